@@ -1,0 +1,16 @@
+// Subcommands of the `cardwright` program. Each takes the arguments after its own name and
+// returns the process exit status: 0 success, 1 failure, 2 bad usage.
+#pragma once
+
+namespace cw::app {
+
+struct Command {
+  const char* name;
+  const char* summary;  // one line for --help
+  int (*run)(int argc, char** argv);
+};
+
+// Prints a usage error for `command` on stderr and returns 2.
+int usage_error(const char* command, const char* message);
+
+}  // namespace cw::app

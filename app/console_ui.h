@@ -1,0 +1,25 @@
+// The command-line program's front end: alerts on stderr, the text pane on stdout, questions
+// asked on the terminal (answered No / cancelled when there is no terminal to ask on).
+#pragma once
+
+#include "foundation/user_interface.h"
+
+namespace cw {
+
+class ConsoleUserInterface : public UserInterface {
+ public:
+  // assume_yes answers every Yes/No question with Yes (the --yes flag).
+  explicit ConsoleUserInterface(bool assume_yes = false) : assume_yes_(assume_yes) {}
+  void alert(const std::string& text) override;
+  void pane_append(const std::string& text) override;
+  bool ask_yes_no(const std::string& question) override;
+  std::optional<std::string> ask_text(const std::string& prompt,
+                                      const std::string& initial) override;
+  std::optional<std::string> choose_folder(const std::string& title,
+                                           const std::string& start) override;
+
+ private:
+  bool assume_yes_;
+};
+
+}  // namespace cw

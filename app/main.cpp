@@ -1,0 +1,59 @@
+// `cardwright`: the command-line program. Parses the subcommand and hands over to it.
+#include <cstdio>
+#include <cstring>
+
+#include "app/commands.h"
+#include "app/console_ui.h"
+
+namespace cw::app {
+
+// Every subcommand, in the order --help lists them.
+const Command kCommands[] = {
+    {nullptr, nullptr, nullptr},
+};
+
+int usage_error(const char* command, const char* message) {
+  std::fprintf(stderr, "cardwright %s: %s\n", command, message);
+  std::fprintf(stderr, "Try 'cardwright %s --help'.\n", command);
+  return 2;
+}
+
+namespace {
+
+void print_help() {
+  std::printf(
+      "Usage: cardwright COMMAND [ARGUMENTS]\n"
+      "Ingests image files from camera cards into an organised, backed-up archive.\n\n"
+      "Commands:\n");
+  for (const Command& c : kCommands)
+    if (c.name) std::printf("  %-12s %s\n", c.name, c.summary);
+  std::printf(
+      "\nOptions:\n"
+      "  --help       show this help\n"
+      "  --version    show the version\n\n"
+      "'cardwright COMMAND --help' describes a command.\n");
+}
+
+}  // namespace
+}  // namespace cw::app
+
+int main(int argc, char** argv) {
+  using namespace cw::app;
+  if (argc < 2) {
+    print_help();
+    return 2;
+  }
+  const char* name = argv[1];
+  if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0) {
+    print_help();
+    return 0;
+  }
+  if (std::strcmp(name, "--version") == 0) {
+    std::printf("cardwright %s\n", CARDWRIGHT_VERSION);
+    return 0;
+  }
+  for (const Command& c : kCommands)
+    if (c.name && std::strcmp(c.name, name) == 0) return c.run(argc - 2, argv + 2);
+  std::fprintf(stderr, "cardwright: unknown command '%s'\nTry 'cardwright --help'.\n", name);
+  return 2;
+}

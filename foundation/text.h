@@ -1,0 +1,25 @@
+// printf-style formatting into std::string, with the fixed size limits the system uses
+// (most messages are formatted into at most 1000 bytes, status lines into 500).
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+
+namespace cw {
+
+// Formats at most limit-1 bytes (like vsnprintf into a buffer of `limit` bytes).
+std::string vformat_limited(std::size_t limit, const char* fmt, va_list ap);
+std::string format_limited(std::size_t limit, const char* fmt, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// Appends formatted text, at most 999 bytes of it.
+void text_append_printf(std::string& text, const char* fmt, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// Cuts `text` to at most n bytes.
+inline void truncate_to(std::string& text, std::size_t n) {
+  if (text.size() > n) text.resize(n);
+}
+
+}  // namespace cw

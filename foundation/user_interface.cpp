@@ -1,0 +1,42 @@
+// Default (headless) front end and the installed-front-end pointer.
+#include "foundation/user_interface.h"
+
+#include <atomic>
+#include <cstdio>
+
+namespace cw {
+
+namespace {
+HeadlessUserInterface headless;
+std::atomic<UserInterface*> installed{nullptr};
+}  // namespace
+
+void HeadlessUserInterface::alert(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void HeadlessUserInterface::pane_append(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+bool HeadlessUserInterface::ask_yes_no(const std::string&) { return false; }
+
+std::optional<std::string> HeadlessUserInterface::ask_text(const std::string&,
+                                                           const std::string&) {
+  return std::nullopt;
+}
+
+std::optional<std::string> HeadlessUserInterface::choose_folder(const std::string&,
+                                                                const std::string&) {
+  return std::nullopt;
+}
+
+void set_user_interface(UserInterface* ui) { installed.store(ui); }
+
+UserInterface& user_interface() {
+  UserInterface* ui = installed.load();
+  return ui ? *ui : headless;
+}
+
+}  // namespace cw

@@ -1,0 +1,110 @@
+// Test helpers (see test_env.h).
+#include "tests/common/test_env.h"
+
+#include <sys/wait.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace cw::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+std::atomic<int> temp_counter{0};
+}
+
+TempDir::TempDir() {
+  path_ = test_root() / ("tmp" + std::to_string(temp_counter.fetch_add(1)));
+  fs::remove_all(path_);
+  fs::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Tests may leave read-only folders behind; make them writable before removing.
+  for (auto it = fs::recursive_directory_iterator(path_, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
+}
+
+bool CaptureUserInterface::ask_yes_no(const std::string& question) {
+  questions.push_back(question);
+  if (yes_no_answers.empty()) return false;
+  bool a = yes_no_answers.front();
+  yes_no_answers.erase(yes_no_answers.begin());
+  return a;
+}
+
+std::optional<std::string> CaptureUserInterface::ask_text(const std::string& prompt,
+                                                          const std::string&) {
+  questions.push_back(prompt);
+  if (text_answers.empty()) return std::nullopt;
+  auto a = text_answers.front();
+  text_answers.erase(text_answers.begin());
+  return a;
+}
+
+std::optional<std::string> CaptureUserInterface::choose_folder(const std::string& title,
+                                                               const std::string& start) {
+  return ask_text(title, start);
+}
+
+void CaptureUserInterface::clear() {
+  alerts.clear();
+  pane.clear();
+  questions.clear();
+  yes_no_answers.clear();
+  text_answers.clear();
+}
+
+CaptureUserInterface& captured_ui() {
+  static CaptureUserInterface ui;
+  return ui;
+}
+
+std::optional<fs::path> corpus_dir() {
+  fs::path p = CW_CORPUS_DIR;
+  std::error_code ec;
+  if (fs::is_directory(p, ec)) return fs::canonical(p, ec);
+  return std::nullopt;
+}
+
+std::string read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void write_file(const fs::path& p, const std::string& bytes) {
+  if (p.has_parent_path()) fs::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+int run_command(const std::string& command, std::string* output) {
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  std::string out;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  int status = pclose(pipe);
+  if (output) *output = out;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool have_program(const std::string& name) {
+  return run_command("command -v '" + name + "' >/dev/null 2>&1") == 0;
+}
+
+std::string built_program(const std::string& relative) {
+  return (fs::path(CW_BINARY_DIR) / relative).string();
+}
+
+}  // namespace cw::test
