@@ -1,0 +1,35 @@
+// Runs outside programs (the DNG converter, shell commands) and waits for them, polling a stop
+// request every 250 milliseconds. The program's standard error is collected while it runs (so
+// it can never block on a full pipe); the caller gets the first bytes of it and the verdict.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace cw {
+
+// Returns true when the user asked the current operation to stop. Empty: never.
+using StopSource = std::function<bool()>;
+
+// Runs `program` with `args` (args[0] is the program's own name, as in argv).
+// `output` receives at most the first 1024 bytes of the error output, cut to
+// output_size - 1. Returns true when the program started, ran to its end, was not stopped and
+// exited with status 0.
+bool run_program(const std::string& program, const std::vector<std::string>& args,
+                 std::string& output, std::size_t output_size, const StopSource& stop);
+
+// Runs args[0] once per batch of 50 file arguments; args[1 .. fixed_count-1] are options that
+// start every command line. Each command line is logged. Stops at the first failing batch.
+bool run_program_batched(std::string& output, std::size_t output_size,
+                         const std::vector<std::string>& args, std::size_t fixed_count,
+                         const StopSource& stop);
+
+// Runs a command text through /bin/sh -c, reporting a failure in the text pane.
+bool run_shell_command(const std::string& command);
+
+// Logged form of a command line: every argument in double quotes followed by a space.
+std::string quoted_command_line(const std::vector<std::string>& args);
+
+}  // namespace cw
