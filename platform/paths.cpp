@@ -1,0 +1,65 @@
+// Locations of the program's per-user and installed files on Linux (XDG base directories).
+#include "platform/paths.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "foundation/log.h"
+
+namespace cw {
+
+namespace {
+
+std::string home() {
+  const char* h = std::getenv("HOME");
+  return h && *h ? h : "/tmp";
+}
+
+std::string xdg(const char* variable, const char* fallback_below_home) {
+  const char* v = std::getenv(variable);
+  if (v && *v == '/') return v;
+  return home() + "/" + fallback_below_home;
+}
+
+bool is_dir(const std::string& p) {
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+std::string user_data_location() { return xdg("XDG_DATA_HOME", ".local/share"); }
+
+std::string user_folder() { return user_data_location() + "/" + kUserFolderName; }
+
+std::string ensure_user_folder() {
+  std::string location = user_data_location();
+  // The data location itself may not exist on a fresh account.
+  std::string partial;
+  for (std::size_t i = 1; i <= location.size(); ++i) {
+    if (i == location.size() || location[i] == '/') {
+      partial = location.substr(0, i);
+      if (!is_dir(partial)) ::mkdir(partial.c_str(), 0700);
+    }
+  }
+  std::string folder = user_folder();
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    alert_printf("Can't create: %s", folder.c_str());
+  return folder;
+}
+
+std::string profile_path() {
+  return xdg("XDG_CONFIG_HOME", ".config") + "/" + kUserFolderName + "/" + kUserFolderName +
+         ".conf";
+}
+
+std::string program_data_folder() {
+  if (const char* v = std::getenv("CARDWRIGHT_DATA_DIR"); v && *v) return v;
+  if (is_dir(CARDWRIGHT_INSTALL_DATA_DIR)) return CARDWRIGHT_INSTALL_DATA_DIR;
+  return CARDWRIGHT_SOURCE_DATA_DIR;
+}
+
+}  // namespace cw
