@@ -1,0 +1,81 @@
+// Browsing the database's tables: loading a catalogue entry (the ingestion history with an
+// optional age filter), editing cells, adding and deleting rows, showing an ingestion's stored
+// parameters, exporting what is loaded as CSV, and purging ingestions older than a year.
+//
+// These are the operations behind the database window; they report to the user through
+// alerts and questions (user_interface()), and take no widget.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "database/catalog.h"
+#include "database/database.h"
+
+namespace cw {
+
+// The age filter choices offered for the ingestion history; one beginning with "All" turns
+// the filter off.
+inline constexpr const char* kAgeChoices[] = {"1 month", "3 months", "6 months", "1 year",
+                                              "All records"};
+
+// "where ingested_dt <op> 'cut-off'" for a choice such as "3 months" or "1 year", the cut-off
+// being `now` moved back that many months, as local time "%Y-%m-%d %H:%M:%S". Empty for a
+// choice beginning with "All"; nothing for a choice that names no positive number.
+std::optional<std::string> age_filter(std::string_view choice, const char* op, std::time_t now);
+
+// What the grid shows: the rows of the last select of one catalogue entry.
+struct LoadedTable {
+  const CatalogEntry* entry = nullptr;
+  QueryResult result;
+  // A cell's text, or "?NoData", "?BadRowRef", "?UnallocCell" when it cannot be found.
+  std::string cell(std::size_t row, std::size_t column) const;
+};
+
+struct BrowseChoice {
+  std::string client;  // the chosen client (projects; ingestions when filtering by client)
+  std::string age;     // ingestion history: an age choice, or empty for the newest 1000
+  // Ingestion history filtered by client, project and a result pattern (SQL "like").
+  std::optional<std::string> project;
+  std::optional<std::string> result_like;
+};
+
+// Runs the entry's select; on failure shows "Database Error: %s" and returns nothing.
+std::optional<LoadedTable> browse_table(Database& db, const CatalogEntry& entry,
+                                        const BrowseChoice& choice,
+                                        std::time_t now = std::time(nullptr));
+
+// Stores a new text in an editable cell of a loaded row ("Can't store column value" on failure)
+// and updates the loaded copy.
+bool edit_cell(Database& db, LoadedTable& table, std::size_t row, std::size_t column,
+               const std::string& text);
+
+// Adds a row: clients, projects (for `client`) and cards with default names; IPTC and user
+// tables a row whose first column is "<Name>_%04d". Returns the new row's first-column text.
+std::optional<std::string> add_row(Database& db, const CatalogEntry& entry,
+                                   const std::string& client);
+
+// Deletes a loaded row after asking "OK to delete record?" (row -1 means no selection).
+// Clients, projects and cards still in use are refused. True when the row was deleted.
+bool delete_row(Database& db, const LoadedTable& table, long row);
+
+// The stored parameter record of a loaded ingestion row, as the "Ingestion Parameters" window
+// shows it; "No parameter details available." when there is none. Nothing (after "No data
+// row is selected.") without a row.
+std::optional<std::string> ingestion_parameters_text(Database& db, const LoadedTable& table,
+                                                     long row);
+
+// Writes the column titles and every loaded row as CSV; shows "Records exported
+// successfully." or "Export Error: " + the file name.
+bool export_csv(const LoadedTable& table, const std::string& file);
+
+enum class PurgeOutcome { Declined, Done, Failed };
+// Asks, then deletes the ingestion records older than one year before `now`. An ingestion
+// exactly one year old is kept. `deleted` receives the number of records removed.
+PurgeOutcome purge_ingestions(Database& db, std::time_t now = std::time(nullptr),
+                              int* deleted = nullptr);
+
+}  // namespace cw

@@ -1,0 +1,684 @@
+// The ingestion database connection, schema and the statements on clients, projects, cards
+// and ingestions (see database.h).
+//
+// Sections: formatting and the connection; statements; schema build and upgrades; clients;
+// projects; cards; selection lists; ingestions; macro values.
+#include "database/database.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdlib>
+#include <mutex>
+
+#include "database/catalog.h"
+#include "foundation/locks.h"
+#include "foundation/log.h"
+
+namespace cw {
+
+namespace {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+// Set by the owner of the connection; read by code without a route to it.
+Database* g_current = nullptr;
+
+// Keys and counts travel as C ints, as the statements format them with %d.
+int to_int(const std::string& text) { return static_cast<int>(std::strtol(text.c_str(), nullptr, 10)); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- formatting and connection
+
+std::optional<std::string> sql_format(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  char* p = sqlite3_vmprintf(fmt, ap);
+  va_end(ap);
+  if (!p) return std::nullopt;
+  std::string s(p);
+  sqlite3_free(p);
+  return s;
+}
+
+std::string db_time_text(std::time_t t) {
+  struct tm tm;
+  char buf[64];
+  if (!localtime_r(&t, &tm) || std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm) == 0)
+    return "00000000_000000";
+  return buf;
+}
+
+std::string db_now_text() { return db_time_text(std::time(nullptr)); }
+
+Database::~Database() {
+  if (g_current == this) g_current = nullptr;
+  if (db_) close();
+}
+
+bool Database::open(const std::string& path) {
+  Lock lock(databaseLock);
+  if (db_) close();
+  path_ = path.substr(0, kMaxDatabasePath);
+  int rc = sqlite3_open(path_.c_str(), &db_);
+  if (rc != SQLITE_OK) {
+    std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    sqlite3_close(db_);
+    db_ = nullptr;
+    alert_printf("Can't initialize SQLite database:\n%s\n%s", path_.c_str(), message.c_str());
+    return false;
+  }
+  // Concurrent tools (a second program instance, the sqlite3 shell) may hold the file briefly.
+  sqlite3_busy_timeout(db_, 5000);
+  if (!build_schema()) return false;
+  exec("update card set hidden = 1 where name = '[unknown]'");
+  exec("update client set hidden = 1 where name = '[unknown]'");
+  return true;
+}
+
+bool Database::close() {
+  Lock lock(databaseLock);
+  if (!db_) return true;
+  if (sqlite3_close(db_) != SQLITE_OK) {
+    report("\n\nERROR: Can't terminate SQLite database\nSQLite3 Error: " +
+           std::string(sqlite3_errmsg(db_)));
+    return false;
+  }
+  db_ = nullptr;
+  return true;
+}
+
+void db_set_current(Database* db) {
+  Lock lock(databaseLock);
+  g_current = db;
+}
+
+Database* db_current() { return g_current; }
+
+// ---------------------------------------------------------------- statements
+
+void Database::report(const std::string& text) {
+  if (error_sink_)
+    *error_sink_ += text;
+  else
+    ui_print(text);
+}
+
+void Database::report_error(const std::string& message) { report("\nERROR: " + message + "\n"); }
+
+bool Database::exec_quiet(const std::string& sql) {
+  Lock lock(databaseLock);
+  if (!db_) {
+    last_code_ = SQLITE_MISUSE;
+    last_message_ = "database not open";
+    return false;
+  }
+  char* err = nullptr;
+  int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
+  last_code_ = rc & 0xff;
+  last_message_ = err ? err : (rc == SQLITE_OK ? "" : sqlite3_errmsg(db_));
+  sqlite3_free(err);
+  return rc == SQLITE_OK;
+}
+
+bool Database::exec(const std::string& sql) {
+  Lock lock(databaseLock);
+  if (exec_quiet(sql)) return true;
+  report_error(last_message_);
+  return false;
+}
+
+std::optional<QueryResult> Database::query_quiet(const std::string& sql) {
+  Lock lock(databaseLock);
+  last_code_ = SQLITE_OK;
+  last_message_.clear();
+  if (!db_) {
+    last_code_ = SQLITE_MISUSE;
+    last_message_ = "database not open";
+    return std::nullopt;
+  }
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr);
+  if (rc != SQLITE_OK) {
+    last_code_ = rc & 0xff;
+    last_message_ = sqlite3_errmsg(db_);
+    sqlite3_finalize(st);
+    return std::nullopt;
+  }
+  QueryResult result;
+  if (!st) return result;  // empty statement
+  int n = sqlite3_column_count(st);
+  for (int i = 0; i < n; ++i) {
+    const char* name = sqlite3_column_name(st, i);
+    result.columns.emplace_back(name ? name : "");
+  }
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    std::vector<std::string> row;
+    row.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      const unsigned char* text = sqlite3_column_text(st, i);
+      int bytes = sqlite3_column_bytes(st, i);
+      row.emplace_back(text ? std::string(reinterpret_cast<const char*>(text),
+                                          static_cast<std::size_t>(bytes))
+                            : std::string());
+    }
+    result.rows.push_back(std::move(row));
+  }
+  if (rc != SQLITE_DONE) {
+    last_code_ = rc & 0xff;
+    last_message_ = sqlite3_errmsg(db_);
+    sqlite3_finalize(st);
+    return std::nullopt;
+  }
+  sqlite3_finalize(st);
+  return result;
+}
+
+std::optional<QueryResult> Database::query(const std::string& sql) {
+  Lock lock(databaseLock);
+  auto r = query_quiet(sql);
+  if (!r) report_error(last_message_);
+  return r;
+}
+
+int Database::last_insert_key() {
+  Lock lock(databaseLock);
+  return db_ ? static_cast<int>(sqlite3_last_insert_rowid(db_)) : -1;
+}
+
+int Database::changes() {
+  Lock lock(databaseLock);
+  return db_ ? sqlite3_changes(db_) : 0;
+}
+
+bool Database::single_value(const std::string& sql, std::string& value, std::size_t size,
+                            bool zero_allowed, bool same_allowed) {
+  value.clear();
+  auto r = query(sql);
+  if (!r) return false;
+  if (r->rows.empty()) {
+    if (!zero_allowed) return false;
+    value.assign(1, '0');
+  } else {
+    if (r->rows.size() > 1) {
+      if (!same_allowed || r->column_count() != 1) return false;
+      for (const auto& row : r->rows)
+        if (row[0] != r->rows[0][0]) return false;
+    }
+    value = r->column_count() > 0 ? r->rows[0][0] : std::string();
+  }
+  if (size == 0)
+    value.clear();
+  else if (value.size() > size - 1)
+    value.resize(size - 1);
+  return true;
+}
+
+int Database::next_number(const std::string& table) {
+  auto sql = sql_format("select seq from sqlite_sequence where name = %Q", table.c_str());
+  if (!sql) return -1;
+  auto r = query(*sql);
+  if (!r) return -1;
+  if (r->rows.empty()) return 0;
+  return to_int(r->rows[0][0]);
+}
+
+// ---------------------------------------------------------------- schema build and upgrades
+
+namespace {
+
+const char* const kCoreTables[] = {
+    "begin transaction",
+    "create table card (card_sk integer not null primary key autoincrement, "
+    "name text not null unique, description text, inservice_dt text not null)",
+    "create table ingestion (ingestion_sk integer not null primary key autoincrement, "
+    "card_id integer, project_id integer, number_start integer, number_stop integer, "
+    "image_count integer, notes text, ingested_dt text not null, result text)",
+    "create table project (project_sk integer not null primary key autoincrement, "
+    "client_id integer, name text not null, description text, created_dt text not null, "
+    "checklist text)",
+    "create table client (client_sk integer not null primary key autoincrement, "
+    "name text not null unique, description text, created_dt text not null)",
+    "create table step (ingestion_id integer not null, name text not null, "
+    "is_checked integer, primary key(ingestion_id, name))",
+    "commit",
+};
+
+const char* const kIptcTables[] = {
+    "begin transaction",
+    "create table IPTCcontact (IPTCcontact_sk integer not null primary key autoincrement, "
+    "creator text not null, title text, address text, city text, state text, post text, "
+    "country text, phones text, emails text, websites text)",
+    "create table IPTCcontent (IPTCcontent_sk integer not null primary key autoincrement, "
+    "id text not null, headline text, description text, keywords text, subjectcode text, "
+    "writer text)",
+    "create table IPTCimage (IPTCimage_sk integer not null primary key autoincrement, "
+    "id text not null, genre text, scene text, location text, city text, state text, "
+    "country text, countrycode text)",
+    "create table IPTCstatus (IPTCstatus_sk integer not null primary key autoincrement, "
+    "id text not null, title text, job text, instructions text, provider text, source text, "
+    "copyright text, rights text)",
+    "create table UserData (UserData_sk integer not null primary key autoincrement, "
+    "id text not null, field1 text, field2 text, field3 text, field4 text, field5 text, "
+    "field6 text, field7 text, field8 text)",
+    "commit",
+};
+
+const char* const kHiddenColumns[] = {
+    "begin transaction",
+    "alter table card add column hidden integer",
+    "alter table client add column hidden integer",
+    "alter table project add column hidden integer",
+    "commit",
+};
+
+}  // namespace
+
+bool Database::run_schema_list(const char* const* statements, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (exec_quiet(statements[i])) continue;
+    report("\n\nERROR: Can't build database schema; " + last_message_ +
+           "\nSQLite3 Error: " + std::string(sqlite3_errmsg(db_)));
+    exec_quiet("rollback transaction");
+    return false;
+  }
+  return true;
+}
+
+bool Database::build_schema() {
+  Lock lock(databaseLock);
+  if (!query_quiet("select count(*) from card") &&
+      !run_schema_list(kCoreTables, std::size(kCoreTables)))
+    return false;
+  if (!query_quiet("select count(*) from IPTCcontact") &&
+      !run_schema_list(kIptcTables, std::size(kIptcTables)))
+    return false;
+  if (!query_quiet("select count(*) from card where hidden = 1") &&
+      !run_schema_list(kHiddenColumns, std::size(kHiddenColumns)))
+    return false;
+  return true;
+}
+
+bool Database::install_default_entities() {
+  std::string count;
+  if (!single_value("select count(*) from client", count, 32, true, false)) return false;
+  if (to_int(count) != 0) return true;
+  if (client_add("", "", true) < 0) return false;
+  return card_add("", "") >= 0;
+}
+
+// ---------------------------------------------------------------- clients
+
+int Database::client_add(const std::string& name, const std::string& description,
+                         bool with_project) {
+  Lock lock(databaseLock);
+  std::optional<std::string> sql;
+  std::string now = db_now_text();
+  if (name.empty()) {
+    int n = next_number("client");
+    if (n < 0) return -1;
+    sql = sql_format("insert into client (name, created_dt) values('Client_%03d', %Q)", n + 1,
+                     now.c_str());
+  } else {
+    // '%q' rather than a bare '%s': a name holding a quote is stored intact.
+    sql = sql_format("insert into client (name, created_dt, description) values('%q', %Q, %Q)",
+                     name.c_str(), now.c_str(), description.c_str());
+  }
+  if (!sql || !exec(*sql)) return -1;
+  int key = last_insert_key();
+  if (name == kUnknownEntity) exec("update client set hidden = 1 where name = '[unknown]'");
+  if (with_project) {
+    auto client = client_name(key);
+    if (!client || project_add("", *client, std::nullopt, "") < 0) return -1;
+  }
+  return key;
+}
+
+bool Database::client_rename(int key, const std::string& name, const std::string& description) {
+  auto sql = sql_format("update client set name = %Q, description = %Q where client_sk = %d",
+                        name.c_str(), description.c_str(), key);
+  return sql && exec(*sql);
+}
+
+bool Database::client_hide(int key) {
+  auto sql = sql_format(
+      "update client set name = name || '_(' || client_sk || ')', hidden = 1 where client_sk = "
+      "%d",
+      key);
+  return sql && exec(*sql);
+}
+
+int Database::client_key(const std::string& name) {
+  auto sql = sql_format("select client_sk from client where name = %Q", name.c_str());
+  if (!sql) return -1;
+  auto r = query(*sql);
+  if (!r || r->rows.empty()) return -1;
+  return to_int(r->rows[0][0]);
+}
+
+std::optional<std::string> Database::client_name(int key) {
+  auto sql = sql_format("select name from client where client_sk = %d", key);
+  if (!sql) return std::nullopt;
+  std::string value;
+  if (!single_value(*sql, value, 1000, false, false)) return std::nullopt;
+  return value;
+}
+
+int Database::unknown_client() {
+  Lock lock(databaseLock);
+  std::string value;
+  int key = -1;
+  if (single_value("select client_sk from client where name = '[unknown]'", value, 32, true,
+                   false))
+    key = to_int(value);
+  if (key > 0) return key;
+  key = client_add(kUnknownEntity, "", false);
+  if (key < 0) {
+    report("\nERROR: Can't add client to database.\n");
+    exec_quiet("rollback transaction");
+    return -1;
+  }
+  return key;
+}
+
+// ---------------------------------------------------------------- projects
+
+int Database::project_add(const std::string& name, const std::string& client_name,
+                          const std::optional<std::string>& checklist,
+                          const std::string& description) {
+  Lock lock(databaseLock);
+  int client = client_key(client_name);
+  std::string now = db_now_text();
+  const char* list = checklist ? checklist->c_str() : nullptr;
+  std::optional<std::string> sql;
+  if (name.empty()) {
+    int n = next_number("project");
+    if (n < 0) return -1;
+    sql = sql_format(
+        "insert into project (name, client_id, created_dt, checklist) "
+        "values('Project_%03d', %d, %Q, %Q)",
+        n + 1, client, now.c_str(), list);
+  } else {
+    sql = sql_format(
+        "insert into project (name, client_id, created_dt, checklist, description) "
+        "values('%q', %d, %Q, %Q, %Q)",
+        name.c_str(), client, now.c_str(), list, description.c_str());
+  }
+  if (!sql || !exec(*sql)) return -1;
+  return last_insert_key();
+}
+
+bool Database::project_rename(int key, const std::string& name, const std::string& description,
+                              std::string* owner) {
+  Lock lock(databaseLock);
+  auto sql = sql_format("update project set name = %Q, description = %Q where project_sk = %d",
+                        name.c_str(), description.c_str(), key);
+  if (!sql || !exec(*sql)) return false;
+  if (owner) {
+    auto read = sql_format(
+        "select client.name from client join project on client_sk = client_id where "
+        "project_sk = %d",
+        key);
+    if (!read || !single_value(*read, *owner, 1000, false, false)) owner->clear();
+  }
+  return true;
+}
+
+bool Database::project_hide(int key) {
+  auto sql = sql_format(
+      "update project set name = name || '_(' || project_sk || ')', hidden = 1 where "
+      "project_sk = %d",
+      key);
+  return sql && exec(*sql);
+}
+
+int Database::project_key(const std::string& client_name, const std::string& project_name) {
+  auto sql = sql_format(
+      "select project_sk from project join client on client_id = client_sk where client.name = "
+      "%Q and project.name = %Q and project.hidden is null and client.hidden is null",
+      client_name.c_str(), project_name.c_str());
+  if (!sql) return -1;
+  auto r = query(*sql);
+  if (!r || r->rows.empty()) return -1;
+  return to_int(r->rows[0][0]);
+}
+
+int Database::unknown_project(int client_key) {
+  Lock lock(databaseLock);
+  return unknown_project_locked(client_key);
+}
+
+int Database::unknown_project_locked(int client_key) {
+  if (client_key == -1) client_key = unknown_client();
+  if (client_key < 0) return -1;
+  auto name = client_name(client_key);
+  if (!name) {
+    report("\nERROR: Can't get client name from ID.\n");
+    exec_quiet("rollback transaction");
+    return -1;
+  }
+  auto sql = sql_format(
+      "select project_sk from project where name = '[unknown]' and client_id = %d", client_key);
+  if (!sql) return -1;
+  std::string value;
+  int key = -1;
+  if (single_value(*sql, value, 32, true, false)) key = to_int(value);
+  if (key > 0) return key;
+  key = project_add(kUnknownEntity, *name, std::nullopt, "");
+  if (key < 0) {
+    report("\nERROR: Can't add project to database.\n");
+    exec_quiet("rollback transaction");
+    return -1;
+  }
+  return key;
+}
+
+// ---------------------------------------------------------------- cards
+
+int Database::card_add(const std::string& name, const std::string& description) {
+  Lock lock(databaseLock);
+  std::string now = db_now_text();
+  std::optional<std::string> sql;
+  if (name.empty()) {
+    int n = next_number("card");
+    if (n < 0) return -1;
+    sql = sql_format("insert into card (name, inservice_dt) values('#%03d', %Q)", n + 1,
+                     now.c_str());
+  } else {
+    sql = sql_format("insert into card (name, inservice_dt, description) values('%q', %Q, %Q)",
+                     name.c_str(), now.c_str(), description.c_str());
+  }
+  if (!sql || !exec(*sql)) return -1;
+  int key = last_insert_key();
+  if (name == kUnknownEntity) exec("update card set hidden = 1 where name = '[unknown]'");
+  return key;
+}
+
+bool Database::card_rename(int key, const std::string& name, const std::string& description) {
+  auto sql = sql_format("update card set name = %Q, description = %Q where card_sk = %d",
+                        name.c_str(), description.c_str(), key);
+  return sql && exec(*sql);
+}
+
+bool Database::card_hide(int key) {
+  auto sql = sql_format(
+      "update card set name = name || '_(' || card_sk || ')', hidden = 1 where card_sk = %d",
+      key);
+  return sql && exec(*sql);
+}
+
+int Database::card_key(const std::string& name) {
+  auto sql = sql_format("select card_sk from card where name = %Q", name.c_str());
+  if (!sql) return -1;
+  auto r = query(*sql);
+  if (!r || r->rows.empty()) return -1;
+  return to_int(r->rows[0][0]);
+}
+
+int Database::unknown_card() {
+  Lock lock(databaseLock);
+  std::string value;
+  int key = -1;
+  if (single_value("select card_sk from card where name = '[unknown]'", value, 32, true, false))
+    key = to_int(value);
+  if (key > 0) return key;
+  key = card_add(kUnknownEntity, "");
+  if (key < 0) {
+    report("\nERROR: Can't add card to database.\n");
+    exec_quiet("rollback transaction");
+    return -1;
+  }
+  return key;
+}
+
+// ---------------------------------------------------------------- selection lists
+
+std::optional<QueryResult> Database::list_clients() {
+  return query(
+      "select name, client_sk, created_dt, description from client where hidden is null order "
+      "by name collate NOCASE");
+}
+
+std::optional<QueryResult> Database::list_projects(const std::string& client_name) {
+  auto sql = sql_format(
+      "select project.name, project_sk, client.name, project.created_dt, project.description "
+      "from project join client on client_id = client_sk where client.name = %Q and "
+      "project.hidden is null and client.hidden is null order by project.name collate NOCASE",
+      client_name.c_str());
+  if (!sql) return std::nullopt;
+  return query(*sql);
+}
+
+std::optional<QueryResult> Database::list_cards() {
+  return query(
+      "select name, card_sk, inservice_dt, description from card where hidden is null order by "
+      "name collate NOCASE");
+}
+
+// ---------------------------------------------------------------- ingestions
+
+int Database::ingestion_insert(int project_key, int card_key, int number_start,
+                               int number_stop, int image_count,
+                               const std::optional<std::string>& notes) {
+  Lock lock(databaseLock);
+  if (project_key < 0) {
+    report("\nERROR: Selected project does not exist in database.\n");
+    return -1;
+  }
+  if (card_key < 0) {
+    report("\nERROR: Selected card does not exist in database.\n");
+    return -1;
+  }
+  std::string now = db_now_text();
+  auto sql = sql_format(
+      "insert into ingestion (project_id, card_id, number_start, number_stop, image_count, "
+      "notes, ingested_dt) values(%d, %d, %d, %d, %d, %Q, '%q')",
+      project_key, card_key, number_start, number_stop, image_count,
+      notes ? notes->c_str() : nullptr, now.c_str());
+  if (!sql || !exec(*sql)) return -1;
+  return last_insert_key();
+}
+
+int Database::ingestion_count() {
+  auto r = query("select count(*) from ingestion");
+  if (!r || r->rows.empty()) return 0;
+  return to_int(r->rows[0][0]);
+}
+
+bool Database::ingestion_set_numbers(int key, int start, int stop) {
+  auto sql = sql_format(
+      "update ingestion set number_start = %d, number_stop = %d where ingestion_sk = %d", start,
+      stop, key);
+  return sql && exec(*sql);
+}
+
+bool Database::ingestion_set_count(int key, int count) {
+  auto sql = sql_format("update ingestion set image_count = %d where ingestion_sk = %d", count,
+                        key);
+  return sql && exec(*sql);
+}
+
+bool Database::ingestion_set_params(int key, const std::string& text) {
+  Lock lock(databaseLock);
+  auto sql = sql_format("update ingestion set params = %Q where ingestion_sk = %d",
+                        text.c_str(), key);
+  if (!sql) return false;
+  if (exec_quiet(*sql)) return true;
+  // A file from before the parameter record lacks the column; the update then fails with
+  // the generic error code and the column is added on the spot.
+  if (last_code_ != SQLITE_ERROR) {
+    report_error(last_message_);
+    return false;
+  }
+  if (!exec("alter table ingestion add column params text")) return false;
+  return exec(*sql);
+}
+
+std::string Database::ingestion_params(int key) {
+  auto sql = sql_format("select params from ingestion where ingestion_sk = %d", key);
+  if (!sql) return "No parameters stored.";
+  auto r = query_quiet(*sql);
+  if (!r) return "No parameters stored.";
+  if (r->rows.empty()) return "";
+  return r->rows[0][0];
+}
+
+bool Database::ingestion_append_result(int key, const std::string& text) {
+  Lock lock(databaseLock);
+  auto read = sql_format("select result from ingestion where ingestion_sk = %d", key);
+  if (!read) return false;
+  auto r = query(*read);
+  if (!r) return false;
+  std::string old = r->rows.empty() ? std::string() : r->rows[0][0];
+  std::string added = text;
+  while (!added.empty() && std::isspace(static_cast<unsigned char>(added.back())))
+    added.pop_back();
+  const char* separator = old.empty() ? "" : " / ";
+  auto sql = sql_format("update ingestion set result = '%q%s%q' where ingestion_sk = %d",
+                        old.c_str(), separator, added.c_str(), key);
+  return sql && exec(*sql);
+}
+
+// ---------------------------------------------------------------- macro values
+
+namespace {
+
+bool plain_identifier(std::string_view s) {
+  for (char c : s)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> db_macro_value(Database& db, std::string_view table,
+                                          std::string_view column,
+                                          const std::optional<std::string>& key) {
+  if (table.empty() || table.size() > 49 || column.empty() || column.size() > 49)
+    return std::nullopt;
+  const CatalogEntry* entry = catalog_find(table);
+  // The column goes into the statement as a name, so only a plain name is accepted.
+  if (!entry || !plain_identifier(column)) return std::nullopt;
+  std::string col(column);
+  auto sql = sql_format("select %s from %s where %s = %Q", col.c_str(), entry->table,
+                        entry->key_column, key ? key->c_str() : "???");
+  if (!sql) return std::nullopt;
+  auto r = db.query(*sql);
+  if (!r) return std::nullopt;
+  if (r->rows.empty() || r->column_count() == 0) return std::string();
+  std::string value = r->rows[0][0];
+  if (value.size() > 1999) value.resize(1999);
+  return value;
+}
+
+std::optional<std::string> db_macro_value(std::string_view table, std::string_view column,
+                                          const std::optional<std::string>& key) {
+  Lock lock(databaseLock);
+  Database* db = db_current();
+  if (!db) return std::nullopt;
+  return db_macro_value(*db, table, column, key);
+}
+
+}  // namespace cw

@@ -1,0 +1,189 @@
+// The ingestion database: one SQLite file per user that records every ingestion together with
+// its client, project and card, plus reusable IPTC values and free user data.
+//
+// One `Database` object holds the single connection of the program. Every statement is SQL
+// text formed with SQLite's own formatting (sql_format: '%q' doubles quotes inside a quoted
+// literal, %Q gives a quoted literal or NULL), and every statement runs holding databaseLock,
+// so ingestion threads and the user-interface thread never interleave on the connection.
+// A failing statement appends "\nERROR: " + SQLite's message + "\n" to the text pane (or to
+// the text a caller redirected the errors to, see ErrorRedirect).
+//
+// Sections of database.cpp: formatting and the connection; statements; schema build and
+// upgrades; clients; projects; cards; selection lists; ingestions; macro values.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+
+namespace cw {
+
+inline constexpr const char* kDatabaseFileName = "cw_main.sqlite3";
+// Name of the hidden card, client and per-client project that stand for "not chosen".
+inline constexpr const char* kUnknownEntity = "[unknown]";
+// Longest database path kept by open.
+inline constexpr std::size_t kMaxDatabasePath = 1000;
+
+// SQLite's printf (%q, %Q, %w and the usual conversions). Nothing when memory runs out.
+std::optional<std::string> sql_format(const char* fmt, ...);
+
+// Local time as the database stores it, "%Y-%m-%d %H:%M:%S"; "00000000_000000" when the
+// local time cannot be formed.
+std::string db_time_text(std::time_t t);
+std::string db_now_text();
+
+// The rows of one query, every cell as text (an SQL null becomes the empty text).
+struct QueryResult {
+  std::vector<std::string> columns;
+  std::vector<std::vector<std::string>> rows;
+  std::size_t row_count() const { return rows.size(); }
+  std::size_t column_count() const { return columns.size(); }
+};
+
+class Database {
+ public:
+  Database() = default;
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  // ---- connection
+  // Opens the file (creating it), keeps the path, builds or upgrades the schema and hides the
+  // "[unknown]" entities. False after "Can't initialize SQLite database:" or a schema error.
+  bool open(const std::string& path);
+  bool close();
+  bool is_open() const { return db_ != nullptr; }
+  const std::string& path() const { return path_; }
+  sqlite3* handle() { return db_; }
+
+  // Sends the error reports of this connection into `target` instead of the text pane while
+  // the guard lives (verification and repair collect theirs into the repair text).
+  class ErrorRedirect {
+   public:
+    ErrorRedirect(Database& db, std::string* target) : db_(db), saved_(db.error_sink_) {
+      db.error_sink_ = target;
+    }
+    ~ErrorRedirect() { db_.error_sink_ = saved_; }
+    ErrorRedirect(const ErrorRedirect&) = delete;
+    ErrorRedirect& operator=(const ErrorRedirect&) = delete;
+
+   private:
+    Database& db_;
+    std::string* saved_;
+  };
+
+  // ---- statements (each holds databaseLock)
+  // Runs one or more statements; on failure reports "\nERROR: <message>\n".
+  bool exec(const std::string& sql);
+  // Runs statements without reporting a failure (probes, rollbacks).
+  bool exec_quiet(const std::string& sql);
+  // Runs one query and returns all rows; nothing after reporting a failure.
+  std::optional<QueryResult> query(const std::string& sql);
+  std::optional<QueryResult> query_quiet(const std::string& sql);
+  // Appends text to the pane (or the redirect target).
+  void report(const std::string& text);
+  // SQLite's primary result code and message of the last failed statement.
+  int last_error_code() const { return last_code_; }
+  const std::string& last_error() const { return last_message_; }
+  // Key of the row the last insert made; rows changed by the last statement.
+  int last_insert_key();
+  int changes();
+
+  // The first column of the single result row, cut to size - 1 characters. No row gives "0"
+  // when `zero_allowed`, else failure; several rows fail unless `same_allowed`, the result
+  // has one column and every row holds the same text.
+  bool single_value(const std::string& sql, std::string& value, std::size_t size,
+                    bool zero_allowed, bool same_allowed);
+  // The table's autoincrement sequence value: 0 before its first row, -1 on failure.
+  int next_number(const std::string& table);
+
+  // When there are no clients yet: a default client with its default project, and a default
+  // card. False on failure.
+  bool install_default_entities();
+
+  // ---- clients. An empty name gives the default name "Client_%03d" after the sequence.
+  int client_add(const std::string& name, const std::string& description, bool with_project);
+  bool client_rename(int key, const std::string& name, const std::string& description);
+  bool client_hide(int key);
+  int client_key(const std::string& name);  // -1 when there is none
+  std::optional<std::string> client_name(int key);
+  int unknown_client();
+
+  // ---- projects. An empty name gives "Project_%03d". A null checklist stores NULL.
+  int project_add(const std::string& name, const std::string& client_name,
+                  const std::optional<std::string>& checklist, const std::string& description);
+  // Renames; `owner` (when given) receives the owning client's name for reloading lists.
+  bool project_rename(int key, const std::string& name, const std::string& description,
+                      std::string* owner = nullptr);
+  bool project_hide(int key);
+  // The visible project of that name under the visible client of that name, or -1.
+  int project_key(const std::string& client_name, const std::string& project_name);
+  // The "[unknown]" project of a client (of the unknown client for -1), created when missing.
+  int unknown_project(int client_key);
+
+  // ---- cards. An empty name gives "#%03d".
+  int card_add(const std::string& name, const std::string& description);
+  bool card_rename(int key, const std::string& name, const std::string& description);
+  bool card_hide(int key);
+  int card_key(const std::string& name);  // -1 when there is none
+  int unknown_card();
+
+  // ---- selection lists (visible rows, ordered by name without regard to case)
+  // name, client_sk, created_dt, description
+  std::optional<QueryResult> list_clients();
+  // project.name, project_sk, client.name, created_dt, description
+  std::optional<QueryResult> list_projects(const std::string& client_name);
+  // name, card_sk, inservice_dt, description
+  std::optional<QueryResult> list_cards();
+
+  // ---- ingestions
+  // A new ingestion row stamped with the current local time; its key, or -1.
+  int ingestion_insert(int project_key, int card_key, int number_start, int number_stop,
+                       int image_count, const std::optional<std::string>& notes);
+  int ingestion_count();
+  bool ingestion_set_numbers(int key, int start, int stop);
+  bool ingestion_set_count(int key, int count);
+  // Stores the parameter record, adding the `params` column to older files first.
+  bool ingestion_set_params(int key, const std::string& text);
+  // The stored record; "No parameters stored." when it cannot be read.
+  std::string ingestion_params(int key);
+  // Appends a result text (trailing white space removed), joined to earlier ones by " / ".
+  bool ingestion_append_result(int key, const std::string& text);
+
+ private:
+  bool build_schema();
+  bool run_schema_list(const char* const* statements, std::size_t n);
+  void report_error(const std::string& message);
+  int unknown_project_locked(int client_key);
+
+  sqlite3* db_ = nullptr;
+  std::string path_;
+  std::string* error_sink_ = nullptr;
+  int last_code_ = 0;
+  std::string last_message_;
+};
+
+// The program's connection, for code that has no route to the owner (the macro language).
+// The owner registers it after opening and clears it (nullptr) before closing.
+void db_set_current(Database* db);
+Database* db_current();
+
+// A TABLE.COLUMN macro value: TABLE is a catalogue title or table name (any case), TABLE and
+// COLUMN 1 to 49 characters, COLUMN a plain column name; `key` is the stored key of the row
+// last chosen ("LastDB_" + table in the master preset; "???" when none is stored). The value
+// of that column in the row whose key column equals the key, cut to 1999 characters; empty
+// when no row matches. Nothing when the table is unknown, a name is out of bounds or the
+// query fails: the macro is then left as written.
+std::optional<std::string> db_macro_value(Database& db, std::string_view table,
+                                          std::string_view column,
+                                          const std::optional<std::string>& key);
+// The same on the program's registered connection (nothing when none is registered).
+std::optional<std::string> db_macro_value(std::string_view table, std::string_view column,
+                                          const std::optional<std::string>& key);
+
+}  // namespace cw

@@ -1,0 +1,210 @@
+// Verification and repair of the database's links (see repair.h).
+#include "database/repair.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
+
+#include "foundation/locks.h"
+#include "foundation/log.h"
+#include "foundation/text.h"
+
+namespace cw {
+
+namespace {
+
+struct LinkCheck {
+  const char* count_sql;
+  const char* label;
+};
+
+const LinkCheck kChecks[] = {
+    {"select count(*) from ingestion left join card on card_id = card_sk where card_sk is null",
+     "Ingestion records referencing nonexistent cards: %d\n"},
+    {"select count(*) from ingestion left join project on project_id = project_sk where "
+     "project_sk is null",
+     "Ingestion records referencing nonexistent projects: %d\n"},
+    {"select count(*) from project left join client on client_id = client_sk where client_sk is "
+     "null",
+     "Project records referencing nonexistent clients: %d\n"},
+    {"select count(*) from client left join project on client_sk = client_id where client_id is "
+     "null",
+     "Client records with no projects: %d\n"},
+};
+
+// Copies the open database into a new file beside it through SQLite's backup interface, which
+// reads a consistent image of the file under SQLite's own locking. The target is created
+// exclusively so that an existing file is never overwritten.
+bool backup_database(Database& db, const std::string& target) {
+  int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  sqlite3* out = nullptr;
+  bool ok = sqlite3_open(target.c_str(), &out) == SQLITE_OK;
+  if (ok) {
+    sqlite3_backup* b = sqlite3_backup_init(out, "main", db.handle(), "main");
+    ok = b != nullptr;
+    if (b) {
+      ok = sqlite3_backup_step(b, -1) == SQLITE_DONE;
+      ok = sqlite3_backup_finish(b) == SQLITE_OK && ok;
+    }
+  }
+  ok = sqlite3_close(out) == SQLITE_OK && ok;
+  if (!ok) ::unlink(target.c_str());
+  return ok;
+}
+
+// The first column of every row of a key query.
+std::optional<std::vector<int>> keys(Database& db, const char* sql) {
+  auto r = db.query(sql);
+  if (!r) return std::nullopt;
+  std::vector<int> out;
+  for (const auto& row : r->rows) out.push_back(std::atoi(row[0].c_str()));
+  return out;
+}
+
+}  // namespace
+
+bool db_verify(Database& db, std::string& text) {
+  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  Database::ErrorRedirect redirect(db, &text);
+  bool passed = true;
+  for (const LinkCheck& check : kChecks) {
+    std::string value;
+    if (!db.single_value(check.count_sql, value, 32, true, false)) {
+      text += "\nERROR accessing database.\n";
+      return false;
+    }
+    int n = std::atoi(value.c_str());
+    text_append_printf(text, check.label, n);
+    if (n > 0) passed = false;
+  }
+  text += passed ? "\nVerified - No errors detected.\n" : "\nWARNING: Verification errors detected.\n";
+  return passed;
+}
+
+std::string db_backup_path(const std::string& db_path, std::time_t now, std::string& error) {
+  struct tm tm;
+  char stamp[32] = "00000000_000000";
+  if (localtime_r(&now, &tm)) std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", &tm);
+  if (db_path.size() + std::strlen(stamp) > 999) {
+    error = "Can't backup database - path too long";
+    return {};
+  }
+  std::size_t at = db_path.find(".sqlite3");
+  if (at == std::string::npos) {
+    error = "Can't backup database - path has wrong extension";
+    return {};
+  }
+  return db_path.substr(0, at) + "_" + stamp + ".sqlite3";
+}
+
+bool db_repair(Database& db, std::string& text, bool& repairs_made, std::time_t now) {
+  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  repairs_made = false;
+  if (!db_verify(db, text)) {
+    std::string error;
+    std::string target = db_backup_path(db.path(), now, error);
+    if (target.empty()) {
+      text += error + "\n";
+      return false;
+    }
+    if (!backup_database(db, target)) {
+      text += "Can't backup database - copying error\n";
+      return false;
+    }
+    text_append_printf(text, "Existing (unrepaired) database backed up to %s\n",
+                       target.c_str());
+  }
+
+  Database::ErrorRedirect redirect(db, &text);
+  if (!db.exec("begin transaction")) return false;
+  auto fail = [&] {
+    db.exec_quiet("rollback transaction");
+    repairs_made = false;
+    return false;
+  };
+  auto update_each = [&](const std::vector<int>& rows, const char* fmt, int target) {
+    for (int row : rows) {
+      auto sql = sql_format(fmt, target, row);
+      if (!sql) {
+        text += "\nERROR: Can't allocate sql memory\n";
+        return false;
+      }
+      if (!db.exec(*sql)) return false;
+    }
+    return true;
+  };
+
+  auto no_card = keys(db,
+                      "select ingestion_sk from ingestion left join card on card_id = card_sk "
+                      "where card_sk is null");
+  if (!no_card) return fail();
+  if (!no_card->empty()) {
+    int card = db.unknown_card();
+    if (card < 0 ||
+        !update_each(*no_card, "update ingestion set card_id = %d where ingestion_sk = %d", card))
+      return fail();
+    repairs_made = true;
+  }
+
+  auto no_project = keys(db,
+                         "select ingestion_sk from ingestion left join project on project_id = "
+                         "project_sk where project_sk is null");
+  if (!no_project) return fail();
+  if (!no_project->empty()) {
+    int project = db.unknown_project(db.unknown_client());
+    if (project < 0 ||
+        !update_each(*no_project, "update ingestion set project_id = %d where ingestion_sk = %d",
+                     project))
+      return fail();
+    repairs_made = true;
+  }
+
+  auto no_client = keys(db,
+                        "select project_sk from project left join client on client_id = "
+                        "client_sk where client_sk is null");
+  if (!no_client) return fail();
+  if (!no_client->empty()) {
+    int client = db.unknown_client();
+    if (client < 0 ||
+        !update_each(*no_client, "update project set client_id = %d where project_sk = %d",
+                     client))
+      return fail();
+    repairs_made = true;
+  }
+
+  auto lonely = keys(db,
+                     "select client_sk from client left join project on client_sk = client_id "
+                     "where client_id is null");
+  if (!lonely) return fail();
+  for (int client : *lonely)
+    if (db.unknown_project(client) < 0) return fail();
+  if (!lonely->empty()) repairs_made = true;
+
+  if (!db.exec("commit transaction")) return fail();
+  text += repairs_made ? "Verification errors repaired OK.\n"
+                       : "Verified - No errors detected or repaired.\n";
+  return true;
+}
+
+bool db_startup_check(Database& db) {
+  std::string text;
+  bool repairs_made = false;
+  bool ok = db_repair(db, text, repairs_made);
+  if (ok && !repairs_made) return true;
+  ui_print("\nDatabase repair message(s):\n" + text);
+  alert_printf("%s\n\nPlease send email to %s so that this behavior can be tracked.",
+               ok ? "Database inconsistencies were repaired with no data loss."
+                  : "Error occured trying to repair database inconsistencies. No repairs or "
+                    "other changes were made.",
+               kSupportAddress);
+  return ok;
+}
+
+}  // namespace cw
