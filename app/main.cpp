@@ -9,6 +9,7 @@ namespace cw::app {
 
 // Every subcommand, in the order --help lists them.
 const Command kCommands[] = {
+    {"db", "browse and manage the ingestion database", cmd_db},
     {nullptr, nullptr, nullptr},
 };
 

@@ -250,7 +250,8 @@ std::optional<std::string> ingestion_parameters_text(Database& db, const LoadedT
   }
   int key = std::atoi(table.result.rows[static_cast<std::size_t>(row)][0].c_str());
   std::string text = db.ingestion_params(key);
-  if (text.empty()) return std::string("No parameter details available.");
+  if (text.empty() || text == kNoParametersStored)
+    return std::string("No parameter details available.");
   return text;
 }
 

@@ -618,9 +618,9 @@ bool Database::ingestion_set_params(int key, const std::string& text) {
 
 std::string Database::ingestion_params(int key) {
   auto sql = sql_format("select params from ingestion where ingestion_sk = %d", key);
-  if (!sql) return "No parameters stored.";
+  if (!sql) return kNoParametersStored;
   auto r = query_quiet(*sql);
-  if (!r) return "No parameters stored.";
+  if (!r) return kNoParametersStored;
   if (r->rows.empty()) return "";
   return r->rows[0][0];
 }

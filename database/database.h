@@ -26,6 +26,8 @@ namespace cw {
 inline constexpr const char* kDatabaseFileName = "cw_main.sqlite3";
 // Name of the hidden card, client and per-client project that stand for "not chosen".
 inline constexpr const char* kUnknownEntity = "[unknown]";
+// What reading an ingestion's parameter record gives when it cannot be read.
+inline constexpr const char* kNoParametersStored = "No parameters stored.";
 // Longest database path kept by open.
 inline constexpr std::size_t kMaxDatabasePath = 1000;
 

@@ -1,0 +1,277 @@
+// `cardwright db`: look at and manage the ingestion database from the command line: clients,
+// projects and cards, the ingestion history, any table, an ingestion's parameters, CSV export,
+// purge, verification and repair.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/commands.h"
+#include "app/console_ui.h"
+#include "database/browse.h"
+#include "database/database.h"
+#include "database/manage.h"
+#include "database/repair.h"
+#include "foundation/log.h"
+#include "platform/paths.h"
+
+namespace cw::app {
+
+namespace {
+
+constexpr const char* kName = "db";
+
+void print_help() {
+  std::printf(
+      "Usage: cardwright db COMMAND [ARGUMENTS]\n"
+      "Looks at and manages the ingestion database (%s in the per-user folder).\n\n"
+      "Commands:\n"
+      "  clients [list]                        the clients\n"
+      "  clients add NAME [--description TEXT]\n"
+      "  clients rename NAME NEW [--description TEXT]\n"
+      "  clients delete NAME [--yes]           hide the client (old ingestions keep it)\n"
+      "  projects [list|add|rename|delete] ... --client NAME\n"
+      "                                        the same for the projects of a client\n"
+      "  cards [list|add|rename|delete] ...    the same for cards\n"
+      "  ingestions [--age AGE]                the ingestion history, newest first; AGE is\n"
+      "                                        \"1 month\", \"3 months\", \"6 months\", \"1 year\"\n"
+      "                                        or All (default: the newest 1000)\n"
+      "  show TABLE [--client NAME] [--age AGE]\n"
+      "                                        any table: Clients, Projects, Cards, Ingestions,\n"
+      "                                        IPTCcontact, IPTCcontent, IPTCimage, IPTCstatus,\n"
+      "                                        UserData\n"
+      "  params ID                             the stored parameters of an ingestion\n"
+      "  export TABLE FILE.csv [--client NAME] [--age AGE]\n"
+      "  purge [--yes]                         delete ingestion records older than 1 year\n"
+      "  verify                                check the links between the records\n"
+      "  repair                                back up and repair broken links\n\n"
+      "Options:\n"
+      "  --yes         answer Yes to the confirmation question\n"
+      "  --help        show this help\n",
+      kDatabaseFileName);
+}
+
+struct Args {
+  std::vector<std::string> words;
+  std::map<std::string, std::string> options;
+  bool yes = false;
+  bool help = false;
+};
+
+// Splits words from the options; false (after a usage message) on an unknown option.
+bool parse(int argc, char** argv, Args& a) {
+  for (int i = 0; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--yes" || arg == "-y") {
+      a.yes = true;
+    } else if (arg == "--help" || arg == "-h") {
+      a.help = true;
+    } else if (arg == "--client" || arg == "--description" || arg == "--age") {
+      if (i + 1 >= argc) {
+        usage_error(kName, (arg + " needs a value").c_str());
+        return false;
+      }
+      a.options[arg.substr(2)] = argv[++i];
+    } else if (arg.rfind("--", 0) == 0) {
+      usage_error(kName, ("unknown option " + arg).c_str());
+      return false;
+    } else {
+      a.words.push_back(arg);
+    }
+  }
+  return true;
+}
+
+std::string option(const Args& a, const char* name) {
+  auto it = a.options.find(name);
+  return it == a.options.end() ? std::string() : it->second;
+}
+
+// One cell on one terminal line: tabs and line breaks shown as \t and \n.
+std::string flat(const std::string& cell) {
+  std::string out;
+  for (char c : cell) {
+    if (c == '\n')
+      out += "\\n";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c != '\r')
+      out += c;
+  }
+  return out;
+}
+
+void print_table(const LoadedTable& t) {
+  for (std::size_t i = 0; i < t.entry->columns.size(); ++i)
+    std::printf("%s%s", i ? "\t" : "", t.entry->columns[i].title);
+  std::printf("\n");
+  for (const auto& row : t.result.rows) {
+    for (std::size_t i = 0; i < row.size(); ++i) std::printf("%s%s", i ? "\t" : "", flat(row[i]).c_str());
+    std::printf("\n");
+  }
+  std::fprintf(stderr, "%zu records shown\n", t.result.row_count());
+}
+
+std::optional<LoadedTable> load(Database& db, const std::string& table, const Args& a) {
+  const CatalogEntry* entry = catalog_find(table);
+  if (!entry) {
+    std::fprintf(stderr, "cardwright db: no table named '%s'\n", table.c_str());
+    return std::nullopt;
+  }
+  BrowseChoice choice;
+  choice.client = option(a, "client");
+  choice.age = option(a, "age");
+  if (!choice.age.empty() && !age_filter(choice.age, ">=", std::time(nullptr))) {
+    std::fprintf(stderr, "cardwright db: unknown age '%s'\n", choice.age.c_str());
+    return std::nullopt;
+  }
+  if (entry->kind == CatalogKind::Project && choice.client.empty()) {
+    std::fprintf(stderr, "cardwright db: projects need --client NAME\n");
+    return std::nullopt;
+  }
+  return browse_table(db, *entry, choice);
+}
+
+// clients|projects|cards [list|add|rename|delete] ...
+int entity_command(Database& db, EntityKind kind, const Args& a) {
+  std::string client = option(a, "client");
+  if (kind == EntityKind::Project && client.empty())
+    return usage_error(kName, "projects need --client NAME");
+  std::string verb = a.words.size() > 1 ? a.words[1] : "list";
+  const char* table = kind == EntityKind::Client ? "client"
+                      : kind == EntityKind::Project ? "project" : "card";
+  auto want = [&](std::size_t n) { return a.words.size() == n; };
+  if (verb == "list") {
+    if (!want(1) && !want(2)) return usage_error(kName, "list takes no names");
+    auto t = load(db, table, a);
+    if (!t) return 1;
+    print_table(*t);
+    return 0;
+  }
+  if (verb == "add") {
+    if (!want(3)) return usage_error(kName, "add takes one NAME");
+    return manage_add(db, kind, a.words[2], option(a, "description"), client) >= 0 ? 0 : 1;
+  }
+  if (verb == "rename") {
+    if (!want(4)) return usage_error(kName, "rename takes NAME and NEW");
+    std::string description = option(a, "description");
+    if (!a.options.count("description")) {
+      // Keep the description the row has unless a new one is given.
+      auto list = kind == EntityKind::Client  ? db.list_clients()
+                  : kind == EntityKind::Project ? db.list_projects(client)
+                                                : db.list_cards();
+      std::size_t col = kind == EntityKind::Project ? 4 : 3;
+      if (list)
+        for (const auto& row : list->rows)
+          if (row[0] == a.words[2]) description = row[col];
+    }
+    return manage_rename(db, kind, a.words[2], a.words[3], description, client) ? 0 : 1;
+  }
+  if (verb == "delete") {
+    if (!want(3)) return usage_error(kName, "delete takes one NAME");
+    return manage_delete(db, kind, a.words[2], client) ? 0 : 1;
+  }
+  return usage_error(kName, ("unknown action '" + verb + "'").c_str());
+}
+
+int run(Database& db, const Args& a) {
+  const std::string& cmd = a.words[0];
+  if (cmd == "clients") return entity_command(db, EntityKind::Client, a);
+  if (cmd == "projects") return entity_command(db, EntityKind::Project, a);
+  if (cmd == "cards") return entity_command(db, EntityKind::Card, a);
+  if (cmd == "ingestions" || cmd == "show") {
+    std::string table = cmd == "ingestions" ? "ingestion" : (a.words.size() == 2 ? a.words[1] : "");
+    if (table.empty() || (cmd == "ingestions" && a.words.size() != 1))
+      return usage_error(kName, cmd == "show" ? "show takes one TABLE" : "ingestions takes no names");
+    auto t = load(db, table, a);
+    if (!t) return 1;
+    print_table(*t);
+    return 0;
+  }
+  if (cmd == "params") {
+    if (a.words.size() != 2) return usage_error(kName, "params takes one ingestion ID");
+    char* end = nullptr;
+    long id = std::strtol(a.words[1].c_str(), &end, 10);
+    if (*end || id <= 0) return usage_error(kName, "the ingestion ID is a positive number");
+    std::string value;
+    auto sql = sql_format("select count(*) from ingestion where ingestion_sk = %d",
+                          static_cast<int>(id));
+    if (!sql || !db.single_value(*sql, value, 32, true, false)) return 1;
+    if (value == "0") {
+      std::fprintf(stderr, "cardwright db: no ingestion with ID %ld\n", id);
+      return 1;
+    }
+    std::string text = db.ingestion_params(static_cast<int>(id));
+    std::printf("Ingestion Parameters\n\n%s\n",
+                text.empty() ? "No parameter details available." : text.c_str());
+    return 0;
+  }
+  if (cmd == "export") {
+    if (a.words.size() != 3) return usage_error(kName, "export takes TABLE and FILE.csv");
+    auto t = load(db, a.words[1], a);
+    if (!t) return 1;
+    return export_csv(*t, a.words[2]) ? 0 : 1;
+  }
+  if (cmd == "purge") {
+    if (a.words.size() != 1) return usage_error(kName, "purge takes no names");
+    int deleted = 0;
+    switch (purge_ingestions(db, std::time(nullptr), &deleted)) {
+      case PurgeOutcome::Declined:
+        std::fprintf(stderr, "Nothing deleted (confirm with --yes).\n");
+        return 1;
+      case PurgeOutcome::Failed:
+        return 1;
+      case PurgeOutcome::Done:
+        std::printf("%d ingestion record%s deleted.\n", deleted, deleted == 1 ? "" : "s");
+        return 0;
+    }
+  }
+  if (cmd == "verify") {
+    std::string text;
+    bool passed = db_verify(db, text);
+    std::fputs(text.c_str(), stdout);
+    return passed ? 0 : 1;
+  }
+  if (cmd == "repair") {
+    std::string text;
+    bool repairs_made = false;
+    bool ok = db_repair(db, text, repairs_made);
+    std::fputs(text.c_str(), stdout);
+    return ok ? 0 : 1;
+  }
+  return usage_error(kName, ("unknown command '" + cmd + "'").c_str());
+}
+
+}  // namespace
+
+int cmd_db(int argc, char** argv) {
+  Args a;
+  if (!parse(argc, argv, a)) return 2;
+  if (a.help) {
+    print_help();
+    return 0;
+  }
+  if (a.words.empty()) return usage_error(kName, "missing command");
+
+  ConsoleUserInterface ui(a.yes);
+  set_user_interface(&ui);
+  std::string folder = ensure_user_folder();
+  log_set_path(folder + "/cw_log.txt");
+  int status = 1;
+  {
+    Database db;
+    std::string path = folder + "/" + kDatabaseFileName;
+    if (!db.open(path)) {
+      alert_printf("Can't initialize database %s\r\r(Application exiting)", path.c_str());
+    } else {
+      if (!db.install_default_entities()) alert_printf("Can't install default entities.");
+      status = run(db, a);
+    }
+  }
+  set_user_interface(nullptr);
+  return status;
+}
+
+}  // namespace cw::app

@@ -1,0 +1,219 @@
+// Browsing with the age filter, CSV export read back by an independent CSV reader, purge at
+// the one-year boundary, and the row and cell operations of the database window.
+#include <sstream>
+
+#include "database/browse.h"
+#include "tests/database/db_fixture.h"
+
+namespace cw {
+namespace {
+
+using test::captured_ui;
+using test::DatabaseTest;
+using test::raw_exec;
+using test::raw_values;
+
+std::time_t local_time(int year, int month, int day, int hour, int minute, int second) {
+  struct tm tm = {};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+const CatalogEntry& entry(const char* name) {
+  const CatalogEntry* e = catalog_find(name);
+  EXPECT_NE(e, nullptr) << name;
+  return *e;
+}
+
+TEST(AgeFilter, MonthsBackFromNow) {
+  std::time_t now = local_time(2026, 6, 15, 12, 30, 45);
+  EXPECT_EQ(age_filter("1 year", "<", now), "where ingested_dt < '2025-06-15 12:30:45'");
+  EXPECT_EQ(age_filter("3 months", ">=", now), "where ingested_dt >= '2026-03-15 12:30:45'");
+  EXPECT_EQ(age_filter("6 months", ">=", now), "where ingested_dt >= '2025-12-15 12:30:45'");
+  EXPECT_EQ(age_filter("1 month", ">=", local_time(2026, 1, 5, 0, 0, 0)),
+            "where ingested_dt >= '2025-12-05 00:00:00'");
+  EXPECT_EQ(age_filter("All records", ">=", now), "");
+  EXPECT_FALSE(age_filter("lately", ">=", now));
+  EXPECT_EQ(catalog_find("ingestions"), catalog_find("INGESTION"));
+  EXPECT_EQ(catalog_find("nothing"), nullptr);
+}
+
+TEST_F(DatabaseTest, HistoryShowsTheNewestThousandUnlessFilteredByAge) {
+  open_db();
+  raw_exec(path,
+           "with recursive n(i) as (select 1 union all select i + 1 from n where i < 1005) "
+           "insert into ingestion (card_id, project_id, ingested_dt, result) select 1, 1, "
+           "datetime('now', 'localtime', '-' || i || ' hours'), 'SUCCESS' from n;"
+           "insert into ingestion (card_id, project_id, ingested_dt) values(1, 1, "
+           "datetime('now', 'localtime', '-400 days'));");
+  auto all = browse_table(db, entry("Ingestions"), {});
+  ASSERT_TRUE(all);
+  ASSERT_EQ(all->result.row_count(), 1000u);
+  EXPECT_EQ(all->cell(0, 0), "1");  // newest first
+  EXPECT_EQ(all->result.column_count(), entry("Ingestions").columns.size());
+  EXPECT_EQ(all->cell(0, 2), "Client_001");
+  EXPECT_EQ(all->cell(0, 4), "#001");
+  EXPECT_EQ(all->cell(1000, 0), "?BadRowRef");
+  EXPECT_EQ(all->cell(0, 10), "?UnallocCell");
+  EXPECT_EQ(LoadedTable{}.cell(0, 0), "?NoData");
+
+  BrowseChoice year;
+  year.age = "1 year";
+  auto recent = browse_table(db, entry("Ingestions"), year);
+  ASSERT_TRUE(recent);
+  EXPECT_EQ(recent->result.row_count(), 1005u);
+  year.age = "All";
+  EXPECT_EQ(browse_table(db, entry("Ingestions"), year)->result.row_count(), 1006u);
+
+  BrowseChoice by_result;
+  by_result.client = "Client_001";
+  by_result.project = "Project_001";
+  by_result.result_like = "SUCC%";
+  EXPECT_EQ(browse_table(db, entry("Ingestions"), by_result)->result.row_count(), 1005u);
+}
+
+TEST_F(DatabaseTest, PurgeKeepsAnIngestionExactlyOneYearOld) {
+  open_db();
+  std::time_t now = local_time(2026, 6, 15, 12, 0, 0);
+  raw_exec(path,
+           "insert into ingestion (card_id, project_id, ingested_dt, notes) values"
+           "(1, 1, '2025-06-15 12:00:00', 'exactly one year'),"
+           "(1, 1, '2025-06-15 11:59:59', 'one second older'),"
+           "(1, 1, '2019-01-01 00:00:00', 'ancient'),"
+           "(1, 1, '2026-06-01 08:00:00', 'recent');");
+  auto& ui = captured_ui();
+  ui.yes_no_answers = {false};
+  EXPECT_EQ(purge_ingestions(db, now), PurgeOutcome::Declined);
+  EXPECT_EQ(db.ingestion_count(), 4);
+  EXPECT_EQ(ui.questions.at(0),
+            "Delete ingestion records older than 1 year?\n\nYou may want to export the records "
+            "before deleting them.\n\nThis operation cannot be undone.");
+  ui.yes_no_answers = {true};
+  int deleted = 0;
+  EXPECT_EQ(purge_ingestions(db, now, &deleted), PurgeOutcome::Done);
+  EXPECT_EQ(deleted, 2);
+  EXPECT_EQ(raw_values(path, "select notes from ingestion order by ingested_dt"),
+            "exactly one year|recent");
+}
+
+TEST_F(DatabaseTest, CsvExportReadsBackIdentically) {
+  if (!test::have_program("python3")) GTEST_SKIP() << "python3 not installed";
+  open_db();
+  raw_exec(path,
+           "insert into UserData (id, field1, field2, field3, field4, field5, field6, field7, "
+           "field8) values('row1', 'plain', 'say \"cheese\"', 'a, b, c', "
+           "'line one' || char(10) || 'line two', 'Ærø – Škoda ✓ 写真', '', ' leading space', "
+           "'\"\"');"
+           "insert into UserData (id, field1, field2) values('row2', 'tab' || char(9) || "
+           "'here', 'end\"');"
+           "insert into UserData (id, field8) values('row3', 'O''Brien, \"Jr.\"' || char(13) || "
+           "char(10) || 'next');");
+  auto t = browse_table(db, entry("UserData"), {});
+  ASSERT_TRUE(t);
+  ASSERT_EQ(t->result.row_count(), 3u);
+  std::string file = dir / "user data ✓.csv";
+  ASSERT_TRUE(export_csv(*t, file));
+  EXPECT_EQ(captured_ui().alerts.back(), "Records exported successfully.");
+
+  // An independent reader: Python's csv module, each field printed as hex of its bytes.
+  std::string out;
+  ASSERT_EQ(test::run_command(
+                "python3 -c 'import csv,sys\n"
+                "for row in csv.reader(open(sys.argv[1], newline=\"\", encoding=\"utf-8\"), "
+                "skipinitialspace=True): print(\" \".join(f.encode().hex() or \"-\" for f in row))' "
+                "'" + file + "'",
+                &out),
+            0);
+  auto hex_line = [](const std::vector<std::string>& fields) {
+    std::string line;
+    for (const std::string& f : fields) {
+      if (!line.empty()) line += ' ';
+      if (f.empty()) line += '-';
+      for (unsigned char c : f) {
+        static const char* digits = "0123456789abcdef";
+        line += digits[c >> 4];
+        line += digits[c & 15];
+      }
+    }
+    return line + "\n";
+  };
+  std::string expected = hex_line({"id", "field1", "field2", "field3", "field4", "field5",
+                                   "field6", "field7", "field8"});
+  for (const auto& row : t->result.rows) expected += hex_line(row);
+  EXPECT_EQ(out, expected);
+  // The cells really hold what was inserted.
+  EXPECT_EQ(t->cell(0, 4), "line one\nline two");
+  EXPECT_EQ(t->cell(2, 8), "O'Brien, \"Jr.\"\r\nnext");
+  // Header format: titles in quotes, separated by comma and space.
+  EXPECT_EQ(test::read_file(file).substr(0, 18), "\"id\", \"field1\", \"f");
+
+  EXPECT_FALSE(export_csv(*t, dir / "missing/folder/x.csv"));
+  EXPECT_EQ(captured_ui().alerts.back(), "Export Error: " + (dir / "missing/folder/x.csv"));
+}
+
+TEST_F(DatabaseTest, RowAndCellOperations) {
+  open_db();
+  auto& ui = captured_ui();
+  // New rows of free tables are named after the table and its sequence.
+  EXPECT_EQ(add_row(db, entry("IPTCcontact"), ""), "Contact_0001");
+  EXPECT_EQ(add_row(db, entry("IPTCcontact"), ""), "Contact_0002");
+  EXPECT_EQ(add_row(db, entry("UserData"), ""), "UserData_0001");
+  EXPECT_EQ(add_row(db, entry("Clients"), ""), "Client_002");
+  EXPECT_EQ(add_row(db, entry("Cards"), ""), "#002");
+  EXPECT_EQ(add_row(db, entry("Projects"), "Client_002"), "Project_003");
+  EXPECT_FALSE(add_row(db, entry("Projects"), ""));
+  EXPECT_EQ(ui.alerts.back(), "Client not specified");
+
+  auto contacts = browse_table(db, entry("IPTCcontact"), {});
+  ASSERT_TRUE(contacts);
+  ASSERT_TRUE(edit_cell(db, *contacts, 1, 1, "Chief's \"title\" 100%"));
+  EXPECT_EQ(raw_values(path, "select title from IPTCcontact where creator = 'Contact_0002'"),
+            "Chief's \"title\" 100%");
+  ui.yes_no_answers = {true};
+  EXPECT_TRUE(delete_row(db, *contacts, 0));
+  EXPECT_EQ(raw_values(path, "select creator from IPTCcontact"), "Contact_0002");
+  EXPECT_FALSE(delete_row(db, *contacts, -1));
+  EXPECT_EQ(ui.alerts.back(), "No data row is selected.");
+
+  // Clients, projects and cards in use cannot be deleted; unused ones can.
+  int key = db.ingestion_insert(1, 1, 0, 0, 0, std::nullopt);
+  auto clients = browse_table(db, entry("Clients"), {});
+  ui.yes_no_answers = {true};
+  EXPECT_FALSE(delete_row(db, *clients, 0));
+  EXPECT_EQ(ui.alerts.back(), "Projects for client exist.");
+  auto cards = browse_table(db, entry("Cards"), {});
+  ASSERT_EQ(cards->cell(0, 0), "#001");
+  ui.yes_no_answers = {true, true};
+  EXPECT_FALSE(delete_row(db, *cards, 0));
+  EXPECT_EQ(ui.alerts.back(), "Ingestion data for card exists.");
+  EXPECT_TRUE(delete_row(db, *cards, 1));
+  EXPECT_EQ(raw_values(path, "select name from card"), "#001");
+  BrowseChoice of_client;
+  of_client.client = "Client_001";
+  auto projects = browse_table(db, entry("Projects"), of_client);
+  ui.yes_no_answers = {true};
+  EXPECT_FALSE(delete_row(db, *projects, 0));
+  EXPECT_EQ(ui.alerts.back(), "Ingestion data for project exists.");
+
+  // Ingestion notes are editable, the names are not; the parameter view.
+  auto history = browse_table(db, entry("Ingestions"), {});
+  ASSERT_TRUE(edit_cell(db, *history, 0, 9, "new 'notes'"));
+  EXPECT_EQ(history->cell(0, 9), "new 'notes'");
+  EXPECT_FALSE(edit_cell(db, *history, 0, 2, "renamed client"));
+  EXPECT_EQ(ui.alerts.back(), "Can't store column value");
+  EXPECT_EQ(raw_values(path, "select name from client where client_sk = 1"), "Client_001");
+  EXPECT_EQ(ingestion_parameters_text(db, *history, 0), "No parameter details available.");
+  db.ingestion_set_params(key, "Source: /media/card\n");
+  EXPECT_EQ(ingestion_parameters_text(db, *history, 0), "Source: /media/card\n");
+  EXPECT_FALSE(ingestion_parameters_text(db, *history, 5));
+  EXPECT_TRUE(ui.pane.empty()) << ui.pane;
+}
+
+}  // namespace
+}  // namespace cw

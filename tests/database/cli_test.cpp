@@ -1,0 +1,109 @@
+// `cardwright db` end to end: the program run as a user runs it, against a database in a
+// private data folder.
+#include <filesystem>
+
+#include "tests/database/db_fixture.h"
+
+namespace cw {
+namespace {
+
+using test::raw_exec;
+using test::raw_values;
+namespace fs = std::filesystem;
+
+class DbCommand : public ::testing::Test {
+ protected:
+  // Runs `cardwright db ARGS` with the data folder below `home`; stdout and stderr together.
+  int db(const std::string& args, std::string* out = nullptr) {
+    std::string text;
+    int rc = test::run_command("XDG_DATA_HOME='" + home.str() + "' " +
+                                   test::built_program("app/cardwright") + " db " + args +
+                                   " </dev/null 2>&1",
+                               &text);
+    if (out) *out = text;
+    return rc;
+  }
+  std::string file() const { return home / "CardwrightPro/cw_main.sqlite3"; }
+  test::TempDir home;
+};
+
+TEST_F(DbCommand, ManagesClientsAndCardsWithTheirRules) {
+  std::string out;
+  ASSERT_EQ(db("clients", &out), 0) << out;
+  EXPECT_NE(out.find("Name\tID\tTime Record Created\tDescription\nClient_001\t1\t"),
+            std::string::npos)
+      << out;
+  ASSERT_EQ(db("clients add \"O'Brien 100%\" --description 'Ærø \"x\"'", &out), 0) << out;
+  EXPECT_EQ(db("clients add \"O'Brien 100%\"", &out), 1);
+  EXPECT_NE(out.find("Client name already exists."), std::string::npos);
+  ASSERT_EQ(db("projects add Brochure --client \"O'Brien 100%\"", &out), 0) << out;
+  ASSERT_EQ(db("projects --client \"O'Brien 100%\"", &out), 0) << out;
+  EXPECT_NE(out.find("Brochure\t"), std::string::npos);
+  EXPECT_NE(out.find("Project_002\t"), std::string::npos);
+  ASSERT_EQ(db("clients rename \"O'Brien 100%\" \"O'Brien & Sons\"", &out), 0) << out;
+  EXPECT_EQ(raw_values(file(), "select description from client where name = 'O''Brien & Sons'"),
+            "Ærø \"x\"");
+
+  // Deleting asks; without a terminal or --yes the answer is No.
+  EXPECT_EQ(db("clients delete \"O'Brien & Sons\"", &out), 1);
+  EXPECT_EQ(raw_values(file(), "select count(*) from client where hidden is null"), "2");
+  ASSERT_EQ(db("clients delete \"O'Brien & Sons\" --yes", &out), 0) << out;
+  EXPECT_EQ(raw_values(file(), "select name from client where hidden = 1"), "O'Brien & Sons_(2)");
+  EXPECT_EQ(db("cards delete '#001' --yes", &out), 1);
+  EXPECT_NE(out.find("Can't delete last card."), std::string::npos);
+
+  EXPECT_EQ(db("clients frobnicate", &out), 2);
+  EXPECT_EQ(db("show Nothing", &out), 1);
+  EXPECT_EQ(db("--bogus", &out), 2);
+  EXPECT_EQ(db("--help", &out), 0);
+  EXPECT_NE(out.find("Usage: cardwright db"), std::string::npos);
+}
+
+TEST_F(DbCommand, VerifyRepairParamsExportAndPurge) {
+  std::string out;
+  ASSERT_EQ(db("verify", &out), 0) << out;
+  EXPECT_NE(out.find("Verified - No errors detected.\n"), std::string::npos);
+  ASSERT_EQ(db("repair", &out), 0) << out;
+  EXPECT_NE(out.find("Verified - No errors detected or repaired.\n"), std::string::npos);
+
+  ASSERT_NO_FATAL_FAILURE(raw_exec(
+      file(),
+           "alter table ingestion add column params text;"
+           "insert into ingestion (card_id, project_id, ingested_dt, result, params) values"
+           "(1, 1, datetime('now', 'localtime'), 'SUCCESS', 'Source: /media/card'),"
+           "(9, 1, '2001-01-01 00:00:00', 'old', null);"
+           "delete from project;"));
+  EXPECT_EQ(db("verify", &out), 1);
+  EXPECT_NE(out.find("WARNING: Verification errors detected."), std::string::npos);
+  ASSERT_EQ(db("repair", &out), 0) << out;
+  EXPECT_NE(out.find("Verification errors repaired OK.\n"), std::string::npos) << out;
+  int backups = 0;
+  for (const auto& e : fs::directory_iterator(home / "CardwrightPro"))
+    if (e.path().filename().string().rfind("cw_main_", 0) == 0) ++backups;
+  EXPECT_EQ(backups, 1);
+
+  ASSERT_EQ(db("params 1", &out), 0);
+  EXPECT_EQ(out, "Ingestion Parameters\n\nSource: /media/card\n");
+  EXPECT_EQ(db("params 77", &out), 1);
+  EXPECT_EQ(db("params x", &out), 2);
+
+  ASSERT_EQ(db("ingestions --age '1 year'", &out), 0) << out;
+  EXPECT_NE(out.find("1 records shown"), std::string::npos) << out;
+  EXPECT_EQ(db("ingestions --age lately", &out), 1);
+  std::string csv = home / "history.csv";
+  ASSERT_EQ(db("export ingestions '" + csv + "'", &out), 0) << out;
+  std::string text = test::read_file(csv);
+  EXPECT_EQ(text.substr(0, text.find('\n')),
+            "\"ID\", \"Time Ingested\", \"Client\", \"Project\", \"Card\", \"Start\", \"Stop\", "
+            "\"Images\", \"Result\", \"Notes\"");
+  EXPECT_NE(text.find("\"[unknown]\""), std::string::npos);
+
+  EXPECT_EQ(db("purge", &out), 1);
+  EXPECT_EQ(raw_values(file(), "select count(*) from ingestion"), "2");
+  ASSERT_EQ(db("purge --yes", &out), 0) << out;
+  EXPECT_NE(out.find("1 ingestion record deleted."), std::string::npos) << out;
+  EXPECT_EQ(raw_values(file(), "select result from ingestion"), "SUCCESS");
+}
+
+}  // namespace
+}  // namespace cw

@@ -1,0 +1,355 @@
+// Schema of a new file, upgrades of old files, default and "[unknown]" entities, names that
+// would break hand-built SQL, ingestion records, and TABLE.COLUMN values.
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "database/manage.h"
+#include "tests/database/db_fixture.h"
+
+namespace cw {
+namespace {
+
+using test::captured_ui;
+using test::DatabaseTest;
+using test::raw_exec;
+using test::raw_values;
+
+std::string normalise(std::string s) {
+  std::string out;
+  for (char c : s) {
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
+      out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+// Table name → its column definitions, from the text the sqlite3 shell prints for ".schema".
+std::map<std::string, std::vector<std::string>> parse_schema(const std::string& text) {
+  std::map<std::string, std::vector<std::string>> tables;
+  std::size_t pos = 0;
+  while ((pos = text.find("CREATE TABLE ", pos)) != std::string::npos) {
+    pos += 13;
+    std::size_t open = text.find('(', pos);
+    std::string name = normalise(text.substr(pos, open - pos));
+    int depth = 0;
+    std::string part;
+    std::vector<std::string> columns;
+    std::size_t i = open + 1;
+    for (; i < text.size(); ++i) {
+      char c = text[i];
+      if (c == '(') ++depth;
+      if (c == ')' && depth-- == 0) break;
+      if (c == ',' && depth == 0) {
+        columns.push_back(normalise(part));
+        part.clear();
+      } else {
+        part += c;
+      }
+    }
+    columns.push_back(normalise(part));
+    tables[name] = columns;
+    pos = i;
+  }
+  return tables;
+}
+
+TEST_F(DatabaseTest, NewFileHasTheDescribedSchemaColumnForColumn) {
+  if (!test::have_program("sqlite3")) GTEST_SKIP() << "sqlite3 shell not installed";
+  open_db();
+  std::string out;
+  ASSERT_EQ(test::run_command("sqlite3 '" + path + "' .schema", &out), 0);
+  auto tables = parse_schema(out);
+
+  const std::string key = " integer not null primary key autoincrement";
+  std::map<std::string, std::vector<std::string>> expected = {
+      {"card",
+       {"card_sk" + key, "name text not null unique", "description text",
+        "inservice_dt text not null", "hidden integer"}},
+      {"ingestion",
+       {"ingestion_sk" + key, "card_id integer", "project_id integer", "number_start integer",
+        "number_stop integer", "image_count integer", "notes text",
+        "ingested_dt text not null", "result text"}},
+      {"project",
+       {"project_sk" + key, "client_id integer", "name text not null", "description text",
+        "created_dt text not null", "checklist text", "hidden integer"}},
+      {"client",
+       {"client_sk" + key, "name text not null unique", "description text",
+        "created_dt text not null", "hidden integer"}},
+      {"step",
+       {"ingestion_id integer not null", "name text not null", "is_checked integer",
+        "primary key(ingestion_id, name)"}},
+      {"iptccontact",
+       {"iptccontact_sk" + key, "creator text not null", "title text", "address text",
+        "city text", "state text", "post text", "country text", "phones text", "emails text",
+        "websites text"}},
+      {"iptccontent",
+       {"iptccontent_sk" + key, "id text not null", "headline text", "description text",
+        "keywords text", "subjectcode text", "writer text"}},
+      {"iptcimage",
+       {"iptcimage_sk" + key, "id text not null", "genre text", "scene text", "location text",
+        "city text", "state text", "country text", "countrycode text"}},
+      {"iptcstatus",
+       {"iptcstatus_sk" + key, "id text not null", "title text", "job text",
+        "instructions text", "provider text", "source text", "copyright text", "rights text"}},
+      {"userdata",
+       {"userdata_sk" + key, "id text not null", "field1 text", "field2 text", "field3 text",
+        "field4 text", "field5 text", "field6 text", "field7 text", "field8 text"}},
+  };
+  for (const auto& [name, columns] : expected) {
+    ASSERT_TRUE(tables.count(name)) << "missing table " << name << "\n" << out;
+    EXPECT_EQ(tables[name], columns) << name;
+  }
+  tables.erase("sqlite_sequence");
+  EXPECT_EQ(tables.size(), expected.size()) << out;
+
+  // Default rows of an empty file; reopening installs nothing more.
+  EXPECT_EQ(raw_values(path, "select name from client"), "Client_001");
+  EXPECT_EQ(raw_values(path, "select name || '/' || client_id from project"), "Project_001/1");
+  EXPECT_EQ(raw_values(path, "select name from card"), "#001");
+  db.close();
+  open_db();
+  EXPECT_EQ(raw_values(path, "select count(*) from client"), "1");
+  EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
+}
+
+TEST_F(DatabaseTest, OldFilesAreUpgradedInPlaceWithoutLosingRows) {
+  // A file written before clients, projects and cards could be hidden, and before the
+  // parameter record existed.
+  raw_exec(path,
+           "create table card (card_sk integer not null primary key autoincrement, name text "
+           "not null unique, description text, inservice_dt text not null);"
+           "create table ingestion (ingestion_sk integer not null primary key autoincrement, "
+           "card_id integer, project_id integer, number_start integer, number_stop integer, "
+           "image_count integer, notes text, ingested_dt text not null, result text);"
+           "create table project (project_sk integer not null primary key autoincrement, "
+           "client_id integer, name text not null, description text, created_dt text not "
+           "null, checklist text);"
+           "create table client (client_sk integer not null primary key autoincrement, name "
+           "text not null unique, description text, created_dt text not null);"
+           "insert into client values(1, 'Acme', 'old client', '2019-01-02 03:04:05');"
+           "insert into client values(2, '[unknown]', null, '2019-01-02 03:04:05');"
+           "insert into project values(1, 1, 'Catalogue', null, '2019-01-02 03:04:05', null);"
+           "insert into project values(2, 2, '[unknown]', null, '2019-01-02 03:04:05', null);"
+           "insert into card values(1, 'CF-8GB', 'grey', '2019-01-02 03:04:05');"
+           "insert into card values(2, '[unknown]', null, '2019-01-02 03:04:05');"
+           "insert into ingestion values(1, 1, 1, 10, 19, 10, 'n', '2019-02-03 04:05:06', "
+           "'SUCCESS');");
+  open_db();
+  EXPECT_EQ(raw_values(path, "select name || ',' || ifnull(hidden, '-') from client order by 1"),
+            "Acme,-|[unknown],1");
+  EXPECT_EQ(raw_values(path, "select name || ',' || ifnull(hidden, '-') from card order by 1"),
+            "CF-8GB,-|[unknown],1");
+  EXPECT_EQ(raw_values(path, "select count(*) from project where hidden is null"), "2");
+  EXPECT_EQ(raw_values(path, "select count(*) from IPTCcontact"), "0");
+  // The hidden "[unknown]" rows never show in the lists.
+  auto cards = db.list_cards();
+  ASSERT_TRUE(cards);
+  ASSERT_EQ(cards->row_count(), 1u);
+  EXPECT_EQ(cards->rows[0][0], "CF-8GB");
+
+  // The params column arrives with the first stored parameter record.
+  EXPECT_TRUE(raw_values(path, "select params from ingestion").rfind("?", 0) == 0);
+  ASSERT_TRUE(db.ingestion_set_params(1, "Source: /media/card\nClient: O'Brien\n"));
+  EXPECT_EQ(db.ingestion_params(1), "Source: /media/card\nClient: O'Brien\n");
+  EXPECT_EQ(raw_values(path,
+                       "select card_id || project_id || number_start || number_stop || "
+                       "image_count || notes || ingested_dt || result from ingestion"),
+            "111019" "10n2019-02-03 04:05:06SUCCESS");
+  EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
+  EXPECT_EQ(db.ingestion_params(99), "");
+}
+
+TEST_F(DatabaseTest, DefaultNamesFollowTheSequenceNotTheCount) {
+  open_db();
+  EXPECT_EQ(db.next_number("client"), 1);
+  int c2 = db.client_add("", "", true);
+  int c3 = db.client_add("", "", true);
+  ASSERT_GT(c3, c2);
+  ASSERT_TRUE(db.client_hide(c3));
+  EXPECT_EQ(db.client_name(c3), "Client_003_(3)");
+  int c4 = db.client_add("", "", false);
+  EXPECT_EQ(db.client_name(c4), "Client_004");
+  // Client 4 was added without a project; 2 and 3 got Project_002 and Project_003.
+  EXPECT_EQ(raw_values(path, "select name from project order by project_sk"),
+            "Project_001|Project_002|Project_003");
+  EXPECT_EQ(db.next_number("IPTCcontact"), 0);
+  EXPECT_EQ(db.next_number("no such table"), 0);
+}
+
+TEST_F(DatabaseTest, NamesWithQuotesPercentSignsAndNonAsciiSurviveEveryOperation) {
+  open_db();
+  const std::vector<std::string> names = {"O'Brien", "100% \"Pure\" %s %d %q", "Ærøskøbing Café",
+                                          "'; drop table client; --", "x'y'z"};
+  for (const std::string& name : names) {
+    captured_ui().clear();
+    SCOPED_TRACE(name);
+    int client = manage_add(db, EntityKind::Client, name, "desc " + name);
+    ASSERT_GT(client, 0) << captured_ui().pane;
+    EXPECT_EQ(db.client_key(name), client);
+    EXPECT_EQ(db.client_name(client), name);
+    // Its default project, and a named one.
+    ASSERT_EQ(db.list_projects(name)->row_count(), 1u);
+    int project = manage_add(db, EntityKind::Project, name + " project", "", name);
+    ASSERT_GT(project, 0);
+    EXPECT_EQ(db.project_key(name, name + " project"), project);
+    int card = manage_add(db, EntityKind::Card, name, "card " + name);
+    ASSERT_GT(card, 0);
+    EXPECT_EQ(db.card_key(name), card);
+
+    // The list shows the name and the description exactly.
+    bool listed = false;
+    auto clients = db.list_clients();
+    ASSERT_TRUE(clients);
+    for (const auto& row : clients->rows)
+      if (row[0] == name && row[3] == "desc " + name) listed = true;
+    EXPECT_TRUE(listed);
+
+    // Rename and back; then delete (hide) and reuse the name.
+    std::string renamed = name + " 'renamed' 50%";
+    ASSERT_TRUE(manage_rename(db, EntityKind::Client, name, renamed, "d'"));
+    EXPECT_EQ(db.client_name(client), renamed);
+    ASSERT_TRUE(manage_rename(db, EntityKind::Card, name, renamed, "c'"));
+    ASSERT_TRUE(manage_rename(db, EntityKind::Project, name + " project", renamed, "", renamed));
+    EXPECT_EQ(db.project_key(renamed, renamed), project);
+
+    captured_ui().yes_no_answers = {true, true};
+    ASSERT_TRUE(manage_delete(db, EntityKind::Client, renamed));
+    EXPECT_EQ(captured_ui().questions.back(),
+              "Delete client \"" + renamed + "\"?\n\nThis operation cannot be undone.");
+    ASSERT_TRUE(manage_delete(db, EntityKind::Card, renamed));
+    EXPECT_EQ(db.client_name(client), renamed + "_(" + std::to_string(client) + ")");
+    EXPECT_EQ(db.client_key(renamed), -1);
+    int again = manage_add(db, EntityKind::Client, renamed, "");
+    EXPECT_GT(again, client);
+    EXPECT_TRUE(captured_ui().alerts.empty()) << captured_ui().alerts[0];
+    EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
+  }
+  EXPECT_EQ(raw_values(path, "select count(*) from client"), std::to_string(1 + 2 * names.size()));
+}
+
+TEST_F(DatabaseTest, ManagementRulesRefuseWithTheirMessages) {
+  open_db();
+  auto& ui = captured_ui();
+  EXPECT_EQ(manage_add(db, EntityKind::Client, "", ""), -1);
+  EXPECT_EQ(manage_add(db, EntityKind::Client, "Client_001", ""), -1);
+  EXPECT_EQ(manage_add(db, EntityKind::Card, "#001", ""), -1);
+  EXPECT_FALSE(manage_delete(db, EntityKind::Project, "Project_001", "Client_001"));
+  EXPECT_FALSE(manage_delete(db, EntityKind::Card, "#001"));
+  EXPECT_FALSE(manage_rename(db, EntityKind::Card, "#999", "x", ""));
+  EXPECT_EQ(ui.alerts, (std::vector<std::string>{
+                           "Client name is required.", "Client name already exists.",
+                           "Card name already exists.", "Can't delete last project.",
+                           "Can't delete last card.", "Card name not found."}));
+  EXPECT_TRUE(ui.questions.empty());
+
+  // Answering No leaves the row; a project name may repeat under another client.
+  ASSERT_GT(manage_add(db, EntityKind::Client, "Smith", ""), 0);
+  ASSERT_GT(manage_add(db, EntityKind::Project, "Project_001", "", "Smith"), 0);
+  ui.clear();
+  ui.yes_no_answers = {false};
+  EXPECT_FALSE(manage_delete(db, EntityKind::Client, "Smith"));
+  EXPECT_GE(db.client_key("Smith"), 0);
+  // Renaming to a name another row has is refused; keeping the own name is allowed.
+  EXPECT_FALSE(manage_rename(db, EntityKind::Client, "Smith", "Client_001", ""));
+  EXPECT_TRUE(manage_rename(db, EntityKind::Client, "Smith", "Smith", "new description"));
+  EXPECT_EQ(ui.alerts, std::vector<std::string>{"Client name already exists."});
+}
+
+TEST_F(DatabaseTest, IngestionRecordsAndUnknownEntities) {
+  open_db();
+  auto& ui = captured_ui();
+  EXPECT_EQ(db.ingestion_insert(-1, 1, 0, 0, 0, std::nullopt), -1);
+  EXPECT_EQ(db.ingestion_insert(1, -1, 0, 0, 0, std::nullopt), -1);
+  EXPECT_EQ(ui.pane,
+            "\nERROR: Selected project does not exist in database.\n"
+            "\nERROR: Selected card does not exist in database.\n");
+  ui.clear();
+
+  // No chosen card: the hidden "[unknown]" card, created once and reused.
+  int card = db.unknown_card();
+  ASSERT_GT(card, 0);
+  EXPECT_EQ(db.unknown_card(), card);
+  EXPECT_EQ(db.list_cards()->row_count(), 1u);
+  int project = db.unknown_project(-1);
+  ASSERT_GT(project, 0);
+  EXPECT_EQ(db.unknown_project(db.unknown_client()), project);
+  EXPECT_EQ(db.list_clients()->row_count(), 1u);
+
+  int key = db.ingestion_insert(project, card, 0, 0, 0, std::string("notes 'quoted'"));
+  ASSERT_GT(key, 0);
+  EXPECT_EQ(db.ingestion_count(), 1);
+  ASSERT_TRUE(db.ingestion_append_result(key, "No card chosen  \n\t"));
+  EXPECT_EQ(raw_values(path, "select result from ingestion"), "No card chosen");
+  ASSERT_TRUE(db.ingestion_append_result(key, "It's 100% wrong"));
+  EXPECT_EQ(raw_values(path, "select result from ingestion"), "No card chosen / It's 100% wrong");
+  ASSERT_TRUE(db.ingestion_set_numbers(key, 120, 131));
+  ASSERT_TRUE(db.ingestion_set_count(key, 12));
+  EXPECT_EQ(raw_values(path, "select number_start || '-' || number_stop || ':' || image_count || "
+                             "':' || notes from ingestion"),
+            "120-131:12:notes 'quoted'");
+  EXPECT_TRUE(ui.pane.empty()) << ui.pane;
+
+  // A failing statement reports SQLite's message in the pane.
+  EXPECT_FALSE(db.exec("update nowhere set x = 1"));
+  EXPECT_EQ(ui.pane, "\nERROR: no such table: nowhere\n");
+}
+
+TEST_F(DatabaseTest, SingleValueRules) {
+  open_db();
+  std::string v;
+  EXPECT_TRUE(db.single_value("select name from client where 0", v, 100, true, false));
+  EXPECT_EQ(v, "0");
+  EXPECT_FALSE(db.single_value("select name from client where 0", v, 100, false, false));
+  db.client_add("Second", "", true);
+  EXPECT_FALSE(db.single_value("select client_id from project", v, 100, false, false));
+  db.exec("update project set client_id = 1");
+  EXPECT_TRUE(db.single_value("select client_id from project", v, 100, false, true));
+  EXPECT_EQ(v, "1");
+  EXPECT_FALSE(db.single_value("select client_id, name from project", v, 100, false, true));
+  EXPECT_TRUE(db.single_value("select 'abcdef'", v, 4, false, false));
+  EXPECT_EQ(v, "abc");
+  EXPECT_TRUE(db.single_value("select null", v, 4, false, false));
+  EXPECT_EQ(v, "");
+}
+
+TEST_F(DatabaseTest, MacroValuesReadTheRowLastChosen) {
+  open_db();
+  db.exec("update client set description = 'Weddings' where name = 'Client_001'");
+  db.exec("insert into IPTCcontent (id, keywords) values('Content_0001', 'sea; sky')");
+  db.exec("insert into ingestion (card_id, project_id, ingested_dt, notes) "
+          "values(1, 1, '2026-01-01 00:00:00', '" + std::string(2500, 'n') + "')");
+  EXPECT_EQ(db_macro_value(db, "client", "description", std::string("Client_001")), "Weddings");
+  EXPECT_EQ(db_macro_value(db, "Clients", "name", std::string("Client_001")), "Client_001");
+  EXPECT_EQ(db_macro_value(db, "iptccontent", "keywords", std::string("Content_0001")),
+            "sea; sky");
+  EXPECT_EQ(db_macro_value(db, "ingestion", "notes", std::string("1"))->size(), 1999u);
+  // No row, or no stored key: empty. Unknown table, bad column, over-long names: no value.
+  EXPECT_EQ(db_macro_value(db, "client", "name", std::string("O'Nobody")), "");
+  EXPECT_EQ(db_macro_value(db, "client", "name", std::nullopt), "");
+  EXPECT_FALSE(db_macro_value(db, "exif", "make", std::string("1")));
+  EXPECT_FALSE(db_macro_value(db, "client", "name from client; --", std::string("1")));
+  EXPECT_FALSE(db_macro_value(db, "client", std::string(50, 'a'), std::string("1")));
+  EXPECT_FALSE(db_macro_value(db, "client", "nosuchcolumn", std::string("1")));
+  // Through the registered connection.
+  EXPECT_FALSE(db_macro_value("client", "name", std::string("Client_001")));
+  db_set_current(&db);
+  EXPECT_EQ(db_macro_value("client", "name", std::string("Client_001")), "Client_001");
+  db_set_current(nullptr);
+}
+
+TEST_F(DatabaseTest, OpenFailureIsReported) {
+  EXPECT_FALSE(db.open(dir / "no/such/folder/cw_main.sqlite3"));
+  ASSERT_EQ(captured_ui().alerts.size(), 1u);
+  EXPECT_EQ(captured_ui().alerts[0].rfind("Can't initialize SQLite database:", 0), 0u);
+  EXPECT_FALSE(db.is_open());
+}
+
+}  // namespace
+}  // namespace cw

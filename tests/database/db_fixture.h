@@ -1,0 +1,62 @@
+// Shared set-up for the database tests: a fresh database file in a temporary folder, and
+// direct access to a file through SQLite alone (to build old files and to damage them the way
+// lost rows would).
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <string>
+
+#include "database/database.h"
+#include "tests/common/test_env.h"
+
+namespace cw::test {
+
+// Runs statements on a file through a connection of its own.
+inline void raw_exec(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* err = nullptr;
+  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
+  std::string message = err ? err : "";
+  sqlite3_free(err);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK) << message << "\n" << sql;
+}
+
+// The first column of every row, joined by "|".
+inline std::string raw_values(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return "?open";
+  std::string out;
+  auto cb = [](void* p, int, char** v, char**) {
+    auto* s = static_cast<std::string*>(p);
+    if (!s->empty()) *s += "|";
+    *s += v[0] ? v[0] : "NULL";
+    return 0;
+  };
+  char* err = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), cb, &out, &err) != SQLITE_OK) out = std::string("?") + err;
+  sqlite3_free(err);
+  sqlite3_close(db);
+  return out;
+}
+
+class DatabaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    captured_ui().clear();
+    path = dir / "cw_main.sqlite3";
+  }
+  // Opens `path` and installs the default entities, as start-up does.
+  void open_db() {
+    ASSERT_TRUE(db.open(path)) << captured_ui().pane;
+    ASSERT_TRUE(db.install_default_entities()) << captured_ui().pane;
+  }
+  TempDir dir;
+  std::string path;
+  Database db;
+};
+
+}  // namespace cw::test

@@ -1,0 +1,173 @@
+// Verification and repair: orphans are pointed at "[unknown]" rows after a backup beside the
+// file, a clean file is left alone, and a file that cannot be backed up is not touched.
+#include <filesystem>
+
+#include "database/repair.h"
+#include "tests/database/db_fixture.h"
+
+namespace cw {
+namespace {
+
+using test::captured_ui;
+using test::DatabaseTest;
+using test::raw_exec;
+using test::raw_values;
+namespace fs = std::filesystem;
+
+int backups_in(const std::string& folder) {
+  int n = 0;
+  for (const auto& e : fs::directory_iterator(folder))
+    if (e.path().filename() != "cw_main.sqlite3" && e.path().extension() == ".sqlite3") ++n;
+  return n;
+}
+
+TEST_F(DatabaseTest, CleanFileIsVerifiedWithoutBackupOrChange) {
+  open_db();
+  std::string text;
+  bool repairs = true;
+  ASSERT_TRUE(db_repair(db, text, repairs));
+  EXPECT_FALSE(repairs);
+  EXPECT_EQ(text,
+            "Ingestion records referencing nonexistent cards: 0\n"
+            "Ingestion records referencing nonexistent projects: 0\n"
+            "Project records referencing nonexistent clients: 0\n"
+            "Client records with no projects: 0\n"
+            "\nVerified - No errors detected.\n"
+            "Verified - No errors detected or repaired.\n");
+  EXPECT_EQ(backups_in(dir.str()), 0);
+  EXPECT_EQ(raw_values(path, "select count(*) from client"), "1");
+  // The start-up check says nothing about a clean file.
+  EXPECT_TRUE(db_startup_check(db));
+  EXPECT_TRUE(captured_ui().pane.empty());
+  EXPECT_TRUE(captured_ui().alerts.empty());
+}
+
+TEST_F(DatabaseTest, LostRowsAreRepairedAfterABackup) {
+  open_db();
+  int acme = db.client_add("Acme", "", false);
+  int solo = db.client_add("Solo", "", true);
+  int catalogue = db.project_add("Catalogue", "Acme", std::nullopt, "");
+  int brochure = db.project_add("Brochure", "Acme", std::nullopt, "");
+  int card = db.card_add("CF-1", "");
+  int i1 = db.ingestion_insert(catalogue, card, 1, 10, 10, std::nullopt);
+  int i2 = db.ingestion_insert(brochure, 1, 11, 20, 10, std::nullopt);
+  int i3 = db.ingestion_insert(1, 1, 21, 30, 10, std::nullopt);
+  ASSERT_GT(i3, 0);
+  // Lose Solo's only project, the card behind ingestion 1 and the project behind ingestion 2,
+  // and leave a project whose client is gone.
+  raw_exec(path,
+           "delete from project where client_id = " + std::to_string(solo) + ";"
+           "delete from card where card_sk = " + std::to_string(card) + ";"
+           "delete from project where project_sk = " + std::to_string(brochure) + ";"
+           "insert into project (client_id, name, created_dt) values(77, 'Stray', 'x');");
+  std::string before = test::read_file(path);
+
+  std::string text;
+  EXPECT_FALSE(db_verify(db, text));
+  EXPECT_NE(text.find("Ingestion records referencing nonexistent cards: 1\n"), std::string::npos);
+  EXPECT_NE(text.find("Ingestion records referencing nonexistent projects: 1\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("Project records referencing nonexistent clients: 1\n"), std::string::npos);
+  EXPECT_NE(text.find("Client records with no projects: 1\n"), std::string::npos);
+  EXPECT_NE(text.find("\nWARNING: Verification errors detected.\n"), std::string::npos);
+
+  captured_ui().clear();
+  ASSERT_TRUE(db_startup_check(db)) << captured_ui().pane;
+  const std::string& pane = captured_ui().pane;
+  EXPECT_EQ(pane.rfind("\nDatabase repair message(s):\n", 0), 0u) << pane;
+  EXPECT_NE(pane.find("Existing (unrepaired) database backed up to " + dir.str() + "/cw_main_"),
+            std::string::npos);
+  EXPECT_NE(pane.find("Verification errors repaired OK.\n"), std::string::npos) << pane;
+  ASSERT_EQ(captured_ui().alerts.size(), 1u);
+  EXPECT_EQ(captured_ui().alerts[0].rfind(
+                "Database inconsistencies were repaired with no data loss.\n\nPlease send email "
+                "to ",
+                0),
+            0u);
+
+  // The backup holds the unrepaired file.
+  ASSERT_EQ(backups_in(dir.str()), 1);
+  std::string backup;
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    if (e.path().filename() != "cw_main.sqlite3") backup = e.path().string();
+  EXPECT_EQ(fs::path(backup).filename().string().size(), std::string("cw_main_20261205_180000.sqlite3").size());
+  EXPECT_EQ(raw_values(backup, "select count(*) from card"), "1");
+  EXPECT_EQ(raw_values(backup, "select card_id from ingestion where ingestion_sk = " +
+                                   std::to_string(i1)),
+            std::to_string(card));
+
+  // Every orphan now points at a hidden "[unknown]" row.
+  int unknown_card = db.unknown_card();
+  int unknown_client = db.unknown_client();
+  int unknown_project = db.unknown_project(unknown_client);
+  EXPECT_EQ(raw_values(path, "select card_id from ingestion where ingestion_sk = " +
+                                 std::to_string(i1)),
+            std::to_string(unknown_card));
+  EXPECT_EQ(raw_values(path, "select project_id from ingestion where ingestion_sk = " +
+                                 std::to_string(i2)),
+            std::to_string(unknown_project));
+  EXPECT_EQ(raw_values(path, "select client_id from project where name = 'Stray'"),
+            std::to_string(unknown_client));
+  EXPECT_EQ(raw_values(path, "select name from project where client_id = " + std::to_string(solo)),
+            "[unknown]");
+  EXPECT_EQ(raw_values(path, "select count(*) from ingestion"), "3");
+  EXPECT_EQ(db.list_cards()->row_count(), 1u);  // the unknown card stays hidden
+  EXPECT_GT(acme, 0);
+
+  // Repaired means clean.
+  std::string again;
+  bool repairs = true;
+  ASSERT_TRUE(db_repair(db, again, repairs));
+  EXPECT_FALSE(repairs);
+  EXPECT_EQ(backups_in(dir.str()), 1);
+  EXPECT_NE(before, test::read_file(path));
+}
+
+TEST_F(DatabaseTest, FileThatCannotBeBackedUpIsNotRepaired) {
+  path = dir / "cw_main.db";
+  open_db();
+  raw_exec(path, "delete from project");
+  std::string text;
+  bool repairs = true;
+  EXPECT_FALSE(db_repair(db, text, repairs));
+  EXPECT_FALSE(repairs);
+  EXPECT_NE(text.find("Can't backup database - path has wrong extension"), std::string::npos);
+  EXPECT_EQ(raw_values(path, "select count(*) from project"), "0");
+
+  std::string error;
+  EXPECT_EQ(db_backup_path("/x/" + std::string(990, 'a') + ".sqlite3", 0, error), "");
+  EXPECT_EQ(error, "Can't backup database - path too long");
+  captured_ui().clear();
+  EXPECT_FALSE(db_startup_check(db));
+  ASSERT_EQ(captured_ui().alerts.size(), 1u);
+  EXPECT_EQ(captured_ui().alerts[0].rfind("Error occured trying to repair database "
+                                          "inconsistencies. No repairs or other changes were "
+                                          "made.",
+                                          0),
+            0u);
+}
+
+TEST_F(DatabaseTest, FailingRepairStatementUndoesTheWholeRepair) {
+  open_db();
+  int card = db.card_add("CF-1", "");
+  int key = db.ingestion_insert(1, card, 1, 2, 2, std::nullopt);
+  raw_exec(path,
+           "delete from card where card_sk = " + std::to_string(card) + ";"
+           "insert into project (client_id, name, created_dt) values(77, 'Stray', 'x');"
+           "create trigger refuse before update on project begin "
+           "select raise(abort, 'project updates refused'); end;");
+  std::string text;
+  bool repairs = true;
+  EXPECT_FALSE(db_repair(db, text, repairs));
+  EXPECT_FALSE(repairs);
+  EXPECT_NE(text.find("\nERROR: project updates refused\n"), std::string::npos) << text;
+  // The card fix made before the failure is gone, and so is the "[unknown]" card.
+  EXPECT_EQ(raw_values(path, "select card_id from ingestion where ingestion_sk = " +
+                                 std::to_string(key)),
+            std::to_string(card));
+  EXPECT_EQ(raw_values(path, "select count(*) from card where name = '[unknown]'"), "0");
+  EXPECT_EQ(backups_in(dir.str()), 1);
+}
+
+}  // namespace
+}  // namespace cw
