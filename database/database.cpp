@@ -72,7 +72,11 @@ bool Database::open(const std::string& path) {
   }
   // Concurrent tools (a second program instance, the sqlite3 shell) may hold the file briefly.
   sqlite3_busy_timeout(db_, 5000);
-  if (!build_schema()) return false;
+  if (!build_schema()) {
+    sqlite3_close(db_);
+    db_ = nullptr;
+    return false;
+  }
   exec("update card set hidden = 1 where name = '[unknown]'");
   exec("update client set hidden = 1 where name = '[unknown]'");
   return true;

@@ -2,8 +2,10 @@
 // would break hand-built SQL, ingestion records, and TABLE.COLUMN values.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <map>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "database/manage.h"
@@ -299,6 +301,27 @@ TEST_F(DatabaseTest, IngestionRecordsAndUnknownEntities) {
   // A failing statement reports SQLite's message in the pane.
   EXPECT_FALSE(db.exec("update nowhere set x = 1"));
   EXPECT_EQ(ui.pane, "\nERROR: no such table: nowhere\n");
+}
+
+TEST_F(DatabaseTest, ResultsAppendedFromManyThreadsAreAllKept) {
+  open_db();
+  int key = db.ingestion_insert(1, 1, 0, 0, 0, std::nullopt);
+  // Each append reads the old text and writes it back longer: without the database lock
+  // around the pair, concurrent appends would overwrite each other.
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([this, key, t] {
+      for (int i = 0; i < 10; ++i) {
+        char text[32];
+        std::snprintf(text, sizeof text, "t%d.%d", t, i);
+        db.ingestion_append_result(key, text);
+      }
+    });
+  for (auto& th : threads) th.join();
+  std::string result = raw_values(path, "select result from ingestion");
+  EXPECT_EQ(std::count(result.begin(), result.end(), '/'), 8 * 10 - 1);
+  for (const char* last : {"t0.9", "t3.9", "t7.9"})
+    EXPECT_NE(result.find(last), std::string::npos) << last;
 }
 
 TEST_F(DatabaseTest, SingleValueRules) {
