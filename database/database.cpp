@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 
 #include "database/catalog.h"
@@ -371,16 +372,22 @@ std::optional<std::string> Database::client_name(int key) {
 }
 
 int Database::unknown_client() {
+  return find_or_add_unknown("select client_sk from client where name = '[unknown]'",
+                             [this] { return client_add(kUnknownEntity, "", false); },
+                             "\nERROR: Can't add client to database.\n");
+}
+
+int Database::find_or_add_unknown(const char* select, const std::function<int()>& add,
+                                  const char* add_error) {
   Lock lock(databaseLock);
   std::string value;
   int key = -1;
-  if (single_value("select client_sk from client where name = '[unknown]'", value, 32, true,
-                   false))
-    key = to_int(value);
+  if (single_value(select, value, 32, true, false)) key = to_int(value);
   if (key > 0) return key;
-  key = client_add(kUnknownEntity, "", false);
+  key = add();
   if (key < 0) {
-    report("\nERROR: Can't add client to database.\n");
+    report(add_error);
+    // Undoes what a caller's transaction (the repair) did so far.
     exec_quiet("rollback transaction");
     return -1;
   }
@@ -522,19 +529,9 @@ int Database::card_key(const std::string& name) {
 }
 
 int Database::unknown_card() {
-  Lock lock(databaseLock);
-  std::string value;
-  int key = -1;
-  if (single_value("select card_sk from card where name = '[unknown]'", value, 32, true, false))
-    key = to_int(value);
-  if (key > 0) return key;
-  key = card_add(kUnknownEntity, "");
-  if (key < 0) {
-    report("\nERROR: Can't add card to database.\n");
-    exec_quiet("rollback transaction");
-    return -1;
-  }
-  return key;
+  return find_or_add_unknown("select card_sk from card where name = '[unknown]'",
+                             [this] { return card_add(kUnknownEntity, ""); },
+                             "\nERROR: Can't add card to database.\n");
 }
 
 // ---------------------------------------------------------------- selection lists

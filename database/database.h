@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -162,6 +163,8 @@ class Database {
   bool run_schema_list(const char* const* statements, std::size_t n);
   void report_error(const std::string& message);
   int unknown_project_locked(int client_key);
+  int find_or_add_unknown(const char* select, const std::function<int()>& add,
+                          const char* add_error);
 
   sqlite3* db_ = nullptr;
   std::string path_;

@@ -129,55 +129,38 @@ bool db_repair(Database& db, std::string& text, bool& repairs_made, std::time_t 
     repairs_made = false;
     return false;
   };
-  auto update_each = [&](const std::vector<int>& rows, const char* fmt, int target) {
-    for (int row : rows) {
-      auto sql = sql_format(fmt, target, row);
+  // Points every row the select finds at the target (found or made only when needed).
+  auto relink = [&](const char* select, const char* update, auto target_of) {
+    auto rows = keys(db, select);
+    if (!rows) return false;
+    if (rows->empty()) return true;
+    int target = target_of();
+    if (target < 0) return false;
+    for (int row : *rows) {
+      auto sql = sql_format(update, target, row);
       if (!sql) {
         text += "\nERROR: Can't allocate sql memory\n";
         return false;
       }
       if (!db.exec(*sql)) return false;
     }
+    repairs_made = true;
     return true;
   };
 
-  auto no_card = keys(db,
-                      "select ingestion_sk from ingestion left join card on card_id = card_sk "
-                      "where card_sk is null");
-  if (!no_card) return fail();
-  if (!no_card->empty()) {
-    int card = db.unknown_card();
-    if (card < 0 ||
-        !update_each(*no_card, "update ingestion set card_id = %d where ingestion_sk = %d", card))
-      return fail();
-    repairs_made = true;
-  }
-
-  auto no_project = keys(db,
-                         "select ingestion_sk from ingestion left join project on project_id = "
-                         "project_sk where project_sk is null");
-  if (!no_project) return fail();
-  if (!no_project->empty()) {
-    int project = db.unknown_project(db.unknown_client());
-    if (project < 0 ||
-        !update_each(*no_project, "update ingestion set project_id = %d where ingestion_sk = %d",
-                     project))
-      return fail();
-    repairs_made = true;
-  }
-
-  auto no_client = keys(db,
-                        "select project_sk from project left join client on client_id = "
-                        "client_sk where client_sk is null");
-  if (!no_client) return fail();
-  if (!no_client->empty()) {
-    int client = db.unknown_client();
-    if (client < 0 ||
-        !update_each(*no_client, "update project set client_id = %d where project_sk = %d",
-                     client))
-      return fail();
-    repairs_made = true;
-  }
+  if (!relink("select ingestion_sk from ingestion left join card on card_id = card_sk where "
+              "card_sk is null",
+              "update ingestion set card_id = %d where ingestion_sk = %d",
+              [&] { return db.unknown_card(); }) ||
+      !relink("select ingestion_sk from ingestion left join project on project_id = "
+              "project_sk where project_sk is null",
+              "update ingestion set project_id = %d where ingestion_sk = %d",
+              [&] { return db.unknown_project(db.unknown_client()); }) ||
+      !relink("select project_sk from project left join client on client_id = client_sk where "
+              "client_sk is null",
+              "update project set client_id = %d where project_sk = %d",
+              [&] { return db.unknown_client(); }))
+    return fail();
 
   auto lonely = keys(db,
                      "select client_sk from client left join project on client_sk = client_id "

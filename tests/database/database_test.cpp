@@ -324,24 +324,6 @@ TEST_F(DatabaseTest, ResultsAppendedFromManyThreadsAreAllKept) {
     EXPECT_NE(result.find(last), std::string::npos) << last;
 }
 
-TEST_F(DatabaseTest, SingleValueRules) {
-  open_db();
-  std::string v;
-  EXPECT_TRUE(db.single_value("select name from client where 0", v, 100, true, false));
-  EXPECT_EQ(v, "0");
-  EXPECT_FALSE(db.single_value("select name from client where 0", v, 100, false, false));
-  db.client_add("Second", "", true);
-  EXPECT_FALSE(db.single_value("select client_id from project", v, 100, false, false));
-  db.exec("update project set client_id = 1");
-  EXPECT_TRUE(db.single_value("select client_id from project", v, 100, false, true));
-  EXPECT_EQ(v, "1");
-  EXPECT_FALSE(db.single_value("select client_id, name from project", v, 100, false, true));
-  EXPECT_TRUE(db.single_value("select 'abcdef'", v, 4, false, false));
-  EXPECT_EQ(v, "abc");
-  EXPECT_TRUE(db.single_value("select null", v, 4, false, false));
-  EXPECT_EQ(v, "");
-}
-
 TEST_F(DatabaseTest, MacroValuesReadTheRowLastChosen) {
   open_db();
   db.exec("update client set description = 'Weddings' where name = 'Client_001'");
@@ -365,13 +347,6 @@ TEST_F(DatabaseTest, MacroValuesReadTheRowLastChosen) {
   db_set_current(&db);
   EXPECT_EQ(db_macro_value("client", "name", std::string("Client_001")), "Client_001");
   db_set_current(nullptr);
-}
-
-TEST_F(DatabaseTest, OpenFailureIsReported) {
-  EXPECT_FALSE(db.open(dir / "no/such/folder/cw_main.sqlite3"));
-  ASSERT_EQ(captured_ui().alerts.size(), 1u);
-  EXPECT_EQ(captured_ui().alerts[0].rfind("Can't initialize SQLite database:", 0), 0u);
-  EXPECT_FALSE(db.is_open());
 }
 
 }  // namespace
