@@ -203,40 +203,36 @@ bool delete_row(Database& db, const LoadedTable& table, long row) {
       {CatalogKind::Card, "select count(*) from ingestion where card_id = %d",
        "Ingestion data for card exists.", "delete from card where card_sk = %d"},
   };
+  const InUse* use = nullptr;
+  for (const InUse& u : kInUse)
+    if (u.kind == e.kind) use = &u;
   std::string reason;
   std::optional<std::string> sql;
-  for (const InUse& u : kInUse) {
-    if (u.kind != e.kind) continue;
+  if (use) {
+    // The key is the ID column.
     char* end = nullptr;
     long key = cells.size() > 1 ? std::strtol(cells[1].c_str(), &end, 10) : 0;
+    std::string count;
+    std::optional<std::string> count_sql;
     if (cells.size() < 2 || end == cells[1].c_str()) {
       reason = "\nERROR: Can't find row ID.\n";
-      break;
-    }
-    std::string count;
-    auto count_sql = sql_format(u.count_sql, static_cast<int>(key));
-    if (!count_sql || !db.single_value(*count_sql, count, 32, true, false)) {
+    } else if (!(count_sql = sql_format(use->count_sql, static_cast<int>(key))) ||
+               !db.single_value(*count_sql, count, 32, true, false)) {
       reason = db.last_error();
-      break;
-    }
-    if (std::atoi(count.c_str()) > 0) {
-      alert_printf("%s", u.refusal);
+    } else if (std::atoi(count.c_str()) > 0) {
+      alert_printf("%s", use->refusal);
       return false;
+    } else {
+      sql = sql_format(use->delete_sql, static_cast<int>(key));
     }
-    sql = sql_format(u.delete_sql, static_cast<int>(key));
-  }
-  if (!sql && reason.empty()) {
-    if (e.kind == CatalogKind::Client || e.kind == CatalogKind::Project ||
-        e.kind == CatalogKind::Card)
-      reason = "[Unknown reason]";
-    else if (cells.empty())
-      reason = "\nERROR: Can't find row ID.\n";
-    else
-      sql = sql_format("delete from %s where %s = %Q", e.table, e.columns[0].column,
-                       cells[0].c_str());
+  } else if (cells.empty()) {
+    reason = "\nERROR: Can't find row ID.\n";
+  } else {
+    sql = sql_format("delete from %s where %s = %Q", e.table, e.columns[0].column,
+                     cells[0].c_str());
   }
   if (sql && db.exec(*sql)) return true;
-  if (reason.empty()) reason = sql ? db.last_error() : "[Unknown reason]";
+  if (reason.empty()) reason = sql ? db.last_error() : std::string("[Unknown reason]");
   alert_printf("Can't delete record (%s)", reason.c_str());
   return false;
 }

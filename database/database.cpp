@@ -62,13 +62,14 @@ Database::~Database() {
 bool Database::open(const std::string& path) {
   Lock lock(databaseLock);
   if (db_) close();
+  // Only the first 1000 characters are kept (a longer path cannot be backed up by repair).
   path_ = path.substr(0, kMaxDatabasePath);
-  int rc = sqlite3_open(path_.c_str(), &db_);
+  int rc = sqlite3_open(path.c_str(), &db_);
   if (rc != SQLITE_OK) {
     std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     sqlite3_close(db_);
     db_ = nullptr;
-    alert_printf("Can't initialize SQLite database:\n%s\n%s", path_.c_str(), message.c_str());
+    alert_printf("Can't initialize SQLite database:\n%s\n%s", path.c_str(), message.c_str());
     return false;
   }
   // Concurrent tools (a second program instance, the sqlite3 shell) may hold the file briefly.

@@ -62,7 +62,7 @@ std::map<std::string, std::vector<std::string>> parse_schema(const std::string& 
   return tables;
 }
 
-TEST_F(DatabaseTest, NewFileHasTheDescribedSchemaColumnForColumn) {
+TEST_F(DatabaseTest, NewFileHasTheFullSchemaColumnForColumn) {
   if (!test::have_program("sqlite3")) GTEST_SKIP() << "sqlite3 shell not installed";
   open_db();
   std::string out;
