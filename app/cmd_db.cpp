@@ -36,7 +36,8 @@ void print_help() {
       "                                        the same for the projects of a client\n"
       "  cards [list|add|rename|delete] ...    the same for cards\n"
       "  ingestions [--age AGE]                the ingestion history, newest first; AGE is\n"
-      "                                        \"1 month\", \"3 months\", \"6 months\", \"1 year\"\n"
+      "                                        \"1 month\", \"3 months\", \"6 months\", \"1 "
+      "year\"\n"
       "                                        or All (default: the newest 1000)\n"
       "  show TABLE [--client NAME] [--age AGE]\n"
       "                                        any table: Clients, Projects, Cards, Ingestions,\n"
@@ -108,7 +109,8 @@ void print_table(const LoadedTable& t) {
     std::printf("%s%s", i ? "\t" : "", t.entry->columns[i].title);
   std::printf("\n");
   for (const auto& row : t.result.rows) {
-    for (std::size_t i = 0; i < row.size(); ++i) std::printf("%s%s", i ? "\t" : "", flat(row[i]).c_str());
+    for (std::size_t i = 0; i < row.size(); ++i)
+      std::printf("%s%s", i ? "\t" : "", flat(row[i]).c_str());
     std::printf("\n");
   }
   std::fprintf(stderr, "%zu records shown\n", t.result.row_count());
@@ -140,8 +142,9 @@ int entity_command(Database& db, EntityKind kind, const Args& a) {
   if (kind == EntityKind::Project && client.empty())
     return usage_error(kName, "projects need --client NAME");
   std::string verb = a.words.size() > 1 ? a.words[1] : "list";
-  const char* table = kind == EntityKind::Client ? "client"
-                      : kind == EntityKind::Project ? "project" : "card";
+  const char* table = kind == EntityKind::Client    ? "client"
+                      : kind == EntityKind::Project ? "project"
+                                                    : "card";
   auto want = [&](std::size_t n) { return a.words.size() == n; };
   if (verb == "list") {
     if (!want(1) && !want(2)) return usage_error(kName, "list takes no names");
@@ -159,7 +162,7 @@ int entity_command(Database& db, EntityKind kind, const Args& a) {
     std::string description = option(a, "description");
     if (!a.options.count("description")) {
       // Keep the description the row has unless a new one is given.
-      auto list = kind == EntityKind::Client  ? db.list_clients()
+      auto list = kind == EntityKind::Client    ? db.list_clients()
                   : kind == EntityKind::Project ? db.list_projects(client)
                                                 : db.list_cards();
       std::size_t col = kind == EntityKind::Project ? 4 : 3;
@@ -184,7 +187,8 @@ int run(Database& db, const Args& a) {
   if (cmd == "ingestions" || cmd == "show") {
     std::string table = cmd == "ingestions" ? "ingestion" : (a.words.size() == 2 ? a.words[1] : "");
     if (table.empty() || (cmd == "ingestions" && a.words.size() != 1))
-      return usage_error(kName, cmd == "show" ? "show takes one TABLE" : "ingestions takes no names");
+      return usage_error(kName,
+                         cmd == "show" ? "show takes one TABLE" : "ingestions takes no names");
     auto t = load(db, table, a);
     if (!t) return 1;
     print_table(*t);
@@ -196,8 +200,8 @@ int run(Database& db, const Args& a) {
     long id = std::strtol(a.words[1].c_str(), &end, 10);
     if (*end || id <= 0) return usage_error(kName, "the ingestion ID is a positive number");
     std::string value;
-    auto sql = sql_format("select count(*) from ingestion where ingestion_sk = %d",
-                          static_cast<int>(id));
+    auto sql =
+        sql_format("select count(*) from ingestion where ingestion_sk = %d", static_cast<int>(id));
     if (!sql || !db.single_value(*sql, value, 32, true, false)) return 1;
     if (value == "0") {
       std::fprintf(stderr, "cardwright db: no ingestion with ID %ld\n", id);

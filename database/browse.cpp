@@ -122,9 +122,9 @@ bool edit_cell(Database& db, LoadedTable& table, std::size_t row, std::size_t co
     return false;
   }
   const CatalogEntry& e = *table.entry;
-  auto sql = sql_format("update %s set %s = '%q' where %s = '%q'", e.table,
-                        e.columns[column].column, text.c_str(), e.columns[0].column,
-                        table.result.rows[row][0].c_str());
+  auto sql =
+      sql_format("update %s set %s = '%q' where %s = '%q'", e.table, e.columns[column].column,
+                 text.c_str(), e.columns[0].column, table.result.rows[row][0].c_str());
   if (!sql || !db.exec(*sql)) {
     alert_printf("Can't store column value");
     return false;
@@ -163,8 +163,8 @@ std::optional<std::string> add_row(Database& db, const CatalogEntry& entry,
       char number[16];
       std::snprintf(number, sizeof number, "_%04d", n + 1);
       id += number;
-      auto sql = sql_format("insert into %s (%s) values(%Q)", entry.table,
-                            entry.columns[0].column, id.c_str());
+      auto sql = sql_format("insert into %s (%s) values(%Q)", entry.table, entry.columns[0].column,
+                            id.c_str());
       if (sql && db.exec(*sql)) return id;
       break;
     }
@@ -228,8 +228,8 @@ bool delete_row(Database& db, const LoadedTable& table, long row) {
   } else if (cells.empty()) {
     reason = "\nERROR: Can't find row ID.\n";
   } else {
-    sql = sql_format("delete from %s where %s = %Q", e.table, e.columns[0].column,
-                     cells[0].c_str());
+    sql =
+        sql_format("delete from %s where %s = %Q", e.table, e.columns[0].column, cells[0].c_str());
   }
   if (sql && db.exec(*sql)) return true;
   if (reason.empty()) reason = sql ? db.last_error() : std::string("[Unknown reason]");

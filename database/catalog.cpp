@@ -17,7 +17,9 @@ std::vector<CatalogColumn> plain_columns(std::initializer_list<const char*> name
 
 std::vector<CatalogEntry> build_catalog() {
   std::vector<CatalogEntry> c;
-  c.push_back({"Clients", "client", CatalogKind::Client,
+  c.push_back({"Clients",
+               "client",
+               CatalogKind::Client,
                {{"Name", "name", 200},
                 {"ID", "client_sk", 25},
                 {"Time Record Created", "created_dt", 120},
@@ -25,7 +27,9 @@ std::vector<CatalogEntry> build_catalog() {
                "select name, client_sk, created_dt, description from client where hidden is "
                "null order by name collate NOCASE",
                "name"});
-  c.push_back({"Projects", "project", CatalogKind::Project,
+  c.push_back({"Projects",
+               "project",
+               CatalogKind::Project,
                {{"Name", "name", 200},
                 {"ID", "project_sk", 25},
                 {"Client", "name", 200},
@@ -33,7 +37,9 @@ std::vector<CatalogEntry> build_catalog() {
                 {"Description", "description", 300}},
                "",
                "name"});
-  c.push_back({"Cards", "card", CatalogKind::Card,
+  c.push_back({"Cards",
+               "card",
+               CatalogKind::Card,
                {{"Name", "name", 200},
                 {"ID", "card_sk", 25},
                 {"Time Record Created", "inservice_dt", 120},
@@ -41,7 +47,9 @@ std::vector<CatalogEntry> build_catalog() {
                "select name, card_sk, inservice_dt, description from card where hidden is null "
                "order by name collate NOCASE",
                "name"});
-  c.push_back({"Ingestions", "ingestion", CatalogKind::Ingestion,
+  c.push_back({"Ingestions",
+               "ingestion",
+               CatalogKind::Ingestion,
                {{"ID", "ingestion_sk", 25},
                 {"Time Ingested", "ingested_dt", 120},
                 {"Client", "name", 120},
@@ -60,15 +68,15 @@ std::vector<CatalogEntry> build_catalog() {
                "select creator, title, address, city, state, post, country, phones, emails, "
                "websites from IPTCcontact order by creator collate NOCASE",
                "creator"});
-  c.push_back({"IPTCcontent", "IPTCcontent", CatalogKind::Free,
-               plain_columns({"id", "headline", "description", "keywords", "subjectcode",
-                              "writer"}),
-               "select id, headline, description, keywords, subjectcode, writer from "
-               "IPTCcontent order by id collate NOCASE",
-               "id"});
+  c.push_back(
+      {"IPTCcontent", "IPTCcontent", CatalogKind::Free,
+       plain_columns({"id", "headline", "description", "keywords", "subjectcode", "writer"}),
+       "select id, headline, description, keywords, subjectcode, writer from "
+       "IPTCcontent order by id collate NOCASE",
+       "id"});
   c.push_back({"IPTCimage", "IPTCimage", CatalogKind::Free,
-               plain_columns({"id", "genre", "scene", "location", "city", "state", "country",
-                              "countrycode"}),
+               plain_columns(
+                   {"id", "genre", "scene", "location", "city", "state", "country", "countrycode"}),
                "select id, genre, scene, location, city, state, country, countrycode from "
                "IPTCimage order by id collate NOCASE",
                "id"});

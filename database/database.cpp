@@ -27,7 +27,9 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 Database* g_current = nullptr;
 
 // Keys and counts travel as C ints, as the statements format them with %d.
-int to_int(const std::string& text) { return static_cast<int>(std::strtol(text.c_str(), nullptr, 10)); }
+int to_int(const std::string& text) {
+  return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
+}
 
 }  // namespace
 
@@ -166,9 +168,9 @@ std::optional<QueryResult> Database::query_quiet(const std::string& sql) {
     for (int i = 0; i < n; ++i) {
       const unsigned char* text = sqlite3_column_text(st, i);
       int bytes = sqlite3_column_bytes(st, i);
-      row.emplace_back(text ? std::string(reinterpret_cast<const char*>(text),
-                                          static_cast<std::size_t>(bytes))
-                            : std::string());
+      row.emplace_back(
+          text ? std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes))
+               : std::string());
     }
     result.rows.push_back(std::move(row));
   }
@@ -373,9 +375,10 @@ std::optional<std::string> Database::client_name(int key) {
 }
 
 int Database::unknown_client() {
-  return find_or_add_unknown("select client_sk from client where name = '[unknown]'",
-                             [this] { return client_add(kUnknownEntity, "", false); },
-                             "\nERROR: Can't add client to database.\n");
+  return find_or_add_unknown(
+      "select client_sk from client where name = '[unknown]'",
+      [this] { return client_add(kUnknownEntity, "", false); },
+      "\nERROR: Can't add client to database.\n");
 }
 
 int Database::find_or_add_unknown(const char* select, const std::function<int()>& add,
@@ -496,8 +499,8 @@ int Database::card_add(const std::string& name, const std::string& description) 
   if (name.empty()) {
     int n = next_number("card");
     if (n < 0) return -1;
-    sql = sql_format("insert into card (name, inservice_dt) values('#%03d', %Q)", n + 1,
-                     now.c_str());
+    sql =
+        sql_format("insert into card (name, inservice_dt) values('#%03d', %Q)", n + 1, now.c_str());
   } else {
     sql = sql_format("insert into card (name, inservice_dt, description) values('%q', %Q, %Q)",
                      name.c_str(), now.c_str(), description.c_str());
@@ -516,8 +519,7 @@ bool Database::card_rename(int key, const std::string& name, const std::string& 
 
 bool Database::card_hide(int key) {
   auto sql = sql_format(
-      "update card set name = name || '_(' || card_sk || ')', hidden = 1 where card_sk = %d",
-      key);
+      "update card set name = name || '_(' || card_sk || ')', hidden = 1 where card_sk = %d", key);
   return sql && exec(*sql);
 }
 
@@ -530,9 +532,9 @@ int Database::card_key(const std::string& name) {
 }
 
 int Database::unknown_card() {
-  return find_or_add_unknown("select card_sk from card where name = '[unknown]'",
-                             [this] { return card_add(kUnknownEntity, ""); },
-                             "\nERROR: Can't add card to database.\n");
+  return find_or_add_unknown(
+      "select card_sk from card where name = '[unknown]'",
+      [this] { return card_add(kUnknownEntity, ""); }, "\nERROR: Can't add card to database.\n");
 }
 
 // ---------------------------------------------------------------- selection lists
@@ -561,9 +563,8 @@ std::optional<QueryResult> Database::list_cards() {
 
 // ---------------------------------------------------------------- ingestions
 
-int Database::ingestion_insert(int project_key, int card_key, int number_start,
-                               int number_stop, int image_count,
-                               const std::optional<std::string>& notes) {
+int Database::ingestion_insert(int project_key, int card_key, int number_start, int number_stop,
+                               int image_count, const std::optional<std::string>& notes) {
   Lock lock(databaseLock);
   if (project_key < 0) {
     report("\nERROR: Selected project does not exist in database.\n");
@@ -590,22 +591,22 @@ int Database::ingestion_count() {
 }
 
 bool Database::ingestion_set_numbers(int key, int start, int stop) {
-  auto sql = sql_format(
-      "update ingestion set number_start = %d, number_stop = %d where ingestion_sk = %d", start,
-      stop, key);
+  auto sql =
+      sql_format("update ingestion set number_start = %d, number_stop = %d where ingestion_sk = %d",
+                 start, stop, key);
   return sql && exec(*sql);
 }
 
 bool Database::ingestion_set_count(int key, int count) {
-  auto sql = sql_format("update ingestion set image_count = %d where ingestion_sk = %d", count,
-                        key);
+  auto sql =
+      sql_format("update ingestion set image_count = %d where ingestion_sk = %d", count, key);
   return sql && exec(*sql);
 }
 
 bool Database::ingestion_set_params(int key, const std::string& text) {
   Lock lock(databaseLock);
-  auto sql = sql_format("update ingestion set params = %Q where ingestion_sk = %d",
-                        text.c_str(), key);
+  auto sql =
+      sql_format("update ingestion set params = %Q where ingestion_sk = %d", text.c_str(), key);
   if (!sql) return false;
   if (exec_quiet(*sql)) return true;
   // A file from before the parameter record lacks the column; the update then fails with
@@ -635,8 +636,7 @@ bool Database::ingestion_append_result(int key, const std::string& text) {
   if (!r) return false;
   std::string old = r->rows.empty() ? std::string() : r->rows[0][0];
   std::string added = text;
-  while (!added.empty() && std::isspace(static_cast<unsigned char>(added.back())))
-    added.pop_back();
+  while (!added.empty() && std::isspace(static_cast<unsigned char>(added.back()))) added.pop_back();
   const char* separator = old.empty() ? "" : " / ";
   auto sql = sql_format("update ingestion set result = '%q%s%q' where ingestion_sk = %d",
                         old.c_str(), separator, added.c_str(), key);

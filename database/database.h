@@ -100,8 +100,8 @@ class Database {
   // The first column of the single result row, cut to size - 1 characters. No row gives "0"
   // when `zero_allowed`, else failure; several rows fail unless `same_allowed`, the result
   // has one column and every row holds the same text.
-  bool single_value(const std::string& sql, std::string& value, std::size_t size,
-                    bool zero_allowed, bool same_allowed);
+  bool single_value(const std::string& sql, std::string& value, std::size_t size, bool zero_allowed,
+                    bool same_allowed);
   // The table's autoincrement sequence value: 0 before its first row, -1 on failure.
   int next_number(const std::string& table);
 

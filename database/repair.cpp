@@ -84,7 +84,8 @@ bool db_verify(Database& db, std::string& text) {
     text_append_printf(text, check.label, n);
     if (n > 0) passed = false;
   }
-  text += passed ? "\nVerified - No errors detected.\n" : "\nWARNING: Verification errors detected.\n";
+  text +=
+      passed ? "\nVerified - No errors detected.\n" : "\nWARNING: Verification errors detected.\n";
   return passed;
 }
 
@@ -118,8 +119,7 @@ bool db_repair(Database& db, std::string& text, bool& repairs_made, std::time_t 
       text += "Can't backup database - copying error\n";
       return false;
     }
-    text_append_printf(text, "Existing (unrepaired) database backed up to %s\n",
-                       target.c_str());
+    text_append_printf(text, "Existing (unrepaired) database backed up to %s\n", target.c_str());
   }
 
   Database::ErrorRedirect redirect(db, &text);

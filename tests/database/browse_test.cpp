@@ -1,8 +1,9 @@
 // Browsing with the age filter, CSV export read back by an independent CSV reader, purge at
 // the one-year boundary, and the row and cell operations of the database window.
+#include "database/browse.h"
+
 #include <sstream>
 
-#include "database/browse.h"
 #include "tests/database/db_fixture.h"
 
 namespace cw {
@@ -123,13 +124,15 @@ TEST_F(DatabaseTest, CsvExportReadsBackIdentically) {
 
   // An independent reader: Python's csv module, each field printed as hex of its bytes.
   std::string out;
-  ASSERT_EQ(test::run_command(
-                "python3 -c 'import csv,sys\n"
-                "for row in csv.reader(open(sys.argv[1], newline=\"\", encoding=\"utf-8\"), "
-                "skipinitialspace=True): print(\" \".join(f.encode().hex() or \"-\" for f in row))' "
-                "'" + file + "'",
-                &out),
-            0);
+  ASSERT_EQ(
+      test::run_command(
+          "python3 -c 'import csv,sys\n"
+          "for row in csv.reader(open(sys.argv[1], newline=\"\", encoding=\"utf-8\"), "
+          "skipinitialspace=True): print(\" \".join(f.encode().hex() or \"-\" for f in row))' "
+          "'" +
+              file + "'",
+          &out),
+      0);
   auto hex_line = [](const std::vector<std::string>& fields) {
     std::string line;
     for (const std::string& f : fields) {
@@ -143,8 +146,8 @@ TEST_F(DatabaseTest, CsvExportReadsBackIdentically) {
     }
     return line + "\n";
   };
-  std::string expected = hex_line({"id", "field1", "field2", "field3", "field4", "field5",
-                                   "field6", "field7", "field8"});
+  std::string expected = hex_line(
+      {"id", "field1", "field2", "field3", "field4", "field5", "field6", "field7", "field8"});
   for (const auto& row : t->result.rows) expected += hex_line(row);
   EXPECT_EQ(out, expected);
   // The cells really hold what was inserted.

@@ -59,13 +59,13 @@ TEST_F(DbCommand, VerifyRepairParamsExportAndPurge) {
   ASSERT_EQ(db("repair", &out), 0) << out;
   EXPECT_NE(out.find("Verified - No errors detected or repaired.\n"), std::string::npos);
 
-  ASSERT_NO_FATAL_FAILURE(raw_exec(
-      file(),
-           "alter table ingestion add column params text;"
-           "insert into ingestion (card_id, project_id, ingested_dt, result, params) values"
-           "(1, 1, datetime('now', 'localtime'), 'SUCCESS', 'Source: /media/card'),"
-           "(9, 1, '2001-01-01 00:00:00', 'old', null);"
-           "delete from project;"));
+  ASSERT_NO_FATAL_FAILURE(
+      raw_exec(file(),
+               "alter table ingestion add column params text;"
+               "insert into ingestion (card_id, project_id, ingested_dt, result, params) values"
+               "(1, 1, datetime('now', 'localtime'), 'SUCCESS', 'Source: /media/card'),"
+               "(9, 1, '2001-01-01 00:00:00', 'old', null);"
+               "delete from project;"));
   EXPECT_EQ(db("verify", &out), 1);
   EXPECT_NE(out.find("WARNING: Verification errors detected."), std::string::npos);
   ASSERT_EQ(db("repair", &out), 0) << out;

@@ -76,8 +76,8 @@ TEST_F(DatabaseTest, NewFileHasTheFullSchemaColumnForColumn) {
         "inservice_dt text not null", "hidden integer"}},
       {"ingestion",
        {"ingestion_sk" + key, "card_id integer", "project_id integer", "number_start integer",
-        "number_stop integer", "image_count integer", "notes text",
-        "ingested_dt text not null", "result text"}},
+        "number_stop integer", "image_count integer", "notes text", "ingested_dt text not null",
+        "result text"}},
       {"project",
        {"project_sk" + key, "client_id integer", "name text not null", "description text",
         "created_dt text not null", "checklist text", "hidden integer"}},
@@ -88,9 +88,8 @@ TEST_F(DatabaseTest, NewFileHasTheFullSchemaColumnForColumn) {
        {"ingestion_id integer not null", "name text not null", "is_checked integer",
         "primary key(ingestion_id, name)"}},
       {"iptccontact",
-       {"iptccontact_sk" + key, "creator text not null", "title text", "address text",
-        "city text", "state text", "post text", "country text", "phones text", "emails text",
-        "websites text"}},
+       {"iptccontact_sk" + key, "creator text not null", "title text", "address text", "city text",
+        "state text", "post text", "country text", "phones text", "emails text", "websites text"}},
       {"iptccontent",
        {"iptccontent_sk" + key, "id text not null", "headline text", "description text",
         "keywords text", "subjectcode text", "writer text"}},
@@ -98,8 +97,8 @@ TEST_F(DatabaseTest, NewFileHasTheFullSchemaColumnForColumn) {
        {"iptcimage_sk" + key, "id text not null", "genre text", "scene text", "location text",
         "city text", "state text", "country text", "countrycode text"}},
       {"iptcstatus",
-       {"iptcstatus_sk" + key, "id text not null", "title text", "job text",
-        "instructions text", "provider text", "source text", "copyright text", "rights text"}},
+       {"iptcstatus_sk" + key, "id text not null", "title text", "job text", "instructions text",
+        "provider text", "source text", "copyright text", "rights text"}},
       {"userdata",
        {"userdata_sk" + key, "id text not null", "field1 text", "field2 text", "field3 text",
         "field4 text", "field5 text", "field6 text", "field7 text", "field8 text"}},
@@ -163,7 +162,8 @@ TEST_F(DatabaseTest, OldFilesAreUpgradedInPlaceWithoutLosingRows) {
   EXPECT_EQ(raw_values(path,
                        "select card_id || project_id || number_start || number_stop || "
                        "image_count || notes || ingested_dt || result from ingestion"),
-            "111019" "10n2019-02-03 04:05:06SUCCESS");
+            "111019"
+            "10n2019-02-03 04:05:06SUCCESS");
   EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
   EXPECT_EQ(db.ingestion_params(99), "");
 }
@@ -245,10 +245,10 @@ TEST_F(DatabaseTest, ManagementRulesRefuseWithTheirMessages) {
   EXPECT_FALSE(manage_delete(db, EntityKind::Project, "Project_001", "Client_001"));
   EXPECT_FALSE(manage_delete(db, EntityKind::Card, "#001"));
   EXPECT_FALSE(manage_rename(db, EntityKind::Card, "#999", "x", ""));
-  EXPECT_EQ(ui.alerts, (std::vector<std::string>{
-                           "Client name is required.", "Client name already exists.",
-                           "Card name already exists.", "Can't delete last project.",
-                           "Can't delete last card.", "Card name not found."}));
+  EXPECT_EQ(ui.alerts,
+            (std::vector<std::string>{"Client name is required.", "Client name already exists.",
+                                      "Card name already exists.", "Can't delete last project.",
+                                      "Can't delete last card.", "Card name not found."}));
   EXPECT_TRUE(ui.questions.empty());
 
   // Answering No leaves the row; a project name may repeat under another client.
@@ -293,8 +293,9 @@ TEST_F(DatabaseTest, IngestionRecordsAndUnknownEntities) {
   EXPECT_EQ(raw_values(path, "select result from ingestion"), "No card chosen / It's 100% wrong");
   ASSERT_TRUE(db.ingestion_set_numbers(key, 120, 131));
   ASSERT_TRUE(db.ingestion_set_count(key, 12));
-  EXPECT_EQ(raw_values(path, "select number_start || '-' || number_stop || ':' || image_count || "
-                             "':' || notes from ingestion"),
+  EXPECT_EQ(raw_values(path,
+                       "select number_start || '-' || number_stop || ':' || image_count || "
+                       "':' || notes from ingestion"),
             "120-131:12:notes 'quoted'");
   EXPECT_TRUE(ui.pane.empty()) << ui.pane;
 
@@ -328,12 +329,13 @@ TEST_F(DatabaseTest, MacroValuesReadTheRowLastChosen) {
   open_db();
   db.exec("update client set description = 'Weddings' where name = 'Client_001'");
   db.exec("insert into IPTCcontent (id, keywords) values('Content_0001', 'sea; sky')");
-  db.exec("insert into ingestion (card_id, project_id, ingested_dt, notes) "
-          "values(1, 1, '2026-01-01 00:00:00', '" + std::string(2500, 'n') + "')");
+  db.exec(
+      "insert into ingestion (card_id, project_id, ingested_dt, notes) "
+      "values(1, 1, '2026-01-01 00:00:00', '" +
+      std::string(2500, 'n') + "')");
   EXPECT_EQ(db_macro_value(db, "client", "description", std::string("Client_001")), "Weddings");
   EXPECT_EQ(db_macro_value(db, "Clients", "name", std::string("Client_001")), "Client_001");
-  EXPECT_EQ(db_macro_value(db, "iptccontent", "keywords", std::string("Content_0001")),
-            "sea; sky");
+  EXPECT_EQ(db_macro_value(db, "iptccontent", "keywords", std::string("Content_0001")), "sea; sky");
   EXPECT_EQ(db_macro_value(db, "ingestion", "notes", std::string("1"))->size(), 1999u);
   // No row, or no stored key: empty. Unknown table, bad column, over-long names: no value.
   EXPECT_EQ(db_macro_value(db, "client", "name", std::string("O'Nobody")), "");

@@ -1,8 +1,9 @@
 // Verification and repair: orphans are pointed at "[unknown]" rows after a backup beside the
 // file, a clean file is left alone, and a file that cannot be backed up is not touched.
+#include "database/repair.h"
+
 #include <filesystem>
 
-#include "database/repair.h"
 #include "tests/database/db_fixture.h"
 
 namespace cw {
@@ -55,11 +56,15 @@ TEST_F(DatabaseTest, LostRowsAreRepairedAfterABackup) {
   ASSERT_GT(i3, 0);
   // Lose Solo's only project, the card behind ingestion 1 and the project behind ingestion 2,
   // and leave a project whose client is gone.
-  raw_exec(path,
-           "delete from project where client_id = " + std::to_string(solo) + ";"
-           "delete from card where card_sk = " + std::to_string(card) + ";"
-           "delete from project where project_sk = " + std::to_string(brochure) + ";"
-           "insert into project (client_id, name, created_dt) values(77, 'Stray', 'x');");
+  raw_exec(path, "delete from project where client_id = " + std::to_string(solo) +
+                     ";"
+                     "delete from card where card_sk = " +
+                     std::to_string(card) +
+                     ";"
+                     "delete from project where project_sk = " +
+                     std::to_string(brochure) +
+                     ";"
+                     "insert into project (client_id, name, created_dt) values(77, 'Stray', 'x');");
   std::string before = test::read_file(path);
 
   std::string text;
@@ -89,19 +94,20 @@ TEST_F(DatabaseTest, LostRowsAreRepairedAfterABackup) {
   std::string backup;
   for (const auto& e : fs::directory_iterator(dir.path()))
     if (e.path().filename() != "cw_main.sqlite3") backup = e.path().string();
-  EXPECT_EQ(fs::path(backup).filename().string().size(), std::string("cw_main_20261205_180000.sqlite3").size());
+  EXPECT_EQ(fs::path(backup).filename().string().size(),
+            std::string("cw_main_20261205_180000.sqlite3").size());
   EXPECT_EQ(raw_values(backup, "select count(*) from card"), "1");
-  EXPECT_EQ(raw_values(backup, "select card_id from ingestion where ingestion_sk = " +
-                                   std::to_string(i1)),
+  EXPECT_EQ(raw_values(backup,
+                       "select card_id from ingestion where ingestion_sk = " + std::to_string(i1)),
             std::to_string(card));
 
   // Every orphan now points at a hidden "[unknown]" row.
   int unknown_card = db.unknown_card();
   int unknown_client = db.unknown_client();
   int unknown_project = db.unknown_project(unknown_client);
-  EXPECT_EQ(raw_values(path, "select card_id from ingestion where ingestion_sk = " +
-                                 std::to_string(i1)),
-            std::to_string(unknown_card));
+  EXPECT_EQ(
+      raw_values(path, "select card_id from ingestion where ingestion_sk = " + std::to_string(i1)),
+      std::to_string(unknown_card));
   EXPECT_EQ(raw_values(path, "select project_id from ingestion where ingestion_sk = " +
                                  std::to_string(i2)),
             std::to_string(unknown_project));
@@ -150,20 +156,20 @@ TEST_F(DatabaseTest, FailingRepairStatementUndoesTheWholeRepair) {
   open_db();
   int card = db.card_add("CF-1", "");
   int key = db.ingestion_insert(1, card, 1, 2, 2, std::nullopt);
-  raw_exec(path,
-           "delete from card where card_sk = " + std::to_string(card) + ";"
-           "insert into project (client_id, name, created_dt) values(77, 'Stray', 'x');"
-           "create trigger refuse before update on project begin "
-           "select raise(abort, 'project updates refused'); end;");
+  raw_exec(path, "delete from card where card_sk = " + std::to_string(card) +
+                     ";"
+                     "insert into project (client_id, name, created_dt) values(77, 'Stray', 'x');"
+                     "create trigger refuse before update on project begin "
+                     "select raise(abort, 'project updates refused'); end;");
   std::string text;
   bool repairs = true;
   EXPECT_FALSE(db_repair(db, text, repairs));
   EXPECT_FALSE(repairs);
   EXPECT_NE(text.find("\nERROR: project updates refused\n"), std::string::npos) << text;
   // The card fix made before the failure is gone, and so is the "[unknown]" card.
-  EXPECT_EQ(raw_values(path, "select card_id from ingestion where ingestion_sk = " +
-                                 std::to_string(key)),
-            std::to_string(card));
+  EXPECT_EQ(
+      raw_values(path, "select card_id from ingestion where ingestion_sk = " + std::to_string(key)),
+      std::to_string(card));
   EXPECT_EQ(raw_values(path, "select count(*) from card where name = '[unknown]'"), "0");
   EXPECT_EQ(backups_in(dir.str()), 1);
 }
