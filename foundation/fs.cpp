@@ -88,6 +88,17 @@ EntryKind entry_kind(const std::string& path) {
   return EntryKind::kFile;
 }
 
+// Deleted files are never images to ingest. Linux has no system attribute to mark such
+// folders, so they go by name: the Windows recycle bin, and the trash that Linux desktops
+// keep on removable media (".Trash" shared, ".Trash-<uid>" per user).
+bool is_trash_folder(const char* name) {
+  if (std::strcmp(name, "$Recycle.Bin") == 0 || std::strcmp(name, ".Trash") == 0) return true;
+  if (std::strncmp(name, ".Trash-", 7) != 0 || name[7] == '\0') return false;
+  for (const char* p = name + 7; *p; ++p)
+    if (*p < '0' || *p > '9') return false;
+  return true;
+}
+
 // The walk proper. Folders deeper than `search_limit` are visited but not searched, which is
 // all a one-level listing needs.
 int walk(const std::string& path, const WalkVisitor& visitor, int level, bool descend,
@@ -121,9 +132,7 @@ int walk(const std::string& path, const WalkVisitor& visitor, int level, bool de
       case EntryKind::kLinkedFolder:
         continue;
       case EntryKind::kFolder:
-        // There is no system attribute here; the recycle bin of a card formatted elsewhere
-        // is the one folder that is never an image folder.
-        if (!descend || std::strcmp(name, "$Recycle.Bin") == 0) continue;
+        if (!descend || is_trash_folder(name)) continue;
         rc = walk(full, visitor, level, descend, search_limit);
         break;
       case EntryKind::kFile:
@@ -462,7 +471,10 @@ bool copy_file_standalone(const std::string& source, const std::string& target,
 
   const std::string overwrite_detail = "\nAttempt to overwrite file " + target + "\n";
   struct stat st;
-  if (refuse_overwrite && io.lstat(dst.c_str(), &st) == 0)
+  if (io.stat(dst.c_str(), &st) == 0 &&
+      (refuse_overwrite || (st.st_dev == source_st.st_dev && st.st_ino == source_st.st_ino)))
+    return copy_failed(overwrite_detail, "will not overwrite file");  // never onto itself
+  if (refuse_overwrite && io.lstat(dst.c_str(), &st) == 0)  // a link to nowhere counts too
     return copy_failed(overwrite_detail, "will not overwrite file");
 
   // Exclusive creation closes the gap between the check above and the creation.
@@ -471,6 +483,8 @@ bool copy_file_standalone(const std::string& source, const std::string& target,
   if (out.get() < 0) {
     if (refuse_overwrite && errno == EEXIST)
       return copy_failed(overwrite_detail, "will not overwrite file");
+    log_printf("copy_file_standalone: creating %s failed with error %d: %s", target.c_str(),
+               errno, std::strerror(errno));
     return copy_failed(target, "can't open file for writing");
   }
   FdGuard in(io.open(src.c_str(), O_RDONLY | O_CLOEXEC, 0));

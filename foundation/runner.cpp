@@ -112,18 +112,33 @@ bool reap(pid_t pid, int& status) {
   }
 }
 
-// Asks the program's whole process group to end, then forces it.
+// True once the process has ended; it stays a zombie (not reaped), so its number cannot be
+// given to another process while its group is still being signalled.
+bool has_ended(pid_t pid) {
+  for (;;) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
+      return info.si_pid == pid;
+    if (errno != EINTR) return true;  // nothing left to wait for
+  }
+}
+
+// Asks the program's whole process group to end, then forces it (also what the first
+// process left behind), then collects the exit status.
 void terminate_group(pid_t pid, ErrorPipe& pipe, int& status) {
   ::kill(-pid, SIGTERM);
   auto deadline = std::chrono::steady_clock::now() + kTerminateGrace;
-  bool ended = false;
-  while (!(ended = reap(pid, status)) && std::chrono::steady_clock::now() < deadline) {
+  while (!has_ended(pid) && std::chrono::steady_clock::now() < deadline) {
     pipe.drain();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  ::kill(-pid, SIGKILL);  // also what the first process left behind
-  while (!ended) {
-    if (::waitpid(pid, &status, 0) == pid || errno != EINTR) ended = true;
+  ::kill(-pid, SIGKILL);
+  for (;;) {
+    if (::waitpid(pid, &status, 0) == pid) return;
+    if (errno != EINTR) {
+      status = -1;
+      return;
+    }
   }
 }
 
@@ -250,7 +265,7 @@ bool run_shell_command(const std::string& command, const StopSource& stop) {
     if (output.find("required privilege is not held") != std::string::npos)
       ui_print(
           "For this beta release, you must run CardwrightPro as an Administrator. "
-          "README.md explains how (\"Outside programs\").");
+          "See README.md for instructions.");
     else
       ui_print(output);
     ui_print("\n");

@@ -81,6 +81,12 @@ TEST_F(CopyTest, RefusesOverwriteOnlyWhenAsked) {
   EXPECT_TRUE(copy_file_standalone(source, dir / "existing.db", false));
   EXPECT_EQ(read_file(dir / "existing.db"), content);
 
+  // Not even with overwriting allowed may a file be copied onto itself (it would be emptied).
+  captured_ui().clear();
+  EXPECT_FALSE(copy_file_standalone(source, dir.str() + "/./source.db", false));
+  EXPECT_EQ(captured_ui().alerts.size(), 1u);
+  ExpectSourceIntact();
+
   captured_ui().clear();
   EXPECT_FALSE(copy_file_standalone(dir / "absent", dir / "x", true));
   ASSERT_EQ(captured_ui().alerts.size(), 1u);

@@ -144,12 +144,13 @@ TEST(RenamePathTest, RetriesWhileAccessIsRefusedAndNeverReplaces) {
   set_rename_retry_interval(std::chrono::milliseconds(1000));
 }
 
-// A card-like tree: files, nested folders, a recycle bin and a linked folder.
+// A card-like tree: files, nested folders, two kinds of trash and a linked folder.
 void make_tree(const TempDir& dir) {
   write_file(dir / "card/a.jpg", "a");
   write_file(dir / "card/DCIM/b.cr2", "b");
   write_file(dir / "card/DCIM/100/c.jpg", "c");
   write_file(dir / "card/$Recycle.Bin/old.jpg", "x");
+  write_file(dir / "card/.Trash-1000/files/gone.jpg", "x");
   fsys::create_directory_symlink(dir / "card/DCIM", dir / "card/loop");
 }
 
