@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "foundation/fs.h"
 #include "foundation/log.h"
@@ -53,6 +54,20 @@ TEST(MakeFoldersTest, CreatesMissingLevelsAndReportsFailure) {
   ASSERT_EQ(run.failures, std::vector<std::string>{"can't create folder"});
   EXPECT_EQ(run.report, "\nError code = 20; path = \"" + (dir / "file/sub") + "\"\n");
   EXPECT_FALSE(fsys::exists(dir / "file/sub"));
+}
+
+TEST(MakeFoldersTest, ConcurrentRunsCreateTheSameChain) {
+  TempDir dir;
+  std::vector<std::thread> threads;
+  std::vector<int> ok(8, 0);
+  for (int i = 0; i < 8; ++i)
+    threads.emplace_back([&, i] {
+      FakeRun run;
+      ok[i] = make_folders(run, dir / "2026/12/05/card" + std::to_string(i % 2));
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(ok, std::vector<int>(8, 1));
+  EXPECT_TRUE(fsys::is_directory(dir / "2026/12/05/card1"));
 }
 
 TEST(MakeFoldersTest, NetworkPathCreatesOnlyTheFoldersBelowTheShare) {
