@@ -51,6 +51,18 @@ class CopyTest : public ::testing::Test {
   }
   void ExpectSourceIntact() { EXPECT_EQ(read_file(source), content); }
 
+  // Copies with a faulty table; returns the one alert shown (the source must survive).
+  std::string CopyWith(const Sysio& table, const std::string& target, bool succeeds = false) {
+    captured_ui().clear();
+    {
+      ScopedSysio scoped(table);
+      EXPECT_EQ(copy_file_standalone(source, dir / target, true), succeeds) << target;
+    }
+    ExpectSourceIntact();
+    EXPECT_EQ(captured_ui().alerts.size(), 1u) << target;
+    return captured_ui().alerts.empty() ? std::string() : captured_ui().alerts[0];
+  }
+
   TempDir dir;
   std::string source;
   const std::string content = pattern(2 * 1048576 + 12345);  // crosses the buffer size twice
@@ -106,52 +118,31 @@ TEST_F(CopyTest, ShortWritesThatProgressComplete) {
 }
 
 TEST_F(CopyTest, FullDiskAndIoErrorsFailAndKeepTheSource) {
-  Sysio fake = sysio();
-  fake.write = limited_write;
-  {
-    ScopedSysio scoped(fake);
-    g_room = 1048576 + 100;  // fills up in the second piece
-    g_chunk = SIZE_MAX;
-    EXPECT_FALSE(copy_file_standalone(source, dir / "full.db", true));
-  }
-  ASSERT_EQ(captured_ui().alerts.size(), 1u);
-  EXPECT_EQ(captured_ui().alerts[0], "write error copying file");
-  ExpectSourceIntact();
+  Sysio full = sysio();
+  full.write = limited_write;
+  g_room = 1048576 + 100;  // fills up in the second piece
+  g_chunk = SIZE_MAX;
+  EXPECT_EQ(CopyWith(full, "full.db"), "write error copying file");
   EXPECT_EQ(fsys::file_size(dir / "full.db"), 1048576u + 100);  // what was copied stays
 
   // A write that makes no progress at all is a full disk too, not an endless loop.
-  fake.write = [](int, const void*, std::size_t) -> ssize_t { return 0; };
-  captured_ui().clear();
-  {
-    ScopedSysio scoped(fake);
-    EXPECT_FALSE(copy_file_standalone(source, dir / "stuck.db", true));
-  }
-  EXPECT_EQ(captured_ui().alerts, std::vector<std::string>{"write error copying file"});
+  Sysio stuck = sysio();
+  stuck.write = [](int, const void*, std::size_t) -> ssize_t { return 0; };
+  EXPECT_EQ(CopyWith(stuck, "stuck.db"), "write error copying file");
 
   Sysio failing_read = sysio();
   failing_read.read = [](int, void*, std::size_t) -> ssize_t {
     errno = EIO;
     return -1;
   };
-  captured_ui().clear();
-  {
-    ScopedSysio scoped(failing_read);
-    EXPECT_FALSE(copy_file_standalone(source, dir / "eio.db", true));
-  }
-  EXPECT_EQ(captured_ui().alerts, std::vector<std::string>{"read error copying file"});
-  ExpectSourceIntact();
+  EXPECT_EQ(CopyWith(failing_read, "eio.db"), "read error copying file");
 
   Sysio failing_sync = sysio();
   failing_sync.fsync = [](int) {
     errno = EIO;
     return -1;
   };
-  captured_ui().clear();
-  {
-    ScopedSysio scoped(failing_sync);
-    EXPECT_FALSE(copy_file_standalone(source, dir / "sync.db", true));
-  }
-  EXPECT_EQ(captured_ui().alerts, std::vector<std::string>{"write error copying file"});
+  EXPECT_EQ(CopyWith(failing_sync, "sync.db"), "write error copying file");
 
   // A failed time setting only warns; the copy itself succeeds.
   Sysio failing_times = sysio();
@@ -159,12 +150,7 @@ TEST_F(CopyTest, FullDiskAndIoErrorsFailAndKeepTheSource) {
     errno = EPERM;
     return -1;
   };
-  captured_ui().clear();
-  {
-    ScopedSysio scoped(failing_times);
-    EXPECT_TRUE(copy_file_standalone(source, dir / "times.db", true));
-  }
-  EXPECT_EQ(captured_ui().alerts, std::vector<std::string>{"utime more_copying"});
+  EXPECT_EQ(CopyWith(failing_times, "times.db", true), "utime more_copying");
   EXPECT_EQ(read_file(dir / "times.db"), content);
 }
 
