@@ -74,17 +74,18 @@ int visit(const std::string& path, int level, int type, const WalkVisitor& visit
   return visitor(path, st, type, name_offset(path), level);
 }
 
-// Folder or not, without following a symbolic link into a folder: a linked folder could lead
-// back up the tree, so it is neither visited nor searched.
-enum class EntryKind { kFile, kFolder, kLinkedFolder };
+// Folder or file, without following a symbolic link into a folder: a linked folder could
+// lead back up the tree, so it is neither visited nor searched. A link that leads nowhere
+// names no file to copy and is passed over too.
+enum class EntryKind { kFile, kFolder, kSkipped };
 
 EntryKind entry_kind(const std::string& path) {
   struct stat st;
   std::string p = system_path(path);
   if (sysio().lstat(p.c_str(), &st) != 0) return EntryKind::kFile;  // visit reports it
   if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
-  if (S_ISLNK(st.st_mode) && sysio().stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-    return EntryKind::kLinkedFolder;
+  if (!S_ISLNK(st.st_mode)) return EntryKind::kFile;
+  if (sysio().stat(p.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return EntryKind::kSkipped;
   return EntryKind::kFile;
 }
 
@@ -129,7 +130,7 @@ int walk(const std::string& path, const WalkVisitor& visitor, int level, bool de
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     std::string full = join_path(path, name);
     switch (entry_kind(full)) {
-      case EntryKind::kLinkedFolder:
+      case EntryKind::kSkipped:
         continue;
       case EntryKind::kFolder:
         if (!descend || is_trash_folder(name)) continue;

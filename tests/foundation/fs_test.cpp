@@ -156,6 +156,7 @@ void make_tree(const TempDir& dir) {
   write_file(dir / "card/$Recycle.Bin/old.jpg", "x");
   write_file(dir / "card/.Trash-1000/files/gone.jpg", "x");
   fsys::create_directory_symlink(dir / "card/DCIM", dir / "card/loop");
+  fsys::create_symlink(dir / "card/gone", dir / "card/dangling.jpg");
 }
 
 std::map<std::string, std::pair<int, int>> walk_all(const std::string& root, int level,
