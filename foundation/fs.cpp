@@ -249,7 +249,8 @@ bool make_folders(RunContext& ctx, const std::string& path) {
   for (std::size_t i = 0; i <= scratch.size(); ++i) {
     if (i < scratch.size() && !is_separator(scratch[i])) continue;
     std::string prefix = scratch.substr(0, i);
-    if (prefix.empty() || is_server_part(prefix)) continue;  // the root of an absolute path
+    // An empty prefix is the root of an absolute path.
+    if (prefix.empty() || is_server_part(prefix)) continue;
     struct stat st;
     if (sysio().stat(system_path(prefix).c_str(), &st) == 0) continue;
     if (make_folder(prefix) != 0 && errno != EEXIST) {
@@ -275,7 +276,8 @@ void set_rename_retry_interval(std::chrono::milliseconds interval) {
 int rename_path(const std::string& from, const std::string& to) {
   std::string f = system_path(from);
   std::string t = system_path(to);
-  // Another program (a viewer, a virus scanner, an indexer) may hold the file for a moment.
+  // The system may refuse for a while (a folder in use, a share that is busy): try again every
+  // second for about a minute before giving up.
   for (int tries = 1;; ++tries) {
     if (sysio().rename(f.c_str(), t.c_str()) == 0) return 0;
     int err = errno;
