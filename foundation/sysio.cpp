@@ -21,8 +21,8 @@ int sys_utimens(const char* path, const struct timespec times[2]) {
 }
 
 // A rename never replaces: an image that is already there must not vanish under another's
-// name. File systems without the no-replace flag (EINVAL) get a check before the rename;
-// that leaves a small window, but no such file system holds archives that runs share.
+// name. File systems without the no-replace flag (EINVAL) get a check before the rename,
+// which leaves only the short window between the check and the rename.
 int sys_rename(const char* from, const char* to) {
   if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return -1;
