@@ -96,7 +96,11 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
   ConsoleUserInterface ui(options.assume_yes);
   set_user_interface(&ui);
   log_set_path(ensure_user_folder() + "/cw_log.txt");
-  std::signal(SIGINT, on_interrupt);
+  // The first Ctrl-C asks the run to stop cleanly; a second one ends the program at once.
+  struct sigaction stop_action {};
+  stop_action.sa_handler = on_interrupt;
+  stop_action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &stop_action, nullptr);
 
   SingleSlotControl control(params.integer(kParamStartingNumber));
   EngineContext ctx(EngineJob{&control, 0, slot_title(params, scan_root)});

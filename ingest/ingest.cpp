@@ -14,6 +14,7 @@
 #include "foundation/fs.h"
 #include "foundation/locks.h"
 #include "foundation/text.h"
+#include "ingest/copy_io.h"
 #include "ingest/first_copy.h"
 #include "ingest/gps_phase.h"
 #include "ingest/naming.h"
@@ -195,8 +196,7 @@ bool prepare(const ParamList& params, int count, EngineContext& ctx) {
   }
   if (!take_roots(params, ctx) || !take_options(params, ctx)) return false;
   ctx.report_append("\n");
-  if (!ctx.read_buffer) ctx.read_buffer.reset(new (std::nothrow) char[kCopyBufferSize]);
-  if (!ctx.read_buffer) return ctx.fail("can't alloc read buffer");
+  if (!ensure_read_buffer(ctx)) return ctx.fail("can't alloc read buffer");
   return true;
 }
 

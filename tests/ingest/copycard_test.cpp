@@ -5,7 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "foundation/log.h"
+#include "ingest/naming.h"
 #include "tests/ingest/ingest_harness.h"
 
 namespace cw {
@@ -192,6 +192,21 @@ TEST(Copycard, CorpusJpegsAreCopiedWholeWithTheirTimes) {
   }
   EXPECT_TRUE(contains(h.ctx->report, "    Files copied without error but unverified: " +
                                           std::to_string(count) + "\n"));
+}
+
+TEST(Copycard, NumberTextsFollowTheSequenceOrTheCameraName) {
+  EXPECT_EQ(number_text_for(1, "DSC_0123", 7), "0123");
+  EXPECT_EQ(number_text_for(1, "A1", 7), "");
+  EXPECT_EQ(number_text_for(2, "DSC_0123", 42), "000042");
+  Harness h;
+  write_file(h.card + "/b.jpg", "b");
+  write_file(h.card + "/a.jpg", "a");
+  SingleSlotControl control(500);
+  h.ctx = std::make_unique<EngineContext>(EngineJob{&control, 0, "seq"});
+  ASSERT_TRUE(copycard(h.params, kParamCount, h.card, *h.ctx)) << h.ctx->error;
+  EXPECT_EQ(h.ctx->images[0].number_text, "000500");
+  EXPECT_EQ(h.ctx->images[1].number_text, "000501");
+  EXPECT_EQ(control.take_sequence_number(), 502);
 }
 
 }  // namespace
