@@ -32,7 +32,8 @@ int cmd_copycard(int argc, char** argv) {
   params.values.emplace_back("cardwright");
   for (int i = 0; i < argc; ++i) params.values.emplace_back(argv[i]);
   const std::string& list = params.text(kParamFileArray);
-  if (params.count() > kParamFileArray && list != "-" && !list.empty()) {
+  // With a wrong count the positions mean nothing; copycard reports the count.
+  if (params.count() == kParamCount && list != "-" && !list.empty()) {
     if (list[0] != '@') return usage_error("copycard", "fileArray must be '-' or @FILE");
     params.file_array.emplace();
     if (!read_path_list(list.substr(1), *params.file_array)) {
