@@ -147,7 +147,7 @@ bool skip_by_extension(std::string_view name, bool include, std::string_view ext
   std::size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) return include;
   std::string_view ext = name.substr(dot + 1);
-  if (strncasecmp(ext.data(), "xmp", 3) == 0 && ext.size() == 3) return true;
+  if (ext.size() == 3 && strncasecmp(ext.data(), "xmp", 3) == 0) return true;
   std::string key = " ";
   key += ext;
   key += ' ';
