@@ -10,6 +10,8 @@ namespace cw::app {
 // Every subcommand, in the order --help lists them.
 const Command kCommands[] = {
     {"db", "browse and manage the ingestion database", cmd_db},
+    {"ingest", "ingest a card into the archive", cmd_ingest},
+    {"copycard", "run an ingestion from the raw parameter list", cmd_copycard},
     {nullptr, nullptr, nullptr},
 };
 

@@ -8,10 +8,12 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/run_context.h"
@@ -53,7 +55,10 @@ bool make_folders(RunContext& ctx, const std::string& path);
 // Creates one folder when it does not exist: 0, or -1 on failure (errno set).
 int make_folder(const std::string& path);
 // Renames, retrying for about a minute while the system refuses access: 0 or -1.
+// Never replaces an existing target (fails with EEXIST).
 int rename_path(const std::string& from, const std::string& to);
+// Pause between two rename attempts (one second; tests shorten it).
+void set_rename_retry_interval(std::chrono::milliseconds interval);
 // Adds every folder below `path`, recursively, to `list`.
 bool collect_folders(std::vector<std::string>& list, const std::string& path);
 
@@ -61,6 +66,9 @@ bool collect_folders(std::vector<std::string>& list, const std::string& path);
 // On failure `message` says why. to_utf8_release() closes the shared converter.
 bool to_utf8(std::string_view input, std::string& output, std::string& message);
 void to_utf8_release();
+
+// The path as the system takes it: every "\" turned into "/".
+std::string system_path(std::string_view path);
 
 // Copies one file outside an ingestion run, reporting through alerts. Refuses to overwrite
 // an existing target when `refuse_overwrite`; keeps the source's modification time.

@@ -28,6 +28,7 @@ bool run_program_batched(std::string& output, std::size_t output_size,
 
 // Runs a command text through /bin/sh -c, reporting a failure in the text pane.
 bool run_shell_command(const std::string& command);
+bool run_shell_command(const std::string& command, const StopSource& stop);
 
 // Logged form of a command line: every argument in double quotes followed by a space.
 std::string quoted_command_line(const std::vector<std::string>& args);

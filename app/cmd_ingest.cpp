@@ -1,0 +1,177 @@
+// `cardwright ingest --card DIR --primary DIR …`: friendly flags that build the ingestion
+// parameter list with the values a fresh master preset supplies, then run it.
+#include <getopt.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/commands.h"
+#include "app/ingest_run.h"
+
+namespace cw::app {
+
+namespace {
+
+void print_help() {
+  std::printf(
+      "Usage: cardwright ingest --card DIR --primary DIR [OPTIONS]\n"
+      "Copies the images of a card (or a folder) into the archive and prints the report.\n\n"
+      "  --card DIR            the card's image folder (or ptp/CAMERA for a camera)\n"
+      "  --primary DIR         root of the primary archive tree\n"
+      "  --backup DIR          first copy into this backup tree, then into the primary tree\n"
+      "  --post-backup DIR     also copy every primary file into this tree\n"
+      "  --include             --extensions lists the extensions to take\n"
+      "  --exclude             --extensions lists the extensions to skip (default)\n"
+      "  --extensions \"JPG CR2\" extension list, separated by spaces\n"
+      "  --files FILE          ingest only the images listed in FILE, one path per line\n"
+      "  --name-format SPEC    file-name specification\n"
+      "  --folder-format SPEC  folder specification\n"
+      "  --partition-size N    images per number-range folder (default: no partitions)\n"
+      "  --digits N            digits of a number-range number: 4, 5 or 6 (default 4)\n"
+      "  --number-source N     1: number from the camera's file name; 2: sequence (default)\n"
+      "  --starting-number N   first sequence number (default 1)\n"
+      "  --converter PATH      DNG converter program (used with --backup)\n"
+      "  --verify-only         let the converter verify raws without keeping DNGs\n"
+      "  --no-jpeg-verify      do not decode copied JPEGs to verify them\n"
+      "  --json                print the counters as JSON instead of the report\n"
+      "  --yes                 answer Yes to every question\n"
+      "  --help                show this help\n\n"
+      "Exit status: 0 success, 1 the ingestion failed, 2 bad usage.\n");
+}
+
+enum Flag {
+  kCard = 256, kPrimary, kBackup, kPostBackup, kInclude, kExclude, kExtensions, kFiles,
+  kNameFormat, kFolderFormat, kPartitionSize, kDigits, kNumberSource, kStartingNumber,
+  kConverter, kVerifyOnly, kNoJpegVerify, kJson, kYes, kHelp,
+};
+
+const option kOptions[] = {
+    {"card", required_argument, nullptr, kCard},
+    {"primary", required_argument, nullptr, kPrimary},
+    {"backup", required_argument, nullptr, kBackup},
+    {"post-backup", required_argument, nullptr, kPostBackup},
+    {"include", no_argument, nullptr, kInclude},
+    {"exclude", no_argument, nullptr, kExclude},
+    {"extensions", required_argument, nullptr, kExtensions},
+    {"files", required_argument, nullptr, kFiles},
+    {"name-format", required_argument, nullptr, kNameFormat},
+    {"folder-format", required_argument, nullptr, kFolderFormat},
+    {"partition-size", required_argument, nullptr, kPartitionSize},
+    {"digits", required_argument, nullptr, kDigits},
+    {"number-source", required_argument, nullptr, kNumberSource},
+    {"starting-number", required_argument, nullptr, kStartingNumber},
+    {"converter", required_argument, nullptr, kConverter},
+    {"verify-only", no_argument, nullptr, kVerifyOnly},
+    {"no-jpeg-verify", no_argument, nullptr, kNoJpegVerify},
+    {"json", no_argument, nullptr, kJson},
+    {"yes", no_argument, nullptr, kYes},
+    {"help", no_argument, nullptr, kHelp},
+    {nullptr, 0, nullptr, 0},
+};
+
+bool is_number(const char* s) {
+  char* end = nullptr;
+  std::strtol(s, &end, 10);
+  return *s && end && *end == '\0';
+}
+
+// Upper case, runs of spaces made single, no dots: the list form the scan expects.
+std::string normal_extension_list(const std::string& text) {
+  std::string out;
+  bool space = false;
+  for (char c : text) {
+    if (c == '.') continue;
+    if (std::isspace(static_cast<unsigned char>(c)) || c == ',') {
+      space = !out.empty();
+      continue;
+    }
+    if (space) out += ' ';
+    space = false;
+    out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+// Moves a fresh string in (plain assignment of short literals trips a false warning of
+// some compilers).
+void put(std::string& slot, std::string value) { slot.swap(value); }
+
+struct Parsed {
+  ParamList params = default_param_list();
+  std::string card, files;
+  RunOptions run;
+  bool help = false;
+};
+
+// Applies one flag; false with `error` set for a bad value.
+bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
+  auto& v = p.params.values;
+  auto number = [&](int pos) {
+    if (!is_number(arg)) error = "expects a number";
+    put(v[pos], arg);
+  };
+  switch (flag) {
+    case kCard: p.card = arg; break;
+    case kPrimary: put(v[kParamPrimaryFolder], arg); break;
+    case kBackup: put(v[kParamBackupFolder], arg); put(v[kParamWantBackup], "1"); break;
+    case kPostBackup: put(v[kParamBackupFolderPost], arg); put(v[kParamWantBackupPost], "1"); break;
+    case kInclude: put(v[kParamIncludeExtensions], "1"); break;
+    case kExclude: put(v[kParamIncludeExtensions], "0"); break;
+    case kExtensions: put(v[kParamExtensions], normal_extension_list(arg)); break;
+    case kFiles: p.files = arg; break;
+    case kNameFormat: put(v[kParamNameFormat], arg); break;
+    case kFolderFormat: put(v[kParamFolderFormat], arg); break;
+    case kPartitionSize: number(kParamPartitionSize); break;
+    case kDigits: number(kParamNumberRangeDigits); break;
+    case kNumberSource: number(kParamNumberRangeSource); break;
+    case kStartingNumber: number(kParamStartingNumber); break;
+    case kConverter: put(v[kParamConverterPath], arg); break;
+    case kVerifyOnly: put(v[kParamVerifyOnly], "verifyOnly"); break;
+    case kNoJpegVerify: put(v[kParamWantJpegVerify], "0"); break;
+    case kJson: p.run.json = true; break;
+    case kYes: p.run.assume_yes = true; break;
+    case kHelp: p.help = true; break;
+    default: error = "unknown option"; return false;
+  }
+  return error == nullptr;
+}
+
+}  // namespace
+
+int cmd_ingest(int argc, char** argv) {
+  Parsed p;
+  // getopt_long expects the program name at argv[0]; the caller removed it.
+  std::vector<char*> args{const_cast<char*>("ingest")};
+  args.insert(args.end(), argv, argv + argc);
+  optind = 0;
+  opterr = 0;
+  int flag;
+  while ((flag = getopt_long(static_cast<int>(args.size()), args.data(), "", kOptions,
+                             nullptr)) != -1) {
+    const char* error = nullptr;
+    if (flag == '?' || flag == ':') return usage_error("ingest", "unknown option or missing value");
+    if (!apply(p, flag, optarg, error)) return usage_error("ingest", error);
+  }
+  if (p.help) {
+    print_help();
+    return 0;
+  }
+  if (optind < static_cast<int>(args.size())) return usage_error("ingest", "unexpected argument");
+  if (p.card.empty()) return usage_error("ingest", "--card is required");
+  if (p.params.text(kParamPrimaryFolder).empty())
+    return usage_error("ingest", "--primary is required");
+  // A camera source is named "ptp/NAME"; the card-folder parameter is then "ptp".
+  put(p.params.values[kParamCardFolder], p.card.rfind("ptp/", 0) == 0 ? "ptp" : p.card);
+  if (!p.files.empty()) {
+    p.params.file_array.emplace();
+    if (!read_path_list(p.files, *p.params.file_array)) {
+      std::fprintf(stderr, "cardwright ingest: can't read %s\n", p.files.c_str());
+      return 1;
+    }
+  }
+  return run_ingestion(p.params, p.card, p.run);
+}
+
+}  // namespace cw::app

@@ -1,0 +1,128 @@
+// One command-line ingestion: a worker thread runs the engine while this thread shows its
+// status and passes Ctrl-C on as a stop request.
+#include "app/ingest_run.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "app/console_ui.h"
+#include "foundation/log.h"
+#include "ingest/ingest.h"
+#include "platform/paths.h"
+
+namespace cw::app {
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void on_interrupt(int) { interrupted.store(true); }
+
+// Shows the slot's status on the terminal until the run ends; turns Ctrl-C into a stop.
+void watch(SingleSlotControl& control, const std::atomic<bool>& done) {
+  const bool tty = isatty(STDERR_FILENO);
+  std::string shown;
+  while (!done.load()) {
+    if (interrupted.exchange(false)) control.request_stop();
+    std::string status = control.status();
+    if (tty && status != shown) {
+      std::fprintf(stderr, "\r\033[K%.*s", 100, status.c_str());
+      std::fflush(stderr);
+      shown = status;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (tty && !shown.empty()) std::fprintf(stderr, "\r\033[K");
+}
+
+std::string json_string(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+void print_json(const EngineContext& c, bool ok) {
+  int unverified =
+      c.files_found - c.raws_corrupt - c.jpegs_verified - c.jpegs_corrupt - c.raws_converted;
+  std::printf(
+      "{\"success\": %s, \"error\": %s, \"files_found\": %d, \"first_copies\": %d, "
+      "\"skipped_by_extension\": %d, \"duplicates\": %d, \"raws_converted\": %d, "
+      "\"copied_without_conversion\": %d, \"jpegs_extracted\": %d, \"raws_verified\": %d, "
+      "\"raws_corrupt\": %d, \"jpegs_verified\": %d, \"jpegs_corrupt\": %d, "
+      "\"unverified\": %d, \"destination_folder\": %s}\n",
+      ok ? "true" : "false", json_string(c.error).c_str(), c.files_found, c.first_copies,
+      c.skipped_by_extension, c.duplicates, c.verify_only ? 0 : c.raws_converted,
+      c.copied_without_conversion, c.jpegs_extracted, c.raws_converted, c.raws_corrupt,
+      c.jpegs_verified, c.jpegs_corrupt, unverified,
+      c.destination_folder ? json_string(*c.destination_folder).c_str() : "null");
+}
+
+std::string slot_title(const ParamList& params, const std::string& scan_root) {
+  return params.file_array ? "List rooted at " + scan_root : scan_root;
+}
+
+}  // namespace
+
+bool read_path_list(const std::string& file, std::vector<std::string>& paths) {
+  std::ifstream in(file);
+  if (!in) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) paths.push_back(line);
+  }
+  return true;
+}
+
+int run_ingestion(const ParamList& params, const std::string& scan_root,
+                  const RunOptions& options) {
+  ConsoleUserInterface ui(options.assume_yes);
+  set_user_interface(&ui);
+  log_set_path(ensure_user_folder() + "/cw_log.txt");
+  // The first Ctrl-C asks the run to stop cleanly; a second one ends the program at once.
+  struct sigaction stop_action {};
+  stop_action.sa_handler = on_interrupt;
+  stop_action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &stop_action, nullptr);
+
+  SingleSlotControl control(params.integer(kParamStartingNumber));
+  EngineContext ctx(EngineJob{&control, 0, slot_title(params, scan_root)});
+  std::atomic<bool> done{false};
+  bool ok = false;
+  std::thread worker([&] {
+    ok = run_slot(params, scan_root, ctx);
+    done.store(true);
+  });
+  watch(control, done);
+  worker.join();
+  std::signal(SIGINT, SIG_DFL);
+
+  if (options.json) {
+    log_printf("%s", ctx.report.c_str());
+    print_json(ctx, ok);
+  } else {
+    ui_print(ctx.report);
+  }
+  std::fflush(stdout);
+  set_user_interface(nullptr);
+  return ok ? 0 : 1;
+}
+
+}  // namespace cw::app

@@ -1,0 +1,276 @@
+// Outside programs: start with posix_spawn, collect the error output through a pipe while the
+// program runs, poll the stop request every 250 milliseconds, and hand back the verdict.
+//
+// The program gets a process group of its own, so that a stop ends everything it started (a
+// converter run through a wrapper script is several processes) and not only the first one.
+#include "foundation/runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "foundation/log.h"
+#include "foundation/text.h"
+
+extern char** environ;
+
+namespace cw {
+
+namespace {
+
+constexpr std::size_t kErrorOutputKept = 1024;  // the caller never sees more than this
+constexpr int kPollMilliseconds = 250;
+constexpr auto kTerminateGrace = std::chrono::milliseconds(1000);
+constexpr std::size_t kFilesPerCommand = 50;
+constexpr std::size_t kShellOutputSize = 200;
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { reset(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+void set_output(std::string& output, std::size_t output_size, const std::string& text) {
+  output = text;
+  truncate_to(output, output_size == 0 ? 0 : output_size - 1);
+}
+
+// Reads whatever the pipe holds now. Keeps the first kErrorOutputKept bytes and throws the
+// rest away, so the program never blocks on a full pipe.
+struct ErrorPipe {
+  explicit ErrorPipe(int read_fd) : fd(read_fd) {}
+  int fd;
+  bool open = true;
+  bool failed = false;
+  std::string kept;
+
+  void drain() {
+    char piece[4096];
+    while (open) {
+      ssize_t n = ::read(fd, piece, sizeof piece);
+      if (n > 0) {
+        std::size_t room = kErrorOutputKept - kept.size();
+        kept.append(piece, std::min(room, static_cast<std::size_t>(n)));
+      } else if (n == 0) {
+        open = false;
+      } else if (errno == EINTR) {
+        continue;
+      } else {
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+          failed = errno != EPIPE;
+          open = false;
+        }
+        return;
+      }
+    }
+  }
+};
+
+// A descriptor that becomes readable when the process ends, so a finished program is noticed
+// at once instead of at the next poll; -1 where the kernel has none.
+int open_process_fd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  long fd = ::syscall(SYS_pidfd_open, pid, 0);
+  if (fd >= 0) {
+    ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+    return static_cast<int>(fd);
+  }
+#else
+  (void)pid;
+#endif
+  return -1;
+}
+
+// Waits for the process without blocking longer than a poll; true once it has ended.
+bool reap(pid_t pid, int& status) {
+  for (;;) {
+    pid_t w = ::waitpid(pid, &status, WNOHANG);
+    if (w == pid) return true;
+    if (w == 0) return false;
+    if (errno == EINTR) continue;
+    status = -1;  // already reaped elsewhere: the status is lost, count it as a failure
+    return true;
+  }
+}
+
+// True once the process has ended; it stays a zombie (not reaped), so its number cannot be
+// given to another process while its group is still being signalled.
+bool has_ended(pid_t pid) {
+  for (;;) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
+      return info.si_pid == pid;
+    if (errno != EINTR) return true;  // nothing left to wait for
+  }
+}
+
+// Asks the program's whole process group to end, then forces it (also what the first
+// process left behind), then collects the exit status.
+void terminate_group(pid_t pid, ErrorPipe& pipe, int& status) {
+  ::kill(-pid, SIGTERM);
+  auto deadline = std::chrono::steady_clock::now() + kTerminateGrace;
+  while (!has_ended(pid) && std::chrono::steady_clock::now() < deadline) {
+    pipe.drain();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(-pid, SIGKILL);
+  for (;;) {
+    if (::waitpid(pid, &status, 0) == pid) return;
+    if (errno != EINTR) {
+      status = -1;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+bool run_program(const std::string& program, const std::vector<std::string>& args,
+                 std::string& output, std::size_t output_size, const StopSource& stop) {
+  output.clear();
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) {
+    set_output(output, output_size,
+               format_limited(1000, "Can't create pipe (error code = %ld)",
+                              static_cast<long>(errno)));
+    return false;
+  }
+  Fd read_end(ends[0]);
+  Fd write_end(ends[1]);
+
+  std::vector<std::string> argv_text = args;
+  if (argv_text.empty()) argv_text.push_back(program);
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_adddup2(&actions, write_end.get(), STDERR_FILENO);
+  ::posix_spawnattr_init(&attr);
+  sigset_t no_signals, default_signals;
+  sigemptyset(&no_signals);
+  sigemptyset(&default_signals);
+  for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD})
+    sigaddset(&default_signals, sig);
+  ::posix_spawnattr_setsigmask(&attr, &no_signals);
+  ::posix_spawnattr_setsigdefault(&attr, &default_signals);
+  ::posix_spawnattr_setpgroup(&attr, 0);
+  ::posix_spawnattr_setflags(
+      &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  // A bare name is looked up on PATH; anything with a "/" is taken as it is.
+  int rc = program.find('/') == std::string::npos
+               ? ::posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ)
+               : ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::posix_spawnattr_destroy(&attr);
+  write_end.reset();  // only the program writes now: its end means end of file here
+  if (rc != 0) {
+    set_output(output, output_size,
+               format_limited(1000, "Can't execute: %s (error code = %ld)", program.c_str(),
+                              static_cast<long>(rc)));
+    return false;
+  }
+
+  ::fcntl(read_end.get(), F_SETFL, ::fcntl(read_end.get(), F_GETFL) | O_NONBLOCK);
+  Fd process(open_process_fd(pid));
+  ErrorPipe pipe(read_end.get());
+  int status = 0;
+  bool stopped = false;
+  for (;;) {
+    struct pollfd fds[2] = {{pipe.open ? pipe.fd : -1, POLLIN, 0}, {process.get(), POLLIN, 0}};
+    ::poll(fds, 2, kPollMilliseconds);
+    pipe.drain();
+    if (reap(pid, status)) break;
+    if (stop && stop()) {
+      stopped = true;
+      terminate_group(pid, pipe, status);
+      break;
+    }
+  }
+  // What the program wrote just before it ended; a process it left behind may still hold
+  // the pipe, so this takes what is there and does not wait for more.
+  pipe.drain();
+
+  if (pipe.failed) {
+    set_output(output, output_size, "execute_converter: readfile");
+    return false;
+  }
+  if (stopped || (stop && stop())) {
+    set_output(output, output_size, "Stopped");
+    return false;
+  }
+  set_output(output, output_size, pipe.kept);
+  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string quoted_command_line(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& a : args) {
+    line += '"';
+    line += a;
+    line += "\" ";
+  }
+  return line;
+}
+
+bool run_program_batched(std::string& output, std::size_t output_size,
+                         const std::vector<std::string>& args, std::size_t fixed_count,
+                         const StopSource& stop) {
+  output.clear();
+  if (args.empty()) return true;
+  std::size_t fixed = std::min(std::max<std::size_t>(fixed_count, 1), args.size());
+  for (std::size_t first = fixed; first < args.size(); first += kFilesPerCommand) {
+    std::size_t last = std::min(first + kFilesPerCommand, args.size());
+    std::vector<std::string> line(args.begin(), args.begin() + static_cast<long>(fixed));
+    line.insert(line.end(), args.begin() + static_cast<long>(first),
+                args.begin() + static_cast<long>(last));
+    log_printf("%s", quoted_command_line(line).c_str());
+    if (!run_program(args[0], line, output, output_size, stop)) return false;
+  }
+  return true;
+}
+
+bool run_shell_command(const std::string& command) { return run_shell_command(command, {}); }
+
+bool run_shell_command(const std::string& command, const StopSource& stop) {
+  const std::string program = "/bin/sh";
+  std::vector<std::string> args = {"sh", "-c", command};
+  log_printf("Command line: (%s) sh -c %s", program.c_str(), command.c_str());
+  std::string output;
+  bool ok = run_program(program, args, output, kShellOutputSize, stop);
+  if (!ok) {
+    ui_print("\nERROR: Failed to execute external command.\n");
+    if (output.find("required privilege is not held") != std::string::npos)
+      ui_print(
+          "For this beta release, you must run CardwrightPro as an Administrator. "
+          "See README.md for instructions.");
+    else
+      ui_print(output);
+    ui_print("\n");
+  }
+  return ok;
+}
+
+}  // namespace cw

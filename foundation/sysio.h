@@ -1,0 +1,68 @@
+// The system calls of the file paths that move image bytes (copies, folder creation, renames,
+// folder listings), gathered in one replaceable table.
+//
+// Production code calls sysio().write(...) and so on; tests install a table whose entries fail
+// with EIO or ENOSPC, or write short, without needing a broken or full disk. The table holds
+// plain function pointers so that a copy loop pays one indirect call per system call and
+// nothing else.
+#pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+
+namespace cw {
+
+struct Sysio {
+  int (*open)(const char* path, int flags, mode_t mode);
+  ssize_t (*read)(int fd, void* buf, std::size_t count);
+  ssize_t (*write)(int fd, const void* buf, std::size_t count);
+  int (*close)(int fd);
+  int (*fstat)(int fd, struct stat* st);
+  int (*stat)(const char* path, struct stat* st);
+  int (*lstat)(const char* path, struct stat* st);
+  int (*fsync)(int fd);
+  int (*futimens)(int fd, const struct timespec times[2]);
+  // Sets a path's access and modification times (follows symbolic links).
+  int (*utimens)(const char* path, const struct timespec times[2]);
+  // Renames without ever replacing an existing target: fails with EEXIST instead.
+  int (*rename)(const char* from, const char* to);
+  int (*mkdir)(const char* path, mode_t mode);
+  int (*unlink)(const char* path);
+  int (*rmdir)(const char* path);
+  DIR* (*opendir)(const char* path);
+};
+
+// The table in effect.
+const Sysio& sysio();
+// The table that calls the system directly.
+const Sysio& system_sysio();
+// Installs a table (tests only; not to be changed while other threads do I/O).
+void set_sysio(const Sysio& table);
+
+// Installs a table for the life of the object, then restores the previous one.
+class ScopedSysio {
+ public:
+  explicit ScopedSysio(const Sysio& table);
+  ~ScopedSysio();
+  ScopedSysio(const ScopedSysio&) = delete;
+  ScopedSysio& operator=(const ScopedSysio&) = delete;
+
+ private:
+  Sysio saved_;
+};
+
+enum class IoStatus { kOk, kDiskFull, kError };
+
+// Writes all `count` bytes through the table. A short write that made progress goes on with
+// the rest; a write that makes no progress, or fails with ENOSPC or EDQUOT, is kDiskFull;
+// any other failure is kError. errno holds the system's reason on failure.
+IoStatus write_all(int fd, const void* data, std::size_t count);
+
+// Reads up to `count` bytes through the table, repeating on EINTR: the byte count, 0 at the
+// end of the file, -1 on error (errno set).
+ssize_t read_some(int fd, void* buf, std::size_t count);
+
+}  // namespace cw

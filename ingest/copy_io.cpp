@@ -1,0 +1,51 @@
+// Copy loop and descriptor ownership.
+#include "ingest/copy_io.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "foundation/log.h"
+#include "foundation/sysio.h"
+
+namespace cw {
+
+UniqueFd::~UniqueFd() { close(); }
+
+int UniqueFd::close() {
+  if (fd_ < 0) return 0;
+  int rc = sysio().close(fd_);
+  fd_ = -1;
+  return rc;
+}
+
+bool ensure_read_buffer(EngineContext& ctx) {
+  if (ctx.read_buffer) return true;
+  ctx.read_buffer.reset(new (std::nothrow) char[kCopyBufferSize]);
+  return ctx.read_buffer != nullptr;
+}
+
+CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
+                        const std::string& target) {
+  if (!ensure_read_buffer(ctx)) return CopyOutcome::kReadError;
+  char* buffer = ctx.read_buffer.get();
+  for (;;) {
+    if (ctx.stop_requested()) return CopyOutcome::kStopped;
+    long long n = read(buffer, kCopyBufferSize);
+    if (n < 0) return CopyOutcome::kReadError;
+    if (n == 0) return CopyOutcome::kOk;
+    if (write_all(out, buffer, static_cast<std::size_t>(n)) != IoStatus::kOk) {
+      log_printf("copy: write to %s failed: %s", target.c_str(), std::strerror(errno));
+      return CopyOutcome::kWriteError;
+    }
+  }
+}
+
+bool set_file_times(const std::string& path, std::time_t when) {
+  struct timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = when;
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  return sysio().utimens(path.c_str(), times) == 0;
+}
+
+}  // namespace cw

@@ -1,0 +1,118 @@
+// EngineContext: the working state of one ingestion run of one slot — its report and error
+// text, counters, the parameters it took, the image list and the copy buffer — and the
+// reporting operations that every step of the engine uses.
+//
+// The context outlives the run: whoever ran it reads the report, the error text and the
+// destination folder afterwards.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "foundation/run_context.h"
+#include "ingest/folder_table.h"
+#include "ingest/image_record.h"
+#include "ingest/slot_control.h"
+
+namespace cw {
+
+// Size of the run's one copy buffer.
+inline constexpr std::size_t kCopyBufferSize = 1048576;
+// Longest error text kept (messages joined by " / ").
+inline constexpr std::size_t kErrorTextMax = 499;
+// Status lines are formatted into this many bytes (one less of text).
+inline constexpr std::size_t kStatusSize = 500;
+
+// Who runs the ingestion: the slot, its title for the report, and its control.
+struct EngineJob {
+  SlotControl* control = nullptr;  // not owned; must outlive the run
+  int slot = 0;
+  std::string title;
+  std::thread::id thread_id = std::this_thread::get_id();
+};
+
+class EngineContext : public RunContext {
+ public:
+  explicit EngineContext(EngineJob job);
+
+  // RunContext
+  bool fail(std::string_view message) override;
+  void report_append(std::string_view text) override { report += text; }
+  bool stop_requested() override;
+
+  // Formats into at most 1000 bytes and appends to the report.
+  void report_printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  // Formats the status line and shows it as the slot's status.
+  void status_printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  void status_set(const char* text);
+
+  SlotControl& control() { return *job.control; }
+
+  EngineJob job;
+  std::string report;
+  std::string folder_scratch;
+  std::optional<std::string> destination_folder;  // last primary folder that got an image
+  std::optional<std::string> first_copy_folder;   // folder of the last first copy
+  std::string error;
+
+  // Counters.
+  int files_found = 0;
+  int raws_converted = 0;
+  int duplicates = 0;
+  int copied_without_conversion = 0;
+  int jpegs_verified = 0;
+  int jpegs_corrupt = 0;
+  int raws_corrupt = 0;
+  int first_copies = 0;
+  int skipped_by_extension = 0;
+  int jpegs_extracted = 0;
+  int gps_errors = 0;
+  int gps_tagged = 0;
+  int gps_out_of_interval = 0;
+
+  // Parameters as taken by copycard.
+  std::optional<std::string> converter_path;
+  bool verify_only = false;
+  bool include = false;
+  bool want_backup = false;
+  bool want_backup_post = false;
+  bool jpeg_verify = false;
+  bool convert_dngs = false;
+  bool xmp_to_jpg = false;
+  bool extract_jpg = false;
+  std::optional<std::string> post_backup_root;
+  std::string first_copy_root;
+  std::optional<std::string> primary_root;
+  std::string name_format;
+  std::string folder_format;
+  int number_range_source = 2;
+  int partition_size = 1000000;
+  std::string extension_list;  // " " + extensions + " "
+  std::string preview;
+  std::string embed;
+  std::string sidecar_template;
+  int number_range_digits = 4;
+  int ingestion_id = -1;
+  std::string client;
+  std::string project;
+  std::string raw_settings_path;
+  const std::vector<std::string>* file_array = nullptr;  // not owned
+  std::string scan_root;
+  std::string card_folder;
+
+  FolderTable folders;
+  std::vector<ImageRecord> images;  // in scan order
+  std::string extension_scratch;
+  std::vector<const std::string*> sorted_first_copies;
+  std::unique_ptr<char[]> read_buffer;  // kCopyBufferSize bytes once allocated
+  std::string status;
+  std::vector<std::string> owned_paths;
+  std::vector<std::string> gps_list;  // files to be GPS-tagged
+  std::string converter_params;
+};
+
+}  // namespace cw

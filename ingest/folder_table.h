@@ -1,0 +1,22 @@
+// The folder table of a run: every distinct relative folder text of its images, stored once,
+// so that the images of one folder share one text.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+namespace cw {
+
+class FolderTable {
+ public:
+  // The table's text equal to `folder`, added when new. The reference stays valid for the
+  // table's lifetime.
+  const std::string& intern(std::string_view folder);
+  std::size_t size() const { return folders_.size(); }
+
+ private:
+  std::unordered_set<std::string> folders_;
+};
+
+}  // namespace cw

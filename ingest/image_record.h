@@ -1,0 +1,30 @@
+// One image of an ingestion run: where it comes from on the card, what it is called and where
+// it goes. Filled by the scan, completed by naming and the first copy.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace cw {
+
+struct ImageRecord {
+  std::string base_name;           // source file name without its extension
+  std::string extension;           // without the dot; empty when the name has none
+  const std::string* folder = nullptr;  // relative folder below the scan root (folder table)
+  std::string source_path;         // full path, "/" separators
+  std::string first_copy_path;     // set by the first copy
+  std::string new_base_name;       // set by naming, final after the first copy's suffix
+  std::string target_folder;       // relative to the first-copy root; "." for the root
+  std::uint64_t size = 0;          // bytes, from the source
+  std::time_t modified = 0;        // the source's modification time
+  std::string number_text;         // 4 or 6 digits, or empty
+  int index = 0;                   // position in the image list
+
+  const std::string& relative_folder() const {
+    static const std::string empty;
+    return folder ? *folder : empty;
+  }
+};
+
+}  // namespace cw

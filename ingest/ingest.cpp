@@ -1,0 +1,238 @@
+// copycard, step by step: parameter checks and roots, the image list, the order gate and
+// naming, the first copies, the second copy or primary bookkeeping, and the summary.
+#include "ingest/ingest.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <new>
+#include <set>
+#include <thread>
+
+#include "foundation/fs.h"
+#include "foundation/locks.h"
+#include "foundation/text.h"
+#include "ingest/copy_io.h"
+#include "ingest/first_copy.h"
+#include "ingest/gps_phase.h"
+#include "ingest/naming.h"
+#include "ingest/result_store.h"
+#include "ingest/scan.h"
+#include "ingest/second_copy.h"
+#include "platform/camera_source.h"
+
+namespace cw {
+
+namespace {
+
+constexpr auto kGatePoll = std::chrono::milliseconds(250);
+constexpr int kDefaultPartitionSize = 1000000;
+
+bool same_folder_failure(EngineContext& ctx) {
+  ctx.report_append("\nERROR: Backup and primary folders must be different.\n");
+  return ctx.fail("Backup and primary folders must be different");
+}
+
+// Steps 3 to 6: the roots of the trees, created when missing.
+bool take_roots(const ParamList& p, EngineContext& ctx) {
+  ctx.ingestion_id = p.integer(kParamIngestionId);
+  ctx.card_folder = p.text(kParamCardFolder);
+  ctx.converter_path = p.text(kParamConverterPath);
+  ctx.want_backup = p.flag(kParamWantBackup);
+  if (ctx.want_backup) {
+    ctx.first_copy_root = p.text(kParamBackupFolder);
+    ctx.primary_root = p.text(kParamPrimaryFolder);
+    if (ctx.first_copy_root == *ctx.primary_root) return same_folder_failure(ctx);
+  } else {
+    ctx.first_copy_root = p.text(kParamPrimaryFolder);
+    ctx.primary_root.reset();
+    ctx.converter_path.reset();
+  }
+  if (!make_folders(ctx, ctx.first_copy_root)) return false;
+  ctx.want_backup_post = p.flag(kParamWantBackupPost);
+  if (!ctx.want_backup_post) return true;
+  ctx.post_backup_root = p.text(kParamBackupFolderPost);
+  if (*ctx.post_backup_root == ctx.primary_root.value_or(ctx.first_copy_root))
+    return same_folder_failure(ctx);
+  return make_folders(ctx, *ctx.post_backup_root);
+}
+
+// Step 7: the remaining parameters.
+bool take_options(const ParamList& p, EngineContext& ctx) {
+  ctx.name_format = p.text(kParamNameFormat);
+  ctx.folder_format = p.text(kParamFolderFormat);
+  ctx.partition_size = p.integer(kParamPartitionSize);
+  if (ctx.partition_size <= 0) ctx.partition_size = kDefaultPartitionSize;
+  ctx.include = p.flag(kParamIncludeExtensions);
+  try {
+    ctx.extension_list = " " + p.text(kParamExtensions) + " ";
+  } catch (const std::bad_alloc&) {
+    ctx.report_append("\nERROR: Out of memory allocating extensions buffer.\n");
+    return ctx.fail("Out of memory allocating extensions buffer");
+  }
+  ctx.preview = p.text(kParamPreview);
+  ctx.embed = p.text(kParamEmbed);
+  ctx.verify_only = p.text(kParamVerifyOnly) == "verifyOnly";
+  ctx.sidecar_template = p.text(kParamSidecarPath);
+  ctx.jpeg_verify = p.flag(kParamWantJpegVerify);
+  ctx.number_range_digits = p.integer(kParamNumberRangeDigits);
+  ctx.client = p.text(kParamClientName);
+  ctx.project = p.text(kParamProjectName);
+  ctx.raw_settings_path = p.text(kParamCRDefaults);
+  ctx.number_range_source = p.text(kParamNumberRangeSource) == "1" ? 1 : 2;
+  if (ctx.number_range_source == 1) ctx.number_range_digits = 4;
+  ctx.file_array = p.file_array ? &*p.file_array : nullptr;
+  ctx.convert_dngs = p.flag(kParamWantConvertDNGs);
+  ctx.xmp_to_jpg = p.flag(kParamWantXMPtoJPG);
+  ctx.extract_jpg = p.flag(kParamExtractJPG);
+  ctx.converter_params = p.text(kParamConverterParams);
+  return true;
+}
+
+std::time_t first_image_key(const EngineContext& ctx) {
+  if (ctx.images.empty()) return 0;
+  const std::string& path = ctx.images.front().source_path;
+  if (is_camera_path(path)) {
+    CameraFileInfo info;
+    return camera_source().stat(path, info) ? info.modified : 0;
+  }
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
+}
+
+// Step 10: waits for this run's turn; true with copyOrderLock held.
+bool wait_for_turn(EngineContext& ctx) {
+  while (!ctx.control().order_gate(ctx.job.slot, first_image_key(ctx))) {
+    if (ctx.stop_requested()) return ctx.fail("Stopped");
+    std::this_thread::sleep_for(kGatePoll);
+  }
+  return true;
+}
+
+// Step 11: names every image, then lets the next run name its own.
+bool naming_phase(EngineContext& ctx) {
+  std::string message;
+  bool ok = true;
+  for (ImageRecord& r : ctx.images)
+    if (!(ok = name_image(ctx, r, message))) break;
+  copyOrderLock.unlock();
+  return ok || ctx.fail(message);
+}
+
+// Step 12.
+bool copy_phase(EngineContext& ctx) {
+  std::string message;
+  for (ImageRecord& r : ctx.images)
+    if (!copy_image(ctx, r, message)) return ctx.fail(message);
+  return true;
+}
+
+// Step 15: without a backup the first copies are the primary copies.
+bool finish_without_backup(EngineContext& ctx) {
+  if (!gps_summary(ctx)) return false;
+  std::set<std::string> folders;
+  for (const ImageRecord& r : ctx.images) {
+    if (r.first_copy_path.empty()) continue;
+    std::size_t sep = r.first_copy_path.find_last_of("/\\");
+    folders.insert(r.first_copy_path.substr(0, sep));
+  }
+  for (const std::string& f : folders) {
+    ctx.control().add_burn_folder(BurnList::kPrimary, f);
+    if (!ctx.destination_folder || path_less_nocase(*ctx.destination_folder, f))
+      ctx.destination_folder = f;
+  }
+  ctx.copied_without_conversion = ctx.files_found;
+  return true;
+}
+
+// Step 16.
+bool finish_with_backup(EngineContext& ctx) {
+  std::string message;
+  bool ok = copy_to_primary(ctx, message);
+  ctx.sorted_first_copies.clear();
+  if (!ok) {
+    if (message.empty()) return false;
+    ctx.report_printf("\nERROR: %s\n", message.c_str());
+    store_ingestion_result(ctx.ingestion_id, message);
+    return ctx.fail("DNG Converter error");
+  }
+  return gps_summary(ctx);
+}
+
+void summary_line(EngineContext& ctx, const char* fmt, int value) {
+  ctx.report += format_limited(500, fmt, value);
+}
+
+// Step 17.
+void write_summary(EngineContext& ctx) {
+  ctx.report += "\nCopying:\n";
+  summary_line(ctx, "    Files skipped because of extension: %d\n", ctx.skipped_by_extension);
+  summary_line(ctx, "    Files skipped because of duplication: %d\n", ctx.duplicates);
+  summary_line(ctx, "    Raws converted to DNGs: %d\n", ctx.verify_only ? 0 : ctx.raws_converted);
+  summary_line(ctx, "    Files copied without conversion: %d\n", ctx.copied_without_conversion);
+  summary_line(ctx, "    JPEGs extracted: %d\n", ctx.jpegs_extracted);
+  ctx.report += "\nVerification:\n";
+  summary_line(ctx, "    Raws verified: %d\n", ctx.raws_converted);
+  if (ctx.raws_corrupt > 0) summary_line(ctx, "    Raws corrupt: %d\n", ctx.raws_corrupt);
+  summary_line(ctx, "    JPEGs verified: %d\n", ctx.jpegs_verified);
+  if (ctx.jpegs_corrupt > 0) summary_line(ctx, "    JPEGs corrupt: %d\n", ctx.jpegs_corrupt);
+  summary_line(ctx, "    Files copied without error but unverified: %d\n",
+               ctx.files_found - ctx.raws_corrupt - ctx.jpegs_verified - ctx.jpegs_corrupt -
+                   ctx.raws_converted);
+}
+
+bool build_image_list(EngineContext& ctx) {
+  return ctx.file_array ? image_from_list(ctx) : scanDir(ctx, ctx.scan_root, 0);
+}
+
+// Steps 1 to 8.
+bool prepare(const ParamList& params, int count, EngineContext& ctx) {
+  ctx.report_printf("\n------ %s ------\n", ctx.job.title.c_str());
+  if (count != kParamCount) {
+    ctx.report_append(kCopycardUsage);
+    return ctx.fail("arg count");
+  }
+  if (!take_roots(params, ctx) || !take_options(params, ctx)) return false;
+  ctx.report_append("\n");
+  if (!ensure_read_buffer(ctx)) return ctx.fail("can't alloc read buffer");
+  return true;
+}
+
+}  // namespace
+
+bool copycard(const ParamList& params, int count, const std::string& scan_root,
+              EngineContext& ctx) {
+  ctx.scan_root = scan_root;
+  if (!prepare(params, count, ctx)) return false;
+  const std::time_t start = std::time(nullptr);
+  if (!build_image_list(ctx) || !wait_for_turn(ctx) || !naming_phase(ctx) || !copy_phase(ctx))
+    return false;
+  ctx.files_found -= ctx.duplicates;
+  long elapsed = static_cast<long>(std::time(nullptr) - start);
+  ctx.report_printf("%d files copied from card took %d min. %d sec.\n", ctx.files_found,
+                    static_cast<int>(elapsed / 60), static_cast<int>(elapsed % 60));
+  if (!ctx.control().cards_mode()) ctx.control().request_auto_eject(ctx.job.slot);
+  if (!(ctx.want_backup ? finish_with_backup(ctx) : finish_without_backup(ctx))) return false;
+  write_summary(ctx);
+  if (ctx.jpegs_corrupt > 0 || ctx.raws_corrupt > 0)
+    return ctx.fail("One or more image files were corrupt.");
+  ctx.report_append("\nSUCCESSFUL INGESTION - no errors detected\n");
+  ctx.status_printf("Successful ingestion (%d images)", ctx.files_found);
+  ctx.control().set_image_count(ctx.job.slot, ctx.files_found);
+  return true;
+}
+
+bool run_slot(const ParamList& params, const std::string& scan_root, EngineContext& ctx) {
+  ctx.status_set("Running");
+  bool ok = copycard(params, params.count(), scan_root, ctx);
+  if (!ctx.error.empty()) {
+    ctx.report_printf("ERROR: %s\n", ctx.error.c_str());
+    ctx.status_printf("ERROR: %s\n", ctx.error.c_str());
+    store_ingestion_result(ctx.ingestion_id, ctx.error);
+  }
+  return ok;
+}
+
+}  // namespace cw

@@ -1,0 +1,208 @@
+// Card scan: folder listings, the extension filter, record construction and list growth.
+#include "ingest/scan.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <new>
+#include <vector>
+
+#include "foundation/fs.h"
+#include "foundation/log.h"
+#include "platform/camera_source.h"
+
+namespace cw {
+
+namespace {
+
+// The image list and the per-folder path lists grow by these steps.
+constexpr std::size_t kImageListStep = 200;
+constexpr std::size_t kPathListStep = 100;
+
+bool ends_with_separator(const std::string& s) { return !s.empty() && is_separator(s.back()); }
+
+std::size_t last_separator(std::string_view s) { return s.find_last_of("/\\"); }
+
+template <typename T>
+bool grow_and_push(std::vector<T>& list, T&& item, std::size_t step) {
+  try {
+    if (list.size() == list.capacity()) list.reserve(list.size() + step);
+    list.push_back(std::move(item));
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// Counts one found file, makes its record and appends it to the image list.
+bool add_image(EngineContext& ctx, const std::string& path, bool trace) {
+  ++ctx.files_found;
+  ImageRecord record;
+  std::string message;
+  if (!make_image_record(ctx.folders, record, ctx.scan_root, path, message)) {
+    if (trace) CW_TRACE("fatal(msg)", kInternalErrorNumber);
+    return ctx.fail(message);
+  }
+  record.index = static_cast<int>(ctx.images.size());
+  if (!grow_and_push(ctx.images, std::move(record), kImageListStep)) {
+    if (trace) CW_TRACE("fatal(\"out of memory\")", kInternalErrorNumber);
+    return ctx.fail("out of memory");
+  }
+  return true;
+}
+
+bool scan_camera(EngineContext& ctx, const std::string& path) {
+  std::string device;
+  if (ctx.card_folder.rfind("Device: ", 0) == 0)
+    device = ctx.card_folder.substr(8);
+  else if (path.rfind("ptp/", 0) == 0)
+    device = path.substr(4);
+  for (const std::string& image : camera_source().images_for_device(device))
+    if (!add_image(ctx, image, true)) return false;
+  return true;
+}
+
+// Lists one folder into its files (after the extension filter) and subfolders.
+bool list_folder(EngineContext& ctx, const std::string& path, std::vector<std::string>& files,
+                 std::vector<std::string>& subfolders) {
+  errno = 0;
+  std::unique_ptr<DirList> listing = dir_list_open(path);
+  if (!listing) {
+    int e = errno;
+    if (e == EACCES) {
+      CW_TRACE("fatal(\"Permission denied\")", e);
+      return ctx.fail("Permission denied");
+    }
+    CW_TRACE("fatal(\"error opening path\")", e);
+    return ctx.fail("error opening path");
+  }
+  for (const std::string& entry : listing->entries) {
+    std::size_t sep = last_separator(entry);
+    std::string_view name = std::string_view(entry).substr(sep == std::string::npos ? 0 : sep + 1);
+    if (name.empty() || name.front() == '.') continue;
+    if (name.size() >= kMaxFileName) {
+      CW_TRACE("fatal(\"file name too long\")", kInternalErrorNumber);
+      return ctx.fail("file name too long");
+    }
+    std::string full = path;
+    if (!ends_with_separator(full)) full += '/';
+    full += name;
+    struct stat st;
+    if (::stat(full.c_str(), &st) != 0) {
+      CW_TRACE("fatal(\"error accessing path (2)\")", errno);
+      return ctx.fail("error accessing path (2)");
+    }
+    bool folder = S_ISDIR(st.st_mode);
+    if (!folder && skip_by_extension(name, ctx, ctx.skipped_by_extension)) continue;
+    if (!grow_and_push(folder ? subfolders : files, std::move(full), kPathListStep)) {
+      CW_TRACE("fatal(\"out of memory\")", kInternalErrorNumber);
+      return ctx.fail("out of memory");
+    }
+  }
+  return true;
+}
+
+bool scan_disk(EngineContext& ctx, const std::string& path, int level) {
+  ctx.status_printf("Reading folder %s", path.c_str());
+  std::vector<std::string> files, subfolders;
+  if (!list_folder(ctx, path, files, subfolders)) return false;
+  std::sort(files.begin(), files.end(), path_less_nocase);
+  std::sort(subfolders.begin(), subfolders.end(), path_less_nocase);
+  for (const std::string& file : files)
+    if (!add_image(ctx, file, true)) return false;
+  for (const std::string& folder : subfolders) {
+    if (!scanDir(ctx, folder, level + 1)) {
+      CW_TRACE("scanDir(path, level + 1)", kInternalErrorNumber);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool path_less_nocase(const std::string& a, const std::string& b) {
+  int c = strcasecmp(a.c_str(), b.c_str());
+  // Names equal but for case (possible on this system) keep a fixed order.
+  return c != 0 ? c < 0 : a < b;
+}
+
+bool scanDir(EngineContext& ctx, const std::string& path, int level) {
+  if (is_camera_path(path)) return scan_camera(ctx, path);
+  return scan_disk(ctx, path, level);
+}
+
+bool image_from_list(EngineContext& ctx) {
+  if (!ctx.file_array) return true;
+  for (const std::string& path : *ctx.file_array)
+    if (!add_image(ctx, path, false)) return false;
+  return true;
+}
+
+bool skip_by_extension(std::string_view name, bool include, std::string_view extension_list,
+                       int& counter) {
+  std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return include;
+  std::string_view ext = name.substr(dot + 1);
+  if (ext.size() == 3 && strncasecmp(ext.data(), "xmp", 3) == 0) return true;
+  std::string key = " ";
+  key += ext;
+  key += ' ';
+  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  bool listed = extension_list.find(key) != std::string_view::npos;
+  bool skip = include ? !listed : listed;
+  if (skip) ++counter;
+  return skip;
+}
+
+bool skip_by_extension(std::string_view name, EngineContext& ctx, int& counter) {
+  try {
+    return skip_by_extension(name, ctx.include, ctx.extension_list, counter);
+  } catch (const std::bad_alloc&) {
+    ctx.report_append("\nERROR: allocating extension memory\n");
+    return false;
+  }
+}
+
+bool make_image_record(FolderTable& folders, ImageRecord& record, const std::string& root_in,
+                       const std::string& path, std::string& message) {
+  const std::string root = root_in.rfind("ptp/", 0) == 0 ? std::string("ptp") : root_in;
+  if (path.compare(0, root.size(), root) != 0) {
+    message = "path outside root";
+    return false;
+  }
+  std::size_t start = root.size();
+  if (!ends_with_separator(root) && start < path.size() && is_separator(path[start])) ++start;
+  std::string_view relative = std::string_view(path).substr(start);
+  std::size_t sep = last_separator(relative);
+  std::string_view name = sep == std::string_view::npos ? relative : relative.substr(sep + 1);
+  try {
+    if (sep != std::string_view::npos) {
+      if (sep >= kMaxRelativeFolder) {
+        message = "path too long";
+        return false;
+      }
+      record.folder = &folders.intern(relative.substr(0, sep));
+    } else {
+      record.folder = &folders.intern("");
+    }
+    if (name.size() >= kMaxFileName) {
+      message = "file name too long";
+      return false;
+    }
+    std::size_t dot = name.rfind('.');
+    record.base_name = std::string(name.substr(0, dot));
+    record.extension = dot == std::string_view::npos ? "" : std::string(name.substr(dot + 1));
+    record.source_path = path;
+    std::replace(record.source_path.begin(), record.source_path.end(), '\\', '/');
+  } catch (const std::bad_alloc&) {
+    message = "out of memory";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace cw

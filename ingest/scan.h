@@ -1,0 +1,43 @@
+// Card scan and file selection: builds a run's image list from a folder tree on disk, from a
+// camera's image list, or from the files the user picked, and decides which files an
+// extension list takes.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "ingest/engine_context.h"
+#include "ingest/folder_table.h"
+#include "ingest/image_record.h"
+
+namespace cw {
+
+// Longest relative folder (exclusive) and file name (exclusive) an image may have.
+inline constexpr std::size_t kMaxRelativeFolder = 1000;
+inline constexpr std::size_t kMaxFileName = 200;
+
+// Adds the images of the folder at `path` and, depth first, of its subfolders: per folder its
+// files in case-insensitive name order, then its subfolders in the same order. A path that
+// begins with "ptp" lists the camera's images instead. `level` is 0 for the scan root.
+bool scanDir(EngineContext& ctx, const std::string& path, int level);
+
+// Adds one image per path of the context's file array, in order, with no extension filter.
+bool image_from_list(EngineContext& ctx);
+
+// True when a file of this name is to be left out. `extension_list` is " EXT1 EXT2 ";
+// `include` says whether it lists the extensions to take or those to skip. Files left out
+// because of the list add 1 to `counter`; sidecars (".xmp") are always left out, uncounted.
+bool skip_by_extension(std::string_view name, bool include, std::string_view extension_list,
+                       int& counter);
+// The same with the run's list and include flag; a scratch failure keeps the file.
+bool skip_by_extension(std::string_view name, EngineContext& ctx, int& counter);
+
+// Fills `record` from a full source path below `root`. On false, `message` says why:
+// "path outside root", "path too long", "file name too long" or "out of memory".
+bool make_image_record(FolderTable& folders, ImageRecord& record, const std::string& root,
+                       const std::string& path, std::string& message);
+
+// Case-insensitive byte order of paths, as the scan sorts them.
+bool path_less_nocase(const std::string& a, const std::string& b);
+
+}  // namespace cw

@@ -1,0 +1,276 @@
+// Folder creation, removal, renames with retries, tree walks and listings, folder collection
+// and UTF-8 conversion; failures injected through the system-call table where a real file
+// system cannot produce them on demand.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "foundation/fs.h"
+#include "foundation/log.h"
+#include "foundation/sysio.h"
+#include "tests/common/test_env.h"
+
+namespace cw {
+namespace {
+
+namespace fsys = std::filesystem;
+using test::captured_ui;
+using test::read_file;
+using test::TempDir;
+using test::write_file;
+
+struct FakeRun : RunContext {
+  bool fail(std::string_view message) override {
+    failures.emplace_back(message);
+    return false;
+  }
+  void report_append(std::string_view text) override { report += text; }
+  bool stop_requested() override { return false; }
+  std::vector<std::string> failures;
+  std::string report;
+};
+
+// State for the injected calls below (one test at a time uses it).
+std::vector<std::string> g_calls;
+int g_failures_left = 0;
+
+TEST(MakeFoldersTest, CreatesMissingLevelsAndReportsFailure) {
+  TempDir dir;
+  FakeRun run;
+  EXPECT_TRUE(make_folders(run, dir / "a/b\\c/"));
+  EXPECT_TRUE(fsys::is_directory(dir / "a/b/c"));
+  EXPECT_TRUE(make_folders(run, dir / "a/b/c"));  // all there already
+  EXPECT_TRUE(run.failures.empty());
+
+  write_file(dir / "file", "x");
+  EXPECT_FALSE(make_folders(run, dir / "file/sub/deeper"));
+  ASSERT_EQ(run.failures, std::vector<std::string>{"can't create folder"});
+  EXPECT_EQ(run.report, "\nError code = 20; path = \"" + (dir / "file/sub") + "\"\n");
+  EXPECT_FALSE(fsys::exists(dir / "file/sub"));
+}
+
+TEST(MakeFoldersTest, ConcurrentRunsCreateTheSameChain) {
+  TempDir dir;
+  std::vector<std::thread> threads;
+  std::vector<int> ok(8, 0);
+  for (int i = 0; i < 8; ++i)
+    threads.emplace_back([&, i] {
+      FakeRun run;
+      ok[i] = make_folders(run, dir / "2026/12/05/card" + std::to_string(i % 2));
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(ok, std::vector<int>(8, 1));
+  EXPECT_TRUE(fsys::is_directory(dir / "2026/12/05/card1"));
+}
+
+TEST(MakeFoldersTest, NetworkPathCreatesOnlyTheFoldersBelowTheShare) {
+  // The share exists, its server part is no folder: only a and b may be created.
+  Sysio fake = sysio();
+  fake.stat = [](const char* path, struct stat* st) {
+    if (std::string(path) == "/" || std::string(path) == "//server/share") {
+      *st = {};
+      st->st_mode = S_IFDIR | 0755;
+      return 0;
+    }
+    errno = ENOENT;
+    return -1;
+  };
+  fake.mkdir = [](const char* path, mode_t) {
+    g_calls.emplace_back(path);
+    return 0;
+  };
+  ScopedSysio scoped(fake);
+  g_calls.clear();
+  FakeRun run;
+  EXPECT_TRUE(make_folders(run, "\\\\server\\share\\a\\b"));
+  EXPECT_EQ(g_calls, (std::vector<std::string>{"//server/share/a", "//server/share/a/b"}));
+}
+
+TEST(RmdirAllTest, RemovesFilesThenFolderButStopsAtASubfolder) {
+  TempDir dir;
+  write_file(dir / "scratch/one", "1");
+  write_file(dir / "scratch/two", "2");
+  FakeRun run;
+  EXPECT_TRUE(rmdir_all(run, dir / "scratch"));
+  EXPECT_FALSE(fsys::exists(dir / "scratch"));
+
+  fsys::create_directories(dir / "held/sub");
+  EXPECT_FALSE(rmdir_all(run, dir / "held"));
+  EXPECT_EQ(run.failures, std::vector<std::string>{"rmdir_all: can't unlink"});
+  EXPECT_EQ(run.report, dir / "held" + "/sub");
+  EXPECT_TRUE(fsys::is_directory(dir / "held/sub"));
+}
+
+TEST(RenamePathTest, RetriesWhileAccessIsRefusedAndNeverReplaces) {
+  TempDir dir;
+  set_rename_retry_interval(std::chrono::milliseconds(1));
+  write_file(dir / "from.jpg", "image");
+
+  Sysio fake = sysio();
+  fake.rename = [](const char* from, const char* to) {
+    g_calls.emplace_back(from);
+    if (g_failures_left > 0) {
+      --g_failures_left;
+      errno = EACCES;
+      return -1;
+    }
+    return system_sysio().rename(from, to);
+  };
+  {
+    ScopedSysio scoped(fake);
+    g_calls.clear();
+    g_failures_left = 3;  // held open by another program for a while
+    EXPECT_EQ(rename_path(dir / "from.jpg", dir.str() + "\\to.jpg"), 0);
+    EXPECT_EQ(g_calls.size(), 4u);
+    EXPECT_EQ(read_file(dir / "to.jpg"), "image");
+
+    captured_ui().clear();
+    g_calls.clear();
+    g_failures_left = 1000;  // never released
+    EXPECT_EQ(rename_path(dir / "to.jpg", dir / "other.jpg"), -1);
+    EXPECT_EQ(g_calls.size(), 59u);
+    EXPECT_NE(captured_ui().pane.find("ERROR: rename failed with error 13: "), std::string::npos);
+    EXPECT_NE(read_file(log_path()).find("Renaming " + dir / "to.jpg to " + dir / "other.jpg"),
+              std::string::npos);
+  }
+  // An existing target is an error at once, and both files stay as they were.
+  write_file(dir / "taken.jpg", "other image");
+  EXPECT_EQ(rename_path(dir / "to.jpg", dir / "taken.jpg"), -1);
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(read_file(dir / "taken.jpg"), "other image");
+  EXPECT_EQ(read_file(dir / "to.jpg"), "image");
+  set_rename_retry_interval(std::chrono::milliseconds(1000));
+}
+
+// A card-like tree: files, nested folders, two kinds of trash and a linked folder.
+void make_tree(const TempDir& dir) {
+  write_file(dir / "card/a.jpg", "a");
+  write_file(dir / "card/DCIM/b.cr2", "b");
+  write_file(dir / "card/DCIM/100/c.jpg", "c");
+  write_file(dir / "card/$Recycle.Bin/old.jpg", "x");
+  write_file(dir / "card/.Trash-1000/files/gone.jpg", "x");
+  fsys::create_directory_symlink(dir / "card/DCIM", dir / "card/loop");
+  fsys::create_symlink(dir / "card/gone", dir / "card/dangling.jpg");
+}
+
+std::map<std::string, std::pair<int, int>> walk_all(const std::string& root, int level,
+                                                     int* result = nullptr) {
+  std::map<std::string, std::pair<int, int>> seen;  // relative path → (type, level)
+  int rc = walk_tree(
+      root,
+      [&](const std::string& path, const struct stat&, int type, std::size_t offset, int lv) {
+        EXPECT_EQ(path.substr(offset), fsys::path(path).filename().string());
+        seen[path.substr(root.size())] = {type, lv};
+        return 0;
+      },
+      level);
+  if (result) *result = rc;
+  return seen;
+}
+
+TEST(WalkTreeTest, VisitsEverythingOnceWithLevelsAndSkipsBinAndLinks) {
+  TempDir dir;
+  make_tree(dir);
+  int rc = -2;
+  auto seen = walk_all(dir / "card", 0, &rc);
+  EXPECT_EQ(rc, 0);
+  std::map<std::string, std::pair<int, int>> expected = {
+      {"", {kWalkFolder, 0}},           {"/a.jpg", {kWalkFile, 1}},
+      {"/DCIM", {kWalkFolder, 1}},      {"/DCIM/b.cr2", {kWalkFile, 2}},
+      {"/DCIM/100", {kWalkFolder, 2}},  {"/DCIM/100/c.jpg", {kWalkFile, 3}}};
+  EXPECT_EQ(seen, expected);
+
+  // Level -1: the folder itself and its files, no folders.
+  seen = walk_all(dir / "card", -1);
+  EXPECT_EQ(seen.size(), 2u);
+  EXPECT_TRUE(seen.count("/a.jpg"));
+
+  // A visitor's non-zero answer ends the walk with it.
+  auto stop_at_c = [](const std::string& p, const struct stat&, int, std::size_t, int) {
+    return p.ends_with("c.jpg") ? 7 : 0;
+  };
+  EXPECT_EQ(walk_tree(dir / "card", stop_at_c, 0), 7);
+
+  // A listing holds the direct entries only.
+  auto list = dir_list_open(dir / "card");
+  ASSERT_TRUE(list);
+  std::set<std::string> names(list->entries.begin(), list->entries.end());
+  EXPECT_EQ(names, (std::set<std::string>{dir / "card/a.jpg", dir / "card/DCIM"}));
+  EXPECT_FALSE(dir_list_open(dir / "none"));
+  EXPECT_EQ(errno, ENOENT);
+}
+
+TEST(WalkTreeTest, UnreadableFolderEndsItsBranchOtherErrorsAreReported) {
+  // Run as root every folder is readable, so the refusal is injected.
+  TempDir dir;
+  make_tree(dir);
+  static int injected_errno;
+  Sysio fake = sysio();
+  fake.opendir = [](const char* path) -> DIR* {
+    if (std::string(path).ends_with("/DCIM")) {
+      errno = injected_errno;
+      return nullptr;
+    }
+    return system_sysio().opendir(path);
+  };
+  ScopedSysio scoped(fake);
+
+  injected_errno = EACCES;
+  int rc = -2;
+  auto seen = walk_all(dir / "card", 0, &rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_TRUE(seen.count("/DCIM"));
+  EXPECT_FALSE(seen.count("/DCIM/b.cr2"));
+  EXPECT_TRUE(seen.count("/a.jpg"));
+
+  injected_errno = EIO;
+  walk_all(dir / "card", 0, &rc);
+  EXPECT_EQ(rc, -1);
+  EXPECT_NE(read_file(log_path()).find("ERROR: [" + dir / "card/DCIM] opendir failed with error 5"),
+            std::string::npos);
+  // The listing still holds what was found.
+  auto list = dir_list_open(dir / "card");
+  ASSERT_TRUE(list);
+  EXPECT_EQ(list->entries.size(), 2u);
+}
+
+TEST(CollectFoldersTest, CollectsRecursivelyWithoutTrashes) {
+  TempDir dir;
+  make_tree(dir);
+  write_file(dir / "card/.Trashes/501/x.jpg", "x");
+  write_file(dir / "card/DCIM/.Trashes/y", "y");
+  std::vector<std::string> list;
+  EXPECT_TRUE(collect_folders(list, dir / "card/"));
+  std::sort(list.begin(), list.end());
+  // The recycle bin is never listed, so it is not collected either.
+  EXPECT_EQ(list, (std::vector<std::string>{dir / "card/DCIM", dir / "card/DCIM/100"}));
+
+  EXPECT_FALSE(collect_folders(list, dir / "missing"));
+  EXPECT_NE(read_file(log_path()).find("Can't access folder " + dir /
+                                       "missing - error other than permissions."),
+            std::string::npos);
+}
+
+TEST(ToUtf8Test, PassesUtf8AndConvertsCp1252) {
+  std::string out, message;
+  EXPECT_TRUE(to_utf8("Caf\xc3\xa9 \xe2\x82\xac 5", out, message));
+  EXPECT_EQ(out, "Caf\xc3\xa9 \xe2\x82\xac 5");
+  EXPECT_TRUE(to_utf8("\x93quoted\x94 caf\xe9 \x80", out, message));
+  EXPECT_EQ(out, "\xe2\x80\x9cquoted\xe2\x80\x9d caf\xc3\xa9 \xe2\x82\xac");
+
+  // 0x81 has no character in CP1252.
+  EXPECT_FALSE(to_utf8("a\x81z", out, message));
+  EXPECT_EQ(message, "Can't convert to UTF-8.");
+  to_utf8_release();
+  EXPECT_TRUE(to_utf8("\xe9", out, message));  // opens again after a release
+  EXPECT_EQ(out, "\xc3\xa9");
+}
+
+}  // namespace
+}  // namespace cw

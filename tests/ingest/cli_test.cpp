@@ -1,0 +1,93 @@
+// The command-line program: exit codes, the report on standard output, JSON counters and
+// the raw parameter list of `copycard`.
+#include <gtest/gtest.h>
+
+#include "ingest/param_list.h"
+#include "tests/common/test_env.h"
+
+namespace cw {
+namespace {
+
+using test::built_program;
+using test::run_command;
+using test::TempDir;
+using test::write_file;
+
+std::string sh_quote(const std::string& s) {
+  std::string out(1, '\'');
+  out.append(s).push_back('\'');
+  return out;
+}
+
+struct Cli : ::testing::Test {
+  TempDir dir;
+  std::string program = built_program("app/cardwright");
+  std::string card = dir / "card", archive = dir / "archive";
+  void SetUp() override {
+    write_file(card + "/DCIM/100/IMG_0001.JPG", "one");
+    write_file(card + "/DCIM/100/IMG_0002.CR2", "two");
+  }
+  int run(const std::string& args, std::string* out = nullptr) {
+    return run_command(sh_quote(program) + " " + args + " 2>" + sh_quote(dir / "stderr"), out);
+  }
+};
+
+TEST_F(Cli, IngestPrintsTheReportAndExitsZero) {
+  std::string out;
+  EXPECT_EQ(run("ingest --card " + sh_quote(card) + " --primary " + sh_quote(archive) +
+                    " --include --extensions 'jpg'",
+                &out),
+            0);
+  EXPECT_NE(out.find("SUCCESSFUL INGESTION - no errors detected"), std::string::npos) << out;
+  EXPECT_NE(out.find("Files skipped because of extension: 1"), std::string::npos);
+  EXPECT_EQ(test::read_file(archive + "/IMG_0001.JPG"), "one");
+  // The report also goes to the per-user log.
+  std::string log = test::read_file(test::test_root() / "home/.local/share/CardwrightPro/cw_log.txt");
+  EXPECT_NE(log.find("SUCCESSFUL INGESTION"), std::string::npos);
+
+  EXPECT_EQ(run("ingest --json --card " + sh_quote(card) + " --primary " + sh_quote(archive), &out),
+            0);
+  EXPECT_NE(out.find("\"success\": true"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"duplicates\": 1"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"files_found\": 1"), std::string::npos) << out;
+}
+
+TEST_F(Cli, FailuresExitOneAndBadUsageTwo) {
+  std::string out;
+  EXPECT_EQ(run("ingest --card " + sh_quote(dir / "missing") + " --primary " + sh_quote(archive), &out),
+            1);
+  EXPECT_NE(out.find("ERROR: error opening path"), std::string::npos) << out;
+  EXPECT_EQ(run("ingest --card " + sh_quote(card)), 2);
+  EXPECT_EQ(run("ingest --card " + sh_quote(card) + " --primary x --bogus"), 2);
+  EXPECT_EQ(run("ingest --primary x --partition-size many --card y"), 2);
+  EXPECT_EQ(run("ingest --help", &out), 0);
+  EXPECT_NE(out.find("--post-backup"), std::string::npos);
+}
+
+TEST_F(Cli, CopycardTakesTheRawList) {
+  ParamList p = default_param_list();
+  p.values[kParamCardFolder] = card;
+  p.values[kParamPrimaryFolder] = archive;
+  p.values[kParamFileArray] = dir / "picked.txt";
+  p.values[kParamFileArray].insert(0, 1, '@');
+  write_file(dir / "picked.txt", card + "/DCIM/100/IMG_0002.CR2\n");
+  std::string args = "copycard";
+  for (int i = 1; i < kParamCount; ++i) {
+    args += ' ';
+    args += sh_quote(p.values[static_cast<std::size_t>(i)]);
+  }
+  std::string out;
+  EXPECT_EQ(run(args, &out), 0) << out;
+  EXPECT_NE(out.find("List rooted at " + card), std::string::npos) << out;
+  EXPECT_TRUE(std::filesystem::exists(archive + "/IMG_0002.CR2"));
+  EXPECT_FALSE(std::filesystem::exists(archive + "/IMG_0001.JPG"));
+
+  // 29 arguments make a count of 30: the usage text is the report.
+  args = args.substr(0, args.rfind(' '));
+  EXPECT_EQ(run(args, &out), 2);
+  EXPECT_NE(out.find(kCopycardUsage), std::string::npos) << out;
+  EXPECT_NE(out.find("ERROR: arg count"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace cw

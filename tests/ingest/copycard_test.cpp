@@ -1,0 +1,213 @@
+// The ingestion driver: parameter checks, roots, the report and its summary, stop requests,
+// re-runs, backups and the first copy's protection of existing files.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "ingest/naming.h"
+#include "tests/ingest/ingest_harness.h"
+
+namespace cw {
+namespace {
+
+namespace fsys = std::filesystem;
+using test::Harness;
+using test::mtime_of;
+using test::read_file;
+using test::write_file;
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+const char* const kEmptySummary =
+    "\nCopying:\n"
+    "    Files skipped because of extension: 0\n"
+    "    Files skipped because of duplication: 0\n"
+    "    Raws converted to DNGs: 0\n"
+    "    Files copied without conversion: 0\n"
+    "    JPEGs extracted: 0\n"
+    "\nVerification:\n"
+    "    Raws verified: 0\n"
+    "    JPEGs verified: 0\n"
+    "    Files copied without error but unverified: 0\n"
+    "\nSUCCESSFUL INGESTION - no errors detected\n";
+
+TEST(Copycard, ParameterChecks) {
+  Harness h;
+  EXPECT_FALSE(h.run(30));
+  EXPECT_EQ(h.ctx->error, "arg count");
+  EXPECT_TRUE(contains(h.ctx->report, std::string("\n------ Test card ------\n") + kCopycardUsage));
+  EXPECT_TRUE(contains(h.ctx->report, "extractJPG converterParams"));
+  EXPECT_FALSE(fsys::exists(h.archive));  // nothing created before the checks pass
+
+  h.set(kParamWantBackup, "1");
+  h.set(kParamBackupFolder, h.archive);
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "Backup and primary folders must be different");
+  EXPECT_TRUE(contains(h.ctx->report, "\nERROR: Backup and primary folders must be different.\n"));
+
+  // Folders that differ in letter case are different folders.
+  h.set(kParamBackupFolder, h.dir / "ARCHIVE");
+  EXPECT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_TRUE(fsys::is_directory(h.dir / "ARCHIVE"));
+
+  // The post-conversion backup may not be the primary tree either.
+  h.set(kParamWantBackupPost, "1");
+  h.set(kParamBackupFolderPost, h.archive);
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "Backup and primary folders must be different");
+}
+
+TEST(Copycard, PartitionSizeZeroOrNegativeMeansNoPartitions) {
+  Harness h;
+  for (auto [text, expected] : {std::pair{"0", 1000000}, {"-5", 1000000}, {"300", 300}}) {
+    h.set(kParamPartitionSize, text);
+    ASSERT_TRUE(h.run());
+    EXPECT_EQ(h.ctx->partition_size, expected) << text;
+  }
+  h.set(kParamNumberRangeSource, "1");
+  h.set(kParamNumberRangeDigits, "6");
+  ASSERT_TRUE(h.run());
+  EXPECT_EQ(h.ctx->number_range_digits, 4);
+}
+
+TEST(Copycard, EmptyCardSucceedsWithEveryCounterZero) {
+  Harness h;
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  const std::string& report = h.ctx->report;
+  EXPECT_TRUE(contains(report, "0 files copied from card took 0 min."));
+  EXPECT_TRUE(contains(report, "\nGPS Tagging:\n\tDisabled (choose Tools-GPS to enable)\n\n"));
+  ASSERT_GE(report.size(), std::strlen(kEmptySummary));
+  EXPECT_EQ(report.substr(report.size() - std::strlen(kEmptySummary)), kEmptySummary);
+  EXPECT_EQ(h.control.status(), "Successful ingestion (0 images)");
+  EXPECT_TRUE(h.ctx->error.empty());
+  EXPECT_TRUE(fsys::is_directory(h.archive));
+}
+
+TEST(Copycard, CopiesKeepTimeAndSizeAndReRunsAreDuplicates) {
+  Harness h;
+  write_file(h.card + "/DCIM/100/IMG_0001.JPG", std::string(3 * 1048576 + 17, 'a'));
+  write_file(h.card + "/DCIM/100/IMG_0002.CR2", "raw bytes");
+  write_file(h.card + "/DCIM/101/EMPTY.JPG", "");
+  for (const char* f : {"DCIM/100/IMG_0001.JPG", "DCIM/100/IMG_0002.CR2", "DCIM/101/EMPTY.JPG"})
+    fsys::last_write_time(h.card + "/" + f, fsys::file_time_type::clock::now() - std::chrono::hours(50));
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  for (const char* f : {"IMG_0001.JPG", "IMG_0002.CR2", "EMPTY.JPG"}) {
+    std::string src = h.card + (f[0] == 'E' ? "/DCIM/101/" : "/DCIM/100/") + f;
+    EXPECT_EQ(read_file(h.archive + "/" + f), read_file(src)) << f;
+    EXPECT_EQ(mtime_of(h.archive + "/" + f), mtime_of(src)) << f;
+  }
+  EXPECT_EQ(h.ctx->files_found, 3);
+  EXPECT_EQ(h.ctx->first_copies, 3);
+  EXPECT_EQ(h.control.image_count(), 3);
+  EXPECT_EQ(*h.ctx->destination_folder, h.archive);
+  EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
+
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_EQ(h.ctx->duplicates, 3);
+  EXPECT_EQ(h.ctx->files_found, 0);
+  EXPECT_TRUE(contains(h.ctx->report, "    Files skipped because of duplication: 3\n"));
+  EXPECT_EQ(std::distance(fsys::directory_iterator(h.archive), fsys::directory_iterator()), 3);
+}
+
+TEST(Copycard, ADifferentFileOfTheSameNameGetsASuffixAndIsNeverReplaced) {
+  Harness h;
+  write_file(h.card + "/100/IMG_0001.JPG", "first image");
+  write_file(h.card + "/101/IMG_0001.JPG", "second, other image");
+  write_file(h.card + "/102/IMG_0001.JPG", "third, yet another image");
+  write_file(h.card + "/102/clip.JPEG", "long extension");
+  write_file(h.archive + "/clip.JPEG", "already there");
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_EQ(read_file(h.archive + "/IMG_0001.JPG"), "first image");
+  EXPECT_EQ(read_file(h.archive + "/IMG_0001_00001.JPG"), "second, other image");
+  EXPECT_EQ(read_file(h.archive + "/IMG_0001_00002.JPG"), "third, yet another image");
+  EXPECT_EQ(read_file(h.archive + "/clip.JPEG"), "already there");
+  EXPECT_EQ(read_file(h.archive + "/clip.JPEG_00001"), "long extension");
+  // The list is in scan order: 100/IMG_0001, 101/IMG_0001, 102/clip, 102/IMG_0001.
+  EXPECT_EQ(h.ctx->images[1].new_base_name, "IMG_0001_00001");
+  EXPECT_EQ(h.ctx->images[2].new_base_name, "clip.JPEG_00001");
+  EXPECT_EQ(h.ctx->images[3].new_base_name, "IMG_0001_00002");
+}
+
+TEST(Copycard, StopRequestEndsTheRunWithStopped) {
+  Harness h;
+  write_file(h.card + "/IMG_0001.JPG", "x");
+  h.control.request_stop();
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "Stopped");
+  EXPECT_TRUE(h.control.error_flag());
+  EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0001.JPG"));
+}
+
+TEST(Copycard, BackupRunCopiesIntoBackupThenPrimaryThenPostBackup) {
+  Harness h;
+  write_file(h.card + "/IMG_0001.JPG", "jpeg");
+  write_file(h.card + "/IMG_0002.NEF", "raw");
+  h.set(kParamWantBackup, "1");
+  h.set(kParamBackupFolder, h.dir / "backup");
+  h.set(kParamWantBackupPost, "1");
+  h.set(kParamBackupFolderPost, h.dir / "post");
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  for (const char* tree : {"backup", "archive", "post"}) {
+    EXPECT_EQ(read_file(h.dir.path() / tree / "IMG_0001.JPG"), "jpeg") << tree;
+    EXPECT_EQ(read_file(h.dir.path() / tree / "IMG_0002.NEF"), "raw") << tree;
+  }
+  EXPECT_EQ(h.ctx->copied_without_conversion, 2);
+  EXPECT_TRUE(contains(h.ctx->report, "Skipping Adobe DNG Converter\n"));
+  EXPECT_EQ(*h.ctx->destination_folder, h.archive);
+  EXPECT_EQ(h.control.burn_folders(BurnList::kPreConversion),
+            std::vector<std::string>{h.dir / "backup"});
+
+  // The second copy never overwrites: a re-run finds duplicates in the backup tree only,
+  // and an image already in the primary tree stops the run.
+  write_file(h.card + "/IMG_0003.JPG", "new");
+  write_file(h.archive + "/IMG_0003.JPG", "someone else's");
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "will not overwrite file");
+  EXPECT_EQ(read_file(h.archive + "/IMG_0003.JPG"), "someone else's");
+}
+
+TEST(Copycard, CorpusJpegsAreCopiedWholeWithTheirTimes) {
+  CW_REQUIRE_CORPUS(corpus);
+  Harness h;
+  int count = 0;
+  fsys::create_directories(h.card + "/DCIM");
+  const auto long_ago = fsys::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+  for (const auto& e : fsys::directory_iterator(corpus / "camera")) {
+    if (e.path().extension() != ".jpg") continue;
+    std::string on_card = h.card + "/DCIM/" + e.path().filename().string();
+    fsys::copy_file(e.path(), on_card);
+    fsys::last_write_time(on_card, long_ago);
+    ++count;
+  }
+  ASSERT_GT(count, 0);
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_EQ(h.ctx->files_found, count);
+  for (const ImageRecord& r : h.ctx->images) {
+    EXPECT_EQ(read_file(r.first_copy_path), read_file(r.source_path)) << r.source_path;
+    EXPECT_EQ(mtime_of(r.first_copy_path), mtime_of(r.source_path)) << r.source_path;
+    EXPECT_EQ(r.size, fsys::file_size(r.source_path));
+  }
+  EXPECT_TRUE(contains(h.ctx->report, "    Files copied without error but unverified: " +
+                                          std::to_string(count) + "\n"));
+}
+
+TEST(Copycard, NumberTextsFollowTheSequenceOrTheCameraName) {
+  EXPECT_EQ(number_text_for(1, "DSC_0123", 7), "0123");
+  EXPECT_EQ(number_text_for(1, "A1", 7), "");
+  EXPECT_EQ(number_text_for(2, "DSC_0123", 42), "000042");
+  Harness h;
+  write_file(h.card + "/b.jpg", "b");
+  write_file(h.card + "/a.jpg", "a");
+  SingleSlotControl control(500);
+  h.ctx = std::make_unique<EngineContext>(EngineJob{&control, 0, "seq"});
+  ASSERT_TRUE(copycard(h.params, kParamCount, h.card, *h.ctx)) << h.ctx->error;
+  EXPECT_EQ(h.ctx->images[0].number_text, "000500");
+  EXPECT_EQ(h.ctx->images[1].number_text, "000501");
+  EXPECT_EQ(control.take_sequence_number(), 502);
+}
+
+}  // namespace
+}  // namespace cw

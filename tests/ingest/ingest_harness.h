@@ -1,0 +1,49 @@
+// A one-slot ingestion run for tests: a parameter list with a card and an archive below a
+// temporary folder, and the run's context and control to inspect afterwards.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+
+#include "ingest/engine_context.h"
+#include "ingest/ingest.h"
+#include "ingest/param_list.h"
+#include "tests/common/test_env.h"
+
+namespace cw::test {
+
+struct Harness {
+  TempDir dir;
+  std::string card = dir / "card";
+  std::string archive = dir / "archive";
+  ParamList params = default_param_list();
+  SingleSlotControl control;
+  std::unique_ptr<EngineContext> ctx;
+
+  Harness() {
+    params.values[kParamCardFolder] = card;
+    params.values[kParamPrimaryFolder] = archive;
+    std::filesystem::create_directories(card);
+  }
+  void set(int pos, const std::string& value) { params.values[static_cast<std::size_t>(pos)] = value; }
+  // Runs copycard on `root` (the card by default) with a fresh context.
+  bool run(int count = kParamCount, const std::string& root = "") {
+    ctx = std::make_unique<EngineContext>(EngineJob{&control, 0, "Test card"});
+    return copycard(params, count, root.empty() ? card : root, *ctx);
+  }
+  // Source paths of the image list, relative to the card.
+  std::vector<std::string> listed() const {
+    std::vector<std::string> out;
+    for (const ImageRecord& r : ctx->images) out.push_back(r.source_path.substr(card.size() + 1));
+    return out;
+  }
+};
+
+inline long mtime_of(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_mtime) : -1;
+}
+
+}  // namespace cw::test

@@ -1,0 +1,159 @@
+// Card scan: order of the image list, the extension filter, name-length limits, picked-file
+// lists and camera sources.
+#include <gtest/gtest.h>
+
+#include "ingest/scan.h"
+#include "platform/camera_source.h"
+#include "tests/ingest/ingest_harness.h"
+
+namespace cw {
+namespace {
+
+using test::Harness;
+using test::write_file;
+
+TEST(Scan, FilesInCaseInsensitiveOrderThenSubfoldersDepthFirst) {
+  Harness h;
+  for (const char* f : {"B.JPG", "a.jpg", "sub/z.jpg", "sub/deeper/x.jpg", "Alpha/y.jpg",
+                        ".Trashes/t.jpg", "._a.jpg", "c.JPG"})
+    write_file(h.card + "/" + f, "x");
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_EQ(h.listed(), (std::vector<std::string>{"a.jpg", "B.JPG", "c.JPG", "Alpha/y.jpg",
+                                                  "sub/z.jpg", "sub/deeper/x.jpg"}));
+  const auto& images = h.ctx->images;
+  EXPECT_EQ(images[0].base_name, "a");
+  EXPECT_EQ(images[0].extension, "jpg");
+  EXPECT_EQ(images[0].relative_folder(), "");
+  EXPECT_EQ(images[5].relative_folder(), "sub/deeper");
+  EXPECT_EQ(images[5].index, 5);
+  EXPECT_EQ(h.ctx->files_found, 6);
+}
+
+TEST(Scan, ExtensionFilterInBothModes) {
+  const std::string list = " JPG ";
+  int counter = 0;
+  // Include mode: only listed extensions; no extension is left out uncounted.
+  EXPECT_FALSE(skip_by_extension("IMG_1.JPG", true, list, counter));
+  EXPECT_FALSE(skip_by_extension("img_2.jpg", true, list, counter));
+  EXPECT_TRUE(skip_by_extension("IMG_3.CR2", true, list, counter));
+  EXPECT_EQ(counter, 1);
+  EXPECT_TRUE(skip_by_extension("README", true, list, counter));
+  EXPECT_TRUE(skip_by_extension("IMG_1.XMP", true, list, counter));
+  EXPECT_EQ(counter, 1);
+  // Skip mode: listed extensions are left out and counted; sidecars never taken.
+  counter = 0;
+  EXPECT_TRUE(skip_by_extension("IMG_1.JPG", false, list, counter));
+  EXPECT_FALSE(skip_by_extension("IMG_3.CR2", false, list, counter));
+  EXPECT_FALSE(skip_by_extension("README", false, list, counter));
+  EXPECT_TRUE(skip_by_extension("IMG_1.xmp", false, list, counter));
+  EXPECT_EQ(counter, 1);
+  // A listed extension must match whole, not as a part of a longer one.
+  EXPECT_TRUE(skip_by_extension("IMG.JP", true, list, counter));
+  EXPECT_FALSE(skip_by_extension("IMG.PG", false, " JPG ", counter));
+}
+
+TEST(Scan, FilterAppliesToTheDiskScanAndItsCounters) {
+  Harness h;
+  for (const char* f : {"IMG_1.JPG", "img_2.jpg", "IMG_3.CR2", "README", "IMG_1.XMP"})
+    write_file(h.card + "/" + f, "x");
+  h.set(kParamIncludeExtensions, "1");
+  h.set(kParamExtensions, "JPG");
+  ASSERT_TRUE(h.run());
+  EXPECT_EQ(h.listed(), (std::vector<std::string>{"IMG_1.JPG", "img_2.jpg"}));
+  EXPECT_EQ(h.ctx->skipped_by_extension, 1);
+  EXPECT_NE(h.ctx->report.find("    Files skipped because of extension: 1\n"), std::string::npos);
+
+  h.set(kParamIncludeExtensions, "0");
+  std::filesystem::remove_all(h.archive);
+  ASSERT_TRUE(h.run());
+  EXPECT_EQ(h.listed(), (std::vector<std::string>{"IMG_3.CR2", "README"}));
+  EXPECT_EQ(h.ctx->skipped_by_extension, 2);
+}
+
+TEST(Scan, NamesOf199CharactersPassAnd200Fail) {
+  Harness h;
+  write_file(h.card + "/" + std::string(195, 'n') + ".JPG", "x");
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_EQ(h.ctx->images.size(), 1u);
+
+  write_file(h.card + "/" + std::string(196, 'n') + ".JPG", "x");
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "file name too long");
+  EXPECT_TRUE(h.control.error_flag());
+}
+
+TEST(Scan, MissingCardFolderFailsTheRun) {
+  Harness h;
+  EXPECT_FALSE(h.run(kParamCount, h.dir / "no-such-card"));
+  EXPECT_EQ(h.ctx->error, "error opening path");
+}
+
+TEST(Scan, PickedFilesTakeEveryFileAndMustLieBelowTheRoot) {
+  Harness h;
+  write_file(h.card + "/DCIM/100/IMG_1.CR2", "r");
+  write_file(h.card + "/DCIM/100/IMG_2.JPG", "j");
+  h.set(kParamIncludeExtensions, "1");
+  h.set(kParamExtensions, "NEF");  // not applied to picked files
+  h.params.file_array = std::vector<std::string>{h.card + "/DCIM/100/IMG_2.JPG",
+                                                 h.card + "/DCIM/100/IMG_1.CR2"};
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_EQ(h.listed(), (std::vector<std::string>{"DCIM/100/IMG_2.JPG", "DCIM/100/IMG_1.CR2"}));
+  // Images of one folder share its one interned text.
+  EXPECT_EQ(h.ctx->images[0].folder, h.ctx->images[1].folder);
+  EXPECT_EQ(*h.ctx->images[0].folder, "DCIM/100");
+
+  h.params.file_array->push_back(h.dir / "elsewhere/IMG_9.JPG");
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "path outside root");
+}
+
+TEST(Scan, RecordFromPathLimits) {
+  FolderTable folders;
+  ImageRecord r;
+  std::string message;
+  ASSERT_TRUE(make_image_record(folders, r, "/card/", "/card/a/b.tar.gz", message));
+  EXPECT_EQ(r.relative_folder(), "a");
+  EXPECT_EQ(r.base_name, "b.tar");
+  EXPECT_EQ(r.extension, "gz");
+  ASSERT_TRUE(make_image_record(folders, r, "ptp/Camera One", "ptp/IMG_1.JPG", message));
+  EXPECT_EQ(r.relative_folder(), "");
+  EXPECT_EQ(r.base_name, "IMG_1");
+  std::string deep = "/card/" + std::string(1000, 'd') + "/x.jpg";
+  EXPECT_FALSE(make_image_record(folders, r, "/card", deep, message));
+  EXPECT_EQ(message, "path too long");
+  EXPECT_FALSE(make_image_record(folders, r, "/card", "/other/x.jpg", message));
+  EXPECT_EQ(message, "path outside root");
+}
+
+// A camera with two images and no files on disk.
+class TwoImageCamera : public NoCameraSource {
+ public:
+  std::string asked;
+  std::vector<std::string> images_for_device(const std::string& name) override {
+    asked = name;
+    return {"ptp/IMG_0002.JPG", "ptp/IMG_0001.CR2"};
+  }
+};
+
+TEST(Scan, CameraPathsListTheDeviceImagesUnfiltered) {
+  TwoImageCamera camera;
+  set_camera_source(&camera);
+  Harness h;
+  h.ctx = std::make_unique<EngineContext>(EngineJob{&h.control, 0, "cam"});
+  h.ctx->card_folder = "Device: Camera One";
+  h.ctx->scan_root = "ptp";
+  h.ctx->include = true;
+  h.ctx->extension_list = " NEF ";
+  EXPECT_TRUE(scanDir(*h.ctx, "ptp", 0));
+  EXPECT_EQ(camera.asked, "Camera One");
+  ASSERT_EQ(h.ctx->images.size(), 2u);
+  EXPECT_EQ(h.ctx->images[0].source_path, "ptp/IMG_0002.JPG");
+
+  h.ctx->card_folder = "ptp";
+  EXPECT_TRUE(scanDir(*h.ctx, "ptp/Camera Two", 0));
+  EXPECT_EQ(camera.asked, "Camera Two");
+  set_camera_source(nullptr);
+}
+
+}  // namespace
+}  // namespace cw
