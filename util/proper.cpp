@@ -261,6 +261,12 @@ bool propset_rename(PROPSET& set, const std::string& newname) {
   return propset_write(&set);
 }
 
+bool propset_exists(const std::string& category, const std::string& setname) {
+  auto path = get_set_path(category, setname);
+  struct stat st;
+  return path && ::stat(path->c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool propset_delete(const std::string& category, const std::string& setname) {
   auto path = get_set_path(category, setname);
   if (!path) {

@@ -72,6 +72,8 @@ bool propset_write(PROPSET* set);
 bool propset_rename(PROPSET& set, const std::string& newname);
 // Replaces the name only.
 void propset_setname(PROPSET& set, const std::string& newname);
+// True when the set's file exists (a missing set is not an error worth a trace entry).
+bool propset_exists(const std::string& category, const std::string& setname);
 // Removes the set file.
 bool propset_delete(const std::string& category, const std::string& setname);
 // The name of the n-th set (from 0) of the category in the folder listing's order, or none
