@@ -9,6 +9,9 @@ namespace cw::app {
 
 // Every subcommand, in the order --help lists them.
 const Command kCommands[] = {
+    {"preset", "list, show, edit, save, rename, delete and select presets", cmd_preset},
+    {"pref", "read and change the global preferences", cmd_pref},
+    {"vocab", "show and edit the keyword vocabulary", cmd_vocab},
     {nullptr, nullptr, nullptr},
 };
 

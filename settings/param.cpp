@@ -4,10 +4,13 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "foundation/log.h"
 #include "foundation/text.h"
 #include "foundation/user_interface.h"
+#include "platform/paths.h"
 #include "settings/preferences.h"
 
 namespace cw {
@@ -31,6 +34,13 @@ CWPreset* CWParam::find_by_label(const std::string& label) {
   for (auto& p : presets)
     if (strcasecmp(p->label, label.c_str()) == 0) return p.get();
   return nullptr;
+}
+
+bool open_settings_store() {
+  const std::string root = ensure_user_folder();
+  if (PropInit(root)) return true;
+  alert_printf("PropInit failed (%s) [%s]", root.c_str(), std::strerror(errno));
+  return false;
 }
 
 std::optional<PresetKind> kind_of_category(const std::string& category) {

@@ -75,6 +75,10 @@ class CWParam {
   std::array<std::unique_ptr<CWPreset>, kPresetKinds> presets;
 };
 
+// Sets the property store's root to the per-user folder (creating it); on failure shows
+// "PropInit failed (<root>) [<reason>]" and returns false.
+bool open_settings_store();
+
 // The preset kind of a category name ("Preset_File"), or none.
 std::optional<PresetKind> kind_of_category(const std::string& category);
 
