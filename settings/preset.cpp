@@ -263,6 +263,18 @@ void CWPreset::copy_keys(const std::vector<PresetKey>& keys, const PROPSET* from
   }
 }
 
+bool extension_filter_admits(bool include, const std::string& list, const std::string& ext) {
+  bool listed = false;
+  std::size_t start = 0;
+  while (!listed && start < list.size()) {
+    std::size_t end = list.find(' ', start);
+    if (end == std::string::npos) end = list.size();
+    listed = end > start && same_text(list.substr(start, end - start), ext) && ext != "[none]";
+    start = end + 1;
+  }
+  return include == listed;
+}
+
 std::optional<std::string> quick_field_label(const std::string& text) {
   static const char kMark[] = "{@qf.";
   const std::size_t mark_len = sizeof kMark - 1;

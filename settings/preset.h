@@ -142,6 +142,11 @@ class CWPreset_Keywords : public CWPreset {
   bool command(const std::string& text, bool& list_changed) override;
 };
 
+// Whether a file extension (without its dot; case ignored) passes an extension filter: an
+// inclusion list admits only its extensions, an exclusion list admits all others. A list of
+// "[none]" admits nothing when including and excludes nothing when excluding.
+bool extension_filter_admits(bool include, const std::string& list, const std::string& ext);
+
 // The label of a quick field in a macro text: what follows "{@qf." (any case, spaces
 // skipped) up to "}", trailing spaces removed; nothing when absent or 100 characters or more.
 std::optional<std::string> quick_field_label(const std::string& text);

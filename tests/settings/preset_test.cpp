@@ -301,6 +301,19 @@ TEST_F(PresetTest, ExtensionFilterEditsKeepANormalisedMostRecentList) {
   EXPECT_EQ(PropGetStr(m.set.get(), "ExtensionsMRU", 0, ""), "Include: [none]");
   ASSERT_TRUE(param.store_extension_filter(true, "NEF CR2 JPG"));  // moved to the front
   EXPECT_EQ(prop_count(m.set.get(), "ExtensionsMRU"), 3);
+
+  // What the filters admit.
+  EXPECT_TRUE(extension_filter_admits(false, "[none]", "NEF"));
+  EXPECT_FALSE(extension_filter_admits(true, "[none]", "NEF"));
+  EXPECT_TRUE(extension_filter_admits(true, "NEF cr2", "CR2"));
+  EXPECT_FALSE(extension_filter_admits(true, "NEF cr2", "JPG"));
+  CWParam fresh;
+  std::string excluded = fresh.master().extensions(include);
+  for (const char* ext : {"BC", "bct", "CCH", "DB", "DMG", "DSC", "EXE", "ICO", "ID", "INF",
+                          "LSC", "LST", "MP3", "MRK", "NJB", "SYS"})
+    EXPECT_FALSE(extension_filter_admits(include, excluded, ext)) << ext;
+  EXPECT_TRUE(extension_filter_admits(include, excluded, "NEF"));
+  EXPECT_TRUE(extension_filter_admits(include, excluded, "B"));
 }
 
 TEST_F(PresetTest, CrossFieldRulesUndoImpossibleCombinations) {
