@@ -1,12 +1,13 @@
 // `cardwright preset`: list, show, edit, save, rename, delete and select presets of any kind
 // from the shell, through the same commands the main window uses.
+#include <strings.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/commands.h"
