@@ -15,6 +15,7 @@
 #include "foundation/log.h"
 #include "platform/paths.h"
 #include "settings/param.h"
+#include "settings/preferences.h"
 
 namespace cw::app {
 
@@ -291,6 +292,7 @@ int cmd_preset(int argc, char** argv) {
   const std::string verb = args[0];
   ScriptedUserInterface ui(yes, checkmarks);
   set_user_interface(&ui);
+  log_set_enabled(pref_get_int("LogV3") != 0);
   log_set_path(ensure_user_folder() + "/cw_log.txt");
   int rc = 1;
   if (open_settings_store()) {

@@ -10,6 +10,7 @@
 #include "foundation/log.h"
 #include "platform/paths.h"
 #include "settings/param.h"
+#include "settings/preferences.h"
 #include "settings/vocabulary.h"
 
 namespace cw::app {
@@ -130,6 +131,7 @@ int cmd_vocab(int argc, char** argv) {
   if (args.empty()) return usage_error(kName, "a command is required");
   VocabUserInterface ui;
   set_user_interface(&ui);
+  log_set_enabled(pref_get_int("LogV3") != 0);
   log_set_path(ensure_user_folder() + "/cw_log.txt");
   int rc = 1;
   if (open_settings_store()) {

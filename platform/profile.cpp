@@ -101,7 +101,8 @@ void make_parent_folders(const std::string& path) {
 bool save_lines(const std::vector<Line>& lines) {
   const std::string path = profile_path();
   make_parent_folders(path);
-  const std::string temp = path + ".tmp";
+  // A private temporary name, so that two programs saving at once never share one.
+  const std::string temp = path + "." + std::to_string(::getpid()) + ".tmp";
   std::FILE* out = std::fopen(temp.c_str(), "w");
   if (!out) {
     CW_TRACE("out = fopen(profile_tmp, \"w\")", errno);
