@@ -13,6 +13,9 @@ struct Command {
 int cmd_db(int argc, char** argv);
 int cmd_ingest(int argc, char** argv);
 int cmd_copycard(int argc, char** argv);
+int cmd_preset(int argc, char** argv);
+int cmd_pref(int argc, char** argv);
+int cmd_vocab(int argc, char** argv);
 
 // Prints a usage error for `command` on stderr and returns 2.
 int usage_error(const char* command, const char* message);

@@ -12,6 +12,9 @@ const Command kCommands[] = {
     {"db", "browse and manage the ingestion database", cmd_db},
     {"ingest", "ingest a card into the archive", cmd_ingest},
     {"copycard", "run an ingestion from the raw parameter list", cmd_copycard},
+    {"preset", "list, show, edit, save, rename, delete and select presets", cmd_preset},
+    {"pref", "read and change the global preferences", cmd_pref},
+    {"vocab", "show and edit the keyword vocabulary", cmd_vocab},
     {nullptr, nullptr, nullptr},
 };
 

@@ -1,0 +1,146 @@
+// `cardwright vocab`: show and edit the keyword vocabulary of the current master preset. The
+// vocabulary is kept by the keywords preset that the master names, which is saved after every
+// edit (with its check marks).
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/commands.h"
+#include "app/console_ui.h"
+#include "foundation/log.h"
+#include "platform/paths.h"
+#include "settings/param.h"
+#include "settings/preferences.h"
+#include "settings/vocabulary.h"
+
+namespace cw::app {
+
+namespace {
+
+constexpr const char* kName = "vocab";
+
+void print_help() {
+  std::printf(
+      "Usage: cardwright vocab COMMAND [PATH] [TEXT]\n"
+      "Shows and edits the catalog sets and keywords of the current master preset.\n"
+      "PATH names an entry from its heading down, separated by \"/\":\n"
+      "\"Keywords/Animals/Dog\", \"Catalog Sets/Portfolio\" (case ignored).\n\n"
+      "Commands:\n"
+      "  show                 the tree; [x] marks the entries chosen for the next ingestion\n"
+      "  add PATH TEXT        adds TEXT at the end of the entries under PATH\n"
+      "  check PATH           chooses an entry\n"
+      "  uncheck PATH         clears an entry's choice\n"
+      "  delete PATH          removes an entry and everything under it (not a heading)\n");
+}
+
+// Keeps the check marks when the keywords preset is saved.
+class VocabUserInterface : public ConsoleUserInterface {
+ public:
+  bool ask_yes_no(const std::string& question) override {
+    return question == "Include checkmarks in preset?" || ConsoleUserInterface::ask_yes_no(question);
+  }
+};
+
+std::vector<std::string> split_path(const std::string& path) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    if (slash > start) parts.push_back(path.substr(start, slash - start));
+    start = slash + 1;
+  }
+  return parts;
+}
+
+void print_tree(const VocabItemObj& node) {
+  for (const VocabItemObj& child : node.children) {
+    std::string indent(2 * static_cast<std::size_t>(child.level - 1), ' ');
+    if (child.level == 1)
+      std::printf("%s\n", child.text.c_str());
+    else
+      std::printf("%s[%c] %s\n", indent.c_str(), child.checked ? 'x' : ' ', child.text.c_str());
+    print_tree(child);
+  }
+}
+
+// Saves the edited vocabulary into the keywords preset the master names.
+bool save_keywords(CWParam& param) {
+  CWPreset& master = param.master();
+  CWPreset& kw = param.preset(PresetKind::Keywords);
+  std::string name = master.get_str("PresetKeywords", kDefaultName).value_or(kDefaultName);
+  if (name.empty()) name = kDefaultName;
+  if (kw.set->setname != name) {
+    if (!kw.exists(name) || !kw.load(name)) propset_setname(*kw.set, name);
+  }
+  bool changed = false;
+  return kw.command("Save", changed);
+}
+
+int run(CWParam& param, const std::vector<std::string>& args) {
+  PROPSET* working = param.working_set();
+  Vocabulary vocab;
+  vocab.load(working);
+  const std::string& verb = args[0];
+  if (verb == "show") {
+    if (args.size() != 1) return usage_error(kName, "show takes no arguments");
+    print_tree(vocab.root());
+    return 0;
+  }
+  const std::size_t want = verb == "add" ? 3 : 2;
+  if (verb != "add" && verb != "check" && verb != "uncheck" && verb != "delete")
+    return usage_error(kName, ("unknown command '" + verb + "'").c_str());
+  if (args.size() != want)
+    return usage_error(kName, verb == "add" ? "add takes PATH TEXT" : "PATH is required");
+  VocabItemObj* node = vocab.find(split_path(args[1]));
+  if (!node || node == &vocab.root()) {
+    std::fprintf(stderr, "cardwright vocab: no entry \"%s\"\n", args[1].c_str());
+    return 1;
+  }
+  if (verb == "add") {
+    if (args[2].empty()) return usage_error(kName, "TEXT is empty");
+    VocabItemObj* item = vocab.add_child(*node, working);
+    vocab.rename(*item, args[2], working);
+  } else if (verb == "delete") {
+    if (!vocab.remove(*node, working)) {
+      std::fprintf(stderr, "cardwright vocab: a heading can't be deleted\n");
+      return 1;
+    }
+  } else {
+    if (node->level < 2) {
+      std::fprintf(stderr, "cardwright vocab: a heading has no check mark\n");
+      return 1;
+    }
+    vocab.set_checked(*node, verb == "check", working);
+  }
+  return save_keywords(param) ? 0 : 1;
+}
+
+}  // namespace
+
+int cmd_vocab(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      print_help();
+      return 0;
+    }
+    args.push_back(a);
+  }
+  if (args.empty()) return usage_error(kName, "a command is required");
+  VocabUserInterface ui;
+  set_user_interface(&ui);
+  log_set_enabled(pref_get_int("LogV3") != 0);
+  log_set_path(ensure_user_folder() + "/cw_log.txt");
+  int rc = 1;
+  if (open_settings_store()) {
+    CWParam param;
+    param.load_presets();
+    rc = run(param, args);
+  }
+  set_user_interface(nullptr);
+  return rc;
+}
+
+}  // namespace cw::app

@@ -1,0 +1,142 @@
+// Global preferences over the profile's section "App".
+#include "settings/preferences.h"
+
+#include <strings.h>
+
+#include <cstdlib>
+
+#include "platform/profile.h"
+
+namespace cw {
+
+const std::vector<PrefKey>& preference_keys() {
+  static const std::vector<PrefKey> keys = {
+      {"UpdateCheckV3", PrefType::Integer, "1", 0},
+      {"UpdateCheckDateV3", PrefType::Text, "1970-01-01 01:01:01", 0},
+      {"LogV3", PrefType::Integer, "1", 0},
+      {"WantIngestionDetails", PrefType::Integer, "1", 0},
+      {"PresetReminder", PrefType::Integer, "1", 0},
+      {"SmallScreen", PrefType::Integer, "0", 0},
+      {"DlgMainPlacement3", PrefType::Bytes, nullptr, 44},
+      {"VocabularyVisible", PrefType::Integer, nullptr, 0},
+      {"IngestionNotes", PrefType::Text, "", 0},
+      {"StartingNumber", PrefType::Text, "1", 50},
+      {"IncompatibilityWarning", PrefType::Integer, "1", 0},
+      {"Preset_Master", PrefType::Text, "Default", 200},
+      {"Preset_Destination", PrefType::Text, "Default", 200},
+      {"Preset_File", PrefType::Text, "Default", 200},
+      {"Preset_Meta", PrefType::Text, "Default", 200},
+      {"Preset_Photog", PrefType::Text, "Default", 200},
+      {"Preset_Content", PrefType::Text, "Default", 200},
+      {"Preset_Rights", PrefType::Text, "Default", 200},
+      {"Preset_Keywords", PrefType::Text, "Default", 200},
+  };
+  return keys;
+}
+
+const PrefKey* find_preference(const std::string& key) {
+  for (const PrefKey& k : preference_keys())
+    if (strcasecmp(k.key, key.c_str()) == 0) return &k;
+  return nullptr;
+}
+
+namespace {
+// The documented spelling of a key, so that the file always uses it.
+std::string canonical(const std::string& key) {
+  const PrefKey* k = find_preference(key);
+  return k ? k->key : key;
+}
+}  // namespace
+
+int pref_get_int(const std::string& key) {
+  const PrefKey* k = find_preference(key);
+  int def = k && k->def ? std::atoi(k->def) : 0;
+  return profile_get_int(kProfileSection, canonical(key), def);
+}
+
+std::string pref_get_text(const std::string& key) {
+  const PrefKey* k = find_preference(key);
+  return profile_get_string(kProfileSection, canonical(key), k && k->def ? k->def : "");
+}
+
+bool pref_put_int(const std::string& key, int value) {
+  return profile_put_int(kProfileSection, canonical(key), value);
+}
+
+bool pref_put_text(const std::string& key, const std::string& value) {
+  return profile_put_string(kProfileSection, canonical(key), value);
+}
+
+std::optional<std::string> pref_show(const std::string& key) {
+  const PrefKey* k = find_preference(key);
+  if (!k) return profile_get_raw(kProfileSection, key);
+  switch (k->type) {
+    case PrefType::Integer:
+      if (!k->def && !profile_get_raw(kProfileSection, k->key)) return std::nullopt;
+      return std::to_string(pref_get_int(k->key));
+    case PrefType::Text:
+      return pref_get_text(k->key);
+    case PrefType::Bytes:
+      return profile_get_raw(kProfileSection, k->key);
+  }
+  return std::nullopt;
+}
+
+bool pref_set_from_text(const std::string& key, const std::string& value, std::string& why) {
+  const PrefKey* k = find_preference(key);
+  if (!k) {
+    why = "unknown preference \"" + key + "\"";
+    return false;
+  }
+  switch (k->type) {
+    case PrefType::Integer: {
+      char* end = nullptr;
+      long v = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || v < INT32_MIN || v > INT32_MAX) {
+        why = std::string(k->key) + " takes a whole number";
+        return false;
+      }
+      return pref_put_int(k->key, static_cast<int>(v));
+    }
+    case PrefType::Text:
+      if (k->max_length && value.size() > k->max_length) {
+        why = std::string(k->key) + " takes at most " + std::to_string(k->max_length) +
+              " characters";
+        return false;
+      }
+      return pref_put_text(k->key, value);
+    case PrefType::Bytes: {
+      std::vector<std::uint8_t> bytes;
+      for (std::size_t i = 0; i + 1 < value.size(); i += 2)
+        bytes.push_back(static_cast<std::uint8_t>(std::strtoul(value.substr(i, 2).c_str(),
+                                                               nullptr, 16)));
+      if (value.size() != 2 * k->max_length ||
+          value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        why = std::string(k->key) + " takes " + std::to_string(k->max_length) +
+              " bytes in hexadecimal";
+        return false;
+      }
+      return profile_put_binary(kProfileSection, k->key, bytes);
+    }
+  }
+  return false;
+}
+
+std::string starting_number() {
+  std::string n = pref_get_text("StartingNumber");
+  return n.empty() ? "1" : n.substr(0, 50);
+}
+
+bool set_starting_number(const std::string& number) {
+  return pref_put_text("StartingNumber", number.substr(0, 50));
+}
+
+std::optional<std::string> incompatibility_countdown() {
+  int count = pref_get_int("IncompatibilityWarning");
+  if (count == 1) count = 10;
+  if (count <= 7) return std::nullopt;
+  pref_put_int("IncompatibilityWarning", count - 1);
+  return std::string(kIncompatibilityWarning);
+}
+
+}  // namespace cw

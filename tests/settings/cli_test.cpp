@@ -1,0 +1,119 @@
+// The `cardwright preset`, `pref` and `vocab` commands, run as a person would from the shell,
+// with the files they leave under the per-user folder.
+#include <filesystem>
+
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "tests/settings/settings_env.h"
+
+namespace cw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::read_file;
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::remove_all(user_folder());
+    fs::remove(profile_path());
+  }
+  int run(const std::string& args, std::string* out = nullptr) {
+    std::string output;
+    int rc = test::run_command(test::built_program("app/cardwright") + " " + args +
+                                       " 2>&1 </dev/null",
+                                   &output);
+    if (out) *out = output;
+    return rc;
+  }
+  static std::string without_date(const std::string& text) {
+    std::size_t at = text.find("\nDate\t");
+    if (at == std::string::npos) return text;
+    return text.substr(0, at + 1) + text.substr(text.find('\n', at + 1) + 1);
+  }
+  // Every file below the per-user folder, relative to it.
+  static std::vector<std::string> files() {
+    std::vector<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(user_folder()))
+      if (e.is_regular_file()) out.push_back(fs::relative(e.path(), user_folder()).string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+};
+
+TEST_F(CliTest, PresetRoundTripFromTheShellLeavesTheDocumentedFiles) {
+  std::string out;
+  ASSERT_EQ(run("preset set 'file handling' Raw KeepRaw 1"), 0);
+  ASSERT_EQ(run("preset set File-Handling Raw ExtensionsMRU 'Include: .NEF  .CR2'"), 0);
+  ASSERT_EQ(run("preset set file-handling Raw KeepRaw yes", &out), 2);
+  ASSERT_EQ(run("preset list 'File Handling'", &out), 0);
+  EXPECT_EQ(out, "* Raw\n");
+  ASSERT_EQ(run("preset show 'FILE HANDLING' Raw", &out), 0);
+  EXPECT_NE(out.find("KeepRaw\t1\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("ExtensionsMRU\tInclude: NEF CR2\nExtensionsMRU\tExclude: BC"),
+            std::string::npos)
+      << out;
+
+  const std::string raw = user_folder() + "/Preset_File/Raw";
+  std::string text = read_file(raw);
+  ASSERT_EQ(text.rfind("Version\t1\nDate\t", 0), 0u);
+  EXPECT_EQ(text.find('\n', 15), 15u + 24u);  // the ctime text and its line end
+  EXPECT_EQ(without_date(text).find("NameFormat\t{@prefix,1,-1,_}{@datetimeany,1,8}_{@filename,-4}\n"
+                                    "FilenamePrefix\tIMG\nKeepRaw\t1\n"),
+            std::string("Version\t1\n").size());
+
+  // Select it into the master, rename it, and the master follows.
+  ASSERT_EQ(run("preset select 'file handling' Raw"), 0);
+  ASSERT_EQ(run("preset rename 'file handling' Raw Converted"), 0);
+  ASSERT_EQ(run("preset show master", &out), 0);
+  EXPECT_NE(out.find("PresetFile\tConverted\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("KeepRaw\t1\n"), std::string::npos);
+  EXPECT_EQ(run("preset save-as 'file handling' Copy"), 0);
+  EXPECT_EQ(files(), (std::vector<std::string>{"Preset_File/Converted", "Preset_File/Copy",
+                                               "Preset_Master/Default", "cw_log.txt"}));
+  EXPECT_EQ(profile_get_string(kProfileSection, "Preset_File", ""), "Copy");
+  EXPECT_EQ(profile_get_string(kProfileSection, "Preset_Master", ""), "Default");
+
+  // Deleting asks first; without a terminal or --yes nothing is deleted.
+  EXPECT_EQ(run("preset delete 'file handling' Converted", &out), 1);
+  EXPECT_TRUE(fs::exists(user_folder() + "/Preset_File/Converted"));
+  EXPECT_EQ(run("preset delete 'file handling' Converted --yes"), 0);
+  EXPECT_FALSE(fs::exists(user_folder() + "/Preset_File/Converted"));
+  ASSERT_EQ(run("preset show master", &out), 0);
+  EXPECT_NE(out.find("PresetFile\tDefault\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("CWParam-18"), std::string::npos);
+  EXPECT_EQ(run("preset delete 'file handling' Default --yes", &out), 1);
+  EXPECT_NE(out.find("Can't delete Default preset."), std::string::npos);
+  EXPECT_EQ(run("preset list nokind"), 2);
+  EXPECT_EQ(run("preset set photographer Ann Shoe size"), 2);
+}
+
+TEST_F(CliTest, PreferencesAndVocabularyFromTheShell) {
+  std::string out;
+  ASSERT_EQ(run("pref get PresetReminder", &out), 0);
+  EXPECT_EQ(out, "1\n");
+  ASSERT_EQ(run("pref set presetreminder 0"), 0);
+  ASSERT_EQ(run("pref get PresetReminder", &out), 0);
+  EXPECT_EQ(out, "0\n");
+  EXPECT_EQ(run("pref set LogV3 often"), 2);
+  EXPECT_EQ(run("pref get NoSuchKey"), 2);
+  EXPECT_EQ(read_file(profile_path()), "[App]\nPresetReminder=0\n");
+
+  ASSERT_EQ(run("vocab add Keywords Animals"), 0);
+  ASSERT_EQ(run("vocab add keywords/animals Dog"), 0);
+  ASSERT_EQ(run("vocab add 'Catalog Sets' Portfolio"), 0);
+  ASSERT_EQ(run("vocab check Keywords/Animals/Dog"), 0);
+  ASSERT_EQ(run("vocab show", &out), 0);
+  EXPECT_EQ(out, "Catalog Sets\n  [ ] Portfolio\nKeywords\n  [ ] Animals\n    [x] Dog\n");
+  EXPECT_EQ(run("vocab delete Keywords"), 1);
+  EXPECT_EQ(run("vocab check Keywords/Cat"), 1);
+  EXPECT_EQ(without_date(read_file(user_folder() + "/Preset_Keywords/Default")),
+            "Version\t1\nVocabulary\t01 +Catalog Sets\nVocabulary\t02  Portfolio\n"
+            "Vocabulary\t01 +Keywords\nVocabulary\t02 +Animals\nVocabulary\t03* Dog\n");
+  ASSERT_EQ(run("vocab delete Keywords/Animals"), 0);
+  ASSERT_EQ(run("vocab show", &out), 0);
+  EXPECT_EQ(out, "Catalog Sets\n  [ ] Portfolio\nKeywords\n");
+}
+
+}  // namespace
+}  // namespace cw

@@ -1,0 +1,36 @@
+// Shared fixture of the settings tests: a fresh property-store root, no profile, and a clean
+// capturing front end for every test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/paths.h"
+#include "tests/common/test_env.h"
+#include "util/proper.h"
+
+namespace cw::test {
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::remove(profile_path());
+    ASSERT_TRUE(PropInit(dir.str() + "/root"));
+    captured_ui().clear();
+  }
+  void TearDown() override { captured_ui().clear(); }
+  std::string set_file(const std::string& category, const std::string& name) const {
+    return dir.str() + "/root/" + category + "/" + name;
+  }
+  // Writes a set file the way a user's earlier session would have left it.
+  void store(const std::string& category, const std::string& name,
+             const std::vector<std::pair<std::string, std::string>>& lines) {
+    PropSetPtr set = propset_alloc(category, name);
+    for (const auto& [k, v] : lines) PropPutStr(set.get(), k, -1, v.c_str());
+    ASSERT_TRUE(propset_write(set.get()));
+  }
+  TempDir dir;
+};
+
+}  // namespace cw::test

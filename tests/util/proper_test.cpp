@@ -1,0 +1,339 @@
+// Property store: file format, value semantics, set listing and crash-safe replacement.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "foundation/log.h"
+#include "tests/common/test_env.h"
+#include "util/proper.h"
+
+namespace cw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::read_file;
+using test::TempDir;
+using test::write_file;
+
+class ProperTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(PropInit(dir.str() + "/root")); }
+  void TearDown() override { prop_set_write_probe(nullptr); }
+  std::string set_file(const std::string& cat, const std::string& name) {
+    return dir.str() + "/root/" + cat + "/" + name;
+  }
+  // The file without its Date line, which changes with every write.
+  static std::string without_date(const std::string& text) {
+    std::size_t at = text.find("\nDate\t");
+    if (at == std::string::npos) return text;
+    return text.substr(0, at + 1) + text.substr(text.find('\n', at + 1) + 1);
+  }
+  // "Www Mmm dd hh:mm:ss yyyy": the 24 characters of a ctime text.
+  static bool is_ctime(const std::string& t) {
+    if (t.size() != 24) return false;
+    for (std::size_t i : {3u, 7u, 10u, 19u})
+      if (t[i] != ' ') return false;
+    return t[13] == ':' && t[16] == ':' && std::isupper(t[0]) && std::isupper(t[4]) &&
+           std::isdigit(t[9]) && std::isdigit(t[23]);
+  }
+  static std::vector<std::string> values(const PROPSET* set, const std::string& name) {
+    std::vector<std::string> out;
+    for (int i = 0; const PROPVAL* v = prop_get(set, name, i); ++i)
+      out.push_back(v->type == kPropStr ? v->strval : std::to_string(v->intval));
+    return out;
+  }
+  TempDir dir;
+};
+
+TEST_F(ProperTest, WritesTheDocumentedFormatAndReadsItBack) {
+  PropSetPtr set = propset_alloc("Preset_Destination", std::string("Studio"));
+  PropPutInt(set.get(), "NumberRangeDigits", 0, 4);
+  PropPutStr(set.get(), "PrimaryFolder", 0, "/photos/in");
+  PropPutStr(set.get(), "ExtensionsMRU", -1, "Exclude: DB");
+  PropPutStr(set.get(), "ExtensionsMRU", -1, "Include: NEF\tJPG");
+  PropPutStr(set.get(), "Version", 0, "7");  // never written as a property line
+  PropPutInt(set.get(), "Negative", 0, -12);
+  ASSERT_TRUE(propset_write(set.get()));
+  EXPECT_FALSE(set->modified);
+
+  std::string text = read_file(set_file("Preset_Destination", "Studio"));
+  ASSERT_EQ(text.rfind("Version\t1\nDate\t", 0), 0u) << text;
+  EXPECT_TRUE(is_ctime(text.substr(15, 24))) << text;
+  EXPECT_EQ(text[39], '\n');
+  EXPECT_EQ(without_date(text),
+            "Version\t1\n"
+            "NumberRangeDigits\t4\n"
+            "PrimaryFolder\t/photos/in\n"
+            "ExtensionsMRU\tExclude: DB\n"
+            "ExtensionsMRU\tInclude: NEF\tJPG\n"
+            "Negative\t-12\n");
+  EXPECT_FALSE(fs::exists(set_file("Preset_Destination", ".Studio")));
+
+  PropSetPtr back = propset_get("Preset_Destination", std::string("Studio"));
+  ASSERT_TRUE(back);
+  EXPECT_TRUE(back->modified);  // reading puts every line
+  const PROPVAL* digits = prop_get(back.get(), "numberrangedigits", 0);
+  ASSERT_NE(digits, nullptr);
+  EXPECT_EQ(digits->type, kPropStr);
+  EXPECT_EQ(std::atoi(digits->strval.c_str()), 4);
+  EXPECT_EQ(values(back.get(), "ExtensionsMRU"),
+            (std::vector<std::string>{"Exclude: DB", "Include: NEF\tJPG"}));
+  // Everything else reads back as the strings that were written.
+  for (const PROP& p : set->props) {
+    if (p.propname == "Version") continue;
+    EXPECT_EQ(values(back.get(), p.propname), values(set.get(), p.propname)) << p.propname;
+  }
+}
+
+TEST_F(ProperTest, ValueIndexesReplaceOrAppendAndLineEndsBecomeSpaces) {
+  PropSetPtr set = propset_alloc("C", std::string("s"));
+  PropPutStr(set.get(), "K", 0, "a");
+  PropPutStr(set.get(), "K", -1, "b");
+  PropPutStr(set.get(), "K", 5, "c");
+  EXPECT_EQ(values(set.get(), "K"), (std::vector<std::string>{"a", "b", "c"}));
+  PropPutStr(set.get(), "k", 1, "x");
+  EXPECT_EQ(values(set.get(), "K"), (std::vector<std::string>{"a", "x", "c"}));
+  EXPECT_EQ(set->props.size(), 1u);
+
+  PropPutStr(set.get(), "Caption", 0, "line1\nline2\r\nline3");
+  PropPutStr(set.get(), "Empty", 0, nullptr);
+  EXPECT_EQ(values(set.get(), "Caption")[0], "line1 line2  line3");
+  EXPECT_EQ(values(set.get(), "Empty")[0], "");
+  ASSERT_TRUE(propset_write(set.get()));
+  EXPECT_NE(read_file(set_file("C", "s")).find("\nCaption\tline1 line2  line3\nEmpty\t\n"),
+            std::string::npos);
+
+  // Typed reads: default for a null set or a missing value, none for an integer.
+  PropPutInt(set.get(), "N", 0, 3);
+  EXPECT_EQ(PropGetStr(nullptr, "K", 0, "d"), "d");
+  EXPECT_EQ(PropGetStr(set.get(), "K", 3, "d"), "d");
+  EXPECT_EQ(PropGetStr(set.get(), "N", 0, "d"), std::nullopt);
+  EXPECT_TRUE(PropPutStr(nullptr, "K", 0, "ignored"));
+  PropRemove(set.get(), "k");
+  EXPECT_EQ(prop_get(set.get(), "K", 0), nullptr);
+}
+
+TEST_F(ProperTest, UnmodifiedSetIsNotRewrittenButAReadSetIs) {
+  PropSetPtr set = propset_alloc("C", std::string("s"));
+  PropPutStr(set.get(), "A", 0, "1");
+  ASSERT_TRUE(propset_write(set.get()));
+  // Mark the file so that any rewrite shows.
+  const std::string path = set_file("C", "s");
+  write_file(path, "Version\t1\nDate\tMon Jan  1 00:00:00 1990\nA\t1\n");
+  ASSERT_TRUE(propset_write(set.get()));
+  EXPECT_EQ(read_file(path), "Version\t1\nDate\tMon Jan  1 00:00:00 1990\nA\t1\n");
+
+  PropSetPtr back = propset_get("C", std::string("s"));
+  ASSERT_TRUE(back);
+  ASSERT_TRUE(propset_write(back.get()));
+  std::string text = read_file(path);
+  EXPECT_EQ(text.find("1990"), std::string::npos);
+  EXPECT_EQ(without_date(text), "Version\t1\nA\t1\n");
+}
+
+TEST_F(ProperTest, ReadsCrlfRepeatedNamesTabsAndLongLines) {
+  fs::create_directories(dir.str() + "/root/C");
+  std::string long_value(3000, 'v');
+  write_file(set_file("C", "win"),
+             "Version\t1\r\nDate\tSat Dec  5 10:00:00 2026\r\n"
+             "ExtensionsMRU\tExclude: DB\r\nExtensionsMRU\tInclude: NEF\r\n"
+             "ExtensionsMRU\tx\r\n\t\tIndented\tvalue\twith tab\r\nBare\r\n\r\n"
+             "Long\t" + long_value + "\n");
+  PropSetPtr set = propset_get("C", std::string("win"));
+  ASSERT_TRUE(set);
+  EXPECT_EQ(values(set.get(), "ExtensionsMRU"),
+            (std::vector<std::string>{"Exclude: DB", "Include: NEF", "x"}));
+  EXPECT_EQ(values(set.get(), "Indented")[0], "value\twith tab");
+  EXPECT_EQ(values(set.get(), "Bare")[0], "");
+  // A line longer than the read buffer is parsed in pieces.
+  ASSERT_EQ(prop_count(set.get(), "Long"), 1);
+  EXPECT_EQ(values(set.get(), "Long")[0].size(), kPropLineMax - 1 - 5);
+  ASSERT_TRUE(propset_write(set.get()));
+  std::string text = read_file(set_file("C", "win"));
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), 0);
+  EXPECT_EQ(text.rfind("Version\t", 0), 0u);
+  EXPECT_EQ(text.find("Version", 1), std::string::npos);
+  EXPECT_EQ(text.find("Date", text.find("Date") + 1), std::string::npos);
+
+  // A line of nothing but tabs fails the read; a missing file fails and is logged.
+  write_file(set_file("C", "bad"), "Version\t1\n\t\t\n");
+  EXPECT_EQ(propset_get("C", std::string("bad")), nullptr);
+  EXPECT_EQ(propset_get("C", std::string("missing")), nullptr);
+  EXPECT_NE(read_file(log_path()).find("prop_read failed to open " + set_file("C", "missing")),
+            std::string::npos);
+  // No name: the empty set at once.
+  PropSetPtr empty = propset_get("C", std::nullopt);
+  ASSERT_TRUE(empty);
+  EXPECT_TRUE(empty->props.empty());
+  EXPECT_FALSE(empty->modified);
+}
+
+TEST_F(ProperTest, MostRecentlyUsedListKeepsTenNewestFirst) {
+  PropSetPtr set = propset_alloc("C", std::string("m"));
+  for (int i = 0; i < 11; ++i) PropPutMRU(set.get(), ("Exclude: E" + std::to_string(i)).c_str());
+  std::vector<std::string> mru = values(set.get(), "ExtensionsMRU");
+  ASSERT_EQ(mru.size(), 10u);
+  EXPECT_EQ(mru.front(), "Exclude: E10");
+  EXPECT_EQ(mru.back(), "Exclude: E1");
+
+  set->modified = false;
+  PropPutMRU(set.get(), "exclude: e10");  // already first, compared without case
+  EXPECT_FALSE(set->modified);
+  EXPECT_EQ(values(set.get(), "ExtensionsMRU"), mru);
+
+  PropPutMRU(set.get(), "Exclude: E5");  // moved to the front, nothing lost
+  mru = values(set.get(), "ExtensionsMRU");
+  EXPECT_TRUE(set->modified);
+  EXPECT_EQ(mru.size(), 10u);
+  EXPECT_EQ(mru[0], "Exclude: E5");
+  EXPECT_EQ(mru[1], "Exclude: E10");
+  EXPECT_EQ(std::count(mru.begin(), mru.end(), "Exclude: E5"), 1);
+}
+
+TEST_F(ProperTest, ListsOnlyRegularFilesNotStartingWithDot) {
+  EXPECT_EQ(propset_count("Empty"), 0);  // no folder yet
+  for (const char* n : {"One", "Two", "Three"}) {
+    PropSetPtr set = propset_alloc("L", std::string(n));
+    PropPutStr(set.get(), "A", 0, n);
+    ASSERT_TRUE(propset_write(set.get()));
+  }
+  write_file(set_file("L", ".Four"), "Version\t1\n");  // a write left unfinished
+  fs::create_directories(set_file("L", "Folder"));
+  EXPECT_EQ(propset_count("L"), 3);
+  std::vector<std::string> names;
+  std::optional<std::string> name;
+  for (int i = 0; propset_getname("L", i, name) && name; ++i) names.push_back(*name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"One", "Three", "Two"}));
+  EXPECT_TRUE(propset_getname("L", 3, name));
+  EXPECT_FALSE(name);
+
+  // Rename writes the new file and keeps the old one; delete removes a set.
+  PropSetPtr one = propset_get("L", std::string("One"));
+  ASSERT_TRUE(propset_rename(*one, "Uno"));
+  EXPECT_TRUE(fs::exists(set_file("L", "One")));
+  EXPECT_TRUE(fs::exists(set_file("L", "Uno")));
+  EXPECT_TRUE(propset_delete("L", "One"));
+  EXPECT_FALSE(propset_delete("L", "One"));
+  EXPECT_EQ(propset_count("L"), 3);
+}
+
+// Values of the old and new versions used by the crash tests.
+PropSetPtr make_version(const char* name, int version, int size) {
+  PropSetPtr set = propset_alloc("Crash", std::string(name));
+  for (int i = 0; i < size; ++i)
+    PropPutStr(set.get(), "Key" + std::to_string(i), 0,
+               (std::string(200, 'a' + version) + std::to_string(i)).c_str());
+  PropPutInt(set.get(), "Version_", 0, version);
+  return set;
+}
+
+// True when the file on disc holds exactly one of the two versions, completely.
+::testing::AssertionResult holds_old_or_new(const std::string& name, const PROPSET& a,
+                                            const PROPSET& b) {
+  PropSetPtr now = propset_get("Crash", name);
+  if (!now) return ::testing::AssertionFailure() << "set unreadable";
+  for (const PROPSET* want : {&a, &b}) {
+    bool same = true;
+    for (const PROP& p : want->props) {
+      const PROPVAL* v = prop_get(now.get(), p.propname, 0);
+      std::string expect = p.vals[0].type == kPropStr ? p.vals[0].strval
+                                                      : std::to_string(p.vals[0].intval);
+      if (!v || v->strval != expect || prop_count(now.get(), p.propname) != 1) same = false;
+    }
+    if (same && now->props.size() == want->props.size() + 2) return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "set holds neither version (" << now->props.size()
+                                       << " properties)";
+}
+
+TEST_F(ProperTest, CrashAtEveryStepOfAWriteLeavesOldOrNewSet) {
+  PropSetPtr old_set = make_version("S", 0, 30);
+  ASSERT_TRUE(propset_write(old_set.get()));
+  PropSetPtr new_set = make_version("S", 1, 30);
+
+  // Count the steps of one write, then crash a child before each of them in turn.
+  int steps = 0;
+  {
+    PropSetPtr probe_set = make_version("Count", 1, 30);
+    prop_set_write_probe([&](const char*) { ++steps; return true; });
+    ASSERT_TRUE(propset_write(probe_set.get()));
+    prop_set_write_probe(nullptr);
+    ASSERT_TRUE(propset_delete("Crash", "Count"));
+  }
+  ASSERT_GT(steps, 30);
+  bool saw_new = false;
+  for (int crash_at = 0; crash_at <= steps; ++crash_at) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int seen = 0;
+      prop_set_write_probe([&](const char*) {
+        if (seen++ == crash_at) _exit(3);  // no stdio flush, like a crash
+        return true;
+      });
+      _exit(propset_write(new_set.get()) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), crash_at < steps ? 3 : 0);
+    EXPECT_TRUE(holds_old_or_new("S", *old_set, *new_set)) << "crash before step " << crash_at;
+    if (PropSetPtr now = propset_get("Crash", std::string("S")))
+      saw_new = saw_new || PropGetStr(now.get(), "Version_", 0, "") == "1";
+  }
+  EXPECT_TRUE(saw_new);
+  EXPECT_EQ(propset_count("Crash"), 1);  // left-over "." files are never sets
+}
+
+TEST_F(ProperTest, KilledWriterAlwaysLeavesACompleteSet) {
+  PropSetPtr a = make_version("K", 0, 400);
+  PropSetPtr b = make_version("K", 1, 400);
+  ASSERT_TRUE(propset_write(a.get()));
+  std::mt19937 rng(42);
+  for (int round = 0; round < 40; ++round) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int i = 0;; ++i) {
+        PROPSET& s = i % 2 ? *a : *b;
+        s.modified = true;
+        propset_write(&s);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200 + rng() % 20000));
+    kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(holds_old_or_new("K", *a, *b)) << "round " << round;
+  }
+}
+
+TEST_F(ProperTest, InjectedFailureAtEachStepKeepsOldSetAndModifiedMark) {
+  PropSetPtr old_set = make_version("F", 0, 5);
+  ASSERT_TRUE(propset_write(old_set.get()));
+  const std::string before = read_file(set_file("Crash", "F"));
+  for (const char* step : {"open", "line", "flush", "sync", "close", "rename"}) {
+    PropSetPtr new_set = make_version("F", 1, 5);
+    prop_set_write_probe([&](const char* s) { return std::strcmp(s, step) != 0; });
+    int depth = errstack_depth();
+    EXPECT_FALSE(propset_write(new_set.get())) << step;
+    prop_set_write_probe(nullptr);
+    EXPECT_TRUE(new_set->modified) << step;
+    EXPECT_GT(errstack_depth(), depth) << step;
+    EXPECT_EQ(read_file(set_file("Crash", "F")), before) << step;
+    EXPECT_FALSE(fs::exists(set_file("Crash", ".F"))) << step;
+  }
+}
+
+}  // namespace
+}  // namespace cw
