@@ -19,25 +19,7 @@ namespace {
 using test::captured_ui;
 using test::TempDir;
 
-// Marker segments of a JPEG head: marker byte, position of its FF, total size with the marker.
-struct Segment {
-  unsigned char marker;
-  std::size_t pos, size;
-};
-
-std::vector<Segment> head_segments(const std::string& j) {
-  std::vector<Segment> segs;
-  std::size_t p = 2;
-  while (p + 4 <= j.size() && static_cast<unsigned char>(j[p]) == 0xFF) {
-    const unsigned char m = static_cast<unsigned char>(j[p + 1]);
-    const std::size_t len =
-        (static_cast<unsigned char>(j[p + 2]) << 8) | static_cast<unsigned char>(j[p + 3]);
-    segs.push_back({m, p, len + 2});
-    p += len + 2;
-    if (m == 0xDA) break;
-  }
-  return segs;
-}
+using Segment = fixtures::JpegSegment;
 
 const Segment* find_segment(const std::vector<Segment>& segs, unsigned char marker) {
   for (const Segment& s : segs)
@@ -47,7 +29,7 @@ const Segment* find_segment(const std::vector<Segment>& segs, unsigned char mark
 
 // Start of the first scan's entropy-coded data.
 std::size_t scan_start(const std::string& j) {
-  auto segs = head_segments(j);
+  auto segs = fixtures::jpeg_head_segments(j);
   const Segment* sos = find_segment(segs, 0xDA);
   return sos ? sos->pos + sos->size : j.size();
 }
@@ -59,7 +41,7 @@ struct Damaged {
 
 // Builds the damaged set from one sound file.
 void add_damage(std::vector<Damaged>& out, const std::string& tag, const std::string& good) {
-  const auto segs = head_segments(good);
+  const auto segs = fixtures::jpeg_head_segments(good);
   const std::size_t data = scan_start(good);
   const std::size_t data_len = good.size() - 2 - data;
   auto add = [&](const std::string& what, std::string bytes) {
