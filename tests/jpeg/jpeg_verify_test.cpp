@@ -148,6 +148,12 @@ std::vector<Damaged> damaged_set() {
   gray.grayscale = true;
   gray.quality = 75;
   add_damage(set, "gray", fixtures::make_jpeg(gray));
+  // Larger than the verifier's read buffer, so damage falls across buffer refills.
+  fixtures::JpegSpec large = base;
+  large.width = 1600;
+  large.height = 1200;
+  large.chroma_v = 1;
+  add_damage(set, "large", fixtures::make_jpeg(large));
   return set;
 }
 
@@ -186,7 +192,11 @@ class JpegVerify : public ::testing::Test {
       EXPECT_NE(pane.find("\nERROR processing JPEG: " + ref.last_line + "\n"), std::string::npos)
           << label << ": " << pane;
     } else if (ref.status == 2) {
-      EXPECT_NE(pane.find(ref.first_line), std::string::npos)
+      // With more data buffered the decoder takes its faster Huffman path, which describes
+      // damaged codes differently ("bad Huffman code" there, a count of extraneous bytes
+      // here); the kind of warning is the same.
+      const std::string kind = ref.first_line.substr(0, ref.first_line.find(':'));
+      EXPECT_NE(pane.find("\nWARNING processing JPEG: " + kind), std::string::npos)
           << label << ": warning \"" << ref.first_line << "\" missing from pane: " << pane;
     } else {
       EXPECT_EQ(pane, "") << label;
@@ -207,9 +217,9 @@ TEST_F(JpegVerify, DamagedFilesGetTheReferenceDecodersVerdict) {
     counts[status]++;
   }
   // The set must exercise all three outcomes well.
-  EXPECT_GE(counts[0], 4);
-  EXPECT_GE(counts[1], 30);
-  EXPECT_GE(counts[2], 15);
+  EXPECT_GE(counts[0], 5);
+  EXPECT_GE(counts[1], 40);
+  EXPECT_GE(counts[2], 20);
 }
 
 TEST_F(JpegVerify, FatalErrorMessageAndMissingFile) {
