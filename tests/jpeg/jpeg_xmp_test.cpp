@@ -3,7 +3,12 @@
 // alone on every failure.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 
@@ -158,6 +163,31 @@ TEST_F(JpegXmp, BadInputLeavesTheOriginalUntouched) {
   EXPECT_FALSE(merge_xmp_into_jpeg(jpg));
   EXPECT_NE(captured_ui().pane.find("too large"), std::string::npos);
   EXPECT_TRUE(fs::exists(dir / "big.xmp"));
+}
+
+TEST_F(JpegXmp, FullDiskLeavesTheOriginalUntouched) {
+  const std::string jpg = make("full.jpg", false);
+  const std::string before = read_file(jpg);
+  ASSERT_GT(before.size(), 1024u);
+  write_file(dir / "full.xmp", fixtures::sample_xmp_packet("Never written"));
+  // A child process whose file-size limit stops writes part-way, as a full disk would.
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit limit = {1024, 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    captured_ui().clear();
+    const bool ok = merge_xmp_into_jpeg(jpg);
+    _exit(!ok && captured_ui().pane == "\n\nwrite error - possibly out of space" ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(read_file(jpg) == before);
+  EXPECT_EQ(mtime(jpg), 1600000000);
+  EXPECT_TRUE(fs::exists(dir / "full.xmp"));
+  EXPECT_FALSE(fs::exists(jpg + "-cwtmp"));
 }
 
 TEST_F(JpegXmp, WriterEmbedsRecordedExifAndSidecar) {
