@@ -2,12 +2,12 @@
 // library's error manager replaced so that nothing is printed on the console and a fatal
 // error comes back here instead of ending the process.
 //
-// Speed: the decoder runs at 1/8 scale and reads through a 256 KiB buffer, so that the Huffman
-// decoder almost always finds enough data buffered to use its fast path. Every block's entropy-coded data is still Huffman-
-// (or arithmetic-) decoded in full, and the headers, tables, scans and sampling set-up go
-// through the same checks as in a full-size decode, so the same corruptions stop it; only the
-// inverse DCT, upsampling and colour conversion, which cannot fail on their own, run on 1/64
-// of the pixels.
+// Speed: the decoder runs at 1/8 scale. Every block's entropy-coded data is still decoded in
+// full, and the headers, tables, scans and sampling set-up go through the same checks as in a
+// full-size decode, so the same corruptions stop it; only the inverse DCT, upsampling and
+// colour conversion, which cannot fail on their own, run on 1/64 of the pixels. Reading
+// through a 256 KiB buffer lets the Huffman decoder almost always take its fast path (which
+// words some warnings about damaged data differently, never the verdict).
 #include "ingest/jpeg_verify.h"
 
 #include <fcntl.h>
@@ -29,7 +29,7 @@ namespace {
 constexpr std::size_t kReadBufferSize = 1 << 18;
 
 // A file source like the library's stdio one (same messages at the end of the data) with a
-// larger buffer. The buffer lives in the decoder's image pool.
+// larger buffer, allocated in the decoder's permanent pool.
 struct FileSource {
   jpeg_source_mgr pub;
   int fd;
