@@ -2,6 +2,7 @@
 // batching of file arguments and the shell command's messages.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
