@@ -9,6 +9,7 @@ namespace cw::app {
 
 // Every subcommand, in the order --help lists them.
 const Command kCommands[] = {
+    {"macro", "expand a macro specification with sample data (the macro laboratory)", cmd_macro},
     {nullptr, nullptr, nullptr},
 };
 
