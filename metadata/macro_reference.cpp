@@ -121,8 +121,8 @@ const char* const kExampleNames[] = {
     "\tKTP_{@datetimeany,1,8}_{@filename,-4}\n",
     "\tKTP_{@datetimeany}_{@filename,-4}\n",
     "\tKTP_{@datetimeany,1,8}{@datetimeany,10}_{@filename,-4}\n",
-    "\tKTP_{@datetimeany,1,4}-{@datetimeany,5,2}-{@datetimeany,7,2} "
-    "{@datetimeany,10,2}:{@datetimeany,12,2}:{@datetimeany,14,2}_{@filename,-4}\n",
+    ("\tKTP_{@datetimeany,1,4}-{@datetimeany,5,2}-{@datetimeany,7,2} "
+     "{@datetimeany,10,2}:{@datetimeany,12,2}:{@datetimeany,14,2}_{@filename,-4}\n"),
     "\tKTP_{@datetimeany,1,8}_{@sequence,-4}\n",
     "\t{@datetimeany,1,8}-{@qf.subject,1,-1,-}{@sequence,-5}\n",
 };
