@@ -212,15 +212,14 @@ class Expander {
   const MacroInputs& in_;
   MacroEnvironment& env_;
   bool list_flag_ = false;
+  // The vocabulary lists are built on first need within one call and live until it returns;
+  // nothing can change the vocabulary while an expansion runs.
   bool lists_built_ = false;
   bool in_filenamenew_ = false;
   std::string catalog_sets_, keywords_;
 };
 
 void Expander::expand(std::string_view text, int depth, std::string& out) {
-  lists_built_ = false;
-  catalog_sets_.clear();
-  keywords_.clear();
   std::size_t i = 0;
   while (i < text.size()) {
     std::size_t open = text.find("{@", i);
