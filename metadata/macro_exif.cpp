@@ -149,6 +149,11 @@ bool convert_exif_date(const std::string& value, bool month, bool weekday, std::
   int y, mo, d, h, mi, s;
   if (std::sscanf(value.c_str(), "%d:%d:%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6)
     return false;
+  // Camera junk such as "-2147483648:..." must not overflow the subtraction below.
+  if (y < -100000 || y > 100000 || mo < -100000 || mo > 100000) {
+    out = "00000000_000000";
+    return true;
+  }
   std::tm tm{};
   tm.tm_year = y - 1900;
   tm.tm_mon = mo - 1;

@@ -189,8 +189,9 @@ TEST_F(MacroTest, CaptureDateFallsBackThroughTheThreeDates) {
   EXPECT_EQ(exif_capture_datetime(env, *in.cur_path), "20101224_180000");
   image({});
   EXPECT_EQ(expand("{@datetimeany} {@datetimeanymonth}"), "20110305_142233 March");
-  image({{"DateTimeOriginal", "    :  :     :  :  "}});  // not a date: unchanged
-  EXPECT_EQ(expand("[{@exif.DateTimeOriginal}]"), "[:  :     :  :]");
+  image({{"DateTimeOriginal", "    :  :     :  :  "}, {"DateTimeChanged", "-2147483648:1:1 0:0:0"}});
+  EXPECT_EQ(expand("[{@exif.DateTimeOriginal}]"), "[:  :     :  :]");  // not a date: unchanged
+  EXPECT_EQ(expand("{@exif.DateTimeChanged}"), "00000000_000000");
   // An image that cannot be read gives empty values; datetimeany takes cur_datetime.
   in.cur_path = "/card/unreadable.NEF";
   EXPECT_EQ(expand("{@datetimeany}|{@exif.make}|"), "20110305_142233||");
