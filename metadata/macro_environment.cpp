@@ -79,7 +79,6 @@ std::optional<std::string> MemoryMacroEnvironment::database_value(const Database
 }
 
 bool MemoryMacroEnvironment::image_exif(const std::string& path, ExifPairs& pairs) {
-  ++image_reads;
   auto it = images.find(path);
   if (it != images.end()) {
     pairs = it->second;

@@ -94,7 +94,6 @@ class MemoryMacroEnvironment : public MacroEnvironment {
   // Images by path; when `images_from_reader` is set, paths not listed go to the cached reader.
   std::map<std::string, ExifPairs> images;
   bool images_from_reader = false;
-  int image_reads = 0;  // how often image_exif was asked
 };
 
 }  // namespace cw
