@@ -13,4 +13,6 @@ struct Command {
 // Prints a usage error for `command` on stderr and returns 2.
 int usage_error(const char* command, const char* message);
 
+int cmd_exif(int argc, char** argv);
+
 }  // namespace cw::app

@@ -9,6 +9,7 @@ namespace cw::app {
 
 // Every subcommand, in the order --help lists them.
 const Command kCommands[] = {
+    {"exif", "show the EXIF values and capture identity of camera files", cmd_exif},
     {nullptr, nullptr, nullptr},
 };
 
