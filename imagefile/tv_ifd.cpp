@@ -172,7 +172,7 @@ void TV_IFD::out(const char* fmt, ...) {
   va_end(ap);
 }
 
-bool TV_IFD::enter(std::uint64_t absolute, const char* what) {
+bool TV_IFD::enter(std::uint64_t absolute, const char* what, std::uint64_t length) {
   TV_Image& im = image();
   if (depth_ > kMaxDirectoryDepth) {
     out("\nWARNING: %s nested too deeply; not read.\n", what);
@@ -182,7 +182,7 @@ bool TV_IFD::enter(std::uint64_t absolute, const char* what) {
     out("\nWARNING: too many %ss in the file; the rest is not read.\n", what);
     return false;
   }
-  if (!im.visited.insert(absolute).second) {
+  if (!im.visited.insert({absolute, length}).second) {
     out("\nWARNING: %s at position %llu was read already; not read again.\n", what,
         static_cast<unsigned long long>(absolute));
     return false;

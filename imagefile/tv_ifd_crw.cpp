@@ -50,7 +50,7 @@ bool TV_IFD_CRW::read(std::uint32_t) {
 
 bool TV_IFD_CRW::read_all(std::uint32_t offset, const char* kind, bool quick, bool macros) {
   const std::uint64_t block = offset;
-  if (!enter(block, "CRW heap")) return true;
+  if (!enter(block, "CRW heap", length_)) return true;
   position = block;
   ByteSource& src = source();
   std::uint8_t b[kCrwEntrySize];

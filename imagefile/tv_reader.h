@@ -74,8 +74,9 @@ struct TV_Image {
   std::vector<MacroPair> macro_pairs;
   std::unique_ptr<TV_IFD> root;
 
-  // Guards of one read: directories already read (absolute positions) and how many.
-  std::set<std::uint64_t> visited;
+  // Guards of one read: directories already read (absolute position and, for heaps, length)
+  // and how many.
+  std::set<std::pair<std::uint64_t, std::uint64_t>> visited;
   int directories = 0;
 
   // The first pair with this name (compared without regard to case), or null.
@@ -131,9 +132,10 @@ class TV_IFD {
   bool dng = false;
 
  protected:
-  // Registers a directory (or heap) at an absolute position before reading it. False, after
-  // printing a warning, when it was read already or the depth or count caps are reached.
-  bool enter(std::uint64_t absolute, const char* what);
+  // Registers a directory (or a heap of `length` bytes) at an absolute position before reading
+  // it. False, after printing a warning, when it was read already or the depth or count caps
+  // are reached.
+  bool enter(std::uint64_t absolute, const char* what, std::uint64_t length = 0);
   bool fail(const char* message);
   void out(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   TV_Image& image();
