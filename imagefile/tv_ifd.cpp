@@ -1,5 +1,7 @@
 // Reading TIFF image file directories: entries, their values and formatting, the rules of the
 // tags the program uses, and the walk through next, EXIF, GPS and Sub directories.
+#include <strings.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -143,17 +145,9 @@ TV_Image::TV_Image() = default;
 TV_Image::~TV_Image() = default;
 
 const MacroPair* TV_Image::find_pair(std::string_view name) const {
-  for (const MacroPair& p : macro_pairs) {
-    if (p.name.size() != name.size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < name.size() && same; ++i) {
-      char a = p.name[i], b = name[i];
-      if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-      if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-      same = a == b;
-    }
-    if (same) return &p;
-  }
+  for (const MacroPair& p : macro_pairs)
+    if (p.name.size() == name.size() && strncasecmp(p.name.data(), name.data(), name.size()) == 0)
+      return &p;
   return nullptr;
 }
 
@@ -318,11 +312,7 @@ bool TV_IFD::read_entry(const Entry& e, bool quick, bool macros, bool gps_names,
   if (!fetch_value(e, want, data)) return false;
 
   if (show || record) {
-    std::string text;
-    if (e.count == 1 && size * e.count <= 4 && size != 1 && size != 2 && size != 4)
-      text = "[Value invalid -- bad total_size]";
-    else
-      text = format_value(e.type, e.count, data, im.big_endian);
+    std::string text = format_value(e.type, e.count, data, im.big_endian);
     if (record) {
       trim_right(text);
       MacroPair pair;

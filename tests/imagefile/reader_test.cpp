@@ -2,9 +2,12 @@
 // value formatting and the guards against loops.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "imagefile/identity.h"
 #include "imagefile/tag_tables.h"
 #include "imagefile/tv_reader.h"
+#include "platform/camera_source.h"
 #include "tests/imagefile/tiff_builder.h"
 
 namespace cw {
@@ -298,6 +301,58 @@ TEST(Reader, OpenFailuresAndStrips) {
   EXPECT_EQ(strip.size(), 12u);
   EXPECT_EQ(d.read(9), false);
   EXPECT_STREQ(r.message(), "Image File Directory offset not at word boundary");
+}
+
+// A camera whose streams hand out a few bytes at a time, as slow devices do.
+class TrickleCamera : public CameraSource {
+ public:
+  class Stream : public CameraStream {
+   public:
+    explicit Stream(std::string bytes) : bytes_(std::move(bytes)) {}
+    long long read(void* buffer, std::size_t n) override {
+      n = std::min<std::size_t>({n, 7, bytes_.size() - pos_});
+      std::memcpy(buffer, bytes_.data() + pos_, n);
+      pos_ += n;
+      return static_cast<long long>(n);
+    }
+    std::uint64_t size() const override { return bytes_.size(); }
+
+   private:
+    std::string bytes_;
+    std::size_t pos_ = 0;
+  };
+  std::vector<std::pair<std::string, std::string>> devices() override { return {}; }
+  std::vector<std::string> images_for_device(const std::string&) override { return {}; }
+  bool stat(const std::string& path, CameraFileInfo& info) override {
+    if (path != "ptp/IMG_0001.JPG") return false;
+    info.size = bytes.size();
+    info.modified = 0;
+    return true;
+  }
+  std::unique_ptr<CameraStream> open(const std::string& path) override {
+    ++opened;
+    if (path != "ptp/IMG_0001.JPG") return nullptr;
+    return std::make_unique<Stream>(bytes);
+  }
+  std::string bytes;
+  int opened = 0;
+};
+
+TEST(Reader, CameraImagesAreReadThroughTheCameraSource) {
+  TrickleCamera camera;
+  camera.bytes = test::jpeg_with_exif(camera_tiff(true), true);
+  set_camera_source(&camera);
+  TV_Reader r;
+  EXPECT_TRUE(r.open("ptp/IMG_0001.JPG", true, true)) << r.message();
+  EXPECT_EQ(value_of(r, "FNumber"), "28/10");
+  EXPECT_EQ(r.extension(), "jpg");
+  const std::string id = image_identity_text(r, "ptp/IMG_0001.JPG");
+  EXPECT_EQ(id.substr(0, id.find('/', 1) + 1), "/" + std::to_string(camera.bytes.size()) + "/");
+  EXPECT_NE(id.find("/2024:01:02 03:04:06.42/2024:01:02 09:00:00"), std::string::npos) << id;
+  EXPECT_FALSE(r.is_open());  // the camera stream is closed after the identity
+  EXPECT_FALSE(r.open("ptp/missing.jpg", true, true));
+  EXPECT_STREQ(r.message(), "Can't open file");
+  set_camera_source(nullptr);
 }
 
 TEST(Reader, TagTablesHaveNoRepeats) {
