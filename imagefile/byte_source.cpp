@@ -31,12 +31,18 @@ class FileSource : public ByteSource {
   std::uint64_t size_;
 };
 
-class BufferSource : public ByteSource {
+// Bytes held in memory. A buffer has them all from the start; a camera stream (below) adds
+// them as the reader needs them.
+class MemorySource : public ByteSource {
  public:
-  explicit BufferSource(std::string bytes) : bytes_(std::move(bytes)) {}
+  explicit MemorySource(std::string bytes = {}) : bytes_(std::move(bytes)) {}
   std::size_t read(void* buffer, std::size_t n) override {
+    const std::uint64_t total = size();
+    if (pos_ >= total) return 0;
+    if (n > total - pos_) n = static_cast<std::size_t>(total - pos_);
+    fill_to(pos_ + n);
     if (pos_ >= bytes_.size()) return 0;
-    std::size_t avail = bytes_.size() - static_cast<std::size_t>(pos_);
+    const std::size_t avail = bytes_.size() - static_cast<std::size_t>(pos_);
     if (n > avail) n = avail;
     std::memcpy(buffer, bytes_.data() + pos_, n);
     pos_ += n;
@@ -49,51 +55,37 @@ class BufferSource : public ByteSource {
   std::uint64_t tell() const override { return pos_; }
   std::uint64_t size() const override { return bytes_.size(); }
 
- private:
+ protected:
+  // Makes the first `end` bytes available when the source can.
+  virtual void fill_to(std::uint64_t) {}
   std::string bytes_;
+
+ private:
   std::uint64_t pos_ = 0;
 };
 
 // A camera gives a forward-only stream. The bytes read so far are kept, so that the reader can
 // seek back freely; a seek forward reads on when the bytes are needed.
-class CameraByteSource : public ByteSource {
+class CameraByteSource : public MemorySource {
  public:
   explicit CameraByteSource(std::unique_ptr<CameraStream> stream)
       : stream_(std::move(stream)), size_(stream_->size()) {}
-  std::size_t read(void* buffer, std::size_t n) override {
-    if (pos_ >= size_) return 0;
-    if (n > size_ - pos_) n = static_cast<std::size_t>(size_ - pos_);
-    fill_to(pos_ + n);
-    if (pos_ >= cache_.size()) return 0;
-    std::size_t avail = cache_.size() - static_cast<std::size_t>(pos_);
-    if (n > avail) n = avail;
-    std::memcpy(buffer, cache_.data() + pos_, n);
-    pos_ += n;
-    return n;
-  }
-  bool seek(std::uint64_t position) override {
-    pos_ = position;
-    return true;
-  }
-  std::uint64_t tell() const override { return pos_; }
   std::uint64_t size() const override { return size_; }
 
  private:
-  void fill_to(std::uint64_t end) {
+  void fill_to(std::uint64_t end) override {
     char chunk[65536];
-    while (!failed_ && cache_.size() < end) {
-      long long got = stream_->read(chunk, sizeof chunk);
+    while (!failed_ && bytes_.size() < end) {
+      const long long got = stream_->read(chunk, sizeof chunk);
       if (got <= 0) {
         failed_ = true;
         break;
       }
-      cache_.append(chunk, static_cast<std::size_t>(got));
+      bytes_.append(chunk, static_cast<std::size_t>(got));
     }
   }
   std::unique_ptr<CameraStream> stream_;
   std::uint64_t size_;
-  std::string cache_;
-  std::uint64_t pos_ = 0;
   bool failed_ = false;
 };
 
@@ -117,7 +109,7 @@ std::unique_ptr<ByteSource> open_camera_byte_source(const std::string& path) {
 }
 
 std::unique_ptr<ByteSource> make_buffer_source(std::string bytes) {
-  return std::make_unique<BufferSource>(std::move(bytes));
+  return std::make_unique<MemorySource>(std::move(bytes));
 }
 
 std::unique_ptr<ByteSource> open_byte_source(const std::string& path) {
