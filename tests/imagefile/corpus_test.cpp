@@ -185,12 +185,33 @@ TEST(ReaderCorpus, CaptureIdentityAndPreviewsOfRealFiles) {
   EXPECT_NE(image_identity_text(reader, (corpus / "camera" / "Writer.jpg").string()).find("[no exif time]"),
             std::string::npos);
 
-  // The NEF's SubIFD JPEG for extraction, a real JPEG stream beginning with SOI.
-  TV_Reader extract(true);
-  ASSERT_TRUE(extract.open((corpus / "camera" / "Nikon.nef").string(), false, false)) << extract.message();
-  PreviewChoice c = choose_preview(extract);
-  ASSERT_NE(c.directory, nullptr);
-  EXPECT_TRUE(c.jpeg);
+}
+
+TEST(ReaderCorpus, RawPreviewsAreTakenFromWhereTheFileKeepsThem) {
+  CW_REQUIRE_CORPUS(corpus);
+  // The samples' image data is cut; the preview positions are those exiftool reports
+  // (JpgFromRawStart of the NEF's SubIFD, PreviewImageStart of the CR2's IFD0).
+  struct Expected {
+    const char* file;
+    std::size_t start;
+    std::size_t length;
+  };
+  for (const Expected& e : {Expected{"Nikon.nef", 1120, 29}, Expected{"CanonRaw.cr2", 8680, 0}}) {
+    SCOPED_TRACE(e.file);
+    const fs::path path = corpus / "camera" / e.file;
+    TV_Reader extract(true);
+    ASSERT_TRUE(extract.open(path.string(), false, false)) << extract.message();
+    PreviewChoice c = choose_preview(extract);
+    ASSERT_NE(c.directory, nullptr);
+    EXPECT_TRUE(c.jpeg);
+    std::vector<std::uint8_t> jpeg;
+    ASSERT_TRUE(read_jpeg(extract, c.directory, jpeg)) << extract.message();
+    if (e.length) {
+      EXPECT_EQ(jpeg.size(), e.length);
+    }
+    const std::string bytes = test::read_file(path);
+    EXPECT_EQ(std::string(jpeg.begin(), jpeg.end()), bytes.substr(e.start, jpeg.size()));
+  }
 }
 
 }  // namespace
