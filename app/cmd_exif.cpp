@@ -37,13 +37,15 @@ int cmd_exif(int argc, char** argv) {
   for (std::size_t i = 0; i < files.size(); ++i) {
     const std::string path = files[i];
     if (files.size() > 1) std::printf("%s==> %s <==\n", i ? "\n" : "", path.c_str());
-    if (!reader.open(path, true, true)) {
+    const bool ok = reader.open(path, true, true);
+    if (!ok) {
       std::fprintf(stderr, "cardwright exif: %s: %s\n", path.c_str(), reader.message());
       status = 1;
     }
+    // Values read before a failure are still shown: they are what naming would use.
     if (const TV_Image* im = reader.image())
       for (const MacroPair& p : im->macro_pairs) std::printf("%s: %s\n", p.name.c_str(), p.value.c_str());
-    std::printf("CaptureIdentity: %s\n", capture_identity(reader, path).c_str());
+    if (ok) std::printf("CaptureIdentity: %s\n", capture_identity(reader, path).c_str());
     if (dump) {
       reader.set_print(stdout_sink());
       if (!reader.open(path, false, false))
