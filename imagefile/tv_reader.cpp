@@ -38,12 +38,14 @@ void TV_Reader::print(const char* fmt, ...) {
 
 void TV_Reader::vprint(const char* fmt, va_list ap) {
   if (!print_) return;
-  char buf[kPrintPieceLimit];
-  int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
+  // One buffer per reader (not on the stack: the dump prints many small pieces).
+  print_buffer_.resize(kPrintPieceLimit);
+  const int n = std::vsnprintf(print_buffer_.data(), print_buffer_.size(), fmt, ap);
   if (n < 0) return;
-  std::size_t len = static_cast<std::size_t>(n) < sizeof buf ? static_cast<std::size_t>(n)
-                                                               : sizeof buf - 1;
-  print_(std::string_view(buf, len));
+  const std::size_t len = static_cast<std::size_t>(n) < print_buffer_.size()
+                              ? static_cast<std::size_t>(n)
+                              : print_buffer_.size() - 1;
+  print_(std::string_view(print_buffer_.data(), len));
 }
 
 void TV_Reader::close_source() { source_.reset(); }

@@ -207,6 +207,7 @@ class TV_Reader {
   std::unique_ptr<ByteSource> source_;
   std::unique_ptr<TV_Image> image_;
   PrintSink print_;
+  std::vector<char> print_buffer_;
   std::string extension_;
 };
 
