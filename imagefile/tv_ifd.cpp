@@ -472,13 +472,16 @@ void TV_IFD::dump_iptc(const std::vector<std::uint8_t>& data) {
 std::uint64_t TV_IFD::strip_size(std::size_t n) const {
   if (n >= strip_offsets.size()) return 0;
   const std::uint64_t bits = bits_per_sample_count > 0 ? bits_per_sample[0] : 0;
-  const std::uint64_t row_bytes = std::uint64_t{samples_per_pixel} * bits * image_width / 8;
+  std::uint64_t row_bits = 0, before = 0, size = 0;
   std::uint64_t rows = rows_per_strip;
   if (rows_per_strip == kRowsPerStripAbsent || rows > image_length) rows = image_length;
-  const std::uint64_t before = rows * n;
-  if (before >= image_length) return 0;
+  // Sizes that do not fit are no strip at all (the values come from the file).
+  if (__builtin_mul_overflow(std::uint64_t{samples_per_pixel} * bits, image_width, &row_bits) ||
+      __builtin_mul_overflow(rows, std::uint64_t{n}, &before) || before >= image_length)
+    return 0;
   if (image_length - before < rows) rows = image_length - before;
-  return row_bytes * rows;
+  if (__builtin_mul_overflow(row_bits / 8, rows, &size)) return 0;
+  return size;
 }
 
 bool TV_IFD::read_strip(std::size_t n, std::vector<std::uint8_t>& out_bytes) {
