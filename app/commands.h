@@ -21,5 +21,6 @@ int cmd_vocab(int argc, char** argv);
 int usage_error(const char* command, const char* message);
 
 int cmd_macro(int argc, char** argv);
+int cmd_exif(int argc, char** argv);
 
 }  // namespace cw::app
