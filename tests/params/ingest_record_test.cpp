@@ -30,12 +30,17 @@ std::vector<std::string> last_ingestion() {
   std::vector<std::string> row;
   if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
     sqlite3_stmt* st = nullptr;
-    const char* sql =
-        "select result, image_count, number_start, number_stop, params, client.name, "
+    // A file gains the params column with the first stored record.
+    const bool has_params =
+        sqlite3_prepare_v2(db, "select params from ingestion", -1, &st, nullptr) == SQLITE_OK;
+    sqlite3_finalize(st);
+    const std::string sql = std::string("select result, image_count, number_start, number_stop, ") +
+        (has_params ? "params" : "null") + ", client.name, "
         "project.name, card.name, notes from ingestion join project on project_sk = project_id "
         "join client on client_sk = client_id join card on card_sk = card_id "
         "order by ingestion_sk desc limit 1";
-    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
       for (int i = 0; i < sqlite3_column_count(st); ++i) {
         const unsigned char* t = sqlite3_column_text(st, i);
         row.push_back(t ? reinterpret_cast<const char*>(t) : "NULL");
@@ -75,7 +80,8 @@ struct IngestRecord : ::testing::Test {
 
 TEST_F(IngestRecord, ACommandLineIngestionLeavesACompleteRecord) {
   ASSERT_EQ(run("ingest --preset Default --no-backup --card " + q(card) + " --primary " +
-                q(archive) + " --client \"O'Brien\" --project '50% Reception' --card-name '#7' --notes 'Hall B'"),
+                q(archive) + " --client \"O'Brien\" --project '50% Reception' --card-name '#7' --notes 'Hall B'" +
+                " --starting-number 1"),
             0)
       << out << err();
   EXPECT_EQ(file_count(archive), 6u);
@@ -113,6 +119,7 @@ TEST_F(IngestRecord, ACommandLineIngestionLeavesACompleteRecord) {
       << err();
   EXPECT_EQ(out.front(), '{') << out;  // standard output is the JSON alone
   r = last_ingestion();
+  ASSERT_EQ(r.size(), 9u);
   EXPECT_EQ(r[kResult], "SUCCESS");
   EXPECT_EQ(r[kCount], "0");
   EXPECT_EQ(r[kClient], "O'Brien");
@@ -149,6 +156,7 @@ TEST_F(IngestRecord, PresetValuesReachTheListAndFlagsOverrideThem) {
       << out << err();
   EXPECT_EQ(file_count(raws), 2u);
   r = last_ingestion();
+  ASSERT_EQ(r.size(), 9u);
   EXPECT_NE(r[kParams].find("\nPrimary: " + raws + "\n"), std::string::npos) << r[kParams];
   EXPECT_NE(r[kParams].find("\nInclude?: 1\nExtensions: CR2\n"), std::string::npos);
   EXPECT_EQ(r[kClient], "Smith");
@@ -161,11 +169,14 @@ TEST_F(IngestRecord, PresetValuesReachTheListAndFlagsOverrideThem) {
 TEST_F(IngestRecord, EveryStopLeavesItsReasonInTheRecord) {
   // A fresh master preset wants a pre-conversion backup, and none is configured.
   EXPECT_EQ(run("ingest --preset Default --card " + q(card) + " --primary " + q(archive)), 1);
-  EXPECT_EQ(last_ingestion()[kResult], "No pre-conversion backup folder");
+  std::vector<std::string> r = last_ingestion();
+  ASSERT_EQ(r.size(), 9u) << out << err();
+  EXPECT_EQ(r[kResult], "No pre-conversion backup folder");
   EXPECT_FALSE(std::filesystem::exists(archive));
 
   EXPECT_EQ(run("ingest --preset Default --no-backup --card " + q(dir / "gone") + " --primary " + q(archive)), 1);
-  std::vector<std::string> r = last_ingestion();
+  r = last_ingestion();
+  ASSERT_EQ(r.size(), 9u);
   EXPECT_NE(r[kResult].find("error opening path"), std::string::npos) << r[kResult];
   EXPECT_EQ(r[kResult].substr(r[kResult].size() - 24), " / Terminated with error");
 
@@ -175,6 +186,7 @@ TEST_F(IngestRecord, EveryStopLeavesItsReasonInTheRecord) {
                 q(archive)),
             0);
   r = last_ingestion();
+  ASSERT_EQ(r.size(), 9u);
   EXPECT_EQ(r[kResult], "SUCCESS");
   EXPECT_EQ(r[kParams], "NULL");
   ASSERT_EQ(run("pref set WantIngestionDetails 1"), 0);
