@@ -106,6 +106,16 @@ struct Choices {
   std::string client_name, project_name;
 };
 
+// The rows of a formatted query; nothing when it cannot be formed or fails.
+std::optional<QueryResult> rows(Database& db, const std::optional<std::string>& sql) {
+  return sql ? db.query(*sql) : std::nullopt;
+}
+
+bool visible_card(Database& db, int key) {
+  auto found = rows(db, sql_format("select 1 from card where card_sk = %d and hidden is null", key));
+  return found && found->row_count() == 1;
+}
+
 int remembered_key(CWParam& param, const char* table) {
   std::optional<std::string> key = last_db_choice(param, table);
   return key ? std::atoi(key->c_str()) : -1;
@@ -131,9 +141,9 @@ bool choose_entities(Database& db, CWParam& param, const IngestRequest& r, Choic
   } else {
     // The last project is kept only while it belongs to the chosen client.
     int k = remembered_key(param, "project");
-    auto owner = db.query(*sql_format(
-        "select project.name, client_id from project where project_sk = %d and hidden is null",
-        k));
+    auto owner = rows(db, sql_format("select name, client_id from project where project_sk = %d "
+                                     "and hidden is null",
+                                     k));
     if (k > 0 && owner && owner->row_count() == 1 &&
         std::atoi(owner->rows[0][1].c_str()) == c.client) {
       c.project = k;
@@ -147,10 +157,7 @@ bool choose_entities(Database& db, CWParam& param, const IngestRequest& r, Choic
   if (r.card_name) {
     c.card = db.card_key(*r.card_name);
     if (c.card < 0) c.card = db.card_add(*r.card_name, "");
-  } else if (int k = remembered_key(param, "card");
-             k > 0 && db.query(*sql_format("select 1 from card where card_sk = %d", k))
-                              .value_or(QueryResult{})
-                              .row_count() == 1) {
+  } else if (int k = remembered_key(param, "card"); k > 0 && visible_card(db, k)) {
     c.card = k;
   } else {
     c.card = db.unknown_card();
@@ -211,7 +218,11 @@ int run_with_record(Database& db, CWParam& param, const IngestRequest& r) {
   if (card.empty()) card = m.get_str("CardFolder").value_or("");
   if (card == "[user choice]")
     card = user_interface().choose_folder("Choose card", "").value_or("");
-  if (card.empty() && !r.image_list) return stop("No card chosen");
+  if (card.empty() && !r.image_list) {
+    report_error("No card chosen.");
+    db.ingestion_append_result(key, "No card chosen");
+    return 1;
+  }
 
   std::string backup = m.get_str("BackupFolder").value_or("");
   if (m.get_int("WantBackup") != 0) {

@@ -136,7 +136,7 @@ TEST_F(IngestRecord, PresetValuesReachTheListAndFlagsOverrideThem) {
     ASSERT_EQ(run(std::string("preset set Master Studio ") + setting), 0) << err();
   ASSERT_EQ(run("preset set Master Studio PrimaryFolder " + q(archive)), 0);
 
-  ASSERT_EQ(run("ingest --preset Studio --card " + q(card) + " --client Smith --project Bride"),
+  ASSERT_EQ(run("ingest --preset Studio --card " + q(card) + " --client Smith --project Bride --card-name CF1"),
             0)
       << out << err();
   EXPECT_EQ(file_count(archive), 4u);  // JPEGs only
@@ -148,7 +148,7 @@ TEST_F(IngestRecord, PresetValuesReachTheListAndFlagsOverrideThem) {
   EXPECT_NE(r[kParams].find("\nInclude?: 1\nExtensions: JPG\n"), std::string::npos);
   EXPECT_EQ(r[kCount], "4");
 
-  // A flag beats the preset; the client and project chosen last are remembered.
+  // A flag beats the preset; the client, project and card chosen last are remembered.
   const std::string raws = dir / "raws";
   ASSERT_EQ(run("ingest --preset Studio --card " + q(card) + " --extensions cr2 --primary " +
                 q(raws)),
@@ -161,6 +161,7 @@ TEST_F(IngestRecord, PresetValuesReachTheListAndFlagsOverrideThem) {
   EXPECT_NE(r[kParams].find("\nInclude?: 1\nExtensions: CR2\n"), std::string::npos);
   EXPECT_EQ(r[kClient], "Smith");
   EXPECT_EQ(r[kProject], "Bride");
+  EXPECT_EQ(r[kCard], "CF1");
 
   EXPECT_EQ(run("ingest --preset Nope --card " + q(card)), 1);
   EXPECT_NE(err().find("There is no master preset named \"Nope\"."), std::string::npos) << err();
