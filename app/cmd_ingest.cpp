@@ -1,5 +1,5 @@
-// `cardwright ingest --card DIR --primary DIR …`: friendly flags that build the ingestion
-// parameter list with the values a fresh master preset supplies, then run it.
+// `cardwright ingest --card DIR --primary DIR …`: an ingestion with the settings of the master
+// preset, which the friendly flags override, recorded in the database (app/ingest_setup.h).
 #include <getopt.h>
 
 #include <cctype>
@@ -9,6 +9,7 @@
 
 #include "app/commands.h"
 #include "app/ingest_run.h"
+#include "app/ingest_setup.h"
 
 namespace cw::app {
 
@@ -16,9 +17,18 @@ namespace {
 
 void print_help() {
   std::printf(
-      "Usage: cardwright ingest --card DIR --primary DIR [OPTIONS]\n"
-      "Copies the images of a card (or a folder) into the archive and prints the report.\n\n"
-      "  --card DIR            the card's image folder (or ptp/CAMERA for a camera)\n"
+      "Usage: cardwright ingest [--card DIR] [--primary DIR] [OPTIONS]\n"
+      "Copies the images of a card (or a folder) into the archive, records the ingestion in\n"
+      "the database and prints the report. Settings come from the master preset; the flags\n"
+      "below override them for this run.\n\n"
+      "  --preset NAME         master preset to use (default: the current one)\n"
+      "  --client NAME         client of the ingestion (added when new; default: the last one)\n"
+      "  --project NAME        project of that client (added when new)\n"
+      "  --card-name NAME      card record of the ingestion (added when new)\n"
+      "  --notes TEXT          ingestion notes (default: the preference IngestionNotes)\n"
+      "  --no-backup           no pre-conversion backup\n"
+      "  --card DIR            the card's image folder (or ptp/CAMERA for a camera; default:\n"
+      "                        the preset's CardFolder)\n"
       "  --primary DIR         root of the primary archive tree\n"
       "  --backup DIR          first copy into this backup tree, then into the primary tree\n"
       "  --post-backup DIR     also copy every primary file into this tree\n"
@@ -45,6 +55,7 @@ enum Flag {
   kCard = 256, kPrimary, kBackup, kPostBackup, kInclude, kExclude, kExtensions, kFiles,
   kNameFormat, kFolderFormat, kPartitionSize, kDigits, kNumberSource, kStartingNumber,
   kConverter, kVerifyOnly, kNoJpegVerify, kJson, kYes, kHelp,
+  kPreset, kClient, kProject, kCardName, kNotes, kNoBackup,
 };
 
 const option kOptions[] = {
@@ -68,6 +79,12 @@ const option kOptions[] = {
     {"json", no_argument, nullptr, kJson},
     {"yes", no_argument, nullptr, kYes},
     {"help", no_argument, nullptr, kHelp},
+    {"preset", required_argument, nullptr, kPreset},
+    {"client", required_argument, nullptr, kClient},
+    {"project", required_argument, nullptr, kProject},
+    {"card-name", required_argument, nullptr, kCardName},
+    {"notes", required_argument, nullptr, kNotes},
+    {"no-backup", no_argument, nullptr, kNoBackup},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -99,10 +116,12 @@ std::string normal_extension_list(const std::string& text) {
 void put(std::string& slot, std::string value) { slot.swap(value); }
 
 struct Parsed {
-  ParamList params = default_param_list();
+  // Positions no flag sets stay kUnsetParam and take the preset's value.
+  ParamList params = unset_param_list();
   std::string card, files;
   RunOptions run;
   bool help = false;
+  IngestRequest request;
 };
 
 // Applies one flag; false with `error` set for a bad value.
@@ -133,6 +152,12 @@ bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
     case kJson: p.run.json = true; break;
     case kYes: p.run.assume_yes = true; break;
     case kHelp: p.help = true; break;
+    case kPreset: p.request.preset = arg; break;
+    case kClient: p.request.client = arg; break;
+    case kProject: p.request.project = arg; break;
+    case kCardName: p.request.card_name = arg; break;
+    case kNotes: p.request.notes = arg; break;
+    case kNoBackup: put(v[kParamWantBackup], "0"); break;
     default: error = "unknown option"; return false;
   }
   return error == nullptr;
@@ -159,19 +184,18 @@ int cmd_ingest(int argc, char** argv) {
     return 0;
   }
   if (optind < static_cast<int>(args.size())) return usage_error("ingest", "unexpected argument");
-  if (p.card.empty()) return usage_error("ingest", "--card is required");
-  if (p.params.text(kParamPrimaryFolder).empty())
-    return usage_error("ingest", "--primary is required");
-  // A camera source is named "ptp/NAME"; the card-folder parameter is then "ptp".
-  put(p.params.values[kParamCardFolder], p.card.rfind("ptp/", 0) == 0 ? "ptp" : p.card);
+  IngestRequest& r = p.request;
   if (!p.files.empty()) {
-    p.params.file_array.emplace();
-    if (!read_path_list(p.files, *p.params.file_array)) {
+    r.image_list.emplace();
+    if (!read_path_list(p.files, *r.image_list)) {
       std::fprintf(stderr, "cardwright ingest: can't read %s\n", p.files.c_str());
       return 1;
     }
   }
-  return run_ingestion(p.params, p.card, p.run);
+  r.given = std::move(p.params);
+  r.source = p.card;
+  r.run = p.run;
+  return start_ingestion(r);
 }
 
 }  // namespace cw::app

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <thread>
@@ -78,6 +79,21 @@ std::string slot_title(const ParamList& params, const std::string& scan_root) {
   return params.file_array ? "List rooted at " + scan_root : scan_root;
 }
 
+void fill_outcome(RunOutcome& out, bool ok, SingleSlotControl& control,
+                  const EngineContext& ctx) {
+  out.ok = ok;
+  out.stopped = control.stop_requested(0);
+  out.image_count = control.image_count();
+  // The range of the numbers the copied images were given.
+  for (const ImageRecord& r : ctx.images) {
+    if (r.first_copy_path.empty() || r.number_text.empty()) continue;
+    int n = std::atoi(r.number_text.c_str());
+    if (out.number_start < 0 || n < out.number_start) out.number_start = n;
+    if (n > out.number_stop) out.number_stop = n;
+  }
+  out.next_number = control.take_sequence_number();
+}
+
 }  // namespace
 
 bool read_path_list(const std::string& file, std::vector<std::string>& paths) {
@@ -92,7 +108,7 @@ bool read_path_list(const std::string& file, std::vector<std::string>& paths) {
 }
 
 int run_ingestion(const ParamList& params, const std::string& scan_root,
-                  const RunOptions& options) {
+                  const RunOptions& options, RunOutcome* outcome) {
   ConsoleUserInterface ui(options.assume_yes);
   set_user_interface(&ui);
   log_set_path(ensure_user_folder() + "/cw_log.txt");
@@ -122,6 +138,7 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
   }
   std::fflush(stdout);
   set_user_interface(nullptr);
+  if (outcome) fill_outcome(*outcome, ok, control, ctx);
   return ok ? 0 : 1;
 }
 

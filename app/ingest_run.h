@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ingest/param_list.h"
+#include "settings/param_list.h"
 
 namespace cw::app {
 
@@ -13,9 +13,19 @@ struct RunOptions {
   bool assume_yes = false;  // answer Yes to every question
 };
 
+// What a finished run hands back for its ingestion record.
+struct RunOutcome {
+  bool ok = false;
+  bool stopped = false;     // the user asked the run to stop
+  int image_count = 0;      // images copied (set on success)
+  int number_start = -1;    // lowest and highest image number given; -1 when none
+  int number_stop = -1;
+  long next_number = 1;     // the starting number for the next ingestion
+};
+
 // Runs `params` on `scan_root` as slot 0 and prints the outcome. Returns 0 or 1.
 int run_ingestion(const ParamList& params, const std::string& scan_root,
-                  const RunOptions& options);
+                  const RunOptions& options, RunOutcome* outcome = nullptr);
 
 // Reads a picked-files list: one path per line, empty lines ignored. False when the file
 // cannot be read.

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "ingest/engine_context.h"
-#include "ingest/param_list.h"
+#include "settings/param_list.h"
 
 namespace cw {
 

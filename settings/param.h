@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/param_list.h"
+#include "settings/param_record.h"
 #include "settings/preset.h"
 
 namespace cw {
@@ -17,8 +19,6 @@ namespace cw {
 // The presets in the owner's order.
 enum class PresetKind { Master, Destination, File, Meta, Photog, Content, Rights, Keywords };
 inline constexpr int kPresetKinds = 8;
-// Entries of the ingestion parameter list.
-inline constexpr int kParamCount = 31;
 // Quick fields the main window can show.
 inline constexpr int kQuickFieldsShown = 8;
 
@@ -66,12 +66,21 @@ class CWParam {
   // The folder name offered for an empty backup folder.
   static const char* default_backup_folder(bool post_conversion);
 
+  // Prints the ingestion summary to the text pane, stores "LastDB_Ingestion" in the master's
+  // working set and fills the 31 entries of `params` from the master preset and the request.
+  // False (after an alert) when the metadata template or develop settings path is too long;
+  // the ingestion must then not start.
+  bool build(const BuildRequest& request);
+  // Builds the ingestion parameter record from `params` into `record_text`, hands it to
+  // `store` for ingestion `ingestion_key` and writes it to the run log. Does nothing and
+  // returns false when the preference "WantIngestionDetails" is 0.
+  bool record(int ingestion_key, const RecordStore& store);
+
   // State, in the owner's order.
   std::vector<std::string> quick_field_labels;
-  std::array<std::optional<std::string>, kParamCount> param_values;  // filled by the builder
-  int param_count = 0;
+  ParamList params;  // filled by build (settings/param_record.h); 31 entries after it
   const char* const* param_labels = nullptr;
-  std::string record_text;
+  std::string record_text;  // the last ingestion parameter record
   std::array<std::unique_ptr<CWPreset>, kPresetKinds> presets;
 };
 

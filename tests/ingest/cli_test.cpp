@@ -2,7 +2,7 @@
 // the raw parameter list of `copycard`.
 #include <gtest/gtest.h>
 
-#include "ingest/param_list.h"
+#include "settings/param_list.h"
 #include "tests/common/test_env.h"
 
 namespace cw {
@@ -35,7 +35,7 @@ struct Cli : ::testing::Test {
 TEST_F(Cli, IngestPrintsTheReportAndExitsZero) {
   std::string out;
   EXPECT_EQ(run("ingest --card " + sh_quote(card) + " --primary " + sh_quote(archive) +
-                    " --include --extensions 'jpg'",
+                    " --no-backup --include --extensions 'jpg'",
                 &out),
             0);
   EXPECT_NE(out.find("SUCCESSFUL INGESTION - no errors detected"), std::string::npos) << out;
@@ -45,7 +45,8 @@ TEST_F(Cli, IngestPrintsTheReportAndExitsZero) {
   std::string log = test::read_file(test::test_root() / "home/.local/share/CardwrightPro/cw_log.txt");
   EXPECT_NE(log.find("SUCCESSFUL INGESTION"), std::string::npos);
 
-  EXPECT_EQ(run("ingest --json --card " + sh_quote(card) + " --primary " + sh_quote(archive), &out),
+  EXPECT_EQ(run("ingest --json --no-backup --card " + sh_quote(card) + " --primary " + sh_quote(archive),
+                &out),
             0);
   EXPECT_NE(out.find("\"success\": true"), std::string::npos) << out;
   EXPECT_NE(out.find("\"duplicates\": 1"), std::string::npos) << out;
@@ -54,7 +55,9 @@ TEST_F(Cli, IngestPrintsTheReportAndExitsZero) {
 
 TEST_F(Cli, FailuresExitOneAndBadUsageTwo) {
   std::string out;
-  EXPECT_EQ(run("ingest --card " + sh_quote(dir / "missing") + " --primary " + sh_quote(archive), &out),
+  EXPECT_EQ(run("ingest --no-backup --card " + sh_quote(dir / "missing") + " --primary " +
+                    sh_quote(archive),
+                &out),
             1);
   EXPECT_NE(out.find("ERROR: error opening path"), std::string::npos) << out;
   EXPECT_EQ(run("ingest --card " + sh_quote(card)), 2);

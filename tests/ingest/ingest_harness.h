@@ -9,7 +9,7 @@
 
 #include "ingest/engine_context.h"
 #include "ingest/ingest.h"
-#include "ingest/param_list.h"
+#include "settings/param_list.h"
 #include "tests/common/test_env.h"
 
 namespace cw::test {

@@ -1,5 +1,5 @@
 // Names and defaults of the ingestion parameter list.
-#include "ingest/param_list.h"
+#include "settings/param_list.h"
 
 #include <cstdlib>
 #include <iterator>

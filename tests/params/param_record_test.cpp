@@ -1,0 +1,184 @@
+// The parameter list built from the master preset, the start summary, the develop settings
+// path rules and the ingestion parameter record.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "foundation/log.h"
+#include "settings/param.h"
+#include "settings/param_record.h"
+#include "settings/preferences.h"
+#include "tests/common/test_env.h"
+
+namespace cw {
+namespace {
+
+struct ParamBuild : ::testing::Test {
+  CWParam param;
+  BuildRequest request;
+  void SetUp() override {
+    ASSERT_TRUE(open_settings_store());
+    param.load_presets();
+    test::captured_ui().clear();
+    pref_put_int("WantIngestionDetails", 1);
+    request.card_folder = "/media/card/DCIM";
+    request.primary_folder = "/photos";
+    request.backup_folder = "/backup/pre";
+    request.backup_folder_post = "/backup/post";
+    request.ingestion_key = 42;
+    request.client = "O'Brien";
+    request.project = "Wedding";
+    request.folders = {"/t", "/cr", "/lr"};
+  }
+  const std::string& entry(int pos) { return param.params.text(pos); }
+};
+
+TEST_F(ParamBuild, PresetValuesReachTheListAndTheSummary) {
+  CWPreset& m = param.master();
+  m.put_int("KeepRaw", 1);
+  m.put_str("ConverterApp", "/opt/dng/convert");
+  m.put_int("VerifyOnly", 0);
+  m.put_str("Preview", "-p1");
+  m.put_int("Embed", 1);
+  m.put_int("WantBackup", 1);
+  m.put_int("WantBackupPost", 0);
+  m.put_str("PartitionSize", "250");
+  m.put_int("WantPartition", 0);
+  m.put_int("NumberRangeDigits", 6);
+  m.put_int("NumberRangeSource", 2);
+  m.put_str("CRDefaults", "Portrait (LR User Preset)");
+  m.put_int("XMPtoJPG", 1);
+  ASSERT_TRUE(param.store_extension_filter(true, "jpg CR2"));
+  set_starting_number("120");
+
+  ASSERT_TRUE(param.build(request));
+  ASSERT_EQ(param.params.count(), kParamCount);
+  EXPECT_EQ(entry(kParamConverterPath), "/opt/dng/convert");
+  EXPECT_EQ(entry(kParamPartitionSize), "1000000");  // partitions off: the preset size is ignored
+  EXPECT_EQ(entry(kParamIncludeExtensions), "1");
+  EXPECT_EQ(entry(kParamExtensions), "jpg CR2");
+  EXPECT_EQ(entry(kParamEmbed), "-e");
+  EXPECT_EQ(entry(kParamSidecarPath), "/t/Cardwright-IPTC.3.4.xmp");
+  EXPECT_EQ(entry(kParamStartingNumber), "120");
+  EXPECT_EQ(entry(kParamNumberRangeDigits), "6");
+  EXPECT_EQ(entry(kParamCRDefaults), "/lr/User Presets/Portrait.lrtemplate");
+  EXPECT_EQ(entry(kParamNumberRangeSource), "2");
+  EXPECT_EQ(entry(kParamWantXMPtoJPG), "1");
+  EXPECT_EQ(last_db_choice(param, "Ingestion"), "42");
+
+  const std::string& pane = test::captured_ui().pane;
+  EXPECT_NE(pane.find("Card Folder: /media/card/DCIM\nPrimary Folder: /photos\n"
+                      "Backup Folder (Pre-Conversion): /backup/pre\n"
+                      "Backup Folder (Post-Conversion): /backup/post [not used]\n"
+                      "Run Adobe DNG Converter: Yes (Medium-size JPEG preview; embed raw)\n"
+                      "Metadata Template: Cardwright-IPTC.3.4\n"
+                      "Camera Raw/Develop Settings: Portrait (LR User Preset)\n"
+                      "Primary Folder Arrangement:{@datetimeany"),
+            std::string::npos)
+      << pane;
+  EXPECT_NE(pane.find("Starting Number: 120\n"), std::string::npos);
+
+  // Switched off, the same settings give the plain values; a chosen image list replaces the
+  // card folder in the summary.
+  m.put_int("KeepRaw", 0);
+  m.put_int("WantPartition", 1);
+  m.put_int("NumberRangeDigits", 9);
+  m.put_int("EnableMeta", 0);
+  request.image_list = std::vector<std::string>{"/media/card/DCIM/IMG_0001.JPG"};
+  test::captured_ui().clear();
+  ASSERT_TRUE(param.build(request));
+  EXPECT_EQ(entry(kParamConverterPath), "none");
+  EXPECT_EQ(entry(kParamPartitionSize), "250");
+  EXPECT_EQ(entry(kParamNumberRangeDigits), "4");
+  EXPECT_EQ(entry(kParamSidecarPath), "");
+  ASSERT_TRUE(param.params.file_array);
+  EXPECT_NE(test::captured_ui().pane.find(
+                "Card Folder: [multi-camera or user-chosen image files]\n"),
+            std::string::npos);
+  EXPECT_NE(test::captured_ui().pane.find("Metadata Template: [disabled]\n"), std::string::npos);
+}
+
+TEST_F(ParamBuild, DevelopSettingsPathsAndLengthFailures) {
+  const DevelopFolders f{"/t", "/cr", "/lr"};
+  std::string path, why;
+  EXPECT_TRUE(develop_settings_path("[none]", f, path, why));
+  EXPECT_EQ(path, "");
+  EXPECT_TRUE(develop_settings_path("None", f, path, why));
+  EXPECT_EQ(path, "");
+  EXPECT_TRUE(develop_settings_path("Vivid (LR)", f, path, why));
+  EXPECT_EQ(path, "/lr/Vivid.lrtemplate");
+  EXPECT_TRUE(develop_settings_path("Vivid", f, path, why));
+  EXPECT_EQ(path, "/cr/Vivid.xmp");
+
+  EXPECT_TRUE(develop_settings_path(std::string(199, 'n'), f, path, why));
+  EXPECT_FALSE(develop_settings_path(std::string(200, 'n'), f, path, why));
+  EXPECT_EQ(why, "CRdefaults/LRdevelop preset name is too long");
+  // "/cr/" + name + ".xmp" of exactly 1000 characters passes; one more fails.
+  DevelopFolders deep{"/t", "/" + std::string(990, 'd') + "/cr", "/lr"};
+  const std::string name(1000 - deep.camera_raw.size() - 5, 'n');
+  ASSERT_LT(name.size(), kMaxDevelopName);
+  EXPECT_TRUE(develop_settings_path(name, deep, path, why));
+  EXPECT_EQ(path.size(), 1000u);
+  EXPECT_FALSE(develop_settings_path(name + "n", deep, path, why));
+  EXPECT_EQ(why, "CRdefaults/LRdevelop paths are too long");
+
+  // build refuses each of them, with the message.
+  auto refused = [&](const char* message) {
+    test::captured_ui().clear();
+    EXPECT_FALSE(param.build(request));
+    const auto& alerts = test::captured_ui().alerts;
+    EXPECT_TRUE(!alerts.empty() && alerts.back() == message) << message;
+  };
+  param.master().put_str("CRDefaults", std::string(200, 'n'));
+  refused("CRdefaults/LRdevelop preset name is too long");
+  request.folders = deep;
+  param.master().put_str("CRDefaults", name + "n");
+  refused("CRdefaults/LRdevelop paths are too long");
+  param.master().put_str("CRDefaults", "[none]");
+  request.folders.templates = "/" + std::string(1000, 't');
+  refused("metadata template path is too long");
+  param.master().put_int("EnableMeta", 0);  // no template, no path to check
+  EXPECT_TRUE(param.build(request));
+}
+
+TEST_F(ParamBuild, RecordListsTheEntriesInOrderThenTheVersions) {
+  ASSERT_TRUE(param.build(request));
+  int stored_key = 0;
+  std::string stored;
+  ASSERT_TRUE(param.record(42, [&](int k, const std::string& t) {
+    stored_key = k;
+    stored = t;
+    return true;
+  }));
+  EXPECT_EQ(stored_key, 42);
+
+  std::istringstream in(stored);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 32u);
+  EXPECT_EQ(lines[1], "ImgList: [no image list]");
+  EXPECT_EQ(lines[3], "BckupPre: /backup/pre");
+  EXPECT_EQ(lines[20], "MergeXMP: 0");
+  EXPECT_EQ(lines[25], "IngstID: 42");
+  EXPECT_EQ(lines[26], "[not used]: 1");
+  EXPECT_EQ(lines[28].rfind("ConverterParams: ", 0), 0u);
+  EXPECT_EQ(lines[30].substr(lines[30].size() - 6), " Linux");
+  EXPECT_NE(test::read_file(log_path()).find("Ingestion Parameters\nSource: /media/card/DCIM"),
+            std::string::npos);
+
+  request.image_list = std::vector<std::string>{};
+  ASSERT_TRUE(param.build(request));
+  ASSERT_TRUE(param.record(43, nullptr));
+  EXPECT_NE(param.record_text.find("\nImgList: [image list]\n"), std::string::npos);
+
+  // Switched off: nothing is built, stored or logged.
+  pref_put_int("WantIngestionDetails", 0);
+  const std::string before = param.record_text;
+  bool called = false;
+  EXPECT_FALSE(param.record(44, [&](int, const std::string&) { return called = true; }));
+  EXPECT_FALSE(called);
+  EXPECT_EQ(param.record_text, before);
+}
+
+}  // namespace
+}  // namespace cw
