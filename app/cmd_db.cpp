@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_ui.h"
 #include "database/browse.h"
@@ -260,13 +261,11 @@ int cmd_db(int argc, char** argv) {
   if (a.words.empty()) return usage_error(kName, "missing command");
 
   ConsoleUserInterface ui(a.yes);
-  set_user_interface(&ui);
-  std::string folder = ensure_user_folder();
-  log_set_path(folder + "/cw_log.txt");
+  CommandSession session(ui);
   int status = 1;
   {
     Database db;
-    std::string path = folder + "/" + kDatabaseFileName;
+    std::string path = session.user_folder() + "/" + kDatabaseFileName;
     if (!db.open(path)) {
       alert_printf("Can't initialize database %s\r\r(Application exiting)", path.c_str());
     } else {
@@ -274,7 +273,6 @@ int cmd_db(int argc, char** argv) {
       status = run(db, a);
     }
   }
-  set_user_interface(nullptr);
   return status;
 }
 

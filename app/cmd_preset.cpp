@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_ui.h"
 #include "foundation/log.h"
@@ -291,9 +292,7 @@ int cmd_preset(int argc, char** argv) {
   if (args.size() < 2) return usage_error(kName, "COMMAND and KIND are required");
   const std::string verb = args[0];
   ScriptedUserInterface ui(yes, checkmarks);
-  set_user_interface(&ui);
-  log_set_enabled(pref_get_int("LogV3") != 0);
-  log_set_path(ensure_user_folder() + "/cw_log.txt");
+  CommandSession session(ui);
   int rc = 1;
   if (open_settings_store()) {
     CWParam param;
@@ -306,7 +305,6 @@ int cmd_preset(int argc, char** argv) {
       rc = run(param, ui, verb, *kind, {args.begin() + 2, args.end()});
     }
   }
-  set_user_interface(nullptr);
   return rc;
 }
 

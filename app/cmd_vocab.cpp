@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_ui.h"
 #include "foundation/log.h"
@@ -130,16 +131,13 @@ int cmd_vocab(int argc, char** argv) {
   }
   if (args.empty()) return usage_error(kName, "a command is required");
   VocabUserInterface ui;
-  set_user_interface(&ui);
-  log_set_enabled(pref_get_int("LogV3") != 0);
-  log_set_path(ensure_user_folder() + "/cw_log.txt");
+  CommandSession session(ui);
   int rc = 1;
   if (open_settings_store()) {
     CWParam param;
     param.load_presets();
     rc = run(param, args);
   }
-  set_user_interface(nullptr);
   return rc;
 }
 
