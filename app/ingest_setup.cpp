@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_ui.h"
 #include "database/database.h"
+#include "database/repair.h"
 #include "foundation/log.h"
 #include "platform/paths.h"
 #include "settings/param.h"
@@ -317,6 +319,8 @@ int start_with_settings(const IngestRequest& r) {
     return 1;
   }
   if (!db.install_default_entities()) alert_printf("Can't install default entities.");
+  // As at every start-up: verify the database and repair it (with a backup) when needed.
+  db_startup_check(db);
   db_set_current(&db);
   int rc = run_with_record(db, param, r);
   db_set_current(nullptr);
@@ -329,12 +333,8 @@ int start_ingestion(const IngestRequest& r) {
   std::unique_ptr<ConsoleUserInterface> ui =
       r.run.json ? std::make_unique<JsonConsole>(r.run.assume_yes)
                  : std::make_unique<ConsoleUserInterface>(r.run.assume_yes);
-  set_user_interface(ui.get());
-  log_set_enabled(pref_get_int("LogV3") != 0);
-  log_set_path(ensure_user_folder() + "/cw_log.txt");
-  int rc = open_settings_store() ? start_with_settings(r) : 1;
-  set_user_interface(nullptr);
-  return rc;
+  CommandSession session(*ui);
+  return open_settings_store() ? start_with_settings(r) : 1;
 }
 
 }  // namespace cw::app
