@@ -20,4 +20,7 @@ int cmd_vocab(int argc, char** argv);
 // Prints a usage error for `command` on stderr and returns 2.
 int usage_error(const char* command, const char* message);
 
+int cmd_macro(int argc, char** argv);
+int cmd_exif(int argc, char** argv);
+
 }  // namespace cw::app

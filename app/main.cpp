@@ -15,6 +15,8 @@ const Command kCommands[] = {
     {"preset", "list, show, edit, save, rename, delete and select presets", cmd_preset},
     {"pref", "read and change the global preferences", cmd_pref},
     {"vocab", "show and edit the keyword vocabulary", cmd_vocab},
+    {"macro", "expand a macro specification with sample data (the macro laboratory)", cmd_macro},
+    {"exif", "show the EXIF values and capture identity of camera files", cmd_exif},
     {nullptr, nullptr, nullptr},
 };
 

@@ -2,6 +2,7 @@
 // batching of file arguments and the shell command's messages.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -59,11 +60,13 @@ TEST(RunProgramTest, StopEndsTheProgramAndEverythingItStarted) {
   StopSource stop = [start] {
     return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300);
   };
-  // The shell waits for its own child, which holds the error pipe open too.
-  EXPECT_FALSE(run_program("/bin/sh", sh("sleep 31.25; echo late >&2"), out, 2000, stop));
+  // The shell waits for its own child, which holds the error pipe open too. The sleep's
+  // argument carries this process's id so that concurrent test runs never see each other's.
+  const std::string seconds = "31." + std::to_string(getpid());
+  EXPECT_FALSE(run_program("/bin/sh", sh("sleep " + seconds + "; echo late >&2"), out, 2000, stop));
   EXPECT_EQ(out, "Stopped");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  EXPECT_NE(test::run_command("pgrep -f 'slee[p] 31.25' >/dev/null"), 0) << "child left running";
+  EXPECT_NE(test::run_command("pgrep -f 'slee[p] " + seconds + "' >/dev/null"), 0) << "child left running";
 }
 
 TEST(RunProgramTest, MissingProgramCannotExecute) {

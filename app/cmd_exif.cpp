@@ -1,0 +1,59 @@
+// `cardwright exif FILE…`: the EXIF values the program reads from each file (as naming reads
+// them) and its capture identity; with --dump, the file's whole directory structure.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/commands.h"
+#include "imagefile/identity.h"
+#include "imagefile/print_sink.h"
+#include "imagefile/tv_reader.h"
+
+namespace cw::app {
+
+int cmd_exif(int argc, char** argv) {
+  bool dump = false;
+  std::vector<const char*> files;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf(
+          "Usage: cardwright exif [--dump] FILE...\n"
+          "Shows the EXIF values read from each camera file as 'Name: value' lines and its\n"
+          "capture identity.\n\n"
+          "  --dump   also show the file's internal TIFF/EXIF structure\n"
+          "  --help   show this help\n\n"
+          "Exit status: 0 when every file was read, 1 when one could not be read.\n");
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--dump") == 0) dump = true;
+    else if (argv[i][0] == '-' && argv[i][1] != 0) return usage_error("exif", "unknown option");
+    else files.push_back(argv[i]);
+  }
+  if (files.empty()) return usage_error("exif", "no file given");
+
+  int status = 0;
+  TV_Reader reader;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string path = files[i];
+    if (files.size() > 1) std::printf("%s==> %s <==\n", i ? "\n" : "", path.c_str());
+    const bool ok = reader.open(path, true, true);
+    if (!ok) {
+      std::fprintf(stderr, "cardwright exif: %s: %s\n", path.c_str(), reader.message());
+      status = 1;
+    }
+    // Values read before a failure are still shown: they are what naming would use.
+    if (const TV_Image* im = reader.image())
+      for (const MacroPair& p : im->macro_pairs) std::printf("%s: %s\n", p.name.c_str(), p.value.c_str());
+    if (ok) std::printf("CaptureIdentity: %s\n", capture_identity(reader, path).c_str());
+    if (dump) {
+      reader.set_print(stdout_sink());
+      if (!reader.open(path, false, false))
+        std::printf("\nERROR: %s\n", reader.message());
+      reader.set_print(nullptr);
+    }
+  }
+  return status;
+}
+
+}  // namespace cw::app

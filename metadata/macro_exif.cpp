@@ -1,0 +1,245 @@
+// EXIF values for macros and the process-wide cached image reader.
+#include "metadata/macro_exif.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+#include "foundation/log.h"
+#include "metadata/macro_text.h"
+
+namespace cw {
+
+const ExifMacroTag kExifMacroTags[42] = {
+    {"Actuations", 0xa7},
+    {"ApertureValue", 0x9202},
+    {"Artist", 0x13b},
+    {"CameraSerialNumber", 0xc62f},
+    {"Contrast", 0xa408},
+    {"Copyright", 0x8298},
+    {"CustomRendered", 0xa401},
+    {"DateTimeChanged", 0x132},
+    {"DateTimeOriginal", 0x9003},
+    {"DateTimeDigitized", 0x9004},
+    {"DigitalZoomRatio", 0xa404},
+    {"ExposureBiasValue", 0x9204},
+    {"ExposureMode", 0xa402},
+    {"ExposureProgram", 0x8822},
+    {"ExposureTime", 0x829a},
+    {"Flash", 0x9209},
+    {"FNumber", 0x829d},
+    {"FocalLength", 0x920a},
+    {"FocalLengthIn35mmFilm", 0xa405},
+    {"GainControl", 0xa407},
+    {"ImageUniqueID", 0xa420},
+    {"ISOSpeedRatings", 0x8827},
+    {"LightSource", 0x9208},
+    {"Make", 0x10f},
+    {"MeteringMode", 0x9207},
+    {"Model", 0x110},
+    {"MaxApertureValue", 0x9205},
+    {"Orientation", 0x112},
+    {"PhotometricInterpretation", 0x106},
+    {"Saturation", 0xa409},
+    {"SceneCaptureType", 0xa406},
+    {"SceneType", 0xa301},
+    {"SensingMethod", 0xa217},
+    {"Sharpness", 0xa40a},
+    {"ShutterSpeedValue", 0x9201},
+    {"Software", 0x131},
+    {"SubjectDistanceRange", 0xa40c},
+    {"SubSecTime", 0x9290},
+    {"SubSecTimeOriginal", 0x9291},
+    {"SubSecTimeDigitized", 0x9292},
+    {"WhiteBalance", 0xa403},
+    {"MakerNote", 0x927c},
+};
+
+bool is_exif_macro_name(std::string_view name) {
+  for (const ExifMacroTag& t : kExifMacroTags)
+    if (equals_ignoring_case(name, t.name)) return true;
+  return false;
+}
+
+// ---- the cached reader ----
+
+namespace {
+
+// The reader function and the last image it read. One per process: the many EXIF macros of
+// one name, folder and sidecar all ask for the same image in a row.
+struct ImageCache {
+  std::mutex mutex;
+  ImageMacroReader reader = nullptr;
+  bool valid = false;
+  std::string path;
+  ExifPairs pairs;
+};
+
+ImageCache& image_cache() {
+  static ImageCache cache;
+  return cache;
+}
+
+}  // namespace
+
+void install_image_macro_reader(ImageMacroReader reader) {
+  ImageCache& c = image_cache();
+  std::lock_guard<std::mutex> hold(c.mutex);
+  c.reader = reader;
+  c.valid = false;
+  c.path.clear();
+  c.pairs.clear();
+}
+
+bool image_macro_reader_installed() {
+  ImageCache& c = image_cache();
+  std::lock_guard<std::mutex> hold(c.mutex);
+  return c.reader != nullptr;
+}
+
+void forget_cached_image() {
+  ImageCache& c = image_cache();
+  std::lock_guard<std::mutex> hold(c.mutex);
+  c.valid = false;
+  c.path.clear();
+  c.pairs.clear();
+}
+
+bool cached_image_exif(const std::string& path, ExifPairs& pairs) {
+  ImageCache& c = image_cache();
+  std::lock_guard<std::mutex> hold(c.mutex);
+  if (!c.valid || c.path != path) {
+    c.valid = false;
+    c.path.clear();
+    c.pairs.clear();
+    std::string message;
+    bool ok = false;
+    if (c.reader)
+      ok = c.reader(path, c.pairs, message);
+    else
+      message = "no image reader in this program";
+    if (!ok) {
+      c.pairs.clear();
+      log_printf("Failed to open image file: %s (%s)", message.c_str(), path.c_str());
+      return false;
+    }
+    c.valid = true;
+    c.path = path;
+    std::printf("\nEXIF for %s:\n", path.c_str());
+    for (const auto& [name, value] : c.pairs) std::printf("[%s]: [%s]\n", name.c_str(), value.c_str());
+    std::fflush(stdout);
+  }
+  pairs = c.pairs;
+  return true;
+}
+
+bool MacroEnvironment::image_exif(const std::string& path, ExifPairs& pairs) {
+  return cached_image_exif(path, pairs);
+}
+
+// ---- values ----
+
+namespace {
+
+// An EXIF date "YYYY:MM:DD hh:mm:ss" as "YYYYMMDD_hhmmss", or as the month or weekday name.
+// The date is taken as local wall-clock time whatever the daylight-saving rule says.
+bool convert_exif_date(const std::string& value, bool month, bool weekday, std::string& out) {
+  int y, mo, d, h, mi, s;
+  if (std::sscanf(value.c_str(), "%d:%d:%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6)
+    return false;
+  // Camera junk such as "-2147483648:..." must not overflow the subtraction below.
+  if (y < -100000 || y > 100000 || mo < -100000 || mo > 100000) {
+    out = "00000000_000000";
+    return true;
+  }
+  std::tm tm{};
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  tm.tm_sec = s;
+  tm.tm_isdst = 0;
+  std::time_t t = std::mktime(&tm);
+  std::tm local{};
+  if (t == static_cast<std::time_t>(-1) || !localtime_r(&t, &local)) {
+    out = "00000000_000000";
+    return true;
+  }
+  if (local.tm_isdst > 0) {
+    t -= 3600;
+    if (!localtime_r(&t, &local)) {
+      out = "00000000_000000";
+      return true;
+    }
+  }
+  out = format_time(month ? "%B" : weekday ? "%A" : "%Y%m%d_%H%M%S", local);
+  return true;
+}
+
+}  // namespace
+
+std::string exif_macro_value(MacroEnvironment& env, std::string_view name,
+                             const std::optional<std::string>& path) {
+  const std::string lowered = to_lower(name);
+  std::string mapped = lowered;
+  bool month = false, weekday = false, first_word = false;
+  if (mapped == "datetime") {
+    mapped = "datetimeoriginal";
+  } else if (mapped == "datetimeoriginalmonth" || mapped == "datetimedigitizedmonth" ||
+             mapped == "datetimechangedmonth") {
+    mapped.resize(mapped.size() - 5);
+    month = true;
+  } else if (mapped == "datetimeoriginalweekday" || mapped == "datetimedigitizedweekday" ||
+             mapped == "datetimechangedweekday") {
+    mapped.resize(mapped.size() - 7);
+    weekday = true;
+  } else if (mapped == "makefirstword") {
+    mapped = "make";
+    first_word = true;
+  } else if (mapped == "serialnumber") {
+    mapped = "cameraserialnumber";
+  }
+  if (!is_exif_macro_name(mapped)) return "[Unknown macro: " + mapped + "]";
+  if (!path) return "[" + lowered + "]";
+
+  ExifPairs pairs;
+  if (!env.image_exif(*path, pairs)) return {};
+  std::string value;
+  for (const auto& [pair_name, pair_value] : pairs) {
+    if (equals_ignoring_case(pair_name, mapped)) {
+      value = pair_value;
+      break;
+    }
+  }
+  if (first_word) {
+    std::size_t space = value.find(' ');
+    if (space != std::string::npos) value.resize(space);
+  }
+  if (mapped.rfind("datetime", 0) == 0) {
+    std::string converted;
+    if (convert_exif_date(value, month, weekday, converted)) value = converted;
+  }
+  return value;
+}
+
+std::string exif_macro_value(std::string_view name, const std::optional<std::string>& path) {
+  MacroEnvironment env;
+  return exif_macro_value(env, name, path);
+}
+
+std::optional<std::string> exif_capture_datetime(MacroEnvironment& env, const std::string& path) {
+  std::string value = exif_macro_value(env, "datetimeoriginal", path);
+  if (value.empty()) value = exif_macro_value(env, "datetimedigitized", path);
+  if (value.empty()) return std::nullopt;
+  return value;
+}
+
+std::optional<std::string> exif_capture_datetime(const std::string& path) {
+  MacroEnvironment env;
+  return exif_capture_datetime(env, path);
+}
+
+}  // namespace cw

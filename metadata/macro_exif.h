@@ -1,0 +1,58 @@
+// EXIF values for macros: the EXIF macro names, the lookup of one value of an image, the
+// capture date/time, and the process-wide cached image reader behind them.
+//
+// The image reader library installs its reading function with install_image_macro_reader;
+// until one is installed every image counts as unreadable. The cache keeps the pairs of the
+// last image read, so that the many EXIF macros of one image name parse the file once.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "metadata/macro_environment.h"
+
+namespace cw {
+
+// One EXIF macro name and the TIFF tag whose value it carries.
+struct ExifMacroTag {
+  const char* name;
+  std::uint16_t tag;
+};
+// The 42 EXIF macro names, in the order the reader's table lists them.
+extern const ExifMacroTag kExifMacroTags[42];
+// True when `name` is an EXIF macro name (compared without regard to case).
+bool is_exif_macro_name(std::string_view name);
+
+// Reads the image at `path` and records its EXIF macro pairs; false with a message when the
+// image cannot be read.
+using ImageMacroReader = bool (*)(const std::string& path, ExifPairs& pairs,
+                                  std::string& message);
+// Installs the reading function for the whole process (nullptr removes it) and forgets the
+// cached image.
+void install_image_macro_reader(ImageMacroReader reader);
+bool image_macro_reader_installed();
+
+// The pairs of the image at `path` through the process-wide cache. Reading another image
+// replaces the cached one and prints "\nEXIF for %s:\n" and one "[%s]: [%s]\n" line per pair
+// to standard output; a failure logs "Failed to open image file: %s (%s)". Thread-safe.
+bool cached_image_exif(const std::string& path, ExifPairs& pairs);
+// Forgets the cached image (tests; a changed file on disk).
+void forget_cached_image();
+
+// The EXIF value named `name` of the image at `path` (none: no image; the lowered name in
+// square brackets comes back). Names: the EXIF macro names, "datetime" for DateTimeOriginal,
+// the Month and Weekday variants of the three dates, "MakeFirstWord" and "SerialNumber".
+// Dates of the EXIF form come back as "YYYYMMDD_hhmmss", or as month or weekday names.
+// An unknown name gives "[Unknown macro: NAME]"; an unreadable image an empty text.
+std::string exif_macro_value(MacroEnvironment& env, std::string_view name,
+                             const std::optional<std::string>& path);
+std::string exif_macro_value(std::string_view name, const std::optional<std::string>& path);
+
+// The capture date/time of an image as "YYYYMMDD_hhmmss": DateTimeOriginal, else
+// DateTimeDigitized; nothing when the image has neither.
+std::optional<std::string> exif_capture_datetime(MacroEnvironment& env, const std::string& path);
+std::optional<std::string> exif_capture_datetime(const std::string& path);
+
+}  // namespace cw

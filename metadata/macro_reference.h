@@ -1,0 +1,33 @@
+// The user-facing vocabulary of the macro language: the reference text of the macro
+// laboratory with its sample data, and the name and folder formats the preset dialogs offer.
+#pragma once
+
+#include <string>
+
+#include "metadata/macro.h"
+
+namespace cw {
+
+// The laboratory's sample data: file ABCD0001.NEF of "[path]", date "YYYYMMDD_hhmmss",
+// sequence 123456, unique id ABCDEF0123456, number range 0420-0511, no image, no XML.
+MacroInputs macro_laboratory_inputs();
+
+// The fixed text naming every macro beside the macro itself.
+std::string macro_reference_text();
+
+// A labelled specification of a preset dialog's format list.
+struct MacroFormat {
+  const char* label;
+  const char* specification;
+};
+extern const MacroFormat kNameFormats[21];
+extern const MacroFormat kFolderFormats[7];
+inline constexpr const char* kCustomFormatLabel = "Custom";
+inline constexpr const char* kDefaultFolderFormat =
+    "{@datetimeany,1,4}/{@datetimeany,5,2}/{@datetimeany,1,4}-{@datetimeany,5,2}-"
+    "{@datetimeany,7,2}";
+// The label of a stored specification (exact comparison), "Custom" when none matches.
+const char* name_format_label(const std::string& specification);
+const char* folder_format_label(const std::string& specification);
+
+}  // namespace cw

@@ -1,0 +1,224 @@
+// The reader against real camera files: values agree with exiftool, and no file of the bad
+// corpus, nor any camera file cut short, can crash or hang it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "imagefile/identity.h"
+#include "imagefile/preview.h"
+#include "imagefile/tv_reader.h"
+#include "tests/common/test_env.h"
+
+namespace cw {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<fs::path> files_in(const fs::path& dir) {
+  std::vector<fs::path> files;
+  for (const auto& e : fs::directory_iterator(dir))
+    if (e.is_regular_file() && e.path().filename() != "README.md") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// exiftool's tag names and the macro names that carry the same tags.
+const std::map<std::string, std::string> kCompared = {
+    {"Make", "Make"},
+    {"Model", "Model"},
+    {"DateTimeOriginal", "DateTimeOriginal"},
+    {"CreateDate", "DateTimeDigitized"},
+    {"ModifyDate", "DateTimeChanged"},
+    {"ExposureTime", "ExposureTime"},
+    {"FNumber", "FNumber"},
+    {"ISO", "ISOSpeedRatings"},
+    {"FocalLength", "FocalLength"},
+    {"Orientation", "Orientation"},
+};
+// The standard tag numbers of those names (makers reuse some names for their own tags).
+const std::map<std::string, int> kTagNumbers = {
+    {"Make", 0x10f},         {"Model", 0x110},         {"DateTimeOriginal", 0x9003},
+    {"CreateDate", 0x9004},  {"ModifyDate", 0x132},    {"ExposureTime", 0x829a},
+    {"FNumber", 0x829d},     {"ISO", 0x8827},          {"FocalLength", 0x920a},
+    {"Orientation", 0x112},
+};
+
+// A value of ours ("n/d" for rationals) as a number; false when it is not numeric.
+bool as_number(const std::string& text, double& value) {
+  char* end = nullptr;
+  double n = std::strtod(text.c_str(), &end);
+  if (end == text.c_str()) return false;
+  if (*end == '/') {
+    const char* d_start = end + 1;
+    double d = std::strtod(d_start, &end);
+    if (end == d_start || d == 0) return false;
+    n /= d;
+  }
+  value = n;
+  return *end == 0;
+}
+
+// file -> (exiftool tag -> first value found in IFD0 or the EXIF directory)
+std::map<std::string, std::map<std::string, std::string>> exiftool_values(
+    const std::vector<fs::path>& files) {
+  std::string command = "exiftool -n -G1:3 -D -a -s -f -Make -Model -DateTimeOriginal -CreateDate "
+                        "-ModifyDate -ExposureTime -FNumber -ISO -FocalLength -Orientation";
+  for (const fs::path& f : files) command += " '" + f.string() + "'";
+  std::string output;
+  test::run_command(command + " 2>/dev/null", &output);
+  std::map<std::string, std::map<std::string, std::string>> result;
+  std::istringstream in(output);
+  std::string line, current = files.size() == 1 ? files[0].string() : "";
+  // "[IFD0:Main]  271 Make  : Canon": group, document (Main, not an embedded preview),
+  // tag number, name, value.
+  while (std::getline(in, line)) {
+    if (line.rfind("======== ", 0) == 0) {
+      current = line.substr(9);
+      continue;
+    }
+    const std::size_t colon = line.find(" : ");
+    if (line.rfind("[", 0) != 0 || colon == std::string::npos) continue;
+    std::istringstream fields(line.substr(0, colon));
+    std::string group, name;
+    int number = -1;
+    fields >> group >> number >> name;
+    const std::string value = line.substr(colon + 3);
+    if ((group != "[IFD0:Main]" && group != "[ExifIFD:Main]") || value == "-") continue;
+    auto expected = kTagNumbers.find(name);
+    if (expected == kTagNumbers.end() || expected->second != number) continue;
+    result[current].emplace(name, value);  // first one wins
+  }
+  return result;
+}
+
+TEST(ReaderCorpus, MacroValuesAgreeWithExiftool) {
+  CW_REQUIRE_CORPUS(corpus);
+  if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
+  const std::vector<fs::path> files = files_in(corpus / "camera");
+  auto expected = exiftool_values(files);
+  ASSERT_FALSE(expected.empty()) << "exiftool gave no values";
+  int compared = 0;
+  for (const fs::path& f : files) {
+    SCOPED_TRACE(f.filename().string());
+    TV_Reader reader;
+    const bool ok = reader.open(f.string(), true, true);
+    const auto& theirs = expected[f.string()];
+    if (!theirs.empty()) {
+      EXPECT_TRUE(ok) << reader.message();
+    }
+    for (const auto& [tool_name, value] : theirs) {
+      auto it = kCompared.find(tool_name);
+      if (it == kCompared.end()) continue;
+      const MacroPair* ours = reader.image()->find_pair(it->second);
+      ASSERT_NE(ours, nullptr) << it->second << " missing; exiftool gives " << value;
+      double a = 0, b = 0;
+      if (as_number(value, b) && tool_name != "Make" && tool_name != "Model") {
+        ASSERT_TRUE(as_number(ours->value, a)) << it->second << " = " << ours->value;
+        EXPECT_NEAR(a, b, 1e-6 * std::max(1.0, std::fabs(b))) << it->second << " = " << ours->value;
+      } else {
+        EXPECT_EQ(ours->value, value) << it->second;
+      }
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 200);
+}
+
+// Reads one file in every mode and walks to its preview, as the program would.
+void read_every_way(const std::string& bytes, const std::string& name) {
+  for (int mode = 0; mode < 8; ++mode) {
+    TV_Reader reader(mode & 1);
+    std::string dump;
+    if (mode & 4) reader.set_print(string_sink(dump));
+    const bool ok = reader.open_bytes(bytes, name, mode & 1, mode & 2, mode & 4);
+    if (!ok) {
+      EXPECT_STRNE(reader.message(), "") << name << " failed without a message";
+    }
+    if (reader.image()) capture_datetime(*reader.image());
+    PreviewChoice choice = choose_preview(reader);
+    std::vector<std::uint8_t> jpeg;
+    if (choice.directory && choice.jpeg) read_jpeg(reader, choice.directory, jpeg);
+  }
+}
+
+TEST(ReaderCorpus, BadFilesGiveAMessageNotACrash) {
+  CW_REQUIRE_CORPUS(corpus);
+  for (const fs::path& f : files_in(corpus / "bad")) {
+    SCOPED_TRACE(f.filename().string());
+    const auto start = std::chrono::steady_clock::now();
+    read_every_way(test::read_file(f), f.filename().string());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    TV_Reader reader;  // through the file source as well
+    if (!reader.open(f.string(), false, false)) {
+      EXPECT_STRNE(reader.message(), "");
+    }
+  }
+}
+
+TEST(ReaderCorpus, TruncatedFilesGiveAMessageNotACrash) {
+  CW_REQUIRE_CORPUS(corpus);
+  constexpr int kCuts = 32;
+  for (const fs::path& f : files_in(corpus / "camera")) {
+    SCOPED_TRACE(f.filename().string());
+    const std::string bytes = test::read_file(f);
+    for (int i = 0; i < kCuts; ++i) {
+      const std::size_t length = bytes.size() * i / kCuts;
+      const auto start = std::chrono::steady_clock::now();
+      read_every_way(bytes.substr(0, length), f.filename().string());
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << length;
+    }
+  }
+}
+
+TEST(ReaderCorpus, CaptureIdentityAndPreviewsOfRealFiles) {
+  CW_REQUIRE_CORPUS(corpus);
+  TV_Reader reader;
+  EXPECT_EQ(capture_identity(reader, (corpus / "camera" / "Nikon.nef").string()),
+            "2004:06:09 16:02:35.00/2005:08:25 13:09:05");
+  const std::string id = image_identity_text(reader, (corpus / "camera" / "Canon.jpg").string());
+  // "/size/YYYY-MM-DD hh:mm:ss/capture identity"
+  ASSERT_EQ(id.size(), 45u) << id;
+  EXPECT_EQ(id.substr(0, 6), "/2697/");
+  EXPECT_EQ(id[10], '-');
+  EXPECT_EQ(id.substr(25), "/2003:12:04 06:46:52");
+  EXPECT_EQ(image_identity_text(reader, (corpus / "camera" / "Writer.jpg").string()).substr(0, 5),
+            "/251/");
+  EXPECT_NE(image_identity_text(reader, (corpus / "camera" / "Writer.jpg").string()).find("[no exif time]"),
+            std::string::npos);
+
+}
+
+TEST(ReaderCorpus, RawPreviewsAreTakenFromWhereTheFileKeepsThem) {
+  CW_REQUIRE_CORPUS(corpus);
+  // The samples' image data is cut; the preview positions are those exiftool reports
+  // (JpgFromRawStart of the NEF's SubIFD, PreviewImageStart of the CR2's IFD0).
+  struct Expected {
+    const char* file;
+    std::size_t start;
+    std::size_t length;
+  };
+  for (const Expected& e : {Expected{"Nikon.nef", 1120, 29}, Expected{"CanonRaw.cr2", 8680, 0}}) {
+    SCOPED_TRACE(e.file);
+    const fs::path path = corpus / "camera" / e.file;
+    TV_Reader extract(true);
+    ASSERT_TRUE(extract.open(path.string(), false, false)) << extract.message();
+    PreviewChoice c = choose_preview(extract);
+    ASSERT_NE(c.directory, nullptr);
+    EXPECT_TRUE(c.jpeg);
+    std::vector<std::uint8_t> jpeg;
+    ASSERT_TRUE(read_jpeg(extract, c.directory, jpeg)) << extract.message();
+    if (e.length) {
+      EXPECT_EQ(jpeg.size(), e.length);
+    }
+    const std::string bytes = test::read_file(path);
+    EXPECT_EQ(std::string(jpeg.begin(), jpeg.end()), bytes.substr(e.start, jpeg.size()));
+  }
+}
+
+}  // namespace
+}  // namespace cw

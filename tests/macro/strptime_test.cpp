@@ -1,0 +1,100 @@
+// Our strptime: the conversion set, names, white space, two-digit years, and refusals.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "metadata/strptime.h"
+
+namespace cw {
+namespace {
+
+struct Parsed {
+  const char* end = nullptr;
+  std::tm tm{};
+};
+
+Parsed parse(const char* text, const char* format) {
+  Parsed p;
+  p.end = cw::strptime(text, format, &p.tm);
+  return p;
+}
+
+TEST(Strptime, NumbersDatesAndDerivedFields) {
+  Parsed p = parse("20110305_142233", "%Y%m%d_%H%M%S");
+  ASSERT_NE(p.end, nullptr);
+  EXPECT_EQ(*p.end, '\0');
+  EXPECT_EQ(p.tm.tm_year, 111);
+  EXPECT_EQ(p.tm.tm_mon, 2);
+  EXPECT_EQ(p.tm.tm_mday, 5);
+  EXPECT_EQ(p.tm.tm_hour, 14);
+  EXPECT_EQ(p.tm.tm_min, 22);
+  EXPECT_EQ(p.tm.tm_sec, 33);
+  EXPECT_EQ(p.tm.tm_wday, 6);   // a Saturday
+  EXPECT_EQ(p.tm.tm_yday, 63);
+
+  p = parse("2012-02-29T23:59:60Z rest", "%Y-%m-%dT%TZ");
+  ASSERT_NE(p.end, nullptr);
+  EXPECT_STREQ(p.end, " rest");
+  EXPECT_EQ(p.tm.tm_yday, 59);  // leap year
+
+  p = parse("2012 366", "%Y %j");
+  ASSERT_NE(p.end, nullptr);
+  EXPECT_EQ(p.tm.tm_mon, 11);
+  EXPECT_EQ(p.tm.tm_mday, 31);
+
+  // %c is "%x %X" and %x is "%m/%d/%y"; two-digit years pivot at 69.
+  p = parse("03/05/11 14:22:33", "%c");
+  ASSERT_NE(p.end, nullptr);
+  EXPECT_EQ(p.tm.tm_year, 111);
+  EXPECT_EQ(p.tm.tm_hour, 14);
+  EXPECT_EQ(parse("1/2/69", "%D").tm.tm_year, 69);
+  EXPECT_EQ(parse("1/2/68", "%D").tm.tm_year, 168);
+  EXPECT_EQ(parse("19 05", "%C %y").tm.tm_year, 5);
+  EXPECT_EQ(parse("20", "%C").tm.tm_year, 100);
+}
+
+TEST(Strptime, NamesTwelveHourClockAndWhiteSpace) {
+  Parsed p = parse("saturday, MAR  5 2011", "%A, %b %e %Y");
+  ASSERT_NE(p.end, nullptr);
+  EXPECT_EQ(p.tm.tm_mon, 2);
+  EXPECT_EQ(p.tm.tm_mday, 5);
+  p = parse("Sat September", "%a %B");
+  ASSERT_NE(p.end, nullptr);
+  EXPECT_EQ(p.tm.tm_wday, 6);
+  EXPECT_EQ(p.tm.tm_mon, 8);
+  EXPECT_EQ(parse("Sept", "%b").end - "Sept", 3);  // abbreviation, the rest left over
+
+  EXPECT_EQ(parse("12:05:01 AM", "%r").tm.tm_hour, 0);
+  EXPECT_EQ(parse("12:05:01 pm", "%r").tm.tm_hour, 12);
+  EXPECT_EQ(parse("3:05 PM", "%l:%M %p").tm.tm_hour, 15);
+  EXPECT_EQ(parse("7:08", "%R").tm.tm_min, 8);
+  // White space in the format, %n and %t match any run, including none.
+  EXPECT_NE(parse("1\t\n 2", "%d %m").end, nullptr);
+  EXPECT_NE(parse("01\n02", "%d%n%t%m").end, nullptr);
+  EXPECT_NE(parse("0102", "%d%n%t%m").end, nullptr);
+  EXPECT_NE(parse("100%", "%j%%").end, nullptr);
+  EXPECT_NE(parse("52 01", "%U %W").end, nullptr);
+  EXPECT_EQ(parse("2011", "%EY").tm.tm_year, 111);
+}
+
+TEST(Strptime, RefusesWhatDoesNotMatch) {
+  for (auto [text, format] : std::initializer_list<std::pair<const char*, const char*>>{
+           {"YYYYMMDD_hhmmss", "%Y%m%d_%H%M%S"},
+           {"20111305", "%Y%m%d"},   // month 13
+           {"20110300", "%Y%m%d"},   // day 0
+           {"24:00", "%H:%M"},
+           {"13", "%I"},
+           {"2011-03", "%Y/%m"},     // literal mismatch
+           {"Mrz", "%B"},
+           {"", "%d"},
+           {"5 XM", "%I %p"},
+           {"5", "%Q"},              // unknown conversion
+           {"5", "%"},
+       }) {
+    std::tm tm{};
+    EXPECT_EQ(cw::strptime(text, format, &tm), nullptr) << text << " / " << format;
+  }
+}
+
+}  // namespace
+}  // namespace cw
