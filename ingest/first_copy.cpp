@@ -14,7 +14,9 @@
 #include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
+#include "ingest/converter.h"
 #include "ingest/copy_io.h"
+#include "ingest/extract_jpeg.h"
 #include "ingest/jpeg_verify.h"
 #include "ingest/sidecar_place.h"
 #include "ingest/unique_target.h"
@@ -247,6 +249,13 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   }
   register_copy(ctx, target);
   if (!copy_bytes(ctx, r, out, message) || !check_copy(ctx, r, message)) return false;
+  // A final copy of a raw file gets its preview beside it; with a backup the second copy
+  // does this in the primary tree.
+  if (!ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path) &&
+      !extract_jpeg(ctx, nullptr, r.first_copy_path)) {
+    message.clear();  // reported by the extraction
+    return false;
+  }
   if (is_jpg(r)) return jpeg_steps(ctx, r, message);
   return true;
 }

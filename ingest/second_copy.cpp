@@ -15,6 +15,7 @@
 #include "ingest/converter.h"
 #include "ingest/copy_file.h"
 #include "ingest/copy_io.h"
+#include "ingest/extract_jpeg.h"
 #include "ingest/gps_phase.h"
 #include "ingest/sidecar_place.h"
 
@@ -138,6 +139,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     } else if (!copy_unchanged(ctx, *file, target)) {
       return false;
     }
+    if (!extract_jpeg(ctx, file, target)) return false;
     note_for_gps(ctx, target);
     if (!copy_to_post_backup(ctx, target)) return false;
   }

@@ -76,6 +76,7 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   h.set(kParamPreview, std::string("-p1"));
   h.set(kParamEmbed, std::string("-e"));
   h.set(kParamConverterParams, std::string("-c  -fl"));
+  h.set(kParamExtractJPG, std::string("1"));
   // Sidecars already beside results in the primary tree travel with them; an old one in the
   // post-conversion tree is replaced.
   write_file(h.archive + "/IMG_0001.xmp", "<x:xmpmeta>jpeg one</x:xmpmeta>");
@@ -90,8 +91,13 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   const std::vector<std::string> results = {"IMG_0001.JPG", "IMG_0001.xmp", "IMG_0002.JPG",
                                             "IMG_0003.dng", "IMG_0003.xmp", "IMG_0004.JPG",
                                             "IMG_0005.JPG", "IMG_0006.dng", "NOTES"};
-  EXPECT_EQ(names_in(h.archive), results);
+  std::vector<std::string> primary = results;
+  primary.insert(primary.end() - 1, "JPEG");
+  EXPECT_EQ(names_in(h.archive), primary);
   EXPECT_EQ(names_in(post), results);
+  // Only the raws have previews; the JPEGs give none.
+  EXPECT_EQ(names_in(h.archive + "/JPEG"), (std::vector<std::string>{"IMG_0003.jpg", "IMG_0006.jpg"}));
+  EXPECT_EQ(h.ctx->jpegs_extracted, 2);
   for (const std::string& name : card_names) {
     if (name.ends_with(".CR2")) continue;
     EXPECT_EQ(read_file(h.archive + "/" + name), read_file(card_folder + "/" + name)) << name;
@@ -124,7 +130,7 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   EXPECT_EQ(h.ctx->raws_converted, 0);
   EXPECT_EQ(h.ctx->copied_without_conversion, 0);
   EXPECT_EQ(names_in(backup), card_names);
-  EXPECT_EQ(names_in(h.archive), results);
+  EXPECT_EQ(names_in(h.archive), primary);
 }
 
 TEST_F(Conversion, VerifyOnlyCopiesRawsUnchangedAndRemovesTheTemporaryFolder) {
@@ -199,6 +205,44 @@ TEST_F(Conversion, ConverterFailuresThatCannotRestartEndTheRun) {
   EXPECT_FALSE(h.run());
   EXPECT_EQ(h.ctx->error, "can't execute DNG Converter");
   EXPECT_TRUE(fsys::exists(backup + "/RAW_0001.NEF"));  // first copies stay
+}
+
+// What exiftool reads from a file: one "Tag: value" line per tag asked for.
+std::string exiftool_tags(const std::string& file, const std::string& tags) {
+  std::string out;
+  test::run_command("exiftool -s -s " + tags + " '" + file + "'", &out);
+  return out;
+}
+
+TEST(ExtractJpeg, RawPreviewIsSavedWithTheRawsExifAndTheSidecarsXmp) {
+  Harness h;
+  h.set(kParamExtractJPG, std::string("1"));
+  fixtures::CardSpec spec;
+  spec.count = 6;  // raws IMG_0003.CR2 and IMG_0006.CR2
+  spec.camera.model = "Extract Model";
+  ASSERT_EQ(fixtures::write_sample_card(h.card, spec).size(), 6u);
+  const std::string packet = fixtures::sample_xmp_packet("raw three");
+  write_file(h.archive + "/IMG_0003.xmp", packet);
+  write_file(h.archive + "/JPEG/IMG_0006.jpg", "someone's own file");
+  EXPECT_TRUE(h.run());
+  EXPECT_EQ(h.ctx->error, "Can't write extracted JPEG file");  // recorded; the run went on
+  EXPECT_EQ(h.ctx->files_found, 6);
+  EXPECT_EQ(h.ctx->jpegs_extracted, 1);
+  EXPECT_EQ(read_file(h.archive + "/JPEG/IMG_0006.jpg"), "someone's own file");
+  const std::string jpeg = h.archive + "/JPEG/IMG_0003.jpg";
+  const std::string bytes = read_file(jpeg);
+  ASSERT_GT(bytes.size(), 4u);
+  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xD8");
+  EXPECT_TRUE(contains(bytes, packet));
+  if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
+  const std::string raw = h.card + "/DCIM/100CWTST/IMG_0003.CR2";
+  const std::string exif = "-Make -Model -DateTimeOriginal -ExposureTime -FNumber -ISO";
+  const std::string from_raw = exiftool_tags(raw, exif);
+  EXPECT_TRUE(contains(from_raw, "Model: Extract Model\n")) << from_raw;
+  EXPECT_TRUE(contains(from_raw, "ISO: 200\n")) << from_raw;
+  EXPECT_EQ(exiftool_tags(jpeg, exif), from_raw);
+  // The picture is the preview itself, and the sidecar's title is its XMP.
+  EXPECT_EQ(exiftool_tags(jpeg, "-Title -ImageWidth"), "Title: raw three\nImageWidth: 160\n");
 }
 
 TEST(ConvertibleRaw, ExtensionsIgnoringCaseAndDngOnlyWhenAsked) {
