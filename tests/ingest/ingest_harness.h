@@ -43,6 +43,10 @@ struct Harness {
   }
 };
 
+inline bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 inline long mtime_of(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_mtime) : -1;
