@@ -4,8 +4,10 @@
 // re-ingests; corrupt JPEGs and XMP merged into copied JPEGs.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "ingest/converter.h"
 #include "tests/fixtures/jpeg_maker.h"
@@ -240,6 +242,23 @@ TEST(ExtractJpeg, RawPreviewIsSavedWithTheRawsExifAndTheSidecarsXmp) {
   EXPECT_EQ(exiftool_tags(jpeg, exif), from_raw);
   // The picture is the preview itself, and the sidecar's title is its XMP.
   EXPECT_EQ(exiftool_tags(jpeg, "-Title -ImageWidth"), "Title: raw three\nImageWidth: 160\n");
+}
+
+TEST_F(Conversion, StopRequestEndsTheConverter) {
+  write_raws(2);
+  const std::string log = h.dir / "converter.log";
+  ScopedEnv log_env("FAKE_DNG_LOG", log);
+  ScopedEnv slow("FAKE_DNG_DELAY", "30");
+  // Asks for the stop once the converter has started (it logs its command line first).
+  std::thread stopper([&] {
+    while (!fsys::exists(log)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    h.control.request_stop();
+  });
+  EXPECT_FALSE(h.run());
+  stopper.join();
+  EXPECT_EQ(h.ctx->error, "Stopped");
+  EXPECT_TRUE(names_in(h.archive).empty());
+  EXPECT_EQ(names_in(backup).size(), 2u);
 }
 
 TEST(ConvertibleRaw, ExtensionsIgnoringCaseAndDngOnlyWhenAsked) {
