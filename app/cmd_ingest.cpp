@@ -44,7 +44,12 @@ void print_help() {
       "  --starting-number N   first sequence number (default 1)\n"
       "  --converter PATH      DNG converter program (used with --backup)\n"
       "  --verify-only         let the converter verify raws without keeping DNGs\n"
-      "  --no-jpeg-verify      do not decode copied JPEGs to verify them\n"
+      "  --embed               have the converter embed the raw file in the DNG\n"
+      "  --preview 0|1|2       DNG preview: none (default), medium size, full size\n"
+      "  --jpeg-verify         decode copied JPEGs to verify them (default)\n"
+      "  --no-jpeg-verify      do not decode copied JPEGs\n"
+      "  --xmp-to-jpeg         merge each JPEG's XMP sidecar into the copied JPEG\n"
+      "  --extract-jpeg        save the JPEG preview embedded in raw files (JPEG folder)\n"
       "  --json                print the counters as JSON instead of the report\n"
       "  --yes                 answer Yes to every question\n"
       "  --help                show this help\n\n"
@@ -54,7 +59,8 @@ void print_help() {
 enum Flag {
   kCard = 256, kPrimary, kBackup, kPostBackup, kInclude, kExclude, kExtensions, kFiles,
   kNameFormat, kFolderFormat, kPartitionSize, kDigits, kNumberSource, kStartingNumber,
-  kConverter, kVerifyOnly, kNoJpegVerify, kJson, kYes, kHelp,
+  kConverter, kVerifyOnly, kEmbed, kPreview, kJpegVerify, kNoJpegVerify, kXmpToJpeg,
+  kExtractJpeg, kJson, kYes, kHelp,
   kPreset, kClient, kProject, kCardName, kNotes, kNoBackup,
 };
 
@@ -75,7 +81,12 @@ const option kOptions[] = {
     {"starting-number", required_argument, nullptr, kStartingNumber},
     {"converter", required_argument, nullptr, kConverter},
     {"verify-only", no_argument, nullptr, kVerifyOnly},
+    {"embed", no_argument, nullptr, kEmbed},
+    {"preview", required_argument, nullptr, kPreview},
+    {"jpeg-verify", no_argument, nullptr, kJpegVerify},
     {"no-jpeg-verify", no_argument, nullptr, kNoJpegVerify},
+    {"xmp-to-jpeg", no_argument, nullptr, kXmpToJpeg},
+    {"extract-jpeg", no_argument, nullptr, kExtractJpeg},
     {"json", no_argument, nullptr, kJson},
     {"yes", no_argument, nullptr, kYes},
     {"help", no_argument, nullptr, kHelp},
@@ -148,7 +159,16 @@ bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
     case kStartingNumber: number(kParamStartingNumber); break;
     case kConverter: put(v[kParamConverterPath], arg); break;
     case kVerifyOnly: put(v[kParamVerifyOnly], "verifyOnly"); break;
+    case kEmbed: put(v[kParamEmbed], "-e"); break;
+    case kPreview:
+      if (std::string(arg) != "0" && std::string(arg) != "1" && std::string(arg) != "2")
+        error = "expects 0, 1 or 2";
+      put(v[kParamPreview], std::string("-p") + arg);
+      break;
+    case kJpegVerify: put(v[kParamWantJpegVerify], "1"); break;
     case kNoJpegVerify: put(v[kParamWantJpegVerify], "0"); break;
+    case kXmpToJpeg: put(v[kParamWantXMPtoJPG], "1"); break;
+    case kExtractJpeg: put(v[kParamExtractJPG], "1"); break;
     case kJson: p.run.json = true; break;
     case kYes: p.run.assume_yes = true; break;
     case kHelp: p.help = true; break;

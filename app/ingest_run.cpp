@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "app/console_ui.h"
@@ -25,11 +27,28 @@ std::atomic<bool> interrupted{false};
 
 extern "C" void on_interrupt(int) { interrupted.store(true); }
 
+// The worker's end, signalled so that the watcher wakes at once rather than at its next poll.
+struct RunEnd {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool done = false;
+  void signal() {
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+    changed.notify_all();
+  }
+  // Waits up to `interval`; true when the run has ended.
+  bool wait(std::chrono::milliseconds interval) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, interval, [this] { return done; });
+  }
+};
+
 // Shows the slot's status on the terminal until the run ends; turns Ctrl-C into a stop.
-void watch(SingleSlotControl& control, const std::atomic<bool>& done) {
+void watch(SingleSlotControl& control, RunEnd& end) {
   const bool tty = isatty(STDERR_FILENO);
   std::string shown;
-  while (!done.load()) {
+  do {
     if (interrupted.exchange(false)) control.request_stop();
     std::string status = control.status();
     if (tty && status != shown) {
@@ -37,8 +56,7 @@ void watch(SingleSlotControl& control, const std::atomic<bool>& done) {
       std::fflush(stderr);
       shown = status;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  } while (!end.wait(std::chrono::milliseconds(100)));
   if (tty && !shown.empty()) std::fprintf(stderr, "\r\033[K");
 }
 
@@ -120,13 +138,13 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
 
   SingleSlotControl control(params.integer(kParamStartingNumber));
   EngineContext ctx(EngineJob{&control, 0, slot_title(params, scan_root)});
-  std::atomic<bool> done{false};
+  RunEnd end;
   bool ok = false;
   std::thread worker([&] {
     ok = run_slot(params, scan_root, ctx);
-    done.store(true);
+    end.signal();
   });
-  watch(control, done);
+  watch(control, end);
   worker.join();
   std::signal(SIGINT, SIG_DFL);
 

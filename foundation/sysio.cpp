@@ -34,9 +34,13 @@ int sys_rename(const char* from, const char* to) {
   return ::rename(from, to);
 }
 
+ssize_t sys_copy_range(int in, int out, std::size_t count) {
+  return ::copy_file_range(in, nullptr, out, nullptr, count, 0);
+}
+
 const Sysio kSystemSysio = {
-    sys_open,  ::read,        ::write,    ::close, sys_fstat, sys_stat,  sys_lstat, ::fsync,
-    ::futimens, sys_utimens, sys_rename, ::mkdir, ::unlink,  ::rmdir,   ::opendir,
+    sys_open,   ::read,      ::write,    ::close, sys_fstat, sys_stat, sys_lstat, ::fsync,
+    ::futimens, sys_utimens, sys_rename, ::mkdir, ::unlink,  ::rmdir,  ::opendir, sys_copy_range,
 };
 
 Sysio current = kSystemSysio;
@@ -49,6 +53,11 @@ void set_sysio(const Sysio& table) { current = table; }
 
 ScopedSysio::ScopedSysio(const Sysio& table) : saved_(current) { current = table; }
 ScopedSysio::~ScopedSysio() { current = saved_; }
+
+bool copy_range_usable() {
+  return current.copy_range != nullptr && current.read == kSystemSysio.read &&
+         current.write == kSystemSysio.write;
+}
 
 IoStatus write_all(int fd, const void* data, std::size_t count) {
   const char* p = static_cast<const char*>(data);

@@ -33,6 +33,10 @@ struct Sysio {
   int (*unlink)(const char* path);
   int (*rmdir)(const char* path);
   DIR* (*opendir)(const char* path);
+  // Copies up to `count` bytes from `in` to `out` inside the kernel, from and to their
+  // current positions (which advance): the count, 0 at the end of `in`, -1 on error. Null
+  // when the system has no such call.
+  ssize_t (*copy_range)(int in, int out, std::size_t count);
 };
 
 // The table in effect.
@@ -60,6 +64,11 @@ enum class IoStatus { kOk, kDiskFull, kError };
 // the rest; a write that makes no progress, or fails with ENOSPC or EDQUOT, is kDiskFull;
 // any other failure is kError. errno holds the system's reason on failure.
 IoStatus write_all(int fd, const void* data, std::size_t count);
+
+// True when copy loops may move bytes with `copy_range`: the table has it and its read and
+// write are the system's own, so a table that replaces read or write (to inject faults) sees
+// every byte pass through them.
+bool copy_range_usable();
 
 // Reads up to `count` bytes through the table, repeating on EINTR: the byte count, 0 at the
 // end of the file, -1 on error (errno set).

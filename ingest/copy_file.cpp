@@ -36,9 +36,7 @@ bool open_pair(EngineContext& ctx, const std::string& source, const std::string&
 }
 
 bool move_bytes(EngineContext& ctx, UniqueFd& in, UniqueFd& out, const std::string& target) {
-  int fd = in.get();
-  ChunkReader reader = [fd](void* buf, std::size_t n) -> long long { return read_some(fd, buf, n); };
-  switch (copy_chunks(ctx, reader, out.get(), target)) {
+  switch (copy_fd(ctx, in.get(), out.get(), target)) {
     case CopyOutcome::kOk: break;
     case CopyOutcome::kStopped: return ctx.fail("Stopped");
     case CopyOutcome::kReadError: return ctx.fail("read error copying file");

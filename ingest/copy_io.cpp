@@ -41,6 +41,21 @@ CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
   }
 }
 
+CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& target) {
+  if (copy_range_usable()) {
+    for (;;) {
+      if (ctx.stop_requested()) return CopyOutcome::kStopped;
+      ssize_t n = sysio().copy_range(in, out, kCopyBufferSize);
+      if (n == 0) return CopyOutcome::kOk;
+      // On any failure (file systems that cannot, a full disk, a read error) the buffered
+      // loop carries on from the current positions and names the failure itself.
+      if (n < 0) break;
+    }
+  }
+  ChunkReader reader = [in](void* buf, std::size_t n) -> long long { return read_some(in, buf, n); };
+  return copy_chunks(ctx, reader, out, target);
+}
+
 bool set_file_times(const std::string& path, std::time_t when) {
   struct timespec times[2];
   times[0].tv_sec = times[1].tv_sec = when;

@@ -1,6 +1,6 @@
 // The byte-moving core shared by every copy of a run: a file descriptor that closes itself,
-// the run's 1 MiB buffer, and the chunk loop that checks the stop request before each chunk.
-// All system calls go through the replaceable table of foundation/sysio.h.
+// the run's 1 MiB buffer, and the chunk loops that check the stop request before each chunk
+// of at most 1 MiB. All system calls go through the replaceable table of foundation/sysio.h.
 #pragma once
 
 #include <ctime>
@@ -44,6 +44,11 @@ using ChunkReader = std::function<long long(void* buffer, std::size_t n)>;
 // request before each chunk. A write error is logged with `target`.
 CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
                         const std::string& target);
+
+// Copies the rest of the open file `in` into `out`. Between two files the kernel's in-place
+// copy moves each piece (see copy_range_usable); otherwise, or when that call fails, the
+// pieces go through the run's buffer with copy_chunks, from where the copy stands.
+CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& target);
 
 // Sets a path's access and modification times to `when`: true on success.
 bool set_file_times(const std::string& path, std::time_t when);

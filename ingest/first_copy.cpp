@@ -1,4 +1,5 @@
-// copy_image: target path, unique creation, byte copy, time and size checks.
+// copy_image: target path, unique creation, sidecar, byte copy, time and size checks, then the
+// JPEG steps (XMP merge, verification).
 #include "ingest/first_copy.h"
 
 #include <fcntl.h>
@@ -6,14 +7,20 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 #include "foundation/fs.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
+#include "ingest/converter.h"
 #include "ingest/copy_io.h"
+#include "ingest/extract_jpeg.h"
+#include "ingest/jpeg_verify.h"
+#include "ingest/sidecar_place.h"
 #include "ingest/unique_target.h"
+#include "metadata/jpeg_xmp.h"
 #include "platform/camera_source.h"
 
 namespace cw {
@@ -60,9 +67,17 @@ bool is_sidecar_path(const std::string& p) {
   return p.size() > 4 && strcasecmp(p.c_str() + p.size() - 4, ".xmp") == 0;
 }
 
-// Opens the image's bytes as a chunk reader: a camera stream or a file on disk.
-bool open_source(const ImageRecord& r, ChunkReader& reader, UniqueFd& fd,
-                 std::unique_ptr<CameraStream>& stream, std::string& message) {
+// Copies the image's bytes from a camera stream or a file on disk.
+CopyOutcome copy_source(EngineContext& ctx, const ImageRecord& r, UniqueFd& in, int out,
+                        std::unique_ptr<CameraStream>& stream) {
+  if (!is_camera_path(r.source_path)) return copy_fd(ctx, in.get(), out, r.first_copy_path);
+  CameraStream* s = stream.get();
+  ChunkReader reader = [s](void* buf, std::size_t n) { return s->read(buf, n); };
+  return copy_chunks(ctx, reader, out, r.first_copy_path);
+}
+
+bool open_source(const ImageRecord& r, UniqueFd& fd, std::unique_ptr<CameraStream>& stream,
+                 std::string& message) {
   if (is_camera_path(r.source_path)) {
     stream = camera_source().open(r.source_path);
     if (!stream) {
@@ -70,8 +85,6 @@ bool open_source(const ImageRecord& r, ChunkReader& reader, UniqueFd& fd,
       message = "can't open PTP image";
       return false;
     }
-    CameraStream* s = stream.get();
-    reader = [s](void* buf, std::size_t n) { return s->read(buf, n); };
     return true;
   }
   fd.reset(sysio().open(r.source_path.c_str(), O_RDONLY | O_CLOEXEC, 0));
@@ -79,17 +92,14 @@ bool open_source(const ImageRecord& r, ChunkReader& reader, UniqueFd& fd,
     message = "can't open";
     return false;
   }
-  int raw = fd.get();
-  reader = [raw](void* buf, std::size_t n) -> long long { return read_some(raw, buf, n); };
   return true;
 }
 
 bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& out, std::string& message) {
-  ChunkReader reader;
   UniqueFd in;
   std::unique_ptr<CameraStream> stream;
-  if (!open_source(r, reader, in, stream, message)) return false;
-  switch (copy_chunks(ctx, reader, out.get(), r.first_copy_path)) {
+  if (!open_source(r, in, stream, message)) return false;
+  switch (copy_source(ctx, r, in, out.get(), stream)) {
     case CopyOutcome::kOk: break;
     case CopyOutcome::kStopped: message = "Stopped"; return false;
     case CopyOutcome::kReadError: message = "read error"; return false;
@@ -147,7 +157,7 @@ bool check_copy(EngineContext& ctx, const ImageRecord& r, std::string& message) 
   return true;
 }
 
-void note_target(EngineContext& ctx, ImageRecord& r, const std::string& target) {
+void note_target(ImageRecord& r, const std::string& target) {
   r.first_copy_path = target;
   std::size_t sep = target.find_last_of("/\\");
   std::string name = target.substr(sep == std::string::npos ? 0 : sep + 1);
@@ -155,12 +165,63 @@ void note_target(EngineContext& ctx, ImageRecord& r, const std::string& target) 
   const std::string ext = r.extension.empty() ? "" : "." + r.extension;
   bool has_ext = !ext.empty() && name.size() > ext.size() && name.ends_with(ext);
   r.new_base_name = has_ext ? name.substr(0, name.size() - ext.size()) : name;
+}
+
+// The source's modification time as the sidecar's date text.
+std::string date_text(std::time_t when) {
+  struct tm local;
+  char text[32];
+  if (!localtime_r(&when, &local) || std::strftime(text, sizeof text, "%Y%m%d_%H%M%S", &local) == 0)
+    return "00000000_000000";
+  return text;
+}
+
+bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r) {
+  SidecarImageData image{r.base_name, date_text(r.modified), r.number_text};
+  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  return place_sidecar(ctx, r.source_path, &image, true, r.first_copy_path);
+}
+
+// Without a backup the copy is final: it joins the GPS list. With one it lies in the
+// pre-conversion tree, whose folders are burned apart.
+void register_copy(EngineContext& ctx, const std::string& target) {
   if (!ctx.want_backup) {
     std::lock_guard<std::recursive_mutex> lock(databaseLock);
     ctx.gps_list.push_back(target);
   } else {
     ctx.control().add_burn_folder(BurnList::kPreConversion, folder_of(target));
   }
+}
+
+bool is_jpg(const ImageRecord& r) { return strcasecmp(r.extension.c_str(), "JPG") == 0; }
+
+// Merges the sidecar's XMP into a copied JPEG and decodes it. A JPEG that does not decode is
+// counted and reported; the copy stays and the run goes on.
+bool jpeg_steps(EngineContext& ctx, const ImageRecord& r, std::string& message) {
+  const char* base = r.base_name.c_str();
+  const char* ext = r.extension.c_str();
+  ctx.status_printf("Writing XMP to JPEG: %s.%s (image %d)", base, ext, r.index + 1);
+  if (ctx.xmp_to_jpg) {
+    std::lock_guard<std::recursive_mutex> lock(databaseLock);
+    if (!merge_xmp_into_jpeg(r.first_copy_path)) {
+      message = "can't write XMP to JPEG";
+      return false;
+    }
+  }
+  if (!ctx.jpeg_verify) return true;
+  ctx.status_printf("Verifying JPEG: %s.%s (image %d)", base, ext, r.index + 1);
+  bool sound;
+  {
+    std::lock_guard<std::recursive_mutex> lock(databaseLock);
+    sound = verify_jpeg(r.first_copy_path);
+  }
+  if (sound) {
+    ++ctx.jpegs_verified;
+  } else {
+    ++ctx.jpegs_corrupt;
+    ctx.report_printf("Corrupt JPEG: \"%s\"\n", r.first_copy_path.c_str());
+  }
+  return true;
 }
 
 }  // namespace
@@ -180,9 +241,23 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   UniqueFd out;
   bool duplicate = false;
   if (!create_target(ctx, r, target, out, duplicate, message)) return duplicate;
-  note_target(ctx, r, target);
-  if (!copy_bytes(ctx, r, out, message)) return false;
-  return check_copy(ctx, r, message);
+  note_target(r, target);
+  if (!sidecar_for_first_copy(ctx, r)) {
+    out.close();
+    message.clear();  // reported by the sidecar step
+    return false;
+  }
+  register_copy(ctx, target);
+  if (!copy_bytes(ctx, r, out, message) || !check_copy(ctx, r, message)) return false;
+  // A final copy of a raw file gets its preview beside it; with a backup the second copy
+  // does this in the primary tree.
+  if (!ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path) &&
+      !extract_jpeg(ctx, nullptr, r.first_copy_path)) {
+    message.clear();  // reported by the extraction
+    return false;
+  }
+  if (is_jpg(r)) return jpeg_steps(ctx, r, message);
+  return true;
 }
 
 }  // namespace cw

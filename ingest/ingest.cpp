@@ -125,7 +125,7 @@ bool naming_phase(EngineContext& ctx) {
 bool copy_phase(EngineContext& ctx) {
   std::string message;
   for (ImageRecord& r : ctx.images)
-    if (!copy_image(ctx, r, message)) return ctx.fail(message);
+    if (!copy_image(ctx, r, message)) return message.empty() ? false : ctx.fail(message);
   return true;
 }
 

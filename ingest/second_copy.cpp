@@ -1,13 +1,23 @@
-// Second copy by folder runs, and the third copy.
+// Second copy by folder runs (conversion or plain copy), and the third copy.
 #include "ingest/second_copy.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 
 #include "foundation/fs.h"
+#include "foundation/locks.h"
 #include "foundation/log.h"
+#include "foundation/sysio.h"
+#include "foundation/text.h"
+#include "ingest/converter.h"
 #include "ingest/copy_file.h"
+#include "ingest/copy_io.h"
+#include "ingest/extract_jpeg.h"
+#include "ingest/gps_phase.h"
+#include "ingest/sidecar_place.h"
 
 namespace cw {
 
@@ -15,35 +25,32 @@ namespace {
 
 std::size_t last_separator(const std::string& s) { return s.find_last_of("/\\"); }
 
-bool has_converter(const EngineContext& ctx) {
-  return ctx.converter_path && !ctx.converter_path->empty() && *ctx.converter_path != "none";
+std::string name_of(const std::string& path) {
+  std::size_t sep = last_separator(path);
+  return sep == std::string::npos ? path : path.substr(sep + 1);
 }
 
-void announce(EngineContext& ctx) {
-  ctx.raws_converted = 0;
-  if (has_converter(ctx)) {
-    log_printf("DNG conversion is not available in this build; copying raw files unchanged");
-    ctx.report_append("DNG conversion is not available yet; raw files are copied unchanged\n");
-  } else {
-    ctx.report_append("Skipping Adobe DNG Converter\n");
-  }
-  ctx.status_set("Copying images to primary folder(s)");
+// The position of the "." of an extension of at least three characters, or npos.
+std::size_t long_extension_dot(const std::string& path) {
+  std::size_t dot = path.rfind('.');
+  std::size_t sep = last_separator(path);
+  if (dot == std::string::npos || (sep != std::string::npos && sep > dot)) return std::string::npos;
+  return path.size() - dot - 1 >= 3 ? dot : std::string::npos;
+}
+
+std::optional<std::string> converter_of(const EngineContext& ctx) {
+  if (!ctx.converter_path || ctx.converter_path->empty() || *ctx.converter_path == "none")
+    return std::nullopt;
+  return ctx.converter_path;
+}
+
+void announce(EngineContext& ctx, bool converting) {
+  const char* text = !converting      ? "Skipping Adobe DNG Converter"
+                     : ctx.verify_only ? "Running Adobe DNG Converter for verification only"
+                                       : "Running Adobe DNG Converter";
+  ctx.report_printf("%s\n", text);
+  ctx.status_set(converting ? text : "Copying images to primary folder(s)");
   ctx.report_append("\n");
-}
-
-// Copies one folder's first copies unchanged into `destination`.
-bool copy_folder(EngineContext& ctx, const std::vector<const std::string*>& files,
-                 const std::string& destination) {
-  ctx.control().add_burn_folder(BurnList::kPrimary, destination);
-  if (!make_folders(ctx, destination)) return false;
-  for (const std::string* file : files) {
-    std::string name = file->substr(last_separator(*file) + 1);
-    std::string target = destination + "/" + name;
-    ctx.status_printf("2nd copy: %s", name.c_str());
-    if (!copy_file(ctx, *file, target, true, true, false)) return false;
-    if (!copy_to_post_backup(ctx, target)) return false;
-  }
-  return true;
 }
 
 // The primary folder for a folder of the first-copy tree.
@@ -56,11 +63,93 @@ std::string destination_for(const EngineContext& ctx, const std::string& first_c
   return destination;
 }
 
+// Hands the folder's raw files to the converter, 100 at a time.
+bool convert_folder(EngineContext& ctx, std::string& message, const std::string& program,
+                    const std::vector<const std::string*>& files, const std::string& output) {
+  std::vector<std::string> args = converter_fixed_args(ctx, program, output);
+  const std::size_t fixed = args.size();
+  const int corrupt_before = ctx.raws_corrupt;
+  int given = 0;
+  for (const std::string* file : files) {
+    if (!is_convertible_raw(ctx, *file)) continue;
+    args.push_back(*file);
+    ++given;
+    if (args.size() - fixed == kFilesPerConverterRun) {
+      if (!run_converter(ctx, program, args, fixed, message)) return false;
+      args.resize(fixed);
+    }
+  }
+  if (!run_converter(ctx, program, args, fixed, message)) return false;
+  ctx.raws_converted += given - (ctx.raws_corrupt - corrupt_before);
+  return true;
+}
+
+// A converted raw's DNG gets the raw's time; a missing one was reported by the converter.
+bool date_dng(EngineContext& ctx, const std::string& raw, const std::string& dng) {
+  struct stat st;
+  if (sysio().stat(dng.c_str(), &st) != 0) {
+    log_printf("Converted file \"%s\" does not exist, probably because of conversion error.",
+               dng.c_str());
+    return true;
+  }
+  if (sysio().stat(raw.c_str(), &st) != 0) return ctx.fail("stat failed getting raw-file time");
+  if (!set_file_times(dng, st.st_mtime)) return ctx.fail("utime failed setting DNG time");
+  return true;
+}
+
+bool copy_unchanged(EngineContext& ctx, const std::string& file, const std::string& target) {
+  ctx.status_printf("2nd copy: %s", name_of(file).c_str());
+  if (!copy_file(ctx, file, target, true, true, false)) return false;
+  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  return place_sidecar(ctx, file, nullptr, false, target);
+}
+
+// GPS tags are written by the GPS step of the run; here the file only joins its list.
+void note_for_gps(EngineContext& ctx, const std::string& target) {
+  if (!gps_tagging_enabled()) return;
+  ctx.status_printf("GPS tagging: %s", name_of(target).c_str());
+  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  ctx.gps_list.push_back(target);
+}
+
 }  // namespace
+
+bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
+                            const std::vector<const std::string*>& files,
+                            const std::string& destination) {
+  ctx.control().add_burn_folder(BurnList::kPrimary, destination);
+  if (!make_folders(ctx, destination)) return false;
+  const std::optional<std::string> program = converter_of(ctx);
+  if (program) {
+    std::string output = destination;
+    if (ctx.verify_only) {
+      output += format_limited(64, "/.Temp%d", static_cast<int>(gettid()));
+      if (!make_folders(ctx, output)) return false;
+    }
+    if (!convert_folder(ctx, message, *program, files, output)) return false;
+    if (ctx.verify_only && !rmdir_all(ctx, output)) return false;
+  }
+  const bool copy_everything = ctx.verify_only || !program;
+  for (const std::string* file : files) {
+    std::string target = destination + "/" + name_of(*file);
+    std::size_t dot = long_extension_dot(target);
+    if (!copy_everything && is_convertible_raw(ctx, *file) && dot != std::string::npos) {
+      target.replace(dot, std::string::npos, ".dng");
+      if (!date_dng(ctx, *file, target)) return false;
+    } else if (!copy_unchanged(ctx, *file, target)) {
+      return false;
+    }
+    if (!extract_jpeg(ctx, file, target)) return false;
+    note_for_gps(ctx, target);
+    if (!copy_to_post_backup(ctx, target)) return false;
+  }
+  return true;
+}
 
 bool copy_to_primary(EngineContext& ctx, std::string& message) {
   message.clear();
-  announce(ctx);
+  ctx.raws_converted = 0;
+  announce(ctx, converter_of(ctx).has_value());
   ctx.sorted_first_copies.clear();
   for (const ImageRecord& r : ctx.images)
     if (!r.first_copy_path.empty()) ctx.sorted_first_copies.push_back(&r.first_copy_path);
@@ -78,7 +167,7 @@ bool copy_to_primary(EngineContext& ctx, std::string& message) {
          ++i)
       run.push_back(sorted[i]);
     std::string destination = destination_for(ctx, *run.front(), folder);
-    if (!copy_folder(ctx, run, destination)) return false;
+    if (!convert_or_copy_folder(ctx, message, run, destination)) return false;
     ctx.destination_folder = destination;
   }
   return true;
@@ -91,14 +180,12 @@ bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file) {
   if (!make_folders(ctx, post.substr(0, sep))) return false;
   ctx.status_printf("3rd copy: %s", post.c_str() + sep + 1);
   if (!copy_file(ctx, primary_file, post, false, true, true)) return false;
-  std::size_t dot = primary_file.rfind('.');
-  if (dot == std::string::npos || dot < last_separator(primary_file) ||
-      primary_file.size() - dot - 1 < 3)
-    return true;
+  std::size_t dot = long_extension_dot(primary_file);
+  if (dot == std::string::npos) return true;
   std::string sidecar = primary_file.substr(0, dot) + ".xmp";
   struct stat st;
-  if (::stat(sidecar.c_str(), &st) != 0) return true;
-  std::string post_sidecar = post.substr(0, post.rfind('.')) + ".xmp";
+  if (sysio().stat(sidecar.c_str(), &st) != 0) return true;
+  std::string post_sidecar = post.substr(0, long_extension_dot(post)) + ".xmp";
   return copy_file(ctx, sidecar, post_sidecar, false, false, true);
 }
 

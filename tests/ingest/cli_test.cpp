@@ -35,7 +35,7 @@ struct Cli : ::testing::Test {
 TEST_F(Cli, IngestPrintsTheReportAndExitsZero) {
   std::string out;
   EXPECT_EQ(run("ingest --card " + sh_quote(card) + " --primary " + sh_quote(archive) +
-                    " --no-backup --include --extensions 'jpg'",
+                    " --no-backup --include --extensions 'jpg' --no-jpeg-verify",
                 &out),
             0);
   EXPECT_NE(out.find("SUCCESSFUL INGESTION - no errors detected"), std::string::npos) << out;
@@ -45,6 +45,7 @@ TEST_F(Cli, IngestPrintsTheReportAndExitsZero) {
   std::string log = test::read_file(test::test_root() / "home/.local/share/CardwrightPro/cw_log.txt");
   EXPECT_NE(log.find("SUCCESSFUL INGESTION"), std::string::npos);
 
+  // Decoding is on by default; the placeholder JPG is a duplicate now and is not decoded.
   EXPECT_EQ(run("ingest --json --no-backup --card " + sh_quote(card) + " --primary " + sh_quote(archive),
                 &out),
             0);
@@ -65,6 +66,26 @@ TEST_F(Cli, FailuresExitOneAndBadUsageTwo) {
   EXPECT_EQ(run("ingest --primary x --partition-size many --card y"), 2);
   EXPECT_EQ(run("ingest --help", &out), 0);
   EXPECT_NE(out.find("--post-backup"), std::string::npos);
+}
+
+TEST_F(Cli, ConverterOptionsReachTheConverter) {
+  const std::string converter = std::string(CW_SOURCE_DIR) + "/tests/fixtures/fake_dng_converter";
+  const std::string common = " --card " + sh_quote(card) + " --backup " + sh_quote(dir / "backup") +
+                             " --primary " + sh_quote(archive) + " --converter " + sh_quote(converter) +
+                             " --no-jpeg-verify";
+  std::string out;
+  EXPECT_EQ(run("ingest" + common + " --preview 2 --embed", &out), 0) << out;
+  std::string dng = test::read_file(archive + "/IMG_0002.dng");
+  EXPECT_NE(dng.find("DNG of IMG_0002.CR2; options: -p2 -e"), std::string::npos);
+  EXPECT_NE(out.find("Raws converted to DNGs: 1"), std::string::npos) << out;
+
+  std::filesystem::remove_all(dir / "backup");
+  std::filesystem::remove_all(archive);
+  EXPECT_EQ(run("ingest" + common + " --verify-only --json", &out), 0) << out;
+  EXPECT_NE(out.find("\"raws_converted\": 0"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"raws_verified\": 1"), std::string::npos) << out;
+  EXPECT_EQ(test::read_file(archive + "/IMG_0002.CR2"), "two");
+  EXPECT_EQ(run("ingest" + common + " --preview 3"), 2);
 }
 
 TEST_F(Cli, CopycardTakesTheRawList) {

@@ -15,11 +15,8 @@ namespace fsys = std::filesystem;
 using test::Harness;
 using test::mtime_of;
 using test::read_file;
+using test::contains;
 using test::write_file;
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 const char* const kEmptySummary =
     "\nCopying:\n"

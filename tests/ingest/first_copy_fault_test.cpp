@@ -1,8 +1,11 @@
-// The first copy under injected faults: a full disk, a failing card read, a stop request in
-// the middle of a large file. What was copied stays; the source is never touched.
+// Copies under faults: a full disk (injected, and a real small file system when one can be
+// mounted), a failing card read, a stop request in the middle of a large file, an in-kernel
+// copy that gives up halfway. What was copied stays; the source is never touched.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "foundation/sysio.h"
@@ -39,6 +42,18 @@ ssize_t read_then_stop(int fd, void* buf, std::size_t n) {
   return system_sysio().read(fd, buf, n);
 }
 
+int g_range_calls = 0;
+
+// Copies at most 300000 bytes per call in the kernel, then gives up as a file system that
+// cannot copy in place would.
+ssize_t range_then_exdev(int in, int out, std::size_t n) {
+  if (++g_range_calls > 3) {
+    errno = EXDEV;
+    return -1;
+  }
+  return system_sysio().copy_range(in, out, std::min<std::size_t>(n, 300000));
+}
+
 struct FaultTest : ::testing::Test {
   Harness h;
   const std::string image = std::string(2 * 1048576 + 99, 'p');
@@ -71,6 +86,59 @@ TEST_F(FaultTest, StopIsSeenBetweenChunks) {
   g_stop_after_read = nullptr;
   EXPECT_EQ(h.ctx->error, "Stopped");
   EXPECT_EQ(fsys::file_size(h.archive + "/IMG_0001.JPG"), 1048576u);
+}
+
+}  // namespace
+}  // namespace cw
+
+namespace cw {
+namespace {
+
+TEST_F(FaultTest, InKernelCopyThatGivesUpIsFinishedThroughTheBuffer) {
+  table.copy_range = range_then_exdev;
+  g_range_calls = 0;
+  ScopedSysio faults(table);
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_EQ(g_range_calls, 4);
+  EXPECT_EQ(read_file(h.archive + "/IMG_0001.JPG"), image);
+}
+
+TEST_F(FaultTest, SecondCopyOnAFullDiskEndsTheRunAndKeepsTheBackup) {
+  h.set(kParamWantBackup, std::string("1"));
+  h.set(kParamBackupFolder, h.dir / "backup");
+  table.write = full_disk_write;
+  g_room = image.size() + 1000;  // the backup copy fits, the primary copy does not
+  ScopedSysio faults(table);
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "write error -- check drives for sufficient space");
+  EXPECT_EQ(read_file(h.dir / "backup/IMG_0001.JPG"), image);
+  EXPECT_EQ(fsys::file_size(h.archive + "/IMG_0001.JPG"), 1000u);
+  EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), image);
+}
+
+// A small file system of its own (tmpfs) as the archive; needs the right to mount.
+struct SmallFileSystem {
+  std::string mount_point;
+  bool mounted = false;
+  explicit SmallFileSystem(const std::string& at, const char* size) : mount_point(at) {
+    fsys::create_directories(at);
+    std::string options = std::string("size=") + size;
+    mounted = ::mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted) ::umount2(mount_point.c_str(), MNT_DETACH);
+  }
+};
+
+TEST_F(FaultTest, ArchiveOnAFileSystemThatFillsUp) {
+  SmallFileSystem small(h.dir / "small", "1m");
+  if (!small.mounted) GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  h.set(kParamPrimaryFolder, small.mount_point + "/archive");
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "write error -- check drives for sufficient space");
+  EXPECT_TRUE(h.ctx->report.find("SUCCESSFUL") == std::string::npos);
+  EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), image);
+  EXPECT_TRUE(fsys::exists(small.mount_point + "/archive/IMG_0001.JPG"));  // the partial copy stays
 }
 
 }  // namespace

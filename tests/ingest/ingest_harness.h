@@ -25,6 +25,8 @@ struct Harness {
   Harness() {
     params.values[kParamCardFolder] = card;
     params.values[kParamPrimaryFolder] = archive;
+    // Most cards here hold placeholder bytes, not images: tests that decode turn this on.
+    set(kParamWantJpegVerify, std::string("0"));
     std::filesystem::create_directories(card);
   }
   void set(int pos, const std::string& value) { params.values[static_cast<std::size_t>(pos)] = value; }
@@ -40,6 +42,10 @@ struct Harness {
     return out;
   }
 };
+
+inline bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 inline long mtime_of(const std::string& path) {
   struct stat st;

@@ -1,0 +1,323 @@
+// Whole runs on synthetic cards with a pre-conversion backup: raws through the stand-in DNG
+// converter into the primary tree, everything else copied unchanged, third copies; verify-only
+// mode; converter runs of 100 files in command lines of 50 and the restart after a bad file;
+// re-ingests; corrupt JPEGs and XMP merged into copied JPEGs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "ingest/converter.h"
+#include "tests/fixtures/jpeg_maker.h"
+#include "tests/fixtures/sample_card.h"
+#include "tests/fixtures/sample_files.h"
+#include "tests/ingest/ingest_harness.h"
+
+namespace cw {
+namespace {
+
+namespace fsys = std::filesystem;
+using test::Harness;
+using test::mtime_of;
+using test::read_file;
+using test::contains;
+using test::write_file;
+
+std::vector<std::string> names_in(const std::string& folder) {
+  std::vector<std::string> out;
+  if (!fsys::is_directory(folder)) return out;
+  for (const auto& e : fsys::directory_iterator(folder)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Sets an environment variable of the stand-in converter for one test.
+struct ScopedEnv {
+  std::string name;
+  ScopedEnv(std::string n, const std::string& value) : name(std::move(n)) {
+    setenv(name.c_str(), value.c_str(), 1);
+  }
+  ~ScopedEnv() { unsetenv(name.c_str()); }
+};
+
+struct Conversion : ::testing::Test {
+  Harness h;
+  std::string backup = h.dir / "backup", post = h.dir / "post";
+  std::string card_folder = h.card + "/DCIM/100CWTST";
+  void SetUp() override {
+    h.set(kParamWantBackup, std::string("1"));
+    h.set(kParamBackupFolder, backup);
+    h.set(kParamConverterPath, fixtures::fake_dng_converter_path());
+    h.set(kParamWantJpegVerify, std::string("1"));
+  }
+  // `count` raw-like files RAW_0001.NEF ... in the card folder.
+  void write_raws(int count) {
+    fsys::create_directories(card_folder);
+    for (int i = 1; i <= count; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "/RAW_%04d.NEF", i);
+      ASSERT_TRUE(fixtures::write_with_time(card_folder + name,
+                                            fixtures::make_tiff_raw("2024:05:17 10:20:30", 600, i),
+                                            1700000000 + i));
+    }
+  }
+};
+
+TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCopy) {
+  fixtures::CardSpec spec;
+  spec.count = 6;  // JPEGs 1, 2, 4, 5; raws 3 and 6
+  ASSERT_EQ(fixtures::write_sample_card(h.card, spec).size(), 6u);
+  write_file(card_folder + "/NOTES", "a raw-sounding file without extension is copied");
+  h.set(kParamWantBackupPost, std::string("1"));
+  h.set(kParamBackupFolderPost, post);
+  h.set(kParamPreview, std::string("-p1"));
+  h.set(kParamEmbed, std::string("-e"));
+  h.set(kParamConverterParams, std::string("-c  -fl"));
+  h.set(kParamExtractJPG, std::string("1"));
+  // Sidecars already beside results in the primary tree travel with them; an old one in the
+  // post-conversion tree is replaced.
+  write_file(h.archive + "/IMG_0001.xmp", "<x:xmpmeta>jpeg one</x:xmpmeta>");
+  write_file(h.archive + "/IMG_0003.xmp", "<x:xmpmeta>raw three</x:xmpmeta>");
+  write_file(post + "/IMG_0003.xmp", "stale");
+  ASSERT_TRUE(h.run()) << h.ctx->error << h.ctx->report;
+
+  const std::vector<std::string> card_names = {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.CR2",
+                                               "IMG_0004.JPG", "IMG_0005.JPG", "IMG_0006.CR2",
+                                               "NOTES"};
+  EXPECT_EQ(names_in(backup), card_names);
+  const std::vector<std::string> results = {"IMG_0001.JPG", "IMG_0001.xmp", "IMG_0002.JPG",
+                                            "IMG_0003.dng", "IMG_0003.xmp", "IMG_0004.JPG",
+                                            "IMG_0005.JPG", "IMG_0006.dng", "NOTES"};
+  std::vector<std::string> primary = results;
+  primary.insert(primary.end() - 1, "JPEG");
+  EXPECT_EQ(names_in(h.archive), primary);
+  EXPECT_EQ(names_in(post), results);
+  // Only the raws have previews; the JPEGs give none.
+  EXPECT_EQ(names_in(h.archive + "/JPEG"), (std::vector<std::string>{"IMG_0003.jpg", "IMG_0006.jpg"}));
+  EXPECT_EQ(h.ctx->jpegs_extracted, 2);
+  for (const std::string& name : card_names) {
+    if (name.ends_with(".CR2")) continue;
+    EXPECT_EQ(read_file(h.archive + "/" + name), read_file(card_folder + "/" + name)) << name;
+    EXPECT_EQ(read_file(post + "/" + name), read_file(card_folder + "/" + name)) << name;
+  }
+  for (const char* raw : {"IMG_0003", "IMG_0006"}) {
+    std::string dng = h.archive + "/" + raw + ".dng";
+    EXPECT_TRUE(contains(read_file(dng), std::string("DNG of ") + raw + ".CR2; options: -c -fl -p1 -e"));
+    EXPECT_TRUE(contains(read_file(dng), read_file(backup + "/" + raw + ".CR2")));  // embedded
+    EXPECT_EQ(mtime_of(dng), mtime_of(card_folder + "/" + raw + ".CR2")) << raw;
+    EXPECT_EQ(read_file(post + "/" + raw + ".dng"), read_file(dng));
+  }
+  EXPECT_EQ(read_file(post + "/IMG_0003.xmp"), "<x:xmpmeta>raw three</x:xmpmeta>");
+  EXPECT_EQ(h.ctx->raws_converted, 2);
+  EXPECT_EQ(h.ctx->copied_without_conversion, 5);
+  EXPECT_EQ(h.ctx->jpegs_verified, 4);
+  const std::string& report = h.ctx->report;
+  EXPECT_TRUE(contains(report, "Running Adobe DNG Converter\n\n"));
+  EXPECT_TRUE(contains(report, "    Raws converted to DNGs: 2\n"));
+  EXPECT_TRUE(contains(report, "    Raws verified: 2\n"));
+  EXPECT_TRUE(contains(report, "    JPEGs verified: 4\n"));
+  EXPECT_TRUE(contains(report, "    Files copied without error but unverified: 1\n"));
+  EXPECT_EQ(*h.ctx->destination_folder, h.archive);
+  EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
+
+  // The same card again: every first copy is a duplicate and nothing else is touched.
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_EQ(h.ctx->duplicates, 7);
+  EXPECT_EQ(h.ctx->files_found, 0);
+  EXPECT_EQ(h.ctx->raws_converted, 0);
+  EXPECT_EQ(h.ctx->copied_without_conversion, 0);
+  EXPECT_EQ(names_in(backup), card_names);
+  EXPECT_EQ(names_in(h.archive), primary);
+}
+
+TEST_F(Conversion, VerifyOnlyCopiesRawsUnchangedAndRemovesTheTemporaryFolder) {
+  fixtures::CardSpec spec;
+  spec.count = 4;
+  spec.raw_every = 2;
+  spec.raw_extension = "NEF";
+  ASSERT_EQ(fixtures::write_sample_card(h.card, spec).size(), 4u);
+  h.set(kParamVerifyOnly, std::string("verifyOnly"));
+  ASSERT_TRUE(h.run()) << h.ctx->error << h.ctx->report;
+  EXPECT_EQ(names_in(h.archive),
+            (std::vector<std::string>{"IMG_0001.JPG", "IMG_0002.NEF", "IMG_0003.JPG", "IMG_0004.NEF"}));
+  for (const std::string& name : names_in(h.archive))
+    EXPECT_EQ(read_file(h.archive + "/" + name), read_file(card_folder + "/" + name)) << name;
+  EXPECT_EQ(h.ctx->copied_without_conversion, 4);
+  const std::string& report = h.ctx->report;
+  EXPECT_TRUE(contains(report, "Running Adobe DNG Converter for verification only\n"));
+  EXPECT_TRUE(contains(report, "    Raws converted to DNGs: 0\n"));
+  EXPECT_TRUE(contains(report, "    Raws verified: 2\n"));
+
+  // A raw the converter rejects counts as corrupt; the run ends after the whole report.
+  ScopedEnv bad("FAKE_DNG_UNSUPPORTED", "IMG_0002.NEF");
+  fsys::remove_all(backup);
+  fsys::remove_all(h.archive);
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
+  EXPECT_TRUE(contains(h.ctx->report, "Not a supported raw file: \"" + backup + "/IMG_0002.NEF\""));
+  EXPECT_TRUE(contains(h.ctx->report, "    Raws verified: 1\n    Raws corrupt: 1\n"));
+  EXPECT_EQ(names_in(h.archive).size(), 4u);  // still copied: verification does not filter
+}
+
+TEST_F(Conversion, ConverterRunsHold100FilesInCommandLinesOf50AndRestartAfterABadFile) {
+  write_raws(230);
+  std::string log = h.dir / "converter.log";
+  ScopedEnv log_env("FAKE_DNG_LOG", log);
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  // One line per command line; argc counts the program, "-p0", "-d" and the output folder.
+  EXPECT_EQ(read_file(log), "files=50 argc=54\nfiles=50 argc=54\nfiles=50 argc=54\n"
+                            "files=50 argc=54\nfiles=30 argc=34\n");
+  EXPECT_EQ(h.ctx->raws_converted, 230);
+  EXPECT_EQ(names_in(h.archive).size(), 230u);
+  EXPECT_TRUE(fsys::exists(h.archive + "/RAW_0230.dng"));
+
+  // The 40th file is bad: the first run starts again with files 41 to 100; the second and
+  // third runs are untouched (so runs are cut at 100 files, before any restart).
+  fsys::remove_all(backup);
+  fsys::remove_all(h.archive);
+  fsys::remove(log);
+  ScopedEnv bad("FAKE_DNG_BAD", "RAW_0040.NEF");
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(read_file(log), "files=50 argc=54\nfiles=50 argc=54\nfiles=10 argc=14\n"
+                            "files=50 argc=54\nfiles=50 argc=54\nfiles=30 argc=34\n");
+  EXPECT_EQ(h.ctx->raws_corrupt, 1);
+  EXPECT_EQ(h.ctx->raws_converted, 229);
+  EXPECT_FALSE(fsys::exists(h.archive + "/RAW_0040.dng"));
+  EXPECT_TRUE(fsys::exists(h.archive + "/RAW_0041.dng"));
+  EXPECT_TRUE(fsys::exists(backup + "/RAW_0040.NEF"));
+  EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
+  EXPECT_TRUE(contains(h.ctx->report, "Error while converting file: \"" + backup + "/RAW_0040.NEF\""));
+}
+
+TEST_F(Conversion, ConverterFailuresThatCannotRestartEndTheRun) {
+  write_raws(3);
+  {
+    ScopedEnv fail("FAKE_DNG_FAIL", "license expired");
+    EXPECT_FALSE(h.run());
+    EXPECT_EQ(h.ctx->error, "DNG Converter error");
+    EXPECT_TRUE(contains(h.ctx->report, "\nERROR: license expired\n"));
+  }
+  fsys::remove_all(backup);
+  h.set(kParamConverterPath, h.dir / "no-such-converter");
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "can't execute DNG Converter");
+  EXPECT_TRUE(fsys::exists(backup + "/RAW_0001.NEF"));  // first copies stay
+}
+
+// What exiftool reads from a file: one "Tag: value" line per tag asked for.
+std::string exiftool_tags(const std::string& file, const std::string& tags) {
+  std::string out;
+  test::run_command("exiftool -s -s " + tags + " '" + file + "'", &out);
+  return out;
+}
+
+TEST(ExtractJpeg, RawPreviewIsSavedWithTheRawsExifAndTheSidecarsXmp) {
+  Harness h;
+  h.set(kParamExtractJPG, std::string("1"));
+  fixtures::CardSpec spec;
+  spec.count = 6;  // raws IMG_0003.CR2 and IMG_0006.CR2
+  spec.camera.model = "Extract Model";
+  ASSERT_EQ(fixtures::write_sample_card(h.card, spec).size(), 6u);
+  const std::string packet = fixtures::sample_xmp_packet("raw three");
+  write_file(h.archive + "/IMG_0003.xmp", packet);
+  write_file(h.archive + "/JPEG/IMG_0006.jpg", "someone's own file");
+  EXPECT_TRUE(h.run());
+  EXPECT_EQ(h.ctx->error, "Can't write extracted JPEG file");  // recorded; the run went on
+  EXPECT_EQ(h.ctx->files_found, 6);
+  EXPECT_EQ(h.ctx->jpegs_extracted, 1);
+  EXPECT_EQ(read_file(h.archive + "/JPEG/IMG_0006.jpg"), "someone's own file");
+  const std::string jpeg = h.archive + "/JPEG/IMG_0003.jpg";
+  const std::string bytes = read_file(jpeg);
+  ASSERT_GT(bytes.size(), 4u);
+  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xD8");
+  EXPECT_TRUE(contains(bytes, packet));
+  if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
+  const std::string raw = h.card + "/DCIM/100CWTST/IMG_0003.CR2";
+  const std::string exif = "-Make -Model -DateTimeOriginal -ExposureTime -FNumber -ISO";
+  const std::string from_raw = exiftool_tags(raw, exif);
+  EXPECT_TRUE(contains(from_raw, "Model: Extract Model\n")) << from_raw;
+  EXPECT_TRUE(contains(from_raw, "ISO: 200\n")) << from_raw;
+  EXPECT_EQ(exiftool_tags(jpeg, exif), from_raw);
+  // The picture is the preview itself, and the sidecar's title is its XMP.
+  EXPECT_EQ(exiftool_tags(jpeg, "-Title -ImageWidth"), "Title: raw three\nImageWidth: 160\n");
+}
+
+TEST_F(Conversion, StopRequestEndsTheConverter) {
+  write_raws(2);
+  const std::string log = h.dir / "converter.log";
+  ScopedEnv log_env("FAKE_DNG_LOG", log);
+  ScopedEnv slow("FAKE_DNG_DELAY", "30");
+  // Asks for the stop once the converter has started (it logs its command line first).
+  std::thread stopper([&] {
+    while (!fsys::exists(log)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    h.control.request_stop();
+  });
+  EXPECT_FALSE(h.run());
+  stopper.join();
+  EXPECT_EQ(h.ctx->error, "Stopped");
+  EXPECT_TRUE(names_in(h.archive).empty());
+  EXPECT_EQ(names_in(backup).size(), 2u);
+}
+
+TEST(ConvertibleRaw, ExtensionsIgnoringCaseAndDngOnlyWhenAsked) {
+  SingleSlotControl control;
+  EngineContext ctx(EngineJob{&control, 0, "t"});
+  for (const char* yes : {"a/IMG_1.CR2", "a/b.nef", "x.Rw2", "x.iiq", "x.TIF"})
+    EXPECT_TRUE(is_convertible_raw(ctx, yes)) << yes;
+  for (const char* no : {"a/IMG_1.JPG", "a.b/RAWFILE", "x.CR", "x.tiff", "x."})
+    EXPECT_FALSE(is_convertible_raw(ctx, no)) << no;
+  EXPECT_FALSE(is_convertible_raw(ctx, "x.dng"));
+  ctx.convert_dngs = true;
+  EXPECT_TRUE(is_convertible_raw(ctx, "x.DNG"));
+}
+
+TEST(FirstCopyJpeg, CorruptJpegIsCountedAndTheRunFailsAfterTheReport) {
+  Harness h;
+  h.set(kParamWantJpegVerify, std::string("1"));
+  fixtures::JpegSpec spec;
+  write_file(h.card + "/IMG_0001.JPG", fixtures::make_jpeg(spec));
+  write_file(h.card + "/IMG_0002.JPG", "definitely not a JPEG");
+  test::captured_ui().clear();
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
+  EXPECT_EQ(h.ctx->jpegs_verified, 1);
+  EXPECT_EQ(h.ctx->jpegs_corrupt, 1);
+  const std::string& report = h.ctx->report;
+  EXPECT_TRUE(contains(report, "Corrupt JPEG: \"" + h.archive + "/IMG_0002.JPG\"\n"));
+  EXPECT_TRUE(contains(report, "    JPEGs verified: 1\n    JPEGs corrupt: 1\n"
+                               "    Files copied without error but unverified: 0\n"));
+  EXPECT_FALSE(contains(report, "SUCCESSFUL INGESTION"));
+  EXPECT_TRUE(contains(test::captured_ui().pane, "\nERROR processing JPEG: Not a JPEG file"));
+  EXPECT_EQ(read_file(h.archive + "/IMG_0002.JPG"), "definitely not a JPEG");  // the copy stays
+}
+
+TEST(FirstCopyJpeg, SidecarXmpIsMergedIntoTheCopyKeepingItsTime) {
+  Harness h;
+  h.set(kParamWantXMPtoJPG, std::string("1"));
+  h.set(kParamWantJpegVerify, std::string("1"));
+  fixtures::JpegSpec spec;
+  spec.exif = fixtures::CameraInfo{};
+  spec.xmp = fixtures::sample_xmp_packet("old title");
+  ASSERT_TRUE(fixtures::write_with_time(h.card + "/IMG_0001.JPG", fixtures::make_jpeg(spec),
+                                        1600000000));
+  const std::string packet = fixtures::sample_xmp_packet("new title");
+  write_file(h.archive + "/IMG_0001.xmp", packet);
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  const std::string merged = read_file(h.archive + "/IMG_0001.JPG");
+  int xmp_segments = 0;
+  for (const fixtures::JpegSegment& s : fixtures::jpeg_head_segments(merged))
+    if (s.marker == 0xE1 && merged.compare(s.pos + 4, fixtures::kXmpApp1Id.size(), fixtures::kXmpApp1Id) == 0)
+      ++xmp_segments;
+  EXPECT_EQ(xmp_segments, 1);
+  EXPECT_TRUE(contains(merged, packet));
+  EXPECT_FALSE(contains(merged, "old title"));
+  EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0001.xmp"));
+  EXPECT_EQ(mtime_of(h.archive + "/IMG_0001.JPG"), 1600000000);
+  EXPECT_EQ(h.ctx->jpegs_verified, 1);
+  EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), fixtures::make_jpeg(spec));
+}
+
+}  // namespace
+}  // namespace cw
