@@ -73,6 +73,8 @@ TEST_F(Cli, ConverterOptionsReachTheConverter) {
   const std::string common = " --card " + sh_quote(card) + " --backup " + sh_quote(dir / "backup") +
                              " --primary " + sh_quote(archive) + " --converter " + sh_quote(converter) +
                              " --no-jpeg-verify";
+  // A missing backup folder is never created silently: the user has to provide it.
+  std::filesystem::create_directories(dir / "backup");
   std::string out;
   EXPECT_EQ(run("ingest" + common + " --preview 2 --embed", &out), 0) << out;
   std::string dng = test::read_file(archive + "/IMG_0002.dng");
@@ -81,6 +83,7 @@ TEST_F(Cli, ConverterOptionsReachTheConverter) {
 
   std::filesystem::remove_all(dir / "backup");
   std::filesystem::remove_all(archive);
+  std::filesystem::create_directories(dir / "backup");
   EXPECT_EQ(run("ingest" + common + " --verify-only --json", &out), 0) << out;
   EXPECT_NE(out.find("\"raws_converted\": 0"), std::string::npos) << out;
   EXPECT_NE(out.find("\"raws_verified\": 1"), std::string::npos) << out;
