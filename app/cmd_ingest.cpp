@@ -28,6 +28,7 @@ void print_help() {
       "  --files FILE          ingest only the images listed in FILE, one path per line\n"
       "  --name-format SPEC    file-name specification\n"
       "  --folder-format SPEC  folder specification\n"
+      "  --notes TEXT          the notes text ({@notes} in the specifications)\n"
       "  --partition-size N    images per number-range folder (default: no partitions)\n"
       "  --digits N            digits of a number-range number: 4, 5 or 6 (default 4)\n"
       "  --number-source N     1: number from the camera's file name; 2: sequence (default)\n"
@@ -44,7 +45,7 @@ void print_help() {
 enum Flag {
   kCard = 256, kPrimary, kBackup, kPostBackup, kInclude, kExclude, kExtensions, kFiles,
   kNameFormat, kFolderFormat, kPartitionSize, kDigits, kNumberSource, kStartingNumber,
-  kConverter, kVerifyOnly, kNoJpegVerify, kJson, kYes, kHelp,
+  kConverter, kVerifyOnly, kNoJpegVerify, kJson, kYes, kHelp, kNotes,
 };
 
 const option kOptions[] = {
@@ -68,6 +69,7 @@ const option kOptions[] = {
     {"json", no_argument, nullptr, kJson},
     {"yes", no_argument, nullptr, kYes},
     {"help", no_argument, nullptr, kHelp},
+    {"notes", required_argument, nullptr, kNotes},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -133,6 +135,7 @@ bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
     case kJson: p.run.json = true; break;
     case kYes: p.run.assume_yes = true; break;
     case kHelp: p.help = true; break;
+    case kNotes: p.run.notes = arg; break;
     default: error = "unknown option"; return false;
   }
   return error == nullptr;

@@ -12,8 +12,11 @@
 #include <thread>
 
 #include "app/console_ui.h"
+#include "database/database.h"
 #include "foundation/log.h"
+#include "imagefile/macro_reader.h"
 #include "ingest/ingest.h"
+#include "metadata/macro_settings_env.h"
 #include "platform/paths.h"
 
 namespace cw::app {
@@ -102,8 +105,17 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
   stop_action.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &stop_action, nullptr);
 
+  // Macros read the user's presets, vocabulary and (when there is one) database.
+  connect_image_macro_reader();
+  std::unique_ptr<SettingsMacroEnvironment> env = load_user_macro_environment();
+  env->notes = options.notes;
+  Database db;
+  const std::string db_path = ensure_user_folder() + "/" + kDatabaseFileName;
+  if (::access(db_path.c_str(), F_OK) == 0 && db.open(db_path)) db_set_current(&db);
+
   SingleSlotControl control(params.integer(kParamStartingNumber));
   EngineContext ctx(EngineJob{&control, 0, slot_title(params, scan_root)});
+  ctx.macro_env = env.get();
   std::atomic<bool> done{false};
   bool ok = false;
   std::thread worker([&] {
@@ -120,6 +132,9 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
   } else {
     ui_print(ctx.report);
   }
+  // The end of the batch: number-range folders get their ranges as names.
+  if (!control.end_batch(ctx.first_copy_root, ctx.primary_root, ctx.post_backup_root)) ok = false;
+  db_set_current(nullptr);
   std::fflush(stdout);
   set_user_interface(nullptr);
   return ok ? 0 : 1;

@@ -11,6 +11,7 @@ namespace cw::app {
 struct RunOptions {
   bool json = false;        // print the counters as JSON instead of the report
   bool assume_yes = false;  // answer Yes to every question
+  std::string notes;        // the notes text ({@notes})
 };
 
 // Runs `params` on `scan_root` as slot 0 and prints the outcome. Returns 0 or 1.
