@@ -25,6 +25,9 @@ struct Harness {
   Harness() {
     params.values[kParamCardFolder] = card;
     params.values[kParamPrimaryFolder] = archive;
+    // Names kept and no folders, unless a test asks for its own formats.
+    params.values[kParamNameFormat] = "{@filename}";
+    params.values[kParamFolderFormat].clear();
     std::filesystem::create_directories(card);
   }
   void set(int pos, const std::string& value) { params.values[static_cast<std::size_t>(pos)] = value; }
