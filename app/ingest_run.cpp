@@ -116,6 +116,14 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
   SingleSlotControl control(params.integer(kParamStartingNumber));
   EngineContext ctx(EngineJob{&control, 0, slot_title(params, scan_root)});
   ctx.macro_env = env.get();
+  // The image reader lists each image's EXIF values on standard output; with --json that
+  // output must hold the JSON alone, so the listing goes to standard error meanwhile.
+  int saved_stdout = -1;
+  if (options.json) {
+    std::fflush(stdout);
+    saved_stdout = dup(STDOUT_FILENO);
+    if (saved_stdout >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
+  }
   std::atomic<bool> done{false};
   bool ok = false;
   std::thread worker([&] {
@@ -125,6 +133,11 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
   watch(control, done);
   worker.join();
   std::signal(SIGINT, SIG_DFL);
+  if (saved_stdout >= 0) {
+    std::fflush(stdout);
+    dup2(saved_stdout, STDOUT_FILENO);
+    close(saved_stdout);
+  }
 
   if (options.json) {
     log_printf("%s", ctx.report.c_str());

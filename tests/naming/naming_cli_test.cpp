@@ -85,6 +85,12 @@ TEST_F(NamingCli, FormatsAndNotesFromTheCommandLineAndRangeFolders) {
   EXPECT_TRUE(fsys::exists(archive + "/Shoot/0011-0011/Day 1_Test Camera 1-000011.JPG"));
   EXPECT_FALSE(fsys::exists(archive + "/Shoot/#NNN-0000"));
 
+  // With --json, standard output holds the JSON line alone.
+  ASSERT_EQ(run("ingest --json --card " + sh_quote(card) + " --primary " + sh_quote(dir / "json"),
+                &out),
+            0);
+  EXPECT_EQ(out.rfind("{\"success\": true", 0), 0u) << out;
+
   // Text right after the number-range macro fails the run with the report line.
   EXPECT_EQ(run("ingest --card " + sh_quote(card) + " --primary " + sh_quote(dir / "other") +
                     " --folder-format '{@numberrange}x'",
