@@ -25,7 +25,8 @@ void print_help() {
       "  --client NAME         client of the ingestion (added when new; default: the last one)\n"
       "  --project NAME        project of that client (added when new)\n"
       "  --card-name NAME      card record of the ingestion (added when new)\n"
-      "  --notes TEXT          ingestion notes (default: the preference IngestionNotes)\n"
+      "  --notes TEXT          ingestion notes, also {@notes} in the specifications\n"
+      "                        (default: the preference IngestionNotes)\n"
       "  --no-backup           no pre-conversion backup\n"
       "  --card DIR            the card's image folder (or ptp/CAMERA for a camera; default:\n"
       "                        the preset's CardFolder)\n"
@@ -176,7 +177,10 @@ bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
     case kClient: p.request.client = arg; break;
     case kProject: p.request.project = arg; break;
     case kCardName: p.request.card_name = arg; break;
-    case kNotes: p.request.notes = arg; break;
+    case kNotes:
+      p.request.notes = arg;
+      p.run.notes = arg;
+      break;
     case kNoBackup: put(v[kParamWantBackup], "0"); break;
     default: error = "unknown option"; return false;
   }

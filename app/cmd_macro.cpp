@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "imagefile/macro_reader.h"
 #include "metadata/macro.h"
 #include "metadata/macro_environment.h"
 #include "metadata/macro_exif.h"
@@ -152,12 +153,7 @@ int cmd_macro(int argc, char** argv) {
   add_vocabulary_paths(env.vocabulary, "Keywords", keywords);
 
   if (image) {
-    if (!image_macro_reader_installed()) {
-      std::fprintf(stderr,
-                   "cardwright macro: --image is not available yet: this build has no image "
-                   "reader\n");
-      return 1;
-    }
+    connect_image_macro_reader();
     if (!inputs_from_image(image, in)) return 1;
   }
 

@@ -22,5 +22,6 @@ int usage_error(const char* command, const char* message);
 
 int cmd_macro(int argc, char** argv);
 int cmd_exif(int argc, char** argv);
+int cmd_examine(int argc, char** argv);
 
 }  // namespace cw::app

@@ -15,8 +15,11 @@
 #include <thread>
 
 #include "app/console_ui.h"
+#include "database/database.h"
 #include "foundation/log.h"
+#include "imagefile/macro_reader.h"
 #include "ingest/ingest.h"
+#include "metadata/macro_settings_env.h"
 #include "platform/paths.h"
 
 namespace cw::app {
@@ -136,9 +139,29 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
   stop_action.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &stop_action, nullptr);
 
+  // Macros read the user's presets, vocabulary and (when there is one) database.
+  connect_image_macro_reader();
+  std::unique_ptr<SettingsMacroEnvironment> env = load_user_macro_environment();
+  env->notes = options.notes;
+  // The ingestion set-up has the database open already; a bare parameter list (copycard) opens
+  // it here when the user has one.
+  Database db;
+  Database* const given_db = db_current();
+  const std::string db_path = ensure_user_folder() + "/" + kDatabaseFileName;
+  if (!given_db && ::access(db_path.c_str(), F_OK) == 0 && db.open(db_path)) db_set_current(&db);
+
   SingleSlotControl control(params.integer(kParamStartingNumber));
   EngineContext ctx(EngineJob{&control, 0, slot_title(params, scan_root)});
   RunEnd end;
+  ctx.macro_env = env.get();
+  // The image reader lists each image's EXIF values on standard output; with --json that
+  // output must hold the JSON alone, so the listing goes to standard error meanwhile.
+  int saved_stdout = -1;
+  if (options.json) {
+    std::fflush(stdout);
+    saved_stdout = dup(STDOUT_FILENO);
+    if (saved_stdout >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
+  }
   bool ok = false;
   std::thread worker([&] {
     ok = run_slot(params, scan_root, ctx);
@@ -147,6 +170,11 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
   watch(control, end);
   worker.join();
   std::signal(SIGINT, SIG_DFL);
+  if (saved_stdout >= 0) {
+    std::fflush(stdout);
+    dup2(saved_stdout, STDOUT_FILENO);
+    close(saved_stdout);
+  }
 
   if (options.json) {
     log_printf("%s", ctx.report.c_str());
@@ -154,6 +182,9 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
   } else {
     ui_print(ctx.report);
   }
+  // The end of the batch: number-range folders get their ranges as names.
+  if (!control.end_batch(ctx.first_copy_root, ctx.primary_root, ctx.post_backup_root)) ok = false;
+  db_set_current(given_db);
   std::fflush(stdout);
   set_user_interface(nullptr);
   if (outcome) fill_outcome(*outcome, ok, control, ctx);

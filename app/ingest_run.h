@@ -11,6 +11,7 @@ namespace cw::app {
 struct RunOptions {
   bool json = false;        // print the counters as JSON instead of the report
   bool assume_yes = false;  // answer Yes to every question
+  std::string notes;        // the notes text ({@notes})
 };
 
 // What a finished run hands back for its ingestion record.

@@ -17,6 +17,8 @@ const Command kCommands[] = {
     {"vocab", "show and edit the keyword vocabulary", cmd_vocab},
     {"macro", "expand a macro specification with sample data (the macro laboratory)", cmd_macro},
     {"exif", "show the EXIF values and capture identity of camera files", cmd_exif},
+    {"examine", "show every macro value and the internal structure of an image file",
+     cmd_examine},
     {nullptr, nullptr, nullptr},
 };
 

@@ -20,6 +20,8 @@
 
 namespace cw {
 
+class MacroEnvironment;
+
 // Size of the run's one copy buffer.
 inline constexpr std::size_t kCopyBufferSize = 1048576;
 // Longest error text kept (messages joined by " / ").
@@ -113,6 +115,9 @@ class EngineContext : public RunContext {
   std::vector<std::string> owned_paths;
   std::vector<std::string> gps_list;  // files to be GPS-tagged
   std::string converter_params;
+  // Where naming's macros read presets, the database and notes (not owned; none: nothing
+  // but the images' own values).
+  MacroEnvironment* macro_env = nullptr;
 };
 
 }  // namespace cw

@@ -1,17 +1,30 @@
-// Naming of one image (source name kept; see naming.h).
+// Naming of one image: sequence numbers, number texts, unique ids, the name and folder
+// expansions and the number-range partition folders.
 #include "ingest/naming.h"
 
+#include <sys/stat.h>
+
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "foundation/fs.h"
+#include "foundation/locks.h"
 #include "foundation/log.h"
+#include "imagefile/macro_reader.h"
+#include "metadata/macro.h"
+#include "metadata/macro_exif.h"
+#include "metadata/macro_environment.h"
 #include "platform/camera_source.h"
 
 namespace cw {
 
 namespace {
+
+using Guard = std::lock_guard<std::recursive_mutex>;
 
 constexpr std::size_t kMaxSourcePath = 999;
 
@@ -32,14 +45,148 @@ bool examine_source(const std::string& path, std::uint64_t& size, std::time_t& m
   return true;
 }
 
+std::string date_text(std::time_t when) {
+  std::tm local{};
+  char text[32];
+  if (!localtime_r(&when, &local) ||
+      std::strftime(text, sizeof text, "%Y%m%d_%H%M%S", &local) == 0)
+    return "00000000_000000";
+  return text;
+}
+
+std::string sequence_text(long sequence) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%06ld", sequence);
+  return text;
+}
+
+MacroEnvironment& environment(EngineContext& ctx) {
+  // The base environment holds no state of its own: one shared instance serves every run
+  // that was given none.
+  static MacroEnvironment images_only;
+  return ctx.macro_env ? *ctx.macro_env : images_only;
+}
+
+// The inputs that the name and folder expansions share.
+MacroInputs naming_inputs(EngineContext& ctx, const ImageRecord& record, long sequence) {
+  MacroInputs in;
+  in.cur_filename = record.base_name;
+  in.cur_datetime = date_text(record.modified);
+  in.cur_sequence = sequence_text(sequence);
+  in.unique_id = make_unique_id();
+  in.number_range = ctx.control().number_ranges().placeholder;
+  in.cur_path = record.source_path;
+  in.ext = record.extension;
+  in.xml = false;
+  return in;
+}
+
+// Writes partition index `p` over the second half of the placeholder at `at`.
+void write_partition(std::string& path, std::size_t at, const NumberRangeState& ranges, long p) {
+  const std::size_t dash = ranges.placeholder.find('-');
+  const std::size_t half = at + dash + 1;
+  const std::size_t width = ranges.placeholder.size() - dash - 1;
+  char digits[32];
+  std::snprintf(digits, sizeof digits, ranges.single_format.c_str(), static_cast<int>(p));
+  path.replace(half, width, std::string(digits).substr(0, width));
+}
+
+bool folder_exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
 }  // namespace
 
 std::string number_text_for(int number_range_source, const std::string& base_name,
                             long sequence) {
   if (number_range_source == 1) return base_name.size() >= 8 ? base_name.substr(4, 4) : "";
-  char text[32];
-  std::snprintf(text, sizeof text, "%06ld", sequence);
+  return sequence_text(sequence);
+}
+
+std::string replace_forbidden_name_characters(std::string name) {
+  for (char& c : name)
+    if (std::strchr("%*/:<>\\", c) && c != '\0') c = '-';
+  return name;
+}
+
+std::string make_unique_id() {
+  using namespace std::chrono;
+  const auto now = system_clock::now().time_since_epoch();
+  const long seconds = static_cast<long>(duration_cast<std::chrono::seconds>(now).count());
+  const long millisecond = static_cast<long>(duration_cast<milliseconds>(now).count() % 1000);
+  char text[48];
+  std::snprintf(text, sizeof text, "%lX%.5lX", static_cast<unsigned long>(seconds),
+                static_cast<unsigned long>(millisecond * 1000));
   return text;
+}
+
+bool make_file_name(EngineContext& ctx, ImageRecord& record, long& sequence) {
+  sequence = ctx.control().take_sequence_number();  // under ingestionLock
+  record.number_text = number_text_for(ctx.number_range_source, record.base_name, sequence);
+  std::string expanded;
+  bool ok;
+  {
+    Guard g(databaseLock);
+    ok = macro_process_with_data(ctx.name_format, expanded,
+                                 naming_inputs(ctx, record, sequence), environment(ctx));
+  }
+  record.new_base_name = ok && !expanded.empty()
+                             ? replace_forbidden_name_characters(std::move(expanded))
+                             : record.base_name;
+  return true;
+}
+
+bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
+  std::string spec = ctx.first_copy_root;
+  if (spec.empty() || !is_separator(spec.back())) spec += '/';
+  const std::size_t prefix_length = spec.size();
+  std::size_t skip = 0;
+  const std::string& format = ctx.folder_format;
+  while (skip < format.size() &&
+         (std::isspace(static_cast<unsigned char>(format[skip])) || format[skip] == '\\' ||
+          format[skip] == '/' || format[skip] == ':'))
+    ++skip;
+  spec.append(format, skip);
+
+  NumberRangeState& ranges = ctx.control().number_ranges();
+  Guard g(databaseLock);
+  MacroInputs in = naming_inputs(ctx, record, sequence);
+  in.cur_relPath = record.relative_folder();
+  std::string path;
+  if (!macro_process_with_data(spec, path, in, environment(ctx)) || path.empty()) {
+    record.target_folder.assign(1, '.');
+    return true;
+  }
+  while (!path.empty() && std::isspace(static_cast<unsigned char>(path.back()))) path.pop_back();
+
+  const std::size_t at =
+      ranges.placeholder.empty() ? std::string::npos : path.find(ranges.placeholder);
+  if (at != std::string::npos) {
+    const std::size_t end = at + ranges.placeholder.size();
+    if (end < path.size() && !is_separator(path[end])) {
+      ctx.report_append("\nERROR: Text appears after {@numberrange} macro.\n");
+      return false;
+    }
+    std::string rest = path.substr(end);
+    path.resize(end);
+    long n;
+    {
+      Guard count(ingestionLock);
+      n = ++ranges.images_named;
+    }
+    long p = (n - 1) / ctx.partition_size;
+    while (p < ranges.modulus) {
+      write_partition(path, at, ranges, p);
+      // A folder left by another (stopped) ingestion under the same name is skipped.
+      if (!folder_exists(path) || number_range_find(ranges, path)) break;
+      ++p;
+    }
+    number_range_add(ranges, path, record.number_text);
+    path += rest;
+  }
+  record.target_folder = path.size() > prefix_length ? path.substr(prefix_length) : ".";
+  return true;
 }
 
 bool name_image(EngineContext& ctx, ImageRecord& record, std::string& message) {
@@ -53,10 +200,17 @@ bool name_image(EngineContext& ctx, ImageRecord& record, std::string& message) {
     message = "error accessing path (1)";
     return false;
   }
-  long sequence = ctx.control().take_sequence_number();
-  record.number_text = number_text_for(ctx.number_range_source, record.base_name, sequence);
-  record.new_base_name = record.base_name;
-  record.target_folder.assign(1, '.');  // the first-copy root itself
+  if (!image_macro_reader_installed()) connect_image_macro_reader();
+  number_range_choose(ctx.control().number_ranges(), ctx.number_range_digits);
+  long sequence = 0;
+  if (!make_file_name(ctx, record, sequence)) {
+    message = "can't make image file name";
+    return false;
+  }
+  if (!make_folder_path(ctx, record, sequence)) {
+    message = "can't make image folder path";
+    return false;
+  }
   return true;
 }
 

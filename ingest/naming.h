@@ -1,9 +1,11 @@
-// Naming of one image: examines the source and decides the new base name, the target folder
-// and the number text.
+// Naming of one image: examines the source, then expands the user's name and folder
+// specifications for it with the macro expander. The image gets its sequence number, its
+// number text, a new base name and a target folder relative to the first-copy root. A folder
+// specification holding {@numberrange} puts each partition of images into its own
+// number-range folder (ingest/number_range.h).
 //
-// This build names without the macro expander: every image keeps its source base name and
-// goes to the first-copy root itself (target folder "."). The sequence number and the number
-// text are made as the full naming makes them.
+// Naming runs image by image in list order while the run holds copyOrderLock. The sequence
+// number and the image count are taken under ingestionLock, the expansions under databaseLock.
 #pragma once
 
 #include <string>
@@ -12,12 +14,26 @@
 
 namespace cw {
 
-// On false, `message` says why ("path too long", "error accessing path (1)").
+// On false, `message` says why ("path too long", "error accessing path (1)",
+// "can't make image file name", "can't make image folder path").
 bool name_image(EngineContext& ctx, ImageRecord& record, std::string& message);
+
+// Takes the next sequence number (returned in `sequence`), makes the number text and expands
+// the name format into the record's new base name (the source's base name when the
+// expansion gives nothing).
+bool make_file_name(EngineContext& ctx, ImageRecord& record, long& sequence);
+// Expands the folder format into the record's target folder; "." for the root itself.
+bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence);
 
 // The number text of an image: with source 1 the 5th to 8th characters of a base name of at
 // least 8 characters (IMG_1234 gives 1234), else empty; with source 2 the sequence as "%06d".
 std::string number_text_for(int number_range_source, const std::string& base_name,
                             long sequence);
+
+// A name that cannot be a single file name component: each of % * / : < > \ becomes "-".
+std::string replace_forbidden_name_characters(std::string name);
+
+// The unique id: the current time in seconds and the millisecond times 1000, both in hex.
+std::string make_unique_id();
 
 }  // namespace cw

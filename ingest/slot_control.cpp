@@ -54,6 +54,26 @@ bool SingleSlotControl::order_gate(int, std::time_t) {
   return true;
 }
 
+void SingleSlotControl::rename_burn_folder(BurnList list, const std::string& from,
+                                           const std::string& to) {
+  Guard g(ingestionLock);
+  auto& v = list == BurnList::kPrimary ? primary_folders_ : pre_folders_;
+  for (std::string& entry : v)
+    if (entry == from) entry = to;
+}
+
+bool SingleSlotControl::end_batch(const std::string& first_copy_root,
+                                  const std::optional<std::string>& primary_root,
+                                  const std::optional<std::string>& post_backup_root) {
+  Guard g(ingestionLock);
+  if (stop_ || ranges_.folders.empty()) return true;
+  // No database record is kept for a command-line batch: the range is shown, not stored.
+  bool ok = number_range_rename(ranges_, *this, first_copy_root, primary_root, post_backup_root,
+                                nullptr);
+  number_range_reset(ranges_);
+  return ok;
+}
+
 void SingleSlotControl::request_stop() {
   Guard g(ingestionLock);
   stop_ = true;

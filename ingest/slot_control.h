@@ -8,8 +8,11 @@
 #pragma once
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "ingest/number_range.h"
 
 namespace cw {
 
@@ -38,6 +41,13 @@ class SlotControl {
   // Order gate: true when this slot may name its images now. A grant returns with
   // copyOrderLock held; the caller releases it after its naming phase.
   virtual bool order_gate(int slot, std::time_t key) = 0;
+
+  // The batch's number-range data, shared by all its runs (guarded by ingestionLock).
+  virtual NumberRangeState& number_ranges() = 0;
+  // The disc-burning lists as they are now, and the rename of one entry (number ranges).
+  virtual std::vector<std::string> burn_folders_snapshot(BurnList list) = 0;
+  virtual void rename_burn_folder(BurnList list, const std::string& from,
+                                  const std::string& to) = 0;
 };
 
 // One slot (index 0) and nothing else to wait for.
@@ -54,6 +64,16 @@ class SingleSlotControl : public SlotControl {
   bool cards_mode() override { return false; }
   void request_auto_eject(int slot) override;
   bool order_gate(int slot, std::time_t key) override;
+  NumberRangeState& number_ranges() override { return ranges_; }
+  std::vector<std::string> burn_folders_snapshot(BurnList list) override {
+    return burn_folders(list);
+  }
+  void rename_burn_folder(BurnList list, const std::string& from, const std::string& to) override;
+
+  // After the run, unless it was stopped: renames the number-range folders to their ranges
+  // (the end of the batch for the one slot). False when a rename failed.
+  bool end_batch(const std::string& first_copy_root, const std::optional<std::string>& primary_root,
+                 const std::optional<std::string>& post_backup_root);
 
   // The front end's side: ask the run to stop, and read what it reported.
   void request_stop();
@@ -72,6 +92,7 @@ class SingleSlotControl : public SlotControl {
   std::string status_ = "Ready";
   std::vector<std::string> primary_folders_;
   std::vector<std::string> pre_folders_;
+  NumberRangeState ranges_;
 };
 
 }  // namespace cw

@@ -5,9 +5,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 #include "foundation/fs.h"
 #include "foundation/sysio.h"
+#include "imagefile/identity.h"
+#include "imagefile/tv_reader.h"
+#include "platform/camera_source.h"
 
 namespace cw {
 
@@ -29,12 +33,36 @@ std::size_t suffix_position(const std::string& target) {
 
 }  // namespace
 
+bool file_identity(const std::string& path, std::string& identity) {
+  long long size = 0;
+  std::time_t modified = 0;
+  if (is_camera_path(path)) {
+    CameraFileInfo info;
+    if (!camera_source().stat(path, info)) return false;
+    size = static_cast<long long>(info.size);
+    modified = info.modified;
+  } else {
+    struct stat st;
+    if (sysio().stat(path.c_str(), &st) != 0) return false;
+    size = static_cast<long long>(st.st_size);
+    modified = st.st_mtime;
+  }
+  std::tm local{};
+  char when[32];
+  if (!localtime_r(&modified, &local) ||
+      std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local) == 0)
+    return false;
+  TV_Reader reader;
+  if (!reader.open(path, true, false)) return false;
+  std::string capture = reader.image() ? capture_identity_text(*reader.image()) : std::string();
+  if (capture.empty()) capture = "[no exif time]";
+  identity = std::to_string(size) + "/" + when + "/" + capture;
+  return true;
+}
+
 bool same_image(const std::string& a, const std::string& b) {
-  // The image's capture time joins this identity once the image reader is available; until
-  // then size and modification time decide.
-  struct stat sa, sb;
-  if (sysio().stat(a.c_str(), &sa) != 0 || sysio().stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_size == sb.st_size && sa.st_mtime == sb.st_mtime;
+  std::string ia, ib;
+  return file_identity(a, ia) && file_identity(b, ib) && ia == ib;
 }
 
 int open_unique_target(std::string& target, EngineContext& ctx, bool& duplicate,

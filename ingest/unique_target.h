@@ -21,7 +21,11 @@ inline constexpr int kMaxUniqueSuffix = 99999;
 int open_unique_target(std::string& target, EngineContext& ctx, bool& duplicate,
                        const std::string& source);
 
-// True when two files can be examined and have the same size and modification time.
+// The identity of an image file: its size, its modification time in local time and its
+// capture identity ("[no exif time]" when the image has none). False when the file cannot be
+// examined or the image reader fails on it.
+bool file_identity(const std::string& path, std::string& identity);
+// True when both identities can be made and are equal.
 bool same_image(const std::string& a, const std::string& b);
 
 }  // namespace cw

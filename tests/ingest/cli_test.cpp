@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "settings/param_list.h"
+#include "tests/fixtures/sample_files.h"
 #include "tests/common/test_env.h"
 
 namespace cw {
@@ -24,7 +25,7 @@ struct Cli : ::testing::Test {
   std::string program = built_program("app/cardwright");
   std::string card = dir / "card", archive = dir / "archive";
   void SetUp() override {
-    write_file(card + "/DCIM/100/IMG_0001.JPG", "one");
+    write_file(card + "/DCIM/100/IMG_0001.JPG", fixtures::make_jpeg("2024:05:17 10:20:30"));
     write_file(card + "/DCIM/100/IMG_0002.CR2", "two");
   }
   int run(const std::string& args, std::string* out = nullptr) {
@@ -34,19 +35,22 @@ struct Cli : ::testing::Test {
 
 TEST_F(Cli, IngestPrintsTheReportAndExitsZero) {
   std::string out;
+  const std::string keep_names = " --name-format '{@filename}' --folder-format ''";
   EXPECT_EQ(run("ingest --card " + sh_quote(card) + " --primary " + sh_quote(archive) +
-                    " --no-backup --include --extensions 'jpg' --no-jpeg-verify",
+                    keep_names + " --no-backup --include --extensions 'jpg' --no-jpeg-verify",
                 &out),
             0);
   EXPECT_NE(out.find("SUCCESSFUL INGESTION - no errors detected"), std::string::npos) << out;
   EXPECT_NE(out.find("Files skipped because of extension: 1"), std::string::npos);
-  EXPECT_EQ(test::read_file(archive + "/IMG_0001.JPG"), "one");
+  EXPECT_EQ(test::read_file(archive + "/IMG_0001.JPG"),
+            test::read_file(card + "/DCIM/100/IMG_0001.JPG"));
   // The report also goes to the per-user log.
   std::string log = test::read_file(test::test_root() / "home/.local/share/CardwrightPro/cw_log.txt");
   EXPECT_NE(log.find("SUCCESSFUL INGESTION"), std::string::npos);
 
-  // Decoding is on by default; the placeholder JPG is a duplicate now and is not decoded.
-  EXPECT_EQ(run("ingest --json --no-backup --card " + sh_quote(card) + " --primary " + sh_quote(archive),
+  // Decoding is on by default; the JPG is a duplicate now and is not copied again.
+  EXPECT_EQ(run("ingest --json --no-backup --card " + sh_quote(card) + " --primary " +
+                    sh_quote(archive) + keep_names,
                 &out),
             0);
   EXPECT_NE(out.find("\"success\": true"), std::string::npos) << out;
@@ -95,6 +99,8 @@ TEST_F(Cli, CopycardTakesTheRawList) {
   ParamList p = default_param_list();
   p.values[kParamCardFolder] = card;
   p.values[kParamPrimaryFolder] = archive;
+  p.values[kParamNameFormat] = "{@filename}";
+  p.values[kParamFolderFormat].clear();
   p.values[kParamFileArray] = dir / "picked.txt";
   p.values[kParamFileArray].insert(0, 1, '@');
   write_file(dir / "picked.txt", card + "/DCIM/100/IMG_0002.CR2\n");

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "ingest/naming.h"
+#include "tests/fixtures/sample_files.h"
 #include "tests/ingest/ingest_harness.h"
 
 namespace cw {
@@ -85,8 +86,9 @@ TEST(Copycard, EmptyCardSucceedsWithEveryCounterZero) {
 
 TEST(Copycard, CopiesKeepTimeAndSizeAndReRunsAreDuplicates) {
   Harness h;
-  write_file(h.card + "/DCIM/100/IMG_0001.JPG", std::string(3 * 1048576 + 17, 'a'));
-  write_file(h.card + "/DCIM/100/IMG_0002.CR2", "raw bytes");
+  write_file(h.card + "/DCIM/100/IMG_0001.JPG",
+             fixtures::make_jpeg("2024:05:17 10:20:30", 3 * 1048576 + 17));
+  write_file(h.card + "/DCIM/100/IMG_0002.CR2", fixtures::make_tiff_raw("2024:05:17 10:20:31", 4096));
   write_file(h.card + "/DCIM/101/EMPTY.JPG", "");
   for (const char* f : {"DCIM/100/IMG_0001.JPG", "DCIM/100/IMG_0002.CR2", "DCIM/101/EMPTY.JPG"})
     fsys::last_write_time(h.card + "/" + f, fsys::file_time_type::clock::now() - std::chrono::hours(50));
@@ -102,11 +104,14 @@ TEST(Copycard, CopiesKeepTimeAndSizeAndReRunsAreDuplicates) {
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
 
+  // The images are recognised again; the empty file has no image identity and is copied
+  // under a new name instead.
   ASSERT_TRUE(h.run()) << h.ctx->error;
-  EXPECT_EQ(h.ctx->duplicates, 3);
-  EXPECT_EQ(h.ctx->files_found, 0);
-  EXPECT_TRUE(contains(h.ctx->report, "    Files skipped because of duplication: 3\n"));
-  EXPECT_EQ(std::distance(fsys::directory_iterator(h.archive), fsys::directory_iterator()), 3);
+  EXPECT_EQ(h.ctx->duplicates, 2);
+  EXPECT_EQ(h.ctx->files_found, 1);
+  EXPECT_TRUE(contains(h.ctx->report, "    Files skipped because of duplication: 2\n"));
+  EXPECT_TRUE(fsys::exists(h.archive + "/EMPTY_00001.JPG"));
+  EXPECT_EQ(std::distance(fsys::directory_iterator(h.archive), fsys::directory_iterator()), 4);
 }
 
 TEST(Copycard, ADifferentFileOfTheSameNameGetsASuffixAndIsNeverReplaced) {

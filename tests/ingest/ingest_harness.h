@@ -27,6 +27,9 @@ struct Harness {
     params.values[kParamPrimaryFolder] = archive;
     // Most cards here hold placeholder bytes, not images: tests that decode turn this on.
     set(kParamWantJpegVerify, std::string("0"));
+    // Names kept and no folders, unless a test asks for its own formats.
+    params.values[kParamNameFormat] = "{@filename}";
+    params.values[kParamFolderFormat].clear();
     std::filesystem::create_directories(card);
   }
   void set(int pos, const std::string& value) { params.values[static_cast<std::size_t>(pos)] = value; }

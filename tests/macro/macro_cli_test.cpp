@@ -36,9 +36,9 @@ TEST(MacroCommand, ExitStatus) {
   EXPECT_EQ(run("--bogus x", &out), 2);
   EXPECT_EQ(run("--set novalue x", &out), 2);
   EXPECT_EQ(run("--help", &out), 0);
-  // This program has no image reader yet: --image is refused with a clear message.
+  // An image that cannot be read is refused with the reason.
   EXPECT_EQ(run("--image /nonexistent.jpg x", &out), 1);
-  EXPECT_NE(out.find("not available yet"), std::string::npos);
+  EXPECT_NE(out.find("cannot read /nonexistent.jpg"), std::string::npos) << out;
 }
 
 }  // namespace

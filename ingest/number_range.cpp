@@ -1,0 +1,189 @@
+// Number-range folders: choosing the placeholder, recording numbers, renaming after a batch.
+#include "ingest/number_range.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "foundation/fs.h"
+#include "foundation/locks.h"
+#include "foundation/log.h"
+#include "foundation/text.h"
+#include "ingest/scan.h"
+#include "ingest/slot_control.h"
+
+namespace cw {
+
+namespace {
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+struct DigitsRow {
+  int digits;
+  const char* placeholder;
+  const char* zero_text;
+  const char* single_format;
+  const char* range_format;
+  long modulus;
+};
+
+// Each placeholder is as long as the range that replaces it.
+constexpr DigitsRow kDigitsRows[] = {
+    {4, "#NNN-RRR#", "0000-0000", "%04d", "%04d-%04d", 10000},
+    {5, "#NNNN-RRRR#", "00000-00000", "%05d", "%05d-%05d", 100000},
+    {6, "#NNNNN-RRRRR#", "000000-000000", "%06d", "%06d-%06d", 1000000},
+};
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+void widen(long& lowest, long& highest, long n) {
+  if (lowest < 0 || n < lowest) lowest = n;
+  if (highest < 0 || n > highest) highest = n;
+}
+
+// The first free name of `base`, `base`a … `base`z; the z name when all are taken (false).
+bool free_name(const std::string& base, std::string& name) {
+  name = base;
+  if (!exists(name)) return true;
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    name = base + letter;
+    if (!exists(name)) return true;
+  }
+  return false;
+}
+
+// Renames one folder to `base` or the first free lettered form of it; the name used is
+// returned in `renamed`.
+bool rename_to_range(const std::string& from, const std::string& base, std::string& renamed) {
+  int err = 0;
+  if (!free_name(base, renamed))
+    err = EEXIST;
+  else if (rename_path(from, renamed) != 0)
+    err = errno;
+  if (err == 0) return true;
+  log_printf("ERROR: failed to rename \"%s\" to \"%s\" (%s)", from.c_str(), renamed.c_str(),
+             std::strerror(err));
+  return false;
+}
+
+std::string root_prefix(const std::string& root) {
+  if (!root.empty() && is_separator(root.back())) return root;
+  return root + "/";
+}
+
+// Burn-list entries at or below `from` follow the rename.
+void rename_burn_entries(SlotControl& control, BurnList list, const std::string& from,
+                         const std::string& to) {
+  for (const std::string& entry : control.burn_folders_snapshot(list)) {
+    if (entry == from)
+      control.rename_burn_folder(list, entry, to);
+    else if (entry.size() > from.size() && entry.compare(0, from.size(), from) == 0 &&
+             is_separator(entry[from.size()]))
+      control.rename_burn_folder(list, entry, to + entry.substr(from.size()));
+  }
+}
+
+}  // namespace
+
+void number_range_choose(NumberRangeState& s, int digits) {
+  Guard g(ingestionLock);
+  if (s.placeholder_length != -1) return;
+  const DigitsRow* row = &kDigitsRows[0];
+  for (const DigitsRow& r : kDigitsRows)
+    if (r.digits == digits) row = &r;
+  s.placeholder = row->placeholder;
+  s.zero_text = row->zero_text;
+  s.single_format = row->single_format;
+  s.range_format = row->range_format;
+  s.modulus = row->modulus;
+  s.placeholder_length = static_cast<int>(s.placeholder.size());
+}
+
+void number_range_add(NumberRangeState& s, const std::string& path,
+                      const std::string& number_text) {
+  Guard g(ingestionLock);
+  const long n = number_text.empty() ? 0 : std::atol(number_text.c_str());
+  RangeFolder* entry = nullptr;
+  for (RangeFolder& f : s.folders)
+    if (f.path == path) entry = &f;
+  if (entry) {
+    widen(entry->lowest, entry->highest, n);
+  } else {
+    s.folders.insert(s.folders.begin(), RangeFolder{path, n, n});
+  }
+  widen(s.lowest, s.highest, n);
+}
+
+const RangeFolder* number_range_find(NumberRangeState& s, const std::string& path) {
+  Guard g(ingestionLock);
+  for (const RangeFolder& f : s.folders)
+    if (f.path == path) return &f;
+  return nullptr;
+}
+
+void number_range_reset(NumberRangeState& s) {
+  Guard g(ingestionLock);
+  s.folders.clear();
+  s.lowest = s.highest = -1;
+}
+
+bool number_range_rename(NumberRangeState& s, SlotControl& control,
+                         const std::string& first_copy_root,
+                         const std::optional<std::string>& primary_root,
+                         const std::optional<std::string>& post_backup_root,
+                         const StoreNumberRange& store) {
+  Guard g(ingestionLock);
+  bool ok = true;
+  const std::string prefix = root_prefix(first_copy_root);
+  const std::size_t keep_length = static_cast<std::size_t>(s.placeholder_length);
+  for (const RangeFolder& f : s.folders) {
+    if (s.placeholder_length < 0 || f.path.size() < keep_length) continue;
+    const std::string range =
+        format_limited(64, s.range_format.c_str(), static_cast<int>(f.lowest % s.modulus),
+                       static_cast<int>(f.highest % s.modulus));
+    const std::string base = f.path.substr(0, f.path.size() - keep_length) + range;
+    std::string renamed;
+    if (!rename_to_range(f.path, base, renamed)) {
+      ok = false;
+      continue;
+    }
+    if (!primary_root) {
+      // The first copies are the primary copies.
+      rename_burn_entries(control, BurnList::kPrimary, f.path, renamed);
+      if (path_less_nocase(s.viewer_folder, renamed)) s.viewer_folder = renamed;
+    } else {
+      rename_burn_entries(control, BurnList::kPreConversion, f.path, renamed);
+    }
+    // The same folder in the other trees.
+    if (f.path.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string relative_old = f.path.substr(prefix.size());
+    const std::string relative_base = base.substr(prefix.size());
+    for (int tree = 0; tree < 2; ++tree) {
+      const std::optional<std::string>& root = tree == 0 ? primary_root : post_backup_root;
+      if (!root) continue;
+      const std::string other = root_prefix(*root) + relative_old;
+      if (!exists(other)) continue;
+      std::string other_renamed;
+      if (!rename_to_range(other, root_prefix(*root) + relative_base, other_renamed)) {
+        ok = false;
+        continue;
+      }
+      if (tree == 0) rename_burn_entries(control, BurnList::kPrimary, other, other_renamed);
+    }
+  }
+  ui_printf("\nNumber range: %d through %d\n", static_cast<int>(s.lowest),
+            static_cast<int>(s.highest));
+  if (store && !store(s.lowest, s.highest)) {
+    log_printf("ERROR: can't store the number range %ld through %ld", s.lowest, s.highest);
+    ok = false;
+  }
+  return ok;
+}
+
+}  // namespace cw
