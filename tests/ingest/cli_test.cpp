@@ -76,7 +76,7 @@ TEST_F(Cli, ConverterOptionsReachTheConverter) {
   const std::string converter = std::string(CW_SOURCE_DIR) + "/tests/fixtures/fake_dng_converter";
   const std::string common = " --card " + sh_quote(card) + " --backup " + sh_quote(dir / "backup") +
                              " --primary " + sh_quote(archive) + " --converter " + sh_quote(converter) +
-                             " --no-jpeg-verify";
+                             " --no-jpeg-verify --name-format '{@filename}' --folder-format ''";
   // A missing backup folder is never created silently: the user has to provide it.
   std::filesystem::create_directories(dir / "backup");
   std::string out;

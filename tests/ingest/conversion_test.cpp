@@ -4,6 +4,8 @@
 // re-ingests; corrupt JPEGs and XMP merged into copied JPEGs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -83,7 +85,7 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   write_file(post + "/IMG_0003.xmp", "stale");
   ASSERT_TRUE(h.run()) << h.ctx->error << h.ctx->report;
 
-  const std::vector<std::string> card_names = {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.CR2",
+  std::vector<std::string> card_names = {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.CR2",
                                                "IMG_0004.JPG", "IMG_0005.JPG", "IMG_0006.CR2",
                                                "NOTES"};
   EXPECT_EQ(names_in(backup), card_names);
@@ -122,12 +124,18 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
 
-  // The same card again: every first copy is a duplicate and nothing else is touched.
+  // The same card again: every image is a duplicate and no image is touched. NOTES is no image:
+  // without a capture identity it can never be recognised as the same file, so it is copied
+  // again under a new name rather than overwriting anything.
   ASSERT_TRUE(h.run()) << h.ctx->error;
-  EXPECT_EQ(h.ctx->duplicates, 7);
-  EXPECT_EQ(h.ctx->files_found, 0);
+  EXPECT_EQ(h.ctx->duplicates, 6);
+  EXPECT_EQ(h.ctx->files_found, 1);
   EXPECT_EQ(h.ctx->raws_converted, 0);
-  EXPECT_EQ(h.ctx->copied_without_conversion, 0);
+  EXPECT_EQ(h.ctx->copied_without_conversion, 1);
+  card_names.push_back("NOTES_00001");
+  primary.push_back("NOTES_00001");
+  std::sort(card_names.begin(), card_names.end());
+  std::sort(primary.begin(), primary.end());
   EXPECT_EQ(names_in(backup), card_names);
   EXPECT_EQ(names_in(h.archive), primary);
 }

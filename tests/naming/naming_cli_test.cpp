@@ -47,7 +47,7 @@ TEST_F(NamingCli, ShippedFormatsNameRealCameraFilesByCaptureDate) {
   for (const char* f : files)
     fsys::copy_file(corpus / "camera" / f, card + "/DCIM/100/" + f);
   std::string out;
-  ASSERT_EQ(run("ingest --card " + sh_quote(card) + " --primary " + sh_quote(archive), &out), 0)
+  ASSERT_EQ(run("ingest --no-backup --card " + sh_quote(card) + " --primary " + sh_quote(archive), &out), 0)
       << out;
   for (const char* f : files) {
     std::string date;
@@ -71,10 +71,10 @@ TEST_F(NamingCli, FormatsAndNotesFromTheCommandLineAndRangeFolders) {
   spec.raw_every = 0;
   ASSERT_EQ(fixtures::write_sample_card(card, spec).size(), 5u);
   std::string out;
-  ASSERT_EQ(run("ingest --card " + sh_quote(card) + " --primary " + sh_quote(archive) +
+  ASSERT_EQ(run("ingest --no-backup --card " + sh_quote(card) + " --primary " + sh_quote(archive) +
                     " --folder-format 'Shoot/{@numberrange}' --partition-size 2"
                     " --name-format '{@notes,1,-1,_}{@exif.Model}:{@sequence}' --notes ' Day 1 '"
-                    " --starting-number 7",
+                    " --starting-number 7 --number-source 2",
                 &out),
             0)
       << out;
@@ -86,13 +86,13 @@ TEST_F(NamingCli, FormatsAndNotesFromTheCommandLineAndRangeFolders) {
   EXPECT_FALSE(fsys::exists(archive + "/Shoot/#NNN-0000"));
 
   // With --json, standard output holds the JSON line alone.
-  ASSERT_EQ(run("ingest --json --card " + sh_quote(card) + " --primary " + sh_quote(dir / "json"),
+  ASSERT_EQ(run("ingest --json --no-backup --card " + sh_quote(card) + " --primary " + sh_quote(dir / "json"),
                 &out),
             0);
   EXPECT_EQ(out.rfind("{\"success\": true", 0), 0u) << out;
 
   // Text right after the number-range macro fails the run with the report line.
-  EXPECT_EQ(run("ingest --card " + sh_quote(card) + " --primary " + sh_quote(dir / "other") +
+  EXPECT_EQ(run("ingest --no-backup --card " + sh_quote(card) + " --primary " + sh_quote(dir / "other") +
                     " --folder-format '{@numberrange}x'",
                 &out),
             1);
