@@ -9,6 +9,7 @@
 
 #include "app/commands.h"
 #include "app/ingest_run.h"
+#include "ingest/sidecar_placement.h"
 
 namespace cw::app {
 
@@ -35,6 +36,9 @@ void print_help() {
       "  --converter PATH      DNG converter program (used with --backup)\n"
       "  --verify-only         let the converter verify raws without keeping DNGs\n"
       "  --no-jpeg-verify      do not decode copied JPEGs to verify them\n"
+      "  --template NAME|PATH  give each image an XMP sidecar from this metadata template\n"
+      "                        (a NAME is looked up in the program's data folder)\n"
+      "  --develop-settings PATH  develop settings (.xmp or .lrtemplate) for each sidecar\n"
       "  --json                print the counters as JSON instead of the report\n"
       "  --yes                 answer Yes to every question\n"
       "  --help                show this help\n\n"
@@ -44,7 +48,7 @@ void print_help() {
 enum Flag {
   kCard = 256, kPrimary, kBackup, kPostBackup, kInclude, kExclude, kExtensions, kFiles,
   kNameFormat, kFolderFormat, kPartitionSize, kDigits, kNumberSource, kStartingNumber,
-  kConverter, kVerifyOnly, kNoJpegVerify, kJson, kYes, kHelp,
+  kConverter, kVerifyOnly, kNoJpegVerify, kJson, kYes, kHelp, kTemplate, kDevelopSettings,
 };
 
 const option kOptions[] = {
@@ -68,6 +72,8 @@ const option kOptions[] = {
     {"json", no_argument, nullptr, kJson},
     {"yes", no_argument, nullptr, kYes},
     {"help", no_argument, nullptr, kHelp},
+    {"template", required_argument, nullptr, kTemplate},
+    {"develop-settings", required_argument, nullptr, kDevelopSettings},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -133,6 +139,8 @@ bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
     case kJson: p.run.json = true; break;
     case kYes: p.run.assume_yes = true; break;
     case kHelp: p.help = true; break;
+    case kTemplate: put(v[kParamSidecarPath], metadata_template_path(arg)); break;
+    case kDevelopSettings: put(v[kParamCRDefaults], arg); break;
     default: error = "unknown option"; return false;
   }
   return error == nullptr;
@@ -171,7 +179,13 @@ int cmd_ingest(int argc, char** argv) {
       return 1;
     }
   }
-  return run_ingestion(p.params, p.card, p.run);
+  // Sidecar macros read the user's photographer, content and rights presets.
+  std::unique_ptr<PresetMacroEnvironment> presets;
+  if (!p.params.text(kParamSidecarPath).empty())
+    set_sidecar_macro_environment((presets = PresetMacroEnvironment::load_user_presets()).get());
+  int rc = run_ingestion(p.params, p.card, p.run);
+  set_sidecar_macro_environment(nullptr);
+  return rc;
 }
 
 }  // namespace cw::app

@@ -120,6 +120,19 @@ std::string metadata_template_path(const std::string& name_or_path) {
 
 // ---- presets as macro values ----------------------------------------------------------------
 
+PresetMacroEnvironment::PresetMacroEnvironment(CWParam& param) : param_(param) {}
+
+PresetMacroEnvironment::~PresetMacroEnvironment() = default;
+
+std::unique_ptr<PresetMacroEnvironment> PresetMacroEnvironment::load_user_presets() {
+  if (!open_settings_store()) return nullptr;
+  auto param = std::make_unique<CWParam>();
+  param->load_presets();
+  auto env = std::make_unique<PresetMacroEnvironment>(*param);
+  env->owned_ = std::move(param);
+  return env;
+}
+
 PresetValue PresetMacroEnvironment::master_property(std::string_view name) {
   return value_of(param_.working_set(), name);
 }

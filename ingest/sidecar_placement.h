@@ -9,6 +9,7 @@
 // names, dates and EXIF values expand. PresetMacroEnvironment reads a CWParam's presets.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,7 +45,11 @@ std::string metadata_template_path(const std::string& name_or_path);
 // photographer, content and rights presets, the vocabulary. No database, no notes.
 class PresetMacroEnvironment : public MacroEnvironment {
  public:
-  explicit PresetMacroEnvironment(CWParam& param) : param_(param) {}
+  explicit PresetMacroEnvironment(CWParam& param);
+  ~PresetMacroEnvironment() override;
+  // Opens the settings store and loads the user's presets; null when the store can't open.
+  static std::unique_ptr<PresetMacroEnvironment> load_user_presets();
+
   PresetValue master_property(std::string_view name) override;
   bool master_property_values(std::string_view name, std::vector<PresetValue>& values) override;
   bool iptc_presets_loaded() override;
@@ -54,6 +59,7 @@ class PresetMacroEnvironment : public MacroEnvironment {
   }
 
  private:
+  std::unique_ptr<CWParam> owned_;
   CWParam& param_;
 };
 
