@@ -1,6 +1,7 @@
 // `cardwright ingest --card DIR --primary DIR …`: friendly flags that build the ingestion
 // parameter list with the values a fresh master preset supplies, then run it.
 #include <getopt.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
@@ -139,8 +140,14 @@ bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
     case kJson: p.run.json = true; break;
     case kYes: p.run.assume_yes = true; break;
     case kHelp: p.help = true; break;
-    case kTemplate: put(v[kParamSidecarPath], metadata_template_path(arg)); break;
-    case kDevelopSettings: put(v[kParamCRDefaults], arg); break;
+    case kTemplate:
+      put(v[kParamSidecarPath], metadata_template_path(arg));
+      if (access(v[kParamSidecarPath].c_str(), R_OK) != 0) error = "can't read the template";
+      break;
+    case kDevelopSettings:
+      put(v[kParamCRDefaults], arg);
+      if (access(arg, R_OK) != 0) error = "can't read the develop settings";
+      break;
     default: error = "unknown option"; return false;
   }
   return error == nullptr;

@@ -31,6 +31,11 @@ bool is_file(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
 bool ends_with_xmp(const std::string& path) {
   if (path.size() < 3) return false;
   std::string tail = path.substr(path.size() - 3);
@@ -78,7 +83,7 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
     return ctx.fail("create_sidecar: malloc");
   }
 
-  if (is_file(target_sidecar)) {
+  if (exists(target_sidecar)) {
     if (first_copy) log_printf("\tDestination sidecar already exists.");
     return true;
   }

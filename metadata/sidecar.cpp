@@ -5,7 +5,6 @@
 #include "metadata/sidecar.h"
 
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
