@@ -1,6 +1,7 @@
 // `cardwright ingest --card DIR --primary DIR …`: an ingestion with the settings of the master
 // preset, which the friendly flags override, recorded in the database (app/ingest_setup.h).
 #include <getopt.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "app/commands.h"
 #include "app/ingest_run.h"
 #include "app/ingest_setup.h"
+#include "ingest/sidecar_placement.h"
 
 namespace cw::app {
 
@@ -51,6 +53,9 @@ void print_help() {
       "  --no-jpeg-verify      do not decode copied JPEGs\n"
       "  --xmp-to-jpeg         merge each JPEG's XMP sidecar into the copied JPEG\n"
       "  --extract-jpeg        save the JPEG preview embedded in raw files (JPEG folder)\n"
+      "  --template NAME|PATH  give each image an XMP sidecar from this metadata template\n"
+      "                        (a NAME is looked up in the program's data folder)\n"
+      "  --develop-settings PATH  develop settings (.xmp or .lrtemplate) for each sidecar\n"
       "  --json                print the counters as JSON instead of the report\n"
       "  --yes                 answer Yes to every question\n"
       "  --help                show this help\n\n"
@@ -63,6 +68,7 @@ enum Flag {
   kConverter, kVerifyOnly, kEmbed, kPreview, kJpegVerify, kNoJpegVerify, kXmpToJpeg,
   kExtractJpeg, kJson, kYes, kHelp,
   kPreset, kClient, kProject, kCardName, kNotes, kNoBackup,
+  kTemplate, kDevelopSettings,
 };
 
 const option kOptions[] = {
@@ -97,6 +103,8 @@ const option kOptions[] = {
     {"card-name", required_argument, nullptr, kCardName},
     {"notes", required_argument, nullptr, kNotes},
     {"no-backup", no_argument, nullptr, kNoBackup},
+    {"template", required_argument, nullptr, kTemplate},
+    {"develop-settings", required_argument, nullptr, kDevelopSettings},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -182,6 +190,14 @@ bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
       p.run.notes = arg;
       break;
     case kNoBackup: put(v[kParamWantBackup], "0"); break;
+    case kTemplate:
+      put(v[kParamSidecarPath], metadata_template_path(arg));
+      if (access(v[kParamSidecarPath].c_str(), R_OK) != 0) error = "can't read the template";
+      break;
+    case kDevelopSettings:
+      put(v[kParamCRDefaults], arg);
+      if (access(arg, R_OK) != 0) error = "can't read the develop settings";
+      break;
     default: error = "unknown option"; return false;
   }
   return error == nullptr;

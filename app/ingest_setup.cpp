@@ -11,6 +11,7 @@
 #include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_ui.h"
+#include "control/templates.h"
 #include "database/database.h"
 #include "database/repair.h"
 #include "foundation/log.h"
@@ -251,6 +252,7 @@ int run_with_record(Database& db, CWParam& param, const IngestRequest& r) {
   b.project = c.project_name;
   b.image_list = r.image_list;
   b.folders = default_develop_folders();
+  install_metadata_templates(program_data_folder(), b.folders.templates);
   if (!param.build(b)) return stop("Failed to prepare for ingestion");
   override_list(param.params, r.given);
   // A camera is named "ptp/NAME"; the card-folder entry then says only "ptp".

@@ -4,6 +4,7 @@
 #include <cstdarg>
 
 #include "foundation/text.h"
+#include "metadata/macro_environment.h"
 
 namespace cw {
 
@@ -35,5 +36,12 @@ void EngineContext::status_printf(const char* fmt, ...) {
 }
 
 void EngineContext::status_set(const char* text) { control().set_status(job.slot, text); }
+
+MacroEnvironment& EngineContext::macro_environment() {
+  // The base environment holds no state of its own: one shared instance serves every run
+  // that was given none.
+  static MacroEnvironment images_only;
+  return macro_env ? *macro_env : images_only;
+}
 
 }  // namespace cw

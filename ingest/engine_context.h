@@ -115,9 +115,10 @@ class EngineContext : public RunContext {
   std::vector<std::string> owned_paths;
   std::vector<std::string> gps_list;  // files to be GPS-tagged
   std::string converter_params;
-  // Where naming's macros read presets, the database and notes (not owned; none: nothing
-  // but the images' own values).
+  // Where the macros of names, folders and sidecars read presets, the database and notes (not
+  // owned; none: nothing but the images' own values).
   MacroEnvironment* macro_env = nullptr;
+  MacroEnvironment& macro_environment();
 };
 
 }  // namespace cw

@@ -18,7 +18,7 @@
 #include "ingest/copy_io.h"
 #include "ingest/extract_jpeg.h"
 #include "ingest/jpeg_verify.h"
-#include "ingest/sidecar_place.h"
+#include "ingest/sidecar_placement.h"
 #include "ingest/unique_target.h"
 #include "metadata/jpeg_xmp.h"
 #include "platform/camera_source.h"
@@ -177,9 +177,10 @@ std::string date_text(std::time_t when) {
 }
 
 bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r) {
-  SidecarImageData image{r.base_name, date_text(r.modified), r.number_text};
+  const std::string date = date_text(r.modified);
   std::lock_guard<std::recursive_mutex> lock(databaseLock);
-  return place_sidecar(ctx, r.source_path, &image, true, r.first_copy_path);
+  return create_sidecar(ctx, r.source_path, &r.base_name, &date, &r.number_text, true,
+                        r.first_copy_path);
 }
 
 // Without a backup the copy is final: it joins the GPS list. With one it lies in the

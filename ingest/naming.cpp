@@ -60,13 +60,6 @@ std::string sequence_text(long sequence) {
   return text;
 }
 
-MacroEnvironment& environment(EngineContext& ctx) {
-  // The base environment holds no state of its own: one shared instance serves every run
-  // that was given none.
-  static MacroEnvironment images_only;
-  return ctx.macro_env ? *ctx.macro_env : images_only;
-}
-
 // The inputs that the name and folder expansions share.
 MacroInputs naming_inputs(EngineContext& ctx, const ImageRecord& record, long sequence) {
   MacroInputs in;
@@ -129,7 +122,7 @@ bool make_file_name(EngineContext& ctx, ImageRecord& record, long& sequence) {
   {
     Guard g(databaseLock);
     ok = macro_process_with_data(ctx.name_format, expanded,
-                                 naming_inputs(ctx, record, sequence), environment(ctx));
+                                 naming_inputs(ctx, record, sequence), ctx.macro_environment());
   }
   record.new_base_name = ok && !expanded.empty()
                              ? replace_forbidden_name_characters(std::move(expanded))
@@ -154,7 +147,7 @@ bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
   MacroInputs in = naming_inputs(ctx, record, sequence);
   in.cur_relPath = record.relative_folder();
   std::string path;
-  if (!macro_process_with_data(spec, path, in, environment(ctx)) || path.empty()) {
+  if (!macro_process_with_data(spec, path, in, ctx.macro_environment()) || path.empty()) {
     record.target_folder.assign(1, '.');
     return true;
   }

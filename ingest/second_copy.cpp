@@ -17,7 +17,7 @@
 #include "ingest/copy_io.h"
 #include "ingest/extract_jpeg.h"
 #include "ingest/gps_phase.h"
-#include "ingest/sidecar_place.h"
+#include "ingest/sidecar_placement.h"
 
 namespace cw {
 
@@ -101,7 +101,7 @@ bool copy_unchanged(EngineContext& ctx, const std::string& file, const std::stri
   ctx.status_printf("2nd copy: %s", name_of(file).c_str());
   if (!copy_file(ctx, file, target, true, true, false)) return false;
   std::lock_guard<std::recursive_mutex> lock(databaseLock);
-  return place_sidecar(ctx, file, nullptr, false, target);
+  return create_sidecar(ctx, file, nullptr, nullptr, nullptr, false, target);
 }
 
 // GPS tags are written by the GPS step of the run; here the file only joins its list.

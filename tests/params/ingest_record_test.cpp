@@ -53,12 +53,17 @@ std::vector<std::string> last_ingestion() {
 
 enum Col { kResult, kCount, kStart, kStop, kParams, kClient, kProject, kCard, kNotes };
 
+// Image files below `dir`; each must have the sidecar the default preset's template makes.
 std::size_t file_count(const std::string& dir) {
   std::size_t n = 0;
   std::error_code ec;
   for (auto it = std::filesystem::recursive_directory_iterator(dir, ec);
-       it != std::filesystem::recursive_directory_iterator(); ++it)
-    n += it->is_regular_file() ? 1 : 0;
+       it != std::filesystem::recursive_directory_iterator(); ++it) {
+    if (!it->is_regular_file() || it->path().extension() == ".xmp") continue;
+    ++n;
+    std::filesystem::path sidecar = it->path();
+    EXPECT_TRUE(std::filesystem::exists(sidecar.replace_extension(".xmp"))) << it->path();
+  }
   return n;
 }
 

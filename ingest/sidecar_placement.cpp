@@ -1,0 +1,109 @@
+// Sidecar placement for one copied image: copy the card's own sidecar, or build one from the
+// metadata template and develop settings, never replacing a sidecar already at the target.
+#include "ingest/sidecar_placement.h"
+
+#include <sys/stat.h>
+
+#include <strings.h>
+
+#include <new>
+
+#include "foundation/log.h"
+#include "ingest/copy_file.h"
+#include "metadata/sidecar.h"
+#include "platform/paths.h"
+
+namespace cw {
+
+namespace {
+
+bool is_file(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool ends_with_xmp(const std::string& path) {
+  if (path.size() < 3) return false;
+  std::string tail = path.substr(path.size() - 3);
+  for (char& c : tail) c = static_cast<char>(c | 0x20);
+  return tail == "xmp";
+}
+
+}  // namespace
+
+std::optional<std::string> existing_source_sidecar(const std::string& source) {
+  if (source.size() <= 4) return std::nullopt;
+  std::string stem = source.substr(0, source.size() - 4);
+  // Cameras write the extension in capitals; the file system tells the cases apart.
+  for (const char* ext : {".xmp", ".XMP"}) {
+    std::string candidate = stem + ext;
+    if (is_file(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
+bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
+                    const std::string* date_text, const std::string* number_text,
+                    bool first_copy, const std::string& target) {
+  std::optional<std::string> source_sidecar;
+  try {
+    source_sidecar = existing_source_sidecar(source);
+  } catch (const std::bad_alloc&) {
+    return ctx.fail("realloc");
+  }
+  // The target is itself a sidecar that travels with its image.
+  if (source_sidecar && ends_with_xmp(target)) return true;
+  // Only a three-character extension has a sidecar name beside it (not ".JPEG", ".tiff").
+  if (target.size() < 4 || target[target.size() - 4] != '.') return true;
+
+  std::string target_sidecar;
+  try {
+    target_sidecar = target.substr(0, target.size() - 3) + "xmp";
+  } catch (const std::bad_alloc&) {
+    return ctx.fail("create_sidecar: malloc");
+  }
+
+  if (exists(target_sidecar)) {
+    if (first_copy) log_printf("\tDestination sidecar already exists.");
+    return true;
+  }
+
+  if (source_sidecar) {
+    if (!copy_file(ctx, *source_sidecar, target_sidecar, false, true, false))
+      return ctx.fail("Can't copy existing sidecar");
+    if (first_copy) log_printf("\tCopied existing sidecar from source.");
+    return true;
+  }
+
+  if (!ctx.sidecar_template.empty() && !base_name) {
+    // Copy-only mode knows nothing of the image: a JPEG gets its metadata merged in instead.
+    if (ctx.xmp_to_jpg) return true;
+    return ctx.fail("sidecar_copy has no access to per-image metadata");
+  }
+
+  static const std::string none;
+  std::string msg;
+  bool wanted = false;
+  if (!sidecar_from_template(ctx.sidecar_template, ctx.raw_settings_path, target_sidecar,
+                             base_name ? *base_name : none, date_text ? *date_text : none,
+                             number_text ? *number_text : none, source, ctx.macro_environment(),
+                             msg, wanted))
+    return ctx.fail(msg);
+  if (wanted && first_copy) log_printf("\tCreated sidecar from template.");
+  return true;
+}
+
+std::string metadata_template_path(const std::string& name_or_path) {
+  if (name_or_path.find('/') != std::string::npos) return name_or_path;
+  std::string path = program_data_folder() + "/" + name_or_path;
+  bool has_ext = name_or_path.size() > 4 && ends_with_xmp(name_or_path) &&
+                 name_or_path[name_or_path.size() - 4] == '.';
+  return has_ext ? path : path + ".xmp";
+}
+
+}  // namespace cw

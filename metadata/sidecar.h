@@ -1,0 +1,64 @@
+// XMP sidecars: a metadata template (an XMP packet holding macros that pull in the IPTC
+// presets, keywords, catalog sets and EXIF values) plus an optional develop-settings file
+// (a Camera Raw defaults XMP or a ".lrtemplate" develop preset, turned into one crs: settings
+// description) are combined, expanded with XML escaping, converted to UTF-8 and written as the
+// sidecar of one image.
+//
+// Files are read line by line: CR, LF or CRLF end a line, each line is kept with a single
+// line feed, and a line longer than kSidecarLineMax characters is an error.
+//
+// The settings block of the last develop-settings path is cached for the process, and the
+// macro expander keeps process-wide state too: callers hold the database lock while they
+// build a sidecar, so no two builds overlap.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "metadata/macro_environment.h"
+
+namespace cw {
+
+// Longest line of a template or settings file, without its line ending.
+inline constexpr std::size_t kSidecarLineMax = 998;
+
+// What the expansion of a sidecar uses for the run values it cannot know.
+inline constexpr const char* kSidecarUniqueId = "ABCDEF0123456";
+inline constexpr const char* kSidecarNumberRange = "[numberrange not available]";
+
+// Namespace of the raw-development settings.
+inline constexpr const char* kCrsNamespace = "http://ns.adobe.com/camera-raw-settings/1.0/";
+
+// Builds the sidecar at `path_new_sidecar` from the template and the develop-settings file
+// (either may be empty). `wanted` is false when both are empty: then nothing is written and
+// the result is true. With only a settings file whose block is empty, nothing is written
+// either. On false, `msg` holds the failure; a partly written sidecar stays on disk.
+// Macros read presets, vocabulary, database and EXIF values through `env`.
+bool sidecar_from_template(const std::string& path_template, const std::string& path_CRDefaults,
+                           const std::string& path_new_sidecar, const std::string& cur_filename,
+                           const std::string& cur_datetime, const std::string& cur_sequence,
+                           const std::string& cur_path, MacroEnvironment& env, std::string& msg,
+                           bool& wanted);
+
+// The settings description built from a develop-settings file, led by a comment naming the
+// file; empty for an empty path; nothing (with `msg` set) on failure. The last path's block
+// is cached: asking again for it reads nothing.
+std::optional<std::string> get_rdf_crs(const std::string& path_CRDefaults, std::string& msg);
+// Forgets the cached block (tests, and a settings file edited while the program runs).
+void forget_rdf_crs();
+
+// Appends to `rdf` the crs: description of a Camera Raw defaults XMP: from the line that
+// starts "xmlns:crs=" to the first "</rdf:Description>" line, under a description head.
+bool get_CameraRaw(std::FILE* in, std::string& rdf, std::string& msg);
+// Appends to `rdf` a crs: description made from the settings table of a develop preset:
+// one element per setting, list values (tone curves) as an rdf:Seq of coordinate pairs.
+bool get_Lightroom(std::FILE* in, std::string& rdf, std::string& msg);
+
+// Converts the expanded text to UTF-8 (text already in UTF-8 passes unchanged, anything else
+// is taken as the system's 8-bit code page, CP1252).
+bool convert_to_UTF8(std::string_view processed, std::string& processedUTF8, std::string& msg);
+
+}  // namespace cw

@@ -1,0 +1,242 @@
+// Sidecar generation: the template copy rules, develop-settings blocks and every failure.
+#include "metadata/sidecar.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "metadata/macro.h"
+#include "tests/common/test_env.h"
+#include "tests/sidecar/sidecar_fixtures.h"
+
+namespace cw {
+namespace {
+
+using test::read_file;
+using test::write_file;
+
+class SidecarTest : public ::testing::Test {
+ protected:
+  void SetUp() override { forget_rdf_crs(); }
+
+  // Builds a sidecar from the given template and settings paths; returns success.
+  bool build(const std::string& tmpl, const std::string& settings, const std::string& out) {
+    return sidecar_from_template(tmpl, settings, out, "IMG_0001", "20260314_091502", "0042",
+                                 dir / "IMG_0001.CR2", env, msg, wanted);
+  }
+  std::string write(const std::string& name, const std::string& text) {
+    write_file(dir / name, text);
+    return dir / name;
+  }
+
+  test::TempDir dir;
+  MemoryMacroEnvironment env;
+  std::string msg;
+  bool wanted = false;
+};
+
+std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(SidecarTest, TemplateCopyRules) {
+  const std::string tmpl = write(
+      "t.xmp",
+      "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?><x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\r\n"
+      " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\r"
+      "  <rdf:Description rdf:about=\"\" xmlns:lost=\"urn:lost\"\n"
+      "    xmlns:exif=\"http://ns.adobe.com/exif/1.0/\">\n"
+      "   <exif:Flash>1</exif:Flash>\n"
+      "  </rdf:Description>\n"
+      "  <rdf:Description rdf:about=\"\" xmlns:gone=\"urn:gone\"\n"
+      "    xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+      "   <dc:format>{@filename}.{@extension} #{@sequence} {@uniqueid} {@numberrange}</dc:format>\n"
+      "   <dc:source>{@qf.note}</dc:source>\n"
+      "  </rdf:Description>\n"
+      "  <rdf:Description rdf:about=\"\"\n"
+      "    xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\">\n"
+      "   <tiff:Make>x</tiff:Make>\n"
+      "  </rdf:Description>\n"
+      " </rdf:RDF>\n"
+      "</x:xmpmeta>\n"
+      "<?xpacket end=\"w\"?>");
+  const std::string settings = write("p.lrtemplate", test::kDevelopPreset);
+  env.set_master("qf_note", PresetValue::of("R&D <draft>"));
+  const std::string out = dir / "IMG_0001.xmp";
+  ASSERT_TRUE(build(tmpl, settings, out)) << msg;
+  EXPECT_TRUE(wanted);
+  const std::string text = read_file(out);
+
+  // The xpacket instructions go, the xmpmeta start on the first line stays.
+  EXPECT_EQ(text.rfind("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n", 0), 0u) << text;
+  EXPECT_EQ(text.find("xpacket"), std::string::npos);
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+  // exif and tiff descriptions vanish whole; dc stays with its start line replaced, so the
+  // declaration written on that line is lost.
+  EXPECT_EQ(text.find("exif"), std::string::npos);
+  EXPECT_EQ(text.find("tiff"), std::string::npos);
+  EXPECT_EQ(text.find("urn:lost"), std::string::npos);
+  EXPECT_EQ(text.find("urn:gone"), std::string::npos);
+  EXPECT_NE(text.find("<rdf:Description rdf:about=\"\"\n    xmlns:dc="), std::string::npos);
+  // The settings block sits where the first description started, before the dc one.
+  const std::size_t block = text.find("<!-- Camera Raw Settings inserted by CardwrightPro from file " +
+                                      settings + " -->\n<rdf:Description rdf:about=\"\"\n");
+  ASSERT_NE(block, std::string::npos) << text;
+  EXPECT_LT(block, text.find("xmlns:dc="));
+  EXPECT_EQ(count(text, "<rdf:Description"), 2u);
+  // Expansion: run values, the fixed texts, and XML escaping of values only.
+  EXPECT_NE(text.find("<dc:format>IMG_0001.CR2 #0042 ABCDEF0123456 [numberrange not "
+                      "available]</dc:format>"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("<dc:source>R&amp;D &lt;draft&gt;</dc:source>"), std::string::npos);
+  EXPECT_TRUE(text.ends_with("</x:xmpmeta>\n<!-- XMP sidecar constructed by CardwrightPro from "
+                             "template: " + tmpl + " -->\n"));
+  if (test::have_program("xmllint")) {
+    EXPECT_EQ(test::run_command("xmllint --noout '" + out + "'"), 0) << text;
+  }
+}
+
+TEST_F(SidecarTest, FailuresNameTheirCause) {
+  const std::string head = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n<rdf:RDF>\n";
+  const std::string out = dir / "out.xmp";
+
+  // 998 characters fit on a line, 999 do not.
+  ASSERT_TRUE(build(write("ok.xmp", head + std::string(998, 'a') + "\n</rdf:RDF>\n"), "", out))
+      << msg;
+  std::filesystem::remove(out);
+  EXPECT_FALSE(build(write("long.xmp", head + std::string(999, 'a') + "\n"), "", out));
+  EXPECT_EQ(msg, "error reading metadata template -- line too long");
+  EXPECT_FALSE(std::filesystem::exists(out));
+
+  EXPECT_FALSE(build(write("nostart.xmp", "<rdf:RDF>\n<rdf:Description rdf:about=\"\"\n"), "", out));
+  EXPECT_EQ(msg, "error reading metadata template -- \"<x:xmpmeta ...>\" must be at start of line");
+  // The start must begin its line (after white space), not follow other text.
+  EXPECT_FALSE(build(write("late.xmp", "<a/><x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+                                       "<rdf:Description rdf:about=\"\"\n"),
+                     "", out));
+
+  EXPECT_FALSE(build(dir / "missing.xmp", "", out));
+  EXPECT_EQ(msg, "can't open metadata template");
+  EXPECT_FALSE(build("", dir / "missing.lrtemplate", out));
+  EXPECT_EQ(msg, "can't open Camera Raw/Develop settings file");
+  EXPECT_FALSE(build("", write("long.lrtemplate", std::string(999, ' ')), out));
+  EXPECT_EQ(msg, "error reading Lightroom Develop settings file -- line too long");
+  EXPECT_FALSE(build("", write("long-defaults.xmp", "x\n" + std::string(1200, 'x')), out));
+  EXPECT_EQ(msg, "error reading Camera Raw defaults XMP file -- line too long");
+  // A failed settings file fails the sidecar even with a good template.
+  EXPECT_FALSE(build(write("good.xmp", head), dir / "missing.xmp", out));
+  EXPECT_EQ(msg, "can't open Camera Raw/Develop settings file");
+  EXPECT_FALSE(build(write("good2.xmp", head), "", dir / "no-such-folder/out.xmp"));
+  EXPECT_EQ(msg, "can't open sidecar for writing");
+
+  // Nothing asked for: nothing written, success.
+  msg.clear();
+  EXPECT_TRUE(build("", "", out));
+  EXPECT_FALSE(wanted);
+  EXPECT_FALSE(std::filesystem::exists(out));
+  // A settings file without a crs: description still yields its comment only.
+  EXPECT_TRUE(build("", write("plain.xmp", "<x:xmpmeta/>\n"), out));
+  EXPECT_TRUE(wanted);
+  EXPECT_EQ(read_file(out).find("<rdf:Description"), std::string::npos);
+}
+
+TEST_F(SidecarTest, DevelopPresetBecomesSettingsElements) {
+  const std::string path = write("Warm Portrait.lrtemplate", test::kDevelopPreset);
+  std::optional<std::string> block = get_rdf_crs(path, msg);
+  ASSERT_TRUE(block) << msg;
+  const std::string& b = *block;
+  EXPECT_NE(b.find("<rdf:Description rdf:about=\"\"\n    xmlns:crs=\"" + std::string(kCrsNamespace) +
+                   "\">\n"),
+            std::string::npos);
+  // Nothing outside the settings table leaks in.
+  EXPECT_EQ(b.find("Warm Portrait</crs"), std::string::npos);
+  EXPECT_EQ(b.find("uuid"), std::string::npos);
+  EXPECT_NE(b.find("<crs:Exposure2012>0.35</crs:Exposure2012>\n"), std::string::npos);
+  EXPECT_NE(b.find("<crs:ProcessVersion>6.7</crs:ProcessVersion>\n"), std::string::npos);
+  EXPECT_NE(b.find("<crs:WhiteBalance>As Shot</crs:WhiteBalance>\n"), std::string::npos) << b;
+  EXPECT_NE(b.find("<crs:ToneCurvePV2012>\n\t\t<rdf:Seq>\n\t\t\t<rdf:li>0, 0</rdf:li>\n"
+                   "\t\t\t<rdf:li>64, 56</rdf:li>\n\t\t\t<rdf:li>192, 202</rdf:li>\n"
+                   "\t\t\t<rdf:li>255, 255</rdf:li>\n\t\t</rdf:Seq>\n\t</crs:ToneCurvePV2012>\n"),
+            std::string::npos)
+      << b;
+  EXPECT_NE(b.find("<crs:ToneCurvePV2012Red>\n\t\t<rdf:Seq>\n\t\t\t<rdf:li>0, 0</rdf:li>\n"
+                   "\t\t\t<rdf:li>255, 255</rdf:li>\n\t\t</rdf:Seq>\n"),
+            std::string::npos);
+  EXPECT_TRUE(b.ends_with("<crs:Vibrance>18</crs:Vibrance>\n<crs:WhiteBalance>As Shot</crs:"
+                          "WhiteBalance>\n</rdf:Description>\n"));
+  EXPECT_EQ(count(b, "<crs:"), 15u);
+
+  // The block is cached by path: a second request reads nothing.
+  std::filesystem::remove(path);
+  std::optional<std::string> again = get_rdf_crs(path, msg);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(*again, b);
+  // Another path replaces the cache.
+  EXPECT_TRUE(get_rdf_crs("", msg));
+  EXPECT_FALSE(get_rdf_crs(path, msg));
+}
+
+TEST_F(SidecarTest, RawDefaultsCopiedFromTheirDescription) {
+  const std::string path = write("Studio.xmp", test::kRawDefaultsXmp);
+  std::optional<std::string> block = get_rdf_crs(path, msg);
+  ASSERT_TRUE(block) << msg;
+  EXPECT_EQ(*block,
+            "<!-- Camera Raw Settings inserted by CardwrightPro from file " + path + " -->\n"
+            "<rdf:Description rdf:about=\"\"\n"
+            "    xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\">\n"
+            "   <crs:Version>6.7</crs:Version>\n"
+            "   <crs:WhiteBalance>Daylight</crs:WhiteBalance>\n"
+            "   <crs:Exposure2012>-0.50</crs:Exposure2012>\n"
+            "   <crs:Contrast2012>+20</crs:Contrast2012>\n"
+            "   <crs:LuminanceSmoothing>10</crs:LuminanceSmoothing>\n"
+            "   <crs:ToneCurvePV2012>\n"
+            "    <rdf:Seq>\n"
+            "     <rdf:li>0, 0</rdf:li>\n"
+            "     <rdf:li>255, 255</rdf:li>\n"
+            "    </rdf:Seq>\n"
+            "   </crs:ToneCurvePV2012>\n"
+            "  </rdf:Description>\n");
+}
+
+// exiftool reads the settings-only sidecars of both kinds of settings file as crs: values.
+TEST_F(SidecarTest, SettingsOnlySidecarsReadBack) {
+  if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
+  struct Case {
+    const char* file;
+    const char* content;
+    std::vector<std::pair<std::string, std::string>> expected;
+  } cases[] = {
+      {"Warm Portrait.lrtemplate", test::kDevelopPreset,
+       {{"Exposure2012", "0.35"}, {"WhiteBalance", "As Shot"}, {"ColorTemperature", "5600"},
+        {"ToneCurveName2012", "Medium Contrast"},
+        {"ToneCurvePV2012", "0, 0|64, 56|192, 202|255, 255"}}},
+      {"Studio.xmp", test::kRawDefaultsXmp,
+       {{"WhiteBalance", "Daylight"}, {"Contrast2012", "+20"}, {"ToneCurvePV2012", "0, 0|255, 255"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string out = dir / (std::string(c.file) + ".sidecar.xmp");
+    ASSERT_TRUE(build("", write(c.file, c.content), out)) << msg;
+    const std::string text = read_file(out);
+    EXPECT_EQ(text.rfind("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\" x:xmptk=\"3.1.2-113\">\n"
+                         "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+                         "<!-- Camera Raw Settings inserted",
+                         0),
+              0u);
+    EXPECT_TRUE(text.ends_with("</rdf:RDF>\n</x:xmpmeta>\n<!-- XMP sidecar constructed by "
+                               "CardwrightPro (no template) -->\n"));
+    EXPECT_EQ(test::run_command("xmllint --noout '" + out + "'"), 0) << text;
+    std::string listing;
+    test::run_command("exiftool -s -sep '|' -XMP-crs:all '" + out + "'", &listing);
+    for (const auto& [tag, value] : c.expected) {
+      std::string line = tag + std::string(32 - tag.size(), ' ') + ": " + value + "\n";
+      EXPECT_NE(listing.find(line), std::string::npos) << line << listing;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace cw
