@@ -19,6 +19,7 @@
 #include "foundation/log.h"
 #include "imagefile/macro_reader.h"
 #include "ingest/ingest.h"
+#include "metadata/macro_exif.h"
 #include "metadata/macro_settings_env.h"
 #include "platform/paths.h"
 
@@ -154,8 +155,10 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
   EngineContext ctx(EngineJob{&control, 0, slot_title(params, scan_root)});
   RunEnd end;
   ctx.macro_env = env.get();
-  // The image reader lists each image's EXIF values on standard output; with --json that
-  // output must hold the JSON alone, so the listing goes to standard error meanwhile.
+  // The report is what an ingestion shows; the per-image EXIF listing is for the examination
+  // tools. With --json, standard output must hold the JSON alone, so anything else the engine
+  // writes there goes to standard error meanwhile.
+  set_exif_listing(nullptr);
   int saved_stdout = -1;
   if (options.json) {
     std::fflush(stdout);

@@ -72,6 +72,7 @@ namespace {
 struct ImageCache {
   std::mutex mutex;
   ImageMacroReader reader = nullptr;
+  std::FILE* listing = stdout;  // where each newly read image's pairs are listed; null: nowhere
   bool valid = false;
   std::string path;
   ExifPairs pairs;
@@ -91,6 +92,12 @@ void install_image_macro_reader(ImageMacroReader reader) {
   c.valid = false;
   c.path.clear();
   c.pairs.clear();
+}
+
+void set_exif_listing(std::FILE* stream) {
+  ImageCache& c = image_cache();
+  std::lock_guard<std::mutex> hold(c.mutex);
+  c.listing = stream;
 }
 
 bool image_macro_reader_installed() {
@@ -127,9 +134,12 @@ bool cached_image_exif(const std::string& path, ExifPairs& pairs) {
     }
     c.valid = true;
     c.path = path;
-    std::printf("\nEXIF for %s:\n", path.c_str());
-    for (const auto& [name, value] : c.pairs) std::printf("[%s]: [%s]\n", name.c_str(), value.c_str());
-    std::fflush(stdout);
+    if (c.listing) {
+      std::fprintf(c.listing, "\nEXIF for %s:\n", path.c_str());
+      for (const auto& [name, value] : c.pairs)
+        std::fprintf(c.listing, "[%s]: [%s]\n", name.c_str(), value.c_str());
+      std::fflush(c.listing);
+    }
   }
   pairs = c.pairs;
   return true;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,9 @@ using ImageMacroReader = bool (*)(const std::string& path, ExifPairs& pairs,
 // cached image.
 void install_image_macro_reader(ImageMacroReader reader);
 bool image_macro_reader_installed();
+// Where the cache lists the pairs of each image it reads (standard output unless changed;
+// nullptr: not listed). An ingestion of hundreds of images keeps its output for the report.
+void set_exif_listing(std::FILE* stream);
 
 // The pairs of the image at `path` through the process-wide cache. Reading another image
 // replaces the cached one and prints "\nEXIF for %s:\n" and one "[%s]: [%s]\n" line per pair
