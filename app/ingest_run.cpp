@@ -142,7 +142,9 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
 
   // Macros read the user's presets, vocabulary and (when there is one) database.
   connect_image_macro_reader();
-  std::unique_ptr<SettingsMacroEnvironment> env = load_user_macro_environment();
+  std::unique_ptr<SettingsMacroEnvironment> env =
+      options.settings ? std::make_unique<SettingsMacroEnvironment>(*options.settings)
+                       : load_user_macro_environment();
   env->notes = options.notes;
   // The ingestion set-up has the database open already; a bare parameter list (copycard) opens
   // it here when the user has one.

@@ -6,12 +6,19 @@
 
 #include "settings/param_list.h"
 
+namespace cw {
+class CWParam;
+}
+
 namespace cw::app {
 
 struct RunOptions {
   bool json = false;        // print the counters as JSON instead of the report
   bool assume_yes = false;  // answer Yes to every question
   std::string notes;        // the notes text ({@notes})
+  // The presets the run's macros read (those the ingestion was set up with); none: the user's
+  // presets as saved.
+  CWParam* settings = nullptr;
 };
 
 // What a finished run hands back for its ingestion record.

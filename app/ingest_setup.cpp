@@ -106,7 +106,7 @@ void override_list(ParamList& params, const ParamList& given) {
 // "[unknown]" entities.
 struct Choices {
   int client = -1, project = -1, card = -1;
-  std::string client_name, project_name;
+  std::string client_name, project_name, card_name;
 };
 
 // The rows of a formatted query; nothing when it cannot be formed or fails.
@@ -119,16 +119,15 @@ bool visible_card(Database& db, int key) {
   return found && found->row_count() == 1;
 }
 
-int remembered_key(CWParam& param, const char* table) {
-  std::optional<std::string> key = last_db_choice(param, table);
-  return key ? std::atoi(key->c_str()) : -1;
+std::string remembered(CWParam& param, const char* table) {
+  return last_db_choice(param, table).value_or("");
 }
 
 bool choose_entities(Database& db, CWParam& param, const IngestRequest& r, Choices& c) {
   if (r.client) {
     c.client = db.client_key(*r.client);
     if (c.client < 0) c.client = db.client_add(*r.client, "", true);
-  } else if (int k = remembered_key(param, "client"); k > 0 && db.client_name(k)) {
+  } else if (int k = db.client_key(remembered(param, "client")); k > 0) {
     c.client = k;
   } else {
     c.client = db.unknown_client();
@@ -142,15 +141,12 @@ bool choose_entities(Database& db, CWParam& param, const IngestRequest& r, Choic
     if (c.project < 0) c.project = db.project_add(*r.project, c.client_name, std::nullopt, "");
     c.project_name = *r.project;
   } else {
-    // The last project is kept only while it belongs to the chosen client.
-    int k = remembered_key(param, "project");
-    auto owner = rows(db, sql_format("select name, client_id from project where project_sk = %d "
-                                     "and hidden is null",
-                                     k));
-    if (k > 0 && owner && owner->row_count() == 1 &&
-        std::atoi(owner->rows[0][1].c_str()) == c.client) {
+    // The last project is kept only while it belongs to the chosen client (a hidden one has
+    // been renamed, so its old name finds nothing).
+    const std::string last = remembered(param, "project");
+    if (int k = db.project_key(c.client_name, last); k > 0) {
       c.project = k;
-      c.project_name = owner->rows[0][0];
+      c.project_name = last;
     } else {
       c.project = db.unknown_project(c.client);
       c.project_name = kUnknownEntity;
@@ -160,29 +156,32 @@ bool choose_entities(Database& db, CWParam& param, const IngestRequest& r, Choic
   if (r.card_name) {
     c.card = db.card_key(*r.card_name);
     if (c.card < 0) c.card = db.card_add(*r.card_name, "");
-  } else if (int k = remembered_key(param, "card"); k > 0 && visible_card(db, k)) {
+  } else if (int k = db.card_key(remembered(param, "card")); k > 0 && visible_card(db, k)) {
     c.card = k;
   } else {
     c.card = db.unknown_card();
   }
+  auto card = rows(db, sql_format("select name from card where card_sk = %d", c.card));
+  if (card && card->row_count() == 1) c.card_name = card->rows[0][0];
   return c.project >= 0 && c.card >= 0;
 }
 
 // Stores the last choices in the master preset on disk, so that the next ingestion (and the
 // TABLE.COLUMN macros) find them. A master that was never saved is left alone.
 void save_choices(CWParam& param, const Choices& c, int ingestion_key) {
-  remember_db_choice(param, "client", c.client);
-  remember_db_choice(param, "project", c.project);
-  remember_db_choice(param, "card", c.card);
+  remember_db_choice(param, "client", c.client_name);
+  remember_db_choice(param, "project", c.project_name);
+  remember_db_choice(param, "card", c.card_name);
   const CWPreset& m = param.master();
   if (!propset_exists(m.category, m.name)) return;
   PropSetPtr stored = propset_get(m.category, m.name);
   if (!stored) return;
-  for (const auto& [table, key] : {std::pair<const char*, int>{"client", c.client},
-                                   {"project", c.project},
-                                   {"card", c.card},
-                                   {"Ingestion", ingestion_key}})
-    PropPutStr(stored.get(), std::string(kLastDbPrefix) + table, 0, std::to_string(key).c_str());
+  for (const auto& [table, key] :
+       {std::pair<const char*, std::string>{"client", c.client_name},
+        {"project", c.project_name},
+        {"card", c.card_name},
+        {"Ingestion", std::to_string(ingestion_key)}})
+    PropPutStr(stored.get(), std::string(kLastDbPrefix) + table, 0, key.c_str());
   if (!propset_write(stored.get()))
     log_printf("Can't remember the database choices in master preset \"%s\"", m.name.c_str());
 }
@@ -263,7 +262,9 @@ int run_with_record(Database& db, CWParam& param, const IngestRequest& r) {
 
   RunOutcome out;
   UserInterface& ui = user_interface();
-  run_ingestion(param.params, card, r.run, &out);
+  RunOptions run = r.run;
+  run.settings = &param;  // macros see this run's choices (LastDB_… keys) even when unsaved
+  run_ingestion(param.params, card, run, &out);
   set_user_interface(&ui);
 
   if (out.ok) {

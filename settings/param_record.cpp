@@ -122,8 +122,8 @@ bool develop_settings_path(const std::string& name, const DevelopFolders& folder
   return true;
 }
 
-void remember_db_choice(CWParam& param, const std::string& table, int key) {
-  param.master().put_str(kLastDbPrefix + table, std::to_string(key));
+void remember_db_choice(CWParam& param, const std::string& table, const std::string& key) {
+  param.master().put_str(kLastDbPrefix + table, key);
 }
 
 std::optional<std::string> last_db_choice(CWParam& param, const std::string& table) {
@@ -135,7 +135,7 @@ std::optional<std::string> last_db_choice(CWParam& param, const std::string& tab
 bool CWParam::build(const BuildRequest& r) {
   CWPreset_Master& m = master();
   ui_print(summary_text(m, r));
-  remember_db_choice(*this, "Ingestion", r.ingestion_key);
+  remember_db_choice(*this, "Ingestion", std::to_string(r.ingestion_key));
 
   std::string template_path;
   if (m.get_int("EnableMeta") != 0) {

@@ -54,9 +54,11 @@ bool develop_settings_path(const std::string& name, const DevelopFolders& folder
                            std::string& path, std::string& why);
 
 // The master preset remembers the key of the row last chosen in each database table under
-// "LastDB_" + table ("LastDB_client", "LastDB_project", "LastDB_card", "LastDB_Ingestion").
+// "LastDB_" + table ("LastDB_client", "LastDB_project", "LastDB_card", "LastDB_Ingestion"):
+// the value of the table's key column, which the TABLE.COLUMN macros query by (the name for
+// clients, projects and cards; the number for ingestions).
 inline constexpr const char* kLastDbPrefix = "LastDB_";
-void remember_db_choice(CWParam& param, const std::string& table, int key);
+void remember_db_choice(CWParam& param, const std::string& table, const std::string& key);
 // The stored key as text; nothing when none is stored.
 std::optional<std::string> last_db_choice(CWParam& param, const std::string& table);
 

@@ -125,6 +125,15 @@ TEST_F(IngestRecord, ACommandLineIngestionLeavesACompleteRecord) {
   EXPECT_EQ(r[kProject], "[unknown]");
   EXPECT_EQ(r[kCard], "[unknown]");
   EXPECT_NE(r[kParams].find("\nStartNum: 7\n"), std::string::npos) << r[kParams];
+
+  // The database macros read the rows the ingestion chose.
+  const std::string by_db = dir / "by-db";
+  ASSERT_EQ(run("ingest --preset Default --no-backup --card " + q(card) + " --primary " + q(by_db) +
+                " --client \"O'Brien\" --project '50% Reception' --card-name '#7'" +
+                " --folder-format '{@client.name}/{@project.name}/{@card.name}'"),
+            0)
+      << out << err();
+  EXPECT_EQ(file_count(by_db + "/O'Brien/50% Reception/#7"), 6u) << out;
   ASSERT_EQ(run("db clients"), 0);
   EXPECT_EQ(out.find("O'Brien"), out.rfind("O'Brien")) << out;
 }
