@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "foundation/exif_time.h"
 #include "platform/camera_source.h"
 
 namespace cw {
@@ -55,29 +56,7 @@ std::string image_identity_text(TV_Reader& reader, const std::string& path) {
   return buf;
 }
 
-std::string exif_datetime_stamp(const std::string& value) {
-  int y, mo, d, h, mi, s;
-  if (std::sscanf(value.c_str(), "%d:%d:%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6) return value;
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  tm.tm_isdst = 0;
-  std::time_t t = std::mktime(&tm);
-  if (t == static_cast<std::time_t>(-1)) return "00000000_000000";
-  std::tm local{};
-  if (!localtime_r(&t, &local)) return "00000000_000000";
-  if (local.tm_isdst > 0) {
-    t -= 3600;
-    if (!localtime_r(&t, &local)) return "00000000_000000";
-  }
-  char out[32];
-  if (std::strftime(out, sizeof out, "%Y%m%d_%H%M%S", &local) == 0) return "00000000_000000";
-  return out;
-}
+std::string exif_datetime_stamp(const std::string& value) { return exif_time_stamp(value); }
 
 std::string capture_datetime(const TV_Image& im) {
   for (const char* name : {"DateTimeOriginal", "DateTimeDigitized", "DateTimeChanged"}) {

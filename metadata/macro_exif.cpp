@@ -7,6 +7,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "foundation/exif_time.h"
 #include "foundation/log.h"
 #include "metadata/macro_text.h"
 
@@ -156,34 +157,11 @@ namespace {
 // An EXIF date "YYYY:MM:DD hh:mm:ss" as "YYYYMMDD_hhmmss", or as the month or weekday name.
 // The date is taken as local wall-clock time whatever the daylight-saving rule says.
 bool convert_exif_date(const std::string& value, bool month, bool weekday, std::string& out) {
-  int y, mo, d, h, mi, s;
-  if (std::sscanf(value.c_str(), "%d:%d:%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6)
-    return false;
-  // Camera junk such as "-2147483648:..." must not overflow the subtraction below.
-  if (y < -100000 || y > 100000 || mo < -100000 || mo > 100000) {
-    out = "00000000_000000";
-    return true;
-  }
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  tm.tm_isdst = 0;
-  std::time_t t = std::mktime(&tm);
   std::tm local{};
-  if (t == static_cast<std::time_t>(-1) || !localtime_r(&t, &local)) {
-    out = "00000000_000000";
-    return true;
-  }
-  if (local.tm_isdst > 0) {
-    t -= 3600;
-    if (!localtime_r(&t, &local)) {
-      out = "00000000_000000";
-      return true;
-    }
+  switch (exif_time_local(value, local)) {
+    case ExifTime::kNotADate: return false;
+    case ExifTime::kInvalid: out = "00000000_000000"; return true;
+    case ExifTime::kValid: break;
   }
   out = format_time(month ? "%B" : weekday ? "%A" : "%Y%m%d_%H%M%S", local);
   return true;

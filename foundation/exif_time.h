@@ -1,0 +1,22 @@
+// EXIF date/time values ("YYYY:MM:DD hh:mm:ss") as local calendar times.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+namespace cw {
+
+enum class ExifTime {
+  kNotADate,  // the text is not of the EXIF form: callers keep it as it is
+  kInvalid,   // of the form, but no real time (camera junk, out of range): the zero date
+  kValid,     // `local` holds the time
+};
+
+// Reads an EXIF date/time as local wall-clock time, whatever the daylight-saving rule says.
+ExifTime exif_time_local(const std::string& value, std::tm& local);
+
+// "YYYYMMDD_hhmmss" of an EXIF date/time: the text unchanged when it is not of the EXIF form,
+// "00000000_000000" when it names no real time.
+std::string exif_time_stamp(const std::string& value);
+
+}  // namespace cw
