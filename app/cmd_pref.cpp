@@ -30,13 +30,9 @@ void print_help() {
 
 int cmd_pref(int argc, char** argv) {
   std::vector<std::string> args;
-  for (int i = 0; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      print_help();
-      return 0;
-    }
-    args.push_back(a);
+  if (wants_help(argc, argv, args)) {
+    print_help();
+    return 0;
   }
   if (args.empty()) return usage_error(kName, "get or set is required");
   if (args[0] == "get") {

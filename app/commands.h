@@ -2,6 +2,9 @@
 // returns the process exit status: 0 success, 1 failure, 2 bad usage.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace cw::app {
 
 struct Command {
@@ -19,6 +22,10 @@ int cmd_vocab(int argc, char** argv);
 
 // Prints a usage error for `command` on stderr and returns 2.
 int usage_error(const char* command, const char* message);
+
+// Collects the arguments into `words`; true (and `words` incomplete) when one of them is
+// --help or -h.
+bool wants_help(int argc, char** argv, std::vector<std::string>& words);
 
 int cmd_macro(int argc, char** argv);
 int cmd_exif(int argc, char** argv);

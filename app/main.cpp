@@ -28,6 +28,15 @@ int usage_error(const char* command, const char* message) {
   return 2;
 }
 
+bool wants_help(int argc, char** argv, std::vector<std::string>& words) {
+  for (int i = 0; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--help" || a == "-h") return true;
+    words.push_back(std::move(a));
+  }
+  return false;
+}
+
 namespace {
 
 void print_help() {
