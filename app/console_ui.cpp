@@ -21,15 +21,6 @@ std::optional<std::string> read_answer(const std::string& prompt) {
 }
 }  // namespace
 
-void ConsoleUserInterface::alert(const std::string& text) {
-  std::fprintf(stderr, "%s\n", text.c_str());
-}
-
-void ConsoleUserInterface::pane_append(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
-  std::fflush(stdout);
-}
-
 bool ConsoleUserInterface::ask_yes_no(const std::string& question) {
   if (assume_yes_) return true;
   auto answer = read_answer(question + " [y/N] ");

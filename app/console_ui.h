@@ -6,12 +6,12 @@
 
 namespace cw {
 
-class ConsoleUserInterface : public UserInterface {
+// Alerts and the pane go where the headless front end sends them; questions are asked on the
+// terminal when there is one.
+class ConsoleUserInterface : public HeadlessUserInterface {
  public:
   // assume_yes answers every Yes/No question with Yes (the --yes flag).
   explicit ConsoleUserInterface(bool assume_yes = false) : assume_yes_(assume_yes) {}
-  void alert(const std::string& text) override;
-  void pane_append(const std::string& text) override;
   bool ask_yes_no(const std::string& question) override;
   std::optional<std::string> ask_text(const std::string& prompt,
                                       const std::string& initial) override;
