@@ -22,13 +22,11 @@ TEST(MacroCommand, ExpandsWithSampleDataAndOptions) {
                 &out), 0);
   EXPECT_EQ(out, "KTP:a&amp;b:Ann</rdf:li><rdf:li>Bob:Animals|Dog\n");
   EXPECT_EQ(run("--reference", &out), 0);
-  EXPECT_NE(out.find("Simple Macros\n"), std::string::npos);
-  EXPECT_NE(out.find("\tNumberRange: 0420-0511\n"), std::string::npos);
-  EXPECT_NE(out.find("\tDateTimeMonth (month of file): September\n"), std::string::npos);
-  EXPECT_NE(out.find("\tSequence, 5 digit: 23456\n"), std::string::npos);
-  EXPECT_NE(out.find("\tFilenameNew: IMG_YYYYMMDD_0001\n"), std::string::npos);
-  EXPECT_NE(out.find("\tKTP_YYYY-MM-DD hh:mm:ss_0001\n"), std::string::npos);
-  EXPECT_NE(out.find("\tSerialNumber: [serialnumber]\n"), std::string::npos);
+  for (const char* line : {"Simple Macros\n", "\tNumberRange: 0420-0511\n",
+                           "\tDateTimeMonth (month of file): September\n",
+                           "\tSequence, 5 digit: 23456\n", "\tFilenameNew: IMG_YYYYMMDD_0001\n",
+                           "\tKTP_YYYY-MM-DD hh:mm:ss_0001\n", "\tSerialNumber: [serialnumber]\n"})
+    EXPECT_NE(out.find(line), std::string::npos) << line;
   EXPECT_EQ(out.find("{@"), std::string::npos);
 
   // A real image gives its name, extension and EXIF values.

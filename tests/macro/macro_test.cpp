@@ -257,19 +257,15 @@ TEST_F(MacroTest, RetiredMacrosShowTheirMessageOnce) {
 }
 
 int g_reads = 0;
-bool fake_reader(const std::string& path, ExifPairs& pairs, std::string& message) {
-  ++g_reads;
-  if (path.find("bad") != std::string::npos) {
-    message = "Can't open file";
-    return false;
-  }
-  pairs = {{"Model", "Z 6_2 " + path}};
-  return true;
-}
 
 TEST(MacroExifCache, ReadsEachImageOnceUntilAnotherIsAsked) {
-  install_image_macro_reader(fake_reader);
-  g_reads = 0;
+  install_image_macro_reader([](const std::string& path, ExifPairs& pairs, std::string& message) {
+    ++g_reads;
+    const bool ok = path.find("bad") == std::string::npos;
+    if (ok) pairs = {{"Model", "Z 6_2 " + path}};
+    else message = "Can't open file";
+    return ok;
+  });
   EXPECT_EQ(exif_macro_value("Model", std::string("a.nef")), "Z 6_2 a.nef");
   EXPECT_EQ(exif_macro_value("model", std::string("a.nef")), "Z 6_2 a.nef");
   EXPECT_EQ(g_reads, 1);
