@@ -72,11 +72,6 @@ TEST_F(NamingCli, FormatsAndNotesFromTheCommandLineAndRangeFolders) {
   // With --json, standard output holds the JSON line alone.
   ASSERT_EQ(ingest(dir / "json", " --json", &out), 0);
   EXPECT_EQ(out.rfind("{\"success\": true", 0), 0u) << out;
-
-  // Text right after the number-range macro fails the run with the report line.
-  EXPECT_EQ(ingest(dir / "other", " --folder-format '{@numberrange}x'", &out), 1);
-  EXPECT_THAT(out, HasSubstr("ERROR: Text appears after {@numberrange} macro."));
-  EXPECT_THAT(out, HasSubstr("can't make image folder path"));
 }
 
 TEST_F(NamingCli, ExamineEveryCorpusFileAndAJfifOnlyJpeg) {
