@@ -1,4 +1,5 @@
 // CRW heaps, X3F files and the choice of embedded previews, on synthetic files.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "imagefile/identity.h"
@@ -9,8 +10,10 @@
 namespace cw {
 namespace {
 
-std::string le16(std::uint32_t v) { return {static_cast<char>(v), static_cast<char>(v >> 8)}; }
-std::string le32(std::uint32_t v) { return le16(v & 0xffff) + le16(v >> 16); }
+using test::DumpReader;
+using test::le16;
+using test::le32;
+using ::testing::HasSubstr;
 
 struct CrwEntry {
   std::uint16_t tag;
@@ -36,145 +39,113 @@ std::string crw_file(const std::string& heap) {
   return std::string("II") + le32(26) + "HEAPCCDR" + le32(0x10002) + std::string(8, '\0') + heap;
 }
 
-const char kMakeModel[] = "Canon\0Canon EOS Test";
-
 TEST(Crw, NestedHeapsAreReadAndPositionsRestored) {
   // Root: an ImageProps heap (0x300a) holding an ExifInformation heap (0x300b) that holds
   // the make/model; after the sub-heap, the root's TimeStamp must still be read.
-  const std::string inner = crw_heap({{0x080a, std::string(kMakeModel, sizeof kMakeModel)},
+  const char make_model[] = "Canon\0Canon EOS Test";
+  const std::string inner = crw_heap({{0x080a, std::string(make_model, sizeof make_model)},
                                       {0x5029, le16(0) + le16(50) + le16(0) + le16(0)}});
   const std::string middle = crw_heap({{0x300b, inner}, {0x0810, std::string("Owner\0", 6)}});
-  const std::string root = crw_heap(
-      {{0x300a, middle}, {0x180e, le32(1000000000) + le32(0) + le32(0)}, {0x501c, le16(200) + std::string(6, '\0')}});
-  TV_Reader r;
-  std::string dump;
-  r.set_print(string_sink(dump));
-  ASSERT_TRUE(r.open_bytes(crw_file(root), "a.crw", true, true)) << r.message();
-  const TV_Image& im = *r.image();
-  ASSERT_NE(im.find_pair("Make"), nullptr);
-  EXPECT_EQ(im.find_pair("Make")->value, "Canon");
-  EXPECT_EQ(im.find_pair("Model")->value, "Canon EOS Test");
-  EXPECT_EQ(im.find_pair("FocalLength")->value, "50");
-  EXPECT_EQ(im.find_pair("Artist")->value, "Owner");
-  EXPECT_EQ(im.find_pair("ISOSpeedRatings")->value, "200");
-  ASSERT_NE(im.find_pair("DateTimeOriginal"), nullptr);
-  EXPECT_EQ(im.find_pair("DateTimeOriginal")->value, "2001:09:09 01:46:40");
-  EXPECT_EQ(im.make, "Canon");
+  const std::string root = crw_heap({{0x300a, middle},
+                                     {0x180e, le32(1000000000) + le32(0) + le32(0)},
+                                     {0x501c, le16(200) + std::string(6, '\0')}});
+  DumpReader d;
+  ASSERT_TRUE(d.open(crw_file(root), "a.crw", true, true)) << d.r.message();
+  EXPECT_EQ(d.values({"Make", "Model", "FocalLength", "Artist", "ISOSpeedRatings",
+                      "DateTimeOriginal"}),
+            "Canon|Canon EOS Test|50|Owner|200|2001:09:09 01:46:40");
+  EXPECT_EQ(d.r.image()->make, "Canon");
 
   // The dump names each heap by its tag.
-  dump.clear();
-  ASSERT_TRUE(r.open_bytes(crw_file(root), "a.crw", false, false)) << r.message();
-  EXPECT_NE(dump.find("\nFirst Directory Block at offset 26 (3 entries)\n"), std::string::npos);
-  EXPECT_NE(dump.find("\nImageProps Directory Block at offset"), std::string::npos);
-  EXPECT_NE(dump.find("\nExifInformation Directory Block at offset"), std::string::npos);
-  EXPECT_NE(dump.find("\t\tCanonRawMakeModel: Canon - Canon EOS Test\n"), std::string::npos);
-  EXPECT_NE(dump.find("\t\t\tDateTimeOriginal: 2001:09:09 01:46:40\n"), std::string::npos);
-  EXPECT_FALSE(r.image()->root->read(0));
-  EXPECT_STREQ(r.message(), "TV_IFD_CRW::read not supported");
+  ASSERT_TRUE(d.open(crw_file(root), "a.crw")) << d.r.message();
+  for (const char* text : {"\nFirst Directory Block at offset 26 (3 entries)\n",
+                           "\nImageProps Directory Block at offset",
+                           "\nExifInformation Directory Block at offset",
+                           "\t\tCanonRawMakeModel: Canon - Canon EOS Test\n",
+                           "\t\t\tDateTimeOriginal: 2001:09:09 01:46:40\n"})
+    EXPECT_THAT(d.dump, HasSubstr(text));
+  EXPECT_FALSE(d.r.image()->root->read(0));
+  EXPECT_STREQ(d.r.message(), "TV_IFD_CRW::read not supported");
 }
 
-TEST(Crw, LocationBitsTwoAndThreeAreInvalid) {
-  for (std::uint16_t location : {2, 3}) {
-    const std::uint16_t tag = static_cast<std::uint16_t>(location << 14 | 0x080a);
+TEST(Crw, BadLocationsAndHeapsOutsideTheFileOrAtThemselves) {
+  DumpReader d;
+  for (std::uint16_t location : {2, 3}) {  // location bits 2 and 3 are invalid
     std::string heap = crw_heap({{0x0810, std::string("Owner\0", 6)}});
-    // Replace the entry's tag with one carrying the invalid location.
-    heap.replace(6 + 2, 2, le16(tag));
-    TV_Reader r;
-    EXPECT_FALSE(r.open_bytes(crw_file(heap), "b.crw", false, false));
-    EXPECT_STREQ(r.message(), "Read error - invalid DataLocation value");
+    heap.replace(6 + 2, 2, le16(static_cast<std::uint16_t>(location << 14 | 0x080a)));
+    EXPECT_EQ(d.error(crw_file(heap), "b.crw"), "Read error - invalid DataLocation value");
   }
-}
-
-TEST(Crw, HeapsThatPointOutsideTheFileOrAtThemselves) {
-  TV_Reader r;
   // A sub-heap whose length runs past the end.
   std::string heap = crw_heap({{0x300a, crw_heap({{0x0810, std::string("X\0", 2)}})}});
   heap.replace(heap.size() - 4 - 10 + 2, 4, le32(0x7fffffff));
-  EXPECT_FALSE(r.open_bytes(crw_file(heap), "c.crw", false, false));
-  EXPECT_STRNE(r.message(), "");
+  EXPECT_FALSE(d.open(crw_file(heap), "c.crw"));
+  EXPECT_STRNE(d.r.message(), "");
   // A sub-heap that is the root heap again is not read twice.
   std::string self = crw_heap({{0x300a, std::string(8, '\0')}});
   const std::uint32_t length = static_cast<std::uint32_t>(self.size());
   self.replace(self.size() - 4 - 10 + 2, 8, le32(length) + le32(0));
   self.replace(self.size() - 4, 4, le32(8));
-  std::string dump;
-  r.set_print(string_sink(dump));
-  EXPECT_TRUE(r.open_bytes(crw_file(self), "d.crw", false, false)) << r.message();
-  EXPECT_NE(dump.find("was read already"), std::string::npos);
+  EXPECT_TRUE(d.open(crw_file(self), "d.crw")) << d.r.message();
+  EXPECT_THAT(d.dump, HasSubstr("was read already"));
 }
 
 // An X3F file: header, optional PROP section, directory, directory pointer.
 std::string x3f_file(bool with_prop) {
-  std::string f = "FOVb" + le16(2) + le16(1);
   std::string header(224, '\0');
   header.replace(0, 4, "\x01\x02\x03\x04");
   header.replace(20, 12, le32(2268) + le32(1512) + le32(90));
   header.replace(32, 8, "Sunlight");
   header[64] = 1;  // exposure adjust
   header.replace(96, 4, le32(0x3f800000));
-  f += header;
-  std::string prop;
+  std::string f = "FOVb" + le16(2) + le16(1) + header, prop;
   if (with_prop) {
-    std::vector<std::pair<std::string, std::string>> props = {
+    const std::pair<std::string, std::string> props[] = {
         {"CAMMANUF", "SIGMA"}, {"CAMMODEL", "SIGMA SD9"}, {"ISO", "100"}, {"TIME", "978309395"}};
     std::string chars, table;
     for (const auto& [name, value] : props) {
-      table += le32(static_cast<std::uint32_t>(chars.size() / 2));
-      for (char c : name) chars += le16(static_cast<unsigned char>(c));
-      chars += le16(0);
-      table += le32(static_cast<std::uint32_t>(chars.size() / 2));
-      for (char c : value) chars += le16(static_cast<unsigned char>(c));
-      chars += le16(0);
+      for (const std::string& text : {name, value}) {
+        table += le32(static_cast<std::uint32_t>(chars.size() / 2));
+        for (char c : text) chars += le16(static_cast<unsigned char>(c));
+        chars += le16(0);
+      }
     }
-    prop = "SECp" + le32(0x20000) + le32(static_cast<std::uint32_t>(props.size())) + le32(0) +
-           le32(0) + le32(static_cast<std::uint32_t>(chars.size() / 2)) + table + chars;
+    prop = "SECp" + le32(0x20000) + le32(4) + le32(0) + le32(0) +
+           le32(static_cast<std::uint32_t>(chars.size() / 2)) + table + chars;
   }
   const std::uint32_t prop_at = static_cast<std::uint32_t>(f.size());
   f += prop;
   const std::uint32_t dir_at = static_cast<std::uint32_t>(f.size());
-  f += "SECd" + le32(0x20000) + le32(with_prop ? 2 : 1);
-  f += le32(0) + le32(8) + "IMA2";
+  f += "SECd" + le32(0x20000) + le32(with_prop ? 2 : 1) + le32(0) + le32(8) + "IMA2";
   if (with_prop) f += le32(prop_at) + le32(static_cast<std::uint32_t>(prop.size())) + "PROP";
   return f + le32(dir_at);
 }
 
-TEST(X3f, PropertiesBecomeMacroPairs) {
-  TV_Reader r;
-  std::string dump;
-  r.set_print(string_sink(dump));
-  ASSERT_TRUE(r.open_bytes(x3f_file(true), "a.x3f", true, true)) << r.message();
-  const TV_Image& im = *r.image();
-  EXPECT_EQ(im.find_pair("Make")->value, "SIGMA");
-  EXPECT_EQ(im.find_pair("Model")->value, "SIGMA SD9");
-  EXPECT_EQ(im.find_pair("ISOSpeedRatings")->value, "100");
-  EXPECT_EQ(im.find_pair("DateTimeOriginal")->value, "20010101_003635");
-  EXPECT_EQ(im.find_pair("DateTimeDigitized")->value, "20010101_003635");
-  EXPECT_EQ(capture_datetime(im), "20010101_003635");
-  EXPECT_NE(dump.find("File Format Version: 2.1\n"), std::string::npos);
-  EXPECT_NE(dump.find("White Balance Label: Sunlight\n"), std::string::npos);
-  EXPECT_NE(dump.find("Exposure adjust: 1.000000\n"), std::string::npos);
-  EXPECT_NE(dump.find("\tCAMMODEL = SIGMA SD9\n"), std::string::npos);
-}
+TEST(X3f, PropertiesBecomeMacroPairsAndTheHeaderIsDumped) {
+  DumpReader d;
+  ASSERT_TRUE(d.open(x3f_file(true), "a.x3f", true, true)) << d.r.message();
+  EXPECT_EQ(d.values({"Make", "Model", "ISOSpeedRatings", "DateTimeOriginal",
+                      "DateTimeDigitized"}),
+            "SIGMA|SIGMA SD9|100|20010101_003635|20010101_003635");
+  EXPECT_EQ(capture_datetime(*d.r.image()), "20010101_003635");
+  for (const char* text : {"File Format Version: 2.1\n", "White Balance Label: Sunlight\n",
+                           "Exposure adjust: 1.000000\n", "\tCAMMODEL = SIGMA SD9\n"})
+    EXPECT_THAT(d.dump, HasSubstr(text));
 
-TEST(X3f, WithoutPropNoPairsButAFullDump) {
-  TV_Reader r;
-  std::string dump;
-  r.set_print(string_sink(dump));
-  ASSERT_TRUE(r.open_bytes(x3f_file(false), "b.x3f", true, true)) << r.message();
-  EXPECT_TRUE(r.image()->macro_pairs.empty());
-  EXPECT_NE(dump.find("X3F\n"), std::string::npos);
-  EXPECT_NE(dump.find("Image Columns: 2268\nImage Rows: 1512\nRotation: 90\n"), std::string::npos);
-  EXPECT_NE(dump.find("Directory Section: SECd\nNumber of Entries: 1\n"), std::string::npos);
-  EXPECT_NE(dump.find("Entry 0: offset: 0; length: 8; type: IMA2\n"), std::string::npos);
+  // Without PROP: no pairs but a full dump.
+  ASSERT_TRUE(d.open(x3f_file(false), "b.x3f", true, true)) << d.r.message();
+  EXPECT_TRUE(d.r.image()->macro_pairs.empty());
+  for (const char* text : {"X3F\n", "Image Columns: 2268\nImage Rows: 1512\nRotation: 90\n",
+                           "Directory Section: SECd\nNumber of Entries: 1\n",
+                           "Entry 0: offset: 0; length: 8; type: IMA2\n"})
+    EXPECT_THAT(d.dump, HasSubstr(text));
   // A property table larger than the file is refused before anything is allocated.
   std::string big = x3f_file(true);
   big.replace(8 + 224 + 8, 4, le32(0x40000000));
-  EXPECT_FALSE(r.open_bytes(big, "c.x3f", true, true));
-  EXPECT_STREQ(r.message(), "Read error - file may be short (reading PROP data)");
+  EXPECT_EQ(d.error(big, "c.x3f", true, true),
+            "Read error - file may be short (reading PROP data)");
   std::string no_dir = x3f_file(false);
   no_dir.replace(no_dir.size() - 4, 4, le32(0));
-  EXPECT_FALSE(r.open_bytes(no_dir, "d.x3f", true, true));
-  EXPECT_STREQ(r.message(), "Bad header - missing DirectoryPointer");
+  EXPECT_EQ(d.error(no_dir, "d.x3f", true, true), "Bad header - missing DirectoryPointer");
 }
 
 // NEF-like: IFD0 holds a 160 x 120 RGB thumbnail; SubIFD 1 a large JPEG, SubIFD 2 a small one.
@@ -198,21 +169,17 @@ TEST(Preview, ExtractionTakesTheLargestJpegTheThumbnailViewTheSmallRgb) {
   TV_Reader extract(true);
   ASSERT_TRUE(extract.open_bytes(nef, "a.nef", false, false)) << extract.message();
   PreviewChoice c = choose_preview(extract);
-  ASSERT_NE(c.directory, nullptr);
   EXPECT_TRUE(c.jpeg);
-  EXPECT_EQ(c.directory, extract.image()->root->sub_ifds[0].get());
+  ASSERT_EQ(c.directory, extract.image()->root->sub_ifds[0].get());
   std::vector<std::uint8_t> jpeg;
   ASSERT_TRUE(read_jpeg(extract, c.directory, jpeg)) << extract.message();
-  ASSERT_EQ(jpeg.size(), 3000u);
-  EXPECT_EQ(jpeg[0], 0xFF);
-  EXPECT_EQ(jpeg[1], 0xD8);
+  EXPECT_EQ(std::string(jpeg.begin(), jpeg.end()), nef.substr(5000, 3000));
 
   TV_Reader thumbs(false);
   ASSERT_TRUE(thumbs.open_bytes(nef, "a.nef", false, false)) << thumbs.message();
   c = choose_preview(thumbs);
   EXPECT_EQ(c.directory, thumbs.image()->root.get());
   EXPECT_FALSE(c.jpeg);
-
   // With a large RGB image the thumbnail view takes the first JPEG instead.
   ASSERT_TRUE(thumbs.open_bytes(nef_like("NIKON", 400), "b.nef", false, false));
   c = choose_preview(thumbs);
@@ -237,14 +204,12 @@ TEST(Preview, OlympusLargeRgbOnlyHasNoPreviewAndJpegFilesAreWhole) {
   EXPECT_EQ(whole.size(), jpeg.size());
 
   // A preview that runs past the end of the file is an error, not a short buffer.
-  std::string cut = nef_like("NIKON", 160).substr(0, 6000);
-  TV_Reader e(true);
-  ASSERT_TRUE(e.open_bytes(cut, "c.nef", false, false)) << e.message();
-  PreviewChoice c = choose_preview(e);
+  ASSERT_TRUE(r.open_bytes(nef_like("NIKON", 160).substr(0, 6000), "c.nef", false, false))
+      << r.message();
+  PreviewChoice c = choose_preview(r);
   ASSERT_NE(c.directory, nullptr);
-  std::vector<std::uint8_t> bytes;
-  EXPECT_FALSE(read_jpeg(e, c.directory, bytes));
-  EXPECT_STREQ(e.message(), "Read error - file may be short (reading value)");
+  EXPECT_FALSE(read_jpeg(r, c.directory, whole));
+  EXPECT_STREQ(r.message(), "Read error - file may be short (reading value)");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Synthetic camera files for the reader's tests: TIFF directories in either byte order placed
-// at chosen offsets, wrapped as JPEG (EXIF or JFIF + EXIF), RAF or MRW when asked.
+// at chosen offsets (so fault cases can point anywhere), JPEG wrappers, and a reader that
+// keeps its dump.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "imagefile/tv_reader.h"
+
 namespace cw::test {
+
+inline std::string be16(std::uint32_t v) {
+  return std::string{static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+inline std::string le16(std::uint32_t v) {
+  return std::string{static_cast<char>(v), static_cast<char>(v >> 8)};
+}
+inline std::string le32(std::uint32_t v) { return le16(v & 0xffff) + le16(v >> 16); }
 
 struct TiffEntry {
   std::uint16_t tag;
@@ -19,19 +30,11 @@ struct TiffEntry {
 class TiffBuilder {
  public:
   explicit TiffBuilder(bool big, std::uint16_t magic = 42, std::uint32_t first = 8) : big_(big) {
-    bytes_ = big ? "MM" : "II";
-    bytes_ += u16(magic) + u32(first);
+    bytes_ = std::string(big ? "MM" : "II") + u16(magic) + u32(first);
   }
-  std::string u16(std::uint32_t v) const {
-    std::string s(2, '\0');
-    s[big_ ? 0 : 1] = static_cast<char>(v >> 8);
-    s[big_ ? 1 : 0] = static_cast<char>(v);
-    return s;
-  }
+  std::string u16(std::uint32_t v) const { return big_ ? be16(v) : le16(v); }
   std::string u32(std::uint32_t v) const {
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i) s[big_ ? 3 - i : i] = static_cast<char>(v >> (8 * i));
-    return s;
+    return big_ ? be16(v >> 16) + be16(v & 0xffff) : le32(v);
   }
   TiffEntry ascii(std::uint16_t tag, const std::string& text) const {
     return {tag, 2, static_cast<std::uint32_t>(text.size() + 1), text + '\0'};
@@ -63,8 +66,7 @@ class TiffBuilder {
         data_at += static_cast<std::uint32_t>(e.data.size() + (e.data.size() & 1));
       }
     }
-    d += u32(next);
-    put(at, d);
+    put(at, d + u32(next));
   }
   void put(std::uint32_t at, const std::string& d) {
     if (bytes_.size() < at + d.size()) bytes_.resize(at + d.size(), '\0');
@@ -77,10 +79,6 @@ class TiffBuilder {
   std::string bytes_;
 };
 
-inline std::string be16(std::uint32_t v) {
-  return std::string{static_cast<char>(v >> 8), static_cast<char>(v)};
-}
-
 // JPEG: SOI, optional JFIF APP0, APP1 "Exif" holding the TIFF bytes, EOI.
 inline std::string jpeg_with_exif(const std::string& tiff, bool jfif_first) {
   std::string j = "\xFF\xD8";
@@ -90,5 +88,32 @@ inline std::string jpeg_with_exif(const std::string& tiff, bool jfif_first) {
        std::string("Exif\0\0", 6) + tiff;
   return j + "\xFF\xD9";
 }
+
+// A reader that keeps what it prints; each open starts a fresh dump.
+struct DumpReader {
+  TV_Reader r;
+  std::string dump;
+  explicit DumpReader(bool prefer_largest = false) : r(prefer_largest) {
+    r.set_print(string_sink(dump));
+  }
+  bool open(const std::string& bytes, const char* name, bool quick = false, bool macros = false) {
+    dump.clear();
+    return r.open_bytes(bytes, name, quick, macros);
+  }
+  // Why the read failed; "<read>" when it did not.
+  std::string error(const std::string& bytes, const char* name, bool quick = false,
+                    bool macros = false) {
+    return open(bytes, name, quick, macros) ? "<read>" : r.message();
+  }
+  // The first macro value of each name, joined by "|"; "<none>" for a missing one.
+  std::string values(std::initializer_list<const char*> names) const {
+    std::string out;
+    for (const char* name : names) {
+      const MacroPair* p = r.image() ? r.image()->find_pair(name) : nullptr;
+      out += (out.empty() ? "" : "|") + (p ? p->value : "<none>");
+    }
+    return out;
+  }
+};
 
 }  // namespace cw::test

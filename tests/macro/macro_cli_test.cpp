@@ -1,16 +1,15 @@
-// `cardwright macro`: the laboratory's sample data, the reference text, options and exits.
+// `cardwright macro`: the laboratory's sample data, a real image's values, the reference
+// text, options and exits.
 #include <gtest/gtest.h>
 
 #include "tests/common/test_env.h"
+#include "tests/fixtures/sample_files.h"
 
 namespace cw {
 namespace {
 
-using test::built_program;
-using test::run_command;
-
 int run(const std::string& args, std::string* out) {
-  return run_command(built_program("app/cardwright") + " macro " + args + " 2>&1", out);
+  return test::run_command(test::built_program("app/cardwright") + " macro " + args + " 2>&1", out);
 }
 
 TEST(MacroCommand, ExpandsWithSampleDataAndOptions) {
@@ -23,10 +22,20 @@ TEST(MacroCommand, ExpandsWithSampleDataAndOptions) {
                 &out), 0);
   EXPECT_EQ(out, "KTP:a&amp;b:Ann</rdf:li><rdf:li>Bob:Animals|Dog\n");
   EXPECT_EQ(run("--reference", &out), 0);
-  EXPECT_NE(out.find("Simple Macros\n"), std::string::npos);
-  EXPECT_NE(out.find("\tNumberRange: 0420-0511\n"), std::string::npos);
-  EXPECT_NE(out.find("\tDateTimeMonth (month of file): September\n"), std::string::npos);
-  EXPECT_NE(out.find("\tSequence, 5 digit: 23456\n"), std::string::npos);
+  for (const char* line : {"Simple Macros\n", "\tNumberRange: 0420-0511\n",
+                           "\tDateTimeMonth (month of file): September\n",
+                           "\tSequence, 5 digit: 23456\n", "\tFilenameNew: IMG_YYYYMMDD_0001\n",
+                           "\tKTP_YYYY-MM-DD hh:mm:ss_0001\n", "\tSerialNumber: [serialnumber]\n"})
+    EXPECT_NE(out.find(line), std::string::npos) << line;
+  EXPECT_EQ(out.find("{@"), std::string::npos);
+
+  // A real image gives its name, extension and EXIF values.
+  test::TempDir dir;
+  const std::string image = dir / "DSC_0042.JPG";
+  test::write_file(image, fixtures::make_jpeg("2023:08:09 07:06:05"));
+  ASSERT_EQ(run("--image '" + image + "' '{@exif.Model}|{@datetimeany}|{@filename}|{@extension}'",
+                &out), 0);
+  EXPECT_NE(out.find("|20230809_070605|DSC_0042|JPG\n"), std::string::npos) << out;
 }
 
 TEST(MacroCommand, ExitStatus) {

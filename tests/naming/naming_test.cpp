@@ -35,11 +35,18 @@ struct Naming {
     r.source_path = source;
     return r;
   }
-  // Names one image; its target folder, or "FAILED: message".
-  std::string folder_of(ImageRecord r) {
+  // Names one image, which must succeed.
+  ImageRecord named(const std::string& base = "IMG_0001") {
+    ImageRecord r = record(base);
     std::string message;
-    if (!name_image(ctx, r, message)) return "FAILED: " + message;
-    return r.target_folder;
+    EXPECT_TRUE(name_image(ctx, r, message)) << message;
+    return r;
+  }
+  // Names one image; its target folder, or "FAILED: message".
+  std::string folder_of() {
+    ImageRecord r = record();
+    std::string message;
+    return name_image(ctx, r, message) ? r.target_folder : "FAILED: " + message;
   }
 };
 
@@ -53,37 +60,27 @@ TEST(Naming, NumberTextsComeFromFileNamesOrTheSequence) {
   // Through naming: the camera's number, or empty (counted as 0 in a range).
   Naming n;
   n.ctx.number_range_source = 1;
-  ImageRecord r = n.record("DSC_0123");
-  std::string message;
-  ASSERT_TRUE(name_image(n.ctx, r, message)) << message;
-  EXPECT_EQ(r.number_text, "0123");
-  r = n.record("A1");
-  ASSERT_TRUE(name_image(n.ctx, r, message));
-  EXPECT_EQ(r.number_text, "");
+  EXPECT_EQ(n.named("DSC_0123").number_text, "0123");
+  EXPECT_EQ(n.named("A1").number_text, "");
 }
 
 TEST(Naming, NamesAreExpandedAndForbiddenCharactersReplaced) {
   Naming n;
   n.ctx.name_format = "a/b:c";
-  ImageRecord r = n.record();
-  std::string message;
-  ASSERT_TRUE(name_image(n.ctx, r, message)) << message;
-  EXPECT_EQ(r.new_base_name, "a-b-c");
+  EXPECT_EQ(n.named().new_base_name, "a-b-c");
   EXPECT_EQ(replace_forbidden_name_characters("%*/:<>\\ok"), "-------ok");
 
   // Sequence numbers advance image by image; an empty expansion keeps the source's name.
   n.ctx.name_format = "{@sequence}_{@filename,-4}";
-  ASSERT_TRUE(name_image(n.ctx, r, message));
-  EXPECT_EQ(r.new_base_name, "000002_0001");
+  EXPECT_EQ(n.named().new_base_name, "000002_0001");
   n.ctx.name_format = "{@notes}";
-  ASSERT_TRUE(name_image(n.ctx, r, message));
-  EXPECT_EQ(r.new_base_name, "IMG_0001");
+  EXPECT_EQ(n.named().new_base_name, "IMG_0001");
 
   // Leading separators of the folder format are skipped; an empty result is the root itself.
   n.ctx.folder_format = " /:\\{@extension}/x  ";
-  EXPECT_EQ(n.folder_of(n.record()), "JPG/x");
+  EXPECT_EQ(n.folder_of(), "JPG/x");
   n.ctx.folder_format = "{@notes}";
-  EXPECT_EQ(n.folder_of(n.record()), ".");
+  EXPECT_EQ(n.folder_of(), ".");
 
   // Unique ids differ from one moment to the next and are hex digits only.
   std::string id = make_unique_id();
@@ -96,7 +93,7 @@ TEST(Naming, NumberRangePartitionsAndTheTextAfterTheMacro) {
   n.ctx.folder_format = "{@numberrange}";
   n.ctx.partition_size = 300;
   for (int i = 1; i <= 450; ++i) {
-    std::string folder = n.folder_of(n.record());
+    std::string folder = n.folder_of();
     ASSERT_EQ(folder, i <= 300 ? "#NNN-0000" : "#NNN-0001") << "image " << i;
     fsys::create_directories(n.ctx.first_copy_root + "/" + folder);
   }
@@ -116,9 +113,9 @@ TEST(Naming, NumberRangePartitionsAndTheTextAfterTheMacro) {
 
   // A "/" and another folder may follow the macro; a letter may not.
   n.ctx.folder_format = "shoot/{@numberrange}/raw";
-  EXPECT_EQ(n.folder_of(n.record()), "shoot/#NNN-0001/raw");
+  EXPECT_EQ(n.folder_of(), "shoot/#NNN-0001/raw");
   n.ctx.folder_format = "{@numberrange}x";
-  EXPECT_EQ(n.folder_of(n.record()), "FAILED: can't make image folder path");
+  EXPECT_EQ(n.folder_of(), "FAILED: can't make image folder path");
   EXPECT_NE(n.ctx.report.find("\nERROR: Text appears after {@numberrange} macro.\n"),
             std::string::npos);
 }
@@ -129,10 +126,10 @@ TEST(Naming, LeftoverPlaceholderFoldersAreSkipped) {
   n.ctx.number_range_digits = 5;
   // A stopped ingestion left its first partition folder behind.
   fsys::create_directories(n.ctx.first_copy_root + "/#NNNN-00000");
-  EXPECT_EQ(n.folder_of(n.record()), "#NNNN-00001");
+  EXPECT_EQ(n.folder_of(), "#NNNN-00001");
   fsys::create_directories(n.ctx.first_copy_root + "/#NNNN-00001");
   // This batch's own folder is used again.
-  EXPECT_EQ(n.folder_of(n.record()), "#NNNN-00001");
+  EXPECT_EQ(n.folder_of(), "#NNNN-00001");
 }
 
 TEST(NumberRange, RenameWrapsAroundAndTakesTheFirstFreeLetter) {

@@ -1,20 +1,18 @@
-// Unique first-copy names and the duplicate identity (size, modification time, capture time),
-// and a second ingestion of the same card.
+// Unique first-copy names and the duplicate identity (size, modification time, capture time).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "ingest/unique_target.h"
-#include "tests/fixtures/sample_card.h"
+#include "ingest/slot_control.h"
+#include "tests/common/test_env.h"
 #include "tests/fixtures/sample_files.h"
-#include "tests/ingest/ingest_harness.h"
 
 namespace cw {
 namespace {
 
 namespace fsys = std::filesystem;
-using test::Harness;
 using test::TempDir;
 
 constexpr std::time_t kWhen = 1715941230;  // a fixed modification time
@@ -60,32 +58,6 @@ TEST(UniqueTarget, SuffixesDuplicatesAndTheCaptureIdentity) {
   EXPECT_EQ(open_target(ctx, dir / "archive/IMG.JPEG", dir / "card/notes.txt"),
             dir / "archive/IMG.JPEG_00002");
   EXPECT_EQ(test::read_file(target).size(), 4000u);  // never overwritten
-}
-
-TEST(UniqueTarget, ASecondIngestionOfTheSameCardGivesDuplicatesOnly) {
-  Harness h;
-  fixtures::CardSpec spec;
-  spec.count = 6;
-  std::vector<std::string> images = fixtures::write_sample_card(h.card, spec);
-  ASSERT_EQ(images.size(), 6u);
-  // Modification times of another year: the names must come from the capture times.
-  for (const std::string& image : images)
-    fsys::last_write_time(image, fsys::last_write_time(image) - std::chrono::hours(24 * 800));
-  // The shipped name and folder formats, dated by the images' capture times.
-  h.params = default_param_list();
-  h.set(kParamCardFolder, h.card);
-  h.set(kParamPrimaryFolder, h.archive);
-  ASSERT_TRUE(h.run()) << h.ctx->error;
-  EXPECT_EQ(h.ctx->first_copies, 6);
-  EXPECT_TRUE(fsys::exists(h.archive + "/2024/05/2024-05-17/IMG_20240517_0001.JPG"));
-  EXPECT_TRUE(fsys::exists(h.archive + "/2024/05/2024-05-17/IMG_20240517_0003.CR2"));
-
-  ASSERT_TRUE(h.run()) << h.ctx->error;
-  EXPECT_EQ(h.ctx->duplicates, 6);
-  EXPECT_EQ(h.ctx->files_found, 0);
-  std::size_t files = 0;
-  for (const auto& e : fsys::recursive_directory_iterator(h.archive)) files += e.is_regular_file();
-  EXPECT_EQ(files, 6u);
 }
 
 }  // namespace

@@ -89,10 +89,14 @@ TEST_F(PlacementTest, CardSidecarIsCopiedNotGenerated) {
   EXPECT_EQ(existing_source_sidecar("a.b"), std::nullopt);
 }
 
-TEST_F(PlacementTest, NothingWantedWithBothPathsEmpty) {
+TEST_F(PlacementTest, NothingWantedWithBothPathsEmptyAndAMissingTemplateFails) {
   ASSERT_TRUE(first_copy(out + "/Trip_0042.CR2")) << ctx.error;
   ASSERT_TRUE(copy_only(card + "/IMG_0001.CR2", out + "/Trip_0044.CR2")) << ctx.error;
   EXPECT_TRUE(fs::is_empty(out));
+  // A sidecar that cannot be generated fails the image.
+  ctx.sidecar_template = dir / "missing.xmp";
+  EXPECT_FALSE(first_copy(out + "/Trip_0042.CR2"));
+  EXPECT_EQ(ctx.error, "can't open metadata template");
 }
 
 TEST_F(PlacementTest, CopyOnlyModeHasNoImageData) {
@@ -114,12 +118,6 @@ TEST_F(PlacementTest, CopyOnlyModeHasNoImageData) {
   write_file(out + "/IMG_0002.xmp", "made by the first copy");
   EXPECT_TRUE(copy_only(card + "/IMG_0002.JPG", out + "/IMG_0002.JPG")) << ctx.error;
   EXPECT_EQ(read_file(out + "/IMG_0002.xmp"), "made by the first copy");
-}
-
-TEST_F(PlacementTest, GenerationFailureEndsTheImage) {
-  ctx.sidecar_template = dir / "missing.xmp";
-  EXPECT_FALSE(first_copy(out + "/Trip_0042.CR2"));
-  EXPECT_EQ(ctx.error, "can't open metadata template");
 }
 
 TEST(TemplateLookup, NamesAreFoundInTheProgramFolder) {

@@ -14,13 +14,7 @@ namespace cw {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string exif_tag(const std::string& tag, const std::string& file) {
-  std::string got;
-  test::run_command("exiftool -s3 -sep '|' -" + tag + " '" + file + "'", &got);
-  if (!got.empty() && got.back() == '\n') got.pop_back();
-  return got;
-}
+using test::exif_tag;
 
 TEST(SidecarCorpus, ShippedTemplateWithPresetsReadsBack) {
   CW_REQUIRE_CORPUS(corpus);

@@ -1,41 +1,37 @@
 // Develop-settings fixtures for the sidecar tests: a develop preset with a tone curve and a
-// dozen settings, and a raw-defaults XMP with its settings as elements.
+// dozen settings, a raw-defaults XMP with its settings as elements, and exiftool's reading
+// of one tag.
 #pragma once
 
 #include <string>
 
+#include "tests/common/test_env.h"
+
 namespace cw::test {
+
+// exiftool's value of one tag of a file, list items joined by "|".
+inline std::string exif_tag(const std::string& tag, const std::string& file) {
+  std::string got;
+  run_command("exiftool -s3 -sep '|' -" + tag + " '" + file + "'", &got);
+  if (!got.empty() && got.back() == '\n') got.pop_back();
+  return got;
+}
 
 // A develop preset as the editing program saves it: a Lua-style table whose "settings" table
 // holds the values; quoted texts, numbers, booleans and two tone curves.
 inline const char* const kDevelopPreset =
     "s = {\n"
     "\tid = \"7E1F0C52-9A3B-4D8E-B1C2-3F4A5B6C7D8E\",\n"
-    "\tinternalName = \"Warm Portrait\",\n"
-    "\ttitle = \"Warm Portrait\",\n"
-    "\ttype = \"Develop\",\n"
-    "\tvalue = {\n"
-    "\t\tsettings = {\n"
-    "\t\t\tClarity2012 = 12,\n"
-    "\t\t\tContrast2012 = 15,\n"
-    "\t\t\tExposure2012 = 0.35,\n"
-    "\t\t\tHighlights2012 = -40,\n"
-    "\t\t\tProcessVersion = \"6.7\",\n"
-    "\t\t\tSaturation = -5,\n"
-    "\t\t\tShadows2012 = 25,\n"
-    "\t\t\tSharpness = 40,\n"
-    "\t\t\tTemperature = 5600,\n"
+    "\tinternalName = \"Warm Portrait\",\n\ttitle = \"Warm Portrait\",\n\ttype = \"Develop\",\n"
+    "\tvalue = {\n\t\tsettings = {\n"
+    "\t\t\tClarity2012 = 12,\n\t\t\tContrast2012 = 15,\n\t\t\tExposure2012 = 0.35,\n"
+    "\t\t\tHighlights2012 = -40,\n\t\t\tProcessVersion = \"6.7\",\n\t\t\tSaturation = -5,\n"
+    "\t\t\tShadows2012 = 25,\n\t\t\tSharpness = 40,\n\t\t\tTemperature = 5600,\n"
     "\t\t\tTint = 8,\n"
     "\t\t\tToneCurveName2012 = \"Medium Contrast\",\n"
-    "\t\t\tToneCurvePV2012 = {\n"
-    "\t\t\t\t0,\n"
-    "\t\t\t\t0,\n"
-    "\t\t\t\t64,\n"
-    "\t\t\t\t56,\n"
-    "\t\t\t\t192,\n"
-    "\t\t\t\t202,\n"
-    "\t\t\t\t255,\n"
-    "\t\t\t\t255,\n"
+    "\t\t\tToneCurvePV2012 = {\n"  // one value a line, as saved
+    "\t\t\t\t0,\n\t\t\t\t0,\n\t\t\t\t64,\n\t\t\t\t56,\n"
+    "\t\t\t\t192,\n\t\t\t\t202,\n\t\t\t\t255,\n\t\t\t\t255,\n"
     "\t\t\t},\n"
     "\t\t\tToneCurvePV2012Red = { 0, 0, 255, 255 },\n"
     "\t\t\tVibrance = 18,\n"
