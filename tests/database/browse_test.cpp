@@ -16,13 +16,8 @@ using test::raw_values;
 
 std::time_t local_time(int year, int month, int day, int hour, int minute, int second) {
   struct tm tm = {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
+  tm.tm_year = year - 1900, tm.tm_mon = month - 1, tm.tm_mday = day;
+  tm.tm_hour = hour, tm.tm_min = minute, tm.tm_sec = second, tm.tm_isdst = -1;
   return std::mktime(&tm);
 }
 
@@ -138,11 +133,7 @@ TEST_F(DatabaseTest, CsvExportReadsBackIdentically) {
     for (const std::string& f : fields) {
       if (!line.empty()) line += ' ';
       if (f.empty()) line += '-';
-      for (unsigned char c : f) {
-        static const char* digits = "0123456789abcdef";
-        line += digits[c >> 4];
-        line += digits[c & 15];
-      }
+      for (unsigned char c : f) line += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
     }
     return line + "\n";
   };

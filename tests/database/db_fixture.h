@@ -3,6 +3,7 @@
 // lost rows would).
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -60,3 +61,10 @@ class DatabaseTest : public ::testing::Test {
 };
 
 }  // namespace cw::test
+
+namespace cw {
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+}  // namespace cw
