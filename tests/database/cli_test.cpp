@@ -1,7 +1,5 @@
 // `cardwright db` end to end: the program run as a user runs it, against a database in a
 // private data folder.
-#include <filesystem>
-
 #include "tests/database/db_fixture.h"
 
 namespace cw {
@@ -9,7 +7,6 @@ namespace {
 
 using test::raw_exec;
 using test::raw_values;
-namespace fs = std::filesystem;
 
 class DbCommand : public ::testing::Test {
  protected:
@@ -68,10 +65,7 @@ TEST_F(DbCommand, VerifyRepairParamsExportAndPurge) {
   EXPECT_THAT(out, HasSubstr("WARNING: Verification errors detected."));
   ASSERT_EQ(db("repair", &out), 0) << out;
   EXPECT_THAT(out, HasSubstr("Verification errors repaired OK.\n"));
-  int backups = 0;
-  for (const auto& e : fs::directory_iterator(home / "CardwrightPro"))
-    if (e.path().filename().string().rfind("cw_main_", 0) == 0) ++backups;
-  EXPECT_EQ(backups, 1);
+  EXPECT_EQ(test::backups_in(home / "CardwrightPro").size(), 1u);
 
   ASSERT_EQ(db("params 1", &out), 0);
   EXPECT_EQ(out, "Ingestion Parameters\n\nSource: /media/card\n");

@@ -9,18 +9,12 @@
 namespace cw {
 namespace {
 
+using test::backups_in;
 using test::captured_ui;
 using test::DatabaseTest;
 using test::raw_exec;
 using test::raw_values;
 namespace fs = std::filesystem;
-
-int backups_in(const std::string& folder) {
-  int n = 0;
-  for (const auto& e : fs::directory_iterator(folder))
-    if (e.path().filename() != "cw_main.sqlite3" && e.path().extension() == ".sqlite3") ++n;
-  return n;
-}
 
 // The card an ingestion row of the file points at.
 std::string card_of(const std::string& file, int key) {
@@ -41,7 +35,7 @@ TEST_F(DatabaseTest, CleanFileIsVerifiedWithoutBackupOrChange) {
             "Client records with no projects: 0\n"
             "\nVerified - No errors detected.\n"
             "Verified - No errors detected or repaired.\n");
-  EXPECT_EQ(backups_in(dir.str()), 0);
+  EXPECT_TRUE(backups_in(dir.str()).empty());
   EXPECT_EQ(raw_values(path, "select count(*) from client"), "1");
   // The start-up check says nothing about a clean file.
   EXPECT_TRUE(db_startup_check(db));
@@ -87,13 +81,12 @@ TEST_F(DatabaseTest, LostRowsAreRepairedAfterABackup) {
   EXPECT_THAT(captured_ui().alerts[0], StartsWith("Database inconsistencies were repaired with "
                                                   "no data loss.\n\nPlease send email to "));
 
-  // The backup holds the unrepaired file.
-  ASSERT_EQ(backups_in(dir.str()), 1);
-  std::string backup;
-  for (const auto& e : fs::directory_iterator(dir.path()))
-    if (e.path().filename() != "cw_main.sqlite3") backup = e.path().string();
-  EXPECT_EQ(fs::path(backup).filename().string().size(),
-            std::string("cw_main_20261205_180000.sqlite3").size());
+  // The backup, named after the time, holds the unrepaired file.
+  const std::vector<std::string> backups = backups_in(dir.str());
+  ASSERT_EQ(backups.size(), 1u);
+  const std::string& backup = backups[0];
+  EXPECT_THAT(fs::path(backup).filename().string(),
+              MatchesRegex("cw_main_[0-9]{8}_[0-9]{6}\\.sqlite3"));
   EXPECT_EQ(raw_values(backup, "select count(*) from card"), "1");
   EXPECT_EQ(card_of(backup, i1), std::to_string(card));
 
@@ -117,7 +110,7 @@ TEST_F(DatabaseTest, LostRowsAreRepairedAfterABackup) {
   bool repairs = true;
   ASSERT_TRUE(db_repair(db, again, repairs));
   EXPECT_FALSE(repairs);
-  EXPECT_EQ(backups_in(dir.str()), 1);
+  EXPECT_EQ(backups_in(dir.str()).size(), 1u);
 }
 
 TEST_F(DatabaseTest, FileThatCannotBeBackedUpIsNotRepaired) {
@@ -158,7 +151,7 @@ TEST_F(DatabaseTest, FailingRepairStatementUndoesTheWholeRepair) {
   // The card fix made before the failure is gone, and so is the "[unknown]" card.
   EXPECT_EQ(card_of(path, key), std::to_string(card));
   EXPECT_EQ(raw_values(path, "select count(*) from card where name = '[unknown]'"), "0");
-  EXPECT_EQ(backups_in(dir.str()), 1);
+  EXPECT_EQ(backups_in(dir.str()).size(), 1u);
 }
 
 }  // namespace
