@@ -193,11 +193,8 @@ TEST_F(PresetTest, ComponentSavesCopyTheirGroupOutOfTheWorkingSet) {
   EXPECT_EQ(m.get_str("PresetMeta"), "Default");
 
   // Keywords saved without check marks: the third character of every line is a space.
-  PropPutStr(m.set.get(), "Vocabulary", 0, "01  Catalog Sets");
-  PropPutStr(m.set.get(), "Vocabulary", 1, "01 +Keywords");
-  PropPutStr(m.set.get(), "Vocabulary", 2, "02*+Animals");
-  PropPutStr(m.set.get(), "Vocabulary", 3, "");
-  PropPutStr(m.set.get(), "Vocabulary", 4, "03* Dog");
+  for (const char* line : {"01  Catalog Sets", "01 +Keywords", "02*+Animals", "", "03* Dog"})
+    PropPutStr(m.set.get(), "Vocabulary", -1, line);
   captured_ui().clear();
   captured_ui().yes_no_answers = {false};
   captured_ui().text_answers = {std::string("Pets")};
