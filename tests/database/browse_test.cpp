@@ -16,13 +16,8 @@ using test::raw_values;
 
 std::time_t local_time(int year, int month, int day, int hour, int minute, int second) {
   struct tm tm = {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
+  tm.tm_year = year - 1900, tm.tm_mon = month - 1, tm.tm_mday = day;
+  tm.tm_hour = hour, tm.tm_min = minute, tm.tm_sec = second, tm.tm_isdst = -1;
   return std::mktime(&tm);
 }
 
@@ -124,25 +119,19 @@ TEST_F(DatabaseTest, CsvExportReadsBackIdentically) {
 
   // An independent reader: Python's csv module, each field printed as hex of its bytes.
   std::string out;
-  ASSERT_EQ(
-      test::run_command(
-          "python3 -c 'import csv,sys\n"
-          "for row in csv.reader(open(sys.argv[1], newline=\"\", encoding=\"utf-8\"), "
-          "skipinitialspace=True): print(\" \".join(f.encode().hex() or \"-\" for f in row))' "
-          "'" +
-              file + "'",
-          &out),
-      0);
+  ASSERT_EQ(test::run_command("python3 -c 'import csv,sys\n"
+                              "for row in csv.reader(open(sys.argv[1], newline=\"\", "
+                              "encoding=\"utf-8\"), skipinitialspace=True): "
+                              "print(\" \".join(f.encode().hex() or \"-\" for f in row))' '" +
+                                  file + "'",
+                              &out),
+            0);
   auto hex_line = [](const std::vector<std::string>& fields) {
     std::string line;
     for (const std::string& f : fields) {
       if (!line.empty()) line += ' ';
       if (f.empty()) line += '-';
-      for (unsigned char c : f) {
-        static const char* digits = "0123456789abcdef";
-        line += digits[c >> 4];
-        line += digits[c & 15];
-      }
+      for (unsigned char c : f) line += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
     }
     return line + "\n";
   };
@@ -184,25 +173,24 @@ TEST_F(DatabaseTest, RowAndCellOperations) {
   EXPECT_FALSE(delete_row(db, *contacts, -1));
   EXPECT_EQ(ui.alerts.back(), "No data row is selected.");
 
-  // Clients, projects and cards in use cannot be deleted; unused ones can.
+  // Clients, projects and cards in use cannot be deleted, even when the user agrees; unused
+  // ones can.
   int key = db.ingestion_insert(1, 1, 0, 0, 0, std::nullopt);
-  auto clients = browse_table(db, entry("Clients"), {});
-  ui.yes_no_answers = {true};
-  EXPECT_FALSE(delete_row(db, *clients, 0));
-  EXPECT_EQ(ui.alerts.back(), "Projects for client exist.");
+  auto refused = [&](const LoadedTable& table, const std::string& message) {
+    ui.yes_no_answers = {true};
+    EXPECT_FALSE(delete_row(db, table, 0)) << message;
+    EXPECT_EQ(ui.alerts.back(), message);
+  };
+  refused(*browse_table(db, entry("Clients"), {}), "Projects for client exist.");
   auto cards = browse_table(db, entry("Cards"), {});
   ASSERT_EQ(cards->cell(0, 0), "#001");
-  ui.yes_no_answers = {true, true};
-  EXPECT_FALSE(delete_row(db, *cards, 0));
-  EXPECT_EQ(ui.alerts.back(), "Ingestion data for card exists.");
+  refused(*cards, "Ingestion data for card exists.");
+  ui.yes_no_answers = {true};
   EXPECT_TRUE(delete_row(db, *cards, 1));
   EXPECT_EQ(raw_values(path, "select name from card"), "#001");
   BrowseChoice of_client;
   of_client.client = "Client_001";
-  auto projects = browse_table(db, entry("Projects"), of_client);
-  ui.yes_no_answers = {true};
-  EXPECT_FALSE(delete_row(db, *projects, 0));
-  EXPECT_EQ(ui.alerts.back(), "Ingestion data for project exists.");
+  refused(*browse_table(db, entry("Projects"), of_client), "Ingestion data for project exists.");
 
   // Ingestion notes are editable, the names are not; the parameter view.
   auto history = browse_table(db, entry("Ingestions"), {});

@@ -3,10 +3,13 @@
 // lost rows would).
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "database/database.h"
 #include "tests/common/test_env.h"
@@ -43,6 +46,15 @@ inline std::string raw_values(const std::string& path, const std::string& sql) {
   return out;
 }
 
+// The backups of "cw_main.sqlite3" beside it in `folder`.
+inline std::vector<std::string> backups_in(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    if (e.path().filename() != "cw_main.sqlite3" && e.path().extension() == ".sqlite3")
+      out.push_back(e.path().string());
+  return out;
+}
+
 class DatabaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -60,3 +72,11 @@ class DatabaseTest : public ::testing::Test {
 };
 
 }  // namespace cw::test
+
+namespace cw {
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::Not;
+using ::testing::StartsWith;
+}  // namespace cw

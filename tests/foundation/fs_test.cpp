@@ -1,6 +1,7 @@
 // Folder creation, removal, renames with retries, tree walks and listings, folder collection
 // and UTF-8 conversion; failures injected through the system-call table where a real file
 // system cannot produce them on demand.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 namespace cw {
 namespace {
 
+using ::testing::HasSubstr;
 namespace fsys = std::filesystem;
 using test::captured_ui;
 using test::read_file;
@@ -40,7 +42,7 @@ struct FakeRun : RunContext {
 std::vector<std::string> g_calls;
 int g_failures_left = 0;
 
-TEST(MakeFoldersTest, CreatesMissingLevelsAndReportsFailure) {
+TEST(MakeFoldersTest, CreatesMissingLevelsConcurrentlyAndReportsFailure) {
   TempDir dir;
   FakeRun run;
   EXPECT_TRUE(make_folders(run, dir / "a/b\\c/"));
@@ -48,55 +50,45 @@ TEST(MakeFoldersTest, CreatesMissingLevelsAndReportsFailure) {
   EXPECT_TRUE(make_folders(run, dir / "a/b/c"));  // all there already
   EXPECT_TRUE(run.failures.empty());
 
+  // Runs racing to create the same chain all succeed.
+  std::vector<std::thread> threads;
+  std::vector<int> ok(8, 0);
+  for (int i = 0; i < 8; ++i)
+    threads.emplace_back([&, i] {
+      FakeRun own;
+      ok[i] = make_folders(own, dir / "2026/12/05/card" + std::to_string(i % 2));
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(ok, std::vector<int>(8, 1));
+  EXPECT_TRUE(fsys::is_directory(dir / "2026/12/05/card1"));
+
   write_file(dir / "file", "x");
   EXPECT_FALSE(make_folders(run, dir / "file/sub/deeper"));
   ASSERT_EQ(run.failures, std::vector<std::string>{"can't create folder"});
   EXPECT_EQ(run.report, "\nError code = 20; path = \"" + (dir / "file/sub") + "\"\n");
   EXPECT_FALSE(fsys::exists(dir / "file/sub"));
-}
 
-TEST(MakeFoldersTest, ConcurrentRunsCreateTheSameChain) {
-  TempDir dir;
-  std::vector<std::thread> threads;
-  std::vector<int> ok(8, 0);
-  for (int i = 0; i < 8; ++i)
-    threads.emplace_back([&, i] {
-      FakeRun run;
-      ok[i] = make_folders(run, dir / "2026/12/05/card" + std::to_string(i % 2));
-    });
-  for (std::thread& t : threads) t.join();
-  EXPECT_EQ(ok, std::vector<int>(8, 1));
-  EXPECT_TRUE(fsys::is_directory(dir / "2026/12/05/card1"));
-}
-
-TEST(MakeFoldersTest, NetworkPathCreatesOnlyTheFoldersBelowTheShare) {
-  // The share exists, its server part is no folder: only a and b may be created.
+  // On a network path the share exists and its server part is no folder: only a and b are made.
   Sysio fake = sysio();
   fake.stat = [](const char* path, struct stat* st) {
-    if (std::string(path) == "/" || std::string(path) == "//server/share") {
-      *st = {};
-      st->st_mode = S_IFDIR | 0755;
-      return 0;
-    }
-    errno = ENOENT;
-    return -1;
-  };
-  fake.mkdir = [](const char* path, mode_t) {
-    g_calls.emplace_back(path);
+    const std::string p = path;
+    if (p != "/" && p != "//server/share") return errno = ENOENT, -1;
+    *st = {};
+    st->st_mode = S_IFDIR | 0755;
     return 0;
   };
+  fake.mkdir = [](const char* path, mode_t) { return g_calls.emplace_back(path), 0; };
   ScopedSysio scoped(fake);
   g_calls.clear();
-  FakeRun run;
   EXPECT_TRUE(make_folders(run, "\\\\server\\share\\a\\b"));
   EXPECT_EQ(g_calls, (std::vector<std::string>{"//server/share/a", "//server/share/a/b"}));
 }
 
 TEST(RmdirAllTest, RemovesFilesThenFolderButStopsAtASubfolder) {
   TempDir dir;
+  FakeRun run;
   write_file(dir / "scratch/one", "1");
   write_file(dir / "scratch/two", "2");
-  FakeRun run;
   EXPECT_TRUE(rmdir_all(run, dir / "scratch"));
   EXPECT_FALSE(fsys::exists(dir / "scratch"));
 
@@ -115,11 +107,7 @@ TEST(RenamePathTest, RetriesWhileAccessIsRefusedAndNeverReplaces) {
   Sysio fake = sysio();
   fake.rename = [](const char* from, const char* to) {
     g_calls.emplace_back(from);
-    if (g_failures_left > 0) {
-      --g_failures_left;
-      errno = EACCES;
-      return -1;
-    }
+    if (g_failures_left-- > 0) return errno = EACCES, -1;
     return system_sysio().rename(from, to);
   };
   {
@@ -135,9 +123,9 @@ TEST(RenamePathTest, RetriesWhileAccessIsRefusedAndNeverReplaces) {
     g_failures_left = 1000;  // never released
     EXPECT_EQ(rename_path(dir / "to.jpg", dir / "other.jpg"), -1);
     EXPECT_EQ(g_calls.size(), 59u);
-    EXPECT_NE(captured_ui().pane.find("ERROR: rename failed with error 13: "), std::string::npos);
-    EXPECT_NE(read_file(log_path()).find("Renaming " + dir / "to.jpg to " + dir / "other.jpg"),
-              std::string::npos);
+    EXPECT_THAT(captured_ui().pane, HasSubstr("ERROR: rename failed with error 13: "));
+    EXPECT_THAT(read_file(log_path()),
+                HasSubstr("Renaming " + dir / "to.jpg to " + dir / "other.jpg"));
   }
   // An existing target is an error at once, and both files stay as they were.
   write_file(dir / "taken.jpg", "other image");
@@ -174,7 +162,7 @@ std::map<std::string, std::pair<int, int>> walk_all(const std::string& root, int
   return seen;
 }
 
-TEST(WalkTreeTest, VisitsEverythingOnceWithLevelsAndSkipsBinAndLinks) {
+TEST(WalkTreeTest, VisitsListsAndCollectsEverythingOnceSkippingBinsAndLinks) {
   TempDir dir;
   make_tree(dir);
   int rc = -2;
@@ -204,6 +192,17 @@ TEST(WalkTreeTest, VisitsEverythingOnceWithLevelsAndSkipsBinAndLinks) {
   EXPECT_EQ(names, (std::set<std::string>{dir / "card/a.jpg", dir / "card/DCIM"}));
   EXPECT_FALSE(dir_list_open(dir / "none"));
   EXPECT_EQ(errno, ENOENT);
+
+  // Folder collection is recursive and leaves out both kinds of trash.
+  write_file(dir / "card/.Trashes/501/x.jpg", "x");
+  write_file(dir / "card/DCIM/.Trashes/y", "y");
+  std::vector<std::string> folders;
+  EXPECT_TRUE(collect_folders(folders, dir / "card/"));
+  std::sort(folders.begin(), folders.end());
+  EXPECT_EQ(folders, (std::vector<std::string>{dir / "card/DCIM", dir / "card/DCIM/100"}));
+  EXPECT_FALSE(collect_folders(folders, dir / "missing"));
+  EXPECT_THAT(read_file(log_path()),
+              HasSubstr("Can't access folder " + dir / "missing - error other than permissions."));
 }
 
 TEST(WalkTreeTest, UnreadableFolderEndsItsBranchOtherErrorsAreReported) {
@@ -213,11 +212,9 @@ TEST(WalkTreeTest, UnreadableFolderEndsItsBranchOtherErrorsAreReported) {
   static int injected_errno;
   Sysio fake = sysio();
   fake.opendir = [](const char* path) -> DIR* {
-    if (std::string(path).ends_with("/DCIM")) {
-      errno = injected_errno;
-      return nullptr;
-    }
-    return system_sysio().opendir(path);
+    if (!std::string(path).ends_with("/DCIM")) return system_sysio().opendir(path);
+    errno = injected_errno;
+    return nullptr;
   };
   ScopedSysio scoped(fake);
 
@@ -232,29 +229,12 @@ TEST(WalkTreeTest, UnreadableFolderEndsItsBranchOtherErrorsAreReported) {
   injected_errno = EIO;
   walk_all(dir / "card", 0, &rc);
   EXPECT_EQ(rc, -1);
-  EXPECT_NE(read_file(log_path()).find("ERROR: [" + dir / "card/DCIM] opendir failed with error 5"),
-            std::string::npos);
+  EXPECT_THAT(read_file(log_path()),
+              HasSubstr("ERROR: [" + dir / "card/DCIM] opendir failed with error 5"));
   // The listing still holds what was found.
   auto list = dir_list_open(dir / "card");
   ASSERT_TRUE(list);
   EXPECT_EQ(list->entries.size(), 2u);
-}
-
-TEST(CollectFoldersTest, CollectsRecursivelyWithoutTrashes) {
-  TempDir dir;
-  make_tree(dir);
-  write_file(dir / "card/.Trashes/501/x.jpg", "x");
-  write_file(dir / "card/DCIM/.Trashes/y", "y");
-  std::vector<std::string> list;
-  EXPECT_TRUE(collect_folders(list, dir / "card/"));
-  std::sort(list.begin(), list.end());
-  // The recycle bin is never listed, so it is not collected either.
-  EXPECT_EQ(list, (std::vector<std::string>{dir / "card/DCIM", dir / "card/DCIM/100"}));
-
-  EXPECT_FALSE(collect_folders(list, dir / "missing"));
-  EXPECT_NE(read_file(log_path()).find("Can't access folder " + dir /
-                                       "missing - error other than permissions."),
-            std::string::npos);
 }
 
 TEST(ToUtf8Test, PassesUtf8AndConvertsCp1252) {

@@ -1,5 +1,8 @@
 // Run log line format, capture for disc, alerts/pane routing and the error trace.
+#include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +14,9 @@
 namespace cw {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 using test::captured_ui;
 using test::read_file;
 using test::TempDir;
@@ -30,41 +36,46 @@ class LogTest : public ::testing::Test {
   TempDir dir;
 };
 
-TEST_F(LogTest, LinesCarryTimestampAndOpenLine) {
+TEST_F(LogTest, LinesCarryTimestampAndAnUnopenableLogRetriesLater) {
   log_printf("hello %d", 42);
   log_printf("two\nlines");
   std::string text = log();
   // Opening: an empty line, then the "opened" line.
-  EXPECT_EQ(text.rfind("\n", 0), 0u);
+  EXPECT_THAT(text, StartsWith("\n"));
   const std::string stamp = R"(\d{4}-[A-Z][a-z]{2}-\d{2} \d{2}:\d{2}:\d{2}: )";
   EXPECT_TRUE(std::regex_search(text, std::regex(stamp + "Log file .*cw_log.txt opened\n")));
   EXPECT_TRUE(std::regex_search(text, std::regex(stamp + "hello 42\n")));
   // Embedded newlines are written unchanged inside one line.
-  EXPECT_NE(text.find(": two\nlines\n"), std::string::npos);
+  EXPECT_THAT(text, HasSubstr(": two\nlines\n"));
+
+  log_set_path(dir.str() + "/missing/cw_log.txt");
+  log_printf("lost");
+  std::filesystem::create_directories(dir.path() / "missing");
+  log_printf("kept");
+  text = read_file(dir.str() + "/missing/cw_log.txt");
+  EXPECT_THAT(text, Not(HasSubstr("lost")));
+  EXPECT_THAT(text, HasSubstr("kept"));
 }
 
-TEST_F(LogTest, DisabledLogWritesNothingButAlertsAndPaneStillShow) {
-  std::string before = log();
+TEST_F(LogTest, PaneTextIsLoggedTrimmedAlertsAreCutAndBothShowWithTheLogOff) {
+  ui_print("\n\nSummary line\n");
+  ui_print("\n");  // nothing left to log
+  std::string text = log();
+  EXPECT_THAT(text, HasSubstr(": Summary line\n"));
+  EXPECT_THAT(text, Not(HasSubstr(": \n")));
+  EXPECT_EQ(captured_ui().pane, "\n\nSummary line\n\n");
+  alert_printf("%s", std::string(1500, 'x').c_str());
+  EXPECT_EQ(captured_ui().alerts.back(), std::string(999, 'x'));
+
+  text = log();
+  captured_ui().clear();
   log_set_enabled(false);
   log_printf("invisible");
   alert_printf("Alert %s", "text");
   ui_print("pane text\n");
-  EXPECT_EQ(log(), before);
-  ASSERT_EQ(captured_ui().alerts.size(), 1u);
-  EXPECT_EQ(captured_ui().alerts[0], "Alert text");
+  EXPECT_EQ(log(), text);
+  EXPECT_EQ(captured_ui().alerts, std::vector<std::string>{"Alert text"});
   EXPECT_EQ(captured_ui().pane, "pane text\n");
-}
-
-TEST_F(LogTest, PaneTextIsLoggedWithoutLeadingAndOneTrailingNewline) {
-  ui_print("\n\nSummary line\n");
-  ui_print("\n");  // nothing left to log
-  std::string text = log();
-  EXPECT_NE(text.find(": Summary line\n"), std::string::npos);
-  EXPECT_EQ(text.find(": \n"), std::string::npos);
-  EXPECT_EQ(captured_ui().pane, "\n\nSummary line\n\n");
-  // Alerts are cut to 999 bytes.
-  alert_printf("%s", std::string(1500, 'x').c_str());
-  EXPECT_EQ(captured_ui().alerts.back().size(), 999u);
 }
 
 TEST_F(LogTest, CapturePathAndCopy) {
@@ -79,24 +90,14 @@ TEST_F(LogTest, CapturePathAndCopy) {
   ASSERT_TRUE(captured);
   EXPECT_EQ(*captured, dir.str() + "/cw_logLast.txt");
   std::string copy = read_file(*captured);
-  EXPECT_NE(copy.find("before capture"), std::string::npos);
-  EXPECT_NE(copy.find("Capturing log for writing to disc."), std::string::npos);
+  EXPECT_THAT(copy, HasSubstr("before capture"));
+  EXPECT_THAT(copy, HasSubstr("Capturing log for writing to disc."));
   log_printf("after capture");
   std::string text = log();
   EXPECT_LT(text.find("Capturing log"), text.find("after capture"));
 
   log_close();
   EXPECT_FALSE(log_capture_for_disc());
-}
-
-TEST_F(LogTest, UnopenableLogRetriesLater) {
-  log_set_path(dir.str() + "/missing/cw_log.txt");
-  log_printf("lost");
-  std::filesystem::create_directories(dir.path() / "missing");
-  log_printf("kept");
-  std::string text = read_file(dir.str() + "/missing/cw_log.txt");
-  EXPECT_EQ(text.find("lost"), std::string::npos);
-  EXPECT_NE(text.find("kept"), std::string::npos);
 }
 
 TEST(ErrnoText, FormatsNameNumberAndDescription) {
@@ -107,7 +108,7 @@ TEST(ErrnoText, FormatsNameNumberAndDescription) {
   EXPECT_EQ(errno_text(kInternalErrorNumber, "m"),
             "m\n\t\t*** ? (2147483647: \"Internal error (nonstandard)\") ***");
   std::string unknown = errno_text(9999, "m");
-  EXPECT_NE(unknown.find("*** ? (9999: \"no message string\")"), std::string::npos);
+  EXPECT_THAT(unknown, HasSubstr("*** ? (9999: \"no message string\")"));
   EXPECT_EQ(errno_text(EIO, std::string(400, 'a').c_str()).size(), 199u);
   EXPECT_STREQ(symbol_name("errno", EACCES), "EACCES");
   EXPECT_STREQ(symbol_name("errno", -77), "?");
@@ -118,29 +119,22 @@ TEST(ErrnoText, FormatsNameNumberAndDescription) {
 
 TEST(ErrorTrace, PrintsNewestFirstWithErrorNumberOnlyOnTheOldest) {
   // Run in a child process: the trace lives until exit and is printed by the exit handler.
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
+  TempDir dir;
+  const std::string err_file = dir / "stderr";
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    dup2(fds[1], 2);
-    close(fds[0]);
+    dup2(open(err_file.c_str(), O_WRONLY | O_CREAT, 0600), 2);
     errstack_push("[fcn???]", "scan.cpp", 10, "fatal(\"Permission denied\")", ENOENT, 7);
     errstack_push("[fcn???]", "scan.cpp", 20, "scanDir(x, 1)", EIO, 0);
     errstack_push("[fcn???]", "drv.cpp", 30, nullptr, EIO, 0);
     std::exit(errstack_depth() == 3 ? 0 : 3);
   }
-  close(fds[1]);
-  std::string err;
-  char buf[1024];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) err.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
   int status = 0;
-  waitpid(pid, &status, 0);
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(err,
+  EXPECT_EQ(read_file(err_file),
             "ERROR:\t0: [fcn???] [drv.cpp:30] \n"
             "\t1: [fcn???] [scan.cpp:20] scanDir(x, 1)\n"
             "\t2: [fcn???] [scan.cpp:10] fatal(\"Permission denied\")\n\t\t*** ENOENT (" +

@@ -1,12 +1,11 @@
 // `cardwright ingest` as a user runs it: the master preset's settings with flag overrides,
 // the client, project and card chosen by name, and the ingestion record it leaves behind.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
-#include <sstream>
 
 #include "tests/common/test_env.h"
+#include "tests/database/db_fixture.h"
 #include "tests/fixtures/sample_card.h"
 
 namespace cw {
@@ -21,33 +20,21 @@ std::string q(const std::string& s) {
   return out + "'";
 }
 
-// One row of the newest ingestion: result, image_count, number_start, number_stop, params,
-// client, project, card, notes (SQL null as "NULL").
+// The newest ingestion: result, image_count, number_start, number_stop, params, client,
+// project, card, notes (SQL null as "NULL"); empty texts when there is none.
 std::vector<std::string> last_ingestion() {
-  const std::string db_path =
+  const std::string db =
       (test::test_root() / "home/.local/share/CardwrightPro/cw_main.sqlite3").string();
-  sqlite3* db = nullptr;
+  // A file gains the params column with the first stored record.
+  const bool has_params = test::raw_values(db, "select params from ingestion limit 0").empty();
   std::vector<std::string> row;
-  if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* st = nullptr;
-    // A file gains the params column with the first stored record.
-    const bool has_params =
-        sqlite3_prepare_v2(db, "select params from ingestion", -1, &st, nullptr) == SQLITE_OK;
-    sqlite3_finalize(st);
-    const std::string sql = std::string("select result, image_count, number_start, number_stop, ") +
-        (has_params ? "params" : "null") + ", client.name, "
-        "project.name, card.name, notes from ingestion join project on project_sk = project_id "
-        "join client on client_sk = client_id join card on card_sk = card_id "
-        "order by ingestion_sk desc limit 1";
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
-        sqlite3_step(st) == SQLITE_ROW)
-      for (int i = 0; i < sqlite3_column_count(st); ++i) {
-        const unsigned char* t = sqlite3_column_text(st, i);
-        row.push_back(t ? reinterpret_cast<const char*>(t) : "NULL");
-      }
-    sqlite3_finalize(st);
-  }
-  sqlite3_close(db);
+  for (const char* column : {"result", "image_count", "number_start", "number_stop",
+                             has_params ? "params" : "null", "client.name", "project.name",
+                             "card.name", "notes"})
+    row.push_back(test::raw_values(
+        db, std::string("select ifnull(") + column + ", 'NULL') from ingestion join project on "
+                "project_sk = project_id join client on client_sk = client_id join card on "
+                "card_sk = card_id order by ingestion_sk desc limit 1"));
   return row;
 }
 
@@ -80,18 +67,22 @@ struct IngestRecord : ::testing::Test {
   int run(const std::string& args) {
     return run_command(q(program) + " " + args + " 2>" + q(dir / "stderr"), &out);
   }
+  // Ingests the sample card with the given options, the Default preset without a backup
+  // unless they say otherwise.
+  int ingest(const std::string& options,
+             const std::string& preset = "--preset Default --no-backup") {
+    return run("ingest " + preset + " --card " + q(card) + " " + options);
+  }
   std::string err() { return test::read_file(dir / "stderr"); }
 };
 
 TEST_F(IngestRecord, ACommandLineIngestionLeavesACompleteRecord) {
-  ASSERT_EQ(run("ingest --preset Default --no-backup --card " + q(card) + " --primary " +
-                q(archive) + " --client \"O'Brien\" --project '50% Reception' --card-name '#7' --notes 'Hall B'" +
-                " --starting-number 1"),
+  ASSERT_EQ(ingest("--primary " + q(archive) + " --client \"O'Brien\" --project '50% Reception'"
+                   " --card-name '#7' --notes 'Hall B' --starting-number 1"),
             0)
       << out << err();
   EXPECT_EQ(file_count(archive), 6u);
   std::vector<std::string> r = last_ingestion();
-  ASSERT_EQ(r.size(), 9u);
   EXPECT_EQ(r[kResult], "SUCCESS");
   EXPECT_EQ(r[kCount], "6");
   EXPECT_EQ(r[kStart], "1");  // IMG_0001 .. IMG_0006 numbered by their file names
@@ -102,35 +93,31 @@ TEST_F(IngestRecord, ACommandLineIngestionLeavesACompleteRecord) {
   EXPECT_EQ(r[kNotes], "Hall B");
 
   const std::string& params = r[kParams];
-  EXPECT_EQ(params.rfind("Source: " + card + "\n", 0), 0u) << params;
+  EXPECT_THAT(params, StartsWith("Source: " + card + "\n"));
   const std::size_t versions = params.find("\n\nCWversion: ");
   ASSERT_NE(versions, std::string::npos) << params;
   const std::string entries = params.substr(0, versions + 1);
   EXPECT_EQ(std::count(entries.begin(), entries.end(), '\n'), 29);
-  EXPECT_NE(entries.find("\nClient: O'Brien\nProject: 50% Reception\n"), std::string::npos);
-  EXPECT_NE(out.find("Primary Folder: " + archive + "\n"), std::string::npos) << out;
+  EXPECT_THAT(entries, HasSubstr("\nClient: O'Brien\nProject: 50% Reception\n"));
+  EXPECT_THAT(out, HasSubstr("Primary Folder: " + archive + "\n"));
 
   // The same card again: every image is a duplicate, the numbering goes on from 7, and an
   // existing client is selected rather than added twice.
-  ASSERT_EQ(run("ingest --preset Default --no-backup --json --card " + q(card) + " --primary " + q(archive) +
-                " --client \"O'Brien\""),
-            0)
-      << err();
+  ASSERT_EQ(ingest("--json --primary " + q(archive) + " --client \"O'Brien\""), 0) << err();
   EXPECT_EQ(out.front(), '{') << out;  // standard output is the JSON alone
   r = last_ingestion();
-  ASSERT_EQ(r.size(), 9u);
   EXPECT_EQ(r[kResult], "SUCCESS");
   EXPECT_EQ(r[kCount], "0");
   EXPECT_EQ(r[kClient], "O'Brien");
   EXPECT_EQ(r[kProject], "[unknown]");
   EXPECT_EQ(r[kCard], "[unknown]");
-  EXPECT_NE(r[kParams].find("\nStartNum: 7\n"), std::string::npos) << r[kParams];
+  EXPECT_THAT(r[kParams], HasSubstr("\nStartNum: 7\n"));
 
   // The database macros read the rows the ingestion chose.
   const std::string by_db = dir / "by-db";
-  ASSERT_EQ(run("ingest --preset Default --no-backup --card " + q(card) + " --primary " + q(by_db) +
-                " --client \"O'Brien\" --project '50% Reception' --card-name '#7'" +
-                " --folder-format '{@client.name}/{@project.name}/{@card.name}'"),
+  ASSERT_EQ(ingest("--primary " + q(by_db) + " --client \"O'Brien\" --project '50% Reception'"
+                   " --card-name '#7' --folder-format "
+                   "'{@client.name}/{@project.name}/{@card.name}'"),
             0)
       << out << err();
   EXPECT_EQ(file_count(by_db + "/O'Brien/50% Reception/#7"), 6u) << out;
@@ -144,58 +131,49 @@ TEST_F(IngestRecord, PresetValuesReachTheListAndFlagsOverrideThem) {
     ASSERT_EQ(run(std::string("preset set Master Studio ") + setting), 0) << err();
   ASSERT_EQ(run("preset set Master Studio PrimaryFolder " + q(archive)), 0);
 
-  ASSERT_EQ(run("ingest --preset Studio --card " + q(card) + " --client Smith --project Bride --card-name CF1"),
-            0)
+  ASSERT_EQ(ingest("--client Smith --project Bride --card-name CF1", "--preset Studio"), 0)
       << out << err();
   EXPECT_EQ(file_count(archive), 4u);  // JPEGs only
   std::vector<std::string> r = last_ingestion();
-  ASSERT_EQ(r.size(), 9u);
-  EXPECT_NE(r[kParams].find("\nPrimary: " + archive + "\n"), std::string::npos) << r[kParams];
-  EXPECT_NE(r[kParams].find("\nWantPre: 0\n"), std::string::npos);
-  EXPECT_NE(r[kParams].find("\nNRsource: 2\n"), std::string::npos);
-  EXPECT_NE(r[kParams].find("\nInclude?: 1\nExtensions: JPG\n"), std::string::npos);
+  EXPECT_THAT(r[kParams], HasSubstr("\nPrimary: " + archive + "\n"));
+  EXPECT_THAT(r[kParams], HasSubstr("\nWantPre: 0\n"));
+  EXPECT_THAT(r[kParams], HasSubstr("\nNRsource: 2\n"));
+  EXPECT_THAT(r[kParams], HasSubstr("\nInclude?: 1\nExtensions: JPG\n"));
   EXPECT_EQ(r[kCount], "4");
 
   // A flag beats the preset; the client, project and card chosen last are remembered.
   const std::string raws = dir / "raws";
-  ASSERT_EQ(run("ingest --preset Studio --card " + q(card) + " --extensions cr2 --primary " +
-                q(raws)),
-            0)
-      << out << err();
+  ASSERT_EQ(ingest("--extensions cr2 --primary " + q(raws), "--preset Studio"), 0) << out << err();
   EXPECT_EQ(file_count(raws), 2u);
   r = last_ingestion();
-  ASSERT_EQ(r.size(), 9u);
-  EXPECT_NE(r[kParams].find("\nPrimary: " + raws + "\n"), std::string::npos) << r[kParams];
-  EXPECT_NE(r[kParams].find("\nInclude?: 1\nExtensions: CR2\n"), std::string::npos);
+  EXPECT_THAT(r[kParams], HasSubstr("\nPrimary: " + raws + "\n"));
+  EXPECT_THAT(r[kParams], HasSubstr("\nInclude?: 1\nExtensions: CR2\n"));
   EXPECT_EQ(r[kClient], "Smith");
   EXPECT_EQ(r[kProject], "Bride");
   EXPECT_EQ(r[kCard], "CF1");
 
-  EXPECT_EQ(run("ingest --preset Nope --card " + q(card)), 1);
-  EXPECT_NE(err().find("There is no master preset named \"Nope\"."), std::string::npos) << err();
+  EXPECT_EQ(ingest("", "--preset Nope"), 1);
+  EXPECT_THAT(err(), HasSubstr("There is no master preset named \"Nope\"."));
 }
 
 TEST_F(IngestRecord, EveryStopLeavesItsReasonInTheRecord) {
   // A fresh master preset wants a pre-conversion backup, and none is configured.
-  EXPECT_EQ(run("ingest --preset Default --card " + q(card) + " --primary " + q(archive)), 1);
+  EXPECT_EQ(ingest("--primary " + q(archive), "--preset Default"), 1);
   std::vector<std::string> r = last_ingestion();
-  ASSERT_EQ(r.size(), 9u) << out << err();
-  EXPECT_EQ(r[kResult], "No pre-conversion backup folder");
+  EXPECT_EQ(r[kResult], "No pre-conversion backup folder") << out << err();
   EXPECT_FALSE(std::filesystem::exists(archive));
 
-  EXPECT_EQ(run("ingest --preset Default --no-backup --card " + q(dir / "gone") + " --primary " + q(archive)), 1);
+  EXPECT_EQ(run("ingest --preset Default --no-backup --card " + q(dir / "gone") + " --primary " +
+                q(archive)),
+            1);
   r = last_ingestion();
-  ASSERT_EQ(r.size(), 9u);
-  EXPECT_NE(r[kResult].find("error opening path"), std::string::npos) << r[kResult];
-  EXPECT_EQ(r[kResult].substr(r[kResult].size() - 24), " / Terminated with error");
+  EXPECT_THAT(r[kResult], HasSubstr("error opening path"));
+  EXPECT_THAT(r[kResult], EndsWith(" / Terminated with error"));
 
   // Without "WantIngestionDetails" nothing is stored or logged for the record.
   ASSERT_EQ(run("pref set WantIngestionDetails 0"), 0);
-  ASSERT_EQ(run("ingest --preset Default --no-backup --card " + q(card) + " --primary " +
-                q(archive)),
-            0);
+  ASSERT_EQ(ingest("--primary " + q(archive)), 0);
   r = last_ingestion();
-  ASSERT_EQ(r.size(), 9u);
   EXPECT_EQ(r[kResult], "SUCCESS");
   EXPECT_EQ(r[kParams], "NULL");
   ASSERT_EQ(run("pref set WantIngestionDetails 1"), 0);

@@ -1,5 +1,6 @@
 // The parameter list built from the master preset, the start summary, the develop settings
 // path rules and the ingestion parameter record.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -12,6 +13,9 @@
 
 namespace cw {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 struct ParamBuild : ::testing::Test {
   CWParam param;
@@ -35,19 +39,15 @@ struct ParamBuild : ::testing::Test {
 
 TEST_F(ParamBuild, PresetValuesReachTheListAndTheSummary) {
   CWPreset& m = param.master();
-  m.put_int("KeepRaw", 1);
+  const std::pair<const char*, int> numbers[] = {
+      {"KeepRaw", 1},       {"VerifyOnly", 0},        {"Embed", 1},
+      {"WantBackup", 1},    {"WantBackupPost", 0},    {"WantPartition", 0},
+      {"XMPtoJPG", 1},      {"NumberRangeDigits", 6}, {"NumberRangeSource", 2}};
+  for (const auto& [key, value] : numbers) m.put_int(key, value);
   m.put_str("ConverterApp", "/opt/dng/convert");
-  m.put_int("VerifyOnly", 0);
   m.put_str("Preview", "-p1");
-  m.put_int("Embed", 1);
-  m.put_int("WantBackup", 1);
-  m.put_int("WantBackupPost", 0);
   m.put_str("PartitionSize", "250");
-  m.put_int("WantPartition", 0);
-  m.put_int("NumberRangeDigits", 6);
-  m.put_int("NumberRangeSource", 2);
   m.put_str("CRDefaults", "Portrait (LR User Preset)");
-  m.put_int("XMPtoJPG", 1);
   ASSERT_TRUE(param.store_extension_filter(true, "jpg CR2"));
   set_starting_number("120");
 
@@ -76,7 +76,7 @@ TEST_F(ParamBuild, PresetValuesReachTheListAndTheSummary) {
                       "Primary Folder Arrangement:{@datetimeany"),
             std::string::npos)
       << pane;
-  EXPECT_NE(pane.find("Starting Number: 120\n"), std::string::npos);
+  EXPECT_THAT(pane, HasSubstr("Starting Number: 120\n"));
 
   // Switched off, the same settings give the plain values; a chosen image list replaces the
   // card folder in the summary.
@@ -92,10 +92,9 @@ TEST_F(ParamBuild, PresetValuesReachTheListAndTheSummary) {
   EXPECT_EQ(entry(kParamNumberRangeDigits), "4");
   EXPECT_EQ(entry(kParamSidecarPath), "");
   ASSERT_TRUE(param.params.file_array);
-  EXPECT_NE(test::captured_ui().pane.find(
-                "Card Folder: [multi-camera or user-chosen image files]\n"),
-            std::string::npos);
-  EXPECT_NE(test::captured_ui().pane.find("Metadata Template: [disabled]\n"), std::string::npos);
+  EXPECT_THAT(test::captured_ui().pane,
+              HasSubstr("Card Folder: [multi-camera or user-chosen image files]\n"));
+  EXPECT_THAT(test::captured_ui().pane, HasSubstr("Metadata Template: [disabled]\n"));
 }
 
 TEST_F(ParamBuild, DevelopSettingsPathsAndLengthFailures) {
@@ -161,15 +160,15 @@ TEST_F(ParamBuild, RecordListsTheEntriesInOrderThenTheVersions) {
   EXPECT_EQ(lines[20], "MergeXMP: 0");
   EXPECT_EQ(lines[25], "IngstID: 42");
   EXPECT_EQ(lines[26], "[not used]: 1");
-  EXPECT_EQ(lines[28].rfind("ConverterParams: ", 0), 0u);
+  EXPECT_THAT(lines[28], StartsWith("ConverterParams: "));
   EXPECT_EQ(lines[30].substr(lines[30].size() - 6), " Linux");
-  EXPECT_NE(test::read_file(log_path()).find("Ingestion Parameters\nSource: /media/card/DCIM"),
-            std::string::npos);
+  EXPECT_THAT(test::read_file(log_path()),
+              HasSubstr("Ingestion Parameters\nSource: /media/card/DCIM"));
 
   request.image_list = std::vector<std::string>{};
   ASSERT_TRUE(param.build(request));
   ASSERT_TRUE(param.record(43, nullptr));
-  EXPECT_NE(param.record_text.find("\nImgList: [image list]\n"), std::string::npos);
+  EXPECT_THAT(param.record_text, HasSubstr("\nImgList: [image list]\n"));
 
   // Switched off: nothing is built, stored or logged.
   pref_put_int("WantIngestionDetails", 0);

@@ -49,15 +49,12 @@ TEST_F(CliTest, PresetRoundTripFromTheShellLeavesTheDocumentedFiles) {
   ASSERT_EQ(run("preset list 'File Handling'", &out), 0);
   EXPECT_EQ(out, "* Raw\n");
   ASSERT_EQ(run("preset show 'FILE HANDLING' Raw", &out), 0);
-  EXPECT_NE(out.find("KeepRaw\t1\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("ExtensionsMRU\tInclude: NEF CR2\nExtensionsMRU\tExclude: BC"),
-            std::string::npos)
-      << out;
+  EXPECT_THAT(out, HasSubstr("KeepRaw\t1\n"));
+  EXPECT_THAT(out, HasSubstr("ExtensionsMRU\tInclude: NEF CR2\nExtensionsMRU\tExclude: BC"));
 
   const std::string raw = user_folder() + "/Preset_File/Raw";
   std::string text = read_file(raw);
-  ASSERT_EQ(text.rfind("Version\t1\nDate\t", 0), 0u);
-  EXPECT_EQ(text.find('\n', 15), 15u + 24u);  // the ctime text and its line end
+  ASSERT_THAT(text, StartsWith("Version\t1\nDate\t"));
   EXPECT_EQ(without_date(text).find("NameFormat\t{@prefix,1,-1,_}{@datetimeany,1,8}_{@filename,-4}\n"
                                     "FilenamePrefix\tIMG\nKeepRaw\t1\n"),
             std::string("Version\t1\n").size());
@@ -66,8 +63,8 @@ TEST_F(CliTest, PresetRoundTripFromTheShellLeavesTheDocumentedFiles) {
   ASSERT_EQ(run("preset select 'file handling' Raw"), 0);
   ASSERT_EQ(run("preset rename 'file handling' Raw Converted"), 0);
   ASSERT_EQ(run("preset show master", &out), 0);
-  EXPECT_NE(out.find("PresetFile\tConverted\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("KeepRaw\t1\n"), std::string::npos);
+  EXPECT_THAT(out, HasSubstr("PresetFile\tConverted\n"));
+  EXPECT_THAT(out, HasSubstr("KeepRaw\t1\n"));
   EXPECT_EQ(run("preset save-as 'file handling' Copy"), 0);
   EXPECT_EQ(files(), (std::vector<std::string>{"Preset_File/Converted", "Preset_File/Copy",
                                                "Preset_Master/Default", "cw_log.txt"}));
@@ -80,10 +77,10 @@ TEST_F(CliTest, PresetRoundTripFromTheShellLeavesTheDocumentedFiles) {
   EXPECT_EQ(run("preset delete 'file handling' Converted --yes"), 0);
   EXPECT_FALSE(fs::exists(user_folder() + "/Preset_File/Converted"));
   ASSERT_EQ(run("preset show master", &out), 0);
-  EXPECT_NE(out.find("PresetFile\tDefault\n"), std::string::npos) << out;
-  EXPECT_EQ(out.find("CWParam-18"), std::string::npos);
+  EXPECT_THAT(out, HasSubstr("PresetFile\tDefault\n"));
+  EXPECT_THAT(out, Not(HasSubstr("CWParam-18")));
   EXPECT_EQ(run("preset delete 'file handling' Default --yes", &out), 1);
-  EXPECT_NE(out.find("Can't delete Default preset."), std::string::npos);
+  EXPECT_THAT(out, HasSubstr("Can't delete Default preset."));
   EXPECT_EQ(run("preset list nokind"), 2);
   EXPECT_EQ(run("preset set photographer Ann Shoe size"), 2);
 }

@@ -2,6 +2,7 @@
 // capturing front end for every test.
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -34,3 +35,9 @@ class SettingsTest : public ::testing::Test {
 };
 
 }  // namespace cw::test
+
+namespace cw {
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+}  // namespace cw

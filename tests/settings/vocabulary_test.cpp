@@ -18,19 +18,6 @@ PropSetPtr set_with(const std::vector<std::string>& lines) {
   return set;
 }
 
-TEST(VocabularyTest, FreshVocabularyHasTheHeadingsAndStoresNothing) {
-  PropSetPtr set = set_with({"01  Only one value"});
-  Vocabulary v;
-  v.load(set.get());
-  ASSERT_EQ(v.root().children.size(), 2u);
-  EXPECT_EQ(v.root().text, "ROOT");
-  EXPECT_EQ(v.root().children[0].text, "Catalog Sets");
-  EXPECT_EQ(v.root().children[1].text, "Keywords");
-  EXPECT_TRUE(v.root().children[1].keywords_heading);
-  EXPECT_FALSE(v.root().children[0].keywords_heading);
-  EXPECT_EQ(stored(set.get()), std::vector<std::string>{"01  Only one value"});
-}
-
 TEST(VocabularyTest, LoadAndSaveRoundTripInPreOrder) {
   const std::vector<std::string> lines = {"01  Catalog Sets", "02* Portfolio", "01 +Keywords",
                                           "02 +Animals",      "03* Dog",       "03  Cat",
@@ -50,9 +37,21 @@ TEST(VocabularyTest, LoadAndSaveRoundTripInPreOrder) {
   EXPECT_EQ(stored(out.get()), lines);
 }
 
-TEST(VocabularyTest, LoadStopsAtASkippedLevelOrABadValue) {
-  PropSetPtr set = set_with({"01  Catalog Sets", "03  Too deep", "01  Keywords", "02  Lost"});
+TEST(VocabularyTest, FreshVocabularyHasTheHeadingsAndLoadStopsAtABadLine) {
+  // A single value is no vocabulary: the two headings, and nothing stored.
+  PropSetPtr set = set_with({"01  Only one value"});
   Vocabulary v;
+  v.load(set.get());
+  ASSERT_EQ(v.root().children.size(), 2u);
+  EXPECT_EQ(v.root().text, "ROOT");
+  EXPECT_EQ(v.root().children[0].text, "Catalog Sets");
+  EXPECT_EQ(v.root().children[1].text, "Keywords");
+  EXPECT_TRUE(v.root().children[1].keywords_heading);
+  EXPECT_FALSE(v.root().children[0].keywords_heading);
+  EXPECT_EQ(stored(set.get()), std::vector<std::string>{"01  Only one value"});
+
+  // A skipped level or a bad value ends the load there.
+  set = set_with({"01  Catalog Sets", "03  Too deep", "01  Keywords", "02  Lost"});
   v.load(set.get());
   ASSERT_EQ(v.root().children.size(), 1u);
   EXPECT_TRUE(v.root().children[0].children.empty());
