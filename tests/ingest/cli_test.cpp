@@ -14,11 +14,7 @@ using test::run_command;
 using test::TempDir;
 using test::write_file;
 
-std::string sh_quote(const std::string& s) {
-  std::string out(1, '\'');
-  out.append(s).push_back('\'');
-  return out;
-}
+std::string sh_quote(const std::string& s) { return "'" + s + "'"; }
 
 struct Cli : ::testing::Test {
   TempDir dir;

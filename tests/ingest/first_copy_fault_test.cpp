@@ -88,12 +88,6 @@ TEST_F(FaultTest, StopIsSeenBetweenChunks) {
   EXPECT_EQ(fsys::file_size(h.archive + "/IMG_0001.JPG"), 1048576u);
 }
 
-}  // namespace
-}  // namespace cw
-
-namespace cw {
-namespace {
-
 TEST_F(FaultTest, InKernelCopyThatGivesUpIsFinishedThroughTheBuffer) {
   table.copy_range = range_then_exdev;
   g_range_calls = 0;
