@@ -125,28 +125,20 @@ void add_damage(std::vector<Damaged>& out, const std::string& tag, const std::st
 
 std::vector<Damaged> damaged_set() {
   std::vector<Damaged> set;
-  fixtures::JpegSpec base;
-  base.width = 200;
-  base.height = 150;
-  base.exif = fixtures::CameraInfo{};
-  add_damage(set, "baseline", fixtures::make_jpeg(base));
-  fixtures::JpegSpec prog = base;
-  prog.progressive = true;
-  add_damage(set, "progressive", fixtures::make_jpeg(prog));
-  fixtures::JpegSpec rst = base;
-  rst.restart_interval = 2;
-  rst.jfif = true;
-  add_damage(set, "restart", fixtures::make_jpeg(rst));
-  fixtures::JpegSpec gray = base;
-  gray.grayscale = true;
-  gray.quality = 75;
-  add_damage(set, "gray", fixtures::make_jpeg(gray));
+  const auto variant = [&set](const char* tag, const std::function<void(fixtures::JpegSpec&)>& f) {
+    fixtures::JpegSpec spec;
+    spec.width = 200;
+    spec.height = 150;
+    spec.exif = fixtures::CameraInfo{};
+    f(spec);
+    add_damage(set, tag, fixtures::make_jpeg(spec));
+  };
+  variant("baseline", [](fixtures::JpegSpec&) {});
+  variant("progressive", [](fixtures::JpegSpec& s) { s.progressive = true; });
+  variant("restart", [](fixtures::JpegSpec& s) { s.restart_interval = 2, s.jfif = true; });
+  variant("gray", [](fixtures::JpegSpec& s) { s.grayscale = true, s.quality = 75; });
   // Larger than the verifier's read buffer, so damage falls across buffer refills.
-  fixtures::JpegSpec large = base;
-  large.width = 1600;
-  large.height = 1200;
-  large.chroma_v = 1;
-  add_damage(set, "large", fixtures::make_jpeg(large));
+  variant("large", [](fixtures::JpegSpec& s) { s.width = 1600, s.height = 1200, s.chroma_v = 1; });
   return set;
 }
 
