@@ -105,10 +105,7 @@ TEST_F(Cli, CopycardTakesTheRawList) {
   p.values[kParamFileArray].insert(0, 1, '@');
   write_file(dir / "picked.txt", card + "/DCIM/100/IMG_0002.CR2\n");
   std::string args = "copycard";
-  for (int i = 1; i < kParamCount; ++i) {
-    args += ' ';
-    args += sh_quote(p.values[static_cast<std::size_t>(i)]);
-  }
+  for (int i = 1; i < kParamCount; ++i) args.append(" ").append(sh_quote(p.values[std::size_t(i)]));
   std::string out;
   EXPECT_EQ(run(args, &out), 0) << out;
   EXPECT_NE(out.find("List rooted at " + card), std::string::npos) << out;

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -274,9 +273,8 @@ TEST(ConvertibleRaw, ExtensionsIgnoringCaseAndDngOnlyWhenAsked) {
   EngineContext ctx(EngineJob{&control, 0, "t"});
   for (const char* yes : {"a/IMG_1.CR2", "a/b.nef", "x.Rw2", "x.iiq", "x.TIF"})
     EXPECT_TRUE(is_convertible_raw(ctx, yes)) << yes;
-  for (const char* no : {"a/IMG_1.JPG", "a.b/RAWFILE", "x.CR", "x.tiff", "x."})
+  for (const char* no : {"a/IMG_1.JPG", "a.b/RAWFILE", "x.CR", "x.tiff", "x.", "x.dng"})
     EXPECT_FALSE(is_convertible_raw(ctx, no)) << no;
-  EXPECT_FALSE(is_convertible_raw(ctx, "x.dng"));
   ctx.convert_dngs = true;
   EXPECT_TRUE(is_convertible_raw(ctx, "x.DNG"));
 }
@@ -313,12 +311,8 @@ TEST(FirstCopyJpeg, SidecarXmpIsMergedIntoTheCopyKeepingItsTime) {
   const std::string packet = fixtures::sample_xmp_packet("new title");
   write_file(h.archive + "/IMG_0001.xmp", packet);
   ASSERT_TRUE(h.run()) << h.ctx->error;
+  // (The merge itself, one packet in the right place, is checked with the JPEG tests.)
   const std::string merged = read_file(h.archive + "/IMG_0001.JPG");
-  int xmp_segments = 0;
-  for (const fixtures::JpegSegment& s : fixtures::jpeg_head_segments(merged))
-    if (s.marker == 0xE1 && merged.compare(s.pos + 4, fixtures::kXmpApp1Id.size(), fixtures::kXmpApp1Id) == 0)
-      ++xmp_segments;
-  EXPECT_EQ(xmp_segments, 1);
   EXPECT_TRUE(contains(merged, packet));
   EXPECT_FALSE(contains(merged, "old title"));
   EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0001.xmp"));

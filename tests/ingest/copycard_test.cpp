@@ -196,10 +196,7 @@ TEST(Copycard, CorpusJpegsAreCopiedWholeWithTheirTimes) {
                                           std::to_string(count) + "\n"));
 }
 
-TEST(Copycard, NumberTextsFollowTheSequenceOrTheCameraName) {
-  EXPECT_EQ(number_text_for(1, "DSC_0123", 7), "0123");
-  EXPECT_EQ(number_text_for(1, "A1", 7), "");
-  EXPECT_EQ(number_text_for(2, "DSC_0123", 42), "000042");
+TEST(Copycard, SequenceNumbersComeFromTheSlotAndAdvance) {
   Harness h;
   write_file(h.card + "/b.jpg", "b");
   write_file(h.card + "/a.jpg", "a");

@@ -32,11 +32,6 @@ ssize_t full_disk_write(int fd, const void* buf, std::size_t n) {
   return system_sysio().write(fd, buf, n);
 }
 
-ssize_t failing_read(int, void*, std::size_t) {
-  errno = EIO;
-  return -1;
-}
-
 ssize_t read_then_stop(int fd, void* buf, std::size_t n) {
   if (g_stop_after_read) g_stop_after_read->request_stop();
   return system_sysio().read(fd, buf, n);
@@ -72,7 +67,7 @@ TEST_F(FaultTest, FullDiskEndsTheRunAndKeepsThePartialCopy) {
 }
 
 TEST_F(FaultTest, CardReadErrorEndsTheRun) {
-  table.read = failing_read;
+  table.read = [](int, void*, std::size_t) -> ssize_t { errno = EIO; return -1; };
   ScopedSysio faults(table);
   EXPECT_FALSE(h.run());
   EXPECT_EQ(h.ctx->error, "read error");
@@ -87,12 +82,6 @@ TEST_F(FaultTest, StopIsSeenBetweenChunks) {
   EXPECT_EQ(h.ctx->error, "Stopped");
   EXPECT_EQ(fsys::file_size(h.archive + "/IMG_0001.JPG"), 1048576u);
 }
-
-}  // namespace
-}  // namespace cw
-
-namespace cw {
-namespace {
 
 TEST_F(FaultTest, InKernelCopyThatGivesUpIsFinishedThroughTheBuffer) {
   table.copy_range = range_then_exdev;

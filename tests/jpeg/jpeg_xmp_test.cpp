@@ -2,19 +2,18 @@
 // outside reader: one XMP packet holding the sidecar's text, EXIF untouched, the original left
 // alone on every failure.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
-
 #include <filesystem>
 
 #include "metadata/jpeg_xmp.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/jpeg_maker.h"
+#include "tests/fixtures/sample_files.h"
 
 namespace cw {
 namespace {
@@ -63,15 +62,12 @@ class JpegXmp : public ::testing::Test {
     spec.xmp = old_xmp;
     spec.comment = "written by a test";
     const std::string path = dir / name;
-    write_file(path, fixtures::make_jpeg(spec));
-    const struct timespec t[2] = {{1600000000, 0}, {1600000000, 0}};
-    utimensat(AT_FDCWD, path.c_str(), t, 0);
+    EXPECT_TRUE(fixtures::write_with_time(path, fixtures::make_jpeg(spec), 1600000000));
     return path;
   }
   static long mtime(const std::string& path) {
     struct stat st {};
-    stat(path.c_str(), &st);
-    return st.st_mtim.tv_sec;
+    return stat(path.c_str(), &st) == 0 ? st.st_mtim.tv_sec : -1;
   }
   TempDir dir;
 };
@@ -85,6 +81,8 @@ TEST_F(JpegXmp, MergedJpegHoldsExactlyTheSidecarsPacketAndKeepsExif) {
       const std::string packet = fixtures::sample_xmp_packet("Harbour at dawn");
       write_file(sidecar, packet);
       const std::string exif_before = exiftool("-EXIF:all -j -G", jpg);
+      ASSERT_NE(exif_before.find("\"EXIF:Model\": \"Test Camera 1\""), std::string::npos)
+          << exif_before;
       const std::string validate_before = exiftool("-validate -warning -a", jpg);
       const std::string original = read_file(jpg);
 
@@ -213,15 +211,20 @@ TEST_F(JpegXmp, WriterEmbedsRecordedExifAndSidecar) {
   };
   write_file(dir / "side.xmp", fixtures::sample_xmp_packet("From the raw"));
   const std::string out_path = dir / "out.jpg";
-  std::FILE* out = std::fopen(out_path.c_str(), "wb");
-  ASSERT_NE(out, nullptr);
   std::string message;
+  auto write = [&](const char* path, const std::string& sidecar) {
+    std::FILE* out = std::fopen(path, "wb");
+    if (!out) return false;
+    std::setvbuf(out, nullptr, _IONBF, 0);
+    const bool ok = write_jpeg_with_metadata(
+        out, reinterpret_cast<const unsigned char*>(data.data()), data.size(), entries, message,
+        sidecar);
+    std::fclose(out);
+    return ok;
+  };
   testing::internal::CaptureStdout();
-  const bool ok = write_jpeg_with_metadata(
-      out, reinterpret_cast<const unsigned char*>(data.data()), data.size(), entries, message,
-      dir / "side.xmp");
+  const bool ok = write(out_path.c_str(), dir / "side.xmp");
   const std::string printed = testing::internal::GetCapturedStdout();
-  std::fclose(out);
   ASSERT_TRUE(ok) << message;
 
   EXPECT_NE(printed.find("skipping ---> GPSInfo = 2000 (tag=0x8825 34853 type=4 val=2000"),
@@ -243,19 +246,10 @@ TEST_F(JpegXmp, WriterEmbedsRecordedExifAndSidecar) {
   EXPECT_EQ(test::run_command("djpeg -outfile /dev/null '" + out_path + "'"), 0);
 
   // Without a readable sidecar there is no XMP segment; a failing stream gives the message.
-  out = std::fopen(out_path.c_str(), "wb");
-  ASSERT_TRUE(write_jpeg_with_metadata(out, reinterpret_cast<const unsigned char*>(data.data()),
-                                       data.size(), entries, message, dir / "none.xmp"));
-  std::fclose(out);
+  ASSERT_TRUE(write(out_path.c_str(), dir / "none.xmp")) << message;
   EXPECT_TRUE(xmp_segments(read_file(out_path)).empty());
-  out = std::fopen("/dev/full", "wb");
-  if (out) {
-    std::setvbuf(out, nullptr, _IONBF, 0);
-    EXPECT_FALSE(write_jpeg_with_metadata(out, reinterpret_cast<const unsigned char*>(data.data()),
-                                          data.size(), entries, message, ""));
-    EXPECT_EQ(message, "Error writing JPEG file (1).");
-    std::fclose(out);
-  }
+  EXPECT_FALSE(write("/dev/full", ""));
+  EXPECT_EQ(message, "Error writing JPEG file (1).");
 }
 
 }  // namespace
