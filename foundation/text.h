@@ -17,6 +17,13 @@ std::string format_limited(std::size_t limit, const char* fmt, ...)
 void text_append_printf(std::string& text, const char* fmt, ...)
     __attribute__((format(printf, 2, 3)));
 
+// `text` with a–z turned into A–Z; other bytes (UTF-8 included) stay as they are.
+inline std::string ascii_upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
 // Cuts `text` to at most n bytes.
 inline void truncate_to(std::string& text, std::size_t n) {
   if (text.size() > n) text.resize(n);

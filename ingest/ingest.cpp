@@ -67,7 +67,12 @@ bool take_options(const ParamList& p, EngineContext& ctx) {
   if (ctx.partition_size <= 0) ctx.partition_size = kDefaultPartitionSize;
   ctx.include = p.flag(kParamIncludeExtensions);
   try {
-    ctx.extension_list = " " + p.text(kParamExtensions) + " ";
+    // Upper case like the file extensions the scan compares with it, whatever case the
+    // preset holds.
+    std::string list = " ";
+    list += p.text(kParamExtensions);
+    list += ' ';
+    ctx.extension_list = ascii_upper(std::move(list));
   } catch (const std::bad_alloc&) {
     ctx.report_append("\nERROR: Out of memory allocating extensions buffer.\n");
     return ctx.fail("Out of memory allocating extensions buffer");

@@ -5,13 +5,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <new>
 #include <vector>
 
 #include "foundation/fs.h"
 #include "foundation/log.h"
+#include "foundation/text.h"
 #include "platform/camera_source.h"
 
 namespace cw {
@@ -149,9 +149,9 @@ bool skip_by_extension(std::string_view name, bool include, std::string_view ext
   std::string_view ext = name.substr(dot + 1);
   if (ext.size() == 3 && strncasecmp(ext.data(), "xmp", 3) == 0) return true;
   std::string key = " ";
-  key += ext;
+  key.append(ext);
   key += ' ';
-  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  key = ascii_upper(std::move(key));
   bool listed = extension_list.find(key) != std::string_view::npos;
   bool skip = include ? !listed : listed;
   if (skip) ++counter;

@@ -33,10 +33,11 @@ TEST(Scan, ExtensionFilterInBothModesAndItsCounter) {
   Harness h;
   for (const char* f : {"IMG_1.JPG", "img_2.jpg", "IMG_3.CR2", "README", "IMG_1.XMP", "IMG.JP"})
     write_file(h.card + "/" + f, "x");
-  // Include mode: only listed extensions, matched whole; a file without one is left out
-  // uncounted; sidecars are never taken and never counted.
+  // Include mode: only listed extensions, matched whole and in any case (a preset may hold
+  // them in lower case); a file without one is left out uncounted; sidecars are never taken
+  // and never counted.
   h.set(kParamIncludeExtensions, "1");
-  h.set(kParamExtensions, "JPG");
+  h.set(kParamExtensions, "jpg");
   ASSERT_TRUE(h.run());
   EXPECT_EQ(h.listed(), (std::vector<std::string>{"IMG_1.JPG", "img_2.jpg"}));
   EXPECT_EQ(h.ctx->skipped_by_extension, 2);
