@@ -8,6 +8,12 @@
 // colour conversion, which cannot fail on their own, run on 1/64 of the pixels. Reading
 // through a 256 KiB buffer lets the Huffman decoder almost always take its fast path (which
 // words some warnings about damaged data differently, never the verdict).
+//
+// Memory: a progressive or multi-scan image is decoded into a buffer of all its coefficients,
+// two bytes per sample, whose size the frame header alone decides. A damaged header claiming
+// 65000 x 65000 pixels would have the decoder fill 12 GB for a file of a few kilobytes (and
+// spend a minute on it); the buffer is therefore bounded at 2 GiB, which holds any camera's
+// image many times over, and a file needing more fails verification with a message saying so.
 #include "ingest/jpeg_verify.h"
 
 #include <fcntl.h>
@@ -27,6 +33,7 @@ namespace cw {
 namespace {
 
 constexpr std::size_t kReadBufferSize = 1 << 18;
+constexpr long kMaxDecoderMemory = 2048L << 20;
 
 // A file source like the library's stdio one (same messages at the end of the data) with a
 // larger buffer, allocated in the decoder's permanent pool.
@@ -101,7 +108,14 @@ struct VerifyErrors {
 
 void on_fatal(j_common_ptr cinfo) {
   auto* err = reinterpret_cast<VerifyErrors*>(cinfo->err);
-  (*cinfo->err->format_message)(cinfo, err->fatal);
+  // The library's own text for the memory bound ("Backing store not supported") would not
+  // tell the user what happened.
+  if (cinfo->err->msg_code == JERR_NO_BACKING_STORE)
+    std::snprintf(err->fatal, sizeof err->fatal,
+                  "Image needs more than %ld MB of memory to decode (damaged frame header?)",
+                  kMaxDecoderMemory >> 20);
+  else
+    (*cinfo->err->format_message)(cinfo, err->fatal);
   std::longjmp(err->jump, 1);
 }
 
@@ -123,6 +137,7 @@ bool decode_all(jpeg_decompress_struct* cinfo, VerifyErrors* err, int fd) {
     return false;
   }
   jpeg_create_decompress(cinfo);
+  cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
   use_file_source(cinfo, fd);
   jpeg_read_header(cinfo, TRUE);
   cinfo->scale_num = 1;
