@@ -118,11 +118,15 @@ int walk(const std::string& path, const WalkVisitor& visitor, int level, bool de
                std::strerror(err));
     return -1;
   }
+  // A file that cannot be examined is reported by visit() and makes the walk's result -1, but
+  // the rest of its folder is still walked: one damaged entry on a card must not hide the
+  // images listed after it.
+  bool file_failed = false;
   for (;;) {
     errno = 0;
     struct dirent* entry = ::readdir(dir.get());
     if (!entry) {
-      if (errno == 0) return 0;
+      if (errno == 0) return file_failed ? -1 : 0;
       log_printf("readdir failed (code %d 0x%x)", errno, static_cast<unsigned>(errno));
       return -1;
     }
@@ -138,6 +142,10 @@ int walk(const std::string& path, const WalkVisitor& visitor, int level, bool de
         break;
       case EntryKind::kFile:
         rc = visit(full, level, kWalkFile, visitor);
+        if (rc == -1) {
+          file_failed = true;
+          continue;
+        }
         break;
     }
     if (rc != 0) return rc;

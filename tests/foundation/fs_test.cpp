@@ -205,7 +205,7 @@ TEST(WalkTreeTest, VisitsListsAndCollectsEverythingOnceSkippingBinsAndLinks) {
               HasSubstr("Can't access folder " + dir / "missing - error other than permissions."));
 }
 
-TEST(WalkTreeTest, UnreadableFolderEndsItsBranchOtherErrorsAreReported) {
+TEST(WalkTreeTest, UnreadableFolderEndsItsBranchUnreadableFileOnlyItself) {
   // Run as root every folder is readable, so the refusal is injected.
   TempDir dir;
   make_tree(dir);
@@ -235,6 +235,37 @@ TEST(WalkTreeTest, UnreadableFolderEndsItsBranchOtherErrorsAreReported) {
   auto list = dir_list_open(dir / "card");
   ASSERT_TRUE(list);
   EXPECT_EQ(list->entries.size(), 2u);
+
+  // A file that cannot be examined is reported and left out; the entries the folder lists
+  // after it are still walked. The failing file is the first one the folder lists.
+  for (const char* name : {"f1.jpg", "f2.jpg", "f3.jpg"})
+    write_file(dir / ("card/" + std::string(name)), "f");
+  static std::string unreadable;
+  unreadable.clear();
+  for (const auto& e : fsys::directory_iterator(dir / "card"))
+    if (e.is_regular_file() && unreadable.empty()) unreadable = e.path().string();
+  fake = system_sysio();
+  fake.stat = [](const char* path, struct stat* st) {
+    if (path == unreadable) {
+      errno = EIO;
+      return -1;
+    }
+    return system_sysio().stat(path, st);
+  };
+  ScopedSysio failing_stat(fake);
+  captured_ui().clear();
+  seen = walk_all(dir / "card", 0, &rc);
+  EXPECT_EQ(rc, -1);
+  EXPECT_THAT(captured_ui().pane, HasSubstr("\nERROR accessing " + unreadable + " ("));
+  list = dir_list_open(dir / "card");
+  ASSERT_TRUE(list);
+  std::set<std::string> names(list->entries.begin(), list->entries.end());
+  std::set<std::string> expected;
+  for (const char* name : {"a.jpg", "f1.jpg", "f2.jpg", "f3.jpg", "DCIM"})
+    if (dir / ("card/" + std::string(name)) != unreadable)
+      expected.insert(dir / ("card/" + std::string(name)));
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(seen.size(), expected.size() + 4);  // the card, DCIM's two entries and its file
 }
 
 TEST(ToUtf8Test, PassesUtf8AndConvertsCp1252) {
