@@ -175,6 +175,20 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
   watch(control, end);
   worker.join();
   std::signal(SIGINT, SIG_DFL);
+  if (!options.json) ui_print(ctx.report);
+  // The end of the batch: number-range folders get their ranges as names. The destination
+  // folder is one of the primary burn folders, which the renames keep in step, so its new
+  // name is the entry at the same place.
+  const std::vector<std::string> primary_before = control.burn_folders(BurnList::kPrimary);
+  if (!control.end_batch(ctx.first_copy_root, ctx.primary_root, ctx.post_backup_root)) ok = false;
+  if (ctx.destination_folder) {
+    const std::vector<std::string> primary_after = control.burn_folders(BurnList::kPrimary);
+    for (std::size_t i = 0; i < primary_before.size() && i < primary_after.size(); ++i)
+      if (primary_before[i] == *ctx.destination_folder) {
+        ctx.destination_folder = primary_after[i];
+        break;
+      }
+  }
   if (saved_stdout >= 0) {
     std::fflush(stdout);
     dup2(saved_stdout, STDOUT_FILENO);
@@ -184,11 +198,7 @@ int run_ingestion(const ParamList& params, const std::string& scan_root,
   if (options.json) {
     log_printf("%s", ctx.report.c_str());
     print_json(ctx, ok);
-  } else {
-    ui_print(ctx.report);
   }
-  // The end of the batch: number-range folders get their ranges as names.
-  if (!control.end_batch(ctx.first_copy_root, ctx.primary_root, ctx.post_backup_root)) ok = false;
   db_set_current(given_db);
   std::fflush(stdout);
   set_user_interface(nullptr);

@@ -69,9 +69,12 @@ TEST_F(NamingCli, FormatsAndNotesFromTheCommandLineAndRangeFolders) {
     EXPECT_TRUE(fsys::exists(archive + "/Shoot/" + image)) << image;
   EXPECT_FALSE(fsys::exists(archive + "/Shoot/#NNN-0000"));
 
-  // With --json, standard output holds the JSON line alone.
-  ASSERT_EQ(ingest(dir / "json", " --json", &out), 0);
+  // With --json, standard output holds the JSON line alone, and the destination it names is
+  // the range folder's final name.
+  ASSERT_EQ(ingest(dir / "json", " --json --folder-format 'Shoot/{@numberrange}' --partition-size 2"
+                                 " --starting-number 7 --number-source 2", &out), 0);
   EXPECT_EQ(out.rfind("{\"success\": true", 0), 0u) << out;
+  EXPECT_THAT(out, HasSubstr("\"destination_folder\": \"" + dir / "json/Shoot/0011-0011\"}\n"));
 }
 
 TEST_F(NamingCli, ExamineEveryCorpusFileAndAJfifOnlyJpeg) {
