@@ -121,7 +121,9 @@ bool run_converter(EngineContext& ctx, const std::string& program, std::vector<s
     if (bad == args.size()) {
       log_printf("File name in DNG Converter message not found in argument list.");
       message.clear();
-      return false;
+      // The files after the named one were never converted: the run must end as failed,
+      // not merely stop (the converter's text is in the report already).
+      return ctx.fail("DNG Converter error");
     }
     ++ctx.raws_corrupt;
     // The files before the bad one were handled by the failed run; the bad one is dropped.

@@ -207,6 +207,17 @@ TEST_F(Conversion, ConverterFailuresThatCannotRestartEndTheRun) {
     EXPECT_TRUE(contains(h.ctx->report, "\nERROR: license expired\n"));
   }
   fsys::remove_all(backup);
+  {
+    // A bad file the run never handed over cannot be skipped: the run fails visibly (error
+    // recorded) instead of ending quietly with the primary tree half filled.
+    const std::string stranger = "Error while converting file: \"/elsewhere/RAW_0009.NEF\"";
+    ScopedEnv fail("FAKE_DNG_FAIL", stranger);
+    EXPECT_FALSE(h.run());
+    EXPECT_EQ(h.ctx->error, "DNG Converter error");
+    EXPECT_TRUE(contains(h.ctx->report, stranger));
+    EXPECT_FALSE(contains(h.ctx->report, "SUCCESSFUL INGESTION"));
+  }
+  fsys::remove_all(backup);
   h.set(kParamConverterPath, h.dir / "no-such-converter");
   EXPECT_FALSE(h.run());
   EXPECT_EQ(h.ctx->error, "can't execute DNG Converter");
