@@ -237,7 +237,9 @@ bool run_slot(const ParamList& params, const std::string& scan_root, EngineConte
     ctx.status_printf("ERROR: %s\n", ctx.error.c_str());
     store_ingestion_result(ctx.ingestion_id, ctx.error);
   }
-  return ok;
+  // Some failures are recorded while the run goes on (a preview that could not be written);
+  // the run then did not succeed even though the copy finished.
+  return ok && ctx.error.empty();
 }
 
 }  // namespace cw

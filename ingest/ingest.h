@@ -17,6 +17,7 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
 
 // What a slot's thread does around copycard: "Running", the run, and on an error the
 // "ERROR: %s" line in the report and the status, and the error stored with the ingestion.
+// True only when the run succeeded and recorded no error on the way.
 bool run_slot(const ParamList& params, const std::string& scan_root, EngineContext& ctx);
 
 }  // namespace cw

@@ -241,8 +241,11 @@ TEST(ExtractJpeg, RawPreviewIsSavedWithTheRawsExifAndTheSidecarsXmp) {
   const std::string packet = fixtures::sample_xmp_packet("raw three");
   write_file(h.archive + "/IMG_0003.xmp", packet);
   write_file(h.archive + "/JPEG/IMG_0006.jpg", "someone's own file");
-  EXPECT_TRUE(h.run());
-  EXPECT_EQ(h.ctx->error, "Can't write extracted JPEG file");  // recorded; the run went on
+  // The failure is recorded and the run goes on; the slot's result is a failure.
+  h.ctx = std::make_unique<EngineContext>(EngineJob{&h.control, 0, "Test card"});
+  EXPECT_FALSE(run_slot(h.params, h.card, *h.ctx));
+  EXPECT_EQ(h.ctx->error, "Can't write extracted JPEG file");
+  EXPECT_NE(h.ctx->report.find("ERROR: Can't write extracted JPEG file\n"), std::string::npos);
   EXPECT_EQ(h.ctx->files_found, 6);
   EXPECT_EQ(h.ctx->jpegs_extracted, 1);
   EXPECT_EQ(read_file(h.archive + "/JPEG/IMG_0006.jpg"), "someone's own file");
