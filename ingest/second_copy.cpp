@@ -84,12 +84,17 @@ bool convert_folder(EngineContext& ctx, std::string& message, const std::string&
   return true;
 }
 
-// A converted raw's DNG gets the raw's time; a missing one was reported by the converter.
+// A converted raw's DNG gets the raw's time. A missing one is usually a raw the converter
+// reported, but a converter can also fail quietly; the report says so either way, since the
+// primary tree then lacks that image (its raw stays in the backup tree).
 bool date_dng(EngineContext& ctx, const std::string& raw, const std::string& dng) {
   struct stat st;
   if (sysio().stat(dng.c_str(), &st) != 0) {
     log_printf("Converted file \"%s\" does not exist, probably because of conversion error.",
                dng.c_str());
+    ctx.report_printf(
+        "\nWARNING: Converted file \"%s\" does not exist, probably because of conversion "
+        "error.\n", dng.c_str());
     return true;
   }
   if (sysio().stat(raw.c_str(), &st) != 0) return ctx.fail("stat failed getting raw-file time");

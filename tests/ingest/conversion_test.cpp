@@ -196,6 +196,17 @@ TEST_F(Conversion, ConverterRunsHold100FilesInCommandLinesOf50AndRestartAfterABa
   EXPECT_TRUE(fsys::exists(backup + "/RAW_0040.NEF"));
   EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
   EXPECT_TRUE(contains(h.ctx->report, "Error while converting file: \"" + backup + "/RAW_0040.NEF\""));
+
+  // A DNG the converter failed to write without a word is named in the report.
+  fsys::remove_all(backup);
+  fsys::remove_all(h.archive);
+  ScopedEnv no_bad("FAKE_DNG_BAD", "");
+  ScopedEnv skip("FAKE_DNG_SKIP", "RAW_0007.NEF");
+  EXPECT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_FALSE(fsys::exists(h.archive + "/RAW_0007.dng"));
+  EXPECT_TRUE(contains(h.ctx->report, "\nWARNING: Converted file \"" + h.archive +
+                                          "/RAW_0007.dng\" does not exist, probably because of "
+                                          "conversion error.\n"));
 }
 
 TEST_F(Conversion, ConverterFailuresThatCannotRestartEndTheRun) {
@@ -270,13 +281,16 @@ TEST_F(Conversion, StopRequestEndsTheConverter) {
   const std::string log = h.dir / "converter.log";
   ScopedEnv log_env("FAKE_DNG_LOG", log);
   ScopedEnv slow("FAKE_DNG_DELAY", "30");
-  // Asks for the stop once the converter has started (it logs its command line first).
+  // Asks for the stop once the converter has started (it logs its command line first), or
+  // after 30 s so that a converter that never starts fails the test instead of hanging it.
   std::thread stopper([&] {
-    while (!fsys::exists(log)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 1500 && !fsys::exists(log); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     h.control.request_stop();
   });
   EXPECT_FALSE(h.run());
   stopper.join();
+  EXPECT_TRUE(fsys::exists(log));
   EXPECT_EQ(h.ctx->error, "Stopped");
   EXPECT_TRUE(names_in(h.archive).empty());
   EXPECT_EQ(names_in(backup).size(), 2u);
