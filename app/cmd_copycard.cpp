@@ -3,8 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/command_session.h"
 #include "app/commands.h"
-#include "app/ingest_run.h"
+#include "app/console_run.h"
+#include "metadata/macro_settings_env.h"
+#include "settings/param.h"
 
 namespace cw::app {
 
@@ -41,8 +44,19 @@ int cmd_copycard(int argc, char** argv) {
       return 1;
     }
   }
-  int rc = run_ingestion(params, params.text(kParamCardFolder), RunOptions{});
-  return params.count() != kParamCount ? 2 : rc;
+  ConsoleUserInterface ui;
+  CommandSession session(ui, kSessionIngest);
+  if (!session->ok()) return 1;
+  MonitorSetup setup;
+  setup.params = params;
+  setup.database = session->database();
+  setup.macro_env = &session->macro_environment();
+  setup.master = &session->settings().master();
+  CardMonitor monitor(std::move(setup));
+  const MonitorOutcome outcome =
+      run_on_console(monitor, ui, params.text(kParamCardFolder), false);
+  if (params.count() != kParamCount) return 2;
+  return outcome.success ? 0 : 1;
 }
 
 }  // namespace cw::app

@@ -10,7 +10,6 @@
 
 #include "app/command_session.h"
 #include "app/commands.h"
-#include "app/console_ui.h"
 #include "database/browse.h"
 #include "database/database.h"
 #include "database/manage.h"
@@ -200,11 +199,7 @@ int run(Database& db, const Args& a) {
     char* end = nullptr;
     long id = std::strtol(a.words[1].c_str(), &end, 10);
     if (*end || id <= 0) return usage_error(kName, "the ingestion ID is a positive number");
-    std::string value;
-    auto sql =
-        sql_format("select count(*) from ingestion where ingestion_sk = %d", static_cast<int>(id));
-    if (!sql || !db.single_value(*sql, value, 32, true, false)) return 1;
-    if (value == "0") {
+    if (!db.ingestion_exists(static_cast<int>(id))) {
       std::fprintf(stderr, "cardwright db: no ingestion with ID %ld\n", id);
       return 1;
     }
@@ -260,20 +255,13 @@ int cmd_db(int argc, char** argv) {
   }
   if (a.words.empty()) return usage_error(kName, "missing command");
 
+  // Every command but the explicit check and repair acts on a database whose links were
+  // checked (and, when broken, repaired with a backup) first, as at the program's start.
+  const bool checking = a.words[0] == "verify" || a.words[0] == "repair";
   ConsoleUserInterface ui(a.yes);
-  CommandSession session(ui);
-  int status = 1;
-  {
-    Database db;
-    std::string path = session.user_folder() + "/" + kDatabaseFileName;
-    if (!db.open(path)) {
-      alert_printf("Can't initialize database %s\r\r(Application exiting)", path.c_str());
-    } else {
-      if (!db.install_default_entities()) alert_printf("Can't install default entities.");
-      status = run(db, a);
-    }
-  }
-  return status;
+  CommandSession session(ui, checking ? kStepSettings | kStepDatabase : kSessionDatabase);
+  Database* db = session->database();
+  return session->ok() && db ? run(*db, a) : 1;
 }
 
 }  // namespace cw::app

@@ -4,13 +4,11 @@
 #include <cstring>
 #include <string>
 
+#include "app/command_session.h"
 #include "app/commands.h"
-#include "app/console_ui.h"
-#include "foundation/log.h"
-#include "foundation/user_interface.h"
-#include "imagefile/examine.h"
+#include "metadata/examine.h"
 #include "metadata/macro_settings_env.h"
-#include "platform/paths.h"
+#include "settings/preferences.h"
 
 namespace cw::app {
 
@@ -33,18 +31,17 @@ int cmd_examine(int argc, char** argv) {
   }
   if (!file) return usage_error("examine", "no file given");
 
-  ConsoleUserInterface ui(false);
-  set_user_interface(&ui);
-  log_set_path(ensure_user_folder() + "/cw_log.txt");
+  // The macros show what an ingestion would use: the current presets, the database's
+  // chosen rows and the notes of the next ingestion.
+  ConsoleUserInterface ui;
+  CommandSession session(ui, kSessionDatabase);
+  if (!session->ok()) return 1;
+  SettingsMacroEnvironment& env = session->macro_environment();
+  env.notes = pref_get_text("IngestionNotes");
   bool ok = false;
-  {
-    std::unique_ptr<SettingsMacroEnvironment> env = load_user_macro_environment();
-    std::string report = examination_report(file, *env, &ok);
-    std::fflush(stdout);
-    std::fputs(report.c_str(), stdout);
-    std::fflush(stdout);
-  }
-  set_user_interface(nullptr);
+  const std::string report = examination_report(file, env, &ok);
+  std::fputs(report.c_str(), stdout);
+  std::fflush(stdout);
   return ok ? 0 : 1;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_session.h"
 #include "app/commands.h"
 #include "imagefile/identity.h"
 #include "imagefile/print_sink.h"
@@ -31,6 +32,8 @@ int cmd_exif(int argc, char** argv) {
     else files.push_back(argv[i]);
   }
   if (files.empty()) return usage_error("exif", "no file given");
+  ConsoleUserInterface ui;
+  CommandSession session(ui, 0);
 
   int status = 0;
   TV_Reader reader;

@@ -1,5 +1,6 @@
 // `cardwright ingest --card DIR --primary DIR …`: an ingestion with the settings of the master
-// preset, which the friendly flags override, recorded in the database (app/ingest_setup.h).
+// preset, which the friendly flags override, started through the Start flow and recorded in
+// the database (control/start_flow.h).
 #include <getopt.h>
 #include <unistd.h>
 
@@ -8,10 +9,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/command_session.h"
 #include "app/commands.h"
-#include "app/ingest_run.h"
-#include "app/ingest_setup.h"
+#include "app/console_run.h"
+#include "control/start_flow.h"
 #include "ingest/sidecar_placement.h"
+#include "settings/param.h"
 
 namespace cw::app {
 
@@ -140,9 +143,10 @@ struct Parsed {
   // Positions no flag sets stay kUnsetParam and take the preset's value.
   ParamList params = unset_param_list();
   std::string card, files;
-  RunOptions run;
+  bool json = false;
+  bool assume_yes = false;
   bool help = false;
-  IngestRequest request;
+  StartRequest request;
 };
 
 // Applies one flag; false with `error` set for a bad value.
@@ -179,17 +183,14 @@ bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
     case kNoJpegVerify: put(v[kParamWantJpegVerify], "0"); break;
     case kXmpToJpeg: put(v[kParamWantXMPtoJPG], "1"); break;
     case kExtractJpeg: put(v[kParamExtractJPG], "1"); break;
-    case kJson: p.run.json = true; break;
-    case kYes: p.run.assume_yes = true; break;
+    case kJson: p.json = true; break;
+    case kYes: p.assume_yes = true; break;
     case kHelp: p.help = true; break;
     case kPreset: p.request.preset = arg; break;
     case kClient: p.request.client = arg; break;
     case kProject: p.request.project = arg; break;
     case kCardName: p.request.card_name = arg; break;
-    case kNotes:
-      p.request.notes = arg;
-      p.run.notes = arg;
-      break;
+    case kNotes: p.request.notes = arg; break;
     case kNoBackup: put(v[kParamWantBackup], "0"); break;
     case kTemplate:
       put(v[kParamSidecarPath], metadata_template_path(arg));
@@ -202,6 +203,56 @@ bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
     default: error = "unknown option"; return false;
   }
   return error == nullptr;
+}
+
+// Standard output carries the JSON alone under --json: whatever else might be written there
+// while the run goes goes to standard error.
+class StdoutToStderr {
+ public:
+  explicit StdoutToStderr(bool active) {
+    if (!active) return;
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
+  }
+  ~StdoutToStderr() {
+    if (saved_ < 0) return;
+    std::fflush(stdout);
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+  }
+  StdoutToStderr(const StdoutToStderr&) = delete;
+  StdoutToStderr& operator=(const StdoutToStderr&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+int run(const Parsed& p) {
+  ConsoleUserInterface ui(p.assume_yes);
+  CommandSession session(ui, kSessionIngest, p.json ? stderr : stdout);
+  if (!session->ok() || !session->settings_ok()) return 1;
+  const StartOutcome start = prepare_ingestion(*session, p.request);
+  switch (start.stop) {
+    case StartStop::kNone: break;
+    case StartStop::kNoPrimaryFolder:
+      return usage_error("ingest", "no primary folder: give --primary DIR or set PrimaryFolder");
+    case StartStop::kNoBackup:
+      std::fprintf(stderr, "(give --backup DIR, or --no-backup to copy without a backup)\n");
+      return 1;
+    default:
+      return 1;
+  }
+  const PreparedIngestion& prepared = *start.run;
+  CardMonitor monitor(monitor_setup(*session, prepared));
+  MonitorOutcome outcome;
+  {
+    StdoutToStderr guard(p.json);
+    outcome = run_on_console(monitor, ui, prepared.source, p.json);
+  }
+  finish_ingestion(*session, prepared, outcome);
+  if (p.json) print_json(monitor.context(0), outcome.success);
+  return outcome.success ? 0 : 1;
 }
 
 }  // namespace
@@ -225,18 +276,17 @@ int cmd_ingest(int argc, char** argv) {
     return 0;
   }
   if (optind < static_cast<int>(args.size())) return usage_error("ingest", "unexpected argument");
-  IngestRequest& r = p.request;
+  StartRequest& r = p.request;
   if (!p.files.empty()) {
-    r.image_list.emplace();
-    if (!read_path_list(p.files, *r.image_list)) {
+    r.chosen_images.emplace();
+    if (!read_path_list(p.files, *r.chosen_images)) {
       std::fprintf(stderr, "cardwright ingest: can't read %s\n", p.files.c_str());
       return 1;
     }
   }
   r.given = std::move(p.params);
   r.source = p.card;
-  r.run = p.run;
-  return start_ingestion(r);
+  return run(p);
 }
 
 }  // namespace cw::app

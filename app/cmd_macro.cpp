@@ -1,6 +1,7 @@
-// `cardwright macro`: the macro laboratory. Expands a specification with the laboratory's
-// sample data (or a real image) and prints the result, or prints the reference text of every
-// macro expanded the same way.
+// `cardwright macro`: the macro laboratory. Expands a specification the way an ingestion
+// would (the user's presets, vocabulary, database choices and notes), with the laboratory's
+// sample image data (or a real image), and prints the result; or prints the reference text of
+// every macro expanded the same way.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -10,13 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "app/command_session.h"
 #include "app/commands.h"
-#include "imagefile/macro_reader.h"
 #include "metadata/macro.h"
-#include "metadata/macro_environment.h"
 #include "metadata/macro_exif.h"
 #include "metadata/macro_reference.h"
+#include "metadata/macro_settings_env.h"
 #include "metadata/macro_text.h"
+#include "settings/param.h"
+#include "settings/preferences.h"
+#include "settings/vocabulary.h"
 
 namespace cw::app {
 namespace {
@@ -25,17 +29,19 @@ void print_macro_help() {
   std::printf(
       "Usage: cardwright macro [OPTIONS] TEXT\n"
       "       cardwright macro [OPTIONS] --reference\n"
-      "Expands the macros in TEXT with sample data (file ABCD0001.NEF, date YYYYMMDD_hhmmss,\n"
-      "sequence 123456, number range 0420-0511) and prints the result.\n\n"
+      "Expands the macros in TEXT as the next ingestion would (current presets, keyword\n"
+      "vocabulary, database choices and notes) with sample image data (file ABCD0001.NEF,\n"
+      "date YYYYMMDD_hhmmss, sequence 123456, number range 0420-0511) and prints the result.\n"
+      "The options below change values for this expansion only; nothing is saved.\n\n"
       "Options:\n"
       "  --reference         expand the reference text that lists every macro\n"
       "  --xml               escape values for XML and make list fields RDF list items\n"
       "  --image FILE        take the file name, date and EXIF values from a real image\n"
-      "  --notes TEXT        the notes text ({@notes})\n"
+      "  --notes TEXT        the notes text ({@notes}; default: the next ingestion's notes)\n"
       "  --set NAME=VALUE    a preset property (FilenamePrefix, NameFormat, qf_NAME, ...)\n"
-      "  --iptc NAME=VALUE   an IPTC field ({@iptc.NAME})\n"
-      "  --keyword A|B       a checked keyword, its path of names joined by \"|\"\n"
-      "  --catalog-set A|B   a checked catalog set\n"
+      "  --iptc NAME=VALUE   an IPTC field ({@iptc.NAME}) of the photographer preset\n"
+      "  --keyword A|B       a keyword to check, its path of names joined by \"|\"\n"
+      "  --catalog-set A|B   a catalog set to check\n"
       "  --help              show this help\n");
 }
 
@@ -47,26 +53,25 @@ bool split_assignment(const char* arg, std::string& name, std::string& value) {
   return true;
 }
 
-// Stored vocabulary values ("%02d%c%c%s") for checked entries given as paths "A|B|C".
-void add_vocabulary_paths(std::vector<PresetValue>& out, const char* heading,
-                          const std::vector<std::string>& paths) {
-  out.push_back(PresetValue::of(std::string("01  ") + heading));
-  for (const std::string& path : paths) {
-    std::vector<std::string> names;
-    std::size_t from = 0;
-    for (;;) {
-      std::size_t bar = path.find('|', from);
-      names.push_back(path.substr(from, bar == std::string::npos ? bar : bar - from));
-      if (bar == std::string::npos) break;
-      from = bar + 1;
-    }
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      char head[8];
-      std::snprintf(head, sizeof head, "%02d%c ", static_cast<int>(i + 2) % 100,
-                    i + 1 == names.size() ? '*' : ' ');
-      out.push_back(PresetValue::of(head + names[i]));
-    }
+// Checks the vocabulary entry at `path` ("A|B|C" under `heading`), adding the entries that are
+// missing. The vocabulary is the working set's: nothing is saved.
+void check_vocabulary_path(PROPSET* set, const char* heading, const std::string& path) {
+  Vocabulary vocabulary;
+  vocabulary.load(set);
+  VocabItemObj* node = vocabulary.find({heading});
+  std::size_t from = 0;
+  while (node && from <= path.size()) {
+    std::size_t bar = path.find('|', from);
+    if (bar == std::string::npos) bar = path.size();
+    const std::string name = path.substr(from, bar - from);
+    from = bar + 1;
+    VocabItemObj* child = nullptr;
+    for (VocabItemObj& c : node->children)
+      if (equals_ignoring_case(c.text, name)) child = &c;
+    if (!child && (child = vocabulary.add_child(*node, set))) vocabulary.rename(*child, name, set);
+    node = child;
   }
+  if (node) vocabulary.set_checked(*node, true, set);
 }
 
 // Sample inputs replaced by what a real image gives: its name, extension, folder, capture
@@ -99,12 +104,12 @@ bool inputs_from_image(const std::string& file, MacroInputs& in) {
 }  // namespace
 
 int cmd_macro(int argc, char** argv) {
-  MemoryMacroEnvironment env;
-  env.images_from_reader = true;
   MacroInputs in = macro_laboratory_inputs();
   bool reference = false;
   const char* image = nullptr;
   const char* text = nullptr;
+  std::optional<std::string> notes;
+  std::vector<std::pair<std::string, std::string>> properties, iptc;
   std::vector<std::string> keywords, catalog_sets;
 
   for (int i = 0; i < argc; ++i) {
@@ -126,17 +131,15 @@ int cmd_macro(int argc, char** argv) {
       if (std::strcmp(a, "--image") == 0) {
         image = v;
       } else if (std::strcmp(a, "--notes") == 0) {
-        env.notes = v;
+        notes = v;
       } else if (std::strcmp(a, "--keyword") == 0) {
         keywords.emplace_back(v);
       } else if (std::strcmp(a, "--catalog-set") == 0) {
         catalog_sets.emplace_back(v);
       } else if (!split_assignment(v, name, assigned)) {
         return usage_error("macro", (std::string(a) + " needs NAME=VALUE").c_str());
-      } else if (std::strcmp(a, "--set") == 0) {
-        env.set_master(name, PresetValue::of(assigned));
       } else {
-        env.set_iptc(IptcPreset::Photographer, name, PresetValue::of(assigned));
+        (std::strcmp(a, "--set") == 0 ? properties : iptc).emplace_back(name, assigned);
       }
     } else if (a[0] == '-' && a[1] == '-') {
       return usage_error("macro", (std::string("unknown option ") + a).c_str());
@@ -148,14 +151,20 @@ int cmd_macro(int argc, char** argv) {
   }
   if (reference == (text != nullptr))
     return usage_error("macro", reference ? "--reference takes no TEXT" : "missing TEXT");
+  if (image && !inputs_from_image(image, in)) return 1;
 
-  add_vocabulary_paths(env.vocabulary, "Catalog Sets", catalog_sets);
-  add_vocabulary_paths(env.vocabulary, "Keywords", keywords);
-
-  if (image) {
-    connect_image_macro_reader();
-    if (!inputs_from_image(image, in)) return 1;
-  }
+  ConsoleUserInterface ui;
+  CommandSession session(ui, kSessionDatabase);
+  if (!session->ok()) return 1;
+  CWParam& param = session->settings();
+  for (const auto& [name, value] : properties) param.master().put_str(name, value);
+  for (const auto& [name, value] : iptc) param.preset(PresetKind::Photog).put_str(name, value);
+  for (const std::string& path : catalog_sets)
+    check_vocabulary_path(param.working_set(), "Catalog Sets", path);
+  for (const std::string& path : keywords)
+    check_vocabulary_path(param.working_set(), "Keywords", path);
+  SettingsMacroEnvironment& env = session->macro_environment();
+  env.notes = notes.value_or(pref_get_text("IngestionNotes"));
 
   std::string source = reference ? macro_reference_text() : std::string(text);
   std::string processed;

@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "app/command_session.h"
 #include "app/commands.h"
+#include "control/log_services.h"
 #include "platform/paths.h"
 #include "settings/preferences.h"
 
@@ -35,6 +37,8 @@ int cmd_pref(int argc, char** argv) {
     return 0;
   }
   if (args.empty()) return usage_error(kName, "get or set is required");
+  ConsoleUserInterface ui;
+  CommandSession session(ui, 0);
   if (args[0] == "get") {
     if (args.size() == 1) {
       for (const PrefKey& k : preference_keys())
@@ -62,6 +66,7 @@ int cmd_pref(int argc, char** argv) {
                    why.empty() ? ("can't write " + profile_path()).c_str() : why.c_str());
       return why.empty() ? 1 : 2;
     }
+    if (find_preference(args[1]) == find_preference("LogV3")) switch_logging(pref_get_int("LogV3") != 0);
     return 0;
   }
   return usage_error(kName, ("unknown command '" + args[0] + "'").c_str());

@@ -292,20 +292,12 @@ int cmd_preset(int argc, char** argv) {
   if (args.size() < 2) return usage_error(kName, "COMMAND and KIND are required");
   const std::string verb = args[0];
   ScriptedUserInterface ui(yes, checkmarks);
-  CommandSession session(ui);
-  int rc = 1;
-  if (open_settings_store()) {
-    CWParam param;
-    CWPreset* p = find_kind(param, args[1]);
-    if (!p) {
-      rc = usage_error(kName, ("unknown kind '" + args[1] + "'").c_str());
-    } else {
-      param.load_presets();
-      auto kind = kind_of_category(p->category);
-      rc = run(param, ui, verb, *kind, {args.begin() + 2, args.end()});
-    }
-  }
-  return rc;
+  CommandSession session(ui, kSessionSettings);
+  if (!session->settings_ok()) return 1;
+  CWParam& param = session->settings();
+  CWPreset* p = find_kind(param, args[1]);
+  if (!p) return usage_error(kName, ("unknown kind '" + args[1] + "'").c_str());
+  return run(param, ui, verb, *kind_of_category(p->category), {args.begin() + 2, args.end()});
 }
 
 }  // namespace cw::app

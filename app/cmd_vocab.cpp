@@ -127,14 +127,8 @@ int cmd_vocab(int argc, char** argv) {
   }
   if (args.empty()) return usage_error(kName, "a command is required");
   VocabUserInterface ui;
-  CommandSession session(ui);
-  int rc = 1;
-  if (open_settings_store()) {
-    CWParam param;
-    param.load_presets();
-    rc = run(param, args);
-  }
-  return rc;
+  CommandSession session(ui, kSessionSettings);
+  return session->settings_ok() ? run(session->settings(), args) : 1;
 }
 
 }  // namespace cw::app

@@ -1,26 +1,30 @@
-// What every command that works on the user's files sets up first: the front end that shows
-// alerts and the text pane, and the run log in the per-user folder (switched by LogV3).
-// The front end is uninstalled again when the session ends.
+// The session of one command: the program's start-up (control/app_session.h) on the console
+// front end, with start-up notices (a template installed, a database repaired) on standard
+// error, so that a command's own output on standard output starts with what was asked for.
 #pragma once
 
-#include <string>
+#include <cstdio>
 
-#include "foundation/user_interface.h"
+#include "app/console_ui.h"
+#include "control/app_session.h"
 
 namespace cw::app {
 
 class CommandSession {
  public:
-  explicit CommandSession(UserInterface& ui);
-  ~CommandSession();
-  CommandSession(const CommandSession&) = delete;
-  CommandSession& operator=(const CommandSession&) = delete;
-
-  // The per-user folder (created when missing).
-  const std::string& user_folder() const { return user_folder_; }
+  // `pane` is where the text pane goes once the start-up is over.
+  CommandSession(ConsoleUserInterface& ui, unsigned steps, std::FILE* pane = stdout)
+      : quiet_(ui), session_(ui, steps) {
+    ui.set_pane_stream(pane);
+  }
+  AppSession& operator*() { return session_; }
+  AppSession* operator->() { return &session_; }
 
  private:
-  std::string user_folder_;
+  struct PaneOnStderr {
+    explicit PaneOnStderr(ConsoleUserInterface& ui) { ui.set_pane_stream(stderr); }
+  } quiet_;
+  AppSession session_;
 };
 
 }  // namespace cw::app

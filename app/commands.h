@@ -27,6 +27,8 @@ int usage_error(const char* command, const char* message);
 // --help or -h.
 bool wants_help(int argc, char** argv, std::vector<std::string>& words);
 
+int cmd_log(int argc, char** argv);
+int cmd_check_update(int argc, char** argv);
 int cmd_macro(int argc, char** argv);
 int cmd_exif(int argc, char** argv);
 int cmd_examine(int argc, char** argv);

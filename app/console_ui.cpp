@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <iostream>
 
 namespace cw {
@@ -20,6 +19,23 @@ std::optional<std::string> read_answer(const std::string& prompt) {
   return line;
 }
 }  // namespace
+
+void ConsoleUserInterface::alert(const std::string& text) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+void ConsoleUserInterface::pane_append(const std::string& text) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  std::fwrite(text.data(), 1, text.size(), pane_);
+  std::fflush(pane_);
+}
+
+void ConsoleUserInterface::set_pane_stream(std::FILE* stream) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  pane_ = stream;
+}
 
 bool ConsoleUserInterface::ask_yes_no(const std::string& question) {
   if (assume_yes_) return true;
@@ -38,6 +54,22 @@ std::optional<std::string> ConsoleUserInterface::ask_text(const std::string& pro
 std::optional<std::string> ConsoleUserInterface::choose_folder(const std::string& title,
                                                                const std::string& start) {
   return ask_text(title, start);
+}
+
+std::optional<int> ConsoleUserInterface::choose_from_list(const std::string& title,
+                                                          const std::string& text,
+                                                          const std::vector<std::string>& choices) {
+  if (!interactive()) return std::nullopt;
+  std::string menu = title + "\n";
+  if (!text.empty()) menu += text + "\n";
+  for (std::size_t i = 0; i < choices.size(); ++i)
+    menu += "  " + std::to_string(i + 1) + ") " + choices[i] + "\n";
+  auto answer = read_answer(menu + "Choice (empty to cancel): ");
+  if (!answer || answer->empty()) return std::nullopt;
+  char* end = nullptr;
+  const long n = std::strtol(answer->c_str(), &end, 10);
+  if (*end != '\0' || n < 1 || n > static_cast<long>(choices.size())) return std::nullopt;
+  return static_cast<int>(n - 1);
 }
 
 }  // namespace cw

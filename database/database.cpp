@@ -23,9 +23,6 @@ namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
-// Set by the owner of the connection; read by code without a route to it.
-Database* g_current = nullptr;
-
 // Keys and counts travel as C ints, as the statements format them with %d.
 int to_int(const std::string& text) {
   return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
@@ -57,7 +54,6 @@ std::string db_time_text(std::time_t t) {
 std::string db_now_text() { return db_time_text(std::time(nullptr)); }
 
 Database::~Database() {
-  if (g_current == this) g_current = nullptr;
   if (db_) close();
 }
 
@@ -97,13 +93,6 @@ bool Database::close() {
   db_ = nullptr;
   return true;
 }
-
-void db_set_current(Database* db) {
-  Lock lock(databaseLock);
-  g_current = db;
-}
-
-Database* db_current() { return g_current; }
 
 // ---------------------------------------------------------------- statements
 
@@ -531,6 +520,14 @@ int Database::card_key(const std::string& name) {
   return to_int(r->rows[0][0]);
 }
 
+std::optional<std::string> Database::visible_card_name(int key) {
+  auto sql = sql_format("select name from card where card_sk = %d and hidden is null", key);
+  if (!sql) return std::nullopt;
+  auto r = query(*sql);
+  if (!r || r->rows.size() != 1) return std::nullopt;
+  return r->rows[0][0];
+}
+
 int Database::unknown_card() {
   return find_or_add_unknown(
       "select card_sk from card where name = '[unknown]'",
@@ -588,6 +585,13 @@ int Database::ingestion_count() {
   auto r = query("select count(*) from ingestion");
   if (!r || r->rows.empty()) return 0;
   return to_int(r->rows[0][0]);
+}
+
+bool Database::ingestion_exists(int key) {
+  auto sql = sql_format("select 1 from ingestion where ingestion_sk = %d", key);
+  if (!sql) return false;
+  auto r = query(*sql);
+  return r && !r->rows.empty();
 }
 
 bool Database::ingestion_set_numbers(int key, int start, int stop) {
@@ -673,14 +677,6 @@ std::optional<std::string> db_macro_value(Database& db, std::string_view table,
   std::string value = r->rows[0][0];
   if (value.size() > 1999) value.resize(1999);
   return value;
-}
-
-std::optional<std::string> db_macro_value(std::string_view table, std::string_view column,
-                                          const std::optional<std::string>& key) {
-  Lock lock(databaseLock);
-  Database* db = db_current();
-  if (!db) return std::nullopt;
-  return db_macro_value(*db, table, column, key);
 }
 
 }  // namespace cw

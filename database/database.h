@@ -134,6 +134,8 @@ class Database {
   bool card_rename(int key, const std::string& name, const std::string& description);
   bool card_hide(int key);
   int card_key(const std::string& name);  // -1 when there is none
+  // The name of the card with this key, when it is not hidden.
+  std::optional<std::string> visible_card_name(int key);
   int unknown_card();
 
   // ---- selection lists (visible rows, ordered by name without regard to case)
@@ -149,6 +151,7 @@ class Database {
   int ingestion_insert(int project_key, int card_key, int number_start, int number_stop,
                        int image_count, const std::optional<std::string>& notes);
   int ingestion_count();
+  bool ingestion_exists(int key);
   bool ingestion_set_numbers(int key, int start, int stop);
   bool ingestion_set_count(int key, int count);
   // Stores the parameter record, adding the `params` column to older files first.
@@ -173,11 +176,6 @@ class Database {
   std::string last_message_;
 };
 
-// The program's connection, for code that has no route to the owner (the macro language).
-// The owner registers it after opening and clears it (nullptr) before closing.
-void db_set_current(Database* db);
-Database* db_current();
-
 // A TABLE.COLUMN macro value: TABLE is a catalogue title or table name (any case), TABLE and
 // COLUMN 1 to 49 characters, COLUMN a plain column name; `key` is the stored key of the row
 // last chosen ("LastDB_" + table in the master preset; "???" when none is stored). The value
@@ -186,9 +184,6 @@ Database* db_current();
 // query fails: the macro is then left as written.
 std::optional<std::string> db_macro_value(Database& db, std::string_view table,
                                           std::string_view column,
-                                          const std::optional<std::string>& key);
-// The same on the program's registered connection (nothing when none is registered).
-std::optional<std::string> db_macro_value(std::string_view table, std::string_view column,
                                           const std::optional<std::string>& key);
 
 }  // namespace cw

@@ -9,12 +9,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -250,6 +252,45 @@ bool run_program_batched(std::string& output, std::size_t output_size,
     if (!run_program(args[0], line, output, output_size, stop)) return false;
   }
   return true;
+}
+
+std::string find_executable(const std::string& name) {
+  auto executable = [](const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+  };
+  if (name.empty()) return {};
+  if (name.find('/') != std::string::npos) return executable(name) ? name : std::string();
+  const char* path = std::getenv("PATH");
+  const std::string dirs = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
+  for (std::size_t from = 0; from <= dirs.size();) {
+    std::size_t colon = dirs.find(':', from);
+    if (colon == std::string::npos) colon = dirs.size();
+    const std::string dir = colon == from ? "." : dirs.substr(from, colon - from);
+    if (executable(dir + "/" + name)) return dir + "/" + name;
+    from = colon + 1;
+  }
+  return {};
+}
+
+bool spawn_detached(const std::string& program, const std::vector<std::string>& args) {
+  const std::string found = find_executable(program);
+  if (found.empty()) return false;
+  // A shell puts the program in the background and ends at once: the program is then a
+  // child of init, so this process never has to reap it. The program and its arguments are
+  // the shell's positional parameters, never parsed by it.
+  std::vector<std::string> argv_text = {"sh", "-c", "exec \"$0\" \"$@\" </dev/null >/dev/null 2>&1 &",
+                                        found};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ) != 0) return false;
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 bool run_shell_command(const std::string& command) { return run_shell_command(command, {}); }

@@ -30,6 +30,15 @@ bool run_program_batched(std::string& output, std::size_t output_size,
 bool run_shell_command(const std::string& command);
 bool run_shell_command(const std::string& command, const StopSource& stop);
 
+// The executable file `name` names: itself when it contains a "/", else the first executable
+// file of that name in the folders of PATH. Empty when there is none.
+std::string find_executable(const std::string& name);
+
+// Starts `program` (a path, or a name found on PATH) with `args` (without argv[0]) detached
+// from this process: no waiting, standard streams on /dev/null, nothing left to reap. False
+// when the program cannot be found or started.
+bool spawn_detached(const std::string& program, const std::vector<std::string>& args);
+
 // Logged form of a command line: every argument in double quotes followed by a space.
 std::string quoted_command_line(const std::vector<std::string>& args);
 

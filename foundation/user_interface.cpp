@@ -11,12 +11,13 @@ HeadlessUserInterface headless;
 std::atomic<UserInterface*> installed{nullptr};
 }  // namespace
 
+// One stdio call each, so that lines of threads writing at once do not interleave.
 void HeadlessUserInterface::alert(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 void HeadlessUserInterface::pane_append(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
+  std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
 }
 
@@ -29,6 +30,11 @@ std::optional<std::string> HeadlessUserInterface::ask_text(const std::string&,
 
 std::optional<std::string> HeadlessUserInterface::choose_folder(const std::string&,
                                                                 const std::string&) {
+  return std::nullopt;
+}
+
+std::optional<int> HeadlessUserInterface::choose_from_list(const std::string&, const std::string&,
+                                                           const std::vector<std::string>&) {
   return std::nullopt;
 }
 

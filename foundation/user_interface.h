@@ -1,13 +1,22 @@
-// The front end's side of reporting: where alerts, the text pane and questions go.
+// The front end's side of reporting: where alerts, the text pane, the status text and
+// questions go.
 //
 // The engine never shows anything itself. It calls alert_printf / ui_print (log.h) and asks
 // questions through user_interface(); the program that hosts the engine installs the
 // implementation: the command-line program prints and prompts on the terminal, the desktop
 // program shows message boxes and its text pane, tests install a capturing fake.
+//
+// Threads. alert, pane_append and set_status may be called from any thread, ingestion
+// threads included, and from several at once: an implementation either does the work
+// thread-safely (the console writes under a lock) or hands the call over to its own thread
+// (the desktop program queues a signal to its window) and returns. The questions (ask_yes_no,
+// ask_text, choose_folder, choose_from_list) are asked only on the front end's own thread:
+// the engine's threads never ask, they report and stop.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace cw {
 
@@ -19,6 +28,8 @@ class UserInterface {
   virtual void alert(const std::string& text) = 0;
   // Text appended at the end of the main window's text pane.
   virtual void pane_append(const std::string& text) = 0;
+  // The main window's one-line status text ("Copying images", "Successful ingestion").
+  virtual void set_status(const std::string& text) { (void)text; }
   // A Yes/No question; true for Yes.
   virtual bool ask_yes_no(const std::string& question) = 0;
   // A line of text (a new name, say); nothing when the user cancels.
@@ -27,6 +38,10 @@ class UserInterface {
   // A folder chosen by the user; nothing when cancelled.
   virtual std::optional<std::string> choose_folder(const std::string& title,
                                                    const std::string& start) = 0;
+  // One of `choices` (its index), offered under `title` with the explanation `text`; nothing
+  // when the user closed the question without choosing.
+  virtual std::optional<int> choose_from_list(const std::string& title, const std::string& text,
+                                              const std::vector<std::string>& choices) = 0;
 };
 
 // Console behaviour without prompts: alerts to stderr, the pane to stdout, every question
@@ -40,6 +55,8 @@ class HeadlessUserInterface : public UserInterface {
                                       const std::string& initial) override;
   std::optional<std::string> choose_folder(const std::string& title,
                                            const std::string& start) override;
+  std::optional<int> choose_from_list(const std::string& title, const std::string& text,
+                                      const std::vector<std::string>& choices) override;
 };
 
 // Installs the front end's implementation (not owned; nullptr restores the headless one).

@@ -125,7 +125,7 @@ bool run_converter(EngineContext& ctx, const std::string& program, std::vector<s
       // not merely stop (the converter's text is in the report already).
       return ctx.fail("DNG Converter error");
     }
-    ++ctx.raws_corrupt;
+    ++ctx.counts.raws_corrupt;
     // The files before the bad one were handled by the failed run; the bad one is dropped.
     args.erase(args.begin() + static_cast<long>(fixed_count),
                args.begin() + static_cast<long>(bad) + 1);

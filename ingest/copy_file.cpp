@@ -84,7 +84,7 @@ bool copy_file(EngineContext& ctx, const std::string& source, const std::string&
     ctx.report_printf("%s\n", target.c_str());
     return ctx.fail("Written file is wrong size.");
   }
-  if (count) ++ctx.copied_without_conversion;
+  if (count) ++ctx.counts.copied_without_conversion;
   return true;
 }
 

@@ -38,6 +38,7 @@ CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
       log_printf("copy: write to %s failed: %s", target.c_str(), std::strerror(errno));
       return CopyOutcome::kWriteError;
     }
+    ctx.progress_bytes(static_cast<std::uint64_t>(n));
   }
 }
 
@@ -50,6 +51,7 @@ CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& targ
       // On any failure (file systems that cannot, a full disk, a read error) the buffered
       // loop carries on from the current positions and names the failure itself.
       if (n < 0) break;
+      ctx.progress_bytes(static_cast<std::uint64_t>(n));
     }
   }
   ChunkReader reader = [in](void* buf, std::size_t n) -> long long { return read_some(in, buf, n); };

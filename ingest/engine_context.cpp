@@ -37,6 +37,18 @@ void EngineContext::status_printf(const char* fmt, ...) {
 
 void EngineContext::status_set(const char* text) { control().set_status(job.slot, text); }
 
+void EngineContext::progress_begin(ProgressPhase phase, int files, std::uint64_t bytes) {
+  control().update_progress(job.slot, [&](SlotProgress& p) { p.begin(phase, files, bytes); });
+}
+
+void EngineContext::progress_bytes(std::uint64_t n) {
+  control().update_progress(job.slot, [n](SlotProgress& p) { p.add_bytes(n); });
+}
+
+void EngineContext::progress_file_done(std::uint64_t file_size) {
+  control().update_progress(job.slot, [file_size](SlotProgress& p) { p.file_done(file_size); });
+}
+
 MacroEnvironment& EngineContext::macro_environment() {
   // The base environment holds no state of its own: one shared instance serves every run
   // that was given none.

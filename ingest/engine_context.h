@@ -16,10 +16,12 @@
 #include "foundation/run_context.h"
 #include "ingest/folder_table.h"
 #include "ingest/image_record.h"
+#include "ingest/run_counters.h"
 #include "ingest/slot_control.h"
 
 namespace cw {
 
+class Database;
 class MacroEnvironment;
 
 // Size of the run's one copy buffer.
@@ -51,6 +53,11 @@ class EngineContext : public RunContext {
   // Formats the status line and shows it as the slot's status.
   void status_printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   void status_set(const char* text);
+  // The slot's progress (SlotProgress): a phase begins, bytes of a file are copied, a file is
+  // done.
+  void progress_begin(ProgressPhase phase, int files, std::uint64_t bytes);
+  void progress_bytes(std::uint64_t n);
+  void progress_file_done(std::uint64_t file_size);
 
   SlotControl& control() { return *job.control; }
 
@@ -61,24 +68,10 @@ class EngineContext : public RunContext {
   std::optional<std::string> first_copy_folder;   // folder of the last first copy
   std::string error;
 
-  // Counters.
-  int files_found = 0;
-  int raws_converted = 0;
-  int duplicates = 0;
-  int copied_without_conversion = 0;
-  int jpegs_verified = 0;
-  int jpegs_corrupt = 0;
-  int raws_corrupt = 0;
-  int first_copies = 0;
-  int skipped_by_extension = 0;
-  int jpegs_extracted = 0;
-  int gps_errors = 0;
-  int gps_tagged = 0;
-  int gps_out_of_interval = 0;
+  RunCounters counts;
 
   // Parameters as taken by copycard.
   std::optional<std::string> converter_path;
-  bool verify_only = false;
   bool include = false;
   bool want_backup = false;
   bool want_backup_post = false;
@@ -119,6 +112,9 @@ class EngineContext : public RunContext {
   // owned; none: nothing but the images' own values).
   MacroEnvironment* macro_env = nullptr;
   MacroEnvironment& macro_environment();
+  // The connection that holds the run's ingestion record (not owned; none: results are only
+  // logged). Statements on it take databaseLock.
+  Database* database = nullptr;
 };
 
 }  // namespace cw

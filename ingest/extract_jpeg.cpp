@@ -97,7 +97,7 @@ bool extract_jpeg(EngineContext& ctx, const std::string* raw, const std::string&
     return true;
   }
   log_printf("JPEG found\n");
-  ++ctx.jpegs_extracted;
+  ++ctx.counts.jpegs_extracted;
   return true;
 }
 

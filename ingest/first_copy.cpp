@@ -132,7 +132,7 @@ bool create_target(EngineContext& ctx, ImageRecord& r, std::string& target, Uniq
   if (out.valid()) return true;
   if (duplicate) {
     log_printf("\tDuplicate skipped.");
-    ++ctx.duplicates;
+    ++ctx.counts.duplicates;
     return false;
   }
   if (create_errno != 0)
@@ -217,9 +217,9 @@ bool jpeg_steps(EngineContext& ctx, const ImageRecord& r, std::string& message) 
     sound = verify_jpeg(r.first_copy_path);
   }
   if (sound) {
-    ++ctx.jpegs_verified;
+    ++ctx.counts.jpegs_verified;
   } else {
-    ++ctx.jpegs_corrupt;
+    ++ctx.counts.jpegs_corrupt;
     ctx.report_printf("Corrupt JPEG: \"%s\"\n", r.first_copy_path.c_str());
   }
   return true;
@@ -237,7 +237,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   std::string target;
   if (!form_target(ctx, r, target, message)) return false;
   if (target.size() > 4 && is_sidecar_path(target)) return true;
-  ++ctx.first_copies;
+  ++ctx.counts.first_copies;
   ctx.first_copy_folder = folder_of(target);
   UniqueFd out;
   bool duplicate = false;

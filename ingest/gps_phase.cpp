@@ -17,8 +17,8 @@ bool gps_summary(EngineContext& ctx) {
   if (gps_tagging_enabled()) {
     int n = static_cast<int>(ctx.gps_list.size());
     ctx.status_printf("GPS tagging: %d file%s", n, n == 1 ? "" : "s");
-    ctx.report_printf("\t%d tagged\n\t%d out of time interval\n\t%d error(s)\n", ctx.gps_tagged,
-                      ctx.gps_out_of_interval, ctx.gps_errors);
+    ctx.report_printf("\t%d tagged\n\t%d out of time interval\n\t%d error(s)\n", ctx.counts.gps_tagged,
+                      ctx.counts.gps_out_of_interval, ctx.counts.gps_errors);
   } else {
     ctx.report_append("\tDisabled (choose Tools-GPS to enable)\n");
   }

@@ -79,7 +79,7 @@ bool take_options(const ParamList& p, EngineContext& ctx) {
   }
   ctx.preview = p.text(kParamPreview);
   ctx.embed = p.text(kParamEmbed);
-  ctx.verify_only = p.text(kParamVerifyOnly) == "verifyOnly";
+  ctx.counts.verify_only = p.text(kParamVerifyOnly) == "verifyOnly";
   ctx.sidecar_template = p.text(kParamSidecarPath);
   ctx.jpeg_verify = p.flag(kParamWantJpegVerify);
   ctx.number_range_digits = p.integer(kParamNumberRangeDigits);
@@ -128,9 +128,14 @@ bool naming_phase(EngineContext& ctx) {
 
 // Step 12.
 bool copy_phase(EngineContext& ctx) {
+  std::uint64_t bytes = 0;
+  for (const ImageRecord& r : ctx.images) bytes += r.size;
+  ctx.progress_begin(ProgressPhase::kFirstCopies, static_cast<int>(ctx.images.size()), bytes);
   std::string message;
-  for (ImageRecord& r : ctx.images)
+  for (ImageRecord& r : ctx.images) {
     if (!copy_image(ctx, r, message)) return message.empty() ? false : ctx.fail(message);
+    ctx.progress_file_done(r.size);
+  }
   return true;
 }
 
@@ -148,7 +153,7 @@ bool finish_without_backup(EngineContext& ctx) {
     if (!ctx.destination_folder || path_less_nocase(*ctx.destination_folder, f))
       ctx.destination_folder = f;
   }
-  ctx.copied_without_conversion = ctx.files_found;
+  ctx.counts.copied_without_conversion = ctx.counts.files_found;
   return true;
 }
 
@@ -160,7 +165,7 @@ bool finish_with_backup(EngineContext& ctx) {
   if (!ok) {
     if (message.empty()) return false;
     ctx.report_printf("\nERROR: %s\n", message.c_str());
-    store_ingestion_result(ctx.ingestion_id, message);
+    store_ingestion_result(ctx, message);
     return ctx.fail("DNG Converter error");
   }
   return gps_summary(ctx);
@@ -172,20 +177,19 @@ void summary_line(EngineContext& ctx, const char* fmt, int value) {
 
 // Step 17.
 void write_summary(EngineContext& ctx) {
+  const RunCounters& c = ctx.counts;
   ctx.report += "\nCopying:\n";
-  summary_line(ctx, "    Files skipped because of extension: %d\n", ctx.skipped_by_extension);
-  summary_line(ctx, "    Files skipped because of duplication: %d\n", ctx.duplicates);
-  summary_line(ctx, "    Raws converted to DNGs: %d\n", ctx.verify_only ? 0 : ctx.raws_converted);
-  summary_line(ctx, "    Files copied without conversion: %d\n", ctx.copied_without_conversion);
-  summary_line(ctx, "    JPEGs extracted: %d\n", ctx.jpegs_extracted);
+  summary_line(ctx, "    Files skipped because of extension: %d\n", c.skipped_by_extension);
+  summary_line(ctx, "    Files skipped because of duplication: %d\n", c.duplicates);
+  summary_line(ctx, "    Raws converted to DNGs: %d\n", c.raws_converted_shown());
+  summary_line(ctx, "    Files copied without conversion: %d\n", c.copied_without_conversion);
+  summary_line(ctx, "    JPEGs extracted: %d\n", c.jpegs_extracted);
   ctx.report += "\nVerification:\n";
-  summary_line(ctx, "    Raws verified: %d\n", ctx.raws_converted);
-  if (ctx.raws_corrupt > 0) summary_line(ctx, "    Raws corrupt: %d\n", ctx.raws_corrupt);
-  summary_line(ctx, "    JPEGs verified: %d\n", ctx.jpegs_verified);
-  if (ctx.jpegs_corrupt > 0) summary_line(ctx, "    JPEGs corrupt: %d\n", ctx.jpegs_corrupt);
-  summary_line(ctx, "    Files copied without error but unverified: %d\n",
-               ctx.files_found - ctx.raws_corrupt - ctx.jpegs_verified - ctx.jpegs_corrupt -
-                   ctx.raws_converted);
+  summary_line(ctx, "    Raws verified: %d\n", c.raws_converted);
+  if (c.raws_corrupt > 0) summary_line(ctx, "    Raws corrupt: %d\n", c.raws_corrupt);
+  summary_line(ctx, "    JPEGs verified: %d\n", c.jpegs_verified);
+  if (c.jpegs_corrupt > 0) summary_line(ctx, "    JPEGs corrupt: %d\n", c.jpegs_corrupt);
+  summary_line(ctx, "    Files copied without error but unverified: %d\n", c.unverified());
 }
 
 bool build_image_list(EngineContext& ctx) {
@@ -214,18 +218,18 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
   const std::time_t start = std::time(nullptr);
   if (!build_image_list(ctx) || !wait_for_turn(ctx) || !naming_phase(ctx) || !copy_phase(ctx))
     return false;
-  ctx.files_found -= ctx.duplicates;
+  ctx.counts.files_found -= ctx.counts.duplicates;
   long elapsed = static_cast<long>(std::time(nullptr) - start);
-  ctx.report_printf("%d files copied from card took %d min. %d sec.\n", ctx.files_found,
+  ctx.report_printf("%d files copied from card took %d min. %d sec.\n", ctx.counts.files_found,
                     static_cast<int>(elapsed / 60), static_cast<int>(elapsed % 60));
   if (!ctx.control().cards_mode()) ctx.control().request_auto_eject(ctx.job.slot);
   if (!(ctx.want_backup ? finish_with_backup(ctx) : finish_without_backup(ctx))) return false;
   write_summary(ctx);
-  if (ctx.jpegs_corrupt > 0 || ctx.raws_corrupt > 0)
+  if (ctx.counts.jpegs_corrupt > 0 || ctx.counts.raws_corrupt > 0)
     return ctx.fail("One or more image files were corrupt.");
   ctx.report_append("\nSUCCESSFUL INGESTION - no errors detected\n");
-  ctx.status_printf("Successful ingestion (%d images)", ctx.files_found);
-  ctx.control().set_image_count(ctx.job.slot, ctx.files_found);
+  ctx.status_printf("Successful ingestion (%d images)", ctx.counts.files_found);
+  ctx.control().set_image_count(ctx.job.slot, ctx.counts.files_found);
   return true;
 }
 
@@ -235,7 +239,7 @@ bool run_slot(const ParamList& params, const std::string& scan_root, EngineConte
   if (!ctx.error.empty()) {
     ctx.report_printf("ERROR: %s\n", ctx.error.c_str());
     ctx.status_printf("ERROR: %s\n", ctx.error.c_str());
-    store_ingestion_result(ctx.ingestion_id, ctx.error);
+    store_ingestion_result(ctx, ctx.error);
   }
   // Some failures are recorded while the run goes on (a preview that could not be written);
   // the run then did not succeed even though the copy finished.

@@ -14,7 +14,6 @@
 #include "foundation/fs.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
-#include "imagefile/macro_reader.h"
 #include "metadata/macro.h"
 #include "metadata/macro_exif.h"
 #include "metadata/macro_environment.h"
@@ -193,7 +192,6 @@ bool name_image(EngineContext& ctx, ImageRecord& record, std::string& message) {
     message = "error accessing path (1)";
     return false;
   }
-  if (!image_macro_reader_installed()) connect_image_macro_reader();
   number_range_choose(ctx.control().number_ranges(), ctx.number_range_digits);
   long sequence = 0;
   if (!make_file_name(ctx, record, sequence)) {

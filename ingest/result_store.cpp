@@ -6,15 +6,16 @@
 #include "database/database.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
+#include "ingest/engine_context.h"
 
 namespace cw {
 
-void store_ingestion_result(int ingestion_id, const std::string& text) {
+void store_ingestion_result(EngineContext& ctx, const std::string& text) {
   std::lock_guard<std::recursive_mutex> lock(databaseLock);
-  log_printf("Ingestion %d result: %s", ingestion_id, text.c_str());
-  if (ingestion_id < 0) return;
-  if (Database* db = db_current(); db && db->is_open())
-    db->ingestion_append_result(ingestion_id, text);
+  log_printf("Ingestion %d result: %s", ctx.ingestion_id, text.c_str());
+  if (ctx.ingestion_id < 0) return;
+  if (ctx.database && ctx.database->is_open())
+    ctx.database->ingestion_append_result(ctx.ingestion_id, text);
 }
 
 }  // namespace cw

@@ -39,7 +39,7 @@ bool grow_and_push(std::vector<T>& list, T&& item, std::size_t step) {
 
 // Counts one found file, makes its record and appends it to the image list.
 bool add_image(EngineContext& ctx, const std::string& path, bool trace) {
-  ++ctx.files_found;
+  ++ctx.counts.files_found;
   ImageRecord record;
   std::string message;
   if (!make_image_record(ctx.folders, record, ctx.scan_root, path, message)) {
@@ -96,7 +96,7 @@ bool list_folder(EngineContext& ctx, const std::string& path, std::vector<std::s
       return ctx.fail("error accessing path (2)");
     }
     bool folder = S_ISDIR(st.st_mode);
-    if (!folder && skip_by_extension(name, ctx, ctx.skipped_by_extension)) continue;
+    if (!folder && skip_by_extension(name, ctx, ctx.counts.skipped_by_extension)) continue;
     if (!grow_and_push(folder ? subfolders : files, std::move(full), kPathListStep)) {
       CW_TRACE("fatal(\"out of memory\")", kInternalErrorNumber);
       return ctx.fail("out of memory");

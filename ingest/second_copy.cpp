@@ -46,7 +46,7 @@ std::optional<std::string> converter_of(const EngineContext& ctx) {
 
 void announce(EngineContext& ctx, bool converting) {
   const char* text = !converting      ? "Skipping Adobe DNG Converter"
-                     : ctx.verify_only ? "Running Adobe DNG Converter for verification only"
+                     : ctx.counts.verify_only ? "Running Adobe DNG Converter for verification only"
                                        : "Running Adobe DNG Converter";
   ctx.report_printf("%s\n", text);
   ctx.status_set(converting ? text : "Copying images to primary folder(s)");
@@ -68,7 +68,7 @@ bool convert_folder(EngineContext& ctx, std::string& message, const std::string&
                     const std::vector<const std::string*>& files, const std::string& output) {
   std::vector<std::string> args = converter_fixed_args(ctx, program, output);
   const std::size_t fixed = args.size();
-  const int corrupt_before = ctx.raws_corrupt;
+  const int corrupt_before = ctx.counts.raws_corrupt;
   int given = 0;
   for (const std::string* file : files) {
     if (!is_convertible_raw(ctx, *file)) continue;
@@ -80,7 +80,7 @@ bool convert_folder(EngineContext& ctx, std::string& message, const std::string&
     }
   }
   if (!run_converter(ctx, program, args, fixed, message)) return false;
-  ctx.raws_converted += given - (ctx.raws_corrupt - corrupt_before);
+  ctx.counts.raws_converted += given - (ctx.counts.raws_corrupt - corrupt_before);
   return true;
 }
 
@@ -109,6 +109,14 @@ bool copy_unchanged(EngineContext& ctx, const std::string& file, const std::stri
   return create_sidecar(ctx, file, nullptr, nullptr, nullptr, false, target);
 }
 
+// Each first copy gets a second copy and, with a post-conversion backup, a third.
+std::uint64_t copies_per_file(const EngineContext& ctx) { return ctx.want_backup_post ? 2 : 1; }
+
+std::uint64_t file_size(const std::string& path) {
+  struct stat st;
+  return sysio().stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
 // GPS tags are written by the GPS step of the run; here the file only joins its list.
 void note_for_gps(EngineContext& ctx, const std::string& target) {
   if (!gps_tagging_enabled()) return;
@@ -127,14 +135,14 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
   const std::optional<std::string> program = converter_of(ctx);
   if (program) {
     std::string output = destination;
-    if (ctx.verify_only) {
+    if (ctx.counts.verify_only) {
       output += format_limited(64, "/.Temp%d", static_cast<int>(gettid()));
       if (!make_folders(ctx, output)) return false;
     }
     if (!convert_folder(ctx, message, *program, files, output)) return false;
-    if (ctx.verify_only && !rmdir_all(ctx, output)) return false;
+    if (ctx.counts.verify_only && !rmdir_all(ctx, output)) return false;
   }
-  const bool copy_everything = ctx.verify_only || !program;
+  const bool copy_everything = ctx.counts.verify_only || !program;
   for (const std::string* file : files) {
     std::string target = destination + "/" + name_of(*file);
     std::size_t dot = long_extension_dot(target);
@@ -147,13 +155,14 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     if (!extract_jpeg(ctx, file, target)) return false;
     note_for_gps(ctx, target);
     if (!copy_to_post_backup(ctx, target)) return false;
+    ctx.progress_file_done(copies_per_file(ctx) * file_size(*file));
   }
   return true;
 }
 
 bool copy_to_primary(EngineContext& ctx, std::string& message) {
   message.clear();
-  ctx.raws_converted = 0;
+  ctx.counts.raws_converted = 0;
   announce(ctx, converter_of(ctx).has_value());
   ctx.sorted_first_copies.clear();
   for (const ImageRecord& r : ctx.images)
@@ -161,6 +170,11 @@ bool copy_to_primary(EngineContext& ctx, std::string& message) {
   std::sort(ctx.sorted_first_copies.begin(), ctx.sorted_first_copies.end(),
             [](const std::string* a, const std::string* b) { return *a < *b; });
   const auto& sorted = ctx.sorted_first_copies;
+  std::uint64_t bytes = 0;
+  for (const ImageRecord& r : ctx.images)
+    if (!r.first_copy_path.empty()) bytes += r.size;
+  ctx.progress_begin(ProgressPhase::kSecondCopies, static_cast<int>(sorted.size()),
+                     copies_per_file(ctx) * bytes);
   for (std::size_t i = 0; i < sorted.size();) {
     std::size_t sep = last_separator(*sorted[i]);
     if (sep == std::string::npos) return ctx.fail("copy_to_primary - can't locate last slash");

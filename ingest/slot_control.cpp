@@ -12,6 +12,25 @@ namespace {
 using Guard = std::lock_guard<std::recursive_mutex>;
 }
 
+void SlotProgress::begin(ProgressPhase p, int files, std::uint64_t bytes) {
+  *this = SlotProgress{};
+  phase = p;
+  files_total = files;
+  bytes_total = bytes;
+}
+
+void SlotProgress::add_bytes(std::uint64_t n) {
+  // Sidecars copied beside the images are not in the total: the count stops at it.
+  bytes_done = std::min(bytes_total, bytes_done + n);
+  file_bytes += n;
+}
+
+void SlotProgress::file_done(std::uint64_t file_size) {
+  ++files_done;
+  if (file_size > file_bytes) bytes_done = std::min(bytes_total, bytes_done + file_size - file_bytes);
+  file_bytes = 0;
+}
+
 bool SingleSlotControl::stop_requested(int slot) {
   Guard g(ingestionLock);
   return slot == 0 && stop_;
@@ -30,6 +49,17 @@ void SingleSlotControl::set_error_flag(int slot) {
 void SingleSlotControl::set_image_count(int slot, int count) {
   Guard g(ingestionLock);
   if (slot == 0) image_count_ = count;
+}
+
+void SingleSlotControl::update_progress(int slot,
+                                        const std::function<void(SlotProgress&)>& change) {
+  Guard g(ingestionLock);
+  if (slot == 0) change(progress_);
+}
+
+SlotProgress SingleSlotControl::progress() {
+  Guard g(ingestionLock);
+  return progress_;
 }
 
 long SingleSlotControl::take_sequence_number() {
@@ -60,18 +90,6 @@ void SingleSlotControl::rename_burn_folder(BurnList list, const std::string& fro
   auto& v = list == BurnList::kPrimary ? primary_folders_ : pre_folders_;
   for (std::string& entry : v)
     if (entry == from) entry = to;
-}
-
-bool SingleSlotControl::end_batch(const std::string& first_copy_root,
-                                  const std::optional<std::string>& primary_root,
-                                  const std::optional<std::string>& post_backup_root) {
-  Guard g(ingestionLock);
-  if (stop_ || ranges_.folders.empty()) return true;
-  // No database record is kept for a command-line batch: the range is shown, not stored.
-  bool ok = number_range_rename(ranges_, *this, first_copy_root, primary_root, post_backup_root,
-                                nullptr);
-  number_range_reset(ranges_);
-  return ok;
 }
 
 void SingleSlotControl::request_stop() {

@@ -1,13 +1,15 @@
 // What an ingestion run needs from whoever runs it: the slot's stop request, status text,
-// error flag and image count, the order gate that makes concurrent runs name their images one
-// run after another, the shared sequence counter, the auto-eject request and the folder lists
-// kept for disc burning.
+// error flag, image count and progress, the order gate that makes concurrent runs name their
+// images one run after another, the shared sequence counter, the auto-eject request and the
+// folder lists kept for disc burning.
 //
-// The card monitor implements it for up to eight slots. SingleSlotControl is the one-slot
-// implementation used by the command-line program and the tests.
+// The card monitor (control/) implements it for up to eight slots. SingleSlotControl is the
+// one-slot implementation the engine's own tests use.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +21,28 @@ namespace cw {
 // Which disc-burning folder list a folder goes to.
 enum class BurnList { kPrimary, kPreConversion };
 
+// The copy phases a front end shows progress for: the copies from the card, then (with a
+// pre-conversion backup) the second copies into the primary tree with their third copies.
+enum class ProgressPhase { kNone, kFirstCopies, kSecondCopies };
+
+// How far a slot's current phase is: files and bytes, done and in all. Counted by the engine
+// as it copies, never read from status texts.
+struct SlotProgress {
+  ProgressPhase phase = ProgressPhase::kNone;
+  int files_done = 0;
+  int files_total = 0;
+  std::uint64_t bytes_done = 0;
+  std::uint64_t bytes_total = 0;
+  std::uint64_t file_bytes = 0;  // bytes counted so far for the file being copied
+
+  // Starts a phase of `files` files holding `bytes` bytes.
+  void begin(ProgressPhase p, int files, std::uint64_t bytes);
+  // Bytes copied of the current file.
+  void add_bytes(std::uint64_t n);
+  // One file done; its bytes not yet counted (a duplicate that was not copied) count now.
+  void file_done(std::uint64_t file_size);
+};
+
 class SlotControl {
  public:
   virtual ~SlotControl() = default;
@@ -28,6 +52,8 @@ class SlotControl {
   virtual void set_status(int slot, const std::string& text) = 0;
   virtual void set_error_flag(int slot) = 0;
   virtual void set_image_count(int slot, int count) = 0;
+  // The slot's progress record, changed by `change` while ingestionLock is held.
+  virtual void update_progress(int slot, const std::function<void(SlotProgress&)>& change) = 0;
   // Returns the next sequence number and advances it by one.
   virtual long take_sequence_number() = 0;
   // Adds a folder to a disc-burning list (each folder once).
@@ -59,6 +85,7 @@ class SingleSlotControl : public SlotControl {
   void set_status(int slot, const std::string& text) override;
   void set_error_flag(int slot) override;
   void set_image_count(int slot, int count) override;
+  void update_progress(int slot, const std::function<void(SlotProgress&)>& change) override;
   long take_sequence_number() override;
   void add_burn_folder(BurnList list, const std::string& folder) override;
   bool cards_mode() override { return false; }
@@ -70,16 +97,12 @@ class SingleSlotControl : public SlotControl {
   }
   void rename_burn_folder(BurnList list, const std::string& from, const std::string& to) override;
 
-  // After the run, unless it was stopped: renames the number-range folders to their ranges
-  // (the end of the batch for the one slot). False when a rename failed.
-  bool end_batch(const std::string& first_copy_root, const std::optional<std::string>& primary_root,
-                 const std::optional<std::string>& post_backup_root);
-
   // The front end's side: ask the run to stop, and read what it reported.
   void request_stop();
   std::string status();
   bool error_flag();
   int image_count();
+  SlotProgress progress();
   bool auto_eject_requested();
   std::vector<std::string> burn_folders(BurnList list);
 
@@ -88,6 +111,7 @@ class SingleSlotControl : public SlotControl {
   bool error_ = false;
   bool eject_ = false;
   int image_count_ = 0;
+  SlotProgress progress_;
   long next_sequence_;
   std::string status_ = "Ready";
   std::vector<std::string> primary_folders_;

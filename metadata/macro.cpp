@@ -11,6 +11,7 @@
 
 #include "foundation/log.h"
 #include "metadata/macro_exif.h"
+#include "settings/param_list.h"
 #include "metadata/macro_text.h"
 #include "metadata/strptime.h"
 

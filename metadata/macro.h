@@ -48,8 +48,4 @@ bool macro_process_with_data(std::string_view template_text, std::string& proces
 // a process also shows a message saying so.
 inline constexpr const char* kMacroNoLongerImplemented = "[macro no longer implemented]";
 
-// Default name format of the file preset.
-inline constexpr const char* kDefaultNameFormat =
-    "{@prefix,1,-1,_}{@datetimeany,1,8}_{@filename,-4}";
-
 }  // namespace cw

@@ -9,6 +9,7 @@
 
 #include "foundation/exif_time.h"
 #include "foundation/log.h"
+#include "imagefile/tv_reader.h"
 #include "metadata/macro_text.h"
 
 namespace cw {
@@ -68,12 +69,11 @@ bool is_exif_macro_name(std::string_view name) {
 
 namespace {
 
-// The reader function and the last image it read. One per process: the many EXIF macros of
-// one name, folder and sidecar all ask for the same image in a row.
+// The last image read. One per process: the many EXIF macros of one name, folder and sidecar
+// all ask for the same image in a row.
 struct ImageCache {
   std::mutex mutex;
-  ImageMacroReader reader = nullptr;
-  std::FILE* listing = stdout;  // where each newly read image's pairs are listed; null: nowhere
+  std::FILE* listing = nullptr;  // where each newly read image's pairs are listed; null: nowhere
   bool valid = false;
   std::string path;
   ExifPairs pairs;
@@ -86,25 +86,22 @@ ImageCache& image_cache() {
 
 }  // namespace
 
-void install_image_macro_reader(ImageMacroReader reader) {
-  ImageCache& c = image_cache();
-  std::lock_guard<std::mutex> hold(c.mutex);
-  c.reader = reader;
-  c.valid = false;
-  c.path.clear();
-  c.pairs.clear();
+bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::string& message) {
+  TV_Reader reader;
+  pairs.clear();
+  if (!reader.open(path, true, true)) {
+    message = reader.message();
+    return false;
+  }
+  if (const TV_Image* image = reader.image())
+    for (const MacroPair& p : image->macro_pairs) pairs.emplace_back(p.name, p.value);
+  return true;
 }
 
 void set_exif_listing(std::FILE* stream) {
   ImageCache& c = image_cache();
   std::lock_guard<std::mutex> hold(c.mutex);
   c.listing = stream;
-}
-
-bool image_macro_reader_installed() {
-  ImageCache& c = image_cache();
-  std::lock_guard<std::mutex> hold(c.mutex);
-  return c.reader != nullptr;
 }
 
 void forget_cached_image() {
@@ -123,12 +120,7 @@ bool cached_image_exif(const std::string& path, ExifPairs& pairs) {
     c.path.clear();
     c.pairs.clear();
     std::string message;
-    bool ok = false;
-    if (c.reader)
-      ok = c.reader(path, c.pairs, message);
-    else
-      message = "no image reader in this program";
-    if (!ok) {
+    if (!read_image_macro_pairs(path, c.pairs, message)) {
       c.pairs.clear();
       log_printf("Failed to open image file: %s (%s)", message.c_str(), path.c_str());
       return false;

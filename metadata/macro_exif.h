@@ -1,9 +1,8 @@
 // EXIF values for macros: the EXIF macro names, the lookup of one value of an image, the
 // capture date/time, and the process-wide cached image reader behind them.
 //
-// The image reader library installs its reading function with install_image_macro_reader;
-// until one is installed every image counts as unreadable. The cache keeps the pairs of the
-// last image read, so that the many EXIF macros of one image name parse the file once.
+// The cache keeps the pairs of the last image the reader (imagefile/) read, so that the many
+// EXIF macros of one image name parse the file once.
 #pragma once
 
 #include <cstdint>
@@ -26,21 +25,18 @@ extern const ExifMacroTag kExifMacroTags[42];
 // True when `name` is an EXIF macro name (compared without regard to case).
 bool is_exif_macro_name(std::string_view name);
 
-// Reads the image at `path` and records its EXIF macro pairs; false with a message when the
-// image cannot be read.
-using ImageMacroReader = bool (*)(const std::string& path, ExifPairs& pairs,
-                                  std::string& message);
-// Installs the reading function for the whole process (nullptr removes it) and forgets the
-// cached image.
-void install_image_macro_reader(ImageMacroReader reader);
-bool image_macro_reader_installed();
-// Where the cache lists the pairs of each image it reads (standard output unless changed;
-// nullptr: not listed). An ingestion of hundreds of images keeps its output for the report.
+// Reads the image at `path` in the reader's quick mode and records its EXIF macro pairs;
+// false with the reader's message when the image cannot be read.
+bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::string& message);
+
+// Where the cache lists the pairs of each image it reads: nowhere unless a tool asks for the
+// listing (nullptr turns it off again).
 void set_exif_listing(std::FILE* stream);
 
 // The pairs of the image at `path` through the process-wide cache. Reading another image
-// replaces the cached one and prints "\nEXIF for %s:\n" and one "[%s]: [%s]\n" line per pair
-// to standard output; a failure logs "Failed to open image file: %s (%s)". Thread-safe.
+// replaces the cached one and, when a listing stream is set, writes "\nEXIF for %s:\n" and one
+// "[%s]: [%s]\n" line per pair to it; a failure logs "Failed to open image file: %s (%s)".
+// Thread-safe.
 bool cached_image_exif(const std::string& path, ExifPairs& pairs);
 // Forgets the cached image (tests; a changed file on disk).
 void forget_cached_image();

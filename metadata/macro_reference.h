@@ -23,9 +23,6 @@ struct MacroFormat {
 extern const MacroFormat kNameFormats[21];
 extern const MacroFormat kFolderFormats[7];
 inline constexpr const char* kCustomFormatLabel = "Custom";
-inline constexpr const char* kDefaultFolderFormat =
-    "{@datetimeany,1,4}/{@datetimeany,5,2}/{@datetimeany,1,4}-{@datetimeany,5,2}-"
-    "{@datetimeany,7,2}";
 // The label of a stored specification (exact comparison), "Custom" when none matches.
 const char* name_format_label(const std::string& specification);
 const char* folder_format_label(const std::string& specification);

@@ -22,23 +22,7 @@ CWPreset& iptc_source(CWParam& param, IptcPreset preset) {
   return param.preset(PresetKind::Rights);
 }
 
-// The presets live exactly as long as the environment reading them.
-struct ParamHolder {
-  std::unique_ptr<CWParam> owned = std::make_unique<CWParam>();
-};
-
-class OwningMacroEnvironment : private ParamHolder, public SettingsMacroEnvironment {
- public:
-  OwningMacroEnvironment() : SettingsMacroEnvironment(*owned) {
-    if (open_settings_store()) owned->load_presets();
-  }
-};
-
 }  // namespace
-
-std::unique_ptr<SettingsMacroEnvironment> load_user_macro_environment() {
-  return std::make_unique<OwningMacroEnvironment>();
-}
 
 PresetValue SettingsMacroEnvironment::master_property(std::string_view name) {
   return value_of(prop_get(param_.working_set(), std::string(name), 0));
@@ -70,7 +54,8 @@ std::optional<std::string> SettingsMacroEnvironment::database_value(
   // No stored record key reads as "no record chosen".
   std::optional<std::string> key;
   if (!lookup.key.empty()) key = lookup.key;
-  return db_macro_value(lookup.table, lookup.column, key);
+  if (!db_) return std::nullopt;
+  return db_macro_value(*db_, lookup.table, lookup.column, key);
 }
 
 }  // namespace cw

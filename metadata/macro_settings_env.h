@@ -1,10 +1,9 @@
 // The macro environment of the running program: preset properties and the keyword vocabulary
 // from the master preset's working set, IPTC fields from the photographer, content and rights
-// presets, database values from the program's database connection, and the notes text the
-// front end hands over. EXIF values come from the process-wide cached image reader.
+// presets, database values from the connection it is given, and the notes text the front end
+// hands over. EXIF values come from the process-wide cached image reader.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "metadata/macro_environment.h"
@@ -12,12 +11,14 @@
 namespace cw {
 
 class CWParam;
+class Database;
 
 class SettingsMacroEnvironment : public MacroEnvironment {
  public:
-  // `param` must outlive the environment; its presets are read at each lookup, so edits show
-  // at once.
-  explicit SettingsMacroEnvironment(CWParam& param) : param_(param) {}
+  // `param` (and `db`, when given) must outlive the environment; the presets are read at each
+  // lookup, so edits show at once. Without a database every TABLE.COLUMN macro stays as
+  // written.
+  SettingsMacroEnvironment(CWParam& param, Database* db) : param_(param), db_(db) {}
 
   PresetValue master_property(std::string_view name) override;
   bool master_property_values(std::string_view name, std::vector<PresetValue>& values) override;
@@ -30,10 +31,7 @@ class SettingsMacroEnvironment : public MacroEnvironment {
 
  private:
   CWParam& param_;
+  Database* db_;
 };
-
-// An environment over the user's own presets: opens the settings store and loads the presets
-// the way the program starts (an unusable store was reported and leaves empty presets).
-std::unique_ptr<SettingsMacroEnvironment> load_user_macro_environment();
 
 }  // namespace cw

@@ -46,7 +46,7 @@ std::string ensure_user_folder() {
     }
   }
   std::string folder = user_folder();
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+  if (::mkdir(folder.c_str(), 0700) != 0 && (errno != EEXIST || !is_dir(folder)))
     alert_printf("Can't create: %s", folder.c_str());
   return folder;
 }

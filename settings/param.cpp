@@ -36,8 +36,7 @@ CWPreset* CWParam::find_by_label(const std::string& label) {
   return nullptr;
 }
 
-bool open_settings_store() {
-  const std::string root = ensure_user_folder();
+bool open_settings_store(const std::string& root) {
   if (PropInit(root)) return true;
   alert_printf("PropInit failed (%s) [%s]", root.c_str(), std::strerror(errno));
   return false;

@@ -84,9 +84,9 @@ class CWParam {
   std::array<std::unique_ptr<CWPreset>, kPresetKinds> presets;
 };
 
-// Sets the property store's root to the per-user folder (creating it); on failure shows
-// "PropInit failed (<root>) [<reason>]" and returns false.
-bool open_settings_store();
+// Sets the property store's root to the per-user folder `root` (creating it); on failure
+// shows "PropInit failed (<root>) [<reason>]" and returns false.
+bool open_settings_store(const std::string& root);
 
 // The preset kind of a category name ("Preset_File"), or none.
 std::optional<PresetKind> kind_of_category(const std::string& category);

@@ -30,6 +30,11 @@ const std::vector<PrefKey>& preference_keys() {
       {"Preset_Content", PrefType::Text, "Default", 200},
       {"Preset_Rights", PrefType::Text, "Default", 200},
       {"Preset_Keywords", PrefType::Text, "Default", 200},
+      // Outside programs: a path, or a name looked up on PATH when empty or without a "/".
+      {"ExifToolPath", PrefType::Text, "", 300},
+      {"GpsbabelPath", PrefType::Text, "", 300},
+      // Where the update check asks; no check is ever made while it is empty.
+      {"UpdateCheckURL", PrefType::Text, "", 1000},
   };
   return keys;
 }

@@ -45,9 +45,14 @@ const PROP* find_prop(const PROPSET* set, const std::string& name) {
   return find_prop(const_cast<PROPSET*>(set), name);
 }
 
-// A missing folder is created; one that exists is fine.
+// A missing folder is created; one that exists is fine. Something else under that name (a
+// regular file) fails with ENOTDIR rather than later, at the first save.
 bool make_dir(const std::string& path) {
-  if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return true;
+  if (::mkdir(path.c_str(), 0700) == 0) return true;
+  if (errno != EEXIST) return false;
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  errno = ENOTDIR;
   return false;
 }
 

@@ -32,6 +32,21 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
+void CaptureUserInterface::alert(const std::string& text) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  alerts.push_back(text);
+}
+
+void CaptureUserInterface::pane_append(const std::string& text) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  pane += text;
+}
+
+void CaptureUserInterface::set_status(const std::string& text) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  status = text;
+}
+
 bool CaptureUserInterface::ask_yes_no(const std::string& question) {
   questions.push_back(question);
   if (yes_no_answers.empty()) return false;
@@ -54,12 +69,24 @@ std::optional<std::string> CaptureUserInterface::choose_folder(const std::string
   return ask_text(title, start);
 }
 
+std::optional<int> CaptureUserInterface::choose_from_list(const std::string& title,
+                                                          const std::string&,
+                                                          const std::vector<std::string>&) {
+  questions.push_back(title);
+  if (list_answers.empty()) return std::nullopt;
+  auto a = list_answers.front();
+  list_answers.erase(list_answers.begin());
+  return a;
+}
+
 void CaptureUserInterface::clear() {
   alerts.clear();
   pane.clear();
   questions.clear();
   yes_no_answers.clear();
   text_answers.clear();
+  list_answers.clear();
+  status.clear();
 }
 
 CaptureUserInterface& captured_ui() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,23 +27,32 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// Captures everything the engine shows; answers questions from queues the test fills.
+// Captures everything the engine shows (from any thread); answers questions from queues the
+// test fills.
 class CaptureUserInterface : public UserInterface {
  public:
-  void alert(const std::string& text) override { alerts.push_back(text); }
-  void pane_append(const std::string& text) override { pane += text; }
+  void alert(const std::string& text) override;
+  void pane_append(const std::string& text) override;
+  void set_status(const std::string& text) override;
   bool ask_yes_no(const std::string& question) override;
   std::optional<std::string> ask_text(const std::string& prompt,
                                       const std::string& initial) override;
   std::optional<std::string> choose_folder(const std::string& title,
                                            const std::string& start) override;
+  std::optional<int> choose_from_list(const std::string& title, const std::string& text,
+                                      const std::vector<std::string>& choices) override;
   void clear();
 
   std::vector<std::string> alerts;
   std::string pane;
+  std::string status;
   std::vector<std::string> questions;      // every question asked, in order
   std::vector<bool> yes_no_answers;        // consumed front first; No when empty
   std::vector<std::optional<std::string>> text_answers;  // consumed front first
+  std::vector<std::optional<int>> list_answers;          // consumed front first
+
+ private:
+  std::mutex mutex_;
 };
 
 // The capturing front end installed for the whole test process.

@@ -295,11 +295,6 @@ TEST_F(DatabaseTest, MacroValuesReadTheRowLastChosen) {
   EXPECT_FALSE(db_macro_value(db, "client", "name from client; --", std::string("1")));
   EXPECT_FALSE(db_macro_value(db, "client", std::string(50, 'a'), std::string("1")));
   EXPECT_FALSE(db_macro_value(db, "client", "nosuchcolumn", std::string("1")));
-  // Through the registered connection.
-  EXPECT_FALSE(db_macro_value("client", "name", std::string("Client_001")));
-  db_set_current(&db);
-  EXPECT_EQ(db_macro_value("client", "name", std::string("Client_001")), "Client_001");
-  db_set_current(nullptr);
 }
 
 }  // namespace

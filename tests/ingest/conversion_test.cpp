@@ -97,7 +97,7 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   EXPECT_EQ(names_in(post), results);
   // Only the raws have previews; the JPEGs give none.
   EXPECT_EQ(names_in(h.archive + "/JPEG"), (std::vector<std::string>{"IMG_0003.jpg", "IMG_0006.jpg"}));
-  EXPECT_EQ(h.ctx->jpegs_extracted, 2);
+  EXPECT_EQ(h.ctx->counts.jpegs_extracted, 2);
   for (const std::string& name : card_names) {
     if (name.ends_with(".CR2")) continue;
     EXPECT_EQ(read_file(h.archive + "/" + name), read_file(card_folder + "/" + name)) << name;
@@ -111,9 +111,9 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
     EXPECT_EQ(read_file(post + "/" + raw + ".dng"), read_file(dng));
   }
   EXPECT_EQ(read_file(post + "/IMG_0003.xmp"), "<x:xmpmeta>raw three</x:xmpmeta>");
-  EXPECT_EQ(h.ctx->raws_converted, 2);
-  EXPECT_EQ(h.ctx->copied_without_conversion, 5);
-  EXPECT_EQ(h.ctx->jpegs_verified, 4);
+  EXPECT_EQ(h.ctx->counts.raws_converted, 2);
+  EXPECT_EQ(h.ctx->counts.copied_without_conversion, 5);
+  EXPECT_EQ(h.ctx->counts.jpegs_verified, 4);
   const std::string& report = h.ctx->report;
   EXPECT_TRUE(contains(report, "Running Adobe DNG Converter\n\n"));
   EXPECT_TRUE(contains(report, "    Raws converted to DNGs: 2\n"));
@@ -127,10 +127,10 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   // without a capture identity it can never be recognised as the same file, so it is copied
   // again under a new name rather than overwriting anything.
   ASSERT_TRUE(h.run()) << h.ctx->error;
-  EXPECT_EQ(h.ctx->duplicates, 6);
-  EXPECT_EQ(h.ctx->files_found, 1);
-  EXPECT_EQ(h.ctx->raws_converted, 0);
-  EXPECT_EQ(h.ctx->copied_without_conversion, 1);
+  EXPECT_EQ(h.ctx->counts.duplicates, 6);
+  EXPECT_EQ(h.ctx->counts.files_found, 1);
+  EXPECT_EQ(h.ctx->counts.raws_converted, 0);
+  EXPECT_EQ(h.ctx->counts.copied_without_conversion, 1);
   card_names.push_back("NOTES_00001");
   primary.push_back("NOTES_00001");
   std::sort(card_names.begin(), card_names.end());
@@ -151,7 +151,7 @@ TEST_F(Conversion, VerifyOnlyCopiesRawsUnchangedAndRemovesTheTemporaryFolder) {
             (std::vector<std::string>{"IMG_0001.JPG", "IMG_0002.NEF", "IMG_0003.JPG", "IMG_0004.NEF"}));
   for (const std::string& name : names_in(h.archive))
     EXPECT_EQ(read_file(h.archive + "/" + name), read_file(card_folder + "/" + name)) << name;
-  EXPECT_EQ(h.ctx->copied_without_conversion, 4);
+  EXPECT_EQ(h.ctx->counts.copied_without_conversion, 4);
   const std::string& report = h.ctx->report;
   EXPECT_TRUE(contains(report, "Running Adobe DNG Converter for verification only\n"));
   EXPECT_TRUE(contains(report, "    Raws converted to DNGs: 0\n"));
@@ -176,7 +176,7 @@ TEST_F(Conversion, ConverterRunsHold100FilesInCommandLinesOf50AndRestartAfterABa
   // One line per command line; argc counts the program, "-p0", "-d" and the output folder.
   EXPECT_EQ(read_file(log), "files=50 argc=54\nfiles=50 argc=54\nfiles=50 argc=54\n"
                             "files=50 argc=54\nfiles=30 argc=34\n");
-  EXPECT_EQ(h.ctx->raws_converted, 230);
+  EXPECT_EQ(h.ctx->counts.raws_converted, 230);
   EXPECT_EQ(names_in(h.archive).size(), 230u);
   EXPECT_TRUE(fsys::exists(h.archive + "/RAW_0230.dng"));
 
@@ -189,8 +189,8 @@ TEST_F(Conversion, ConverterRunsHold100FilesInCommandLinesOf50AndRestartAfterABa
   EXPECT_FALSE(h.run());
   EXPECT_EQ(read_file(log), "files=50 argc=54\nfiles=50 argc=54\nfiles=10 argc=14\n"
                             "files=50 argc=54\nfiles=50 argc=54\nfiles=30 argc=34\n");
-  EXPECT_EQ(h.ctx->raws_corrupt, 1);
-  EXPECT_EQ(h.ctx->raws_converted, 229);
+  EXPECT_EQ(h.ctx->counts.raws_corrupt, 1);
+  EXPECT_EQ(h.ctx->counts.raws_converted, 229);
   EXPECT_FALSE(fsys::exists(h.archive + "/RAW_0040.dng"));
   EXPECT_TRUE(fsys::exists(h.archive + "/RAW_0041.dng"));
   EXPECT_TRUE(fsys::exists(backup + "/RAW_0040.NEF"));
@@ -257,8 +257,8 @@ TEST(ExtractJpeg, RawPreviewIsSavedWithTheRawsExifAndTheSidecarsXmp) {
   EXPECT_FALSE(run_slot(h.params, h.card, *h.ctx));
   EXPECT_EQ(h.ctx->error, "Can't write extracted JPEG file");
   EXPECT_NE(h.ctx->report.find("ERROR: Can't write extracted JPEG file\n"), std::string::npos);
-  EXPECT_EQ(h.ctx->files_found, 6);
-  EXPECT_EQ(h.ctx->jpegs_extracted, 1);
+  EXPECT_EQ(h.ctx->counts.files_found, 6);
+  EXPECT_EQ(h.ctx->counts.jpegs_extracted, 1);
   EXPECT_EQ(read_file(h.archive + "/JPEG/IMG_0006.jpg"), "someone's own file");
   const std::string jpeg = h.archive + "/JPEG/IMG_0003.jpg";
   const std::string bytes = read_file(jpeg);
@@ -316,8 +316,8 @@ TEST(FirstCopyJpeg, CorruptJpegIsCountedAndTheRunFailsAfterTheReport) {
   test::captured_ui().clear();
   EXPECT_FALSE(h.run());
   EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
-  EXPECT_EQ(h.ctx->jpegs_verified, 1);
-  EXPECT_EQ(h.ctx->jpegs_corrupt, 1);
+  EXPECT_EQ(h.ctx->counts.jpegs_verified, 1);
+  EXPECT_EQ(h.ctx->counts.jpegs_corrupt, 1);
   const std::string& report = h.ctx->report;
   EXPECT_TRUE(contains(report, "Corrupt JPEG: \"" + h.archive + "/IMG_0002.JPG\"\n"));
   EXPECT_TRUE(contains(report, "    JPEGs verified: 1\n    JPEGs corrupt: 1\n"
@@ -345,7 +345,7 @@ TEST(FirstCopyJpeg, SidecarXmpIsMergedIntoTheCopyKeepingItsTime) {
   EXPECT_FALSE(contains(merged, "old title"));
   EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0001.xmp"));
   EXPECT_EQ(mtime_of(h.archive + "/IMG_0001.JPG"), 1600000000);
-  EXPECT_EQ(h.ctx->jpegs_verified, 1);
+  EXPECT_EQ(h.ctx->counts.jpegs_verified, 1);
   EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), fixtures::make_jpeg(spec));
 }
 

@@ -98,8 +98,8 @@ TEST(Copycard, CopiesKeepTimeAndSizeAndReRunsAreDuplicates) {
     EXPECT_EQ(read_file(h.archive + "/" + f), read_file(src)) << f;
     EXPECT_EQ(mtime_of(h.archive + "/" + f), mtime_of(src)) << f;
   }
-  EXPECT_EQ(h.ctx->files_found, 3);
-  EXPECT_EQ(h.ctx->first_copies, 3);
+  EXPECT_EQ(h.ctx->counts.files_found, 3);
+  EXPECT_EQ(h.ctx->counts.first_copies, 3);
   EXPECT_EQ(h.control.image_count(), 3);
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
@@ -107,8 +107,8 @@ TEST(Copycard, CopiesKeepTimeAndSizeAndReRunsAreDuplicates) {
   // The images are recognised again; the empty file has no image identity and is copied
   // under a new name instead.
   ASSERT_TRUE(h.run()) << h.ctx->error;
-  EXPECT_EQ(h.ctx->duplicates, 2);
-  EXPECT_EQ(h.ctx->files_found, 1);
+  EXPECT_EQ(h.ctx->counts.duplicates, 2);
+  EXPECT_EQ(h.ctx->counts.files_found, 1);
   EXPECT_TRUE(contains(h.ctx->report, "    Files skipped because of duplication: 2\n"));
   EXPECT_TRUE(fsys::exists(h.archive + "/EMPTY_00001.JPG"));
   EXPECT_EQ(std::distance(fsys::directory_iterator(h.archive), fsys::directory_iterator()), 4);
@@ -156,7 +156,7 @@ TEST(Copycard, BackupRunCopiesIntoBackupThenPrimaryThenPostBackup) {
     EXPECT_EQ(read_file(h.dir.path() / tree / "IMG_0001.JPG"), "jpeg") << tree;
     EXPECT_EQ(read_file(h.dir.path() / tree / "IMG_0002.NEF"), "raw") << tree;
   }
-  EXPECT_EQ(h.ctx->copied_without_conversion, 2);
+  EXPECT_EQ(h.ctx->counts.copied_without_conversion, 2);
   EXPECT_TRUE(contains(h.ctx->report, "Skipping Adobe DNG Converter\n"));
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPreConversion),
@@ -186,7 +186,7 @@ TEST(Copycard, CorpusJpegsAreCopiedWholeWithTheirTimes) {
   }
   ASSERT_GT(count, 0);
   ASSERT_TRUE(h.run()) << h.ctx->error;
-  EXPECT_EQ(h.ctx->files_found, count);
+  EXPECT_EQ(h.ctx->counts.files_found, count);
   for (const ImageRecord& r : h.ctx->images) {
     EXPECT_EQ(read_file(r.first_copy_path), read_file(r.source_path)) << r.source_path;
     EXPECT_EQ(mtime_of(r.first_copy_path), mtime_of(r.source_path)) << r.source_path;

@@ -26,7 +26,7 @@ TEST(Scan, FilesInCaseInsensitiveOrderThenSubfoldersDepthFirst) {
   EXPECT_EQ(images[0].relative_folder(), "");
   EXPECT_EQ(images[5].relative_folder(), "sub/deeper");
   EXPECT_EQ(images[5].index, 5);
-  EXPECT_EQ(h.ctx->files_found, 6);
+  EXPECT_EQ(h.ctx->counts.files_found, 6);
 }
 
 TEST(Scan, ExtensionFilterInBothModesAndItsCounter) {
@@ -40,14 +40,14 @@ TEST(Scan, ExtensionFilterInBothModesAndItsCounter) {
   h.set(kParamExtensions, "jpg");
   ASSERT_TRUE(h.run());
   EXPECT_EQ(h.listed(), (std::vector<std::string>{"IMG_1.JPG", "img_2.jpg"}));
-  EXPECT_EQ(h.ctx->skipped_by_extension, 2);
+  EXPECT_EQ(h.ctx->counts.skipped_by_extension, 2);
   EXPECT_NE(h.ctx->report.find("    Files skipped because of extension: 2\n"), std::string::npos);
   // Skip mode: listed extensions are left out and counted.
   h.set(kParamIncludeExtensions, "0");
   std::filesystem::remove_all(h.archive);
   ASSERT_TRUE(h.run());
   EXPECT_EQ(h.listed(), (std::vector<std::string>{"IMG.JP", "IMG_3.CR2", "README"}));
-  EXPECT_EQ(h.ctx->skipped_by_extension, 2);
+  EXPECT_EQ(h.ctx->counts.skipped_by_extension, 2);
 }
 
 TEST(Scan, NamesOf199CharactersPassAnd200FailAsDoesAMissingCard) {

@@ -9,12 +9,16 @@
 #include "metadata/macro.h"
 #include "metadata/macro_exif.h"
 #include "metadata/macro_reference.h"
+#include "settings/param_list.h"
 #include "tests/common/test_env.h"
+#include "tests/fixtures/sample_files.h"
 
 namespace cw {
 namespace {
 
 using test::captured_ui;
+using test::TempDir;
+using test::write_file;
 
 class MacroTest : public ::testing::Test {
  protected:
@@ -256,25 +260,22 @@ TEST_F(MacroTest, RetiredMacrosShowTheirMessageOnce) {
             "Macros {@card}, {@client}, and {@project} are no longer implemented.");
 }
 
-int g_reads = 0;
-
 TEST(MacroExifCache, ReadsEachImageOnceUntilAnotherIsAsked) {
-  install_image_macro_reader([](const std::string& path, ExifPairs& pairs, std::string& message) {
-    ++g_reads;
-    const bool ok = path.find("bad") == std::string::npos;
-    if (ok) pairs = {{"Model", "Z 6_2 " + path}};
-    else message = "Can't open file";
-    return ok;
-  });
-  EXPECT_EQ(exif_macro_value("Model", std::string("a.nef")), "Z 6_2 a.nef");
-  EXPECT_EQ(exif_macro_value("model", std::string("a.nef")), "Z 6_2 a.nef");
-  EXPECT_EQ(g_reads, 1);
-  EXPECT_EQ(exif_macro_value("Model", std::string("b.nef")), "Z 6_2 b.nef");
-  EXPECT_EQ(exif_macro_value("Model", std::string("bad.nef")), "");
-  EXPECT_EQ(exif_macro_value("Model", std::string("b.nef")), "Z 6_2 b.nef");
-  EXPECT_EQ(g_reads, 4);  // a failed read forgets the cached image
-  install_image_macro_reader(nullptr);
-  EXPECT_EQ(exif_macro_value("Model", std::string("b.nef")), "");
+  TempDir dir;
+  const std::string a = dir / "a.jpg", b = dir / "b.jpg";
+  write_file(a, fixtures::make_jpeg("2024:05:17 10:20:30"));
+  write_file(b, fixtures::make_jpeg("2023:01:02 03:04:05"));
+  EXPECT_EQ(exif_macro_value("DateTimeOriginal", a), "20240517_102030");
+  // The same image again comes from the cache, even when the file changed meanwhile.
+  write_file(a, fixtures::make_jpeg("2025:12:31 23:59:58"));
+  EXPECT_EQ(exif_macro_value("datetimeoriginal", a), "20240517_102030");
+  EXPECT_EQ(exif_macro_value("DateTimeOriginal", b), "20230102_030405");
+  EXPECT_EQ(exif_macro_value("DateTimeOriginal", a), "20251231_235958");
+  // A file the reader cannot read gives nothing and forgets the cached image.
+  write_file(dir / "bad.jpg", "not an image");
+  EXPECT_EQ(exif_macro_value("DateTimeOriginal", dir / "bad.jpg"), "");
+  write_file(b, fixtures::make_jpeg("2022:02:02 02:02:02"));
+  EXPECT_EQ(exif_macro_value("DateTimeOriginal", b), "20220202_020202");
 }
 
 TEST(MacroFormats, LabelsAndDistinctExifNames) {

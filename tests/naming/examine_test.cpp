@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "imagefile/examine.h"
+#include "metadata/examine.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/sample_files.h"
 

@@ -101,16 +101,17 @@ TEST_F(IngestRecord, ACommandLineIngestionLeavesACompleteRecord) {
   EXPECT_THAT(entries, HasSubstr("\nClient: O'Brien\nProject: 50% Reception\n"));
   EXPECT_THAT(out, HasSubstr("Primary Folder: " + archive + "\n"));
 
-  // The same card again: every image is a duplicate, the numbering goes on from 7, and an
-  // existing client is selected rather than added twice.
+  // The same card again: every image is a duplicate, the numbering goes on from 7, an
+  // existing client is selected rather than added twice, and the project and card chosen
+  // last are taken again (no master preset was ever saved).
   ASSERT_EQ(ingest("--json --primary " + q(archive) + " --client \"O'Brien\""), 0) << err();
   EXPECT_EQ(out.front(), '{') << out;  // standard output is the JSON alone
   r = last_ingestion();
   EXPECT_EQ(r[kResult], "SUCCESS");
   EXPECT_EQ(r[kCount], "0");
   EXPECT_EQ(r[kClient], "O'Brien");
-  EXPECT_EQ(r[kProject], "[unknown]");
-  EXPECT_EQ(r[kCard], "[unknown]");
+  EXPECT_EQ(r[kProject], "50% Reception");
+  EXPECT_EQ(r[kCard], "#7");
   EXPECT_THAT(r[kParams], HasSubstr("\nStartNum: 7\n"));
 
   // The database macros read the rows the ingestion chose.

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "foundation/log.h"
+#include "platform/paths.h"
 #include "settings/param.h"
 #include "settings/param_record.h"
 #include "settings/preferences.h"
@@ -21,7 +22,7 @@ struct ParamBuild : ::testing::Test {
   CWParam param;
   BuildRequest request;
   void SetUp() override {
-    ASSERT_TRUE(open_settings_store());
+    ASSERT_TRUE(open_settings_store(ensure_user_folder()));
     param.load_presets();
     test::captured_ui().clear();
     pref_put_int("WantIngestionDetails", 1);

@@ -1,11 +1,10 @@
 // The examination report.
-#include "imagefile/examine.h"
+#include "metadata/examine.h"
 
 #include <sys/stat.h>
 
 #include <ctime>
 
-#include "imagefile/macro_reader.h"
 #include "imagefile/print_sink.h"
 #include "imagefile/tv_reader.h"
 #include "metadata/macro.h"
@@ -119,7 +118,6 @@ const std::string& examination_macro_text() {
 }
 
 std::string examination_report(const std::string& path, MacroEnvironment& env, bool* read_ok) {
-  if (!image_macro_reader_installed()) connect_image_macro_reader();
   std::string report = "VALUES OF EXIF MACROS\n\n";
 
   MacroInputs in;

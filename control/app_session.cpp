@@ -1,0 +1,102 @@
+// The program's start-up, step by step.
+#include "control/app_session.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "control/templates.h"
+#include "database/database.h"
+#include "database/repair.h"
+#include "foundation/log.h"
+#include "foundation/runner.h"
+#include "metadata/macro_settings_env.h"
+#include "platform/paths.h"
+#include "settings/param.h"
+#include "settings/param_record.h"
+#include "settings/preferences.h"
+
+namespace cw {
+
+namespace {
+
+constexpr const char* kLogFileName = "cw_log.txt";
+// A log of more than this many bytes is offered for clearing at start-up.
+constexpr off_t kLogSizeLimit = 2000000;
+
+void offer_to_clear_large_log(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || st.st_size <= kLogSizeLimit) return;
+  if (user_interface().ask_yes_no("Clear log file?\r\r(It's over 2MB.)")) ::unlink(path.c_str());
+}
+
+}  // namespace
+
+AppSession::AppSession(UserInterface& ui, unsigned steps)
+    : ui_(ui), previous_ui_(&user_interface()), settings_(std::make_unique<CWParam>()) {
+  set_user_interface(&ui_);
+  run_steps(steps);
+}
+
+AppSession::~AppSession() {
+  // The macro environment reads the presets and the database: it goes first.
+  macro_env_.reset();
+  if (database_) database_->close();
+  set_user_interface(previous_ui_);
+}
+
+Database* AppSession::database() {
+  return database_ && database_->is_open() ? database_.get() : nullptr;
+}
+
+std::string AppSession::version() { return CARDWRIGHT_VERSION; }
+
+void AppSession::run_steps(unsigned steps) {
+  paths_.data_location = user_data_location();
+  paths_.user_folder = ensure_user_folder();
+  paths_.log = paths_.user_folder + "/" + kLogFileName;
+  paths_.database = paths_.user_folder + "/" + kDatabaseFileName;
+  paths_.templates = default_develop_folders().templates;
+  paths_.program_data = program_data_folder();
+
+  // The log opens first, so that whatever the later steps report is in it.
+  if (steps & kStepLogSizeQuestion) offer_to_clear_large_log(paths_.log);
+  log_set_enabled(pref_get_int("LogV3") != 0);
+  log_set_path(paths_.log);
+  if (steps & kStepDatabase) ok_ = open_database();
+
+  // A configured tool that is not where it was said to be is not replaced by another one.
+  auto tool = [](const char* preference, const char* name) {
+    const std::string configured = pref_get_text(preference);
+    return find_executable(configured.empty() ? name : configured);
+  };
+  tools_.exiftool = tool("ExifToolPath", "exiftool");
+  tools_.gpsbabel = tool("GpsbabelPath", "gpsbabel");
+  if (steps & kStepTemplates) install_metadata_templates(paths_.program_data, paths_.templates);
+  if (steps & kStepSettings) {
+    settings_ok_ = open_settings_store(paths_.user_folder);
+    if (settings_ok_) settings_->load_presets();
+  }
+  macro_env_ = std::make_unique<SettingsMacroEnvironment>(*settings_, database());
+  if (ok_ && (steps & kStepVerifyDatabase) && database()) db_startup_check(*database_);
+  if (steps & kStepNotices) {
+    if (std::optional<std::string> warning = incompatibility_countdown())
+      alert_printf("%s", warning->c_str());
+  }
+}
+
+bool AppSession::open_database() {
+  if (paths_.database.empty()) {
+    alert_printf("Can't access database (empty name).");
+    return false;
+  }
+  database_ = std::make_unique<Database>();
+  if (!database_->open(paths_.database)) {
+    alert_printf("Can't initialize database %s\r\r(Application exiting)", paths_.database.c_str());
+    database_.reset();
+    return false;
+  }
+  if (!database_->install_default_entities()) alert_printf("Can't install default entities.");
+  return true;
+}
+
+}  // namespace cw

@@ -1,0 +1,116 @@
+// AppSession: the start-up of the program without windows, and the program-wide values the
+// main window keeps between ingestions. The command-line program and the desktop program each
+// create one, once, and every command and window stands on it: where the per-user files are,
+// the run log, the presets, the database with its default rows and its start-up check, the
+// shipped metadata templates, the outside tools, the version.
+//
+// A front end asks only for the start-up steps that apply to it (a command that shows a
+// preference does not open the database); each step runs once, in the order the program's
+// start-up gives them. While the session lives, its front end is the installed user interface.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/user_interface.h"
+
+namespace cw {
+
+class CWParam;
+class Database;
+class SettingsMacroEnvironment;
+
+// Where the program keeps its files for this user.
+struct SessionPaths {
+  std::string data_location;  // the user's data folder ($XDG_DATA_HOME)
+  std::string user_folder;    // data location + "/CardwrightPro"
+  std::string log;            // user folder + "/cw_log.txt"
+  std::string database;       // user folder + "/cw_main.sqlite3"
+  std::string templates;      // the metadata-template folder sidecars are made from
+  std::string program_data;   // the program's own data files (shipped templates)
+};
+
+// Outside programs, from the preferences or else found on PATH; empty when not found.
+struct ToolPaths {
+  std::string exiftool;
+  std::string gpsbabel;
+};
+
+// Start-up steps a front end asks for (combine with |).
+enum SessionStep : unsigned {
+  kStepSettings = 1u << 0,       // open the property store and load the presets
+  kStepDatabase = 1u << 1,       // open the database and install its default rows
+  kStepVerifyDatabase = 1u << 2, // verify the links, repairing (with a backup) when needed
+  kStepTemplates = 1u << 3,      // install the shipped metadata templates
+  kStepLogSizeQuestion = 1u << 4,  // offer to clear a log of more than 2 MB
+  kStepNotices = 1u << 5,        // the start-up notices of the main window (preset warning)
+};
+// What a command that reads the user's settings needs.
+inline constexpr unsigned kSessionSettings = kStepSettings;
+// What a command that reads or changes the database needs: the check comes first, so that
+// nothing acts on rows whose card, project or client went missing.
+inline constexpr unsigned kSessionDatabase = kStepSettings | kStepDatabase | kStepVerifyDatabase;
+// An ingestion (command line) and the desktop program.
+inline constexpr unsigned kSessionIngest = kSessionDatabase | kStepTemplates;
+inline constexpr unsigned kSessionDesktop = kSessionIngest | kStepLogSizeQuestion | kStepNotices;
+
+// The card the main window records as the current one (card detection), offered first when
+// the user chooses a card.
+struct RecordedCard {
+  std::string path;   // the card's image folder
+  std::string label;  // what the choice shows after "Card: "
+};
+
+class AppSession {
+ public:
+  // Installs `ui` as the program's front end and runs the asked start-up steps. A failure that
+  // ends the program (the user's data folder or the database cannot be used) was shown and
+  // leaves ok() false.
+  AppSession(UserInterface& ui, unsigned steps);
+  ~AppSession();
+  AppSession(const AppSession&) = delete;
+  AppSession& operator=(const AppSession&) = delete;
+
+  bool ok() const { return ok_; }
+  // False when the property store could not be opened ("PropInit failed" was shown); the
+  // presets are then empty.
+  bool settings_ok() const { return settings_ok_; }
+
+  UserInterface& ui() { return ui_; }
+  const SessionPaths& paths() const { return paths_; }
+  const ToolPaths& tools() const { return tools_; }
+  // The presets, loaded the way the program starts (empty without kStepSettings).
+  CWParam& settings() { return *settings_; }
+  // The open database, or null (not asked for, or it could not be opened).
+  Database* database();
+  // The macro environment of ingestions, the laboratory and the examiner: these presets, this
+  // database and the notes text.
+  SettingsMacroEnvironment& macro_environment() { return *macro_env_; }
+
+  // The program's version as the reports and the update check show it.
+  static std::string version();
+
+  // Program-wide values of the main window, kept between ingestions of this session.
+  std::string previous_backup_folder;       // chosen when the configured one was missing
+  std::string previous_backup_folder_post;
+  std::string last_primary_folder;
+  std::optional<RecordedCard> recorded_card;
+
+ private:
+  void run_steps(unsigned steps);
+  bool open_database();
+
+  UserInterface& ui_;
+  UserInterface* previous_ui_;
+  bool ok_ = true;
+  bool settings_ok_ = false;
+  SessionPaths paths_;
+  ToolPaths tools_;
+  std::unique_ptr<CWParam> settings_;
+  std::unique_ptr<Database> database_;
+  std::unique_ptr<SettingsMacroEnvironment> macro_env_;
+};
+
+}  // namespace cw

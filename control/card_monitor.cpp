@@ -1,0 +1,472 @@
+// The slot table, the slot threads, the order gate and the monitor's loop body.
+#include "control/card_monitor.h"
+
+#include <algorithm>
+#include <mutex>
+#include <system_error>
+
+#include "database/database.h"
+#include "foundation/locks.h"
+#include "foundation/log.h"
+#include "foundation/text.h"
+#include "ingest/ingest.h"
+
+namespace cw {
+
+namespace {
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+// Stop gives the threads this many one-second passes before the controls are unlocked.
+constexpr int kStopPasses = 89;
+constexpr std::size_t kVolumeNameMax = 99;
+constexpr std::size_t kStatusLineMax = 100;
+constexpr const char* kNoIngestionsStatus = "No ingestions running";
+
+bool ended(SlotCode code) { return code == SlotCode::kSkipped || code == SlotCode::kFinished; }
+
+}  // namespace
+
+std::string format_progress(const SlotProgress& p, double seconds) {
+  const char* phase = p.phase == ProgressPhase::kFirstCopies    ? "Copying"
+                      : p.phase == ProgressPhase::kSecondCopies ? "Primary copies"
+                                                                : nullptr;
+  if (!phase) return {};
+  std::string line = format_limited(200, "%s %d/%d files", phase, p.files_done, p.files_total);
+  if (seconds < 0.5 || p.bytes_done == 0) return line + ", ETA --:--";
+  const double rate = static_cast<double>(p.bytes_done) / seconds;
+  const double left = static_cast<double>(p.bytes_total - p.bytes_done) / rate;
+  const long eta = static_cast<long>(left + 0.5);
+  return line + format_limited(200, ", %.1f MB/s, ETA %ld:%02ld", rate / 1e6, eta / 60, eta % 60);
+}
+
+CardMonitor::CardMonitor(MonitorSetup setup) : setup_(std::move(setup)) {
+  next_sequence_ = setup_.params.count() > kParamStartingNumber
+                       ? setup_.params.integer(kParamStartingNumber)
+                       : 1;
+}
+
+CardMonitor::~CardMonitor() {
+  {
+    Guard g(ingestionLock);
+    for (Slot& s : slots_) s.stop = true;
+  }
+  for (Slot& s : slots_)
+    if (s.thread.joinable()) s.thread.join();
+}
+
+// ---------------------------------------------------------------- the front end's side
+
+void CardMonitor::reset() {
+  Guard g(ingestionLock);
+  stopped_by_user_ = false;
+  for (Slot& s : slots_) {
+    s.status_text = "Ready";
+    s.error = s.stop = s.eject = false;
+    s.code = SlotCode::kReady;
+    s.image_count = 0;
+    s.progress = SlotProgress{};
+    s.participant = s.enrolled = s.gate_started = false;
+  }
+  number_range_reset(ranges_);
+  ranges_.viewer_folder.clear();
+  ranges_.images_named = 0;
+  ranges_.placeholder_length = -1;
+  primary_folders_.clear();
+  pre_folders_.clear();
+  outcome_.reset();
+}
+
+void CardMonitor::run_single(const std::string& source) {
+  reset();
+  single_source_ = true;
+  {
+    Guard g(ingestionLock);
+    Slot& s = slots_[0];
+    s.filled = s.ticked = true;
+    s.check_visible = false;
+    s.title = setup_.params.file_array ? "List rooted at " + source : source;
+    s.card_folder = s.root = source;
+    for (int i = 1; i < kMonitorSlots; ++i) slots_[i].code = SlotCode::kSkipped;
+    s.participant = true;
+    running_ = true;
+    card_count_ = 1;
+    started_ = std::time(nullptr);
+  }
+  start_slot(0);
+}
+
+void CardMonitor::refresh(const std::vector<MonitorCard>& cards) {
+  if (running()) return;
+  reset();
+  Guard g(ingestionLock);
+  single_source_ = false;
+  card_count_ = 0;
+  for (Slot& s : slots_) {
+    const bool has_card = card_count_ < static_cast<int>(cards.size());
+    s.filled = s.ticked = s.check_visible = has_card;
+    s.ctx.reset();
+    if (!has_card) {
+      s.volume_name = "[none]";
+      s.title.clear();
+      s.card_folder.clear();
+      s.root.clear();
+      continue;
+    }
+    const MonitorCard& card = cards[static_cast<std::size_t>(card_count_++)];
+    s.volume_name = card.volume_name.substr(0, kVolumeNameMax);
+    s.device_name = card.device_name;
+    s.root = card.root;
+    s.title = s.volume_name + " (" + card.root + ", " + card.device_name + ")";
+    s.card_folder = card.root + "/DCIM";
+  }
+  status_line_ = card_count_ > 0 ? kNoIngestionsStatus : kNoCardsStatus;
+}
+
+void CardMonitor::set_ticked(int slot, bool ticked) {
+  Guard g(ingestionLock);
+  if (slot < 0 || slot >= kMonitorSlots || running_) return;
+  Slot& s = slots_[static_cast<std::size_t>(slot)];
+  if (s.check_visible) s.ticked = ticked;
+}
+
+void CardMonitor::start() {
+  {
+    Guard g(ingestionLock);
+    if (single_source_ || running_ || card_count_ == 0) return;
+    // A thread that outlived a stop still holds its slot.
+    for (const Slot& s : slots_)
+      if (s.code == SlotCode::kStarting || s.code == SlotCode::kRunning) return;
+  }
+  reset();
+  {
+    Guard g(ingestionLock);
+    running_ = true;
+    started_ = std::time(nullptr);
+    for (Slot& s : slots_) {
+      s.participant = s.filled && s.ticked && s.check_visible;
+      if (!s.participant) s.code = SlotCode::kSkipped;
+    }
+  }
+  for (int i = 0; i < kMonitorSlots; ++i)
+    if (slots_[static_cast<std::size_t>(i)].participant) start_slot(i);
+}
+
+void CardMonitor::start_slot(int index) {
+  Slot& s = slots_[static_cast<std::size_t>(index)];
+  if (s.thread.joinable()) s.thread.join();
+  {
+    Guard g(ingestionLock);
+    s.code = SlotCode::kStarting;
+  }
+  try {
+    s.thread = std::thread(&CardMonitor::slot_body, this, index);
+  } catch (const std::system_error&) {
+    {
+      Guard g(ingestionLock);
+      s.code = SlotCode::kReady;
+      s.participant = false;
+    }
+    alert_printf("Unable to create thread.");
+    return;
+  }
+  Guard g(ingestionLock);
+  status_line_ = "Ingestion(s) active";
+}
+
+void CardMonitor::slot_body(int index) {
+  Slot& s = slots_[static_cast<std::size_t>(index)];
+  std::string title, folder;
+  {
+    Guard g(ingestionLock);
+    s.code = SlotCode::kRunning;
+    s.status_text = "Running";
+    title = s.title;
+    folder = s.card_folder;
+  }
+  auto ctx = std::make_unique<EngineContext>(EngineJob{this, index, title});
+  ctx->macro_env = setup_.macro_env;
+  ctx->database = setup_.database;
+  EngineContext& run = *ctx;
+  {
+    Guard g(ingestionLock);
+    s.ctx = std::move(ctx);  // the previous run's context goes now
+  }
+  run_slot(setup_.params, folder, run);
+  {
+    Guard g(ingestionLock);
+    s.code = SlotCode::kFinished;
+  }
+  slot_ended_.notify_all();
+}
+
+void CardMonitor::stop() {
+  Guard g(ingestionLock);
+  if (!running_) return;
+  stopped_by_user_ = true;
+  stopping_ = true;
+  stop_requested_at_ = std::chrono::steady_clock::now();
+  for (Slot& s : slots_) s.stop = true;
+}
+
+bool CardMonitor::all_ended() const {
+  for (const Slot& s : slots_)
+    if (!ended(s.code)) return false;
+  return true;
+}
+
+void CardMonitor::wait_for_slot_end(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::recursive_mutex> lock(ingestionLock);
+  slot_ended_.wait_for(lock, timeout, [this] { return !running_ || all_ended(); });
+}
+
+void CardMonitor::tick() {
+  bool complete = false;
+  {
+    Guard g(ingestionLock);
+    ++loop_count_;
+    complete = running_ && all_ended();
+  }
+  if (complete) finish_run();
+  if (!stopping_) return;
+  const auto waited = std::chrono::steady_clock::now() - stop_requested_at_;
+  const int passes = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(waited).count());
+  if (!running() || passes >= kStopPasses) {
+    finish_stop();
+  } else {
+    Guard g(ingestionLock);
+    status_line_ = format_limited(100, "Waiting for threads to terminate (%d)", passes + 1);
+  }
+}
+
+void CardMonitor::join_ended_threads() {
+  for (Slot& s : slots_) {
+    bool done;
+    {
+      Guard g(ingestionLock);
+      done = s.code == SlotCode::kFinished || s.code == SlotCode::kSkipped;
+    }
+    if (done && s.thread.joinable()) s.thread.join();
+  }
+}
+
+void CardMonitor::finish_run() {
+  join_ended_threads();
+  RunEndInput in;
+  MonitorOutcome out;
+  {
+    Guard g(ingestionLock);
+    in.cards_mode = setup_.cards_mode;
+    in.stopped_by_user = stopped_by_user_;
+    in.started = started_;
+    for (Slot& s : slots_) {
+      EndedSlot e;
+      e.filled = s.filled;
+      e.counted = !setup_.cards_mode || (s.ticked && s.check_visible);
+      e.error = s.error;
+      e.image_count = s.image_count;
+      e.ctx = s.ctx.get();
+      in.slots.push_back(e);
+      if (s.eject) out.eject_requests.push_back(s.card_folder);
+    }
+  }
+  in.control = this;
+  in.database = setup_.database;
+  in.ingestion_id = setup_.params.count() > kParamIngestionId
+                        ? setup_.params.integer(kParamIngestionId)
+                        : -1;
+  in.master = setup_.master;
+  in.launch = setup_.launch;
+  out.end = end_run(in);
+  Guard g(ingestionLock);
+  out.success = out.end.success;
+  out.stopped_by_user = stopped_by_user_;
+  out.next_number = next_sequence_;
+  if (!out.end.status_line.empty()) status_line_ = out.end.status_line;
+  outcome_ = std::move(out);
+  running_ = false;
+  // Cards mode can start again: the codes go back to ready so the end is not repeated.
+  if (!single_source_)
+    for (Slot& s : slots_) s.code = SlotCode::kReady;
+}
+
+void CardMonitor::finish_stop() {
+  stopping_ = false;
+  // A single source's stop is reported by the Start flow that opened the monitor.
+  if (single_source_) return;
+  {
+    Guard g(ingestionLock);
+    status_line_ = "Stopped by user";
+  }
+  ui_print("\nStopped by user\n");
+  if (setup_.database && setup_.params.count() > kParamIngestionId)
+    setup_.database->ingestion_append_result(setup_.params.integer(kParamIngestionId),
+                                             "Stopped by user");
+  alert_printf(
+      "Ingestion was stopped and images may be invalid!\r\rDo not delete images from card "
+      "until they have been successfully ingested.");
+}
+
+bool CardMonitor::running() const {
+  Guard g(ingestionLock);
+  return running_;
+}
+
+const EngineContext* CardMonitor::context(int slot) const {
+  Guard g(ingestionLock);
+  if (slot < 0 || slot >= kMonitorSlots) return nullptr;
+  return slots_[static_cast<std::size_t>(slot)].ctx.get();
+}
+
+SlotView CardMonitor::view_of(const Slot& s) const {
+  SlotView v;
+  v.filled = s.filled;
+  v.ticked = s.ticked;
+  v.check_visible = s.check_visible;
+  v.title = s.title;
+  v.code = s.code;
+  v.error = s.error;
+  v.image_count = s.image_count;
+  v.progress = s.progress;
+  v.volume_name = s.volume_name;
+  v.root = s.root;
+  if (s.progress.phase != ProgressPhase::kNone)
+    v.phase_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                    s.phase_started).count();
+  if (!s.ticked) {
+    v.status_line = "Skipped";
+    v.title_colour = v.status_colour = kSlotGrey;
+    return v;
+  }
+  v.status_line = s.status_text.substr(0, kStatusLineMax);
+  v.title_colour = kSlotBlack;
+  if (s.error)
+    v.status_colour = s.stop ? kSlotOrange : kSlotRed;
+  else if (s.code == SlotCode::kFinished || s.code == SlotCode::kReady)
+    v.status_colour = kSlotGreen;
+  else
+    v.status_colour = kSlotBlack;
+  return v;
+}
+
+MonitorView CardMonitor::snapshot() const {
+  Guard g(ingestionLock);
+  MonitorView v;
+  v.status_line = status_line_;
+  v.running = running_;
+  v.single_source = single_source_;
+  v.indicator_visible = running_;
+  v.indicator_position = static_cast<int>(loop_count_ % 2);
+  v.card_count = card_count_;
+  const bool idle = !running_ && !single_source_;
+  v.start_enabled = idle && card_count_ > 0;
+  v.eject_enabled = idle && card_count_ > 0;
+  v.refresh_enabled = v.close_enabled = idle;
+  v.stop_enabled = running_;
+  for (std::size_t i = 0; i < slots_.size(); ++i) v.slots[i] = view_of(slots_[i]);
+  return v;
+}
+
+// ---------------------------------------------------------------- the engine's side
+
+namespace {
+// The slot of an index the engine gives; null above the table (the caller then ignores it).
+template <typename Slots>
+auto* slot_at(Slots& slots, int index) {
+  return index >= 0 && index < kMonitorSlots ? &slots[static_cast<std::size_t>(index)] : nullptr;
+}
+}  // namespace
+
+bool CardMonitor::stop_requested(int slot) {
+  Guard g(ingestionLock);
+  auto* s = slot_at(slots_, slot);
+  return s && s->stop;
+}
+
+void CardMonitor::set_status(int slot, const std::string& text) {
+  Guard g(ingestionLock);
+  if (auto* s = slot_at(slots_, slot)) s->status_text = text;
+}
+
+void CardMonitor::set_error_flag(int slot) {
+  Guard g(ingestionLock);
+  if (auto* s = slot_at(slots_, slot)) s->error = true;
+}
+
+void CardMonitor::set_image_count(int slot, int count) {
+  Guard g(ingestionLock);
+  if (auto* s = slot_at(slots_, slot)) s->image_count = count;
+}
+
+void CardMonitor::update_progress(int slot, const std::function<void(SlotProgress&)>& change) {
+  Guard g(ingestionLock);
+  auto* s = slot_at(slots_, slot);
+  if (!s) return;
+  const ProgressPhase before = s->progress.phase;
+  change(s->progress);
+  if (s->progress.phase != before) s->phase_started = std::chrono::steady_clock::now();
+}
+
+long CardMonitor::take_sequence_number() {
+  Guard g(ingestionLock);
+  return next_sequence_++;
+}
+
+void CardMonitor::add_burn_folder(BurnList list, const std::string& folder) {
+  Guard g(ingestionLock);
+  auto& v = list == BurnList::kPrimary ? primary_folders_ : pre_folders_;
+  if (std::find(v.begin(), v.end(), folder) == v.end()) v.push_back(folder);
+}
+
+void CardMonitor::request_auto_eject(int slot) {
+  Guard g(ingestionLock);
+  if (auto* s = slot_at(slots_, slot)) s->eject = true;
+}
+
+std::vector<std::string> CardMonitor::burn_folders_snapshot(BurnList list) {
+  Guard g(ingestionLock);
+  return list == BurnList::kPrimary ? primary_folders_ : pre_folders_;
+}
+
+void CardMonitor::rename_burn_folder(BurnList list, const std::string& from,
+                                     const std::string& to) {
+  Guard g(ingestionLock);
+  auto& v = list == BurnList::kPrimary ? primary_folders_ : pre_folders_;
+  for (std::string& entry : v)
+    if (entry == from) entry = to;
+}
+
+bool CardMonitor::order_gate(int slot, std::time_t key) {
+  copyOrderLock.lock();
+  Slot* self = slot_at(slots_, slot);
+  if (self && self->participant && !self->enrolled) {
+    self->enrolled = true;
+    self->key = key;
+    self->gate_started = false;
+  }
+  const Slot* first = nullptr;
+  for (const Slot& s : slots_) {
+    if (!s.participant) continue;
+    if (!s.enrolled) {
+      // A participant that ended before reaching the gate (its card could not be read) can
+      // never enrol; it must not hold up the others.
+      bool gone;
+      {
+        Guard g(ingestionLock);
+        gone = s.code == SlotCode::kFinished;
+      }
+      if (gone) continue;
+      copyOrderLock.unlock();
+      return false;
+    }
+    if (!s.gate_started && (!first || s.key < first->key)) first = &s;
+  }
+  if (first && first == self) {
+    self->gate_started = true;
+    return true;  // copyOrderLock stays held until the slot has named its images
+  }
+  copyOrderLock.unlock();
+  return false;
+}
+
+}  // namespace cw

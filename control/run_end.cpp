@@ -1,0 +1,143 @@
+// The end of a run: reports, number ranges, the record, the viewer, the burn hand-offs.
+#include "control/run_end.h"
+
+#include <cstdlib>
+
+#include "database/database.h"
+#include "database/repair.h"
+#include "foundation/log.h"
+#include "foundation/text.h"
+#include "ingest/engine_context.h"
+#include "ingest/number_range.h"
+#include "ingest/scan.h"
+#include "settings/preset.h"
+
+namespace cw {
+
+namespace {
+
+// The roots the runs used: every slot runs with the same parameters, so the last one that
+// took its roots speaks for all.
+const EngineContext* roots_of(const RunEndInput& in) {
+  const EngineContext* found = nullptr;
+  for (const EndedSlot& s : in.slots)
+    if (s.ctx && !s.ctx->first_copy_root.empty()) found = s.ctx;
+  return found;
+}
+
+// Renames the number-range folders and keeps each slot's destination folder in step with
+// the renames (it is one of the primary burn folders, which the renames rename too). Stores
+// the batch's numbers. False when a rename or the store failed.
+bool rename_number_ranges(RunEndInput& in, const EngineContext& roots) {
+  SlotControl& control = *in.control;
+  const std::vector<std::string> before = control.burn_folders_snapshot(BurnList::kPrimary);
+  StoreNumberRange store;
+  if (in.database && in.ingestion_id >= 0)
+    store = [&in](long lowest, long highest) {
+      return in.database->ingestion_set_numbers(in.ingestion_id, static_cast<int>(lowest),
+                                                static_cast<int>(highest));
+    };
+  const bool ok = number_range_rename(control.number_ranges(), control, roots.first_copy_root,
+                                      roots.primary_root, roots.post_backup_root, store);
+  const std::vector<std::string> after = control.burn_folders_snapshot(BurnList::kPrimary);
+  for (EndedSlot& s : in.slots) {
+    if (!s.ctx || !s.ctx->destination_folder) continue;
+    for (std::size_t i = 0; i < before.size() && i < after.size(); ++i)
+      if (before[i] == *s.ctx->destination_folder) {
+        s.ctx->destination_folder = after[i];
+        break;
+      }
+  }
+  return ok;
+}
+
+// Without number-range folders the record still gets the lowest and highest number the
+// copied images were given.
+void store_image_numbers(const RunEndInput& in) {
+  if (!in.database || in.ingestion_id < 0) return;
+  int lowest = -1, highest = -1;
+  for (const EndedSlot& s : in.slots) {
+    if (!s.ctx) continue;
+    for (const ImageRecord& r : s.ctx->images) {
+      if (r.first_copy_path.empty() || r.number_text.empty()) continue;
+      const int n = std::atoi(r.number_text.c_str());
+      if (lowest < 0 || n < lowest) lowest = n;
+      if (n > highest) highest = n;
+    }
+  }
+  if (lowest >= 0) in.database->ingestion_set_numbers(in.ingestion_id, lowest, highest);
+}
+
+// The folder the viewer opens: the last number-range folder, else the destination folder of
+// the slot whose destination sorts last.
+std::optional<std::string> viewer_folder(const RunEndInput& in) {
+  const std::string& ranged = in.control->number_ranges().viewer_folder;
+  if (!ranged.empty()) return ranged;
+  std::optional<std::string> folder;
+  for (const EndedSlot& s : in.slots)
+    if (s.ctx && s.ctx->destination_folder &&
+        (!folder || path_less_nocase(*folder, *s.ctx->destination_folder)))
+      folder = s.ctx->destination_folder;
+  return folder;
+}
+
+void plan_burns(const RunEndInput& in, const EngineContext* roots, RunEndResult& out) {
+  if (!in.master || !roots) return;
+  const bool backup = roots->want_backup;
+  const std::string primary_root = roots->primary_root.value_or(roots->first_copy_root);
+  if (in.master->get_int("BurnPre") != 0 && backup)
+    out.burns.push_back({"Pre-Conversion Backup", roots->first_copy_root,
+                         in.control->burn_folders_snapshot(BurnList::kPreConversion)});
+  if (in.master->get_int("BurnPrimary") != 0)
+    out.burns.push_back({"Primary Folders", primary_root,
+                         in.control->burn_folders_snapshot(BurnList::kPrimary)});
+}
+
+}  // namespace
+
+RunEndResult end_run(RunEndInput& in) {
+  RunEndResult out;
+  bool error = false;
+  int filled = 0;
+  for (const EndedSlot& s : in.slots) {
+    if (!s.filled) continue;
+    ++filled;
+    if (in.cards_mode && !s.counted) continue;
+    if (s.error) error = true;
+    out.images += s.image_count;
+    ui_print(s.ctx ? s.ctx->report : std::string("\n[no log]\n"));
+  }
+
+  const EngineContext* roots = roots_of(in);
+  if (filled > 0 && !in.stopped_by_user && roots) {
+    if (in.control->number_ranges().folders.empty()) {
+      store_image_numbers(in);
+    } else if (!rename_number_ranges(in, *roots)) {
+      alert_printf("Error occurred renaming number-range folder");
+      error = true;
+    }
+  }
+
+  if (filled == 0) out.status_line = kNoCardsStatus;
+  if (error) {
+    out.status_line = "Error(s) occurred";
+    if (!in.stopped_by_user) alert_printf(kIngestionErrorMessage, kSupportAddress);
+  } else if (!in.stopped_by_user) {
+    if (filled > 0) {
+      const long seconds = static_cast<long>(std::time(nullptr) - in.started);
+      out.status_line = format_limited(200, "Ingestions completed (%d images in %d min. %d sec.)",
+                                       out.images, static_cast<int>(seconds / 60),
+                                       static_cast<int>(seconds % 60));
+      if (in.database && in.ingestion_id >= 0)
+        in.database->ingestion_set_count(in.ingestion_id, out.images);
+    }
+    if (in.database && in.ingestion_id >= 0)
+      in.database->ingestion_append_result(in.ingestion_id, "SUCCESS");
+    if (in.master) launch_viewer(*in.master, viewer_folder(in), in.launch);
+    out.success = true;
+  }
+  plan_burns(in, roots, out);
+  return out;
+}
+
+}  // namespace cw

@@ -1,0 +1,68 @@
+// The end of an ingestion run, once every slot has ended: each slot's report in the text pane,
+// the number-range folders renamed to their ranges, the image count and "SUCCESS" (or the
+// errors) in the ingestion record, the viewer on the last folder, and the hand-offs that
+// follow a run: the discs to burn and the card to eject. One implementation serves a single
+// source and eight cards, the command line and the desktop program.
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "control/viewer.h"
+#include "ingest/slot_control.h"
+
+namespace cw {
+
+class CWPreset;
+class Database;
+class EngineContext;
+
+// One slot as the run leaves it.
+struct EndedSlot {
+  bool filled = false;   // a card (or the single source) was in the slot
+  bool counted = true;   // ticked and shown: its report and errors count (cards mode)
+  bool error = false;    // the slot's error flag
+  int image_count = 0;
+  EngineContext* ctx = nullptr;  // the slot's last run; none when it never started
+};
+
+// Folders to write onto discs after the run, as the master preset's burn switches ask.
+struct BurnRequest {
+  std::string title;  // "Pre-Conversion Backup" or "Primary Folders"
+  std::string root;   // the tree's root
+  std::vector<std::string> folders;
+};
+
+struct RunEndInput {
+  bool cards_mode = false;
+  bool stopped_by_user = false;
+  std::time_t started = 0;
+  std::vector<EndedSlot> slots;  // in slot order
+  SlotControl* control = nullptr;  // the number ranges and burn lists of the run
+  Database* database = nullptr;    // holds the ingestion record; none: nothing stored
+  int ingestion_id = -1;
+  const CWPreset* master = nullptr;  // viewer and burn switches; none: no viewer, no burns
+  ProgramLauncher launch;            // starts the viewer
+};
+
+struct RunEndResult {
+  bool success = false;
+  std::string status_line;  // the monitor's status line after the run
+  int images = 0;           // the sum of the slots' image counts
+  std::vector<BurnRequest> burns;
+};
+
+// Texts the end of a run shows.
+inline constexpr const char* kNoCardsStatus = "Mount up to 8 cards and then press Refresh.";
+inline constexpr const char* kIngestionErrorMessage =
+    "Ingestion Error!\r\rDo not delete images from card until they have been successfully "
+    "ingested.\r\rFor Technical Support, send an email to %s that includes a description of the "
+    "problem, the platform (Win or Mac), the version number, a copy of the main-window output, "
+    "and the log file (Tools-View Log).";
+
+// Everything after the slots ended, on the front end's thread.
+RunEndResult end_run(RunEndInput& in);
+
+}  // namespace cw

@@ -1,0 +1,362 @@
+// The Start flow: checks, record, folders, parameters; and what follows the run.
+#include "control/start_flow.h"
+
+#include <filesystem>
+
+#include "control/app_session.h"
+#include "database/database.h"
+#include "foundation/log.h"
+#include "metadata/macro_settings_env.h"
+#include "platform/camera_source.h"
+#include "settings/param.h"
+#include "settings/param_record.h"
+#include "settings/preferences.h"
+
+namespace cw {
+
+ParamList unset_param_list() {
+  ParamList p;
+  p.values.assign(kParamCount, kUnsetParam);
+  return p;
+}
+
+namespace {
+
+bool is_folder(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
+// "ERROR: " + text in the text pane, and "Error" as the main window's status.
+void report_error(const std::string& text) {
+  ui_print("ERROR: " + text + "\n");
+  user_interface().set_status("Error");
+}
+
+// Puts the request's values that stand for preset settings into the master's working set, so
+// that the summary, the list and the record all show them. The working set is not saved.
+void override_preset(CWParam& param, const ParamList& given) {
+  CWPreset& m = param.master();
+  auto has = [&](int pos) { return given.text(pos) != kUnsetParam; };
+  auto flag = [&](int pos) { return given.flag(pos) ? 1 : 0; };
+  static const std::pair<int, const char*> kTexts[] = {
+      {kParamBackupFolder, "BackupFolder"},         {kParamPrimaryFolder, "PrimaryFolder"},
+      {kParamNameFormat, "NameFormat"},             {kParamFolderFormat, "FolderFormat"},
+      {kParamPreview, "Preview"},                   {kParamBackupFolderPost, "BackupFolderPost"},
+      {kParamConverterParams, "ConvertParams"},
+  };
+  static const std::pair<int, const char*> kFlags[] = {
+      {kParamWantBackup, "WantBackup"},         {kParamWantJpegVerify, "WantJPEGVerify"},
+      {kParamWantBackupPost, "WantBackupPost"}, {kParamWantXMPtoJPG, "XMPtoJPG"},
+      {kParamExtractJPG, "ExtractJPG"},
+  };
+  for (const auto& [pos, key] : kTexts)
+    if (has(pos)) m.put_str(key, given.text(pos));
+  for (const auto& [pos, key] : kFlags)
+    if (has(pos)) m.put_int(key, flag(pos));
+  if (has(kParamConverterPath)) {
+    const bool convert = given.text(kParamConverterPath) != "none";
+    m.put_int("KeepRaw", convert ? 1 : 0);
+    if (convert) m.put_str("ConverterApp", given.text(kParamConverterPath));
+  }
+  if (has(kParamPartitionSize)) {
+    m.put_int("WantPartition", 1);
+    m.put_str("PartitionSize", given.text(kParamPartitionSize));
+  }
+  if (has(kParamEmbed)) m.put_int("Embed", given.text(kParamEmbed) == "-e" ? 1 : 0);
+  if (has(kParamVerifyOnly))
+    m.put_int("VerifyOnly", given.text(kParamVerifyOnly) == "verifyOnly" ? 1 : 0);
+  if (has(kParamNumberRangeDigits))
+    m.put_int("NumberRangeDigits", given.integer(kParamNumberRangeDigits));
+  if (has(kParamNumberRangeSource))
+    m.put_int("NumberRangeSource", given.integer(kParamNumberRangeSource));
+  if (has(kParamIncludeExtensions) || has(kParamExtensions)) {
+    bool include = false;
+    std::string list = m.extensions(include);
+    if (has(kParamIncludeExtensions)) include = flag(kParamIncludeExtensions) != 0;
+    if (has(kParamExtensions)) list = given.text(kParamExtensions);
+    param.store_extension_filter(include, list);
+  }
+  // The starting-number field is the preference, as in the main window.
+  if (has(kParamStartingNumber)) set_starting_number(given.text(kParamStartingNumber));
+}
+
+// Request values with no preset setting behind them go straight into the built list.
+void override_list(ParamList& params, const ParamList& given) {
+  static const int kPositional[] = {kParamProgram, kParamCopy, kParamSidecarPath,
+                                    kParamCRDefaults, kParamWantConvertDNGs};
+  for (int pos : kPositional)
+    if (given.text(pos) != kUnsetParam) params.values[static_cast<std::size_t>(pos)] = given.text(pos);
+}
+
+// The client, project and card of the record: by name (added when new), else the master's
+// last choice, else the "[unknown]" entry.
+bool choose_entities(Database& db, CWParam& param, const StartRequest& r, EntityChoice& c) {
+  auto remembered = [&](const char* table) { return last_db_choice(param, table).value_or(""); };
+  if (r.client) {
+    c.client = db.client_key(*r.client);
+    if (c.client < 0) c.client = db.client_add(*r.client, "", true);
+  } else if (int k = db.client_key(remembered("client")); k > 0) {
+    c.client = k;
+  } else {
+    c.client = db.unknown_client();
+  }
+  std::optional<std::string> client_name = db.client_name(c.client);
+  if (c.client < 0 || !client_name) return false;
+  c.client_name = *client_name;
+
+  if (r.project) {
+    c.project = db.project_key(c.client_name, *r.project);
+    if (c.project < 0) c.project = db.project_add(*r.project, c.client_name, std::nullopt, "");
+    c.project_name = *r.project;
+  } else if (int k = db.project_key(c.client_name, remembered("project")); k > 0) {
+    // The last project is kept only while it belongs to the chosen client (a hidden one has
+    // been renamed, so its old name finds nothing).
+    c.project = k;
+    c.project_name = remembered("project");
+  } else {
+    c.project = db.unknown_project(c.client);
+    c.project_name = kUnknownEntity;
+  }
+
+  if (r.card_name) {
+    c.card = db.card_key(*r.card_name);
+    if (c.card < 0) c.card = db.card_add(*r.card_name, "");
+  } else if (int k = db.card_key(remembered("card")); k > 0 && db.visible_card_name(k)) {
+    c.card = k;
+  } else {
+    c.card = db.unknown_card();
+  }
+  c.card_name = db.visible_card_name(c.card).value_or(kUnknownEntity);
+  return c.project >= 0 && c.card >= 0;
+}
+
+// Stores the choices in the master's working set and in the stored master preset, so that the
+// next ingestion and the TABLE.COLUMN macros find them. A user who never saved a master gets
+// one holding only these choices (every other setting keeps its default).
+void save_choices(CWParam& param, const EntityChoice& c, int ingestion_key) {
+  const std::pair<const char*, std::string> kChoices[] = {
+      {"client", c.client_name},
+      {"project", c.project_name},
+      {"card", c.card_name},
+      {"Ingestion", std::to_string(ingestion_key)}};
+  for (const auto& [table, key] : kChoices) remember_db_choice(param, table, key);
+  const CWPreset& m = param.master();
+  PropSetPtr stored = propset_exists(m.category, m.name) ? propset_get(m.category, m.name)
+                                                         : propset_alloc(m.category, m.name);
+  if (!stored) return;
+  for (const auto& [table, key] : kChoices)
+    PropPutStr(stored.get(), std::string(kLastDbPrefix) + table, 0, key.c_str());
+  if (!propset_write(stored.get()))
+    log_printf("Can't remember the database choices in master preset \"%s\"", m.name.c_str());
+}
+
+// The "Choose Card" question; empty when the user made no choice.
+std::string choose_card(AppSession& session) {
+  UserInterface& ui = session.ui();
+  ui.set_status("Choosing card");
+  std::vector<std::string> lines;
+  if (session.recorded_card) lines.push_back("Card: " + session.recorded_card->label);
+  const auto devices = camera_source().devices();
+  for (const auto& device : devices) lines.push_back("Device: " + device.second);
+  lines.push_back("Other...");
+  std::optional<int> picked = ui.choose_from_list("Ingest from ...", "", lines);
+  if (!picked || *picked < 0 || *picked >= static_cast<int>(lines.size())) {
+    report_error("No card chosen.");
+    return {};
+  }
+  const std::string& line = lines[static_cast<std::size_t>(*picked)];
+  if (line == "Other...") return ui.choose_folder("Choose card", "").value_or("");
+  if (session.recorded_card && *picked == 0) return session.recorded_card->path;
+  return "ptp/" + line.substr(8);
+}
+
+// A configured backup folder that does not exist: the user stops, takes the previous folder
+// or picks another. Returns false when the user chose to stop.
+bool settle_backup(AppSession& session, std::string& folder, std::string& previous,
+                   const char* which, const char* browser_title) {
+  if (is_folder(folder)) return true;
+  UserInterface& ui = session.ui();
+  const std::string text = "The " + std::string(which) + " backup folder \"" + folder +
+                           "\" does not exist." +
+                           (previous.empty() ? "" : "\nPrevious folder: \"" + previous + "\"");
+  const std::vector<std::string> choices(std::begin(kBackupChoices), std::end(kBackupChoices));
+  std::optional<int> answer = ui.choose_from_list("Choose Backup Folder", text, choices);
+  if (!answer) return true;  // closed without an answer: the folder is still missing
+  switch (*answer) {
+    case 0:
+      return false;
+    case 1:
+      folder = previous;
+      return true;
+    default: {
+      std::optional<std::string> picked = ui.choose_folder(browser_title, folder);
+      folder = previous = picked.value_or("");
+      return true;
+    }
+  }
+}
+
+}  // namespace
+
+StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
+  StartOutcome out;
+  CWParam& param = session.settings();
+  if (r.preset && *r.preset != param.master().name) {
+    if (*r.preset != kDefaultName && !param.master().exists(*r.preset)) {
+      alert_printf("There is no master preset named \"%s\".", r.preset->c_str());
+      out.stop = StartStop::kNoSuchPreset;
+      return out;
+    }
+    param.master().name = *r.preset;
+    param.load_presets();
+  }
+  override_preset(param, r.given);
+  CWPreset& m = param.master();
+  auto stop = [&](StartStop why) {
+    out.stop = why;
+    return out;
+  };
+  if (m.get_str("PrimaryFolder").value_or("").empty()) return stop(StartStop::kNoPrimaryFolder);
+  if (m.get_int("KeepRaw") != 0 && m.get_int("WantBackup") == 0) {
+    alert_printf(
+        "DNG Converter can be run only if there's a pre-conversion backup. Change either the "
+        "Destination or File Handling settings.");
+    return stop(StartStop::kPresetConflict);
+  }
+  ui_print("Starting\n\n");
+  if (m.get_int("WantGPS") != 0) {
+    // No track store is loaded in this program yet.
+    report_error("Ingestion requires GPS data.");
+    return stop(StartStop::kNoGpsData);
+  }
+
+  Database* db = session.database();
+  PreparedIngestion run;
+  const std::string notes = r.notes.value_or(pref_get_text("IngestionNotes"));
+  if (db && choose_entities(*db, param, r, run.entities))
+    run.ingestion_key = db->ingestion_insert(run.entities.project, run.entities.card, 0, 0, 0, notes);
+  if (run.ingestion_key < 0) {
+    report_error("");
+    alert_printf("Can't insert ingestion record into database.");
+    return stop(StartStop::kRecordFailed);
+  }
+  save_choices(param, run.entities, run.ingestion_key);
+  session.macro_environment().notes = notes;
+  auto stop_recorded = [&](StartStop why, const char* reason) {
+    db->ingestion_append_result(run.ingestion_key, reason);
+    return stop(why);
+  };
+
+  std::string card = r.source.empty() ? m.get_str("CardFolder").value_or("") : r.source;
+  if (r.source.empty() && m.get_int("AutoIngest") != 0 && session.recorded_card) {
+    card = session.recorded_card->path;
+  } else if (!r.chosen_images && card == "[user choice]" && !r.cards_mode) {
+    card = choose_card(session);
+    if (card.empty()) return stop_recorded(StartStop::kNoCard, "No card chosen");
+  }
+  if (!r.chosen_images && card.empty() && !r.cards_mode) {
+    report_error("No card chosen.");
+    return stop_recorded(StartStop::kNoCard, "No card chosen");
+  }
+
+  std::string backup = m.get_str("BackupFolder").value_or("");
+  if (m.get_int("WantBackup") != 0) {
+    if (!settle_backup(session, backup, session.previous_backup_folder, "pre-conversion",
+                       "Choose backup folder")) {
+      report_error("Ingestion stopped");
+      return stop_recorded(StartStop::kBackupStopped, "Ingestion stopped");
+    }
+    if (!is_folder(backup)) {
+      out.folder = m.get_str("BackupFolder").value_or("");
+      report_error("No pre-conversion backup folder");
+      return stop_recorded(StartStop::kNoBackup, "No pre-conversion backup folder");
+    }
+  }
+  std::string backup_post = m.get_str("BackupFolderPost").value_or("");
+  if (m.get_int("WantBackupPost") != 0) {
+    if (!settle_backup(session, backup_post, session.previous_backup_folder_post,
+                       "post-conversion", "Choose post-conversion backup folder")) {
+      report_error("Ingestion stopped");
+      return stop_recorded(StartStop::kBackupStopped, "Ingestion stopped");
+    }
+    if (!is_folder(backup_post)) {
+      out.folder = m.get_str("BackupFolderPost").value_or("");
+      report_error("No post-conversion backup folder");
+      return stop_recorded(StartStop::kNoPostBackup, "No post-conversion backup folder");
+    }
+  }
+
+  BuildRequest b;
+  b.card_folder = card;
+  b.primary_folder = m.get_str("PrimaryFolder").value_or("");
+  session.last_primary_folder = b.primary_folder;
+  b.backup_folder = backup;
+  b.backup_folder_post = backup_post;
+  b.ingestion_key = run.ingestion_key;
+  b.client = run.entities.client_name;
+  b.project = run.entities.project_name;
+  b.image_list = r.chosen_images;
+  b.folders = default_develop_folders();
+  b.folders.templates = session.paths().templates;
+  run.started = std::time(nullptr);
+  if (!r.cards_mode) session.ui().set_status("Copying images");
+  if (!param.build(b)) return stop_recorded(StartStop::kPrepareFailed, "Failed to prepare for ingestion");
+  override_list(param.params, r.given);
+  std::string& card_param = param.params.values[kParamCardFolder];
+  if (r.cards_mode)
+    card_param = "[mounted cards]";
+  else if (card.rfind("ptp/", 0) == 0)  // a camera is named "ptp/NAME"
+    card_param = "ptp";
+  param.record(run.ingestion_key, [db](int key, const std::string& text) {
+    return db->ingestion_set_params(key, text);
+  });
+  run.cards_mode = r.cards_mode;
+  run.source = card;
+  out.run = run;
+  return out;
+}
+
+MonitorSetup monitor_setup(AppSession& session, const PreparedIngestion& run) {
+  MonitorSetup setup;
+  setup.params = session.settings().params;
+  setup.cards_mode = run.cards_mode;
+  setup.database = session.database();
+  setup.macro_env = &session.macro_environment();
+  setup.master = &session.settings().master();
+  return setup;
+}
+
+FinishResult finish_ingestion(AppSession& session, const PreparedIngestion& run,
+                              const MonitorOutcome& outcome) {
+  FinishResult result;
+  result.success = outcome.success;
+  UserInterface& ui = session.ui();
+  Database* db = session.database();
+  if (!run.cards_mode) {
+    if (outcome.success) {
+      ui.set_status("Successful ingestion");
+      const long secs = static_cast<long>(std::time(nullptr) - run.started);
+      ui_printf("Ingestion time: %d min. %d sec.\n", static_cast<int>(secs / 60),
+                static_cast<int>(secs % 60));
+    } else if (outcome.stopped_by_user) {
+      ui.set_status("Stopped by user");
+      ui_print("\nStopped by user\n");
+      if (db) db->ingestion_append_result(run.ingestion_key, "Stopped by user");
+      alert_printf(
+          "Ingested images may be invalid!\n\nDo not delete images from card until they have "
+          "been successfully ingested.");
+    } else {
+      ui.set_status("Error");
+      if (db) db->ingestion_append_result(run.ingestion_key, "Terminated with error");
+    }
+  }
+  set_starting_number(std::to_string(outcome.next_number));
+  if (outcome.success && !run.cards_mode &&
+      session.settings().master().get_int("AutoEject") != 0 && !outcome.eject_requests.empty())
+    result.eject = outcome.eject_requests.front();
+  ui_print("\nFinished\n");
+  return result;
+}
+
+}  // namespace cw

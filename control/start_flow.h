@@ -1,0 +1,101 @@
+// The Start of an ingestion, without windows: the settings checks in order, the ingestion
+// record with its client, project and card, the card folder and the backup folders (every
+// question through the session's user interface), the parameter list and its record; then,
+// once the monitor has run, the outcome in the record, the next starting number and the
+// auto-eject request. Every early stop after the record exists leaves its reason in the
+// record's result. Nothing here prints: texts go through the reporting functions, and the
+// outcome says what happened so the front end can turn it into an exit status or a window.
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "control/card_monitor.h"
+#include "settings/param_list.h"
+
+namespace cw {
+
+class AppSession;
+
+// Marks a position of StartRequest::given that the request leaves to the presets.
+inline const std::string kUnsetParam(1, '\0');
+// A list of kParamCount positions, all kUnsetParam.
+ParamList unset_param_list();
+
+struct StartRequest {
+  std::optional<std::string> preset;  // the master preset to use; the current one when unset
+  bool cards_mode = false;
+  // The source that replaces the master's "CardFolder" (the pending source, the image
+  // chooser's folder, a card the command line names). Empty: the preset decides.
+  std::string source;
+  std::optional<std::vector<std::string>> chosen_images;  // the image chooser's or multi-camera list
+  // Database choices by name, each added when new. Unset: the master's last choice, else the
+  // "[unknown]" entry.
+  std::optional<std::string> client, project, card_name;
+  std::optional<std::string> notes;  // the preference "IngestionNotes" when unset
+  // Settings for this ingestion only: positions of the parameter list that stand for preset
+  // values go into the master's working set (unsaved), the others into the built list.
+  ParamList given = unset_param_list();
+};
+
+// Why the Start flow stopped before the run.
+enum class StartStop {
+  kNone,            // the run is prepared
+  kNoSuchPreset,    // the request named a master preset that does not exist (no record)
+  kNoPrimaryFolder, // the settings name no primary folder (no record)
+  kPresetConflict,  // converter wanted without a pre-conversion backup (no record)
+  kNoGpsData,       // "Ingestion requires GPS data." (no record)
+  kRecordFailed,    // "Can't insert ingestion record into database."
+  kNoCard,          // "No card chosen"
+  kBackupStopped,   // the user chose "Stop Ingestion"
+  kNoBackup,        // "No pre-conversion backup folder"
+  kNoPostBackup,    // "No post-conversion backup folder"
+  kPrepareFailed,   // "Failed to prepare for ingestion"
+};
+
+// The record's choices, by key and name.
+struct EntityChoice {
+  int client = -1, project = -1, card = -1;
+  std::string client_name, project_name, card_name;
+};
+
+// An ingestion ready to run: its record, its parameters and its source.
+struct PreparedIngestion {
+  int ingestion_key = -1;
+  EntityChoice entities;
+  bool cards_mode = false;
+  std::string source;  // the folder (or camera) slot 0 ingests in single-source mode
+  std::time_t started = 0;
+};
+
+struct StartOutcome {
+  StartStop stop = StartStop::kNone;
+  std::string folder;  // the backup folder that was missing (kNoBackup, kNoPostBackup)
+  std::optional<PreparedIngestion> run;
+};
+
+// The choices of the "Choose Backup Folder" question, in the order offered.
+inline constexpr const char* kBackupChoices[] = {"Stop Ingestion", "Use Previous Folder",
+                                                 "Choose Folder..."};
+
+// Steps from the settings checks to the built parameter list. On success the session's
+// presets hold the parameter list (CWParam::params) and the record holds its parameters.
+StartOutcome prepare_ingestion(AppSession& session, const StartRequest& request);
+
+// The monitor for a prepared ingestion: the parameter list, the record and the session's
+// macro environment, viewer and burn settings.
+MonitorSetup monitor_setup(AppSession& session, const PreparedIngestion& run);
+
+// What the Start flow does after the monitor: the single-source outcome texts and record
+// result, the next starting number (stored in the preferences), the auto-eject request and
+// "Finished". Returns the root to eject, if any.
+struct FinishResult {
+  bool success = false;
+  std::optional<std::string> eject;  // the card to eject ("AutoEject" after a success)
+};
+FinishResult finish_ingestion(AppSession& session, const PreparedIngestion& run,
+                              const MonitorOutcome& outcome);
+
+}  // namespace cw

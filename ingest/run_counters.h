@@ -1,0 +1,32 @@
+// The counters of one ingestion run: what the report's summary, the command line's JSON and
+// the desktop program's monitor all show, computed in one place.
+#pragma once
+
+namespace cw {
+
+struct RunCounters {
+  int files_found = 0;
+  int raws_converted = 0;
+  int duplicates = 0;
+  int copied_without_conversion = 0;
+  int jpegs_verified = 0;
+  int jpegs_corrupt = 0;
+  int raws_corrupt = 0;
+  int first_copies = 0;
+  int skipped_by_extension = 0;
+  int jpegs_extracted = 0;
+  int gps_errors = 0;
+  int gps_tagged = 0;
+  int gps_out_of_interval = 0;
+  // The converter only verified the raws (nothing counts as converted).
+  bool verify_only = false;
+
+  // Raws the converter turned into DNGs (none when it only verified them).
+  int raws_converted_shown() const { return verify_only ? 0 : raws_converted; }
+  // Files copied without error that nothing checked beyond their size.
+  int unverified() const {
+    return files_found - raws_corrupt - jpegs_verified - jpegs_corrupt - raws_converted;
+  }
+};
+
+}  // namespace cw
