@@ -35,8 +35,9 @@ struct StartRequest {
   // "[unknown]" entry.
   std::optional<std::string> client, project, card_name;
   std::optional<std::string> notes;  // the preference "IngestionNotes" when unset
-  // Settings for this ingestion only: positions of the parameter list that stand for preset
-  // values go into the master's working set (unsaved), the others into the built list.
+  // Settings given with the request: positions of the parameter list that stand for preset
+  // values go into the master's working set, like edits in the main window that were not
+  // saved (they stay for the rest of the session); the others go into the built list only.
   ParamList given = unset_param_list();
 };
 

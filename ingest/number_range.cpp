@@ -138,7 +138,7 @@ bool number_range_rename(NumberRangeState& s, SlotControl& control,
                          const std::optional<std::string>& primary_root,
                          const std::optional<std::string>& post_backup_root,
                          const StoreNumberRange& store) {
-  Guard g(ingestionLock);
+  std::unique_lock<std::recursive_mutex> g(ingestionLock);
   bool ok = true;
   const std::string prefix = root_prefix(first_copy_root);
   const std::size_t keep_length = static_cast<std::size_t>(s.placeholder_length);
@@ -177,10 +177,13 @@ bool number_range_rename(NumberRangeState& s, SlotControl& control,
       if (tree == 0) rename_burn_entries(control, BurnList::kPrimary, other, other_renamed);
     }
   }
-  ui_printf("\nNumber range: %d through %d\n", static_cast<int>(s.lowest),
-            static_cast<int>(s.highest));
-  if (store && !store(s.lowest, s.highest)) {
-    log_printf("ERROR: can't store the number range %ld through %ld", s.lowest, s.highest);
+  const long lowest = s.lowest, highest = s.highest;
+  // The database lock is never taken while ingestionLock is held (the engine takes them the
+  // other way round).
+  g.unlock();
+  ui_printf("\nNumber range: %d through %d\n", static_cast<int>(lowest), static_cast<int>(highest));
+  if (store && !store(lowest, highest)) {
+    log_printf("ERROR: can't store the number range %ld through %ld", lowest, highest);
     ok = false;
   }
   return ok;

@@ -90,5 +90,22 @@ TEST_F(DbCommand, VerifyRepairParamsExportAndPurge) {
   EXPECT_EQ(raw_values(file(), "select result from ingestion"), "SUCCESS");
 }
 
+TEST_F(DbCommand, BrokenLinksAreRepairedBeforeACommandActs) {
+  std::string out;
+  ASSERT_EQ(db("clients", &out), 0) << out;
+  ASSERT_NO_FATAL_FAILURE(raw_exec(
+      file(),
+      "insert into ingestion (card_id, project_id, ingested_dt, result) values"
+      "(1, 1, datetime('now', 'localtime'), 'kept'), (9, 7, datetime('now', 'localtime'), 'lost');"));
+  // Without the repair the row whose card and project are gone would not be listed.
+  ASSERT_EQ(db("ingestions", &out), 0) << out;
+  EXPECT_THAT(out, HasSubstr("Database repair message(s):"));
+  EXPECT_THAT(out, HasSubstr("\tlost\t"));
+  EXPECT_THAT(out, HasSubstr("2 records shown"));
+  EXPECT_EQ(test::backups_in(home / "CardwrightPro").size(), 1u);
+  ASSERT_EQ(db("export ingestions '" + (home / "all.csv") + "'", &out), 0) << out;
+  EXPECT_THAT(test::read_file(home / "all.csv"), HasSubstr("\"lost\""));
+}
+
 }  // namespace
 }  // namespace cw

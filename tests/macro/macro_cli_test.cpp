@@ -38,6 +38,39 @@ TEST(MacroCommand, ExpandsWithSampleDataAndOptions) {
   EXPECT_NE(out.find("|20230809_070605|DSC_0042|JPG\n"), std::string::npos) << out;
 }
 
+TEST(MacroCommand, TheLaboratoryAndTheExaminerSeeTheUsersSettings) {
+  // A private home: the presets, vocabulary and database of this test alone.
+  test::TempDir home;
+  const std::string env = "XDG_DATA_HOME='" + home.str() + "/data' XDG_CONFIG_HOME='" +
+                          home.str() + "/config' ";
+  auto cw = [&](const std::string& args, std::string* out = nullptr) {
+    std::string text;
+    const int rc = test::run_command(env + test::built_program("app/cardwright") + " " + args +
+                                         " 2>/dev/null",
+                                     &text);
+    if (out) *out = text;
+    return rc;
+  };
+  ASSERT_EQ(cw("preset set Master Default FilenamePrefix KTP"), 0);
+  ASSERT_EQ(cw("vocab add Keywords Dog"), 0);
+  ASSERT_EQ(cw("vocab check Keywords/Dog"), 0);
+  ASSERT_EQ(cw("preset set Photographer Default Creator 'by {@client.name}'"), 0);
+  const std::string image = home / "card/DCIM/100/IMG_0001.JPG";
+  test::write_file(image, fixtures::make_jpeg("2023:08:09 07:06:05"));
+  ASSERT_EQ(cw("ingest --no-backup --client Smith --card '" + (home / "card") + "' --primary '" +
+               (home / "archive") + "'"),
+            0);
+
+  std::string out;
+  ASSERT_EQ(cw("macro '<{@prefix}|{@keywords}|{@filenamenew}|{@client.name}>'", &out), 0);
+  EXPECT_EQ(out, "<KTP|Dog|KTP_YYYYMMDD_0001|Smith>\n");
+  ASSERT_EQ(cw("macro --image '" + image + "' '{@filenamenew}'", &out), 0);
+  EXPECT_EQ(out, "KTP_20230809_0001\n");  // the report alone: no EXIF listing before it
+  ASSERT_EQ(cw("examine '" + image + "'", &out), 0);
+  EXPECT_EQ(out.rfind("VALUES OF EXIF MACROS\n", 0), 0u) << out.substr(0, 200);
+  EXPECT_NE(out.find("\tIPTC.Creator: by Smith\n"), std::string::npos);
+}
+
 TEST(MacroCommand, ExitStatus) {
   std::string out;
   EXPECT_EQ(run("", &out), 2);

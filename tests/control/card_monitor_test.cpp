@@ -1,0 +1,141 @@
+// The ingestion monitor in cards mode: slots run at once and name their images in the order of
+// their cards' first images; an unticked slot is skipped, a failing one turns red and keeps the
+// record from "SUCCESS"; Stop ends every running slot.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "control/card_monitor.h"
+#include "database/database.h"
+#include "tests/common/test_env.h"
+#include "tests/fixtures/sample_card.h"
+
+namespace cw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::captured_ui;
+using test::TempDir;
+using ::testing::HasSubstr;
+
+struct Cards : ::testing::Test {
+  TempDir dir;
+  std::string archive = dir / "archive";
+  Database db;
+  int key = -1;
+
+  void SetUp() override {
+    captured_ui().clear();
+    ASSERT_TRUE(db.open(dir / "cards.sqlite3"));
+    ASSERT_TRUE(db.install_default_entities());
+    key = db.ingestion_insert(db.unknown_project(-1), db.unknown_card(), 0, 0, 0, std::nullopt);
+  }
+  void TearDown() override { captured_ui().clear(); }
+
+  // A card root with `count` images from `first_capture` on; its DCIM folder is what a slot
+  // ingests.
+  MonitorCard card(const std::string& name, const std::string& first_capture, int count = 2) {
+    fixtures::CardSpec spec;
+    spec.count = count;
+    spec.raw_every = 0;
+    spec.jpeg_width = spec.jpeg_height = 16;
+    spec.first_capture = first_capture;
+    spec.prefix = name.substr(0, 3) + "_";
+    EXPECT_EQ(fixtures::write_sample_card(dir / name, spec).size(), static_cast<std::size_t>(count));
+    return MonitorCard{dir / name, name, "Reader"};
+  }
+  MonitorSetup setup() {
+    MonitorSetup s;
+    s.params = default_param_list();
+    s.params.values[kParamCardFolder] = "[mounted cards]";
+    s.params.values[kParamPrimaryFolder] = archive;
+    s.params.values[kParamNameFormat] = "{@sequence}_{@filename}";
+    s.params.values[kParamFolderFormat].clear();
+    s.params.values[kParamWantJpegVerify] = "0";
+    s.params.values[kParamIngestionId] = std::to_string(key);
+    s.cards_mode = true;
+    s.database = &db;
+    return s;
+  }
+  static void run_to_end(CardMonitor& m) {
+    while (m.running()) {
+      m.wait_for_slot_end(std::chrono::milliseconds(50));
+      m.tick();
+    }
+  }
+  std::string result() {
+    auto r = db.query("select result from ingestion where ingestion_sk = " + std::to_string(key));
+    return r && !r->rows.empty() ? r->rows[0][0] : "";
+  }
+};
+
+TEST_F(Cards, SlotsNameInTheOrderOfTheirFirstImagesAndAFailureIsRed) {
+  CardMonitor m(setup());
+  m.refresh({card("late", "2024:05:17 10:05:00"), card("early", "2024:05:17 09:00:00"),
+             card("middle", "2024:05:17 09:30:00"), card("unticked", "2024:05:17 08:00:00"),
+             MonitorCard{dir / "no-card", "BROKEN", "Reader"}});
+  MonitorView v = m.snapshot();
+  EXPECT_EQ(v.card_count, 5);
+  EXPECT_EQ(v.slots[1].title, "early (" + (dir / "early") + ", Reader)");
+  EXPECT_FALSE(v.slots[5].filled);
+  m.set_ticked(3, false);
+  m.start();
+  run_to_end(m);
+
+  // Sequence numbers follow the first images' times; the unticked slot took no part and
+  // held up nobody, and the broken card ended before the gate without holding it either.
+  EXPECT_TRUE(fs::exists(archive + "/000001_ear_0001.JPG"));
+  EXPECT_TRUE(fs::exists(archive + "/000002_ear_0002.JPG"));
+  EXPECT_TRUE(fs::exists(archive + "/000003_mid_0001.JPG"));
+  EXPECT_TRUE(fs::exists(archive + "/000005_lat_0001.JPG"));
+  EXPECT_TRUE(fs::exists(archive + "/000006_lat_0002.JPG"));
+  EXPECT_FALSE(fs::exists(archive + "/000007_unt_0001.JPG"));
+
+  v = m.snapshot();
+  EXPECT_EQ(v.slots[3].status_line, "Skipped");
+  EXPECT_EQ(v.slots[3].status_colour, kSlotGrey);
+  EXPECT_EQ(v.slots[0].status_colour, kSlotGreen);
+  EXPECT_EQ(v.slots[4].status_colour, kSlotRed);
+  EXPECT_THAT(v.slots[4].status_line, HasSubstr("error opening path"));
+  EXPECT_EQ(v.status_line, "Error(s) occurred");
+  EXPECT_TRUE(v.start_enabled);  // cards mode can start again
+  EXPECT_FALSE(m.outcome()->success);
+  EXPECT_EQ(m.outcome()->next_number, 7);
+  EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("Ingestion Error!"));
+  EXPECT_THAT(result(), HasSubstr("error opening path"));
+  EXPECT_THAT(result(), ::testing::Not(HasSubstr("SUCCESS")));
+
+  // Without the broken card the same monitor succeeds, summing the slots' counts.
+  m.set_ticked(4, false);
+  fs::remove_all(archive);
+  m.start();
+  run_to_end(m);
+  EXPECT_TRUE(m.outcome()->success);
+  EXPECT_THAT(result(), HasSubstr("SUCCESS"));
+  auto count = db.query("select image_count from ingestion where ingestion_sk = " +
+                        std::to_string(key));
+  EXPECT_EQ(count->rows[0][0], "6");
+  EXPECT_THAT(m.snapshot().status_line, HasSubstr("Ingestions completed (6 images in"));
+}
+
+TEST_F(Cards, StopEndsEveryRunningSlot) {
+  CardMonitor m(setup());
+  m.refresh({card("one", "2024:05:17 10:00:00", 40), card("two", "2024:05:17 11:00:00", 40)});
+  m.start();
+  m.stop();
+  run_to_end(m);
+  const MonitorView v = m.snapshot();
+  for (int slot : {0, 1}) {
+    EXPECT_EQ(v.slots[slot].status_colour, kSlotOrange) << v.slots[slot].status_line;
+    EXPECT_THAT(v.slots[slot].status_line, HasSubstr("Stopped"));
+  }
+  EXPECT_EQ(v.status_line, "Stopped by user");
+  EXPECT_TRUE(m.outcome()->stopped_by_user);
+  EXPECT_THAT(result(), ::testing::EndsWith("Stopped by user"));
+  EXPECT_THAT(captured_ui().pane, HasSubstr("\nStopped by user\n"));
+  EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("Ingestion was stopped"));
+}
+
+}  // namespace
+}  // namespace cw

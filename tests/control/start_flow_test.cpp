@@ -1,0 +1,297 @@
+// The Start flow and the end of a run without a front end: the ingestion record with its
+// choices, stop reasons and outcome, the backup-folder question, number ranges, and runs that
+// share one process.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "control/app_session.h"
+#include "control/start_flow.h"
+#include "database/database.h"
+#include "settings/param.h"
+#include "settings/preferences.h"
+#include "tests/common/test_env.h"
+#include "tests/fixtures/sample_card.h"
+
+namespace cw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::captured_ui;
+using test::TempDir;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+// Image files below `dir` (sidecars not counted).
+std::size_t images_below(const std::string& dir) {
+  std::size_t n = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); it != fs::recursive_directory_iterator();
+       ++it)
+    if (it->is_regular_file() && it->path().extension() != ".xmp") ++n;
+  return n;
+}
+
+struct StartFlow : ::testing::Test {
+  TempDir dir;
+  std::string card = dir / "card", archive = dir / "archive";
+  std::unique_ptr<AppSession> session;
+
+  void SetUp() override {
+    captured_ui().clear();
+    fixtures::CardSpec spec;
+    spec.count = 6;  // images 3 and 6 are raws
+    ASSERT_EQ(fixtures::write_sample_card(card, spec).size(), 6u);
+    session = std::make_unique<AppSession>(captured_ui(), kSessionIngest);
+    ASSERT_TRUE(session->ok());
+  }
+  void TearDown() override { captured_ui().clear(); }
+
+  // A request for the sample card into the archive without a backup.
+  StartRequest request(const std::string& source = "") {
+    StartRequest r;
+    r.source = source.empty() ? card : source;
+    r.given.values[kParamPrimaryFolder] = archive;
+    r.given.values[kParamWantBackup] = "0";
+    return r;
+  }
+  // Runs a prepared ingestion to its end the way a front end does.
+  MonitorOutcome run(const PreparedIngestion& p, std::vector<std::string>* launched = nullptr) {
+    MonitorSetup setup = monitor_setup(*session, p);
+    setup.launch = [launched](const std::string& program, const std::vector<std::string>& args) {
+      if (launched) launched->push_back(program + (args.empty() ? "" : " " + args[0]));
+      return true;
+    };
+    CardMonitor monitor(std::move(setup));
+    monitor.run_single(p.source);
+    while (monitor.running()) {
+      monitor.wait_for_slot_end(std::chrono::milliseconds(100));
+      monitor.tick();
+    }
+    MonitorOutcome outcome = *monitor.outcome();
+    finish_ingestion(*session, p, outcome);
+    return outcome;
+  }
+  // Prepares and runs; the stop reason when the Start flow stopped.
+  StartStop ingest(const StartRequest& r, std::vector<std::string>* launched = nullptr) {
+    StartOutcome start = prepare_ingestion(*session, r);
+    if (start.run) run(*start.run, launched);
+    return start.stop;
+  }
+  // A column of the newest ingestion, or of ingestion `key`.
+  std::string record(const std::string& column, int key = -1) {
+    const std::string where =
+        key < 0 ? "order by ingestion_sk desc limit 1" : "where ingestion_sk = " + std::to_string(key);
+    auto r = session->database()->query(
+        "select ifnull(" + column + ", 'NULL') from ingestion join project on project_sk = "
+        "project_id join client on client_sk = client_id join card on card_sk = card_id " + where);
+    return r && !r->rows.empty() ? r->rows[0][0] : "";
+  }
+  int records() { return session->database()->ingestion_count(); }
+  CWPreset& master() { return session->settings().master(); }
+};
+
+TEST_F(StartFlow, ARunLeavesACompleteRecordAndTheChoicesCarryOver) {
+  StartRequest r = request();
+  r.client = "O'Brien";
+  r.project = "50% Reception";
+  r.card_name = "#7";
+  r.notes = "Hall B";
+  r.given.values[kParamStartingNumber] = "1";
+  ASSERT_EQ(ingest(r), StartStop::kNone) << captured_ui().pane;
+  EXPECT_EQ(images_below(archive), 6u);
+  EXPECT_EQ(record("result"), "SUCCESS");
+  EXPECT_EQ(record("image_count"), "6");
+  EXPECT_EQ(record("number_start") + "-" + record("number_stop"), "1-6");
+  EXPECT_EQ(record("client.name") + "|" + record("project.name") + "|" + record("card.name") +
+                "|" + record("notes"),
+            "O'Brien|50% Reception|#7|Hall B");
+  const std::string params = record("params");
+  EXPECT_THAT(params, ::testing::StartsWith("Source: " + card + "\n"));
+  EXPECT_THAT(params, HasSubstr("\nClient: O'Brien\nProject: 50% Reception\n"));
+  EXPECT_THAT(captured_ui().pane, HasSubstr("SUCCESSFUL INGESTION - no errors detected"));
+  EXPECT_THAT(captured_ui().pane, HasSubstr("\nFinished\n"));
+  EXPECT_EQ(captured_ui().status, "Successful ingestion");
+  EXPECT_EQ(starting_number(), "7");
+
+  // A new session (the next program start) takes the same client, project and card, even
+  // though no master preset was ever saved; the database macros read those rows.
+  session.reset();
+  session = std::make_unique<AppSession>(captured_ui(), kSessionIngest);
+  r = request();
+  r.given.values[kParamFolderFormat] = "{@client.name}/{@project.name}/{@card.name}";
+  ASSERT_EQ(ingest(r), StartStop::kNone);
+  EXPECT_EQ(record("client.name") + "|" + record("project.name") + "|" + record("card.name"),
+            "O'Brien|50% Reception|#7");
+  EXPECT_EQ(images_below(archive + "/O'Brien/50% Reception/#7"), 6u);
+  EXPECT_THAT(record("params"), HasSubstr("\nStartNum: 7\n"));
+}
+
+TEST_F(StartFlow, PresetValuesReachTheListAndTheRequestOverridesThem) {
+  master().put_str("ExtensionsMRU", "Include: JPG");
+  master().put_str("PrimaryFolder", archive);
+  master().put_int("WantBackup", 0);
+  StartRequest r;
+  r.source = card;
+  ASSERT_EQ(ingest(r), StartStop::kNone) << captured_ui().pane;
+  EXPECT_EQ(images_below(archive), 4u);  // the JPEGs
+  EXPECT_THAT(record("params"), HasSubstr("\nInclude?: 1\nExtensions: JPG\n"));
+
+  const std::string raws = dir / "raws";
+  r.given.values[kParamExtensions] = "CR2";
+  r.given.values[kParamPrimaryFolder] = raws;
+  ASSERT_EQ(ingest(r), StartStop::kNone);
+  EXPECT_EQ(images_below(raws), 2u);
+  EXPECT_THAT(record("params"), HasSubstr("\nPrimary: " + raws + "\n"));
+}
+
+TEST_F(StartFlow, EveryStopLeavesItsReasonInTheRecord) {
+  // Stops before the record: nothing is inserted.
+  const int before = records();
+  StartRequest r = request();
+  r.preset = "Nope";
+  EXPECT_EQ(ingest(r), StartStop::kNoSuchPreset);
+  EXPECT_EQ(captured_ui().alerts.back(), "There is no master preset named \"Nope\".");
+  r = request();
+  r.given.values[kParamConverterPath] = "/bin/true";
+  EXPECT_EQ(ingest(r), StartStop::kPresetConflict);
+  master().put_int("KeepRaw", 0);
+  master().put_int("WantGPS", 1);
+  EXPECT_EQ(ingest(request()), StartStop::kNoGpsData);
+  master().put_int("WantGPS", 0);
+  EXPECT_EQ(records(), before);
+
+  // Stops after it: the reason is the record's result.
+  r = request();
+  r.source.clear();  // the preset's "[user choice]", and the user chooses nothing
+  EXPECT_EQ(ingest(r), StartStop::kNoCard);
+  EXPECT_EQ(record("result"), "No card chosen");
+  EXPECT_THAT(captured_ui().pane, HasSubstr("ERROR: No card chosen.\n"));
+
+  r = request();
+  r.given.values[kParamWantBackupPost] = "1";
+  r.given.values[kParamBackupFolderPost] = dir / "missing";
+  EXPECT_EQ(ingest(r), StartStop::kNoPostBackup);
+  EXPECT_EQ(record("result"), "No post-conversion backup folder");
+  master().put_int("WantBackupPost", 0);
+
+  master().put_str("CRDefaults", std::string(300, 'd'));
+  EXPECT_EQ(ingest(request()), StartStop::kPrepareFailed);
+  EXPECT_EQ(record("result"), "Failed to prepare for ingestion");
+  master().put_str("CRDefaults", "[none]");
+
+  // A run that fails, and one the user stops.
+  EXPECT_EQ(ingest(request(dir / "gone")), StartStop::kNone);
+  EXPECT_THAT(record("result"), HasSubstr("error opening path"));
+  EXPECT_THAT(record("result"), EndsWith(" / Terminated with error"));
+  EXPECT_EQ(captured_ui().status, "Error");
+
+  StartOutcome start = prepare_ingestion(*session, request());
+  ASSERT_TRUE(start.run);
+  CardMonitor monitor(monitor_setup(*session, *start.run));
+  monitor.run_single(card);
+  monitor.stop();
+  while (monitor.running()) {
+    monitor.wait_for_slot_end(std::chrono::milliseconds(100));
+    monitor.tick();
+  }
+  finish_ingestion(*session, *start.run, *monitor.outcome());
+  EXPECT_THAT(record("result"), EndsWith("Stopped by user"));
+  EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("Ingested images may be invalid!"));
+}
+
+TEST_F(StartFlow, AMissingBackupFolderIsNeverCreatedTheUserDecides) {
+  const std::string backup = dir / "backup", elsewhere = dir / "elsewhere";
+  fs::create_directories(elsewhere);
+  StartRequest r = request();
+  r.given.values[kParamWantBackup] = "1";
+  r.given.values[kParamBackupFolder] = backup;
+  auto& ui = captured_ui();
+
+  ui.list_answers = {0};  // "Stop Ingestion"
+  EXPECT_EQ(ingest(r), StartStop::kBackupStopped);
+  EXPECT_EQ(record("result"), "Ingestion stopped");
+  ui.list_answers = {2};  // "Choose Folder...", then the browser is cancelled
+  EXPECT_EQ(ingest(r), StartStop::kNoBackup);
+  EXPECT_EQ(record("result"), "No pre-conversion backup folder");
+  EXPECT_FALSE(fs::exists(backup));
+
+  ui.list_answers = {2};  // a folder picked in the browser is remembered as the previous one
+  ui.text_answers = {elsewhere};
+  EXPECT_EQ(ingest(r), StartStop::kNone);
+  EXPECT_EQ(record("result"), "SUCCESS");
+  EXPECT_EQ(session->previous_backup_folder, elsewhere);
+  EXPECT_EQ(images_below(elsewhere), 6u);
+  ui.list_answers = {1};  // "Use Previous Folder"
+  fs::remove_all(elsewhere);
+  fs::create_directories(elsewhere);
+  EXPECT_EQ(ingest(r), StartStop::kNone);
+  EXPECT_EQ(images_below(elsewhere), 6u);
+  EXPECT_FALSE(fs::exists(backup));
+}
+
+TEST_F(StartFlow, NumberRangeFoldersAreRenamedAndTheViewerOpensTheLast) {
+  StartRequest r = request();
+  r.given.values[kParamFolderFormat] = "{@numberrange}";
+  r.given.values[kParamPartitionSize] = "4";
+  r.given.values[kParamNumberRangeSource] = "2";
+  r.given.values[kParamStartingNumber] = "9998";
+  master().put_str("ViewerApp", "viewer");
+  master().put_int("ViewerFolder", 1);
+  std::vector<std::string> launched;
+  ASSERT_EQ(ingest(r, &launched), StartStop::kNone);
+  EXPECT_EQ(images_below(archive + "/9998-0001"), 4u);
+  EXPECT_EQ(images_below(archive + "/0002-0003"), 2u);
+  EXPECT_EQ(record("number_start") + "-" + record("number_stop"), "9998-10003");
+  // The viewer gets the range folder whose name sorts last.
+  EXPECT_EQ(launched, std::vector<std::string>{"viewer " + archive + "/9998-0001"});
+  EXPECT_THAT(captured_ui().pane, HasSubstr("\nNumber range: 9998 through 10003\n"));
+}
+
+TEST_F(StartFlow, RunsInOneProcessKeepTheirRecordsApart) {
+  // One after the other: each record has its own count and result.
+  ASSERT_EQ(ingest(request()), StartStop::kNone);
+  const int first = session->database()->ingestion_count();
+  ASSERT_EQ(ingest(request()), StartStop::kNone);
+  EXPECT_EQ(record("image_count", first), "6");
+  EXPECT_EQ(record("image_count"), "0");  // all duplicates now
+
+  // At once, with a monitor each: a second card into another archive.
+  const std::string card2 = dir / "card2", archive2 = dir / "archive2";
+  fixtures::CardSpec spec;
+  spec.count = 3;
+  spec.raw_every = 0;
+  ASSERT_EQ(fixtures::write_sample_card(card2, spec).size(), 3u);
+  StartOutcome a = prepare_ingestion(*session, request());
+  ASSERT_TRUE(a.run);
+  CardMonitor ma(monitor_setup(*session, *a.run));
+  StartRequest r2 = request(card2);
+  r2.given.values[kParamPrimaryFolder] = archive2;
+  StartOutcome b = prepare_ingestion(*session, r2);
+  ASSERT_TRUE(b.run);
+  CardMonitor mb(monitor_setup(*session, *b.run));
+  fs::remove_all(archive);
+  ma.run_single(card);
+  mb.run_single(card2);
+  while (ma.running() || mb.running()) {
+    ma.wait_for_slot_end(std::chrono::milliseconds(50));
+    ma.tick();
+    mb.tick();
+  }
+  EXPECT_TRUE(ma.outcome()->success && mb.outcome()->success);
+  EXPECT_EQ(record("image_count", a.run->ingestion_key), "6");
+  EXPECT_EQ(record("image_count", b.run->ingestion_key), "3");
+  EXPECT_EQ(record("result", a.run->ingestion_key), "SUCCESS");
+  EXPECT_EQ(record("result", b.run->ingestion_key), "SUCCESS");
+  EXPECT_EQ(ma.context(0)->counts.files_found, 6);
+  EXPECT_EQ(mb.context(0)->counts.files_found, 3);
+  EXPECT_THAT(mb.context(0)->report, HasSubstr("------ " + card2 + " ------"));
+  EXPECT_THAT(mb.context(0)->report, ::testing::Not(HasSubstr("------ " + card + " ------")));
+  EXPECT_EQ(images_below(archive), 6u);
+  EXPECT_EQ(images_below(archive2), 3u);
+}
+
+}  // namespace
+}  // namespace cw
