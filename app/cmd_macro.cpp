@@ -53,25 +53,18 @@ bool split_assignment(const char* arg, std::string& name, std::string& value) {
   return true;
 }
 
-// Checks the vocabulary entry at `path` ("A|B|C" under `heading`), adding the entries that are
-// missing. The vocabulary is the working set's: nothing is saved.
+// Checks the entry "A|B|C" under `heading` in the working set's vocabulary (nothing saved).
 void check_vocabulary_path(PROPSET* set, const char* heading, const std::string& path) {
-  Vocabulary vocabulary;
-  vocabulary.load(set);
-  VocabItemObj* node = vocabulary.find({heading});
-  std::size_t from = 0;
-  while (node && from <= path.size()) {
+  std::vector<std::string> names{heading};
+  for (std::size_t from = 0; from <= path.size();) {
     std::size_t bar = path.find('|', from);
     if (bar == std::string::npos) bar = path.size();
-    const std::string name = path.substr(from, bar - from);
+    names.push_back(path.substr(from, bar - from));
     from = bar + 1;
-    VocabItemObj* child = nullptr;
-    for (VocabItemObj& c : node->children)
-      if (equals_ignoring_case(c.text, name)) child = &c;
-    if (!child && (child = vocabulary.add_child(*node, set))) vocabulary.rename(*child, name, set);
-    node = child;
   }
-  if (node) vocabulary.set_checked(*node, true, set);
+  Vocabulary vocabulary;
+  vocabulary.load(set);
+  vocabulary.check_path(names, set);
 }
 
 // Sample inputs replaced by what a real image gives: its name, extension, folder, capture

@@ -16,6 +16,7 @@
 #include "foundation/log.h"
 #include "platform/paths.h"
 #include "settings/param.h"
+#include "settings/preset_edit.h"
 #include "settings/preferences.h"
 
 namespace cw::app {
@@ -67,79 +68,6 @@ class ScriptedUserInterface : public ConsoleUserInterface {
   std::optional<std::string> name_;
 };
 
-// Where a kind's values are edited: the master's working set for the master and the groups
-// it holds, the preset's own set for the metadata fields.
-bool edits_working_set(PresetKind kind) {
-  return kind == PresetKind::Master || kind == PresetKind::Destination ||
-         kind == PresetKind::File || kind == PresetKind::Meta;
-}
-
-// True when KEY is a setting of this kind; `why` says otherwise.
-bool key_belongs(PresetKind kind, const std::string& key, std::string& why) {
-  auto in_table = [&](const std::vector<PresetKey>& t) {
-    for (const PresetKey& k : t)
-      if (strcasecmp(k.key, key.c_str()) == 0) return true;
-    return false;
-  };
-  auto in_fields = [&](const std::vector<const char*>& f) {
-    for (const char* k : f)
-      if (strcasecmp(k, key.c_str()) == 0) return true;
-    return false;
-  };
-  bool ok = false;
-  switch (kind) {
-    case PresetKind::Master:
-      ok = find_preset_key(key) || strncasecmp(key.c_str(), "qf_", 3) == 0;
-      break;
-    case PresetKind::Destination: ok = in_table(destination_keys()); break;
-    case PresetKind::File: ok = in_table(file_keys()); break;
-    case PresetKind::Meta: ok = in_table(meta_keys()); break;
-    case PresetKind::Photog: ok = in_fields(photog_fields()); break;
-    case PresetKind::Content: ok = in_fields(content_fields()); break;
-    case PresetKind::Rights: ok = in_fields(rights_fields()); break;
-    case PresetKind::Keywords:
-      why = "keywords are edited with 'cardwright vocab'";
-      return false;
-  }
-  if (!ok) why = "\"" + key + "\" is not a setting of this kind of preset";
-  return ok;
-}
-
-// True when VALUE suits the key's type; `why` says otherwise.
-bool value_fits(const std::string& key, const std::string& value, std::string& why) {
-  const PresetKey* k = find_preset_key(key);
-  if (k && k->type == KeyType::Integer) {
-    char* end = nullptr;
-    std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0') {
-      why = std::string(k->key) + " takes a whole number";
-      return false;
-    }
-  }
-  if (k && k->type == KeyType::TextList && strncasecmp(value.c_str(), "Include:", 8) != 0 &&
-      strncasecmp(value.c_str(), "Exclude:", 8) != 0) {
-    why = std::string(k->key) + " takes \"Include: EXT ...\" or \"Exclude: EXT ...\"";
-    return false;
-  }
-  return true;
-}
-
-// Stores one value given as text (checked by value_fits), with the key's type.
-bool put_value(CWParam& param, PresetKind kind, const std::string& key, const std::string& value) {
-  CWPreset& target = edits_working_set(kind) ? param.master() : param.preset(kind);
-  const PresetKey* k = find_preset_key(key);
-  if (k && k->type == KeyType::Integer)
-    return target.put_int(k->key, static_cast<int>(std::strtol(value.c_str(), nullptr, 10)));
-  if (k && k->type == KeyType::TextList)
-    return param.store_extension_filter(strncasecmp(value.c_str(), "Include:", 8) == 0,
-                                        value.substr(8));
-  std::string text = value;
-  if (strcasecmp(key.c_str(), "CopyrightStatus") == 0 &&
-      (value == "Copyrighted" || value == "Public Domain" || value == "Unknown"))
-    text = copyright_status_to_stored(value);
-  return target.put_str(k ? k->key : key, text);
-}
-
 void print_set(const PROPSET* set) {
   if (!set) return;
   for (const PROP& p : set->props) {
@@ -153,29 +81,6 @@ void print_set(const PROPSET* set) {
         std::printf("%s\t%s\n", p.propname.c_str(), v.strval.c_str());
     }
   }
-}
-
-// Saves the master's working set under its own name, so that a component choice made from
-// the shell lasts.
-bool save_master(CWParam& param) {
-  bool changed = false;
-  return param.master().command("Save", changed);
-}
-
-// After a component was renamed or deleted, the current master names its successor, so that
-// loading the master does not look for a preset that is gone.
-bool repoint_master(CWParam& param, PresetKind kind, const std::string& old,
-                    const std::string& now) {
-  static const char* const kMasterKeys[kPresetKinds] = {
-      nullptr, "PresetDestination", "PresetFile", "PresetMeta",
-      "MetaPhotog", "MetaContent", "MetaRights", "PresetKeywords"};
-  const char* key = kMasterKeys[static_cast<int>(kind)];
-  CWPreset& master = param.master();
-  if (!key || old.empty() || !master.set->setname ||
-      master.get_str(key, kDefaultName).value_or(kDefaultName) != old)
-    return true;
-  master.put_str(key, now);
-  return save_master(param);
 }
 
 int run(CWParam& param, ScriptedUserInterface& ui, const std::string& verb, PresetKind kind,
@@ -202,17 +107,9 @@ int run(CWParam& param, ScriptedUserInterface& ui, const std::string& verb, Pres
   }
   if (verb == "set") {
     if (args.size() != 3) return usage_error(kName, "set takes KIND NAME KEY VALUE");
-    const std::string& name = args[0];
     std::string why;
-    if (!key_belongs(kind, args[1], why) || !value_fits(args[1], args[2], why))
-      return usage_error(kName, why.c_str());
-    if (p.exists(name)) {
-      if (!param.select(kind, name)) return 1;
-    } else {
-      propset_setname(*p.set, name);  // a new preset starts from the current values
-    }
-    if (!put_value(param, kind, args[1], args[2])) return 1;
-    return p.command("Save", changed) ? 0 : 1;
+    if (!preset_value_allowed(kind, args[1], args[2], why)) return usage_error(kName, why.c_str());
+    return set_preset_value(param, kind, args[0], args[1], args[2]) ? 0 : 1;
   }
   if (verb == "save-as") {
     if (args.size() != 1) return usage_error(kName, "save-as takes KIND NAME");

@@ -11,6 +11,7 @@
 #include "foundation/log.h"
 #include "platform/paths.h"
 #include "settings/param.h"
+#include "settings/preset_edit.h"
 #include "settings/preferences.h"
 #include "settings/vocabulary.h"
 
@@ -65,19 +66,6 @@ void print_tree(const VocabItemObj& node) {
   }
 }
 
-// Saves the edited vocabulary into the keywords preset the master names.
-bool save_keywords(CWParam& param) {
-  CWPreset& master = param.master();
-  CWPreset& kw = param.preset(PresetKind::Keywords);
-  std::string name = master.get_str("PresetKeywords", kDefaultName).value_or(kDefaultName);
-  if (name.empty()) name = kDefaultName;
-  if (kw.set->setname != name) {
-    if (!kw.exists(name) || !kw.load(name)) propset_setname(*kw.set, name);
-  }
-  bool changed = false;
-  return kw.command("Save", changed);
-}
-
 int run(CWParam& param, const std::vector<std::string>& args) {
   PROPSET* working = param.working_set();
   Vocabulary vocab;
@@ -114,7 +102,7 @@ int run(CWParam& param, const std::vector<std::string>& args) {
     }
     vocab.set_checked(*node, verb == "check", working);
   }
-  return save_keywords(param) ? 0 : 1;
+  return save_vocabulary(param) ? 0 : 1;
 }
 
 }  // namespace

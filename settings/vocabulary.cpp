@@ -118,6 +118,19 @@ bool Vocabulary::set_checked(VocabItemObj& node, bool checked, PROPSET* set) {
   return save(set);
 }
 
+bool Vocabulary::check_path(const std::vector<std::string>& path, PROPSET* set) {
+  if (path.size() < 2) return false;
+  VocabItemObj* node = find({path[0]});
+  for (std::size_t i = 1; node && i < path.size(); ++i) {
+    VocabItemObj* next = nullptr;
+    for (VocabItemObj& child : node->children)
+      if (!next && strcasecmp(child.text.c_str(), path[i].c_str()) == 0) next = &child;
+    if (!next && (next = add_child(*node, set))) rename(*next, path[i], set);
+    node = next;
+  }
+  return node && set_checked(*node, true, set);
+}
+
 VocabItemObj* Vocabulary::find(const std::vector<std::string>& path) {
   VocabItemObj* node = &root_;
   for (const std::string& text : path) {

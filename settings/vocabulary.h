@@ -48,6 +48,9 @@ class Vocabulary {
   // The node reached by a path of texts from the root ("Keywords", "Animals", "Dog"); texts
   // are compared without regard to case. Null when there is none.
   VocabItemObj* find(const std::vector<std::string>& path);
+  // Checks the entry reached by `path`, adding the entries along it that are missing (the
+  // first name, a heading, must exist); saves into `set`. False when it cannot.
+  bool check_path(const std::vector<std::string>& path, PROPSET* set);
   // The stored form of a node.
   static std::string stored_form(const VocabItemObj& node);
 
