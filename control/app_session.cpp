@@ -63,6 +63,11 @@ void AppSession::run_steps(unsigned steps) {
   log_set_enabled(pref_get_int("LogV3") != 0);
   log_set_path(paths_.log);
   if (steps & kStepDatabase) ok_ = open_database();
+  // Without its database the program ends: nothing else is set up.
+  if (!ok_) {
+    macro_env_ = std::make_unique<SettingsMacroEnvironment>(*settings_, nullptr);
+    return;
+  }
 
   // A configured tool that is not where it was said to be is not replaced by another one.
   auto tool = [](const char* preference, const char* name) {
@@ -77,7 +82,7 @@ void AppSession::run_steps(unsigned steps) {
     if (settings_ok_) settings_->load_presets();
   }
   macro_env_ = std::make_unique<SettingsMacroEnvironment>(*settings_, database());
-  if (ok_ && (steps & kStepVerifyDatabase) && database()) db_startup_check(*database_);
+  if ((steps & kStepVerifyDatabase) && database()) db_startup_check(*database_);
   if (steps & kStepNotices) {
     if (std::optional<std::string> warning = incompatibility_countdown())
       alert_printf("%s", warning->c_str());
