@@ -373,7 +373,8 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
       if (burn_fifo_inquire_status(run.fifo, &size, &free_bytes, &state) >= 0)
         progress.buffer_percent = percent(size - free_bytes, size);
     }
-    if (events.progress && events.progress(progress) && !cancel_sent) {
+    // A cancel is repeated until the drive takes it: it is ignored before writing starts.
+    if (events.progress && events.progress(progress)) {
       burn_drive_cancel(drive);
       cancel_sent = true;
     }

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "disc/burn.h"
+#include "disc/libburn_recorder.h"
 #include "tests/common/test_env.h"
 
 namespace cw {
@@ -73,6 +74,21 @@ TEST(ImageTest, EachDiscBecomesAnImageOfExactlyItsFiles) {
   EXPECT_NE(outcome.message.find("already exists"), std::string::npos) << outcome.message;
   EXPECT_EQ(std::filesystem::last_write_time(images / "Disc_001.iso"), before);
   EXPECT_FALSE(std::filesystem::exists(images / "Disc_001.iso.part"));
+
+  // Cancelled as soon as the drive reports: no image is left behind.
+  TempDir cancelled;
+  ImageFolderSystem folder(cancelled.str());
+  DiscWriter* running = nullptr;
+  DiscWriter writer(set, folder, {[&](const WriterView& v) {
+                      if (!v.elapsed_text.empty() || v.status == "Initializing hardware...")
+                        running->burn();
+                    }, {}});
+  running = &writer;
+  ASSERT_TRUE(writer.open());
+  writer.burn();
+  EXPECT_FALSE(writer.wait());
+  EXPECT_EQ(writer.view().status, "User Canceled!");
+  EXPECT_TRUE(std::filesystem::is_empty(cancelled.path()));
 }
 
 }  // namespace
