@@ -71,8 +71,8 @@ BurnOutcome burn_discs(const DiscSet& set, DiscSystem& system, const std::string
   while (!writer.all_written()) {
     WriterView view = writer.view();
     if (ask_first) {
-      std::string question = view.status + "\n\n" +
-                             format_limited(1000, "Burn disc %s now?", view.disc_label.c_str());
+      std::string question =
+          view.status + "\n\n" + format_limited(1000, "Burn disc %s now?", view.disc_label.c_str());
       if (!user_interface().ask_yes_no(question)) break;
     }
     writer.burn();
@@ -87,8 +87,10 @@ BurnOutcome burn_discs(const DiscSet& set, DiscSystem& system, const std::string
   }
   outcome.discs_burned = writer.close();
   outcome.ok = writer.all_written();
-  if (outcome.ok) outcome.message.clear();
-  else if (outcome.message.empty()) outcome.message = "Burning stopped before the last disc.";
+  if (outcome.ok)
+    outcome.message.clear();
+  else if (outcome.message.empty())
+    outcome.message = "Burning stopped before the last disc.";
   return outcome;
 }
 
@@ -109,11 +111,13 @@ bool burn_after_ingestion(const IngestionBurn& request, DiscSystem& system,
   if (request.burn_pre && request.backup_root)
     ok = plan_and_burn_after_ingestion(*request.backup_root, request.pre_folders,
                                        "Pre-Conversion Backup", request, system, recorder_id,
-                                       assume_yes, changed) && ok;
+                                       assume_yes, changed) &&
+         ok;
   if (request.burn_primary)
     ok = plan_and_burn_after_ingestion(request.primary_root, request.primary_folders,
-                                       "Primary Folders", request, system, recorder_id,
-                                       assume_yes, changed) && ok;
+                                       "Primary Folders", request, system, recorder_id, assume_yes,
+                                       changed) &&
+         ok;
   return ok;
 }
 

@@ -16,10 +16,10 @@
 namespace cw {
 
 struct BurnOutcome {
-  bool ok = false;         // every disc written, or nothing to write
-  std::size_t discs = 0;   // discs in the set
+  bool ok = false;        // every disc written, or nothing to write
+  std::size_t discs = 0;  // discs in the set
   int discs_burned = 0;
-  std::string message;     // why the run ended early
+  std::string message;  // why the run ended early
 };
 
 using WriterViewCallback = std::function<void(const WriterView&)>;

@@ -23,8 +23,8 @@ constexpr std::size_t kMaxRootChars = 999;
 
 // Records a planning failure on the error trace and hands it to the caller.
 bool plan_fail(std::string& message, const char* text, int line, int error_number = 0) {
-  errstack_push("burner", "burner", line, text,
-                error_number ? error_number : kInternalErrorNumber, 0);
+  errstack_push("burner", "burner", line, text, error_number ? error_number : kInternalErrorNumber,
+                0);
   message = text;
   return false;
 }
@@ -82,8 +82,7 @@ bool scan_folder(const std::string& path, const std::string& name, std::uint64_t
     int err = errno;
     if (err == EACCES)
       return plan_fail(message, "Can't access folder - permission denied.", __LINE__, err);
-    return plan_fail(message, "Can't access folder - error other than permissions.", __LINE__,
-                     err);
+    return plan_fail(message, "Can't access folder - error other than permissions.", __LINE__, err);
   }
 
   // Files in name order, so that a folder cut over several discs keeps runs of neighbouring

@@ -31,19 +31,27 @@ std::string media_refusal(const MediaInfo& media, bool cds_allowed) {
                        : "Writable DVD is required. Insert disc and press Burn.";
   }
   // Writing over a disc that holds data would lose it; it is never blanked here.
-  if (!media.blank) return "The disc in the burner is not blank. Insert a blank disc and press Burn.";
+  if (!media.blank)
+    return "The disc in the burner is not blank. Insert a blank disc and press Burn.";
   return std::string();
 }
 
 std::string write_action_text(WriteAction action) {
   switch (action) {
-    case WriteAction::kValidating: return "Validating current media...";
-    case WriteAction::kFormatting: return "Formatting media...";
-    case WriteAction::kInitializing: return "Initializing hardware...";
-    case WriteAction::kCalibrating: return "Optimizing laser intensity...";
-    case WriteAction::kWriting: return "Writing...";
-    case WriteAction::kFinalizing: return "Finalizing writing...";
-    case WriteAction::kCompleted: return "Completed!";
+    case WriteAction::kValidating:
+      return "Validating current media...";
+    case WriteAction::kFormatting:
+      return "Formatting media...";
+    case WriteAction::kInitializing:
+      return "Initializing hardware...";
+    case WriteAction::kCalibrating:
+      return "Optimizing laser intensity...";
+    case WriteAction::kWriting:
+      return "Writing...";
+    case WriteAction::kFinalizing:
+      return "Finalizing writing...";
+    case WriteAction::kCompleted:
+      return "Completed!";
   }
   return std::string();
 }
@@ -249,13 +257,13 @@ bool DiscWriter::complete() {
     }
     ++v.discs_burned;
     if (index + 1 < set_.discs.size()) {
-      v.status = format_limited(1000, "Burned disc %s successfully. Insert next disc and press Burn.",
-                                label.c_str());
+      v.status = format_limited(
+          1000, "Burned disc %s successfully. Insert next disc and press Burn.", label.c_str());
       v.next_disc = index + 1;
       v.disc_label = disc_label(set_, v.next_disc);
     } else {
-      v.status =
-          format_limited(1000, "Burned disc %s successfully. Panel can now be closed.", label.c_str());
+      v.status = format_limited(1000, "Burned disc %s successfully. Panel can now be closed.",
+                                label.c_str());
       v.next_disc = set_.discs.size();
       v.burn_enabled = false;
     }

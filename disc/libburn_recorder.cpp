@@ -128,29 +128,49 @@ bool fail(WriteError& error, std::string message, unsigned code = 0) {
 
 int media_type_of_profile(int profile) {
   switch (profile) {
-    case 0x08: return kMediaCdRom;
-    case 0x09: return kMediaCdR;
-    case 0x0a: return kMediaCdRw;
-    case 0x10: return kMediaDvdRom;
-    case 0x11: return kMediaDvdDashR;
-    case 0x12: return kMediaDvdRam;
+    case 0x08:
+      return kMediaCdRom;
+    case 0x09:
+      return kMediaCdR;
+    case 0x0a:
+      return kMediaCdRw;
+    case 0x10:
+      return kMediaDvdRom;
+    case 0x11:
+      return kMediaDvdDashR;
+    case 0x12:
+      return kMediaDvdRam;
     case 0x13:
-    case 0x14: return kMediaDvdDashRw;
+    case 0x14:
+      return kMediaDvdDashRw;
     case 0x15:
-    case 0x16: return kMediaDvdDashRDualLayer;
-    case 0x1a: return kMediaDvdPlusRw;
-    case 0x1b: return kMediaDvdPlusR;
-    case 0x2a: return kMediaDvdPlusRwDualLayer;
-    case 0x2b: return kMediaDvdPlusRDualLayer;
-    case 0x40: return kMediaBdRom;
+    case 0x16:
+      return kMediaDvdDashRDualLayer;
+    case 0x1a:
+      return kMediaDvdPlusRw;
+    case 0x1b:
+      return kMediaDvdPlusR;
+    case 0x2a:
+      return kMediaDvdPlusRwDualLayer;
+    case 0x2b:
+      return kMediaDvdPlusRDualLayer;
+    case 0x40:
+      return kMediaBdRom;
     case 0x41:
-    case 0x42: return kMediaBdR;
-    case 0x43: return kMediaBdRe;
-    case 0x50: return kMediaHdDvdRom;
-    case 0x51: return kMediaHdDvdR;
-    case 0x52: return kMediaHdDvdRam;
-    case 0xffff: return kMediaRandomAccess;  // libburn's stdio: pseudo-drive, a file
-    default: return kMediaUnknown;
+    case 0x42:
+      return kMediaBdR;
+    case 0x43:
+      return kMediaBdRe;
+    case 0x50:
+      return kMediaHdDvdRom;
+    case 0x51:
+      return kMediaHdDvdR;
+    case 0x52:
+      return kMediaHdDvdRam;
+    case 0xffff:
+      return kMediaRandomAccess;  // libburn's stdio: pseudo-drive, a file
+    default:
+      return kMediaUnknown;
   }
 }
 
@@ -252,11 +272,11 @@ ImagePtr build_image(const DiscImage& content, const WriteEvents& events, WriteE
       return nullptr;
     }
     std::string leaf = leaf_of(f.path);
-    if (events.status) events.status(format_limited(1000, "Adding \"%s\" to file system...", leaf.c_str()));
+    if (events.status)
+      events.status(format_limited(1000, "Adding \"%s\" to file system...", leaf.c_str()));
     auto parent = folders.find(parent_of(f.path));
-    if (parent == folders.end() ||
-        iso_tree_add_new_node(image.get(), parent->second, leaf.c_str(), f.source.c_str(),
-                              nullptr) < 0) {
+    if (parent == folders.end() || iso_tree_add_new_node(image.get(), parent->second, leaf.c_str(),
+                                                         f.source.c_str(), nullptr) < 0) {
       log_printf("Error while adding file %s to file system", f.source.c_str());
       fail(error, format_limited(1000, "Failed to add file %s", f.source.c_str()));
       return nullptr;
@@ -278,15 +298,20 @@ constexpr auto kPollInterval = std::chrono::milliseconds(100);
 WriteAction action_of(burn_drive_status status) {
   switch (status) {
     case BURN_DRIVE_READING:
-    case BURN_DRIVE_READING_SYNC: return WriteAction::kValidating;
+    case BURN_DRIVE_READING_SYNC:
+      return WriteAction::kValidating;
     case BURN_DRIVE_FORMATTING:
-    case BURN_DRIVE_ERASING: return WriteAction::kFormatting;
+    case BURN_DRIVE_ERASING:
+      return WriteAction::kFormatting;
     case BURN_DRIVE_SPAWNING:
-    case BURN_DRIVE_GRABBING: return WriteAction::kInitializing;
+    case BURN_DRIVE_GRABBING:
+      return WriteAction::kInitializing;
     case BURN_DRIVE_WRITING_LEADOUT:
     case BURN_DRIVE_CLOSING_TRACK:
-    case BURN_DRIVE_CLOSING_SESSION: return WriteAction::kFinalizing;
-    default: return WriteAction::kWriting;
+    case BURN_DRIVE_CLOSING_SESSION:
+      return WriteAction::kFinalizing;
+    default:
+      return WriteAction::kWriting;
   }
 }
 
@@ -432,7 +457,8 @@ class DriveRecorder : public Recorder {
       WriteError detail;
       drain_messages(&detail);
       info.state = MediaInfo::kError;
-      info.error = detail.message.empty() ? "The disc in the burner can't be read." : detail.message;
+      info.error =
+          detail.message.empty() ? "The disc in the burner can't be read." : detail.message;
       return info;
     }
     int profile = 0;
@@ -493,8 +519,10 @@ class ImageFileRecorder : public Recorder {
     if (ok && rename_path(partial, target) != 0)
       ok = fail(error, format_limited(1000, "Can't name the image %s.", target.c_str()),
                 static_cast<unsigned>(errno));
-    if (!ok) sysio().unlink(partial.c_str());
-    else log_printf("Wrote disc image %s", target.c_str());
+    if (!ok)
+      sysio().unlink(partial.c_str());
+    else
+      log_printf("Wrote disc image %s", target.c_str());
     return ok;
   }
 
@@ -570,7 +598,8 @@ bool ImageFolderSystem::recorders(std::vector<RecorderInfo>& list, std::string& 
     message = format_limited(1000, "Image folder %s does not exist.", folder_.c_str());
     return false;
   }
-  list.push_back(RecorderInfo{folder_, format_limited(1000, "%s [disc image files]", folder_.c_str())});
+  list.push_back(
+      RecorderInfo{folder_, format_limited(1000, "%s [disc image files]", folder_.c_str())});
   return true;
 }
 

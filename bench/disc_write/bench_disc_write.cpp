@@ -80,9 +80,12 @@ int main(int argc, char** argv) {
   int runs = 5;
   fs::path base = fs::temp_directory_path();
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--size-mb") == 0) size_mb = std::strtoull(argv[i + 1], nullptr, 10);
-    else if (std::strcmp(argv[i], "--runs") == 0) runs = std::atoi(argv[i + 1]);
-    else if (std::strcmp(argv[i], "--dir") == 0) base = argv[i + 1];
+    if (std::strcmp(argv[i], "--size-mb") == 0)
+      size_mb = std::strtoull(argv[i + 1], nullptr, 10);
+    else if (std::strcmp(argv[i], "--runs") == 0)
+      runs = std::atoi(argv[i + 1]);
+    else if (std::strcmp(argv[i], "--dir") == 0)
+      base = argv[i + 1];
   }
   if (std::system("command -v xorriso >/dev/null 2>&1") != 0) {
     std::fprintf(stderr, "bench_disc_write: xorriso not found\n");

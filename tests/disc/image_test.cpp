@@ -20,7 +20,8 @@ std::vector<std::string> image_files(const std::string& image, bool joliet) {
   std::string out;
   std::string cmd = "xorriso -abort_on FATAL -report_about WARNING";
   if (joliet) cmd += " -read_fs norock";
-  EXPECT_EQ(test::run_command(cmd + " -indev '" + image + "' -find / -type f 2>/dev/null", &out), 0);
+  EXPECT_EQ(test::run_command(cmd + " -indev '" + image + "' -find / -type f 2>/dev/null", &out),
+            0);
   std::vector<std::string> files;
   std::istringstream lines(out);
   for (std::string line; std::getline(lines, line);)
@@ -32,7 +33,8 @@ std::vector<std::string> image_files(const std::string& image, bool joliet) {
 TEST(ImageTest, EachDiscBecomesAnImageOfExactlyItsFiles) {
   if (!test::have_program("xorriso")) GTEST_SKIP() << "xorriso not installed";
   TempDir root, images, out;
-  const std::string long_name = "A long file name with spaces, longer than sixty-four characters.jpg";
+  const std::string long_name =
+      "A long file name with spaces, longer than sixty-four characters.jpg";
   test::write_file(root / "Day 1/" + long_name, std::string(300'000, 'a'));
   test::write_file(root / "Day 1/b.cr2", std::string(200'000, 'b'));
   test::write_file(root / "Day 2/c.jpg", std::string(400'000, 'c'));
@@ -41,17 +43,18 @@ TEST(ImageTest, EachDiscBecomesAnImageOfExactlyItsFiles) {
 
   DiscSet set;
   std::string message;
-  ASSERT_TRUE(plan_discs({root.str(), {"Day 1", "Day 2", "Day 3"}, "Selected Folders", -1, true,
-                          500'000}, set, message)) << message;
+  ASSERT_TRUE(
+      plan_discs({root.str(), {"Day 1", "Day 2", "Day 3"}, "Selected Folders", -1, true, 500'000},
+                 set, message))
+      << message;
   ASSERT_EQ(set.discs.size(), 3u);
   BurnOutcome outcome = burn_discs_to_images(set, images.str());
   ASSERT_TRUE(outcome.ok) << outcome.message;
   EXPECT_EQ(outcome.discs_burned, 3);
 
-  const std::vector<std::vector<std::string>> expected = {
-      {"/Day 1/" + long_name, "/Day 1/b.cr2"},
-      {"/Day 2/c.jpg", "/Day 2/x/d.jpg"},
-      {"/Day 3/e.jpg"}};
+  const std::vector<std::vector<std::string>> expected = {{"/Day 1/" + long_name, "/Day 1/b.cr2"},
+                                                          {"/Day 2/c.jpg", "/Day 2/x/d.jpg"},
+                                                          {"/Day 3/e.jpg"}};
   for (std::size_t d = 0; d < 3; ++d) {
     const std::string image = images / "Disc_00" + std::to_string(d + 1) + ".iso";
     ASSERT_EQ(image_files(image, false), expected[d]);
@@ -60,7 +63,8 @@ TEST(ImageTest, EachDiscBecomesAnImageOfExactlyItsFiles) {
     EXPECT_NE(pvd.find("Volume Id    : DISC_00" + std::to_string(d + 1)), std::string::npos) << pvd;
     const std::string dest = out / std::to_string(d);
     ASSERT_EQ(test::run_command("xorriso -osirrox on -indev '" + image + "' -extract / '" + dest +
-                                "' >/dev/null 2>&1"), 0);
+                                "' >/dev/null 2>&1"),
+              0);
     for (const std::string& f : expected[d]) {
       EXPECT_EQ(test::run_command("cmp '" + root.str() + f + "' '" + dest + f + "'"), 0) << f;
     }
@@ -79,10 +83,12 @@ TEST(ImageTest, EachDiscBecomesAnImageOfExactlyItsFiles) {
   TempDir cancelled;
   ImageFolderSystem folder(cancelled.str());
   DiscWriter* running = nullptr;
-  DiscWriter writer(set, folder, {[&](const WriterView& v) {
-                      if (!v.elapsed_text.empty() || v.status == "Initializing hardware...")
-                        running->burn();
-                    }, {}});
+  DiscWriter writer(set, folder,
+                    {[&](const WriterView& v) {
+                       if (!v.elapsed_text.empty() || v.status == "Initializing hardware...")
+                         running->burn();
+                     },
+                     {}});
   running = &writer;
   ASSERT_TRUE(writer.open());
   writer.burn();

@@ -73,7 +73,8 @@ TEST(PlanTest, SubfoldersCdSetsAndNothingToBurn) {
   test::write_file(root / "shoot/.Trashes/x/gone.jpg", "x");
   DiscSet set;
   std::string message;
-  ASSERT_TRUE(plan_discs({root.str(), {root / "shoot"}, "Selected Folders", -1, true}, set, message));
+  ASSERT_TRUE(
+      plan_discs({root.str(), {root / "shoot"}, "Selected Folders", -1, true}, set, message));
   ASSERT_EQ(set.discs.size(), 1u);
   EXPECT_EQ(names(set.discs[0]), (std::vector<std::string>{"shoot", "shoot/day 2"}));
   EXPECT_EQ(plan_summary(set), "Burning Selected Folders will require 1 CD or DVD.");

@@ -68,9 +68,11 @@ TEST(WriterTest, MediaChecks) {
   const MediaInfo used{MediaInfo::kReady, kMediaDvdPlusR, false, ""};
   EXPECT_EQ(media_refusal(none, true), "No writable media in burner. Insert disc and press Burn.");
   EXPECT_EQ(media_refusal(cd, true), "");
-  EXPECT_EQ(media_refusal(cd, false), "Writable DVD (not CD) is required. Insert disc and press Burn.");
+  EXPECT_EQ(media_refusal(cd, false),
+            "Writable DVD (not CD) is required. Insert disc and press Burn.");
   EXPECT_EQ(media_refusal(dvd, false), "");
-  EXPECT_EQ(media_refusal(dvd_rom, true), "Writable CD or DVD is required. Insert disc and press Burn.");
+  EXPECT_EQ(media_refusal(dvd_rom, true),
+            "Writable CD or DVD is required. Insert disc and press Burn.");
   EXPECT_EQ(media_refusal(dvd_rom, false), "Writable DVD is required. Insert disc and press Burn.");
   EXPECT_NE(media_refusal(used, false), "");
   EXPECT_TRUE(cd_allowed(set_of({500'000'000})));
@@ -105,7 +107,8 @@ TEST(WriterTest, FailedDiscIsRetriedAndTheSetEnds) {
   EXPECT_EQ(writer.view().status, "Burned disc 1234A_003 successfully. Panel can now be closed.");
   EXPECT_FALSE(writer.view().burn_enabled);
   EXPECT_EQ(writer.close(), 3);
-  EXPECT_NE(test::captured_ui().pane.find("Burned disc 1234A_002 successfully.\n"), std::string::npos);
+  EXPECT_NE(test::captured_ui().pane.find("Burned disc 1234A_002 successfully.\n"),
+            std::string::npos);
   EXPECT_NE(test::captured_ui().pane.find("Successful burn -- 3 disc(s) were burned."),
             std::string::npos);
 }
