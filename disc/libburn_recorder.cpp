@@ -364,7 +364,7 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
   burn_write_opts_set_simulate(opts, 0);
   burn_write_opts_set_underrun_proof(opts, 1);
   // An image file is forced to the disk once, at its end.
-  burn_write_opts_set_stdio_fsync(opts, -1);
+  burn_write_opts_set_stdio_fsync(opts, 1);
   burn_drive_set_speed(drive, 0, 0);
   char reasons[BURN_REASONS_LEN] = "";
   if (burn_write_opts_auto_write_type(opts, run.disc, reasons, 0) == BURN_WRITE_NONE) {
