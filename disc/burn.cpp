@@ -1,0 +1,124 @@
+// Plan-and-write flows for the command line and the end of an ingestion.
+#include "disc/burn.h"
+
+#include "disc/libburn_recorder.h"
+#include "foundation/log.h"
+#include "foundation/text.h"
+#include "foundation/user_interface.h"
+
+namespace cw {
+
+namespace {
+
+constexpr const char* kBurnErrorText = "Error burning disc(s).";
+
+// Plans one folder list and writes it; false, logged, when either did not succeed.
+bool plan_and_burn_after_ingestion(const std::string& root, const std::vector<std::string>& folders,
+                                   const char* title, const IngestionBurn& request,
+                                   DiscSystem& system, const std::string& recorder_id,
+                                   bool assume_yes, const WriterViewCallback& changed) {
+  PlanRequest plan;
+  plan.root = root;
+  plan.folders = folders;
+  plan.title = title;
+  plan.key = request.record_key;
+  plan.capacity = request.capacity;
+  DiscSet set;
+  std::string message;
+  if (!plan_discs(plan, set, message)) {
+    log_printf("Failed to burn: %s", message.c_str());
+    alert_printf("%s", message.c_str());
+    return false;
+  }
+  // The writer has shown its own failures as they happened.
+  BurnOutcome outcome = burn_discs(set, system, recorder_id, assume_yes, changed);
+  if (!outcome.ok) log_printf("Failed to burn: %s", outcome.message.c_str());
+  return outcome.ok;
+}
+
+}  // namespace
+
+bool list_drives(std::vector<RecorderInfo>& drives, std::string& message) {
+  LibburnSystem system;
+  return system.recorders(drives, message);
+}
+
+BurnOutcome burn_discs(const DiscSet& set, DiscSystem& system, const std::string& recorder_id,
+                       bool assume_yes, const WriterViewCallback& changed) {
+  BurnOutcome outcome;
+  outcome.discs = set.discs.size();
+  if (set.discs.empty()) {
+    alert_printf("%s", no_images_text());
+    outcome.ok = true;
+    return outcome;
+  }
+  DiscWriter writer(set, system, WriterCallbacks{changed, {}});
+  if (!writer.open()) {
+    outcome.message = kBurnErrorText;
+    return outcome;
+  }
+  if (!recorder_id.empty()) {
+    std::size_t i = 0;
+    while (i < writer.recorders().size() && writer.recorders()[i].id != recorder_id) ++i;
+    if (!writer.select_recorder(i)) {
+      alert_printf("No recorder %s.", recorder_id.c_str());
+      outcome.message = kBurnErrorText;
+      return outcome;
+    }
+  }
+
+  bool ask_first = !assume_yes;
+  while (!writer.all_written()) {
+    WriterView view = writer.view();
+    if (ask_first) {
+      std::string question =
+          view.status + "\n\n" + format_limited(1000, "Burn disc %s now?", view.disc_label.c_str());
+      if (!user_interface().ask_yes_no(question)) break;
+    }
+    writer.burn();
+    if (writer.wait()) {
+      ask_first = !assume_yes;
+      continue;
+    }
+    view = writer.view();
+    outcome.message = view.status;
+    if (assume_yes || !user_interface().ask_yes_no(view.retry_prompt)) break;
+    ask_first = false;  // the answer to the retry question was the go-ahead
+  }
+  outcome.discs_burned = writer.close();
+  outcome.ok = writer.all_written();
+  if (outcome.ok)
+    outcome.message.clear();
+  else if (outcome.message.empty())
+    outcome.message = "Burning stopped before the last disc.";
+  return outcome;
+}
+
+BurnOutcome burn_discs_to_images(const DiscSet& set, const std::string& folder,
+                                 const WriterViewCallback& changed) {
+  ImageFolderSystem system(folder);
+  return burn_discs(set, system, std::string(), true, changed);
+}
+
+std::string plan_failure_text(const std::string& message) {
+  return message + "\r\n\r\nSee external log for details.";
+}
+
+bool burn_after_ingestion(const IngestionBurn& request, DiscSystem& system,
+                          const std::string& recorder_id, bool assume_yes,
+                          const WriterViewCallback& changed) {
+  bool ok = true;
+  if (request.burn_pre && request.backup_root)
+    ok = plan_and_burn_after_ingestion(*request.backup_root, request.pre_folders,
+                                       "Pre-Conversion Backup", request, system, recorder_id,
+                                       assume_yes, changed) &&
+         ok;
+  if (request.burn_primary)
+    ok = plan_and_burn_after_ingestion(request.primary_root, request.primary_folders,
+                                       "Primary Folders", request, system, recorder_id, assume_yes,
+                                       changed) &&
+         ok;
+  return ok;
+}
+
+}  // namespace cw

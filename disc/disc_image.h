@@ -1,0 +1,33 @@
+// The content of one planned disc as an image sees it: the folders to create and, for every
+// file, its path on the disc and its source. The name rules are applied here, before any
+// recorder is touched: a source path that is too long is refused, and a name already taken in
+// its folder on the disc (a file beside a subfolder of the same name) gets "_001" … "_999"
+// appended.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "disc/burner.h"
+
+namespace cw {
+
+struct ImageFile {
+  std::string path;    // on the disc, "/"-separated, without a leading "/"
+  std::string source;  // the file it is read from; never changed
+};
+
+struct DiscImage {
+  std::string volume_id;             // the disc's label, as planned ("1234A_002")
+  std::vector<std::string> folders;  // every folder on the disc, parents before children
+  std::vector<ImageFile> files;      // in plan order
+  std::uint64_t size = 0;            // total of the files
+};
+
+// Lays out disc `index` of the set. False with `message` when the index is not a disc of the
+// set, a name is too long or no free name is left.
+bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::string& message);
+
+}  // namespace cw

@@ -1,0 +1,617 @@
+// Recorders on libburn, images on libisofs.
+//
+// Sections: library use and messages; media types from libburn profiles; building the image;
+// writing it to a grabbed drive with progress; the optical recorder; the image-file recorder.
+//
+// libburn and libisofs keep process-wide state: they are initialised while at least one of our
+// objects uses them, and their message queues are drained into the run log (the last serious
+// message becomes the failure text). Source files are only ever read.
+#include "disc/libburn_recorder.h"
+
+// libisofs.h needs the fixed-width types and libburn's burn_source declared before it.
+#include <stdint.h>
+// clang-format off
+#include <libburn/libburn.h>
+#include <libisofs/libisofs.h>
+// clang-format on
+
+// libburn declares its C interface inside namespace burn when compiled as C++; libisofs names
+// the same struct burn_source at global scope. The two are one C type, passed across by cast.
+using namespace burn;
+using BurnSource = burn::burn_source;
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "foundation/fs.h"
+#include "foundation/log.h"
+#include "foundation/sysio.h"
+#include "foundation/text.h"
+
+namespace cw {
+
+namespace {
+
+// ---------------------------------------------------------------- library use and messages
+
+// Counts the users of both libraries; the first initialises them, the last shuts them down.
+class LibraryUse {
+ public:
+  LibraryUse() {
+    std::lock_guard<std::mutex> lock(mutex());
+    if (users() == 0) {
+      if (burn_initialize() == 0) return;
+      if (iso_init_with_flag(1) < 0) {
+        burn_finish();
+        return;
+      }
+      // Messages are queued for the run log, never printed by the libraries themselves.
+      burn_msgs_set_severities(const_cast<char*>("NOTE"), const_cast<char*>("NEVER"),
+                               const_cast<char*>("cardwright: "));
+      iso_set_msgs_severities(const_cast<char*>("NOTE"), const_cast<char*>("NEVER"),
+                              const_cast<char*>("cardwright: "));
+      // File names are UTF-8 whatever the process's locale says.
+      iso_set_local_charset(const_cast<char*>("UTF-8"), 0);
+    }
+    ++users();
+    ok_ = true;
+  }
+  ~LibraryUse() {
+    if (!ok_) return;
+    std::lock_guard<std::mutex> lock(mutex());
+    if (--users() == 0) {
+      iso_finish();
+      burn_finish();
+    }
+  }
+  LibraryUse(const LibraryUse&) = delete;
+  LibraryUse& operator=(const LibraryUse&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  static std::mutex& mutex() {
+    static std::mutex m;
+    return m;
+  }
+  static int& users() {
+    static int n = 0;
+    return n;
+  }
+  bool ok_ = false;
+};
+
+constexpr const char* kInitFailedText =
+    "Can't initialize disc-mastering subsystem. The libburn and libisofs libraries could not "
+    "start.";
+
+bool serious(const char* severity) {
+  return std::strcmp(severity, "SORRY") == 0 || std::strcmp(severity, "FAILURE") == 0 ||
+         std::strcmp(severity, "FATAL") == 0 || std::strcmp(severity, "ABORT") == 0;
+}
+
+// Logs every queued message of both libraries; the last serious one becomes `error`'s detail.
+void drain_messages(WriteError* error) {
+  char text[BURN_MSGS_MESSAGE_LEN > ISO_MSGS_MESSAGE_LEN ? BURN_MSGS_MESSAGE_LEN
+                                                         : ISO_MSGS_MESSAGE_LEN];
+  char severity[80];
+  int code = 0, os_errno = 0, image_id = 0;
+  while (burn_msgs_obtain(const_cast<char*>("ALL"), &code, text, &os_errno, severity) > 0) {
+    log_printf("libburn %s: %s", severity, text);
+    if (error && serious(severity)) {
+      error->message = text;
+      error->code = static_cast<unsigned>(code);
+    }
+  }
+  while (iso_obtain_msgs(const_cast<char*>("ALL"), &code, &image_id, text, severity) > 0) {
+    log_printf("libisofs %s: %s", severity, text);
+    if (error && serious(severity)) {
+      error->message = text;
+      error->code = static_cast<unsigned>(code);
+    }
+  }
+}
+
+bool fail(WriteError& error, std::string message, unsigned code = 0) {
+  drain_messages(nullptr);
+  error.message = std::move(message);
+  error.code = code;
+  return false;
+}
+
+// ---------------------------------------------------------------- media types
+
+int media_type_of_profile(int profile) {
+  switch (profile) {
+    case 0x08:
+      return kMediaCdRom;
+    case 0x09:
+      return kMediaCdR;
+    case 0x0a:
+      return kMediaCdRw;
+    case 0x10:
+      return kMediaDvdRom;
+    case 0x11:
+      return kMediaDvdDashR;
+    case 0x12:
+      return kMediaDvdRam;
+    case 0x13:
+    case 0x14:
+      return kMediaDvdDashRw;
+    case 0x15:
+    case 0x16:
+      return kMediaDvdDashRDualLayer;
+    case 0x1a:
+      return kMediaDvdPlusRw;
+    case 0x1b:
+      return kMediaDvdPlusR;
+    case 0x2a:
+      return kMediaDvdPlusRwDualLayer;
+    case 0x2b:
+      return kMediaDvdPlusRDualLayer;
+    case 0x40:
+      return kMediaBdRom;
+    case 0x41:
+    case 0x42:
+      return kMediaBdR;
+    case 0x43:
+      return kMediaBdRe;
+    case 0x50:
+      return kMediaHdDvdRom;
+    case 0x51:
+      return kMediaHdDvdR;
+    case 0x52:
+      return kMediaHdDvdRam;
+    case 0xffff:
+      return kMediaRandomAccess;  // libburn's stdio: pseudo-drive, a file
+    default:
+      return kMediaUnknown;
+  }
+}
+
+// ---------------------------------------------------------------- handles
+
+struct ImageUnref {
+  void operator()(IsoImage* image) const { iso_image_unref(image); }
+};
+using ImagePtr = std::unique_ptr<IsoImage, ImageUnref>;
+
+// A grabbed drive, released (and ejected when asked) at the end.
+class GrabbedDrive {
+ public:
+  GrabbedDrive() = default;
+  ~GrabbedDrive() { release(false); }
+  GrabbedDrive(const GrabbedDrive&) = delete;
+  GrabbedDrive& operator=(const GrabbedDrive&) = delete;
+
+  bool grab(const std::string& address) {
+    std::string adr = address;
+    if (burn_drive_scan_and_grab(&info_, adr.data(), 1) <= 0) {
+      info_ = nullptr;
+      drain_messages(nullptr);
+      return false;
+    }
+    return true;
+  }
+  void release(bool eject) {
+    if (!info_) return;
+    burn_drive_release(info_[0].drive, eject ? 1 : 0);
+    burn_drive_info_free(info_);
+    info_ = nullptr;
+  }
+  burn_drive* drive() const { return info_ ? info_[0].drive : nullptr; }
+
+ private:
+  burn_drive_info* info_ = nullptr;
+};
+
+// The pieces of one burn run, freed in the order libburn wants.
+struct BurnRun {
+  BurnSource* image_source = nullptr;
+  burn_track* track = nullptr;
+  burn_session* session = nullptr;
+  burn_disc* disc = nullptr;
+  bool consumed = false;  // the drive read the image to its end
+  ~BurnRun() {
+    // An image generator that was not read to its end is still at work: stop it.
+    if (image_source && !consumed && image_source->cancel) image_source->cancel(image_source);
+    if (image_source) burn_source_free(image_source);
+    if (track) burn_track_free(track);
+    if (session) burn_session_free(session);
+    if (disc) burn_disc_free(disc);
+  }
+};
+
+// ---------------------------------------------------------------- building the image
+
+std::string parent_of(const std::string& path) {
+  std::size_t sep = path.rfind('/');
+  return sep == std::string::npos ? std::string() : path.substr(0, sep);
+}
+
+std::string leaf_of(const std::string& path) {
+  std::size_t sep = path.rfind('/');
+  return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+ImagePtr build_image(const DiscImage& content, const WriteEvents& events, WriteError& error) {
+  if (events.status) events.status("Creating File System...");
+  // ISO 9660 volume identifiers are upper case (d-characters); Rock Ridge and Joliet keep the
+  // file names as they are.
+  std::string volume_id = ascii_upper(content.volume_id);
+  IsoImage* raw = nullptr;
+  if (iso_image_new(volume_id.c_str(), &raw) < 0 || !raw) {
+    fail(error, "Failed to create the file system image");
+    return nullptr;
+  }
+  ImagePtr image(raw);
+  iso_image_set_volume_id(image.get(), volume_id.c_str());
+  iso_image_set_application_id(image.get(), "CARDWRIGHT");
+  // The planner measured the files a link points to; those are what go onto the disc.
+  iso_tree_set_follow_symlinks(image.get(), 1);
+
+  std::map<std::string, IsoDir*> folders{{std::string(), iso_image_get_root(image.get())}};
+  for (const std::string& path : content.folders) {
+    auto parent = folders.find(parent_of(path));
+    IsoDir* dir = nullptr;
+    if (parent == folders.end() ||
+        iso_tree_add_new_dir(parent->second, leaf_of(path).c_str(), &dir) < 0) {
+      fail(error, format_limited(1000, "Failed to add folder %s", path.c_str()));
+      return nullptr;
+    }
+    folders[path] = dir;
+  }
+  for (const ImageFile& f : content.files) {
+    if (events.cancelled && events.cancelled()) {
+      fail(error, user_canceled_text());
+      return nullptr;
+    }
+    std::string leaf = leaf_of(f.path);
+    if (events.status)
+      events.status(format_limited(1000, "Adding \"%s\" to file system...", leaf.c_str()));
+    auto parent = folders.find(parent_of(f.path));
+    if (parent == folders.end() || iso_tree_add_new_node(image.get(), parent->second, leaf.c_str(),
+                                                         f.source.c_str(), nullptr) < 0) {
+      log_printf("Error while adding file %s to file system", f.source.c_str());
+      fail(error, format_limited(1000, "Failed to add file %s", f.source.c_str()));
+      return nullptr;
+    }
+    log_printf("Added file %s to file system", f.source.c_str());
+  }
+  return image;
+}
+
+// ---------------------------------------------------------------- writing
+
+// The image generator's ring buffer, in 2 KiB blocks: 4 MiB between it and the drive. The
+// drive reads it directly: a second buffer in libburn between them only adds hand-offs and
+// made writing an image several times slower.
+constexpr std::size_t kRingBlocks = 2048;
+constexpr int kCdTailPadding = 300 * 1024;  // read-ahead room for CD readers
+constexpr auto kPollInterval = std::chrono::milliseconds(100);
+
+WriteAction action_of(burn_drive_status status) {
+  switch (status) {
+    case BURN_DRIVE_READING:
+    case BURN_DRIVE_READING_SYNC:
+      return WriteAction::kValidating;
+    case BURN_DRIVE_FORMATTING:
+    case BURN_DRIVE_ERASING:
+      return WriteAction::kFormatting;
+    case BURN_DRIVE_SPAWNING:
+    case BURN_DRIVE_GRABBING:
+      return WriteAction::kInitializing;
+    case BURN_DRIVE_WRITING_LEADOUT:
+    case BURN_DRIVE_CLOSING_TRACK:
+    case BURN_DRIVE_CLOSING_SESSION:
+      return WriteAction::kFinalizing;
+    default:
+      return WriteAction::kWriting;
+  }
+}
+
+int percent(double part, double whole) {
+  if (whole <= 0) return -1;
+  double p = 100.0 * part / whole;
+  return p < 0 ? 0 : p > 100 ? 100 : static_cast<int>(p);
+}
+
+// Writes `content` to the grabbed drive. The drive's owner releases (and ejects) it.
+bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents& events,
+                 WriteError& error) {
+  drain_messages(nullptr);  // what is queued now belongs to earlier work
+  ImagePtr image = build_image(content, events, error);
+  if (!image) return false;
+  const bool optical = burn_drive_get_drive_role(drive) == 1;
+
+  IsoWriteOpts* iso_opts = nullptr;
+  if (iso_write_opts_new(&iso_opts, 1) < 0) return fail(error, "Failed to create the image writer");
+  iso_write_opts_set_iso_level(iso_opts, 3);
+  iso_write_opts_set_rockridge(iso_opts, 1);
+  iso_write_opts_set_joliet(iso_opts, 1);
+  iso_write_opts_set_joliet_long_names(iso_opts, 1);
+  iso_write_opts_set_fifo_size(iso_opts, kRingBlocks);
+  BurnRun run;
+  ::burn_source* generator = nullptr;
+  int rc = iso_image_create_burn_source(image.get(), iso_opts, &generator);
+  run.image_source = reinterpret_cast<BurnSource*>(generator);
+  iso_write_opts_free(iso_opts);
+  if (rc < 0 || !run.image_source) {
+    run.image_source = nullptr;
+    return fail(error, "Failed to create the image stream", static_cast<unsigned>(rc));
+  }
+
+  run.disc = burn_disc_create();
+  run.session = burn_session_create();
+  run.track = burn_track_create();
+  if (!run.disc || !run.session || !run.track)
+    return fail(error, "Out of memory preparing the disc");
+  burn_disc_add_session(run.disc, run.session, BURN_POS_END);
+  burn_track_define_data(run.track, 0, optical ? kCdTailPadding : 0, 1, BURN_MODE1);
+  if (burn_track_set_source(run.track, run.image_source) != BURN_SOURCE_OK)
+    return fail(error, "Failed to attach the image stream to the disc");
+  burn_session_add_track(run.session, run.track, BURN_POS_END);
+
+  burn_write_opts* opts = burn_write_opts_new(drive);
+  if (!opts) return fail(error, "Failed to prepare the recorder");
+  burn_write_opts_set_perform_opc(opts, optical ? 1 : 0);
+  burn_write_opts_set_multi(opts, 0);
+  burn_write_opts_set_simulate(opts, 0);
+  burn_write_opts_set_underrun_proof(opts, 1);
+  // An image file is forced to the disk once, at its end.
+  burn_write_opts_set_stdio_fsync(opts, 1);
+  burn_drive_set_speed(drive, 0, 0);
+  char reasons[BURN_REASONS_LEN] = "";
+  if (burn_write_opts_auto_write_type(opts, run.disc, reasons, 0) == BURN_WRITE_NONE) {
+    burn_write_opts_free(opts);
+    WriteError detail;
+    drain_messages(&detail);
+    return fail(error, format_limited(1000, "Recorder not supported: %s", reasons), detail.code);
+  }
+
+  const auto start = std::chrono::steady_clock::now();
+  burn_disc_write(opts, run.disc);
+  burn_write_opts_free(opts);
+  bool cancel_sent = false;
+  for (;;) {
+    burn_progress p{};
+    burn_drive_status status = burn_drive_get_status(drive, &p);
+    if (status == BURN_DRIVE_IDLE) break;
+    WriteProgress progress;
+    progress.action = action_of(status);
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    progress.elapsed_seconds = static_cast<int>(elapsed);
+    progress.progress_percent = percent(p.sector, p.sectors);
+    if (p.sector > 0 && p.sectors > p.sector)
+      progress.remaining_seconds = static_cast<int>(elapsed * (p.sectors - p.sector) / p.sector);
+    if (p.buffer_capacity > 0) {
+      progress.buffer_percent = percent(p.buffer_capacity - p.buffer_available, p.buffer_capacity);
+    } else {
+      std::size_t size = 0, free_bytes = 0;
+      if (iso_ring_buffer_get_status(generator, &size, &free_bytes) > 0)
+        progress.buffer_percent =
+            percent(static_cast<double>(size - free_bytes), static_cast<double>(size));
+    }
+    // A cancel is repeated until the drive takes it: it is ignored before writing starts.
+    if (events.progress && events.progress(progress)) {
+      burn_drive_cancel(drive);
+      cancel_sent = true;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  const bool wrote = burn_drive_wrote_well(drive) == 1;
+  run.consumed = wrote;
+  WriteError detail;
+  drain_messages(&detail);
+  if (cancel_sent) return fail(error, user_canceled_text());
+  if (!wrote) {
+    error.message = detail.message.empty() ? "Writing the disc failed" : detail.message;
+    error.code = detail.code;
+    return false;
+  }
+  if (events.progress) {
+    WriteProgress done;
+    done.action = WriteAction::kCompleted;
+    events.progress(done);
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- the optical recorder
+
+class DriveRecorder : public Recorder {
+ public:
+  explicit DriveRecorder(std::unique_ptr<LibraryUse> use) : use_(std::move(use)) {}
+  bool grab(const std::string& address) { return drive_.grab(address); }
+
+  std::vector<int> supported_media() override {
+    int count = 0;
+    int profiles[64];
+    char current[64];
+    std::vector<int> types;
+    if (!drive_.drive() ||
+        burn_drive_get_all_profiles(drive_.drive(), &count, profiles, current) <= 0)
+      return types;
+    for (int i = 0; i < count && i < 64; ++i) {
+      int t = media_type_of_profile(profiles[i]);
+      bool seen = false;
+      for (int s : types) seen = seen || s == t;
+      if (!seen) types.push_back(t);
+    }
+    return types;
+  }
+
+  MediaInfo media() override {
+    MediaInfo info;
+    if (!drive_.drive()) return info;
+    burn_disc_status status = burn_disc_get_status(drive_.drive());
+    if (status == BURN_DISC_EMPTY) return info;
+    if (status == BURN_DISC_UNREADY || status == BURN_DISC_UNSUITABLE ||
+        status == BURN_DISC_UNGRABBED) {
+      WriteError detail;
+      drain_messages(&detail);
+      info.state = MediaInfo::kError;
+      info.error =
+          detail.message.empty() ? "The disc in the burner can't be read." : detail.message;
+      return info;
+    }
+    int profile = 0;
+    char name[80];
+    burn_disc_get_profile(drive_.drive(), &profile, name);
+    info.state = MediaInfo::kReady;
+    info.type = media_type_of_profile(profile);
+    info.blank = status == BURN_DISC_BLANK;
+    return info;
+  }
+
+  bool write(const DiscImage& image, const WriteEvents& events, WriteError& error) override {
+    if (!drive_.drive()) return fail(error, "Error: No Device Selected");
+    return write_image(drive_.drive(), image, events, error);
+  }
+
+  void eject() override { drive_.release(true); }
+
+ private:
+  std::unique_ptr<LibraryUse> use_;  // outlives the drive, which is declared after it
+  GrabbedDrive drive_;
+};
+
+// ---------------------------------------------------------------- the image-file recorder
+
+class ImageFileRecorder : public Recorder {
+ public:
+  ImageFileRecorder(std::unique_ptr<LibraryUse> use, std::string folder)
+      : use_(std::move(use)), folder_(std::move(folder)) {}
+
+  std::vector<int> supported_media() override { return {kMediaRandomAccess}; }
+
+  MediaInfo media() override {
+    MediaInfo info;
+    info.state = MediaInfo::kReady;
+    info.type = kMediaRandomAccess;
+    info.blank = true;
+    return info;
+  }
+
+  // The image is written beside its final name and renamed when complete, so that an image
+  // file under a disc's name is always a whole disc.
+  bool write(const DiscImage& image, const WriteEvents& events, WriteError& error) override {
+    const std::string target = image_file_path(folder_, image.volume_id);
+    const std::string partial = target + ".part";
+    struct stat st;
+    if (sysio().stat(target.c_str(), &st) == 0)
+      return fail(error, format_limited(1000, "Image file %s already exists.", target.c_str()));
+    sysio().unlink(partial.c_str());  // left by an earlier write that did not end
+    bool ok;
+    {
+      GrabbedDrive drive;
+      if (!drive.grab("stdio:" + partial))
+        return fail(error, format_limited(1000, "Failed to initialize recorder - Unique ID:%s",
+                                          ("stdio:" + partial).c_str()));
+      ok = write_image(drive.drive(), image, events, error);
+    }
+    if (ok && rename_path(partial, target) != 0)
+      ok = fail(error, format_limited(1000, "Can't name the image %s.", target.c_str()),
+                static_cast<unsigned>(errno));
+    if (!ok)
+      sysio().unlink(partial.c_str());
+    else
+      log_printf("Wrote disc image %s", target.c_str());
+    return ok;
+  }
+
+  void eject() override {}
+
+ private:
+  std::unique_ptr<LibraryUse> use_;
+  std::string folder_;
+};
+
+std::unique_ptr<LibraryUse> use_libraries(std::string& message) {
+  auto use = std::make_unique<LibraryUse>();
+  if (!use->ok()) {
+    message = kInitFailedText;
+    return nullptr;
+  }
+  return use;
+}
+
+std::string trimmed(const char* text, std::size_t n) {
+  std::string s(text, strnlen(text, n));
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the systems
+
+bool LibburnSystem::recorders(std::vector<RecorderInfo>& list, std::string& message) {
+  list.clear();
+  std::unique_ptr<LibraryUse> use = use_libraries(message);
+  if (!use) return false;
+  burn_drive_info* drives = nullptr;
+  unsigned count = 0;
+  int rc;
+  while ((rc = burn_drive_scan(&drives, &count)) == 0) std::this_thread::sleep_for(kPollInterval);
+  drain_messages(nullptr);
+  if (rc < 0) {
+    message = "There were no writable devices detected!";
+    return false;
+  }
+  for (unsigned i = 0; i < count; ++i) {
+    char adr[BURN_DRIVE_ADR_LEN];
+    if (burn_drive_d_get_adr(drives[i].drive, adr) <= 0) continue;
+    std::string product = trimmed(drives[i].vendor, sizeof drives[i].vendor) + " " +
+                          trimmed(drives[i].product, sizeof drives[i].product);
+    list.push_back(RecorderInfo{adr, format_limited(1000, "%s [%s]", adr, product.c_str())});
+  }
+  if (drives) burn_drive_info_free(drives);
+  if (list.empty()) {
+    message = "There were no writable devices detected!";
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<Recorder> LibburnSystem::open(const std::string& id, std::string& message) {
+  std::unique_ptr<LibraryUse> use = use_libraries(message);
+  if (!use) return nullptr;
+  auto recorder = std::make_unique<DriveRecorder>(std::move(use));
+  if (!recorder->grab(id)) {
+    message = format_limited(1000, "Failed to initialize recorder - Unique ID:%s", id.c_str());
+    return nullptr;
+  }
+  return recorder;
+}
+
+bool ImageFolderSystem::recorders(std::vector<RecorderInfo>& list, std::string& message) {
+  list.clear();
+  struct stat st;
+  if (sysio().stat(folder_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    message = format_limited(1000, "Image folder %s does not exist.", folder_.c_str());
+    return false;
+  }
+  list.push_back(
+      RecorderInfo{folder_, format_limited(1000, "%s [disc image files]", folder_.c_str())});
+  return true;
+}
+
+std::unique_ptr<Recorder> ImageFolderSystem::open(const std::string&, std::string& message) {
+  std::unique_ptr<LibraryUse> use = use_libraries(message);
+  if (!use) return nullptr;
+  return std::make_unique<ImageFileRecorder>(std::move(use), folder_);
+}
+
+std::string image_file_path(const std::string& folder, const std::string& label) {
+  if (!folder.empty() && folder.back() == '/') return folder + label + ".iso";
+  return folder + "/" + label + ".iso";
+}
+
+}  // namespace cw

@@ -1,0 +1,157 @@
+// The writer's flow on a fake recorder: media checks, retries, cancel, the set's end; and the
+// name rules of a disc's layout.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <deque>
+
+#include "disc/burn.h"
+#include "disc/disc_writer.h"
+#include "tests/common/test_env.h"
+
+namespace cw {
+namespace {
+
+// One recorder whose medium each bind takes from a queue (kept when one is left); writes are
+// recorded, and with `until_cancel` a write reports progress until it is cancelled.
+struct FakeSystem : DiscSystem {
+  std::deque<MediaInfo> media{{MediaInfo::kReady, kMediaDvdDashR, true, ""}};
+  bool until_cancel = false;
+  std::vector<std::string> written;  // volume ids
+  int ejects = 0;
+  std::atomic<int> progress_events{0};
+
+  struct Fake : Recorder {
+    FakeSystem& s;
+    explicit Fake(FakeSystem& sys) : s(sys) {}
+    std::vector<int> supported_media() override { return {kMediaCdR, kMediaDvdDashR}; }
+    MediaInfo media() override {
+      MediaInfo m = s.media.front();
+      if (s.media.size() > 1) s.media.pop_front();
+      return m;
+    }
+    bool write(const DiscImage& image, const WriteEvents& events, WriteError& error) override {
+      WriteProgress p;
+      p.progress_percent = 50;
+      for (int i = 0; i < (s.until_cancel ? 100000 : 1); ++i, ++s.progress_events)
+        if (events.progress(p)) {
+          error.message = user_canceled_text();
+          return false;
+        }
+      s.written.push_back(image.volume_id);
+      return true;
+    }
+    void eject() override { ++s.ejects; }
+  };
+  bool recorders(std::vector<RecorderInfo>& list, std::string&) override {
+    list = {{"/dev/sr0", "/dev/sr0 [FAKE DVD]"}};
+    return true;
+  }
+  std::unique_ptr<Recorder> open(const std::string&, std::string&) override {
+    return std::make_unique<Fake>(*this);
+  }
+};
+
+DiscSet set_of(std::vector<std::uint64_t> sizes) {
+  DiscSet set;
+  set.title = "Primary Folders";
+  set.label = "1234A";
+  for (std::uint64_t size : sizes) set.discs.push_back(Disc{{DiscFolder{"f", {}, size}}, size});
+  return set;
+}
+
+TEST(WriterTest, MediaChecks) {
+  const MediaInfo none{MediaInfo::kNoMedium, 0, false, ""};
+  const MediaInfo cd{MediaInfo::kReady, kMediaCdR, true, ""};
+  const MediaInfo dvd{MediaInfo::kReady, kMediaDvdDashR, true, ""};
+  const MediaInfo dvd_rom{MediaInfo::kReady, kMediaDvdRom, false, ""};
+  const MediaInfo used{MediaInfo::kReady, kMediaDvdPlusR, false, ""};
+  EXPECT_EQ(media_refusal(none, true), "No writable media in burner. Insert disc and press Burn.");
+  EXPECT_EQ(media_refusal(cd, true), "");
+  EXPECT_EQ(media_refusal(cd, false),
+            "Writable DVD (not CD) is required. Insert disc and press Burn.");
+  EXPECT_EQ(media_refusal(dvd, false), "");
+  EXPECT_EQ(media_refusal(dvd_rom, true),
+            "Writable CD or DVD is required. Insert disc and press Burn.");
+  EXPECT_EQ(media_refusal(dvd_rom, false), "Writable DVD is required. Insert disc and press Burn.");
+  EXPECT_NE(media_refusal(used, false), "");
+  EXPECT_TRUE(cd_allowed(set_of({500'000'000})));
+  EXPECT_FALSE(cd_allowed(set_of({600'000'001})));
+  EXPECT_EQ(plan_summary(set_of({600'000'001})), "Burning Primary Folders will require 1 DVD(s).");
+}
+
+TEST(WriterTest, FailedDiscIsRetriedAndTheSetEnds) {
+  FakeSystem fake;
+  fake.media = {{MediaInfo::kNoMedium, 0, false, ""},
+                {MediaInfo::kReady, kMediaCdR, true, ""},
+                {MediaInfo::kReady, kMediaDvdDashR, true, ""}};
+  test::captured_ui().clear();
+  DiscWriter writer(set_of({100, 100, 100}), fake);
+  ASSERT_TRUE(writer.open());
+  EXPECT_EQ(writer.supported_disc_types(), (std::vector<std::string>{"CD-R", "DVD-R"}));
+  writer.burn();
+  EXPECT_FALSE(writer.wait());
+  EXPECT_EQ(writer.view().status, "No writable media in burner. Insert disc and press Burn.");
+  writer.burn();
+  EXPECT_FALSE(writer.wait());  // a CD for a set of three discs
+  EXPECT_EQ(writer.view().retry_prompt,
+            "Press Burn again to retry burning disc 1234A_001 (after inserting a fresh disc if "
+            "needed). Or press Close to stop burning.");
+  EXPECT_EQ(fake.ejects, 2);
+  EXPECT_TRUE(fake.written.empty());
+  for (int i = 0; i < 3; ++i) {
+    writer.burn();
+    EXPECT_TRUE(writer.wait());
+  }
+  EXPECT_EQ(fake.written, (std::vector<std::string>{"1234A_001", "1234A_002", "1234A_003"}));
+  EXPECT_EQ(writer.view().status, "Burned disc 1234A_003 successfully. Panel can now be closed.");
+  EXPECT_FALSE(writer.view().burn_enabled);
+  EXPECT_EQ(writer.close(), 3);
+  EXPECT_NE(test::captured_ui().pane.find("Burned disc 1234A_002 successfully.\n"),
+            std::string::npos);
+  EXPECT_NE(test::captured_ui().pane.find("Successful burn -- 3 disc(s) were burned."),
+            std::string::npos);
+}
+
+TEST(WriterTest, CancelStopsTheWriteAndKeepsTheDisc) {
+  FakeSystem fake;
+  fake.until_cancel = true;
+  DiscWriter writer(set_of({100, 100}), fake);
+  ASSERT_TRUE(writer.open());
+  writer.burn();
+  while (fake.progress_events == 0) std::this_thread::yield();
+  writer.burn();  // pressed again while writing: cancel
+  EXPECT_FALSE(writer.wait());
+  EXPECT_EQ(writer.view().status, "User Canceled!");
+  EXPECT_EQ(writer.view().next_disc, 0u);
+  EXPECT_TRUE(fake.written.empty());
+
+  // Through the command-line flow: the user agrees to the first disc, stops at the second.
+  fake.until_cancel = false;
+  test::captured_ui().clear();
+  test::captured_ui().yes_no_answers = {true, false};
+  BurnOutcome outcome = burn_discs(set_of({100, 100}), fake, "", false);
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_EQ(outcome.discs_burned, 1);
+  EXPECT_EQ(test::captured_ui().questions.size(), 2u);
+}
+
+TEST(WriterTest, NamesTakenInAFolderGetNumbered) {
+  DiscSet set = set_of({});
+  set.root = "/r";
+  set.discs.push_back(Disc{{DiscFolder{"a", {"x", "z", "z"}, 3}, DiscFolder{"a/x", {"y"}, 1}}, 4});
+  DiscImage image;
+  std::string message;
+  ASSERT_TRUE(lay_out_disc(set, 0, image, message));
+  EXPECT_EQ(image.folders, (std::vector<std::string>{"a", "a/x"}));
+  ASSERT_EQ(image.files.size(), 4u);
+  EXPECT_EQ(image.files[0].path, "a/x_001");
+  EXPECT_EQ(image.files[0].source, "/r/a/x");
+  EXPECT_EQ(image.files[2].path, "a/z_001");
+  EXPECT_EQ(image.files[3].path, "a/x/y");
+  EXPECT_FALSE(lay_out_disc(set, 1, image, message));
+  EXPECT_EQ(message, "Disc number error");
+}
+
+}  // namespace
+}  // namespace cw
