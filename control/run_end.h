@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "control/viewer.h"
+#include "disc/burn.h"
 #include "ingest/slot_control.h"
 
 namespace cw {
@@ -26,13 +27,6 @@ struct EndedSlot {
   bool error = false;    // the slot's error flag
   int image_count = 0;
   EngineContext* ctx = nullptr;  // the slot's last run; none when it never started
-};
-
-// Folders to write onto discs after the run, as the master preset's burn switches ask.
-struct BurnRequest {
-  std::string title;  // "Pre-Conversion Backup" or "Primary Folders"
-  std::string root;   // the tree's root
-  std::vector<std::string> folders;
 };
 
 struct RunEndInput {
@@ -51,7 +45,7 @@ struct RunEndResult {
   bool success = false;
   std::string status_line;  // the monitor's status line after the run
   int images = 0;           // the sum of the slots' image counts
-  std::vector<BurnRequest> burns;
+  std::vector<FolderBurn> burns;  // the discs the master preset's burn switches ask for
 };
 
 // Texts the end of a run shows.

@@ -13,16 +13,15 @@ namespace {
 constexpr const char* kBurnErrorText = "Error burning disc(s).";
 
 // Plans one folder list and writes it; false, logged, when either did not succeed.
-bool plan_and_burn_after_ingestion(const std::string& root, const std::vector<std::string>& folders,
-                                   const char* title, const IngestionBurn& request,
-                                   DiscSystem& system, const std::string& recorder_id,
-                                   bool assume_yes, const WriterViewCallback& changed) {
+bool plan_and_burn(const FolderBurn& burn, int record_key, std::uint64_t capacity,
+                   DiscSystem& system, const std::string& recorder_id, bool assume_yes,
+                   const WriterViewCallback& changed) {
   PlanRequest plan;
-  plan.root = root;
-  plan.folders = folders;
-  plan.title = title;
-  plan.key = request.record_key;
-  plan.capacity = request.capacity;
+  plan.root = burn.root;
+  plan.folders = burn.folders;
+  plan.title = burn.title;
+  plan.key = record_key;
+  plan.capacity = capacity;
   DiscSet set;
   std::string message;
   if (!plan_discs(plan, set, message)) {
@@ -104,20 +103,12 @@ std::string plan_failure_text(const std::string& message) {
   return message + "\r\n\r\nSee external log for details.";
 }
 
-bool burn_after_ingestion(const IngestionBurn& request, DiscSystem& system,
-                          const std::string& recorder_id, bool assume_yes,
-                          const WriterViewCallback& changed) {
+bool burn_folder_sets(const std::vector<FolderBurn>& sets, int record_key, DiscSystem& system,
+                      const std::string& recorder_id, bool assume_yes, std::uint64_t capacity,
+                      const WriterViewCallback& changed) {
   bool ok = true;
-  if (request.burn_pre && request.backup_root)
-    ok = plan_and_burn_after_ingestion(*request.backup_root, request.pre_folders,
-                                       "Pre-Conversion Backup", request, system, recorder_id,
-                                       assume_yes, changed) &&
-         ok;
-  if (request.burn_primary)
-    ok = plan_and_burn_after_ingestion(request.primary_root, request.primary_folders,
-                                       "Primary Folders", request, system, recorder_id, assume_yes,
-                                       changed) &&
-         ok;
+  for (const FolderBurn& burn : sets)
+    ok = plan_and_burn(burn, record_key, capacity, system, recorder_id, assume_yes, changed) && ok;
   return ok;
 }
 

@@ -42,24 +42,20 @@ BurnOutcome burn_discs_to_images(const DiscSet& set, const std::string& folder,
 // The burn command's text for a failed plan.
 std::string plan_failure_text(const std::string& message);
 
-// What the end of an ingestion hands over when the master preset's burn switches are on.
-struct IngestionBurn {
-  bool burn_primary = false;  // BurnPrimary
-  bool burn_pre = false;      // BurnPre
-  std::string primary_root;
-  std::optional<std::string> backup_root;  // only when a pre-conversion backup was made
-  std::vector<std::string> primary_folders;
-  std::vector<std::string> pre_folders;
-  int record_key = -1;
-  std::uint64_t capacity = kDiscCapacity;
+// Folders of one tree that an ingestion leaves for discs ("Pre-Conversion Backup" or
+// "Primary Folders"), as the end of the run lists them.
+struct FolderBurn {
+  std::string title;
+  std::string root;
+  std::vector<std::string> folders;
 };
 
-// Plans and writes the pre-conversion backup folders ("Pre-Conversion Backup") when asked and
-// a backup was made, then the primary folders ("Primary Folders"). A plan that fails logs
-// "Failed to burn: %s" and shows the message; the other plan still runs. True when both did
-// what was asked.
-bool burn_after_ingestion(const IngestionBurn& request, DiscSystem& system,
-                          const std::string& recorder_id, bool assume_yes,
-                          const WriterViewCallback& changed = {});
+// Plans and writes each set in order, the discs labelled with the ingestion's record key. A
+// plan that fails logs "Failed to burn: %s" and shows the message; the next set still runs.
+// True when every set was written.
+bool burn_folder_sets(const std::vector<FolderBurn>& sets, int record_key, DiscSystem& system,
+                      const std::string& recorder_id, bool assume_yes,
+                      std::uint64_t capacity = kDiscCapacity,
+                      const WriterViewCallback& changed = {});
 
 }  // namespace cw
