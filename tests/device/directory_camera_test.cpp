@@ -1,0 +1,127 @@
+// Folders served as cameras by libgphoto2's Directory Browse driver: the real library path
+// from listing to an ingestion through the engine.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <filesystem>
+
+#include "device/camera_card.h"
+#include "device/gphoto_bus.h"
+#include "metadata/macro_exif.h"
+#include "tests/fixtures/sample_card.h"
+#include "tests/ingest/ingest_harness.h"
+
+namespace cw {
+namespace {
+
+namespace fsys = std::filesystem;
+using test::captured_ui;
+using test::Harness;
+using test::mtime_of;
+using test::read_file;
+
+// Serves `folders` as cameras and installs the program's camera source, for one test.
+struct FolderCameras {
+  std::unique_ptr<CameraSource> source;
+  explicit FolderCameras(const std::string& folders) {
+    setenv(kCameraFoldersVariable, folders.c_str(), 1);
+    source = make_camera_source();
+    set_camera_source(source.get());
+    set_exif_listing(nullptr);
+    captured_ui().clear();
+  }
+  ~FolderCameras() {
+    set_camera_source(nullptr);
+    unsetenv(kCameraFoldersVariable);
+  }
+};
+
+TEST(DirectoryCamera, FoldersAreListedAsCameras) {
+  test::TempDir dir;
+  fsys::create_directories(dir / "a");
+  fsys::create_directories(dir / "b");
+  {
+    FolderCameras cameras(dir / "a/" + ":" + dir / "missing");
+    EXPECT_EQ(cameras.source->devices(),
+              (std::vector<std::pair<std::string, std::string>>{
+                  {"disk:" + dir / "a", "Directory Browse"}}));
+  }
+  FolderCameras cameras(dir / "a" + ":" + dir / "b");
+  auto devices = cameras.source->devices();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[1].second, "Directory Browse (" + dir / "b" + ")");
+  std::string message;
+  EXPECT_TRUE(check_camera_card("ptp/" + devices[1].second, message)) << message;
+  EXPECT_TRUE(check_camera_card(dir / "b", message));  // a folder is no camera
+  EXPECT_FALSE(check_camera_card("ptp/Directory Browse", message));
+  EXPECT_EQ(message, "No camera named Directory Browse is connected.");
+}
+
+TEST(DirectoryCamera, AnIngestionCopiesEveryImageWithItsTimeAndItsExifName) {
+  Harness h;
+  fixtures::CardSpec spec;
+  spec.count = 6;  // JPEGs and raws
+  const std::vector<std::string> card = fixtures::write_sample_card(h.card, spec);
+  ASSERT_EQ(card.size(), 6u);
+  // File times apart from the capture times, so that names can only come from EXIF.
+  for (std::size_t i = 0; i < card.size(); ++i) {
+    const utimbuf t{1600000000, static_cast<time_t>(1600000000 + 60 * i)};
+    ASSERT_EQ(utime(card[i].c_str(), &t), 0);
+  }
+  FolderCameras cameras(h.card);
+  std::string message;
+  ASSERT_TRUE(check_camera_card("ptp/Directory Browse", message)) << message;
+  h.set(kParamCardFolder, "ptp");
+  h.set(kParamNameFormat, "{@datetimeany}_{@filename}");
+  ASSERT_TRUE(h.run(kParamCount, "ptp/Directory Browse")) << h.ctx->error << h.ctx->report;
+  EXPECT_EQ(h.ctx->files_found, 6);
+  for (std::size_t i = 0; i < card.size(); ++i) {
+    const std::string exif = fixtures::exif_date_plus(spec.first_capture, long(i) * spec.seconds_apart);
+    const std::string stamp = exif.substr(0, 4) + exif.substr(5, 2) + exif.substr(8, 2) + "_" +
+                              exif.substr(11, 2) + exif.substr(14, 2) + exif.substr(17, 2);
+    const std::string copy = h.archive + "/" + stamp + "_" + fsys::path(card[i]).filename().string();
+    ASSERT_TRUE(fsys::exists(copy)) << copy;
+    EXPECT_EQ(read_file(copy), read_file(card[i])) << copy;
+    EXPECT_EQ(mtime_of(copy), mtime_of(card[i])) << copy;
+  }
+  // The same camera again: everything is a duplicate.
+  ASSERT_TRUE(h.run(kParamCount, "ptp/Directory Browse")) << h.ctx->error;
+  EXPECT_EQ(h.ctx->duplicates, 6);
+  EXPECT_EQ(h.ctx->files_found, 0);
+  EXPECT_EQ(std::distance(fsys::directory_iterator(h.archive), fsys::directory_iterator{}), 6);
+}
+
+TEST(DirectoryCamera, AFileThatVanishesAfterTheListingIsAnErrorNamingIt) {
+  test::TempDir dir;
+  fixtures::CardSpec spec;
+  spec.count = 2;
+  spec.raw_every = 0;
+  const std::vector<std::string> card = fixtures::write_sample_card(dir.str(), spec);
+  ASSERT_EQ(card.size(), 2u);
+  FolderCameras cameras(dir.str());
+  std::vector<std::string> images;
+  std::string message;
+  ASSERT_TRUE(cameras.source->images_for_device("Directory Browse", images, message)) << message;
+  ASSERT_EQ(images.size(), 2u);
+  CameraFileInfo info;
+  ASSERT_TRUE(cameras.source->stat("ptp/IMG_0002.JPG", info));
+  fsys::remove(card[0]);
+  fsys::remove(card[1]);
+  EXPECT_FALSE(cameras.source->stat("ptp/IMG_0001.JPG", info));
+  std::unique_ptr<CameraStream> stream = cameras.source->open("ptp/IMG_0002.JPG");
+  ASSERT_TRUE(stream);  // the driver has no partial reads: the file is fetched at the first read
+  char byte;
+  EXPECT_EQ(stream->read(&byte, 1), -1);
+  const std::string& pane = captured_ui().pane;
+  EXPECT_NE(pane.find("ERROR: examining IMG_0001.JPG on the camera (folder /DCIM/100CWTST)"),
+            std::string::npos)
+      << pane;
+  EXPECT_NE(pane.find("ERROR: reading IMG_0002.JPG on the camera (folder /DCIM/100CWTST)"),
+            std::string::npos)
+      << pane;
+}
+
+}  // namespace
+}  // namespace cw
