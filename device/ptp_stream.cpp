@@ -1,5 +1,5 @@
-// Camera file streams: the windowed partial-read stream and the choice between it and a
-// whole-file fetch.
+// Camera file streams: the windowed partial-read stream, the fetching stream for cameras
+// without partial reads, and the choice between them.
 #include "device/ptp_stream.h"
 
 #include <algorithm>
@@ -77,7 +77,8 @@ class PartialReadStream : public CameraStream {
 
   long long fail() {
     if (error_.kind == DeviceError::Kind::kNone)
-      error_.set(DeviceError::Kind::kOther, 0, "the camera gave no data before the end of the file");
+      error_.set(DeviceError::Kind::kOther, 0,
+                 "the camera gave no data before the end of the file");
     report_camera_file_error("reading", file_, error_);
     failed_ = true;
     return -1;

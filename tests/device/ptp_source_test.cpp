@@ -43,7 +43,8 @@ class Fetched : public FetchedFile {
 class FakeDevice : public CameraDevice {
  public:
   explicit FakeDevice(FakeCamera& c) : c_(c) {}
-  bool list_folders(const std::string& f, std::vector<std::string>& names, DeviceError& e) override {
+  bool list_folders(const std::string& f, std::vector<std::string>& names,
+                    DeviceError& e) override {
     return listing(f, c_.folders, names, e);
   }
   bool list_files(const std::string& f, std::vector<std::string>& names, DeviceError& e) override {
