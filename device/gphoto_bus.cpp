@@ -214,24 +214,12 @@ class GphotoDevice : public CameraDevice {
 
   bool list_folders(const std::string& folder, std::vector<std::string>& names,
                     DeviceError& error) override {
-    ListPtr list = new_list();
-    message_.clear();
-    return list &&
-           check(gp_camera_folder_list_folders(camera_, folder.c_str(), list.get(),
-                                               context_.get()),
-                 error) &&
-           names_of(list.get(), names, error);
+    return listing(gp_camera_folder_list_folders, folder, names, error);
   }
 
   bool list_files(const std::string& folder, std::vector<std::string>& names,
                   DeviceError& error) override {
-    ListPtr list = new_list();
-    message_.clear();
-    return list &&
-           check(gp_camera_folder_list_files(camera_, folder.c_str(), list.get(),
-                                             context_.get()),
-                 error) &&
-           names_of(list.get(), names, error);
+    return listing(gp_camera_folder_list_files, folder, names, error);
   }
 
   bool file_info(const std::string& folder, const std::string& name, CameraFileInfo& info,
@@ -287,13 +275,23 @@ class GphotoDevice : public CameraDevice {
     return false;
   }
 
-  bool names_of(CameraList* list, std::vector<std::string>& names, DeviceError& error) {
+  // The names a folder listing of the library gives (its subfolders or its files).
+  using ListCall = int (*)(Camera*, const char*, CameraList*, GPContext*);
+  bool listing(ListCall call, const std::string& folder, std::vector<std::string>& names,
+               DeviceError& error) {
     names.clear();
-    const int count = gp_list_count(list);
+    ListPtr list = new_list();
+    message_.clear();
+    if (!list) {
+      set_error(error, GP_ERROR_NO_MEMORY, "");
+      return false;
+    }
+    if (!check(call(camera_, folder.c_str(), list.get(), context_.get()), error)) return false;
+    const int count = gp_list_count(list.get());
     if (!check(count, error)) return false;
     for (int i = 0; i < count; ++i) {
       const char* name = nullptr;
-      if (!check(gp_list_get_name(list, i, &name), error)) return false;
+      if (!check(gp_list_get_name(list.get(), i, &name), error)) return false;
       names.emplace_back(name ? name : "");
     }
     return true;

@@ -18,28 +18,46 @@ namespace {
 // several times the processor time of writes half that size.
 constexpr std::size_t kFetchedReadPiece = 512 * 1024;
 
-class PartialReadStream : public CameraStream {
+// What both kinds of stream share: the file, its size, the position and the first failure,
+// after which every read answers -1.
+class FileStream : public CameraStream {
  public:
-  PartialReadStream(std::shared_ptr<OpenCamera> camera, CameraFileRef file, std::uint64_t size)
+  FileStream(std::shared_ptr<OpenCamera> camera, CameraFileRef file, std::uint64_t size)
       : camera_(std::move(camera)), file_(std::move(file)), size_(size) {}
-
   std::uint64_t size() const override { return size_; }
 
   long long read(void* buffer, std::size_t n) override {
     if (failed_) return -1;
-    if (pos_ >= size_) return 0;
-    n = static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - pos_));
-    if (!in_window()) {
-      std::lock_guard<std::mutex> hold(camera_->lock);
-      if (n >= kReadAheadWindow) return take(read_device(buffer, n));
-      if (!fill_window_locked()) return fail();
-    }
-    const std::size_t at = static_cast<std::size_t>(pos_ - window_start_);
-    const std::size_t k = std::min(n, window_.size() - at);
-    std::memcpy(buffer, window_.data() + at, k);
-    pos_ += k;
-    return static_cast<long long>(k);
+    if (pos_ >= size_ || n == 0) return 0;
+    return read_some(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - pos_)));
   }
+
+ protected:
+  // Reads 1 to `n` bytes, all of them before the end of the file.
+  virtual long long read_some(void* buffer, std::size_t n) = 0;
+
+  long long fail() {
+    if (error_.kind == DeviceError::Kind::kNone)
+      error_.set(DeviceError::Kind::kOther, 0,
+                 "the camera gave no data before the end of the file");
+    report_camera_file_error("reading", file_, error_);
+    failed_ = true;
+    return -1;
+  }
+
+  std::shared_ptr<OpenCamera> camera_;
+  CameraFileRef file_;
+  std::uint64_t size_;
+  std::uint64_t pos_ = 0;
+  DeviceError error_;
+
+ private:
+  bool failed_ = false;
+};
+
+class PartialReadStream : public FileStream {
+ public:
+  using FileStream::FileStream;
 
   // Reads the window at the current position; the camera's lock must be held. False with
   // `error_` set, or with it empty when the camera answered with no bytes before the end.
@@ -59,6 +77,19 @@ class PartialReadStream : public CameraStream {
   const DeviceError& error() const { return error_; }
 
  private:
+  long long read_some(void* buffer, std::size_t n) override {
+    if (!in_window()) {
+      std::lock_guard<std::mutex> hold(camera_->lock);
+      if (n >= kReadAheadWindow) return take(read_device(buffer, n));
+      if (!fill_window_locked()) return fail();
+    }
+    const std::size_t at = static_cast<std::size_t>(pos_ - window_start_);
+    const std::size_t k = std::min(n, window_.size() - at);
+    std::memcpy(buffer, window_.data() + at, k);
+    pos_ += k;
+    return static_cast<long long>(k);
+  }
+
   bool in_window() const {
     return !window_.empty() && pos_ >= window_start_ && pos_ - window_start_ < window_.size();
   }
@@ -75,40 +106,20 @@ class PartialReadStream : public CameraStream {
     return got;
   }
 
-  long long fail() {
-    if (error_.kind == DeviceError::Kind::kNone)
-      error_.set(DeviceError::Kind::kOther, 0,
-                 "the camera gave no data before the end of the file");
-    report_camera_file_error("reading", file_, error_);
-    failed_ = true;
-    return -1;
-  }
-
-  std::shared_ptr<OpenCamera> camera_;
-  CameraFileRef file_;
-  std::uint64_t size_;
-  std::uint64_t pos_ = 0;
   std::vector<char> window_;
   std::uint64_t window_start_ = 0;
-  DeviceError error_;
-  bool failed_ = false;
 };
 
 // A file of a camera without partial reads, fetched in one transfer at the first read. A small
 // first read (the image reader looking for metadata) fetches only the file's first part; should
 // the reader go beyond it, the whole file is fetched then. The copy loop's first read is large
 // and fetches the whole file at once. So naming an image does not cost a whole transfer.
-class FetchingStream : public CameraStream {
+class FetchingStream : public FileStream {
  public:
-  FetchingStream(std::shared_ptr<OpenCamera> camera, CameraFileRef file, std::uint64_t size)
-      : camera_(std::move(camera)), file_(std::move(file)), size_(size) {}
+  using FileStream::FileStream;
 
-  std::uint64_t size() const override { return size_; }
-
-  long long read(void* buffer, std::size_t n) override {
-    if (failed_) return -1;
-    if (pos_ >= size_) return 0;
-    n = static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - pos_));
+ private:
+  long long read_some(void* buffer, std::size_t n) override {
     if (!fetched_ || pos_ >= fetched_->size()) {
       const std::uint64_t limit = !fetched_ && n < kReadAheadWindow ? kReadAheadWindow : size_;
       std::lock_guard<std::mutex> hold(camera_->lock);
@@ -124,20 +135,7 @@ class FetchingStream : public CameraStream {
     return got;
   }
 
- private:
-  long long fail() {
-    report_camera_file_error("reading", file_, error_);
-    failed_ = true;
-    return -1;
-  }
-
-  std::shared_ptr<OpenCamera> camera_;
-  CameraFileRef file_;
-  std::uint64_t size_;
-  std::uint64_t pos_ = 0;
   std::unique_ptr<FetchedFile> fetched_;
-  DeviceError error_;
-  bool failed_ = false;
 };
 
 class EmptyStream : public CameraStream {
