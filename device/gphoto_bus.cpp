@@ -153,6 +153,26 @@ int receive(void* data, unsigned char* piece, std::uint64_t* length) {
   return GP_OK;
 }
 
+// True when a port list holds a device that may be a camera: a USB device of its own, as
+// opposed to the bare "usb:" entry the USB driver lists when it found none. Detection asks
+// every camera driver about every USB device, so it is skipped when there is none: on such a
+// machine the USB driver would search the bus again for each of some 2,500 camera models.
+bool has_usb_devices(GPPortInfoList* ports) {
+  const int count = gp_port_info_list_count(ports);
+  for (int i = 0; i < count; ++i) {
+    GPPortInfo info;
+    GPPortType type;
+    char* path = nullptr;
+    if (gp_port_info_list_get_info(ports, i, &info) < GP_OK ||
+        gp_port_info_get_type(info, &type) < GP_OK || gp_port_info_get_path(info, &path) < GP_OK)
+      continue;
+    if ((type == GP_PORT_USB || type == GP_PORT_USB_DISK_DIRECT || type == GP_PORT_USB_SCSI) &&
+        path && std::strcmp(path, "usb:") != 0)
+      return true;
+  }
+  return false;
+}
+
 // An unnamed file in the temporary folder, gone when closed; -1 on failure.
 int open_spool_file() {
   const char* tmp = std::getenv("TMPDIR");
@@ -400,6 +420,13 @@ bool GphotoBus::detect(std::vector<CameraPort>& ports, DeviceError& error) {
   if (!load_drivers(error)) return false;
   drivers_->ports = load_ports(error);
   if (!drivers_->ports) return false;
+  if (has_usb_devices(drivers_->ports.get()) && !detect_usb(ports, error)) return false;
+  for (const std::string& folder : camera_folders_from_environment())
+    ports.push_back(CameraPort{kFolderCameraModel, "disk:" + folder, folder});
+  return true;
+}
+
+bool GphotoBus::detect_usb(std::vector<CameraPort>& ports, DeviceError& error) {
   std::string message;
   ContextPtr context = new_context(&message);
   ListPtr found = new_list();
@@ -425,8 +452,6 @@ bool GphotoBus::detect(std::vector<CameraPort>& ports, DeviceError& error) {
     if (where == "usb:" || where.rfind("disk:", 0) == 0) continue;
     ports.push_back(CameraPort{model, where, where});
   }
-  for (const std::string& folder : camera_folders_from_environment())
-    ports.push_back(CameraPort{kFolderCameraModel, "disk:" + folder, folder});
   return true;
 }
 

@@ -38,6 +38,8 @@ class GphotoBus : public CameraBus {
   // The camera drivers' list, loaded on first use and kept: loading it takes most of a second.
   struct Drivers;
   bool load_drivers(DeviceError& error);
+  // Appends the cameras the drivers recognise among the USB devices of the last port list.
+  bool detect_usb(std::vector<CameraPort>& ports, DeviceError& error);
   std::unique_ptr<Drivers> drivers_;
 };
 
