@@ -28,6 +28,7 @@ int usage_error(const char* command, const char* message);
 bool wants_help(int argc, char** argv, std::vector<std::string>& words);
 
 int cmd_log(int argc, char** argv);
+int cmd_camera(int argc, char** argv);
 int cmd_check_update(int argc, char** argv);
 int cmd_macro(int argc, char** argv);
 int cmd_exif(int argc, char** argv);

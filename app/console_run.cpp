@@ -90,6 +90,8 @@ class ProgressDisplay {
   std::chrono::steady_clock::time_point last_plain_{};
 };
 
+}  // namespace
+
 std::string json_string(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
@@ -106,8 +108,6 @@ std::string json_string(const std::string& s) {
   }
   return out + "\"";
 }
-
-}  // namespace
 
 MonitorOutcome run_on_console(CardMonitor& monitor, ConsoleUserInterface& ui,
                               const std::string& source, bool json) {

@@ -14,6 +14,9 @@ namespace cw::app {
 MonitorOutcome run_on_console(CardMonitor& monitor, ConsoleUserInterface& ui,
                               const std::string& source, bool json);
 
+// A JSON string literal of `s`.
+std::string json_string(const std::string& s);
+
 // The run's counters and verdict as one JSON object on standard output.
 void print_json(const EngineContext* ctx, bool success);
 

@@ -19,6 +19,7 @@ const Command kCommands[] = {
     {"exif", "show the EXIF values and capture identity of camera files", cmd_exif},
     {"examine", "show every macro value and the internal structure of an image file",
      cmd_examine},
+    {"camera", "list connected cameras and the images they hold", cmd_camera},
     {"log", "show, clear or edit the run log", cmd_log},
     {"check-update", "ask whether a newer version is available", cmd_check_update},
     {nullptr, nullptr, nullptr},

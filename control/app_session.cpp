@@ -7,6 +7,7 @@
 #include "control/templates.h"
 #include "database/database.h"
 #include "database/repair.h"
+#include "device/camera_card.h"
 #include "foundation/log.h"
 #include "foundation/runner.h"
 #include "metadata/macro_settings_env.h"
@@ -40,6 +41,7 @@ AppSession::AppSession(UserInterface& ui, unsigned steps)
 AppSession::~AppSession() {
   // The macro environment reads the presets and the database: it goes first.
   macro_env_.reset();
+  if (cameras_) set_camera_source(nullptr);
   if (database_) database_->close();
   set_user_interface(previous_ui_);
 }
@@ -77,6 +79,10 @@ void AppSession::run_steps(unsigned steps) {
   tools_.exiftool = tool("ExifToolPath", "exiftool");
   tools_.gpsbabel = tool("GpsbabelPath", "gpsbabel");
   if (steps & kStepTemplates) install_metadata_templates(paths_.program_data, paths_.templates);
+  if (steps & kStepCameras) {
+    cameras_ = make_camera_source();
+    set_camera_source(cameras_.get());
+  }
   if (steps & kStepSettings) {
     settings_ok_ = open_settings_store(paths_.user_folder);
     if (settings_ok_) settings_->load_presets();

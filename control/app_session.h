@@ -18,6 +18,7 @@
 
 namespace cw {
 
+class CameraSource;
 class CWParam;
 class Database;
 class SettingsMacroEnvironment;
@@ -46,6 +47,7 @@ enum SessionStep : unsigned {
   kStepTemplates = 1u << 3,      // install the shipped metadata templates
   kStepLogSizeQuestion = 1u << 4,  // offer to clear a log of more than 2 MB
   kStepNotices = 1u << 5,        // the start-up notices of the main window (preset warning)
+  kStepCameras = 1u << 6,        // install the camera source (cameras over USB)
 };
 // What a command that reads the user's settings needs.
 inline constexpr unsigned kSessionSettings = kStepSettings;
@@ -53,7 +55,7 @@ inline constexpr unsigned kSessionSettings = kStepSettings;
 // nothing acts on rows whose card, project or client went missing.
 inline constexpr unsigned kSessionDatabase = kStepSettings | kStepDatabase | kStepVerifyDatabase;
 // An ingestion (command line) and the desktop program.
-inline constexpr unsigned kSessionIngest = kSessionDatabase | kStepTemplates;
+inline constexpr unsigned kSessionIngest = kSessionDatabase | kStepTemplates | kStepCameras;
 inline constexpr unsigned kSessionDesktop = kSessionIngest | kStepLogSizeQuestion | kStepNotices;
 
 // The card the main window records as the current one (card detection), offered first when
@@ -111,6 +113,7 @@ class AppSession {
   std::unique_ptr<CWParam> settings_;
   std::unique_ptr<Database> database_;
   std::unique_ptr<SettingsMacroEnvironment> macro_env_;
+  std::unique_ptr<CameraSource> cameras_;
 };
 
 }  // namespace cw

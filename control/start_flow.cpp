@@ -5,6 +5,7 @@
 
 #include "control/app_session.h"
 #include "database/database.h"
+#include "device/camera_card.h"
 #include "foundation/log.h"
 #include "metadata/macro_settings_env.h"
 #include "platform/camera_source.h"
@@ -259,6 +260,13 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     report_error("No card chosen.");
     return stop_recorded(StartStop::kNoCard, "No card chosen");
   }
+  // A camera must be there before anything is copied: an empty source is a successful run
+  // only for a card.
+  std::string camera_problem;
+  if (!r.cards_mode && !check_camera_card(card, camera_problem)) {
+    report_error(camera_problem);
+    return stop_recorded(StartStop::kNoCamera, camera_problem.c_str());
+  }
 
   std::string backup = m.get_str("BackupFolder").value_or("");
   if (m.get_int("WantBackup") != 0) {
@@ -352,6 +360,7 @@ FinishResult finish_ingestion(AppSession& session, const PreparedIngestion& run,
     }
   }
   set_starting_number(std::to_string(outcome.next_number));
+  camera_source().close_device();  // a camera's USB interface is free again
   if (outcome.success && !run.cards_mode &&
       session.settings().master().get_int("AutoEject") != 0 && !outcome.eject_requests.empty())
     result.eject = outcome.eject_requests.front();

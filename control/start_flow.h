@@ -50,6 +50,7 @@ enum class StartStop {
   kNoGpsData,       // "Ingestion requires GPS data." (no record)
   kRecordFailed,    // "Can't insert ingestion record into database."
   kNoCard,          // "No card chosen"
+  kNoCamera,        // the source names a camera that is not connected or cannot be opened
   kBackupStopped,   // the user chose "Stop Ingestion"
   kNoBackup,        // "No pre-conversion backup folder"
   kNoPostBackup,    // "No post-conversion backup folder"

@@ -60,7 +60,12 @@ bool scan_camera(EngineContext& ctx, const std::string& path) {
     device = ctx.card_folder.substr(8);
   else if (path.rfind("ptp/", 0) == 0)
     device = path.substr(4);
-  for (const std::string& image : camera_source().images_for_device(device))
+  // A camera that cannot be opened or walked ends the run with the source's reason: an
+  // empty list would pass for a successful ingestion of nothing.
+  std::vector<std::string> images;
+  std::string message;
+  if (!camera_source().images_for_device(device, images, message)) return ctx.fail(message);
+  for (const std::string& image : images)
     if (!add_image(ctx, image, true)) return false;
   return true;
 }

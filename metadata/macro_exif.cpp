@@ -73,7 +73,6 @@ namespace {
 // all ask for the same image in a row.
 struct ImageCache {
   std::mutex mutex;
-  std::FILE* listing = nullptr;  // where each newly read image's pairs are listed; null: nowhere
   bool valid = false;
   std::string path;
   ExifPairs pairs;
@@ -96,12 +95,6 @@ bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::stri
   if (const TV_Image* image = reader.image())
     for (const MacroPair& p : image->macro_pairs) pairs.emplace_back(p.name, p.value);
   return true;
-}
-
-void set_exif_listing(std::FILE* stream) {
-  ImageCache& c = image_cache();
-  std::lock_guard<std::mutex> hold(c.mutex);
-  c.listing = stream;
 }
 
 void forget_cached_image() {
@@ -127,12 +120,6 @@ bool cached_image_exif(const std::string& path, ExifPairs& pairs) {
     }
     c.valid = true;
     c.path = path;
-    if (c.listing) {
-      std::fprintf(c.listing, "\nEXIF for %s:\n", path.c_str());
-      for (const auto& [name, value] : c.pairs)
-        std::fprintf(c.listing, "[%s]: [%s]\n", name.c_str(), value.c_str());
-      std::fflush(c.listing);
-    }
   }
   pairs = c.pairs;
   return true;

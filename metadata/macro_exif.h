@@ -29,14 +29,9 @@ bool is_exif_macro_name(std::string_view name);
 // false with the reader's message when the image cannot be read.
 bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::string& message);
 
-// Where the cache lists the pairs of each image it reads: nowhere unless a tool asks for the
-// listing (nullptr turns it off again).
-void set_exif_listing(std::FILE* stream);
-
 // The pairs of the image at `path` through the process-wide cache. Reading another image
-// replaces the cached one and, when a listing stream is set, writes "\nEXIF for %s:\n" and one
-// "[%s]: [%s]\n" line per pair to it; a failure logs "Failed to open image file: %s (%s)".
-// Thread-safe.
+// replaces the cached one; a failure logs "Failed to open image file: %s (%s)". Thread-safe.
+// (`cardwright exif` shows an image's pairs.)
 bool cached_image_exif(const std::string& path, ExifPairs& pairs);
 // Forgets the cached image (tests; a changed file on disk).
 void forget_cached_image();

@@ -1,6 +1,9 @@
 // A camera reached over the picture-transfer protocol, seen the way the engine sees a card:
 // a list of image paths beginning with "ptp/", examination of such a path, and a readable
-// stream per image. The real implementation sits on libgphoto2; tests install a fake.
+// stream per image. The real implementation sits on libgphoto2 (device/); tests install fakes.
+//
+// One camera is open at a time: the paths carry only the file name, so they mean something
+// only for the camera that was walked last.
 #pragma once
 
 #include <cstddef>
@@ -31,22 +34,43 @@ class CameraSource {
   virtual ~CameraSource() = default;
   // Identifiers and friendly names of the connected cameras.
   virtual std::vector<std::pair<std::string, std::string>> devices() = 0;
-  // The images of the camera with this friendly name (a leading "ptp/" is skipped), as
-  // "ptp/" + file name. Empty when the camera is gone.
-  virtual std::vector<std::string> images_for_device(const std::string& name) = 0;
+  // Opens the camera with this friendly name (a leading "ptp/" is skipped) for the walk and
+  // the reads that follow. False with a message for the person at the machine when no such
+  // camera is connected or it cannot be opened (another program holding it, say).
+  virtual bool open_device(const std::string& name, std::string& message) = 0;
+  // The images of the camera with this friendly name, opened as above, as "ptp/" + file name
+  // in walk order. True with an empty list for a camera without images; false with a message
+  // when the camera is gone, cannot be opened or cannot be walked.
+  virtual bool images_for_device(const std::string& name, std::vector<std::string>& images,
+                                 std::string& message) = 0;
   // Size and time of a "ptp/" path of the open camera; false when unknown.
   virtual bool stat(const std::string& path, CameraFileInfo& info) = 0;
   // Opens an image's stream; null when it cannot be opened.
   virtual std::unique_ptr<CameraStream> open(const std::string& path) = 0;
+  // Releases the open camera; streams already open stay readable until they are closed.
+  virtual void close_device() = 0;
 };
+
+// The message for a camera name that no connected camera carries.
+inline std::string camera_not_connected_message(const std::string& name) {
+  return "No camera named " + name + " is connected.";
+}
 
 // No camera: empty lists, nothing can be opened. In effect until a real source is installed.
 class NoCameraSource : public CameraSource {
  public:
   std::vector<std::pair<std::string, std::string>> devices() override { return {}; }
-  std::vector<std::string> images_for_device(const std::string&) override { return {}; }
+  bool open_device(const std::string& name, std::string& message) override {
+    message = camera_not_connected_message(name.rfind("ptp/", 0) == 0 ? name.substr(4) : name);
+    return false;
+  }
+  bool images_for_device(const std::string& name, std::vector<std::string>&,
+                         std::string& message) override {
+    return open_device(name, message);
+  }
   bool stat(const std::string&, CameraFileInfo&) override { return false; }
   std::unique_ptr<CameraStream> open(const std::string&) override { return nullptr; }
+  void close_device() override {}
 };
 
 // The installed camera source (not owned; nullptr restores NoCameraSource).

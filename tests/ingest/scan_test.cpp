@@ -104,9 +104,11 @@ TEST(Scan, RecordFromPathLimits) {
 class TwoImageCamera : public NoCameraSource {
  public:
   std::string asked;
-  std::vector<std::string> images_for_device(const std::string& name) override {
+  bool images_for_device(const std::string& name, std::vector<std::string>& images,
+                         std::string&) override {
     asked = name;
-    return {"ptp/IMG_0002.JPG", "ptp/IMG_0001.CR2"};
+    images = {"ptp/IMG_0002.JPG", "ptp/IMG_0001.CR2"};
+    return true;
   }
 };
 
@@ -128,6 +130,9 @@ TEST(Scan, CameraPathsListTheDeviceImagesUnfiltered) {
   EXPECT_TRUE(scanDir(*h.ctx, "ptp/Camera Two", 0));
   EXPECT_EQ(camera.asked, "Camera Two");
   set_camera_source(nullptr);
+  // A camera that is gone ends the run instead of passing for an empty card.
+  EXPECT_FALSE(scanDir(*h.ctx, "ptp/Camera Two", 0));
+  EXPECT_EQ(h.ctx->error, "No camera named Camera Two is connected.");
 }
 
 }  // namespace

@@ -1,0 +1,80 @@
+// `cardwright camera list|files`: the cameras connected over USB (and the folders served as
+// cameras through CARDWRIGHT_CAMERA_FOLDERS), and the images a camera holds. An ingestion from
+// a camera is `cardwright ingest --card "ptp/NAME"`.
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "app/command_session.h"
+#include "app/commands.h"
+#include "app/console_run.h"
+#include "platform/camera_source.h"
+
+namespace cw::app {
+
+namespace {
+
+constexpr const char* kName = "camera";
+
+void print_help() {
+  std::printf(
+      "Usage: cardwright camera list [--json]\n"
+      "       cardwright camera files NAME\n"
+      "list shows the connected cameras by name; files shows the images of camera NAME\n"
+      "(those below a DCIM folder) with their sizes and times. Ingest a camera with\n"
+      "'cardwright ingest --card \"ptp/NAME\"'.\n");
+}
+
+}  // namespace
+
+int cmd_camera(int argc, char** argv) {
+  std::vector<std::string> args;
+  if (wants_help(argc, argv, args)) {
+    print_help();
+    return 0;
+  }
+  const bool json = args.size() == 2 && args[0] == "list" && args[1] == "--json";
+  if (args.empty() || (args[0] == "list" && args.size() != 1 && !json) ||
+      (args[0] == "files" && args.size() != 2) || (args[0] != "list" && args[0] != "files"))
+    return usage_error(kName, "list [--json], or files NAME");
+  ConsoleUserInterface ui;
+  CommandSession session(ui, kStepCameras);
+  CameraSource& cameras = camera_source();
+  if (args[0] == "list") {
+    const auto devices = cameras.devices();
+    if (json) {
+      std::printf("[");
+      for (std::size_t i = 0; i < devices.size(); ++i)
+        std::printf("%s{\"name\": %s, \"port\": %s}", i ? ", " : "",
+                    json_string(devices[i].second).c_str(), json_string(devices[i].first).c_str());
+      std::printf("]\n");
+    } else {
+      for (const auto& [port, name] : devices) std::printf("%s\t%s\n", name.c_str(), port.c_str());
+      if (devices.empty()) std::fprintf(stderr, "No camera is connected.\n");
+    }
+    return 0;
+  }
+  std::string message;
+  std::vector<std::string> images;
+  if (!cameras.open_device(args[1], message) ||
+      !cameras.images_for_device(args[1], images, message)) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return 1;
+  }
+  for (const std::string& image : images) {
+    CameraFileInfo info;
+    if (!cameras.stat(image, info)) {
+      std::printf("%s\t?\t?\n", image.c_str());
+      continue;
+    }
+    char when[32] = "?";
+    std::tm local{};
+    if (localtime_r(&info.modified, &local)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+    std::printf("%s\t%llu\t%s\n", image.c_str(), static_cast<unsigned long long>(info.size), when);
+  }
+  cameras.close_device();
+  return 0;
+}
+
+}  // namespace cw::app

@@ -1,0 +1,307 @@
+// The camera source over a camera made of strings: the walk below "DCIM", names, opening
+// failures, and the chunked and whole-file streams.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "device/ptp_source.h"
+#include "tests/common/test_env.h"
+
+namespace cw {
+namespace {
+
+using test::captured_ui;
+
+struct FakeCamera {
+  std::map<std::string, std::vector<std::string>> folders, files;
+  std::map<std::string, std::string> bytes;  // by folder + "/" + name
+  bool partial = true, busy = false;
+  std::string unlistable;                    // a folder whose listing fails
+  std::vector<std::size_t> part_reads;       // sizes asked of read_part
+  std::vector<std::uint64_t> fetches;        // limits asked of fetch
+  long long fail_reads_after = -1;           // read_part calls that succeed before failures
+  bool short_fetch = false;
+
+  void add(const std::string& folder, const std::string& name, std::string data) {
+    files[folder].push_back(name);
+    bytes[folder + "/" + name] = std::move(data);
+  }
+};
+
+class Fetched : public FetchedFile {
+ public:
+  explicit Fetched(std::string b) : bytes_(std::move(b)) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  long long read_at(std::uint64_t offset, void* buffer, std::size_t n) override {
+    return static_cast<long long>(bytes_.copy(static_cast<char*>(buffer), n, offset));
+  }
+
+ private:
+  std::string bytes_;
+};
+
+class FakeDevice : public CameraDevice {
+ public:
+  explicit FakeDevice(FakeCamera& c) : c_(c) {}
+  bool list_folders(const std::string& f, std::vector<std::string>& names,
+                    DeviceError& e) override {
+    return listing(f, c_.folders, names, e);
+  }
+  bool list_files(const std::string& f, std::vector<std::string>& names, DeviceError& e) override {
+    return listing(f, c_.files, names, e);
+  }
+  bool file_info(const std::string& f, const std::string& n, CameraFileInfo& info, bool& has_size,
+                 DeviceError& e) override {
+    auto it = c_.bytes.find(f + "/" + n);
+    if (it == c_.bytes.end()) return gone(e);
+    info.size = it->second.size();
+    info.modified = 1700000000;
+    has_size = true;
+    return true;
+  }
+  long long read_part(const std::string& f, const std::string& n, std::uint64_t offset,
+                      void* buffer, std::size_t size, DeviceError& e) override {
+    c_.part_reads.push_back(size);
+    if (!c_.partial) {
+      e.set(DeviceError::Kind::kUnsupported, -6, "Unsupported operation");
+      return -1;
+    }
+    if (c_.fail_reads_after >= 0 && c_.fail_reads_after-- == 0) {
+      gone(e);
+      return -1;
+    }
+    const std::string& b = c_.bytes.at(f + "/" + n);
+    return static_cast<long long>(b.copy(static_cast<char*>(buffer), size, offset));
+  }
+  std::unique_ptr<FetchedFile> fetch(const std::string& f, const std::string& n, std::uint64_t,
+                                     std::uint64_t limit, DeviceError& e) override {
+    c_.fetches.push_back(limit);
+    std::string b = c_.bytes.at(f + "/" + n).substr(0, limit);
+    if (!c_.short_fetch) return std::make_unique<Fetched>(b);
+    e.set(DeviceError::Kind::kOther, 0, "the camera gave 999 bytes of 1000");
+    return nullptr;
+  }
+
+ private:
+  bool listing(const std::string& f, std::map<std::string, std::vector<std::string>>& m,
+               std::vector<std::string>& names, DeviceError& e) {
+    if (f == c_.unlistable) return gone(e);
+    names = m[f];
+    return true;
+  }
+  static bool gone(DeviceError& e) {
+    e.set(DeviceError::Kind::kOther, -108, "File not found");
+    return false;
+  }
+  FakeCamera& c_;
+};
+
+class FakeBus : public CameraBus {
+ public:
+  FakeBus(std::vector<CameraPort> ports, std::map<std::string, FakeCamera*> cameras)
+      : ports_(std::move(ports)), cameras_(std::move(cameras)) {}
+  bool detect(std::vector<CameraPort>& ports, DeviceError&) override {
+    ports = ports_;
+    return true;
+  }
+  std::unique_ptr<CameraDevice> open(const CameraPort& port, DeviceError& e) override {
+    ++opens;
+    FakeCamera& c = *cameras_.at(port.port);
+    if (c.busy) {
+      e.set(DeviceError::Kind::kBusy, -53, "Could not claim the USB device");
+      return nullptr;
+    }
+    return std::make_unique<FakeDevice>(c);
+  }
+  int opens = 0;
+
+ private:
+  std::vector<CameraPort> ports_;
+  std::map<std::string, FakeCamera*> cameras_;
+};
+
+std::string pattern(std::size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + seed) >> 3);
+  return s;
+}
+
+struct Rig {
+  FakeCamera one, two;
+  FakeBus* bus;
+  std::unique_ptr<PtpSource> source;
+  Rig() {
+    auto b = std::make_unique<FakeBus>(
+        std::vector<CameraPort>{{"Canon EOS R5", "usb:001,004", "usb:001,004"},
+                                {"Nikon Z 6", "usb:001,005", "usb:001,005"}},
+        std::map<std::string, FakeCamera*>{{"usb:001,004", &one}, {"usb:001,005", &two}});
+    bus = b.get();
+    source = std::make_unique<PtpSource>(std::move(b));
+    captured_ui().clear();
+  }
+};
+
+TEST(PtpSource, WalkKeepsImagesBelowDcimInCameraOrderAndTheFirstOfTwoNames) {
+  Rig r;
+  r.one.folders = {{"/", {"store_1"}}, {"/store_1", {"MISC", "DCIM"}},
+                   {"/store_1/DCIM", {"101B", "100A"}}, {"/store_1/MISC", {"DCIM"}}};
+  r.one.add("/store_1", "ROOT.JPG", "r");
+  r.one.add("/store_1/MISC", "OUT.JPG", "o");
+  r.one.add("/store_1/MISC/DCIM", "INNER.JPG", "i");  // any depth counts
+  r.one.add("/store_1/DCIM", "TOP.JPG", "t");
+  r.one.add("/store_1/DCIM/101B", "IMG_0001.JPG", "first");
+  r.one.add("/store_1/DCIM/101B", "IMG_0003.CR2", "raw");
+  r.one.add("/store_1/DCIM/100A", "IMG_0001.JPG", "second one");
+  std::vector<std::string> images;
+  std::string message;
+  ASSERT_TRUE(r.source->images_for_device("ptp/Canon EOS R5", images, message)) << message;
+  EXPECT_EQ(images, (std::vector<std::string>{"ptp/INNER.JPG", "ptp/TOP.JPG", "ptp/IMG_0001.JPG",
+                                              "ptp/IMG_0003.CR2"}));
+  CameraFileInfo info;
+  ASSERT_TRUE(r.source->stat("ptp/IMG_0001.JPG", info));
+  EXPECT_EQ(info.size, 5u);
+  EXPECT_EQ(info.modified, 1700000000);
+  EXPECT_NE(captured_ui().pane.find("two images named IMG_0001.JPG; the one in "
+                                    "/store_1/DCIM/101B is ingested, the one in "
+                                    "/store_1/DCIM/100A is left out"),
+            std::string::npos)
+      << captured_ui().pane;
+  EXPECT_FALSE(r.source->stat("ptp/OUT.JPG", info));
+
+  // A camera with nothing below DCIM has no images; a name shorter than five characters
+  // finds no camera and gives none either.
+  r.two.folders = {{"/", {"store"}}};
+  r.two.add("/store", "IMG_0009.JPG", "x");
+  ASSERT_TRUE(r.source->images_for_device("Nikon Z 6", images, message));
+  EXPECT_TRUE(images.empty());
+  const int opens = r.bus->opens;
+  ASSERT_TRUE(r.source->images_for_device("Nik", images, message));
+  EXPECT_TRUE(images.empty());
+  EXPECT_EQ(r.bus->opens, opens);
+
+  // A folder that cannot be listed fails the walk, naming the folder.
+  r.two.unlistable = "/store";
+  EXPECT_FALSE(r.source->images_for_device("Nikon Z 6", images, message));
+  EXPECT_EQ(message, "Camera Nikon Z 6: folder /store cannot be listed (File not found).");
+}
+
+TEST(PtpSource, NamesAndOpeningFailures) {
+  const std::string long_model = std::string(98, 'x') + "\xC3\xA9";  // é across the limit
+  EXPECT_EQ(friendly_names({{"Directory Browse", "disk:/a", "/a"},
+                            {"Canon EOS R5", "usb:001,004", "usb:001,004"},
+                            {"Directory Browse", "disk:/b", "/b"},
+                            {long_model, "usb:1", "usb:1"}}),
+            (std::vector<std::string>{"Directory Browse (/a)", "Canon EOS R5",
+                                      "Directory Browse (/b)", std::string(98, 'x')}));
+  Rig r;
+  EXPECT_EQ(r.source->devices(),
+            (std::vector<std::pair<std::string, std::string>>{{"usb:001,004", "Canon EOS R5"},
+                                                              {"usb:001,005", "Nikon Z 6"}}));
+  std::string message;
+  EXPECT_FALSE(r.source->open_device("ptp/Canon EOS R6", message));
+  EXPECT_EQ(message, "No camera named Canon EOS R6 is connected.");
+  r.one.busy = true;
+  EXPECT_FALSE(r.source->open_device("Canon EOS R5", message));
+  EXPECT_EQ(message,
+            "Camera Canon EOS R5 is held by another program (Could not claim the USB device). "
+            "The desktop's file manager (gvfs) claims cameras as they are plugged in: unmount "
+            "the camera in the file manager, or run \"gio mount -s gphoto2\", then try again.");
+  // A camera opened by the check is walked as it is; a later walk opens it again.
+  EXPECT_TRUE(r.source->open_device("Nikon Z 6", message));
+  std::vector<std::string> images;
+  const int opens = r.bus->opens;
+  EXPECT_TRUE(r.source->images_for_device("Nikon Z 6", images, message));
+  EXPECT_EQ(r.bus->opens, opens);
+  EXPECT_TRUE(r.source->images_for_device("Nikon Z 6", images, message));
+  EXPECT_EQ(r.bus->opens, opens + 1);
+}
+
+// Reads a whole stream with reads of `chunk` bytes; -1 at the first error.
+long long drain(CameraStream& s, std::size_t chunk, std::string& out) {
+  std::string buffer(chunk, '\0');
+  for (;;) {
+    const long long got = s.read(buffer.data(), chunk);
+    if (got <= 0) return got;
+    out.append(buffer, 0, static_cast<std::size_t>(got));
+  }
+}
+
+TEST(PtpStream, PartialReadsAreWindowedForSmallReadsAndDirectForLargeOnes) {
+  Rig r;
+  const std::string big = pattern(3 * 1048576 + 123, 7);
+  r.one.folders = {{"/", {"DCIM"}}};
+  r.one.add("/DCIM", "IMG_0001.CR2", big);
+  r.one.add("/DCIM", "IMG_0002.JPG", pattern(600000, 9));
+  std::vector<std::string> images;
+  std::string message;
+  ASSERT_TRUE(r.source->images_for_device("Canon EOS R5", images, message));
+
+  std::unique_ptr<CameraStream> s = r.source->open("ptp/IMG_0001.CR2");
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->size(), big.size());
+  std::string copy;
+  EXPECT_EQ(drain(*s, 1048576, copy), 0);
+  EXPECT_EQ(copy, big);
+  // The probe fills the window; the copy loop's reads then go to the camera directly.
+  EXPECT_EQ(r.one.part_reads, (std::vector<std::size_t>{kReadAheadWindow, 1048576, 1048576,
+                                                        1048576 - kReadAheadWindow + 123}));
+  EXPECT_TRUE(r.one.fetches.empty());
+
+  // The image reader's small reads come from the window.
+  r.one.part_reads.clear();
+  s = r.source->open("ptp/IMG_0002.JPG");
+  copy.clear();
+  EXPECT_EQ(drain(*s, 7, copy), 0);
+  EXPECT_EQ(copy, r.one.bytes["/DCIM/IMG_0002.JPG"]);
+  EXPECT_EQ(r.one.part_reads.size(), 3u);
+
+  // A read that fails part way gives -1 from then on and names the file.
+  r.one.fail_reads_after = 1;
+  s = r.source->open("ptp/IMG_0001.CR2");
+  copy.clear();
+  EXPECT_EQ(drain(*s, 1048576, copy), -1);
+  EXPECT_EQ(s->read(copy.data(), 1), -1);
+  EXPECT_NE(captured_ui().pane.find("ERROR: reading IMG_0001.CR2 on the camera (folder /DCIM) "
+                                    "failed: File not found"),
+            std::string::npos)
+      << captured_ui().pane;
+}
+
+TEST(PtpStream, ACameraWithoutPartialReadsHasFilesFetchedInOneTransfer) {
+  Rig r;
+  r.one.partial = false;
+  r.one.folders = {{"/", {"DCIM"}}};
+  const std::string big = pattern(300000, 1);
+  r.one.add("/DCIM", "A_0001.JPG", big);
+  std::vector<std::string> images;
+  std::string message;
+  ASSERT_TRUE(r.source->images_for_device("Canon EOS R5", images, message));
+  // The copy loop's reads fetch the whole file; asked once, the answer holds for the camera.
+  std::unique_ptr<CameraStream> s = r.source->open("ptp/A_0001.JPG");
+  ASSERT_TRUE(s);
+  std::string copy;
+  EXPECT_EQ(drain(*s, 1048576, copy), 0);
+  EXPECT_EQ(copy, big);
+  EXPECT_EQ(r.one.fetches, std::vector<std::uint64_t>{big.size()});
+  // The image reader's small reads fetch the first part only, and the rest when they go on.
+  r.one.fetches.clear();
+  s = r.source->open("ptp/A_0001.JPG");
+  copy.assign(1000, '\0');
+  EXPECT_EQ(s->read(copy.data(), 1000), 1000);
+  EXPECT_EQ(copy, big.substr(0, 1000));
+  EXPECT_EQ(r.one.fetches, std::vector<std::uint64_t>{kReadAheadWindow});
+  EXPECT_EQ(drain(*s, 4096, copy), 0);
+  EXPECT_EQ(copy, big);
+  EXPECT_EQ(r.one.fetches, (std::vector<std::uint64_t>{kReadAheadWindow, big.size()}));
+  EXPECT_EQ(r.one.part_reads.size(), 1u);
+  // A failed fetch fails the read and names the file.
+  r.one.short_fetch = true;
+  s = r.source->open("ptp/A_0001.JPG");
+  EXPECT_EQ(s->read(copy.data(), 10), -1);
+  EXPECT_NE(captured_ui().pane.find("reading A_0001.JPG on the camera (folder /DCIM) failed: "
+                                    "the camera gave 999 bytes of 1000"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace cw
