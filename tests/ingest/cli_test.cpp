@@ -3,33 +3,25 @@
 #include <gtest/gtest.h>
 
 #include "settings/param_list.h"
+#include "tests/fixtures/cli.h"
 #include "tests/fixtures/sample_files.h"
-#include "tests/common/test_env.h"
 
 namespace cw {
 namespace {
 
-using test::built_program;
-using test::run_command;
+using test::sh_quote;
 using test::TempDir;
 using test::write_file;
 
-std::string sh_quote(const std::string& s) {
-  std::string out(1, '\'');
-  out.append(s).push_back('\'');
-  return out;
-}
-
 struct Cli : ::testing::Test {
   TempDir dir;
-  std::string program = built_program("app/cardwright");
   std::string card = dir / "card", archive = dir / "archive";
   void SetUp() override {
     write_file(card + "/DCIM/100/IMG_0001.JPG", fixtures::make_jpeg("2024:05:17 10:20:30"));
     write_file(card + "/DCIM/100/IMG_0002.CR2", "two");
   }
   int run(const std::string& args, std::string* out = nullptr) {
-    return run_command(sh_quote(program) + " " + args + " 2>" + sh_quote(dir / "stderr"), out);
+    return test::run_cardwright(args, out, dir / "stderr");
   }
 };
 

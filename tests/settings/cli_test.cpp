@@ -4,6 +4,7 @@
 
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "tests/fixtures/cli.h"
 #include "tests/settings/settings_env.h"
 
 namespace cw {
@@ -19,12 +20,7 @@ class CliTest : public ::testing::Test {
     fs::remove(profile_path());
   }
   int run(const std::string& args, std::string* out = nullptr) {
-    std::string output;
-    int rc = test::run_command(test::built_program("app/cardwright") + " " + args +
-                                       " 2>&1 </dev/null",
-                                   &output);
-    if (out) *out = output;
-    return rc;
+    return test::run_cardwright(args, out);
   }
   // Every file below the per-user folder, relative to it.
   static std::vector<std::string> files() {
