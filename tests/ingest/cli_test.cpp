@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "settings/param_list.h"
-#include "tests/fixtures/cli.h"
+#include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_files.h"
 
 namespace cw {

@@ -12,6 +12,7 @@
 
 #include "ingest/converter.h"
 #include "tests/fixtures/jpeg_maker.h"
+#include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_card.h"
 #include "tests/fixtures/sample_files.h"
 #include "tests/ingest/ingest_harness.h"
@@ -21,7 +22,7 @@ namespace {
 
 namespace fsys = std::filesystem;
 using test::Harness;
-using test::mtime_of;
+using fixtures::mtime_of;
 using test::read_file;
 using test::contains;
 using test::write_file;
@@ -231,9 +232,7 @@ TEST_F(Conversion, ConverterFailuresThatCannotRestartEndTheRun) {
 
 // What exiftool reads from a file: one "Tag: value" line per tag asked for.
 std::string exiftool_tags(const std::string& file, const std::string& tags) {
-  std::string out;
-  test::run_command("exiftool -s -s " + tags + " '" + file + "'", &out);
-  return out;
+  return test::exiftool("-s -s " + tags, file);
 }
 
 TEST(ExtractJpeg, RawPreviewIsSavedWithTheRawsExifAndTheSidecarsXmp) {

@@ -14,7 +14,7 @@ namespace {
 
 namespace fsys = std::filesystem;
 using test::Harness;
-using test::mtime_of;
+using fixtures::mtime_of;
 using test::read_file;
 using test::contains;
 using test::write_file;

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "tests/fixtures/cli.h"
+#include "tests/fixtures/programs.h"
 #include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_card.h"
 

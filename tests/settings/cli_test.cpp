@@ -4,7 +4,7 @@
 
 #include "platform/paths.h"
 #include "platform/profile.h"
-#include "tests/fixtures/cli.h"
+#include "tests/fixtures/programs.h"
 #include "tests/settings/settings_env.h"
 
 namespace cw {
