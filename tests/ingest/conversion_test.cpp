@@ -306,7 +306,6 @@ TEST(FirstCopyJpeg, CorruptJpegIsCountedAndTheRunFailsAfterTheReport) {
   fixtures::JpegSpec spec;
   write_file(h.card + "/IMG_0001.JPG", fixtures::make_jpeg(spec));
   write_file(h.card + "/IMG_0002.JPG", "definitely not a JPEG");
-  test::captured_ui().clear();
   EXPECT_FALSE(h.run());
   EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
   EXPECT_EQ(h.ctx->counts.jpegs_verified, 1);
@@ -316,7 +315,6 @@ TEST(FirstCopyJpeg, CorruptJpegIsCountedAndTheRunFailsAfterTheReport) {
   EXPECT_TRUE(contains(report, "    JPEGs verified: 1\n    JPEGs corrupt: 1\n"
                                "    Files copied without error but unverified: 0\n"));
   EXPECT_FALSE(contains(report, "SUCCESSFUL INGESTION"));
-  EXPECT_TRUE(contains(test::captured_ui().pane, "\nERROR processing JPEG: Not a JPEG file"));
   EXPECT_EQ(read_file(h.archive + "/IMG_0002.JPG"), "definitely not a JPEG");  // the copy stays
 }
 
