@@ -6,8 +6,8 @@
 
 #include <filesystem>
 
-#include "tests/fixtures/programs.h"
 #include "tests/fixtures/jpeg_maker.h"
+#include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_card.h"
 
 namespace cw {

@@ -102,7 +102,8 @@ TEST_F(ParamBuild, DevelopSettingsPathsAndLengthFailures) {
   const DevelopFolders f{"/t", "/cr", "/lr"};
   std::string path, why;
   for (auto [name, expected] : {std::pair{"[none]", ""}, {"None", ""},
-                                {"Vivid (LR)", "/lr/Vivid.lrtemplate"}, {"Vivid", "/cr/Vivid.xmp"}}) {
+                                {"Vivid (LR)", "/lr/Vivid.lrtemplate"},
+                                {"Vivid", "/cr/Vivid.xmp"}}) {
     EXPECT_TRUE(develop_settings_path(name, f, path, why)) << name;
     EXPECT_EQ(path, expected);
   }
