@@ -5,14 +5,15 @@
 #include "imagefile/identity.h"
 #include "imagefile/preview.h"
 #include "imagefile/tv_reader.h"
-#include "tests/imagefile/tiff_builder.h"
+#include "tests/fixtures/tiff_builder.h"
+#include "tests/imagefile/dump_reader.h"
 
 namespace cw {
 namespace {
 
 using test::DumpReader;
-using test::le16;
-using test::le32;
+using fixtures::le16;
+using fixtures::le32;
 using ::testing::HasSubstr;
 
 struct CrwEntry {
@@ -150,7 +151,7 @@ TEST(X3f, PropertiesBecomeMacroPairsAndTheHeaderIsDumped) {
 
 // NEF-like: IFD0 holds a 160 x 120 RGB thumbnail; SubIFD 1 a large JPEG, SubIFD 2 a small one.
 std::string nef_like(const char* make, std::uint32_t rgb_size) {
-  test::TiffBuilder t(false);
+  fixtures::TiffBuilder t(false);
   t.ifd(8,
         {t.longs(0x100, {rgb_size}), t.longs(0x101, {rgb_size * 3 / 4}), t.shorts(0x102, {8}),
          t.shorts(0x103, {1}), t.ascii(0x10f, make), t.longs(0x111, {4000}),
@@ -188,7 +189,7 @@ TEST(Preview, ExtractionTakesTheLargestJpegTheThumbnailViewTheSmallRgb) {
 }
 
 TEST(Preview, OlympusLargeRgbOnlyHasNoPreviewAndJpegFilesAreWhole) {
-  test::TiffBuilder t(false);
+  fixtures::TiffBuilder t(false);
   t.ifd(8,
         {t.longs(0x100, {3000}), t.longs(0x101, {2000}), t.shorts(0x103, {1}),
          t.ascii(0x10f, "OLYMPUS IMAGING CORP."), t.longs(0x111, {200})},
@@ -197,7 +198,7 @@ TEST(Preview, OlympusLargeRgbOnlyHasNoPreviewAndJpegFilesAreWhole) {
   ASSERT_TRUE(r.open_bytes(t.bytes(), "a.orf", false, false)) << r.message();
   EXPECT_EQ(choose_preview(r).directory, nullptr);
 
-  const std::string jpeg = test::jpeg_with_exif(nef_like("X", 160).substr(0, 600), false);
+  const std::string jpeg = fixtures::jpeg_with_exif(nef_like("X", 160).substr(0, 600), false);
   ASSERT_TRUE(r.open_bytes(jpeg, "b.jpg", false, false) || r.image());
   std::vector<std::uint8_t> whole;
   ASSERT_TRUE(read_jpeg(r, nullptr, whole)) << r.message();

@@ -12,6 +12,7 @@
 
 #include "ingest/converter.h"
 #include "tests/fixtures/jpeg_maker.h"
+#include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_card.h"
 #include "tests/fixtures/sample_files.h"
 #include "tests/ingest/ingest_harness.h"
@@ -21,7 +22,7 @@ namespace {
 
 namespace fsys = std::filesystem;
 using test::Harness;
-using test::mtime_of;
+using fixtures::mtime_of;
 using test::read_file;
 using test::contains;
 using test::write_file;
@@ -111,15 +112,11 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
     EXPECT_EQ(read_file(post + "/" + raw + ".dng"), read_file(dng));
   }
   EXPECT_EQ(read_file(post + "/IMG_0003.xmp"), "<x:xmpmeta>raw three</x:xmpmeta>");
-  EXPECT_EQ(h.ctx->counts.raws_converted, 2);
-  EXPECT_EQ(h.ctx->counts.copied_without_conversion, 5);
-  EXPECT_EQ(h.ctx->counts.jpegs_verified, 4);
-  const std::string& report = h.ctx->report;
-  EXPECT_TRUE(contains(report, "Running Adobe DNG Converter\n\n"));
-  EXPECT_TRUE(contains(report, "    Raws converted to DNGs: 2\n"));
-  EXPECT_TRUE(contains(report, "    Raws verified: 2\n"));
-  EXPECT_TRUE(contains(report, "    JPEGs verified: 4\n"));
-  EXPECT_TRUE(contains(report, "    Files copied without error but unverified: 1\n"));
+  for (const char* line : {"Running Adobe DNG Converter\n\n", "    Raws converted to DNGs: 2\n",
+                           "    Files copied without conversion: 5\n", "    Raws verified: 2\n",
+                           "    JPEGs verified: 4\n",
+                           "    Files copied without error but unverified: 1\n"})
+    EXPECT_TRUE(contains(h.ctx->report, line)) << line;
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
 
@@ -130,7 +127,6 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   EXPECT_EQ(h.ctx->counts.duplicates, 6);
   EXPECT_EQ(h.ctx->counts.files_found, 1);
   EXPECT_EQ(h.ctx->counts.raws_converted, 0);
-  EXPECT_EQ(h.ctx->counts.copied_without_conversion, 1);
   card_names.push_back("NOTES_00001");
   primary.push_back("NOTES_00001");
   std::sort(card_names.begin(), card_names.end());
@@ -151,11 +147,10 @@ TEST_F(Conversion, VerifyOnlyCopiesRawsUnchangedAndRemovesTheTemporaryFolder) {
             (std::vector<std::string>{"IMG_0001.JPG", "IMG_0002.NEF", "IMG_0003.JPG", "IMG_0004.NEF"}));
   for (const std::string& name : names_in(h.archive))
     EXPECT_EQ(read_file(h.archive + "/" + name), read_file(card_folder + "/" + name)) << name;
-  EXPECT_EQ(h.ctx->counts.copied_without_conversion, 4);
-  const std::string& report = h.ctx->report;
-  EXPECT_TRUE(contains(report, "Running Adobe DNG Converter for verification only\n"));
-  EXPECT_TRUE(contains(report, "    Raws converted to DNGs: 0\n"));
-  EXPECT_TRUE(contains(report, "    Raws verified: 2\n"));
+  for (const char* line : {"Running Adobe DNG Converter for verification only\n",
+                           "    Raws converted to DNGs: 0\n", "    Raws verified: 2\n",
+                           "    Files copied without conversion: 4\n"})
+    EXPECT_TRUE(contains(h.ctx->report, line)) << line;
 
   // A raw the converter rejects counts as corrupt; the run ends after the whole report.
   ScopedEnv bad("FAKE_DNG_UNSUPPORTED", "IMG_0002.NEF");
@@ -237,9 +232,7 @@ TEST_F(Conversion, ConverterFailuresThatCannotRestartEndTheRun) {
 
 // What exiftool reads from a file: one "Tag: value" line per tag asked for.
 std::string exiftool_tags(const std::string& file, const std::string& tags) {
-  std::string out;
-  test::run_command("exiftool -s -s " + tags + " '" + file + "'", &out);
-  return out;
+  return test::exiftool("-s -s " + tags, file);
 }
 
 TEST(ExtractJpeg, RawPreviewIsSavedWithTheRawsExifAndTheSidecarsXmp) {
@@ -313,7 +306,6 @@ TEST(FirstCopyJpeg, CorruptJpegIsCountedAndTheRunFailsAfterTheReport) {
   fixtures::JpegSpec spec;
   write_file(h.card + "/IMG_0001.JPG", fixtures::make_jpeg(spec));
   write_file(h.card + "/IMG_0002.JPG", "definitely not a JPEG");
-  test::captured_ui().clear();
   EXPECT_FALSE(h.run());
   EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
   EXPECT_EQ(h.ctx->counts.jpegs_verified, 1);
@@ -323,7 +315,6 @@ TEST(FirstCopyJpeg, CorruptJpegIsCountedAndTheRunFailsAfterTheReport) {
   EXPECT_TRUE(contains(report, "    JPEGs verified: 1\n    JPEGs corrupt: 1\n"
                                "    Files copied without error but unverified: 0\n"));
   EXPECT_FALSE(contains(report, "SUCCESSFUL INGESTION"));
-  EXPECT_TRUE(contains(test::captured_ui().pane, "\nERROR processing JPEG: Not a JPEG file"));
   EXPECT_EQ(read_file(h.archive + "/IMG_0002.JPG"), "definitely not a JPEG");  // the copy stays
 }
 
@@ -343,7 +334,6 @@ TEST(FirstCopyJpeg, SidecarXmpIsMergedIntoTheCopyKeepingItsTime) {
   const std::string merged = read_file(h.archive + "/IMG_0001.JPG");
   EXPECT_TRUE(contains(merged, packet));
   EXPECT_FALSE(contains(merged, "old title"));
-  EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0001.xmp"));
   EXPECT_EQ(mtime_of(h.archive + "/IMG_0001.JPG"), 1600000000);
   EXPECT_EQ(h.ctx->counts.jpegs_verified, 1);
   EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), fixtures::make_jpeg(spec));

@@ -2,8 +2,6 @@
 // temporary folder, and the run's context and control to inspect afterwards.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <memory>
 #include <string>
 
@@ -48,11 +46,6 @@ struct Harness {
 
 inline bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
-}
-
-inline long mtime_of(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_mtime) : -1;
 }
 
 }  // namespace cw::test

@@ -207,13 +207,7 @@ TEST_F(JpegVerify, DamagedFilesGetTheReferenceDecodersVerdict) {
   EXPECT_GE(counts[2], 20);
 }
 
-TEST_F(JpegVerify, FatalErrorMessagesImpossibleSizeAndMissingFile) {
-  TempDir dir;
-  test::write_file(dir / "text.jpg", "this is not a JPEG file at all");
-  EXPECT_FALSE(verify_jpeg(dir / "text.jpg"));
-  EXPECT_EQ(captured_ui().pane,
-            "\nERROR processing JPEG: Not a JPEG file: starts with 0x74 0x68\n");
-
+TEST_F(JpegVerify, ImpossibleSizeAndMissingFile) {
   // A progressive frame header damaged to claim 65000 x 65000 pixels would need 12 GB of
   // coefficients; the verifier refuses at once instead of filling them.
   fixtures::JpegSpec spec;
@@ -223,8 +217,8 @@ TEST_F(JpegVerify, FatalErrorMessagesImpossibleSizeAndMissingFile) {
   const Segment* sof = find_segment(segments, 0xC2);
   ASSERT_NE(sof, nullptr);
   huge.replace(sof->pos + 5, 4, "\xFD\xE8\xFD\xE8");
+  TempDir dir;
   test::write_file(dir / "huge.jpg", huge);
-  captured_ui().clear();
   EXPECT_FALSE(verify_jpeg(dir / "huge.jpg"));
   EXPECT_EQ(captured_ui().pane, "\nERROR processing JPEG: Image needs more than 2048 MB of memory "
                                 "to decode (damaged frame header?)\n");

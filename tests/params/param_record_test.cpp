@@ -101,14 +101,12 @@ TEST_F(ParamBuild, PresetValuesReachTheListAndTheSummary) {
 TEST_F(ParamBuild, DevelopSettingsPathsAndLengthFailures) {
   const DevelopFolders f{"/t", "/cr", "/lr"};
   std::string path, why;
-  EXPECT_TRUE(develop_settings_path("[none]", f, path, why));
-  EXPECT_EQ(path, "");
-  EXPECT_TRUE(develop_settings_path("None", f, path, why));
-  EXPECT_EQ(path, "");
-  EXPECT_TRUE(develop_settings_path("Vivid (LR)", f, path, why));
-  EXPECT_EQ(path, "/lr/Vivid.lrtemplate");
-  EXPECT_TRUE(develop_settings_path("Vivid", f, path, why));
-  EXPECT_EQ(path, "/cr/Vivid.xmp");
+  for (auto [name, expected] : {std::pair{"[none]", ""}, {"None", ""},
+                                {"Vivid (LR)", "/lr/Vivid.lrtemplate"},
+                                {"Vivid", "/cr/Vivid.xmp"}}) {
+    EXPECT_TRUE(develop_settings_path(name, f, path, why)) << name;
+    EXPECT_EQ(path, expected);
+  }
 
   EXPECT_TRUE(develop_settings_path(std::string(199, 'n'), f, path, why));
   EXPECT_FALSE(develop_settings_path(std::string(200, 'n'), f, path, why));

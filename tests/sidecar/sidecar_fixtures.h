@@ -5,14 +5,13 @@
 
 #include <string>
 
-#include "tests/common/test_env.h"
+#include "tests/fixtures/programs.h"
 
 namespace cw::test {
 
 // exiftool's value of one tag of a file, list items joined by "|".
 inline std::string exif_tag(const std::string& tag, const std::string& file) {
-  std::string got;
-  run_command("exiftool -s3 -sep '|' -" + tag + " '" + file + "'", &got);
+  std::string got = exiftool("-s3 -sep '|' -" + tag, file);
   if (!got.empty() && got.back() == '\n') got.pop_back();
   return got;
 }

