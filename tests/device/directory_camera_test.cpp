@@ -11,6 +11,7 @@
 #include "device/gphoto_bus.h"
 #include "metadata/macro_exif.h"
 #include "tests/fixtures/sample_card.h"
+#include "tests/fixtures/sample_files.h"
 #include "tests/ingest/ingest_harness.h"
 
 namespace cw {
@@ -19,7 +20,7 @@ namespace {
 namespace fsys = std::filesystem;
 using test::captured_ui;
 using test::Harness;
-using test::mtime_of;
+using fixtures::mtime_of;
 using test::read_file;
 
 // Serves `folders` as cameras and installs the program's camera source, for one test. The
