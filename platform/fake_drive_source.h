@@ -24,7 +24,8 @@ class FakeDriveSource : public DriveSource {
   VolumeInfo volume_info(const std::string& root) override;
   DeviceRecord device_record(const std::string& root) override;
 
-  // A card: a root with a DCIM folder, the volume name, a found device record.
+  // A card: a root with a DCIM folder, the volume name, a found device record. The returned
+  // reference, for changing the drive further, holds until the next drive is added.
   FakeDrive& add_card(const std::string& root, const std::string& volume_name = "",
                       const std::string& vendor = "", const std::string& product = "");
   // A drive without a DCIM folder.

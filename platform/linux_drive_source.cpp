@@ -43,7 +43,9 @@ std::optional<std::vector<std::string>> LinuxDriveSource::roots() {
   if (udisks_) objects_ = udisks_->objects();
   std::vector<std::string> list;
   list.reserve(mounts_.size());
-  for (const MountEntry& e : mounts_) list.push_back(e.mount_point);
+  for (const MountEntry& e : mounts_)
+    if (faccessat(AT_FDCWD, e.mount_point.c_str(), F_OK, AT_EACCESS) == 0 || errno != EACCES)
+      list.push_back(e.mount_point);
   return list;
 }
 

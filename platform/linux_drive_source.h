@@ -1,5 +1,6 @@
 // The drives of this system: every mounted file system that can hold a card, in mount-table
-// order. Volume names, vendors and models come from udisks2 when it answers, else from the
+// order; mounts this user cannot reach (inside another user's private folder) are left out.
+// Volume names, vendors and models come from udisks2 when it answers, else from the
 // kernel (libblkid, sysfs). A root counts as not ready when looking at it fails the way a
 // pulled card or an unreachable share does.
 #pragma once
