@@ -14,34 +14,33 @@ namespace {
 
 using test::captured_ui;
 
+// The main window's texts and record in one line: status | card text | card path | eject.
+std::string shown(const CardState& s) {
+  return s.status_text + "|" + s.card_text + "|" + s.card_path + (s.eject_enabled() ? "|E" : "");
+}
+
+std::string entry_text(const DriveEntry& e) {
+  return e.root + "|" + (e.letter ? std::string(1, e.letter) : "-") + "|" + e.volume_name + "|" +
+         e.device_name + (e.selected ? "|selected" : "");
+}
+
 TEST(DetectCard, RecordsExactlyOneCardAndSetsTheTexts) {
   FakeDriveSource drives;
   drives.add_drive("C:\\");
   CardState state;
   EXPECT_TRUE(DetectCard(drives, state));
-  EXPECT_EQ(state.status_text, "Insert card or connect camera");
-  EXPECT_EQ(state.card_text, "No image card mounted");
-  EXPECT_FALSE(state.eject_enabled());
-
+  EXPECT_EQ(shown(state), "Insert card or connect camera|No image card mounted|");
   drives.add_card("E:\\");  // a volume without a name
   EXPECT_TRUE(DetectCard(drives, state));
-  EXPECT_EQ(state.status_text, "Press Start to begin");
-  EXPECT_EQ(state.card_text, "Image card mounted: E:\\");
-  EXPECT_EQ(state.card_path, "E:\\DCIM");
-  EXPECT_TRUE(state.eject_enabled());
+  EXPECT_EQ(shown(state), "Press Start to begin|Image card mounted: E:\\|E:\\DCIM|E");
   EXPECT_FALSE(DetectCard(drives, state));  // the recorded card, still alone: nothing changes
-
   drives.add_card("/media/ann/EOS_DIGITAL", "EOS_DIGITAL");
   EXPECT_TRUE(DetectCard(drives, state));
-  EXPECT_EQ(state.status_text, "Press Start to choose card");
-  EXPECT_EQ(state.card_text, "Multiple image cards mounted");
-  EXPECT_EQ(state.card_path, "");
-  EXPECT_FALSE(state.eject_enabled());
-
+  EXPECT_EQ(shown(state), "Press Start to choose card|Multiple image cards mounted|");
   drives.remove("E:\\");
   EXPECT_TRUE(DetectCard(drives, state));
-  EXPECT_EQ(state.card_text, "Image card mounted: /media/ann/EOS_DIGITAL (EOS_DIGITAL)");
-  EXPECT_EQ(state.card_path, "/media/ann/EOS_DIGITAL/DCIM");
+  EXPECT_EQ(shown(state), "Press Start to begin|Image card mounted: /media/ann/EOS_DIGITAL "
+                          "(EOS_DIGITAL)|/media/ann/EOS_DIGITAL/DCIM|E");
 
   // An unreadable list changes nothing; an unreadable volume still counts, with a bare label;
   // A: counts in the main window.
@@ -69,24 +68,15 @@ TEST(EnumerateCardDrives, ListsReadyCardDrivesWithNamesAndDevices) {
   auto table = EnumerateCardDrives(drives);
   ASSERT_TRUE(table);
   ASSERT_EQ(table->size(), 2u);
-  const DriveEntry& e = (*table)[0];
-  EXPECT_EQ(e.root, "E:\\");
-  EXPECT_EQ(e.letter, 'E');
-  EXPECT_EQ(e.volume_name, "NO NAME");
-  EXPECT_EQ(e.device_name, " Card Reader");
-  EXPECT_TRUE(e.selected);
-  const DriveEntry& m = (*table)[1];
-  EXPECT_EQ(m.letter, 0);
-  EXPECT_EQ(m.volume_name, "EOS_DIGITAL");
-  EXPECT_EQ(m.device_name, "Generic " + std::string(99, 'x'));
+  EXPECT_EQ(entry_text((*table)[0]), "E:\\|E|NO NAME| Card Reader|selected");
+  EXPECT_EQ(entry_text((*table)[1]),
+            "/media/ann/EOS_DIGITAL|-|EOS_DIGITAL|Generic " + std::string(99, 'x') + "|selected");
   EXPECT_TRUE(captured_ui().alerts.empty());
 
   FakeDriveSource many;
   for (int i = 0; i < 27; ++i) many.add_card("/media/card" + std::to_string(100 + i));
   table = EnumerateCardDrives(many);
-  ASSERT_TRUE(table);
-  ASSERT_EQ(table->size(), 26u);
-  EXPECT_EQ(table->back().root, "/media/card125");
+  EXPECT_EQ(table ? table->size() : 0, 26u);
 }
 
 TEST(EnumerateCardDrives, RealFailuresShowTheirMessageAndGiveNoTable) {
@@ -115,17 +105,14 @@ TEST(EnumerateCardDrives, RealFailuresShowTheirMessageAndGiveNoTable) {
 TEST(MediaNotification, ANewSingleCardStartsAutomaticIngestionOnce) {
   FakeDriveSource drives;
   CardState state;
-  DetectCard(drives, state);
   DriveWatcher watcher(drives);
   drives.add_card("/media/ann/CARD", "CARD");
   std::vector<MediaNotification> changes = watcher.take_changes();
   ASSERT_EQ(changes.size(), 1u);
-  EXPECT_EQ(changes[0].event, MediaEvent::kInserted);
-  EXPECT_FALSE(on_media_notification(drives, state, changes[0], true, true));  // suspended
+  // Suspended, or without a path: no detection at all (else the next one would change nothing).
+  EXPECT_FALSE(on_media_notification(drives, state, changes[0], true, true));
   EXPECT_FALSE(on_media_notification(drives, state, {MediaEvent::kInserted, ""}, false, true));
-  EXPECT_EQ(state.card_path, "");
   EXPECT_TRUE(on_media_notification(drives, state, changes[0], false, true));
-  EXPECT_EQ(state.card_path, "/media/ann/CARD/DCIM");
   EXPECT_FALSE(on_media_notification(drives, state, changes[0], false, true));  // repeated
   EXPECT_TRUE(watcher.take_changes().empty());
 
@@ -133,8 +120,7 @@ TEST(MediaNotification, ANewSingleCardStartsAutomaticIngestionOnce) {
   drives.add_card("/media/ann/OTHER");
   changes = watcher.take_changes();
   ASSERT_EQ(changes.size(), 2u);
-  EXPECT_EQ(changes[0].event, MediaEvent::kRemoved);
-  EXPECT_EQ(changes[0].path, "/media/ann/CARD");
+  EXPECT_TRUE(changes[0].event == MediaEvent::kRemoved && changes[0].path == "/media/ann/CARD");
   EXPECT_FALSE(on_media_notification(drives, state, changes[0], false, true));
   EXPECT_EQ(state.card_path, "/media/ann/OTHER/DCIM");  // detection ran on removal
 }
@@ -143,21 +129,17 @@ TEST(EjectRecordedCard, RefusalAlertsAndSuccessDetectsAgain) {
   FakeDriveSource drives;
   drives.add_card("/media/ann/CARD");
   CardState state;
-  int calls = 0;
-  auto refuse = [&](const std::string&) { return ++calls, false; };
-  EXPECT_FALSE(eject_recorded_card(drives, state, refuse));  // nothing recorded yet
-  EXPECT_EQ(calls, 0);
-  DetectCard(drives, state);
+  auto refuse = [&](const std::string&) { return false; };
   captured_ui().clear();
+  EXPECT_FALSE(eject_recorded_card(drives, state, refuse));  // nothing recorded: not asked
+  EXPECT_TRUE(captured_ui().alerts.empty());
+  DetectCard(drives, state);
   EXPECT_FALSE(eject_recorded_card(drives, state, refuse));
   EXPECT_EQ(captured_ui().alerts, std::vector<std::string>{"Can't eject card"});
-  std::string ejected;
   EXPECT_TRUE(eject_recorded_card(drives, state, [&](const std::string& root) {
-    ejected = root;
-    drives.remove(root);
+    drives.remove(root);  // only the right root makes the card go away
     return true;
   }));
-  EXPECT_EQ(ejected, "/media/ann/CARD");
   EXPECT_EQ(state.card_text, "No image card mounted");
 }
 

@@ -2,9 +2,8 @@
 // their labels, their arrival shows on the kernel's mount table, eject takes one away and a
 // busy one stays mounted after the retries. Every loop device and mount made here is undone.
 #include <gtest/gtest.h>
-#include <signal.h>
+#include <fcntl.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,7 +12,6 @@
 #include "platform/eject.h"
 #include "platform/linux_drive_source.h"
 #include "tests/common/test_env.h"
-#include "tests/platform/platform_env.h"
 
 namespace cw {
 namespace {
@@ -38,7 +36,8 @@ class LoopCard {
                           &device) != 0)
       return;
     device_ = device.substr(0, device.find('\n'));
-    if (test::run_command("mount " + device_ + " " + root_) == 0) fs::create_directory(root_ + "/DCIM");
+    if (test::run_command("mount " + device_ + " " + root_) == 0)
+      fs::create_directory(root_ + "/DCIM");
   }
   ~LoopCard() {
     if (mounted(root_)) umount2(root_.c_str(), MNT_DETACH);
@@ -62,7 +61,6 @@ TEST(LoopMounts, CardsAreDetectedAndEjectedOrLeftMountedWhenBusy) {
   if (!test::have_program("mkfs.ext2") || !test::have_program("losetup"))
     GTEST_SKIP() << "needs e2fsprogs and losetup";
   test::TempDir dir;
-  test::ScopedEnv no_bus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (dir / "no-bus"));
   LinuxDriveSource drives;
   ASSERT_GE(drives.change_fd(), 0);
   DriveWatcher watcher(drives);
@@ -71,36 +69,26 @@ TEST(LoopMounts, CardsAreDetectedAndEjectedOrLeftMountedWhenBusy) {
   if (!a.ok() || !b.ok()) GTEST_SKIP() << "loop devices cannot be attached and mounted here";
 
   ASSERT_TRUE(watcher.wait(std::chrono::seconds(5)));
-  std::vector<MediaNotification> changes = watcher.take_changes();
-  ASSERT_EQ(changes.size(), 2u);
-  EXPECT_EQ(changes[0].path, a.root());
-  EXPECT_EQ(changes[1].path, b.root());
-  for (const LoopCard* card : {&a, &b}) {
-    EXPECT_TRUE(drives.has_dcim(card->root()));
-    EXPECT_EQ(drives.device_record(card->root()).status, DeviceStatus::kFound);
-  }
+  std::vector<std::string> arrived;  // other mounts on this machine may come and go meanwhile
+  for (const MediaNotification& n : watcher.take_changes())
+    if (n.event == MediaEvent::kInserted && n.path.starts_with(dir.str())) arrived.push_back(n.path);
+  EXPECT_EQ(arrived, (std::vector<std::string>{a.root(), b.root()}));
+  EXPECT_EQ(drives.device_record(a.root()).status, DeviceStatus::kFound);
   EXPECT_EQ(drives.volume_info(a.root()).name, "CARD_A");
   EXPECT_EQ(drives.volume_info(b.root()).name, "CARD_B");
 
-  // A process working inside B keeps it busy through every try.
-  pid_t user = fork();
-  if (user == 0) {
-    if (chdir(b.root().c_str()) == 0) execl("/bin/sleep", "sleep", "30", nullptr);
-    _exit(1);
-  }
   EjectOptions quick{3, std::chrono::milliseconds(10), nullptr};
   EjectResult ra = EjectCard(a.root(), quick);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the child settle in B
-  EjectResult rb = EjectCard(b.root(), quick);
-  kill(user, SIGKILL);
-  waitpid(user, nullptr, 0);
-
-  EXPECT_TRUE(ra.handled);
-  EXPECT_EQ(ra.outcome, EjectOutcome::kEjected);
   EXPECT_EQ(ra.lines, "Media in Drive " + a.root() + " has been ejected safely.\n");
   EXPECT_FALSE(mounted(a.root()));
-  EXPECT_TRUE(rb.handled);
-  EXPECT_EQ(rb.outcome, EjectOutcome::kLeftMounted);
+
+  // This process working inside B keeps it busy through every try.
+  int here = open(".", O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(chdir(b.root().c_str()), 0);
+  EjectResult rb = EjectCard(b.root(), quick);
+  EXPECT_EQ(fchdir(here), 0);
+  close(here);
+  EXPECT_TRUE(rb.handled && rb.outcome == EjectOutcome::kLeftMounted);
   EXPECT_EQ(rb.unmount_attempts, 3);
   EXPECT_TRUE(mounted(b.root()));
 }
