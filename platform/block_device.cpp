@@ -89,7 +89,8 @@ std::string block_device_label(const std::string& device_node, dev_t device_numb
   blkid_probe_enable_superblocks(probe, 1);
   blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL);
   const char* value = nullptr;
-  if (blkid_do_safeprobe(probe) == 0 && blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0 && value)
+  if (blkid_do_safeprobe(probe) == 0 &&
+      blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0 && value)
     label = value;
   blkid_free_probe(probe);
   return label;

@@ -53,12 +53,6 @@ bool unmount_with_retries(EjectResult& result, const EjectOptions& options,
   return false;
 }
 
-const MountEntry* find_mount(const std::vector<MountEntry>& mounts, const std::string& root) {
-  for (const MountEntry& e : mounts)
-    if (e.mount_point == root) return &e;
-  return nullptr;
-}
-
 bool has_sibling(const UdisksObjects& objects, const UdisksDrive& drive) {
   if (drive.sibling_id.empty()) return false;
   for (const UdisksDrive& d : objects.drives)

@@ -50,9 +50,7 @@ std::optional<std::vector<std::string>> LinuxDriveSource::roots() {
 }
 
 const MountEntry* LinuxDriveSource::mount(const std::string& root) const {
-  for (const MountEntry& e : mounts_)
-    if (e.mount_point == root) return &e;
-  return nullptr;
+  return find_mount(mounts_, root);
 }
 
 const UdisksBlock* LinuxDriveSource::udisks_block(const MountEntry& entry) const {

@@ -2,7 +2,7 @@
 // order; mounts this user cannot reach (inside another user's private folder) are left out.
 // Volume names, vendors and models come from udisks2 when it answers, else from the
 // kernel (libblkid, sysfs). A root counts as not ready when looking at it fails the way a
-// pulled card or an unreachable share does.
+// pulled card or an unreachable share does. One object serves one thread at a time.
 #pragma once
 
 #include <memory>
@@ -32,8 +32,6 @@ class LinuxDriveSource : public DriveSource {
 
   // The mount-table entry of a root of the latest list; null when it is not listed.
   const MountEntry* mount(const std::string& root) const;
-  // True when udisks2 answered for the latest list.
-  bool udisks_answered() const { return objects_.has_value(); }
 
  private:
   const UdisksBlock* udisks_block(const MountEntry& entry) const;

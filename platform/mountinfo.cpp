@@ -104,6 +104,13 @@ bool is_pseudo_filesystem(std::string_view fs_type) {
   return false;
 }
 
+const MountEntry* find_mount(const std::vector<MountEntry>& entries,
+                             const std::string& mount_point) {
+  for (const MountEntry& e : entries)
+    if (e.mount_point == mount_point) return &e;
+  return nullptr;
+}
+
 std::optional<std::vector<MountEntry>> read_mountinfo() {
   std::ifstream in(mountinfo_path(), std::ios::binary);
   if (!in) {

@@ -35,8 +35,13 @@ std::string unescape_mount_field(std::string_view field);
 std::vector<MountEntry> parse_mountinfo(std::string_view text);
 
 // File systems that never hold a card: kernel interfaces (proc, sysfs, cgroup, ...), read-only
-// program images (squashfs), and autofs, whose mount points are placeholders that a mere stat would mount.
+// program images (squashfs), and autofs, whose mount points are placeholders that a mere stat
+// would mount.
 bool is_pseudo_filesystem(std::string_view fs_type);
+
+// The entry mounted at `mount_point`; null when there is none.
+const MountEntry* find_mount(const std::vector<MountEntry>& entries,
+                             const std::string& mount_point);
 
 // The entries of the table in effect; nothing when it cannot be read (errno says why).
 std::optional<std::vector<MountEntry>> read_mountinfo();

@@ -116,7 +116,9 @@ bool read_object(sd_bus_message* m, const std::string& path, UdisksObjects& out)
       {"Device", "ay", [&](sd_bus_message* v) { return read_byte_text(v, block.device); }},
       {"Symlinks", "aay", [&](sd_bus_message* v) { return read_byte_texts(v, block.symlinks); }},
       {"DeviceNumber", "t",
-       [&](sd_bus_message* v) { return sd_bus_message_read_basic(v, 't', &block.device_number) >= 0; }},
+       [&](sd_bus_message* v) {
+         return sd_bus_message_read_basic(v, 't', &block.device_number) >= 0;
+       }},
       {"IdLabel", "s", [&](sd_bus_message* v) { return read_text(v, 's', block.label); }},
       {"Drive", "o", [&](sd_bus_message* v) { return read_text(v, 'o', block.drive); }},
   };
@@ -231,8 +233,8 @@ std::optional<UdisksObjects> Udisks::objects() {
   int r;
   while ((r = sd_bus_message_enter_container(m, 'e', "oa{sa{sv}}")) > 0) {
     const char* path = nullptr;
-    if (sd_bus_message_read_basic(m, 'o', &path) < 0 || !read_object(m, path ? path : "", objects) ||
-        sd_bus_message_exit_container(m) < 0) {
+    if (sd_bus_message_read_basic(m, 'o', &path) < 0 ||
+        !read_object(m, path ? path : "", objects) || sd_bus_message_exit_container(m) < 0) {
       log_printf("udisks2: object list could not be decoded");
       return std::nullopt;
     }

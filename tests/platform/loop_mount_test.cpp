@@ -71,7 +71,8 @@ TEST(LoopMounts, CardsAreDetectedAndEjectedOrLeftMountedWhenBusy) {
   ASSERT_TRUE(watcher.wait(std::chrono::seconds(5)));
   std::vector<std::string> arrived;  // other mounts on this machine may come and go meanwhile
   for (const MediaNotification& n : watcher.take_changes())
-    if (n.event == MediaEvent::kInserted && n.path.starts_with(dir.str())) arrived.push_back(n.path);
+    if (n.event == MediaEvent::kInserted && n.path.starts_with(dir.str()))
+      arrived.push_back(n.path);
   EXPECT_EQ(arrived, (std::vector<std::string>{a.root(), b.root()}));
   EXPECT_EQ(drives.device_record(a.root()).status, DeviceStatus::kFound);
   EXPECT_EQ(drives.volume_info(a.root()).name, "CARD_A");

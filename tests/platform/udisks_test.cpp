@@ -35,19 +35,16 @@ std::string mount_line(int id, const std::string& point, const std::string& type
 
 // Block devices, each mounted at dir/NAME from /dev/cwfake-NAME, and their drives.
 constexpr const char* kConfig = R"({"blocks": {
-  "reader": {"device": "/dev/cwfake-reader", "label": "EOS_DIGITAL", "drive": "reader"},
-  "slot1": {"device": "/dev/cwfake-slot1", "drive": "slot1"},
-  "loop": {"device": "/dev/cwfake-loop", "loop": true},
-  "internal": {"device": "/dev/cwfake-internal", "drive": "internal"},
-  "busy": {"device": "/dev/cwfake-busy", "drive": "busy", "replies": {"Unmount": ["busy", "busy", "ok"]}},
-  "denied": {"device": "/dev/cwfake-denied", "drive": "busy", "replies": {"Unmount": ["not_authorized"]}},
-  "keeps": {"device": "/dev/cwfake-keeps", "drive": "keeps"}}, "drives": {
-  "reader": {"vendor": "Generic", "model": "Card Reader", "Removable": true, "Ejectable": true, "CanPowerOff": true},
+  "reader": {"label": "EOS_DIGITAL", "drive": "reader"}, "slot1": {"drive": "slot1"},
+  "loop": {"loop": true}, "internal": {"drive": "internal"}, "keeps": {"drive": "keeps"},
+  "busy": {"drive": "busy", "replies": {"Unmount": ["busy", "busy", "ok"]}},
+  "denied": {"drive": "busy", "replies": {"Unmount": ["not_authorized"]}}}, "drives": {
+  "reader": {"vendor": "Generic", "model": "Card Reader", "Removable": true, "Ejectable": true,
+             "CanPowerOff": true},
   "slot1": {"Removable": true, "Ejectable": true, "CanPowerOff": true, "sibling": "usb-7"},
   "slot2": {"Removable": true, "Ejectable": true, "CanPowerOff": true, "sibling": "usb-7"},
-  "internal": {"vendor": "ATA", "model": "SSD"},
-  "busy": {"Removable": true, "Ejectable": true},
-  "keeps": {"MediaRemovable": true}}})";
+  "internal": {"vendor": "ATA", "model": "SSD"}, "keeps": {"MediaRemovable": true},
+  "busy": {"Removable": true, "Ejectable": true}}})";
 
 TEST(Udisks, NamesDrivesAndEjectsThroughTheService) {
   if (!test::have_program("dbus-daemon") ||
