@@ -1,0 +1,155 @@
+// The card detection rules over a drive source.
+#include "control/card_detection.h"
+
+#include <cerrno>
+
+#include "database/repair.h"
+#include "foundation/fs.h"
+#include "foundation/log.h"
+#include "foundation/text.h"
+
+namespace cw {
+
+namespace {
+
+// Volume-name buffers: 256 bytes for the main window, 200 for the card monitor.
+constexpr std::size_t kMainVolumeNameMax = 255;
+constexpr std::size_t kMonitorVolumeNameMax = 199;
+// A vendor or product field is copied up to this many characters.
+constexpr std::size_t kDeviceFieldMax = 99;
+
+bool is_lettered(const std::string& root) { return drive_letter(root) != 0; }
+
+std::string limited(std::string text, std::size_t n) {
+  truncate_to(text, n);
+  return text;
+}
+
+}  // namespace
+
+char drive_letter(const std::string& root) {
+  if (root.size() < 2 || root[1] != ':') return 0;
+  char c = root[0];
+  if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
+  return c >= 'A' && c <= 'Z' ? c : 0;
+}
+
+std::string card_folder(const std::string& root) {
+  if (!root.empty() && is_separator(root.back())) return root + "DCIM";
+  return root + (is_lettered(root) ? "\\" : "/") + "DCIM";
+}
+
+std::string card_root(const std::string& card_path) {
+  std::string root = card_path;
+  if (root.ends_with("DCIM")) root.resize(root.size() - 4);
+  bool bare_root = root == "/" || (root.size() == 3 && is_lettered(root));
+  if (root.size() > 1 && is_separator(root.back()) && !bare_root) root.pop_back();
+  return root;
+}
+
+bool DetectCard(DriveSource& drives, CardState& state) {
+  std::optional<std::vector<std::string>> roots = drives.roots();
+  if (!roots) return true;
+
+  int count = 0;
+  std::string found_root;
+  std::string found_label;
+  for (const std::string& root : *roots) {
+    if (!drives.has_dcim(root)) continue;
+    ++count;
+    found_root = root;
+    found_label = root;
+    VolumeInfo volume = drives.volume_info(root);
+    if (volume.status == VolumeStatus::kOk && !volume.name.empty())
+      found_label += " (" + limited(volume.name, kMainVolumeNameMax) + ")";
+  }
+  if (count == 1 && card_folder(found_root) == state.card_path) return false;
+
+  state.card_label.clear();
+  state.card_path.clear();
+  if (count == 0) {
+    state.status_text = kStatusInsertCard;
+    state.card_text = kCardTextNone;
+  } else if (count == 1) {
+    state.status_text = kStatusPressStart;
+    state.card_path = card_folder(found_root);
+    state.card_label = found_label;
+    state.card_text = kCardTextMounted + state.card_label;
+  } else {
+    state.status_text = kStatusChooseCard;
+    state.card_text = kCardTextMultiple;
+  }
+  return true;
+}
+
+std::optional<std::vector<DriveEntry>> EnumerateCardDrives(DriveSource& drives) {
+  std::optional<std::vector<std::string>> roots = drives.roots();
+  if (!roots) {
+    alert_printf("GetLogicalDriveStrings failed");
+    return std::nullopt;
+  }
+  std::vector<DriveEntry> table;
+  for (const std::string& root : *roots) {
+    char letter = drive_letter(root);
+    if (letter == 'A' || letter == 'B') continue;
+
+    VolumeInfo volume = drives.volume_info(root);
+    if (volume.status == VolumeStatus::kNotReady) continue;
+    if (volume.status == VolumeStatus::kFailed) {
+      errno = volume.error;
+      report_system_error("GetVolumeInformation");
+      alert_printf(
+          "GetVolumeInformation failed.\r\rTry ejecting and mounting cards and card readers "
+          "again.\r\rIf that does not help, please send an email to %s describing the problem, "
+          "with the log file (Tools-View Log) attached.",
+          kSupportAddress);
+      return std::nullopt;
+    }
+
+    DeviceRecord device = drives.device_record(root);
+    if (device.status == DeviceStatus::kMissing) continue;
+    if (device.status == DeviceStatus::kTableFailed) {
+      alert_printf("RegOpenKeyEx failed");
+      return std::nullopt;
+    }
+    if (device.status == DeviceStatus::kFailed) {
+      alert_printf("RegQueryValueEx failed");
+      return std::nullopt;
+    }
+
+    if (!drives.has_dcim(root)) continue;
+    if (table.size() == kMaxCardDrives) break;
+
+    DriveEntry entry;
+    entry.root = root;
+    entry.letter = letter;
+    entry.volume_name =
+        volume.name.empty() ? "NO NAME" : limited(volume.name, kMonitorVolumeNameMax);
+    entry.device_name = limited(device.vendor, kDeviceFieldMax) + " " +
+                        limited(device.product, kDeviceFieldMax);
+    table.push_back(std::move(entry));
+  }
+  return table;
+}
+
+bool on_media_notification(DriveSource& drives, CardState& state,
+                           const MediaNotification& notification, bool notifications_suspended,
+                           bool auto_ingest) {
+  if (notifications_suspended || notification.path.empty()) return false;
+  bool changed = DetectCard(drives, state);
+  return notification.event == MediaEvent::kInserted && changed && auto_ingest &&
+         !state.card_label.empty();
+}
+
+bool eject_recorded_card(DriveSource& drives, CardState& state,
+                         const std::function<bool(const std::string& root)>& eject) {
+  if (state.card_path.size() < 2) return false;
+  if (!eject(card_root(state.card_path))) {
+    alert_printf("Can't eject card");
+    return false;
+  }
+  DetectCard(drives, state);
+  return true;
+}
+
+}  // namespace cw
