@@ -101,31 +101,29 @@ class TagScanner {
   std::string_view cdata_;
 };
 
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
 // The value of attribute `name` (without its quotes), or nothing.
 std::optional<std::string_view> attribute(std::string_view attrs, std::string_view name) {
   std::size_t i = 0;
+  auto skip_spaces = [&] {
+    while (i < attrs.size() && is_space(attrs[i])) ++i;
+  };
   while (i < attrs.size()) {
-    while (i < attrs.size() && std::string_view(" \t\r\n").find(attrs[i]) != std::string_view::npos)
-      ++i;
-    std::size_t name_start = i;
-    while (i < attrs.size() && attrs[i] != '=' &&
-           std::string_view(" \t\r\n").find(attrs[i]) == std::string_view::npos)
-      ++i;
-    std::string_view found = attrs.substr(name_start, i - name_start);
-    while (i < attrs.size() && (attrs[i] == ' ' || attrs[i] == '\t' || attrs[i] == '\r' ||
-                                attrs[i] == '\n'))
-      ++i;
+    skip_spaces();
+    const std::size_t name_start = i;
+    while (i < attrs.size() && attrs[i] != '=' && !is_space(attrs[i])) ++i;
+    const std::string_view found = attrs.substr(name_start, i - name_start);
+    skip_spaces();
     if (i >= attrs.size() || attrs[i] != '=') {
       if (found.empty()) ++i;  // a stray character: step over it
       continue;
     }
     ++i;
-    while (i < attrs.size() && (attrs[i] == ' ' || attrs[i] == '\t' || attrs[i] == '\r' ||
-                                attrs[i] == '\n'))
-      ++i;
+    skip_spaces();
     if (i >= attrs.size() || (attrs[i] != '"' && attrs[i] != '\'')) continue;
-    char quote = attrs[i++];
-    std::size_t end = attrs.find(quote, i);
+    const char quote = attrs[i++];
+    const std::size_t end = attrs.find(quote, i);
     if (end == std::string_view::npos) return std::nullopt;
     if (found == name) return attrs.substr(i, end - i);
     i = end + 1;
@@ -133,51 +131,56 @@ std::optional<std::string_view> attribute(std::string_view attrs, std::string_vi
   return std::nullopt;
 }
 
+// Takes the digits at the front of `text` (one to `most` of them) as a number.
+bool take_digits(std::string_view& text, std::size_t most, int& out) {
+  std::size_t n = 0;
+  int value = 0;
+  for (; n < text.size() && n < most && text[n] >= '0' && text[n] <= '9'; ++n)
+    value = value * 10 + (text[n] - '0');
+  if (n == 0) return false;
+  text.remove_prefix(n);
+  out = value;
+  return true;
+}
+
+bool take_char(std::string_view& text, std::string_view any_of) {
+  if (text.empty() || any_of.find(text.front()) == std::string_view::npos) return false;
+  text.remove_prefix(1);
+  return true;
+}
+
 // "YYYY-MM-DDThh:mm:ss", an ignored fraction, then "Z", "+hh:mm", "-hhmm", "+hh" or nothing
 // (taken as UTC).
 bool parse_gpx_time(std::string_view text, std::int64_t& out) {
   text = trim(text);
-  int field[6];
-  const char separators[] = "--T::";
-  for (int f = 0; f < 6; ++f) {
-    std::size_t n = 0;
-    if (!gps_text::parse_digits(text, field[f])) return false;
-    while (n < text.size() && text[n] >= '0' && text[n] <= '9') ++n;
-    text.remove_prefix(n);
-    if (f < 5) {
-      if (text.empty() || (text.front() != separators[f] &&
-                           !(f == 2 && (text.front() == 't' || text.front() == ' '))))
-        return false;
-      text.remove_prefix(1);
+  int y, mo, d, h, mi, s;
+  if (!take_digits(text, 4, y) || !take_char(text, "-") || !take_digits(text, 2, mo) ||
+      !take_char(text, "-") || !take_digits(text, 2, d) || !take_char(text, "Tt ") ||
+      !take_digits(text, 2, h) || !take_char(text, ":") || !take_digits(text, 2, mi) ||
+      !take_char(text, ":") || !take_digits(text, 2, s))
+    return false;
+  if (take_char(text, ".,"))
+    while (take_char(text, "0123456789")) {
     }
-  }
-  if (!text.empty() && (text.front() == '.' || text.front() == ',')) {
-    text.remove_prefix(1);
-    while (!text.empty() && text.front() >= '0' && text.front() <= '9') text.remove_prefix(1);
-  }
   std::int64_t zone = 0;
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
     const int sign = text.front() == '-' ? -1 : 1;
     text.remove_prefix(1);
     int hours = 0, minutes = 0;
-    if (text.size() < 2 || !gps_text::parse_digits(text.substr(0, 2), hours)) return false;
-    text.remove_prefix(2);
-    if (!text.empty() && text.front() == ':') text.remove_prefix(1);
-    if (text.size() >= 2 && gps_text::parse_digits(text.substr(0, 2), minutes))
-      text.remove_prefix(2);
+    if (!take_digits(text, 2, hours)) return false;
+    take_char(text, ":");
+    take_digits(text, 2, minutes);
     if (hours > 23 || minutes > 59) return false;
     zone = sign * (hours * 3600 + minutes * 60);
-  } else if (!text.empty() && (text.front() == 'Z' || text.front() == 'z')) {
-    text.remove_prefix(1);
+  } else {
+    take_char(text, "Zz");
   }
-  if (!trim(text).empty()) return false;
-  if (!gps_text::utc_seconds(field[0], field[1], field[2], field[3], field[4], field[5], out))
-    return false;
+  if (!trim(text).empty() || !gps_text::utc_seconds(y, mo, d, h, mi, s, out)) return false;
   out -= zone;  // 10:00+02:00 is 08:00 UTC
   return true;
 }
 
-// Character data with the five predefined entities and numeric ASCII references resolved.
+// Character data with the five predefined entities resolved.
 std::string decode_text(std::string_view raw) {
   static constexpr std::pair<std::string_view, char> kEntities[] = {
       {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
