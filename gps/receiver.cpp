@@ -8,7 +8,6 @@
 #include <iterator>
 
 #include "foundation/log.h"
-#include "gps/tool_path.h"
 
 namespace cw {
 
@@ -74,8 +73,9 @@ std::vector<std::string> gpsbabel_args(const std::string& gpsbabel, GpsReceiver 
 bool read_receiver(GPX& store, GpsReceiver kind, const std::string& port,
                    const std::string& save_file, const std::string& gpsbabel,
                    std::string& message, const StopSource& stop) {
-  if (!program_exists(gpsbabel)) {
-    message = "GPS device reader (gpsbabel) not found as " + gpsbabel +
+  if (find_executable(gpsbabel).empty()) {
+    message = "GPS device reader (gpsbabel) not found as " +
+              (gpsbabel.empty() ? std::string(kGpsBabelName) : gpsbabel) +
               " (on Debian: apt install gpsbabel)";
     return false;
   }

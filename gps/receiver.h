@@ -13,6 +13,9 @@
 
 namespace cw {
 
+// The program run when no path is configured (found on PATH).
+inline constexpr const char* kGpsBabelName = "gpsbabel";
+
 // The receiver kinds, numbered as the "GPSSource" setting numbers them (0 is track files).
 enum class GpsReceiver { kGarmin = 1, kMagellan = 2 };
 
@@ -25,7 +28,8 @@ std::string gpsbabel_port(const std::string& port);
 std::vector<std::string> gpsbabel_args(const std::string& gpsbabel, GpsReceiver kind,
                                        const std::string& port, const std::string& gpx_file);
 
-// Reads the receiver on `port` into `store` and sorts its tracks. The GPX track is written to
+// Reads the receiver on `port` into `store` and sorts its tracks (`gpsbabel`: a path, or a name
+// found on PATH; empty when it was not found). The GPX track is written to
 // `save_file`, or to a temporary file (removed afterwards) when that is empty. False with
 // `message` saying why; the store is then unchanged.
 bool read_receiver(GPX& store, GpsReceiver kind, const std::string& port,

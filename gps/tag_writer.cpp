@@ -60,11 +60,12 @@ std::vector<std::string> exiftool_args(const std::string& exiftool, const GpsPos
 }
 
 std::string exiftool_missing_message(const std::string& exiftool) {
+  const char* shown = exiftool.empty() ? kExifToolName : exiftool.c_str();
   return format_limited(1000,
                         "\nERROR: ExifTool must be installed as %s. Get it from "
                         "https://exiftool.org/ (on Debian: apt install "
                         "libimage-exiftool-perl).\n",
-                        exiftool.c_str());
+                        shown);
 }
 
 void tag_image(const GpsRunSettings& gps, const std::string& image, GpsTagCounts& counts,
@@ -76,7 +77,7 @@ void tag_image(const GpsRunSettings& gps, const std::string& image, GpsTagCounts
     ++(match == GpsMatch::kOutOfRange ? counts.out_of_interval : counts.errors);
     return;
   }
-  if (!program_exists(gps.exiftool)) {
+  if (find_executable(gps.exiftool).empty()) {
     log_printf("ExifTool not found as %s; %s not tagged", gps.exiftool.c_str(), image.c_str());
     ++counts.errors;
     return;
@@ -93,7 +94,7 @@ void tag_image(const GpsRunSettings& gps, const std::string& image, GpsTagCounts
 
 bool tag_images(const GpsRunSettings& gps, std::vector<std::string>& list, GpsTagCounts& counts,
                 std::string& results, const StopSource& stop) {
-  const bool present = program_exists(gps.exiftool);
+  const bool present = !find_executable(gps.exiftool).empty();
   if (!present) {
     results += exiftool_missing_message(gps.exiftool);
     log_printf("Current directory is: \"%s\"", current_folder().c_str());

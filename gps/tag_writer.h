@@ -12,16 +12,18 @@
 
 #include "foundation/runner.h"
 #include "gps/gpx.h"
-#include "gps/tool_path.h"
 
 namespace cw {
+
+// The program run when no path is configured (found on PATH).
+inline constexpr const char* kExifToolName = "exiftool";
 
 // What a run needs to tag images: the loaded tracks, the camera clock's adjustment and the
 // ExifTool program. Null tracks: GPS tagging is off.
 struct GpsRunSettings {
   const GPX* tracks = nullptr;  // not owned; must outlive the runs and stay unchanged
   std::int64_t adjustment = 0;  // seconds added to every image time
-  std::string exiftool = kExifToolName;
+  std::string exiftool = kExifToolName;  // a path, or a name found on PATH
 };
 
 struct GpsTagCounts {
@@ -35,7 +37,8 @@ struct GpsTagCounts {
 std::vector<std::string> exiftool_args(const std::string& exiftool, const GpsPosition& where,
                                        const std::string& image);
 
-// The results-text line for a missing ExifTool, with where to get it.
+// The results-text line for a missing ExifTool (`exiftool` as configured; empty: not found),
+// with where to get it.
 std::string exiftool_missing_message(const std::string& exiftool);
 
 // Tags one image and counts the outcome. Why an image failed in ExifTool goes to `results`

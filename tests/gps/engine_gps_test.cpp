@@ -64,7 +64,7 @@ std::string position_of(const std::string& file) {
 
 TEST_F(GpsRun, RealExifToolTagsPrimaryCopiesBeforeTheirThirdCopy) {
   if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
-  gps.exiftool = resolve_tool("", kExifToolName);
+  gps.exiftool = find_executable(kExifToolName);
   const std::string backup = h.dir / "backup", post = h.dir / "post";
   h.set(kParamWantBackup, "1");
   h.set(kParamBackupFolder, backup);

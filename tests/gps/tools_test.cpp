@@ -1,5 +1,5 @@
 // The outside GPS tools: ExifTool's command line and a tagging run's counts (with the stand-in),
-// programs found on PATH, and receivers read through the real gpsbabel.
+// and receivers read through the real gpsbabel.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -62,13 +62,6 @@ TEST(TagWriter, CountsEveryImageAndReportsWhatExifToolSaid) {
   EXPECT_EQ(results, "ERROR processing " + dir / "fail.jpg" + ": Error: Stand-in failure - " +
                          dir / "fail.jpg" + "\nERROR processing " + dir / "warn.jpg" +
                          ": Warning: [minor] Stand-in warning - " + dir / "warn.jpg" + "\n");
-}
-
-TEST(ToolPath, FoundOnPath) {
-  EXPECT_EQ(find_program_on_path("sh").value_or("").substr(0, 1), "/");
-  EXPECT_FALSE(find_program_on_path("no-such-program-for-cardwright"));
-  EXPECT_EQ(resolve_tool("/opt/tools/exiftool", "exiftool"), "/opt/tools/exiftool");
-  EXPECT_TRUE(program_exists(kStandIn));
 }
 
 TEST(Receiver, CommandLines) {
