@@ -9,7 +9,6 @@
 #include <ctime>
 #include <fstream>
 #include <new>
-#include <sstream>
 
 #include "foundation/log.h"
 #include "foundation/text.h"
