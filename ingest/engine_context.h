@@ -23,6 +23,7 @@ namespace cw {
 
 class Database;
 class MacroEnvironment;
+struct GpsRunSettings;
 
 // Size of the run's one copy buffer.
 inline constexpr std::size_t kCopyBufferSize = 1048576;
@@ -107,6 +108,8 @@ class EngineContext : public RunContext {
   std::string status;
   std::vector<std::string> owned_paths;
   std::vector<std::string> gps_list;  // files to be GPS-tagged
+  // Tracks, clock adjustment and ExifTool of GPS tagging (not owned); none: tagging is off.
+  const GpsRunSettings* gps = nullptr;
   std::string converter_params;
   // Where the macros of names, folders and sidecars read presets, the database and notes (not
   // owned; none: nothing but the images' own values).

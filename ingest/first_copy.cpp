@@ -17,6 +17,7 @@
 #include "ingest/converter.h"
 #include "ingest/copy_io.h"
 #include "ingest/extract_jpeg.h"
+#include "ingest/gps_phase.h"
 #include "ingest/jpeg_verify.h"
 #include "ingest/sidecar_placement.h"
 #include "ingest/unique_target.h"
@@ -183,12 +184,11 @@ bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r) {
                         r.first_copy_path);
 }
 
-// Without a backup the copy is final: it joins the GPS list. With one it lies in the
-// pre-conversion tree, whose folders are burned apart.
+// Without a backup the copy is final: it joins the run's GPS list when the run tags images.
+// With one it lies in the pre-conversion tree, whose folders are burned apart.
 void register_copy(EngineContext& ctx, const std::string& target) {
   if (!ctx.want_backup) {
-    std::lock_guard<std::recursive_mutex> lock(databaseLock);
-    ctx.gps_list.push_back(target);
+    if (gps_tagging_enabled(ctx)) ctx.gps_list.push_back(target);
   } else {
     ctx.control().add_burn_folder(BurnList::kPreConversion, folder_of(target));
   }

@@ -1,29 +1,62 @@
-// GPS section of the report.
+// GPS tagging of a run's images and its section of the report.
 #include "ingest/gps_phase.h"
 
-#include <mutex>
-
-#include "foundation/locks.h"
+#include "gps/tag_writer.h"
 
 namespace cw {
 
-bool gps_tagging_enabled() {
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
-  return false;  // no track store in this build
+namespace {
+
+GpsTagCounts counts_of(const EngineContext& ctx) {
+  return GpsTagCounts{ctx.counts.gps_tagged, ctx.counts.gps_out_of_interval, ctx.counts.gps_errors};
+}
+
+void keep_counts(EngineContext& ctx, const GpsTagCounts& counts) {
+  ctx.counts.gps_tagged = counts.tagged;
+  ctx.counts.gps_out_of_interval = counts.out_of_interval;
+  ctx.counts.gps_errors = counts.errors;
+}
+
+StopSource stop_of(EngineContext& ctx) {
+  return [&ctx] { return ctx.stop_requested(); };
+}
+
+}  // namespace
+
+bool gps_tagging_enabled(const EngineContext& ctx) { return ctx.gps && ctx.gps->tracks; }
+
+bool gps_tag_file(EngineContext& ctx, const std::string& file) {
+  if (!gps_tagging_enabled(ctx)) return true;
+  std::size_t sep = file.find_last_of("/\\");
+  ctx.status_printf("GPS tagging: %s", file.c_str() + (sep == std::string::npos ? 0 : sep + 1));
+  // A missing ExifTool is reported once, by the summary; here its images count as errors.
+  GpsTagCounts counts = counts_of(ctx);
+  std::string results;
+  tag_image(*ctx.gps, file, counts, results, stop_of(ctx));
+  keep_counts(ctx, counts);
+  ctx.report_append(results);
+  return !ctx.stop_requested() || ctx.fail("Stopped");
 }
 
 bool gps_summary(EngineContext& ctx) {
   ctx.report_append("\nGPS Tagging:\n");
-  if (gps_tagging_enabled()) {
-    int n = static_cast<int>(ctx.gps_list.size());
-    ctx.status_printf("GPS tagging: %d file%s", n, n == 1 ? "" : "s");
-    ctx.report_printf("\t%d tagged\n\t%d out of time interval\n\t%d error(s)\n", ctx.counts.gps_tagged,
-                      ctx.counts.gps_out_of_interval, ctx.counts.gps_errors);
-  } else {
-    ctx.report_append("\tDisabled (choose Tools-GPS to enable)\n");
+  if (!gps_tagging_enabled(ctx)) {
+    ctx.report_append("\tDisabled (choose Tools-GPS to enable)\n\n");
+    return true;
   }
+  int n = static_cast<int>(ctx.gps_list.size());
+  ctx.status_printf("GPS tagging: %d file%s", n, n == 1 ? "" : "s");
+  GpsTagCounts counts = counts_of(ctx);
+  std::string results;
+  const bool ok = tag_images(*ctx.gps, ctx.gps_list, counts, results, stop_of(ctx));
+  keep_counts(ctx, counts);
+  ctx.report_append(results);
+  if (ctx.stop_requested()) return ctx.fail("Stopped");
+  // The counts are shown even when tagging failed: they say what became of every image.
+  ctx.report_printf("\t%d tagged\n\t%d out of time interval\n\t%d error(s)\n",
+                    ctx.counts.gps_tagged, ctx.counts.gps_out_of_interval, ctx.counts.gps_errors);
   ctx.report_append("\n");
-  return true;
+  return ok || ctx.fail("Error performing GPS tagging");
 }
 
 }  // namespace cw

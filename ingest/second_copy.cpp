@@ -117,14 +117,6 @@ std::uint64_t file_size(const std::string& path) {
   return sysio().stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
-// GPS tags are written by the GPS step of the run; here the file only joins its list.
-void note_for_gps(EngineContext& ctx, const std::string& target) {
-  if (!gps_tagging_enabled()) return;
-  ctx.status_printf("GPS tagging: %s", name_of(target).c_str());
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
-  ctx.gps_list.push_back(target);
-}
-
 }  // namespace
 
 bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
@@ -153,7 +145,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       return false;
     }
     if (!extract_jpeg(ctx, file, target)) return false;
-    note_for_gps(ctx, target);
+    if (!gps_tag_file(ctx, target)) return false;
     if (!copy_to_post_backup(ctx, target)) return false;
     ctx.progress_file_done(copies_per_file(ctx) * file_size(*file));
   }

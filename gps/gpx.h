@@ -1,0 +1,88 @@
+// The GPS track store: tracks read from GPX and LOG files, kept per track in time order, the
+// camera-to-UTC offset, the position for an image's capture time by linear interpolation, and
+// the summary and analysis texts shown after a load.
+//
+// All times are UTC seconds (64-bit) and every calendar conversion is timegm/gmtime_r, so no
+// result depends on the machine's time zone: a camera-local time is read as if it were UTC and
+// the offset (from the camera's zone and summer-time switch) turns it into real UTC.
+//
+// A store is an ordinary object: whoever owns it (the application session) loads it, and runs
+// read it through a const pointer while nobody changes it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cw {
+
+// Name of a track until its file gives one; names keep at most kTrackNameMax characters.
+inline constexpr const char* kUnnamedTrack = "[unnamed]";
+inline constexpr std::size_t kTrackNameMax = 99;
+
+// One fix. Coordinates in degrees (south and west negative), elevation in metres (0 when the
+// source gives none); single precision, as the interpolation works in it.
+struct GpsPoint {
+  std::int64_t time = 0;  // UTC seconds since 1970-01-01
+  float lat = 0, lon = 0, ele = 0;
+};
+
+struct GpsTrack {
+  std::string name = kUnnamedTrack;
+  std::string file;  // the file it was read from
+  std::vector<GpsPoint> points;
+};
+
+struct GpsPosition {
+  float lat = 0, lon = 0, ele = 0;
+};
+
+// Outcome of looking up one image.
+enum class GpsMatch {
+  kFound,       // the position is set
+  kOutOfRange,  // no track covers the image's time
+  kError,       // the image has no readable capture time
+};
+
+class GPX {
+ public:
+  // `offset` is added to a camera-local time to give UTC (see camera_offset()).
+  explicit GPX(std::int64_t offset = 0) : offset(offset) {}
+
+  // Loads every file in order, stopping at the first failure (its message in `message`), then
+  // sorts every track by time. What was loaded before a failure stays; callers that want
+  // all or nothing discard the store.
+  bool load_files(const std::vector<std::string>& paths, std::string& message);
+  // One file by its extension (".gpx" or ".log", any case); the tracks are not sorted.
+  bool load_file(const std::string& path, std::string& message);
+  // A GPX file whatever its name.
+  bool load_gpx_file(const std::string& path, std::string& message);
+  // GPX or LOG text already in memory, `path` naming its file (the readers' common entry).
+  bool load_gpx_text(std::string_view text, const std::string& path, std::string& message);
+  bool load_log_text(std::string_view text, const std::string& path, std::string& message);
+  // Sorts each track's points by time, ascending.
+  void sort();
+
+  // "Loaded %d points from %s to %s (times local to camera)", or "No data loaded.".
+  std::string summary() const;
+  // The analysis report of every track (distance, speed, elevations).
+  std::string analysis() const;
+  std::size_t point_count() const;
+
+  // Position at the capture time of an image file (its EXIF date, read as camera-local time),
+  // corrected by the offset and the clock adjustment. Out-of-range and error cases are logged.
+  GpsMatch interpolate(const std::string& image_path, std::int64_t adjustment,
+                       GpsPosition& where) const;
+  // The same for a camera-local time given as seconds (the clock read as if it were UTC).
+  GpsMatch position_at(std::int64_t camera_time, std::int64_t adjustment,
+                       GpsPosition& where) const;
+
+  std::int64_t offset = 0;
+  std::vector<GpsTrack> tracks;  // in load order
+};
+
+// "%Y-%m-%dT%H:%M:%S" of UTC seconds ("" for a time the calendar cannot hold).
+std::string gps_time_text(std::int64_t utc);
+
+}  // namespace cw

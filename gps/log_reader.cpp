@@ -1,0 +1,163 @@
+// Reads LOG track files into the store: one track per file.
+//
+// A file whose first line begins with "@Sonygps" holds NMEA sentences: "$GPGGA" gives the
+// elevation that later fixes carry, "$GPRMC" gives the fixes. Any other file is read for
+// Magellan "$PMGNTRK" fixes; NMEA fixes in such a file are read too, so a logger that writes
+// plain NMEA without that header line is not read as an empty track.
+//
+// Fields are positional: empty fields keep their place (a "$GPRMC" with empty speed and course
+// still has its date in field 9). A checksum ("*hh") is cut off before the split. Fixes whose
+// status is not "A" (valid) are dropped, in both kinds: an invalid fix has no trustworthy
+// position, and keeping it under some made-up date would stretch the track over years.
+#include <new>
+#include <string>
+#include <vector>
+
+#include "gps/gpx.h"
+#include "gps/track_text.h"
+
+namespace cw {
+
+namespace {
+
+using gps_text::trim;
+
+constexpr double kFeetToMetres = 0.3048;
+// Stands for a date or time the line does not give.
+constexpr std::string_view kNoDateOrTime = "010101";
+
+std::vector<std::string_view> split_fields(std::string_view line) {
+  std::size_t star = line.find('*');
+  if (star != std::string_view::npos) line = line.substr(0, star);
+  std::vector<std::string_view> fields;
+  for (;;) {
+    std::size_t comma = line.find(',');
+    fields.push_back(trim(line.substr(0, comma)));
+    if (comma == std::string_view::npos) return fields;
+    line.remove_prefix(comma + 1);
+  }
+}
+
+std::string_view field(const std::vector<std::string_view>& fields, std::size_t n) {
+  return n < fields.size() ? fields[n] : std::string_view();
+}
+
+// "ddmm.mmmm" (latitude, 2 degree digits) or "dddmm.mmmm" (longitude, 3): degrees.
+bool parse_degrees(std::string_view text, std::size_t degree_digits, double& out) {
+  int degrees = 0;
+  double minutes = 0;
+  if (text.size() <= degree_digits ||
+      text.substr(0, degree_digits).find_first_not_of("0123456789") != std::string_view::npos ||
+      !gps_text::parse_digits(text.substr(0, degree_digits), degrees) ||
+      !gps_text::parse_double(text.substr(degree_digits), minutes) || minutes < 0 ||
+      minutes >= 60)
+    return false;
+  out = degrees + minutes / 60.0;
+  return true;
+}
+
+// Date "ddmmyy" and time "hhmmss[.fff]" as UTC; a fraction above one half adds a second.
+bool parse_fix_time(std::string_view date, std::string_view time, std::int64_t& out) {
+  if (date.empty()) date = kNoDateOrTime;
+  if (time.empty()) time = kNoDateOrTime;
+  if (date.size() < 6 || time.size() < 6 || date.substr(0, 6).find_first_not_of("0123456789") !=
+                                                 std::string_view::npos ||
+      time.substr(0, 6).find_first_not_of("0123456789") != std::string_view::npos)
+    return false;
+  auto two = [](std::string_view s, std::size_t at) { return (s[at] - '0') * 10 + s[at + 1] - '0'; };
+  const int yy = two(date, 4);
+  const int year = yy < 69 ? 2000 + yy : 1900 + yy;  // the two-digit-year rule of strptime's %y
+  if (!gps_text::utc_seconds(year, two(date, 2), two(date, 0), two(time, 0), two(time, 2),
+                             two(time, 4), out))
+    return false;
+  double fraction = 0;
+  if (time.size() > 7 && gps_text::parse_double(std::string("0") += time.substr(6), fraction) &&
+      fraction > 0.5)
+    ++out;
+  return true;
+}
+
+// A fix from its fields; false drops it.
+bool make_point(std::string_view lat, std::string_view ns, std::string_view lon,
+                std::string_view ew, std::string_view date, std::string_view time, double ele,
+                GpsPoint& point) {
+  double la = 0, lo = 0;
+  if (!parse_degrees(lat, 2, la) || !parse_degrees(lon, 3, lo) || la > 90 || lo > 180 ||
+      !parse_fix_time(date, time, point.time))
+    return false;
+  if (ns == "S") la = -la;
+  if (ew == "W") lo = -lo;
+  point.lat = static_cast<float>(la);
+  point.lon = static_cast<float>(lo);
+  point.ele = static_cast<float>(ele);
+  return true;
+}
+
+class LogReader {
+ public:
+  LogReader(GpsTrack& track, bool nmea_only) : track_(track), nmea_only_(nmea_only) {}
+
+  void line(std::string_view text) {
+    text = trim(text);
+    if (text.empty() || text.front() != '$') return;
+    const std::vector<std::string_view> f = split_fields(text);
+    if (f[0] == "$GPGGA") gga(f);
+    else if (f[0] == "$GPRMC") rmc(f);
+    else if (f[0] == "$PMGNTRK" && !nmea_only_) magellan(f);
+  }
+
+ private:
+  // Elevation in field 9, its unit in field 10; it holds for the fixes that follow.
+  void gga(const std::vector<std::string_view>& f) {
+    double ele = 0;
+    if (!gps_text::parse_double(field(f, 9), ele)) return;
+    elevation_ = field(f, 10).substr(0, 1) == "F" ? ele * kFeetToMetres : ele;
+  }
+
+  void rmc(const std::vector<std::string_view>& f) {
+    GpsPoint p;
+    if (field(f, 2) == "A" && make_point(field(f, 3), field(f, 4), field(f, 5), field(f, 6),
+                                         field(f, 9), field(f, 1), elevation_, p))
+      track_.points.push_back(p);
+  }
+
+  // Latitude 1-2, longitude 3-4, elevation 5-6, time 7, status 8, track name 9, date 10. Some
+  // receivers leave the name field out; the date is then field 9.
+  void magellan(const std::vector<std::string_view>& f) {
+    double ele = 0;
+    if (!gps_text::parse_double(field(f, 5), ele)) ele = 0;
+    if (field(f, 6).substr(0, 1) == "F") ele *= kFeetToMetres;
+    std::string_view date = field(f, 10).empty() ? field(f, 9) : field(f, 10);
+    GpsPoint p;
+    if (field(f, 8) == "A" &&
+        make_point(field(f, 1), field(f, 2), field(f, 3), field(f, 4), date, field(f, 7), ele, p))
+      track_.points.push_back(p);
+  }
+
+  GpsTrack& track_;
+  const bool nmea_only_;
+  double elevation_ = 0;
+};
+
+}  // namespace
+
+bool GPX::load_log_text(std::string_view text, const std::string& path, std::string& message) {
+  try {
+    tracks.emplace_back();
+    GpsTrack& track = tracks.back();
+    track.file = path;
+    LogReader reader(track, text.substr(0, 8) == "@Sonygps");
+    while (!text.empty()) {
+      std::size_t end = text.find('\n');
+      reader.line(text.substr(0, end));
+      if (end == std::string_view::npos) break;
+      text.remove_prefix(end + 1);
+    }
+  } catch (const std::bad_alloc&) {
+    message = "Can't allocate memory for track points";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace cw

@@ -1,0 +1,110 @@
+// GPS tag writing through ExifTool.
+#include "gps/tag_writer.h"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+
+#include "foundation/fs.h"
+#include "foundation/log.h"
+#include "foundation/text.h"
+
+namespace cw {
+
+namespace {
+
+// How much of ExifTool's error output is kept.
+constexpr std::size_t kToolOutputSize = 1000;
+
+// "%f" of a value without the locale's say in the decimal point: ExifTool reads ".".
+std::string six_decimals(float value) {
+  char text[64];
+  auto [end, ec] = std::to_chars(text, text + sizeof text, std::fabs(static_cast<double>(value)),
+                                 std::chars_format::fixed, 6);
+  return ec == std::errc() ? std::string(text, end) : "0.000000";
+}
+
+std::string first_line(const std::string& text) {
+  return text.substr(0, text.find_first_of("\r\n"));
+}
+
+std::string current_folder() {
+  char folder[PATH_MAX];
+  return ::getcwd(folder, sizeof folder) ? folder : "?";
+}
+
+}  // namespace
+
+std::vector<std::string> exiftool_args(const std::string& exiftool, const GpsPosition& where,
+                                       const std::string& image) {
+  // A file name that begins with "-" would read as an option.
+  std::string file = system_path(image);
+  if (!file.empty() && file.front() == '-') file.insert(0, "./");
+  // -q keeps ExifTool's "1 image files updated" off our standard output (a script may be
+  // reading it); its errors and warnings still come on standard error. -P keeps the file's
+  // modification time.
+  return {exiftool,
+          "-q",
+          "-m",
+          "-overwrite_original_in_place",
+          "-P",
+          std::string("-gps:GPSLatitudeRef=") + (where.lat >= 0 ? "N" : "S"),
+          "-gps:GPSLatitude=" + six_decimals(where.lat),
+          std::string("-gps:GPSLongitudeRef=") + (where.lon >= 0 ? "E" : "W"),
+          "-gps:GPSLongitude=" + six_decimals(where.lon),
+          std::string("-gps:GPSAltitudeRef=") + (where.ele >= 0 ? "above" : "below"),
+          "-gps:GPSAltitude=" + six_decimals(where.ele),
+          file};
+}
+
+std::string exiftool_missing_message(const std::string& exiftool) {
+  const char* shown = exiftool.empty() ? kExifToolName : exiftool.c_str();
+  return format_limited(1000,
+                        "\nERROR: ExifTool must be installed as %s. Get it from "
+                        "https://exiftool.org/ (on Debian: apt install "
+                        "libimage-exiftool-perl).\n",
+                        shown);
+}
+
+void tag_image(const GpsRunSettings& gps, const std::string& image, GpsTagCounts& counts,
+               std::string& results, const StopSource& stop) {
+  GpsPosition where;
+  const GpsMatch match =
+      gps.tracks ? gps.tracks->interpolate(image, gps.adjustment, where) : GpsMatch::kOutOfRange;
+  if (match != GpsMatch::kFound) {
+    ++(match == GpsMatch::kOutOfRange ? counts.out_of_interval : counts.errors);
+    return;
+  }
+  if (find_executable(gps.exiftool).empty()) {
+    log_printf("ExifTool not found as %s; %s not tagged", gps.exiftool.c_str(), image.c_str());
+    ++counts.errors;
+    return;
+  }
+  const std::vector<std::string> args = exiftool_args(gps.exiftool, where, image);
+  log_printf("ExifTool command line: %s", quoted_command_line(args).c_str());
+  std::string output;
+  const bool ok = run_program(gps.exiftool, args, output, kToolOutputSize, stop);
+  log_printf("ExifTool run %s", ok ? "succeeded" : "failed");
+  const std::string line = first_line(output);
+  if (!line.empty()) text_append_printf(results, "ERROR processing %s: %s\n", image.c_str(), line.c_str());
+  ++(ok && line.empty() ? counts.tagged : counts.errors);
+}
+
+bool tag_images(const GpsRunSettings& gps, std::vector<std::string>& list, GpsTagCounts& counts,
+                std::string& results, const StopSource& stop) {
+  const bool present = !find_executable(gps.exiftool).empty();
+  if (!present) {
+    results += exiftool_missing_message(gps.exiftool);
+    log_printf("Current directory is: \"%s\"", current_folder().c_str());
+  }
+  for (const std::string& image : list) {
+    if (stop && stop()) break;
+    tag_image(gps, image, counts, results, stop);
+  }
+  list.clear();
+  return present;
+}
+
+}  // namespace cw

@@ -1,0 +1,241 @@
+// The track store: reading, interpolation, report texts, loading as the preset says, the corpus,
+// independence of the machine's time zone, and agreement with an independent computation.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <sstream>
+
+#include "gps/camera_clock.h"
+#include "gps/gps_source.h"
+#include "gps/image_time.h"
+#include "settings/param.h"
+#include "tests/fixtures/sample_files.h"
+#include "tests/settings/settings_env.h"
+
+namespace cw {
+namespace {
+
+constexpr std::int64_t kNoon = 1715947200;       // 2024-05-17 12:00:00 UTC
+constexpr std::int64_t kGeotagStart = 1053796144;  // first fix of the corpus's Geotag.gpx
+
+// Several tags on a line, "lon" before "lat", single quotes, zone suffixes and fractions; the
+// third point has no longitude.
+const char* const kFirstFile =
+    "<?xml version=\"1.0\"?><gpx><metadata><name>not a track</name></metadata>\n"
+    "<trk><name>Morning &amp; noon</name><trkseg><trkpt lon=\"10.0\" lat=\"50.0\"><ele>100</ele>"
+    "<time>2024-05-17T12:00:00Z</time></trkpt><trkpt lat='50.1' lon='10.2'><ele>200</ele>"
+    "<time>2024-05-17T14:00:10+02:00</time></trkpt>\n"
+    "<trkpt lat=\"50.2\"><time>2024-05-17T12:00:20Z</time></trkpt>\n"
+    "  <trkpt lat=\"50.3\" lon=\"10.3\">\n  <time>2024-05-17T12:00:30.750Z</time>\n  </trkpt>\n"
+    "</trkseg></trk></gpx>\n";
+const char* const kSecondFile =
+    "<gpx><trk><trkseg><trkpt lat=\"51\" lon=\"11\"><time>2024-05-17T12:10:00Z</time></trkpt>\n"
+    "<trkpt lat=\"52\" lon=\"12\"><time>2024-05-17T12:10:20Z</time></trkpt></trkseg></trk></gpx>";
+
+GPX two_files(std::int64_t offset) {
+  GPX g(offset);
+  std::string message;
+  EXPECT_TRUE(g.load_gpx_text(kFirstFile, "a.gpx", message) &&
+              g.load_gpx_text(kSecondFile, "b.gpx", message)) << message;
+  g.sort();
+  return g;
+}
+
+TEST(Tracks, GpxReadingAndInterpolation) {
+  GPX g = two_files(0);
+  ASSERT_EQ(g.tracks.size(), 2u);
+  EXPECT_EQ(g.tracks[0].name, "Morning & noon");
+  EXPECT_EQ(g.tracks[0].points.size(), 3u);  // the point without a longitude is dropped
+  GpsPosition p;
+  EXPECT_EQ(g.position_at(kNoon, 0, p), GpsMatch::kOutOfRange);  // the first fix itself
+  ASSERT_EQ(g.position_at(kNoon + 5, 0, p), GpsMatch::kFound);  // halfway to 12:00:10 UTC
+  EXPECT_NEAR(p.lon, 10.1, 1e-5);
+  EXPECT_NEAR(p.ele, 150, 1e-4);
+  ASSERT_EQ(g.position_at(kNoon + 15, 0, p), GpsMatch::kFound);  // fraction .750 ignored
+  EXPECT_NEAR(p.ele, 150, 1e-4);  // 200 towards no elevation (0)
+  ASSERT_EQ(g.position_at(kNoon + 30, 0, p), GpsMatch::kFound);  // the last fix
+  EXPECT_FLOAT_EQ(p.lat, 50.3f);
+  EXPECT_EQ(g.position_at(kNoon + 300, 0, p), GpsMatch::kOutOfRange);  // between the files
+  ASSERT_EQ(g.position_at(kNoon + 605, 0, p), GpsMatch::kFound);
+  EXPECT_NEAR(p.lon, 11.25, 1e-5);
+  ASSERT_EQ(g.position_at(kNoon - 5, 10, p), GpsMatch::kFound);  // a camera 10 s slow
+  EXPECT_NEAR(p.lat, 50.05, 1e-5);
+
+  // Paris with summer time: 14:00:05 on the camera is 12:00:05 UTC.
+  GPX paris = two_files(camera_offset("Paris +1", true));
+  EXPECT_EQ(paris.offset, -7200);
+  ASSERT_EQ(paris.position_at(kNoon + 7205, 0, p), GpsMatch::kFound);
+  EXPECT_NEAR(p.lat, 50.05, 1e-5);
+
+  std::string message;
+  EXPECT_FALSE(GPX().load_gpx_text("<trkpt lat='1' lon='2'><time>2024-05-17T12:00:00Z</time>"
+                                   "</trkpt>", "c.gpx", message));
+  EXPECT_EQ(message, "Invalid GPX file -- missing <trk>");
+  EXPECT_EQ(GPX().summary(), "No data loaded.");
+}
+
+TEST(Tracks, LogFiles) {
+  GPX g;
+  std::string message;
+  ASSERT_TRUE(g.load_log_text(
+      "@Sonygps/ver1.0/wgs-84\r\n"
+      "$GPGGA,120000,5000.0000,N,01000.0000,E,1,08,1.0,328.084,F,,,,*47\r\n"
+      "$GPRMC,120000.75,A,5000.0000,N,01000.0000,W,,,170524,,,A*6C\r\n"
+      "$GPRMC,120002.5,A,5030.0000,S,01030.0000,E,,,170524,,,A\r\n"
+      "$GPRMC,120003,V,5030.0000,S,01030.0000,E,,,170524,,,A\r\n", "sony.log", message));
+  const auto& s = g.tracks.at(0).points;
+  ASSERT_EQ(s.size(), 2u);  // the invalid fix is dropped
+  EXPECT_EQ(s[0].time, kNoon + 1);  // .75 rounds up
+  EXPECT_EQ(s[1].time, kNoon + 2);  // .5 does not
+  EXPECT_FLOAT_EQ(s[1].lat, -50.5f);
+  EXPECT_NEAR(s[1].ele, 100, 1e-3);  // feet, carried over from the $GPGGA line
+
+  ASSERT_TRUE(g.load_log_text(
+      "$PMGNTRK,4415.163,N,07631.126,W,00328,F,110833.53,A,,030409*68\n"
+      "$PMGNTRK,4415.000,N,07631.000,W,00095,M,110900,V,,030409\n"
+      "$PMGNTRK,4414.000,S,07630.000,E,00095,M,110910,A,TRACK 1,030409\n"
+      "$GPRMC,110920,A,4413.0000,N,07629.0000,W,,,030409,,,A\nnot a sentence\n", "m.log", message));
+  const auto& m = g.tracks.at(1).points;
+  ASSERT_EQ(m.size(), 3u);
+  EXPECT_EQ(gps_time_text(m[0].time), "2009-04-03T11:08:34");
+  EXPECT_NEAR(m[0].lon, -(76 + 31.126 / 60), 1e-5);
+  EXPECT_NEAR(m[0].ele, 328 * 0.3048, 1e-3);
+  EXPECT_EQ(gps_time_text(m[1].time), "2009-04-03T11:09:10");  // date after the track name
+  EXPECT_EQ(gps_time_text(m[2].time), "2009-04-03T11:09:20");
+}
+
+TEST(Tracks, AnalysisReport) {
+  GPX g(camera_offset("Tokyo +9", false));
+  std::string message;
+  ASSERT_TRUE(g.load_gpx_text(
+      "<trk><name>Long</name><trkpt lat='0' lon='0'><ele>10</ele><time>2024-05-17T12:00:00Z"
+      "</time></trkpt><trkpt lat='1' lon='0'><ele>-5</ele><time>2024-05-18T13:00:00Z</time>"
+      "</trkpt></trk>", "/x/long.gpx", message));
+  EXPECT_EQ(g.analysis(),
+            "\nAnalysis of stored GPS data (all times local to camera):\n"
+            "\tTrack 1: Long\n\t\tFile: /x/long.gpx\n\t\tTrack points: 2\n"
+            "\t\tStart time: 2024-05-17T21:00:00\n\t\tStop time: 2024-05-18T22:00:00\n"
+            "\t\tTotal time is more than 24 hours.\n"
+            "\t\tDistance: 111.21 km (69.10 miles)\n\t\tAvg. speed: 4.45 kph (2.76 mph)\n"
+            "\t\tStarting elevation: 10.00 m (32.81 ft)\n"
+            "\t\tEnding elevation: -5.00 m (-16.40 ft)\n"
+            "\t\tHighest elevation: 10.00 m (32.81 ft)\n"
+            "\t\tLowest elevation: -5.00 m (-16.40 ft)\n"
+            "\t\tHighest - Lowest: 15.00 m (49.21 ft)\n");
+}
+
+using GpsSettings = test::SettingsTest;
+
+TEST_F(GpsSettings, ZonesAndLoadingAsThePresetSays) {
+  CW_REQUIRE_CORPUS(corpus);
+  auto zones = camera_zones();
+  ASSERT_EQ(zones.size(), 341u);
+  EXPECT_STREQ(zones[0], "London (UTC) 0");
+  EXPECT_EQ(camera_zone_display(zones[24]), "--------------");
+  for (const char* z : zones)  // every entry but the separator ends in its offset
+    EXPECT_TRUE(std::string(z) == "-" || std::string(z).ends_with(" 0") || zone_seconds(z) != 0) << z;
+  EXPECT_EQ(adjustment_text(clock_adjustment(100, 70)), "Adjustment: -30 seconds");
+
+  CWParam param;
+  CWPreset& master = param.master();
+  master.put_str("CameraZone", "Canada Newfoundland -3.5");
+  master.put_int("CameraZoneDST", 1);
+  master.put_int("CameraAdjustEXIF", 100);
+  master.put_int("CameraAdjustActual", 130);
+  std::string message;
+  auto store = load_gps_data(master, {(corpus / "gps/Geotag.gpx").string()}, "", "", message);
+  ASSERT_TRUE(store) << message;
+  EXPECT_EQ(store->offset, 9000);
+  EXPECT_EQ(store->summary(), "Loaded 9 points from 2003-05-24T14:39:04 to 2003-05-24T14:40:05 "
+                              "(times local to camera)");
+  EXPECT_EQ(gps_run_settings(store.get(), master, "et").adjustment, 30);
+  master.put_int("GPSSource", kGpsSourceMagellan);
+  EXPECT_FALSE(load_gps_data(master, {}, "", "/no/gpsbabel", message));
+  EXPECT_EQ(message, "GPS device reader (gpsbabel) not found as /no/gpsbabel (on Debian: apt "
+                     "install gpsbabel)");
+}
+
+TEST(TracksCorpus, EveryFileLoads) {
+  CW_REQUIRE_CORPUS(corpus);
+  const std::string dir = (corpus / "gps").string();
+  GPX g;
+  std::string message;
+  ASSERT_TRUE(g.load_files({dir + "/Geotag.gpx", dir + "/Geotag.log", dir + "/Geotag2.log",
+                            dir + "/Geotag3.log"}, message)) << message;
+  ASSERT_EQ(g.tracks.size(), 4u);
+  EXPECT_EQ(g.tracks[0].name, "TESTTRK");
+  EXPECT_EQ(g.tracks[0].points.size(), 9u);
+  EXPECT_EQ(g.tracks[1].points.size(), 12u);
+  EXPECT_EQ(g.tracks[2].points.size(), 3u);  // NMEA without the header line
+  EXPECT_EQ(g.tracks[3].points.size(), 0u);  // not a track format at all
+  EXPECT_EQ(g.summary(), "Loaded 24 points from 2003-05-24T17:09:04 to 2010-04-24T11:28:02 "
+                         "(times local to camera)");
+  EXPECT_FALSE(g.load_file(dir + "/../README.md", message));
+  EXPECT_EQ(message, "File extension must be GPX or LOG");
+}
+
+// Everything a load and lookups produce, as one text.
+std::string everything(const std::string& dir, const std::string& image) {
+  GPX g(camera_offset("Canada Newfoundland -3.5", true));
+  std::string message;
+  g.load_files({dir + "/Geotag.gpx", dir + "/Geotag.log", dir + "/Geotag2.log"}, message);
+  std::ostringstream out;
+  out << message << g.summary() << g.analysis() << *image_camera_time(image);
+  for (std::int64_t t = kGeotagStart - g.offset - 60; t < kGeotagStart - g.offset + 140; t += 7) {
+    GpsPosition p;
+    out << static_cast<int>(g.position_at(t, 0, p)) << ' ' << p.lat << ' ' << p.lon << '\n';
+  }
+  return out.str();
+}
+
+TEST(TracksCorpus, SameResultsInEveryTimeZone) {
+  CW_REQUIRE_CORPUS(corpus);
+  test::TempDir tmp;
+  ASSERT_TRUE(fixtures::write_with_time(tmp / "a.jpg", fixtures::make_jpeg("2024:03:31 02:30:00"), 0));
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  std::string first;
+  for (const char* tz : {"UTC", "Asia/Kolkata", "America/St_Johns"}) {
+    setenv("TZ", tz, 1);
+    tzset();
+    const std::string now = everything((corpus / "gps").string(), tmp / "a.jpg");
+    if (first.empty()) first = now;
+    EXPECT_EQ(now, first) << tz;
+  }
+  old ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
+  tzset();
+  EXPECT_NE(first.find("\n0 43.64"), std::string::npos) << first;  // some were placed
+}
+
+TEST(TracksCorpus, AgreesWithIndependentComputation) {
+  CW_REQUIRE_CORPUS(corpus);
+  const std::string file = (corpus / "gps" / "Geotag.gpx").string();
+  GPX g(camera_offset("USA Mountain -7", true));
+  std::string message;
+  ASSERT_TRUE(g.load_files({file}, message));
+  std::string command = "/usr/bin/python3 " CW_SOURCE_DIR "/tests/gps/interpolate_check.py '" +
+                        file + "' " + std::to_string(g.offset);
+  const std::int64_t first = kGeotagStart - g.offset - 3, last = first + 66;
+  for (std::int64_t t = first; t < last; t += 2) (command += ' ') += std::to_string(t);
+  std::string output;
+  ASSERT_EQ(test::run_command(command, &output), 0);
+  std::istringstream lines(output);
+  int found = 0;
+  for (std::int64_t t = first; t < last; t += 2) {
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    GpsPosition p;
+    ASSERT_EQ(g.position_at(t, 0, p), line == "out" ? GpsMatch::kOutOfRange : GpsMatch::kFound);
+    double lat = 0, lon = 0, ele = 0;
+    if (!(std::istringstream(line) >> lat >> lon >> ele)) continue;
+    EXPECT_NEAR(p.lat, lat, 1e-6);
+    EXPECT_NEAR(p.lon, lon, 1e-6);
+    EXPECT_NEAR(p.ele, ele, 1e-6);
+    ++found;
+  }
+  EXPECT_GT(found, 25);
+}
+
+}  // namespace
+}  // namespace cw
