@@ -85,7 +85,7 @@ TEST_F(GpsRun, RealExifToolTagsPrimaryCopiesBeforeTheirThirdCopy) {
       EXPECT_NEAR(lat, want.lat, 2e-6) << file;
       EXPECT_NEAR(lon, want.lon, 2e-6) << file;
       EXPECT_NEAR(alt, want.ele, 2e-6) << file;
-      EXPECT_EQ(test::mtime_of(file), kCardTime) << file;
+      EXPECT_EQ(fixtures::mtime_of(file), kCardTime) << file;
     }
     EXPECT_EQ(position_of(backup + "/" + name), "");  // the backup stays as the card had it
   }
