@@ -13,6 +13,7 @@
 #include "app/commands.h"
 #include "app/console_run.h"
 #include "control/start_flow.h"
+#include "gps/camera_clock.h"
 #include "ingest/sidecar_placement.h"
 #include "settings/param.h"
 
@@ -60,6 +61,13 @@ void print_help() {
       "  --template NAME|PATH  give each image an XMP sidecar from this metadata template\n"
       "                        (a NAME is looked up in the program's data folder)\n"
       "  --develop-settings PATH  develop settings (.xmp or .lrtemplate) for each sidecar\n"
+      "  --gps-track FILE      tag the images with positions from this GPX or LOG track\n"
+      "                        (repeat for several files; turns GPS tagging on)\n"
+      "  --camera-zone ZONE    the camera clock's zone: an entry of 'cardwright gps zones'\n"
+      "                        or hours from UTC such as +1 or -3.5 (default: the preset's)\n"
+      "  --camera-dst          the camera clock was on summer time\n"
+      "  --clock-adjust S      seconds to add to the camera's times (its clock was slow)\n"
+      "  --no-gps              no GPS tagging, whatever the preset says\n"
       "  --json                print the counters as JSON instead of the report\n"
       "  --yes                 answer Yes to every question\n"
       "  --help                show this help\n\n"
@@ -73,6 +81,7 @@ enum Flag {
   kExtractJpeg, kJson, kYes, kHelp,
   kPreset, kClient, kProject, kCardName, kNotes, kNoBackup,
   kTemplate, kDevelopSettings,
+  kGpsTrack, kCameraZone, kCameraDst, kClockAdjust, kNoGps,
 };
 
 const option kOptions[] = {
@@ -109,6 +118,11 @@ const option kOptions[] = {
     {"no-backup", no_argument, nullptr, kNoBackup},
     {"template", required_argument, nullptr, kTemplate},
     {"develop-settings", required_argument, nullptr, kDevelopSettings},
+    {"gps-track", required_argument, nullptr, kGpsTrack},
+    {"camera-zone", required_argument, nullptr, kCameraZone},
+    {"camera-dst", no_argument, nullptr, kCameraDst},
+    {"clock-adjust", required_argument, nullptr, kClockAdjust},
+    {"no-gps", no_argument, nullptr, kNoGps},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -200,6 +214,25 @@ bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
       put(v[kParamCRDefaults], arg);
       if (access(arg, R_OK) != 0) error = "can't read the develop settings";
       break;
+    case kGpsTrack:
+      if (access(arg, R_OK) != 0) error = "can't read the GPS track";
+      p.request.gps_tracks.emplace_back(arg);
+      p.request.preset_values.emplace_back("WantGPS", "1");
+      p.request.preset_values.emplace_back("GPSSource", "0");
+      break;
+    case kCameraZone: {
+      std::optional<std::string> zone = camera_zone_entry(arg);
+      if (!zone) error = "expects a zone of 'cardwright gps zones' or hours such as +1";
+      else p.request.preset_values.emplace_back("CameraZone", *zone);
+      break;
+    }
+    case kCameraDst: p.request.preset_values.emplace_back("CameraZoneDST", "1"); break;
+    case kClockAdjust:
+      if (!is_number(arg)) error = "expects a number of seconds";
+      p.request.preset_values.emplace_back("CameraAdjustEXIF", "0");
+      p.request.preset_values.emplace_back("CameraAdjustActual", arg);
+      break;
+    case kNoGps: p.request.preset_values.emplace_back("WantGPS", "0"); break;
     default: error = "unknown option"; return false;
   }
   return error == nullptr;
@@ -251,8 +284,9 @@ int run(const Parsed& p) {
     outcome = run_on_console(monitor, ui, prepared.source, p.json);
   }
   finish_ingestion(*session, prepared, outcome);
+  const bool burned = burn_after_run(outcome.end.burns, prepared.ingestion_key, p.assume_yes);
   if (p.json) print_json(monitor.context(0), outcome.success);
-  return outcome.success ? 0 : 1;
+  return outcome.success && burned ? 0 : 1;
 }
 
 }  // namespace

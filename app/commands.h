@@ -29,6 +29,8 @@ bool wants_help(int argc, char** argv, std::vector<std::string>& words);
 
 int cmd_log(int argc, char** argv);
 int cmd_camera(int argc, char** argv);
+int cmd_gps(int argc, char** argv);
+int cmd_disc(int argc, char** argv);
 int cmd_check_update(int argc, char** argv);
 int cmd_macro(int argc, char** argv);
 int cmd_exif(int argc, char** argv);

@@ -10,6 +10,7 @@
 #include "device/camera_card.h"
 #include "foundation/log.h"
 #include "foundation/runner.h"
+#include "gps/gps_source.h"
 #include "metadata/macro_settings_env.h"
 #include "platform/paths.h"
 #include "settings/param.h"
@@ -51,6 +52,19 @@ Database* AppSession::database() {
 }
 
 std::string AppSession::version() { return CARDWRIGHT_VERSION; }
+
+bool AppSession::load_gps(const std::vector<std::string>& files, const std::string& save_file,
+                          std::string& message) {
+  gps_tracks_ =
+      load_gps_data(settings_->master(), files, save_file, tools_.gpsbabel, message);
+  return gps_tracks_ != nullptr;
+}
+
+const GpsRunSettings* AppSession::gps_run_settings() {
+  if (!gps_tracks_) return nullptr;
+  gps_run_ = cw::gps_run_settings(gps_tracks_.get(), settings_->master(), tools_.exiftool);
+  return &gps_run_;
+}
 
 void AppSession::run_steps(unsigned steps) {
   paths_.data_location = user_data_location();

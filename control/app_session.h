@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "foundation/user_interface.h"
+#include "gps/gpx.h"
+#include "gps/tag_writer.h"
 
 namespace cw {
 
@@ -100,6 +102,18 @@ class AppSession {
   std::string last_primary_folder;
   std::optional<RecordedCard> recorded_card;
 
+  // The GPS tracks loaded for tagging; none while nothing is loaded.
+  const GPX* gps_tracks() const { return gps_tracks_.get(); }
+  // Loads tracks as the master preset's GPS settings say: `files` (GPX or LOG), or the
+  // receiver on "GPSDevice" (its track kept in `save_file` when given). On failure `message`
+  // says why and nothing stays loaded.
+  bool load_gps(const std::vector<std::string>& files, const std::string& save_file,
+                std::string& message);
+  void discard_gps() { gps_tracks_.reset(); }
+  // What the runs of an ingestion get: the tracks, the clock adjustment and ExifTool; null
+  // while no tracks are loaded. Valid until the tracks change.
+  const GpsRunSettings* gps_run_settings();
+
  private:
   void run_steps(unsigned steps);
   bool open_database();
@@ -114,6 +128,8 @@ class AppSession {
   std::unique_ptr<Database> database_;
   std::unique_ptr<SettingsMacroEnvironment> macro_env_;
   std::unique_ptr<CameraSource> cameras_;
+  std::unique_ptr<GPX> gps_tracks_;
+  GpsRunSettings gps_run_;
 };
 
 }  // namespace cw

@@ -187,6 +187,7 @@ void CardMonitor::slot_body(int index) {
   auto ctx = std::make_unique<EngineContext>(EngineJob{this, index, title});
   ctx->macro_env = setup_.macro_env;
   ctx->database = setup_.database;
+  ctx->gps = setup_.gps;
   EngineContext& run = *ctx;
   {
     Guard g(ingestionLock);

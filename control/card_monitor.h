@@ -90,6 +90,7 @@ struct MonitorSetup {
   Database* database = nullptr;           // holds the ingestion record (not owned)
   MacroEnvironment* macro_env = nullptr;  // names, folders and sidecars (not owned)
   const CWPreset* master = nullptr;       // viewer and burn switches (not owned)
+  const GpsRunSettings* gps = nullptr;    // GPS tagging; none: off (not owned)
   ProgramLauncher launch = launch_detached;
 };
 

@@ -10,6 +10,8 @@
 #include "ingest/engine_context.h"
 #include "ingest/number_range.h"
 #include "ingest/scan.h"
+#include "disc/libburn_recorder.h"
+#include "settings/preferences.h"
 #include "settings/preset.h"
 
 namespace cw {
@@ -94,6 +96,17 @@ void plan_burns(const RunEndInput& in, const EngineContext* roots, RunEndResult&
 }
 
 }  // namespace
+
+bool burn_after_run(const std::vector<FolderBurn>& burns, int record_key, bool assume_yes) {
+  if (burns.empty()) return true;
+  const std::string folder = pref_get_text("BurnImageFolder");
+  if (!folder.empty()) {
+    ImageFolderSystem images(folder);
+    return burn_folder_sets(burns, record_key, images, std::string(), true);
+  }
+  LibburnSystem drives;
+  return burn_folder_sets(burns, record_key, drives, std::string(), assume_yes);
+}
 
 RunEndResult end_run(RunEndInput& in) {
   RunEndResult out;

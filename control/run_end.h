@@ -59,4 +59,9 @@ inline constexpr const char* kIngestionErrorMessage =
 // Everything after the slots ended, on the front end's thread.
 RunEndResult end_run(RunEndInput& in);
 
+// Writes the discs a run asked for: to the first recorder, or, when the preference
+// "BurnImageFolder" names a folder, to one image file per disc there. Unless `assume_yes`
+// the user is asked before each disc. True when every set was written.
+bool burn_after_run(const std::vector<FolderBurn>& burns, int record_key, bool assume_yes);
+
 }  // namespace cw

@@ -11,6 +11,7 @@
 #include "platform/camera_source.h"
 #include "settings/param.h"
 #include "settings/param_record.h"
+#include "settings/preset_edit.h"
 #include "settings/preferences.h"
 
 namespace cw {
@@ -213,6 +214,15 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     param.load_presets();
   }
   override_preset(param, r.given);
+  for (const auto& [key, value] : r.preset_values) {
+    std::string why;
+    if (!preset_value_allowed(PresetKind::Master, key, value, why) ||
+        !put_preset_value(param, PresetKind::Master, key, value)) {
+      alert_printf("%s", why.empty() ? ("Can't set " + key).c_str() : why.c_str());
+      out.stop = StartStop::kBadSetting;
+      return out;
+    }
+  }
   CWPreset& m = param.master();
   auto stop = [&](StartStop why) {
     out.stop = why;
@@ -226,10 +236,17 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     return stop(StartStop::kPresetConflict);
   }
   ui_print("Starting\n\n");
-  if (m.get_int("WantGPS") != 0) {
-    // No track store is loaded in this program yet.
-    report_error("Ingestion requires GPS data.");
-    return stop(StartStop::kNoGpsData);
+  if (m.get_int("WantGPS") == 0) {
+    session.discard_gps();
+  } else {
+    std::string message;
+    if (!r.gps_tracks.empty() && !session.load_gps(r.gps_tracks, "", message))
+      report_error(message);
+    if (!session.gps_tracks() && r.gps_window) r.gps_window(session);
+    if (m.get_int("WantGPS") != 0 && !session.gps_tracks()) {
+      report_error("Ingestion requires GPS data.");
+      return stop(StartStop::kNoGpsData);
+    }
   }
 
   Database* db = session.database();
@@ -332,6 +349,7 @@ MonitorSetup monitor_setup(AppSession& session, const PreparedIngestion& run) {
   setup.database = session.database();
   setup.macro_env = &session.macro_environment();
   setup.master = &session.settings().master();
+  setup.gps = session.gps_run_settings();
   return setup;
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,14 @@ struct StartRequest {
   // values go into the master's working set, like edits in the main window that were not
   // saved (they stay for the rest of the session); the others go into the built list only.
   ParamList given = unset_param_list();
+  // Further preset settings given with the request, key and value as text (checked as the
+  // preset commands check them), applied after `given`.
+  std::vector<std::pair<std::string, std::string>> preset_values;
+  // GPS track files to load for this ingestion (the preset's "WantGPS" must be on).
+  std::vector<std::string> gps_tracks;
+  // The front end's GPS window, offered when "WantGPS" is on and no track is loaded; it loads
+  // tracks into the session (or switches "WantGPS" off). None: nothing is offered.
+  std::function<void(AppSession&)> gps_window;
 };
 
 // Why the Start flow stopped before the run.
@@ -48,6 +57,7 @@ enum class StartStop {
   kNoPrimaryFolder, // the settings name no primary folder (no record)
   kPresetConflict,  // converter wanted without a pre-conversion backup (no record)
   kNoGpsData,       // "Ingestion requires GPS data." (no record)
+  kBadSetting,      // a preset value of the request was refused (no record)
   kRecordFailed,    // "Can't insert ingestion record into database."
   kNoCard,          // "No card chosen"
   kNoCamera,        // the source names a camera that is not connected or cannot be opened

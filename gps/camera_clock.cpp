@@ -1,6 +1,8 @@
 // The camera's zone list, its offset from UTC and the clock adjustment.
 #include "gps/camera_clock.h"
 
+#include <strings.h>
+
 #include <cstdlib>
 
 #include "foundation/text.h"
@@ -97,6 +99,19 @@ std::span<const char* const> camera_zones() { return kZones; }
 
 std::string camera_zone_display(const char* entry) {
   return std::string(entry) == kZoneSeparator ? "--------------" : entry;
+}
+
+std::optional<std::string> camera_zone_entry(const std::string& text) {
+  for (const char* entry : kZones) {
+    const std::string e(entry);
+    if (e == kZoneSeparator) continue;
+    const std::string name = e.substr(0, e.rfind(' '));
+    if (strcasecmp(e.c_str(), text.c_str()) == 0 || strcasecmp(name.c_str(), text.c_str()) == 0)
+      return e;
+  }
+  double hours = 0;
+  if (!gps_text::parse_double(text, hours) || hours < -24 || hours > 24) return std::nullopt;
+  return "UTC " + text;
 }
 
 int zone_seconds(const std::string& zone) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -19,6 +20,11 @@ class CWPreset;
 std::span<const char* const> camera_zones();
 // How an entry is shown in a list (the separator as a line of dashes).
 std::string camera_zone_display(const char* entry);
+
+// The zone text for what a user typed: an entry of the list, named whole or without its offset
+// (any case), or a number of hours from UTC ("+1", "-3.5", "0") as "UTC +1". Nothing when it is
+// neither.
+std::optional<std::string> camera_zone_entry(const std::string& text);
 
 // The zone's offset from UTC in seconds: the number after the last space times 3600, cut to an
 // integer; 0 when the text has no space or no number there.

@@ -33,6 +33,9 @@ const std::vector<PrefKey>& preference_keys() {
       // Outside programs: a path, or a name looked up on PATH when empty or without a "/".
       {"ExifToolPath", PrefType::Text, "", 300},
       {"GpsbabelPath", PrefType::Text, "", 300},
+      // Where discs burned after an ingestion go: empty for the first recorder, else a folder
+      // that receives one image file per disc.
+      {"BurnImageFolder", PrefType::Text, "", 1000},
       // Where the update check asks; no check is ever made while it is empty.
       {"UpdateCheckURL", PrefType::Text, "", 1000},
   };
