@@ -11,6 +11,7 @@
 
 #include "app/command_session.h"
 #include "app/commands.h"
+#include "app/console_ingest.h"
 #include "app/console_run.h"
 #include "control/start_flow.h"
 #include "gps/camera_clock.h"
@@ -36,6 +37,9 @@ void print_help() {
       "  --no-backup           no pre-conversion backup\n"
       "  --card DIR            the card's image folder (or ptp/CAMERA for a camera; default:\n"
       "                        the preset's CardFolder)\n"
+      "  --all-cards           ingest every mounted card (a mount with a DCIM folder), up to\n"
+      "                        eight at once, each into the same archive and record\n"
+      "  --skip ROOT           with --all-cards: leave the card mounted at ROOT out\n"
       "  --primary DIR         root of the primary archive tree\n"
       "  --backup DIR          first copy into this backup tree, then into the primary tree\n"
       "  --post-backup DIR     also copy every primary file into this tree\n"
@@ -81,7 +85,7 @@ enum Flag {
   kExtractJpeg, kJson, kYes, kHelp,
   kPreset, kClient, kProject, kCardName, kNotes, kNoBackup,
   kTemplate, kDevelopSettings,
-  kGpsTrack, kCameraZone, kCameraDst, kClockAdjust, kNoGps,
+  kGpsTrack, kCameraZone, kCameraDst, kClockAdjust, kNoGps, kAllCards, kSkip,
 };
 
 const option kOptions[] = {
@@ -123,6 +127,8 @@ const option kOptions[] = {
     {"camera-dst", no_argument, nullptr, kCameraDst},
     {"clock-adjust", required_argument, nullptr, kClockAdjust},
     {"no-gps", no_argument, nullptr, kNoGps},
+    {"all-cards", no_argument, nullptr, kAllCards},
+    {"skip", required_argument, nullptr, kSkip},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -160,6 +166,7 @@ struct Parsed {
   bool json = false;
   bool assume_yes = false;
   bool help = false;
+  std::vector<std::string> skip_roots;
   StartRequest request;
 };
 
@@ -233,60 +240,22 @@ bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
       p.request.preset_values.emplace_back("CameraAdjustActual", arg);
       break;
     case kNoGps: p.request.preset_values.emplace_back("WantGPS", "0"); break;
+    case kAllCards: p.request.cards_mode = true; break;
+    case kSkip: p.skip_roots.emplace_back(arg); break;
     default: error = "unknown option"; return false;
   }
   return error == nullptr;
 }
 
-// Standard output carries the JSON alone under --json: whatever else might be written there
-// while the run goes goes to standard error.
-class StdoutToStderr {
- public:
-  explicit StdoutToStderr(bool active) {
-    if (!active) return;
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
-  }
-  ~StdoutToStderr() {
-    if (saved_ < 0) return;
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-  StdoutToStderr(const StdoutToStderr&) = delete;
-  StdoutToStderr& operator=(const StdoutToStderr&) = delete;
-
- private:
-  int saved_ = -1;
-};
-
 int run(const Parsed& p) {
   ConsoleUserInterface ui(p.assume_yes);
   CommandSession session(ui, kSessionIngest, p.json ? stderr : stdout);
   if (!session->ok() || !session->settings_ok()) return 1;
-  const StartOutcome start = prepare_ingestion(*session, p.request);
-  switch (start.stop) {
-    case StartStop::kNone: break;
-    case StartStop::kNoPrimaryFolder:
-      return usage_error("ingest", "no primary folder: give --primary DIR or set PrimaryFolder");
-    case StartStop::kNoBackup:
-      std::fprintf(stderr, "(give --backup DIR, or --no-backup to copy without a backup)\n");
-      return 1;
-    default:
-      return 1;
-  }
-  const PreparedIngestion& prepared = *start.run;
-  CardMonitor monitor(monitor_setup(*session, prepared));
-  MonitorOutcome outcome;
-  {
-    StdoutToStderr guard(p.json);
-    outcome = run_on_console(monitor, ui, prepared.source, p.json);
-  }
-  finish_ingestion(*session, prepared, outcome);
-  const bool burned = burn_after_run(outcome.end.burns, prepared.ingestion_key, p.assume_yes);
-  if (p.json) print_json(monitor.context(0), outcome.success);
-  return outcome.success && burned ? 0 : 1;
+  ConsoleIngestOptions options;
+  options.json = p.json;
+  options.assume_yes = p.assume_yes;
+  options.skip_roots = p.skip_roots;
+  return run_console_ingestion(*session, ui, p.request, options);
 }
 
 }  // namespace
@@ -310,6 +279,10 @@ int cmd_ingest(int argc, char** argv) {
     return 0;
   }
   if (optind < static_cast<int>(args.size())) return usage_error("ingest", "unexpected argument");
+  if (p.request.cards_mode && (!p.card.empty() || !p.files.empty()))
+    return usage_error("ingest", "--all-cards takes no --card or --files");
+  if (!p.skip_roots.empty() && !p.request.cards_mode)
+    return usage_error("ingest", "--skip goes with --all-cards");
   StartRequest& r = p.request;
   if (!p.files.empty()) {
     r.chosen_images.emplace();

@@ -8,6 +8,9 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+
+#include "foundation/text.h"
 
 namespace cw::app {
 
@@ -17,33 +20,32 @@ std::atomic<bool> interrupted{false};
 
 extern "C" void on_interrupt(int) { interrupted.store(true); }
 
-// The first Ctrl-C (or SIGTERM, SIGHUP) asks the run to stop cleanly; a second one ends the
-// program at once.
-class StopSignals {
- public:
-  StopSignals() {
-    interrupted.store(false);
-    struct sigaction action {};
-    action.sa_handler = on_interrupt;
-    action.sa_flags = SA_RESETHAND;
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &saved_[i]);
-  }
-  ~StopSignals() {
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &saved_[i], nullptr);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
+constexpr int kStopSignals[3] = {SIGINT, SIGTERM, SIGHUP};
 
- private:
-  static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
-  struct sigaction saved_[3] {};
-};
+}  // namespace
+
+StopSignals::StopSignals() {
+  interrupted.store(false);
+  struct sigaction action {};
+  action.sa_handler = on_interrupt;
+  action.sa_flags = SA_RESETHAND;
+  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &action, &saved_[i]);
+}
+
+StopSignals::~StopSignals() {
+  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &saved_[i], nullptr);
+}
+
+bool StopSignals::take() { return interrupted.exchange(false); }
+
+namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(500);
 // Piped progress: one plain line this often.
 constexpr auto kPlainLineInterval = std::chrono::seconds(10);
 
-// Shows the slot's progress: the line is rewritten in place on a terminal.
+// Shows the running slots' progress, one line each: rewritten in place on a terminal, a plain
+// copy now and then when standard error is piped.
 class ProgressDisplay {
  public:
   ProgressDisplay(ConsoleUserInterface& ui, bool quiet)
@@ -52,43 +54,73 @@ class ProgressDisplay {
   ProgressDisplay(const ProgressDisplay&) = delete;
   ProgressDisplay& operator=(const ProgressDisplay&) = delete;
 
-  void show(const SlotView& slot) {
-    if (quiet_) return;
-    std::string line = format_progress(slot.progress, slot.phase_seconds);
-    if (line.empty()) line = slot.status_line;
+  void show(const std::vector<std::string>& lines) {
+    if (quiet_ || lines.empty()) return;
     if (tty_) {
-      line = line.substr(0, 100);
-      if (line == shown_) return;
+      if (lines == shown_) return;
       ui_.locked([&] {
-        std::fprintf(stderr, "\r\033[K%s", line.c_str());
+        std::fprintf(stderr, "\r%s", cursor_up().c_str());
+        for (std::size_t i = 0; i < lines.size(); ++i)
+          std::fprintf(stderr, "\033[K%.100s%s", lines[i].c_str(), i + 1 < lines.size() ? "\n" : "");
         std::fflush(stderr);
       });
-      shown_ = line;
+      shown_ = lines;
       return;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (line.empty() || now - last_plain_ < kPlainLineInterval) return;
+    if (now - last_plain_ < kPlainLineInterval) return;
     if (last_plain_ != std::chrono::steady_clock::time_point{})
-      ui_.locked([&] { std::fprintf(stderr, "%s\n", line.c_str()); });
+      ui_.locked([&] {
+        for (const std::string& line : lines) std::fprintf(stderr, "%s\n", line.c_str());
+      });
     last_plain_ = now;
   }
 
   void clear() {
     if (!tty_ || shown_.empty()) return;
-    ui_.locked([] {
-      std::fprintf(stderr, "\r\033[K");
+    ui_.locked([&] {
+      std::fprintf(stderr, "\r%s\033[J", cursor_up().c_str());
       std::fflush(stderr);
     });
     shown_.clear();
   }
 
  private:
+  std::string cursor_up() const {
+    return shown_.size() > 1 ? "\033[" + std::to_string(shown_.size() - 1) + "A" : "";
+  }
   ConsoleUserInterface& ui_;
   bool quiet_;
   bool tty_;
-  std::string shown_;
+  std::vector<std::string> shown_;
   std::chrono::steady_clock::time_point last_plain_{};
 };
+
+// What a slot shows: its progress, or its status before the copies begin.
+std::string slot_line(const SlotView& slot) {
+  std::string line = format_progress(slot.progress, slot.phase_seconds);
+  return line.empty() ? slot.status_line : line;
+}
+
+// Ticks the monitor until its run has ended; `lines` says what to show of a snapshot.
+void tick_to_end(CardMonitor& monitor, ConsoleUserInterface& ui, bool json,
+                 const std::function<std::vector<std::string>(const MonitorView&)>& lines) {
+  ProgressDisplay progress(ui, json);
+  while (monitor.running()) {
+    monitor.wait_for_slot_end(kTick);
+    if (StopSignals::take()) monitor.stop();
+    const MonitorView view = monitor.snapshot();
+    bool ended = true;
+    for (const SlotView& slot : view.slots)
+      if (slot.code == SlotCode::kStarting || slot.code == SlotCode::kRunning) ended = false;
+    // The end of the run prints the reports: the progress lines go first.
+    if (!view.running || ended)
+      progress.clear();
+    else
+      progress.show(lines(view));
+    monitor.tick();
+  }
+}
 
 }  // namespace
 
@@ -112,39 +144,50 @@ std::string json_string(const std::string& s) {
 MonitorOutcome run_on_console(CardMonitor& monitor, ConsoleUserInterface& ui,
                               const std::string& source, bool json) {
   StopSignals signals;
-  {
-    ProgressDisplay progress(ui, json);
-    monitor.run_single(source);
-    while (monitor.running()) {
-      monitor.wait_for_slot_end(kTick);
-      if (interrupted.exchange(false)) monitor.stop();
-      const MonitorView view = monitor.snapshot();
-      if (view.running) progress.show(view.slots[0]);
-      // The end of the run prints the report: the progress line goes first.
-      if (!view.running || view.slots[0].code == SlotCode::kFinished) progress.clear();
-      monitor.tick();
-    }
-  }
+  monitor.run_single(source);
+  tick_to_end(monitor, ui, json, [](const MonitorView& v) {
+    return std::vector<std::string>{slot_line(v.slots[0])};
+  });
   return monitor.outcome().value_or(MonitorOutcome{});
 }
 
-void print_json(const EngineContext* ctx, bool success) {
+MonitorOutcome run_cards_on_console(CardMonitor& monitor, ConsoleUserInterface& ui, bool json) {
+  StopSignals signals;
+  monitor.start();
+  tick_to_end(monitor, ui, json, [](const MonitorView& v) {
+    std::vector<std::string> lines;
+    for (const SlotView& slot : v.slots)
+      if (slot.filled && slot.ticked)
+        lines.push_back(format_limited(120, "%-24.24s %s", slot.volume_name.c_str(),
+                                       slot_line(slot).c_str()));
+    return lines;
+  });
+  return monitor.outcome().value_or(MonitorOutcome{});
+}
+
+std::string json_object(const EngineContext* ctx, bool success, const std::string& card) {
   static const EngineContext empty(EngineJob{});
   const EngineContext& c = ctx ? *ctx : empty;
   const RunCounters& n = c.counts;
-  std::printf(
-      "{\"success\": %s, \"error\": %s, \"files_found\": %d, \"first_copies\": %d, "
+  const std::string head = card.empty() ? "{" : "{\"card\": " + json_string(card) + ", ";
+  return head + format_limited(
+      2000,
+      "\"success\": %s, \"error\": %s, \"files_found\": %d, \"first_copies\": %d, "
       "\"skipped_by_extension\": %d, \"duplicates\": %d, \"raws_converted\": %d, "
       "\"copied_without_conversion\": %d, \"jpegs_extracted\": %d, \"raws_verified\": %d, "
       "\"raws_corrupt\": %d, \"jpegs_verified\": %d, \"jpegs_corrupt\": %d, "
       "\"unverified\": %d, \"gps_tagged\": %d, \"gps_out_of_interval\": %d, "
-      "\"gps_errors\": %d, \"destination_folder\": %s}\n",
+      "\"gps_errors\": %d, \"destination_folder\": %s}",
       success ? "true" : "false", json_string(c.error).c_str(), n.files_found, n.first_copies,
       n.skipped_by_extension, n.duplicates, n.raws_converted_shown(),
       n.copied_without_conversion, n.jpegs_extracted, n.raws_converted, n.raws_corrupt,
       n.jpegs_verified, n.jpegs_corrupt, n.unverified(), n.gps_tagged, n.gps_out_of_interval,
       n.gps_errors,
       c.destination_folder ? json_string(*c.destination_folder).c_str() : "null");
+}
+
+void print_json(const EngineContext* ctx, bool success) {
+  std::printf("%s\n", json_object(ctx, success).c_str());
   std::fflush(stdout);
 }
 

@@ -3,6 +3,7 @@
 // is piped, nothing with --json) and turns Ctrl-C, SIGTERM and SIGHUP into a stop request.
 #pragma once
 
+#include <csignal>
 #include <string>
 
 #include "app/console_ui.h"
@@ -10,13 +11,33 @@
 
 namespace cw::app {
 
+// While it lives, the first Ctrl-C, SIGTERM or SIGHUP is a request to stop (take() tells);
+// a second one ends the program at once.
+class StopSignals {
+ public:
+  StopSignals();
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+  // True once after a stop signal came.
+  static bool take();
+
+ private:
+  struct sigaction saved_[3] {};
+};
+
 // Runs `source` through `monitor` to its end and returns the outcome.
 MonitorOutcome run_on_console(CardMonitor& monitor, ConsoleUserInterface& ui,
                               const std::string& source, bool json);
 
+// Starts the monitor's ticked cards and runs them to their end, one progress line per card.
+MonitorOutcome run_cards_on_console(CardMonitor& monitor, ConsoleUserInterface& ui, bool json);
+
 // A JSON string literal of `s`.
 std::string json_string(const std::string& s);
 
+// A run's counters and verdict as one JSON object; with `card`, its card root comes first.
+std::string json_object(const EngineContext* ctx, bool success, const std::string& card = "");
 // The run's counters and verdict as one JSON object on standard output.
 void print_json(const EngineContext* ctx, bool success);
 

@@ -39,6 +39,19 @@ std::string card_folder(const std::string& root) {
   return root + (is_lettered(root) ? "\\" : "/") + "DCIM";
 }
 
+std::optional<std::string> root_containing(DriveSource& drives, const std::string& path) {
+  std::optional<std::vector<std::string>> roots = drives.roots();
+  if (!roots) return std::nullopt;
+  std::optional<std::string> best;
+  for (const std::string& root : *roots) {
+    const bool below = root == "/" || path == root ||
+                       (path.starts_with(root) && path.size() > root.size() &&
+                        is_separator(path[root.size()]));
+    if (below && (!best || root.size() > best->size())) best = root;
+  }
+  return best;
+}
+
 std::string card_root(const std::string& card_path) {
   std::string root = card_path;
   if (root.ends_with("DCIM")) root.resize(root.size() - 4);

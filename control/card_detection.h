@@ -78,6 +78,9 @@ bool eject_recorded_card(DriveSource& drives, CardState& state,
 char drive_letter(const std::string& root);
 // The card folder of a root: "E:\DCIM", "/media/ann/CARD/DCIM", "/DCIM".
 std::string card_folder(const std::string& root);
+// The mounted root that holds `path` (the longest root it lies below); nothing when the
+// drives cannot be listed or none holds it.
+std::optional<std::string> root_containing(DriveSource& drives, const std::string& path);
 // The root of a card folder made by card_folder().
 std::string card_root(const std::string& card_path);
 

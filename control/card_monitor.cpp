@@ -199,6 +199,7 @@ void CardMonitor::slot_body(int index) {
     s.code = SlotCode::kFinished;
   }
   slot_ended_.notify_all();
+  gate_may_have_opened();  // a slot that ended before the gate no longer holds up the others
 }
 
 void CardMonitor::stop() {
@@ -437,13 +438,39 @@ void CardMonitor::rename_burn_folder(BurnList list, const std::string& from,
     if (entry == from) entry = to;
 }
 
+void CardMonitor::gate_may_have_opened() {
+  {
+    std::lock_guard<std::mutex> hold(gate_mutex_);
+    ++gate_generation_;
+  }
+  gate_changed_.notify_all();
+}
+
+void CardMonitor::release_order_gate(int) {
+  copyOrderLock.unlock();
+  gate_may_have_opened();
+}
+
+void CardMonitor::wait_for_gate(int slot, std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> hold(gate_mutex_);
+  const unsigned long seen = slot >= 0 && slot < kMonitorSlots
+                                 ? gate_seen_[static_cast<std::size_t>(slot)]
+                                 : gate_generation_;
+  gate_changed_.wait_for(hold, timeout, [&] { return gate_generation_ != seen; });
+}
+
 bool CardMonitor::order_gate(int slot, std::time_t key) {
+  if (slot >= 0 && slot < kMonitorSlots) {
+    std::lock_guard<std::mutex> hold(gate_mutex_);
+    gate_seen_[static_cast<std::size_t>(slot)] = gate_generation_;
+  }
   copyOrderLock.lock();
   Slot* self = slot_at(slots_, slot);
   if (self && self->participant && !self->enrolled) {
     self->enrolled = true;
     self->key = key;
     self->gate_started = false;
+    gate_may_have_opened();  // the last to enrol may complete the order
   }
   const Slot* first = nullptr;
   for (const Slot& s : slots_) {

@@ -150,6 +150,8 @@ class CardMonitor : public SlotControl {
   bool cards_mode() override { return setup_.cards_mode; }
   void request_auto_eject(int slot) override;
   bool order_gate(int slot, std::time_t key) override;
+  void release_order_gate(int slot) override;
+  void wait_for_gate(int slot, std::chrono::milliseconds timeout) override;
   NumberRangeState& number_ranges() override { return ranges_; }
   std::vector<std::string> burn_folders_snapshot(BurnList list) override;
   void rename_burn_folder(BurnList list, const std::string& from, const std::string& to) override;
@@ -187,6 +189,7 @@ class CardMonitor : public SlotControl {
   void finish_run();
   void finish_stop();
   void join_ended_threads();
+  void gate_may_have_opened();
   SlotView view_of(const Slot& s) const;
 
   MonitorSetup setup_;
@@ -205,6 +208,12 @@ class CardMonitor : public SlotControl {
   std::string status_line_;
   std::optional<MonitorOutcome> outcome_;
   std::condition_variable_any slot_ended_;
+  // Wakes the slots waiting at the order gate when it may have opened (a slot finished its
+  // naming or its run).
+  std::mutex gate_mutex_;
+  std::condition_variable gate_changed_;
+  unsigned long gate_generation_ = 0;
+  std::array<unsigned long, kMonitorSlots> gate_seen_{};  // the generation a refusal saw
 };
 
 }  // namespace cw

@@ -111,7 +111,7 @@ std::time_t first_image_key(const EngineContext& ctx) {
 bool wait_for_turn(EngineContext& ctx) {
   while (!ctx.control().order_gate(ctx.job.slot, first_image_key(ctx))) {
     if (ctx.stop_requested()) return ctx.fail("Stopped");
-    std::this_thread::sleep_for(kGatePoll);
+    ctx.control().wait_for_gate(ctx.job.slot, kGatePoll);
   }
   return true;
 }
@@ -122,7 +122,7 @@ bool naming_phase(EngineContext& ctx) {
   bool ok = true;
   for (ImageRecord& r : ctx.images)
     if (!(ok = name_image(ctx, r, message))) break;
-  copyOrderLock.unlock();
+  ctx.control().release_order_gate(ctx.job.slot);
   return ok || ctx.fail(message);
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <thread>
 
 #include "foundation/locks.h"
 
@@ -29,6 +30,12 @@ void SlotProgress::file_done(std::uint64_t file_size) {
   ++files_done;
   if (file_size > file_bytes) bytes_done = std::min(bytes_total, bytes_done + file_size - file_bytes);
   file_bytes = 0;
+}
+
+void SlotControl::release_order_gate(int) { copyOrderLock.unlock(); }
+
+void SlotControl::wait_for_gate(int, std::chrono::milliseconds timeout) {
+  std::this_thread::sleep_for(timeout);
 }
 
 bool SingleSlotControl::stop_requested(int slot) {

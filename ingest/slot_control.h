@@ -7,6 +7,7 @@
 // one-slot implementation the engine's own tests use.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -65,8 +66,14 @@ class SlotControl {
   virtual void request_auto_eject(int slot) = 0;
 
   // Order gate: true when this slot may name its images now. A grant returns with
-  // copyOrderLock held; the caller releases it after its naming phase.
+  // copyOrderLock held; the caller gives it back with release_order_gate after its naming.
   virtual bool order_gate(int slot, std::time_t key) = 0;
+  // The end of the slot's naming: copyOrderLock is released and the slots waiting at the
+  // gate look again.
+  virtual void release_order_gate(int slot);
+  // Waits until the gate may have opened for `slot` since it was last refused, at most
+  // `timeout` (a run that was not granted the gate asks again after it).
+  virtual void wait_for_gate(int slot, std::chrono::milliseconds timeout);
 
   // The batch's number-range data, shared by all its runs (guarded by ingestionLock).
   virtual NumberRangeState& number_ranges() = 0;

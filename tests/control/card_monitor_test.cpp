@@ -72,13 +72,16 @@ struct Cards : ::testing::Test {
 
 TEST_F(Cards, SlotsNameInTheOrderOfTheirFirstImagesAndAFailureIsRed) {
   CardMonitor m(setup());
+  // Eight slots: three timed cards, one left unticked, one that cannot be read and three
+  // more; a ninth card finds no slot.
   m.refresh({card("late", "2024:05:17 10:05:00"), card("early", "2024:05:17 09:00:00"),
              card("middle", "2024:05:17 09:30:00"), card("unticked", "2024:05:17 08:00:00"),
-             MonitorCard{dir / "no-card", "BROKEN", "Reader"}});
+             MonitorCard{dir / "no-card", "BROKEN", "Reader"}, card("six", "2024:05:17 11:00:00", 1),
+             card("seven", "2024:05:17 11:01:00", 1), card("eight", "2024:05:17 11:02:00", 1),
+             card("nine", "2024:05:17 07:00:00", 1)});
   MonitorView v = m.snapshot();
-  EXPECT_EQ(v.card_count, 5);
+  EXPECT_EQ(v.card_count, 8);
   EXPECT_EQ(v.slots[1].title, "early (" + (dir / "early") + ", Reader)");
-  EXPECT_FALSE(v.slots[5].filled);
   m.set_ticked(3, false);
   m.start();
   run_to_end(m);
@@ -90,7 +93,8 @@ TEST_F(Cards, SlotsNameInTheOrderOfTheirFirstImagesAndAFailureIsRed) {
   EXPECT_TRUE(fs::exists(archive + "/000003_mid_0001.JPG"));
   EXPECT_TRUE(fs::exists(archive + "/000005_lat_0001.JPG"));
   EXPECT_TRUE(fs::exists(archive + "/000006_lat_0002.JPG"));
-  EXPECT_FALSE(fs::exists(archive + "/000007_unt_0001.JPG"));
+  EXPECT_TRUE(fs::exists(archive + "/000009_eig_0001.JPG"));
+  EXPECT_FALSE(fs::exists(archive + "/000001_nin_0001.JPG"));
 
   v = m.snapshot();
   EXPECT_EQ(v.slots[3].status_line, "Skipped");
@@ -101,7 +105,7 @@ TEST_F(Cards, SlotsNameInTheOrderOfTheirFirstImagesAndAFailureIsRed) {
   EXPECT_EQ(v.status_line, "Error(s) occurred");
   EXPECT_TRUE(v.start_enabled);  // cards mode can start again
   EXPECT_FALSE(m.outcome()->success);
-  EXPECT_EQ(m.outcome()->next_number, 7);
+  EXPECT_EQ(m.outcome()->next_number, 10);
   EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("Ingestion Error!"));
   EXPECT_THAT(result(), HasSubstr("error opening path"));
   EXPECT_THAT(result(), ::testing::Not(HasSubstr("SUCCESS")));
@@ -115,8 +119,8 @@ TEST_F(Cards, SlotsNameInTheOrderOfTheirFirstImagesAndAFailureIsRed) {
   EXPECT_THAT(result(), HasSubstr("SUCCESS"));
   auto count = db.query("select image_count from ingestion where ingestion_sk = " +
                         std::to_string(key));
-  EXPECT_EQ(count->rows[0][0], "6");
-  EXPECT_THAT(m.snapshot().status_line, HasSubstr("Ingestions completed (6 images in"));
+  EXPECT_EQ(count->rows[0][0], "9");
+  EXPECT_THAT(m.snapshot().status_line, HasSubstr("Ingestions completed (9 images in"));
 }
 
 TEST_F(Cards, StopEndsEveryRunningSlot) {

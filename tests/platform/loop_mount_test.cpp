@@ -12,49 +12,14 @@
 #include "platform/eject.h"
 #include "platform/linux_drive_source.h"
 #include "tests/common/test_env.h"
+#include "tests/fixtures/loop_card.h"
 
 namespace cw {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool mounted(const std::string& root) {
-  for (const MountEntry& e : read_mountinfo().value_or(std::vector<MountEntry>{}))
-    if (e.mount_point == root) return true;
-  return false;
-}
-
-// An ext2 image with a label, attached to a loop device and mounted with a DCIM folder.
-class LoopCard {
- public:
-  LoopCard(const test::TempDir& dir, const std::string& label)
-      : image_(dir / (label + ".img")), root_(dir / label) {
-    fs::create_directories(root_);
-    std::string device;
-    if (test::run_command("truncate -s 2M " + image_ + " && mkfs.ext2 -q -L " + label + " " +
-                          image_ + " && losetup -f --show " + image_ + " 2>/dev/null",
-                          &device) != 0)
-      return;
-    device_ = device.substr(0, device.find('\n'));
-    if (test::run_command("mount " + device_ + " " + root_) == 0)
-      fs::create_directory(root_ + "/DCIM");
-  }
-  ~LoopCard() {
-    if (mounted(root_)) umount2(root_.c_str(), MNT_DETACH);
-    // Detach only while the device still serves our image: eject may have freed it already.
-    std::string name = device_.substr(device_.rfind('/') + 1);
-    if (!device_.empty() &&
-        test::read_file("/sys/block/" + name + "/loop/backing_file").starts_with(image_))
-      test::run_command("losetup -d " + device_);
-  }
-  bool ok() const { return mounted(root_); }
-  const std::string& root() const { return root_; }
-
- private:
-  std::string image_;
-  std::string root_;
-  std::string device_;
-};
+using test::LoopCard;
+using test::mounted;
 
 TEST(LoopMounts, CardsAreDetectedAndEjectedOrLeftMountedWhenBusy) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for loop devices and mounts";

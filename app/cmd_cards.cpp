@@ -1,0 +1,132 @@
+// `cardwright cards`, `watch` and `eject`: the mounted cards as the main window and the
+// ingestion monitor see them, an ingestion started by each card that arrives, and ejecting.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/command_session.h"
+#include "app/commands.h"
+#include "app/console_ingest.h"
+#include "app/console_run.h"
+#include "control/card_detection.h"
+#include "platform/drive_watcher.h"
+#include "platform/eject.h"
+#include "platform/linux_drive_source.h"
+#include "settings/param.h"
+
+namespace cw::app {
+
+int cmd_cards(int argc, char** argv) {
+  std::vector<std::string> args;
+  if (wants_help(argc, argv, args)) {
+    std::printf(
+        "Usage: cardwright cards [--json]\n"
+        "Shows what the main window shows about cards (its status and source lines), then\n"
+        "the card drives the ingestion monitor would fill its slots with: root, volume and\n"
+        "device. A card is a mounted file system with a DCIM folder at its root.\n");
+    return 0;
+  }
+  const bool json = args.size() == 1 && args[0] == "--json";
+  if (!args.empty() && !json) return usage_error("cards", "takes only --json");
+  ConsoleUserInterface ui;
+  CommandSession session(ui, 0);
+  LinuxDriveSource drives;
+  CardState state;
+  DetectCard(drives, state);
+  std::optional<std::vector<DriveEntry>> entries = EnumerateCardDrives(drives);
+  if (!entries) return 1;
+  if (!json) {
+    std::printf("%s\n%s\n", state.status_text.c_str(), state.card_text.c_str());
+    for (const DriveEntry& e : *entries)
+      std::printf("%s\t%s\t%s%s\n", e.root.c_str(), e.volume_name.c_str(), e.device_name.c_str(),
+                  e.selected ? "" : "\t(not selected)");
+    return 0;
+  }
+  std::printf("{\"status\": %s, \"source\": %s, \"card\": %s, \"cards\": [",
+              json_string(state.status_text).c_str(), json_string(state.card_text).c_str(),
+              state.card_path.empty() ? "null" : json_string(state.card_path).c_str());
+  for (std::size_t i = 0; i < entries->size(); ++i) {
+    const DriveEntry& e = (*entries)[i];
+    std::printf("%s{\"root\": %s, \"volume\": %s, \"device\": %s, \"selected\": %s}",
+                i ? ", " : "", json_string(e.root).c_str(), json_string(e.volume_name).c_str(),
+                json_string(e.device_name).c_str(), e.selected ? "true" : "false");
+  }
+  std::printf("]}\n");
+  return 0;
+}
+
+int cmd_watch(int argc, char** argv) {
+  std::vector<std::string> args;
+  if (wants_help(argc, argv, args)) {
+    std::printf(
+        "Usage: cardwright watch [--once] [--yes]\n"
+        "Waits for cards: each card that arrives is ingested with the master preset's\n"
+        "settings, as the main window does with AutoIngest, and ejected afterwards when the\n"
+        "preset's AutoEject is on. --once ends after the first ingestion; otherwise Ctrl-C\n"
+        "ends the watch (during an ingestion it stops that ingestion first).\n"
+        "Exit status: that of the last ingestion, 0 when none ran.\n");
+    return 0;
+  }
+  bool once = false, yes = false;
+  for (const std::string& a : args) {
+    if (a == "--once") once = true;
+    else if (a == "--yes") yes = true;
+    else return usage_error("watch", ("unknown argument " + a).c_str());
+  }
+  ConsoleUserInterface ui(yes);
+  CommandSession session(ui, kSessionIngest);
+  if (!session->ok() || !session->settings_ok()) return 1;
+  LinuxDriveSource drives;
+  DriveWatcher watcher(drives);
+  CardState state;
+  DetectCard(drives, state);
+  std::fprintf(stderr, "Waiting for cards (Ctrl-C ends)...\n");
+  int status = 0;
+  StopSignals signals;
+  while (!StopSignals::take()) {
+    if (!watcher.wait(std::chrono::seconds(1))) continue;
+    for (const MediaNotification& n : watcher.take_changes()) {
+      std::fprintf(stderr, "%s %s\n", n.event == MediaEvent::kInserted ? "Mounted:" : "Removed:",
+                   n.path.c_str());
+      if (!on_media_notification(drives, state, n, false, true)) continue;
+      StartRequest request;
+      request.source = state.card_path;
+      ConsoleIngestOptions options;
+      options.assume_yes = yes;
+      status = run_console_ingestion(*session, ui, request, options);
+      if (once) return status;
+      std::fprintf(stderr, "Waiting for cards (Ctrl-C ends)...\n");
+    }
+  }
+  return status;
+}
+
+int cmd_eject(int argc, char** argv) {
+  std::vector<std::string> args;
+  if (wants_help(argc, argv, args)) {
+    std::printf(
+        "Usage: cardwright eject ROOT|--all-cards\n"
+        "Unmounts the card mounted at ROOT (or every card) and ejects or powers off its\n"
+        "drive when that is safe; a busy card stays mounted after about ten seconds of tries.\n"
+        "Exit status: 0 when the request was handled, 1 when it could not be.\n");
+    return 0;
+  }
+  if (args.size() != 1) return usage_error("eject", "give one ROOT, or --all-cards");
+  ConsoleUserInterface ui;
+  CommandSession session(ui, 0);
+  std::vector<std::string> roots;
+  if (args[0] == "--all-cards") {
+    LinuxDriveSource drives;
+    std::optional<std::vector<DriveEntry>> entries = EnumerateCardDrives(drives);
+    if (!entries) return 1;
+    for (const DriveEntry& e : *entries) roots.push_back(e.root);
+  } else {
+    roots.push_back(args[0]);
+  }
+  bool handled = true;
+  for (const std::string& root : roots) handled = EjectCard(root).handled && handled;
+  return handled ? 0 : 1;
+}
+
+}  // namespace cw::app

@@ -1,0 +1,27 @@
+// An ingestion from the command line, from the Start flow to the exit status: the run on the
+// terminal (one source, or every mounted card), the outcome in the record, the discs the
+// master preset asks for, the card ejected when "AutoEject" is on, and the JSON of --json.
+// `cardwright ingest`, `watch` and `multicam ingest` all end here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/console_ui.h"
+#include "control/app_session.h"
+#include "control/start_flow.h"
+
+namespace cw::app {
+
+struct ConsoleIngestOptions {
+  bool json = false;        // the counters as JSON on standard output instead of the report
+  bool assume_yes = false;  // answer Yes to every question
+  std::vector<std::string> skip_roots;  // cards mode: card roots left unticked
+};
+
+// Runs `request` in the started session. Returns the exit status: 0 success, 1 failure,
+// 2 when the settings leave the primary folder unnamed.
+int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
+                          const StartRequest& request, const ConsoleIngestOptions& options);
+
+}  // namespace cw::app
