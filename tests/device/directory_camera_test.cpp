@@ -42,7 +42,7 @@ struct FolderCameras {
   ~FolderCameras() {
     set_camera_source(nullptr);
     unsetenv(kCameraFoldersVariable);
-    unsetenv("IOLIBS");
+    setenv("IOLIBS", (test::test_root() / "no-port-drivers").c_str(), 1);
   }
 };
 
