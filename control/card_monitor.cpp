@@ -5,6 +5,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "control/card_detection.h"
 #include "database/database.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
@@ -118,7 +119,7 @@ void CardMonitor::refresh(const std::vector<MonitorCard>& cards) {
     s.device_name = card.device_name;
     s.root = card.root;
     s.title = s.volume_name + " (" + card.root + ", " + card.device_name + ")";
-    s.card_folder = card.root + "/DCIM";
+    s.card_folder = card_folder(card.root);
   }
   status_line_ = card_count_ > 0 ? kNoIngestionsStatus : kNoCardsStatus;
 }
@@ -193,9 +194,11 @@ void CardMonitor::slot_body(int index) {
     Guard g(ingestionLock);
     s.ctx = std::move(ctx);  // the previous run's context goes now
   }
-  run_slot(setup_.params, folder, run);
+  const bool ok = run_slot(setup_.params, folder, run);
   {
     Guard g(ingestionLock);
+    // A run can fail without a recorded message (its report says why): the slot still failed.
+    if (!ok) s.error = true;
     s.code = SlotCode::kFinished;
   }
   slot_ended_.notify_all();
