@@ -203,12 +203,15 @@ bool settle_backup(AppSession& session, std::string& folder, std::string& previo
 
 StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   StartOutcome out;
+  auto stop = [&](StartStop why) {
+    out.stop = why;
+    return out;
+  };
   CWParam& param = session.settings();
   if (r.preset && *r.preset != param.master().name) {
     if (*r.preset != kDefaultName && !param.master().exists(*r.preset)) {
       alert_printf("There is no master preset named \"%s\".", r.preset->c_str());
-      out.stop = StartStop::kNoSuchPreset;
-      return out;
+      return stop(StartStop::kNoSuchPreset);
     }
     param.master().name = *r.preset;
     param.load_presets();
@@ -219,15 +222,10 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     if (!preset_value_allowed(PresetKind::Master, key, value, why) ||
         !put_preset_value(param, PresetKind::Master, key, value)) {
       alert_printf("%s", why.empty() ? ("Can't set " + key).c_str() : why.c_str());
-      out.stop = StartStop::kBadSetting;
-      return out;
+      return stop(StartStop::kBadSetting);
     }
   }
   CWPreset& m = param.master();
-  auto stop = [&](StartStop why) {
-    out.stop = why;
-    return out;
-  };
   if (m.get_str("PrimaryFolder").value_or("").empty()) return stop(StartStop::kNoPrimaryFolder);
   if (m.get_int("KeepRaw") != 0 && m.get_int("WantBackup") == 0) {
     alert_printf(
