@@ -19,6 +19,9 @@ int sys_lstat(const char* path, struct stat* st) { return ::lstat(path, st); }
 int sys_utimens(const char* path, const struct timespec times[2]) {
   return ::utimensat(AT_FDCWD, path, times, 0);
 }
+int sys_lutimens(const char* path, const struct timespec times[2]) {
+  return ::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW);
+}
 
 // A rename never replaces: an image that is already there must not vanish under another's
 // name. File systems without the no-replace flag (EINVAL) get a check before the rename,
@@ -40,7 +43,8 @@ ssize_t sys_copy_range(int in, int out, std::size_t count) {
 
 const Sysio kSystemSysio = {
     sys_open,   ::read,      ::write,    ::close, sys_fstat, sys_stat, sys_lstat, ::fsync,
-    ::futimens, sys_utimens, sys_rename, ::mkdir, ::unlink,  ::rmdir,  ::opendir, sys_copy_range,
+    ::futimens, sys_utimens, sys_lutimens, sys_rename, ::mkdir, ::unlink, ::rmdir, ::opendir,
+    sys_copy_range,
 };
 
 Sysio current = kSystemSysio;

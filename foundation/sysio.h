@@ -27,6 +27,8 @@ struct Sysio {
   int (*futimens)(int fd, const struct timespec times[2]);
   // Sets a path's access and modification times (follows symbolic links).
   int (*utimens)(const char* path, const struct timespec times[2]);
+  // The same for the path itself: a symbolic link's own times, never its target's.
+  int (*lutimens)(const char* path, const struct timespec times[2]);
   // Renames without ever replacing an existing target: fails with EEXIST instead.
   int (*rename)(const char* from, const char* to);
   int (*mkdir)(const char* path, mode_t mode);
