@@ -1,0 +1,481 @@
+// The multi-camera shoot: the folder table, its adjustments, the synchronisation of file times
+// and the merged image order of a Re-Ingest.
+#include "control/multicam.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <set>
+#include <tuple>
+#include <utility>
+
+#include "control/start_flow.h"
+#include "foundation/fs.h"
+#include "foundation/log.h"
+#include "foundation/sysio.h"
+#include "foundation/user_interface.h"
+
+namespace cw {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kChooseTitle =
+    "Choose first folder belonging to multi-camera shoot. Folder must contain images directly. "
+    "Subfolders will not be traversed.";
+constexpr const char* kNoImages =
+    "Folder(s) chosen contain no images. Choose folders that contain images directly. "
+    "Subfolders will not be traversed.";
+constexpr const char* kAddedManually = "Folders added manually.";
+// Shifted times must stay printable with four-digit years: 0001-01-01 to 9999-12-31 (UTC).
+constexpr std::int64_t kEarliestTime = -62135596800LL;
+constexpr std::int64_t kLatestTime = 253402300799LL;
+
+// One image file of a folder as listed.
+struct FolderImage {
+  std::string path;
+  std::string name;
+  struct stat st;
+};
+
+// An image is a regular file directly in the folder whose name neither begins with "." nor
+// ends in ".xmp" (any case).
+bool is_image_name(const std::string& name) {
+  if (name.empty() || name[0] == '.') return false;
+  return name.size() < 4 || strcasecmp(name.c_str() + name.size() - 4, ".xmp") != 0;
+}
+
+std::string file_name(const std::string& path) {
+  const std::size_t sep = path.find_last_of("/\\");
+  return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+// The folder's images, or nothing when the folder cannot be listed (errno says why). Throws
+// std::bad_alloc when memory runs out. lstat: a symbolic link is never an image, so nothing
+// done to images can reach a link's target.
+std::optional<std::vector<FolderImage>> list_images(const std::string& folder) {
+  std::unique_ptr<DirList> list = dir_list_open(folder);
+  if (!list) return std::nullopt;
+  std::vector<FolderImage> images;
+  while (const std::string* entry = list->next()) {
+    FolderImage image{*entry, file_name(*entry), {}};
+    if (!is_image_name(image.name)) continue;
+    if (sysio().lstat(image.path.c_str(), &image.st) != 0 || !S_ISREG(image.st.st_mode)) continue;
+    images.push_back(std::move(image));
+  }
+  return images;
+}
+
+// Puts the times of the images changed so far back as they were: a folder that could not be
+// written completely keeps its pending adjustment, so its files must not be half shifted.
+void restore_times(const std::vector<const FolderImage*>& changed) {
+  for (const FolderImage* image : changed) {
+    const struct timespec times[2] = {image->st.st_atim, image->st.st_mtim};
+    if (sysio().lutimens(image->path.c_str(), times) != 0)
+      alert_printf("Can't restore modification time of file \"%s\". (error code %d)",
+                   image->path.c_str(), errno);
+  }
+}
+
+// The longest folder that holds every listed folder: the source of a Re-Ingest, so that
+// every image's path lies below it.
+std::string common_parent(const std::vector<ImageFolderInfo>& folders) {
+  fs::path common = fs::path(folders.front().path).parent_path();
+  for (const ImageFolderInfo& f : folders) {
+    const fs::path parent = fs::path(f.path).parent_path();
+    fs::path shared;
+    for (auto a = common.begin(), b = parent.begin();
+         a != common.end() && b != parent.end() && *a == *b; ++a, ++b)
+      shared /= *a;
+    common = shared;
+  }
+  return common.empty() ? "/" : common.string();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the table
+
+void MultiCamera::sort_by(MultiCamColumn column) {
+  column_ = column;
+  auto key = [column](const ImageFolderInfo& f) -> std::int64_t {
+    switch (column) {
+      case MultiCamColumn::kStart: return f.start;
+      case MultiCamColumn::kEnd: return f.stop;
+      case MultiCamColumn::kAdjust: return f.adjustment;
+      case MultiCamColumn::kImages: return f.image_count;
+      case MultiCamColumn::kFolder: break;
+    }
+    return 0;
+  };
+  std::sort(folders_.begin(), folders_.end(),
+            [&](const ImageFolderInfo& a, const ImageFolderInfo& b) {
+              return std::make_tuple(a.image_count == 0, key(a), a.path) <
+                     std::make_tuple(b.image_count == 0, key(b), b.path);
+            });
+}
+
+std::vector<std::string> MultiCamera::row_texts(const ImageFolderInfo& f) {
+  const bool times = f.image_count > 0;
+  return {f.path, times ? local_time_text(f.start) : "", times ? local_time_text(f.stop) : "",
+          std::to_string(f.adjustment), std::to_string(f.image_count)};
+}
+
+std::string MultiCamera::parent_folder() const {
+  if (folders_.empty()) return "[none selected]";
+  return fs::path(folders_.front().path).parent_path().string();
+}
+
+int MultiCamera::pending_count() const {
+  return static_cast<int>(
+      std::count_if(folders_.begin(), folders_.end(),
+                    [](const ImageFolderInfo& f) { return f.adjustment != 0; }));
+}
+
+// Scans the folders that have no times yet and sorts the table again (after every change).
+void MultiCamera::refresh() {
+  SyncCounts unused;
+  for (ImageFolderInfo& f : folders_) scan(f, false, unused);
+  sort_by(column_);
+}
+
+// Reads a folder's times; when writing, first moves its images' times by its adjustment.
+// False only when writing failed.
+bool MultiCamera::scan(ImageFolderInfo& folder, bool write, SyncCounts& counts) {
+  if (folder.scanned && !write) return true;
+  const bool shifting = write && folder.adjustment != 0;
+  std::optional<std::vector<FolderImage>> images;
+  std::vector<const FolderImage*> changed;  // the images whose times this scan has set
+  try {
+    images = list_images(folder.path);
+    if (images) changed.reserve(images->size());
+  } catch (const std::bad_alloc&) {
+    alert_printf("Can't list folder \"%s\". Out of memory.", folder.path.c_str());
+    return !shifting;
+  }
+  if (!images) {
+    if (!shifting) return true;
+    alert_printf("Can't access folder \"%s\". (error code %d)", folder.path.c_str(), errno);
+    return false;
+  }
+  std::time_t earliest = 0, latest = 0;
+  bool first = true;
+  for (const FolderImage& image : *images) {
+    std::time_t when = image.st.st_mtim.tv_sec;
+    if (shifting) {
+      when += static_cast<std::time_t>(folder.adjustment);
+      const struct timespec times[2] = {{when, 0}, {when, 0}};
+      if (sysio().lutimens(image.path.c_str(), times) != 0) {
+        const int error = errno;
+        restore_times(changed);
+        alert_printf("Can't change modification time of file \"%s\". (error code %d)",
+                     image.path.c_str(), error);
+        return false;
+      }
+      changed.push_back(&image);
+    }
+    earliest = first ? when : std::min(earliest, when);
+    latest = first ? when : std::max(latest, when);
+    first = false;
+  }
+  folder.image_count = static_cast<int>(images->size());
+  folder.scanned = !images->empty();
+  if (folder.scanned) {
+    folder.start = earliest;
+    folder.stop = latest;
+  }
+  if (write) {
+    if (folder.adjustment != 0) {
+      ++counts.folders;
+      counts.images += folder.image_count;
+    }
+    folder.adjustment = 0;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- choosing folders
+
+bool MultiCamera::choose(const std::string& browse_start, const FolderPicker& pick) {
+  UserInterface& ui = user_interface();
+  if (!folders_.empty() && !ui.ask_yes_no("Replace listed folders?")) return false;
+  const std::optional<std::string> first = ui.choose_folder(kChooseTitle, browse_start);
+  if (!first || first->empty()) return false;
+  fs::path chosen = fs::path(*first).lexically_normal();
+  if (!chosen.has_filename()) chosen = chosen.parent_path();  // a trailing "/"
+  const std::string parent = chosen.parent_path().string();
+
+  std::vector<std::string> names;
+  try {
+    std::unique_ptr<DirList> list = dir_list_open(parent);
+    if (!list) {
+      alert_printf("Can't access folder");
+      return false;
+    }
+    while (const std::string* entry = list->next()) {
+      struct stat st;
+      std::string name = file_name(*entry);
+      if (name.empty() || name[0] == '.') continue;
+      if (sysio().lstat(entry->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) names.push_back(name);
+    }
+  } catch (const std::bad_alloc&) {
+    alert_printf("Can't access folder");
+    return false;
+  }
+  std::sort(names.begin(), names.end());
+  const std::optional<std::vector<std::string>> picked = pick(parent, names);
+  if (!picked || picked->empty()) return false;
+
+  folders_.clear();
+  for (const std::string& name : *picked)
+    if (std::binary_search(names.begin(), names.end(), name))
+      folders_.push_back({(fs::path(parent) / name).string()});
+  refresh();
+  const bool none = std::all_of(folders_.begin(), folders_.end(),
+                                [](const ImageFolderInfo& f) { return f.image_count == 0; });
+  note_ = none ? kAddedManually : "";
+  if (none) alert_printf("%s", kNoImages);
+  return true;
+}
+
+bool MultiCamera::add_folders(const std::vector<std::string>& paths) {
+  // A folder is known by its device and inode, whatever name reaches it.
+  std::set<std::pair<dev_t, ino_t>> listed;
+  struct stat st;
+  for (const ImageFolderInfo& f : folders_)
+    if (sysio().stat(f.path.c_str(), &st) == 0) listed.emplace(st.st_dev, st.st_ino);
+  std::vector<ImageFolderInfo> added;
+  for (const std::string& path : paths) {
+    std::error_code ec;
+    fs::path full = fs::absolute(path, ec).lexically_normal();
+    if (!full.has_filename()) full = full.parent_path();
+    if (ec || sysio().stat(full.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        !dir_list_open(full)) {
+      alert_printf("Can't access folder \"%s\".", path.c_str());
+      return false;
+    }
+    if (listed.emplace(st.st_dev, st.st_ino).second) added.push_back({full.string()});
+  }
+  folders_.insert(folders_.end(), added.begin(), added.end());
+  note_ = kAddedManually;
+  refresh();
+  return true;
+}
+
+void MultiCamera::clear_table() {
+  folders_.clear();
+  note_.clear();
+}
+
+void MultiCamera::clear_adjustments() {
+  for (ImageFolderInfo& f : folders_) {
+    f.adjustment = 0;
+    f.scanned = false;  // the next scan shows the files' own times
+  }
+  refresh();
+}
+
+// ---------------------------------------------------------------- adjusting
+
+std::string adjustment_message(std::int64_t delta) {
+  // Each part is what remains of the delta after the larger units, as a positive number.
+  const long long parts[] = {
+      std::llabs(delta / 86400),
+      std::llabs(delta / 3600 - (delta / 86400) * 24),
+      std::llabs(delta / 60 - (delta / 3600) * 60),
+      std::llabs(delta - (delta / 60) * 60),
+  };
+  static const char* const kUnits[] = {"day(s)", "hour(s)", "minute(s)", "second(s)"};
+  std::string text;
+  for (int i = 0; i < 4; ++i)
+    if (parts[i] > 0) text += ", " + std::to_string(parts[i]) + " " + kUnits[i];
+  if (text.rfind(", ", 0) == 0) text.erase(0, 2);
+  text += " will be ";
+  text += delta > 0 ? "added to" : "subtracted from";
+  text +=
+      " each selected Start and Stop date/time in table.\n\nFiles on disk will not be affected "
+      "until you press Sync Files.\n\nAdjust Date/Time?";
+  return text;
+}
+
+bool MultiCamera::adjust(const std::vector<std::size_t>& selected, std::time_t target) {
+  std::optional<std::size_t> first;
+  for (std::size_t row : selected)
+    if (row < folders_.size() && (!first || row < *first)) first = row;
+  if (!first) return false;
+  const ImageFolderInfo& f = folders_[*first];
+  if (f.image_count == 0) {
+    alert_printf("The first selected folder \"%s\" holds no images: it has no start to adjust.",
+                 f.path.c_str());
+    return false;
+  }
+  return shift(selected, static_cast<std::int64_t>(target) - f.start);
+}
+
+bool MultiCamera::shift(const std::vector<std::size_t>& selected, std::int64_t delta) {
+  std::vector<std::size_t> rows;
+  for (std::size_t row : selected)
+    if (row < folders_.size() && std::find(rows.begin(), rows.end(), row) == rows.end())
+      rows.push_back(row);
+  if (rows.empty()) return false;
+  if (delta == 0) {
+    alert_printf("No adjustment necessary. Date/time is unchanged.");
+    return false;
+  }
+  constexpr std::int64_t kSpan = kLatestTime - kEarliestTime;
+  for (std::size_t row : rows) {
+    const ImageFolderInfo& f = folders_[row];
+    const bool fits =
+        delta > -kSpan && delta < kSpan &&
+        (f.image_count == 0 || (delta > kEarliestTime - f.start && delta < kLatestTime - f.stop));
+    if (!fits) {
+      alert_printf("An adjustment of %lld seconds would move the times of \"%s\" out of range.",
+                   static_cast<long long>(delta), f.path.c_str());
+      return false;
+    }
+  }
+  if (!user_interface().ask_yes_no(adjustment_message(delta))) return false;
+  for (std::size_t row : rows) {
+    ImageFolderInfo& f = folders_[row];
+    f.adjustment += delta;
+    f.start += static_cast<std::time_t>(delta);
+    f.stop += static_cast<std::time_t>(delta);
+  }
+  refresh();
+  return true;
+}
+
+// ---------------------------------------------------------------- writing the times
+
+std::optional<SyncCounts> MultiCamera::sync_files() {
+  if (!user_interface().ask_yes_no(
+          "Permanently synchronize file date/times to match adjustments?\n\n(EXIF data will not "
+          "be affected.)"))
+    return std::nullopt;
+  return write_adjustments();
+}
+
+SyncCounts MultiCamera::write_adjustments() {
+  SyncCounts counts;
+  for (ImageFolderInfo& f : folders_) {
+    if (!scan(f, true, counts)) {
+      counts.complete = false;
+      break;
+    }
+  }
+  sort_by(column_);
+  alert_printf("Synchronized %d folder(s) containing %d total images.", counts.folders,
+               counts.images);
+  return counts;
+}
+
+// ---------------------------------------------------------------- Re-Ingest
+
+std::optional<std::vector<std::string>> MultiCamera::merged_images() const {
+  if (pending_count() > 0) {
+    alert_printf(
+        "There are pending adjustments. You must Sync Files or Clear Adjustments before you "
+        "can Re-Ingest.");
+    return std::nullopt;
+  }
+  try {
+    std::vector<FolderImage> all;
+    for (const ImageFolderInfo& f : folders_) {
+      std::optional<std::vector<FolderImage>> images = list_images(f.path);
+      if (!images) {
+        alert_printf("Can't access folder \"%s\". (error code %d)", f.path.c_str(), errno);
+        return std::nullopt;
+      }
+      all.insert(all.end(), std::make_move_iterator(images->begin()),
+                 std::make_move_iterator(images->end()));
+    }
+    if (all.empty()) {
+      alert_printf("%s", kNoImages);
+      return std::nullopt;
+    }
+    // Equal times go by file name; the same name in two folders by the whole path.
+    std::sort(all.begin(), all.end(), [](const FolderImage& a, const FolderImage& b) {
+      return std::tie(a.st.st_mtim.tv_sec, a.name, a.path) <
+             std::tie(b.st.st_mtim.tv_sec, b.name, b.path);
+    });
+    std::vector<std::string> paths;
+    paths.reserve(all.size());
+    for (FolderImage& image : all) paths.push_back(std::move(image.path));
+    return paths;
+  } catch (const std::bad_alloc&) {
+    alert_printf("Can't collect image file paths. Out of memory.");
+    return std::nullopt;
+  }
+}
+
+bool MultiCamera::reingest_request(StartRequest& request) const {
+  std::optional<std::vector<std::string>> images = merged_images();
+  if (!images) return false;
+  request.chosen_images = std::move(*images);
+  request.source = common_parent(folders_);
+  return true;
+}
+
+// ---------------------------------------------------------------- local times
+
+std::optional<std::time_t> parse_local_time(const std::string& text) {
+  static const char kForm[] = "dddd-dd-dd dd:dd:dd";
+  if (text.size() != sizeof kForm - 1) return std::nullopt;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kForm[i] == 'd' ? !digit : text[i] != kForm[i]) return std::nullopt;
+  }
+  auto number = [&](std::size_t pos, std::size_t len) { return std::stoi(text.substr(pos, len)); };
+  const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+  const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (year < 1900 || month < 1 || month > 12 || day < 1 ||
+      day > kDays[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 || minute > 59 ||
+      second > 59)
+    return std::nullopt;
+  struct tm tm {};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  struct tm fields = tm;
+  const std::time_t wall = timegm(&fields);  // the same clock time in UTC
+  tm.tm_isdst = -1;  // the zone's rules decide, as for any local time the user types
+  std::time_t when = std::mktime(&tm);
+  if (when == static_cast<std::time_t>(-1)) return std::nullopt;
+  // When summer time ends, an hour of clock times occurs twice, and which of the two mktime
+  // returns depends on its previous call. Take the one its first call in a process gives: the
+  // reading whose offset from UTC is smaller. The offsets in force a day before and a day
+  // after are the only candidates.
+  for (const std::time_t probe : {wall - 86400, wall + 86400}) {
+    struct tm around {
+    }, other{};
+    if (!localtime_r(&probe, &around)) continue;
+    const std::time_t reading = wall - around.tm_gmtoff;
+    if (reading != when && localtime_r(&reading, &other) && other.tm_gmtoff == around.tm_gmtoff &&
+        std::labs(around.tm_gmtoff) < std::labs(wall - when))
+      when = reading;
+  }
+  return when;
+}
+
+std::string local_time_text(std::time_t when) {
+  struct tm tm {};
+  char text[64];
+  if (!localtime_r(&when, &tm) || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm) == 0)
+    return "?";
+  return text;
+}
+
+}  // namespace cw

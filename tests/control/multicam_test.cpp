@@ -1,0 +1,209 @@
+// The multi-camera shoot: what counts as an image, the table's order, adjustments and their
+// confirmation, writing the times with an injected failure, the merged order of a Re-Ingest,
+// and local times against Python's.
+#include "control/multicam.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "control/start_flow.h"
+#include "foundation/sysio.h"
+#include "tests/common/test_env.h"
+#include "tests/fixtures/programs.h"
+#include "tests/fixtures/sample_files.h"
+
+namespace cw {
+namespace {
+
+namespace fs = std::filesystem;
+using fixtures::mtime_of;
+using test::captured_ui;
+using test::sh_quote;
+using ::testing::StartsWith;
+
+constexpr std::time_t kT = 1715940000;  // the first image of camera A
+
+struct MultiCam : ::testing::Test {
+  test::TempDir dir;
+  std::string a = dir / "shoot/camA", b = dir / "shoot/camB", sidecars = dir / "shoot/sidecars";
+  std::string outside = dir / "outside.JPG";
+
+  void SetUp() override {
+    captured_ui().clear();
+    // Camera A at t, t+20, t+40; camera B an hour slow. Around them what is not an image.
+    for (int i = 0; i < 3; ++i) file(a + "/A_" + std::to_string(i) + ".JPG", kT + 20 * i);
+    file(b + "/B_0.JPG", kT + 10 - 3600);
+    file(b + "/B_1.JPG", kT + 30 - 3600);
+    file(b + "/B_0.xmp", kT);
+    file(b + "/.hidden.jpg", kT - 9000);
+    file(b + "/sub/B_9.JPG", kT - 9000);
+    file(outside, kT - 5000);
+    fs::create_symlink(outside, b + "/link.JPG");
+    file(sidecars + "/X.XMP", kT);
+    file(sidecars + "/.x.jpg", kT);
+  }
+  void TearDown() override { captured_ui().clear(); }
+  static void file(const std::string& path, std::time_t t) {
+    fs::create_directories(fs::path(path).parent_path());
+    ASSERT_TRUE(fixtures::write_with_time(path, "x", t));
+  }
+};
+
+TEST_F(MultiCam, TheTableCountsOnlyImagesAndListsEmptyFoldersLast) {
+  MultiCamera m;
+  ASSERT_TRUE(m.add_folders({sidecars, a, b + "/", a + "/../camA"}));  // camA only once
+  const auto& f = m.folders();
+  ASSERT_EQ(f.size(), 3u);
+  EXPECT_EQ(f[0].path + " " + f[1].path + " " + f[2].path, b + " " + a + " " + sidecars);
+  EXPECT_EQ(f[0].image_count, 2);
+  EXPECT_EQ(f[0].start, kT + 10 - 3600);
+  EXPECT_EQ(f[0].stop, kT + 30 - 3600);
+  EXPECT_EQ(f[1].image_count, 3);
+  EXPECT_EQ(f[2].image_count, 0);
+  m.sort_by(MultiCamColumn::kImages);
+  EXPECT_EQ(f[0].path + " " + f[1].path + " " + f[2].path, b + " " + a + " " + sidecars);
+  EXPECT_EQ(m.parent_folder(), dir / "shoot");
+  EXPECT_FALSE(m.add_folders({dir / "missing"}));
+  EXPECT_EQ(f.size(), 3u);
+
+  // Choosing asks before replacing, then offers the parent's subfolders.
+  captured_ui().yes_no_answers = {true};
+  captured_ui().text_answers = {sidecars};
+  std::vector<std::string> offered;
+  ASSERT_TRUE(m.choose(dir.str(), [&](const std::string&, const std::vector<std::string>& names) {
+    offered = names;
+    return std::vector<std::string>{"sidecars"};
+  }));
+  EXPECT_EQ(offered, (std::vector<std::string>{"camA", "camB", "sidecars"}));
+  EXPECT_EQ(captured_ui().questions.front(), "Replace listed folders?");
+  EXPECT_THAT(captured_ui().alerts.back(), StartsWith("Folder(s) chosen contain no images."));
+  EXPECT_EQ(m.note(), "Folders added manually.");
+  EXPECT_EQ(m.folders().size(), 1u);
+}
+
+TEST_F(MultiCam, AdjustMovesTheSelectedRowsByTheFirstOnesDelta) {
+  EXPECT_EQ(adjustment_message(3630),
+            "1 hour(s), 30 second(s) will be added to each selected Start and Stop date/time in "
+            "table.\n\nFiles on disk will not be affected until you press Sync Files.\n\nAdjust "
+            "Date/Time?");
+  EXPECT_THAT(adjustment_message(-172800), StartsWith("2 day(s) will be subtracted from each"));
+  EXPECT_THAT(adjustment_message(-90061),
+              StartsWith("1 day(s), 1 hour(s), 1 minute(s), 1 second(s) will be subtracted"));
+
+  MultiCamera m;
+  ASSERT_TRUE(m.add_folders({a, b}));
+  auto& ui = captured_ui();
+  const std::time_t target = kT + 10 - 3600 + 3630;  // for camB, the first row
+  EXPECT_FALSE(m.adjust({1, 0}, target));            // the user says No
+  EXPECT_EQ(ui.questions.back(), adjustment_message(3630));
+  EXPECT_EQ(m.pending_count(), 0);
+  ui.yes_no_answers = {true};
+  ASSERT_TRUE(m.adjust({1, 0}, target));
+  EXPECT_EQ(m.folders()[0].start, target);
+  EXPECT_EQ(m.folders()[1].start, kT + 3630);
+  EXPECT_EQ(m.folders()[1].adjustment, 3630);
+  EXPECT_EQ(m.pending_count(), 2);
+
+  const std::size_t asked = ui.questions.size();
+  EXPECT_FALSE(m.adjust({0}, target));
+  EXPECT_EQ(ui.alerts.back(), "No adjustment necessary. Date/time is unchanged.");
+  EXPECT_EQ(ui.questions.size(), asked);
+  m.clear_adjustments();
+  EXPECT_EQ(m.pending_count(), 0);
+  EXPECT_EQ(m.folders()[0].start, kT + 10 - 3600);
+}
+
+TEST_F(MultiCam, SyncWritesTheTimesAndAFailureLeavesItsFolderPending) {
+  static int writes;
+  writes = 0;
+  Sysio table = system_sysio();
+  table.lutimens = [](const char* path, const struct timespec times[2]) {
+    ++writes;
+    if (std::strstr(path, "A_1.JPG")) return errno = EIO, -1;
+    return system_sysio().lutimens(path, times);
+  };
+  ScopedSysio faults(table);
+  MultiCamera m;
+  ASSERT_TRUE(m.add_folders({a, b}));
+  auto& ui = captured_ui();
+  ui.yes_no_answers = {true};
+  ASSERT_TRUE(m.sync_files());
+  EXPECT_EQ(writes, 0);  // nothing pending, nothing touched
+  EXPECT_EQ(ui.alerts.back(), "Synchronized 0 folder(s) containing 0 total images.");
+
+  ui.yes_no_answers = {true, true};
+  ASSERT_TRUE(m.shift({0, 1}, 3600));
+  const std::optional<SyncCounts> counts = m.sync_files();
+  ASSERT_TRUE(counts);
+  EXPECT_FALSE(counts->complete);
+  EXPECT_EQ(counts->folders, 1);
+  EXPECT_EQ(counts->images, 2);
+  EXPECT_EQ(ui.alerts[ui.alerts.size() - 2],
+            "Can't change modification time of file \"" + a + "/A_1.JPG\". (error code 5)");
+  struct stat st;
+  ASSERT_EQ(::stat((b + "/B_0.JPG").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, kT + 10);
+  EXPECT_EQ(st.st_atime, kT + 10);
+  EXPECT_EQ(mtime_of(outside), kT - 5000);  // the link in camB was not followed
+  EXPECT_EQ(mtime_of(a + "/A_0.JPG"), kT);  // put back: camA is still pending as a whole
+  EXPECT_EQ(m.pending_count(), 1);
+  EXPECT_FALSE(m.merged_images());
+  EXPECT_THAT(ui.alerts.back(), StartsWith("There are pending adjustments."));
+
+  ScopedSysio no_faults(system_sysio());
+  ui.yes_no_answers = {true};
+  ASSERT_TRUE(m.sync_files()->complete);
+  EXPECT_EQ(mtime_of(a + "/A_1.JPG"), kT + 3620);
+  EXPECT_EQ(m.pending_count(), 0);
+}
+
+TEST_F(MultiCam, ReIngestTakesImagesByTimeThenByName) {
+  file(b + "/B_5.JPG", kT + 20);  // the time of camA's A_1, whose folder comes second
+  MultiCamera m;
+  ASSERT_TRUE(m.add_folders({a, b}));
+  StartRequest r;
+  ASSERT_TRUE(m.reingest_request(r));
+  EXPECT_EQ(r.source, dir / "shoot");
+  EXPECT_EQ(*r.chosen_images,
+            (std::vector<std::string>{b + "/B_0.JPG", b + "/B_1.JPG", a + "/A_0.JPG",
+                                      a + "/A_1.JPG", b + "/B_5.JPG", a + "/A_2.JPG"}));
+}
+
+TEST(MultiCamTime, LocalTargetsMatchPythonAcrossSummerTimeChanges) {
+  const char* saved = std::getenv("TZ");
+  const std::string restore = saved ? saved : "";
+  // Clock times that do not exist or occur twice, each after a time of the other season.
+  const std::pair<const char*, const char*> kCases[] = {
+      {"Europe/Berlin", "2024-03-31 02:30:00"},    {"Europe/Berlin", "2024-03-31 03:30:00"},
+      {"Europe/Berlin", "2024-10-27 02:30:00"},    {"Europe/Berlin", "2024-10-27 03:30:00"},
+      {"America/New_York", "2024-01-15 12:00:00"}, {"America/New_York", "2024-11-03 01:30:00"},
+  };
+  for (const auto& [zone, text] : kCases) {
+    setenv("TZ", zone, 1);
+    tzset();
+    std::string out;
+    test::run_command("TZ=" + std::string(zone) +
+                          " /usr/bin/python3 -c 'import sys, time; f = [int(x) for x in "
+                          "sys.argv[1].replace(\"-\", \" \").replace(\":\", \" \").split()]; "
+                          "print(int(time.mktime(tuple(f) + (0, 0, -1))))' " +
+                          sh_quote(text),
+                      &out);
+    const std::optional<std::time_t> ours = parse_local_time(text);
+    ASSERT_TRUE(ours) << text;
+    EXPECT_EQ(std::to_string(*ours) + "\n", out) << zone << " " << text;
+  }
+  for (const char* bad : {"2024-02-30 10:00:00", "2024-1-01 10:00:00", "2024-01-01 24:00:00"})
+    EXPECT_FALSE(parse_local_time(bad)) << bad;
+  if (saved)
+    setenv("TZ", restore.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
+}
+
+}  // namespace
+}  // namespace cw
