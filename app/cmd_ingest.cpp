@@ -13,6 +13,7 @@
 #include "app/commands.h"
 #include "app/console_ingest.h"
 #include "app/console_run.h"
+#include "app/ingest_command.h"
 #include "control/start_flow.h"
 #include "gps/camera_clock.h"
 #include "ingest/sidecar_placement.h"
@@ -159,20 +160,9 @@ std::string normal_extension_list(const std::string& text) {
 // some compilers).
 void put(std::string& slot, std::string value) { slot.swap(value); }
 
-struct Parsed {
-  // Positions no flag sets stay kUnsetParam and take the preset's value.
-  ParamList params = unset_param_list();
-  std::string card, files;
-  bool json = false;
-  bool assume_yes = false;
-  bool help = false;
-  std::vector<std::string> skip_roots;
-  StartRequest request;
-};
-
 // Applies one flag; false with `error` set for a bad value.
-bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
-  auto& v = p.params.values;
+bool apply(IngestArgs& p, int flag, const char* arg, const char*& error) {
+  auto& v = p.request.given.values;
   auto number = [&](int pos) {
     if (!is_number(arg)) error = "expects a number";
     put(v[pos], arg);
@@ -247,23 +237,11 @@ bool apply(Parsed& p, int flag, const char* arg, const char*& error) {
   return error == nullptr;
 }
 
-int run(const Parsed& p) {
-  ConsoleUserInterface ui(p.assume_yes);
-  CommandSession session(ui, kSessionIngest, p.json ? stderr : stdout);
-  if (!session->ok() || !session->settings_ok()) return 1;
-  ConsoleIngestOptions options;
-  options.json = p.json;
-  options.assume_yes = p.assume_yes;
-  options.skip_roots = p.skip_roots;
-  return run_console_ingestion(*session, ui, p.request, options);
-}
-
 }  // namespace
 
-int cmd_ingest(int argc, char** argv) {
-  Parsed p;
+int parse_ingest_flags(const char* command, int argc, char** argv, IngestArgs& p) {
   // getopt_long expects the program name at argv[0]; the caller removed it.
-  std::vector<char*> args{const_cast<char*>("ingest")};
+  std::vector<char*> args{const_cast<char*>(command)};
   args.insert(args.end(), argv, argv + argc);
   optind = 0;
   opterr = 0;
@@ -271,14 +249,33 @@ int cmd_ingest(int argc, char** argv) {
   while ((flag = getopt_long(static_cast<int>(args.size()), args.data(), "", kOptions,
                              nullptr)) != -1) {
     const char* error = nullptr;
-    if (flag == '?' || flag == ':') return usage_error("ingest", "unknown option or missing value");
-    if (!apply(p, flag, optarg, error)) return usage_error("ingest", error);
+    if (flag == '?' || flag == ':') return usage_error(command, "unknown option or missing value");
+    if (!apply(p, flag, optarg, error)) return usage_error(command, error);
   }
+  p.operands.assign(args.begin() + optind, args.end());
+  return -1;
+}
+
+int run_ingest(IngestArgs& p, const std::function<bool(StartRequest&)>& complete) {
+  ConsoleUserInterface ui(p.assume_yes);
+  CommandSession session(ui, kSessionIngest, p.json ? stderr : stdout);
+  if (!session->ok() || !session->settings_ok()) return 1;
+  if (complete && !complete(p.request)) return 1;
+  ConsoleIngestOptions options;
+  options.json = p.json;
+  options.assume_yes = p.assume_yes;
+  options.skip_roots = p.skip_roots;
+  return run_console_ingestion(*session, ui, p.request, options);
+}
+
+int cmd_ingest(int argc, char** argv) {
+  IngestArgs p;
+  if (int status = parse_ingest_flags("ingest", argc, argv, p); status >= 0) return status;
   if (p.help) {
     print_help();
     return 0;
   }
-  if (optind < static_cast<int>(args.size())) return usage_error("ingest", "unexpected argument");
+  if (!p.operands.empty()) return usage_error("ingest", "unexpected argument");
   if (p.request.cards_mode && (!p.card.empty() || !p.files.empty()))
     return usage_error("ingest", "--all-cards takes no --card or --files");
   if (!p.skip_roots.empty() && !p.request.cards_mode)
@@ -291,9 +288,8 @@ int cmd_ingest(int argc, char** argv) {
       return 1;
     }
   }
-  r.given = std::move(p.params);
   r.source = p.card;
-  return run(p);
+  return run_ingest(p, nullptr);
 }
 
 }  // namespace cw::app
