@@ -38,5 +38,6 @@ int cmd_check_update(int argc, char** argv);
 int cmd_macro(int argc, char** argv);
 int cmd_exif(int argc, char** argv);
 int cmd_examine(int argc, char** argv);
+int cmd_multicam(int argc, char** argv);
 
 }  // namespace cw::app

@@ -26,6 +26,7 @@ const Command kCommands[] = {
     {"disc", "plan folders onto discs and write them to a recorder or image files", cmd_disc},
     {"gps", "GPS tracks: camera zones, track summaries, image positions, receivers, tagging",
      cmd_gps},
+    {"multicam", "put several cameras on one clock and ingest them in time order", cmd_multicam},
     {"log", "show, clear or edit the run log", cmd_log},
     {"check-update", "ask whether a newer version is available", cmd_check_update},
     {nullptr, nullptr, nullptr},
