@@ -433,22 +433,15 @@ std::optional<std::time_t> parse_local_time(const std::string& text) {
     const bool digit = text[i] >= '0' && text[i] <= '9';
     if (kForm[i] == 'd' ? !digit : text[i] != kForm[i]) return std::nullopt;
   }
-  auto number = [&](std::size_t pos, std::size_t len) { return std::stoi(text.substr(pos, len)); };
-  const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
-  const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (year < 1900 || month < 1 || month > 12 || day < 1 ||
-      day > kDays[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 || minute > 59 ||
-      second > 59)
-    return std::nullopt;
   struct tm tm {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
+  if (!strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm)) return std::nullopt;
+  // strptime takes the 31st of any month and a leap second, which mktime would carry over.
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const int year = tm.tm_year + 1900;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (year < 1900 || tm.tm_mday > kDays[tm.tm_mon] + (tm.tm_mon == 1 && leap ? 1 : 0) ||
+      tm.tm_sec > 59)
+    return std::nullopt;
   struct tm fields = tm;
   const std::time_t wall = timegm(&fields);  // the same clock time in UTC
   tm.tm_isdst = -1;  // the zone's rules decide, as for any local time the user types
@@ -459,8 +452,8 @@ std::optional<std::time_t> parse_local_time(const std::string& text) {
   // reading whose offset from UTC is smaller. The offsets in force a day before and a day
   // after are the only candidates.
   for (const std::time_t probe : {wall - 86400, wall + 86400}) {
-    struct tm around {
-    }, other{};
+    struct tm around {};
+    struct tm other {};
     if (!localtime_r(&probe, &around)) continue;
     const std::time_t reading = wall - around.tm_gmtoff;
     if (reading != when && localtime_r(&reading, &other) && other.tm_gmtoff == around.tm_gmtoff &&
