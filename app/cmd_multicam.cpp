@@ -64,9 +64,14 @@ bool parse(const std::string& command, int argc, char** argv, Args& a) {
       if (command == allowed[0] && option == allowed[1]) return true;
     return false;
   };
+  bool options = true;  // until "--"
   for (int i = 0; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg.rfind("--", 0) != 0 || arg == "--") {
+    if (options && arg == "--") {
+      options = false;
+      continue;
+    }
+    if (!options || arg.rfind("--", 0) != 0) {
       a.folders.push_back(arg);
       continue;
     }
@@ -119,10 +124,12 @@ void print_json_table(const MultiCamera& m) {
   const char* separator = "\n";
   for (const ImageFolderInfo& f : m.folders()) {
     const std::vector<std::string> t = MultiCamera::row_texts(f);
-    auto time = [](const std::string& text) { return text.empty() ? "null" : json_string(text); };
+    auto json_time = [](const std::string& text) {
+      return text.empty() ? "null" : json_string(text);
+    };
     std::printf(
         "%s  {\"folder\": %s, \"start\": %s, \"end\": %s, \"adjustment\": %s, \"images\": %s}",
-        separator, json_string(f.path).c_str(), time(t[1]).c_str(), time(t[2]).c_str(),
+        separator, json_string(f.path).c_str(), json_time(t[1]).c_str(), json_time(t[2]).c_str(),
         t[3].c_str(), t[4].c_str());
     separator = ",\n";
   }
