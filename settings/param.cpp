@@ -186,6 +186,16 @@ bool CWParam::switch_want_backup_off() {
   return untouched;
 }
 
+bool CWParam::switch_want_backup_post_on() {
+  if (master().get_int("WantBackup", 1) == 0) {
+    master().put_int("WantBackupPost", 0);
+    alert_printf("Post-conversion backup allowed only if pre-conversion backup created.");
+    return false;
+  }
+  master().put_int("WantBackupPost", 1);
+  return true;
+}
+
 bool CWParam::check_applied_master() {
   bool ok = true;
   if (master().get_int("KeepRaw", 0) != 0 && master().get_int("WantBackup", 1) == 0) {
