@@ -19,9 +19,15 @@ struct ConsoleIngestOptions {
   std::vector<std::string> skip_roots;  // cards mode: card roots left unticked
 };
 
-// Runs `request` in the started session. Returns the exit status: 0 success, 1 failure,
-// 2 when the settings leave the primary folder unnamed.
+// Runs `request` in the started session (or its dry run). Returns the exit status: 0 success,
+// 1 failure (the Start stopped at a folder, a card or a setting, or the run failed), 2 bad
+// usage (no card or no archive folder named, an unknown preset, settings that contradict).
 int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
                           const StartRequest& request, const ConsoleIngestOptions& options);
+
+// The first run on a terminal: when the master preset was never saved, asks for the archive
+// and backup folders ('cardwright init') before the first ingestion.
+enum class SetupOffer { kNotNeeded, kDone, kFailed };
+SetupOffer offer_first_run_setup(AppSession& session, ConsoleUserInterface& ui);
 
 }  // namespace cw::app

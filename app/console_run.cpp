@@ -165,12 +165,11 @@ MonitorOutcome run_cards_on_console(CardMonitor& monitor, ConsoleUserInterface& 
   return monitor.outcome().value_or(MonitorOutcome{});
 }
 
-std::string json_object(const EngineContext* ctx, bool success, const std::string& card) {
+std::string json_object(const EngineContext* ctx, bool success, const std::string& head) {
   static const EngineContext empty(EngineJob{});
   const EngineContext& c = ctx ? *ctx : empty;
   const RunCounters& n = c.counts;
-  const std::string head = card.empty() ? "{" : "{\"card\": " + json_string(card) + ", ";
-  return head + format_limited(
+  return "{" + head + format_limited(
       2000,
       "\"success\": %s, \"error\": %s, \"files_found\": %d, \"first_copies\": %d, "
       "\"skipped_by_extension\": %d, \"duplicates\": %d, \"raws_converted\": %d, "
@@ -186,8 +185,8 @@ std::string json_object(const EngineContext* ctx, bool success, const std::strin
       c.destination_folder ? json_string(*c.destination_folder).c_str() : "null");
 }
 
-void print_json(const EngineContext* ctx, bool success) {
-  std::printf("%s\n", json_object(ctx, success).c_str());
+void print_json(const EngineContext* ctx, bool success, const std::string& head) {
+  std::printf("%s\n", json_object(ctx, success, head).c_str());
   std::fflush(stdout);
 }
 
