@@ -74,12 +74,12 @@ std::string bash_completion_script() {
   std::string s =
       "# bash completion for cardwright (made by 'cardwright completion bash')\n"
       "_cardwright() {\n"
-      "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+      "  local cur=${COMP_WORDS[COMP_CWORD]-} prev=${COMP_WORDS[COMP_CWORD-1]-}\n"
       "  if [[ $COMP_CWORD -eq 1 ]]; then\n"
       "    COMPREPLY=($(compgen -W '" + words_of(commands) + " --help --version' -- \"$cur\"))\n"
       "    return\n"
       "  fi\n"
-      "  local opts='--help' subs='' sub=${COMP_WORDS[2]}\n"
+      "  local opts='--help' subs='' sub=${COMP_WORDS[2]-}\n"
       "  case ${COMP_WORDS[1]} in\n";
   for (const CommandSpec* c : command_table()) {
     std::vector<std::string> opts{"--help"}, subs;

@@ -118,10 +118,10 @@ int stopped(const StartOutcome& start, AppSession& session, ConsoleUserInterface
 
 // The record of the run for --json: its key and the names it was recorded under.
 std::string record_fields(const PreparedIngestion& p) {
-  return "\"ingestion_id\": " + std::to_string(p.ingestion_key) +
+  return ", \"ingestion_id\": " + std::to_string(p.ingestion_key) +
          ", \"client\": " + json_string(p.entities.client_name) +
          ", \"project\": " + json_string(p.entities.project_name) +
-         ", \"card_record\": " + json_string(p.entities.card_name) + ", ";
+         ", \"card_record\": " + json_string(p.entities.card_name);
 }
 
 }  // namespace
@@ -169,7 +169,7 @@ int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
         if (!s.filled || !s.ticked) continue;
         std::printf("%s%s", first ? "" : ",\n ",
                     json_object(monitor.context(slot), !s.error,
-                                "\"card\": " + json_string(s.root) + ", " + record_fields(prepared))
+                                "\"card\": " + json_string(s.root) + ", ", record_fields(prepared))
                         .c_str());
         first = false;
       }
