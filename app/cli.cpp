@@ -1,6 +1,7 @@
 // The argument parser and the --help texts, made from the command table.
 #include "app/cli.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -164,6 +165,13 @@ int parse_command_line(const CommandSpec& spec, int argc, char** argv, Args& arg
   for (const auto& [a, b] : spec.conflicts)
     if (args.has(a) && args.has(b))
       return usage_error(cmd, "'" + dashed(a) + "' and '" + dashed(b) + "' exclude each other; give one");
+  if (!spec.subcommands.empty() && !args.words.empty()) {
+    std::vector<std::string> names;
+    for (const SubcommandSpec& sub : spec.subcommands) names.emplace_back(sub.name);
+    if (std::find(names.begin(), names.end(), args.words[0]) == names.end())
+      return usage_error(cmd, "unknown command '" + args.words[0] + "'" +
+                                  did_you_mean(args.words[0], names));
+  }
   if (!spec.subcommands.empty() && !args.words.empty())
     for (const auto& [name, unused] : args.given) {
       const OptionSpec* o = find_option(spec, name);

@@ -67,8 +67,8 @@ const CommandSpec* find_command(std::string_view name);
 
 // Splits `argv` by the command's table: -1 when the command is to run, 0 after printing its
 // help (for --help or -h anywhere), 2 after a usage error naming the option and the value
-// (unknown or misspelt option, missing value, a repeated option, options that exclude each
-// other, an option for another subcommand).
+// (unknown or misspelt option or subcommand, missing value, a repeated option, options that
+// exclude each other, an option for another subcommand).
 int parse_command_line(const CommandSpec& spec, int argc, char** argv, Args& args);
 
 // Prints the command's --help from its table.

@@ -21,7 +21,7 @@ int run_camera(const CommandSpec& spec, Args& a) {
   const std::vector<std::string>& args = a.words;
   const bool json = a.has("json");
   if (args.empty() || (args[0] == "list" && args.size() != 1) ||
-      (args[0] == "files" && args.size() != 2) || (args[0] != "list" && args[0] != "files"))
+      (args[0] == "files" && args.size() != 2))
     return usage_error(spec.name, "list [--json], or files NAME");
   ConsoleUserInterface ui;
   CommandSession session(ui, kStepCameras);

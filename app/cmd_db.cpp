@@ -1,7 +1,6 @@
 // `cardwright db`: look at and manage the ingestion database from the command line: clients,
 // projects and cards, the ingestion history, any table, an ingestion's parameters, CSV export,
 // purge, verification and repair.
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -179,12 +178,8 @@ int run(Database& db, const Args& a) {
   return 2;  // the commands are checked before
 }
 
-int run_db(const CommandSpec& spec, Args& a) {
+int run_db(const CommandSpec&, Args& a) {
   if (a.words.empty()) return usage_error(kName, "missing command");
-  std::vector<std::string> verbs;
-  for (const SubcommandSpec& s : spec.subcommands) verbs.emplace_back(s.name);
-  if (std::find(verbs.begin(), verbs.end(), a.words[0]) == verbs.end())
-    return usage_error(kName, "unknown command '" + a.words[0] + "'" + did_you_mean(a.words[0], verbs));
 
   // Every command but the explicit check and repair acts on a database whose links were
   // checked (and, when broken, repaired with a backup) first, as at the program's start.

@@ -10,7 +10,6 @@
 #include "app/console_run.h"
 #include "disc/burn.h"
 #include "disc/libburn_recorder.h"
-#include "settings/close_match.h"
 
 namespace cw::app {
 
@@ -91,9 +90,6 @@ int run_disc(const CommandSpec&, Args& in) {
     if (drives.empty()) std::fprintf(stderr, "No recorder found.\n");
     return 0;
   }
-  if (verb != "plan" && verb != "burn")
-    return usage_error(kName, "unknown command '" + verb + "'" +
-                                  did_you_mean(verb, {"plan", "drives", "burn"}));
   DiscArgs a;
   if (int status = parse(in, a); status >= 0) return status;
   if (verb == "burn" && a.drive.empty() && a.image_dir.empty())

@@ -15,7 +15,6 @@
 #include "gps/image_time.h"
 #include "gps/receiver.h"
 #include "gps/tag_writer.h"
-#include "settings/close_match.h"
 #include "settings/param.h"
 
 namespace cw::app {
@@ -131,9 +130,6 @@ int run_gps(const CommandSpec&, Args& in) {
     for (const char* zone : camera_zones()) std::printf("%s\n", camera_zone_display(zone).c_str());
     return 0;
   }
-  if (verb != "load" && verb != "locate" && verb != "read" && verb != "tag")
-    return usage_error(kName, "unknown command '" + verb + "'" +
-                                  did_you_mean(verb, {"zones", "load", "locate", "read", "tag"}));
   ConsoleUserInterface ui;
   CommandSession session(ui, kSessionSettings);
   GpsArgs a;

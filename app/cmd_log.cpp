@@ -10,7 +10,6 @@
 #include "control/log_services.h"
 #include "control/update_check.h"
 #include "control/viewer.h"
-#include "settings/close_match.h"
 #include "settings/preferences.h"
 
 namespace cw::app {
@@ -36,9 +35,6 @@ int run_log(const CommandSpec& spec, Args& a) {
     return view_log(path, launch_detached) ? 0 : 1;
   } else if (args[0] == "clear") {
     return clear_log(path) ? 0 : 1;
-  } else {
-    return usage_error(spec.name, "unknown command '" + args[0] + "'" +
-                                      did_you_mean(args[0], {"show", "path", "edit", "clear"}));
   }
   return 0;
 }

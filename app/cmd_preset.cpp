@@ -1,7 +1,6 @@
 // `cardwright preset`: the keys of each kind of preset, and list, show, edit, save, rename,
 // delete and select presets of any kind from the shell, through the same commands the main
 // window uses.
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <string>
@@ -171,18 +170,14 @@ int run(CommandSession& session, ScriptedUserInterface& ui, const std::string& v
   return 2;  // the verbs are checked before
 }
 
-int run_preset(const CommandSpec& spec, Args& a) {
+int run_preset(const CommandSpec&, Args& a) {
   if (a.words.empty()) return usage_error(kName, "a command is required (list, show, keys, set, ...)");
   const std::string verb = a.words[0];
-  std::vector<std::string> verbs;
-  for (const SubcommandSpec& s : spec.subcommands) verbs.emplace_back(s.name);
-  if (std::find(verbs.begin(), verbs.end(), verb) == verbs.end())
-    return usage_error(kName, "unknown command '" + verb + "'" + did_you_mean(verb, verbs));
   if (a.words.size() < 2) return usage_error(kName, verb + " needs KIND: " + kKinds);
   const std::optional<PresetKind> kind = find_kind(a.words[1]);
   if (!kind) {
     std::vector<std::string> kinds;
-    for (int k = 0; k < kPresetKinds; ++k) kinds.emplace_back(preset_kind_label(static_cast<PresetKind>(k)));
+    for (int k = 0; k < kPresetKinds; ++k) kinds.push_back(preset_kind_word(static_cast<PresetKind>(k)));
     return usage_error(kName, "unknown kind '" + a.words[1] + "'" + did_you_mean(a.words[1], kinds) +
                                   "; the kinds are " + kKinds);
   }

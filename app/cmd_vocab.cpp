@@ -1,7 +1,6 @@
 // `cardwright vocab`: show and edit the keyword vocabulary of the current master preset. The
 // vocabulary is kept by the keywords preset that the master names, which is saved after every
 // edit (with its check marks).
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,7 +10,6 @@
 #include "app/console_ui.h"
 #include "foundation/log.h"
 #include "platform/paths.h"
-#include "settings/close_match.h"
 #include "settings/param.h"
 #include "settings/preset_edit.h"
 #include "settings/preferences.h"
@@ -83,12 +81,8 @@ int run(CWParam& param, const std::vector<std::string>& args) {
   return save_vocabulary(param) ? 0 : 1;
 }
 
-int run_vocab(const CommandSpec& spec, Args& a) {
+int run_vocab(const CommandSpec&, Args& a) {
   if (a.words.empty()) return usage_error(kName, "a command is required (show, add, check, ...)");
-  std::vector<std::string> verbs;
-  for (const SubcommandSpec& s : spec.subcommands) verbs.emplace_back(s.name);
-  if (std::find(verbs.begin(), verbs.end(), a.words[0]) == verbs.end())
-    return usage_error(kName, "unknown command '" + a.words[0] + "'" + did_you_mean(a.words[0], verbs));
   VocabUserInterface ui;
   CommandSession session(ui, kSessionSettings);
   return session->settings_ok() ? run(session->settings(), a.words) : 1;

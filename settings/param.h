@@ -85,6 +85,9 @@ class CWParam {
   const char* const* param_labels = nullptr;
   std::string record_text;  // the last ingestion parameter record
   std::array<std::unique_ptr<CWPreset>, kPresetKinds> presets;
+
+ private:
+  bool switch_on_with_backup(const char* key, const char* message);
 };
 
 // Sets the property store's root to the per-user folder `root` (creating it); on failure

@@ -231,7 +231,6 @@ std::vector<EffectiveSetting> effective_settings(CWParam& param, PresetKind kind
       continue;
     EffectiveSetting s;
     s.key = n;
-    s.known = false;
     for (const PROPVAL& v : prop.vals)
       s.values.push_back(v.type == kPropStr ? v.strval : std::to_string(v.intval));
     out.push_back(std::move(s));
@@ -285,20 +284,20 @@ bool save_archive_setup(CWParam& param, const std::string& primary,
     why = "\"" + archive + "\" is a file, not a folder";
     return false;
   }
+  const std::string folder =
+      backup ? fs::absolute(*backup, ec).lexically_normal().string() : std::string();
+  if (backup && !fs::is_directory(folder, ec)) {
+    why = "the backup folder \"" + folder + "\" does not exist; create it first (mkdir -p '" +
+          folder + "'), on the disk that is to hold the backup";
+    return false;
+  }
+  if (backup && fs::equivalent(folder, archive, ec)) {
+    why = "Backup and primary folders must be different";
+    return false;
+  }
   CWPreset& m = param.master();
   if (!m.put_str("PrimaryFolder", archive)) return false;
   if (backup) {
-    const std::string folder = fs::absolute(*backup, ec).lexically_normal().string();
-    if (!fs::is_directory(folder, ec)) {
-      why = "the backup folder \"" + folder +
-            "\" does not exist; create it first (mkdir -p '" + folder +
-            "'), on the disk that is to hold the backup";
-      return false;
-    }
-    if (fs::equivalent(folder, archive, ec)) {
-      why = "Backup and primary folders must be different";
-      return false;
-    }
     m.put_str("BackupFolder", folder);
     m.put_int("WantBackup", 1);
   } else {

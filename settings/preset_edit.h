@@ -49,7 +49,6 @@ struct EffectiveSetting {
   std::string key;
   std::vector<std::string> values;
   bool is_default = false;
-  bool known = true;  // false: a value the key tables do not describe (quick fields, choices)
 };
 // Every key of the kind with the value the loaded preset gives it (its default when it holds
 // none), then the other values the preset holds.

@@ -44,7 +44,7 @@ check 0 '^ImageCity ' preset keys content
 check 2 'not a setting of the Master preset \(did you mean PrimaryFolder\?\)' \
   preset set master Default PrimaryFoldr x
 check 2 'NumberRangeDigits takes 4, 5 or 6, not "7"' preset set master Default NumberRangeDigits 7
-check 2 "unknown kind 'mastr' \(did you mean Master\?\)" preset keys mastr
+check 2 "unknown kind 'mastr' \(did you mean master\?\)" preset keys mastr
 
 # Macros can be discovered, and an unknown one is named with what it was meant to be.
 check 0 '^  Model +\{@exif\.Model\} +\[model\]$' macro --reference
@@ -73,6 +73,7 @@ check 2 "unknown preference 'LogV' \(did you mean LogV3\?\)" pref get LogV
 check 2 'LogV3 takes a whole number' pref set LogV3 often
 check 2 "option '--json' does not go with 'drives'" disc drives --json
 check 2 "unknown command 'ingestion' \(did you mean ingestions\?\)" db ingestion
+check 2 "unknown command 'lst' \(did you mean list\?\)" camera lst
 check 2 "unknown command 'ingets' \(did you mean ingest\?\)" ingets
 check 2 "give the shell" completion zsh
 
