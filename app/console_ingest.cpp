@@ -71,26 +71,25 @@ void auto_eject(const std::string& folder) {
   if (root) EjectCard(*root);
 }
 
-}  // namespace
-
-namespace {
+constexpr const char* kNoCardUsage =
+    "no card: give --card DIR (the card's image folder), --files FILE or --all-cards";
 
 // The fix for a backup folder the Start flow found missing.
 std::string backup_fix(const std::string& folder, bool post) {
-  const char* option = post ? "--post-backup" : "--backup";
+  const std::string option = post ? "--post-backup" : "--backup";
+  const std::string without =
+      post ? "'cardwright preset set master Default WantBackupPost 0'" : "--no-backup";
   if (folder.empty())
     return std::string("no ") + (post ? "post-conversion" : "pre-conversion") +
            " backup folder is set, but the master preset asks for that backup: give " + option +
-           " DIR (an existing folder), run 'cardwright init', or copy without it (" +
-           (post ? "'cardwright preset set master Default WantBackupPost 0'" : "--no-backup") + ")";
+           " DIR (an existing folder), run 'cardwright init', or copy without it (" + without + ")";
   return "the backup folder \"" + folder + "\" does not exist: create it (mkdir -p '" + folder +
          "') once its disk is mounted, name another with " + option + " DIR, or copy without it (" +
-         (post ? "'cardwright preset set master Default WantBackupPost 0'" : "--no-backup") + ")";
+         without + ")";
 }
 
 // The exit status and message of a Start that stopped before the run.
-int stopped(const StartOutcome& start, AppSession& session, ConsoleUserInterface& ui,
-            const StartRequest& request) {
+int stopped(const StartOutcome& start, AppSession& session, const StartRequest& request) {
   const char* cmd = "ingest";
   switch (start.stop) {
     case StartStop::kNoSuchPreset:
@@ -105,9 +104,7 @@ int stopped(const StartOutcome& start, AppSession& session, ConsoleUserInterface
     case StartStop::kBadSetting:
       return usage_error(cmd, "the settings above exclude each other");
     case StartStop::kNoCard:
-      if (ui.interactive()) return 1;
-      return usage_error(cmd, "no card: give --card DIR (the card's image folder), --files FILE "
-                              "or --all-cards");
+      return ConsoleUserInterface::interactive() ? 1 : usage_error(cmd, kNoCardUsage);
     case StartStop::kNoBackup:
     case StartStop::kNoPostBackup:
       return failure(cmd, backup_fix(start.folder, start.stop == StartStop::kNoPostBackup));
@@ -134,10 +131,9 @@ int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
   if (request.source.empty() && !request.chosen_images && !request.cards_mode &&
       !ConsoleUserInterface::interactive() && master.get_int("AutoIngest") == 0 &&
       master.get_str("CardFolder").value_or("") == "[user choice]")
-    return usage_error("ingest", "no card: give --card DIR (the card's image folder), --files FILE "
-                                 "or --all-cards");
+    return usage_error("ingest", kNoCardUsage);
   const StartOutcome start = prepare_ingestion(session, request);
-  if (start.stop != StartStop::kNone) return stopped(start, session, ui, request);
+  if (start.stop != StartStop::kNone) return stopped(start, session, request);
   const PreparedIngestion& prepared = *start.run;
   const EntityChoice& e = prepared.entities;
   if ((e.client_carried || e.project_carried || e.card_carried) && !options.json)
