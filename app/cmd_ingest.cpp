@@ -50,10 +50,11 @@ std::optional<long> number_in(const std::string& text, long low, long high) {
 // some compilers).
 void put(std::string& slot, std::string value) { slot.swap(value); }
 
-// Turns the options into the request; a value that does not fit is a usage error (2).
-int build_request(const Args& a, StartRequest& r, ConsoleIngestOptions& options) {
+}  // namespace
+
+int ingest_request_from_options(const char* cmd, const Args& a, StartRequest& r,
+                                ConsoleIngestOptions& options) {
   auto& v = r.given.values;
-  const char* cmd = "ingest";
   if (auto x = a.value("preset")) r.preset = *x;
   if (auto x = a.value("client")) r.client = *x;
   if (auto x = a.value("project")) r.project = *x;
@@ -158,12 +159,15 @@ int build_request(const Args& a, StartRequest& r, ConsoleIngestOptions& options)
   return -1;
 }
 
+namespace {
+
 int run_ingest(const CommandSpec& spec, Args& a) {
   if (!a.words.empty())
     return usage_error(spec.name, "unexpected argument '" + a.words[0] + "' (the card is --card DIR)");
   StartRequest request;
   ConsoleIngestOptions options;
-  if (int status = build_request(a, request, options); status >= 0) return status;
+  if (int status = ingest_request_from_options(spec.name, a, request, options); status >= 0)
+    return status;
   ConsoleUserInterface ui(options.assume_yes);
   CommandSession session(ui, kSessionIngest, options.json ? stderr : stdout);
   if (!session->ok() || !session->settings_ok()) return 1;

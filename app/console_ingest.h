@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli.h"
 #include "app/console_ui.h"
 #include "control/app_session.h"
 #include "control/start_flow.h"
@@ -18,6 +19,12 @@ struct ConsoleIngestOptions {
   bool assume_yes = false;  // answer Yes to every question
   std::vector<std::string> skip_roots;  // cards mode: card roots left unticked
 };
+
+// Turns the parsed options of `cardwright ingest` (those of ingest_command(), which commands
+// that bring their own images share) into a request. -1 to go on, else the exit status (2,
+// after a usage message naming the option and its value).
+int ingest_request_from_options(const char* command, const Args& args, StartRequest& request,
+                                ConsoleIngestOptions& options);
 
 // Runs `request` in the started session (or its dry run). Returns the exit status: 0 success,
 // 1 failure (the Start stopped at a folder, a card or a setting, or the run failed), 2 bad
