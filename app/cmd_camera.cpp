@@ -17,27 +17,12 @@ namespace {
 
 constexpr const char* kName = "camera";
 
-void print_help() {
-  std::printf(
-      "Usage: cardwright camera list [--json]\n"
-      "       cardwright camera files NAME\n"
-      "list shows the connected cameras by name; files shows the images of camera NAME\n"
-      "(those below a DCIM folder) with their sizes and times. Ingest a camera with\n"
-      "'cardwright ingest --card \"ptp/NAME\"'.\n");
-}
-
-}  // namespace
-
-int cmd_camera(int argc, char** argv) {
-  std::vector<std::string> args;
-  if (wants_help(argc, argv, args)) {
-    print_help();
-    return 0;
-  }
-  const bool json = args.size() == 2 && args[0] == "list" && args[1] == "--json";
-  if (args.empty() || (args[0] == "list" && args.size() != 1 && !json) ||
-      (args[0] == "files" && args.size() != 2) || (args[0] != "list" && args[0] != "files"))
-    return usage_error(kName, "list [--json], or files NAME");
+int run_camera(const CommandSpec& spec, Args& a) {
+  const std::vector<std::string>& args = a.words;
+  const bool json = a.has("json");
+  if (args.empty() || (args[0] == "list" && args.size() != 1) ||
+      (args[0] == "files" && args.size() != 2))
+    return usage_error(spec.name, "list [--json], or files NAME");
   ConsoleUserInterface ui;
   CommandSession session(ui, kStepCameras);
   CameraSource& cameras = camera_source();
@@ -75,6 +60,27 @@ int cmd_camera(int argc, char** argv) {
   }
   cameras.close_device();
   return 0;
+}
+
+}  // namespace
+
+const CommandSpec& camera_command() {
+  static const CommandSpec spec{
+      "camera",
+      "list connected cameras and the images they hold",
+      {"list [--json]", "files NAME"},
+      "Ingest a camera with 'cardwright ingest --card \"ptp/NAME\"'.",
+      {
+          {"list", "", "the connected cameras by name"},
+          {"files", "NAME", "the images of camera NAME (those below a DCIM folder) with their\n"
+                            "sizes and times"},
+      },
+      {{"json", nullptr, "print the cameras as JSON", false, nullptr, "list"}},
+      {},
+      nullptr,
+      run_camera,
+  };
+  return spec;
 }
 
 }  // namespace cw::app

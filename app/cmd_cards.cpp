@@ -17,18 +17,11 @@
 
 namespace cw::app {
 
-int cmd_cards(int argc, char** argv) {
-  std::vector<std::string> args;
-  if (wants_help(argc, argv, args)) {
-    std::printf(
-        "Usage: cardwright cards [--json]\n"
-        "Shows what the main window shows about cards (its status and source lines), then\n"
-        "the card drives the ingestion monitor would fill its slots with: root, volume and\n"
-        "device. A card is a mounted file system with a DCIM folder at its root.\n");
-    return 0;
-  }
-  const bool json = args.size() == 1 && args[0] == "--json";
-  if (!args.empty() && !json) return usage_error("cards", "takes only --json");
+namespace {
+
+int run_cards(const CommandSpec& spec, Args& a) {
+  if (!a.words.empty()) return usage_error(spec.name, "unexpected argument '" + a.words[0] + "'");
+  const bool json = a.has("json");
   ConsoleUserInterface ui;
   CommandSession session(ui, 0);
   LinuxDriveSource drives;
@@ -56,24 +49,9 @@ int cmd_cards(int argc, char** argv) {
   return 0;
 }
 
-int cmd_watch(int argc, char** argv) {
-  std::vector<std::string> args;
-  if (wants_help(argc, argv, args)) {
-    std::printf(
-        "Usage: cardwright watch [--once] [--yes]\n"
-        "Waits for cards: each card that arrives is ingested with the master preset's\n"
-        "settings, as the main window does with AutoIngest, and ejected afterwards when the\n"
-        "preset's AutoEject is on. --once ends after the first ingestion; otherwise Ctrl-C\n"
-        "ends the watch (during an ingestion it stops that ingestion first).\n"
-        "Exit status: that of the last ingestion, 0 when none ran.\n");
-    return 0;
-  }
-  bool once = false, yes = false;
-  for (const std::string& a : args) {
-    if (a == "--once") once = true;
-    else if (a == "--yes") yes = true;
-    else return usage_error("watch", ("unknown argument " + a).c_str());
-  }
+int run_watch(const CommandSpec& spec, Args& a) {
+  if (!a.words.empty()) return usage_error(spec.name, "unexpected argument '" + a.words[0] + "'");
+  const bool once = a.has("once"), yes = a.has("yes");
   ConsoleUserInterface ui(yes);
   CommandSession session(ui, kSessionIngest);
   if (!session->ok() || !session->settings_ok()) return 1;
@@ -102,31 +80,78 @@ int cmd_watch(int argc, char** argv) {
   return status;
 }
 
-int cmd_eject(int argc, char** argv) {
-  std::vector<std::string> args;
-  if (wants_help(argc, argv, args)) {
-    std::printf(
-        "Usage: cardwright eject ROOT|--all-cards\n"
-        "Unmounts the card mounted at ROOT (or every card) and ejects or powers off its\n"
-        "drive when that is safe; a busy card stays mounted after about ten seconds of tries.\n"
-        "Exit status: 0 when the request was handled, 1 when it could not be.\n");
-    return 0;
-  }
-  if (args.size() != 1) return usage_error("eject", "give one ROOT, or --all-cards");
+int run_eject(const CommandSpec& spec, Args& a) {
+  const bool all = a.has("all-cards");
+  if (all == (a.words.size() == 1) || a.words.size() > 1)
+    return usage_error(spec.name, "give one ROOT, or --all-cards");
   ConsoleUserInterface ui;
   CommandSession session(ui, 0);
   std::vector<std::string> roots;
-  if (args[0] == "--all-cards") {
+  if (all) {
     LinuxDriveSource drives;
     std::optional<std::vector<DriveEntry>> entries = EnumerateCardDrives(drives);
     if (!entries) return 1;
     for (const DriveEntry& e : *entries) roots.push_back(e.root);
   } else {
-    roots.push_back(args[0]);
+    roots.push_back(a.words[0]);
   }
   bool handled = true;
   for (const std::string& root : roots) handled = EjectCard(root).handled && handled;
   return handled ? 0 : 1;
+}
+
+}  // namespace
+
+const CommandSpec& cards_command() {
+  static const CommandSpec spec{
+      "cards",
+      "show the mounted cards",
+      {"[--json]"},
+      "Shows what the main window shows about cards (its status and source lines), then\n"
+      "the card drives the ingestion monitor would fill its slots with: root, volume and\n"
+      "device. A card is a mounted file system with a DCIM folder at its root.",
+      {},
+      {{"json", nullptr, "print the same as JSON"}},
+      {},
+      nullptr,
+      run_cards,
+  };
+  return spec;
+}
+
+const CommandSpec& watch_command() {
+  static const CommandSpec spec{
+      "watch",
+      "ingest each card as it is mounted",
+      {"[--once] [--yes]"},
+      "Waits for cards: each card that arrives is ingested with the master preset's\n"
+      "settings, as the main window does with AutoIngest, and ejected afterwards when the\n"
+      "preset's AutoEject is on. Ctrl-C ends the watch (during an ingestion it stops that\n"
+      "ingestion first).",
+      {},
+      {{"once", nullptr, "end after the first ingestion (default: watch until Ctrl-C)"},
+       {"yes", nullptr, "answer Yes to every question"}},
+      {},
+      "that of the last ingestion, 0 when none ran; 2 bad usage.",
+      run_watch,
+  };
+  return spec;
+}
+
+const CommandSpec& eject_command() {
+  static const CommandSpec spec{
+      "eject",
+      "unmount and eject a card",
+      {"ROOT", "--all-cards"},
+      "Unmounts the card mounted at ROOT (or every card) and ejects or powers off its\n"
+      "drive when that is safe; a busy card stays mounted after about ten seconds of tries.",
+      {},
+      {{"all-cards", nullptr, "every mounted card"}},
+      {},
+      "0 when the request was handled, 1 when it could not be, 2 bad usage.",
+      run_eject,
+  };
+  return spec;
 }
 
 }  // namespace cw::app

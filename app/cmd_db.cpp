@@ -16,6 +16,7 @@
 #include "database/repair.h"
 #include "foundation/log.h"
 #include "platform/paths.h"
+#include "settings/close_match.h"
 
 namespace cw::app {
 
@@ -23,72 +24,7 @@ namespace {
 
 constexpr const char* kName = "db";
 
-void print_help() {
-  std::printf(
-      "Usage: cardwright db COMMAND [ARGUMENTS]\n"
-      "Looks at and manages the ingestion database (%s in the per-user folder).\n\n"
-      "Commands:\n"
-      "  clients [list]                        the clients\n"
-      "  clients add NAME [--description TEXT]\n"
-      "  clients rename NAME NEW [--description TEXT]\n"
-      "  clients delete NAME [--yes]           hide the client (old ingestions keep it)\n"
-      "  projects [list|add|rename|delete] ... --client NAME\n"
-      "                                        the same for the projects of a client\n"
-      "  cards [list|add|rename|delete] ...    the same for cards\n"
-      "  ingestions [--age AGE]                the ingestion history, newest first; AGE is\n"
-      "                                        \"1 month\", \"3 months\", \"6 months\", \"1 "
-      "year\"\n"
-      "                                        or All (default: the newest 1000)\n"
-      "  show TABLE [--client NAME] [--age AGE]\n"
-      "                                        any table: Clients, Projects, Cards, Ingestions,\n"
-      "                                        IPTCcontact, IPTCcontent, IPTCimage, IPTCstatus,\n"
-      "                                        UserData\n"
-      "  params ID                             the stored parameters of an ingestion\n"
-      "  export TABLE FILE.csv [--client NAME] [--age AGE]\n"
-      "  purge [--yes]                         delete ingestion records older than 1 year\n"
-      "  verify                                check the links between the records\n"
-      "  repair                                back up and repair broken links\n\n"
-      "Options:\n"
-      "  --yes         answer Yes to the confirmation question\n"
-      "  --help        show this help\n",
-      kDatabaseFileName);
-}
-
-struct Args {
-  std::vector<std::string> words;
-  std::map<std::string, std::string> options;
-  bool yes = false;
-  bool help = false;
-};
-
-// Splits words from the options; false (after a usage message) on an unknown option.
-bool parse(int argc, char** argv, Args& a) {
-  for (int i = 0; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--yes" || arg == "-y") {
-      a.yes = true;
-    } else if (arg == "--help" || arg == "-h") {
-      a.help = true;
-    } else if (arg == "--client" || arg == "--description" || arg == "--age") {
-      if (i + 1 >= argc) {
-        usage_error(kName, (arg + " needs a value").c_str());
-        return false;
-      }
-      a.options[arg.substr(2)] = argv[++i];
-    } else if (arg.rfind("--", 0) == 0) {
-      usage_error(kName, ("unknown option " + arg).c_str());
-      return false;
-    } else {
-      a.words.push_back(arg);
-    }
-  }
-  return true;
-}
-
-std::string option(const Args& a, const char* name) {
-  auto it = a.options.find(name);
-  return it == a.options.end() ? std::string() : it->second;
-}
+std::string option(const Args& a, const char* name) { return a.value(name).value_or(""); }
 
 // One cell on one terminal line: tabs and line breaks shown as \t and \n.
 std::string flat(const std::string& cell) {
@@ -119,18 +55,18 @@ void print_table(const LoadedTable& t) {
 std::optional<LoadedTable> load(Database& db, const std::string& table, const Args& a) {
   const CatalogEntry* entry = catalog_find(table);
   if (!entry) {
-    std::fprintf(stderr, "cardwright db: no table named '%s'\n", table.c_str());
+    failure(kName, "no table named '" + table + "'");
     return std::nullopt;
   }
   BrowseChoice choice;
   choice.client = option(a, "client");
   choice.age = option(a, "age");
   if (!choice.age.empty() && !age_filter(choice.age, ">=", std::time(nullptr))) {
-    std::fprintf(stderr, "cardwright db: unknown age '%s'\n", choice.age.c_str());
+    bad_value(kName, "age", choice.age, "expects \"1 month\", \"3 months\", \"6 months\", \"1 year\" or All");
     return std::nullopt;
   }
   if (entry->kind == CatalogKind::Project && choice.client.empty()) {
-    std::fprintf(stderr, "cardwright db: projects need --client NAME\n");
+    usage_error(kName, "projects need --client NAME");
     return std::nullopt;
   }
   return browse_table(db, *entry, choice);
@@ -160,7 +96,7 @@ int entity_command(Database& db, EntityKind kind, const Args& a) {
   if (verb == "rename") {
     if (!want(4)) return usage_error(kName, "rename takes NAME and NEW");
     std::string description = option(a, "description");
-    if (!a.options.count("description")) {
+    if (!a.has("description")) {
       // Keep the description the row has unless a new one is given.
       auto list = kind == EntityKind::Client    ? db.list_clients()
                   : kind == EntityKind::Project ? db.list_projects(client)
@@ -176,7 +112,8 @@ int entity_command(Database& db, EntityKind kind, const Args& a) {
     if (!want(3)) return usage_error(kName, "delete takes one NAME");
     return manage_delete(db, kind, a.words[2], client) ? 0 : 1;
   }
-  return usage_error(kName, ("unknown action '" + verb + "'").c_str());
+  return usage_error(kName, "unknown action '" + verb + "'" +
+                                did_you_mean(verb, {"list", "add", "rename", "delete"}));
 }
 
 int run(Database& db, const Args& a) {
@@ -187,8 +124,7 @@ int run(Database& db, const Args& a) {
   if (cmd == "ingestions" || cmd == "show") {
     std::string table = cmd == "ingestions" ? "ingestion" : (a.words.size() == 2 ? a.words[1] : "");
     if (table.empty() || (cmd == "ingestions" && a.words.size() != 1))
-      return usage_error(kName,
-                         cmd == "show" ? "show takes one TABLE" : "ingestions takes no names");
+      return usage_error(kName, cmd == "show" ? "show takes one TABLE" : "ingestions takes no names");
     auto t = load(db, table, a);
     if (!t) return 1;
     print_table(*t);
@@ -198,11 +134,9 @@ int run(Database& db, const Args& a) {
     if (a.words.size() != 2) return usage_error(kName, "params takes one ingestion ID");
     char* end = nullptr;
     long id = std::strtol(a.words[1].c_str(), &end, 10);
-    if (*end || id <= 0) return usage_error(kName, "the ingestion ID is a positive number");
-    if (!db.ingestion_exists(static_cast<int>(id))) {
-      std::fprintf(stderr, "cardwright db: no ingestion with ID %ld\n", id);
-      return 1;
-    }
+    if (*end || id <= 0) return usage_error(kName, "the ingestion ID is a number above 0, not '" + a.words[1] + "'");
+    if (!db.ingestion_exists(static_cast<int>(id)))
+      return failure(kName, "no ingestion with ID " + std::to_string(id));
     std::string text = db.ingestion_params(static_cast<int>(id));
     std::printf("Ingestion Parameters\n\n%s\n",
                 text.empty() ? "No parameter details available." : text.c_str());
@@ -241,27 +175,67 @@ int run(Database& db, const Args& a) {
     std::fputs(text.c_str(), stdout);
     return ok ? 0 : 1;
   }
-  return usage_error(kName, ("unknown command '" + cmd + "'").c_str());
+  return 2;  // the commands are checked before
 }
 
-}  // namespace
-
-int cmd_db(int argc, char** argv) {
-  Args a;
-  if (!parse(argc, argv, a)) return 2;
-  if (a.help) {
-    print_help();
-    return 0;
-  }
+int run_db(const CommandSpec&, Args& a) {
   if (a.words.empty()) return usage_error(kName, "missing command");
 
   // Every command but the explicit check and repair acts on a database whose links were
   // checked (and, when broken, repaired with a backup) first, as at the program's start.
   const bool checking = a.words[0] == "verify" || a.words[0] == "repair";
-  ConsoleUserInterface ui(a.yes);
+  ConsoleUserInterface ui(a.has("yes"));
   CommandSession session(ui, checking ? kStepSettings | kStepDatabase : kSessionDatabase);
   Database* db = session->database();
   return session->ok() && db ? run(*db, a) : 1;
+}
+
+const char* db_description() {
+  static const std::string text = std::string("Looks at and manages the ingestion database (") +
+                                  kDatabaseFileName + " in the per-user folder).";
+  return text.c_str();
+}
+
+}  // namespace
+
+const CommandSpec& db_command() {
+  static const CommandSpec spec{
+      "db",
+      "browse and manage the ingestion database",
+      {"COMMAND [ARGUMENTS] [OPTIONS]"},
+      db_description(),
+      {
+          {"clients", "[list|add|rename|delete] [NAME [NEW]]",
+           "the clients; delete hides one (old ingestions keep it)"},
+          {"projects", "[list|add|rename|delete] [NAME [NEW]] --client NAME",
+           "the same for the projects of a client"},
+          {"cards", "[list|add|rename|delete] [NAME [NEW]]", "the same for cards"},
+          {"ingestions", "", "the ingestion history, newest first (default: the newest 1000)"},
+          {"show", "TABLE", "any table: Clients, Projects, Cards, Ingestions, IPTCcontact,\n"
+                            "IPTCcontent, IPTCimage, IPTCstatus, UserData",
+           "Clients Projects Cards Ingestions IPTCcontact IPTCcontent IPTCimage IPTCstatus UserData"},
+          {"params", "ID", "the stored parameters of an ingestion"},
+          {"export", "TABLE FILE.csv", "a table as CSV",
+           "Clients Projects Cards Ingestions IPTCcontact IPTCcontent IPTCimage IPTCstatus UserData"},
+          {"purge", "", "delete ingestion records older than 1 year (asks first)"},
+          {"verify", "", "check the links between the records"},
+          {"repair", "", "back up and repair broken links"},
+      },
+      {
+          {"client", "NAME", "the client of the projects (or of the rows shown)", false, nullptr,
+           "projects ingestions show export"},
+          {"description", "TEXT", "description of a client, project or card (default: kept on\n"
+                                  "rename, empty on add)", false, nullptr, "clients projects cards"},
+          {"age", "AGE", "\"1 month\", \"3 months\", \"6 months\", \"1 year\" or All", false,
+           nullptr, "ingestions show export"},
+          {"yes", nullptr, "answer Yes to the confirmation question", false, nullptr,
+           "clients projects cards purge"},
+      },
+      {},
+      nullptr,
+      run_db,
+  };
+  return spec;
 }
 
 }  // namespace cw::app

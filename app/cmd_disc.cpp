@@ -17,77 +17,35 @@ namespace {
 
 constexpr const char* kName = "disc";
 
-void print_help() {
-  std::printf(
-      "Usage: cardwright disc plan ROOT FOLDER... [PLAN OPTIONS] [--json]\n"
-      "       cardwright disc drives\n"
-      "       cardwright disc burn ROOT FOLDER... [PLAN OPTIONS] (--drive DEV | --image-dir DIR)"
-      " [--yes]\n"
-      "plan shows how the folders (below ROOT) fill discs; drives lists the recorders; burn\n"
-      "writes the planned discs to the recorder DEV (asking before each disc unless --yes) or\n"
-      "to one image file per disc, DIR/<disc label>.iso.\n\n"
-      "Plan options:\n"
-      "  --title TEXT       the set's title (default \"Selected Folders\")\n"
-      "  --key N            the ingestion record that numbers the discs (labels NA_001...)\n"
-      "  --subfolders       take every subfolder of the folders given\n"
-      "  --capacity BYTES   bytes per disc (default %llu)\n",
-      static_cast<unsigned long long>(kDiscCapacity));
-}
-
-struct Args {
+struct DiscArgs {
   PlanRequest plan;
   std::string drive, image_dir;
   bool json = false, yes = false;
 };
 
-bool parse(int argc, char** argv, Args& a) {
-  a.plan.title = "Selected Folders";
-  std::vector<std::string> words;
-  for (int i = 0; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-    auto number = [&](long long& out) {
-      const char* v = value();
+// The plan request from the options and the words after the subcommand; a usage error (2)
+// or -1.
+int parse(const Args& in, DiscArgs& a) {
+  a.plan.title = in.value("title").value_or("Selected Folders");
+  for (const char* option : {"key", "capacity"})
+    if (auto v = in.value(option)) {
       char* end = nullptr;
-      out = v ? std::strtoll(v, &end, 10) : 0;
-      if (v && *v && !*end && out > 0) return true;
-      usage_error(kName, (arg + " expects a positive number").c_str());
-      return false;
-    };
-    long long n = 0;
-    if (arg == "--title" || arg == "--drive" || arg == "--image-dir") {
-      const char* v = value();
-      if (!v) {
-        usage_error(kName, (arg + " needs a value").c_str());
-        return false;
-      }
-      (arg == "--title" ? a.plan.title : arg == "--drive" ? a.drive : a.image_dir) = v;
-    } else if (arg == "--key") {
-      if (!number(n)) return false;
-      a.plan.key = static_cast<int>(n);
-    } else if (arg == "--capacity") {
-      if (!number(n)) return false;
-      a.plan.capacity = static_cast<std::uint64_t>(n);
-    } else if (arg == "--subfolders") {
-      a.plan.subfolders = true;
-    } else if (arg == "--json") {
-      a.json = true;
-    } else if (arg == "--yes" || arg == "-y") {
-      a.yes = true;
-    } else if (arg.rfind("--", 0) == 0) {
-      usage_error(kName, ("unknown option " + arg).c_str());
-      return false;
-    } else {
-      words.push_back(arg);
+      const long long n = std::strtoll(v->c_str(), &end, 10);
+      if (v->empty() || *end || n <= 0) return bad_value(kName, option, *v, "expects a number above 0");
+      if (std::string(option) == "key")
+        a.plan.key = static_cast<int>(n);
+      else
+        a.plan.capacity = static_cast<std::uint64_t>(n);
     }
-  }
-  if (words.size() < 2) {
-    usage_error(kName, "ROOT and at least one FOLDER are required");
-    return false;
-  }
-  a.plan.root = words[0];
-  a.plan.folders.assign(words.begin() + 1, words.end());
-  return true;
+  a.plan.subfolders = in.has("subfolders");
+  a.drive = in.value("drive").value_or("");
+  a.image_dir = in.value("image-dir").value_or("");
+  a.json = in.has("json");
+  a.yes = in.has("yes");
+  if (in.words.size() < 3) return usage_error(kName, "ROOT and at least one FOLDER are required");
+  a.plan.root = in.words[1];
+  a.plan.folders.assign(in.words.begin() + 2, in.words.end());
+  return -1;
 }
 
 void print_plan(const DiscSet& set, bool json) {
@@ -118,34 +76,23 @@ void print_plan(const DiscSet& set, bool json) {
   std::printf("]}\n");
 }
 
-}  // namespace
-
-int cmd_disc(int argc, char** argv) {
-  std::vector<std::string> words;
-  if (wants_help(argc, argv, words) || argc < 1) {
-    print_help();
-    return argc < 1 ? 2 : 0;
-  }
-  const std::string verb = argv[0];
+int run_disc(const CommandSpec&, Args& in) {
+  if (in.words.empty()) return usage_error(kName, "a command is required (plan, drives, burn)");
+  const std::string& verb = in.words[0];
   if (verb == "drives") {
-    if (argc != 1) return usage_error(kName, "drives takes no arguments");
+    if (in.words.size() != 1) return usage_error(kName, "drives takes no arguments");
     ConsoleUserInterface ui;
     CommandSession session(ui, 0);
     std::vector<RecorderInfo> drives;
     std::string message;
-    if (!list_drives(drives, message)) {
-      std::fprintf(stderr, "%s\n", message.c_str());
-      return 1;
-    }
+    if (!list_drives(drives, message)) return failure(kName, message);
     for (const RecorderInfo& d : drives) std::printf("%s\t%s\n", d.id.c_str(), d.display.c_str());
     if (drives.empty()) std::fprintf(stderr, "No recorder found.\n");
     return 0;
   }
-  if (verb != "plan" && verb != "burn")
-    return usage_error(kName, ("unknown command '" + verb + "'").c_str());
-  Args a;
-  if (!parse(argc - 1, argv + 1, a)) return 2;
-  if (verb == "burn" && a.drive.empty() == a.image_dir.empty())
+  DiscArgs a;
+  if (int status = parse(in, a); status >= 0) return status;
+  if (verb == "burn" && a.drive.empty() && a.image_dir.empty())
     return usage_error(kName, "burn needs --drive DEV or --image-dir DIR");
   ConsoleUserInterface ui(a.yes);
   CommandSession session(ui, 0);
@@ -170,6 +117,48 @@ int cmd_disc(int argc, char** argv) {
   if (!outcome.ok && !outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());
   std::printf("%d of %zu disc(s) written\n", outcome.discs_burned, outcome.discs);
   return outcome.ok ? 0 : 1;
+}
+
+const char* plan_options_help() {
+  static const std::string text =
+      "bytes per disc (default " + std::to_string(static_cast<unsigned long long>(kDiscCapacity)) + ")";
+  return text.c_str();
+}
+
+}  // namespace
+
+const CommandSpec& disc_command() {
+  static const CommandSpec spec{
+      "disc",
+      "plan folders onto discs and write them to a recorder or image files",
+      {"plan ROOT FOLDER... [PLAN OPTIONS] [--json]", "drives",
+       "burn ROOT FOLDER... [PLAN OPTIONS] (--drive DEV | --image-dir DIR) [--yes]"},
+      "plan shows how the folders (below ROOT) fill discs; drives lists the recorders; burn\n"
+      "writes the planned discs to the recorder DEV (asking before each disc unless --yes) or\n"
+      "to one image file per disc, DIR/<disc label>.iso.",
+      {
+          {"plan", "ROOT FOLDER...", "how the folders fill discs", "dir"},
+          {"drives", "", "the recorders"},
+          {"burn", "ROOT FOLDER...", "writes the planned discs", "dir"},
+      },
+      {
+          {"title", "TEXT", "the set's title (default \"Selected Folders\")", false, nullptr, "plan burn"},
+          {"key", "N", "the ingestion record that numbers the discs (labels NA_001...)", false,
+           nullptr, "plan burn"},
+          {"subfolders", nullptr, "take every subfolder of the folders given", false, nullptr,
+           "plan burn"},
+          {"capacity", "BYTES", plan_options_help(), false, nullptr, "plan burn"},
+          {"json", nullptr, "print the plan as JSON", false, nullptr, "plan"},
+          {"drive", "DEV", "the recorder to write to ('cardwright disc drives')", false, nullptr,
+           "burn"},
+          {"image-dir", "DIR", "write one image file per disc into DIR instead", false, "dir", "burn"},
+          {"yes", nullptr, "write every disc without asking", false, nullptr, "burn"},
+      },
+      {{"drive", "image-dir"}},
+      nullptr,
+      run_disc,
+  };
+  return spec;
 }
 
 }  // namespace cw::app

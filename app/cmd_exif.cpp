@@ -1,7 +1,6 @@
 // `cardwright exif FILE…`: the EXIF values the program reads from each file (as naming reads
 // them) and its capture identity; with --dump, the file's whole directory structure.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,32 +12,19 @@
 
 namespace cw::app {
 
-int cmd_exif(int argc, char** argv) {
-  bool dump = false;
-  std::vector<const char*> files;
-  for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::printf(
-          "Usage: cardwright exif [--dump] FILE...\n"
-          "Shows the EXIF values read from each camera file as 'Name: value' lines and its\n"
-          "capture identity.\n\n"
-          "  --dump   also show the file's internal TIFF/EXIF structure\n"
-          "  --help   show this help\n\n"
-          "Exit status: 0 when every file was read, 1 when one could not be read.\n");
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--dump") == 0) dump = true;
-    else if (argv[i][0] == '-' && argv[i][1] != 0) return usage_error("exif", "unknown option");
-    else files.push_back(argv[i]);
-  }
-  if (files.empty()) return usage_error("exif", "no file given");
+namespace {
+
+int run_exif(const CommandSpec& spec, Args& a) {
+  const std::vector<std::string>& files = a.words;
+  const bool dump = a.has("dump");
+  if (files.empty()) return usage_error(spec.name, "no file given");
   ConsoleUserInterface ui;
   CommandSession session(ui, 0);
 
   int status = 0;
   TV_Reader reader;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    const std::string path = files[i];
+    const std::string& path = files[i];
     if (files.size() > 1) std::printf("%s==> %s <==\n", i ? "\n" : "", path.c_str());
     const bool ok = reader.open(path, true, true);
     if (!ok) {
@@ -57,6 +43,24 @@ int cmd_exif(int argc, char** argv) {
     }
   }
   return status;
+}
+
+}  // namespace
+
+const CommandSpec& exif_command() {
+  static const CommandSpec spec{
+      "exif",
+      "show the EXIF values and capture identity of camera files",
+      {"[--dump] FILE..."},
+      "Shows the EXIF values read from each camera file as 'Name: value' lines (the names the\n"
+      "{@exif.NAME} macros take) and its capture identity.",
+      {},
+      {{"dump", nullptr, "also show the file's internal TIFF/EXIF structure"}},
+      {},
+      "0 when every file was read, 1 when one could not be read, 2 bad usage.",
+      run_exif,
+  };
+  return spec;
 }
 
 }  // namespace cw::app

@@ -23,28 +23,7 @@ namespace {
 
 constexpr const char* kName = "gps";
 
-void print_help() {
-  std::printf(
-      "Usage: cardwright gps zones\n"
-      "       cardwright gps load [CLOCK] FILE...\n"
-      "       cardwright gps locate [CLOCK] --track FILE... [--json] IMAGE...\n"
-      "       cardwright gps read --device garmin|magellan [--port PORT] [--save FILE.gpx] "
-      "[CLOCK]\n"
-      "       cardwright gps tag [CLOCK] --track FILE... IMAGE...\n"
-      "zones lists the camera zones; load shows what GPX or LOG files hold; locate prints each\n"
-      "image's position (latitude, longitude, altitude), \"out of range\" or \"error\" and\n"
-      "writes nothing; read loads a receiver's track through gpsbabel (PORT: USB, COMn or a\n"
-      "device); tag writes the positions into the images with ExifTool.\n\n"
-      "CLOCK (default: the master preset's GPS settings):\n"
-      "  --zone ZONE            the camera clock's zone, as 'gps zones' lists it, or hours\n"
-      "                         from UTC such as +1\n"
-      "  --dst                  the camera clock was on summer time\n"
-      "  --adjust S             seconds to add to the camera's times\n"
-      "  --camera-time T --true-time T\n"
-      "                         the camera showed T (YYYY-MM-DD HH:MM:SS) at the true time T\n");
-}
-
-struct Args {
+struct GpsArgs {
   std::vector<std::string> tracks, rest;
   std::string device, port = "USB", save;
   bool json = false;
@@ -58,83 +37,52 @@ std::optional<std::int64_t> time_arg(std::string text) {
   return exif_text_seconds(text);
 }
 
-// Parses the arguments after the subcommand; the clock starts from the preset.
-bool parse(int argc, char** argv, const CWPreset& master, Args& a) {
+// Takes the options and the words after the subcommand; the clock starts from the preset.
+// A usage error (2) or -1.
+int parse(const Args& in, const CWPreset& master, GpsArgs& a) {
   a.clock = camera_clock_from_preset(master);
   std::string zone = master.get_str("CameraZone").value_or("");
-  bool dst = master.get_int("CameraZoneDST") != 0, zone_given = false;
-  std::optional<std::int64_t> camera_time, true_time;
-  for (int i = 0; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-    auto need = [&](const char* v) {
-      if (!v) usage_error(kName, (arg + " needs a value").c_str());
-      return v != nullptr;
-    };
-    if (arg == "--track") {
-      const char* v = value();
-      if (!need(v)) return false;
-      a.tracks.emplace_back(v);
-    } else if (arg == "--zone") {
-      const char* v = value();
-      if (!need(v)) return false;
-      std::optional<std::string> entry = camera_zone_entry(v);
-      if (!entry) {
-        usage_error(kName, "--zone expects a zone of 'cardwright gps zones' or hours such as +1");
-        return false;
-      }
-      zone = *entry;
-      zone_given = true;
-    } else if (arg == "--dst") {
-      dst = zone_given = true;
-    } else if (arg == "--adjust") {
-      const char* v = value();
-      if (!need(v)) return false;
-      char* end = nullptr;
-      a.clock.adjustment = std::strtoll(v, &end, 10);
-      if (!*v || *end) {
-        usage_error(kName, "--adjust expects a number of seconds");
-        return false;
-      }
-    } else if (arg == "--camera-time" || arg == "--true-time") {
-      const char* v = value();
-      if (!need(v)) return false;
-      (arg == "--camera-time" ? camera_time : true_time) = time_arg(v);
-      if (!(arg == "--camera-time" ? camera_time : true_time)) {
-        usage_error(kName, (arg + " expects YYYY-MM-DD HH:MM:SS").c_str());
-        return false;
-      }
-    } else if (arg == "--device" || arg == "--port" || arg == "--save") {
-      const char* v = value();
-      if (!need(v)) return false;
-      (arg == "--device" ? a.device : arg == "--port" ? a.port : a.save) = v;
-    } else if (arg == "--json") {
-      a.json = true;
-    } else if (arg.rfind("--", 0) == 0) {
-      usage_error(kName, ("unknown option " + arg).c_str());
-      return false;
-    } else {
-      a.rest.push_back(arg);
-    }
+  bool dst = master.get_int("CameraZoneDST") != 0;
+  const bool zone_given = in.has("zone") || in.has("dst");
+  a.tracks = in.values("track");
+  a.rest.assign(in.words.begin() + 1, in.words.end());
+  a.device = in.value("device").value_or("");
+  a.port = in.value("port").value_or("USB");
+  a.save = in.value("save").value_or("");
+  a.json = in.has("json");
+  if (auto v = in.value("zone")) {
+    std::optional<std::string> entry = camera_zone_entry(*v);
+    if (!entry)
+      return bad_value(kName, "zone", *v, "expects a zone of 'cardwright gps zones' or hours such as +1");
+    zone = *entry;
   }
-  if (camera_time.has_value() != true_time.has_value()) {
-    usage_error(kName, "--camera-time and --true-time go together");
-    return false;
+  if (in.has("dst")) dst = true;
+  if (auto v = in.value("adjust")) {
+    char* end = nullptr;
+    a.clock.adjustment = std::strtoll(v->c_str(), &end, 10);
+    if (v->empty() || *end) return bad_value(kName, "adjust", *v, "expects a number of seconds");
   }
-  if (camera_time) a.clock.adjustment = clock_adjustment(*camera_time, *true_time);
+  std::optional<std::int64_t> times[2];
+  const char* const kTimes[2] = {"camera-time", "true-time"};
+  for (int i = 0; i < 2; ++i)
+    if (auto v = in.value(kTimes[i]); v && !(times[i] = time_arg(*v)))
+      return bad_value(kName, kTimes[i], *v, "expects YYYY-MM-DD HH:MM:SS");
+  if (times[0].has_value() != times[1].has_value())
+    return usage_error(kName, "--camera-time and --true-time go together");
+  if (times[0]) a.clock.adjustment = clock_adjustment(*times[0], *times[1]);
   if (zone_given) a.clock.offset = camera_offset(zone, dst);
-  return true;
+  return -1;
 }
 
 // Loads the track files into `tracks`; false after saying why.
-bool load_tracks(const Args& a, GPX& tracks) {
+bool load_tracks(const GpsArgs& a, GPX& tracks) {
   std::string message;
   if (tracks.load_files(a.tracks, message)) return true;
   std::fprintf(stderr, "%s\n", message.empty() ? "Unknown error reading GPX files" : message.c_str());
   return false;
 }
 
-int locate(const Args& a) {
+int locate(const GpsArgs& a) {
   GPX tracks(a.clock.offset);
   if (!load_tracks(a, tracks)) return 1;
   if (a.json) std::printf("[");
@@ -160,7 +108,7 @@ int locate(const Args& a) {
   return 0;
 }
 
-int tag(const Args& a, const std::string& exiftool) {
+int tag(const GpsArgs& a, const std::string& exiftool) {
   GPX tracks(a.clock.offset);
   if (!load_tracks(a, tracks)) return 1;
   GpsRunSettings run{&tracks, a.clock.adjustment, exiftool};
@@ -174,26 +122,18 @@ int tag(const Args& a, const std::string& exiftool) {
   return ok && counts.errors == 0 ? 0 : 1;
 }
 
-}  // namespace
-
-int cmd_gps(int argc, char** argv) {
-  for (int i = 0; i < argc; ++i)
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      print_help();
-      return 0;
-    }
-  if (argc < 1) return usage_error(kName, "a command is required");
-  const std::string verb = argv[0];
+int run_gps(const CommandSpec&, Args& in) {
+  if (in.words.empty()) return usage_error(kName, "a command is required (zones, load, locate, read, tag)");
+  const std::string verb = in.words[0];
   if (verb == "zones") {
+    if (in.words.size() != 1) return usage_error(kName, "zones takes no arguments");
     for (const char* zone : camera_zones()) std::printf("%s\n", camera_zone_display(zone).c_str());
     return 0;
   }
-  if (verb != "load" && verb != "locate" && verb != "read" && verb != "tag")
-    return usage_error(kName, ("unknown command '" + verb + "'").c_str());
   ConsoleUserInterface ui;
   CommandSession session(ui, kSessionSettings);
-  Args a;
-  if (!parse(argc - 1, argv + 1, session->settings().master(), a)) return 2;
+  GpsArgs a;
+  if (int status = parse(in, session->settings().master(), a); status >= 0) return status;
   if (verb == "load") {
     if (a.rest.empty()) return usage_error(kName, "load takes FILE...");
     a.tracks = a.rest;
@@ -204,7 +144,8 @@ int cmd_gps(int argc, char** argv) {
   }
   if (verb == "read") {
     if (a.device != "garmin" && a.device != "magellan")
-      return usage_error(kName, "read needs --device garmin or --device magellan");
+      return a.device.empty() ? usage_error(kName, "read needs --device garmin or --device magellan")
+                              : bad_value(kName, "device", a.device, "expects garmin or magellan");
     GPX tracks(a.clock.offset);
     std::string message;
     const GpsReceiver kind = a.device == "garmin" ? GpsReceiver::kGarmin : GpsReceiver::kMagellan;
@@ -216,8 +157,51 @@ int cmd_gps(int argc, char** argv) {
     return 0;
   }
   if (a.tracks.empty() || a.rest.empty())
-    return usage_error(kName, (verb + " takes --track FILE... and IMAGE...").c_str());
+    return usage_error(kName, verb + " takes --track FILE... and IMAGE...");
   return verb == "locate" ? locate(a) : tag(a, session->tools().exiftool);
+}
+
+}  // namespace
+
+const CommandSpec& gps_command() {
+  static const CommandSpec spec{
+      "gps",
+      "GPS tracks: camera zones, track summaries, image positions, receivers, tagging",
+      {"zones", "load [CLOCK] FILE...", "locate [CLOCK] --track FILE... [--json] IMAGE...",
+       "read --device garmin|magellan [--port PORT] [--save FILE.gpx] [CLOCK]",
+       "tag [CLOCK] --track FILE... IMAGE..."},
+      "CLOCK is --zone, --dst, --adjust or --camera-time with --true-time (default: the\n"
+      "master preset's GPS settings).",
+      {
+          {"zones", "", "lists the camera zones"},
+          {"load", "FILE...", "shows what GPX or LOG files hold", "file"},
+          {"locate", "IMAGE...", "prints each image's position (latitude, longitude, altitude),\n"
+                                 "\"out of range\" or \"error\"; writes nothing", "file"},
+          {"read", "", "loads a receiver's track through gpsbabel"},
+          {"tag", "IMAGE...", "writes the positions into the images with ExifTool", "file"},
+      },
+      {
+          {"track", "FILE", "a GPX or LOG track (repeat for several)", true, "file", "locate tag"},
+          {"zone", "ZONE", "the camera clock's zone, as 'gps zones' lists it, or hours from UTC\n"
+                           "such as +1 (default: the master preset's CameraZone)", false, nullptr,
+           "load locate read tag"},
+          {"dst", nullptr, "the camera clock was on summer time (default: the master preset's\n"
+                           "CameraZoneDST)", false, nullptr, "load locate read tag"},
+          {"adjust", "S", "seconds to add to the camera's times (default: the master preset's\n"
+                          "adjustment)", false, nullptr, "load locate read tag"},
+          {"camera-time", "T", "the camera showed T (YYYY-MM-DD HH:MM:SS) ...", false, nullptr,
+           "load locate read tag"},
+          {"true-time", "T", "... at the true time T", false, nullptr, "load locate read tag"},
+          {"device", "KIND", "the receiver: garmin or magellan", false, "garmin magellan", "read"},
+          {"port", "PORT", "USB, COMn or a device (default USB)", false, nullptr, "read"},
+          {"save", "FILE.gpx", "keep the receiver's track in this file", false, "file", "read"},
+          {"json", nullptr, "print the positions as JSON", false, nullptr, "locate"},
+      },
+      {{"adjust", "camera-time"}},
+      nullptr,
+      run_gps,
+  };
+  return spec;
 }
 
 }  // namespace cw::app

@@ -14,18 +14,12 @@
 
 namespace cw::app {
 
-int cmd_log(int argc, char** argv) {
-  std::vector<std::string> args;
-  bool yes = false;
-  if (wants_help(argc, argv, args) || args.empty()) {
-    std::printf(
-        "Usage: cardwright log show|path|edit|clear [--yes]\n"
-        "The run log: show prints it, path prints where it is, edit opens it in $VISUAL,\n"
-        "$EDITOR or the desktop's editor, clear empties it (asks first; --yes answers Yes).\n");
-    return args.empty() ? 2 : 0;
-  }
-  if (args.size() == 2 && args[1] == "--yes") yes = true;
-  else if (args.size() != 1) return usage_error("log", "one of show, path, edit, clear");
+namespace {
+
+int run_log(const CommandSpec& spec, Args& a) {
+  const std::vector<std::string>& args = a.words;
+  const bool yes = a.has("yes");
+  if (args.size() != 1) return usage_error(spec.name, "give one of show, path, edit, clear");
   ConsoleUserInterface ui(yes);
   CommandSession session(ui, 0);
   const std::string& path = session->paths().log;
@@ -41,29 +35,56 @@ int cmd_log(int argc, char** argv) {
     return view_log(path, launch_detached) ? 0 : 1;
   } else if (args[0] == "clear") {
     return clear_log(path) ? 0 : 1;
-  } else {
-    return usage_error("log", ("unknown command '" + args[0] + "'").c_str());
   }
   return 0;
 }
 
-int cmd_check_update(int argc, char** argv) {
-  std::vector<std::string> args;
-  if (wants_help(argc, argv, args)) {
-    std::printf(
-        "Usage: cardwright check-update\n"
-        "Asks the update address (preference UpdateCheckURL; nothing is asked while it is\n"
-        "empty) whether this version is the current one.\n"
-        "Exit status: 0 up to date, 1 an update may be available or the check failed.\n");
-    return 0;
-  }
-  if (!args.empty()) return usage_error("check-update", "takes no arguments");
+int run_check_update(const CommandSpec& spec, Args& a) {
+  if (!a.words.empty()) return usage_error(spec.name, "takes no arguments");
   ConsoleUserInterface ui;
   CommandSession session(ui, 0);
   const UpdateCheckResult result =
       check_for_update(pref_get_text("UpdateCheckURL"), AppSession::version());
   std::printf("%s\n", manual_update_message(result).c_str());
   return result.reply == UpdateReply::kUpToDate ? 0 : 1;
+}
+
+}  // namespace
+
+const CommandSpec& log_command() {
+  static const CommandSpec spec{
+      "log",
+      "show, clear or edit the run log",
+      {"show|path|edit|clear [--yes]"},
+      "The run log: every report and message of the ingestions.",
+      {
+          {"show", "", "prints it"},
+          {"path", "", "prints where it is"},
+          {"edit", "", "opens it in $VISUAL, $EDITOR or the desktop's editor"},
+          {"clear", "", "empties it (asks first)"},
+      },
+      {{"yes", nullptr, "answer Yes to the question before clearing", false, nullptr, "clear"}},
+      {},
+      nullptr,
+      run_log,
+  };
+  return spec;
+}
+
+const CommandSpec& check_update_command() {
+  static const CommandSpec spec{
+      "check-update",
+      "ask whether a newer version is available",
+      {""},
+      "Asks the update address (preference UpdateCheckURL; nothing is asked while it is\n"
+      "empty) whether this version is the current one.",
+      {},
+      {},
+      {},
+      "0 up to date, 1 an update may be available or the check failed, 2 bad usage.",
+      run_check_update,
+  };
+  return spec;
 }
 
 }  // namespace cw::app

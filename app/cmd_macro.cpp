@@ -14,9 +14,11 @@
 #include "app/command_session.h"
 #include "app/commands.h"
 #include "metadata/macro.h"
+#include "metadata/macro_check.h"
 #include "metadata/macro_exif.h"
 #include "metadata/macro_reference.h"
 #include "metadata/macro_settings_env.h"
+#include "foundation/text.h"
 #include "metadata/macro_text.h"
 #include "settings/param.h"
 #include "settings/preferences.h"
@@ -24,26 +26,6 @@
 
 namespace cw::app {
 namespace {
-
-void print_macro_help() {
-  std::printf(
-      "Usage: cardwright macro [OPTIONS] TEXT\n"
-      "       cardwright macro [OPTIONS] --reference\n"
-      "Expands the macros in TEXT as the next ingestion would (current presets, keyword\n"
-      "vocabulary, database choices and notes) with sample image data (file ABCD0001.NEF,\n"
-      "date YYYYMMDD_hhmmss, sequence 123456, number range 0420-0511) and prints the result.\n"
-      "The options below change values for this expansion only; nothing is saved.\n\n"
-      "Options:\n"
-      "  --reference         expand the reference text that lists every macro\n"
-      "  --xml               escape values for XML and make list fields RDF list items\n"
-      "  --image FILE        take the file name, date and EXIF values from a real image\n"
-      "  --notes TEXT        the notes text ({@notes}; default: the next ingestion's notes)\n"
-      "  --set NAME=VALUE    a preset property (FilenamePrefix, NameFormat, qf_NAME, ...)\n"
-      "  --iptc NAME=VALUE   an IPTC field ({@iptc.NAME}) of the photographer preset\n"
-      "  --keyword A|B       a keyword to check, its path of names joined by \"|\"\n"
-      "  --catalog-set A|B   a catalog set to check\n"
-      "  --help              show this help\n");
-}
 
 bool split_assignment(const char* arg, std::string& name, std::string& value) {
   const char* eq = std::strchr(arg, '=');
@@ -94,57 +76,42 @@ bool inputs_from_image(const std::string& file, MacroInputs& in) {
   return true;
 }
 
-}  // namespace
-
-int cmd_macro(int argc, char** argv) {
-  MacroInputs in = macro_laboratory_inputs();
-  bool reference = false;
-  const char* image = nullptr;
-  const char* text = nullptr;
-  std::optional<std::string> notes;
-  std::vector<std::pair<std::string, std::string>> properties, iptc;
-  std::vector<std::string> keywords, catalog_sets;
-
-  for (int i = 0; i < argc; ++i) {
-    const char* a = argv[i];
-    auto next_value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-    if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-      print_macro_help();
-      return 0;
-    } else if (std::strcmp(a, "--reference") == 0) {
-      reference = true;
-    } else if (std::strcmp(a, "--xml") == 0) {
-      in.xml = true;
-    } else if (std::strcmp(a, "--image") == 0 || std::strcmp(a, "--notes") == 0 ||
-               std::strcmp(a, "--set") == 0 || std::strcmp(a, "--iptc") == 0 ||
-               std::strcmp(a, "--keyword") == 0 || std::strcmp(a, "--catalog-set") == 0) {
-      const char* v = next_value();
-      if (!v) return usage_error("macro", (std::string(a) + " needs a value").c_str());
-      std::string name, assigned;
-      if (std::strcmp(a, "--image") == 0) {
-        image = v;
-      } else if (std::strcmp(a, "--notes") == 0) {
-        notes = v;
-      } else if (std::strcmp(a, "--keyword") == 0) {
-        keywords.emplace_back(v);
-      } else if (std::strcmp(a, "--catalog-set") == 0) {
-        catalog_sets.emplace_back(v);
-      } else if (!split_assignment(v, name, assigned)) {
-        return usage_error("macro", (std::string(a) + " needs NAME=VALUE").c_str());
-      } else {
-        (std::strcmp(a, "--set") == 0 ? properties : iptc).emplace_back(name, assigned);
-      }
-    } else if (a[0] == '-' && a[1] == '-') {
-      return usage_error("macro", (std::string("unknown option ") + a).c_str());
-    } else if (text) {
-      return usage_error("macro", "give one TEXT (quote it)");
-    } else {
-      text = a;
+// The reference: each macro's text beside its value with the sample data (or the image).
+void print_reference(const MacroInputs& in, MacroEnvironment& env) {
+  for (const ReferenceRow& row : macro_reference_rows()) {
+    if (!row.heading.empty()) {
+      std::printf("%s%s\n", row.heading == "Simple Macros" ? "" : "\n", row.heading.c_str());
+      continue;
     }
+    std::string value;
+    macro_process_with_data(row.specification, value, in, env);
+    if (row.label.empty()) {
+      std::printf("  %s\n      = %s\n", row.specification.c_str(), value.c_str());
+      continue;
+    }
+    std::string line = format_limited(4000, "  %-42s %-30s %s", row.label.c_str(),
+                                      row.specification.c_str(), value.c_str());
+    line.erase(line.find_last_not_of(' ') + 1);
+    std::printf("%s\n", line.c_str());
   }
-  if (reference == (text != nullptr))
-    return usage_error("macro", reference ? "--reference takes no TEXT" : "missing TEXT");
-  if (image && !inputs_from_image(image, in)) return 1;
+}
+
+int run_macro(const CommandSpec& spec, Args& a) {
+  const char* cmd = spec.name;
+  MacroInputs in = macro_laboratory_inputs();
+  const bool reference = a.has("reference");
+  in.xml = a.has("xml");
+  if (reference && !a.words.empty()) return usage_error(cmd, "--reference takes no TEXT");
+  if (!reference && a.words.empty()) return usage_error(cmd, "missing TEXT (quote it), or --reference");
+  if (a.words.size() > 1) return usage_error(cmd, "give one TEXT (quote it)");
+  std::vector<std::pair<std::string, std::string>> properties, iptc;
+  for (const char* option : {"set", "iptc"})
+    for (const std::string& v : a.values(option)) {
+      std::string name, assigned;
+      if (!split_assignment(v.c_str(), name, assigned)) return bad_value(cmd, option, v, "expects NAME=VALUE");
+      (std::string(option) == "set" ? properties : iptc).emplace_back(name, assigned);
+    }
+  if (auto image = a.value("image"); image && !inputs_from_image(*image, in)) return 1;
 
   ConsoleUserInterface ui;
   CommandSession session(ui, kSessionDatabase);
@@ -152,22 +119,65 @@ int cmd_macro(int argc, char** argv) {
   CWParam& param = session->settings();
   for (const auto& [name, value] : properties) param.master().put_str(name, value);
   for (const auto& [name, value] : iptc) param.preset(PresetKind::Photog).put_str(name, value);
-  for (const std::string& path : catalog_sets)
+  for (const std::string& path : a.values("catalog-set"))
     check_vocabulary_path(param.working_set(), "Catalog Sets", path);
-  for (const std::string& path : keywords)
+  for (const std::string& path : a.values("keyword"))
     check_vocabulary_path(param.working_set(), "Keywords", path);
   SettingsMacroEnvironment& env = session->macro_environment();
-  env.notes = notes.value_or(pref_get_text("IngestionNotes"));
+  env.notes = a.value("notes").value_or(pref_get_text("IngestionNotes"));
 
-  std::string source = reference ? macro_reference_text() : std::string(text);
+  if (reference) {
+    print_reference(in, env);
+    return 0;
+  }
+  const std::string& text = a.words[0];
   std::string processed;
-  if (!macro_process_with_data(source, processed, in, env)) {
+  if (!macro_process_with_data(text, processed, in, env)) {
     std::fprintf(stderr, "Macro processing failed.\n");
     return 1;
   }
   std::fputs(processed.c_str(), stdout);
   if (processed.empty() || processed.back() != '\n') std::fputc('\n', stdout);
-  return 0;
+  const std::vector<UnknownMacro> problems = unknown_macros(text, env);
+  if (problems.empty()) return 0;
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s%s\n", a.has("strict") ? "" : "Warning: ",
+               unknown_macro_warning("text", problems).c_str());
+  return a.has("strict") ? 1 : 0;
+}
+
+}  // namespace
+
+const CommandSpec& macro_command() {
+  static const CommandSpec spec{
+      "macro",
+      "expand a macro specification with sample data (the macro laboratory)",
+      {"[OPTIONS] TEXT", "[OPTIONS] --reference"},
+      "Expands the macros in TEXT as the next ingestion would (current presets, keyword\n"
+      "vocabulary, database choices and notes) with sample image data (file ABCD0001.NEF,\n"
+      "date YYYYMMDD_hhmmss, sequence 123456, number range 0420-0511) and prints the result.\n"
+      "A macro the expander does not know stays in the result as written; a warning names it\n"
+      "and the macros it was probably meant to be. The options change values for this\n"
+      "expansion only; nothing is saved.",
+      {},
+      {
+          {"reference", nullptr, "list every macro: its name, its text and its sample value"},
+          {"xml", nullptr, "escape values for XML and make list fields RDF list items"},
+          {"image", "FILE", "take the file name, date and EXIF values from a real image", false,
+           "file"},
+          {"notes", "TEXT", "the notes text ({@notes}; default: the preference IngestionNotes)"},
+          {"set", "NAME=VALUE", "a master preset property (FilenamePrefix, qf_NAME, ...)", true},
+          {"iptc", "NAME=VALUE", "an IPTC field ({@iptc.NAME}) of the photographer preset", true},
+          {"keyword", "A|B", "a keyword to check, its path of names joined by \"|\"", true},
+          {"catalog-set", "A|B", "a catalog set to check", true},
+          {"strict", nullptr, "exit 1 when TEXT holds an unknown macro (default: warn, exit 0)"},
+      },
+      {{"reference", "strict"}},
+      "0 success, 1 failure (an image that can't be read, an unknown macro with --strict),\n"
+      "2 bad usage.",
+      run_macro,
+  };
+  return spec;
 }
 
 }  // namespace cw::app

@@ -14,7 +14,7 @@
 #include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_run.h"
-#include "app/ingest_command.h"
+#include "app/console_ingest.h"
 #include "control/multicam.h"
 
 namespace cw::app {
@@ -23,88 +23,11 @@ namespace {
 
 constexpr const char* kName = "multicam";
 
-void print_help() {
-  std::printf(
-      "Usage: cardwright multicam COMMAND [OPTIONS] DIR...\n"
-      "Puts the folders of several cameras that photographed one event onto one clock, using\n"
-      "the image files' modification times (EXIF data is never touched), and ingests all their\n"
-      "images in one time order. Images are the files directly in each folder (no subfolders),\n"
-      "except hidden files and .xmp sidecars.\n\n"
-      "Commands:\n"
-      "  list [--sort folder|start|end|adjust|images] [--json] DIR...\n"
-      "        each folder's first and last image time (local time) and its image count\n"
-      "  sync (--to \"YYYY-MM-DD HH:MM:SS\" | --shift [-]SECONDS) [--dry-run] [--yes] DIR...\n"
-      "        move the times of every image of the folders by SECONDS, or by as much as\n"
-      "        makes the first folder (the one that starts first) start at the given local\n"
-      "        time; asks first (--yes answers Yes); --dry-run only shows the adjustment\n"
-      "  order DIR...\n"
-      "        every image of the folders, oldest first (equal times by file name)\n"
-      "  ingest [INGEST FLAGS] DIR...\n"
-      "        ingest the images of the folders in that order; the flags are those of\n"
-      "        'cardwright ingest' except --card, --files, --all-cards and --skip\n\n"
-      "Exit status: 0 success, 1 failure or nothing changed, 2 bad usage.\n");
-}
-
-struct Args {
+struct MultiArgs {
   std::vector<std::string> folders;
   std::optional<std::string> sort, to, shift;
-  bool json = false, dry_run = false, yes = false;
+  bool json = false, dry_run = false;
 };
-
-// Splits the folders from the options of `command`; false (after a usage message) on an
-// option that command does not take.
-bool parse(const std::string& command, int argc, char** argv, Args& a) {
-  const std::string usage = std::string(kName) + " " + command;
-  auto takes = [&](const std::string& option) {
-    static const char* const kAllowed[][2] = {
-        {"list", "--sort"},  {"list", "--json"},    {"sync", "--to"},
-        {"sync", "--shift"}, {"sync", "--dry-run"}, {"sync", "--yes"},
-    };
-    for (const auto& allowed : kAllowed)
-      if (command == allowed[0] && option == allowed[1]) return true;
-    return false;
-  };
-  bool options = true;  // until "--"
-  for (int i = 0; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (options && arg == "--") {
-      options = false;
-      continue;
-    }
-    if (!options || arg.rfind("--", 0) != 0) {
-      a.folders.push_back(arg);
-      continue;
-    }
-    std::optional<std::string> value;
-    if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg.erase(eq);
-    }
-    if (!takes(arg)) {
-      usage_error(usage.c_str(), ("unknown option " + arg).c_str());
-      return false;
-    }
-    std::optional<std::string>* slot = arg == "--sort"    ? &a.sort
-                                       : arg == "--to"    ? &a.to
-                                       : arg == "--shift" ? &a.shift
-                                                          : nullptr;
-    if (!slot) {
-      (arg == "--json" ? a.json : arg == "--dry-run" ? a.dry_run : a.yes) = true;
-      continue;
-    }
-    if (!value && i + 1 < argc) value = argv[++i];
-    if (!value) {
-      usage_error(usage.c_str(), (arg + " needs a value").c_str());
-      return false;
-    }
-    *slot = *value;
-  }
-  if (a.folders.empty()) {
-    usage_error(usage.c_str(), "name at least one folder");
-    return false;
-  }
-  return true;
-}
 
 void print_table(const MultiCamera& m) {
   std::size_t width = 6;
@@ -136,7 +59,7 @@ void print_json_table(const MultiCamera& m) {
   std::printf("\n]\n");
 }
 
-int list(const Args& a, MultiCamera& m) {
+int list(const MultiArgs& a, MultiCamera& m) {
   static const char* const kSorts[] = {"folder", "start", "end", "adjust", "images"};
   if (a.sort) {
     int column = 0;
@@ -152,7 +75,7 @@ int list(const Args& a, MultiCamera& m) {
   return 0;
 }
 
-int sync(const Args& a, MultiCamera& m) {
+int sync(const MultiArgs& a, MultiCamera& m) {
   if (a.to.has_value() == a.shift.has_value())
     return usage_error("multicam sync", "give either --to or --shift");
   std::vector<std::size_t> rows(m.folders().size());
@@ -198,53 +121,97 @@ int order(MultiCamera& m) {
   return 0;
 }
 
-int ingest(int argc, char** argv) {
-  IngestArgs p;
+// Ingests the images of the folders in their merged order, with the options of `ingest`.
+int ingest(const Args& a, const std::vector<std::string>& folders) {
   const char* command = "multicam ingest";
-  if (int status = parse_ingest_flags(command, argc, argv, p); status >= 0) return status;
-  if (p.help) {
-    std::printf(
-        "Usage: cardwright multicam ingest [INGEST FLAGS] DIR...\n"
-        "Ingests every image of the folders, oldest first (equal times by file name), as one\n"
-        "ingestion. The flags are those of 'cardwright ingest' except --card, --files,\n"
-        "--all-cards and --skip.\n");
-    return 0;
+  StartRequest request;
+  ConsoleIngestOptions options;
+  if (int status = ingest_request_from_options(command, a, request, options); status >= 0)
+    return status;
+  ConsoleUserInterface ui(options.assume_yes);
+  CommandSession session(ui, kSessionIngest, options.json ? stderr : stdout);
+  if (!session->ok() || !session->settings_ok()) return 1;
+  MultiCamera m;
+  if (!m.add_folders(folders) || !m.reingest_request(request)) return 1;
+  return run_console_ingestion(*session, ui, request, options);
+}
+
+int run_multicam(const CommandSpec&, Args& a) {
+  if (a.words.empty()) return usage_error(kName, "a command is required (list, sync, order, ingest)");
+  const std::string command = a.words[0];
+  MultiArgs m_args;
+  m_args.folders.assign(a.words.begin() + 1, a.words.end());
+  if (m_args.folders.empty()) return usage_error(kName, command + " takes at least one folder");
+  if (command == "ingest") return ingest(a, m_args.folders);
+  m_args.sort = a.value("sort");
+  m_args.to = a.value("to");
+  m_args.shift = a.value("shift");
+  m_args.json = a.has("json");
+  m_args.dry_run = a.has("dry-run");
+  // A dry run only shows the adjustment: its confirmation changes nothing on disk.
+  ConsoleUserInterface ui(a.has("yes") || m_args.dry_run);
+  CommandSession session(ui, 0, stdout);
+  MultiCamera m;
+  if (!m.add_folders(m_args.folders)) return 1;
+  if (command == "list") return list(m_args, m);
+  if (command == "sync") return sync(m_args, m);
+  return order(m);
+}
+
+// The options of `multicam`: its own, then those of `ingest` for `multicam ingest`, but the
+// ones that name the images, which come from the folders here.
+std::vector<OptionSpec> multicam_options() {
+  std::vector<OptionSpec> options = {
+      {"sort", "COLUMN", "the column to sort by: folder, start (default), end, adjust or images",
+       false, "folder start end adjust images", "list"},
+      {"json", nullptr, "print the table as JSON", false, nullptr, "list"},
+      {"to", "\"YYYY-MM-DD HH:MM:SS\"", "move every folder's times so that the first folder starts\n"
+                                       "at this local time", false, nullptr, "sync"},
+      {"shift", "[-]SECONDS", "move every folder's times by this many seconds", false, nullptr,
+       "sync"},
+      {"dry-run", nullptr, "only show the adjusted table; no file is changed", false, nullptr,
+       "sync"},
+      {"yes", nullptr, "answer Yes to the question before the files change", false, nullptr,
+       "sync"},
+  };
+  for (OptionSpec o : ingest_command().options) {
+    const std::string name = o.name;
+    if (name == "card" || name == "files" || name == "all-cards" || name == "skip") continue;
+    o.subcommands = "ingest";
+    options.push_back(o);
   }
-  if (!p.card.empty() || !p.files.empty() || p.request.cards_mode || !p.skip_roots.empty())
-    return usage_error(command, "the images come from the folders: no --card, --files or cards");
-  if (p.operands.empty()) return usage_error(command, "name at least one folder");
-  return run_ingest(p, [&p](StartRequest& request) {
-    MultiCamera m;
-    return m.add_folders(p.operands) && m.reingest_request(request);
-  });
+  return options;
 }
 
 }  // namespace
 
-int cmd_multicam(int argc, char** argv) {
-  const std::string command = argc > 0 ? argv[0] : "";
-  if (command.empty() || command == "--help" || command == "-h") {
-    print_help();
-    return command.empty() ? 2 : 0;
-  }
-  if (command == "ingest") return ingest(argc - 1, argv + 1);
-  if (command != "list" && command != "sync" && command != "order")
-    return usage_error(kName, ("unknown command '" + command + "'").c_str());
-  std::vector<std::string> words;
-  if (wants_help(argc, argv, words)) {
-    print_help();
-    return 0;
-  }
-  Args a;
-  if (!parse(command, argc - 1, argv + 1, a)) return 2;
-  // A dry run only shows the adjustment: its confirmation changes nothing on disk.
-  ConsoleUserInterface ui(a.yes || a.dry_run);
-  CommandSession session(ui, 0, stdout);
-  MultiCamera m;
-  if (!m.add_folders(a.folders)) return 1;
-  if (command == "list") return list(a, m);
-  if (command == "sync") return sync(a, m);
-  return order(m);
+const CommandSpec& multicam_command() {
+  static const CommandSpec spec{
+      "multicam",
+      "put several cameras' folders on one clock and ingest them in time order",
+      {"list [--sort COLUMN] [--json] DIR...",
+       "sync (--to \"YYYY-MM-DD HH:MM:SS\" | --shift [-]SECONDS) [--dry-run] [--yes] DIR...",
+       "order DIR...", "ingest [INGEST OPTIONS] DIR..."},
+      "Puts the folders of several cameras that photographed one event onto one clock, using\n"
+      "the image files' modification times (EXIF data is never touched), and ingests all their\n"
+      "images in one time order. Images are the files directly in each folder (no subfolders),\n"
+      "except hidden files and .xmp sidecars.",
+      {
+          {"list", "DIR...", "each folder's first and last image time (local time) and its\n"
+                             "image count", "dir"},
+          {"sync", "DIR...", "move the times of every image of the folders (asks first)", "dir"},
+          {"order", "DIR...", "every image of the folders, oldest first (equal times by name)",
+           "dir"},
+          {"ingest", "DIR...", "ingest the images of the folders in that order; the options are\n"
+                               "those of 'cardwright ingest' but --card, --files, --all-cards\n"
+                               "and --skip", "dir"},
+      },
+      multicam_options(),
+      {{"to", "shift"}},
+      "0 success, 1 failure or nothing changed, 2 bad usage",
+      run_multicam,
+  };
+  return spec;
 }
 
 }  // namespace cw::app

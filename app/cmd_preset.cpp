@@ -1,11 +1,8 @@
-// `cardwright preset`: list, show, edit, save, rename, delete and select presets of any kind
-// from the shell, through the same commands the main window uses.
-#include <strings.h>
-
+// `cardwright preset`: the keys of each kind of preset, and list, show, edit, save, rename,
+// delete and select presets of any kind from the shell, through the same commands the main
+// window uses.
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,38 +11,19 @@
 #include "app/commands.h"
 #include "app/console_ui.h"
 #include "foundation/log.h"
-#include "platform/paths.h"
+#include "metadata/macro_check.h"
+#include "metadata/macro_settings_env.h"
+#include "settings/close_match.h"
 #include "settings/param.h"
 #include "settings/preset_edit.h"
-#include "settings/preferences.h"
 
 namespace cw::app {
 
 namespace {
 
 constexpr const char* kName = "preset";
-
-void print_help() {
-  std::printf(
-      "Usage: cardwright preset COMMAND KIND [ARGUMENTS] [--yes] [--no-checkmarks]\n"
-      "Works with the presets kept in the per-user folder (one folder per kind).\n"
-      "KIND is Master, Destination, \"File Handling\", Metadata, Photographer, Content,\n"
-      "Rights or Keywords (case ignored).\n\n"
-      "Commands:\n"
-      "  list KIND                  the preset names; \"*\" marks the current one\n"
-      "  show KIND [NAME]           the values of a preset (default: the current one; the\n"
-      "                             master shows its working set with its components merged)\n"
-      "  set KIND NAME KEY VALUE    changes one value and saves the preset NAME (created\n"
-      "                             from the current values when it does not exist)\n"
-      "  save-as KIND NAME          saves the current preset under a new name\n"
-      "  rename KIND [OLD] NEW      renames the current preset (or OLD)\n"
-      "  delete KIND NAME           deletes a preset (asks first; --yes answers Yes)\n"
-      "  select KIND NAME           makes NAME current; a component is also recorded in the\n"
-      "                             current master preset, which is saved\n\n"
-      "Options:\n"
-      "  --yes            answer Yes to the question before deleting\n"
-      "  --no-checkmarks  save keywords without their check marks\n");
-}
+constexpr const char* kKinds =
+    "master destination file-handling metadata photographer content rights keywords";
 
 // The console front end, with the name and the answers given on the command line.
 class ScriptedUserInterface : public ConsoleUserInterface {
@@ -68,47 +46,89 @@ class ScriptedUserInterface : public ConsoleUserInterface {
   std::optional<std::string> name_;
 };
 
-void print_set(const PROPSET* set) {
-  if (!set) return;
-  for (const PROP& p : set->props) {
-    // The file's own header lines are not settings.
-    if (strcasecmp(p.propname.c_str(), "Version") == 0 || strcasecmp(p.propname.c_str(), "Date") == 0)
-      continue;
-    for (const PROPVAL& v : p.vals) {
-      if (v.type == kPropInt)
-        std::printf("%s\t%d\n", p.propname.c_str(), v.intval);
-      else
-        std::printf("%s\t%s\n", p.propname.c_str(), v.strval.c_str());
+// The kind of a label, case, spaces, "-" and "_" ignored: "file-handling" names "File Handling".
+std::optional<PresetKind> find_kind(const std::string& label) {
+  auto squeeze = [](const std::string& t) {
+    std::string out;
+    for (char c : t)
+      if (c != ' ' && c != '-' && c != '_') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+  };
+  for (int k = 0; k < kPresetKinds; ++k)
+    if (squeeze(preset_kind_label(static_cast<PresetKind>(k))) == squeeze(label))
+      return static_cast<PresetKind>(k);
+  return std::nullopt;
+}
+
+// `preset keys KIND`: every key with its values, default and meaning.
+void print_keys(PresetKind kind) {
+  std::printf("Keys of %s presets (cardwright preset set %s NAME KEY VALUE):\n\n",
+              preset_kind_label(kind), preset_kind_word(kind).c_str());
+  for (const PresetKey* k : preset_keys_of(kind)) {
+    std::printf("%s (%s)\n    ", k->key, key_values_text(*k).c_str());
+    for (const char* p = k->meaning; *p; ++p) {
+      std::fputc(*p, stdout);
+      if (*p == '\n') std::printf("    ");
     }
+    std::printf("\n");
+  }
+  if (kind == PresetKind::Master)
+    std::printf("qf_LABEL (text)\n    the text of the quick field LABEL ({@qf.LABEL})\n");
+}
+
+// `preset show`: every effective setting, tab-separated, "(default)" after a default value.
+void print_settings(CWParam& param, PresetKind kind) {
+  for (const EffectiveSetting& s : effective_settings(param, kind)) {
+    if (s.values.empty()) std::printf("%s\t%s\n", s.key.c_str(), s.is_default ? "\t(default)" : "");
+    for (const std::string& v : s.values)
+      std::printf("%s\t%s%s\n", s.key.c_str(), v.c_str(), s.is_default ? "\t(default)" : "");
   }
 }
 
-int run(CWParam& param, ScriptedUserInterface& ui, const std::string& verb, PresetKind kind,
-        const std::vector<std::string>& args) {
+int no_such_preset(CWPreset& p, const std::string& name) {
+  return failure(kName, std::string("no ") + p.label + " preset \"" + name + "\"" +
+                            did_you_mean(name, p.names()) + "; 'cardwright preset list " +
+                            preset_kind_word(*kind_of_category(p.category)) + "' lists them");
+}
+
+// Warns about unknown macros in a value that is a specification; false under --strict.
+bool check_macros(SettingsMacroEnvironment& env, const std::string& key, const std::string& value,
+                  bool strict) {
+  if (value.find("{@") == std::string::npos) return true;
+  const std::vector<UnknownMacro> unknown = unknown_macros(value, env);
+  if (unknown.empty()) return true;
+  std::fprintf(stderr, "%s%s\n", strict ? "" : "Warning: ",
+               unknown_macro_warning(key + " \"" + value + "\"", unknown).c_str());
+  return !strict;
+}
+
+int run(CommandSession& session, ScriptedUserInterface& ui, const std::string& verb,
+        PresetKind kind, const std::vector<std::string>& args, bool strict) {
+  CWParam& param = session->settings();
   CWPreset& p = param.preset(kind);
   bool changed = false;
   if (verb == "list") {
     if (!args.empty()) return usage_error(kName, "list takes only KIND");
-    for (const std::string& n : p.names())
-      std::printf("%s %s\n", n == p.name ? "*" : " ", n.c_str());
+    const std::vector<std::string> names = p.names();
+    for (const std::string& n : names) std::printf("%s %s\n", n == p.name ? "*" : " ", n.c_str());
+    if (!p.exists(p.name))
+      std::printf("* %s (not saved yet: the built-in defaults)\n", p.name.c_str());
     return 0;
   }
   if (verb == "show") {
     if (args.size() > 1) return usage_error(kName, "show takes KIND [NAME]");
     if (!args.empty()) {
-      if (!p.exists(args[0])) {
-        std::fprintf(stderr, "cardwright preset: no %s preset \"%s\"\n", p.label, args[0].c_str());
-        return 1;
-      }
+      if (!p.exists(args[0])) return no_such_preset(p, args[0]);
       p.load(args[0]);
     }
-    print_set(p.set.get());
+    print_settings(param, kind);
     return 0;
   }
   if (verb == "set") {
     if (args.size() != 3) return usage_error(kName, "set takes KIND NAME KEY VALUE");
     std::string why;
-    if (!preset_value_allowed(kind, args[1], args[2], why)) return usage_error(kName, why.c_str());
+    if (!preset_value_allowed(kind, args[1], args[2], why)) return usage_error(kName, why);
+    if (!check_macros(session->macro_environment(), args[1], args[2], strict)) return 1;
     return set_preset_value(param, kind, args[0], args[1], args[2]) ? 0 : 1;
   }
   if (verb == "save-as") {
@@ -118,6 +138,7 @@ int run(CWParam& param, ScriptedUserInterface& ui, const std::string& verb, Pres
   }
   if (verb == "rename") {
     if (args.empty() || args.size() > 2) return usage_error(kName, "rename takes KIND [OLD] NEW");
+    if (args.size() == 2 && !p.exists(args[0])) return no_such_preset(p, args[0]);
     if (args.size() == 2 && !p.command(args[0], changed)) return 1;
     const std::string old = p.set->setname.value_or("");
     ui.answer_name(args.back());
@@ -130,71 +151,90 @@ int run(CWParam& param, ScriptedUserInterface& ui, const std::string& verb, Pres
       alert_printf("Can't delete Default preset.");
       return 1;
     }
-    if (!p.exists(args[0])) {
-      std::fprintf(stderr, "cardwright preset: no %s preset \"%s\"\n", p.label, args[0].c_str());
-      return 1;
-    }
+    if (!p.exists(args[0])) return no_such_preset(p, args[0]);
     // Loaded by the preset itself, so that the master's working set stays as stored.
     if (!p.command(args[0], changed)) return 1;
     if (!p.command("Delete", changed)) {
-      if (!changed)
-        std::fprintf(stderr, "cardwright preset: \"%s\" not deleted (--yes deletes it)\n",
-                     args[0].c_str());
+      if (!changed) return failure(kName, "\"" + args[0] + "\" not deleted (--yes deletes it)");
       return 1;
     }
     return repoint_master(param, kind, args[0], kDefaultName) ? 0 : 1;
   }
   if (verb == "select") {
     if (args.size() != 1) return usage_error(kName, "select takes KIND NAME");
+    if (args[0] != kDefaultName && !p.exists(args[0])) return no_such_preset(p, args[0]);
     if (!param.select(kind, args[0])) return 1;
     if (kind != PresetKind::Master && !save_master(param)) return 1;
     return 0;
   }
-  return usage_error(kName, ("unknown command '" + verb + "'").c_str());
+  return 2;  // the verbs are checked before
 }
 
-// The preset of a label, case ignored; "file-handling" and "filehandling" name "File Handling".
-CWPreset* find_kind(CWParam& param, const std::string& label) {
-  auto squeeze = [](std::string t) {
-    std::string out;
-    for (char c : t)
-      if (c != ' ' && c != '-' && c != '_') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-  };
-  for (auto& p : param.presets)
-    if (squeeze(p->label) == squeeze(label)) return p.get();
-  return nullptr;
+int run_preset(const CommandSpec&, Args& a) {
+  if (a.words.empty()) return usage_error(kName, "a command is required (list, show, keys, set, ...)");
+  const std::string verb = a.words[0];
+  if (a.words.size() < 2) return usage_error(kName, verb + " needs KIND: " + kKinds);
+  const std::optional<PresetKind> kind = find_kind(a.words[1]);
+  if (!kind) {
+    std::vector<std::string> kinds;
+    for (int k = 0; k < kPresetKinds; ++k) kinds.push_back(preset_kind_word(static_cast<PresetKind>(k)));
+    return usage_error(kName, "unknown kind '" + a.words[1] + "'" + did_you_mean(a.words[1], kinds) +
+                                  "; the kinds are " + kKinds);
+  }
+  const std::vector<std::string> rest(a.words.begin() + 2, a.words.end());
+  if (verb == "keys") {
+    if (!rest.empty()) return usage_error(kName, "keys takes only KIND");
+    print_keys(*kind);
+    return 0;
+  }
+  ScriptedUserInterface ui(a.has("yes"), !a.has("no-checkmarks"));
+  CommandSession session(ui, kSessionSettings);
+  if (!session->settings_ok()) return 1;
+  return run(session, ui, verb, *kind, rest, a.has("strict"));
 }
 
 }  // namespace
 
-int cmd_preset(int argc, char** argv) {
-  std::vector<std::string> args;
-  bool yes = false, checkmarks = true;
-  for (int i = 0; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      print_help();
-      return 0;
-    }
-    if (a == "--yes" || a == "-y")
-      yes = true;
-    else if (a == "--no-checkmarks")
-      checkmarks = false;
-    else if (a.size() > 1 && a[0] == '-' && a != "-")
-      return usage_error(kName, ("unknown option '" + a + "'").c_str());
-    else
-      args.push_back(a);
-  }
-  if (args.size() < 2) return usage_error(kName, "COMMAND and KIND are required");
-  const std::string verb = args[0];
-  ScriptedUserInterface ui(yes, checkmarks);
-  CommandSession session(ui, kSessionSettings);
-  if (!session->settings_ok()) return 1;
-  CWParam& param = session->settings();
-  CWPreset* p = find_kind(param, args[1]);
-  if (!p) return usage_error(kName, ("unknown kind '" + args[1] + "'").c_str());
-  return run(param, ui, verb, *kind_of_category(p->category), {args.begin() + 2, args.end()});
+const CommandSpec& preset_command() {
+  static const CommandSpec spec{
+      "preset",
+      "the keys of presets; list, show, set, save, rename, delete and select presets",
+      {"COMMAND KIND [ARGUMENTS] [--yes] [--no-checkmarks] [--strict]"},
+      "Works with the presets kept in the per-user folder. KIND is master, destination,\n"
+      "file-handling, metadata, photographer, content, rights or keywords (case ignored).\n"
+      "The master preset holds every setting an ingestion uses; the others each hold a group\n"
+      "of them that the master names. Examples:\n"
+      "  cardwright preset keys master\n"
+      "  cardwright preset set master Default NameFormat '{@datetimeany,1,8}_{@exif.model}'\n"
+      "  cardwright preset set photographer Default Creator 'Ann Example'",
+      {
+          {"keys", "KIND", "every key of the kind: its values, default and meaning", kKinds},
+          {"list", "KIND", "the preset names; \"*\" marks the current one", kKinds},
+          {"show", "KIND [NAME]", "every setting of a preset, \"(default)\" after default values\n"
+                                  "(default: the current preset; the master shows its working\n"
+                                  "set with its components merged)", kKinds},
+          {"set", "KIND NAME KEY VALUE", "changes one value and saves the preset NAME (created from\n"
+                                         "the current values when it does not exist); the rules\n"
+                                         "that tie the backup and converter switches apply", kKinds},
+          {"save-as", "KIND NAME", "saves the current preset under a new name", kKinds},
+          {"rename", "KIND [OLD] NEW", "renames the current preset (or OLD)", kKinds},
+          {"delete", "KIND NAME", "deletes a preset (asks first)", kKinds},
+          {"select", "KIND NAME", "makes NAME current; a component is also recorded in the\n"
+                                  "current master preset, which is saved", kKinds},
+      },
+      {
+          {"yes", nullptr, "answer Yes to the question before deleting", false, nullptr, "delete"},
+          {"no-checkmarks", nullptr, "save keywords without their check marks"},
+          {"strict", nullptr, "refuse a value that names an unknown macro (default: warn)",
+           false, nullptr, "set"},
+      },
+      {},
+      "0 success, 1 failure (no such preset, a rule refused the value, an unknown macro with\n"
+      "--strict, not deleted), 2 bad usage (an unknown command, kind or key, a value of the\n"
+      "wrong type or range).",
+      run_preset,
+  };
+  return spec;
 }
 
 }  // namespace cw::app

@@ -21,20 +21,6 @@ namespace {
 
 constexpr const char* kName = "vocab";
 
-void print_help() {
-  std::printf(
-      "Usage: cardwright vocab COMMAND [PATH] [TEXT]\n"
-      "Shows and edits the catalog sets and keywords of the current master preset.\n"
-      "PATH names an entry from its heading down, separated by \"/\":\n"
-      "\"Keywords/Animals/Dog\", \"Catalog Sets/Portfolio\" (case ignored).\n\n"
-      "Commands:\n"
-      "  show                 the tree; [x] marks the entries chosen for the next ingestion\n"
-      "  add PATH TEXT        adds TEXT at the end of the entries under PATH\n"
-      "  check PATH           chooses an entry\n"
-      "  uncheck PATH         clears an entry's choice\n"
-      "  delete PATH          removes an entry and everything under it (not a heading)\n");
-}
-
 // Keeps the check marks when the keywords preset is saved.
 class VocabUserInterface : public ConsoleUserInterface {
  public:
@@ -77,46 +63,54 @@ int run(CWParam& param, const std::vector<std::string>& args) {
     return 0;
   }
   const std::size_t want = verb == "add" ? 3 : 2;
-  if (verb != "add" && verb != "check" && verb != "uncheck" && verb != "delete")
-    return usage_error(kName, ("unknown command '" + verb + "'").c_str());
   if (args.size() != want)
-    return usage_error(kName, verb == "add" ? "add takes PATH TEXT" : "PATH is required");
+    return usage_error(kName, verb == "add" ? "add takes PATH TEXT" : verb + " takes PATH");
   VocabItemObj* node = vocab.find(split_path(args[1]));
-  if (!node || node == &vocab.root()) {
-    std::fprintf(stderr, "cardwright vocab: no entry \"%s\"\n", args[1].c_str());
-    return 1;
-  }
+  if (!node || node == &vocab.root())
+    return failure(kName, "no entry \"" + args[1] + "\" ('cardwright vocab show' shows them)");
   if (verb == "add") {
     if (args[2].empty()) return usage_error(kName, "TEXT is empty");
     VocabItemObj* item = vocab.add_child(*node, working);
     vocab.rename(*item, args[2], working);
   } else if (verb == "delete") {
-    if (!vocab.remove(*node, working)) {
-      std::fprintf(stderr, "cardwright vocab: a heading can't be deleted\n");
-      return 1;
-    }
+    if (!vocab.remove(*node, working)) return failure(kName, "a heading can't be deleted");
   } else {
-    if (node->level < 2) {
-      std::fprintf(stderr, "cardwright vocab: a heading has no check mark\n");
-      return 1;
-    }
+    if (node->level < 2) return failure(kName, "a heading has no check mark");
     vocab.set_checked(*node, verb == "check", working);
   }
   return save_vocabulary(param) ? 0 : 1;
 }
 
-}  // namespace
-
-int cmd_vocab(int argc, char** argv) {
-  std::vector<std::string> args;
-  if (wants_help(argc, argv, args)) {
-    print_help();
-    return 0;
-  }
-  if (args.empty()) return usage_error(kName, "a command is required");
+int run_vocab(const CommandSpec&, Args& a) {
+  if (a.words.empty()) return usage_error(kName, "a command is required (show, add, check, ...)");
   VocabUserInterface ui;
   CommandSession session(ui, kSessionSettings);
-  return session->settings_ok() ? run(session->settings(), args) : 1;
+  return session->settings_ok() ? run(session->settings(), a.words) : 1;
+}
+
+}  // namespace
+
+const CommandSpec& vocab_command() {
+  static const CommandSpec spec{
+      "vocab",
+      "show and edit the keyword vocabulary",
+      {"COMMAND [PATH] [TEXT]"},
+      "Shows and edits the catalog sets and keywords of the current master preset.\n"
+      "PATH names an entry from its heading down, separated by \"/\":\n"
+      "\"Keywords/Animals/Dog\", \"Catalog Sets/Portfolio\" (case ignored).",
+      {
+          {"show", "", "the tree; [x] marks the entries chosen for the next ingestion"},
+          {"add", "PATH TEXT", "adds TEXT at the end of the entries under PATH"},
+          {"check", "PATH", "chooses an entry"},
+          {"uncheck", "PATH", "clears an entry's choice"},
+          {"delete", "PATH", "removes an entry and everything under it (not a heading)"},
+      },
+      {},
+      {},
+      nullptr,
+      run_vocab,
+  };
+  return spec;
 }
 
 }  // namespace cw::app

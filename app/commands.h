@@ -1,43 +1,32 @@
-// Subcommands of the `cardwright` program. Each takes the arguments after its own name and
-// returns the process exit status: 0 success, 1 failure, 2 bad usage.
+// Subcommands of the `cardwright` program. Each is described by its entry of the command table
+// (app/cli.h), defined beside it; its run function takes the parsed arguments and returns the
+// process exit status: 0 success, 1 failure, 2 bad usage.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "app/cli.h"
 
 namespace cw::app {
 
-struct Command {
-  const char* name;
-  const char* summary;  // one line for --help
-  int (*run)(int argc, char** argv);
-};
-
-int cmd_db(int argc, char** argv);
-int cmd_ingest(int argc, char** argv);
-int cmd_copycard(int argc, char** argv);
-int cmd_preset(int argc, char** argv);
-int cmd_pref(int argc, char** argv);
-int cmd_vocab(int argc, char** argv);
-
-// Prints a usage error for `command` on stderr and returns 2.
-int usage_error(const char* command, const char* message);
-
-// Collects the arguments into `words`; true (and `words` incomplete) when one of them is
-// --help or -h.
-bool wants_help(int argc, char** argv, std::vector<std::string>& words);
-
-int cmd_log(int argc, char** argv);
-int cmd_camera(int argc, char** argv);
-int cmd_gps(int argc, char** argv);
-int cmd_disc(int argc, char** argv);
-int cmd_cards(int argc, char** argv);
-int cmd_watch(int argc, char** argv);
-int cmd_eject(int argc, char** argv);
-int cmd_check_update(int argc, char** argv);
-int cmd_macro(int argc, char** argv);
-int cmd_exif(int argc, char** argv);
-int cmd_examine(int argc, char** argv);
-int cmd_multicam(int argc, char** argv);
+const CommandSpec& db_command();
+const CommandSpec& ingest_command();
+const CommandSpec& init_command();
+const CommandSpec& copycard_command();
+const CommandSpec& preset_command();
+const CommandSpec& pref_command();
+const CommandSpec& vocab_command();
+const CommandSpec& macro_command();
+const CommandSpec& exif_command();
+const CommandSpec& examine_command();
+const CommandSpec& cards_command();
+const CommandSpec& watch_command();
+const CommandSpec& eject_command();
+const CommandSpec& camera_command();
+const CommandSpec& disc_command();
+const CommandSpec& gps_command();
+const CommandSpec& log_command();
+const CommandSpec& check_update_command();
+const CommandSpec& completion_command();
+const CommandSpec& manpage_command();
+const CommandSpec& multicam_command();
 
 }  // namespace cw::app

@@ -12,6 +12,7 @@
 #include "foundation/log.h"
 #include "platform/eject.h"
 #include "platform/linux_drive_source.h"
+#include "settings/close_match.h"
 #include "settings/param.h"
 
 namespace cw::app {
@@ -70,22 +71,74 @@ void auto_eject(const std::string& folder) {
   if (root) EjectCard(*root);
 }
 
+constexpr const char* kNoCardUsage =
+    "no card: give --card DIR (the card's image folder), --files FILE or --all-cards";
+
+// The fix for a backup folder the Start flow found missing.
+std::string backup_fix(const std::string& folder, bool post) {
+  const std::string option = post ? "--post-backup" : "--backup";
+  const std::string without =
+      post ? "'cardwright preset set master Default WantBackupPost 0'" : "--no-backup";
+  if (folder.empty())
+    return std::string("no ") + (post ? "post-conversion" : "pre-conversion") +
+           " backup folder is set, but the master preset asks for that backup: give " + option +
+           " DIR (an existing folder), run 'cardwright init', or copy without it (" + without + ")";
+  return "the backup folder \"" + folder + "\" does not exist: create it (mkdir -p '" + folder +
+         "') once its disk is mounted, name another with " + option + " DIR, or copy without it (" +
+         without + ")";
+}
+
+// The exit status and message of a Start that stopped before the run.
+int stopped(const StartOutcome& start, AppSession& session, const StartRequest& request) {
+  const char* cmd = "ingest";
+  switch (start.stop) {
+    case StartStop::kNoSuchPreset:
+      return usage_error(cmd, "--preset '" + request.preset.value_or("") + "': no such master preset" +
+                                  did_you_mean(request.preset.value_or(""),
+                                               session.settings().master().names()) +
+                                  "; 'cardwright preset list master' lists them");
+    case StartStop::kNoPrimaryFolder:
+      return usage_error(cmd, "no archive folder: give --primary DIR, or set one up with "
+                              "'cardwright init'");
+    case StartStop::kPresetConflict:
+    case StartStop::kBadSetting:
+      return usage_error(cmd, "the settings above exclude each other");
+    case StartStop::kNoCard:
+      return ConsoleUserInterface::interactive() ? 1 : usage_error(cmd, kNoCardUsage);
+    case StartStop::kNoBackup:
+    case StartStop::kNoPostBackup:
+      return failure(cmd, backup_fix(start.folder, start.stop == StartStop::kNoPostBackup));
+    default:
+      return 1;
+  }
+}
+
+// The record of the run for --json: its key and the names it was recorded under.
+std::string record_fields(const PreparedIngestion& p) {
+  return ", \"ingestion_id\": " + std::to_string(p.ingestion_key) +
+         ", \"client\": " + json_string(p.entities.client_name) +
+         ", \"project\": " + json_string(p.entities.project_name) +
+         ", \"card_record\": " + json_string(p.entities.card_name);
+}
+
 }  // namespace
 
 int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
                           const StartRequest& request, const ConsoleIngestOptions& options) {
+  // Without a terminal nobody can choose a card: a run that names none is bad usage, refused
+  // before anything is recorded.
+  const CWPreset& master = session.settings().master();
+  if (request.source.empty() && !request.chosen_images && !request.cards_mode &&
+      !ConsoleUserInterface::interactive() && master.get_int("AutoIngest") == 0 &&
+      master.get_str("CardFolder").value_or("") == "[user choice]")
+    return usage_error("ingest", kNoCardUsage);
   const StartOutcome start = prepare_ingestion(session, request);
-  switch (start.stop) {
-    case StartStop::kNone: break;
-    case StartStop::kNoPrimaryFolder:
-      return usage_error("ingest", "no primary folder: give --primary DIR or set PrimaryFolder");
-    case StartStop::kNoBackup:
-      std::fprintf(stderr, "(give --backup DIR, or --no-backup to copy without a backup)\n");
-      return 1;
-    default:
-      return 1;
-  }
+  if (start.stop != StartStop::kNone) return stopped(start, session, request);
   const PreparedIngestion& prepared = *start.run;
+  const EntityChoice& e = prepared.entities;
+  if ((e.client_carried || e.project_carried || e.card_carried) && !options.json)
+    std::fprintf(stderr, "(--client, --project and --card-name record an ingestion under others.)\n");
+  if (request.dry_run) return dry_run_ingestion(session, prepared) ? 0 : 1;
   CardMonitor monitor(monitor_setup(session, prepared));
   MonitorOutcome outcome;
   {
@@ -102,7 +155,7 @@ int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
   if (finished.eject) auto_eject(*finished.eject);
   if (options.json) {
     if (!prepared.cards_mode) {
-      print_json(monitor.context(0), outcome.success);
+      print_json(monitor.context(0), outcome.success, record_fields(prepared));
     } else {
       const MonitorView view = monitor.snapshot();
       std::printf("[");
@@ -111,7 +164,9 @@ int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
         const SlotView& s = view.slots[static_cast<std::size_t>(slot)];
         if (!s.filled || !s.ticked) continue;
         std::printf("%s%s", first ? "" : ",\n ",
-                    json_object(monitor.context(slot), !s.error, s.root).c_str());
+                    json_object(monitor.context(slot), !s.error,
+                                "\"card\": " + json_string(s.root) + ", ", record_fields(prepared))
+                        .c_str());
         first = false;
       }
       std::printf("]\n");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli.h"
 #include "app/console_ui.h"
 #include "control/app_session.h"
 #include "control/start_flow.h"
@@ -19,9 +20,21 @@ struct ConsoleIngestOptions {
   std::vector<std::string> skip_roots;  // cards mode: card roots left unticked
 };
 
-// Runs `request` in the started session. Returns the exit status: 0 success, 1 failure,
-// 2 when the settings leave the primary folder unnamed.
+// Turns the parsed options of `cardwright ingest` (those of ingest_command(), which commands
+// that bring their own images share) into a request. -1 to go on, else the exit status (2,
+// after a usage message naming the option and its value).
+int ingest_request_from_options(const char* command, const Args& args, StartRequest& request,
+                                ConsoleIngestOptions& options);
+
+// Runs `request` in the started session (or its dry run). Returns the exit status: 0 success,
+// 1 failure (the Start stopped at a folder, a card or a setting, or the run failed), 2 bad
+// usage (no card or no archive folder named, an unknown preset, settings that contradict).
 int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
                           const StartRequest& request, const ConsoleIngestOptions& options);
+
+// The first run on a terminal: when the master preset was never saved, asks for the archive
+// and backup folders ('cardwright init') before the first ingestion.
+enum class SetupOffer { kNotNeeded, kDone, kFailed };
+SetupOffer offer_first_run_setup(AppSession& session, ConsoleUserInterface& ui);
 
 }  // namespace cw::app

@@ -165,29 +165,29 @@ MonitorOutcome run_cards_on_console(CardMonitor& monitor, ConsoleUserInterface& 
   return monitor.outcome().value_or(MonitorOutcome{});
 }
 
-std::string json_object(const EngineContext* ctx, bool success, const std::string& card) {
+std::string json_object(const EngineContext* ctx, bool success, const std::string& head,
+                        const std::string& tail) {
   static const EngineContext empty(EngineJob{});
   const EngineContext& c = ctx ? *ctx : empty;
   const RunCounters& n = c.counts;
-  const std::string head = card.empty() ? "{" : "{\"card\": " + json_string(card) + ", ";
-  return head + format_limited(
+  return "{" + head + format_limited(
       2000,
       "\"success\": %s, \"error\": %s, \"files_found\": %d, \"first_copies\": %d, "
       "\"skipped_by_extension\": %d, \"duplicates\": %d, \"raws_converted\": %d, "
       "\"copied_without_conversion\": %d, \"jpegs_extracted\": %d, \"raws_verified\": %d, "
       "\"raws_corrupt\": %d, \"jpegs_verified\": %d, \"jpegs_corrupt\": %d, "
       "\"unverified\": %d, \"gps_tagged\": %d, \"gps_out_of_interval\": %d, "
-      "\"gps_errors\": %d, \"destination_folder\": %s}",
+      "\"gps_errors\": %d, \"destination_folder\": %s",
       success ? "true" : "false", json_string(c.error).c_str(), n.files_found, n.first_copies,
       n.skipped_by_extension, n.duplicates, n.raws_converted_shown(),
       n.copied_without_conversion, n.jpegs_extracted, n.raws_converted, n.raws_corrupt,
       n.jpegs_verified, n.jpegs_corrupt, n.unverified(), n.gps_tagged, n.gps_out_of_interval,
       n.gps_errors,
-      c.destination_folder ? json_string(*c.destination_folder).c_str() : "null");
+      c.destination_folder ? json_string(*c.destination_folder).c_str() : "null") + tail + "}";
 }
 
-void print_json(const EngineContext* ctx, bool success) {
-  std::printf("%s\n", json_object(ctx, success).c_str());
+void print_json(const EngineContext* ctx, bool success, const std::string& tail) {
+  std::printf("%s\n", json_object(ctx, success, "", tail).c_str());
   std::fflush(stdout);
 }
 

@@ -36,10 +36,12 @@ MonitorOutcome run_cards_on_console(CardMonitor& monitor, ConsoleUserInterface& 
 // A JSON string literal of `s`.
 std::string json_string(const std::string& s);
 
-// A run's counters and verdict as one JSON object; with `card`, its card root comes first.
-std::string json_object(const EngineContext* ctx, bool success, const std::string& card = "");
+// A run's counters and verdict as one JSON object; `head` holds fields that come first
+// ("\"name\": value, " each), `tail` fields that come last (", \"name\": value" each).
+std::string json_object(const EngineContext* ctx, bool success, const std::string& head = "",
+                        const std::string& tail = "");
 // The run's counters and verdict as one JSON object on standard output.
-void print_json(const EngineContext* ctx, bool success);
+void print_json(const EngineContext* ctx, bool success, const std::string& tail = "");
 
 // Reads a picked-files list: one path per line, empty lines ignored. False when the file
 // cannot be read.

@@ -8,27 +8,43 @@
 namespace cw {
 
 namespace {
-bool interactive() { return isatty(STDIN_FILENO) && isatty(STDERR_FILENO); }
 
 std::optional<std::string> read_answer(const std::string& prompt) {
-  if (!interactive()) return std::nullopt;
+  if (!ConsoleUserInterface::interactive()) return std::nullopt;
   std::fprintf(stderr, "%s", prompt.c_str());
   std::fflush(stderr);
   std::string line;
   if (!std::getline(std::cin, line)) return std::nullopt;
   return line;
 }
+// The text with its "\r\n" and lone "\r" line breaks as "\n".
+std::string terminal_lines(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      out += text[i];
+    } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
+      out += '\n';
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+bool ConsoleUserInterface::interactive() { return isatty(STDIN_FILENO) && isatty(STDERR_FILENO); }
 
 void ConsoleUserInterface::alert(const std::string& text) {
   std::lock_guard<std::mutex> hold(mutex_);
-  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fprintf(stderr, "%s\n", terminal_lines(text).c_str());
   std::fflush(stderr);
 }
 
 void ConsoleUserInterface::pane_append(const std::string& text) {
   std::lock_guard<std::mutex> hold(mutex_);
-  std::fwrite(text.data(), 1, text.size(), pane_);
+  const std::string lines = terminal_lines(text);
+  std::fwrite(lines.data(), 1, lines.size(), pane_);
   std::fflush(pane_);
 }
 
@@ -39,7 +55,7 @@ void ConsoleUserInterface::set_pane_stream(std::FILE* stream) {
 
 bool ConsoleUserInterface::ask_yes_no(const std::string& question) {
   if (assume_yes_) return true;
-  auto answer = read_answer(question + " [y/N] ");
+  auto answer = read_answer(terminal_lines(question) + " [y/N] ");
   return answer && !answer->empty() && (answer->front() == 'y' || answer->front() == 'Y');
 }
 
@@ -61,7 +77,7 @@ std::optional<int> ConsoleUserInterface::choose_from_list(const std::string& tit
                                                           const std::vector<std::string>& choices) {
   if (!interactive()) return std::nullopt;
   std::string menu = title + "\n";
-  if (!text.empty()) menu += text + "\n";
+  if (!text.empty()) menu += terminal_lines(text) + "\n";
   for (std::size_t i = 0; i < choices.size(); ++i)
     menu += "  " + std::to_string(i + 1) + ") " + choices[i] + "\n";
   auto answer = read_answer(menu + "Choice (empty to cancel): ");

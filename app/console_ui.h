@@ -1,6 +1,8 @@
 // The command-line program's front end: alerts on stderr, the text pane on stdout (stderr while
 // the session starts up, so that start-up notices never mix with a command's output, and with
 // --json), questions asked on the terminal and answered No / cancelled when there is none.
+// Texts keep their own line breaks, "\r" included; on the way out each "\r\n" or lone "\r" is
+// shown as a new line, so that a terminal does not write the rest over the line.
 // Writes from several ingestion threads come out whole, one after another.
 #pragma once
 
@@ -26,6 +28,8 @@ class ConsoleUserInterface : public UserInterface {
   std::optional<int> choose_from_list(const std::string& title, const std::string& text,
                                       const std::vector<std::string>& choices) override;
 
+  // True when questions can be asked: standard input and standard error are terminals.
+  static bool interactive();
   // Where the pane goes (stdout unless changed).
   void set_pane_stream(std::FILE* stream);
   // Runs `write` while no other thread writes to the terminal (the progress line uses it).

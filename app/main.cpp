@@ -4,47 +4,22 @@
 
 #include "app/commands.h"
 #include "app/console_ui.h"
+#include "settings/close_match.h"
 
 namespace cw::app {
 
 // Every subcommand, in the order --help lists them.
-const Command kCommands[] = {
-    {"db", "browse and manage the ingestion database", cmd_db},
-    {"ingest", "ingest a card into the archive", cmd_ingest},
-    {"copycard", "run an ingestion from the raw parameter list", cmd_copycard},
-    {"preset", "list, show, edit, save, rename, delete and select presets", cmd_preset},
-    {"pref", "read and change the global preferences", cmd_pref},
-    {"vocab", "show and edit the keyword vocabulary", cmd_vocab},
-    {"macro", "expand a macro specification with sample data (the macro laboratory)", cmd_macro},
-    {"exif", "show the EXIF values and capture identity of camera files", cmd_exif},
-    {"examine", "show every macro value and the internal structure of an image file",
-     cmd_examine},
-    {"cards", "show the mounted cards", cmd_cards},
-    {"watch", "ingest each card as it is mounted", cmd_watch},
-    {"eject", "unmount and eject a card", cmd_eject},
-    {"camera", "list connected cameras and the images they hold", cmd_camera},
-    {"disc", "plan folders onto discs and write them to a recorder or image files", cmd_disc},
-    {"gps", "GPS tracks: camera zones, track summaries, image positions, receivers, tagging",
-     cmd_gps},
-    {"multicam", "put several cameras on one clock and ingest them in time order", cmd_multicam},
-    {"log", "show, clear or edit the run log", cmd_log},
-    {"check-update", "ask whether a newer version is available", cmd_check_update},
-    {nullptr, nullptr, nullptr},
-};
-
-int usage_error(const char* command, const char* message) {
-  std::fprintf(stderr, "cardwright %s: %s\n", command, message);
-  std::fprintf(stderr, "Try 'cardwright %s --help'.\n", command);
-  return 2;
-}
-
-bool wants_help(int argc, char** argv, std::vector<std::string>& words) {
-  for (int i = 0; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--help" || a == "-h") return true;
-    words.push_back(std::move(a));
-  }
-  return false;
+const std::vector<const CommandSpec*>& command_table() {
+  static const std::vector<const CommandSpec*> table = {
+      &init_command(),         &ingest_command(),   &preset_command(),  &pref_command(),
+      &vocab_command(),        &macro_command(),    &db_command(),      &copycard_command(),
+      &exif_command(),         &examine_command(),  &cards_command(),   &watch_command(),
+      &eject_command(),        &camera_command(),   &disc_command(),    &gps_command(),
+      &multicam_command(),
+      &log_command(),          &check_update_command(), &completion_command(),
+      &manpage_command(),
+  };
+  return table;
 }
 
 namespace {
@@ -53,14 +28,21 @@ void print_help() {
   std::printf(
       "Usage: cardwright COMMAND [ARGUMENTS]\n"
       "Ingests image files from camera cards into an organised, backed-up archive.\n\n"
+      "First steps:\n"
+      "  cardwright init                        set up the archive and backup folders\n"
+      "  cardwright preset keys master          every setting, its default and meaning\n"
+      "  cardwright preset set master Default KEY VALUE\n"
+      "                                         change a setting\n"
+      "  cardwright macro --reference           the macros that make names and folders\n"
+      "  cardwright ingest --card DIR --dry-run where a card's images would go\n"
+      "  cardwright ingest --card DIR           ingest it\n\n"
       "Commands:\n");
-  for (const Command& c : kCommands)
-    if (c.name) std::printf("  %-12s %s\n", c.name, c.summary);
+  for (const CommandSpec* c : command_table()) std::printf("  %-12s %s\n", c->name, c->summary);
   std::printf(
       "\nOptions:\n"
       "  --help       show this help\n"
       "  --version    show the version\n\n"
-      "'cardwright COMMAND --help' describes a command.\n");
+      "'cardwright COMMAND --help' describes a command; 'man cardwright' all of them.\n");
 }
 
 }  // namespace
@@ -73,7 +55,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char* name = argv[1];
-  if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0) {
+  if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 ||
+      std::strcmp(name, "help") == 0) {
     print_help();
     return 0;
   }
@@ -81,8 +64,16 @@ int main(int argc, char** argv) {
     std::printf("cardwright %s\n", CARDWRIGHT_VERSION);
     return 0;
   }
-  for (const Command& c : kCommands)
-    if (c.name && std::strcmp(c.name, name) == 0) return c.run(argc - 2, argv + 2);
-  std::fprintf(stderr, "cardwright: unknown command '%s'\nTry 'cardwright --help'.\n", name);
-  return 2;
+  const CommandSpec* command = find_command(name);
+  if (!command) {
+    std::vector<std::string> names;
+    for (const CommandSpec* c : command_table()) names.emplace_back(c->name);
+    std::fprintf(stderr, "cardwright: unknown command '%s'%s\nTry 'cardwright --help'.\n", name,
+                 cw::did_you_mean(name, names).c_str());
+    return 2;
+  }
+  Args args;
+  if (int status = parse_command_line(*command, argc - 2, argv + 2, args); status >= 0)
+    return status;
+  return command->run(*command, args);
 }

@@ -1,12 +1,18 @@
 // The Start flow: checks, record, folders, parameters; and what follows the run.
 #include "control/start_flow.h"
 
+#include <strings.h>
+
+#include <algorithm>
 #include <filesystem>
 
 #include "control/app_session.h"
 #include "database/database.h"
 #include "device/camera_card.h"
 #include "foundation/log.h"
+#include "ingest/dry_run.h"
+#include "ingest/ingest.h"
+#include "metadata/macro_check.h"
 #include "metadata/macro_settings_env.h"
 #include "platform/camera_source.h"
 #include "settings/param.h"
@@ -36,8 +42,9 @@ void report_error(const std::string& text) {
 }
 
 // Puts the request's values that stand for preset settings into the master's working set, so
-// that the summary, the list and the record all show them. The working set is not saved.
-void override_preset(CWParam& param, const ParamList& given) {
+// that the summary, the list and the record all show them. The working set is not saved. The
+// switch rules apply as to any edit: false when one refused a value (its message was shown).
+bool override_preset(CWParam& param, const ParamList& given, bool dry_run) {
   CWPreset& m = param.master();
   auto has = [&](int pos) { return given.text(pos) != kUnsetParam; };
   auto flag = [&](int pos) { return given.flag(pos) ? 1 : 0; };
@@ -48,18 +55,34 @@ void override_preset(CWParam& param, const ParamList& given) {
       {kParamConverterParams, "ConvertParams"},
   };
   static const std::pair<int, const char*> kFlags[] = {
-      {kParamWantBackup, "WantBackup"},         {kParamWantJpegVerify, "WantJPEGVerify"},
-      {kParamWantBackupPost, "WantBackupPost"}, {kParamWantXMPtoJPG, "XMPtoJPG"},
+      {kParamWantJpegVerify, "WantJPEGVerify"}, {kParamWantXMPtoJPG, "XMPtoJPG"},
       {kParamExtractJPG, "ExtractJPG"},
   };
   for (const auto& [pos, key] : kTexts)
     if (has(pos)) m.put_str(key, given.text(pos));
   for (const auto& [pos, key] : kFlags)
     if (has(pos)) m.put_int(key, flag(pos));
+  bool allowed = true;
+  if (has(kParamWantBackup)) {
+    if (flag(kParamWantBackup))
+      m.put_int("WantBackup", 1);
+    else
+      param.switch_want_backup_off();
+  }
+  if (has(kParamWantBackupPost)) {
+    if (flag(kParamWantBackupPost))
+      allowed = param.switch_want_backup_post_on();
+    else
+      m.put_int("WantBackupPost", 0);
+  }
   if (has(kParamConverterPath)) {
     const bool convert = given.text(kParamConverterPath) != "none";
-    m.put_int("KeepRaw", convert ? 1 : 0);
-    if (convert) m.put_str("ConverterApp", given.text(kParamConverterPath));
+    if (!convert)
+      m.put_int("KeepRaw", 0);
+    else if (param.switch_keep_raw_on())
+      m.put_str("ConverterApp", given.text(kParamConverterPath));
+    else
+      allowed = false;
   }
   if (has(kParamPartitionSize)) {
     m.put_int("WantPartition", 1);
@@ -79,8 +102,9 @@ void override_preset(CWParam& param, const ParamList& given) {
     if (has(kParamExtensions)) list = given.text(kParamExtensions);
     param.store_extension_filter(include, list);
   }
-  // The starting-number field is the preference, as in the main window.
-  if (has(kParamStartingNumber)) set_starting_number(given.text(kParamStartingNumber));
+  // The starting-number field is the preference, as in the main window; a dry run leaves it.
+  if (has(kParamStartingNumber) && !dry_run) set_starting_number(given.text(kParamStartingNumber));
+  return allowed;
 }
 
 // Request values with no preset setting behind them go straight into the built list.
@@ -91,46 +115,76 @@ void override_list(ParamList& params, const ParamList& given) {
     if (given.text(pos) != kUnsetParam) params.values[static_cast<std::size_t>(pos)] = given.text(pos);
 }
 
-// The client, project and card of the record: by name (added when new), else the master's
-// last choice, else the "[unknown]" entry.
+// The client, project and card of the record: by name (added when new; a dry run adds
+// nothing and keeps the name), else the master's last choice, else the "[unknown]" entry.
 bool choose_entities(Database& db, CWParam& param, const StartRequest& r, EntityChoice& c) {
   auto remembered = [&](const char* table) { return last_db_choice(param, table).value_or(""); };
   if (r.client) {
     c.client = db.client_key(*r.client);
-    if (c.client < 0) c.client = db.client_add(*r.client, "", true);
+    if (c.client < 0 && !r.dry_run) c.client = db.client_add(*r.client, "", true);
   } else if (int k = db.client_key(remembered("client")); k > 0) {
     c.client = k;
+    c.client_carried = remembered("client") != kUnknownEntity;
   } else {
     c.client = db.unknown_client();
   }
-  std::optional<std::string> client_name = db.client_name(c.client);
-  if (c.client < 0 || !client_name) return false;
-  c.client_name = *client_name;
+  if (r.dry_run && r.client && c.client < 0) {
+    c.client_name = *r.client;
+  } else {
+    std::optional<std::string> client_name = db.client_name(c.client);
+    if (c.client < 0 || !client_name) return false;
+    c.client_name = *client_name;
+  }
 
   if (r.project) {
     c.project = db.project_key(c.client_name, *r.project);
-    if (c.project < 0) c.project = db.project_add(*r.project, c.client_name, std::nullopt, "");
+    if (c.project < 0 && !r.dry_run)
+      c.project = db.project_add(*r.project, c.client_name, std::nullopt, "");
     c.project_name = *r.project;
   } else if (int k = db.project_key(c.client_name, remembered("project")); k > 0) {
     // The last project is kept only while it belongs to the chosen client (a hidden one has
     // been renamed, so its old name finds nothing).
     c.project = k;
     c.project_name = remembered("project");
+    c.project_carried = c.project_name != kUnknownEntity;
   } else {
-    c.project = db.unknown_project(c.client);
+    c.project = c.client < 0 ? -1 : db.unknown_project(c.client);
     c.project_name = kUnknownEntity;
   }
 
   if (r.card_name) {
     c.card = db.card_key(*r.card_name);
-    if (c.card < 0) c.card = db.card_add(*r.card_name, "");
+    if (c.card < 0 && !r.dry_run) c.card = db.card_add(*r.card_name, "");
   } else if (int k = db.card_key(remembered("card")); k > 0 && db.visible_card_name(k)) {
     c.card = k;
+    c.card_carried = remembered("card") != kUnknownEntity;
   } else {
     c.card = db.unknown_card();
   }
-  c.card_name = db.visible_card_name(c.card).value_or(kUnknownEntity);
-  return c.project >= 0 && c.card >= 0;
+  c.card_name = r.dry_run && r.card_name && c.card < 0
+                    ? *r.card_name
+                    : db.visible_card_name(c.card).value_or(kUnknownEntity);
+  return r.dry_run || (c.project >= 0 && c.card >= 0);
+}
+
+// What the text pane says about the record: its key and choices, and which were carried over
+// from the last ingestion (the user may not have meant to keep them).
+void report_entities(const EntityChoice& c, int ingestion_key, bool dry_run) {
+  if (dry_run)
+    ui_printf("Dry run for client \"%s\", project \"%s\", card \"%s\" (no ingestion is recorded)\n",
+              c.client_name.c_str(), c.project_name.c_str(), c.card_name.c_str());
+  else
+    ui_printf("Ingestion %d: client \"%s\", project \"%s\", card \"%s\"\n", ingestion_key,
+              c.client_name.c_str(), c.project_name.c_str(), c.card_name.c_str());
+  std::string carried;
+  for (const auto& [was_carried, what] : {std::pair{c.client_carried, "client"},
+                                          std::pair{c.project_carried, "project"},
+                                          std::pair{c.card_carried, "card"}}) {
+    if (!was_carried) continue;
+    if (!carried.empty()) carried += ", ";
+    carried += what;
+  }
+  if (!carried.empty()) ui_printf("Carried over from the last ingestion: %s.\n", carried.c_str());
 }
 
 // Stores the choices in the master's working set and in the stored master preset, so that the
@@ -151,6 +205,36 @@ void save_choices(CWParam& param, const EntityChoice& c, int ingestion_key) {
     PropPutStr(stored.get(), std::string(kLastDbPrefix) + table, 0, key.c_str());
   if (!propset_write(stored.get()))
     log_printf("Can't remember the database choices in master preset \"%s\"", m.name.c_str());
+}
+
+// The choices in the master's working set only, so that the TABLE.COLUMN macros of a dry run
+// find what a real run would find; nothing is stored.
+void remember_choices(CWParam& param, const EntityChoice& c, int ingestion_key) {
+  remember_db_choice(param, "client", c.client_name);
+  remember_db_choice(param, "project", c.project_name);
+  remember_db_choice(param, "card", c.card_name);
+  remember_db_choice(param, "Ingestion", std::to_string(ingestion_key));
+}
+
+// Warns about unknown macros in the name and folder specifications; false (after the warning)
+// when `strict`. `message` holds the warning.
+bool check_specifications(AppSession& session, bool strict, std::string& message) {
+  const CWPreset& m = session.settings().master();
+  static const std::pair<const char*, const char*> kSpecifications[] = {
+      {"NameFormat", "file-name specification"}, {"FolderFormat", "folder specification"}};
+  bool clean = true;
+  for (const auto& [key, what] : kSpecifications) {
+    const std::vector<UnknownMacro> unknown =
+        unknown_macros(m.get_str(key).value_or(""), session.macro_environment());
+    if (unknown.empty()) continue;
+    clean = false;
+    if (!message.empty()) message += "\n";
+    message += unknown_macro_warning(std::string(what) + " \"" + m.get_str(key).value_or("") + "\"",
+                                     unknown);
+  }
+  if (clean) return true;
+  alert_printf("%s", message.c_str());
+  return !strict;
 }
 
 // The "Choose Card" question; empty when the user made no choice.
@@ -201,6 +285,53 @@ bool settle_backup(AppSession& session, std::string& folder, std::string& previo
 
 }  // namespace
 
+std::string card_folder_problem(const std::string& card, bool include,
+                                const std::string& extensions,
+                                const std::vector<std::string>& destinations) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::exists(card, ec))
+    return "The card folder \"" + card + "\" does not exist. Is the card mounted? ('cardwright cards' lists the mounted cards.)";
+  if (!fs::is_directory(card, ec)) return "The card folder \"" + card + "\" is not a folder.";
+  // Compared by whole components, without "..", links or a trailing "/".
+  auto canonical = [&](std::string p) {
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    return fs::weakly_canonical(p, ec);
+  };
+  const fs::path card_path = canonical(card);
+  for (const std::string& d : destinations) {
+    if (d.empty()) continue;
+    const fs::path dest = canonical(d);
+    auto [end, unused] = std::mismatch(card_path.begin(), card_path.end(), dest.begin(), dest.end());
+    if (end == card_path.end())
+      return "The destination folder \"" + d + "\" is inside the card folder \"" + card +
+             "\": the next ingestion of this card would take the archive too. Choose a "
+             "destination outside the card.";
+  }
+  // Stops at the first file that would be ingested: a card holds thousands.
+  int files = 0;
+  fs::recursive_directory_iterator it(card, fs::directory_options::skip_permission_denied, ec);
+  if (ec) return "The card folder \"" + card + "\" can't be read (" + ec.message() + ").";
+  for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    const std::string name = it->path().filename().string();
+    if (name.empty() || name[0] == '.') {
+      if (it->is_directory(ec)) it.disable_recursion_pending();
+      continue;
+    }
+    if (!it->is_regular_file(ec)) continue;
+    const std::string ext = it->path().extension().string();
+    if (ext.size() > 1 && strcasecmp(ext.c_str(), ".xmp") == 0) continue;
+    ++files;
+    if (extension_filter_admits(include, extensions, ext.empty() ? "" : ext.substr(1)))
+      return {};
+  }
+  if (files == 0) return "The card folder \"" + card + "\" holds no files to ingest.";
+  return "None of the " + std::to_string(files) + " files in the card folder \"" + card +
+         "\" passes the extension filter (" + (include ? "Include: " : "Exclude: ") + extensions +
+         ").";
+}
+
 StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   StartOutcome out;
   auto stop = [&](StartStop why) {
@@ -216,12 +347,12 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     param.master().name = *r.preset;
     param.load_presets();
   }
-  override_preset(param, r.given);
+  if (!override_preset(param, r.given, r.dry_run)) return stop(StartStop::kPresetConflict);
   for (const auto& [key, value] : r.preset_values) {
     std::string why;
     if (!preset_value_allowed(PresetKind::Master, key, value, why) ||
         !put_preset_value(param, PresetKind::Master, key, value)) {
-      alert_printf("%s", why.empty() ? ("Can't set " + key).c_str() : why.c_str());
+      if (!why.empty()) alert_printf("%s", why.c_str());
       return stop(StartStop::kBadSetting);
     }
   }
@@ -233,6 +364,30 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
         "Destination or File Handling settings.");
     return stop(StartStop::kPresetConflict);
   }
+  if (!check_specifications(session, r.strict_macros, out.message))
+    return stop(StartStop::kUnknownMacro);
+  // The card, when it is known before the record: a folder that will not do stops the Start
+  // before anything is recorded.
+  const bool want_backup = m.get_int("WantBackup") != 0;
+  const bool want_post = want_backup && m.get_int("WantBackupPost") != 0;
+  std::string card = r.source.empty() ? m.get_str("CardFolder").value_or("") : r.source;
+  if (r.source.empty() && m.get_int("AutoIngest") != 0 && session.recorded_card)
+    card = session.recorded_card->path;
+  const bool card_to_choose = !r.chosen_images && card == "[user choice]" && !r.cards_mode;
+  auto card_problem = [&]() {
+    if (r.chosen_images || r.cards_mode || card.empty() || card.rfind("ptp/", 0) == 0) return false;
+    bool include = false;
+    const std::string extensions = m.extensions(include);
+    std::vector<std::string> destinations{m.get_str("PrimaryFolder").value_or("")};
+    if (want_backup) destinations.push_back(m.get_str("BackupFolder").value_or(""));
+    if (want_post) destinations.push_back(m.get_str("BackupFolderPost").value_or(""));
+    out.message = card_folder_problem(card, include, extensions, destinations);
+    if (out.message.empty()) return false;
+    alert_printf("%s", out.message.c_str());
+    return true;
+  };
+  if (!card_to_choose && card_problem()) return stop(StartStop::kBadCard);
+
   ui_print("Starting\n\n");
   if (m.get_int("WantGPS") == 0) {
     session.discard_gps();
@@ -250,26 +405,29 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   Database* db = session.database();
   PreparedIngestion run;
   const std::string notes = r.notes.value_or(pref_get_text("IngestionNotes"));
-  if (db && choose_entities(*db, param, r, run.entities))
+  const bool chosen = db && choose_entities(*db, param, r, run.entities);
+  if (chosen && !r.dry_run)
     run.ingestion_key = db->ingestion_insert(run.entities.project, run.entities.card, 0, 0, 0, notes);
-  if (run.ingestion_key < 0) {
+  if (!chosen || (run.ingestion_key < 0 && !r.dry_run)) {
     report_error("");
     alert_printf("Can't insert ingestion record into database.");
     return stop(StartStop::kRecordFailed);
   }
-  save_choices(param, run.entities, run.ingestion_key);
+  if (r.dry_run)
+    remember_choices(param, run.entities, run.ingestion_key);
+  else
+    save_choices(param, run.entities, run.ingestion_key);
+  report_entities(run.entities, run.ingestion_key, r.dry_run);
   session.macro_environment().notes = notes;
   auto stop_recorded = [&](StartStop why, const char* reason) {
-    db->ingestion_append_result(run.ingestion_key, reason);
+    if (!r.dry_run) db->ingestion_append_result(run.ingestion_key, reason);
     return stop(why);
   };
 
-  std::string card = r.source.empty() ? m.get_str("CardFolder").value_or("") : r.source;
-  if (r.source.empty() && m.get_int("AutoIngest") != 0 && session.recorded_card) {
-    card = session.recorded_card->path;
-  } else if (!r.chosen_images && card == "[user choice]" && !r.cards_mode) {
+  if (card_to_choose) {
     card = choose_card(session);
     if (card.empty()) return stop_recorded(StartStop::kNoCard, "No card chosen");
+    if (card_problem()) return stop_recorded(StartStop::kBadCard, out.message.c_str());
   }
   if (!r.chosen_images && card.empty() && !r.cards_mode) {
     report_error("No card chosen.");
@@ -284,7 +442,7 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   }
 
   std::string backup = m.get_str("BackupFolder").value_or("");
-  if (m.get_int("WantBackup") != 0) {
+  if (want_backup) {
     if (!settle_backup(session, backup, session.previous_backup_folder, "pre-conversion",
                        "Choose backup folder")) {
       report_error("Ingestion stopped");
@@ -297,7 +455,7 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     }
   }
   std::string backup_post = m.get_str("BackupFolderPost").value_or("");
-  if (m.get_int("WantBackupPost") != 0) {
+  if (want_post) {
     if (!settle_backup(session, backup_post, session.previous_backup_folder_post,
                        "post-conversion", "Choose post-conversion backup folder")) {
       report_error("Ingestion stopped");
@@ -322,6 +480,8 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   b.image_list = r.chosen_images;
   b.folders = default_develop_folders();
   b.folders.templates = session.paths().templates;
+  if (r.given.text(kParamStartingNumber) != kUnsetParam)
+    b.starting_number = r.given.text(kParamStartingNumber);
   run.started = std::time(nullptr);
   if (!r.cards_mode) session.ui().set_status("Copying images");
   if (!param.build(b)) return stop_recorded(StartStop::kPrepareFailed, "Failed to prepare for ingestion");
@@ -331,13 +491,27 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     card_param = "[mounted cards]";
   else if (card.rfind("ptp/", 0) == 0)  // a camera is named "ptp/NAME"
     card_param = "ptp";
-  param.record(run.ingestion_key, [db](int key, const std::string& text) {
-    return db->ingestion_set_params(key, text);
-  });
+  if (!r.dry_run)
+    param.record(run.ingestion_key, [db](int key, const std::string& text) {
+      return db->ingestion_set_params(key, text);
+    });
   run.cards_mode = r.cards_mode;
   run.source = card;
   out.run = run;
   return out;
+}
+
+bool dry_run_ingestion(AppSession& session, const PreparedIngestion& run) {
+  const ParamList& params = session.settings().params;
+  SingleSlotControl control(params.integer(kParamStartingNumber));
+  const std::string title = params.file_array ? "List rooted at " + run.source : run.source;
+  EngineContext ctx(EngineJob{&control, 0, title});
+  ctx.macro_env = &session.macro_environment();
+  ctx.dry_run = true;
+  const bool ok = !run.cards_mode && copycard(params, params.count(), run.source, ctx);
+  ui_print(ctx.report);
+  if (!ctx.error.empty()) ui_printf("ERROR: %s\n", ctx.error.c_str());
+  return ok;
 }
 
 MonitorSetup monitor_setup(AppSession& session, const PreparedIngestion& run) {

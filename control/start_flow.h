@@ -48,6 +48,12 @@ struct StartRequest {
   // The front end's GPS window, offered when "WantGPS" is on and no track is loaded; it loads
   // tracks into the session (or switches "WantGPS" off). None: nothing is offered.
   std::function<void(AppSession&)> gps_window;
+  // Prepare a dry run (dry_run_ingestion): no record is inserted and nothing is stored, not
+  // even the database choices or the starting number.
+  bool dry_run = false;
+  // A name or folder specification that holds an unknown macro stops the Start; otherwise it
+  // is only a warning.
+  bool strict_macros = false;
 };
 
 // Why the Start flow stopped before the run.
@@ -55,7 +61,12 @@ enum class StartStop {
   kNone,            // the run is prepared
   kNoSuchPreset,    // the request named a master preset that does not exist (no record)
   kNoPrimaryFolder, // the settings name no primary folder (no record)
-  kPresetConflict,  // converter wanted without a pre-conversion backup (no record)
+  kPresetConflict,  // converter or post-conversion backup wanted without a pre-conversion
+                    // backup (no record)
+  kUnknownMacro,    // a specification holds an unknown macro, with strict_macros (no record)
+  kBadCard,         // the card folder is missing or unreadable, holds nothing to ingest, or
+                    // holds a destination folder (no record when the card was known before
+                    // it; otherwise the reason is the record's result)
   kNoGpsData,       // "Ingestion requires GPS data." (no record)
   kBadSetting,      // a preset value of the request was refused (no record)
   kRecordFailed,    // "Can't insert ingestion record into database."
@@ -67,10 +78,12 @@ enum class StartStop {
   kPrepareFailed,   // "Failed to prepare for ingestion"
 };
 
-// The record's choices, by key and name.
+// The record's choices, by key and name. A choice the request did not name is the one of the
+// last ingestion, carried over (said so in the text pane).
 struct EntityChoice {
   int client = -1, project = -1, card = -1;
   std::string client_name, project_name, card_name;
+  bool client_carried = false, project_carried = false, card_carried = false;
 };
 
 // An ingestion ready to run: its record, its parameters and its source.
@@ -84,9 +97,18 @@ struct PreparedIngestion {
 
 struct StartOutcome {
   StartStop stop = StartStop::kNone;
-  std::string folder;  // the backup folder that was missing (kNoBackup, kNoPostBackup)
+  std::string folder;   // the backup folder that was missing (kNoBackup, kNoPostBackup)
+  std::string message;  // why the Start stopped, as it was shown (kBadCard, kUnknownMacro)
   std::optional<PreparedIngestion> run;
 };
+
+// What is wrong with a card folder before anything is copied from it: it does not exist or
+// cannot be read, it holds no file the extension filter takes (`include`, `extensions` as the
+// master preset's filter gives them), or one of `destinations` lies inside it, so that the
+// next ingestion of the card would take the archive too. Empty when the folder will do.
+std::string card_folder_problem(const std::string& card, bool include,
+                                const std::string& extensions,
+                                const std::vector<std::string>& destinations);
 
 // The choices of the "Choose Backup Folder" question, in the order offered.
 inline constexpr const char* kBackupChoices[] = {"Stop Ingestion", "Use Previous Folder",
@@ -95,6 +117,11 @@ inline constexpr const char* kBackupChoices[] = {"Stop Ingestion", "Use Previous
 // Steps from the settings checks to the built parameter list. On success the session's
 // presets hold the parameter list (CWParam::params) and the record holds its parameters.
 StartOutcome prepare_ingestion(AppSession& session, const StartRequest& request);
+
+// Runs a prepared dry run: the engine scans and names the source as a real run would and its
+// report, in the text pane, lists where every image would go in every tree. Nothing is
+// created, copied or recorded. False when the scan or the naming failed (the report says why).
+bool dry_run_ingestion(AppSession& session, const PreparedIngestion& run);
 
 // The monitor for a prepared ingestion: the parameter list, the record and the session's
 // macro environment, viewer and burn settings.

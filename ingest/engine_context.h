@@ -71,6 +71,9 @@ class EngineContext : public RunContext {
 
   RunCounters counts;
 
+  // A dry run names the images and reports where they would go, creating nothing.
+  bool dry_run = false;
+
   // Parameters as taken by copycard.
   std::optional<std::string> converter_path;
   bool include = false;

@@ -13,14 +13,17 @@
 
 #include "foundation/fs.h"
 #include "foundation/locks.h"
+#include "foundation/log.h"
 #include "foundation/text.h"
 #include "ingest/copy_io.h"
+#include "ingest/dry_run.h"
 #include "ingest/first_copy.h"
 #include "ingest/gps_phase.h"
 #include "ingest/naming.h"
 #include "ingest/result_store.h"
 #include "ingest/scan.h"
 #include "ingest/second_copy.h"
+#include "metadata/macro_exif.h"
 #include "platform/camera_source.h"
 
 namespace cw {
@@ -50,13 +53,13 @@ bool take_roots(const ParamList& p, EngineContext& ctx) {
     ctx.primary_root.reset();
     ctx.converter_path.reset();
   }
-  if (!make_folders(ctx, ctx.first_copy_root)) return false;
+  if (!ctx.dry_run && !make_folders(ctx, ctx.first_copy_root)) return false;
   ctx.want_backup_post = p.flag(kParamWantBackupPost);
   if (!ctx.want_backup_post) return true;
   ctx.post_backup_root = p.text(kParamBackupFolderPost);
   if (*ctx.post_backup_root == ctx.primary_root.value_or(ctx.first_copy_root))
     return same_folder_failure(ctx);
-  return make_folders(ctx, *ctx.post_backup_root);
+  return ctx.dry_run || make_folders(ctx, *ctx.post_backup_root);
 }
 
 // Step 7: the remaining parameters.
@@ -116,6 +119,26 @@ bool wait_for_turn(EngineContext& ctx) {
   return true;
 }
 
+// Video and sound files have no EXIF date: their names take the file time. One log line per
+// run says so, rather than a failed read for each file.
+void log_files_without_exif(const EngineContext& ctx) {
+  int count = 0;
+  std::set<std::string> kinds;
+  for (const ImageRecord& r : ctx.images)
+    if (has_no_exif_by_design(r.source_path)) {
+      ++count;
+      kinds.insert(ascii_upper(r.extension));
+    }
+  if (count == 0) return;
+  std::string list;
+  for (const std::string& k : kinds) {
+    if (!list.empty()) list += ' ';
+    list += k;
+  }
+  log_printf("%d video or sound file%s (%s) without EXIF dated by file time", count,
+             count == 1 ? "" : "s", list.c_str());
+}
+
 // Step 11: names every image, then lets the next run name its own.
 bool naming_phase(EngineContext& ctx) {
   std::string message;
@@ -123,6 +146,7 @@ bool naming_phase(EngineContext& ctx) {
   for (ImageRecord& r : ctx.images)
     if (!(ok = name_image(ctx, r, message))) break;
   ctx.control().release_order_gate(ctx.job.slot);
+  if (ok) log_files_without_exif(ctx);
   return ok || ctx.fail(message);
 }
 
@@ -216,8 +240,12 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
   ctx.scan_root = scan_root;
   if (!prepare(params, count, ctx)) return false;
   const std::time_t start = std::time(nullptr);
-  if (!build_image_list(ctx) || !wait_for_turn(ctx) || !naming_phase(ctx) || !copy_phase(ctx))
-    return false;
+  if (!build_image_list(ctx) || !wait_for_turn(ctx) || !naming_phase(ctx)) return false;
+  if (ctx.dry_run) {
+    report_planned_copies(ctx);
+    return true;
+  }
+  if (!copy_phase(ctx)) return false;
   ctx.counts.files_found -= ctx.counts.duplicates;
   long elapsed = static_cast<long>(std::time(nullptr) - start);
   ctx.report_printf("%d files copied from card took %d min. %d sec.\n", ctx.counts.files_found,

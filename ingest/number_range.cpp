@@ -58,6 +58,14 @@ bool free_name(const std::string& base, std::string& name) {
   return false;
 }
 
+// The path of a range folder with its placeholder replaced by its range.
+std::string range_base(const NumberRangeState& s, const RangeFolder& f) {
+  const std::string range =
+      format_limited(64, s.range_format.c_str(), static_cast<int>(f.lowest % s.modulus),
+                     static_cast<int>(f.highest % s.modulus));
+  return f.path.substr(0, f.path.size() - static_cast<std::size_t>(s.placeholder_length)) + range;
+}
+
 // Renames one folder to `base` or the first free lettered form of it; the name used is
 // returned in `renamed`.
 bool rename_to_range(const std::string& from, const std::string& base, std::string& renamed) {
@@ -133,6 +141,14 @@ void number_range_reset(NumberRangeState& s) {
   s.lowest = s.highest = -1;
 }
 
+std::string number_range_final_path(const NumberRangeState& s, const RangeFolder& f) {
+  if (s.placeholder_length < 0 || f.path.size() < static_cast<std::size_t>(s.placeholder_length))
+    return f.path;
+  std::string name;
+  free_name(range_base(s, f), name);
+  return name;
+}
+
 bool number_range_rename(NumberRangeState& s, SlotControl& control,
                          const std::string& first_copy_root,
                          const std::optional<std::string>& primary_root,
@@ -144,10 +160,7 @@ bool number_range_rename(NumberRangeState& s, SlotControl& control,
   const std::size_t keep_length = static_cast<std::size_t>(s.placeholder_length);
   for (const RangeFolder& f : s.folders) {
     if (s.placeholder_length < 0 || f.path.size() < keep_length) continue;
-    const std::string range =
-        format_limited(64, s.range_format.c_str(), static_cast<int>(f.lowest % s.modulus),
-                       static_cast<int>(f.highest % s.modulus));
-    const std::string base = f.path.substr(0, f.path.size() - keep_length) + range;
+    const std::string base = range_base(s, f);
     std::string renamed;
     if (!rename_to_range(f.path, base, renamed)) {
       ok = false;

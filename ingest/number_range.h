@@ -49,6 +49,10 @@ const RangeFolder* number_range_find(NumberRangeState& state, const std::string&
 // Forgets every range folder and the batch's lowest and highest.
 void number_range_reset(NumberRangeState& state);
 
+// The name a range folder will get after the batch ("RANGE", or the first free of "RANGEa" …
+// "RANGEz"), without renaming anything: what a dry run shows.
+std::string number_range_final_path(const NumberRangeState& state, const RangeFolder& folder);
+
 // Stores the batch's lowest and highest number with the ingestion; false on failure.
 using StoreNumberRange = std::function<bool(long lowest, long highest)>;
 

@@ -196,7 +196,8 @@ std::string now_text() {
 
 class Expander {
  public:
-  Expander(const MacroInputs& in, MacroEnvironment& env) : in_(in), env_(env) {}
+  Expander(const MacroInputs& in, MacroEnvironment& env, std::vector<std::string>* unknown)
+      : in_(in), env_(env), unknown_(unknown) {}
 
   // Expands `text` at `depth` onto `out`. Throws only when memory runs out.
   void expand(std::string_view text, int depth, std::string& out);
@@ -212,6 +213,8 @@ class Expander {
 
   const MacroInputs& in_;
   MacroEnvironment& env_;
+  std::vector<std::string>* unknown_;  // where unknown macros are reported; may be null
+  bool unknown_name_ = false;          // the last lookup met a name it does not know
   bool list_flag_ = false;
   // The vocabulary lists are built on first need within one call and live until it returns;
   // nothing can change the vocabulary while an expansion runs.
@@ -262,7 +265,13 @@ bool Expander::resolve(std::string_view macro_text, std::string& output) {
   if (!split_fields(macro_text.substr(2), f)) return false;
   if (!lists_built_ && !build_vocabulary()) return false;
   std::string value;
-  if (!lookup(f.name, value)) return false;
+  unknown_name_ = false;
+  const bool found = lookup(f.name, value);
+  const bool unknown_exif =
+      found && starts_with(f.name, "exif.") && starts_with(value, "[Unknown macro: ");
+  if (unknown_ && ((!found && unknown_name_) || unknown_exif))
+    unknown_->emplace_back(std::string(macro_text) + "}");
+  if (!found) return false;
   limit_value(value, f.name == "notes" || f.name == "prefix" ? kMacroShortValueMax : kMacroValueMax);
   trim_spaces(value);
   value = substring(value, f.start, f.length);
@@ -398,7 +407,10 @@ bool Expander::database_lookup(const std::string& name, std::string& value) {
       found = &d;
       break;
     }
-  if (!found) return false;
+  if (!found) {
+    unknown_name_ = true;
+    return false;
+  }
   value.clear();
   // A column that is not a plain name cannot be a column of the table; asking the database
   // would only fail, so the value is empty as for a missing row.
@@ -466,6 +478,7 @@ bool Expander::lookup(const std::string& name, std::string& value) {
   } else if (name == "datetime" || name == "datetimemonth" || name == "datetimeweekday") {
     value = convert_datetime_value(name, in_.cur_datetime);
   } else if (starts_with(name, "datetime")) {
+    unknown_name_ = true;
     return false;
   } else if (name == "sequence") {
     value = in_.cur_sequence;
@@ -482,6 +495,7 @@ bool Expander::lookup(const std::string& name, std::string& value) {
   } else if (name.find('.') != std::string::npos) {
     return database_lookup(name, value);
   } else {
+    unknown_name_ = true;
     return false;
   }
   return true;
@@ -491,9 +505,15 @@ bool Expander::lookup(const std::string& name, std::string& value) {
 
 bool macro_process_with_data(std::string_view template_text, std::string& processed,
                              const MacroInputs& inputs, MacroEnvironment& env) {
+  return macro_process_with_data(template_text, processed, inputs, env, nullptr);
+}
+
+bool macro_process_with_data(std::string_view template_text, std::string& processed,
+                             const MacroInputs& inputs, MacroEnvironment& env,
+                             std::vector<std::string>* unknown) {
   processed.clear();
   try {
-    Expander expander(inputs, env);
+    Expander expander(inputs, env, unknown);
     expander.expand(template_text, 1, processed);
     return true;
   } catch (const std::bad_alloc&) {

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "metadata/macro_environment.h"
 
@@ -43,6 +44,12 @@ inline constexpr int kMacroExpansionDepth = 3;        // values are expanded at 
 // Expands `template_text` into `processed`. Fails only when memory runs out.
 bool macro_process_with_data(std::string_view template_text, std::string& processed,
                              const MacroInputs& inputs, MacroEnvironment& env);
+// The same, and each macro whose name the expander does not know is appended to `unknown` as
+// written ("{@model}"), for the caller to warn about: it stays in the result verbatim, which
+// is rarely what the user meant. An exif. name that is no EXIF macro counts too.
+bool macro_process_with_data(std::string_view template_text, std::string& processed,
+                             const MacroInputs& inputs, MacroEnvironment& env,
+                             std::vector<std::string>* unknown);
 
 // The text shown for the retired {@client}, {@project} and {@card} macros; the first use in
 // a process also shows a message saying so.

@@ -74,9 +74,15 @@ namespace {
 struct ImageCache {
   std::mutex mutex;
   bool valid = false;
+  bool readable = false;  // with `valid`: false when the image could not be read
   std::string path;
   ExifPairs pairs;
 };
+
+// Video and sound formats of cameras and recorders.
+const char* const kNoExifExtensions[] = {"MOV", "MP4", "M4V", "AVI", "MTS", "M2TS", "MPG",
+                                         "MPEG", "3GP", "WMV", "MKV", "WAV", "MP3", "M4A",
+                                         "AAC", "WMA", "OGG", "FLAC", "AIF", "AIFF"};
 
 ImageCache& image_cache() {
   static ImageCache cache;
@@ -101,28 +107,37 @@ void forget_cached_image() {
   ImageCache& c = image_cache();
   std::lock_guard<std::mutex> hold(c.mutex);
   c.valid = false;
+  c.readable = false;
   c.path.clear();
   c.pairs.clear();
 }
 
+bool has_no_exif_by_design(std::string_view path) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return false;
+  const std::string_view ext = path.substr(dot + 1);
+  for (const char* e : kNoExifExtensions)
+    if (equals_ignoring_case(ext, e)) return true;
+  return false;
+}
+
 bool cached_image_exif(const std::string& path, ExifPairs& pairs) {
+  if (has_no_exif_by_design(path)) return false;
   ImageCache& c = image_cache();
   std::lock_guard<std::mutex> hold(c.mutex);
   if (!c.valid || c.path != path) {
-    c.valid = false;
-    c.path.clear();
-    c.pairs.clear();
-    std::string message;
-    if (!read_image_macro_pairs(path, c.pairs, message)) {
-      c.pairs.clear();
-      log_printf("Failed to open image file: %s (%s)", message.c_str(), path.c_str());
-      return false;
-    }
     c.valid = true;
     c.path = path;
+    c.pairs.clear();
+    std::string message;
+    c.readable = read_image_macro_pairs(path, c.pairs, message);
+    if (!c.readable) {
+      c.pairs.clear();
+      log_printf("Failed to open image file: %s (%s)", message.c_str(), path.c_str());
+    }
   }
   pairs = c.pairs;
-  return true;
+  return c.readable;
 }
 
 bool MacroEnvironment::image_exif(const std::string& path, ExifPairs& pairs) {

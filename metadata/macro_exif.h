@@ -29,8 +29,15 @@ bool is_exif_macro_name(std::string_view name);
 // false with the reader's message when the image cannot be read.
 bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::string& message);
 
+// True for the video and sound files cards hold beside the images (MOV, MP4, WAV, ...): the
+// reader cannot read them by design, so they have no EXIF values and are dated by their file
+// times without a word in the log for each.
+bool has_no_exif_by_design(std::string_view path);
+
 // The pairs of the image at `path` through the process-wide cache. Reading another image
-// replaces the cached one; a failure logs "Failed to open image file: %s (%s)". Thread-safe.
+// replaces the cached one; a failure logs "Failed to open image file: %s (%s)" once for that
+// image, however many values are asked of it, and nothing for a file that has no EXIF by
+// design. Thread-safe.
 // (`cardwright exif` shows an image's pairs.)
 bool cached_image_exif(const std::string& path, ExifPairs& pairs);
 // Forgets the cached image (tests; a changed file on disk).

@@ -151,6 +151,28 @@ std::string macro_reference_text() {
   return text;
 }
 
+std::vector<ReferenceRow> macro_reference_rows() {
+  std::vector<ReferenceRow> rows;
+  const std::string text = macro_reference_text();
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (line.empty()) continue;
+    if (line[0] != '\t') {
+      rows.push_back({line, "", ""});
+      continue;
+    }
+    const std::size_t colon = line.find(": {@");
+    if (colon == std::string::npos)
+      rows.push_back({"", "", line.substr(1)});
+    else
+      rows.push_back({"", line.substr(1, colon - 1), line.substr(colon + 2)});
+  }
+  return rows;
+}
+
 const MacroFormat kNameFormats[21] = {
     {"Prefix_YYYYMMDD_0001    (Filename Number)",
      "{@prefix,1,-1,_}{@datetimeany,1,8}_{@filename,-4}"},

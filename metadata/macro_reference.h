@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "metadata/macro.h"
 
@@ -14,6 +15,16 @@ MacroInputs macro_laboratory_inputs();
 
 // The fixed text naming every macro beside the macro itself.
 std::string macro_reference_text();
+
+// The reference text as rows, so that a front end can show each macro's text beside its
+// value: a heading row ("Simple Macros"), or a macro row with its label ("Filename"; empty
+// for the example names) and its specification ("{@filename}").
+struct ReferenceRow {
+  std::string heading;
+  std::string label;
+  std::string specification;
+};
+std::vector<ReferenceRow> macro_reference_rows();
 
 // A labelled specification of a preset dialog's format list.
 struct MacroFormat {

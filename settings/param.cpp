@@ -95,6 +95,13 @@ bool CWParam::select(PresetKind kind, const std::string& name) {
     case PresetKind::File:
       p.apply();
       PropPutStr(working, static_cast<CWPreset_Group&>(p).master_key, 0, p.name.c_str());
+      // The group's switches meet the other group's as if they had been switched by hand.
+      if (master().get_int("WantBackup", 1) == 0) {
+        if (kind == PresetKind::Destination)
+          switch_want_backup_off();
+        else if (master().get_int("KeepRaw", 0) != 0)
+          switch_keep_raw_on();
+      }
       break;
     case PresetKind::Meta:
       CWPreset::copy_keys(meta_keys(), p.set.get(), working);
@@ -160,14 +167,21 @@ bool CWParam::store_extension_filter(bool include, const std::string& extensions
   return true;
 }
 
-bool CWParam::switch_keep_raw_on() {
+// Switches `key` on when there is a pre-conversion backup; otherwise keeps it off and says
+// why with `message`.
+bool CWParam::switch_on_with_backup(const char* key, const char* message) {
   if (master().get_int("WantBackup", 1) == 0) {
-    master().put_int("KeepRaw", 0);
-    alert_printf("DNG Converter can run only if a pre-conversion backup is created.");
+    master().put_int(key, 0);
+    alert_printf("%s", message);
     return false;
   }
-  master().put_int("KeepRaw", 1);
+  master().put_int(key, 1);
   return true;
+}
+
+bool CWParam::switch_keep_raw_on() {
+  return switch_on_with_backup("KeepRaw",
+                               "DNG Converter can run only if a pre-conversion backup is created.");
 }
 
 bool CWParam::switch_want_backup_off() {
@@ -184,6 +198,11 @@ bool CWParam::switch_want_backup_off() {
     untouched = false;
   }
   return untouched;
+}
+
+bool CWParam::switch_want_backup_post_on() {
+  return switch_on_with_backup(
+      "WantBackupPost", "Post-conversion backup allowed only if pre-conversion backup created.");
 }
 
 bool CWParam::check_applied_master() {

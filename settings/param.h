@@ -62,6 +62,9 @@ class CWParam {
   // Cross-field rules of the main window. Each returns false when it had to refuse or undo.
   bool switch_keep_raw_on();      // "KeepRaw" switched on
   bool switch_want_backup_off();  // "WantBackup" switched off
+  // "WantBackupPost" switched on: the post-conversion backup copies what the second copy puts
+  // into the primary tree, so there is none without a pre-conversion backup.
+  bool switch_want_backup_post_on();
   bool check_applied_master();    // after a master preset was applied
   // The folder name offered for an empty backup folder.
   static const char* default_backup_folder(bool post_conversion);
@@ -82,6 +85,9 @@ class CWParam {
   const char* const* param_labels = nullptr;
   std::string record_text;  // the last ingestion parameter record
   std::array<std::unique_ptr<CWPreset>, kPresetKinds> presets;
+
+ private:
+  bool switch_on_with_backup(const char* key, const char* message);
 };
 
 // Sets the property store's root to the per-user folder `root` (creating it); on failure

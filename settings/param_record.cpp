@@ -43,6 +43,12 @@ bool ends_with(const std::string& s, const std::string& tail) {
 
 const char* flag_text(int value) { return value != 0 ? "1" : "0"; }
 
+// The post-conversion backup copies the primary tree a pre-conversion backup fills: without
+// that backup it would receive nothing.
+bool post_backup_used(CWPreset& master) {
+  return master.get_int("WantBackupPost") != 0 && master.get_int("WantBackup") != 0;
+}
+
 std::string preset_text(CWPreset& master, const char* key) {
   return master.get_str(key).value_or("");
 }
@@ -70,13 +76,13 @@ std::string summary_text(CWPreset& master, const BuildRequest& r) {
   s += "Backup Folder (Pre-Conversion): " + r.backup_folder;
   if (master.get_int("WantBackup") == 0) s += " [not used]";
   s += "\nBackup Folder (Post-Conversion): " + r.backup_folder_post;
-  if (master.get_int("WantBackupPost") == 0) s += " [not used]";
+  if (!post_backup_used(master)) s += " [not used]";
   s += "\nRun Adobe DNG Converter: " + converter_summary(master) + "\n";
   s += "Metadata Template: ";
   s += master.get_int("EnableMeta") != 0 ? kTemplateName : "[disabled]";
   s += "\nCamera Raw/Develop Settings: " + master.get_str("CRDefaults").value_or("[none]") + "\n";
   s += "Primary Folder Arrangement:" + preset_text(master, "FolderFormat") + "\n";
-  s += "Starting Number: " + starting_number() + "\n";
+  s += "Starting Number: " + r.starting_number.value_or(starting_number()) + "\n";
   return s;
 }
 
@@ -173,7 +179,7 @@ bool CWParam::build(const BuildRequest& r) {
   v[kParamVerifyOnly] = m.get_int("VerifyOnly") != 0 ? "verifyOnly" : "-";
   v[kParamSidecarPath] = template_path;
   v[kParamWantJpegVerify] = flag_text(m.get_int("WantJPEGVerify"));
-  v[kParamStartingNumber] = starting_number();
+  v[kParamStartingNumber] = r.starting_number.value_or(starting_number());
   v[kParamNumberRangeDigits] = digits_text(m.get_int("NumberRangeDigits"));
   v[kParamIngestionId] = std::to_string(r.ingestion_key);
   v[kParamClientName] = r.client;
@@ -181,7 +187,7 @@ bool CWParam::build(const BuildRequest& r) {
   v[kParamCRDefaults] = develop;
   v[kParamNumberRangeSource] = m.get_int("NumberRangeSource") == 1 ? "1" : "2";
   v[kParamBackupFolderPost] = r.backup_folder_post;
-  v[kParamWantBackupPost] = flag_text(m.get_int("WantBackupPost"));
+  v[kParamWantBackupPost] = flag_text(post_backup_used(m));
   v[kParamWantConvertDNGs] = "1";
   v[kParamWantXMPtoJPG] = flag_text(m.get_int("XMPtoJPG"));
   v[kParamExtractJPG] = flag_text(m.get_int("ExtractJPG"));

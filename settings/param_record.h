@@ -41,6 +41,8 @@ struct BuildRequest {
   std::string project;
   std::optional<std::vector<std::string>> image_list;  // the user's chosen images, if any
   DevelopFolders folders;
+  // The starting number when not the preference's (a dry run does not store the one given).
+  std::optional<std::string> starting_number;
 };
 
 // Longest metadata template and develop settings path, and the develop settings name limit.

@@ -125,6 +125,10 @@ TEST_F(StartFlow, ARunLeavesACompleteRecordAndTheChoicesCarryOver) {
   ASSERT_EQ(ingest(r), StartStop::kNone);
   EXPECT_EQ(record("client.name") + "|" + record("project.name") + "|" + record("card.name"),
             "O'Brien|50% Reception|#7");
+  EXPECT_THAT(captured_ui().pane, HasSubstr("\nIngestion " + record("ingestion_sk") +
+                                            ": client \"O'Brien\", project \"50% Reception\", "
+                                            "card \"#7\"\nCarried over from the last ingestion: "
+                                            "client, project, card.\n"));
   EXPECT_EQ(images_below(archive + "/O'Brien/50% Reception/#7"), 6u);
   EXPECT_THAT(record("params"), HasSubstr("\nStartNum: 7\n"));
 }
@@ -171,6 +175,9 @@ TEST_F(StartFlow, EveryStopLeavesItsReasonInTheRecord) {
   EXPECT_THAT(captured_ui().pane, HasSubstr("ERROR: No card chosen.\n"));
 
   r = request();
+  fs::create_directories(dir / "backup");
+  r.given.values[kParamWantBackup] = "1";
+  r.given.values[kParamBackupFolder] = dir / "backup";
   r.given.values[kParamWantBackupPost] = "1";
   r.given.values[kParamBackupFolderPost] = dir / "missing";
   EXPECT_EQ(ingest(r), StartStop::kNoPostBackup);
@@ -182,9 +189,24 @@ TEST_F(StartFlow, EveryStopLeavesItsReasonInTheRecord) {
   EXPECT_EQ(record("result"), "Failed to prepare for ingestion");
   master().put_str("CRDefaults", "[none]");
 
+  // A card folder that will not do stops before the record.
+  const int recorded = records();
+  EXPECT_EQ(ingest(request(dir / "gone")), StartStop::kBadCard);
+  fs::create_directories(dir / "empty/DCIM/.hidden");
+  test::write_file(dir / "empty/DCIM/.hidden/x.jpg", "x");
+  EXPECT_EQ(ingest(request(dir / "empty")), StartStop::kBadCard);
+  EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("holds no files to ingest"));
+  r = request();
+  r.given.values[kParamPrimaryFolder] = card + "/../card/archive";
+  EXPECT_EQ(ingest(r), StartStop::kBadCard);
+  EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("is inside the card folder"));
+  EXPECT_EQ(records(), recorded);
+
   // A run that fails, and one the user stops.
-  EXPECT_EQ(ingest(request(dir / "gone")), StartStop::kNone);
-  EXPECT_THAT(record("result"), HasSubstr("error opening path"));
+  test::write_file(dir / "blocker", "a file where the archive should go");
+  r = request();
+  r.given.values[kParamPrimaryFolder] = dir / "blocker/archive";
+  EXPECT_EQ(ingest(r), StartStop::kNone);
   EXPECT_THAT(record("result"), EndsWith(" / Terminated with error"));
   EXPECT_EQ(captured_ui().status, "Error");
 

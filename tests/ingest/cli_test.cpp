@@ -48,20 +48,6 @@ TEST_F(Cli, IngestPrintsTheReportAndExitsZero) {
   EXPECT_NE(out.find("\"files_found\": 1"), std::string::npos) << out;
 }
 
-TEST_F(Cli, FailuresExitOneAndBadUsageTwo) {
-  std::string out;
-  EXPECT_EQ(run("ingest --no-backup --card " + sh_quote(dir / "missing") + " --primary " +
-                    sh_quote(archive),
-                &out),
-            1);
-  EXPECT_NE(out.find("ERROR: error opening path"), std::string::npos) << out;
-  EXPECT_EQ(run("ingest --card " + sh_quote(card)), 2);
-  EXPECT_EQ(run("ingest --card " + sh_quote(card) + " --primary x --bogus"), 2);
-  EXPECT_EQ(run("ingest --primary x --partition-size many --card y"), 2);
-  EXPECT_EQ(run("ingest --help", &out), 0);
-  EXPECT_NE(out.find("--post-backup"), std::string::npos);
-}
-
 TEST_F(Cli, ConverterOptionsReachTheConverter) {
   const std::string converter = std::string(CW_SOURCE_DIR) + "/tests/fixtures/fake_dng_converter";
   const std::string common = " --card " + sh_quote(card) + " --backup " + sh_quote(dir / "backup") +

@@ -21,13 +21,6 @@ TEST(MacroCommand, ExpandsWithSampleDataAndOptions) {
                 "--keyword 'Animals|Dog' '{@prefix}:{@notes}:{@iptc.people}:{@keywords}'",
                 &out), 0);
   EXPECT_EQ(out, "KTP:a&amp;b:Ann</rdf:li><rdf:li>Bob:Animals|Dog\n");
-  EXPECT_EQ(run("--reference", &out), 0);
-  for (const char* line : {"Simple Macros\n", "\tNumberRange: 0420-0511\n",
-                           "\tDateTimeMonth (month of file): September\n",
-                           "\tSequence, 5 digit: 23456\n", "\tFilenameNew: IMG_YYYYMMDD_0001\n",
-                           "\tKTP_YYYY-MM-DD hh:mm:ss_0001\n", "\tSerialNumber: [serialnumber]\n"})
-    EXPECT_NE(out.find(line), std::string::npos) << line;
-  EXPECT_EQ(out.find("{@"), std::string::npos);
 
   // A real image gives its name, extension and EXIF values.
   test::TempDir dir;
@@ -69,18 +62,6 @@ TEST(MacroCommand, TheLaboratoryAndTheExaminerSeeTheUsersSettings) {
   ASSERT_EQ(cw("examine '" + image + "'", &out), 0);
   EXPECT_EQ(out.rfind("VALUES OF EXIF MACROS\n", 0), 0u) << out.substr(0, 200);
   EXPECT_NE(out.find("\tIPTC.Creator: by Smith\n"), std::string::npos);
-}
-
-TEST(MacroCommand, ExitStatus) {
-  std::string out;
-  EXPECT_EQ(run("", &out), 2);
-  EXPECT_EQ(run("--reference x", &out), 2);
-  EXPECT_EQ(run("--bogus x", &out), 2);
-  EXPECT_EQ(run("--set novalue x", &out), 2);
-  EXPECT_EQ(run("--help", &out), 0);
-  // An image that cannot be read is refused with the reason.
-  EXPECT_EQ(run("--image /nonexistent.jpg x", &out), 1);
-  EXPECT_NE(out.find("cannot read /nonexistent.jpg"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ TEST_F(CliTest, PresetRoundTripFromTheShellLeavesTheDocumentedFiles) {
   ASSERT_EQ(run("preset select 'file handling' Raw"), 0);
   ASSERT_EQ(run("preset rename 'file handling' Raw Converted"), 0);
   ASSERT_EQ(run("preset show master", &out), 0);
-  EXPECT_THAT(out, HasSubstr("PresetFile\tConverted\n"));
+  EXPECT_THAT(out, HasSubstr("PresetFile\tConverted\n"));  // not the default
   EXPECT_THAT(out, HasSubstr("KeepRaw\t1\n"));
   EXPECT_EQ(run("preset save-as 'file handling' Copy"), 0);
   EXPECT_EQ(files(), (std::vector<std::string>{"Preset_File/Converted", "Preset_File/Copy",
@@ -61,7 +61,7 @@ TEST_F(CliTest, PresetRoundTripFromTheShellLeavesTheDocumentedFiles) {
   EXPECT_EQ(run("preset delete 'file handling' Converted --yes"), 0);
   EXPECT_FALSE(fs::exists(user_folder() + "/Preset_File/Converted"));
   ASSERT_EQ(run("preset show master", &out), 0);
-  EXPECT_THAT(out, HasSubstr("PresetFile\tDefault\n"));
+  EXPECT_THAT(out, HasSubstr("PresetFile\tDefault\t(default)\n"));
   EXPECT_THAT(out, Not(HasSubstr("CWParam-18")));
   EXPECT_EQ(run("preset list nokind"), 2);
   EXPECT_EQ(run("preset set photographer Ann Shoe size"), 2);

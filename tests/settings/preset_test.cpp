@@ -193,8 +193,13 @@ TEST_F(PresetTest, ComponentSavesCopyTheirGroupOutOfTheWorkingSet) {
   EXPECT_EQ(PropGetStr(m.set.get(), "Vocabulary", 3, ""), "03  Dog");
   EXPECT_EQ(m.get_str("PresetKeywords"), "Pets");
 
-  // Selecting a component brings its values into the working set and names it there.
+  // Selecting a component brings its values into the working set and names it there; its
+  // switches meet the working set's as if switched by hand: no converter without a backup.
   store("Preset_File", "Raw", {{"KeepRaw", "1"}, {"ExtensionsMRU", "Include: NEF"}});
+  ASSERT_TRUE(param.select(PresetKind::File, "Raw"));
+  EXPECT_EQ(m.get_int("KeepRaw"), 0);
+  EXPECT_EQ(alerts().back(), "DNG Converter can run only if a pre-conversion backup is created.");
+  m.put_int("WantBackup", 1);
   ASSERT_TRUE(param.select(PresetKind::File, "Raw"));
   EXPECT_EQ(m.get_int("KeepRaw"), 1);
   EXPECT_EQ(m.get_str("PresetFile"), "Raw");

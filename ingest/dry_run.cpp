@@ -1,0 +1,127 @@
+// The plan of a dry run, from the named image list.
+#include "ingest/dry_run.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <map>
+
+#include "foundation/fs.h"
+#include "ingest/converter.h"
+#include "ingest/unique_target.h"
+
+namespace cw {
+
+namespace {
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Where a suffix goes: before an extension of exactly three characters, else at the end.
+std::size_t suffix_position(const std::string& target) {
+  const std::size_t dot = target.rfind('.');
+  const std::size_t sep = target.find_last_of("/\\");
+  if (dot == std::string::npos || (sep != std::string::npos && sep > dot) ||
+      target.size() - dot - 1 != 3)
+    return target.size();
+  return dot;
+}
+
+// A placeholder folder of the number range under its final name.
+std::string final_path(const NumberRangeState& ranges, const std::string& path) {
+  for (const RangeFolder& f : ranges.folders)
+    if (path.compare(0, f.path.size(), f.path) == 0 &&
+        (path.size() == f.path.size() || is_separator(path[f.path.size()])))
+      return number_range_final_path(ranges, f) + path.substr(f.path.size());
+  return path;
+}
+
+class Planner {
+ public:
+  explicit Planner(EngineContext& ctx) : ctx_(ctx) {}
+
+  void plan(const ImageRecord& r) {
+    ctx_.report_printf("%s\n", r.source_path.c_str());
+    std::string target = first_copy_target(r);
+    bool duplicate = false;
+    if (!unique_name(target, r.source_path, duplicate)) {
+      ctx_.report_printf("    -> no free name for %s\n", target.c_str());
+      return;
+    }
+    if (duplicate) {
+      ctx_.report_printf("    -> already in %s (skipped)\n", target.c_str());
+      return;
+    }
+    ctx_.report_printf("    -> %s\n", target.c_str());
+    if (!ctx_.primary_root) return;
+    // The second copy keeps the first copy's path below its root; a converted raw becomes a DNG.
+    std::string relative = target.substr(ctx_.first_copy_root.size());
+    const std::size_t dot = relative.rfind('.');
+    const bool converted = ctx_.converter_path && *ctx_.converter_path != "none" &&
+                           !ctx_.converter_path->empty() && !ctx_.counts.verify_only &&
+                           is_convertible_raw(ctx_, relative) && dot != std::string::npos &&
+                           relative.size() - dot - 1 >= 3;
+    if (converted) relative.replace(dot, std::string::npos, ".dng");
+    ctx_.report_printf("    -> %s\n", joined(*ctx_.primary_root, relative).c_str());
+    if (ctx_.want_backup_post && ctx_.post_backup_root)
+      ctx_.report_printf("    -> %s\n", joined(*ctx_.post_backup_root, relative).c_str());
+  }
+
+ private:
+  static std::string joined(const std::string& root, const std::string& relative) {
+    if (!root.empty() && !relative.empty() && is_separator(root.back()) && is_separator(relative[0]))
+      return root + relative.substr(1);
+    if (!root.empty() && !relative.empty() && !is_separator(root.back()) && !is_separator(relative[0]))
+      return root + "/" + relative;
+    return root + relative;
+  }
+
+  std::string first_copy_target(const ImageRecord& r) const {
+    std::string folder = ctx_.first_copy_root;
+    if (r.target_folder != ".") folder = joined(folder, r.target_folder);
+    std::string target = joined(final_path(ctx_.control().number_ranges(), folder), r.new_base_name);
+    if (!r.extension.empty()) target += "." + r.extension;
+    return target;
+  }
+
+  // The name a real run's exclusive creation would end with: the first of the name and its
+  // suffixed forms that neither exists nor was planned, unless the first collision is the
+  // same image.
+  bool unique_name(std::string& target, const std::string& source, bool& duplicate) {
+    const std::size_t at = suffix_position(target);
+    const std::string head = target.substr(0, at), tail = target.substr(at);
+    std::string candidate = target;
+    for (int n = 1; n <= kMaxUniqueSuffix; ++n) {
+      const auto planned = planned_.find(candidate);
+      const bool taken = planned != planned_.end() || exists(candidate);
+      if (!taken) {
+        planned_[candidate] = source;
+        target = candidate;
+        return true;
+      }
+      if (n == 1 && same_image(source, planned != planned_.end() ? planned->second : candidate)) {
+        duplicate = true;
+        return true;
+      }
+      char digits[16];
+      std::snprintf(digits, sizeof digits, "_%05d", n);
+      candidate = head + digits + tail;
+    }
+    return false;
+  }
+
+  EngineContext& ctx_;
+  std::map<std::string, std::string> planned_;  // target → the source planned there
+};
+
+}  // namespace
+
+void report_planned_copies(EngineContext& ctx) {
+  ctx.report_append(kDryRunHeading);
+  Planner planner(ctx);
+  for (const ImageRecord& r : ctx.images) planner.plan(r);
+}
+
+}  // namespace cw
