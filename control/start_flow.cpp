@@ -152,7 +152,8 @@ void save_choices(CWParam& param, const EntityChoice& c, int ingestion_key) {
     log_printf("Can't remember the database choices in master preset \"%s\"", m.name.c_str());
 }
 
-// The "Choose Card" question; empty when the user made no choice.
+}  // namespace
+
 std::string choose_card(AppSession& session) {
   UserInterface& ui = session.ui();
   ui.set_status("Choosing card");
@@ -171,6 +172,8 @@ std::string choose_card(AppSession& session) {
   if (session.recorded_card && *picked == 0) return session.recorded_card->path;
   return "ptp/" + line.substr(8);
 }
+
+namespace {
 
 // A configured backup folder that does not exist: the user stops, takes the previous folder
 // or picks another. Returns false when the user chose to stop.

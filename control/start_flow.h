@@ -86,6 +86,10 @@ inline constexpr const char* kBackupChoices[] = {"Stop Ingestion", "Use Previous
 // presets hold the parameter list (CWParam::params) and the record holds its parameters.
 StartOutcome prepare_ingestion(AppSession& session, const StartRequest& request);
 
+// The "Choose Card" question ("Ingest from ..."): the recorded card, each connected camera,
+// or another folder the user picks. The source chosen; empty when the user made no choice.
+std::string choose_card(AppSession& session);
+
 // The monitor for a prepared ingestion: the parameter list, the record and the session's
 // macro environment, viewer and burn settings.
 MonitorSetup monitor_setup(AppSession& session, const PreparedIngestion& run);
