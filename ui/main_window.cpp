@@ -276,7 +276,8 @@ QWidget* MainWindow::build_body() {
   for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
     auto* shortcut = new QShortcut(QKeySequence(key), this);
     connect(shortcut, &QShortcut::activated, this, [this] {
-      if (start_->isEnabled()) start_->click();
+      if (start_->isEnabled() && isActiveWindow() && !QApplication::activeModalWidget())
+        start_->click();
     });
   }
   connect(master_, &QComboBox::activated, this, [this] {

@@ -2,6 +2,7 @@
 #include "ui/qt_user_interface.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -96,7 +97,11 @@ std::optional<std::string> QtUserInterface::choose_folder(const std::string& tit
                               Qt::BlockingQueuedConnection);
     return answer;
   }
-  QFileDialog dialog(window_, QString::fromStdString(title), QString::fromStdString(start));
+  // A folder that is gone (the reason for many of these questions) opens at what is left of it.
+  QDir near(QString::fromStdString(start));
+  while (!near.exists() && near.cdUp()) {
+  }
+  QFileDialog dialog(window_, QString::fromStdString(title), near.exists() ? near.path() : QString());
   dialog.setAccessibleName(QStringLiteral("Folder chooser"));
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly);
