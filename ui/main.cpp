@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QIcon>
+#include <QLoggingCategory>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Cardwright"));
   QApplication::setDesktopFileName(QStringLiteral("cardwright"));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("cardwright")));
+  // A damaged thumbnail shows as a placeholder; the decoder's complaint about it is not news.
+  QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio.jpeg=false"));
 
   cw::ui::QtUserInterface ui;
   cw::AppSession session(ui, cw::kSessionDesktop);
