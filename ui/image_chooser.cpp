@@ -127,7 +127,8 @@ ImageListModel::ImageListModel(int edge, QObject* parent)
   connect(loader_, &ThumbnailLoader::dropped, this, [this](int row) { requested_.remove(row); });
 }
 
-ImageListModel::~ImageListModel() = default;
+// The workers stop before the thumbnails they would hand over go.
+ImageListModel::~ImageListModel() { delete loader_; }
 
 void ImageListModel::set_images(std::vector<ChoiceImage> images) {
   beginResetModel();

@@ -218,7 +218,8 @@ QWidget* PresetEditor::preset_row(PresetKind kind, const QString& label) {
   connect(names, &QComboBox::activated, this, [this, kind, names] {
     command(kind, names->currentText().toStdString());
   });
-  const std::pair<QString, const char*> kCommands[] = {{tr("Save"), "Save"},
+  const std::pair<QString, const char*> kCommands[] = {{tr("New..."), "New..."},
+                                                       {tr("Save"), "Save"},
                                                        {tr("Save As..."), "Save As..."},
                                                        {tr("Rename..."), "Rename..."},
                                                        {tr("Delete"), "Delete"}};
@@ -378,8 +379,15 @@ void PresetEditor::store(PresetKind kind, const std::string& key, const std::str
   Q_EMIT presets_changed();
 }
 
-void PresetEditor::command(PresetKind kind, const std::string& text) {
+void PresetEditor::command(PresetKind kind, const std::string& given) {
   CWPreset& p = param_.preset(kind);
+  std::string text = given;
+  if (text == "New...") {
+    // A new preset starts from the defaults and is saved under the name the user gives.
+    reset_preset_values(param_, kind);
+    param_.mark_unsaved(kind);
+    text = "Save As...";
+  }
   const std::string old = p.set && p.set->setname ? *p.set->setname : std::string();
   bool ok = false;
   if (text == "Save" && kind == PresetKind::Master && !param_.master_save_allowed()) {

@@ -39,7 +39,7 @@ class PresetEditor : public QDialog {
   };
   QWidget* preset_row(PresetKind kind, const QString& label);
   QWidget* group_tab(PresetKind kind, int first_field, int end_field, bool with_row);
-  void command(PresetKind kind, const std::string& text);
+  void command(PresetKind kind, const std::string& given);
   void store(PresetKind kind, const std::string& key, const std::string& value);
   void reload();
 

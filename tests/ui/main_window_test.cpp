@@ -223,7 +223,7 @@ TEST_F(Desktop, TheChoosersListIsWhatTheIngestionTakes) {
 }
 
 TEST_F(Desktop, PresetAndKeywordEditsPersist) {
-  open({}, {});
+  open({}, {{"PrimaryFolder", archive}});
   ui::PresetEditor editor(session->settings(), window.get());
   editor.show();
   editor.show_tab("File Handling");
@@ -236,6 +236,13 @@ TEST_F(Desktop, PresetAndKeywordEditsPersist) {
     return true;
   }));
   ASSERT_TRUE(click_named(&editor, "File Handling Save As..."));
+  // A new destination preset starts from the defaults, not from the current folders.
+  answers.then(on("Text question", [](QWidget* w) {
+    static_cast<QInputDialog*>(w)->setTextValue("Studio");
+    static_cast<QDialog*>(w)->accept();
+    return true;
+  }));
+  ASSERT_TRUE(click_named(&editor, "Destination New..."));
 
   editor.show_tab("Keywords");
   auto* tree = find_named<QTreeWidget>(&editor, "Vocabulary");
@@ -245,6 +252,8 @@ TEST_F(Desktop, PresetAndKeywordEditsPersist) {
   std::string shown;
   ASSERT_EQ(cardwright("preset show 'File Handling' Wedding", shown), 0);
   EXPECT_THAT(shown, HasSubstr("FilenamePrefix\tWED\n"));
+  ASSERT_EQ(cardwright("preset show Destination Studio", shown), 0);
+  EXPECT_THAT(shown, HasSubstr("PrimaryFolder\t\n"));
   ASSERT_EQ(cardwright("vocab show", shown), 0);
   EXPECT_THAT(shown, HasSubstr("NewItem"));
 }
