@@ -384,32 +384,30 @@ void MainWindow::fill_presets() {
   master_->setCurrentText(q(m.name));
 }
 
+// Fills a selection with the names of a list and selects the row last chosen for `table`.
+void MainWindow::fill_choice(QComboBox* combo, const std::optional<QueryResult>& rows,
+                             const char* table) {
+  combo->clear();
+  combo->addItems(names_of(rows));
+  const QString last = q(last_db_choice(session_.settings(), table).value_or(""));
+  if (combo->findText(last) >= 0) combo->setCurrentText(last);
+}
+
 void MainWindow::fill_clients() {
   Database* db = session_.database();
-  client_->clear();
-  if (!db) return;
-  client_->addItems(names_of(db->list_clients()));
-  const std::string last = last_db_choice(session_.settings(), "client").value_or("");
-  if (client_->findText(q(last)) >= 0) client_->setCurrentText(q(last));
+  fill_choice(client_, db ? db->list_clients() : std::nullopt, "client");
   fill_projects();
 }
 
 void MainWindow::fill_projects() {
   Database* db = session_.database();
-  project_->clear();
-  if (!db || client_->currentText().isEmpty()) return;
-  project_->addItems(names_of(db->list_projects(client_->currentText().toStdString())));
-  const std::string last = last_db_choice(session_.settings(), "project").value_or("");
-  if (project_->findText(q(last)) >= 0) project_->setCurrentText(q(last));
+  const std::string client = client_->currentText().toStdString();
+  fill_choice(project_, db && !client.empty() ? db->list_projects(client) : std::nullopt, "project");
 }
 
 void MainWindow::fill_cards() {
   Database* db = session_.database();
-  card_->clear();
-  if (!db) return;
-  card_->addItems(names_of(db->list_cards()));
-  const std::string last = last_db_choice(session_.settings(), "card").value_or("");
-  if (card_->findText(q(last)) >= 0) card_->setCurrentText(q(last));
+  fill_choice(card_, db ? db->list_cards() : std::nullopt, "card");
 }
 
 void MainWindow::refresh_destination() {

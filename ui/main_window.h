@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "control/card_detection.h"
+#include "database/database.h"
 #include "control/update_check.h"
 #include "control/viewer.h"
 #include "ui/drive_worker.h"
@@ -79,6 +80,7 @@ class MainWindow : public QMainWindow {
   void show_card_state();
   void request_eject(const std::vector<std::string>& roots, std::function<void(bool)> done);
   void fill_presets();
+  void fill_choice(QComboBox* combo, const std::optional<QueryResult>& rows, const char* table);
   void fill_clients();
   void fill_projects();
   void fill_cards();

@@ -27,6 +27,13 @@ QString QtUserInterface::display_text(const std::string& text) {
 
 bool QtUserInterface::on_window_thread() const { return QThread::currentThread() == thread(); }
 
+template <typename F>
+auto QtUserInterface::on_window(F&& ask) {
+  decltype(ask()) answer{};
+  QMetaObject::invokeMethod(this, [&] { answer = ask(); }, Qt::BlockingQueuedConnection);
+  return answer;
+}
+
 void QtUserInterface::show_alert(const QString& text) {
   QMessageBox box(QMessageBox::Information, kTitle, text, QMessageBox::Ok, window_);
   box.setAccessibleName(QStringLiteral("Message"));
@@ -59,12 +66,7 @@ void QtUserInterface::pane_append(const std::string& text) {
 void QtUserInterface::set_status(const std::string& text) { Q_EMIT status_text(display_text(text)); }
 
 bool QtUserInterface::ask_yes_no(const std::string& question) {
-  if (!on_window_thread()) {
-    bool answer = false;
-    QMetaObject::invokeMethod(this, [&] { answer = ask_yes_no(question); },
-                              Qt::BlockingQueuedConnection);
-    return answer;
-  }
+  if (!on_window_thread()) return on_window([&] { return ask_yes_no(question); });
   QMessageBox box(QMessageBox::Question, kTitle, display_text(question),
                   QMessageBox::Yes | QMessageBox::No, window_);
   box.setAccessibleName(QStringLiteral("Question"));
@@ -74,12 +76,7 @@ bool QtUserInterface::ask_yes_no(const std::string& question) {
 
 std::optional<std::string> QtUserInterface::ask_text(const std::string& prompt,
                                                      const std::string& initial) {
-  if (!on_window_thread()) {
-    std::optional<std::string> answer;
-    QMetaObject::invokeMethod(this, [&] { answer = ask_text(prompt, initial); },
-                              Qt::BlockingQueuedConnection);
-    return answer;
-  }
+  if (!on_window_thread()) return on_window([&] { return ask_text(prompt, initial); });
   QInputDialog dialog(window_);
   dialog.setWindowTitle(kTitle);
   dialog.setAccessibleName(QStringLiteral("Text question"));
@@ -91,12 +88,7 @@ std::optional<std::string> QtUserInterface::ask_text(const std::string& prompt,
 
 std::optional<std::string> QtUserInterface::choose_folder(const std::string& title,
                                                           const std::string& start) {
-  if (!on_window_thread()) {
-    std::optional<std::string> answer;
-    QMetaObject::invokeMethod(this, [&] { answer = choose_folder(title, start); },
-                              Qt::BlockingQueuedConnection);
-    return answer;
-  }
+  if (!on_window_thread()) return on_window([&] { return choose_folder(title, start); });
   // A folder that is gone (the reason for many of these questions) opens at what is left of it.
   QDir near(QString::fromStdString(start));
   while (!near.exists() && near.cdUp()) {
@@ -112,12 +104,8 @@ std::optional<std::string> QtUserInterface::choose_folder(const std::string& tit
 std::optional<int> QtUserInterface::choose_from_list(const std::string& title,
                                                      const std::string& text,
                                                      const std::vector<std::string>& choices) {
-  if (!on_window_thread()) {
-    std::optional<int> answer;
-    QMetaObject::invokeMethod(this, [&] { answer = choose_from_list(title, text, choices); },
-                              Qt::BlockingQueuedConnection);
-    return answer;
-  }
+  if (!on_window_thread())
+    return on_window([&] { return choose_from_list(title, text, choices); });
   ChoiceDialog dialog(QString::fromStdString(title), display_text(text), choices, window_);
   return dialog.ask();
 }

@@ -46,6 +46,9 @@ class QtUserInterface : public QObject, public UserInterface {
 
  private:
   bool on_window_thread() const;
+  // Asks on the window's thread, waiting there for the answer (a question from another thread).
+  template <typename F>
+  auto on_window(F&& ask);
   void show_alert(const QString& text);
 
   QPointer<QWidget> window_;
