@@ -515,7 +515,10 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
     dialog.exec();
   }
   notifications_suspended_ = false;
-  const MonitorOutcome outcome = monitor.outcome().value_or(MonitorOutcome{});
+  // A cards monitor closed without a run leaves the starting number as it was.
+  MonitorOutcome unrun;
+  unrun.next_number = std::strtol(starting_number().c_str(), nullptr, 10);
+  const MonitorOutcome outcome = monitor.outcome().value_or(unrun);
   const FinishResult finish = finish_ingestion(session_, run, outcome);
   for (const FolderBurn& burn : outcome.end.burns)
     ui_printf("\n%s: %zu folder(s) to burn; disc burning is not part of this version.\n",
