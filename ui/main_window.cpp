@@ -88,6 +88,7 @@ MainWindow::MainWindow(AppSession& session, QtUserInterface& ui, MainWindowOptio
 
   append_pane(ui_.take_early_pane());
   fill_presets();
+  fill_quick_fields();
   fill_clients();
   fill_cards();
   notes_->setText(q(pref_get_text("IngestionNotes")));
@@ -224,6 +225,11 @@ QWidget* MainWindow::build_body() {
   grid->setColumnStretch(3, 1);
   layout->addWidget(choices);
 
+  // The quick fields the presets' specifications use ({@qf.LABEL}), filled in per ingestion.
+  quick_ = new QGroupBox(tr("Quick Fields"), body);
+  new QGridLayout(quick_);
+  layout->addWidget(quick_);
+
   // Where the images will go.
   destination_ = new QGroupBox(tr("Destination"), body);
   auto* form = new QFormLayout(destination_);
@@ -283,6 +289,7 @@ QWidget* MainWindow::build_body() {
   connect(master_, &QComboBox::activated, this, [this] {
     if (!session_.settings().select(PresetKind::Master, master_->currentText().toStdString()))
       fill_presets();
+    fill_quick_fields();
     refresh_destination();
   });
   connect(client_, &QComboBox::activated, this, [this] {
@@ -382,6 +389,37 @@ void MainWindow::fill_presets() {
   master_->clear();
   for (const std::string& n : names) master_->addItem(q(n));
   master_->setCurrentText(q(m.name));
+}
+
+void MainWindow::fill_quick_fields() {
+  CWParam& param = session_.settings();
+  param.rebuild_quick_fields();
+  std::string overflow;
+  if (!param.quick_fields_fit(overflow)) ui_print(overflow);
+  auto* grid = static_cast<QGridLayout*>(quick_->layout());
+  while (QLayoutItem* item = grid->takeAt(0)) {
+    delete item->widget();
+    delete item;
+  }
+  const std::size_t shown = std::min(param.quick_field_labels.size(),
+                                     static_cast<std::size_t>(kQuickFieldsShown));
+  for (std::size_t i = 0; i < shown; ++i) {
+    const std::string key = "qf_" + param.quick_field_labels[i];
+    auto* edit = new QLineEdit(q(param.master().get_str(key).value_or("")), quick_);
+    const QString label = q(param.quick_field_labels[i]);
+    edit->setAccessibleName(QStringLiteral("Quick field ") + label);
+    connect(edit, &QLineEdit::editingFinished, this, [this, key, edit] {
+      session_.settings().master().put_str(key, edit->text().toStdString());
+    });
+    const int row = static_cast<int>(i / 2), col = static_cast<int>(i % 2) * 2;
+    auto* l = new QLabel(label + QLatin1Char(':'), quick_);
+    l->setBuddy(edit);
+    grid->addWidget(l, row, col);
+    grid->addWidget(edit, row, col + 1);
+  }
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(3, 1);
+  quick_->setVisible(shown > 0);
 }
 
 // Fills a selection with the names of a list and selects the row last chosen for `table`.
@@ -575,6 +613,7 @@ void MainWindow::open_presets(const QString& tab) {
   connect(&editor, &PresetEditor::presets_changed, this, &MainWindow::refresh_destination);
   editor.exec();
   fill_presets();
+  fill_quick_fields();
   refresh_destination();
 }
 

@@ -81,6 +81,7 @@ class MainWindow : public QMainWindow {
   void request_eject(const std::vector<std::string>& roots, std::function<void(bool)> done);
   void fill_presets();
   void fill_choice(QComboBox* combo, const std::optional<QueryResult>& rows, const char* table);
+  void fill_quick_fields();
   void fill_clients();
   void fill_projects();
   void fill_cards();
@@ -113,6 +114,7 @@ class MainWindow : public QMainWindow {
   QComboBox *master_ = nullptr, *client_ = nullptr, *project_ = nullptr, *card_ = nullptr;
   QLineEdit *notes_ = nullptr, *starting_number_ = nullptr;
   QGroupBox* destination_ = nullptr;
+  QGroupBox* quick_ = nullptr;
   QLabel *primary_ = nullptr, *backup_ = nullptr, *backup_post_ = nullptr, *first_name_ = nullptr;
   QPushButton *start_ = nullptr, *cards_ = nullptr, *thumbs_ = nullptr, *eject_ = nullptr;
   QPlainTextEdit* pane_ = nullptr;
