@@ -98,7 +98,11 @@ int main(int argc, char** argv) {
   put_preset_value(param, PresetKind::Destination, "WantBackup", "0");
   put_preset_value(param, PresetKind::File, "FilenamePrefix", "ANN");
   put_preset_value(param, PresetKind::Master, "CardFolder", work + "/card/DCIM");
+  put_preset_value(param, PresetKind::Master, "qf_Event", "Garden wedding");
+  put_preset_value(param, PresetKind::Master, "qf_Venue", "Old Mill, Hallstead");
   save_master(param);
+  set_preset_value(param, PresetKind::Content, kDefaultName, "Headline", "{@qf.Event}");
+  set_preset_value(param, PresetKind::Content, kDefaultName, "Location", "{@qf.Venue}");
   Vocabulary vocabulary;
   for (const char* path : {"Keywords|Wedding|Ceremony", "Keywords|Wedding|Reception",
                            "Keywords|Family", "Catalog Sets|Portfolio"}) {
