@@ -396,6 +396,14 @@ void PresetEditor::command(PresetKind kind, const std::string& given) {
     bool list_changed = false;
     ok = p.command(text, list_changed);
     if (ok && text == "Rename...") repoint_master(param_, kind, old, p.name);
+    // The metadata presets are chosen by name in the working set: a new one is the one used.
+    if (ok && text == "Save As...") {
+      const char* chosen_by = kind == PresetKind::Photog    ? "MetaPhotog"
+                              : kind == PresetKind::Content ? "MetaContent"
+                              : kind == PresetKind::Rights  ? "MetaRights"
+                                                            : nullptr;
+      if (chosen_by) put_preset_value(param_, PresetKind::Meta, chosen_by, p.name);
+    }
     if (ok && text == "Delete") repoint_master(param_, kind, old, kDefaultName);
     if (ok) p.unsaved = false;
   } else {
