@@ -41,7 +41,7 @@ void list_folder(const std::string& root, const std::string& relative, int depth
   while (dirent* e = readdir(d)) {
     const std::string name = e->d_name;
     if (name == "." || name == ".." || name.empty() || name[0] == '.') continue;
-    struct stat st{};
+    struct stat st {};
     if (stat((dir + "/" + name).c_str(), &st) != 0) continue;
     if (S_ISDIR(st.st_mode))
       folders.push_back(name);
@@ -60,7 +60,7 @@ void list_folder(const std::string& root, const std::string& relative, int depth
     image.name = name;
     const std::size_t dot = name.rfind('.');
     if (dot != std::string::npos) image.type = ascii_upper(name.substr(dot + 1));
-    struct stat st{};
+    struct stat st {};
     if (stat(image.path.c_str(), &st) == 0) image.mtime = st.st_mtime;
     image.day = local_day(image.mtime);
     out.push_back(std::move(image));
@@ -125,8 +125,8 @@ ChoiceFacets choice_facets(const std::vector<ChoiceImage>& images) {
     days.insert(i.day);
     types.insert(i.type);
   }
-  return {{folders.begin(), folders.end()}, {days.begin(), days.end()},
-          {types.begin(), types.end()}};
+  return {
+      {folders.begin(), folders.end()}, {days.begin(), days.end()}, {types.begin(), types.end()}};
 }
 
 std::vector<std::string> chosen_paths(const std::vector<ChoiceImage>& images,

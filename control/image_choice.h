@@ -20,7 +20,7 @@ struct ChoiceImage {
   std::string name;    // file name
   std::string type;    // extension in upper case, without its dot ("" when none)
   std::time_t mtime = 0;
-  std::string day;     // the modification day, "YYYY-MM-DD" in local time
+  std::string day;  // the modification day, "YYYY-MM-DD" in local time
 };
 
 // The images below `folder`, depth first: per folder its files in case-insensitive name

@@ -25,7 +25,7 @@ std::string naming_preview(AppSession& session, const std::string& path) {
   in.cur_filename = dot == std::string::npos ? name : name.substr(0, dot);
   in.ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
   in.cur_path = path;
-  struct stat st{};
+  struct stat st {};
   std::time_t when = ::stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
   std::tm local{};
   char date[32] = "00000000_000000";

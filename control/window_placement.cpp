@@ -38,7 +38,8 @@ std::vector<std::uint8_t> encode_placement(const WindowPlacement& p) {
 }
 
 std::optional<WindowPlacement> decode_placement(const std::vector<std::uint8_t>& bytes) {
-  if (bytes.size() != kPlacementBytes || get32(bytes, 0) != static_cast<std::int32_t>(kPlacementBytes))
+  if (bytes.size() != kPlacementBytes ||
+      get32(bytes, 0) != static_cast<std::int32_t>(kPlacementBytes))
     return std::nullopt;
   WindowPlacement p;
   p.maximized = get32(bytes, 8) == kShowMaximized;
@@ -53,7 +54,8 @@ std::optional<WindowPlacement> decode_placement(const std::vector<std::uint8_t>&
 }
 
 std::optional<WindowPlacement> load_window_placement() {
-  std::optional<std::vector<std::uint8_t>> bytes = profile_get_binary(kProfileSection, kPlacementKey);
+  std::optional<std::vector<std::uint8_t>> bytes =
+      profile_get_binary(kProfileSection, kPlacementKey);
   if (!bytes) return std::nullopt;
   return decode_placement(*bytes);
 }

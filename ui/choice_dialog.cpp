@@ -50,7 +50,8 @@ ChoiceDialog::ChoiceDialog(const QString& title, const QString& text,
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   } else {
     for (std::size_t i = 0; i < choices.size(); ++i) {
-      auto* b = buttons->addButton(QString::fromStdString(choices[i]), QDialogButtonBox::ActionRole);
+      auto* b =
+          buttons->addButton(QString::fromStdString(choices[i]), QDialogButtonBox::ActionRole);
       b->setAccessibleName(QString::fromStdString(choices[i]));
       const int index = static_cast<int>(i);
       connect(b, &QPushButton::clicked, this, [this, index] { choose(index); });

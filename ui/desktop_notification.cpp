@@ -12,7 +12,8 @@ bool notify_desktop(const QString& summary, const QString& body) {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return false;
   QDBusMessage call = QDBusMessage::createMethodCall(
-      QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+      QStringLiteral("org.freedesktop.Notifications"),
+      QStringLiteral("/org/freedesktop/Notifications"),
       QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
   const int kTimeoutMs = 8000;
   call << QStringLiteral("Cardwright") << 0u << QStringLiteral("cardwright") << summary << body

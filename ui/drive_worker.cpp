@@ -43,7 +43,8 @@ void DriveWorker::eject(const std::vector<std::string>& roots) {
 void DriveWorker::post_snapshot(std::vector<MediaNotification> changes) {
   auto snapshot = std::make_shared<DriveSnapshot>(DriveSnapshot::take(*source_));
   QMetaObject::invokeMethod(
-      this, [this, snapshot, changes = std::move(changes)] { Q_EMIT drives_read(snapshot, changes); },
+      this,
+      [this, snapshot, changes = std::move(changes)] { Q_EMIT drives_read(snapshot, changes); },
       Qt::QueuedConnection);
 }
 
@@ -62,8 +63,8 @@ void DriveWorker::run() {
     for (const auto& roots : ejects) {
       bool handled = true;
       for (const std::string& root : roots) handled = eject_(root) && handled;
-      QMetaObject::invokeMethod(this, [this, handled] { Q_EMIT ejected(handled); },
-                                Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, handled] { Q_EMIT ejected(handled); }, Qt::QueuedConnection);
     }
     if (quit_) break;
     std::vector<MediaNotification> changes;

@@ -3,16 +3,16 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QKeyEvent>
-#include <QMouseEvent>
-#include <QStyledItemDelegate>
 #include <QDialogButtonBox>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -87,9 +87,8 @@ class ThumbnailDelegate : public QStyledItemDelegate {
     const QString name = option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(),
                                                        Qt::ElideMiddle, text_rect.width());
     painter->save();
-    painter->setPen(option.palette.color(option.state & QStyle::State_Selected
-                                             ? QPalette::HighlightedText
-                                             : QPalette::Text));
+    painter->setPen(option.palette.color(
+        option.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
     painter->drawText(text_rect, Qt::AlignHCenter | Qt::AlignVCenter, name);
     painter->restore();
   }
@@ -99,8 +98,9 @@ class ThumbnailDelegate : public QStyledItemDelegate {
     bool toggle = false;
     if (event->type() == QEvent::MouseButtonRelease) {
       const auto* me = static_cast<QMouseEvent*>(event);
-      toggle = me->button() == Qt::LeftButton &&
-               check_box(option.rect, option.widget).adjusted(-4, -4, 4, 4).contains(me->position().toPoint());
+      toggle = me->button() == Qt::LeftButton && check_box(option.rect, option.widget)
+                                                     .adjusted(-4, -4, 4, 4)
+                                                     .contains(me->position().toPoint());
     } else if (event->type() == QEvent::KeyPress) {
       const int key = static_cast<QKeyEvent*>(event)->key();
       toggle = key == Qt::Key_Space || key == Qt::Key_Select;
@@ -307,9 +307,8 @@ ImageChooser::ImageChooser(const std::string& folder, bool include, const std::s
     show_listing(watcher->result());
     watcher->deleteLater();
   });
-  watcher->setFuture(QtConcurrent::run([folder, include, extensions] {
-    return list_choice_images(folder, include, extensions);
-  }));
+  watcher->setFuture(QtConcurrent::run(
+      [folder, include, extensions] { return list_choice_images(folder, include, extensions); }));
 }
 
 void ImageChooser::show_listing(std::vector<ChoiceImage> images) {

@@ -341,8 +341,8 @@ void MainWindow::on_drives(const SnapshotPtr& snapshot,
     // Arrivals first: a card that replaced another still counts as an arrival.
     for (MediaEvent kind : {MediaEvent::kInserted, MediaEvent::kRemoved})
       for (const MediaNotification& n : changes)
-        if (n.event == kind &&
-            on_media_notification(*snapshot_, card_state_, n, notifications_suspended_, auto_ingest))
+        if (n.event == kind && on_media_notification(*snapshot_, card_state_, n,
+                                                     notifications_suspended_, auto_ingest))
           auto_start = true;
   }
   session_.recorded_card.reset();
@@ -350,8 +350,7 @@ void MainWindow::on_drives(const SnapshotPtr& snapshot,
     session_.recorded_card = RecordedCard{card_state_.card_path, card_state_.card_label};
   show_card_state();
   refresh_destination();
-  if (auto_start && !busy_)
-    QTimer::singleShot(0, this, [this] { start_ingestion(false); });
+  if (auto_start && !busy_) QTimer::singleShot(0, this, [this] { start_ingestion(false); });
 }
 
 void MainWindow::show_card_state() {
@@ -401,8 +400,8 @@ void MainWindow::fill_quick_fields() {
     delete item->widget();
     delete item;
   }
-  const std::size_t shown = std::min(param.quick_field_labels.size(),
-                                     static_cast<std::size_t>(kQuickFieldsShown));
+  const std::size_t shown =
+      std::min(param.quick_field_labels.size(), static_cast<std::size_t>(kQuickFieldsShown));
   for (std::size_t i = 0; i < shown; ++i) {
     const std::string key = "qf_" + param.quick_field_labels[i];
     auto* edit = new QLineEdit(q(param.master().get_str(key).value_or("")), quick_);
@@ -440,7 +439,8 @@ void MainWindow::fill_clients() {
 void MainWindow::fill_projects() {
   Database* db = session_.database();
   const std::string client = client_->currentText().toStdString();
-  fill_choice(project_, db && !client.empty() ? db->list_projects(client) : std::nullopt, "project");
+  fill_choice(project_, db && !client.empty() ? db->list_projects(client) : std::nullopt,
+              "project");
 }
 
 void MainWindow::fill_cards() {
@@ -480,9 +480,9 @@ void MainWindow::refresh_destination() {
               first_name_->setText(tr("(no images on the card)"));
               return;
             }
-            first_name_->setText(tr("%1  (from %2)")
-                                     .arg(q(naming_preview(session_, images.front().path)),
-                                          q(images.front().name)));
+            first_name_->setText(
+                tr("%1  (from %2)")
+                    .arg(q(naming_preview(session_, images.front().path)), q(images.front().name)));
           });
   watcher->setFuture(QtConcurrent::run(
       [card, include, extensions] { return list_choice_images(card, include, extensions); }));
@@ -563,7 +563,8 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
               burn.title.c_str(), burn.folders.size());
   notify_desktop(outcome.success ? tr("Ingestion finished") : tr("Ingestion ended without success"),
                  status_->text());
-  if (finish.eject) request_eject({card_root(*finish.eject)}, [](bool handled) {
+  if (finish.eject)
+    request_eject({card_root(*finish.eject)}, [](bool handled) {
       if (!handled) alert_printf("Can't eject card");
     });
   starting_number_->setText(q(starting_number()));
@@ -619,7 +620,8 @@ void MainWindow::open_presets(const QString& tab) {
 
 void MainWindow::open_preferences() {
   PreferencesDialog dialog(this);
-  if (dialog.exec() == QDialog::Accepted) small_screen_->setChecked(pref_get_int("SmallScreen") != 0);
+  if (dialog.exec() == QDialog::Accepted)
+    small_screen_->setChecked(pref_get_int("SmallScreen") != 0);
 }
 
 void MainWindow::apply_small_screen(bool on) {
@@ -639,14 +641,12 @@ void MainWindow::check_for_update_now() {
       alert_printf("%s", manual_update_message(result).c_str());
   });
   const std::string url = pref_get_text("UpdateCheckURL");
-  watcher->setFuture(QtConcurrent::run([url] {
-    return check_for_update(url, update_check_version(AppSession::version()));
-  }));
+  watcher->setFuture(QtConcurrent::run(
+      [url] { return check_for_update(url, update_check_version(AppSession::version())); }));
 }
 
 void MainWindow::poll_update_check() {
-  if (!update_.valid() ||
-      update_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+  if (!update_.valid() || update_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
     return;
   if (auto* timer = qobject_cast<QTimer*>(sender())) timer->stop();
   const std::optional<AutomaticUpdateText> text = update_.get();

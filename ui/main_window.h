@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "control/card_detection.h"
-#include "database/database.h"
 #include "control/update_check.h"
 #include "control/viewer.h"
+#include "database/database.h"
 #include "ui/drive_worker.h"
 
 class QAction;

@@ -96,8 +96,10 @@ MonitorDialog::MonitorDialog(CardMonitor& monitor, MonitorHooks hooks, QWidget* 
     grid->addWidget(r.progress);
     r.box = frame;
     layout->addWidget(frame);
-    connect(r.ingest, &QCheckBox::toggled, this,
-            [this, i](bool on) { monitor_.set_ticked(i, on); update_view(); });
+    connect(r.ingest, &QCheckBox::toggled, this, [this, i](bool on) {
+      monitor_.set_ticked(i, on);
+      update_view();
+    });
   }
 
   auto* bottom = new QHBoxLayout;

@@ -86,7 +86,8 @@ PreferencesDialog::PreferencesDialog(QWidget* parent) : QDialog(parent) {
 void PreferencesDialog::load(bool defaults) {
   for (std::size_t i = 0; i < flags_.size(); ++i) {
     const char* key = kFlags[i].key;
-    flags_[i]->setChecked(defaults ? default_text(key) == QLatin1String("1") : pref_get_int(key) != 0);
+    flags_[i]->setChecked(defaults ? default_text(key) == QLatin1String("1")
+                                   : pref_get_int(key) != 0);
   }
   for (std::size_t i = 0; i < texts_.size(); ++i) {
     const char* key = kTexts[i].key;

@@ -26,13 +26,13 @@ namespace {
 
 enum class Widget {
   kText,
-  kFolder,    // a folder, with a browse button
-  kProgram,   // a program file, with a browse button
+  kFolder,   // a folder, with a browse button
+  kProgram,  // a program file, with a browse button
   kCheck,
-  kDigits,    // 4, 5 or 6
-  kNumbers,   // where number-range numbers come from
-  kPreview,   // the converter's preview option
-  kCopyright, // Copyrighted, Public Domain, Unknown
+  kDigits,     // 4, 5 or 6
+  kNumbers,    // where number-range numbers come from
+  kPreview,    // the converter's preview option
+  kCopyright,  // Copyrighted, Public Domain, Unknown
   kExtensions,
 };
 
@@ -94,12 +94,12 @@ QString in_words(const char* key) {
   const QString k = QString::fromUtf8(key);
   for (int i = 0; i < k.size(); ++i) {
     const QChar c = k[i];
-    const bool starts_word = i > 0 && c.isUpper() &&
-                             (k[i - 1].isLower() || (i + 1 < k.size() && k[i + 1].isLower()));
+    const bool starts_word =
+        i > 0 && c.isUpper() && (k[i - 1].isLower() || (i + 1 < k.size() && k[i + 1].isLower()));
     if (starts_word) out += QLatin1Char(' ');
-    const bool acronym = c.isUpper() && ((i + 1 < k.size() && k[i + 1].isUpper()) ||
-                                         (i > 0 && k[i - 1].isUpper() && (i + 1 == k.size() ||
-                                                                          k[i + 1].isUpper())));
+    const bool acronym =
+        c.isUpper() && ((i + 1 < k.size() && k[i + 1].isUpper()) ||
+                        (i > 0 && k[i - 1].isUpper() && (i + 1 == k.size() || k[i + 1].isUpper())));
     out += (starts_word && !acronym) ? c.toLower() : c;
   }
   return out;
@@ -125,11 +125,16 @@ const std::vector<Choice>& choices(Widget w) {
       {"Copyrighted", "Copyrighted"}, {"Public Domain", "Public Domain"}, {"Unknown", "Unknown"}};
   static const std::vector<Choice> none;
   switch (w) {
-    case Widget::kDigits: return digits;
-    case Widget::kNumbers: return numbers;
-    case Widget::kPreview: return preview;
-    case Widget::kCopyright: return copyright;
-    default: return none;
+    case Widget::kDigits:
+      return digits;
+    case Widget::kNumbers:
+      return numbers;
+    case Widget::kPreview:
+      return preview;
+    case Widget::kCopyright:
+      return copyright;
+    default:
+      return none;
   }
 }
 
@@ -139,7 +144,8 @@ QString stored_choice(Widget w, const CWPreset& source, const std::string& key) 
     case Widget::kPreview:
       return QString::fromStdString(source.get_str(key).value_or(std::string("-p0")));
     case Widget::kCopyright:
-      return QString::fromStdString(copyright_status_shown(source.get_str(key).value_or(std::string())));
+      return QString::fromStdString(
+          copyright_status_shown(source.get_str(key).value_or(std::string())));
     case Widget::kNumbers:
       return source.get_int(key) == 2 ? QStringLiteral("2") : QStringLiteral("1");
     default:
@@ -170,12 +176,9 @@ PresetEditor::PresetEditor(CWParam& param, QWidget* parent) : QDialog(parent), p
     return std::pair<int, int>(first, end);
   };
   const std::pair<PresetKind, QString> kTabs[] = {
-      {PresetKind::Master, tr("Source")},
-      {PresetKind::Destination, tr("Destination")},
-      {PresetKind::File, tr("File Handling")},
-      {PresetKind::Meta, tr("Metadata")},
-      {PresetKind::Photog, tr("Photographer")},
-      {PresetKind::Content, tr("Content")},
+      {PresetKind::Master, tr("Source")},       {PresetKind::Destination, tr("Destination")},
+      {PresetKind::File, tr("File Handling")},  {PresetKind::Meta, tr("Metadata")},
+      {PresetKind::Photog, tr("Photographer")}, {PresetKind::Content, tr("Content")},
       {PresetKind::Rights, tr("Rights")},
   };
   for (const auto& [kind, title] : kTabs) {
@@ -215,9 +218,8 @@ QWidget* PresetEditor::preset_row(PresetKind kind, const QString& label) {
   l->setBuddy(names);
   h->addWidget(l);
   h->addWidget(names, 1);
-  connect(names, &QComboBox::activated, this, [this, kind, names] {
-    command(kind, names->currentText().toStdString());
-  });
+  connect(names, &QComboBox::activated, this,
+          [this, kind, names] { command(kind, names->currentText().toStdString()); });
   const std::pair<QString, const char*> kCommands[] = {{tr("New..."), "New..."},
                                                        {tr("Save"), "Save"},
                                                        {tr("Save As..."), "Save As..."},
@@ -249,12 +251,12 @@ QWidget* PresetEditor::group_tab(PresetKind kind, int first, int end, bool with_
   v->addWidget(scroll, 1);
 
   std::vector<Field> shown;
-  for (int i = first; i >= 0 && i < end; ++i) shown.push_back(fields()[static_cast<std::size_t>(i)]);
-  const std::vector<const char*>* metadata =
-      kind == PresetKind::Photog   ? &photog_fields()
-      : kind == PresetKind::Content ? &content_fields()
-      : kind == PresetKind::Rights  ? &rights_fields()
-                                    : nullptr;
+  for (int i = first; i >= 0 && i < end; ++i)
+    shown.push_back(fields()[static_cast<std::size_t>(i)]);
+  const std::vector<const char*>* metadata = kind == PresetKind::Photog    ? &photog_fields()
+                                             : kind == PresetKind::Content ? &content_fields()
+                                             : kind == PresetKind::Rights  ? &rights_fields()
+                                                                           : nullptr;
   if (metadata)
     for (const char* key : *metadata)
       shown.push_back({kind, key, nullptr,
@@ -334,9 +336,8 @@ QWidget* PresetEditor::group_tab(PresetKind kind, int first, int end, bool with_
           edit->setText(text_of());
           edit->setCursorPosition(0);  // a long specification shows its beginning
         });
-        connect(edit, &QLineEdit::editingFinished, this, [this, kind, key, edit] {
-          store(kind, key, edit->text().toStdString());
-        });
+        connect(edit, &QLineEdit::editingFinished, this,
+                [this, kind, key, edit] { store(kind, key, edit->text().toStdString()); });
         if (f.widget == Widget::kText) {
           form->addRow(label + QLatin1Char(':'), edit);
           break;
@@ -346,9 +347,9 @@ QWidget* PresetEditor::group_tab(PresetKind kind, int first, int end, bool with_
         browse->setAccessibleName(tr("Browse for %1").arg(name));
         const bool folder = f.widget == Widget::kFolder;
         connect(browse, &QToolButton::clicked, this, [this, kind, key, edit, folder, label] {
-          const QString picked =
-              folder ? QFileDialog::getExistingDirectory(this, label, edit->text())
-                     : QFileDialog::getOpenFileName(this, label, edit->text());
+          const QString picked = folder
+                                     ? QFileDialog::getExistingDirectory(this, label, edit->text())
+                                     : QFileDialog::getOpenFileName(this, label, edit->text());
           if (picked.isEmpty()) return;
           edit->setText(picked);
           store(kind, key, picked.toStdString());

@@ -30,7 +30,8 @@ bool QtUserInterface::on_window_thread() const { return QThread::currentThread()
 template <typename F>
 auto QtUserInterface::on_window(F&& ask) {
   decltype(ask()) answer{};
-  QMetaObject::invokeMethod(this, [&] { answer = ask(); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [&] { answer = ask(); }, Qt::BlockingQueuedConnection);
   return answer;
 }
 
@@ -45,7 +46,8 @@ void QtUserInterface::alert(const std::string& text) {
   if (on_window_thread())
     show_alert(shown);
   else
-    QMetaObject::invokeMethod(this, [this, shown] { show_alert(shown); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, shown] { show_alert(shown); }, Qt::QueuedConnection);
 }
 
 void QtUserInterface::set_window(QWidget* window) {
@@ -63,7 +65,9 @@ void QtUserInterface::pane_append(const std::string& text) {
     Q_EMIT pane_text(display_text(text));
 }
 
-void QtUserInterface::set_status(const std::string& text) { Q_EMIT status_text(display_text(text)); }
+void QtUserInterface::set_status(const std::string& text) {
+  Q_EMIT status_text(display_text(text));
+}
 
 bool QtUserInterface::ask_yes_no(const std::string& question) {
   if (!on_window_thread()) return on_window([&] { return ask_yes_no(question); });
@@ -93,7 +97,8 @@ std::optional<std::string> QtUserInterface::choose_folder(const std::string& tit
   QDir near(QString::fromStdString(start));
   while (!near.exists() && near.cdUp()) {
   }
-  QFileDialog dialog(window_, QString::fromStdString(title), near.exists() ? near.path() : QString());
+  QFileDialog dialog(window_, QString::fromStdString(title),
+                     near.exists() ? near.path() : QString());
   dialog.setAccessibleName(QStringLiteral("Folder chooser"));
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly);
@@ -104,8 +109,7 @@ std::optional<std::string> QtUserInterface::choose_folder(const std::string& tit
 std::optional<int> QtUserInterface::choose_from_list(const std::string& title,
                                                      const std::string& text,
                                                      const std::vector<std::string>& choices) {
-  if (!on_window_thread())
-    return on_window([&] { return choose_from_list(title, text, choices); });
+  if (!on_window_thread()) return on_window([&] { return choose_from_list(title, text, choices); });
   ChoiceDialog dialog(QString::fromStdString(title), display_text(text), choices, window_);
   return dialog.ask();
 }

@@ -8,8 +8,8 @@
 // cards and a broken one, opens the image chooser on the corpus (or on "card"), the preferences
 // and the preset editor, and grabs each window.
 #include <QApplication>
-#include <QLayout>
 #include <QElapsedTimer>
+#include <QLayout>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
   for (const char* path : {"Keywords|Wedding|Ceremony", "Keywords|Wedding|Reception",
                            "Keywords|Family", "Catalog Sets|Portfolio"}) {
     std::vector<std::string> names;
-    for (QString part : QString::fromUtf8(path).split(QLatin1Char('|'))) names.push_back(part.toStdString());
+    for (QString part : QString::fromUtf8(path).split(QLatin1Char('|')))
+      names.push_back(part.toStdString());
     vocabulary.load(param.working_set());
     vocabulary.check_path(names, param.working_set());
   }
@@ -150,13 +151,15 @@ int main(int argc, char** argv) {
     monitor.set_ticked(3, false);
     dialog.show();
     monitor.start();
-    const bool caught = wait_until([&] {
-      const MonitorView v = monitor.snapshot();
-      const SlotProgress& big = v.slots[1].progress;
-      return v.slots[0].code == SlotCode::kFinished && v.slots[2].code == SlotCode::kFinished &&
-             big.files_done >= 3 && big.files_done < big.files_total &&
-             v.slots[1].phase_seconds > 0.6;
-    }, 30000);
+    const bool caught = wait_until(
+        [&] {
+          const MonitorView v = monitor.snapshot();
+          const SlotProgress& big = v.slots[1].progress;
+          return v.slots[0].code == SlotCode::kFinished && v.slots[2].code == SlotCode::kFinished &&
+                 big.files_done >= 3 && big.files_done < big.files_total &&
+                 v.slots[1].phase_seconds > 0.6;
+        },
+        30000);
     if (!caught) std::fprintf(stderr, "the monitor's run did not reach the wanted state\n");
     dialog.update_view();
     if (!save(dialog, out, "monitor.png")) status = 1;

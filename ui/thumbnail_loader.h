@@ -42,7 +42,7 @@ class ThumbnailLoader : public QObject {
 
   const int edge_;
   QThreadPool pool_;
-  std::mutex mutex_;  // guards pending_
+  std::mutex mutex_;                              // guards pending_
   std::vector<std::pair<int, QString>> pending_;  // newest last
   std::atomic<bool> quit_{false};
 };

@@ -164,7 +164,8 @@ void VocabularyTree::add() {
   save_tree(param_);
   reload();
   // The new entry is the last child of the entry that was current.
-  if (QTreeWidgetItem* parent_item = tree_->currentItem(); parent_item && parent_item->childCount()) {
+  if (QTreeWidgetItem* parent_item = tree_->currentItem();
+      parent_item && parent_item->childCount()) {
     QTreeWidgetItem* fresh = parent_item->child(parent_item->childCount() - 1);
     tree_->setCurrentItem(fresh);
     tree_->editItem(fresh);
@@ -193,7 +194,8 @@ void VocabularyTree::on_changed(QTreeWidgetItem* item, int) {
     ok = vocabulary_.set_checked(*node, checked, set) && ok;
   if (ok) save_tree(param_);
   // Rebuilding the tree here would delete the item Qt is still using: later.
-  QMetaObject::invokeMethod(this, [this] { reload(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { reload(); }, Qt::QueuedConnection);
   Q_EMIT edited();
 }
 

@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::sort(sources.begin(), sources.end());
-  const fs::path work = fs::temp_directory_path() / ("cardwright-chooser-" + std::to_string(getpid()));
+  const fs::path work =
+      fs::temp_directory_path() / ("cardwright-chooser-" + std::to_string(getpid()));
   const fs::path folder = work / "DCIM/100BENCH";
   fs::create_directories(folder);
   std::vector<std::string> files;
@@ -59,7 +60,8 @@ int main(int argc, char** argv) {
   const auto exif_start = std::chrono::steady_clock::now();
   const int exif_status = std::system(command.c_str());
   const double exif_ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - exif_start).count();
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - exif_start)
+          .count();
 
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
@@ -79,8 +81,10 @@ int main(int argc, char** argv) {
   std::printf("images: %d (corpus-derived, %zu distinct files)\n", count, sources.size());
   std::printf("chooser first screen of thumbnails: %.0f ms (target: under 1000 ms)\n",
               first_screen_ms);
-  std::printf("cardwright exif over the same files: %.0f ms (exit status %d; some corpus files are cut short)\n", exif_ms,
-              exif_status);
+  std::printf(
+      "cardwright exif over the same files: %.0f ms (exit status %d; some corpus files are cut "
+      "short)\n",
+      exif_ms, exif_status);
   std::printf("ratio chooser/exif: %.3f\n", first_screen_ms / exif_ms);
 
   // Scrolling: each page is painted at once with the thumbnails at hand; those not yet decoded

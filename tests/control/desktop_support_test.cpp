@@ -53,7 +53,8 @@ TEST(ImageChoice, ListsInScanOrderThroughTheFilterAndFiltersByFolderDayAndType) 
   EXPECT_EQ(count({"", "", "JPG"}), 2);
   EXPECT_EQ(count({"101", "", ""}), 1);
   EXPECT_EQ(count({"100", images[2].day, ""}), 0);
-  EXPECT_THAT(chosen_paths(images, {false, true, true}), ElementsAre(dir / "100/b.JPG", dir / "101/a.jpg"));
+  EXPECT_THAT(chosen_paths(images, {false, true, true}),
+              ElementsAre(dir / "100/b.JPG", dir / "101/a.jpg"));
   EXPECT_TRUE(list_choice_images(dir / "missing", false, "").empty());
 }
 

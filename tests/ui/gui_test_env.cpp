@@ -1,6 +1,8 @@
 // GUI test helpers.
 #include "tests/ui/gui_test_env.h"
 
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -9,7 +11,6 @@
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 namespace cw::test {
 
@@ -74,8 +75,10 @@ void DialogAnswerer::poll() {
         if (auto* box = qobject_cast<QMessageBox*>(target.data()))
           text += QStringLiteral(": ") + box->text();
         unexpected << text;
-        if (auto* dialog = qobject_cast<QDialog*>(target.data())) dialog->reject();
-        else target->close();
+        if (auto* dialog = qobject_cast<QDialog*>(target.data()))
+          dialog->reject();
+        else
+          target->close();
       },
       Qt::QueuedConnection);
 }

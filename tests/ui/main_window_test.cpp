@@ -2,17 +2,19 @@
 // flow, the monitor on two cards with Stop, the image chooser's list taken by the ingestion, and
 // preset and keyword edits that the command-line program reads back. Results are checked in the
 // database, the archive and the stored presets.
+#include "ui/main_window.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QFileDialog>
 #include <QInputDialog>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
@@ -27,7 +29,6 @@
 #include "tests/fixtures/sample_card.h"
 #include "tests/ui/gui_test_env.h"
 #include "ui/image_chooser.h"
-#include "ui/main_window.h"
 #include "ui/monitor_dialog.h"
 #include "ui/preset_editor.h"
 #include "ui/qt_user_interface.h"
@@ -45,8 +46,8 @@ using ::testing::HasSubstr;
 std::size_t images_below(const std::string& dir) {
   std::size_t n = 0;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec); it != fs::recursive_directory_iterator();
-       ++it)
+  for (auto it = fs::recursive_directory_iterator(dir, ec);
+       it != fs::recursive_directory_iterator(); ++it)
     if (it->is_regular_file() && it->path().extension() != ".xmp") ++n;
   return n;
 }
@@ -97,7 +98,8 @@ struct Desktop : ::testing::Test {
     spec.raw_every = 0;
     spec.jpeg_width = spec.jpeg_height = 16;
     spec.prefix = name.substr(0, 3) + "_";
-    EXPECT_EQ(fixtures::write_sample_card(dir / name, spec).size(), static_cast<std::size_t>(count));
+    EXPECT_EQ(fixtures::write_sample_card(dir / name, spec).size(),
+              static_cast<std::size_t>(count));
     return dir / name;
   }
   // Starts the program on these card roots with `settings` in the master preset.
@@ -129,7 +131,9 @@ TEST_F(Desktop, StartAnswersEveryQuestionOfTheStartFlow) {
   const std::string root = card("card", 4);
   const std::string backup = dir / "backup";
   fs::create_directories(backup);
-  open({root}, {{"PrimaryFolder", archive}, {"WantBackup", "1"}, {"BackupFolder", dir / "gone"},
+  open({root}, {{"PrimaryFolder", archive},
+                {"WantBackup", "1"},
+                {"BackupFolder", dir / "gone"},
                 {"WantJPEGVerify", "0"}});
   EXPECT_THAT(find_named<QLabel>(window.get(), "Card")->text().toStdString(),
               HasSubstr("Image card mounted: " + root));
@@ -168,7 +172,8 @@ TEST_F(Desktop, MonitorRunsTwoCardsInTheirColoursAndStops) {
   const QColor green(0, 210, 0);
   auto colour = [](QWidget* w, int slot) {
     return find_named<QLabel>(w, QString("Slot %1 status").arg(slot))
-        ->palette().color(QPalette::WindowText);
+        ->palette()
+        .color(QPalette::WindowText);
   };
   answers.then(press("Ingestion Monitor", "Start"));
   answers.then(on("Ingestion Monitor", [&](QWidget* w) {
@@ -198,7 +203,9 @@ TEST_F(Desktop, MonitorRunsTwoCardsInTheirColoursAndStops) {
 
 TEST_F(Desktop, TheChoosersListIsWhatTheIngestionTakes) {
   const std::string root = card("card", 6);
-  open({root}, {{"PrimaryFolder", archive}, {"WantBackup", "0"}, {"CardFolder", root + "/DCIM"},
+  open({root}, {{"PrimaryFolder", archive},
+                {"WantBackup", "0"},
+                {"CardFolder", root + "/DCIM"},
                 {"WantJPEGVerify", "0"}});
   answers.then(on("Image chooser", [](QWidget* w) {
     auto& model = static_cast<ui::ImageChooser*>(w)->model();
@@ -217,8 +224,8 @@ TEST_F(Desktop, TheChoosersListIsWhatTheIngestionTakes) {
   for (const auto& e : fs::recursive_directory_iterator(archive))
     if (e.is_regular_file() && e.path().extension() != ".xmp") names.push_back(e.path().stem());
   std::sort(names.begin(), names.end());
-  EXPECT_THAT(names, ::testing::ElementsAre(::testing::EndsWith("_0002"),
-                                            ::testing::EndsWith("_0005")));
+  EXPECT_THAT(names,
+              ::testing::ElementsAre(::testing::EndsWith("_0002"), ::testing::EndsWith("_0005")));
   EXPECT_THAT(newest("params"), HasSubstr("ImgList: [image list]"));
 }
 
