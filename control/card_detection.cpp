@@ -3,6 +3,7 @@
 
 #include <cerrno>
 
+#include "control/card_monitor.h"
 #include "database/repair.h"
 #include "foundation/fs.h"
 #include "foundation/log.h"
@@ -143,6 +144,14 @@ std::optional<std::vector<DriveEntry>> EnumerateCardDrives(DriveSource& drives) 
     table.push_back(std::move(entry));
   }
   return table;
+}
+
+std::vector<MonitorCard> cards_for_monitor(DriveSource& drives) {
+  std::vector<MonitorCard> cards;
+  if (std::optional<std::vector<DriveEntry>> table = EnumerateCardDrives(drives))
+    for (const DriveEntry& e : *table)
+      if (e.selected) cards.push_back(MonitorCard{e.root, e.volume_name, e.device_name});
+  return cards;
 }
 
 bool on_media_notification(DriveSource& drives, CardState& state,

@@ -22,6 +22,8 @@
 
 namespace cw {
 
+struct MonitorCard;
+
 inline constexpr const char* kStatusInsertCard = "Insert card or connect camera";
 inline constexpr const char* kStatusPressStart = "Press Start to begin";
 inline constexpr const char* kStatusChooseCard = "Press Start to choose card";
@@ -59,6 +61,10 @@ inline constexpr std::size_t kMaxCardDrives = 26;
 // drives that are not ready and drives without a device record. Nothing when enumeration
 // failed; the message has then been shown.
 std::optional<std::vector<DriveEntry>> EnumerateCardDrives(DriveSource& drives);
+
+// The cards the monitor's Refresh puts into its slots: the selected entries of the drive
+// table, in order (none when enumeration failed; the message has then been shown).
+std::vector<MonitorCard> cards_for_monitor(DriveSource& drives);
 
 // What the main window does with a media notification. Runs detection unless notifications
 // are suspended (the card monitor is open) or the path is empty; true when an automatic

@@ -237,7 +237,8 @@ bool check_specifications(AppSession& session, bool strict, std::string& message
   return !strict;
 }
 
-// The "Choose Card" question; empty when the user made no choice.
+}  // namespace
+
 std::string choose_card(AppSession& session) {
   UserInterface& ui = session.ui();
   ui.set_status("Choosing card");
@@ -256,6 +257,8 @@ std::string choose_card(AppSession& session) {
   if (session.recorded_card && *picked == 0) return session.recorded_card->path;
   return "ptp/" + line.substr(8);
 }
+
+namespace {
 
 // A configured backup folder that does not exist: the user stops, takes the previous folder
 // or picks another. Returns false when the user chose to stop.

@@ -123,6 +123,10 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& request)
 // created, copied or recorded. False when the scan or the naming failed (the report says why).
 bool dry_run_ingestion(AppSession& session, const PreparedIngestion& run);
 
+// The "Choose Card" question ("Ingest from ..."): the recorded card, each connected camera,
+// or another folder the user picks. The source chosen; empty when the user made no choice.
+std::string choose_card(AppSession& session);
+
 // The monitor for a prepared ingestion: the parameter list, the record and the session's
 // macro environment, viewer and burn settings.
 MonitorSetup monitor_setup(AppSession& session, const PreparedIngestion& run);

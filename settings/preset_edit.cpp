@@ -257,6 +257,35 @@ bool repoint_master(CWParam& param, PresetKind kind, const std::string& old,
   return save_master(param);
 }
 
+void reset_preset_values(CWParam& param, PresetKind kind) {
+  PROPSET* working = param.working_set();
+  const PropSetPtr empty = propset_alloc(param.master().category, std::nullopt);
+  switch (kind) {
+    case PresetKind::Master:
+      return;
+    case PresetKind::Destination:
+      if (working && empty) CWPreset::copy_keys(destination_keys(), empty.get(), working);
+      return;
+    case PresetKind::File:
+      if (working && empty) CWPreset::copy_keys(file_keys(), empty.get(), working);
+      return;
+    case PresetKind::Meta:
+      if (working && empty) CWPreset::copy_keys(meta_keys(), empty.get(), working);
+      return;
+    case PresetKind::Photog:
+    case PresetKind::Content:
+    case PresetKind::Rights: {
+      CWPreset& p = param.preset(kind);
+      p.set = propset_alloc(p.category, std::nullopt);
+      p.set_defaults();
+      return;
+    }
+    case PresetKind::Keywords:
+      if (working) PropRemove(working, kVocabularyKey);
+      return;
+  }
+}
+
 bool save_vocabulary(CWParam& param) {
   CWPreset& master = param.master();
   CWPreset& kw = param.preset(PresetKind::Keywords);

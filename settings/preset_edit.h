@@ -63,6 +63,12 @@ bool save_master(CWParam& param);
 bool repoint_master(CWParam& param, PresetKind kind, const std::string& old,
                     const std::string& now);
 
+// Puts the values of a kind of preset back to their defaults, as a new preset of that kind
+// starts: the group's keys in the master's working set (destination, file handling, metadata
+// choice), the fields of a photographer, content or rights preset, or the keyword vocabulary.
+// The master keeps its values: a new master starts from the current settings.
+void reset_preset_values(CWParam& param, PresetKind kind);
+
 // Saves the vocabulary of the working set into the keywords preset the master names.
 bool save_vocabulary(CWParam& param);
 

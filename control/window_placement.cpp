@@ -1,0 +1,67 @@
+// The placement record and its preference.
+#include "control/window_placement.h"
+
+#include "platform/profile.h"
+
+namespace cw {
+
+namespace {
+
+constexpr const char* kPlacementKey = "DlgMainPlacement3";
+constexpr std::int32_t kShowNormal = 1;
+constexpr std::int32_t kShowMaximized = 3;
+
+void put32(std::vector<std::uint8_t>& out, std::int32_t v) {
+  const auto u = static_cast<std::uint32_t>(v);
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(u >> (8 * i)));
+}
+
+std::int32_t get32(const std::vector<std::uint8_t>& in, std::size_t at) {
+  std::uint32_t u = 0;
+  for (int i = 0; i < 4; ++i) u |= static_cast<std::uint32_t>(in[at + i]) << (8 * i);
+  return static_cast<std::int32_t>(u);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> encode_placement(const WindowPlacement& p) {
+  std::vector<std::uint8_t> out;
+  put32(out, static_cast<std::int32_t>(kPlacementBytes));
+  put32(out, 0);  // flags
+  put32(out, p.maximized ? kShowMaximized : kShowNormal);
+  for (int i = 0; i < 4; ++i) put32(out, -1);  // minimised and maximised positions: unset
+  put32(out, p.x);
+  put32(out, p.y);
+  put32(out, p.x + p.width);
+  put32(out, p.y + p.height);
+  return out;
+}
+
+std::optional<WindowPlacement> decode_placement(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() != kPlacementBytes ||
+      get32(bytes, 0) != static_cast<std::int32_t>(kPlacementBytes))
+    return std::nullopt;
+  WindowPlacement p;
+  p.maximized = get32(bytes, 8) == kShowMaximized;
+  const std::int32_t left = get32(bytes, 28), top = get32(bytes, 32);
+  const std::int32_t right = get32(bytes, 36), bottom = get32(bytes, 40);
+  if (right <= left || bottom <= top) return std::nullopt;
+  p.x = left;
+  p.y = top;
+  p.width = right - left;
+  p.height = bottom - top;
+  return p;
+}
+
+std::optional<WindowPlacement> load_window_placement() {
+  std::optional<std::vector<std::uint8_t>> bytes =
+      profile_get_binary(kProfileSection, kPlacementKey);
+  if (!bytes) return std::nullopt;
+  return decode_placement(*bytes);
+}
+
+bool save_window_placement(const WindowPlacement& p) {
+  return profile_put_binary(kProfileSection, kPlacementKey, encode_placement(p));
+}
+
+}  // namespace cw

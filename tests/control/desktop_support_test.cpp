@@ -1,0 +1,127 @@
+// What the desktop program's windows stand on: the image chooser's listing, filters and
+// thumbnails, the main window's naming preview and placement record, and drive snapshots that
+// answer card detection and the monitor as the live drives would.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "control/app_session.h"
+#include "control/card_detection.h"
+#include "control/card_monitor.h"
+#include "control/drive_snapshot.h"
+#include "control/image_choice.h"
+#include "control/naming_preview.h"
+#include "control/window_placement.h"
+#include "platform/fake_drive_source.h"
+#include "settings/param.h"
+#include "settings/preferences.h"
+#include "tests/common/test_env.h"
+#include "tests/fixtures/sample_files.h"
+
+namespace cw {
+namespace {
+
+using test::TempDir;
+using ::testing::ElementsAre;
+
+constexpr std::time_t kMay17 = 1715940000;  // 2024-05-17, mid-day in any zone
+constexpr std::time_t kMay18 = kMay17 + 86400;
+
+TEST(ImageChoice, ListsInScanOrderThroughTheFilterAndFiltersByFolderDayAndType) {
+  TempDir dir;
+  const std::string jpeg = fixtures::make_jpeg("2024:05:17 10:00:00");
+  std::filesystem::create_directories(dir / "100");
+  std::filesystem::create_directories(dir / "101");
+  ASSERT_TRUE(fixtures::write_with_time(dir / "100/b.JPG", jpeg, kMay17));
+  ASSERT_TRUE(fixtures::write_with_time(dir / "100/A.cr2", "raw", kMay17));
+  ASSERT_TRUE(fixtures::write_with_time(dir / "100/A.xmp", "<x/>", kMay17));
+  ASSERT_TRUE(fixtures::write_with_time(dir / "100/notes.txt", "text", kMay17));
+  ASSERT_TRUE(fixtures::write_with_time(dir / "101/a.jpg", jpeg, kMay18));
+  std::vector<ChoiceImage> images = list_choice_images(dir.str(), true, "JPG cr2");
+  std::vector<std::string> listed;
+  for (const ChoiceImage& i : images) listed.push_back(i.folder + "/" + i.name);
+  EXPECT_THAT(listed, ElementsAre("100/A.cr2", "100/b.JPG", "101/a.jpg"));
+  EXPECT_EQ(images[0].type, "CR2");
+
+  const ChoiceFacets facets = choice_facets(images);
+  EXPECT_THAT(facets.types, ElementsAre("CR2", "JPG"));
+  EXPECT_EQ(facets.days.size(), 2u);
+  auto count = [&](const ChoiceFilter& f) {
+    return std::count_if(images.begin(), images.end(), [&](const auto& i) { return f.admits(i); });
+  };
+  EXPECT_EQ(count({"", "", "JPG"}), 2);
+  EXPECT_EQ(count({"101", "", ""}), 1);
+  EXPECT_EQ(count({"100", images[2].day, ""}), 0);
+  EXPECT_THAT(chosen_paths(images, {false, true, true}),
+              ElementsAre(dir / "100/b.JPG", dir / "101/a.jpg"));
+  EXPECT_TRUE(list_choice_images(dir / "missing", false, "").empty());
+}
+
+TEST(ImageChoice, ThumbnailsComeFromEmbeddedPreviews) {
+  CW_REQUIRE_CORPUS(corpus);
+  for (const char* raw_file : {"camera/Panasonic.rw2", "camera/FujiFilm.raf"}) {
+    const Thumbnail raw = read_thumbnail((corpus / raw_file).string());
+    ASSERT_EQ(raw.kind, Thumbnail::Kind::kJpeg) << raw_file;
+    EXPECT_EQ(raw.bytes.at(1), 0xD8);
+  }
+  const Thumbnail large = read_thumbnail((corpus / "camera/ReaganLargeJpg.jpg").string());
+  EXPECT_EQ(large.kind, Thumbnail::Kind::kJpeg);
+  EXPECT_EQ(large.bytes.size(), 2713u);  // its EXIF thumbnail, not the 1.6 MB image
+
+  TempDir dir;
+  test::write_file(dir / "plain.jpg", fixtures::make_jpeg("2024:05:17 10:00:00"));
+  test::write_file(dir / "notes.txt", "not an image");
+  EXPECT_EQ(read_thumbnail(dir / "plain.jpg").kind, Thumbnail::Kind::kJpegFile);
+  EXPECT_EQ(read_thumbnail(dir / "notes.txt").kind, Thumbnail::Kind::kNone);
+}
+
+TEST(NamingPreview, ExpandsTheMastersSpecificationsForTheFirstImage) {
+  TempDir dir;
+  ASSERT_TRUE(fixtures::write_with_time(dir / "IMG_0001.JPG",
+                                        fixtures::make_jpeg("2023:12:31 10:00:00"), kMay17));
+  AppSession session(test::captured_ui(), kSessionSettings);
+  CWPreset& m = session.settings().master();
+  m.put_str("NameFormat", "{@sequence}_{@filename}");
+  m.put_str("FolderFormat", "{@datetimeany,1,4}");
+  set_starting_number("7");
+  EXPECT_EQ(naming_preview(session, dir / "IMG_0001.JPG"), "2023/000007_IMG_0001.JPG");
+}
+
+TEST(WindowPlacement, RoundTripsAndRefusesWhatIsNotAPlacement) {
+  const WindowPlacement p{120, 80, 900, 700, true};
+  std::vector<std::uint8_t> bytes = encode_placement(p);
+  ASSERT_EQ(bytes.size(), kPlacementBytes);
+  const auto back = decode_placement(bytes);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(std::tie(back->x, back->y, back->width, back->height, back->maximized),
+            std::tie(p.x, p.y, p.width, p.height, p.maximized));
+  EXPECT_FALSE(decode_placement({bytes.begin(), bytes.end() - 1}));
+  EXPECT_FALSE(decode_placement(encode_placement({0, 0, 0, 10, false})));
+  bytes[0] = 40;
+  EXPECT_FALSE(decode_placement(bytes));
+  EXPECT_TRUE(save_window_placement(p));
+  EXPECT_EQ(load_window_placement()->width, 900);
+}
+
+TEST(DriveSnapshot, AnswersDetectionAndTheMonitorAsTheLiveDrivesDo) {
+  FakeDriveSource live;
+  live.add_card("E:\\", "EOS_DIGITAL", "Canon", "SD");
+  live.add_drive("C:\\");
+  live.add_card("F:\\", "", "Generic", "CF");
+  DriveSnapshot snapshot = DriveSnapshot::take(live);
+  CardState from_live, from_snapshot;
+  DetectCard(live, from_live);
+  DetectCard(snapshot, from_snapshot);
+  EXPECT_EQ(from_snapshot.card_text, from_live.card_text);
+  const std::vector<MonitorCard> cards = cards_for_monitor(snapshot);
+  ASSERT_EQ(cards.size(), 2u);
+  EXPECT_EQ(cards[0].volume_name + "|" + cards[0].device_name, "EOS_DIGITAL|Canon SD");
+  EXPECT_EQ(cards[1].volume_name, "NO NAME");
+
+  live.list_error = EIO;
+  EXPECT_FALSE(DriveSnapshot::take(live).roots());
+}
+
+}  // namespace
+}  // namespace cw

@@ -1,0 +1,124 @@
+// The program's main window: which cards are in (kept up to date from the drive worker), the
+// master preset and the client, project and card the next ingestion is recorded under, where
+// it will go (archive, backups, the name of the card's first image), one large Start, "Cards...",
+// "Thumbs..." and "Eject", and the text pane that receives every report. The Tools and Help
+// menus hold every command; those of tools that come later are shown disabled.
+//
+// Start runs the Start flow of the control layer with its questions as dialogs, the ingestion
+// monitor, and what follows a run (outcome, starting number, automatic eject, notification).
+#pragma once
+
+#include <QMainWindow>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "control/card_detection.h"
+#include "control/update_check.h"
+#include "control/viewer.h"
+#include "database/database.h"
+#include "ui/drive_worker.h"
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace cw {
+class AppSession;
+}
+
+namespace cw::ui {
+
+class QtUserInterface;
+
+struct MainWindowOptions {
+  std::unique_ptr<DriveSource> drives;  // the drives to watch; none: this system's drives
+  EjectFunction eject = eject_card;
+  ProgramLauncher launch = launch_detached;  // the viewer and the log editor
+  bool update_check = true;                  // the automatic update check at start-up
+};
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  MainWindow(AppSession& session, QtUserInterface& ui, MainWindowOptions options = {});
+  ~MainWindow() override;
+
+  // Start (with the pending source), Cards... and an automatic start call this.
+  void start_ingestion(bool cards_mode, const std::string& source = {});
+  // "Thumbs...".
+  void choose_images();
+  // "Eject".
+  void eject_card_now();
+  const CardState& card_state() const { return card_state_; }
+  // True once the drive worker's first snapshot has been shown.
+  bool drives_known() const { return snapshot_ != nullptr; }
+
+ Q_SIGNALS:
+  // An ingestion started from this window has ended (its monitor closed, its outcome stored).
+  void ingestion_finished(bool success);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void build_menus();
+  QWidget* build_body();
+  void append_pane(const QString& text);
+  void set_status(const QString& text);
+  void on_drives(const SnapshotPtr& snapshot, const std::vector<MediaNotification>& changes);
+  void show_card_state();
+  void request_eject(const std::vector<std::string>& roots, std::function<void(bool)> done);
+  void fill_presets();
+  void fill_choice(QComboBox* combo, const std::optional<QueryResult>& rows, const char* table);
+  void fill_quick_fields();
+  void fill_clients();
+  void fill_projects();
+  void fill_cards();
+  void refresh_destination();
+  void re_enable();
+  void store_choices();
+  void apply_small_screen(bool on);
+  void open_presets(const QString& tab);
+  void open_preferences();
+  void check_for_update_now();
+  void poll_update_check();
+  void show_about();
+
+  AppSession& session_;
+  QtUserInterface& ui_;
+  MainWindowOptions options_;
+  DriveWorker* worker_ = nullptr;
+  SnapshotPtr snapshot_;
+  CardState card_state_;
+  bool notifications_suspended_ = false;
+  bool busy_ = false;  // an ingestion is being started or runs
+  std::deque<std::function<void(bool)>> eject_done_;
+  std::string pending_source_;
+  std::optional<std::vector<std::string>> chosen_;
+  std::future<std::optional<AutomaticUpdateText>> update_;
+  bool placed_ = false;
+  int preview_generation_ = 0;
+
+  QLabel *status_ = nullptr, *card_text_ = nullptr;
+  QComboBox *master_ = nullptr, *client_ = nullptr, *project_ = nullptr, *card_ = nullptr;
+  QLineEdit *notes_ = nullptr, *starting_number_ = nullptr;
+  QGroupBox* destination_ = nullptr;
+  QGroupBox* quick_ = nullptr;
+  QLabel *primary_ = nullptr, *backup_ = nullptr, *backup_post_ = nullptr, *first_name_ = nullptr;
+  QPushButton *start_ = nullptr, *cards_ = nullptr, *thumbs_ = nullptr, *eject_ = nullptr;
+  QPlainTextEdit* pane_ = nullptr;
+  QAction* small_screen_ = nullptr;
+};
+
+}  // namespace cw::ui

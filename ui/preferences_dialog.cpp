@@ -1,0 +1,111 @@
+// The preferences dialog.
+#include "ui/preferences_dialog.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "control/log_services.h"
+#include "foundation/user_interface.h"
+#include "settings/preferences.h"
+
+namespace cw::ui {
+
+namespace {
+
+struct Shown {
+  const char* key;
+  const char* label;
+  const char* empty = nullptr;  // what an empty text field means
+};
+
+// The switches, then the texts, in the order the dialog shows them.
+constexpr Shown kFlags[] = {
+    {"UpdateCheckV3", "Check for a newer version at start-up"},
+    {"LogV3", "Keep the run log"},
+    {"WantIngestionDetails", "Store each ingestion's parameters in the database"},
+    {"PresetReminder", "Ask before unsaved preset changes are lost"},
+    {"SmallScreen", "Compact main window (Small Screen)"},
+};
+constexpr Shown kTexts[] = {
+    {"UpdateCheckURL", "Update check address", "(none: no update check is made)"},
+    {"ExifToolPath", "ExifTool program", "(exiftool, found on PATH)"},
+    {"GpsbabelPath", "gpsbabel program", "(gpsbabel, found on PATH)"},
+};
+
+QString default_text(const char* key) {
+  const PrefKey* k = find_preference(key);
+  return k && k->def ? QString::fromUtf8(k->def) : QString();
+}
+
+}  // namespace
+
+PreferencesDialog::PreferencesDialog(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(tr("Preferences"));
+  setAccessibleName(QStringLiteral("Preferences"));
+  auto* layout = new QVBoxLayout(this);
+  for (const Shown& s : kFlags) {
+    const bool on_by_default = default_text(s.key) == QLatin1String("1");
+    auto* box = new QCheckBox(
+        tr("%1 (default: %2)").arg(tr(s.label), on_by_default ? tr("on") : tr("off")), this);
+    box->setAccessibleName(QString::fromUtf8(s.key));
+    layout->addWidget(box);
+    flags_.push_back(box);
+  }
+  auto* form = new QFormLayout;
+  for (const Shown& s : kTexts) {
+    auto* edit = new QLineEdit(this);
+    edit->setAccessibleName(QString::fromUtf8(s.key));
+    edit->setMinimumWidth(380);
+    edit->setPlaceholderText(tr(s.empty));
+    form->addRow(tr(s.label) + QLatin1Char(':'), edit);
+    texts_.push_back(edit);
+  }
+  layout->addLayout(form);
+  auto* buttons = new QDialogButtonBox(
+      QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::RestoreDefaults, this);
+  buttons->button(QDialogButtonBox::Ok)->setAccessibleName(QStringLiteral("OK"));
+  buttons->button(QDialogButtonBox::Cancel)->setAccessibleName(QStringLiteral("Cancel"));
+  buttons->button(QDialogButtonBox::RestoreDefaults)
+      ->setAccessibleName(QStringLiteral("Restore Defaults"));
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+    store();
+    accept();
+  });
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked, this,
+          [this] { load(true); });
+  load(false);
+}
+
+void PreferencesDialog::load(bool defaults) {
+  for (std::size_t i = 0; i < flags_.size(); ++i) {
+    const char* key = kFlags[i].key;
+    flags_[i]->setChecked(defaults ? default_text(key) == QLatin1String("1")
+                                   : pref_get_int(key) != 0);
+  }
+  for (std::size_t i = 0; i < texts_.size(); ++i) {
+    const char* key = kTexts[i].key;
+    texts_[i]->setText(defaults ? default_text(key) : QString::fromStdString(pref_get_text(key)));
+  }
+}
+
+void PreferencesDialog::store() {
+  const bool logging_before = pref_get_int("LogV3") != 0;
+  for (std::size_t i = 0; i < flags_.size(); ++i)
+    pref_put_int(kFlags[i].key, flags_[i]->isChecked() ? 1 : 0);
+  for (std::size_t i = 0; i < texts_.size(); ++i) {
+    std::string why;
+    if (!pref_set_from_text(kTexts[i].key, texts_[i]->text().trimmed().toStdString(), why))
+      user_interface().alert(why);
+  }
+  const bool logging_now = pref_get_int("LogV3") != 0;
+  if (logging_now != logging_before) switch_logging(logging_now);
+}
+
+}  // namespace cw::ui

@@ -1,0 +1,28 @@
+// "Preferences": the program's global preferences, each shown with its default, with a button
+// that puts every default back. OK stores them; a change of the logging switch is applied and
+// noted in the run log.
+#pragma once
+
+#include <QDialog>
+#include <vector>
+
+class QCheckBox;
+class QLineEdit;
+
+namespace cw::ui {
+
+class PreferencesDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit PreferencesDialog(QWidget* parent = nullptr);
+  // Stores what the dialog shows.
+  void store();
+
+ private:
+  void load(bool defaults);
+  std::vector<QCheckBox*> flags_;
+  std::vector<QLineEdit*> texts_;
+};
+
+}  // namespace cw::ui
