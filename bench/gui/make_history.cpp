@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
     const std::string project = "Project " + std::to_string(i % 120);
     int project_key = db->project_key(client, project);
     if (project_key < 0) project_key = db->project_add(project, client, std::nullopt, "");
-    const std::string card = "#" + std::to_string(i % 12);
+    std::string card = std::to_string(i % 12);
+    card.insert(card.begin(), '#');
     int card_key = db->card_key(card);
     if (card_key < 0) card_key = db->card_add(card, "");
     const int key = db->ingestion_insert(project_key, card_key, i * 300 + 1, i * 300 + 300, 300,
