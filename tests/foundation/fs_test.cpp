@@ -275,9 +275,12 @@ TEST(ToUtf8Test, PassesUtf8AndConvertsCp1252) {
   EXPECT_TRUE(to_utf8("\x93quoted\x94 caf\xe9 \x80", out, message));
   EXPECT_EQ(out, "\xe2\x80\x9cquoted\xe2\x80\x9d caf\xc3\xa9 \xe2\x82\xac");
 
-  // 0x81 has no character in CP1252.
-  EXPECT_FALSE(to_utf8("a\x81z", out, message));
-  EXPECT_EQ(message, "Can't convert to UTF-8.");
+  // The five bytes CP1252 leaves undefined stand for U+FFFD: one bad byte of a camera's text
+  // must not stop a run.
+  EXPECT_TRUE(to_utf8("a\x81\x8d\x8f\x90\x9dz", out, message));
+  std::string five;
+  for (int i = 0; i < 5; ++i) five += "\xef\xbf\xbd";
+  EXPECT_EQ(out, "a" + five + "z");
   to_utf8_release();
   EXPECT_TRUE(to_utf8("\xe9", out, message));  // opens again after a release
   EXPECT_EQ(out, "\xc3\xa9");
