@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 
+#include "foundation/log.h"
 #include "foundation/text.h"
 #include "metadata/macro_environment.h"
 
@@ -36,6 +37,13 @@ void EngineContext::status_printf(const char* fmt, ...) {
 }
 
 void EngineContext::status_set(const char* text) { control().set_status(job.slot, text); }
+
+void EngineContext::image_failed(const std::string& message, const std::string& path) {
+  const std::string line = "ERROR: " + text_with_path(message, path);
+  log_printf("%s", line.c_str());
+  report += line + "\n";
+  ++counts.images_failed;
+}
 
 void EngineContext::progress_begin(ProgressPhase phase, int files, std::uint64_t bytes) {
   control().update_progress(job.slot, [&](SlotProgress& p) { p.begin(phase, files, bytes); });

@@ -4,6 +4,9 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <limits.h>
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <new>
@@ -11,6 +14,8 @@
 
 #include "foundation/fs.h"
 #include "foundation/log.h"
+#include "foundation/path_guard.h"
+#include "foundation/sysio.h"
 #include "foundation/text.h"
 #include "platform/camera_source.h"
 
@@ -37,21 +42,62 @@ bool grow_and_push(std::vector<T>& list, T&& item, std::size_t step) {
   }
 }
 
-// Counts one found file, makes its record and appends it to the image list.
-bool add_image(EngineContext& ctx, const std::string& path, bool trace) {
+// Counts one found file, makes its record (from `path`, below the scan root) and appends it to
+// the image list. The bytes are read from `source` (a linked file's real path) when given.
+bool add_image(EngineContext& ctx, const std::string& path, bool trace,
+               const std::string* source = nullptr) {
   ++ctx.counts.files_found;
   ImageRecord record;
   std::string message;
   if (!make_image_record(ctx.folders, record, ctx.scan_root, path, message)) {
     if (trace) CW_TRACE("fatal(msg)", kInternalErrorNumber);
-    return ctx.fail(message);
+    return ctx.fail(text_with_path(message, path));
   }
+  if (source) record.source_path = *source;
   record.index = static_cast<int>(ctx.images.size());
   if (!grow_and_push(ctx.images, std::move(record), kImageListStep)) {
     if (trace) CW_TRACE("fatal(\"out of memory\")", kInternalErrorNumber);
     return ctx.fail("out of memory");
   }
   return true;
+}
+
+// One report line for each entry of a card that is not taken as an image.
+void skip_entry(EngineContext& ctx, const char* why, const std::string& path) {
+  ctx.report_printf("Skipped %s: \"%s\"\n", why, path.c_str());
+  log_printf("Skipped %s: \"%s\"", why, path.c_str());
+}
+
+// What one entry of a card is to the scan. Only regular files are images. A symbolic link is
+// never followed out of the card: one to a regular file inside it is noted (its file is taken
+// once, after the scan), anything else is skipped with a report line, as is every special
+// file (a FIFO would hang the copy, a device would fill the archive).
+enum class EntryKind { kFile, kFolder, kLink, kSkipped };
+
+EntryKind classify_entry(EngineContext& ctx, const std::string& path, std::string& real) {
+  struct stat st;
+  if (sysio().lstat(path.c_str(), &st) != 0) return EntryKind::kFile;  // reported by the caller
+  if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
+  if (S_ISREG(st.st_mode)) return EntryKind::kFile;
+  if (!S_ISLNK(st.st_mode)) {
+    skip_entry(ctx, "special file (not a regular file)", path);
+    return EntryKind::kSkipped;
+  }
+  char resolved[PATH_MAX];
+  if (!::realpath(path.c_str(), resolved)) {
+    skip_entry(ctx, "symbolic link that leads nowhere", path);
+    return EntryKind::kSkipped;
+  }
+  real = resolved;
+  if (!path_is_inside(ctx.card_files.real_root, real)) {
+    skip_entry(ctx, "symbolic link that leads out of the card", path);
+    return EntryKind::kSkipped;
+  }
+  if (sysio().lstat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    skip_entry(ctx, S_ISDIR(st.st_mode) ? "symbolic link to a folder" : "symbolic link to a special file", path);
+    return EntryKind::kSkipped;
+  }
+  return EntryKind::kLink;
 }
 
 bool scan_camera(EngineContext& ctx, const std::string& path) {
@@ -79,10 +125,10 @@ bool list_folder(EngineContext& ctx, const std::string& path, std::vector<std::s
     int e = errno;
     if (e == EACCES) {
       CW_TRACE("fatal(\"Permission denied\")", e);
-      return ctx.fail("Permission denied");
+      return ctx.fail(text_with_path("Permission denied", path));
     }
     CW_TRACE("fatal(\"error opening path\")", e);
-    return ctx.fail("error opening path");
+    return ctx.fail(text_with_path("error opening path", path));
   }
   for (const std::string& entry : listing->entries) {
     std::size_t sep = last_separator(entry);
@@ -90,18 +136,26 @@ bool list_folder(EngineContext& ctx, const std::string& path, std::vector<std::s
     if (name.empty() || name.front() == '.') continue;
     if (name.size() >= kMaxFileName) {
       CW_TRACE("fatal(\"file name too long\")", kInternalErrorNumber);
-      return ctx.fail("file name too long");
+      return ctx.fail(text_with_path("file name too long", entry));
     }
     std::string full = path;
     if (!ends_with_separator(full)) full += '/';
     full += name;
+    std::string real;
+    const EntryKind kind = classify_entry(ctx, full, real);
+    if (kind == EntryKind::kSkipped) continue;
     struct stat st;
-    if (::stat(full.c_str(), &st) != 0) {
+    if (kind == EntryKind::kFile && sysio().stat(full.c_str(), &st) != 0) {
       CW_TRACE("fatal(\"error accessing path (2)\")", errno);
-      return ctx.fail("error accessing path (2)");
+      return ctx.fail(text_with_path("error accessing path (2)", full));
     }
-    bool folder = S_ISDIR(st.st_mode);
+    const bool folder = kind == EntryKind::kFolder;
     if (!folder && skip_by_extension(name, ctx, ctx.counts.skipped_by_extension)) continue;
+    if (kind == EntryKind::kLink) {
+      ctx.card_files.links.emplace_back(std::move(full), std::move(real));
+      continue;
+    }
+    if (!folder) ctx.card_files.taken.emplace(st.st_dev, st.st_ino);
     if (!grow_and_push(folder ? subfolders : files, std::move(full), kPathListStep)) {
       CW_TRACE("fatal(\"out of memory\")", kInternalErrorNumber);
       return ctx.fail("out of memory");
@@ -142,8 +196,40 @@ bool scanDir(EngineContext& ctx, const std::string& path, int level) {
 
 bool image_from_list(EngineContext& ctx) {
   if (!ctx.file_array) return true;
-  for (const std::string& path : *ctx.file_array)
-    if (!add_image(ctx, path, false)) return false;
+  for (const std::string& path : *ctx.file_array) {
+    if (is_camera_path(path)) {
+      if (!add_image(ctx, path, false)) return false;
+      continue;
+    }
+    // A picked file is judged by where it really is: "..", or a link, must not lead out of
+    // the card. It is named from its real place below the root.
+    const std::optional<std::string> real = real_path_of(path);
+    if (!real || !path_is_inside(ctx.card_files.real_root, *real)) {
+      ++ctx.counts.files_found;
+      return ctx.fail(text_with_path("path outside root", path));
+    }
+    struct stat st;
+    if (sysio().lstat(real->c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      skip_entry(ctx, "special file (not a regular file)", path);
+      continue;
+    }
+    std::string below = ctx.scan_root;
+    if (!ends_with_separator(below)) below += '/';
+    below += real->substr(std::min(real->size(), ctx.card_files.real_root.size() + 1));
+    if (!add_image(ctx, below, false, &*real)) return false;
+  }
+  return true;
+}
+
+bool add_linked_images(EngineContext& ctx) {
+  for (const auto& [link, real] : ctx.card_files.links) {
+    struct stat st;
+    if (sysio().stat(real.c_str(), &st) != 0 || !ctx.card_files.taken.emplace(st.st_dev, st.st_ino).second) {
+      skip_entry(ctx, "symbolic link to a file taken already", link);
+      continue;
+    }
+    if (!add_image(ctx, link, true, &real)) return false;
+  }
   return true;
 }
 
