@@ -30,6 +30,7 @@ struct LogState {
   std::string last_path = derive_last_path(kFallbackLogPath);
   std::FILE* file = nullptr;
   bool enabled = true;
+  int failures = 0;  // lines that could not be written, since the process started
 };
 
 LogState& state() {
@@ -44,15 +45,19 @@ void write_line_locked(LogState& s, const std::string& text) {
   std::tm tmv{};
   localtime_r(&now, &tmv);
   if (std::strftime(stamp, sizeof stamp, "%Y-%b-%d %X", &tmv) == 0) stamp[0] = '\0';
-  std::fprintf(s.file, "%s: ", stamp);
-  std::fwrite(text.data(), 1, text.size(), s.file);
-  std::fputc('\n', s.file);
+  // A full disk or a vanished drive must not go unnoticed: a run whose log is incomplete
+  // does not count as a success.
+  if (std::fprintf(s.file, "%s: ", stamp) < 0 ||
+      std::fwrite(text.data(), 1, text.size(), s.file) != text.size() ||
+      std::fputc('\n', s.file) == EOF)
+    ++s.failures;
 }
 
 void open_locked(LogState& s) {
   if (s.file) return;
   s.file = std::fopen(s.path.c_str(), "a+");
   if (!s.file) {
+    ++s.failures;
     std::fprintf(stderr, "Can't open logfile \"%s\"\n", s.path.c_str());
     return;
   }
@@ -114,6 +119,11 @@ void log_close() {
     std::fclose(s.file);
     s.file = nullptr;
   }
+}
+
+int log_write_failures() {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  return state().failures;
 }
 
 void log_set_enabled(bool enabled) {

@@ -3,7 +3,6 @@
 // copy that gives up halfway, a flush that fails. A copy that did not complete leaves nothing
 // behind, under its name or any other; the source is never touched.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 #include <cerrno>
 #include <cstring>
@@ -115,22 +114,8 @@ TEST_F(FaultTest, SecondCopyOnAFullDiskEndsTheRunAndKeepsTheBackup) {
   EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), image);
 }
 
-// A small file system of its own (tmpfs) as the archive; needs the right to mount.
-struct SmallFileSystem {
-  std::string mount_point;
-  bool mounted = false;
-  explicit SmallFileSystem(const std::string& at, const char* size) : mount_point(at) {
-    fsys::create_directories(at);
-    std::string options = std::string("size=") + size;
-    mounted = ::mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
-  }
-  ~SmallFileSystem() {
-    if (mounted) ::umount2(mount_point.c_str(), MNT_DETACH);
-  }
-};
-
 TEST_F(FaultTest, ArchiveOnAFileSystemThatFillsUp) {
-  SmallFileSystem small(h.dir / "small", "1m");
+  test::SmallFileSystem small(h.dir / "small", "1m");
   if (!small.mounted) GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
   h.set(kParamPrimaryFolder, small.mount_point + "/archive");
   EXPECT_FALSE(h.run());
