@@ -1,14 +1,15 @@
 // Card scan: folder listings, the extension filter, record construction and list growth.
 #include "ingest/scan.h"
 
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <strings.h>
 #include <sys/stat.h>
 
-#include <limits.h>
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -72,32 +73,48 @@ void skip_entry(EngineContext& ctx, const char* why, const std::string& path) {
 // never followed out of the card: one to a regular file inside it is noted (its file is taken
 // once, after the scan), anything else is skipped with a report line, as is every special
 // file (a FIFO would hang the copy, a device would fill the archive).
-enum class EntryKind { kFile, kFolder, kLink, kSkipped };
+enum class EntryKind { kFile, kFolder, kLink, kSkipped, kError };
 
-EntryKind classify_entry(EngineContext& ctx, const std::string& path, std::string& real) {
-  struct stat st;
-  if (sysio().lstat(path.c_str(), &st) != 0) return EntryKind::kFile;  // reported by the caller
+// `st` receives the entry's own status (that of a link's file for kLink); kError leaves errno.
+EntryKind classify_entry(EngineContext& ctx, const std::string& path, struct stat& st,
+                         std::string& real) {
+  if (sysio().lstat(path.c_str(), &st) != 0) return EntryKind::kError;
   if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
   if (S_ISREG(st.st_mode)) return EntryKind::kFile;
-  if (!S_ISLNK(st.st_mode)) {
-    skip_entry(ctx, "special file (not a regular file)", path);
-    return EntryKind::kSkipped;
-  }
+  const char* skipped = "special file (not a regular file)";
   char resolved[PATH_MAX];
-  if (!::realpath(path.c_str(), resolved)) {
-    skip_entry(ctx, "symbolic link that leads nowhere", path);
-    return EntryKind::kSkipped;
+  if (!S_ISLNK(st.st_mode)) {
+  } else if (!::realpath(path.c_str(), resolved)) {
+    skipped = "symbolic link that leads nowhere";
+  } else if (real = resolved; !path_is_inside(ctx.card_files.real_root, real)) {
+    skipped = "symbolic link that leads out of the card";
+  } else if (sysio().stat(real.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    return EntryKind::kLink;
+  } else {
+    skipped = S_ISDIR(st.st_mode) ? "symbolic link to a folder" : "symbolic link to a special file";
   }
-  real = resolved;
-  if (!path_is_inside(ctx.card_files.real_root, real)) {
-    skip_entry(ctx, "symbolic link that leads out of the card", path);
-    return EntryKind::kSkipped;
+  skip_entry(ctx, skipped, path);
+  return EntryKind::kSkipped;
+}
+
+struct DirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+
+// The names in a folder, "." and ".." left out, as the system lists them: links and special
+// files too, which the scan must see to report them. False (errno set) when it cannot be read.
+bool folder_names(const std::string& path, std::vector<std::string>& names) {
+  std::unique_ptr<DIR, DirCloser> dir(sysio().opendir(path.c_str()));
+  if (!dir) return false;
+  errno = 0;
+  while (const struct dirent* entry = ::readdir(dir.get())) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      names.emplace_back(entry->d_name);
+    errno = 0;
   }
-  if (sysio().lstat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    skip_entry(ctx, S_ISDIR(st.st_mode) ? "symbolic link to a folder" : "symbolic link to a special file", path);
-    return EntryKind::kSkipped;
-  }
-  return EntryKind::kLink;
+  // A listing that breaks off keeps what it found; the names missing are not reachable.
+  if (errno != 0) log_printf("readdir(%s) failed: %s", path.c_str(), std::strerror(errno));
+  return true;
 }
 
 bool scan_camera(EngineContext& ctx, const std::string& path) {
@@ -119,9 +136,8 @@ bool scan_camera(EngineContext& ctx, const std::string& path) {
 // Lists one folder into its files (after the extension filter) and subfolders.
 bool list_folder(EngineContext& ctx, const std::string& path, std::vector<std::string>& files,
                  std::vector<std::string>& subfolders) {
-  errno = 0;
-  std::unique_ptr<DirList> listing = dir_list_open(path);
-  if (!listing) {
+  std::vector<std::string> names;
+  if (!folder_names(path, names)) {
     int e = errno;
     if (e == EACCES) {
       CW_TRACE("fatal(\"Permission denied\")", e);
@@ -130,22 +146,20 @@ bool list_folder(EngineContext& ctx, const std::string& path, std::vector<std::s
     CW_TRACE("fatal(\"error opening path\")", e);
     return ctx.fail(text_with_path("error opening path", path));
   }
-  for (const std::string& entry : listing->entries) {
-    std::size_t sep = last_separator(entry);
-    std::string_view name = std::string_view(entry).substr(sep == std::string::npos ? 0 : sep + 1);
+  for (const std::string& name : names) {
     if (name.empty() || name.front() == '.') continue;
-    if (name.size() >= kMaxFileName) {
-      CW_TRACE("fatal(\"file name too long\")", kInternalErrorNumber);
-      return ctx.fail(text_with_path("file name too long", entry));
-    }
     std::string full = path;
     if (!ends_with_separator(full)) full += '/';
     full += name;
+    if (name.size() >= kMaxFileName) {
+      CW_TRACE("fatal(\"file name too long\")", kInternalErrorNumber);
+      return ctx.fail(text_with_path("file name too long", full));
+    }
     std::string real;
-    const EntryKind kind = classify_entry(ctx, full, real);
-    if (kind == EntryKind::kSkipped) continue;
     struct stat st;
-    if (kind == EntryKind::kFile && sysio().stat(full.c_str(), &st) != 0) {
+    const EntryKind kind = classify_entry(ctx, full, st, real);
+    if (kind == EntryKind::kSkipped) continue;
+    if (kind == EntryKind::kError) {
       CW_TRACE("fatal(\"error accessing path (2)\")", errno);
       return ctx.fail(text_with_path("error accessing path (2)", full));
     }
