@@ -1,5 +1,5 @@
-// Folder creation, removal, renames with retries, tree walks and listings, folder collection
-// and UTF-8 conversion; failures injected through the system-call table where a real file
+// Folder creation, removal, renames with retries, tree walks and listings, folder collection,
+// UTF-8 conversion and the path guard; failures injected through the system-call table where a real file
 // system cannot produce them on demand.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 
 #include "foundation/fs.h"
 #include "foundation/log.h"
+#include "foundation/path_guard.h"
 #include "foundation/sysio.h"
 #include "tests/common/test_env.h"
 
@@ -284,6 +285,25 @@ TEST(ToUtf8Test, PassesUtf8AndConvertsCp1252) {
   to_utf8_release();
   EXPECT_TRUE(to_utf8("\xe9", out, message));  // opens again after a release
   EXPECT_EQ(out, "\xc3\xa9");
+}
+
+TEST(PathGuardTest, NamesAndFoldersAreCleanedAndRealPathsCompared) {
+  EXPECT_EQ(safe_relative_path("../../a/./b//..\\c/"), "a/b/c");
+  EXPECT_EQ(safe_relative_path("x\x01y:z*?\"<>|/ end. ./"), "xy-z------/ end");
+  EXPECT_EQ(safe_path_component("caf\xe9/"), "caf\xc3\xa9-");  // CP1252
+  EXPECT_EQ(safe_path_component("a\xc2\x85"), "a");             // a C1 control in UTF-8
+  EXPECT_EQ(safe_path_component(std::string(199, 'a') + "\xc3\xa9"), std::string(199, 'a'));
+
+  TempDir dir;
+  fsys::create_directories(dir / "real");
+  fsys::create_directory_symlink(dir / "real", dir / "link");
+  fsys::create_symlink(dir / "nowhere", dir / "dangling");
+  const std::string real = *real_path_of(dir.str());
+  EXPECT_EQ(real_path_of(dir / "link/new/../x"), real + "/real/x");
+  EXPECT_EQ(real_path_of(dir / "dangling/x"), std::nullopt);  // creation would follow it
+  EXPECT_TRUE(path_is_inside(real, real + "/real/x"));
+  EXPECT_FALSE(path_is_inside(real + "/re", real + "/real"));
+  EXPECT_TRUE(path_is_inside("/", "/x"));
 }
 
 }  // namespace
