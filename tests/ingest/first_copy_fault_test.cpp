@@ -85,6 +85,20 @@ TEST_F(FaultTest, StopIsSeenBetweenChunksAndLeavesNothing) {
   EXPECT_TRUE(fsys::is_empty(h.archive));
 }
 
+TEST_F(FaultTest, SourceThatCannotBeOpenedIsNamedAndGetsNoTarget) {
+  table.open = [](const char* path, int flags, mode_t mode) {
+    if (std::strstr(path, "/card/")) {
+      errno = EIO;
+      return -1;
+    }
+    return system_sysio().open(path, flags, mode);
+  };
+  ScopedSysio faults(table);
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "can't open: \"" + h.card + "/IMG_0001.JPG\"");
+  EXPECT_TRUE(fsys::is_empty(h.archive));
+}
+
 TEST_F(FaultTest, FailedFlushOfTheArchiveFailsTheRun) {
   table.syncfs = [](int) { errno = EIO; return -1; };
   ScopedSysio faults(table);
