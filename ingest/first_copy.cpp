@@ -1,5 +1,6 @@
-// copy_image: target path, unique creation, sidecar, byte copy, time and size checks, then the
-// JPEG steps (XMP merge, verification).
+// copy_image: target folder inside its tree, the source opened, duplicates found, the bytes
+// copied under a temporary name and moved into place, the sidecar, then the JPEG steps (XMP
+// merge, verification).
 #include "ingest/first_copy.h"
 
 #include <fcntl.h>

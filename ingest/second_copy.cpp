@@ -134,6 +134,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
                             const std::string& destination) {
   ctx.control().add_burn_folder(BurnList::kPrimary, destination);
   if (!make_folder_in_tree(ctx, destination, *ctx.primary_root)) return false;
+  ctx.disk_flush.note(destination);  // the converter's DNGs are flushed with the copies
   const std::optional<std::string> program = converter_of(ctx);
   if (program) {
     std::string output = destination;
