@@ -5,11 +5,14 @@
 
 #include "foundation/log.h"
 #include "foundation/text.h"
+#include "ingest/run_macro_environment.h"
 #include "metadata/macro_environment.h"
 
 namespace cw {
 
 EngineContext::EngineContext(EngineJob j) : job(std::move(j)) {}
+
+EngineContext::~EngineContext() = default;
 
 bool EngineContext::fail(std::string_view message) {
   if (job.slot <= 7) control().set_error_flag(job.slot);
@@ -61,7 +64,9 @@ MacroEnvironment& EngineContext::macro_environment() {
   // The base environment holds no state of its own: one shared instance serves every run
   // that was given none.
   static MacroEnvironment images_only;
-  return macro_env ? *macro_env : images_only;
+  if (!run_macro_env)
+    run_macro_env = std::make_unique<RunMacroEnvironment>(macro_env ? *macro_env : images_only);
+  return *run_macro_env;
 }
 
 }  // namespace cw

@@ -56,6 +56,7 @@ struct CardFiles {
 class EngineContext : public RunContext {
  public:
   explicit EngineContext(EngineJob job);
+  ~EngineContext() override;
 
   // RunContext
   bool fail(std::string_view message) override;
@@ -134,7 +135,9 @@ class EngineContext : public RunContext {
   // Where the macros of names, folders and sidecars read presets, the database and notes (not
   // owned; none: nothing but the images' own values).
   MacroEnvironment* macro_env = nullptr;
+  // The environment the run's macros use: `macro_env` with the run's remembered values.
   MacroEnvironment& macro_environment();
+  std::unique_ptr<MacroEnvironment> run_macro_env;  // made on first use
   // The connection that holds the run's ingestion record (not owned; none: results are only
   // logged). Statements on it take databaseLock.
   Database* database = nullptr;
