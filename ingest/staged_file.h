@@ -33,8 +33,9 @@ class StagedFile {
   int fd() const { return fd_.get(); }
   const std::string& temp_path() const { return temp_; }
   // Closes the descriptor (a writer that opens the temporary file by its path writes next):
-  // 0, or -1 with errno set.
-  int close() { return fd_.close(); }
+  // 0, or -1 with errno set. A file that was written through the descriptor is handed to the
+  // disk first (without waiting): the phase's flush then finds little left to write.
+  int close();
   // Moves the file to `target`, replacing an existing file only when `replace`: false with
   // errno set (EEXIST when the name is taken).
   bool commit(const std::string& target, bool replace);
