@@ -71,7 +71,8 @@ bool store_image_numbers(const RunEndInput& in) {
 // A run whose record or log could not be written is no success, whatever its copies did: the
 // pane says which.
 bool recorded(bool stored, const char* what) {
-  if (!stored) ui_printf("\nERROR: Can't write %s; the ingestion does not count as successful.\n", what);
+  if (!stored)
+    ui_printf("\nERROR: Can't write %s; the ingestion does not count as successful.\n", what);
   return stored;
 }
 

@@ -22,9 +22,11 @@ namespace {
 // Characters the Windows family of file systems refuses in a name (separators aside).
 constexpr std::string_view kRefused = "\"*:<>?|";
 
+// U+0080 to U+009F: 0xC2 followed by 0x80 to 0x9F.
 bool is_c1_control(const std::string& s, std::size_t i) {
-  return static_cast<unsigned char>(s[i]) == 0xC2 && i + 1 < s.size() &&
-         static_cast<unsigned char>(s[i + 1]) >= 0x80 && static_cast<unsigned char>(s[i + 1]) <= 0x9F;
+  if (static_cast<unsigned char>(s[i]) != 0xC2 || i + 1 >= s.size()) return false;
+  const unsigned char next = static_cast<unsigned char>(s[i + 1]);
+  return next >= 0x80 && next <= 0x9F;
 }
 
 bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
@@ -43,7 +45,8 @@ std::string safe_path_component(std::string_view name) {
       ++i;
       continue;
     }
-    out += is_separator(utf8[i]) || kRefused.find(utf8[i]) != std::string_view::npos ? '-' : utf8[i];
+    const bool refused = is_separator(utf8[i]) || kRefused.find(utf8[i]) != std::string_view::npos;
+    out += refused ? '-' : utf8[i];
   }
   if (out.size() > kMaxPathComponent) {
     std::size_t cut = kMaxPathComponent;

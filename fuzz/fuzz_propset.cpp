@@ -39,7 +39,8 @@ bool has_long_line(const std::string& text) {
   std::size_t from = 0;
   for (;;) {
     std::size_t nl = text.find('\n', from);
-    if ((nl == std::string::npos ? text.size() : nl + 1) - from >= cw::kPropLineMax - 1) return true;
+    const std::size_t end = nl == std::string::npos ? text.size() : nl + 1;
+    if (end - from >= cw::kPropLineMax - 1) return true;
     if (nl == std::string::npos) return false;
     from = nl + 1;
   }

@@ -1,5 +1,6 @@
-// The byte-moving core shared by every copy of a run: the run's 1 MiB buffer, and the chunk loops that check the stop request before each chunk
-// of at most 1 MiB. All system calls go through the replaceable table of foundation/sysio.h.
+// The byte-moving core shared by every copy of a run: the run's 1 MiB buffer, the chunk loops
+// that check the stop request before each chunk of at most 1 MiB, and the opening of sources.
+// All system calls go through the replaceable table of foundation/sysio.h.
 #pragma once
 
 #include <ctime>

@@ -117,7 +117,9 @@ bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
   switch (copy_source(ctx, r, in, out.fd(), stream, target)) {
     case CopyOutcome::kOk: break;
     case CopyOutcome::kStopped: message = "Stopped"; return false;
-    case CopyOutcome::kReadError: message = text_with_path("read error", r.source_path); return false;
+    case CopyOutcome::kReadError:
+      message = text_with_path("read error", r.source_path);
+      return false;
     case CopyOutcome::kWriteError:
       message = text_with_path("write error -- check drives for sufficient space", target);
       return false;

@@ -238,7 +238,8 @@ bool image_from_list(EngineContext& ctx) {
 bool add_linked_images(EngineContext& ctx) {
   for (const auto& [link, real] : ctx.card_files.links) {
     struct stat st;
-    if (sysio().stat(real.c_str(), &st) != 0 || !ctx.card_files.taken.emplace(st.st_dev, st.st_ino).second) {
+    if (sysio().stat(real.c_str(), &st) != 0 ||
+        !ctx.card_files.taken.emplace(st.st_dev, st.st_ino).second) {
       skip_entry(ctx, "symbolic link to a file taken already", link);
       continue;
     }

@@ -84,7 +84,8 @@ TargetName find_target_name(const std::string& target, const std::string& source
     if (source_identity.empty() && !file_identity(source, source_identity))
       source_identity.assign(1, '-');
     std::string identity;
-    if (source_identity != "-" && file_identity(candidate, identity) && identity == source_identity) {
+    if (source_identity != "-" && file_identity(candidate, identity) &&
+        identity == source_identity) {
       name.duplicate = std::move(candidate);
       return name;
     }

@@ -1,6 +1,6 @@
 // Folder creation, removal, renames with retries, tree walks and listings, folder collection,
-// UTF-8 conversion and the path guard; failures injected through the system-call table where a real file
-// system cannot produce them on demand.
+// UTF-8 conversion and the path guard; failures injected through the system-call table where
+// a real file system cannot produce them on demand.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -59,8 +59,8 @@ struct GpsRun : ::testing::Test {
 // exiftool's numeric GPS position of a file: "lat lon alt", or "" when it has none.
 std::string position_of(const std::string& file) {
   std::string out;
-  test::run_command("exiftool -n -s3 -GPSLatitude -GPSLongitude -GPSAltitude " + test::sh_quote(file),
-                    &out);
+  test::run_command(
+      "exiftool -n -s3 -GPSLatitude -GPSLongitude -GPSAltitude " + test::sh_quote(file), &out);
   return out;
 }
 

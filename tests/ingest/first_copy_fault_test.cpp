@@ -103,7 +103,8 @@ TEST_F(FaultTest, FailedFlushOfTheArchiveFailsTheRun) {
   table.syncfs = [](int) { errno = EIO; return -1; };
   ScopedSysio faults(table);
   EXPECT_FALSE(h.run());
-  EXPECT_EQ(h.ctx->error, "write error -- check drives for sufficient space: \"" + h.archive + "\"");
+  EXPECT_EQ(h.ctx->error,
+            "write error -- check drives for sufficient space: \"" + h.archive + "\"");
   EXPECT_FALSE(contains(h.ctx->report, "SUCCESSFUL"));
 }
 

@@ -76,7 +76,8 @@ TEST(HostileCard, LinksAndSpecialFilesAreSkippedWithOneLineEach) {
   for (const char* line :
        {"symbolic link that leads out of the card: \"%/IMG_0002.JPG\"",
         "symbolic link to a file taken already: \"%/IMG_0003.JPG\"",
-        "symbolic link to a folder: \"%/LOOP\"", "symbolic link that leads nowhere: \"%/IMG_0006.JPG\"",
+        "symbolic link to a folder: \"%/LOOP\"",
+        "symbolic link that leads nowhere: \"%/IMG_0006.JPG\"",
         "special file (not a regular file): \"%/IMG_0007.JPG\""}) {
     std::string expected = std::string("Skipped ") + line + "\n";
     expected.replace(expected.find('%'), 1, dcim);
@@ -112,7 +113,8 @@ TEST(HostileCard, RootsAreComparedAsTheSystemResolvesThem) {
   h.set(kParamWantBackup, "0");
   h.set(kParamPrimaryFolder, h.card + "/../card/Archive");
   EXPECT_FALSE(h.run());
-  EXPECT_EQ(h.ctx->error, "Destination folder is inside the card: \"" + h.card + "/../card/Archive\"");
+  EXPECT_EQ(h.ctx->error,
+            "Destination folder is inside the card: \"" + h.card + "/../card/Archive\"");
   EXPECT_FALSE(fsys::exists(h.card + "/Archive"));
 }
 
