@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <set>

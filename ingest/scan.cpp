@@ -81,9 +81,10 @@ EntryKind classify_entry(EngineContext& ctx, const std::string& path, struct sta
   if (sysio().lstat(path.c_str(), &st) != 0) return EntryKind::kError;
   if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
   if (S_ISREG(st.st_mode)) return EntryKind::kFile;
-  const char* skipped = "special file (not a regular file)";
+  const char* skipped;
   char resolved[PATH_MAX];
   if (!S_ISLNK(st.st_mode)) {
+    skipped = "special file (not a regular file)";
   } else if (!::realpath(path.c_str(), resolved)) {
     skipped = "symbolic link that leads nowhere";
   } else if (real = resolved; !path_is_inside(ctx.card_files.real_root, real)) {
@@ -228,8 +229,10 @@ bool image_from_list(EngineContext& ctx) {
       continue;
     }
     std::string below = ctx.scan_root;
+    std::size_t relative = ctx.card_files.real_root.size();
+    while (relative < real->size() && is_separator((*real)[relative])) ++relative;
     if (!ends_with_separator(below)) below += '/';
-    below += real->substr(std::min(real->size(), ctx.card_files.real_root.size() + 1));
+    below += real->substr(relative);
     if (!add_image(ctx, below, false, &*real)) return false;
   }
   return true;
