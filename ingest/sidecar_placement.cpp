@@ -98,7 +98,7 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
   const std::size_t sep = target_sidecar.find_last_of('/');
   const std::string folder = sep == std::string::npos ? "." : target_sidecar.substr(0, sep);
   StagedFile staged;
-  if (!staged.create(folder) || staged.close() != 0)
+  if (!staged.create(folder) || staged.close(false) != 0)
     return ctx.fail(text_with_path("can't open sidecar for writing", target_sidecar));
   std::string msg;
   bool wanted = false;

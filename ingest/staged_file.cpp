@@ -31,9 +31,9 @@ bool StagedFile::create(const std::string& folder) {
   return fd_.valid();
 }
 
-int StagedFile::close() {
+int StagedFile::close(bool written) {
   // Only a hint: a file system that cannot start the writeback early writes it at the flush.
-  if (fd_.valid()) ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  if (written && fd_.valid()) ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
   return fd_.close();
 }
 

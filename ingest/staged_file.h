@@ -32,10 +32,10 @@ class StagedFile {
   bool create(const std::string& folder);
   int fd() const { return fd_.get(); }
   const std::string& temp_path() const { return temp_; }
-  // Closes the descriptor (a writer that opens the temporary file by its path writes next):
-  // 0, or -1 with errno set. A file that was written through the descriptor is handed to the
-  // disk first (without waiting): the phase's flush then finds little left to write.
-  int close();
+  // Closes the descriptor: 0, or -1 with errno set. A file written through the descriptor
+  // (`written`) is handed to the disk first, without waiting, so that the phase's flush finds
+  // little left to write; otherwise a writer opens the temporary file by its path next.
+  int close(bool written = true);
   // Moves the file to `target`, replacing an existing file only when `replace`: false with
   // errno set (EEXIST when the name is taken).
   bool commit(const std::string& target, bool replace);
