@@ -93,6 +93,7 @@ void CardMonitor::run_single(const std::string& source) {
     running_ = true;
     card_count_ = 1;
     started_ = std::time(nullptr);
+    log_failures_ = log_write_failures();
   }
   start_slot(0);
 }
@@ -144,6 +145,7 @@ void CardMonitor::start() {
     Guard g(ingestionLock);
     running_ = true;
     started_ = std::time(nullptr);
+    log_failures_ = log_write_failures();
     for (Slot& s : slots_) {
       s.participant = s.filled && s.ticked && s.check_visible;
       if (!s.participant) s.code = SlotCode::kSkipped;
@@ -264,6 +266,7 @@ void CardMonitor::finish_run() {
     in.cards_mode = setup_.cards_mode;
     in.stopped_by_user = stopped_by_user_;
     in.started = started_;
+    in.log_failures = log_failures_;
     for (Slot& s : slots_) {
       EndedSlot e;
       e.filled = s.filled;

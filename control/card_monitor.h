@@ -205,6 +205,7 @@ class CardMonitor : public SlotControl {
   int card_count_ = 0;
   long loop_count_ = 0;
   std::time_t started_ = 0;
+  int log_failures_ = 0;  // the log's write failures when the run started
   std::string status_line_;
   std::optional<MonitorOutcome> outcome_;
   std::condition_variable_any slot_ended_;

@@ -54,9 +54,9 @@ bool rename_number_ranges(RunEndInput& in, const EngineContext& roots) {
 }
 
 // Without number-range folders the record still gets the lowest and highest number the
-// copied images were given.
-void store_image_numbers(const RunEndInput& in) {
-  if (!in.database || in.ingestion_id < 0) return;
+// copied images were given. False when that store failed.
+bool store_image_numbers(const RunEndInput& in) {
+  if (!in.database || in.ingestion_id < 0) return true;
   int lowest = -1, highest = -1;
   for (const EndedSlot& s : in.slots) {
     if (!s.ctx) continue;
@@ -67,7 +67,15 @@ void store_image_numbers(const RunEndInput& in) {
       if (n > highest) highest = n;
     }
   }
-  if (lowest >= 0) in.database->ingestion_set_numbers(in.ingestion_id, lowest, highest);
+  return lowest < 0 || in.database->ingestion_set_numbers(in.ingestion_id, lowest, highest);
+}
+
+// A run whose record or log could not be written is no success, whatever its copies did: the
+// pane says which.
+bool recorded(bool stored, const char* what) {
+  if (!stored)
+    ui_printf("\nERROR: Can't write %s; the ingestion does not count as successful.\n", what);
+  return stored;
 }
 
 // The folder the viewer opens: the last number-range folder, else the destination folder of
@@ -124,12 +132,21 @@ RunEndResult end_run(RunEndInput& in) {
   const EngineContext* roots = roots_of(in);
   if (filled > 0 && !in.stopped_by_user && roots) {
     if (in.control->number_ranges().folders.empty()) {
-      store_image_numbers(in);
+      if (!recorded(store_image_numbers(in), "the ingestion record")) error = true;
     } else if (!rename_number_ranges(in, *roots)) {
       alert_printf("Error occurred renaming number-range folder");
       error = true;
     }
   }
+  if (!recorded(log_write_failures() == in.log_failures, ("the run log " + log_path()).c_str()))
+    error = true;
+  const bool record = in.database && in.ingestion_id >= 0;
+
+  if (!error && !in.stopped_by_user && record &&
+      !recorded((filled == 0 || in.database->ingestion_set_count(in.ingestion_id, out.images)) &&
+                    in.database->ingestion_append_result(in.ingestion_id, "SUCCESS"),
+                "the ingestion record"))
+    error = true;
 
   if (filled == 0) out.status_line = kNoCardsStatus;
   if (error) {
@@ -141,11 +158,7 @@ RunEndResult end_run(RunEndInput& in) {
       out.status_line = format_limited(200, "Ingestions completed (%d images in %d min. %d sec.)",
                                        out.images, static_cast<int>(seconds / 60),
                                        static_cast<int>(seconds % 60));
-      if (in.database && in.ingestion_id >= 0)
-        in.database->ingestion_set_count(in.ingestion_id, out.images);
     }
-    if (in.database && in.ingestion_id >= 0)
-      in.database->ingestion_append_result(in.ingestion_id, "SUCCESS");
     if (in.master) launch_viewer(*in.master, viewer_folder(in), in.launch);
     out.success = true;
   }

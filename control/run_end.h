@@ -33,6 +33,7 @@ struct RunEndInput {
   bool cards_mode = false;
   bool stopped_by_user = false;
   std::time_t started = 0;
+  int log_failures = 0;            // log_write_failures() when the run started
   std::vector<EndedSlot> slots;  // in slot order
   SlotControl* control = nullptr;  // the number ranges and burn lists of the run
   Database* database = nullptr;    // holds the ingestion record; none: nothing stored

@@ -227,7 +227,6 @@ int Database::next_number(const std::string& table) {
 namespace {
 
 const char* const kCoreTables[] = {
-    "begin transaction",
     "create table card (card_sk integer not null primary key autoincrement, "
     "name text not null unique, description text, inservice_dt text not null)",
     "create table ingestion (ingestion_sk integer not null primary key autoincrement, "
@@ -240,11 +239,9 @@ const char* const kCoreTables[] = {
     "name text not null unique, description text, created_dt text not null)",
     "create table step (ingestion_id integer not null, name text not null, "
     "is_checked integer, primary key(ingestion_id, name))",
-    "commit",
 };
 
 const char* const kIptcTables[] = {
-    "begin transaction",
     "create table IPTCcontact (IPTCcontact_sk integer not null primary key autoincrement, "
     "creator text not null, title text, address text, city text, state text, post text, "
     "country text, phones text, emails text, websites text)",
@@ -260,15 +257,12 @@ const char* const kIptcTables[] = {
     "create table UserData (UserData_sk integer not null primary key autoincrement, "
     "id text not null, field1 text, field2 text, field3 text, field4 text, field5 text, "
     "field6 text, field7 text, field8 text)",
-    "commit",
 };
 
 const char* const kHiddenColumns[] = {
-    "begin transaction",
     "alter table card add column hidden integer",
     "alter table client add column hidden integer",
     "alter table project add column hidden integer",
-    "commit",
 };
 
 }  // namespace
@@ -278,7 +272,6 @@ bool Database::run_schema_list(const char* const* statements, std::size_t n) {
     if (exec_quiet(statements[i])) continue;
     report("\n\nERROR: Can't build database schema; " + last_message_ +
            "\nSQLite3 Error: " + std::string(sqlite3_errmsg(db_)));
-    exec_quiet("rollback transaction");
     return false;
   }
   return true;
@@ -286,16 +279,24 @@ bool Database::run_schema_list(const char* const* statements, std::size_t n) {
 
 bool Database::build_schema() {
   Lock lock(databaseLock);
-  if (!query_quiet("select count(*) from card") &&
-      !run_schema_list(kCoreTables, std::size(kCoreTables)))
+  // The probes and what they build form one exclusive transaction: a second program opening
+  // the same new file at the same moment waits (busy timeout) and then finds every table made,
+  // instead of failing on tables and columns the first one added meanwhile.
+  if (!exec_quiet("begin exclusive transaction")) {
+    report("\n\nERROR: Can't build database schema; " + last_message_);
     return false;
-  if (!query_quiet("select count(*) from IPTCcontact") &&
-      !run_schema_list(kIptcTables, std::size(kIptcTables)))
-    return false;
-  if (!query_quiet("select count(*) from card where hidden = 1") &&
-      !run_schema_list(kHiddenColumns, std::size(kHiddenColumns)))
-    return false;
-  return true;
+  }
+  const bool built =
+      (query_quiet("select count(*) from card") ||
+       run_schema_list(kCoreTables, std::size(kCoreTables))) &&
+      (query_quiet("select count(*) from IPTCcontact") ||
+       run_schema_list(kIptcTables, std::size(kIptcTables))) &&
+      (query_quiet("select count(*) from card where hidden = 1") ||
+       run_schema_list(kHiddenColumns, std::size(kHiddenColumns)));
+  if (built && exec_quiet("commit")) return true;
+  if (built) report("\n\nERROR: Can't build database schema; " + last_message_);
+  exec_quiet("rollback transaction");
+  return false;
 }
 
 bool Database::install_default_entities() {
@@ -619,7 +620,8 @@ bool Database::ingestion_set_params(int key, const std::string& text) {
     report_error(last_message_);
     return false;
   }
-  if (!exec("alter table ingestion add column params text")) return false;
+  // Another program may have added it a moment ago: the update then simply works.
+  exec_quiet("alter table ingestion add column params text");
   return exec(*sql);
 }
 

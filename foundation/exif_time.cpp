@@ -9,10 +9,15 @@ ExifTime exif_time_local(const std::string& value, std::tm& local) {
   int y, mo, d, h, mi, s;
   if (std::sscanf(value.c_str(), "%d:%d:%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6)
     return ExifTime::kNotADate;
-  // Camera junk such as "-2147483648:..." must not overflow the arithmetic below.
-  constexpr int kLimit = 100000;
-  for (int v : {y, mo, d, h, mi, s})
-    if (v < -kLimit || v > kLimit) return ExifTime::kInvalid;
+  // A camera whose clock was never set writes "0000:00:00 00:00:00", and junk such as
+  // "-2147483648:..." occurs too: the system's conversion would roll such fields into some
+  // other date (year 0 becomes 30 November of year -1), so they name no time at all.
+  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (y < 1 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] || h < 0 || h > 23 ||
+      mi < 0 || mi > 59 || s < 0 || s > 59)
+    return ExifTime::kInvalid;
+  if (mo == 2 && d == 29 && (y % 4 != 0 || (y % 100 == 0 && y % 400 != 0)))
+    return ExifTime::kInvalid;
   std::tm tm{};
   tm.tm_year = y - 1900;
   tm.tm_mon = mo - 1;

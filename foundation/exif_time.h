@@ -8,7 +8,7 @@ namespace cw {
 
 enum class ExifTime {
   kNotADate,  // the text is not of the EXIF form: callers keep it as it is
-  kInvalid,   // of the form, but no real time (camera junk, out of range): the zero date
+  kInvalid,   // of the form, but a field out of range (an unset clock, junk): the zero date
   kValid,     // `local` holds the time
 };
 

@@ -368,6 +368,9 @@ bool is_valid_utf8(std::string_view s) {
   return true;
 }
 
+// U+FFFD, the character that stands for one that could not be converted.
+constexpr char kReplacementCharacter[] = "\xEF\xBF\xBD";
+
 // One converter for the whole process, opened on first use.
 struct Utf8Converter {
   std::mutex mutex;
@@ -398,15 +401,24 @@ bool to_utf8(std::string_view input, std::string& output, std::string& message) 
     }
   }
   ::iconv(c.cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
-  // A CP1252 character takes at most three bytes in UTF-8.
+  // A CP1252 character takes at most three bytes in UTF-8, as does U+FFFD.
   std::string out(input.size() * 3, '\0');
   char* in_ptr = const_cast<char*>(input.data());
   std::size_t in_left = input.size();
   char* out_ptr = out.data();
   std::size_t out_left = out.size();
-  if (::iconv(c.cd, &in_ptr, &in_left, &out_ptr, &out_left) == static_cast<std::size_t>(-1)) {
-    message = "Can't convert to UTF-8.";
-    return false;
+  while (::iconv(c.cd, &in_ptr, &in_left, &out_ptr, &out_left) == static_cast<std::size_t>(-1)) {
+    if (errno != EILSEQ) {
+      message = "Can't convert to UTF-8.";
+      return false;
+    }
+    // The five bytes CP1252 leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D): one bad byte of
+    // a camera's text must not cost the image its name or its sidecar.
+    std::memcpy(out_ptr, kReplacementCharacter, 3);
+    out_ptr += 3;
+    out_left -= 3;
+    ++in_ptr;
+    --in_left;
   }
   out.resize(out.size() - out_left);
   output = std::move(out);
@@ -436,27 +448,6 @@ bool copy_failed(const std::string& detail, const char* message) {
     alert_printf("%s\n%s", detail.substr(first, last - first + 1).c_str(), message);
   return false;
 }
-
-// Closes a descriptor when it goes out of scope unless released first.
-class FdGuard {
- public:
-  explicit FdGuard(int fd) : fd_(fd) {}
-  ~FdGuard() {
-    if (fd_ >= 0) sysio().close(fd_);
-  }
-  FdGuard(const FdGuard&) = delete;
-  FdGuard& operator=(const FdGuard&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports the outcome.
-  bool close() {
-    int fd = fd_;
-    fd_ = -1;
-    return sysio().close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
@@ -490,7 +481,7 @@ bool copy_file_standalone(const std::string& source, const std::string& target,
 
   // Exclusive creation closes the gap between the check above and the creation.
   int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (refuse_overwrite ? O_EXCL : 0);
-  FdGuard out(io.open(dst.c_str(), flags, 0666));
+  UniqueFd out(io.open(dst.c_str(), flags, 0666));
   if (out.get() < 0) {
     if (refuse_overwrite && errno == EEXIST)
       return copy_failed(overwrite_detail, "will not overwrite file");
@@ -498,7 +489,7 @@ bool copy_file_standalone(const std::string& source, const std::string& target,
                errno, std::strerror(errno));
     return copy_failed(target, "can't open file for writing");
   }
-  FdGuard in(io.open(src.c_str(), O_RDONLY | O_CLOEXEC, 0));
+  UniqueFd in(io.open(src.c_str(), O_RDONLY | O_CLOEXEC, 0));
   if (in.get() < 0)
     return copy_failed(format_limited(1000, "From path: %s; errno = %d", source.c_str(), errno),
                        "can't open file for reading");
@@ -526,8 +517,8 @@ bool copy_file_standalone(const std::string& source, const std::string& target,
                std::strerror(errno));
     return copy_failed("", "write error copying file");
   }
-  bool in_closed = in.close();
-  bool out_closed = out.close();
+  bool in_closed = in.close() == 0;
+  bool out_closed = out.close() == 0;
   if (!in_closed || !out_closed) return copy_failed("", "close error copying file");
 
   const struct timespec times[2] = {source_st.st_mtim, source_st.st_mtim};

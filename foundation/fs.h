@@ -62,8 +62,9 @@ void set_rename_retry_interval(std::chrono::milliseconds interval);
 // Adds every folder below `path`, recursively, to `list`.
 bool collect_folders(std::vector<std::string>& list, const std::string& path);
 
-// Text that is valid UTF-8 passes unchanged; anything else is converted from CP1252.
-// On failure `message` says why. to_utf8_release() closes the shared converter.
+// Text that is valid UTF-8 passes unchanged; anything else is converted from CP1252, the five
+// bytes CP1252 leaves undefined becoming U+FFFD. On failure `message` says why.
+// to_utf8_release() closes the shared converter.
 bool to_utf8(std::string_view input, std::string& output, std::string& message);
 void to_utf8_release();
 

@@ -30,6 +30,7 @@ struct LogState {
   std::string last_path = derive_last_path(kFallbackLogPath);
   std::FILE* file = nullptr;
   bool enabled = true;
+  int failures = 0;  // lines that could not be written, since the process started
 };
 
 LogState& state() {
@@ -44,15 +45,20 @@ void write_line_locked(LogState& s, const std::string& text) {
   std::tm tmv{};
   localtime_r(&now, &tmv);
   if (std::strftime(stamp, sizeof stamp, "%Y-%b-%d %X", &tmv) == 0) stamp[0] = '\0';
-  std::fprintf(s.file, "%s: ", stamp);
-  std::fwrite(text.data(), 1, text.size(), s.file);
-  std::fputc('\n', s.file);
+  // One write per line (the file is unbuffered). A full disk or a vanished drive must not go
+  // unnoticed: a run whose log is incomplete does not count as a success.
+  std::string line = stamp;
+  line += ": ";
+  line += text;
+  line += '\n';
+  if (std::fwrite(line.data(), 1, line.size(), s.file) != line.size()) ++s.failures;
 }
 
 void open_locked(LogState& s) {
   if (s.file) return;
   s.file = std::fopen(s.path.c_str(), "a+");
   if (!s.file) {
+    ++s.failures;
     std::fprintf(stderr, "Can't open logfile \"%s\"\n", s.path.c_str());
     return;
   }
@@ -114,6 +120,11 @@ void log_close() {
     std::fclose(s.file);
     s.file = nullptr;
   }
+}
+
+int log_write_failures() {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  return state().failures;
 }
 
 void log_set_enabled(bool enabled) {

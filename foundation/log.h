@@ -26,6 +26,9 @@ std::string log_last_path();
 void log_open();
 // Closes the log file (the user's Clear Log command closes, deletes, then sets the path again).
 void log_close();
+// Lines that could not be written to the log (it could not be opened, a write failed), counted
+// since the process started: a run compares the count at its end with the one at its start.
+int log_write_failures();
 // Logging switch (the LogV3 preference). While off, log_printf writes nothing.
 void log_set_enabled(bool enabled);
 bool log_enabled();

@@ -44,7 +44,7 @@ ssize_t sys_copy_range(int in, int out, std::size_t count) {
 const Sysio kSystemSysio = {
     sys_open,   ::read,      ::write,    ::close, sys_fstat, sys_stat, sys_lstat, ::fsync,
     ::futimens, sys_utimens, sys_lutimens, sys_rename, ::mkdir, ::unlink, ::rmdir, ::opendir,
-    sys_copy_range,
+    sys_copy_range, ::syncfs,
 };
 
 Sysio current = kSystemSysio;
@@ -57,6 +57,15 @@ void set_sysio(const Sysio& table) { current = table; }
 
 ScopedSysio::ScopedSysio(const Sysio& table) : saved_(current) { current = table; }
 ScopedSysio::~ScopedSysio() { current = saved_; }
+
+UniqueFd::~UniqueFd() { close(); }
+
+int UniqueFd::close() {
+  if (fd_ < 0) return 0;
+  int rc = current.close(fd_);
+  fd_ = -1;
+  return rc;
+}
 
 bool copy_range_usable() {
   return current.copy_range != nullptr && current.read == kSystemSysio.read &&

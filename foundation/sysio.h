@@ -39,6 +39,9 @@ struct Sysio {
   // current positions (which advance): the count, 0 at the end of `in`, -1 on error. Null
   // when the system has no such call.
   ssize_t (*copy_range)(int in, int out, std::size_t count);
+  // Writes every dirty page of the file system holding `fd` to the disk; reports the write
+  // errors met since the last call.
+  int (*syncfs)(int fd);
 };
 
 // The table in effect.
@@ -58,6 +61,29 @@ class ScopedSysio {
 
  private:
   Sysio saved_;
+};
+
+// Owns one open descriptor, closed through the table; close() reports the result of closing.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd();
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  // Takes ownership of `fd`, closing the one held before.
+  void reset(int fd) {
+    close();
+    fd_ = fd;
+  }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Closes now: 0, or -1 with errno set.
+  int close();
+  // Gives up ownership without closing.
+  void release() { fd_ = -1; }
+
+ private:
+  int fd_;
 };
 
 enum class IoStatus { kOk, kDiskFull, kError };

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace cw {
 
@@ -16,6 +17,15 @@ std::string format_limited(std::size_t limit, const char* fmt, ...)
 // Appends formatted text, at most 999 bytes of it.
 void text_append_printf(std::string& text, const char* fmt, ...)
     __attribute__((format(printf, 2, 3)));
+
+// A message about one file or tree: the message, then the path it is about in quotes.
+inline std::string text_with_path(std::string_view message, std::string_view path) {
+  std::string out(message);
+  out += ": \"";
+  out += path;
+  out += '"';
+  return out;
+}
 
 // `text` with a–z turned into A–Z; other bytes (UTF-8 included) stay as they are.
 inline std::string ascii_upper(std::string text) {

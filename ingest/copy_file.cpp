@@ -1,51 +1,42 @@
-// copy_file: examine, create, copy in chunks, keep the time, check the size.
+// copy_file: examine, open the source, copy in chunks under a temporary name, keep the time,
+// check the size, move into place.
 #include "ingest/copy_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 
 #include "foundation/log.h"
 #include "foundation/sysio.h"
+#include "foundation/text.h"
 #include "ingest/copy_io.h"
+#include "ingest/staged_file.h"
 
 namespace cw {
 
 namespace {
 
-bool open_pair(EngineContext& ctx, const std::string& source, const std::string& target,
-               bool refuse_overwrite, UniqueFd& in, UniqueFd& out) {
-  // Refusing to overwrite creates exclusively, so a file that appears after the check is
-  // never replaced either.
-  int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (refuse_overwrite ? O_EXCL : 0);
-  out.reset(sysio().open(target.c_str(), flags, 0666));
-  if (!out.valid()) {
-    if (refuse_overwrite && errno == EEXIST) {
-      ctx.report_printf("\nAttempt to overwrite file %s\n", target.c_str());
-      return ctx.fail("will not overwrite file");
-    }
-    ctx.report_append(target);
-    return ctx.fail("can't open file for writing");
-  }
-  in.reset(sysio().open(source.c_str(), O_RDONLY | O_CLOEXEC, 0));
-  if (!in.valid()) {
-    ctx.report_printf("From path: %s; errno = %d", source.c_str(), errno);
-    return ctx.fail("can't open file for reading");
-  }
-  return true;
+std::string folder_of(const std::string& path) {
+  std::size_t sep = path.find_last_of("/\\");
+  return sep == std::string::npos ? std::string(".") : path.substr(0, sep);
 }
 
-bool move_bytes(EngineContext& ctx, UniqueFd& in, UniqueFd& out, const std::string& target) {
-  switch (copy_fd(ctx, in.get(), out.get(), target)) {
+bool refuse(EngineContext& ctx, const std::string& target) {
+  ctx.report_printf("\nAttempt to overwrite file %s\n", target.c_str());
+  return ctx.fail(text_with_path("will not overwrite file", target));
+}
+
+bool move_bytes(EngineContext& ctx, UniqueFd& in, StagedFile& out, const std::string& source,
+                const std::string& target) {
+  switch (copy_fd(ctx, in.get(), out.fd(), target)) {
     case CopyOutcome::kOk: break;
     case CopyOutcome::kStopped: return ctx.fail("Stopped");
-    case CopyOutcome::kReadError: return ctx.fail("read error copying file");
+    case CopyOutcome::kReadError:
+      return ctx.fail(text_with_path("read error copying file", source));
     case CopyOutcome::kWriteError:
-      return ctx.fail("write error -- check drives for sufficient space");
+      return ctx.fail(text_with_path("write error -- check drives for sufficient space", target));
   }
-  int rc_in = in.close();
-  int rc_out = out.close();
-  if (rc_in != 0 || rc_out != 0) return ctx.fail("close error copying file");
   return true;
 }
 
@@ -66,24 +57,41 @@ bool copy_file(EngineContext& ctx, const std::string& source, const std::string&
   }
   if (!ensure_read_buffer(ctx)) return ctx.fail("can't alloc read buffer");
   struct stat existing;
-  if (refuse_overwrite && sysio().stat(target.c_str(), &existing) == 0) {
-    ctx.report_printf("\nAttempt to overwrite file %s\n", target.c_str());
-    return ctx.fail("will not overwrite file");
+  if (refuse_overwrite && sysio().lstat(target.c_str(), &existing) == 0) return refuse(ctx, target);
+  bool regular = false;
+  UniqueFd in(open_regular_file(source, regular));
+  if (!in.valid()) {
+    ctx.report_printf("From path: %s; errno = %d", source.c_str(), regular ? errno : 0);
+    return ctx.fail(text_with_path(regular ? "can't open file for reading" : "not a regular file",
+                                   source));
   }
-  UniqueFd in, out;
-  if (!open_pair(ctx, source, target, refuse_overwrite, in, out)) return false;
-  if (!move_bytes(ctx, in, out, target)) return false;
-  if (!set_file_times(target, src.st_mtime))
-    ctx.report_printf("Not setting access and modification times for:\n%s\n", target.c_str());
+  StagedFile out;
+  if (!out.create(folder_of(target))) {
+    ctx.report_append(target);
+    return ctx.fail(text_with_path("can't open file for writing", target));
+  }
+  if (!move_bytes(ctx, in, out, source, target)) return false;
   struct stat written;
-  if (sysio().stat(target.c_str(), &written) != 0) {
+  if (sysio().fstat(out.fd(), &written) != 0) {
     ctx.report_printf("%s\n", target.c_str());
-    return ctx.fail("stat unconverted target");
+    return ctx.fail(text_with_path("stat unconverted target", target));
   }
   if (written.st_size != src.st_size) {
     ctx.report_printf("%s\n", target.c_str());
-    return ctx.fail("Written file is wrong size.");
+    return ctx.fail(text_with_path("Written file is wrong size.", target));
   }
+  if (!set_fd_times(out.fd(), src.st_mtime))
+    ctx.report_printf("Not setting access and modification times for:\n%s\n", target.c_str());
+  if (in.close() != 0 || out.close() != 0)
+    return ctx.fail(text_with_path("close error copying file", target));
+  // Refusing to overwrite, the move fails on a file that appeared meanwhile.
+  if (!out.commit(target, !refuse_overwrite)) {
+    if (errno == EEXIST) return refuse(ctx, target);
+    ctx.report_printf("\nCan't move %s to %s: errno = %d\n", out.temp_path().c_str(),
+                      target.c_str(), errno);
+    return ctx.fail(text_with_path("can't open file for writing", target));
+  }
+  ctx.disk_flush.note(folder_of(target));
   if (count) ++ctx.counts.copied_without_conversion;
   return true;
 }

@@ -1,6 +1,9 @@
 // Copy loop and descriptor ownership.
 #include "ingest/copy_io.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -9,15 +12,6 @@
 #include "foundation/sysio.h"
 
 namespace cw {
-
-UniqueFd::~UniqueFd() { close(); }
-
-int UniqueFd::close() {
-  if (fd_ < 0) return 0;
-  int rc = sysio().close(fd_);
-  fd_ = -1;
-  return rc;
-}
 
 bool ensure_read_buffer(EngineContext& ctx) {
   if (ctx.read_buffer) return true;
@@ -63,6 +57,30 @@ bool set_file_times(const std::string& path, std::time_t when) {
   times[0].tv_sec = times[1].tv_sec = when;
   times[0].tv_nsec = times[1].tv_nsec = 0;
   return sysio().utimens(path.c_str(), times) == 0;
+}
+
+bool set_fd_times(int fd, std::time_t when) {
+  struct timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = when;
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  return sysio().futimens(fd, times) == 0;
+}
+
+int open_regular_file(const std::string& path, bool& regular) {
+  UniqueFd fd(sysio().open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
+  struct stat st;
+  if (!fd.valid()) {
+    // ELOOP: the name is a symbolic link now.
+    const int err = errno;
+    regular = err != ELOOP && (sysio().lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode));
+    errno = err;
+    return -1;
+  }
+  regular = sysio().fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
+  if (!regular) return -1;
+  const int out = fd.get();
+  fd.release();
+  return out;
 }
 
 }  // namespace cw

@@ -1,6 +1,6 @@
-// The byte-moving core shared by every copy of a run: a file descriptor that closes itself,
-// the run's 1 MiB buffer, and the chunk loops that check the stop request before each chunk
-// of at most 1 MiB. All system calls go through the replaceable table of foundation/sysio.h.
+// The byte-moving core shared by every copy of a run: the run's 1 MiB buffer, the chunk loops
+// that check the stop request before each chunk of at most 1 MiB, and the opening of sources.
+// All system calls go through the replaceable table of foundation/sysio.h.
 #pragma once
 
 #include <ctime>
@@ -10,27 +10,6 @@
 #include "ingest/engine_context.h"
 
 namespace cw {
-
-// Owns one open descriptor; close() reports the result of closing it.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd();
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  // Takes ownership of `fd`, closing the one held before.
-  void reset(int fd) {
-    close();
-    fd_ = fd;
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now: 0, or -1 with errno set.
-  int close();
-
- private:
-  int fd_;
-};
 
 // Makes sure the run's copy buffer exists; false (nothing reported) when it cannot be made.
 bool ensure_read_buffer(EngineContext& ctx);
@@ -52,5 +31,14 @@ CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& targ
 
 // Sets a path's access and modification times to `when`: true on success.
 bool set_file_times(const std::string& path, std::time_t when);
+// The same for an open file.
+bool set_fd_times(int fd, std::time_t when);
+
+// Opens a source for reading only when it is a regular file: never through a symbolic link
+// (a card's link could lead anywhere), never waiting on a FIFO, and checked on the open
+// descriptor so nothing can be swapped in between. The descriptor, or -1: `regular` then says
+// whether the path was a regular file that could not be opened (errno set) or no regular
+// file at all.
+int open_regular_file(const std::string& path, bool& regular);
 
 }  // namespace cw

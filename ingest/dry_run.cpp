@@ -19,16 +19,6 @@ bool exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-// Where a suffix goes: before an extension of exactly three characters, else at the end.
-std::size_t suffix_position(const std::string& target) {
-  const std::size_t dot = target.rfind('.');
-  const std::size_t sep = target.find_last_of("/\\");
-  if (dot == std::string::npos || (sep != std::string::npos && sep > dot) ||
-      target.size() - dot - 1 != 3)
-    return target.size();
-  return dot;
-}
-
 // A placeholder folder of the number range under its final name.
 std::string final_path(const NumberRangeState& ranges, const std::string& path) {
   for (const RangeFolder& f : ranges.folders)
@@ -87,27 +77,26 @@ class Planner {
   }
 
   // The name a real run's exclusive creation would end with: the first of the name and its
-  // suffixed forms that neither exists nor was planned, unless the first collision is the
-  // same image.
+  // suffixed forms that neither exists nor was planned, unless a taken one holds the same
+  // image.
   bool unique_name(std::string& target, const std::string& source, bool& duplicate) {
-    const std::size_t at = suffix_position(target);
-    const std::string head = target.substr(0, at), tail = target.substr(at);
-    std::string candidate = target;
-    for (int n = 1; n <= kMaxUniqueSuffix; ++n) {
+    std::string source_identity;
+    if (!file_identity(source, source_identity)) source_identity.clear();
+    for (int n = 0; n <= kMaxUniqueSuffix; ++n) {
+      const std::string candidate = suffixed_name(target, n);
       const auto planned = planned_.find(candidate);
-      const bool taken = planned != planned_.end() || exists(candidate);
-      if (!taken) {
+      if (planned == planned_.end() && !exists(candidate)) {
         planned_[candidate] = source;
         target = candidate;
         return true;
       }
-      if (n == 1 && same_image(source, planned != planned_.end() ? planned->second : candidate)) {
+      // Every taken name is compared with the source, as the copy compares them.
+      std::string taken;
+      const std::string& holder = planned != planned_.end() ? planned->second : candidate;
+      if (!source_identity.empty() && file_identity(holder, taken) && taken == source_identity) {
         duplicate = true;
         return true;
       }
-      char digits[16];
-      std::snprintf(digits, sizeof digits, "_%05d", n);
-      candidate = head + digits + tail;
     }
     return false;
   }

@@ -3,12 +3,16 @@
 
 #include <cstdarg>
 
+#include "foundation/log.h"
 #include "foundation/text.h"
+#include "ingest/run_macro_environment.h"
 #include "metadata/macro_environment.h"
 
 namespace cw {
 
 EngineContext::EngineContext(EngineJob j) : job(std::move(j)) {}
+
+EngineContext::~EngineContext() = default;
 
 bool EngineContext::fail(std::string_view message) {
   if (job.slot <= 7) control().set_error_flag(job.slot);
@@ -37,6 +41,13 @@ void EngineContext::status_printf(const char* fmt, ...) {
 
 void EngineContext::status_set(const char* text) { control().set_status(job.slot, text); }
 
+void EngineContext::image_failed(const std::string& message, const std::string& path) {
+  const std::string line = "ERROR: " + text_with_path(message, path);
+  log_printf("%s", line.c_str());
+  report += line + "\n";
+  ++counts.images_failed;
+}
+
 void EngineContext::progress_begin(ProgressPhase phase, int files, std::uint64_t bytes) {
   control().update_progress(job.slot, [&](SlotProgress& p) { p.begin(phase, files, bytes); });
 }
@@ -53,7 +64,9 @@ MacroEnvironment& EngineContext::macro_environment() {
   // The base environment holds no state of its own: one shared instance serves every run
   // that was given none.
   static MacroEnvironment images_only;
-  return macro_env ? *macro_env : images_only;
+  if (!run_macro_env)
+    run_macro_env = std::make_unique<RunMacroEnvironment>(macro_env ? *macro_env : images_only);
+  return *run_macro_env;
 }
 
 }  // namespace cw

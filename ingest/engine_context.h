@@ -6,8 +6,11 @@
 // destination folder afterwards.
 #pragma once
 
+#include <sys/types.h>
+
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -18,6 +21,7 @@
 #include "ingest/image_record.h"
 #include "ingest/run_counters.h"
 #include "ingest/slot_control.h"
+#include "ingest/staged_file.h"
 
 namespace cw {
 
@@ -40,9 +44,19 @@ struct EngineJob {
   std::thread::id thread_id = std::this_thread::get_id();
 };
 
+// The card as its scan found it, beside the image list: where the card really is, the regular
+// files taken (device, inode) and the symbolic links to files inside the card (the link and
+// the file's real path), which are taken after the scan unless their file was taken already.
+struct CardFiles {
+  std::string real_root;
+  std::set<std::pair<dev_t, ino_t>> taken;
+  std::vector<std::pair<std::string, std::string>> links;
+};
+
 class EngineContext : public RunContext {
  public:
   explicit EngineContext(EngineJob job);
+  ~EngineContext() override;
 
   // RunContext
   bool fail(std::string_view message) override;
@@ -54,6 +68,9 @@ class EngineContext : public RunContext {
   // Formats the status line and shows it as the slot's status.
   void status_printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   void status_set(const char* text);
+  // One image that cannot be copied while the run goes on: the report names it with the
+  // reason and it counts as failed (the run then ends unsuccessfully).
+  void image_failed(const std::string& message, const std::string& path);
   // The slot's progress (SlotProgress): a phase begins, bytes of a file are copied, a file is
   // done.
   void progress_begin(ProgressPhase phase, int files, std::uint64_t bytes);
@@ -102,6 +119,10 @@ class EngineContext : public RunContext {
   const std::vector<std::string>* file_array = nullptr;  // not owned
   std::string scan_root;
   std::string card_folder;
+  CardFiles card_files;
+  std::string real_first_copy_root;  // the first-copy root as the system resolves it
+  std::string checked_folder;        // the target folder last found inside its tree
+  DiskFlush disk_flush;              // the file systems this phase wrote to
 
   FolderTable folders;
   std::vector<ImageRecord> images;  // in scan order
@@ -117,7 +138,9 @@ class EngineContext : public RunContext {
   // Where the macros of names, folders and sidecars read presets, the database and notes (not
   // owned; none: nothing but the images' own values).
   MacroEnvironment* macro_env = nullptr;
+  // The environment the run's macros use: `macro_env` with the run's remembered values.
   MacroEnvironment& macro_environment();
+  std::unique_ptr<MacroEnvironment> run_macro_env;  // made on first use
   // The connection that holds the run's ingestion record (not owned; none: results are only
   // logged). Statements on it take databaseLock.
   Database* database = nullptr;

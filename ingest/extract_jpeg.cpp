@@ -2,7 +2,7 @@
 // metadata writer. Holds databaseLock throughout: the reader and writer state are shared.
 #include "ingest/extract_jpeg.h"
 
-#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -13,8 +13,10 @@
 #include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
+#include "foundation/text.h"
 #include "imagefile/preview.h"
 #include "imagefile/tv_reader.h"
+#include "ingest/staged_file.h"
 #include "metadata/jpeg_xmp.h"
 
 namespace cw {
@@ -75,13 +77,15 @@ bool extract_jpeg(EngineContext& ctx, const std::string* raw, const std::string&
     log_printf("JPEG not found (may be normal)\n");
     return true;
   }
-  // Created exclusively: an extracted JPEG already there (or any other file) stays as it is.
-  int fd = sysio().open(jpeg_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  // Written under a temporary name and moved into place only when complete; an extracted
+  // JPEG already there (or any other file) stays as it is.
+  StagedFile staged;
+  const int fd = staged.create(folder) ? ::dup(staged.fd()) : -1;
   std::unique_ptr<std::FILE, FileCloser> out(fd >= 0 ? fdopen(fd, "wb") : nullptr);
   if (!out) {
-    if (fd >= 0) sysio().close(fd);
+    if (fd >= 0) ::close(fd);
     ctx.report_printf("\nCan't write %s\n", jpeg_path.c_str());
-    ctx.fail("Can't write extracted JPEG file");
+    ctx.fail(text_with_path("Can't write extracted JPEG file", jpeg_path));
     return true;
   }
   std::string message;
@@ -96,6 +100,12 @@ bool extract_jpeg(EngineContext& ctx, const std::string* raw, const std::string&
     ctx.report_printf("\n%s %s\n", message.c_str(), jpeg_path.c_str());
     return true;
   }
+  if (staged.close() != 0 || !staged.commit(jpeg_path, false)) {
+    ctx.report_printf("\nCan't write %s\n", jpeg_path.c_str());
+    ctx.fail(text_with_path("Can't write extracted JPEG file", jpeg_path));
+    return true;
+  }
+  ctx.disk_flush.note(folder);
   log_printf("JPEG found\n");
   ++ctx.counts.jpegs_extracted;
   return true;

@@ -1,5 +1,6 @@
-// copy_image: target path, unique creation, sidecar, byte copy, time and size checks, then the
-// JPEG steps (XMP merge, verification).
+// copy_image: target folder inside its tree, the source opened, duplicates found, the bytes
+// copied under a temporary name and moved into place, the sidecar, then the JPEG steps (XMP
+// merge, verification).
 #include "ingest/first_copy.h"
 
 #include <fcntl.h>
@@ -13,13 +14,16 @@
 #include "foundation/fs.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
+#include "foundation/path_guard.h"
 #include "foundation/sysio.h"
+#include "foundation/text.h"
 #include "ingest/converter.h"
 #include "ingest/copy_io.h"
 #include "ingest/extract_jpeg.h"
 #include "ingest/gps_phase.h"
 #include "ingest/jpeg_verify.h"
 #include "ingest/sidecar_placement.h"
+#include "ingest/staged_file.h"
 #include "ingest/unique_target.h"
 #include "metadata/jpeg_xmp.h"
 #include "platform/camera_source.h"
@@ -37,31 +41,41 @@ std::string folder_of(const std::string& path) {
   return sep == std::string::npos ? std::string(".") : path.substr(0, sep);
 }
 
-// Forms the target path and creates its folder.
-bool form_target(EngineContext& ctx, const ImageRecord& r, std::string& target,
-                 std::string& message) {
+enum class Formed { kOk, kFailed, kOutside };
+
+// Forms the target path and creates its folder. The folder's text was cleaned when it was
+// named; the file system has the last word on where it lands (a link inside the archive may
+// lead elsewhere), so a folder that is not really inside the tree is not used.
+Formed form_target(EngineContext& ctx, const ImageRecord& r, std::string& folder,
+                   std::string& target, std::string& message) {
   if (ctx.first_copy_root.empty() || r.target_folder.empty() || r.new_base_name.empty()) {
     message = "unable to form full path";
-    return false;
+    return Formed::kFailed;
   }
   if (ctx.first_copy_root.size() + r.target_folder.size() + r.new_base_name.size() +
           r.extension.size() + 3 >= kMaxTargetPath) {
     message = "path too long";
-    return false;
+    return Formed::kFailed;
   }
-  target = ctx.first_copy_root;
+  folder = ctx.first_copy_root;
   if (r.target_folder != ".") {
-    if (!ends_with_separator(target)) target += '/';
-    target += r.target_folder;
+    if (!ends_with_separator(folder)) folder += '/';
+    folder += r.target_folder;
   }
-  if (!make_folders(ctx, target)) {
-    message = "can't create target path";
-    return false;
-  }
+  target = folder;
   if (!ends_with_separator(target)) target += '/';
   target += r.new_base_name;
   if (!r.extension.empty()) target += "." + r.extension;
-  return true;
+  if (folder == ctx.checked_folder) return Formed::kOk;
+  if (!lands_inside(ctx.real_first_copy_root, folder)) return Formed::kOutside;
+  if (!make_folders(ctx, folder)) {
+    message = text_with_path("can't create target path", folder);
+    return Formed::kFailed;
+  }
+  // Checked again once made: a link could have been put in its way meanwhile.
+  if (!lands_inside(ctx.real_first_copy_root, folder)) return Formed::kOutside;
+  ctx.checked_folder = folder;
+  return Formed::kOk;
 }
 
 bool is_sidecar_path(const std::string& p) {
@@ -70,90 +84,92 @@ bool is_sidecar_path(const std::string& p) {
 
 // Copies the image's bytes from a camera stream or a file on disk.
 CopyOutcome copy_source(EngineContext& ctx, const ImageRecord& r, UniqueFd& in, int out,
-                        std::unique_ptr<CameraStream>& stream) {
-  if (!is_camera_path(r.source_path)) return copy_fd(ctx, in.get(), out, r.first_copy_path);
+                        std::unique_ptr<CameraStream>& stream, const std::string& target) {
+  if (!is_camera_path(r.source_path)) return copy_fd(ctx, in.get(), out, target);
   CameraStream* s = stream.get();
   ChunkReader reader = [s](void* buf, std::size_t n) { return s->read(buf, n); };
-  return copy_chunks(ctx, reader, out, r.first_copy_path);
+  return copy_chunks(ctx, reader, out, target);
 }
 
-bool open_source(const ImageRecord& r, UniqueFd& fd, std::unique_ptr<CameraStream>& stream,
-                 std::string& message) {
+enum class Opened { kOk, kFailed, kNotAFile };
+
+Opened open_source(const ImageRecord& r, UniqueFd& fd, std::unique_ptr<CameraStream>& stream,
+                   std::string& message) {
   if (is_camera_path(r.source_path)) {
     stream = camera_source().open(r.source_path);
-    if (!stream) {
-      log_printf("Starting ingestion from PTP; can't open\"%s\"", r.source_path.c_str());
-      message = "can't open PTP image";
-      return false;
-    }
-    return true;
+    if (stream) return Opened::kOk;
+    log_printf("Starting ingestion from PTP; can't open\"%s\"", r.source_path.c_str());
+    message = text_with_path("can't open PTP image", r.source_path);
+    return Opened::kFailed;
   }
-  fd.reset(sysio().open(r.source_path.c_str(), O_RDONLY | O_CLOEXEC, 0));
-  if (!fd.valid()) {
-    message = "can't open";
-    return false;
-  }
-  return true;
+  bool regular = false;
+  fd.reset(open_regular_file(r.source_path, regular));
+  if (fd.valid()) return Opened::kOk;
+  if (!regular) return Opened::kNotAFile;
+  message = text_with_path("can't open", r.source_path);
+  return Opened::kFailed;
 }
 
-bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& out, std::string& message) {
-  UniqueFd in;
-  std::unique_ptr<CameraStream> stream;
-  if (!open_source(r, in, stream, message)) return false;
-  switch (copy_source(ctx, r, in, out.get(), stream)) {
+// Copies the bytes into the temporary file, checks the size and gives it the source's time.
+bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
+                std::unique_ptr<CameraStream>& stream, StagedFile& out, const std::string& target,
+                std::string& message) {
+  switch (copy_source(ctx, r, in, out.fd(), stream, target)) {
     case CopyOutcome::kOk: break;
     case CopyOutcome::kStopped: message = "Stopped"; return false;
-    case CopyOutcome::kReadError: message = "read error"; return false;
+    case CopyOutcome::kReadError:
+      message = text_with_path("read error", r.source_path);
+      return false;
     case CopyOutcome::kWriteError:
-      message = "write error -- check drives for sufficient space";
+      message = text_with_path("write error -- check drives for sufficient space", target);
       return false;
   }
   stream.reset();
   if (in.close() != 0) {
-    message = "close";
+    message = text_with_path("close", r.source_path);
     return false;
   }
+  struct stat st;
+  if (sysio().fstat(out.fd(), &st) != 0) {
+    message = text_with_path("stat", target);
+    return false;
+  }
+  if (static_cast<std::uint64_t>(st.st_size) != r.size) {
+    ctx.report_printf("\n%s: %llu bytes copied of %llu\n", r.source_path.c_str(),
+                      static_cast<unsigned long long>(st.st_size),
+                      static_cast<unsigned long long>(r.size));
+    message = text_with_path("initial copy size error", r.source_path);
+    return false;
+  }
+  if (!set_fd_times(out.fd(), r.modified))
+    ctx.report_printf("\nWARNING: Failed to set modification time for %s\n", r.source_path.c_str());
   if (out.close() != 0) {
-    message = "close";
+    message = text_with_path("close", target);
     return false;
   }
   return true;
 }
 
-// Creates the target under a free name; false with `out` invalid for a duplicate (success)
-// or a failure (message set).
-bool create_target(EngineContext& ctx, ImageRecord& r, std::string& target, UniqueFd& out,
-                   bool& duplicate, std::string& message) {
-  {
-    std::lock_guard<std::recursive_mutex> lock(databaseLock);
-    out.reset(open_unique_target(target, ctx, duplicate, r.source_path));
-  }
-  int create_errno = errno;
-  log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path.c_str(), target.c_str());
-  if (out.valid()) return true;
-  if (duplicate) {
-    log_printf("\tDuplicate skipped.");
-    ++ctx.counts.duplicates;
-    return false;
-  }
-  if (create_errno != 0)
-    ctx.report_printf("\nerror creating file; code = %d [%s]", create_errno, target.c_str());
-  message = "File create error";
-  return false;
-}
-
-bool check_copy(EngineContext& ctx, const ImageRecord& r, std::string& message) {
-  if (!set_file_times(r.first_copy_path, r.modified))
-    ctx.report_printf("\nWARNING: Failed to set modification time for %s\n",
-                      r.first_copy_path.c_str());
-  struct stat st;
-  if (sysio().stat(r.first_copy_path.c_str(), &st) != 0) {
-    message = "stat";
-    return false;
-  }
-  if (static_cast<std::uint64_t>(st.st_size) != r.size) {
-    message = "initial copy size error";
-    return false;
+// Moves the finished copy to the first free name from `name` on. A name that another run took
+// meanwhile is compared like any other: holding the same image, it makes this copy a
+// duplicate (`name.duplicate` set; the temporary file goes with `staged`).
+bool place_copy(EngineContext& ctx, const ImageRecord& r, const std::string& target,
+                TargetName& name, std::string& identity, StagedFile& staged,
+                std::string& message) {
+  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  while (!name.duplicate) {
+    if (name.exhausted) {
+      ctx.report_append("\nERROR: Can't make unique name. Change file name preference.\n");
+      message = text_with_path("File create error", target);
+      return false;
+    }
+    if (staged.commit(name.path, false)) return true;
+    if (errno != EEXIST) {
+      ctx.report_printf("\nerror creating file; code = %d [%s]", errno, name.path.c_str());
+      message = text_with_path("File create error", name.path);
+      return false;
+    }
+    name = find_target_name(target, r.source_path, name.suffix, identity);
   }
   return true;
 }
@@ -234,22 +250,58 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   }
   ctx.status_printf("1st copy: %s.%s (image %d)", r.base_name.c_str(), r.extension.c_str(),
                     r.index + 1);
-  std::string target;
-  if (!form_target(ctx, r, target, message)) return false;
+  std::string folder, target;
+  switch (form_target(ctx, r, folder, target, message)) {
+    case Formed::kOk: break;
+    case Formed::kFailed: return false;
+    case Formed::kOutside:
+      ctx.image_failed("path outside root", target);
+      return true;
+  }
   if (target.size() > 4 && is_sidecar_path(target)) return true;
   ++ctx.counts.first_copies;
-  ctx.first_copy_folder = folder_of(target);
-  UniqueFd out;
-  bool duplicate = false;
-  if (!create_target(ctx, r, target, out, duplicate, message)) return duplicate;
-  note_target(r, target);
+  ctx.first_copy_folder = folder;
+  // The source is opened before anything is created for it.
+  UniqueFd in;
+  std::unique_ptr<CameraStream> stream;
+  switch (open_source(r, in, stream, message)) {
+    case Opened::kOk: break;
+    case Opened::kFailed: return false;
+    case Opened::kNotAFile:
+      ctx.image_failed("not a regular file", r.source_path);
+      return true;
+  }
+  std::string identity;
+  TargetName name;
+  {
+    std::lock_guard<std::recursive_mutex> lock(databaseLock);
+    name = find_target_name(target, r.source_path, 0, identity);
+  }
+  StagedFile staged;
+  if (!name.duplicate) {
+    if (!staged.create(folder)) {
+      ctx.report_printf("\nerror creating file; code = %d [%s]", errno, target.c_str());
+      message = text_with_path("File create error", folder);
+      return false;
+    }
+    if (!copy_bytes(ctx, r, in, stream, staged, target, message) ||
+        !place_copy(ctx, r, target, name, identity, staged, message))
+      return false;
+  }
+  log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path.c_str(),
+             (name.duplicate ? *name.duplicate : name.path).c_str());
+  if (name.duplicate) {
+    log_printf("\tDuplicate skipped.");
+    ++ctx.counts.duplicates;
+    return true;
+  }
+  note_target(r, name.path);
+  ctx.disk_flush.note(folder);
   if (!sidecar_for_first_copy(ctx, r)) {
-    out.close();
     message.clear();  // reported by the sidecar step
     return false;
   }
-  register_copy(ctx, target);
-  if (!copy_bytes(ctx, r, out, message) || !check_copy(ctx, r, message)) return false;
+  register_copy(ctx, name.path);
   // A final copy of a raw file gets its preview beside it; with a backup the second copy
   // does this in the primary tree.
   if (!ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path) &&

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <set>
@@ -14,6 +16,7 @@
 #include "foundation/fs.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
+#include "foundation/path_guard.h"
 #include "foundation/text.h"
 #include "ingest/copy_io.h"
 #include "ingest/dry_run.h"
@@ -38,7 +41,24 @@ bool same_folder_failure(EngineContext& ctx) {
   return ctx.fail("Backup and primary folders must be different");
 }
 
-// Steps 3 to 6: the roots of the trees, created when missing.
+// Two roots are one tree when the system resolves them to one folder ("./p" and "p", a link
+// and its folder), whatever their texts say.
+bool same_tree(const std::string& a, const std::string& b) {
+  const std::optional<std::string> ra = real_path_of(a), rb = real_path_of(b);
+  return ra && rb ? *ra == *rb : a == b;
+}
+
+// A destination inside the card would be copied again by every later run of that card.
+bool inside_card(EngineContext& ctx, const std::string& root) {
+  if (is_camera_path(ctx.scan_root)) return false;
+  const std::optional<std::string> card = real_path_of(ctx.scan_root), real = real_path_of(root);
+  if (!card || !real || !path_is_inside(*card, *real)) return false;
+  const std::string message = text_with_path("Destination folder is inside the card", root);
+  ctx.report_printf("\nERROR: %s\n", message.c_str());
+  return !ctx.fail(message);
+}
+
+// Steps 3 to 6: the roots of the trees, checked, then created when missing.
 bool take_roots(const ParamList& p, EngineContext& ctx) {
   ctx.ingestion_id = p.integer(kParamIngestionId);
   ctx.card_folder = p.text(kParamCardFolder);
@@ -47,19 +67,27 @@ bool take_roots(const ParamList& p, EngineContext& ctx) {
   if (ctx.want_backup) {
     ctx.first_copy_root = p.text(kParamBackupFolder);
     ctx.primary_root = p.text(kParamPrimaryFolder);
-    if (ctx.first_copy_root == *ctx.primary_root) return same_folder_failure(ctx);
+    if (same_tree(ctx.first_copy_root, *ctx.primary_root)) return same_folder_failure(ctx);
   } else {
     ctx.first_copy_root = p.text(kParamPrimaryFolder);
     ctx.primary_root.reset();
     ctx.converter_path.reset();
   }
-  if (!ctx.dry_run && !make_folders(ctx, ctx.first_copy_root)) return false;
   ctx.want_backup_post = p.flag(kParamWantBackupPost);
-  if (!ctx.want_backup_post) return true;
-  ctx.post_backup_root = p.text(kParamBackupFolderPost);
-  if (*ctx.post_backup_root == ctx.primary_root.value_or(ctx.first_copy_root))
-    return same_folder_failure(ctx);
-  return ctx.dry_run || make_folders(ctx, *ctx.post_backup_root);
+  if (ctx.want_backup_post) {
+    ctx.post_backup_root = p.text(kParamBackupFolderPost);
+    if (same_tree(*ctx.post_backup_root, ctx.primary_root.value_or(ctx.first_copy_root)) ||
+        same_tree(*ctx.post_backup_root, ctx.first_copy_root))
+      return same_folder_failure(ctx);
+  }
+  for (const std::optional<std::string>& root :
+       {std::optional<std::string>(ctx.first_copy_root), ctx.primary_root, ctx.post_backup_root})
+    if (root && inside_card(ctx, *root)) return false;
+  if (ctx.dry_run) return true;  // a dry run creates nothing
+  if (!make_folders(ctx, ctx.first_copy_root)) return false;
+  ctx.real_first_copy_root = real_path_of(ctx.first_copy_root).value_or("");
+  ctx.checked_folder.clear();
+  return !ctx.want_backup_post || make_folders(ctx, *ctx.post_backup_root);
 }
 
 // Step 7: the remaining parameters.
@@ -150,6 +178,16 @@ bool naming_phase(EngineContext& ctx) {
   return ok || ctx.fail(message);
 }
 
+// The end of a phase: every copy it made is on the disk before the run goes on (and before
+// anything can report it done).
+bool flush_copies(EngineContext& ctx) {
+  std::string folder;
+  if (ctx.disk_flush.flush(folder)) return true;
+  ctx.report_printf("\nERROR: copies in %s may not be on the disk: %s\n", folder.c_str(),
+                    std::strerror(errno));
+  return ctx.fail(text_with_path("write error -- check drives for sufficient space", folder));
+}
+
 // Step 12.
 bool copy_phase(EngineContext& ctx) {
   std::uint64_t bytes = 0;
@@ -217,7 +255,11 @@ void write_summary(EngineContext& ctx) {
 }
 
 bool build_image_list(EngineContext& ctx) {
-  return ctx.file_array ? image_from_list(ctx) : scanDir(ctx, ctx.scan_root, 0);
+  ctx.card_files = CardFiles{};
+  if (!is_camera_path(ctx.scan_root))
+    ctx.card_files.real_root = real_path_of(ctx.scan_root).value_or(ctx.scan_root);
+  if (ctx.file_array) return image_from_list(ctx);
+  return scanDir(ctx, ctx.scan_root, 0) && add_linked_images(ctx);
 }
 
 // Steps 1 to 8.
@@ -245,16 +287,19 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
     report_planned_copies(ctx);
     return true;
   }
-  if (!copy_phase(ctx)) return false;
-  ctx.counts.files_found -= ctx.counts.duplicates;
+  if (!copy_phase(ctx) || !flush_copies(ctx)) return false;
+  ctx.counts.files_found -= ctx.counts.duplicates + ctx.counts.images_failed;
   long elapsed = static_cast<long>(std::time(nullptr) - start);
   ctx.report_printf("%d files copied from card took %d min. %d sec.\n", ctx.counts.files_found,
                     static_cast<int>(elapsed / 60), static_cast<int>(elapsed % 60));
   if (!ctx.control().cards_mode()) ctx.control().request_auto_eject(ctx.job.slot);
-  if (!(ctx.want_backup ? finish_with_backup(ctx) : finish_without_backup(ctx))) return false;
+  if (!(ctx.want_backup ? finish_with_backup(ctx) : finish_without_backup(ctx)) ||
+      !flush_copies(ctx))
+    return false;
   write_summary(ctx);
   if (ctx.counts.jpegs_corrupt > 0 || ctx.counts.raws_corrupt > 0)
     return ctx.fail("One or more image files were corrupt.");
+  if (ctx.counts.images_failed > 0) return ctx.fail("One or more image files could not be copied.");
   ctx.report_append("\nSUCCESSFUL INGESTION - no errors detected\n");
   ctx.status_printf("Successful ingestion (%d images)", ctx.counts.files_found);
   ctx.control().set_image_count(ctx.job.slot, ctx.counts.files_found);

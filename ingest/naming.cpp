@@ -14,6 +14,8 @@
 #include "foundation/fs.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
+#include "foundation/path_guard.h"
+#include "foundation/text.h"
 #include "metadata/macro.h"
 #include "metadata/macro_exif.h"
 #include "metadata/macro_environment.h"
@@ -123,9 +125,11 @@ bool make_file_name(EngineContext& ctx, ImageRecord& record, long& sequence) {
     ok = macro_process_with_data(ctx.name_format, expanded,
                                  naming_inputs(ctx, record, sequence), ctx.macro_environment());
   }
-  record.new_base_name = ok && !expanded.empty()
-                             ? replace_forbidden_name_characters(std::move(expanded))
-                             : record.base_name;
+  // Camera values in the name (an EXIF model, say) are cleaned like any other text.
+  if (ok) expanded = safe_path_component(replace_forbidden_name_characters(std::move(expanded)));
+  record.new_base_name = ok && !expanded.empty() ? std::move(expanded)
+                                                 : safe_path_component(record.base_name);
+  if (record.new_base_name.empty()) record.new_base_name.assign(1, '_');
   return true;
 }
 
@@ -151,6 +155,11 @@ bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
     return true;
   }
   while (!path.empty() && std::isspace(static_cast<unsigned char>(path.back()))) path.pop_back();
+  // The expansion below the root is cleaned component by component: nothing a value brings
+  // in ("..", control characters, characters file systems refuse) leads out of the tree or
+  // fails there.
+  path = spec.substr(0, prefix_length) +
+         safe_relative_path(path.size() > prefix_length ? path.substr(prefix_length) : "");
 
   const std::size_t at =
       ranges.placeholder.empty() ? std::string::npos : path.find(ranges.placeholder);
@@ -189,7 +198,7 @@ bool name_image(EngineContext& ctx, ImageRecord& record, std::string& message) {
   if (!examine_source(record.source_path, record.size, record.modified)) {
     log_printf("Error accessing path %s %s", record.source_path.c_str(),
                errno ? std::strerror(errno) : "");
-    message = "error accessing path (1)";
+    message = text_with_path("error accessing path (1)", record.source_path);
     return false;
   }
   number_range_choose(ctx.control().number_ranges(), ctx.number_range_digits);

@@ -18,6 +18,7 @@ struct RunCounters {
   int gps_errors = 0;
   int gps_tagged = 0;
   int gps_out_of_interval = 0;
+  int images_failed = 0;  // images the run could not copy while it went on
   // The converter only verified the raws (nothing counts as converted).
   bool verify_only = false;
 

@@ -1,16 +1,22 @@
 // Card scan: folder listings, the extension filter, record construction and list growth.
 #include "ingest/scan.h"
 
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 #include <vector>
 
 #include "foundation/fs.h"
 #include "foundation/log.h"
+#include "foundation/path_guard.h"
+#include "foundation/sysio.h"
 #include "foundation/text.h"
 #include "platform/camera_source.h"
 
@@ -37,20 +43,78 @@ bool grow_and_push(std::vector<T>& list, T&& item, std::size_t step) {
   }
 }
 
-// Counts one found file, makes its record and appends it to the image list.
-bool add_image(EngineContext& ctx, const std::string& path, bool trace) {
+// Counts one found file, makes its record (from `path`, below the scan root) and appends it to
+// the image list. The bytes are read from `source` (a linked file's real path) when given.
+bool add_image(EngineContext& ctx, const std::string& path, bool trace,
+               const std::string* source = nullptr) {
   ++ctx.counts.files_found;
   ImageRecord record;
   std::string message;
   if (!make_image_record(ctx.folders, record, ctx.scan_root, path, message)) {
     if (trace) CW_TRACE("fatal(msg)", kInternalErrorNumber);
-    return ctx.fail(message);
+    return ctx.fail(text_with_path(message, path));
   }
+  if (source) record.source_path = *source;
   record.index = static_cast<int>(ctx.images.size());
   if (!grow_and_push(ctx.images, std::move(record), kImageListStep)) {
     if (trace) CW_TRACE("fatal(\"out of memory\")", kInternalErrorNumber);
     return ctx.fail("out of memory");
   }
+  return true;
+}
+
+// One report line for each entry of a card that is not taken as an image.
+void skip_entry(EngineContext& ctx, const char* why, const std::string& path) {
+  ctx.report_printf("Skipped %s: \"%s\"\n", why, path.c_str());
+  log_printf("Skipped %s: \"%s\"", why, path.c_str());
+}
+
+// What one entry of a card is to the scan. Only regular files are images. A symbolic link is
+// never followed out of the card: one to a regular file inside it is noted (its file is taken
+// once, after the scan), anything else is skipped with a report line, as is every special
+// file (a FIFO would hang the copy, a device would fill the archive).
+enum class EntryKind { kFile, kFolder, kLink, kSkipped, kError };
+
+// `st` receives the entry's own status (that of a link's file for kLink); kError leaves errno.
+EntryKind classify_entry(EngineContext& ctx, const std::string& path, struct stat& st,
+                         std::string& real) {
+  if (sysio().lstat(path.c_str(), &st) != 0) return EntryKind::kError;
+  if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
+  if (S_ISREG(st.st_mode)) return EntryKind::kFile;
+  const char* skipped;
+  char resolved[PATH_MAX];
+  if (!S_ISLNK(st.st_mode)) {
+    skipped = "special file (not a regular file)";
+  } else if (!::realpath(path.c_str(), resolved)) {
+    skipped = "symbolic link that leads nowhere";
+  } else if (real = resolved; !path_is_inside(ctx.card_files.real_root, real)) {
+    skipped = "symbolic link that leads out of the card";
+  } else if (sysio().stat(real.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    return EntryKind::kLink;
+  } else {
+    skipped = S_ISDIR(st.st_mode) ? "symbolic link to a folder" : "symbolic link to a special file";
+  }
+  skip_entry(ctx, skipped, path);
+  return EntryKind::kSkipped;
+}
+
+struct DirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+
+// The names in a folder, "." and ".." left out, as the system lists them: links and special
+// files too, which the scan must see to report them. False (errno set) when it cannot be read.
+bool folder_names(const std::string& path, std::vector<std::string>& names) {
+  std::unique_ptr<DIR, DirCloser> dir(sysio().opendir(path.c_str()));
+  if (!dir) return false;
+  errno = 0;
+  while (const struct dirent* entry = ::readdir(dir.get())) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      names.emplace_back(entry->d_name);
+    errno = 0;
+  }
+  // A listing that breaks off keeps what it found; the names missing are not reachable.
+  if (errno != 0) log_printf("readdir(%s) failed: %s", path.c_str(), std::strerror(errno));
   return true;
 }
 
@@ -73,35 +137,40 @@ bool scan_camera(EngineContext& ctx, const std::string& path) {
 // Lists one folder into its files (after the extension filter) and subfolders.
 bool list_folder(EngineContext& ctx, const std::string& path, std::vector<std::string>& files,
                  std::vector<std::string>& subfolders) {
-  errno = 0;
-  std::unique_ptr<DirList> listing = dir_list_open(path);
-  if (!listing) {
+  std::vector<std::string> names;
+  if (!folder_names(path, names)) {
     int e = errno;
     if (e == EACCES) {
       CW_TRACE("fatal(\"Permission denied\")", e);
-      return ctx.fail("Permission denied");
+      return ctx.fail(text_with_path("Permission denied", path));
     }
     CW_TRACE("fatal(\"error opening path\")", e);
-    return ctx.fail("error opening path");
+    return ctx.fail(text_with_path("error opening path", path));
   }
-  for (const std::string& entry : listing->entries) {
-    std::size_t sep = last_separator(entry);
-    std::string_view name = std::string_view(entry).substr(sep == std::string::npos ? 0 : sep + 1);
+  for (const std::string& name : names) {
     if (name.empty() || name.front() == '.') continue;
-    if (name.size() >= kMaxFileName) {
-      CW_TRACE("fatal(\"file name too long\")", kInternalErrorNumber);
-      return ctx.fail("file name too long");
-    }
     std::string full = path;
     if (!ends_with_separator(full)) full += '/';
     full += name;
-    struct stat st;
-    if (::stat(full.c_str(), &st) != 0) {
-      CW_TRACE("fatal(\"error accessing path (2)\")", errno);
-      return ctx.fail("error accessing path (2)");
+    if (name.size() >= kMaxFileName) {
+      CW_TRACE("fatal(\"file name too long\")", kInternalErrorNumber);
+      return ctx.fail(text_with_path("file name too long", full));
     }
-    bool folder = S_ISDIR(st.st_mode);
+    std::string real;
+    struct stat st;
+    const EntryKind kind = classify_entry(ctx, full, st, real);
+    if (kind == EntryKind::kSkipped) continue;
+    if (kind == EntryKind::kError) {
+      CW_TRACE("fatal(\"error accessing path (2)\")", errno);
+      return ctx.fail(text_with_path("error accessing path (2)", full));
+    }
+    const bool folder = kind == EntryKind::kFolder;
     if (!folder && skip_by_extension(name, ctx, ctx.counts.skipped_by_extension)) continue;
+    if (kind == EntryKind::kLink) {
+      ctx.card_files.links.emplace_back(std::move(full), std::move(real));
+      continue;
+    }
+    if (!folder) ctx.card_files.taken.emplace(st.st_dev, st.st_ino);
     if (!grow_and_push(folder ? subfolders : files, std::move(full), kPathListStep)) {
       CW_TRACE("fatal(\"out of memory\")", kInternalErrorNumber);
       return ctx.fail("out of memory");
@@ -142,8 +211,43 @@ bool scanDir(EngineContext& ctx, const std::string& path, int level) {
 
 bool image_from_list(EngineContext& ctx) {
   if (!ctx.file_array) return true;
-  for (const std::string& path : *ctx.file_array)
-    if (!add_image(ctx, path, false)) return false;
+  for (const std::string& path : *ctx.file_array) {
+    if (is_camera_path(path)) {
+      if (!add_image(ctx, path, false)) return false;
+      continue;
+    }
+    // A picked file is judged by where it really is: "..", or a link, must not lead out of
+    // the card. It is named from its real place below the root.
+    const std::optional<std::string> real = real_path_of(path);
+    if (!real || !path_is_inside(ctx.card_files.real_root, *real)) {
+      ++ctx.counts.files_found;
+      return ctx.fail(text_with_path("path outside root", path));
+    }
+    struct stat st;
+    if (sysio().lstat(real->c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      skip_entry(ctx, "special file (not a regular file)", path);
+      continue;
+    }
+    std::string below = ctx.scan_root;
+    std::size_t relative = ctx.card_files.real_root.size();
+    while (relative < real->size() && is_separator((*real)[relative])) ++relative;
+    if (!ends_with_separator(below)) below += '/';
+    below += real->substr(relative);
+    if (!add_image(ctx, below, false, &*real)) return false;
+  }
+  return true;
+}
+
+bool add_linked_images(EngineContext& ctx) {
+  for (const auto& [link, real] : ctx.card_files.links) {
+    struct stat st;
+    if (sysio().stat(real.c_str(), &st) != 0 ||
+        !ctx.card_files.taken.emplace(st.st_dev, st.st_ino).second) {
+      skip_entry(ctx, "symbolic link to a file taken already", link);
+      continue;
+    }
+    if (!add_image(ctx, link, true, &real)) return false;
+  }
   return true;
 }
 

@@ -22,7 +22,12 @@ inline constexpr std::size_t kMaxFileName = 200;
 bool scanDir(EngineContext& ctx, const std::string& path, int level);
 
 // Adds one image per path of the context's file array, in order, with no extension filter.
+// Every path must really lie below the scan root; files that are not regular are skipped.
 bool image_from_list(EngineContext& ctx);
+
+// After the scan: the files that symbolic links inside the card lead to, each unless it was
+// taken already (by its own name or through another link), named after the link.
+bool add_linked_images(EngineContext& ctx);
 
 // True when a file of this name is to be left out. `extension_list` is " EXT1 EXT2 ";
 // `include` says whether it lists the extensions to take or those to skip. Files left out

@@ -10,6 +10,7 @@
 #include "foundation/fs.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
+#include "foundation/path_guard.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
 #include "ingest/converter.h"
@@ -36,6 +37,15 @@ std::size_t long_extension_dot(const std::string& path) {
   std::size_t sep = last_separator(path);
   if (dot == std::string::npos || (sep != std::string::npos && sep > dot)) return std::string::npos;
   return path.size() - dot - 1 >= 3 ? dot : std::string::npos;
+}
+
+// A second or third copy's folder must really lie in its tree, as a first copy's does (a link
+// inside the tree could lead elsewhere); then it is made.
+bool make_folder_in_tree(EngineContext& ctx, const std::string& folder, const std::string& root) {
+  const std::optional<std::string> real_root = real_path_of(root);
+  if (!real_root || !lands_inside(*real_root, folder))
+    return ctx.fail(text_with_path("path outside root", folder));
+  return make_folders(ctx, folder);
 }
 
 std::optional<std::string> converter_of(const EngineContext& ctx) {
@@ -123,7 +133,8 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
                             const std::vector<const std::string*>& files,
                             const std::string& destination) {
   ctx.control().add_burn_folder(BurnList::kPrimary, destination);
-  if (!make_folders(ctx, destination)) return false;
+  if (!make_folder_in_tree(ctx, destination, *ctx.primary_root)) return false;
+  ctx.disk_flush.note(destination);  // the converter's DNGs are flushed with the copies
   const std::optional<std::string> program = converter_of(ctx);
   if (program) {
     std::string output = destination;
@@ -188,7 +199,7 @@ bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file) {
   if (!ctx.want_backup_post || !ctx.post_backup_root || !ctx.primary_root) return true;
   std::string post = *ctx.post_backup_root + primary_file.substr(ctx.primary_root->size());
   std::size_t sep = last_separator(post);
-  if (!make_folders(ctx, post.substr(0, sep))) return false;
+  if (!make_folder_in_tree(ctx, post.substr(0, sep), *ctx.post_backup_root)) return false;
   ctx.status_printf("3rd copy: %s", post.c_str() + sep + 1);
   if (!copy_file(ctx, primary_file, post, false, true, true)) return false;
   std::size_t dot = long_extension_dot(primary_file);

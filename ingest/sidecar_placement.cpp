@@ -6,10 +6,13 @@
 
 #include <strings.h>
 
+#include <cerrno>
 #include <new>
 
 #include "foundation/log.h"
+#include "foundation/text.h"
 #include "ingest/copy_file.h"
+#include "ingest/staged_file.h"
 #include "metadata/sidecar.h"
 #include "platform/paths.h"
 
@@ -17,9 +20,10 @@ namespace cw {
 
 namespace {
 
+// A regular file itself: a card's symbolic link is never followed.
 bool is_file(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool exists(const std::string& path) {
@@ -75,7 +79,7 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
 
   if (source_sidecar) {
     if (!copy_file(ctx, *source_sidecar, target_sidecar, false, true, false))
-      return ctx.fail("Can't copy existing sidecar");
+      return ctx.fail(text_with_path("Can't copy existing sidecar", target_sidecar));
     if (first_copy) log_printf("\tCopied existing sidecar from source.");
     return true;
   }
@@ -86,15 +90,34 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
     return ctx.fail("sidecar_copy has no access to per-image metadata");
   }
 
+  // Nothing to build from: nothing is written.
+  if (ctx.sidecar_template.empty() && ctx.raw_settings_path.empty()) return true;
+  // Built under a temporary name and moved into place complete, never over a sidecar that
+  // another run placed meanwhile.
   static const std::string none;
+  const std::size_t sep = target_sidecar.find_last_of('/');
+  const std::string folder = sep == std::string::npos ? "." : target_sidecar.substr(0, sep);
+  StagedFile staged;
+  if (!staged.create(folder) || staged.close(false) != 0)
+    return ctx.fail(text_with_path("can't open sidecar for writing", target_sidecar));
   std::string msg;
   bool wanted = false;
-  if (!sidecar_from_template(ctx.sidecar_template, ctx.raw_settings_path, target_sidecar,
+  if (!sidecar_from_template(ctx.sidecar_template, ctx.raw_settings_path, staged.temp_path(),
                              base_name ? *base_name : none, date_text ? *date_text : none,
                              number_text ? *number_text : none, source, ctx.macro_environment(),
                              msg, wanted))
-    return ctx.fail(msg);
-  if (wanted && first_copy) log_printf("\tCreated sidecar from template.");
+    return ctx.fail(text_with_path(msg, target_sidecar));
+  // A settings file without settings writes nothing, and nothing is placed.
+  struct stat st;
+  if (!wanted || ::stat(staged.temp_path().c_str(), &st) != 0 || st.st_size == 0) return true;
+  if (!staged.commit(target_sidecar, false)) {
+    if (errno != EEXIST)
+      return ctx.fail(text_with_path("can't open sidecar for writing", target_sidecar));
+    if (first_copy) log_printf("\tDestination sidecar already exists.");
+    return true;
+  }
+  ctx.disk_flush.note(folder);
+  if (first_copy) log_printf("\tCreated sidecar from template.");
   return true;
 }
 

@@ -1,7 +1,7 @@
 // Unique first-copy names and the duplicate check.
 #include "ingest/unique_target.h"
 
-#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -17,12 +17,8 @@ namespace cw {
 
 namespace {
 
-int create_exclusive(const std::string& path) {
-  return sysio().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, 0666);
-}
-
-// The target split where the suffix goes: before an extension of exactly three characters,
-// else at the end.
+// The position where a suffix goes: before an extension of exactly three characters, else
+// the end.
 std::size_t suffix_position(const std::string& target) {
   std::size_t dot = target.rfind('.');
   if (dot == std::string::npos || target.size() - dot - 1 != 3) return target.size();
@@ -31,7 +27,21 @@ std::size_t suffix_position(const std::string& target) {
   return dot;
 }
 
+// A name is taken by anything, a link that leads nowhere included.
+bool taken(const std::string& path) {
+  struct stat st;
+  return sysio().lstat(path.c_str(), &st) == 0;
+}
+
 }  // namespace
+
+std::string suffixed_name(const std::string& target, int n) {
+  if (n == 0) return target;
+  const std::size_t at = suffix_position(target);
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "_%05d", n);
+  return target.substr(0, at) + digits + target.substr(at);
+}
 
 bool file_identity(const std::string& path, std::string& identity) {
   long long size = 0;
@@ -60,35 +70,28 @@ bool file_identity(const std::string& path, std::string& identity) {
   return true;
 }
 
-bool same_image(const std::string& a, const std::string& b) {
-  std::string ia, ib;
-  return file_identity(a, ia) && file_identity(b, ib) && ia == ib;
-}
-
-int open_unique_target(std::string& target, EngineContext& ctx, bool& duplicate,
-                       const std::string& source) {
-  duplicate = false;
-  const std::size_t at = suffix_position(target);
-  const std::string head = target.substr(0, at), tail = target.substr(at);
-  std::string candidate = target;
-  for (int n = 1; n <= kMaxUniqueSuffix; ++n) {
-    int fd = create_exclusive(candidate);
-    if (fd >= 0) {
-      target = candidate;
-      return fd;
+TargetName find_target_name(const std::string& target, const std::string& source, int from,
+                            std::string& source_identity) {
+  TargetName name;
+  for (int n = from; n <= kMaxUniqueSuffix; ++n) {
+    std::string candidate = suffixed_name(target, n);
+    if (!taken(candidate)) {
+      name.path = std::move(candidate);
+      name.suffix = n;
+      return name;
     }
-    if (errno != EEXIST) return -1;
-    if (n == 1 && same_image(source, candidate)) {
-      duplicate = true;
-      return -1;
+    // A source without an identity (unreadable, not an image) is never a duplicate.
+    if (source_identity.empty() && !file_identity(source, source_identity))
+      source_identity.assign(1, '-');
+    std::string identity;
+    if (source_identity != "-" && file_identity(candidate, identity) &&
+        identity == source_identity) {
+      name.duplicate = std::move(candidate);
+      return name;
     }
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "_%05d", n);
-    candidate = head + digits + tail;
   }
-  ctx.report_append("\nERROR: Can't make unique name. Change file name preference.\n");
-  errno = 0;
-  return -1;
+  name.exhausted = true;
+  return name;
 }
 
 }  // namespace cw

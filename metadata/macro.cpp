@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -221,6 +222,9 @@ class Expander {
   bool lists_built_ = false;
   bool in_filenamenew_ = false;
   std::string catalog_sets_, keywords_;
+  // The image's date as {@datetimeany} gives it, made once per call: folder formats and
+  // templates name it several times over.
+  std::optional<std::string> datetime_any_;
 };
 
 void Expander::expand(std::string_view text, int depth, std::string& out) {
@@ -459,12 +463,13 @@ bool Expander::lookup(const std::string& name, std::string& value) {
     in_filenamenew_ = false;
     list_flag_ = saved_list_flag;
   } else if (name == "datetimeany") {
-    if (!in_.cur_path && in_.cur_datetime == "YYYYMMDD_hhmmss") {
-      value = in_.cur_datetime;
-    } else {
-      value = first_exif_date("datetimeoriginal", "datetimedigitized", "datetimechanged");
-      if (value.empty()) value = in_.cur_datetime;
+    if (!datetime_any_ && !in_.cur_path && in_.cur_datetime == "YYYYMMDD_hhmmss") {
+      datetime_any_ = in_.cur_datetime;
+    } else if (!datetime_any_) {
+      datetime_any_ = first_exif_date("datetimeoriginal", "datetimedigitized", "datetimechanged");
+      if (datetime_any_->empty()) datetime_any_ = in_.cur_datetime;
     }
+    value = *datetime_any_;
   } else if (name == "datetimeanymonth") {
     value = first_exif_date("datetimeoriginalmonth", "datetimedigitizedmonth",
                             "datetimechangedmonth");

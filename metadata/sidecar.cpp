@@ -4,6 +4,8 @@
 // develop preset token walk, cache); the template copy; building and writing the sidecar.
 #include "metadata/sidecar.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -190,6 +192,23 @@ CrsCache& crs_cache() {
   return cache;
 }
 
+// The template as copy_template last made it: a card's images all take the same one, which is
+// read again only when the file or the settings block changes.
+struct TemplateCache {
+  std::string path, crs_block, document;
+  struct timespec modified {};
+  off_t size = -1;
+  bool matches(const std::string& p, const std::string& crs, const struct stat& st) const {
+    return size == st.st_size && modified.tv_sec == st.st_mtim.tv_sec &&
+           modified.tv_nsec == st.st_mtim.tv_nsec && path == p && crs_block == crs;
+  }
+};
+
+TemplateCache& template_cache() {
+  static TemplateCache cache;
+  return cache;
+}
+
 // ---- Template copy -------------------------------------------------------------------------
 
 // Namespaces whose descriptions a template may not carry into a sidecar: the settings come
@@ -361,11 +380,20 @@ bool sidecar_from_template(const std::string& path_template, const std::string& 
 
   std::string document;
   if (!path_template.empty()) {
-    FilePtr in(std::fopen(path_template.c_str(), "r"));
-    if (!in) return SIDECAR_FAIL(msg, "can't open metadata template");
-    if (!copy_template(in.get(), *crs_block, document, msg)) return false;
-    document += "<!-- XMP sidecar constructed by CardwrightPro from template: " + path_template +
-                " -->\n";
+    TemplateCache& cache = template_cache();
+    struct stat st {};
+    const bool known = ::stat(path_template.c_str(), &st) == 0;
+    if (known && cache.matches(path_template, *crs_block, st)) {
+      document = cache.document;
+    } else {
+      cache.size = -1;
+      FilePtr in(std::fopen(path_template.c_str(), "r"));
+      if (!in) return SIDECAR_FAIL(msg, "can't open metadata template");
+      if (!copy_template(in.get(), *crs_block, document, msg)) return false;
+      document += "<!-- XMP sidecar constructed by CardwrightPro from template: " + path_template +
+                  " -->\n";
+      if (known) cache = {path_template, *crs_block, document, st.st_mtim, st.st_size};
+    }
   } else {
     if (crs_block->empty()) return true;
     document = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\" x:xmptk=\"3.1.2-113\">\n"

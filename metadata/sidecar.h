@@ -7,9 +7,9 @@
 // Files are read line by line: CR, LF or CRLF end a line, each line is kept with a single
 // line feed, and a line longer than kSidecarLineMax characters is an error.
 //
-// The settings block of the last develop-settings path is cached for the process, and the
-// macro expander keeps process-wide state too: callers hold the database lock while they
-// build a sidecar, so no two builds overlap.
+// The settings block of the last develop-settings path is cached for the process, as is the
+// last template (until its file changes), and the macro expander keeps process-wide state too:
+// callers hold the database lock while they build a sidecar, so no two builds overlap.
 #pragma once
 
 #include <cstddef>

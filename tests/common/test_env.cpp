@@ -1,6 +1,7 @@
 // Test helpers (see test_env.h).
 #include "tests/common/test_env.h"
 
+#include <sys/mount.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -30,6 +31,23 @@ TempDir::~TempDir() {
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(path_, ec);
+}
+
+SmallFileSystem::SmallFileSystem(const std::string& at, const char* size) : mount_point(at) {
+  fs::create_directories(at);
+  const std::string options = std::string("size=") + size;
+  mounted = ::mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallFileSystem::~SmallFileSystem() {
+  if (mounted) ::umount2(mount_point.c_str(), MNT_DETACH);
+}
+
+void SmallFileSystem::fill() const {
+  std::ofstream out(mount_point + "/filler", std::ios::binary);
+  const std::string block(4096, 'f');
+  while (out.write(block.data(), static_cast<std::streamsize>(block.size())) && out.flush()) {
+  }
 }
 
 void CaptureUserInterface::alert(const std::string& text) {

@@ -27,6 +27,19 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A small file system of its own (tmpfs) mounted at `at` for the object's life; needs the right
+// to mount (tests skip when `mounted` is false).
+struct SmallFileSystem {
+  SmallFileSystem(const std::string& at, const char* size);
+  ~SmallFileSystem();
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+  // Writes a file into it until no byte more fits.
+  void fill() const;
+  std::string mount_point;
+  bool mounted = false;
+};
+
 // Captures everything the engine shows (from any thread); answers questions from queues the
 // test fills.
 class CaptureUserInterface : public UserInterface {

@@ -8,6 +8,7 @@
 
 #include "control/card_monitor.h"
 #include "database/database.h"
+#include "foundation/log.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/sample_card.h"
 
@@ -139,6 +140,32 @@ TEST_F(Cards, StopEndsEveryRunningSlot) {
   EXPECT_THAT(result(), ::testing::EndsWith("Stopped by user"));
   EXPECT_THAT(captured_ui().pane, HasSubstr("\nStopped by user\n"));
   EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("Ingestion was stopped"));
+}
+
+// The user folder (database and log) on a small file system that is full when the copies are
+// done: the copies succeed, but neither the record nor the log can be written, so the run
+// does not count as a success and says why.
+TEST_F(Cards, RunWhoseRecordAndLogCannotBeWrittenFails) {
+  test::SmallFileSystem data(dir / "data", "512k");
+  if (!data.mounted) GTEST_SKIP() << "cannot mount a tmpfs here";
+  ASSERT_TRUE(db.open(data.mount_point + "/cw_main.sqlite3"));
+  ASSERT_TRUE(db.install_default_entities());
+  key = db.ingestion_insert(db.unknown_project(-1), db.unknown_card(), 0, 0, 0, std::nullopt);
+  log_set_path(data.mount_point + "/cw_log.txt");
+  data.fill();
+  // The log's last page still has room: use it up.
+  for (int before = log_write_failures(), i = 0; log_write_failures() == before && i < 100; ++i)
+    log_printf("%s", std::string(200, 'x').c_str());
+  CardMonitor m(setup());
+  m.refresh({card("full", "2024:05:17 10:00:00")});
+  m.start();
+  run_to_end(m);
+  log_set_path((test::test_root() / "cw_log.txt").string());
+  db.close();
+  EXPECT_TRUE(fs::exists(archive + "/000001_ful_0001.JPG"));
+  EXPECT_FALSE(m.outcome()->success);
+  EXPECT_THAT(captured_ui().pane, HasSubstr("ERROR: Can't write the ingestion record"));
+  EXPECT_THAT(captured_ui().pane, HasSubstr("ERROR: Can't write the run log"));
 }
 
 }  // namespace

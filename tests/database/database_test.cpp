@@ -1,6 +1,10 @@
 // Tables and default rows of a new file, upgrades of old files, default and "[unknown]"
 // entities, names that would break hand-built SQL, ingestion records, TABLE.COLUMN values.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -29,6 +33,34 @@ TEST_F(DatabaseTest, NewFileGetsEveryTableAndTheDefaultRowsOnce) {
   open_db();
   EXPECT_EQ(raw_values(path, "select count(*) from client"), "1");
   EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
+}
+
+// Programs started at the same moment on a fresh user folder all build or find the schema;
+// each round starts six of them together.
+TEST_F(DatabaseTest, SimultaneousFirstOpensAllSucceed) {
+  for (int round = 0; round < 5; ++round) {
+    std::filesystem::remove(path);
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < 6; ++i) {
+      const pid_t pid = fork();
+      if (pid == 0) {
+        char c;
+        close(go[1]);
+        if (read(go[0], &c, 1) < 0) _exit(2);  // returns when the parent closes its end
+        _exit(db.open(path) ? 0 : 1);
+      }
+      children.push_back(pid);
+    }
+    close(go[0]);
+    close(go[1]);
+    for (pid_t pid : children) {
+      int status = 0;
+      waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+    }
+  }
 }
 
 TEST_F(DatabaseTest, OldFilesAreUpgradedInPlaceWithoutLosingRows) {

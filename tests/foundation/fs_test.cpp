@@ -1,6 +1,6 @@
-// Folder creation, removal, renames with retries, tree walks and listings, folder collection
-// and UTF-8 conversion; failures injected through the system-call table where a real file
-// system cannot produce them on demand.
+// Folder creation, removal, renames with retries, tree walks and listings, folder collection,
+// UTF-8 conversion and the path guard; failures injected through the system-call table where
+// a real file system cannot produce them on demand.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 
 #include "foundation/fs.h"
 #include "foundation/log.h"
+#include "foundation/path_guard.h"
 #include "foundation/sysio.h"
 #include "tests/common/test_env.h"
 
@@ -275,12 +276,34 @@ TEST(ToUtf8Test, PassesUtf8AndConvertsCp1252) {
   EXPECT_TRUE(to_utf8("\x93quoted\x94 caf\xe9 \x80", out, message));
   EXPECT_EQ(out, "\xe2\x80\x9cquoted\xe2\x80\x9d caf\xc3\xa9 \xe2\x82\xac");
 
-  // 0x81 has no character in CP1252.
-  EXPECT_FALSE(to_utf8("a\x81z", out, message));
-  EXPECT_EQ(message, "Can't convert to UTF-8.");
+  // The five bytes CP1252 leaves undefined stand for U+FFFD: one bad byte of a camera's text
+  // must not stop a run.
+  EXPECT_TRUE(to_utf8("a\x81\x8d\x8f\x90\x9dz", out, message));
+  std::string five;
+  for (int i = 0; i < 5; ++i) five += "\xef\xbf\xbd";
+  EXPECT_EQ(out, "a" + five + "z");
   to_utf8_release();
   EXPECT_TRUE(to_utf8("\xe9", out, message));  // opens again after a release
   EXPECT_EQ(out, "\xc3\xa9");
+}
+
+TEST(PathGuardTest, NamesAndFoldersAreCleanedAndRealPathsCompared) {
+  EXPECT_EQ(safe_relative_path("../../a/./b//..\\c/"), "a/b/c");
+  EXPECT_EQ(safe_relative_path("x\x01y:z*?\"<>|/ end. ./"), "xy-z------/ end");
+  EXPECT_EQ(safe_path_component("caf\xe9/"), "caf\xc3\xa9-");  // CP1252
+  EXPECT_EQ(safe_path_component("a\xc2\x85"), "a");             // a C1 control in UTF-8
+  EXPECT_EQ(safe_path_component(std::string(199, 'a') + "\xc3\xa9"), std::string(199, 'a'));
+
+  TempDir dir;
+  fsys::create_directories(dir / "real");
+  fsys::create_directory_symlink(dir / "real", dir / "link");
+  fsys::create_symlink(dir / "nowhere", dir / "dangling");
+  const std::string real = *real_path_of(dir.str());
+  EXPECT_EQ(real_path_of(dir / "link/new/../x"), real + "/real/x");
+  EXPECT_EQ(real_path_of(dir / "dangling/x"), std::nullopt);  // creation would follow it
+  EXPECT_TRUE(path_is_inside(real, real + "/real/x"));
+  EXPECT_FALSE(path_is_inside(real + "/re", real + "/real"));
+  EXPECT_TRUE(path_is_inside("/", "/x"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "gps/camera_clock.h"
 #include "gps/image_time.h"
 #include "gps/tag_writer.h"
+#include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_files.h"
 #include "tests/ingest/ingest_harness.h"
 
@@ -38,8 +39,8 @@ struct GpsRun : ::testing::Test {
     ASSERT_TRUE(tracks.load_gpx_text(kTrack, "paris.gpx", message));
     gps.tracks = &tracks;
     fsys::create_directories(folder);
-    // Two inside the track (one named with quotes, "$" and spaces), two outside, one undated.
-    write("IN \"quote\" $HOME.JPG", "2024:05:17 14:02:30");
+    // Two inside the track (one named with a quote, "$" and spaces), two outside, one undated.
+    write("IN 'quote' $HOME.JPG", "2024:05:17 14:02:30");
     write("IN2.JPG", "2024:05:17 14:07:00");
     write("EARLY.JPG", "2024:05:17 13:59:00");
     write("LATE.JPG", "2024:05:17 14:11:00");
@@ -58,7 +59,8 @@ struct GpsRun : ::testing::Test {
 // exiftool's numeric GPS position of a file: "lat lon alt", or "" when it has none.
 std::string position_of(const std::string& file) {
   std::string out;
-  test::run_command("exiftool -n -s3 -GPSLatitude -GPSLongitude -GPSAltitude '" + file + "'", &out);
+  test::run_command(
+      "exiftool -n -s3 -GPSLatitude -GPSLongitude -GPSAltitude " + test::sh_quote(file), &out);
   return out;
 }
 
@@ -74,7 +76,7 @@ TEST_F(GpsRun, RealExifToolTagsPrimaryCopiesBeforeTheirThirdCopy) {
   EXPECT_TRUE(contains(h.ctx->report,
                        "\nGPS Tagging:\n\t2 tagged\n\t2 out of time interval\n\t1 error(s)\n"))
       << h.ctx->report;
-  for (const auto& [name, date] : {std::pair{"IN \"quote\" $HOME.JPG", "2024:05:17 14:02:30"},
+  for (const auto& [name, date] : {std::pair{"IN 'quote' $HOME.JPG", "2024:05:17 14:02:30"},
                                    std::pair{"IN2.JPG", "2024:05:17 14:07:00"}}) {
     GpsPosition want;
     ASSERT_EQ(tracks.position_at(*exif_text_seconds(date), 0, want), GpsMatch::kFound);

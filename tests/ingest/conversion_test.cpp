@@ -248,8 +248,10 @@ TEST(ExtractJpeg, RawPreviewIsSavedWithTheRawsExifAndTheSidecarsXmp) {
   // The failure is recorded and the run goes on; the slot's result is a failure.
   h.ctx = std::make_unique<EngineContext>(EngineJob{&h.control, 0, "Test card"});
   EXPECT_FALSE(run_slot(h.params, h.card, *h.ctx));
-  EXPECT_EQ(h.ctx->error, "Can't write extracted JPEG file");
-  EXPECT_NE(h.ctx->report.find("ERROR: Can't write extracted JPEG file\n"), std::string::npos);
+  const std::string error =
+      "Can't write extracted JPEG file: \"" + h.archive + "/JPEG/IMG_0006.jpg\"";
+  EXPECT_EQ(h.ctx->error, error);
+  EXPECT_NE(h.ctx->report.find("ERROR: " + error + "\n"), std::string::npos);
   EXPECT_EQ(h.ctx->counts.files_found, 6);
   EXPECT_EQ(h.ctx->counts.jpegs_extracted, 1);
   EXPECT_EQ(read_file(h.archive + "/JPEG/IMG_0006.jpg"), "someone's own file");

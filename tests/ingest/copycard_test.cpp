@@ -159,7 +159,7 @@ TEST(Copycard, BackupRunCopiesIntoBackupThenPrimaryThenPostBackup) {
   write_file(h.card + "/IMG_0003.JPG", "new");
   write_file(h.archive + "/IMG_0003.JPG", "someone else's");
   EXPECT_FALSE(h.run());
-  EXPECT_EQ(h.ctx->error, "will not overwrite file");
+  EXPECT_EQ(h.ctx->error, "will not overwrite file: \"" + h.archive + "/IMG_0003.JPG\"");
   EXPECT_EQ(read_file(h.archive + "/IMG_0003.JPG"), "someone else's");
 }
 

@@ -1,8 +1,8 @@
 // Copies under faults: a full disk (injected, and a real small file system when one can be
 // mounted), a failing card read, a stop request in the middle of a large file, an in-kernel
-// copy that gives up halfway. What was copied stays; the source is never touched.
+// copy that gives up halfway, a flush that fails. A copy that did not complete leaves nothing
+// behind, under its name or any other; the source is never touched.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 #include <cerrno>
 #include <cstring>
@@ -15,6 +15,7 @@ namespace cw {
 namespace {
 
 namespace fsys = std::filesystem;
+using test::contains;
 using test::Harness;
 using test::read_file;
 using test::write_file;
@@ -56,31 +57,55 @@ struct FaultTest : ::testing::Test {
   Sysio table = system_sysio();
 };
 
-TEST_F(FaultTest, FullDiskEndsTheRunAndKeepsThePartialCopy) {
+TEST_F(FaultTest, FullDiskEndsTheRunAndLeavesNoPartialCopy) {
   table.write = full_disk_write;
   g_room = 1048576 + 5;
   ScopedSysio faults(table);
   EXPECT_FALSE(h.run());
-  EXPECT_EQ(h.ctx->error, "write error -- check drives for sufficient space");
-  EXPECT_EQ(fsys::file_size(h.archive + "/IMG_0001.JPG"), 1048576u + 5);
+  EXPECT_EQ(h.ctx->error, "write error -- check drives for sufficient space: \"" + h.archive +
+                              "/IMG_0001.JPG\"");
+  EXPECT_TRUE(fsys::is_empty(h.archive));
   EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), image);
 }
 
-TEST_F(FaultTest, CardReadErrorEndsTheRun) {
+TEST_F(FaultTest, CardReadErrorEndsTheRunNamingTheImage) {
   table.read = [](int, void*, std::size_t) -> ssize_t { errno = EIO; return -1; };
   ScopedSysio faults(table);
   EXPECT_FALSE(h.run());
-  EXPECT_EQ(h.ctx->error, "read error");
+  EXPECT_EQ(h.ctx->error, "read error: \"" + h.card + "/IMG_0001.JPG\"");
 }
 
-TEST_F(FaultTest, StopIsSeenBetweenChunks) {
+TEST_F(FaultTest, StopIsSeenBetweenChunksAndLeavesNothing) {
   table.read = read_then_stop;
   g_stop_after_read = &h.control;
   ScopedSysio faults(table);
   EXPECT_FALSE(h.run());
   g_stop_after_read = nullptr;
   EXPECT_EQ(h.ctx->error, "Stopped");
-  EXPECT_EQ(fsys::file_size(h.archive + "/IMG_0001.JPG"), 1048576u);
+  EXPECT_TRUE(fsys::is_empty(h.archive));
+}
+
+TEST_F(FaultTest, SourceThatCannotBeOpenedIsNamedAndGetsNoTarget) {
+  table.open = [](const char* path, int flags, mode_t mode) {
+    if (std::strstr(path, "/card/")) {
+      errno = EIO;
+      return -1;
+    }
+    return system_sysio().open(path, flags, mode);
+  };
+  ScopedSysio faults(table);
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "can't open: \"" + h.card + "/IMG_0001.JPG\"");
+  EXPECT_TRUE(fsys::is_empty(h.archive));
+}
+
+TEST_F(FaultTest, FailedFlushOfTheArchiveFailsTheRun) {
+  table.syncfs = [](int) { errno = EIO; return -1; };
+  ScopedSysio faults(table);
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error,
+            "write error -- check drives for sufficient space: \"" + h.archive + "\"");
+  EXPECT_FALSE(contains(h.ctx->report, "SUCCESSFUL"));
 }
 
 TEST_F(FaultTest, InKernelCopyThatGivesUpIsFinishedThroughTheBuffer) {
@@ -99,35 +124,20 @@ TEST_F(FaultTest, SecondCopyOnAFullDiskEndsTheRunAndKeepsTheBackup) {
   g_room = image.size() + 1000;  // the backup copy fits, the primary copy does not
   ScopedSysio faults(table);
   EXPECT_FALSE(h.run());
-  EXPECT_EQ(h.ctx->error, "write error -- check drives for sufficient space");
   EXPECT_EQ(read_file(h.dir / "backup/IMG_0001.JPG"), image);
-  EXPECT_EQ(fsys::file_size(h.archive + "/IMG_0001.JPG"), 1000u);
+  EXPECT_TRUE(fsys::is_empty(h.archive));
   EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), image);
 }
 
-// A small file system of its own (tmpfs) as the archive; needs the right to mount.
-struct SmallFileSystem {
-  std::string mount_point;
-  bool mounted = false;
-  explicit SmallFileSystem(const std::string& at, const char* size) : mount_point(at) {
-    fsys::create_directories(at);
-    std::string options = std::string("size=") + size;
-    mounted = ::mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
-  }
-  ~SmallFileSystem() {
-    if (mounted) ::umount2(mount_point.c_str(), MNT_DETACH);
-  }
-};
-
 TEST_F(FaultTest, ArchiveOnAFileSystemThatFillsUp) {
-  SmallFileSystem small(h.dir / "small", "1m");
+  test::SmallFileSystem small(h.dir / "small", "1m");
   if (!small.mounted) GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
   h.set(kParamPrimaryFolder, small.mount_point + "/archive");
   EXPECT_FALSE(h.run());
-  EXPECT_EQ(h.ctx->error, "write error -- check drives for sufficient space");
-  EXPECT_TRUE(h.ctx->report.find("SUCCESSFUL") == std::string::npos);
+  EXPECT_TRUE(contains(h.ctx->error, "write error -- check drives for sufficient space"));
+  EXPECT_FALSE(contains(h.ctx->report, "SUCCESSFUL"));
   EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), image);
-  EXPECT_TRUE(fsys::exists(small.mount_point + "/archive/IMG_0001.JPG"));  // the partial copy stays
+  EXPECT_TRUE(fsys::is_empty(small.mount_point + "/archive"));
 }
 
 }  // namespace

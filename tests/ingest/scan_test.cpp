@@ -54,11 +54,11 @@ TEST(Scan, NamesOf199CharactersPassAnd200FailAsDoesAMissingCard) {
 
   write_file(h.card + "/" + std::string(196, 'n') + ".JPG", "x");
   EXPECT_FALSE(h.run());
-  EXPECT_EQ(h.ctx->error, "file name too long");
+  EXPECT_TRUE(test::contains(h.ctx->error, "file name too long: \"" + h.card + "/nnn"));
   EXPECT_TRUE(h.control.error_flag());
 
   EXPECT_FALSE(h.run(kParamCount, h.dir / "no-such-card"));
-  EXPECT_EQ(h.ctx->error, "error opening path");
+  EXPECT_EQ(h.ctx->error, "error opening path: \"" + h.dir / "no-such-card\"");
 }
 
 TEST(Scan, PickedFilesTakeEveryFileAndMustLieBelowTheRoot) {
@@ -75,9 +75,12 @@ TEST(Scan, PickedFilesTakeEveryFileAndMustLieBelowTheRoot) {
   EXPECT_EQ(h.ctx->images[0].folder, h.ctx->images[1].folder);
   EXPECT_EQ(*h.ctx->images[0].folder, "DCIM/100");
 
-  h.params.file_array->push_back(h.dir / "elsewhere/IMG_9.JPG");
+  // Its text begins with the card's path, but the file is elsewhere.
+  const std::string climbing = h.card + "/../elsewhere/IMG_9.JPG";
+  write_file(h.dir / "elsewhere/IMG_9.JPG", "x");
+  h.params.file_array->push_back(climbing);
   EXPECT_FALSE(h.run());
-  EXPECT_EQ(h.ctx->error, "path outside root");
+  EXPECT_EQ(h.ctx->error, "path outside root: \"" + climbing + "\"");
 }
 
 TEST(Scan, RecordFromPathLimits) {

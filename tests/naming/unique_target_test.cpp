@@ -1,11 +1,9 @@
-// Unique first-copy names and the duplicate identity (size, modification time, capture time).
+// First-copy names and the duplicate identity (size, modification time, capture time).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "ingest/unique_target.h"
-#include "ingest/slot_control.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/sample_files.h"
 
@@ -17,19 +15,16 @@ using test::TempDir;
 
 constexpr std::time_t kWhen = 1715941230;  // a fixed modification time
 
-// Opens a unique target; the name created, "DUPLICATE" or "NONE".
-std::string open_target(EngineContext& ctx, std::string target, const std::string& source) {
-  bool duplicate = false;
-  int fd = open_unique_target(target, ctx, duplicate, source);
-  if (fd < 0) return duplicate ? "DUPLICATE" : "NONE";
-  ::close(fd);
-  return target;
+// Where a copy of `source` wanted at `target` goes: the free name, or "DUPLICATE " and the
+// name that holds the same image.
+std::string name_for(const std::string& target, const std::string& source) {
+  std::string identity;
+  TargetName name = find_target_name(target, source, 0, identity);
+  return name.duplicate ? "DUPLICATE " + *name.duplicate : name.path;
 }
 
-TEST(UniqueTarget, SuffixesDuplicatesAndTheCaptureIdentity) {
+TEST(UniqueTarget, EveryTakenNameIsComparedThenTheFirstFreeSuffixTaken) {
   TempDir dir;
-  SingleSlotControl control;
-  EngineContext ctx(EngineJob{&control, 0, "Unique"});
   const std::string a = dir / "card/A.JPG", b = dir / "card/B.JPG";
   fsys::create_directories(dir / "card");
   ASSERT_TRUE(fixtures::write_with_time(a, fixtures::make_jpeg("2024:05:17 10:20:30", 4000), kWhen));
@@ -41,23 +36,23 @@ TEST(UniqueTarget, SuffixesDuplicatesAndTheCaptureIdentity) {
   EXPECT_NE(ia, ib);
   EXPECT_NE(ia.find("4000/"), std::string::npos) << ia;
 
-  const std::string target = dir / "archive/IMG.JPG";
+  const std::string target = dir / "archive/IMG.JPG", first = dir / "archive/IMG_00001.JPG";
   fsys::create_directories(dir / "archive");
-  ASSERT_TRUE(fixtures::write_with_time(target, fixtures::make_jpeg("2024:05:17 10:20:30", 4000), kWhen));
-  EXPECT_EQ(open_target(ctx, target, a), "DUPLICATE");
-  EXPECT_EQ(open_target(ctx, target, b), dir / "archive/IMG_00001.JPG");
-  EXPECT_EQ(open_target(ctx, target, b), dir / "archive/IMG_00002.JPG");
+  fsys::copy_file(a, target);
+  fsys::last_write_time(target, fsys::last_write_time(a));
+  EXPECT_EQ(name_for(target, a), "DUPLICATE " + target);
+  EXPECT_EQ(name_for(target, b), first);
+  // A copy of B that a run put under the first suffix is recognised, not copied again.
+  ASSERT_TRUE(fixtures::write_with_time(first, test::read_file(b), kWhen));
+  EXPECT_EQ(name_for(target, b), "DUPLICATE " + first);
 
   // Only a three-character extension is kept behind the suffix.
   test::write_file(dir / "archive/IMG.JPEG", "x");
-  EXPECT_EQ(open_target(ctx, dir / "archive/IMG.JPEG", b), dir / "archive/IMG.JPEG_00001");
-  // A file the reader cannot read has no identity: never a duplicate.
-  test::write_file(dir / "card/notes.txt", "x");
-  std::string none;
-  EXPECT_FALSE(file_identity(dir / "card/notes.txt", none));
-  EXPECT_EQ(open_target(ctx, dir / "archive/IMG.JPEG", dir / "card/notes.txt"),
-            dir / "archive/IMG.JPEG_00002");
-  EXPECT_EQ(test::read_file(target).size(), 4000u);  // never overwritten
+  EXPECT_EQ(name_for(dir / "archive/IMG.JPEG", b), dir / "archive/IMG.JPEG_00001");
+  // A file the reader cannot read has no identity: never a duplicate, even of itself.
+  EXPECT_FALSE(file_identity(dir / "archive/IMG.JPEG", ia));
+  EXPECT_EQ(name_for(dir / "archive/IMG.JPEG", dir / "archive/IMG.JPEG"),
+            dir / "archive/IMG.JPEG_00001");
 }
 
 }  // namespace

@@ -93,10 +93,11 @@ TEST_F(PlacementTest, NothingWantedWithBothPathsEmptyAndAMissingTemplateFails) {
   ASSERT_TRUE(first_copy(out + "/Trip_0042.CR2")) << ctx.error;
   ASSERT_TRUE(copy_only(card + "/IMG_0001.CR2", out + "/Trip_0044.CR2")) << ctx.error;
   EXPECT_TRUE(fs::is_empty(out));
-  // A sidecar that cannot be generated fails the image.
+  // A sidecar that cannot be generated fails the image, and leaves nothing behind.
   ctx.sidecar_template = dir / "missing.xmp";
   EXPECT_FALSE(first_copy(out + "/Trip_0042.CR2"));
-  EXPECT_EQ(ctx.error, "can't open metadata template");
+  EXPECT_EQ(ctx.error, "can't open metadata template: \"" + out + "/Trip_0042.xmp\"");
+  EXPECT_TRUE(fs::is_empty(out));
 }
 
 TEST_F(PlacementTest, CopyOnlyModeHasNoImageData) {

@@ -1,0 +1,45 @@
+// The macro environment of one run: the session's (or the images-only one) with what cannot
+// change while the run goes on remembered. Each image's EXIF values are read once for its
+// name, its folder and its sidecar, and each database value once for the whole run, rather
+// than once for every macro that asks (a card of small images spends most of its naming time
+// there otherwise).
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "metadata/macro_environment.h"
+
+namespace cw {
+
+class RunMacroEnvironment : public MacroEnvironment {
+ public:
+  explicit RunMacroEnvironment(MacroEnvironment& base) : base_(base) {}
+
+  PresetValue master_property(std::string_view name) override {
+    return base_.master_property(name);
+  }
+  bool master_property_values(std::string_view name, std::vector<PresetValue>& values) override {
+    return base_.master_property_values(name, values);
+  }
+  bool iptc_presets_loaded() override { return base_.iptc_presets_loaded(); }
+  PresetValue iptc_property(IptcPreset preset, std::string_view name) override {
+    return base_.iptc_property(preset, name);
+  }
+  std::string notes_text() override { return base_.notes_text(); }
+  std::optional<std::string> database_value(const DatabaseLookup& lookup) override;
+  bool image_exif(const std::string& path, ExifPairs& pairs) override;
+
+ private:
+  // Images remembered at most; a larger card starts over (its images are named in order, so
+  // only the sidecars of the first ones read again).
+  static constexpr std::size_t kMaxImages = 4096;
+
+  MacroEnvironment& base_;
+  std::map<std::string, std::optional<std::string>> values_;  // by query text
+  std::unordered_map<std::string, ExifPairs> images_;          // by path; readable images only
+};
+
+}  // namespace cw
