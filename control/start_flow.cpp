@@ -190,31 +190,34 @@ void report_entities(const EntityChoice& c, int ingestion_key, bool dry_run) {
 // Stores the choices in the master's working set and in the stored master preset, so that the
 // next ingestion and the TABLE.COLUMN macros find them. A user who never saved a master gets
 // one holding only these choices (every other setting keeps its default).
-void save_choices(CWParam& param, const EntityChoice& c, int ingestion_key) {
-  const std::pair<const char*, std::string> kChoices[] = {
-      {"client", c.client_name},
-      {"project", c.project_name},
-      {"card", c.card_name},
-      {"Ingestion", std::to_string(ingestion_key)}};
-  for (const auto& [table, key] : kChoices) remember_db_choice(param, table, key);
-  const CWPreset& m = param.master();
-  PropSetPtr stored = propset_exists(m.category, m.name) ? propset_get(m.category, m.name)
-                                                         : propset_alloc(m.category, m.name);
-  if (!stored) return;
-  for (const auto& [table, key] : kChoices)
-    PropPutStr(stored.get(), std::string(kLastDbPrefix) + table, 0, key.c_str());
-  if (!propset_write(stored.get()))
-    log_printf("Can't remember the database choices in master preset \"%s\"", m.name.c_str());
+// The choices as the master preset keeps them: "LastDB_" + table and the row's key.
+std::vector<std::pair<std::string, std::string>> choice_keys(const EntityChoice& c,
+                                                             int ingestion_key) {
+  return {{"client", c.client_name},
+          {"project", c.project_name},
+          {"card", c.card_name},
+          {"Ingestion", std::to_string(ingestion_key)}};
 }
 
 // The choices in the master's working set only, so that the TABLE.COLUMN macros of a dry run
 // find what a real run would find; nothing is stored.
 void remember_choices(CWParam& param, const EntityChoice& c, int ingestion_key) {
-  remember_db_choice(param, "client", c.client_name);
-  remember_db_choice(param, "project", c.project_name);
-  remember_db_choice(param, "card", c.card_name);
-  remember_db_choice(param, "Ingestion", std::to_string(ingestion_key));
+  for (const auto& [table, key] : choice_keys(c, ingestion_key))
+    remember_db_choice(param, table, key);
 }
+
+void save_choices(CWParam& param, const EntityChoice& c, int ingestion_key) {
+  remember_choices(param, c, ingestion_key);
+  const CWPreset& m = param.master();
+  PropSetPtr stored = propset_exists(m.category, m.name) ? propset_get(m.category, m.name)
+                                                         : propset_alloc(m.category, m.name);
+  if (!stored) return;
+  for (const auto& [table, key] : choice_keys(c, ingestion_key))
+    PropPutStr(stored.get(), kLastDbPrefix + table, 0, key.c_str());
+  if (!propset_write(stored.get()))
+    log_printf("Can't remember the database choices in master preset \"%s\"", m.name.c_str());
+}
+
 
 // Warns about unknown macros in the name and folder specifications; false (after the warning)
 // when `strict`. `message` holds the warning.
