@@ -187,9 +187,6 @@ void report_entities(const EntityChoice& c, int ingestion_key, bool dry_run) {
   if (!carried.empty()) ui_printf("Carried over from the last ingestion: %s.\n", carried.c_str());
 }
 
-// Stores the choices in the master's working set and in the stored master preset, so that the
-// next ingestion and the TABLE.COLUMN macros find them. A user who never saved a master gets
-// one holding only these choices (every other setting keeps its default).
 // The choices as the master preset keeps them: "LastDB_" + table and the row's key.
 std::vector<std::pair<std::string, std::string>> choice_keys(const EntityChoice& c,
                                                              int ingestion_key) {
@@ -206,6 +203,9 @@ void remember_choices(CWParam& param, const EntityChoice& c, int ingestion_key) 
     remember_db_choice(param, table, key);
 }
 
+// Stores the choices in the master's working set and in the stored master preset, so that the
+// next ingestion and the TABLE.COLUMN macros find them. A user who never saved a master gets
+// one holding only these choices (every other setting keeps its default).
 void save_choices(CWParam& param, const EntityChoice& c, int ingestion_key) {
   remember_choices(param, c, ingestion_key);
   const CWPreset& m = param.master();
