@@ -302,22 +302,61 @@ TEST(ConvertibleRaw, ExtensionsIgnoringCaseAndDngOnlyWhenAsked) {
   EXPECT_TRUE(is_convertible_raw(ctx, "x.DNG"));
 }
 
-TEST(FirstCopyJpeg, CorruptJpegIsCountedAndTheRunFailsAfterTheReport) {
+// A raw the raw decoder reads: a small DNG.
+std::string sample_dng() {
+  fixtures::RawLayout layout;
+  layout.width = 64;
+  layout.height = 48;
+  layout.dng = true;
+  return fixtures::build_raw_tiff(fixtures::CameraInfo{}, layout);
+}
+
+TEST(FirstCopyChecks, VerdictsAreCountedAndReportedInListOrderAfterTheCopies) {
   Harness h;
   h.set(kParamWantJpegVerify, std::string("1"));
   fixtures::JpegSpec spec;
-  write_file(h.card + "/IMG_0001.JPG", fixtures::make_jpeg(spec));
-  write_file(h.card + "/IMG_0002.JPG", "definitely not a JPEG");
+  spec.width = 640;
+  spec.height = 480;
+  const std::string jpeg = fixtures::make_jpeg(spec), dng = sample_dng();
+  const std::vector<std::pair<std::string, std::string>> card = {
+      {"IMG_0001.JPG", jpeg},
+      {"IMG_0002.JPG", "definitely not a JPEG"},
+      {"IMG_0003.JPG", jpeg.substr(0, jpeg.size() / 2)},
+      {"IMG_0004.DNG", dng},
+      {"IMG_0005.DNG", dng.substr(0, dng.size() - 1000)},
+      {"IMG_0006.CR2", "no raw the decoder knows"},
+      {"IMG_0007.JPG", jpeg.substr(0, jpeg.size() * 3 / 4)},
+      {"IMG_0008.JPG", jpeg}};
+  for (const auto& [name, bytes] : card) write_file(h.card + "/" + name, bytes);
   EXPECT_FALSE(h.run());
   EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
-  EXPECT_EQ(h.ctx->counts.jpegs_verified, 1);
-  EXPECT_EQ(h.ctx->counts.jpegs_corrupt, 1);
   const std::string& report = h.ctx->report;
-  EXPECT_TRUE(contains(report, "Corrupt JPEG: \"" + h.archive + "/IMG_0002.JPG\"\n"));
-  EXPECT_TRUE(contains(report, "    JPEGs verified: 1\n    JPEGs corrupt: 1\n"
-                               "    Files copied without error but unverified: 0\n"));
+  const std::string damaged = "\": Premature end of JPEG file\n";
+  std::size_t at = 0;
+  for (const std::string& line :
+       {"Corrupt JPEG: \"" + h.archive + "/IMG_0002.JPG\"\n",
+        "Damaged JPEG data: \"" + h.archive + "/IMG_0003.JPG" + damaged,
+        "Corrupt raw: \"" + h.archive + "/IMG_0005.DNG\": unexpected end of the image data\n",
+        "Damaged JPEG data: \"" + h.archive + "/IMG_0007.JPG" + damaged,
+        std::string(" files copied from card took "),
+        std::string("\nVerification:\n    Raws verified: 1\n    Raws corrupt: 1\n"
+                    "    JPEGs verified: 2\n    JPEGs corrupt: 1\n"
+                    "    JPEGs with damaged image data: 2\n"
+                    "    Files copied without error but unverified: 1\n")}) {
+    const std::size_t found = report.find(line, at);
+    ASSERT_NE(found, std::string::npos) << line << " missing after " << at << ":\n" << report;
+    at = found + line.size();
+  }
   EXPECT_FALSE(contains(report, "SUCCESSFUL INGESTION"));
-  EXPECT_EQ(read_file(h.archive + "/IMG_0002.JPG"), "definitely not a JPEG");  // the copy stays
+  EXPECT_EQ(h.ctx->counts.damaged_jpegs, 2);
+  for (const auto& [name, bytes] : card) EXPECT_EQ(read_file(h.archive + "/" + name), bytes);
+
+  // Damaged image data alone is no success either, and says so.
+  for (const char* name : {"IMG_0002.JPG", "IMG_0005.DNG"}) fsys::remove(h.card + "/" + name);
+  fsys::remove_all(h.archive);
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "One or more JPEG files have damaged image data.");
+  EXPECT_FALSE(contains(h.ctx->report, "SUCCESSFUL INGESTION"));
 }
 
 TEST(FirstCopyJpeg, SidecarXmpIsMergedIntoTheCopyKeepingItsTime) {
