@@ -218,7 +218,10 @@ bool jpeg_steps(EngineContext& ctx, const ImageRecord& r, std::string& message) 
                     r.extension.c_str(), r.index + 1);
   if (ctx.xmp_to_jpg) {
     std::lock_guard<std::recursive_mutex> lock(databaseLock);
-    if (!merge_xmp_into_jpeg(r.first_copy_path)) {
+    // A raw of the same name keeps the sidecar they share: the JPEG merges a copy of it.
+    const SidecarAfterMerge after = shares_sidecar(r.first_copy_path) ? SidecarAfterMerge::kKeep
+                                                                     : SidecarAfterMerge::kDelete;
+    if (!merge_xmp_into_jpeg(r.first_copy_path, after)) {
       message = "can't write XMP to JPEG";
       return false;
     }

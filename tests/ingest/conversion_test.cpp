@@ -380,5 +380,33 @@ TEST(FirstCopyJpeg, SidecarXmpIsMergedIntoTheCopyKeepingItsTime) {
   EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), fixtures::make_jpeg(spec));
 }
 
+TEST(FirstCopyJpeg, ARawKeepsTheSidecarItSharesWithItsJpeg) {
+  Harness h;
+  h.set(kParamWantXMPtoJPG, std::string("1"));
+  const std::string template_path = h.dir / "creator.xmp";
+  write_file(template_path,
+             "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+             "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+             "<rdf:Description rdf:about=\"\"\n  xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+             "<dc:creator><rdf:Seq><rdf:li>Ann Example</rdf:li></rdf:Seq></dc:creator>\n"
+             "</rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n");
+  h.set(kParamSidecarPath, template_path);
+  const std::string jpeg = fixtures::make_jpeg(fixtures::JpegSpec{});
+  const std::string raw = fixtures::make_tiff_raw("2024:05:17 10:20:30", 600, 1);
+  // The raw comes first in the list for one pair and after the JPEG for the other.
+  for (const char* name : {"IMG_0001.CR2", "IMG_0002.RW2"}) write_file(h.card + "/" + name, raw);
+  for (const char* name : {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"})
+    write_file(h.card + "/" + name, jpeg);
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_TRUE(fsys::exists(h.archive + "/IMG_0001.xmp"));
+  EXPECT_TRUE(fsys::exists(h.archive + "/IMG_0002.xmp"));
+  EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0003.xmp"));  // merged into its lone JPEG
+  if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
+  for (const char* name : {"IMG_0001.xmp", "IMG_0002.xmp", "IMG_0001.JPG", "IMG_0002.JPG",
+                           "IMG_0003.JPG"})
+    EXPECT_EQ(exiftool_tags(h.archive + "/" + name, "-XMP-dc:Creator"), "Creator: Ann Example\n")
+        << name;
+}
+
 }  // namespace
 }  // namespace cw
