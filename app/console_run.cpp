@@ -176,13 +176,14 @@ std::string json_object(const EngineContext* ctx, bool success, const std::strin
       "\"skipped_by_extension\": %d, \"duplicates\": %d, \"raws_converted\": %d, "
       "\"copied_without_conversion\": %d, \"jpegs_extracted\": %d, \"raws_verified\": %d, "
       "\"raws_corrupt\": %d, \"jpegs_verified\": %d, \"jpegs_corrupt\": %d, "
+      "\"damaged_jpegs\": %d, "
       "\"unverified\": %d, \"gps_tagged\": %d, \"gps_out_of_interval\": %d, "
       "\"gps_errors\": %d, \"destination_folder\": %s",
       success ? "true" : "false", json_string(c.error).c_str(), n.files_found, n.first_copies,
       n.skipped_by_extension, n.duplicates, n.raws_converted_shown(),
-      n.copied_without_conversion, n.jpegs_extracted, n.raws_converted, n.raws_corrupt,
-      n.jpegs_verified, n.jpegs_corrupt, n.unverified(), n.gps_tagged, n.gps_out_of_interval,
-      n.gps_errors,
+      n.copied_without_conversion, n.jpegs_extracted, n.raws_verified(), n.raws_corrupt,
+      n.jpegs_verified, n.jpegs_corrupt, n.damaged_jpegs, n.unverified(), n.gps_tagged,
+      n.gps_out_of_interval, n.gps_errors,
       c.destination_folder ? json_string(*c.destination_folder).c_str() : "null") + tail + "}";
 }
 

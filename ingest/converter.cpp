@@ -55,6 +55,12 @@ bool names_file(const std::string& arg, const std::string& name) {
 
 }  // namespace
 
+std::optional<std::string> converter_of(const EngineContext& ctx) {
+  if (!ctx.converter_path || ctx.converter_path->empty() || *ctx.converter_path == "none")
+    return std::nullopt;
+  return ctx.converter_path;
+}
+
 bool is_convertible_raw(const EngineContext& ctx, const std::string& file) {
   std::size_t dot = file.rfind('.');
   if (dot == std::string::npos) return false;

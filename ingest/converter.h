@@ -8,6 +8,7 @@
 // and the run then starts again after that file.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ namespace cw {
 inline constexpr std::size_t kConverterMessageSize = 2000;
 // Files handed to one converter run (each run goes in command lines of 50 files).
 inline constexpr std::size_t kFilesPerConverterRun = 100;
+
+// The converter the run uses: its path unless that is empty or "none" (a run without a backup
+// has none). Nothing when no converter runs.
+std::optional<std::string> converter_of(const EngineContext& ctx);
 
 // True when the file's extension (after the last "." of its name, any case) is one the
 // converter takes; DNG only when the run converts DNGs too. A name without extension: false.

@@ -18,6 +18,7 @@
 
 #include "foundation/run_context.h"
 #include "ingest/folder_table.h"
+#include "ingest/image_checks.h"
 #include "ingest/image_record.h"
 #include "ingest/run_counters.h"
 #include "ingest/slot_control.h"
@@ -132,6 +133,7 @@ class EngineContext : public RunContext {
   std::string status;
   std::vector<std::string> owned_paths;
   std::vector<std::string> gps_list;  // files to be GPS-tagged
+  ImageChecks image_checks;           // verification of the first copies, off this thread
   // Tracks, clock adjustment and ExifTool of GPS tagging (not owned); none: tagging is off.
   const GpsRunSettings* gps = nullptr;
   std::string converter_params;

@@ -1,6 +1,6 @@
 // copy_image: target folder inside its tree, the source opened, duplicates found, the bytes
 // copied under a temporary name and moved into place, the sidecar, then the JPEG steps (XMP
-// merge, verification).
+// merge) and the queueing of the copy's verification.
 #include "ingest/first_copy.h"
 
 #include <fcntl.h>
@@ -21,7 +21,6 @@
 #include "ingest/copy_io.h"
 #include "ingest/extract_jpeg.h"
 #include "ingest/gps_phase.h"
-#include "ingest/jpeg_verify.h"
 #include "ingest/sidecar_placement.h"
 #include "ingest/staged_file.h"
 #include "ingest/unique_target.h"
@@ -212,32 +211,31 @@ void register_copy(EngineContext& ctx, const std::string& target) {
 
 bool is_jpg(const ImageRecord& r) { return strcasecmp(r.extension.c_str(), "JPG") == 0; }
 
-// Merges the sidecar's XMP into a copied JPEG and decodes it. A JPEG that does not decode is
-// counted and reported; the copy stays and the run goes on.
+// Merges the sidecar's XMP into a copied JPEG and queues its decoding (the run reports the
+// result once its copies are done; a JPEG that does not decode is counted, the copy stays).
 bool jpeg_steps(EngineContext& ctx, const ImageRecord& r, std::string& message) {
-  const char* base = r.base_name.c_str();
-  const char* ext = r.extension.c_str();
-  ctx.status_printf("Writing XMP to JPEG: %s.%s (image %d)", base, ext, r.index + 1);
+  ctx.status_printf("Writing XMP to JPEG: %s.%s (image %d)", r.base_name.c_str(),
+                    r.extension.c_str(), r.index + 1);
   if (ctx.xmp_to_jpg) {
     std::lock_guard<std::recursive_mutex> lock(databaseLock);
-    if (!merge_xmp_into_jpeg(r.first_copy_path)) {
+    // A raw of the same name keeps the sidecar they share: the JPEG merges a copy of it.
+    const SidecarAfterMerge after = shares_sidecar(r.first_copy_path) ? SidecarAfterMerge::kKeep
+                                                                     : SidecarAfterMerge::kDelete;
+    if (!merge_xmp_into_jpeg(r.first_copy_path, after)) {
       message = "can't write XMP to JPEG";
       return false;
     }
   }
-  if (!ctx.jpeg_verify) return true;
-  ctx.status_printf("Verifying JPEG: %s.%s (image %d)", base, ext, r.index + 1);
-  bool sound;
-  {
-    std::lock_guard<std::recursive_mutex> lock(databaseLock);
-    sound = verify_jpeg(r.first_copy_path);
-  }
-  if (sound) {
-    ++ctx.counts.jpegs_verified;
-  } else {
-    ++ctx.counts.jpegs_corrupt;
-    ctx.report_printf("Corrupt JPEG: \"%s\"\n", r.first_copy_path.c_str());
-  }
+  if (ctx.jpeg_verify) ctx.image_checks.add_jpeg(r);
+  return true;
+}
+
+// The checks of a copy, after its other steps: a JPEG's, or without a converter a raw's (a
+// converter verifies the raws it reads).
+bool verification_steps(EngineContext& ctx, const ImageRecord& r, std::string& message) {
+  if (is_jpg(r)) return jpeg_steps(ctx, r, message);
+  if (!converter_of(ctx) && is_convertible_raw(ctx, r.first_copy_path))
+    ctx.image_checks.add_raw(r);
   return true;
 }
 
@@ -309,8 +307,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     message.clear();  // reported by the extraction
     return false;
   }
-  if (is_jpg(r)) return jpeg_steps(ctx, r, message);
-  return true;
+  return verification_steps(ctx, r, message);
 }
 
 }  // namespace cw

@@ -195,10 +195,14 @@ bool copy_phase(EngineContext& ctx) {
   ctx.progress_begin(ProgressPhase::kFirstCopies, static_cast<int>(ctx.images.size()), bytes);
   std::string message;
   for (ImageRecord& r : ctx.images) {
-    if (!copy_image(ctx, r, message)) return message.empty() ? false : ctx.fail(message);
+    if (!copy_image(ctx, r, message)) {
+      ctx.image_checks.cancel();
+      return message.empty() ? false : ctx.fail(message);
+    }
     ctx.progress_file_done(r.size);
   }
-  return true;
+  // The copies were verified while the run went on copying; their results come in list order.
+  return ctx.image_checks.report(ctx);
 }
 
 // Step 15: without a backup the first copies are the primary copies.
@@ -247,10 +251,12 @@ void write_summary(EngineContext& ctx) {
   summary_line(ctx, "    Files copied without conversion: %d\n", c.copied_without_conversion);
   summary_line(ctx, "    JPEGs extracted: %d\n", c.jpegs_extracted);
   ctx.report += "\nVerification:\n";
-  summary_line(ctx, "    Raws verified: %d\n", c.raws_converted);
+  summary_line(ctx, "    Raws verified: %d\n", c.raws_verified());
   if (c.raws_corrupt > 0) summary_line(ctx, "    Raws corrupt: %d\n", c.raws_corrupt);
   summary_line(ctx, "    JPEGs verified: %d\n", c.jpegs_verified);
   if (c.jpegs_corrupt > 0) summary_line(ctx, "    JPEGs corrupt: %d\n", c.jpegs_corrupt);
+  if (c.damaged_jpegs > 0)
+    summary_line(ctx, "    JPEGs with damaged image data: %d\n", c.damaged_jpegs);
   summary_line(ctx, "    Files copied without error but unverified: %d\n", c.unverified());
 }
 
@@ -299,6 +305,9 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
   write_summary(ctx);
   if (ctx.counts.jpegs_corrupt > 0 || ctx.counts.raws_corrupt > 0)
     return ctx.fail("One or more image files were corrupt.");
+  // Such a JPEG was copied faithfully, but part of its picture is lost: no success to report.
+  if (ctx.counts.damaged_jpegs > 0)
+    return ctx.fail("One or more JPEG files have damaged image data.");
   if (ctx.counts.images_failed > 0) return ctx.fail("One or more image files could not be copied.");
   ctx.report_append("\nSUCCESSFUL INGESTION - no errors detected\n");
   ctx.status_printf("Successful ingestion (%d images)", ctx.counts.files_found);

@@ -4,8 +4,9 @@
 //
 // Speed: the decoder runs at 1/8 scale. Every block's entropy-coded data is still decoded in
 // full, and the headers, tables, scans and sampling set-up go through the same checks as in a
-// full-size decode, so the same corruptions stop it; only the inverse DCT, upsampling and
-// colour conversion, which cannot fail on their own, run on 1/64 of the pixels. Reading
+// full-size decode, so the same corruptions stop it and the same damage makes it warn; only
+// the inverse DCT, upsampling and colour conversion, which cannot fail on their own, run on
+// 1/64 of the pixels. Reading
 // through a 256 KiB buffer lets the Huffman decoder almost always take its fast path (which
 // words some warnings about damaged data differently, never the verdict).
 //
@@ -102,9 +103,31 @@ void use_file_source(j_decompress_ptr cinfo, int fd) {
 struct VerifyErrors {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
+  bool in_image_data;  // the header is read: what follows is the scans' data
   char fatal[JMSG_LENGTH_MAX];
   char first_warning[JMSG_LENGTH_MAX];
+  char first_damage[JMSG_LENGTH_MAX];
 };
+
+// Warnings that mean part of the picture is missing or garbled: the decoder filled it in.
+// Stray bytes before a marker count once the scans have begun: there they are entropy-coded
+// data the decoder could not use (with a damaged code it stops short of the next marker);
+// between header segments they cost the picture nothing.
+bool means_damaged_data(int code, bool in_image_data) {
+  switch (code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_BOGUS_PROGRESSION:
+      return true;
+    case JWRN_EXTRANEOUS_DATA:
+      return in_image_data;
+    default:
+      return false;
+  }
+}
 
 void on_fatal(j_common_ptr cinfo) {
   auto* err = reinterpret_cast<VerifyErrors*>(cinfo->err);
@@ -120,11 +143,14 @@ void on_fatal(j_common_ptr cinfo) {
 }
 
 // Warnings (level -1) are counted; the first one's text is kept for the text pane, like the
-// library's own policy of showing the first warning only. Trace messages are ignored.
+// library's own policy of showing the first warning only, and so is the first one that means
+// damaged image data. Trace messages are ignored.
 void on_message(j_common_ptr cinfo, int level) {
   auto* err = reinterpret_cast<VerifyErrors*>(cinfo->err);
   if (level >= 0) return;
   if (err->pub.num_warnings == 0) (*cinfo->err->format_message)(cinfo, err->first_warning);
+  if (!err->first_damage[0] && means_damaged_data(cinfo->err->msg_code, err->in_image_data))
+    (*cinfo->err->format_message)(cinfo, err->first_damage);
   err->pub.num_warnings++;
 }
 
@@ -140,6 +166,7 @@ bool decode_all(jpeg_decompress_struct* cinfo, VerifyErrors* err, int fd) {
   cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
   use_file_source(cinfo, fd);
   jpeg_read_header(cinfo, TRUE);
+  err->in_image_data = true;
   cinfo->scale_num = 1;
   cinfo->scale_denom = 8;
   // Smoothing only shapes the pixels of a progressive image's output; it costs as much per
@@ -157,11 +184,12 @@ bool decode_all(jpeg_decompress_struct* cinfo, VerifyErrors* err, int fd) {
 
 }  // namespace
 
-bool verify_jpeg(const std::string& path) {
+JpegCheck check_jpeg(const std::string& path) {
+  JpegCheck check;
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    std::fprintf(stderr, "can't open %s\n", path.c_str());
-    return false;
+    check.verdict = JpegVerdict::kUnreadable;
+    return check;
   }
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
@@ -170,13 +198,35 @@ bool verify_jpeg(const std::string& path) {
   cinfo.err = jpeg_std_error(&err.pub);
   err.pub.error_exit = on_fatal;
   err.pub.emit_message = on_message;
-  const bool ok = decode_all(&cinfo, &err, fd);
+  const bool decoded = decode_all(&cinfo, &err, fd);
   close(fd);
 
-  if (err.first_warning[0])
-    ui_print(std::string("\nWARNING processing JPEG: ") + err.first_warning + " (" + path + ")\n");
-  if (!ok) ui_print(std::string("\nERROR processing JPEG: ") + err.fatal + "\n");
-  return ok;
+  check.warning = err.first_warning;
+  check.damage = err.first_damage;
+  if (!decoded) {
+    check.verdict = JpegVerdict::kCorrupt;
+    check.error = err.fatal;
+  } else if (!check.damage.empty()) {
+    check.verdict = JpegVerdict::kDamaged;
+  }
+  return check;
+}
+
+void show_jpeg_check(const std::string& path, const JpegCheck& check) {
+  if (check.verdict == JpegVerdict::kUnreadable) {
+    std::fprintf(stderr, "can't open %s\n", path.c_str());
+    return;
+  }
+  if (!check.warning.empty())
+    ui_print("\nWARNING processing JPEG: " + check.warning + " (" + path + ")\n");
+  if (check.verdict == JpegVerdict::kCorrupt)
+    ui_print("\nERROR processing JPEG: " + check.error + "\n");
+}
+
+bool verify_jpeg(const std::string& path) {
+  const JpegCheck check = check_jpeg(path);
+  show_jpeg_check(path, check);
+  return check.verdict == JpegVerdict::kSound || check.verdict == JpegVerdict::kDamaged;
 }
 
 }  // namespace cw

@@ -11,7 +11,12 @@ struct RunCounters {
   int copied_without_conversion = 0;
   int jpegs_verified = 0;
   int jpegs_corrupt = 0;
+  // JPEGs that decode only by filling in missing or garbled image data; a card holding one is
+  // not to be formatted.
+  int damaged_jpegs = 0;
   int raws_corrupt = 0;
+  // Raws whose image data the raw decoder unpacked (runs without a converter).
+  int raws_decoded = 0;
   int first_copies = 0;
   int skipped_by_extension = 0;
   int jpegs_extracted = 0;
@@ -24,9 +29,12 @@ struct RunCounters {
 
   // Raws the converter turned into DNGs (none when it only verified them).
   int raws_converted_shown() const { return verify_only ? 0 : raws_converted; }
+  // Raws found sound: by the converter, or without one by the raw decoder.
+  int raws_verified() const { return raws_converted + raws_decoded; }
   // Files copied without error that nothing checked beyond their size.
   int unverified() const {
-    return files_found - raws_corrupt - jpegs_verified - jpegs_corrupt - raws_converted;
+    return files_found - raws_corrupt - raws_verified() - jpegs_verified - jpegs_corrupt -
+           damaged_jpegs;
   }
 };
 

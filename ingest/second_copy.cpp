@@ -48,12 +48,6 @@ bool make_folder_in_tree(EngineContext& ctx, const std::string& folder, const st
   return make_folders(ctx, folder);
 }
 
-std::optional<std::string> converter_of(const EngineContext& ctx) {
-  if (!ctx.converter_path || ctx.converter_path->empty() || *ctx.converter_path == "none")
-    return std::nullopt;
-  return ctx.converter_path;
-}
-
 void announce(EngineContext& ctx, bool converting) {
   const char* text = !converting      ? "Skipping Adobe DNG Converter"
                      : ctx.counts.verify_only ? "Running Adobe DNG Converter for verification only"

@@ -2,12 +2,17 @@
 // metadata template and develop settings, never replacing a sidecar already at the target.
 #include "ingest/sidecar_placement.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <memory>
 #include <new>
+#include <string_view>
 
 #include "foundation/log.h"
 #include "foundation/text.h"
@@ -37,6 +42,19 @@ bool ends_with_xmp(const std::string& path) {
   for (char& c : tail) c = static_cast<char>(c | 0x20);
   return tail == "xmp";
 }
+
+// An extension as cameras and tools write them: letters and digits only (not the "-cwtmp" of
+// a merge in progress), and not the sidecar's own.
+bool is_image_extension(std::string_view ext) {
+  const bool sidecar = ext.size() == 3 && strncasecmp(ext.data(), "xmp", 3) == 0;
+  return !ext.empty() && !sidecar &&
+         std::all_of(ext.begin(), ext.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+struct DirCloser {
+  void operator()(DIR* d) const { closedir(d); }
+};
 
 }  // namespace
 
@@ -119,6 +137,23 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
   ctx.disk_flush.note(folder);
   if (first_copy) log_printf("\tCreated sidecar from template.");
   return true;
+}
+
+bool shares_sidecar(const std::string& image) {
+  const std::size_t sep = image.rfind('/');
+  const std::string folder = sep == std::string::npos ? "." : image.substr(0, sep);
+  const std::string name = image.substr(sep == std::string::npos ? 0 : sep + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string_view stem(name.data(), dot + 1);  // with its dot
+  const std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+  if (!dir) return false;
+  while (const dirent* e = readdir(dir.get())) {
+    const std::string_view other = e->d_name;
+    if (other != name && other.starts_with(stem) && is_image_extension(other.substr(stem.size())))
+      return true;
+  }
+  return false;
 }
 
 std::string metadata_template_path(const std::string& name_or_path) {

@@ -30,6 +30,11 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
 // by ".xmp" (or ".XMP"), when that file exists; nothing otherwise.
 std::optional<std::string> existing_source_sidecar(const std::string& source);
 
+// True when another file beside `image` has its name with another extension (a raw beside
+// its JPEG, IMG_0001.CR2 beside IMG_0001.JPG): the two share one sidecar, which the JPEG must
+// not take away when its XMP is merged into it.
+bool shares_sidecar(const std::string& image);
+
 // A metadata template named on the command line: a path (anything holding "/") as given,
 // otherwise a file of the program's data folder, ".xmp" added when missing.
 std::string metadata_template_path(const std::string& name_or_path);

@@ -63,7 +63,8 @@ bool read_whole(std::FILE* f, std::string& text) {
 // been renamed over the JPEG.
 class Merge {
  public:
-  explicit Merge(const std::string& jpeg) : jpeg_(jpeg), temp_(jpeg + "-cwtmp") {
+  Merge(const std::string& jpeg, SidecarAfterMerge after)
+      : jpeg_(jpeg), temp_(jpeg + "-cwtmp"), after_(after) {
     if (jpeg.size() > 4) xmp_ = jpeg.substr(0, jpeg.size() - 4) + ".xmp";
   }
   ~Merge() {
@@ -93,6 +94,7 @@ class Merge {
   bool replace_jpeg();
 
   std::string jpeg_, temp_, xmp_;
+  SidecarAfterMerge after_;
   File in_, out_;
   bool temp_created_ = false;
 };
@@ -177,7 +179,7 @@ bool Merge::replace_jpeg() {
   const struct timespec times[2] = {st.st_mtim, st.st_mtim};
   if (utimensat(AT_FDCWD, jpeg_.c_str(), times, 0) != 0)
     ui_printf("\n\nWARNING: Failed to set modification time for %s\n", jpeg_.c_str());
-  if (unlink(xmp_.c_str()) != 0)
+  if (after_ == SidecarAfterMerge::kDelete && unlink(xmp_.c_str()) != 0)
     return fail(format_limited(1000, "\n\ncan't unlink %s", xmp_.c_str()));
   return true;
 }
@@ -342,8 +344,8 @@ void append_directory(std::string& tiff, std::vector<OutEntry>& entries) {
 
 }  // namespace
 
-bool merge_xmp_into_jpeg(const std::string& jpeg_path) {
-  Merge merge(jpeg_path);
+bool merge_xmp_into_jpeg(const std::string& jpeg_path, SidecarAfterMerge after) {
+  Merge merge(jpeg_path, after);
   return merge.run();
 }
 

@@ -17,13 +17,18 @@ inline constexpr std::size_t kXmpNamespaceIdLength = 28;
 // The largest packet one APP1 segment can carry (65535 - 2 length bytes - 29 identifier bytes).
 inline constexpr std::size_t kMaxXmpPacket = 65504;
 
+// What becomes of the sidecar once merged: deleted, its text now being in the JPEG, or kept
+// for another image of the same name (a raw beside its JPEG) that uses it too.
+enum class SidecarAfterMerge { kDelete, kKeep };
+
 // Merges the sidecar "<name>.xmp" (the JPEG path with its last four characters replaced) into
-// the JPEG, replacing any XMP packet it had, then deletes the sidecar. The JPEG is replaced
-// by renaming a complete, synced "<path>-cwtmp" over it and keeps its modification time.
-// True when done or when there is no sidecar; false after a failure, whose message (starting
-// with two line feeds) goes to the text pane and the log; the JPEG and sidecar are then left
-// as they were.
-bool merge_xmp_into_jpeg(const std::string& jpeg_path);
+// the JPEG, replacing any XMP packet it had, then deletes the sidecar unless it is to be kept.
+// The JPEG is replaced by renaming a complete, synced "<path>-cwtmp" over it and keeps its
+// modification time. True when done or when there is no sidecar; false after a failure, whose
+// message (starting with two line feeds) goes to the text pane and the log; the JPEG and
+// sidecar are then left as they were.
+bool merge_xmp_into_jpeg(const std::string& jpeg_path,
+                         SidecarAfterMerge after = SidecarAfterMerge::kDelete);
 
 // One EXIF entry recorded by the image reader from IFD0 or the EXIF directory.
 struct RecordedExifEntry {

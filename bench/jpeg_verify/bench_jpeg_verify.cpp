@@ -4,9 +4,11 @@
 // the two interleaved and the best time of each is kept, which keeps the figure steady on a
 // busy machine. The headline ratio covers the baseline files at the fine qualities cameras
 // write by default. Prints per-file bits per pixel, wall-clock and processor times and the ratio
-// djpeg time / verify time (target ≥ 2); the processor-time ratio is the steadier one on a
-// shared machine. Verification must entropy-decode every block, which costs the same as in
-// djpeg, so the ratio falls as the bits per pixel rise; the reference rows show that spread.
+// djpeg time / verify time; the processor-time ratio is the steadier one on a shared machine.
+// Verification must entropy-decode every block, which costs the same as in djpeg, so the ratio
+// falls as the bits per pixel rise; the reference rows show that spread. This is the cost of
+// one check on one processor; what verification adds to an ingestion (the checks run on a pool
+// of workers while the run copies) is the figure of bench/verified_ingest.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -165,7 +167,7 @@ int main(int argc, char** argv) {
   std::printf("Totals over the fine-quality baseline files (what cameras write by default):\n");
   std::printf("throughput (wall clock): djpeg %.0f MP/s, verify_jpeg %.0f MP/s\n",
               total_mp / total_djpeg.wall, total_mp / total_verify.wall);
-  std::printf("jpeg_verify ratio, wall clock (djpeg time / verify_jpeg time): %.2f (target >= 2.00)\n",
+  std::printf("jpeg_verify ratio, wall clock (djpeg time / verify_jpeg time): %.2f\n",
               total_djpeg.wall / total_verify.wall);
   std::printf("jpeg_verify ratio, processor time: %.2f\n", total_djpeg.cpu / total_verify.cpu);
   return 0;

@@ -302,22 +302,61 @@ TEST(ConvertibleRaw, ExtensionsIgnoringCaseAndDngOnlyWhenAsked) {
   EXPECT_TRUE(is_convertible_raw(ctx, "x.DNG"));
 }
 
-TEST(FirstCopyJpeg, CorruptJpegIsCountedAndTheRunFailsAfterTheReport) {
+// A raw the raw decoder reads: a small DNG.
+std::string sample_dng() {
+  fixtures::RawLayout layout;
+  layout.width = 64;
+  layout.height = 48;
+  layout.dng = true;
+  return fixtures::build_raw_tiff(fixtures::CameraInfo{}, layout);
+}
+
+TEST(FirstCopyChecks, VerdictsAreCountedAndReportedInListOrderAfterTheCopies) {
   Harness h;
   h.set(kParamWantJpegVerify, std::string("1"));
   fixtures::JpegSpec spec;
-  write_file(h.card + "/IMG_0001.JPG", fixtures::make_jpeg(spec));
-  write_file(h.card + "/IMG_0002.JPG", "definitely not a JPEG");
+  spec.width = 640;
+  spec.height = 480;
+  const std::string jpeg = fixtures::make_jpeg(spec), dng = sample_dng();
+  const std::vector<std::pair<std::string, std::string>> card = {
+      {"IMG_0001.JPG", jpeg},
+      {"IMG_0002.JPG", "definitely not a JPEG"},
+      {"IMG_0003.JPG", jpeg.substr(0, jpeg.size() / 2)},
+      {"IMG_0004.DNG", dng},
+      {"IMG_0005.DNG", dng.substr(0, dng.size() - 1000)},
+      {"IMG_0006.CR2", "no raw the decoder knows"},
+      {"IMG_0007.JPG", jpeg.substr(0, jpeg.size() * 3 / 4)},
+      {"IMG_0008.JPG", jpeg}};
+  for (const auto& [name, bytes] : card) write_file(h.card + "/" + name, bytes);
   EXPECT_FALSE(h.run());
   EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
-  EXPECT_EQ(h.ctx->counts.jpegs_verified, 1);
-  EXPECT_EQ(h.ctx->counts.jpegs_corrupt, 1);
   const std::string& report = h.ctx->report;
-  EXPECT_TRUE(contains(report, "Corrupt JPEG: \"" + h.archive + "/IMG_0002.JPG\"\n"));
-  EXPECT_TRUE(contains(report, "    JPEGs verified: 1\n    JPEGs corrupt: 1\n"
-                               "    Files copied without error but unverified: 0\n"));
+  const std::string damaged = "\": Premature end of JPEG file\n";
+  std::size_t at = 0;
+  for (const std::string& line :
+       {"Corrupt JPEG: \"" + h.archive + "/IMG_0002.JPG\"\n",
+        "Damaged JPEG data: \"" + h.archive + "/IMG_0003.JPG" + damaged,
+        "Corrupt raw: \"" + h.archive + "/IMG_0005.DNG\": unexpected end of the image data\n",
+        "Damaged JPEG data: \"" + h.archive + "/IMG_0007.JPG" + damaged,
+        std::string(" files copied from card took "),
+        std::string("\nVerification:\n    Raws verified: 1\n    Raws corrupt: 1\n"
+                    "    JPEGs verified: 2\n    JPEGs corrupt: 1\n"
+                    "    JPEGs with damaged image data: 2\n"
+                    "    Files copied without error but unverified: 1\n")}) {
+    const std::size_t found = report.find(line, at);
+    ASSERT_NE(found, std::string::npos) << line << " missing after " << at << ":\n" << report;
+    at = found + line.size();
+  }
   EXPECT_FALSE(contains(report, "SUCCESSFUL INGESTION"));
-  EXPECT_EQ(read_file(h.archive + "/IMG_0002.JPG"), "definitely not a JPEG");  // the copy stays
+  EXPECT_EQ(h.ctx->counts.damaged_jpegs, 2);
+  for (const auto& [name, bytes] : card) EXPECT_EQ(read_file(h.archive + "/" + name), bytes);
+
+  // Damaged image data alone is no success either, and says so.
+  for (const char* name : {"IMG_0002.JPG", "IMG_0005.DNG"}) fsys::remove(h.card + "/" + name);
+  fsys::remove_all(h.archive);
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "One or more JPEG files have damaged image data.");
+  EXPECT_FALSE(contains(h.ctx->report, "SUCCESSFUL INGESTION"));
 }
 
 TEST(FirstCopyJpeg, SidecarXmpIsMergedIntoTheCopyKeepingItsTime) {
@@ -339,6 +378,34 @@ TEST(FirstCopyJpeg, SidecarXmpIsMergedIntoTheCopyKeepingItsTime) {
   EXPECT_EQ(mtime_of(h.archive + "/IMG_0001.JPG"), 1600000000);
   EXPECT_EQ(h.ctx->counts.jpegs_verified, 1);
   EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), fixtures::make_jpeg(spec));
+}
+
+TEST(FirstCopyJpeg, ARawKeepsTheSidecarItSharesWithItsJpeg) {
+  Harness h;
+  h.set(kParamWantXMPtoJPG, std::string("1"));
+  const std::string template_path = h.dir / "creator.xmp";
+  write_file(template_path,
+             "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+             "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+             "<rdf:Description rdf:about=\"\"\n  xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+             "<dc:creator><rdf:Seq><rdf:li>Ann Example</rdf:li></rdf:Seq></dc:creator>\n"
+             "</rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n");
+  h.set(kParamSidecarPath, template_path);
+  const std::string jpeg = fixtures::make_jpeg(fixtures::JpegSpec{});
+  const std::string raw = fixtures::make_tiff_raw("2024:05:17 10:20:30", 600, 1);
+  // The raw comes first in the list for one pair and after the JPEG for the other.
+  for (const char* name : {"IMG_0001.CR2", "IMG_0002.RW2"}) write_file(h.card + "/" + name, raw);
+  for (const char* name : {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"})
+    write_file(h.card + "/" + name, jpeg);
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_TRUE(fsys::exists(h.archive + "/IMG_0001.xmp"));
+  EXPECT_TRUE(fsys::exists(h.archive + "/IMG_0002.xmp"));
+  EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0003.xmp"));  // merged into its lone JPEG
+  if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
+  for (const char* name : {"IMG_0001.xmp", "IMG_0002.xmp", "IMG_0001.JPG", "IMG_0002.JPG",
+                           "IMG_0003.JPG"})
+    EXPECT_EQ(exiftool_tags(h.archive + "/" + name, "-XMP-dc:Creator"), "Creator: Ann Example\n")
+        << name;
 }
 
 }  // namespace

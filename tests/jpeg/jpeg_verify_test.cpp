@@ -4,6 +4,7 @@
 // error and 2 when it only warned.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -170,7 +171,12 @@ class JpegVerify : public ::testing::Test {
     const Reference ref = run_djpeg(path);
     captured_ui().clear();
     const bool ok = verify_jpeg(path);
+    const JpegVerdict verdict = check_jpeg(path).verdict;
     const std::string& pane = captured_ui().pane;
+    // Only a warning can make a file damaged; a file djpeg decodes silently is sound.
+    if (ref.status != 2) {
+      EXPECT_EQ(verdict == JpegVerdict::kSound, ref.status == 0) << label;
+    }
     EXPECT_EQ(ok, ref.status != 1) << label << ": djpeg status " << ref.status << " says \""
                                     << ref.last_line << "\"; pane: " << pane;
     if (ref.status == 1) {
@@ -205,6 +211,37 @@ TEST_F(JpegVerify, DamagedFilesGetTheReferenceDecodersVerdict) {
   EXPECT_GE(counts[0], 5);
   EXPECT_GE(counts[1], 40);
   EXPECT_GE(counts[2], 20);
+}
+
+TEST_F(JpegVerify, DamagedImageDataIsToldFromHarmlessWarnings) {
+  fixtures::JpegSpec spec;
+  spec.width = 320;
+  spec.height = 240;
+  const std::string good = fixtures::make_jpeg(spec);
+  const auto segs = fixtures::jpeg_head_segments(good);
+  const std::size_t data = segs.back().pos + segs.back().size;
+  std::string zeroed = good;
+  std::fill(zeroed.begin() + static_cast<long>(data), zeroed.end() - 2, '\0');
+  std::string head_garbage = good;
+  head_garbage.insert(segs[1].pos, "abc");
+  TempDir dir;
+  struct Case {
+    std::string name, bytes;
+    JpegVerdict verdict;
+    std::string damage;
+  };
+  for (const Case& c : {Case{"truncated", good.substr(0, (data + good.size()) / 2),
+                             JpegVerdict::kDamaged, "Premature end of JPEG file"},
+                        Case{"zeroed", zeroed, JpegVerdict::kDamaged, "Corrupt JPEG data"},
+                        Case{"head-garbage", head_garbage, JpegVerdict::kSound, ""}}) {
+    test::write_file(dir / c.name, c.bytes);
+    const JpegCheck check = check_jpeg(dir / c.name);
+    EXPECT_EQ(check.verdict, c.verdict) << c.name;
+    EXPECT_EQ(check.damage.substr(0, c.damage.size()), c.damage) << c.name;
+    EXPECT_NE(check.warning, "") << c.name;
+    EXPECT_TRUE(verify_jpeg(dir / c.name)) << c.name;  // damaged data still decodes
+  }
+  EXPECT_EQ(captured_ui().pane.find("ERROR"), std::string::npos);
 }
 
 TEST_F(JpegVerify, ImpossibleSizeAndMissingFile) {
