@@ -120,17 +120,12 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
 
-  // The same card again: every image is a duplicate and no image is touched. NOTES is no image:
-  // without a capture identity it can never be recognised as the same file, so it is copied
-  // again under a new name rather than overwriting anything.
+  // The same card again: every file is a duplicate (NOTES too, though it has no capture time)
+  // and nothing is touched.
   ASSERT_TRUE(h.run()) << h.ctx->error;
-  EXPECT_EQ(h.ctx->counts.duplicates, 6);
-  EXPECT_EQ(h.ctx->counts.files_found, 1);
+  EXPECT_EQ(h.ctx->counts.duplicates, 7);
+  EXPECT_EQ(h.ctx->counts.files_found, 0);
   EXPECT_EQ(h.ctx->counts.raws_converted, 0);
-  card_names.push_back("NOTES_00001");
-  primary.push_back("NOTES_00001");
-  std::sort(card_names.begin(), card_names.end());
-  std::sort(primary.begin(), primary.end());
   EXPECT_EQ(names_in(backup), card_names);
   EXPECT_EQ(names_in(h.archive), primary);
 }
@@ -192,16 +187,20 @@ TEST_F(Conversion, ConverterRunsHold100FilesInCommandLinesOf50AndRestartAfterABa
   EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
   EXPECT_TRUE(contains(h.ctx->report, "Error while converting file: \"" + backup + "/RAW_0040.NEF\""));
 
-  // A DNG the converter failed to write without a word is named in the report.
+  // A DNG the converter failed to write without a word is named in the report, and the run
+  // does not count as successful: the primary tree lacks that image.
   fsys::remove_all(backup);
   fsys::remove_all(h.archive);
   ScopedEnv no_bad("FAKE_DNG_BAD", "");
   ScopedEnv skip("FAKE_DNG_SKIP", "RAW_0007.NEF");
-  EXPECT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "One or more images lack a copy in a tree.");
   EXPECT_FALSE(fsys::exists(h.archive + "/RAW_0007.dng"));
   EXPECT_TRUE(contains(h.ctx->report, "\nWARNING: Converted file \"" + h.archive +
                                           "/RAW_0007.dng\" does not exist, probably because of "
                                           "conversion error.\n"));
+  EXPECT_TRUE(contains(h.ctx->report,
+                       "ERROR: no copy in the primary tree: \"" + card_folder + "/RAW_0007.NEF\""));
 }
 
 TEST_F(Conversion, ConverterFailuresThatCannotRestartEndTheRun) {
