@@ -118,6 +118,8 @@ int ingest_request_from_options(const char* cmd, const Args& a, StartRequest& r,
   if (a.has("embed")) put(v[kParamEmbed], "-e");
   if (a.has("jpeg-verify")) put(v[kParamWantJpegVerify], "1");
   if (a.has("no-jpeg-verify")) put(v[kParamWantJpegVerify], "0");
+  if (a.has("verify-copies")) r.verify_copies = true;
+  if (a.has("no-verify-copies")) r.verify_copies = false;
   if (a.has("xmp-to-jpeg")) put(v[kParamWantXMPtoJPG], "1");
   if (a.has("extract-jpeg")) put(v[kParamExtractJPG], "1");
   if (auto x = a.value("template")) {
@@ -240,6 +242,11 @@ const CommandSpec& ingest_command() {
           {"jpeg-verify", nullptr, preset_default_help("decode every copied JPEG to verify it",
                                                        "WantJPEGVerify")},
           {"no-jpeg-verify", nullptr, "do not decode copied JPEGs"},
+          {"verify-copies", nullptr, "read every copy back from the disk and compare its\n"
+                                     "content hash with the source's (default: the preference\n"
+                                     "VerifyCopies, 1 at first)"},
+          {"no-verify-copies", nullptr, "check copies by their size only (the card is then never\n"
+                                        "called safe to format)"},
           {"xmp-to-jpeg", nullptr, preset_default_help("write the sidecar's metadata into copied JPEGs",
                                                        "XMPtoJPG")},
           {"extract-jpeg", nullptr, preset_default_help("save the JPEG preview embedded in raw files",
@@ -276,7 +283,8 @@ const CommandSpec& ingest_command() {
       {{"backup", "no-backup"}, {"post-backup", "no-backup"}, {"converter", "no-backup"},
        {"only", "except"}, {"only", "include"}, {"only", "exclude"}, {"only", "extensions"},
        {"except", "include"}, {"except", "exclude"}, {"except", "extensions"},
-       {"include", "exclude"}, {"jpeg-verify", "no-jpeg-verify"}, {"gps-track", "no-gps"},
+       {"include", "exclude"}, {"jpeg-verify", "no-jpeg-verify"},
+       {"verify-copies", "no-verify-copies"}, {"gps-track", "no-gps"},
        {"camera-zone", "no-gps"}, {"camera-dst", "no-gps"}, {"clock-adjust", "no-gps"},
        {"card", "all-cards"}, {"files", "all-cards"}, {"dry-run", "all-cards"},
        {"dry-run", "json"}},

@@ -28,5 +28,6 @@ const CommandSpec& check_update_command();
 const CommandSpec& completion_command();
 const CommandSpec& manpage_command();
 const CommandSpec& multicam_command();
+const CommandSpec& verify_command();
 
 }  // namespace cw::app

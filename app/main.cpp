@@ -15,7 +15,7 @@ const std::vector<const CommandSpec*>& command_table() {
       &vocab_command(),        &macro_command(),    &db_command(),      &copycard_command(),
       &exif_command(),         &examine_command(),  &cards_command(),   &watch_command(),
       &eject_command(),        &camera_command(),   &disc_command(),    &gps_command(),
-      &multicam_command(),
+      &multicam_command(),     &verify_command(),
       &log_command(),          &check_update_command(), &completion_command(),
       &manpage_command(),
   };

@@ -7,6 +7,7 @@
 #include "database/repair.h"
 #include "foundation/fs.h"
 #include "foundation/log.h"
+#include "foundation/path_guard.h"
 #include "foundation/text.h"
 
 namespace cw {
@@ -51,6 +52,15 @@ std::optional<std::string> root_containing(DriveSource& drives, const std::strin
     if (below && (!best || root.size() > best->size())) best = root;
   }
   return best;
+}
+
+CardVolume card_volume(DriveSource& drives, const std::string& folder) {
+  const std::optional<std::string> root =
+      root_containing(drives, real_path_of(folder).value_or(folder));
+  if (!root) return {};
+  const VolumeInfo info = drives.volume_info(*root);
+  if (info.status != VolumeStatus::kOk) return {};
+  return {info.name, drives.volume_uuid(*root)};
 }
 
 std::string card_root(const std::string& card_path) {

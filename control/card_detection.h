@@ -90,4 +90,12 @@ std::optional<std::string> root_containing(DriveSource& drives, const std::strin
 // The root of a card folder made by card_folder().
 std::string card_root(const std::string& card_path);
 
+// The volume a folder lies on, as the ingest ledger records a card: its label and its file
+// system's UUID, each empty when unknown (no mounted volume holds the folder).
+struct CardVolume {
+  std::string label;
+  std::string uuid;
+};
+CardVolume card_volume(DriveSource& drives, const std::string& folder);
+
 }  // namespace cw

@@ -191,6 +191,12 @@ void CardMonitor::slot_body(int index) {
   ctx->macro_env = setup_.macro_env;
   ctx->database = setup_.database;
   ctx->gps = setup_.gps;
+  ctx->verify_copies = setup_.verify_copies;
+  if (setup_.card_volume) {
+    const CardVolume volume = setup_.card_volume(folder);
+    ctx->card_label = volume.label;
+    ctx->card_uuid = volume.uuid;
+  }
   EngineContext& run = *ctx;
   {
     Guard g(ingestionLock);

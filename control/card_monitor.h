@@ -17,12 +17,14 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "control/card_detection.h"
 #include "control/run_end.h"
 #include "ingest/engine_context.h"
 #include "ingest/number_range.h"
@@ -92,6 +94,10 @@ struct MonitorSetup {
   const CWPreset* master = nullptr;       // viewer and burn switches (not owned)
   const GpsRunSettings* gps = nullptr;    // GPS tagging; none: off (not owned)
   ProgramLauncher launch = launch_detached;
+  bool verify_copies = true;  // every copy read back and compared with its source
+  // The volume label and file-system UUID of a slot's card folder, for the ingest ledger;
+  // none: not recorded.
+  std::function<CardVolume(const std::string& folder)> card_volume;
 };
 
 // How a run ended.

@@ -2,12 +2,16 @@
 #include "control/run_end.h"
 
 #include <cstdlib>
+#include <map>
 
 #include "database/database.h"
 #include "database/repair.h"
+#include "database/ledger_store.h"
 #include "foundation/log.h"
+#include "foundation/path_guard.h"
 #include "foundation/text.h"
 #include "ingest/engine_context.h"
+#include "ingest/manifest.h"
 #include "ingest/number_range.h"
 #include "ingest/scan.h"
 #include "disc/libburn_recorder.h"
@@ -30,7 +34,7 @@ const EngineContext* roots_of(const RunEndInput& in) {
 // Renames the number-range folders and keeps each slot's destination folder in step with
 // the renames (it is one of the primary burn folders, which the renames rename too). Stores
 // the batch's numbers. False when a rename or the store failed.
-bool rename_number_ranges(RunEndInput& in, const EngineContext& roots) {
+bool rename_number_ranges(RunEndInput& in, const EngineContext& roots, FolderRenames& renames) {
   SlotControl& control = *in.control;
   const std::vector<std::string> before = control.burn_folders_snapshot(BurnList::kPrimary);
   StoreNumberRange store;
@@ -40,7 +44,8 @@ bool rename_number_ranges(RunEndInput& in, const EngineContext& roots) {
                                                 static_cast<int>(highest));
     };
   const bool ok = number_range_rename(control.number_ranges(), control, roots.first_copy_root,
-                                      roots.primary_root, roots.post_backup_root, store);
+                                      roots.primary_root, roots.post_backup_root, store,
+                                      &renames);
   const std::vector<std::string> after = control.burn_folders_snapshot(BurnList::kPrimary);
   for (EndedSlot& s : in.slots) {
     if (!s.ctx || !s.ctx->destination_folder) continue;
@@ -61,7 +66,7 @@ bool store_image_numbers(const RunEndInput& in) {
   for (const EndedSlot& s : in.slots) {
     if (!s.ctx) continue;
     for (const ImageRecord& r : s.ctx->images) {
-      if (r.first_copy_path.empty() || r.number_text.empty()) continue;
+      if (r.first_copy_path.empty() || r.number_text.empty() || r.from_earlier_run) continue;
       const int n = std::atoi(r.number_text.c_str());
       if (lowest < 0 || n < lowest) lowest = n;
       if (n > highest) highest = n;
@@ -89,6 +94,46 @@ std::optional<std::string> viewer_folder(const RunEndInput& in) {
         (!folder || path_less_nocase(*folder, *s.ctx->destination_folder)))
       folder = s.ctx->destination_folder;
   return folder;
+}
+
+// The folders renamed after the run, as the ledger names them (resolved paths): each one was
+// renamed within its own parent folder.
+void follow_renames(RunEndInput& in, const FolderRenames& renames) {
+  for (const auto& [from, to] : renames) {
+    const std::optional<std::string> real_to = real_path_of(to);
+    if (!real_to) continue;
+    const std::string real_from =
+        real_to->substr(0, real_to->find_last_of('/') + 1) + from.substr(from.find_last_of('/') + 1);
+    for (EndedSlot& s : in.slots)
+      if (s.ctx) rename_run_copies(*s.ctx, real_from, *real_to);
+    if (in.database && !ledger_rename_folder(*in.database, real_from, *real_to))
+      ui_printf("\nERROR: Can't record the renamed folder %s in the ingest ledger.\n", to.c_str());
+  }
+}
+
+// Every tree the runs filled gets its manifest, named in the pane and in the database. False
+// when one could not be written.
+bool write_manifests(const RunEndInput& in) {
+  std::map<std::string, ManifestLines> trees;
+  std::vector<std::string> skipped;
+  for (const EndedSlot& s : in.slots)
+    if (s.ctx && s.filled && (!in.cards_mode || s.counted)) add_manifest_lines(*s.ctx, trees, skipped);
+  for (const std::string& path : skipped)
+    ui_printf("WARNING: %s is not in the manifest: its name holds a line break.\n", path.c_str());
+  bool ok = true;
+  const std::time_t now = std::time(nullptr);
+  for (const auto& [root, lines] : trees) {
+    std::string path, error;
+    if (!write_manifest(root, lines, in.ingestion_id, now, path, error)) {
+      ui_printf("\nERROR: Can't write the manifest of %s: %s\n", root.c_str(), error.c_str());
+      ok = false;
+      continue;
+    }
+    ui_printf("Manifest of %s: %s\n", root.c_str(), path.c_str());
+    if (in.database && in.ingestion_id >= 0 && !manifest_add(*in.database, in.ingestion_id, {root, path}))
+      ok = false;
+  }
+  return ok;
 }
 
 void plan_burns(const RunEndInput& in, const EngineContext* roots, RunEndResult& out) {
@@ -130,14 +175,17 @@ RunEndResult end_run(RunEndInput& in) {
   }
 
   const EngineContext* roots = roots_of(in);
+  FolderRenames renames;
   if (filled > 0 && !in.stopped_by_user && roots) {
     if (in.control->number_ranges().folders.empty()) {
       if (!recorded(store_image_numbers(in), "the ingestion record")) error = true;
-    } else if (!rename_number_ranges(in, *roots)) {
+    } else if (!rename_number_ranges(in, *roots, renames)) {
       alert_printf("Error occurred renaming number-range folder");
       error = true;
     }
   }
+  follow_renames(in, renames);
+  if (filled > 0 && !write_manifests(in)) error = true;
   if (!recorded(log_write_failures() == in.log_failures, ("the run log " + log_path()).c_str()))
     error = true;
   const bool record = in.database && in.ingestion_id >= 0;

@@ -15,6 +15,7 @@
 #include "metadata/macro_check.h"
 #include "metadata/macro_settings_env.h"
 #include "platform/camera_source.h"
+#include "platform/linux_drive_source.h"
 #include "settings/param.h"
 #include "settings/param_record.h"
 #include "settings/preset_edit.h"
@@ -503,6 +504,7 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     });
   run.cards_mode = r.cards_mode;
   run.source = card;
+  run.verify_copies = r.verify_copies.value_or(pref_get_int("VerifyCopies") != 0);
   out.run = run;
   return out;
 }
@@ -528,6 +530,12 @@ MonitorSetup monitor_setup(AppSession& session, const PreparedIngestion& run) {
   setup.macro_env = &session.macro_environment();
   setup.master = &session.settings().master();
   setup.gps = session.gps_run_settings();
+  setup.verify_copies = run.verify_copies;
+  setup.card_volume = [](const std::string& folder) {
+    if (is_camera_path(folder)) return CardVolume{};  // the camera's serial says which it is
+    LinuxDriveSource drives;
+    return card_volume(drives, folder);
+  };
   return setup;
 }
 

@@ -54,6 +54,8 @@ struct StartRequest {
   // A name or folder specification that holds an unknown macro stops the Start; otherwise it
   // is only a warning.
   bool strict_macros = false;
+  // Copies read back and compared with their sources; unset: the preference "VerifyCopies".
+  std::optional<bool> verify_copies;
 };
 
 // Why the Start flow stopped before the run.
@@ -93,6 +95,7 @@ struct PreparedIngestion {
   bool cards_mode = false;
   std::string source;  // the folder (or camera) slot 0 ingests in single-source mode
   std::time_t started = 0;
+  bool verify_copies = true;  // every copy read back and compared with its source
 };
 
 struct StartOutcome {

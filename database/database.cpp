@@ -259,6 +259,24 @@ const char* const kIptcTables[] = {
     "field6 text, field7 text, field8 text)",
 };
 
+// The ingest ledger: every file an ingestion took (the card it came from, where it lay there,
+// its size, times and content hash) and each copy made of it (tree root, path, state, and the
+// hash of the file as it lies there when it differs from the source's); and the manifests
+// written for each ingestion.
+const char* const kLedgerTables[] = {
+    "create table ledger (ledger_sk integer not null primary key autoincrement, "
+    "ingestion_id integer, card_label text, card_uuid text, camera_serial text, "
+    "source_path text not null, size integer not null, modified integer not null, "
+    "captured text, hash text not null, taken_dt text not null)",
+    "create index ledger_content on ledger (hash, size)",
+    "create index ledger_size_time on ledger (size, modified)",
+    "create table ledger_copy (ledger_id integer not null, path text not null, "
+    "tree integer not null, root text not null, size integer not null, hash text, "
+    "state text not null, primary key (ledger_id, path))",
+    "create table manifest (manifest_sk integer not null primary key autoincrement, "
+    "ingestion_id integer, root text not null, path text not null, written_dt text not null)",
+};
+
 const char* const kHiddenColumns[] = {
     "alter table card add column hidden integer",
     "alter table client add column hidden integer",
@@ -292,7 +310,9 @@ bool Database::build_schema() {
       (query_quiet("select count(*) from IPTCcontact") ||
        run_schema_list(kIptcTables, std::size(kIptcTables))) &&
       (query_quiet("select count(*) from card where hidden = 1") ||
-       run_schema_list(kHiddenColumns, std::size(kHiddenColumns)));
+       run_schema_list(kHiddenColumns, std::size(kHiddenColumns))) &&
+      (query_quiet("select count(*) from ledger") ||
+       run_schema_list(kLedgerTables, std::size(kLedgerTables)));
   if (built && exec_quiet("commit")) return true;
   if (built) report("\n\nERROR: Can't build database schema; " + last_message_);
   exec_quiet("rollback transaction");

@@ -28,8 +28,8 @@ bool refuse(EngineContext& ctx, const std::string& target) {
 }
 
 bool move_bytes(EngineContext& ctx, UniqueFd& in, StagedFile& out, const std::string& source,
-                const std::string& target) {
-  switch (copy_fd(ctx, in.get(), out.fd(), target)) {
+                const std::string& target, ContentHasher* hasher) {
+  switch (copy_fd(ctx, in.get(), out.fd(), target, hasher)) {
     case CopyOutcome::kOk: break;
     case CopyOutcome::kStopped: return ctx.fail("Stopped");
     case CopyOutcome::kReadError:
@@ -43,7 +43,7 @@ bool move_bytes(EngineContext& ctx, UniqueFd& in, StagedFile& out, const std::st
 }  // namespace
 
 bool copy_file(EngineContext& ctx, const std::string& source, const std::string& target,
-               bool count, bool refuse_overwrite, bool tolerate_unreadable) {
+               bool count, bool refuse_overwrite, bool tolerate_unreadable, CopyHash* hash) {
   struct stat src;
   if (sysio().stat(source.c_str(), &src) != 0) {
     if (tolerate_unreadable) {
@@ -70,7 +70,9 @@ bool copy_file(EngineContext& ctx, const std::string& source, const std::string&
     ctx.report_append(target);
     return ctx.fail(text_with_path("can't open file for writing", target));
   }
-  if (!move_bytes(ctx, in, out, source, target)) return false;
+  ContentHasher hasher;
+  const bool hashing = hash && !hash->known;
+  if (!move_bytes(ctx, in, out, source, target, hashing ? &hasher : nullptr)) return false;
   struct stat written;
   if (sysio().fstat(out.fd(), &written) != 0) {
     ctx.report_printf("%s\n", target.c_str());
@@ -92,6 +94,10 @@ bool copy_file(EngineContext& ctx, const std::string& source, const std::string&
     return ctx.fail(text_with_path("can't open file for writing", target));
   }
   ctx.disk_flush.note(folder_of(target));
+  if (hash) {
+    hash->written = hashing ? hasher.digest() : *hash->known;
+    hash->copied = true;
+  }
   if (count) ++ctx.counts.copied_without_conversion;
   return true;
 }

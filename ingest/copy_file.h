@@ -5,16 +5,26 @@
 
 #include <string>
 
+#include "foundation/content_hash.h"
 #include "ingest/engine_context.h"
 
 namespace cw {
+
+// The hash of a copy's bytes: the source's when it is known beforehand (the kernel may then
+// copy in place, and the read-back compares with it), else made as the bytes pass.
+struct CopyHash {
+  std::optional<Hash128> known;
+  Hash128 written;       // the hash of what went into the copy
+  bool copied = false;   // false: nothing was copied (a tolerated unreadable source)
+};
 
 // Copies `source` to `target`. `count` adds 1 to the files copied without conversion;
 // `refuse_overwrite` fails with "will not overwrite file" when the target exists (or appears
 // while the copy is made; otherwise a finished copy replaces the target in one step);
 // `tolerate_unreadable` treats a source that cannot be examined as nothing to copy.
-// On false, `fail` has been called.
+// With `hash`, the copy's hash is given back in it. On false, `fail` has been called.
 bool copy_file(EngineContext& ctx, const std::string& source, const std::string& target,
-               bool count, bool refuse_overwrite, bool tolerate_unreadable);
+               bool count, bool refuse_overwrite, bool tolerate_unreadable,
+               CopyHash* hash = nullptr);
 
 }  // namespace cw

@@ -20,7 +20,7 @@ bool ensure_read_buffer(EngineContext& ctx) {
 }
 
 CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
-                        const std::string& target) {
+                        const std::string& target, ContentHasher* hash) {
   if (!ensure_read_buffer(ctx)) return CopyOutcome::kReadError;
   char* buffer = ctx.read_buffer.get();
   for (;;) {
@@ -28,6 +28,7 @@ CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
     long long n = read(buffer, kCopyBufferSize);
     if (n < 0) return CopyOutcome::kReadError;
     if (n == 0) return CopyOutcome::kOk;
+    if (hash) hash->update(buffer, static_cast<std::size_t>(n));
     if (write_all(out, buffer, static_cast<std::size_t>(n)) != IoStatus::kOk) {
       log_printf("copy: write to %s failed: %s", target.c_str(), std::strerror(errno));
       return CopyOutcome::kWriteError;
@@ -36,8 +37,9 @@ CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
   }
 }
 
-CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& target) {
-  if (copy_range_usable()) {
+CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& target,
+                    ContentHasher* hash) {
+  if (!hash && copy_range_usable()) {
     for (;;) {
       if (ctx.stop_requested()) return CopyOutcome::kStopped;
       ssize_t n = sysio().copy_range(in, out, kCopyBufferSize);
@@ -49,7 +51,7 @@ CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& targ
     }
   }
   ChunkReader reader = [in](void* buf, std::size_t n) -> long long { return read_some(in, buf, n); };
-  return copy_chunks(ctx, reader, out, target);
+  return copy_chunks(ctx, reader, out, target, hash);
 }
 
 bool set_file_times(const std::string& path, std::time_t when) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "foundation/content_hash.h"
 #include "ingest/engine_context.h"
 
 namespace cw {
@@ -20,14 +21,17 @@ enum class CopyOutcome { kOk, kStopped, kReadError, kWriteError };
 using ChunkReader = std::function<long long(void* buffer, std::size_t n)>;
 
 // Copies everything `read` yields into `out`, one buffer at a time, looking at the stop
-// request before each chunk. A write error is logged with `target`.
+// request before each chunk; every chunk read is fed to `hash` when there is one. A write
+// error is logged with `target`.
 CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
-                        const std::string& target);
+                        const std::string& target, ContentHasher* hash = nullptr);
 
 // Copies the rest of the open file `in` into `out`. Between two files the kernel's in-place
-// copy moves each piece (see copy_range_usable); otherwise, or when that call fails, the
-// pieces go through the run's buffer with copy_chunks, from where the copy stands.
-CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& target);
+// copy moves each piece (see copy_range_usable) unless the bytes are to be hashed on the way;
+// otherwise, or when that call fails, the pieces go through the run's buffer with
+// copy_chunks, from where the copy stands.
+CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& target,
+                    ContentHasher* hash = nullptr);
 
 // Sets a path's access and modification times to `when`: true on success.
 bool set_file_times(const std::string& path, std::time_t when);

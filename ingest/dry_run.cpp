@@ -80,8 +80,8 @@ class Planner {
   // suffixed forms that neither exists nor was planned, unless a taken one holds the same
   // image.
   bool unique_name(std::string& target, const std::string& source, bool& duplicate) {
-    std::string source_identity;
-    if (!file_identity(source, source_identity)) source_identity.clear();
+    SourceFacts facts;
+    const bool known = source_facts(source, facts);
     for (int n = 0; n <= kMaxUniqueSuffix; ++n) {
       const std::string candidate = suffixed_name(target, n);
       const auto planned = planned_.find(candidate);
@@ -91,9 +91,8 @@ class Planner {
         return true;
       }
       // Every taken name is compared with the source, as the copy compares them.
-      std::string taken;
       const std::string& holder = planned != planned_.end() ? planned->second : candidate;
-      if (!source_identity.empty() && file_identity(holder, taken) && taken == source_identity) {
+      if (known && holds_same_content(holder, facts)) {
         duplicate = true;
         return true;
       }

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <set>
@@ -17,10 +18,12 @@
 #include <vector>
 
 #include "foundation/run_context.h"
+#include "ingest/copy_verifier.h"
 #include "ingest/folder_table.h"
 #include "ingest/image_checks.h"
 #include "ingest/image_record.h"
 #include "ingest/run_counters.h"
+#include "ingest/run_ledger.h"
 #include "ingest/slot_control.h"
 #include "ingest/staged_file.h"
 
@@ -28,6 +31,15 @@ namespace cw {
 
 class Database;
 class MacroEnvironment;
+
+// Whether every image the run took has a proven copy in every tree it was meant for.
+struct FormatVerdict {
+  bool made = false;  // the run got as far as telling
+  bool safe = false;
+  int images = 0;
+  int trees = 0;
+  std::string line;  // "Card safe to format: ..." or "Card not yet safe to format: ..."
+};
 struct GpsRunSettings;
 
 // Size of the run's one copy buffer.
@@ -146,6 +158,19 @@ class EngineContext : public RunContext {
   // The connection that holds the run's ingestion record (not owned; none: results are only
   // logged). Statements on it take databaseLock.
   Database* database = nullptr;
+
+  // The card as the ledger records it: its volume label and file-system UUID (empty when the
+  // source has none, a camera for one).
+  std::string card_label;
+  std::string card_uuid;
+  // Every copy is read back from the disk and compared with its source by hash.
+  bool verify_copies = true;
+  RunLedger ledger;
+  CopyVerifier verifier;
+  std::vector<VerifyResult> verifier_results;  // read back on the run's thread, not recorded yet
+  std::array<std::string, 3> real_roots;       // of the trees (CopyTree), once resolved
+  // The line the run ends with: whether the card may be formatted, and why not.
+  FormatVerdict verdict;
 };
 
 }  // namespace cw

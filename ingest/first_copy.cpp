@@ -17,12 +17,14 @@
 #include "foundation/path_guard.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
+#include "ingest/archive_check.h"
 #include "ingest/converter.h"
 #include "ingest/copy_io.h"
 #include "ingest/extract_jpeg.h"
 #include "ingest/gps_phase.h"
 #include "ingest/sidecar_placement.h"
 #include "ingest/staged_file.h"
+#include "ingest/run_ledger.h"
 #include "ingest/unique_target.h"
 #include "metadata/jpeg_xmp.h"
 #include "platform/camera_source.h"
@@ -81,13 +83,14 @@ bool is_sidecar_path(const std::string& p) {
   return p.size() > 4 && strcasecmp(p.c_str() + p.size() - 4, ".xmp") == 0;
 }
 
-// Copies the image's bytes from a camera stream or a file on disk.
+// Copies the image's bytes from a camera stream or a file on disk, hashing them on the way.
 CopyOutcome copy_source(EngineContext& ctx, const ImageRecord& r, UniqueFd& in, int out,
-                        std::unique_ptr<CameraStream>& stream, const std::string& target) {
-  if (!is_camera_path(r.source_path)) return copy_fd(ctx, in.get(), out, target);
+                        std::unique_ptr<CameraStream>& stream, const std::string& target,
+                        ContentHasher& hash) {
+  if (!is_camera_path(r.source_path)) return copy_fd(ctx, in.get(), out, target, &hash);
   CameraStream* s = stream.get();
   ChunkReader reader = [s](void* buf, std::size_t n) { return s->read(buf, n); };
-  return copy_chunks(ctx, reader, out, target);
+  return copy_chunks(ctx, reader, out, target, &hash);
 }
 
 enum class Opened { kOk, kFailed, kNotAFile };
@@ -109,11 +112,13 @@ Opened open_source(const ImageRecord& r, UniqueFd& fd, std::unique_ptr<CameraStr
   return Opened::kFailed;
 }
 
-// Copies the bytes into the temporary file, checks the size and gives it the source's time.
+// Copies the bytes into the temporary file, checks the size and gives it the source's time;
+// `hash` receives the hash of the bytes copied.
 bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
                 std::unique_ptr<CameraStream>& stream, StagedFile& out, const std::string& target,
-                std::string& message) {
-  switch (copy_source(ctx, r, in, out.fd(), stream, target)) {
+                Hash128& hash, std::string& message) {
+  ContentHasher hasher;
+  switch (copy_source(ctx, r, in, out.fd(), stream, target, hasher)) {
     case CopyOutcome::kOk: break;
     case CopyOutcome::kStopped: message = "Stopped"; return false;
     case CopyOutcome::kReadError:
@@ -123,6 +128,7 @@ bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
       message = text_with_path("write error -- check drives for sufficient space", target);
       return false;
   }
+  hash = hasher.digest();
   stream.reset();
   if (in.close() != 0) {
     message = text_with_path("close", r.source_path);
@@ -152,9 +158,8 @@ bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
 // Moves the finished copy to the first free name from `name` on. A name that another run took
 // meanwhile is compared like any other: holding the same image, it makes this copy a
 // duplicate (`name.duplicate` set; the temporary file goes with `staged`).
-bool place_copy(EngineContext& ctx, const ImageRecord& r, const std::string& target,
-                TargetName& name, std::string& identity, StagedFile& staged,
-                std::string& message) {
+bool place_copy(EngineContext& ctx, const std::string& target, TargetName& name,
+                SourceFacts& facts, StagedFile& staged, std::string& message) {
   std::lock_guard<std::recursive_mutex> lock(databaseLock);
   while (!name.duplicate) {
     if (name.exhausted) {
@@ -168,7 +173,7 @@ bool place_copy(EngineContext& ctx, const ImageRecord& r, const std::string& tar
       message = text_with_path("File create error", name.path);
       return false;
     }
-    name = find_target_name(target, r.source_path, name.suffix, identity);
+    name = find_target_name(target, facts, name.suffix);
   }
   return true;
 }
@@ -269,12 +274,17 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
       ctx.image_failed("not a regular file", r.source_path);
       return true;
   }
-  std::string identity;
-  TargetName name;
-  {
-    std::lock_guard<std::recursive_mutex> lock(databaseLock);
-    name = find_target_name(target, r.source_path, 0, identity);
+  SourceFacts facts;
+  facts.path = r.source_path;
+  facts.size = r.size;
+  facts.modified = r.modified;
+  switch (find_archived(ctx, r, facts, message)) {
+    case Archived::kNo: break;
+    case Archived::kYes: return true;
+    case Archived::kFailed: return false;
   }
+  TargetName name = find_target_name(target, facts, 0);
+  Hash128 hash;
   StagedFile staged;
   if (!name.duplicate) {
     if (!staged.create(folder)) {
@@ -282,19 +292,24 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
       message = text_with_path("File create error", folder);
       return false;
     }
-    if (!copy_bytes(ctx, r, in, stream, staged, target, message) ||
-        !place_copy(ctx, r, target, name, identity, staged, message))
-      return false;
+    if (!copy_bytes(ctx, r, in, stream, staged, target, hash, message)) return false;
+    facts.hash = hash;
+    if (!place_copy(ctx, target, name, facts, staged, message)) return false;
   }
-  log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path.c_str(),
-             (name.duplicate ? *name.duplicate : name.path).c_str());
   if (name.duplicate) {
-    log_printf("\tDuplicate skipped.");
-    ++ctx.counts.duplicates;
+    take_archived_name(ctx, r, facts, *name.duplicate);
     return true;
   }
+  log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path.c_str(), name.path.c_str());
   note_target(r, name.path);
   ctx.disk_flush.note(folder);
+  // A JPEG that gets the sidecar's XMP is read back before it changes.
+  const bool merged = is_jpg(r) && ctx.xmp_to_jpg;
+  const std::size_t entry = entry_for(ctx, r, hash);
+  r.ledger = static_cast<long>(entry);
+  const std::size_t copy = record_copy(ctx, entry, CopyTree::kFirst,
+                                       real_path_of(name.path).value_or(name.path), r.size, hash,
+                                       merged);
   if (!sidecar_for_first_copy(ctx, r)) {
     message.clear();  // reported by the sidecar step
     return false;
@@ -307,7 +322,9 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     message.clear();  // reported by the extraction
     return false;
   }
-  return verification_steps(ctx, r, message);
+  if (!verification_steps(ctx, r, message)) return false;
+  if (merged) copy_changed(ctx, entry, copy);
+  return true;
 }
 
 }  // namespace cw

@@ -20,6 +20,8 @@ struct ImageRecord {
   std::time_t modified = 0;        // the source's modification time
   std::string number_text;         // 4 or 6 digits, or empty
   int index = 0;                   // position in the image list
+  long ledger = -1;                // its entry in the run's ledger; -1 before it has one
+  bool from_earlier_run = false;   // its first copy was made by an earlier run
 
   const std::string& relative_folder() const {
     static const std::string empty;

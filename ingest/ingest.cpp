@@ -20,10 +20,13 @@
 #include "foundation/text.h"
 #include "ingest/copy_io.h"
 #include "ingest/dry_run.h"
+#include "ingest/archive_check.h"
 #include "ingest/first_copy.h"
+#include "ingest/format_verdict.h"
 #include "ingest/gps_phase.h"
 #include "ingest/naming.h"
 #include "ingest/result_store.h"
+#include "ingest/run_ledger.h"
 #include "ingest/scan.h"
 #include "ingest/second_copy.h"
 #include "metadata/macro_exif.h"
@@ -178,16 +181,6 @@ bool naming_phase(EngineContext& ctx) {
   return ok || ctx.fail(message);
 }
 
-// The end of a phase: every copy it made is on the disk before the run goes on (and before
-// anything can report it done).
-bool flush_copies(EngineContext& ctx) {
-  std::string folder;
-  if (ctx.disk_flush.flush(folder)) return true;
-  ctx.report_printf("\nERROR: copies in %s may not be on the disk: %s\n", folder.c_str(),
-                    std::strerror(errno));
-  return ctx.fail(text_with_path("write error -- check drives for sufficient space", folder));
-}
-
 // Step 12.
 bool copy_phase(EngineContext& ctx) {
   std::uint64_t bytes = 0;
@@ -200,14 +193,30 @@ bool copy_phase(EngineContext& ctx) {
       return message.empty() ? false : ctx.fail(message);
     }
     ctx.progress_file_done(r.size);
+    if (!ledger_checkpoint(ctx, false)) return false;
   }
   // The copies were verified while the run went on copying; their results come in list order.
   return ctx.image_checks.report(ctx);
 }
 
+// The copies GPS tagging changed (every first copy it was given).
+void note_tagged_copies(EngineContext& ctx, const std::set<std::string>& tagged) {
+  if (tagged.empty()) return;
+  for (const ImageRecord& r : ctx.images) {
+    if (r.ledger < 0 || !tagged.count(r.first_copy_path)) continue;
+    const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
+    const std::string path = real_path_of(r.first_copy_path).value_or(r.first_copy_path);
+    if (std::optional<std::size_t> c = copy_at(e, path))
+      copy_changed(ctx, static_cast<std::size_t>(r.ledger), *c);
+  }
+}
+
 // Step 15: without a backup the first copies are the primary copies.
 bool finish_without_backup(EngineContext& ctx) {
-  if (!gps_summary(ctx)) return false;
+  const std::set<std::string> tagged(ctx.gps_list.begin(), ctx.gps_list.end());  // emptied
+  const bool ok = gps_summary(ctx);
+  note_tagged_copies(ctx, tagged);
+  if (!ok) return false;
   std::set<std::string> folders;
   for (const ImageRecord& r : ctx.images) {
     if (r.first_copy_path.empty()) continue;
@@ -237,6 +246,23 @@ bool finish_with_backup(EngineContext& ctx) {
   return gps_summary(ctx);
 }
 
+// Every image the run took has a copy in every tree it was meant for; the report names those
+// that lack one.
+bool every_tree_complete(EngineContext& ctx) {
+  bool complete = true;
+  for (const ImageRecord& r : ctx.images)
+    for (const CopyTree tree : wanted_trees(ctx)) {
+      if (!is_taken_image(r)) break;
+      if (r.ledger >= 0 &&
+          copy_in_tree(ctx.ledger.at(static_cast<std::size_t>(r.ledger)), tree_root(ctx, tree)))
+        continue;
+      ctx.report_printf("ERROR: no copy in %s: \"%s\"\n", tree_name(ctx, tree),
+                        r.source_path.c_str());
+      complete = false;
+    }
+  return complete;
+}
+
 void summary_line(EngineContext& ctx, const char* fmt, int value) {
   ctx.report += format_limited(500, fmt, value);
 }
@@ -250,6 +276,9 @@ void write_summary(EngineContext& ctx) {
   summary_line(ctx, "    Raws converted to DNGs: %d\n", c.raws_converted_shown());
   summary_line(ctx, "    Files copied without conversion: %d\n", c.copied_without_conversion);
   summary_line(ctx, "    JPEGs extracted: %d\n", c.jpegs_extracted);
+  summary_line(ctx, "    Files already in the archive: %d\n", c.already_archived);
+  if (c.completed_earlier > 0)
+    summary_line(ctx, "    Files completed from an earlier run: %d\n", c.completed_earlier);
   ctx.report += "\nVerification:\n";
   summary_line(ctx, "    Raws verified: %d\n", c.raws_verified());
   if (c.raws_corrupt > 0) summary_line(ctx, "    Raws corrupt: %d\n", c.raws_corrupt);
@@ -258,6 +287,7 @@ void write_summary(EngineContext& ctx) {
   if (c.damaged_jpegs > 0)
     summary_line(ctx, "    JPEGs with damaged image data: %d\n", c.damaged_jpegs);
   summary_line(ctx, "    Files copied without error but unverified: %d\n", c.unverified());
+  summary_line(ctx, "    Files verified by checksum: %d\n", c.files_verified);
 }
 
 bool build_image_list(EngineContext& ctx) {
@@ -276,6 +306,7 @@ bool prepare(const ParamList& params, int count, EngineContext& ctx) {
     return ctx.fail("arg count");
   }
   if (!take_roots(params, ctx) || !take_options(params, ctx)) return false;
+  ctx.ledger.attach(ctx.dry_run ? nullptr : ctx.database);
   ctx.report_append("\n");
   if (!ensure_read_buffer(ctx)) return ctx.fail("can't alloc read buffer");
   return true;
@@ -293,15 +324,15 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
     report_planned_copies(ctx);
     return true;
   }
-  if (!copy_phase(ctx) || !flush_copies(ctx)) return false;
+  if (!copy_phase(ctx) || !ledger_checkpoint(ctx, true)) return false;
   ctx.counts.files_found -= ctx.counts.duplicates + ctx.counts.images_failed;
   long elapsed = static_cast<long>(std::time(nullptr) - start);
   ctx.report_printf("%d files copied from card took %d min. %d sec.\n", ctx.counts.files_found,
                     static_cast<int>(elapsed / 60), static_cast<int>(elapsed % 60));
   if (!ctx.control().cards_mode()) ctx.control().request_auto_eject(ctx.job.slot);
-  if (!(ctx.want_backup ? finish_with_backup(ctx) : finish_without_backup(ctx)) ||
-      !flush_copies(ctx))
-    return false;
+  if (!(ctx.want_backup ? finish_with_backup(ctx) : finish_without_backup(ctx))) return false;
+  hash_changed_copies(ctx);
+  if (!ledger_checkpoint(ctx, true)) return false;
   write_summary(ctx);
   if (ctx.counts.jpegs_corrupt > 0 || ctx.counts.raws_corrupt > 0)
     return ctx.fail("One or more image files were corrupt.");
@@ -309,6 +340,7 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
   if (ctx.counts.damaged_jpegs > 0)
     return ctx.fail("One or more JPEG files have damaged image data.");
   if (ctx.counts.images_failed > 0) return ctx.fail("One or more image files could not be copied.");
+  if (!every_tree_complete(ctx)) return ctx.fail("One or more images lack a copy in a tree.");
   ctx.report_append("\nSUCCESSFUL INGESTION - no errors detected\n");
   ctx.status_printf("Successful ingestion (%d images)", ctx.counts.files_found);
   ctx.control().set_image_count(ctx.job.slot, ctx.counts.files_found);
@@ -318,6 +350,14 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
 bool run_slot(const ParamList& params, const std::string& scan_root, EngineContext& ctx) {
   ctx.status_set("Running");
   bool ok = copycard(params, params.count(), scan_root, ctx);
+  // What a failed or stopped run copied is recorded all the same, so that the next run of the
+  // card completes it instead of copying it again. Copies that cannot be flushed to the disk
+  // are not recorded.
+  if (!ok && !ctx.dry_run) {
+    settle_read_backs(ctx, true);
+    std::string folder;
+    if (ctx.disk_flush.flush(folder)) ctx.ledger.store();
+  }
   if (!ctx.error.empty()) {
     ctx.report_printf("ERROR: %s\n", ctx.error.c_str());
     ctx.status_printf("ERROR: %s\n", ctx.error.c_str());
@@ -325,7 +365,9 @@ bool run_slot(const ParamList& params, const std::string& scan_root, EngineConte
   }
   // Some failures are recorded while the run goes on (a preview that could not be written);
   // the run then did not succeed even though the copy finished.
-  return ok && ctx.error.empty();
+  ok = ok && ctx.error.empty();
+  if (!ctx.dry_run) make_verdict(ctx, ok);
+  return ok;
 }
 
 }  // namespace cw

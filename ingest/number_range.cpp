@@ -153,7 +153,7 @@ bool number_range_rename(NumberRangeState& s, SlotControl& control,
                          const std::string& first_copy_root,
                          const std::optional<std::string>& primary_root,
                          const std::optional<std::string>& post_backup_root,
-                         const StoreNumberRange& store) {
+                         const StoreNumberRange& store, FolderRenames* renamed_folders) {
   std::unique_lock<std::recursive_mutex> g(ingestionLock);
   bool ok = true;
   const std::string prefix = root_prefix(first_copy_root);
@@ -166,6 +166,7 @@ bool number_range_rename(NumberRangeState& s, SlotControl& control,
       ok = false;
       continue;
     }
+    if (renamed_folders) renamed_folders->emplace_back(f.path, renamed);
     if (!primary_root) {
       // The first copies are the primary copies.
       rename_burn_entries(control, BurnList::kPrimary, f.path, renamed);
@@ -187,6 +188,7 @@ bool number_range_rename(NumberRangeState& s, SlotControl& control,
         ok = false;
         continue;
       }
+      if (renamed_folders) renamed_folders->emplace_back(other, other_renamed);
       if (tree == 0) rename_burn_entries(control, BurnList::kPrimary, other, other_renamed);
     }
   }

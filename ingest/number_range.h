@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cw {
@@ -59,12 +60,14 @@ using StoreNumberRange = std::function<bool(long lowest, long highest)>;
 // After the batch: renames each range folder (in the first-copy tree and its counterparts in
 // the primary and post-conversion backup trees) to its range, taking the first free name of
 // "RANGE", "RANGEa" … "RANGEz"; keeps the disc-burning lists and the viewer folder in step;
-// shows "Number range: L through H" and stores the two numbers. False when a rename or the
-// store failed.
+// shows "Number range: L through H" and stores the two numbers. `renamed` (when given)
+// receives each folder renamed, its old and its new path. False when a rename or the store
+// failed.
+using FolderRenames = std::vector<std::pair<std::string, std::string>>;
 bool number_range_rename(NumberRangeState& state, SlotControl& control,
                          const std::string& first_copy_root,
                          const std::optional<std::string>& primary_root,
                          const std::optional<std::string>& post_backup_root,
-                         const StoreNumberRange& store);
+                         const StoreNumberRange& store, FolderRenames* renamed = nullptr);
 
 }  // namespace cw

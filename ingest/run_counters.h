@@ -24,6 +24,9 @@ struct RunCounters {
   int gps_tagged = 0;
   int gps_out_of_interval = 0;
   int images_failed = 0;  // images the run could not copy while it went on
+  int files_verified = 0;     // copies read back with their source's hash
+  int already_archived = 0;   // images an earlier run had copied already
+  int completed_earlier = 0;  // of those, images whose missing copies this run made
   // The converter only verified the raws (nothing counts as converted).
   bool verify_only = false;
 

@@ -10,14 +10,17 @@
 #include "foundation/fs.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
+#include "foundation/content_hash.h"
 #include "foundation/path_guard.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
+#include "ingest/archive_check.h"
 #include "ingest/converter.h"
 #include "ingest/copy_file.h"
 #include "ingest/copy_io.h"
 #include "ingest/extract_jpeg.h"
 #include "ingest/gps_phase.h"
+#include "ingest/run_ledger.h"
 #include "ingest/sidecar_placement.h"
 
 namespace cw {
@@ -106,53 +109,184 @@ bool date_dng(EngineContext& ctx, const std::string& raw, const std::string& dng
   return true;
 }
 
-bool copy_unchanged(EngineContext& ctx, const std::string& file, const std::string& target) {
-  ctx.status_printf("2nd copy: %s", name_of(file).c_str());
-  if (!copy_file(ctx, file, target, true, true, false)) return false;
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
-  return create_sidecar(ctx, file, nullptr, nullptr, nullptr, false, target);
-}
-
-// Each first copy gets a second copy and, with a post-conversion backup, a third.
-std::uint64_t copies_per_file(const EngineContext& ctx) { return ctx.want_backup_post ? 2 : 1; }
-
 std::uint64_t file_size(const std::string& path) {
   struct stat st;
   return sysio().stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
+// The image of a first copy, and its ledger entry; none for a file the run does not know.
+struct Image {
+  ImageRecord* record = nullptr;
+  std::optional<std::size_t> entry;
+};
+
+Image image_of(const FirstCopies& images, const std::string& file) {
+  Image image;
+  auto it = images.find(file);
+  if (it == images.end()) return image;
+  image.record = it->second;
+  if (image.record->ledger >= 0) image.entry = static_cast<std::size_t>(image.record->ledger);
+  return image;
+}
+
+// The hash of a recorded copy's file as it lies there: recorded, else read (and kept).
+std::optional<Hash128> content_of(EngineContext& ctx, std::size_t entry, std::size_t copy) {
+  LedgerCopy& c = ctx.ledger.at(entry).copies[copy];
+  if (c.hash) return c.hash;
+  if (!ensure_read_buffer(ctx)) return std::nullopt;
+  Hash128 h;
+  if (!hash_file(c.path, h, ctx.read_buffer.get(), kCopyBufferSize)) return std::nullopt;
+  c.hash = h;
+  c.stored = false;
+  return h;
+}
+
+// A copy of `source` (recorded as copy `from` of the entry) into `target` in `tree`. A target
+// that is there already and holds the same content (a copy a stopped run made before it could
+// record it) is recorded as it is; any other file there is never replaced. `made` says
+// whether bytes were copied; `copy` receives the recorded copy.
+bool copy_recorded(EngineContext& ctx, const std::string& source, const std::string& target,
+                   std::optional<std::size_t> entry, std::optional<std::size_t> from,
+                   CopyTree tree, bool count, bool tolerate_unreadable,
+                   std::optional<std::size_t>& copy, bool& made) {
+  made = false;
+  CopyHash hash;
+  if (entry && from) hash.known = ctx.ledger.at(*entry).copies[*from].hash;
+  struct stat st;
+  if (entry && from && sysio().lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    const std::optional<Hash128> expected = content_of(ctx, *entry, *from);
+    Hash128 there;
+    if (expected && ensure_read_buffer(ctx) &&
+        hash_file(target, there, ctx.read_buffer.get(), kCopyBufferSize) && there == *expected) {
+      LedgerEntry& e = ctx.ledger.at(*entry);
+      LedgerCopy c;
+      c.tree = tree;
+      c.root = tree_root(ctx, tree);
+      c.path = real_path_of(target).value_or(target);
+      c.size = static_cast<std::uint64_t>(st.st_size);
+      c.hash = there;
+      c.state = CopyState::kVerified;  // its content was just read and hashed
+      e.copies.push_back(std::move(c));
+      copy = e.copies.size() - 1;
+      log_printf("Copy made before, kept: %s", target.c_str());
+      return true;
+    }
+  }
+  if (!copy_file(ctx, source, target, count, true, tolerate_unreadable, &hash)) return false;
+  if (!hash.copied || !entry) return true;
+  made = true;
+  // Tagged at once, a copy is read back before the tags change it.
+  const bool tagged = tree == CopyTree::kPrimary && gps_tagging_enabled(ctx);
+  if (from && !ctx.ledger.at(*entry).copies[*from].hash)
+    ctx.ledger.at(*entry).copies[*from].hash = hash.written;  // read whole for the copy
+  copy = record_copy(ctx, *entry, tree, real_path_of(target).value_or(target),
+                     file_size(target), hash.written, tagged);
+  return true;
+}
+
+bool copy_unchanged(EngineContext& ctx, const std::string& file, const std::string& target,
+                    const Image& image, std::optional<std::size_t>& copy, bool& made) {
+  ctx.status_printf("2nd copy: %s", name_of(file).c_str());
+  std::optional<std::size_t> from;
+  if (image.entry)
+    from = copy_in_tree(ctx.ledger.at(*image.entry), tree_root(ctx, CopyTree::kFirst));
+  if (!copy_recorded(ctx, file, target, image.entry, from, CopyTree::kPrimary, true, false, copy,
+                     made))
+    return false;
+  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  return create_sidecar(ctx, file, nullptr, nullptr, nullptr, false, target);
+}
+
+// The DNG the converter made for a raw: the image's copy in the primary tree.
+std::optional<std::size_t> record_converted(EngineContext& ctx, const Image& image,
+                                            const std::string& dng) {
+  struct stat st;
+  if (!image.entry || sysio().stat(dng.c_str(), &st) != 0) return std::nullopt;
+  LedgerEntry& e = ctx.ledger.at(*image.entry);
+  LedgerCopy c;
+  c.tree = CopyTree::kPrimary;
+  c.root = tree_root(ctx, CopyTree::kPrimary);
+  c.path = real_path_of(dng).value_or(dng);
+  c.size = static_cast<std::uint64_t>(st.st_size);
+  c.state = CopyState::kConverted;  // its hash is made at the end of the run
+  e.copies.push_back(std::move(c));
+  return e.copies.size() - 1;
+}
+
+// Each first copy gets a second copy and, with a post-conversion backup, a third.
+std::uint64_t copies_per_file(const EngineContext& ctx) { return ctx.want_backup_post ? 2 : 1; }
+
 }  // namespace
 
 bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
                             const std::vector<const std::string*>& files,
-                            const std::string& destination) {
+                            const std::string& destination, const FirstCopies& images) {
   ctx.control().add_burn_folder(BurnList::kPrimary, destination);
   if (!make_folder_in_tree(ctx, destination, *ctx.primary_root)) return false;
   ctx.disk_flush.note(destination);  // the converter's DNGs are flushed with the copies
   const std::optional<std::string> program = converter_of(ctx);
+  const bool copy_everything = ctx.counts.verify_only || !program;
+  const std::string primary_root = tree_root(ctx, CopyTree::kPrimary);
+  // Each file's result in the primary tree. An image whose copy an earlier run put there (or
+  // whose DNG is there already) is neither copied nor converted again.
+  struct Planned {
+    const std::string* file = nullptr;
+    Image image;
+    std::string target;
+    bool convert = false;
+    std::optional<std::size_t> primary;
+  };
+  std::vector<Planned> plan;
+  std::vector<const std::string*> to_convert;
+  for (const std::string* file : files) {
+    Planned p;
+    p.file = file;
+    p.image = image_of(images, *file);
+    p.target = destination + "/" + name_of(*file);
+    const std::size_t dot = long_extension_dot(p.target);
+    p.convert = !copy_everything && is_convertible_raw(ctx, *file) && dot != std::string::npos;
+    if (p.convert) p.target.replace(dot, std::string::npos, ".dng");
+    if (p.image.entry) p.primary = copy_in_tree(ctx.ledger.at(*p.image.entry), primary_root);
+    struct stat st;
+    if (!p.primary && p.convert && sysio().stat(p.target.c_str(), &st) == 0)
+      p.primary = record_converted(ctx, p.image, p.target);
+    if (p.primary)
+      p.target = run_path(ctx, CopyTree::kPrimary, ctx.ledger.at(*p.image.entry).copies[*p.primary].path);
+    else if (is_convertible_raw(ctx, *file))
+      to_convert.push_back(file);
+    plan.push_back(std::move(p));
+  }
   if (program) {
     std::string output = destination;
     if (ctx.counts.verify_only) {
       output += format_limited(64, "/.Temp%d", static_cast<int>(gettid()));
       if (!make_folders(ctx, output)) return false;
     }
-    if (!convert_folder(ctx, message, *program, files, output)) return false;
+    if (!convert_folder(ctx, message, *program, to_convert, output)) return false;
     if (ctx.counts.verify_only && !rmdir_all(ctx, output)) return false;
   }
-  const bool copy_everything = ctx.counts.verify_only || !program;
-  for (const std::string* file : files) {
-    std::string target = destination + "/" + name_of(*file);
-    std::size_t dot = long_extension_dot(target);
-    if (!copy_everything && is_convertible_raw(ctx, *file) && dot != std::string::npos) {
-      target.replace(dot, std::string::npos, ".dng");
-      if (!date_dng(ctx, *file, target)) return false;
-    } else if (!copy_unchanged(ctx, *file, target)) {
+  for (Planned& p : plan) {
+    bool made = false;
+    if (p.primary) {
+      // there already
+    } else if (p.convert) {
+      if (!date_dng(ctx, *p.file, p.target)) return false;
+      p.primary = record_converted(ctx, p.image, p.target);
+      made = p.primary.has_value();
+    } else if (!copy_unchanged(ctx, *p.file, p.target, p.image, p.primary, made)) {
       return false;
     }
-    if (!extract_jpeg(ctx, file, target)) return false;
-    if (!gps_tag_file(ctx, target)) return false;
-    if (!copy_to_post_backup(ctx, target)) return false;
-    ctx.progress_file_done(copies_per_file(ctx) * file_size(*file));
+    if (made) {
+      if (!extract_jpeg(ctx, p.file, p.target)) return false;
+      if (!gps_tag_file(ctx, p.target)) return false;
+      if (gps_tagging_enabled(ctx) && p.primary) copy_changed(ctx, *p.image.entry, *p.primary);
+    }
+    bool made_post = false;
+    if (!copy_to_post_backup(ctx, p.target, p.image.entry, p.primary, made_post)) return false;
+    if ((made || made_post) && p.image.record && p.image.record->from_earlier_run)
+      ++ctx.counts.completed_earlier;
+    ctx.progress_file_done(copies_per_file(ctx) * file_size(*p.file));
+    if (!ledger_checkpoint(ctx, false)) return false;
   }
   return true;
 }
@@ -172,6 +306,9 @@ bool copy_to_primary(EngineContext& ctx, std::string& message) {
     if (!r.first_copy_path.empty()) bytes += r.size;
   ctx.progress_begin(ProgressPhase::kSecondCopies, static_cast<int>(sorted.size()),
                      copies_per_file(ctx) * bytes);
+  FirstCopies images;
+  for (ImageRecord& r : ctx.images)
+    if (!r.first_copy_path.empty()) images.emplace(r.first_copy_path, &r);
   for (std::size_t i = 0; i < sorted.size();) {
     std::size_t sep = last_separator(*sorted[i]);
     if (sep == std::string::npos) return ctx.fail("copy_to_primary - can't locate last slash");
@@ -183,19 +320,26 @@ bool copy_to_primary(EngineContext& ctx, std::string& message) {
          ++i)
       run.push_back(sorted[i]);
     std::string destination = destination_for(ctx, *run.front(), folder);
-    if (!convert_or_copy_folder(ctx, message, run, destination)) return false;
+    if (!convert_or_copy_folder(ctx, message, run, destination, images)) return false;
     ctx.destination_folder = destination;
   }
   return true;
 }
 
-bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file) {
+bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
+                         std::optional<std::size_t> entry, std::optional<std::size_t> primary,
+                         bool& made) {
+  made = false;
   if (!ctx.want_backup_post || !ctx.post_backup_root || !ctx.primary_root) return true;
+  if (entry && copy_in_tree(ctx.ledger.at(*entry), tree_root(ctx, CopyTree::kPost))) return true;
   std::string post = *ctx.post_backup_root + primary_file.substr(ctx.primary_root->size());
   std::size_t sep = last_separator(post);
   if (!make_folder_in_tree(ctx, post.substr(0, sep), *ctx.post_backup_root)) return false;
   ctx.status_printf("3rd copy: %s", post.c_str() + sep + 1);
-  if (!copy_file(ctx, primary_file, post, false, true, true)) return false;
+  std::optional<std::size_t> copy;
+  if (!copy_recorded(ctx, primary_file, post, entry, primary, CopyTree::kPost, false, true, copy,
+                     made))
+    return false;
   std::size_t dot = long_extension_dot(primary_file);
   if (dot == std::string::npos) return true;
   std::string sidecar = primary_file.substr(0, dot) + ".xmp";

@@ -7,7 +7,9 @@
 // verification is wanted, is copied unchanged. Each result then gets its third copy.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "ingest/engine_context.h"
@@ -18,12 +20,20 @@ namespace cw {
 // called (empty `message`) or `message` holds a converter message for the driver to report.
 bool copy_to_primary(EngineContext& ctx, std::string& message);
 
-// Converts or copies the files of one first-copy folder into `destination`.
+// The images of the run by the path of their first copy.
+using FirstCopies = std::unordered_map<std::string, ImageRecord*>;
+
+// Converts or copies the files of one first-copy folder into `destination`; an image whose
+// copy the primary tree (or the post-conversion tree) holds already is not copied there again.
 bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
                             const std::vector<const std::string*>& files,
-                            const std::string& destination);
+                            const std::string& destination, const FirstCopies& images);
 
-// The third copy of one file of the primary tree, and of its sidecar when there is one.
-bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file);
+// The third copy of one file of the primary tree (the image's ledger `entry` and its `primary`
+// copy, when known), and of its sidecar when there is one; `made` says whether the image's
+// copy was made now.
+bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
+                         std::optional<std::size_t> entry, std::optional<std::size_t> primary,
+                         bool& made);
 
 }  // namespace cw

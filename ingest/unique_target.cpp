@@ -5,17 +5,17 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
+#include <memory>
 
 #include "foundation/fs.h"
 #include "foundation/sysio.h"
-#include "imagefile/identity.h"
-#include "imagefile/tv_reader.h"
 #include "platform/camera_source.h"
 
 namespace cw {
 
 namespace {
+
+constexpr std::size_t kHashBuffer = 1048576;
 
 // The position where a suffix goes: before an extension of exactly three characters, else
 // the end.
@@ -33,7 +33,67 @@ bool taken(const std::string& path) {
   return sysio().lstat(path.c_str(), &st) == 0;
 }
 
+bool hash_camera_image(const std::string& path, Hash128& out, char* buffer) {
+  std::unique_ptr<CameraStream> stream = camera_source().open(path);
+  if (!stream) return false;
+  ContentHasher hasher;
+  for (;;) {
+    const long long n = stream->read(buffer, kHashBuffer);
+    if (n < 0) return false;
+    if (n == 0) break;
+    hasher.update(buffer, static_cast<std::size_t>(n));
+  }
+  out = hasher.digest();
+  return true;
+}
+
+bool hash_any(const std::string& path, Hash128& out) {
+  std::unique_ptr<char[]> buffer(new char[kHashBuffer]);
+  if (is_camera_path(path)) return hash_camera_image(path, out, buffer.get());
+  return hash_file(path, out, buffer.get(), kHashBuffer);
+}
+
 }  // namespace
+
+bool source_facts(const std::string& path, SourceFacts& facts) {
+  facts = SourceFacts{};
+  facts.path = path;
+  if (is_camera_path(path)) {
+    CameraFileInfo info;
+    if (!camera_source().stat(path, info)) return false;
+    facts.size = info.size;
+    facts.modified = info.modified;
+    return true;
+  }
+  struct stat st;
+  if (sysio().stat(path.c_str(), &st) != 0) return false;
+  facts.size = static_cast<std::uint64_t>(st.st_size);
+  facts.modified = st.st_mtime;
+  return true;
+}
+
+bool source_hash(SourceFacts& source) {
+  if (source.hash) return true;
+  if (source.unreadable) return false;
+  Hash128 h;
+  if (!hash_any(source.path, h)) {
+    source.unreadable = true;
+    return false;
+  }
+  source.hash = h;
+  return true;
+}
+
+bool holds_same_content(const std::string& path, SourceFacts& source, Hash128* found) {
+  struct stat st;
+  if (sysio().lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uint64_t>(st.st_size) != source.size || st.st_mtime != source.modified)
+    return false;
+  Hash128 h;
+  if (!source_hash(source) || !hash_any(path, h)) return false;
+  if (found) *found = h;
+  return h == *source.hash;
+}
 
 std::string suffixed_name(const std::string& target, int n) {
   if (n == 0) return target;
@@ -43,35 +103,7 @@ std::string suffixed_name(const std::string& target, int n) {
   return target.substr(0, at) + digits + target.substr(at);
 }
 
-bool file_identity(const std::string& path, std::string& identity) {
-  long long size = 0;
-  std::time_t modified = 0;
-  if (is_camera_path(path)) {
-    CameraFileInfo info;
-    if (!camera_source().stat(path, info)) return false;
-    size = static_cast<long long>(info.size);
-    modified = info.modified;
-  } else {
-    struct stat st;
-    if (sysio().stat(path.c_str(), &st) != 0) return false;
-    size = static_cast<long long>(st.st_size);
-    modified = st.st_mtime;
-  }
-  std::tm local{};
-  char when[32];
-  if (!localtime_r(&modified, &local) ||
-      std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local) == 0)
-    return false;
-  TV_Reader reader;
-  if (!reader.open(path, true, false)) return false;
-  std::string capture = reader.image() ? capture_identity_text(*reader.image()) : std::string();
-  if (capture.empty()) capture = "[no exif time]";
-  identity = std::to_string(size) + "/" + when + "/" + capture;
-  return true;
-}
-
-TargetName find_target_name(const std::string& target, const std::string& source, int from,
-                            std::string& source_identity) {
+TargetName find_target_name(const std::string& target, SourceFacts& source, int from) {
   TargetName name;
   for (int n = from; n <= kMaxUniqueSuffix; ++n) {
     std::string candidate = suffixed_name(target, n);
@@ -80,12 +112,7 @@ TargetName find_target_name(const std::string& target, const std::string& source
       name.suffix = n;
       return name;
     }
-    // A source without an identity (unreadable, not an image) is never a duplicate.
-    if (source_identity.empty() && !file_identity(source, source_identity))
-      source_identity.assign(1, '-');
-    std::string identity;
-    if (source_identity != "-" && file_identity(candidate, identity) &&
-        identity == source_identity) {
+    if (holds_same_content(candidate, source)) {
       name.duplicate = std::move(candidate);
       return name;
     }

@@ -1,23 +1,50 @@
 // The name a first copy takes without ever replacing an existing file: when the wanted name is
-// taken, either the file there is the same image (the copy is a duplicate) or a numeric suffix
-// makes the name free. Every taken name on the way is compared with the source, so a copy
-// that some run (this one before, or another one writing into the same tree at this moment)
-// has already put under a suffixed name is recognised as well.
+// taken, either the file there holds the same content as the source (the copy is a duplicate)
+// or a numeric suffix makes the name free. Every taken name on the way is compared with the
+// source, so a copy that some run (this one before, or another one writing into the same tree
+// at this moment) has already put under a suffixed name is recognised as well.
+//
+// Size and modification time only pick the names worth a closer look; the content hash
+// decides. Two different images of one name, size and time (a folder rollover, two bodies of
+// one model) are never taken for one, and a video or sound file, which has no capture time,
+// is recognised like any image.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+
+#include "foundation/content_hash.h"
 
 namespace cw {
 
 // Highest numeric suffix tried before giving up.
 inline constexpr int kMaxUniqueSuffix = 99999;
 
+// A source file (or camera image) as the duplicate check sees it: its size and time from one
+// look, its content hash once something made reading it worthwhile.
+struct SourceFacts {
+  std::string path;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;
+  std::optional<Hash128> hash;
+  bool unreadable = false;  // hashing it failed: it is never a duplicate
+};
+
+// The facts of a file or camera image: size and time; false when it cannot be examined.
+bool source_facts(const std::string& path, SourceFacts& facts);
+// Reads the source once and keeps its hash; false when it cannot be read (errno set).
+bool source_hash(SourceFacts& source);
+// True when the file at `path` holds the same content as `source`: a regular file of the same
+// size and modification time, and then the same hash (the file's, which is read, in
+// `found` when given).
+bool holds_same_content(const std::string& path, SourceFacts& source, Hash128* found = nullptr);
+
 // Where a copy wanted at a target path goes.
 struct TargetName {
   std::string path;                      // the first free name
   int suffix = 0;                        // its suffix number (0: the wanted name itself)
-  std::optional<std::string> duplicate;  // a taken name that holds the same image
+  std::optional<std::string> duplicate;  // a taken name that holds the same content
   bool exhausted = false;                // every suffix up to kMaxUniqueSuffix is taken
 };
 
@@ -26,14 +53,7 @@ struct TargetName {
 std::string suffixed_name(const std::string& target, int n);
 
 // Looks at the names of `target` from suffix `from` on: the first one that is free, or the
-// first taken one that holds the same image as `source`. `source_identity` caches the source's
-// identity between calls (empty: not made yet). The caller holds databaseLock.
-TargetName find_target_name(const std::string& target, const std::string& source, int from,
-                            std::string& source_identity);
-
-// The identity of an image file: its size, its modification time in local time and its
-// capture identity ("[no exif time]" when the image has none). False when the file cannot be
-// examined or the image reader fails on it.
-bool file_identity(const std::string& path, std::string& identity);
+// first taken one that holds the same content as `source`.
+TargetName find_target_name(const std::string& target, SourceFacts& source, int from);
 
 }  // namespace cw

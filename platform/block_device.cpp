@@ -47,14 +47,31 @@ std::string unescape_udev(const std::string& name) {
   return out;
 }
 
-std::string label_from_udev_links(dev_t device_number) {
+std::string name_from_udev_links(const char* folder, dev_t device_number) {
   std::error_code ec;
-  for (const fs::directory_entry& link : fs::directory_iterator("/dev/disk/by-label", ec)) {
+  for (const fs::directory_entry& link : fs::directory_iterator(folder, ec)) {
     struct stat st {};
     if (stat(link.path().c_str(), &st) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == device_number)
       return unescape_udev(link.path().filename().string());
   }
   return "";
+}
+
+// One value of the file system's superblock ("LABEL", "UUID"); the udev links in `folder`
+// when the device cannot be read by this user.
+std::string superblock_value(const std::string& device_node, dev_t device_number,
+                             const char* name, int flag, const char* folder) {
+  blkid_probe probe = blkid_new_probe_from_filename(device_node.c_str());
+  if (!probe) return name_from_udev_links(folder, device_number);
+  std::string text;
+  blkid_probe_enable_superblocks(probe, 1);
+  blkid_probe_set_superblocks_flags(probe, flag);
+  const char* value = nullptr;
+  if (blkid_do_safeprobe(probe) == 0 &&
+      blkid_probe_lookup_value(probe, name, &value, nullptr) == 0 && value)
+    text = value;
+  blkid_free_probe(probe);
+  return text;
 }
 
 }  // namespace
@@ -83,17 +100,13 @@ BlockDeviceInfo block_device_info(dev_t device_number) {
 }
 
 std::string block_device_label(const std::string& device_node, dev_t device_number) {
-  blkid_probe probe = blkid_new_probe_from_filename(device_node.c_str());
-  if (!probe) return label_from_udev_links(device_number);  // not readable by this user
-  std::string label;
-  blkid_probe_enable_superblocks(probe, 1);
-  blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL);
-  const char* value = nullptr;
-  if (blkid_do_safeprobe(probe) == 0 &&
-      blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0 && value)
-    label = value;
-  blkid_free_probe(probe);
-  return label;
+  return superblock_value(device_node, device_number, "LABEL", BLKID_SUBLKS_LABEL,
+                          "/dev/disk/by-label");
+}
+
+std::string block_device_uuid(const std::string& device_node, dev_t device_number) {
+  return superblock_value(device_node, device_number, "UUID", BLKID_SUBLKS_UUID,
+                          "/dev/disk/by-uuid");
 }
 
 }  // namespace cw

@@ -28,5 +28,8 @@ BlockDeviceInfo block_device_info(dev_t device_number);
 
 // The file-system label on the device node; empty when it has none or it cannot be found.
 std::string block_device_label(const std::string& device_node, dev_t device_number);
+// The file system's UUID (libblkid, or the links under /dev/disk/by-uuid); empty when it has
+// none or it cannot be found.
+std::string block_device_uuid(const std::string& device_node, dev_t device_number);
 
 }  // namespace cw

@@ -51,6 +51,8 @@ class DriveSource {
   // True when the root holds a folder named DCIM.
   virtual bool has_dcim(const std::string& root) = 0;
   virtual VolumeInfo volume_info(const std::string& root) = 0;
+  // The UUID of the file system at a root ("3A5C-1F02" on a FAT card); empty when unknown.
+  virtual std::string volume_uuid(const std::string& /*root*/) { return {}; }
   virtual DeviceRecord device_record(const std::string& root) = 0;
   // A descriptor that signals POLLPRI when the list may have changed, or -1 when the list has
   // to be read again on a timer to notice changes.

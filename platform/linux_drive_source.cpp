@@ -84,6 +84,15 @@ VolumeInfo LinuxDriveSource::volume_info(const std::string& root) {
   return info;
 }
 
+std::string LinuxDriveSource::volume_uuid(const std::string& root) {
+  const MountEntry* entry = mount(root);
+  if (!entry) return {};
+  if (const UdisksBlock* block = udisks_block(*entry)) return block->uuid;
+  struct stat dev {};
+  if (stat(entry->source.c_str(), &dev) != 0 || !S_ISBLK(dev.st_mode)) return {};
+  return block_device_uuid(entry->source, dev.st_rdev);
+}
+
 DeviceRecord LinuxDriveSource::device_record(const std::string& root) {
   DeviceRecord record;
   const MountEntry* entry = mount(root);

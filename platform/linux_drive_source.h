@@ -26,6 +26,7 @@ class LinuxDriveSource : public DriveSource {
   std::optional<std::vector<std::string>> roots() override;
   bool has_dcim(const std::string& root) override;
   VolumeInfo volume_info(const std::string& root) override;
+  std::string volume_uuid(const std::string& root) override;
   DeviceRecord device_record(const std::string& root) override;
   // The kernel's mount table, open for POLLPRI; -1 when CARDWRIGHT_MOUNTINFO replaces it.
   int change_fd() override { return change_fd_; }

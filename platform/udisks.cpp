@@ -120,6 +120,7 @@ bool read_object(sd_bus_message* m, const std::string& path, UdisksObjects& out)
          return sd_bus_message_read_basic(v, 't', &block.device_number) >= 0;
        }},
       {"IdLabel", "s", [&](sd_bus_message* v) { return read_text(v, 's', block.label); }},
+      {"IdUUID", "s", [&](sd_bus_message* v) { return read_text(v, 's', block.uuid); }},
       {"Drive", "o", [&](sd_bus_message* v) { return read_text(v, 'o', block.drive); }},
   };
   const std::vector<PropertyReader> filesystem_props = {

@@ -26,6 +26,7 @@ struct UdisksBlock {
   std::vector<std::string> symlinks;  // "/dev/disk/by-label/EOS_DIGITAL", ...
   std::uint64_t device_number = 0;
   std::string label;
+  std::string uuid;
   std::string drive;  // object path of its drive; "/" or empty when none
   bool has_filesystem = false;
   std::vector<std::string> mount_points;

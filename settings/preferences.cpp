@@ -36,6 +36,9 @@ const std::vector<PrefKey>& preference_keys() {
       // Where discs burned after an ingestion go: empty for the first recorder, else a folder
       // that receives one image file per disc.
       {"BurnImageFolder", PrefType::Text, "", 1000},
+      // Every copy an ingestion makes is read back from the disk and compared with its
+      // source by content hash (0: copies are only size-checked).
+      {"VerifyCopies", PrefType::Integer, "1", 0},
       // Where the update check asks; no check is ever made while it is empty.
       {"UpdateCheckURL", PrefType::Text, "", 1000},
   };

@@ -241,7 +241,8 @@ TEST_F(MultiCam, TheCommandLineSyncsACameraThenIngestsInTimeOrder) {
               ::testing::HasSubstr("Card Folder: [multi-camera or user-chosen image files]\n"));
   std::vector<std::string> copied;
   for (const auto& e : fs::directory_iterator(archive))
-    if (e.path().extension() != ".xmp") copied.push_back(e.path().filename().string());
+    if (e.is_regular_file() && e.path().extension() != ".xmp")
+      copied.push_back(e.path().filename().string());
   std::sort(copied.begin(), copied.end());
   std::string numbered;
   for (const std::string& name : copied) {

@@ -120,17 +120,12 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
 
-  // The same card again: every image is a duplicate and no image is touched. NOTES is no image:
-  // without a capture identity it can never be recognised as the same file, so it is copied
-  // again under a new name rather than overwriting anything.
+  // The same card again: every file is a duplicate (NOTES too, though it has no capture time)
+  // and nothing is touched.
   ASSERT_TRUE(h.run()) << h.ctx->error;
-  EXPECT_EQ(h.ctx->counts.duplicates, 6);
-  EXPECT_EQ(h.ctx->counts.files_found, 1);
+  EXPECT_EQ(h.ctx->counts.duplicates, 7);
+  EXPECT_EQ(h.ctx->counts.files_found, 0);
   EXPECT_EQ(h.ctx->counts.raws_converted, 0);
-  card_names.push_back("NOTES_00001");
-  primary.push_back("NOTES_00001");
-  std::sort(card_names.begin(), card_names.end());
-  std::sort(primary.begin(), primary.end());
   EXPECT_EQ(names_in(backup), card_names);
   EXPECT_EQ(names_in(h.archive), primary);
 }
@@ -192,16 +187,20 @@ TEST_F(Conversion, ConverterRunsHold100FilesInCommandLinesOf50AndRestartAfterABa
   EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
   EXPECT_TRUE(contains(h.ctx->report, "Error while converting file: \"" + backup + "/RAW_0040.NEF\""));
 
-  // A DNG the converter failed to write without a word is named in the report.
+  // A DNG the converter failed to write without a word is named in the report, and the run
+  // does not count as successful: the primary tree lacks that image.
   fsys::remove_all(backup);
   fsys::remove_all(h.archive);
   ScopedEnv no_bad("FAKE_DNG_BAD", "");
   ScopedEnv skip("FAKE_DNG_SKIP", "RAW_0007.NEF");
-  EXPECT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_FALSE(h.run());
+  EXPECT_EQ(h.ctx->error, "One or more images lack a copy in a tree.");
   EXPECT_FALSE(fsys::exists(h.archive + "/RAW_0007.dng"));
   EXPECT_TRUE(contains(h.ctx->report, "\nWARNING: Converted file \"" + h.archive +
                                           "/RAW_0007.dng\" does not exist, probably because of "
                                           "conversion error.\n"));
+  EXPECT_TRUE(contains(h.ctx->report,
+                       "ERROR: no copy in the primary tree: \"" + card_folder + "/RAW_0007.NEF\""));
 }
 
 TEST_F(Conversion, ConverterFailuresThatCannotRestartEndTheRun) {
@@ -318,6 +317,8 @@ TEST(FirstCopyChecks, VerdictsAreCountedAndReportedInListOrderAfterTheCopies) {
   spec.width = 640;
   spec.height = 480;
   const std::string jpeg = fixtures::make_jpeg(spec), dng = sample_dng();
+  spec.seed = 2;  // another picture: equal bytes would be one image taken twice
+  const std::string other_jpeg = fixtures::make_jpeg(spec);
   const std::vector<std::pair<std::string, std::string>> card = {
       {"IMG_0001.JPG", jpeg},
       {"IMG_0002.JPG", "definitely not a JPEG"},
@@ -326,7 +327,7 @@ TEST(FirstCopyChecks, VerdictsAreCountedAndReportedInListOrderAfterTheCopies) {
       {"IMG_0005.DNG", dng.substr(0, dng.size() - 1000)},
       {"IMG_0006.CR2", "no raw the decoder knows"},
       {"IMG_0007.JPG", jpeg.substr(0, jpeg.size() * 3 / 4)},
-      {"IMG_0008.JPG", jpeg}};
+      {"IMG_0008.JPG", other_jpeg}};
   for (const auto& [name, bytes] : card) write_file(h.card + "/" + name, bytes);
   EXPECT_FALSE(h.run());
   EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
@@ -391,12 +392,15 @@ TEST(FirstCopyJpeg, ARawKeepsTheSidecarItSharesWithItsJpeg) {
              "<dc:creator><rdf:Seq><rdf:li>Ann Example</rdf:li></rdf:Seq></dc:creator>\n"
              "</rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n");
   h.set(kParamSidecarPath, template_path);
-  const std::string jpeg = fixtures::make_jpeg(fixtures::JpegSpec{});
-  const std::string raw = fixtures::make_tiff_raw("2024:05:17 10:20:30", 600, 1);
-  // The raw comes first in the list for one pair and after the JPEG for the other.
-  for (const char* name : {"IMG_0001.CR2", "IMG_0002.RW2"}) write_file(h.card + "/" + name, raw);
-  for (const char* name : {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"})
-    write_file(h.card + "/" + name, jpeg);
+  // The raw comes first in the list for one pair and after the JPEG for the other. Every
+  // file has its own bytes: equal ones would be one image taken twice.
+  write_file(h.card + "/IMG_0001.CR2", fixtures::make_tiff_raw("2024:05:17 10:20:30", 600, 1));
+  write_file(h.card + "/IMG_0002.RW2", fixtures::make_tiff_raw("2024:05:17 10:20:31", 600, 1));
+  fixtures::JpegSpec spec;
+  for (const char* name : {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}) {
+    write_file(h.card + "/" + name, fixtures::make_jpeg(spec));
+    ++spec.seed;
+  }
   ASSERT_TRUE(h.run()) << h.ctx->error;
   EXPECT_TRUE(fsys::exists(h.archive + "/IMG_0001.xmp"));
   EXPECT_TRUE(fsys::exists(h.archive + "/IMG_0002.xmp"));

@@ -26,10 +26,12 @@ const char* const kEmptySummary =
     "    Raws converted to DNGs: 0\n"
     "    Files copied without conversion: 0\n"
     "    JPEGs extracted: 0\n"
+    "    Files already in the archive: 0\n"
     "\nVerification:\n"
     "    Raws verified: 0\n"
     "    JPEGs verified: 0\n"
     "    Files copied without error but unverified: 0\n"
+    "    Files verified by checksum: 0\n"
     "\nSUCCESSFUL INGESTION - no errors detected\n";
 
 TEST(Copycard, ParameterChecks) {
@@ -104,10 +106,9 @@ TEST(Copycard, CopiesKeepTimeAndSizeAndReRunsAreDuplicates) {
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
 
-  // The images are recognised again (the empty file has no image identity: see the
-  // unique-target tests).
+  // The files are recognised again by their content, the empty one too.
   ASSERT_TRUE(h.run()) << h.ctx->error;
-  EXPECT_TRUE(contains(h.ctx->report, "    Files skipped because of duplication: 2\n"));
+  EXPECT_TRUE(contains(h.ctx->report, "    Files skipped because of duplication: 3\n"));
 }
 
 TEST(Copycard, ADifferentFileOfTheSameNameGetsASuffixAndIsNeverReplaced) {

@@ -108,13 +108,17 @@ TEST_F(FaultTest, FailedFlushOfTheArchiveFailsTheRun) {
   EXPECT_FALSE(contains(h.ctx->report, "SUCCESSFUL"));
 }
 
+// The first copy hashes the bytes as they pass; the second copies from it in the kernel.
 TEST_F(FaultTest, InKernelCopyThatGivesUpIsFinishedThroughTheBuffer) {
+  h.set(kParamWantBackup, std::string("1"));
+  h.set(kParamBackupFolder, h.dir / "backup");
   table.copy_range = range_then_exdev;
   g_range_calls = 0;
   ScopedSysio faults(table);
   ASSERT_TRUE(h.run()) << h.ctx->error;
   EXPECT_EQ(g_range_calls, 4);
   EXPECT_EQ(read_file(h.archive + "/IMG_0001.JPG"), image);
+  EXPECT_EQ(h.ctx->counts.files_verified, 2);
 }
 
 TEST_F(FaultTest, SecondCopyOnAFullDiskEndsTheRunAndKeepsTheBackup) {

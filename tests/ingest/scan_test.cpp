@@ -16,7 +16,7 @@ TEST(Scan, FilesInCaseInsensitiveOrderThenSubfoldersDepthFirst) {
   Harness h;
   for (const char* f : {"B.JPG", "a.jpg", "sub/z.jpg", "sub/deeper/x.jpg", "Alpha/y.jpg",
                         ".Trashes/t.jpg", "._a.jpg", "c.JPG"})
-    write_file(h.card + "/" + f, "x");
+    write_file(h.card + "/" + f, f);  // files of one content would be one image
   ASSERT_TRUE(h.run()) << h.ctx->error;
   EXPECT_EQ(h.listed(), (std::vector<std::string>{"a.jpg", "B.JPG", "c.JPG", "Alpha/y.jpg",
                                                   "sub/z.jpg", "sub/deeper/x.jpg"}));

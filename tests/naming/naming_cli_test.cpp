@@ -34,7 +34,7 @@ struct NamingCli : ::testing::Test {
 TEST_F(NamingCli, ShippedFormatsNameRealCameraFilesByCaptureDate) {
   CW_REQUIRE_CORPUS(corpus);
   if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
-  const char* files[] = {"Canon.jpg", "Nikon.nef", "DSC_3079.jpg", "IMG_1361.dng"};
+  const char* files[] = {"Canon.jpg", "Panasonic.rw2", "DSC_3079.jpg", "IMG_1361.dng"};
   fsys::create_directories(card + "/DCIM/100");
   for (const char* f : files) fsys::copy_file(corpus / "camera" / f, card + "/DCIM/100/" + f);
   std::string out;

@@ -1,0 +1,93 @@
+// `cardwright verify MANIFEST|INGESTION_ID`: checks the files a manifest lists against their
+// hashes, as `xxh128sum -c` would, for one manifest or every manifest of an ingestion.
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/command_session.h"
+#include "app/commands.h"
+#include "database/database.h"
+#include "database/ledger_store.h"
+#include "ingest/manifest.h"
+
+namespace cw::app {
+
+namespace {
+
+bool all_digits(const std::string& text) {
+  if (text.empty()) return false;
+  for (char c : text)
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+// Checks one manifest and prints its problems and its count; true when every file matched.
+bool verify_one(const ManifestRecord& m) {
+  ManifestCheck check;
+  std::string error;
+  std::printf("%s (files below %s)\n", m.path.c_str(), m.root.c_str());
+  if (!check_manifest(m.path, m.root, check, error)) {
+    std::printf("  can't read the manifest: %s\n", error.c_str());
+    return false;
+  }
+  for (const std::string& p : check.problems) std::printf("  %s\n", p.c_str());
+  std::printf("  %d OK, %d FAILED, %d MISSING, %d malformed line%s\n", check.ok, check.failed,
+              check.missing, check.malformed, check.malformed == 1 ? "" : "s");
+  return check.failed == 0 && check.missing == 0 && check.malformed == 0;
+}
+
+int run_verify(const CommandSpec& spec, Args& a) {
+  if (a.words.size() != 1)
+    return usage_error(spec.name, "give one manifest file or one ingestion ID");
+  const std::string& what = a.words[0];
+  struct stat st;
+  std::vector<ManifestRecord> manifests;
+  if (stat(what.c_str(), &st) == 0) {
+    manifests.push_back({a.value("root").value_or(manifest_root(what)), what});
+  } else if (all_digits(what)) {
+    if (a.has("root")) return usage_error(spec.name, "--root goes with a manifest file");
+    ConsoleUserInterface ui;
+    CommandSession session(ui, kSessionDatabase);
+    if (!session->ok() || !session->database()) return 1;
+    std::optional<std::vector<ManifestRecord>> recorded =
+        manifests_of(*session->database(), std::stoi(what));
+    if (!recorded) return 1;
+    if (recorded->empty())
+      return failure(spec.name, "no manifest is recorded for ingestion " + what +
+                                    " ('cardwright db ingestions' shows the IDs)");
+    manifests = *recorded;
+  } else {
+    return failure(spec.name, "'" + what + "' is neither a manifest file nor an ingestion ID");
+  }
+  bool ok = true;
+  for (const ManifestRecord& m : manifests) ok = verify_one(m) && ok;
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+
+const CommandSpec& verify_command() {
+  static const CommandSpec spec{
+      "verify",
+      "check an archive against the manifest an ingestion wrote",
+      {"MANIFEST [--root DIR]", "INGESTION_ID"},
+      "Every ingestion writes a manifest into a folder \"Manifests\" at the root of each tree it\n"
+      "filled: one line per file, its XXH3-128 hash and its path below the root, in the form\n"
+      "`xxh128sum -c` checks (cd ROOT && xxh128sum -c Manifests/FILE). This command reads the\n"
+      "files a manifest lists, or those of every manifest of an ingestion, and names each one\n"
+      "whose content no longer matches (FAILED) or that cannot be read (MISSING).",
+      {},
+      {{"root", "DIR", "the folder the manifest's paths start from (default: the folder that\n"
+                       "holds its Manifests folder)", false, "dir"}},
+      {},
+      "0 every file matches, 1 a file differs or is missing (or nothing could be checked),\n"
+      "2 bad usage.",
+      run_verify,
+  };
+  return spec;
+}
+
+}  // namespace cw::app

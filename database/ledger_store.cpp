@@ -1,0 +1,176 @@
+// Statements on the ledger, ledger_copy and manifest tables.
+#include "database/ledger_store.h"
+
+#include <cstdlib>
+#include <mutex>
+
+#include "database/database.h"
+#include "foundation/locks.h"
+
+namespace cw {
+
+namespace {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+struct StateName {
+  CopyState state;
+  const char* text;
+};
+
+constexpr StateName kStateNames[] = {
+    {CopyState::kPending, "pending"},     {CopyState::kWritten, "written"},
+    {CopyState::kVerified, "verified"},   {CopyState::kConverted, "converted"},
+    {CopyState::kBad, "bad"},
+};
+
+const char* state_text(CopyState s) {
+  for (const StateName& n : kStateNames)
+    if (n.state == s) return n.text;
+  return "pending";
+}
+
+CopyState state_of(const std::string& text) {
+  for (const StateName& n : kStateNames)
+    if (text == n.text) return n.state;
+  return CopyState::kPending;
+}
+
+long long to_ll(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
+
+bool insert_entry(Database& db, LedgerEntry& e) {
+  const std::string now = db_now_text();
+  auto sql = sql_format(
+      "insert into ledger (ingestion_id, card_label, card_uuid, camera_serial, source_path, "
+      "size, modified, captured, hash, taken_dt) values(%d, %Q, %Q, %Q, %Q, %lld, %lld, %Q, "
+      "%Q, %Q)",
+      e.ingestion_id, e.card_label.c_str(), e.card_uuid.c_str(), e.camera_serial.c_str(),
+      e.source.c_str(), static_cast<long long>(e.size), static_cast<long long>(e.modified),
+      e.captured.c_str(), e.hash.hex().c_str(), now.c_str());
+  if (!sql || !db.exec(*sql)) return false;
+  e.key = static_cast<long long>(db.last_insert_key());
+  return true;
+}
+
+bool store_copy(Database& db, long long key, const LedgerCopy& c) {
+  const std::string hash = c.hash ? c.hash->hex() : std::string();
+  auto sql = sql_format(
+      "insert or replace into ledger_copy (ledger_id, path, tree, root, size, hash, state) "
+      "values(%lld, %Q, %d, %Q, %lld, %Q, %Q)",
+      key, c.path.c_str(), static_cast<int>(c.tree), c.root.c_str(),
+      static_cast<long long>(c.size), c.hash ? hash.c_str() : nullptr, state_text(c.state));
+  return sql && db.exec(*sql);
+}
+
+}  // namespace
+
+std::optional<LedgerEntry> ledger_find(Database& db, const Hash128& hash, std::uint64_t size) {
+  const std::string hex = hash.hex();
+  auto sql = sql_format(
+      "select ledger_sk, ingestion_id, card_label, card_uuid, camera_serial, source_path, "
+      "modified, captured from ledger where hash = %Q and size = %lld order by ledger_sk",
+      hex.c_str(), static_cast<long long>(size));
+  if (!sql) return std::nullopt;
+  auto rows = db.query(*sql);
+  if (!rows || rows->rows.empty()) return std::nullopt;
+  const std::vector<std::string>& r = rows->rows.front();
+  LedgerEntry e;
+  e.key = to_ll(r[0]);
+  e.ingestion_id = static_cast<int>(to_ll(r[1]));
+  e.card_label = r[2];
+  e.card_uuid = r[3];
+  e.camera_serial = r[4];
+  e.source = r[5];
+  e.size = size;
+  e.modified = to_ll(r[6]);
+  e.captured = r[7];
+  e.hash = hash;
+  auto copies_sql = sql_format(
+      "select tree, root, path, size, hash, state from ledger_copy where ledger_id in "
+      "(select ledger_sk from ledger where hash = %Q and size = %lld)",
+      hex.c_str(), static_cast<long long>(size));
+  if (!copies_sql) return std::nullopt;
+  auto copies = db.query(*copies_sql);
+  if (!copies) return std::nullopt;
+  for (const std::vector<std::string>& c : copies->rows) {
+    LedgerCopy copy;
+    copy.tree = static_cast<CopyTree>(to_ll(c[0]));
+    copy.root = c[1];
+    copy.path = c[2];
+    copy.size = static_cast<std::uint64_t>(to_ll(c[3]));
+    copy.hash = Hash128::from_hex(c[4]);
+    copy.state = state_of(c[5]);
+    copy.stored = true;
+    e.copies.push_back(std::move(copy));
+  }
+  return e;
+}
+
+bool ledger_knows_size_and_time(Database& db, std::uint64_t size, std::int64_t modified) {
+  auto sql = sql_format("select 1 from ledger where size = %lld and modified = %lld limit 1",
+                        static_cast<long long>(size), static_cast<long long>(modified));
+  if (!sql) return false;
+  auto r = db.query(*sql);
+  return r && !r->rows.empty();
+}
+
+bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries) {
+  // The whole batch goes in one transaction (one flush of the database file), on a
+  // connection no other thread uses meanwhile.
+  Lock lock(databaseLock);
+  if (!db.exec("begin transaction")) return false;
+  std::vector<std::pair<LedgerEntry*, long long>> keyed;  // keys to undo on a rollback
+  bool ok = true;
+  for (LedgerEntry* e : entries) {
+    if (e->key < 0) {
+      if (!(ok = insert_entry(db, *e))) break;
+      keyed.emplace_back(e, -1);
+    }
+    for (const LedgerCopy& c : e->copies)
+      if (!c.stored && c.state != CopyState::kPending && !(ok = store_copy(db, e->key, c))) break;
+    if (!ok) break;
+  }
+  if (ok && db.exec("commit")) {
+    for (LedgerEntry* e : entries)
+      for (LedgerCopy& c : e->copies)
+        if (c.state != CopyState::kPending) c.stored = true;
+    return true;
+  }
+  db.exec_quiet("rollback transaction");
+  for (auto& [e, key] : keyed) e->key = key;
+  return false;
+}
+
+bool ledger_rename_folder(Database& db, const std::string& from, const std::string& to) {
+  // Compared byte for byte, not with LIKE (folder names may hold "%" and "_") and not by
+  // characters (lengths here count bytes).
+  const std::string prefix = from + "/";
+  auto sql = sql_format(
+      "update ledger_copy set path = %Q || cast(substr(cast(path as blob), %d) as text) "
+      "where substr(cast(path as blob), 1, %d) = cast(%Q as blob)",
+      to.c_str(), static_cast<int>(from.size()) + 1, static_cast<int>(prefix.size()),
+      prefix.c_str());
+  return sql && db.exec(*sql);
+}
+
+bool manifest_add(Database& db, int ingestion_id, const ManifestRecord& m) {
+  const std::string now = db_now_text();
+  auto sql = sql_format(
+      "insert into manifest (ingestion_id, root, path, written_dt) values(%d, %Q, %Q, %Q)",
+      ingestion_id, m.root.c_str(), m.path.c_str(), now.c_str());
+  return sql && db.exec(*sql);
+}
+
+std::optional<std::vector<ManifestRecord>> manifests_of(Database& db, int ingestion_id) {
+  auto sql = sql_format(
+      "select root, path from manifest where ingestion_id = %d order by manifest_sk",
+      ingestion_id);
+  if (!sql) return std::nullopt;
+  auto rows = db.query(*sql);
+  if (!rows) return std::nullopt;
+  std::vector<ManifestRecord> out;
+  for (const std::vector<std::string>& r : rows->rows) out.push_back({r[0], r[1]});
+  return out;
+}
+
+}  // namespace cw

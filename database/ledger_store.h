@@ -1,0 +1,89 @@
+// The ingest ledger in the database: for every file an ingestion took, the card it came from
+// (volume label, file-system UUID, camera serial), its path there, size, times and content
+// hash, and for each copy made of it the tree, the path, the state of its verification and
+// the hash of the file as it lies there. Duplicate detection asks it first (the same content
+// is the same image, whatever its name, folder or later metadata), a stopped ingestion is
+// completed from what it records, and the manifests written for each ingestion are listed.
+//
+// A copy is recorded only once it is on the disk (the engine flushes the file system first),
+// so a record never claims a copy that a power cut could take back.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/content_hash.h"
+
+namespace cw {
+
+class Database;
+
+// The trees of an ingestion: the first copies (the pre-conversion backup, or the primary tree
+// without one), the primary tree filled by the second copy, the post-conversion backup.
+enum class CopyTree { kFirst = 0, kPrimary = 1, kPost = 2 };
+
+enum class CopyState {
+  kPending,    // written, its read-back not done yet (never stored)
+  kWritten,    // written and size-checked; not read back (verification off)
+  kVerified,   // read back from the disk with the source's hash
+  kConverted,  // a DNG the converter made and reported no error for
+  kBad,        // read back with another hash: not a copy of the source
+};
+
+// Stored and verified copies count as copies; pending and bad ones do not.
+inline bool copy_counts(CopyState s) {
+  return s == CopyState::kWritten || s == CopyState::kVerified || s == CopyState::kConverted;
+}
+// Copies that prove the image is safe elsewhere: read back, or checked by the converter.
+inline bool copy_proven(CopyState s) {
+  return s == CopyState::kVerified || s == CopyState::kConverted;
+}
+
+struct LedgerCopy {
+  CopyTree tree = CopyTree::kFirst;
+  std::string root;  // the tree's root as the system resolves it
+  std::string path;
+  std::uint64_t size = 0;       // as written: a file of another size is no longer this copy
+  std::optional<Hash128> hash;  // of the file as it lies there; none until known
+  CopyState state = CopyState::kPending;
+  bool stored = false;  // the database holds it as it is now
+};
+
+struct LedgerEntry {
+  long long key = -1;  // database key; -1 until stored
+  int ingestion_id = -1;
+  std::string card_label;
+  std::string card_uuid;
+  std::string camera_serial;
+  std::string source;  // the file's path below the card folder
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // seconds since the epoch
+  std::string captured;       // capture time "YYYYMMDD_hhmmss"; empty when the file has none
+  Hash128 hash;
+  std::vector<LedgerCopy> copies;
+};
+
+// The entry of this content with every copy recorded of it (several entries of one content,
+// from runs that met it at the same moment, come back as one). Nothing when there is none
+// or the query failed (reported).
+std::optional<LedgerEntry> ledger_find(Database& db, const Hash128& hash, std::uint64_t size);
+// True when some recorded file has this size and modification time: only then can a file be
+// already archived, and only then is it worth hashing before it is copied.
+bool ledger_knows_size_and_time(Database& db, std::uint64_t size, std::int64_t modified);
+// Inserts the entries without a key and every copy not stored yet, in one transaction;
+// keys and flags are set on success. False after a failure (reported; nothing stored).
+bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries);
+// A folder was renamed: every recorded copy below `from` now lies below `to`.
+bool ledger_rename_folder(Database& db, const std::string& from, const std::string& to);
+
+struct ManifestRecord {
+  std::string root;  // the tree whose files it lists (its paths are relative to it)
+  std::string path;
+};
+bool manifest_add(Database& db, int ingestion_id, const ManifestRecord& manifest);
+// The manifests written for an ingestion, oldest first; nothing when the query failed.
+std::optional<std::vector<ManifestRecord>> manifests_of(Database& db, int ingestion_id);
+
+}  // namespace cw

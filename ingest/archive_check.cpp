@@ -1,0 +1,152 @@
+// Archived files found by content, and the ledger entries of a run's files.
+#include "ingest/archive_check.h"
+
+#include <sys/stat.h>
+
+#include <memory>
+#include <mutex>
+
+#include "foundation/fs.h"
+#include "foundation/locks.h"
+#include "foundation/log.h"
+#include "foundation/path_guard.h"
+#include "foundation/sysio.h"
+#include "foundation/text.h"
+#include "ingest/copy_io.h"
+#include "metadata/macro_exif.h"
+#include "platform/camera_source.h"
+
+namespace cw {
+
+namespace {
+
+// True when, with a backup, the primary or the post-conversion tree lacks the content.
+bool lacks_copies(EngineContext& ctx, const LedgerEntry& e) {
+  if (!ctx.want_backup) return false;
+  if (!copy_in_tree(e, tree_root(ctx, CopyTree::kPrimary))) return true;
+  return ctx.want_backup_post && !copy_in_tree(e, tree_root(ctx, CopyTree::kPost));
+}
+
+void take_archived(EngineContext& ctx, ImageRecord& r, std::size_t entry, std::size_t copy,
+                   bool earlier) {
+  const LedgerEntry& e = ctx.ledger.at(entry);
+  log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path.c_str(), e.copies[copy].path.c_str());
+  log_printf("\tDuplicate skipped.");
+  ++ctx.counts.duplicates;
+  r.ledger = static_cast<long>(entry);
+  if (!earlier) return;  // a second file of one content on this card
+  ++ctx.counts.already_archived;
+  if (!lacks_copies(ctx, e)) return;
+  r.first_copy_path = run_path(ctx, CopyTree::kFirst, e.copies[copy].path);
+  r.from_earlier_run = true;
+}
+
+// An archived copy that was only written, never read back, is read back now when the run
+// verifies copies: true when it holds the content (it is then verified), false when it does
+// not (it is then no copy, and the image is copied again).
+bool prove_old_copy(EngineContext& ctx, std::size_t entry, std::size_t copy) {
+  LedgerCopy& c = ctx.ledger.at(entry).copies[copy];
+  if (!ctx.verify_copies || c.state != CopyState::kWritten || !c.hash) return true;
+  const VerifyResult result = ctx.verifier.verify_now(VerifyJob{c.path, *c.hash, entry, copy});
+  c.stored = false;
+  if (result.outcome == VerifyOutcome::kMatch) {
+    c.state = CopyState::kVerified;
+    ++ctx.counts.files_verified;
+    return true;
+  }
+  c.state = CopyState::kBad;
+  ctx.report_printf("\nWARNING: The archived copy %s differs from the card; it is copied again.\n",
+                    c.path.c_str());
+  return false;
+}
+
+}  // namespace
+
+std::string run_path(EngineContext& ctx, CopyTree tree, const std::string& real_path) {
+  const std::string real_root = tree_root(ctx, tree);
+  if (real_path.size() <= real_root.size() || real_path.compare(0, real_root.size(), real_root) != 0 ||
+      real_path[real_root.size()] != '/')
+    return real_path;
+  std::string root = root_text(ctx, tree);
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  return root + real_path.substr(real_root.size());
+}
+
+Archived find_archived(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
+                       std::string& message) {
+  if (!ctx.ledger.may_hold(r.size, r.modified)) return Archived::kNo;
+  if (!source_hash(facts)) {
+    message = text_with_path("read error", r.source_path);
+    return Archived::kFailed;
+  }
+  const std::optional<std::size_t> entry = ctx.ledger.find(*facts.hash, r.size);
+  if (!entry) return Archived::kNo;
+  const std::optional<std::size_t> copy =
+      copy_in_tree(ctx.ledger.at(*entry), tree_root(ctx, CopyTree::kFirst));
+  if (!copy || !prove_old_copy(ctx, *entry, *copy)) return Archived::kNo;
+  take_archived(ctx, r, *entry, *copy, !ctx.ledger.created_here(*entry));
+  return Archived::kYes;
+}
+
+void take_archived_name(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
+                        const std::string& path) {
+  const std::size_t entry = entry_for(ctx, r, *facts.hash);
+  LedgerCopy copy;
+  copy.tree = CopyTree::kFirst;
+  copy.root = tree_root(ctx, CopyTree::kFirst);
+  copy.path = real_path_of(path).value_or(path);
+  copy.size = facts.size;
+  copy.hash = facts.hash;
+  copy.state = CopyState::kVerified;  // its content was just read and hashed
+  LedgerEntry& e = ctx.ledger.at(entry);
+  e.copies.push_back(std::move(copy));
+  take_archived(ctx, r, entry, e.copies.size() - 1, true);
+}
+
+std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& hash) {
+  if (std::optional<std::size_t> known = ctx.ledger.find(hash, r.size)) return *known;
+  LedgerEntry e;
+  e.ingestion_id = ctx.ingestion_id;
+  e.card_label = ctx.card_label;
+  e.card_uuid = ctx.card_uuid;
+  const std::string& root = ctx.scan_root;
+  e.source = r.source_path;
+  if (!is_camera_path(root) && e.source.size() > root.size() + 1 &&
+      e.source.compare(0, root.size(), root) == 0)
+    e.source.erase(0, root.size() + (is_separator(e.source[root.size()]) ? 1 : 0));
+  e.size = r.size;
+  e.modified = r.modified;
+  e.hash = hash;
+  if (!has_no_exif_by_design(r.source_path)) {
+    // The run's remembered values: naming read this image already.
+    std::lock_guard<std::recursive_mutex> lock(databaseLock);
+    MacroEnvironment& env = ctx.macro_environment();
+    e.camera_serial = exif_macro_value(env, "SerialNumber", r.source_path);
+    e.captured = exif_capture_datetime(env, r.source_path).value_or("");
+  }
+  return ctx.ledger.add(std::move(e));
+}
+
+void copy_changed(EngineContext& ctx, std::size_t entry, std::size_t copy) {
+  LedgerCopy& c = ctx.ledger.at(entry).copies[copy];
+  c.hash.reset();
+  c.stored = false;
+  struct stat st;
+  if (sysio().stat(c.path.c_str(), &st) == 0) c.size = static_cast<std::uint64_t>(st.st_size);
+}
+
+void hash_changed_copies(EngineContext& ctx) {
+  if (!ensure_read_buffer(ctx)) return;  // the hashes stay unknown; nothing claims otherwise
+  for (std::size_t i = 0; i < ctx.ledger.size(); ++i)
+    for (LedgerCopy& c : ctx.ledger.at(i).copies) {
+      if (c.hash || !copy_counts(c.state)) continue;
+      Hash128 h;
+      if (!hash_file(c.path, h, ctx.read_buffer.get(), kCopyBufferSize)) continue;
+      c.hash = h;
+      c.stored = false;
+      struct stat st;
+      if (sysio().stat(c.path.c_str(), &st) == 0) c.size = static_cast<std::uint64_t>(st.st_size);
+    }
+}
+
+}  // namespace cw

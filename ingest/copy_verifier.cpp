@@ -1,0 +1,114 @@
+// The read-back of copies and its thread.
+#include "ingest/copy_verifier.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+
+#include "foundation/sysio.h"
+
+namespace cw {
+
+namespace {
+
+constexpr std::size_t kReadBackBuffer = 1048576;
+
+}  // namespace
+
+VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
+  VerifyResult result;
+  result.job = job;
+  UniqueFd fd(sysio().open(job.path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+  if (!fd.valid()) {
+    result.error = errno;
+    return result;
+  }
+  // Both calls are requests the system may decline (a file system without a page cache of
+  // its own); the read then comes from wherever the system keeps the bytes.
+  ::sync_file_range(fd.get(), 0, 0,
+                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+  ContentHasher hasher;
+  for (;;) {
+    const ssize_t n = read_some(fd.get(), buffer, size);
+    if (n < 0) {
+      result.error = errno;
+      return result;
+    }
+    if (n == 0) break;
+    hasher.update(buffer, static_cast<std::size_t>(n));
+  }
+  // What was read stays out of the cache too: the copies of a large card would otherwise push
+  // the card's own pages out.
+  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+  result.outcome = hasher.digest() == job.expected ? VerifyOutcome::kMatch : VerifyOutcome::kMismatch;
+  return result;
+}
+
+CopyVerifier::~CopyVerifier() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+    jobs_.clear();
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void CopyVerifier::submit(VerifyJob job) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(std::move(job));
+    if (!thread_.joinable()) {
+      buffer_.reset(new char[kReadBackBuffer]);
+      thread_ = std::thread(&CopyVerifier::work, this);
+    }
+  }
+  wake_.notify_one();
+}
+
+VerifyResult CopyVerifier::verify_now(const VerifyJob& job) {
+  if (!own_buffer_) own_buffer_.reset(new char[kReadBackBuffer]);
+  return read_back(job, own_buffer_.get(), kReadBackBuffer);
+}
+
+std::vector<VerifyResult> CopyVerifier::take_results() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<VerifyResult> out;
+  out.swap(results_);
+  return out;
+}
+
+std::vector<VerifyResult> CopyVerifier::finish() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  idle_.wait(lock, [this] { return jobs_.empty() && !working_; });
+  std::vector<VerifyResult> out;
+  out.swap(results_);
+  return out;
+}
+
+bool CopyVerifier::busy() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !jobs_.empty() || working_;
+}
+
+void CopyVerifier::work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
+    if (quit_) break;
+    VerifyJob job = std::move(jobs_.front());
+    jobs_.pop_front();
+    working_ = true;
+    lock.unlock();
+    VerifyResult result = read_back(job, buffer_.get(), kReadBackBuffer);
+    lock.lock();
+    working_ = false;
+    results_.push_back(std::move(result));
+    if (jobs_.empty()) idle_.notify_all();
+  }
+  working_ = false;
+  idle_.notify_all();
+}
+
+}  // namespace cw

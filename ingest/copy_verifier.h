@@ -1,0 +1,76 @@
+// Read-back verification of finished copies. A copy is read back from the disk, not from the
+// page cache that still holds what was written: its bytes are first written out (a page that
+// is still dirty cannot be dropped), its cached pages dropped, then it is read and hashed and
+// the hash compared with the one of the bytes that went into it.
+//
+// A run's copies are read back on a thread of their own while the run copies the next files,
+// so that reading back costs little more than the time the disk needs for it; a copy that the
+// run is about to change (XMP merged into a JPEG, GPS tags written) is read back at once. The
+// results are handed back to the run's own thread, which records them.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/content_hash.h"
+
+namespace cw {
+
+struct VerifyJob {
+  std::string path;
+  Hash128 expected;
+  std::size_t entry = 0;  // which copy of the run it is (see RunLedger)
+  std::size_t copy = 0;
+};
+
+enum class VerifyOutcome { kMatch, kMismatch, kUnreadable };
+
+struct VerifyResult {
+  VerifyJob job;
+  VerifyOutcome outcome = VerifyOutcome::kUnreadable;
+  int error = 0;  // errno of an unreadable copy
+};
+
+// Reads one copy back from the disk (through the system-call table) with `buffer` of `size`
+// bytes and compares its hash.
+VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size);
+
+class CopyVerifier {
+ public:
+  CopyVerifier() = default;
+  // Drops the jobs not started and waits for the one under way.
+  ~CopyVerifier();
+  CopyVerifier(const CopyVerifier&) = delete;
+  CopyVerifier& operator=(const CopyVerifier&) = delete;
+
+  // Queues a copy; the thread starts with the first one.
+  void submit(VerifyJob job);
+  // Reads one copy back now, on the calling thread.
+  VerifyResult verify_now(const VerifyJob& job);
+  // The results finished so far, taken.
+  std::vector<VerifyResult> take_results();
+  // Waits until every queued copy is read back, then takes the results.
+  std::vector<VerifyResult> finish();
+  // True while copies are queued or being read.
+  bool busy();
+
+ private:
+  void work();
+
+  std::mutex mutex_;
+  std::condition_variable wake_, idle_;
+  std::deque<VerifyJob> jobs_;
+  std::vector<VerifyResult> results_;
+  bool working_ = false;
+  bool quit_ = false;
+  std::thread thread_;
+  std::unique_ptr<char[]> buffer_;  // the thread's
+  std::unique_ptr<char[]> own_buffer_;  // the caller's, for verify_now
+};
+
+}  // namespace cw

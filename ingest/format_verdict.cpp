@@ -1,0 +1,92 @@
+// The safe-to-format verdict.
+#include "ingest/format_verdict.h"
+
+#include <strings.h>
+
+#include "foundation/text.h"
+#include "ingest/run_ledger.h"
+
+namespace cw {
+
+namespace {
+
+// Names shown in the line before "and N more".
+constexpr std::size_t kNamesShown = 5;
+
+bool proven_everywhere(EngineContext& ctx, const ImageRecord& r) {
+  if (r.ledger < 0) return false;
+  const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
+  for (const CopyTree tree : wanted_trees(ctx)) {
+    const std::optional<std::size_t> c = copy_in_tree(e, tree_root(ctx, tree));
+    if (!c || !copy_proven(e.copies[*c].state)) return false;
+  }
+  return true;
+}
+
+std::string plural(int n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::vector<CopyTree> wanted_trees(const EngineContext& ctx) {
+  std::vector<CopyTree> trees{CopyTree::kFirst};
+  if (ctx.want_backup) trees.push_back(CopyTree::kPrimary);
+  if (ctx.want_backup && ctx.want_backup_post) trees.push_back(CopyTree::kPost);
+  return trees;
+}
+
+const char* tree_name(const EngineContext& ctx, CopyTree tree) {
+  switch (tree) {
+    case CopyTree::kFirst: return ctx.want_backup ? "the backup tree" : "the primary tree";
+    case CopyTree::kPrimary: return "the primary tree";
+    case CopyTree::kPost: return "the post-conversion backup tree";
+  }
+  return "the primary tree";
+}
+
+bool is_taken_image(const ImageRecord& r) { return strcasecmp(r.extension.c_str(), "xmp") != 0; }
+
+void make_verdict(EngineContext& ctx, bool run_ok) {
+  FormatVerdict& v = ctx.verdict;
+  v = FormatVerdict{};
+  v.made = true;
+  v.trees = static_cast<int>(wanted_trees(ctx).size());
+  std::vector<std::string> unsafe;
+  for (const ImageRecord& r : ctx.images) {
+    if (!is_taken_image(r)) continue;
+    ++v.images;
+    if (!proven_everywhere(ctx, r)) unsafe.push_back(r.base_name + (r.extension.empty() ? "" : ".") + r.extension);
+  }
+  const RunCounters& c = ctx.counts;
+  std::vector<std::string> reasons;
+  if (!unsafe.empty()) {
+    std::string names;
+    for (std::size_t i = 0; i < unsafe.size() && i < kNamesShown; ++i)
+      names += (i ? ", " : "") + unsafe[i];
+    if (unsafe.size() > kNamesShown) names += " and " + std::to_string(unsafe.size() - kNamesShown) + " more";
+    std::string reason = std::to_string(unsafe.size()) + " of " + plural(v.images, "image", "images") +
+                         " lack a verified copy in every tree (" + names + ")";
+    if (!ctx.verify_copies) reason += "; copies are read back only with --verify-copies";
+    reasons.push_back(reason);
+  }
+  if (c.damaged_jpegs > 0) reasons.push_back(plural(c.damaged_jpegs, "damaged JPEG", "damaged JPEGs"));
+  if (c.jpegs_corrupt > 0) reasons.push_back(plural(c.jpegs_corrupt, "corrupt JPEG", "corrupt JPEGs"));
+  if (c.raws_corrupt > 0) reasons.push_back(plural(c.raws_corrupt, "corrupt raw file", "corrupt raw files"));
+  if (c.skipped_by_extension > 0)
+    reasons.push_back(plural(c.skipped_by_extension, "file", "files") +
+                      " left on the card by the extension filter");
+  if (ctx.file_array) reasons.push_back("only chosen images were taken from the card");
+  if (!run_ok) reasons.push_back("the ingestion ended with an error");
+  v.safe = reasons.empty();
+  if (v.safe) {
+    v.line = "Card safe to format: all " + plural(v.images, "image has", "images have") +
+             " verified copies in " + plural(v.trees, "tree", "trees");
+  } else {
+    v.line = "Card not yet safe to format: ";
+    for (std::size_t i = 0; i < reasons.size(); ++i) v.line += (i ? "; " : "") + reasons[i];
+  }
+  ctx.report += "\n" + v.line + "\n";
+}
+
+}  // namespace cw

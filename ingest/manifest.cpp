@@ -1,0 +1,140 @@
+// Manifest lines, files and checks.
+#include "ingest/manifest.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#include "foundation/fs.h"
+#include "foundation/sysio.h"
+#include "foundation/text.h"
+#include "ingest/engine_context.h"
+#include "ingest/format_verdict.h"
+#include "ingest/staged_file.h"
+
+namespace cw {
+
+namespace {
+
+constexpr std::size_t kHashBuffer = 1048576;
+constexpr int kMaxManifestSuffix = 999;
+
+std::string manifest_name(int ingestion_id, std::time_t when, int suffix) {
+  struct tm local;
+  char stamp[32] = "00000000_000000";
+  if (localtime_r(&when, &local)) std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", &local);
+  std::string name = stamp;
+  name += "_ingestion_";
+  name += std::to_string(ingestion_id);
+  if (suffix > 0) {
+    name += '_';
+    name += std::to_string(suffix);
+  }
+  name += ".xxh128";
+  return name;
+}
+
+bool write_text(int fd, const std::string& text) {
+  return write_all(fd, text.data(), text.size()) == IoStatus::kOk;
+}
+
+}  // namespace
+
+void add_manifest_lines(EngineContext& ctx, std::map<std::string, ManifestLines>& trees,
+                        std::vector<std::string>& skipped) {
+  for (const ImageRecord& r : ctx.images) {
+    if (r.ledger < 0 || !is_taken_image(r)) continue;
+    const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
+    for (const CopyTree tree : wanted_trees(ctx)) {
+      const std::string root = tree_root(ctx, tree);
+      const std::optional<std::size_t> c = copy_in_tree(e, root);
+      if (!c || !e.copies[*c].hash) continue;
+      const std::string& path = e.copies[*c].path;
+      if (path.size() <= root.size() + 1) continue;
+      const std::string relative = path.substr(root.size() + 1);
+      if (relative.find_first_of("\r\n") != std::string::npos) {
+        skipped.push_back(path);
+        continue;
+      }
+      trees[root][relative] = *e.copies[*c].hash;
+    }
+  }
+}
+
+bool write_manifest(const std::string& root, const ManifestLines& lines, int ingestion_id,
+                    std::time_t when, std::string& path, std::string& error) {
+  const std::string folder = root + "/" + kManifestFolder;
+  if (sysio().mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+    error = text_with_path(std::strerror(errno), folder);
+    return false;
+  }
+  std::string text;
+  for (const auto& [relative, hash] : lines) text += hash.hex() + "  " + relative + "\n";
+  StagedFile out;
+  if (!out.create(folder) || !write_text(out.fd(), text) || out.close() != 0) {
+    error = text_with_path(std::strerror(errno), folder);
+    return false;
+  }
+  // Never replaces an earlier manifest: a second one in the same second gets a suffix.
+  for (int suffix = 0; suffix <= kMaxManifestSuffix; ++suffix) {
+    path = folder + "/" + manifest_name(ingestion_id, when, suffix);
+    if (out.commit(path, false)) return true;
+    if (errno != EEXIST) break;
+  }
+  error = text_with_path(std::strerror(errno), path);
+  return false;
+}
+
+std::string manifest_root(const std::string& manifest) {
+  const std::size_t sep = manifest.find_last_of('/');
+  const std::string folder = sep == std::string::npos ? "." : sep == 0 ? "/" : manifest.substr(0, sep);
+  const std::size_t up = folder.find_last_of('/');
+  const std::string name = up == std::string::npos ? folder : folder.substr(up + 1);
+  if (name != kManifestFolder) return folder;
+  return up == std::string::npos ? "." : up == 0 ? "/" : folder.substr(0, up);
+}
+
+bool check_manifest(const std::string& manifest, const std::string& root, ManifestCheck& check,
+                    std::string& error) {
+  std::ifstream in(manifest);
+  if (!in) {
+    error = text_with_path(std::strerror(errno), manifest);
+    return false;
+  }
+  std::unique_ptr<char[]> buffer(new char[kHashBuffer]);
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (line.empty()) continue;
+    const std::optional<Hash128> expected = Hash128::from_hex(line.substr(0, 32));
+    if (!expected || line.size() < 35 || line.compare(32, 2, "  ") != 0) {
+      ++check.malformed;
+      check.problems.push_back("line " + std::to_string(number) + ": malformed");
+      continue;
+    }
+    const std::string relative = line.substr(34);
+    const std::string path = relative[0] == '/' ? relative : root + "/" + relative;
+    Hash128 found;
+    if (!hash_file(path, found, buffer.get(), kHashBuffer)) {
+      ++check.missing;
+      check.problems.push_back(relative + ": MISSING");
+    } else if (found == *expected) {
+      ++check.ok;
+    } else {
+      ++check.failed;
+      check.problems.push_back(relative + ": FAILED");
+    }
+  }
+  return true;
+}
+
+void rename_run_copies(EngineContext& ctx, const std::string& from, const std::string& to) {
+  const std::string prefix = from + "/";
+  for (std::size_t i = 0; i < ctx.ledger.size(); ++i)
+    for (LedgerCopy& c : ctx.ledger.at(i).copies)
+      if (c.path.compare(0, prefix.size(), prefix) == 0) c.path = to + c.path.substr(from.size());
+}
+
+}  // namespace cw

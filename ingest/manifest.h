@@ -1,0 +1,60 @@
+// Manifests: for each tree an ingestion filled, one text file listing every image file it put
+// (or found) there with its content hash, one line per file in the form `xxh128sum` prints
+// ("HASH  PATH", the path relative to the tree's root). A photographer can check the archive
+// years later with the standard tool alone:
+//
+//     cd ROOT && xxh128sum -c Manifests/20240517_102030_ingestion_12.xxh128
+//
+// (`xxhsum -c` takes the same file), or with `cardwright verify`. The manifests lie in the
+// folder "Manifests" at the root of each tree, where no ingestion puts images.
+#pragma once
+
+#include <ctime>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "foundation/content_hash.h"
+
+namespace cw {
+
+class EngineContext;
+
+inline constexpr const char* kManifestFolder = "Manifests";
+
+// The lines of one tree: path relative to its root → hash.
+using ManifestLines = std::map<std::string, Hash128>;
+
+// Adds the files of a run to the lines of each of its trees (keyed by the tree's real root):
+// each image's copy in every tree it was meant for, when its hash is known. A path that the
+// manifest form cannot hold (a line break in it) is left out and named in `skipped`.
+void add_manifest_lines(EngineContext& ctx, std::map<std::string, ManifestLines>& trees,
+                        std::vector<std::string>& skipped);
+
+// Writes the manifest of one tree under a name of its own in ROOT/Manifests
+// ("%Y%m%d_%H%M%S_ingestion_ID.xxh128", a suffix added when taken). False with `error`.
+bool write_manifest(const std::string& root, const ManifestLines& lines, int ingestion_id,
+                    std::time_t when, std::string& path, std::string& error);
+
+// The folder a manifest's paths are relative to: the one holding its "Manifests" folder
+// (the manifest's own folder for a manifest kept elsewhere).
+std::string manifest_root(const std::string& manifest);
+
+struct ManifestCheck {
+  int ok = 0;
+  int failed = 0;     // the file's hash differs
+  int missing = 0;    // the file cannot be read
+  int malformed = 0;  // lines that are not "HASH  PATH"
+  std::vector<std::string> problems;  // "PATH: FAILED", "PATH: MISSING", "line N: malformed"
+};
+
+// Checks every file a manifest lists, relative to `root`. False with `error` when the
+// manifest itself cannot be read.
+bool check_manifest(const std::string& manifest, const std::string& root, ManifestCheck& check,
+                    std::string& error);
+
+// A folder of the run's trees was renamed after the run (number ranges): the run's recorded
+// copies below `from` lie below `to` (both as the system resolves them).
+void rename_run_copies(EngineContext& ctx, const std::string& from, const std::string& to);
+
+}  // namespace cw

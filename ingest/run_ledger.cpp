@@ -1,0 +1,167 @@
+// The run's ledger entries, their copies and read-backs, and the checkpoints that store them.
+#include "ingest/run_ledger.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "database/database.h"
+#include "foundation/path_guard.h"
+#include "foundation/sysio.h"
+#include "foundation/text.h"
+#include "ingest/engine_context.h"
+
+namespace cw {
+
+namespace {
+
+constexpr auto kStoreInterval = std::chrono::seconds(1);
+
+}  // namespace
+
+std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t size) {
+  const Key key{hash.high, hash.low, size};
+  if (auto it = by_content_.find(key); it != by_content_.end()) return it->second;
+  if (!db_) return std::nullopt;
+  std::optional<LedgerEntry> stored = ledger_find(*db_, hash, size);
+  if (!stored) return std::nullopt;
+  const std::size_t index = entries_.size();
+  entries_.push_back(std::move(*stored));
+  by_content_.emplace(key, index);
+  return index;
+}
+
+bool RunLedger::may_hold(std::uint64_t size, std::int64_t modified) {
+  if (sizes_and_times_.count({size, modified}) != 0) return true;
+  return db_ && ledger_knows_size_and_time(*db_, size, modified);
+}
+
+std::size_t RunLedger::add(LedgerEntry entry) {
+  const std::size_t index = entries_.size();
+  by_content_.emplace(Key{entry.hash.high, entry.hash.low, entry.size}, index);
+  sizes_and_times_.emplace(entry.size, entry.modified);
+  entries_.push_back(std::move(entry));
+  created_.insert(index);
+  return index;
+}
+
+bool RunLedger::store() {
+  if (!db_) return true;
+  std::vector<LedgerEntry*> ready;
+  for (LedgerEntry& e : entries_) {
+    bool settled = true, changed = e.key < 0;
+    for (const LedgerCopy& c : e.copies) {
+      if (c.state == CopyState::kPending) settled = false;
+      if (!c.stored) changed = true;
+    }
+    if (settled && changed && !e.copies.empty()) ready.push_back(&e);
+  }
+  return ready.empty() || ledger_store(*db_, ready);
+}
+
+std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::string& root) {
+  for (std::size_t i = 0; i < entry.copies.size(); ++i) {
+    const LedgerCopy& c = entry.copies[i];
+    if (c.root != root || !(copy_counts(c.state) || c.state == CopyState::kPending)) continue;
+    struct stat st;
+    if (sysio().lstat(c.path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<std::uint64_t>(st.st_size) == c.size)
+      return i;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> copy_at(const LedgerEntry& entry, const std::string& real_path) {
+  for (std::size_t i = 0; i < entry.copies.size(); ++i)
+    if (entry.copies[i].path == real_path) return i;
+  return std::nullopt;
+}
+
+std::string root_text(const EngineContext& ctx, CopyTree tree) {
+  switch (tree) {
+    case CopyTree::kFirst: return ctx.first_copy_root;
+    case CopyTree::kPrimary: return ctx.primary_root.value_or(ctx.first_copy_root);
+    case CopyTree::kPost: return ctx.post_backup_root.value_or("");
+  }
+  return ctx.first_copy_root;
+}
+
+std::string tree_root(EngineContext& ctx, CopyTree tree) {
+  std::string& known = ctx.real_roots[static_cast<std::size_t>(tree)];
+  if (!known.empty()) return known;
+  const std::string root = root_text(ctx, tree);
+  std::optional<std::string> real = real_path_of(root);
+  if (!real) return root;  // not made yet: asked again later
+  known = *real;
+  return known;
+}
+
+std::size_t record_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
+                        const std::string& path, std::uint64_t size, const Hash128& expected,
+                        bool now) {
+  LedgerEntry& e = ctx.ledger.at(entry);
+  LedgerCopy copy;
+  copy.tree = tree;
+  copy.root = tree_root(ctx, tree);
+  copy.path = path;
+  copy.size = size;
+  copy.hash = expected;
+  copy.state = ctx.verify_copies ? CopyState::kPending : CopyState::kWritten;
+  e.copies.push_back(std::move(copy));
+  const std::size_t index = e.copies.size() - 1;
+  if (!ctx.verify_copies) return index;
+  VerifyJob job{path, expected, entry, index};
+  if (now) {
+    ctx.verifier_results.push_back(ctx.verifier.verify_now(job));
+    settle_read_backs(ctx, false);
+  } else {
+    ctx.verifier.submit(std::move(job));
+  }
+  return index;
+}
+
+void settle_read_backs(EngineContext& ctx, bool wait) {
+  std::vector<VerifyResult> results = wait ? ctx.verifier.finish() : ctx.verifier.take_results();
+  results.insert(results.begin(), ctx.verifier_results.begin(), ctx.verifier_results.end());
+  ctx.verifier_results.clear();
+  for (const VerifyResult& r : results) {
+    LedgerCopy& c = ctx.ledger.at(r.job.entry).copies[r.job.copy];
+    switch (r.outcome) {
+      case VerifyOutcome::kMatch:
+        c.state = CopyState::kVerified;
+        ++ctx.counts.files_verified;
+        break;
+      case VerifyOutcome::kMismatch:
+        c.state = CopyState::kBad;
+        ctx.image_failed("copy differs from its source (checksum)", c.path);
+        break;
+      case VerifyOutcome::kUnreadable:
+        c.state = CopyState::kBad;
+        ctx.image_failed(std::string("copy cannot be read back (") + std::strerror(r.error) + ")",
+                         c.path);
+        break;
+    }
+  }
+}
+
+bool flush_copies(EngineContext& ctx) {
+  std::string folder;
+  if (ctx.disk_flush.flush(folder)) return true;
+  ctx.report_printf("\nERROR: copies in %s may not be on the disk: %s\n", folder.c_str(),
+                    std::strerror(errno));
+  return ctx.fail(text_with_path("write error -- check drives for sufficient space", folder));
+}
+
+bool ledger_checkpoint(EngineContext& ctx, bool final) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!final && now - ctx.ledger.last_store < kStoreInterval) return true;
+  settle_read_backs(ctx, final);
+  ctx.ledger.last_store = now;
+  if (!flush_copies(ctx)) return false;
+  if (ctx.ledger.store()) return true;
+  ctx.report_append("\nERROR: Can't write the ingest ledger to the database.\n");
+  return ctx.fail("Can't write the ingest ledger");
+}
+
+}  // namespace cw

@@ -1,0 +1,95 @@
+// The ingest ledger as one run uses it: the entries of the files it took or met again, the
+// copies it made with their read-backs, and the steps that store them.
+//
+// Entries live in the run until they are stored: every second of copying (and at the end of
+// each phase) the run waits for nothing, takes the read-backs that have finished, flushes the
+// file systems it wrote to and stores in one transaction every entry whose copies are all
+// settled. A run that is killed therefore loses at most the last second of its record, and
+// the record never names a copy that is not on the disk. Without a database the entries only
+// serve the run itself (duplicates within the card, the completion of missing copies).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <tuple>
+
+#include "database/ledger_store.h"
+
+namespace cw {
+
+class Database;
+class EngineContext;
+
+class RunLedger {
+ public:
+  // The database that keeps the ledger; none: the entries stay in the run.
+  void attach(Database* db) { db_ = db; }
+  Database* database() const { return db_; }
+
+  // The entry of this content: one the run holds, else one from the database (taken into the
+  // run). Nothing when the content was never taken.
+  std::optional<std::size_t> find(const Hash128& hash, std::uint64_t size);
+  // True when a file of this size and modification time was taken before, by this run or an
+  // earlier one: only such a file can be in the archive already.
+  bool may_hold(std::uint64_t size, std::int64_t modified);
+  // A new entry; its index.
+  std::size_t add(LedgerEntry entry);
+  LedgerEntry& at(std::size_t index) { return entries_[index]; }
+  std::size_t size() const { return entries_.size(); }
+  // True for the entries this run created (not found in the database).
+  bool created_here(std::size_t index) const { return created_.count(index) != 0; }
+
+  // Stores every entry whose copies are settled and not stored yet. False when the database
+  // refused (reported).
+  bool store();
+
+  std::chrono::steady_clock::time_point last_store{};
+
+ private:
+  using Key = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>;
+  Database* db_ = nullptr;
+  std::deque<LedgerEntry> entries_;  // stable: records keep indexes
+  std::map<Key, std::size_t> by_content_;
+  std::set<std::pair<std::uint64_t, std::int64_t>> sizes_and_times_;
+  std::set<std::size_t> created_;
+};
+
+// The copy of `entry` that lies in the tree rooted at `root` (as the system resolves it) and
+// is still there with its size: written, verified, converted or being read back. Nothing when
+// the tree has none.
+std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::string& root);
+
+// The recorded copy of `entry` at this path (as the system resolves it), whatever its state.
+std::optional<std::size_t> copy_at(const LedgerEntry& entry, const std::string& real_path);
+
+// The root of one of the run's trees as its parameters give it.
+std::string root_text(const EngineContext& ctx, CopyTree tree);
+// The same root as the system resolves it (its text when it cannot be resolved).
+std::string tree_root(EngineContext& ctx, CopyTree tree);
+
+// A copy has been placed: records it in the entry and, with verification on, has it read
+// back, at once when `now` (the run is about to change the file) or on the verifier's thread;
+// without verification it counts as written. `expected` is the hash of the bytes that went
+// into it. The index of the copy in the entry.
+std::size_t record_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
+                        const std::string& path, std::uint64_t size, const Hash128& expected,
+                        bool now);
+
+// Records the read-backs that have finished (all of them when `wait`): a copy whose hash
+// differs, or that cannot be read, is named in the report and counts as failed.
+void settle_read_backs(EngineContext& ctx, bool wait);
+
+// Every file this phase wrote is on the disk before the run goes on (and before anything can
+// report it done). False after reporting which file system failed.
+bool flush_copies(EngineContext& ctx);
+
+// Stores what is settled, once a second while copying, or now with `final` (after waiting for
+// every read-back). False when the flush or the database failed (reported).
+bool ledger_checkpoint(EngineContext& ctx, bool final);
+
+}  // namespace cw
