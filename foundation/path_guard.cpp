@@ -83,6 +83,7 @@ std::optional<std::string> real_path_of(const std::string& path) {
   // Components that do not exist yet, innermost last.
   std::vector<std::string> missing;
   std::string existing = absolute;
+  int made_meanwhile = 0;
   for (;;) {
     char resolved[PATH_MAX];
     if (::realpath(existing.c_str(), resolved)) {
@@ -100,8 +101,14 @@ std::optional<std::string> real_path_of(const std::string& path) {
     }
     // Only a name that is not there at all may be taken as a folder still to be made: a link
     // that leads nowhere would be followed by the folder creation.
+    // A name that appears between the two calls was made meanwhile (another run creating the
+    // same folder): it is resolved again.
     struct stat st;
-    if (errno != ENOENT || sysio().lstat(existing.c_str(), &st) == 0) return std::nullopt;
+    if (errno != ENOENT) return std::nullopt;
+    if (sysio().lstat(existing.c_str(), &st) == 0) {
+      if (++made_meanwhile > 3) return std::nullopt;
+      continue;
+    }
     const std::size_t sep = existing.rfind('/');
     if (sep == std::string::npos || existing.size() <= 1) return std::nullopt;
     missing.push_back(existing.substr(sep + 1));

@@ -97,7 +97,7 @@ TEST(HostileCard, TheSameCardTwiceAtOnceIntoOneTreeGivesOneCopyPerImage) {
   for (Harness* h : {&a, &b}) h->set(kParamFolderFormat, "{@filename,1,7}");
   b.set(kParamPrimaryFolder, a.archive);
   b.card = a.card;
-  std::thread other([&] { EXPECT_TRUE(b.run()) << b.ctx->error; });
+  std::thread other([&] { EXPECT_TRUE(b.run()) << b.ctx->error << b.ctx->report; });
   EXPECT_TRUE(a.run()) << a.ctx->error;
   other.join();
   EXPECT_EQ(files_below(a.archive).size(), 30u);
