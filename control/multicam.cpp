@@ -335,12 +335,12 @@ bool MultiCamera::shift(const std::vector<std::size_t>& selected, std::int64_t d
 
 // ---------------------------------------------------------------- writing the times
 
-std::optional<SyncCounts> MultiCamera::sync_files() {
+std::optional<SyncCounts> MultiCamera::sync_files(const SyncProgress& progress) {
   if (!user_interface().ask_yes_no(
           "Permanently synchronize file date/times to match adjustments?\n\n(EXIF data will not "
           "be affected.)"))
     return std::nullopt;
-  return write_adjustments();
+  return write_adjustments(progress);
 }
 
 SyncCounts MultiCamera::write_adjustments(const SyncProgress& progress) {

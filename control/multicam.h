@@ -91,7 +91,7 @@ class MultiCamera {
   bool shift(const std::vector<std::size_t>& selected, std::int64_t delta);
 
   // "Sync Files": asks, then write_adjustments(). Nothing when the user said No.
-  std::optional<SyncCounts> sync_files();
+  std::optional<SyncCounts> sync_files(const SyncProgress& progress = {});
   // Writes every folder's adjustment into its images' access and modification times, in
   // table order, without asking (a front end may run this off its window's thread). Stops at
   // the first file whose time cannot be set, or when `progress` asks to stop, after putting
