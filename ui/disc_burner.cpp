@@ -117,7 +117,9 @@ DiscBurner::DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent)
   figures_->setVisible(false);
   status_->setText(tr("Planning discs..."));
   connect(burn_, &QPushButton::clicked, this, [this] {
-    if (writer_) writer_->burn();
+    if (!writer_) return;
+    writer_->burn();
+    show_view(writer_->view());  // Burn reads Cancel at once, not when the thread first reports
   });
   connect(close_, &QPushButton::clicked, this, &DiscBurner::close_set);
   connect(recorders_, &QComboBox::activated, this, [this](int index) {
