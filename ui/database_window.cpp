@@ -120,6 +120,9 @@ DatabaseWindow::DatabaseWindow(AppSession& session, QWidget* parent)
   buttons->addWidget(close);
   layout->addLayout(buttons);
 
+  if (Database* db = session_.database())
+    if (std::optional<QueryResult> clients = db->list_clients())
+      for (const auto& row : clients->rows) clients_->addItem(q(row[0]));
   connect(tables_, &QComboBox::currentIndexChanged, this, [this] { load(); });
   connect(ages_, &QComboBox::currentIndexChanged, this, [this] { load(); });
   connect(clients_, &QComboBox::currentIndexChanged, this, [this] { load(); });
@@ -128,16 +131,16 @@ DatabaseWindow::DatabaseWindow(AppSession& session, QWidget* parent)
   connect(add_, &QPushButton::clicked, this, &DatabaseWindow::add);
   connect(delete_, &QPushButton::clicked, this, &DatabaseWindow::remove);
   connect(parameters_, &QPushButton::clicked, this, &DatabaseWindow::parameters);
-  connect(grid_, &QAbstractItemView::activated, this, [this] {
-    if (entry() && entry()->kind == CatalogKind::Ingestion) parameters();
+  // A double click on an ingestion shows its parameters, except on the notes, which it edits.
+  connect(grid_, &QAbstractItemView::activated, this, [this](const QModelIndex& index) {
+    if (entry() && entry()->kind == CatalogKind::Ingestion &&
+        !(grid_->grid().flags(index) & Qt::ItemIsEditable))
+      parameters();
   });
   connect(export_, &QPushButton::clicked, this, &DatabaseWindow::export_table);
   connect(purge_, &QPushButton::clicked, this, &DatabaseWindow::purge);
   connect(close, &QPushButton::clicked, this, &QDialog::accept);
 
-  if (Database* db = session_.database())
-    if (std::optional<QueryResult> clients = db->list_clients())
-      for (const auto& row : clients->rows) clients_->addItem(q(row[0]));
   resize(1280, 680);
   tables_->setCurrentText(QStringLiteral("Ingestions"));
 }
@@ -192,7 +195,8 @@ void DatabaseWindow::show_loaded(std::optional<LoadedTable> table, const std::st
   grid_->show_rows(std::move(columns), table_ ? &table_->result.rows : nullptr);
   count_->setText(table_ ? tr("%1 records shown").arg(table_->result.row_count())
                          : tr("Database Error"));
-  if (table_ && !select_key.empty()) grid_->select_row(static_cast<int>(find_row(*table_, select_key)));
+  if (table_ && !select_key.empty())
+    grid_->select_row(static_cast<int>(find_row(*table_, select_key)));
   update_buttons();
   Q_EMIT loaded();
 }

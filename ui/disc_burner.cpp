@@ -5,11 +5,11 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
-#include <QProgressBar>
-#include <QHeaderView>
 #include <QLocale>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -158,7 +158,8 @@ void DiscBurner::planned(bool ok, DiscSet set, const std::string& message) {
   WriterCallbacks callbacks;
   // The writer reports from its own thread: each view is carried to this one.
   callbacks.changed = [this](const WriterView& view) {
-    QMetaObject::invokeMethod(this, [this, view] { show_view(view); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, view] { show_view(view); }, Qt::QueuedConnection);
   };
   callbacks.write_ended = [this] {
     QMetaObject::invokeMethod(this, &DiscBurner::write_ended, Qt::QueuedConnection);
@@ -173,8 +174,9 @@ void DiscBurner::planned(bool ok, DiscSet set, const std::string& message) {
         plan_view_, {q(disc_label(set, i)), QString::number(files),
                      locale.formattedDataSize(static_cast<qint64>(d.size)), QString()});
     for (const DiscFolder& f : d.folders) {
-      auto* folder = new QTreeWidgetItem(disc, {q(f.name), QString::number(f.files.size()),
-                                                locale.formattedDataSize(static_cast<qint64>(f.size))});
+      auto* folder =
+          new QTreeWidgetItem(disc, {q(f.name), QString::number(f.files.size()),
+                                     locale.formattedDataSize(static_cast<qint64>(f.size))});
       for (int c = 1; c < 3; ++c) folder->setTextAlignment(c, Qt::AlignRight);
     }
     for (int c = 1; c < 3; ++c) disc->setTextAlignment(c, Qt::AlignRight);
@@ -188,6 +190,7 @@ void DiscBurner::planned(bool ok, DiscSet set, const std::string& message) {
   progress_->setVisible(true);
   // Listing the recorders and asking the first for its disc types wait on the drives.
   DiscWriter* writer = writer_.get();
+  asking_ = true;  // the writer is the worker's until it answers
   run_in_background(
       this,
       [writer] {
@@ -196,7 +199,10 @@ void DiscBurner::planned(bool ok, DiscSet set, const std::string& message) {
         if (r.ok) r.types = writer->supported_disc_types();
         return r;
       },
-      [this](const OpenResult& r) { opened(r.ok, r.types); });
+      [this](const OpenResult& r) {
+        asking_ = false;
+        opened(r.ok, r.types);
+      });
 }
 
 void DiscBurner::opened(bool ok, const std::vector<std::string>& types) {
@@ -217,11 +223,14 @@ void DiscBurner::show_types() {
   types_->clear();
   recorders_->setEnabled(false);
   DiscWriter* writer = writer_.get();
+  asking_ = true;
+  burn_->setEnabled(false);
   run_in_background(
       this, [writer] { return writer->supported_disc_types(); },
       [this](const std::vector<std::string>& types) {
+        asking_ = false;
         for (const std::string& t : types) types_->addItem(q(t));
-        recorders_->setEnabled(writer_ && !writer_->view().writing);
+        show_view(writer_->view());
       });
 }
 
@@ -229,23 +238,22 @@ void DiscBurner::show_view(const WriterView& view) {
   if (!writer_) return;
   status_->setText(q(view.status));
   const std::size_t discs = writer_->set().discs.size();
-  disc_->setText(view.next_disc < discs ? tr("Disc %1 of %2: %3")
-                                              .arg(view.next_disc + 1)
-                                              .arg(discs)
-                                              .arg(q(view.disc_label))
-                                        : tr("All %1 disc(s) written.").arg(discs));
+  disc_->setText(
+      view.next_disc < discs
+          ? tr("Disc %1 of %2: %3").arg(view.next_disc + 1).arg(discs).arg(q(view.disc_label))
+          : tr("All %1 disc(s) written.").arg(discs));
   for (int i = 0; i < plan_view_->topLevelItemCount(); ++i) {
     const auto disc = static_cast<std::size_t>(i);
-    plan_view_->topLevelItem(i)->setText(
-        3, disc < view.next_disc ? tr("Written")
-           : disc == view.next_disc ? (view.writing ? tr("Writing") : tr("Next"))
-                                    : QString());
+    plan_view_->topLevelItem(i)->setText(3, disc < view.next_disc ? tr("Written")
+                                            : disc == view.next_disc
+                                                ? (view.writing ? tr("Writing") : tr("Next"))
+                                                : QString());
   }
   burn_->setText(view.writing ? tr("&Cancel") : tr("&Burn"));
   burn_->setAccessibleName(view.writing ? QStringLiteral("Cancel") : QStringLiteral("Burn"));
-  burn_->setEnabled(view.writing || view.burn_enabled);
-  recorders_->setEnabled(!view.writing && recorders_->count() > 1);
-  close_->setEnabled(!view.writing);
+  burn_->setEnabled(!asking_ && (view.writing || view.burn_enabled));
+  recorders_->setEnabled(!asking_ && !view.writing && recorders_->count() > 1);
+  close_->setEnabled(!asking_ && !view.writing);
   progress_->setVisible(view.writing);
   if (view.progress_percent >= 0) {
     progress_->setRange(0, 100);
@@ -268,19 +276,20 @@ void DiscBurner::write_ended() {
   Q_EMIT disc_ended(ok);
 }
 
-void DiscBurner::close_set() {
-  if (writer_ && writer_->view().writing) return;
+bool DiscBurner::end_set() {
+  // Not while a disc is written, nor while a worker still asks the recorders.
+  if (asking_ || (writer_ && writer_->view().writing)) return false;
   if (writer_ && !closed_) writer_->close();
   closed_ = true;
-  accept();
+  return true;
+}
+
+void DiscBurner::close_set() {
+  if (end_set()) accept();
 }
 
 void DiscBurner::reject() {
-  // Escape and the window's close button do what Close does, and nothing while writing.
-  if (writer_ && writer_->view().writing) return;
-  if (writer_ && !closed_) writer_->close();
-  closed_ = true;
-  QDialog::reject();
+  if (end_set()) QDialog::reject();  // Escape and the window's close button: as Close
 }
 
 }  // namespace cw::ui

@@ -50,12 +50,14 @@ class DiscBurner : public QDialog {
   void show_view(const WriterView& view);
   void show_types();
   void write_ended();
+  bool end_set();
   void close_set();
 
   PlanRequest plan_;
   DiscSystem& system_;
   std::unique_ptr<DiscWriter> writer_;
   bool closed_ = false;
+  bool asking_ = false;  // a worker is listing the recorders or asking for disc types
   QLabel *title_, *status_, *disc_, *elapsed_, *remaining_, *buffer_;
   QComboBox* recorders_;
   QListWidget* types_;

@@ -10,8 +10,7 @@
 namespace cw::ui {
 
 FolderSelectionDialog::FolderSelectionDialog(const QString& text, const std::string& parent,
-                                             const std::vector<std::string>& names,
-                                             QWidget* owner)
+                                             const std::vector<std::string>& names, QWidget* owner)
     : QDialog(owner) {
   setWindowTitle(tr("Multiple Folder Selection"));
   setAccessibleName(QStringLiteral("Multiple Folder Selection"));

@@ -41,7 +41,8 @@ QDateTimeEdit* clock_field(QWidget* parent, const QString& name, qint64 seconds)
   edit->setDisplayFormat(QString::fromUtf8(kTimeFormat));
   edit->setDateTime(QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC));
   edit->setCalendarPopup(true);
-  edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 60);
+  edit->setMinimumWidth(
+      edit->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 60);
   return edit;
 }
 
@@ -220,8 +221,7 @@ void GpsWindow::show_clock() {
 
 void GpsWindow::show_loaded() {
   const GPX* tracks = session_.gps_tracks();
-  summary_->setText(tracks ? QString::fromStdString(tracks->summary())
-                           : tr("No GPS data loaded."));
+  summary_->setText(tracks ? QString::fromStdString(tracks->summary()) : tr("No GPS data loaded."));
   analysis_->setPlainText(tracks ? QString::fromStdString(tracks->analysis()).trimmed()
                                  : QString());
   update_controls();
@@ -233,8 +233,8 @@ void GpsWindow::update_controls() {
   port_->setEnabled(idle && receiver);
   save_file_->setEnabled(idle && receiver);
   load_->setText(receiver ? tr("&Read Receiver...") : tr("&Load GPS Data..."));
-  for (QWidget* w : std::initializer_list<QWidget*>{want_, zone_, dst_, camera_time_, true_time_,
-                                                    load_, close_})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{want_, zone_, dst_, camera_time_, true_time_, load_, close_})
     w->setEnabled(idle);
   for (QAbstractButton* b : source_->buttons()) b->setEnabled(idle);
   discard_->setEnabled(idle && session_.gps_tracks() != nullptr);

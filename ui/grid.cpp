@@ -1,11 +1,12 @@
 // The grid's model and view.
 #include "ui/grid.h"
 
+#include <strings.h>
+
 #include <QHeaderView>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <strings.h>
 
 namespace cw::ui {
 
@@ -111,8 +112,7 @@ Qt::ItemFlags GridModel::flags(const QModelIndex& index) const {
 bool GridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (!index.isValid() || role != Qt::EditRole || !store) return false;
   if (value.toString() == data(index, Qt::EditRole).toString()) return true;
-  if (!store(source_row(index.row()), index.column(), value.toString().toStdString()))
-    return false;
+  if (!store(source_row(index.row()), index.column(), value.toString().toStdString())) return false;
   Q_EMIT dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
   return true;
 }
@@ -135,7 +135,8 @@ void GridModel::sort(int column, Qt::SortOrder order) {
     inverse[static_cast<std::size_t>(order_[i])] = static_cast<int>(i);
   QModelIndexList after;
   for (std::size_t i = 0; i < sources.size(); ++i)
-    after << index(inverse[static_cast<std::size_t>(sources[i])], before[static_cast<int>(i)].column());
+    after << index(inverse[static_cast<std::size_t>(sources[i])],
+                   before[static_cast<int>(i)].column());
   changePersistentIndexList(before, after);
   Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
@@ -179,8 +180,12 @@ void GridView::show_rows(std::vector<GridColumn> columns, const GridModel::Rows*
     for (std::size_t r = 0; rows && r < rows->size() && r < kMeasuredRows; ++r)
       if (i < (*rows)[r].size())
         content = std::max(content, cells.horizontalAdvance(QString::fromStdString((*rows)[r][i])));
-    const int wanted = std::max(shown[i].width, std::min(content + 16, 2 * shown[i].width));
-    setColumnWidth(static_cast<int>(i), std::max(wanted, header.horizontalAdvance(shown[i].title) + 32));
+    // The last column stretches to the window's edge; it asks only for what it shows.
+    const bool last = i + 1 == shown.size();
+    const int wanted = last ? std::min(content + 16, shown[i].width)
+                            : std::max(shown[i].width, std::min(content + 16, 2 * shown[i].width));
+    setColumnWidth(static_cast<int>(i),
+                   std::max(wanted, header.horizontalAdvance(shown[i].title) + 32));
   }
 }
 

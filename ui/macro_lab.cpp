@@ -123,12 +123,12 @@ bool MacroLab::use_image(const QString& path) {
     return false;
   }
   inputs_ = in;
-  sample_->setText(path.isEmpty()
-                       ? tr("Sample data: file ABCD0001.NEF in [path], date YYYYMMDD_hhmmss, "
-                            "sequence 123456, number range 0420-0511")
-                       : tr("Values of %1 (date %2)")
-                             .arg(QFileInfo(path).fileName(),
-                                  QString::fromStdString(inputs_.cur_datetime)));
+  sample_->setText(
+      path.isEmpty()
+          ? tr("Sample data: file ABCD0001.NEF in [path], date YYYYMMDD_hhmmss, "
+               "sequence 123456, number range 0420-0511")
+          : tr("Values of %1 (date %2)")
+                .arg(QFileInfo(path).fileName(), QString::fromStdString(inputs_.cur_datetime)));
   sample_->setToolTip(path);
   expand();
   return true;
@@ -155,9 +155,8 @@ void MacroLab::expand() {
   }
   result_->setPlainText(QString::fromStdString(processed));
   const std::vector<UnknownMacro> unknown = unknown_macros(text, env);
-  warning_->setText(unknown.empty()
-                        ? QString()
-                        : QString::fromStdString(unknown_macro_warning("text", unknown)));
+  warning_->setText(
+      unknown.empty() ? QString() : QString::fromStdString(unknown_macro_warning("text", unknown)));
   warning_->setVisible(!unknown.empty());
 }
 

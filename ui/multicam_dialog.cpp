@@ -99,10 +99,9 @@ MultiCameraDialog::MultiCameraDialog(AppSession& session, QWidget* parent)
   layout->addLayout(bottom);
 
   connect(choose_, &QPushButton::clicked, this, [this] {
-    const std::string start =
-        session_.settings().master().get_str("PrimaryFolder").value_or("");
+    const std::string start = session_.settings().master().get_str("PrimaryFolder").value_or("");
     if (shoot_.choose(start, folder_picker(this, tr("Select all folders containing images for "
-                                                      "the multi-camera shoot."))))
+                                                    "the multi-camera shoot."))))
       show_table();
   });
   connect(clear_, &QPushButton::clicked, this, [this] {
@@ -155,9 +154,8 @@ void MultiCameraDialog::show_table() {
   }
   for (std::size_t i = 0; i < rows_.size(); ++i)
     if (std::find(selected.begin(), selected.end(), rows_[i][0]) != selected.end())
-      grid_->selectionModel()->select(
-          grid_->grid().index(static_cast<int>(i), 0),
-          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+      grid_->selectionModel()->select(grid_->grid().index(static_cast<int>(i), 0),
+                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
   pending_ = shoot_.pending_count() > 0;
   parent_->setText(QString::fromStdString(shoot_.parent_folder()));
   note_->setText(QString::fromStdString(shoot_.note()));

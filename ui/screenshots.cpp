@@ -13,12 +13,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLayout>
-#include <QTabWidget>
-#include <QThread>
-#include <QTimer>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QThread>
+#include <QTimer>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -99,8 +99,9 @@ void record_history(Database& db) {
   const char* const projects[] = {"Wedding", "Portraits 2024", "Catalogue", "Opening night"};
   const char* const results[] = {"SUCCESS", "SUCCESS", "SUCCESS",
                                  "SUCCESS / 2 duplicate(s) skipped", "Stopped by user"};
-  const char* const notes[] = {"Ceremony and reception", "", "Second shooter's card",
-                               "Group photos, north lawn", "Re-shoot after rain", ""};
+  const char* const notes[] = {"Ceremony and reception", "",
+                               "Second shooter's card",  "Group photos, north lawn",
+                               "Re-shoot after rain",    ""};
   for (int i = 0; i < 36; ++i) {
     const std::string client = clients[i % 4];
     if (db.client_key(client) < 0) db.client_add(client, "", false);
@@ -114,9 +115,10 @@ void record_history(Database& db) {
                                         120 + (i * 37) % 120, std::string(notes[i % 6]));
     db.ingestion_append_result(key, results[i % 5]);
     // Spread over the last three years, newest last.
-    db.exec(*sql_format("update ingestion set ingested_dt = datetime('now', 'localtime', "
-                        "'-%d days', '-%d minutes') where ingestion_sk = %d",
-                        (36 - i) * 29, i * 37 % 600, key));
+    db.exec(
+        *sql_format("update ingestion set ingested_dt = datetime('now', 'localtime', "
+                    "'-%d days', '-%d minutes') where ingestion_sk = %d",
+                    (36 - i) * 29, i * 37 % 600, key));
   }
 }
 
@@ -290,11 +292,12 @@ int main(int argc, char** argv) {
     lab.show();
     const std::string image = work + "/card/DCIM/100CWRGT/IMG_0002.JPG";
     lab.use_image(QString::fromStdString(image));
-    named<QPlainTextEdit>(lab, "Specification")->setPlainText(QStringLiteral(
-        "{@prefix,1,-1,_}{@datetimeany,1,8}_{@exif.Model}_{@filename,-4}\n"
-        "{@datetimeany,1,4}/{@datetimeanymonth}/{@qf.Event}\n"
-        "Headline: {@iptc.Headline} at {@qf.Venue}\n"
-        "Taken on a {@datetimeanyweekday} with {@model}"));
+    named<QPlainTextEdit>(lab, "Specification")
+        ->setPlainText(
+            QStringLiteral("{@prefix,1,-1,_}{@datetimeany,1,8}_{@exif.Model}_{@filename,-4}\n"
+                           "{@datetimeany,1,4}/{@datetimeanymonth}/{@qf.Event}\n"
+                           "Headline: {@iptc.Headline} at {@qf.Venue}\n"
+                           "Taken on a {@datetimeanyweekday} with {@model}"));
     if (!save(lab, out, "macro-lab.png")) status = 1;
   }
 
@@ -304,8 +307,8 @@ int main(int argc, char** argv) {
     examine.show();
     bool done = false;
     QObject::connect(&examine, &ExamineDialog::examined, [&] { done = true; });
-    const std::string file =
-        corpus.empty() ? work + "/card/DCIM/100CWRGT/IMG_0001.JPG" : corpus + "/camera/DSC_3079.jpg";
+    const std::string file = corpus.empty() ? work + "/card/DCIM/100CWRGT/IMG_0001.JPG"
+                                            : corpus + "/camera/DSC_3079.jpg";
     examine.examine(QString::fromStdString(file));
     wait_until([&] { return done; }, 20000);
     if (!save(examine, out, "examine.png")) status = 1;

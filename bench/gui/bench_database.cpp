@@ -71,13 +71,15 @@ int main(int argc, char** argv) {
   window.show();
   cw::ui::GridView& grid = window.grid();
   report("Open the window (newest 1000 ingestions)",
-         until_shown(t, [&] { return loaded; }, *grid.viewport()));
+         until_shown(
+             t, [&] { return loaded; }, *grid.viewport()));
   const std::size_t newest = window.table() ? window.table()->result.row_count() : 0;
 
   loaded = false;
   t.restart();
   window.show_table(QStringLiteral("Ingestions"), QStringLiteral("All records"));
-  const double all_ms = until_shown(t, [&] { return loaded; }, *grid.viewport());
+  const double all_ms = until_shown(
+      t, [&] { return loaded; }, *grid.viewport());
   const std::size_t all = window.table() ? window.table()->result.row_count() : 0;
   std::string what = "Show all ";
   what += std::to_string(all);
@@ -86,10 +88,12 @@ int main(int argc, char** argv) {
 
   t.restart();
   grid.sortByColumn(7, Qt::DescendingOrder);
-  report("Sort them by image count", until_shown(t, [] { return true; }, *grid.viewport()));
+  report("Sort them by image count", until_shown(
+                                         t, [] { return true; }, *grid.viewport()));
   t.restart();
   grid.scrollToBottom();
-  report("Scroll to the last row", until_shown(t, [] { return true; }, *grid.viewport()));
+  report("Scroll to the last row", until_shown(
+                                       t, [] { return true; }, *grid.viewport()));
 
   std::printf("rows: %zu newest, %zu in all (of %d recorded)\n", newest, all, count);
   fs::remove_all(home);

@@ -48,8 +48,7 @@ inline int cardwright(const std::string& args, std::string& out) {
 }
 
 // A modal dialog with this accessible name (or window title), answered by `act`.
-inline std::function<bool(QWidget*)> on(const QString& name,
-                                        std::function<bool(QWidget*)> act) {
+inline std::function<bool(QWidget*)> on(const QString& name, std::function<bool(QWidget*)> act) {
   return [name, act](QWidget* modal) {
     return (modal->accessibleName() == name || modal->windowTitle() == name) && act(modal);
   };
@@ -114,7 +113,6 @@ struct Desktop : ::testing::Test {
   }
   QString pane() { return find_named<QPlainTextEdit>(window.get(), "Report")->toPlainText(); }
 };
-
 
 }  // namespace cw::test
 
