@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <QTest>
 #include <QWidget>
 #include <filesystem>
 #include <functional>
@@ -110,6 +111,16 @@ struct Desktop : ::testing::Test {
     auto r = session->database()->query("select ifnull(" + column +
                                         ", '') from ingestion order by ingestion_sk desc limit 1");
     return r && !r->rows.empty() ? r->rows[0][0] : "";
+  }
+  // Presses Return (Start) in the main window; true once the ingestion ended successfully.
+  bool start_and_finish() {
+    bool finished = false;
+    const auto hook = QObject::connect(window.get(), &ui::MainWindow::ingestion_finished,
+                                       [&](bool ok) { finished = ok; });
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    const bool ok = test::wait_for([&] { return finished; });
+    QObject::disconnect(hook);
+    return ok;
   }
   QString pane() { return find_named<QPlainTextEdit>(window.get(), "Report")->toPlainText(); }
 };

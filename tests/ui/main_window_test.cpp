@@ -57,11 +57,7 @@ TEST_F(Desktop, StartAnswersEveryQuestionOfTheStartFlow) {
     browser->setDirectory(QString::fromStdString(backup));
     return QMetaObject::invokeMethod(browser, "accept");
   }));
-  bool finished = false;
-  QObject::connect(window.get(), &ui::MainWindow::ingestion_finished,
-                   [&](bool ok) { finished = ok; });
-  QTest::keyClick(window.get(), Qt::Key_Return);
-  ASSERT_TRUE(test::wait_for([&] { return finished; })) << pane().toStdString();
+  ASSERT_TRUE(start_and_finish()) << pane().toStdString();
 
   EXPECT_TRUE(answers.done());
   EXPECT_EQ(images_below(archive), 4u);

@@ -216,11 +216,7 @@ TEST_F(Desktop, StartOffersTheGpsWindowAndTheRunUsesItsTrackAndClock) {
     return find_named<QLabel>(w, "Summary")->text().startsWith("Loaded 2 points") &&
            click_named(w, "Continue");
   }));
-  bool finished = false;
-  QObject::connect(window.get(), &ui::MainWindow::ingestion_finished,
-                   [&](bool ok) { finished = ok; });
-  QTest::keyClick(window.get(), Qt::Key_Return);
-  ASSERT_TRUE(test::wait_for([&] { return finished; })) << pane().toStdString();
+  ASSERT_TRUE(start_and_finish()) << pane().toStdString();
   EXPECT_TRUE(answers.done());
   EXPECT_EQ(session->gps_tracks()->offset, -7200);
   EXPECT_EQ(session->settings().master().get_str("CameraZone"), "Paris +1");
@@ -288,11 +284,7 @@ TEST_F(Desktop, DiscsAreBurnedAfterARunAndFromTheToolsMenu) {
                 {"CardFolder", root + "/DCIM"},
                 {"BurnPrimary", "1"}});
   answers.then(burn_and_close());
-  bool finished = false;
-  QObject::connect(window.get(), &ui::MainWindow::ingestion_finished,
-                   [&](bool ok) { finished = ok; });
-  QTest::keyClick(window.get(), Qt::Key_Return);
-  ASSERT_TRUE(test::wait_for([&] { return finished; })) << pane().toStdString();
+  ASSERT_TRUE(start_and_finish()) << pane().toStdString();
   const std::string after_run = discs + "/" + newest("ingestion_sk") + "A_001.iso";
   EXPECT_THAT(test::read_file(after_run), HasSubstr("IMG_20240517_0003.JPG"));
 
