@@ -175,10 +175,14 @@ GpsWindow::GpsWindow(AppSession& session, bool from_start, QWidget* parent)
   for (QPushButton* b : {load_, discard_}) b->setAutoDefault(false);
 
   connect(want_, &QCheckBox::toggled, this, [this](bool on) { put("WantGPS", on ? "1" : "0"); });
-  connect(zone_, &QComboBox::currentIndexChanged, this,
-          [this] { put("CameraZone", zone_->currentData().toString().toStdString()); });
-  connect(dst_, &QCheckBox::toggled, this,
-          [this](bool on) { put("CameraZoneDST", on ? "1" : "0"); });
+  connect(zone_, &QComboBox::currentIndexChanged, this, [this] {
+    put("CameraZone", zone_->currentData().toString().toStdString());
+    zone_changed();
+  });
+  connect(dst_, &QCheckBox::toggled, this, [this](bool on) {
+    put("CameraZoneDST", on ? "1" : "0");
+    zone_changed();
+  });
   for (QDateTimeEdit* edit : {camera_time_, true_time_})
     connect(edit, &QDateTimeEdit::dateTimeChanged, this, [this, edit] {
       put(edit == camera_time_ ? "CameraAdjustEXIF" : "CameraAdjustActual",
@@ -212,6 +216,15 @@ void GpsWindow::reject() {
 
 void GpsWindow::put(const char* key, const std::string& value) {
   put_preset_value(session_.settings(), PresetKind::File, key, value);
+}
+
+// Tracks take the camera's zone when they are loaded: tracks loaded under another zone would
+// place every image wrongly, so they are let go and the user loads them again.
+void GpsWindow::zone_changed() {
+  if (!session_.gps_tracks()) return;
+  session_.discard_gps();
+  show_loaded();
+  summary_->setText(tr("The camera's zone changed: load the GPS data again."));
 }
 
 void GpsWindow::show_clock() {

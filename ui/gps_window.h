@@ -50,6 +50,7 @@ class GpsWindow : public QDialog {
 
  private:
   void put(const char* key, const std::string& value);
+  void zone_changed();
   void show_clock();
   void show_loaded();
   void update_controls();

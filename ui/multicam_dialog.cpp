@@ -12,6 +12,7 @@
 
 #include "control/app_session.h"
 #include "control/start_flow.h"
+#include "foundation/log.h"
 #include "settings/param.h"
 #include "ui/background.h"
 #include "ui/folder_selection.h"
@@ -185,7 +186,12 @@ void MultiCameraDialog::adjust() {
        time_->time().toString(QStringLiteral("HH:mm:ss")))
           .toStdString();
   const std::optional<std::time_t> target = parse_local_time(target_text);
-  if (target && shoot_.adjust(rows, *target)) show_table();
+  if (!target) {
+    alert_printf("%s is not a time on this computer's clock (summer time skips it).",
+                 target_text.c_str());
+    return;
+  }
+  if (shoot_.adjust(rows, *target)) show_table();
 }
 
 void MultiCameraDialog::sync() {
@@ -204,10 +210,9 @@ void MultiCameraDialog::sync() {
           return stop->load();
         });
       },
-      [this](const std::optional<SyncCounts>& counts) {
+      [this](const std::optional<SyncCounts>&) {
         work_->end();
         show_table();
-        if (counts) Q_EMIT synced(*counts);
       });
 }
 

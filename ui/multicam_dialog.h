@@ -41,8 +41,6 @@ class MultiCameraDialog : public QDialog {
  Q_SIGNALS:
   // Re-Ingest: ingest these images, in this order, from `source`.
   void reingest(const std::vector<std::string>& images, const std::string& source);
-  // Sync Files has ended.
-  void synced(const SyncCounts& counts);
 
  protected:
   void reject() override;

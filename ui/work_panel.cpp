@@ -5,8 +5,13 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
 namespace cw::ui {
+
+namespace {
+constexpr int kShowAfterMs = 300;
+}
 
 WorkPanel::WorkPanel(QWidget* parent) : QWidget(parent) {
   auto* layout = new QHBoxLayout(this);
@@ -38,7 +43,11 @@ void WorkPanel::begin(const QString& text, bool cancellable) {
   bar_->setRange(0, 0);
   cancel_->setVisible(cancellable);
   cancel_->setEnabled(cancellable);
-  setVisible(true);
+  // Work that is over within a moment never shows the strip, so the window does not jump.
+  const int started = ++started_;
+  QTimer::singleShot(kShowAfterMs, this, [this, started] {
+    if (running_ && started == started_) setVisible(true);
+  });
 }
 
 void WorkPanel::progress(int done, int total) {

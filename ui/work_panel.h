@@ -1,6 +1,6 @@
 // The strip a tool window shows while long work runs off its thread: what is being done, a
 // progress bar (moving to and fro when the amount is unknown) and a Cancel button when the
-// work can be stopped. Hidden while nothing runs.
+// work can be stopped. Hidden while nothing runs, and during the first moments of work.
 #pragma once
 
 #include <QWidget>
@@ -39,6 +39,7 @@ class WorkPanel : public QWidget {
   std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
   std::atomic<int> shown_percent_{-1};
   bool running_ = false;
+  int started_ = 0;  // counts begin() calls: a strip shown late belongs to the work still running
 };
 
 }  // namespace cw::ui
