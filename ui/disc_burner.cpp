@@ -84,6 +84,7 @@ DiscBurner::DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent)
   plan_view_->setHeaderLabels({tr("Disc / folder"), tr("Files"), tr("Size"), tr("State")});
   plan_view_->setRootIsDecorated(true);
   plan_view_->setSelectionMode(QAbstractItemView::NoSelection);
+  plan_view_->setFocusPolicy(Qt::NoFocus);
   plan_view_->header()->setStretchLastSection(false);
   plan_view_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
   layout->addWidget(plan_view_, 1);
@@ -252,7 +253,7 @@ void DiscBurner::show_view(const WriterView& view) {
   burn_->setText(view.writing ? tr("&Cancel") : tr("&Burn"));
   burn_->setAccessibleName(view.writing ? QStringLiteral("Cancel") : QStringLiteral("Burn"));
   burn_->setEnabled(!asking_ && (view.writing || view.burn_enabled));
-  recorders_->setEnabled(!asking_ && !view.writing && recorders_->count() > 1);
+  recorders_->setEnabled(!asking_ && !view.writing && recorders_->count() > 0);
   close_->setEnabled(!asking_ && !view.writing);
   progress_->setVisible(view.writing);
   if (view.progress_percent >= 0) {
