@@ -52,7 +52,10 @@ void print_table(const LoadedTable& t) {
   std::fprintf(stderr, "%zu records shown\n", t.result.row_count());
 }
 
-std::optional<LoadedTable> load(Database& db, const std::string& table, const Args& a) {
+// `all_ingestions`: the whole history unless --age narrows it, not only the newest 1000 (a
+// row to change may be older).
+std::optional<LoadedTable> load(Database& db, const std::string& table, const Args& a,
+                                bool all_ingestions = false) {
   const CatalogEntry* entry = catalog_find(table);
   if (!entry) {
     failure(kName, "no table named '" + table + "'");
@@ -61,6 +64,7 @@ std::optional<LoadedTable> load(Database& db, const std::string& table, const Ar
   BrowseChoice choice;
   choice.client = option(a, "client");
   choice.age = option(a, "age");
+  if (all_ingestions && choice.age.empty()) choice.age = kAgeChoices[std::size(kAgeChoices) - 1];
   if (!choice.age.empty() && !age_filter(choice.age, ">=", std::time(nullptr))) {
     bad_value(kName, "age", choice.age, "expects \"1 month\", \"3 months\", \"6 months\", \"1 year\" or All");
     return std::nullopt;
@@ -128,6 +132,32 @@ int run(Database& db, const Args& a) {
     auto t = load(db, table, a);
     if (!t) return 1;
     print_table(*t);
+    return 0;
+  }
+  if (cmd == "edit" || cmd == "delete-row") {
+    const std::size_t words = cmd == "edit" ? 5 : 3;
+    if (a.words.size() != words)
+      return usage_error(kName, cmd == "edit" ? "edit takes TABLE, KEY, COLUMN and TEXT"
+                                              : "delete-row takes TABLE and KEY");
+    auto t = load(db, a.words[1], a, true);
+    if (!t) return 1;
+    const long row = find_row(*t, a.words[2]);
+    if (row < 0) return failure(kName, "no row '" + a.words[2] + "' in " + t->entry->title);
+    if (cmd == "delete-row") return delete_row(db, *t, row) ? 0 : 1;
+    const long column = find_column(*t->entry, a.words[3]);
+    if (column < 0) return failure(kName, "no column '" + a.words[3] + "' in " + t->entry->title);
+    return edit_cell(db, *t, static_cast<std::size_t>(row), static_cast<std::size_t>(column),
+                     a.words[4])
+               ? 0
+               : 1;
+  }
+  if (cmd == "add-row") {
+    if (a.words.size() != 2) return usage_error(kName, "add-row takes one TABLE");
+    const CatalogEntry* entry = catalog_find(a.words[1]);
+    if (!entry) return failure(kName, "no table named '" + a.words[1] + "'");
+    const std::optional<std::string> key = add_row(db, *entry, option(a, "client"));
+    if (!key) return 1;
+    std::printf("%s\n", key->c_str());
     return 0;
   }
   if (cmd == "params") {
@@ -214,6 +244,13 @@ const CommandSpec& db_command() {
           {"show", "TABLE", "any table: Clients, Projects, Cards, Ingestions, IPTCcontact,\n"
                             "IPTCcontent, IPTCimage, IPTCstatus, UserData",
            "Clients Projects Cards Ingestions IPTCcontact IPTCcontent IPTCimage IPTCstatus UserData"},
+          {"edit", "TABLE KEY COLUMN TEXT", "stores TEXT in a cell: ingestion notes, any column of\n"
+                                           "the IPTC and user tables (the row by its first column)",
+           "Ingestions IPTCcontact IPTCcontent IPTCimage IPTCstatus UserData"},
+          {"add-row", "TABLE", "adds a row with a default name or id, and prints it",
+           "Clients Projects Cards IPTCcontact IPTCcontent IPTCimage IPTCstatus UserData"},
+          {"delete-row", "TABLE KEY", "deletes a row (asks first); rows still in use are kept",
+           "Clients Projects Cards Ingestions IPTCcontact IPTCcontent IPTCimage IPTCstatus UserData"},
           {"params", "ID", "the stored parameters of an ingestion"},
           {"export", "TABLE FILE.csv", "a table as CSV",
            "Clients Projects Cards Ingestions IPTCcontact IPTCcontent IPTCimage IPTCstatus UserData"},
@@ -223,13 +260,13 @@ const CommandSpec& db_command() {
       },
       {
           {"client", "NAME", "the client of the projects (or of the rows shown)", false, nullptr,
-           "projects ingestions show export"},
+           "projects ingestions show export edit add-row delete-row"},
           {"description", "TEXT", "description of a client, project or card (default: kept on\n"
                                   "rename, empty on add)", false, nullptr, "clients projects cards"},
           {"age", "AGE", "\"1 month\", \"3 months\", \"6 months\", \"1 year\" or All", false,
-           nullptr, "ingestions show export"},
+           nullptr, "ingestions show export edit delete-row"},
           {"yes", nullptr, "answer Yes to the confirmation question", false, nullptr,
-           "clients projects cards purge"},
+           "clients projects cards purge delete-row"},
       },
       {},
       nullptr,

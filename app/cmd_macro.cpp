@@ -2,12 +2,8 @@
 // would (the user's presets, vocabulary, database choices and notes), with the laboratory's
 // sample image data (or a real image), and prints the result; or prints the reference text of
 // every macro expanded the same way.
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -15,7 +11,6 @@
 #include "app/commands.h"
 #include "metadata/macro.h"
 #include "metadata/macro_check.h"
-#include "metadata/macro_exif.h"
 #include "metadata/macro_reference.h"
 #include "metadata/macro_settings_env.h"
 #include "foundation/text.h"
@@ -47,33 +42,6 @@ void check_vocabulary_path(PROPSET* set, const char* heading, const std::string&
   Vocabulary vocabulary;
   vocabulary.load(set);
   vocabulary.check_path(names, set);
-}
-
-// Sample inputs replaced by what a real image gives: its name, extension, folder, capture
-// date (the file's modification time when it has none) and its EXIF values.
-bool inputs_from_image(const std::string& file, MacroInputs& in) {
-  struct stat st{};
-  if (stat(file.c_str(), &st) != 0) {
-    std::fprintf(stderr, "cardwright macro: cannot read %s: %s\n", file.c_str(),
-                 std::strerror(errno));
-    return false;
-  }
-  std::size_t slash = file.find_last_of('/');
-  std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
-  std::size_t dot = name.find_last_of('.');
-  in.cur_filename = dot == std::string::npos ? name : name.substr(0, dot);
-  in.ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-  in.cur_relPath = slash == std::string::npos ? std::string(".") : file.substr(0, slash);
-  in.cur_path = file;
-  if (std::optional<std::string> when = exif_capture_datetime(file)) {
-    in.cur_datetime = *when;
-  } else {
-    std::tm local{};
-    std::time_t t = st.st_mtime;
-    in.cur_datetime = localtime_r(&t, &local) ? format_time("%Y%m%d_%H%M%S", local)
-                                              : "00000000_000000";
-  }
-  return true;
 }
 
 // The reference: each macro's text beside its value with the sample data (or the image).
@@ -111,7 +79,13 @@ int run_macro(const CommandSpec& spec, Args& a) {
       if (!split_assignment(v.c_str(), name, assigned)) return bad_value(cmd, option, v, "expects NAME=VALUE");
       (std::string(option) == "set" ? properties : iptc).emplace_back(name, assigned);
     }
-  if (auto image = a.value("image"); image && !inputs_from_image(*image, in)) return 1;
+  if (auto image = a.value("image")) {
+    std::string why;
+    if (!macro_inputs_from_image(*image, in, why)) {
+      std::fprintf(stderr, "cardwright macro: cannot read %s: %s\n", image->c_str(), why.c_str());
+      return 1;
+    }
+  }
 
   ConsoleUserInterface ui;
   CommandSession session(ui, kSessionDatabase);

@@ -54,9 +54,9 @@ Database* AppSession::database() {
 std::string AppSession::version() { return CARDWRIGHT_VERSION; }
 
 bool AppSession::load_gps(const std::vector<std::string>& files, const std::string& save_file,
-                          std::string& message) {
+                          std::string& message, const StopSource& stop) {
   gps_tracks_ =
-      load_gps_data(settings_->master(), files, save_file, tools_.gpsbabel, message);
+      load_gps_data(settings_->master(), files, save_file, tools_.gpsbabel, message, stop);
   return gps_tracks_ != nullptr;
 }
 

@@ -106,9 +106,9 @@ class AppSession {
   const GPX* gps_tracks() const { return gps_tracks_.get(); }
   // Loads tracks as the master preset's GPS settings say: `files` (GPX or LOG), or the
   // receiver on "GPSDevice" (its track kept in `save_file` when given). On failure `message`
-  // says why and nothing stays loaded.
+  // says why and nothing stays loaded. `stop` ends a receiver read early (a failure).
   bool load_gps(const std::vector<std::string>& files, const std::string& save_file,
-                std::string& message);
+                std::string& message, const StopSource& stop = {});
   void discard_gps() { gps_tracks_.reset(); }
   // What the runs of an ingestion get: the tracks, the clock adjustment and ExifTool; null
   // while no tracks are loaded. Valid until the tracks change.

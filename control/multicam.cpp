@@ -149,7 +149,8 @@ void MultiCamera::refresh() {
 
 // Reads a folder's times; when writing, first moves its images' times by its adjustment.
 // False only when writing failed.
-bool MultiCamera::scan(ImageFolderInfo& folder, bool write, SyncCounts& counts) {
+bool MultiCamera::scan(ImageFolderInfo& folder, bool write, SyncCounts& counts,
+                       const std::function<bool()>& stop) {
   if (folder.scanned && !write) return true;
   const bool shifting = write && folder.adjustment != 0;
   std::optional<std::vector<FolderImage>> images;
@@ -171,6 +172,11 @@ bool MultiCamera::scan(ImageFolderInfo& folder, bool write, SyncCounts& counts) 
   for (const FolderImage& image : *images) {
     std::time_t when = image.st.st_mtim.tv_sec;
     if (shifting) {
+      if (stop && stop()) {
+        restore_times(changed);
+        counts.stopped = true;
+        return false;
+      }
       when += static_cast<std::time_t>(folder.adjustment);
       const struct timespec times[2] = {{when, 0}, {when, 0}};
       if (sysio().lutimens(image.path.c_str(), times) != 0) {
@@ -205,39 +211,13 @@ bool MultiCamera::scan(ImageFolderInfo& folder, bool write, SyncCounts& counts) 
 // ---------------------------------------------------------------- choosing folders
 
 bool MultiCamera::choose(const std::string& browse_start, const FolderPicker& pick) {
-  UserInterface& ui = user_interface();
-  if (!folders_.empty() && !ui.ask_yes_no("Replace listed folders?")) return false;
-  const std::optional<std::string> first = ui.choose_folder(kChooseTitle, browse_start);
-  if (!first || first->empty()) return false;
-  fs::path chosen = fs::path(*first).lexically_normal();
-  if (!chosen.has_filename()) chosen = chosen.parent_path();  // a trailing "/"
-  const std::string parent = chosen.parent_path().string();
-
-  std::vector<std::string> names;
-  try {
-    std::unique_ptr<DirList> list = dir_list_open(parent);
-    if (!list) {
-      alert_printf("Can't access folder");
-      return false;
-    }
-    while (const std::string* entry = list->next()) {
-      struct stat st;
-      std::string name = file_name(*entry);
-      if (name.empty() || name[0] == '.') continue;
-      if (sysio().lstat(entry->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) names.push_back(name);
-    }
-  } catch (const std::bad_alloc&) {
-    alert_printf("Can't access folder");
-    return false;
-  }
-  std::sort(names.begin(), names.end());
-  const std::optional<std::vector<std::string>> picked = pick(parent, names);
-  if (!picked || picked->empty()) return false;
-
+  if (!folders_.empty() && !user_interface().ask_yes_no("Replace listed folders?")) return false;
+  const std::optional<SiblingFolders> chosen =
+      choose_sibling_folders(kChooseTitle, browse_start, pick);
+  if (!chosen) return false;
   folders_.clear();
-  for (const std::string& name : *picked)
-    if (std::binary_search(names.begin(), names.end(), name))
-      folders_.push_back({(fs::path(parent) / name).string()});
+  for (const std::string& name : chosen->names)
+    folders_.push_back({(fs::path(chosen->parent) / name).string()});
   refresh();
   const bool none = std::all_of(folders_.begin(), folders_.end(),
                                 [](const ImageFolderInfo& f) { return f.image_count == 0; });
@@ -355,18 +335,23 @@ bool MultiCamera::shift(const std::vector<std::size_t>& selected, std::int64_t d
 
 // ---------------------------------------------------------------- writing the times
 
-std::optional<SyncCounts> MultiCamera::sync_files() {
+std::optional<SyncCounts> MultiCamera::sync_files(const SyncProgress& progress) {
   if (!user_interface().ask_yes_no(
           "Permanently synchronize file date/times to match adjustments?\n\n(EXIF data will not "
           "be affected.)"))
     return std::nullopt;
-  return write_adjustments();
+  return write_adjustments(progress);
 }
 
-SyncCounts MultiCamera::write_adjustments() {
+SyncCounts MultiCamera::write_adjustments(const SyncProgress& progress) {
   SyncCounts counts;
+  int total = 0, done = 0;
+  for (const ImageFolderInfo& f : folders_)
+    if (f.adjustment != 0) total += f.image_count;
+  std::function<bool()> stop;
+  if (progress) stop = [&] { return progress(done++, total); };
   for (ImageFolderInfo& f : folders_) {
-    if (!scan(f, true, counts)) {
+    if (!scan(f, true, counts, stop)) {
       counts.complete = false;
       break;
     }

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "control/folder_choice.h"
+
 namespace cw {
 
 struct StartRequest;
@@ -41,13 +43,13 @@ inline constexpr const char* kMultiCamHeaders[] = {"Folder", "Start", "End", "Ad
 struct SyncCounts {
   int folders = 0;
   int images = 0;
-  bool complete = true;  // false when a file's time could not be set
+  bool complete = true;  // false when a file's time could not be set, or when stopped
+  bool stopped = false;  // the front end asked to stop
 };
 
-// Lets the user pick some of a parent folder's subfolders (by name) for the shoot; nothing
-// when the user cancelled. The front end shows the list.
-using FolderPicker = std::function<std::optional<std::vector<std::string>>(
-    const std::string& parent, const std::vector<std::string>& names)>;
+// Told how many images have been written and how many are to be written in all, before each
+// image; returns true to stop.
+using SyncProgress = std::function<bool(int done, int total)>;
 
 class MultiCamera {
  public:
@@ -89,13 +91,13 @@ class MultiCamera {
   bool shift(const std::vector<std::size_t>& selected, std::int64_t delta);
 
   // "Sync Files": asks, then write_adjustments(). Nothing when the user said No.
-  std::optional<SyncCounts> sync_files();
+  std::optional<SyncCounts> sync_files(const SyncProgress& progress = {});
   // Writes every folder's adjustment into its images' access and modification times, in
   // table order, without asking (a front end may run this off its window's thread). Stops at
-  // the first file whose time cannot be set, after putting back the times already changed in
-  // that folder: written folders keep their new times, the others their pending adjustment.
-  // Shows the failure and then the counts.
-  SyncCounts write_adjustments();
+  // the first file whose time cannot be set, or when `progress` asks to stop, after putting
+  // back the times already changed in that folder: written folders keep their new times, the
+  // others their pending adjustment. Shows the failure and then the counts.
+  SyncCounts write_adjustments(const SyncProgress& progress = {});
 
   // "Re-Ingest": every image of every folder, by modification time and then by file name.
   // Nothing (after a message) while adjustments are pending or when there are no images.
@@ -106,7 +108,8 @@ class MultiCamera {
 
  private:
   void refresh();
-  bool scan(ImageFolderInfo& folder, bool write, SyncCounts& counts);
+  bool scan(ImageFolderInfo& folder, bool write, SyncCounts& counts,
+            const std::function<bool()>& stop = {});
 
   std::vector<ImageFolderInfo> folders_;
   MultiCamColumn column_ = MultiCamColumn::kStart;

@@ -150,15 +150,18 @@ void plan_burns(const RunEndInput& in, const EngineContext* roots, RunEndResult&
 
 }  // namespace
 
+std::unique_ptr<DiscSystem> burn_system() {
+  const std::string folder = pref_get_text("BurnImageFolder");
+  if (!folder.empty()) return std::make_unique<ImageFolderSystem>(folder);
+  return std::make_unique<LibburnSystem>();
+}
+
 bool burn_after_run(const std::vector<FolderBurn>& burns, int record_key, bool assume_yes) {
   if (burns.empty()) return true;
-  const std::string folder = pref_get_text("BurnImageFolder");
-  if (!folder.empty()) {
-    ImageFolderSystem images(folder);
-    return burn_folder_sets(burns, record_key, images, std::string(), true);
-  }
-  LibburnSystem drives;
-  return burn_folder_sets(burns, record_key, drives, std::string(), assume_yes);
+  // Image files are written without questions: there is no disc to insert.
+  const bool images = !pref_get_text("BurnImageFolder").empty();
+  const std::unique_ptr<DiscSystem> system = burn_system();
+  return burn_folder_sets(burns, record_key, *system, std::string(), assume_yes || images);
 }
 
 RunEndResult end_run(RunEndInput& in) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,6 +60,10 @@ inline constexpr const char* kIngestionErrorMessage =
 
 // Everything after the slots ended, on the front end's thread.
 RunEndResult end_run(RunEndInput& in);
+
+// Where discs are written: the machine's recorders, or, when the preference "BurnImageFolder"
+// names a folder, one image file per disc there.
+std::unique_ptr<DiscSystem> burn_system();
 
 // Writes the discs a run asked for: to the first recorder, or, when the preference
 // "BurnImageFolder" names a folder, to one image file per disc there. Unless `assume_yes`

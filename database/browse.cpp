@@ -1,6 +1,8 @@
 // Browsing, editing, export and purge of the database's tables (see browse.h).
 #include "database/browse.h"
 
+#include <strings.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -112,6 +114,21 @@ std::optional<LoadedTable> browse_table(Database& db, const CatalogEntry& entry,
   t.entry = &entry;
   t.result = std::move(*r);
   return t;
+}
+
+long find_row(const LoadedTable& table, const std::string& key) {
+  const auto& rows = table.result.rows;
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    if (!rows[i].empty() && rows[i][0] == key) return static_cast<long>(i);
+  return -1;
+}
+
+long find_column(const CatalogEntry& entry, const std::string& name) {
+  for (std::size_t i = 0; i < entry.columns.size(); ++i)
+    if (strcasecmp(entry.columns[i].title, name.c_str()) == 0 ||
+        strcasecmp(entry.columns[i].column, name.c_str()) == 0)
+      return static_cast<long>(i);
+  return -1;
 }
 
 bool edit_cell(Database& db, LoadedTable& table, std::size_t row, std::size_t column,

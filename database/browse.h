@@ -48,6 +48,11 @@ std::optional<LoadedTable> browse_table(Database& db, const CatalogEntry& entry,
                                         const BrowseChoice& choice,
                                         std::time_t now = std::time(nullptr));
 
+// The loaded row whose first column (the key a row is found by) holds `key`; -1 when none.
+long find_row(const LoadedTable& table, const std::string& key);
+// A column of the entry by its title or its SQL name, any case; -1 when there is none.
+long find_column(const CatalogEntry& entry, const std::string& name);
+
 // Stores a new text in an editable cell of a loaded row ("Can't store column value" on failure)
 // and updates the loaded copy.
 bool edit_cell(Database& db, LoadedTable& table, std::size_t row, std::size_t column,

@@ -16,12 +16,7 @@ constexpr const char* kBurnErrorText = "Error burning disc(s).";
 bool plan_and_burn(const FolderBurn& burn, int record_key, std::uint64_t capacity,
                    DiscSystem& system, const std::string& recorder_id, bool assume_yes,
                    const WriterViewCallback& changed) {
-  PlanRequest plan;
-  plan.root = burn.root;
-  plan.folders = burn.folders;
-  plan.title = burn.title;
-  plan.key = record_key;
-  plan.capacity = capacity;
+  const PlanRequest plan = burn_plan_request(burn, record_key, capacity);
   DiscSet set;
   std::string message;
   if (!plan_discs(plan, set, message)) {
@@ -36,6 +31,16 @@ bool plan_and_burn(const FolderBurn& burn, int record_key, std::uint64_t capacit
 }
 
 }  // namespace
+
+PlanRequest burn_plan_request(const FolderBurn& burn, int record_key, std::uint64_t capacity) {
+  PlanRequest plan;
+  plan.root = burn.root;
+  plan.folders = burn.folders;
+  plan.title = burn.title;
+  plan.key = record_key;
+  plan.capacity = capacity;
+  return plan;
+}
 
 bool list_drives(std::vector<RecorderInfo>& drives, std::string& message) {
   LibburnSystem system;

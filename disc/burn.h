@@ -50,6 +50,10 @@ struct FolderBurn {
   std::vector<std::string> folders;
 };
 
+// The plan of one such tree, its discs labelled with the ingestion's record key.
+PlanRequest burn_plan_request(const FolderBurn& burn, int record_key,
+                              std::uint64_t capacity = kDiscCapacity);
+
 // Plans and writes each set in order, the discs labelled with the ingestion's record key. A
 // plan that fails logs "Failed to burn: %s" and shows the message; the next set still runs.
 // True when every set was written.

@@ -1,6 +1,15 @@
 // The laboratory's reference text and sample data, and the dialogs' format lists.
 #include "metadata/macro_reference.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "metadata/macro_exif.h"
+#include "metadata/macro_text.h"
+
 namespace cw {
 
 MacroInputs macro_laboratory_inputs() {
@@ -15,6 +24,30 @@ MacroInputs macro_laboratory_inputs() {
   in.cur_relPath = "[path]";
   in.xml = false;
   return in;
+}
+
+bool macro_inputs_from_image(const std::string& file, MacroInputs& in, std::string& message) {
+  struct stat st{};
+  if (stat(file.c_str(), &st) != 0) {
+    message = std::strerror(errno);
+    return false;
+  }
+  const std::size_t slash = file.find_last_of('/');
+  const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+  const std::size_t dot = name.find_last_of('.');
+  in.cur_filename = dot == std::string::npos ? name : name.substr(0, dot);
+  in.ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+  in.cur_relPath = slash == std::string::npos ? std::string(".") : file.substr(0, slash);
+  in.cur_path = file;
+  if (std::optional<std::string> when = exif_capture_datetime(file)) {
+    in.cur_datetime = *when;
+  } else {
+    std::tm local{};
+    const std::time_t t = st.st_mtime;
+    in.cur_datetime =
+        localtime_r(&t, &local) ? format_time("%Y%m%d_%H%M%S", local) : "00000000_000000";
+  }
+  return true;
 }
 
 namespace {

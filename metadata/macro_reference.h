@@ -13,6 +13,11 @@ namespace cw {
 // sequence 123456, unique id ABCDEF0123456, number range 0420-0511, no image, no XML.
 MacroInputs macro_laboratory_inputs();
 
+// The sample inputs replaced by what a real image gives: its name, extension, folder, capture
+// date (the file's modification time when it has none) and, through its path, its EXIF
+// values. False with the system's reason in `message` when the file cannot be read.
+bool macro_inputs_from_image(const std::string& file, MacroInputs& in, std::string& message);
+
 // The fixed text naming every macro beside the macro itself.
 std::string macro_reference_text();
 

@@ -26,9 +26,11 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "control/app_session.h"
+#include "control/folder_choice.h"
 #include "control/image_choice.h"
 #include "control/log_services.h"
 #include "control/naming_preview.h"
+#include "control/run_end.h"
 #include "control/start_flow.h"
 #include "control/window_placement.h"
 #include "database/database.h"
@@ -37,9 +39,16 @@
 #include "settings/param.h"
 #include "settings/param_record.h"
 #include "settings/preferences.h"
+#include "ui/database_window.h"
 #include "ui/desktop_notification.h"
+#include "ui/disc_burner.h"
+#include "ui/examine_dialog.h"
+#include "ui/folder_selection.h"
+#include "ui/gps_window.h"
 #include "ui/image_chooser.h"
+#include "ui/macro_lab.h"
 #include "ui/monitor_dialog.h"
+#include "ui/multicam_dialog.h"
 #include "ui/preferences_dialog.h"
 #include "ui/preset_editor.h"
 #include "ui/qt_user_interface.h"
@@ -124,13 +133,18 @@ MainWindow::~MainWindow() { ui_.set_window(nullptr); }
 
 void MainWindow::build_menus() {
   QMenu* tools = menuBar()->addMenu(tr("&Tools"));
-  // The tool windows of later versions: shown, so the menu keeps its shape, but disabled.
-  for (const char* later : {"&Database...", "&Macro Lab...", "M&ulti-Camera...", "&Examine...",
-                            "&GPS Input...", "&Burn Discs..."}) {
-    QAction* a = tools->addAction(tr(later));
-    a->setEnabled(false);
-    a->setStatusTip(tr("Not available in this version"));
-  }
+  connect(tools->addAction(tr("&Database...")), &QAction::triggered, this,
+          &MainWindow::open_database);
+  connect(tools->addAction(tr("&Macro Lab...")), &QAction::triggered, this,
+          &MainWindow::open_macro_lab);
+  connect(tools->addAction(tr("M&ulti-Camera...")), &QAction::triggered, this,
+          &MainWindow::open_multicam);
+  connect(tools->addAction(tr("&Examine...")), &QAction::triggered, this,
+          &MainWindow::open_examine);
+  connect(tools->addAction(tr("&GPS Input...")), &QAction::triggered, this,
+          [this] { open_gps(false); });
+  connect(tools->addAction(tr("&Burn Discs...")), &QAction::triggered, this,
+          &MainWindow::burn_discs);
   tools->addSeparator();
   connect(tools->addAction(tr("&Presets...")), &QAction::triggered, this,
           [this] { open_presets(tr("Destination")); });
@@ -522,6 +536,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   request.project = request.client ? chosen_name(project_) : std::nullopt;
   request.card_name = chosen_name(card_);
   request.notes = notes_->text().toStdString();
+  request.gps_window = [this](AppSession&) { open_gps(true); };
 
   const StartOutcome start = prepare_ingestion(session_, request);
   if (start.stop == StartStop::kNoPrimaryFolder)
@@ -558,9 +573,13 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   unrun.next_number = std::strtol(starting_number().c_str(), nullptr, 10);
   const MonitorOutcome outcome = monitor.outcome().value_or(unrun);
   const FinishResult finish = finish_ingestion(session_, run, outcome);
-  for (const FolderBurn& burn : outcome.end.burns)
-    ui_printf("\n%s: %zu folder(s) to burn; disc burning is not part of this version.\n",
-              burn.title.c_str(), burn.folders.size());
+  if (!outcome.end.burns.empty()) {
+    const std::unique_ptr<DiscSystem> system = burn_system();
+    for (const FolderBurn& burn : outcome.end.burns) {
+      DiscBurner burner(burn_plan_request(burn, run.ingestion_key), *system, this);
+      burner.exec();
+    }
+  }
   notify_desktop(outcome.success ? tr("Ingestion finished") : tr("Ingestion ended without success"),
                  status_->text());
   if (finish.eject)
@@ -574,6 +593,13 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   re_enable();
   worker_->read_now();
   Q_EMIT ingestion_finished(outcome.success);
+}
+
+void MainWindow::start_ingestion_of(std::vector<std::string> images, const std::string& source) {
+  if (busy_) return;
+  chosen_ = std::move(images);
+  pending_source_.clear();
+  start_ingestion(false, source);
 }
 
 void MainWindow::re_enable() {
@@ -616,6 +642,48 @@ void MainWindow::open_presets(const QString& tab) {
   fill_presets();
   fill_quick_fields();
   refresh_destination();
+}
+
+void MainWindow::open_database() {
+  DatabaseWindow window(session_, this);
+  window.exec();
+  fill_clients();
+  fill_cards();
+}
+
+void MainWindow::open_macro_lab() {
+  store_choices();  // the notes the laboratory's {@notes} shows
+  MacroLab lab(session_, this);
+  lab.exec();
+}
+
+void MainWindow::open_examine() {
+  store_choices();
+  ExamineDialog examine(session_, this);
+  QTimer::singleShot(0, &examine, &ExamineDialog::choose_file);
+  examine.exec();
+}
+
+void MainWindow::open_gps(bool from_start) {
+  GpsWindow window(session_, from_start, this);
+  window.exec();
+}
+
+void MainWindow::open_multicam() {
+  if (busy_) return;
+  MultiCameraDialog shoot(session_, this);
+  connect(&shoot, &MultiCameraDialog::reingest, this, &MainWindow::start_ingestion_of);
+  shoot.exec();
+}
+
+void MainWindow::burn_discs() {
+  const std::string start = session_.settings().master().get_str("PrimaryFolder").value_or("");
+  const std::optional<PlanRequest> plan =
+      choose_folders_to_burn(start, folder_picker(this, tr("Select all folders to be burned.")));
+  if (!plan) return;
+  const std::unique_ptr<DiscSystem> system = burn_system();
+  DiscBurner burner(*plan, *system, this);
+  burner.exec();
 }
 
 void MainWindow::open_preferences() {

@@ -2,10 +2,11 @@
 // master preset and the client, project and card the next ingestion is recorded under, where
 // it will go (archive, backups, the name of the card's first image), one large Start, "Cards...",
 // "Thumbs..." and "Eject", and the text pane that receives every report. The Tools and Help
-// menus hold every command; those of tools that come later are shown disabled.
+// menus hold every command, the tool windows among them.
 //
 // Start runs the Start flow of the control layer with its questions as dialogs, the ingestion
-// monitor, and what follows a run (outcome, starting number, automatic eject, notification).
+// monitor, and what follows a run (outcome, starting number, discs to burn, automatic eject,
+// notification).
 #pragma once
 
 #include <QMainWindow>
@@ -55,6 +56,8 @@ class MainWindow : public QMainWindow {
 
   // Start (with the pending source), Cards... and an automatic start call this.
   void start_ingestion(bool cards_mode, const std::string& source = {});
+  // Ingests these images, in this order, from `source` (a multi-camera Re-Ingest).
+  void start_ingestion_of(std::vector<std::string> images, const std::string& source);
   // "Thumbs...".
   void choose_images();
   // "Eject".
@@ -91,6 +94,13 @@ class MainWindow : public QMainWindow {
   void apply_small_screen(bool on);
   void open_presets(const QString& tab);
   void open_preferences();
+  void open_database();
+  void open_macro_lab();
+  void open_examine();
+  // The GPS window; `from_start` when the Start flow asks for GPS data.
+  void open_gps(bool from_start);
+  void open_multicam();
+  void burn_discs();
   void check_for_update_now();
   void poll_update_check();
   void show_about();

@@ -6,10 +6,16 @@
 // takes a few seconds) and "other" (a second small card). The program runs in the private HOME
 // the script gives it: it ingests "card" through the main window, runs the monitor on three
 // cards and a broken one, opens the image chooser on the corpus (or on "card"), the preferences
-// and the preset editor, and grabs each window.
+// and the preset editor, then the tool windows: the database on a history of ingestions, the
+// macro laboratory, the examiner, GPS input with a loaded track, a multi-camera shoot of three
+// cameras with a pending adjustment, the folder selection and the disc burner; it grabs each
+// window.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLayout>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
@@ -20,13 +26,23 @@
 #include "control/app_session.h"
 #include "control/card_monitor.h"
 #include "control/start_flow.h"
+#include "database/database.h"
+#include "disc/libburn_recorder.h"
 #include "platform/fake_drive_source.h"
 #include "settings/param.h"
 #include "settings/preset_edit.h"
 #include "settings/vocabulary.h"
+#include "ui/database_window.h"
+#include "ui/disc_burner.h"
+#include "ui/examine_dialog.h"
+#include "ui/folder_selection.h"
+#include "ui/gps_window.h"
+#include "ui/grid.h"
 #include "ui/image_chooser.h"
+#include "ui/macro_lab.h"
 #include "ui/main_window.h"
 #include "ui/monitor_dialog.h"
+#include "ui/multicam_dialog.h"
 #include "ui/preferences_dialog.h"
 #include "ui/preset_editor.h"
 #include "ui/qt_user_interface.h"
@@ -43,7 +59,8 @@ class QuietUserInterface : public QtUserInterface {
     std::fprintf(stderr, "[message] %s\n", text.c_str());
   }
   bool ask_yes_no(const std::string& question) override {
-    return question == "Include checkmarks in preset?";
+    return question == "Include checkmarks in preset?" ||
+           question.find("Adjust Date/Time?") != std::string::npos;
   }
 };
 
@@ -59,6 +76,14 @@ bool wait_until(const std::function<bool()>& done, int ms) {
   return true;
 }
 
+// The control with this accessible name below `root`.
+template <typename T>
+T* named(QWidget& root, const char* name) {
+  for (T* w : root.findChildren<T*>())
+    if (w->accessibleName() == QLatin1String(name)) return w;
+  return nullptr;
+}
+
 bool save(QWidget& w, const std::string& out, const char* name) {
   if (w.layout()) w.layout()->activate();
   QApplication::processEvents();
@@ -66,6 +91,58 @@ bool save(QWidget& w, const std::string& out, const char* name) {
   const bool ok = w.grab().save(QString::fromStdString(path));
   std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.c_str());
   return ok;
+}
+
+// Years of use: clients, their projects and cards, and ingestions with results and notes.
+void record_history(Database& db) {
+  const char* const clients[] = {"Harper & Cole", "Riverside School", "Studio", "Mill Gallery"};
+  const char* const projects[] = {"Wedding", "Portraits 2024", "Catalogue", "Opening night"};
+  const char* const results[] = {"SUCCESS", "SUCCESS", "SUCCESS",
+                                 "SUCCESS / 2 duplicate(s) skipped", "Stopped by user"};
+  const char* const notes[] = {"Ceremony and reception", "",
+                               "Second shooter's card",  "Group photos, north lawn",
+                               "Re-shoot after rain",    ""};
+  for (int i = 0; i < 36; ++i) {
+    const std::string client = clients[i % 4];
+    if (db.client_key(client) < 0) db.client_add(client, "", false);
+    int project = db.project_key(client, projects[i % 4]);
+    if (project < 0) project = db.project_add(projects[i % 4], client, std::nullopt, "");
+    std::string card = "#";
+    card += std::to_string(1 + i % 6);
+    int card_key = db.card_key(card);
+    if (card_key < 0) card_key = db.card_add(card, "SanDisk 64 GB");
+    const int key = db.ingestion_insert(project, card_key, 1 + i * 240, (i + 1) * 240,
+                                        120 + (i * 37) % 120, std::string(notes[i % 6]));
+    db.ingestion_append_result(key, results[i % 5]);
+    // Spread over the last three years, newest last.
+    db.exec(
+        *sql_format("update ingestion set ingested_dt = datetime('now', 'localtime', "
+                    "'-%d days', '-%d minutes') where ingestion_sk = %d",
+                    (36 - i) * 29, i * 37 % 600, key));
+  }
+}
+
+// Three cameras' folders of the same event, each camera's clock off by its own amount.
+std::vector<std::string> make_shoot(const std::string& work) {
+  namespace fs = std::filesystem;
+  const std::string shoot = work + "/Shoot";
+  const std::pair<const char*, int> cameras[] = {
+      {"Canon_R5", 0}, {"Nikon_Z8", -3630}, {"Fuji_X-T5", 7200 + 42}};
+  std::vector<std::string> folders;
+  const auto base = fs::file_time_type::clock::now() - std::chrono::hours(24 * 12);
+  for (const auto& [name, skew] : cameras) {
+    const std::string folder = shoot + "/" + name;
+    fs::create_directories(folder);
+    int n = 0;
+    for (const auto& e : fs::recursive_directory_iterator(work + "/card/DCIM")) {
+      if (!e.is_regular_file() || e.path().extension() != ".JPG") continue;
+      const fs::path target = fs::path(folder) / e.path().filename();
+      fs::copy_file(e.path(), target, fs::copy_options::overwrite_existing);
+      fs::last_write_time(target, base + std::chrono::seconds(skew + 95 * n++));
+    }
+    folders.push_back(folder);
+  }
+  return folders;
 }
 
 }  // namespace
@@ -194,6 +271,115 @@ int main(int argc, char** argv) {
     if (!save(editor, out, "presets-file-handling.png")) status = 1;
     editor.show_tab(QStringLiteral("Keywords"));
     if (!save(editor, out, "presets-keywords.png")) status = 1;
+  }
+
+  // The database window on the ingestion history.
+  if (Database* db = session.database()) record_history(*db);
+  {
+    DatabaseWindow database(session, &window);
+    database.show();
+    database.show_table(QStringLiteral("Ingestions"), QStringLiteral("All records"));
+    bool loaded = false;
+    QObject::connect(&database, &DatabaseWindow::loaded, [&] { loaded = true; });
+    wait_until([&] { return loaded; }, 10000);
+    database.grid().selectRow(2);
+    if (!save(database, out, "database.png")) status = 1;
+  }
+
+  // The macro laboratory with a real image, and one mistyped macro.
+  {
+    MacroLab lab(session, &window);
+    lab.show();
+    const std::string image = work + "/card/DCIM/100CWRGT/IMG_0002.JPG";
+    lab.use_image(QString::fromStdString(image));
+    named<QPlainTextEdit>(lab, "Specification")
+        ->setPlainText(
+            QStringLiteral("{@prefix,1,-1,_}{@datetimeany,1,8}_{@exif.Model}_{@filename,-4}\n"
+                           "{@datetimeany,1,4}/{@datetimeanymonth}/{@qf.Event}\n"
+                           "Headline: {@iptc.Headline} at {@qf.Venue}\n"
+                           "Taken on a {@datetimeanyweekday} with {@model}"));
+    if (!save(lab, out, "macro-lab.png")) status = 1;
+  }
+
+  // The examiner on a camera file.
+  {
+    ExamineDialog examine(session, &window);
+    examine.show();
+    bool done = false;
+    QObject::connect(&examine, &ExamineDialog::examined, [&] { done = true; });
+    const std::string file = corpus.empty() ? work + "/card/DCIM/100CWRGT/IMG_0001.JPG"
+                                            : corpus + "/camera/DSC_3079.jpg";
+    examine.examine(QString::fromStdString(file));
+    wait_until([&] { return done; }, 20000);
+    if (!save(examine, out, "examine.png")) status = 1;
+  }
+
+  // GPS input with a track loaded, camera in Paris on summer time and 42 seconds slow.
+  {
+    put_preset_value(param, PresetKind::File, "WantGPS", "1");
+    put_preset_value(param, PresetKind::File, "CameraZone", "Paris +1");
+    put_preset_value(param, PresetKind::File, "CameraZoneDST", "1");
+    put_preset_value(param, PresetKind::File, "CameraAdjustEXIF", "1715940000");
+    put_preset_value(param, PresetKind::File, "CameraAdjustActual", "1715940042");
+    GpsWindow gps(session, true, &window);
+    gps.show();
+    const std::string track = corpus.empty() ? "" : corpus + "/gps/Geotag.gpx";
+    if (!track.empty()) {
+      bool done = false;
+      QObject::connect(&gps, &GpsWindow::load_ended, [&] { done = true; });
+      gps.load({track}, "");
+      wait_until([&] { return done; }, 20000);
+    }
+    if (!save(gps, out, "gps-input.png")) status = 1;
+    session.discard_gps();
+    put_preset_value(param, PresetKind::File, "WantGPS", "0");
+  }
+
+  // A multi-camera shoot: the Nikon's hour put right (pending), the Fuji's two hours next.
+  const std::vector<std::string> shoot_folders = make_shoot(work);
+  {
+    MultiCameraDialog shoot(session, &window);
+    shoot.show();
+    shoot.shoot().add_folders(shoot_folders);
+    shoot.shoot().shift({0}, 3630);
+    shoot.show_table();
+    shoot.grid().selectRow(2);
+    if (!save(shoot, out, "multicam.png")) status = 1;
+  }
+  {
+    std::vector<std::string> names;
+    for (const std::string& f : shoot_folders) names.push_back(std::filesystem::path(f).filename());
+    names.push_back("Notes");
+    FolderSelectionDialog select(
+        QStringLiteral("Select all folders containing images for the multi-camera shoot."),
+        work + "/Shoot", names, &window);
+    select.show();
+    auto* list = named<QListWidget>(select, "Folders");
+    for (int i = 0; i < 3; ++i) list->item(i)->setSelected(true);
+    if (!save(select, out, "folder-selection.png")) status = 1;
+  }
+
+  // The disc burner on the archive's folders, writing image files.
+  {
+    const std::string discs = work + "/discs";
+    std::filesystem::create_directories(discs);
+    ImageFolderSystem images(discs);
+    PlanRequest plan;
+    plan.root = work;
+    plan.folders = {"Photos", "Shoot"};
+    plan.title = "Selected Folders";
+    plan.subfolders = true;
+    DiscBurner burner(plan, images, &window);
+    burner.show();
+    bool ready = false;
+    QObject::connect(&burner, &DiscBurner::ready, [&] { ready = true; });
+    wait_until([&] { return ready; }, 20000);
+    if (!save(burner, out, "disc-burner.png")) status = 1;
+    bool burned = false;
+    QObject::connect(&burner, &DiscBurner::disc_ended, [&] { burned = true; });
+    named<QPushButton>(burner, "Burn")->click();
+    wait_until([&] { return burned; }, 60000);
+    if (!save(burner, out, "disc-burner-done.png")) status = 1;
   }
   window.close();
   return status;

@@ -155,6 +155,16 @@ TEST_F(MultiCam, SyncWritesTheTimesAndAFailureLeavesItsFolderPending) {
   EXPECT_THAT(ui.alerts.back(), StartsWith("There are pending adjustments."));
 
   ScopedSysio no_faults(system_sysio());
+  // A stop asked after camA's first image puts that image back, as a failure does.
+  std::vector<std::pair<int, int>> told;
+  const SyncCounts stopped = m.write_adjustments([&](int done, int total) {
+    told.emplace_back(done, total);
+    return done == 1;
+  });
+  EXPECT_TRUE(stopped.stopped);
+  EXPECT_EQ(told, (std::vector<std::pair<int, int>>{{0, 3}, {1, 3}}));
+  EXPECT_EQ(mtime_of(a + "/A_0.JPG"), kT);
+  EXPECT_EQ(m.pending_count(), 1);
   ui.yes_no_answers = {true};
   ASSERT_TRUE(m.sync_files()->complete);
   EXPECT_EQ(mtime_of(a + "/A_1.JPG"), kT + 3620);

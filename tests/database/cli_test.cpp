@@ -90,6 +90,19 @@ TEST_F(DbCommand, VerifyRepairParamsExportAndPurge) {
   EXPECT_EQ(raw_values(file(), "select result from ingestion"), "SUCCESS");
 }
 
+TEST_F(DbCommand, RowsOfAnyTableAreAddedEditedAndDeleted) {
+  std::string out;
+  ASSERT_EQ(db("add-row IPTCcontact", &out), 0) << out;
+  EXPECT_EQ(out, "Contact_0001\n");
+  ASSERT_EQ(db("edit IPTCcontact Contact_0001 City 'Old \"Mill\"'", &out), 0) << out;
+  EXPECT_EQ(raw_values(file(), "select city from IPTCcontact"), "Old \"Mill\"");
+  EXPECT_EQ(db("edit IPTCcontact Contact_0009 city x", &out), 1);
+  EXPECT_EQ(db("edit Clients Client_001 Name x", &out), 1);  // names: `clients rename`
+  EXPECT_EQ(db("delete-row IPTCcontact Contact_0001", &out), 1);  // asked, answered No
+  ASSERT_EQ(db("delete-row IPTCcontact Contact_0001 --yes", &out), 0) << out;
+  EXPECT_EQ(raw_values(file(), "select count(*) from IPTCcontact"), "0");
+}
+
 TEST_F(DbCommand, BrokenLinksAreRepairedBeforeACommandActs) {
   std::string out;
   ASSERT_EQ(db("clients", &out), 0) << out;

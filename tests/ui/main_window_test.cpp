@@ -19,15 +19,8 @@
 #include <QTreeWidget>
 #include <filesystem>
 
-#include "control/app_session.h"
-#include "database/database.h"
-#include "platform/fake_drive_source.h"
-#include "settings/param.h"
 #include "settings/preferences.h"
-#include "settings/preset_edit.h"
-#include "tests/common/test_env.h"
-#include "tests/fixtures/sample_card.h"
-#include "tests/ui/gui_test_env.h"
+#include "tests/ui/desktop_fixture.h"
 #include "ui/image_chooser.h"
 #include "ui/monitor_dialog.h"
 #include "ui/preset_editor.h"
@@ -36,98 +29,9 @@
 namespace cw {
 namespace {
 
-namespace fs = std::filesystem;
 using test::click_named;
-using test::DialogAnswerer;
 using test::find_named;
-using test::TempDir;
 using ::testing::HasSubstr;
-
-std::size_t images_below(const std::string& dir) {
-  std::size_t n = 0;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec);
-       it != fs::recursive_directory_iterator(); ++it)
-    if (it->is_regular_file() && it->path().extension() != ".xmp" &&
-        it->path().extension() != ".xxh128")
-      ++n;
-  return n;
-}
-
-// Runs the command-line program with `args`; its exit status, its output in `out`.
-int cardwright(const std::string& args, std::string& out) {
-  std::string command = test::built_program("app/cardwright");
-  command += ' ';
-  command += args;
-  return test::run_command(command, &out);
-}
-
-// A modal dialog with this accessible name (or window title), answered by `act`.
-std::function<bool(QWidget*)> on(const QString& name, std::function<bool(QWidget*)> act) {
-  return [name, act](QWidget* modal) {
-    return (modal->accessibleName() == name || modal->windowTitle() == name) && act(modal);
-  };
-}
-std::function<bool(QWidget*)> press(const QString& dialog, const QString& button) {
-  return on(dialog, [button](QWidget* w) { return click_named(w, button); });
-}
-
-struct Desktop : ::testing::Test {
-  TempDir dir;
-  std::string archive = dir / "archive";
-  ui::QtUserInterface qt_ui;
-  std::unique_ptr<AppSession> session;
-  std::unique_ptr<ui::MainWindow> window;
-  DialogAnswerer answers;
-
-  void SetUp() override {
-    // Every test starts as a first run: no presets, database or preferences of earlier tests.
-    for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"})
-      fs::remove_all(fs::path(std::getenv(var)) / "CardwrightPro");
-    pref_put_int("IncompatibilityWarning", 7);
-  }
-  void TearDown() override {
-    EXPECT_TRUE(answers.unexpected.isEmpty()) << answers.unexpected.join("\n").toStdString();
-    window.reset();
-    session.reset();
-  }
-
-  std::string card(const std::string& name, int count,
-                   const std::string& first_capture = "2024:05:17 10:20:30") {
-    fixtures::CardSpec spec;
-    spec.first_capture = first_capture;
-    spec.count = count;
-    spec.raw_every = 0;
-    spec.jpeg_width = spec.jpeg_height = 16;
-    spec.prefix = name.substr(0, 3) + "_";
-    EXPECT_EQ(fixtures::write_sample_card(dir / name, spec).size(),
-              static_cast<std::size_t>(count));
-    return dir / name;
-  }
-  // Starts the program on these card roots with `settings` in the master preset.
-  void open(const std::vector<std::string>& roots,
-            const std::vector<std::pair<const char*, std::string>>& settings) {
-    session = std::make_unique<AppSession>(qt_ui, kSessionDesktop);
-    ASSERT_TRUE(session->ok());
-    for (const auto& [key, value] : settings)
-      ASSERT_TRUE(put_preset_value(session->settings(), PresetKind::Master, key, value));
-    auto drives = std::make_unique<FakeDriveSource>();
-    for (const std::string& root : roots) drives->add_card(root, fs::path(root).filename());
-    ui::MainWindowOptions options;
-    options.drives = std::move(drives);
-    options.update_check = false;
-    options.launch = [](const std::string&, const std::vector<std::string>&) { return true; };
-    window = std::make_unique<ui::MainWindow>(*session, qt_ui, std::move(options));
-    window->show();
-    ASSERT_TRUE(test::wait_for([&] { return window->drives_known(); }));
-  }
-  std::string newest(const std::string& column) {
-    auto r = session->database()->query("select ifnull(" + column +
-                                        ", '') from ingestion order by ingestion_sk desc limit 1");
-    return r && !r->rows.empty() ? r->rows[0][0] : "";
-  }
-  QString pane() { return find_named<QPlainTextEdit>(window.get(), "Report")->toPlainText(); }
-};
 
 TEST_F(Desktop, StartAnswersEveryQuestionOfTheStartFlow) {
   const std::string root = card("card", 4);
@@ -153,11 +57,7 @@ TEST_F(Desktop, StartAnswersEveryQuestionOfTheStartFlow) {
     browser->setDirectory(QString::fromStdString(backup));
     return QMetaObject::invokeMethod(browser, "accept");
   }));
-  bool finished = false;
-  QObject::connect(window.get(), &ui::MainWindow::ingestion_finished,
-                   [&](bool ok) { finished = ok; });
-  QTest::keyClick(window.get(), Qt::Key_Return);
-  ASSERT_TRUE(test::wait_for([&] { return finished; })) << pane().toStdString();
+  ASSERT_TRUE(start_and_finish()) << pane().toStdString();
 
   EXPECT_TRUE(answers.done());
   EXPECT_EQ(images_below(archive), 4u);

@@ -1,0 +1,139 @@
+// The desktop program's test fixture: a first-run session in the test's private HOME, the
+// main window over fake drives, the dialog answerer, sample cards, and helpers that answer a
+// modal dialog by its name and run the command-line program, shared by the GUI tests.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QTest>
+#include <QWidget>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control/app_session.h"
+#include "database/database.h"
+#include "platform/fake_drive_source.h"
+#include "settings/param.h"
+#include "settings/preferences.h"
+#include "settings/preset_edit.h"
+#include "tests/common/test_env.h"
+#include "tests/fixtures/sample_card.h"
+#include "tests/ui/gui_test_env.h"
+#include "ui/main_window.h"
+#include "ui/qt_user_interface.h"
+
+namespace cw::test {
+
+namespace fs = std::filesystem;
+
+inline std::size_t images_below(const std::string& dir) {
+  std::size_t n = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec);
+       it != fs::recursive_directory_iterator(); ++it)
+    if (it->is_regular_file() && it->path().extension() != ".xmp" &&
+        it->path().extension() != ".xxh128")
+      ++n;
+  return n;
+}
+
+// Runs the command-line program with `args`; its exit status, its output in `out`.
+inline int cardwright(const std::string& args, std::string& out) {
+  std::string command = test::built_program("app/cardwright");
+  command += ' ';
+  command += args;
+  return test::run_command(command, &out);
+}
+
+// A modal dialog with this accessible name (or window title), answered by `act`.
+inline std::function<bool(QWidget*)> on(const QString& name, std::function<bool(QWidget*)> act) {
+  return [name, act](QWidget* modal) {
+    return (modal->accessibleName() == name || modal->windowTitle() == name) && act(modal);
+  };
+}
+inline std::function<bool(QWidget*)> press(const QString& dialog, const QString& button) {
+  return on(dialog, [button](QWidget* w) { return click_named(w, button); });
+}
+
+struct Desktop : ::testing::Test {
+  TempDir dir;
+  std::string archive = dir / "archive";
+  ui::QtUserInterface qt_ui;
+  std::unique_ptr<AppSession> session;
+  std::unique_ptr<ui::MainWindow> window;
+  DialogAnswerer answers;
+
+  void SetUp() override {
+    // Every test starts as a first run: no presets, database or preferences of earlier tests.
+    for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+      fs::remove_all(fs::path(std::getenv(var)) / "CardwrightPro");
+    pref_put_int("IncompatibilityWarning", 7);
+  }
+  void TearDown() override {
+    EXPECT_TRUE(answers.unexpected.isEmpty()) << answers.unexpected.join("\n").toStdString();
+    window.reset();
+    session.reset();
+  }
+
+  std::string card(const std::string& name, int count,
+                   const std::string& first_capture = "2024:05:17 10:20:30") {
+    fixtures::CardSpec spec;
+    spec.first_capture = first_capture;
+    spec.count = count;
+    spec.raw_every = 0;
+    spec.jpeg_width = spec.jpeg_height = 16;
+    spec.prefix = name.substr(0, 3) + "_";
+    EXPECT_EQ(fixtures::write_sample_card(dir / name, spec).size(),
+              static_cast<std::size_t>(count));
+    return dir / name;
+  }
+  // Starts the program on these card roots with `settings` in the master preset.
+  void open(const std::vector<std::string>& roots,
+            const std::vector<std::pair<const char*, std::string>>& settings) {
+    session = std::make_unique<AppSession>(qt_ui, kSessionDesktop);
+    ASSERT_TRUE(session->ok());
+    for (const auto& [key, value] : settings)
+      ASSERT_TRUE(put_preset_value(session->settings(), PresetKind::Master, key, value));
+    auto drives = std::make_unique<FakeDriveSource>();
+    for (const std::string& root : roots) drives->add_card(root, fs::path(root).filename());
+    ui::MainWindowOptions options;
+    options.drives = std::move(drives);
+    options.update_check = false;
+    options.launch = [](const std::string&, const std::vector<std::string>&) { return true; };
+    window = std::make_unique<ui::MainWindow>(*session, qt_ui, std::move(options));
+    window->show();
+    ASSERT_TRUE(test::wait_for([&] { return window->drives_known(); }));
+  }
+  std::string newest(const std::string& column) {
+    auto r = session->database()->query("select ifnull(" + column +
+                                        ", '') from ingestion order by ingestion_sk desc limit 1");
+    return r && !r->rows.empty() ? r->rows[0][0] : "";
+  }
+  // Presses Return (Start) in the main window; true once the ingestion ended successfully.
+  bool start_and_finish() {
+    bool finished = false;
+    const auto hook = QObject::connect(window.get(), &ui::MainWindow::ingestion_finished,
+                                       [&](bool ok) { finished = ok; });
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    const bool ok = test::wait_for([&] { return finished; });
+    QObject::disconnect(hook);
+    return ok;
+  }
+  QString pane() { return find_named<QPlainTextEdit>(window.get(), "Report")->toPlainText(); }
+};
+
+}  // namespace cw::test
+
+namespace cw {
+using test::cardwright;
+using test::Desktop;
+using test::images_below;
+using test::on;
+using test::press;
+namespace fs = std::filesystem;
+}  // namespace cw

@@ -1,0 +1,301 @@
+// The tool windows driven as a user drives them: the database window's edit, sort, export,
+// purge and row operations; the macro laboratory and the examiner showing what their commands
+// print; GPS data loaded in the window the Start flow offers and used by the run; a
+// multi-camera shoot chosen, adjusted, synced and re-ingested; discs burned after a run and
+// from the Tools menu. Results are checked in the database, the files' times, the archive and
+// the disc images written.
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimeEdit>
+#include <fstream>
+
+#include "metadata/macro_reference.h"
+#include "tests/fixtures/sample_files.h"
+#include "tests/ui/desktop_fixture.h"
+#include "ui/database_window.h"
+#include "ui/grid.h"
+#include "ui/macro_lab.h"
+
+namespace cw {
+namespace {
+
+using test::click_named;
+using test::find_named;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+// Answers a Yes/No question with Yes.
+std::function<bool(QWidget*)> yes() {
+  return on("Question", [](QWidget* w) {
+    static_cast<QMessageBox*>(w)->button(QMessageBox::Yes)->click();
+    return true;
+  });
+}
+// Closes a message that says `text`.
+std::function<bool(QWidget*)> message(const std::string& text) {
+  return on("Message", [text](QWidget* w) {
+    EXPECT_THAT(static_cast<QMessageBox*>(w)->text().toStdString(), HasSubstr(text));
+    static_cast<QDialog*>(w)->accept();
+    return true;
+  });
+}
+// Picks `path` in the file or folder chooser called `name`.
+std::function<bool(QWidget*)> pick(const QString& name, const std::string& path) {
+  return on(name, [path](QWidget* w) {
+    auto* chooser = static_cast<QFileDialog*>(w);
+    const fs::path p(path);
+    const bool folder = chooser->fileMode() == QFileDialog::Directory;
+    chooser->setDirectory(QString::fromStdString(folder ? path : p.parent_path().string()));
+    // The name typed, as selectFile() leaves a focused name field alone.
+    if (!folder)
+      chooser->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(p.filename()));
+    return QMetaObject::invokeMethod(chooser, "accept");
+  });
+}
+// Selects every folder the multiple folder selection offers.
+std::function<bool(QWidget*)> select_all_folders() {
+  return on("Multiple Folder Selection", [](QWidget* w) {
+    find_named<QListWidget>(w, "Folders")->selectAll();
+    return click_named(w, "Select");
+  });
+}
+// Burns every disc of the burner window, then closes it.
+std::function<bool(QWidget*)> burn_and_close() {
+  return on("Cardwright Disc Burner", [](QWidget* w) {
+    if (find_named<QLabel>(w, "Burn status")->text().contains("Panel can now be closed"))
+      return click_named(w, "Close");
+    click_named(w, "Burn");  // once the recorders are listed; then it reads Cancel
+    return false;
+  });
+}
+
+void trigger(QWidget* window, const QString& text) {
+  for (QAction* a : window->findChildren<QAction*>())
+    if (a->text() == text) return a->trigger();
+  ADD_FAILURE() << "no command " << text.toStdString();
+}
+
+std::string value(Database& db, const std::string& sql) {
+  const std::optional<QueryResult> r = db.query(sql);
+  return r && !r->rows.empty() ? r->rows[0][0] : "";
+}
+
+std::string archived(const std::string& archive, const std::string& ending) {
+  for (const auto& e : fs::recursive_directory_iterator(archive))
+    if (e.path().string().ends_with(ending)) return e.path();
+  return "";
+}
+
+TEST_F(Desktop, DatabaseWindowSortsEditsExportsPurgesAndAddsRows) {
+  open({}, {{"PrimaryFolder", archive}});
+  Database& db = *session->database();
+  const int project = db.project_add("Wedding", "Client_001", std::nullopt, "");
+  std::vector<int> keys;
+  for (int images : {300, 40, 120, 75})
+    keys.push_back(db.ingestion_insert(project, db.card_key("#001"), 1, images, images, ""));
+  ASSERT_TRUE(
+      db.exec("update ingestion set ingested_dt = datetime('now', 'localtime', "
+              "'-2 years') where ingestion_sk = " +
+              std::to_string(keys[3])));
+  ui::DatabaseWindow window(*session);
+  bool loaded = false;
+  QObject::connect(&window, &ui::DatabaseWindow::loaded, [&] { loaded = true; });
+  window.show();
+  auto reloaded = [&] { return test::wait_for([&] { return std::exchange(loaded, false); }); };
+  ASSERT_TRUE(reloaded());
+
+  // Fewest images first, then the notes of that ingestion typed into its cell.
+  ui::GridView& grid = window.grid();
+  QHeaderView* header = grid.horizontalHeader();
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                    QPoint(header->sectionViewportPosition(7) + 8, header->height() / 2));
+  ASSERT_EQ(grid.model()->index(0, 0).data().toString().toInt(), keys[1]);
+  grid.edit(grid.model()->index(0, 9));
+  auto* editor = grid.findChild<QLineEdit*>();
+  ASSERT_TRUE(editor);
+  QTest::keyClicks(editor, "Group photos, \"north\" lawn");
+  QTest::keyClick(editor, Qt::Key_Return);
+  const std::string notes = "select notes from ingestion where ingestion_sk = ";
+  EXPECT_TRUE(test::wait_for([&] {  // the delegate commits on its next turn
+    return value(db, notes + std::to_string(keys[1])) == "Group photos, \"north\" lawn";
+  }));
+
+  const std::string csv = dir / "history.csv";
+  answers.then(pick("Export chooser", csv));
+  answers.then(message("Records exported successfully."));
+  ASSERT_TRUE(click_named(&window, "Export..."));
+  const std::string exported = test::read_file(csv);
+  EXPECT_EQ(std::count(exported.begin(), exported.end(), '\n'), 5);
+  EXPECT_THAT(exported, HasSubstr("\"Group photos, \"\"north\"\" lawn\""));
+
+  answers.then(yes());
+  ASSERT_TRUE(click_named(&window, "Purge..."));
+  ASSERT_TRUE(reloaded());
+  EXPECT_EQ(value(db, "select count(*) from ingestion"), "3");
+
+  window.show_table("IPTCcontact");
+  ASSERT_TRUE(reloaded());
+  ASSERT_TRUE(click_named(&window, "Add"));
+  ASSERT_TRUE(reloaded());
+  EXPECT_EQ(value(db, "select creator from IPTCcontact"), "Contact_0001");
+  answers.then(yes());
+  ASSERT_TRUE(click_named(&window, "Delete"));  // the added row is selected
+  ASSERT_TRUE(reloaded());
+  EXPECT_EQ(value(db, "select count(*) from IPTCcontact"), "0");
+  EXPECT_TRUE(answers.done());
+}
+
+TEST_F(Desktop, MacroLabAndExamineShowWhatTheirCommandsPrint) {
+  const std::string image = fixtures::write_sample_card(dir / "card", {}).front();
+  open({}, {{"PrimaryFolder", archive}});
+  ui::MacroLab lab(*session);
+  lab.show();
+  const std::string spec = "{@prefix,1,-1,_}{@datetimeany,1,8}_{@filename,-4} {@modle}";
+  auto* specification = find_named<QPlainTextEdit>(&lab, "Specification");
+  QTest::keyClicks(specification, QString::fromStdString(spec));
+  auto shown = [&] { return find_named<QPlainTextEdit>(&lab, "Result")->toPlainText() + "\n"; };
+  std::string printed;
+  ASSERT_EQ(cardwright("macro '" + spec + "' 2>/dev/null", printed), 0);
+  EXPECT_EQ(shown().toStdString(), printed);
+  EXPECT_THAT(find_named<QLabel>(&lab, "Warning")->text().toStdString(), HasSubstr("{@modle}"));
+  ASSERT_TRUE(lab.use_image(QString::fromStdString(image)));
+  ASSERT_EQ(cardwright("macro --image '" + image + "' '" + spec + "' 2>/dev/null", printed), 0);
+  EXPECT_THAT(printed, EndsWith(shown().toStdString()));  // after the reader's EXIF listing
+  EXPECT_THAT(printed, HasSubstr("IMG_20240517_0001"));
+  answers.then(yes());  // "OK to overwrite text?"
+  ASSERT_TRUE(click_named(&lab, "Insert Reference"));
+  EXPECT_EQ(specification->toPlainText().toStdString(), macro_reference_text());
+
+  // Examine: the file chosen first, the report built off the window's thread.
+  std::string report;
+  answers.then(pick("Examine chooser", image));
+  answers.then(on("Examine", [&](QWidget* w) {
+    report = find_named<QPlainTextEdit>(w, "Report")->toPlainText().toStdString();
+    return !report.empty() && click_named(w, "Close");
+  }));
+  trigger(window.get(), "&Examine...");
+  ASSERT_EQ(cardwright("examine '" + image + "'", printed), 0);
+  EXPECT_THAT(report, HasSubstr("INTERNAL IMAGE FILE STRUCTURE"));
+  EXPECT_THAT(printed, EndsWith(report));
+  EXPECT_TRUE(answers.done());
+}
+
+TEST_F(Desktop, StartOffersTheGpsWindowAndTheRunUsesItsTrackAndClock) {
+  const std::string root = card("card", 2);
+  const std::string track = dir / "walk.gpx";
+  std::ofstream(track)
+      << ("<gpx>\n<trk>\n<name>Walk</name>\n<trkseg>\n"
+          "<trkpt lat=\"48.0\" lon=\"2.0\">\n<ele>100</ele>\n<time>2024-05-17T08:20:00Z</time>\n"
+          "</trkpt>\n<trkpt lat=\"49.0\" lon=\"3.0\">\n<ele>200</ele>\n"
+          "<time>2024-05-17T08:22:00Z</time>\n</trkpt>\n</trkseg>\n</trk>\n</gpx>\n");
+  open({root}, {{"PrimaryFolder", archive},
+                {"WantBackup", "0"},
+                {"WantJPEGVerify", "0"},
+                {"CardFolder", root + "/DCIM"},
+                {"WantGPS", "1"}});
+  // The camera was in Paris on summer time: its 10:20:30 is 08:20:30 UTC.
+  answers.then(on("GPS Input", [](QWidget* w) {
+    auto* zone = find_named<QComboBox>(w, "CameraZone");
+    zone->setCurrentIndex(zone->findData("Paris +1"));
+    find_named<QCheckBox>(w, "CameraZoneDST")->setChecked(true);
+    return click_named(w, "Load GPS Data...");
+  }));
+  answers.then(pick("Track chooser", track));
+  answers.then(on("GPS Input", [](QWidget* w) {
+    return find_named<QLabel>(w, "Summary")->text().startsWith("Loaded 2 points") &&
+           click_named(w, "Continue");
+  }));
+  ASSERT_TRUE(start_and_finish()) << pane().toStdString();
+  EXPECT_TRUE(answers.done());
+  EXPECT_EQ(session->gps_tracks()->offset, -7200);
+  EXPECT_EQ(session->settings().master().get_str("CameraZone"), "Paris +1");
+  if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
+  std::string position;
+  test::run_command(
+      "exiftool -n -s3 -GPSLatitude -GPSLongitude '" + archived(archive, "_0001.JPG") + "'",
+      &position);
+  EXPECT_EQ(position, "48.25\n2.25\n");
+}
+
+TEST_F(Desktop, MultiCameraShootIsAdjustedSyncedAndReingestedInTimeOrder) {
+  // Camera B's clock is an hour and 10 seconds behind camera A's.
+  std::vector<std::string> a, b;
+  for (auto [name, count, first] : {std::tuple("camA", 3, "2024:05:17 10:20:30"),
+                                    std::tuple("camB", 2, "2024:05:17 09:20:40")}) {
+    fixtures::CardSpec spec;
+    spec.count = count, spec.raw_every = 0, spec.seconds_apart = 20;
+    spec.first_capture = first, spec.folder = name, spec.prefix = std::string(name, 3, 1) + "_";
+    (name[3] == 'A' ? a : b) = fixtures::write_sample_card(dir / "shoot", spec);
+  }
+  const long b_before = fixtures::mtime_of(b[0]);
+  open({}, {{"PrimaryFolder", archive},
+            {"WantBackup", "0"},
+            {"WantJPEGVerify", "0"},
+            {"NameFormat", "{@sequence,-4}_{@filename}"}});
+  answers.then(press("Multi-Camera Shoot", "Choose..."));
+  answers.then(pick("Folder chooser", dir / "shoot/camA"));
+  answers.then(select_all_folders());
+  answers.then(on("Multi-Camera Shoot", [](QWidget* w) {
+    auto& grid = *find_named<ui::GridView>(w, "Folders");
+    if (grid.model()->rowCount() != 2) return false;
+    grid.selectRow(0);  // camera B: the earliest start
+    auto* time = find_named<QTimeEdit>(w, "Time");
+    time->setTime(time->time().addSecs(3600));
+    return click_named(w, "Adjust");
+  }));
+  answers.then(yes());
+  answers.then(press("Multi-Camera Shoot", "Sync Files"));
+  answers.then(yes());
+  answers.then(message("Synchronized 1 folder(s) containing 2 total images."));
+  answers.then(press("Multi-Camera Shoot", "Re-Ingest"));
+  answers.then(press("Multi-Camera Shoot", "Close"));
+  trigger(window.get(), "M&ulti-Camera...");
+  EXPECT_TRUE(answers.done());
+
+  EXPECT_EQ(fixtures::mtime_of(b[0]), b_before + 3600);
+  std::vector<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(archive))
+    if (e.path().extension() == ".JPG") names.push_back(e.path().stem());
+  std::sort(names.begin(), names.end());
+  EXPECT_THAT(names, ::testing::ElementsAre("0001_A_0001", "0002_B_0001", "0003_A_0002",
+                                            "0004_B_0002", "0005_A_0003"));
+  EXPECT_EQ(newest("result"), "SUCCESS");
+}
+
+TEST_F(Desktop, DiscsAreBurnedAfterARunAndFromTheToolsMenu) {
+  const std::string root = card("card", 3);
+  const std::string discs = dir / "discs";
+  fs::create_directories(discs);
+  pref_put_text("BurnImageFolder", discs);
+  open({root}, {{"PrimaryFolder", archive},
+                {"WantBackup", "0"},
+                {"WantJPEGVerify", "0"},
+                {"CardFolder", root + "/DCIM"},
+                {"BurnPrimary", "1"}});
+  answers.then(burn_and_close());
+  ASSERT_TRUE(start_and_finish()) << pane().toStdString();
+  const std::string after_run = discs + "/" + newest("ingestion_sk") + "A_001.iso";
+  EXPECT_THAT(test::read_file(after_run), HasSubstr("IMG_20240517_0003.JPG"));
+
+  answers.then(pick("Folder chooser", archive + "/2024"));
+  answers.then(select_all_folders());
+  answers.then(burn_and_close());
+  trigger(window.get(), "&Burn Discs...");
+  EXPECT_TRUE(answers.done());
+  EXPECT_THAT(test::read_file(discs + "/Disc_001.iso"), HasSubstr("IMG_20240517_0003.JPG"));
+  EXPECT_THAT(pane().toStdString(), HasSubstr("Successful burn -- 1 disc(s) were burned."));
+}
+
+}  // namespace
+}  // namespace cw

@@ -1,0 +1,69 @@
+// "Database": every table of the ingestion database in the grid: the clients, projects (of a
+// chosen client), cards, the ingestion history (the newest 1000, or everything of the last
+// months) and the IPTC and user metadata tables. Cells the catalogue marks editable are
+// edited in place; rows are added and deleted, an ingestion's stored parameters shown, what
+// is loaded exported as CSV, and ingestions older than a year purged. Every operation is the
+// one `cardwright db` runs (database/browse.h); loading and purging run off the window's
+// thread.
+#pragma once
+
+#include <QDialog>
+#include <optional>
+#include <string>
+
+#include "database/browse.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace cw {
+class AppSession;
+}
+
+namespace cw::ui {
+
+class GridView;
+class WorkPanel;
+
+// The choice of the history that shows the newest 1000 ingestions (no age filter).
+inline constexpr const char* kNewestIngestions = "Newest 1000";
+
+class DatabaseWindow : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit DatabaseWindow(AppSession& session, QWidget* parent = nullptr);
+
+  // Shows a table by its title ("Ingestions"); for the ingestions, `age` chooses the rows.
+  void show_table(const QString& title, const QString& age = QString());
+  const std::optional<LoadedTable>& table() const { return table_; }
+  GridView& grid() { return *grid_; }
+
+ Q_SIGNALS:
+  // A load has been shown (also when it failed).
+  void loaded();
+
+ private:
+  void load(const std::string& select_key = {});
+  void show_loaded(std::optional<LoadedTable> table, const std::string& select_key);
+  const CatalogEntry* entry() const;
+  long selected_row() const;
+  void update_buttons();
+  void add();
+  void remove();
+  void parameters();
+  void export_table();
+  void purge();
+
+  AppSession& session_;
+  std::optional<LoadedTable> table_;
+  int generation_ = 0;
+  QComboBox *tables_, *clients_, *ages_;
+  QLabel *client_label_, *age_label_, *count_;
+  GridView* grid_;
+  WorkPanel* work_;
+  QPushButton *add_, *delete_, *parameters_, *export_, *purge_;
+};
+
+}  // namespace cw::ui

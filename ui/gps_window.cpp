@@ -1,0 +1,306 @@
+// The GPS settings and track window.
+#include "ui/gps_window.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardItemModel>
+#include <QVBoxLayout>
+
+#include "control/app_session.h"
+#include "foundation/log.h"
+#include "gps/camera_clock.h"
+#include "gps/gps_source.h"
+#include "settings/param.h"
+#include "settings/preset_edit.h"
+#include "ui/background.h"
+#include "ui/work_panel.h"
+
+namespace cw::ui {
+
+namespace {
+
+constexpr const char* kTimeFormat = "yyyy-MM-dd HH:mm:ss";
+
+// A clock field: camera times are read as if they were UTC, so the field shows them in UTC.
+QDateTimeEdit* clock_field(QWidget* parent, const QString& name, qint64 seconds) {
+  auto* edit = new QDateTimeEdit(parent);
+  edit->setAccessibleName(name);
+  edit->setTimeSpec(Qt::UTC);
+  edit->setDisplayFormat(QString::fromUtf8(kTimeFormat));
+  edit->setDateTime(QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC));
+  edit->setCalendarPopup(true);
+  edit->setMinimumWidth(
+      edit->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 60);
+  return edit;
+}
+
+}  // namespace
+
+GpsWindow::GpsWindow(AppSession& session, bool from_start, QWidget* parent)
+    : QDialog(parent), session_(session) {
+  setWindowTitle(tr("GPS Input"));
+  setAccessibleName(QStringLiteral("GPS Input"));
+  const CWPreset& m = session_.settings().master();
+  auto* layout = new QVBoxLayout(this);
+
+  want_ = new QCheckBox(tr("&Tag the ingested images with positions from a GPS track"), this);
+  want_->setAccessibleName(QStringLiteral("WantGPS"));
+  want_->setChecked(m.get_int("WantGPS") != 0);
+  layout->addWidget(want_);
+
+  // The camera's clock.
+  auto* clock = new QGroupBox(tr("Camera Clock"), this);
+  auto* form = new QFormLayout(clock);
+  form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+  zone_ = new QComboBox(clock);
+  zone_->setAccessibleName(QStringLiteral("CameraZone"));
+  zone_->setMaxVisibleItems(20);
+  zone_->setMinimumContentsLength(30);
+  zone_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  zone_->addItem(tr("(not chosen: UTC)"), QStringLiteral("???"));
+  for (const char* entry : camera_zones())
+    zone_->addItem(QString::fromStdString(camera_zone_display(entry)), QString::fromUtf8(entry));
+  if (auto* items = qobject_cast<QStandardItemModel*>(zone_->model()))
+    for (int i = 0; i < zone_->count(); ++i)
+      if (zone_->itemData(i).toString() == QLatin1String("-")) items->item(i)->setEnabled(false);
+  const int zone = zone_->findData(QString::fromStdString(m.get_str("CameraZone").value_or("")));
+  zone_->setCurrentIndex(zone < 0 ? 0 : zone);
+  dst_ = new QCheckBox(tr("The camera's clock was on &summer time (DST)"), clock);
+  dst_->setAccessibleName(QStringLiteral("CameraZoneDST"));
+  dst_->setChecked(m.get_int("CameraZoneDST") != 0);
+  form->addRow(tr("Camera's time &zone:"), zone_);
+  form->addRow(QString(), dst_);
+  // Both stored times 0 (never set): both fields show now, which means no adjustment.
+  qint64 showed = m.get_int("CameraAdjustEXIF"), actual = m.get_int("CameraAdjustActual");
+  if (showed == 0 && actual == 0) {
+    QDateTime now = QDateTime::currentDateTime();
+    now.setTimeSpec(Qt::UTC);  // the wall clock's reading, as camera times are read
+    showed = actual = now.toSecsSinceEpoch();
+  }
+  camera_time_ = clock_field(clock, QStringLiteral("CameraAdjustEXIF"), showed);
+  true_time_ = clock_field(clock, QStringLiteral("CameraAdjustActual"), actual);
+  adjustment_ = new QLabel(clock);
+  adjustment_->setAccessibleName(QStringLiteral("Adjustment"));
+  auto* hint = new QLabel(tr("Photograph a clock, or read the camera's clock and the true time "
+                             "at the same moment:"),
+                          clock);
+  hint->setWordWrap(true);
+  form->addRow(hint);
+  form->addRow(tr("The camera &showed:"), camera_time_);
+  form->addRow(tr("The true time &was:"), true_time_);
+  form->addRow(QString(), adjustment_);
+  layout->addWidget(clock);
+
+  // Where the track comes from.
+  auto* source = new QGroupBox(tr("Track Source"), this);
+  auto* sl = new QVBoxLayout(source);
+  auto* kinds = new QHBoxLayout;
+  source_ = new QButtonGroup(this);
+  const char* const kSources[] = {"GPX or LOG &files", "&Garmin receiver", "&Magellan receiver"};
+  for (int i = 0; i < 3; ++i) {
+    auto* b = new QRadioButton(tr(kSources[i]), source);
+    b->setAccessibleName(QStringLiteral("GPSSource %1").arg(i));
+    source_->addButton(b, i);
+    kinds->addWidget(b);
+    kinds->addSpacing(12);
+  }
+  kinds->addStretch(1);
+  sl->addLayout(kinds);
+  const int chosen = m.get_int("GPSSource");
+  if (QAbstractButton* b = source_->button(chosen >= 0 && chosen <= 2 ? chosen : 0))
+    b->setChecked(true);
+  port_ = new QLineEdit(QString::fromStdString(m.get_str("GPSDevice").value_or("USB")), source);
+  port_->setAccessibleName(QStringLiteral("GPSDevice"));
+  port_->setToolTip(tr("USB, COM1 ... or a device such as /dev/ttyUSB0"));
+  save_file_ = new QCheckBox(tr("&Keep the receiver's track in a GPX file"), source);
+  save_file_->setAccessibleName(QStringLiteral("GPSSaveFile"));
+  save_file_->setChecked(m.get_int("GPSSaveFile") != 0);
+  port_->setMaximumWidth(200);
+  auto* port_label = new QLabel(tr("&Port:"), source);
+  port_label->setBuddy(port_);
+  auto* receiver = new QHBoxLayout;
+  receiver->addWidget(port_label);
+  receiver->addWidget(port_);
+  receiver->addSpacing(12);
+  receiver->addWidget(save_file_);
+  receiver->addStretch(1);
+  sl->addLayout(receiver);
+  layout->addWidget(source);
+
+  // The loaded tracks.
+  auto* loaded = new QGroupBox(tr("Loaded Tracks"), this);
+  auto* ll = new QVBoxLayout(loaded);
+  auto* commands = new QHBoxLayout;
+  summary_ = new QLabel(loaded);
+  summary_->setAccessibleName(QStringLiteral("Summary"));
+  summary_->setWordWrap(true);
+  load_ = new QPushButton(tr("&Load GPS Data..."), loaded);
+  load_->setAccessibleName(QStringLiteral("Load GPS Data..."));
+  discard_ = new QPushButton(tr("&Discard"), loaded);
+  discard_->setAccessibleName(QStringLiteral("Discard"));
+  commands->addWidget(summary_, 1);
+  commands->addWidget(load_);
+  commands->addWidget(discard_);
+  ll->addLayout(commands);
+  analysis_ = new QPlainTextEdit(loaded);
+  analysis_->setAccessibleName(QStringLiteral("Analysis"));
+  analysis_->setReadOnly(true);
+  analysis_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  analysis_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  analysis_->setTabStopDistance(4 * analysis_->fontMetrics().horizontalAdvance(QLatin1Char(' ')));
+  ll->addWidget(analysis_, 1);
+  layout->addWidget(loaded, 1);
+
+  work_ = new WorkPanel(this);
+  layout->addWidget(work_);
+  auto* buttons = new QHBoxLayout;
+  close_ = new QPushButton(from_start ? tr("&Continue") : tr("OK"), this);
+  close_->setAccessibleName(from_start ? QStringLiteral("Continue") : QStringLiteral("OK"));
+  close_->setDefault(true);
+  buttons->addStretch(1);
+  buttons->addWidget(close_);
+  layout->addLayout(buttons);
+  for (QPushButton* b : {load_, discard_}) b->setAutoDefault(false);
+
+  connect(want_, &QCheckBox::toggled, this, [this](bool on) { put("WantGPS", on ? "1" : "0"); });
+  connect(zone_, &QComboBox::currentIndexChanged, this, [this] {
+    put("CameraZone", zone_->currentData().toString().toStdString());
+    zone_changed();
+  });
+  connect(dst_, &QCheckBox::toggled, this, [this](bool on) {
+    put("CameraZoneDST", on ? "1" : "0");
+    zone_changed();
+  });
+  for (QDateTimeEdit* edit : {camera_time_, true_time_})
+    connect(edit, &QDateTimeEdit::dateTimeChanged, this, [this, edit] {
+      put(edit == camera_time_ ? "CameraAdjustEXIF" : "CameraAdjustActual",
+          std::to_string(edit->dateTime().toSecsSinceEpoch()));
+      show_clock();
+    });
+  connect(source_, &QButtonGroup::idClicked, this, [this](int id) {
+    put("GPSSource", std::to_string(id));
+    update_controls();
+  });
+  connect(port_, &QLineEdit::editingFinished, this,
+          [this] { put("GPSDevice", port_->text().trimmed().toStdString()); });
+  connect(save_file_, &QCheckBox::toggled, this,
+          [this](bool on) { put("GPSSaveFile", on ? "1" : "0"); });
+  connect(load_, &QPushButton::clicked, this, &GpsWindow::choose_and_load);
+  connect(discard_, &QPushButton::clicked, this, [this] {
+    session_.discard_gps();
+    show_loaded();
+  });
+  connect(close_, &QPushButton::clicked, this, &QDialog::accept);
+
+  show_clock();
+  show_loaded();
+  update_controls();
+  resize(720, 760);
+}
+
+void GpsWindow::reject() {
+  if (!work_->running()) QDialog::reject();  // a load in progress ends first
+}
+
+void GpsWindow::put(const char* key, const std::string& value) {
+  put_preset_value(session_.settings(), PresetKind::File, key, value);
+}
+
+// Tracks take the camera's zone when they are loaded: tracks loaded under another zone would
+// place every image wrongly, so they are let go and the user loads them again.
+void GpsWindow::zone_changed() {
+  if (!session_.gps_tracks()) return;
+  session_.discard_gps();
+  show_loaded();
+  summary_->setText(tr("The camera's zone changed: load the GPS data again."));
+}
+
+void GpsWindow::show_clock() {
+  const CameraClock clock = camera_clock_from_preset(session_.settings().master());
+  adjustment_->setText(QString::fromStdString(adjustment_text(clock.adjustment)));
+}
+
+void GpsWindow::show_loaded() {
+  const GPX* tracks = session_.gps_tracks();
+  summary_->setText(tracks ? QString::fromStdString(tracks->summary()) : tr("No GPS data loaded."));
+  analysis_->setPlainText(tracks ? QString::fromStdString(tracks->analysis()).trimmed()
+                                 : QString());
+  update_controls();
+}
+
+void GpsWindow::update_controls() {
+  const bool idle = !work_->running();
+  const bool receiver = source_->checkedId() != kGpsSourceFiles;
+  port_->setEnabled(idle && receiver);
+  save_file_->setEnabled(idle && receiver);
+  load_->setText(receiver ? tr("&Read Receiver...") : tr("&Load GPS Data..."));
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{want_, zone_, dst_, camera_time_, true_time_, load_, close_})
+    w->setEnabled(idle);
+  for (QAbstractButton* b : source_->buttons()) b->setEnabled(idle);
+  discard_->setEnabled(idle && session_.gps_tracks() != nullptr);
+}
+
+void GpsWindow::choose_and_load() {
+  put("GPSDevice", port_->text().trimmed().toStdString());
+  if (source_->checkedId() == kGpsSourceFiles) {
+    QFileDialog chooser(this, tr("Choose GPS track files"));
+    chooser.setAccessibleName(QStringLiteral("Track chooser"));
+    chooser.setFileMode(QFileDialog::ExistingFiles);
+    chooser.setNameFilter(tr("GPX/LOG Files (*.gpx *.GPX *.log *.LOG)"));
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
+    std::vector<std::string> files;
+    for (const QString& f : chooser.selectedFiles()) files.push_back(f.toStdString());
+    load(files, std::string());
+    return;
+  }
+  std::string save;
+  if (save_file_->isChecked()) {
+    QFileDialog chooser(this, tr("Keep the receiver's track in"));
+    chooser.setAccessibleName(QStringLiteral("Track file chooser"));
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    chooser.setNameFilter(tr("GPX File (*.gpx)"));
+    chooser.setDefaultSuffix(QStringLiteral("gpx"));
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
+    save = chooser.selectedFiles().front().toStdString();
+  }
+  load({}, save);
+}
+
+void GpsWindow::load(const std::vector<std::string>& files, const std::string& save_file) {
+  const bool receiver = source_->checkedId() != kGpsSourceFiles;
+  work_->begin(tr("Loading GPS data..."), receiver);
+  update_controls();
+  // The worker reads the master preset's GPS settings while this window, which alone could
+  // change them, waits with its controls disabled.
+  AppSession* session = &session_;
+  std::shared_ptr<const std::atomic<bool>> stop = work_->stop_flag();
+  run_in_background(
+      this,
+      [session, files, save_file, stop] {
+        std::string message;
+        const bool ok =
+            session->load_gps(files, save_file, message, [stop] { return stop->load(); });
+        return std::make_pair(ok, message);
+      },
+      [this](const std::pair<bool, std::string>& done) {
+        work_->end();
+        if (!done.first) alert_printf("%s", done.second.c_str());
+        show_loaded();
+        Q_EMIT load_ended(done.first);
+      });
+}
+
+}  // namespace cw::ui
