@@ -60,7 +60,7 @@ void CopyVerifier::submit(VerifyJob job) {
     std::lock_guard<std::mutex> lock(mutex_);
     jobs_.push_back(std::move(job));
     if (!thread_.joinable()) {
-      buffer_.reset(new char[kReadBackBuffer]);
+      buffer_ = std::make_unique_for_overwrite<char[]>(kReadBackBuffer);
       thread_ = std::thread(&CopyVerifier::work, this);
     }
   }
@@ -68,7 +68,7 @@ void CopyVerifier::submit(VerifyJob job) {
 }
 
 VerifyResult CopyVerifier::verify_now(const VerifyJob& job) {
-  if (!own_buffer_) own_buffer_.reset(new char[kReadBackBuffer]);
+  if (!own_buffer_) own_buffer_ = std::make_unique_for_overwrite<char[]>(kReadBackBuffer);
   return read_back(job, own_buffer_.get(), kReadBackBuffer);
 }
 

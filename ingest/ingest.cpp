@@ -312,10 +312,9 @@ bool prepare(const ParamList& params, int count, EngineContext& ctx) {
   return true;
 }
 
-}  // namespace
-
-bool copycard(const ParamList& params, int count, const std::string& scan_root,
-              EngineContext& ctx) {
+// The run's steps; copycard records what a run that ends early copied.
+bool copy_card_steps(const ParamList& params, int count, const std::string& scan_root,
+                     EngineContext& ctx) {
   ctx.scan_root = scan_root;
   if (!prepare(params, count, ctx)) return false;
   const std::time_t start = std::time(nullptr);
@@ -347,17 +346,25 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
   return true;
 }
 
-bool run_slot(const ParamList& params, const std::string& scan_root, EngineContext& ctx) {
-  ctx.status_set("Running");
-  bool ok = copycard(params, params.count(), scan_root, ctx);
+}  // namespace
+
+bool copycard(const ParamList& params, int count, const std::string& scan_root,
+              EngineContext& ctx) {
+  const bool ok = copy_card_steps(params, count, scan_root, ctx);
   // What a failed or stopped run copied is recorded all the same, so that the next run of the
   // card completes it instead of copying it again. Copies that cannot be flushed to the disk
-  // are not recorded.
+  // are not recorded. Either way no read-back is still under way when the run returns.
   if (!ok && !ctx.dry_run) {
     settle_read_backs(ctx, true);
     std::string folder;
     if (ctx.disk_flush.flush(folder)) ctx.ledger.store();
   }
+  return ok;
+}
+
+bool run_slot(const ParamList& params, const std::string& scan_root, EngineContext& ctx) {
+  ctx.status_set("Running");
+  bool ok = copycard(params, params.count(), scan_root, ctx);
   if (!ctx.error.empty()) {
     ctx.report_printf("ERROR: %s\n", ctx.error.c_str());
     ctx.status_printf("ERROR: %s\n", ctx.error.c_str());

@@ -102,7 +102,7 @@ bool check_manifest(const std::string& manifest, const std::string& root, Manife
     error = text_with_path(std::strerror(errno), manifest);
     return false;
   }
-  std::unique_ptr<char[]> buffer(new char[kHashBuffer]);
+  auto buffer = std::make_unique_for_overwrite<char[]>(kHashBuffer);
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {

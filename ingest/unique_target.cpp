@@ -48,7 +48,7 @@ bool hash_camera_image(const std::string& path, Hash128& out, char* buffer) {
 }
 
 bool hash_any(const std::string& path, Hash128& out) {
-  std::unique_ptr<char[]> buffer(new char[kHashBuffer]);
+  auto buffer = std::make_unique_for_overwrite<char[]>(kHashBuffer);
   if (is_camera_path(path)) return hash_camera_image(path, out, buffer.get());
   return hash_file(path, out, buffer.get(), kHashBuffer);
 }
