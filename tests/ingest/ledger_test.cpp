@@ -1,0 +1,200 @@
+// The ingest ledger over whole runs with a database: a stopped run completed by the next one,
+// a card ingested again after its copies changed and its names did, and a copy that does not
+// read back as it was written.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "database/database.h"
+#include "foundation/sysio.h"
+#include "tests/fixtures/jpeg_maker.h"
+#include "tests/fixtures/sample_card.h"
+#include "tests/fixtures/sample_files.h"
+#include "tests/ingest/ingest_harness.h"
+
+namespace cw {
+namespace {
+
+namespace fsys = std::filesystem;
+using test::contains;
+using test::files_below;
+using test::image_contents;
+using test::read_file;
+
+// Asks `control` to stop once `copies` more files have been moved into place below `tree`.
+struct StopAfter {
+  std::string tree;
+  int copies = 0;
+  std::unique_ptr<SingleSlotControl>* control = nullptr;
+};
+StopAfter g_stop;
+
+int rename_then_stop(const char* from, const char* to) {
+  const int rc = system_sysio().rename(from, to);
+  if (rc == 0 && std::string(to).starts_with(g_stop.tree) && --g_stop.copies == 0)
+    (*g_stop.control)->request_stop();
+  return rc;
+}
+
+// The copy whose path ends so gets one bit flipped on the disk when it is next opened for
+// reading: after it was written, before it is read back.
+std::string g_flip;
+
+int open_flipping(const char* path, int flags, mode_t mode) {
+  if (!g_flip.empty() && std::string(path).ends_with(g_flip) && (flags & O_ACCMODE) == O_RDONLY) {
+    g_flip.clear();
+    const int fd = ::open(path, O_RDWR | O_CLOEXEC);
+    char byte = 0;
+    if (fd >= 0 && ::pread(fd, &byte, 1, 200) == 1) {
+      byte ^= 0x10;
+      EXPECT_EQ(::pwrite(fd, &byte, 1, 200), 1);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  return system_sysio().open(path, flags, mode);
+}
+
+struct LedgerRun : ::testing::Test {
+  test::Harness h;
+  Database db;
+  std::unique_ptr<SingleSlotControl> control;
+  std::string backup = h.dir / "backup", post = h.dir / "post";
+
+  void SetUp() override { ASSERT_TRUE(db.open(h.dir / "ledger.sqlite3")); }
+  void with_backups() {
+    h.set(kParamWantBackup, "1");
+    h.set(kParamBackupFolder, backup);
+    h.set(kParamWantBackupPost, "1");
+    h.set(kParamBackupFolderPost, post);
+  }
+  // One run as a slot makes it, its ledger kept in the database.
+  bool run() {
+    control = std::make_unique<SingleSlotControl>();
+    h.ctx = std::make_unique<EngineContext>(EngineJob{control.get(), 0, "Test card"});
+    h.ctx->database = &db;
+    return run_slot(h.params, h.card, *h.ctx);
+  }
+  void write_card(int count) {
+    fixtures::CardSpec spec;
+    spec.count = count;
+    spec.raw_every = 0;
+    spec.jpeg_width = spec.jpeg_height = 16;
+    ASSERT_EQ(fixtures::write_sample_card(h.card, spec).size(), static_cast<std::size_t>(count));
+  }
+};
+
+// Stopped after five first copies, or after five copies into the primary tree, a run is
+// completed by the next run of the card: every tree then holds each image exactly once, the
+// report counts the images completed, and the card is never touched.
+TEST_F(LedgerRun, StoppedRunIsCompletedWithoutCopyingTwice) {
+  with_backups();
+  write_card(12);
+  const auto card = files_below(h.card);
+  const auto images = image_contents(h.card);
+  for (const std::string* stop_in : {&backup, &h.archive}) {
+    for (const std::string& tree : {backup, h.archive, post}) fsys::remove_all(tree);
+    db.close();
+    ASSERT_TRUE(db.open(h.dir / ("ledger-" + fsys::path(*stop_in).filename().string())));
+    {
+      Sysio table = system_sysio();
+      table.rename = rename_then_stop;
+      ScopedSysio faults(table);
+      g_stop = {*stop_in + "/", 5, &control};
+      EXPECT_FALSE(run());
+    }
+    EXPECT_EQ(h.ctx->error, "Stopped") << *stop_in;
+    EXPECT_FALSE(h.ctx->verdict.safe);
+    // The images with a first copy that still lack a copy in another tree.
+    int unfinished = 0;
+    const auto in_backup = image_contents(backup), in_primary = image_contents(h.archive),
+               in_post = image_contents(post);
+    for (const auto& [bytes, n] : in_backup)
+      if (!in_primary.count(bytes) || !in_post.count(bytes)) ++unfinished;
+    ASSERT_GT(unfinished, 0) << *stop_in;
+
+    ASSERT_TRUE(run()) << h.ctx->error;
+    for (const std::string& tree : {backup, h.archive, post})
+      EXPECT_EQ(image_contents(tree), images) << tree << ", stopped in " << *stop_in;
+    EXPECT_TRUE(contains(h.ctx->report, "    Files completed from an earlier run: " +
+                                            std::to_string(unfinished) + "\n"))
+        << h.ctx->report;
+    EXPECT_TRUE(contains(h.ctx->report, "SUCCESSFUL INGESTION"));
+    EXPECT_EQ(h.ctx->verdict.line,
+              "Card safe to format: all 12 images have verified copies in 3 trees");
+  }
+  EXPECT_EQ(files_below(h.card), card);
+}
+
+// A card ingested again takes nothing new: not after XMP was merged into its JPEG copies, not
+// for video and sound files, not after the name and folder formats changed. Two different
+// images of one name, size and time in two folders both reach the archive.
+TEST_F(LedgerRun, ReIngestTakesNothingNew) {
+  h.set(kParamWantXMPtoJPG, "1");
+  h.set(kParamSidecarPath, h.dir / "title.xmp");
+  test::write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("merged"));
+  const std::string date = "2024:05:17 10:20:30";
+  const std::time_t when = fixtures::exif_date_to_time(date);
+  const std::string a = fixtures::make_jpeg(date, 6000, 1), b = fixtures::make_jpeg(date, 6000, 2);
+  ASSERT_NE(a, b);
+  for (const char* folder : {"/DCIM/100CAM", "/DCIM/101CAM"}) fsys::create_directories(h.card + folder);
+  ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/100CAM/IMG_0001.JPG", a, when));
+  ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/101CAM/IMG_0001.JPG", b, when));
+  ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/100CAM/MVI_0002.MOV", "movie", when + 5));
+  ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/101CAM/SND_0003.WAV", "sound", when + 9));
+  const auto card = files_below(h.card);
+  ASSERT_TRUE(run()) << h.ctx->error;
+  const auto archived = files_below(h.archive);
+  EXPECT_EQ(image_contents(h.archive).size(), 4u);
+  // Both JPEGs were changed by the merge: the archive holds neither card's bytes.
+  EXPECT_FALSE(image_contents(h.archive).count(a));
+  EXPECT_FALSE(image_contents(h.archive).count(b));
+
+  for (const char* name_format : {"{@filename}", "NEW_{@filename}"}) {
+    h.set(kParamNameFormat, name_format);
+    h.set(kParamFolderFormat, "{@filename,1,3}");
+    ASSERT_TRUE(run()) << h.ctx->error;
+    EXPECT_EQ(files_below(h.archive), archived) << name_format;
+    EXPECT_EQ(h.ctx->counts.already_archived, 4) << name_format;
+    EXPECT_TRUE(contains(h.ctx->report, "    Files already in the archive: 4\n"));
+    EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+  }
+  EXPECT_EQ(files_below(h.card), card);
+}
+
+// A bit that flips in a copy between its writing and its read-back is caught: the report names
+// the copy, which is not counted as verified, and the card is not called safe. The next run
+// copies that image again beside the damaged copy, which stays.
+TEST_F(LedgerRun, FlippedBitInACopyIsCaughtAndNamed) {
+  write_card(3);
+  const auto images = image_contents(h.card);
+  {
+    Sysio table = system_sysio();
+    table.open = open_flipping;
+    ScopedSysio faults(table);
+    g_flip = "/archive/IMG_0002.JPG";
+    EXPECT_FALSE(run());
+  }
+  EXPECT_TRUE(g_flip.empty()) << "the copy was never read back";
+  const std::string damaged = h.archive + "/IMG_0002.JPG";
+  EXPECT_TRUE(contains(h.ctx->report, "ERROR: copy differs from its source (checksum): \"" +
+                                          damaged + "\"\n"))
+      << h.ctx->report;
+  EXPECT_EQ(h.ctx->counts.files_verified, 2);
+  EXPECT_FALSE(h.ctx->verdict.safe);
+  EXPECT_TRUE(contains(h.ctx->verdict.line, "1 of 3 images lack a verified copy in every tree "
+                                            "(IMG_0002.JPG)"))
+      << h.ctx->verdict.line;
+
+  ASSERT_TRUE(run()) << h.ctx->error;
+  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+  EXPECT_EQ(h.ctx->counts.files_verified, 1);
+  auto archived = image_contents(h.archive);
+  EXPECT_EQ(archived.size(), 4u);  // the three images and the damaged copy
+  for (const auto& [bytes, n] : images) EXPECT_EQ(archived[bytes], 1);
+  EXPECT_TRUE(fsys::exists(damaged));
+}
+
+}  // namespace
+}  // namespace cw
