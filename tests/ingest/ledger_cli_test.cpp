@@ -54,12 +54,13 @@ struct LedgerCli : ::testing::Test {
   }
 };
 
-// Killed with its converter while the converter works on folder B (folder A's copies into the
+// Killed with its converter (the whole session) while the converter works on folder B (folder A's copies into the
 // primary tree made, perhaps not yet recorded), a run with a backup is completed by the next:
 // every tree complete, nothing copied twice, the report counts what it completed, the card
 // untouched. The manifests of the second run list every file of their trees.
 TEST_F(LedgerCli, KilledRunIsCompletedByTheNext) {
-  if (!test::have_program("setsid")) GTEST_SKIP() << "setsid not installed";
+  if (!test::have_program("setsid") || !test::have_program("pkill"))
+    GTEST_SKIP() << "setsid or pkill not installed";
   write_card(6, 1);
   fsys::create_directories(backup);
   const auto before = files_below(card);
@@ -72,7 +73,7 @@ TEST_F(LedgerCli, KilledRunIsCompletedByTheNext) {
   test::run_command("FAKE_DNG_DELAY=30 setsid " + ingest + " >/dev/null 2>&1 </dev/null & " +
                         "for i in $(seq 200); do [ $(ls " + sh_quote(archive + "/A") +
                         " 2>/dev/null | grep -c 'JPG$') = 6 ] && break; sleep 0.05; done; " +
-                        "sleep 0.3; kill -KILL -$!; wait $!; echo $?",
+                        "sleep 0.3; pkill -KILL -s $!; wait $!; echo $?",
                     &status);
   ASSERT_EQ(status, "137\n");
   ASSERT_FALSE(fsys::exists(archive + "/B/B_0007.dng"));

@@ -69,11 +69,11 @@ struct LedgerRun : ::testing::Test {
     h.set(kParamWantBackupPost, "1");
     h.set(kParamBackupFolderPost, post);
   }
-  // One run as a slot makes it, its ledger kept in the database.
-  bool run() {
+  // One run as a slot makes it, its ledger kept in the database when `recorded`.
+  bool run(bool recorded = true) {
     control = std::make_unique<SingleSlotControl>();
     h.ctx = std::make_unique<EngineContext>(EngineJob{control.get(), 0, "Test card"});
-    h.ctx->database = &db;
+    h.ctx->database = recorded ? &db : nullptr;
     return run_slot(h.params, h.card, *h.ctx);
   }
   void write_card(int count) {
@@ -86,25 +86,33 @@ struct LedgerRun : ::testing::Test {
 };
 
 // Stopped after five first copies, or after five copies into the primary tree, a run is
-// completed by the next run of the card: every tree then holds each image exactly once, the
-// report counts the images completed, and the card is never touched.
+// completed by the next run of the card, also when the stopped run's record was lost (killed
+// before it was stored): every tree then holds each image exactly once, the report counts the
+// images completed, and the card is never touched.
 TEST_F(LedgerRun, StoppedRunIsCompletedWithoutCopyingTwice) {
   with_backups();
   write_card(12);
   const auto card = files_below(h.card);
   const auto images = image_contents(h.card);
-  for (const std::string* stop_in : {&backup, &h.archive}) {
+  struct Stop {
+    const std::string* tree;
+    bool recorded;
+  };
+  for (const auto [stop_in, recorded] :
+       {Stop{&backup, true}, {&h.archive, true}, {&backup, false}, {&h.archive, false}}) {
+    SCOPED_TRACE("stopped in " + *stop_in + (recorded ? "" : ", not recorded"));
     for (const std::string& tree : {backup, h.archive, post}) fsys::remove_all(tree);
     db.close();
-    ASSERT_TRUE(db.open(h.dir / ("ledger-" + fsys::path(*stop_in).filename().string())));
+    ASSERT_TRUE(db.open(h.dir / ("ledger-" + std::to_string(recorded) +
+                                 fsys::path(*stop_in).filename().string())));
     {
       Sysio table = system_sysio();
       table.rename = rename_then_stop;
       ScopedSysio faults(table);
       g_stop = {*stop_in + "/", 5, &control};
-      EXPECT_FALSE(run());
+      EXPECT_FALSE(run(recorded));
     }
-    EXPECT_EQ(h.ctx->error, "Stopped") << *stop_in;
+    EXPECT_EQ(h.ctx->error, "Stopped");
     EXPECT_FALSE(h.ctx->verdict.safe);
     // The images with a first copy that still lack a copy in another tree.
     int unfinished = 0;
@@ -112,11 +120,11 @@ TEST_F(LedgerRun, StoppedRunIsCompletedWithoutCopyingTwice) {
                in_post = image_contents(post);
     for (const auto& [bytes, n] : in_backup)
       if (!in_primary.count(bytes) || !in_post.count(bytes)) ++unfinished;
-    ASSERT_GT(unfinished, 0) << *stop_in;
+    ASSERT_GT(unfinished, 0);
 
     ASSERT_TRUE(run()) << h.ctx->error;
     for (const std::string& tree : {backup, h.archive, post})
-      EXPECT_EQ(image_contents(tree), images) << tree << ", stopped in " << *stop_in;
+      EXPECT_EQ(image_contents(tree), images) << tree;
     EXPECT_TRUE(contains(h.ctx->report, "    Files completed from an earlier run: " +
                                             std::to_string(unfinished) + "\n"))
         << h.ctx->report;
@@ -136,28 +144,37 @@ TEST_F(LedgerRun, ReIngestTakesNothingNew) {
   test::write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("merged"));
   const std::string date = "2024:05:17 10:20:30";
   const std::time_t when = fixtures::exif_date_to_time(date);
-  const std::string a = fixtures::make_jpeg(date, 6000, 1), b = fixtures::make_jpeg(date, 6000, 2);
-  ASSERT_NE(a, b);
-  for (const char* folder : {"/DCIM/100CAM", "/DCIM/101CAM"}) fsys::create_directories(h.card + folder);
-  ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/100CAM/IMG_0001.JPG", a, when));
-  ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/101CAM/IMG_0001.JPG", b, when));
-  ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/100CAM/MVI_0002.MOV", "movie", when + 5));
-  ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/101CAM/SND_0003.WAV", "sound", when + 9));
+  const std::string jpeg_a = fixtures::make_jpeg(date, 6000, 1);
+  const std::string jpeg_b = fixtures::make_jpeg(date, 6000, 2);
+  const std::string raw_a = fixtures::make_tiff_raw(date, 6000, 1);
+  const std::string raw_b = fixtures::make_tiff_raw(date, 6000, 2);
+  ASSERT_NE(jpeg_a, jpeg_b);
+  ASSERT_NE(raw_a, raw_b);
+  const std::pair<const char*, const std::string*> files[] = {
+      {"100CAM/IMG_0001.JPG", &jpeg_a}, {"101CAM/IMG_0001.JPG", &jpeg_b},
+      {"100CAM/IMG_0002.CR2", &raw_a},  {"101CAM/IMG_0002.CR2", &raw_b}};
+  for (const auto& [path, bytes] : files) {
+    fsys::create_directories(fsys::path(h.card + "/DCIM/" + path).parent_path());
+    ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/" + path, *bytes, when));
+  }
+  ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/100CAM/MVI_0003.MOV", "movie", when + 5));
+  ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/101CAM/SND_0004.WAV", "sound", when + 9));
   const auto card = files_below(h.card);
   ASSERT_TRUE(run()) << h.ctx->error;
   const auto archived = files_below(h.archive);
-  EXPECT_EQ(image_contents(h.archive).size(), 4u);
+  auto contents = image_contents(h.archive);
+  EXPECT_EQ(contents.size(), 6u);
+  EXPECT_EQ(contents[raw_a] + contents[raw_b], 2);
   // Both JPEGs were changed by the merge: the archive holds neither card's bytes.
-  EXPECT_FALSE(image_contents(h.archive).count(a));
-  EXPECT_FALSE(image_contents(h.archive).count(b));
+  EXPECT_EQ(contents.count(jpeg_a) + contents.count(jpeg_b), 0u);
 
   for (const char* name_format : {"{@filename}", "NEW_{@filename}"}) {
     h.set(kParamNameFormat, name_format);
     h.set(kParamFolderFormat, "{@filename,1,3}");
     ASSERT_TRUE(run()) << h.ctx->error;
     EXPECT_EQ(files_below(h.archive), archived) << name_format;
-    EXPECT_EQ(h.ctx->counts.already_archived, 4) << name_format;
-    EXPECT_TRUE(contains(h.ctx->report, "    Files already in the archive: 4\n"));
+    EXPECT_EQ(h.ctx->counts.already_archived, 6) << name_format;
+    EXPECT_TRUE(contains(h.ctx->report, "    Files already in the archive: 6\n"));
     EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
   }
   EXPECT_EQ(files_below(h.card), card);
