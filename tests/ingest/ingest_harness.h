@@ -56,7 +56,8 @@ inline std::map<std::string, std::string> files_below(const std::string& root) {
   std::map<std::string, std::string> out;
   if (!std::filesystem::exists(root)) return out;
   for (const auto& e : std::filesystem::recursive_directory_iterator(root))
-    if (e.is_regular_file()) out[e.path().lexically_relative(root).string()] = read_file(e.path());
+    if (e.is_regular_file())
+      out[e.path().lexically_relative(root).string()] = read_file(e.path());
   return out;
 }
 

@@ -3,6 +3,7 @@
 // tool and by `cardwright verify`.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/fixtures/programs.h"
@@ -54,10 +55,10 @@ struct LedgerCli : ::testing::Test {
   }
 };
 
-// Killed with its converter (the whole session) while the converter works on folder B (folder A's copies into the
-// primary tree made, perhaps not yet recorded), a run with a backup is completed by the next:
-// every tree complete, nothing copied twice, the report counts what it completed, the card
-// untouched. The manifests of the second run list every file of their trees.
+// Killed with its converter (the whole session) while the converter works on folder B, folder
+// A's copies into the primary tree made but perhaps not yet recorded, a run with a backup is
+// completed by the next: every tree complete, nothing copied twice, the report counts what it
+// completed, the card untouched. The manifests of the second run list every file of their trees.
 TEST_F(LedgerCli, KilledRunIsCompletedByTheNext) {
   if (!test::have_program("setsid") || !test::have_program("pkill"))
     GTEST_SKIP() << "setsid or pkill not installed";

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 
 #include "database/database.h"
@@ -38,13 +39,15 @@ int rename_then_stop(const char* from, const char* to) {
   return rc;
 }
 
-// The copy whose path ends so gets one bit flipped on the disk when it is next opened for
-// reading: after it was written, before it is read back.
-std::string g_flip;
+// The copy that gets one bit flipped on the disk when it is next opened for reading (after it
+// was written, before it is read back), once armed. The read-back runs on the verifier's
+// thread, hence the atomic.
+const char* const kFlipped = "/archive/IMG_0002.JPG";
+std::atomic<bool> g_flip_armed{false};
 
 int open_flipping(const char* path, int flags, mode_t mode) {
-  if (!g_flip.empty() && std::string(path).ends_with(g_flip) && (flags & O_ACCMODE) == O_RDONLY) {
-    g_flip.clear();
+  if ((flags & O_ACCMODE) == O_RDONLY && std::string(path).ends_with(kFlipped) &&
+      g_flip_armed.exchange(false)) {
     const int fd = ::open(path, O_RDWR | O_CLOEXEC);
     char byte = 0;
     if (fd >= 0 && ::pread(fd, &byte, 1, 200) == 1) {
@@ -190,10 +193,10 @@ TEST_F(LedgerRun, FlippedBitInACopyIsCaughtAndNamed) {
     Sysio table = system_sysio();
     table.open = open_flipping;
     ScopedSysio faults(table);
-    g_flip = "/archive/IMG_0002.JPG";
+    g_flip_armed = true;
     EXPECT_FALSE(run());
   }
-  EXPECT_TRUE(g_flip.empty()) << "the copy was never read back";
+  EXPECT_FALSE(g_flip_armed) << "the copy was never read back";
   const std::string damaged = h.archive + "/IMG_0002.JPG";
   EXPECT_TRUE(contains(h.ctx->report, "ERROR: copy differs from its source (checksum): \"" +
                                           damaged + "\"\n"))
