@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <charconv>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,14 @@ bool all_digits(const std::string& text) {
   for (char c : text)
     if (!std::isdigit(static_cast<unsigned char>(c))) return false;
   return true;
+}
+
+// The ingestion ID a text of digits names; nothing when it is too large for any record.
+std::optional<int> ingestion_id_of(const std::string& digits) {
+  int id = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), id);
+  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return id;
 }
 
 // Checks one manifest and prints its problems and its count; true when every file matched.
@@ -49,11 +59,13 @@ int run_verify(const CommandSpec& spec, Args& a) {
     manifests.push_back({a.value("root").value_or(manifest_root(what)), what});
   } else if (all_digits(what)) {
     if (a.has("root")) return usage_error(spec.name, "--root goes with a manifest file");
+    const std::optional<int> id = ingestion_id_of(what);
+    if (!id) return failure(spec.name, "no ingestion has the ID " + what);
     ConsoleUserInterface ui;
     CommandSession session(ui, kSessionDatabase);
     if (!session->ok() || !session->database()) return 1;
     std::optional<std::vector<ManifestRecord>> recorded =
-        manifests_of(*session->database(), std::stoi(what));
+        manifests_of(*session->database(), *id);
     if (!recorded) return 1;
     if (recorded->empty())
       return failure(spec.name, "no manifest is recorded for ingestion " + what +

@@ -2,6 +2,8 @@
 // temporary folder, and the run's context and control to inspect afterwards.
 #pragma once
 
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -46,6 +48,32 @@ struct Harness {
 
 inline bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
+}
+
+// Every file below `root` by its path there, with its bytes: what a test compares before and
+// after a run to see that a card was left as it was.
+inline std::map<std::string, std::string> files_below(const std::string& root) {
+  std::map<std::string, std::string> out;
+  if (!std::filesystem::exists(root)) return out;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+    if (e.is_regular_file())
+      out[e.path().lexically_relative(root).string()] = read_file(e.path());
+  return out;
+}
+
+// The images of a tree by content, with how many files hold each: sidecars, manifests and the
+// hidden temporary files of copies left out. A tree that holds every image of a card once
+// gives the card's own contents.
+inline std::map<std::string, int> image_contents(const std::string& root) {
+  std::map<std::string, int> out;
+  for (const auto& [path, bytes] : files_below(root)) {
+    const std::filesystem::path p(path);
+    if (p.extension() == ".xmp" || p.filename().string()[0] == '.' ||
+        path.starts_with("Manifests/"))
+      continue;
+    ++out[bytes];
+  }
+  return out;
 }
 
 }  // namespace cw::test

@@ -1,0 +1,220 @@
+// The ingest ledger over whole runs with a database: a stopped run completed by the next one,
+// a card ingested again after its copies changed and its names did, and a copy that does not
+// read back as it was written.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+
+#include "database/database.h"
+#include "foundation/sysio.h"
+#include "tests/fixtures/jpeg_maker.h"
+#include "tests/fixtures/sample_card.h"
+#include "tests/fixtures/sample_files.h"
+#include "tests/ingest/ingest_harness.h"
+
+namespace cw {
+namespace {
+
+namespace fsys = std::filesystem;
+using test::contains;
+using test::files_below;
+using test::image_contents;
+using test::read_file;
+
+// Asks `control` to stop once `copies` more files have been moved into place below `tree`.
+struct StopAfter {
+  std::string tree;
+  int copies = 0;
+  std::unique_ptr<SingleSlotControl>* control = nullptr;
+};
+StopAfter g_stop;
+
+int rename_then_stop(const char* from, const char* to) {
+  const int rc = system_sysio().rename(from, to);
+  if (rc == 0 && std::string(to).starts_with(g_stop.tree) && --g_stop.copies == 0)
+    (*g_stop.control)->request_stop();
+  return rc;
+}
+
+// The copy that gets one bit flipped on the disk when it is next opened for reading (after it
+// was written, before it is read back), once armed. The read-back runs on the verifier's
+// thread, hence the atomic.
+const char* const kFlipped = "/archive/IMG_0002.JPG";
+std::atomic<bool> g_flip_armed{false};
+
+int open_flipping(const char* path, int flags, mode_t mode) {
+  if ((flags & O_ACCMODE) == O_RDONLY && std::string(path).ends_with(kFlipped) &&
+      g_flip_armed.exchange(false)) {
+    const int fd = ::open(path, O_RDWR | O_CLOEXEC);
+    char byte = 0;
+    if (fd >= 0 && ::pread(fd, &byte, 1, 200) == 1) {
+      byte ^= 0x10;
+      EXPECT_EQ(::pwrite(fd, &byte, 1, 200), 1);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  return system_sysio().open(path, flags, mode);
+}
+
+struct LedgerRun : ::testing::Test {
+  test::Harness h;
+  Database db;
+  std::unique_ptr<SingleSlotControl> control;
+  std::string backup = h.dir / "backup", post = h.dir / "post";
+
+  void SetUp() override { ASSERT_TRUE(db.open(h.dir / "ledger.sqlite3")); }
+  void with_backups() {
+    h.set(kParamWantBackup, "1");
+    h.set(kParamBackupFolder, backup);
+    h.set(kParamWantBackupPost, "1");
+    h.set(kParamBackupFolderPost, post);
+  }
+  // One run as a slot makes it, its ledger kept in the database when `recorded`.
+  bool run(bool recorded = true) {
+    control = std::make_unique<SingleSlotControl>();
+    h.ctx = std::make_unique<EngineContext>(EngineJob{control.get(), 0, "Test card"});
+    h.ctx->database = recorded ? &db : nullptr;
+    return run_slot(h.params, h.card, *h.ctx);
+  }
+  void write_card(int count) {
+    fixtures::CardSpec spec;
+    spec.count = count;
+    spec.raw_every = 0;
+    spec.jpeg_width = spec.jpeg_height = 16;
+    ASSERT_EQ(fixtures::write_sample_card(h.card, spec).size(), static_cast<std::size_t>(count));
+  }
+};
+
+// Stopped after five first copies, or after five copies into the primary tree, a run is
+// completed by the next run of the card, also when the stopped run's record was lost (killed
+// before it was stored): every tree then holds each image exactly once, the report counts the
+// images completed, and the card is never touched.
+TEST_F(LedgerRun, StoppedRunIsCompletedWithoutCopyingTwice) {
+  with_backups();
+  write_card(12);
+  const auto card = files_below(h.card);
+  const auto images = image_contents(h.card);
+  struct Stop {
+    const std::string* tree;
+    bool recorded;
+  };
+  for (const auto [stop_in, recorded] :
+       {Stop{&backup, true}, {&h.archive, true}, {&backup, false}, {&h.archive, false}}) {
+    SCOPED_TRACE("stopped in " + *stop_in + (recorded ? "" : ", not recorded"));
+    for (const std::string& tree : {backup, h.archive, post}) fsys::remove_all(tree);
+    db.close();
+    ASSERT_TRUE(db.open(h.dir / ("ledger-" + std::to_string(recorded) +
+                                 fsys::path(*stop_in).filename().string())));
+    {
+      Sysio table = system_sysio();
+      table.rename = rename_then_stop;
+      ScopedSysio faults(table);
+      g_stop = {*stop_in + "/", 5, &control};
+      EXPECT_FALSE(run(recorded));
+    }
+    EXPECT_EQ(h.ctx->error, "Stopped");
+    EXPECT_FALSE(h.ctx->verdict.safe);
+    // The images with a first copy that still lack a copy in another tree.
+    int unfinished = 0;
+    const auto in_backup = image_contents(backup), in_primary = image_contents(h.archive),
+               in_post = image_contents(post);
+    for (const auto& [bytes, n] : in_backup)
+      if (!in_primary.count(bytes) || !in_post.count(bytes)) ++unfinished;
+    ASSERT_GT(unfinished, 0);
+
+    ASSERT_TRUE(run()) << h.ctx->error;
+    for (const std::string& tree : {backup, h.archive, post})
+      EXPECT_EQ(image_contents(tree), images) << tree;
+    EXPECT_TRUE(contains(h.ctx->report, "    Files completed from an earlier run: " +
+                                            std::to_string(unfinished) + "\n"))
+        << h.ctx->report;
+    EXPECT_TRUE(contains(h.ctx->report, "SUCCESSFUL INGESTION"));
+    EXPECT_EQ(h.ctx->verdict.line,
+              "Card safe to format: all 12 images have verified copies in 3 trees");
+  }
+  EXPECT_EQ(files_below(h.card), card);
+}
+
+// A card ingested again takes nothing new: not after XMP was merged into its JPEG copies, not
+// for video and sound files, not after the name and folder formats changed. Two different
+// images of one name, size and time in two folders both reach the archive.
+TEST_F(LedgerRun, ReIngestTakesNothingNew) {
+  h.set(kParamWantXMPtoJPG, "1");
+  h.set(kParamSidecarPath, h.dir / "title.xmp");
+  test::write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("merged"));
+  const std::string date = "2024:05:17 10:20:30";
+  const std::time_t when = fixtures::exif_date_to_time(date);
+  const std::string jpeg_a = fixtures::make_jpeg(date, 6000, 1);
+  const std::string jpeg_b = fixtures::make_jpeg(date, 6000, 2);
+  const std::string raw_a = fixtures::make_tiff_raw(date, 6000, 1);
+  const std::string raw_b = fixtures::make_tiff_raw(date, 6000, 2);
+  ASSERT_NE(jpeg_a, jpeg_b);
+  ASSERT_NE(raw_a, raw_b);
+  const std::pair<const char*, const std::string*> files[] = {
+      {"100CAM/IMG_0001.JPG", &jpeg_a}, {"101CAM/IMG_0001.JPG", &jpeg_b},
+      {"100CAM/IMG_0002.CR2", &raw_a},  {"101CAM/IMG_0002.CR2", &raw_b}};
+  for (const auto& [path, bytes] : files) {
+    fsys::create_directories(fsys::path(h.card + "/DCIM/" + path).parent_path());
+    ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/" + path, *bytes, when));
+  }
+  ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/100CAM/MVI_0003.MOV", "movie", when + 5));
+  ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/101CAM/SND_0004.WAV", "sound", when + 9));
+  const auto card = files_below(h.card);
+  ASSERT_TRUE(run()) << h.ctx->error;
+  const auto archived = files_below(h.archive);
+  auto contents = image_contents(h.archive);
+  EXPECT_EQ(contents.size(), 6u);
+  EXPECT_EQ(contents[raw_a] + contents[raw_b], 2);
+  // Both JPEGs were changed by the merge: the archive holds neither card's bytes.
+  EXPECT_EQ(contents.count(jpeg_a) + contents.count(jpeg_b), 0u);
+
+  for (const char* name_format : {"{@filename}", "NEW_{@filename}"}) {
+    h.set(kParamNameFormat, name_format);
+    h.set(kParamFolderFormat, "{@filename,1,3}");
+    ASSERT_TRUE(run()) << h.ctx->error;
+    EXPECT_EQ(files_below(h.archive), archived) << name_format;
+    EXPECT_EQ(h.ctx->counts.already_archived, 6) << name_format;
+    EXPECT_TRUE(contains(h.ctx->report, "    Files already in the archive: 6\n"));
+    EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+  }
+  EXPECT_EQ(files_below(h.card), card);
+}
+
+// A bit that flips in a copy between its writing and its read-back is caught: the report names
+// the copy, which is not counted as verified, and the card is not called safe. The next run
+// copies that image again beside the damaged copy, which stays.
+TEST_F(LedgerRun, FlippedBitInACopyIsCaughtAndNamed) {
+  write_card(3);
+  const auto images = image_contents(h.card);
+  {
+    Sysio table = system_sysio();
+    table.open = open_flipping;
+    ScopedSysio faults(table);
+    g_flip_armed = true;
+    EXPECT_FALSE(run());
+  }
+  EXPECT_FALSE(g_flip_armed) << "the copy was never read back";
+  const std::string damaged = h.archive + "/IMG_0002.JPG";
+  EXPECT_TRUE(contains(h.ctx->report, "ERROR: copy differs from its source (checksum): \"" +
+                                          damaged + "\"\n"))
+      << h.ctx->report;
+  EXPECT_EQ(h.ctx->counts.files_verified, 2);
+  EXPECT_FALSE(h.ctx->verdict.safe);
+  EXPECT_TRUE(contains(h.ctx->verdict.line, "1 of 3 images lack a verified copy in every tree "
+                                            "(IMG_0002.JPG)"))
+      << h.ctx->verdict.line;
+
+  ASSERT_TRUE(run()) << h.ctx->error;
+  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+  EXPECT_EQ(h.ctx->counts.files_verified, 1);
+  auto archived = image_contents(h.archive);
+  EXPECT_EQ(archived.size(), 4u);  // the three images and the damaged copy
+  for (const auto& [bytes, n] : images) EXPECT_EQ(archived[bytes], 1);
+  EXPECT_TRUE(fsys::exists(damaged));
+}
+
+}  // namespace
+}  // namespace cw
