@@ -1,21 +1,70 @@
 // Temporary copies moved into place, and the per-phase flush of the written file systems.
 #include "ingest/staged_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <memory>
+#include <string_view>
 
 #include "foundation/sysio.h"
 
 namespace cw {
 
 namespace {
+
 std::atomic<unsigned long> staged_count{0};
+
+constexpr std::string_view kStagedPrefix = ".cw-", kStagedSuffix = ".part";
+
+std::string host_name() {
+  char name[256] = "";
+  if (::gethostname(name, sizeof name - 1) != 0) return "host";
+  std::string out = name;
+  for (char& c : out)
+    if (c == '/' || c == '-') c = '_';
+  return out.empty() ? "host" : out;
+}
+
+// The process that wrote a temporary copy named ".cw-HOST-PID-N.part", when HOST is this
+// machine; 0 otherwise.
+pid_t writer_on_this_host(std::string_view name, const std::string& host) {
+  if (name.size() <= kStagedPrefix.size() + kStagedSuffix.size() ||
+      name.substr(0, kStagedPrefix.size()) != kStagedPrefix ||
+      name.substr(name.size() - kStagedSuffix.size()) != kStagedSuffix)
+    return 0;
+  name.remove_prefix(kStagedPrefix.size());
+  name.remove_suffix(kStagedSuffix.size());
+  const std::size_t counter = name.rfind('-');
+  if (counter == std::string_view::npos) return 0;
+  const std::size_t pid_at = name.rfind('-', counter - 1);
+  if (pid_at == std::string_view::npos || name.substr(0, pid_at) != host) return 0;
+  const std::string_view digits = name.substr(pid_at + 1, counter - pid_at - 1);
+  if (digits.empty() || digits.size() > 9 ||
+      digits.find_first_not_of("0123456789") != std::string_view::npos)
+    return 0;
+  return static_cast<pid_t>(std::stol(std::string(digits)));
+}
+
 }  // namespace
+
+void remove_stale_staged_files(const std::string& folder) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+  if (!dir) return;
+  const std::string host = host_name();
+  while (const dirent* e = ::readdir(dir.get())) {
+    const pid_t writer = writer_on_this_host(e->d_name, host);
+    if (writer <= 0 || writer == ::getpid()) continue;
+    if (::kill(writer, 0) == 0 || errno != ESRCH) continue;  // alive, or not ours to judge
+    ::unlinkat(::dirfd(dir.get()), e->d_name, 0);
+  }
+}
 
 StagedFile::~StagedFile() {
   fd_.close();
@@ -23,9 +72,11 @@ StagedFile::~StagedFile() {
 }
 
 bool StagedFile::create(const std::string& folder) {
-  // The process and a counter make the name unique among every run writing into the folder.
-  temp_ = folder + "/.cw-" + std::to_string(::getpid()) + "-" + std::to_string(++staged_count) +
-          ".part";
+  // The machine, the process and a counter make the name unique among every run writing into
+  // the folder, and tell a later run whether the writer is gone.
+  temp_ = folder + "/" + std::string(kStagedPrefix) + host_name() + "-" +
+          std::to_string(::getpid()) + "-" + std::to_string(++staged_count) +
+          std::string(kStagedSuffix);
   fd_.reset(sysio().open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (!fd_.valid()) temp_.clear();
   return fd_.valid();
@@ -46,6 +97,7 @@ bool StagedFile::commit(const std::string& target, bool replace) {
 
 void DiskFlush::note(const std::string& folder) {
   if (folder == last_) return;
+  if (swept_.insert(folder).second) remove_stale_staged_files(folder);
   struct stat st;
   if (sysio().stat(folder.c_str(), &st) != 0) return;  // the copy there has failed already
   last_ = folder;

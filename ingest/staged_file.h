@@ -13,6 +13,7 @@
 
 #include <ctime>
 #include <map>
+#include <set>
 #include <string>
 
 #include "foundation/sysio.h"
@@ -47,9 +48,15 @@ class StagedFile {
 };
 
 // The file systems a run has written to, each flushed to the disk once per phase.
+// The temporary copies a killed run left in `folder` (its process, on this machine, is gone)
+// are removed; those of runs still writing, here or on another machine sharing the folder,
+// are left alone.
+void remove_stale_staged_files(const std::string& folder);
+
 class DiskFlush {
  public:
-  // Notes the file system that holds `folder`.
+  // Notes the file system that holds `folder`; the first time a folder is noted, it is also
+  // cleared of a killed run's temporary copies.
   void note(const std::string& folder);
   // Flushes every noted file system and forgets them: false with errno set and `folder`
   // naming a folder of the file system that failed.
@@ -58,6 +65,7 @@ class DiskFlush {
  private:
   std::string last_;                     // the folder noted last (most notes repeat it)
   std::map<dev_t, std::string> noted_;   // one folder per file system
+  std::set<std::string> swept_;          // folders cleared of stale temporary copies
 };
 
 }  // namespace cw

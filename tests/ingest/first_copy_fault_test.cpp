@@ -1,14 +1,19 @@
 // Copies under faults: a full disk (injected, and a real small file system when one can be
 // mounted), a failing card read, a stop request in the middle of a large file, an in-kernel
 // copy that gives up halfway, a flush that fails. A copy that did not complete leaves nothing
-// behind, under its name or any other; the source is never touched.
+// behind, under its name or any other (and what a killed run left is cleared by the next);
+// the source is never touched.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 #include "foundation/sysio.h"
+#include "ingest/staged_file.h"
 #include "tests/ingest/ingest_harness.h"
 
 namespace cw {
@@ -142,6 +147,33 @@ TEST_F(FaultTest, ArchiveOnAFileSystemThatFillsUp) {
   EXPECT_FALSE(contains(h.ctx->report, "SUCCESSFUL"));
   EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), image);
   EXPECT_TRUE(fsys::is_empty(small.mount_point + "/archive"));
+}
+
+TEST(StaleCopies, OnlyThoseOfAGoneWriterOnThisMachineAreRemoved) {
+  test::TempDir dir;
+  const std::string folder = dir.str();
+  // A run killed while it copied: its process is gone, its temporary copy stays.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    StagedFile killed;
+    ::_exit(killed.create(folder) && ::write(killed.fd(), "x", 1) == 1 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(status, 0);
+  StagedFile live;  // a run still writing into the folder
+  ASSERT_TRUE(live.create(folder));
+  const std::string elsewhere = ".cw-other_host-" + std::to_string(child) + "-1.part";
+  write_file(folder + "/" + elsewhere, "y");
+  write_file(folder + "/IMG_0001.JPG", "z");
+  ASSERT_EQ(std::distance(fsys::directory_iterator(folder), fsys::directory_iterator()), 4);
+
+  remove_stale_staged_files(folder);
+  std::set<std::string> left;
+  for (const auto& e : fsys::directory_iterator(folder)) left.insert(e.path().filename());
+  EXPECT_EQ(left, (std::set<std::string>{fsys::path(live.temp_path()).filename(), elsewhere,
+                                         "IMG_0001.JPG"}));
 }
 
 }  // namespace
