@@ -52,13 +52,14 @@ bool insert_entry(Database& db, LedgerEntry& e) {
   return true;
 }
 
-bool store_copy(Database& db, long long key, const LedgerCopy& c) {
+bool store_copy(Database& db, long long key, const LedgerCopy& c, bool durable) {
+  const CopyState state = durable || c.state == CopyState::kBad ? c.state : CopyState::kWritten;
   const std::string hash = c.hash ? c.hash->hex() : std::string();
   auto sql = sql_format(
       "insert or replace into ledger_copy (ledger_id, path, tree, root, size, hash, state) "
       "values(%lld, %Q, %d, %Q, %lld, %Q, %Q)",
       key, c.path.c_str(), static_cast<int>(c.tree), c.root.c_str(),
-      static_cast<long long>(c.size), c.hash ? hash.c_str() : nullptr, state_text(c.state));
+      static_cast<long long>(c.size), c.hash ? hash.c_str() : nullptr, state_text(state));
   return sql && db.exec(*sql);
 }
 
@@ -114,7 +115,7 @@ bool ledger_knows_size_and_time(Database& db, std::uint64_t size, std::int64_t m
   return r && !r->rows.empty();
 }
 
-bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries) {
+bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool durable) {
   // The whole batch goes in one transaction (one flush of the database file), on a
   // connection no other thread uses meanwhile.
   Lock lock(databaseLock);
@@ -127,13 +128,17 @@ bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries) {
       keyed.emplace_back(e, -1);
     }
     for (const LedgerCopy& c : e->copies)
-      if (!c.stored && c.state != CopyState::kPending && !(ok = store_copy(db, e->key, c))) break;
+      if (!c.stored && c.state != CopyState::kPending &&
+          !(ok = store_copy(db, e->key, c, durable)))
+        break;
     if (!ok) break;
   }
   if (ok && db.exec("commit")) {
     for (LedgerEntry* e : entries)
       for (LedgerCopy& c : e->copies)
-        if (c.state != CopyState::kPending) c.stored = true;
+        if (c.state != CopyState::kPending &&
+            (durable || c.state == CopyState::kWritten || c.state == CopyState::kBad))
+          c.stored = true;
     return true;
   }
   db.exec_quiet("rollback transaction");

@@ -74,7 +74,10 @@ std::optional<LedgerEntry> ledger_find(Database& db, const Hash128& hash, std::u
 bool ledger_knows_size_and_time(Database& db, std::uint64_t size, std::int64_t modified);
 // Inserts the entries without a key and every copy not stored yet, in one transaction;
 // keys and flags are set on success. False after a failure (reported; nothing stored).
-bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries);
+// Unless the copies are `durable` (their file systems flushed since they were written), a
+// verified or converted copy is stored as only written and stays to be stored again: a run
+// that is killed before its next flush leaves copies a later run proves before it trusts them.
+bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool durable);
 // A folder was renamed: every recorded copy below `from` now lies below `to`.
 bool ledger_rename_folder(Database& db, const std::string& from, const std::string& to);
 

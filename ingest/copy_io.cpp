@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -37,9 +38,31 @@ CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
   }
 }
 
+namespace {
+
+// Feeds `n` bytes of `in` from `at` to `hash`. They were just moved by the kernel's copy, so
+// they come from the source's page cache, not from the card again.
+bool hash_piece(EngineContext& ctx, int in, off_t at, std::size_t n, ContentHasher& hash) {
+  char* buffer = ctx.read_buffer.get();
+  while (n > 0) {
+    ssize_t got;
+    do got = ::pread(in, buffer, n, at);
+    while (got < 0 && errno == EINTR);
+    if (got <= 0) return false;
+    hash.update(buffer, static_cast<std::size_t>(got));
+    at += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+}  // namespace
+
 CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& target,
                     ContentHasher* hash) {
-  if (!hash && copy_range_usable()) {
+  if (!ensure_read_buffer(ctx)) return CopyOutcome::kReadError;
+  off_t at = copy_range_usable() && hash ? ::lseek(in, 0, SEEK_CUR) : 0;
+  if (copy_range_usable() && at >= 0) {
     for (;;) {
       if (ctx.stop_requested()) return CopyOutcome::kStopped;
       ssize_t n = sysio().copy_range(in, out, kCopyBufferSize);
@@ -47,6 +70,9 @@ CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& targ
       // On any failure (file systems that cannot, a full disk, a read error) the buffered
       // loop carries on from the current positions and names the failure itself.
       if (n < 0) break;
+      if (hash && !hash_piece(ctx, in, at, static_cast<std::size_t>(n), *hash))
+        return CopyOutcome::kReadError;
+      at += n;
       ctx.progress_bytes(static_cast<std::uint64_t>(n));
     }
   }

@@ -27,8 +27,10 @@ CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
                         const std::string& target, ContentHasher* hash = nullptr);
 
 // Copies the rest of the open file `in` into `out`. Between two files the kernel's in-place
-// copy moves each piece (see copy_range_usable) unless the bytes are to be hashed on the way;
-// otherwise, or when that call fails, the pieces go through the run's buffer with
+// copy moves each piece (see copy_range_usable), and a piece to be hashed is then read from
+// the source's page cache, where the copy has just put it (a memory read, not a second read
+// of the card; the copy is read back from the disk later anyway); otherwise, or when that
+// call fails (between file systems that cannot), the pieces go through the run's buffer with
 // copy_chunks, from where the copy stands.
 CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& target,
                     ContentHasher* hash = nullptr);

@@ -357,7 +357,7 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
   if (!ok && !ctx.dry_run) {
     settle_read_backs(ctx, true);
     std::string folder;
-    if (ctx.disk_flush.flush(folder)) ctx.ledger.store();
+    if (ctx.disk_flush.flush(folder)) ctx.ledger.store(true);
   }
   return ok;
 }

@@ -46,7 +46,7 @@ std::size_t RunLedger::add(LedgerEntry entry) {
   return index;
 }
 
-bool RunLedger::store() {
+bool RunLedger::store(bool durable) {
   if (!db_) return true;
   std::vector<LedgerEntry*> ready;
   for (LedgerEntry& e : entries_) {
@@ -57,7 +57,7 @@ bool RunLedger::store() {
     }
     if (settled && changed && !e.copies.empty()) ready.push_back(&e);
   }
-  return ready.empty() || ledger_store(*db_, ready);
+  return ready.empty() || ledger_store(*db_, ready, durable);
 }
 
 std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::string& root) {
@@ -158,8 +158,10 @@ bool ledger_checkpoint(EngineContext& ctx, bool final) {
   if (!final && now - ctx.ledger.last_store < kStoreInterval) return true;
   settle_read_backs(ctx, final);
   ctx.ledger.last_store = now;
-  if (!flush_copies(ctx)) return false;
-  if (ctx.ledger.store()) return true;
+  // Only the end of a phase waits for the disk: a flush every second would stop the copying
+  // until the disk caught up, where the system otherwise writes while the run reads on.
+  if (final && !flush_copies(ctx)) return false;
+  if (ctx.ledger.store(final)) return true;
   ctx.report_append("\nERROR: Can't write the ingest ledger to the database.\n");
   return ctx.fail("Can't write the ingest ledger");
 }

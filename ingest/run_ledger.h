@@ -1,12 +1,15 @@
 // The ingest ledger as one run uses it: the entries of the files it took or met again, the
 // copies it made with their read-backs, and the steps that store them.
 //
-// Entries live in the run until they are stored: every second of copying (and at the end of
-// each phase) the run waits for nothing, takes the read-backs that have finished, flushes the
-// file systems it wrote to and stores in one transaction every entry whose copies are all
-// settled. A run that is killed therefore loses at most the last second of its record, and
-// the record never names a copy that is not on the disk. Without a database the entries only
-// serve the run itself (duplicates within the card, the completion of missing copies).
+// Entries live in the run until they are stored: every second of copying the run takes the
+// read-backs that have finished and stores in one transaction every entry whose copies are
+// all settled, without waiting for the disk; at the end of each phase it waits for the
+// read-backs, flushes the file systems it wrote to and stores again. A run that is killed
+// therefore loses at most the last second of its record, and the record never calls a copy
+// verified before it is on the disk: copies stored between flushes are only "written", and a
+// later run proves them (reads them back, or at least finds them whole) before it trusts them.
+// Without a database the entries only serve the run itself (duplicates within the card, the
+// completion of missing copies).
 #pragma once
 
 #include <chrono>
@@ -44,9 +47,10 @@ class RunLedger {
   // True for the entries this run created (not found in the database).
   bool created_here(std::size_t index) const { return created_.count(index) != 0; }
 
-  // Stores every entry whose copies are settled and not stored yet. False when the database
-  // refused (reported).
-  bool store();
+  // Stores every entry whose copies are settled and not stored yet; `durable` when the file
+  // systems were flushed since the copies were written (see ledger_store). False when the
+  // database refused (reported).
+  bool store(bool durable);
 
   std::chrono::steady_clock::time_point last_store{};
 

@@ -1,5 +1,6 @@
 // Tables and default rows of a new file, upgrades of old files, default and "[unknown]"
-// entities, names that would break hand-built SQL, ingestion records, TABLE.COLUMN values.
+// entities, names that would break hand-built SQL, ingestion records, TABLE.COLUMN values,
+// the ingest ledger's copy states.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,7 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "database/ledger_store.h"
 #include "database/manage.h"
+#include "foundation/content_hash.h"
 #include "foundation/text.h"
 #include "tests/database/db_fixture.h"
 
@@ -283,6 +286,30 @@ TEST_F(DatabaseTest, MacroValuesReadTheRowLastChosen) {
   EXPECT_FALSE(db_macro_value(db, "client", "name from client; --", std::string("1")));
   EXPECT_FALSE(db_macro_value(db, "client", std::string(50, 'a'), std::string("1")));
   EXPECT_FALSE(db_macro_value(db, "client", "nosuchcolumn", std::string("1")));
+}
+
+// Between two flushes a verified copy may still be lost with the power: it is stored as only
+// written until a store after a flush.
+TEST_F(DatabaseTest, LedgerCallsACopyVerifiedOnlyOnceItIsOnTheDisk) {
+  open_db();
+  ContentHasher hasher;
+  hasher.update("image", 5);
+  LedgerEntry e;
+  e.hash = hasher.digest();
+  e.size = 5;
+  LedgerCopy copy;
+  copy.path = "/archive/IMG_0001.JPG";
+  copy.size = 5;
+  copy.hash = e.hash;
+  copy.state = CopyState::kVerified;
+  e.copies.push_back(copy);
+  auto state_found = [&] { return ledger_find(db, e.hash, 5)->copies.at(0).state; };
+  ASSERT_TRUE(ledger_store(db, {&e}, false));
+  EXPECT_EQ(state_found(), CopyState::kWritten);
+  EXPECT_FALSE(e.copies[0].stored);
+  ASSERT_TRUE(ledger_store(db, {&e}, true));
+  EXPECT_EQ(state_found(), CopyState::kVerified);
+  EXPECT_TRUE(e.copies[0].stored);
 }
 
 }  // namespace
