@@ -1,4 +1,5 @@
-// camera_copy: one plain ingestion (copies only, default names and folders, no JPEG decoding)
+// camera_copy: one plain ingestion (copies only, default names and folders, no JPEG decoding,
+// copies hashed for the ledger but not read back: gphoto2 reads nothing back either)
 // from a camera into a folder, through the program's camera source and the engine, as the
 // command line will run it. The camera side of bench/camera_ingest.
 //
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
   params.values[kParamWantJpegVerify] = "0";
   SingleSlotControl control;
   EngineContext ctx(EngineJob{&control, 0, card});
+  ctx.verify_copies = false;
   const bool ok = copycard(params, kParamCount, card, ctx);
   if (!ok) std::fprintf(stderr, "%s\nERROR: %s\n", ctx.report.c_str(), ctx.error.c_str());
   set_camera_source(nullptr);
