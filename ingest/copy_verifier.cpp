@@ -12,6 +12,9 @@ namespace cw {
 namespace {
 
 constexpr std::size_t kReadBackBuffer = 1048576;
+// Two copies read back at once keep a disk's queue fuller than one: the read-back then keeps
+// up with the copying.
+constexpr std::size_t kReaders = 2;
 
 }  // namespace
 
@@ -52,17 +55,15 @@ CopyVerifier::~CopyVerifier() {
     jobs_.clear();
   }
   wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  for (std::thread& t : threads_) t.join();
 }
 
 void CopyVerifier::submit(VerifyJob job) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     jobs_.push_back(std::move(job));
-    if (!thread_.joinable()) {
-      buffer_ = std::make_unique_for_overwrite<char[]>(kReadBackBuffer);
-      thread_ = std::thread(&CopyVerifier::work, this);
-    }
+    if (threads_.empty())
+      for (std::size_t i = 0; i < kReaders; ++i) threads_.emplace_back(&CopyVerifier::work, this);
   }
   wake_.notify_one();
 }
@@ -81,7 +82,7 @@ std::vector<VerifyResult> CopyVerifier::take_results() {
 
 std::vector<VerifyResult> CopyVerifier::finish() {
   std::unique_lock<std::mutex> lock(mutex_);
-  idle_.wait(lock, [this] { return jobs_.empty() && !working_; });
+  idle_.wait(lock, [this] { return jobs_.empty() && working_ == 0; });
   std::vector<VerifyResult> out;
   out.swap(results_);
   return out;
@@ -89,25 +90,25 @@ std::vector<VerifyResult> CopyVerifier::finish() {
 
 bool CopyVerifier::busy() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return !jobs_.empty() || working_;
+  return !jobs_.empty() || working_ > 0;
 }
 
 void CopyVerifier::work() {
+  const auto buffer = std::make_unique_for_overwrite<char[]>(kReadBackBuffer);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
     if (quit_) break;
     VerifyJob job = std::move(jobs_.front());
     jobs_.pop_front();
-    working_ = true;
+    ++working_;
     lock.unlock();
-    VerifyResult result = read_back(job, buffer_.get(), kReadBackBuffer);
+    VerifyResult result = read_back(job, buffer.get(), kReadBackBuffer);
     lock.lock();
-    working_ = false;
+    --working_;
     results_.push_back(std::move(result));
-    if (jobs_.empty()) idle_.notify_all();
+    if (jobs_.empty() && working_ == 0) idle_.notify_all();
   }
-  working_ = false;
   idle_.notify_all();
 }
 

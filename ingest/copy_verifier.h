@@ -3,7 +3,7 @@
 // is still dirty cannot be dropped), its cached pages dropped, then it is read and hashed and
 // the hash compared with the one of the bytes that went into it.
 //
-// A run's copies are read back on a thread of their own while the run copies the next files,
+// A run's copies are read back on two threads of their own while the run copies the next files,
 // so that reading back costs little more than the time the disk needs for it; a copy that the
 // run is about to change (XMP merged into a JPEG, GPS tags written) is read back at once. The
 // results are handed back to the run's own thread, which records them.
@@ -48,7 +48,7 @@ class CopyVerifier {
   CopyVerifier(const CopyVerifier&) = delete;
   CopyVerifier& operator=(const CopyVerifier&) = delete;
 
-  // Queues a copy; the thread starts with the first one.
+  // Queues a copy; the threads start with the first one.
   void submit(VerifyJob job);
   // Reads one copy back now, on the calling thread.
   VerifyResult verify_now(const VerifyJob& job);
@@ -66,10 +66,9 @@ class CopyVerifier {
   std::condition_variable wake_, idle_;
   std::deque<VerifyJob> jobs_;
   std::vector<VerifyResult> results_;
-  bool working_ = false;
+  int working_ = 0;  // copies being read back
   bool quit_ = false;
-  std::thread thread_;
-  std::unique_ptr<char[]> buffer_;  // the thread's
+  std::vector<std::thread> threads_;
   std::unique_ptr<char[]> own_buffer_;  // the caller's, for verify_now
 };
 

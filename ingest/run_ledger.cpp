@@ -3,8 +3,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 
 #include "database/database.h"
 #include "foundation/path_guard.h"
@@ -125,6 +127,10 @@ void settle_read_backs(EngineContext& ctx, bool wait) {
   std::vector<VerifyResult> results = wait ? ctx.verifier.finish() : ctx.verifier.take_results();
   results.insert(results.begin(), ctx.verifier_results.begin(), ctx.verifier_results.end());
   ctx.verifier_results.clear();
+  // The readers finish in any order; the report names failures in the order of the copies.
+  std::sort(results.begin(), results.end(), [](const VerifyResult& a, const VerifyResult& b) {
+    return std::tie(a.job.entry, a.job.copy) < std::tie(b.job.entry, b.job.copy);
+  });
   for (const VerifyResult& r : results) {
     LedgerCopy& c = ctx.ledger.at(r.job.entry).copies[r.job.copy];
     switch (r.outcome) {
