@@ -23,13 +23,18 @@ std::atomic<unsigned long> staged_count{0};
 
 constexpr std::string_view kStagedPrefix = ".cw-", kStagedSuffix = ".part";
 
-std::string host_name() {
-  char name[256] = "";
-  if (::gethostname(name, sizeof name - 1) != 0) return "host";
-  std::string out = name;
-  for (char& c : out)
-    if (c == '/' || c == '-') c = '_';
-  return out.empty() ? "host" : out;
+// This machine's name as temporary names carry it (no "/" or "-"); looked up once, since
+// every copy needs it.
+const std::string& host_name() {
+  static const std::string name = [] {
+    char buffer[256] = "";
+    if (::gethostname(buffer, sizeof buffer - 1) != 0) return std::string("host");
+    std::string out = buffer;
+    for (char& c : out)
+      if (c == '/' || c == '-') c = '_';
+    return out.empty() ? std::string("host") : out;
+  }();
+  return name;
 }
 
 // The process that wrote a temporary copy named ".cw-HOST-PID-N.part", when HOST is this
@@ -57,7 +62,7 @@ pid_t writer_on_this_host(std::string_view name, const std::string& host) {
 void remove_stale_staged_files(const std::string& folder) {
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
   if (!dir) return;
-  const std::string host = host_name();
+  const std::string& host = host_name();
   while (const dirent* e = ::readdir(dir.get())) {
     const pid_t writer = writer_on_this_host(e->d_name, host);
     if (writer <= 0 || writer == ::getpid()) continue;
