@@ -64,8 +64,7 @@ bool prove_old_copy(EngineContext& ctx, std::size_t entry, std::size_t copy) {
 
 std::string run_path(EngineContext& ctx, CopyTree tree, const std::string& real_path) {
   const std::string real_root = tree_root(ctx, tree);
-  if (real_path.size() <= real_root.size() || real_path.compare(0, real_root.size(), real_root) != 0 ||
-      real_path[real_root.size()] != '/')
+  if (real_path.size() <= real_root.size() || !path_is_inside(real_root, real_path))
     return real_path;
   std::string root = root_text(ctx, tree);
   while (root.size() > 1 && root.back() == '/') root.pop_back();
