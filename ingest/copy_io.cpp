@@ -76,7 +76,9 @@ CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& targ
       ctx.progress_bytes(static_cast<std::uint64_t>(n));
     }
   }
-  ChunkReader reader = [in](void* buf, std::size_t n) -> long long { return read_some(in, buf, n); };
+  ChunkReader reader = [in](void* buf, std::size_t n) -> long long {
+    return read_some(in, buf, n);
+  };
   return copy_chunks(ctx, reader, out, target, hash);
 }
 

@@ -28,8 +28,9 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
   }
   // Both calls are requests the system may decline (a file system without a page cache of
   // its own); the read then comes from wherever the system keeps the bytes.
-  ::sync_file_range(fd.get(), 0, 0,
-                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+  ::sync_file_range(
+      fd.get(), 0, 0,
+      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
   ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
   ContentHasher hasher;
   for (;;) {
@@ -44,7 +45,8 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
   // What was read stays out of the cache too: the copies of a large card would otherwise push
   // the card's own pages out.
   ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
-  result.outcome = hasher.digest() == job.expected ? VerifyOutcome::kMatch : VerifyOutcome::kMismatch;
+  result.outcome =
+      hasher.digest() == job.expected ? VerifyOutcome::kMatch : VerifyOutcome::kMismatch;
   return result;
 }
 

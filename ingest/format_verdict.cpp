@@ -45,7 +45,9 @@ const char* tree_name(const EngineContext& ctx, CopyTree tree) {
   return "the primary tree";
 }
 
-bool is_taken_image(const ImageRecord& r) { return strcasecmp(r.extension.c_str(), "xmp") != 0; }
+bool is_taken_image(const ImageRecord& r) {
+  return strcasecmp(r.extension.c_str(), "xmp") != 0;
+}
 
 void make_verdict(EngineContext& ctx, bool run_ok) {
   FormatVerdict& v = ctx.verdict;
@@ -56,7 +58,8 @@ void make_verdict(EngineContext& ctx, bool run_ok) {
   for (const ImageRecord& r : ctx.images) {
     if (!is_taken_image(r)) continue;
     ++v.images;
-    if (!proven_everywhere(ctx, r)) unsafe.push_back(r.base_name + (r.extension.empty() ? "" : ".") + r.extension);
+    if (!proven_everywhere(ctx, r))
+      unsafe.push_back(r.base_name + (r.extension.empty() ? "" : ".") + r.extension);
   }
   const RunCounters& c = ctx.counts;
   std::vector<std::string> reasons;
@@ -64,15 +67,20 @@ void make_verdict(EngineContext& ctx, bool run_ok) {
     std::string names;
     for (std::size_t i = 0; i < unsafe.size() && i < kNamesShown; ++i)
       names += (i ? ", " : "") + unsafe[i];
-    if (unsafe.size() > kNamesShown) names += " and " + std::to_string(unsafe.size() - kNamesShown) + " more";
-    std::string reason = std::to_string(unsafe.size()) + " of " + plural(v.images, "image", "images") +
+    if (unsafe.size() > kNamesShown)
+      names += " and " + std::to_string(unsafe.size() - kNamesShown) + " more";
+    std::string reason = std::to_string(unsafe.size()) + " of " +
+                         plural(v.images, "image", "images") +
                          " lack a verified copy in every tree (" + names + ")";
     if (!ctx.verify_copies) reason += "; copies are read back only with --verify-copies";
     reasons.push_back(reason);
   }
-  if (c.damaged_jpegs > 0) reasons.push_back(plural(c.damaged_jpegs, "damaged JPEG", "damaged JPEGs"));
-  if (c.jpegs_corrupt > 0) reasons.push_back(plural(c.jpegs_corrupt, "corrupt JPEG", "corrupt JPEGs"));
-  if (c.raws_corrupt > 0) reasons.push_back(plural(c.raws_corrupt, "corrupt raw file", "corrupt raw files"));
+  if (c.damaged_jpegs > 0)
+    reasons.push_back(plural(c.damaged_jpegs, "damaged JPEG", "damaged JPEGs"));
+  if (c.jpegs_corrupt > 0)
+    reasons.push_back(plural(c.jpegs_corrupt, "corrupt JPEG", "corrupt JPEGs"));
+  if (c.raws_corrupt > 0)
+    reasons.push_back(plural(c.raws_corrupt, "corrupt raw file", "corrupt raw files"));
   if (c.skipped_by_extension > 0)
     reasons.push_back(plural(c.skipped_by_extension, "file", "files") +
                       " left on the card by the extension filter");

@@ -88,7 +88,8 @@ bool write_manifest(const std::string& root, const ManifestLines& lines, int ing
 
 std::string manifest_root(const std::string& manifest) {
   const std::size_t sep = manifest.find_last_of('/');
-  const std::string folder = sep == std::string::npos ? "." : sep == 0 ? "/" : manifest.substr(0, sep);
+  const std::string folder =
+      sep == std::string::npos ? "." : sep == 0 ? "/" : manifest.substr(0, sep);
   const std::size_t up = folder.find_last_of('/');
   const std::string name = up == std::string::npos ? folder : folder.substr(up + 1);
   if (name != kManifestFolder) return folder;
