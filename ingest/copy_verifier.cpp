@@ -4,6 +4,8 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 
 #include "foundation/sysio.h"
 
@@ -18,32 +20,64 @@ constexpr std::size_t kReaders = 2;
 
 }  // namespace
 
+namespace {
+
+bool aligned(const char* buffer, std::size_t size) {
+  return reinterpret_cast<std::uintptr_t>(buffer) % kReadBackAlignment == 0 &&
+         size % kReadBackAlignment == 0;
+}
+
+// Hashes the whole file from its start; false with errno set when a read fails.
+bool hash_all(int fd, char* buffer, std::size_t size, ContentHasher& hasher) {
+  for (;;) {
+    const ssize_t n = read_some(fd, buffer, size);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    hasher.update(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
 VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
   VerifyResult result;
   result.job = job;
-  UniqueFd fd(sysio().open(job.path.c_str(), O_RDONLY | O_CLOEXEC, 0));
-  if (!fd.valid()) {
-    result.error = errno;
+  if (!buffer || size == 0) {
+    result.error = ENOMEM;
     return result;
   }
-  // Both calls are requests the system may decline (a file system without a page cache of
-  // its own); the read then comes from wherever the system keeps the bytes.
-  ::sync_file_range(
-      fd.get(), 0, 0,
-      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
   ContentHasher hasher;
-  for (;;) {
-    const ssize_t n = read_some(fd.get(), buffer, size);
-    if (n < 0) {
+  UniqueFd fd;
+  bool read = false;
+  if (aligned(buffer, size)) {
+    fd.reset(sysio().open(job.path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT, 0));
+    // A file system that refuses direct reads, at the open or at the first read, is read
+    // through the cache below.
+    if (fd.valid() && !(read = hash_all(fd.get(), buffer, size, hasher)) && errno != EINVAL) {
       result.error = errno;
       return result;
     }
-    if (n == 0) break;
-    hasher.update(buffer, static_cast<std::size_t>(n));
   }
-  // What was read stays out of the cache too: the copies of a large card would otherwise push
-  // the card's own pages out.
+  if (!read) {
+    hasher.reset();
+    fd.reset(sysio().open(job.path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    if (!fd.valid()) {
+      result.error = errno;
+      return result;
+    }
+    // Both calls are requests the system may decline (a file system without a page cache of
+    // its own); the read then comes from wherever the system keeps the bytes.
+    ::sync_file_range(
+        fd.get(), 0, 0,
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    if (!hash_all(fd.get(), buffer, size, hasher)) {
+      result.error = errno;
+      return result;
+    }
+  }
+  // The copy's pages leave the cache too: the copies of a large card would otherwise push the
+  // card's own pages out.
   ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
   result.outcome =
       hasher.digest() == job.expected ? VerifyOutcome::kMatch : VerifyOutcome::kMismatch;
@@ -70,8 +104,17 @@ void CopyVerifier::submit(VerifyJob job) {
   wake_.notify_one();
 }
 
+void CopyVerifier::FreeBuffer::operator()(char* p) const { std::free(p); }
+
 VerifyResult CopyVerifier::verify_now(const VerifyJob& job) {
-  if (!own_buffer_) own_buffer_ = std::make_unique_for_overwrite<char[]>(kReadBackBuffer);
+  if (!own_buffer_)
+    own_buffer_.reset(static_cast<char*>(std::aligned_alloc(kReadBackAlignment, kReadBackBuffer)));
+  if (!own_buffer_) {
+    VerifyResult result;
+    result.job = job;
+    result.error = ENOMEM;
+    return result;
+  }
   return read_back(job, own_buffer_.get(), kReadBackBuffer);
 }
 
@@ -96,7 +139,8 @@ bool CopyVerifier::busy() {
 }
 
 void CopyVerifier::work() {
-  const auto buffer = std::make_unique_for_overwrite<char[]>(kReadBackBuffer);
+  const std::unique_ptr<char[], FreeBuffer> buffer(
+      static_cast<char*>(std::aligned_alloc(kReadBackAlignment, kReadBackBuffer)));
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });

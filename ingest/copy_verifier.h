@@ -1,7 +1,10 @@
 // Read-back verification of finished copies. A copy is read back from the disk, not from the
-// page cache that still holds what was written: its bytes are first written out (a page that
-// is still dirty cannot be dropped), its cached pages dropped, then it is read and hashed and
-// the hash compared with the one of the bytes that went into it.
+// page cache that still holds what was written: where the file system allows it the copy is
+// read with direct I/O (the system writes what is still cached first, then reads the disk
+// itself); elsewhere its bytes are first written out (a page that is still dirty cannot be
+// dropped) and its cached pages dropped before it is read. Either way it is hashed and the
+// hash compared with the one of the bytes that went into it, and its pages are dropped from
+// the cache afterwards.
 //
 // A run's copies are read back on two threads of their own while the run copies the next files,
 // so that reading back costs little more than the time the disk needs for it; a copy that the
@@ -36,8 +39,10 @@ struct VerifyResult {
   int error = 0;  // errno of an unreadable copy
 };
 
-// Reads one copy back from the disk (through the system-call table) with `buffer` of `size`
-// bytes and compares its hash.
+// Reads one copy back from the disk (through the system-call table) and compares its hash.
+// `buffer` holds `size` bytes; both are multiples of kReadBackAlignment for direct reads
+// (a buffer that is not is read through the cache).
+inline constexpr std::size_t kReadBackAlignment = 4096;
 VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size);
 
 class CopyVerifier {
@@ -69,7 +74,10 @@ class CopyVerifier {
   int working_ = 0;  // copies being read back
   bool quit_ = false;
   std::vector<std::thread> threads_;
-  std::unique_ptr<char[]> own_buffer_;  // the caller's, for verify_now
+  struct FreeBuffer {
+    void operator()(char* p) const;
+  };
+  std::unique_ptr<char[], FreeBuffer> own_buffer_;  // the caller's, for verify_now
 };
 
 }  // namespace cw

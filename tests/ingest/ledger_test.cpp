@@ -6,10 +6,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "database/database.h"
+#include "foundation/content_hash.h"
 #include "foundation/sysio.h"
+#include "ingest/copy_verifier.h"
 #include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_card.h"
 #include "tests/fixtures/sample_files.h"
@@ -214,6 +218,41 @@ TEST_F(LedgerRun, FlippedBitInACopyIsCaughtAndNamed) {
   EXPECT_EQ(archived.size(), 4u);  // the three images and the damaged copy
   for (const auto& [bytes, n] : images) EXPECT_EQ(archived[bytes], 1);
   EXPECT_TRUE(fsys::exists(damaged));
+}
+
+// A copy is read back through direct reads where the buffer allows them and through the
+// cache otherwise (the path file systems without direct reads take): both give its hash, and
+// a copy on the disk that changed after it was written shows as a mismatch either way.
+TEST(ReadBack, DirectAndCachedReadsAgree) {
+  test::Harness h;
+  const std::string path = h.dir / "copy.bin";
+  std::string bytes(300000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 % 251);
+  ASSERT_TRUE(fixtures::write_bytes(path, bytes));
+  ContentHasher hasher;
+  hasher.update(bytes.data(), bytes.size());
+  const VerifyJob job{path, hasher.digest(), 0, 0};
+  constexpr std::size_t kSize = 64 * 1024;
+  const std::unique_ptr<char, decltype(&std::free)> buffer(
+      static_cast<char*>(std::aligned_alloc(kReadBackAlignment, kSize + kReadBackAlignment)),
+      &std::free);
+  ASSERT_TRUE(buffer);
+  char* const direct = buffer.get();
+  char* const cached = buffer.get() + 1;  // not aligned: read through the cache
+  EXPECT_EQ(read_back(job, direct, kSize).outcome, VerifyOutcome::kMatch);
+  EXPECT_EQ(read_back(job, cached, kSize - 1).outcome, VerifyOutcome::kMatch);
+
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::pwrite(fd, "x", 1, 123456), 1);
+  ::close(fd);
+  EXPECT_EQ(read_back(job, direct, kSize).outcome, VerifyOutcome::kMismatch);
+  EXPECT_EQ(read_back(job, cached, kSize - 1).outcome, VerifyOutcome::kMismatch);
+
+  const VerifyResult gone = read_back(VerifyJob{h.dir / "none.bin", job.expected, 0, 0},
+                                      direct, kSize);
+  EXPECT_EQ(gone.outcome, VerifyOutcome::kUnreadable);
+  EXPECT_EQ(gone.error, ENOENT);
 }
 
 }  // namespace
