@@ -127,6 +127,48 @@ bool Database::exec(const std::string& sql) {
   return false;
 }
 
+Database::Repeated::Repeated(Database& db, const char* sql) : db_(db), lock_(databaseLock) {
+  if (!db_.db_) {
+    db_.last_code_ = SQLITE_MISUSE;
+    db_.last_message_ = "database not open";
+    db_.report_error(db_.last_message_);
+    return;
+  }
+  const int rc = sqlite3_prepare_v2(db_.db_, sql, -1, &statement_, nullptr);
+  if (rc == SQLITE_OK && statement_) return;
+  db_.last_code_ = rc & 0xff;
+  db_.last_message_ = sqlite3_errmsg(db_.db_);
+  db_.report_error(db_.last_message_);
+  sqlite3_finalize(statement_);
+  statement_ = nullptr;
+}
+
+Database::Repeated::~Repeated() { sqlite3_finalize(statement_); }
+
+void Database::Repeated::bind(int index, long long value) {
+  sqlite3_bind_int64(statement_, index, value);
+}
+
+void Database::Repeated::bind(int index, const std::string& text) {
+  sqlite3_bind_text(statement_, index, text.c_str(), static_cast<int>(text.size()),
+                    SQLITE_TRANSIENT);
+}
+
+void Database::Repeated::bind_null(int index) { sqlite3_bind_null(statement_, index); }
+
+bool Database::Repeated::run() {
+  if (!statement_) return false;
+  int rc;
+  while ((rc = sqlite3_step(statement_)) == SQLITE_ROW) {
+  }
+  const bool done = rc == SQLITE_DONE;
+  db_.last_code_ = done ? SQLITE_OK : rc & 0xff;
+  db_.last_message_ = done ? "" : sqlite3_errmsg(db_.db_);
+  sqlite3_reset(statement_);
+  if (!done) db_.report_error(db_.last_message_);
+  return done;
+}
+
 std::optional<QueryResult> Database::query_quiet(const std::string& sql) {
   Lock lock(databaseLock);
   last_code_ = SQLITE_OK;

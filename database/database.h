@@ -8,6 +8,9 @@
 // A failing statement appends "\nERROR: " + SQLite's message + "\n" to the text pane (or to
 // the text a caller redirected the errors to, see ErrorRedirect).
 //
+// A statement run for many rows in a row (the ledger's inserts) is prepared once and given
+// each row's values (Database::Repeated) instead of being formed and parsed per row.
+//
 // Sections of database.cpp: formatting and the connection; statements; schema build and
 // upgrades; clients; projects; cards; selection lists; ingestions; macro values.
 #pragma once
@@ -15,12 +18,14 @@
 #include <cstddef>
 #include <ctime>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace cw {
 
@@ -88,6 +93,29 @@ class Database {
   // Runs one query and returns all rows; nothing after reporting a failure.
   std::optional<QueryResult> query(const std::string& sql);
   std::optional<QueryResult> query_quiet(const std::string& sql);
+  // One statement prepared once and run for row after row: bind the values (numbered from 1),
+  // then run. Holds databaseLock while it lives. A failure to prepare or to run is reported
+  // like exec's; values bound stay bound until bound again.
+  class Repeated {
+   public:
+    Repeated(Database& db, const char* sql);
+    ~Repeated();
+    Repeated(const Repeated&) = delete;
+    Repeated& operator=(const Repeated&) = delete;
+
+    bool ready() const { return statement_ != nullptr; }
+    void bind(int index, long long value);
+    void bind(int index, const std::string& text);
+    void bind_null(int index);
+    // Runs the statement with the values bound: false after reporting a failure.
+    bool run();
+
+   private:
+    Database& db_;
+    std::unique_lock<std::recursive_mutex> lock_;
+    sqlite3_stmt* statement_ = nullptr;
+  };
+
   // Appends text to the pane (or the redirect target).
   void report(const std::string& text);
   // SQLite's primary result code and message of the last failed statement.

@@ -1,6 +1,7 @@
 // Statements on the ledger, ledger_copy and manifest tables.
 #include "database/ledger_store.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 
@@ -38,29 +39,52 @@ CopyState state_of(const std::string& text) {
 
 long long to_ll(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
 
-bool insert_entry(Database& db, LedgerEntry& e) {
-  const std::string now = db_now_text();
-  auto sql = sql_format(
-      "insert into ledger (ingestion_id, card_label, card_uuid, camera_serial, source_path, "
-      "size, modified, captured, hash, taken_dt) values(%d, %Q, %Q, %Q, %Q, %lld, %lld, %Q, "
-      "%Q, %Q)",
-      e.ingestion_id, e.card_label.c_str(), e.card_uuid.c_str(), e.camera_serial.c_str(),
-      e.source.c_str(), static_cast<long long>(e.size), static_cast<long long>(e.modified),
-      e.captured.c_str(), e.hash.hex().c_str(), now.c_str());
-  if (!sql || !db.exec(*sql)) return false;
+// The two inserts of a store, prepared once for all its rows.
+struct LedgerInserts {
+  explicit LedgerInserts(Database& db)
+      : entry(db,
+              "insert into ledger (ingestion_id, card_label, card_uuid, camera_serial, "
+              "source_path, size, modified, captured, hash, taken_dt) "
+              "values(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"),
+        copy(db,
+             "insert or replace into ledger_copy (ledger_id, path, tree, root, size, hash, "
+             "state) values(?1, ?2, ?3, ?4, ?5, ?6, ?7)") {}
+  bool ready() const { return entry.ready() && copy.ready(); }
+
+  Database::Repeated entry, copy;
+};
+
+bool insert_entry(Database& db, LedgerInserts& inserts, LedgerEntry& e, const std::string& now) {
+  Database::Repeated& st = inserts.entry;
+  st.bind(1, e.ingestion_id);
+  st.bind(2, e.card_label);
+  st.bind(3, e.card_uuid);
+  st.bind(4, e.camera_serial);
+  st.bind(5, e.source);
+  st.bind(6, static_cast<long long>(e.size));
+  st.bind(7, static_cast<long long>(e.modified));
+  st.bind(8, e.captured);
+  st.bind(9, e.hash.hex());
+  st.bind(10, now);
+  if (!st.run()) return false;
   e.key = static_cast<long long>(db.last_insert_key());
   return true;
 }
 
-bool store_copy(Database& db, long long key, const LedgerCopy& c, bool durable) {
+bool store_copy(LedgerInserts& inserts, long long key, const LedgerCopy& c, bool durable) {
   const CopyState state = durable || c.state == CopyState::kBad ? c.state : CopyState::kWritten;
-  const std::string hash = c.hash ? c.hash->hex() : std::string();
-  auto sql = sql_format(
-      "insert or replace into ledger_copy (ledger_id, path, tree, root, size, hash, state) "
-      "values(%lld, %Q, %d, %Q, %lld, %Q, %Q)",
-      key, c.path.c_str(), static_cast<int>(c.tree), c.root.c_str(),
-      static_cast<long long>(c.size), c.hash ? hash.c_str() : nullptr, state_text(state));
-  return sql && db.exec(*sql);
+  Database::Repeated& st = inserts.copy;
+  st.bind(1, key);
+  st.bind(2, c.path);
+  st.bind(3, static_cast<long long>(c.tree));
+  st.bind(4, c.root);
+  st.bind(5, static_cast<long long>(c.size));
+  if (c.hash)
+    st.bind(6, c.hash->hex());
+  else
+    st.bind_null(6);
+  st.bind(7, std::string(state_text(state)));
+  return st.run();
 }
 
 }  // namespace
@@ -115,24 +139,50 @@ bool ledger_knows_size_and_time(Database& db, std::uint64_t size, std::int64_t m
   return r && !r->rows.empty();
 }
 
+std::optional<std::vector<std::pair<std::uint64_t, std::int64_t>>> ledger_sizes_and_times(
+    Database& db, const std::vector<std::uint64_t>& sizes) {
+  // A few hundred sizes to a statement keep its text short and each lookup on the index.
+  constexpr std::size_t kPerQuery = 500;
+  std::vector<std::pair<std::uint64_t, std::int64_t>> out;
+  for (std::size_t at = 0; at < sizes.size(); at += kPerQuery) {
+    std::string sql = "select size, modified from ledger where size in (";
+    const std::size_t end = std::min(sizes.size(), at + kPerQuery);
+    for (std::size_t i = at; i < end; ++i) {
+      if (i > at) sql += ',';
+      sql += std::to_string(sizes[i]);
+    }
+    sql += ')';
+    auto rows = db.query(sql);
+    if (!rows) return std::nullopt;
+    for (const std::vector<std::string>& r : rows->rows)
+      out.emplace_back(static_cast<std::uint64_t>(to_ll(r[0])), to_ll(r[1]));
+  }
+  return out;
+}
+
 bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool durable) {
   // The whole batch goes in one transaction (one flush of the database file), on a
   // connection no other thread uses meanwhile.
   Lock lock(databaseLock);
   if (!db.exec("begin transaction")) return false;
   std::vector<std::pair<LedgerEntry*, long long>> keyed;  // keys to undo on a rollback
-  bool ok = true;
-  for (LedgerEntry* e : entries) {
-    if (e->key < 0) {
-      if (!(ok = insert_entry(db, *e))) break;
-      keyed.emplace_back(e, -1);
+  const std::string now = db_now_text();
+  bool ok;
+  {
+    LedgerInserts inserts(db);
+    ok = inserts.ready();
+    for (LedgerEntry* e : entries) {
+      if (!ok) break;
+      if (e->key < 0) {
+        if (!(ok = insert_entry(db, inserts, *e, now))) break;
+        keyed.emplace_back(e, -1);
+      }
+      for (const LedgerCopy& c : e->copies)
+        if (!c.stored && c.state != CopyState::kPending &&
+            !(ok = store_copy(inserts, e->key, c, durable)))
+          break;
     }
-    for (const LedgerCopy& c : e->copies)
-      if (!c.stored && c.state != CopyState::kPending &&
-          !(ok = store_copy(db, e->key, c, durable)))
-        break;
-    if (!ok) break;
-  }
+  }  // the statements are finished before the transaction ends
   if (ok && db.exec("commit")) {
     for (LedgerEntry* e : entries)
       for (LedgerCopy& c : e->copies)

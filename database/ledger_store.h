@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/content_hash.h"
@@ -72,6 +73,10 @@ std::optional<LedgerEntry> ledger_find(Database& db, const Hash128& hash, std::u
 // True when some recorded file has this size and modification time: only then can a file be
 // already archived, and only then is it worth hashing before it is copied.
 bool ledger_knows_size_and_time(Database& db, std::uint64_t size, std::int64_t modified);
+// The size and modification time of every recorded file whose size is one of `sizes`: a
+// card's worth of ledger_knows_size_and_time in a few queries. Nothing when a query failed.
+std::optional<std::vector<std::pair<std::uint64_t, std::int64_t>>> ledger_sizes_and_times(
+    Database& db, const std::vector<std::uint64_t>& sizes);
 // Inserts the entries without a key and every copy not stored yet, in one transaction;
 // keys and flags are set on success. False after a failure (reported; nothing stored).
 // Unless the copies are `durable` (their file systems flushed since they were written), a

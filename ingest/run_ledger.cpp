@@ -25,7 +25,8 @@ constexpr auto kStoreInterval = std::chrono::seconds(1);
 std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t size) {
   const Key key{hash.high, hash.low, size};
   if (auto it = by_content_.find(key); it != by_content_.end()) return it->second;
-  if (!db_) return std::nullopt;
+  if (!db_ || (asked_sizes_.count(size) != 0 && stored_sizes_.count(size) == 0))
+    return std::nullopt;
   std::optional<LedgerEntry> stored = ledger_find(*db_, hash, size);
   if (!stored) return std::nullopt;
   const std::size_t index = entries_.size();
@@ -36,7 +37,26 @@ std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t si
 
 bool RunLedger::may_hold(std::uint64_t size, std::int64_t modified) {
   if (sizes_and_times_.count({size, modified}) != 0) return true;
+  if (asked_sizes_.count(size) != 0) return stored_sizes_and_times_.count({size, modified}) != 0;
   return db_ && ledger_knows_size_and_time(*db_, size, modified);
+}
+
+void RunLedger::learn_sizes(const std::vector<std::uint64_t>& sizes) {
+  if (!db_) return;
+  std::vector<std::uint64_t> asking;
+  for (std::uint64_t size : sizes)
+    if (asked_sizes_.count(size) == 0) asking.push_back(size);
+  std::sort(asking.begin(), asking.end());
+  asking.erase(std::unique(asking.begin(), asking.end()), asking.end());
+  if (asking.empty()) return;
+  // On a failed query the files are asked about one by one, as without this.
+  const auto known = ledger_sizes_and_times(*db_, asking);
+  if (!known) return;
+  asked_sizes_.insert(asking.begin(), asking.end());
+  for (const auto& size_and_time : *known) {
+    stored_sizes_.insert(size_and_time.first);
+    stored_sizes_and_times_.insert(size_and_time);
+  }
 }
 
 std::size_t RunLedger::add(LedgerEntry entry) {

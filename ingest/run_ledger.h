@@ -20,6 +20,8 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <unordered_set>
+#include <vector>
 
 #include "database/ledger_store.h"
 
@@ -40,6 +42,11 @@ class RunLedger {
   // True when a file of this size and modification time was taken before, by this run or an
   // earlier one: only such a file can be in the archive already.
   bool may_hold(std::uint64_t size, std::int64_t modified);
+  // Asks the database at once what it records of files of these sizes (a card's), so that
+  // may_hold and find need no question of their own for those files. Later entries of other
+  // runs are then not seen, as they would not have been a moment earlier: a run writing the
+  // same images at the same time is met by its copies instead (the names compared).
+  void learn_sizes(const std::vector<std::uint64_t>& sizes);
   // A new entry; its index.
   std::size_t add(LedgerEntry entry);
   LedgerEntry& at(std::size_t index) { return entries_[index]; }
@@ -61,6 +68,9 @@ class RunLedger {
   std::map<Key, std::size_t> by_content_;
   std::set<std::pair<std::uint64_t, std::int64_t>> sizes_and_times_;
   std::set<std::size_t> created_;
+  // What learn_sizes found: the sizes asked about, and the sizes and times recorded of them.
+  std::unordered_set<std::uint64_t> asked_sizes_, stored_sizes_;
+  std::set<std::pair<std::uint64_t, std::int64_t>> stored_sizes_and_times_;
 };
 
 // The copy of `entry` that lies in the tree rooted at `root` (as the system resolves it) and

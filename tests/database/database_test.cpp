@@ -312,5 +312,44 @@ TEST_F(DatabaseTest, LedgerCallsACopyVerifiedOnlyOnceItIsOnTheDisk) {
   EXPECT_TRUE(e.copies[0].stored);
 }
 
+// A card's sizes are asked about at once (more than one statement's worth here); values with
+// quotes and non-ASCII text are stored as they are.
+TEST_F(DatabaseTest, LedgerAnswersForAWholeCardsSizes) {
+  open_db();
+  std::vector<LedgerEntry> entries(3);
+  std::vector<LedgerEntry*> batch;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    LedgerEntry& e = entries[i];
+    ContentHasher hasher;
+    hasher.update(&i, sizeof i);
+    e.hash = hasher.digest();
+    e.size = 1000 + i;
+    e.modified = 1717236000 + static_cast<std::int64_t>(i);
+    e.source = "DCIM/100'CANON/IMG_\u00e9" + std::to_string(i) + ".JPG";
+    LedgerCopy copy;
+    copy.path = "/archive/it's/IMG_" + std::to_string(i) + ".JPG";
+    copy.size = e.size;
+    copy.state = CopyState::kWritten;
+    e.copies.push_back(copy);
+    batch.push_back(&e);
+  }
+  ASSERT_TRUE(ledger_store(db, batch, true));
+  const std::optional<LedgerEntry> found = ledger_find(db, entries[1].hash, 1001);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->source, entries[1].source);
+  EXPECT_EQ(found->copies.at(0).path, entries[1].copies[0].path);
+  EXPECT_FALSE(found->copies[0].hash);
+
+  std::vector<std::uint64_t> sizes;
+  for (std::uint64_t s = 1; s <= 1200; ++s)
+    if (s != 1000) sizes.push_back(s);
+  auto known = ledger_sizes_and_times(db, sizes);
+  ASSERT_TRUE(known);
+  std::sort(known->begin(), known->end());
+  const std::vector<std::pair<std::uint64_t, std::int64_t>> expected = {
+      {1001, 1717236001}, {1002, 1717236002}};
+  EXPECT_EQ(*known, expected);
+}
+
 }  // namespace
 }  // namespace cw
