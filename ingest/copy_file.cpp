@@ -84,7 +84,7 @@ bool copy_file(EngineContext& ctx, const std::string& source, const std::string&
   }
   if (!set_fd_times(out.fd(), src.st_mtime))
     ctx.report_printf("Not setting access and modification times for:\n%s\n", target.c_str());
-  if (in.close() != 0 || out.close() != 0)
+  if (in.close() != 0 || out.close(static_cast<std::uint64_t>(written.st_size)) != 0)
     return ctx.fail(text_with_path("close error copying file", target));
   // Refusing to overwrite, the move fails on a file that appeared meanwhile.
   if (!out.commit(target, !refuse_overwrite)) {

@@ -31,6 +31,7 @@ namespace cw {
 
 class Database;
 class MacroEnvironment;
+class SidecarPrefetch;
 
 // Whether every image the run took has a proven copy in every tree it was meant for.
 struct FormatVerdict {
@@ -135,6 +136,7 @@ class EngineContext : public RunContext {
   CardFiles card_files;
   std::string real_first_copy_root;  // the first-copy root as the system resolves it
   std::string checked_folder;        // the target folder last found inside its tree
+  std::string checked_folder_real;   // and that folder as the system resolves it
   DiskFlush disk_flush;              // the file systems this phase wrote to
 
   FolderTable folders;
@@ -155,6 +157,8 @@ class EngineContext : public RunContext {
   // The environment the run's macros use: `macro_env` with the run's remembered values.
   MacroEnvironment& macro_environment();
   std::unique_ptr<MacroEnvironment> run_macro_env;  // made on first use
+  // The first copies' sidecars prepared ahead while the first copies are made; none otherwise.
+  std::unique_ptr<SidecarPrefetch> sidecar_prefetch;
   // The connection that holds the run's ingestion record (not owned; none: results are only
   // logged). Statements on it take databaseLock.
   Database* database = nullptr;

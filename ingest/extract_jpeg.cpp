@@ -100,7 +100,7 @@ bool extract_jpeg(EngineContext& ctx, const std::string* raw, const std::string&
     ctx.report_printf("\n%s %s\n", message.c_str(), jpeg_path.c_str());
     return true;
   }
-  if (staged.close() != 0 || !staged.commit(jpeg_path, false)) {
+  if (staged.close(jpeg.size()) != 0 || !staged.commit(jpeg_path, false)) {
     ctx.report_printf("\nCan't write %s\n", jpeg_path.c_str());
     ctx.fail(text_with_path("Can't write extracted JPEG file", jpeg_path));
     return true;

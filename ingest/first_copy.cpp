@@ -23,6 +23,7 @@
 #include "ingest/extract_jpeg.h"
 #include "ingest/gps_phase.h"
 #include "ingest/sidecar_placement.h"
+#include "ingest/sidecar_prefetch.h"
 #include "ingest/staged_file.h"
 #include "ingest/run_ledger.h"
 #include "ingest/unique_target.h"
@@ -74,8 +75,12 @@ Formed form_target(EngineContext& ctx, const ImageRecord& r, std::string& folder
     return Formed::kFailed;
   }
   // Checked again once made: a link could have been put in its way meanwhile.
-  if (!lands_inside(ctx.real_first_copy_root, folder)) return Formed::kOutside;
+  const std::optional<std::string> real = real_path_of(folder);
+  if (!real || ctx.real_first_copy_root.empty() ||
+      !path_is_inside(ctx.real_first_copy_root, *real))
+    return Formed::kOutside;
   ctx.checked_folder = folder;
+  ctx.checked_folder_real = *real;
   return Formed::kOk;
 }
 
@@ -148,7 +153,7 @@ bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
   }
   if (!set_fd_times(out.fd(), r.modified))
     ctx.report_printf("\nWARNING: Failed to set modification time for %s\n", r.source_path.c_str());
-  if (out.close() != 0) {
+  if (out.close(static_cast<std::uint64_t>(st.st_size)) != 0) {
     message = text_with_path("close", target);
     return false;
   }
@@ -188,20 +193,14 @@ void note_target(ImageRecord& r, const std::string& target) {
   r.new_base_name = has_ext ? name.substr(0, name.size() - ext.size()) : name;
 }
 
-// The source's modification time as the sidecar's date text.
-std::string date_text(std::time_t when) {
-  struct tm local;
-  char text[32];
-  if (!localtime_r(&when, &local) || std::strftime(text, sizeof text, "%Y%m%d_%H%M%S", &local) == 0)
-    return "00000000_000000";
-  return text;
-}
-
 bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r) {
-  const std::string date = date_text(r.modified);
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  const std::string date = sidecar_date_text(r.modified);
+  std::optional<PreparedSidecar> prepared;
+  if (ctx.sidecar_prefetch && r.index >= 0)
+    prepared = ctx.sidecar_prefetch->take(static_cast<std::size_t>(r.index));
+  if (prepared && prepared->source != r.source_path) prepared.reset();
   return create_sidecar(ctx, r.source_path, &r.base_name, &date, &r.number_text, true,
-                        r.first_copy_path);
+                        r.first_copy_path, prepared ? &*prepared : nullptr);
 }
 
 // Without a backup the copy is final: it joins the run's GPS list when the run tags images.
@@ -307,8 +306,13 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   const bool merged = is_jpg(r) && ctx.xmp_to_jpg;
   const std::size_t entry = entry_for(ctx, r, hash);
   r.ledger = static_cast<long>(entry);
-  const std::size_t copy = record_copy(ctx, entry, CopyTree::kFirst,
-                                       real_path_of(name.path).value_or(name.path), r.size, hash,
+  // The copy is the file this run just moved into the checked folder: its real path is that
+  // folder's with the name the copy took.
+  std::string leaf = name.path.substr(folder.size());
+  if (!leaf.empty() && is_separator(leaf.front())) leaf.erase(0, 1);
+  const std::string& real_folder = ctx.checked_folder_real;
+  const std::string real_copy = real_folder + (real_folder.ends_with('/') ? "" : "/") + leaf;
+  const std::size_t copy = record_copy(ctx, entry, CopyTree::kFirst, real_copy, r.size, hash,
                                        merged);
   if (!sidecar_for_first_copy(ctx, r)) {
     message.clear();  // reported by the sidecar step

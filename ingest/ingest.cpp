@@ -27,6 +27,7 @@
 #include "ingest/naming.h"
 #include "ingest/result_store.h"
 #include "ingest/run_ledger.h"
+#include "ingest/sidecar_prefetch.h"
 #include "ingest/scan.h"
 #include "ingest/second_copy.h"
 #include "metadata/macro_exif.h"
@@ -90,6 +91,7 @@ bool take_roots(const ParamList& p, EngineContext& ctx) {
   if (!make_folders(ctx, ctx.first_copy_root)) return false;
   ctx.real_first_copy_root = real_path_of(ctx.first_copy_root).value_or("");
   ctx.checked_folder.clear();
+  ctx.checked_folder_real.clear();
   return !ctx.want_backup_post || make_folders(ctx, *ctx.post_backup_root);
 }
 
@@ -184,17 +186,30 @@ bool naming_phase(EngineContext& ctx) {
 // Step 12.
 bool copy_phase(EngineContext& ctx) {
   std::uint64_t bytes = 0;
-  for (const ImageRecord& r : ctx.images) bytes += r.size;
+  std::vector<std::uint64_t> sizes;
+  sizes.reserve(ctx.images.size());
+  for (const ImageRecord& r : ctx.images) {
+    bytes += r.size;
+    sizes.push_back(r.size);
+  }
+  ctx.ledger.learn_sizes(sizes);
   ctx.progress_begin(ProgressPhase::kFirstCopies, static_cast<int>(ctx.images.size()), bytes);
+  if (!ctx.sidecar_template.empty() || !ctx.raw_settings_path.empty())
+    ctx.sidecar_prefetch = std::make_unique<SidecarPrefetch>(ctx);
   std::string message;
   for (ImageRecord& r : ctx.images) {
     if (!copy_image(ctx, r, message)) {
+      ctx.sidecar_prefetch.reset();
       ctx.image_checks.cancel();
       return message.empty() ? false : ctx.fail(message);
     }
     ctx.progress_file_done(r.size);
-    if (!ledger_checkpoint(ctx, false)) return false;
+    if (!ledger_checkpoint(ctx, false)) {
+      ctx.sidecar_prefetch.reset();
+      return false;
+    }
   }
+  ctx.sidecar_prefetch.reset();
   // The copies were verified while the run went on copying; their results come in list order.
   return ctx.image_checks.report(ctx);
 }

@@ -1,6 +1,8 @@
 // Remembered database values and EXIF values of one run.
 #include "ingest/run_macro_environment.h"
 
+#include "metadata/macro_exif.h"
+
 namespace cw {
 
 std::optional<std::string> RunMacroEnvironment::database_value(const DatabaseLookup& lookup) {
@@ -10,15 +12,26 @@ std::optional<std::string> RunMacroEnvironment::database_value(const DatabaseLoo
   return it->second;
 }
 
-bool RunMacroEnvironment::image_exif(const std::string& path, ExifPairs& pairs) {
-  if (auto it = images_.find(path); it != images_.end()) {
-    pairs = it->second;
-    return true;
-  }
-  if (!base_.image_exif(path, pairs)) return false;
+const ExifPairs* RunMacroEnvironment::remembered(const std::string& path) {
+  if (auto it = images_.find(path); it != images_.end()) return &it->second;
+  ExifPairs pairs;
+  if (!base_.image_exif(path, pairs)) return nullptr;
   if (images_.size() >= kMaxImages) images_.clear();
-  images_.emplace(path, pairs);
-  return true;
+  return &images_.emplace(path, std::move(pairs)).first->second;
+}
+
+bool RunMacroEnvironment::image_exif(const std::string& path, ExifPairs& pairs) {
+  const ExifPairs* known = remembered(path);
+  if (known) pairs = *known;
+  return known != nullptr;
+}
+
+std::optional<std::string> RunMacroEnvironment::image_exif_value(const std::string& path,
+                                                                 std::string_view name) {
+  // Asked a few times for every image: searched where it is kept rather than copied out.
+  const ExifPairs* known = remembered(path);
+  if (!known) return std::nullopt;
+  return exif_pair_value(*known, name);
 }
 
 }  // namespace cw

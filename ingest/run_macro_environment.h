@@ -31,8 +31,13 @@ class RunMacroEnvironment : public MacroEnvironment {
   std::string notes_text() override { return base_.notes_text(); }
   std::optional<std::string> database_value(const DatabaseLookup& lookup) override;
   bool image_exif(const std::string& path, ExifPairs& pairs) override;
+  std::optional<std::string> image_exif_value(const std::string& path,
+                                              std::string_view name) override;
 
  private:
+  // The remembered pairs of a readable image (read now if need be); null when unreadable.
+  const ExifPairs* remembered(const std::string& path);
+
   // Images remembered at most; a larger card starts over (its images are named in order, so
   // only the sidecars of the first ones read again).
   static constexpr std::size_t kMaxImages = 4096;

@@ -11,10 +11,13 @@
 #include <cctype>
 #include <cerrno>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string_view>
 
+#include "foundation/locks.h"
 #include "foundation/log.h"
+#include "foundation/sysio.h"
 #include "foundation/text.h"
 #include "ingest/copy_file.h"
 #include "ingest/staged_file.h"
@@ -71,10 +74,11 @@ std::optional<std::string> existing_source_sidecar(const std::string& source) {
 
 bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                     const std::string* date_text, const std::string* number_text,
-                    bool first_copy, const std::string& target) {
+                    bool first_copy, const std::string& target,
+                    const PreparedSidecar* prepared) {
   std::optional<std::string> source_sidecar;
   try {
-    source_sidecar = existing_source_sidecar(source);
+    source_sidecar = prepared ? prepared->source_sidecar : existing_source_sidecar(source);
   } catch (const std::bad_alloc&) {
     return ctx.fail("realloc");
   }
@@ -110,24 +114,34 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
 
   // Nothing to build from: nothing is written.
   if (ctx.sidecar_template.empty() && ctx.raw_settings_path.empty()) return true;
-  // Built under a temporary name and moved into place complete, never over a sidecar that
+  // Written under a temporary name and moved into place complete, never over a sidecar that
   // another run placed meanwhile.
   static const std::string none;
+  std::string text, msg;
+  bool wanted = false, built;
+  if (prepared && prepared->built) {
+    text = prepared->text;
+    msg = prepared->message;
+    wanted = prepared->wanted;
+    built = prepared->ok;
+  } else {
+    std::lock_guard<std::recursive_mutex> lock(databaseLock);
+    built = sidecar_text(ctx.sidecar_template, ctx.raw_settings_path,
+                         base_name ? *base_name : none, date_text ? *date_text : none,
+                         number_text ? *number_text : none, source, ctx.macro_environment(),
+                         text, msg, wanted);
+  }
+  if (!built) return ctx.fail(text_with_path(msg, target_sidecar));
+  // A settings file without settings writes nothing, and nothing is placed.
+  if (!wanted || text.empty()) return true;
   const std::size_t sep = target_sidecar.find_last_of('/');
   const std::string folder = sep == std::string::npos ? "." : target_sidecar.substr(0, sep);
   StagedFile staged;
-  if (!staged.create(folder) || staged.close(false) != 0)
+  if (!staged.create(folder))
     return ctx.fail(text_with_path("can't open sidecar for writing", target_sidecar));
-  std::string msg;
-  bool wanted = false;
-  if (!sidecar_from_template(ctx.sidecar_template, ctx.raw_settings_path, staged.temp_path(),
-                             base_name ? *base_name : none, date_text ? *date_text : none,
-                             number_text ? *number_text : none, source, ctx.macro_environment(),
-                             msg, wanted))
-    return ctx.fail(text_with_path(msg, target_sidecar));
-  // A settings file without settings writes nothing, and nothing is placed.
-  struct stat st;
-  if (!wanted || ::stat(staged.temp_path().c_str(), &st) != 0 || st.st_size == 0) return true;
+  if (write_all(staged.fd(), text.data(), text.size()) != IoStatus::kOk ||
+      staged.close() != 0)
+    return ctx.fail(text_with_path("error writing sidecar", target_sidecar));
   if (!staged.commit(target_sidecar, false)) {
     if (errno != EEXIST)
       return ctx.fail(text_with_path("can't open sidecar for writing", target_sidecar));

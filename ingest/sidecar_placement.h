@@ -1,8 +1,8 @@
 // Sidecar placement: every copied image may get an XMP sidecar beside it (same name, extension
 // "xmp"). A sidecar the card already holds is copied with the image; otherwise one is built
-// from the metadata template and develop settings of the run. Runs holding databaseLock, for
-// the first copy of every image and, in copy-only mode, for every file the second copy
-// copies unchanged.
+// from the metadata template and develop settings of the run (holding databaseLock while it
+// expands them), for the first copy of every image and, in copy-only mode, for every file the
+// second copy copies unchanged.
 //
 // Macros of a generated sidecar read presets, vocabulary and database values through the run's
 // macro environment, the same one that names the images.
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ingest/engine_context.h"
+#include "ingest/sidecar_prefetch.h"
 #include "metadata/macro_environment.h"
 
 namespace cw {
@@ -22,9 +23,11 @@ namespace cw {
 // Places the sidecar of `target`, the copy of `source`. The base name, date text
 // ("%Y%m%d_%H%M%S") and number text are given for a first copy and are null in copy-only
 // mode. A target sidecar that exists is never replaced. On false `fail` has been called.
+// `prepared`: what SidecarPrefetch prepared of it, used instead of preparing it again.
 bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                     const std::string* date_text, const std::string* number_text,
-                    bool first_copy, const std::string& target);
+                    bool first_copy, const std::string& target,
+                    const PreparedSidecar* prepared = nullptr);
 
 // The sidecar a source already has: the source path with its last four characters replaced
 // by ".xmp" (or ".XMP"), when that file exists; nothing otherwise.

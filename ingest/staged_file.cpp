@@ -87,9 +87,10 @@ bool StagedFile::create(const std::string& folder) {
   return fd_.valid();
 }
 
-int StagedFile::close(bool written) {
+int StagedFile::close(std::uint64_t written) {
   // Only a hint: a file system that cannot start the writeback early writes it at the flush.
-  if (written && fd_.valid()) ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  if (written >= kEarlyWriteback && fd_.valid())
+    ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
   return fd_.close();
 }
 

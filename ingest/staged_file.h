@@ -11,6 +11,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <ctime>
 #include <map>
 #include <set>
@@ -19,6 +20,9 @@
 #include "foundation/sysio.h"
 
 namespace cw {
+
+// Size from which a copy's writeback is started as it is closed.
+inline constexpr std::uint64_t kEarlyWriteback = 1024 * 1024;
 
 class StagedFile {
  public:
@@ -33,10 +37,11 @@ class StagedFile {
   bool create(const std::string& folder);
   int fd() const { return fd_.get(); }
   const std::string& temp_path() const { return temp_; }
-  // Closes the descriptor: 0, or -1 with errno set. A file written through the descriptor
-  // (`written`) is handed to the disk first, without waiting, so that the phase's flush finds
-  // little left to write; otherwise a writer opens the temporary file by its path next.
-  int close(bool written = true);
+  // Closes the descriptor: 0, or -1 with errno set. A file of at least kEarlyWriteback bytes
+  // (`written`: its size) is handed to the disk first, without waiting, so that the disk
+  // writes it while the run goes on and the phase's flush finds little left to write. A
+  // smaller one is left to its read-back or the flush, which write it off the copying thread.
+  int close(std::uint64_t written = 0);
   // Moves the file to `target`, replacing an existing file only when `replace`: false with
   // errno set (EEXIST when the name is taken).
   bool commit(const std::string& target, bool replace);

@@ -67,6 +67,11 @@ class MacroEnvironment {
   // The recorded EXIF pairs of the image at `path`; false when the image cannot be read.
   // The base reads through the process-wide cached reader.
   virtual bool image_exif(const std::string& path, ExifPairs& pairs);
+  // One recorded EXIF value of the image at `path`, the name compared without regard to case:
+  // empty when the image records none, nothing when the image cannot be read. The base
+  // searches what image_exif gives.
+  virtual std::optional<std::string> image_exif_value(const std::string& path,
+                                                      std::string_view name);
 };
 
 // Values held in memory: the laboratory on the command line, tests and the fuzz target.

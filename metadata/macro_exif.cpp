@@ -144,6 +144,19 @@ bool MacroEnvironment::image_exif(const std::string& path, ExifPairs& pairs) {
   return cached_image_exif(path, pairs);
 }
 
+std::optional<std::string> exif_pair_value(const ExifPairs& pairs, std::string_view name) {
+  for (const auto& [pair_name, pair_value] : pairs)
+    if (equals_ignoring_case(pair_name, name)) return pair_value;
+  return std::string();
+}
+
+std::optional<std::string> MacroEnvironment::image_exif_value(const std::string& path,
+                                                              std::string_view name) {
+  ExifPairs pairs;
+  if (!image_exif(path, pairs)) return std::nullopt;
+  return exif_pair_value(pairs, name);
+}
+
 // ---- values ----
 
 namespace {
@@ -187,15 +200,9 @@ std::string exif_macro_value(MacroEnvironment& env, std::string_view name,
   if (!is_exif_macro_name(mapped)) return "[Unknown macro: " + mapped + "]";
   if (!path) return "[" + lowered + "]";
 
-  ExifPairs pairs;
-  if (!env.image_exif(*path, pairs)) return {};
-  std::string value;
-  for (const auto& [pair_name, pair_value] : pairs) {
-    if (equals_ignoring_case(pair_name, mapped)) {
-      value = pair_value;
-      break;
-    }
-  }
+  std::optional<std::string> found = env.image_exif_value(*path, mapped);
+  if (!found) return {};
+  std::string value = std::move(*found);
   if (first_word) {
     std::size_t space = value.find(' ');
     if (space != std::string::npos) value.resize(space);

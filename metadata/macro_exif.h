@@ -40,6 +40,9 @@ bool has_no_exif_by_design(std::string_view path);
 // design. Thread-safe.
 // (`cardwright exif` shows an image's pairs.)
 bool cached_image_exif(const std::string& path, ExifPairs& pairs);
+// The value of the pair named `name` (compared without regard to case); empty when there is
+// none.
+std::optional<std::string> exif_pair_value(const ExifPairs& pairs, std::string_view name);
 // Forgets the cached image (tests; a changed file on disk).
 void forget_cached_image();
 

@@ -367,11 +367,11 @@ bool convert_to_UTF8(std::string_view processed, std::string& processedUTF8, std
 
 // ---- Building the sidecar ----------------------------------------------------------------
 
-bool sidecar_from_template(const std::string& path_template, const std::string& path_CRDefaults,
-                           const std::string& path_new_sidecar, const std::string& cur_filename,
-                           const std::string& cur_datetime, const std::string& cur_sequence,
-                           const std::string& cur_path, MacroEnvironment& env, std::string& msg,
-                           bool& wanted) {
+bool sidecar_text(const std::string& path_template, const std::string& path_CRDefaults,
+                  const std::string& cur_filename, const std::string& cur_datetime,
+                  const std::string& cur_sequence, const std::string& cur_path,
+                  MacroEnvironment& env, std::string& utf8, std::string& msg, bool& wanted) {
+  utf8.clear();
   wanted = !(path_template.empty() && path_CRDefaults.empty());
   if (!wanted) return true;
 
@@ -416,11 +416,22 @@ bool sidecar_from_template(const std::string& path_template, const std::string& 
   std::string processed;
   if (!macro_process_with_data(document, processed, inputs, env))
     return SIDECAR_FAIL(msg, "macro translation error");
+  return convert_to_UTF8(processed, utf8, msg);
+}
 
+bool sidecar_from_template(const std::string& path_template, const std::string& path_CRDefaults,
+                           const std::string& path_new_sidecar, const std::string& cur_filename,
+                           const std::string& cur_datetime, const std::string& cur_sequence,
+                           const std::string& cur_path, MacroEnvironment& env, std::string& msg,
+                           bool& wanted) {
+  std::string utf8;
+  if (!sidecar_text(path_template, path_CRDefaults, cur_filename, cur_datetime, cur_sequence,
+                    cur_path, env, utf8, msg, wanted))
+    return false;
+  // Only a settings file whose block is empty gives no text: nothing is written then.
+  if (!wanted || utf8.empty()) return true;
   FilePtr out(std::fopen(path_new_sidecar.c_str(), "w"));
   if (!out) return SIDECAR_FAIL(msg, "can't open sidecar for writing");
-  std::string utf8;
-  if (!convert_to_UTF8(processed, utf8, msg)) return false;
   if (std::fwrite(utf8.data(), 1, utf8.size(), out.get()) != utf8.size())
     return SIDECAR_FAIL(msg, "error writing sidecar");
   if (std::fclose(out.release()) != 0) return SIDECAR_FAIL(msg, "error writing sidecar");

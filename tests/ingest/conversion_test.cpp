@@ -412,5 +412,31 @@ TEST(FirstCopyJpeg, ARawKeepsTheSidecarItSharesWithItsJpeg) {
         << name;
 }
 
+// The sidecars are prepared ahead of the copying: each still carries its own image's values,
+// and an image with a sidecar on the card keeps that one.
+TEST(FirstCopySidecar, EachImageGetsItsOwnValues) {
+  Harness h;
+  const std::string template_path = h.dir / "values.xmp";
+  write_file(template_path, "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">{@filename} "
+                            "{@datetimeany,1,8}</x:xmpmeta>\n");
+  h.set(kParamSidecarPath, template_path);
+  fixtures::JpegSpec spec;
+  for (int i = 1; i <= 9; ++i) {
+    const std::string name = "IMG_000" + std::to_string(i);
+    const std::string date = "2024:05:1" + std::to_string(i) + " 10:20:30";
+    write_file(h.card + "/" + name + ".JPG", fixtures::make_jpeg(date, 2000, i));
+  }
+  write_file(h.card + "/IMG_0005.xmp", "the card's own\n");
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  for (int i = 1; i <= 9; ++i) {
+    const std::string name = "IMG_000" + std::to_string(i);
+    const std::string sidecar = read_file(h.archive + "/" + name + ".xmp");
+    EXPECT_TRUE(sidecar.starts_with(i == 5 ? "the card's own\n"
+                                           : "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">" + name +
+                                                 " 2024051" + std::to_string(i) + "<"))
+        << sidecar;
+  }
+}
+
 }  // namespace
 }  // namespace cw
