@@ -2,6 +2,8 @@
 #include "ingest/copy_verifier.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -14,6 +16,8 @@ namespace cw {
 namespace {
 
 constexpr std::size_t kReadBackBuffer = 1048576;
+// Largest copy read back with direct reads (in one read of the buffer).
+constexpr std::uint64_t kDirectReadMax = kReadBackBuffer;
 // Two copies read back at once keep a disk's queue fuller than one: the read-back then keeps
 // up with the copying.
 constexpr std::size_t kReaders = 2;
@@ -46,25 +50,39 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
     result.error = ENOMEM;
     return result;
   }
-  ContentHasher hasher;
-  UniqueFd fd;
-  bool read = false;
-  if (aligned(buffer, size)) {
-    fd.reset(sysio().open(job.path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT, 0));
-    // A file system that refuses direct reads, at the open or at the first read, is read
-    // through the cache below.
-    if (fd.valid() && !(read = hash_all(fd.get(), buffer, size, hasher)) && errno != EINVAL) {
-      result.error = errno;
-      return result;
-    }
-  }
-  if (!read) {
-    hasher.reset();
+  const bool may_go_direct = aligned(buffer, size);
+  UniqueFd fd(sysio().open(job.path.c_str(), O_RDONLY | O_CLOEXEC | (may_go_direct ? O_DIRECT : 0),
+                           0));
+  // A file system that refuses direct reads, at the open or at the first read, is read
+  // through the cache.
+  if (!fd.valid() && may_go_direct && errno == EINVAL)
     fd.reset(sysio().open(job.path.c_str(), O_RDONLY | O_CLOEXEC, 0));
-    if (!fd.valid()) {
+  if (!fd.valid()) {
+    result.error = errno;
+    return result;
+  }
+  const auto read_through_cache = [&fd] {
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    return flags >= 0 && ::fcntl(fd.get(), F_SETFL, flags & ~O_DIRECT) == 0 &&
+           ::lseek(fd.get(), 0, SEEK_SET) == 0;
+  };
+  bool direct = (::fcntl(fd.get(), F_GETFL) & O_DIRECT) != 0;
+  // A large copy is read through the cache all the same: the system's read-ahead keeps the
+  // disk busier than one direct read after another.
+  struct stat st;
+  if (direct && (sysio().fstat(fd.get(), &st) != 0 ||
+                 static_cast<std::uint64_t>(st.st_size) > kDirectReadMax))
+    direct = !read_through_cache();
+  ContentHasher hasher;
+  if (direct && !hash_all(fd.get(), buffer, size, hasher)) {
+    if (errno != EINVAL || !read_through_cache()) {
       result.error = errno;
       return result;
     }
+    direct = false;
+    hasher.reset();
+  }
+  if (!direct) {
     // Both calls are requests the system may decline (a file system without a page cache of
     // its own); the read then comes from wherever the system keeps the bytes.
     ::sync_file_range(

@@ -1,8 +1,9 @@
 // Read-back verification of finished copies. A copy is read back from the disk, not from the
-// page cache that still holds what was written: where the file system allows it the copy is
-// read with direct I/O (the system writes what is still cached first, then reads the disk
-// itself); elsewhere its bytes are first written out (a page that is still dirty cannot be
-// dropped) and its cached pages dropped before it is read. Either way it is hashed and the
+// page cache that still holds what was written: a copy of up to a megabyte is read with
+// direct I/O where the file system allows it (the system writes what is still cached first,
+// then reads the disk itself, with no round trip through the cache); a larger one, or one on a
+// file system without direct reads, is first written out (a page that is still dirty cannot be
+// dropped) and its cached pages dropped before it is read with the system's read-ahead. Either way it is hashed and the
 // hash compared with the one of the bytes that went into it, and its pages are dropped from
 // the cache afterwards.
 //
