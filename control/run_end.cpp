@@ -3,10 +3,12 @@
 
 #include <cstdlib>
 #include <map>
+#include <mutex>
 
 #include "database/database.h"
 #include "database/repair.h"
 #include "database/ledger_store.h"
+#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/path_guard.h"
 #include "foundation/text.h"
@@ -21,6 +23,18 @@
 namespace cw {
 
 namespace {
+
+// The run's image count and its "SUCCESS" go into the record together, in one transaction (one
+// flush of the database file rather than two).
+bool record_success(Database& db, int ingestion_id, bool with_count, int images) {
+  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  if (!db.exec("begin transaction")) return false;
+  if ((!with_count || db.ingestion_set_count(ingestion_id, images)) &&
+      db.ingestion_append_result(ingestion_id, "SUCCESS") && db.exec("commit"))
+    return true;
+  db.exec_quiet("rollback transaction");
+  return false;
+}
 
 // The roots the runs used: every slot runs with the same parameters, so the last one that
 // took its roots speaks for all.
@@ -194,8 +208,7 @@ RunEndResult end_run(RunEndInput& in) {
   const bool record = in.database && in.ingestion_id >= 0;
 
   if (!error && !in.stopped_by_user && record &&
-      !recorded((filled == 0 || in.database->ingestion_set_count(in.ingestion_id, out.images)) &&
-                    in.database->ingestion_append_result(in.ingestion_id, "SUCCESS"),
+      !recorded(record_success(*in.database, in.ingestion_id, filled > 0, out.images),
                 "the ingestion record"))
     error = true;
 
