@@ -94,7 +94,12 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
     return ctx.fail("create_sidecar: malloc");
   }
 
-  if (exists(target_sidecar)) {
+  // A sidecar built from the template is placed without replacing anything, which tells
+  // whether one exists already; the others are looked for first.
+  const bool builds = !source_sidecar &&
+                      !(ctx.sidecar_template.empty() && ctx.raw_settings_path.empty()) &&
+                      (ctx.sidecar_template.empty() || base_name);
+  if (!builds && exists(target_sidecar)) {
     if (first_copy) log_printf("\tDestination sidecar already exists.");
     return true;
   }

@@ -413,7 +413,8 @@ TEST(FirstCopyJpeg, ARawKeepsTheSidecarItSharesWithItsJpeg) {
 }
 
 // The sidecars are prepared ahead of the copying: each still carries its own image's values,
-// and an image with a sidecar on the card keeps that one.
+// an image with a sidecar on the card keeps that one, and a sidecar already in the archive
+// stays as it is.
 TEST(FirstCopySidecar, EachImageGetsItsOwnValues) {
   Harness h;
   const std::string template_path = h.dir / "values.xmp";
@@ -427,13 +428,17 @@ TEST(FirstCopySidecar, EachImageGetsItsOwnValues) {
     write_file(h.card + "/" + name + ".JPG", fixtures::make_jpeg(date, 2000, i));
   }
   write_file(h.card + "/IMG_0005.xmp", "the card's own\n");
+  fsys::create_directories(h.archive);
+  write_file(h.archive + "/IMG_0007.xmp", "the archive's own\n");
   ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_EQ(names_in(h.archive).size(), 18u);  // no temporary file left beside them
   for (int i = 1; i <= 9; ++i) {
     const std::string name = "IMG_000" + std::to_string(i);
     const std::string sidecar = read_file(h.archive + "/" + name + ".xmp");
-    EXPECT_TRUE(sidecar.starts_with(i == 5 ? "the card's own\n"
-                                           : "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">" + name +
-                                                 " 2024051" + std::to_string(i) + "<"))
+    EXPECT_TRUE(sidecar.starts_with(i == 5   ? "the card's own\n"
+                                    : i == 7 ? "the archive's own\n"
+                                             : "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">" + name +
+                                                   " 2024051" + std::to_string(i) + "<"))
         << sidecar;
   }
 }
