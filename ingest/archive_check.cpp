@@ -13,6 +13,7 @@
 #include "foundation/sysio.h"
 #include "foundation/text.h"
 #include "ingest/copy_io.h"
+#include "ingest/sidecar_placement.h"
 #include "metadata/macro_exif.h"
 #include "platform/camera_source.h"
 
@@ -74,6 +75,11 @@ std::string run_path(EngineContext& ctx, CopyTree tree, const std::string& real_
 Archived find_archived(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
                        std::string& message) {
   if (!ctx.ledger.may_hold(r.size, r.modified)) return Archived::kNo;
+  // The previous image's sidecar is noted before the lines a duplicate logs.
+  if (!settle_sidecars(ctx)) {
+    message.clear();  // reported by the sidecar step
+    return Archived::kFailed;
+  }
   if (!source_hash(facts)) {
     message = text_with_path("read error", r.source_path);
     return Archived::kFailed;

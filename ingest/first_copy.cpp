@@ -193,14 +193,17 @@ void note_target(ImageRecord& r, const std::string& target) {
   r.new_base_name = has_ext ? name.substr(0, name.size() - ext.size()) : name;
 }
 
-bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r) {
+// `behind`: the sidecar may be placed while the run goes on (nothing reads it before the run
+// settles the placements).
+bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r, bool behind) {
   const std::string date = sidecar_date_text(r.modified);
   std::optional<PreparedSidecar> prepared;
   if (ctx.sidecar_prefetch && r.index >= 0)
     prepared = ctx.sidecar_prefetch->take(static_cast<std::size_t>(r.index));
   if (prepared && prepared->source != r.source_path) prepared.reset();
   return create_sidecar(ctx, r.source_path, &r.base_name, &date, &r.number_text, true,
-                        r.first_copy_path, prepared ? &*prepared : nullptr);
+                        r.first_copy_path, prepared ? &*prepared : nullptr,
+                        behind ? ctx.sidecar_prefetch.get() : nullptr);
 }
 
 // Without a backup the copy is final: it joins the run's GPS list when the run tags images.
@@ -295,6 +298,11 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     facts.hash = hash;
     if (!place_copy(ctx, target, name, facts, staged, message)) return false;
   }
+  // The previous image's sidecar is noted before this image's lines.
+  if (!settle_sidecars(ctx)) {
+    message.clear();  // reported by the sidecar step
+    return false;
+  }
   if (name.duplicate) {
     take_archived_name(ctx, r, facts, *name.duplicate);
     return true;
@@ -314,15 +322,17 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   const std::string real_copy = real_folder + (real_folder.ends_with('/') ? "" : "/") + leaf;
   const std::size_t copy = record_copy(ctx, entry, CopyTree::kFirst, real_copy, r.size, hash,
                                        merged);
-  if (!sidecar_for_first_copy(ctx, r)) {
+  // The steps below that read the sidecar (the XMP merge, the preview of a raw) need it
+  // placed first.
+  const bool raw_preview = !ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path);
+  if (!sidecar_for_first_copy(ctx, r, !merged && !raw_preview)) {
     message.clear();  // reported by the sidecar step
     return false;
   }
   register_copy(ctx, name.path);
   // A final copy of a raw file gets its preview beside it; with a backup the second copy
   // does this in the primary tree.
-  if (!ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path) &&
-      !extract_jpeg(ctx, nullptr, r.first_copy_path)) {
+  if (raw_preview && !extract_jpeg(ctx, nullptr, r.first_copy_path)) {
     message.clear();  // reported by the extraction
     return false;
   }

@@ -27,6 +27,7 @@
 #include "ingest/naming.h"
 #include "ingest/result_store.h"
 #include "ingest/run_ledger.h"
+#include "ingest/sidecar_placement.h"
 #include "ingest/sidecar_prefetch.h"
 #include "ingest/scan.h"
 #include "ingest/second_copy.h"
@@ -209,7 +210,12 @@ bool copy_phase(EngineContext& ctx) {
       return false;
     }
   }
+  const bool placed = settle_sidecars(ctx);
   ctx.sidecar_prefetch.reset();
+  if (!placed) {
+    ctx.image_checks.cancel();
+    return false;
+  }
   // The copies were verified while the run went on copying; their results come in list order.
   return ctx.image_checks.report(ctx);
 }

@@ -75,7 +75,7 @@ std::optional<std::string> existing_source_sidecar(const std::string& source) {
 bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                     const std::string* date_text, const std::string* number_text,
                     bool first_copy, const std::string& target,
-                    const PreparedSidecar* prepared) {
+                    const PreparedSidecar* prepared, SidecarPrefetch* writer) {
   std::optional<std::string> source_sidecar;
   try {
     source_sidecar = prepared ? prepared->source_sidecar : existing_source_sidecar(source);
@@ -141,21 +141,56 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
   if (!wanted || text.empty()) return true;
   const std::size_t sep = target_sidecar.find_last_of('/');
   const std::string folder = sep == std::string::npos ? "." : target_sidecar.substr(0, sep);
-  StagedFile staged;
-  if (!staged.create(folder))
-    return ctx.fail(text_with_path("can't open sidecar for writing", target_sidecar));
-  if (write_all(staged.fd(), text.data(), text.size()) != IoStatus::kOk ||
-      staged.close() != 0)
-    return ctx.fail(text_with_path("error writing sidecar", target_sidecar));
-  if (!staged.commit(target_sidecar, false)) {
-    if (errno != EEXIST)
-      return ctx.fail(text_with_path("can't open sidecar for writing", target_sidecar));
-    if (first_copy) log_printf("\tDestination sidecar already exists.");
+  ctx.disk_flush.note(folder);
+  if (writer) {
+    writer->write_behind(folder, target_sidecar, std::move(text));
     return true;
   }
-  ctx.disk_flush.note(folder);
-  if (first_copy) log_printf("\tCreated sidecar from template.");
-  return true;
+  return note_placement(ctx, place_sidecar_text(folder, target_sidecar, text), first_copy);
+}
+
+SidecarPlacement place_sidecar_text(const std::string& folder, const std::string& target,
+                                    const std::string& text) {
+  SidecarPlacement p;
+  p.target = target;
+  StagedFile staged;
+  if (!staged.create(folder)) {
+    p.failure = "can't open sidecar for writing";
+    return p;
+  }
+  if (write_all(staged.fd(), text.data(), text.size()) != IoStatus::kOk ||
+      staged.close() != 0) {
+    p.failure = "error writing sidecar";
+    return p;
+  }
+  if (staged.commit(target, false))
+    p.outcome = SidecarOutcome::kCreated;
+  else if (errno == EEXIST)
+    p.outcome = SidecarOutcome::kExisted;
+  else
+    p.failure = "can't open sidecar for writing";
+  return p;
+}
+
+bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_copy) {
+  switch (p.outcome) {
+    case SidecarOutcome::kCreated:
+      if (first_copy) log_printf("\tCreated sidecar from template.");
+      return true;
+    case SidecarOutcome::kExisted:
+      if (first_copy) log_printf("\tDestination sidecar already exists.");
+      return true;
+    case SidecarOutcome::kFailed: break;
+  }
+  return ctx.fail(text_with_path(p.failure, p.target));
+}
+
+bool settle_sidecars(EngineContext& ctx) {
+  if (!ctx.sidecar_prefetch) return true;
+  bool ok = true;
+  for (const SidecarPlacement& p : ctx.sidecar_prefetch->settle())
+    ok = note_placement(ctx, p, true) && ok;
+  return ok;
 }
 
 bool shares_sidecar(const std::string& image) {

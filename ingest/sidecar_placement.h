@@ -24,10 +24,23 @@ namespace cw {
 // ("%Y%m%d_%H%M%S") and number text are given for a first copy and are null in copy-only
 // mode. A target sidecar that exists is never replaced. On false `fail` has been called.
 // `prepared`: what SidecarPrefetch prepared of it, used instead of preparing it again.
+// `writer`: a sidecar built from the template is placed by its thread (write_behind), while
+// the run goes on; settle_sidecars then logs or reports how that went.
 bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                     const std::string* date_text, const std::string* number_text,
                     bool first_copy, const std::string& target,
-                    const PreparedSidecar* prepared = nullptr);
+                    const PreparedSidecar* prepared = nullptr, SidecarPrefetch* writer = nullptr);
+
+// Writes a built sidecar under a temporary name in `folder` and moves it to `target` without
+// replacing anything.
+SidecarPlacement place_sidecar_text(const std::string& folder, const std::string& target,
+                                    const std::string& text);
+// Logs what placing a first copy's sidecar came to, or reports its failure: false after fail.
+bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_copy);
+// Waits for the sidecars the run's SidecarPrefetch is placing and notes each in its order:
+// false when one failed (reported). Never called holding databaseLock: the thread may need it
+// to finish what it is preparing.
+bool settle_sidecars(EngineContext& ctx);
 
 // The sidecar a source already has: the source path with its last four characters replaced
 // by ".xmp" (or ".XMP"), when that file exists; nothing otherwise.

@@ -1,6 +1,7 @@
 // The thread that prepares first-copy sidecars ahead of the copying.
 #include "ingest/sidecar_prefetch.h"
 
+#include <algorithm>
 #include <new>
 #include <system_error>
 
@@ -57,31 +58,75 @@ std::optional<PreparedSidecar> SidecarPrefetch::take(std::size_t index) {
   return out;
 }
 
-void SidecarPrefetch::work() {
-  const bool building = !template_path_.empty() || !settings_path_.empty();
-  for (std::size_t i = 0; i < inputs_.size(); ++i) {
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      moved_.wait(lock, [&] { return quit_ || i < asked_ + kAhead; });
-      if (quit_) return;
-      if (i < asked_) continue;  // the copying is past it already
-    }
-    const Input& in = inputs_[i];
-    PreparedSidecar p;
-    try {
-      p.source = in.source;
-      p.source_sidecar = existing_source_sidecar(in.source);
-      if (building && !p.source_sidecar) {
-        std::lock_guard<std::recursive_mutex> lock(databaseLock);
-        p.built = true;
-        p.ok = sidecar_text(template_path_, settings_path_, in.base_name, in.date_text,
-                            in.number_text, in.source, env_, p.text, p.message, p.wanted);
-      }
-    } catch (const std::bad_alloc&) {
-      continue;  // left to the copying, which reports the shortage
-    }
+void SidecarPrefetch::write_behind(std::string folder, std::string target, std::string text) {
+  if (!thread_.joinable()) {
+    const SidecarPlacement placed = place_sidecar_text(folder, target, text);
     std::lock_guard<std::mutex> lock(mutex_);
-    if (i >= asked_) ready_[i] = std::move(p);
+    placements_.push_back(placed);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    writes_.push_back({std::move(folder), std::move(target), std::move(text)});
+  }
+  moved_.notify_all();
+}
+
+std::vector<SidecarPlacement> SidecarPrefetch::settle() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  placed_.wait(lock, [this] { return writes_.empty() && writing_ == 0; });
+  std::vector<SidecarPlacement> out;
+  out.swap(placements_);
+  return out;
+}
+
+PreparedSidecar SidecarPrefetch::prepare(const Input& in) const {
+  PreparedSidecar p;
+  p.source = in.source;
+  p.source_sidecar = existing_source_sidecar(in.source);
+  if (!p.source_sidecar && (!template_path_.empty() || !settings_path_.empty())) {
+    std::lock_guard<std::recursive_mutex> lock(databaseLock);
+    p.built = true;
+    p.ok = sidecar_text(template_path_, settings_path_, in.base_name, in.date_text,
+                        in.number_text, in.source, env_, p.text, p.message, p.wanted);
+  }
+  return p;
+}
+
+void SidecarPrefetch::work() {
+  std::size_t next = 0;  // the next image to prepare
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    moved_.wait(lock, [&] {
+      const std::size_t n = std::max(next, asked_);  // the copying may be past some already
+      return quit_ || !writes_.empty() || (n < inputs_.size() && n < asked_ + kAhead);
+    });
+    // Queued sidecars are placed before anything else, even when stopping: their images are
+    // in place already.
+    if (!writes_.empty()) {
+      Write w = std::move(writes_.front());
+      writes_.pop_front();
+      ++writing_;
+      lock.unlock();
+      SidecarPlacement placed = place_sidecar_text(w.folder, w.target, w.text);
+      lock.lock();
+      --writing_;
+      placements_.push_back(std::move(placed));
+      placed_.notify_all();
+      continue;
+    }
+    if (quit_) return;
+    next = std::max(next, asked_);
+    const std::size_t i = next++;
+    lock.unlock();
+    std::optional<PreparedSidecar> p;
+    try {
+      p = prepare(inputs_[i]);
+    } catch (const std::bad_alloc&) {
+      // Left to the copying, which reports the shortage.
+    }
+    lock.lock();
+    if (p && i >= asked_) ready_[i] = std::move(p);
   }
 }
 

@@ -1,12 +1,15 @@
-// The sidecars of a run's first copies prepared ahead on a thread of their own while the run
-// copies. What a generated sidecar says depends only on the image and the run (its EXIF
-// values, its name parts, the presets and the template), not on where its copy lands, and
-// expanding the template is most of the work a small image's sidecar costs: done beside the
-// copying, it no longer holds the copying up. The copying thread still writes and places each
-// sidecar itself, in order, exactly as it would without this.
+// The sidecars of a run's first copies prepared ahead and placed behind on a thread of their
+// own while the run copies. What a generated sidecar says depends only on the image and the
+// run (its EXIF values, its name parts, the presets and the template), not on where its copy
+// lands, and expanding the template is most of the work a small image's sidecar costs; writing
+// it is most of the rest. Done beside the copying, neither holds the copying up. The copying
+// thread still decides each sidecar (one on the card, one in the archive already, none wanted)
+// and settles the placements, in order, before it logs the next image, ends the phase or
+// changes the image, so that the log and the report read as they would without this.
 #pragma once
 
 #include <condition_variable>
+#include <deque>
 #include <cstddef>
 #include <ctime>
 #include <mutex>
@@ -30,6 +33,15 @@ struct PreparedSidecar {
   std::string text, message;
 };
 
+enum class SidecarOutcome { kFailed, kCreated, kExisted };
+
+// How placing a built sidecar went.
+struct SidecarPlacement {
+  std::string target;
+  SidecarOutcome outcome = SidecarOutcome::kFailed;
+  std::string failure;  // with kFailed: the message, said of `target`
+};
+
 class SidecarPrefetch {
  public:
   // Starts preparing the sidecars of `ctx.images` in their order; the run's macro environment
@@ -45,12 +57,22 @@ class SidecarPrefetch {
   // before `index` are not asked for any more.
   std::optional<PreparedSidecar> take(std::size_t index);
 
+  // Queues the placing of a built sidecar (place_sidecar_text) on the thread, ahead of any
+  // preparing; without a thread it is placed at once.
+  void write_behind(std::string folder, std::string target, std::string text);
+  // Waits until every queued sidecar is placed; their placements in the order queued.
+  std::vector<SidecarPlacement> settle();
+
  private:
   struct Input {
     std::string source, base_name, date_text, number_text;
   };
+  struct Write {
+    std::string folder, target, text;
+  };
 
   void work();
+  PreparedSidecar prepare(const Input& in) const;
 
   // How far the thread may run ahead of the copying: a bound on the texts held at once.
   static constexpr std::size_t kAhead = 4;
@@ -59,8 +81,13 @@ class SidecarPrefetch {
   MacroEnvironment& env_;
   std::vector<Input> inputs_;
   std::mutex mutex_;
-  std::condition_variable moved_;  // the copying took a sidecar, or the prefetch is to stop
+  // The copying took a sidecar or queued one to place, or the thread is to stop.
+  std::condition_variable moved_;
+  std::condition_variable placed_;  // the thread placed a queued sidecar
   std::vector<std::optional<PreparedSidecar>> ready_;
+  std::deque<Write> writes_;                // queued, oldest first
+  std::size_t writing_ = 0;                 // being placed
+  std::vector<SidecarPlacement> placements_;  // placed, not settled yet
   std::size_t asked_ = 0;  // images before this one are not asked for any more
   bool quit_ = false;
   std::thread thread_;

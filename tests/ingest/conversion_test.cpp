@@ -3,13 +3,17 @@
 // mode; converter runs of 100 files in command lines of 50 and the restart after a bad file;
 // re-ingests; corrupt JPEGs and XMP merged into copied JPEGs.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
 
+#include "foundation/sysio.h"
 #include "ingest/converter.h"
 #include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/programs.h"
@@ -441,6 +445,52 @@ TEST(FirstCopySidecar, EachImageGetsItsOwnValues) {
                                                    " 2024051" + std::to_string(i) + "<"))
         << sidecar;
   }
+}
+
+// Fails the second sidecar written into a temporary file in `g_full_folder` as a full disk
+// would.
+std::string g_full_folder;
+std::atomic<int> g_temp_writes{0};
+
+ssize_t write_until_full(int fd, const void* buf, std::size_t count) {
+  char link[PATH_MAX];
+  const ssize_t n =
+      ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link - 1);
+  const std::string path(link, n > 0 ? static_cast<std::size_t>(n) : 0);
+  if (path.starts_with(g_full_folder + "/.cw-") &&
+      std::string_view(static_cast<const char*>(buf), count).starts_with("<x:xmpmeta") &&
+      ++g_temp_writes == 2) {
+    errno = ENOSPC;
+    return -1;
+  }
+  return system_sysio().write(fd, buf, count);
+}
+
+// A sidecar placed while the run goes on that cannot be written stops the run with a message
+// naming it, before the next image is logged; the images copied so far stay, with no
+// temporary file beside them.
+TEST(FirstCopySidecar, AFailedSidecarStopsTheRunAndIsNamed) {
+  Harness h;
+  const std::string template_path = h.dir / "values.xmp";
+  write_file(template_path, "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">{@filename}</x:xmpmeta>\n");
+  h.set(kParamSidecarPath, template_path);
+  for (int i = 1; i <= 5; ++i)
+    write_file(h.card + "/IMG_000" + std::to_string(i) + ".JPG",
+               fixtures::make_jpeg("2024:05:17 10:20:3" + std::to_string(i), 2000, i));
+  g_full_folder = fsys::weakly_canonical(h.archive).string();
+  g_temp_writes = 0;
+  {
+    Sysio table = system_sysio();
+    table.write = write_until_full;
+    ScopedSysio faults(table);
+    EXPECT_FALSE(h.run());
+  }
+  EXPECT_TRUE(contains(h.ctx->error, "error writing sidecar")) << h.ctx->error;
+  EXPECT_TRUE(contains(h.ctx->error, "IMG_0002.xmp")) << h.ctx->error;
+  EXPECT_TRUE(fsys::exists(h.archive + "/IMG_0001.xmp"));
+  EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0002.xmp"));
+  for (const std::string& name : names_in(h.archive)) EXPECT_FALSE(name.starts_with(".cw-"));
+  EXPECT_LT(names_in(h.archive).size(), 10u);  // the run did not go on to the end
 }
 
 }  // namespace
