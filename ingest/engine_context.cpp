@@ -6,7 +6,7 @@
 #include "foundation/log.h"
 #include "foundation/text.h"
 #include "ingest/run_macro_environment.h"
-#include "ingest/sidecar_prefetch.h"
+#include "ingest/sidecar_worker.h"
 #include "metadata/macro_environment.h"
 
 namespace cw {

@@ -31,7 +31,7 @@ namespace cw {
 
 class Database;
 class MacroEnvironment;
-class SidecarPrefetch;
+class SidecarWorker;
 
 // Whether every image the run took has a proven copy in every tree it was meant for.
 struct FormatVerdict {
@@ -157,8 +157,9 @@ class EngineContext : public RunContext {
   // The environment the run's macros use: `macro_env` with the run's remembered values.
   MacroEnvironment& macro_environment();
   std::unique_ptr<MacroEnvironment> run_macro_env;  // made on first use
-  // The first copies' sidecars prepared ahead while the first copies are made; none otherwise.
-  std::unique_ptr<SidecarPrefetch> sidecar_prefetch;
+  // The first copies' sidecars prepared ahead and placed behind while the first copies are
+  // made; none otherwise.
+  std::unique_ptr<SidecarWorker> sidecar_worker;
   // The connection that holds the run's ingestion record (not owned; none: results are only
   // logged). Statements on it take databaseLock.
   Database* database = nullptr;

@@ -23,7 +23,7 @@
 #include "ingest/extract_jpeg.h"
 #include "ingest/gps_phase.h"
 #include "ingest/sidecar_placement.h"
-#include "ingest/sidecar_prefetch.h"
+#include "ingest/sidecar_worker.h"
 #include "ingest/staged_file.h"
 #include "ingest/run_ledger.h"
 #include "ingest/unique_target.h"
@@ -198,12 +198,12 @@ void note_target(ImageRecord& r, const std::string& target) {
 bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r, bool behind) {
   const std::string date = sidecar_date_text(r.modified);
   std::optional<PreparedSidecar> prepared;
-  if (ctx.sidecar_prefetch && r.index >= 0)
-    prepared = ctx.sidecar_prefetch->take(static_cast<std::size_t>(r.index));
+  if (ctx.sidecar_worker && r.index >= 0)
+    prepared = ctx.sidecar_worker->take(static_cast<std::size_t>(r.index));
   if (prepared && prepared->source != r.source_path) prepared.reset();
   return create_sidecar(ctx, r.source_path, &r.base_name, &date, &r.number_text, true,
                         r.first_copy_path, prepared ? &*prepared : nullptr,
-                        behind ? ctx.sidecar_prefetch.get() : nullptr);
+                        behind ? ctx.sidecar_worker.get() : nullptr);
 }
 
 // Without a backup the copy is final: it joins the run's GPS list when the run tags images.

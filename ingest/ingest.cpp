@@ -28,7 +28,7 @@
 #include "ingest/result_store.h"
 #include "ingest/run_ledger.h"
 #include "ingest/sidecar_placement.h"
-#include "ingest/sidecar_prefetch.h"
+#include "ingest/sidecar_worker.h"
 #include "ingest/scan.h"
 #include "ingest/second_copy.h"
 #include "metadata/macro_exif.h"
@@ -196,22 +196,22 @@ bool copy_phase(EngineContext& ctx) {
   ctx.ledger.learn_sizes(sizes);
   ctx.progress_begin(ProgressPhase::kFirstCopies, static_cast<int>(ctx.images.size()), bytes);
   if (!ctx.sidecar_template.empty() || !ctx.raw_settings_path.empty())
-    ctx.sidecar_prefetch = std::make_unique<SidecarPrefetch>(ctx);
+    ctx.sidecar_worker = std::make_unique<SidecarWorker>(ctx);
   std::string message;
   for (ImageRecord& r : ctx.images) {
     if (!copy_image(ctx, r, message)) {
-      ctx.sidecar_prefetch.reset();
+      ctx.sidecar_worker.reset();
       ctx.image_checks.cancel();
       return message.empty() ? false : ctx.fail(message);
     }
     ctx.progress_file_done(r.size);
     if (!ledger_checkpoint(ctx, false)) {
-      ctx.sidecar_prefetch.reset();
+      ctx.sidecar_worker.reset();
       return false;
     }
   }
   const bool placed = settle_sidecars(ctx);
-  ctx.sidecar_prefetch.reset();
+  ctx.sidecar_worker.reset();
   if (!placed) {
     ctx.image_checks.cancel();
     return false;

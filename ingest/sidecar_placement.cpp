@@ -75,7 +75,7 @@ std::optional<std::string> existing_source_sidecar(const std::string& source) {
 bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                     const std::string* date_text, const std::string* number_text,
                     bool first_copy, const std::string& target,
-                    const PreparedSidecar* prepared, SidecarPrefetch* writer) {
+                    const PreparedSidecar* prepared, SidecarWorker* writer) {
   std::optional<std::string> source_sidecar;
   try {
     source_sidecar = prepared ? prepared->source_sidecar : existing_source_sidecar(source);
@@ -186,9 +186,9 @@ bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_co
 }
 
 bool settle_sidecars(EngineContext& ctx) {
-  if (!ctx.sidecar_prefetch) return true;
+  if (!ctx.sidecar_worker) return true;
   bool ok = true;
-  for (const SidecarPlacement& p : ctx.sidecar_prefetch->settle())
+  for (const SidecarPlacement& p : ctx.sidecar_worker->settle())
     ok = note_placement(ctx, p, true) && ok;
   return ok;
 }

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "ingest/engine_context.h"
-#include "ingest/sidecar_prefetch.h"
+#include "ingest/sidecar_worker.h"
 #include "metadata/macro_environment.h"
 
 namespace cw {
@@ -23,13 +23,13 @@ namespace cw {
 // Places the sidecar of `target`, the copy of `source`. The base name, date text
 // ("%Y%m%d_%H%M%S") and number text are given for a first copy and are null in copy-only
 // mode. A target sidecar that exists is never replaced. On false `fail` has been called.
-// `prepared`: what SidecarPrefetch prepared of it, used instead of preparing it again.
+// `prepared`: what SidecarWorker prepared of it, used instead of preparing it again.
 // `writer`: a sidecar built from the template is placed by its thread (write_behind), while
 // the run goes on; settle_sidecars then logs or reports how that went.
 bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                     const std::string* date_text, const std::string* number_text,
                     bool first_copy, const std::string& target,
-                    const PreparedSidecar* prepared = nullptr, SidecarPrefetch* writer = nullptr);
+                    const PreparedSidecar* prepared = nullptr, SidecarWorker* writer = nullptr);
 
 // Writes a built sidecar under a temporary name in `folder` and moves it to `target` without
 // replacing anything.
@@ -37,7 +37,7 @@ SidecarPlacement place_sidecar_text(const std::string& folder, const std::string
                                     const std::string& text);
 // Logs what placing a first copy's sidecar came to, or reports its failure: false after fail.
 bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_copy);
-// Waits for the sidecars the run's SidecarPrefetch is placing and notes each in its order:
+// Waits for the sidecars the run's SidecarWorker is placing and notes each in its order:
 // false when one failed (reported). Never called holding databaseLock: the thread may need it
 // to finish what it is preparing.
 bool settle_sidecars(EngineContext& ctx);

@@ -1,5 +1,5 @@
-// The thread that prepares first-copy sidecars ahead of the copying.
-#include "ingest/sidecar_prefetch.h"
+// The thread that prepares first-copy sidecars ahead of the copying and places them behind it.
+#include "ingest/sidecar_worker.h"
 
 #include <algorithm>
 #include <new>
@@ -20,7 +20,7 @@ std::string sidecar_date_text(std::time_t when) {
   return text;
 }
 
-SidecarPrefetch::SidecarPrefetch(EngineContext& ctx)
+SidecarWorker::SidecarWorker(EngineContext& ctx)
     : template_path_(ctx.sidecar_template),
       settings_path_(ctx.raw_settings_path),
       env_(ctx.macro_environment()) {
@@ -29,14 +29,14 @@ SidecarPrefetch::SidecarPrefetch(EngineContext& ctx)
     inputs_.push_back({r.source_path, r.base_name, sidecar_date_text(r.modified), r.number_text});
   ready_.resize(inputs_.size());
   try {
-    thread_ = std::thread(&SidecarPrefetch::work, this);
+    thread_ = std::thread(&SidecarWorker::work, this);
   } catch (const std::system_error&) {
     // No thread to spare: every sidecar is prepared by the copying, as take() then says.
     ready_.clear();
   }
 }
 
-SidecarPrefetch::~SidecarPrefetch() {
+SidecarWorker::~SidecarWorker() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
@@ -45,7 +45,7 @@ SidecarPrefetch::~SidecarPrefetch() {
   if (thread_.joinable()) thread_.join();
 }
 
-std::optional<PreparedSidecar> SidecarPrefetch::take(std::size_t index) {
+std::optional<PreparedSidecar> SidecarWorker::take(std::size_t index) {
   std::optional<PreparedSidecar> out;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -58,7 +58,7 @@ std::optional<PreparedSidecar> SidecarPrefetch::take(std::size_t index) {
   return out;
 }
 
-void SidecarPrefetch::write_behind(std::string folder, std::string target, std::string text) {
+void SidecarWorker::write_behind(std::string folder, std::string target, std::string text) {
   if (!thread_.joinable()) {
     const SidecarPlacement placed = place_sidecar_text(folder, target, text);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -72,7 +72,7 @@ void SidecarPrefetch::write_behind(std::string folder, std::string target, std::
   moved_.notify_all();
 }
 
-std::vector<SidecarPlacement> SidecarPrefetch::settle() {
+std::vector<SidecarPlacement> SidecarWorker::settle() {
   std::unique_lock<std::mutex> lock(mutex_);
   placed_.wait(lock, [this] { return writes_.empty() && writing_ == 0; });
   std::vector<SidecarPlacement> out;
@@ -80,7 +80,7 @@ std::vector<SidecarPlacement> SidecarPrefetch::settle() {
   return out;
 }
 
-PreparedSidecar SidecarPrefetch::prepare(const Input& in) const {
+PreparedSidecar SidecarWorker::prepare(const Input& in) const {
   PreparedSidecar p;
   p.source = in.source;
   p.source_sidecar = existing_source_sidecar(in.source);
@@ -93,7 +93,7 @@ PreparedSidecar SidecarPrefetch::prepare(const Input& in) const {
   return p;
 }
 
-void SidecarPrefetch::work() {
+void SidecarWorker::work() {
   std::size_t next = 0;  // the next image to prepare
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {

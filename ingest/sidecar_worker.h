@@ -9,9 +9,9 @@
 #pragma once
 
 #include <condition_variable>
-#include <deque>
 #include <cstddef>
 #include <ctime>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -42,15 +42,16 @@ struct SidecarPlacement {
   std::string failure;  // with kFailed: the message, said of `target`
 };
 
-class SidecarPrefetch {
+class SidecarWorker {
  public:
   // Starts preparing the sidecars of `ctx.images` in their order; the run's macro environment
   // is used holding databaseLock, as every other user does.
-  explicit SidecarPrefetch(EngineContext& ctx);
-  // Stops the thread (what it prepared is dropped).
-  ~SidecarPrefetch();
-  SidecarPrefetch(const SidecarPrefetch&) = delete;
-  SidecarPrefetch& operator=(const SidecarPrefetch&) = delete;
+  explicit SidecarWorker(EngineContext& ctx);
+  // Stops the thread once the sidecars queued for placing are placed (what it prepared is
+  // dropped; placements not settled are not noted).
+  ~SidecarWorker();
+  SidecarWorker(const SidecarWorker&) = delete;
+  SidecarWorker& operator=(const SidecarWorker&) = delete;
 
   // The prepared sidecar of image `index`, when it is ready; nothing otherwise (the caller
   // prepares it itself: this never waits, so it may be called holding any lock). Images
@@ -74,7 +75,9 @@ class SidecarPrefetch {
   void work();
   PreparedSidecar prepare(const Input& in) const;
 
-  // How far the thread may run ahead of the copying: a bound on the texts held at once.
+  // How far the thread may run ahead of the copying. Small, it bounds the texts held at once
+  // and keeps the thread from holding databaseLock through a long stretch in which the copying
+  // needs it too (the lock favours whoever holds it last).
   static constexpr std::size_t kAhead = 4;
 
   const std::string template_path_, settings_path_;
