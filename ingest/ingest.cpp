@@ -194,6 +194,9 @@ bool copy_phase(EngineContext& ctx) {
     sizes.push_back(r.size);
   }
   ctx.ledger.learn_sizes(sizes);
+  // The first store comes a second into the copying, as every later one: a card copied
+  // within that second is stored once, at the end of the phase.
+  ctx.ledger.last_store = std::chrono::steady_clock::now();
   ctx.progress_begin(ProgressPhase::kFirstCopies, static_cast<int>(ctx.images.size()), bytes);
   if (!ctx.sidecar_template.empty() || !ctx.raw_settings_path.empty())
     ctx.sidecar_worker = std::make_unique<SidecarWorker>(ctx);
