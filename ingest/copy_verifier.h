@@ -3,9 +3,9 @@
 // direct I/O where the file system allows it (the system writes what is still cached first,
 // then reads the disk itself, with no round trip through the cache); a larger one, or one on a
 // file system without direct reads, is first written out (a page that is still dirty cannot be
-// dropped) and its cached pages dropped before it is read with the system's read-ahead. Either way it is hashed and the
-// hash compared with the one of the bytes that went into it, and its pages are dropped from
-// the cache afterwards.
+// dropped) and its cached pages dropped before it is read with the system's read-ahead.
+// Either way it is hashed and the hash compared with the one of the bytes that went into it,
+// and its pages are dropped from the cache afterwards.
 //
 // A run's copies are read back on two threads of their own while the run copies the next files,
 // so that reading back costs little more than the time the disk needs for it; a copy that the
