@@ -64,14 +64,18 @@ bool hash_file(const std::string& path, Hash128& out, char* buffer, std::size_t 
   UniqueFd fd(sysio().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
   if (!fd.valid()) return false;
   ContentHasher hasher;
-  for (;;) {
-    const ssize_t n = read_some(fd.get(), buffer, size);
-    if (n < 0) return false;
-    if (n == 0) break;
-    hasher.update(buffer, static_cast<std::size_t>(n));
-  }
+  if (!hash_fd(fd.get(), hasher, buffer, size)) return false;
   out = hasher.digest();
   return true;
+}
+
+bool hash_fd(int fd, ContentHasher& hasher, char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = read_some(fd, buffer, size);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    hasher.update(buffer, static_cast<std::size_t>(n));
+  }
 }
 
 }  // namespace cw

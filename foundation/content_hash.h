@@ -42,5 +42,8 @@ class ContentHasher {
 // The hash of a whole file read through the system-call table (foundation/sysio.h), with
 // `buffer` of `size` bytes; false with errno set when it cannot be opened or read.
 bool hash_file(const std::string& path, Hash128& out, char* buffer, std::size_t size);
+// Feeds `hasher` with what is left of the open file `fd` (read through the table) with
+// `buffer` of `size` bytes; false with errno set when a read fails.
+bool hash_fd(int fd, ContentHasher& hasher, char* buffer, std::size_t size);
 
 }  // namespace cw

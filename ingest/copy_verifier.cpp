@@ -22,23 +22,9 @@ constexpr std::uint64_t kDirectReadMax = kReadBackBuffer;
 // up with the copying.
 constexpr std::size_t kReaders = 2;
 
-}  // namespace
-
-namespace {
-
 bool aligned(const char* buffer, std::size_t size) {
   return reinterpret_cast<std::uintptr_t>(buffer) % kReadBackAlignment == 0 &&
          size % kReadBackAlignment == 0;
-}
-
-// Hashes the whole file from its start; false with errno set when a read fails.
-bool hash_all(int fd, char* buffer, std::size_t size, ContentHasher& hasher) {
-  for (;;) {
-    const ssize_t n = read_some(fd, buffer, size);
-    if (n < 0) return false;
-    if (n == 0) return true;
-    hasher.update(buffer, static_cast<std::size_t>(n));
-  }
 }
 
 }  // namespace
@@ -74,7 +60,7 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
                  static_cast<std::uint64_t>(st.st_size) > kDirectReadMax))
     direct = !read_through_cache();
   ContentHasher hasher;
-  if (direct && !hash_all(fd.get(), buffer, size, hasher)) {
+  if (direct && !hash_fd(fd.get(), hasher, buffer, size)) {
     if (errno != EINVAL || !read_through_cache()) {
       result.error = errno;
       return result;
@@ -89,7 +75,7 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
         fd.get(), 0, 0,
         SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
-    if (!hash_all(fd.get(), buffer, size, hasher)) {
+    if (!hash_fd(fd.get(), hasher, buffer, size)) {
       result.error = errno;
       return result;
     }

@@ -198,8 +198,7 @@ bool copy_phase(EngineContext& ctx) {
   // within that second is stored once, at the end of the phase.
   ctx.ledger.last_store = std::chrono::steady_clock::now();
   ctx.progress_begin(ProgressPhase::kFirstCopies, static_cast<int>(ctx.images.size()), bytes);
-  if (!ctx.sidecar_template.empty() || !ctx.raw_settings_path.empty())
-    ctx.sidecar_worker = std::make_unique<SidecarWorker>(ctx);
+  if (builds_sidecars(ctx)) ctx.sidecar_worker = std::make_unique<SidecarWorker>(ctx);
   std::string message;
   for (ImageRecord& r : ctx.images) {
     if (!copy_image(ctx, r, message)) {

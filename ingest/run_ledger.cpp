@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <tuple>
 
@@ -25,8 +26,12 @@ constexpr auto kStoreInterval = std::chrono::seconds(1);
 std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t size) {
   const Key key{hash.high, hash.low, size};
   if (auto it = by_content_.find(key); it != by_content_.end()) return it->second;
-  if (!db_ || (asked_sizes_.count(size) != 0 && stored_sizes_.count(size) == 0))
-    return std::nullopt;
+  if (!db_) return std::nullopt;
+  if (asked_sizes_.count(size) != 0) {
+    // Known to hold no file of this size: nothing to ask.
+    const auto stored = stored_sizes_and_times_.lower_bound({size, INT64_MIN});
+    if (stored == stored_sizes_and_times_.end() || stored->first != size) return std::nullopt;
+  }
   std::optional<LedgerEntry> stored = ledger_find(*db_, hash, size);
   if (!stored) return std::nullopt;
   const std::size_t index = entries_.size();
@@ -53,10 +58,7 @@ void RunLedger::learn_sizes(const std::vector<std::uint64_t>& sizes) {
   const auto known = ledger_sizes_and_times(*db_, asking);
   if (!known) return;
   asked_sizes_.insert(asking.begin(), asking.end());
-  for (const auto& size_and_time : *known) {
-    stored_sizes_.insert(size_and_time.first);
-    stored_sizes_and_times_.insert(size_and_time);
-  }
+  stored_sizes_and_times_.insert(known->begin(), known->end());
 }
 
 std::size_t RunLedger::add(LedgerEntry entry) {

@@ -69,7 +69,7 @@ class RunLedger {
   std::set<std::pair<std::uint64_t, std::int64_t>> sizes_and_times_;
   std::set<std::size_t> created_;
   // What learn_sizes found: the sizes asked about, and the sizes and times recorded of them.
-  std::unordered_set<std::uint64_t> asked_sizes_, stored_sizes_;
+  std::unordered_set<std::uint64_t> asked_sizes_;
   std::set<std::pair<std::uint64_t, std::int64_t>> stored_sizes_and_times_;
 };
 

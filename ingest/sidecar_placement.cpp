@@ -72,10 +72,14 @@ std::optional<std::string> existing_source_sidecar(const std::string& source) {
   return std::nullopt;
 }
 
+bool builds_sidecars(const EngineContext& ctx) {
+  return !ctx.sidecar_template.empty() || !ctx.raw_settings_path.empty();
+}
+
 bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                     const std::string* date_text, const std::string* number_text,
                     bool first_copy, const std::string& target,
-                    const PreparedSidecar* prepared, SidecarWorker* writer) {
+                    PreparedSidecar* prepared, SidecarWorker* writer) {
   std::optional<std::string> source_sidecar;
   try {
     source_sidecar = prepared ? prepared->source_sidecar : existing_source_sidecar(source);
@@ -96,8 +100,7 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
 
   // A sidecar built from the template is placed without replacing anything, which tells
   // whether one exists already; the others are looked for first.
-  const bool builds = !source_sidecar &&
-                      !(ctx.sidecar_template.empty() && ctx.raw_settings_path.empty()) &&
+  const bool builds = !source_sidecar && builds_sidecars(ctx) &&
                       (ctx.sidecar_template.empty() || base_name);
   if (!builds && exists(target_sidecar)) {
     if (first_copy) log_printf("\tDestination sidecar already exists.");
@@ -118,27 +121,26 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
   }
 
   // Nothing to build from: nothing is written.
-  if (ctx.sidecar_template.empty() && ctx.raw_settings_path.empty()) return true;
+  if (!builds_sidecars(ctx)) return true;
   // Written under a temporary name and moved into place complete, never over a sidecar that
   // another run placed meanwhile.
   static const std::string none;
   std::string text, msg;
-  bool wanted = false, built;
+  bool built;
   if (prepared && prepared->built) {
-    text = prepared->text;
-    msg = prepared->message;
-    wanted = prepared->wanted;
+    text = std::move(prepared->text);
+    msg = std::move(prepared->message);
     built = prepared->ok;
   } else {
     std::lock_guard<std::recursive_mutex> lock(databaseLock);
     built = sidecar_text(ctx.sidecar_template, ctx.raw_settings_path,
                          base_name ? *base_name : none, date_text ? *date_text : none,
                          number_text ? *number_text : none, source, ctx.macro_environment(),
-                         text, msg, wanted);
+                         text, msg);
   }
   if (!built) return ctx.fail(text_with_path(msg, target_sidecar));
   // A settings file without settings writes nothing, and nothing is placed.
-  if (!wanted || text.empty()) return true;
+  if (text.empty()) return true;
   const std::size_t sep = target_sidecar.find_last_of('/');
   const std::string folder = sep == std::string::npos ? "." : target_sidecar.substr(0, sep);
   ctx.disk_flush.note(folder);

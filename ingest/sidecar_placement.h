@@ -20,16 +20,20 @@
 
 namespace cw {
 
+// True when the run builds sidecars: it has a metadata template or develop settings.
+bool builds_sidecars(const EngineContext& ctx);
+
 // Places the sidecar of `target`, the copy of `source`. The base name, date text
 // ("%Y%m%d_%H%M%S") and number text are given for a first copy and are null in copy-only
 // mode. A target sidecar that exists is never replaced. On false `fail` has been called.
-// `prepared`: what SidecarWorker prepared of it, used instead of preparing it again.
+// `prepared`: what SidecarWorker prepared of it, used (its text taken) instead of preparing it
+// again.
 // `writer`: a sidecar built from the template is placed by its thread (write_behind), while
 // the run goes on; settle_sidecars then logs or reports how that went.
 bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                     const std::string* date_text, const std::string* number_text,
                     bool first_copy, const std::string& target,
-                    const PreparedSidecar* prepared = nullptr, SidecarWorker* writer = nullptr);
+                    PreparedSidecar* prepared = nullptr, SidecarWorker* writer = nullptr);
 
 // Writes a built sidecar under a temporary name in `folder` and moves it to `target` without
 // replacing anything.

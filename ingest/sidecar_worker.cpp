@@ -88,7 +88,7 @@ PreparedSidecar SidecarWorker::prepare(const Input& in) const {
     std::lock_guard<std::recursive_mutex> lock(databaseLock);
     p.built = true;
     p.ok = sidecar_text(template_path_, settings_path_, in.base_name, in.date_text,
-                        in.number_text, in.source, env_, p.text, p.message, p.wanted);
+                        in.number_text, in.source, env_, p.text, p.message);
   }
   return p;
 }

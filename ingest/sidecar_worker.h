@@ -29,8 +29,8 @@ struct PreparedSidecar {
   std::optional<std::string> source_sidecar;  // the sidecar the card holds for the image
   bool built = false;  // the text below was built (no sidecar on the card, something to build)
   bool ok = true;      // with `built`: false when building failed (`message` says why)
-  bool wanted = false;
-  std::string text, message;
+  std::string text;    // with `built`: empty when there is nothing to write
+  std::string message;
 };
 
 enum class SidecarOutcome { kFailed, kCreated, kExisted };

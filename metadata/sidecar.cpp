@@ -370,10 +370,9 @@ bool convert_to_UTF8(std::string_view processed, std::string& processedUTF8, std
 bool sidecar_text(const std::string& path_template, const std::string& path_CRDefaults,
                   const std::string& cur_filename, const std::string& cur_datetime,
                   const std::string& cur_sequence, const std::string& cur_path,
-                  MacroEnvironment& env, std::string& utf8, std::string& msg, bool& wanted) {
+                  MacroEnvironment& env, std::string& utf8, std::string& msg) {
   utf8.clear();
-  wanted = !(path_template.empty() && path_CRDefaults.empty());
-  if (!wanted) return true;
+  if (path_template.empty() && path_CRDefaults.empty()) return true;
 
   std::optional<std::string> crs_block = get_rdf_crs(path_CRDefaults, msg);
   if (!crs_block) return false;
@@ -424,12 +423,13 @@ bool sidecar_from_template(const std::string& path_template, const std::string& 
                            const std::string& cur_datetime, const std::string& cur_sequence,
                            const std::string& cur_path, MacroEnvironment& env, std::string& msg,
                            bool& wanted) {
+  wanted = !(path_template.empty() && path_CRDefaults.empty());
   std::string utf8;
   if (!sidecar_text(path_template, path_CRDefaults, cur_filename, cur_datetime, cur_sequence,
-                    cur_path, env, utf8, msg, wanted))
+                    cur_path, env, utf8, msg))
     return false;
-  // Only a settings file whose block is empty gives no text: nothing is written then.
-  if (!wanted || utf8.empty()) return true;
+  // No text (nothing wanted, or a settings file whose block is empty): nothing is written.
+  if (utf8.empty()) return true;
   FilePtr out(std::fopen(path_new_sidecar.c_str(), "w"));
   if (!out) return SIDECAR_FAIL(msg, "can't open sidecar for writing");
   if (std::fwrite(utf8.data(), 1, utf8.size(), out.get()) != utf8.size())

@@ -33,13 +33,13 @@ inline constexpr const char* kSidecarNumberRange = "[numberrange not available]"
 inline constexpr const char* kCrsNamespace = "http://ns.adobe.com/camera-raw-settings/1.0/";
 
 // The text of a sidecar built from the template and the develop-settings file (either may be
-// empty), in UTF-8. `wanted` is false when both are empty; the text is empty then, and when
-// only a settings file whose block is empty is given. On false, `msg` holds the failure.
-// Macros read presets, vocabulary, database and EXIF values through `env`.
+// empty), in UTF-8: empty when both are empty, and when only a settings file whose block is
+// empty is given. On false, `msg` holds the failure. Macros read presets, vocabulary,
+// database and EXIF values through `env`.
 bool sidecar_text(const std::string& path_template, const std::string& path_CRDefaults,
                   const std::string& cur_filename, const std::string& cur_datetime,
                   const std::string& cur_sequence, const std::string& cur_path,
-                  MacroEnvironment& env, std::string& utf8, std::string& msg, bool& wanted);
+                  MacroEnvironment& env, std::string& utf8, std::string& msg);
 
 // Builds the sidecar at `path_new_sidecar` from the template and the develop-settings file
 // (either may be empty). `wanted` is false when both are empty: then nothing is written and
