@@ -10,6 +10,7 @@
 #include "app/console_ingest.h"
 #include "app/console_run.h"
 #include "control/card_detection.h"
+#include "foundation/text.h"
 #include "platform/drive_watcher.h"
 #include "platform/eject.h"
 #include "platform/linux_drive_source.h"
@@ -30,9 +31,12 @@ int run_cards(const CommandSpec& spec, Args& a) {
   std::optional<std::vector<DriveEntry>> entries = EnumerateCardDrives(drives);
   if (!entries) return 1;
   if (!json) {
-    std::printf("%s\n%s\n", state.status_text.c_str(), state.card_text.c_str());
+    // Roots, labels and device names come from the card and the reader: shown escaped.
+    std::printf("%s\n%s\n", printable_text(state.status_text).c_str(),
+                printable_text(state.card_text).c_str());
     for (const DriveEntry& e : *entries)
-      std::printf("%s\t%s\t%s%s\n", e.root.c_str(), e.volume_name.c_str(), e.device_name.c_str(),
+      std::printf("%s\t%s\t%s%s\n", printable_text(e.root).c_str(),
+                  printable_text(e.volume_name).c_str(), printable_text(e.device_name).c_str(),
                   e.selected ? "" : "\t(not selected)");
     return 0;
   }
@@ -66,7 +70,7 @@ int run_watch(const CommandSpec& spec, Args& a) {
     if (!watcher.wait(std::chrono::seconds(1))) continue;
     for (const MediaNotification& n : watcher.take_changes()) {
       std::fprintf(stderr, "%s %s\n", n.event == MediaEvent::kInserted ? "Mounted:" : "Removed:",
-                   n.path.c_str());
+                   printable_text(n.path).c_str());
       if (!on_media_notification(drives, state, n, false, true)) continue;
       StartRequest request;
       request.source = state.card_path;

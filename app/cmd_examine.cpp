@@ -5,6 +5,7 @@
 
 #include "app/command_session.h"
 #include "app/commands.h"
+#include "foundation/text.h"
 #include "metadata/examine.h"
 #include "metadata/macro_settings_env.h"
 #include "settings/preferences.h"
@@ -26,7 +27,7 @@ int run_examine(const CommandSpec& spec, Args& a) {
   env.notes = pref_get_text("IngestionNotes");
   bool ok = false;
   const std::string report = examination_report(file, env, &ok);
-  std::fputs(report.c_str(), stdout);
+  std::fputs(printable_text(report).c_str(), stdout);  // it quotes the file's own strings
   std::fflush(stdout);
   return ok ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 
 #include "app/command_session.h"
 #include "app/commands.h"
+#include "foundation/text.h"
 #include "imagefile/identity.h"
 #include "imagefile/print_sink.h"
 #include "imagefile/tv_reader.h"
@@ -25,20 +26,26 @@ int run_exif(const CommandSpec& spec, Args& a) {
   TV_Reader reader;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const std::string& path = files[i];
-    if (files.size() > 1) std::printf("%s==> %s <==\n", i ? "\n" : "", path.c_str());
+    // Names and values come from the file: their control characters are shown escaped.
+    const std::string shown_path = printable_text(path);
+    if (files.size() > 1) std::printf("%s==> %s <==\n", i ? "\n" : "", shown_path.c_str());
     const bool ok = reader.open(path, true, true);
     if (!ok) {
-      std::fprintf(stderr, "cardwright exif: %s: %s\n", path.c_str(), reader.message());
+      std::fprintf(stderr, "cardwright exif: %s: %s\n", shown_path.c_str(),
+                   printable_text(reader.message()).c_str());
       status = 1;
     }
     // Values read before a failure are still shown: they are what naming would use.
     if (const TV_Image* im = reader.image())
-      for (const MacroPair& p : im->macro_pairs) std::printf("%s: %s\n", p.name.c_str(), p.value.c_str());
-    if (ok) std::printf("CaptureIdentity: %s\n", capture_identity(reader, path).c_str());
+      for (const MacroPair& p : im->macro_pairs)
+        std::printf("%s: %s\n", p.name.c_str(), printable_text(p.value).c_str());
+    if (ok)
+      std::printf("CaptureIdentity: %s\n",
+                  printable_text(capture_identity(reader, path)).c_str());
     if (dump) {
       reader.set_print(stdout_sink());
       if (!reader.open(path, false, false))
-        std::printf("\nERROR: %s\n", reader.message());
+        std::printf("\nERROR: %s\n", printable_text(reader.message()).c_str());
       reader.set_print(nullptr);
     }
   }

@@ -54,8 +54,11 @@ class ProgressDisplay {
   ProgressDisplay(const ProgressDisplay&) = delete;
   ProgressDisplay& operator=(const ProgressDisplay&) = delete;
 
-  void show(const std::vector<std::string>& lines) {
+  void show(std::vector<std::string> lines) {
     if (quiet_ || lines.empty()) return;
+    // A slot's line holds its card's volume label and file names: the escapes written here
+    // are ours alone.
+    for (std::string& line : lines) line = printable_text(line);
     if (tty_) {
       if (lines == shown_) return;
       ui_.locked([&] {

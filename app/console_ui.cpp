@@ -5,6 +5,8 @@
 
 #include <iostream>
 
+#include "foundation/text.h"
+
 namespace cw {
 
 namespace {
@@ -17,8 +19,10 @@ std::optional<std::string> read_answer(const std::string& prompt) {
   if (!std::getline(std::cin, line)) return std::nullopt;
   return line;
 }
-// The text with its "\r\n" and lone "\r" line breaks as "\n".
-std::string terminal_lines(const std::string& text) {
+// The text with its "\r\n" and lone "\r" line breaks as "\n", and every other control
+// character (a card's names, tags and labels may hold escape sequences) shown escaped.
+std::string terminal_lines(const std::string& raw) {
+  const std::string text = printable_text(raw);
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -61,7 +65,8 @@ bool ConsoleUserInterface::ask_yes_no(const std::string& question) {
 
 std::optional<std::string> ConsoleUserInterface::ask_text(const std::string& prompt,
                                                           const std::string& initial) {
-  auto answer = read_answer(prompt + (initial.empty() ? "" : " [" + initial + "]") + ": ");
+  auto answer = read_answer(terminal_lines(prompt) +
+                            (initial.empty() ? "" : " [" + terminal_lines(initial) + "]") + ": ");
   if (!answer) return std::nullopt;
   if (answer->empty()) return initial;
   return answer;
@@ -76,10 +81,10 @@ std::optional<int> ConsoleUserInterface::choose_from_list(const std::string& tit
                                                           const std::string& text,
                                                           const std::vector<std::string>& choices) {
   if (!interactive()) return std::nullopt;
-  std::string menu = title + "\n";
+  std::string menu = terminal_lines(title) + "\n";
   if (!text.empty()) menu += terminal_lines(text) + "\n";
   for (std::size_t i = 0; i < choices.size(); ++i)
-    menu += "  " + std::to_string(i + 1) + ") " + choices[i] + "\n";
+    menu += "  " + std::to_string(i + 1) + ") " + terminal_lines(choices[i]) + "\n";
   auto answer = read_answer(menu + "Choice (empty to cancel): ");
   if (!answer || answer->empty()) return std::nullopt;
   char* end = nullptr;

@@ -47,9 +47,11 @@ void write_line_locked(LogState& s, const std::string& text) {
   if (std::strftime(stamp, sizeof stamp, "%Y-%b-%d %X", &tmv) == 0) stamp[0] = '\0';
   // One write per line (the file is unbuffered). A full disk or a vanished drive must not go
   // unnoticed: a run whose log is incomplete does not count as a success.
+  // Names and tag values from a card reach the log inside these texts: their control
+  // characters are written as visible escapes, never as themselves.
   std::string line = stamp;
   line += ": ";
-  line += text;
+  line += printable_text(text);
   line += '\n';
   if (std::fwrite(line.data(), 1, line.size(), s.file) != line.size()) ++s.failures;
 }
@@ -157,13 +159,15 @@ void log_printf(const char* fmt, ...) {
 void alert_printf(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  std::string text = vformat_limited(1000, fmt, ap);
+  std::string text = printable_text(vformat_limited(1000, fmt, ap));
   va_end(ap);
   log_text(text);
   user_interface().alert(text);
 }
 
-void ui_print(const std::string& text) {
+void ui_print(const std::string& raw) {
+  // Every front end shows the text as it is: escape what came from cards here, once.
+  const std::string text = printable_text(raw);
   std::string line = text;
   if (!line.empty() && line.back() == '\n') line.pop_back();
   if (!line.empty()) {
@@ -317,7 +321,8 @@ void errstack_print() {
       lines.push_back(line + "\n");
     }
   }
-  for (const std::string& line : lines) {
+  for (std::string& line : lines) {
+    line = printable_text(line);
     std::fputs(line.c_str(), stderr);
     if (line.rfind("\t*** Trace", 0) != 0) log_text(line.substr(0, line.size() - 1));
   }

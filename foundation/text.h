@@ -34,6 +34,14 @@ inline std::string ascii_upper(std::string text) {
   return text;
 }
 
+// `text` as it may be shown on a terminal or written to the log. Valid UTF-8 stays as it is, and
+// so do newlines, tabs and carriage returns (the texts' own line breaks). Every other control
+// character (C0, DEL, and C1 written as UTF-8) and every byte that is not part of valid UTF-8
+// becomes a visible escape ("\x1b", "\u009b"): a file name, a tag value or a volume label read
+// from a card then cannot move the cursor, recolour or retitle a terminal. Backslashes are kept,
+// so the function is idempotent and sinks may apply it again.
+std::string printable_text(std::string_view text);
+
 // Cuts `text` to at most n bytes.
 inline void truncate_to(std::string& text, std::size_t n) {
   if (text.size() > n) text.resize(n);

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "foundation/text.h"
+
 namespace cw {
 
 PrintSink string_sink(std::string& out) {
@@ -10,7 +12,11 @@ PrintSink string_sink(std::string& out) {
 }
 
 PrintSink stdout_sink() {
-  return [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); };
+  // The dump holds the file's own strings: shown with their control characters escaped.
+  return [](std::string_view text) {
+    const std::string shown = printable_text(text);
+    std::fwrite(shown.data(), 1, shown.size(), stdout);
+  };
 }
 
 }  // namespace cw

@@ -29,6 +29,7 @@
 #include <jerror.h>
 
 #include "foundation/log.h"
+#include "foundation/text.h"
 
 namespace cw {
 namespace {
@@ -214,7 +215,7 @@ JpegCheck check_jpeg(const std::string& path) {
 
 void show_jpeg_check(const std::string& path, const JpegCheck& check) {
   if (check.verdict == JpegVerdict::kUnreadable) {
-    std::fprintf(stderr, "can't open %s\n", path.c_str());
+    std::fprintf(stderr, "can't open %s\n", printable_text(path).c_str());
     return;
   }
   if (!check.warning.empty())

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "foundation/log.h"
+#include "foundation/text.h"
 #include "tests/common/test_env.h"
 
 namespace cw {
@@ -76,6 +77,39 @@ TEST_F(LogTest, PaneTextIsLoggedTrimmedAlertsAreCutAndBothShowWithTheLogOff) {
   EXPECT_EQ(log(), text);
   EXPECT_EQ(captured_ui().alerts, std::vector<std::string>{"Alert text"});
   EXPECT_EQ(captured_ui().pane, "pane text\n");
+}
+
+TEST(PrintableText, KeepsUtf8AndLineBreaksAndEscapesEveryOtherControl) {
+  // Text that needs nothing comes back unchanged: UTF-8 of two, three and four bytes.
+  const std::string plain = "Caf\xc3\xa9 \xe2\x80\x93 \xf0\x9f\x93\xb7\ta\\b\r\n";
+  EXPECT_EQ(printable_text(plain), plain);
+  // C0 controls, DEL and C1 controls (as UTF-8) are shown escaped, in place.
+  EXPECT_EQ(printable_text("EOS\x1b]0;owned\x07 R5\x7f\x01"), "EOS\\x1b]0;owned\\x07 R5\\x7f\\x01");
+  EXPECT_EQ(printable_text("a\xc2\x9b" "31mb\xc2\xa0"), "a\\u009b" "31mb\xc2\xa0");
+  // Bytes outside valid UTF-8: a lone C1 byte, a cut sequence, an overlong ESC, a surrogate.
+  EXPECT_EQ(printable_text("\x9b" "1m"), "\\x9b" "1m");
+  EXPECT_EQ(printable_text("x\xe2\x80"), "x\\xe2\\x80");
+  EXPECT_EQ(printable_text("\xc0\x9b"), "\\xc0\\x9b");
+  EXPECT_EQ(printable_text("\xed\xa0\x80"), "\\xed\\xa0\\x80");
+  // Applying it again changes nothing, so every sink may apply it.
+  const std::string once = printable_text("\x1b[2J\xff");
+  EXPECT_EQ(printable_text(once), once);
+  EXPECT_EQ(printable_text(std::string("nul\0in", 6)), "nul\\x00in");
+}
+
+TEST_F(LogTest, ControlCharactersReachNeitherTheLogNorTheFrontEnd) {
+  const std::string model = "Canon\x1b[31m EOS\x1b]2;title\x07";
+  log_printf("Model = %s", model.c_str());
+  ui_print("\nCopying: IMG\x1b[2J_0001.JPG\n");
+  alert_printf("Can't read \"%s\"\r\r(skipped)", "\x9b" "6n.CR2");
+  const std::string text = log();
+  EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+  EXPECT_EQ(text.find('\x07'), std::string::npos) << text;
+  EXPECT_THAT(text, HasSubstr(": Model = Canon\\x1b[31m EOS\\x1b]2;title\\x07\n"));
+  EXPECT_THAT(text, HasSubstr(": Copying: IMG\\x1b[2J_0001.JPG\n"));
+  // Every front end gets the escaped text, its own line breaks kept.
+  EXPECT_EQ(captured_ui().pane, "\nCopying: IMG\\x1b[2J_0001.JPG\n");
+  EXPECT_EQ(captured_ui().alerts.back(), "Can't read \"\\x9b" "6n.CR2\"\r\r(skipped)");
 }
 
 TEST_F(LogTest, CapturePathAndCopy) {
