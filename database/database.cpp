@@ -16,6 +16,7 @@
 #include "database/catalog.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
+#include "foundation/text.h"
 
 namespace cw {
 
@@ -103,7 +104,61 @@ void Database::report(const std::string& text) {
     ui_print(text);
 }
 
-void Database::report_error(const std::string& message) { report("\nERROR: " + message + "\n"); }
+namespace {
+
+// Result codes that are about the database file rather than the statement: the message alone
+// ("database or disk is full") would not say which file.
+bool file_error(int code) {
+  switch (code) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_PERM:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_NOLFS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+void Database::report_error(const std::string& message) {
+  report("\nERROR: " + (file_error(last_code_) ? text_with_path(message, path_) : message) +
+         "\n");
+}
+
+Database::WriteTransaction::WriteTransaction(Database& db) : db_(db) {
+  Lock lock(databaseLock);
+  if (!db_.db_) return;
+  if (sqlite3_get_autocommit(db_.db_) == 0) {  // the caller's transaction holds
+    ok_ = true;
+    return;
+  }
+  ok_ = began_ = db_.exec("begin immediate transaction");
+}
+
+Database::WriteTransaction::~WriteTransaction() {
+  if (!began_) return;
+  Lock lock(databaseLock);
+  // A failed step may have ended the transaction already (find_or_add_unknown rolls back).
+  if (sqlite3_get_autocommit(db_.db_) == 0) db_.exec_quiet("rollback transaction");
+}
+
+bool Database::WriteTransaction::commit() {
+  if (!ok_) return false;
+  if (!began_) return true;
+  Lock lock(databaseLock);
+  if (sqlite3_get_autocommit(db_.db_) != 0) return false;  // rolled back by a failed step
+  if (!db_.exec("commit transaction")) return false;
+  began_ = false;
+  return true;
+}
 
 bool Database::exec_quiet(const std::string& sql) {
   Lock lock(databaseLock);
@@ -362,11 +417,16 @@ bool Database::build_schema() {
 }
 
 bool Database::install_default_entities() {
+  // The first client with its project and the first card are made together or not at all:
+  // two first runs at once make them once, and a run killed half-way leaves no client without
+  // its project for the next start-up check to find.
+  Lock lock(databaseLock);
+  WriteTransaction transaction(*this);
+  if (!transaction.ok()) return false;
   std::string count;
   if (!single_value("select count(*) from client", count, 32, true, false)) return false;
   if (to_int(count) != 0) return true;
-  if (client_add("", "", true) < 0) return false;
-  return card_add("", "") >= 0;
+  return client_add("", "", true) >= 0 && card_add("", "") >= 0 && transaction.commit();
 }
 
 // ---------------------------------------------------------------- clients
@@ -374,6 +434,9 @@ bool Database::install_default_entities() {
 int Database::client_add(const std::string& name, const std::string& description,
                          bool with_project) {
   Lock lock(databaseLock);
+  // The next number and the insert (and the client's project) in one write transaction.
+  WriteTransaction transaction(*this);
+  if (!transaction.ok()) return -1;
   std::optional<std::string> sql;
   std::string now = db_now_text();
   if (name.empty()) {
@@ -393,7 +456,7 @@ int Database::client_add(const std::string& name, const std::string& description
     auto client = client_name(key);
     if (!client || project_add("", *client, std::nullopt, "") < 0) return -1;
   }
-  return key;
+  return transaction.commit() ? key : -1;
 }
 
 bool Database::client_rename(int key, const std::string& name, const std::string& description) {
@@ -436,6 +499,10 @@ int Database::unknown_client() {
 int Database::find_or_add_unknown(const char* select, const std::function<int()>& add,
                                   const char* add_error) {
   Lock lock(databaseLock);
+  // Looked up and added in one write transaction: another program adding the same row at
+  // the same moment waits, then finds it.
+  WriteTransaction transaction(*this);
+  if (!transaction.ok()) return -1;
   std::string value;
   int key = -1;
   if (single_value(select, value, 32, true, false)) key = to_int(value);
@@ -447,7 +514,7 @@ int Database::find_or_add_unknown(const char* select, const std::function<int()>
     exec_quiet("rollback transaction");
     return -1;
   }
-  return key;
+  return transaction.commit() ? key : -1;
 }
 
 // ---------------------------------------------------------------- projects
@@ -456,6 +523,8 @@ int Database::project_add(const std::string& name, const std::string& client_nam
                           const std::optional<std::string>& checklist,
                           const std::string& description) {
   Lock lock(databaseLock);
+  WriteTransaction transaction(*this);  // the next number and the insert together
+  if (!transaction.ok()) return -1;
   int client = client_key(client_name);
   std::string now = db_now_text();
   const char* list = checklist ? checklist->c_str() : nullptr;
@@ -474,7 +543,8 @@ int Database::project_add(const std::string& name, const std::string& client_nam
         name.c_str(), client, now.c_str(), list, description.c_str());
   }
   if (!sql || !exec(*sql)) return -1;
-  return last_insert_key();
+  const int key = last_insert_key();
+  return transaction.commit() ? key : -1;
 }
 
 bool Database::project_rename(int key, const std::string& name, const std::string& description,
@@ -518,6 +588,8 @@ int Database::unknown_project(int client_key) {
 }
 
 int Database::unknown_project_locked(int client_key) {
+  WriteTransaction transaction(*this);  // looked up and added together
+  if (!transaction.ok()) return -1;
   if (client_key == -1) client_key = unknown_client();
   if (client_key < 0) return -1;
   auto name = client_name(client_key);
@@ -539,13 +611,15 @@ int Database::unknown_project_locked(int client_key) {
     exec_quiet("rollback transaction");
     return -1;
   }
-  return key;
+  return transaction.commit() ? key : -1;
 }
 
 // ---------------------------------------------------------------- cards
 
 int Database::card_add(const std::string& name, const std::string& description) {
   Lock lock(databaseLock);
+  WriteTransaction transaction(*this);  // the next number and the insert together
+  if (!transaction.ok()) return -1;
   std::string now = db_now_text();
   std::optional<std::string> sql;
   if (name.empty()) {
@@ -560,7 +634,7 @@ int Database::card_add(const std::string& name, const std::string& description) 
   if (!sql || !exec(*sql)) return -1;
   int key = last_insert_key();
   if (name == kUnknownEntity) exec("update card set hidden = 1 where name = '[unknown]'");
-  return key;
+  return transaction.commit() ? key : -1;
 }
 
 bool Database::card_rename(int key, const std::string& name, const std::string& description) {

@@ -6,7 +6,9 @@
 // literal, %Q gives a quoted literal or NULL), and every statement runs holding databaseLock,
 // so ingestion threads and the user-interface thread never interleave on the connection.
 // A failing statement appends "\nERROR: " + SQLite's message + "\n" to the text pane (or to
-// the text a caller redirected the errors to, see ErrorRedirect).
+// the text a caller redirected the errors to, see ErrorRedirect); when the failure is the
+// file's (full, read-only, unreadable, locked) rather than the statement's, the message names
+// the database file.
 //
 // A statement run for many rows in a row (the ledger's inserts) is prepared once and given
 // each row's values (Database::Repeated) instead of being formed and parsed per row.
@@ -86,7 +88,8 @@ class Database {
   };
 
   // ---- statements (each holds databaseLock)
-  // Runs one or more statements; on failure reports "\nERROR: <message>\n".
+  // Runs one or more statements; on failure reports "\nERROR: <message>\n" (a file error:
+  // "\nERROR: <message>: \"<database file>\"\n").
   bool exec(const std::string& sql);
   // Runs statements without reporting a failure (probes, rollbacks).
   bool exec_quiet(const std::string& sql);
@@ -190,6 +193,27 @@ class Database {
   bool ingestion_append_result(int key, const std::string& text);
 
  private:
+  // A write transaction taken at once ("begin immediate") when none is open, so that what it
+  // reads (is a row there? the next number) cannot change before it writes, whatever another
+  // program does with the file: that one waits for the commit (busy timeout). Inside a
+  // caller's transaction it does nothing, and the caller's commit or rollback decides.
+  // Destroyed without commit(), it rolls back what it began.
+  class WriteTransaction {
+   public:
+    explicit WriteTransaction(Database& db);
+    ~WriteTransaction();
+    WriteTransaction(const WriteTransaction&) = delete;
+    WriteTransaction& operator=(const WriteTransaction&) = delete;
+    bool ok() const { return ok_; }
+    // Commits what it began (reporting a failure); true at once inside a caller's.
+    bool commit();
+
+   private:
+    Database& db_;
+    bool began_ = false;
+    bool ok_ = false;
+  };
+
   bool build_schema();
   bool run_schema_list(const char* const* statements, std::size_t n);
   void report_error(const std::string& message);

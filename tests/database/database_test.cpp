@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 #include <vector>
 
 #include "database/ledger_store.h"
 #include "database/manage.h"
+#include "database/repair.h"
 #include "foundation/content_hash.h"
 #include "foundation/text.h"
 #include "tests/database/db_fixture.h"
@@ -38,10 +40,11 @@ TEST_F(DatabaseTest, NewFileGetsEveryTableAndTheDefaultRowsOnce) {
   EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
 }
 
-// Programs started at the same moment on a fresh user folder all build or find the schema;
-// each round starts six of them together.
+// Programs started at the same moment on a fresh user folder all build or find the schema
+// and the default rows, and ask for the "[unknown]" rows as a run without choices does: every
+// one succeeds and each row is made once. Each round starts six of them together.
 TEST_F(DatabaseTest, SimultaneousFirstOpensAllSucceed) {
-  for (int round = 0; round < 5; ++round) {
+  for (int round = 0; round < 12; ++round) {
     std::filesystem::remove(path);
     int go[2];
     ASSERT_EQ(pipe(go), 0);
@@ -52,7 +55,11 @@ TEST_F(DatabaseTest, SimultaneousFirstOpensAllSucceed) {
         char c;
         close(go[1]);
         if (read(go[0], &c, 1) < 0) _exit(2);  // returns when the parent closes its end
-        _exit(db.open(path) ? 0 : 1);
+        const bool ok = db.open(path) && db.install_default_entities() &&
+                        db.unknown_card() > 0 && db.unknown_project(-1) > 0 &&
+                        db.card_add("", "") > 0;
+        if (!ok) std::fputs(captured_ui().pane.c_str(), stderr);
+        _exit(ok ? 0 : 1);
       }
       children.push_back(pid);
     }
@@ -63,7 +70,60 @@ TEST_F(DatabaseTest, SimultaneousFirstOpensAllSucceed) {
       waitpid(pid, &status, 0);
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
     }
+    EXPECT_EQ(raw_values(path, "select count(*) from client where name = 'Client_001'") + " " +
+                  raw_values(path, "select count(*) from card where name = '#001'") + " " +
+                  raw_values(path, "select count(*) from card where name = '[unknown]'") + " " +
+                  raw_values(path, "select count(*) from card"),
+              "1 1 1 8")
+        << "round " << round;
   }
+}
+
+// Set-up killed at each statement in turn (the process ends there, as a kill would end it):
+// the next start-up opens the file cleanly, finds every table and default row once, and its
+// check has nothing to repair.
+TEST_F(DatabaseTest, SetUpKilledAtAnyStatementLeavesNothingToRepair) {
+  static int kill_at = 0;  // the child's statement count at which it ends
+  bool finished = false;
+  for (int step = 1; step < 200 && !finished; ++step) {
+    std::filesystem::remove(path);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      kill_at = step;
+      // Every connection the child opens counts its statements and ends the process at one.
+      sqlite3_auto_extension(reinterpret_cast<void (*)()>(+[](sqlite3* c, char**,
+                                                              const sqlite3_api_routines*) {
+        sqlite3_trace_v2(
+            c, SQLITE_TRACE_STMT,
+            [](unsigned, void*, void*, void*) {
+              if (--kill_at == 0) _exit(3);
+              return 0;
+            },
+            nullptr);
+        return SQLITE_OK;
+      }));
+      _exit(db.open(path) && db.install_default_entities() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "step " << step;
+    ASSERT_NE(WEXITSTATUS(status), 1) << "step " << step;
+    finished = WEXITSTATUS(status) == 0;
+
+    captured_ui().clear();
+    ASSERT_TRUE(db.open(path)) << "step " << step << captured_ui().pane;
+    ASSERT_TRUE(db.install_default_entities()) << "step " << step << captured_ui().pane;
+    EXPECT_TRUE(db_startup_check(db)) << "step " << step;
+    EXPECT_THAT(captured_ui().pane, Not(HasSubstr("Verification errors"))) << "step " << step;
+    EXPECT_TRUE(captured_ui().alerts.empty()) << "step " << step << captured_ui().alerts[0];
+    EXPECT_EQ(raw_values(path, "select name from client") + " " +
+                  raw_values(path, "select name from project") + " " +
+                  raw_values(path, "select name from card"),
+              "Client_001 Project_001 #001")
+        << "step " << step;
+    db.close();
+  }
+  EXPECT_TRUE(finished) << "the set-up never ran to its end";
 }
 
 TEST_F(DatabaseTest, OldFilesAreUpgradedInPlaceWithoutLosingRows) {
@@ -247,6 +307,13 @@ TEST_F(DatabaseTest, IngestionRecordsAndUnknownEntities) {
   // A failing statement reports SQLite's message in the pane.
   EXPECT_FALSE(db.exec("update nowhere set x = 1"));
   EXPECT_EQ(ui.pane, "\nERROR: no such table: nowhere\n");
+  // A failure of the file itself names the file.
+  ui.clear();
+  auto pages = db.query("pragma page_count");
+  ASSERT_TRUE(pages && db.exec("pragma max_page_count = " + pages->rows[0][0]));
+  EXPECT_FALSE(db.exec("insert into ingestion (notes, ingested_dt) values (hex(zeroblob(100000)), "
+                       "'now')"));
+  EXPECT_EQ(ui.pane, "\nERROR: database or disk is full: \"" + path + "\"\n");
 }
 
 TEST_F(DatabaseTest, ResultsAppendedFromManyThreadsAreAllKept) {
