@@ -1,7 +1,9 @@
 // The end of a run: reports, number ranges, the record, the viewer, the burn hand-offs.
 #include "control/run_end.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -16,6 +18,7 @@
 #include "ingest/manifest.h"
 #include "ingest/number_range.h"
 #include "ingest/scan.h"
+#include "ingest/staged_file.h"
 #include "disc/libburn_recorder.h"
 #include "settings/preferences.h"
 #include "settings/preset.h"
@@ -136,6 +139,7 @@ bool write_manifests(const RunEndInput& in) {
     ui_printf("WARNING: %s is not in the manifest: its name holds a line break.\n", path.c_str());
   bool ok = true;
   const std::time_t now = std::time(nullptr);
+  DiskFlush flush;
   for (const auto& [root, lines] : trees) {
     std::string path, error;
     if (!write_manifest(root, lines, in.ingestion_id, now, path, error)) {
@@ -144,8 +148,16 @@ bool write_manifests(const RunEndInput& in) {
       continue;
     }
     ui_printf("Manifest of %s: %s\n", root.c_str(), path.c_str());
+    flush.note(manifest_root(path) + "/" + kManifestFolder);
     if (in.database && in.ingestion_id >= 0 && !manifest_add(*in.database, in.ingestion_id, {root, path}))
       ok = false;
+  }
+  // The manifests reach the disk before any verdict is shown, as the images did.
+  std::string folder;
+  if (!flush.flush(folder)) {
+    ui_printf("\nERROR: Can't write the manifest in %s to the disk: %s\n", folder.c_str(),
+              std::strerror(errno));
+    ok = false;
   }
   return ok;
 }
@@ -188,7 +200,6 @@ RunEndResult end_run(RunEndInput& in) {
     if (in.cards_mode && !s.counted) continue;
     if (s.error) error = true;
     out.images += s.image_count;
-    ui_print(s.ctx ? s.ctx->report : std::string("\n[no log]\n"));
   }
 
   const EngineContext* roots = roots_of(in);
@@ -203,6 +214,10 @@ RunEndResult end_run(RunEndInput& in) {
   }
   follow_renames(in, renames);
   if (filled > 0 && !write_manifests(in)) error = true;
+  // The reports end with their verdicts: shown once the manifests are on the disk too.
+  for (const EndedSlot& s : in.slots)
+    if (s.filled && (!in.cards_mode || s.counted))
+      ui_print(s.ctx ? s.ctx->report : std::string("\n[no log]\n"));
   if (!recorded(log_write_failures() == in.log_failures, ("the run log " + log_path()).c_str()))
     error = true;
   const bool record = in.database && in.ingestion_id >= 0;

@@ -10,6 +10,7 @@
 #include "database/database.h"
 #include "device/camera_card.h"
 #include "foundation/log.h"
+#include "foundation/text.h"
 #include "ingest/dry_run.h"
 #include "ingest/ingest.h"
 #include "metadata/macro_check.h"
@@ -416,7 +417,8 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   if (chosen && !r.dry_run)
     run.ingestion_key = db->ingestion_insert(run.entities.project, run.entities.card, 0, 0, 0, notes);
   if (!chosen || (run.ingestion_key < 0 && !r.dry_run)) {
-    report_error("");
+    report_error(text_with_path("Can't insert ingestion record into database",
+                                session.paths().database));
     alert_printf("Can't insert ingestion record into database.");
     return stop(StartStop::kRecordFailed);
   }

@@ -53,6 +53,40 @@ bool same_tree(const std::string& a, const std::string& b) {
   return ra && rb ? *ra == *rb : a == b;
 }
 
+// A tree inside another would hold the other's copies among its own, so that one folder
+// would count as two trees and a verdict would rest on one copy. Each pair is compared as the
+// system resolves it (links, "..", the part not made yet), either way round; one tree given
+// twice keeps its own message.
+bool trees_apart(EngineContext& ctx) {
+  struct Tree {
+    const char* name;
+    std::string root;
+  };
+  std::vector<Tree> trees{{ctx.want_backup ? "backup" : "primary", ctx.first_copy_root}};
+  if (ctx.want_backup && ctx.primary_root) trees.push_back({"primary", *ctx.primary_root});
+  if (ctx.want_backup_post && ctx.post_backup_root)
+    trees.push_back({"post-conversion backup", *ctx.post_backup_root});
+  for (std::size_t i = 0; i < trees.size(); ++i) {
+    for (std::size_t k = i + 1; k < trees.size(); ++k) {
+      if (same_tree(trees[i].root, trees[k].root)) return same_folder_failure(ctx);
+      const std::optional<std::string> ri = real_path_of(trees[i].root),
+                                       rk = real_path_of(trees[k].root);
+      if (!ri || !rk) continue;
+      const Tree* inner = nullptr;
+      const Tree* outer = nullptr;
+      if (path_is_inside(*ri, *rk)) inner = &trees[k], outer = &trees[i];
+      if (path_is_inside(*rk, *ri)) inner = &trees[i], outer = &trees[k];
+      if (!inner) continue;
+      const std::string message = std::string("The ") + inner->name + " folder \"" +
+                                  inner->root + "\" is inside the " + outer->name +
+                                  " folder \"" + outer->root + "\"";
+      ctx.report_append("\nERROR: " + message + "\n");
+      return ctx.fail(message);
+    }
+  }
+  return true;
+}
+
 // A destination inside the card would be copied again by every later run of that card.
 bool inside_card(EngineContext& ctx, const std::string& root) {
   if (is_camera_path(ctx.scan_root)) return false;
@@ -72,7 +106,6 @@ bool take_roots(const ParamList& p, EngineContext& ctx) {
   if (ctx.want_backup) {
     ctx.first_copy_root = p.text(kParamBackupFolder);
     ctx.primary_root = p.text(kParamPrimaryFolder);
-    if (same_tree(ctx.first_copy_root, *ctx.primary_root)) return same_folder_failure(ctx);
   } else {
     ctx.first_copy_root = p.text(kParamPrimaryFolder);
     ctx.primary_root.reset();
@@ -81,10 +114,8 @@ bool take_roots(const ParamList& p, EngineContext& ctx) {
   ctx.want_backup_post = p.flag(kParamWantBackupPost);
   if (ctx.want_backup_post) {
     ctx.post_backup_root = p.text(kParamBackupFolderPost);
-    if (same_tree(*ctx.post_backup_root, ctx.primary_root.value_or(ctx.first_copy_root)) ||
-        same_tree(*ctx.post_backup_root, ctx.first_copy_root))
-      return same_folder_failure(ctx);
   }
+  if (!trees_apart(ctx)) return false;
   for (const std::optional<std::string>& root :
        {std::optional<std::string>(ctx.first_copy_root), ctx.primary_root, ctx.post_backup_root})
     if (root && inside_card(ctx, *root)) return false;

@@ -10,6 +10,7 @@
 #include "control/app_session.h"
 #include "control/start_flow.h"
 #include "database/database.h"
+#include "foundation/sysio.h"
 #include "settings/param.h"
 #include "settings/preferences.h"
 #include "tests/common/test_env.h"
@@ -23,6 +24,7 @@ using test::captured_ui;
 using test::TempDir;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Image files below `dir` (sidecars and manifests not counted).
 std::size_t images_below(const std::string& dir) {
@@ -227,6 +229,83 @@ TEST_F(StartFlow, EveryStopLeavesItsReasonInTheRecord) {
   finish_ingestion(*session, *start.run, *monitor.outcome());
   EXPECT_THAT(record("result"), EndsWith("Stopped by user"));
   EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("Ingested images may be invalid!"));
+}
+
+// A database that cannot take the record says which file it is, on every line it writes.
+TEST_F(StartFlow, ARecordThatCannotBeWrittenNamesTheDatabaseFile) {
+  Database& db = *session->database();
+  auto pages = db.query("pragma page_count");
+  ASSERT_TRUE(pages && db.exec("pragma max_page_count = " + pages->rows[0][0]));
+  StartRequest r = request();
+  r.notes = std::string(200000, 'n');  // more than the file may grow by
+  EXPECT_EQ(ingest(r), StartStop::kRecordFailed);
+  const std::string pane = captured_ui().pane, file = "\"" + db.path() + "\"\n";
+  EXPECT_THAT(pane, HasSubstr("ERROR: database or disk is full: " + file));
+  EXPECT_THAT(pane, HasSubstr("ERROR: Can't insert ingestion record into database: " + file));
+  EXPECT_THAT(pane, Not(HasSubstr("ERROR: \n")));
+  EXPECT_EQ(images_below(archive), 0u);
+}
+
+// A run's manifests are forced to the disk as its images are, before the verdict is shown.
+TEST_F(StartFlow, ManifestsReachTheDiskBeforeTheVerdictIsShown) {
+  static std::string manifests;
+  static bool flushed_with_manifest;
+  manifests = archive + "/Manifests";
+  flushed_with_manifest = false;
+  Sysio table = system_sysio();
+  table.syncfs = [](int fd) {
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(manifests, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec))
+      if (it->path().extension() == ".xxh128") flushed_with_manifest = true;
+    return system_sysio().syncfs(fd);
+  };
+  ScopedSysio scoped(table);
+  ASSERT_EQ(ingest(request()), StartStop::kNone);
+  EXPECT_TRUE(flushed_with_manifest);
+  const std::string& pane = captured_ui().pane;
+  const std::size_t manifest = pane.find("Manifest of "), verdict = pane.find("Card safe to format");
+  ASSERT_NE(verdict, std::string::npos) << pane;
+  EXPECT_LT(manifest, verdict) << pane;
+}
+
+// Trees inside one another, either way round and through a link, are refused before any
+// copy, and the message names both folders.
+TEST_F(StartFlow, NestedTreesAreRefusedNamingBothFolders) {
+  fs::create_directories(dir / "outer/post");
+  fs::create_directories(dir / "b");
+  fs::create_symlink(dir / "outer", dir / "link");
+  struct Case {
+    std::string backup, primary, post, inner, outer;
+  };
+  const std::string outer = dir / "outer", in_outer = dir / "outer/in",
+                    post = dir / "outer/post", b = dir / "b", apart = dir / "apart",
+                    through_link = dir / "link/p";
+  const Case cases[] = {
+      {outer, in_outer, "", "primary folder \"" + in_outer, "backup folder \"" + outer},
+      {post, outer, "", "backup folder \"" + post, "primary folder \"" + outer},
+      {b, outer, post, "post-conversion backup folder \"" + post, "primary folder \"" + outer},
+      {b, post, outer, "primary folder \"" + post, "post-conversion backup folder \"" + outer},
+      {outer, apart, post, "post-conversion backup folder \"" + post, "backup folder \"" + outer},
+      {outer, through_link, "", "primary folder \"" + through_link, "backup folder \"" + outer},
+  };
+  for (const Case& c : cases) {
+    captured_ui().clear();
+    StartRequest r = request();
+    r.given.values[kParamPrimaryFolder] = c.primary;
+    r.given.values[kParamWantBackup] = c.backup.empty() ? "0" : "1";
+    if (!c.backup.empty()) r.given.values[kParamBackupFolder] = c.backup;
+    r.given.values[kParamWantBackupPost] = c.post.empty() ? "0" : "1";
+    if (!c.post.empty()) r.given.values[kParamBackupFolderPost] = c.post;
+    EXPECT_EQ(ingest(r), StartStop::kNone);
+    EXPECT_THAT(captured_ui().pane, HasSubstr("ERROR: The " + c.inner + "\" is inside the " +
+                                              c.outer + "\"\n"))
+        << captured_ui().pane;
+    EXPECT_NE(record("result"), "SUCCESS");
+    EXPECT_EQ(images_below(outer) + images_below(b) + images_below(apart), 0u) << c.primary;
+  }
+  master().put_int("WantBackup", 0);
+  master().put_int("WantBackupPost", 0);
 }
 
 TEST_F(StartFlow, AMissingBackupFolderIsNeverCreatedTheUserDecides) {
