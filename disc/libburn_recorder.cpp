@@ -516,6 +516,9 @@ class ImageFileRecorder : public Recorder {
                                           ("stdio:" + partial).c_str()));
       ok = write_image(drive.drive(), image, events, error);
     }
+    // The libraries' own texts ("Cannot write desired amount of ... bytes") name no file.
+    if (!ok && error.message != user_canceled_text())
+      error.message = text_with_path(error.message, target);
     if (ok && rename_path(partial, target) != 0)
       ok = fail(error, format_limited(1000, "Can't name the image %s.", target.c_str()),
                 static_cast<unsigned>(errno));
