@@ -1,8 +1,13 @@
 // Cards from the command line on real mounts (root only): two loop-mounted cards are listed,
-// ingested at once in two slots into one record, and one is ejected.
+// ingested at once in two slots into one record, and one is ejected. The program reads a mount
+// table of the test's own holding those two mounts alone, so that whatever else is mounted on
+// the machine (another card in its reader) cannot change what is listed or ingested.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <sstream>
 
 #include "tests/common/test_env.h"
 #include "tests/database/db_fixture.h"
@@ -13,17 +18,19 @@
 namespace cw {
 namespace {
 
-using test::run_cardwright;
 using test::sh_quote;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 TEST(CardsCommand, TwoMountedCardsAreListedIngestedTogetherAndEjected) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for loop devices and mounts";
   if (!test::have_program("mkfs.ext2") || !test::have_program("losetup"))
     GTEST_SKIP() << "needs e2fsprogs and losetup";
   test::TempDir dir;
-  test::LoopCard a(dir, "EOS_A"), b(dir, "EOS_B");
-  if (!a.ok() || !b.ok()) GTEST_SKIP() << "loop devices cannot be attached and mounted here";
+  // A third card stands for one the machine has mounted anyway: the table leaves it out.
+  test::LoopCard a(dir, "EOS_A"), b(dir, "EOS_B"), other(dir, "OTHER");
+  if (!a.ok() || !b.ok() || !other.ok())
+    GTEST_SKIP() << "loop devices cannot be attached and mounted here";
   fixtures::CardSpec spec;
   spec.count = 3;
   spec.raw_every = 0;
@@ -33,9 +40,29 @@ TEST(CardsCommand, TwoMountedCardsAreListedIngestedTogetherAndEjected) {
   spec.prefix = "DSC_";
   spec.first_capture = "2024:05:18 09:00:00";
   ASSERT_EQ(fixtures::write_sample_card(b.root(), spec).size(), 2u);
+  ASSERT_EQ(fixtures::write_sample_card(other.root(), spec).size(), 2u);
+
+  // The kernel's lines for the two cards, as they are, and nothing else.
+  std::string table;
+  std::istringstream kernel(test::read_file("/proc/self/mountinfo"));
+  for (std::string line; std::getline(kernel, line);)
+    for (const auto* card : {&a, &b})
+      if (line.find(" " + card->root() + " ") != std::string::npos) table += line + "\n";
+  test::write_file(dir / "mountinfo", table);
+  const auto run_cardwright = [&dir](const std::string& args, std::string* out,
+                                     const std::string& errors = "") {
+    return test::run_command("CARDWRIGHT_MOUNTINFO=" + sh_quote(dir / "mountinfo") + " " +
+                                 sh_quote(test::built_program("app/cardwright")) + " " + args +
+                                 " </dev/null " +
+                                 (errors.empty() ? "2>&1" : "2>" + sh_quote(errors)),
+                             out);
+  };
 
   std::string out;
   ASSERT_EQ(run_cardwright("cards --json", &out), 0) << out;
+  // Exactly the two cards: none of the machine's other mounts.
+  EXPECT_THAT(out, Not(HasSubstr(other.root())));
+  EXPECT_EQ(std::count(out.begin(), out.end(), '{'), 3) << out;
   for (const auto* card : {&a, &b})
     EXPECT_THAT(out, HasSubstr("{\"root\": \"" + card->root() + "\", \"volume\": \"" +
                                card->root().substr(card->root().rfind('/') + 1) + "\""));
