@@ -15,6 +15,7 @@
 #include "database/manage.h"
 #include "database/repair.h"
 #include "foundation/log.h"
+#include "foundation/text.h"
 #include "platform/paths.h"
 #include "settings/close_match.h"
 
@@ -26,7 +27,8 @@ constexpr const char* kName = "db";
 
 std::string option(const Args& a, const char* name) { return a.value(name).value_or(""); }
 
-// One cell on one terminal line: tabs and line breaks shown as \t and \n.
+// One cell on one terminal line: tabs and line breaks shown as \t and \n, every other control
+// character escaped (cells hold card names and the texts of runs).
 std::string flat(const std::string& cell) {
   std::string out;
   for (char c : cell) {
@@ -37,7 +39,7 @@ std::string flat(const std::string& cell) {
     else if (c != '\r')
       out += c;
   }
-  return out;
+  return printable_text(out);
 }
 
 void print_table(const LoadedTable& t) {

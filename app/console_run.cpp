@@ -133,7 +133,7 @@ std::string json_string(const std::string& s) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (c < 0x20) {
+    } else if (c < 0x20 || c == 0x7f) {
       char esc[8];
       std::snprintf(esc, sizeof esc, "\\u%04x", c);
       out += esc;
