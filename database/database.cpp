@@ -420,10 +420,13 @@ bool Database::install_default_entities() {
   // The first client with its project and the first card are made together or not at all:
   // two first runs at once make them once, and a run killed half-way leaves no client without
   // its project for the next start-up check to find.
+  // Every start after the first finds them with a read alone.
   Lock lock(databaseLock);
+  std::string count;
+  if (single_value("select count(*) from client", count, 32, true, false) && to_int(count) != 0)
+    return true;
   WriteTransaction transaction(*this);
   if (!transaction.ok()) return false;
-  std::string count;
   if (!single_value("select count(*) from client", count, 32, true, false)) return false;
   if (to_int(count) != 0) return true;
   return client_add("", "", true) >= 0 && card_add("", "") >= 0 && transaction.commit();
@@ -499,12 +502,14 @@ int Database::unknown_client() {
 int Database::find_or_add_unknown(const char* select, const std::function<int()>& add,
                                   const char* add_error) {
   Lock lock(databaseLock);
-  // Looked up and added in one write transaction: another program adding the same row at
-  // the same moment waits, then finds it.
-  WriteTransaction transaction(*this);
-  if (!transaction.ok()) return -1;
   std::string value;
   int key = -1;
+  if (single_value(select, value, 32, true, false)) key = to_int(value);
+  if (key > 0) return key;
+  // Looked up again and added in one write transaction: another program adding the same row
+  // at the same moment waits, then finds it.
+  WriteTransaction transaction(*this);
+  if (!transaction.ok()) return -1;
   if (single_value(select, value, 32, true, false)) key = to_int(value);
   if (key > 0) return key;
   key = add();
@@ -604,7 +609,7 @@ int Database::unknown_project_locked(int client_key) {
   std::string value;
   int key = -1;
   if (single_value(*sql, value, 32, true, false)) key = to_int(value);
-  if (key > 0) return key;
+  if (key > 0) return transaction.commit() ? key : -1;  // keeps a client made just now
   key = project_add(kUnknownEntity, *name, std::nullopt, "");
   if (key < 0) {
     report("\nERROR: Can't add project to database.\n");
