@@ -9,6 +9,7 @@
 #include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_run.h"
+#include "foundation/text.h"
 #include "platform/camera_source.h"
 
 namespace cw::app {
@@ -35,7 +36,8 @@ int run_camera(const CommandSpec& spec, Args& a) {
                     json_string(devices[i].second).c_str(), json_string(devices[i].first).c_str());
       std::printf("]\n");
     } else {
-      for (const auto& [port, name] : devices) std::printf("%s\t%s\n", name.c_str(), port.c_str());
+      for (const auto& [port, name] : devices)
+        std::printf("%s\t%s\n", printable_text(name).c_str(), printable_text(port).c_str());
       if (devices.empty()) std::fprintf(stderr, "No camera is connected.\n");
     }
     return 0;
@@ -44,19 +46,21 @@ int run_camera(const CommandSpec& spec, Args& a) {
   std::vector<std::string> images;
   if (!cameras.open_device(args[1], message) ||
       !cameras.images_for_device(args[1], images, message)) {
-    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fprintf(stderr, "%s\n", printable_text(message).c_str());
     return 1;
   }
   for (const std::string& image : images) {
+    // The camera names its own files: shown with their control characters escaped.
+    const std::string shown = printable_text(image);
     CameraFileInfo info;
     if (!cameras.stat(image, info)) {
-      std::printf("%s\t?\t?\n", image.c_str());
+      std::printf("%s\t?\t?\n", shown.c_str());
       continue;
     }
     char when[32] = "?";
     std::tm local{};
     if (localtime_r(&info.modified, &local)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
-    std::printf("%s\t%llu\t%s\n", image.c_str(), static_cast<unsigned long long>(info.size), when);
+    std::printf("%s\t%llu\t%s\n", shown.c_str(), static_cast<unsigned long long>(info.size), when);
   }
   cameras.close_device();
   return 0;
