@@ -495,7 +495,12 @@ std::optional<std::string> Database::client_name(int key) {
 int Database::unknown_client() {
   return find_or_add_unknown(
       "select client_sk from client where name = '[unknown]'",
-      [this] { return client_add(kUnknownEntity, "", false); },
+      // With its own "[unknown]" project, in the same transaction: a client never lies in
+      // the file without a project, even when the program is killed in between.
+      [this] {
+        const int key = client_add(kUnknownEntity, "", false);
+        return key < 0 || unknown_project_locked(key) < 0 ? -1 : key;
+      },
       "\nERROR: Can't add client to database.\n");
 }
 
