@@ -51,6 +51,7 @@ BurnOutcome burn_discs(const DiscSet& set, DiscSystem& system, const std::string
                        bool assume_yes, const WriterViewCallback& changed) {
   BurnOutcome outcome;
   outcome.discs = set.discs.size();
+  for (const SkippedEntry& entry : set.skipped) ui_printf("%s\n", skipped_text(entry).c_str());
   if (set.discs.empty()) {
     alert_printf("%s", no_images_text());
     outcome.ok = true;

@@ -1,9 +1,12 @@
 // Layout of one disc's image: folder paths, file paths with their name rules, sources.
 #include "disc/disc_image.h"
 
+#include <sys/stat.h>
+
 #include <map>
 #include <set>
 
+#include "foundation/sysio.h"
 #include "foundation/text.h"
 
 namespace cw {
@@ -58,6 +61,11 @@ bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::
       if (source.size() >= kMaxPathChars) {
         message = format_limited(1000, "Name %s is too long.", source.c_str());
         return false;
+      }
+      struct stat st;
+      if (sysio().lstat(source.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        image.skipped.push_back(SkippedEntry{source, S_ISLNK(st.st_mode)});
+        continue;
       }
       std::string unique = name;
       for (int n = 1; names.count(unique) != 0; ++n) {

@@ -2,7 +2,8 @@
 // file, its path on the disc and its source. The name rules are applied here, before any
 // recorder is touched: a source path that is too long is refused, and a name already taken in
 // its folder on the disc (a file beside a subfolder of the same name) gets "_001" … "_999"
-// appended.
+// appended. A source that is no longer a file (a link put in its place since the plan) is
+// left off the disc and named.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +25,7 @@ struct DiscImage {
   std::vector<std::string> folders;  // every folder on the disc, parents before children
   std::vector<ImageFile> files;      // in plan order
   std::uint64_t size = 0;            // total of the files
+  std::vector<SkippedEntry> skipped;  // planned sources that are no longer files
 };
 
 // Lays out disc `index` of the set. False with `message` when the index is not a disc of the

@@ -186,6 +186,7 @@ DiscWriter::WriteResult DiscWriter::write_one(std::size_t index, const std::stri
   DiscImage image;
   if (!lay_out_disc(set_, index, image, message)) return failed(message);
   image.volume_id = label;
+  r.skipped = image.skipped;
 
   WriteEvents events;
   events.status = [this](const std::string& text) {
@@ -235,6 +236,11 @@ bool DiscWriter::complete() {
                                   : result.error.message;
   } else {
     text = result.error.message.empty() ? "Burn completed successfully!" : result.error.message;
+  }
+  for (const SkippedEntry& entry : result.skipped) {
+    const std::string line = skipped_text(entry);
+    log_printf("%s", line.c_str());
+    ui_printf("%s\n", line.c_str());
   }
   log_printf("%s", text.c_str());
   if (result.ok) ui_printf("Burned disc %s successfully.\n", label.c_str());

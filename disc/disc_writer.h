@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "disc/burner.h"
+#include "disc/disc_image.h"
 #include "disc/recorder.h"
 
 namespace cw {
@@ -86,6 +87,7 @@ class DiscWriter {
   struct WriteResult {
     bool ok = false;
     WriteError error;
+    std::vector<SkippedEntry> skipped;  // sources that were no longer files
   };
   void write_disc(std::size_t index, std::string label, std::string recorder_id);
   WriteResult write_one(std::size_t index, const std::string& label,
