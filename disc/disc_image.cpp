@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "disc/image_estimate.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
 
@@ -54,6 +55,8 @@ bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::
     }
   }
 
+  ImageEstimate estimate;
+  for (const std::string& folder : image.folders) estimate.add_folder(folder);
   for (const DiscFolder& f : disc.folders) {
     std::set<std::string>& names = taken[f.name];
     for (const std::string& name : f.files) {
@@ -63,7 +66,8 @@ bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::
         return false;
       }
       struct stat st;
-      if (sysio().lstat(source.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      const bool found = sysio().lstat(source.c_str(), &st) == 0;
+      if (found && !S_ISREG(st.st_mode)) {
         image.skipped.push_back(SkippedEntry{source, S_ISLNK(st.st_mode)});
         continue;
       }
@@ -77,9 +81,12 @@ bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::
       }
       names.insert(unique);
       image.files.push_back(ImageFile{join(f.name, unique), source});
+      // A source that cannot be examined fails when it is added to the image.
+      if (found) estimate.add_file(f.name, unique, static_cast<std::uint64_t>(st.st_size));
     }
   }
   image.size = disc.size;
+  image.image_size = estimate.bytes();
   return true;
 }
 

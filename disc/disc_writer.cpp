@@ -187,6 +187,10 @@ DiscWriter::WriteResult DiscWriter::write_one(std::size_t index, const std::stri
   if (!lay_out_disc(set_, index, image, message)) return failed(message);
   image.volume_id = label;
   r.skipped = image.skipped;
+  if (image.image_size > set_.capacity)
+    return failed(format_limited(
+        1000, "Disc %s no longer fits on its disc: its files have grown since it was planned.",
+        label.c_str()));
 
   WriteEvents events;
   events.status = [this](const std::string& text) {

@@ -126,6 +126,24 @@ TEST(ImageFitTest, EveryPlannedImageFitsItsDisc) {
 }
 
 
+TEST(ImageFitTest, AFileGrownSinceThePlanStopsItsDisc) {
+  TempDir root, images;
+  test::write_file(root / "a/1.jpg", std::string(1000, 'a'));
+  ImageEstimate one_sector;
+  one_sector.add_file("a", "1.jpg", 1000);
+  DiscSet set;
+  std::string message;
+  ASSERT_TRUE(plan_discs({root.str(), {"a"}, "t", -1, false, one_sector.bytes()}, set, message));
+  ASSERT_EQ(set.discs.size(), 1u);
+  test::write_file(root / "a/1.jpg", std::string(5000, 'a'));
+  BurnOutcome outcome = burn_discs_to_images(set, images.str());
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_EQ(outcome.message,
+            "Disc Disc_001 no longer fits on its disc: its files have grown since it was "
+            "planned.");
+  EXPECT_TRUE(fs::is_empty(images.path()));
+}
+
 std::string contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
