@@ -103,6 +103,7 @@ bool DiscWriter::open() {
     return false;
   }
   selected_ = 0;
+  for (const SkippedEntry& entry : set_.skipped) ui_printf("%s\n", skipped_text(entry).c_str());
   const std::string summary = plan_summary(set_);
   update([&](WriterView& v) {
     v.status = summary;

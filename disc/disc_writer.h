@@ -60,7 +60,8 @@ class DiscWriter {
   DiscWriter(const DiscWriter&) = delete;
   DiscWriter& operator=(const DiscWriter&) = delete;
 
-  // Lists the recorders (the first is selected). False, after an alert, when there are none.
+  // Lists the recorders (the first is selected) and names what the plan left off the discs.
+  // False, after an alert, when there are no recorders.
   bool open();
   const std::vector<RecorderInfo>& recorders() const { return recorders_; }
   // Selects a recorder by its place in recorders(); false when there is none there or a write
