@@ -52,20 +52,23 @@ void print_plan(const DiscSet& set, bool json) {
   if (!json) {
     std::printf("%s\n", set.discs.empty() ? no_images_text() : plan_summary(set).c_str());
     for (std::size_t i = 0; i < set.discs.size(); ++i) {
-      std::printf("%s\t%llu bytes\n", disc_label(set, i).c_str(),
-                  static_cast<unsigned long long>(set.discs[i].size));
+      std::printf("%s\t%llu bytes\t%llu bytes with its file system\n", disc_label(set, i).c_str(),
+                  static_cast<unsigned long long>(set.discs[i].size),
+                  static_cast<unsigned long long>(set.discs[i].image_size));
       for (const DiscFolder& f : set.discs[i].folders)
         std::printf("  %s\t%zu files\t%llu bytes\n", f.name.c_str(), f.files.size(),
                     static_cast<unsigned long long>(f.size));
     }
+    for (const SkippedEntry& e : set.skipped) std::printf("%s\n", skipped_text(e).c_str());
     return;
   }
   std::printf("{\"title\": %s, \"summary\": %s, \"discs\": [", json_string(set.title).c_str(),
               json_string(set.discs.empty() ? no_images_text() : plan_summary(set)).c_str());
   for (std::size_t i = 0; i < set.discs.size(); ++i) {
-    std::printf("%s{\"label\": %s, \"bytes\": %llu, \"folders\": [", i ? ", " : "",
-                json_string(disc_label(set, i)).c_str(),
-                static_cast<unsigned long long>(set.discs[i].size));
+    std::printf("%s{\"label\": %s, \"bytes\": %llu, \"image_bytes\": %llu, \"folders\": [",
+                i ? ", " : "", json_string(disc_label(set, i)).c_str(),
+                static_cast<unsigned long long>(set.discs[i].size),
+                static_cast<unsigned long long>(set.discs[i].image_size));
     const auto& folders = set.discs[i].folders;
     for (std::size_t k = 0; k < folders.size(); ++k)
       std::printf("%s{\"name\": %s, \"files\": %zu, \"bytes\": %llu}", k ? ", " : "",
@@ -73,6 +76,10 @@ void print_plan(const DiscSet& set, bool json) {
                   static_cast<unsigned long long>(folders[k].size));
     std::printf("]}");
   }
+  std::printf("], \"skipped\": [");
+  for (std::size_t i = 0; i < set.skipped.size(); ++i)
+    std::printf("%s{\"path\": %s, \"link\": %s}", i ? ", " : "",
+                json_string(set.skipped[i].path).c_str(), set.skipped[i].link ? "true" : "false");
   std::printf("]}\n");
 }
 

@@ -52,6 +52,8 @@ BurnOutcome burn_discs(const DiscSet& set, DiscSystem& system, const std::string
   BurnOutcome outcome;
   outcome.discs = set.discs.size();
   if (set.discs.empty()) {
+    // The writer names what the plan left off; without a disc it is not opened.
+    for (const SkippedEntry& entry : set.skipped) ui_printf("%s\n", skipped_text(entry).c_str());
     alert_printf("%s", no_images_text());
     outcome.ok = true;
     return outcome;

@@ -2,6 +2,7 @@
 // discs, labels and the plan's texts.
 #include "disc/burner.h"
 
+#include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -10,6 +11,7 @@
 #include <memory>
 #include <new>
 
+#include "disc/image_estimate.h"
 #include "foundation/fs.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
@@ -32,11 +34,6 @@ bool plan_fail(std::string& message, const char* text, int line, int error_numbe
 bool less_nocase(const std::string& a, const std::string& b) {
   int c = strcasecmp(a.c_str(), b.c_str());
   return c != 0 ? c < 0 : a < b;
-}
-
-std::string leaf_name(const std::string& path) {
-  std::size_t sep = path.find_last_of("/\\");
-  return sep == std::string::npos ? path : path.substr(sep + 1);
 }
 
 std::string join(const std::string& folder, const std::string& name) {
@@ -66,115 +63,240 @@ bool relative_name(const std::string& root, const std::string& path, std::string
   return true;
 }
 
+// The names in a folder, every entry as it is: links and folders that other listings pass
+// over are what the plan must see to name them. False with errno set when it cannot be read.
+bool list_names(const std::string& path, std::vector<std::string>& names) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(sysio().opendir(path.c_str()), &closedir);
+  if (!dir) return false;
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = ::readdir(dir.get());
+    if (!entry) return errno == 0;
+    names.emplace_back(entry->d_name);
+  }
+}
+
+// Deleted files are never burned: the trash folders systems keep on a volume.
+bool trash_folder(const std::string& name) {
+  if (name == "$Recycle.Bin" || name == ".Trash") return true;
+  return name.size() > 7 && name.compare(0, 7, ".Trash-") == 0 &&
+         name.find_first_not_of("0123456789", 7) == std::string::npos;
+}
+
 bool skipped_name(const std::string& name) {
   return name.empty() || name == "." || name == ".." || name == ".DS_Store" || name == ".Trashes";
 }
 
-}  // namespace
+// The planning of one set: the discs so far with their image estimates, one per disc.
+class Planner {
+ public:
+  Planner(DiscSet& set, std::string& message) : set_(set), message_(message) {}
+  // Adds one folder (a full path below the set's root).
+  bool add_folder(const std::string& folder);
 
-bool scan_folder(const std::string& path, const std::string& name, std::uint64_t space_left,
-                 std::uint64_t capacity, ScannedFolder& out, std::string& message) {
-  log_printf("Processing folder %s", path.c_str());
-  out = ScannedFolder{};
-  out.folder.name = name;
-  std::unique_ptr<DirList> list = dir_list_open(path);
-  if (!list) {
-    int err = errno;
-    if (err == EACCES)
-      return plan_fail(message, "Can't access folder - permission denied.", __LINE__, err);
-    return plan_fail(message, "Can't access folder - error other than permissions.", __LINE__, err);
-  }
-
-  // Files in name order, so that a folder cut over several discs keeps runs of neighbouring
-  // images together.
+ private:
   struct Entry {
     std::string name;
     std::uint64_t size;
   };
-  std::vector<Entry> files;
-  try {
-    while (const std::string* entry = list->next()) {
-      std::string leaf = leaf_name(*entry);
-      if (skipped_name(leaf)) continue;
-      std::string full = join(path, leaf);
-      if (full.size() >= kMaxPathChars) return plan_fail(message, "File name too long.", __LINE__);
-      struct stat st;
-      if (sysio().stat(full.c_str(), &st) != 0)
-        return plan_fail(message, "Error accessing path - can't get properties.", __LINE__, errno);
-      if (S_ISDIR(st.st_mode)) continue;
-      auto size = static_cast<std::uint64_t>(st.st_size);
-      if (size > capacity) return plan_fail(message, "File size exceeds disc capacity.", __LINE__);
-      files.push_back(Entry{leaf, size});
+  bool scan(const std::string& path, std::vector<Entry>& files);
+  bool new_disc();
+  // Puts files[first, end) of the folder on the last disc, with its estimate.
+  void place(const std::string& name, const std::vector<Entry>& files, std::size_t first,
+             std::size_t end, ImageEstimate estimate);
+  void skip(const std::string& path, bool link);
+
+  DiscSet& set_;
+  std::string& message_;
+  std::vector<ImageEstimate> estimates_;
+};
+
+void Planner::skip(const std::string& path, bool link) {
+  // A linked folder is met again through each folder listed below it.
+  for (const SkippedEntry& e : set_.skipped)
+    if (e.path == path) return;
+  set_.skipped.push_back(SkippedEntry{path, link});
+  log_printf("%s", skipped_text(set_.skipped.back()).c_str());
+}
+
+// The folder's files in name order, so that a folder cut over several discs keeps runs of
+// neighbouring images together. Nothing is followed: links and other entries that are not
+// files are named in the plan; subfolders are planned on their own.
+bool Planner::scan(const std::string& path, std::vector<Entry>& files) {
+  log_printf("Processing folder %s", path.c_str());
+  std::vector<std::string> names;
+  if (!list_names(path, names)) {
+    int err = errno;
+    if (err == EACCES)
+      return plan_fail(message_, "Can't access folder - permission denied.", __LINE__, err);
+    return plan_fail(message_, "Can't access folder - error other than permissions.", __LINE__,
+                     err);
+  }
+  for (const std::string& leaf : names) {
+    if (skipped_name(leaf)) continue;
+    std::string full = join(path, leaf);
+    if (full.size() >= kMaxPathChars) return plan_fail(message_, "File name too long.", __LINE__);
+    struct stat st;
+    if (sysio().lstat(full.c_str(), &st) != 0)
+      return plan_fail(message_, "Error accessing path - can't get properties.", __LINE__, errno);
+    if (S_ISDIR(st.st_mode)) continue;
+    if (!S_ISREG(st.st_mode)) {
+      skip(full, S_ISLNK(st.st_mode));
+      continue;
     }
-  } catch (const std::bad_alloc&) {
-    return plan_fail(message, "Out of memory saving file name.", __LINE__);
+    files.push_back(Entry{leaf, static_cast<std::uint64_t>(st.st_size)});
   }
   std::sort(files.begin(), files.end(),
             [](const Entry& a, const Entry& b) { return less_nocase(a.name, b.name); });
+  return true;
+}
 
-  // A segment ends where the next file would overflow the space: first the space left on the
-  // current disc, then a whole disc each.
-  std::uint64_t space = space_left;
-  FolderSegment segment;
-  try {
-    for (const Entry& f : files) {
-      if (segment.size + f.size > space) {
-        if (out.segments.size() >= kMaxDiscs)
-          return plan_fail(message, "Can't split folder; bigger than max number of discs.",
-                           __LINE__);
-        if (segment.count > 0) out.segments.push_back(segment);
-        segment = FolderSegment{out.folder.files.size(), 0, 0};
-        space = capacity;
-      }
-      out.folder.files.push_back(f.name);
-      out.folder.size += f.size;
-      segment.size += f.size;
-      ++segment.count;
+bool Planner::new_disc() {
+  if (set_.discs.size() >= kMaxDiscs)
+    return plan_fail(message_, "Burn will take too many discs.", __LINE__);
+  set_.discs.emplace_back();
+  estimates_.emplace_back();
+  return true;
+}
+
+void Planner::place(const std::string& name, const std::vector<Entry>& files, std::size_t first,
+                    std::size_t end, ImageEstimate estimate) {
+  DiscFolder part;
+  part.name = name;
+  for (std::size_t i = first; i < end; ++i) {
+    part.files.push_back(files[i].name);
+    part.size += files[i].size;
+  }
+  Disc& disc = set_.discs.back();
+  disc.size += part.size;
+  disc.folders.push_back(std::move(part));
+  estimates_.back() = std::move(estimate);
+  disc.image_size = estimates_.back().bytes();
+}
+
+bool Planner::add_folder(const std::string& folder) {
+  std::string name;
+  if (!relative_name(set_.root, folder, name)) {
+    message_ =
+        format_limited(1000, "Folder %s is not inside %s.", folder.c_str(), set_.root.c_str());
+    errstack_push("burner", "burner", __LINE__, message_.c_str(), kInternalErrorNumber, 0);
+    return false;
+  }
+  // The folder and every folder between it and the root must be folders, not links to them.
+  for (std::size_t end = 0; end != std::string::npos;) {
+    end = name.find('/', end + 1);
+    const std::string step = join(set_.root, name.substr(0, end));
+    struct stat st;
+    if (sysio().lstat(step.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      skip(step, true);
+      return true;
     }
-    if (segment.count > 0) out.segments.push_back(segment);
+  }
+
+  std::vector<Entry> files;
+  try {
+    if (!scan(folder, files)) return false;
+    if (files.empty()) return true;
+    const std::uint64_t capacity = set_.capacity;
+
+    // Each file must fit on a disc of its own.
+    ImageEstimate alone;
+    alone.add_folder(name);
+    for (const Entry& f : files)
+      if (alone.bytes_with_file(name, f.name, f.size) > capacity)
+        return plan_fail(message_, "File size exceeds disc capacity.", __LINE__);
+
+    auto with_all = [&](ImageEstimate estimate) {
+      for (const Entry& f : files) estimate.add_file(name, f.name, f.size);
+      return estimate;
+    };
+    // A folder that fits on a disc is never cut: it goes whole onto a new disc when the
+    // current one has too little space left.
+    if (!set_.discs.empty()) {
+      ImageEstimate here = with_all(estimates_.back());
+      if (here.bytes() <= capacity) {
+        place(name, files, 0, files.size(), std::move(here));
+        return true;
+      }
+    }
+    ImageEstimate fresh = with_all(ImageEstimate());
+    if (fresh.bytes() <= capacity) {
+      if (!new_disc()) return false;
+      place(name, files, 0, files.size(), std::move(fresh));
+      return true;
+    }
+
+    // Larger than a disc: the first segment fills what the current disc has left, the next
+    // ones whole discs.
+    std::size_t next = 0;
+    std::size_t segments = 0;
+    if (!set_.discs.empty()) {
+      ImageEstimate estimate = estimates_.back();
+      estimate.add_folder(name);
+      std::size_t end = next;
+      while (end < files.size() &&
+             estimate.bytes_with_file(name, files[end].name, files[end].size) <= capacity) {
+        estimate.add_file(name, files[end].name, files[end].size);
+        ++end;
+      }
+      if (end > next) {
+        place(name, files, next, end, std::move(estimate));
+        next = end;
+        ++segments;
+      }
+    }
+    while (next < files.size()) {
+      if (segments >= kMaxDiscs)
+        return plan_fail(message_, "Can't split folder; bigger than max number of discs.",
+                         __LINE__);
+      if (!new_disc()) return false;
+      ImageEstimate estimate;
+      estimate.add_folder(name);
+      std::size_t end = next;
+      // The first file always fits: every file fits on a disc of its own.
+      do {
+        estimate.add_file(name, files[end].name, files[end].size);
+        ++end;
+      } while (end < files.size() &&
+               estimate.bytes_with_file(name, files[end].name, files[end].size) <= capacity);
+      place(name, files, next, end, std::move(estimate));
+      next = end;
+      ++segments;
+    }
   } catch (const std::bad_alloc&) {
-    return plan_fail(message, "Out of memory saving file name.", __LINE__);
+    return plan_fail(message_, "Out of memory saving file name.", __LINE__);
   }
   return true;
 }
 
-bool add_folder(DiscSet& set, const std::string& folder, std::string& message) {
-  std::string name;
-  if (!relative_name(set.root, folder, name)) {
-    message = format_limited(1000, "Folder %s is not inside %s.", folder.c_str(), set.root.c_str());
-    errstack_push("burner", "burner", __LINE__, message.c_str(), kInternalErrorNumber, 0);
+// Adds every folder below `path` to `list`, parents before children, never through a link.
+bool collect_subfolders(const std::string& path, std::vector<std::string>& list) {
+  std::vector<std::string> names;
+  if (!list_names(path, names)) {
+    log_printf("Can't access folder %s.", path.c_str());
     return false;
   }
-  const std::uint64_t space =
-      set.discs.empty() ? set.capacity : set.capacity - set.discs.back().size;
-  ScannedFolder scanned;
-  if (!scan_folder(folder, name, space, set.capacity, scanned, message)) return false;
-
-  // A folder that fits on a disc is never cut: it goes whole onto a new disc when the current
-  // one has too little space left.
-  std::vector<FolderSegment> segments = scanned.segments;
-  if (scanned.folder.size <= set.capacity && !segments.empty())
-    segments = {FolderSegment{0, scanned.folder.files.size(), scanned.folder.size}};
-
-  try {
-    for (const FolderSegment& s : segments) {
-      if (set.discs.empty() || set.discs.back().size + s.size > set.capacity) {
-        if (set.discs.size() >= kMaxDiscs)
-          return plan_fail(message, "Burn will take too many discs.", __LINE__);
-        set.discs.emplace_back();
-      }
-      DiscFolder part;
-      part.name = name;
-      part.size = s.size;
-      auto first = scanned.folder.files.begin() + static_cast<std::ptrdiff_t>(s.first);
-      part.files.assign(first, first + static_cast<std::ptrdiff_t>(s.count));
-      set.discs.back().folders.push_back(std::move(part));
-      set.discs.back().size += s.size;
+  for (const std::string& leaf : names) {
+    if (skipped_name(leaf)) continue;
+    std::string full = join(path, leaf);
+    struct stat st;
+    if (sysio().lstat(full.c_str(), &st) != 0) {
+      log_printf("Error accessing path %s - can't get properties.", full.c_str());
+      return false;
     }
-  } catch (const std::bad_alloc&) {
-    return plan_fail(message, "Out of memory allocating new folder", __LINE__);
+    if (!S_ISDIR(st.st_mode) || trash_folder(leaf)) continue;  // links are named by scan()
+    list.push_back(full);
+    if (!collect_subfolders(full, list)) return false;
   }
   return true;
+}
+
+}  // namespace
+
+std::string skipped_text(const SkippedEntry& entry) {
+  return format_limited(1000, entry.link ? "Not burned (symbolic link): %s"
+                                         : "Not burned (not a file or folder): %s",
+                        entry.path.c_str());
 }
 
 bool plan_discs(const PlanRequest& request, DiscSet& set, std::string& message) {
@@ -191,7 +313,10 @@ bool plan_discs(const PlanRequest& request, DiscSet& set, std::string& message) 
     for (const std::string& f : request.folders) {
       std::string full = full_folder_path(set.root, f);
       folders.push_back(full);
-      if (request.subfolders && !collect_folders(folders, full))
+      // A folder listed through a link is named when it is planned, never searched.
+      struct stat st;
+      const bool real_folder = sysio().lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      if (request.subfolders && real_folder && !collect_subfolders(full, folders))
         return plan_fail(message, "Can't add contents of folder.", __LINE__);
     }
   } catch (const std::bad_alloc&) {
@@ -205,8 +330,9 @@ bool plan_discs(const PlanRequest& request, DiscSet& set, std::string& message) 
   // A folder listed and also reached as a subfolder goes onto the discs once.
   folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
 
+  Planner planner(set, message);
   for (const std::string& f : folders)
-    if (!add_folder(set, f, message)) return false;
+    if (!planner.add_folder(f)) return false;
 
   for (Disc& d : set.discs)
     std::stable_sort(d.folders.begin(), d.folders.end(),
@@ -228,7 +354,7 @@ std::string disc_label(const DiscSet& set, std::size_t index) {
 }
 
 bool cd_allowed(const DiscSet& set) {
-  return set.discs.size() == 1 && set.discs[0].size <= kCdCapacity;
+  return set.discs.size() == 1 && set.discs[0].image_size <= kCdCapacity;
 }
 
 std::string plan_summary(const DiscSet& set) {

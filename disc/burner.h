@@ -3,8 +3,14 @@
 // Each folder goes whole onto one disc when it fits into the space left on the current disc,
 // else onto a new disc; a folder larger than a whole disc is cut into segments that fill the
 // current disc and then whole discs, all under the folder's name. The discs are filled in list
-// order; at most kMaxDiscs discs make a set. Every failure ends the plan with a message that is
-// also put on the error trace; nothing is written while planning.
+// order; at most kMaxDiscs discs make a set. What fits is measured on the disc's image, not on
+// its files alone: a disc's image, with its file system and every file from a sector of its
+// own, never exceeds the capacity (see image_estimate.h).
+//
+// Links are never followed: a symbolic link in a folder (to a file or to a folder), a folder
+// listed through a link, and anything that is neither a file nor a folder are left off the
+// discs, not counted, and named in the plan's `skipped` list. Every failure ends the plan with
+// a message that is also put on the error trace; nothing is written while planning.
 #pragma once
 
 #include <cstddef>
@@ -32,8 +38,17 @@ struct DiscFolder {
 
 struct Disc {
   std::vector<DiscFolder> folders;
-  std::uint64_t size = 0;
+  std::uint64_t size = 0;        // total size of its files
+  std::uint64_t image_size = 0;  // bound of its image's size, at most the set's capacity
 };
+
+// An entry of the planned folders that no disc holds.
+struct SkippedEntry {
+  std::string path;  // full path
+  bool link = true;  // a symbolic link; else neither a file nor a folder (a device, a pipe)
+};
+// "Not burned (symbolic link): PATH" or "Not burned (not a file or folder): PATH".
+std::string skipped_text(const SkippedEntry& entry);
 
 struct DiscSet {
   std::string title;  // "Primary Folders", "Pre-Conversion Backup", "Selected Folders"
@@ -41,6 +56,7 @@ struct DiscSet {
   std::string root;   // folder the disc folders' names are relative to ("/"-separated)
   std::uint64_t capacity = kDiscCapacity;
   std::vector<Disc> discs;  // the discs in use, at most kMaxDiscs
+  std::vector<SkippedEntry> skipped;  // in the order met
 };
 
 // What to plan.
@@ -56,24 +72,6 @@ struct PlanRequest {
 // Plans the request into `set`. On failure returns false with `message` (also on the error
 // trace). Success with no disc in use means there is nothing to burn (no_images_text()).
 bool plan_discs(const PlanRequest& request, DiscSet& set, std::string& message);
-
-// Adds one folder (a full path below set.root) to the set: whole onto the last disc when it
-// fits there, else onto a new disc, cut into segments when it is larger than a disc.
-bool add_folder(DiscSet& set, const std::string& folder, std::string& message);
-
-// A folder's files (skipping ".DS_Store" and ".Trashes") and where to cut it: each segment
-// but the first starts on a fresh disc, the first fits into `space_left`.
-struct FolderSegment {
-  std::size_t first = 0;  // index of its first file
-  std::size_t count = 0;
-  std::uint64_t size = 0;
-};
-struct ScannedFolder {
-  DiscFolder folder;
-  std::vector<FolderSegment> segments;
-};
-bool scan_folder(const std::string& path, const std::string& name, std::uint64_t space_left,
-                 std::uint64_t capacity, ScannedFolder& out, std::string& message);
 
 // Volume label of a set: "Disc" without a record key, else the key and "A" for a title naming
 // the primary folders, "B" otherwise (1234A, 57B).

@@ -1,9 +1,13 @@
 // Layout of one disc's image: folder paths, file paths with their name rules, sources.
 #include "disc/disc_image.h"
 
+#include <sys/stat.h>
+
 #include <map>
 #include <set>
 
+#include "disc/image_estimate.h"
+#include "foundation/sysio.h"
 #include "foundation/text.h"
 
 namespace cw {
@@ -51,6 +55,8 @@ bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::
     }
   }
 
+  ImageEstimate estimate;
+  for (const std::string& folder : image.folders) estimate.add_folder(folder);
   for (const DiscFolder& f : disc.folders) {
     std::set<std::string>& names = taken[f.name];
     for (const std::string& name : f.files) {
@@ -58,6 +64,12 @@ bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::
       if (source.size() >= kMaxPathChars) {
         message = format_limited(1000, "Name %s is too long.", source.c_str());
         return false;
+      }
+      struct stat st;
+      const bool found = sysio().lstat(source.c_str(), &st) == 0;
+      if (found && !S_ISREG(st.st_mode)) {
+        image.skipped.push_back(SkippedEntry{source, S_ISLNK(st.st_mode)});
+        continue;
       }
       std::string unique = name;
       for (int n = 1; names.count(unique) != 0; ++n) {
@@ -69,9 +81,12 @@ bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::
       }
       names.insert(unique);
       image.files.push_back(ImageFile{join(f.name, unique), source});
+      // A source that cannot be examined fails when it is added to the image.
+      if (found) estimate.add_file(f.name, unique, static_cast<std::uint64_t>(st.st_size));
     }
   }
   image.size = disc.size;
+  image.image_size = estimate.bytes();
   return true;
 }
 

@@ -2,7 +2,8 @@
 // file, its path on the disc and its source. The name rules are applied here, before any
 // recorder is touched: a source path that is too long is refused, and a name already taken in
 // its folder on the disc (a file beside a subfolder of the same name) gets "_001" … "_999"
-// appended.
+// appended. A source that is no longer a file (a link put in its place since the plan) is
+// left off the disc and named; the image's size is measured again on the files as they are.
 #pragma once
 
 #include <cstddef>
@@ -23,7 +24,9 @@ struct DiscImage {
   std::string volume_id;             // the disc's label, as planned ("1234A_002")
   std::vector<std::string> folders;  // every folder on the disc, parents before children
   std::vector<ImageFile> files;      // in plan order
-  std::uint64_t size = 0;            // total of the files
+  std::uint64_t size = 0;            // total of the files, as planned
+  std::uint64_t image_size = 0;      // bound of the image's size with the files as they are now
+  std::vector<SkippedEntry> skipped;  // planned sources that are no longer files
 };
 
 // Lays out disc `index` of the set. False with `message` when the index is not a disc of the

@@ -103,6 +103,7 @@ bool DiscWriter::open() {
     return false;
   }
   selected_ = 0;
+  for (const SkippedEntry& entry : set_.skipped) ui_printf("%s\n", skipped_text(entry).c_str());
   const std::string summary = plan_summary(set_);
   update([&](WriterView& v) {
     v.status = summary;
@@ -186,6 +187,11 @@ DiscWriter::WriteResult DiscWriter::write_one(std::size_t index, const std::stri
   DiscImage image;
   if (!lay_out_disc(set_, index, image, message)) return failed(message);
   image.volume_id = label;
+  r.skipped = image.skipped;
+  if (image.image_size > set_.capacity)
+    return failed(format_limited(
+        1000, "Disc %s no longer fits on its disc: its files have grown since it was planned.",
+        label.c_str()));
 
   WriteEvents events;
   events.status = [this](const std::string& text) {
@@ -235,6 +241,11 @@ bool DiscWriter::complete() {
                                   : result.error.message;
   } else {
     text = result.error.message.empty() ? "Burn completed successfully!" : result.error.message;
+  }
+  for (const SkippedEntry& entry : result.skipped) {
+    const std::string line = skipped_text(entry);
+    log_printf("%s", line.c_str());
+    ui_printf("%s\n", line.c_str());
   }
   log_printf("%s", text.c_str());
   if (result.ok) ui_printf("Burned disc %s successfully.\n", label.c_str());

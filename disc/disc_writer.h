@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "disc/burner.h"
+#include "disc/disc_image.h"
 #include "disc/recorder.h"
 
 namespace cw {
@@ -59,7 +60,8 @@ class DiscWriter {
   DiscWriter(const DiscWriter&) = delete;
   DiscWriter& operator=(const DiscWriter&) = delete;
 
-  // Lists the recorders (the first is selected). False, after an alert, when there are none.
+  // Lists the recorders (the first is selected) and names what the plan left off the discs.
+  // False, after an alert, when there are no recorders.
   bool open();
   const std::vector<RecorderInfo>& recorders() const { return recorders_; }
   // Selects a recorder by its place in recorders(); false when there is none there or a write
@@ -86,6 +88,7 @@ class DiscWriter {
   struct WriteResult {
     bool ok = false;
     WriteError error;
+    std::vector<SkippedEntry> skipped;  // sources that were no longer files
   };
   void write_disc(std::size_t index, std::string label, std::string recorder_id);
   WriteResult write_one(std::size_t index, const std::string& label,

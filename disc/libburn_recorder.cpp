@@ -29,6 +29,7 @@ using BurnSource = burn::burn_source;
 #include <mutex>
 #include <thread>
 
+#include "disc/image_estimate.h"
 #include "foundation/fs.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
@@ -252,8 +253,8 @@ ImagePtr build_image(const DiscImage& content, const WriteEvents& events, WriteE
   ImagePtr image(raw);
   iso_image_set_volume_id(image.get(), volume_id.c_str());
   iso_image_set_application_id(image.get(), "CARDWRIGHT");
-  // The planner measured the files a link points to; those are what go onto the disc.
-  iso_tree_set_follow_symlinks(image.get(), 1);
+  // Links are never followed: a source is taken as the entry itself, never what it points to.
+  iso_tree_set_follow_symlinks(image.get(), 0);
 
   std::map<std::string, IsoDir*> folders{{std::string(), iso_image_get_root(image.get())}};
   for (const std::string& path : content.folders) {
@@ -275,10 +276,18 @@ ImagePtr build_image(const DiscImage& content, const WriteEvents& events, WriteE
     if (events.status)
       events.status(format_limited(1000, "Adding \"%s\" to file system...", leaf.c_str()));
     auto parent = folders.find(parent_of(f.path));
+    IsoNode* node = nullptr;
     if (parent == folders.end() || iso_tree_add_new_node(image.get(), parent->second, leaf.c_str(),
-                                                         f.source.c_str(), nullptr) < 0) {
+                                                         f.source.c_str(), &node) < 0) {
       log_printf("Error while adding file %s to file system", f.source.c_str());
       fail(error, format_limited(1000, "Failed to add file %s", f.source.c_str()));
+      return nullptr;
+    }
+    // The layout checked each source; one that has become a link since then stops this disc
+    // rather than carrying a link (or what it points to) onto it.
+    if (iso_node_get_type(node) != LIBISO_FILE) {
+      fail(error, format_limited(1000, "%s is no longer a file; it was not burned.",
+                                 f.source.c_str()));
       return nullptr;
     }
     log_printf("Added file %s to file system", f.source.c_str());
@@ -292,7 +301,7 @@ ImagePtr build_image(const DiscImage& content, const WriteEvents& events, WriteE
 // drive reads it directly: a second buffer in libburn between them only adds hand-offs and
 // made writing an image several times slower.
 constexpr std::size_t kRingBlocks = 2048;
-constexpr int kCdTailPadding = 300 * 1024;  // read-ahead room for CD readers
+constexpr int kCdTailPadding = static_cast<int>(kReadAheadPadBytes);  // for readers reading ahead
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
 
 WriteAction action_of(burn_drive_status status) {

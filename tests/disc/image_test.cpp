@@ -44,7 +44,7 @@ TEST(ImageTest, EachDiscBecomesAnImageOfExactlyItsFiles) {
   DiscSet set;
   std::string message;
   ASSERT_TRUE(
-      plan_discs({root.str(), {"Day 1", "Day 2", "Day 3"}, "Selected Folders", -1, true, 500'000},
+      plan_discs({root.str(), {"Day 1", "Day 2", "Day 3"}, "Selected Folders", -1, true, 1'000'000},
                  set, message))
       << message;
   ASSERT_EQ(set.discs.size(), 3u);

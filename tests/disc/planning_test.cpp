@@ -7,6 +7,7 @@
 
 #include "disc/burn.h"
 #include "disc/burner.h"
+#include "disc/image_estimate.h"
 #include "tests/common/test_env.h"
 
 namespace cw {
@@ -95,15 +96,19 @@ TEST(PlanTest, FailuresEndThePlanWithTheirMessage) {
   EXPECT_FALSE(plan_discs({root.str(), {"big"}, "Primary Folders", 1}, set, message));
   EXPECT_EQ(message, "File size exceeds disc capacity.");
 
+  // Discs that hold one file of ten bytes, with the file system around it.
+  ImageEstimate one_file;
+  one_file.add_file("many", "999", 10);
+  const std::uint64_t capacity = one_file.bytes();
   for (int i = 0; i < 202; ++i) test::write_file(root / "many/" + std::to_string(i), "0123456789");
-  EXPECT_FALSE(plan_discs({root.str(), {"many"}, "t", 1, false, 10}, set, message));
+  EXPECT_FALSE(plan_discs({root.str(), {"many"}, "t", 1, false, capacity}, set, message));
   EXPECT_EQ(message, "Can't split folder; bigger than max number of discs.");
   std::vector<std::string> folders;
   for (int i = 0; i < 201; ++i) {
     folders.push_back(std::string("f").append(std::to_string(i)));
     test::write_file(root / folders.back() + "/x", "0123456789");
   }
-  EXPECT_FALSE(plan_discs({root.str(), folders, "t", 1, false, 10}, set, message));
+  EXPECT_FALSE(plan_discs({root.str(), folders, "t", 1, false, capacity}, set, message));
   EXPECT_EQ(message, "Burn will take too many discs.");
 
   EXPECT_FALSE(plan_discs({root.str(), {"/elsewhere"}, "t", 1}, set, message));

@@ -56,7 +56,8 @@ DiscSet set_of(std::vector<std::uint64_t> sizes) {
   DiscSet set;
   set.title = "Primary Folders";
   set.label = "1234A";
-  for (std::uint64_t size : sizes) set.discs.push_back(Disc{{DiscFolder{"f", {}, size}}, size});
+  for (std::uint64_t size : sizes)
+    set.discs.push_back(Disc{{DiscFolder{"f", {}, size}}, size, size});
   return set;
 }
 
@@ -139,7 +140,8 @@ TEST(WriterTest, CancelStopsTheWriteAndKeepsTheDisc) {
 TEST(WriterTest, NamesTakenInAFolderGetNumbered) {
   DiscSet set = set_of({});
   set.root = "/r";
-  set.discs.push_back(Disc{{DiscFolder{"a", {"x", "z", "z"}, 3}, DiscFolder{"a/x", {"y"}, 1}}, 4});
+  set.discs.push_back(
+      Disc{{DiscFolder{"a", {"x", "z", "z"}, 3}, DiscFolder{"a/x", {"y"}, 1}}, 4, 4});
   DiscImage image;
   std::string message;
   ASSERT_TRUE(lay_out_disc(set, 0, image, message));

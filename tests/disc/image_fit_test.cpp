@@ -1,0 +1,205 @@
+// Planned discs against the images really written (libburn's stdio: pseudo-drive): on random
+// folder trees every image fits the capacity its plan used; links are never burned.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "disc/burn.h"
+#include "disc/image_estimate.h"
+#include "tests/common/test_env.h"
+
+namespace cw {
+namespace {
+
+using test::TempDir;
+namespace fs = std::filesystem;
+
+// Path lengths the planner takes (it refuses sources of kMaxPathChars or more).
+constexpr std::size_t kPathBudget = kMaxPathChars - 1;
+
+class TreeMaker {
+ public:
+  explicit TreeMaker(unsigned seed) : random_(seed) {}
+
+  // A name of 1 to `longest` bytes: ASCII with characters neither ISO 9660 nor Joliet take,
+  // two-byte and three-byte UTF-8, and now and then a name only the case tells apart.
+  std::string name(std::size_t longest) {
+    static const char* const kPieces[] = {"a", "B", "z", "0", "7", " ", "-", "_", ".", "*",
+                                          ":", ";", "?", "é", "Ü", "日", "本", "jpg", ".JPG"};
+    const std::size_t want = 1 + pick(longest);
+    std::string out;
+    while (true) {
+      std::string piece = kPieces[pick(std::size(kPieces))];
+      if (out.size() + piece.size() > want) break;
+      out += piece;
+    }
+    if (out.empty() || out == "." || out == "..") out = "n";
+    if (!taken_.empty() && pick(8) == 0) {
+      std::string twin = taken_[pick(taken_.size())];  // the same name in other case
+      for (char& c : twin) {
+        const auto u = static_cast<unsigned char>(c);
+        c = static_cast<char>(std::isupper(u) ? std::tolower(u) : std::toupper(u));
+      }
+      if (twin.size() <= want) out = twin;
+    }
+    taken_.push_back(out);
+    return out;
+  }
+
+  // Sizes around sector boundaries, empty files and small ones.
+  std::uint64_t size() {
+    static const std::uint64_t kSizes[] = {0, 1, 2047, 2048, 2049, 4095, 4096, 4097, 6144};
+    if (pick(3) == 0) return pick(20'000);
+    return kSizes[pick(std::size(kSizes))];
+  }
+
+  // A folder of files and subfolders, `depth` levels at most below it.
+  void folder(const std::string& path, int depth) {
+    fs::create_directories(path);
+    const std::size_t room = kPathBudget - path.size() - 1;
+    const std::size_t files = pick(4) == 0 ? 40 + pick(80) : pick(10);
+    for (std::size_t i = 0; i < files; ++i) {
+      // Mostly short names, some as long as the path allows (names that overflow a record).
+      const std::size_t longest = pick(5) == 0 ? room : std::min<std::size_t>(room, 24);
+      const std::string file = path + "/" + name(longest);
+      if (fs::exists(file)) continue;
+      test::write_file(file, std::string(size(), 'x'));
+    }
+    const std::size_t folders = depth > 0 ? pick(3) : 0;  // one on average: deep, not wide
+    for (std::size_t i = 0; i < folders && room > 12; ++i) {
+      std::string sub = path + "/" + name(std::min<std::size_t>(room - 10, 12));
+      if (!fs::exists(sub)) folder(sub, depth - 1);
+    }
+  }
+
+  std::size_t pick(std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(random_);
+  }
+
+ private:
+  std::mt19937 random_;
+  std::vector<std::string> taken_;
+};
+
+TEST(ImageFitTest, EveryPlannedImageFitsItsDisc) {
+  // Bounded: a fixed number of seeds, stopped early should the machine be slow.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::uint64_t worst_slack = 0;
+  int discs = 0;
+  for (unsigned seed = 1; seed <= 8 && std::chrono::steady_clock::now() < deadline; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    TempDir root, images;
+    TreeMaker maker(seed);
+    std::vector<std::string> top;
+    for (std::size_t i = 0, n = 1 + maker.pick(4); i < n; ++i) {
+      top.push_back("top" + std::to_string(i));
+      maker.folder(root / top.back(), 12);
+    }
+    // Small discs: a few hundred KiB of files each beside the image's own overhead.
+    const std::uint64_t capacity = 700'000 + 100'000 * maker.pick(6);
+    DiscSet set;
+    std::string message;
+    ASSERT_TRUE(
+        plan_discs({root.str(), top, "Selected Folders", -1, true, capacity}, set, message))
+        << message;
+    BurnOutcome outcome = burn_discs_to_images(set, images.str());
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    for (std::size_t d = 0; d < set.discs.size(); ++d) {
+      const std::uint64_t written = fs::file_size(images / disc_label(set, d) + ".iso");
+      // An optical disc also holds the padding written after the image.
+      EXPECT_LE(written + kReadAheadPadBytes, set.discs[d].image_size) << "disc " << d;
+      EXPECT_LE(set.discs[d].image_size, capacity);
+      if (written + kReadAheadPadBytes <= set.discs[d].image_size)
+        worst_slack =
+            std::max(worst_slack, set.discs[d].image_size - written - kReadAheadPadBytes);
+      ++discs;
+    }
+  }
+  // The bound is close: it wastes at most a few sectors per folder of a small disc.
+  EXPECT_GE(discs, 2);
+  EXPECT_LE(worst_slack, 64 * kSectorBytes);
+}
+
+
+TEST(ImageFitTest, AFileGrownSinceThePlanStopsItsDisc) {
+  TempDir root, images;
+  test::write_file(root / "a/1.jpg", std::string(1000, 'a'));
+  ImageEstimate one_sector;
+  one_sector.add_file("a", "1.jpg", 1000);
+  DiscSet set;
+  std::string message;
+  ASSERT_TRUE(plan_discs({root.str(), {"a"}, "t", -1, false, one_sector.bytes()}, set, message));
+  ASSERT_EQ(set.discs.size(), 1u);
+  test::write_file(root / "a/1.jpg", std::string(5000, 'a'));
+  BurnOutcome outcome = burn_discs_to_images(set, images.str());
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_EQ(outcome.message,
+            "Disc Disc_001 no longer fits on its disc: its files have grown since it was "
+            "planned.");
+  EXPECT_TRUE(fs::is_empty(images.path()));
+}
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(ImageFitTest, LinksAreNeitherBurnedNorCountedButNamed) {
+  TempDir root, outside, images;
+  test::write_file(root / "shoot/a.jpg", "REAL-IMAGE-MARKER" + std::string(5000, 'a'));
+  test::write_file(root / "shoot/sub/b.jpg", std::string(700, 'b'));
+  test::write_file(outside / "secret.txt", "SECRET-FILE-MARKER");
+  test::write_file(outside / "dir/inner.jpg", "INNER-FOLDER-MARKER");
+  fs::create_symlink(outside / "secret.txt", root / "shoot/secret-link");
+  fs::create_directory_symlink(outside / "dir", root / "shoot/folder-link");
+  fs::create_directory_symlink(root / "shoot", root / "alias");
+
+  DiscSet set;
+  std::string message;
+  ASSERT_TRUE(plan_discs({root.str(), {"shoot", "alias"}, "Selected Folders", -1, true}, set,
+                         message))
+      << message;
+  std::vector<std::string> skipped;
+  for (const SkippedEntry& e : set.skipped) {
+    EXPECT_TRUE(e.link) << e.path;
+    skipped.push_back(e.path);
+  }
+  std::sort(skipped.begin(), skipped.end());
+  EXPECT_EQ(skipped, (std::vector<std::string>{root / "alias", root / "shoot/folder-link",
+                                               root / "shoot/secret-link"}));
+  ASSERT_EQ(set.discs.size(), 1u);
+  ASSERT_EQ(set.discs[0].folders.size(), 2u);
+  EXPECT_EQ(set.discs[0].folders[0].files, (std::vector<std::string>{"a.jpg"}));
+  EXPECT_EQ(set.discs[0].folders[1].name, "shoot/sub");
+  EXPECT_EQ(set.discs[0].size, 5017u + 700u);
+  ImageEstimate expected;
+  expected.add_file("shoot", "a.jpg", 5017);
+  expected.add_file("shoot/sub", "b.jpg", 700);
+  EXPECT_EQ(set.discs[0].image_size, expected.bytes());
+
+  // A planned file replaced by a link before the disc is written is left off it too.
+  fs::remove(root / "shoot/sub/b.jpg");
+  fs::create_symlink(outside / "secret.txt", root / "shoot/sub/b.jpg");
+  test::captured_ui().clear();
+  BurnOutcome outcome = burn_discs_to_images(set, images.str());
+  ASSERT_TRUE(outcome.ok) << outcome.message;
+  const std::string& pane = test::captured_ui().pane;
+  for (const std::string& link : skipped)
+    EXPECT_NE(pane.find("Not burned (symbolic link): " + link + "\n"), std::string::npos) << pane;
+  EXPECT_NE(pane.find("Not burned (symbolic link): " + root / "shoot/sub/b.jpg"),
+            std::string::npos)
+      << pane;
+  const std::string image = contents(images / "Disc_001.iso");
+  EXPECT_NE(image.find("REAL-IMAGE-MARKER"), std::string::npos);
+  for (const char* absent : {"SECRET-FILE-MARKER", "INNER-FOLDER-MARKER", "secret-link",
+                             "folder-link", "b.jpg", "alias"})
+    EXPECT_EQ(image.find(absent), std::string::npos) << absent;
+}
+
+}  // namespace
+}  // namespace cw
