@@ -12,7 +12,9 @@
 #include <cerrno>
 #include <memory>
 #include <mutex>
+#include <fstream>
 #include <new>
+#include <sstream>
 #include <string_view>
 
 #include "foundation/locks.h"
@@ -20,6 +22,8 @@
 #include "foundation/sysio.h"
 #include "foundation/text.h"
 #include "ingest/copy_file.h"
+#include "ingest/copy_io.h"
+#include "ingest/run_ledger.h"
 #include "ingest/staged_file.h"
 #include "metadata/sidecar.h"
 #include "platform/paths.h"
@@ -55,6 +59,30 @@ bool is_image_extension(std::string_view ext) {
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
+bool is_jpg_name(const std::string& path) {
+  return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".jpg") == 0;
+}
+
+// The card's sidecar, placed beside an archived copy as a built one is: under a temporary name,
+// never over anything, with the card file's time.
+SidecarPlacement place_card_sidecar(const std::string& card_sidecar, const std::string& folder,
+                                    const std::string& target) {
+  SidecarPlacement p;
+  p.target = target;
+  std::ifstream in(card_sidecar, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  struct stat st;
+  if (!in || ::stat(card_sidecar.c_str(), &st) != 0) {
+    p.target = card_sidecar;
+    p.failure = "can't read the card's sidecar";
+    return p;
+  }
+  p = place_sidecar_text(folder, target, text.str());
+  if (p.outcome == SidecarOutcome::kCreated) set_file_times(target, st.st_mtime);
+  return p;
+}
+
 struct DirCloser {
   void operator()(DIR* d) const { closedir(d); }
 };
@@ -70,6 +98,63 @@ std::optional<std::string> existing_source_sidecar(const std::string& source) {
     if (is_file(candidate)) return candidate;
   }
   return std::nullopt;
+}
+
+bool wants_sidecar(const EngineContext& ctx, const std::string& source, const std::string& copy) {
+  if (copy.size() < 4 || copy[copy.size() - 4] != '.' || ends_with_xmp(copy)) return false;
+  if (ctx.xmp_to_jpg && is_jpg_name(copy)) return false;
+  return !ctx.sidecar_template.empty() || existing_source_sidecar(source).has_value();
+}
+
+std::string sidecar_beside(const std::string& copy) {
+  return copy.substr(0, copy.size() - 3) + "xmp";
+}
+
+void complete_archived_sidecar(EngineContext& ctx, const ImageRecord& r) {
+  if (r.ledger < 0) return;
+  const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
+  const std::optional<std::size_t> copy = copy_in_tree(e, tree_root(ctx, CopyTree::kFirst));
+  if (!copy || !wants_sidecar(ctx, r.source_path, e.copies[*copy].path)) return;
+  const std::string image = e.copies[*copy].path;
+  const std::string target = sidecar_beside(image);
+  if (exists(target)) return;
+  const std::size_t sep = target.find_last_of('/');
+  const std::string folder = sep == std::string::npos ? "." : target.substr(0, sep);
+  SidecarPlacement placed;
+  if (const std::optional<std::string> card = existing_source_sidecar(r.source_path)) {
+    placed = place_card_sidecar(*card, folder, target);
+  } else {
+    const std::string date = sidecar_date_text(r.modified);
+    std::string text, message;
+    bool built;
+    {
+      std::lock_guard<std::recursive_mutex> lock(databaseLock);
+      built = sidecar_text(ctx.sidecar_template, ctx.raw_settings_path, r.base_name, date,
+                           r.number_text, r.source_path, ctx.macro_environment(), text, message);
+    }
+    if (!built) {
+      placed.target = target;
+      placed.failure = message;
+    } else if (text.empty()) {
+      return;  // the settings hold nothing for this image
+    } else {
+      placed = place_sidecar_text(folder, target, text);
+    }
+  }
+  switch (placed.outcome) {
+    case SidecarOutcome::kCreated:
+      ctx.disk_flush.note(folder);
+      log_printf("\tSidecar of the archived copy completed: %s", target.c_str());
+      break;
+    case SidecarOutcome::kExisted: break;
+    case SidecarOutcome::kFailed: ctx.image_failed(placed.failure, placed.target); break;
+  }
+}
+
+bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy) {
+  if (copy.state == CopyState::kConverted || !wants_sidecar(ctx, r.source_path, copy.path))
+    return true;
+  return is_file(sidecar_beside(copy.path));
 }
 
 bool builds_sidecars(const EngineContext& ctx) {
@@ -88,6 +173,8 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
   }
   // The target is itself a sidecar that travels with its image.
   if (source_sidecar && ends_with_xmp(target)) return true;
+  // A later copy of a JPEG that got its XMP merged carries it inside.
+  if (!first_copy && !source_sidecar && ctx.xmp_to_jpg && is_jpg_name(target)) return true;
   // Only a three-character extension has a sidecar name beside it (not ".JPEG", ".tiff").
   if (target.size() < 4 || target[target.size() - 4] != '.') return true;
 
@@ -115,9 +202,13 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
   }
 
   if (!ctx.sidecar_template.empty() && !base_name) {
-    // Copy-only mode knows nothing of the image: a JPEG gets its metadata merged in instead.
-    if (ctx.xmp_to_jpg) return true;
-    return ctx.fail("sidecar_copy has no access to per-image metadata");
+    // A file the run knows nothing of: nothing to build its sidecar from. The copy stays; the
+    // line names where its sidecar is missing.
+    const std::string line =
+        text_with_path("sidecar_copy has no access to per-image metadata", target_sidecar);
+    log_printf("%s", line.c_str());
+    ctx.report += "WARNING: " + line + "\n";
+    return true;
   }
 
   // Nothing to build from: nothing is written.

@@ -46,6 +46,26 @@ bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_co
 // to finish what it is preparing.
 bool settle_sidecars(EngineContext& ctx);
 
+// True when the run wants a sidecar beside `copy`, a copy of the image `source`: the card holds
+// one for it, or the run builds them from a template. Not for a name without a three-character
+// extension, nor for a JPEG whose XMP the run merges into it. A run with develop settings only
+// may build nothing for an image, so it wants none of its own.
+bool wants_sidecar(const EngineContext& ctx, const std::string& source, const std::string& copy);
+
+// The sidecar path beside a copy: its last three characters replaced by "xmp".
+std::string sidecar_beside(const std::string& copy);
+
+// The copy an earlier run archived for `r` (its ledger entry's copy in the first-copy tree)
+// gets the sidecar the run wants beside it when it lacks one, as a run killed between placing
+// the image and its sidecar leaves it: the card's sidecar, or one built as the first copy
+// would have had it. Never a stop: a sidecar that cannot be placed is named in the report as
+// the image's failure, and the image is not called safe.
+void complete_archived_sidecar(EngineContext& ctx, const ImageRecord& r);
+
+// True when every copy of the image that the run wants a sidecar beside has one (a converted
+// DNG is the converter's and has none of its own).
+bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy);
+
 // The sidecar a source already has: the source path with its last four characters replaced
 // by ".xmp" (or ".XMP"), when that file exists; nothing otherwise.
 std::optional<std::string> existing_source_sidecar(const std::string& source);
