@@ -152,9 +152,13 @@ void complete_archived_sidecar(EngineContext& ctx, const ImageRecord& r) {
 }
 
 bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy) {
-  if (copy.state == CopyState::kConverted || !wants_sidecar(ctx, r.source_path, copy.path))
+  // A DNG made from a raw (and its third copy) is the converter's: it has no sidecar of its own.
+  const std::size_t dot = copy.path.rfind('.');
+  if (copy.state == CopyState::kConverted || dot == std::string::npos ||
+      strcasecmp(copy.path.c_str() + dot + 1, r.extension.c_str()) != 0)
     return true;
-  return is_file(sidecar_beside(copy.path));
+  // The archive is asked first: the card only when the sidecar is not there.
+  return is_file(sidecar_beside(copy.path)) || !wants_sidecar(ctx, r.source_path, copy.path);
 }
 
 bool builds_sidecars(const EngineContext& ctx) {

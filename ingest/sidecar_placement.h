@@ -62,8 +62,8 @@ std::string sidecar_beside(const std::string& copy);
 // the image's failure, and the image is not called safe.
 void complete_archived_sidecar(EngineContext& ctx, const ImageRecord& r);
 
-// True when every copy of the image that the run wants a sidecar beside has one (a converted
-// DNG is the converter's and has none of its own).
+// True unless the run wants a sidecar beside `copy` of the image `r` and it has none. A DNG the
+// converter made of a raw, and its third copy, have none of their own.
 bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy);
 
 // The sidecar a source already has: the source path with its last four characters replaced
