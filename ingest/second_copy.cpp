@@ -24,6 +24,7 @@
 #include "ingest/run_ledger.h"
 #include "ingest/sidecar_placement.h"
 #include "ingest/sidecar_worker.h"
+#include "ingest/unique_target.h"
 #include "platform/camera_source.h"
 
 namespace cw {
@@ -144,19 +145,37 @@ std::optional<Hash128> content_of(EngineContext& ctx, std::size_t entry, std::si
   return h;
 }
 
+// A file at `path` that holds the content `hash`, recorded as the entry's copy in `tree`.
+std::size_t keep_found_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
+                            const std::string& path, const Hash128& hash) {
+  LedgerEntry& e = ctx.ledger.at(entry);
+  LedgerCopy c;
+  c.tree = tree;
+  c.root = tree_root(ctx, tree);
+  c.path = real_path_of(path).value_or(path);
+  c.size = file_size(path);
+  c.hash = hash;
+  c.state = CopyState::kVerified;  // its content was just read and hashed
+  e.copies.push_back(std::move(c));
+  log_printf("Copy made before, kept: %s", path.c_str());
+  return e.copies.size() - 1;
+}
+
 // A copy of `source` (recorded as copy `from` of the entry, or the card's file) into `target`
-// in `tree`. A target
-// that is there already and holds the same content (a copy a stopped run made before it could
-// record it) is recorded as it is; any other file there is never replaced. `made` says
-// whether bytes were copied; `copy` receives the recorded copy.
-bool copy_recorded(EngineContext& ctx, const std::string& source, const std::string& target,
+// in `tree`. A target that is there already and holds the same content (a copy a stopped run
+// made before it could record it) is recorded as it is. A recorded copy of the image there
+// that holds other content now (changed after it was made, or damaged) is never replaced: the
+// copy goes beside it under the first free suffixed name, which `target` then holds, and the
+// report names both. Any other file there stops the run ("will not overwrite file"). `made`
+// says whether bytes were copied; `copy` receives the recorded copy.
+bool copy_recorded(EngineContext& ctx, const std::string& source, std::string& target,
                    std::optional<std::size_t> entry, std::optional<std::size_t> from,
                    CopyTree tree, bool count, bool tolerate_unreadable,
                    std::optional<std::size_t>& copy, bool& made) {
   made = false;
   CopyHash hash;
   if (entry && from) hash.known = ctx.ledger.at(*entry).copies[*from].hash;
-  struct stat st;
+  struct stat st, src;
   if (entry && sysio().lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     // Copied from the card, the copy holds the content of the entry itself.
     const std::optional<Hash128> expected =
@@ -164,18 +183,27 @@ bool copy_recorded(EngineContext& ctx, const std::string& source, const std::str
     Hash128 there;
     if (expected && ensure_read_buffer(ctx) &&
         hash_file(target, there, ctx.read_buffer.get(), kCopyBufferSize) && there == *expected) {
-      LedgerEntry& e = ctx.ledger.at(*entry);
-      LedgerCopy c;
-      c.tree = tree;
-      c.root = tree_root(ctx, tree);
-      c.path = real_path_of(target).value_or(target);
-      c.size = static_cast<std::uint64_t>(st.st_size);
-      c.hash = there;
-      c.state = CopyState::kVerified;  // its content was just read and hashed
-      e.copies.push_back(std::move(c));
-      copy = e.copies.size() - 1;
-      log_printf("Copy made before, kept: %s", target.c_str());
+      copy = keep_found_copy(ctx, *entry, tree, target, there);
       return true;
+    }
+    const std::optional<std::string> real = real_path_of(target);
+    const bool recorded = real && copy_at(ctx.ledger.at(*entry), *real);
+    if (recorded && expected && sysio().stat(source.c_str(), &src) == 0) {
+      SourceFacts facts;
+      facts.path = source;
+      facts.size = static_cast<std::uint64_t>(src.st_size);
+      facts.modified = src.st_mtime;
+      facts.hash = expected;
+      const TargetName beside = find_target_name(target, facts, 1);
+      if (beside.exhausted) return ctx.fail(text_with_path("no free name for a copy", target));
+      const std::string& path = beside.duplicate ? *beside.duplicate : beside.path;
+      ctx.report_printf("\nWARNING: \"%s\" holds other content and stays; the copy is \"%s\"\n",
+                        target.c_str(), path.c_str());
+      target = path;
+      if (beside.duplicate) {
+        copy = keep_found_copy(ctx, *entry, tree, target, *expected);
+        return true;
+      }
     }
   }
   if (!copy_file(ctx, source, target, count, true, tolerate_unreadable, &hash)) return false;
@@ -194,7 +222,7 @@ bool copy_recorded(EngineContext& ctx, const std::string& source, const std::str
 // card's file when the first copy could not be proven. Its sidecar is the first copy's, or one
 // built as the first copy's would have been when that one is missing.
 bool copy_unchanged(EngineContext& ctx, const std::string& file, const std::string& source,
-                    const std::string& target, const Image& image,
+                    std::string& target, const Image& image,
                     std::optional<std::size_t>& copy, bool& made) {
   ctx.status_printf("2nd copy: %s", name_of(file).c_str());
   std::optional<std::size_t> from;
@@ -249,17 +277,6 @@ const std::string* restore_source(EngineContext& ctx, const std::string& file,
   return nullptr;
 }
 
-// A copy the ledger records as damaged that still holds the target's name (left there by an
-// earlier version of this program) is moved aside, so that the image can be copied there.
-void clear_damaged_target(EngineContext& ctx, const Image& image, const std::string& target) {
-  if (!image.entry) return;
-  const std::optional<std::string> real = real_path_of(target);
-  if (!real) return;
-  const std::optional<std::size_t> there = copy_at(ctx.ledger.at(*image.entry), *real);
-  if (there && ctx.ledger.at(*image.entry).copies[*there].state == CopyState::kBad)
-    set_damaged_copy_aside(ctx, *image.entry, *there);
-}
-
 // True when the copy just made failed its read-back at once (it was moved aside): nothing more
 // is done with it.
 bool failed_at_once(EngineContext& ctx, const Image& image, std::optional<std::size_t> copy) {
@@ -307,7 +324,6 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       p.source = file;
     } else {
       p.source = restore_source(ctx, *file, p.image, p.convert);
-      if (p.source) clear_damaged_target(ctx, p.image, p.target);
       if (p.source == file && is_convertible_raw(ctx, *file)) to_convert.push_back(file);
     }
     plan.push_back(std::move(p));

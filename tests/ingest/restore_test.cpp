@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 
@@ -50,6 +51,15 @@ int open_flipping(const char* path, int flags, mode_t mode) {
       g_flip_armed.exchange(false))
     damage(path);
   return system_sysio().open(path, flags, mode);
+}
+
+// Refuses to move anything to a ".damaged" name.
+int rename_never_aside(const char* from, const char* to) {
+  if (std::string(to).ends_with(".damaged")) {
+    errno = EACCES;
+    return -1;
+  }
+  return system_sysio().rename(from, to);
 }
 
 struct Restores : ::testing::Test {
@@ -147,6 +157,39 @@ TEST_F(Restores, CopyFailingItsReadBackIsMovedAside) {
   auto archived = image_contents(h.archive);
   for (const auto& [bytes, n] : images) EXPECT_EQ(archived[bytes], 1);
   EXPECT_TRUE(read_file(aside) == damaged);
+}
+
+// A damaged copy that cannot be moved aside keeps its name, and the report says so. The next
+// run never replaces it: it copies the image beside it under the next free name, names both,
+// and calls the card safe.
+TEST_F(Restores, DamagedCopyThatCannotBeMovedAsideIsCopiedBeside) {
+  with_backup();
+  write_card(3);
+  const std::string final_name = h.archive + "/IMG_0002.JPG";
+  {
+    Sysio table = system_sysio();
+    table.open = open_flipping;
+    table.rename = rename_never_aside;
+    ScopedSysio faults(table);
+    g_flip_armed = true;
+    EXPECT_FALSE(run());
+  }
+  ASSERT_FALSE(g_flip_armed) << "the copy was never read back";
+  EXPECT_TRUE(contains(h.ctx->report, "WARNING: The damaged copy could not be moved aside "
+                                      "(Permission denied); it blocks its name: \"" +
+                                          final_name + "\"\n"))
+      << h.ctx->report;
+  const std::string damaged = read_file(final_name);
+
+  ASSERT_TRUE(run()) << report();
+  const std::string beside = h.archive + "/IMG_0002_00001.JPG";
+  EXPECT_TRUE(contains(h.ctx->report, "WARNING: \"" + final_name +
+                                          "\" holds other content and stays; the copy is \"" +
+                                          beside + "\"\n"))
+      << h.ctx->report;
+  EXPECT_TRUE(read_file(beside) == read_file(backup + "/IMG_0002.JPG"));
+  EXPECT_TRUE(read_file(final_name) == damaged);
+  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
 }
 
 // A run killed after an image took its final name and before its sidecar did leaves the image
