@@ -325,6 +325,8 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   const std::string real_copy = real_folder + (real_folder.ends_with('/') ? "" : "/") + leaf;
   const std::size_t copy = record_copy(ctx, entry, CopyTree::kFirst, real_copy, r.size, hash,
                                        merged);
+  // Read back at once and found damaged, the copy was moved aside (and named): no more steps.
+  if (ctx.ledger.at(entry).copies[copy].state == CopyState::kBad) return true;
   // The steps below that read the sidecar (the XMP merge, the preview of a raw) need it
   // placed first.
   const bool raw_preview = !ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path);

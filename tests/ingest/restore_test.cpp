@@ -129,34 +129,50 @@ TEST_F(Restores, DamagedBackupIsNeverTheSourceOfAMissingCopy) {
 
 // A copy that does not read back as it was written leaves its final name at once: it becomes
 // NAME.damaged, or a suffixed variant when that name is taken (never replaced), and the
-// report names it. The next run then copies the image under its name and calls the card safe.
+// report names it; the run goes on, also when the copy was read back at once to have its XMP
+// merged. The next run then copies the image under its name and calls the card safe.
 TEST_F(Restores, CopyFailingItsReadBackIsMovedAside) {
+  write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("a title"));
   write_card(3);
   const auto images = image_contents(h.card);
   const std::string final_name = h.archive + "/IMG_0002.JPG";
-  write_file(final_name + ".damaged", "an earlier damaged copy");
-  {
-    Sysio table = system_sysio();
-    table.open = open_flipping;
-    ScopedSysio faults(table);
-    g_flip_armed = true;
-    EXPECT_FALSE(run());
-  }
-  ASSERT_FALSE(g_flip_armed) << "the copy was never read back";
-  const std::string aside = h.archive + "/IMG_0002_00001.JPG.damaged";
-  EXPECT_FALSE(fsys::exists(final_name));
-  EXPECT_TRUE(contains(h.ctx->report, "The damaged copy is now: \"" + aside + "\"\n"))
-      << h.ctx->report;
-  EXPECT_EQ(read_file(final_name + ".damaged"), "an earlier damaged copy");
-  const std::string damaged = read_file(aside);
-  EXPECT_EQ(damaged.size(), read_file(h.card + "/DCIM/100CWTST/IMG_0002.JPG").size());
-  EXPECT_FALSE(h.ctx->verdict.safe);
+  for (const bool merged : {false, true}) {
+    SCOPED_TRACE(merged ? "XMP merged" : "plain copies");
+    fsys::remove_all(h.archive);
+    fresh_database();
+    if (merged) {
+      h.set(kParamWantXMPtoJPG, "1");
+      h.set(kParamSidecarPath, h.dir / "title.xmp");
+    }
+    write_file(final_name + ".damaged", "an earlier damaged copy");
+    {
+      Sysio table = system_sysio();
+      table.open = open_flipping;
+      ScopedSysio faults(table);
+      g_flip_armed = true;
+      EXPECT_FALSE(run());
+    }
+    ASSERT_FALSE(g_flip_armed) << "the copy was never read back";
+    EXPECT_TRUE(h.ctx->error.empty() || contains(h.ctx->error, "could not be copied"))
+        << h.ctx->error;
+    const std::string aside = h.archive + "/IMG_0002_00001.JPG.damaged";
+    EXPECT_FALSE(fsys::exists(final_name));
+    EXPECT_TRUE(contains(h.ctx->report, "The damaged copy is now: \"" + aside + "\"\n"))
+        << h.ctx->report;
+    EXPECT_EQ(read_file(final_name + ".damaged"), "an earlier damaged copy");
+    const std::string damaged = read_file(aside);
+    EXPECT_EQ(damaged.size(), read_file(h.card + "/DCIM/100CWTST/IMG_0002.JPG").size());
+    EXPECT_FALSE(h.ctx->verdict.safe);
 
-  ASSERT_TRUE(run()) << report();
-  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
-  auto archived = image_contents(h.archive);
-  for (const auto& [bytes, n] : images) EXPECT_EQ(archived[bytes], 1);
-  EXPECT_TRUE(read_file(aside) == damaged);
+    ASSERT_TRUE(run()) << report();
+    EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+    EXPECT_TRUE(fsys::exists(final_name));
+    auto archived = image_contents(h.archive);
+    if (!merged) {
+      for (const auto& [bytes, n] : images) EXPECT_EQ(archived[bytes], 1);
+    }
+    EXPECT_TRUE(read_file(aside) == damaged);
+  }
 }
 
 // A damaged copy that cannot be moved aside keeps its name, and the report says so. The next
