@@ -283,7 +283,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   switch (find_archived(ctx, r, facts, message)) {
     case Archived::kNo: break;
     case Archived::kYes:
-      complete_archived_sidecar(ctx, r);
+      complete_archived_sidecars(ctx, r);
       return true;
     case Archived::kFailed: return false;
   }
@@ -307,7 +307,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   }
   if (name.duplicate) {
     take_archived_name(ctx, r, facts, *name.duplicate);
-    complete_archived_sidecar(ctx, r);
+    complete_archived_sidecars(ctx, r);
     return true;
   }
   log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path.c_str(), name.path.c_str());

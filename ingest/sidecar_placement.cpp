@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <fstream>
 #include <memory>
 #include <mutex>
-#include <fstream>
 #include <new>
 #include <sstream>
 #include <string_view>
@@ -23,6 +23,7 @@
 #include "foundation/text.h"
 #include "ingest/copy_file.h"
 #include "ingest/copy_io.h"
+#include "ingest/format_verdict.h"
 #include "ingest/run_ledger.h"
 #include "ingest/staged_file.h"
 #include "metadata/sidecar.h"
@@ -63,19 +64,20 @@ bool is_jpg_name(const std::string& path) {
   return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".jpg") == 0;
 }
 
-// The card's sidecar, placed beside an archived copy as a built one is: under a temporary name,
-// never over anything, with the card file's time.
-SidecarPlacement place_card_sidecar(const std::string& card_sidecar, const std::string& folder,
-                                    const std::string& target) {
+// A sidecar that exists (the card's, or one beside another copy of the image) placed beside an
+// archived copy as a built one is: under a temporary name, never over anything, with the time
+// of the sidecar it copies.
+SidecarPlacement place_copied_sidecar(const std::string& from, const std::string& folder,
+                                      const std::string& target) {
   SidecarPlacement p;
   p.target = target;
-  std::ifstream in(card_sidecar, std::ios::binary);
+  std::ifstream in(from, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   struct stat st;
-  if (!in || ::stat(card_sidecar.c_str(), &st) != 0) {
-    p.target = card_sidecar;
-    p.failure = "can't read the card's sidecar";
+  if (!in || ::stat(from.c_str(), &st) != 0) {
+    p.target = from;
+    p.failure = "can't read sidecar";
     return p;
   }
   p = place_sidecar_text(folder, target, text.str());
@@ -110,44 +112,58 @@ std::string sidecar_beside(const std::string& copy) {
   return copy.substr(0, copy.size() - 3) + "xmp";
 }
 
-void complete_archived_sidecar(EngineContext& ctx, const ImageRecord& r) {
+void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
   if (r.ledger < 0) return;
   const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
-  const std::optional<std::size_t> copy = copy_in_tree(e, tree_root(ctx, CopyTree::kFirst));
-  if (!copy || !wants_sidecar(ctx, r.source_path, e.copies[*copy].path)) return;
-  const std::string image = e.copies[*copy].path;
-  const std::string target = sidecar_beside(image);
-  if (exists(target)) return;
-  const std::size_t sep = target.find_last_of('/');
-  const std::string folder = sep == std::string::npos ? "." : target.substr(0, sep);
-  SidecarPlacement placed;
-  if (const std::optional<std::string> card = existing_source_sidecar(r.source_path)) {
-    placed = place_card_sidecar(*card, folder, target);
-  } else {
-    const std::string date = sidecar_date_text(r.modified);
-    std::string text, message;
-    bool built;
-    {
-      std::lock_guard<std::recursive_mutex> lock(databaseLock);
-      built = sidecar_text(ctx.sidecar_template, ctx.raw_settings_path, r.base_name, date,
-                           r.number_text, r.source_path, ctx.macro_environment(), text, message);
-    }
-    if (!built) {
-      placed.target = target;
-      placed.failure = message;
-    } else if (text.empty()) {
-      return;  // the settings hold nothing for this image
-    } else {
-      placed = place_sidecar_text(folder, target, text);
-    }
+  // The copies of the image in the run's trees, and a sidecar one of them has already: the
+  // one the others get, as a later copy gets the first copy's.
+  std::vector<const LedgerCopy*> copies;
+  std::optional<std::string> model;
+  for (const CopyTree tree : wanted_trees(ctx)) {
+    const std::optional<std::size_t> c = copy_in_tree(e, tree_root(ctx, tree));
+    if (!c) continue;
+    copies.push_back(&e.copies[*c]);
+    const std::string beside = sidecar_beside(e.copies[*c].path);
+    if (!model && e.copies[*c].path.size() >= 4 && is_file(beside)) model = beside;
   }
-  switch (placed.outcome) {
-    case SidecarOutcome::kCreated:
-      ctx.disk_flush.note(folder);
-      log_printf("\tSidecar of the archived copy completed: %s", target.c_str());
-      break;
-    case SidecarOutcome::kExisted: break;
-    case SidecarOutcome::kFailed: ctx.image_failed(placed.failure, placed.target); break;
+  for (const LedgerCopy* copy : copies) {
+    if (sidecar_in_place(ctx, r, *copy)) continue;
+    const std::string target = sidecar_beside(copy->path);
+    if (exists(target)) continue;  // something else holds its name: the verdict says so
+    const std::size_t sep = target.find_last_of('/');
+    const std::string folder = sep == std::string::npos ? "." : target.substr(0, sep);
+    if (!model) model = existing_source_sidecar(r.source_path);
+    SidecarPlacement placed;
+    if (model) {
+      placed = place_copied_sidecar(*model, folder, target);
+    } else {
+      const std::string date = sidecar_date_text(r.modified);
+      std::string text, message;
+      bool built;
+      {
+        std::lock_guard<std::recursive_mutex> lock(databaseLock);
+        built = sidecar_text(ctx.sidecar_template, ctx.raw_settings_path, r.base_name, date,
+                             r.number_text, r.source_path, ctx.macro_environment(), text,
+                             message);
+      }
+      if (!built) {
+        placed.target = target;
+        placed.failure = message;
+      } else if (text.empty()) {
+        return;  // the settings hold nothing for this image
+      } else {
+        placed = place_sidecar_text(folder, target, text);
+      }
+    }
+    switch (placed.outcome) {
+      case SidecarOutcome::kCreated:
+        ctx.disk_flush.note(folder);
+        log_printf("\tSidecar of an archived copy completed: %s", target.c_str());
+        if (!model) model = target;
+        break;
+      case SidecarOutcome::kExisted: break;
+      case SidecarOutcome::kFailed: ctx.image_failed(placed.failure, placed.target); return;
+    }
   }
 }
 

@@ -55,12 +55,13 @@ bool wants_sidecar(const EngineContext& ctx, const std::string& source, const st
 // The sidecar path beside a copy: its last three characters replaced by "xmp".
 std::string sidecar_beside(const std::string& copy);
 
-// The copy an earlier run archived for `r` (its ledger entry's copy in the first-copy tree)
-// gets the sidecar the run wants beside it when it lacks one, as a run killed between placing
-// the image and its sidecar leaves it: the card's sidecar, or one built as the first copy
-// would have had it. Never a stop: a sidecar that cannot be placed is named in the report as
-// the image's failure, and the image is not called safe.
-void complete_archived_sidecar(EngineContext& ctx, const ImageRecord& r);
+// The copies an earlier run archived for `r` (its ledger entry's copies in the run's trees)
+// get the sidecar the run wants beside them when they lack one, as a run killed between
+// placing an image and its sidecar leaves them: a copy of the sidecar another of them has, or
+// of the card's, or one built as the first copy would have had it. Never a stop: a sidecar
+// that cannot be placed is named in the report as the image's failure, and the image is not
+// called safe.
+void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r);
 
 // True unless the run wants a sidecar beside `copy` of the image `r` and it has none. A DNG the
 // converter made of a raw, and its third copy, have none of their own.

@@ -209,28 +209,34 @@ TEST_F(Restores, DamagedCopyThatCannotBeMovedAsideIsCopiedBeside) {
 }
 
 // A run killed after an image took its final name and before its sidecar did leaves the image
-// without its sidecar in every tree, and a ledger that knows the copy or (killed before it
-// stored anything) does not. The next run makes the sidecar beside every copy, as the first
-// run would have, and only then calls the card safe; with or without a backup.
+// without its sidecar: in the first tree before the second copy, or in the primary tree
+// during it; and a ledger that knows the copy or (killed before it stored anything) does not.
+// The next run makes the sidecar beside every copy, as the first run would have, and only
+// then calls the card safe.
 TEST_F(Restores, ImageArchivedWithoutItsSidecarIsCompleted) {
   write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("a title"));
   h.set(kParamSidecarPath, h.dir / "title.xmp");
   write_card(3);
-  for (const bool backed_up : {false, true})
+  enum class Killed { kNoBackup, kBeforeSecondCopy, kInSecondCopy };
+  for (const Killed killed : {Killed::kNoBackup, Killed::kBeforeSecondCopy, Killed::kInSecondCopy})
     for (const bool recorded : {true, false}) {
-      SCOPED_TRACE(std::string(backed_up ? "with" : "without") + " a backup, ledger " +
+      SCOPED_TRACE("case " + std::to_string(static_cast<int>(killed)) + ", ledger " +
                    (recorded ? "kept" : "lost"));
       for (const std::string& tree : {h.archive, backup}) fsys::remove_all(tree);
       fresh_database();
-      if (backed_up) with_backup();
+      if (killed != Killed::kNoBackup) with_backup();
       ASSERT_TRUE(run()) << report();
       std::vector<std::string> trees{h.archive};
-      if (backed_up) trees.push_back(backup);
+      if (killed != Killed::kNoBackup) trees.push_back(backup);
       const std::string sidecar = read_file(trees.back() + "/IMG_0002.xmp");
       ASSERT_TRUE(contains(sidecar, "a title"));
-      // As the kill leaves it: the first copy in place without its sidecar, nothing further.
-      for (const std::string& tree : trees) fsys::remove(tree + "/IMG_0002.xmp");
-      if (backed_up) fsys::remove(h.archive + "/IMG_0002.JPG");
+      // As the kill leaves it: the image in place without its sidecar, nothing further.
+      if (killed == Killed::kInSecondCopy) {
+        fsys::remove(h.archive + "/IMG_0002.xmp");
+      } else {
+        for (const std::string& tree : trees) fsys::remove(tree + "/IMG_0002.xmp");
+        if (killed == Killed::kBeforeSecondCopy) fsys::remove(h.archive + "/IMG_0002.JPG");
+      }
       if (!recorded) fresh_database();
 
       ASSERT_TRUE(run()) << report();
