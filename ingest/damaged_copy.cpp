@@ -44,8 +44,14 @@ bool prove_restore_source(EngineContext& ctx, std::size_t entry, std::size_t cop
   // A converter's DNG found in place has no hash before the end of the run: the converter
   // checked what it wrote, and nothing recorded says otherwise.
   if (!c.hash && c.state == CopyState::kConverted) return true;
+  // Changed by a step of a run that ended before it hashed the copy again: nothing to prove it
+  // against, and nothing that says it is damaged either.
+  if (!c.hash) {
+    log_printf("No recorded hash of %s: no copy is made from it", c.path.c_str());
+    return false;
+  }
   Hash128 now;
-  if (c.hash && ensure_read_buffer(ctx) &&
+  if (ensure_read_buffer(ctx) &&
       hash_file(c.path, now, ctx.read_buffer.get(), kCopyBufferSize) && now == *c.hash)
     return true;
   c.state = CopyState::kBad;

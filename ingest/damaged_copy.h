@@ -26,8 +26,8 @@ void set_damaged_copy_aside(EngineContext& ctx, std::size_t entry, std::size_t c
 
 // True when copy `copy` of `entry`, made by an earlier run, may be the source of a missing
 // copy: its bytes hash now to the hash the ledger recorded of it (a converter's DNG not hashed
-// yet is taken as the converter left it). A copy that does not (or whose hash was never
-// recorded, or that cannot be read) is marked bad and named in the report.
+// yet is taken as the converter left it). A copy without a recorded hash is not; one that
+// hashes otherwise, or cannot be read, is marked bad and named in the report.
 bool prove_restore_source(EngineContext& ctx, std::size_t entry, std::size_t copy);
 
 }  // namespace cw
