@@ -282,7 +282,9 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   facts.modified = r.modified;
   switch (find_archived(ctx, r, facts, message)) {
     case Archived::kNo: break;
-    case Archived::kYes: return true;
+    case Archived::kYes:
+      complete_archived_sidecars(ctx, r);
+      return true;
     case Archived::kFailed: return false;
   }
   TargetName name = find_target_name(target, facts, 0);
@@ -305,6 +307,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   }
   if (name.duplicate) {
     take_archived_name(ctx, r, facts, *name.duplicate);
+    complete_archived_sidecars(ctx, r);
     return true;
   }
   log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path.c_str(), name.path.c_str());
@@ -322,6 +325,8 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   const std::string real_copy = real_folder + (real_folder.ends_with('/') ? "" : "/") + leaf;
   const std::size_t copy = record_copy(ctx, entry, CopyTree::kFirst, real_copy, r.size, hash,
                                        merged);
+  // Read back at once and found damaged, the copy was moved aside (and named): no more steps.
+  if (ctx.ledger.at(entry).copies[copy].state == CopyState::kBad) return true;
   // The steps below that read the sidecar (the XMP merge, the preview of a raw) need it
   // placed first.
   const bool raw_preview = !ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path);

@@ -5,6 +5,7 @@
 
 #include "foundation/text.h"
 #include "ingest/run_ledger.h"
+#include "ingest/sidecar_placement.h"
 
 namespace cw {
 
@@ -19,6 +20,7 @@ bool proven_everywhere(EngineContext& ctx, const ImageRecord& r) {
   for (const CopyTree tree : wanted_trees(ctx)) {
     const std::optional<std::size_t> c = copy_in_tree(e, tree_root(ctx, tree));
     if (!c || !copy_proven(e.copies[*c].state)) return false;
+    if (!sidecar_in_place(ctx, r, e.copies[*c])) return false;
   }
   return true;
 }

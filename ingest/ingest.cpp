@@ -307,9 +307,16 @@ bool every_tree_complete(EngineContext& ctx) {
   for (const ImageRecord& r : ctx.images)
     for (const CopyTree tree : wanted_trees(ctx)) {
       if (!is_taken_image(r)) break;
-      if (r.ledger >= 0 &&
-          copy_in_tree(ctx.ledger.at(static_cast<std::size_t>(r.ledger)), tree_root(ctx, tree)))
-        continue;
+      if (r.ledger >= 0) {
+        const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
+        if (const std::optional<std::size_t> c = copy_in_tree(e, tree_root(ctx, tree))) {
+          if (sidecar_in_place(ctx, r, e.copies[*c])) continue;
+          ctx.report_printf("ERROR: no sidecar in %s: \"%s\"\n", tree_name(ctx, tree),
+                            sidecar_beside(e.copies[*c].path).c_str());
+          complete = false;
+          continue;
+        }
+      }
       ctx.report_printf("ERROR: no copy in %s: \"%s\"\n", tree_name(ctx, tree),
                         r.source_path.c_str());
       complete = false;

@@ -13,6 +13,7 @@
 #include "foundation/path_guard.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
+#include "ingest/damaged_copy.h"
 #include "ingest/engine_context.h"
 
 namespace cw {
@@ -170,6 +171,7 @@ void settle_read_backs(EngineContext& ctx, bool wait) {
                          c.path);
         break;
     }
+    if (c.state == CopyState::kBad) set_damaged_copy_aside(ctx, r.job.entry, r.job.copy);
   }
 }
 

@@ -18,10 +18,14 @@
 #include "ingest/converter.h"
 #include "ingest/copy_file.h"
 #include "ingest/copy_io.h"
+#include "ingest/damaged_copy.h"
 #include "ingest/extract_jpeg.h"
 #include "ingest/gps_phase.h"
 #include "ingest/run_ledger.h"
 #include "ingest/sidecar_placement.h"
+#include "ingest/sidecar_worker.h"
+#include "ingest/unique_target.h"
+#include "platform/camera_source.h"
 
 namespace cw {
 
@@ -141,35 +145,65 @@ std::optional<Hash128> content_of(EngineContext& ctx, std::size_t entry, std::si
   return h;
 }
 
-// A copy of `source` (recorded as copy `from` of the entry) into `target` in `tree`. A target
-// that is there already and holds the same content (a copy a stopped run made before it could
-// record it) is recorded as it is; any other file there is never replaced. `made` says
-// whether bytes were copied; `copy` receives the recorded copy.
-bool copy_recorded(EngineContext& ctx, const std::string& source, const std::string& target,
+// A file at `path` that holds the content `hash`, recorded as the entry's copy in `tree`.
+std::size_t keep_found_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
+                            const std::string& path, const Hash128& hash) {
+  LedgerEntry& e = ctx.ledger.at(entry);
+  LedgerCopy c;
+  c.tree = tree;
+  c.root = tree_root(ctx, tree);
+  c.path = real_path_of(path).value_or(path);
+  c.size = file_size(path);
+  c.hash = hash;
+  c.state = CopyState::kVerified;  // its content was just read and hashed
+  e.copies.push_back(std::move(c));
+  log_printf("Copy made before, kept: %s", path.c_str());
+  return e.copies.size() - 1;
+}
+
+// A copy of `source` (recorded as copy `from` of the entry, or the card's file) into `target`
+// in `tree`. A target that is there already and holds the same content (a copy a stopped run
+// made before it could record it) is recorded as it is. A recorded copy of the image there
+// that holds other content now (changed after it was made, or damaged) is never replaced: the
+// copy goes beside it under the first free suffixed name, which `target` then holds, and the
+// report names both. Any other file there stops the run ("will not overwrite file"). `made`
+// says whether bytes were copied; `copy` receives the recorded copy.
+bool copy_recorded(EngineContext& ctx, const std::string& source, std::string& target,
                    std::optional<std::size_t> entry, std::optional<std::size_t> from,
                    CopyTree tree, bool count, bool tolerate_unreadable,
                    std::optional<std::size_t>& copy, bool& made) {
   made = false;
   CopyHash hash;
   if (entry && from) hash.known = ctx.ledger.at(*entry).copies[*from].hash;
-  struct stat st;
-  if (entry && from && sysio().lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    const std::optional<Hash128> expected = content_of(ctx, *entry, *from);
+  struct stat st, src;
+  if (entry && sysio().lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    // Copied from the card, the copy holds the content of the entry itself.
+    const std::optional<Hash128> expected =
+        from ? content_of(ctx, *entry, *from) : std::optional<Hash128>(ctx.ledger.at(*entry).hash);
     Hash128 there;
     if (expected && ensure_read_buffer(ctx) &&
         hash_file(target, there, ctx.read_buffer.get(), kCopyBufferSize) && there == *expected) {
-      LedgerEntry& e = ctx.ledger.at(*entry);
-      LedgerCopy c;
-      c.tree = tree;
-      c.root = tree_root(ctx, tree);
-      c.path = real_path_of(target).value_or(target);
-      c.size = static_cast<std::uint64_t>(st.st_size);
-      c.hash = there;
-      c.state = CopyState::kVerified;  // its content was just read and hashed
-      e.copies.push_back(std::move(c));
-      copy = e.copies.size() - 1;
-      log_printf("Copy made before, kept: %s", target.c_str());
+      copy = keep_found_copy(ctx, *entry, tree, target, there);
       return true;
+    }
+    const std::optional<std::string> real = real_path_of(target);
+    const bool recorded = real && copy_at(ctx.ledger.at(*entry), *real);
+    if (recorded && expected && sysio().stat(source.c_str(), &src) == 0) {
+      SourceFacts facts;
+      facts.path = source;
+      facts.size = static_cast<std::uint64_t>(src.st_size);
+      facts.modified = src.st_mtime;
+      facts.hash = expected;
+      const TargetName beside = find_target_name(target, facts, 1);
+      if (beside.exhausted) return ctx.fail(text_with_path("no free name for a copy", target));
+      const std::string& path = beside.duplicate ? *beside.duplicate : beside.path;
+      ctx.report_printf("\nWARNING: \"%s\" holds other content and stays; the copy is \"%s\"\n",
+                        target.c_str(), path.c_str());
+      target = path;
+      if (beside.duplicate) {
+        copy = keep_found_copy(ctx, *entry, tree, target, *expected);
+        return true;
+      }
     }
   }
   if (!copy_file(ctx, source, target, count, true, tolerate_unreadable, &hash)) return false;
@@ -184,17 +218,24 @@ bool copy_recorded(EngineContext& ctx, const std::string& source, const std::str
   return true;
 }
 
-bool copy_unchanged(EngineContext& ctx, const std::string& file, const std::string& target,
-                    const Image& image, std::optional<std::size_t>& copy, bool& made) {
+// The second copy of the first copy `file`, made from `source`: the first copy itself, or the
+// card's file when the first copy could not be proven. Its sidecar is the first copy's, or one
+// built as the first copy's would have been when that one is missing.
+bool copy_unchanged(EngineContext& ctx, const std::string& file, const std::string& source,
+                    std::string& target, const Image& image,
+                    std::optional<std::size_t>& copy, bool& made) {
   ctx.status_printf("2nd copy: %s", name_of(file).c_str());
   std::optional<std::size_t> from;
-  if (image.entry)
+  if (image.entry && source == file)
     from = copy_in_tree(ctx.ledger.at(*image.entry), tree_root(ctx, CopyTree::kFirst));
-  if (!copy_recorded(ctx, file, target, image.entry, from, CopyTree::kPrimary, true, false, copy,
-                     made))
+  if (!copy_recorded(ctx, source, target, image.entry, from, CopyTree::kPrimary, true, false,
+                     copy, made))
     return false;
+  const ImageRecord* r = image.record;
+  const std::string date = r ? sidecar_date_text(r->modified) : std::string();
   std::lock_guard<std::recursive_mutex> lock(databaseLock);
-  return create_sidecar(ctx, file, nullptr, nullptr, nullptr, false, target);
+  return create_sidecar(ctx, file, r ? &r->base_name : nullptr, r ? &date : nullptr,
+                        r ? &r->number_text : nullptr, false, target);
 }
 
 // The DNG the converter made for a raw: the image's copy in the primary tree.
@@ -216,6 +257,33 @@ std::optional<std::size_t> record_converted(EngineContext& ctx, const Image& ima
 // Each first copy gets a second copy and, with a post-conversion backup, a third.
 std::uint64_t copies_per_file(const EngineContext& ctx) { return ctx.want_backup_post ? 2 : 1; }
 
+// The file the missing copies of an image are made from, or nothing when there is none to
+// trust. The first copy is one while it is a copy: one that failed its read-back is none (the
+// image was reported), and one an earlier run made must still hash to what the ledger recorded
+// of it; otherwise the card's file is, whose content the run matched with the ledger when it
+// found the image archived, as long as it is copied unchanged (a converter names its output
+// after the first copy).
+const std::string* restore_source(EngineContext& ctx, const std::string& file,
+                                  const Image& image, bool convert) {
+  if (!image.entry) return &file;
+  const std::optional<std::size_t> first =
+      copy_in_tree(ctx.ledger.at(*image.entry), tree_root(ctx, CopyTree::kFirst));
+  if (!first) return nullptr;
+  if (!image.record->from_earlier_run || prove_restore_source(ctx, *image.entry, *first))
+    return &file;
+  const std::string& card = image.record->source_path;
+  if (!convert && !is_camera_path(card)) return &card;
+  ctx.image_failed("no proven copy to make the missing copies from", file);
+  return nullptr;
+}
+
+// True when the copy just made failed its read-back at once (it was moved aside): nothing more
+// is done with it.
+bool failed_at_once(EngineContext& ctx, const Image& image, std::optional<std::size_t> copy) {
+  return image.entry && copy &&
+         ctx.ledger.at(*image.entry).copies[*copy].state == CopyState::kBad;
+}
+
 }  // namespace
 
 bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
@@ -231,6 +299,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
   // whose DNG is there already) is neither copied nor converted again.
   struct Planned {
     const std::string* file = nullptr;
+    const std::string* source = nullptr;  // none: no copy is made (the report says why)
     Image image;
     std::string target;
     bool convert = false;
@@ -250,10 +319,13 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     struct stat st;
     if (!p.primary && p.convert && sysio().stat(p.target.c_str(), &st) == 0)
       p.primary = record_converted(ctx, p.image, p.target);
-    if (p.primary)
+    if (p.primary) {
       p.target = run_path(ctx, CopyTree::kPrimary, ctx.ledger.at(*p.image.entry).copies[*p.primary].path);
-    else if (is_convertible_raw(ctx, *file))
-      to_convert.push_back(file);
+      p.source = file;
+    } else {
+      p.source = restore_source(ctx, *file, p.image, p.convert);
+      if (p.source == file && is_convertible_raw(ctx, *file)) to_convert.push_back(file);
+    }
     plan.push_back(std::move(p));
   }
   if (program) {
@@ -267,14 +339,21 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
   }
   for (Planned& p : plan) {
     bool made = false;
-    if (p.primary) {
+    if (!p.source) {
+      ctx.progress_file_done(copies_per_file(ctx) * file_size(*p.file));
+      continue;
+    } else if (p.primary) {
       // there already
     } else if (p.convert) {
       if (!date_dng(ctx, *p.file, p.target)) return false;
       p.primary = record_converted(ctx, p.image, p.target);
       made = p.primary.has_value();
-    } else if (!copy_unchanged(ctx, *p.file, p.target, p.image, p.primary, made)) {
+    } else if (!copy_unchanged(ctx, *p.file, *p.source, p.target, p.image, p.primary, made)) {
       return false;
+    }
+    if (failed_at_once(ctx, p.image, p.primary)) {
+      ctx.progress_file_done(copies_per_file(ctx) * file_size(*p.file));
+      continue;
     }
     if (made) {
       if (!extract_jpeg(ctx, p.file, p.target)) return false;
@@ -282,7 +361,8 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       if (gps_tagging_enabled(ctx) && p.primary) copy_changed(ctx, *p.image.entry, *p.primary);
     }
     bool made_post = false;
-    if (!copy_to_post_backup(ctx, p.target, p.image.entry, p.primary, made_post)) return false;
+    if (!copy_to_post_backup(ctx, p.target, p.image.entry, p.primary, made, made_post))
+      return false;
     if ((made || made_post) && p.image.record && p.image.record->from_earlier_run)
       ++ctx.counts.completed_earlier;
     ctx.progress_file_done(copies_per_file(ctx) * file_size(*p.file));
@@ -328,10 +408,14 @@ bool copy_to_primary(EngineContext& ctx, std::string& message) {
 
 bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
                          std::optional<std::size_t> entry, std::optional<std::size_t> primary,
-                         bool& made) {
+                         bool primary_made, bool& made) {
   made = false;
   if (!ctx.want_backup_post || !ctx.post_backup_root || !ctx.primary_root) return true;
   if (entry && copy_in_tree(ctx.ledger.at(*entry), tree_root(ctx, CopyTree::kPost))) return true;
+  // A primary copy an earlier run made is the source of the third only while it still holds
+  // what the ledger recorded of it (it was named when it did not).
+  if (entry && primary && !primary_made && !prove_restore_source(ctx, *entry, *primary))
+    return true;
   std::string post = *ctx.post_backup_root + primary_file.substr(ctx.primary_root->size());
   std::size_t sep = last_separator(post);
   if (!make_folder_in_tree(ctx, post.substr(0, sep), *ctx.post_backup_root)) return false;

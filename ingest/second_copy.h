@@ -30,10 +30,11 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
                             const std::string& destination, const FirstCopies& images);
 
 // The third copy of one file of the primary tree (the image's ledger `entry` and its `primary`
-// copy, when known), and of its sidecar when there is one; `made` says whether the image's
-// copy was made now.
+// copy, when known), and of its sidecar when there is one; `primary_made` says whether the
+// primary copy was made by this run (else it is proven before anything is copied from it);
+// `made` says whether the image's copy was made now.
 bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
                          std::optional<std::size_t> entry, std::optional<std::size_t> primary,
-                         bool& made);
+                         bool primary_made, bool& made);
 
 }  // namespace cw

@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <sstream>
 #include <string_view>
 
 #include "foundation/locks.h"
@@ -20,6 +22,9 @@
 #include "foundation/sysio.h"
 #include "foundation/text.h"
 #include "ingest/copy_file.h"
+#include "ingest/copy_io.h"
+#include "ingest/format_verdict.h"
+#include "ingest/run_ledger.h"
 #include "ingest/staged_file.h"
 #include "metadata/sidecar.h"
 #include "platform/paths.h"
@@ -55,6 +60,31 @@ bool is_image_extension(std::string_view ext) {
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
+bool is_jpg_name(const std::string& path) {
+  return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".jpg") == 0;
+}
+
+// A sidecar that exists (the card's, or one beside another copy of the image) placed beside an
+// archived copy as a built one is: under a temporary name, never over anything, with the time
+// of the sidecar it copies.
+SidecarPlacement place_copied_sidecar(const std::string& from, const std::string& folder,
+                                      const std::string& target) {
+  SidecarPlacement p;
+  p.target = target;
+  std::ifstream in(from, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  struct stat st;
+  if (!in || ::stat(from.c_str(), &st) != 0) {
+    p.target = from;
+    p.failure = "can't read sidecar";
+    return p;
+  }
+  p = place_sidecar_text(folder, target, text.str());
+  if (p.outcome == SidecarOutcome::kCreated) set_file_times(target, st.st_mtime);
+  return p;
+}
+
 struct DirCloser {
   void operator()(DIR* d) const { closedir(d); }
 };
@@ -70,6 +100,81 @@ std::optional<std::string> existing_source_sidecar(const std::string& source) {
     if (is_file(candidate)) return candidate;
   }
   return std::nullopt;
+}
+
+bool wants_sidecar(const EngineContext& ctx, const std::string& source, const std::string& copy) {
+  if (copy.size() < 4 || copy[copy.size() - 4] != '.' || ends_with_xmp(copy)) return false;
+  if (ctx.xmp_to_jpg && is_jpg_name(copy)) return false;
+  return !ctx.sidecar_template.empty() || existing_source_sidecar(source).has_value();
+}
+
+std::string sidecar_beside(const std::string& copy) {
+  return copy.substr(0, copy.size() - 3) + "xmp";
+}
+
+void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
+  if (r.ledger < 0) return;
+  const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
+  // The copies of the image in the run's trees, and a sidecar one of them has already: the
+  // one the others get, as a later copy gets the first copy's.
+  std::vector<const LedgerCopy*> copies;
+  std::optional<std::string> model;
+  for (const CopyTree tree : wanted_trees(ctx)) {
+    const std::optional<std::size_t> c = copy_in_tree(e, tree_root(ctx, tree));
+    if (!c) continue;
+    copies.push_back(&e.copies[*c]);
+    const std::string beside = sidecar_beside(e.copies[*c].path);
+    if (!model && e.copies[*c].path.size() >= 4 && is_file(beside)) model = beside;
+  }
+  for (const LedgerCopy* copy : copies) {
+    if (sidecar_in_place(ctx, r, *copy)) continue;
+    const std::string target = sidecar_beside(copy->path);
+    if (exists(target)) continue;  // something else holds its name: the verdict says so
+    const std::size_t sep = target.find_last_of('/');
+    const std::string folder = sep == std::string::npos ? "." : target.substr(0, sep);
+    if (!model) model = existing_source_sidecar(r.source_path);
+    SidecarPlacement placed;
+    if (model) {
+      placed = place_copied_sidecar(*model, folder, target);
+    } else {
+      const std::string date = sidecar_date_text(r.modified);
+      std::string text, message;
+      bool built;
+      {
+        std::lock_guard<std::recursive_mutex> lock(databaseLock);
+        built = sidecar_text(ctx.sidecar_template, ctx.raw_settings_path, r.base_name, date,
+                             r.number_text, r.source_path, ctx.macro_environment(), text,
+                             message);
+      }
+      if (!built) {
+        placed.target = target;
+        placed.failure = message;
+      } else if (text.empty()) {
+        return;  // the settings hold nothing for this image
+      } else {
+        placed = place_sidecar_text(folder, target, text);
+      }
+    }
+    switch (placed.outcome) {
+      case SidecarOutcome::kCreated:
+        ctx.disk_flush.note(folder);
+        log_printf("\tSidecar of an archived copy completed: %s", target.c_str());
+        if (!model) model = target;
+        break;
+      case SidecarOutcome::kExisted: break;
+      case SidecarOutcome::kFailed: ctx.image_failed(placed.failure, placed.target); return;
+    }
+  }
+}
+
+bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy) {
+  // A DNG made from a raw (and its third copy) is the converter's: it has no sidecar of its own.
+  const std::size_t dot = copy.path.rfind('.');
+  if (copy.state == CopyState::kConverted || dot == std::string::npos ||
+      strcasecmp(copy.path.c_str() + dot + 1, r.extension.c_str()) != 0)
+    return true;
+  // The archive is asked first: the card only when the sidecar is not there.
+  return is_file(sidecar_beside(copy.path)) || !wants_sidecar(ctx, r.source_path, copy.path);
 }
 
 bool builds_sidecars(const EngineContext& ctx) {
@@ -88,6 +193,8 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
   }
   // The target is itself a sidecar that travels with its image.
   if (source_sidecar && ends_with_xmp(target)) return true;
+  // A later copy of a JPEG that got its XMP merged carries it inside.
+  if (!first_copy && !source_sidecar && ctx.xmp_to_jpg && is_jpg_name(target)) return true;
   // Only a three-character extension has a sidecar name beside it (not ".JPEG", ".tiff").
   if (target.size() < 4 || target[target.size() - 4] != '.') return true;
 
@@ -115,9 +222,13 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
   }
 
   if (!ctx.sidecar_template.empty() && !base_name) {
-    // Copy-only mode knows nothing of the image: a JPEG gets its metadata merged in instead.
-    if (ctx.xmp_to_jpg) return true;
-    return ctx.fail("sidecar_copy has no access to per-image metadata");
+    // A file the run knows nothing of: nothing to build its sidecar from. The copy stays; the
+    // line names where its sidecar is missing.
+    const std::string line =
+        text_with_path("sidecar_copy has no access to per-image metadata", target_sidecar);
+    log_printf("%s", line.c_str());
+    ctx.report += "WARNING: " + line + "\n";
+    return true;
   }
 
   // Nothing to build from: nothing is written.

@@ -46,6 +46,27 @@ bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_co
 // to finish what it is preparing.
 bool settle_sidecars(EngineContext& ctx);
 
+// True when the run wants a sidecar beside `copy`, a copy of the image `source`: the card holds
+// one for it, or the run builds them from a template. Not for a name without a three-character
+// extension, nor for a JPEG whose XMP the run merges into it. A run with develop settings only
+// may build nothing for an image, so it wants none of its own.
+bool wants_sidecar(const EngineContext& ctx, const std::string& source, const std::string& copy);
+
+// The sidecar path beside a copy: its last three characters replaced by "xmp".
+std::string sidecar_beside(const std::string& copy);
+
+// The copies an earlier run archived for `r` (its ledger entry's copies in the run's trees)
+// get the sidecar the run wants beside them when they lack one, as a run killed between
+// placing an image and its sidecar leaves them: a copy of the sidecar another of them has, or
+// of the card's, or one built as the first copy would have had it. Never a stop: a sidecar
+// that cannot be placed is named in the report as the image's failure, and the image is not
+// called safe.
+void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r);
+
+// True unless the run wants a sidecar beside `copy` of the image `r` and it has none. A DNG the
+// converter made of a raw, and its third copy, have none of their own.
+bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy);
+
 // The sidecar a source already has: the source path with its last four characters replaced
 // by ".xmp" (or ".XMP"), when that file exists; nothing otherwise.
 std::optional<std::string> existing_source_sidecar(const std::string& source);

@@ -1,0 +1,237 @@
+// Restores and sidecars over whole runs with a database: a missing copy is never made from a
+// damaged one, a copy that fails its read-back never blocks its name for the next run, and an
+// image archived without its sidecar (a run killed between the two) gets it from the next run.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+
+#include "database/database.h"
+#include "foundation/sysio.h"
+#include "tests/fixtures/jpeg_maker.h"
+#include "tests/fixtures/sample_card.h"
+#include "tests/ingest/ingest_harness.h"
+
+namespace cw {
+namespace {
+
+namespace fsys = std::filesystem;
+using test::contains;
+using test::image_contents;
+using test::read_file;
+using test::write_file;
+
+// One byte of the file changed in place, its size and modification time kept.
+void damage(const std::string& path) {
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << path;
+  char byte = 0;
+  EXPECT_EQ(::pread(fd, &byte, 1, 200), 1);
+  byte ^= 0x10;
+  EXPECT_EQ(::pwrite(fd, &byte, 1, 200), 1);
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  EXPECT_EQ(::futimens(fd, times), 0);
+  ::close(fd);
+}
+
+// The primary copy that gets one byte changed on the disk when it is next opened for reading
+// (after it was written, before its read-back), once armed; on the verifier's thread.
+const char* const kFlipped = "/archive/IMG_0002.JPG";
+std::atomic<bool> g_flip_armed{false};
+
+int open_flipping(const char* path, int flags, mode_t mode) {
+  if ((flags & O_ACCMODE) == O_RDONLY && std::string(path).ends_with(kFlipped) &&
+      g_flip_armed.exchange(false))
+    damage(path);
+  return system_sysio().open(path, flags, mode);
+}
+
+// Refuses to move anything to a ".damaged" name.
+int rename_never_aside(const char* from, const char* to) {
+  if (std::string(to).ends_with(".damaged")) {
+    errno = EACCES;
+    return -1;
+  }
+  return system_sysio().rename(from, to);
+}
+
+struct Restores : ::testing::Test {
+  test::Harness h;
+  Database db;
+  std::unique_ptr<SingleSlotControl> control;
+  std::string backup = h.dir / "backup";
+  int databases = 0;
+
+  void SetUp() override { fresh_database(); }
+  // A database that knows nothing: the ledger of a run killed before it stored anything.
+  void fresh_database() {
+    db.close();
+    ASSERT_TRUE(db.open(h.dir / ("ledger-" + std::to_string(++databases) + ".sqlite3")));
+  }
+  void with_backup() {
+    h.set(kParamWantBackup, "1");
+    h.set(kParamBackupFolder, backup);
+  }
+  bool run() {
+    control = std::make_unique<SingleSlotControl>();
+    h.ctx = std::make_unique<EngineContext>(EngineJob{control.get(), 0, "Test card"});
+    h.ctx->database = &db;
+    return run_slot(h.params, h.card, *h.ctx);
+  }
+  void write_card(int count) {
+    fixtures::CardSpec spec;
+    spec.count = count;
+    spec.raw_every = 0;
+    spec.jpeg_width = spec.jpeg_height = 16;
+    ASSERT_EQ(fixtures::write_sample_card(h.card, spec).size(), static_cast<std::size_t>(count));
+  }
+  std::string report() const { return h.ctx->error + "\n" + h.ctx->report; }
+};
+
+// The primary copy is deleted and the backup copy damaged in place: the next run makes the
+// primary copy from the card, never from the damaged backup, names that backup copy and
+// leaves it as it is; the run after completes the backup tree beside it and calls the card
+// safe. No run stops on a name the damage took.
+TEST_F(Restores, DamagedBackupIsNeverTheSourceOfAMissingCopy) {
+  with_backup();
+  write_card(3);
+  const auto images = image_contents(h.card);
+  ASSERT_TRUE(run()) << report();
+  ASSERT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+  const std::string primary = h.archive + "/IMG_0002.JPG", copy = backup + "/IMG_0002.JPG";
+  const std::string card_bytes = read_file(primary);
+  fsys::remove(primary);
+  damage(copy);
+  const std::string damaged = read_file(copy);
+  ASSERT_NE(damaged, card_bytes);
+
+  run();
+  EXPECT_TRUE(read_file(primary) == card_bytes) << report();
+  EXPECT_FALSE(contains(report(), "will not overwrite")) << report();
+  EXPECT_TRUE(contains(h.ctx->report, copy + "\"")) << h.ctx->report;
+  EXPECT_TRUE(read_file(copy) == damaged);
+
+  ASSERT_TRUE(run()) << report();
+  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+  EXPECT_EQ(image_contents(h.archive), images);
+  auto in_backup = image_contents(backup);
+  EXPECT_EQ(in_backup.size(), images.size() + 1);
+  for (const auto& [bytes, n] : images) EXPECT_EQ(in_backup[bytes], 1);
+  EXPECT_TRUE(read_file(copy) == damaged);
+}
+
+// A copy that does not read back as it was written leaves its final name at once, also when it
+// was read back at once for its XMP merge: it becomes NAME.damaged, or a suffixed variant when
+// that is taken, and the report names it. When it cannot be moved, the report says so, and the
+// next run copies the image beside it and names both. Either way the next run calls the card
+// safe, and nothing damaged is ever replaced.
+TEST_F(Restores, CopyFailingItsReadBackNeverBlocksItsName) {
+  write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("a title"));
+  write_card(3);
+  const std::string final_name = h.archive + "/IMG_0002.JPG";
+  const std::string card_bytes = read_file(h.card + "/DCIM/100CWTST/IMG_0002.JPG");
+  enum class Case { kPlain, kMerged, kNotMovable };
+  for (const Case c : {Case::kPlain, Case::kMerged, Case::kNotMovable}) {
+    SCOPED_TRACE("case " + std::to_string(static_cast<int>(c)));
+    fsys::remove_all(h.archive);
+    fresh_database();
+    h.set(kParamWantXMPtoJPG, c == Case::kMerged ? "1" : "0");
+    h.set(kParamSidecarPath, c == Case::kMerged ? h.dir / "title.xmp" : "");
+    if (c == Case::kNotMovable) with_backup();
+    write_file(final_name + ".damaged", "an earlier damaged copy");
+    {
+      Sysio table = system_sysio();
+      table.open = open_flipping;
+      if (c == Case::kNotMovable) table.rename = rename_never_aside;
+      ScopedSysio faults(table);
+      g_flip_armed = true;
+      EXPECT_FALSE(run());
+    }
+    ASSERT_FALSE(g_flip_armed) << "the copy was never read back";
+    EXPECT_FALSE(h.ctx->verdict.safe);
+    const std::string aside =
+        c == Case::kNotMovable ? final_name : h.archive + "/IMG_0002_00001.JPG.damaged";
+    const std::string line =
+        c == Case::kNotMovable
+            ? "WARNING: The damaged copy could not be moved aside (Permission denied); it "
+              "blocks its name: \"" + aside + "\"\n"
+            : "The damaged copy is now: \"" + aside + "\"\n";
+    EXPECT_TRUE(contains(h.ctx->report, line)) << report();
+    const std::string damaged = read_file(aside);
+    EXPECT_EQ(damaged.size(), card_bytes.size());
+    EXPECT_NE(damaged, card_bytes);
+
+    ASSERT_TRUE(run()) << report();
+    EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+    const std::string copy = c == Case::kNotMovable ? h.archive + "/IMG_0002_00001.JPG"
+                                                    : final_name;
+    if (c != Case::kMerged) {
+      EXPECT_TRUE(read_file(copy) == card_bytes);
+    }
+    if (c == Case::kNotMovable) {
+      EXPECT_TRUE(contains(h.ctx->report, "WARNING: \"" + final_name +
+                                              "\" holds other content and stays; the copy is \"" +
+                                              copy + "\"\n"))
+          << h.ctx->report;
+    }
+    EXPECT_TRUE(read_file(aside) == damaged);
+    EXPECT_EQ(read_file(final_name + ".damaged"), "an earlier damaged copy");
+  }
+}
+
+// A run killed after an image took its final name and before its sidecar did leaves the image
+// without its sidecar: in the first tree before the second copy, or in the primary tree
+// during it; and a ledger that knows the copy or (killed before it stored anything) does not.
+// The next run makes the sidecar beside every copy, as the first run would have, and only
+// then calls the card safe.
+TEST_F(Restores, ImageArchivedWithoutItsSidecarIsCompleted) {
+  write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("a title"));
+  h.set(kParamSidecarPath, h.dir / "title.xmp");
+  write_card(3);
+  enum class Killed { kNoBackup, kBeforeSecondCopy, kInSecondCopy };
+  for (const Killed killed : {Killed::kNoBackup, Killed::kBeforeSecondCopy, Killed::kInSecondCopy})
+    for (const bool recorded : {true, false}) {
+      SCOPED_TRACE("case " + std::to_string(static_cast<int>(killed)) + ", ledger " +
+                   (recorded ? "kept" : "lost"));
+      for (const std::string& tree : {h.archive, backup}) fsys::remove_all(tree);
+      fresh_database();
+      if (killed != Killed::kNoBackup) with_backup();
+      ASSERT_TRUE(run()) << report();
+      std::vector<std::string> trees{h.archive};
+      if (killed != Killed::kNoBackup) trees.push_back(backup);
+      const std::string sidecar = read_file(trees.back() + "/IMG_0002.xmp");
+      ASSERT_TRUE(contains(sidecar, "a title"));
+      // As the kill leaves it: the image in place without its sidecar, nothing further.
+      if (killed == Killed::kInSecondCopy) {
+        fsys::remove(h.archive + "/IMG_0002.xmp");
+      } else {
+        for (const std::string& tree : trees) fsys::remove(tree + "/IMG_0002.xmp");
+        if (killed == Killed::kBeforeSecondCopy) fsys::remove(h.archive + "/IMG_0002.JPG");
+      }
+      if (!recorded) fresh_database();
+
+      ASSERT_TRUE(run()) << report();
+      for (const std::string& tree : trees)
+        EXPECT_EQ(read_file(tree + "/IMG_0002.xmp"), sidecar) << tree;
+      EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+    }
+  // A sidecar that cannot be made (a folder holds its name) keeps the card from being safe,
+  // and the report names it.
+  const std::string held = h.archive + "/IMG_0002.xmp";
+  fsys::remove(held);
+  fsys::create_directory(held);
+  EXPECT_FALSE(run());
+  EXPECT_TRUE(contains(h.ctx->verdict.line, "(IMG_0002.JPG)")) << h.ctx->verdict.line;
+  EXPECT_TRUE(contains(h.ctx->report, "ERROR: no sidecar in the primary tree: \"" + held + "\""))
+      << h.ctx->report;
+}
+
+}  // namespace
+}  // namespace cw
