@@ -166,6 +166,8 @@ bool copy_recorded(EngineContext& ctx, const std::string& source, const std::str
       c.size = static_cast<std::uint64_t>(st.st_size);
       c.hash = there;
       c.state = CopyState::kVerified;  // its content was just read and hashed
+      c.checked = true;
+      announce_copy_beside(ctx, *entry, tree, c.path);
       e.copies.push_back(std::move(c));
       copy = e.copies.size() - 1;
       log_printf("Copy made before, kept: %s", target.c_str());
@@ -188,8 +190,7 @@ bool copy_unchanged(EngineContext& ctx, const std::string& file, const std::stri
                     const Image& image, std::optional<std::size_t>& copy, bool& made) {
   ctx.status_printf("2nd copy: %s", name_of(file).c_str());
   std::optional<std::size_t> from;
-  if (image.entry)
-    from = copy_in_tree(ctx.ledger.at(*image.entry), tree_root(ctx, CopyTree::kFirst));
+  if (image.entry) from = proven_copy_in_tree(ctx, *image.entry, CopyTree::kFirst);
   if (!copy_recorded(ctx, file, target, image.entry, from, CopyTree::kPrimary, true, false, copy,
                      made))
     return false;
@@ -209,6 +210,7 @@ std::optional<std::size_t> record_converted(EngineContext& ctx, const Image& ima
   c.path = real_path_of(dng).value_or(dng);
   c.size = static_cast<std::uint64_t>(st.st_size);
   c.state = CopyState::kConverted;  // its hash is made at the end of the run
+  c.checked = true;
   e.copies.push_back(std::move(c));
   return e.copies.size() - 1;
 }
@@ -246,8 +248,19 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     const std::size_t dot = long_extension_dot(p.target);
     p.convert = !copy_everything && is_convertible_raw(ctx, *file) && dot != std::string::npos;
     if (p.convert) p.target.replace(dot, std::string::npos, ".dng");
-    if (p.image.entry) p.primary = copy_in_tree(ctx.ledger.at(*p.image.entry), primary_root);
+    if (p.image.entry) p.primary = proven_copy_in_tree(ctx, *p.image.entry, CopyTree::kPrimary);
+    // A copy there that changed since it was proven stays: a plain copy goes beside it, and a
+    // DNG (whose name the converter chooses) is not made again over it.
+    const bool changed = p.image.entry && !p.primary &&
+                         has_changed_copy(ctx.ledger.at(*p.image.entry), CopyTree::kPrimary);
+    if (changed && !p.convert)
+      p.target = target_beside_changed(ctx, *p.image.entry, CopyTree::kPrimary, p.target, *file);
     struct stat st;
+    if (changed && p.convert && sysio().stat(p.target.c_str(), &st) == 0) {
+      ctx.report_printf("WARNING: %s is not converted again over its changed DNG %s.\n",
+                        file->c_str(), p.target.c_str());
+      continue;
+    }
     if (!p.primary && p.convert && sysio().stat(p.target.c_str(), &st) == 0)
       p.primary = record_converted(ctx, p.image, p.target);
     if (p.primary)
@@ -331,8 +344,9 @@ bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
                          bool& made) {
   made = false;
   if (!ctx.want_backup_post || !ctx.post_backup_root || !ctx.primary_root) return true;
-  if (entry && copy_in_tree(ctx.ledger.at(*entry), tree_root(ctx, CopyTree::kPost))) return true;
+  if (entry && proven_copy_in_tree(ctx, *entry, CopyTree::kPost)) return true;
   std::string post = *ctx.post_backup_root + primary_file.substr(ctx.primary_root->size());
+  if (entry) post = target_beside_changed(ctx, *entry, CopyTree::kPost, post, primary_file);
   std::size_t sep = last_separator(post);
   if (!make_folder_in_tree(ctx, post.substr(0, sep), *ctx.post_backup_root)) return false;
   ctx.status_printf("3rd copy: %s", post.c_str() + sep + 1);
