@@ -1,6 +1,7 @@
 // The ledger through the built program: a run killed outright is completed by the next one,
 // the verdict reaches --json, and the manifests every run writes are checked by the standard
-// tool and by `cardwright verify`.
+// tool and by `cardwright verify`; copies of earlier runs are read again when they changed, or
+// all of them with --reverify or its preference.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -141,6 +142,47 @@ TEST_F(LedgerCli, ManifestOfAModifiedTreeFailsOnThatFileOnly) {
                               &out),
             1);
   EXPECT_TRUE(contains(out, "A_0001.JPG: OK\nA_0002.JPG: FAILED\nA_0003.JPG: OK\n")) << out;
+}
+
+// Re-ingested after one byte of an archive copy was flipped (same size), the card is not
+// called archived on the ledger's word: the changed copy is named and kept, the card's file
+// copied beside it. Unchanged copies are read again only with --reverify or ReverifyCopies.
+TEST_F(LedgerCli, ChangedCopyIsReadAgainAndReverifyReadsEveryCopy) {
+  write_card(8, 0);
+  const std::string ingest = "ingest --no-backup --card " + sh_quote(card) + " --primary " +
+                             sh_quote(archive) + " --name-format '{@filename}' --folder-format ''";
+  std::string out;
+  ASSERT_EQ(test::run_cardwright(ingest, &out, dir / "stderr"), 0) << out;
+  EXPECT_TRUE(contains(out, "Card safe to format: all 8 images have verified copies in 1 tree"))
+      << out;
+  std::string changed = test::read_file(archive + "/A_0003.JPG");
+  changed[changed.size() / 2] ^= 1;
+  test::write_file(archive + "/A_0003.JPG", changed);
+
+  ASSERT_EQ(test::run_cardwright(ingest, &out, dir / "stderr"), 0) << out;
+  EXPECT_TRUE(contains(out, "    Files already in the archive: 7\n")) << out;
+  EXPECT_TRUE(contains(out, "Changed archive copy kept: " + archive + "/A_0003.JPG -- the card's "
+                            "file is copied beside it: " + archive + "/A_0003_00001.JPG\n"))
+      << out;
+  EXPECT_EQ(test::read_file(archive + "/A_0003.JPG"), changed);
+  EXPECT_EQ(test::read_file(archive + "/A_0003_00001.JPG"),
+            test::read_file(card + "/DCIM/100CAM/A_0003.JPG"));
+  EXPECT_TRUE(contains(out, "Card safe to format: all 8 images")) << out;
+
+  struct Case {
+    std::string options;
+    int read;
+  };
+  for (const Case& c : {Case{"", 0}, Case{" --reverify", 8}}) {
+    ASSERT_EQ(test::run_cardwright(ingest + c.options, &out, dir / "stderr"), 0) << out;
+    EXPECT_TRUE(contains(out, "    Files verified by checksum: " + std::to_string(c.read) + "\n"))
+        << c.options << out;
+    EXPECT_TRUE(contains(out, "    Files already in the archive: 8\n")) << out;
+  }
+  ASSERT_EQ(test::run_cardwright("pref set ReverifyCopies 1", &out), 0) << out;
+  ASSERT_EQ(test::run_cardwright(ingest, &out, dir / "stderr"), 0) << out;
+  EXPECT_TRUE(contains(out, "    Files verified by checksum: 8\n")) << out;
+  EXPECT_EQ(test::run_cardwright(ingest + " --reverify --no-verify-copies", &out), 2) << out;
 }
 
 }  // namespace
