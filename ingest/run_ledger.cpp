@@ -14,6 +14,7 @@
 #include "foundation/path_guard.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
+#include "ingest/copy_io.h"
 #include "ingest/engine_context.h"
 #include "ingest/image_record.h"
 #include "ingest/unique_target.h"
@@ -50,6 +51,12 @@ bool check_earlier_copy(EngineContext& ctx, std::size_t entry, std::size_t copy)
   if (there)
     if (const std::int64_t wait = fingerprint_settle_wait_ns(fingerprint_of(st), real_time_ns()))
       std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
+  // A DNG whose run ended before it was hashed has only the converter's word, as one found
+  // at its name has (second_copy.cpp): its hash is made now.
+  Hash128 made;
+  if (!c.hash && c.state == CopyState::kConverted && there && ensure_read_buffer(ctx) &&
+      hash_file(c.path, made, ctx.read_buffer.get(), kCopyBufferSize))
+    c.hash = made;
   VerifyResult result;
   if (c.hash) result = ctx.verifier.verify_now(VerifyJob{c.path, *c.hash, entry, copy});
   c.stored = false;
