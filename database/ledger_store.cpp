@@ -156,14 +156,26 @@ std::optional<Fingerprint> Fingerprint::from_text(const std::string& text) {
   return fp;
 }
 
+namespace {
+// A file time in nanoseconds; times beyond what 64 bits hold (a file dated centuries ahead)
+// keep their seconds' bits instead, still a value that changes with the time.
+std::int64_t time_ns(const timespec& t) {
+  std::int64_t ns;
+  if (__builtin_mul_overflow(static_cast<std::int64_t>(t.tv_sec), std::int64_t{1'000'000'000},
+                             &ns) ||
+      __builtin_add_overflow(ns, static_cast<std::int64_t>(t.tv_nsec), &ns))
+    return static_cast<std::int64_t>(t.tv_sec);
+  return ns;
+}
+}  // namespace
+
 Fingerprint fingerprint_of(const struct stat& st) {
-  constexpr std::int64_t kNs = 1'000'000'000;
   Fingerprint fp;
   fp.device = static_cast<std::uint64_t>(st.st_dev);
   fp.inode = static_cast<std::uint64_t>(st.st_ino);
   fp.size = static_cast<std::uint64_t>(st.st_size);
-  fp.modified_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * kNs + st.st_mtim.tv_nsec;
-  fp.changed_ns = static_cast<std::int64_t>(st.st_ctim.tv_sec) * kNs + st.st_ctim.tv_nsec;
+  fp.modified_ns = time_ns(st.st_mtim);
+  fp.changed_ns = time_ns(st.st_ctim);
   return fp;
 }
 
@@ -171,9 +183,11 @@ std::int64_t fingerprint_settle_wait_ns(const Fingerprint& fp, std::int64_t now_
   constexpr std::int64_t kNs = 1'000'000'000;
   const std::int64_t tick =
       fp.changed_ns % kNs == 0 ? kCoarseFingerprintSettleNs : kFingerprintSettleNs;
-  const std::int64_t age = now_ns - fp.changed_ns;
-  // A change time ahead of the clock (set by another machine) is waited for at most a tick.
-  return age >= tick ? 0 : std::min(tick, tick - age);
+  // A change time ahead of the clock (a file server's clock, a clock set back) is waited for
+  // a tick, no longer.
+  std::int64_t age;
+  if (__builtin_sub_overflow(now_ns, fp.changed_ns, &age) || age < 0) return tick;
+  return age >= tick ? 0 : tick - age;
 }
 
 std::int64_t real_time_ns() {
