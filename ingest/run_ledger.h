@@ -8,14 +8,14 @@
 // therefore loses at most the last second of its record, and the record never calls a copy
 // verified before it is on the disk: copies stored between flushes are only "written", and a
 // later run proves them (reads them back, or at least finds them whole) before it trusts them.
+// Without a database the entries only serve the run itself (duplicates within the card, the
+// completion of missing copies).
 //
 // A copy an earlier run proved counts in this run only once it is checked again: its stat
 // fingerprint unchanged since it was read back, or (fingerprint changed or missing, or every
 // copy wanted again with `reverify`) read back now with its recorded hash. One that no longer
 // matches is kept as it is (a photo manager may have written keywords into it) and the card's
 // file is copied beside it.
-// Without a database the entries only serve the run itself (duplicates within the card, the
-// completion of missing copies).
 #pragma once
 
 #include <chrono>
