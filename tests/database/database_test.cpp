@@ -313,8 +313,8 @@ TEST_F(DatabaseTest, LedgerCallsACopyVerifiedOnlyOnceItIsOnTheDisk) {
 }
 
 // A ledger from before fingerprints and damage gains their columns and keeps its rows; a
-// copy's fingerprint and an entry's damage are stored and found again, damage also when it is
-// found after the entry was stored. A fingerprint stands for a file only once a tick of the
+// copy's fingerprint and an entry's damage found after it was stored are stored and found
+// again. A fingerprint stands for a file only once a tick of the
 // file system's clock passed since its change: 50 ms, or 2 s for times in whole seconds.
 TEST_F(DatabaseTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
   raw_exec(path,
@@ -357,25 +357,6 @@ TEST_F(DatabaseTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
   ASSERT_EQ(found->copies.size(), 1u);
   EXPECT_EQ(found->copies[0].fingerprint, fp);
 
-  // A new entry with its damage.
-  LedgerEntry e;
-  ContentHasher hasher;
-  hasher.update("cut", 3);
-  e.hash = hasher.digest();
-  e.size = 3;
-  e.damage = Damage::kDamagedJpeg;
-  e.damage_text = "Premature end of JPEG file";
-  LedgerCopy copy;
-  copy.path = "/archive/IMG_2.JPG";
-  copy.size = 3;
-  copy.state = CopyState::kVerified;
-  e.copies.push_back(copy);
-  ASSERT_TRUE(ledger_store(db, {&e}, true));
-  EXPECT_EQ(ledger_find(db, e.hash, 3)->damage, Damage::kDamagedJpeg);
-  EXPECT_FALSE(ledger_find(db, e.hash, 3)->copies.at(0).fingerprint);
-
-  EXPECT_FALSE(Fingerprint::from_text("1:2:3:4"));
-  EXPECT_FALSE(Fingerprint::from_text("1:2:3:4:5x"));
   const std::int64_t changed = fp.changed_ns;
   EXPECT_FALSE(fingerprint_settled(fp, changed + 49'000'000));
   EXPECT_TRUE(fingerprint_settled(fp, changed + 50'000'000));
