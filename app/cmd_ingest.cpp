@@ -120,6 +120,7 @@ int ingest_request_from_options(const char* cmd, const Args& a, StartRequest& r,
   if (a.has("no-jpeg-verify")) put(v[kParamWantJpegVerify], "0");
   if (a.has("verify-copies")) r.verify_copies = true;
   if (a.has("no-verify-copies")) r.verify_copies = false;
+  if (a.has("reverify")) r.reverify = true;
   if (a.has("xmp-to-jpeg")) put(v[kParamWantXMPtoJPG], "1");
   if (a.has("extract-jpeg")) put(v[kParamExtractJPG], "1");
   if (auto x = a.value("template")) {
@@ -247,6 +248,9 @@ const CommandSpec& ingest_command() {
                                      "VerifyCopies, 1 at first)"},
           {"no-verify-copies", nullptr, "check copies by their size only (the card is then never\n"
                                         "called safe to format)"},
+          {"reverify", nullptr, "read back every copy earlier runs made of the card's images,\n"
+                                "even those unchanged since they were proven (default: the\n"
+                                "preference ReverifyCopies, 0 at first)"},
           {"xmp-to-jpeg", nullptr, preset_default_help("write the sidecar's metadata into copied JPEGs",
                                                        "XMPtoJPG")},
           {"extract-jpeg", nullptr, preset_default_help("save the JPEG preview embedded in raw files",
@@ -284,7 +288,8 @@ const CommandSpec& ingest_command() {
        {"only", "except"}, {"only", "include"}, {"only", "exclude"}, {"only", "extensions"},
        {"except", "include"}, {"except", "exclude"}, {"except", "extensions"},
        {"include", "exclude"}, {"jpeg-verify", "no-jpeg-verify"},
-       {"verify-copies", "no-verify-copies"}, {"gps-track", "no-gps"},
+       {"verify-copies", "no-verify-copies"}, {"reverify", "no-verify-copies"},
+       {"gps-track", "no-gps"},
        {"camera-zone", "no-gps"}, {"camera-dst", "no-gps"}, {"clock-adjust", "no-gps"},
        {"card", "all-cards"}, {"files", "all-cards"}, {"dry-run", "all-cards"},
        {"dry-run", "json"}},

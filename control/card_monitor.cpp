@@ -192,6 +192,7 @@ void CardMonitor::slot_body(int index) {
   ctx->database = setup_.database;
   ctx->gps = setup_.gps;
   ctx->verify_copies = setup_.verify_copies;
+  ctx->reverify = setup_.reverify;
   if (setup_.card_volume) {
     const CardVolume volume = setup_.card_volume(folder);
     ctx->card_label = volume.label;

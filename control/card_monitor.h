@@ -95,6 +95,7 @@ struct MonitorSetup {
   const GpsRunSettings* gps = nullptr;    // GPS tagging; none: off (not owned)
   ProgramLauncher launch = launch_detached;
   bool verify_copies = true;  // every copy read back and compared with its source
+  bool reverify = false;       // copies of earlier runs read back even when unchanged
   // The volume label and file-system UUID of a slot's card folder, for the ingest ledger;
   // none: not recorded.
   std::function<CardVolume(const std::string& folder)> card_volume;

@@ -507,6 +507,7 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   run.cards_mode = r.cards_mode;
   run.source = card;
   run.verify_copies = r.verify_copies.value_or(pref_get_int("VerifyCopies") != 0);
+  run.reverify = r.reverify.value_or(pref_get_int("ReverifyCopies") != 0);
   out.run = run;
   return out;
 }
@@ -533,6 +534,7 @@ MonitorSetup monitor_setup(AppSession& session, const PreparedIngestion& run) {
   setup.master = &session.settings().master();
   setup.gps = session.gps_run_settings();
   setup.verify_copies = run.verify_copies;
+  setup.reverify = run.reverify;
   setup.card_volume = [](const std::string& folder) {
     if (is_camera_path(folder)) return CardVolume{};  // the camera's serial says which it is
     LinuxDriveSource drives;

@@ -56,6 +56,9 @@ struct StartRequest {
   bool strict_macros = false;
   // Copies read back and compared with their sources; unset: the preference "VerifyCopies".
   std::optional<bool> verify_copies;
+  // Copies of earlier runs read back even when unchanged; unset: the preference
+  // "ReverifyCopies".
+  std::optional<bool> reverify;
 };
 
 // Why the Start flow stopped before the run.
@@ -96,6 +99,7 @@ struct PreparedIngestion {
   std::string source;  // the folder (or camera) slot 0 ingests in single-source mode
   std::time_t started = 0;
   bool verify_copies = true;  // every copy read back and compared with its source
+  bool reverify = false;       // copies of earlier runs read back even when unchanged
 };
 
 struct StartOutcome {

@@ -374,6 +374,14 @@ const char* const kLedgerTables[] = {
     "ingestion_id integer, root text not null, path text not null, written_dt text not null)",
 };
 
+// Proofs kept in the ledger: each copy's stat fingerprint when it was last read back, and the
+// damage found in a file's own bytes (added to files from before them).
+const char* const kLedgerProofColumns[] = {
+    "alter table ledger_copy add column fingerprint text",
+    "alter table ledger add column damage text",
+    "alter table ledger add column damage_note text",
+};
+
 const char* const kHiddenColumns[] = {
     "alter table card add column hidden integer",
     "alter table client add column hidden integer",
@@ -409,7 +417,9 @@ bool Database::build_schema() {
       (query_quiet("select count(*) from card where hidden = 1") ||
        run_schema_list(kHiddenColumns, std::size(kHiddenColumns))) &&
       (query_quiet("select count(*) from ledger") ||
-       run_schema_list(kLedgerTables, std::size(kLedgerTables)));
+       run_schema_list(kLedgerTables, std::size(kLedgerTables))) &&
+      (query_quiet("select count(*) from ledger where damage_note is null") ||
+       run_schema_list(kLedgerProofColumns, std::size(kLedgerProofColumns)));
   if (built && exec_quiet("commit")) return true;
   if (built) report("\n\nERROR: Can't build database schema; " + last_message_);
   exec_quiet("rollback transaction");

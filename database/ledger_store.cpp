@@ -2,7 +2,10 @@
 #include "database/ledger_store.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <mutex>
 
 #include "database/database.h"
@@ -39,19 +42,53 @@ CopyState state_of(const std::string& text) {
 
 long long to_ll(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
 
+struct DamageName {
+  Damage damage;
+  const char* text;
+};
+
+constexpr DamageName kDamageNames[] = {
+    {Damage::kCorruptRaw, "corrupt raw"},
+    {Damage::kDamagedJpeg, "damaged JPEG"},
+    {Damage::kCorruptJpeg, "corrupt JPEG"},
+};
+
+const char* damage_text(Damage d) {
+  for (const DamageName& n : kDamageNames)
+    if (n.damage == d) return n.text;
+  return nullptr;
+}
+
+Damage damage_of(const std::string& text) {
+  for (const DamageName& n : kDamageNames)
+    if (text == n.text) return n.damage;
+  return Damage::kNone;
+}
+
+void bind_damage(Database::Repeated& st, int at, const LedgerEntry& e) {
+  if (const char* text = damage_text(e.damage)) {
+    st.bind(at, std::string(text));
+    st.bind(at + 1, e.damage_text);
+  } else {
+    st.bind_null(at);
+    st.bind_null(at + 1);
+  }
+}
+
 // The two inserts of a store, prepared once for all its rows.
 struct LedgerInserts {
   explicit LedgerInserts(Database& db)
       : entry(db,
               "insert into ledger (ingestion_id, card_label, card_uuid, camera_serial, "
-              "source_path, size, modified, captured, hash, taken_dt) "
-              "values(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"),
+              "source_path, size, modified, captured, hash, taken_dt, damage, damage_note) "
+              "values(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"),
         copy(db,
              "insert or replace into ledger_copy (ledger_id, path, tree, root, size, hash, "
-             "state) values(?1, ?2, ?3, ?4, ?5, ?6, ?7)") {}
-  bool ready() const { return entry.ready() && copy.ready(); }
+             "state, fingerprint) values(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"),
+        damage(db, "update ledger set damage = ?1, damage_note = ?2 where ledger_sk = ?3") {}
+  bool ready() const { return entry.ready() && copy.ready() && damage.ready(); }
 
-  Database::Repeated entry, copy;
+  Database::Repeated entry, copy, damage;
 };
 
 bool insert_entry(Database& db, LedgerInserts& inserts, LedgerEntry& e, const std::string& now) {
@@ -66,6 +103,7 @@ bool insert_entry(Database& db, LedgerInserts& inserts, LedgerEntry& e, const st
   st.bind(8, e.captured);
   st.bind(9, e.hash.hex());
   st.bind(10, now);
+  bind_damage(st, 11, e);
   if (!st.run()) return false;
   e.key = static_cast<long long>(db.last_insert_key());
   return true;
@@ -84,16 +122,86 @@ bool store_copy(LedgerInserts& inserts, long long key, const LedgerCopy& c, bool
   else
     st.bind_null(6);
   st.bind(7, std::string(state_text(state)));
+  if (c.fingerprint)
+    st.bind(8, c.fingerprint->text());
+  else
+    st.bind_null(8);
+  return st.run();
+}
+
+bool store_damage(LedgerInserts& inserts, const LedgerEntry& e) {
+  Database::Repeated& st = inserts.damage;
+  bind_damage(st, 1, e);
+  st.bind(3, e.key);
   return st.run();
 }
 
 }  // namespace
 
+std::string Fingerprint::text() const {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%" PRIu64 ":%" PRIu64 ":%" PRIu64 ":%" PRId64 ":%" PRId64,
+                device, inode, size, modified_ns, changed_ns);
+  return buf;
+}
+
+std::optional<Fingerprint> Fingerprint::from_text(const std::string& text) {
+  Fingerprint fp;
+  int end = 0;
+  if (std::sscanf(text.c_str(), "%" SCNu64 ":%" SCNu64 ":%" SCNu64 ":%" SCNd64 ":%" SCNd64 "%n",
+                  &fp.device, &fp.inode, &fp.size, &fp.modified_ns, &fp.changed_ns,
+                  &end) != 5 ||
+      static_cast<std::size_t>(end) != text.size())
+    return std::nullopt;
+  return fp;
+}
+
+namespace {
+// A file time in nanoseconds; times beyond what 64 bits hold (a file dated centuries ahead)
+// keep their seconds' bits instead, still a value that changes with the time.
+std::int64_t time_ns(const timespec& t) {
+  std::int64_t ns;
+  if (__builtin_mul_overflow(static_cast<std::int64_t>(t.tv_sec), std::int64_t{1'000'000'000},
+                             &ns) ||
+      __builtin_add_overflow(ns, static_cast<std::int64_t>(t.tv_nsec), &ns))
+    return static_cast<std::int64_t>(t.tv_sec);
+  return ns;
+}
+}  // namespace
+
+Fingerprint fingerprint_of(const struct stat& st) {
+  Fingerprint fp;
+  fp.device = static_cast<std::uint64_t>(st.st_dev);
+  fp.inode = static_cast<std::uint64_t>(st.st_ino);
+  fp.size = static_cast<std::uint64_t>(st.st_size);
+  fp.modified_ns = time_ns(st.st_mtim);
+  fp.changed_ns = time_ns(st.st_ctim);
+  return fp;
+}
+
+std::int64_t fingerprint_settle_wait_ns(const Fingerprint& fp, std::int64_t now_ns) {
+  constexpr std::int64_t kNs = 1'000'000'000;
+  const std::int64_t tick =
+      fp.changed_ns % kNs == 0 ? kCoarseFingerprintSettleNs : kFingerprintSettleNs;
+  // A change time ahead of the clock (a file server's clock, a clock set back) is waited for
+  // a tick, no longer.
+  std::int64_t age;
+  if (__builtin_sub_overflow(now_ns, fp.changed_ns, &age) || age < 0) return tick;
+  return age >= tick ? 0 : tick - age;
+}
+
+std::int64_t real_time_ns() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
 std::optional<LedgerEntry> ledger_find(Database& db, const Hash128& hash, std::uint64_t size) {
   const std::string hex = hash.hex();
   auto sql = sql_format(
       "select ledger_sk, ingestion_id, card_label, card_uuid, camera_serial, source_path, "
-      "modified, captured from ledger where hash = %Q and size = %lld order by ledger_sk",
+      "modified, captured, damage, damage_note from ledger where hash = %Q and size = %lld "
+      "order by ledger_sk",
       hex.c_str(), static_cast<long long>(size));
   if (!sql) return std::nullopt;
   auto rows = db.query(*sql);
@@ -110,8 +218,16 @@ std::optional<LedgerEntry> ledger_find(Database& db, const Hash128& hash, std::u
   e.modified = to_ll(r[6]);
   e.captured = r[7];
   e.hash = hash;
+  // Damage any run found in this content stays with it.
+  for (const std::vector<std::string>& row : rows->rows)
+    if (const Damage d = damage_of(row[8]); d != Damage::kNone) {
+      e.damage = d;
+      e.damage_text = row[9];
+      break;
+    }
   auto copies_sql = sql_format(
-      "select tree, root, path, size, hash, state from ledger_copy where ledger_id in "
+      "select tree, root, path, size, hash, state, fingerprint from ledger_copy where "
+      "ledger_id in "
       "(select ledger_sk from ledger where hash = %Q and size = %lld)",
       hex.c_str(), static_cast<long long>(size));
   if (!copies_sql) return std::nullopt;
@@ -125,6 +241,7 @@ std::optional<LedgerEntry> ledger_find(Database& db, const Hash128& hash, std::u
     copy.size = static_cast<std::uint64_t>(to_ll(c[3]));
     copy.hash = Hash128::from_hex(c[4]);
     copy.state = state_of(c[5]);
+    copy.fingerprint = Fingerprint::from_text(c[6]);
     copy.stored = true;
     e.copies.push_back(std::move(copy));
   }
@@ -176,6 +293,8 @@ bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool d
       if (e->key < 0) {
         if (!(ok = insert_entry(db, inserts, *e, now))) break;
         keyed.emplace_back(e, -1);
+      } else if (!e->damage_stored && !(ok = store_damage(inserts, *e))) {
+        break;
       }
       for (const LedgerCopy& c : e->copies)
         if (!c.stored && c.state != CopyState::kPending &&
@@ -184,11 +303,13 @@ bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool d
     }
   }  // the statements are finished before the transaction ends
   if (ok && db.exec("commit")) {
-    for (LedgerEntry* e : entries)
+    for (LedgerEntry* e : entries) {
+      e->damage_stored = true;
       for (LedgerCopy& c : e->copies)
         if (c.state != CopyState::kPending &&
             (durable || c.state == CopyState::kWritten || c.state == CopyState::kBad))
           c.stored = true;
+    }
     return true;
   }
   db.exec_quiet("rollback transaction");

@@ -6,8 +6,15 @@
 // completed from what it records, and the manifests written for each ingestion are listed.
 //
 // A copy is recorded only once it is on the disk (the engine flushes the file system first),
-// so a record never claims a copy that a power cut could take back.
+// so a record never claims a copy that a power cut could take back. A copy that was read back
+// keeps the stat fingerprint its file had when the read began: a later run that finds the
+// same fingerprint knows the file was not written since, and need not read it again.
+//
+// Damage that the checks found in a file's own bytes (a corrupt raw, a damaged JPEG) is kept
+// with the file's entry, by content, so that every later run of the same card reports it.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <optional>
@@ -42,6 +49,43 @@ inline bool copy_proven(CopyState s) {
   return s == CopyState::kVerified || s == CopyState::kConverted;
 }
 
+// What the system says of a file without reading it: device, inode, size, modification and
+// change times in nanoseconds. Any write to the file, or its replacement by another file,
+// changes at least one of them (the change time cannot be set back by any program).
+struct Fingerprint {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified_ns = 0;
+  std::int64_t changed_ns = 0;
+
+  bool operator==(const Fingerprint&) const = default;
+  // "device:inode:size:modified:changed", as the ledger keeps it.
+  std::string text() const;
+  static std::optional<Fingerprint> from_text(const std::string& text);
+};
+Fingerprint fingerprint_of(const struct stat& st);
+
+// A write within one tick of the file system's clock after a fingerprint was taken may leave
+// the times as they were. A fingerprint taken that soon after the file's last change is
+// therefore not kept: the next run reads the copy again, as a version-control tool does with
+// its "racily clean" entries. The tick is taken as 50 ms where the change time has a fraction
+// of a second, and as 2 s where it has none (FAT keeps times to 2 s).
+inline constexpr std::int64_t kFingerprintSettleNs = 50'000'000;
+inline constexpr std::int64_t kCoarseFingerprintSettleNs = 2'000'000'000;
+// How long after `now_ns` (real time) a fingerprint of the file may be taken to stand for it
+// later: 0 once a tick has passed since its last change.
+std::int64_t fingerprint_settle_wait_ns(const Fingerprint& fp, std::int64_t now_ns);
+// True when the fingerprint, taken at `taken_ns` (real time), may stand for the file later.
+inline bool fingerprint_settled(const Fingerprint& fp, std::int64_t taken_ns) {
+  return fingerprint_settle_wait_ns(fp, taken_ns) == 0;
+}
+// The real time in nanoseconds, as file times count it.
+std::int64_t real_time_ns();
+
+// Damage a check found in a file's own bytes, remembered with its entry.
+enum class Damage { kNone, kCorruptRaw, kDamagedJpeg, kCorruptJpeg };
+
 struct LedgerCopy {
   CopyTree tree = CopyTree::kFirst;
   std::string root;  // the tree's root as the system resolves it
@@ -49,7 +93,14 @@ struct LedgerCopy {
   std::uint64_t size = 0;       // as written: a file of another size is no longer this copy
   std::optional<Hash128> hash;  // of the file as it lies there; none until known
   CopyState state = CopyState::kPending;
+  // The file's fingerprint when it was last proven; none: never proven, or changed since.
+  std::optional<Fingerprint> fingerprint;
   bool stored = false;  // the database holds it as it is now
+  // Proven by this run (made and read back, or read again), or found with its fingerprint
+  // unchanged; never stored. A copy of an earlier run counts only once it is checked.
+  bool checked = false;
+  // Found changed since it was proven: kept as it is, and the card's file is copied beside it.
+  bool changed_since_proven = false;
 };
 
 struct LedgerEntry {
@@ -63,6 +114,9 @@ struct LedgerEntry {
   std::int64_t modified = 0;  // seconds since the epoch
   std::string captured;       // capture time "YYYYMMDD_hhmmss"; empty when the file has none
   Hash128 hash;
+  Damage damage = Damage::kNone;
+  std::string damage_text;     // what the check said
+  bool damage_stored = true;   // false while new damage waits to be stored
   std::vector<LedgerCopy> copies;
 };
 

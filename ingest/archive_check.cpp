@@ -21,11 +21,11 @@ namespace cw {
 
 namespace {
 
-// True when, with a backup, the primary or the post-conversion tree lacks the content.
-bool lacks_copies(EngineContext& ctx, const LedgerEntry& e) {
+// True when, with a backup, the primary or the post-conversion tree lacks a proven copy.
+bool lacks_copies(EngineContext& ctx, std::size_t entry) {
   if (!ctx.want_backup) return false;
-  if (!copy_in_tree(e, tree_root(ctx, CopyTree::kPrimary))) return true;
-  return ctx.want_backup_post && !copy_in_tree(e, tree_root(ctx, CopyTree::kPost));
+  if (!proven_copy_in_tree(ctx, entry, CopyTree::kPrimary)) return true;
+  return ctx.want_backup_post && !proven_copy_in_tree(ctx, entry, CopyTree::kPost);
 }
 
 void take_archived(EngineContext& ctx, ImageRecord& r, std::size_t entry, std::size_t copy,
@@ -37,28 +37,10 @@ void take_archived(EngineContext& ctx, ImageRecord& r, std::size_t entry, std::s
   r.ledger = static_cast<long>(entry);
   if (!earlier) return;  // a second file of one content on this card
   ++ctx.counts.already_archived;
-  if (!lacks_copies(ctx, e)) return;
-  r.first_copy_path = run_path(ctx, CopyTree::kFirst, e.copies[copy].path);
+  recall_damage(ctx, e, e.copies[copy].path);
+  if (!lacks_copies(ctx, entry)) return;
+  r.first_copy_path = run_path(ctx, CopyTree::kFirst, ctx.ledger.at(entry).copies[copy].path);
   r.from_earlier_run = true;
-}
-
-// An archived copy that was only written, never read back, is read back now when the run
-// verifies copies: true when it holds the content (it is then verified), false when it does
-// not (it is then no copy, and the image is copied again).
-bool prove_old_copy(EngineContext& ctx, std::size_t entry, std::size_t copy) {
-  LedgerCopy& c = ctx.ledger.at(entry).copies[copy];
-  if (!ctx.verify_copies || c.state != CopyState::kWritten || !c.hash) return true;
-  const VerifyResult result = ctx.verifier.verify_now(VerifyJob{c.path, *c.hash, entry, copy});
-  c.stored = false;
-  if (result.outcome == VerifyOutcome::kMatch) {
-    c.state = CopyState::kVerified;
-    ++ctx.counts.files_verified;
-    return true;
-  }
-  c.state = CopyState::kBad;
-  ctx.report_printf("\nWARNING: The archived copy %s differs from the card; it is copied again.\n",
-                    c.path.c_str());
-  return false;
 }
 
 }  // namespace
@@ -86,9 +68,9 @@ Archived find_archived(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
   }
   const std::optional<std::size_t> entry = ctx.ledger.find(*facts.hash, r.size);
   if (!entry) return Archived::kNo;
-  const std::optional<std::size_t> copy =
-      copy_in_tree(ctx.ledger.at(*entry), tree_root(ctx, CopyTree::kFirst));
-  if (!copy || !prove_old_copy(ctx, *entry, *copy)) return Archived::kNo;
+  // A copy found changed is kept; the image is then copied again, beside it.
+  const std::optional<std::size_t> copy = proven_copy_in_tree(ctx, *entry, CopyTree::kFirst);
+  if (!copy) return Archived::kNo;
   take_archived(ctx, r, *entry, *copy, !ctx.ledger.created_here(*entry));
   return Archived::kYes;
 }
@@ -103,9 +85,10 @@ void take_archived_name(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
   copy.size = facts.size;
   copy.hash = facts.hash;
   copy.state = CopyState::kVerified;  // its content was just read and hashed
-  LedgerEntry& e = ctx.ledger.at(entry);
-  e.copies.push_back(std::move(copy));
-  take_archived(ctx, r, entry, e.copies.size() - 1, true);
+  copy.checked = true;
+  announce_copy_beside(ctx, entry, CopyTree::kFirst, copy.path);
+  const std::size_t index = put_copy(ctx.ledger.at(entry), std::move(copy));
+  take_archived(ctx, r, entry, index, true);
 }
 
 std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& hash) {
@@ -135,6 +118,7 @@ std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& h
 void copy_changed(EngineContext& ctx, std::size_t entry, std::size_t copy) {
   LedgerCopy& c = ctx.ledger.at(entry).copies[copy];
   c.hash.reset();
+  c.fingerprint.reset();
   c.stored = false;
   struct stat st;
   if (sysio().stat(c.path.c_str(), &st) == 0) c.size = static_cast<std::uint64_t>(st.st_size);
@@ -145,12 +129,18 @@ void hash_changed_copies(EngineContext& ctx) {
   for (std::size_t i = 0; i < ctx.ledger.size(); ++i)
     for (LedgerCopy& c : ctx.ledger.at(i).copies) {
       if (c.hash || !copy_counts(c.state)) continue;
+      // The fingerprint is taken before the read, as a read-back takes it.
+      const std::int64_t now = real_time_ns();
+      struct stat st;
+      const bool have_stat = sysio().stat(c.path.c_str(), &st) == 0;
       Hash128 h;
       if (!hash_file(c.path, h, ctx.read_buffer.get(), kCopyBufferSize)) continue;
       c.hash = h;
       c.stored = false;
-      struct stat st;
-      if (sysio().stat(c.path.c_str(), &st) == 0) c.size = static_cast<std::uint64_t>(st.st_size);
+      if (!have_stat) continue;
+      c.size = static_cast<std::uint64_t>(st.st_size);
+      const Fingerprint fp = fingerprint_of(st);
+      if (fingerprint_settled(fp, now)) c.fingerprint = fp;
     }
 }
 

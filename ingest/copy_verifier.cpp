@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <chrono>
 #include <cstdlib>
 
 #include "foundation/sysio.h"
@@ -53,11 +54,18 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
            ::lseek(fd.get(), 0, SEEK_SET) == 0;
   };
   bool direct = (::fcntl(fd.get(), F_GETFL) & O_DIRECT) != 0;
+  // The fingerprint is taken before the first byte is read: a write during or after the read
+  // then changes the file's times from those recorded.
+  const std::int64_t now = real_time_ns();
+  struct stat st;
+  const bool have_stat = sysio().fstat(fd.get(), &st) == 0;
+  if (have_stat) {
+    result.fingerprint = fingerprint_of(st);
+    result.fingerprint_taken_ns = now;
+  }
   // A large copy is read through the cache all the same: the system's read-ahead keeps the
   // disk busier than one direct read after another.
-  struct stat st;
-  if (direct && (sysio().fstat(fd.get(), &st) != 0 ||
-                 static_cast<std::uint64_t>(st.st_size) > kDirectReadMax))
+  if (direct && (!have_stat || static_cast<std::uint64_t>(st.st_size) > kDirectReadMax))
     direct = !read_through_cache();
   ContentHasher hasher;
   if (direct && !hash_fd(fd.get(), hasher, buffer, size)) {
@@ -95,6 +103,7 @@ CopyVerifier::~CopyVerifier() {
     jobs_.clear();
   }
   wake_.notify_all();
+  settle_.notify_all();
   for (std::thread& t : threads_) t.join();
 }
 
@@ -152,7 +161,17 @@ void CopyVerifier::work() {
     VerifyJob job = std::move(jobs_.front());
     jobs_.pop_front();
     ++working_;
+    // A copy written a moment ago is read once a tick of the file system's clock has passed
+    // since, so that the fingerprint the read-back takes can stand for it later (ledger_store.h):
+    // the readers lag the copying by that much at most, and the copying never waits for them.
     lock.unlock();
+    struct stat st;
+    if (sysio().lstat(job.path.c_str(), &st) == 0)
+      if (const std::int64_t wait = fingerprint_settle_wait_ns(fingerprint_of(st), real_time_ns())) {
+        lock.lock();
+        settle_.wait_for(lock, std::chrono::nanoseconds(wait), [this] { return quit_; });
+        lock.unlock();
+      }
     VerifyResult result = read_back(job, buffer.get(), kReadBackBuffer);
     lock.lock();
     --working_;

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "database/ledger_store.h"
 #include "foundation/content_hash.h"
 
 namespace cw {
@@ -38,6 +39,9 @@ struct VerifyResult {
   VerifyJob job;
   VerifyOutcome outcome = VerifyOutcome::kUnreadable;
   int error = 0;  // errno of an unreadable copy
+  // The file's fingerprint as the read began, and the real time just before it was taken.
+  std::optional<Fingerprint> fingerprint;
+  std::int64_t fingerprint_taken_ns = 0;
 };
 
 // Reads one copy back from the disk (through the system-call table) and compares its hash.
@@ -70,6 +74,7 @@ class CopyVerifier {
 
   std::mutex mutex_;
   std::condition_variable wake_, idle_;
+  std::condition_variable settle_;  // a reader waiting for a copy's times to settle; quit
   std::deque<VerifyJob> jobs_;
   std::vector<VerifyResult> results_;
   int working_ = 0;  // copies being read back

@@ -44,6 +44,8 @@ bool prove_restore_source(EngineContext& ctx, std::size_t entry, std::size_t cop
   // A converter's DNG found in place has no hash before the end of the run: the converter
   // checked what it wrote, and nothing recorded says otherwise.
   if (!c.hash && c.state == CopyState::kConverted) return true;
+  // Proven in this run already (read back, or its fingerprint unchanged since it was).
+  if (c.checked && copy_proven(c.state)) return true;
   // Changed by a step of a run that ended before it hashed the copy again: nothing to prove it
   // against, and nothing that says it is damaged either.
   if (!c.hash) {

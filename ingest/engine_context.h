@@ -170,6 +170,8 @@ class EngineContext : public RunContext {
   std::string card_uuid;
   // Every copy is read back from the disk and compared with its source by hash.
   bool verify_copies = true;
+  // Copies of earlier runs are read back again even when their fingerprints are unchanged.
+  bool reverify = false;
   RunLedger ledger;
   CopyVerifier verifier;
   std::vector<VerifyResult> verifier_results;  // read back on the run's thread, not recorded yet

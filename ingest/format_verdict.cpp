@@ -19,7 +19,8 @@ bool proven_everywhere(EngineContext& ctx, const ImageRecord& r) {
   const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
   for (const CopyTree tree : wanted_trees(ctx)) {
     const std::optional<std::size_t> c = copy_in_tree(e, tree_root(ctx, tree));
-    if (!c || !copy_proven(e.copies[*c].state)) return false;
+    // A copy of an earlier run counts only once this run checked it (run_ledger.h).
+    if (!c || !copy_proven(e.copies[*c].state) || !e.copies[*c].checked) return false;
     if (!sidecar_in_place(ctx, r, e.copies[*c])) return false;
   }
   return true;

@@ -12,6 +12,13 @@ namespace {
 // How often a run waiting for a check looks at its stop request.
 constexpr auto kStopPoll = std::chrono::milliseconds(200);
 
+// The damage is the file's own (its copy was read back with the card's hash, or is read
+// back with it before the run ends): the ledger keeps it for every later run of the card.
+void note_damage(EngineContext& ctx, int index, Damage damage, const std::string& text) {
+  if (index >= 0 && static_cast<std::size_t>(index) < ctx.images.size())
+    remember_damage(ctx, ctx.images[static_cast<std::size_t>(index)], damage, text);
+}
+
 }  // namespace
 
 // One queued check: what it is about, and its result once `done` (guarded by the mutex).
@@ -89,6 +96,7 @@ void ImageChecks::report_one(EngineContext& ctx, const Check& c) {
       ++n.raws_decoded;
     } else if (c.raw_check.verdict == RawVerdict::kCorrupt) {
       ++n.raws_corrupt;
+      note_damage(ctx, c.index, Damage::kCorruptRaw, c.raw_check.message);
       ctx.report_printf("Corrupt raw: \"%s\": %s\n", path, c.raw_check.message.c_str());
     }
     return;
@@ -100,11 +108,13 @@ void ImageChecks::report_one(EngineContext& ctx, const Check& c) {
       break;
     case JpegVerdict::kDamaged:
       ++n.damaged_jpegs;
+      note_damage(ctx, c.index, Damage::kDamagedJpeg, c.jpeg.damage);
       ctx.report_printf("Damaged JPEG data: \"%s\": %s\n", path, c.jpeg.damage.c_str());
       break;
     case JpegVerdict::kCorrupt:
     case JpegVerdict::kUnreadable:
       ++n.jpegs_corrupt;
+      note_damage(ctx, c.index, Damage::kCorruptJpeg, "");
       ctx.report_printf("Corrupt JPEG: \"%s\"\n", path);
       break;
   }

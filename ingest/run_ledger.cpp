@@ -7,20 +7,78 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 #include <tuple>
 
 #include "database/database.h"
 #include "foundation/path_guard.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
+#include "ingest/copy_io.h"
 #include "ingest/damaged_copy.h"
 #include "ingest/engine_context.h"
+#include "ingest/image_record.h"
+#include "ingest/unique_target.h"
 
 namespace cw {
 
 namespace {
 
 constexpr auto kStoreInterval = std::chrono::seconds(1);
+
+// Keeps the fingerprint a read-back took, unless it was taken too soon after the file's last
+// change to stand for the file later.
+void keep_fingerprint(LedgerCopy& c, const VerifyResult& r) {
+  if (r.fingerprint && fingerprint_settled(*r.fingerprint, r.fingerprint_taken_ns))
+    c.fingerprint = r.fingerprint;
+  else
+    c.fingerprint.reset();
+}
+
+// A copy of an earlier run in the tree: true when it may count in this run (see the header),
+// false after it was marked bad.
+bool check_earlier_copy(EngineContext& ctx, std::size_t entry, std::size_t copy) {
+  LedgerCopy& c = ctx.ledger.at(entry).copies[copy];
+  // Without read-backs copies are taken by their size, as when they are made.
+  if (c.checked || c.state == CopyState::kPending || !ctx.verify_copies) return true;
+  struct stat st;
+  const bool there = sysio().lstat(c.path.c_str(), &st) == 0;
+  if (!ctx.reverify && copy_proven(c.state) && c.fingerprint && there &&
+      fingerprint_of(st) == *c.fingerprint) {
+    c.checked = true;
+    return true;
+  }
+  // Changed a moment ago: read once its times have settled, so the new fingerprint can stand.
+  if (there)
+    if (const std::int64_t wait = fingerprint_settle_wait_ns(fingerprint_of(st), real_time_ns()))
+      std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
+  // A DNG whose run ended before it was hashed has only the converter's word, as one found
+  // at its name has (second_copy.cpp): its hash is made now.
+  Hash128 made;
+  if (!c.hash && c.state == CopyState::kConverted && there && ensure_read_buffer(ctx) &&
+      hash_file(c.path, made, ctx.read_buffer.get(), kCopyBufferSize))
+    c.hash = made;
+  VerifyResult result;
+  if (c.hash) result = ctx.verifier.verify_now(VerifyJob{c.path, *c.hash, entry, copy});
+  c.stored = false;
+  if (c.hash && result.outcome == VerifyOutcome::kMatch) {
+    if (c.state != CopyState::kConverted) c.state = CopyState::kVerified;
+    keep_fingerprint(c, result);
+    c.checked = true;
+    ++ctx.counts.files_verified;
+    return true;
+  }
+  c.state = CopyState::kBad;
+  c.fingerprint.reset();
+  c.changed_since_proven = true;
+  const std::string why = !c.hash ? "has no recorded hash to prove it by"
+                          : result.outcome == VerifyOutcome::kMismatch
+                              ? "no longer matches the card"
+                              : std::string("cannot be read back (") + std::strerror(result.error) + ")";
+  ctx.report_printf("\nWARNING: The archived copy \"%s\" %s; it is kept as it is.\n",
+                    c.path.c_str(), why.c_str());
+  return false;
+}
 
 }  // namespace
 
@@ -75,7 +133,7 @@ bool RunLedger::store(bool durable) {
   if (!db_) return true;
   std::vector<LedgerEntry*> ready;
   for (LedgerEntry& e : entries_) {
-    bool settled = true, changed = e.key < 0;
+    bool settled = true, changed = e.key < 0 || !e.damage_stored;
     for (const LedgerCopy& c : e.copies) {
       if (c.state == CopyState::kPending) settled = false;
       if (!c.stored) changed = true;
@@ -95,6 +153,87 @@ std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::str
       return i;
   }
   return std::nullopt;
+}
+
+std::optional<std::size_t> proven_copy_in_tree(EngineContext& ctx, std::size_t entry,
+                                               CopyTree tree) {
+  const std::string root = tree_root(ctx, tree);
+  for (;;) {
+    const std::optional<std::size_t> copy = copy_in_tree(ctx.ledger.at(entry), root);
+    if (!copy || check_earlier_copy(ctx, entry, *copy)) return copy;
+  }
+}
+
+bool has_changed_copy(const LedgerEntry& entry, CopyTree tree) {
+  for (const LedgerCopy& c : entry.copies)
+    if (c.tree == tree && c.changed_since_proven) return true;
+  return false;
+}
+
+std::string target_beside_changed(EngineContext& ctx, std::size_t entry, CopyTree tree,
+                                  const std::string& target, const std::string& source) {
+  if (!has_changed_copy(ctx.ledger.at(entry), tree)) return target;
+  SourceFacts facts;
+  if (!source_facts(source, facts)) return target;
+  const TargetName name = find_target_name(target, facts, 0);
+  if (name.exhausted) return target;  // the copy then refuses to replace it
+  return name.duplicate.value_or(name.path);
+}
+
+void announce_copy_beside(EngineContext& ctx, std::size_t entry, CopyTree tree,
+                          const std::string& new_path) {
+  for (LedgerCopy& c : ctx.ledger.at(entry).copies) {
+    if (c.tree != tree || !c.changed_since_proven || c.path == new_path) continue;
+    ctx.report_printf(
+        "Changed archive copy kept: \"%s\" -- the card's file is copied beside it: \"%s\"\n",
+                      c.path.c_str(), new_path.c_str());
+    c.changed_since_proven = false;
+  }
+}
+
+namespace {
+
+struct DamageCount {
+  Damage damage;
+  int RunCounters::*counter;
+  const char* name;  // as the checks name it
+};
+
+constexpr DamageCount kDamageCounts[] = {
+    {Damage::kCorruptRaw, &RunCounters::raws_corrupt, "Corrupt raw"},
+    {Damage::kDamagedJpeg, &RunCounters::damaged_jpegs, "Damaged JPEG data"},
+    {Damage::kCorruptJpeg, &RunCounters::jpegs_corrupt, "Corrupt JPEG"},
+};
+
+}  // namespace
+
+void remember_damage(EngineContext& ctx, const ImageRecord& r, Damage damage,
+                     const std::string& text) {
+  if (r.ledger < 0) return;
+  LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
+  if (e.damage == damage && e.damage_text == text) return;
+  e.damage = damage;
+  e.damage_text = text;
+  e.damage_stored = false;
+}
+
+void recall_damage(EngineContext& ctx, const LedgerEntry& e, const std::string& path) {
+  for (const DamageCount& d : kDamageCounts) {
+    if (d.damage != e.damage) continue;
+    ++(ctx.counts.*d.counter);
+    ctx.report_append(std::string(d.name) + ": \"" + path + "\"" +
+                      (e.damage_text.empty() ? "" : ": " + e.damage_text) +
+                      " (found when it was first ingested)\n");
+  }
+}
+
+std::size_t put_copy(LedgerEntry& entry, LedgerCopy copy) {
+  if (const std::optional<std::size_t> same = copy_at(entry, copy.path)) {
+    entry.copies[*same] = std::move(copy);
+    return *same;
+  }
+  entry.copies.push_back(std::move(copy));
+  return entry.copies.size() - 1;
 }
 
 std::optional<std::size_t> copy_at(const LedgerEntry& entry, const std::string& real_path) {
@@ -133,8 +272,9 @@ std::size_t record_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
   copy.size = size;
   copy.hash = expected;
   copy.state = ctx.verify_copies ? CopyState::kPending : CopyState::kWritten;
-  e.copies.push_back(std::move(copy));
-  const std::size_t index = e.copies.size() - 1;
+  copy.checked = true;
+  const std::size_t index = put_copy(e, std::move(copy));
+  announce_copy_beside(ctx, entry, tree, path);
   if (!ctx.verify_copies) return index;
   VerifyJob job{path, expected, entry, index};
   if (now) {
@@ -159,6 +299,7 @@ void settle_read_backs(EngineContext& ctx, bool wait) {
     switch (r.outcome) {
       case VerifyOutcome::kMatch:
         c.state = CopyState::kVerified;
+        keep_fingerprint(c, r);
         ++ctx.counts.files_verified;
         break;
       case VerifyOutcome::kMismatch:

@@ -10,6 +10,12 @@
 // later run proves them (reads them back, or at least finds them whole) before it trusts them.
 // Without a database the entries only serve the run itself (duplicates within the card, the
 // completion of missing copies).
+//
+// A copy an earlier run proved counts in this run only once it is checked again: its stat
+// fingerprint unchanged since it was read back, or (fingerprint changed or missing, or every
+// copy wanted again with `reverify`) read back now with its recorded hash. One that no longer
+// matches is kept as it is (a photo manager may have written keywords into it) and the card's
+// file is copied beside it.
 #pragma once
 
 #include <chrono>
@@ -29,6 +35,7 @@ namespace cw {
 
 class Database;
 class EngineContext;
+struct ImageRecord;
 
 class RunLedger {
  public:
@@ -77,6 +84,38 @@ class RunLedger {
 // is still there with its size: written, verified, converted or being read back. Nothing when
 // the tree has none.
 std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::string& root);
+
+// The copy of entry `entry` in `tree` that is proven for this run: a copy made by this run, or
+// one of an earlier run that is checked now (see above). A copy that fails its check is marked
+// bad, named in the report, and the next copy in the tree (if any) is tried.
+std::optional<std::size_t> proven_copy_in_tree(EngineContext& ctx, std::size_t entry,
+                                               CopyTree tree);
+
+// True when this run found a copy of `entry` in `tree` changed since it was proven: the card's
+// file then goes beside it.
+bool has_changed_copy(const LedgerEntry& entry, CopyTree tree);
+// Where a copy of `source` into `tree` goes when it was wanted at `target`: `target` itself,
+// unless a copy of the entry in that tree was found changed; then the first name with the
+// unique-name suffix that is free or holds the same content, so the changed file stays.
+std::string target_beside_changed(EngineContext& ctx, std::size_t entry, CopyTree tree,
+                                  const std::string& target, const std::string& source);
+// A copy of the card's file was placed (or found) at `new_path` in `tree`: the report names
+// each copy of that tree found changed since it was proven beside it, on a line of its own.
+void announce_copy_beside(EngineContext& ctx, std::size_t entry, CopyTree tree,
+                          const std::string& new_path);
+
+// Damage a check found in the bytes of image `r`'s file, kept with its entry (stored with
+// the ledger), so that every later run of the same card reports it.
+void remember_damage(EngineContext& ctx, const ImageRecord& r, Damage damage,
+                     const std::string& text);
+// An archived image of an earlier run whose file was found damaged then: counted and named as
+// the checks count and name it, so the card's verdict is the same on every run.
+void recall_damage(EngineContext& ctx, const LedgerEntry& e, const std::string& path);
+
+// Records `copy` in `entry`: in place of an earlier record of the same path (a file deleted
+// and made again is one copy, which the database keeps by its path), else as a new one. Its
+// index in the entry.
+std::size_t put_copy(LedgerEntry& entry, LedgerCopy copy);
 
 // The recorded copy of `entry` at this path (as the system resolves it), whatever its state.
 std::optional<std::size_t> copy_at(const LedgerEntry& entry, const std::string& real_path);

@@ -156,9 +156,10 @@ std::size_t keep_found_copy(EngineContext& ctx, std::size_t entry, CopyTree tree
   c.size = file_size(path);
   c.hash = hash;
   c.state = CopyState::kVerified;  // its content was just read and hashed
-  e.copies.push_back(std::move(c));
+  c.checked = true;
+  announce_copy_beside(ctx, entry, tree, c.path);
   log_printf("Copy made before, kept: %s", path.c_str());
-  return e.copies.size() - 1;
+  return put_copy(e, std::move(c));
 }
 
 // A copy of `source` (recorded as copy `from` of the entry, or the card's file) into `target`
@@ -227,7 +228,7 @@ bool copy_unchanged(EngineContext& ctx, const std::string& file, const std::stri
   ctx.status_printf("2nd copy: %s", name_of(file).c_str());
   std::optional<std::size_t> from;
   if (image.entry && source == file)
-    from = copy_in_tree(ctx.ledger.at(*image.entry), tree_root(ctx, CopyTree::kFirst));
+    from = proven_copy_in_tree(ctx, *image.entry, CopyTree::kFirst);
   if (!copy_recorded(ctx, source, target, image.entry, from, CopyTree::kPrimary, true, false,
                      copy, made))
     return false;
@@ -250,8 +251,8 @@ std::optional<std::size_t> record_converted(EngineContext& ctx, const Image& ima
   c.path = real_path_of(dng).value_or(dng);
   c.size = static_cast<std::uint64_t>(st.st_size);
   c.state = CopyState::kConverted;  // its hash is made at the end of the run
-  e.copies.push_back(std::move(c));
-  return e.copies.size() - 1;
+  c.checked = true;
+  return put_copy(e, std::move(c));
 }
 
 // Each first copy gets a second copy and, with a post-conversion backup, a third.
@@ -315,8 +316,19 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     const std::size_t dot = long_extension_dot(p.target);
     p.convert = !copy_everything && is_convertible_raw(ctx, *file) && dot != std::string::npos;
     if (p.convert) p.target.replace(dot, std::string::npos, ".dng");
-    if (p.image.entry) p.primary = copy_in_tree(ctx.ledger.at(*p.image.entry), primary_root);
+    if (p.image.entry) p.primary = proven_copy_in_tree(ctx, *p.image.entry, CopyTree::kPrimary);
+    // A copy there that changed since it was proven stays: a plain copy goes beside it, and a
+    // DNG (whose name the converter chooses) is not made again over it.
+    const bool changed = p.image.entry && !p.primary &&
+                         has_changed_copy(ctx.ledger.at(*p.image.entry), CopyTree::kPrimary);
+    if (changed && !p.convert)
+      p.target = target_beside_changed(ctx, *p.image.entry, CopyTree::kPrimary, p.target, *file);
     struct stat st;
+    if (changed && p.convert && sysio().stat(p.target.c_str(), &st) == 0) {
+      ctx.report_printf("WARNING: %s is not converted again over its changed DNG %s.\n",
+                        file->c_str(), p.target.c_str());
+      continue;
+    }
     if (!p.primary && p.convert && sysio().stat(p.target.c_str(), &st) == 0)
       p.primary = record_converted(ctx, p.image, p.target);
     if (p.primary) {
@@ -411,12 +423,13 @@ bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
                          bool primary_made, bool& made) {
   made = false;
   if (!ctx.want_backup_post || !ctx.post_backup_root || !ctx.primary_root) return true;
-  if (entry && copy_in_tree(ctx.ledger.at(*entry), tree_root(ctx, CopyTree::kPost))) return true;
+  if (entry && proven_copy_in_tree(ctx, *entry, CopyTree::kPost)) return true;
   // A primary copy an earlier run made is the source of the third only while it still holds
   // what the ledger recorded of it (it was named when it did not).
   if (entry && primary && !primary_made && !prove_restore_source(ctx, *entry, *primary))
     return true;
   std::string post = *ctx.post_backup_root + primary_file.substr(ctx.primary_root->size());
+  if (entry) post = target_beside_changed(ctx, *entry, CopyTree::kPost, post, primary_file);
   std::size_t sep = last_separator(post);
   if (!make_folder_in_tree(ctx, post.substr(0, sep), *ctx.post_backup_root)) return false;
   ctx.status_printf("3rd copy: %s", post.c_str() + sep + 1);

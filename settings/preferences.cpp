@@ -39,6 +39,9 @@ const std::vector<PrefKey>& preference_keys() {
       // Every copy an ingestion makes is read back from the disk and compared with its
       // source by content hash (0: copies are only size-checked).
       {"VerifyCopies", PrefType::Integer, "1", 0},
+      // Copies that earlier ingestions proved are read back again on every run, not only
+      // when their stat fingerprints changed (1: for disks that may rot silently).
+      {"ReverifyCopies", PrefType::Integer, "0", 0},
       // Where the update check asks; no check is ever made while it is empty.
       {"UpdateCheckURL", PrefType::Text, "", 1000},
   };

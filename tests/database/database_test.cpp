@@ -1,6 +1,6 @@
 // Tables and default rows of a new file, upgrades of old files, default and "[unknown]"
 // entities, names that would break hand-built SQL, ingestion records, TABLE.COLUMN values,
-// the ingest ledger's copy states.
+// the ingest ledger's copy states, fingerprints and damage.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -381,6 +381,59 @@ TEST_F(DatabaseTest, LedgerCallsACopyVerifiedOnlyOnceItIsOnTheDisk) {
   ASSERT_TRUE(ledger_store(db, {&e}, true));
   EXPECT_EQ(state_found(), CopyState::kVerified);
   EXPECT_TRUE(e.copies[0].stored);
+}
+
+// A ledger from before fingerprints and damage gains their columns and keeps its rows; a
+// copy's fingerprint and an entry's damage found after it was stored are stored and found
+// again. A fingerprint stands for a file only once a tick of the
+// file system's clock passed since its change: 50 ms, or 2 s for times in whole seconds.
+TEST_F(DatabaseTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
+  raw_exec(path,
+           "create table ledger (ledger_sk integer not null primary key autoincrement, "
+           "ingestion_id integer, card_label text, card_uuid text, camera_serial text, "
+           "source_path text not null, size integer not null, modified integer not null, "
+           "captured text, hash text not null, taken_dt text not null);"
+           "create table ledger_copy (ledger_id integer not null, path text not null, "
+           "tree integer not null, root text not null, size integer not null, hash text, "
+           "state text not null, primary key (ledger_id, path));"
+           "create table manifest (manifest_sk integer not null primary key autoincrement, "
+           "ingestion_id integer, root text not null, path text not null, written_dt text "
+           "not null);"
+           "insert into ledger values(1, 1, 'EOS', '', '', 'DCIM/IMG_1.JPG', 5, 1717236000, '', "
+           "'00000000000000000000000000000007', '2024-06-01 10:00:00');"
+           "insert into ledger_copy values(1, '/archive/IMG_1.JPG', 0, '/archive', 5, null, "
+           "'verified');");
+  open_db();
+  const Hash128 old_hash = *Hash128::from_hex("00000000000000000000000000000007");
+  std::optional<LedgerEntry> old = ledger_find(db, old_hash, 5);
+  ASSERT_TRUE(old);
+  EXPECT_EQ(old->source, "DCIM/IMG_1.JPG");
+  ASSERT_EQ(old->copies.size(), 1u);
+  EXPECT_FALSE(old->copies[0].fingerprint);
+  EXPECT_EQ(old->damage, Damage::kNone);
+
+  // Found damaged after it was stored.
+  old->damage = Damage::kCorruptRaw;
+  old->damage_text = "unexpected end of the image data";
+  old->damage_stored = false;
+  Fingerprint fp{2049, 1234567, 5, -1'000'000'123, 1'717'236'000'123'456'789};
+  old->copies[0].fingerprint = fp;
+  old->copies[0].stored = false;
+  ASSERT_TRUE(ledger_store(db, {&*old}, true));
+  EXPECT_TRUE(old->damage_stored);
+  const std::optional<LedgerEntry> found = ledger_find(db, old_hash, 5);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->damage, Damage::kCorruptRaw);
+  EXPECT_EQ(found->damage_text, "unexpected end of the image data");
+  ASSERT_EQ(found->copies.size(), 1u);
+  EXPECT_EQ(found->copies[0].fingerprint, fp);
+
+  const std::int64_t changed = fp.changed_ns;
+  EXPECT_FALSE(fingerprint_settled(fp, changed + 49'000'000));
+  EXPECT_TRUE(fingerprint_settled(fp, changed + 50'000'000));
+  fp.changed_ns = 1'717'236'000'000'000'000;  // whole seconds: a coarse clock
+  EXPECT_EQ(fingerprint_settle_wait_ns(fp, fp.changed_ns + 500'000'000), 1'500'000'000);
+  EXPECT_TRUE(fingerprint_settled(fp, fp.changed_ns + 2'000'000'000));
 }
 
 // A card's sizes are asked about at once (more than one statement's worth here); values with

@@ -1,6 +1,7 @@
 // The ledger through the built program: a run killed outright is completed by the next one,
 // the verdict reaches --json, and the manifests every run writes are checked by the standard
-// tool and by `cardwright verify`.
+// tool and by `cardwright verify`; copies of earlier runs are read again when they changed, or
+// all of them with --reverify or its preference.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -141,6 +142,31 @@ TEST_F(LedgerCli, ManifestOfAModifiedTreeFailsOnThatFileOnly) {
                               &out),
             1);
   EXPECT_TRUE(contains(out, "A_0001.JPG: OK\nA_0002.JPG: FAILED\nA_0003.JPG: OK\n")) << out;
+}
+
+// Copies unchanged since they were proven are read again only with --reverify or with the
+// preference ReverifyCopies on; --reverify needs read-backs.
+TEST_F(LedgerCli, ReverifyReadsEveryEarlierCopy) {
+  write_card(8, 0);
+  const std::string ingest = "ingest --no-backup --card " + sh_quote(card) + " --primary " +
+                             sh_quote(archive) + " --name-format '{@filename}' --folder-format ''";
+  std::string out;
+  ASSERT_EQ(test::run_cardwright(ingest, &out, dir / "stderr"), 0) << out;
+  struct Case {
+    std::string options;
+    int read;
+  };
+  for (const Case& c : {Case{"", 0}, Case{" --reverify", 8}}) {
+    ASSERT_EQ(test::run_cardwright(ingest + c.options, &out, dir / "stderr"), 0) << out;
+    EXPECT_TRUE(contains(out, "    Files verified by checksum: " + std::to_string(c.read) + "\n"))
+        << c.options << out;
+    EXPECT_TRUE(contains(out, "    Files already in the archive: 8\n")) << out;
+    EXPECT_TRUE(contains(out, "Card safe to format: all 8 images")) << out;
+  }
+  ASSERT_EQ(test::run_cardwright("pref set ReverifyCopies 1", &out), 0) << out;
+  ASSERT_EQ(test::run_cardwright(ingest, &out, dir / "stderr"), 0) << out;
+  EXPECT_TRUE(contains(out, "    Files verified by checksum: 8\n")) << out;
+  EXPECT_EQ(test::run_cardwright(ingest + " --reverify --no-verify-copies", &out), 2) << out;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The ingest ledger over whole runs with a database: a stopped run completed by the next one,
-// a card ingested again after its copies changed and its names did, and a copy that does not
-// read back as it was written.
+// a card ingested again after its copies changed and its names did, a copy that does not
+// read back as it was written, archive copies changed after they were proven, and damage on
+// the card that every run reports.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,7 +9,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <vector>
 
 #include "database/database.h"
 #include "foundation/content_hash.h"
@@ -17,6 +20,7 @@
 #include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_card.h"
 #include "tests/fixtures/sample_files.h"
+#include "tests/fixtures/tiff_builder.h"
 #include "tests/ingest/ingest_harness.h"
 
 namespace cw {
@@ -76,11 +80,13 @@ struct LedgerRun : ::testing::Test {
     h.set(kParamWantBackupPost, "1");
     h.set(kParamBackupFolderPost, post);
   }
-  // One run as a slot makes it, its ledger kept in the database when `recorded`.
-  bool run(bool recorded = true) {
+  // One run as a slot makes it, its ledger kept in the database when `recorded`; with
+  // `reverify`, every earlier copy is read back again.
+  bool run(bool recorded = true, bool reverify = false) {
     control = std::make_unique<SingleSlotControl>();
     h.ctx = std::make_unique<EngineContext>(EngineJob{control.get(), 0, "Test card"});
     h.ctx->database = recorded ? &db : nullptr;
+    h.ctx->reverify = reverify;
     return run_slot(h.params, h.card, *h.ctx);
   }
   void write_card(int count) {
@@ -213,11 +219,130 @@ TEST_F(LedgerRun, FlippedBitInACopyIsCaughtAndNamed) {
 
   ASSERT_TRUE(run()) << h.ctx->error;
   EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
-  EXPECT_EQ(h.ctx->counts.files_verified, 1);
+  EXPECT_EQ(h.ctx->counts.files_verified, 1);  // the other copies unchanged since proven
   auto archived = image_contents(h.archive);
   EXPECT_EQ(archived.size(), 4u);  // the three images and the damaged copy
   for (const auto& [bytes, n] : images) EXPECT_EQ(archived[bytes], 1);
   EXPECT_TRUE(fsys::exists(damaged));
+}
+
+// Flips one bit of a file in place: its size stays.
+void flip_a_bit(const std::string& path) {
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  ASSERT_TRUE(f);
+  f.seekg(100);
+  const char byte = static_cast<char>(f.get() ^ 0x01);
+  f.seekp(100);
+  f.put(byte);
+  ASSERT_TRUE(f);
+}
+
+// The images of a tree by name, sidecars and manifests left out, in name order.
+std::vector<std::string> images_in(const std::string& tree) {
+  std::vector<std::string> out;
+  for (const auto& [path, bytes] : files_below(tree))
+    if (!path.ends_with(".xmp") && !path.starts_with("Manifests/")) out.push_back(tree + "/" + path);
+  return out;
+}
+
+// After a card was archived in three trees, one copy in each tree gets a bit flipped (same
+// size) and another is only touched. The next run finds them by their stat fingerprints and
+// reads them again: the touched one still counts, each changed one is kept as it is and the
+// card's file is copied beside it under the next suffix, on a line naming both. Copies left
+// alone are never read again, unless every copy is to be read again.
+TEST_F(LedgerRun, ArchiveCopiesChangedSinceTheyWereProvenAreReadAgainAndKept) {
+  with_backups();
+  write_card(8);
+  const auto images = image_contents(h.card);
+  ASSERT_TRUE(run()) << h.ctx->error;
+  ASSERT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+  ASSERT_EQ(h.ctx->counts.files_verified, 24);
+  ASSERT_TRUE(run()) << h.ctx->error;
+  EXPECT_EQ(h.ctx->counts.files_verified, 0);
+  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+
+  std::vector<std::string> changed;
+  std::vector<std::string> changed_bytes;
+  std::size_t image = 0;
+  for (const std::string& tree : {backup, h.archive, post}) {
+    const std::vector<std::string> names = images_in(tree);
+    ASSERT_EQ(names.size(), 8u) << tree;
+    changed.push_back(names[image++]);
+    flip_a_bit(changed.back());
+    changed_bytes.push_back(read_file(changed.back()));
+  }
+  const std::string touched = images_in(backup)[5];
+  fsys::last_write_time(touched, fsys::last_write_time(touched));
+
+  ASSERT_TRUE(run()) << h.ctx->error;
+  const std::string& report = h.ctx->report;
+  for (std::size_t i = 0; i < changed.size(); ++i) {
+    const std::string& path = changed[i];
+    const std::string beside = path.substr(0, path.size() - 4) + "_00001" +
+                               path.substr(path.size() - 4);
+    EXPECT_TRUE(contains(report, "Changed archive copy kept: \"" + path +
+                                     "\" -- the card's file is copied beside it: \"" + beside +
+                                     "\"\n"))
+        << report;
+    EXPECT_EQ(read_file(path), changed_bytes[i]);
+  }
+  for (const std::string& tree : {backup, h.archive, post}) {
+    auto contents = image_contents(tree);
+    EXPECT_EQ(contents.size(), 9u) << tree;  // each image once, and the changed copy
+    for (const auto& [bytes, n] : images) EXPECT_EQ(contents[bytes], 1) << tree;
+  }
+  EXPECT_EQ(h.ctx->counts.already_archived, 7);
+  // The touched copy read again, and the three new copies read back.
+  EXPECT_EQ(h.ctx->counts.files_verified, 4);
+  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+
+  ASSERT_TRUE(run()) << h.ctx->error;
+  EXPECT_EQ(h.ctx->counts.files_verified, 0);
+  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+  ASSERT_TRUE(run(true, true)) << h.ctx->error;
+  EXPECT_EQ(h.ctx->counts.files_verified, 24);
+  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+  for (const std::string& tree : {backup, h.archive, post})
+    EXPECT_EQ(image_contents(tree).size(), 9u) << tree;
+}
+
+// Damage on the card (a damaged JPEG, a file that is no JPEG, a raw cut short) keeps the card
+// unsafe on every run of it, with the same reasons, though the files are archived already.
+TEST_F(LedgerRun, DamageFoundOnTheCardIsReportedOnEveryRun) {
+  h.set(kParamWantJpegVerify, "1");
+  fixtures::JpegSpec spec;
+  spec.width = 320;
+  spec.height = 240;
+  const std::string jpeg = fixtures::make_jpeg(spec);
+  fixtures::RawLayout layout;
+  layout.width = 64;
+  layout.height = 48;
+  layout.dng = true;
+  const std::string dng = fixtures::build_raw_tiff(fixtures::CameraInfo{}, layout);
+  const std::pair<const char*, std::string> card[] = {
+      {"IMG_0001.JPG", jpeg},
+      {"IMG_0002.JPG", "definitely not a JPEG"},
+      {"IMG_0003.JPG", jpeg.substr(0, jpeg.size() / 2)},
+      {"IMG_0004.DNG", dng},
+      {"IMG_0005.DNG", dng.substr(0, dng.size() - 1000)}};
+  for (const auto& [name, bytes] : card) test::write_file(h.card + "/" + name, bytes);
+  EXPECT_FALSE(run());
+  const std::string verdict = h.ctx->verdict.line;
+  EXPECT_TRUE(verdict.starts_with(
+      "Card not yet safe to format: 1 damaged JPEG; 1 corrupt JPEG; 1 corrupt raw file"))
+      << verdict;
+  const auto archived = files_below(h.archive);
+  for (int again = 0; again < 2; ++again) {
+    EXPECT_FALSE(run());
+    EXPECT_EQ(h.ctx->counts.already_archived, 5);
+    EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
+    EXPECT_EQ(h.ctx->verdict.line, verdict);
+    EXPECT_TRUE(contains(h.ctx->report, "Corrupt raw: \"" + h.archive +
+                                            "/IMG_0005.DNG\": unexpected end of the image data "
+                                            "(found when it was first ingested)\n"))
+        << h.ctx->report;
+  }
+  EXPECT_EQ(files_below(h.archive), archived);
 }
 
 // A copy is read back through direct reads where the buffer allows them and through the

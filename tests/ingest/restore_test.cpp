@@ -96,7 +96,7 @@ struct Restores : ::testing::Test {
 };
 
 // The primary copy is deleted and the backup copy damaged in place: the next run makes the
-// primary copy from the card, never from the damaged backup, names that backup copy and
+// primary copy from the card's bytes, never from the damaged backup, names that backup copy and
 // leaves it as it is; the run after completes the backup tree beside it and calls the card
 // safe. No run stops on a name the damage took.
 TEST_F(Restores, DamagedBackupIsNeverTheSourceOfAMissingCopy) {
@@ -112,8 +112,10 @@ TEST_F(Restores, DamagedBackupIsNeverTheSourceOfAMissingCopy) {
   const std::string damaged = read_file(copy);
   ASSERT_NE(damaged, card_bytes);
 
+  // The damaged backup copy is found at once: the card's file goes beside it, and the primary
+  // copy is made from that new copy, under its name.
   run();
-  EXPECT_TRUE(read_file(primary) == card_bytes) << report();
+  EXPECT_TRUE(read_file(h.archive + "/IMG_0002_00001.JPG") == card_bytes) << report();
   EXPECT_FALSE(contains(report(), "will not overwrite")) << report();
   EXPECT_TRUE(contains(h.ctx->report, copy + "\"")) << h.ctx->report;
   EXPECT_TRUE(read_file(copy) == damaged);
