@@ -87,7 +87,9 @@ bool RunLedger::store(bool durable) {
 std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::string& root) {
   for (std::size_t i = 0; i < entry.copies.size(); ++i) {
     const LedgerCopy& c = entry.copies[i];
-    if (c.root != root || !(copy_counts(c.state) || c.state == CopyState::kPending)) continue;
+    const bool present = copy_counts(c.state) || c.state == CopyState::kPending ||
+                         c.state == CopyState::kChanging;
+    if (c.root != root || !present) continue;
     struct stat st;
     if (sysio().lstat(c.path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         static_cast<std::uint64_t>(st.st_size) == c.size)

@@ -74,8 +74,8 @@ class RunLedger {
 };
 
 // The copy of `entry` that lies in the tree rooted at `root` (as the system resolves it) and
-// is still there with its size: written, verified, converted or being read back. Nothing when
-// the tree has none.
+// is still there with its size: written, verified, converted, being read back or due to change.
+// Nothing when the tree has none.
 std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::string& root);
 
 // The recorded copy of `entry` at this path (as the system resolves it), whatever its state.
