@@ -96,6 +96,7 @@ struct InPlaceChange : ::testing::Test {
     EXPECT_EQ(jpegs, expected);
     EXPECT_TRUE(others.empty()) << *others.begin();
   }
+  void killed_while_tagging(bool with_backup);
 };
 
 TEST_F(InPlaceChange, KilledAfterAMergeTheNextRunKnowsTheMergedCopy) {
@@ -142,7 +143,15 @@ const char* const kTagger =
     "case $image in *IMG_0002.JPG) [ -e \"${0%/*}/kill\" ] && kill -9 $PPID;; esac\n"
     "exit 0\n";
 
-TEST_F(InPlaceChange, KilledWhileTaggingTheNextRunTagsEveryImageOnce) {
+// Killed while tagging the second image, without a backup (the first copies are tagged at the
+// end of the run) and with one (the primary copies are tagged as they are made; the backup
+// keeps the card's bytes).
+void InPlaceChange::killed_while_tagging(bool with_backup) {
+  const std::string backup = h.dir / "backup";
+  if (with_backup) {
+    h.set(kParamWantBackup, "1");
+    h.set(kParamBackupFolder, backup);
+  }
   std::string message;
   ASSERT_TRUE(tracks.load_gpx_text(
       "<gpx><trk><trkseg><trkpt lat='48.85' lon='2.35'><time>2024-05-17T10:00:00Z</time>"
@@ -164,9 +173,20 @@ TEST_F(InPlaceChange, KilledWhileTaggingTheNextRunTagsEveryImageOnce) {
     const std::string jpeg = read_file(h.archive + "/IMG_000" + std::to_string(i) + ".JPG");
     EXPECT_TRUE(jpeg.ends_with("GPS")) << i;
   }
+  if (with_backup) {
+    EXPECT_EQ(test::image_contents(backup), test::image_contents(h.card));
+  }
   const auto archived = files_below(h.archive);
   ASSERT_TRUE(run());
   EXPECT_EQ(files_below(h.archive), archived);
+}
+
+TEST_F(InPlaceChange, KilledWhileTaggingTheNextRunTagsEveryImageOnce) {
+  killed_while_tagging(false);
+}
+
+TEST_F(InPlaceChange, KilledWhileTaggingPrimaryCopiesTheNextRunTagsEveryImageOnce) {
+  killed_while_tagging(true);
 }
 
 // A card sidecar of 100 KB goes into its JPEG (as an extended packet); a JPEG the merge cannot
