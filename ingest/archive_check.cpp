@@ -87,7 +87,7 @@ Archived find_archived(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
   }
   const std::optional<std::size_t> entry = ctx.ledger.find(*facts.hash, r.size);
   if (!entry) return Archived::kNo;
-  finish_interrupted_changes(ctx, *entry);
+  if (ctx.ledger.first_look(*entry)) finish_interrupted_changes(ctx, *entry);
   const std::optional<std::size_t> copy =
       copy_in_tree(ctx.ledger.at(*entry), tree_root(ctx, CopyTree::kFirst));
   if (!copy || !prove_old_copy(ctx, *entry, *copy)) return Archived::kNo;

@@ -66,13 +66,16 @@ bool begin_copy_change(EngineContext& ctx, CopyRef ref, bool store) {
     c.hash = hash;
     c.size = size;
   }
+  const CopyState before = c.state;
   c.state = CopyState::kChanging;
   c.stored = false;
-  if (!store || ctx.ledger.store(false)) return true;
-  // Unrecorded, the change could leave a copy the next run takes for another image's.
+  if (!store) return true;
+  // Stored only when all its copies are settled: without that record the change could leave a
+  // copy the next run takes for another image's.
+  if (ctx.ledger.store(false) && (c.stored || !ctx.ledger.database())) return true;
   ctx.report_printf("\nWARNING: Can't write the ingest ledger; %s is left unchanged.\n",
                     c.path.c_str());
-  c.state = settled_state(ctx);
+  c.state = before;
   return false;
 }
 
@@ -145,6 +148,8 @@ void finish_interrupted_changes(EngineContext& ctx, std::size_t entry) {
     if (c.state != CopyState::kChanging) continue;
     sysio().unlink(change_temp_path(c.path).c_str());
     const CopyTree tree = c.tree;
+    // Changes are made again only in this run's trees; a copy elsewhere is only measured.
+    const bool ours = c.root == tree_root(ctx, tree);
     log_printf("Settling the interrupted change of %s", c.path.c_str());
     // The file is the copy as it was or the complete result of its change: either is the
     // image's copy now.
@@ -158,7 +163,7 @@ void finish_interrupted_changes(EngineContext& ctx, std::size_t entry) {
     c.hash = hash;
     c.size = size;
     c.state = settled_state(ctx);
-    redo_copy_changes(ctx, tree, run_path(ctx, tree, c.path), CopyRef{entry, i});
+    if (ours) redo_copy_changes(ctx, tree, run_path(ctx, tree, c.path), CopyRef{entry, i});
   }
 }
 

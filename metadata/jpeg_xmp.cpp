@@ -19,6 +19,7 @@
 
 #include "foundation/log.h"
 #include "foundation/md5.h"
+#include "foundation/sysio.h"
 #include "foundation/text.h"
 
 namespace cw {
@@ -210,7 +211,7 @@ bool Merge::copy_head(int& insertion_marker) {
 // Flushes the new file to the disk and closes it; only then may it replace the JPEG.
 bool Merge::finish_output() {
   std::FILE* out = out_.release();
-  bool ok = std::fflush(out) == 0 && fsync(fileno(out)) == 0;
+  bool ok = std::fflush(out) == 0 && sysio().fsync(fileno(out)) == 0;
   ok = (std::fclose(out) == 0) && ok;
   return ok || write_error();
 }

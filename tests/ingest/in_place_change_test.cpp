@@ -31,15 +31,26 @@ using test::read_file;
 
 constexpr int kImages = 4;
 
-// Kills this process as the given rename into the archive is about to happen.
-std::string g_archive;
-int g_renames_left = 0;
+// Kills this process as the second image is moved into place, or as the second image's merged
+// file is synced, about to replace it.
+enum class KillAt { kSecondCopy, kSecondMerge };
+KillAt g_kill_at = KillAt::kSecondCopy;
+int g_copies = 0;
 
 int rename_or_die(const char* from, const char* to) {
-  if (std::string(to).starts_with(g_archive) && std::string(to).ends_with(".JPG") &&
-      --g_renames_left == 0)
+  if (g_kill_at == KillAt::kSecondCopy && std::string(to).ends_with(".JPG") && ++g_copies == 2)
     ::kill(::getpid(), SIGKILL);
   return system_sysio().rename(from, to);
+}
+
+int fsync_or_die(int fd) {
+  char path[4096];
+  const ssize_t n =
+      ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1);
+  if (g_kill_at == KillAt::kSecondMerge && n > 0 &&
+      std::string(path, static_cast<std::size_t>(n)).ends_with("IMG_0002.JPG-cwtmp"))
+    ::kill(::getpid(), SIGKILL);
+  return system_sysio().fsync(fd);
 }
 
 struct InPlaceChange : ::testing::Test {
@@ -99,34 +110,40 @@ struct InPlaceChange : ::testing::Test {
   void killed_while_tagging(bool with_backup);
 };
 
-TEST_F(InPlaceChange, KilledAfterAMergeTheNextRunKnowsTheMergedCopy) {
+// Killed as the second image is moved into place (the first merged already, its record not
+// stored yet), or as the second image's merged file is about to replace it (left beside it).
+TEST_F(InPlaceChange, KilledAroundAMergeTheNextRunKnowsTheMergedCopy) {
   h.set(kParamWantXMPtoJPG, "1");
-  // Killed as the second image is moved into place: the first is merged already.
-  ASSERT_TRUE(run_killed([this] {
-    g_archive = h.archive + "/";
-    g_renames_left = 2;
-    Sysio table = system_sysio();
-    table.rename = rename_or_die;
-    set_sysio(table);
-  }));
-  const std::optional<JpegXmpPackets> first = read_jpeg_xmp(h.archive + "/IMG_0001.JPG");
-  ASSERT_TRUE(first && first->main.find(">merged<") != std::string::npos);
-  ASSERT_FALSE(fsys::exists(h.archive + "/IMG_0002.JPG"));
-  // What a kill in the middle of a merge leaves beside its JPEG.
-  test::write_file(h.archive + "/IMG_0001.JPG-cwtmp", "half a merged JPEG");
+  for (const KillAt kill : {KillAt::kSecondCopy, KillAt::kSecondMerge}) {
+    const bool in_merge = kill == KillAt::kSecondMerge;
+    SCOPED_TRACE(in_merge ? "killed in the second merge" : "killed at the second copy");
+    fsys::remove_all(h.archive);
+    fsys::remove(db_path);
+    ASSERT_TRUE(run_killed([kill] {
+      g_kill_at = kill;
+      Sysio table = system_sysio();
+      table.rename = rename_or_die;
+      table.fsync = fsync_or_die;
+      set_sysio(table);
+    }));
+    const std::optional<JpegXmpPackets> first = read_jpeg_xmp(h.archive + "/IMG_0001.JPG");
+    ASSERT_TRUE(first && first->main.find(">merged<") != std::string::npos);
+    ASSERT_EQ(fsys::exists(h.archive + "/IMG_0002.JPG-cwtmp"), in_merge);
+    ASSERT_EQ(fsys::exists(h.archive + "/IMG_0002.JPG"), in_merge);
 
-  ASSERT_TRUE(run()) << h.ctx->error << h.ctx->report;
-  expect_each_image_once();
-  for (int i = 1; i <= kImages; ++i) {
-    const std::optional<JpegXmpPackets> xmp =
-        read_jpeg_xmp(h.archive + "/IMG_000" + std::to_string(i) + ".JPG");
-    ASSERT_TRUE(xmp) << i;
-    EXPECT_NE(xmp->main.find(">merged<"), std::string::npos) << i;
+    ASSERT_TRUE(run()) << h.ctx->error << h.ctx->report;
+    expect_each_image_once();
+    for (int i = 1; i <= kImages; ++i) {
+      const std::optional<JpegXmpPackets> xmp =
+          read_jpeg_xmp(h.archive + "/IMG_000" + std::to_string(i) + ".JPG");
+      ASSERT_TRUE(xmp) << i;
+      EXPECT_NE(xmp->main.find(">merged<"), std::string::npos) << i;
+    }
+    // A third run finds everything in place.
+    const auto archived = files_below(h.archive);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(files_below(h.archive), archived);
   }
-  // A third run finds everything in place.
-  const auto archived = files_below(h.archive);
-  ASSERT_TRUE(run());
-  EXPECT_EQ(files_below(h.archive), archived);
 }
 
 // A stand-in tagger: ExifTool's -o writes a copy of the image with "GPS" at its end, without
