@@ -96,8 +96,6 @@ bool read_jpeg(TV_Reader& reader, TV_IFD* d, std::vector<std::uint8_t>& bytes) {
   bytes.resize(static_cast<std::size_t>(length));
   const std::size_t got = src->read(bytes.data(), bytes.size());
   if (got != bytes.size()) {
-    if (got >= 4)
-      std::printf("JPEGthumb %x %x %x %x\n", bytes[0], bytes[1], bytes[2], bytes[3]);
     bytes.clear();
     return reader.fail("Read error - file may be short (reading value)");
   }
