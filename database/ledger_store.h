@@ -54,6 +54,7 @@ struct LedgerCopy {
   std::uint64_t size = 0;       // as written: a file of another size is no longer this copy
   std::optional<Hash128> hash;  // of the file as it lies there; none until known
   CopyState state = CopyState::kPending;
+  CopyState before_change = CopyState::kVerified;  // in a run: the state a change returns to
   bool stored = false;  // the database holds it as it is now
 };
 

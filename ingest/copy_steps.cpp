@@ -49,7 +49,9 @@ bool measure(EngineContext& ctx, const std::string& path, Hash128& hash, std::ui
   return true;
 }
 
-// The copy's state once it is no longer changing.
+// The state of a copy a killed run left changing, once it is measured again: what it was before
+// is not recorded, but a change begins only on a copy read back (or, without verification,
+// written).
 CopyState settled_state(const EngineContext& ctx) {
   return ctx.verify_copies ? CopyState::kVerified : CopyState::kWritten;
 }
@@ -67,6 +69,7 @@ bool begin_copy_change(EngineContext& ctx, CopyRef ref, bool store) {
     c.size = size;
   }
   const CopyState before = c.state;
+  if (before != CopyState::kChanging) c.before_change = before;
   c.state = CopyState::kChanging;
   c.stored = false;
   if (!store) return true;
@@ -87,7 +90,7 @@ void end_copy_change(EngineContext& ctx, CopyRef ref) {
   if (measure(ctx, c.path, hash, size)) {
     c.hash = hash;
     c.size = size;
-    c.state = settled_state(ctx);
+    c.state = c.before_change;
   } else {
     c.state = CopyState::kBad;
     ctx.image_failed("copy cannot be read after its change", c.path);

@@ -29,8 +29,8 @@ struct CopyRef {
 // when it is no copy to change (failed its read-back, gone) or the record cannot be stored.
 bool begin_copy_change(EngineContext& ctx, CopyRef ref, bool store);
 
-// The change is over, made or not: the copy gets its file's hash and size and counts as a copy
-// again (verified when the run verifies copies: it was read back before the change began).
+// The change is over, made or not: the copy gets its file's hash and size and its state from
+// before the change again.
 void end_copy_change(EngineContext& ctx, CopyRef ref);
 
 // Merges the sidecar beside the JPEG copy `jpeg` into it. A sidecar that cannot go in stays
