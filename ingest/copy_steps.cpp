@@ -148,11 +148,10 @@ void redo_copy_changes(EngineContext& ctx, CopyTree tree, const std::string& pat
 void finish_interrupted_changes(EngineContext& ctx, std::size_t entry) {
   for (std::size_t i = 0; i < ctx.ledger.at(entry).copies.size(); ++i) {
     LedgerCopy& c = ctx.ledger.at(entry).copies[i];
-    if (c.state != CopyState::kChanging) continue;
+    // Only copies in this run's trees: a tree of another run may be on a disk not connected.
+    if (c.state != CopyState::kChanging || c.root != tree_root(ctx, c.tree)) continue;
     sysio().unlink(change_temp_path(c.path).c_str());
     const CopyTree tree = c.tree;
-    // Changes are made again only in this run's trees; a copy elsewhere is only measured.
-    const bool ours = c.root == tree_root(ctx, tree);
     log_printf("Settling the interrupted change of %s", c.path.c_str());
     // The file is the copy as it was or the complete result of its change: either is the
     // image's copy now.
@@ -166,7 +165,7 @@ void finish_interrupted_changes(EngineContext& ctx, std::size_t entry) {
     c.hash = hash;
     c.size = size;
     c.state = settled_state(ctx);
-    if (ours) redo_copy_changes(ctx, tree, run_path(ctx, tree, c.path), CopyRef{entry, i});
+    redo_copy_changes(ctx, tree, run_path(ctx, tree, c.path), CopyRef{entry, i});
   }
 }
 

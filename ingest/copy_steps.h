@@ -45,8 +45,9 @@ void merge_sidecar_into_copy(EngineContext& ctx, const std::string& jpeg,
 // other first copies otherwise).
 void redo_copy_changes(EngineContext& ctx, CopyTree tree, const std::string& path, CopyRef ref);
 
-// The copies of `entry` that a killed run left "changing" are settled and their changes made
-// again (see above); a temporary file of a change left beside them is removed.
+// The copies of `entry` in this run's trees that a killed run left "changing" are settled and
+// their changes made again (see above); a temporary file of a change left beside them is
+// removed.
 void finish_interrupted_changes(EngineContext& ctx, std::size_t entry);
 
 }  // namespace cw
