@@ -25,7 +25,7 @@ struct StateName {
 constexpr StateName kStateNames[] = {
     {CopyState::kPending, "pending"},     {CopyState::kWritten, "written"},
     {CopyState::kVerified, "verified"},   {CopyState::kConverted, "converted"},
-    {CopyState::kBad, "bad"},
+    {CopyState::kBad, "bad"},             {CopyState::kChanging, "changing"},
 };
 
 const char* state_text(CopyState s) {
@@ -110,7 +110,9 @@ bool insert_entry(Database& db, LedgerInserts& inserts, LedgerEntry& e, const st
 }
 
 bool store_copy(LedgerInserts& inserts, long long key, const LedgerCopy& c, bool durable) {
-  const CopyState state = durable || c.state == CopyState::kBad ? c.state : CopyState::kWritten;
+  // Only a proof waits for the flush; "bad" and "changing" claim none.
+  const bool claims_nothing = c.state == CopyState::kBad || c.state == CopyState::kChanging;
+  const CopyState state = durable || claims_nothing ? c.state : CopyState::kWritten;
   Database::Repeated& st = inserts.copy;
   st.bind(1, key);
   st.bind(2, c.path);
@@ -307,7 +309,8 @@ bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool d
       e->damage_stored = true;
       for (LedgerCopy& c : e->copies)
         if (c.state != CopyState::kPending &&
-            (durable || c.state == CopyState::kWritten || c.state == CopyState::kBad))
+            (durable || c.state == CopyState::kWritten || c.state == CopyState::kBad ||
+             c.state == CopyState::kChanging))
           c.stored = true;
     }
     return true;

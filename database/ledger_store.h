@@ -38,6 +38,11 @@ enum class CopyState {
   kVerified,   // read back from the disk with the source's hash
   kConverted,  // a DNG the converter made and reported no error for
   kBad,        // read back with another hash: not a copy of the source
+  // A change of the file is due or under way (XMP merged, GPS tags written): its hash and size
+  // are the file's before the change, and the file is that or the change's complete result
+  // (changes are renamed over the copy). Stored at once, so a later run knows the changed
+  // copy as this image's; it hashes the file again and finishes the change.
+  kChanging,
 };
 
 // Stored and verified copies count as copies; pending and bad ones do not.
@@ -95,6 +100,7 @@ struct LedgerCopy {
   CopyState state = CopyState::kPending;
   // The file's fingerprint when it was last proven; none: never proven, or changed since.
   std::optional<Fingerprint> fingerprint;
+  CopyState before_change = CopyState::kVerified;  // in a run: the state a change returns to
   bool stored = false;  // the database holds it as it is now
   // Proven by this run (made and read back, or read again), or found with its fingerprint
   // unchanged; never stored. A copy of an earlier run counts only once it is checked.

@@ -13,6 +13,7 @@
 #include "foundation/sysio.h"
 #include "foundation/text.h"
 #include "ingest/copy_io.h"
+#include "ingest/copy_steps.h"
 #include "ingest/sidecar_placement.h"
 #include "metadata/macro_exif.h"
 #include "platform/camera_source.h"
@@ -68,6 +69,7 @@ Archived find_archived(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
   }
   const std::optional<std::size_t> entry = ctx.ledger.find(*facts.hash, r.size);
   if (!entry) return Archived::kNo;
+  if (ctx.ledger.first_look(*entry)) finish_interrupted_changes(ctx, *entry);
   // A copy found changed is kept; the image is then copied again, beside it.
   const std::optional<std::size_t> copy = proven_copy_in_tree(ctx, *entry, CopyTree::kFirst);
   if (!copy) return Archived::kNo;
@@ -113,15 +115,6 @@ std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& h
     e.captured = exif_capture_datetime(env, r.source_path).value_or("");
   }
   return ctx.ledger.add(std::move(e));
-}
-
-void copy_changed(EngineContext& ctx, std::size_t entry, std::size_t copy) {
-  LedgerCopy& c = ctx.ledger.at(entry).copies[copy];
-  c.hash.reset();
-  c.fingerprint.reset();
-  c.stored = false;
-  struct stat st;
-  if (sysio().stat(c.path.c_str(), &st) == 0) c.size = static_cast<std::uint64_t>(st.st_size);
 }
 
 void hash_changed_copies(EngineContext& ctx) {

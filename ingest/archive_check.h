@@ -35,10 +35,6 @@ void take_archived_name(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
 // ledger has one (its copies in other trees), else a new one describing the card and the file.
 std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& hash);
 
-// A recorded copy was changed after it was made (XMP merged, GPS tags written): its hash is
-// made again once the run is over.
-void copy_changed(EngineContext& ctx, std::size_t entry, std::size_t copy);
-
 // The hash of every copy the run changed or the converter made, made now, so that the ledger
 // and the manifests hold what the files really are.
 void hash_changed_copies(EngineContext& ctx);

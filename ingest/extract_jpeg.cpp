@@ -66,6 +66,9 @@ bool extract_jpeg(EngineContext& ctx, const std::string* raw, const std::string&
   std::size_t sep = target.find_last_of("/\\");
   std::string folder = (sep == std::string::npos ? std::string(".") : target.substr(0, sep)) + "/JPEG";
   if (!make_folders(ctx, folder)) return false;
+  // Noted now, so that the first extraction into the folder clears it of the temporary files
+  // of a killed run's extractions.
+  ctx.disk_flush.note(folder);
   std::string name = target.substr(sep == std::string::npos ? 0 : sep + 1);
   const std::string jpeg_path = folder + "/" + with_extension(name, ".jpg");
   const std::string sidecar = with_extension(target, ".xmp");
@@ -105,7 +108,6 @@ bool extract_jpeg(EngineContext& ctx, const std::string* raw, const std::string&
     ctx.fail(text_with_path("Can't write extracted JPEG file", jpeg_path));
     return true;
   }
-  ctx.disk_flush.note(folder);
   log_printf("JPEG found\n");
   ++ctx.counts.jpegs_extracted;
   return true;

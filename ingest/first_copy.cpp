@@ -20,6 +20,7 @@
 #include "ingest/archive_check.h"
 #include "ingest/converter.h"
 #include "ingest/copy_io.h"
+#include "ingest/copy_steps.h"
 #include "ingest/extract_jpeg.h"
 #include "ingest/gps_phase.h"
 #include "ingest/sidecar_placement.h"
@@ -27,7 +28,6 @@
 #include "ingest/staged_file.h"
 #include "ingest/run_ledger.h"
 #include "ingest/unique_target.h"
-#include "metadata/jpeg_xmp.h"
 #include "platform/camera_source.h"
 
 namespace cw {
@@ -218,32 +218,41 @@ void register_copy(EngineContext& ctx, const std::string& target) {
 
 bool is_jpg(const ImageRecord& r) { return strcasecmp(r.extension.c_str(), "JPG") == 0; }
 
-// Merges the sidecar's XMP into a copied JPEG and queues its decoding (the run reports the
-// result once its copies are done; a JPEG that does not decode is counted, the copy stays).
-bool jpeg_steps(EngineContext& ctx, const ImageRecord& r, std::string& message) {
-  ctx.status_printf("Writing XMP to JPEG: %s.%s (image %d)", r.base_name.c_str(),
-                    r.extension.c_str(), r.index + 1);
+// Merges the sidecar's XMP into a copied JPEG (recorded as `ref`) and queues its decoding (the
+// run reports the result once its copies are done; a JPEG that does not decode is counted, the
+// copy stays). A sidecar that cannot go in stays beside the JPEG; the card goes on.
+void jpeg_steps(EngineContext& ctx, const ImageRecord& r, CopyRef ref, bool gps_follows) {
   if (ctx.xmp_to_jpg) {
-    std::lock_guard<std::recursive_mutex> lock(databaseLock);
-    // A raw of the same name keeps the sidecar they share: the JPEG merges a copy of it.
-    const SidecarAfterMerge after = shares_sidecar(r.first_copy_path) ? SidecarAfterMerge::kKeep
-                                                                     : SidecarAfterMerge::kDelete;
-    if (!merge_xmp_into_jpeg(r.first_copy_path, after)) {
-      message = "can't write XMP to JPEG";
-      return false;
-    }
+    ctx.status_printf("Writing XMP to JPEG: %s.%s (image %d)", r.base_name.c_str(),
+                      r.extension.c_str(), r.index + 1);
+    merge_sidecar_into_copy(ctx, r.first_copy_path, ref, gps_follows);
+  } else if (gps_follows) {
+    begin_copy_change(ctx, ref, false);
   }
   if (ctx.jpeg_verify) ctx.image_checks.add_jpeg(r);
-  return true;
 }
 
 // The checks of a copy, after its other steps: a JPEG's, or without a converter a raw's (a
-// converter verifies the raws it reads).
-bool verification_steps(EngineContext& ctx, const ImageRecord& r, std::string& message) {
-  if (is_jpg(r)) return jpeg_steps(ctx, r, message);
+// converter verifies the raws it reads). A copy GPS tagging will change is recorded as due to
+// change.
+void verification_steps(EngineContext& ctx, const ImageRecord& r, CopyRef ref, bool gps_follows) {
+  if (is_jpg(r)) return jpeg_steps(ctx, r, ref, gps_follows);
+  if (gps_follows) begin_copy_change(ctx, ref, false);
   if (!converter_of(ctx) && is_convertible_raw(ctx, r.first_copy_path))
     ctx.image_checks.add_raw(r);
-  return true;
+}
+
+// An image found under its target name, copied by a run that was stopped or killed before it
+// could record it: the copy is as the card has it, so the changes this run makes to its copies
+// are made now.
+void changes_of_found_copy(EngineContext& ctx, const ImageRecord& r) {
+  if (r.ledger < 0) return;
+  const std::size_t entry = static_cast<std::size_t>(r.ledger);
+  const LedgerEntry& e = ctx.ledger.at(entry);
+  const std::optional<std::size_t> copy = copy_in_tree(e, tree_root(ctx, CopyTree::kFirst));
+  if (!copy) return;
+  redo_copy_changes(ctx, CopyTree::kFirst, run_path(ctx, CopyTree::kFirst, e.copies[*copy].path),
+                    CopyRef{entry, *copy});
 }
 
 }  // namespace
@@ -308,13 +317,15 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   if (name.duplicate) {
     take_archived_name(ctx, r, facts, *name.duplicate);
     complete_archived_sidecars(ctx, r);
+    changes_of_found_copy(ctx, r);
     return true;
   }
   log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path.c_str(), name.path.c_str());
   note_target(r, name.path);
   ctx.disk_flush.note(folder);
-  // A JPEG that gets the sidecar's XMP is read back before it changes.
+  // A copy that gets the sidecar's XMP or GPS tags is read back before it changes.
   const bool merged = is_jpg(r) && ctx.xmp_to_jpg;
+  const bool gps_follows = !ctx.want_backup && gps_tagging_enabled(ctx);
   const std::size_t entry = entry_for(ctx, r, hash);
   r.ledger = static_cast<long>(entry);
   // The copy is the file this run just moved into the checked folder: its real path is that
@@ -324,7 +335,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   const std::string& real_folder = ctx.checked_folder_real;
   const std::string real_copy = real_folder + (real_folder.ends_with('/') ? "" : "/") + leaf;
   const std::size_t copy = record_copy(ctx, entry, CopyTree::kFirst, real_copy, r.size, hash,
-                                       merged);
+                                       merged || gps_follows);
   // Read back at once and found damaged, the copy was moved aside (and named): no more steps.
   if (ctx.ledger.at(entry).copies[copy].state == CopyState::kBad) return true;
   // The steps below that read the sidecar (the XMP merge, the preview of a raw) need it
@@ -341,8 +352,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     message.clear();  // reported by the extraction
     return false;
   }
-  if (!verification_steps(ctx, r, message)) return false;
-  if (merged) copy_changed(ctx, entry, copy);
+  verification_steps(ctx, r, CopyRef{entry, copy}, gps_follows);
   return true;
 }
 

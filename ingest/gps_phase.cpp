@@ -1,7 +1,11 @@
 // GPS tagging of a run's images and its section of the report.
 #include "ingest/gps_phase.h"
 
+#include <map>
+
+#include "foundation/path_guard.h"
 #include "gps/tag_writer.h"
+#include "ingest/copy_steps.h"
 
 namespace cw {
 
@@ -21,18 +25,31 @@ StopSource stop_of(EngineContext& ctx) {
   return [&ctx] { return ctx.stop_requested(); };
 }
 
+// The copies due to change, by the path the system resolves.
+std::map<std::string, CopyRef> changing_copies(EngineContext& ctx) {
+  std::map<std::string, CopyRef> found;
+  for (std::size_t i = 0; i < ctx.ledger.size(); ++i) {
+    const LedgerEntry& e = ctx.ledger.at(i);
+    for (std::size_t k = 0; k < e.copies.size(); ++k)
+      if (e.copies[k].state == CopyState::kChanging) found.emplace(e.copies[k].path, CopyRef{i, k});
+  }
+  return found;
+}
+
 }  // namespace
 
 bool gps_tagging_enabled(const EngineContext& ctx) { return ctx.gps && ctx.gps->tracks; }
 
-bool gps_tag_file(EngineContext& ctx, const std::string& file) {
+bool gps_tag_file(EngineContext& ctx, const std::string& file, std::optional<CopyRef> record) {
   if (!gps_tagging_enabled(ctx)) return true;
+  if (record && !begin_copy_change(ctx, *record, true)) return true;
   std::size_t sep = file.find_last_of("/\\");
   ctx.status_printf("GPS tagging: %s", file.c_str() + (sep == std::string::npos ? 0 : sep + 1));
   // A missing ExifTool is reported once, by the summary; here its images count as errors.
   GpsTagCounts counts = counts_of(ctx);
   std::string results;
   tag_image(*ctx.gps, file, counts, results, stop_of(ctx));
+  if (record) end_copy_change(ctx, *record);
   keep_counts(ctx, counts);
   ctx.report_append(results);
   return !ctx.stop_requested() || ctx.fail("Stopped");
@@ -48,7 +65,12 @@ bool gps_summary(EngineContext& ctx) {
   ctx.status_printf("GPS tagging: %d file%s", n, n == 1 ? "" : "s");
   GpsTagCounts counts = counts_of(ctx);
   std::string results;
-  const bool ok = tag_images(*ctx.gps, ctx.gps_list, counts, results, stop_of(ctx));
+  const std::map<std::string, CopyRef> changing = changing_copies(ctx);
+  const auto tagged = [&ctx, &changing](const std::string& file) {
+    const auto found = changing.find(real_path_of(file).value_or(file));
+    if (found != changing.end()) end_copy_change(ctx, found->second);
+  };
+  const bool ok = tag_images(*ctx.gps, ctx.gps_list, counts, results, stop_of(ctx), tagged);
   keep_counts(ctx, counts);
   ctx.report_append(results);
   if (ctx.stop_requested()) return ctx.fail("Stopped");

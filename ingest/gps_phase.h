@@ -7,8 +7,10 @@
 // another slot's copies.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "ingest/copy_steps.h"
 #include "ingest/engine_context.h"
 
 namespace cw {
@@ -17,12 +19,16 @@ namespace cw {
 bool gps_tagging_enabled(const EngineContext& ctx);
 
 // Tags one file of the primary tree at once (a second copy, before its third copy is made, so
-// that the third copy carries the position too). Failures of the image are counted; false
-// (after `fail`) only when the run was asked to stop.
-bool gps_tag_file(EngineContext& ctx, const std::string& file);
+// that the third copy carries the position too); `record`, its copy in the ledger, is
+// recorded as changing first and gets its new hash after. Failures of the image are counted;
+// false (after `fail`) only when the run was asked to stop.
+bool gps_tag_file(EngineContext& ctx, const std::string& file,
+                  std::optional<CopyRef> record = std::nullopt);
 
 // Tags the files still in the run's list, then appends the "GPS Tagging:" section; false
 // (after `fail`) when tagging could not be done (ExifTool missing) or the run was stopped.
+// The files' copies were recorded as changing when they joined the list; each gets its new
+// hash once tagged (or not).
 bool gps_summary(EngineContext& ctx);
 
 }  // namespace cw

@@ -253,24 +253,9 @@ bool copy_phase(EngineContext& ctx) {
   return ctx.image_checks.report(ctx);
 }
 
-// The copies GPS tagging changed (every first copy it was given).
-void note_tagged_copies(EngineContext& ctx, const std::set<std::string>& tagged) {
-  if (tagged.empty()) return;
-  for (const ImageRecord& r : ctx.images) {
-    if (r.ledger < 0 || !tagged.count(r.first_copy_path)) continue;
-    const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
-    const std::string path = real_path_of(r.first_copy_path).value_or(r.first_copy_path);
-    if (std::optional<std::size_t> c = copy_at(e, path))
-      copy_changed(ctx, static_cast<std::size_t>(r.ledger), *c);
-  }
-}
-
 // Step 15: without a backup the first copies are the primary copies.
 bool finish_without_backup(EngineContext& ctx) {
-  const std::set<std::string> tagged(ctx.gps_list.begin(), ctx.gps_list.end());  // emptied
-  const bool ok = gps_summary(ctx);
-  note_tagged_copies(ctx, tagged);
-  if (!ok) return false;
+  if (!gps_summary(ctx)) return false;
   std::set<std::string> folders;
   for (const ImageRecord& r : ctx.images) {
     if (r.first_copy_path.empty()) continue;

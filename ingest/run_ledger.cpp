@@ -62,8 +62,12 @@ bool check_earlier_copy(EngineContext& ctx, std::size_t entry, std::size_t copy)
   if (c.hash) result = ctx.verifier.verify_now(VerifyJob{c.path, *c.hash, entry, copy});
   c.stored = false;
   if (c.hash && result.outcome == VerifyOutcome::kMatch) {
-    if (c.state != CopyState::kConverted) c.state = CopyState::kVerified;
-    keep_fingerprint(c, result);
+    // A copy whose change this run makes again stays "changing": it gets its state, hash and
+    // fingerprint when the change is over.
+    if (c.state != CopyState::kChanging) {
+      if (c.state != CopyState::kConverted) c.state = CopyState::kVerified;
+      keep_fingerprint(c, result);
+    }
     c.checked = true;
     ++ctx.counts.files_verified;
     return true;
@@ -146,7 +150,9 @@ bool RunLedger::store(bool durable) {
 std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::string& root) {
   for (std::size_t i = 0; i < entry.copies.size(); ++i) {
     const LedgerCopy& c = entry.copies[i];
-    if (c.root != root || !(copy_counts(c.state) || c.state == CopyState::kPending)) continue;
+    const bool present = copy_counts(c.state) || c.state == CopyState::kPending ||
+                         c.state == CopyState::kChanging;
+    if (c.root != root || !present) continue;
     struct stat st;
     if (sysio().lstat(c.path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         static_cast<std::uint64_t>(st.st_size) == c.size)

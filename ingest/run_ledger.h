@@ -60,6 +60,9 @@ class RunLedger {
   std::size_t size() const { return entries_.size(); }
   // True for the entries this run created (not found in the database).
   bool created_here(std::size_t index) const { return created_.count(index) != 0; }
+  // True the first time it is asked about an entry taken from the database: the run settles
+  // once what an earlier run left unfinished in it.
+  bool first_look(std::size_t index) { return !created_here(index) && looked_.insert(index).second; }
 
   // Stores every entry whose copies are settled and not stored yet; `durable` when the file
   // systems were flushed since the copies were written (see ledger_store). False when the
@@ -75,14 +78,15 @@ class RunLedger {
   std::map<Key, std::size_t> by_content_;
   std::set<std::pair<std::uint64_t, std::int64_t>> sizes_and_times_;
   std::set<std::size_t> created_;
+  std::set<std::size_t> looked_;
   // What learn_sizes found: the sizes asked about, and the sizes and times recorded of them.
   std::unordered_set<std::uint64_t> asked_sizes_;
   std::set<std::pair<std::uint64_t, std::int64_t>> stored_sizes_and_times_;
 };
 
 // The copy of `entry` that lies in the tree rooted at `root` (as the system resolves it) and
-// is still there with its size: written, verified, converted or being read back. Nothing when
-// the tree has none.
+// is still there with its size: written, verified, converted, being read back or due to change.
+// Nothing when the tree has none.
 std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::string& root);
 
 // The copy of entry `entry` in `tree` that is proven for this run: a copy made by this run, or

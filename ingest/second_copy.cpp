@@ -369,8 +369,9 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     }
     if (made) {
       if (!extract_jpeg(ctx, p.file, p.target)) return false;
-      if (!gps_tag_file(ctx, p.target)) return false;
-      if (gps_tagging_enabled(ctx) && p.primary) copy_changed(ctx, *p.image.entry, *p.primary);
+      std::optional<CopyRef> tagged;
+      if (p.primary) tagged = CopyRef{*p.image.entry, *p.primary};
+      if (!gps_tag_file(ctx, p.target, tagged)) return false;
     }
     bool made_post = false;
     if (!copy_to_post_backup(ctx, p.target, p.image.entry, p.primary, made, made_post))

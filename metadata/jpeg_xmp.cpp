@@ -13,10 +13,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <optional>
 
 #include "foundation/log.h"
+#include "foundation/md5.h"
+#include "foundation/sysio.h"
 #include "foundation/text.h"
 
 namespace cw {
@@ -42,14 +45,67 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-std::string xmp_segment_header(std::size_t packet_size) {
-  const std::size_t length = 2 + kXmpNamespaceIdLength + 1 + packet_size;
-  std::string h = "\xFF\xE1";
-  h += static_cast<char>(length >> 8);
-  h += static_cast<char>(length & 0xFF);
-  h.append(kXmpNamespaceId, kXmpNamespaceIdLength);
-  h += '\0';
-  return h;
+void put16(std::string& s, unsigned v) {
+  s += static_cast<char>((v >> 8) & 0xFF);
+  s += static_cast<char>(v & 0xFF);
+}
+void put32(std::string& s, std::uint32_t v) {
+  put16(s, v >> 16);
+  put16(s, v & 0xFFFF);
+}
+
+// An APP1 segment: marker, length, then the payload.
+std::string app1(const std::string& payload) {
+  std::string segment = "\xFF\xE1";
+  put16(segment, static_cast<unsigned>(payload.size() + 2));
+  return segment + payload;
+}
+
+std::string main_payload(const std::string& packet) {
+  return std::string(kXmpNamespaceId, kXmpNamespaceIdLength) + '\0' + packet;
+}
+
+// The packet without its xpacket processing instructions (the wrapper a packet has in a file
+// of its own, which the extended part goes without).
+std::string without_wrapper(const std::string& packet) {
+  std::string out = packet;
+  for (std::size_t at; (at = out.find("<?xpacket")) != std::string::npos;) {
+    const std::size_t end = out.find("?>", at);
+    if (end == std::string::npos) break;
+    out.erase(at, end + 2 - at);
+  }
+  const std::size_t first = out.find_first_not_of(" \t\r\n");
+  const std::size_t last = out.find_last_not_of(" \t\r\n");
+  return first == std::string::npos ? std::string() : out.substr(first, last + 1 - first);
+}
+
+// The main packet of an extended one: nothing but the GUID of its extended part.
+std::string main_packet_naming(const std::string& guid) {
+  return "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+         "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+         " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+         "  <rdf:Description rdf:about=\"\"\n"
+         "    xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\"\n"
+         "   xmpNote:HasExtendedXMP=\"" + guid + "\"/>\n"
+         " </rdf:RDF>\n"
+         "</x:xmpmeta>\n"
+         "<?xpacket end=\"w\"?>";
+}
+
+bool starts_with(const std::string& payload, const char* id, std::size_t length) {
+  return payload.size() >= length && payload.compare(0, length, id) == 0;
+}
+
+// The value of HasExtendedXMP in a main packet: 32 hexadecimal digits, or empty.
+std::string extended_guid(const std::string& packet) {
+  const std::size_t at = packet.find("HasExtendedXMP");
+  if (at == std::string::npos) return "";
+  std::size_t p = at + 14;
+  while (p < packet.size() && (packet[p] == '=' || packet[p] == ' ' || packet[p] == '>')) ++p;
+  if (p < packet.size() && (packet[p] == '"' || packet[p] == '\'')) ++p;
+  if (p + 32 > packet.size()) return "";
+  const std::string guid = packet.substr(p, 32);
+  return guid.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos ? guid : "";
 }
 
 bool read_whole(std::FILE* f, std::string& text) {
@@ -118,8 +174,8 @@ bool Merge::copy_bytes(std::size_t n) {
   return true;
 }
 
-// Copies the segments before the insertion point (dropping old XMP packets and empty APP1
-// segments) and returns the insertion point's marker, which is not written yet.
+// Copies the segments before the insertion point (dropping old XMP packets, their extended
+// parts and empty APP1 segments) and returns the insertion point's marker, which is not written yet.
 bool Merge::copy_head(int& insertion_marker) {
   std::FILE* in = in_.get();
   for (;;) {
@@ -146,8 +202,8 @@ bool Merge::copy_head(int& insertion_marker) {
     if (length == 2) continue;  // an empty APP1 is dropped
     std::string payload(length - 2, '\0');
     if (std::fread(payload.data(), 1, payload.size(), in) != payload.size()) return premature();
-    const bool old_xmp = payload.size() >= kXmpNamespaceIdLength &&
-                         payload.compare(0, kXmpNamespaceIdLength, kXmpNamespaceId) == 0;
+    const bool old_xmp = starts_with(payload, kXmpNamespaceId, kXmpNamespaceIdLength) ||
+                         starts_with(payload, kXmpExtensionId, kXmpExtensionIdLength);
     if (!old_xmp && (!write(marker_head, 4) || !write(payload))) return false;
   }
 }
@@ -155,7 +211,7 @@ bool Merge::copy_head(int& insertion_marker) {
 // Flushes the new file to the disk and closes it; only then may it replace the JPEG.
 bool Merge::finish_output() {
   std::FILE* out = out_.release();
-  bool ok = std::fflush(out) == 0 && fsync(fileno(out)) == 0;
+  bool ok = std::fflush(out) == 0 && sysio().fsync(fileno(out)) == 0;
   ok = (std::fclose(out) == 0) && ok;
   return ok || write_error();
 }
@@ -195,9 +251,10 @@ bool Merge::run() {
   std::string packet;
   if (!read_whole(xmp_file.get(), packet)) return fail("\n\nError reading fileXMP");
   xmp_file.reset();
-  if (packet.size() > kMaxXmpPacket)
-    return fail(format_limited(1000, "\n\nXMP file %s is too large for a JPEG (%zu bytes, at most %zu)",
-                               xmp_.c_str(), packet.size(), kMaxXmpPacket));
+  const std::string segments = xmp_app1_segments(packet);
+  if (!packet.empty() && segments.empty())
+    return fail(format_limited(1000, "\n\nXMP file %s is too large for a JPEG (%zu bytes)",
+                               xmp_.c_str(), packet.size()));
 
   if (std::getc(in_.get()) != 0xFF || std::getc(in_.get()) != kSOI)
     return fail("\n\nExpected SOI marker first");
@@ -214,8 +271,7 @@ bool Merge::run() {
   if (!copy_head(insertion_marker)) return false;
 
   log_printf("Merging %s into %s\n", xmp_.c_str(), jpeg_.c_str());
-  if (!packet.empty() && (!write(xmp_segment_header(packet.size())) || !write(packet)))
-    return false;
+  if (!write(segments)) return false;
   const unsigned char marker[2] = {0xFF, static_cast<unsigned char>(insertion_marker)};
   if (!write(marker, 2)) return false;
   std::vector<char> block(kCopyBlock);
@@ -229,15 +285,6 @@ bool Merge::run() {
 }
 
 // ---- The writer's EXIF segment ----
-
-void put16(std::string& s, unsigned v) {
-  s += static_cast<char>((v >> 8) & 0xFF);
-  s += static_cast<char>(v & 0xFF);
-}
-void put32(std::string& s, std::uint32_t v) {
-  put16(s, v >> 16);
-  put16(s, v & 0xFFFF);
-}
 
 enum : std::uint16_t { kAscii = 2, kShort = 3, kLong = 4, kRational = 5, kSRational = 10 };
 constexpr std::uint16_t kExifPointer = 0x8769, kGpsPointer = 0x8825;
@@ -323,26 +370,94 @@ void append_directory(std::string& tiff, std::vector<OutEntry>& entries) {
     put16(dir, e.tag);
     put16(dir, e.type);
     put32(dir, e.count);
-    std::size_t loc = dir_pos + dir.size();
     if (e.data.size() <= 4) {
       dir += e.data + std::string(4 - e.data.size(), '\0');
     } else {
-      loc = value_pos + values.size();
-      put32(dir, static_cast<std::uint32_t>(loc));
+      put32(dir, static_cast<std::uint32_t>(value_pos + values.size()));
       values += e.data;
       if (values.size() & 1) values += '\0';
     }
-    if (e.source)
-      std::printf("writeAPP1 ---> %s = %s (tag=%x type=%d val=%d size=%d loc=%d)\n",
-                  e.source->name.c_str(), e.source->value.c_str(), e.tag, e.type,
-                  static_cast<int>(e.source->first_value), static_cast<int>(e.data.size()),
-                  static_cast<int>(loc));
   }
   put32(dir, 0);
   tiff += dir + values;
 }
 
+std::uint32_t get32(const std::string& s, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int k = 0; k < 4; ++k) v = (v << 8) | static_cast<unsigned char>(s[at + k]);
+  return v;
+}
+
 }  // namespace
+
+std::string xmp_app1_segments(const std::string& packet) {
+  if (packet.empty()) return "";
+  if (packet.size() <= kMaxXmpPacket) return app1(main_payload(packet));
+  const std::string extended = without_wrapper(packet);
+  if (extended.size() > UINT32_MAX) return "";
+  const std::string guid = md5_hex_upper(extended);
+  std::string out = app1(main_payload(main_packet_naming(guid)));
+  for (std::size_t offset = 0; offset < extended.size(); offset += kMaxXmpExtensionChunk) {
+    std::string payload(kXmpExtensionId, kXmpExtensionIdLength);
+    payload += '\0';
+    payload += guid;
+    put32(payload, static_cast<std::uint32_t>(extended.size()));
+    put32(payload, static_cast<std::uint32_t>(offset));
+    payload.append(extended, offset, kMaxXmpExtensionChunk);
+    out += app1(payload);
+  }
+  return out;
+}
+
+std::optional<JpegXmpPackets> read_jpeg_xmp(const std::string& jpeg_path) {
+  File in(std::fopen(jpeg_path.c_str(), "rb"));
+  if (!in || std::getc(in.get()) != 0xFF || std::getc(in.get()) != kSOI) return std::nullopt;
+  std::optional<std::string> main;
+  // Extension pieces by GUID: the full length and the pieces by offset.
+  struct Pieces {
+    std::uint32_t length = 0;
+    std::map<std::uint32_t, std::string> at;
+  };
+  std::map<std::string, Pieces> pieces;
+  for (;;) {
+    int c = std::getc(in.get());
+    if (c != 0xFF) break;
+    do c = std::getc(in.get());
+    while (c == 0xFF);
+    if (c == EOF || c == kSOS || c == kEOI) break;
+    const int hi = std::getc(in.get()), lo = std::getc(in.get());
+    if (hi == EOF || lo == EOF) break;
+    const std::size_t length = (static_cast<std::size_t>(hi) << 8) | static_cast<std::size_t>(lo);
+    if (length < 2) break;
+    std::string payload(length - 2, '\0');
+    if (std::fread(payload.data(), 1, payload.size(), in.get()) != payload.size()) break;
+    if (c != kAPP1) continue;
+    if (!main && starts_with(payload, kXmpNamespaceId, kXmpNamespaceIdLength) &&
+        payload.size() > kXmpNamespaceIdLength) {
+      main = payload.substr(kXmpNamespaceIdLength + 1);
+    } else if (starts_with(payload, kXmpExtensionId, kXmpExtensionIdLength) &&
+               payload.size() >= kXmpExtensionIdLength + 1 + 32 + 8) {
+      const std::size_t head = kXmpExtensionIdLength + 1;
+      Pieces& p = pieces[payload.substr(head, 32)];
+      p.length = get32(payload, head + 32);
+      p.at[get32(payload, head + 36)] = payload.substr(head + 40);
+    }
+  }
+  if (!main) return std::nullopt;
+  JpegXmpPackets out;
+  out.main = *main;
+  const std::string guid = extended_guid(out.main);
+  const auto found = pieces.find(guid);
+  if (guid.empty() || found == pieces.end()) return out;
+  std::string whole;
+  for (const auto& [offset, piece] : found->second.at) {
+    if (offset != whole.size()) return out;  // a piece is missing
+    whole += piece;
+  }
+  if (whole.size() == found->second.length && md5_hex_upper(whole) == guid)
+    out.extended = std::move(whole);
+  return out;
+}
 
 bool merge_xmp_into_jpeg(const std::string& jpeg_path, SidecarAfterMerge after) {
   Merge merge(jpeg_path, after);
@@ -353,13 +468,8 @@ std::string build_exif_payload(const std::vector<RecordedExifEntry>& entries) {
   std::vector<OutEntry> ifd0, exif;
   for (const RecordedExifEntry& e : entries) {
     if (e.directory != 1 && e.directory != 2) continue;
-    if (e.tag == kGpsPointer) {
-      std::printf("skipping ---> %s = %s (tag=0x%x %d type=%d val=%d size=%d loc=%d)\n",
-                  e.name.c_str(), e.value.c_str(), e.tag, e.tag, e.type,
-                  static_cast<int>(e.first_value), static_cast<int>(e.count * 4), 0);
-      continue;
-    }
-    if (is_location_tag(e.tag)) continue;
+    // The GPS directory is not carried over: its entries were not recorded.
+    if (e.tag == kGpsPointer || is_location_tag(e.tag)) continue;
     if (auto out = encode_entry(e)) (e.directory == 1 ? ifd0 : exif).push_back(std::move(*out));
   }
 
@@ -408,15 +518,12 @@ bool write_jpeg_with_metadata(std::FILE* out, const unsigned char* jpeg, std::si
     File xmp(std::fopen(xmp_path.c_str(), "r"));
     std::string packet;
     if (xmp && read_whole(xmp.get(), packet) && !packet.empty()) {
-      if (packet.size() > kMaxXmpPacket) {
+      const std::string segments = xmp_app1_segments(packet);
+      if (segments.empty()) {
         message = "XMP file " + xmp_path + " is too large for a JPEG";
         return false;
       }
-      const std::string head = xmp_segment_header(packet.size());
-      if (!put(head.data(), 2)) return error(4);
-      if (!put(head.data() + 2, 2)) return error(5);
-      if (!put(head.data() + 4, kXmpNamespaceIdLength + 1)) return error(6);
-      if (!put(packet.data(), packet.size())) return error(7);
+      if (!put(segments.data(), segments.size())) return error(4);
     }
   }
 

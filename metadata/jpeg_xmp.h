@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,13 +17,37 @@ inline constexpr char kXmpNamespaceId[] = "http://ns.adobe.com/xap/1.0/";
 inline constexpr std::size_t kXmpNamespaceIdLength = 28;
 // The largest packet one APP1 segment can carry (65535 - 2 length bytes - 29 identifier bytes).
 inline constexpr std::size_t kMaxXmpPacket = 65504;
+// The identifier that opens each segment of an extended packet: 34 characters, one zero byte.
+inline constexpr char kXmpExtensionId[] = "http://ns.adobe.com/xmp/extension/";
+inline constexpr std::size_t kXmpExtensionIdLength = 34;
+// The most of the extended part one segment carries: 65533 payload bytes less the identifier,
+// the 32-digit GUID and the two 4-byte numbers (full length, offset).
+inline constexpr std::size_t kMaxXmpExtensionChunk = 65533 - 35 - 32 - 8;
+
+// The APP1 segments (markers and lengths included) that carry `packet`. A packet of at most
+// kMaxXmpPacket bytes goes into one segment as it is. A larger one goes in the multi-segment
+// form: a small main packet naming the extended part by its GUID (xmpNote:HasExtendedXMP, the
+// MD5 of the extended part in 32 upper-case hexadecimal digits), then the extended part (the
+// packet without its xpacket wrapper) in pieces, each segment giving the GUID, the full length
+// and its offset. Empty when even that cannot hold it (over 4 GiB).
+std::string xmp_app1_segments(const std::string& packet);
+
+// What a JPEG carries as XMP: the main packet and, when it names an extended part whose
+// segments are all there and whose MD5 matches, that part put together. Nothing when the file
+// cannot be read or has no XMP packet before its image data.
+struct JpegXmpPackets {
+  std::string main;
+  std::string extended;  // empty when the main packet names none (or it is incomplete)
+};
+std::optional<JpegXmpPackets> read_jpeg_xmp(const std::string& jpeg_path);
 
 // What becomes of the sidecar once merged: deleted, its text now being in the JPEG, or kept
 // for another image of the same name (a raw beside its JPEG) that uses it too.
 enum class SidecarAfterMerge { kDelete, kKeep };
 
 // Merges the sidecar "<name>.xmp" (the JPEG path with its last four characters replaced) into
-// the JPEG, replacing any XMP packet it had, then deletes the sidecar unless it is to be kept.
+// the JPEG, replacing any XMP packet it had (extended parts included; a large sidecar goes in
+// as an extended packet), then deletes the sidecar unless it is to be kept.
 // The JPEG is replaced by renaming a complete, synced "<path>-cwtmp" over it and keeps its
 // modification time. True when done or when there is no sidecar; false after a failure, whose
 // message (starting with two line feeds) goes to the text pane and the log; the JPEG and

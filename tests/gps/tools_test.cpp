@@ -26,9 +26,10 @@ struct ScopedEnv {
 };
 
 TEST(TagWriter, ExifToolCommandLine) {
-  EXPECT_EQ(exiftool_args("/usr/bin/exiftool", {-33.5f, -70.25f, -12.5f}, "-odd.jpg"),
+  EXPECT_EQ(exiftool_args("/usr/bin/exiftool", {-33.5f, -70.25f, -12.5f}, "-odd.jpg",
+                          tagged_temp_path("-odd.jpg")),
             (std::vector<std::string>{
-                "/usr/bin/exiftool", "-q", "-m", "-overwrite_original_in_place", "-P",
+                "/usr/bin/exiftool", "-q", "-m", "-P", "-o", "./-odd.jpg-cwtmp",
                 "-gps:GPSLatitudeRef=S", "-gps:GPSLatitude=33.500000", "-gps:GPSLongitudeRef=W",
                 "-gps:GPSLongitude=70.250000", "-gps:GPSAltitudeRef=below",
                 "-gps:GPSAltitude=12.500000", "./-odd.jpg"}));

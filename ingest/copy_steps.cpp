@@ -1,0 +1,181 @@
+// Recorded changes of copies: the ledger's "changing" state around each change, the XMP merge
+// of a JPEG copy, and the settling of changes a killed run left.
+#include "ingest/copy_steps.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include "foundation/locks.h"
+#include "foundation/log.h"
+#include "foundation/sysio.h"
+#include "ingest/archive_check.h"
+#include "ingest/copy_io.h"
+#include "ingest/gps_phase.h"
+#include "ingest/run_ledger.h"
+#include "ingest/sidecar_placement.h"
+#include "metadata/jpeg_xmp.h"
+
+namespace cw {
+
+namespace {
+
+// The temporary file a change writes beside the copy (the merge's and ExifTool's alike).
+std::string change_temp_path(const std::string& copy) { return copy + "-cwtmp"; }
+
+std::string sidecar_of(const std::string& jpeg) {
+  return jpeg.size() > 4 ? jpeg.substr(0, jpeg.size() - 4) + ".xmp" : "";
+}
+
+bool is_jpg_path(const std::string& path) {
+  return path.size() > 4 && strcasecmp(path.c_str() + path.size() - 4, ".jpg") == 0;
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && sysio().lstat(path.c_str(), &st) == 0;
+}
+
+// The hash and size of the file at `path`; false when it cannot be read. With `fingerprint`,
+// also the file's fingerprint, taken before the read as a read-back takes it (none when taken
+// too soon after the file's last change to stand for it later).
+bool measure(EngineContext& ctx, const std::string& path, Hash128& hash, std::uint64_t& size,
+             std::optional<Fingerprint>* fingerprint = nullptr) {
+  const std::int64_t now = real_time_ns();
+  struct stat st;
+  if (!ensure_read_buffer(ctx) || sysio().stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      !hash_file(path, hash, ctx.read_buffer.get(), kCopyBufferSize))
+    return false;
+  size = static_cast<std::uint64_t>(st.st_size);
+  if (fingerprint) {
+    const Fingerprint fp = fingerprint_of(st);
+    *fingerprint = fingerprint_settled(fp, now) ? std::optional<Fingerprint>(fp) : std::nullopt;
+  }
+  return true;
+}
+
+// The state of a copy a killed run left changing, once it is measured again: what it was before
+// is not recorded, but a change begins only on a copy read back (or, without verification,
+// written).
+CopyState settled_state(const EngineContext& ctx) {
+  return ctx.verify_copies ? CopyState::kVerified : CopyState::kWritten;
+}
+
+}  // namespace
+
+bool begin_copy_change(EngineContext& ctx, CopyRef ref, bool store) {
+  LedgerCopy& c = ctx.ledger.at(ref.entry).copies[ref.copy];
+  if (c.state != CopyState::kChanging && !copy_counts(c.state)) return false;
+  if (!c.hash) {
+    Hash128 hash;
+    std::uint64_t size = 0;
+    if (!measure(ctx, c.path, hash, size)) return false;
+    c.hash = hash;
+    c.size = size;
+  }
+  const CopyState before = c.state;
+  if (before != CopyState::kChanging) c.before_change = before;
+  c.state = CopyState::kChanging;
+  c.fingerprint.reset();  // the file is about to change
+  c.stored = false;
+  if (!store) return true;
+  // Stored only when all its copies are settled: without that record the change could leave a
+  // copy the next run takes for another image's.
+  if (ctx.ledger.store(false) && (c.stored || !ctx.ledger.database())) return true;
+  ctx.report_printf("\nWARNING: Can't write the ingest ledger; %s is left unchanged.\n",
+                    c.path.c_str());
+  c.state = before;
+  return false;
+}
+
+void end_copy_change(EngineContext& ctx, CopyRef ref) {
+  LedgerCopy& c = ctx.ledger.at(ref.entry).copies[ref.copy];
+  if (c.state != CopyState::kChanging) return;
+  Hash128 hash;
+  std::uint64_t size = 0;
+  if (measure(ctx, c.path, hash, size, &c.fingerprint)) {
+    c.hash = hash;
+    c.size = size;
+    c.state = c.before_change;
+  } else {
+    c.state = CopyState::kBad;
+    ctx.image_failed("copy cannot be read after its change", c.path);
+  }
+  c.stored = false;
+}
+
+void merge_sidecar_into_copy(EngineContext& ctx, const std::string& jpeg,
+                             std::optional<CopyRef> record, bool gps_follows) {
+  // The sidecar's placement and the merge share the metadata state.
+  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  const std::string sidecar = sidecar_of(jpeg);
+  if (!exists(sidecar)) {
+    if (record && gps_follows) begin_copy_change(ctx, *record, false);
+    return;
+  }
+  if (record && !begin_copy_change(ctx, *record, true)) return;
+  const bool merged = merge_xmp_into_jpeg(jpeg, SidecarAfterMerge::kKeep);
+  if (!merged) {
+    ctx.report_printf("\nWARNING: can't write XMP to JPEG: %s; its sidecar %s stays beside it.\n",
+                      jpeg.c_str(), sidecar.c_str());
+    log_printf("can't write XMP to JPEG: %s", jpeg.c_str());
+  }
+  // The new hash is known before the sidecar goes: a kill in between leaves the sidecar, and
+  // the next run merges it again.
+  if (record && !gps_follows) end_copy_change(ctx, *record);
+  if (record && gps_follows && merged) {
+    LedgerCopy& c = ctx.ledger.at(record->entry).copies[record->copy];
+    Hash128 hash;
+    std::uint64_t size = 0;
+    if (measure(ctx, c.path, hash, size)) {
+      c.hash = hash;
+      c.size = size;
+      c.stored = false;
+    }
+  }
+  // A raw of the same name keeps the sidecar they share.
+  if (merged && !shares_sidecar(jpeg) && sysio().unlink(sidecar.c_str()) != 0 && errno != ENOENT)
+    ctx.report_printf("\nWARNING: can't unlink %s\n", sidecar.c_str());
+}
+
+void redo_copy_changes(EngineContext& ctx, CopyTree tree, const std::string& path, CopyRef ref) {
+  const bool gps_here = gps_tagging_enabled(ctx) &&
+                        (ctx.want_backup ? tree == CopyTree::kPrimary : tree == CopyTree::kFirst);
+  if (tree == CopyTree::kFirst && ctx.xmp_to_jpg && is_jpg_path(path))
+    merge_sidecar_into_copy(ctx, path, ref, gps_here);
+  if (!gps_here) return;
+  if (tree == CopyTree::kPrimary) {
+    gps_tag_file(ctx, path, ref);
+  } else if (begin_copy_change(ctx, ref, false)) {
+    ctx.gps_list.push_back(path);
+  }
+}
+
+void finish_interrupted_changes(EngineContext& ctx, std::size_t entry) {
+  for (std::size_t i = 0; i < ctx.ledger.at(entry).copies.size(); ++i) {
+    LedgerCopy& c = ctx.ledger.at(entry).copies[i];
+    // Only copies in this run's trees: a tree of another run may be on a disk not connected.
+    if (c.state != CopyState::kChanging || c.root != tree_root(ctx, c.tree)) continue;
+    sysio().unlink(change_temp_path(c.path).c_str());
+    const CopyTree tree = c.tree;
+    log_printf("Settling the interrupted change of %s", c.path.c_str());
+    // The file is the copy as it was or the complete result of its change: either is the
+    // image's copy now.
+    c.stored = false;
+    Hash128 hash;
+    std::uint64_t size = 0;
+    if (!measure(ctx, c.path, hash, size, &c.fingerprint)) {
+      c.state = CopyState::kBad;  // gone: the image is copied again
+      continue;
+    }
+    c.hash = hash;
+    c.size = size;
+    c.state = settled_state(ctx);
+    redo_copy_changes(ctx, tree, run_path(ctx, tree, c.path), CopyRef{entry, i});
+  }
+}
+
+}  // namespace cw

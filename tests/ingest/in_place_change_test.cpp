@@ -1,0 +1,239 @@
+// Changes made to copies after copying (the sidecar's XMP merged into a JPEG, GPS tags written)
+// with the run killed between a change and its record: the next run knows each changed copy as
+// its image's copy, so every image is in the archive once under its own name, no temporary
+// file of a change is left, and every change is made.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <set>
+
+#include "database/database.h"
+#include "foundation/sysio.h"
+#include "gps/gpx.h"
+#include "gps/tag_writer.h"
+#include "ingest/ingest.h"
+#include "metadata/jpeg_xmp.h"
+#include "tests/fixtures/jpeg_maker.h"
+#include "tests/fixtures/sample_card.h"
+#include "tests/fixtures/sample_files.h"
+#include "tests/ingest/ingest_harness.h"
+
+namespace cw {
+namespace {
+
+namespace fsys = std::filesystem;
+using test::files_below;
+using test::read_file;
+
+constexpr int kImages = 4;
+
+// Kills this process as the second image is moved into place, or as the second image's merged
+// file is synced, about to replace it.
+enum class KillAt { kSecondCopy, kSecondMerge };
+KillAt g_kill_at = KillAt::kSecondCopy;
+int g_copies = 0;
+
+int rename_or_die(const char* from, const char* to) {
+  if (g_kill_at == KillAt::kSecondCopy && std::string(to).ends_with(".JPG") && ++g_copies == 2)
+    ::kill(::getpid(), SIGKILL);
+  return system_sysio().rename(from, to);
+}
+
+int fsync_or_die(int fd) {
+  char path[4096];
+  const ssize_t n =
+      ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1);
+  if (g_kill_at == KillAt::kSecondMerge && n > 0 &&
+      std::string(path, static_cast<std::size_t>(n)).ends_with("IMG_0002.JPG-cwtmp"))
+    ::kill(::getpid(), SIGKILL);
+  return system_sysio().fsync(fd);
+}
+
+struct InPlaceChange : ::testing::Test {
+  test::Harness h;
+  std::string db_path = h.dir / "ledger.sqlite3";
+  GPX tracks;
+  GpsRunSettings gps;
+  bool tagging = false;
+
+  void SetUp() override {
+    fixtures::CardSpec spec;
+    spec.count = kImages;
+    spec.raw_every = 0;
+    spec.jpeg_width = spec.jpeg_height = 16;
+    ASSERT_EQ(fixtures::write_sample_card(h.card, spec).size(), std::size_t{kImages});
+    h.set(kParamSidecarPath, h.dir / "title.xmp");
+    test::write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("merged"));
+  }
+  bool run() {
+    Database db;
+    if (!db.open(db_path)) return false;
+    SingleSlotControl control;
+    h.ctx = std::make_unique<EngineContext>(EngineJob{&control, 0, "Test card"});
+    h.ctx->database = &db;
+    if (tagging) h.ctx->gps = &gps;
+    const bool ok = run_slot(h.params, h.card, *h.ctx);
+    h.ctx->database = nullptr;
+    return ok;
+  }
+  // One run in a child process that `arm` has set up to be killed; true when it was.
+  bool run_killed(const std::function<void()>& arm) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      arm();
+      run();
+      ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  }
+  // Every card image in the archive once under its own name, with nothing else but sidecars
+  // and manifests.
+  void expect_each_image_once() {
+    std::set<std::string> jpegs, others;
+    for (const auto& [path, bytes] : files_below(h.archive)) {
+      if (path.ends_with(".JPG"))
+        jpegs.insert(path);
+      else if (!path.ends_with(".xmp") && !path.starts_with("Manifests/"))
+        others.insert(path);
+    }
+    std::set<std::string> expected;
+    for (int i = 1; i <= kImages; ++i) expected.insert("IMG_000" + std::to_string(i) + ".JPG");
+    EXPECT_EQ(jpegs, expected);
+    EXPECT_TRUE(others.empty()) << *others.begin();
+  }
+  void killed_while_tagging(bool with_backup);
+};
+
+// Killed as the second image is moved into place (the first merged already, its record not
+// stored yet), or as the second image's merged file is about to replace it (left beside it).
+TEST_F(InPlaceChange, KilledAroundAMergeTheNextRunKnowsTheMergedCopy) {
+  h.set(kParamWantXMPtoJPG, "1");
+  for (const KillAt kill : {KillAt::kSecondCopy, KillAt::kSecondMerge}) {
+    const bool in_merge = kill == KillAt::kSecondMerge;
+    SCOPED_TRACE(in_merge ? "killed in the second merge" : "killed at the second copy");
+    fsys::remove_all(h.archive);
+    fsys::remove(db_path);
+    ASSERT_TRUE(run_killed([kill] {
+      g_kill_at = kill;
+      Sysio table = system_sysio();
+      table.rename = rename_or_die;
+      table.fsync = fsync_or_die;
+      set_sysio(table);
+    }));
+    const std::optional<JpegXmpPackets> first = read_jpeg_xmp(h.archive + "/IMG_0001.JPG");
+    ASSERT_TRUE(first && first->main.find(">merged<") != std::string::npos);
+    ASSERT_EQ(fsys::exists(h.archive + "/IMG_0002.JPG-cwtmp"), in_merge);
+    ASSERT_EQ(fsys::exists(h.archive + "/IMG_0002.JPG"), in_merge);
+
+    ASSERT_TRUE(run()) << h.ctx->error << h.ctx->report;
+    expect_each_image_once();
+    for (int i = 1; i <= kImages; ++i) {
+      const std::optional<JpegXmpPackets> xmp =
+          read_jpeg_xmp(h.archive + "/IMG_000" + std::to_string(i) + ".JPG");
+      ASSERT_TRUE(xmp) << i;
+      EXPECT_NE(xmp->main.find(">merged<"), std::string::npos) << i;
+    }
+    // A third run finds everything in place.
+    const auto archived = files_below(h.archive);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(files_below(h.archive), archived);
+  }
+}
+
+// A stand-in tagger: ExifTool's -o writes a copy of the image with "GPS" at its end, without
+// it the image gets that in place (as ExifTool's in-place options do); an image tagged already
+// stays as it is. While the folder holds "kill", the image IMG_0002 is tagged and then the run
+// is killed before it can take the result.
+const char* const kTagger =
+    "#!/bin/sh\n"
+    "out=; prev=\n"
+    "for image; do [ \"$prev\" = -o ] && out=$image; prev=$image; done\n"
+    "target=${out:-$image}\n"
+    "[ -z \"$out\" ] || cp -p -- \"$image\" \"$out\" || exit 1\n"
+    "[ \"$(tail -c 3 \"$target\")\" = GPS ] || printf GPS >> \"$target\"\n"
+    "case $image in *IMG_0002.JPG) [ -e \"${0%/*}/kill\" ] && kill -9 $PPID;; esac\n"
+    "exit 0\n";
+
+// Killed while tagging the second image, without a backup (the first copies are tagged at the
+// end of the run) and with one (the primary copies are tagged as they are made; the backup
+// keeps the card's bytes).
+void InPlaceChange::killed_while_tagging(bool with_backup) {
+  const std::string backup = h.dir / "backup";
+  if (with_backup) {
+    h.set(kParamWantBackup, "1");
+    h.set(kParamBackupFolder, backup);
+  }
+  std::string message;
+  ASSERT_TRUE(tracks.load_gpx_text(
+      "<gpx><trk><trkseg><trkpt lat='48.85' lon='2.35'><time>2024-05-17T10:00:00Z</time>"
+      "</trkpt><trkpt lat='48.86' lon='2.30'><time>2024-05-17T11:00:00Z</time></trkpt>"
+      "</trkseg></trk></gpx>", "t.gpx", message));
+  gps.tracks = &tracks;
+  gps.exiftool = h.dir / "tagger";
+  test::write_file(gps.exiftool, kTagger);
+  fsys::permissions(gps.exiftool, fsys::perms::owner_all);
+  test::write_file(h.dir / "kill", "");
+  tagging = true;
+  ASSERT_TRUE(run_killed([] {}));
+  fsys::remove(h.dir / "kill");
+  ASSERT_TRUE(read_file(h.archive + "/IMG_0001.JPG").ends_with("GPS"));
+
+  ASSERT_TRUE(run()) << h.ctx->error << h.ctx->report;
+  expect_each_image_once();
+  for (int i = 1; i <= kImages; ++i) {
+    const std::string jpeg = read_file(h.archive + "/IMG_000" + std::to_string(i) + ".JPG");
+    EXPECT_TRUE(jpeg.ends_with("GPS")) << i;
+  }
+  if (with_backup) {
+    EXPECT_EQ(test::image_contents(backup), test::image_contents(h.card));
+  }
+  const auto archived = files_below(h.archive);
+  ASSERT_TRUE(run());
+  EXPECT_EQ(files_below(h.archive), archived);
+}
+
+TEST_F(InPlaceChange, KilledWhileTaggingTheNextRunTagsEveryImageOnce) {
+  killed_while_tagging(false);
+}
+
+TEST_F(InPlaceChange, KilledWhileTaggingPrimaryCopiesTheNextRunTagsEveryImageOnce) {
+  killed_while_tagging(true);
+}
+
+// A card sidecar of 100 KB goes into its JPEG (as an extended packet); a JPEG the merge cannot
+// read keeps its sidecar beside it, with a warning naming it, and the card goes on.
+TEST(MergeOnACard, LargeSidecarGoesInAndABadJpegOnlyWarns) {
+  test::Harness h;
+  h.set(kParamWantXMPtoJPG, "1");
+  const std::string folder = h.card + "/DCIM/100CAM";
+  fsys::create_directories(folder);
+  std::string title;
+  for (int i = 0; title.size() < 100 * 1024; ++i) title += "place " + std::to_string(i) + ", ";
+  title += "end";
+  ASSERT_TRUE(fixtures::write_with_time(folder + "/IMG_0001.JPG",
+                                        fixtures::make_jpeg("2024:05:17 10:20:30"), 1700000000));
+  test::write_file(folder + "/IMG_0001.xmp", fixtures::sample_xmp_packet(title));
+  ASSERT_TRUE(fixtures::write_with_time(folder + "/IMG_0002.JPG", "not a JPEG at all", 1700000000));
+  test::write_file(folder + "/IMG_0002.xmp", fixtures::sample_xmp_packet("kept"));
+
+  ASSERT_TRUE(h.run()) << h.ctx->error << h.ctx->report;
+  const std::optional<JpegXmpPackets> xmp = read_jpeg_xmp(h.archive + "/IMG_0001.JPG");
+  ASSERT_TRUE(xmp);
+  EXPECT_NE(xmp->extended.find(title), std::string::npos);
+  EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0001.xmp"));
+  EXPECT_TRUE(test::contains(h.ctx->report, "WARNING: can't write XMP to JPEG: " + h.archive +
+                                                "/IMG_0002.JPG; its sidecar " + h.archive +
+                                                "/IMG_0002.xmp stays beside it."))
+      << h.ctx->report;
+  EXPECT_EQ(read_file(h.archive + "/IMG_0002.JPG"), "not a JPEG at all");
+  EXPECT_TRUE(fsys::exists(h.archive + "/IMG_0002.xmp"));
+}
+
+}  // namespace
+}  // namespace cw
