@@ -198,8 +198,17 @@ bool scan_camera(EngineContext& ctx, const std::string& path) {
   std::vector<std::string> images;
   std::string message;
   if (!camera_source().images_for_device(device, images, message)) return ctx.fail(message);
-  for (const std::string& image : images)
+  const std::size_t name_max = archive_name_max(ctx);
+  for (const std::string& image : images) {
+    const std::string name = image.rfind("ptp/", 0) == 0 ? image.substr(4) : image;
+    if (const char* why = too_long_for_archive(name, image.size(), name_max)) {
+      leave_on_card(ctx, why, image);
+      continue;
+    }
     if (!add_image(ctx, image)) return false;
+  }
+  for (const std::string& file : camera_source().left_out())
+    leave_on_card(ctx, "camera file with the name of another", file);
   return true;
 }
 
