@@ -61,7 +61,8 @@ bool add_image(EngineContext& ctx, const std::string& path, const std::string* s
     return ctx.fail(text_with_path(message, path));
   if (source) record.source_path = *source;
   record.index = static_cast<int>(ctx.images.size());
-  if (!grow_and_push(ctx.images, std::move(record), kImageListStep)) return ctx.fail("out of memory");
+  if (!grow_and_push(ctx.images, std::move(record), kImageListStep))
+    return ctx.fail("out of memory");
   return true;
 }
 
@@ -352,9 +353,10 @@ bool image_from_list(EngineContext& ctx) {
     // A picked file is judged by where it really is: "..", or a link, must not lead out of
     // the card. It is named from its real place below the root, its bytes as they are.
     char resolved[PATH_MAX];
-    const std::optional<std::string> real = path.size() < PATH_MAX && ::realpath(path.c_str(), resolved)
-                                                ? std::optional<std::string>(resolved)
-                                                : real_path_of(path);
+    const std::optional<std::string> real =
+        path.size() < PATH_MAX && ::realpath(path.c_str(), resolved)
+            ? std::optional<std::string>(resolved)
+            : real_path_of(path);
     if (!real || !path_is_inside(ctx.card_files.real_root, *real)) {
       ++ctx.counts.files_found;
       return ctx.fail(text_with_path("path outside root", path));
@@ -369,8 +371,8 @@ bool image_from_list(EngineContext& ctx) {
     while (relative < real->size() && (*real)[relative] == '/') ++relative;
     if (!ends_with_separator(below)) below += '/';
     below += real->substr(relative);
-    if (const char* why =
-            too_long_for_archive(below.substr(below.find_last_of('/') + 1), below.size(), name_max)) {
+    if (const char* why = too_long_for_archive(below.substr(below.find_last_of('/') + 1),
+                                               below.size(), name_max)) {
       leave_on_card(ctx, why, path);
       continue;
     }

@@ -105,8 +105,8 @@ TEST(HostileCard, HiddenFilesAreTakenAndResourceForksAreCountedApart) {
   write_file(folder + "/IMG_0001.JPG", "one");
   write_file(folder + "/.IMG_0002.JPG", "a hidden file");
   write_file(h.card + "/DCIM/.hidden/IMG_0003.JPG", "in a hidden folder");
-  write_file(folder + "/._IMG_0001.JPG", std::string("\x00\x05\x16\x07\x00\x02\x00\x00", 8) +
-                                             "Mac OS X        ");
+  write_file(folder + "/._IMG_0001.JPG",
+             std::string("\x00\x05\x16\x07\x00\x02\x00\x00", 8) + "Mac OS X        ");
   write_file(folder + "/._IMG_0004.JPG", "a name like a companion's, without its header");
   ASSERT_TRUE(run_with_verdict(h)) << h.ctx->error;
   EXPECT_EQ(files_below(h.archive), (std::vector<std::string>{".IMG_0002.JPG", "._IMG_0004.JPG",
@@ -114,7 +114,8 @@ TEST(HostileCard, HiddenFilesAreTakenAndResourceForksAreCountedApart) {
   EXPECT_EQ(read_file(h.archive + "/IMG_0003.JPG"), "in a hidden folder");
   EXPECT_TRUE(contains(h.ctx->report,
                        "\nResource-fork files of another system (._NAME) left on the card: 1\n"));
-  EXPECT_EQ(h.ctx->verdict.line, "Card safe to format: all 4 images have verified copies in 1 tree");
+  EXPECT_EQ(h.ctx->verdict.line,
+            "Card safe to format: all 4 images have verified copies in 1 tree");
 }
 
 TEST(HostileCard, ABackslashIsPartOfANameOnTheCard) {
@@ -131,7 +132,8 @@ TEST(HostileCard, ABackslashIsPartOfANameOnTheCard) {
             (std::vector<std::string>{"a-b.JPG", "a/b.JPG", "c-d.JPG", "x-y/e.JPG"}));
   EXPECT_EQ(read_file(h.archive + "/a-b.JPG"), "a backslash in the name");
   EXPECT_EQ(read_file(h.archive + "/a/b.JPG"), "in folder a");
-  EXPECT_EQ(h.ctx->verdict.line, "Card safe to format: all 4 images have verified copies in 1 tree");
+  EXPECT_EQ(h.ctx->verdict.line,
+            "Card safe to format: all 4 images have verified copies in 1 tree");
   // Picked by its name, the file is the same one.
   h.params.file_array = std::vector<std::string>{h.card + "/c\\d.JPG"};
   ASSERT_TRUE(h.run()) << h.ctx->error;
@@ -186,8 +188,8 @@ TEST(HostileCard, LongNamesAndPathsNeverStopTheCard) {
   // Archive names are cut to 200 bytes.
   EXPECT_EQ(files_below(h.archive),
             (std::vector<std::string>{"IMG_0001.JPG", std::string(200, 'n') + ".JPG"}));
-  EXPECT_TRUE(contains(h.ctx->report,
-                       "Skipped file whose path is too long: \"" + deep.path() + "\"\n"));
+  EXPECT_TRUE(
+      contains(h.ctx->report, "Skipped file whose path is too long: \"" + deep.path() + "\"\n"));
   EXPECT_EQ(h.ctx->verdict.line, "Card not yet safe to format: 1 file skipped by the scan (" +
                                      deep.path().substr(h.card.size() + 1) + ")");
   // Nothing of the program's inner workings reaches the report or the trace.
