@@ -195,6 +195,26 @@ TEST(HostileCard, LongNamesAndPathsNeverStopTheCard) {
   // Nothing of the program's inner workings reaches the report or the trace.
   EXPECT_FALSE(contains(h.ctx->report, "[fcn???]"));
   EXPECT_EQ(errstack_depth(), traces);
+
+  // A card path that fits, with a copy's path that does not: that image alone fails, named.
+  Harness k;
+  std::string folders;
+  for (int i = 0; i < 20; ++i) folders += "/" + std::string(199, 'd');
+  write_file(k.card + folders + "/IMG_0001.JPG", "deep");
+  write_file(k.card + "/IMG_0002.JPG", "flat");
+  std::string tree = k.archive;  // over 2,000 bytes, as {@sourcepath} gives at most 1,999
+  for (int i = 0; i < 11; ++i) tree += "/" + std::string(199, 'a');
+  k.set(kParamPrimaryFolder, tree);
+  k.set(kParamFolderFormat, "{@sourcepath}");
+  EXPECT_FALSE(run_with_verdict(k));
+  EXPECT_EQ(k.ctx->error, "One or more image files could not be copied.");
+  EXPECT_EQ(read_file(tree + "/IMG_0002.JPG"), "flat");
+  const std::size_t line = k.ctx->report.find("ERROR: path too long: \"" + tree + "/d");
+  ASSERT_NE(line, std::string::npos) << k.ctx->report;
+  EXPECT_EQ(k.ctx->report.substr(k.ctx->report.find('\n', line) - 14, 15), "/IMG_0001.JPG\"\n");
+  EXPECT_EQ(k.ctx->verdict.line,
+            "Card not yet safe to format: 1 of 2 images lack a verified copy in every tree "
+            "(IMG_0001.JPG); the ingestion ended with an error");
 }
 
 TEST(HostileCard, TheSameCardTwiceAtOnceIntoOneTreeGivesOneCopyPerImage) {
