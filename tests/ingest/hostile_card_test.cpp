@@ -116,6 +116,11 @@ TEST(HostileCard, HiddenFilesAreTakenAndResourceForksAreCountedApart) {
                        "\nResource-fork files of another system (._NAME) left on the card: 1\n"));
   EXPECT_EQ(h.ctx->verdict.line,
             "Card safe to format: all 4 images have verified copies in 1 tree");
+  // Inserted again, the card's hidden images are found in the archive like any other.
+  ASSERT_TRUE(run_with_verdict(h)) << h.ctx->error;
+  EXPECT_EQ(files_below(h.archive).size(), 4u);
+  EXPECT_EQ(h.ctx->verdict.line,
+            "Card safe to format: all 4 images have verified copies in 1 tree");
 }
 
 TEST(HostileCard, ABackslashIsPartOfANameOnTheCard) {
