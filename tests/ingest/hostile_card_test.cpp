@@ -155,9 +155,9 @@ class DeepFile {
     fds_.push_back(::open(root.c_str(), O_RDONLY | O_DIRECTORY));
     path_ = root;
     for (int i = 0; i < levels; ++i) {
-      EXPECT_EQ(::mkdirat(fds_.back(), kFolder.c_str(), 0755), 0);
-      fds_.push_back(::openat(fds_.back(), kFolder.c_str(), O_RDONLY | O_DIRECTORY));
-      path_ += "/" + kFolder;
+      EXPECT_EQ(::mkdirat(fds_.back(), folder_.c_str(), 0755), 0);
+      fds_.push_back(::openat(fds_.back(), folder_.c_str(), O_RDONLY | O_DIRECTORY));
+      path_ += "/" + folder_;
     }
     const int fd = ::openat(fds_.back(), file.c_str(), O_WRONLY | O_CREAT, 0644);
     EXPECT_EQ(::write(fd, file.data(), file.size()), static_cast<ssize_t>(file.size()));
@@ -169,14 +169,14 @@ class DeepFile {
     ::unlinkat(fds_.back(), file_.c_str(), 0);
     for (std::size_t i = fds_.size() - 1; i > 0; --i) {
       ::close(fds_[i]);
-      ::unlinkat(fds_[i - 1], kFolder.c_str(), AT_REMOVEDIR);
+      ::unlinkat(fds_[i - 1], folder_.c_str(), AT_REMOVEDIR);
     }
     ::close(fds_.front());
   }
   const std::string& path() const { return path_; }
 
  private:
-  const std::string kFolder = std::string(250, 'f');
+  const std::string folder_ = std::string(250, 'f');  // each folder's name
   std::vector<int> fds_;
   std::string path_, file_;
 };
