@@ -322,11 +322,7 @@ std::string card_folder_problem(const std::string& card, bool include,
   if (ec) return "The card folder \"" + card + "\" can't be read (" + ec.message() + ").";
   for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (ec) break;
-    const std::string name = it->path().filename().string();
-    if (name.empty() || name[0] == '.') {
-      if (it->is_directory(ec)) it.disable_recursion_pending();
-      continue;
-    }
+    // Hidden files and folders hold images like any other.
     if (!it->is_regular_file(ec)) continue;
     const std::string ext = it->path().extension().string();
     if (ext.size() > 1 && strcasecmp(ext.c_str(), ".xmp") == 0) continue;

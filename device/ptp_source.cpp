@@ -136,6 +136,7 @@ bool PtpSource::images_for_device(const std::string& requested, std::vector<std:
   walked_ = true;
   records_.clear();
   index_.clear();
+  left_out_.clear();
   progress("Getting image list...");
   std::string failed_folder;
   DeviceError error;
@@ -179,9 +180,11 @@ bool PtpSource::walk(const std::string& folder, bool below_dcim, int depth,
 }
 
 void PtpSource::add_record(const std::string& folder, const std::string& name) {
+  // A name too long for the archive is judged by the scan, which names it.
   CameraFileRef file{folder, name, "ptp/" + name};
-  if (name.empty() || file.path.size() > kMaxCameraPath) {
-    log_printf("PTP -- %s/%s: file name too long; left out", folder.c_str(), name.c_str());
+  if (name.empty()) {
+    log_printf("PTP -- %s: file without a name; left out", folder.c_str());
+    left_out_.push_back(child_folder(folder, name));
     return;
   }
   auto [it, added] = index_.emplace(file.path, records_.size());
@@ -189,6 +192,7 @@ void PtpSource::add_record(const std::string& folder, const std::string& name) {
     const Record& first = records_[it->second];
     log_printf("PTP -- %s/%s has the same name as %s/%s; left out", folder.c_str(), name.c_str(),
                first.file.folder.c_str(), name.c_str());
+    left_out_.push_back(child_folder(folder, name));
     ui_printf("\nWARNING: the camera holds two images named %s; the one in %s is ingested, "
               "the one in %s is left out.\n",
               name.c_str(), first.file.folder.c_str(), folder.c_str());
@@ -196,6 +200,11 @@ void PtpSource::add_record(const std::string& folder, const std::string& name) {
   }
   records_.push_back(Record{std::move(file), {}, false});
   progress("Images: " + std::to_string(records_.size()));
+}
+
+std::vector<std::string> PtpSource::left_out() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return left_out_;
 }
 
 PtpSource::Record* PtpSource::find(const std::string& path) {
@@ -261,6 +270,7 @@ void PtpSource::close_locked() {
   open_name_.clear();
   records_.clear();
   index_.clear();
+  left_out_.clear();
 }
 
 }  // namespace cw

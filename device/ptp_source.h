@@ -2,9 +2,10 @@
 // open at a time, walked for its images and read through streams (ptp_stream.h).
 //
 // Walking a camera keeps the files that lie below a folder named "DCIM" (at any depth), in the
-// camera's own order, each as "ptp/" + its file name. A second file of the same name in
-// another folder would get the same path; the first one found keeps it, and the other is
-// reported as left out. Sizes and times are examined the first time they are asked for.
+// camera's own order, each as "ptp/" + its file name, byte for byte. A second file of the same
+// name in another folder would get the same path; the first one found keeps it, and the other
+// is reported as left out (left_out()). Sizes and times are examined the first time they are
+// asked for.
 #pragma once
 
 #include <cstddef>
@@ -26,8 +27,6 @@ namespace cw {
 inline constexpr std::size_t kMaxFriendlyName = 99;
 // Names shorter than this find no camera.
 inline constexpr std::size_t kMinDeviceName = 5;
-// Image paths ("ptp/" + file name) longer than this are left out.
-inline constexpr std::size_t kMaxCameraPath = 259;
 // Folders deeper than this below the camera's root are not walked.
 inline constexpr int kMaxWalkDepth = 32;
 
@@ -46,6 +45,7 @@ class PtpSource : public CameraSource {
   bool open_device(const std::string& name, std::string& message) override;
   bool images_for_device(const std::string& name, std::vector<std::string>& images,
                          std::string& message) override;
+  std::vector<std::string> left_out() override;
   bool stat(const std::string& path, CameraFileInfo& info) override;
   std::unique_ptr<CameraStream> open(const std::string& path) override;
   void close_device() override;
@@ -78,6 +78,7 @@ class PtpSource : public CameraSource {
   std::shared_ptr<OpenCamera> camera_;
   bool walked_ = false;
   std::vector<Record> records_;
+  std::vector<std::string> left_out_;  // folder + "/" + name of each file left out
   std::unordered_map<std::string, std::size_t> index_;
 };
 

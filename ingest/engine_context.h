@@ -60,11 +60,16 @@ struct EngineJob {
 
 // The card as its scan found it, beside the image list: where the card really is, the regular
 // files taken (device, inode) and the symbolic links to files inside the card (the link and
-// the file's real path), which are taken after the scan unless their file was taken already.
+// the file's real path), which are taken after the scan unless their file was taken already,
+// and the files it leaves on the card.
 struct CardFiles {
   std::string real_root;
   std::set<std::pair<dev_t, ino_t>> taken;
   std::vector<std::pair<std::string, std::string>> links;
+  // Files left on the card, by their paths below the card: by the extension filter, and by
+  // the scan (a name or path the archive cannot hold, an entry or folder it cannot read).
+  std::vector<std::string> left_by_filter;
+  std::vector<std::string> skipped;
 };
 
 class EngineContext : public RunContext {

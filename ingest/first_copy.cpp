@@ -4,6 +4,7 @@
 #include "ingest/first_copy.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <strings.h>
 
 #include <cerrno>
@@ -34,7 +35,8 @@ namespace cw {
 
 namespace {
 
-constexpr std::size_t kMaxTargetPath = 1000;
+// Bytes a unique-name suffix ("_00001") adds to a target path.
+constexpr std::size_t kUniqueSuffixRoom = 6;
 
 bool ends_with_separator(const std::string& s) { return !s.empty() && is_separator(s.back()); }
 
@@ -43,7 +45,7 @@ std::string folder_of(const std::string& path) {
   return sep == std::string::npos ? std::string(".") : path.substr(0, sep);
 }
 
-enum class Formed { kOk, kFailed, kOutside };
+enum class Formed { kOk, kFailed, kOutside, kTooLong };
 
 // Forms the target path and creates its folder. The folder's text was cleaned when it was
 // named; the file system has the last word on where it lands (a link inside the archive may
@@ -52,11 +54,6 @@ Formed form_target(EngineContext& ctx, const ImageRecord& r, std::string& folder
                    std::string& target, std::string& message) {
   if (ctx.first_copy_root.empty() || r.target_folder.empty() || r.new_base_name.empty()) {
     message = "unable to form full path";
-    return Formed::kFailed;
-  }
-  if (ctx.first_copy_root.size() + r.target_folder.size() + r.new_base_name.size() +
-          r.extension.size() + 3 >= kMaxTargetPath) {
-    message = "path too long";
     return Formed::kFailed;
   }
   folder = ctx.first_copy_root;
@@ -68,6 +65,7 @@ Formed form_target(EngineContext& ctx, const ImageRecord& r, std::string& folder
   if (!ends_with_separator(target)) target += '/';
   target += r.new_base_name;
   if (!r.extension.empty()) target += "." + r.extension;
+  if (target.size() + kUniqueSuffixRoom >= PATH_MAX) return Formed::kTooLong;
   if (folder == ctx.checked_folder) return Formed::kOk;
   if (!lands_inside(ctx.real_first_copy_root, folder)) return Formed::kOutside;
   if (!make_folders(ctx, folder)) {
@@ -270,6 +268,9 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     case Formed::kFailed: return false;
     case Formed::kOutside:
       ctx.image_failed("path outside root", target);
+      return true;
+    case Formed::kTooLong:  // that image alone is left on the card
+      ctx.image_failed("path too long", target);
       return true;
   }
   if (target.size() > 4 && is_sidecar_path(target)) return true;

@@ -30,6 +30,24 @@ std::string plural(int n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// The first names of a list, then "and N more".
+std::string first_names(const std::vector<std::string>& names) {
+  std::string out;
+  for (std::size_t i = 0; i < names.size() && i < kNamesShown; ++i)
+    out += (i ? ", " : "") + names[i];
+  if (names.size() > kNamesShown)
+    out += " and " + std::to_string(names.size() - kNamesShown) + " more";
+  return out;
+}
+
+// "N things (NAME, ...)" for files the scan left on the card; `count` may exceed the names
+// kept (a name that could not be kept is counted all the same).
+std::string left_files(int count, const std::vector<std::string>& names, const char* why) {
+  std::string reason = plural(count, "file", "files") + why;
+  if (!names.empty()) reason += " (" + first_names(names) + ")";
+  return reason;
+}
+
 }  // namespace
 
 std::vector<CopyTree> wanted_trees(const EngineContext& ctx) {
@@ -85,8 +103,11 @@ void make_verdict(EngineContext& ctx, bool run_ok) {
   if (c.raws_corrupt > 0)
     reasons.push_back(plural(c.raws_corrupt, "corrupt raw file", "corrupt raw files"));
   if (c.skipped_by_extension > 0)
-    reasons.push_back(plural(c.skipped_by_extension, "file", "files") +
-                      " left on the card by the extension filter");
+    reasons.push_back(left_files(c.skipped_by_extension, ctx.card_files.left_by_filter,
+                                 " left on the card by the extension filter"));
+  if (c.skipped_by_scan > 0)
+    reasons.push_back(left_files(c.skipped_by_scan, ctx.card_files.skipped,
+                                 " skipped by the scan"));
   if (ctx.file_array) reasons.push_back("only chosen images were taken from the card");
   if (!run_ok) reasons.push_back("the ingestion ended with an error");
   v.safe = reasons.empty();

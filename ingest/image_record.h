@@ -12,7 +12,7 @@ struct ImageRecord {
   std::string base_name;           // source file name without its extension
   std::string extension;           // without the dot; empty when the name has none
   const std::string* folder = nullptr;  // relative folder below the scan root (folder table)
-  std::string source_path;         // full path, "/" separators
+  std::string source_path;         // full path; only "/" separates, as the system reads it
   std::string first_copy_path;     // set by the first copy
   std::string new_base_name;       // set by naming, final after the first copy's suffix
   std::string target_folder;       // relative to the first-copy root; "." for the root

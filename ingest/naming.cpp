@@ -2,8 +2,10 @@
 // expansions and the number-range partition folders.
 #include "ingest/naming.h"
 
+#include <limits.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -26,8 +28,6 @@ namespace cw {
 namespace {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
-
-constexpr std::size_t kMaxSourcePath = 999;
 
 // Examines a source on disk or on the camera: its size and modification time.
 bool examine_source(const std::string& path, std::uint64_t& size, std::time_t& modified) {
@@ -73,6 +73,13 @@ MacroInputs naming_inputs(EngineContext& ctx, const ImageRecord& record, long se
   in.ext = record.extension;
   in.xml = false;
   return in;
+}
+
+// A card's name, or its folders' path, put into a folder expansion: a backslash, which the
+// expansion would take for a separator, becomes "-" as in any cleaned name.
+std::string one_name(std::string name) {
+  std::replace(name.begin(), name.end(), '\\', '-');
+  return name;
 }
 
 // Writes partition index `p` over the second half of the placeholder at `at`.
@@ -148,7 +155,11 @@ bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
   NumberRangeState& ranges = ctx.control().number_ranges();
   Guard g(databaseLock);
   MacroInputs in = naming_inputs(ctx, record, sequence);
-  in.cur_relPath = record.relative_folder();
+  // The expansion is split into folders at both slashes (a format may be written with either);
+  // a card's name holding a backslash stays one name, cleaned as its other refused characters.
+  in.cur_filename = one_name(std::move(in.cur_filename));
+  in.ext = one_name(std::move(in.ext));
+  in.cur_relPath = one_name(record.relative_folder());
   std::string path;
   if (!macro_process_with_data(spec, path, in, ctx.macro_environment()) || path.empty()) {
     record.target_folder.assign(1, '.');
@@ -191,7 +202,7 @@ bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
 }
 
 bool name_image(EngineContext& ctx, ImageRecord& record, std::string& message) {
-  if (record.source_path.size() > kMaxSourcePath) {
+  if (record.source_path.size() >= PATH_MAX) {
     message = "path too long";
     return false;
   }

@@ -19,6 +19,12 @@ struct RunCounters {
   int raws_decoded = 0;
   int first_copies = 0;
   int skipped_by_extension = 0;
+  // Card files the scan could not take (names or paths the archive cannot hold, entries it
+  // cannot read); each is named in the report and keeps the card from being safe to format.
+  int skipped_by_scan = 0;
+  // AppleDouble companions ("._NAME") that another system leaves beside a card's files:
+  // not images, left on the card.
+  int resource_forks = 0;
   int jpegs_extracted = 0;
   int gps_errors = 0;
   int gps_tagged = 0;

@@ -2,10 +2,12 @@
 #include "ingest/scan.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,9 +30,15 @@ namespace {
 constexpr std::size_t kImageListStep = 200;
 constexpr std::size_t kPathListStep = 100;
 
-bool ends_with_separator(const std::string& s) { return !s.empty() && is_separator(s.back()); }
+bool ends_with_separator(const std::string& s) { return !s.empty() && s.back() == '/'; }
 
-std::size_t last_separator(std::string_view s) { return s.find_last_of("/\\"); }
+// Folders nested deeper than this below the card are not walked: the walk keeps one
+// descriptor open per level.
+constexpr int kMaxFolderDepth = 256;
+
+// The first bytes of an AppleDouble file: the resource fork and attributes that another
+// operating system keeps beside a file as "._NAME" on file systems without a place for them.
+constexpr unsigned char kAppleDoubleMagic[4] = {0x00, 0x05, 0x16, 0x07};
 
 template <typename T>
 bool grow_and_push(std::vector<T>& list, T&& item, std::size_t step) {
@@ -45,28 +53,78 @@ bool grow_and_push(std::vector<T>& list, T&& item, std::size_t step) {
 
 // Counts one found file, makes its record (from `path`, below the scan root) and appends it to
 // the image list. The bytes are read from `source` (a linked file's real path) when given.
-bool add_image(EngineContext& ctx, const std::string& path, bool trace,
-               const std::string* source = nullptr) {
+bool add_image(EngineContext& ctx, const std::string& path, const std::string* source = nullptr) {
   ++ctx.counts.files_found;
   ImageRecord record;
   std::string message;
-  if (!make_image_record(ctx.folders, record, ctx.scan_root, path, message)) {
-    if (trace) CW_TRACE("fatal(msg)", kInternalErrorNumber);
+  if (!make_image_record(ctx.folders, record, ctx.scan_root, path, message))
     return ctx.fail(text_with_path(message, path));
-  }
   if (source) record.source_path = *source;
   record.index = static_cast<int>(ctx.images.size());
-  if (!grow_and_push(ctx.images, std::move(record), kImageListStep)) {
-    if (trace) CW_TRACE("fatal(\"out of memory\")", kInternalErrorNumber);
+  if (!grow_and_push(ctx.images, std::move(record), kImageListStep))
     return ctx.fail("out of memory");
-  }
   return true;
 }
 
 // One report line for each entry of a card that is not taken as an image.
+// (Built whole: a path may be longer than a formatted line takes.)
 void skip_entry(EngineContext& ctx, const char* why, const std::string& path) {
-  ctx.report_printf("Skipped %s: \"%s\"\n", why, path.c_str());
-  log_printf("Skipped %s: \"%s\"", why, path.c_str());
+  const std::string line = std::string("Skipped ") + why + ": \"" + path + "\"";
+  ctx.report_append(line + "\n");
+  log_printf("%s", line.c_str());
+}
+
+// The path below the card, as the verdict names a file left there.
+std::string below_card(const EngineContext& ctx, const std::string& path) {
+  const std::string& root = ctx.scan_root;
+  if (path.compare(0, root.size(), root) != 0) return path;
+  std::size_t at = root.size();
+  while (at < path.size() && path[at] == '/') ++at;
+  return path.substr(at);
+}
+
+// An entry the run would lose if it passed over it quietly: named on a line of the report and
+// kept for the verdict. The scan goes on with the next entry.
+void leave_on_card(EngineContext& ctx, const char* why, const std::string& path) {
+  skip_entry(ctx, why, path);
+  ++ctx.counts.skipped_by_scan;
+  try {
+    ctx.card_files.skipped.push_back(below_card(ctx, path));
+  } catch (const std::bad_alloc&) {
+    // The counter still keeps the card from being called safe.
+  }
+}
+
+// "._NAME" holding the AppleDouble header: another system's companion of NAME, no image.
+bool is_resource_fork(int dir, const std::string& name) {
+  if (name.size() < 3 || name.compare(0, 2, "._") != 0) return false;
+  UniqueFd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  unsigned char head[sizeof kAppleDoubleMagic];
+  return fd.valid() && ::read(fd.get(), head, sizeof head) == static_cast<ssize_t>(sizeof head) &&
+         std::memcmp(head, kAppleDoubleMagic, sizeof head) == 0;
+}
+
+// The longest name, in bytes, that every tree of the run can hold: the smallest name limit of
+// their file systems (asked of the nearest folder that exists, as a tree may not exist yet).
+std::size_t archive_name_max(const EngineContext& ctx) {
+  std::size_t limit = NAME_MAX;
+  std::vector<std::string> roots{ctx.first_copy_root};
+  if (ctx.primary_root) roots.push_back(*ctx.primary_root);
+  if (ctx.post_backup_root) roots.push_back(*ctx.post_backup_root);
+  for (std::string folder : roots) {
+    for (;;) {
+      errno = 0;
+      const long n = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+      if (n > 0) {
+        limit = std::min(limit, static_cast<std::size_t>(n));
+        break;
+      }
+      if ((errno != ENOENT && errno != ENOTDIR) || folder.empty() || folder == "/") break;
+      const std::size_t sep = folder.find_last_of('/');
+      folder = sep == std::string::npos ? "" : sep == 0 ? "/" : folder.substr(0, sep);
+    }
+  }
+  return limit;
 }
 
 // What one entry of a card is to the scan. Only regular files are images. A symbolic link is
@@ -76,15 +134,19 @@ void skip_entry(EngineContext& ctx, const char* why, const std::string& path) {
 enum class EntryKind { kFile, kFolder, kLink, kSkipped, kError };
 
 // `st` receives the entry's own status (that of a link's file for kLink); kError leaves errno.
-EntryKind classify_entry(EngineContext& ctx, const std::string& path, struct stat& st,
-                         std::string& real) {
-  if (sysio().lstat(path.c_str(), &st) != 0) return EntryKind::kError;
+// The entry is looked at through its folder's descriptor; only a link is resolved by its path.
+EntryKind classify_entry(EngineContext& ctx, int dir, const std::string& name,
+                         const std::string& path, struct stat& st, std::string& real) {
+  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::kError;
   if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
   if (S_ISREG(st.st_mode)) return EntryKind::kFile;
   const char* skipped;
   char resolved[PATH_MAX];
   if (!S_ISLNK(st.st_mode)) {
     skipped = "special file (not a regular file)";
+  } else if (path.size() >= PATH_MAX) {
+    leave_on_card(ctx, "symbolic link whose path is too long", path);
+    return EntryKind::kSkipped;
   } else if (!::realpath(path.c_str(), resolved)) {
     skipped = "symbolic link that leads nowhere";
   } else if (real = resolved; !path_is_inside(ctx.card_files.real_root, real)) {
@@ -102,13 +164,21 @@ struct DirCloser {
   void operator()(DIR* d) const { ::closedir(d); }
 };
 
-// The names in a folder, "." and ".." left out, as the system lists them: links and special
-// files too, which the scan must see to report them. False (errno set) when it cannot be read.
-bool folder_names(const std::string& path, std::vector<std::string>& names) {
-  std::unique_ptr<DIR, DirCloser> dir(sysio().opendir(path.c_str()));
-  if (!dir) return false;
+// The names in the folder open as `dir`, "." and ".." left out, as the system lists them:
+// links and special files too, which the scan must see to report them. False (errno set)
+// when it cannot be read. `dir` stays open for the entries to be looked at through it.
+bool folder_names(int dir, const std::string& path, std::vector<std::string>& names) {
+  const int listing = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return false;
+  std::unique_ptr<DIR, DirCloser> stream(::fdopendir(listing));
+  if (!stream) {
+    const int e = errno;
+    ::close(listing);
+    errno = e;
+    return false;
+  }
   errno = 0;
-  while (const struct dirent* entry = ::readdir(dir.get())) {
+  while (const struct dirent* entry = ::readdir(stream.get())) {
     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
       names.emplace_back(entry->d_name);
     errno = 0;
@@ -129,70 +199,126 @@ bool scan_camera(EngineContext& ctx, const std::string& path) {
   std::vector<std::string> images;
   std::string message;
   if (!camera_source().images_for_device(device, images, message)) return ctx.fail(message);
-  for (const std::string& image : images)
-    if (!add_image(ctx, image, true)) return false;
+  const std::size_t name_max = archive_name_max(ctx);
+  for (const std::string& image : images) {
+    const std::string name = image.rfind("ptp/", 0) == 0 ? image.substr(4) : image;
+    if (const char* why = too_long_for_archive(name, image.size(), name_max)) {
+      leave_on_card(ctx, why, image);
+      continue;
+    }
+    if (!add_image(ctx, image)) return false;
+  }
+  for (const std::string& file : camera_source().left_out())
+    leave_on_card(ctx, "camera file with the name of another", file);
   return true;
 }
 
-// Lists one folder into its files (after the extension filter) and subfolders.
-bool list_folder(EngineContext& ctx, const std::string& path, std::vector<std::string>& files,
-                 std::vector<std::string>& subfolders) {
+// A folder of the card: its path and where its name begins there.
+struct FolderEntry {
+  std::string path;
+  std::size_t name_at = 0;
+};
+
+// Lists the folder open as `dir` into its files (after the extension filter) and subfolders,
+// each in case-insensitive name order.
+bool list_folder(EngineContext& ctx, int dir, const std::string& path, std::size_t name_max,
+                 std::vector<std::string>& files, std::vector<FolderEntry>& subfolders) {
   std::vector<std::string> names;
-  if (!folder_names(path, names)) {
-    int e = errno;
-    if (e == EACCES) {
-      CW_TRACE("fatal(\"Permission denied\")", e);
-      return ctx.fail(text_with_path("Permission denied", path));
-    }
-    CW_TRACE("fatal(\"error opening path\")", e);
-    return ctx.fail(text_with_path("error opening path", path));
+  if (!folder_names(dir, path, names)) {
+    log_printf("Folder %s cannot be listed: %s", path.c_str(), std::strerror(errno));
+    leave_on_card(ctx, "folder that cannot be read", path);
+    return true;
   }
+  // In name order, so that the lines and names of what is left on the card come in one order.
+  std::sort(names.begin(), names.end(), path_less_nocase);
   for (const std::string& name : names) {
-    if (name.empty() || name.front() == '.') continue;
     std::string full = path;
     if (!ends_with_separator(full)) full += '/';
+    const std::size_t name_at = full.size();
     full += name;
-    if (name.size() >= kMaxFileName) {
-      CW_TRACE("fatal(\"file name too long\")", kInternalErrorNumber);
-      return ctx.fail(text_with_path("file name too long", full));
-    }
     std::string real;
     struct stat st;
-    const EntryKind kind = classify_entry(ctx, full, st, real);
+    const EntryKind kind = classify_entry(ctx, dir, name, full, st, real);
     if (kind == EntryKind::kSkipped) continue;
     if (kind == EntryKind::kError) {
-      CW_TRACE("fatal(\"error accessing path (2)\")", errno);
-      return ctx.fail(text_with_path("error accessing path (2)", full));
+      log_printf("Entry %s cannot be examined: %s", full.c_str(), std::strerror(errno));
+      leave_on_card(ctx, "entry that cannot be read", full);
+      continue;
     }
     const bool folder = kind == EntryKind::kFolder;
-    if (!folder && skip_by_extension(name, ctx, ctx.counts.skipped_by_extension)) continue;
+    if (folder) {
+      if (!grow_and_push(subfolders, FolderEntry{std::move(full), name_at}, kPathListStep))
+        return ctx.fail("out of memory");
+      continue;
+    }
+    if (kind == EntryKind::kFile && is_resource_fork(dir, name)) {
+      ++ctx.counts.resource_forks;
+      continue;
+    }
+    const int filtered = ctx.counts.skipped_by_extension;
+    if (skip_by_extension(name, ctx, ctx.counts.skipped_by_extension)) {
+      if (ctx.counts.skipped_by_extension != filtered) {
+        try {
+          ctx.card_files.left_by_filter.push_back(below_card(ctx, full));
+        } catch (const std::bad_alloc&) {
+          // Counted all the same.
+        }
+      }
+      continue;
+    }
+    if (const char* why = too_long_for_archive(name, full.size(), name_max)) {
+      leave_on_card(ctx, why, full);
+      continue;
+    }
     if (kind == EntryKind::kLink) {
       ctx.card_files.links.emplace_back(std::move(full), std::move(real));
       continue;
     }
-    if (!folder) ctx.card_files.taken.emplace(st.st_dev, st.st_ino);
-    if (!grow_and_push(folder ? subfolders : files, std::move(full), kPathListStep)) {
-      CW_TRACE("fatal(\"out of memory\")", kInternalErrorNumber);
-      return ctx.fail("out of memory");
+    ctx.card_files.taken.emplace(st.st_dev, st.st_ino);
+    if (!grow_and_push(files, std::move(full), kPathListStep)) return ctx.fail("out of memory");
+  }
+  return true;
+}
+
+// Walks the folder open as `dir` (at `path`, `level` below the card): its files first, then
+// its subfolders, each opened through its parent's descriptor, so that paths longer than the
+// system takes are still walked and what lies there is named.
+bool scan_folder(EngineContext& ctx, int dir, const std::string& path, int level,
+                 std::size_t name_max) {
+  ctx.status_printf("Reading folder %s", path.c_str());
+  std::vector<std::string> files;
+  std::vector<FolderEntry> subfolders;
+  if (!list_folder(ctx, dir, path, name_max, files, subfolders)) return false;
+  for (const std::string& file : files)
+    if (!add_image(ctx, file)) return false;
+  for (const FolderEntry& folder : subfolders) {
+    if (level + 1 > kMaxFolderDepth) {
+      leave_on_card(ctx, "folder nested too deep", folder.path);
+      continue;
     }
+    UniqueFd sub(::openat(dir, folder.path.c_str() + folder.name_at,
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!sub.valid()) {
+      log_printf("Folder %s cannot be opened: %s", folder.path.c_str(), std::strerror(errno));
+      leave_on_card(ctx, "folder that cannot be read", folder.path);
+      continue;
+    }
+    if (!scan_folder(ctx, sub.get(), folder.path, level + 1, name_max)) return false;
   }
   return true;
 }
 
 bool scan_disk(EngineContext& ctx, const std::string& path, int level) {
-  ctx.status_printf("Reading folder %s", path.c_str());
-  std::vector<std::string> files, subfolders;
-  if (!list_folder(ctx, path, files, subfolders)) return false;
-  std::sort(files.begin(), files.end(), path_less_nocase);
-  std::sort(subfolders.begin(), subfolders.end(), path_less_nocase);
-  for (const std::string& file : files)
-    if (!add_image(ctx, file, true)) return false;
-  for (const std::string& folder : subfolders) {
-    if (!scanDir(ctx, folder, level + 1)) {
-      CW_TRACE("scanDir(path, level + 1)", kInternalErrorNumber);
-      return false;
-    }
+  UniqueFd root(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!root.valid()) {
+    const int e = errno;
+    log_printf("Card folder %s cannot be opened: %s", path.c_str(), std::strerror(e));
+    return ctx.fail(text_with_path(e == EACCES ? "Permission denied" : "error opening path", path));
   }
+  if (!scan_folder(ctx, root.get(), path, level, archive_name_max(ctx))) return false;
+  if (ctx.counts.resource_forks > 0)
+    ctx.report_printf("Resource-fork files of another system (._NAME) left on the card: %d\n",
+                      ctx.counts.resource_forks);
   return true;
 }
 
@@ -209,16 +335,28 @@ bool scanDir(EngineContext& ctx, const std::string& path, int level) {
   return scan_disk(ctx, path, level);
 }
 
+const char* too_long_for_archive(std::string_view name, std::size_t path_size,
+                                 std::size_t name_max) {
+  if (name.size() > name_max) return "file whose name is too long for the archive";
+  if (path_size >= PATH_MAX) return "file whose path is too long";
+  return nullptr;
+}
+
 bool image_from_list(EngineContext& ctx) {
   if (!ctx.file_array) return true;
+  const std::size_t name_max = archive_name_max(ctx);
   for (const std::string& path : *ctx.file_array) {
     if (is_camera_path(path)) {
-      if (!add_image(ctx, path, false)) return false;
+      if (!add_image(ctx, path)) return false;
       continue;
     }
     // A picked file is judged by where it really is: "..", or a link, must not lead out of
-    // the card. It is named from its real place below the root.
-    const std::optional<std::string> real = real_path_of(path);
+    // the card. It is named from its real place below the root, its bytes as they are.
+    char resolved[PATH_MAX];
+    const std::optional<std::string> real =
+        path.size() < PATH_MAX && ::realpath(path.c_str(), resolved)
+            ? std::optional<std::string>(resolved)
+            : real_path_of(path);
     if (!real || !path_is_inside(ctx.card_files.real_root, *real)) {
       ++ctx.counts.files_found;
       return ctx.fail(text_with_path("path outside root", path));
@@ -230,10 +368,15 @@ bool image_from_list(EngineContext& ctx) {
     }
     std::string below = ctx.scan_root;
     std::size_t relative = ctx.card_files.real_root.size();
-    while (relative < real->size() && is_separator((*real)[relative])) ++relative;
+    while (relative < real->size() && (*real)[relative] == '/') ++relative;
     if (!ends_with_separator(below)) below += '/';
     below += real->substr(relative);
-    if (!add_image(ctx, below, false, &*real)) return false;
+    if (const char* why = too_long_for_archive(below.substr(below.find_last_of('/') + 1),
+                                               below.size(), name_max)) {
+      leave_on_card(ctx, why, path);
+      continue;
+    }
+    if (!add_image(ctx, below, &*real)) return false;
   }
   return true;
 }
@@ -246,7 +389,7 @@ bool add_linked_images(EngineContext& ctx) {
       skip_entry(ctx, "symbolic link to a file taken already", link);
       continue;
     }
-    if (!add_image(ctx, link, true, &real)) return false;
+    if (!add_image(ctx, link, &real)) return false;
   }
   return true;
 }
@@ -254,7 +397,10 @@ bool add_linked_images(EngineContext& ctx) {
 bool skip_by_extension(std::string_view name, bool include, std::string_view extension_list,
                        int& counter) {
   std::size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return include;
+  if (dot == std::string_view::npos) {
+    if (include) ++counter;
+    return include;
+  }
   std::string_view ext = name.substr(dot + 1);
   if (ext.size() == 3 && strncasecmp(ext.data(), "xmp", 3) == 0) return true;
   std::string key = " ";
@@ -283,30 +429,26 @@ bool make_image_record(FolderTable& folders, ImageRecord& record, const std::str
     message = "path outside root";
     return false;
   }
+  // Only "/" separates: every other byte, a backslash too, belongs to a name.
   std::size_t start = root.size();
-  if (!ends_with_separator(root) && start < path.size() && is_separator(path[start])) ++start;
+  if (!ends_with_separator(root) && start < path.size() && path[start] == '/') ++start;
   std::string_view relative = std::string_view(path).substr(start);
-  std::size_t sep = last_separator(relative);
+  std::size_t sep = relative.find_last_of('/');
   std::string_view name = sep == std::string_view::npos ? relative : relative.substr(sep + 1);
+  if (path.size() >= PATH_MAX) {
+    message = "path too long";
+    return false;
+  }
+  if (name.size() > NAME_MAX) {
+    message = "file name too long";
+    return false;
+  }
   try {
-    if (sep != std::string_view::npos) {
-      if (sep >= kMaxRelativeFolder) {
-        message = "path too long";
-        return false;
-      }
-      record.folder = &folders.intern(relative.substr(0, sep));
-    } else {
-      record.folder = &folders.intern("");
-    }
-    if (name.size() >= kMaxFileName) {
-      message = "file name too long";
-      return false;
-    }
+    record.folder = &folders.intern(sep == std::string_view::npos ? "" : relative.substr(0, sep));
     std::size_t dot = name.rfind('.');
     record.base_name = std::string(name.substr(0, dot));
     record.extension = dot == std::string_view::npos ? "" : std::string(name.substr(dot + 1));
     record.source_path = path;
-    std::replace(record.source_path.begin(), record.source_path.end(), '\\', '/');
   } catch (const std::bad_alloc&) {
     message = "out of memory";
     return false;

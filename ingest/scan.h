@@ -12,13 +12,16 @@
 
 namespace cw {
 
-// Longest relative folder (exclusive) and file name (exclusive) an image may have.
-inline constexpr std::size_t kMaxRelativeFolder = 1000;
-inline constexpr std::size_t kMaxFileName = 200;
-
 // Adds the images of the folder at `path` and, depth first, of its subfolders: per folder its
 // files in case-insensitive name order, then its subfolders in the same order. A path that
 // begins with "ptp" lists the camera's images instead. `level` is 0 for the scan root.
+//
+// Names are bytes: hidden files and folders are taken like any other, and no character of a
+// name is translated. One entry never ends the scan: an AppleDouble companion ("._NAME" with
+// that header) is counted and left; a file whose name or path the archive cannot hold, and an
+// entry or folder that cannot be read, is named on a report line and kept for the verdict.
+// Folders are opened through their parents' descriptors, so that what lies below a path
+// longer than the system takes is still named.
 bool scanDir(EngineContext& ctx, const std::string& path, int level);
 
 // Adds one image per path of the context's file array, in order, with no extension filter.
@@ -31,14 +34,22 @@ bool add_linked_images(EngineContext& ctx);
 
 // True when a file of this name is to be left out. `extension_list` is " EXT1 EXT2 ";
 // `include` says whether it lists the extensions to take or those to skip. Files left out
-// because of the list add 1 to `counter`; sidecars (".xmp") are always left out, uncounted.
+// because of the list (in include mode, files without an extension too) add 1 to `counter`;
+// sidecars (".xmp") are always left out, uncounted.
 bool skip_by_extension(std::string_view name, bool include, std::string_view extension_list,
                        int& counter);
 // The same with the run's list and include flag; a scratch failure keeps the file.
 bool skip_by_extension(std::string_view name, EngineContext& ctx, int& counter);
 
-// Fills `record` from a full source path below `root`. On false, `message` says why:
-// "path outside root", "path too long", "file name too long" or "out of memory".
+// Why a file named `name`, at a path of `path_size` bytes, cannot be taken into an archive
+// whose file systems hold names of at most `name_max` bytes: its name or its path is too long.
+// Null when it can be.
+const char* too_long_for_archive(std::string_view name, std::size_t path_size,
+                                 std::size_t name_max);
+
+// Fills `record` from a full source path below `root` ("/" separates, nothing else). On false,
+// `message` says why: "path outside root", "path too long", "file name too long" (beyond what
+// the system takes) or "out of memory".
 bool make_image_record(FolderTable& folders, ImageRecord& record, const std::string& root,
                        const std::string& path, std::string& message);
 

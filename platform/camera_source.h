@@ -43,6 +43,9 @@ class CameraSource {
   // when the camera is gone, cannot be opened or cannot be walked.
   virtual bool images_for_device(const std::string& name, std::vector<std::string>& images,
                                  std::string& message) = 0;
+  // The files below "DCIM" that the last walk could not list as images (a second file of a
+  // name listed already), as their folder and name on the camera: they stay on the camera.
+  virtual std::vector<std::string> left_out() { return {}; }
   // Size and time of a "ptp/" path of the open camera; false when unknown.
   virtual bool stat(const std::string& path, CameraFileInfo& info) = 0;
   // Opens an image's stream; null when it cannot be opened.

@@ -199,10 +199,11 @@ TEST_F(StartFlow, EveryStopLeavesItsReasonInTheRecord) {
   // A card folder that will not do stops before the record.
   const int recorded = records();
   EXPECT_EQ(ingest(request(dir / "gone")), StartStop::kBadCard);
-  fs::create_directories(dir / "empty/DCIM/.hidden");
-  test::write_file(dir / "empty/DCIM/.hidden/x.jpg", "x");
+  fs::create_directories(dir / "empty/DCIM");
   EXPECT_EQ(ingest(request(dir / "empty")), StartStop::kBadCard);
   EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("holds no files to ingest"));
+  test::write_file(dir / "hidden/DCIM/.hidden/x.jpg", "x");  // an image all the same
+  EXPECT_EQ(card_folder_problem(dir / "hidden", false, "", {}), "");
   r = request();
   r.given.values[kParamPrimaryFolder] = card + "/../card/archive";
   EXPECT_EQ(ingest(r), StartStop::kBadCard);

@@ -1,11 +1,12 @@
-// The camera source over a camera made of strings: the walk below "DCIM", names, opening
-// failures, and the chunked and whole-file streams.
+// The camera source over a camera made of strings: the walk below "DCIM", names (into an
+// ingestion), opening failures, and the chunked and whole-file streams.
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "device/ptp_source.h"
 #include "tests/common/test_env.h"
+#include "tests/ingest/ingest_harness.h"
 
 namespace cw {
 namespace {
@@ -214,6 +215,32 @@ TEST(PtpSource, NamesAndOpeningFailures) {
   EXPECT_EQ(r.bus->opens, opens);
   EXPECT_TRUE(r.source->images_for_device("Nikon Z 6", images, message));
   EXPECT_EQ(r.bus->opens, opens + 1);
+}
+
+// A camera file's name is its bytes: a backslash in it separates nothing, from the walk to
+// the copy. A file the walk leaves out (a second one of a name) is named by the verdict.
+TEST(PtpSource, CameraFileNamesAreBytesAndAFileLeftOutIsNamed) {
+  Rig r;
+  r.one.folders = {{"/", {"DCIM"}}, {"/DCIM", {"100", "101"}}};
+  r.one.add("/DCIM/100", "a\\b.JPG", "a backslash in the name");
+  r.one.add("/DCIM/100", "b.JPG", "plain");
+  r.one.add("/DCIM/101", "b.JPG", "the same name");
+  set_camera_source(r.source.get());
+  test::Harness h;
+  h.set(kParamCardFolder, "ptp");
+  h.ctx = std::make_unique<EngineContext>(EngineJob{&h.control, 0, "Test card"});
+  const bool ok = run_slot(h.params, "ptp/Canon EOS R5", *h.ctx);
+  set_camera_source(nullptr);
+  ASSERT_TRUE(ok) << h.ctx->error << h.ctx->report;
+  ASSERT_EQ(h.ctx->images.size(), 2u);
+  EXPECT_EQ(h.ctx->images[0].source_path, "ptp/a\\b.JPG");
+  EXPECT_EQ(h.ctx->images[0].relative_folder(), "");
+  EXPECT_EQ(test::read_file(h.archive + "/a-b.JPG"), "a backslash in the name");
+  EXPECT_EQ(test::read_file(h.archive + "/b.JPG"), "plain");
+  EXPECT_TRUE(test::contains(
+      h.ctx->report, "Skipped camera file with the name of another: \"/DCIM/101/b.JPG\"\n"));
+  EXPECT_EQ(h.ctx->verdict.line,
+            "Card not yet safe to format: 1 file skipped by the scan (/DCIM/101/b.JPG)");
 }
 
 // Reads a whole stream with reads of `chunk` bytes; -1 at the first error.
