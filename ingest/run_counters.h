@@ -25,6 +25,9 @@ struct RunCounters {
   // AppleDouble companions ("._NAME") that another system leaves beside a card's files:
   // not images, left on the card.
   int resource_forks = 0;
+  // What another system keeps for itself on a volume it has mounted (a folder's view settings,
+  // its search index, its trash): no photographer's files, left on the card.
+  int housekeeping = 0;
   int jpegs_extracted = 0;
   int gps_errors = 0;
   int gps_tagged = 0;

@@ -104,6 +104,19 @@ bool is_resource_fork(int dir, const std::string& name) {
          std::memcmp(head, kAppleDoubleMagic, sizeof head) == 0;
 }
 
+// An entry another system keeps for itself on any volume it mounts: the view settings of a
+// folder, a search index, file-system events, the trash of files deleted there, a Windows
+// volume's system folder. None is the camera's; the trash holds only what a person deleted.
+bool is_housekeeping(const std::string& name, bool folder) {
+  static constexpr const char* kFolders[] = {".Spotlight-V100", ".fseventsd", ".Trashes",
+                                             ".TemporaryItems", ".DocumentRevisions-V100",
+                                             "System Volume Information", "$RECYCLE.BIN"};
+  if (!folder) return name == ".DS_Store";
+  for (const char* f : kFolders)
+    if (name == f) return true;
+  return false;
+}
+
 // The longest name, in bytes, that every tree of the run can hold: the smallest name limit of
 // their file systems (asked of the nearest folder that exists, as a tree may not exist yet).
 std::size_t archive_name_max(const EngineContext& ctx) {
@@ -246,6 +259,10 @@ bool list_folder(EngineContext& ctx, int dir, const std::string& path, std::size
       continue;
     }
     const bool folder = kind == EntryKind::kFolder;
+    if ((folder || kind == EntryKind::kFile) && is_housekeeping(name, folder)) {
+      ++ctx.counts.housekeeping;
+      continue;
+    }
     if (folder) {
       if (!grow_and_push(subfolders, FolderEntry{std::move(full), name_at}, kPathListStep))
         return ctx.fail("out of memory");
@@ -319,6 +336,11 @@ bool scan_disk(EngineContext& ctx, const std::string& path, int level) {
   if (ctx.counts.resource_forks > 0)
     ctx.report_printf("Resource-fork files of another system (._NAME) left on the card: %d\n",
                       ctx.counts.resource_forks);
+  if (ctx.counts.housekeeping > 0)
+    ctx.report_printf(
+        "Files and folders other systems keep for themselves (.DS_Store, .Spotlight-V100, "
+        ".Trashes...) left on the card: %d\n",
+        ctx.counts.housekeeping);
   return true;
 }
 

@@ -18,7 +18,8 @@ namespace cw {
 //
 // Names are bytes: hidden files and folders are taken like any other, and no character of a
 // name is translated. One entry never ends the scan: an AppleDouble companion ("._NAME" with
-// that header) is counted and left; a file whose name or path the archive cannot hold, and an
+// that header) and another system's housekeeping (".DS_Store", its index and trash folders)
+// are counted and left; a file whose name or path the archive cannot hold, and an
 // entry or folder that cannot be read, is named on a report line and kept for the verdict.
 // Folders are opened through their parents' descriptors, so that what lies below a path
 // longer than the system takes is still named.

@@ -99,7 +99,7 @@ bool run_with_verdict(Harness& h) {
   return run_slot(h.params, h.card, *h.ctx);
 }
 
-TEST(HostileCard, HiddenFilesAreTakenAndResourceForksAreCountedApart) {
+TEST(HostileCard, HiddenFilesAreTakenAndOtherSystemsFilesAreCountedApart) {
   Harness h;
   const std::string folder = h.card + "/DCIM/100";
   write_file(folder + "/IMG_0001.JPG", "one");
@@ -108,12 +108,19 @@ TEST(HostileCard, HiddenFilesAreTakenAndResourceForksAreCountedApart) {
   write_file(folder + "/._IMG_0001.JPG",
              std::string("\x00\x05\x16\x07\x00\x02\x00\x00", 8) + "Mac OS X        ");
   write_file(folder + "/._IMG_0004.JPG", "a name like a companion's, without its header");
+  // Another system's housekeeping: its trash holds only what a person deleted there.
+  write_file(folder + "/.DS_Store", "view settings");
+  write_file(h.card + "/.Spotlight-V100/Store-V2/index.JPG", "an index");
+  write_file(h.card + "/.Trashes/501/IMG_0009.JPG", "deleted on that system");
   ASSERT_TRUE(run_with_verdict(h)) << h.ctx->error;
   EXPECT_EQ(files_below(h.archive), (std::vector<std::string>{".IMG_0002.JPG", "._IMG_0004.JPG",
                                                               "IMG_0001.JPG", "IMG_0003.JPG"}));
   EXPECT_EQ(read_file(h.archive + "/IMG_0003.JPG"), "in a hidden folder");
   EXPECT_TRUE(contains(h.ctx->report,
                        "\nResource-fork files of another system (._NAME) left on the card: 1\n"));
+  EXPECT_TRUE(contains(h.ctx->report, "(.DS_Store, .Spotlight-V100, .Trashes...) left on the "
+                                      "card: 3\n"))
+      << h.ctx->report;
   EXPECT_EQ(h.ctx->verdict.line,
             "Card safe to format: all 4 images have verified copies in 1 tree");
   // Inserted again, the card's hidden images are found in the archive like any other.
