@@ -253,6 +253,19 @@ void changes_of_found_copy(EngineContext& ctx, const ImageRecord& r) {
                     CopyRef{entry, *copy});
 }
 
+// An archived JPEG whose first copy a killed run left with the card's bytes, its XMP not yet
+// merged: the merge (and the tags that follow it on first copies) made now, its sidecar being
+// in place by then.
+void finish_pending_merge(EngineContext& ctx, const ImageRecord& r) {
+  if (r.ledger < 0) return;
+  const std::size_t entry = static_cast<std::size_t>(r.ledger);
+  const LedgerEntry& e = ctx.ledger.at(entry);
+  const std::optional<std::size_t> copy = copy_in_tree(e, tree_root(ctx, CopyTree::kFirst));
+  if (!copy || !merge_pending(ctx, r, e.copies[*copy])) return;
+  redo_copy_changes(ctx, CopyTree::kFirst, run_path(ctx, CopyTree::kFirst, e.copies[*copy].path),
+                    CopyRef{entry, *copy});
+}
+
 }  // namespace
 
 bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
@@ -294,6 +307,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     case Archived::kNo: break;
     case Archived::kYes:
       complete_archived_sidecars(ctx, r);
+      finish_pending_merge(ctx, r);
       return true;
     case Archived::kFailed: return false;
   }

@@ -57,6 +57,7 @@ class RunLedger {
   // A new entry; its index.
   std::size_t add(LedgerEntry entry);
   LedgerEntry& at(std::size_t index) { return entries_[index]; }
+  const LedgerEntry& at(std::size_t index) const { return entries_[index]; }
   std::size_t size() const { return entries_.size(); }
   // True for the entries this run created (not found in the database).
   bool created_here(std::size_t index) const { return created_.count(index) != 0; }

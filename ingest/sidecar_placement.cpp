@@ -167,6 +167,14 @@ void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
   }
 }
 
+bool merge_pending(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy) {
+  if (!ctx.xmp_to_jpg || copy.tree != CopyTree::kFirst || !is_jpg_name(copy.path) ||
+      r.ledger < 0 || !copy.hash)
+    return false;
+  if (*copy.hash != ctx.ledger.at(static_cast<std::size_t>(r.ledger)).hash) return false;
+  return !ctx.sidecar_template.empty() || existing_source_sidecar(r.source_path).has_value();
+}
+
 bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy) {
   // A DNG made from a raw (and its third copy) is the converter's: it has no sidecar of its own.
   const std::size_t dot = copy.path.rfind('.');
@@ -174,7 +182,8 @@ bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const Ledg
       strcasecmp(copy.path.c_str() + dot + 1, r.extension.c_str()) != 0)
     return true;
   // The archive is asked first: the card only when the sidecar is not there.
-  return is_file(sidecar_beside(copy.path)) || !wants_sidecar(ctx, r.source_path, copy.path);
+  if (is_file(sidecar_beside(copy.path))) return true;
+  return !merge_pending(ctx, r, copy) && !wants_sidecar(ctx, r.source_path, copy.path);
 }
 
 bool builds_sidecars(const EngineContext& ctx) {

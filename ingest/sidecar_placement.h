@@ -63,6 +63,11 @@ std::string sidecar_beside(const std::string& copy);
 // called safe.
 void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r);
 
+// True for a JPEG copy of `r` in the first tree that still holds the card's bytes where the
+// run merges XMP into its JPEGs and has a sidecar to merge: a run killed between the copy and
+// its merge left it so. Until the merge is made its sidecar is wanted beside it.
+bool merge_pending(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy);
+
 // True unless the run wants a sidecar beside `copy` of the image `r` and it has none. A DNG the
 // converter made of a raw, and its third copy, have none of their own.
 bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy);

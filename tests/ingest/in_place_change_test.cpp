@@ -146,6 +146,24 @@ TEST_F(InPlaceChange, KilledAroundAMergeTheNextRunKnowsTheMergedCopy) {
   }
 }
 
+// Killed after the copies were recorded and before their merges began: they hold the card's
+// bytes, and one lacks its sidecar too. The next run places that sidecar and merges them all.
+TEST_F(InPlaceChange, CopiesRecordedBeforeTheirMergeAreMergedByTheNextRun) {
+  ASSERT_TRUE(run()) << h.ctx->error;  // merging off: the copies and sidecars such a kill leaves
+  fsys::remove(h.archive + "/IMG_0002.xmp");
+  h.set(kParamWantXMPtoJPG, "1");
+  ASSERT_TRUE(run()) << h.ctx->error << h.ctx->report;
+  expect_each_image_once();
+  for (int i = 1; i <= kImages; ++i) {
+    const std::string jpeg = h.archive + "/IMG_000" + std::to_string(i) + ".JPG";
+    const std::optional<JpegXmpPackets> xmp = read_jpeg_xmp(jpeg);
+    ASSERT_TRUE(xmp) << i;
+    EXPECT_NE(xmp->main.find(">merged<"), std::string::npos) << i;
+    EXPECT_FALSE(fsys::exists(h.archive + "/IMG_000" + std::to_string(i) + ".xmp")) << i;
+  }
+  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+}
+
 // A stand-in tagger: ExifTool's -o writes a copy of the image with "GPS" at its end, without
 // it the image gets that in place (as ExifTool's in-place options do); an image tagged already
 // stays as it is. While the folder holds "kill", the image IMG_0002 is tagged and then the run
