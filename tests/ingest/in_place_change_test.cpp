@@ -61,11 +61,7 @@ struct InPlaceChange : ::testing::Test {
   bool tagging = false;
 
   void SetUp() override {
-    fixtures::CardSpec spec;
-    spec.count = kImages;
-    spec.raw_every = 0;
-    spec.jpeg_width = spec.jpeg_height = 16;
-    ASSERT_EQ(fixtures::write_sample_card(h.card, spec).size(), std::size_t{kImages});
+    h.write_small_card(kImages);
     h.set(kParamSidecarPath, h.dir / "title.xmp");
     test::write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("merged"));
   }

@@ -10,6 +10,7 @@
 #include "ingest/engine_context.h"
 #include "ingest/ingest.h"
 #include "settings/param_list.h"
+#include "tests/fixtures/sample_card.h"
 #include "tests/common/test_env.h"
 
 namespace cw::test {
@@ -37,6 +38,14 @@ struct Harness {
   bool run(int count = kParamCount, const std::string& root = "") {
     ctx = std::make_unique<EngineContext>(EngineJob{&control, 0, "Test card"});
     return copycard(params, count, root.empty() ? card : root, *ctx);
+  }
+  // A card of `count` tiny JPEGs with EXIF capture times (no raws): quick to copy and hash.
+  void write_small_card(int count) {
+    fixtures::CardSpec spec;
+    spec.count = count;
+    spec.raw_every = 0;
+    spec.jpeg_width = spec.jpeg_height = 16;
+    ASSERT_EQ(fixtures::write_sample_card(card, spec).size(), static_cast<std::size_t>(count));
   }
   // Source paths of the image list, relative to the card.
   std::vector<std::string> listed() const {

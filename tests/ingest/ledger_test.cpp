@@ -89,13 +89,6 @@ struct LedgerRun : ::testing::Test {
     h.ctx->reverify = reverify;
     return run_slot(h.params, h.card, *h.ctx);
   }
-  void write_card(int count) {
-    fixtures::CardSpec spec;
-    spec.count = count;
-    spec.raw_every = 0;
-    spec.jpeg_width = spec.jpeg_height = 16;
-    ASSERT_EQ(fixtures::write_sample_card(h.card, spec).size(), static_cast<std::size_t>(count));
-  }
 };
 
 // Stopped after five first copies, or after five copies into the primary tree, a run is
@@ -104,7 +97,7 @@ struct LedgerRun : ::testing::Test {
 // images completed, and the card is never touched.
 TEST_F(LedgerRun, StoppedRunIsCompletedWithoutCopyingTwice) {
   with_backups();
-  write_card(12);
+  h.write_small_card(12);
   const auto card = files_below(h.card);
   const auto images = image_contents(h.card);
   struct Stop {
@@ -197,7 +190,7 @@ TEST_F(LedgerRun, ReIngestTakesNothingNew) {
 // the copy, which is not counted as verified, and the card is not called safe. The next run
 // copies that image again beside the damaged copy, which stays.
 TEST_F(LedgerRun, FlippedBitInACopyIsCaughtAndNamed) {
-  write_card(3);
+  h.write_small_card(3);
   const auto images = image_contents(h.card);
   {
     Sysio table = system_sysio();
@@ -252,7 +245,7 @@ std::vector<std::string> images_in(const std::string& tree) {
 // alone are never read again, unless every copy is to be read again.
 TEST_F(LedgerRun, ArchiveCopiesChangedSinceTheyWereProvenAreReadAgainAndKept) {
   with_backups();
-  write_card(8);
+  h.write_small_card(8);
   const auto images = image_contents(h.card);
   ASSERT_TRUE(run()) << h.ctx->error;
   ASSERT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;

@@ -85,13 +85,6 @@ struct Restores : ::testing::Test {
     h.ctx->database = &db;
     return run_slot(h.params, h.card, *h.ctx);
   }
-  void write_card(int count) {
-    fixtures::CardSpec spec;
-    spec.count = count;
-    spec.raw_every = 0;
-    spec.jpeg_width = spec.jpeg_height = 16;
-    ASSERT_EQ(fixtures::write_sample_card(h.card, spec).size(), static_cast<std::size_t>(count));
-  }
   std::string report() const { return h.ctx->error + "\n" + h.ctx->report; }
 };
 
@@ -101,7 +94,7 @@ struct Restores : ::testing::Test {
 // safe. No run stops on a name the damage took.
 TEST_F(Restores, DamagedBackupIsNeverTheSourceOfAMissingCopy) {
   with_backup();
-  write_card(3);
+  h.write_small_card(3);
   const auto images = image_contents(h.card);
   ASSERT_TRUE(run()) << report();
   ASSERT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
@@ -136,7 +129,7 @@ TEST_F(Restores, DamagedBackupIsNeverTheSourceOfAMissingCopy) {
 // safe, and nothing damaged is ever replaced.
 TEST_F(Restores, CopyFailingItsReadBackNeverBlocksItsName) {
   write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("a title"));
-  write_card(3);
+  h.write_small_card(3);
   const std::string final_name = h.archive + "/IMG_0002.JPG";
   const std::string card_bytes = read_file(h.card + "/DCIM/100CWTST/IMG_0002.JPG");
   enum class Case { kPlain, kMerged, kNotMovable };
@@ -196,7 +189,7 @@ TEST_F(Restores, CopyFailingItsReadBackNeverBlocksItsName) {
 TEST_F(Restores, ImageArchivedWithoutItsSidecarIsCompleted) {
   write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("a title"));
   h.set(kParamSidecarPath, h.dir / "title.xmp");
-  write_card(3);
+  h.write_small_card(3);
   enum class Killed { kNoBackup, kBeforeSecondCopy, kInSecondCopy };
   for (const Killed killed : {Killed::kNoBackup, Killed::kBeforeSecondCopy, Killed::kInSecondCopy})
     for (const bool recorded : {true, false}) {
