@@ -351,6 +351,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
   }
   for (Planned& p : plan) {
     bool made = false;
+    const bool recorded_before = p.primary.has_value();
     if (!p.source) {
       ctx.progress_file_done(copies_per_file(ctx) * file_size(*p.file));
       continue;
@@ -367,8 +368,11 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       ctx.progress_file_done(copies_per_file(ctx) * file_size(*p.file));
       continue;
     }
-    if (made) {
-      if (!extract_jpeg(ctx, p.file, p.target)) return false;
+    if (made && !extract_jpeg(ctx, p.file, p.target)) return false;
+    // A copy found in place with the first copy's bytes was placed by a run killed before it
+    // could record and tag it: it is tagged now (tags written twice give the same file).
+    const bool found = !made && !recorded_before && !p.convert && p.primary.has_value();
+    if (made || found) {
       std::optional<CopyRef> tagged;
       if (p.primary) tagged = CopyRef{*p.image.entry, *p.primary};
       if (!gps_tag_file(ctx, p.target, tagged)) return false;

@@ -104,6 +104,9 @@ struct InPlaceChange : ::testing::Test {
     EXPECT_TRUE(others.empty()) << *others.begin();
   }
   void killed_while_tagging(bool with_backup);
+  // GPS tags from a track around the card's capture times, written by the stand-in tagger.
+  void use_tagger();
+  void expect_each_image_tagged();
 };
 
 // Killed as the second image is moved into place (the first merged already, its record not
@@ -183,6 +186,24 @@ void InPlaceChange::killed_while_tagging(bool with_backup) {
     h.set(kParamWantBackup, "1");
     h.set(kParamBackupFolder, backup);
   }
+  use_tagger();
+  test::write_file(h.dir / "kill", "");
+  ASSERT_TRUE(run_killed([] {}));
+  fsys::remove(h.dir / "kill");
+  ASSERT_TRUE(read_file(h.archive + "/IMG_0001.JPG").ends_with("GPS"));
+
+  ASSERT_TRUE(run()) << h.ctx->error << h.ctx->report;
+  expect_each_image_once();
+  expect_each_image_tagged();
+  if (with_backup) {
+    EXPECT_EQ(test::image_contents(backup), test::image_contents(h.card));
+  }
+  const auto archived = files_below(h.archive);
+  ASSERT_TRUE(run());
+  EXPECT_EQ(files_below(h.archive), archived);
+}
+
+void InPlaceChange::use_tagger() {
   std::string message;
   ASSERT_TRUE(tracks.load_gpx_text(
       "<gpx><trk><trkseg><trkpt lat='48.85' lon='2.35'><time>2024-05-17T10:00:00Z</time>"
@@ -192,24 +213,14 @@ void InPlaceChange::killed_while_tagging(bool with_backup) {
   gps.exiftool = h.dir / "tagger";
   test::write_file(gps.exiftool, kTagger);
   fsys::permissions(gps.exiftool, fsys::perms::owner_all);
-  test::write_file(h.dir / "kill", "");
   tagging = true;
-  ASSERT_TRUE(run_killed([] {}));
-  fsys::remove(h.dir / "kill");
-  ASSERT_TRUE(read_file(h.archive + "/IMG_0001.JPG").ends_with("GPS"));
+}
 
-  ASSERT_TRUE(run()) << h.ctx->error << h.ctx->report;
-  expect_each_image_once();
+void InPlaceChange::expect_each_image_tagged() {
   for (int i = 1; i <= kImages; ++i) {
     const std::string jpeg = read_file(h.archive + "/IMG_000" + std::to_string(i) + ".JPG");
     EXPECT_TRUE(jpeg.ends_with("GPS")) << i;
   }
-  if (with_backup) {
-    EXPECT_EQ(test::image_contents(backup), test::image_contents(h.card));
-  }
-  const auto archived = files_below(h.archive);
-  ASSERT_TRUE(run());
-  EXPECT_EQ(files_below(h.archive), archived);
 }
 
 TEST_F(InPlaceChange, KilledWhileTaggingTheNextRunTagsEveryImageOnce) {
@@ -218,6 +229,19 @@ TEST_F(InPlaceChange, KilledWhileTaggingTheNextRunTagsEveryImageOnce) {
 
 TEST_F(InPlaceChange, KilledWhileTaggingPrimaryCopiesTheNextRunTagsEveryImageOnce) {
   killed_while_tagging(true);
+}
+
+// Primary copies in place with the first copies' bytes but never recorded nor tagged, as a run
+// killed between placing and tagging them leaves them: the next run tags them.
+TEST_F(InPlaceChange, PrimaryCopiesFoundUntaggedAreTagged) {
+  h.set(kParamWantBackup, "1");
+  h.set(kParamBackupFolder, h.dir / "backup");
+  ASSERT_TRUE(run()) << h.ctx->error;  // untagged copies
+  fsys::remove(db_path);                // and unrecorded
+  use_tagger();
+  ASSERT_TRUE(run()) << h.ctx->error << h.ctx->report;
+  expect_each_image_once();
+  expect_each_image_tagged();
 }
 
 // A card sidecar of 100 KB goes into its JPEG (as an extended packet); a JPEG the merge cannot
