@@ -117,23 +117,31 @@ std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& h
   return ctx.ledger.add(std::move(e));
 }
 
+bool measure_file(EngineContext& ctx, const std::string& path, Hash128& hash,
+                  std::uint64_t& size, std::optional<Fingerprint>* fingerprint) {
+  const std::int64_t now = real_time_ns();
+  struct stat st;
+  if (!ensure_read_buffer(ctx) || sysio().stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      !hash_file(path, hash, ctx.read_buffer.get(), kCopyBufferSize))
+    return false;
+  size = static_cast<std::uint64_t>(st.st_size);
+  if (fingerprint) {
+    const Fingerprint fp = fingerprint_of(st);
+    *fingerprint = fingerprint_settled(fp, now) ? std::optional<Fingerprint>(fp) : std::nullopt;
+  }
+  return true;
+}
+
 void hash_changed_copies(EngineContext& ctx) {
-  if (!ensure_read_buffer(ctx)) return;  // the hashes stay unknown; nothing claims otherwise
   for (std::size_t i = 0; i < ctx.ledger.size(); ++i)
     for (LedgerCopy& c : ctx.ledger.at(i).copies) {
       if (c.hash || !copy_counts(c.state)) continue;
-      // The fingerprint is taken before the read, as a read-back takes it.
-      const std::int64_t now = real_time_ns();
-      struct stat st;
-      const bool have_stat = sysio().stat(c.path.c_str(), &st) == 0;
       Hash128 h;
-      if (!hash_file(c.path, h, ctx.read_buffer.get(), kCopyBufferSize)) continue;
+      std::uint64_t size = 0;
+      if (!measure_file(ctx, c.path, h, size, &c.fingerprint)) continue;
       c.hash = h;
+      c.size = size;
       c.stored = false;
-      if (!have_stat) continue;
-      c.size = static_cast<std::uint64_t>(st.st_size);
-      const Fingerprint fp = fingerprint_of(st);
-      if (fingerprint_settled(fp, now)) c.fingerprint = fp;
     }
 }
 

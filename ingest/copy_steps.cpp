@@ -39,24 +39,6 @@ bool exists(const std::string& path) {
   return !path.empty() && sysio().lstat(path.c_str(), &st) == 0;
 }
 
-// The hash and size of the file at `path`; false when it cannot be read. With `fingerprint`,
-// also the file's fingerprint, taken before the read as a read-back takes it (none when taken
-// too soon after the file's last change to stand for it later).
-bool measure(EngineContext& ctx, const std::string& path, Hash128& hash, std::uint64_t& size,
-             std::optional<Fingerprint>* fingerprint = nullptr) {
-  const std::int64_t now = real_time_ns();
-  struct stat st;
-  if (!ensure_read_buffer(ctx) || sysio().stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      !hash_file(path, hash, ctx.read_buffer.get(), kCopyBufferSize))
-    return false;
-  size = static_cast<std::uint64_t>(st.st_size);
-  if (fingerprint) {
-    const Fingerprint fp = fingerprint_of(st);
-    *fingerprint = fingerprint_settled(fp, now) ? std::optional<Fingerprint>(fp) : std::nullopt;
-  }
-  return true;
-}
-
 // The state of a copy a killed run left changing, once it is measured again: what it was before
 // is not recorded, but a change begins only on a copy read back (or, without verification,
 // written).
@@ -72,7 +54,7 @@ bool begin_copy_change(EngineContext& ctx, CopyRef ref, bool store) {
   if (!c.hash) {
     Hash128 hash;
     std::uint64_t size = 0;
-    if (!measure(ctx, c.path, hash, size)) return false;
+    if (!measure_file(ctx, c.path, hash, size)) return false;
     c.hash = hash;
     c.size = size;
   }
@@ -96,7 +78,7 @@ void end_copy_change(EngineContext& ctx, CopyRef ref) {
   if (c.state != CopyState::kChanging) return;
   Hash128 hash;
   std::uint64_t size = 0;
-  if (measure(ctx, c.path, hash, size, &c.fingerprint)) {
+  if (measure_file(ctx, c.path, hash, size, &c.fingerprint)) {
     c.hash = hash;
     c.size = size;
     c.state = c.before_change;
@@ -130,7 +112,7 @@ void merge_sidecar_into_copy(EngineContext& ctx, const std::string& jpeg,
     LedgerCopy& c = ctx.ledger.at(record->entry).copies[record->copy];
     Hash128 hash;
     std::uint64_t size = 0;
-    if (measure(ctx, c.path, hash, size)) {
+    if (measure_file(ctx, c.path, hash, size)) {
       c.hash = hash;
       c.size = size;
       c.stored = false;
@@ -167,7 +149,7 @@ void finish_interrupted_changes(EngineContext& ctx, std::size_t entry) {
     c.stored = false;
     Hash128 hash;
     std::uint64_t size = 0;
-    if (!measure(ctx, c.path, hash, size, &c.fingerprint)) {
+    if (!measure_file(ctx, c.path, hash, size, &c.fingerprint)) {
       c.state = CopyState::kBad;  // gone: the image is copied again
       continue;
     }
