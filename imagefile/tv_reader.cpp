@@ -152,6 +152,9 @@ bool TV_Reader::read_file(bool quick, bool macros) {
     return fail("read error");
   }
 
+  if (std::memcmp(h + 4, "ftyp", 4) == 0) return read_bmff(quick, macros);
+  // AVCHD streams are 192-byte packets: a 4-byte time code, then the 0x47 sync byte.
+  if (h[4] == 0x47 && (extension_ == "mts" || extension_ == "m2t")) return read_avchd(quick, macros);
   if (std::memcmp(h, "II\x1a\0\0\0HE", 8) == 0) return read_crw(quick, macros);
   if (std::memcmp(h, "FOVb", 4) == 0) return read_x3f(quick, macros);
   return read_tiff_header(h, quick, macros);

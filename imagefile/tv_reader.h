@@ -53,6 +53,7 @@ struct MacroPair {
   int directory = kFromOther;
 };
 
+class BoxWalker;
 class TV_IFD;
 class TV_Reader;
 
@@ -201,6 +202,15 @@ class TV_Reader {
   bool read_tiff_header(const std::uint8_t header[8], bool quick, bool macros);
   bool read_crw(bool quick, bool macros);
   bool read_x3f(bool quick, bool macros);
+  // ISO base media files: the file type box decides the family (tv_bmff.cpp).
+  bool read_bmff(bool quick, bool macros);
+  // Canon's CR3/CRM raws and HEIF/HEIC/AVIF images (tv_stills.cpp).
+  bool read_cr3(BoxWalker& walker, bool quick, bool macros);
+  bool read_heif(BoxWalker& walker, bool quick, bool macros);
+  // MP4, MOV, M4V, 3GP and other movies (tv_movie.cpp).
+  bool read_movie(BoxWalker& walker, bool quick, bool macros);
+  // AVCHD transport streams, .MTS and .M2TS (tv_avchd.cpp).
+  bool read_avchd(bool quick, bool macros);
 
   bool prefer_largest_;
   const char* message_ = "";
