@@ -21,7 +21,8 @@ bool proven_everywhere(EngineContext& ctx, const ImageRecord& r) {
     const std::optional<std::size_t> c = copy_in_tree(e, tree_root(ctx, tree));
     // A copy of an earlier run counts only once this run checked it (run_ledger.h).
     if (!c || !copy_proven(e.copies[*c].state) || !e.copies[*c].checked) return false;
-    if (!sidecar_in_place(ctx, r, e.copies[*c])) return false;
+    if (!sidecar_in_place(ctx, r, e.copies[*c]) || !companions_in_place(r, e.copies[*c]))
+      return false;
   }
   return true;
 }

@@ -295,9 +295,11 @@ bool every_tree_complete(EngineContext& ctx) {
       if (r.ledger >= 0) {
         const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
         if (const std::optional<std::size_t> c = copy_in_tree(e, tree_root(ctx, tree))) {
-          if (sidecar_in_place(ctx, r, e.copies[*c])) continue;
-          ctx.report_printf("ERROR: no sidecar in %s: \"%s\"\n", tree_name(ctx, tree),
-                            sidecar_beside(e.copies[*c].path).c_str());
+          const bool sidecar = sidecar_in_place(ctx, r, e.copies[*c]);
+          if (sidecar && companions_in_place(r, e.copies[*c])) continue;
+          ctx.report_printf("ERROR: no %s in %s: \"%s\"\n", sidecar ? "clip companion" : "sidecar",
+                            tree_name(ctx, tree),
+                            (sidecar ? e.copies[*c].path : sidecar_beside(e.copies[*c].path)).c_str());
           complete = false;
           continue;
         }

@@ -28,6 +28,9 @@ struct RunCounters {
   // What another system keeps for itself on a volume it has mounted (a folder's view settings,
   // its search index, its trash): no photographer's files, left on the card.
   int housekeeping = 0;
+  // What a camera keeps beside its video clips (thumbnails, clip information, playlists),
+  // which it rebuilds: left on the card without a warning.
+  int camera_housekeeping = 0;
   int jpegs_extracted = 0;
   int gps_errors = 0;
   int gps_tagged = 0;

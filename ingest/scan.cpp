@@ -20,6 +20,7 @@
 #include "foundation/path_guard.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
+#include "ingest/card_layout.h"
 #include "platform/camera_source.h"
 
 namespace cw {
@@ -74,10 +75,15 @@ void skip_entry(EngineContext& ctx, const char* why, const std::string& path) {
   log_printf("%s", line.c_str());
 }
 
-// The path below the card, as the verdict names a file left there.
+// The path below the card, as the verdict names a file left there: below the scan root, or
+// for a video folder beside a scanned DCIM, below the card root.
 std::string below_card(const EngineContext& ctx, const std::string& path) {
-  const std::string& root = ctx.scan_root;
-  if (path.compare(0, root.size(), root) != 0) return path;
+  std::string root = ctx.scan_root;
+  if (path.compare(0, root.size(), root) != 0) {
+    const std::optional<std::string> card = card_root_of_dcim(ctx.scan_root);
+    if (!card || path.compare(0, card->size(), *card) != 0) return path;
+    root = *card;
+  }
   std::size_t at = root.size();
   while (at < path.size() && path[at] == '/') ++at;
   return path.substr(at);
@@ -232,9 +238,36 @@ struct FolderEntry {
   std::size_t name_at = 0;
 };
 
-// Lists the folder open as `dir` into its files (after the extension filter) and subfolders,
-// each in case-insensitive name order.
-bool list_folder(EngineContext& ctx, int dir, const std::string& path, std::size_t name_max,
+// How a scan walks: the longest name the archive holds, and where the card's video trees are
+// (ingest/card_layout.h): below `card_root` when the scan root is a card's DCIM or root.
+struct ScanWalk {
+  std::size_t name_max = NAME_MAX;
+  std::optional<std::string> card_root;
+  bool root_is_card = false;  // the scan root is the card root: its walk leaves the trees
+};
+
+std::string joined(const std::string& folder, std::string_view name) {
+  std::string path = folder;
+  if (!ends_with_separator(path)) path += '/';
+  path += name;
+  return path;
+}
+
+// True when a video file named STEM.EXT among `taken` (names) has `stem`.
+bool clip_taken(const std::vector<std::string>& taken, const std::string& stem) {
+  for (const std::string& name : taken) {
+    const std::size_t dot = name.rfind('.');
+    if (dot == stem.size() && name.compare(0, dot, stem) == 0 &&
+        is_video_extension(std::string_view(name).substr(dot + 1)))
+      return true;
+  }
+  return false;
+}
+
+// Lists the folder open as `dir` into its files (names, after the extension filter) and
+// subfolders, each in case-insensitive name order. A clip's companion beside its taken clip
+// is no file of its own: it goes with the clip.
+bool list_folder(EngineContext& ctx, int dir, const std::string& path, const ScanWalk& walk,
                  std::vector<std::string>& files, std::vector<FolderEntry>& subfolders) {
   std::vector<std::string> names;
   if (!folder_names(dir, path, names)) {
@@ -244,11 +277,40 @@ bool list_folder(EngineContext& ctx, int dir, const std::string& path, std::size
   }
   // In name order, so that the lines and names of what is left on the card come in one order.
   std::sort(names.begin(), names.end(), path_less_nocase);
+  // A file the scan takes, or leaves with its reason.
+  auto take_file = [&](const std::string& name, std::string full, EntryKind kind,
+                       const struct stat& st, std::string real) {
+    const int filtered = ctx.counts.skipped_by_extension;
+    if (skip_by_extension(name, ctx, ctx.counts.skipped_by_extension)) {
+      if (ctx.counts.skipped_by_extension != filtered) {
+        try {
+          ctx.card_files.left_by_filter.push_back(below_card(ctx, full));
+        } catch (const std::bad_alloc&) {
+          // Counted all the same.
+        }
+      }
+      return true;
+    }
+    if (const char* why = too_long_for_archive(name, full.size(), walk.name_max)) {
+      leave_on_card(ctx, why, full);
+      return true;
+    }
+    if (kind == EntryKind::kLink) {
+      ctx.card_files.links.emplace_back(std::move(full), std::move(real));
+      return true;
+    }
+    ctx.card_files.taken.emplace(st.st_dev, st.st_ino);
+    std::string taken = name;
+    return grow_and_push(files, std::move(taken), kPathListStep) || ctx.fail("out of memory");
+  };
+  struct Companion {
+    std::string name, full, stem;
+    struct stat st;
+  };
+  std::vector<Companion> companions;
   for (const std::string& name : names) {
-    std::string full = path;
-    if (!ends_with_separator(full)) full += '/';
-    const std::size_t name_at = full.size();
-    full += name;
+    std::string full = joined(path, name);
+    const std::size_t name_at = full.size() - name.size();
     std::string real;
     struct stat st;
     const EntryKind kind = classify_entry(ctx, dir, name, full, st, real);
@@ -272,43 +334,58 @@ bool list_folder(EngineContext& ctx, int dir, const std::string& path, std::size
       ++ctx.counts.resource_forks;
       continue;
     }
-    const int filtered = ctx.counts.skipped_by_extension;
-    if (skip_by_extension(name, ctx, ctx.counts.skipped_by_extension)) {
-      if (ctx.counts.skipped_by_extension != filtered) {
-        try {
-          ctx.card_files.left_by_filter.push_back(below_card(ctx, full));
-        } catch (const std::bad_alloc&) {
-          // Counted all the same.
-        }
+    // Whether it goes with its clip is known once the clip is taken.
+    if (kind == EntryKind::kFile) {
+      if (std::optional<std::string> stem = companion_stem(name)) {
+        companions.push_back({name, std::move(full), std::move(*stem), st});
+        continue;
       }
-      continue;
     }
-    if (const char* why = too_long_for_archive(name, full.size(), name_max)) {
-      leave_on_card(ctx, why, full);
-      continue;
-    }
-    if (kind == EntryKind::kLink) {
-      ctx.card_files.links.emplace_back(std::move(full), std::move(real));
-      continue;
-    }
-    ctx.card_files.taken.emplace(st.st_dev, st.st_ino);
-    if (!grow_and_push(files, std::move(full), kPathListStep)) return ctx.fail("out of memory");
+    if (!take_file(name, std::move(full), kind, st, std::move(real))) return false;
   }
+  // A companion without a taken clip beside it is a file like any other.
+  for (Companion& c : companions)
+    if (!clip_taken(files, c.stem) &&
+        !take_file(c.name, std::move(c.full), EntryKind::kFile, c.st, std::string()))
+      return false;
+  std::sort(files.begin(), files.end(), path_less_nocase);
   return true;
+}
+
+// True when `folder`, in the walk of a card root, is one of the card's video trees: those are
+// walked apart (walk_video_trees).
+bool is_video_tree(const ScanWalk& walk, const std::string& folder) {
+  if (!walk.root_is_card) return false;
+  const std::string& root = *walk.card_root;
+  if (folder.compare(0, root.size(), root) != 0) return false;
+  std::size_t at = root.size();
+  while (at < folder.size() && folder[at] == '/') ++at;
+  for (const VideoTree& t : video_trees())
+    if (folder.compare(at, std::string::npos, t.tree) == 0) return true;
+  return false;
 }
 
 // Walks the folder open as `dir` (at `path`, `level` below the card): its files first, then
 // its subfolders, each opened through its parent's descriptor, so that paths longer than the
-// system takes are still walked and what lies there is named.
-bool scan_folder(EngineContext& ctx, int dir, const std::string& path, int level,
-                 std::size_t name_max) {
+// system takes are still walked and what lies there is named. Records are made from `shown`,
+// the folder's path below the scan root as names and macros show it (`path` itself, except
+// for a video folder outside a scanned DCIM).
+bool scan_folder(EngineContext& ctx, int dir, const std::string& path, const std::string& shown,
+                 int level, const ScanWalk& walk) {
   ctx.status_printf("Reading folder %s", path.c_str());
   std::vector<std::string> files;
   std::vector<FolderEntry> subfolders;
-  if (!list_folder(ctx, dir, path, name_max, files, subfolders)) return false;
-  for (const std::string& file : files)
-    if (!add_image(ctx, file)) return false;
+  if (!list_folder(ctx, dir, path, walk, files, subfolders)) return false;
+  for (const std::string& file : files) {
+    const std::string real = joined(path, file);
+    if (shown == path) {
+      if (!add_image(ctx, real)) return false;
+    } else if (!add_image(ctx, joined(shown, file), &real)) {
+      return false;
+    }
+  }
   for (const FolderEntry& folder : subfolders) {
+    if (is_video_tree(walk, folder.path)) continue;
     if (level + 1 > kMaxFolderDepth) {
       leave_on_card(ctx, "folder nested too deep", folder.path);
       continue;
@@ -320,7 +397,89 @@ bool scan_folder(EngineContext& ctx, int dir, const std::string& path, int level
       leave_on_card(ctx, "folder that cannot be read", folder.path);
       continue;
     }
-    if (!scan_folder(ctx, sub.get(), folder.path, level + 1, name_max)) return false;
+    const std::string sub_shown =
+        shown == path ? folder.path : joined(shown, folder.path.substr(folder.name_at));
+    if (!scan_folder(ctx, sub.get(), folder.path, sub_shown, level + 1, walk)) return false;
+  }
+  return true;
+}
+
+// Opens the folder `below` (names separated by "/") under the folder open as `dir` into
+// `out`, one name at a time and never through a link. False (errno set) when it cannot.
+bool open_below(int dir, std::string_view below, UniqueFd& out) {
+  UniqueFd at;
+  while (!below.empty()) {
+    const std::size_t sep = below.find('/');
+    const std::string name(below.substr(0, sep));
+    const int next = ::openat(at.valid() ? at.get() : dir, name.c_str(),
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) {
+      const int e = errno;
+      at.close();
+      errno = e;
+      return false;
+    }
+    at.reset(next);
+    below = sep == std::string_view::npos ? std::string_view() : below.substr(sep + 1);
+  }
+  out.reset(at.get());
+  at.release();
+  return out.valid();
+}
+
+// The part of a video tree open as `dir` (at `path`, `inside` below the tree): the clip folder
+// `clips` is scanned like a DCIM folder; everything else is the camera's housekeeping (its
+// thumbnails, clip information, playlists and indexes, which it rebuilds), counted and left.
+bool walk_video_tree(EngineContext& ctx, int dir, const std::string& path,
+                     const std::string& inside, const VideoTree& tree, const ScanWalk& walk) {
+  std::vector<std::string> names;
+  if (!folder_names(dir, path, names)) {
+    leave_on_card(ctx, "folder that cannot be read", path);
+    return true;
+  }
+  std::sort(names.begin(), names.end(), path_less_nocase);
+  const std::string clips = tree.clips;
+  for (const std::string& name : names) {
+    const std::string below = inside.empty() ? name : inside + "/" + name;
+    const std::string full = joined(path, name);
+    struct stat st;
+    const bool folder = ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISDIR(st.st_mode);
+    const bool clip_folder = folder && below == clips;
+    if (!folder || (!clip_folder && clips.compare(0, below.size() + 1, below + "/") != 0)) {
+      ++ctx.counts.camera_housekeeping;
+      continue;
+    }
+    UniqueFd sub(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!sub.valid()) {
+      leave_on_card(ctx, "folder that cannot be read", full);
+      continue;
+    }
+    if (!clip_folder) {
+      if (!walk_video_tree(ctx, sub.get(), full, below, tree, walk)) return false;
+      continue;
+    }
+    // Beside a scanned DCIM, the clip folder shows by its own name, as DCIM's folders do.
+    const std::string shown = walk.root_is_card ? full : joined(ctx.scan_root, name);
+    if (!scan_folder(ctx, sub.get(), full, shown, 1, walk)) return false;
+  }
+  return true;
+}
+
+// The card's video trees, after the rest of the scan.
+bool walk_video_trees(EngineContext& ctx, const ScanWalk& walk) {
+  if (!walk.card_root) return true;
+  const std::string& card = *walk.card_root;
+  UniqueFd root(::open(card.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!root.valid()) return true;  // the DCIM inside it was read: nothing else is reachable
+  for (const VideoTree& tree : video_trees()) {
+    const std::string path = joined(card, tree.tree);
+    UniqueFd dir;
+    if (!open_below(root.get(), tree.tree, dir)) {
+      if (errno != ENOENT && errno != ENOTDIR) leave_on_card(ctx, "folder that cannot be read", path);
+      continue;
+    }
+    if (!walk_video_tree(ctx, dir.get(), path, "", tree, walk)) return false;
   }
   return true;
 }
@@ -332,7 +491,17 @@ bool scan_disk(EngineContext& ctx, const std::string& path, int level) {
     log_printf("Card folder %s cannot be opened: %s", path.c_str(), std::strerror(e));
     return ctx.fail(text_with_path(e == EACCES ? "Permission denied" : "error opening path", path));
   }
-  if (!scan_folder(ctx, root.get(), path, level, archive_name_max(ctx))) return false;
+  ScanWalk walk;
+  walk.name_max = archive_name_max(ctx);
+  // A card's DCIM, or a card's root (a folder holding DCIM), has the card's video trees.
+  walk.card_root = card_root_of_dcim(path);
+  struct stat st;
+  if (!walk.card_root && ::fstatat(root.get(), "DCIM", &st, 0) == 0 && S_ISDIR(st.st_mode)) {
+    walk.card_root = path;
+    walk.root_is_card = true;
+  }
+  if (!scan_folder(ctx, root.get(), path, path, level, walk) || !walk_video_trees(ctx, walk))
+    return false;
   if (ctx.counts.resource_forks > 0)
     ctx.report_printf("Resource-fork files of another system (._NAME) left on the card: %d\n",
                       ctx.counts.resource_forks);
@@ -341,6 +510,11 @@ bool scan_disk(EngineContext& ctx, const std::string& path, int level) {
         "Files and folders other systems keep for themselves (.DS_Store, .Spotlight-V100, "
         ".Trashes...) left on the card: %d\n",
         ctx.counts.housekeeping);
+  if (ctx.counts.camera_housekeeping > 0)
+    ctx.report_printf(
+        "Files and folders the camera keeps beside its video clips (thumbnails, clip "
+        "information, playlists) left on the card: %d\n",
+        ctx.counts.camera_housekeeping);
   return true;
 }
 

@@ -15,6 +15,7 @@
 #include "foundation/sysio.h"
 #include "foundation/text.h"
 #include "ingest/archive_check.h"
+#include "ingest/card_layout.h"
 #include "ingest/converter.h"
 #include "ingest/copy_file.h"
 #include "ingest/copy_io.h"
@@ -442,10 +443,16 @@ bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
   if (!copy_recorded(ctx, primary_file, post, entry, primary, CopyTree::kPost, false, true, copy,
                      made))
     return false;
+  struct stat st;
+  // A clip's companions go with it, as its sidecar does.
+  for (const ClipCompanion& c : clip_companions(primary_file)) {
+    const std::string beside = companion_beside(post, c.suffix);
+    if (sysio().lstat(beside.c_str(), &st) != 0 && !copy_file(ctx, c.path, beside, false, true, true))
+      return false;
+  }
   std::size_t dot = long_extension_dot(primary_file);
   if (dot == std::string::npos) return true;
   std::string sidecar = primary_file.substr(0, dot) + ".xmp";
-  struct stat st;
   if (sysio().stat(sidecar.c_str(), &st) != 0) return true;
   std::string post_sidecar = post.substr(0, long_extension_dot(post)) + ".xmp";
   return copy_file(ctx, sidecar, post_sidecar, false, false, true);

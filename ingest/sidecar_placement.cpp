@@ -21,6 +21,7 @@
 #include "foundation/log.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
+#include "ingest/card_layout.h"
 #include "ingest/copy_file.h"
 #include "ingest/copy_io.h"
 #include "ingest/format_verdict.h"
@@ -89,11 +90,43 @@ struct DirCloser {
   void operator()(DIR* d) const { closedir(d); }
 };
 
+// The companions of an archived clip that its copies lack, copied from the card's.
+void complete_archived_companions(EngineContext& ctx, const ImageRecord& r,
+                                  const std::vector<const LedgerCopy*>& copies) {
+  const std::vector<ClipCompanion> companions = clip_companions(r.source_path);
+  for (const LedgerCopy* copy : copies) {
+    if (copy->state == CopyState::kConverted) continue;
+    for (const ClipCompanion& c : companions) {
+      const std::string target = companion_beside(copy->path, c.suffix);
+      if (exists(target)) continue;
+      const std::size_t sep = target.find_last_of('/');
+      const std::string folder = sep == std::string::npos ? "." : target.substr(0, sep);
+      const SidecarPlacement placed = place_copied_sidecar(c.path, folder, target);
+      if (placed.outcome == SidecarOutcome::kFailed) {
+        ctx.image_failed(placed.failure, placed.target);
+        return;
+      }
+      if (placed.outcome == SidecarOutcome::kCreated) {
+        ctx.disk_flush.note(folder);
+        log_printf("\tCompanion of an archived copy completed: %s", target.c_str());
+      }
+    }
+  }
+}
+
 }  // namespace
 
+bool takes_sidecar(std::string_view path) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos)
+    return false;
+  const std::string_view extension = path.substr(dot + 1);
+  return extension.size() == 3 || is_long_sidecar_extension(extension);
+}
+
 std::optional<std::string> existing_source_sidecar(const std::string& source) {
-  if (source.size() <= 4) return std::nullopt;
-  std::string stem = source.substr(0, source.size() - 4);
+  if (!takes_sidecar(source)) return std::nullopt;
+  const std::string stem = source.substr(0, source.rfind('.'));
   // Cameras write the extension in capitals; the file system tells the cases apart.
   for (const char* ext : {".xmp", ".XMP"}) {
     std::string candidate = stem + ext;
@@ -103,13 +136,22 @@ std::optional<std::string> existing_source_sidecar(const std::string& source) {
 }
 
 bool wants_sidecar(const EngineContext& ctx, const std::string& source, const std::string& copy) {
-  if (copy.size() < 4 || copy[copy.size() - 4] != '.' || ends_with_xmp(copy)) return false;
+  if (!takes_sidecar(copy) || ends_with_xmp(copy)) return false;
   if (ctx.xmp_to_jpg && is_jpg_name(copy)) return false;
   return !ctx.sidecar_template.empty() || existing_source_sidecar(source).has_value();
 }
 
 std::string sidecar_beside(const std::string& copy) {
-  return copy.substr(0, copy.size() - 3) + "xmp";
+  const std::size_t dot = copy.rfind('.');
+  const bool has_extension = dot != std::string::npos && copy.find('/', dot) == std::string::npos;
+  return copy.substr(0, has_extension ? dot + 1 : copy.size() - 3) + "xmp";
+}
+
+bool companions_in_place(const ImageRecord& r, const LedgerCopy& copy) {
+  if (copy.state == CopyState::kConverted) return true;
+  for (const ClipCompanion& c : clip_companions(r.source_path))
+    if (!is_file(companion_beside(copy.path, c.suffix))) return false;
+  return true;
 }
 
 void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
@@ -126,6 +168,7 @@ void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
     const std::string beside = sidecar_beside(e.copies[*c].path);
     if (!model && e.copies[*c].path.size() >= 4 && is_file(beside)) model = beside;
   }
+  complete_archived_companions(ctx, r, copies);
   for (const LedgerCopy* copy : copies) {
     if (sidecar_in_place(ctx, r, *copy)) continue;
     const std::string target = sidecar_beside(copy->path);
@@ -190,10 +233,30 @@ bool builds_sidecars(const EngineContext& ctx) {
   return !ctx.sidecar_template.empty() || !ctx.raw_settings_path.empty();
 }
 
-bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
-                    const std::string* date_text, const std::string* number_text,
-                    bool first_copy, const std::string& target,
-                    PreparedSidecar* prepared, SidecarWorker* writer) {
+namespace {
+
+// The clip's companions beside its copy `target`, copied from those beside `source` (the
+// card's clip, or the copy a later copy is made from) as a card's sidecar is: not counted,
+// never over anything, an unreadable one a failure.
+bool carry_companions(EngineContext& ctx, const std::string& source, const std::string& target,
+                      bool first_copy) {
+  for (const ClipCompanion& c : clip_companions(source)) {
+    const std::string beside = companion_beside(target, c.suffix);
+    if (exists(beside)) {
+      if (first_copy) log_printf("\tDestination companion %s already exists.", beside.c_str());
+      continue;
+    }
+    if (!copy_file(ctx, c.path, beside, false, true, false))
+      return ctx.fail(text_with_path("Can't copy clip companion", beside));
+    if (first_copy) log_printf("\tCopied clip companion %s from source.", c.path.c_str());
+  }
+  return true;
+}
+
+bool place_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
+                   const std::string* date_text, const std::string* number_text,
+                   bool first_copy, const std::string& target, PreparedSidecar* prepared,
+                   SidecarWorker* writer) {
   std::optional<std::string> source_sidecar;
   try {
     source_sidecar = prepared ? prepared->source_sidecar : existing_source_sidecar(source);
@@ -204,12 +267,13 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
   if (source_sidecar && ends_with_xmp(target)) return true;
   // A later copy of a JPEG that got its XMP merged carries it inside.
   if (!first_copy && !source_sidecar && ctx.xmp_to_jpg && is_jpg_name(target)) return true;
-  // Only a three-character extension has a sidecar name beside it (not ".JPEG", ".tiff").
-  if (target.size() < 4 || target[target.size() - 4] != '.') return true;
+  // Only a three-character extension, or one of today's longer ones, has a sidecar name
+  // beside it (not ".JPEG", ".tiff").
+  if (!takes_sidecar(target)) return true;
 
   std::string target_sidecar;
   try {
-    target_sidecar = target.substr(0, target.size() - 3) + "xmp";
+    target_sidecar = sidecar_beside(target);
   } catch (const std::bad_alloc&) {
     return ctx.fail("create_sidecar: malloc");
   }
@@ -269,6 +333,17 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
     return true;
   }
   return note_placement(ctx, place_sidecar_text(folder, target_sidecar, text), first_copy);
+}
+
+}  // namespace
+
+bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
+                    const std::string* date_text, const std::string* number_text,
+                    bool first_copy, const std::string& target,
+                    PreparedSidecar* prepared, SidecarWorker* writer) {
+  return carry_companions(ctx, source, target, first_copy) &&
+         place_sidecar(ctx, source, base_name, date_text, number_text, first_copy, target,
+                       prepared, writer);
 }
 
 SidecarPlacement place_sidecar_text(const std::string& folder, const std::string& target,

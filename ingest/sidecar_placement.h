@@ -4,6 +4,15 @@
 // expands them), for the first copy of every image and, in copy-only mode, for every file the
 // second copy copies unchanged.
 //
+// Which files have a sidecar name: those with an extension of exactly three characters, and
+// today's stills and videos whose extensions are longer (HEIC, HEIF, AVIF, M2TS, INSV, MPEG).
+// The sidecar's name is the file's with its extension replaced, so files of one stem share
+// one sidecar (a raw and its JPEG, a HEIC and its JPEG): the first placed stays, and the other
+// finds it there. Other long extensions (JPEG, TIFF) have none.
+//
+// A clip's companions (ingest/card_layout.h) travel the same way as a card's sidecar: copied
+// beside every copy of the clip, under the copy's name, never over anything.
+//
 // Macros of a generated sidecar read presets, vocabulary and database values through the run's
 // macro environment, the same one that names the images.
 #pragma once
@@ -23,7 +32,8 @@ namespace cw {
 // True when the run builds sidecars: it has a metadata template or develop settings.
 bool builds_sidecars(const EngineContext& ctx);
 
-// Places the sidecar of `target`, the copy of `source`. The base name, date text
+// Places the sidecar of `target`, the copy of `source`, after the companions of a clip (copied
+// beside it unless something holds their names already). The base name, date text
 // ("%Y%m%d_%H%M%S") and number text are given for a first copy and are null in copy-only
 // mode. A target sidecar that exists is never replaced. On false `fail` has been called.
 // `prepared`: what SidecarWorker prepared of it, used (its text taken) instead of preparing it
@@ -46,13 +56,18 @@ bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_co
 // to finish what it is preparing.
 bool settle_sidecars(EngineContext& ctx);
 
+// True when a file named `path` has a sidecar name: its extension has three characters, or is
+// one of the longer ones of today's stills and videos.
+bool takes_sidecar(std::string_view path);
+
 // True when the run wants a sidecar beside `copy`, a copy of the image `source`: the card holds
-// one for it, or the run builds them from a template. Not for a name without a three-character
-// extension, nor for a JPEG whose XMP the run merges into it. A run with develop settings only
+// one for it, or the run builds them from a template. Not for a name that takes no sidecar,
+// nor for a JPEG whose XMP the run merges into it. A run with develop settings only
 // may build nothing for an image, so it wants none of its own.
 bool wants_sidecar(const EngineContext& ctx, const std::string& source, const std::string& copy);
 
-// The sidecar path beside a copy: its last three characters replaced by "xmp".
+// The sidecar path beside a copy that takes one: its extension replaced by "xmp" (for a
+// three-character extension, its last three characters).
 std::string sidecar_beside(const std::string& copy);
 
 // The copies an earlier run archived for `r` (its ledger entry's copies in the run's trees)
@@ -72,9 +87,13 @@ bool merge_pending(const EngineContext& ctx, const ImageRecord& r, const LedgerC
 // converter made of a raw, and its third copy, have none of their own.
 bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy);
 
-// The sidecar a source already has: the source path with its last four characters replaced
-// by ".xmp" (or ".XMP"), when that file exists; nothing otherwise.
+// The sidecar a source that takes one already has: the source path with its extension
+// replaced by "xmp" (or "XMP"), when that file exists; nothing otherwise.
 std::optional<std::string> existing_source_sidecar(const std::string& source);
+
+// True when every companion the card has beside the clip of `r` lies beside `copy`, one of
+// its copies (a converted DNG has none).
+bool companions_in_place(const ImageRecord& r, const LedgerCopy& copy);
 
 // True when another file beside `image` has its name with another extension (a raw beside
 // its JPEG, IMG_0001.CR2 beside IMG_0001.JPG): the two share one sidecar, which the JPEG must

@@ -9,6 +9,7 @@
 
 #include "foundation/fs.h"
 #include "foundation/sysio.h"
+#include "ingest/card_layout.h"
 #include "platform/camera_source.h"
 
 namespace cw {
@@ -17,11 +18,15 @@ namespace {
 
 constexpr std::size_t kHashBuffer = 1048576;
 
-// The position where a suffix goes: before an extension of exactly three characters, else
-// the end.
+// The position where a suffix goes: before an extension of exactly three characters, or of
+// one of the longer ones that take sidecars too (IMG_00001.HEIC, whose sidecar then is
+// IMG_00001.xmp), else the end.
 std::size_t suffix_position(const std::string& target) {
   std::size_t dot = target.rfind('.');
-  if (dot == std::string::npos || target.size() - dot - 1 != 3) return target.size();
+  if (dot == std::string::npos) return target.size();
+  const std::size_t length = target.size() - dot - 1;
+  if (length != 3 && !is_long_sidecar_extension(std::string_view(target).substr(dot + 1)))
+    return target.size();
   for (std::size_t i = dot + 1; i < target.size(); ++i)
     if (is_separator(target[i])) return target.size();
   return dot;

@@ -48,8 +48,9 @@ struct TargetName {
   bool exhausted = false;                // every suffix up to kMaxUniqueSuffix is taken
 };
 
-// `target` with suffix n: "_%05d" placed before an extension of exactly three characters,
-// else at the end; n = 0 gives `target` itself.
+// `target` with suffix n: "_%05d" placed before an extension of exactly three characters or
+// one of the longer ones that take sidecars (HEIC, M2TS...), else at the end; n = 0 gives
+// `target` itself.
 std::string suffixed_name(const std::string& target, int n);
 
 // Looks at the names of `target` from suffix `from` on: the first one that is free, or the
