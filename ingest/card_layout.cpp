@@ -43,7 +43,8 @@ std::optional<std::string> card_root_of_dcim(const std::string& scan_root) {
   std::string root = scan_root;
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   const std::size_t sep = root.rfind('/');
-  if (sep == std::string::npos || !same_ignoring_case(std::string_view(root).substr(sep + 1), "DCIM"))
+  if (sep == std::string::npos ||
+      !same_ignoring_case(std::string_view(root).substr(sep + 1), "DCIM"))
     return std::nullopt;
   return sep == 0 ? std::string("/") : root.substr(0, sep);
 }
@@ -62,7 +63,8 @@ std::optional<std::string> companion_stem(std::string_view name) {
   for (const auto& group : kCompanionGroups)
     for (const char* suffix : group) {
       const std::size_t n = std::char_traits<char>::length(suffix);
-      if (name.size() > n && name.ends_with(suffix)) return std::string(name.substr(0, name.size() - n));
+      if (name.size() > n && name.ends_with(suffix))
+        return std::string(name.substr(0, name.size() - n));
     }
   return std::nullopt;
 }

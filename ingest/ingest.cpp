@@ -297,9 +297,11 @@ bool every_tree_complete(EngineContext& ctx) {
         if (const std::optional<std::size_t> c = copy_in_tree(e, tree_root(ctx, tree))) {
           const bool sidecar = sidecar_in_place(ctx, r, e.copies[*c]);
           if (sidecar && companions_in_place(r, e.copies[*c])) continue;
-          ctx.report_printf("ERROR: no %s in %s: \"%s\"\n", sidecar ? "clip companion" : "sidecar",
-                            tree_name(ctx, tree),
-                            (sidecar ? e.copies[*c].path : sidecar_beside(e.copies[*c].path)).c_str());
+          // The companion is named by its clip's copy, beside which it is missing.
+          const std::string& copy = e.copies[*c].path;
+          ctx.report_printf("ERROR: no %s in %s: \"%s\"\n",
+                            sidecar ? "clip companion" : "sidecar", tree_name(ctx, tree),
+                            (sidecar ? copy : sidecar_beside(copy)).c_str());
           complete = false;
           continue;
         }

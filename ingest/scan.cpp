@@ -476,7 +476,8 @@ bool walk_video_trees(EngineContext& ctx, const ScanWalk& walk) {
     const std::string path = joined(card, tree.tree);
     UniqueFd dir;
     if (!open_below(root.get(), tree.tree, dir)) {
-      if (errno != ENOENT && errno != ENOTDIR) leave_on_card(ctx, "folder that cannot be read", path);
+      if (errno != ENOENT && errno != ENOTDIR)
+        leave_on_card(ctx, "folder that cannot be read", path);
       continue;
     }
     if (!walk_video_tree(ctx, dir.get(), path, "", tree, walk)) return false;

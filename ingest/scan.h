@@ -23,6 +23,13 @@ namespace cw {
 // entry or folder that cannot be read, is named on a report line and kept for the verdict.
 // Folders are opened through their parents' descriptors, so that what lies below a path
 // longer than the system takes is still named.
+//
+// A card's DCIM, or a card's root (a folder holding DCIM), also has the clip folders of the
+// card's video trees (ingest/card_layout.h), scanned after the rest: beside a DCIM a clip
+// folder's images show the folder by its own name ("CLIP", "STREAM"), as DCIM's folders do;
+// from the card root by its path there ("PRIVATE/M4ROOT/CLIP"). The rest of those trees is
+// the camera's housekeeping, counted and left without a warning. A clip's companion beside
+// its taken clip is no image: it goes with the clip.
 bool scanDir(EngineContext& ctx, const std::string& path, int level);
 
 // Adds one image per path of the context's file array, in order, with no extension filter.

@@ -447,7 +447,8 @@ bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
   // A clip's companions go with it, as its sidecar does.
   for (const ClipCompanion& c : clip_companions(primary_file)) {
     const std::string beside = companion_beside(post, c.suffix);
-    if (sysio().lstat(beside.c_str(), &st) != 0 && !copy_file(ctx, c.path, beside, false, true, true))
+    if (sysio().lstat(beside.c_str(), &st) != 0 &&
+        !copy_file(ctx, c.path, beside, false, true, true))
       return false;
   }
   std::size_t dot = long_extension_dot(primary_file);

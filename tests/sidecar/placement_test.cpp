@@ -5,7 +5,9 @@
 
 #include <filesystem>
 
+#include "ingest/card_layout.h"
 #include "ingest/slot_control.h"
+#include "ingest/unique_target.h"
 #include "metadata/sidecar.h"
 #include "tests/common/test_env.h"
 
@@ -125,6 +127,52 @@ TEST_F(PlacementTest, CopyOnlyModeHasNoImageData) {
   write_file(out + "/IMG_0002.xmp", "made by the first copy");
   EXPECT_TRUE(copy_only(card + "/IMG_0002.JPG", out + "/IMG_0002.JPG")) << ctx.error;
   EXPECT_EQ(read_file(out + "/IMG_0002.xmp"), "made by the first copy");
+}
+
+TEST_F(PlacementTest, TodaysLongExtensionsTakeSidecarsNamedWithTheExtensionReplaced) {
+  EXPECT_TRUE(takes_sidecar("a/IMG_1.HEIC"));
+  EXPECT_TRUE(takes_sidecar("a/V.m2ts"));
+  EXPECT_FALSE(takes_sidecar("a/IMG_1.JPEG"));
+  EXPECT_FALSE(takes_sidecar("a.HEIC/IMG_1"));
+  EXPECT_EQ(sidecar_beside("a/IMG_1.HEIC"), "a/IMG_1.xmp");
+  EXPECT_EQ(sidecar_beside("a/IMG_1.CR2"), "a/IMG_1.xmp");
+  // A second image of one name keeps its extension usable, and so its sidecar name.
+  EXPECT_EQ(suffixed_name("a/IMG_1.AVIF", 1), "a/IMG_1_00001.AVIF");
+  EXPECT_EQ(suffixed_name("a/IMG_1.JPEG", 1), "a/IMG_1.JPEG_00001");
+  write_file(card + "/IMG_0005.HEIC", "heic");
+  write_file(card + "/IMG_0005.XMP", "card's sidecar");
+  EXPECT_EQ(existing_source_sidecar(card + "/IMG_0005.HEIC"), card + "/IMG_0005.XMP");
+
+  // A HEIC and its JPEG share one sidecar as a raw and its JPEG do: built for the first,
+  // found in place by the second, kept when the JPEG takes its XMP.
+  ctx.sidecar_template = template_path;
+  write_file(card + "/IMG_0006.HEIC", "heic");
+  write_file(card + "/IMG_0006.JPG", "jpeg");
+  write_file(out + "/Trip.HEIC", "heic");
+  ASSERT_TRUE(create_sidecar(ctx, card + "/IMG_0006.HEIC", &base, &date, &number, true,
+                             out + "/Trip.HEIC"))
+      << ctx.error;
+  const std::string built = read_file(out + "/Trip.xmp");
+  EXPECT_NE(built.find("<dc:identifier>IMG_0001-0042-"), std::string::npos) << built;
+  const std::string jpeg_base = "IMG_0006";
+  ASSERT_TRUE(create_sidecar(ctx, card + "/IMG_0006.JPG", &jpeg_base, &date, &number, true,
+                             out + "/Trip.JPG"))
+      << ctx.error;
+  EXPECT_EQ(read_file(out + "/Trip.xmp"), built);
+  EXPECT_TRUE(shares_sidecar(out + "/Trip.JPG"));
+
+  // A clip whose companion has its stem: the companion goes beside the copy under the copy's
+  // name, the clip's sidecar beside both; the companion gets none.
+  write_file(card + "/C0001.MP4", "clip");
+  write_file(card + "/C0001.XML", "<clip meta/>");
+  ASSERT_TRUE(create_sidecar(ctx, card + "/C0001.MP4", &base, &date, &number, true,
+                             out + "/Holiday.MP4"))
+      << ctx.error;
+  EXPECT_EQ(read_file(out + "/Holiday.XML"), "<clip meta/>");
+  EXPECT_NE(read_file(out + "/Holiday.xmp").find("<dc:identifier>"), std::string::npos);
+  EXPECT_EQ(companion_beside(out + "/Holiday.MP4", "M01.XML"), out + "/HolidayM01.XML");
+  EXPECT_EQ(companion_stem("C0001M01.XML"), "C0001");
+  EXPECT_EQ(companion_stem("C0001.XMP"), std::nullopt);
 }
 
 TEST(TemplateLookup, NamesAreFoundInTheProgramFolder) {
