@@ -11,6 +11,7 @@
 #include "device/camera_card.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
+#include "ingest/card_layout.h"
 #include "ingest/dry_run.h"
 #include "ingest/ingest.h"
 #include "metadata/macro_check.h"
@@ -316,19 +317,28 @@ std::string card_folder_problem(const std::string& card, bool include,
              "\": the next ingestion of this card would take the archive too. Choose a "
              "destination outside the card.";
   }
-  // Stops at the first file that would be ingested: a card holds thousands.
+  // Stops at the first file that would be ingested: a card holds thousands. Beside a card's
+  // DCIM, the clip folders of its video trees are taken too.
+  std::vector<std::string> folders{card};
+  if (const std::optional<std::string> root = card_root_of_dcim(card))
+    for (const VideoTree& t : video_trees())
+      folders.push_back(*root + (root->ends_with('/') ? "" : "/") + t.tree + "/" + t.clips);
   int files = 0;
-  fs::recursive_directory_iterator it(card, fs::directory_options::skip_permission_denied, ec);
-  if (ec) return "The card folder \"" + card + "\" can't be read (" + ec.message() + ").";
-  for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (ec) break;
-    // Hidden files and folders hold images like any other.
-    if (!it->is_regular_file(ec)) continue;
-    const std::string ext = it->path().extension().string();
-    if (ext.size() > 1 && strcasecmp(ext.c_str(), ".xmp") == 0) continue;
-    ++files;
-    if (extension_filter_admits(include, extensions, ext.empty() ? "" : ext.substr(1)))
-      return {};
+  for (const std::string& folder : folders) {
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
+                                        ec);
+    if (ec && folder != card) continue;
+    if (ec) return "The card folder \"" + card + "\" can't be read (" + ec.message() + ").";
+    for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (ec) break;
+      // Hidden files and folders hold images like any other.
+      if (!it->is_regular_file(ec)) continue;
+      const std::string ext = it->path().extension().string();
+      if (ext.size() > 1 && strcasecmp(ext.c_str(), ".xmp") == 0) continue;
+      ++files;
+      if (extension_filter_admits(include, extensions, ext.empty() ? "" : ext.substr(1)))
+        return {};
+    }
   }
   if (files == 0) return "The card folder \"" + card + "\" holds no files to ingest.";
   return "None of the " + std::to_string(files) + " files in the card folder \"" + card +

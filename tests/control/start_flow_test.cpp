@@ -204,6 +204,12 @@ TEST_F(StartFlow, EveryStopLeavesItsReasonInTheRecord) {
   EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("holds no files to ingest"));
   test::write_file(dir / "hidden/DCIM/.hidden/x.jpg", "x");  // an image all the same
   EXPECT_EQ(card_folder_problem(dir / "hidden", false, "", {}), "");
+  // A card's DCIM with nothing in it but a clip in the video folder beside it.
+  test::write_file(dir / "clips/PRIVATE/M4ROOT/CLIP/C0001.MP4", "x");
+  fs::create_directories(dir / "clips/DCIM");
+  EXPECT_EQ(card_folder_problem(dir / "clips/DCIM", false, "", {}), "");
+  EXPECT_THAT(card_folder_problem(dir / "empty/DCIM", false, "", {}),
+              HasSubstr("holds no files to ingest"));
   r = request();
   r.given.values[kParamPrimaryFolder] = card + "/../card/archive";
   EXPECT_EQ(ingest(r), StartStop::kBadCard);
