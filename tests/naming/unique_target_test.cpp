@@ -53,9 +53,12 @@ TEST(UniqueTarget, EveryTakenNameIsComparedByContentThenTheFirstFreeSuffixTaken)
   const std::string video = dir / "archive/C.MOV";
   ASSERT_TRUE(fixtures::write_with_time(video, "no EXIF in here", kWhen));
   EXPECT_EQ(name_for(video, mov), "DUPLICATE " + video);
-  // Only a three-character extension is kept behind the suffix.
+  // Only a three-character extension, or one of the longer ones that take sidecars, is kept
+  // behind the suffix (so the copy's sidecar name stays its own).
   test::write_file(dir / "archive/IMG.JPEG", "x");
   EXPECT_EQ(name_for(dir / "archive/IMG.JPEG", b), dir / "archive/IMG.JPEG_00001");
+  test::write_file(dir / "archive/IMG.HEIC", "x");
+  EXPECT_EQ(name_for(dir / "archive/IMG.HEIC", b), dir / "archive/IMG_00001.HEIC");
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include "ingest/card_layout.h"
 #include "ingest/slot_control.h"
-#include "ingest/unique_target.h"
 #include "metadata/sidecar.h"
 #include "tests/common/test_env.h"
 
@@ -136,9 +135,6 @@ TEST_F(PlacementTest, TodaysLongExtensionsTakeSidecarsNamedWithTheExtensionRepla
   EXPECT_FALSE(takes_sidecar("a.HEIC/IMG_1"));
   EXPECT_EQ(sidecar_beside("a/IMG_1.HEIC"), "a/IMG_1.xmp");
   EXPECT_EQ(sidecar_beside("a/IMG_1.CR2"), "a/IMG_1.xmp");
-  // A second image of one name keeps its extension usable, and so its sidecar name.
-  EXPECT_EQ(suffixed_name("a/IMG_1.AVIF", 1), "a/IMG_1_00001.AVIF");
-  EXPECT_EQ(suffixed_name("a/IMG_1.JPEG", 1), "a/IMG_1.JPEG_00001");
   write_file(card + "/IMG_0005.HEIC", "heic");
   write_file(card + "/IMG_0005.XMP", "card's sidecar");
   EXPECT_EQ(existing_source_sidecar(card + "/IMG_0005.HEIC"), card + "/IMG_0005.XMP");
