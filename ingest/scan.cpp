@@ -445,11 +445,17 @@ bool walk_video_tree(EngineContext& ctx, int dir, const std::string& path,
     struct stat st;
     const bool folder = ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                         S_ISDIR(st.st_mode);
-    const bool clip_folder = folder && below == clips;
-    if (!folder || (!clip_folder && clips.compare(0, below.size() + 1, below + "/") != 0)) {
+    const bool on_the_way = below == clips || clips.compare(0, below.size() + 1, below + "/") == 0;
+    if (!on_the_way) {
       ++ctx.counts.camera_housekeeping;
       continue;
     }
+    // A link, or a file, where the clips should be is not followed; the card is not safe.
+    if (!folder) {
+      leave_on_card(ctx, "video folder that is not a folder", full);
+      continue;
+    }
+    const bool clip_folder = below == clips;
     UniqueFd sub(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!sub.valid()) {
       leave_on_card(ctx, "folder that cannot be read", full);

@@ -147,9 +147,16 @@ TEST(CardLayout, ACardRootShowsItsFoldersWholeAndAnUntakenClipKeepsTheCardUnsafe
             "Card not yet safe to format: 2 files left on the card by the extension filter "
             "(PRIVATE/M4ROOT/CLIP/C0001.MP4, PRIVATE/M4ROOT/CLIP/C0001M01.XML)");
 
-  // A file of the clip folder that cannot be read is no housekeeping either.
+  // A link where clips should be is not followed: named, and the card is not safe. Nor is a
+  // folder of the clip folder that cannot be read taken for housekeeping.
   h.set(kParamIncludeExtensions, "0");
   h.set(kParamExtensions, "");
+  const std::string streams = h.card + "/PRIVATE/AVCHD/BDMV/STREAM";
+  fsys::rename(streams, h.dir / "streams");
+  fsys::create_directory_symlink(h.dir / "streams", streams);
+  ASSERT_TRUE(c.run(c.dcim)) << h.ctx->error;
+  EXPECT_EQ(h.ctx->verdict.line,
+            "Card not yet safe to format: 1 file skipped by the scan (PRIVATE/AVCHD/BDMV/STREAM)");
   fsys::create_directory(c.clips + "/SUB");
   fsys::permissions(c.clips + "/SUB", fsys::perms::none);
   if (::geteuid() != 0) {
