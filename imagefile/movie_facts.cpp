@@ -1,0 +1,119 @@
+// Date forms of movies and clip companions converted to the EXIF form.
+#include "imagefile/movie_facts.h"
+
+#include <dirent.h>
+#include <strings.h>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+namespace cw {
+
+namespace {
+
+// `n` digits at `p` of `s` as a number; false when they are not all digits.
+bool digits(std::string_view s, std::size_t p, std::size_t n, int& value) {
+  if (p + n > s.size()) return false;
+  value = 0;
+  for (std::size_t i = p; i < p + n; ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    value = value * 10 + (s[i] - '0');
+  }
+  return true;
+}
+
+std::string exif_text(int y, int mo, int d, int h, int mi, int s) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d:%02d:%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
+  return buf;
+}
+
+std::string offset_text(long seconds) {
+  const char sign = seconds < 0 ? '-' : '+';
+  const long magnitude = seconds < 0 ? -seconds : seconds;
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%c%02ld:%02ld", sign, magnitude / 3600, magnitude / 60 % 60);
+  return buf;
+}
+
+}  // namespace
+
+bool iso_datetime_to_exif(std::string_view text, std::string& date, std::string& offset) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  int y, mo, d, h, mi, s;
+  auto separator = [&](std::size_t p, std::string_view allowed) {
+    return p < text.size() && allowed.find(text[p]) != std::string_view::npos;
+  };
+  if (!digits(text, 0, 4, y) || !separator(4, "-:") || !digits(text, 5, 2, mo) ||
+      !separator(7, "-:") || !digits(text, 8, 2, d) || !separator(10, "T ") ||
+      !digits(text, 11, 2, h) || !separator(13, ":") || !digits(text, 14, 2, mi) ||
+      !separator(16, ":") || !digits(text, 17, 2, s))
+    return false;
+  if (y == 0 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) return false;
+  std::size_t p = 19;
+  if (p < text.size() && text[p] == '.')
+    for (++p; p < text.size() && text[p] >= '0' && text[p] <= '9';) ++p;
+  offset.clear();
+  if (p < text.size() && (text[p] == 'Z' || text[p] == 'z')) {
+    offset = "+00:00";
+  } else if (p < text.size() && (text[p] == '+' || text[p] == '-')) {
+    int zh = 0, zm = 0;
+    if (!digits(text, p + 1, 2, zh)) return false;
+    std::size_t q = p + 3;
+    if (q < text.size() && text[q] == ':') ++q;
+    if (q < text.size() && !digits(text, q, 2, zm)) return false;
+    if (zh > 14 || zm > 59) return false;
+    offset = offset_text((text[p] == '-' ? -1 : 1) * (zh * 3600L + zm * 60L));
+  }
+  date = exif_text(y, mo, d, h, mi, s);
+  return true;
+}
+
+void utc_to_exif(std::int64_t unix_seconds, bool as_local, std::string& date,
+                 std::string& offset) {
+  const std::time_t t = static_cast<std::time_t>(unix_seconds);
+  std::tm tm{};
+  offset.clear();
+  if (as_local) {
+    gmtime_r(&t, &tm);
+  } else {
+    localtime_r(&t, &tm);
+    offset = offset_text(tm.tm_gmtoff);
+  }
+  date = exif_text(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                   tm.tm_sec);
+}
+
+bool companion_creation_date(std::string_view xml, std::string& date, std::string& offset) {
+  const std::size_t element = xml.find("<CreationDate");
+  if (element == std::string_view::npos) return false;
+  const std::size_t close = xml.find('>', element);
+  const std::string_view tag = xml.substr(element, close == std::string_view::npos
+                                                       ? std::string_view::npos
+                                                       : close - element);
+  const std::size_t value = tag.find("value=");
+  if (value == std::string_view::npos || value + 7 > tag.size()) return false;
+  const char quote = tag[value + 6];
+  if (quote != '"' && quote != '\'') return false;
+  const std::size_t end = tag.find(quote, value + 7);
+  if (end == std::string_view::npos) return false;
+  return iso_datetime_to_exif(tag.substr(value + 7, end - value - 7), date, offset);
+}
+
+std::string find_clip_companion(const std::string& clip_path) {
+  const std::size_t slash = clip_path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : clip_path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? clip_path : clip_path.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return {};
+  const std::string wanted = name.substr(0, dot) + "M01.XML";
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+  if (!dir) return {};
+  while (const dirent* entry = ::readdir(dir.get()))
+    if (::strcasecmp(entry->d_name, wanted.c_str()) == 0)
+      return (slash == std::string::npos ? std::string() : folder) + entry->d_name;
+  return {};
+}
+
+}  // namespace cw
