@@ -133,6 +133,7 @@ class MovieScan {
       if (!item) return true;
       std::string text;
       if (!international_text(box, text)) return stop();
+      r_.print("\tUser data \xc2\xa9%s: %s\n", fourcc_text(box.type).substr(1).c_str(), text.c_str());
       if (item->empty()) *item = text;
       return true;
     }) || stop();
@@ -240,7 +241,7 @@ class MovieScan {
           if (slot) r_.print("\t%s: ", key.c_str());
         }
       } else if (slot) {
-        r_.print("\t%s: ", fourcc_text(item.type).c_str());
+        r_.print("\tItem \xc2\xa9%s: ", fourcc_text(item.type).substr(1).c_str());
       }
       if (!slot) return true;
       std::string text;
@@ -375,7 +376,7 @@ bool TV_Reader::read_movie(BoxWalker& walker, bool quick, bool macros) {
         break;
       }
   }
-  if (iso_datetime_to_exif(scan.item_date, date, offset)) facts.offer_date(date, offset, "\xa9" "day");
+  if (iso_datetime_to_exif(scan.item_date, date, offset)) facts.offer_date(date, offset, "user-data \xc2\xa9" "day");
   std::int64_t unix_seconds = 0;
   if (movie_time_to_unix(scan.mvhd_time, unix_seconds)) {
     utc_to_exif(unix_seconds, video_times_local_, date, offset);
