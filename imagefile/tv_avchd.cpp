@@ -55,10 +55,15 @@ bool read_mdpm(const std::string& p, std::string& date, std::string& offset) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%02d%02d:%02d:%02d %02d:%02d:%02d", yh, yl, mo, dd, h, mi, s);
   date = buf;
-  // The zone byte: 0x20 the sign (set: west of UTC), bits 1-4 the hours, bit 0 half an hour.
+  // The zone byte: 0x20 the sign (set: west of UTC), bits 1-4 the hours, bit 0 half an hour,
+  // 0x40 summer time, which puts the clock an hour ahead of the zone.
   const std::uint8_t z = d[0];
-  std::snprintf(buf, sizeof buf, "%c%02d:%02d", (z & 0x20) ? '-' : '+', (z >> 1) & 0x0f,
-                (z & 0x01) ? 30 : 0);
+  int minutes = ((z >> 1) & 0x0f) * 60 + ((z & 0x01) ? 30 : 0);
+  if (z & 0x20) minutes = -minutes;
+  if (z & 0x40) minutes += 60;
+  const int magnitude = minutes < 0 ? -minutes : minutes;
+  std::snprintf(buf, sizeof buf, "%c%02d:%02d", minutes < 0 ? '-' : '+', magnitude / 60,
+                magnitude % 60);
   offset = buf;
   return true;
 }

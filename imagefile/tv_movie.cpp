@@ -82,6 +82,8 @@ class MovieScan {
         movie(box);
       } else if (box.is("uuid")) {
         uuid(box);
+      } else if (box.is("moof") && have_movie) {
+        return false;  // a fragmented movie: thousands of fragments follow, no metadata
       }
       return !failed_;
     });

@@ -233,22 +233,27 @@ TEST(Avchd, GeneratedStreamsAgreeWithExiftool) {
   fixtures::MdpmRecording west;
   west.year = 2009, west.month = 12, west.day = 1, west.hour = 0, west.minute = 0;
   west.second = 0, west.zone_minutes = -210;  // zero bytes that need emulation prevention
+  fixtures::MdpmRecording summer = west;  // -03:30 on summer time: an hour ahead, -02:30
+  summer.daylight_saving = true;
   DumpReader d;
-  for (const fixtures::MdpmRecording& rec : {east, west}) {
+  for (const fixtures::MdpmRecording& rec : {east, west, summer}) {
     const std::string stream = fixtures::avchd_stream(rec, 40);
     const std::string path = dir / "00000.MTS";
     test::write_file(path, stream);
     ASSERT_TRUE(d.open(stream, "00000.MTS", true, true)) << d.r.message();
     const std::string ours = d.values({"DateTimeOriginal"}) + d.values({"OffsetTimeOriginal"});
     char expected[32];
+    const int zone = rec.zone_minutes + (rec.daylight_saving ? 60 : 0);
     std::snprintf(expected, sizeof expected, "%04d:%02d:%02d %02d:%02d:%02d%c%02d:%02d", rec.year,
-                  rec.month, rec.day, rec.hour, rec.minute, rec.second,
-                  rec.zone_minutes < 0 ? '-' : '+', std::abs(rec.zone_minutes) / 60,
-                  std::abs(rec.zone_minutes) % 60);
+                  rec.month, rec.day, rec.hour, rec.minute, rec.second, zone < 0 ? '-' : '+',
+                  std::abs(zone) / 60, std::abs(zone) % 60);
     EXPECT_EQ(ours, expected);
     EXPECT_EQ(d.r.image()->date_time, std::string(expected, 19));
+    // exiftool shows the zone as written with "DST" after it.
     if (test::have_program("exiftool")) {
-      EXPECT_EQ(ExiftoolValues("", path)["DateTimeOriginal"], expected);
+      const std::string theirs = ExiftoolValues("", path)["DateTimeOriginal"];
+      EXPECT_EQ(theirs, rec.daylight_saving ? std::string(expected, 19) + "-03:30 DST"
+                                            : std::string(expected));
     }
   }
 
