@@ -111,9 +111,9 @@ class MovieScan {
   // Version 0 keeps the times in 32 bits, version 1 in 64, after the version and flags.
   bool header(const Box& box) {
     std::uint8_t version = 0;
-    if (!w_.u8(box.payload, version)) return stop();
-    const std::uint64_t needed = version == 1 ? 12 : 8;
-    if (box.payload_size() < needed) return w_.fail("movie header box too short") || stop();
+    if (box.payload_size() < 8 || !w_.u8(box.payload, version) ||
+        (version == 1 && box.payload_size() < 12))
+      return w_.fail("movie header box too short") || stop();
     if (version == 1) {
       if (!w_.u64(box.payload + 4, mvhd_time)) return stop();
     } else {

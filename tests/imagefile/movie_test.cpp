@@ -101,7 +101,8 @@ TEST(Movie, FfmpegMoviesAgreeWithExiftool) {
     GTEST_SKIP() << "ffmpeg or exiftool not installed";
   CentralEuropeanZone zone;
   test::TempDir dir;
-  const std::string mp4 = dir / "A001.MP4", mov = dir / "B001.MOV", udta = dir / "C001.MOV";
+  const std::string mp4 = dir / "A001.MP4", mov = dir / "B001.MOV", udta = dir / "C001.MOV",
+                    items = dir / "D001.MP4";
   const std::string source =
       "ffmpeg -v error -y -f lavfi -i testsrc=duration=1:size=64x48:rate=5 "
       "-metadata creation_time=2021-05-12T10:21:21Z ";
@@ -113,9 +114,11 @@ TEST(Movie, FfmpegMoviesAgreeWithExiftool) {
                               "-metadata 'com.apple.quicktime.model=Canon EOS R6' " +
                               test::sh_quote(mov)),
             0);
-  ASSERT_EQ(test::run_command(source + "-metadata make=Sony -metadata model=ILCE-7M4 " +
-                              "-metadata date=2021-05-12T09:00:00-0500 " + test::sh_quote(udta)),
-            0);
+  // The date and texts go into user-data boxes of a MOV, an item list of an MP4.
+  const std::string texts_options =
+      "-metadata make=Sony -metadata model=ILCE-7M4 -metadata date=2021-05-12T09:00:00-0500 ";
+  ASSERT_EQ(test::run_command(source + texts_options + test::sh_quote(udta)), 0);
+  ASSERT_EQ(test::run_command(source + texts_options + test::sh_quote(items)), 0);
   TV_Reader r;
   auto dated = [&](const std::string& path) {
     if (!r.open(path, true, true)) return std::string("error: ").append(r.message());
@@ -149,6 +152,7 @@ TEST(Movie, FfmpegMoviesAgreeWithExiftool) {
   EXPECT_EQ(dated(udta), texts["ContentCreateDate"]);
   EXPECT_EQ(r.image()->find_pair("Model")->value, texts["Model"]);
   EXPECT_EQ(r.image()->make, texts["Make"]);
+  EXPECT_EQ(dated(items), ExiftoolValues("", items)["ContentCreateDate"]);
 
   // The dump says where the date came from.
   DumpReader d;
