@@ -13,6 +13,7 @@
 #include "tests/common/test_env.h"
 #include "tests/fixtures/avchd_maker.h"
 #include "tests/fixtures/programs.h"
+#include "tests/fixtures/tiff_builder.h"
 #include "tests/imagefile/dump_reader.h"
 
 namespace cw {
@@ -183,6 +184,18 @@ TEST(Movie, HeaderTimesKeysAndBadBoxes) {
             "2021:05:12 10:21:21|EOS R6");
   EXPECT_EQ(read(kFileType + be32(0) + "moov" + moov), "2021:05:12 10:21:21|EOS R6");
   EXPECT_EQ(d.r.image()->make, "Canon");
+
+  // XMP in its uuid box, and EXIF in another: the EXIF date before the XMP's, the movie
+  // header's last; XMP gives what the EXIF lacks.
+  const std::string xmp_uuid("\xbe\x7a\xcf\xcb\x97\xa9\x42\xe8\x9c\x71\x99\x94\x91\xe3\xaf\xac", 16);
+  const std::string xmp = box("uuid", xmp_uuid + "<rdf:Description xmp:CreateDate=\"2020-01-02T03:04:05"
+                                                 "+01:00\"><tiff:Model>XMP Cam</tiff:Model>");
+  EXPECT_EQ(read(kFileType + xmp + box("moov", mvhd0(kMay2021))), "2020:01:02 03:04:05|XMP Cam");
+  fixtures::CameraInfo camera;
+  camera.date_time_original = "2019:07:08 09:10:11";
+  const std::string exif = box("uuid", std::string(16, '\x11') + fixtures::build_exif_app1_payload(camera));
+  EXPECT_EQ(read(kFileType + box("moov", mvhd0(kMay2021) + exif) + xmp),
+            "2019:07:08 09:10:11|" + camera.model);
 
   // Bad inputs: a clear error, at once.
   EXPECT_EQ(read(kFileType + box("free", "")), "error: no movie box (moov) in the file");
