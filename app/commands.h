@@ -7,7 +7,7 @@
 
 namespace cw::app {
 
-// The help of --video-times-local, an option of every command that reads images' dates.
+// The help of --video-times-local, the option of the commands that read images' dates.
 inline constexpr const char* kVideoTimesLocalHelp =
     "take movie times kept in UTC as the camera's local time (default:\n"
     "the preference VideoTimesLocal, 0 at first: shown in this computer's zone)";
