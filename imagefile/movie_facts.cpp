@@ -12,6 +12,9 @@ namespace cw {
 
 namespace {
 
+// A clip's XML companion is read up to this many bytes (what is wanted is near the top).
+constexpr std::size_t kMaxCompanionRead = 64u << 10;
+
 // `n` digits at `p` of `s` as a number; false when they are not all digits.
 bool digits(std::string_view s, std::size_t p, std::size_t n, int& value) {
   if (p + n > s.size()) return false;
@@ -85,20 +88,34 @@ void utc_to_exif(std::int64_t unix_seconds, bool as_local, std::string& date,
                    tm.tm_sec);
 }
 
-bool companion_creation_date(std::string_view xml, std::string& date, std::string& offset) {
-  const std::size_t element = xml.find("<CreationDate");
-  if (element == std::string_view::npos) return false;
-  const std::size_t close = xml.find('>', element);
-  const std::string_view tag = xml.substr(element, close == std::string_view::npos
+std::string xml_attribute(std::string_view xml, std::string_view element,
+                          std::string_view attribute) {
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  for (std::size_t at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
+    const std::size_t after = at + 1 + element.size();
+    if (xml.compare(at + 1, element.size(), element) != 0 || after >= xml.size() ||
+        !(space(xml[after]) || xml[after] == '/' || xml[after] == '>'))
+      continue;
+    const std::size_t close = xml.find('>', after);
+    const std::string_view tag = xml.substr(after, close == std::string_view::npos
                                                        ? std::string_view::npos
-                                                       : close - element);
-  const std::size_t value = tag.find("value=");
-  if (value == std::string_view::npos || value + 7 > tag.size()) return false;
-  const char quote = tag[value + 6];
-  if (quote != '"' && quote != '\'') return false;
-  const std::size_t end = tag.find(quote, value + 7);
-  if (end == std::string_view::npos) return false;
-  return iso_datetime_to_exif(tag.substr(value + 7, end - value - 7), date, offset);
+                                                       : close - after);
+    for (std::size_t p = tag.find(attribute); p != std::string_view::npos;
+         p = tag.find(attribute, p + 1)) {
+      const std::size_t q = p + attribute.size();
+      if (p == 0 || !space(tag[p - 1]) || q + 1 >= tag.size() || tag[q] != '=') continue;
+      const char quote = tag[q + 1];
+      const std::size_t end = tag.find(quote, q + 2);
+      if ((quote != '"' && quote != '\'') || end == std::string_view::npos) return {};
+      return std::string(tag.substr(q + 2, end - q - 2));
+    }
+    return {};
+  }
+  return {};
+}
+
+bool companion_creation_date(std::string_view xml, std::string& date, std::string& offset) {
+  return iso_datetime_to_exif(xml_attribute(xml, "CreationDate", "value"), date, offset);
 }
 
 std::string find_clip_companion(const std::string& clip_path) {
@@ -114,6 +131,21 @@ std::string find_clip_companion(const std::string& clip_path) {
     if (::strcasecmp(entry->d_name, wanted.c_str()) == 0)
       return (slash == std::string::npos ? std::string() : folder) + entry->d_name;
   return {};
+}
+
+void read_clip_companion(const std::string& clip_path, MovieFacts& facts) {
+  const std::string companion = find_clip_companion(clip_path);
+  if (companion.empty()) return;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(companion.c_str(), "rb"),
+                                                      std::fclose);
+  if (!file) return;
+  std::string text(kMaxCompanionRead, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), file.get()));
+  std::string date, offset;
+  if (companion_creation_date(text, date, offset))
+    facts.offer_date(date, offset, "clip companion " + companion.substr(companion.rfind('/') + 1));
+  facts.make = xml_attribute(text, "Device", "manufacturer");
+  facts.model = xml_attribute(text, "Device", "modelName");
 }
 
 }  // namespace cw

@@ -37,6 +37,11 @@ bool iso_datetime_to_exif(std::string_view text, std::string& date, std::string&
 void utc_to_exif(std::int64_t unix_seconds, bool as_local, std::string& date,
                  std::string& offset);
 
+// The value of `attribute` of the first `element` of an XML text; "" when absent. Enough for
+// the flat documents cameras write, not a parser of XML.
+std::string xml_attribute(std::string_view xml, std::string_view element,
+                          std::string_view attribute);
+
 // The creation date of a clip's XML companion (a NonRealTimeMeta document: the CreationDate
 // element's value attribute) among the first bytes of `xml`; false when there is none.
 bool companion_creation_date(std::string_view xml, std::string& date, std::string& offset);
@@ -44,5 +49,9 @@ bool companion_creation_date(std::string_view xml, std::string& date, std::strin
 // The companion beside a clip: "C0001M01.XML" (any case) in the folder of ".../C0001.MP4";
 // "" when there is none.
 std::string find_clip_companion(const std::string& clip_path);
+
+// What the companion beside a clip says of it, from its first bytes: the creation date with
+// its zone, the Device element's manufacturer and modelName. Nothing without a companion.
+void read_clip_companion(const std::string& clip_path, MovieFacts& facts);
 
 }  // namespace cw

@@ -20,8 +20,6 @@ constexpr std::uint32_t kMaxMovieKeys = 1024;
 constexpr std::uint64_t kMaxMovieText = 1024;
 // An XMP packet is read up to this many bytes.
 constexpr std::uint64_t kMaxMovieXmp = 1u << 20;
-// A clip's XML companion is read up to this many bytes (its date is near the top).
-constexpr std::uint64_t kMaxCompanionRead = 64u << 10;
 // The length recorded in the image fields for make and model, as TIFF files give them.
 constexpr std::size_t kMakeModelField = 24;
 // EXIF tags of the pairs a movie gives.
@@ -337,21 +335,7 @@ bool TV_Reader::read_movie(BoxWalker& walker, bool quick, bool macros) {
   MovieFacts facts;
   // The clip's XML companion speaks for the clip with its zone; then the keys' local time
   // with its zone; then the texts; the movie header's UTC time last.
-  if (!clip_path_.empty()) {
-    const std::string companion = find_clip_companion(clip_path_);
-    if (!companion.empty()) {
-      std::unique_ptr<ByteSource> xml = open_byte_source(companion);
-      std::string text(xml ? static_cast<std::size_t>(
-                                 xml->size() < kMaxCompanionRead ? xml->size() : kMaxCompanionRead)
-                           : 0,
-                       '\0');
-      if (xml && xml->read(text.data(), text.size()) == text.size()) {
-        std::string date, offset;
-        if (companion_creation_date(text, date, offset))
-          facts.offer_date(date, offset, "clip companion " + companion.substr(companion.rfind('/') + 1));
-      }
-    }
-  }
+  if (!clip_path_.empty()) read_clip_companion(clip_path_, facts);
   std::string date, offset;
   if (iso_datetime_to_exif(scan.key_date, date, offset))
     facts.offer_date(date, offset, "com.apple.quicktime.creationdate");
@@ -387,8 +371,9 @@ bool TV_Reader::read_movie(BoxWalker& walker, bool quick, bool macros) {
                                         : "movie header, UTC in this computer's zone");
   }
 
-  facts.make = !scan.key_make.empty() ? scan.key_make : scan.item_make;
-  facts.model = !scan.key_model.empty() ? scan.key_model : scan.item_model;
+  if (facts.make.empty()) facts.make = !scan.key_make.empty() ? scan.key_make : scan.item_make;
+  if (facts.model.empty())
+    facts.model = !scan.key_model.empty() ? scan.key_model : scan.item_model;
   if (facts.make.empty()) facts.make = clean_text(xmp_property(scan.xmp, "tiff:Make"));
   if (facts.model.empty()) facts.model = clean_text(xmp_property(scan.xmp, "tiff:Model"));
   record_movie_facts(facts, macros);

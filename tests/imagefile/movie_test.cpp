@@ -232,8 +232,10 @@ TEST(Movie, ClipCompanionDateIsPreferred) {
   test::write_file(dir / "c0001m01.xml",
                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<NonRealTimeMeta>\n"
                    "  <Duration value=\"100\"/>\n"
+                   "  <Device manufacturer=\"Sony\" modelName=\"ILCE-7M4\" serialNo=\"1\"/>\n"
                    "  <CreationDate value=\"2024-03-15T10:20:30+01:00\"/>\n</NonRealTimeMeta>\n");
   EXPECT_EQ(dated(clip), "2024:03:15 10:20:30+01:00");
+  EXPECT_EQ(r.image()->find_pair("Model")->value, "ILCE-7M4");
   // Another clip's companion does not count, nor do bytes without a path.
   test::write_file(dir / "C0002.MP4", movie);
   EXPECT_EQ(dated(dir / "C0002.MP4"), "2021:05:12 10:21:21");
