@@ -119,8 +119,15 @@ class MovieScan {
       if (!w_.u32(box.payload + 4, t)) return stop();
       mvhd_time = t;
     }
-    r_.print("\tMovie header creation time: %llu (seconds since 1904)\n",
-             static_cast<unsigned long long>(mvhd_time));
+    std::int64_t unix_seconds = 0;
+    if (movie_time_to_unix(mvhd_time, unix_seconds)) {
+      std::string date, offset;
+      utc_to_exif(unix_seconds, true, date, offset);
+      r_.print("\tMovie header creation time: %s UTC\n", date.c_str());
+    } else {
+      r_.print("\tMovie header creation time: not set (%llu)\n",
+               static_cast<unsigned long long>(mvhd_time));
+    }
     return true;
   }
 
