@@ -73,19 +73,20 @@ bool iso_datetime_to_exif(std::string_view text, std::string& date, std::string&
   return true;
 }
 
-void utc_to_exif(std::int64_t unix_seconds, bool as_local, std::string& date,
+bool utc_to_exif(std::int64_t unix_seconds, bool as_local, std::string& date,
                  std::string& offset) {
+  // Beyond the year 9999 (and far enough to overflow the calendar fields) there is no date.
+  constexpr std::int64_t kLastSecond = 253402300799;  // 9999-12-31 23:59:59
+  if (unix_seconds > kLastSecond) return false;
   const std::time_t t = static_cast<std::time_t>(unix_seconds);
   std::tm tm{};
   offset.clear();
-  if (as_local) {
-    gmtime_r(&t, &tm);
-  } else {
-    localtime_r(&t, &tm);
-    offset = offset_text(tm.tm_gmtoff);
-  }
+  if (!(as_local ? gmtime_r(&t, &tm) : localtime_r(&t, &tm))) return false;
+  if (tm.tm_year + 1900 > 9999) return false;
+  if (!as_local) offset = offset_text(tm.tm_gmtoff);
   date = exif_text(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
                    tm.tm_sec);
+  return true;
 }
 
 std::string xml_attribute(std::string_view xml, std::string_view element,

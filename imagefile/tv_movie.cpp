@@ -120,9 +120,9 @@ class MovieScan {
       mvhd_time = t;
     }
     std::int64_t unix_seconds = 0;
-    if (movie_time_to_unix(mvhd_time, unix_seconds)) {
-      std::string date, offset;
-      utc_to_exif(unix_seconds, true, date, offset);
+    std::string date, offset;
+    if (movie_time_to_unix(mvhd_time, unix_seconds) &&
+        utc_to_exif(unix_seconds, true, date, offset)) {
       r_.print("\tMovie header creation time: %s UTC\n", date.c_str());
     } else {
       r_.print("\tMovie header creation time: not set (%llu)\n",
@@ -371,8 +371,8 @@ bool TV_Reader::read_movie(BoxWalker& walker, bool quick, bool macros) {
   }
   if (iso_datetime_to_exif(scan.item_date, date, offset)) facts.offer_date(date, offset, "user-data \xc2\xa9" "day");
   std::int64_t unix_seconds = 0;
-  if (movie_time_to_unix(scan.mvhd_time, unix_seconds)) {
-    utc_to_exif(unix_seconds, video_times_local_, date, offset);
+  if (movie_time_to_unix(scan.mvhd_time, unix_seconds) &&
+      utc_to_exif(unix_seconds, video_times_local_, date, offset)) {
     facts.offer_date(date, offset,
                      video_times_local_ ? "movie header, taken as local time"
                                         : "movie header, UTC in this computer's zone");

@@ -174,6 +174,7 @@ TEST(Movie, HeaderTimesKeysAndBadBoxes) {
   EXPECT_EQ(read(kFileType + box("moov", mvhd0(kMay2021))), "2021:05:12 10:21:21|<none>");
   EXPECT_EQ(read(kFileType + box("moov", mvhd1(kMay2021))), "2021:05:12 10:21:21|<none>");
   EXPECT_EQ(read(kFileType + box("moov", mvhd0(0))), "<none>|<none>");
+  EXPECT_EQ(read(kFileType + box("moov", mvhd1(~0ull >> 1))), "<none>|<none>");  // past 9999
   EXPECT_EQ(d.r.image()->date_time, "");
   EXPECT_EQ(capture_identity_text(*d.r.image()), "");
   // A movie box with a 64-bit size, and one that runs to the end of the file (size 0).
