@@ -73,8 +73,7 @@ bool iso_datetime_to_exif(std::string_view text, std::string& date, std::string&
   return true;
 }
 
-bool utc_to_exif(std::int64_t unix_seconds, bool as_local, std::string& date,
-                 std::string& offset) {
+bool utc_to_exif(std::int64_t unix_seconds, bool as_local, std::string& date, std::string& offset) {
   // Beyond the year 9999 (and far enough to overflow the calendar fields) there is no date.
   constexpr std::int64_t kLastSecond = 253402300799;  // 9999-12-31 23:59:59
   if (unix_seconds > kLastSecond) return false;
@@ -84,8 +83,7 @@ bool utc_to_exif(std::int64_t unix_seconds, bool as_local, std::string& date,
   if (!(as_local ? gmtime_r(&t, &tm) : localtime_r(&t, &tm))) return false;
   if (tm.tm_year + 1900 > 9999) return false;
   if (!as_local) offset = offset_text(tm.tm_gmtoff);
-  date = exif_text(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                   tm.tm_sec);
+  date = exif_text(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
   return true;
 }
 
@@ -98,9 +96,8 @@ std::string xml_attribute(std::string_view xml, std::string_view element,
         !(space(xml[after]) || xml[after] == '/' || xml[after] == '>'))
       continue;
     const std::size_t close = xml.find('>', after);
-    const std::string_view tag = xml.substr(after, close == std::string_view::npos
-                                                       ? std::string_view::npos
-                                                       : close - after);
+    const std::string_view tag =
+        xml.substr(after, close == std::string_view::npos ? std::string_view::npos : close - after);
     for (std::size_t p = tag.find(attribute); p != std::string_view::npos;
          p = tag.find(attribute, p + 1)) {
       const std::size_t q = p + attribute.size();
@@ -138,7 +135,7 @@ void read_clip_companion(const std::string& clip_path, MovieFacts& facts) {
   const std::string companion = find_clip_companion(clip_path);
   if (companion.empty()) return;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(companion.c_str(), "rb"),
-                                                      std::fclose);
+                                                       std::fclose);
   if (!file) return;
   std::string text(kMaxCompanionRead, '\0');
   text.resize(std::fread(text.data(), 1, text.size(), file.get()));

@@ -35,8 +35,7 @@ bool iso_datetime_to_exif(std::string_view text, std::string& date, std::string&
 // A UTC time as an EXIF date: in the computer's zone with that zone's offset, or, with
 // `as_local`, its fields taken as the camera's local time (offset unknown). False for times
 // outside the years 1 to 9999.
-bool utc_to_exif(std::int64_t unix_seconds, bool as_local, std::string& date,
-                 std::string& offset);
+bool utc_to_exif(std::int64_t unix_seconds, bool as_local, std::string& date, std::string& offset);
 
 // The value of `attribute` of the first `element` of an XML text; "" when absent. Enough for
 // the flat documents cameras write, not a parser of XML.

@@ -144,7 +144,8 @@ bool TV_Reader::read_avchd(bool, bool macros) {
       pes.clear();
       if (found || !video_pes) continue;
       const std::size_t header = 9u + payload[8];
-      if (header < length) pes.append(reinterpret_cast<const char*>(payload + header), length - header);
+      if (header < length)
+        pes.append(reinterpret_cast<const char*>(payload + header), length - header);
     } else if (pes.size() < kMaxPesBytes) {
       pes.append(reinterpret_cast<const char*>(payload), length);
     }

@@ -29,6 +29,11 @@ constexpr std::uint16_t kTagDateTimeOriginal = 0x9003;
 constexpr std::uint16_t kTagOffsetTimeOriginal = 0x9011;
 constexpr std::uint16_t kTypeAscii = 2;
 
+// The user-data texts: the copyright sign (0xa9) and three letters.
+constexpr FourCC kItemDay{'\xa9', 'd', 'a', 'y'};
+constexpr FourCC kItemMake{'\xa9', 'm', 'a', 'k'};
+constexpr FourCC kItemModel{'\xa9', 'm', 'o', 'd'};
+
 constexpr std::uint8_t kXmpUuid[16] = {0xbe, 0x7a, 0xcf, 0xcb, 0x97, 0xa9, 0x42, 0xe8,
                                        0x9c, 0x71, 0x99, 0x94, 0x91, 0xe3, 0xaf, 0xac};
 
@@ -140,16 +145,16 @@ class MovieScan {
       if (!item) return true;
       std::string text;
       if (!international_text(box, text)) return stop();
-      r_.print("\tUser data \xc2\xa9%s: %s\n", fourcc_text(box.type).substr(1).c_str(), text.c_str());
+      r_.print("\tUser data \u00a9%s: %s\n", fourcc_text(box.type).substr(1).c_str(), text.c_str());
       if (item->empty()) *item = text;
       return true;
     }) || stop();
   }
 
   std::string* item_slot(const Box& box) {
-    if (box.is("\xa9" "day")) return &item_date;
-    if (box.is("\xa9" "mak")) return &item_make;
-    if (box.is("\xa9" "mod")) return &item_model;
+    if (box.type == kItemDay) return &item_date;
+    if (box.type == kItemMake) return &item_make;
+    if (box.type == kItemModel) return &item_model;
     return nullptr;
   }
 
@@ -238,17 +243,20 @@ class MovieScan {
       std::string* slot = item_slot(item);
       if (!slot && !keys.empty()) {
         const auto* t = reinterpret_cast<const std::uint8_t*>(item.type.data());
-        const std::uint32_t index = std::uint32_t{t[0]} << 24 | std::uint32_t{t[1]} << 16 |
-                                    std::uint32_t{t[2]} << 8 | t[3];
+        const std::uint32_t index =
+            std::uint32_t{t[0]} << 24 | std::uint32_t{t[1]} << 16 | std::uint32_t{t[2]} << 8 | t[3];
         if (index >= 1 && index <= keys.size()) {
           const std::string& key = keys[index - 1];
-          if (key == "com.apple.quicktime.creationdate") slot = &key_date;
-          else if (key == "com.apple.quicktime.make") slot = &key_make;
-          else if (key == "com.apple.quicktime.model") slot = &key_model;
+          if (key == "com.apple.quicktime.creationdate")
+            slot = &key_date;
+          else if (key == "com.apple.quicktime.make")
+            slot = &key_make;
+          else if (key == "com.apple.quicktime.model")
+            slot = &key_model;
           if (slot) r_.print("\t%s: ", key.c_str());
         }
       } else if (slot) {
-        r_.print("\tItem \xc2\xa9%s: ", fourcc_text(item.type).substr(1).c_str());
+        r_.print("\tItem \u00a9%s: ", fourcc_text(item.type).substr(1).c_str());
       }
       if (!slot) return true;
       std::string text;
@@ -309,8 +317,8 @@ void set_pair(TV_Image& im, const char* name, const std::string& value, std::uin
 void TV_Reader::record_movie_facts(const MovieFacts& facts, bool macros) {
   TV_Image& im = *image_;
   if (!facts.date.empty()) {
-    print("\tRecording date: %s%s%s (%s)\n", facts.date.c_str(),
-          facts.offset.empty() ? "" : " ", facts.offset.c_str(), facts.date_source.c_str());
+    print("\tRecording date: %s%s%s (%s)\n", facts.date.c_str(), facts.offset.empty() ? "" : " ",
+          facts.offset.c_str(), facts.date_source.c_str());
     im.date_time = facts.date;
     im.date_time_digitized = facts.date;
   }
@@ -323,7 +331,8 @@ void TV_Reader::record_movie_facts(const MovieFacts& facts, bool macros) {
     im.model = facts.model.substr(0, kMakeModelField);
   }
   if (!macros) return;
-  if (!facts.make.empty() && !im.find_pair("Make")) set_pair(im, "Make", facts.make, kTagMake, kFromIFD0);
+  if (!facts.make.empty() && !im.find_pair("Make"))
+    set_pair(im, "Make", facts.make, kTagMake, kFromIFD0);
   if (!facts.model.empty() && !im.find_pair("Model"))
     set_pair(im, "Model", facts.model, kTagModel, kFromIFD0);
   if (!facts.date.empty()) {
@@ -369,7 +378,8 @@ bool TV_Reader::read_movie(BoxWalker& walker, bool quick, bool macros) {
         break;
       }
   }
-  if (iso_datetime_to_exif(scan.item_date, date, offset)) facts.offer_date(date, offset, "user-data \xc2\xa9" "day");
+  if (iso_datetime_to_exif(scan.item_date, date, offset))
+    facts.offer_date(date, offset, "user-data \u00a9day");
   std::int64_t unix_seconds = 0;
   if (movie_time_to_unix(scan.mvhd_time, unix_seconds) &&
       utc_to_exif(unix_seconds, video_times_local_, date, offset)) {
@@ -379,8 +389,7 @@ bool TV_Reader::read_movie(BoxWalker& walker, bool quick, bool macros) {
   }
 
   if (facts.make.empty()) facts.make = !scan.key_make.empty() ? scan.key_make : scan.item_make;
-  if (facts.model.empty())
-    facts.model = !scan.key_model.empty() ? scan.key_model : scan.item_model;
+  if (facts.model.empty()) facts.model = !scan.key_model.empty() ? scan.key_model : scan.item_model;
   if (facts.make.empty()) facts.make = clean_text(xmp_property(scan.xmp, "tiff:Make"));
   if (facts.model.empty()) facts.model = clean_text(xmp_property(scan.xmp, "tiff:Model"));
   record_movie_facts(facts, macros);

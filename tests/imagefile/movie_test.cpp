@@ -31,8 +31,10 @@ class CentralEuropeanZone {
     ::tzset();
   }
   ~CentralEuropeanZone() {
-    if (had_) ::setenv("TZ", saved_.c_str(), 1);
-    else ::unsetenv("TZ");
+    if (had_)
+      ::setenv("TZ", saved_.c_str(), 1);
+    else
+      ::unsetenv("TZ");
     ::tzset();
   }
   static constexpr const char* kZone = "CET-1CEST,M3.5.0,M10.5.0/3";
@@ -178,9 +180,9 @@ TEST(Movie, HeaderTimesKeysAndBadBoxes) {
   EXPECT_EQ(d.r.image()->date_time, "");
   EXPECT_EQ(capture_identity_text(*d.r.image()), "");
   // A movie box with a 64-bit size, and one that runs to the end of the file (size 0).
-  const std::string moov = mvhd0(kMay2021) +
-                           key_meta(2, {"com.apple.quicktime.model", "com.apple.quicktime.make"},
-                                    {"EOS R6", "Canon"});
+  const std::string moov =
+      mvhd0(kMay2021) +
+      key_meta(2, {"com.apple.quicktime.model", "com.apple.quicktime.make"}, {"EOS R6", "Canon"});
   EXPECT_EQ(read(kFileType + be32(1) + "moov" + be64(16 + moov.size()) + moov),
             "2021:05:12 10:21:21|EOS R6");
   EXPECT_EQ(read(kFileType + be32(0) + "moov" + moov), "2021:05:12 10:21:21|EOS R6");
@@ -188,13 +190,16 @@ TEST(Movie, HeaderTimesKeysAndBadBoxes) {
 
   // XMP in its uuid box, and EXIF in another: the EXIF date before the XMP's, the movie
   // header's last; XMP gives what the EXIF lacks.
-  const std::string xmp_uuid("\xbe\x7a\xcf\xcb\x97\xa9\x42\xe8\x9c\x71\x99\x94\x91\xe3\xaf\xac", 16);
-  const std::string xmp = box("uuid", xmp_uuid + "<rdf:Description xmp:CreateDate=\"2020-01-02T03:04:05"
-                                                 "+01:00\"><tiff:Model>XMP Cam</tiff:Model>");
+  const std::string xmp_uuid("\xbe\x7a\xcf\xcb\x97\xa9\x42\xe8\x9c\x71\x99\x94\x91\xe3\xaf\xac",
+                             16);
+  const std::string xmp = box("uuid", xmp_uuid +
+                                          "<rdf:Description xmp:CreateDate=\"2020-01-02T03:04:05"
+                                          "+01:00\"><tiff:Model>XMP Cam</tiff:Model>");
   EXPECT_EQ(read(kFileType + xmp + box("moov", mvhd0(kMay2021))), "2020:01:02 03:04:05|XMP Cam");
   fixtures::CameraInfo camera;
   camera.date_time_original = "2019:07:08 09:10:11";
-  const std::string exif = box("uuid", std::string(16, '\x11') + fixtures::build_exif_app1_payload(camera));
+  const std::string exif =
+      box("uuid", std::string(16, '\x11') + fixtures::build_exif_app1_payload(camera));
   EXPECT_EQ(read(kFileType + box("moov", mvhd0(kMay2021) + exif) + xmp),
             "2019:07:08 09:10:11|" + camera.model);
 
@@ -253,7 +258,7 @@ TEST(Avchd, GeneratedStreamsAgreeWithExiftool) {
   fixtures::MdpmRecording west;
   west.year = 2009, west.month = 12, west.day = 1, west.hour = 0, west.minute = 0;
   west.second = 0, west.zone_minutes = -210;  // zero bytes that need emulation prevention
-  fixtures::MdpmRecording summer = west;  // -03:30 on summer time: an hour ahead, -02:30
+  fixtures::MdpmRecording summer = west;      // -03:30 on summer time: an hour ahead, -02:30
   summer.daylight_saving = true;
   DumpReader d;
   for (const fixtures::MdpmRecording& rec : {east, west, summer}) {
