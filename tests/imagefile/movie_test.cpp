@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -222,8 +223,9 @@ TEST(Movie, HeaderTimesKeysAndBadBoxes) {
 }
 
 TEST(Movie, ClipCompanionDateIsPreferred) {
-  test::TempDir dir;
-  const std::string clip = dir / "C0001.MP4";
+  test::TempDir root;
+  const std::string dir = root / "PRIVATE/M4ROOT/CLIP", clip = dir + "/C0001.MP4";
+  std::filesystem::create_directories(dir);
   const std::string movie = kFileType + box("moov", mvhd0(kMay2021));
   test::write_file(clip, movie);
   TV_Reader r;
@@ -235,7 +237,7 @@ TEST(Movie, ClipCompanionDateIsPreferred) {
   };
   EXPECT_EQ(dated(clip), "2021:05:12 10:21:21");
   // The companion (any case) beside the clip gives the date and its zone.
-  test::write_file(dir / "c0001m01.xml",
+  test::write_file(dir + "/c0001m01.xml",
                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<NonRealTimeMeta>\n"
                    "  <Duration value=\"100\"/>\n"
                    "  <Device manufacturer=\"Sony\" modelName=\"ILCE-7M4\" serialNo=\"1\"/>\n"
@@ -243,12 +245,12 @@ TEST(Movie, ClipCompanionDateIsPreferred) {
   EXPECT_EQ(dated(clip), "2024:03:15 10:20:30+01:00");
   EXPECT_EQ(r.image()->find_pair("Model")->value, "ILCE-7M4");
   // Another clip's companion does not count, nor do bytes without a path.
-  test::write_file(dir / "C0002.MP4", movie);
-  EXPECT_EQ(dated(dir / "C0002.MP4"), "2021:05:12 10:21:21");
+  test::write_file(dir + "/C0002.MP4", movie);
+  EXPECT_EQ(dated(dir + "/C0002.MP4"), "2021:05:12 10:21:21");
   ASSERT_TRUE(r.open_bytes(movie, "C0001.MP4", true, true));
   EXPECT_EQ(r.image()->find_pair("DateTimeOriginal")->value, "2021:05:12 10:21:21");
   // A companion without a readable date leaves the movie's own.
-  test::write_file(dir / "c0001m01.xml", "<CreationDate value=\"yesterday\"/>");
+  test::write_file(dir + "/c0001m01.xml", "<CreationDate value=\"yesterday\"/>");
   EXPECT_EQ(dated(clip), "2021:05:12 10:21:21");
 }
 
