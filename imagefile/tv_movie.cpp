@@ -159,15 +159,17 @@ class MovieScan {
   }
 
   // A user-data text: a 16-bit length, a 16-bit language code, the text; some writers put
-  // an item-list data box there instead.
+  // an item-list data box there instead. A text whose length does not fit its box is left
+  // out (the box structure around it is sound, and the movie's other values still count).
   bool international_text(const Box& box, std::string& text) {
+    text.clear();
     std::string head;
     if (box.payload_size() >= 16 && w_.read_at(box.payload + 4, 4, head) && head == "data")
       return data_value(box, text);
     std::uint16_t length = 0;
-    if (box.payload_size() < 4 || !w_.u16(box.payload, length))
-      return w_.fail("user-data text box too short");
-    if (length > box.payload_size() - 4) return w_.fail("user-data text longer than its box");
+    if (box.payload_size() < 4 || !w_.u16(box.payload, length) ||
+        length > box.payload_size() - 4)
+      return true;
     if (!w_.read_at(box.payload + 4, length < kMaxMovieText ? length : kMaxMovieText, text))
       return false;
     text = clean_text(std::move(text));
@@ -185,8 +187,7 @@ class MovieScan {
           return !found;
         }))
       return false;
-    if (!found) return true;
-    if (data.payload_size() < 8) return w_.fail("item data box too short");
+    if (!found || data.payload_size() < 8) return true;  // no value
     const std::uint64_t n = data.payload_size() - 8;
     if (!w_.read_at(data.payload + 8, n < kMaxMovieText ? n : kMaxMovieText, text)) return false;
     text = clean_text(std::move(text));

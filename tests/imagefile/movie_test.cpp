@@ -216,6 +216,10 @@ TEST(Movie, HeaderTimesKeysAndBadBoxes) {
             "error: metadata key beyond its table");
   EXPECT_EQ(read(kFileType + box("moov", key_meta(0xffffffffu, {}, {}))),
             "error: too many metadata keys");
+  // A user-data text longer than its box is left out; the movie's other values stay.
+  const std::string bad_text = box("\xa9mod", std::string("\x00\x40\x00\x00", 4) + "EOS");
+  EXPECT_EQ(read(kFileType + box("moov", box("udta", bad_text) + mvhd0(kMay2021))),
+            "2021:05:12 10:21:21|<none>");
   // What was read before the failure stays: it still dates the movie.
   EXPECT_EQ(read(kFileType + box("moov", mvhd0(kMay2021) + be32(100) + "udta")),
             "error: box extends beyond its parent");
