@@ -167,8 +167,7 @@ class MovieScan {
     if (box.payload_size() >= 16 && w_.read_at(box.payload + 4, 4, head) && head == "data")
       return data_value(box, text);
     std::uint16_t length = 0;
-    if (box.payload_size() < 4 || !w_.u16(box.payload, length) ||
-        length > box.payload_size() - 4)
+    if (box.payload_size() < 4 || !w_.u16(box.payload, length) || length > box.payload_size() - 4)
       return true;
     if (!w_.read_at(box.payload + 4, length < kMaxMovieText ? length : kMaxMovieText, text))
       return false;

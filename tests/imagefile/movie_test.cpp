@@ -4,8 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
