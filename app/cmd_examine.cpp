@@ -25,6 +25,7 @@ int run_examine(const CommandSpec& spec, Args& a) {
   if (!session->ok()) return 1;
   SettingsMacroEnvironment& env = session->macro_environment();
   env.notes = pref_get_text("IngestionNotes");
+  if (a.has("video-times-local")) env.video_times_local = true;
   bool ok = false;
   const std::string report = examination_report(file, env, &ok);
   std::fputs(printable_text(report).c_str(), stdout);  // it quotes the file's own strings
@@ -43,7 +44,7 @@ const CommandSpec& examine_command() {
       "for an image file, then the file's internal structure as the program reads it.\n"
       "The file is only read.",
       {},
-      {},
+      {{"video-times-local", nullptr, kVideoTimesLocalHelp}},
       {},
       "0 when the file's structure was understood, 1 when it was not, 2 bad usage.",
       run_examine,

@@ -10,6 +10,7 @@
 #include "imagefile/identity.h"
 #include "imagefile/print_sink.h"
 #include "imagefile/tv_reader.h"
+#include "metadata/macro_settings_env.h"
 
 namespace cw::app {
 
@@ -21,9 +22,12 @@ int run_exif(const CommandSpec& spec, Args& a) {
   if (files.empty()) return usage_error(spec.name, "no file given");
   ConsoleUserInterface ui;
   CommandSession session(ui, 0);
+  MacroEnvironment& env = session->macro_environment();
+  if (a.has("video-times-local")) env.video_times_local = true;
 
   int status = 0;
   TV_Reader reader;
+  reader.set_video_times_local(env.video_times_local);
   for (std::size_t i = 0; i < files.size(); ++i) {
     const std::string& path = files[i];
     // Names and values come from the file: their control characters are shown escaped.
@@ -62,7 +66,8 @@ const CommandSpec& exif_command() {
       "Shows the EXIF values read from each camera file as 'Name: value' lines (the names the\n"
       "{@exif.NAME} macros take) and its capture identity.",
       {},
-      {{"dump", nullptr, "also show the file's internal TIFF/EXIF structure"}},
+      {{"dump", nullptr, "also show the file's internal TIFF/EXIF structure"},
+       {"video-times-local", nullptr, kVideoTimesLocalHelp}},
       {},
       "0 when every file was read, 1 when one could not be read, 2 bad usage.",
       run_exif,

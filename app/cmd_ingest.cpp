@@ -121,6 +121,7 @@ int ingest_request_from_options(const char* cmd, const Args& a, StartRequest& r,
   if (a.has("verify-copies")) r.verify_copies = true;
   if (a.has("no-verify-copies")) r.verify_copies = false;
   if (a.has("reverify")) r.reverify = true;
+  if (a.has("video-times-local")) r.video_times_local = true;
   if (a.has("xmp-to-jpeg")) put(v[kParamWantXMPtoJPG], "1");
   if (a.has("extract-jpeg")) put(v[kParamExtractJPG], "1");
   if (auto x = a.value("template")) {
@@ -251,6 +252,7 @@ const CommandSpec& ingest_command() {
           {"reverify", nullptr, "read back every copy earlier runs made of the card's images,\n"
                                 "even those unchanged since they were proven (default: the\n"
                                 "preference ReverifyCopies, 0 at first)"},
+          {"video-times-local", nullptr, kVideoTimesLocalHelp},
           {"xmp-to-jpeg", nullptr, preset_default_help("write the sidecar's metadata into copied JPEGs",
                                                        "XMPtoJPG")},
           {"extract-jpeg", nullptr, preset_default_help("save the JPEG preview embedded in raw files",

@@ -79,14 +79,6 @@ int run_macro(const CommandSpec& spec, Args& a) {
       if (!split_assignment(v.c_str(), name, assigned)) return bad_value(cmd, option, v, "expects NAME=VALUE");
       (std::string(option) == "set" ? properties : iptc).emplace_back(name, assigned);
     }
-  if (auto image = a.value("image")) {
-    std::string why;
-    if (!macro_inputs_from_image(*image, in, why)) {
-      std::fprintf(stderr, "cardwright macro: cannot read %s: %s\n", image->c_str(), why.c_str());
-      return 1;
-    }
-  }
-
   ConsoleUserInterface ui;
   CommandSession session(ui, kSessionDatabase);
   if (!session->ok()) return 1;
@@ -99,6 +91,14 @@ int run_macro(const CommandSpec& spec, Args& a) {
     check_vocabulary_path(param.working_set(), "Keywords", path);
   SettingsMacroEnvironment& env = session->macro_environment();
   env.notes = a.value("notes").value_or(pref_get_text("IngestionNotes"));
+  if (a.has("video-times-local")) env.video_times_local = true;
+  if (auto image = a.value("image")) {
+    std::string why;
+    if (!macro_inputs_from_image(*image, in, why, env.video_times_local)) {
+      std::fprintf(stderr, "cardwright macro: cannot read %s: %s\n", image->c_str(), why.c_str());
+      return 1;
+    }
+  }
 
   if (reference) {
     print_reference(in, env);
@@ -137,6 +137,7 @@ const CommandSpec& macro_command() {
       {
           {"reference", nullptr, "list every macro: its name, its text and its sample value"},
           {"xml", nullptr, "escape values for XML and make list fields RDF list items"},
+          {"video-times-local", nullptr, kVideoTimesLocalHelp},
           {"image", "FILE", "take the file name, date and EXIF values from a real image", false,
            "file"},
           {"notes", "TEXT", "the notes text ({@notes}; default: the preference IngestionNotes)"},

@@ -7,6 +7,11 @@
 
 namespace cw::app {
 
+// The help of --video-times-local, the option of the commands that read images' dates.
+inline constexpr const char* kVideoTimesLocalHelp =
+    "take movie times kept in UTC as the camera's local time (default:\n"
+    "the preference VideoTimesLocal, 0 at first: shown in this computer's zone)";
+
 const CommandSpec& db_command();
 const CommandSpec& ingest_command();
 const CommandSpec& init_command();

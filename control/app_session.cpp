@@ -82,6 +82,7 @@ void AppSession::run_steps(unsigned steps) {
   // Without its database the program ends: nothing else is set up.
   if (!ok_) {
     macro_env_ = std::make_unique<SettingsMacroEnvironment>(*settings_, nullptr);
+    macro_env_->video_times_local = pref_get_int("VideoTimesLocal") != 0;
     return;
   }
 
@@ -102,6 +103,7 @@ void AppSession::run_steps(unsigned steps) {
     if (settings_ok_) settings_->load_presets();
   }
   macro_env_ = std::make_unique<SettingsMacroEnvironment>(*settings_, database());
+  macro_env_->video_times_local = pref_get_int("VideoTimesLocal") != 0;
   if ((steps & kStepVerifyDatabase) && database()) db_startup_check(*database_);
   if (steps & kStepNotices) {
     if (std::optional<std::string> warning = incompatibility_countdown())

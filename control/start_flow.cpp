@@ -434,6 +434,8 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     save_choices(param, run.entities, run.ingestion_key);
   report_entities(run.entities, run.ingestion_key, r.dry_run);
   session.macro_environment().notes = notes;
+  session.macro_environment().video_times_local =
+      r.video_times_local.value_or(pref_get_int("VideoTimesLocal") != 0);
   auto stop_recorded = [&](StartStop why, const char* reason) {
     if (!r.dry_run) db->ingestion_append_result(run.ingestion_key, reason);
     return stop(why);

@@ -59,6 +59,9 @@ struct StartRequest {
   // Copies of earlier runs read back even when unchanged; unset: the preference
   // "ReverifyCopies".
   std::optional<bool> reverify;
+  // Movie times kept in UTC taken as the camera's local time; unset: the preference
+  // "VideoTimesLocal". The session's macro environment carries it to every read of the run.
+  std::optional<bool> video_times_local;
 };
 
 // Why the Start flow stopped before the run.

@@ -8,6 +8,7 @@
 
 #include "imagefile/tv_ifd_crw.h"
 #include "imagefile/tv_ifd_x3f.h"
+#include "platform/camera_source.h"
 
 namespace cw {
 
@@ -57,6 +58,7 @@ bool TV_Reader::start(std::unique_ptr<ByteSource> source, const std::string& pat
   source_ = std::move(source);
   if (!source_) return fail("Can't open file");
   extension_ = reader_extension(path);
+  clip_path_.clear();
   image_ = std::make_unique<TV_Image>();
   image_->record_all = record_all;
   return true;
@@ -65,6 +67,7 @@ bool TV_Reader::start(std::unique_ptr<ByteSource> source, const std::string& pat
 bool TV_Reader::open(const std::string& path, bool quick, bool macros, bool record_all) {
   close_source();
   if (!start(open_byte_source(path), path, record_all)) return false;
+  if (!is_camera_path(path)) clip_path_ = path;
   return read_file(quick, macros);
 }
 

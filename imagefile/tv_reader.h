@@ -54,6 +54,7 @@ struct MacroPair {
 };
 
 class BoxWalker;
+struct MovieFacts;
 class TV_IFD;
 class TV_Reader;
 
@@ -185,6 +186,10 @@ class TV_Reader {
   const std::string& extension() const { return extension_; }
   bool prefer_largest() const { return prefer_largest_; }
   void set_print(PrintSink sink) { print_ = std::move(sink); }
+  // Movie times kept in UTC (the movie header's) are taken as the camera's local time rather
+  // than shown in the computer's zone: many cameras write their local time there.
+  void set_video_times_local(bool on) { video_times_local_ = on; }
+  bool video_times_local() const { return video_times_local_; }
 
   // For the directory readers.
   ByteSource* source() { return source_.get(); }
@@ -211,6 +216,11 @@ class TV_Reader {
   bool read_movie(BoxWalker& walker, bool quick, bool macros);
   // AVCHD transport streams, .MTS and .M2TS (tv_avchd.cpp).
   bool read_avchd(bool quick, bool macros);
+  // Records what a movie or stream says about itself as EXIF pairs and image fields, and
+  // prints it in the dump (tv_movie.cpp).
+  void record_movie_facts(const MovieFacts& facts, bool macros);
+  bool video_times_local_ = false;
+  std::string clip_path_;  // the movie's path on disk; "" for bytes and camera files
 
   bool prefer_largest_;
   const char* message_ = "";

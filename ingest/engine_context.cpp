@@ -62,8 +62,8 @@ void EngineContext::progress_file_done(std::uint64_t file_size) {
 }
 
 MacroEnvironment& EngineContext::macro_environment() {
-  // The base environment holds no state of its own: one shared instance serves every run
-  // that was given none.
+  // The base environment (movie times in the computer's zone) is never changed: one shared
+  // instance serves every run that was given none.
   static MacroEnvironment images_only;
   if (!run_macro_env)
     run_macro_env = std::make_unique<RunMacroEnvironment>(macro_env ? *macro_env : images_only);

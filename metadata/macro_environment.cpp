@@ -84,7 +84,7 @@ bool MemoryMacroEnvironment::image_exif(const std::string& path, ExifPairs& pair
     pairs = it->second;
     return true;
   }
-  if (images_from_reader) return cached_image_exif(path, pairs);
+  if (images_from_reader) return cached_image_exif(path, pairs, video_times_local);
   return false;
 }
 

@@ -72,6 +72,11 @@ class MacroEnvironment {
   // searches what image_exif gives.
   virtual std::optional<std::string> image_exif_value(const std::string& path,
                                                       std::string_view name);
+
+  // How the images' movie times kept in UTC are read: as the camera's local time when set,
+  // else in the computer's zone. The session sets it from the preference "VideoTimesLocal"
+  // (or --video-times-local); every reader of EXIF values the environment makes takes it.
+  bool video_times_local = false;
 };
 
 // Values held in memory: the laboratory on the command line, tests and the fuzz target.

@@ -76,13 +76,14 @@ struct ImageCache {
   bool valid = false;
   bool readable = false;  // with `valid`: false when the image could not be read
   std::string path;
+  bool video_times_local = false;  // the reading setting the pairs were read with
   ExifPairs pairs;
 };
 
-// Video and sound formats of cameras and recorders.
-const char* const kNoExifExtensions[] = {"MOV", "MP4", "M4V", "AVI", "MTS", "M2TS", "MPG",
-                                         "MPEG", "3GP", "WMV", "MKV", "WAV", "MP3", "M4A",
-                                         "AAC", "WMA", "OGG", "FLAC", "AIF", "AIFF"};
+// Video and sound formats of cameras and recorders the reader does not read (it reads MOV,
+// MP4, M4V, 3GP, INSV and AVCHD's MTS and M2TS).
+const char* const kNoExifExtensions[] = {"AVI", "MPG", "MPEG", "WMV", "MKV", "WAV", "MP3",
+                                         "M4A", "AAC", "WMA", "OGG", "FLAC", "AIF", "AIFF"};
 
 ImageCache& image_cache() {
   static ImageCache cache;
@@ -91,8 +92,10 @@ ImageCache& image_cache() {
 
 }  // namespace
 
-bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::string& message) {
+bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::string& message,
+                            bool video_times_local) {
   TV_Reader reader;
+  reader.set_video_times_local(video_times_local);
   pairs.clear();
   if (!reader.open(path, true, true)) {
     message = reader.message();
@@ -109,6 +112,7 @@ void forget_cached_image() {
   c.valid = false;
   c.readable = false;
   c.path.clear();
+  c.video_times_local = false;
   c.pairs.clear();
 }
 
@@ -121,16 +125,17 @@ bool has_no_exif_by_design(std::string_view path) {
   return false;
 }
 
-bool cached_image_exif(const std::string& path, ExifPairs& pairs) {
+bool cached_image_exif(const std::string& path, ExifPairs& pairs, bool video_times_local) {
   if (has_no_exif_by_design(path)) return false;
   ImageCache& c = image_cache();
   std::lock_guard<std::mutex> hold(c.mutex);
-  if (!c.valid || c.path != path) {
+  if (!c.valid || c.path != path || c.video_times_local != video_times_local) {
     c.valid = true;
     c.path = path;
+    c.video_times_local = video_times_local;
     c.pairs.clear();
     std::string message;
-    c.readable = read_image_macro_pairs(path, c.pairs, message);
+    c.readable = read_image_macro_pairs(path, c.pairs, message, video_times_local);
     if (!c.readable) {
       c.pairs.clear();
       log_printf("Failed to open image file: %s (%s)", message.c_str(), path.c_str());
@@ -141,7 +146,7 @@ bool cached_image_exif(const std::string& path, ExifPairs& pairs) {
 }
 
 bool MacroEnvironment::image_exif(const std::string& path, ExifPairs& pairs) {
-  return cached_image_exif(path, pairs);
+  return cached_image_exif(path, pairs, video_times_local);
 }
 
 std::optional<std::string> exif_pair_value(const ExifPairs& pairs, std::string_view name) {

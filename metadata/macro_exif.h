@@ -26,20 +26,23 @@ extern const ExifMacroTag kExifMacroTags[42];
 bool is_exif_macro_name(std::string_view name);
 
 // Reads the image at `path` in the reader's quick mode and records its EXIF macro pairs;
-// false with the reader's message when the image cannot be read.
-bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::string& message);
+// false with the reader's message when the image cannot be read. `video_times_local` is the
+// reader's setting for movie times kept in UTC.
+bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::string& message,
+                            bool video_times_local = false);
 
-// True for the video and sound files cards hold beside the images (MOV, MP4, WAV, ...): the
-// reader cannot read them by design, so they have no EXIF values and are dated by their file
+// True for the video and sound files cards hold beside the images that the reader does not
+// read (AVI, MPG, WAV, ...; it reads the movies of today's cameras): the reader cannot read
+// them by design, so they have no EXIF values and are dated by their file
 // times without a word in the log for each.
 bool has_no_exif_by_design(std::string_view path);
 
 // The pairs of the image at `path` through the process-wide cache. Reading another image
 // replaces the cached one; a failure logs "Failed to open image file: %s (%s)" once for that
 // image, however many values are asked of it, and nothing for a file that has no EXIF by
-// design. Thread-safe.
+// design. The pairs are those read with the given movie-time setting. Thread-safe.
 // (`cardwright exif` shows an image's pairs.)
-bool cached_image_exif(const std::string& path, ExifPairs& pairs);
+bool cached_image_exif(const std::string& path, ExifPairs& pairs, bool video_times_local = false);
 // The value of the pair named `name` (compared without regard to case); empty when there is
 // none.
 std::optional<std::string> exif_pair_value(const ExifPairs& pairs, std::string_view name);

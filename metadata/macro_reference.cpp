@@ -26,7 +26,8 @@ MacroInputs macro_laboratory_inputs() {
   return in;
 }
 
-bool macro_inputs_from_image(const std::string& file, MacroInputs& in, std::string& message) {
+bool macro_inputs_from_image(const std::string& file, MacroInputs& in, std::string& message,
+                             bool video_times_local) {
   struct stat st{};
   if (stat(file.c_str(), &st) != 0) {
     message = std::strerror(errno);
@@ -39,7 +40,9 @@ bool macro_inputs_from_image(const std::string& file, MacroInputs& in, std::stri
   in.ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
   in.cur_relPath = slash == std::string::npos ? std::string(".") : file.substr(0, slash);
   in.cur_path = file;
-  if (std::optional<std::string> when = exif_capture_datetime(file)) {
+  MacroEnvironment images;
+  images.video_times_local = video_times_local;
+  if (std::optional<std::string> when = exif_capture_datetime(images, file)) {
     in.cur_datetime = *when;
   } else {
     std::tm local{};

@@ -16,7 +16,9 @@ MacroInputs macro_laboratory_inputs();
 // The sample inputs replaced by what a real image gives: its name, extension, folder, capture
 // date (the file's modification time when it has none) and, through its path, its EXIF
 // values. False with the system's reason in `message` when the file cannot be read.
-bool macro_inputs_from_image(const std::string& file, MacroInputs& in, std::string& message);
+// `video_times_local` is the reading setting of movie times kept in UTC.
+bool macro_inputs_from_image(const std::string& file, MacroInputs& in, std::string& message,
+                             bool video_times_local = false);
 
 // The fixed text naming every macro beside the macro itself.
 std::string macro_reference_text();

@@ -42,6 +42,9 @@ const std::vector<PrefKey>& preference_keys() {
       // Copies that earlier ingestions proved are read back again on every run, not only
       // when their stat fingerprints changed (1: for disks that may rot silently).
       {"ReverifyCopies", PrefType::Integer, "0", 0},
+      // Movie times kept in UTC are taken as the camera's local time (1: for the many cameras
+      // that write their local time there) rather than shown in the computer's zone.
+      {"VideoTimesLocal", PrefType::Integer, "0", 0},
       // Where the update check asks; no check is ever made while it is empty.
       {"UpdateCheckURL", PrefType::Text, "", 1000},
   };

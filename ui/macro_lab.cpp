@@ -118,7 +118,8 @@ MacroLab::MacroLab(AppSession& session, QWidget* parent)
 bool MacroLab::use_image(const QString& path) {
   MacroInputs in = macro_laboratory_inputs();
   std::string why;
-  if (!path.isEmpty() && !macro_inputs_from_image(path.toStdString(), in, why)) {
+  if (!path.isEmpty() && !macro_inputs_from_image(path.toStdString(), in, why,
+                                                  session_.macro_environment().video_times_local)) {
     alert_printf("Can't read %s: %s", path.toUtf8().constData(), why.c_str());
     return false;
   }

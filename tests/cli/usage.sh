@@ -32,7 +32,7 @@ fail_unless() { "$@" || { echo "FAIL: $*"; failed=$((failed + 1)); }; }
 records() { "$cw" db ingestions 2>&1 >/dev/null | grep -oE '^[0-9]+'; }
 
 "$make_card" card >/dev/null
-printf 'clip' >card/DCIM/100CWRGT/CLIP.MOV
+printf 'clip' >card/DCIM/100CWRGT/CLIP.AVI
 printf 'sound' >card/DCIM/100CWRGT/NOTE.WAV
 mkdir -p backup empty
 
@@ -119,8 +119,8 @@ fail_unless grep -q 'default: the master preset.s NumberRangeSource, 1 in a new 
   <("$cw" ingest --help)
 # Video and sound files: one log line for the run, no failed read for each.
 log=$("$cw" log show)
-fail_unless grep -q '2 video or sound files (MOV WAV) without EXIF dated by file time' <<<"$log"
-fail_unless test "$(grep -c 'Failed to open image file.*\.\(MOV\|WAV\)' <<<"$log")" = 0
+fail_unless grep -q '2 video or sound files (AVI WAV) without EXIF dated by file time' <<<"$log"
+fail_unless test "$(grep -c 'Failed to open image file.*\.\(AVI\|WAV\)' <<<"$log")" = 0
 
 # The next run says what carried over; --json names the record too.
 check 0 '"ingestion_id": [0-9]+, "client": "Smith", "project": "\[unknown\]"' \

@@ -280,6 +280,37 @@ TEST(MacroExifCache, ReadsEachImageOnceUntilAnotherIsAsked) {
   EXPECT_EQ(exif_macro_value("DateTimeOriginal", b), "20220202_020202");
 }
 
+// A movie's header time (UTC) read with the environment's setting; the cache does not give
+// the values read with the other setting.
+TEST(MacroExifCache, MovieTimesFollowTheEnvironmentsSetting) {
+  TempDir dir;
+  const std::string movie = dir / "M.MOV";
+  auto box = [](const char* type, const std::string& payload) {
+    const std::uint32_t n = static_cast<std::uint32_t>(8 + payload.size());
+    return std::string{char(n >> 24), char(n >> 16 & 0xff), char(n >> 8 & 0xff), char(n & 0xff)} +
+           type + payload;
+  };
+  // 2021-05-12 10:21:21 UTC: 3703659681 seconds since 1904 (0xdcc15ca1).
+  write_file(movie, box("ftyp", "qt  " + std::string(4, '\0')) +
+                        box("moov", box("mvhd", std::string(4, '\0') + "\xdc\xc1\x5c\xa1" +
+                                                    std::string(92, '\0'))));
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+  MacroEnvironment env;
+  const std::string in_zone = exif_macro_value(env, "DateTimeOriginal", movie);
+  env.video_times_local = true;
+  const std::string as_local = exif_macro_value(env, "DateTimeOriginal", movie);
+  env.video_times_local = false;
+  const std::string in_zone_again = exif_macro_value(env, "DateTimeOriginal", movie);
+  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  tzset();
+  EXPECT_EQ(in_zone, "20210512_122121");
+  EXPECT_EQ(as_local, "20210512_102121");
+  EXPECT_EQ(in_zone_again, in_zone);
+}
+
 TEST(MacroFormats, LabelsAndDistinctExifNames) {
   EXPECT_STREQ(folder_format_label(kDefaultFolderFormat), "YYYY/MM/YYYY-MM-DD");
   EXPECT_STREQ(name_format_label("{@filename}x"), "Custom");
