@@ -74,6 +74,9 @@ struct TV_Image {
   bool record_all = false;
   std::vector<MacroPair> macro_pairs;
   std::unique_ptr<TV_IFD> root;
+  // Directories standing for previews a container holds beside its TIFF structures (their
+  // embedded_jpeg fields and sizes set), smallest first.
+  std::vector<std::unique_ptr<TV_IFD>> previews;
 
   // Guards of one read: directories already read (absolute position and, for heaps, length)
   // and how many.
@@ -130,6 +133,10 @@ class TV_IFD {
   std::uint32_t jpeg_length = 0;
   std::uint32_t rw2_preview_offset = 0;
   std::uint32_t rw2_preview_size = 0;
+  // A JPEG preview a container holds outside any TIFF structure (CR3's THMB and PRVW), by
+  // absolute position in the file; its length is 0 when there is none.
+  std::uint64_t embedded_jpeg_position = 0;
+  std::uint64_t embedded_jpeg_length = 0;
   bool dng = false;
 
  protected:
@@ -207,6 +214,14 @@ class TV_Reader {
   // Canon's CR3/CRM raws and HEIF/HEIC/AVIF images (tv_stills.cpp).
   bool read_cr3(BoxWalker& walker, bool quick, bool macros);
   bool read_heif(BoxWalker& walker, bool quick, bool macros);
+  // Reads a whole TIFF structure whose header lies at `base` (a CR3 metadata box, a HEIF Exif
+  // item) into `directory`; kind is "First", "EXIF", "GPS" or a label for the dump.
+  bool read_embedded_tiff(std::uint64_t base, const char* kind, bool quick, bool macros,
+                          std::unique_ptr<TV_IFD>& directory);
+  // Reads a TIFF structure held in memory (a HEIF item), with the reader's source swapped for
+  // the bytes while it is read; previews of that structure are dropped (they are not in the
+  // file).
+  bool read_tiff_bytes(std::string bytes, std::uint64_t base, bool quick, bool macros);
   // MP4, MOV, M4V, 3GP and other movies (tv_movie.cpp).
   bool read_movie(BoxWalker& walker, bool quick, bool macros);
   // AVCHD transport streams, .MTS and .M2TS (tv_avchd.cpp).
