@@ -345,3 +345,57 @@ TEST(BmffCorpus, CaptureDateModelSerialAndOrientationAgreeWithExiftool) {
 
 }  // namespace
 }  // namespace cw
+
+namespace cw {
+namespace {
+
+// TIFF-based raws of today's cameras: ORF and RW2 change the TIFF magic number, the others keep
+// it; the reader takes the same date, model and orientation from each as exiftool.
+TEST(TiffFamilyRaws, DateModelAndOrientationAgreeWithExiftool) {
+  if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
+  struct Kind {
+    const char* extension;
+    bool big;
+    std::uint16_t magic;
+  };
+  const Kind kinds[] = {{"ORF", false, 0x4f52}, {"ORF", true, 0x4f52}, {"RW2", false, 0x55},
+                        {"PEF", false, 42},     {"ARW", false, 42},    {"SRW", false, 42},
+                        {"NRW", false, 42},     {"3FR", false, 42},    {"ERF", true, 42},
+                        {"MOS", true, 42},      {"GPR", false, 42}};
+  test::TempDir dir;
+  std::vector<std::string> files;
+  int n = 0;
+  for (const Kind& k : kinds) {
+    CameraInfo info;
+    info.big_endian = k.big;
+    info.model = std::string("Model ") + k.extension;
+    info.orientation = 1 + n % 8;
+    info.date_time_original = "2020:0" + std::to_string(1 + n % 9) + ":15 08:09:10";
+    std::string file = build_raw_tiff(info);
+    file.replace(2, 2, k.big ? be16(k.magic) : le16(k.magic));
+    const std::string path = dir / ("IMG_" + std::to_string(n++) + "." + k.extension);
+    ASSERT_TRUE(write_bytes(path, file));
+    files.push_back(path);
+  }
+  const auto expected = exiftool_values(files);
+  int compared = 0;
+  for (const std::string& f : files) {
+    SCOPED_TRACE(f);
+    TV_Reader reader;
+    ASSERT_TRUE(reader.open(f, true, true)) << reader.message();
+    const auto found = expected.find(fs::canonical(f).string());
+    ASSERT_NE(found, expected.end()) << "exiftool read nothing";
+    for (const char* tag : {"DateTimeOriginal", "Model", "Orientation"}) {
+      const auto value = found->second.find(tag);
+      ASSERT_NE(value, found->second.end()) << tag;
+      const MacroPair* p = reader.image()->find_pair(tag);
+      ASSERT_NE(p, nullptr) << tag;
+      EXPECT_EQ(p->value, value->second) << tag;
+      ++compared;
+    }
+  }
+  EXPECT_EQ(compared, 3 * static_cast<int>(std::size(kinds)));
+}
+
+}  // namespace
+}  // namespace cw
