@@ -40,6 +40,10 @@ inline constexpr std::uint32_t kShownCharacters = 201;
 // RowsPerStrip when the tag is absent: the whole image is one strip.
 inline constexpr std::uint32_t kRowsPerStripAbsent = 2147483647u;
 
+// The kind of directory read for a maker's notes: shown, its tags by number, never taken as
+// macro values.
+inline constexpr char kMakerNotesKind[] = "Maker notes";
+
 // Which directory a macro pair came from (the JPEG writer needs it).
 enum MacroDirectory { kFromOther = 0, kFromIFD0 = 1, kFromExif = 2 };
 
@@ -54,6 +58,7 @@ struct MacroPair {
 };
 
 class BoxWalker;
+class TagTable;
 class TV_IFD;
 class TV_Reader;
 
@@ -156,7 +161,8 @@ class TV_IFD {
  private:
   struct Entry;
   bool read_entries(std::uint32_t offset, const char* kind, bool quick, bool macros);
-  bool read_entry(const Entry& e, bool quick, bool macros, bool gps_names, int directory);
+  // names: the table that names the tags in the dump; null to show them by number.
+  bool read_entry(const Entry& e, bool quick, bool macros, const TagTable* names, int directory);
   bool fetch_value(const Entry& e, std::uint64_t want, std::vector<std::uint8_t>& data);
   bool handle_tag(const Entry& e, const std::vector<std::uint8_t>& data, bool quick);
   bool read_child(std::unique_ptr<TV_IFD>& child, std::uint32_t offset, const char* kind,

@@ -160,7 +160,7 @@ bool TV_Reader::read_cr3(BoxWalker& walker, bool quick, bool macros) {
       read_part(box, "CMT2 (EXIF IFD)", "EXIF", false, macros, exif);
     } else if (box.is("CMT3") && dumping && !maker_notes) {
       // The maker notes' tags are Canon's own: shown by number, never taken as EXIF values.
-      read_part(box, "CMT3 (maker notes)", "Maker notes", false, false, maker_notes);
+      read_part(box, "CMT3 (maker notes)", kMakerNotesKind, false, false, maker_notes);
     } else if (box.is("CMT4") && !gps) {
       read_part(box, "CMT4 (GPS IFD)", "GPS", false, false, gps);
     } else if (box.is("THMB") && box.payload_size() > kPreviewHeader) {

@@ -147,7 +147,7 @@ TEST(Cr3Reader, FourDirectoriesPreviewsAndXmp) {
   test::DumpReader dump;
   ASSERT_TRUE(dump.open(file, "IMG_0001.CR3")) << dump.r.message();
   for (const char* part : {"CMT1 (IFD0)", "CMT2 (EXIF IFD)", "CMT3 (maker notes)", "CMT4 (GPS IFD)",
-                           "GPSLatitudeRef: N", "Firmware Version 1.0.0", "BodySerialNumber: 083021001234",
+                           "GPSLatitudeRef: N", "[Tag 0x0007]: Firmware Version 1.0.0", "BodySerialNumber: 083021001234",
                            "LensModel: RF24-105mm F4 L IS USM", "Canon thumbnail: 160x120",
                            "Canon preview: 1620x1080", "cr3 title"})
     EXPECT_NE(dump.dump.find(part), std::string::npos) << part;
