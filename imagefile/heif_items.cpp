@@ -68,13 +68,14 @@ bool read_item_entry(BoxWalker& walker, const Box& infe, HeifItem& item) {
   std::string bytes;
   // The fields needed come first; names and content types are short.
   constexpr std::uint64_t kEntryBytes = 1024;
-  if (!walker.read_at(infe.payload, infe.payload_size() < kEntryBytes ? infe.payload_size() : kEntryBytes,
-                      bytes))
+  if (!walker.read_at(infe.payload,
+                      infe.payload_size() < kEntryBytes ? infe.payload_size() : kEntryBytes, bytes))
     return false;
   Fields f(bytes);
   std::uint32_t version = 0, id = 0, protection = 0;
   if (!f.u8(version) || !f.skip(3)) return walker.fail("item information entry too short");
-  if (version >= 3 ? !f.u32(id) : !f.u16(id)) return walker.fail("item information entry too short");
+  if (version >= 3 ? !f.u32(id) : !f.u16(id))
+    return walker.fail("item information entry too short");
   if (!f.u16(protection)) return walker.fail("item information entry too short");
   item.id = id;
   if (version >= 2) {
@@ -120,7 +121,8 @@ bool read_item_locations(BoxWalker& walker, const Box& iloc, HeifMeta& out) {
   const std::uint32_t offset_size = sizes >> 4, length_size = sizes & 15;
   const std::uint32_t base_offset_size = sizes2 >> 4;
   const std::uint32_t index_size = version >= 1 ? (sizes2 & 15) : 0;
-  if (version < 2 ? !f.u16(count) : !f.u32(count)) return walker.fail("item location box too short");
+  if (version < 2 ? !f.u16(count) : !f.u32(count))
+    return walker.fail("item location box too short");
 
   std::map<std::uint32_t, HeifItem*> by_id;
   for (HeifItem& item : out.items) by_id.emplace(item.id, &item);

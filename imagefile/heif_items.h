@@ -36,9 +36,7 @@ struct HeifItem {
   bool too_many_extents = false;  // more than kMaxHeifExtents: not read
 
   bool is_exif() const { return type == fourcc("Exif"); }
-  bool is_xmp() const {
-    return type == fourcc("mime") && content_type == "application/rdf+xml";
-  }
+  bool is_xmp() const { return type == fourcc("mime") && content_type == "application/rdf+xml"; }
 };
 
 struct HeifMeta {

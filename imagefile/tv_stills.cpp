@@ -87,9 +87,12 @@ bool TV_Reader::read_embedded_tiff(std::uint64_t base, const char* kind, bool qu
   std::uint8_t h[8];
   if (!source_->seek(base) || source_->read(h, 8) != 8)
     return fail("Read error - file may be short (reading header)");
-  if (std::memcmp(h, "II*\0", 4) == 0) im.big_endian = false;
-  else if (std::memcmp(h, "MM\0*", 4) == 0) im.big_endian = true;
-  else return fail("Bad header - invalid byte-order designation");
+  if (std::memcmp(h, "II*\0", 4) == 0)
+    im.big_endian = false;
+  else if (std::memcmp(h, "MM\0*", 4) == 0)
+    im.big_endian = true;
+  else
+    return fail("Bad header - invalid byte-order designation");
   im.base = base;
   print("Byte order: %s\n", im.big_endian ? "big endian (MM)" : "little endian (II)");
   const std::uint32_t offset = get32(h + 4, im.big_endian);
@@ -253,8 +256,10 @@ bool TV_Reader::read_heif(BoxWalker& walker, bool quick, bool macros) {
       print("\tExif item %u: %zu bytes in %zu extent(s)\n", exif_item->id, bytes.size(),
             exif_item->extents.size());
       const std::size_t start = exif_tiff_start(bytes);
-      if (start == std::string::npos) failure = "Bad header - Exif item holds no TIFF header";
-      else if (!read_tiff_bytes(std::move(bytes), start, quick, macros)) failure = message_;
+      if (start == std::string::npos)
+        failure = "Bad header - Exif item holds no TIFF header";
+      else if (!read_tiff_bytes(std::move(bytes), start, quick, macros))
+        failure = message_;
     }
   } else {
     print("\tNo Exif item\n");

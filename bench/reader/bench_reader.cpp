@@ -133,7 +133,8 @@ std::vector<std::string> today_stills(const fs::path& folder) {
     files.push_back(encoded);
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(CW_DEFAULT_MODERN_CORPUS, ec))
-    if (e.is_regular_file() && e.path().filename() != "README.md") files.push_back(e.path().string());
+    if (e.is_regular_file() && e.path().filename() != "README.md")
+      files.push_back(e.path().string());
   std::sort(files.begin(), files.end());
   return files;
 }

@@ -1,6 +1,8 @@
 // ISO base media still images: the box walker's guards, CR3 raws (the four TIFF structures,
 // previews, XMP) and HEIF images (Exif and XMP items in every layout), and agreement with
 // exiftool on real and generated files.
+#include "imagefile/bmff.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,7 +10,6 @@
 #include <map>
 #include <sstream>
 
-#include "imagefile/bmff.h"
 #include "imagefile/identity.h"
 #include "imagefile/preview.h"
 #include "imagefile/tv_reader.h"
@@ -55,7 +56,8 @@ TEST(BoxWalker, SizesAreCheckedAgainstTheParentAndTheFile) {
   const std::string child = bmff_box("free", "abcd");
   // 64-bit size, size 0 (to the parent's end) and a uuid box nested in a uuid box.
   const std::string large = be32(1) + "wide" + be64(16 + 4) + "data";
-  const std::string nested = bmff_uuid_box(cr3_xmp_uuid(), bmff_uuid_box(cr3_preview_uuid(), child));
+  const std::string nested =
+      bmff_uuid_box(cr3_xmp_uuid(), bmff_uuid_box(cr3_preview_uuid(), child));
   const std::string file = large + nested + be32(0) + "rest" + "tail bytes";
   auto source = make_buffer_source(file);
   BoxWalker w(*source);
@@ -71,8 +73,9 @@ TEST(BoxWalker, SizesAreCheckedAgainstTheParentAndTheFile) {
   EXPECT_EQ(last.payload_size(), 10u);
   Box outer, inner, leaf;
   ASSERT_TRUE(w.read_header(20, file.size(), outer));
-  EXPECT_TRUE(outer.uuid == (std::array<std::uint8_t, 16>{0xbe, 0x7a, 0xcf, 0xcb, 0x97, 0xa9, 0x42, 0xe8,
-                                                          0x9c, 0x71, 0x99, 0x94, 0x91, 0xe3, 0xaf, 0xac}));
+  EXPECT_TRUE(outer.uuid ==
+              (std::array<std::uint8_t, 16>{0xbe, 0x7a, 0xcf, 0xcb, 0x97, 0xa9, 0x42, 0xe8, 0x9c,
+                                            0x71, 0x99, 0x94, 0x91, 0xe3, 0xaf, 0xac}));
   ASSERT_TRUE(w.find(outer.payload, outer.end, "uuid", inner));
   ASSERT_TRUE(w.find(inner.payload, inner.end, "free", leaf));
   EXPECT_EQ(leaf.payload_size(), 4u);
@@ -147,9 +150,9 @@ TEST(Cr3Reader, FourDirectoriesPreviewsAndXmp) {
   test::DumpReader dump;
   ASSERT_TRUE(dump.open(file, "IMG_0001.CR3")) << dump.r.message();
   for (const char* part : {"CMT1 (IFD0)", "CMT2 (EXIF IFD)", "CMT3 (maker notes)", "CMT4 (GPS IFD)",
-                           "GPSLatitudeRef: N", "[Tag 0x0007]: Firmware Version 1.0.0", "BodySerialNumber: 083021001234",
-                           "LensModel: RF24-105mm F4 L IS USM", "Canon thumbnail: 160x120",
-                           "Canon preview: 1620x1080", "cr3 title"})
+                           "GPSLatitudeRef: N", "[Tag 0x0007]: Firmware Version 1.0.0",
+                           "BodySerialNumber: 083021001234", "LensModel: RF24-105mm F4 L IS USM",
+                           "Canon thumbnail: 160x120", "Canon preview: 1620x1080", "cr3 title"})
     EXPECT_NE(dump.dump.find(part), std::string::npos) << part;
   EXPECT_NE(dump.r.image()->root->xmp.find("cr3 title"), std::string::npos);
   ASSERT_NE(dump.r.image()->root->gps, nullptr);
@@ -200,8 +203,10 @@ TEST(HeifReader, ExifAndXmpItemsInEveryLayout) {
     const char* brand;
   };
   const Layout layouts[] = {
-      {1, false, false, 0, 2, "heic"}, {1, true, false, 1, 2, "heic"},
-      {4, false, false, 2, 3, "mif1"}, {3, true, true, 1, 2, "avif"},
+      {1, false, false, 0, 2, "heic"},
+      {1, true, false, 1, 2, "heic"},
+      {4, false, false, 2, 3, "mif1"},
+      {3, true, true, 1, 2, "avif"},
   };
   for (const Layout& l : layouts) {
     SCOPED_TRACE(std::string(l.brand) + " extents " + std::to_string(l.extents) +
@@ -313,13 +318,15 @@ TEST(BmffCorpus, CaptureDateModelSerialAndOrientationAgreeWithExiftool) {
     ASSERT_EQ(test::run_command("heif-enc -q 40 " + test::sh_quote(dir / "in.jpg") + " -o " +
                                 test::sh_quote(dir / "IMG_2000.HEIC") + " >/dev/null 2>&1"),
               0);
-    test::exiftool("-overwrite_original -DateTimeOriginal='2022:11:12 13:14:15' "
-                   "-Model='Mirrorless Body' -SerialNumber=42424242 -Orientation#=6",
-                   dir / "IMG_2000.HEIC");
+    test::exiftool(
+        "-overwrite_original -DateTimeOriginal='2022:11:12 13:14:15' "
+        "-Model='Mirrorless Body' -SerialNumber=42424242 -Orientation#=6",
+        dir / "IMG_2000.HEIC");
     files.push_back(dir / "IMG_2000.HEIC");
   }
   if (auto corpus = test::corpus_dir())
-    for (const auto& e : fs::directory_iterator(*corpus / "modern")) files.push_back(e.path().string());
+    for (const auto& e : fs::directory_iterator(*corpus / "modern"))
+      files.push_back(e.path().string());
 
   const auto expected = exiftool_values(files);
   int compared = 0;
