@@ -36,6 +36,12 @@ ExifTime exif_time_local(const std::string& value, std::tm& local) {
   return ExifTime::kValid;
 }
 
+bool exif_date_absent(const std::string& value) {
+  if (value.find_first_not_of(std::string("0 :_\0", 5)) == std::string::npos) return true;
+  std::tm local{};
+  return exif_time_local(value, local) == ExifTime::kInvalid;
+}
+
 std::string exif_time_stamp(const std::string& value) {
   std::tm local{};
   switch (exif_time_local(value, local)) {

@@ -15,6 +15,11 @@ enum class ExifTime {
 // Reads an EXIF date/time as local wall-clock time, whatever the daylight-saving rule says.
 ExifTime exif_time_local(const std::string& value, std::tm& local);
 
+// True when a date/time value names no time: empty, blank or zero ("0000:00:00 00:00:00",
+// "    :  :     :  :  ", the stamp "00000000_000000"), or of the EXIF form with a field out of
+// range. Routines that fall back to another date (the file's time) skip such values.
+bool exif_date_absent(const std::string& value);
+
 // "YYYYMMDD_hhmmss" of an EXIF date/time: the text unchanged when it is not of the EXIF form,
 // "00000000_000000" when it names no real time.
 std::string exif_time_stamp(const std::string& value);

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "foundation/exif_time.h"
 #include "gps/track_text.h"
 #include "imagefile/tv_reader.h"
 
@@ -27,7 +28,8 @@ std::optional<std::int64_t> image_camera_time(const std::string& path) {
   if (!image) return std::nullopt;
   for (const char* name : {"DateTimeOriginal", "DateTimeDigitized"}) {
     const MacroPair* pair = image->find_pair(name);
-    if (pair && !pair->value.empty()) return exif_text_seconds(pair->value);
+    if (!pair || exif_date_absent(pair->value)) continue;
+    if (std::optional<std::int64_t> seconds = exif_text_seconds(pair->value)) return seconds;
   }
   return std::nullopt;
 }

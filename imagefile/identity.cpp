@@ -61,7 +61,7 @@ std::string exif_datetime_stamp(const std::string& value) { return exif_time_sta
 std::string capture_datetime(const TV_Image& im) {
   for (const char* name : {"DateTimeOriginal", "DateTimeDigitized", "DateTimeChanged"}) {
     const MacroPair* p = im.find_pair(name);
-    if (p && !p->value.empty()) return exif_datetime_stamp(p->value);
+    if (p && !exif_date_absent(p->value)) return exif_datetime_stamp(p->value);
   }
   return {};
 }

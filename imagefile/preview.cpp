@@ -6,6 +6,7 @@ namespace {
 
 // Length of the directory's JPEG stream, 0 when it has none.
 std::uint64_t jpeg_stream_length(const TV_IFD& d) {
+  if (d.embedded_jpeg_length > 0) return d.embedded_jpeg_length;
   if (d.rw2_preview_offset > 0 && d.rw2_preview_size > 0) return d.rw2_preview_size;
   if (d.compression == 6 && d.strip_offsets.size() == 1 && d.strip_byte_counts > 0)
     return d.strip_byte_counts;
@@ -48,6 +49,7 @@ PreviewChoice choose_preview(TV_Reader& reader) {
     for (int i = 0; i < d->sub_ifd_count; ++i)
       if (d->sub_ifds[i]) consider(*d->sub_ifds[i], prefer_largest, c);
   }
+  for (const std::unique_ptr<TV_IFD>& d : im->previews) consider(*d, prefer_largest, c);
   if (c.jpeg && (!prefer_largest || !im->jpeg)) {
     if (!prefer_largest && c.rgb && c.rgb->image_width < kSmallRgbThumbnail &&
         c.rgb->image_length < kSmallRgbThumbnail)
@@ -72,6 +74,9 @@ bool read_jpeg(TV_Reader& reader, TV_IFD* d, std::vector<std::uint8_t>& bytes) {
   if (!d) {
     if (!im->jpeg) return reader.fail("Seek error - file may be short");
     length = src->size();
+  } else if (d->embedded_jpeg_length > 0) {
+    start = d->embedded_jpeg_position;
+    length = d->embedded_jpeg_length;
   } else {
     std::uint32_t offset = 0;
     if (d->rw2_preview_offset > 0) {

@@ -203,6 +203,12 @@ constexpr TagRow kTagDef[] = {
     {0xa40b, "DeviceSettingDescription\tDevice settings description"},
     {0xa40c, "SubjectDistanceRange\tSubject distance range"},
     {0xa420, "ImageUniqueID\tUnique image identifier"},
+    {0xa430, "CameraOwnerName\tOwner of the camera"},
+    {0xa431, "BodySerialNumber\tSerial number of the camera body"},
+    {0xa432, "LensSpecification\tLens focal lengths and apertures"},
+    {0xa433, "LensMake\tLens manufacturer"},
+    {0xa434, "LensModel\tLens model name"},
+    {0xa435, "LensSerialNumber\tSerial number of the lens"},
     {0xc4a5, "PrintIM\tPrint image matching data"},
     {0xc612, "DNGVersion\tDNG version"},
     {0xc613, "DNGBackwardVersion\tOldest DNG version the file is compatible with"},
@@ -258,6 +264,9 @@ constexpr TagRow kTagDef[] = {
 constexpr TagRow kTagDefExif[] = {
     {0xa7, "Actuations"},           {0x9202, "ApertureValue"},
     {0x13b, "Artist"},              {0xc62f, "CameraSerialNumber"},
+    // The body serial of the EXIF directory (today's cameras, CR3 and HEIF files) answers
+    // the same macro when the DNG tag is absent: IFD0 is read first.
+    {0xa431, "CameraSerialNumber"},
     {0xa408, "Contrast"},           {0x8298, "Copyright"},
     {0xa401, "CustomRendered"},     {0x132, "DateTimeChanged"},
     {0x9003, "DateTimeOriginal"},   {0x9004, "DateTimeDigitized"},

@@ -248,7 +248,11 @@ bool TV_IFD::read_entries(std::uint32_t offset, const char* kind, bool quick, bo
   std::vector<std::uint8_t> block(want);
   std::size_t got = want ? source().read(block.data(), want) : 0;
 
-  const bool gps_names = std::strcmp(kind, "GPS") == 0;
+  // A maker's own directory (CR3's maker notes) reuses tag numbers for other things: its tags
+  // are shown by number.
+  const TagTable* names = std::strcmp(kind, "GPS") == 0 ? &tag_def_GPS()
+                          : std::strcmp(kind, kMakerNotesKind) == 0 ? nullptr
+                                                                     : &tag_def();
   const int directory = !macros ? kFromOther : (std::strcmp(kind, "EXIF") == 0 ? kFromExif : kFromIFD0);
   std::uint16_t previous = 0;
   for (std::uint32_t i = 0; i < entries; ++i) {
@@ -262,7 +266,7 @@ bool TV_IFD::read_entries(std::uint32_t offset, const char* kind, bool quick, bo
     e.value_offset = get32(p + 8, im.big_endian);
     if (i > 0 && e.tag < previous) out("\nWARNING: Tags are out of order.\n");
     previous = e.tag;
-    if (!read_entry(e, quick, macros, gps_names, directory)) return false;
+    if (!read_entry(e, quick, macros, names, directory)) return false;
   }
   return true;
 }
@@ -286,7 +290,8 @@ bool TV_IFD::fetch_value(const Entry& e, std::uint64_t want, std::vector<std::ui
   return true;
 }
 
-bool TV_IFD::read_entry(const Entry& e, bool quick, bool macros, bool gps_names, int directory) {
+bool TV_IFD::read_entry(const Entry& e, bool quick, bool macros, const TagTable* names,
+                        int directory) {
   TV_Image& im = image();
   if (e.type < 1 || e.type > 12) {
     out("Unknown type = %d\n", static_cast<int>(e.type));
@@ -299,7 +304,8 @@ bool TV_IFD::read_entry(const Entry& e, bool quick, bool macros, bool gps_names,
   }
   const bool record = macros && (macro_name || im.record_all);
   const bool show = !macros && !quiet_ && reader_.printing();
-  if (show) out("\t%s: ", (gps_names ? tag_def_GPS() : tag_def()).name(e.tag).c_str());
+  if (show && names) out("\t%s: ", names->name(e.tag).c_str());
+  if (show && !names) out("\t[Tag 0x%04x]: ", static_cast<unsigned>(e.tag));
   if (e.count > kMaxValueCount) {
     if (show) out("[>5000000 values - not displayed]\n");
     return true;

@@ -40,6 +40,10 @@ inline constexpr std::uint32_t kShownCharacters = 201;
 // RowsPerStrip when the tag is absent: the whole image is one strip.
 inline constexpr std::uint32_t kRowsPerStripAbsent = 2147483647u;
 
+// The kind of directory read for a maker's notes: shown, its tags by number, never taken as
+// macro values.
+inline constexpr char kMakerNotesKind[] = "Maker notes";
+
 // Which directory a macro pair came from (the JPEG writer needs it).
 enum MacroDirectory { kFromOther = 0, kFromIFD0 = 1, kFromExif = 2 };
 
@@ -55,6 +59,7 @@ struct MacroPair {
 
 class BoxWalker;
 struct MovieFacts;
+class TagTable;
 class TV_IFD;
 class TV_Reader;
 
@@ -75,6 +80,9 @@ struct TV_Image {
   bool record_all = false;
   std::vector<MacroPair> macro_pairs;
   std::unique_ptr<TV_IFD> root;
+  // Directories standing for previews a container holds beside its TIFF structures (their
+  // embedded_jpeg fields and sizes set), smallest first.
+  std::vector<std::unique_ptr<TV_IFD>> previews;
 
   // Guards of one read: directories already read (absolute position and, for heaps, length)
   // and how many.
@@ -131,6 +139,10 @@ class TV_IFD {
   std::uint32_t jpeg_length = 0;
   std::uint32_t rw2_preview_offset = 0;
   std::uint32_t rw2_preview_size = 0;
+  // A JPEG preview a container holds outside any TIFF structure (CR3's THMB and PRVW), by
+  // absolute position in the file; its length is 0 when there is none.
+  std::uint64_t embedded_jpeg_position = 0;
+  std::uint64_t embedded_jpeg_length = 0;
   bool dng = false;
 
  protected:
@@ -150,7 +162,8 @@ class TV_IFD {
  private:
   struct Entry;
   bool read_entries(std::uint32_t offset, const char* kind, bool quick, bool macros);
-  bool read_entry(const Entry& e, bool quick, bool macros, bool gps_names, int directory);
+  // names: the table that names the tags in the dump; null to show them by number.
+  bool read_entry(const Entry& e, bool quick, bool macros, const TagTable* names, int directory);
   bool fetch_value(const Entry& e, std::uint64_t want, std::vector<std::uint8_t>& data);
   bool handle_tag(const Entry& e, const std::vector<std::uint8_t>& data, bool quick);
   bool read_child(std::unique_ptr<TV_IFD>& child, std::uint32_t offset, const char* kind,
@@ -212,6 +225,14 @@ class TV_Reader {
   // Canon's CR3/CRM raws and HEIF/HEIC/AVIF images (tv_stills.cpp).
   bool read_cr3(BoxWalker& walker, bool quick, bool macros);
   bool read_heif(BoxWalker& walker, bool quick, bool macros);
+  // Reads a whole TIFF structure whose header lies at `base` (a CR3 metadata box, a HEIF Exif
+  // item) into `directory`; kind is "First", "EXIF", "GPS" or a label for the dump.
+  bool read_embedded_tiff(std::uint64_t base, const char* kind, bool quick, bool macros,
+                          std::unique_ptr<TV_IFD>& directory);
+  // Reads a TIFF structure held in memory (a HEIF item), with the reader's source swapped for
+  // the bytes while it is read; previews of that structure are dropped (they are not in the
+  // file).
+  bool read_tiff_bytes(std::string bytes, std::uint64_t base, bool quick, bool macros);
   // MP4, MOV, M4V, 3GP and other movies (tv_movie.cpp).
   bool read_movie(BoxWalker& walker, bool quick, bool macros);
   // AVCHD transport streams, .MTS and .M2TS (tv_avchd.cpp).

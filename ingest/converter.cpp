@@ -15,9 +15,9 @@ namespace cw {
 namespace {
 
 // Extensions of the raw formats the converter reads.
-constexpr std::array<const char*, 20> kRawExtensions = {
-    "CR2", "CRW", "DCR", "KDC", "MOS", "MRW", "NEF", "NRW", "ORF", "PEF",
-    "RAF", "RAW", "SRF", "X3F", "EEF", "TIF", "ARW", "SR2", "RW2", "IIQ",
+constexpr std::array<const char*, 21> kRawExtensions = {
+    "CR2", "CRW", "DCR", "KDC", "MOS", "MRW", "NEF", "NRW", "ORF", "PEF", "RAF",
+    "RAW", "SRF", "X3F", "EEF", "TIF", "ARW", "SR2", "RW2", "IIQ", "CR3",
 };
 
 // Only the first characters of the extra options are taken, and at most four of them.

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "foundation/exif_time.h"
 #include "foundation/log.h"
 #include "metadata/macro_exif.h"
 #include "settings/param_list.h"
@@ -379,7 +380,7 @@ std::string Expander::first_exif_date(const char* original, const char* digitize
                                       const char* changed) {
   for (const char* name : {original, digitized, changed}) {
     std::string v = exif_macro_value(env_, name, in_.cur_path);
-    if (!v.empty()) return v;
+    if (!exif_date_absent(v)) return v;
   }
   return {};
 }

@@ -226,8 +226,8 @@ std::string exif_macro_value(std::string_view name, const std::optional<std::str
 
 std::optional<std::string> exif_capture_datetime(MacroEnvironment& env, const std::string& path) {
   std::string value = exif_macro_value(env, "datetimeoriginal", path);
-  if (value.empty()) value = exif_macro_value(env, "datetimedigitized", path);
-  if (value.empty()) return std::nullopt;
+  if (exif_date_absent(value)) value = exif_macro_value(env, "datetimedigitized", path);
+  if (exif_date_absent(value)) return std::nullopt;
   return value;
 }
 

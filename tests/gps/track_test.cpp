@@ -10,6 +10,8 @@
 #include "gps/gps_source.h"
 #include "gps/image_time.h"
 #include "settings/param.h"
+#include "tests/fixtures/bmff_builder.h"
+#include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_files.h"
 #include "tests/settings/settings_env.h"
 
@@ -73,6 +75,30 @@ TEST(Tracks, GpxReadingAndInterpolation) {
                                    "</trkpt>", "c.gpx", message));
   EXPECT_EQ(message, "Invalid GPX file -- missing <trk>");
   EXPECT_EQ(GPX().summary(), "No data loaded.");
+}
+
+// CR3 raws and HEIF images are matched by their own capture time; a zero date of a camera
+// whose clock was never set counts as no date, so the digitized time is taken.
+TEST(Tracks, Cr3AndHeifImagesAreMatchedByTheirCaptureTime) {
+  test::TempDir tmp;
+  fixtures::Cr3Spec cr3;
+  cr3.info.date_time_original = "0000:00:00 00:00:00";
+  cr3.info.date_time_digitized = "2024:05:17 12:00:05";
+  fixtures::HeifSpec heif;
+  fixtures::CameraInfo info;
+  info.date_time_original = "2024:05:17 12:10:10";
+  heif.exif_tiff = fixtures::build_exif_tiff(info);
+  heif.exif_extents = 2;
+  ASSERT_TRUE(fixtures::write_bytes(tmp / "IMG_1.CR3", fixtures::build_cr3(cr3)));
+  ASSERT_TRUE(fixtures::write_bytes(tmp / "IMG_2.HEIC", fixtures::build_heif(heif)));
+  EXPECT_EQ(image_camera_time(tmp / "IMG_1.CR3"), kNoon + 5);
+  EXPECT_EQ(image_camera_time(tmp / "IMG_2.HEIC"), kNoon + 610);
+  GPX g = two_files(0);
+  GpsPosition p;
+  ASSERT_EQ(g.interpolate(tmp / "IMG_1.CR3", 0, p), GpsMatch::kFound);
+  EXPECT_NEAR(p.lon, 10.1, 1e-5);
+  ASSERT_EQ(g.interpolate(tmp / "IMG_2.HEIC", 0, p), GpsMatch::kFound);
+  EXPECT_NEAR(p.lon, 11.5, 1e-5);
 }
 
 TEST(Tracks, LogFiles) {

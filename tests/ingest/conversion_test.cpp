@@ -297,9 +297,9 @@ TEST_F(Conversion, StopRequestEndsTheConverter) {
 TEST(ConvertibleRaw, ExtensionsIgnoringCaseAndDngOnlyWhenAsked) {
   SingleSlotControl control;
   EngineContext ctx(EngineJob{&control, 0, "t"});
-  for (const char* yes : {"a/IMG_1.CR2", "a/b.nef", "x.Rw2", "x.iiq", "x.TIF"})
+  for (const char* yes : {"a/IMG_1.CR2", "a/b.nef", "x.Rw2", "x.iiq", "x.TIF", "IMG_2.cr3"})
     EXPECT_TRUE(is_convertible_raw(ctx, yes)) << yes;
-  for (const char* no : {"a/IMG_1.JPG", "a.b/RAWFILE", "x.CR", "x.tiff", "x.", "x.dng"})
+  for (const char* no : {"a/IMG_1.JPG", "a.b/RAWFILE", "x.CR", "x.tiff", "x.", "x.dng", "x.HEIC"})
     EXPECT_FALSE(is_convertible_raw(ctx, no)) << no;
   ctx.convert_dngs = true;
   EXPECT_TRUE(is_convertible_raw(ctx, "x.DNG"));

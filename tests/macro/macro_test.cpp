@@ -202,10 +202,15 @@ TEST_F(MacroTest, ExifNamesAndTheCaptureDateFallingBackThroughTheThreeDates) {
   image({{"DateTimeOriginal", "    :  :     :  :  "}, {"DateTimeChanged", "-2147483648:1:1 0:0:0"}});
   EXPECT_EQ(expand("[{@exif.DateTimeOriginal}]"), "[:  :     :  :]");  // not a date: unchanged
   EXPECT_EQ(expand("{@exif.DateTimeChanged}"), "00000000_000000");
-  // A camera whose clock was never set, and a day the month does not have: no date at all.
+  // A camera whose clock was never set, and a day the month does not have: no date at all,
+  // so datetimeany takes the file's time.
   image({{"DateTimeOriginal", "0000:00:00 00:00:00"}, {"DateTimeChanged", "2023:02:29 10:00:00"}});
   EXPECT_EQ(expand("{@datetimeany} {@exif.DateTimeOriginalMonth} {@exif.DateTimeChanged}"),
-            "00000000_000000 00000000_000000 00000000_000000");
+            "20110305_142233 00000000_000000 00000000_000000");
+  EXPECT_EQ(exif_capture_datetime(env, *in.cur_path), std::nullopt);
+  image({{"DateTimeOriginal", "    :  :     :  :  "}, {"DateTimeDigitized", "2011:03:05 14:22:33"}});
+  EXPECT_EQ(expand("{@datetimeany}"), "20110305_142233");
+  EXPECT_EQ(exif_capture_datetime(env, *in.cur_path), "20110305_142233");
   // An image that cannot be read gives empty values; datetimeany takes cur_datetime.
   in.cur_path = "/card/unreadable.NEF";
   EXPECT_EQ(expand("{@datetimeany}|{@exif.make}|"), "20110305_142233||");

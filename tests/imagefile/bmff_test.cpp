@@ -1,0 +1,378 @@
+// ISO base media still images: the box walker's guards, CR3 raws (the four TIFF structures,
+// previews, XMP) and HEIF images (Exif and XMP items in every layout), and agreement with
+// exiftool on real and generated files.
+#include "imagefile/bmff.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "imagefile/identity.h"
+#include "imagefile/preview.h"
+#include "imagefile/tv_reader.h"
+#include "tests/common/test_env.h"
+#include "tests/fixtures/bmff_builder.h"
+#include "tests/fixtures/jpeg_maker.h"
+#include "tests/fixtures/programs.h"
+#include "tests/imagefile/dump_reader.h"
+
+namespace cw {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace fixtures;
+
+std::string small_jpeg(int width, int height) {
+  JpegSpec spec;
+  spec.width = width;
+  spec.height = height;
+  return make_jpeg(spec);
+}
+
+Cr3Spec sample_cr3() {
+  Cr3Spec spec;
+  spec.info.make = "Canon";
+  spec.info.model = "Canon EOS R6";
+  spec.info.orientation = 8;
+  spec.info.date_time_original = "2021:05:12 12:21:21";
+  spec.thumbnail_jpeg = small_jpeg(16, 16);
+  spec.preview_jpeg = small_jpeg(96, 64);
+  spec.xmp = sample_xmp_packet("cr3 title");
+  return spec;
+}
+
+std::string preview_of(TV_Reader& reader) {
+  const PreviewChoice choice = choose_preview(reader);
+  std::vector<std::uint8_t> bytes;
+  if (!choice.directory || !choice.jpeg || !read_jpeg(reader, choice.directory, bytes))
+    return "<none>";
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(BoxWalker, SizesAreCheckedAgainstTheParentAndTheFile) {
+  const std::string child = bmff_box("free", "abcd");
+  // 64-bit size, size 0 (to the parent's end) and a uuid box nested in a uuid box.
+  const std::string large = be32(1) + "wide" + be64(16 + 4) + "data";
+  const std::string nested =
+      bmff_uuid_box(cr3_xmp_uuid(), bmff_uuid_box(cr3_preview_uuid(), child));
+  const std::string file = large + nested + be32(0) + "rest" + "tail bytes";
+  auto source = make_buffer_source(file);
+  BoxWalker w(*source);
+  std::vector<std::string> seen;
+  Box last;
+  ASSERT_TRUE(w.for_each(0, file.size(), [&](const Box& b) {
+    seen.push_back(fourcc_text(b.type));
+    last = b;
+    return true;
+  })) << w.error();
+  EXPECT_EQ(seen, (std::vector<std::string>{"wide", "uuid", "rest"}));
+  EXPECT_EQ(last.end, file.size());
+  EXPECT_EQ(last.payload_size(), 10u);
+  Box outer, inner, leaf;
+  ASSERT_TRUE(w.read_header(20, file.size(), outer));
+  EXPECT_TRUE(outer.uuid ==
+              (std::array<std::uint8_t, 16>{0xbe, 0x7a, 0xcf, 0xcb, 0x97, 0xa9, 0x42, 0xe8, 0x9c,
+                                            0x71, 0x99, 0x94, 0x91, 0xe3, 0xaf, 0xac}));
+  ASSERT_TRUE(w.find(outer.payload, outer.end, "uuid", inner));
+  ASSERT_TRUE(w.find(inner.payload, inner.end, "free", leaf));
+  EXPECT_EQ(leaf.payload_size(), 4u);
+
+  // Each malformed header is refused with a reason, and nothing outside the parent is read.
+  struct Case {
+    std::string bytes;
+    const char* error;
+  };
+  const Case cases[] = {
+      {be32(64) + "over" + "short", "box extends beyond its parent"},
+      {be32(4) + "tiny", "box smaller than its header"},
+      {be32(1) + "wide" + be64(UINT64_MAX), "box extends beyond its parent"},
+      {be32(1) + "wide" + be64(8), "box smaller than its header"},
+      {be32(20) + "uuid" + "0123456789ab", "uuid box too short"},
+      {be32(9) + "cut", "box header beyond its parent"},
+  };
+  for (const Case& c : cases) {
+    auto s = make_buffer_source(c.bytes);
+    BoxWalker bad(*s);
+    Box b;
+    EXPECT_FALSE(bad.read_header(0, c.bytes.size(), b)) << c.error;
+    EXPECT_STREQ(bad.error(), c.error);
+  }
+  // A child may not run past its parent even when the file goes on.
+  const std::string parent = bmff_box("moov", be32(100) + "trak") + std::string(200, 'x');
+  auto s = make_buffer_source(parent);
+  BoxWalker walker(*s);
+  Box moov, trak;
+  ASSERT_TRUE(walker.read_header(0, parent.size(), moov));
+  EXPECT_FALSE(walker.find(moov.payload, moov.end, "trak", trak));
+  EXPECT_STREQ(walker.error(), "box extends beyond its parent");
+  // The header budget ends a file made of nothing but empty boxes.
+  std::string many;
+  for (int i = 0; i < kMaxBoxHeaders + 10; ++i) many += be32(8) + "free";
+  auto m = make_buffer_source(many);
+  BoxWalker budget(*m);
+  EXPECT_FALSE(budget.for_each(0, many.size(), [](const Box&) { return true; }));
+  EXPECT_STREQ(budget.error(), "too many boxes");
+}
+
+TEST(Cr3Reader, FourDirectoriesPreviewsAndXmp) {
+  const Cr3Spec spec = sample_cr3();
+  const std::string file = build_cr3(spec);
+  TV_Reader macros;
+  ASSERT_TRUE(macros.open_bytes(file, "IMG_0001.CR3", true, true)) << macros.message();
+  const TV_Image& im = *macros.image();
+  // Pairs named and placed as a TIFF file's: IFD0 values, then the EXIF directory's.
+  const std::map<std::string, std::pair<std::string, int>> expected = {
+      {"Make", {"Canon", kFromIFD0}},
+      {"Model", {"Canon EOS R6", kFromIFD0}},
+      {"Orientation", {"8", kFromIFD0}},
+      {"DateTimeChanged", {"2024:05:17 10:20:30", kFromIFD0}},
+      {"DateTimeOriginal", {"2021:05:12 12:21:21", kFromExif}},
+      {"DateTimeDigitized", {"2024:05:17 10:20:30", kFromExif}},
+      {"CameraSerialNumber", {"083021001234", kFromExif}},
+      {"ExposureTime", {"1/250", kFromExif}},
+  };
+  for (const auto& [name, value] : expected) {
+    const MacroPair* p = im.find_pair(name);
+    ASSERT_NE(p, nullptr) << name;
+    EXPECT_EQ(p->value, value.first) << name;
+    EXPECT_EQ(p->directory, value.second) << name;
+  }
+  // Maker notes and GPS give no macro values (their tags are not the EXIF directory's).
+  for (const MacroPair& p : im.macro_pairs) EXPECT_NE(p.value, "Firmware Version 1.0.0");
+  EXPECT_EQ(capture_datetime(im), "20210512_122121");
+  EXPECT_EQ(im.model, "Canon EOS R6");
+  EXPECT_EQ(im.orientation, 8u);
+
+  // The dump shows every structure, GPS included, and the XMP packet.
+  test::DumpReader dump;
+  ASSERT_TRUE(dump.open(file, "IMG_0001.CR3")) << dump.r.message();
+  for (const char* part : {"CMT1 (IFD0)", "CMT2 (EXIF IFD)", "CMT3 (maker notes)", "CMT4 (GPS IFD)",
+                           "GPSLatitudeRef: N", "[Tag 0x0007]: Firmware Version 1.0.0",
+                           "BodySerialNumber: 083021001234", "LensModel: RF24-105mm F4 L IS USM",
+                           "Canon thumbnail: 160x120", "Canon preview: 1620x1080", "cr3 title"})
+    EXPECT_NE(dump.dump.find(part), std::string::npos) << part;
+  EXPECT_NE(dump.r.image()->root->xmp.find("cr3 title"), std::string::npos);
+  ASSERT_NE(dump.r.image()->root->gps, nullptr);
+
+  // The thumbnail view takes THMB; JPEG extraction takes the larger PRVW.
+  EXPECT_EQ(preview_of(dump.r), spec.thumbnail_jpeg);
+  TV_Reader largest(true);
+  ASSERT_TRUE(largest.open_bytes(file, "IMG_0001.CR3", false, true, true));
+  EXPECT_EQ(preview_of(largest), spec.preview_jpeg);
+
+  // A camera without a set clock: the zero date counts as absent, the next date is taken.
+  Cr3Spec unset = spec;
+  unset.info.date_time_original = "0000:00:00 00:00:00";
+  unset.preview_jpeg = "not a JPEG stream";  // a preview that is no JPEG is not offered
+  unset.thumbnail_jpeg.clear();
+  TV_Reader zero(true);
+  ASSERT_TRUE(zero.open_bytes(build_cr3(unset), "x.cr3", true, true)) << zero.message();
+  EXPECT_EQ(capture_datetime(*zero.image()), "20240517_102030");
+  EXPECT_EQ(preview_of(zero), "<none>");
+
+  // A damaged structure is reported; what the others hold is still read.
+  std::string damaged = file;
+  const std::size_t cmt2 = damaged.find("CMT2");
+  damaged.replace(cmt2 + 4, 2, "XX");  // the byte-order mark of its TIFF header
+  TV_Reader partial;
+  EXPECT_FALSE(partial.open_bytes(damaged, "x.cr3", true, true));
+  EXPECT_STREQ(partial.message(), "Bad header - invalid byte-order designation");
+  ASSERT_NE(partial.image()->find_pair("Model"), nullptr);
+  EXPECT_EQ(partial.image()->find_pair("DateTimeOriginal"), nullptr);
+
+  // Every truncation gives a clear message and no crash.
+  for (std::size_t n = 0; n < file.size(); n += 7) {
+    TV_Reader cut(true);
+    EXPECT_TRUE(cut.open_bytes(file.substr(0, n), "x.cr3", n % 2, true) || *cut.message()) << n;
+    preview_of(cut);
+  }
+}
+
+TEST(HeifReader, ExifAndXmpItemsInEveryLayout) {
+  CameraInfo info;
+  info.model = "Pixel Phone";
+  info.orientation = 6;
+  info.date_time_original = "2023:08:09 07:06:05";
+  struct Layout {
+    int extents;
+    bool prefix, item_data;
+    int location_version, entry_version;
+    const char* brand;
+  };
+  const Layout layouts[] = {
+      {1, false, false, 0, 2, "heic"},
+      {1, true, false, 1, 2, "heic"},
+      {4, false, false, 2, 3, "mif1"},
+      {3, true, true, 1, 2, "avif"},
+  };
+  for (const Layout& l : layouts) {
+    SCOPED_TRACE(std::string(l.brand) + " extents " + std::to_string(l.extents) +
+                 (l.item_data ? " idat" : "") + " iloc v" + std::to_string(l.location_version));
+    HeifSpec spec;
+    spec.brand = l.brand;
+    spec.exif_tiff = build_exif_tiff(info);
+    spec.exif_prefix = l.prefix;
+    spec.exif_extents = l.extents;
+    spec.in_item_data = l.item_data;
+    spec.location_version = l.location_version;
+    spec.entry_version = l.entry_version;
+    spec.xmp = sample_xmp_packet("heif title");
+    const std::string file = build_heif(spec);
+    test::DumpReader r;
+    ASSERT_TRUE(r.open(file, "IMG_1.HEIC", true, true)) << r.r.message();
+    EXPECT_EQ(r.values({"Model", "Orientation", "DateTimeOriginal"}),
+              "Pixel Phone|6|2023:08:09 07:06:05");
+    EXPECT_EQ(r.r.image()->find_pair("Model")->directory, kFromIFD0);
+    EXPECT_EQ(r.r.image()->find_pair("DateTimeOriginal")->directory, kFromExif);
+    EXPECT_EQ(capture_datetime(*r.r.image()), "20230809_070605");
+    ASSERT_TRUE(r.open(file, "IMG_1.HEIC")) << r.r.message();
+    EXPECT_NE(r.r.image()->root->xmp.find("heif title"), std::string::npos);
+    EXPECT_NE(r.dump.find("EXIF Image File Directory"), std::string::npos);
+    // The file's own source is back in place after the item was read from memory.
+    EXPECT_EQ(r.r.source()->size(), file.size());
+    EXPECT_EQ(preview_of(r.r), "<none>");
+  }
+
+  // Broken item tables: a clear message each, in bounded time.
+  HeifSpec spec;
+  spec.exif_tiff = build_exif_tiff(info);
+  const std::string good = build_heif(spec);
+  const std::size_t iloc = good.find("iloc");
+  auto with = [&](std::size_t at, const std::string& bytes) {
+    std::string f = good;
+    f.replace(at, bytes.size(), bytes);
+    return f;
+  };
+  const std::size_t first_extent = iloc + 8 + 2 + 2 + 2 + 2 + 2 + 4 + 2;
+  struct Broken {
+    std::string file;
+    const char* error;
+  };
+  const Broken broken[] = {
+      // an extent past the end of the file
+      {with(first_extent, be32(0x7fffff00)), "item extent beyond the end of the file"},
+      // an extent length past the end of the file
+      {with(first_extent + 4, be32(0x7fffff00)), "item extent beyond the end of the file"},
+      // the item stored by reference to another item (construction method 2)
+      {with(iloc + 8 + 2 + 2 + 2, be16(2)), "item stored in a way not read"},
+      // a located item count far beyond what the box holds
+      {with(iloc + 8 + 2, be16(0xffff)), "item location box too short"},
+      // an extent count beyond the cap
+      {with(first_extent - 2, be16(0xffff)), "item location box too short"},
+      // sizes of fields that do not exist
+      {with(iloc + 4 + 4, std::string("\x33", 1)), "item location box too short"},
+  };
+  for (const Broken& b : broken) {
+    TV_Reader r;
+    EXPECT_FALSE(r.open_bytes(b.file, "x.heic", true, true));
+    EXPECT_STREQ(r.message(), b.error);
+  }
+  for (std::size_t n = 0; n < good.size(); n += 3) {
+    TV_Reader cut;
+    EXPECT_TRUE(cut.open_bytes(good.substr(0, n), "x.heic", false, n % 2) || *cut.message()) << n;
+  }
+}
+
+// exiftool's DateTimeOriginal, Model, SerialNumber and Orientation of each file (by its
+// canonical path), one run for all files.
+const char* const kToolTags[] = {"DateTimeOriginal", "Model", "SerialNumber", "Orientation"};
+std::map<std::string, std::map<std::string, std::string>> exiftool_values(
+    const std::vector<std::string>& files) {
+  std::string command = "exiftool -n -T -FilePath";
+  for (const char* tag : kToolTags) command += std::string(" -EXIF:") + tag;
+  for (const std::string& f : files) command += " " + test::sh_quote(f);
+  std::string output;
+  test::run_command(command + " 2>/dev/null", &output);
+  std::map<std::string, std::map<std::string, std::string>> out;
+  std::istringstream lines(output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    std::string field;
+    while (std::getline(in, field, '\t')) fields.push_back(field);
+    if (fields.size() != 1 + std::size(kToolTags)) continue;
+    for (std::size_t i = 0; i < std::size(kToolTags); ++i)
+      if (fields[i + 1] != "-") out[fields[0]][kToolTags[i]] = fields[i + 1];
+  }
+  return out;
+}
+
+// Today's files agree with exiftool: the corpus's modern files, a CR3 of our own writer, HEIC
+// files (ours, and one encoded by heif-enc with EXIF written by exiftool), and TIFF-based raws
+// of today's cameras (ORF and RW2 change the TIFF magic number, the others keep it).
+TEST(BmffCorpus, CaptureDateModelSerialAndOrientationAgreeWithExiftool) {
+  if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
+  test::TempDir dir;
+  std::vector<std::string> files;
+  ASSERT_TRUE(write_bytes(dir / "IMG_0001.CR3", build_cr3(sample_cr3())));
+  files.push_back(dir / "IMG_0001.CR3");
+  HeifSpec heif;
+  heif.exif_tiff = build_exif_tiff(CameraInfo{});
+  heif.exif_extents = 2;
+  ASSERT_TRUE(write_bytes(dir / "written.heic", build_heif(heif)));
+  files.push_back(dir / "written.heic");
+  if (test::have_program("heif-enc")) {
+    ASSERT_TRUE(write_bytes(dir / "in.jpg", small_jpeg(64, 48)));
+    ASSERT_EQ(test::run_command("heif-enc -q 40 " + test::sh_quote(dir / "in.jpg") + " -o " +
+                                test::sh_quote(dir / "IMG_2000.HEIC") + " >/dev/null 2>&1"),
+              0);
+    test::exiftool(
+        "-overwrite_original -DateTimeOriginal='2022:11:12 13:14:15' "
+        "-Model='Mirrorless Body' -SerialNumber=42424242 -Orientation#=6",
+        dir / "IMG_2000.HEIC");
+    files.push_back(dir / "IMG_2000.HEIC");
+  }
+  if (auto corpus = test::corpus_dir())
+    for (const auto& e : fs::directory_iterator(*corpus / "modern"))
+      files.push_back(e.path().string());
+  struct Raw {
+    const char* extension;
+    bool big;
+    std::uint16_t magic;
+  };
+  const Raw raws[] = {{"ORF", false, 0x4f52}, {"ORF", true, 0x4f52}, {"RW2", false, 0x55},
+                      {"PEF", false, 42},     {"ARW", false, 42},    {"SRW", false, 42},
+                      {"NRW", false, 42},     {"3FR", false, 42},    {"ERF", true, 42},
+                      {"MOS", true, 42},      {"GPR", false, 42}};
+  for (const Raw& raw : raws) {
+    const int n = static_cast<int>(&raw - raws);
+    CameraInfo info;
+    info.big_endian = raw.big;
+    info.model = std::string("Model ") + raw.extension;
+    info.orientation = 1 + n % 8;
+    info.date_time_original = "2020:0" + std::to_string(1 + n % 9) + ":15 08:09:10";
+    std::string file = build_raw_tiff(info);
+    file.replace(2, 2, raw.big ? be16(raw.magic) : le16(raw.magic));
+    files.push_back(dir / ("IMG_" + std::to_string(n) + "." + raw.extension));
+    ASSERT_TRUE(write_bytes(files.back(), file));
+  }
+
+  const auto expected = exiftool_values(files);
+  int compared = 0;
+  for (const std::string& f : files) {
+    SCOPED_TRACE(f);
+    TV_Reader reader;
+    ASSERT_TRUE(reader.open(f, true, true)) << reader.message();
+    const auto found = expected.find(fs::canonical(f).string());
+    if (found == expected.end()) continue;  // exiftool finds no EXIF values in it
+    const std::map<std::string, const char*> ours = {{"DateTimeOriginal", "DateTimeOriginal"},
+                                                     {"Model", "Model"},
+                                                     {"SerialNumber", "CameraSerialNumber"},
+                                                     {"Orientation", "Orientation"}};
+    for (const auto& [tag, value] : found->second) {
+      const MacroPair* p = reader.image()->find_pair(ours.at(tag));
+      ASSERT_NE(p, nullptr) << tag << " missing; exiftool gives " << value;
+      EXPECT_EQ(p->value, value) << tag;
+      ++compared;
+    }
+  }
+  EXPECT_GE(compared,
+            3 * static_cast<int>(std::size(raws)) + (test::have_program("heif-enc") ? 11 : 7));
+}
+
+}  // namespace
+}  // namespace cw
