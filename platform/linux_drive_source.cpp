@@ -39,6 +39,13 @@ std::optional<std::vector<std::string>> LinuxDriveSource::roots() {
   std::optional<std::vector<MountEntry>> table = read_mountinfo();
   if (!table) return std::nullopt;
   mounts_ = drive_mounts(*table);
+  // A FUSE mount is a drive when a block device is behind it: a card read by a FAT or exFAT
+  // program (fuseblk names the device; other FUSE programs do when mounted with
+  // fsname=DEVICE). The others (sshfs, gvfs and the like) are gateways to network places or
+  // to other programs, never a card in a reader, and looking into them can wait on those.
+  std::erase_if(mounts_, [](const MountEntry& e) {
+    return is_fuse_filesystem(e.fs_type) && !is_block_device(e.source);
+  });
   objects_.reset();
   if (udisks_) objects_ = udisks_->objects();
   std::vector<std::string> list;
@@ -91,6 +98,15 @@ std::string LinuxDriveSource::volume_uuid(const std::string& root) {
   struct stat dev {};
   if (stat(entry->source.c_str(), &dev) != 0 || !S_ISBLK(dev.st_mode)) return {};
   return block_device_uuid(entry->source, dev.st_rdev);
+}
+
+bool LinuxDriveSource::keeps_local_times(const std::string& root) {
+  const MountEntry* entry = mount(root);
+  if (!entry) return false;
+  if (is_fat_family(entry->fs_type)) return true;
+  // A FUSE mount is named after the program: the device tells what file system it holds.
+  return is_fuse_filesystem(entry->fs_type) && is_block_device(entry->source) &&
+         is_fat_family(block_device_type(entry->source));
 }
 
 DeviceRecord LinuxDriveSource::device_record(const std::string& root) {
