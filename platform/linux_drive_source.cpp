@@ -39,13 +39,6 @@ std::optional<std::vector<std::string>> LinuxDriveSource::roots() {
   std::optional<std::vector<MountEntry>> table = read_mountinfo();
   if (!table) return std::nullopt;
   mounts_ = drive_mounts(*table);
-  // A FUSE mount is a drive when a block device is behind it: a card read by a FAT or exFAT
-  // program (fuseblk names the device; other FUSE programs do when mounted with
-  // fsname=DEVICE). The others (sshfs, gvfs and the like) are gateways to network places or
-  // to other programs, never a card in a reader, and looking into them can wait on those.
-  std::erase_if(mounts_, [](const MountEntry& e) {
-    return is_fuse_filesystem(e.fs_type) && !is_block_device(e.source);
-  });
   objects_.reset();
   if (udisks_) objects_ = udisks_->objects();
   std::vector<std::string> list;
@@ -66,6 +59,13 @@ const UdisksBlock* LinuxDriveSource::udisks_block(const MountEntry& entry) const
 }
 
 bool LinuxDriveSource::has_dcim(const std::string& root) {
+  // A FUSE mount holds a card when a block device is behind it: a card read by a FAT or exFAT
+  // program (fuseblk names the device; other FUSE programs do when mounted with
+  // fsname=DEVICE). The others (sshfs, gvfs and the like) are gateways to network places or
+  // to other programs, never a card in a reader, and looking into them can wait on those.
+  if (const MountEntry* e = mount(root); e && is_fuse_filesystem(e->fs_type) &&
+                                         !is_block_device(e->source))
+    return false;
   std::string folder = root + (root.ends_with('/') ? "" : "/") + "DCIM";
   struct stat st {};
   return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

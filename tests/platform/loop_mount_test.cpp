@@ -75,7 +75,7 @@ TEST(LoopMounts, FuseCardsAreDetectedWithLabelAndUuidAndEjectedWithTheirLoopDevi
   FuseCard fat(dir, CardFs::kFat32, "EOS_FAT32", dir / "content");
   LoopCard ext(dir, "EXT_CARD");
   // A FUSE mount of an image file, as sshfs or gvfs are FUSE mounts of something else: no
-  // block device is behind it, so it is no drive even with a DCIM folder.
+  // block device is behind it, so it holds no card even with a DCIM folder.
   ASSERT_EQ(test::run_command("cp " + dir / "EOS_FAT32.img " + dir / "file.img"), 0);
   fs::create_directory(dir / "file");
   const bool file_mounted = test::run_command("timeout 20 fusefat -o ro " + dir / "file.img " +
@@ -98,8 +98,8 @@ TEST(LoopMounts, FuseCardsAreDetectedWithLabelAndUuidAndEjectedWithTheirLoopDevi
   for (const MediaNotification& n : watcher.take_changes())
     if (n.event == MediaEvent::kInserted && n.path.starts_with(dir.str()))
       arrived.push_back(n.path);
-  EXPECT_EQ(arrived, (std::vector<std::string>{ex.root(), fat.root(), ext.root()}));
-  EXPECT_FALSE(drives.mount(dir / "file"));
+  EXPECT_EQ(arrived, (std::vector<std::string>{ex.root(), fat.root(), ext.root(), dir / "file"}));
+  EXPECT_FALSE(drives.has_dcim(dir / "file"));
 
   for (const FuseCard* card : {&ex, &fat}) {
     SCOPED_TRACE(card->root());
