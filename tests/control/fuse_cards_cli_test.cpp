@@ -66,7 +66,8 @@ class CardCommands {
     test::write_file(dir_ / "mountinfo", table);
   }
   int run(const std::string& args, std::string* out, const std::string& zone = "UTC") const {
-    return test::run_command("TZ=" + zone + " CARDWRIGHT_MOUNTINFO=" +
+    // A FUSE program that stopped answering must not hold the test up for ever.
+    return test::run_command("TZ=" + zone + " timeout 120 env CARDWRIGHT_MOUNTINFO=" +
                                  sh_quote(dir_ / "mountinfo") + " " +
                                  sh_quote(test::built_program("app/cardwright")) + " " + args +
                                  " </dev/null 2>" + sh_quote(dir_ / "errors"),
