@@ -39,8 +39,8 @@ bool source_facts(const std::string& path, SourceFacts& facts);
 // Reads the source once and keeps its hash; false when it cannot be read (errno set).
 bool source_hash(SourceFacts& source);
 // True when the file at `path` holds the same content as `source`: a regular file of the same
-// size and modification time (same_card_time), and then the same hash (the file's, which is read, in
-// `found` when given).
+// size and modification time (same_card_time), and then the same hash (the file's, which is
+// read, in `found` when given).
 bool holds_same_content(const std::string& path, SourceFacts& source, Hash128* found = nullptr);
 
 // Where a copy wanted at a target path goes.

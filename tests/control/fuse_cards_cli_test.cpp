@@ -35,7 +35,8 @@ std::int64_t mtime_of(const std::string& path) {
 std::map<std::string, std::string> files_by_content(const std::string& root) {
   std::map<std::string, std::string> files;
   for (const auto& e : fs::recursive_directory_iterator(root))
-    if (e.is_regular_file() && e.file_size() > 0) files[test::read_file(e.path())] = e.path().string();
+    if (e.is_regular_file() && e.file_size() > 0)
+      files[test::read_file(e.path())] = e.path().string();
   return files;
 }
 
@@ -141,7 +142,8 @@ TEST(FuseCardsCommand, ExfatAndFat32CardsAreIngestedRecognisedAfterAZoneChangeAn
 
   // The computer moves to another zone: the cards' files read hours later (the FUSE programs
   // take the zone's offset of today, or of the file's date), and are still recognised.
-  for (FuseCard* card : {&ex, &fat}) ASSERT_TRUE(card->unmount() && card->mount("America/New_York"));
+  for (FuseCard* card : {&ex, &fat})
+    ASSERT_TRUE(card->unmount() && card->mount("America/New_York"));
   cw.limit_to({&ex, &fat});
   for (const auto& [path, before] : shown) {
     const std::int64_t shift = mtime_of(path) - before;
