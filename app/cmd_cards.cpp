@@ -113,7 +113,9 @@ const CommandSpec& cards_command() {
       {"[--json]"},
       "Shows what the main window shows about cards (its status and source lines), then\n"
       "the card drives the ingestion monitor would fill its slots with: root, volume and\n"
-      "device. A card is a mounted file system with a DCIM folder at its root.",
+      "device. A card is a mounted file system with a DCIM folder at its root; a FUSE\n"
+      "mount counts when a block device is behind it (exFAT's fuseblk, or a FAT driver\n"
+      "mounted with -o fsname=DEVICE), never a network or program gateway (sshfs, gvfs).",
       {},
       {{"json", nullptr, "print the same as JSON"}},
       {},

@@ -60,7 +60,7 @@ CardVolume card_volume(DriveSource& drives, const std::string& folder) {
   if (!root) return {};
   const VolumeInfo info = drives.volume_info(*root);
   if (info.status != VolumeStatus::kOk) return {};
-  return {info.name, drives.volume_uuid(*root)};
+  return {info.name, drives.volume_uuid(*root), drives.keeps_local_times(*root)};
 }
 
 std::string card_root(const std::string& card_path) {

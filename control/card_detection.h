@@ -91,10 +91,12 @@ std::optional<std::string> root_containing(DriveSource& drives, const std::strin
 std::string card_root(const std::string& card_path);
 
 // The volume a folder lies on, as the ingest ledger records a card: its label and its file
-// system's UUID, each empty when unknown (no mounted volume holds the folder).
+// system's UUID, each empty when unknown (no mounted volume holds the folder), and whether its
+// file times are wall-clock times without a zone (FAT, exFAT).
 struct CardVolume {
   std::string label;
   std::string uuid;
+  bool local_times = false;
 };
 CardVolume card_volume(DriveSource& drives, const std::string& folder);
 

@@ -197,6 +197,7 @@ void CardMonitor::slot_body(int index) {
     const CardVolume volume = setup_.card_volume(folder);
     ctx->card_label = volume.label;
     ctx->card_uuid = volume.uuid;
+    ctx->card_local_times = volume.local_times;
   }
   EngineContext& run = *ctx;
   {

@@ -57,7 +57,7 @@ std::string run_path(EngineContext& ctx, CopyTree tree, const std::string& real_
 
 Archived find_archived(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
                        std::string& message) {
-  if (!ctx.ledger.may_hold(r.size, r.modified)) return Archived::kNo;
+  if (!ctx.ledger.may_hold(r.size, r.modified, ctx.card_local_times)) return Archived::kNo;
   // The previous image's sidecar is noted before the lines a duplicate logs.
   if (!settle_sidecars(ctx)) {
     message.clear();  // reported by the sidecar step

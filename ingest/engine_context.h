@@ -173,6 +173,9 @@ class EngineContext : public RunContext {
   // source has none, a camera for one).
   std::string card_label;
   std::string card_uuid;
+  // The card keeps its file times as wall-clock time (FAT, exFAT): a file of it is recognised
+  // by its time only within the shifts of a change of zone (card_time.h).
+  bool card_local_times = false;
   // Every copy is read back from the disk and compared with its source by hash.
   bool verify_copies = true;
   // Copies of earlier runs are read back again even when their fingerprints are unchanged.

@@ -303,6 +303,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   facts.path = r.source_path;
   facts.size = r.size;
   facts.modified = r.modified;
+  facts.local_times = ctx.card_local_times;
   switch (find_archived(ctx, r, facts, message)) {
     case Archived::kNo: break;
     case Archived::kYes:

@@ -14,6 +14,7 @@
 #include "foundation/path_guard.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
+#include "ingest/card_time.h"
 #include "ingest/copy_io.h"
 #include "ingest/damaged_copy.h"
 #include "ingest/engine_context.h"
@@ -86,6 +87,15 @@ bool check_earlier_copy(EngineContext& ctx, std::size_t entry, std::size_t copy)
 
 }  // namespace
 
+bool RunLedger::holds_time(const std::set<std::pair<std::uint64_t, std::int64_t>>& known,
+                           std::uint64_t size, std::int64_t modified, bool local_times) {
+  const std::int64_t last = latest_card_time(modified, local_times);
+  for (auto it = known.lower_bound({size, earliest_card_time(modified, local_times)});
+       it != known.end() && it->first == size && it->second <= last; ++it)
+    if (same_card_time(it->second, modified, local_times)) return true;
+  return false;
+}
+
 std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t size) {
   const Key key{hash.high, hash.low, size};
   if (auto it = by_content_.find(key); it != by_content_.end()) return it->second;
@@ -103,10 +113,17 @@ std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t si
   return index;
 }
 
-bool RunLedger::may_hold(std::uint64_t size, std::int64_t modified) {
-  if (sizes_and_times_.count({size, modified}) != 0) return true;
-  if (asked_sizes_.count(size) != 0) return stored_sizes_and_times_.count({size, modified}) != 0;
-  return db_ && ledger_knows_size_and_time(*db_, size, modified);
+bool RunLedger::may_hold(std::uint64_t size, std::int64_t modified, bool local_times) {
+  if (holds_time(sizes_and_times_, size, modified, local_times)) return true;
+  if (asked_sizes_.count(size) != 0)
+    return holds_time(stored_sizes_and_times_, size, modified, local_times);
+  if (!db_) return false;
+  if (!local_times) return ledger_knows_size_and_time(*db_, size, modified);
+  // The recorded times of this size are compared here; a failed query finds nothing, as the
+  // exact question does.
+  learn_sizes({size});
+  return asked_sizes_.count(size) != 0 &&
+         holds_time(stored_sizes_and_times_, size, modified, local_times);
 }
 
 void RunLedger::learn_sizes(const std::vector<std::uint64_t>& sizes) {
@@ -181,6 +198,7 @@ std::string target_beside_changed(EngineContext& ctx, std::size_t entry, CopyTre
   if (!has_changed_copy(ctx.ledger.at(entry), tree)) return target;
   SourceFacts facts;
   if (!source_facts(source, facts)) return target;
+  facts.local_times = ctx.card_local_times;
   const TargetName name = find_target_name(target, facts, 0);
   if (name.exhausted) return target;  // the copy then refuses to replace it
   return name.duplicate.value_or(name.path);

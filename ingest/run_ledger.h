@@ -47,8 +47,9 @@ class RunLedger {
   // run). Nothing when the content was never taken.
   std::optional<std::size_t> find(const Hash128& hash, std::uint64_t size);
   // True when a file of this size and modification time was taken before, by this run or an
-  // earlier one: only such a file can be in the archive already.
-  bool may_hold(std::uint64_t size, std::int64_t modified);
+  // earlier one: only such a file can be in the archive already. With `local_times` (a FAT or
+  // exFAT card) a time shifted by a change of zone counts as the same (card_time.h).
+  bool may_hold(std::uint64_t size, std::int64_t modified, bool local_times = false);
   // Asks the database at once what it records of files of these sizes (a card's), so that
   // may_hold and find need no question of their own for those files. Later entries of other
   // runs are then not seen, as they would not have been a moment earlier: a run writing the
@@ -74,6 +75,9 @@ class RunLedger {
 
  private:
   using Key = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>;
+  // True when `known` holds a time of this size that same_card_time takes for `modified`.
+  static bool holds_time(const std::set<std::pair<std::uint64_t, std::int64_t>>& known,
+                         std::uint64_t size, std::int64_t modified, bool local_times);
   Database* db_ = nullptr;
   std::deque<LedgerEntry> entries_;  // stable: records keep indexes
   std::map<Key, std::size_t> by_content_;

@@ -10,6 +10,7 @@
 #include "foundation/fs.h"
 #include "foundation/sysio.h"
 #include "ingest/card_layout.h"
+#include "ingest/card_time.h"
 #include "platform/camera_source.h"
 
 namespace cw {
@@ -92,7 +93,8 @@ bool source_hash(SourceFacts& source) {
 bool holds_same_content(const std::string& path, SourceFacts& source, Hash128* found) {
   struct stat st;
   if (sysio().lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<std::uint64_t>(st.st_size) != source.size || st.st_mtime != source.modified)
+      static_cast<std::uint64_t>(st.st_size) != source.size ||
+      !same_card_time(st.st_mtime, source.modified, source.local_times))
     return false;
   Hash128 h;
   if (!source_hash(source) || !hash_any(path, h)) return false;

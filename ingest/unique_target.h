@@ -29,6 +29,9 @@ struct SourceFacts {
   std::int64_t modified = 0;
   std::optional<Hash128> hash;
   bool unreadable = false;  // hashing it failed: it is never a duplicate
+  // It lies on a FAT or exFAT card: a copy whose time differs by a change of zone is looked
+  // at as well (card_time.h).
+  bool local_times = false;
 };
 
 // The facts of a file or camera image: size and time; false when it cannot be examined.
@@ -36,8 +39,8 @@ bool source_facts(const std::string& path, SourceFacts& facts);
 // Reads the source once and keeps its hash; false when it cannot be read (errno set).
 bool source_hash(SourceFacts& source);
 // True when the file at `path` holds the same content as `source`: a regular file of the same
-// size and modification time, and then the same hash (the file's, which is read, in
-// `found` when given).
+// size and modification time (same_card_time), and then the same hash (the file's, which is
+// read, in `found` when given).
 bool holds_same_content(const std::string& path, SourceFacts& source, Hash128* found = nullptr);
 
 // Where a copy wanted at a target path goes.

@@ -57,12 +57,12 @@ std::string name_from_udev_links(const char* folder, dev_t device_number) {
   return "";
 }
 
-// One value of the file system's superblock ("LABEL", "UUID"); the udev links in `folder`
-// when the device cannot be read by this user.
+// One value of the file system's superblock ("LABEL", "UUID", "TYPE"); the udev links in
+// `folder` (when given) when the device cannot be read by this user.
 std::string superblock_value(const std::string& device_node, dev_t device_number,
                              const char* name, int flag, const char* folder) {
   blkid_probe probe = blkid_new_probe_from_filename(device_node.c_str());
-  if (!probe) return name_from_udev_links(folder, device_number);
+  if (!probe) return folder ? name_from_udev_links(folder, device_number) : "";
   std::string text;
   blkid_probe_enable_superblocks(probe, 1);
   blkid_probe_set_superblocks_flags(probe, flag);
@@ -107,6 +107,15 @@ std::string block_device_label(const std::string& device_node, dev_t device_numb
 std::string block_device_uuid(const std::string& device_node, dev_t device_number) {
   return superblock_value(device_node, device_number, "UUID", BLKID_SUBLKS_UUID,
                           "/dev/disk/by-uuid");
+}
+
+std::string block_device_type(const std::string& device_node) {
+  return superblock_value(device_node, 0, "TYPE", BLKID_SUBLKS_TYPE, nullptr);
+}
+
+bool is_block_device(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && path[0] == '/' && stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
 }  // namespace cw

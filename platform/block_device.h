@@ -32,4 +32,11 @@ std::string block_device_label(const std::string& device_node, dev_t device_numb
 // none or it cannot be found.
 std::string block_device_uuid(const std::string& device_node, dev_t device_number);
 
+// The type of the file system on the device as libblkid names it ("vfat", "exfat", "ext4");
+// empty when it cannot be read (this user may not open the device) or is not recognised.
+std::string block_device_type(const std::string& device_node);
+
+// True when `path` names a block device node (a link to one included).
+bool is_block_device(const std::string& path);
+
 }  // namespace cw

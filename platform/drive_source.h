@@ -54,6 +54,10 @@ class DriveSource {
   // The UUID of the file system at a root ("3A5C-1F02" on a FAT card); empty when unknown.
   virtual std::string volume_uuid(const std::string& /*root*/) { return {}; }
   virtual DeviceRecord device_record(const std::string& root) = 0;
+  // True when the file system at a root keeps file times as wall-clock time without a zone
+  // (FAT, exFAT): the same file then reads with another time once the system that mounts it
+  // is in another zone.
+  virtual bool keeps_local_times(const std::string& /*root*/) { return false; }
   // A descriptor that signals POLLPRI when the list may have changed, or -1 when the list has
   // to be read again on a timer to notice changes.
   virtual int change_fd() { return -1; }

@@ -2,6 +2,7 @@
 // that says what happened.
 #include "platform/eject.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/cdrom.h>
 #include <linux/loop.h>
@@ -14,8 +15,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <string_view>
 #include <thread>
 
 #include "foundation/log.h"
@@ -123,6 +127,56 @@ void eject_with_udisks(EjectResult& result, const EjectOptions& options, Udisks&
   result.outcome = ejected ? EjectOutcome::kEjected : EjectOutcome::kDismounted;
 }
 
+// How long the FUSE program of an unmounted card may take to let go of its device.
+constexpr auto kFuseReleaseLimit = std::chrono::seconds(5);
+constexpr auto kFuseReleasePoll = std::chrono::milliseconds(20);
+
+bool all_digits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return c >= '0' && c <= '9';
+  });
+}
+
+// True when a process other than this one has the device node open: one of its descriptors
+// links to the node. Only the links are read, never the files behind them.
+bool opened_by_another_process(const std::string& node) {
+  DIR* proc = opendir("/proc");
+  if (!proc) return false;
+  const std::string self = std::to_string(getpid());
+  bool found = false;
+  while (!found) {
+    const dirent* p = readdir(proc);
+    if (!p) break;
+    if (!all_digits(p->d_name) || self == p->d_name) continue;
+    const std::string fds = std::string("/proc/") + p->d_name + "/fd";
+    DIR* dir = opendir(fds.c_str());
+    if (!dir) continue;  // gone meanwhile, or not ours to look at
+    while (const dirent* f = readdir(dir)) {
+      if (!all_digits(f->d_name)) continue;
+      char target[PATH_MAX];
+      const ssize_t n = readlink((fds + "/" + f->d_name).c_str(), target, sizeof target);
+      if (n > 0 && std::string_view(target, static_cast<std::size_t>(n)) == node) {
+        found = true;
+        break;
+      }
+    }
+    closedir(dir);
+  }
+  closedir(proc);
+  return found;
+}
+
+// A FUSE program reads and writes the card's device itself, and it may still be writing (and
+// holding the device) for a moment after the unmount has returned: the card is ejected or
+// its loop device detached once the program has closed the device, or after a few seconds.
+void wait_for_fuse_program(const std::string& source) {
+  char real[PATH_MAX];
+  if (!realpath(source.c_str(), real)) return;
+  const auto give_up = std::chrono::steady_clock::now() + kFuseReleaseLimit;
+  while (opened_by_another_process(real) && std::chrono::steady_clock::now() < give_up)
+    std::this_thread::sleep_for(kFuseReleasePoll);
+}
+
 void eject_with_kernel(EjectResult& result, const EjectOptions& options, const MountEntry& mount) {
   struct stat dev {};
   bool block_device = stat(mount.source.c_str(), &dev) == 0 && S_ISBLK(dev.st_mode);
@@ -145,6 +199,7 @@ void eject_with_kernel(EjectResult& result, const EjectOptions& options, const M
     return error == EBUSY ? UnmountTry::kBusy : UnmountTry::kRefused;
   });
   bool ejected = false;
+  if (dismounted && is_fuse_filesystem(mount.fs_type)) wait_for_fuse_program(mount.source);
   if (!dismounted) {
     log_printf("Eject %s: left mounted after %d tries: %s", mount.mount_point.c_str(),
                result.unmount_attempts, std::strerror(error));

@@ -2,7 +2,9 @@
 // mount root. With udisks2 the volume is unmounted through it (which a normal desktop user
 // may do), then the drive is ejected, and powered off when that leaves no other slot of a
 // multi-slot reader without power; a loop device is detached. Without udisks2 the kernel is
-// asked directly: umount2, then the removal and eject requests on the device.
+// asked directly: umount2, then the removal and eject requests on the device. A card mounted
+// through FUSE (its block device named in the mount table) is unmounted the same way; its
+// program is given a few seconds to close the device before the eject or the detaching.
 //
 // Unmounting a volume that is in use is retried (20 tries, 500 ms apart, by default); a volume
 // that stays busy, or that the system refuses to unmount, is left mounted and the request

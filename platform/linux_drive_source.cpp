@@ -59,6 +59,13 @@ const UdisksBlock* LinuxDriveSource::udisks_block(const MountEntry& entry) const
 }
 
 bool LinuxDriveSource::has_dcim(const std::string& root) {
+  // A FUSE mount holds a card when a block device is behind it: a card read by a FAT or exFAT
+  // program (fuseblk names the device; other FUSE programs do when mounted with
+  // fsname=DEVICE). The others (sshfs, gvfs and the like) are gateways to network places or
+  // to other programs, never a card in a reader, and looking into them can wait on those.
+  if (const MountEntry* e = mount(root); e && is_fuse_filesystem(e->fs_type) &&
+                                         !is_block_device(e->source))
+    return false;
   std::string folder = root + (root.ends_with('/') ? "" : "/") + "DCIM";
   struct stat st {};
   return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -91,6 +98,15 @@ std::string LinuxDriveSource::volume_uuid(const std::string& root) {
   struct stat dev {};
   if (stat(entry->source.c_str(), &dev) != 0 || !S_ISBLK(dev.st_mode)) return {};
   return block_device_uuid(entry->source, dev.st_rdev);
+}
+
+bool LinuxDriveSource::keeps_local_times(const std::string& root) {
+  const MountEntry* entry = mount(root);
+  if (!entry) return false;
+  if (is_fat_family(entry->fs_type)) return true;
+  // A FUSE mount is named after the program: the device tells what file system it holds.
+  return is_fuse_filesystem(entry->fs_type) && is_block_device(entry->source) &&
+         is_fat_family(block_device_type(entry->source));
 }
 
 DeviceRecord LinuxDriveSource::device_record(const std::string& root) {

@@ -1,5 +1,6 @@
 // The drives of this system: every mounted file system that can hold a card, in mount-table
 // order; mounts this user cannot reach (inside another user's private folder) are left out.
+// A FUSE mount without a block device behind it (sshfs, gvfs) never holds a card (has_dcim).
 // Volume names, vendors and models come from udisks2 when it answers, else from the
 // kernel (libblkid, sysfs). A root counts as not ready when looking at it fails the way a
 // pulled card or an unreachable share does. One object serves one thread at a time.
@@ -28,6 +29,7 @@ class LinuxDriveSource : public DriveSource {
   VolumeInfo volume_info(const std::string& root) override;
   std::string volume_uuid(const std::string& root) override;
   DeviceRecord device_record(const std::string& root) override;
+  bool keeps_local_times(const std::string& root) override;
   // The kernel's mount table, open for POLLPRI; -1 when CARDWRIGHT_MOUNTINFO replaces it.
   int change_fd() override { return change_fd_; }
 

@@ -104,6 +104,14 @@ bool is_pseudo_filesystem(std::string_view fs_type) {
   return false;
 }
 
+bool is_fuse_filesystem(std::string_view fs_type) {
+  return fs_type == "fuse" || fs_type == "fuseblk" || fs_type.starts_with("fuse.");
+}
+
+bool is_fat_family(std::string_view fs_type) {
+  return fs_type == "vfat" || fs_type == "msdos" || fs_type == "exfat";
+}
+
 const MountEntry* find_mount(const std::vector<MountEntry>& entries,
                              const std::string& mount_point) {
   for (const MountEntry& e : entries)

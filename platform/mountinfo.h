@@ -39,6 +39,14 @@ std::vector<MountEntry> parse_mountinfo(std::string_view text);
 // would mount.
 bool is_pseudo_filesystem(std::string_view fs_type);
 
+// FUSE file systems: "fuse", "fuseblk" and "fuse.NAME" (the name the program gives). Cards are
+// mounted this way where the kernel has no FAT or exFAT driver.
+bool is_fuse_filesystem(std::string_view fs_type);
+
+// FAT and exFAT, by the kernel's or libblkid's name ("vfat", "msdos", "exfat"): file systems
+// that keep file times as the wall-clock time of whoever wrote them, not as absolute times.
+bool is_fat_family(std::string_view fs_type);
+
 // The entry mounted at `mount_point`; null when there is none.
 const MountEntry* find_mount(const std::vector<MountEntry>& entries,
                              const std::string& mount_point);

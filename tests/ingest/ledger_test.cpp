@@ -16,6 +16,7 @@
 #include "database/database.h"
 #include "foundation/content_hash.h"
 #include "foundation/sysio.h"
+#include "ingest/card_time.h"
 #include "ingest/copy_verifier.h"
 #include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_card.h"
@@ -371,6 +372,20 @@ TEST(ReadBack, DirectAndCachedReadsAgree) {
                                       direct, kSize);
   EXPECT_EQ(gone.outcome, VerifyOutcome::kUnreadable);
   EXPECT_EQ(gone.error, ENOENT);
+}
+
+// A FAT card's file read in another zone keeps its identity; nothing else does.
+TEST(CardTime, ZoneShiftsOfLocalTimesAreTheSameTime) {
+  const std::int64_t t = 1715941230;
+  for (std::int64_t shift : {0, 2, -2, 3600, -3600 - 2, 5 * 3600 + 1, 5 * 3600 + 1800,
+                             -9 * 3600 - 2700, 26 * 3600, -26 * 3600 + 2})
+    EXPECT_TRUE(same_card_time(t + shift, t, true)) << shift;
+  for (std::int64_t shift : {3, -3, 600, 3600 + 3, 3600 + 450, 26 * 3600 + 900, -27 * 3600})
+    EXPECT_FALSE(same_card_time(t + shift, t, true)) << shift;
+  EXPECT_FALSE(same_card_time(t + 3600, t, false));
+  EXPECT_FALSE(same_card_time(INT64_MAX, INT64_MIN, true));
+  EXPECT_EQ(earliest_card_time(INT64_MIN + 5, true), INT64_MIN);
+  EXPECT_EQ(latest_card_time(t, true) - earliest_card_time(t, true), 2 * (26 * 3600 + 2));
 }
 
 }  // namespace

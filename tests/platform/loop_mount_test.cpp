@@ -1,6 +1,8 @@
 // Real mounts (root only): loop-mounted ext2 images with a DCIM folder are seen as drives with
 // their labels, their arrival shows on the kernel's mount table, eject takes one away and a
-// busy one stays mounted after the retries. Every loop device and mount made here is undone.
+// busy one stays mounted after the retries; FAT32 and exFAT cards mounted through FUSE are
+// cards like any other, and FUSE mounts without a block device are not drives. Every loop
+// device and mount made here is undone.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -12,12 +14,15 @@
 #include "platform/eject.h"
 #include "platform/linux_drive_source.h"
 #include "tests/common/test_env.h"
+#include "tests/fixtures/fuse_card.h"
 #include "tests/fixtures/loop_card.h"
 
 namespace cw {
 namespace {
 
 namespace fs = std::filesystem;
+using test::CardFs;
+using test::FuseCard;
 using test::LoopCard;
 using test::mounted;
 
@@ -57,6 +62,68 @@ TEST(LoopMounts, CardsAreDetectedAndEjectedOrLeftMountedWhenBusy) {
   EXPECT_TRUE(rb.handled && rb.outcome == EjectOutcome::kLeftMounted);
   EXPECT_EQ(rb.unmount_attempts, 3);
   EXPECT_TRUE(mounted(b.root()));
+}
+
+TEST(LoopMounts, FuseCardsAreDetectedWithLabelAndUuidAndEjectedWithTheirLoopDevices) {
+  for (CardFs fs : {CardFs::kExfat, CardFs::kFat32})
+    if (std::string why = FuseCard::unavailable(fs); !why.empty()) GTEST_SKIP() << why;
+  test::TempDir dir;
+  fs::create_directories(dir / "content/DCIM/100CANON");
+  LinuxDriveSource drives;
+  DriveWatcher watcher(drives);
+  FuseCard ex(dir, CardFs::kExfat, "EOS_EXFAT", dir / "content");
+  FuseCard fat(dir, CardFs::kFat32, "EOS_FAT32", dir / "content");
+  LoopCard ext(dir, "EXT_CARD");
+  // A FUSE mount of an image file, as sshfs or gvfs are FUSE mounts of something else: no
+  // block device is behind it, so it holds no card even with a DCIM folder.
+  ASSERT_EQ(test::run_command("cp " + dir / "EOS_FAT32.img " + dir / "file.img"), 0);
+  fs::create_directory(dir / "file");
+  const bool file_mounted = test::run_command("timeout 20 fusefat -o ro " + dir / "file.img " +
+                                              dir / "file >/dev/null 2>&1") == 0;
+  struct Lazy {
+    std::string at;
+    ~Lazy() { umount2(at.c_str(), MNT_DETACH); }
+  } file_mount{dir / "file"};
+  if (!ext.ok()) GTEST_SKIP() << "loop devices cannot be attached and mounted here";
+  ASSERT_TRUE(ex.ok() && fat.ok() && file_mounted);
+  ASSERT_TRUE(fs::is_directory(dir / "file/DCIM"));
+
+  std::string table = test::read_file("/proc/self/mountinfo");
+  EXPECT_NE(table.find(" " + ex.root() + " rw"), std::string::npos);
+  EXPECT_NE(table.find(" - fuseblk " + ex.device() + " "), std::string::npos) << table;
+  EXPECT_NE(table.find(" - fuse " + fat.device() + " "), std::string::npos) << table;
+
+  ASSERT_TRUE(watcher.wait(std::chrono::seconds(5)));
+  std::vector<std::string> arrived;
+  for (const MediaNotification& n : watcher.take_changes())
+    if (n.event == MediaEvent::kInserted && n.path.starts_with(dir.str()))
+      arrived.push_back(n.path);
+  EXPECT_EQ(arrived, (std::vector<std::string>{ex.root(), fat.root(), ext.root(), dir / "file"}));
+  EXPECT_FALSE(drives.has_dcim(dir / "file"));
+
+  for (const FuseCard* card : {&ex, &fat}) {
+    SCOPED_TRACE(card->root());
+    EXPECT_TRUE(drives.has_dcim(card->root()));
+    EXPECT_EQ(drives.device_record(card->root()).status, DeviceStatus::kFound);
+    EXPECT_TRUE(drives.keeps_local_times(card->root()));
+    std::string uuid;
+    test::run_command("blkid -p -s UUID -o value " + card->device(), &uuid);
+    uuid = uuid.substr(0, uuid.find('\n'));
+    EXPECT_FALSE(uuid.empty());
+    EXPECT_EQ(drives.volume_uuid(card->root()), uuid);
+  }
+  EXPECT_EQ(drives.volume_info(ex.root()).name, "EOS_EXFAT");
+  EXPECT_EQ(drives.volume_info(fat.root()).name, "EOS_FAT32");
+  EXPECT_FALSE(drives.keeps_local_times(ext.root()));
+
+  EjectOptions quick{3, std::chrono::milliseconds(10), nullptr};
+  for (const FuseCard* card : {&ex, &fat}) {
+    SCOPED_TRACE(card->root());
+    EXPECT_EQ(EjectCard(card->root(), quick).lines,
+              "Media in Drive " + card->root() + " has been ejected safely.\n");
+    EXPECT_FALSE(mounted(card->root()));
+    EXPECT_FALSE(card->attached());
+  }
 }
 
 }  // namespace

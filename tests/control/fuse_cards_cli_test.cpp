@@ -1,0 +1,205 @@
+// Cards on the file systems cameras use, from the command line (root and FUSE only): an exFAT
+// and a FAT32 card are listed, ingested with their files' times kept, recognised again after
+// the computer's zone changed, and ejected; an archive on a file system that ignores the case
+// of names never has an image replaced by another of the same name in another case.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "tests/common/test_env.h"
+#include "tests/fixtures/fuse_card.h"
+#include "tests/fixtures/programs.h"
+#include "tests/fixtures/sample_card.h"
+
+namespace cw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::CardFs;
+using test::FuseCard;
+using test::sh_quote;
+using ::testing::HasSubstr;
+
+std::int64_t mtime_of(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
+}
+
+// Every regular file below `root` that holds something, by its content (the FAT program
+// shows the volume label as an empty file).
+std::map<std::string, std::string> files_by_content(const std::string& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file() && e.file_size() > 0)
+      files[test::read_file(e.path())] = e.path().string();
+  return files;
+}
+
+// The JSON object the ingestion printed for the card at `root`.
+std::string card_result(const std::string& out, const std::string& root) {
+  const std::size_t at = out.find("{\"card\": \"" + root + "\"");
+  return at == std::string::npos ? "" : out.substr(at, out.find('}', at) - at);
+}
+
+std::string field(const std::string& object, const std::string& name) {
+  const std::size_t at = object.find("\"" + name + "\": ");
+  if (at == std::string::npos) return "";
+  const std::size_t from = at + name.size() + 4;
+  return object.substr(from, object.find_first_of(",}", from) - from);
+}
+
+// Runs cardwright with the mount table limited to `cards` (other mounts of the machine, other
+// tests' cards among them, cannot be listed or ingested) and TZ set to `zone`.
+class CardCommands {
+ public:
+  explicit CardCommands(const test::TempDir& dir) : dir_(dir) {}
+  void limit_to(const std::vector<const FuseCard*>& cards) {
+    std::string table;
+    std::istringstream kernel(test::read_file("/proc/self/mountinfo"));
+    for (std::string line; std::getline(kernel, line);)
+      for (const FuseCard* card : cards)
+        if (line.find(" " + card->root() + " ") != std::string::npos) table += line + "\n";
+    test::write_file(dir_ / "mountinfo", table);
+  }
+  int run(const std::string& args, std::string* out, const std::string& zone = "UTC") const {
+    // A FUSE program that stopped answering must not hold the test up for ever.
+    return test::run_command("TZ=" + zone + " timeout 120 env CARDWRIGHT_MOUNTINFO=" +
+                                 sh_quote(dir_ / "mountinfo") + " " +
+                                 sh_quote(test::built_program("app/cardwright")) + " " + args +
+                                 " </dev/null 2>" + sh_quote(dir_ / "errors"),
+                             out);
+  }
+  std::string errors() const { return test::read_file(dir_ / "errors"); }
+
+ private:
+  const test::TempDir& dir_;
+};
+
+TEST(FuseCardsCommand, ExfatAndFat32CardsAreIngestedRecognisedAfterAZoneChangeAndEjected) {
+  for (CardFs fs : {CardFs::kExfat, CardFs::kFat32})
+    if (std::string why = FuseCard::unavailable(fs); !why.empty()) GTEST_SKIP() << why;
+  test::TempDir dir;
+  // exFAT: JPEGs with odd and even seconds, an extension in lower case and a lower-case raw.
+  fixtures::CardSpec spec;
+  spec.count = 4;
+  spec.raw_every = 3;
+  spec.raw_extension = "cr2";
+  spec.jpeg_width = spec.jpeg_height = 32;
+  spec.folder = "DCIM/100CANON";
+  const std::vector<std::string> ex_files = fixtures::write_sample_card(dir / "ex", spec);
+  ASSERT_EQ(ex_files.size(), 4u);
+  fs::rename(ex_files[1], dir / "ex/DCIM/100CANON/IMG_0002.jpg");
+  spec.count = 2;
+  spec.raw_every = 0;
+  spec.prefix = "DSC_";
+  spec.folder = "DCIM/100NIKON";
+  spec.first_capture = "2024:06:02 08:00:00";
+  ASSERT_EQ(fixtures::write_sample_card(dir / "fat", spec).size(), 2u);
+
+  // The exFAT card carries no zones, as a camera without a zone setting writes it: both cards'
+  // times then read in the zone of the system that mounts them.
+  FuseCard ex(dir, CardFs::kExfat, "EOS_EXFAT", dir / "ex", {"UTC", true});
+  FuseCard fat(dir, CardFs::kFat32, "NIKON_FAT", dir / "fat", {"UTC", false});
+  ASSERT_TRUE(ex.ok() && fat.ok()) << "FUSE cards could not be made";
+  CardCommands cw(dir);
+  cw.limit_to({&ex, &fat});
+
+  std::string out;
+  ASSERT_EQ(cw.run("cards --json", &out), 0) << out << cw.errors();
+  EXPECT_THAT(out, HasSubstr("{\"root\": \"" + ex.root() + "\", \"volume\": \"EOS_EXFAT\""));
+  EXPECT_THAT(out, HasSubstr("{\"root\": \"" + fat.root() + "\", \"volume\": \"NIKON_FAT\""));
+
+  const std::string archive = dir / "archive";
+  const std::string ingest =
+      "ingest --all-cards --json --no-backup --folder-format '' --primary " + sh_quote(archive);
+  ASSERT_EQ(cw.run(ingest, &out), 0) << out << cw.errors();
+  for (const auto& [card, count] : {std::pair{&ex, "4"}, std::pair{&fat, "2"}}) {
+    const std::string result = card_result(out, card->root());
+    EXPECT_EQ(field(result, "success"), "true") << out;
+    EXPECT_EQ(field(result, "copied_without_conversion"), count) << result;
+    EXPECT_EQ(field(result, "safe_to_format"), "true") << result;
+    EXPECT_THAT(field(result, "verdict"), HasSubstr("Card safe to format: all " +
+                                                    std::string(count) + " images have"));
+  }
+  // Every copy keeps the time the card shows; exFAT shows the times written to it, to the
+  // second (FAT's two-second steps and its FUSE program's dates are not compared here).
+  std::map<std::string, std::string> copies = files_by_content(archive);
+  std::map<std::string, std::int64_t> shown;
+  for (const FuseCard* card : {&ex, &fat})
+    for (const auto& [bytes, path] : files_by_content(card->root())) {
+      SCOPED_TRACE(path);
+      ASSERT_EQ(copies.count(bytes), 1u);
+      shown[path] = mtime_of(path);
+      EXPECT_EQ(mtime_of(copies[bytes]), shown[path]);
+    }
+  for (const auto& [bytes, path] : files_by_content(dir / "ex"))
+    EXPECT_EQ(shown[ex.root() + path.substr((dir / "ex").size())], mtime_of(path)) << path;
+
+  // The computer moves to another zone: the cards' files read hours later (the FUSE programs
+  // take the zone's offset of today, or of the file's date), and are still recognised.
+  for (FuseCard* card : {&ex, &fat})
+    ASSERT_TRUE(card->unmount() && card->mount("America/New_York"));
+  cw.limit_to({&ex, &fat});
+  for (const auto& [path, before] : shown) {
+    const std::int64_t shift = mtime_of(path) - before;
+    EXPECT_TRUE(shift >= 4 * 3600 && shift <= 5 * 3600 && shift % 3600 == 0) << path << shift;
+  }
+  ASSERT_EQ(cw.run(ingest, &out, "America/New_York"), 0) << out << cw.errors();
+  for (const auto& [card, count] : {std::pair{&ex, "4"}, std::pair{&fat, "2"}}) {
+    const std::string result = card_result(out, card->root());
+    EXPECT_EQ(field(result, "copied_without_conversion"), "0") << result;
+    EXPECT_EQ(field(result, "already_archived"), count) << result;
+    EXPECT_EQ(field(result, "safe_to_format"), "true") << result;
+  }
+  EXPECT_EQ(files_by_content(archive).size(), copies.size());
+
+  ASSERT_EQ(cw.run("eject --all-cards", &out), 0) << out << cw.errors();
+  for (const FuseCard* card : {&ex, &fat}) {
+    EXPECT_THAT(out, HasSubstr("Media in Drive " + card->root() + " has been ejected safely."));
+    EXPECT_FALSE(test::mounted(card->root()));
+    EXPECT_FALSE(card->attached());
+  }
+}
+
+TEST(FuseCardsCommand, NamesDifferingOnlyInCaseNeverReplaceEachOtherInAnExfatArchive) {
+  if (std::string why = FuseCard::unavailable(CardFs::kExfat); !why.empty()) GTEST_SKIP() << why;
+  test::TempDir dir;
+  fs::create_directory(dir / "empty");
+  FuseCard archive(dir, CardFs::kExfat, "ARCHIVE", dir / "empty");
+  ASSERT_TRUE(archive.ok()) << "FUSE card could not be made";
+  // Two cards, one image each, named alike but for the case.
+  fixtures::CardSpec spec;
+  spec.count = 1;
+  spec.jpeg_width = spec.jpeg_height = 32;
+  const std::string a = fixtures::write_sample_card(dir / "a", spec).at(0);
+  spec.first_capture = "2024:05:17 11:00:00";
+  const std::string b0 = fixtures::write_sample_card(dir / "b", spec).at(0);
+  const std::string b = dir / "b/DCIM/100CWTST/img_0001.jpg";
+  fs::rename(b0, b);
+
+  CardCommands cw(dir);
+  cw.limit_to({});
+  const std::string options = " --json --no-backup --folder-format '' --name-format '{@filename}' "
+                              "--primary " + sh_quote(archive.root());
+  std::string out;
+  for (const char* card : {"a", "b", "b"})
+    ASSERT_EQ(cw.run("ingest --card " + sh_quote(dir / card + "/DCIM") + options, &out), 0)
+        << out << cw.errors();
+  // The second run of card b finds its image; nothing was copied over another.
+  EXPECT_EQ(field(out, "already_archived"), "1") << out;
+  EXPECT_EQ(field(out, "safe_to_format"), "true") << out;
+  std::map<std::string, std::string> images;
+  for (const auto& [bytes, path] : files_by_content(archive.root()))
+    if (path.ends_with(".JPG") || path.ends_with(".jpg")) images[bytes] = path;
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_EQ(fs::path(images[test::read_file(a)]).filename(), "IMG_0001.JPG");
+  EXPECT_EQ(fs::path(images[test::read_file(b)]).filename(), "img_0001_00001.jpg");
+}
+
+}  // namespace
+}  // namespace cw
