@@ -155,6 +155,20 @@ bool TV_Reader::read_cr3(BoxWalker& walker, bool quick, bool macros) {
           static_cast<unsigned long long>(box.payload_size()));
     note(read_embedded_tiff(box.payload, kind, part_quick, part_macros, into));
   };
+  // A JPEG preview whose bytes follow the header of a THMB or PRVW box; a length beyond the box
+  // is cut to what the box holds.
+  auto offer_preview = [&](const char* what, const Box& box, unsigned width, unsigned height,
+                           std::uint32_t length) {
+    const std::uint64_t room = box.payload_size() - kPreviewHeader;
+    print("\nCanon %s: %ux%u JPEG of %u bytes at offset %llu\n", what, width, height, length,
+          static_cast<unsigned long long>(box.payload + kPreviewHeader));
+    auto d = std::make_unique<TV_IFD>(*this, 0);
+    d->embedded_jpeg_position = box.payload + kPreviewHeader;
+    d->embedded_jpeg_length = length < room ? length : room;
+    d->image_width = width;
+    d->image_length = height;
+    im.previews.push_back(std::move(d));
+  };
   const bool dumping = !quick && !macros;
   const bool walked_canon = walker.for_each(canon.payload, canon.end, [&](const Box& box) {
     if (box.is("CMT1") && !ifd0) {
@@ -171,16 +185,7 @@ bool TV_Reader::read_cr3(BoxWalker& walker, bool quick, bool macros) {
       std::uint32_t length = 0;
       if (walker.u16(box.payload + 4, width) && walker.u16(box.payload + 6, height) &&
           walker.u32(box.payload + 8, length)) {
-        const std::uint64_t room = box.payload_size() - kPreviewHeader;
-        print("\nCanon thumbnail: %ux%u JPEG of %u bytes at offset %llu\n", unsigned{width},
-              unsigned{height}, length,
-              static_cast<unsigned long long>(box.payload + kPreviewHeader));
-        auto d = std::make_unique<TV_IFD>(*this, 0);
-        d->embedded_jpeg_position = box.payload + kPreviewHeader;
-        d->embedded_jpeg_length = length < room ? length : room;
-        d->image_width = width;
-        d->image_length = height;
-        im.previews.push_back(std::move(d));
+      offer_preview("thumbnail", box, width, height, length);
       }
     }
     return true;
@@ -194,16 +199,7 @@ bool TV_Reader::read_cr3(BoxWalker& walker, bool quick, bool macros) {
     if (walker.read_header(preview.payload + 8, preview.end, prvw) && prvw.is("PRVW") &&
         prvw.payload_size() > kPreviewHeader && walker.u16(prvw.payload + 6, width) &&
         walker.u16(prvw.payload + 8, height) && walker.u32(prvw.payload + 12, length)) {
-      const std::uint64_t room = prvw.payload_size() - kPreviewHeader;
-      print("\nCanon preview: %ux%u JPEG of %u bytes at offset %llu\n", unsigned{width},
-            unsigned{height}, length,
-            static_cast<unsigned long long>(prvw.payload + kPreviewHeader));
-      auto d = std::make_unique<TV_IFD>(*this, 0);
-      d->embedded_jpeg_position = prvw.payload + kPreviewHeader;
-      d->embedded_jpeg_length = length < room ? length : room;
-      d->image_width = width;
-      d->image_length = height;
-      im.previews.push_back(std::move(d));
+      offer_preview("preview", prvw, width, height, length);
     }
   }
   // Previews whose bytes are not a JPEG stream are not offered.
