@@ -12,6 +12,7 @@
 #include "foundation/path_guard.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
+#include "ingest/card_layout.h"
 #include "ingest/copy_io.h"
 #include "ingest/copy_steps.h"
 #include "ingest/sidecar_placement.h"
@@ -99,11 +100,18 @@ std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& h
   e.ingestion_id = ctx.ingestion_id;
   e.card_label = ctx.card_label;
   e.card_uuid = ctx.card_uuid;
-  const std::string& root = ctx.scan_root;
+  // The source as a path below the scan root; a clip a DCIM scan took from the card's video
+  // folders as its path below the card (PRIVATE/M4ROOT/CLIP/C0001.MP4), as the verdict names it.
   e.source = r.source_path;
-  if (!is_camera_path(root) && e.source.size() > root.size() + 1 &&
-      e.source.compare(0, root.size(), root) == 0)
+  auto strip = [&e](const std::string& root) {
+    if (e.source.size() <= root.size() + 1 || e.source.compare(0, root.size(), root) != 0 ||
+        !(is_separator(e.source[root.size()]) || is_separator(root.back())))
+      return false;
     e.source.erase(0, root.size() + (is_separator(e.source[root.size()]) ? 1 : 0));
+    return true;
+  };
+  if (!is_camera_path(ctx.scan_root) && !strip(ctx.scan_root))
+    if (std::optional<std::string> card = card_root_of_dcim(ctx.scan_root)) strip(*card);
   e.size = r.size;
   e.modified = r.modified;
   e.hash = hash;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "ingest/format_verdict.h"
 #include "tests/fixtures/sample_card.h"
@@ -87,6 +88,14 @@ TEST(CardLayout, VideoFoldersBesideDcimAreTakenWithSidecarsAndCompanionsInEveryT
   EXPECT_EQ(c.folders(),
             (std::vector<std::string>{"100CANON", "100CANON", "100CANON", "CLIP", "STREAM"}));
   EXPECT_EQ(h.ctx->images[3].source_path, c.clips + "/C0001.MP4");
+  // The ledger keeps each source below the card as the verdict names it: a DCIM file below
+  // DCIM, a clip below the card's root.
+  std::set<std::string> sources;
+  for (std::size_t i = 0; i < h.ctx->ledger.size(); ++i)
+    sources.insert(h.ctx->ledger.at(i).source);
+  EXPECT_TRUE(sources.count("PRIVATE/M4ROOT/CLIP/C0001.MP4") &&
+              sources.count("100CANON/IMG_0001.JPG"))
+      << ::testing::PrintToString(sources);
   EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
   EXPECT_EQ(h.ctx->verdict.images, 5);
   EXPECT_EQ(h.ctx->counts.camera_housekeeping, 4);
