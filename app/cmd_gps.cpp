@@ -15,6 +15,7 @@
 #include "gps/image_time.h"
 #include "gps/receiver.h"
 #include "gps/tag_writer.h"
+#include "metadata/macro_settings_env.h"
 #include "settings/param.h"
 
 namespace cw::app {
@@ -27,6 +28,7 @@ struct GpsArgs {
   std::vector<std::string> tracks, rest;
   std::string device, port = "USB", save;
   bool json = false;
+  bool video_times_local = false;  // movie header times are the camera's local time
   CameraClock clock;
 };
 
@@ -89,7 +91,7 @@ int locate(const GpsArgs& a) {
   for (std::size_t i = 0; i < a.rest.size(); ++i) {
     const std::string& image = a.rest[i];
     GpsPosition where;
-    const GpsMatch match = tracks.interpolate(image, a.clock.adjustment, where);
+    const GpsMatch match = tracks.interpolate(image, a.clock.adjustment, a.video_times_local, where);
     const char* status = match == GpsMatch::kOutOfRange ? "out of range" : "error";
     if (a.json) {
       std::printf("%s{\"image\": %s, ", i ? ", " : "", json_string(image).c_str());
@@ -111,7 +113,7 @@ int locate(const GpsArgs& a) {
 int tag(const GpsArgs& a, const std::string& exiftool) {
   GPX tracks(a.clock.offset);
   if (!load_tracks(a, tracks)) return 1;
-  GpsRunSettings run{&tracks, a.clock.adjustment, exiftool};
+  GpsRunSettings run{&tracks, a.clock.adjustment, exiftool, a.video_times_local};
   std::vector<std::string> images = a.rest;
   GpsTagCounts counts;
   std::string results;
@@ -134,6 +136,8 @@ int run_gps(const CommandSpec&, Args& in) {
   CommandSession session(ui, kSessionSettings);
   GpsArgs a;
   if (int status = parse(in, session->settings().master(), a); status >= 0) return status;
+  a.video_times_local = session->macro_environment().video_times_local ||
+                        in.has("video-times-local");
   if (verb == "load") {
     if (a.rest.empty()) return usage_error(kName, "load takes FILE...");
     a.tracks = a.rest;
@@ -196,6 +200,7 @@ const CommandSpec& gps_command() {
           {"port", "PORT", "USB, COMn or a device (default USB)", false, nullptr, "read"},
           {"save", "FILE.gpx", "keep the receiver's track in this file", false, "file", "read"},
           {"json", nullptr, "print the positions as JSON", false, nullptr, "locate"},
+          {"video-times-local", nullptr, kVideoTimesLocalHelp, false, nullptr, "locate tag"},
       },
       {{"adjust", "camera-time"}},
       nullptr,

@@ -63,6 +63,7 @@ bool AppSession::load_gps(const std::vector<std::string>& files, const std::stri
 const GpsRunSettings* AppSession::gps_run_settings() {
   if (!gps_tracks_) return nullptr;
   gps_run_ = cw::gps_run_settings(gps_tracks_.get(), settings_->master(), tools_.exiftool);
+  gps_run_.video_times_local = macro_env_->video_times_local;
   return &gps_run_;
 }
 

@@ -190,8 +190,8 @@ std::string GPX::analysis() const {
 }
 
 GpsMatch GPX::interpolate(const std::string& image_path, std::int64_t adjustment,
-                          GpsPosition& where) const {
-  std::optional<std::int64_t> taken = image_camera_time(image_path);
+                          bool video_times_local, GpsPosition& where) const {
+  std::optional<std::int64_t> taken = image_camera_time(image_path, video_times_local);
   if (!taken) {
     log_printf("error in GPX::interpolate -- no capture date/time -- path=%s\n",
                image_path.c_str());

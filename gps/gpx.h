@@ -70,10 +70,11 @@ class GPX {
   std::string analysis() const;
   std::size_t point_count() const;
 
-  // Position at the capture time of an image file (its EXIF date, read as camera-local time),
-  // corrected by the offset and the clock adjustment. Out-of-range and error cases are logged.
+  // Position at the capture time of an image file (its EXIF date, read as camera-local time;
+  // a movie header's UTC time as local time only with video_times_local), corrected by the
+  // offset and the clock adjustment. Out-of-range and error cases are logged.
   GpsMatch interpolate(const std::string& image_path, std::int64_t adjustment,
-                       GpsPosition& where) const;
+                       bool video_times_local, GpsPosition& where) const;
   // The same for a camera-local time given as seconds (the clock read as if it were UTC).
   GpsMatch position_at(std::int64_t camera_time, std::int64_t adjustment,
                        GpsPosition& where) const;

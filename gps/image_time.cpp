@@ -20,9 +20,10 @@ std::optional<std::int64_t> exif_text_seconds(const std::string& value) {
   return out;
 }
 
-std::optional<std::int64_t> image_camera_time(const std::string& path) {
+std::optional<std::int64_t> image_camera_time(const std::string& path, bool video_times_local) {
   // A reader of our own: runs on several slots look up their images at the same time.
   TV_Reader reader;
+  reader.set_video_times_local(video_times_local);
   reader.open(path, true, true);  // what was read before a failure still counts
   const TV_Image* image = reader.image();
   if (!image) return std::nullopt;

@@ -110,7 +110,7 @@ bool tag_image(const GpsRunSettings& gps, const std::string& image, GpsTagCounts
                std::string& results, const StopSource& stop) {
   GpsPosition where;
   const GpsMatch match =
-      gps.tracks ? gps.tracks->interpolate(image, gps.adjustment, where) : GpsMatch::kOutOfRange;
+      gps.tracks ? gps.tracks->interpolate(image, gps.adjustment, gps.video_times_local, where) : GpsMatch::kOutOfRange;
   if (match != GpsMatch::kFound) {
     ++(match == GpsMatch::kOutOfRange ? counts.out_of_interval : counts.errors);
     return false;

@@ -28,6 +28,7 @@ struct GpsRunSettings {
   const GPX* tracks = nullptr;  // not owned; must outlive the runs and stay unchanged
   std::int64_t adjustment = 0;  // seconds added to every image time
   std::string exiftool = kExifToolName;  // a path, or a name found on PATH
+  bool video_times_local = false;  // movie header times are the camera's local time
 };
 
 struct GpsTagCounts {

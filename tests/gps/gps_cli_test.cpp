@@ -25,7 +25,7 @@ TEST(GpsCommand, LocatesImagesAsTheTrackStoreDoes) {
   std::string message;
   ASSERT_TRUE(tracks.load_files({track}, message));
   GpsPosition expected;
-  ASSERT_EQ(tracks.interpolate(in, 0, expected), GpsMatch::kFound);
+  ASSERT_EQ(tracks.interpolate(in, 0, false, expected), GpsMatch::kFound);
 
   std::string text;
   const std::string args = "gps locate --zone 'USA Mountain' --dst --track '" + track + "' '";

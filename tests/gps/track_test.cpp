@@ -77,9 +77,9 @@ TEST(Tracks, GpxReadingAndInterpolation) {
   EXPECT_EQ(GPX().summary(), "No data loaded.");
 }
 
-// CR3 raws and HEIF images are matched by their own capture time; a zero date of a camera
-// whose clock was never set counts as no date, so the digitized time is taken.
-TEST(Tracks, Cr3AndHeifImagesAreMatchedByTheirCaptureTime) {
+// CR3 raws, HEIF images and movies are matched by their own capture time; a zero date of a
+// camera whose clock was never set counts as no date, so the digitized time is taken.
+TEST(Tracks, Cr3HeifAndMoviesAreMatchedByTheirCaptureTime) {
   test::TempDir tmp;
   fixtures::Cr3Spec cr3;
   cr3.info.date_time_original = "0000:00:00 00:00:00";
@@ -91,14 +91,32 @@ TEST(Tracks, Cr3AndHeifImagesAreMatchedByTheirCaptureTime) {
   heif.exif_extents = 2;
   ASSERT_TRUE(fixtures::write_bytes(tmp / "IMG_1.CR3", fixtures::build_cr3(cr3)));
   ASSERT_TRUE(fixtures::write_bytes(tmp / "IMG_2.HEIC", fixtures::build_heif(heif)));
-  EXPECT_EQ(image_camera_time(tmp / "IMG_1.CR3"), kNoon + 5);
-  EXPECT_EQ(image_camera_time(tmp / "IMG_2.HEIC"), kNoon + 610);
+  EXPECT_EQ(image_camera_time(tmp / "IMG_1.CR3", false), kNoon + 5);
+  EXPECT_EQ(image_camera_time(tmp / "IMG_2.HEIC", false), kNoon + 610);
   GPX g = two_files(0);
   GpsPosition p;
-  ASSERT_EQ(g.interpolate(tmp / "IMG_1.CR3", 0, p), GpsMatch::kFound);
+  ASSERT_EQ(g.interpolate(tmp / "IMG_1.CR3", 0, false, p), GpsMatch::kFound);
   EXPECT_NEAR(p.lon, 10.1, 1e-5);
-  ASSERT_EQ(g.interpolate(tmp / "IMG_2.HEIC", 0, p), GpsMatch::kFound);
+  ASSERT_EQ(g.interpolate(tmp / "IMG_2.HEIC", 0, false, p), GpsMatch::kFound);
   EXPECT_NEAR(p.lon, 11.5, 1e-5);
+
+  // A movie's header keeps UTC: its time is the computer's wall clock (here 5:30 ahead of
+  // UTC), unless the setting takes it as the camera's local time.
+  const std::string mvhd = fixtures::be32(static_cast<std::uint32_t>(kNoon + 5 + 2082844800ll)) +
+                           std::string(92, '\0');
+  ASSERT_TRUE(fixtures::write_bytes(
+      tmp / "C0001.MP4", fixtures::bmff_box("ftyp", "isom" + fixtures::be32(0) + "isom") +
+                             fixtures::bmff_box("moov", fixtures::bmff_full_box("mvhd", 0, mvhd))));
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  setenv("TZ", "Asia/Kolkata", 1);
+  tzset();
+  const std::optional<std::int64_t> shown = image_camera_time(tmp / "C0001.MP4", false);
+  const std::optional<std::int64_t> local = image_camera_time(tmp / "C0001.MP4", true);
+  old ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
+  tzset();
+  EXPECT_EQ(shown, kNoon + 5 + 19800);
+  EXPECT_EQ(local, kNoon + 5);
 }
 
 TEST(Tracks, LogFiles) {
@@ -207,7 +225,7 @@ std::string everything(const std::string& dir, const std::string& image) {
   std::string message;
   g.load_files({dir + "/Geotag.gpx", dir + "/Geotag.log", dir + "/Geotag2.log"}, message);
   std::ostringstream out;
-  out << message << g.summary() << g.analysis() << *image_camera_time(image);
+  out << message << g.summary() << g.analysis() << *image_camera_time(image, false);
   for (std::int64_t t = kGeotagStart - g.offset - 60; t < kGeotagStart - g.offset + 140; t += 7) {
     GpsPosition p;
     out << static_cast<int>(g.position_at(t, 0, p)) << ' ' << p.lat << ' ' << p.lon << '\n';
