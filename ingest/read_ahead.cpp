@@ -22,9 +22,10 @@ constexpr std::size_t kReaders = 2;
 // Images whose copies are queued ahead of the one the run copies: enough that the readers
 // never wait for the run, few enough that a stopped run has read little in vain.
 constexpr std::size_t kImagesAhead = 8;
-// More files of one size and time than this are no card's burst: their copies are left to the
-// run, which reads only the one whose content matches.
-constexpr std::ptrdiff_t kMostCandidates = 4;
+// More copies recorded of files of one size and time than this (a few trees, a few contents)
+// are no photographer's archive: they are left to the run, which reads only those of the
+// content that matches.
+constexpr std::ptrdiff_t kMostCandidates = 12;
 
 struct FreeBuffer {
   void operator()(char* p) const { std::free(p); }
