@@ -30,8 +30,7 @@ bool aligned(const char* buffer, std::size_t size) {
 
 }  // namespace
 
-VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size,
-                       bool direct_throughout) {
+VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
   VerifyResult result;
   result.job = job;
   if (!buffer || size == 0) {
@@ -66,8 +65,7 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size,
   }
   // A large copy is read through the cache all the same: the system's read-ahead keeps the
   // disk busier than one direct read after another.
-  if (direct && !direct_throughout &&
-      (!have_stat || static_cast<std::uint64_t>(st.st_size) > kDirectReadMax))
+  if (direct && (!have_stat || static_cast<std::uint64_t>(st.st_size) > kDirectReadMax))
     direct = !read_through_cache();
   ContentHasher hasher;
   if (direct && !hash_fd(fd.get(), hasher, buffer, size)) {

@@ -46,13 +46,9 @@ struct VerifyResult {
 
 // Reads one copy back from the disk (through the system-call table) and compares its hash.
 // `buffer` holds `size` bytes; both are multiples of kReadBackAlignment for direct reads
-// (a buffer that is not is read through the cache). With `direct_throughout` a copy larger
-// than the direct-read limit is read with direct reads too, a buffer at a time: for buffers
-// large enough that each read keeps the disk busy, where the cache would only cost the
-// processor its pages and a copy of every byte.
+// (a buffer that is not is read through the cache).
 inline constexpr std::size_t kReadBackAlignment = 4096;
-VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size,
-                       bool direct_throughout = false);
+VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size);
 
 class CopyVerifier {
  public:

@@ -13,10 +13,7 @@ namespace cw {
 
 namespace {
 
-// Each copy is read with direct reads of this size: long enough to keep a disk busy from one
-// read to the next, and no page of the cache to fill, copy and drop (which cost the
-// processor as much as the hash).
-constexpr std::size_t kReadBuffer = 4 * 1048576;
+constexpr std::size_t kReadBuffer = 1048576;
 // Two files read at once keep the disk busy while the run's thread hashes the card.
 constexpr std::size_t kReaders = 2;
 // Images whose copies are queued ahead of the one the run copies: enough that the readers
@@ -85,7 +82,7 @@ void ReadAhead::work() {
     jobs_.pop_front();
     reads_[job.path].stage = Stage::kReading;
     lock.unlock();
-    VerifyResult result = read_back(job, buffer.get(), kReadBuffer, true);
+    VerifyResult result = read_back(job, buffer.get(), kReadBuffer);
     lock.lock();
     Read& read = reads_[job.path];
     read.result = std::move(result);

@@ -2,8 +2,8 @@
 // again (`reverify`). The run would otherwise read each copy only after it has hashed the
 // card's file and found its entry, one file after the other. Before the card's file is hashed,
 // the copies the ledger records of files of its size and modification time are queued here,
-// and two threads of their own read them from the disk (with direct reads, past the cache)
-// while the run hashes the card's files.
+// and two threads of their own read them from the disk (as a read-back does, the pages dropped
+// from the cache afterwards) while the run hashes the card's files.
 //
 // A read ahead proves nothing by itself: the run takes its result only for the copy it checks
 // (same path, same recorded hash) and only when the file's fingerprint is still the one taken
