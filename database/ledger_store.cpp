@@ -279,6 +279,37 @@ std::optional<std::vector<std::pair<std::uint64_t, std::int64_t>>> ledger_sizes_
   return out;
 }
 
+std::optional<std::vector<RecordedCopy>> ledger_copies_of_sizes(
+    Database& db, const std::vector<std::uint64_t>& sizes) {
+  constexpr std::size_t kPerQuery = 500;  // as ledger_sizes_and_times
+  std::vector<RecordedCopy> out;
+  for (std::size_t at = 0; at < sizes.size(); at += kPerQuery) {
+    std::string sql =
+        "select l.size, l.modified, c.tree, c.root, c.path, c.hash, c.state from ledger l "
+        "join ledger_copy c on c.ledger_id = l.ledger_sk where l.size in (";
+    const std::size_t end = std::min(sizes.size(), at + kPerQuery);
+    for (std::size_t i = at; i < end; ++i) {
+      if (i > at) sql += ',';
+      sql += std::to_string(sizes[i]);
+    }
+    sql += ')';
+    auto rows = db.query(sql);
+    if (!rows) return std::nullopt;
+    for (const std::vector<std::string>& r : rows->rows) {
+      RecordedCopy c;
+      c.size = static_cast<std::uint64_t>(to_ll(r[0]));
+      c.modified = to_ll(r[1]);
+      c.tree = static_cast<CopyTree>(to_ll(r[2]));
+      c.root = r[3];
+      c.path = r[4];
+      c.hash = Hash128::from_hex(r[5]);
+      c.state = state_of(r[6]);
+      out.push_back(std::move(c));
+    }
+  }
+  return out;
+}
+
 bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool durable) {
   // The whole batch goes in one transaction (one flush of the database file), on a
   // connection no other thread uses meanwhile.

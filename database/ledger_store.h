@@ -137,6 +137,20 @@ bool ledger_knows_size_and_time(Database& db, std::uint64_t size, std::int64_t m
 // card's worth of ledger_knows_size_and_time in a few queries. Nothing when a query failed.
 std::optional<std::vector<std::pair<std::uint64_t, std::int64_t>>> ledger_sizes_and_times(
     Database& db, const std::vector<std::uint64_t>& sizes);
+// A copy the ledger records of a file of some size and modification time.
+struct RecordedCopy {
+  std::uint64_t size = 0;     // of the file it is a copy of
+  std::int64_t modified = 0;  // the file's, seconds since the epoch
+  CopyTree tree = CopyTree::kFirst;
+  std::string root;
+  std::string path;
+  std::optional<Hash128> hash;
+  CopyState state = CopyState::kPending;
+};
+// Every copy recorded of a file whose size is one of `sizes`, so that a run can read the
+// copies of a card's files before it knows their contents. Nothing when a query failed.
+std::optional<std::vector<RecordedCopy>> ledger_copies_of_sizes(
+    Database& db, const std::vector<std::uint64_t>& sizes);
 // Inserts the entries without a key and every copy not stored yet, in one transaction;
 // keys and flags are set on success. False after a failure (reported; nothing stored).
 // Unless the copies are `durable` (their file systems flushed since they were written), a

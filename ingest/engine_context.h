@@ -22,6 +22,7 @@
 #include "ingest/folder_table.h"
 #include "ingest/image_checks.h"
 #include "ingest/image_record.h"
+#include "ingest/read_ahead.h"
 #include "ingest/run_counters.h"
 #include "ingest/run_ledger.h"
 #include "ingest/slot_control.h"
@@ -183,6 +184,7 @@ class EngineContext : public RunContext {
   RunLedger ledger;
   CopyVerifier verifier;
   std::vector<VerifyResult> verifier_results;  // read back on the run's thread, not recorded yet
+  std::unique_ptr<ReadAhead> read_ahead;       // earlier copies being read; none: not reading ahead
   std::array<std::string, 3> real_roots;       // of the trees (CopyTree), once resolved
   // The line the run ends with: whether the card may be formatted, and why not.
   FormatVerdict verdict;

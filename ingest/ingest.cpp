@@ -25,6 +25,7 @@
 #include "ingest/format_verdict.h"
 #include "ingest/gps_phase.h"
 #include "ingest/naming.h"
+#include "ingest/read_ahead.h"
 #include "ingest/result_store.h"
 #include "ingest/run_ledger.h"
 #include "ingest/sidecar_placement.h"
@@ -225,24 +226,30 @@ bool copy_phase(EngineContext& ctx) {
     sizes.push_back(r.size);
   }
   ctx.ledger.learn_sizes(sizes);
+  start_read_ahead(ctx);
   // The first store comes a second into the copying, as every later one: a card copied
   // within that second is stored once, at the end of the phase.
   ctx.ledger.last_store = std::chrono::steady_clock::now();
   ctx.progress_begin(ProgressPhase::kFirstCopies, static_cast<int>(ctx.images.size()), bytes);
   if (builds_sidecars(ctx)) ctx.sidecar_worker = std::make_unique<SidecarWorker>(ctx);
   std::string message;
-  for (ImageRecord& r : ctx.images) {
+  for (std::size_t i = 0; i < ctx.images.size(); ++i) {
+    ImageRecord& r = ctx.images[i];
+    read_ahead_from(ctx, i);
     if (!copy_image(ctx, r, message)) {
+      ctx.read_ahead.reset();
       ctx.sidecar_worker.reset();
       ctx.image_checks.cancel();
       return message.empty() ? false : ctx.fail(message);
     }
     ctx.progress_file_done(r.size);
     if (!ledger_checkpoint(ctx, false)) {
+      ctx.read_ahead.reset();
       ctx.sidecar_worker.reset();
       return false;
     }
   }
+  ctx.read_ahead.reset();
   const bool placed = settle_sidecars(ctx);
   ctx.sidecar_worker.reset();
   if (!placed) {

@@ -36,6 +36,22 @@ void keep_fingerprint(LedgerCopy& c, const VerifyResult& r) {
     c.fingerprint.reset();
 }
 
+// The read of copy `c` made ahead of the run, when it stands for the file as it is now
+// (`st`, none when it is gone): the read expected the hash recorded now, and the file's
+// fingerprint, settled when the read began, is unchanged since. Nothing otherwise: the copy
+// is then read now.
+std::optional<VerifyResult> read_ahead_of(EngineContext& ctx, const LedgerCopy& c,
+                                          const struct stat* st) {
+  if (!ctx.read_ahead || !c.hash) return std::nullopt;
+  std::optional<VerifyResult> early = ctx.read_ahead->take(c.path);
+  if (!early || !st || early->job.expected != *c.hash ||
+      early->outcome == VerifyOutcome::kUnreadable || !early->fingerprint ||
+      !fingerprint_settled(*early->fingerprint, early->fingerprint_taken_ns) ||
+      fingerprint_of(*st) != *early->fingerprint)
+    return std::nullopt;
+  return early;
+}
+
 // A copy of an earlier run in the tree: true when it may count in this run (see the header),
 // false after it was marked bad.
 bool check_earlier_copy(EngineContext& ctx, std::size_t entry, std::size_t copy) {
@@ -49,18 +65,22 @@ bool check_earlier_copy(EngineContext& ctx, std::size_t entry, std::size_t copy)
     c.checked = true;
     return true;
   }
-  // Changed a moment ago: read once its times have settled, so the new fingerprint can stand.
-  if (there)
-    if (const std::int64_t wait = fingerprint_settle_wait_ns(fingerprint_of(st), real_time_ns()))
-      std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
-  // A DNG whose run ended before it was hashed has only the converter's word, as one found
-  // at its name has (second_copy.cpp): its hash is made now.
-  Hash128 made;
-  if (!c.hash && c.state == CopyState::kConverted && there && ensure_read_buffer(ctx) &&
-      hash_file(c.path, made, ctx.read_buffer.get(), kCopyBufferSize))
-    c.hash = made;
   VerifyResult result;
-  if (c.hash) result = ctx.verifier.verify_now(VerifyJob{c.path, *c.hash, entry, copy});
+  if (std::optional<VerifyResult> early = read_ahead_of(ctx, c, there ? &st : nullptr)) {
+    result = std::move(*early);
+  } else {
+    // Changed a moment ago: read once its times have settled, so the new fingerprint can stand.
+    if (there)
+      if (const std::int64_t wait = fingerprint_settle_wait_ns(fingerprint_of(st), real_time_ns()))
+        std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
+    // A DNG whose run ended before it was hashed has only the converter's word, as one found
+    // at its name has (second_copy.cpp): its hash is made now.
+    Hash128 made;
+    if (!c.hash && c.state == CopyState::kConverted && there && ensure_read_buffer(ctx) &&
+        hash_file(c.path, made, ctx.read_buffer.get(), kCopyBufferSize))
+      c.hash = made;
+    if (c.hash) result = ctx.verifier.verify_now(VerifyJob{c.path, *c.hash, entry, copy});
+  }
   c.stored = false;
   if (c.hash && result.outcome == VerifyOutcome::kMatch) {
     // A copy whose change this run makes again stays "changing": it gets its state, hash and

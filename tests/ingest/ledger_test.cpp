@@ -7,10 +7,15 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "database/database.h"
@@ -298,6 +303,107 @@ TEST_F(LedgerRun, ArchiveCopiesChangedSinceTheyWereProvenAreReadAgainAndKept) {
   EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
   for (const std::string& tree : {backup, h.archive, post})
     EXPECT_EQ(image_contents(tree).size(), 9u) << tree;
+}
+
+// What the readers ahead of a run did, seen through the system-call table: the reads of each
+// copy by the run's own thread and by others, and one copy that gets a bit flipped once a
+// reader has read it whole, when the run first looks at it.
+struct ReadWatch {
+  std::mutex mutex;
+  std::map<std::string, std::pair<int, int>> reads;  // path: (run's thread, other threads)
+  std::thread::id run_thread;
+  std::string archive;
+  std::string flip_late;  // set before the run
+  std::atomic<bool> flipped{false};
+  std::atomic<int> late_fd{-1};
+  std::atomic<bool> late_read{false};
+};
+ReadWatch* g_watch = nullptr;
+
+int open_watched(const char* path, int flags, mode_t mode) {
+  const int fd = system_sysio().open(path, flags, mode);
+  const std::string p(path);
+  if ((flags & O_ACCMODE) != O_RDONLY || !p.starts_with(g_watch->archive + "/") ||
+      !p.ends_with(".JPG"))
+    return fd;
+  const bool on_run = std::this_thread::get_id() == g_watch->run_thread;
+  {
+    std::lock_guard<std::mutex> lock(g_watch->mutex);
+    auto& [run, others] = g_watch->reads[p];
+    ++(on_run ? run : others);
+  }
+  if (!on_run && p == g_watch->flip_late) g_watch->late_fd = fd;
+  return fd;
+}
+
+int close_watched(int fd) {
+  int late = fd;
+  if (fd >= 0 && g_watch->late_fd.compare_exchange_strong(late, -1)) g_watch->late_read = true;
+  return system_sysio().close(fd);
+}
+
+int lstat_watched(const char* path, struct stat* st) {
+  if (std::this_thread::get_id() == g_watch->run_thread && path == g_watch->flip_late &&
+      !g_watch->flipped) {
+    for (int i = 0; i < 1000 && !g_watch->late_read; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(g_watch->late_read) << "no reader read " << path;
+    flip_a_bit(path);
+    g_watch->flipped = true;
+  }
+  return system_sysio().lstat(path, st);
+}
+
+// Every copy is to be read again: the copies are read on threads of their own while the run
+// hashes the card, each once. A copy read there with a bit flipped is kept as it is and the card's
+// file copied beside it, as when the run reads it itself; so is one that changes after it was
+// read there (the read no longer stands for it: it is read again).
+TEST_F(LedgerRun, CopiesReadAheadProveOnlyWhatTheyStillAre) {
+  h.write_small_card(8);
+  const auto images = image_contents(h.card);
+  ASSERT_TRUE(run()) << h.ctx->error;
+  const std::vector<std::string> names = images_in(h.archive);
+  ASSERT_EQ(names.size(), 8u);
+  flip_a_bit(names[1]);
+  // Changed longer ago than the file system's clock tick: its fingerprint can stand.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+  ReadWatch watch;
+  watch.run_thread = std::this_thread::get_id();
+  watch.archive = h.archive;
+  watch.flip_late = names[3];
+  g_watch = &watch;
+  {
+    Sysio table = system_sysio();
+    table.open = open_watched;
+    table.close = close_watched;
+    table.lstat = lstat_watched;
+    ScopedSysio watched(table);
+    ASSERT_TRUE(run(true, true)) << h.ctx->error;
+  }
+  g_watch = nullptr;
+  EXPECT_TRUE(watch.flipped) << "the run never looked at " << names[3];
+  const std::string& report = h.ctx->report;
+  for (const std::size_t i : {1u, 3u}) {
+    const std::string& path = names[i];
+    EXPECT_TRUE(contains(report, "WARNING: The archived copy \"" + path +
+                                     "\" no longer matches the card; it is kept as it is.\n"))
+        << report;
+    EXPECT_TRUE(contains(report, "Changed archive copy kept: \"" + path +
+                                     "\" -- the card's file is copied beside it: \"" +
+                                     path.substr(0, path.size() - 4) + "_00001.JPG\"\n"))
+        << report;
+  }
+  // Six copies proven again, two made beside the changed ones and read back.
+  EXPECT_EQ(h.ctx->counts.files_verified, 8);
+  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+  auto archived = image_contents(h.archive);
+  EXPECT_EQ(archived.size(), 10u);
+  for (const auto& [bytes, n] : images) EXPECT_EQ(archived[bytes], 1);
+  // Each read once (by a reader, unless the run came to it before a reader did).
+  for (const std::size_t i : {0u, 2u, 4u, 5u, 6u, 7u})
+    EXPECT_EQ(watch.reads[names[i]].first + watch.reads[names[i]].second, 1) << names[i];
+  EXPECT_GE(watch.reads[names[3]].first, 1) << "the changed copy was not read again";
 }
 
 // Damage on the card (a damaged JPEG, a file that is no JPEG, a raw cut short) keeps the card

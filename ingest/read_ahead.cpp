@@ -1,0 +1,131 @@
+// The reads ahead of earlier copies and their threads.
+#include "ingest/read_ahead.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
+#include <memory>
+
+#include "ingest/engine_context.h"
+#include "ingest/run_ledger.h"
+
+namespace cw {
+
+namespace {
+
+// Read in pieces that stay in the processor's cache from the read to the hash; the system's
+// read-ahead keeps the disk busy whatever the piece.
+constexpr std::size_t kReadBuffer = 262144;
+// Two files read at once keep the disk busy while the run's thread hashes the card.
+constexpr std::size_t kReaders = 2;
+// Images whose copies are queued ahead of the one the run copies: enough that the readers
+// never wait for the run, few enough that a stopped run has read little in vain.
+constexpr std::size_t kImagesAhead = 8;
+// More copies recorded of files of one size and time than this (a few trees, a few contents)
+// are no photographer's archive: they are left to the run, which reads only those of the
+// content that matches.
+constexpr std::ptrdiff_t kMostCandidates = 12;
+
+struct FreeBuffer {
+  void operator()(char* p) const { std::free(p); }
+};
+
+}  // namespace
+
+ReadAhead::~ReadAhead() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+    jobs_.clear();
+  }
+  wake_.notify_all();
+  for (std::thread& t : threads_) t.join();
+}
+
+void ReadAhead::queue(const std::string& path, const Hash128& expected) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!reads_.emplace(path, Read{}).second) return;
+    jobs_.push_back(VerifyJob{path, expected, 0, 0});
+    if (threads_.empty())
+      for (std::size_t i = 0; i < kReaders; ++i) threads_.emplace_back(&ReadAhead::work, this);
+  }
+  wake_.notify_one();
+}
+
+std::optional<VerifyResult> ReadAhead::take(const std::string& path) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const auto it = reads_.find(path);
+  if (it == reads_.end()) return std::nullopt;
+  if (it->second.stage == Stage::kQueued) {
+    // Sooner read by the caller than after the reads queued before it.
+    for (auto job = jobs_.begin(); job != jobs_.end(); ++job)
+      if (job->path == path) {
+        jobs_.erase(job);
+        break;
+      }
+    reads_.erase(it);
+    return std::nullopt;
+  }
+  done_.wait(lock, [&it] { return it->second.stage == Stage::kDone; });
+  VerifyResult result = std::move(it->second.result);
+  reads_.erase(it);
+  return result;
+}
+
+void ReadAhead::work() {
+  const std::unique_ptr<char[], FreeBuffer> buffer(
+      static_cast<char*>(std::aligned_alloc(kReadBackAlignment, kReadBuffer)));
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
+    if (quit_) return;
+    const VerifyJob job = std::move(jobs_.front());
+    jobs_.pop_front();
+    reads_[job.path].stage = Stage::kReading;
+    lock.unlock();
+    VerifyResult result = read_back(job, buffer.get(), kReadBuffer);
+    lock.lock();
+    Read& read = reads_[job.path];
+    read.result = std::move(result);
+    read.stage = Stage::kDone;
+    done_.notify_all();
+  }
+}
+
+void start_read_ahead(EngineContext& ctx) {
+  ctx.read_ahead.reset();
+  Database* db = ctx.ledger.database();
+  if (!ctx.reverify || !ctx.verify_copies || !db) return;
+  std::vector<std::uint64_t> sizes;
+  sizes.reserve(ctx.images.size());
+  for (const ImageRecord& r : ctx.images) sizes.push_back(r.size);
+  std::sort(sizes.begin(), sizes.end());
+  sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
+  std::optional<std::vector<RecordedCopy>> copies = ledger_copies_of_sizes(*db, sizes);
+  if (!copies) return;  // each copy is then read when it is checked
+  ctx.read_ahead = std::make_unique<ReadAhead>();
+  for (RecordedCopy& c : *copies)
+    if (c.hash && copy_counts(c.state))
+      ctx.read_ahead->recorded.emplace(std::pair(c.size, c.modified), std::move(c));
+}
+
+void read_ahead_from(EngineContext& ctx, std::size_t image) {
+  ReadAhead* ahead = ctx.read_ahead.get();
+  if (!ahead) return;
+  // The trees in the order the run checks them (archive_check.cpp).
+  std::vector<std::string> roots{tree_root(ctx, CopyTree::kFirst)};
+  if (ctx.want_backup) roots.push_back(tree_root(ctx, CopyTree::kPrimary));
+  if (ctx.want_backup && ctx.want_backup_post) roots.push_back(tree_root(ctx, CopyTree::kPost));
+  const std::size_t end = std::min(ctx.images.size(), image + kImagesAhead);
+  for (; ahead->next_image < end; ++ahead->next_image) {
+    const ImageRecord& r = ctx.images[ahead->next_image];
+    const auto [from, to] = ahead->recorded.equal_range(std::pair(r.size, r.modified));
+    if (std::distance(from, to) > kMostCandidates) continue;
+    for (const std::string& root : roots)
+      for (auto c = from; c != to; ++c)
+        if (c->second.root == root) ahead->queue(c->second.path, *c->second.hash);
+  }
+}
+
+}  // namespace cw
