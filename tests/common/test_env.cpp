@@ -152,4 +152,16 @@ std::string built_program(const std::string& relative) {
   return (fs::path(CW_BINARY_DIR) / relative).string();
 }
 
+ScopedZone::ScopedZone(const char* zone) {
+  if (const char* tz = std::getenv("TZ")) saved_ = tz;
+  ::setenv("TZ", zone, 1);
+  ::tzset();
+}
+
+ScopedZone::~ScopedZone() {
+  if (saved_) ::setenv("TZ", saved_->c_str(), 1);
+  else ::unsetenv("TZ");
+  ::tzset();
+}
+
 }  // namespace cw::test

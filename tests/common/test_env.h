@@ -94,4 +94,16 @@ bool have_program(const std::string& name);
 // Path of a program built in this build tree (e.g. "app/cardwright").
 std::string built_program(const std::string& relative);
 
+// The computer's zone (TZ) for the life of the object; the one before is restored after.
+class ScopedZone {
+ public:
+  explicit ScopedZone(const char* zone);
+  ~ScopedZone();
+  ScopedZone(const ScopedZone&) = delete;
+  ScopedZone& operator=(const ScopedZone&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
 }  // namespace cw::test

@@ -107,16 +107,9 @@ TEST(Tracks, Cr3HeifAndMoviesAreMatchedByTheirCaptureTime) {
   ASSERT_TRUE(fixtures::write_bytes(
       tmp / "C0001.MP4", fixtures::bmff_box("ftyp", "isom" + fixtures::be32(0) + "isom") +
                              fixtures::bmff_box("moov", fixtures::bmff_full_box("mvhd", 0, mvhd))));
-  const char* old = std::getenv("TZ");
-  const std::string saved = old ? old : "";
-  setenv("TZ", "Asia/Kolkata", 1);
-  tzset();
-  const std::optional<std::int64_t> shown = image_camera_time(tmp / "C0001.MP4", false);
-  const std::optional<std::int64_t> local = image_camera_time(tmp / "C0001.MP4", true);
-  old ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
-  tzset();
-  EXPECT_EQ(shown, kNoon + 5 + 19800);
-  EXPECT_EQ(local, kNoon + 5);
+  test::ScopedZone india("Asia/Kolkata");
+  EXPECT_EQ(image_camera_time(tmp / "C0001.MP4", false), kNoon + 5 + 19800);
+  EXPECT_EQ(image_camera_time(tmp / "C0001.MP4", true), kNoon + 5);
 }
 
 TEST(Tracks, LogFiles) {
@@ -237,18 +230,13 @@ TEST(TracksCorpus, SameResultsInEveryTimeZone) {
   CW_REQUIRE_CORPUS(corpus);
   test::TempDir tmp;
   ASSERT_TRUE(fixtures::write_with_time(tmp / "a.jpg", fixtures::make_jpeg("2024:03:31 02:30:00"), 0));
-  const char* old = std::getenv("TZ");
-  const std::string saved = old ? old : "";
   std::string first;
   for (const char* tz : {"UTC", "Asia/Kolkata", "America/St_Johns"}) {
-    setenv("TZ", tz, 1);
-    tzset();
+    test::ScopedZone zone(tz);
     const std::string now = everything((corpus / "gps").string(), tmp / "a.jpg");
     if (first.empty()) first = now;
     EXPECT_EQ(now, first) << tz;
   }
-  old ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
-  tzset();
   EXPECT_NE(first.find("\n0 43.64"), std::string::npos) << first;  // some were placed
 }
 

@@ -13,6 +13,7 @@
 #include "imagefile/tv_reader.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/avchd_maker.h"
+#include "tests/fixtures/bmff_builder.h"
 #include "tests/fixtures/programs.h"
 #include "tests/fixtures/tiff_builder.h"
 #include "tests/imagefile/dump_reader.h"
@@ -22,28 +23,8 @@ namespace {
 
 using test::DumpReader;
 
-// The computer's zone for one test: Central European, so that UTC and local times differ.
-class CentralEuropeanZone {
- public:
-  CentralEuropeanZone() {
-    if (const char* tz = std::getenv("TZ")) saved_ = tz;
-    had_ = std::getenv("TZ") != nullptr;
-    ::setenv("TZ", kZone, 1);
-    ::tzset();
-  }
-  ~CentralEuropeanZone() {
-    if (had_)
-      ::setenv("TZ", saved_.c_str(), 1);
-    else
-      ::unsetenv("TZ");
-    ::tzset();
-  }
-  static constexpr const char* kZone = "CET-1CEST,M3.5.0,M10.5.0/3";
-
- private:
-  std::string saved_;
-  bool had_ = false;
-};
+// The computer's zone for these tests: Central European, so that UTC and local times differ.
+constexpr const char* kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
 
 // The values exiftool prints with -s ("Tag : value") for `args`; a missing tag reads "".
 class ExiftoolValues {
@@ -65,15 +46,11 @@ class ExiftoolValues {
   std::string out_;
 };
 
-std::string be32(std::uint64_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (24 - 8 * i));
-  return s;
-}
+using fixtures::be32;
+using fixtures::be64;
 std::string box(const char* type, const std::string& payload) {
-  return be32(8 + payload.size()) + std::string(type, 4) + payload;
+  return fixtures::bmff_box(type, payload);
 }
-std::string be64(std::uint64_t v) { return be32(v >> 32) + be32(v & 0xffffffffu); }
 const std::string kFileType = box("ftyp", std::string("qt  ") + be32(0) + "qt  ");
 // Movie headers of version 0 (32-bit times) and 1 (64-bit) with a creation time in seconds
 // since 1904.
@@ -103,7 +80,7 @@ std::string key_meta(std::uint32_t count, const std::vector<std::string>& keys,
 TEST(Movie, FfmpegMoviesAgreeWithExiftool) {
   if (!test::have_program("ffmpeg") || !test::have_program("exiftool"))
     GTEST_SKIP() << "ffmpeg or exiftool not installed";
-  CentralEuropeanZone zone;
+  test::ScopedZone zone(kCentralEurope);
   test::TempDir dir;
   const std::string mp4 = dir / "A001.MP4", mov = dir / "B001.MOV", udta = dir / "C001.MOV",
                     items = dir / "D001.MP4";

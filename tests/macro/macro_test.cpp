@@ -217,17 +217,10 @@ TEST_F(MacroTest, ExifNamesAndTheCaptureDateFallingBackThroughTheThreeDates) {
 }
 
 TEST_F(MacroTest, ExifDatesKeepTheirWallClockAcrossDaylightSaving) {
-  const char* old = std::getenv("TZ");
-  std::string saved = old ? old : "";
-  setenv("TZ", "Europe/Berlin", 1);
-  tzset();
+  test::ScopedZone berlin("Europe/Berlin");
   image({{"DateTimeOriginal", "2011:07:05 14:22:33"}, {"DateTimeDigitized", "2011:01:05 14:22:33"}});
-  std::string summer = expand("{@exif.DateTimeOriginal}");
-  std::string winter = expand("{@exif.DateTimeDigitized}");
-  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
-  tzset();
-  EXPECT_EQ(summer, "20110705_142233");
-  EXPECT_EQ(winter, "20110105_142233");
+  EXPECT_EQ(expand("{@exif.DateTimeOriginal}"), "20110705_142233");
+  EXPECT_EQ(expand("{@exif.DateTimeDigitized}"), "20110105_142233");
 }
 
 TEST_F(MacroTest, FilenameNewExpandsTheNameFormat) {
@@ -299,18 +292,13 @@ TEST(MacroExifCache, MovieTimesFollowTheEnvironmentsSetting) {
   write_file(movie, box("ftyp", "qt  " + std::string(4, '\0')) +
                         box("moov", box("mvhd", std::string(4, '\0') + "\xdc\xc1\x5c\xa1" +
                                                     std::string(92, '\0'))));
-  const char* old = std::getenv("TZ");
-  const std::string saved = old ? old : "";
-  setenv("TZ", "Europe/Berlin", 1);
-  tzset();
+  test::ScopedZone berlin("Europe/Berlin");
   MacroEnvironment env;
   const std::string in_zone = exif_macro_value(env, "DateTimeOriginal", movie);
   env.video_times_local = true;
   const std::string as_local = exif_macro_value(env, "DateTimeOriginal", movie);
   env.video_times_local = false;
   const std::string in_zone_again = exif_macro_value(env, "DateTimeOriginal", movie);
-  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
-  tzset();
   EXPECT_EQ(in_zone, "20210512_122121");
   EXPECT_EQ(as_local, "20210512_102121");
   EXPECT_EQ(in_zone_again, in_zone);
