@@ -184,9 +184,8 @@ bool TV_Reader::read_cr3(BoxWalker& walker, bool quick, bool macros) {
       std::uint16_t width = 0, height = 0;
       std::uint32_t length = 0;
       if (walker.u16(box.payload + 4, width) && walker.u16(box.payload + 6, height) &&
-          walker.u32(box.payload + 8, length)) {
-      offer_preview("thumbnail", box, width, height, length);
-      }
+          walker.u32(box.payload + 8, length))
+        offer_preview("thumbnail", box, width, height, length);
     }
     return true;
   });
@@ -198,9 +197,8 @@ bool TV_Reader::read_cr3(BoxWalker& walker, bool quick, bool macros) {
     std::uint32_t length = 0;
     if (walker.read_header(preview.payload + 8, preview.end, prvw) && prvw.is("PRVW") &&
         prvw.payload_size() > kPreviewHeader && walker.u16(prvw.payload + 6, width) &&
-        walker.u16(prvw.payload + 8, height) && walker.u32(prvw.payload + 12, length)) {
+        walker.u16(prvw.payload + 8, height) && walker.u32(prvw.payload + 12, length))
       offer_preview("preview", prvw, width, height, length);
-    }
   }
   // Previews whose bytes are not a JPEG stream are not offered.
   std::erase_if(im.previews, [&](const std::unique_ptr<TV_IFD>& d) {
