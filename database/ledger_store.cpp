@@ -258,13 +258,17 @@ bool ledger_knows_size_and_time(Database& db, std::uint64_t size, std::int64_t m
   return r && !r->rows.empty();
 }
 
-std::optional<std::vector<std::pair<std::uint64_t, std::int64_t>>> ledger_sizes_and_times(
-    Database& db, const std::vector<std::uint64_t>& sizes) {
-  // A few hundred sizes to a statement keep its text short and each lookup on the index.
+namespace {
+
+// Runs `select` followed by " in (SIZES)" over `sizes`, a few hundred to a statement (the text
+// stays short and each lookup stays on the index), and hands every row to `row`. False when a
+// query failed.
+template <typename Row>
+bool query_by_sizes(Database& db, const std::vector<std::uint64_t>& sizes, const char* select,
+                    Row&& row) {
   constexpr std::size_t kPerQuery = 500;
-  std::vector<std::pair<std::uint64_t, std::int64_t>> out;
   for (std::size_t at = 0; at < sizes.size(); at += kPerQuery) {
-    std::string sql = "select size, modified from ledger where size in (";
+    std::string sql = std::string(select) + " in (";
     const std::size_t end = std::min(sizes.size(), at + kPerQuery);
     for (std::size_t i = at; i < end; ++i) {
       if (i > at) sql += ',';
@@ -272,41 +276,43 @@ std::optional<std::vector<std::pair<std::uint64_t, std::int64_t>>> ledger_sizes_
     }
     sql += ')';
     auto rows = db.query(sql);
-    if (!rows) return std::nullopt;
-    for (const std::vector<std::string>& r : rows->rows)
-      out.emplace_back(static_cast<std::uint64_t>(to_ll(r[0])), to_ll(r[1]));
+    if (!rows) return false;
+    for (const std::vector<std::string>& r : rows->rows) row(r);
   }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::pair<std::uint64_t, std::int64_t>>> ledger_sizes_and_times(
+    Database& db, const std::vector<std::uint64_t>& sizes) {
+  std::vector<std::pair<std::uint64_t, std::int64_t>> out;
+  if (!query_by_sizes(db, sizes, "select size, modified from ledger where size",
+                      [&out](const std::vector<std::string>& r) {
+                        out.emplace_back(static_cast<std::uint64_t>(to_ll(r[0])), to_ll(r[1]));
+                      }))
+    return std::nullopt;
   return out;
 }
 
 std::optional<std::vector<RecordedCopy>> ledger_copies_of_sizes(
     Database& db, const std::vector<std::uint64_t>& sizes) {
-  constexpr std::size_t kPerQuery = 500;  // as ledger_sizes_and_times
   std::vector<RecordedCopy> out;
-  for (std::size_t at = 0; at < sizes.size(); at += kPerQuery) {
-    std::string sql =
-        "select l.size, l.modified, c.tree, c.root, c.path, c.hash, c.state from ledger l "
-        "join ledger_copy c on c.ledger_id = l.ledger_sk where l.size in (";
-    const std::size_t end = std::min(sizes.size(), at + kPerQuery);
-    for (std::size_t i = at; i < end; ++i) {
-      if (i > at) sql += ',';
-      sql += std::to_string(sizes[i]);
-    }
-    sql += ')';
-    auto rows = db.query(sql);
-    if (!rows) return std::nullopt;
-    for (const std::vector<std::string>& r : rows->rows) {
-      RecordedCopy c;
-      c.size = static_cast<std::uint64_t>(to_ll(r[0]));
-      c.modified = to_ll(r[1]);
-      c.tree = static_cast<CopyTree>(to_ll(r[2]));
-      c.root = r[3];
-      c.path = r[4];
-      c.hash = Hash128::from_hex(r[5]);
-      c.state = state_of(r[6]);
-      out.push_back(std::move(c));
-    }
-  }
+  if (!query_by_sizes(db, sizes,
+                      "select l.size, l.modified, c.tree, c.root, c.path, c.hash, c.state from "
+                      "ledger l join ledger_copy c on c.ledger_id = l.ledger_sk where l.size",
+                      [&out](const std::vector<std::string>& r) {
+                        RecordedCopy c;
+                        c.size = static_cast<std::uint64_t>(to_ll(r[0]));
+                        c.modified = to_ll(r[1]);
+                        c.tree = static_cast<CopyTree>(to_ll(r[2]));
+                        c.root = r[3];
+                        c.path = r[4];
+                        c.hash = Hash128::from_hex(r[5]);
+                        c.state = state_of(r[6]);
+                        out.push_back(std::move(c));
+                      }))
+    return std::nullopt;
   return out;
 }
 
