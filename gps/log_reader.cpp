@@ -170,7 +170,8 @@ class LogReader {
     if (gps_text::parse_double(field(f, 9), ele))
       elevation_ = field(f, 10).substr(0, 1) == "F" ? ele * kFeetToMetres : ele;
     int quality = 0;
-    if (!gps_text::parse_digits(field(f, 6), quality) || quality == 0) return;
+    if (!track_.points.empty() || !gps_text::parse_digits(field(f, 6), quality) || quality == 0)
+      return;  // a file with other fixes never uses these
     undated_.push_back(UndatedFix{std::string(field(f, 2)), std::string(field(f, 3)),
                                   std::string(field(f, 4)), std::string(field(f, 5)),
                                   std::string(field(f, 1)), elevation_, date_});
