@@ -230,11 +230,12 @@ TEST(TrackFiles, Utf16AndDosLineEndsLoadEveryPoint) {
 
 TEST(TrackFiles, GgaOnlyFilesTakeTheirDateFromOtherLinesOrTheUser) {
   // The first fix comes before the date line; the third passes midnight; the last has no fix.
-  const std::string dated = sentence("GPGGA,235958,5000.0000,N,01000.0000,E,1,08,1.0,100.0,M,,,,") +
-                            sentence("GPZDA,235959,17,05,2024,,") +
-                            sentence("GPGGA,235959,5000.0000,N,01000.0000,E,1,08,1.0,100.0,M,,,,") +
-                            sentence("GPGGA,000001,5000.1000,N,01000.0000,E,1,08,1.0,328.084,F,,,,") +
-                            sentence("GPGGA,000002,5000.1000,N,01000.0000,E,0,00,,,,,,,");
+  const std::string dated =
+      sentence("GPGGA,235958,5000.0000,N,01000.0000,E,1,08,1.0,100.0,M,,,,") +
+      sentence("GPZDA,235959,17,05,2024,,") +
+      sentence("GPGGA,235959,5000.0000,N,01000.0000,E,1,08,1.0,100.0,M,,,,") +
+      sentence("GPGGA,000001,5000.1000,N,01000.0000,E,1,08,1.0,328.084,F,,,,") +
+      sentence("GPGGA,000002,5000.1000,N,01000.0000,E,0,00,,,,,,,");
   test::TempDir dir;
   test::write_file(dir / "gga.log", dated);
   GPX g;
