@@ -90,10 +90,6 @@ bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::
     }
   }
   image.size = disc.size;
-  if (!add_disc_proof(set, image, message)) return false;
-  // The proof's two files at the root, at a generous bound of their size.
-  estimate.add_file("", kDiscManifestName, image.manifest.size());
-  estimate.add_file("", kDiscProvenanceName, image.provenance.size() + 4096);
   image.image_size = estimate.bytes();
   return true;
 }

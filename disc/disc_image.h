@@ -37,14 +37,15 @@ inline constexpr const char* kDiscManifestName = "MANIFEST.xxh128";
 inline constexpr const char* kDiscProvenanceName = "PROVENANCE.txt";
 
 // The manifest and provenance texts of a laid-out disc: hashes from the set's origins, else
-// read from the source now. False with `message` when a source cannot be read.
+// read from the source now (the provenance within kProvenanceBytes). False with `message`
+// when a source cannot be read.
 bool add_disc_proof(const DiscSet& set, DiscImage& image, std::string& message);
 
 // The source a planned file is read from: the set's root, the folder and the name joined.
 std::string disc_source_path(const DiscSet& set, const DiscFolder& folder, const std::string& name);
 
-// Lays out disc `index` of the set, its proof included. False with `message` when the index is not a disc of the
-// set, a name is too long, no free name is left or a source cannot be read for its hash.
+// Lays out disc `index` of the set (its proof is made apart, add_disc_proof). False with `message` when the index is not a disc of the
+// set, a name is too long, or no free name is left.
 bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::string& message);
 
 }  // namespace cw

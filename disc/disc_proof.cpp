@@ -6,6 +6,7 @@
 #include <set>
 
 #include "disc/disc_image.h"
+#include "disc/image_estimate.h"
 #include "foundation/text.h"
 
 namespace cw {
@@ -74,7 +75,7 @@ bool add_disc_proof(const DiscSet& set, DiscImage& image, std::string& message) 
   const std::time_t now = std::time(nullptr);
   struct tm local {};
   if (localtime_r(&now, &local)) std::strftime(written, sizeof written, "%Y-%m-%d %H:%M:%S", &local);
-  image.provenance =
+  std::string text =
       format_limited(4000, "Disc %s (%s), written %s\n", image.volume_id.c_str(),
                      set.title.c_str(), written) +
       format_limited(1000, "Files: %zu (%d with hashes from the ingest ledger, %d hashed while writing",
@@ -85,6 +86,9 @@ bool add_disc_proof(const DiscSet& set, DiscImage& image, std::string& message) 
       "Capture dates: " +
       (first.empty() ? "none recorded" : capture_text(first) + " to " + capture_text(last)) + "\n" +
       "Check the files from the disc's root with: xxh128sum -c " + kDiscManifestName + "\n";
+  // Many cards or serials could outgrow the room the plan kept for the text.
+  if (text.size() > kProvenanceBytes) text = text.substr(0, kProvenanceBytes - 4) + "...\n";
+  image.provenance = std::move(text);
   return true;
 }
 

@@ -491,10 +491,10 @@ void collect_files(IsoDir* dir, const std::string& prefix, std::map<std::string,
 }
 
 // Reads a file of the image whole through `each`; false when it cannot be read to its end.
-bool read_image_file(IsoFile* file, const std::function<void(const char*, std::size_t)>& each) {
+bool read_image_file(IsoFile* file, std::vector<char>& buffer,
+                     const std::function<void(const char*, std::size_t)>& each) {
   IsoStream* stream = iso_file_get_stream(file);
   if (!stream || iso_stream_open(stream) < 0) return false;
-  std::vector<char> buffer(1 << 20);
   bool ok = true;
   for (;;) {
     const int n = iso_stream_read(stream, buffer.data(), buffer.size());
@@ -763,9 +763,10 @@ bool check_disc_image(const std::string& iso, DiscCheck& check, std::string& err
   }
   std::map<std::string, IsoFile*> files;
   collect_files(iso_image_get_root(imported.image), "", files);
+  std::vector<char> buffer(1 << 20);
   auto manifest = files.find(kDiscManifestName);
   if (manifest == files.end() ||
-      !read_image_file(manifest->second, [&](const char* d, std::size_t n) {
+      !read_image_file(manifest->second, buffer, [&](const char* d, std::size_t n) {
         check.manifest.append(d, n);
       })) {
     error = text_with_path(std::string("The image holds no readable ") + kDiscManifestName, iso);
@@ -778,7 +779,7 @@ bool check_disc_image(const std::string& iso, DiscCheck& check, std::string& err
     auto f = files.find(path);
     ContentHasher hasher;
     std::uint64_t size = 0;
-    if (f == files.end() || !read_image_file(f->second, [&](const char* d, std::size_t n) {
+    if (f == files.end() || !read_image_file(f->second, buffer, [&](const char* d, std::size_t n) {
           hasher.update(d, n);
           size += n;
         })) {
