@@ -90,8 +90,11 @@ int verify_disc(const CommandSpec& spec, const std::string& path) {
         check.matched.push_back(DiscCheck::File{file, hash, static_cast<std::uint64_t>(fs.st_size)});
     }
   } else {
+    // A disc in a recorder is read through the recorder, an image file as a file.
     manifest = path + ":/" + kDiscManifestName;
-    if (!check_disc_image(path, check, error)) return failure(spec.name, error);
+    const bool read = S_ISBLK(st.st_mode) ? check_disc_in_drive(path, check, error)
+                                          : check_disc_image(path, check, error);
+    if (!read) return failure(spec.name, error);
   }
   std::printf("%s\n", manifest.c_str());
   for (const std::string& p : check.problems) std::printf("  %s\n", p.c_str());
@@ -162,8 +165,8 @@ const CommandSpec& verify_command() {
       "files a manifest lists, or those of every manifest of an ingestion, and names each one\n"
       "whose content no longer matches (FAILED) or that cannot be read (MISSING).\n"
       "Every disc written holds MANIFEST.xxh128 at its root (cd DISC && xxh128sum -c\n"
-      "MANIFEST.xxh128); --disc checks a mounted disc, a folder copied from one or an image\n"
-      "file against it and names the files the ingest ledger does not know.",
+      "MANIFEST.xxh128); --disc checks a mounted disc, a folder copied from one, a disc in a\n"
+      "recorder (its device) or an image file against it and names the files the ingest ledger does not know.",
       {},
       {{"root", "DIR", "the folder the manifest's paths start from (default: the folder that\n"
                        "holds its Manifests folder)", false, "dir"},

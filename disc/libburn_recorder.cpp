@@ -506,6 +506,60 @@ bool read_image_file(IsoFile* file, std::vector<char>& buffer,
   return ok;
 }
 
+// Blocks of a disc in a grabbed drive, for libisofs to read an image from.
+int drive_open(IsoDataSource*) { return 1; }
+int drive_close(IsoDataSource*) { return 1; }
+void drive_free(IsoDataSource*) {}
+int drive_read_block(IsoDataSource* src, uint32_t lba, uint8_t* buffer) {
+  off_t count = 0;
+  const int rc = burn_read_data(static_cast<burn_drive*>(src->data),
+                                static_cast<off_t>(lba) * 2048, reinterpret_cast<char*>(buffer),
+                                2048, &count, 1);
+  return rc > 0 && count == 2048 ? 1 : ISO_DATA_SOURCE_FAILURE;
+}
+
+// A data source on the grabbed `drive`; libisofs frees it with free() at its last reference.
+IsoDataSource* drive_source(burn_drive* drive) {
+  auto* src = static_cast<IsoDataSource*>(std::calloc(1, sizeof(IsoDataSource)));
+  if (!src) return nullptr;
+  src->refcount = 1;
+  src->open = drive_open;
+  src->close = drive_close;
+  src->read_block = drive_read_block;
+  src->free_data = drive_free;
+  src->data = drive;
+  return src;
+}
+
+bool check_disc_source(IsoDataSource* source, const std::string& where, DiscCheck& check,
+                       std::string& error);
+
+// Reads the disc in the grabbed drive back against its manifest.
+bool check_drive(burn_drive* drive, const std::string& where, DiscCheck& check,
+                 std::string& error) {
+  IsoDataSource* source = drive_source(drive);
+  if (!source) {
+    error = "Out of memory reading the disc back";
+    return false;
+  }
+  return check_disc_source(source, where, check, error);
+}
+
+// Whether what was read back is the disc that was meant; else the failure, naming `target`.
+bool read_back_matches(const DiscCheck& check, bool read, const std::string& message,
+                       const DiscImage& image, const std::string& target, WriteError& error) {
+  if (!read)
+    return fail(error, format_limited(1000, "The image %s does not read back: %s", target.c_str(),
+                                      message.c_str()));
+  std::string problem = check.problems.empty() ? std::string() : check.problems.front();
+  if (check.manifest != image.manifest) problem = std::string(kDiscManifestName) + ": FAILED";
+  if (!problem.empty())
+    return fail(error, format_limited(1000, "The image %s does not read back as written: %s",
+                                      target.c_str(), problem.c_str()));
+  log_printf("Read back disc image %s: %d files match its manifest", target.c_str(), check.ok);
+  return true;
+}
+
 // ---------------------------------------------------------------- the optical recorder
 
 class DriveRecorder : public Recorder {
@@ -555,7 +609,13 @@ class DriveRecorder : public Recorder {
 
   bool write(const DiscImage& image, const WriteEvents& events, WriteError& error) override {
     if (!drive_.drive()) return fail(error, "Error: No Device Selected");
-    return write_image(drive_.drive(), image, events, error);
+    if (!write_image(drive_.drive(), image, events, error)) return false;
+    // The medium is taken in again as written, then read back against its manifest.
+    burn_drive_re_assess(drive_.drive(), 0);
+    DiscCheck check;
+    std::string message;
+    const bool read = check_drive(drive_.drive(), image.volume_id, check, message);
+    return read_back_matches(check, read, message, image, image.volume_id, error);
   }
 
   void eject() override { drive_.release(true); }
@@ -621,16 +681,8 @@ class ImageFileRecorder : public Recorder {
                         const std::string& target, WriteError& error) {
     DiscCheck check;
     std::string message;
-    if (!check_disc_image(partial, check, message))
-      return fail(error, format_limited(1000, "The image %s does not read back: %s", target.c_str(),
-                                        message.c_str()));
-    if (check.manifest != image.manifest)
-      check.problems.insert(check.problems.begin(), std::string(kDiscManifestName) + ": FAILED");
-    if (!check.passed() || check.manifest != image.manifest)
-      return fail(error, format_limited(1000, "The image %s does not read back as written: %s",
-                                        target.c_str(), check.problems.front().c_str()));
-    log_printf("Read back disc image %s: %d files match its manifest", target.c_str(), check.ok);
-    return true;
+    const bool read = check_disc_image(partial, check, message);
+    return read_back_matches(check, read, message, image, target, error);
   }
 
   std::unique_ptr<LibraryUse> use_;
@@ -737,18 +789,13 @@ std::vector<std::pair<std::string, Hash128>> parse_disc_manifest(
   return lines;
 }
 
-bool check_disc_image(const std::string& iso, DiscCheck& check, std::string& error) {
+namespace {
+
+// Checks the image that `source` reads against its own manifest; `where` names it in errors.
+// The source's reference is taken over.
+bool check_disc_source(IsoDataSource* source, const std::string& where, DiscCheck& check,
+                       std::string& error) {
   check = DiscCheck{};
-  LibraryUse use;
-  if (!use.ok()) {
-    error = kInitFailedText;
-    return false;
-  }
-  IsoDataSource* source = nullptr;
-  if (iso_data_source_new_from_file(iso.c_str(), &source) < 0) {
-    error = text_with_path("Can't open the image", iso);
-    return false;
-  }
   ImportedImage imported;
   IsoReadOpts* opts = nullptr;
   int rc = iso_image_new("", &imported.image);
@@ -758,7 +805,7 @@ bool check_disc_image(const std::string& iso, DiscCheck& check, std::string& err
   iso_data_source_unref(source);
   drain_messages(nullptr);
   if (rc < 0) {
-    error = text_with_path("Can't read the image's file system", iso);
+    error = text_with_path("Can't read the image's file system", where);
     return false;
   }
   std::map<std::string, IsoFile*> files;
@@ -769,7 +816,7 @@ bool check_disc_image(const std::string& iso, DiscCheck& check, std::string& err
       !read_image_file(manifest->second, buffer, [&](const char* d, std::size_t n) {
         check.manifest.append(d, n);
       })) {
-    error = text_with_path(std::string("The image holds no readable ") + kDiscManifestName, iso);
+    error = text_with_path(std::string("The image holds no readable ") + kDiscManifestName, where);
     return false;
   }
   std::map<std::string, bool> listed;
@@ -799,6 +846,38 @@ bool check_disc_image(const std::string& iso, DiscCheck& check, std::string& err
     check.problems.push_back(path + ": not in the manifest");
   }
   return true;
+}
+
+}  // namespace
+
+bool check_disc_image(const std::string& iso, DiscCheck& check, std::string& error) {
+  check = DiscCheck{};
+  LibraryUse use;
+  if (!use.ok()) {
+    error = kInitFailedText;
+    return false;
+  }
+  IsoDataSource* source = nullptr;
+  if (iso_data_source_new_from_file(iso.c_str(), &source) < 0) {
+    error = text_with_path("Can't open the image", iso);
+    return false;
+  }
+  return check_disc_source(source, iso, check, error);
+}
+
+bool check_disc_in_drive(const std::string& address, DiscCheck& check, std::string& error) {
+  check = DiscCheck{};
+  LibraryUse use;
+  if (!use.ok()) {
+    error = kInitFailedText;
+    return false;
+  }
+  GrabbedDrive drive;
+  if (!drive.grab(address)) {
+    error = format_limited(1000, "Failed to initialize recorder - Unique ID:%s", address.c_str());
+    return false;
+  }
+  return check_drive(drive.drive(), address, check, error);
 }
 
 std::string image_file_path(const std::string& folder, const std::string& label) {

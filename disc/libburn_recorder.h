@@ -64,6 +64,9 @@ std::vector<std::pair<std::string, Hash128>> parse_disc_manifest(const std::stri
 // cannot be read; otherwise `check` tells what matched.
 bool check_disc_image(const std::string& iso, DiscCheck& check, std::string& error);
 
+// The same for the disc in the recorder at `address` (a device, or "stdio:PATH").
+bool check_disc_in_drive(const std::string& address, DiscCheck& check, std::string& error);
+
 // Where ImageFolderSystem writes the disc with this label.
 std::string image_file_path(const std::string& folder, const std::string& label);
 

@@ -53,6 +53,12 @@ TEST(DiscProof, LedgerHashesAndProvenanceGoOnTheDiscAndAreReadBackBeforeItCounts
                                 hash_of(root / "Day 1/b.xmp").hex() + "  Day 1/b.xmp\n");
   ASSERT_EQ(check.matched.size(), 2u);
   EXPECT_EQ(check.matched[0].size, 300'000u);
+  // Read through a recorder, as a burned disc is, the image reads back the same.
+  DiscCheck through_drive;
+  ASSERT_TRUE(check_disc_in_drive("stdio:" + iso, through_drive, message)) << message;
+  EXPECT_TRUE(through_drive.passed()) << ::testing::PrintToString(through_drive.problems);
+  EXPECT_EQ(through_drive.manifest, check.manifest);
+  EXPECT_EQ(through_drive.ok, 2);
 
   DiscImage image;
   ASSERT_TRUE(lay_out_disc(set, 0, image, message)) << message;
