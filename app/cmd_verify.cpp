@@ -1,5 +1,6 @@
 // `cardwright verify MANIFEST|INGESTION_ID`: checks the files a manifest lists against their
-// hashes, as `xxh128sum -c` would, for one manifest or every manifest of an ingestion.
+// hashes, as `xxh128sum -c` would, for one manifest or every manifest of an ingestion; with
+// --disc, a disc (or its image, or a copy of its files) against the manifest it carries.
 #include <sys/stat.h>
 
 #include <cctype>
@@ -87,7 +88,8 @@ int verify_disc(const CommandSpec& spec, const std::string& path) {
       for (const std::string& f : failing) bad = bad || f == file;
       struct stat fs;
       if (!bad && stat((path + "/" + file).c_str(), &fs) == 0)
-        check.matched.push_back(DiscCheck::File{file, hash, static_cast<std::uint64_t>(fs.st_size)});
+        check.matched.push_back(
+            DiscCheck::File{file, hash, static_cast<std::uint64_t>(fs.st_size)});
     }
   } else {
     // A disc in a recorder is read through the recorder, an image file as a file.
@@ -166,7 +168,8 @@ const CommandSpec& verify_command() {
       "whose content no longer matches (FAILED) or that cannot be read (MISSING).\n"
       "Every disc written holds MANIFEST.xxh128 at its root (cd DISC && xxh128sum -c\n"
       "MANIFEST.xxh128); --disc checks a mounted disc, a folder copied from one, a disc in a\n"
-      "recorder (its device) or an image file against it and names the files the ingest ledger does not know.",
+      "recorder (its device) or an image file against it, and names the files that differ,\n"
+      "are missing or are not known to the ingest ledger.",
       {},
       {{"root", "DIR", "the folder the manifest's paths start from (default: the folder that\n"
                        "holds its Manifests folder)", false, "dir"},

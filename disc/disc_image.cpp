@@ -24,7 +24,8 @@ std::string join(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-std::string disc_source_path(const DiscSet& set, const DiscFolder& folder, const std::string& name) {
+std::string disc_source_path(const DiscSet& set, const DiscFolder& folder,
+                             const std::string& name) {
   return join(join(set.root, folder.name), name);
 }
 

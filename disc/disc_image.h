@@ -42,10 +42,11 @@ inline constexpr const char* kDiscProvenanceName = "PROVENANCE.txt";
 bool add_disc_proof(const DiscSet& set, DiscImage& image, std::string& message);
 
 // The source a planned file is read from: the set's root, the folder and the name joined.
-std::string disc_source_path(const DiscSet& set, const DiscFolder& folder, const std::string& name);
+std::string disc_source_path(const DiscSet& set, const DiscFolder& folder,
+                             const std::string& name);
 
-// Lays out disc `index` of the set (its proof is made apart, add_disc_proof). False with `message` when the index is not a disc of the
-// set, a name is too long, or no free name is left.
+// Lays out disc `index` of the set (its proof is made apart, by add_disc_proof). False with
+// `message` when the index is not a disc of the set, a name is too long or no free name is left.
 bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::string& message);
 
 }  // namespace cw

@@ -74,11 +74,13 @@ bool add_disc_proof(const DiscSet& set, DiscImage& image, std::string& message) 
   char written[32] = "";
   const std::time_t now = std::time(nullptr);
   struct tm local {};
-  if (localtime_r(&now, &local)) std::strftime(written, sizeof written, "%Y-%m-%d %H:%M:%S", &local);
+  if (localtime_r(&now, &local))
+    std::strftime(written, sizeof written, "%Y-%m-%d %H:%M:%S", &local);
   std::string text =
       format_limited(4000, "Disc %s (%s), written %s\n", image.volume_id.c_str(),
                      set.title.c_str(), written) +
-      format_limited(1000, "Files: %zu (%d with hashes from the ingest ledger, %d hashed while writing",
+      format_limited(1000,
+                     "Files: %zu (%d with hashes from the ingest ledger, %d hashed while writing",
                      image.files.size(), known, hashed) +
       (unlisted ? format_limited(100, ", %d not listed: a line break in the name", unlisted) : "") +
       ")\n" + "Ingestions: " + (ids.empty() ? "none recorded" : ids) + "\n" +

@@ -5,12 +5,14 @@
 // LibburnSystem lists the optical recorders of the machine and opens one by its device address
 // (a libburn "stdio:PATH" pseudo-drive address is taken too). ImageFolderSystem offers a single
 // pseudo-recorder that writes each disc to its own image file, FOLDER/<disc label>.iso, through
-// libburn's stdio: drive; an existing image is never replaced.
+// libburn's stdio: drive; an existing image is never replaced. Every disc and image is read
+// back through libisofs against the manifest at its root before its write counts as done.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "disc/recorder.h"
@@ -55,9 +57,8 @@ struct DiscCheck {
 
 // Parses manifest text ("HASH  PATH" or "HASH *PATH" lines) into (path, hash) pairs; lines of
 // another form are counted in `malformed` and named in `problems`.
-std::vector<std::pair<std::string, Hash128>> parse_disc_manifest(const std::string& text,
-                                                                 int& malformed,
-                                                                 std::vector<std::string>& problems);
+std::vector<std::pair<std::string, Hash128>> parse_disc_manifest(
+    const std::string& text, int& malformed, std::vector<std::string>& problems);
 
 // Reads the ISO image file `iso` through libisofs: its manifest at the root, and every file it
 // holds hashed against that manifest. False with `error` when the image or its manifest

@@ -64,11 +64,13 @@ TEST(DiscProof, LedgerHashesAndProvenanceGoOnTheDiscAndAreReadBackBeforeItCounts
   ASSERT_TRUE(lay_out_disc(set, 0, image, message)) << message;
   ASSERT_TRUE(add_disc_proof(set, image, message)) << message;
   EXPECT_THAT(image.provenance, HasSubstr("Disc 41A_001 (Primary Folders)"));
-  EXPECT_THAT(image.provenance, HasSubstr("Files: 2 (1 with hashes from the ingest ledger, 1 hashed"));
+  EXPECT_THAT(image.provenance,
+              HasSubstr("Files: 2 (1 with hashes from the ingest ledger, 1 hashed"));
   EXPECT_THAT(image.provenance, HasSubstr("Ingestions: 41\n"));
   EXPECT_THAT(image.provenance, HasSubstr("Cards: EOS_DIGITAL (UUID 1234-ABCD)\n"));
   EXPECT_THAT(image.provenance, HasSubstr("Camera serials: 0123456789\n"));
-  EXPECT_THAT(image.provenance, HasSubstr("Capture dates: 2024-05-17 10:20:30 to 2024-05-17 10:20:30"));
+  EXPECT_THAT(image.provenance,
+              HasSubstr("Capture dates: 2024-05-17 10:20:30 to 2024-05-17 10:20:30"));
 
   // The archive's file no longer holds what the ledger recorded: the disc does not read back
   // as its manifest says, so it is not written and no image is left under its name.
@@ -116,7 +118,8 @@ TEST(DiscProof, VerifyDiscChecksAnImageItsExtractedFilesAndNamesAChangedFile) {
             0);
   EXPECT_THAT(test::read_file(files + "/PROVENANCE.txt"), HasSubstr("Ingestions: "));
   if (test::have_program("xxh128sum")) {
-    EXPECT_EQ(test::run_command("cd " + sh_quote(files) + " && xxh128sum -c MANIFEST.xxh128", &out), 0)
+    EXPECT_EQ(
+        test::run_command("cd " + sh_quote(files) + " && xxh128sum -c MANIFEST.xxh128", &out), 0)
         << out;
   }
   EXPECT_EQ(run_cardwright("verify --disc " + sh_quote(files), &out), 0) << out;
