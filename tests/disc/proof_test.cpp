@@ -72,14 +72,15 @@ TEST(DiscProof, LedgerHashesAndProvenanceGoOnTheDiscAndAreReadBackBeforeItCounts
   EXPECT_THAT(image.provenance,
               HasSubstr("Capture dates: 2024-05-17 10:20:30 to 2024-05-17 10:20:30"));
 
-  // The archive's file no longer holds what the ledger recorded: the disc does not read back
-  // as its manifest says, so it is not written and no image is left under its name.
+  // The archive's file no longer holds what the ledger recorded: the image does not read back
+  // as its manifest says, so it is not kept, and the message says which source changed.
   test::TempDir again;
   set.origins[a].hash.low ^= 1;
   outcome = burn_discs_to_images(set, again.str());
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(outcome.discs_burned, 0);
-  EXPECT_THAT(outcome.message, HasSubstr("does not read back as written: Day 1/a.jpg: FAILED"));
+  EXPECT_THAT(outcome.message, HasSubstr("was not kept: " + a +
+                                         " no longer has the hash the ingest ledger holds"));
   EXPECT_TRUE(std::filesystem::is_empty(again.path()));
 }
 
