@@ -1,5 +1,6 @@
 // `cardwright disc plan|drives|burn`: how folders of an archive spread over discs, the
 // machine's recorders, and writing the planned discs to a recorder or to image files.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -8,7 +9,9 @@
 #include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_run.h"
+#include "database/database.h"
 #include "disc/burn.h"
+#include "disc/disc_image.h"
 #include "disc/libburn_recorder.h"
 
 namespace cw::app {
@@ -46,6 +49,38 @@ int parse(const Args& in, DiscArgs& a) {
   a.plan.root = in.words[1];
   a.plan.folders.assign(in.words.begin() + 2, in.words.end());
   return -1;
+}
+
+// What the ingest ledger knows of the planned files: each archive copy it records at the path
+// the file has once links in its folders are resolved, with the card it came from. Copies
+// whose writing or read-back failed are not taken.
+void add_ledger_origins(Database& db, DiscSet& set) {
+  for (const Disc& disc : set.discs)
+    for (const DiscFolder& folder : disc.folders)
+      for (const std::string& name : folder.files) {
+        const std::string source = disc_source_path(set, folder, name);
+        char resolved[PATH_MAX];
+        if (!realpath(source.c_str(), resolved)) continue;
+        auto sql = sql_format(
+            "select c.hash, l.ingestion_id, l.card_label, l.card_uuid, l.camera_serial, "
+            "l.captured from ledger_copy c join ledger l on l.ledger_sk = c.ledger_id "
+            "where c.path = %Q and c.hash is not null and c.state in "
+            "('written', 'verified', 'converted') order by c.rowid desc limit 1",
+            resolved);
+        if (!sql) continue;
+        auto rows = db.query(*sql);
+        if (!rows || rows->rows.empty()) continue;
+        const std::vector<std::string>& r = rows->rows.front();
+        const std::optional<Hash128> hash = Hash128::from_hex(r[0]);
+        if (!hash) continue;
+        FileOrigin& o = set.origins[source];
+        o.hash = *hash;
+        o.ingestion_id = std::atoi(r[1].c_str());
+        o.card_label = r[2];
+        o.card_uuid = r[3];
+        o.camera_serial = r[4];
+        o.captured = r[5];
+      }
 }
 
 void print_plan(const DiscSet& set, bool json) {
@@ -102,7 +137,7 @@ int run_disc(const CommandSpec&, Args& in) {
   if (verb == "burn" && a.drive.empty() && a.image_dir.empty())
     return usage_error(kName, "burn needs --drive DEV or --image-dir DIR");
   ConsoleUserInterface ui(a.yes);
-  CommandSession session(ui, 0);
+  CommandSession session(ui, verb == "burn" ? kSessionDatabase : 0);
   DiscSet set;
   std::string message;
   if (!plan_discs(a.plan, set, message)) {
@@ -113,6 +148,9 @@ int run_disc(const CommandSpec&, Args& in) {
     print_plan(set, a.json);
     return 0;
   }
+  // Hashes the ledger holds go into each disc's manifest as they are: the read-back then
+  // proves the disc against the ingestion, not only against the files as they lie now.
+  if (session->database()) add_ledger_origins(*session->database(), set);
   std::printf("%s\n", set.discs.empty() ? no_images_text() : plan_summary(set).c_str());
   BurnOutcome outcome;
   if (!a.image_dir.empty()) {
