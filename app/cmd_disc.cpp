@@ -10,6 +10,7 @@
 #include "app/commands.h"
 #include "app/console_run.h"
 #include "database/database.h"
+#include "database/ledger_store.h"
 #include "disc/burn.h"
 #include "disc/disc_image.h"
 #include "disc/libburn_recorder.h"
@@ -61,25 +62,15 @@ void add_ledger_origins(Database& db, DiscSet& set) {
         const std::string source = disc_source_path(set, folder, name);
         char resolved[PATH_MAX];
         if (!realpath(source.c_str(), resolved)) continue;
-        auto sql = sql_format(
-            "select c.hash, l.ingestion_id, l.card_label, l.card_uuid, l.camera_serial, "
-            "l.captured from ledger_copy c join ledger l on l.ledger_sk = c.ledger_id "
-            "where c.path = %Q and c.hash is not null and c.state in "
-            "('written', 'verified', 'converted') order by c.rowid desc limit 1",
-            resolved);
-        if (!sql) continue;
-        auto rows = db.query(*sql);
-        if (!rows || rows->rows.empty()) continue;
-        const std::vector<std::string>& r = rows->rows.front();
-        const std::optional<Hash128> hash = Hash128::from_hex(r[0]);
-        if (!hash) continue;
+        const std::optional<RecordedOrigin> r = ledger_origin_at(db, resolved);
+        if (!r) continue;
         FileOrigin& o = set.origins[source];
-        o.hash = *hash;
-        o.ingestion_id = std::atoi(r[1].c_str());
-        o.card_label = r[2];
-        o.card_uuid = r[3];
-        o.camera_serial = r[4];
-        o.captured = r[5];
+        o.hash = r->hash;
+        o.ingestion_id = r->ingestion_id;
+        o.card_label = r->card_label;
+        o.card_uuid = r->card_uuid;
+        o.camera_serial = r->camera_serial;
+        o.captured = r->captured;
       }
 }
 
