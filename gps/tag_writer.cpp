@@ -17,6 +17,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "foundation/fs.h"
@@ -47,9 +48,20 @@ std::string first_line(const std::string& text) {
   return text.substr(0, text.find_first_of("\r\n"));
 }
 
+void sync_folder(const std::string& folder) {
+  const int dir_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd >= 0) {
+    ::fsync(dir_fd);
+    ::close(dir_fd);
+  }
+}
+
 // Moves the complete tagged file over the image once it is on the disk, with the image's
-// permissions; the rename is made durable too. False with `why` set when it cannot.
-bool replace_with_temp(const std::string& temp, const std::string& image, std::string& why) {
+// permissions. The image's folder joins `folders`, whose renames the writer makes durable
+// when it ends: until then a crash leaves each image as it was or fully tagged all the same.
+// False with `why` set when it cannot.
+bool replace_with_temp(const std::string& temp, const std::string& image, std::string& why,
+                       std::set<std::string>& folders) {
   struct stat st;
   if (::stat(image.c_str(), &st) != 0) {
     why = "can't get stat of " + image;
@@ -68,12 +80,7 @@ bool replace_with_temp(const std::string& temp, const std::string& image, std::s
     return false;
   }
   const std::size_t slash = image.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : image.substr(0, slash + 1);
-  const int dir_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd >= 0) {
-    ::fsync(dir_fd);
-    ::close(dir_fd);
-  }
+  folders.insert(slash == std::string::npos ? "." : image.substr(0, slash + 1));
   return true;
 }
 
@@ -162,7 +169,10 @@ std::string exiftool_searched(const std::string& exiftool) {
   return name + " in PATH (" + (path && *path ? path : "/usr/local/bin:/usr/bin:/bin") + ")";
 }
 
-TagWriter::~TagWriter() { end(false); }
+TagWriter::~TagWriter() {
+  end(false);
+  for (const std::string& folder : folders_) sync_folder(folder);
+}
 
 bool TagWriter::start(std::string& why) {
   int in[2], out[2];
@@ -324,7 +334,7 @@ bool tag_image(const GpsRunSettings& gps, TagWriter& writer, const std::string& 
     log_printf("ExifTool run %s", ok ? "succeeded" : "failed");
   }
   std::string line = first_line(output);
-  const bool replaced = ok && line.empty() && replace_with_temp(temp, image, line);
+  const bool replaced = ok && line.empty() && replace_with_temp(temp, image, line, writer.changed_folders());
   if (!replaced) ::unlink(temp.c_str());
   if (!line.empty()) text_append_printf(results, "ERROR processing %s: %s\n", image.c_str(), line.c_str());
   ++(replaced ? counts.tagged : counts.errors);

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string_view>
 #include <string>
 #include <vector>
@@ -70,6 +71,8 @@ class TagWriter {
   // Runs one image's arguments (without the program name). True when ExifTool answered;
   // `output` then holds what it said about the image (empty: nothing).
   bool run(const std::vector<std::string>& args, std::string& output, const StopSource& stop);
+  // The folders of the images replaced by their tagged versions, synced when the writer ends.
+  std::set<std::string>& changed_folders() { return folders_; }
   // How many ExifTool processes this writer started.
   int processes_started() const { return started_; }
 
@@ -84,6 +87,7 @@ class TagWriter {
   std::string pending_;  // read beyond the last answer
   int started_ = 0;
   int executed_ = 0;
+  std::set<std::string> folders_;
 };
 
 // The file beside `image` that the tags are written into before it replaces the image.
