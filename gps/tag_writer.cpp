@@ -17,6 +17,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -251,18 +252,32 @@ void TagWriter::end(bool force) {
   if (output_ >= 0) ::close(output_);
   output_ = -1;
   pending_.clear();
+  answered_ = executed_;  // what was sent and not answered never will be
 }
 
 bool TagWriter::run(const std::vector<std::string>& args, std::string& output,
                     const StopSource& stop) {
-  output.clear();
-  if (pid_ < 0 && !start(output)) return false;
-  const std::string answer = "{ready" + std::to_string(++executed_) + "}";
+  return send(args, output) && answer(output, stop);
+}
+
+bool TagWriter::send(const std::vector<std::string>& args, std::string& why) {
+  why.clear();
+  if (pid_ < 0 && !start(why)) return false;
   std::string lines;
   for (const std::string& a : args) lines += a + "\n";
-  lines += "-execute" + std::to_string(executed_) + "\n";
+  lines += "-execute" + std::to_string(++executed_) + "\n";
   if (!write_all(input_, lines)) {
     end(true);
+    why = "ExifTool ended unexpectedly";
+    return false;
+  }
+  return true;
+}
+
+bool TagWriter::answer(std::string& output, const StopSource& stop) {
+  output.clear();
+  const std::string answer = "{ready" + std::to_string(++answered_) + "}";
+  if (pid_ < 0) {
     output = "ExifTool ended unexpectedly";
     return false;
   }
@@ -299,46 +314,77 @@ bool TagWriter::run(const std::vector<std::string>& args, std::string& output,
   return true;
 }
 
-bool tag_image(const GpsRunSettings& gps, TagWriter& writer, const std::string& image,
-               GpsTagCounts& counts, std::string& results, const StopSource& stop) {
+namespace {
+
+// An image on its way through ExifTool.
+struct Pending {
+  std::string image;
+  std::string temp;
+  bool sent = false;  // to the writer, whose answer is still to come
+  bool ok = false;    // otherwise: how ExifTool's run of its own ended
+  std::string output;
+};
+
+// Counts an image that needs no ExifTool, or starts its tagging: sent to the writer when its
+// arguments fit lines, else run by an ExifTool of its own at once. Nothing when counted.
+std::optional<Pending> begin_tagging(const GpsRunSettings& gps, TagWriter& writer,
+                                     const std::string& image, GpsTagCounts& counts,
+                                     const StopSource& stop) {
   const std::size_t dot = image.find_last_of("./");
   if (gps.cannot_carry_tags && dot != std::string::npos && image[dot] == '.' &&
       gps.cannot_carry_tags(std::string_view(image).substr(dot + 1))) {
     counts.untaggable.push_back(image);
-    return false;
+    return std::nullopt;
   }
   GpsPosition where;
   const GpsMatch match =
       gps.tracks ? gps.tracks->interpolate(image, gps.adjustment, gps.video_times_local, where) : GpsMatch::kOutOfRange;
   if (match != GpsMatch::kFound) {
     ++(match == GpsMatch::kOutOfRange ? counts.out_of_interval : counts.errors);
-    return false;
+    return std::nullopt;
   }
   if (find_executable(gps.exiftool).empty()) {
     log_printf("ExifTool not found as %s; %s not tagged", exiftool_searched(gps.exiftool).c_str(),
                image.c_str());
     ++counts.errors;
-    return false;
+    return std::nullopt;
   }
   // A file of this name is a tagging that never finished: ExifTool writes no file over it.
-  const std::string temp = tagged_temp_path(image);
-  ::unlink(temp.c_str());
-  const std::vector<std::string> args = exiftool_args(gps.exiftool, where, image, temp);
+  Pending p;
+  p.image = image;
+  p.temp = tagged_temp_path(image);
+  ::unlink(p.temp.c_str());
+  const std::vector<std::string> args = exiftool_args(gps.exiftool, where, image, p.temp);
   log_printf("ExifTool command line: %s", quoted_command_line(args).c_str());
-  std::string output;
-  bool ok = false;
   if (std::all_of(args.begin(), args.end(), fits_a_line)) {
-    ok = writer.run(std::vector<std::string>(args.begin() + 1, args.end()), output, stop);
+    p.sent = writer.send(std::vector<std::string>(args.begin() + 1, args.end()), p.output);
   } else {
-    ok = run_program(gps.exiftool, args, output, kToolOutputSize, stop);
-    log_printf("ExifTool run %s", ok ? "succeeded" : "failed");
+    p.ok = run_program(gps.exiftool, args, p.output, kToolOutputSize, stop);
+    log_printf("ExifTool run %s", p.ok ? "succeeded" : "failed");
   }
-  std::string line = first_line(output);
-  const bool replaced = ok && line.empty() && replace_with_temp(temp, image, line, writer.changed_folders());
-  if (!replaced) ::unlink(temp.c_str());
-  if (!line.empty()) text_append_printf(results, "ERROR processing %s: %s\n", image.c_str(), line.c_str());
+  return p;
+}
+
+// Waits for ExifTool's answer when it is still to come, then puts the tagged file in place
+// of the image and counts the outcome.
+bool end_tagging(TagWriter& writer, Pending& p, GpsTagCounts& counts, std::string& results,
+                 const StopSource& stop) {
+  if (p.sent) p.ok = writer.answer(p.output, stop);
+  std::string line = first_line(p.output);
+  const bool replaced =
+      p.ok && line.empty() && replace_with_temp(p.temp, p.image, line, writer.changed_folders());
+  if (!replaced) ::unlink(p.temp.c_str());
+  if (!line.empty()) text_append_printf(results, "ERROR processing %s: %s\n", p.image.c_str(), line.c_str());
   ++(replaced ? counts.tagged : counts.errors);
   return replaced;
+}
+
+}  // namespace
+
+bool tag_image(const GpsRunSettings& gps, TagWriter& writer, const std::string& image,
+               GpsTagCounts& counts, std::string& results, const StopSource& stop) {
+  std::optional<Pending> p = begin_tagging(gps, writer, image, counts, stop);
+  return p && end_tagging(writer, *p, counts, results, stop);
 }
 
 bool tag_images(const GpsRunSettings& gps, TagWriter& writer, std::vector<std::string>& list,
@@ -353,11 +399,29 @@ bool tag_images(const GpsRunSettings& gps, TagWriter& writer, std::vector<std::s
   }
   const int total = static_cast<int>(list.size());
   int done = 0;
+  // One image stays with ExifTool while the one before it is synced and put in place.
+  Pending waiting;
+  bool is_waiting = false;
+  auto finish_waiting = [&] {
+    if (!is_waiting) return;
+    is_waiting = false;
+    end_tagging(writer, waiting, counts, results, stop);
+    if (after) after(waiting.image, ++done, total);
+  };
   for (const std::string& image : list) {
     if (stop && stop()) break;
-    tag_image(gps, writer, image, counts, results, stop);
+    std::optional<Pending> p = begin_tagging(gps, writer, image, counts, stop);
+    if (p && p->sent) {
+      finish_waiting();
+      waiting = std::move(*p);
+      is_waiting = true;
+      continue;
+    }
+    finish_waiting();
+    if (p) end_tagging(writer, *p, counts, results, stop);
     if (after) after(image, ++done, total);
   }
+  finish_waiting();
   list.clear();
   return true;
 }

@@ -71,6 +71,11 @@ class TagWriter {
   // Runs one image's arguments (without the program name). True when ExifTool answered;
   // `output` then holds what it said about the image (empty: nothing).
   bool run(const std::vector<std::string>& args, std::string& output, const StopSource& stop);
+  // The two halves of run(), so that ExifTool can work on one image while the caller finishes
+  // the one before: send() passes an image's arguments (false with `why` set when ExifTool
+  // cannot take them), answer() waits for the answer to the oldest image not yet answered.
+  bool send(const std::vector<std::string>& args, std::string& why);
+  bool answer(std::string& output, const StopSource& stop);
   // The folders of the images replaced by their tagged versions, synced when the writer ends.
   std::set<std::string>& changed_folders() { return folders_; }
   // How many ExifTool processes this writer started.
@@ -87,6 +92,7 @@ class TagWriter {
   std::string pending_;  // read beyond the last answer
   int started_ = 0;
   int executed_ = 0;
+  int answered_ = 0;
   std::set<std::string> folders_;
 };
 
