@@ -421,7 +421,11 @@ bool tag_images(const GpsRunSettings& gps, TagWriter& writer, std::vector<std::s
     if (p) end_tagging(writer, *p, counts, results, stop);
     if (after) after(image, ++done, total);
   }
-  finish_waiting();
+  // After a stop the image sent last was not reached: ExifTool has ended without it.
+  if (stop && stop() && is_waiting)
+    ::unlink(waiting.temp.c_str());
+  else
+    finish_waiting();
   list.clear();
   return true;
 }

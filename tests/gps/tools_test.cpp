@@ -2,6 +2,9 @@
 // and receivers read through the real gpsbabel.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -103,6 +106,32 @@ TEST(TagWriter, CountsEveryImageThroughOneExifToolAndNamesVideos) {
             test::read_file(f.dir / "starts").find('\n') + 1);  // one start logged
   for (const auto& entry : fsys::directory_iterator(f.dir.path()))
     EXPECT_EQ(entry.path().string().find("-cwtmp"), std::string::npos) << entry.path();
+}
+
+TEST(TagWriter, StopEndsExifToolAtOnce) {
+  TagFixture f;
+  f.add("1.jpg", "12:01");
+  f.add("hang.jpg", "12:02");
+  f.add("3.jpg", "12:03");
+  ScopedEnv hang("FAKE_EXIFTOOL_HANG", "hang.jpg"), starts("FAKE_EXIFTOOL_STARTS", f.dir / "starts");
+  GpsRunSettings gps{&f.tracks, 0, kStandIn};
+  GpsTagCounts counts;
+  std::string results;
+  const auto begun = std::chrono::steady_clock::now();
+  const StopSource stop = [&begun] {
+    return std::chrono::steady_clock::now() - begun > std::chrono::milliseconds(500);
+  };
+  {
+    TagWriter writer(kStandIn);
+    EXPECT_TRUE(tag_images(gps, writer, f.list, counts, results, stop));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
+  EXPECT_EQ(counts.tagged, 1);
+  EXPECT_EQ(counts.errors, 1);  // the image ExifTool was working on; the last one not reached
+  EXPECT_EQ(results, "ERROR processing " + f.dir / "hang.jpg" + ": Stopped\n");
+  const pid_t pid = std::stoi(test::read_file(f.dir / "starts"));
+  EXPECT_NE(::kill(pid, 0), 0);  // ended and reaped
+  EXPECT_FALSE(fsys::exists(tagged_temp_path(f.dir / "hang.jpg")));
 }
 
 TEST(TagWriter, MissingExifToolEmptiesTheListOnceThenCountsErrors) {
