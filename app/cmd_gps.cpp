@@ -15,6 +15,7 @@
 #include "gps/image_time.h"
 #include "gps/receiver.h"
 #include "gps/tag_writer.h"
+#include "ingest/card_layout.h"
 #include "metadata/macro_settings_env.h"
 #include "settings/param.h"
 
@@ -124,14 +125,19 @@ int tag(const GpsArgs& a, const std::string& exiftool) {
   GPX tracks(a.clock.offset);
   if (!load_tracks(a, tracks)) return 1;
   GpsRunSettings run{&tracks, a.clock.adjustment, exiftool, a.video_times_local};
+  run.cannot_carry_tags = is_video_extension;
   std::vector<std::string> images = a.rest;
   GpsTagCounts counts;
   std::string results;
-  const bool ok = tag_images(run, images, counts, results);
+  TagWriter writer(exiftool);
+  const bool ok = tag_images(run, writer, images, counts, results);
   std::fputs(results.c_str(), stdout);
+  if (!ok) return 1;
   std::printf("%d tagged\n%d out of time interval\n%d error(s)\n", counts.tagged,
               counts.out_of_interval, counts.errors);
-  return ok && counts.errors == 0 ? 0 : 1;
+  const std::string untaggable = untaggable_line(counts);
+  if (!untaggable.empty()) std::printf("%s", untaggable.c_str() + 1);  // without the tab
+  return counts.errors == 0 ? 0 : 1;
 }
 
 int run_gps(const CommandSpec&, Args& in) {
