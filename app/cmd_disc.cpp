@@ -1,5 +1,6 @@
 // `cardwright disc plan|drives|burn`: how folders of an archive spread over discs, the
 // machine's recorders, and writing the planned discs to a recorder or to image files.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -8,7 +9,10 @@
 #include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_run.h"
+#include "database/database.h"
+#include "database/ledger_store.h"
 #include "disc/burn.h"
+#include "disc/disc_image.h"
 #include "disc/libburn_recorder.h"
 
 namespace cw::app {
@@ -46,6 +50,28 @@ int parse(const Args& in, DiscArgs& a) {
   a.plan.root = in.words[1];
   a.plan.folders.assign(in.words.begin() + 2, in.words.end());
   return -1;
+}
+
+// What the ingest ledger knows of the planned files: each archive copy it records at the path
+// the file has once links in its folders are resolved, with the card it came from. Copies
+// whose writing or read-back failed are not taken.
+void add_ledger_origins(Database& db, DiscSet& set) {
+  for (const Disc& disc : set.discs)
+    for (const DiscFolder& folder : disc.folders)
+      for (const std::string& name : folder.files) {
+        const std::string source = disc_source_path(set, folder, name);
+        char resolved[PATH_MAX];
+        if (!realpath(source.c_str(), resolved)) continue;
+        const std::optional<RecordedOrigin> r = ledger_origin_at(db, resolved);
+        if (!r) continue;
+        FileOrigin& o = set.origins[source];
+        o.hash = r->hash;
+        o.ingestion_id = r->ingestion_id;
+        o.card_label = r->card_label;
+        o.card_uuid = r->card_uuid;
+        o.camera_serial = r->camera_serial;
+        o.captured = r->captured;
+      }
 }
 
 void print_plan(const DiscSet& set, bool json) {
@@ -102,7 +128,7 @@ int run_disc(const CommandSpec&, Args& in) {
   if (verb == "burn" && a.drive.empty() && a.image_dir.empty())
     return usage_error(kName, "burn needs --drive DEV or --image-dir DIR");
   ConsoleUserInterface ui(a.yes);
-  CommandSession session(ui, 0);
+  CommandSession session(ui, verb == "burn" ? kSessionDatabase : 0);
   DiscSet set;
   std::string message;
   if (!plan_discs(a.plan, set, message)) {
@@ -113,6 +139,9 @@ int run_disc(const CommandSpec&, Args& in) {
     print_plan(set, a.json);
     return 0;
   }
+  // Hashes the ledger holds go into each disc's manifest as they are: the read-back then
+  // proves the disc against the ingestion, not only against the files as they lie now.
+  if (session->database()) add_ledger_origins(*session->database(), set);
   std::printf("%s\n", set.discs.empty() ? no_images_text() : plan_summary(set).c_str());
   BurnOutcome outcome;
   if (!a.image_dir.empty()) {

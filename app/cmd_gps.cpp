@@ -15,6 +15,7 @@
 #include "gps/image_time.h"
 #include "gps/receiver.h"
 #include "gps/tag_writer.h"
+#include "ingest/card_layout.h"
 #include "metadata/macro_settings_env.h"
 #include "settings/param.h"
 
@@ -27,6 +28,7 @@ constexpr const char* kName = "gps";
 struct GpsArgs {
   std::vector<std::string> tracks, rest;
   std::string device, port = "USB", save;
+  std::string track_date;  // "ddmmyy" for LOG fixes without a date, or empty
   bool json = false;
   bool video_times_local = false;  // movie header times are the camera's local time
   CameraClock clock;
@@ -71,6 +73,14 @@ int parse(const Args& in, const CWPreset& master, GpsArgs& a) {
       return bad_value(kName, kTimes[i], *v, "expects YYYY-MM-DD HH:MM:SS");
   if (times[0].has_value() != times[1].has_value())
     return usage_error(kName, "--camera-time and --true-time go together");
+  if (auto v = in.value("track-date")) {
+    // The readers' "ddmmyy" has a two-digit year: 69-99 stand for 19xx, the rest for 20xx.
+    const bool shape = v->size() == 10 && (*v)[4] == '-' && (*v)[7] == '-';
+    const int year = shape ? std::atoi(v->c_str()) : 0;
+    if (!shape || year < 1969 || year > 2068 || !time_arg(*v + " 00:00:00"))
+      return bad_value(kName, "track-date", *v, "expects YYYY-MM-DD between 1969 and 2068");
+    a.track_date = v->substr(8, 2) + v->substr(5, 2) + v->substr(2, 2);
+  }
   if (times[0]) a.clock.adjustment = clock_adjustment(*times[0], *times[1]);
   if (zone_given) a.clock.offset = camera_offset(zone, dst);
   return -1;
@@ -79,6 +89,7 @@ int parse(const Args& in, const CWPreset& master, GpsArgs& a) {
 // Loads the track files into `tracks`; false after saying why.
 bool load_tracks(const GpsArgs& a, GPX& tracks) {
   std::string message;
+  tracks.undated_fix_date = a.track_date;
   if (tracks.load_files(a.tracks, message)) return true;
   std::fprintf(stderr, "%s\n", message.empty() ? "Unknown error reading GPX files" : message.c_str());
   return false;
@@ -114,14 +125,19 @@ int tag(const GpsArgs& a, const std::string& exiftool) {
   GPX tracks(a.clock.offset);
   if (!load_tracks(a, tracks)) return 1;
   GpsRunSettings run{&tracks, a.clock.adjustment, exiftool, a.video_times_local};
+  run.cannot_carry_tags = is_video_extension;
   std::vector<std::string> images = a.rest;
   GpsTagCounts counts;
   std::string results;
-  const bool ok = tag_images(run, images, counts, results);
+  TagWriter writer(exiftool);
+  const bool ok = tag_images(run, writer, images, counts, results);
   std::fputs(results.c_str(), stdout);
+  if (!ok) return 1;
   std::printf("%d tagged\n%d out of time interval\n%d error(s)\n", counts.tagged,
               counts.out_of_interval, counts.errors);
-  return ok && counts.errors == 0 ? 0 : 1;
+  const std::string untaggable = untaggable_line(counts);
+  if (!untaggable.empty()) std::printf("%s", untaggable.c_str() + 1);  // without the tab
+  return counts.errors == 0 ? 0 : 1;
 }
 
 int run_gps(const CommandSpec&, Args& in) {
@@ -196,6 +212,9 @@ const CommandSpec& gps_command() {
           {"camera-time", "T", "the camera showed T (YYYY-MM-DD HH:MM:SS) ...", false, nullptr,
            "load locate read tag"},
           {"true-time", "T", "... at the true time T", false, nullptr, "load locate read tag"},
+          {"track-date", "YYYY-MM-DD", "the date of LOG files whose fixes carry none ($GPGGA\n"
+                                       "only, without $GPZDA or $GPRMC lines)", false, nullptr,
+           "load locate tag"},
           {"device", "KIND", "the receiver: garmin or magellan", false, "garmin magellan", "read"},
           {"port", "PORT", "USB, COMn or a device (default USB)", false, nullptr, "read"},
           {"save", "FILE.gpx", "keep the receiver's track in this file", false, "file", "read"},

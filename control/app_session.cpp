@@ -11,6 +11,7 @@
 #include "foundation/log.h"
 #include "foundation/runner.h"
 #include "gps/gps_source.h"
+#include "ingest/card_layout.h"
 #include "metadata/macro_settings_env.h"
 #include "platform/paths.h"
 #include "settings/param.h"
@@ -62,7 +63,11 @@ bool AppSession::load_gps(const std::vector<std::string>& files, const std::stri
 
 const GpsRunSettings* AppSession::gps_run_settings() {
   if (!gps_tracks_) return nullptr;
+  // A missing ExifTool is reported once while the program runs, whatever the tracks.
+  const auto missing_reported = gps_run_.missing_reported;
   gps_run_ = cw::gps_run_settings(gps_tracks_.get(), settings_->master(), tools_.exiftool);
+  gps_run_.missing_reported = missing_reported;
+  gps_run_.cannot_carry_tags = is_video_extension;
   gps_run_.video_times_local = macro_env_->video_times_local;
   return &gps_run_;
 }
@@ -92,7 +97,10 @@ void AppSession::run_steps(unsigned steps) {
     const std::string configured = pref_get_text(preference);
     return find_executable(configured.empty() ? name : configured);
   };
+  // ExifTool keeps what was searched when it is not found, so that tagging can say where.
+  const std::string exiftool_wanted = pref_get_text("ExifToolPath");
   tools_.exiftool = tool("ExifToolPath", "exiftool");
+  if (tools_.exiftool.empty()) tools_.exiftool = exiftool_wanted.empty() ? "exiftool" : exiftool_wanted;
   tools_.gpsbabel = tool("GpsbabelPath", "gpsbabel");
   if (steps & kStepTemplates) install_metadata_templates(paths_.program_data, paths_.templates);
   if (steps & kStepCameras) {

@@ -32,6 +32,8 @@ std::string format_progress(const SlotProgress& p, double seconds) {
   const char* phase = p.phase == ProgressPhase::kFirstCopies    ? "Copying"
                       : p.phase == ProgressPhase::kSecondCopies ? "Primary copies"
                                                                 : nullptr;
+  if (p.phase == ProgressPhase::kTagging)
+    return format_limited(200, "Tagging %d/%d", p.files_done, p.files_total);
   if (!phase) return {};
   std::string line = format_limited(200, "%s %d/%d files", phase, p.files_done, p.files_total);
   if (seconds < 0.5 || p.bytes_done == 0) return line + ", ETA --:--";

@@ -316,6 +316,22 @@ std::optional<std::vector<RecordedCopy>> ledger_copies_of_sizes(
   return out;
 }
 
+std::optional<RecordedOrigin> ledger_origin_at(Database& db, const std::string& path) {
+  auto sql = sql_format(
+      "select c.hash, l.ingestion_id, l.card_label, l.card_uuid, l.camera_serial, l.captured "
+      "from ledger_copy c join ledger l on l.ledger_sk = c.ledger_id where c.path = %Q and "
+      "c.hash is not null and c.state in ('%s', '%s', '%s') order by c.rowid desc limit 1",
+      path.c_str(), state_text(CopyState::kWritten), state_text(CopyState::kVerified),
+      state_text(CopyState::kConverted));
+  if (!sql) return std::nullopt;
+  auto rows = db.query(*sql);
+  if (!rows || rows->rows.empty()) return std::nullopt;
+  const std::vector<std::string>& r = rows->rows.front();
+  const std::optional<Hash128> hash = Hash128::from_hex(r[0]);
+  if (!hash) return std::nullopt;
+  return RecordedOrigin{*hash, static_cast<int>(to_ll(r[1])), r[2], r[3], r[4], r[5]};
+}
+
 bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool durable) {
   // The whole batch goes in one transaction (one flush of the database file), on a
   // connection no other thread uses meanwhile.

@@ -151,6 +151,14 @@ struct RecordedCopy {
 // copies of a card's files before it knows their contents. Nothing when a query failed.
 std::optional<std::vector<RecordedCopy>> ledger_copies_of_sizes(
     Database& db, const std::vector<std::uint64_t>& sizes);
+// The newest copy the ledger records at `path` (a real path) that counts as a copy and has a
+// hash, with the card and camera its image came from. Nothing when there is none.
+struct RecordedOrigin {
+  Hash128 hash;
+  int ingestion_id = 0;
+  std::string card_label, card_uuid, camera_serial, captured;
+};
+std::optional<RecordedOrigin> ledger_origin_at(Database& db, const std::string& path);
 // Inserts the entries without a key and every copy not stored yet, in one transaction;
 // keys and flags are set on success. False after a failure (reported; nothing stored).
 // Unless the copies are `durable` (their file systems flushed since they were written), a

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <memory>
 #include <new>
 
@@ -304,7 +305,15 @@ bool plan_discs(const PlanRequest& request, DiscSet& set, std::string& message) 
   set.title = request.title;
   set.capacity = request.capacity;
   // Without a root the folders keep their whole paths on the disc.
-  set.root = request.root.empty() ? "/" : system_path(request.root);
+  // A relative root is taken from the current folder now: the files are read later, from
+  // threads and libraries that must not depend on where the process stands.
+  std::string root = request.root;
+  if (!root.empty() && root[0] != '/') {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(root, ec);
+    if (!ec) root = absolute.lexically_normal().string();
+  }
+  set.root = root.empty() ? "/" : system_path(root);
   truncate_to(set.root, kMaxRootChars);
   if (set.capacity == 0) return plan_fail(message, "Disc capacity must be above 0.", __LINE__);
 

@@ -16,7 +16,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <map>
 #include <vector>
+
+#include "foundation/content_hash.h"
 
 namespace cw {
 
@@ -50,6 +53,17 @@ struct SkippedEntry {
 // "Not burned (symbolic link): PATH" or "Not burned (not a file or folder): PATH".
 std::string skipped_text(const SkippedEntry& entry);
 
+// What the ingest ledger knows of a file planned onto a disc: the hash of the copy as it lies in
+// the archive and the card it came from. A disc's manifest and provenance are made from these.
+struct FileOrigin {
+  Hash128 hash;
+  int ingestion_id = -1;
+  std::string card_label;
+  std::string card_uuid;
+  std::string camera_serial;
+  std::string captured;  // "YYYYMMDD_hhmmss"; empty when unknown
+};
+
 struct DiscSet {
   std::string title;  // "Primary Folders", "Pre-Conversion Backup", "Selected Folders"
   std::string label;  // volume label of the set: "Disc", or the record key with A or B
@@ -57,6 +71,9 @@ struct DiscSet {
   std::uint64_t capacity = kDiscCapacity;
   std::vector<Disc> discs;  // the discs in use, at most kMaxDiscs
   std::vector<SkippedEntry> skipped;  // in the order met
+  // Keyed by the source path as a disc's layout forms it (root, folder and name joined); files
+  // not listed are hashed when their disc is laid out.
+  std::map<std::string, FileOrigin> origins;
 };
 
 // What to plan.

@@ -24,6 +24,11 @@ std::string join(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
+std::string disc_source_path(const DiscSet& set, const DiscFolder& folder,
+                             const std::string& name) {
+  return join(join(set.root, folder.name), name);
+}
+
 bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::string& message) {
   image = DiscImage{};
   if (index >= set.discs.size()) {
@@ -60,7 +65,7 @@ bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::
   for (const DiscFolder& f : disc.folders) {
     std::set<std::string>& names = taken[f.name];
     for (const std::string& name : f.files) {
-      std::string source = join(join(set.root, f.name), name);
+      std::string source = disc_source_path(set, f, name);
       if (source.size() >= kMaxPathChars) {
         message = format_limited(1000, "Name %s is too long.", source.c_str());
         return false;

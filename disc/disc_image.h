@@ -27,10 +27,26 @@ struct DiscImage {
   std::uint64_t size = 0;            // total of the files, as planned
   std::uint64_t image_size = 0;      // bound of the image's size with the files as they are now
   std::vector<SkippedEntry> skipped;  // planned sources that are no longer files
+  // The disc's proof, written at its root: every file's hash as "HASH  PATH" lines
+  // (kDiscManifestName) and where its files came from (kDiscProvenanceName).
+  std::string manifest;
+  std::string provenance;
 };
 
-// Lays out disc `index` of the set. False with `message` when the index is not a disc of the
-// set, a name is too long or no free name is left.
+inline constexpr const char* kDiscManifestName = "MANIFEST.xxh128";
+inline constexpr const char* kDiscProvenanceName = "PROVENANCE.txt";
+
+// The manifest and provenance texts of a laid-out disc: hashes from the set's origins, else
+// read from the source now (the provenance within kProvenanceBytes). False with `message`
+// when a source cannot be read.
+bool add_disc_proof(const DiscSet& set, DiscImage& image, std::string& message);
+
+// The source a planned file is read from: the set's root, the folder and the name joined.
+std::string disc_source_path(const DiscSet& set, const DiscFolder& folder,
+                             const std::string& name);
+
+// Lays out disc `index` of the set (its proof is made apart, by add_disc_proof). False with
+// `message` when the index is not a disc of the set, a name is too long or no free name is left.
 bool lay_out_disc(const DiscSet& set, std::size_t index, DiscImage& image, std::string& message);
 
 }  // namespace cw

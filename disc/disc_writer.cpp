@@ -192,6 +192,9 @@ DiscWriter::WriteResult DiscWriter::write_one(std::size_t index, const std::stri
     return failed(format_limited(
         1000, "Disc %s no longer fits on its disc: its files have grown since it was planned.",
         label.c_str()));
+  // The manifest and provenance the disc carries at its root; files the ledger did not give
+  // a hash for are read for theirs here.
+  if (!add_disc_proof(set_, image, message)) return failed(message);
 
   WriteEvents events;
   events.status = [this](const std::string& text) {

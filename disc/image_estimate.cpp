@@ -89,6 +89,16 @@ std::uint64_t image_bytes(std::uint64_t tree_sectors, std::uint64_t data) {
   return (head + kEmptyFileSectors + data + kReadAheadPadSectors) * kSectorBytes;
 }
 
+// The manifest line of a file, its name counted with the "_NNN" a layout may append.
+std::uint64_t line_of(std::string_view folder, std::string_view name) {
+  return manifest_line_bytes(folder.size() + (folder.empty() ? 0 : 1) + name.size() + 4);
+}
+
+// Data sectors of the proof with a manifest of `manifest` bytes.
+std::uint64_t proof_sectors(std::uint64_t manifest) {
+  return data_sectors(manifest) + data_sectors(kProvenanceBytes);
+}
+
 }  // namespace
 
 void ImageEstimate::Records::add(std::uint64_t size) {
@@ -134,6 +144,9 @@ ImageEstimate::ImageEstimate() {
   root.continued.add(kExtensionReference);
   root.joliet.add(kJolietHeader);
   root.joliet.add(kJolietHeader);
+  // The proof's two files at the root (MANIFEST.xxh128, PROVENANCE.txt).
+  add_entry(root, "MANIFEST.xxh128", true, 1, 0);
+  add_entry(root, "PROVENANCE.txt", true, 1, 0);
   folder_sectors_ = root.sectors();
   folders_.emplace(std::string(), root);
   iso_path_table_ = kRootPathEntry;
@@ -197,6 +210,7 @@ void ImageEstimate::add_file(std::string_view folder, std::string_view name,
   add_entry(f, name, true, extents_of(size), 0);
   folder_sectors_ += f.sectors();
   data_sectors_ += data_sectors(size);
+  manifest_bytes_ += line_of(folder, name);
 }
 
 std::uint64_t ImageEstimate::bytes_with_file(std::string_view folder, std::string_view name,
@@ -210,7 +224,8 @@ std::uint64_t ImageEstimate::bytes_with_file(std::string_view folder, std::strin
   Folder f = found->second;
   add_entry(f, name, true, extents_of(size), 0);
   return image_bytes(tree_sectors() - found->second.sectors() + f.sectors(),
-                     data_sectors_ + data_sectors(size));
+                     data_sectors_ + data_sectors(size) +
+                         proof_sectors(manifest_bytes_ + line_of(folder, name)));
 }
 
 std::uint64_t ImageEstimate::tree_sectors() const {
@@ -218,6 +233,8 @@ std::uint64_t ImageEstimate::tree_sectors() const {
          2 * data_sectors(joliet_path_table_);
 }
 
-std::uint64_t ImageEstimate::bytes() const { return image_bytes(tree_sectors(), data_sectors_); }
+std::uint64_t ImageEstimate::bytes() const {
+  return image_bytes(tree_sectors(), data_sectors_ + proof_sectors(manifest_bytes_));
+}
 
 }  // namespace cw

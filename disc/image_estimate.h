@@ -14,6 +14,8 @@
 // - the path tables, both byte orders, of either tree;
 // - each file's data from a sector of its own, a file over 4 GiB taking a record per extent,
 //   and one zeroed sector that empty files point to;
+// - the disc's proof at its root: the manifest, a line of hash and path per file, and the
+//   provenance, counted at kProvenanceBytes (its text is kept within that);
 // - the 300 KiB written after the image on an optical disc for readers that read ahead.
 //
 // The bound is deliberate where the writer's choice is not known ahead: an ISO 9660 name is
@@ -24,6 +26,7 @@
 // files this comes to about sixty bytes per file above the real image.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -34,6 +37,10 @@ namespace cw {
 inline constexpr std::uint64_t kSectorBytes = 2048;
 // Zeros written after the image on an optical disc, for readers that read ahead.
 inline constexpr std::uint64_t kReadAheadPadBytes = 300 * 1024;
+// The most a disc's provenance text takes.
+inline constexpr std::uint64_t kProvenanceBytes = 16 * 1024;
+// A manifest line: 32 hexadecimal digits, two spaces, the path and a line break.
+inline std::uint64_t manifest_line_bytes(std::size_t path_bytes) { return 32 + 2 + path_bytes + 1; }
 
 class ImageEstimate {
  public:
@@ -84,6 +91,7 @@ class ImageEstimate {
   std::uint64_t iso_path_table_ = 0;
   std::uint64_t joliet_path_table_ = 0;
   std::uint64_t data_sectors_ = 0;
+  std::uint64_t manifest_bytes_ = 0;  // the proof's manifest with the files added so far
 };
 
 // Sectors of data of a file of `size` bytes.

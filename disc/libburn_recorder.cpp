@@ -24,12 +24,18 @@ using BurnSource = burn::burn_source;
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <functional>
+#include <vector>
+#include <utility>
 #include <thread>
 
 #include "disc/image_estimate.h"
+#include "foundation/content_hash.h"
 #include "foundation/fs.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
@@ -240,6 +246,25 @@ std::string leaf_of(const std::string& path) {
   return sep == std::string::npos ? path : path.substr(sep + 1);
 }
 
+// A file at `dir` holding `text`; the stream owns a copy of it.
+bool add_text_file(IsoImage* image, IsoDir* dir, const char* name, const std::string& text) {
+  // The stream frees its buffer with free(): the copy is made with malloc.
+  auto* buf = static_cast<unsigned char*>(std::malloc(text.size() + 1));
+  if (!buf) return false;
+  std::memcpy(buf, text.data(), text.size());
+  IsoStream* stream = nullptr;
+  if (iso_memory_stream_new(buf, text.size(), &stream) < 0) {
+    std::free(buf);
+    return false;
+  }
+  IsoFile* file = nullptr;
+  if (iso_image_add_new_file(image, dir, name, stream, &file) < 0) {
+    iso_stream_unref(stream);
+    return false;
+  }
+  return true;
+}
+
 ImagePtr build_image(const DiscImage& content, const WriteEvents& events, WriteError& error) {
   if (events.status) events.status("Creating File System...");
   // ISO 9660 volume identifiers are upper case (d-characters); Rock Ridge and Joliet keep the
@@ -291,6 +316,15 @@ ImagePtr build_image(const DiscImage& content, const WriteEvents& events, WriteE
       return nullptr;
     }
     log_printf("Added file %s to file system", f.source.c_str());
+  }
+  IsoDir* root = iso_image_get_root(image.get());
+  for (const auto& [name, text] : {std::pair{kDiscManifestName, &content.manifest},
+                                   std::pair{kDiscProvenanceName, &content.provenance}}) {
+    if (text->empty() && content.files.empty()) continue;
+    if (!add_text_file(image.get(), root, name, *text)) {
+      fail(error, format_limited(1000, "Failed to add file %s", name));
+      return nullptr;
+    }
   }
   return image;
 }
@@ -432,6 +466,123 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
   return true;
 }
 
+// ---------------------------------------------------------------- reading an image back
+
+struct ImportedImage {
+  IsoImage* image = nullptr;
+  ~ImportedImage() {
+    if (image) iso_image_unref(image);
+  }
+};
+
+// Every file below `dir`, by its path without a leading "/".
+void collect_files(IsoDir* dir, const std::string& prefix, std::map<std::string, IsoFile*>& files) {
+  IsoDirIter* iter = nullptr;
+  if (iso_dir_get_children(dir, &iter) < 0) return;
+  IsoNode* node = nullptr;
+  while (iso_dir_iter_next(iter, &node) == 1) {
+    const std::string path = prefix + iso_node_get_name(node);
+    if (iso_node_get_type(node) == LIBISO_DIR)
+      collect_files(reinterpret_cast<IsoDir*>(node), path + "/", files);
+    else if (iso_node_get_type(node) == LIBISO_FILE)
+      files[path] = reinterpret_cast<IsoFile*>(node);
+  }
+  iso_dir_iter_free(iter);
+}
+
+// Reads a file of the image whole through `each`; false when it cannot be read to its end.
+bool read_image_file(IsoFile* file, std::vector<char>& buffer,
+                     const std::function<void(const char*, std::size_t)>& each) {
+  IsoStream* stream = iso_file_get_stream(file);
+  if (!stream || iso_stream_open(stream) < 0) return false;
+  bool ok = true;
+  for (;;) {
+    const int n = iso_stream_read(stream, buffer.data(), buffer.size());
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    each(buffer.data(), static_cast<std::size_t>(n));
+  }
+  iso_stream_close(stream);
+  return ok;
+}
+
+// Blocks of a disc in a grabbed drive, for libisofs to read an image from.
+int drive_open(IsoDataSource*) { return 1; }
+int drive_close(IsoDataSource*) { return 1; }
+void drive_free(IsoDataSource*) {}
+int drive_read_block(IsoDataSource* src, uint32_t lba, uint8_t* buffer) {
+  off_t count = 0;
+  const int rc = burn_read_data(static_cast<burn_drive*>(src->data),
+                                static_cast<off_t>(lba) * 2048, reinterpret_cast<char*>(buffer),
+                                2048, &count, 1);
+  return rc > 0 && count == 2048 ? 1 : ISO_DATA_SOURCE_FAILURE;
+}
+
+// A data source on the grabbed `drive`; libisofs frees it with free() at its last reference.
+IsoDataSource* drive_source(burn_drive* drive) {
+  auto* src = static_cast<IsoDataSource*>(std::calloc(1, sizeof(IsoDataSource)));
+  if (!src) return nullptr;
+  src->refcount = 1;
+  src->open = drive_open;
+  src->close = drive_close;
+  src->read_block = drive_read_block;
+  src->free_data = drive_free;
+  src->data = drive;
+  return src;
+}
+
+bool check_disc_source(IsoDataSource* source, const std::string& where, DiscCheck& check,
+                       std::string& error);
+
+// Reads the disc in the grabbed drive back against its manifest.
+bool check_drive(burn_drive* drive, const std::string& where, DiscCheck& check,
+                 std::string& error) {
+  IsoDataSource* source = drive_source(drive);
+  if (!source) {
+    error = "Out of memory reading the disc back";
+    return false;
+  }
+  return check_disc_source(source, where, check, error);
+}
+
+// Whether what was read back is the disc that was meant; else the failure, naming `target`.
+bool read_back_matches(const DiscCheck& check, bool read, const std::string& message,
+                       const DiscImage& image, const std::string& target, WriteError& error) {
+  if (!read)
+    return fail(error, format_limited(1000, "The image %s does not read back: %s", target.c_str(),
+                                      message.c_str()));
+  std::string problem = check.problems.empty() ? std::string() : check.problems.front();
+  if (check.manifest != image.manifest) problem = std::string(kDiscManifestName) + ": FAILED";
+  // A file whose source no longer has the hash the ledger gave for it is the archive's
+  // change, not the writer's fault: said as such.
+  const std::string failed_suffix = ": FAILED";
+  if (problem.size() > failed_suffix.size() &&
+      problem.compare(problem.size() - failed_suffix.size(), failed_suffix.size(),
+                      failed_suffix) == 0) {
+    const std::string path = problem.substr(0, problem.size() - failed_suffix.size());
+    int malformed = 0;
+    std::vector<std::string> ignored;
+    for (const auto& [listed, hash] : parse_disc_manifest(image.manifest, malformed, ignored)) {
+      if (listed != path) continue;
+      for (const ImageFile& f : image.files) {
+        std::vector<char> buffer(1 << 16);
+        Hash128 now;
+        if (f.path == path && hash_file(f.source, now, buffer.data(), buffer.size()) &&
+            !(now == hash))
+          return fail(error, format_limited(1000,
+                                            "The image %s was not kept: %s no longer has the "
+                                            "hash the ingest ledger holds for it.",
+                                            target.c_str(), f.source.c_str()));
+      }
+    }
+  }
+  if (!problem.empty())
+    return fail(error, format_limited(1000, "The image %s does not read back as written: %s",
+                                      target.c_str(), problem.c_str()));
+  log_printf("Read back disc image %s: %d files match its manifest", target.c_str(), check.ok);
+  return true;
+}
+
 // ---------------------------------------------------------------- the optical recorder
 
 class DriveRecorder : public Recorder {
@@ -481,7 +632,13 @@ class DriveRecorder : public Recorder {
 
   bool write(const DiscImage& image, const WriteEvents& events, WriteError& error) override {
     if (!drive_.drive()) return fail(error, "Error: No Device Selected");
-    return write_image(drive_.drive(), image, events, error);
+    if (!write_image(drive_.drive(), image, events, error)) return false;
+    // The medium is taken in again as written, then read back against its manifest.
+    burn_drive_re_assess(drive_.drive(), 0);
+    DiscCheck check;
+    std::string message;
+    const bool read = check_drive(drive_.drive(), image.volume_id, check, message);
+    return read_back_matches(check, read, message, image, image.volume_id, error);
   }
 
   void eject() override { drive_.release(true); }
@@ -528,6 +685,8 @@ class ImageFileRecorder : public Recorder {
     // The libraries' own texts ("Cannot write desired amount of ... bytes") name no file.
     if (!ok && error.message != user_canceled_text())
       error.message = text_with_path(error.message, target);
+    // Nothing is called written before the image reads back as its manifest says.
+    if (ok) ok = read_back(partial, image, target, error);
     if (ok && rename_path(partial, target) != 0)
       ok = fail(error, format_limited(1000, "Can't name the image %s.", target.c_str()),
                 static_cast<unsigned>(errno));
@@ -541,6 +700,14 @@ class ImageFileRecorder : public Recorder {
   void eject() override {}
 
  private:
+  static bool read_back(const std::string& partial, const DiscImage& image,
+                        const std::string& target, WriteError& error) {
+    DiscCheck check;
+    std::string message;
+    const bool read = check_disc_image(partial, check, message);
+    return read_back_matches(check, read, message, image, target, error);
+  }
+
   std::unique_ptr<LibraryUse> use_;
   std::string folder_;
 };
@@ -619,6 +786,121 @@ std::unique_ptr<Recorder> ImageFolderSystem::open(const std::string&, std::strin
   std::unique_ptr<LibraryUse> use = use_libraries(message);
   if (!use) return nullptr;
   return std::make_unique<ImageFileRecorder>(std::move(use), folder_);
+}
+
+std::vector<std::pair<std::string, Hash128>> parse_disc_manifest(
+    const std::string& text, int& malformed, std::vector<std::string>& problems) {
+  std::vector<std::pair<std::string, Hash128>> lines;
+  std::size_t start = 0;
+  for (int number = 1; start < text.size(); ++number) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    std::optional<Hash128> hash;
+    if (line.size() > 34 && line[32] == ' ' && (line[33] == ' ' || line[33] == '*'))
+      hash = Hash128::from_hex(std::string_view(line).substr(0, 32));
+    if (!hash) {
+      ++malformed;
+      problems.push_back(format_limited(100, "line %d: malformed", number));
+      continue;
+    }
+    lines.emplace_back(line.substr(34), *hash);
+  }
+  return lines;
+}
+
+namespace {
+
+// Checks the image that `source` reads against its own manifest; `where` names it in errors.
+// The source's reference is taken over.
+bool check_disc_source(IsoDataSource* source, const std::string& where, DiscCheck& check,
+                       std::string& error) {
+  check = DiscCheck{};
+  ImportedImage imported;
+  IsoReadOpts* opts = nullptr;
+  int rc = iso_image_new("", &imported.image);
+  if (rc >= 0) rc = iso_read_opts_new(&opts, 0);
+  if (rc >= 0) rc = iso_image_import(imported.image, source, opts, nullptr);
+  if (opts) iso_read_opts_free(opts);
+  iso_data_source_unref(source);
+  drain_messages(nullptr);
+  if (rc < 0) {
+    error = text_with_path("Can't read the image's file system", where);
+    return false;
+  }
+  std::map<std::string, IsoFile*> files;
+  collect_files(iso_image_get_root(imported.image), "", files);
+  std::vector<char> buffer(1 << 20);
+  auto manifest = files.find(kDiscManifestName);
+  if (manifest == files.end() ||
+      !read_image_file(manifest->second, buffer, [&](const char* d, std::size_t n) {
+        check.manifest.append(d, n);
+      })) {
+    error = text_with_path(std::string("The image holds no readable ") + kDiscManifestName, where);
+    return false;
+  }
+  std::map<std::string, bool> listed;
+  for (const auto& [path, hash] : parse_disc_manifest(check.manifest, check.malformed,
+                                                      check.problems)) {
+    listed[path] = true;
+    auto f = files.find(path);
+    ContentHasher hasher;
+    std::uint64_t size = 0;
+    if (f == files.end() || !read_image_file(f->second, buffer, [&](const char* d, std::size_t n) {
+          hasher.update(d, n);
+          size += n;
+        })) {
+      ++check.missing;
+      check.problems.push_back(path + ": MISSING");
+    } else if (!(hasher.digest() == hash)) {
+      ++check.failed;
+      check.problems.push_back(path + ": FAILED");
+    } else {
+      ++check.ok;
+      check.matched.push_back(DiscCheck::File{path, hash, size});
+    }
+  }
+  for (const auto& [path, file] : files) {
+    if (listed.count(path) || path == kDiscManifestName || path == kDiscProvenanceName) continue;
+    ++check.unlisted;
+    check.problems.push_back(path + ": not in the manifest");
+  }
+  return true;
+}
+
+}  // namespace
+
+bool check_disc_image(const std::string& iso, DiscCheck& check, std::string& error) {
+  check = DiscCheck{};
+  LibraryUse use;
+  if (!use.ok()) {
+    error = kInitFailedText;
+    return false;
+  }
+  IsoDataSource* source = nullptr;
+  if (iso_data_source_new_from_file(iso.c_str(), &source) < 0) {
+    error = text_with_path("Can't open the image", iso);
+    return false;
+  }
+  return check_disc_source(source, iso, check, error);
+}
+
+bool check_disc_in_drive(const std::string& address, DiscCheck& check, std::string& error) {
+  check = DiscCheck{};
+  LibraryUse use;
+  if (!use.ok()) {
+    error = kInitFailedText;
+    return false;
+  }
+  GrabbedDrive drive;
+  if (!drive.grab(address)) {
+    error = format_limited(1000, "Failed to initialize recorder - Unique ID:%s", address.c_str());
+    return false;
+  }
+  return check_drive(drive.drive(), address, check, error);
 }
 
 std::string image_file_path(const std::string& folder, const std::string& label) {

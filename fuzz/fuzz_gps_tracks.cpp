@@ -1,6 +1,7 @@
 // Fuzz target for the GPX and LOG track readers and everything that reads a loaded store.
 //
-// The first byte picks the reader (bit 0: LOG instead of GPX); the rest is the file's text.
+// The first byte picks the reader (bit 0: LOG instead of GPX) and whether LOG fixes without a
+// date get one from the user (bit 1); the rest is the file's text.
 // After the load the tracks are sorted, summarised, analysed and looked up at a few times,
 // and the points of every track must then be in time order.
 // Run: fuzz_gps_tracks -max_len=65536 CORPUS_DIR (seed it with ../shared/corpus/gps).
@@ -16,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
   cw::GPX store(-3600);
   std::string message;
+  if (data[0] & 2) store.undated_fix_date = "170524";
   if (data[0] & 1)
     store.load_log_text(text, "fuzz.log", message);
   else

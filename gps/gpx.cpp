@@ -193,8 +193,10 @@ GpsMatch GPX::interpolate(const std::string& image_path, std::int64_t adjustment
                           bool video_times_local, GpsPosition& where) const {
   std::optional<std::int64_t> taken = image_camera_time(image_path, video_times_local);
   if (!taken) {
-    log_printf("error in GPX::interpolate -- no capture date/time -- path=%s\n",
-               image_path.c_str());
+    // "datetime" is 0: the image gave no capture time. "m_tracks" is the number of tracks
+    // loaded, so the line also says whether there was anything to match against.
+    log_printf("error in GPX::interpolate -- datetime=0x%x  m_tracks=0x%x path=%s\n", 0u,
+               static_cast<unsigned>(tracks.size()), image_path.c_str());
     return GpsMatch::kError;
   }
   return position_at(*taken, adjustment, where);

@@ -80,6 +80,9 @@ class GPX {
                        GpsPosition& where) const;
 
   std::int64_t offset = 0;
+  // Date ("ddmmyy") of LOG files whose fixes carry none ("$GPGGA" only, no "$GPZDA" or
+  // "$GPRMC" line to take it from); empty when the user gave none.
+  std::string undated_fix_date;
   std::vector<GpsTrack> tracks;  // in load order
 };
 

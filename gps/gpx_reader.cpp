@@ -232,7 +232,8 @@ void add_point(GpsTrack& track, const OpenPoint& p) {
 
 bool GPX::load_gpx_text(std::string_view text, const std::string& path, std::string& message) {
   try {
-    TagScanner scanner(text);
+    const std::string utf8 = gps_text::utf8_track_text(text);
+    TagScanner scanner(utf8);
     Tag tag;
     GpsTrack* track = nullptr;  // the latest track: later points join it
     bool in_track = false, in_segment = false;

@@ -3,13 +3,22 @@
 // A file whose first line begins with "@Sonygps" holds NMEA sentences: "$GPGGA" gives the
 // elevation that later fixes carry, "$GPRMC" gives the fixes. Any other file is read for
 // Magellan "$PMGNTRK" fixes; NMEA fixes in such a file are read too, so a logger that writes
-// plain NMEA without that header line is not read as an empty track.
+// plain NMEA without that header line is not read as an empty track. The file may be UTF-16
+// and may end its lines with CR LF.
 //
 // Fields are positional: empty fields keep their place (a "$GPRMC" with empty speed and course
-// still has its date in field 9). A checksum ("*hh") is cut off before the split. Fixes whose
-// status is not "A" (valid) are dropped, in both kinds: an invalid fix has no trustworthy
-// position, and keeping it under some made-up date would stretch the track over years.
+// still has its date in field 9). A checksum ("*hh") is cut off before the split. A "$GPRMC"
+// fix whose status is not "A" (valid) is dropped; a "$PMGNTRK" fix whose status is not "A"
+// is kept under the date "010107", so such fixes stay visibly apart from the day's track.
+//
+// A file whose only fixes are "$GPGGA" sentences (time of day, no date) is read from those:
+// each takes the date last given before it by a "$GPZDA" or "$GPRMC" line, fixes before the
+// first such line take the first date in the file, and a file without any date takes the
+// store's `undated_fix_date`. A time of day that falls back more than twelve hours under one
+// date has passed midnight and moves to the next day. Fixes of quality 0 (no fix) are dropped.
+#include <cstdint>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +34,9 @@ using gps_text::trim;
 constexpr double kFeetToMetres = 0.3048;
 // Stands for a date or time the line does not give.
 constexpr std::string_view kNoDateOrTime = "010101";
+// The date of a "$PMGNTRK" fix whose status is not "A".
+constexpr std::string_view kInvalidFixDate = "010107";
+constexpr std::int64_t kSecondsPerDay = 86400;
 
 std::vector<std::string_view> split_fields(std::string_view line) {
   std::size_t star = line.find('*');
@@ -93,6 +105,17 @@ bool make_point(std::string_view lat, std::string_view ns, std::string_view lon,
   return true;
 }
 
+// "$GPGGA" fix kept until the file's dates are known.
+struct UndatedFix {
+  std::string lat, ns, lon, ew, time;
+  double ele = 0;
+  std::string date;  // the date in force at its line; empty before the first one
+};
+
+bool is_date(std::string_view text) {
+  return text.size() == 6 && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 class LogReader {
  public:
   LogReader(GpsTrack& track, bool nmea_only) : track_(track), nmea_only_(nmea_only) {}
@@ -103,22 +126,77 @@ class LogReader {
     const std::vector<std::string_view> f = split_fields(text);
     if (f[0] == "$GPGGA") gga(f);
     else if (f[0] == "$GPRMC") rmc(f);
+    else if (f[0] == "$GPZDA") zda(f);
     else if (f[0] == "$PMGNTRK" && !nmea_only_) magellan(f);
   }
 
+  // Adds the "$GPGGA" fixes when the file gave no other; false (with `message`) when they need
+  // a date that neither the file nor `fallback_date` gives.
+  bool finish(std::string_view fallback_date, std::string& message) {
+    if (!track_.points.empty() || undated_.empty()) return true;
+    if (first_date_.empty() && !is_date(fallback_date)) {
+      message = "The track file's fixes have no date: give the date of the track";
+      return false;
+    }
+    const std::string_view first = first_date_.empty() ? fallback_date : first_date_;
+    std::string_view day;
+    std::int64_t carried = 0;
+    std::optional<std::int64_t> previous;
+    for (const UndatedFix& fix : undated_) {
+      const std::string_view date = fix.date.empty() ? first : fix.date;
+      if (date != day) {
+        day = date;
+        carried = 0;
+        previous.reset();
+      }
+      GpsPoint p;
+      if (!make_point(fix.lat, fix.ns, fix.lon, fix.ew, date, fix.time, fix.ele, p)) continue;
+      p.time += carried;
+      if (previous && p.time < *previous - kSecondsPerDay / 2) {
+        carried += kSecondsPerDay;
+        p.time += kSecondsPerDay;
+      }
+      previous = p.time;
+      track_.points.push_back(p);
+    }
+    return true;
+  }
+
  private:
-  // Elevation in field 9, its unit in field 10; it holds for the fixes that follow.
+  // Elevation in field 9, its unit in field 10; it holds for the fixes that follow. The line is
+  // also a fix (time 1, latitude 2-3, longitude 4-5, quality 6), used when the file has no other.
   void gga(const std::vector<std::string_view>& f) {
     double ele = 0;
-    if (!gps_text::parse_double(field(f, 9), ele)) return;
-    elevation_ = field(f, 10).substr(0, 1) == "F" ? ele * kFeetToMetres : ele;
+    if (gps_text::parse_double(field(f, 9), ele))
+      elevation_ = field(f, 10).substr(0, 1) == "F" ? ele * kFeetToMetres : ele;
+    int quality = 0;
+    if (!track_.points.empty() || !gps_text::parse_digits(field(f, 6), quality) || quality == 0)
+      return;  // a file with other fixes never uses these
+    undated_.push_back(UndatedFix{std::string(field(f, 2)), std::string(field(f, 3)),
+                                  std::string(field(f, 4)), std::string(field(f, 5)),
+                                  std::string(field(f, 1)), elevation_, date_});
   }
 
   void rmc(const std::vector<std::string_view>& f) {
+    if (is_date(field(f, 9))) note_date(field(f, 9));
     GpsPoint p;
     if (field(f, 2) == "A" && make_point(field(f, 3), field(f, 4), field(f, 5), field(f, 6),
                                          field(f, 9), field(f, 1), elevation_, p))
       track_.points.push_back(p);
+  }
+
+  // Time 1, day 2, month 3, four-digit year 4.
+  void zda(const std::vector<std::string_view>& f) {
+    const std::string_view day = field(f, 2), month = field(f, 3), year = field(f, 4);
+    if (day.size() != 2 || month.size() != 2 || year.size() != 4) return;
+    std::string date = std::string(day) += month;
+    date += year.substr(2);
+    if (is_date(date)) note_date(date);
+  }
+
+  void note_date(std::string_view date) {
+    date_ = date;
+    if (first_date_.empty()) first_date_ = date;
   }
 
   // Latitude 1-2, longitude 3-4, elevation 5-6, time 7, status 8, track name 9, date 10. Some
@@ -128,21 +206,25 @@ class LogReader {
     if (!gps_text::parse_double(field(f, 5), ele)) ele = 0;
     if (field(f, 6).substr(0, 1) == "F") ele *= kFeetToMetres;
     std::string_view date = field(f, 10).empty() ? field(f, 9) : field(f, 10);
+    if (field(f, 8) != "A") date = kInvalidFixDate;
     GpsPoint p;
-    if (field(f, 8) == "A" &&
-        make_point(field(f, 1), field(f, 2), field(f, 3), field(f, 4), date, field(f, 7), ele, p))
+    if (make_point(field(f, 1), field(f, 2), field(f, 3), field(f, 4), date, field(f, 7), ele, p))
       track_.points.push_back(p);
   }
 
   GpsTrack& track_;
   const bool nmea_only_;
   double elevation_ = 0;
+  std::string date_, first_date_;  // "ddmmyy"
+  std::vector<UndatedFix> undated_;
 };
 
 }  // namespace
 
-bool GPX::load_log_text(std::string_view text, const std::string& path, std::string& message) {
+bool GPX::load_log_text(std::string_view bytes, const std::string& path, std::string& message) {
   try {
+    const std::string utf8 = gps_text::utf8_track_text(bytes);
+    std::string_view text = utf8;
     tracks.emplace_back();
     GpsTrack& track = tracks.back();
     track.file = path;
@@ -152,6 +234,10 @@ bool GPX::load_log_text(std::string_view text, const std::string& path, std::str
       reader.line(text.substr(0, end));
       if (end == std::string_view::npos) break;
       text.remove_prefix(end + 1);
+    }
+    if (!reader.finish(undated_fix_date, message)) {
+      tracks.pop_back();
+      return false;
     }
   } catch (const std::bad_alloc&) {
     message = "Can't allocate memory for track points";

@@ -2,20 +2,37 @@
 #include "gps/tag_writer.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <set>
+#include <thread>
 
 #include "foundation/fs.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
 
+extern char** environ;
+
 namespace cw {
 
 namespace {
+
+constexpr int kPollMilliseconds = 250;
+constexpr auto kEndGrace = std::chrono::milliseconds(2000);
 
 // How much of ExifTool's error output is kept.
 constexpr std::size_t kToolOutputSize = 1000;
@@ -32,9 +49,20 @@ std::string first_line(const std::string& text) {
   return text.substr(0, text.find_first_of("\r\n"));
 }
 
+void sync_folder(const std::string& folder) {
+  const int dir_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd >= 0) {
+    ::fsync(dir_fd);
+    ::close(dir_fd);
+  }
+}
+
 // Moves the complete tagged file over the image once it is on the disk, with the image's
-// permissions; the rename is made durable too. False with `why` set when it cannot.
-bool replace_with_temp(const std::string& temp, const std::string& image, std::string& why) {
+// permissions. The image's folder joins `folders`, whose renames the writer makes durable
+// when it ends: until then a crash leaves each image as it was or fully tagged all the same.
+// False with `why` set when it cannot.
+bool replace_with_temp(const std::string& temp, const std::string& image, std::string& why,
+                       std::set<std::string>& folders) {
   struct stat st;
   if (::stat(image.c_str(), &st) != 0) {
     why = "can't get stat of " + image;
@@ -53,11 +81,28 @@ bool replace_with_temp(const std::string& temp, const std::string& image, std::s
     return false;
   }
   const std::size_t slash = image.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : image.substr(0, slash + 1);
-  const int dir_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd >= 0) {
-    ::fsync(dir_fd);
-    ::close(dir_fd);
+  folders.insert(slash == std::string::npos ? "." : image.substr(0, slash + 1));
+  return true;
+}
+
+// True when ExifTool can read `arg` as one line of its argument input: no line break or other
+// control character, and no white space at its end (a line loses that).
+bool fits_a_line(const std::string& arg) {
+  for (unsigned char c : arg)
+    if (c < 0x20 || c == 0x7f) return false;
+  return arg.empty() || arg.back() != ' ';
+}
+
+bool write_all(int fd, const std::string& text) {
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return false;
+    }
   }
   return true;
 }
@@ -73,10 +118,13 @@ std::string tagged_temp_path(const std::string& image) { return image + "-cwtmp"
 
 std::vector<std::string> exiftool_args(const std::string& exiftool, const GpsPosition& where,
                                        const std::string& image, const std::string& output) {
-  // A file name that begins with "-" would read as an option.
+  // A file name that begins with "-" would read as an option; in the argument input one that
+  // begins with "#" would read as a comment and white space at its start would be lost.
   auto argument = [](const std::string& path) {
     std::string file = system_path(path);
-    if (!file.empty() && file.front() == '-') file.insert(0, "./");
+    if (!file.empty() && (file.front() == '-' || file.front() == '#' || file.front() == ' ' ||
+                          file.front() == '\t'))
+      file.insert(0, "./");
     return file;
   };
   // -q keeps ExifTool's "1 image files updated" off our standard output (a script may be
@@ -106,51 +154,280 @@ std::string exiftool_missing_message(const std::string& exiftool) {
                         shown);
 }
 
-bool tag_image(const GpsRunSettings& gps, const std::string& image, GpsTagCounts& counts,
-               std::string& results, const StopSource& stop) {
+std::string untaggable_line(const GpsTagCounts& counts) {
+  if (counts.untaggable.empty()) return {};
+  std::string line = format_limited(100, "\t%d video(s) cannot carry GPS tags:",
+                                    static_cast<int>(counts.untaggable.size()));
+  for (std::size_t i = 0; i < counts.untaggable.size(); ++i)
+    line += (i ? ", " : " ") + counts.untaggable[i];
+  return line + "\n";
+}
+
+std::string exiftool_searched(const std::string& exiftool) {
+  const std::string name = exiftool.empty() ? kExifToolName : exiftool;
+  if (name.find('/') != std::string::npos) return name;
+  const char* path = std::getenv("PATH");
+  return name + " in PATH (" + (path && *path ? path : "/usr/local/bin:/usr/bin:/bin") + ")";
+}
+
+TagWriter::~TagWriter() {
+  end(false);
+  for (const std::string& folder : folders_) sync_folder(folder);
+}
+
+bool TagWriter::start(std::string& why) {
+  int in[2], out[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in) != 0) {
+    why = "can't create a socket for ExifTool";
+    return false;
+  }
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    ::close(in[0]);
+    ::close(in[1]);
+    why = "can't create a pipe for ExifTool";
+    return false;
+  }
+  std::vector<std::string> argv_text = {exiftool_, "-stay_open", "True", "-@", "-"};
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_adddup2(&actions, in[1], STDIN_FILENO);
+  ::posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  ::posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+  ::posix_spawnattr_init(&attr);
+  sigset_t no_signals, default_signals;
+  sigemptyset(&no_signals);
+  sigemptyset(&default_signals);
+  for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&default_signals, sig);
+  ::posix_spawnattr_setsigmask(&attr, &no_signals);
+  ::posix_spawnattr_setsigdefault(&attr, &default_signals);
+  // A group of its own: a stop ends ExifTool and anything it started.
+  ::posix_spawnattr_setpgroup(&attr, 0);
+  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                        POSIX_SPAWN_SETSIGDEF);
+  const int rc = exiftool_.find('/') == std::string::npos
+                     ? ::posix_spawnp(&pid_, exiftool_.c_str(), &actions, &attr, argv.data(), environ)
+                     : ::posix_spawn(&pid_, exiftool_.c_str(), &actions, &attr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::posix_spawnattr_destroy(&attr);
+  ::close(in[1]);
+  ::close(out[1]);
+  input_ = in[0];
+  output_ = out[0];
+  if (rc != 0) {
+    pid_ = -1;
+    end(true);
+    why = format_limited(1000, "Can't execute: %s (error code = %ld)", exiftool_.c_str(),
+                         static_cast<long>(rc));
+    return false;
+  }
+  ++started_;
+  log_printf("ExifTool started: %s", quoted_command_line(argv_text).c_str());
+  return true;
+}
+
+void TagWriter::end(bool force) {
+  if (input_ >= 0 && !force) write_all(input_, "-stay_open\nFalse\n");
+  if (input_ >= 0) ::close(input_);
+  input_ = -1;
+  if (pid_ > 0) {
+    if (force) ::kill(-pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + kEndGrace;
+    int status = 0;
+    pid_t w = 0;
+    while ((w = ::waitpid(pid_, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (w == 0) {
+      ::kill(-pid_, SIGKILL);
+      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+    ::kill(-pid_, SIGKILL);  // whatever it left behind in its group
+  }
+  pid_ = -1;
+  if (output_ >= 0) ::close(output_);
+  output_ = -1;
+  pending_.clear();
+  answered_ = executed_;  // what was sent and not answered never will be
+}
+
+bool TagWriter::run(const std::vector<std::string>& args, std::string& output,
+                    const StopSource& stop) {
+  return send(args, output) && answer(output, stop);
+}
+
+bool TagWriter::send(const std::vector<std::string>& args, std::string& why) {
+  why.clear();
+  if (pid_ < 0 && !start(why)) return false;
+  std::string lines;
+  for (const std::string& a : args) lines += a + "\n";
+  lines += "-execute" + std::to_string(++executed_) + "\n";
+  if (!write_all(input_, lines)) {
+    end(true);
+    why = "ExifTool ended unexpectedly";
+    return false;
+  }
+  return true;
+}
+
+bool TagWriter::answer(std::string& output, const StopSource& stop) {
+  output.clear();
+  const std::string answer = "{ready" + std::to_string(++answered_) + "}";
+  if (pid_ < 0) {
+    output = "ExifTool ended unexpectedly";
+    return false;
+  }
+  std::string said;
+  for (;;) {
+    const std::size_t at = pending_.find(answer + "\n");
+    if (at != std::string::npos) {
+      said = pending_.substr(0, at);
+      pending_.erase(0, at + answer.size() + 1);
+      break;
+    }
+    if (stop && stop()) {
+      end(true);
+      output = "Stopped";
+      return false;
+    }
+    struct pollfd fd = {output_, POLLIN, 0};
+    if (::poll(&fd, 1, kPollMilliseconds) <= 0) continue;
+    char piece[4096];
+    const ssize_t n = ::read(output_, piece, sizeof piece);
+    if (n > 0) {
+      pending_.append(piece, static_cast<std::size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      said = pending_;
+      end(true);
+      output = said.empty() ? "ExifTool ended unexpectedly" : first_line(said);
+      return false;
+    }
+  }
+  truncate_to(said, kToolOutputSize);
+  output = first_line(said.substr(said.find_first_not_of("\r\n") == std::string::npos
+                                      ? said.size()
+                                      : said.find_first_not_of("\r\n")));
+  return true;
+}
+
+namespace {
+
+// An image on its way through ExifTool.
+struct Pending {
+  std::string image;
+  std::string temp;
+  bool sent = false;  // to the writer, whose answer is still to come
+  bool ok = false;    // otherwise: how ExifTool's run of its own ended
+  std::string output;
+};
+
+// Counts an image that needs no ExifTool, or starts its tagging: sent to the writer when its
+// arguments fit lines, else run by an ExifTool of its own at once. Nothing when counted.
+std::optional<Pending> begin_tagging(const GpsRunSettings& gps, TagWriter& writer,
+                                     const std::string& image, GpsTagCounts& counts,
+                                     const StopSource& stop) {
+  const std::size_t dot = image.find_last_of("./");
+  if (gps.cannot_carry_tags && dot != std::string::npos && image[dot] == '.' &&
+      gps.cannot_carry_tags(std::string_view(image).substr(dot + 1))) {
+    counts.untaggable.push_back(image);
+    return std::nullopt;
+  }
   GpsPosition where;
   const GpsMatch match =
       gps.tracks ? gps.tracks->interpolate(image, gps.adjustment, gps.video_times_local, where) : GpsMatch::kOutOfRange;
   if (match != GpsMatch::kFound) {
     ++(match == GpsMatch::kOutOfRange ? counts.out_of_interval : counts.errors);
-    return false;
+    return std::nullopt;
   }
   if (find_executable(gps.exiftool).empty()) {
-    log_printf("ExifTool not found as %s; %s not tagged", gps.exiftool.c_str(), image.c_str());
+    log_printf("ExifTool not found as %s; %s not tagged", exiftool_searched(gps.exiftool).c_str(),
+               image.c_str());
     ++counts.errors;
-    return false;
+    return std::nullopt;
   }
   // A file of this name is a tagging that never finished: ExifTool writes no file over it.
-  const std::string temp = tagged_temp_path(image);
-  ::unlink(temp.c_str());
-  const std::vector<std::string> args = exiftool_args(gps.exiftool, where, image, temp);
+  Pending p;
+  p.image = image;
+  p.temp = tagged_temp_path(image);
+  ::unlink(p.temp.c_str());
+  const std::vector<std::string> args = exiftool_args(gps.exiftool, where, image, p.temp);
   log_printf("ExifTool command line: %s", quoted_command_line(args).c_str());
-  std::string output;
-  const bool ok = run_program(gps.exiftool, args, output, kToolOutputSize, stop);
-  log_printf("ExifTool run %s", ok ? "succeeded" : "failed");
-  std::string line = first_line(output);
-  const bool replaced = ok && line.empty() && replace_with_temp(temp, image, line);
-  if (!replaced) ::unlink(temp.c_str());
-  if (!line.empty()) text_append_printf(results, "ERROR processing %s: %s\n", image.c_str(), line.c_str());
+  if (std::all_of(args.begin(), args.end(), fits_a_line)) {
+    p.sent = writer.send(std::vector<std::string>(args.begin() + 1, args.end()), p.output);
+  } else {
+    p.ok = run_program(gps.exiftool, args, p.output, kToolOutputSize, stop);
+    log_printf("ExifTool run %s", p.ok ? "succeeded" : "failed");
+  }
+  return p;
+}
+
+// Waits for ExifTool's answer when it is still to come, then puts the tagged file in place
+// of the image and counts the outcome.
+bool end_tagging(TagWriter& writer, Pending& p, GpsTagCounts& counts, std::string& results,
+                 const StopSource& stop) {
+  if (p.sent) p.ok = writer.answer(p.output, stop);
+  std::string line = first_line(p.output);
+  const bool replaced =
+      p.ok && line.empty() && replace_with_temp(p.temp, p.image, line, writer.changed_folders());
+  if (!replaced) ::unlink(p.temp.c_str());
+  if (!line.empty()) text_append_printf(results, "ERROR processing %s: %s\n", p.image.c_str(), line.c_str());
   ++(replaced ? counts.tagged : counts.errors);
   return replaced;
 }
 
-bool tag_images(const GpsRunSettings& gps, std::vector<std::string>& list, GpsTagCounts& counts,
-                std::string& results, const StopSource& stop,
-                const std::function<void(const std::string&)>& after) {
-  const bool present = !find_executable(gps.exiftool).empty();
-  if (!present) {
+}  // namespace
+
+bool tag_image(const GpsRunSettings& gps, TagWriter& writer, const std::string& image,
+               GpsTagCounts& counts, std::string& results, const StopSource& stop) {
+  std::optional<Pending> p = begin_tagging(gps, writer, image, counts, stop);
+  return p && end_tagging(writer, *p, counts, results, stop);
+}
+
+bool tag_images(const GpsRunSettings& gps, TagWriter& writer, std::vector<std::string>& list,
+                GpsTagCounts& counts, std::string& results, const StopSource& stop,
+                const TagProgress& after) {
+  if (find_executable(gps.exiftool).empty() && !gps.missing_reported->exchange(true)) {
     results += exiftool_missing_message(gps.exiftool);
+    log_printf("ExifTool not found as %s", exiftool_searched(gps.exiftool).c_str());
     log_printf("Current directory is: \"%s\"", current_folder().c_str());
+    list.clear();
+    return false;
   }
+  const int total = static_cast<int>(list.size());
+  int done = 0;
+  // One image stays with ExifTool while the one before it is synced and put in place.
+  Pending waiting;
+  bool is_waiting = false;
+  auto finish_waiting = [&] {
+    if (!is_waiting) return;
+    is_waiting = false;
+    end_tagging(writer, waiting, counts, results, stop);
+    if (after) after(waiting.image, ++done, total);
+  };
   for (const std::string& image : list) {
     if (stop && stop()) break;
-    tag_image(gps, image, counts, results, stop);
-    if (after) after(image);
+    std::optional<Pending> p = begin_tagging(gps, writer, image, counts, stop);
+    if (p && p->sent) {
+      finish_waiting();
+      waiting = std::move(*p);
+      is_waiting = true;
+      continue;
+    }
+    finish_waiting();
+    if (p) end_tagging(writer, *p, counts, results, stop);
+    if (after) after(image, ++done, total);
   }
+  // After a stop the image sent last was not reached: ExifTool has ended without it.
+  if (stop && stop() && is_waiting)
+    ::unlink(waiting.temp.c_str());
+  else
+    finish_waiting();
   list.clear();
-  return present;
+  return true;
 }
 
 }  // namespace cw

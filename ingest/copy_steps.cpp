@@ -12,6 +12,7 @@
 #include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
+#include "gps/tagging_list.h"
 #include "ingest/archive_check.h"
 #include "ingest/copy_io.h"
 #include "ingest/gps_phase.h"
@@ -132,7 +133,7 @@ void redo_copy_changes(EngineContext& ctx, CopyTree tree, const std::string& pat
   if (tree == CopyTree::kPrimary) {
     gps_tag_file(ctx, path, ref);
   } else if (begin_copy_change(ctx, ref, false)) {
-    ctx.gps_list.push_back(path);
+    register_gps_image(ctx.gps_list, path);
   }
 }
 

@@ -43,6 +43,7 @@ struct FormatVerdict {
   std::string line;  // "Card safe to format: ..." or "Card not yet safe to format: ..."
 };
 struct GpsRunSettings;
+class TagWriter;
 
 // Size of the run's one copy buffer.
 inline constexpr std::size_t kCopyBufferSize = 1048576;
@@ -153,6 +154,8 @@ class EngineContext : public RunContext {
   std::string status;
   std::vector<std::string> owned_paths;
   std::vector<std::string> gps_list;  // files to be GPS-tagged
+  std::vector<std::string> gps_untaggable;  // files that cannot carry GPS tags (videos)
+  std::shared_ptr<TagWriter> gps_writer;  // the run's one ExifTool process, once started
   ImageChecks image_checks;           // verification of the first copies, off this thread
   // Tracks, clock adjustment and ExifTool of GPS tagging (not owned); none: tagging is off.
   const GpsRunSettings* gps = nullptr;

@@ -18,6 +18,7 @@
 #include "foundation/path_guard.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
+#include "gps/tagging_list.h"
 #include "ingest/archive_check.h"
 #include "ingest/converter.h"
 #include "ingest/copy_io.h"
@@ -208,7 +209,7 @@ bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r, bool behin
 // With one it lies in the pre-conversion tree, whose folders are burned apart.
 void register_copy(EngineContext& ctx, const std::string& target) {
   if (!ctx.want_backup) {
-    if (gps_tagging_enabled(ctx)) ctx.gps_list.push_back(target);
+    if (gps_tagging_enabled(ctx)) register_gps_image(ctx.gps_list, target);
   } else {
     ctx.control().add_burn_folder(BurnList::kPreConversion, folder_of(target));
   }

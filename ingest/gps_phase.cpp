@@ -2,6 +2,8 @@
 #include "ingest/gps_phase.h"
 
 #include <map>
+#include <memory>
+#include <utility>
 
 #include "foundation/path_guard.h"
 #include "gps/tag_writer.h"
@@ -12,13 +14,21 @@ namespace cw {
 namespace {
 
 GpsTagCounts counts_of(const EngineContext& ctx) {
-  return GpsTagCounts{ctx.counts.gps_tagged, ctx.counts.gps_out_of_interval, ctx.counts.gps_errors};
+  return GpsTagCounts{ctx.counts.gps_tagged, ctx.counts.gps_out_of_interval, ctx.counts.gps_errors,
+                      ctx.gps_untaggable};
 }
 
-void keep_counts(EngineContext& ctx, const GpsTagCounts& counts) {
+void keep_counts(EngineContext& ctx, GpsTagCounts& counts) {
   ctx.counts.gps_tagged = counts.tagged;
   ctx.counts.gps_out_of_interval = counts.out_of_interval;
   ctx.counts.gps_errors = counts.errors;
+  ctx.gps_untaggable = std::move(counts.untaggable);
+}
+
+// The run's ExifTool process: started with the first image to tag, kept until the run ends.
+TagWriter& writer_of(EngineContext& ctx) {
+  if (!ctx.gps_writer) ctx.gps_writer = std::make_shared<TagWriter>(ctx.gps->exiftool);
+  return *ctx.gps_writer;
 }
 
 StopSource stop_of(EngineContext& ctx) {
@@ -48,7 +58,7 @@ bool gps_tag_file(EngineContext& ctx, const std::string& file, std::optional<Cop
   // A missing ExifTool is reported once, by the summary; here its images count as errors.
   GpsTagCounts counts = counts_of(ctx);
   std::string results;
-  tag_image(*ctx.gps, file, counts, results, stop_of(ctx));
+  tag_image(*ctx.gps, writer_of(ctx), file, counts, results, stop_of(ctx));
   if (record) end_copy_change(ctx, *record);
   keep_counts(ctx, counts);
   ctx.report_append(results);
@@ -66,19 +76,26 @@ bool gps_summary(EngineContext& ctx) {
   GpsTagCounts counts = counts_of(ctx);
   std::string results;
   const std::map<std::string, CopyRef> changing = changing_copies(ctx);
-  const auto tagged = [&ctx, &changing](const std::string& file) {
+  const auto tagged = [&ctx, &changing](const std::string& file, int done, int total) {
     const auto found = changing.find(real_path_of(file).value_or(file));
     if (found != changing.end()) end_copy_change(ctx, found->second);
+    (void)done, (void)total;
+    ctx.progress_file_done(0);
   };
-  const bool ok = tag_images(*ctx.gps, ctx.gps_list, counts, results, stop_of(ctx), tagged);
+  if (n > 0) ctx.progress_begin(ProgressPhase::kTagging, n, 0);
+  const bool ok = tag_images(*ctx.gps, writer_of(ctx), ctx.gps_list, counts, results,
+                             stop_of(ctx), tagged);
+  ctx.gps_writer.reset();  // the run's last image is tagged: ExifTool ends now
   keep_counts(ctx, counts);
   ctx.report_append(results);
   if (ctx.stop_requested()) return ctx.fail("Stopped");
-  // The counts are shown even when tagging failed: they say what became of every image.
+  // A missing ExifTool ends tagging before any image: there are no counts to show.
+  if (!ok) return ctx.fail("Error performing GPS tagging");
   ctx.report_printf("\t%d tagged\n\t%d out of time interval\n\t%d error(s)\n",
                     ctx.counts.gps_tagged, ctx.counts.gps_out_of_interval, ctx.counts.gps_errors);
+  ctx.report_append(untaggable_line(counts_of(ctx)));
   ctx.report_append("\n");
-  return ok || ctx.fail("Error performing GPS tagging");
+  return true;
 }
 
 }  // namespace cw

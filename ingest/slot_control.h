@@ -24,7 +24,7 @@ enum class BurnList { kPrimary, kPreConversion };
 
 // The copy phases a front end shows progress for: the copies from the card, then (with a
 // pre-conversion backup) the second copies into the primary tree with their third copies.
-enum class ProgressPhase { kNone, kFirstCopies, kSecondCopies };
+enum class ProgressPhase { kNone, kFirstCopies, kSecondCopies, kTagging };
 
 // How far a slot's current phase is: files and bytes, done and in all. Counted by the engine
 // as it copies, never read from status texts.

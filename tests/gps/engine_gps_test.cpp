@@ -101,13 +101,15 @@ TEST_F(GpsRun, WithoutBackupTheListIsTaggedAtTheEndAndAMissingExifToolFailsTheRu
   EXPECT_TRUE(contains(h.ctx->report,
                        "\nGPS Tagging:\n\t2 tagged\n\t2 out of time interval\n\t1 error(s)\n"));
 
-  // A missing ExifTool fails the run once every copy is made.
+  // A missing ExifTool fails the run once every copy is made, with no counts: no image was
+  // tried.
   gps.exiftool = h.dir / "missing-exiftool";
   fsys::remove_all(h.archive);
   EXPECT_FALSE(run());
   EXPECT_EQ(h.ctx->error, "Error performing GPS tagging");
-  EXPECT_TRUE(contains(h.ctx->report, exiftool_missing_message(gps.exiftool) +
-                                          "\t0 tagged\n\t2 out of time interval\n\t3 error(s)\n"));
+  EXPECT_TRUE(contains(h.ctx->report, "\nGPS Tagging:\n" + exiftool_missing_message(gps.exiftool)));
+  EXPECT_FALSE(contains(h.ctx->report, " tagged\n")) << h.ctx->report;
+  EXPECT_TRUE(h.ctx->gps_list.empty());
   EXPECT_TRUE(fsys::exists(h.archive + "/NODATE.JPG"));
 }
 

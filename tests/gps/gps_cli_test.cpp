@@ -60,6 +60,25 @@ TEST(GpsCommand, AnIngestionWithATrackTagsItsImages) {
             0)
       << test::read_file(dir / "errors");
   EXPECT_THAT(json, HasSubstr("\"gps_tagged\": 1, \"gps_out_of_interval\": 1, \"gps_errors\": 0"));
+  const std::string console = test::read_file(dir / "errors");
+  // Both copies join the tagging list, each announced with its archive path.
+  const std::string registered = "registered [" + dir / "archive/";
+  const std::size_t first = console.find(registered);
+  ASSERT_NE(first, std::string::npos) << console;
+  EXPECT_NE(console.find(registered, first + 1), std::string::npos) << console;
+}
+
+TEST(GpsCommand, UndatedLogFilesTakeTheDateGiven) {
+  test::TempDir dir;
+  test::write_file(dir / "gga.log",
+                   "$GPGGA,120000,5000.0000,N,01000.0000,E,1,08,1.0,1,M,,,,\r\n"
+                   "$GPGGA,120001,5000.0000,N,01000.0000,E,1,08,1.0,1,M,,,,\r\n");
+  const std::string file = test::sh_quote(dir / "gga.log");
+  std::string text;
+  EXPECT_EQ(test::run_cardwright("gps load --zone +0 " + file, &text), 1);
+  ASSERT_EQ(test::run_cardwright("gps load --zone +0 --track-date 2024-05-17 " + file, &text), 0);
+  EXPECT_THAT(text, HasSubstr("Loaded 2 points from 2024-05-17T12:00:00 to 2024-05-17T12:00:01"));
+  EXPECT_EQ(test::run_cardwright("gps load --track-date 17.05.2024 " + file, &text), 2);
 }
 
 }  // namespace

@@ -2,12 +2,18 @@
 // and receivers read through the real gpsbabel.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 #include "gps/receiver.h"
 #include "gps/tag_writer.h"
+#include "ingest/card_layout.h"
 #include "tests/common/test_env.h"
+#include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_files.h"
 
 namespace cw {
@@ -33,36 +39,154 @@ TEST(TagWriter, ExifToolCommandLine) {
                 "-gps:GPSLatitudeRef=S", "-gps:GPSLatitude=33.500000", "-gps:GPSLongitudeRef=W",
                 "-gps:GPSLongitude=70.250000", "-gps:GPSAltitudeRef=below",
                 "-gps:GPSAltitude=12.500000", "./-odd.jpg"}));
+  // An argument line that begins with "#" or white space would be a comment or lose it.
+  EXPECT_EQ(exiftool_args("exiftool", {}, "#a.jpg", " b.jpg").back(), "./#a.jpg");
+  EXPECT_EQ(exiftool_args("exiftool", {}, "#a.jpg", " b.jpg")[5], "./ b.jpg");
 }
 
-TEST(TagWriter, CountsEveryImageAndReportsWhatExifToolSaid) {
+// A track from 12:00 to 12:10 UTC on 2024-05-17, and `list` filled with JPEGs in `dir`.
+struct TagFixture {
   test::TempDir dir;
   GPX tracks;
-  std::string message;
-  ASSERT_TRUE(tracks.load_gpx_text("<trk><trkpt lat='50' lon='10'><time>2024-05-17T12:00:00Z"
-                                   "</time></trkpt><trkpt lat='51' lon='11'><time>2024-05-17T"
-                                   "12:10:00Z</time></trkpt></trk>", "t.gpx", message));
   std::vector<std::string> list;
-  for (const auto& [name, date] : std::vector<std::pair<std::string, std::string>>{
-           {"1.jpg", "12:01"}, {"2.jpg", "12:02"}, {"3.jpg", "12:03"}, {"4.jpg", "12:04"},
-           {"5.jpg", "12:05"}, {"6.jpg", "12:06"}, {"early.jpg", "11:00"}, {"late.jpg", "13:00"},
-           {"fail.jpg", "12:07"}, {"warn.jpg", "12:08"}, {"nodate.jpg", ""}}) {
+  TagFixture() {
+    std::string message;
+    EXPECT_TRUE(tracks.load_gpx_text("<trk><trkpt lat='50' lon='10'><time>2024-05-17T12:00:00Z"
+                                     "</time></trkpt><trkpt lat='51' lon='11'><time>2024-05-17T"
+                                     "12:10:00Z</time></trkpt></trk>", "t.gpx", message));
+  }
+  void add(const std::string& name, const std::string& hhmm) {
     list.push_back(dir / name);
-    const std::string exif = date.empty() ? "" : "2024:05:17 " + date + ":00";
+    const std::string exif = hhmm.empty() ? "" : "2024:05:17 " + hhmm + ":00";
     ASSERT_TRUE(fixtures::write_with_time(list.back(), fixtures::make_jpeg(exif), 0));
   }
+  // 200 images inside the track, named with what an argument line must guard against.
+  void add_many() {
+    for (int i = 0; i < 200; ++i) {
+      const char* lead = i % 4 == 0 ? "-" : i % 4 == 1 ? "#" : i % 4 == 2 ? " " : "";
+      add(std::string(lead) + "many " + std::to_string(i) + ".jpg",
+          "12:0" + std::to_string(1 + i % 9));
+    }
+  }
+};
+
+TEST(TagWriter, CountsEveryImageThroughOneExifToolAndNamesVideos) {
+  TagFixture f;
+  for (const auto& [name, hhmm] : std::vector<std::pair<std::string, std::string>>{
+           {"1.jpg", "12:01"}, {"2.jpg", "12:02"}, {"3.jpg", "12:03"}, {"4.jpg", "12:04"},
+           {"5.jpg", "12:05"}, {"6.jpg", "12:06"}, {"early.jpg", "11:00"}, {"late.jpg", "13:00"},
+           {"fail.jpg", "12:07"}, {"warn.jpg", "12:08"}, {"nodate.jpg", ""}, {"clip.MOV", "12:02"},
+           {"line\nbreak.jpg", "12:03"}})
+    f.add(name, hhmm);
+  f.add_many();
   ScopedEnv fail("FAKE_EXIFTOOL_FAIL", "fail.jpg"), warn("FAKE_EXIFTOOL_WARN", "warn.jpg");
-  GpsRunSettings gps{&tracks, 0, kStandIn};
+  ScopedEnv starts("FAKE_EXIFTOOL_STARTS", f.dir / "starts");
+  GpsRunSettings gps{&f.tracks, 0, kStandIn};
+  gps.cannot_carry_tags = is_video_extension;
   GpsTagCounts counts;
   std::string results;
-  EXPECT_TRUE(tag_images(gps, list, counts, results));
-  EXPECT_TRUE(list.empty());
-  EXPECT_EQ(counts.tagged, 6);
+  std::vector<int> done;
+  TagWriter writer(kStandIn);
+  EXPECT_TRUE(tag_images(gps, writer, f.list, counts, results, {},
+                         [&done](const std::string&, int n, int total) {
+                           if (total == 213) done.push_back(n);
+                         }));
+  EXPECT_TRUE(f.list.empty());
+  EXPECT_EQ(done.size(), 213u);
+  EXPECT_EQ(done.back(), 213);
+  EXPECT_EQ(counts.tagged, 207);  // the line break goes through a run of its own
   EXPECT_EQ(counts.out_of_interval, 2);
   EXPECT_EQ(counts.errors, 3);  // ExifTool failed, ExifTool warned, no date
-  EXPECT_EQ(results, "ERROR processing " + dir / "fail.jpg" + ": Error: Stand-in failure - " +
-                         dir / "fail.jpg" + "\nERROR processing " + dir / "warn.jpg" +
-                         ": Warning: [minor] Stand-in warning - " + dir / "warn.jpg" + "\n");
+  EXPECT_EQ(untaggable_line(counts), "\t1 video(s) cannot carry GPS tags: " + f.dir / "clip.MOV" + "\n");
+  EXPECT_EQ(results, "ERROR processing " + f.dir / "fail.jpg" + ": Error: Stand-in failure - " +
+                         f.dir / "fail.jpg" + "\nERROR processing " + f.dir / "warn.jpg" +
+                         ": Warning: [minor] Stand-in warning - " + f.dir / "warn.jpg" + "\n");
+  EXPECT_EQ(writer.processes_started(), 1);
+  EXPECT_EQ(test::read_file(f.dir / "starts").size(),
+            test::read_file(f.dir / "starts").find('\n') + 1);  // one start logged
+  for (const auto& entry : fsys::directory_iterator(f.dir.path()))
+    EXPECT_EQ(entry.path().string().find("-cwtmp"), std::string::npos) << entry.path();
+}
+
+TEST(TagWriter, StopEndsExifToolAtOnce) {
+  TagFixture f;
+  f.add("1.jpg", "12:01");
+  f.add("hang.jpg", "12:02");
+  f.add("3.jpg", "12:03");
+  ScopedEnv hang("FAKE_EXIFTOOL_HANG", "hang.jpg"), starts("FAKE_EXIFTOOL_STARTS", f.dir / "starts");
+  GpsRunSettings gps{&f.tracks, 0, kStandIn};
+  GpsTagCounts counts;
+  std::string results;
+  const auto begun = std::chrono::steady_clock::now();
+  const StopSource stop = [&begun] {
+    return std::chrono::steady_clock::now() - begun > std::chrono::milliseconds(500);
+  };
+  {
+    TagWriter writer(kStandIn);
+    EXPECT_TRUE(tag_images(gps, writer, f.list, counts, results, stop));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
+  EXPECT_EQ(counts.tagged, 1);
+  EXPECT_EQ(counts.errors, 1);  // the image ExifTool was working on; the last one not reached
+  EXPECT_EQ(results, "ERROR processing " + f.dir / "hang.jpg" + ": Stopped\n");
+  const pid_t pid = std::stoi(test::read_file(f.dir / "starts"));
+  EXPECT_NE(::kill(pid, 0), 0);  // ended and reaped
+  EXPECT_FALSE(fsys::exists(tagged_temp_path(f.dir / "hang.jpg")));
+}
+
+TEST(TagWriter, MissingExifToolEmptiesTheListOnceThenCountsErrors) {
+  TagFixture f;
+  f.add("in.jpg", "12:01");
+  f.add("early.jpg", "11:00");
+  GpsRunSettings gps{&f.tracks, 0, f.dir / "no-exiftool"};
+  GpsTagCounts counts;
+  std::string results;
+  TagWriter writer(gps.exiftool);
+  EXPECT_FALSE(tag_images(gps, writer, f.list, counts, results));
+  EXPECT_TRUE(f.list.empty());
+  EXPECT_EQ(results, exiftool_missing_message(gps.exiftool));
+  EXPECT_EQ(counts.tagged + counts.out_of_interval + counts.errors, 0);
+  EXPECT_EQ(writer.processes_started(), 0);
+  EXPECT_EQ(exiftool_searched(gps.exiftool), gps.exiftool);
+  EXPECT_EQ(exiftool_searched("").rfind("exiftool in PATH (", 0), 0u);
+
+  // Reported once: a later run counts the images it could have tagged as errors.
+  GpsRunSettings again = gps;
+  f.add("in.jpg", "12:01");
+  f.add("early.jpg", "11:00");
+  results.clear();
+  EXPECT_TRUE(tag_images(again, writer, f.list, counts, results));
+  EXPECT_EQ(results, "");
+  EXPECT_EQ(counts.errors, 1);
+  EXPECT_EQ(counts.out_of_interval, 1);
+}
+
+TEST(TagWriter, RealExifToolWritesEveryPositionFromOneProcess) {
+  if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
+  TagFixture f;
+  f.add_many();
+  const std::vector<std::string> images = f.list;
+  GpsRunSettings gps{&f.tracks, 0, find_executable(kExifToolName)};
+  GpsTagCounts counts;
+  std::string results;
+  TagWriter writer(gps.exiftool);
+  EXPECT_TRUE(tag_images(gps, writer, f.list, counts, results));
+  EXPECT_EQ(counts.tagged, 200) << results;
+  EXPECT_EQ(writer.processes_started(), 1);
+  for (std::size_t i : {0u, 1u, 2u, 3u, 199u}) {
+    GpsPosition want;
+    ASSERT_EQ(f.tracks.interpolate(images[i], 0, false, want), GpsMatch::kFound);
+    // "./" keeps the names that begin with "-" from reading as options here too.
+    std::string out;
+    test::run_command("cd " + test::sh_quote(f.dir.path()) + " && exiftool -n -s3 -GPSLatitude " +
+                          "-GPSLongitude ./" + test::sh_quote(images[i].substr(images[i].rfind('/') + 1)),
+                      &out);
+    double lat = 0, lon = 0;
+    std::istringstream(out) >> lat >> lon;
+    EXPECT_NEAR(lat, want.lat, 2e-6) << images[i];
+    EXPECT_NEAR(lon, want.lon, 2e-6) << images[i];
+    EXPECT_EQ(fixtures::mtime_of(images[i]), 0) << images[i];
+  }
 }
 
 TEST(Receiver, CommandLines) {

@@ -10,8 +10,10 @@
 #include "gps/gps_source.h"
 #include "gps/image_time.h"
 #include "settings/param.h"
+#include "tests/common/test_env.h"
 #include "tests/fixtures/bmff_builder.h"
 #include "tests/fixtures/jpeg_maker.h"
+#include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_files.h"
 #include "tests/settings/settings_env.h"
 
@@ -134,12 +136,133 @@ TEST(Tracks, LogFiles) {
       "$PMGNTRK,4414.000,S,07630.000,E,00095,M,110910,A,TRACK 1,030409\n"
       "$GPRMC,110920,A,4413.0000,N,07629.0000,W,,,030409,,,A\nnot a sentence\n", "m.log", message));
   const auto& m = g.tracks.at(1).points;
-  ASSERT_EQ(m.size(), 3u);
+  ASSERT_EQ(m.size(), 4u);
   EXPECT_EQ(gps_time_text(m[0].time), "2009-04-03T11:08:34");
   EXPECT_NEAR(m[0].lon, -(76 + 31.126 / 60), 1e-5);
   EXPECT_NEAR(m[0].ele, 328 * 0.3048, 1e-3);
-  EXPECT_EQ(gps_time_text(m[1].time), "2009-04-03T11:09:10");  // date after the track name
-  EXPECT_EQ(gps_time_text(m[2].time), "2009-04-03T11:09:20");
+  EXPECT_EQ(gps_time_text(m[1].time), "2007-01-01T11:09:00");  // status "V": the fixed date
+  EXPECT_EQ(gps_time_text(m[2].time), "2009-04-03T11:09:10");  // date after the track name
+  EXPECT_EQ(gps_time_text(m[3].time), "2009-04-03T11:09:20");
+
+  GpsPosition where;
+  EXPECT_EQ(g.interpolate("/no/such/image.jpg", 0, false, where), GpsMatch::kError);
+  EXPECT_NE(test::read_file(test::test_root() / "cw_log.txt")
+                .find(": error in GPX::interpolate -- datetime=0x0  m_tracks=0x2 "
+                      "path=/no/such/image.jpg\n"),
+            std::string::npos);
+}
+
+// "$tail*hh" with the sentence's checksum, ended by CR LF.
+std::string sentence(const std::string& tail) {
+  unsigned sum = 0;
+  for (char c : tail) sum ^= static_cast<unsigned char>(c);
+  char check[8];
+  std::snprintf(check, sizeof check, "*%02X\r\n", sum);
+  return "$" + tail + check;
+}
+
+// `fixes` pairs of "$GPGGA" and "$GPRMC" one second apart from 2024-05-17 12:00:00.
+std::string nmea_track(int fixes) {
+  std::string text;
+  for (int i = 0; i < fixes; ++i) {
+    char time[16], lat[16];
+    std::snprintf(time, sizeof time, "12%02d%02d.00", i / 60, i % 60);
+    std::snprintf(lat, sizeof lat, "50%07.4f", i * 0.01);
+    text += sentence(std::string("GPGGA,") + time + "," + lat + ",N,01000.0000,E,1,08,1.0," +
+                     std::to_string(100 + i) + ".0,M,47.0,M,,");
+    text += sentence(std::string("GPRMC,") + time + ",A," + lat +
+                     ",N,01000.0000,E,0.0,0.0,170524,,,A");
+  }
+  return text;
+}
+
+std::string utf16(const std::string& ascii, bool little, bool mark) {
+  std::string out = mark ? (little ? "\xFF\xFE" : "\xFE\xFF") : "";
+  for (char c : ascii) out += little ? std::string{c, '\0'} : std::string{'\0', c};
+  return out;
+}
+
+// Track points gpsbabel finds in an NMEA file.
+int gpsbabel_points(const std::string& file) {
+  std::string gpx;
+  EXPECT_EQ(test::run_command("gpsbabel -t -i nmea -f " + test::sh_quote(file) +
+                              " -o gpx -F - 2>/dev/null", &gpx), 0);
+  int n = 0;
+  for (std::size_t at = 0; (at = gpx.find("<trkpt", at)) != std::string::npos; ++at) ++n;
+  return n;
+}
+
+TEST(TrackFiles, Utf16AndDosLineEndsLoadEveryPoint) {
+  constexpr int kFixes = 154;
+  const std::string plain = nmea_track(kFixes);
+  test::TempDir dir;
+  test::write_file(dir / "plain.log", plain);
+  GPX expected;
+  std::string message;
+  ASSERT_TRUE(expected.load_file(dir / "plain.log", message)) << message;
+  ASSERT_EQ(expected.point_count(), static_cast<std::size_t>(kFixes));
+  const bool babel = test::have_program("gpsbabel");
+  if (babel) {
+    EXPECT_EQ(gpsbabel_points(dir / "plain.log"), kFixes);
+  }
+  for (bool little : {true, false}) {
+    for (bool mark : {true, false}) {
+      const std::string file = dir / (std::string(little ? "le" : "be") +
+                                                (mark ? "-bom" : "") + ".LOG");
+      test::write_file(file, utf16(plain, little, mark));
+      GPX g;
+      ASSERT_TRUE(g.load_file(file, message)) << message;
+      ASSERT_EQ(g.point_count(), static_cast<std::size_t>(kFixes)) << file;
+      const GpsPoint& last = g.tracks[0].points.back();
+      EXPECT_EQ(last.time, expected.tracks[0].points.back().time) << file;
+      EXPECT_EQ(last.lat, expected.tracks[0].points.back().lat) << file;
+      EXPECT_EQ(last.ele, expected.tracks[0].points.back().ele) << file;
+      // gpsbabel reads UTF-16 only with a byte-order mark.
+      if (babel && mark) {
+        EXPECT_EQ(gpsbabel_points(file), kFixes) << file;
+      }
+    }
+  }
+  GPX gpx;
+  ASSERT_TRUE(gpx.load_gpx_text(utf16(kSecondFile, false, true), "b.gpx", message));
+  EXPECT_EQ(gpx.point_count(), 2u);
+}
+
+TEST(TrackFiles, GgaOnlyFilesTakeTheirDateFromOtherLinesOrTheUser) {
+  // The first fix comes before the date line; the third passes midnight; the last has no fix.
+  const std::string dated =
+      sentence("GPGGA,235958,5000.0000,N,01000.0000,E,1,08,1.0,100.0,M,,,,") +
+      sentence("GPZDA,235959,17,05,2024,,") +
+      sentence("GPGGA,235959,5000.0000,N,01000.0000,E,1,08,1.0,100.0,M,,,,") +
+      sentence("GPGGA,000001,5000.1000,N,01000.0000,E,1,08,1.0,328.084,F,,,,") +
+      sentence("GPGGA,000002,5000.1000,N,01000.0000,E,0,00,,,,,,,");
+  test::TempDir dir;
+  test::write_file(dir / "gga.log", dated);
+  GPX g;
+  std::string message;
+  ASSERT_TRUE(g.load_file(dir / "gga.log", message)) << message;
+  const auto& p = g.tracks.at(0).points;
+  ASSERT_EQ(p.size(), 3u);
+  EXPECT_EQ(gps_time_text(p[0].time), "2024-05-17T23:59:58");
+  EXPECT_EQ(gps_time_text(p[1].time), "2024-05-17T23:59:59");
+  EXPECT_EQ(gps_time_text(p[2].time), "2024-05-18T00:00:01");
+  EXPECT_NEAR(p[2].lat, 50 + 0.1 / 60, 1e-5);
+  EXPECT_NEAR(p[2].ele, 100, 1e-3);
+  if (test::have_program("gpsbabel")) {
+    EXPECT_EQ(gpsbabel_points(dir / "gga.log"), 3);
+  }
+
+  // Without a date line the file is refused unless the user gives the date.
+  const std::string undated = sentence("GPGGA,120000,5000.0000,N,01000.0000,E,1,08,1.0,1,M,,,,") +
+                              sentence("GPGGA,120001,5000.0000,N,01000.0000,E,1,08,1.0,1,M,,,,");
+  GPX refused;
+  EXPECT_FALSE(refused.load_log_text(undated, "u.log", message));
+  EXPECT_EQ(message, "The track file's fixes have no date: give the date of the track");
+  EXPECT_TRUE(refused.tracks.empty());
+  refused.undated_fix_date = "170524";
+  ASSERT_TRUE(refused.load_log_text(undated, "u.log", message)) << message;
+  ASSERT_EQ(refused.point_count(), 2u);
+  EXPECT_EQ(refused.tracks[0].points[1].time, kNoon + 1);
 }
 
 TEST(Tracks, AnalysisReport) {

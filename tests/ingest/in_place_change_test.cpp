@@ -169,15 +169,20 @@ TEST_F(InPlaceChange, CopiesRecordedBeforeTheirMergeAreMergedByTheNextRun) {
 // is killed before it can take the result.
 const char* const kTagger =
     "#!/bin/sh\n"
+    "tag() {\n"
     "out=; prev=\n"
     "for image; do [ \"$prev\" = -o ] && out=$image; prev=$image; done\n"
     "target=${out:-$image}\n"
-    "[ -z \"$out\" ] || cp -p -- \"$image\" \"$out\" || exit 1\n"
+    "[ -z \"$out\" ] || cp -p -- \"$image\" \"$out\" || return 1\n"
     "[ \"$(tail -c 3 \"$target\")\" = GPS ] || printf GPS >> \"$target\"\n"
-    "case $image in *IMG_0002.JPG) [ -e \"${0%/*}/kill\" ] && kill -9 $PPID;; esac\n"
-    "exit 0\n";
+    "case $image in *IMG_0003.JPG) [ -e \"${0%/*}/kill\" ] && kill -9 $PPID;; esac\n"
+    "}\n"
+    "if [ \"$1\" = -stay_open ]; then set --; while IFS= read -r l; do case $l in\n"
+    "  -execute*) tag \"$@\"; echo \"{ready${l#-execute}}\"; set -- ;;\n"
+    "  False) exit 0 ;; *) set -- \"$@\" \"$l\" ;; esac; done; exit 0; fi\n"
+    "tag \"$@\"\n";
 
-// Killed while tagging the second image, without a backup (the first copies are tagged at the
+// Killed while tagging the third image (the first is in place by then), without a backup (the first copies are tagged at the
 // end of the run) and with one (the primary copies are tagged as they are made; the backup
 // keeps the card's bytes).
 void InPlaceChange::killed_while_tagging(bool with_backup) {
