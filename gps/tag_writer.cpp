@@ -37,6 +37,9 @@ constexpr auto kEndGrace = std::chrono::milliseconds(2000);
 // How much of ExifTool's error output is kept.
 constexpr std::size_t kToolOutputSize = 1000;
 
+// How many tagged files are made durable together before they replace their images.
+constexpr std::size_t kSyncBatch = 32;
+
 // "%f" of a value without the locale's say in the decimal point: ExifTool reads ".".
 std::string six_decimals(float value) {
   char text[64];
@@ -58,11 +61,12 @@ void sync_folder(const std::string& folder) {
 }
 
 // Moves the complete tagged file over the image once it is on the disk, with the image's
-// permissions. The image's folder joins `folders`, whose renames the writer makes durable
-// when it ends: until then a crash leaves each image as it was or fully tagged all the same.
-// False with `why` set when it cannot.
-bool replace_with_temp(const std::string& temp, const std::string& image, std::string& why,
-                       std::set<std::string>& folders) {
+// permissions; `on_disk` says the file system was synced after ExifTool closed the file, else
+// the file is synced here. The image's folder joins `folders`, whose renames the writer makes
+// durable when it ends: until then a crash leaves each image as it was or fully tagged all the
+// same. False with `why` set when it cannot.
+bool replace_with_temp(const std::string& temp, const std::string& image, bool on_disk,
+                       std::string& why, std::set<std::string>& folders) {
   struct stat st;
   if (::stat(image.c_str(), &st) != 0) {
     why = "can't get stat of " + image;
@@ -73,7 +77,7 @@ bool replace_with_temp(const std::string& temp, const std::string& image, std::s
     why = "ExifTool wrote no file " + temp;
     return false;
   }
-  const bool synced = ::fsync(fd) == 0;
+  const bool synced = on_disk || ::fsync(fd) == 0;
   ::fchmod(fd, st.st_mode & 07777);
   ::close(fd);
   if (!synced || ::rename(temp.c_str(), image.c_str()) != 0) {
@@ -83,6 +87,25 @@ bool replace_with_temp(const std::string& temp, const std::string& image, std::s
   const std::size_t slash = image.find_last_of('/');
   folders.insert(slash == std::string::npos ? "." : image.substr(0, slash + 1));
   return true;
+}
+
+// Syncs the file systems that hold `files` (one syncfs each): true when every one of them
+// reported its data written. One flush for a batch of small files costs what one fsync costs.
+bool sync_file_systems(const std::vector<std::string>& files) {
+  std::set<dev_t> done;
+  bool ok = true;
+  for (const std::string& file : files) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+      if (fd >= 0) ::close(fd);
+      ok = false;
+      continue;
+    }
+    if (done.insert(st.st_dev).second && ::syncfs(fd) != 0) ok = false;
+    ::close(fd);
+  }
+  return ok;
 }
 
 // True when ExifTool can read `arg` as one line of its argument input: no line break or other
@@ -365,14 +388,20 @@ std::optional<Pending> begin_tagging(const GpsRunSettings& gps, TagWriter& write
   return p;
 }
 
-// Waits for ExifTool's answer when it is still to come, then puts the tagged file in place
-// of the image and counts the outcome.
-bool end_tagging(TagWriter& writer, Pending& p, GpsTagCounts& counts, std::string& results,
-                 const StopSource& stop) {
+// Waits for ExifTool's answer when it is still to come; false when there is no tagged file
+// to put in place (the reason, if any, in p.output).
+bool await_answer(TagWriter& writer, Pending& p, const StopSource& stop) {
   if (p.sent) p.ok = writer.answer(p.output, stop);
-  std::string line = first_line(p.output);
+  p.output = first_line(p.output);
+  return p.ok && p.output.empty();
+}
+
+// Puts the tagged file in place of the image (or removes it) and counts the outcome.
+bool settle(TagWriter& writer, Pending& p, bool answered, bool on_disk, GpsTagCounts& counts,
+            std::string& results) {
+  std::string line = p.output;
   const bool replaced =
-      p.ok && line.empty() && replace_with_temp(p.temp, p.image, line, writer.changed_folders());
+      answered && replace_with_temp(p.temp, p.image, on_disk, line, writer.changed_folders());
   if (!replaced) ::unlink(p.temp.c_str());
   if (!line.empty()) text_append_printf(results, "ERROR processing %s: %s\n", p.image.c_str(), line.c_str());
   ++(replaced ? counts.tagged : counts.errors);
@@ -384,7 +413,9 @@ bool end_tagging(TagWriter& writer, Pending& p, GpsTagCounts& counts, std::strin
 bool tag_image(const GpsRunSettings& gps, TagWriter& writer, const std::string& image,
                GpsTagCounts& counts, std::string& results, const StopSource& stop) {
   std::optional<Pending> p = begin_tagging(gps, writer, image, counts, stop);
-  return p && end_tagging(writer, *p, counts, results, stop);
+  if (!p) return false;
+  const bool answered = await_answer(writer, *p, stop);
+  return settle(writer, *p, answered, false, counts, results);
 }
 
 bool tag_images(const GpsRunSettings& gps, TagWriter& writer, std::vector<std::string>& list,
@@ -399,13 +430,31 @@ bool tag_images(const GpsRunSettings& gps, TagWriter& writer, std::vector<std::s
   }
   const int total = static_cast<int>(list.size());
   int done = 0;
-  // One image stays with ExifTool while the one before it is synced and put in place.
+  // Images whose tagged files ExifTool has written, waiting to replace them: a batch is made
+  // durable by one sync of its file system, not one per image.
+  std::vector<Pending> written;
+  auto put_in_place = [&] {
+    std::vector<std::string> temps;
+    for (const Pending& p : written) temps.push_back(p.temp);
+    const bool on_disk = !temps.empty() && sync_file_systems(temps);
+    for (Pending& p : written) {
+      settle(writer, p, true, on_disk, counts, results);
+      if (after) after(p.image, ++done, total);
+    }
+    written.clear();
+  };
+  // One image stays with ExifTool while the answer to the one before it is taken.
   Pending waiting;
   bool is_waiting = false;
   auto finish_waiting = [&] {
     if (!is_waiting) return;
     is_waiting = false;
-    end_tagging(writer, waiting, counts, results, stop);
+    if (await_answer(writer, waiting, stop)) {
+      written.push_back(std::move(waiting));
+      if (written.size() >= kSyncBatch) put_in_place();
+      return;
+    }
+    settle(writer, waiting, false, false, counts, results);
     if (after) after(waiting.image, ++done, total);
   };
   for (const std::string& image : list) {
@@ -418,14 +467,16 @@ bool tag_images(const GpsRunSettings& gps, TagWriter& writer, std::vector<std::s
       continue;
     }
     finish_waiting();
-    if (p) end_tagging(writer, *p, counts, results, stop);
+    if (p) settle(writer, *p, await_answer(writer, *p, stop), false, counts, results);
     if (after) after(image, ++done, total);
   }
-  // After a stop the image sent last was not reached: ExifTool has ended without it.
+  // After a stop the image sent last was not reached: ExifTool has ended without it. The
+  // files ExifTool completed before the stop still replace their images.
   if (stop && stop() && is_waiting)
     ::unlink(waiting.temp.c_str());
   else
     finish_waiting();
+  put_in_place();
   list.clear();
   return true;
 }
