@@ -7,7 +7,6 @@
 
 #include "control/card_detection.h"
 #include "database/database.h"
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
 #include "ingest/ingest.h"
@@ -43,17 +42,18 @@ std::string format_progress(const SlotProgress& p, double seconds) {
   return line + format_limited(200, ", %.1f MB/s, ETA %ld:%02ld", rate / 1e6, eta / 60, eta % 60);
 }
 
-CardMonitor::CardMonitor(MonitorSetup setup) : setup_(std::move(setup)) {
-  next_sequence_ = setup_.params.count() > kParamStartingNumber
-                       ? setup_.params.integer(kParamStartingNumber)
-                       : 1;
+namespace {
+long starting_number(const MonitorSetup& setup) {
+  return setup.params.count() > kParamStartingNumber ? setup.params.integer(kParamStartingNumber)
+                                                     : 1;
 }
+}  // namespace
+
+CardMonitor::CardMonitor(MonitorSetup setup)
+    : SlotBook(kMonitorSlots, starting_number(setup)), setup_(std::move(setup)) {}
 
 CardMonitor::~CardMonitor() {
-  {
-    Guard g(ingestionLock);
-    for (Slot& s : slots_) s.stop = true;
-  }
+  for (int i = 0; i < kMonitorSlots; ++i) request_stop(i);
   for (Slot& s : slots_)
     if (s.thread.joinable()) s.thread.join();
 }
@@ -61,30 +61,27 @@ CardMonitor::~CardMonitor() {
 // ---------------------------------------------------------------- the front end's side
 
 void CardMonitor::reset() {
-  Guard g(ingestionLock);
+  Guard g(mutex_);
   stopped_by_user_ = false;
   for (Slot& s : slots_) {
-    s.status_text = "Ready";
-    s.error = s.stop = s.eject = false;
     s.code = SlotCode::kReady;
-    s.image_count = 0;
-    s.progress = SlotProgress{};
-    s.participant = s.enrolled = s.gate_started = false;
+    s.participant = false;
   }
-  number_range_reset(ranges_);
-  ranges_.viewer_folder.clear();
-  ranges_.images_named = 0;
-  ranges_.placeholder_length = -1;
-  primary_folders_.clear();
-  pre_folders_.clear();
+  begin_batch({});
   outcome_.reset();
+}
+
+std::vector<bool> CardMonitor::participants() const {
+  std::vector<bool> taking_part;
+  for (const Slot& s : slots_) taking_part.push_back(s.participant);
+  return taking_part;
 }
 
 void CardMonitor::run_single(const std::string& source) {
   reset();
   single_source_ = true;
   {
-    Guard g(ingestionLock);
+    Guard g(mutex_);
     Slot& s = slots_[0];
     s.filled = s.ticked = true;
     s.check_visible = false;
@@ -96,6 +93,7 @@ void CardMonitor::run_single(const std::string& source) {
     card_count_ = 1;
     started_ = std::time(nullptr);
     log_failures_ = log_write_failures();
+    begin_batch(participants());
   }
   start_slot(0);
 }
@@ -103,7 +101,7 @@ void CardMonitor::run_single(const std::string& source) {
 void CardMonitor::refresh(const std::vector<MonitorCard>& cards) {
   if (running()) return;
   reset();
-  Guard g(ingestionLock);
+  Guard g(mutex_);
   single_source_ = false;
   card_count_ = 0;
   for (Slot& s : slots_) {
@@ -128,7 +126,7 @@ void CardMonitor::refresh(const std::vector<MonitorCard>& cards) {
 }
 
 void CardMonitor::set_ticked(int slot, bool ticked) {
-  Guard g(ingestionLock);
+  Guard g(mutex_);
   if (slot < 0 || slot >= kMonitorSlots || running_) return;
   Slot& s = slots_[static_cast<std::size_t>(slot)];
   if (s.check_visible) s.ticked = ticked;
@@ -136,7 +134,7 @@ void CardMonitor::set_ticked(int slot, bool ticked) {
 
 void CardMonitor::start() {
   {
-    Guard g(ingestionLock);
+    Guard g(mutex_);
     if (single_source_ || running_ || card_count_ == 0) return;
     // A thread that outlived a stop still holds its slot.
     for (const Slot& s : slots_)
@@ -144,7 +142,7 @@ void CardMonitor::start() {
   }
   reset();
   {
-    Guard g(ingestionLock);
+    Guard g(mutex_);
     running_ = true;
     started_ = std::time(nullptr);
     log_failures_ = log_write_failures();
@@ -152,6 +150,7 @@ void CardMonitor::start() {
       s.participant = s.filled && s.ticked && s.check_visible;
       if (!s.participant) s.code = SlotCode::kSkipped;
     }
+    begin_batch(participants());
   }
   for (int i = 0; i < kMonitorSlots; ++i)
     if (slots_[static_cast<std::size_t>(i)].participant) start_slot(i);
@@ -161,21 +160,21 @@ void CardMonitor::start_slot(int index) {
   Slot& s = slots_[static_cast<std::size_t>(index)];
   if (s.thread.joinable()) s.thread.join();
   {
-    Guard g(ingestionLock);
+    Guard g(mutex_);
     s.code = SlotCode::kStarting;
   }
   try {
     s.thread = std::thread(&CardMonitor::slot_body, this, index);
   } catch (const std::system_error&) {
     {
-      Guard g(ingestionLock);
+      Guard g(mutex_);
       s.code = SlotCode::kReady;
       s.participant = false;
     }
     alert_printf("Unable to create thread.");
     return;
   }
-  Guard g(ingestionLock);
+  Guard g(mutex_);
   status_line_ = "Ingestion(s) active";
 }
 
@@ -183,9 +182,8 @@ void CardMonitor::slot_body(int index) {
   Slot& s = slots_[static_cast<std::size_t>(index)];
   std::string title, folder;
   {
-    Guard g(ingestionLock);
+    Guard g(mutex_);
     s.code = SlotCode::kRunning;
-    s.status_text = "Running";
     title = s.title;
     folder = s.card_folder;
   }
@@ -202,28 +200,29 @@ void CardMonitor::slot_body(int index) {
     ctx->card_local_times = volume.local_times;
   }
   EngineContext& run = *ctx;
+  set_status(index, "Running");
   {
-    Guard g(ingestionLock);
+    Guard g(mutex_);
     s.ctx = std::move(ctx);  // the previous run's context goes now
   }
   const bool ok = run_slot(setup_.params, folder, run);
+  // A run can fail without a recorded message (its report says why): the slot still failed.
+  if (!ok) set_error_flag(index);
+  order_gate().withdraw(index);  // a slot that ended before naming no longer holds up the others
   {
-    Guard g(ingestionLock);
-    // A run can fail without a recorded message (its report says why): the slot still failed.
-    if (!ok) s.error = true;
+    Guard g(mutex_);
     s.code = SlotCode::kFinished;
   }
   slot_ended_.notify_all();
-  gate_may_have_opened();  // a slot that ended before the gate no longer holds up the others
 }
 
 void CardMonitor::stop() {
-  Guard g(ingestionLock);
+  Guard g(mutex_);
   if (!running_) return;
   stopped_by_user_ = true;
   stopping_ = true;
   stop_requested_at_ = std::chrono::steady_clock::now();
-  for (Slot& s : slots_) s.stop = true;
+  for (int i = 0; i < kMonitorSlots; ++i) request_stop(i);
 }
 
 bool CardMonitor::all_ended() const {
@@ -233,14 +232,14 @@ bool CardMonitor::all_ended() const {
 }
 
 void CardMonitor::wait_for_slot_end(std::chrono::milliseconds timeout) {
-  std::unique_lock<std::recursive_mutex> lock(ingestionLock);
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
   slot_ended_.wait_for(lock, timeout, [this] { return !running_ || all_ended(); });
 }
 
 void CardMonitor::tick() {
   bool complete = false;
   {
-    Guard g(ingestionLock);
+    Guard g(mutex_);
     ++loop_count_;
     complete = running_ && all_ended();
   }
@@ -251,7 +250,7 @@ void CardMonitor::tick() {
   if (!running() || passes >= kStopPasses) {
     finish_stop();
   } else {
-    Guard g(ingestionLock);
+    Guard g(mutex_);
     status_line_ = format_limited(100, "Waiting for threads to terminate (%d)", passes + 1);
   }
 }
@@ -260,7 +259,7 @@ void CardMonitor::join_ended_threads() {
   for (Slot& s : slots_) {
     bool done;
     {
-      Guard g(ingestionLock);
+      Guard g(mutex_);
       done = s.code == SlotCode::kFinished || s.code == SlotCode::kSkipped;
     }
     if (done && s.thread.joinable()) s.thread.join();
@@ -272,20 +271,22 @@ void CardMonitor::finish_run() {
   RunEndInput in;
   MonitorOutcome out;
   {
-    Guard g(ingestionLock);
+    Guard g(mutex_);
     in.cards_mode = setup_.cards_mode;
     in.stopped_by_user = stopped_by_user_;
     in.started = started_;
     in.log_failures = log_failures_;
-    for (Slot& s : slots_) {
+    for (int i = 0; i < kMonitorSlots; ++i) {
+      const Slot& s = slots_[static_cast<std::size_t>(i)];
+      const SlotRecord r = record(i);
       EndedSlot e;
       e.filled = s.filled;
       e.counted = !setup_.cards_mode || (s.ticked && s.check_visible);
-      e.error = s.error;
-      e.image_count = s.image_count;
+      e.error = r.error;
+      e.image_count = r.image_count;
       e.ctx = s.ctx.get();
       in.slots.push_back(e);
-      if (s.eject) out.eject_requests.push_back(s.card_folder);
+      if (r.eject) out.eject_requests.push_back(s.card_folder);
     }
   }
   in.control = this;
@@ -296,10 +297,10 @@ void CardMonitor::finish_run() {
   in.master = setup_.master;
   in.launch = setup_.launch;
   out.end = end_run(in);
-  Guard g(ingestionLock);
+  Guard g(mutex_);
   out.success = out.end.success;
   out.stopped_by_user = stopped_by_user_;
-  out.next_number = next_sequence_;
+  out.next_number = next_sequence();
   if (!out.end.status_line.empty()) status_line_ = out.end.status_line;
   outcome_ = std::move(out);
   running_ = false;
@@ -313,7 +314,7 @@ void CardMonitor::finish_stop() {
   // A single source's stop is reported by the Start flow that opened the monitor.
   if (single_source_) return;
   {
-    Guard g(ingestionLock);
+    Guard g(mutex_);
     status_line_ = "Stopped by user";
   }
   ui_print("\nStopped by user\n");
@@ -326,40 +327,40 @@ void CardMonitor::finish_stop() {
 }
 
 bool CardMonitor::running() const {
-  Guard g(ingestionLock);
+  Guard g(mutex_);
   return running_;
 }
 
 const EngineContext* CardMonitor::context(int slot) const {
-  Guard g(ingestionLock);
+  Guard g(mutex_);
   if (slot < 0 || slot >= kMonitorSlots) return nullptr;
   return slots_[static_cast<std::size_t>(slot)].ctx.get();
 }
 
-SlotView CardMonitor::view_of(const Slot& s) const {
+SlotView CardMonitor::view_of(const Slot& s, const SlotRecord& r) const {
   SlotView v;
   v.filled = s.filled;
   v.ticked = s.ticked;
   v.check_visible = s.check_visible;
   v.title = s.title;
   v.code = s.code;
-  v.error = s.error;
-  v.image_count = s.image_count;
-  v.progress = s.progress;
+  v.error = r.error;
+  v.image_count = r.image_count;
+  v.progress = r.progress;
   v.volume_name = s.volume_name;
   v.root = s.root;
-  if (s.progress.phase != ProgressPhase::kNone)
+  if (r.progress.phase != ProgressPhase::kNone)
     v.phase_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                    s.phase_started).count();
+                                                    r.phase_started).count();
   if (!s.ticked) {
     v.status_line = "Skipped";
     v.title_colour = v.status_colour = kSlotGrey;
     return v;
   }
-  v.status_line = s.status_text.substr(0, kStatusLineMax);
+  v.status_line = r.status.substr(0, kStatusLineMax);
   v.title_colour = kSlotBlack;
-  if (s.error)
-    v.status_colour = s.stop ? kSlotOrange : kSlotRed;
+  if (r.error)
+    v.status_colour = r.stop ? kSlotOrange : kSlotRed;
   else if (s.code == SlotCode::kFinished || s.code == SlotCode::kReady)
     v.status_colour = kSlotGreen;
   else
@@ -368,7 +369,7 @@ SlotView CardMonitor::view_of(const Slot& s) const {
 }
 
 MonitorView CardMonitor::snapshot() const {
-  Guard g(ingestionLock);
+  Guard g(mutex_);
   MonitorView v;
   v.status_line = status_line_;
   v.running = running_;
@@ -381,136 +382,9 @@ MonitorView CardMonitor::snapshot() const {
   v.eject_enabled = idle && card_count_ > 0;
   v.refresh_enabled = v.close_enabled = idle;
   v.stop_enabled = running_;
-  for (std::size_t i = 0; i < slots_.size(); ++i) v.slots[i] = view_of(slots_[i]);
+  for (std::size_t i = 0; i < slots_.size(); ++i)
+    v.slots[i] = view_of(slots_[i], record(static_cast<int>(i)));
   return v;
-}
-
-// ---------------------------------------------------------------- the engine's side
-
-namespace {
-// The slot of an index the engine gives; null above the table (the caller then ignores it).
-template <typename Slots>
-auto* slot_at(Slots& slots, int index) {
-  return index >= 0 && index < kMonitorSlots ? &slots[static_cast<std::size_t>(index)] : nullptr;
-}
-}  // namespace
-
-bool CardMonitor::stop_requested(int slot) {
-  Guard g(ingestionLock);
-  auto* s = slot_at(slots_, slot);
-  return s && s->stop;
-}
-
-void CardMonitor::set_status(int slot, const std::string& text) {
-  Guard g(ingestionLock);
-  if (auto* s = slot_at(slots_, slot)) s->status_text = text;
-}
-
-void CardMonitor::set_error_flag(int slot) {
-  Guard g(ingestionLock);
-  if (auto* s = slot_at(slots_, slot)) s->error = true;
-}
-
-void CardMonitor::set_image_count(int slot, int count) {
-  Guard g(ingestionLock);
-  if (auto* s = slot_at(slots_, slot)) s->image_count = count;
-}
-
-void CardMonitor::update_progress(int slot, const std::function<void(SlotProgress&)>& change) {
-  Guard g(ingestionLock);
-  auto* s = slot_at(slots_, slot);
-  if (!s) return;
-  const ProgressPhase before = s->progress.phase;
-  change(s->progress);
-  if (s->progress.phase != before) s->phase_started = std::chrono::steady_clock::now();
-}
-
-long CardMonitor::take_sequence_number() {
-  Guard g(ingestionLock);
-  return next_sequence_++;
-}
-
-void CardMonitor::add_burn_folder(BurnList list, const std::string& folder) {
-  Guard g(ingestionLock);
-  auto& v = list == BurnList::kPrimary ? primary_folders_ : pre_folders_;
-  if (std::find(v.begin(), v.end(), folder) == v.end()) v.push_back(folder);
-}
-
-void CardMonitor::request_auto_eject(int slot) {
-  Guard g(ingestionLock);
-  if (auto* s = slot_at(slots_, slot)) s->eject = true;
-}
-
-std::vector<std::string> CardMonitor::burn_folders_snapshot(BurnList list) {
-  Guard g(ingestionLock);
-  return list == BurnList::kPrimary ? primary_folders_ : pre_folders_;
-}
-
-void CardMonitor::rename_burn_folder(BurnList list, const std::string& from,
-                                     const std::string& to) {
-  Guard g(ingestionLock);
-  auto& v = list == BurnList::kPrimary ? primary_folders_ : pre_folders_;
-  for (std::string& entry : v)
-    if (entry == from) entry = to;
-}
-
-void CardMonitor::gate_may_have_opened() {
-  {
-    std::lock_guard<std::mutex> hold(gate_mutex_);
-    ++gate_generation_;
-  }
-  gate_changed_.notify_all();
-}
-
-void CardMonitor::release_order_gate(int) {
-  copyOrderLock.unlock();
-  gate_may_have_opened();
-}
-
-void CardMonitor::wait_for_gate(int slot, std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> hold(gate_mutex_);
-  const unsigned long seen = slot >= 0 && slot < kMonitorSlots
-                                 ? gate_seen_[static_cast<std::size_t>(slot)]
-                                 : gate_generation_;
-  gate_changed_.wait_for(hold, timeout, [&] { return gate_generation_ != seen; });
-}
-
-bool CardMonitor::order_gate(int slot, std::time_t key) {
-  if (slot >= 0 && slot < kMonitorSlots) {
-    std::lock_guard<std::mutex> hold(gate_mutex_);
-    gate_seen_[static_cast<std::size_t>(slot)] = gate_generation_;
-  }
-  copyOrderLock.lock();
-  Slot* self = slot_at(slots_, slot);
-  if (self && self->participant && !self->enrolled) {
-    self->enrolled = true;
-    self->key = key;
-    self->gate_started = false;
-    gate_may_have_opened();  // the last to enrol may complete the order
-  }
-  const Slot* first = nullptr;
-  for (const Slot& s : slots_) {
-    if (!s.participant) continue;
-    if (!s.enrolled) {
-      // A participant that ended before reaching the gate (its card could not be read) can
-      // never enrol; it must not hold up the others.
-      bool gone;
-      {
-        Guard g(ingestionLock);
-        gone = s.code == SlotCode::kFinished;
-      }
-      if (gone) continue;
-      copyOrderLock.unlock();
-      return false;
-    }
-    if (!s.gate_started && (!first || s.key < first->key)) first = &s;
-  }
-  if (first && first == self) {
-    self->gate_started = true;
-    return true;  // copyOrderLock stays held until the slot has named its images
-  }
-  copyOrderLock.unlock();
-  return false;
 }
 
 }  // namespace cw

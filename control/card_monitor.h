@@ -11,7 +11,9 @@
 // (the command line from its wait loop, the desktop program from a timer), and the end of a
 // run (control/run_end.h) happens inside tick(), on the front end's thread. snapshot() gives
 // everything a window or a terminal shows. The engine's threads reach the monitor only
-// through SlotControl; every slot field is read and written under ingestionLock.
+// through SlotControl: the slot book it is (ingest/slot_control.h), with the book's own lock.
+// The table's own state (which slots are filled, ticked, running) is under the monitor's
+// lock, which may be held while the book's is taken, never the other way round.
 #pragma once
 
 #include <array>
@@ -19,6 +21,7 @@
 #include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -115,7 +118,7 @@ struct MonitorOutcome {
 // Empty before the first phase.
 std::string format_progress(const SlotProgress& progress, double seconds);
 
-class CardMonitor : public SlotControl {
+class CardMonitor : public SlotBook {
  public:
   explicit CardMonitor(MonitorSetup setup);
   // Asks every running slot to stop and waits for its thread.
@@ -146,22 +149,7 @@ class CardMonitor : public SlotControl {
   // The slot's last run (its report, counters, folders); null before its first start.
   const EngineContext* context(int slot) const;
 
-  // SlotControl, for the engine's threads.
-  bool stop_requested(int slot) override;
-  void set_status(int slot, const std::string& text) override;
-  void set_error_flag(int slot) override;
-  void set_image_count(int slot, int count) override;
-  void update_progress(int slot, const std::function<void(SlotProgress&)>& change) override;
-  long take_sequence_number() override;
-  void add_burn_folder(BurnList list, const std::string& folder) override;
   bool cards_mode() override { return setup_.cards_mode; }
-  void request_auto_eject(int slot) override;
-  bool order_gate(int slot, std::time_t key) override;
-  void release_order_gate(int slot) override;
-  void wait_for_gate(int slot, std::chrono::milliseconds timeout) override;
-  NumberRangeState& number_ranges() override { return ranges_; }
-  std::vector<std::string> burn_folders_snapshot(BurnList list) override;
-  void rename_burn_folder(BurnList list, const std::string& from, const std::string& to) override;
 
  private:
   struct Slot {
@@ -173,37 +161,25 @@ class CardMonitor : public SlotControl {
     std::string root;
     std::string volume_name = "[none]";
     std::string device_name;
-    // State the engine's thread changes.
-    std::string status_text = "Ready";
     SlotCode code = SlotCode::kReady;
-    bool stop = false;
-    bool error = false;
-    bool eject = false;
-    int image_count = 0;
-    SlotProgress progress;
-    std::chrono::steady_clock::time_point phase_started;
-    // The order gate.
-    bool participant = false, enrolled = false, gate_started = false;
-    std::time_t key = 0;
+    bool participant = false;  // takes part in the current run
     std::unique_ptr<EngineContext> ctx;
     std::thread thread;
   };
 
   void reset();
+  std::vector<bool> participants() const;  // with mutex_ held
   void start_slot(int index);
   void slot_body(int index);
-  bool all_ended() const;  // holds ingestionLock
+  bool all_ended() const;  // with mutex_ held
   void finish_run();
   void finish_stop();
   void join_ended_threads();
-  void gate_may_have_opened();
-  SlotView view_of(const Slot& s) const;
+  SlotView view_of(const Slot& s, const SlotRecord& r) const;
 
   MonitorSetup setup_;
+  mutable std::recursive_mutex mutex_;  // the table's own state below
   std::array<Slot, kMonitorSlots> slots_;
-  NumberRangeState ranges_;
-  std::vector<std::string> primary_folders_, pre_folders_;
-  long next_sequence_ = 1;
   bool single_source_ = false;
   bool running_ = false;
   bool stopped_by_user_ = false;
@@ -216,12 +192,6 @@ class CardMonitor : public SlotControl {
   std::string status_line_;
   std::optional<MonitorOutcome> outcome_;
   std::condition_variable_any slot_ended_;
-  // Wakes the slots waiting at the order gate when it may have opened (a slot finished its
-  // naming or its run).
-  std::mutex gate_mutex_;
-  std::condition_variable gate_changed_;
-  unsigned long gate_generation_ = 0;
-  std::array<unsigned long, kMonitorSlots> gate_seen_{};  // the generation a refusal saw
 };
 
 }  // namespace cw

@@ -14,11 +14,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <thread>
 
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
@@ -224,17 +222,15 @@ bool rmdir_all(RunContext& ctx, const std::string& path) {
 }
 
 int make_folder(const std::string& path) {
-  std::string p = system_path(path);
-  int rc, err;
-  {
-    std::lock_guard<std::recursive_mutex> lock(ingestionLock);
-    struct stat st;
-    if (sysio().stat(p.c_str(), &st) == 0) return 0;
-    rc = sysio().mkdir(p.c_str(), 0777);
-    err = errno;
-  }
-  errno = err;  // for the caller, whatever unlocking did to it
-  return rc == 0 ? 0 : -1;
+  const std::string p = system_path(path);
+  struct stat st;
+  if (sysio().stat(p.c_str(), &st) == 0) return 0;
+  if (sysio().mkdir(p.c_str(), 0777) == 0) return 0;
+  // Another run may have made it between the look and the mkdir: a folder is what was wanted.
+  const int err = errno;
+  if (err == EEXIST && sysio().stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return 0;
+  errno = err;
+  return -1;
 }
 
 namespace {

@@ -50,9 +50,11 @@ std::unique_ptr<DirList> dir_list_open(const std::string& path);
 std::optional<std::vector<std::string>> get_dir_list(RunContext& ctx, const std::string& path);
 // Deletes every file of the folder, then the folder (no descent into subfolders).
 bool rmdir_all(RunContext& ctx, const std::string& path);
-// Creates every missing folder of a path (folder creation takes ingestionLock).
+// Creates every missing folder of a path; a folder another run makes at the same moment is
+// taken as made.
 bool make_folders(RunContext& ctx, const std::string& path);
-// Creates one folder when it does not exist: 0, or -1 on failure (errno set).
+// Creates one folder when it does not exist: 0 (also when another thread made it meanwhile),
+// or -1 on failure (errno set).
 int make_folder(const std::string& path);
 // Renames, retrying for about a minute while the system refuses access: 0 or -1.
 // Never replaces an existing target (fails with EEXIST).

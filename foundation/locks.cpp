@@ -1,10 +1,8 @@
-// Definitions of the program-wide locks (see locks.h for what each guards).
+// Definition of the program-wide database lock (see locks.h for what it guards).
 #include "foundation/locks.h"
 
 namespace cw {
 
-std::recursive_mutex ingestionLock;
-std::recursive_mutex copyOrderLock;
 std::recursive_mutex databaseLock;
 
 }  // namespace cw

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -176,13 +177,19 @@ std::time_t first_image_key(const EngineContext& ctx) {
   return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
 }
 
-// Step 10: waits for this run's turn; true with copyOrderLock held.
-bool wait_for_turn(EngineContext& ctx) {
-  while (!ctx.control().order_gate(ctx.job.slot, first_image_key(ctx))) {
-    if (ctx.stop_requested()) return ctx.fail("Stopped");
-    ctx.control().wait_for_gate(ctx.job.slot, kGatePoll);
+// Step 10: waits for this run's turn; the ticket lets the run name its images, nothing when
+// the run was stopped while it waited.
+std::optional<OrderGate::Ticket> wait_for_turn(EngineContext& ctx) {
+  OrderGate& gate = ctx.control().order_gate();
+  const std::time_t key = first_image_key(ctx);
+  for (;;) {
+    if (std::optional<OrderGate::Ticket> ticket = gate.try_enter(ctx.job.slot, key)) return ticket;
+    if (ctx.stop_requested()) {
+      ctx.fail("Stopped");
+      return std::nullopt;
+    }
+    gate.wait(ctx.job.slot, kGatePoll);
   }
-  return true;
 }
 
 // Video and sound files have no EXIF date: their names take the file time. One log line per
@@ -206,12 +213,12 @@ void log_files_without_exif(const EngineContext& ctx) {
 }
 
 // Step 11: names every image, then lets the next run name its own.
-bool naming_phase(EngineContext& ctx) {
+bool naming_phase(EngineContext& ctx, OrderGate::Ticket turn) {
   std::string message;
   bool ok = true;
   for (ImageRecord& r : ctx.images)
     if (!(ok = name_image(ctx, r, message))) break;
-  ctx.control().release_order_gate(ctx.job.slot);
+  turn.release();
   if (ok) log_files_without_exif(ctx);
   return ok || ctx.fail(message);
 }
@@ -375,7 +382,9 @@ bool copy_card_steps(const ParamList& params, int count, const std::string& scan
   ctx.scan_root = scan_root;
   if (!prepare(params, count, ctx)) return false;
   const std::time_t start = std::time(nullptr);
-  if (!build_image_list(ctx) || !wait_for_turn(ctx) || !naming_phase(ctx)) return false;
+  if (!build_image_list(ctx)) return false;
+  std::optional<OrderGate::Ticket> turn = wait_for_turn(ctx);
+  if (!turn || !naming_phase(ctx, std::move(*turn))) return false;
   if (ctx.dry_run) {
     report_planned_copies(ctx);
     return true;

@@ -123,7 +123,7 @@ std::string make_unique_id() {
 }
 
 bool make_file_name(EngineContext& ctx, ImageRecord& record, long& sequence) {
-  sequence = ctx.control().take_sequence_number();  // under ingestionLock
+  sequence = ctx.control().take_sequence_number();
   record.number_text = number_text_for(ctx.number_range_source, record.base_name, sequence);
   std::string expanded;
   bool ok;
@@ -182,11 +182,7 @@ bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
     }
     std::string rest = path.substr(end);
     path.resize(end);
-    long n;
-    {
-      Guard count(ingestionLock);
-      n = ++ranges.images_named;
-    }
+    const long n = number_range_count_path(ranges);
     long p = (n - 1) / ctx.partition_size;
     while (p < ranges.modulus) {
       write_partition(path, at, ranges, p);

@@ -4,8 +4,8 @@
 // specification holding {@numberrange} puts each partition of images into its own
 // number-range folder (ingest/number_range.h).
 //
-// Naming runs image by image in list order while the run holds copyOrderLock. The sequence
-// number and the image count are taken under ingestionLock, the expansions under databaseLock.
+// Naming runs image by image in list order while the run holds the order gate's ticket. The
+// sequence number comes from the slot records, the expansions run under databaseLock.
 #pragma once
 
 #include <string>

@@ -9,7 +9,6 @@
 #include <mutex>
 
 #include "foundation/fs.h"
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
 #include "ingest/scan.h"
@@ -100,7 +99,7 @@ void rename_burn_entries(SlotControl& control, BurnList list, const std::string&
 }  // namespace
 
 void number_range_choose(NumberRangeState& s, int digits) {
-  Guard g(ingestionLock);
+  Guard g(s.mutex);
   if (s.placeholder_length != -1) return;
   const DigitsRow* row = &kDigitsRows[0];
   for (const DigitsRow& r : kDigitsRows)
@@ -115,7 +114,7 @@ void number_range_choose(NumberRangeState& s, int digits) {
 
 void number_range_add(NumberRangeState& s, const std::string& path,
                       const std::string& number_text) {
-  Guard g(ingestionLock);
+  Guard g(s.mutex);
   const long n = number_text.empty() ? 0 : std::atol(number_text.c_str());
   RangeFolder* entry = nullptr;
   for (RangeFolder& f : s.folders)
@@ -129,16 +128,29 @@ void number_range_add(NumberRangeState& s, const std::string& path,
 }
 
 const RangeFolder* number_range_find(NumberRangeState& s, const std::string& path) {
-  Guard g(ingestionLock);
+  Guard g(s.mutex);
   for (const RangeFolder& f : s.folders)
     if (f.path == path) return &f;
   return nullptr;
 }
 
 void number_range_reset(NumberRangeState& s) {
-  Guard g(ingestionLock);
+  Guard g(s.mutex);
   s.folders.clear();
   s.lowest = s.highest = -1;
+}
+
+void number_range_begin_batch(NumberRangeState& s) {
+  Guard g(s.mutex);
+  number_range_reset(s);
+  s.viewer_folder.clear();
+  s.images_named = 0;
+  s.placeholder_length = -1;
+}
+
+long number_range_count_path(NumberRangeState& s) {
+  Guard g(s.mutex);
+  return ++s.images_named;
 }
 
 std::string number_range_final_path(const NumberRangeState& s, const RangeFolder& f) {
@@ -154,7 +166,7 @@ bool number_range_rename(NumberRangeState& s, SlotControl& control,
                          const std::optional<std::string>& primary_root,
                          const std::optional<std::string>& post_backup_root,
                          const StoreNumberRange& store, FolderRenames* renamed_folders) {
-  std::unique_lock<std::recursive_mutex> g(ingestionLock);
+  std::unique_lock<std::recursive_mutex> g(s.mutex);
   bool ok = true;
   const std::string prefix = root_prefix(first_copy_root);
   const std::size_t keep_length = static_cast<std::size_t>(s.placeholder_length);
@@ -193,7 +205,7 @@ bool number_range_rename(NumberRangeState& s, SlotControl& control,
     }
   }
   const long lowest = s.lowest, highest = s.highest;
-  // The database lock is never taken while ingestionLock is held (the engine takes them the
+  // The database lock is never taken while the ranges' lock is held (the engine takes them the
   // other way round).
   g.unlock();
   ui_printf("\nNumber range: %d through %d\n", static_cast<int>(lowest), static_cast<int>(highest));

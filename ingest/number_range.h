@@ -5,11 +5,12 @@
 // goes into a folder whose name, during the batch, is the placeholder's first half, "-" and
 // the partition index ("#NNN-0003"). The folders are recorded here with the lowest and
 // highest image number they received; after the batch each is renamed in place to its real
-// range ("0420-0511"). The state is shared by every run of a batch; all operations take
-// ingestionLock.
+// range ("0420-0511"). The state is shared by every run of a batch; it carries its own lock,
+// which every operation here takes.
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -26,6 +27,7 @@ struct RangeFolder {
 };
 
 struct NumberRangeState {
+  mutable std::recursive_mutex mutex;  // guards every field
   long images_named = 0;        // folder paths made in this batch, all runs together
   std::string placeholder;      // what {@numberrange} yields while naming
   std::string zero_text;
@@ -49,6 +51,10 @@ void number_range_add(NumberRangeState& state, const std::string& path,
 const RangeFolder* number_range_find(NumberRangeState& state, const std::string& path);
 // Forgets every range folder and the batch's lowest and highest.
 void number_range_reset(NumberRangeState& state);
+// A new batch: the range folders forgotten, nothing chosen or named yet, no viewer folder.
+void number_range_begin_batch(NumberRangeState& state);
+// Counts one more folder path made in this batch; returns the count.
+long number_range_count_path(NumberRangeState& state);
 
 // The name a range folder will get after the batch ("RANGE", or the first free of "RANGEa" …
 // "RANGEz"), without renaming anything: what a dry run shows.

@@ -1,16 +1,12 @@
-// The one-slot run control: every field guarded by ingestionLock, the gate granted at once.
+// The slots' records, kept by one book under its own lock.
 #include "ingest/slot_control.h"
 
 #include <algorithm>
-#include <mutex>
-#include <thread>
-
-#include "foundation/locks.h"
 
 namespace cw {
 
 namespace {
-using Guard = std::lock_guard<std::recursive_mutex>;
+using Guard = std::lock_guard<std::mutex>;
 }
 
 void SlotProgress::begin(ProgressPhase p, int files, std::uint64_t bytes) {
@@ -32,101 +28,105 @@ void SlotProgress::file_done(std::uint64_t file_size) {
   file_bytes = 0;
 }
 
-void SlotControl::release_order_gate(int) { copyOrderLock.unlock(); }
+SlotBook::SlotBook(int slots, long starting_number)
+    : records_(static_cast<std::size_t>(slots)), next_sequence_(starting_number), gate_(slots) {}
 
-void SlotControl::wait_for_gate(int, std::chrono::milliseconds timeout) {
-  std::this_thread::sleep_for(timeout);
+namespace {
+// The record of an index the engine gives; null outside the book (the caller then ignores it).
+template <typename Records>
+auto* record_at(Records& records, int slot) {
+  return slot >= 0 && static_cast<std::size_t>(slot) < records.size()
+             ? &records[static_cast<std::size_t>(slot)]
+             : nullptr;
+}
+}  // namespace
+
+bool SlotBook::stop_requested(int slot) {
+  Guard g(mutex_);
+  const SlotRecord* r = record_at(records_, slot);
+  return r && r->stop;
 }
 
-bool SingleSlotControl::stop_requested(int slot) {
-  Guard g(ingestionLock);
-  return slot == 0 && stop_;
+void SlotBook::set_status(int slot, const std::string& text) {
+  Guard g(mutex_);
+  if (SlotRecord* r = record_at(records_, slot)) r->status = text;
 }
 
-void SingleSlotControl::set_status(int slot, const std::string& text) {
-  Guard g(ingestionLock);
-  if (slot == 0) status_ = text;
+void SlotBook::set_error_flag(int slot) {
+  Guard g(mutex_);
+  if (SlotRecord* r = record_at(records_, slot)) r->error = true;
 }
 
-void SingleSlotControl::set_error_flag(int slot) {
-  Guard g(ingestionLock);
-  if (slot == 0) error_ = true;
+void SlotBook::set_image_count(int slot, int count) {
+  Guard g(mutex_);
+  if (SlotRecord* r = record_at(records_, slot)) r->image_count = count;
 }
 
-void SingleSlotControl::set_image_count(int slot, int count) {
-  Guard g(ingestionLock);
-  if (slot == 0) image_count_ = count;
+void SlotBook::update_progress(int slot, const std::function<void(SlotProgress&)>& change) {
+  Guard g(mutex_);
+  SlotRecord* r = record_at(records_, slot);
+  if (!r) return;
+  const ProgressPhase before = r->progress.phase;
+  change(r->progress);
+  if (r->progress.phase != before) r->phase_started = std::chrono::steady_clock::now();
 }
 
-void SingleSlotControl::update_progress(int slot,
-                                        const std::function<void(SlotProgress&)>& change) {
-  Guard g(ingestionLock);
-  if (slot == 0) change(progress_);
-}
-
-SlotProgress SingleSlotControl::progress() {
-  Guard g(ingestionLock);
-  return progress_;
-}
-
-long SingleSlotControl::take_sequence_number() {
-  Guard g(ingestionLock);
+long SlotBook::take_sequence_number() {
+  Guard g(mutex_);
   return next_sequence_++;
 }
 
-void SingleSlotControl::add_burn_folder(BurnList list, const std::string& folder) {
-  Guard g(ingestionLock);
+long SlotBook::next_sequence() const {
+  Guard g(mutex_);
+  return next_sequence_;
+}
+
+void SlotBook::add_burn_folder(BurnList list, const std::string& folder) {
+  Guard g(mutex_);
   auto& v = list == BurnList::kPrimary ? primary_folders_ : pre_folders_;
   if (std::find(v.begin(), v.end(), folder) == v.end()) v.push_back(folder);
 }
 
-void SingleSlotControl::request_auto_eject(int slot) {
-  Guard g(ingestionLock);
-  if (slot == 0) eject_ = true;
+void SlotBook::request_auto_eject(int slot) {
+  Guard g(mutex_);
+  if (SlotRecord* r = record_at(records_, slot)) r->eject = true;
 }
 
-bool SingleSlotControl::order_gate(int, std::time_t) {
-  // The only participant: the gate opens at once, and stays held through naming.
-  copyOrderLock.lock();
-  return true;
+std::vector<std::string> SlotBook::burn_folders_snapshot(BurnList list) {
+  Guard g(mutex_);
+  return list == BurnList::kPrimary ? primary_folders_ : pre_folders_;
 }
 
-void SingleSlotControl::rename_burn_folder(BurnList list, const std::string& from,
-                                           const std::string& to) {
-  Guard g(ingestionLock);
+void SlotBook::rename_burn_folder(BurnList list, const std::string& from, const std::string& to) {
+  Guard g(mutex_);
   auto& v = list == BurnList::kPrimary ? primary_folders_ : pre_folders_;
   for (std::string& entry : v)
     if (entry == from) entry = to;
 }
 
-void SingleSlotControl::request_stop() {
-  Guard g(ingestionLock);
-  stop_ = true;
+SlotRecord SlotBook::record(int slot) const {
+  Guard g(mutex_);
+  const SlotRecord* r = record_at(records_, slot);
+  return r ? *r : SlotRecord{};
 }
 
-std::string SingleSlotControl::status() {
-  Guard g(ingestionLock);
-  return status_;
+void SlotBook::request_stop(int slot) {
+  Guard g(mutex_);
+  if (SlotRecord* r = record_at(records_, slot)) r->stop = true;
 }
 
-bool SingleSlotControl::error_flag() {
-  Guard g(ingestionLock);
-  return error_;
+void SlotBook::begin_batch(const std::vector<bool>& participants) {
+  {
+    Guard g(mutex_);
+    for (SlotRecord& r : records_) r = SlotRecord{};
+    primary_folders_.clear();
+    pre_folders_.clear();
+  }
+  number_range_begin_batch(ranges_);
+  gate_.begin_batch(participants);
 }
 
-int SingleSlotControl::image_count() {
-  Guard g(ingestionLock);
-  return image_count_;
-}
-
-bool SingleSlotControl::auto_eject_requested() {
-  Guard g(ingestionLock);
-  return eject_;
-}
-
-std::vector<std::string> SingleSlotControl::burn_folders(BurnList list) {
-  Guard g(ingestionLock);
-  return list == BurnList::kPrimary ? primary_folders_ : pre_folders_;
-}
+// The only slot is no participant of an ordered batch: the gate opens whenever it is free.
+SingleSlotControl::SingleSlotControl(long starting_number) : SlotBook(1, starting_number) {}
 
 }  // namespace cw

@@ -3,19 +3,22 @@
 // images one run after another, the shared sequence counter, the auto-eject request and the
 // folder lists kept for disc burning.
 //
-// The card monitor (control/) implements it for up to eight slots. SingleSlotControl is the
-// one-slot implementation the engine's own tests use.
+// SlotBook keeps these records for any number of slots under its own lock; the card monitor
+// (control/) is a book of eight slots, SingleSlotControl one of one slot for single runs and
+// the engine's own tests.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "ingest/number_range.h"
+#include "ingest/order_gate.h"
 
 namespace cw {
 
@@ -48,12 +51,11 @@ class SlotControl {
  public:
   virtual ~SlotControl() = default;
 
-  // Each of these takes ingestionLock for its single access.
   virtual bool stop_requested(int slot) = 0;
   virtual void set_status(int slot, const std::string& text) = 0;
   virtual void set_error_flag(int slot) = 0;
   virtual void set_image_count(int slot, int count) = 0;
-  // The slot's progress record, changed by `change` while ingestionLock is held.
+  // The slot's progress record, changed by `change` under the records' lock.
   virtual void update_progress(int slot, const std::function<void(SlotProgress&)>& change) = 0;
   // Returns the next sequence number and advances it by one.
   virtual long take_sequence_number() = 0;
@@ -64,18 +66,9 @@ class SlotControl {
   // Asks for the slot's card to be ejected after its copies (acted on only when the user
   // enabled automatic ejection).
   virtual void request_auto_eject(int slot) = 0;
-
-  // Order gate: true when this slot may name its images now. A grant returns with
-  // copyOrderLock held; the caller gives it back with release_order_gate after its naming.
-  virtual bool order_gate(int slot, std::time_t key) = 0;
-  // The end of the slot's naming: copyOrderLock is released and the slots waiting at the
-  // gate look again.
-  virtual void release_order_gate(int slot);
-  // Waits until the gate may have opened for `slot` since it was last refused, at most
-  // `timeout` (a run that was not granted the gate asks again after it).
-  virtual void wait_for_gate(int slot, std::chrono::milliseconds timeout);
-
-  // The batch's number-range data, shared by all its runs (guarded by ingestionLock).
+  // The gate the batch's runs pass, one at a time, to name their images.
+  virtual OrderGate& order_gate() = 0;
+  // The batch's number-range data, shared by all its runs (it has its own lock).
   virtual NumberRangeState& number_ranges() = 0;
   // The disc-burning lists as they are now, and the rename of one entry (number ranges).
   virtual std::vector<std::string> burn_folders_snapshot(BurnList list) = 0;
@@ -83,10 +76,23 @@ class SlotControl {
                                   const std::string& to) = 0;
 };
 
-// One slot (index 0) and nothing else to wait for.
-class SingleSlotControl : public SlotControl {
+// What the engine reported for one slot.
+struct SlotRecord {
+  std::string status = "Ready";
+  bool stop = false;
+  bool error = false;
+  bool eject = false;
+  int image_count = 0;
+  SlotProgress progress;
+  std::chrono::steady_clock::time_point phase_started;  // when `progress` entered its phase
+};
+
+// The records of a batch's slots, the batch's sequence counter, number ranges, disc-burning
+// lists and order gate; every record is read and written under the book's own lock, one
+// access at a time. Slot indexes outside the book are ignored.
+class SlotBook : public SlotControl {
  public:
-  explicit SingleSlotControl(long starting_number = 1) : next_sequence_(starting_number) {}
+  SlotBook(int slots, long starting_number);
 
   bool stop_requested(int slot) override;
   void set_status(int slot, const std::string& text) override;
@@ -95,35 +101,45 @@ class SingleSlotControl : public SlotControl {
   void update_progress(int slot, const std::function<void(SlotProgress&)>& change) override;
   long take_sequence_number() override;
   void add_burn_folder(BurnList list, const std::string& folder) override;
-  bool cards_mode() override { return false; }
   void request_auto_eject(int slot) override;
-  bool order_gate(int slot, std::time_t key) override;
+  OrderGate& order_gate() override { return gate_; }
   NumberRangeState& number_ranges() override { return ranges_; }
-  std::vector<std::string> burn_folders_snapshot(BurnList list) override {
-    return burn_folders(list);
-  }
+  std::vector<std::string> burn_folders_snapshot(BurnList list) override;
   void rename_burn_folder(BurnList list, const std::string& from, const std::string& to) override;
 
-  // The front end's side: ask the run to stop, and read what it reported.
-  void request_stop();
-  std::string status();
-  bool error_flag();
-  int image_count();
-  SlotProgress progress();
-  bool auto_eject_requested();
-  std::vector<std::string> burn_folders(BurnList list);
+  // The front end's side.
+  SlotRecord record(int slot) const;
+  void request_stop(int slot);
+  // A new batch: every slot's record as new, the lists and number ranges empty, the gate open
+  // to `participants`.
+  void begin_batch(const std::vector<bool>& participants);
+  long next_sequence() const;
 
  private:
-  bool stop_ = false;
-  bool error_ = false;
-  bool eject_ = false;
-  int image_count_ = 0;
-  SlotProgress progress_;
+  mutable std::mutex mutex_;
+  std::vector<SlotRecord> records_;
   long next_sequence_;
-  std::string status_ = "Ready";
   std::vector<std::string> primary_folders_;
   std::vector<std::string> pre_folders_;
   NumberRangeState ranges_;
+  OrderGate gate_;
+};
+
+// One slot (index 0) and nothing else to wait for.
+class SingleSlotControl : public SlotBook {
+ public:
+  explicit SingleSlotControl(long starting_number = 1);
+
+  bool cards_mode() override { return false; }
+
+  // The front end's side: ask the run to stop, and read what it reported.
+  void request_stop() { SlotBook::request_stop(0); }
+  std::string status() const { return record(0).status; }
+  bool error_flag() const { return record(0).error; }
+  int image_count() const { return record(0).image_count; }
+  SlotProgress progress() const { return record(0).progress; }
+  bool auto_eject_requested() const { return record(0).eject; }
+  std::vector<std::string> burn_folders(BurnList list) { return burn_folders_snapshot(list); }
 };
 
 }  // namespace cw
