@@ -5,7 +5,7 @@
 
 namespace cw {
 
-ExifTime exif_time_local(const std::string& value, std::tm& local) {
+ExifTime exif_time_fields(const std::string& value, std::tm& fields) {
   int y, mo, d, h, mi, s;
   if (std::sscanf(value.c_str(), "%d:%d:%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6)
     return ExifTime::kNotADate;
@@ -18,13 +18,19 @@ ExifTime exif_time_local(const std::string& value, std::tm& local) {
     return ExifTime::kInvalid;
   if (mo == 2 && d == 29 && (y % 4 != 0 || (y % 100 == 0 && y % 400 != 0)))
     return ExifTime::kInvalid;
+  fields = std::tm{};
+  fields.tm_year = y - 1900;
+  fields.tm_mon = mo - 1;
+  fields.tm_mday = d;
+  fields.tm_hour = h;
+  fields.tm_min = mi;
+  fields.tm_sec = s;
+  return ExifTime::kValid;
+}
+
+ExifTime exif_time_local(const std::string& value, std::tm& local) {
   std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
+  if (const ExifTime read = exif_time_fields(value, tm); read != ExifTime::kValid) return read;
   tm.tm_isdst = 0;
   std::time_t t = std::mktime(&tm);
   if (t == static_cast<std::time_t>(-1) || !localtime_r(&t, &local)) return ExifTime::kInvalid;

@@ -1,23 +1,17 @@
 // Capture times of images for GPS matching.
 #include "gps/image_time.h"
 
-#include <cstdio>
+#include <ctime>
 
 #include "foundation/exif_time.h"
-#include "gps/track_text.h"
 #include "imagefile/tv_reader.h"
 
 namespace cw {
 
 std::optional<std::int64_t> exif_text_seconds(const std::string& value) {
-  int y, mo, d, h, mi, s;
-  char tail;
-  if (std::sscanf(value.c_str(), "%4d:%2d:%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) !=
-      6)
-    return std::nullopt;
-  std::int64_t out = 0;
-  if (!gps_text::utc_seconds(y, mo, d, h, mi, s, out)) return std::nullopt;
-  return out;
+  std::tm fields{};
+  if (exif_time_fields(value, fields) != ExifTime::kValid) return std::nullopt;
+  return static_cast<std::int64_t>(timegm(&fields));
 }
 
 std::optional<std::int64_t> image_camera_time(const std::string& path, bool video_times_local) {

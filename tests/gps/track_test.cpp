@@ -6,6 +6,7 @@
 #include <ctime>
 #include <sstream>
 
+#include "foundation/exif_time.h"
 #include "gps/camera_clock.h"
 #include "gps/gps_source.h"
 #include "gps/image_time.h"
@@ -390,6 +391,17 @@ TEST(TracksCorpus, AgreesWithIndependentComputation) {
     ++found;
   }
   EXPECT_GT(found, 25);
+}
+
+// GPS matching reads capture dates as naming does: a day the calendar does not have, or a
+// second 60, is no date to either.
+TEST(CaptureDates, GpsAndNamingAgreeOnWhatIsADate) {
+  EXPECT_EQ(exif_text_seconds("2024:02:29 10:00:00"), std::optional<std::int64_t>(1709200800));
+  for (const char* junk : {"2024:02:31 10:00:00", "2023:02:29 10:00:00", "2024:05:17 10:00:60",
+                           "0000:00:00 00:00:00", "2024-05-17 10:00:00"}) {
+    EXPECT_FALSE(exif_text_seconds(junk)) << junk;
+    EXPECT_TRUE(exif_date_absent(junk) || exif_time_stamp(junk) == junk) << junk;
+  }
 }
 
 }  // namespace
