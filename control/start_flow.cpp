@@ -8,6 +8,7 @@
 
 #include "control/app_session.h"
 #include "database/database.h"
+#include "foundation/fs.h"
 #include "device/camera_card.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
@@ -32,11 +33,6 @@ ParamList unset_param_list() {
 }
 
 namespace {
-
-bool is_folder(const std::string& path) {
-  std::error_code ec;
-  return !path.empty() && std::filesystem::is_directory(path, ec);
-}
 
 // "ERROR: " + text in the text pane, and "Error" as the main window's status.
 void report_error(const std::string& text) {

@@ -9,6 +9,7 @@
 
 #include "foundation/fs.h"
 #include "foundation/log.h"
+#include "foundation/sysio.h"
 
 namespace cw {
 
@@ -16,7 +17,7 @@ namespace {
 
 bool file_exists(const std::string& path, struct stat* st = nullptr) {
   struct stat local;
-  return ::stat(path.c_str(), st ? st : &local) == 0;
+  return sysio().stat(system_path(path).c_str(), st ? st : &local) == 0;
 }
 
 // Copies of the IPTC template older than this are from before its current field set.

@@ -221,6 +221,16 @@ bool rmdir_all(RunContext& ctx, const std::string& path) {
   return true;
 }
 
+bool path_exists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && sysio().lstat(system_path(path).c_str(), &st) == 0;
+}
+
+bool is_folder(const std::string& path) {
+  struct stat st;
+  return !path.empty() && sysio().stat(system_path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 int make_folder(const std::string& path) {
   const std::string p = system_path(path);
   struct stat st;

@@ -53,6 +53,11 @@ bool rmdir_all(RunContext& ctx, const std::string& path);
 // Creates every missing folder of a path; a folder another run makes at the same moment is
 // taken as made.
 bool make_folders(RunContext& ctx, const std::string& path);
+// Whether anything is at `path` (a link counts as itself, not followed).
+bool path_exists(const std::string& path);
+// Whether `path` is a folder (links followed). Both go through the system-call table, so tests
+// can make them fail.
+bool is_folder(const std::string& path);
 // Creates one folder when it does not exist: 0 (also when another thread made it meanwhile),
 // or -1 on failure (errno set).
 int make_folder(const std::string& path);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <mutex>
 
+#include "foundation/fs.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
@@ -33,11 +34,6 @@ std::string sidecar_of(const std::string& jpeg) {
 
 bool is_jpg_path(const std::string& path) {
   return path.size() > 4 && strcasecmp(path.c_str() + path.size() - 4, ".jpg") == 0;
-}
-
-bool exists(const std::string& path) {
-  struct stat st;
-  return !path.empty() && sysio().lstat(path.c_str(), &st) == 0;
 }
 
 // The state of a copy a killed run left changing, once it is measured again: what it was before
@@ -95,7 +91,7 @@ void merge_sidecar_into_copy(EngineContext& ctx, const std::string& jpeg,
   // The sidecar's placement and the merge share the metadata state.
   std::lock_guard<std::recursive_mutex> lock(databaseLock);
   const std::string sidecar = sidecar_of(jpeg);
-  if (!exists(sidecar)) {
+  if (!path_exists(sidecar)) {
     if (record && gps_follows) begin_copy_change(ctx, *record, false);
     return;
   }

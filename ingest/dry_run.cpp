@@ -14,11 +14,6 @@ namespace cw {
 
 namespace {
 
-bool exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
 // A placeholder folder of the number range under its final name.
 std::string final_path(const NumberRangeState& ranges, const std::string& path) {
   for (const RangeFolder& f : ranges.folders)
@@ -85,7 +80,7 @@ class Planner {
     for (int n = 0; n <= kMaxUniqueSuffix; ++n) {
       const std::string candidate = suffixed_name(target, n);
       const auto planned = planned_.find(candidate);
-      if (planned == planned_.end() && !exists(candidate)) {
+      if (planned == planned_.end() && !path_exists(candidate)) {
         planned_[candidate] = source;
         target = candidate;
         return true;

@@ -92,11 +92,6 @@ void write_partition(std::string& path, std::size_t at, const NumberRangeState& 
   path.replace(half, width, std::string(digits).substr(0, width));
 }
 
-bool folder_exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
-
 }  // namespace
 
 std::string number_text_for(int number_range_source, const std::string& base_name,
@@ -187,7 +182,7 @@ bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
     while (p < ranges.modulus) {
       write_partition(path, at, ranges, p);
       // A folder left by another (stopped) ingestion under the same name is skipped.
-      if (!folder_exists(path) || number_range_find(ranges, path)) break;
+      if (!path_exists(path) || number_range_find(ranges, path)) break;
       ++p;
     }
     number_range_add(ranges, path, record.number_text);

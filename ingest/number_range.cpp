@@ -36,11 +36,6 @@ constexpr DigitsRow kDigitsRows[] = {
     {6, "#NNNNN-RRRRR#", "000000-000000", "%06d", "%06d-%06d", 1000000},
 };
 
-bool exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
 void widen(long& lowest, long& highest, long n) {
   if (lowest < 0 || n < lowest) lowest = n;
   if (highest < 0 || n > highest) highest = n;
@@ -49,10 +44,10 @@ void widen(long& lowest, long& highest, long n) {
 // The first free name of `base`, `base`a … `base`z; the z name when all are taken (false).
 bool free_name(const std::string& base, std::string& name) {
   name = base;
-  if (!exists(name)) return true;
+  if (!path_exists(name)) return true;
   for (char letter = 'a'; letter <= 'z'; ++letter) {
     name = base + letter;
-    if (!exists(name)) return true;
+    if (!path_exists(name)) return true;
   }
   return false;
 }
@@ -194,7 +189,7 @@ bool number_range_rename(NumberRangeState& s, SlotControl& control,
       const std::optional<std::string>& root = tree == 0 ? primary_root : post_backup_root;
       if (!root) continue;
       const std::string other = root_prefix(*root) + relative_old;
-      if (!exists(other)) continue;
+      if (!path_exists(other)) continue;
       std::string other_renamed;
       if (!rename_to_range(other, root_prefix(*root) + relative_base, other_renamed)) {
         ok = false;

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "foundation/fs.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
@@ -38,11 +39,6 @@ namespace {
 bool is_file(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
 }
 
 bool ends_with_xmp(const std::string& path) {
@@ -98,7 +94,7 @@ void complete_archived_companions(EngineContext& ctx, const ImageRecord& r,
     if (copy->state == CopyState::kConverted) continue;
     for (const ClipCompanion& c : companions) {
       const std::string target = companion_beside(copy->path, c.suffix);
-      if (exists(target)) continue;
+      if (path_exists(target)) continue;
       const std::size_t sep = target.find_last_of('/');
       const std::string folder = sep == std::string::npos ? "." : target.substr(0, sep);
       const SidecarPlacement placed = place_copied_sidecar(c.path, folder, target);
@@ -172,7 +168,7 @@ void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
   for (const LedgerCopy* copy : copies) {
     if (sidecar_in_place(ctx, r, *copy)) continue;
     const std::string target = sidecar_beside(copy->path);
-    if (exists(target)) continue;  // something else holds its name: the verdict says so
+    if (path_exists(target)) continue;  // something else holds its name: the verdict says so
     const std::size_t sep = target.find_last_of('/');
     const std::string folder = sep == std::string::npos ? "." : target.substr(0, sep);
     if (!model) model = existing_source_sidecar(r.source_path);
@@ -242,7 +238,7 @@ bool carry_companions(EngineContext& ctx, const std::string& source, const std::
                       bool first_copy) {
   for (const ClipCompanion& c : clip_companions(source)) {
     const std::string beside = companion_beside(target, c.suffix);
-    if (exists(beside)) {
+    if (path_exists(beside)) {
       if (first_copy) log_printf("\tDestination companion %s already exists.", beside.c_str());
       continue;
     }
@@ -282,7 +278,7 @@ bool place_sidecar(EngineContext& ctx, const std::string& source, const std::str
   // whether one exists already; the others are looked for first.
   const bool builds = !source_sidecar && builds_sidecars(ctx) &&
                       (ctx.sidecar_template.empty() || base_name);
-  if (!builds && exists(target_sidecar)) {
+  if (!builds && path_exists(target_sidecar)) {
     if (first_copy) log_printf("\tDestination sidecar already exists.");
     return true;
   }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "foundation/fs.h"
 #include "foundation/log.h"
 
 namespace cw {
@@ -24,11 +25,6 @@ std::string xdg(const char* variable, const char* fallback_below_home) {
   return home() + "/" + fallback_below_home;
 }
 
-bool is_dir(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 }  // namespace
 
 std::string user_data_location() { return xdg("XDG_DATA_HOME", ".local/share"); }
@@ -42,11 +38,11 @@ std::string ensure_user_folder() {
   for (std::size_t i = 1; i <= location.size(); ++i) {
     if (i == location.size() || location[i] == '/') {
       partial = location.substr(0, i);
-      if (!is_dir(partial)) ::mkdir(partial.c_str(), 0700);
+      if (!is_folder(partial)) ::mkdir(partial.c_str(), 0700);
     }
   }
   std::string folder = user_folder();
-  if (::mkdir(folder.c_str(), 0700) != 0 && (errno != EEXIST || !is_dir(folder)))
+  if (::mkdir(folder.c_str(), 0700) != 0 && (errno != EEXIST || !is_folder(folder)))
     alert_printf("Can't create: %s", folder.c_str());
   return folder;
 }
@@ -58,7 +54,7 @@ std::string profile_path() {
 
 std::string program_data_folder() {
   if (const char* v = std::getenv("CARDWRIGHT_DATA_DIR"); v && *v) return v;
-  if (is_dir(CARDWRIGHT_INSTALL_DATA_DIR)) return CARDWRIGHT_INSTALL_DATA_DIR;
+  if (is_folder(CARDWRIGHT_INSTALL_DATA_DIR)) return CARDWRIGHT_INSTALL_DATA_DIR;
   return CARDWRIGHT_SOURCE_DATA_DIR;
 }
 
