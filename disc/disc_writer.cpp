@@ -121,10 +121,10 @@ bool DiscWriter::select_recorder(std::size_t index) {
 std::vector<std::string> DiscWriter::supported_disc_types() {
   std::vector<std::string> names;
   if (selected_ >= recorders_.size() || view().writing) return names;
-  std::string message;
-  std::unique_ptr<Recorder> recorder = system_.open(recorders_[selected_].id, message);
+  OpenFailure failure;
+  std::unique_ptr<Recorder> recorder = system_.open(recorders_[selected_].id, failure);
   if (!recorder) {
-    log_printf("%s", message.c_str());
+    log_printf("%s", open_failure_text(failure).c_str());
     return names;
   }
   for (int type : recorder->supported_media()) names.push_back(media_type_name(type));
@@ -173,9 +173,9 @@ DiscWriter::WriteResult DiscWriter::write_one(std::size_t index, const std::stri
   if (cancel_requested()) return failed(user_canceled_text());
 
   update([](WriterView& v) { v.status = "Initializing burner..."; });
-  std::string message;
-  std::unique_ptr<Recorder> recorder = system_.open(recorder_id, message);
-  if (!recorder) return failed(message);
+  OpenFailure failure;
+  std::unique_ptr<Recorder> recorder = system_.open(recorder_id, failure);
+  if (!recorder) return failed(open_failure_text(failure));
 
   update([](WriterView& v) { v.status = write_action_text(WriteAction::kValidating); });
   std::string refusal = media_refusal(recorder->media(), cd_allowed_);
@@ -184,6 +184,7 @@ DiscWriter::WriteResult DiscWriter::write_one(std::size_t index, const std::stri
     return failed(refusal);
   }
 
+  std::string message;
   DiscImage image;
   if (!lay_out_disc(set_, index, image, message)) return failed(message);
   image.volume_id = label;
@@ -239,9 +240,13 @@ bool DiscWriter::complete() {
 
   std::string text;
   if (!result.ok) {
-    text = result.error.code != 0 ? format_limited(1000, "%s - Error:0x%08X",
-                                                   result.error.message.c_str(), result.error.code)
-                                  : result.error.message;
+    if (result.error.message.empty())
+      text = format_limited(1000, "Burn failed! Error: 0x%08x", result.error.code);
+    else if (result.error.code != 0)
+      text = format_limited(1000, "%s - Error:0x%08X", result.error.message.c_str(),
+                            result.error.code);
+    else
+      text = result.error.message;
   } else {
     text = result.error.message.empty() ? "Burn completed successfully!" : result.error.message;
   }
