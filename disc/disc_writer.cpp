@@ -1,6 +1,9 @@
 // The windowless disc writer: recorder list, media check, the writing thread and completion.
 #include "disc/disc_writer.h"
 
+#include <chrono>
+
+#include "disc/burn_progress.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
 
@@ -202,9 +205,23 @@ DiscWriter::WriteResult DiscWriter::write_one(std::size_t index, const std::stri
     update([&](WriterView& v) { v.status = text; });
   };
   events.cancelled = [this] { return cancel_requested(); };
-  events.progress = [this](const WriteProgress& p) {
+  // The meter measures the rate from the byte counts at the times they arrive.
+  WriteMeter meter;
+  const auto start = std::chrono::steady_clock::now();
+  events.progress = [this, &meter, start](const WriteProgress& reported) {
+    WriteProgress p = reported;
+    if (p.bytes_total > 0) {
+      meter.feed(p.bytes_done, p.bytes_total,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      if (p.progress_percent < 0) p.progress_percent = meter.percent();
+      if (meter.eta_seconds() >= 0) p.remaining_seconds = meter.eta_seconds();
+    }
     update([&](WriterView& v) {
       v.progress_percent = p.progress_percent;
+      if (p.bytes_total > 0) {
+        v.rate_text = meter.rate_text();
+        v.progress_line = meter.line();
+      }
       if (p.action != WriteAction::kWriting) {
         v.status = write_action_text(p.action);
         return;
@@ -250,14 +267,6 @@ bool DiscWriter::complete() {
   } else {
     text = result.error.message.empty() ? "Burn completed successfully!" : result.error.message;
   }
-  for (const SkippedEntry& entry : result.skipped) {
-    const std::string line = skipped_text(entry);
-    log_printf("%s", line.c_str());
-    ui_printf("%s\n", line.c_str());
-  }
-  log_printf("%s", text.c_str());
-  if (result.ok) ui_printf("Burned disc %s successfully.\n", label.c_str());
-
   update([&](WriterView& v) {
     v.writing = false;
     v.status = text;
@@ -265,6 +274,8 @@ bool DiscWriter::complete() {
     v.remaining_text.clear();
     v.buffer_text.clear();
     v.progress_text.clear();
+    v.rate_text.clear();
+    v.progress_line.clear();
     v.progress_percent = -1;
     if (!result.ok) {
       v.retry_prompt = format_limited(1000,
@@ -287,6 +298,14 @@ bool DiscWriter::complete() {
       v.burn_enabled = false;
     }
   });
+  // After the view has left writing, so that a console has ended its progress line first.
+  for (const SkippedEntry& entry : result.skipped) {
+    const std::string line = skipped_text(entry);
+    log_printf("%s", line.c_str());
+    ui_printf("%s\n", line.c_str());
+  }
+  log_printf("%s", text.c_str());
+  if (result.ok) ui_printf("Burned disc %s successfully.\n", label.c_str());
   return result.ok;
 }
 

@@ -424,6 +424,7 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
   }
 
   const auto start = std::chrono::steady_clock::now();
+  std::uint64_t total_bytes = 0;  // the image's size once the drive has told it
   burn_disc_write(opts, run.disc);
   burn_write_opts_free(opts);
   bool cancel_sent = false;
@@ -437,6 +438,9 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     progress.elapsed_seconds = static_cast<int>(elapsed);
     progress.progress_percent = percent(p.sector, p.sectors);
+    progress.bytes_done = static_cast<std::uint64_t>(p.sector > 0 ? p.sector : 0) * 2048;
+    progress.bytes_total = static_cast<std::uint64_t>(p.sectors > 0 ? p.sectors : 0) * 2048;
+    if (progress.bytes_total > 0) total_bytes = progress.bytes_total;
     if (p.sector > 0 && p.sectors > p.sector)
       progress.remaining_seconds = static_cast<int>(elapsed * (p.sectors - p.sector) / p.sector);
     if (p.buffer_capacity > 0) {
@@ -471,6 +475,13 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
   if (events.progress) {
     WriteProgress done;
     done.action = WriteAction::kCompleted;
+    done.progress_percent = 100;
+    // A small image can be written before the drive's first report: its size is the image's.
+    if (total_bytes == 0 && run.image_source->get_size)
+      total_bytes = static_cast<std::uint64_t>(run.image_source->get_size(run.image_source));
+    done.bytes_done = done.bytes_total = total_bytes;
+    done.elapsed_seconds = static_cast<int>(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     events.progress(done);
   }
   return true;

@@ -71,6 +71,9 @@ struct WriteProgress {
   int remaining_seconds = -1;
   int buffer_percent = -1;
   int progress_percent = -1;
+  // Bytes of the image written so far and in all; 0 when the recorder cannot tell.
+  std::uint64_t bytes_done = 0;
+  std::uint64_t bytes_total = 0;
 };
 
 // What a write reports while it runs, possibly from the recorder's own threads: status texts
