@@ -192,7 +192,8 @@ const CommandSpec& disc_command() {
        "burn ROOT FOLDER... [PLAN OPTIONS] (--drive DEV | --image-dir DIR) [--yes]"},
       "plan shows how the folders (below ROOT) fill discs; drives lists the recorders; burn\n"
       "writes the planned discs to the recorder DEV (asking before each disc unless --yes) or\n"
-      "to one image file per disc, DIR/<disc label>.iso.",
+      "to one image file per disc, DIR/<disc label>.iso. While a disc is written its progress\n"
+      "(percent, MB/s, time left) is shown on one line on a terminal, else a line per 10%.",
       {
           {"plan", "ROOT FOLDER...", "how the folders fill discs", "dir"},
           {"drives", "", "the recorders"},
