@@ -1,8 +1,11 @@
 // `cardwright disc plan|drives|burn`: how folders of an archive spread over discs, the
 // machine's recorders, and writing the planned discs to a recorder or to image files.
+#include <unistd.h>
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "database/database.h"
 #include "database/ledger_store.h"
 #include "disc/burn.h"
+#include "disc/burn_progress.h"
 #include "disc/disc_image.h"
 #include "disc/libburn_recorder.h"
 
@@ -143,13 +147,30 @@ int run_disc(const CommandSpec&, Args& in) {
   // proves the disc against the ingestion, not only against the files as they lie now.
   if (session->database()) add_ledger_origins(*session->database(), set);
   std::printf("%s\n", set.discs.empty() ? no_images_text() : plan_summary(set).c_str());
+  // Progress while a disc is written: rewritten in place on a terminal, a line per tenth when
+  // the output goes to a file. The writer reports from its own thread.
+  std::mutex progress_mutex;
+  ConsoleProgress progress(
+      [](const std::string& text) {
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+      },
+      isatty(STDOUT_FILENO) != 0);
+  const WriterViewCallback show_progress = [&](const WriterView& view) {
+    std::lock_guard<std::mutex> lock(progress_mutex);
+    if (view.writing)
+      progress.show(view.disc_label, view.progress_percent, view.progress_line);
+    else
+      progress.end();
+  };
   BurnOutcome outcome;
   if (!a.image_dir.empty()) {
-    outcome = burn_discs_to_images(set, a.image_dir);
+    outcome = burn_discs_to_images(set, a.image_dir, show_progress);
   } else {
     LibburnSystem drives;
-    outcome = burn_discs(set, drives, a.drive, a.yes);
+    outcome = burn_discs(set, drives, a.drive, a.yes, show_progress);
   }
+  progress.end();
   if (!outcome.ok && !outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());
   std::printf("%d of %zu disc(s) written\n", outcome.discs_burned, outcome.discs);
   return outcome.ok ? 0 : 1;
@@ -171,7 +192,8 @@ const CommandSpec& disc_command() {
        "burn ROOT FOLDER... [PLAN OPTIONS] (--drive DEV | --image-dir DIR) [--yes]"},
       "plan shows how the folders (below ROOT) fill discs; drives lists the recorders; burn\n"
       "writes the planned discs to the recorder DEV (asking before each disc unless --yes) or\n"
-      "to one image file per disc, DIR/<disc label>.iso.",
+      "to one image file per disc, DIR/<disc label>.iso. While a disc is written its progress\n"
+      "(percent, MB/s, time left) is shown on one line on a terminal, else a line per 10%.",
       {
           {"plan", "ROOT FOLDER...", "how the folders fill discs", "dir"},
           {"drives", "", "the recorders"},

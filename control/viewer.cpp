@@ -11,12 +11,12 @@ namespace {
 constexpr std::size_t kMaxViewerFolder = 999;
 }
 
-std::string viewer_folder_argument(const std::string& folder, bool quote) {
+std::string viewer_folder_argument(const std::string& folder) {
   std::string arg = folder.substr(0, kMaxViewerFolder);
   // A folder named with a trailing "/." (as a folder list may give it) is the folder itself.
   if (arg.size() >= 2 && arg.compare(arg.size() - 2, 2, "/.") == 0)
     arg.resize(arg.size() == 2 ? 1 : arg.size() - 2);
-  return quote ? "\"" + arg + "\"" : arg;
+  return arg;
 }
 
 void launch_viewer(const CWPreset& master, const std::optional<std::string>& folder,
@@ -29,7 +29,7 @@ void launch_viewer(const CWPreset& master, const std::optional<std::string>& fol
   std::vector<std::string> args;
   std::string text = "\nLaunching " + viewer;
   if (folder && master.get_int("ViewerFolder") != 0) {
-    args.push_back(viewer_folder_argument(*folder, master.get_int("FolderHasSpaces") != 0));
+    args.push_back(viewer_folder_argument(*folder));
     text += " with folder " + args.back();
   }
   ui_print(text + "\n");

@@ -1,7 +1,12 @@
 // The image viewer after a successful ingestion: the master preset names the program
 // ("ViewerApp", "[none]" for no viewer) and whether it gets the last folder of the run
-// ("ViewerFolder", quoted when "FolderHasSpaces" is on). The viewer is started without
-// waiting for it; what happened is written to the text pane.
+// ("ViewerFolder"). The viewer is started without waiting for it; what happened is written to
+// the text pane.
+//
+// The viewer gets its arguments as a vector, never through a command line, so a folder with
+// spaces reaches it whole as one argument; quote marks would become part of the path. The
+// "FolderHasSpaces" switch, which asks for quotes around the folder, therefore changes
+// nothing here; presets keep it for systems where it still means something.
 #pragma once
 
 #include <functional>
@@ -18,8 +23,8 @@ using ProgramLauncher =
     std::function<bool(const std::string& program, const std::vector<std::string>& args)>;
 
 // The folder argument as the viewer gets it: at most 999 characters, a trailing "/." removed
-// (only the "." for the root "/."), in double quotes when `quote`.
-std::string viewer_folder_argument(const std::string& folder, bool quote);
+// (only the "." for the root "/."), otherwise as it is: spaces and all, never quoted.
+std::string viewer_folder_argument(const std::string& folder);
 
 // Launches the master preset's viewer on `folder` (none: without a folder), writing
 // "\nLaunching …" or why not to the text pane.

@@ -1,6 +1,9 @@
 // The windowless disc writer: recorder list, media check, the writing thread and completion.
 #include "disc/disc_writer.h"
 
+#include <chrono>
+
+#include "disc/burn_progress.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
 
@@ -121,10 +124,10 @@ bool DiscWriter::select_recorder(std::size_t index) {
 std::vector<std::string> DiscWriter::supported_disc_types() {
   std::vector<std::string> names;
   if (selected_ >= recorders_.size() || view().writing) return names;
-  std::string message;
-  std::unique_ptr<Recorder> recorder = system_.open(recorders_[selected_].id, message);
+  OpenFailure failure;
+  std::unique_ptr<Recorder> recorder = system_.open(recorders_[selected_].id, failure);
   if (!recorder) {
-    log_printf("%s", message.c_str());
+    log_printf("%s", open_failure_text(failure).c_str());
     return names;
   }
   for (int type : recorder->supported_media()) names.push_back(media_type_name(type));
@@ -173,9 +176,9 @@ DiscWriter::WriteResult DiscWriter::write_one(std::size_t index, const std::stri
   if (cancel_requested()) return failed(user_canceled_text());
 
   update([](WriterView& v) { v.status = "Initializing burner..."; });
-  std::string message;
-  std::unique_ptr<Recorder> recorder = system_.open(recorder_id, message);
-  if (!recorder) return failed(message);
+  OpenFailure failure;
+  std::unique_ptr<Recorder> recorder = system_.open(recorder_id, failure);
+  if (!recorder) return failed(open_failure_text(failure));
 
   update([](WriterView& v) { v.status = write_action_text(WriteAction::kValidating); });
   std::string refusal = media_refusal(recorder->media(), cd_allowed_);
@@ -184,6 +187,7 @@ DiscWriter::WriteResult DiscWriter::write_one(std::size_t index, const std::stri
     return failed(refusal);
   }
 
+  std::string message;
   DiscImage image;
   if (!lay_out_disc(set_, index, image, message)) return failed(message);
   image.volume_id = label;
@@ -201,9 +205,23 @@ DiscWriter::WriteResult DiscWriter::write_one(std::size_t index, const std::stri
     update([&](WriterView& v) { v.status = text; });
   };
   events.cancelled = [this] { return cancel_requested(); };
-  events.progress = [this](const WriteProgress& p) {
+  // The meter measures the rate from the byte counts at the times they arrive.
+  WriteMeter meter;
+  const auto start = std::chrono::steady_clock::now();
+  events.progress = [this, &meter, start](const WriteProgress& reported) {
+    WriteProgress p = reported;
+    if (p.bytes_total > 0) {
+      meter.feed(p.bytes_done, p.bytes_total,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      if (p.progress_percent < 0) p.progress_percent = meter.percent();
+      if (meter.eta_seconds() >= 0) p.remaining_seconds = meter.eta_seconds();
+    }
     update([&](WriterView& v) {
       v.progress_percent = p.progress_percent;
+      if (p.bytes_total > 0) {
+        v.rate_text = meter.rate_text();
+        v.progress_line = meter.line();
+      }
       if (p.action != WriteAction::kWriting) {
         v.status = write_action_text(p.action);
         return;
@@ -239,20 +257,16 @@ bool DiscWriter::complete() {
 
   std::string text;
   if (!result.ok) {
-    text = result.error.code != 0 ? format_limited(1000, "%s - Error:0x%08X",
-                                                   result.error.message.c_str(), result.error.code)
-                                  : result.error.message;
+    if (result.error.message.empty())
+      text = format_limited(1000, "Burn failed! Error: 0x%08x", result.error.code);
+    else if (result.error.code != 0)
+      text = format_limited(1000, "%s - Error:0x%08X", result.error.message.c_str(),
+                            result.error.code);
+    else
+      text = result.error.message;
   } else {
     text = result.error.message.empty() ? "Burn completed successfully!" : result.error.message;
   }
-  for (const SkippedEntry& entry : result.skipped) {
-    const std::string line = skipped_text(entry);
-    log_printf("%s", line.c_str());
-    ui_printf("%s\n", line.c_str());
-  }
-  log_printf("%s", text.c_str());
-  if (result.ok) ui_printf("Burned disc %s successfully.\n", label.c_str());
-
   update([&](WriterView& v) {
     v.writing = false;
     v.status = text;
@@ -260,6 +274,8 @@ bool DiscWriter::complete() {
     v.remaining_text.clear();
     v.buffer_text.clear();
     v.progress_text.clear();
+    v.rate_text.clear();
+    v.progress_line.clear();
     v.progress_percent = -1;
     if (!result.ok) {
       v.retry_prompt = format_limited(1000,
@@ -282,6 +298,14 @@ bool DiscWriter::complete() {
       v.burn_enabled = false;
     }
   });
+  // After the view has left writing, so that a console has ended its progress line first.
+  for (const SkippedEntry& entry : result.skipped) {
+    const std::string line = skipped_text(entry);
+    log_printf("%s", line.c_str());
+    ui_printf("%s\n", line.c_str());
+  }
+  log_printf("%s", text.c_str());
+  if (result.ok) ui_printf("Burned disc %s successfully.\n", label.c_str());
   return result.ok;
 }
 

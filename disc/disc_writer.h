@@ -29,6 +29,9 @@ struct WriterView {
   std::string remaining_text;  // while writing: "%d:%02d"
   std::string buffer_text;     // while writing: "Buffer: %d%%" or "Buffer Empty"
   std::string progress_text;   // while writing: "Progress: %d%%" or "Writing..."
+  std::string rate_text;       // while writing, once measured: "12.3 MB/s"
+  // While writing data: the figures on one line, for a console ("45%  12.3 MB/s  ETA 1:23").
+  std::string progress_line;
   int progress_percent = -1;
   bool writing = false;
   bool burn_enabled = false;  // false before open() and once every disc is written

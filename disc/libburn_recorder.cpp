@@ -20,6 +20,8 @@
 using namespace burn;
 using BurnSource = burn::burn_source;
 
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +36,7 @@ using BurnSource = burn::burn_source;
 #include <utility>
 #include <thread>
 
+#include "disc/drive_holder.h"
 #include "disc/image_estimate.h"
 #include "foundation/content_hash.h"
 #include "foundation/fs.h"
@@ -103,13 +106,15 @@ bool serious(const char* severity) {
 }
 
 // Logs every queued message of both libraries; the last serious one becomes `error`'s detail.
-void drain_messages(WriteError* error) {
+// `last_code`, when given, receives the code of the last message of any severity (0: none).
+void drain_messages(WriteError* error, unsigned* last_code = nullptr) {
   char text[BURN_MSGS_MESSAGE_LEN > ISO_MSGS_MESSAGE_LEN ? BURN_MSGS_MESSAGE_LEN
                                                          : ISO_MSGS_MESSAGE_LEN];
   char severity[80];
   int code = 0, os_errno = 0, image_id = 0;
   while (burn_msgs_obtain(const_cast<char*>("ALL"), &code, text, &os_errno, severity) > 0) {
     log_printf("libburn %s: %s", severity, text);
+    if (last_code) *last_code = static_cast<unsigned>(code);
     if (error && serious(severity)) {
       error->message = text;
       error->code = static_cast<unsigned>(code);
@@ -117,6 +122,7 @@ void drain_messages(WriteError* error) {
   }
   while (iso_obtain_msgs(const_cast<char*>("ALL"), &code, &image_id, text, severity) > 0) {
     log_printf("libisofs %s: %s", severity, text);
+    if (last_code) *last_code = static_cast<unsigned>(code);
     if (error && serious(severity)) {
       error->message = text;
       error->code = static_cast<unsigned>(code);
@@ -418,6 +424,7 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
   }
 
   const auto start = std::chrono::steady_clock::now();
+  std::uint64_t total_bytes = 0;  // the image's size once the drive has told it
   burn_disc_write(opts, run.disc);
   burn_write_opts_free(opts);
   bool cancel_sent = false;
@@ -431,6 +438,9 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     progress.elapsed_seconds = static_cast<int>(elapsed);
     progress.progress_percent = percent(p.sector, p.sectors);
+    progress.bytes_done = static_cast<std::uint64_t>(p.sector > 0 ? p.sector : 0) * 2048;
+    progress.bytes_total = static_cast<std::uint64_t>(p.sectors > 0 ? p.sectors : 0) * 2048;
+    if (progress.bytes_total > 0) total_bytes = progress.bytes_total;
     if (p.sector > 0 && p.sectors > p.sector)
       progress.remaining_seconds = static_cast<int>(elapsed * (p.sectors - p.sector) / p.sector);
     if (p.buffer_capacity > 0) {
@@ -451,16 +461,27 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
   const bool wrote = burn_drive_wrote_well(drive) == 1;
   run.consumed = wrote;
   WriteError detail;
-  drain_messages(&detail);
+  unsigned last_code = 0;
+  drain_messages(&detail, &last_code);
   if (cancel_sent) return fail(error, user_canceled_text());
   if (!wrote) {
-    error.message = detail.message.empty() ? "Writing the disc failed" : detail.message;
-    error.code = detail.code;
+    // Without a serious message the libraries' last word is their code: the failure is told
+    // by it alone rather than by a text of ours that would explain nothing more.
+    error.message = detail.message;
+    error.code = detail.message.empty() ? last_code : detail.code;
+    if (error.message.empty() && error.code == 0) error.message = "Writing the disc failed";
     return false;
   }
   if (events.progress) {
     WriteProgress done;
     done.action = WriteAction::kCompleted;
+    done.progress_percent = 100;
+    // A small image can be written before the drive's first report: its size is the image's.
+    if (total_bytes == 0 && run.image_source->get_size)
+      total_bytes = static_cast<std::uint64_t>(run.image_source->get_size(run.image_source));
+    done.bytes_done = done.bytes_total = total_bytes;
+    done.elapsed_seconds = static_cast<int>(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     events.progress(done);
   }
   return true;
@@ -683,7 +704,7 @@ class ImageFileRecorder : public Recorder {
       ok = write_image(drive.drive(), image, events, error);
     }
     // The libraries' own texts ("Cannot write desired amount of ... bytes") name no file.
-    if (!ok && error.message != user_canceled_text())
+    if (!ok && !error.message.empty() && error.message != user_canceled_text())
       error.message = text_with_path(error.message, target);
     // Nothing is called written before the image reads back as its manifest says.
     if (ok) ok = read_back(partial, image, target, error);
@@ -759,12 +780,25 @@ bool LibburnSystem::recorders(std::vector<RecorderInfo>& list, std::string& mess
   return true;
 }
 
-std::unique_ptr<Recorder> LibburnSystem::open(const std::string& id, std::string& message) {
-  std::unique_ptr<LibraryUse> use = use_libraries(message);
+std::unique_ptr<Recorder> LibburnSystem::open(const std::string& id, OpenFailure& failure) {
+  std::unique_ptr<LibraryUse> use = use_libraries(failure.message);
   if (!use) return nullptr;
   auto recorder = std::make_unique<DriveRecorder>(std::move(use));
   if (!recorder->grab(id)) {
-    message = format_limited(1000, "Failed to initialize recorder - Unique ID:%s", id.c_str());
+    // The drive is taken by an exclusive open of its device: refused as busy, someone else
+    // has it, and is named when it can be.
+    const std::string address = id.rfind("stdio:", 0) == 0 ? id.substr(6) : id;
+    char resolved[PATH_MAX];
+    const std::string device = realpath(address.c_str(), resolved) ? resolved : address;
+    if (device_held_exclusively(device)) {
+      failure.exclusive_owner = device_holder(device);
+      if (failure.exclusive_owner.empty()) failure.exclusive_owner = device;
+      log_printf("Recorder %s is busy: %s holds it", id.c_str(),
+                 failure.exclusive_owner.c_str());
+      return nullptr;
+    }
+    failure.message =
+        format_limited(1000, "Failed to initialize recorder - Unique ID:%s", id.c_str());
     return nullptr;
   }
   return recorder;
@@ -782,8 +816,8 @@ bool ImageFolderSystem::recorders(std::vector<RecorderInfo>& list, std::string& 
   return true;
 }
 
-std::unique_ptr<Recorder> ImageFolderSystem::open(const std::string&, std::string& message) {
-  std::unique_ptr<LibraryUse> use = use_libraries(message);
+std::unique_ptr<Recorder> ImageFolderSystem::open(const std::string&, OpenFailure& failure) {
+  std::unique_ptr<LibraryUse> use = use_libraries(failure.message);
   if (!use) return nullptr;
   return std::make_unique<ImageFileRecorder>(std::move(use), folder_);
 }

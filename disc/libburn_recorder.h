@@ -23,14 +23,14 @@ namespace cw {
 class LibburnSystem : public DiscSystem {
  public:
   bool recorders(std::vector<RecorderInfo>& list, std::string& message) override;
-  std::unique_ptr<Recorder> open(const std::string& id, std::string& message) override;
+  std::unique_ptr<Recorder> open(const std::string& id, OpenFailure& failure) override;
 };
 
 class ImageFolderSystem : public DiscSystem {
  public:
   explicit ImageFolderSystem(std::string folder) : folder_(std::move(folder)) {}
   bool recorders(std::vector<RecorderInfo>& list, std::string& message) override;
-  std::unique_ptr<Recorder> open(const std::string& id, std::string& message) override;
+  std::unique_ptr<Recorder> open(const std::string& id, OpenFailure& failure) override;
 
  private:
   std::string folder_;

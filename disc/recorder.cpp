@@ -1,5 +1,7 @@
-// Names of the physical media types.
+// Names of the physical media types; the text of a recorder that cannot be taken.
 #include "disc/recorder.h"
+
+#include "foundation/text.h"
 
 namespace cw {
 
@@ -29,6 +31,11 @@ const char* media_type_name(int type) {
   constexpr int count = static_cast<int>(sizeof kNames / sizeof kNames[0]);
   if (type <= 0 || type >= count) return "Unknown Media Type";
   return kNames[type];
+}
+
+std::string open_failure_text(const OpenFailure& failure) {
+  if (failure.exclusive_owner.empty()) return failure.message;
+  return format_limited(1000, "Failed: %s is exclusive owner", failure.exclusive_owner.c_str());
 }
 
 }  // namespace cw

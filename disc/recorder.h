@@ -5,6 +5,7 @@
 // written.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -70,6 +71,9 @@ struct WriteProgress {
   int remaining_seconds = -1;
   int buffer_percent = -1;
   int progress_percent = -1;
+  // Bytes of the image written so far and in all; 0 when the recorder cannot tell.
+  std::uint64_t bytes_done = 0;
+  std::uint64_t bytes_total = 0;
 };
 
 // What a write reports while it runs, possibly from the recorder's own threads: status texts
@@ -81,10 +85,23 @@ struct WriteEvents {
   std::function<bool()> cancelled;
 };
 
+// A write's failure: the recorder's text and its error code. A failure may come with a code
+// and no text; completion then names the code alone.
 struct WriteError {
   std::string message;
   unsigned code = 0;  // the recorder's error code, 0 when it has none
 };
+
+// Why a recorder could not be taken.
+struct OpenFailure {
+  std::string message;  // what went wrong, unless another program holds the recorder
+  // When another program holds the recorder for itself: that program if it can be named,
+  // else the recorder's device path.
+  std::string exclusive_owner;
+};
+
+// What the user is told of an OpenFailure: "Failed: %s is exclusive owner" or its message.
+std::string open_failure_text(const OpenFailure& failure);
 
 // The message a cancelled write ends with.
 inline const char* user_canceled_text() { return "User Canceled!"; }
@@ -107,8 +124,8 @@ class DiscSystem {
   virtual ~DiscSystem() = default;
   // The writable recorders; false with a message when they cannot be listed.
   virtual bool recorders(std::vector<RecorderInfo>& list, std::string& message) = 0;
-  // Takes a recorder for exclusive use; null with a message when it cannot.
-  virtual std::unique_ptr<Recorder> open(const std::string& id, std::string& message) = 0;
+  // Takes a recorder for exclusive use; null, with why, when it cannot.
+  virtual std::unique_ptr<Recorder> open(const std::string& id, OpenFailure& failure) = 0;
 };
 
 }  // namespace cw

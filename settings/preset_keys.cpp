@@ -131,7 +131,8 @@ const std::vector<PresetKey>& master_only_keys() {
       {"AutoEject", KeyType::Integer, nullptr, 0, kSwitchValues,
        "eject the card after a successful ingestion"},
       {"FolderHasSpaces", KeyType::Integer, nullptr, 0, kSwitchValues,
-       "quote the folder handed to the viewer"},
+       "quote the folder handed to the viewer; no effect on this system, where the viewer "
+       "gets the folder as one argument, spaces and all, and needs no quotes"},
       {"Template", KeyType::Text, kTemplateName, 0, nullptr, "the metadata template"},
       {"LastDB_Ingestion", KeyType::Text, "", 0, nullptr,
        "ID of the last ingestion (kept by the program)"},

@@ -93,10 +93,13 @@ DiscBurner::DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent)
   fl->setContentsMargins(0, 0, 0, 0);
   elapsed_ = named_label(QStringLiteral("Elapsed"), figures_);
   remaining_ = named_label(QStringLiteral("Remaining"), figures_);
+  rate_ = named_label(QStringLiteral("Rate"), figures_);
   buffer_ = named_label(QStringLiteral("Buffer"), figures_);
   fl->addWidget(elapsed_);
   fl->addStretch(1);
   fl->addWidget(remaining_);
+  fl->addStretch(1);
+  fl->addWidget(rate_);
   fl->addStretch(1);
   fl->addWidget(buffer_);
   layout->addWidget(figures_);
@@ -265,6 +268,7 @@ void DiscBurner::show_view(const WriterView& view) {
   figures_->setVisible(view.writing && !view.elapsed_text.empty());
   elapsed_->setText(tr("Elapsed: %1").arg(q(view.elapsed_text)));
   remaining_->setText(tr("Remaining: %1").arg(q(view.remaining_text)));
+  rate_->setText(q(view.rate_text));
   buffer_->setText(q(view.buffer_text));
 }
 

@@ -2,8 +2,9 @@
 // The folders are planned first (off the window's thread); then the user picks the recorder
 // (its supported disc types listed beneath it), inserts a blank disc and presses Burn, which
 // turns into Cancel while the disc is written, with the stage, the progress, the elapsed and
-// remaining time and the buffer shown. A failed disc is retried by pressing Burn again; Close
-// ends the set. The window drives the windowless DiscWriter that `cardwright disc burn` uses.
+// remaining time, the rate and the buffer shown. A failed disc is retried by pressing Burn
+// again; Close ends the set. The window drives the windowless DiscWriter that
+// `cardwright disc burn` uses.
 //
 // The burn command opens it on the folders the user chose ("Selected Folders"), the end of an
 // ingestion on each tree its master preset wants burned.
@@ -58,7 +59,7 @@ class DiscBurner : public QDialog {
   std::unique_ptr<DiscWriter> writer_;
   bool closed_ = false;
   bool asking_ = false;  // a worker is listing the recorders or asking for disc types
-  QLabel *title_, *status_, *disc_, *elapsed_, *remaining_, *buffer_;
+  QLabel *title_, *status_, *disc_, *elapsed_, *remaining_, *rate_, *buffer_;
   QComboBox* recorders_;
   QListWidget* types_;
   QTreeWidget* plan_view_;

@@ -52,7 +52,8 @@ const std::vector<Field>& fields() {
       {K::Master, "CardFolder", "Card folder (\"[user choice]\": ask)", Widget::kFolder},
       {K::Master, "AutoIngest", "Ingest a card as soon as it is inserted", Widget::kCheck},
       {K::Master, "AutoEject", "Eject the card after a successful ingestion", Widget::kCheck},
-      {K::Master, "FolderHasSpaces", "Quote the folder handed to the viewer", Widget::kCheck},
+      {K::Master, "FolderHasSpaces",
+       "Quote the folder handed to the viewer (no effect on this system)", Widget::kCheck},
       // Destination
       {K::Destination, "PrimaryFolder", "Primary folder (archive)", Widget::kFolder},
       {K::Destination, "WantBackup", "Make a pre-conversion backup", Widget::kCheck},
@@ -274,6 +275,9 @@ QWidget* PresetEditor::group_tab(PresetKind kind, int first, int end, bool with_
       case Widget::kCheck: {
         auto* box = new QCheckBox(label, inner);
         box->setAccessibleName(name);
+        // What the switch does (and, for one that does nothing here, why) on hovering.
+        if (const PresetKey* k = find_preset_key(key))
+          box->setToolTip(QString::fromUtf8(k->meaning));
         form->addRow(box);
         loaders_.push_back([box, &source, key] { box->setChecked(source.get_int(key) != 0); });
         connect(box, &QCheckBox::toggled, this,

@@ -12,6 +12,7 @@
 #include "control/drive_snapshot.h"
 #include "control/image_choice.h"
 #include "control/naming_preview.h"
+#include "control/viewer.h"
 #include "control/window_placement.h"
 #include "platform/fake_drive_source.h"
 #include "settings/param.h"
@@ -86,6 +87,28 @@ TEST(NamingPreview, ExpandsTheMastersSpecificationsForTheFirstImage) {
   m.put_str("FolderFormat", "{@datetimeany,1,4}");
   set_starting_number("7");
   EXPECT_EQ(naming_preview(session, dir / "IMG_0001.JPG"), "2023/000007_IMG_0001.JPG");
+}
+
+TEST(Viewer, GetsAFolderWithSpacesAsOneUnquotedArgumentWhateverTheQuoteSwitch) {
+  CWParam param;
+  CWPreset& m = param.master();
+  m.put_str("ViewerApp", "/usr/bin/viewer");
+  m.put_int("ViewerFolder", 1);
+  std::vector<std::vector<std::string>> launched;
+  auto launch = [&](const std::string& program, const std::vector<std::string>& args) {
+    EXPECT_EQ(program, "/usr/bin/viewer");
+    launched.push_back(args);
+    return true;
+  };
+  for (int quote : {1, 0}) {
+    m.put_int("FolderHasSpaces", quote);
+    test::captured_ui().clear();
+    launch_viewer(m, std::string("/photos/Summer Trip 2024/."), launch);
+    EXPECT_EQ(test::captured_ui().pane,
+              "\nLaunching /usr/bin/viewer with folder /photos/Summer Trip 2024\n");
+  }
+  EXPECT_THAT(launched, ElementsAre(ElementsAre("/photos/Summer Trip 2024"),
+                                    ElementsAre("/photos/Summer Trip 2024")));
 }
 
 TEST(WindowPlacement, RoundTripsAndRefusesWhatIsNotAPlacement) {

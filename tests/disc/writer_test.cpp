@@ -1,22 +1,31 @@
-// The writer's flow on a fake recorder: media checks, retries, cancel, the set's end; and the
-// name rules of a disc's layout.
+// The writer's flow on a fake recorder: media checks, retries, a busy recorder and who holds
+// it, cancel, the set's end; and the name rules of a disc's layout.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <deque>
 
 #include "disc/burn.h"
 #include "disc/disc_writer.h"
+#include "disc/drive_holder.h"
+#include "foundation/log.h"
 #include "tests/common/test_env.h"
 
 namespace cw {
 namespace {
 
 // One recorder whose medium each bind takes from a queue (kept when one is left); writes are
-// recorded, and with `until_cancel` a write reports progress until it is cancelled.
+// recorded, and with `until_cancel` a write reports progress until it is cancelled. With
+// `holder` another program holds the recorder; with `fail_code` a write fails with that code
+// and no text.
 struct FakeSystem : DiscSystem {
   std::deque<MediaInfo> media{{MediaInfo::kReady, kMediaDvdDashR, true, ""}};
   bool until_cancel = false;
+  std::string holder;
+  unsigned fail_code = 0;
   std::vector<std::string> written;  // volume ids
   int ejects = 0;
   std::atomic<int> progress_events{0};
@@ -38,6 +47,10 @@ struct FakeSystem : DiscSystem {
           error.message = user_canceled_text();
           return false;
         }
+      if (s.fail_code != 0) {
+        error.code = s.fail_code;
+        return false;
+      }
       s.written.push_back(image.volume_id);
       return true;
     }
@@ -47,7 +60,11 @@ struct FakeSystem : DiscSystem {
     list = {{"/dev/sr0", "/dev/sr0 [FAKE DVD]"}};
     return true;
   }
-  std::unique_ptr<Recorder> open(const std::string&, std::string&) override {
+  std::unique_ptr<Recorder> open(const std::string&, OpenFailure& failure) override {
+    if (!holder.empty()) {
+      failure.exclusive_owner = holder;
+      return nullptr;
+    }
     return std::make_unique<Fake>(*this);
   }
 };
@@ -137,6 +154,29 @@ TEST(WriterTest, CancelStopsTheWriteAndKeepsTheDisc) {
   EXPECT_EQ(test::captured_ui().questions.size(), 2u);
 }
 
+TEST(WriterTest, BusyRecorderAndAFailureWithOnlyACodeAreShownAndLogged) {
+  FakeSystem fake;
+  fake.holder = "k3b (process 4242)";
+  DiscWriter writer(set_of({100}), fake);
+  ASSERT_TRUE(writer.open());
+  writer.burn();
+  EXPECT_FALSE(writer.wait());
+  EXPECT_EQ(writer.view().status, "Failed: k3b (process 4242) is exclusive owner");
+  EXPECT_FALSE(writer.view().retry_prompt.empty());
+
+  fake.holder.clear();
+  fake.fail_code = 0x0002014a;
+  writer.burn();
+  EXPECT_FALSE(writer.wait());
+  EXPECT_EQ(writer.view().status, "Burn failed! Error: 0x0002014a");
+  EXPECT_EQ(writer.view().next_disc, 0u);
+  EXPECT_TRUE(fake.written.empty());
+
+  const std::string log = test::read_file(log_path());
+  EXPECT_NE(log.find(": Failed: k3b (process 4242) is exclusive owner\n"), std::string::npos);
+  EXPECT_NE(log.find(": Burn failed! Error: 0x0002014a\n"), std::string::npos);
+}
+
 TEST(WriterTest, NamesTakenInAFolderGetNumbered) {
   DiscSet set = set_of({});
   set.root = "/r";
@@ -153,6 +193,19 @@ TEST(WriterTest, NamesTakenInAFolderGetNumbered) {
   EXPECT_EQ(image.files[3].path, "a/x/y");
   EXPECT_FALSE(lay_out_disc(set, 1, image, message));
   EXPECT_EQ(message, "Disc number error");
+}
+
+TEST(DriveHolderTest, NamesTheProcessThatHasTheDeviceOpen) {
+  test::TempDir dir;
+  const std::string device = dir / "sr0";
+  test::write_file(device, "");
+  EXPECT_EQ(device_holder(device), "");
+  EXPECT_FALSE(device_held_exclusively(device));  // a file is never held exclusively
+  const int fd = open(device.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(device_holder(device), "disc_tests (process " + std::to_string(getpid()) + ")");
+  close(fd);
+  EXPECT_EQ(device_holder(device), "");
 }
 
 }  // namespace
