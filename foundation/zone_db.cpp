@@ -20,6 +20,8 @@ constexpr std::int32_t kSecondsPerHour = 3600;
 constexpr std::uintmax_t kMaxZoneFileSize = 1u << 20;
 constexpr std::size_t kMaxZoneNameLength = 255;
 constexpr const char* kDefaultZoneFolder = "/usr/share/zoneinfo";
+// No zone is more than a day and a few hours off UTC.
+constexpr std::int32_t kMaxOffset = 26 * 3600;
 
 // Days since 1970-01-01 of a proleptic Gregorian date, for any year (no library calendar
 // limits, no time zone involved).
@@ -291,12 +293,13 @@ std::optional<ZoneRules> ZoneRules::from_tzif(std::string_view bytes, const std:
   for (std::uint64_t i = 0; i < types; ++i) {
     const unsigned char* t = type_table + 6 * i;
     const std::uint8_t abbreviation = t[5];
-    if (abbreviation >= chars || t[4] > 1) {
+    const auto offset = static_cast<std::int32_t>(be32(t));
+    if (abbreviation >= chars || t[4] > 1 || offset < -kMaxOffset || offset > kMaxOffset) {
       error = damaged;
       return std::nullopt;
     }
     const std::string_view rest(abbreviations + abbreviation, chars - abbreviation);
-    zone.types_.push_back(LocalTimeType{static_cast<std::int32_t>(be32(t)), t[4] == 1,
+    zone.types_.push_back(LocalTimeType{offset, t[4] == 1,
                                         std::string(rest.substr(0, rest.find('\0')))});
   }
   // The footer: the rule, between two newlines.
