@@ -265,11 +265,12 @@ const CommandSpec& ingest_command() {
                                                            "CRDefaults"), false, "file"},
           {"gps-track", "FILE", "tag the images with positions from this GPX or LOG track\n"
                                 "(repeat for several; turns GPS tagging on)", true, "file"},
-          {"camera-zone", "ZONE", preset_default_help("the camera clock's zone ('cardwright gps zones'),\n"
-                                                      "a zone name such as Europe/Berlin or hours\n"
-                                                      "from UTC such as +1", "CameraZone")},
-          {"camera-dst", nullptr, preset_default_help("the camera clock was on summer time (zones\n"
-                                                      "by name take it from the zone database)",
+          {"camera-zone", "ZONE",
+           preset_default_help("the camera clock's zone ('cardwright gps zones'), a zone\n"
+                               "name such as Europe/Berlin or hours from UTC such as +1",
+                               "CameraZone")},
+          {"camera-dst", nullptr, preset_default_help("the camera clock was on summer time (a zone by\n"
+                                                      "name takes it from the zone database)",
                                                       "CameraZoneDST")},
           {"clock-adjust", "S", "seconds to add to the camera's times (its clock was slow;\n"
                                 "default: the master preset's adjustment)"},

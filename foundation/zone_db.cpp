@@ -304,7 +304,8 @@ std::optional<ZoneRules> ZoneRules::from_tzif(std::string_view bytes, const std:
   }
   // The footer: the rule, between two newlines.
   std::string_view footer = bytes.substr(second + kHeader + body);
-  if (footer.size() < 2 || footer.front() != '\n' || footer.find('\n', 1) == std::string_view::npos) {
+  if (footer.size() < 2 || footer.front() != '\n' ||
+      footer.find('\n', 1) == std::string_view::npos) {
     error = damaged;
     return std::nullopt;
   }
@@ -375,9 +376,9 @@ std::vector<std::string> zone_names() {
     return {names.begin(), names.end()};
   }
   std::error_code ec;
-  for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec),
-       end;
-       !ec && it != end; it.increment(ec)) {
+  const auto options = fs::directory_options::skip_permission_denied;
+  for (fs::recursive_directory_iterator it(folder, options, ec), end; !ec && it != end;
+       it.increment(ec)) {
     const std::string relative = it->path().lexically_relative(folder).string();
     if (it->is_directory(ec)) {
       // Copies of the database with other conventions (leap seconds, POSIX names).

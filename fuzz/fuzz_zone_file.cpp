@@ -18,8 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
   std::string error;
-  std::optional<cw::ZoneRules> zone = (data[0] & 1) ? cw::ZoneRules::from_posix(bytes, error)
-                                                    : cw::ZoneRules::from_tzif(bytes, "fuzz", error);
+  std::optional<cw::ZoneRules> zone = (data[0] & 1)
+                                           ? cw::ZoneRules::from_posix(bytes, error)
+                                           : cw::ZoneRules::from_tzif(bytes, "fuzz", error);
   if (!zone) return 0;
   constexpr std::int64_t kDay = 86400;
   for (std::int64_t t = -4000000000; t < 8000000000; t += 37 * kDay + 3601) {

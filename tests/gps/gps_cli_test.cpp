@@ -1,5 +1,6 @@
 // `cardwright gps` on the command line: the zone list, positions of images on a track (as the
-// library computes them, in text and JSON), and the usage errors.
+// library computes them, in text and JSON), the usage errors, and zones by name on the command
+// line and in presets.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
-// The track store: reading, interpolation, report texts, loading as the preset says, the corpus,
-// independence of the machine's time zone, and agreement with an independent computation.
+// The track store: reading, interpolation, report texts, loading as the preset says, camera
+// zones (list entries, zones by name, none), the corpus, independence of the machine's time
+// zone, and agreement with an independent computation.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
