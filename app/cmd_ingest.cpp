@@ -148,6 +148,10 @@ int ingest_request_from_options(const char* cmd, const Args& a, StartRequest& r,
                        "expects a zone of 'cardwright gps zones', a zone name such as "
                        "Europe/Berlin or hours such as +1");
     r.preset_values.emplace_back("CameraZone", *zone);
+    if (a.has("camera-dst") && zone->find(' ') == std::string::npos)  // a zone by name
+      std::fprintf(stderr,
+                   "--camera-dst is ignored: %s takes summer time from the zone database\n",
+                   zone->c_str());
   }
   if (a.has("camera-dst")) r.preset_values.emplace_back("CameraZoneDST", "1");
   if (auto x = a.value("clock-adjust")) {
