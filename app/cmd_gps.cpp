@@ -10,6 +10,7 @@
 #include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_run.h"
+#include "foundation/zone_db.h"
 #include "gps/camera_clock.h"
 #include "gps/gpx.h"
 #include "gps/image_time.h"
@@ -24,6 +25,9 @@ namespace cw::app {
 namespace {
 
 constexpr const char* kName = "gps";
+constexpr const char* kZoneExpected =
+    "expects a zone of 'cardwright gps zones', a zone name such as Europe/Berlin or hours such "
+    "as +1";
 
 struct GpsArgs {
   std::vector<std::string> tracks, rest;
@@ -44,7 +48,8 @@ std::optional<std::int64_t> time_arg(std::string text) {
 // Takes the options and the words after the subcommand; the clock starts from the preset.
 // A usage error (2) or -1.
 int parse(const Args& in, const CWPreset& master, GpsArgs& a) {
-  a.clock = camera_clock_from_preset(master);
+  std::string zone_error;
+  a.clock = camera_clock_from_preset(master, &zone_error);
   std::string zone = master.get_str("CameraZone").value_or("");
   bool dst = master.get_int("CameraZoneDST") != 0;
   const bool zone_given = in.has("zone") || in.has("dst");
@@ -57,7 +62,7 @@ int parse(const Args& in, const CWPreset& master, GpsArgs& a) {
   if (auto v = in.value("zone")) {
     std::optional<std::string> entry = camera_zone_entry(*v);
     if (!entry)
-      return bad_value(kName, "zone", *v, "expects a zone of 'cardwright gps zones' or hours such as +1");
+      return bad_value(kName, "zone", *v, kZoneExpected);
     zone = *entry;
   }
   if (in.has("dst")) dst = true;
@@ -82,7 +87,17 @@ int parse(const Args& in, const CWPreset& master, GpsArgs& a) {
     a.track_date = v->substr(8, 2) + v->substr(5, 2) + v->substr(2, 2);
   }
   if (times[0]) a.clock.adjustment = clock_adjustment(*times[0], *times[1]);
-  if (zone_given) a.clock.offset = camera_offset(zone, dst);
+  if (zone_given) {
+    std::optional<CameraZone> chosen = CameraZone::from_setting(zone, dst, zone_error);
+    if (!chosen) return bad_value(kName, "zone", zone, zone_error);
+    a.clock.zone = std::move(*chosen);
+  } else if (!zone_error.empty()) {
+    std::fprintf(stderr, "%s (the master preset's CameraZone; give --zone)\n", zone_error.c_str());
+    return 1;
+  }
+  if (in.has("dst") && a.clock.zone.kind() == CameraZone::Kind::kNamed)
+    std::fprintf(stderr, "--dst is ignored: %s takes summer time from the zone database\n",
+                 a.clock.zone.text().c_str());
   return -1;
 }
 
@@ -96,7 +111,7 @@ bool load_tracks(const GpsArgs& a, GPX& tracks) {
 }
 
 int locate(const GpsArgs& a) {
-  GPX tracks(a.clock.offset);
+  GPX tracks(a.clock.zone);
   if (!load_tracks(a, tracks)) return 1;
   if (a.json) std::printf("[");
   for (std::size_t i = 0; i < a.rest.size(); ++i) {
@@ -122,7 +137,7 @@ int locate(const GpsArgs& a) {
 }
 
 int tag(const GpsArgs& a, const std::string& exiftool) {
-  GPX tracks(a.clock.offset);
+  GPX tracks(a.clock.zone);
   if (!load_tracks(a, tracks)) return 1;
   GpsRunSettings run{&tracks, a.clock.adjustment, exiftool, a.video_times_local};
   run.cannot_carry_tags = is_video_extension;
@@ -146,6 +161,13 @@ int run_gps(const CommandSpec&, Args& in) {
   if (verb == "zones") {
     if (in.words.size() != 1) return usage_error(kName, "zones takes no arguments");
     for (const char* zone : camera_zones()) std::printf("%s\n", camera_zone_display(zone).c_str());
+    if (!in.has("all")) {
+      std::printf("\nZones by name such as Europe/Berlin, with their summer time, are taken too:\n"
+                  "'cardwright gps zones --all' lists them.\n");
+      return 0;
+    }
+    std::printf("--------------\n");
+    for (const std::string& name : zone_names()) std::printf("%s\n", name.c_str());
     return 0;
   }
   ConsoleUserInterface ui;
@@ -157,7 +179,7 @@ int run_gps(const CommandSpec&, Args& in) {
   if (verb == "load") {
     if (a.rest.empty()) return usage_error(kName, "load takes FILE...");
     a.tracks = a.rest;
-    GPX tracks(a.clock.offset);
+    GPX tracks(a.clock.zone);
     if (!load_tracks(a, tracks)) return 1;
     std::printf("%s\n%s", tracks.summary().c_str(), tracks.analysis().c_str());
     return 0;
@@ -166,7 +188,7 @@ int run_gps(const CommandSpec&, Args& in) {
     if (a.device != "garmin" && a.device != "magellan")
       return a.device.empty() ? usage_error(kName, "read needs --device garmin or --device magellan")
                               : bad_value(kName, "device", a.device, "expects garmin or magellan");
-    GPX tracks(a.clock.offset);
+    GPX tracks(a.clock.zone);
     std::string message;
     const GpsReceiver kind = a.device == "garmin" ? GpsReceiver::kGarmin : GpsReceiver::kMagellan;
     if (!read_receiver(tracks, kind, a.port, a.save, session->tools().gpsbabel, message)) {
@@ -187,13 +209,14 @@ const CommandSpec& gps_command() {
   static const CommandSpec spec{
       "gps",
       "GPS tracks: camera zones, track summaries, image positions, receivers, tagging",
-      {"zones", "load [CLOCK] FILE...", "locate [CLOCK] --track FILE... [--json] IMAGE...",
+      {"zones [--all]", "load [CLOCK] FILE...", "locate [CLOCK] --track FILE... [--json] IMAGE...",
        "read --device garmin|magellan [--port PORT] [--save FILE.gpx] [CLOCK]",
        "tag [CLOCK] --track FILE... IMAGE..."},
       "CLOCK is --zone, --dst, --adjust or --camera-time with --true-time (default: the\n"
       "master preset's GPS settings).",
       {
-          {"zones", "", "lists the camera zones"},
+          {"zones", "", "lists the camera zones (with --all also the zones by name of the\n"
+                        "system's zone database)"},
           {"load", "FILE...", "shows what GPX or LOG files hold", "file"},
           {"locate", "IMAGE...", "prints each image's position (latitude, longitude, altitude),\n"
                                  "\"out of range\" or \"error\"; writes nothing", "file"},
@@ -202,11 +225,14 @@ const CommandSpec& gps_command() {
       },
       {
           {"track", "FILE", "a GPX or LOG track (repeat for several)", true, "file", "locate tag"},
-          {"zone", "ZONE", "the camera clock's zone, as 'gps zones' lists it, or hours from UTC\n"
-                           "such as +1 (default: the master preset's CameraZone)", false, nullptr,
+          {"zone", "ZONE", "the camera clock's zone, as 'gps zones' lists it, a zone name such\n"
+                           "as Europe/Berlin ('gps zones --all'), or hours from UTC such as +1\n"
+                           "(default: the master preset's CameraZone)", false, nullptr,
            "load locate read tag"},
           {"dst", nullptr, "the camera clock was on summer time (default: the master preset's\n"
-                           "CameraZoneDST)", false, nullptr, "load locate read tag"},
+                           "CameraZoneDST); a zone by name takes summer time from the zone\n"
+                           "database instead", false, nullptr, "load locate read tag"},
+          {"all", nullptr, "also list the zones by name", false, nullptr, "zones"},
           {"adjust", "S", "seconds to add to the camera's times (default: the master preset's\n"
                           "adjustment)", false, nullptr, "load locate read tag"},
           {"camera-time", "T", "the camera showed T (YYYY-MM-DD HH:MM:SS) ...", false, nullptr,

@@ -145,8 +145,13 @@ int ingest_request_from_options(const char* cmd, const Args& a, StartRequest& r,
     std::optional<std::string> zone = camera_zone_entry(*x);
     if (!zone)
       return bad_value(cmd, "camera-zone", *x,
-                       "expects a zone of 'cardwright gps zones' or hours such as +1");
+                       "expects a zone of 'cardwright gps zones', a zone name such as "
+                       "Europe/Berlin or hours such as +1");
     r.preset_values.emplace_back("CameraZone", *zone);
+    if (a.has("camera-dst") && zone->find(' ') == std::string::npos)  // a zone by name
+      std::fprintf(stderr,
+                   "--camera-dst is ignored: %s takes summer time from the zone database\n",
+                   zone->c_str());
   }
   if (a.has("camera-dst")) r.preset_values.emplace_back("CameraZoneDST", "1");
   if (auto x = a.value("clock-adjust")) {
@@ -264,9 +269,12 @@ const CommandSpec& ingest_command() {
                                                            "CRDefaults"), false, "file"},
           {"gps-track", "FILE", "tag the images with positions from this GPX or LOG track\n"
                                 "(repeat for several; turns GPS tagging on)", true, "file"},
-          {"camera-zone", "ZONE", preset_default_help("the camera clock's zone ('cardwright gps zones')\n"
-                                                      "or hours from UTC such as +1", "CameraZone")},
-          {"camera-dst", nullptr, preset_default_help("the camera clock was on summer time",
+          {"camera-zone", "ZONE",
+           preset_default_help("the camera clock's zone ('cardwright gps zones'), a zone\n"
+                               "name such as Europe/Berlin or hours from UTC such as +1",
+                               "CameraZone")},
+          {"camera-dst", nullptr, preset_default_help("the camera clock was on summer time (a zone by\n"
+                                                      "name takes it from the zone database)",
                                                       "CameraZoneDST")},
           {"clock-adjust", "S", "seconds to add to the camera's times (its clock was slow;\n"
                                 "default: the master preset's adjustment)"},

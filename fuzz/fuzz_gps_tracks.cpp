@@ -15,7 +15,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
-  cw::GPX store(-3600);
+  cw::GPX store(cw::CameraZone::listed("Paris +1", false));
   std::string message;
   if (data[0] & 2) store.undated_fix_date = "170524";
   if (data[0] & 1)
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     cw::GpsPosition where;
     for (std::int64_t t : {track.points.front().time, track.points.back().time,
                            track.points.front().time + 1})
-      (void)store.position_at(t - store.offset, 0, where);
+      (void)store.position_at(store.zone.to_local(t), 0, where);
   }
   return 0;
 }

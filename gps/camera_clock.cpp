@@ -15,6 +15,8 @@ namespace {
 
 constexpr int kSecondsPerHour = 3600;
 constexpr const char* kZoneSeparator = "-";
+// What "CameraZone" holds until a zone is chosen.
+constexpr const char* kUnsetZone = "???";
 
 // The entry texts are what the preset stores. Every entry ends in a number: an entry without
 // one would silently read as UTC.
@@ -110,8 +112,68 @@ std::optional<std::string> camera_zone_entry(const std::string& text) {
       return e;
   }
   double hours = 0;
-  if (!gps_text::parse_double(text, hours) || hours < -24 || hours > 24) return std::nullopt;
-  return "UTC " + text;
+  if (gps_text::parse_double(text, hours)) {
+    if (hours < -24 || hours > 24) return std::nullopt;
+    return "UTC " + text;
+  }
+  std::string error;
+  if (text.find(' ') == std::string::npos && ZoneRules::load(text, error)) return text;
+  for (const std::string& name : zone_names())
+    if (strcasecmp(name.c_str(), text.c_str()) == 0) return name;
+  return std::nullopt;
+}
+
+CameraZone CameraZone::listed(const std::string& entry, bool summer_time) {
+  CameraZone zone;
+  zone.kind_ = Kind::kListed;
+  zone.text_ = entry;
+  zone.east_ = -camera_offset(entry, summer_time);
+  return zone;
+}
+
+CameraZone CameraZone::named(ZoneRules rules) {
+  CameraZone zone;
+  zone.kind_ = Kind::kNamed;
+  zone.text_ = rules.name();
+  zone.rules_ = std::make_shared<const ZoneRules>(std::move(rules));
+  return zone;
+}
+
+std::optional<CameraZone> CameraZone::from_setting(const std::string& text, bool summer_time,
+                                                   std::string& error) {
+  if (text.empty() || text == kUnsetZone || text == kZoneSeparator) return CameraZone();
+  if (text.find(' ') != std::string::npos) return listed(text, summer_time);
+  std::optional<ZoneRules> rules = ZoneRules::load(text, error);
+  if (!rules) return std::nullopt;
+  return named(std::move(*rules));
+}
+
+std::int64_t CameraZone::to_utc(std::int64_t camera_local) const {
+  switch (kind_) {
+    case Kind::kListed: return camera_local - east_;
+    case Kind::kNamed: return rules_->to_utc(camera_local);
+    case Kind::kUnset: break;
+  }
+  return camera_local;
+}
+
+std::int64_t CameraZone::to_local(std::int64_t utc) const {
+  switch (kind_) {
+    case Kind::kListed: return utc + east_;
+    case Kind::kNamed: return utc + rules_->at_utc(utc).utc_offset;
+    case Kind::kUnset: break;
+  }
+  return utc;
+}
+
+std::string CameraZone::label(std::int64_t utc) const {
+  if (kind_ == Kind::kNamed) return rules_->at_utc(utc).abbreviation;
+  if (kind_ == Kind::kUnset) return "UTC";
+  const std::int64_t minutes = (east_ < 0 ? -east_ : east_) / 60;
+  std::string text = format_limited(30, "UTC%c%lld", east_ < 0 ? '-' : '+',
+                                    static_cast<long long>(minutes / 60));
+  if (minutes % 60) text += format_limited(10, ":%02d", static_cast<int>(minutes % 60));
+  return text;
 }
 
 int zone_seconds(const std::string& zone) {
@@ -135,10 +197,13 @@ std::string adjustment_text(std::int64_t adjustment) {
   return format_limited(100, "Adjustment: %lld seconds", static_cast<long long>(adjustment));
 }
 
-CameraClock camera_clock_from_preset(const CWPreset& master) {
+CameraClock camera_clock_from_preset(const CWPreset& master, std::string* zone_error) {
   CameraClock clock;
-  clock.offset = camera_offset(master.get_str("CameraZone").value_or(""),
-                               master.get_int("CameraZoneDST") != 0);
+  std::string error;
+  std::optional<CameraZone> zone = CameraZone::from_setting(
+      master.get_str("CameraZone").value_or(""), master.get_int("CameraZoneDST") != 0, error);
+  if (zone) clock.zone = std::move(*zone);
+  else if (zone_error) *zone_error = error;
   clock.adjustment =
       clock_adjustment(master.get_int("CameraAdjustEXIF"), master.get_int("CameraAdjustActual"));
   return clock;

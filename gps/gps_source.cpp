@@ -10,10 +10,12 @@ namespace cw {
 std::unique_ptr<GPX> load_gps_data(const CWPreset& master, const std::vector<std::string>& files,
                                    const std::string& save_file, const std::string& gpsbabel,
                                    std::string& message, const StopSource& stop) {
-  auto store = std::make_unique<GPX>(camera_clock_from_preset(master).offset);
+  message.clear();
+  CameraClock clock = camera_clock_from_preset(master, &message);
+  if (!message.empty()) return nullptr;
+  auto store = std::make_unique<GPX>(std::move(clock.zone));
   const int source = master.get_int("GPSSource");
   const bool receiver = source == kGpsSourceGarmin || source == kGpsSourceMagellan;
-  message.clear();
   const bool ok =
       receiver ? read_receiver(*store, static_cast<GpsReceiver>(source),
                                master.get_str("GPSDevice").value_or("USB"), save_file, gpsbabel,

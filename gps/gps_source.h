@@ -17,10 +17,11 @@ class CWPreset;
 // The "GPSSource" values.
 enum GpsSource { kGpsSourceFiles = 0, kGpsSourceGarmin = 1, kGpsSourceMagellan = 2 };
 
-// A fresh store with the camera's offset ("CameraZone", "CameraZoneDST"), loaded from `files`
+// A fresh store with the camera's zone ("CameraZone", "CameraZoneDST"), loaded from `files`
 // (GPX or LOG, source 0) or from the receiver on "GPSDevice" (sources 1 and 2), whose track is
-// kept in `save_file` when that is not empty. Null with `message` when the load failed; the
-// partial store is discarded.
+// kept in `save_file` when that is not empty. Null with `message` when the load failed (a
+// stored zone name that is no zone fails before anything is read); the partial store is
+// discarded.
 std::unique_ptr<GPX> load_gps_data(const CWPreset& master, const std::vector<std::string>& files,
                                    const std::string& save_file, const std::string& gpsbabel,
                                    std::string& message, const StopSource& stop = {});

@@ -27,6 +27,8 @@ constexpr float kDegreesPerRadian = 57.3f;
 constexpr float kKmPerMile = 1.609344f;
 constexpr float kFeetPerMetre = 3.28084f;
 constexpr std::int64_t kSecondsPerDay = 86400;
+// How the texts say that the camera's times are taken as UTC.
+constexpr const char* kTimesInUtc = "times in UTC: no camera zone chosen";
 
 bool read_whole_file(const std::string& path, std::string& text, std::string& message) {
   std::ifstream in(path, std::ios::binary);
@@ -76,15 +78,15 @@ void append_elevation(std::string& out, const char* what, float metres) {
   out += format_limited(200, "\t\t%s: %.2f m (%.2f ft)\n", what, metres, metres * kFeetPerMetre);
 }
 
-void analyse_track(std::string& out, const GpsTrack& track, int number, std::int64_t offset) {
+void analyse_track(std::string& out, const GpsTrack& track, int number, const CameraZone& zone) {
   out += format_limited(300, "\tTrack %d: %s\n", number, track.name.c_str());
   out += format_limited(5000, "\t\tFile: %s\n", track.file.empty() ? "[unknown]" : track.file.c_str());
   out += format_limited(100, "\t\tTrack points: %d\n", static_cast<int>(track.points.size()));
   if (track.points.empty()) return;
   const GpsPoint& first = track.points.front();
   const GpsPoint& last = track.points.back();
-  out += "\t\tStart time: " + gps_time_text(first.time - offset) + "\n";
-  out += "\t\tStop time: " + gps_time_text(last.time - offset) + "\n";
+  out += "\t\tStart time: " + camera_time_text(zone, first.time) + "\n";
+  out += "\t\tStop time: " + camera_time_text(zone, last.time) + "\n";
   const std::int64_t duration = last.time - first.time;
   if (duration < kSecondsPerDay) {
     const int d = static_cast<int>(duration);
@@ -120,6 +122,10 @@ void analyse_track(std::string& out, const GpsTrack& track, int number, std::int
 }
 
 }  // namespace
+
+std::string camera_time_text(const CameraZone& zone, std::int64_t utc) {
+  return gps_time_text(zone.to_local(utc)) + " " + zone.label(utc);
+}
 
 std::string gps_time_text(std::int64_t utc) {
   std::time_t t = static_cast<std::time_t>(utc);
@@ -177,15 +183,23 @@ std::string GPX::summary() const {
     earliest = std::min(earliest, track.points.front().time);
     latest = std::max(latest, track.points.back().time);
   }
-  return format_limited(300, "Loaded %d points from %s to %s (times local to camera)",
-                        static_cast<int>(points), gps_time_text(earliest - offset).c_str(),
-                        gps_time_text(latest - offset).c_str());
+  return format_limited(300, "Loaded %d points from %s to %s (%s)", static_cast<int>(points),
+                        camera_time_text(zone, earliest).c_str(),
+                        camera_time_text(zone, latest).c_str(),
+                        zone.kind() == CameraZone::Kind::kUnset ? kTimesInUtc
+                                                                : "times local to camera");
 }
 
 std::string GPX::analysis() const {
-  std::string out = "\nAnalysis of stored GPS data (all times local to camera):\n";
+  std::string out = "\nAnalysis of stored GPS data (all ";
+  switch (zone.kind()) {
+    case CameraZone::Kind::kListed: out += "times local to camera"; break;
+    case CameraZone::Kind::kNamed: out += "times local to camera, " + zone.text(); break;
+    case CameraZone::Kind::kUnset: out += kTimesInUtc; break;
+  }
+  out += "):\n";
   int number = 0;
-  for (const GpsTrack& track : tracks) analyse_track(out, track, ++number, offset);
+  for (const GpsTrack& track : tracks) analyse_track(out, track, ++number, zone);
   return out;
 }
 
@@ -204,10 +218,10 @@ GpsMatch GPX::interpolate(const std::string& image_path, std::int64_t adjustment
 
 GpsMatch GPX::position_at(std::int64_t camera_time, std::int64_t adjustment,
                           GpsPosition& where) const {
-  const std::int64_t t = camera_time + offset + adjustment;
+  const std::int64_t t = zone.to_utc(camera_time + adjustment);
   if (tracks.empty()) {
     log_printf("GPX::interpolate -- out of range -- can't find track -- m_countTracks = 0; "
-               "image time = %s", log_time_text(t).c_str());
+               "image time = %s UTC", log_time_text(t).c_str());
     return GpsMatch::kOutOfRange;
   }
   const std::vector<GpsPoint>& points = track_for(tracks, t).points;
@@ -215,7 +229,7 @@ GpsMatch GPX::position_at(std::int64_t camera_time, std::int64_t adjustment,
                              [](const GpsPoint& p, std::int64_t when) { return p.time < when; });
   if (at == points.begin() || at == points.end()) {
     log_printf("GPX::interpolate -- out of range (i = %d) -- can't find interval -- corrected "
-               "image time = %s", static_cast<int>(at - points.begin()),
+               "image time = %s UTC", static_cast<int>(at - points.begin()),
                log_time_text(t).c_str());
     return GpsMatch::kOutOfRange;
   }

@@ -4,7 +4,8 @@
 //
 // All times are UTC seconds (64-bit) and every calendar conversion is timegm/gmtime_r, so no
 // result depends on the machine's time zone: a camera-local time is read as if it were UTC and
-// the offset (from the camera's zone and summer-time switch) turns it into real UTC.
+// the camera's zone (a list entry with the summer-time switch, or a zone by name) turns it
+// into real UTC. Times shown are the camera's, labelled with its zone.
 //
 // A store is an ordinary object: whoever owns it (the application session) loads it, and runs
 // read it through a const pointer while nobody changes it.
@@ -14,6 +15,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "gps/camera_clock.h"
 
 namespace cw {
 
@@ -47,8 +50,8 @@ enum class GpsMatch {
 
 class GPX {
  public:
-  // `offset` is added to a camera-local time to give UTC (see camera_offset()).
-  explicit GPX(std::int64_t offset = 0) : offset(offset) {}
+  // `zone` turns the camera's local times into UTC; none chosen: they are UTC.
+  explicit GPX(CameraZone zone = {}) : zone(std::move(zone)) {}
 
   // Loads every file in order, stopping at the first failure (its message in `message`), then
   // sorts every track by time. What was loaded before a failure stays; callers that want
@@ -64,7 +67,8 @@ class GPX {
   // Sorts each track's points by time, ascending.
   void sort();
 
-  // "Loaded %d points from %s to %s (times local to camera)", or "No data loaded.".
+  // "Loaded %d points from %s to %s (times local to camera)", each time followed by its zone's
+  // label ("(times in UTC: no camera zone chosen)" without a zone), or "No data loaded.".
   std::string summary() const;
   // The analysis report of every track (distance, speed, elevations).
   std::string analysis() const;
@@ -72,14 +76,15 @@ class GPX {
 
   // Position at the capture time of an image file (its EXIF date, read as camera-local time;
   // a movie header's UTC time as local time only with video_times_local), corrected by the
-  // offset and the clock adjustment. Out-of-range and error cases are logged.
+  // clock adjustment and turned into UTC through the zone. Out-of-range and error cases are
+  // logged.
   GpsMatch interpolate(const std::string& image_path, std::int64_t adjustment,
                        bool video_times_local, GpsPosition& where) const;
   // The same for a camera-local time given as seconds (the clock read as if it were UTC).
   GpsMatch position_at(std::int64_t camera_time, std::int64_t adjustment,
                        GpsPosition& where) const;
 
-  std::int64_t offset = 0;
+  CameraZone zone;
   // Date ("ddmmyy") of LOG files whose fixes carry none ("$GPGGA" only, no "$GPZDA" or
   // "$GPRMC" line to take it from); empty when the user gave none.
   std::string undated_fix_date;
@@ -88,5 +93,7 @@ class GPX {
 
 // "%Y-%m-%dT%H:%M:%S" of UTC seconds ("" for a time the calendar cannot hold).
 std::string gps_time_text(std::int64_t utc);
+// The camera's time of a UTC instant with its zone's label: "2024-03-31T01:30:00 CET".
+std::string camera_time_text(const CameraZone& zone, std::int64_t utc);
 
 }  // namespace cw

@@ -101,7 +101,7 @@ bool read_receiver(GPX& store, GpsReceiver kind, const std::string& port,
     message = "GPS device reader (gpsbabel) failed to run or terminated improperly";
     return false;
   }
-  GPX read(store.offset);
+  GPX read(store.zone);
   if (!read.load_gpx_file(gpx_file, message)) return false;
   read.sort();
   if (!temporary.path.empty())  // the file goes away: name the receiver instead

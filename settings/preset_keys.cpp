@@ -86,9 +86,11 @@ const std::vector<PresetKey>& file_keys() {
       {"GPSSaveFile", KeyType::Integer, nullptr, 0, kSwitchValues,
        "keep the track read from the receiver in a file"},
       {"CameraZone", KeyType::Text, "???", 0, nullptr,
-       "time zone of the camera's clock ('cardwright gps zones')"},
+       "time zone of the camera's clock: an entry of 'cardwright gps zones' or a zone name "
+       "such as Europe/Berlin"},
       {"CameraZoneDST", KeyType::Integer, nullptr, 0, kSwitchValues,
-       "the camera's clock was on summer time"},
+       "the camera's clock was on summer time (list entries only: a zone by name takes "
+       "summer time from the zone database)"},
       {"CameraAdjustEXIF", KeyType::Integer, nullptr, 0, nullptr,
        "camera clock adjustment: the time the camera showed (seconds)"},
       {"CameraAdjustActual", KeyType::Integer, nullptr, 0, nullptr,

@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDateTimeEdit>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -20,6 +21,7 @@
 
 #include "control/app_session.h"
 #include "foundation/log.h"
+#include "foundation/zone_db.h"
 #include "gps/camera_clock.h"
 #include "gps/gps_source.h"
 #include "settings/param.h"
@@ -64,24 +66,42 @@ GpsWindow::GpsWindow(AppSession& session, bool from_start, QWidget* parent)
   auto* clock = new QGroupBox(tr("Camera Clock"), this);
   auto* form = new QFormLayout(clock);
   form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+  // The list's entries, then the zones by name; typing searches both.
   zone_ = new QComboBox(clock);
   zone_->setAccessibleName(QStringLiteral("CameraZone"));
+  zone_->setEditable(true);
+  zone_->setInsertPolicy(QComboBox::NoInsert);
   zone_->setMaxVisibleItems(20);
   zone_->setMinimumContentsLength(30);
   zone_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  zone_->setToolTip(tr("Type part of a name to search: an entry of the list, or a zone such as "
+                       "Europe/Berlin whose summer time the zone database knows"));
   zone_->addItem(tr("(not chosen: UTC)"), QStringLiteral("???"));
   for (const char* entry : camera_zones())
     zone_->addItem(QString::fromStdString(camera_zone_display(entry)), QString::fromUtf8(entry));
+  zone_->addItem(QString::fromStdString(camera_zone_display("-")), QStringLiteral("-"));
+  for (const std::string& name : zone_names())
+    zone_->addItem(QString::fromStdString(name), QString::fromStdString(name));
   if (auto* items = qobject_cast<QStandardItemModel*>(zone_->model()))
     for (int i = 0; i < zone_->count(); ++i)
       if (zone_->itemData(i).toString() == QLatin1String("-")) items->item(i)->setEnabled(false);
-  const int zone = zone_->findData(QString::fromStdString(m.get_str("CameraZone").value_or("")));
-  zone_->setCurrentIndex(zone < 0 ? 0 : zone);
+  auto* search = new QCompleter(zone_->model(), zone_);
+  search->setFilterMode(Qt::MatchContains);
+  search->setCaseSensitivity(Qt::CaseInsensitive);
+  search->setCompletionMode(QCompleter::PopupCompletion);
+  search->setMaxVisibleItems(15);
+  zone_->setCompleter(search);
+  select_zone(m.get_str("CameraZone").value_or(""));
   dst_ = new QCheckBox(tr("The camera's clock was on &summer time (DST)"), clock);
   dst_->setAccessibleName(QStringLiteral("CameraZoneDST"));
   dst_->setChecked(m.get_int("CameraZoneDST") != 0);
+  zone_note_ = new QLabel(clock);
+  zone_note_->setAccessibleName(QStringLiteral("Zone note"));
+  zone_note_->setWordWrap(true);
+  zone_note_->setMinimumWidth(zone_->sizeHint().width());
   form->addRow(tr("Camera's time &zone:"), zone_);
   form->addRow(QString(), dst_);
+  form->addRow(QString(), zone_note_);
   // Both stored times 0 (never set): both fields show now, which means no adjustment.
   qint64 showed = m.get_int("CameraAdjustEXIF"), actual = m.get_int("CameraAdjustActual");
   if (showed == 0 && actual == 0) {
@@ -179,6 +199,7 @@ GpsWindow::GpsWindow(AppSession& session, bool from_start, QWidget* parent)
     put("CameraZone", zone_->currentData().toString().toStdString());
     zone_changed();
   });
+  connect(zone_->lineEdit(), &QLineEdit::editingFinished, this, &GpsWindow::zone_typed);
   connect(dst_, &QCheckBox::toggled, this, [this](bool on) {
     put("CameraZoneDST", on ? "1" : "0");
     zone_changed();
@@ -221,10 +242,68 @@ void GpsWindow::put(const char* key, const std::string& value) {
 // Tracks take the camera's zone when they are loaded: tracks loaded under another zone would
 // place every image wrongly, so they are let go and the user loads them again.
 void GpsWindow::zone_changed() {
+  show_zone_note();
   if (!session_.gps_tracks()) return;
   session_.discard_gps();
   show_loaded();
   summary_->setText(tr("The camera's zone changed: load the GPS data again."));
+}
+
+void GpsWindow::select_zone(const std::string& stored) {
+  const QString data = QString::fromStdString(stored.empty() ? "???" : stored);
+  int index = zone_->findData(data);
+  if (index < 0) {  // typed as hours from UTC, or a zone file the tables do not list
+    zone_->addItem(data, data);
+    index = zone_->count() - 1;
+  }
+  zone_->setCurrentIndex(index);
+}
+
+// Text typed into the zone field, taken when it names a zone; anything else is not stored and
+// the field shows the stored zone again.
+void GpsWindow::zone_typed() {
+  const QString typed = zone_->lineEdit()->text().trimmed();
+  if (typed == zone_->itemText(zone_->currentIndex())) return;
+  if (typed.isEmpty() || typed == zone_->itemText(0)) {
+    zone_->setCurrentIndex(0);
+    return;
+  }
+  if (std::optional<std::string> entry = camera_zone_entry(typed.toStdString())) {
+    select_zone(*entry);
+    return;
+  }
+  // Part of one name only ("berlin"): that zone.
+  int only = -1;
+  for (int i = 1; i < zone_->count(); ++i)
+    if (zone_->itemText(i).contains(typed, Qt::CaseInsensitive)) only = only == -1 ? i : -2;
+  if (only > 0) {
+    zone_->setCurrentIndex(only);
+    return;
+  }
+  zone_->lineEdit()->setText(zone_->itemText(zone_->currentIndex()));
+  show_zone_note();
+  zone_note_->setText(tr("Unknown time zone '%1': the zone stays %2.")
+                          .arg(typed, zone_->itemText(zone_->currentIndex())));
+  zone_note_->setVisible(true);
+}
+
+// The summer-time box serves the list's entries; a zone by name knows its own summer time.
+void GpsWindow::show_zone_note() {
+  const std::string stored = zone_->currentData().toString().toStdString();
+  std::string error;
+  std::optional<CameraZone> zone = CameraZone::from_setting(stored, false, error);
+  const CameraZone::Kind kind = zone ? zone->kind() : CameraZone::Kind::kUnset;
+  dst_->setEnabled(!work_->running() && kind == CameraZone::Kind::kListed);
+  if (!zone)
+    zone_note_->setText(QString::fromStdString(error));
+  else if (kind == CameraZone::Kind::kNamed)
+    zone_note_->setText(tr("Summer time comes from the zone database for each picture "
+                           "(the box above is not used)."));
+  else if (kind == CameraZone::Kind::kUnset)
+    zone_note_->setText(tr("Without a zone, the camera's times are taken as UTC."));
+  else
+    zone_note_->setText(QString());
+  zone_note_->setVisible(!zone_note_->text().isEmpty());
 }
 
 void GpsWindow::show_clock() {
@@ -247,8 +326,9 @@ void GpsWindow::update_controls() {
   save_file_->setEnabled(idle && receiver);
   load_->setText(receiver ? tr("&Read Receiver...") : tr("&Load GPS Data..."));
   for (QWidget* w :
-       std::initializer_list<QWidget*>{want_, zone_, dst_, camera_time_, true_time_, load_, close_})
+       std::initializer_list<QWidget*>{want_, zone_, camera_time_, true_time_, load_, close_})
     w->setEnabled(idle);
+  show_zone_note();
   for (QAbstractButton* b : source_->buttons()) b->setEnabled(idle);
   discard_->setEnabled(idle && session_.gps_tracks() != nullptr);
 }

@@ -1,5 +1,6 @@
 // "GPS Input": the GPS settings of the master preset and the track data of this session. Tag
-// images or not; the camera's zone and summer time (which turn its clock into UTC) and the
+// images or not; the camera's zone (an entry of the list with the summer-time box, or a zone by
+// name found by typing part of it, whose summer time the zone database gives) and the
 // clock adjustment (the time the camera showed against the true time at one moment); where
 // the track comes from: GPX or LOG files, or a Garmin or Magellan receiver on a port, its
 // track kept in a file if wanted. Loading runs off the window's thread (a receiver read can
@@ -51,6 +52,9 @@ class GpsWindow : public QDialog {
  private:
   void put(const char* key, const std::string& value);
   void zone_changed();
+  void select_zone(const std::string& stored);
+  void zone_typed();
+  void show_zone_note();
   void show_clock();
   void show_loaded();
   void update_controls();
@@ -59,7 +63,7 @@ class GpsWindow : public QDialog {
   QCheckBox *want_, *dst_, *save_file_;
   QComboBox* zone_;
   QDateTimeEdit *camera_time_, *true_time_;
-  QLabel *adjustment_, *summary_;
+  QLabel *adjustment_, *summary_, *zone_note_;
   QButtonGroup* source_;
   QLineEdit* port_;
   QPlainTextEdit* analysis_;

@@ -314,10 +314,11 @@ int main(int argc, char** argv) {
     if (!save(examine, out, "examine.png")) status = 1;
   }
 
-  // GPS input with a track loaded, camera in Paris on summer time and 42 seconds slow.
+  // GPS input with a track loaded, camera in Berlin (a zone by name, its summer time from the
+  // zone database) and 42 seconds slow.
   {
     put_preset_value(param, PresetKind::File, "WantGPS", "1");
-    put_preset_value(param, PresetKind::File, "CameraZone", "Paris +1");
+    put_preset_value(param, PresetKind::File, "CameraZone", "Europe/Berlin");
     put_preset_value(param, PresetKind::File, "CameraZoneDST", "1");
     put_preset_value(param, PresetKind::File, "CameraAdjustEXIF", "1715940000");
     put_preset_value(param, PresetKind::File, "CameraAdjustActual", "1715940042");

@@ -31,7 +31,7 @@ const char* const kTrack =
 struct GpsRun : ::testing::Test {
   Harness h;
   std::string folder = h.card + "/DCIM/100GPS";
-  GPX tracks{camera_offset("France +1", true)};
+  GPX tracks{CameraZone::listed("France +1", true)};
   GpsRunSettings gps;
 
   void SetUp() override {

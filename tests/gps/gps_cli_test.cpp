@@ -1,7 +1,10 @@
 // `cardwright gps` on the command line: the zone list, positions of images on a track (as the
-// library computes them, in text and JSON), and the usage errors.
+// library computes them, in text and JSON), the usage errors, and zones by name on the command
+// line and in presets.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "gps/camera_clock.h"
 #include "gps/gpx.h"
@@ -13,6 +16,7 @@ namespace cw {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 TEST(GpsCommand, LocatesImagesAsTheTrackStoreDoes) {
   CW_REQUIRE_CORPUS(corpus);
@@ -21,7 +25,7 @@ TEST(GpsCommand, LocatesImagesAsTheTrackStoreDoes) {
   const std::string in = dir / "in.jpg", out = dir / "out.jpg";
   test::write_file(in, fixtures::make_jpeg("2003:05:24 11:09:30"));
   test::write_file(out, fixtures::make_jpeg("2003:05:25 11:09:30"));
-  GPX tracks(camera_offset("USA Mountain -7", true));
+  GPX tracks(CameraZone::listed("USA Mountain -7", true));
   std::string message;
   ASSERT_TRUE(tracks.load_files({track}, message));
   GpsPosition expected;
@@ -77,8 +81,60 @@ TEST(GpsCommand, UndatedLogFilesTakeTheDateGiven) {
   std::string text;
   EXPECT_EQ(test::run_cardwright("gps load --zone +0 " + file, &text), 1);
   ASSERT_EQ(test::run_cardwright("gps load --zone +0 --track-date 2024-05-17 " + file, &text), 0);
-  EXPECT_THAT(text, HasSubstr("Loaded 2 points from 2024-05-17T12:00:00 to 2024-05-17T12:00:01"));
+  EXPECT_THAT(text, HasSubstr("Loaded 2 points from 2024-05-17T12:00:00 UTC+0 to "
+                              "2024-05-17T12:00:01 UTC+0"));
   EXPECT_EQ(test::run_cardwright("gps load --track-date 17.05.2024 " + file, &text), 2);
+}
+
+// Zones by name: listed on request, taken by ingest, and kept in a preset as typed.
+TEST(GpsCommand, ZonesByName) {
+  CW_REQUIRE_CORPUS(corpus);
+  if (!std::filesystem::exists(zone_database_folder() + "/Europe/Berlin"))
+    GTEST_SKIP() << "no zone database (tzdata; scripts/install-deps)";
+  std::string text;
+  ASSERT_EQ(test::run_cardwright("gps zones", &text), 0);
+  EXPECT_THAT(text, HasSubstr("'cardwright gps zones --all' lists them"));
+  EXPECT_THAT(text, Not(HasSubstr("\nEurope/Berlin\n")));
+  ASSERT_EQ(test::run_cardwright("gps zones --all", &text), 0);
+  EXPECT_THAT(text, HasSubstr("\nParis +1\n"));
+  EXPECT_THAT(text, HasSubstr("\nEurope/Berlin\n"));
+
+  // Berlin was on summer time on 2003-05-24: 19:09:30 on the camera is 17:09:30 UTC.
+  test::TempDir dir;
+  const std::string track = (corpus / "gps" / "Geotag.gpx").string();
+  test::write_file(dir / "card/DCIM/100/IN.JPG", fixtures::make_jpeg("2003:05:24 19:09:30"));
+  test::write_file(dir / "card/DCIM/100/OUT.JPG", fixtures::make_jpeg("2003:05:24 18:09:30"));
+  EXPECT_EQ(test::run_cardwright("gps load --zone Europe/Atlantis '" + track + "'", &text), 2);
+  EXPECT_THAT(text, HasSubstr("--zone 'Europe/Atlantis': expects a zone of"));
+  const std::string ingest = "ingest --no-backup --dry-run --card " +
+                             test::sh_quote(dir / "card") + " --primary " +
+                             test::sh_quote(dir / "archive") + " --camera-zone ";
+  EXPECT_EQ(test::run_cardwright(ingest + "Mars/Olympus_Mons", &text), 2);
+  EXPECT_THAT(text, HasSubstr("a zone name such as Europe/Berlin"));
+  if (test::have_program("exiftool")) {
+    ASSERT_EQ(test::run_cardwright("ingest --json --no-backup --card " +
+                                       test::sh_quote(dir / "card") + " --primary " +
+                                       test::sh_quote(dir / "archive") + " --gps-track " +
+                                       test::sh_quote(track) +
+                                       " --camera-zone Europe/Berlin --folder-format ''",
+                                   &text, dir / "errors"),
+              0)
+        << test::read_file(dir / "errors");
+    EXPECT_THAT(text, HasSubstr("\"gps_tagged\": 1, \"gps_out_of_interval\": 1"));
+  }
+
+  // The preference keeps the name as it is.
+  const std::string home = dir / "home";
+  const std::string cardwright = "HOME=" + test::sh_quote(home) + " XDG_CONFIG_HOME=" +
+                                 test::sh_quote(home + "/.config") + " XDG_DATA_HOME=" +
+                                 test::sh_quote(home + "/.local/share") + " " +
+                                 test::sh_quote(test::built_program("app/cardwright")) + " ";
+  ASSERT_EQ(test::run_command(cardwright + "preset set 'file handling' Trip CameraZone "
+                                           "Europe/Berlin 2>&1 && " + cardwright +
+                                           "preset select 'file handling' Trip 2>&1", &text), 0)
+      << text;
+  ASSERT_EQ(test::run_command(cardwright + "preset show master 2>&1", &text), 0);
+  EXPECT_THAT(text, HasSubstr("CameraZone\tEurope/Berlin\n"));
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
-// The track store: reading, interpolation, report texts, loading as the preset says, the corpus,
-// independence of the machine's time zone, and agreement with an independent computation.
+// The track store: reading, interpolation, report texts, loading as the preset says, camera
+// zones (list entries, zones by name, none), the corpus, independence of the machine's time
+// zone, and agreement with an independent computation.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <ctime>
 #include <sstream>
 
@@ -10,6 +12,7 @@
 #include "gps/camera_clock.h"
 #include "gps/gps_source.h"
 #include "gps/image_time.h"
+#include "gps/track_text.h"
 #include "settings/param.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/bmff_builder.h"
@@ -38,8 +41,8 @@ const char* const kSecondFile =
     "<gpx><trk><trkseg><trkpt lat=\"51\" lon=\"11\"><time>2024-05-17T12:10:00Z</time></trkpt>\n"
     "<trkpt lat=\"52\" lon=\"12\"><time>2024-05-17T12:10:20Z</time></trkpt></trkseg></trk></gpx>";
 
-GPX two_files(std::int64_t offset) {
-  GPX g(offset);
+GPX two_files(CameraZone zone = {}) {
+  GPX g(std::move(zone));
   std::string message;
   EXPECT_TRUE(g.load_gpx_text(kFirstFile, "a.gpx", message) &&
               g.load_gpx_text(kSecondFile, "b.gpx", message)) << message;
@@ -48,7 +51,7 @@ GPX two_files(std::int64_t offset) {
 }
 
 TEST(Tracks, GpxReadingAndInterpolation) {
-  GPX g = two_files(0);
+  GPX g = two_files();
   ASSERT_EQ(g.tracks.size(), 2u);
   EXPECT_EQ(g.tracks[0].name, "Morning & noon");
   EXPECT_EQ(g.tracks[0].points.size(), 3u);  // the point without a longitude is dropped
@@ -68,8 +71,8 @@ TEST(Tracks, GpxReadingAndInterpolation) {
   EXPECT_NEAR(p.lat, 50.05, 1e-5);
 
   // Paris with summer time: 14:00:05 on the camera is 12:00:05 UTC.
-  GPX paris = two_files(camera_offset("Paris +1", true));
-  EXPECT_EQ(paris.offset, -7200);
+  GPX paris = two_files(CameraZone::listed("Paris +1", true));
+  EXPECT_EQ(paris.zone.label(0), "UTC+2");
   ASSERT_EQ(paris.position_at(kNoon + 7205, 0, p), GpsMatch::kFound);
   EXPECT_NEAR(p.lat, 50.05, 1e-5);
 
@@ -96,7 +99,7 @@ TEST(Tracks, Cr3HeifAndMoviesAreMatchedByTheirCaptureTime) {
   ASSERT_TRUE(fixtures::write_bytes(tmp / "IMG_2.HEIC", fixtures::build_heif(heif)));
   EXPECT_EQ(image_camera_time(tmp / "IMG_1.CR3", false), kNoon + 5);
   EXPECT_EQ(image_camera_time(tmp / "IMG_2.HEIC", false), kNoon + 610);
-  GPX g = two_files(0);
+  GPX g = two_files();
   GpsPosition p;
   ASSERT_EQ(g.interpolate(tmp / "IMG_1.CR3", 0, false, p), GpsMatch::kFound);
   EXPECT_NEAR(p.lon, 10.1, 1e-5);
@@ -267,7 +270,7 @@ TEST(TrackFiles, GgaOnlyFilesTakeTheirDateFromOtherLinesOrTheUser) {
 }
 
 TEST(Tracks, AnalysisReport) {
-  GPX g(camera_offset("Tokyo +9", false));
+  GPX g(CameraZone::listed("Tokyo +9", false));
   std::string message;
   ASSERT_TRUE(g.load_gpx_text(
       "<trk><name>Long</name><trkpt lat='0' lon='0'><ele>10</ele><time>2024-05-17T12:00:00Z"
@@ -276,7 +279,8 @@ TEST(Tracks, AnalysisReport) {
   EXPECT_EQ(g.analysis(),
             "\nAnalysis of stored GPS data (all times local to camera):\n"
             "\tTrack 1: Long\n\t\tFile: /x/long.gpx\n\t\tTrack points: 2\n"
-            "\t\tStart time: 2024-05-17T21:00:00\n\t\tStop time: 2024-05-18T22:00:00\n"
+            "\t\tStart time: 2024-05-17T21:00:00 UTC+9\n"
+            "\t\tStop time: 2024-05-18T22:00:00 UTC+9\n"
             "\t\tTotal time is more than 24 hours.\n"
             "\t\tDistance: 111.21 km (69.10 miles)\n\t\tAvg. speed: 4.45 kph (2.76 mph)\n"
             "\t\tStarting elevation: 10.00 m (32.81 ft)\n"
@@ -307,14 +311,109 @@ TEST_F(GpsSettings, ZonesAndLoadingAsThePresetSays) {
   std::string message;
   auto store = load_gps_data(master, {(corpus / "gps/Geotag.gpx").string()}, "", "", message);
   ASSERT_TRUE(store) << message;
-  EXPECT_EQ(store->offset, 9000);
-  EXPECT_EQ(store->summary(), "Loaded 9 points from 2003-05-24T14:39:04 to 2003-05-24T14:40:05 "
-                              "(times local to camera)");
+  EXPECT_EQ(store->zone.to_utc(0), 9000);
+  EXPECT_EQ(store->summary(), "Loaded 9 points from 2003-05-24T14:39:04 UTC-2:30 to "
+                              "2003-05-24T14:40:05 UTC-2:30 (times local to camera)");
   EXPECT_EQ(gps_run_settings(store.get(), master, "et").adjustment, 30);
   master.put_int("GPSSource", kGpsSourceMagellan);
   EXPECT_FALSE(load_gps_data(master, {}, "", "/no/gpsbabel", message));
   EXPECT_EQ(message, "GPS device reader (gpsbabel) not found as /no/gpsbabel (on Debian: apt "
                      "install gpsbabel)");
+}
+
+bool have_zone_database() {
+  return std::filesystem::exists(zone_database_folder() + "/Europe/Berlin");
+}
+
+#define REQUIRE_ZONE_DATABASE() \
+  if (!have_zone_database()) GTEST_SKIP() << "no zone database (tzdata; scripts/install-deps)"
+
+TEST(CameraZones, ListEntriesZonesByNameAndNone) {
+  REQUIRE_ZONE_DATABASE();
+  EXPECT_EQ(camera_zone_entry("Europe/Berlin"), "Europe/Berlin");
+  EXPECT_EQ(camera_zone_entry("europe/berlin"), "Europe/Berlin");
+  EXPECT_EQ(camera_zone_entry("paris"), "Paris +1");
+  EXPECT_EQ(camera_zone_entry("+5.5"), "UTC +5.5");
+  for (const char* bad : {"Mars/Olympus_Mons", "../../etc/passwd", "Europe", "", "+25"})
+    EXPECT_FALSE(camera_zone_entry(bad)) << bad;
+
+  std::string error;
+  const std::int64_t t = kNoon;
+  std::optional<CameraZone> none = CameraZone::from_setting("???", true, error);
+  ASSERT_TRUE(none);
+  EXPECT_EQ(none->kind(), CameraZone::Kind::kUnset);
+  EXPECT_EQ(none->to_utc(t), t);
+  EXPECT_EQ(none->label(t), "UTC");
+  std::optional<CameraZone> india = CameraZone::from_setting("India +5.5", true, error);
+  ASSERT_TRUE(india);
+  EXPECT_EQ(india->to_utc(t), t - 23400);
+  EXPECT_EQ(india->to_local(t), t + 23400);
+  EXPECT_EQ(india->label(t), "UTC+6:30");
+  EXPECT_EQ(CameraZone::listed("Canada Newfoundland -3.5", false).label(0), "UTC-3:30");
+  EXPECT_FALSE(CameraZone::from_setting("Mars/Olympus_Mons", false, error));
+  EXPECT_EQ(error, "unknown time zone 'Mars/Olympus_Mons'");
+}
+
+TEST(CameraZones, TheSameCameraTimeIsAnotherUtcTimeInSummer) {
+  REQUIRE_ZONE_DATABASE();
+  std::string error;
+  GPX g(*CameraZone::from_setting("Europe/Berlin", true, error));  // the switch plays no part
+  std::string message;
+  ASSERT_TRUE(g.load_gpx_text(
+      "<trk><trkpt lat='50' lon='10'><time>2024-01-15T10:00:00Z</time></trkpt>"
+      "<trkpt lat='51' lon='10'><time>2024-01-15T11:00:00Z</time></trkpt></trk>"
+      "<trk><trkpt lat='60' lon='10'><time>2024-07-15T09:00:00Z</time></trkpt>"
+      "<trkpt lat='61' lon='10'><time>2024-07-15T10:00:00Z</time></trkpt></trk>",
+      "a.gpx", message)) << message;
+  std::int64_t january = 0, july = 0;  // 11:30 on the camera
+  ASSERT_TRUE(gps_text::utc_seconds(2024, 1, 15, 11, 30, 0, january));
+  ASSERT_TRUE(gps_text::utc_seconds(2024, 7, 15, 11, 30, 0, july));
+  GpsPosition p;
+  ASSERT_EQ(g.position_at(january, 0, p), GpsMatch::kFound);  // 10:30 UTC
+  EXPECT_NEAR(p.lat, 50.5, 1e-5);
+  ASSERT_EQ(g.position_at(july, 0, p), GpsMatch::kFound);  // 09:30 UTC
+  EXPECT_NEAR(p.lat, 60.5, 1e-5);
+  // A camera 30 minutes slow showed 11:00 then: corrected first, then taken to UTC.
+  ASSERT_EQ(g.position_at(july - 1800, 1800, p), GpsMatch::kFound);
+  EXPECT_NEAR(p.lat, 60.5, 1e-5);
+
+  // Times shown are the camera's, each with the zone's name at that instant.
+  GPX spring(g.zone);
+  ASSERT_TRUE(spring.load_gpx_text(
+      "<trk><trkpt lat='1' lon='1'><time>2024-03-31T00:30:00Z</time></trkpt>"
+      "<trkpt lat='2' lon='2'><time>2024-03-31T01:30:00Z</time></trkpt></trk>",
+      "b.gpx", message));
+  EXPECT_EQ(spring.summary(), "Loaded 2 points from 2024-03-31T01:30:00 CET to "
+                              "2024-03-31T03:30:00 CEST (times local to camera)");
+  EXPECT_THAT(spring.analysis(),
+              StartsWith("\nAnalysis of stored GPS data (all times local to camera, "
+                         "Europe/Berlin):\n"));
+  EXPECT_THAT(spring.analysis(), HasSubstr("\t\tStart time: 2024-03-31T01:30:00 CET\n"
+                                           "\t\tStop time: 2024-03-31T03:30:00 CEST\n"));
+  spring.zone = CameraZone();
+  EXPECT_THAT(spring.analysis(),
+              StartsWith("\nAnalysis of stored GPS data (all times in UTC: no camera zone "
+                         "chosen):\n"));
+  EXPECT_THAT(spring.analysis(), HasSubstr("\t\tStart time: 2024-03-31T00:30:00 UTC\n"));
+}
+
+TEST_F(GpsSettings, AZoneByNameInThePreset) {
+  REQUIRE_ZONE_DATABASE();
+  const std::string track = dir / "walk.gpx";
+  test::write_file(track, "<trk>\n<trkpt lat='1' lon='1'>\n<time>2024-07-15T09:00:00Z</time>\n"
+                          "</trkpt>\n</trk>\n");
+  CWParam param;
+  CWPreset& master = param.master();
+  master.put_str("CameraZone", "Europe/Berlin");
+  master.put_int("CameraZoneDST", 1);  // no part for a zone by name
+  std::string message;
+  auto store = load_gps_data(master, {track}, "", "", message);
+  ASSERT_TRUE(store) << message;
+  EXPECT_EQ(store->summary(), "Loaded 1 points from 2024-07-15T11:00:00 CEST to "
+                              "2024-07-15T11:00:00 CEST (times local to camera)");
+  master.put_str("CameraZone", "Europe/Atlantis");
+  EXPECT_FALSE(load_gps_data(master, {track}, "", "", message));
+  EXPECT_EQ(message, "unknown time zone 'Europe/Atlantis'");
 }
 
 TEST(TracksCorpus, EveryFileLoads) {
@@ -330,20 +429,21 @@ TEST(TracksCorpus, EveryFileLoads) {
   EXPECT_EQ(g.tracks[1].points.size(), 12u);
   EXPECT_EQ(g.tracks[2].points.size(), 3u);  // NMEA without the header line
   EXPECT_EQ(g.tracks[3].points.size(), 0u);  // not a track format at all
-  EXPECT_EQ(g.summary(), "Loaded 24 points from 2003-05-24T17:09:04 to 2010-04-24T11:28:02 "
-                         "(times local to camera)");
+  EXPECT_EQ(g.summary(), "Loaded 24 points from 2003-05-24T17:09:04 UTC to 2010-04-24T11:28:02 "
+                         "UTC (times in UTC: no camera zone chosen)");
   EXPECT_FALSE(g.load_file(dir + "/../README.md", message));
   EXPECT_EQ(message, "File extension must be GPX or LOG");
 }
 
 // Everything a load and lookups produce, as one text.
 std::string everything(const std::string& dir, const std::string& image) {
-  GPX g(camera_offset("Canada Newfoundland -3.5", true));
+  GPX g(CameraZone::listed("Canada Newfoundland -3.5", true));
   std::string message;
   g.load_files({dir + "/Geotag.gpx", dir + "/Geotag.log", dir + "/Geotag2.log"}, message);
   std::ostringstream out;
   out << message << g.summary() << g.analysis() << *image_camera_time(image, false);
-  for (std::int64_t t = kGeotagStart - g.offset - 60; t < kGeotagStart - g.offset + 140; t += 7) {
+  const std::int64_t start = g.zone.to_local(kGeotagStart);
+  for (std::int64_t t = start - 60; t < start + 140; t += 7) {
     GpsPosition p;
     out << static_cast<int>(g.position_at(t, 0, p)) << ' ' << p.lat << ' ' << p.lon << '\n';
   }
@@ -367,12 +467,12 @@ TEST(TracksCorpus, SameResultsInEveryTimeZone) {
 TEST(TracksCorpus, AgreesWithIndependentComputation) {
   CW_REQUIRE_CORPUS(corpus);
   const std::string file = (corpus / "gps" / "Geotag.gpx").string();
-  GPX g(camera_offset("USA Mountain -7", true));
+  GPX g(CameraZone::listed("USA Mountain -7", true));
   std::string message;
   ASSERT_TRUE(g.load_files({file}, message));
   std::string command = "/usr/bin/python3 " CW_SOURCE_DIR "/tests/gps/interpolate_check.py '" +
-                        file + "' " + std::to_string(g.offset);
-  const std::int64_t first = kGeotagStart - g.offset - 3, last = first + 66;
+                        file + "' " + std::to_string(g.zone.to_utc(0));
+  const std::int64_t first = g.zone.to_local(kGeotagStart) - 3, last = first + 66;
   for (std::int64_t t = first; t < last; t += 2) (command += ' ') += std::to_string(t);
   std::string output;
   ASSERT_EQ(test::run_command(command, &output), 0);

@@ -205,9 +205,26 @@ TEST_F(Desktop, StartOffersTheGpsWindowAndTheRunUsesItsTrackAndClock) {
                 {"CardFolder", root + "/DCIM"},
                 {"WantGPS", "1"}});
   // The camera was in Paris on summer time: its 10:20:30 is 08:20:30 UTC.
-  answers.then(on("GPS Input", [](QWidget* w) {
+  answers.then(on("GPS Input", [this](QWidget* w) {
     auto* zone = find_named<QComboBox>(w, "CameraZone");
+    auto* dst = find_named<QCheckBox>(w, "CameraZoneDST");
+    auto stored = [this] { return session->settings().master().get_str("CameraZone"); };
+    // Typed zones: an unknown one is not stored; part of one name is that zone.
+    auto type = [zone](const char* text) {
+      zone->lineEdit()->setText(QString::fromUtf8(text));
+      Q_EMIT zone->lineEdit()->editingFinished();
+    };
+    type("Atlantis");
+    EXPECT_EQ(stored(), "???");
+    EXPECT_THAT(find_named<QLabel>(w, "Zone note")->text().toStdString(),
+                HasSubstr("Unknown time zone 'Atlantis'"));
+    type("berlin");
+    EXPECT_EQ(stored(), "Europe/Berlin");
+    EXPECT_FALSE(dst->isEnabled());  // summer time comes from the zone database
+    type("Europe");  // part of many names
+    EXPECT_EQ(stored(), "Europe/Berlin");
     zone->setCurrentIndex(zone->findData("Paris +1"));
+    EXPECT_TRUE(dst->isEnabled());
     find_named<QCheckBox>(w, "CameraZoneDST")->setChecked(true);
     return click_named(w, "Load GPS Data...");
   }));
@@ -218,7 +235,7 @@ TEST_F(Desktop, StartOffersTheGpsWindowAndTheRunUsesItsTrackAndClock) {
   }));
   ASSERT_TRUE(start_and_finish()) << pane().toStdString();
   EXPECT_TRUE(answers.done());
-  EXPECT_EQ(session->gps_tracks()->offset, -7200);
+  EXPECT_EQ(session->gps_tracks()->zone.label(0), "UTC+2");
   EXPECT_EQ(session->settings().master().get_str("CameraZone"), "Paris +1");
   if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
   std::string position;
