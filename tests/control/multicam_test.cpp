@@ -1,6 +1,7 @@
 // The multi-camera shoot: what counts as an image, the table's order, adjustments and their
 // confirmation, writing the times with an injected failure, the merged order of a Re-Ingest,
-// local times against Python's, and the command line from sync to ingestion.
+// local times against Python's, the command line from sync to ingestion, and a shoot whose
+// second camera's clock was wrong named by the corrected clock.
 #include "control/multicam.h"
 
 #include <gmock/gmock.h>
@@ -261,6 +262,129 @@ TEST_F(MultiCam, TheCommandLineSyncsACameraThenIngestsInTimeOrder) {
   }
   EXPECT_EQ(numbered + "\n", expected);
   EXPECT_EQ(copied.size(), 5u);
+}
+
+// Camera A's clock is right; camera B's runs 3792 s ahead, and its true times fall just before
+// midnight, so that its wrong clock puts its images into the next day. Names and folders are
+// made of {@datetimeany}: the EXIF date, or the file's time for a file without EXIF (the WAV).
+TEST(MultiCamClock, NamesAndFoldersFollowTheCorrectedClockAndSourcesStayAsTheyWere) {
+  test::TempDir dir;
+  const std::string a = dir / "shoot/camA", b = dir / "shoot/camB";
+  std::tm day{};
+  day.tm_year = 2024 - 1900;
+  day.tm_mon = 4;
+  day.tm_mday = 17;
+  day.tm_hour = 23;
+  day.tm_min = 30;
+  day.tm_isdst = -1;
+  const std::time_t t = std::mktime(&day);
+  constexpr std::time_t kAhead = 3792;
+  struct Shot {
+    std::string path;
+    std::time_t taken;  // the true time
+    bool exif;
+  };
+  const std::vector<Shot> shots = {{a + "/A_1.JPG", t, true},
+                                   {a + "/A_2.JPG", t + 60, true},
+                                   {b + "/B_1.JPG", t + 30, true},
+                                   {b + "/B_2.JPG", t + 90, true},
+                                   {b + "/B_3.WAV", t + 120, false}};
+  fs::create_directories(a);
+  fs::create_directories(b);
+  for (const Shot& s : shots) {
+    const std::time_t shown = s.taken + (s.path.rfind(b, 0) == 0 ? kAhead : 0);
+    ASSERT_TRUE(fixtures::write_with_time(
+        s.path, s.exif ? fixtures::make_jpeg(fixtures::exif_date(shown)) : "sound", shown));
+  }
+  // What the names must be: the true times, stamped as the macro language stamps dates.
+  std::vector<std::string> expected;
+  for (const Shot& s : shots) {
+    char stamp[32];
+    std::tm local{};
+    ASSERT_TRUE(localtime_r(&s.taken, &local));
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d/%Y%m%d_%H%M%S_", &local);
+    expected.push_back(stamp + fs::path(s.path).filename().string());
+  }
+  std::sort(expected.begin(), expected.end());
+  auto contents = [&] {
+    std::vector<std::string> all;
+    for (const Shot& s : shots) all.push_back(test::read_file(s.path));
+    return all;
+  };
+  auto times = [&] {
+    std::vector<long> all;
+    for (const Shot& s : shots) all.push_back(mtime_of(s.path));
+    return all;
+  };
+  const std::vector<std::string> bytes = contents();
+  const std::vector<long> card_times = times();
+  const std::string formats =
+      " --no-backup --no-jpeg-verify --name-format '{@datetimeany}_{@filename}' "
+      "--folder-format '{@datetimeany,1,4}-{@datetimeany,5,2}-{@datetimeany,7,2}' ";
+  const std::string folders = " " + sh_quote(a) + " " + sh_quote(b);
+  auto planned = [&](const std::string& out, const std::string& archive) {
+    std::vector<std::string> names;
+    for (std::size_t at = out.find("    -> "); at != std::string::npos;
+         at = out.find("    -> ", at + 1)) {
+      const std::size_t from = at + 7 + archive.size() + 1;
+      names.push_back(out.substr(from, out.find('\n', at) - from));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+
+  // Without any sync: the correction is given for this run only, and nothing is changed.
+  const std::string archive = dir / "archive";
+  std::string out;
+  ASSERT_EQ(test::run_cardwright("multicam ingest --dry-run --primary " + sh_quote(archive) +
+                                     formats + "--shift " + sh_quote(b + "=-3792") + folders,
+                                 &out),
+            0)
+      << out;
+  EXPECT_EQ(planned(out, archive), expected) << out;
+  EXPECT_FALSE(fs::exists(archive));
+  EXPECT_EQ(contents(), bytes);
+  EXPECT_EQ(times(), card_times);
+
+  // The sync moves B's file times, and the ingestion takes the rest from the sync journal.
+  ASSERT_EQ(test::run_cardwright("multicam sync --shift -3792 --yes " + sh_quote(b), &out), 0)
+      << out;
+  std::vector<long> synced_times = card_times;
+  for (std::size_t i = 2; i < shots.size(); ++i) synced_times[i] -= kAhead;
+  EXPECT_EQ(times(), synced_times);
+  ASSERT_EQ(test::run_cardwright("multicam ingest --dry-run --primary " + sh_quote(archive) +
+                                     formats + folders,
+                                 &out),
+            0)
+      << out;
+  EXPECT_EQ(planned(out, archive), expected) << out;
+  EXPECT_THAT(out, ::testing::HasSubstr("Capture times of 3 image(s) in \"" + b +
+                                        "\" corrected by -3792 seconds"));
+  EXPECT_FALSE(fs::exists(archive));
+
+  ASSERT_EQ(test::run_cardwright("multicam ingest --primary " + sh_quote(archive) + formats + folders,
+                                 &out),
+            0)
+      << out;
+  std::vector<std::string> copied;
+  for (const auto& e : fs::recursive_directory_iterator(archive))
+    if (e.is_regular_file() && e.path().extension() != ".xmp" &&
+        e.path().parent_path().filename() != "Manifests") {
+      copied.push_back(fs::relative(e.path(), archive).string());
+      // The copies' EXIF is the camera's, byte for byte.
+      const std::string name = e.path().filename().string();
+      for (std::size_t i = 0; i < shots.size(); ++i) {
+        if (name.size() > 16 && name.substr(16) == fs::path(shots[i].path).filename().string()) {
+          EXPECT_EQ(test::read_file(e.path()), bytes[i]) << name;
+        }
+      }
+    }
+  std::sort(copied.begin(), copied.end());
+  EXPECT_EQ(copied, expected);
+  EXPECT_EQ(contents(), bytes);
+  EXPECT_EQ(times(), synced_times);
+  // Nothing was put beside the images.
+  EXPECT_EQ(std::distance(fs::directory_iterator(b), fs::directory_iterator()), 3);
 }
 
 }  // namespace
