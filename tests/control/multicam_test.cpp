@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 #include "control/start_flow.h"
 #include "foundation/sysio.h"
@@ -182,6 +183,124 @@ TEST_F(MultiCam, ReIngestTakesImagesByTimeThenByName) {
   EXPECT_EQ(*r.chosen_images,
             (std::vector<std::string>{b + "/B_0.JPG", b + "/B_1.JPG", a + "/A_0.JPG",
                                       a + "/A_1.JPG", b + "/B_5.JPG", a + "/A_2.JPG"}));
+}
+
+TEST_F(MultiCam, ReIngestCorrectsCaptureTimesByWhatSyncsWroteOrWhatIsPending) {
+  const std::string journal = dir / "user/multicam-sync.txt";
+  MultiCamera m(journal);
+  ASSERT_TRUE(m.add_folders({a, b}));
+  auto identity = [](const std::string& path) {
+    struct stat st;
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return std::pair(st.st_dev, st.st_ino);
+  };
+  auto shifts_of = [&](const StartRequest& r) {
+    std::map<std::string, CaptureShift> found;
+    for (const std::string& path : *r.chosen_images)
+      if (std::optional<CaptureShift> s = r.capture_shifts.find(path))
+        found[fs::path(path).filename().string()] = *s;
+    return found;
+  };
+  using Shifts = std::map<std::string, CaptureShift>;
+
+  // Pending, for the ingestion only: camB an hour later in both clocks, its files untouched.
+  captured_ui().yes_no_answers = {true};
+  ASSERT_TRUE(m.shift({0}, 3600));  // camB, the earlier folder
+  StartRequest pending;
+  EXPECT_FALSE(m.reingest_request(pending));
+  ASSERT_TRUE(m.reingest_request(pending, true));
+  EXPECT_EQ(*pending.chosen_images,
+            (std::vector<std::string>{a + "/A_0.JPG", b + "/B_0.JPG", a + "/A_1.JPG",
+                                      b + "/B_1.JPG", a + "/A_2.JPG"}));
+  EXPECT_EQ(shifts_of(pending), (Shifts{{"B_0.JPG", {3600, 3600}}, {"B_1.JPG", {3600, 3600}}}));
+  EXPECT_EQ(mtime_of(b + "/B_0.JPG"), kT + 10 - 3600);
+  EXPECT_FALSE(fs::exists(journal));
+
+  // Synced: the file times carry the shift, the times inside the files still need it, in this
+  // session and in the next one, which reads the journal.
+  const auto b0 = identity(b + "/B_0.JPG");
+  ASSERT_TRUE(m.write_adjustments().complete);
+  for (const MultiCamera* shoot : std::vector<const MultiCamera*>{&m, nullptr}) {
+    MultiCamera next(journal);
+    ASSERT_TRUE(next.add_folders({a, b}));
+    StartRequest synced;
+    captured_ui().clear();
+    ASSERT_TRUE((shoot ? *shoot : next).reingest_request(synced));
+    EXPECT_EQ(*synced.chosen_images, *pending.chosen_images);
+    EXPECT_EQ(shifts_of(synced), (Shifts{{"B_0.JPG", {3600, 0}}, {"B_1.JPG", {3600, 0}}}));
+    EXPECT_EQ(captured_ui().pane,
+              "Capture times of 2 image(s) in \"" + b +
+                  "\" corrected by 3600 seconds, as synchronized earlier (their EXIF dates still "
+                  "show the camera's clock).\n");
+  }
+  EXPECT_EQ(identity(b + "/B_0.JPG"), b0);
+
+  // A file changed since its sync is named and left as it is; an ingestion-only shift adds to
+  // what the syncs wrote.
+  ASSERT_TRUE(fixtures::write_with_time(b + "/B_1.JPG", "x", kT + 31));
+  MultiCamera later(journal);
+  ASSERT_TRUE(later.add_folders({a, b}));
+  ASSERT_TRUE(later.shift({*later.row_of(b + "/")}, -5, false));
+  captured_ui().clear();
+  StartRequest changed;
+  ASSERT_TRUE(later.reingest_request(changed, true));
+  EXPECT_EQ(shifts_of(changed), (Shifts{{"B_0.JPG", {3595, -5}}, {"B_1.JPG", {-5, -5}}}));
+  EXPECT_THAT(captured_ui().pane,
+              ::testing::HasSubstr("1 image(s) in \"" + b +
+                                   "\" were synchronized earlier but have changed since: their "
+                                   "capture times are taken as they are.\n"));
+}
+
+TEST(MultiCamJournal, SyncsAddUpAreMergedBetweenProgramsAndEndWhenUndone) {
+  test::TempDir dir;
+  const std::string journal = dir / "journal.txt";
+  const std::string odd = dir / "odd\nname\\x.JPG", plain = dir / "plain.JPG";
+  ASSERT_TRUE(fixtures::write_with_time(odd, "x", 1000));
+  ASSERT_TRUE(fixtures::write_with_time(plain, "y", 1000));
+  auto stat_of = [](const std::string& path, std::time_t when = -1) {
+    if (when >= 0) {
+      EXPECT_TRUE(fixtures::write_with_time(path, test::read_file(path), when));
+    }
+    struct stat st;
+    EXPECT_EQ(::stat(path.c_str(), &st), 0);
+    return st;
+  };
+  const struct stat odd0 = stat_of(odd);
+  SyncJournal first(journal), second(journal);
+  first.wrote(odd, odd0, -300, stat_of(odd, 700));
+  const struct stat odd1 = stat_of(odd);
+  first.wrote(odd, odd1, 20, stat_of(odd, 720));
+  EXPECT_EQ(first.lookup(odd, stat_of(odd)).shift, -280);
+  ASSERT_TRUE(first.save());
+  // Another program that read the journal before records its own file.
+  const struct stat plain0 = stat_of(plain);
+  second.wrote(plain, plain0, 60, stat_of(plain, 1060));
+  ASSERT_TRUE(second.save());
+  {
+    SyncJournal reread(journal);
+    const SyncLookup o = reread.lookup(odd, stat_of(odd)), p = reread.lookup(plain, stat_of(plain));
+    EXPECT_EQ(o.state, SyncState::kSynced);
+    EXPECT_EQ(o.shift, -280);
+    EXPECT_EQ(p.state, SyncState::kSynced);
+    EXPECT_EQ(p.shift, 60);
+    // Moved back where the camera put it: nothing is left to correct.
+    const struct stat plain1 = stat_of(plain);
+    reread.wrote(plain, plain1, -60, stat_of(plain, 1000));
+    ASSERT_TRUE(reread.save());
+  }
+  SyncJournal last(journal);
+  EXPECT_EQ(last.lookup(plain, stat_of(plain)).state, SyncState::kNone);
+  EXPECT_EQ(last.lookup(odd, stat_of(odd, 721)).state, SyncState::kChangedSince);
+
+  // A journal that cannot be written says so and keeps what it knows.
+  captured_ui().clear();
+  SyncJournal blocked(plain + "/journal.txt");
+  const struct stat odd2 = stat_of(odd);
+  blocked.wrote(odd, odd2, 5, stat_of(odd, 726));
+  EXPECT_FALSE(blocked.save());
+  EXPECT_THAT(captured_ui().alerts.back(),
+              StartsWith("Can't record the synchronized times in \"" + plain + "/journal.txt\""));
+  EXPECT_EQ(blocked.lookup(odd, stat_of(odd)).state, SyncState::kSynced);
 }
 
 TEST(MultiCamTime, LocalTargetsMatchPythonAcrossSummerTimeChanges) {
