@@ -10,11 +10,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <map>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <new>
 #include <set>

@@ -52,6 +52,10 @@ std::optional<std::string> unescaped(const std::string& text) {
   return out;
 }
 
+// Longer than any shift a sync can write (ten thousand years) and far from overflowing when
+// added to a time: a line beyond it was not written by a sync.
+constexpr std::int64_t kLongestShift = 10000LL * 366 * 86400;
+
 }  // namespace
 
 std::string default_sync_journal_path() { return user_folder() + "/multicam-sync.txt"; }
@@ -69,7 +73,7 @@ std::map<std::string, SyncJournal::Entry> SyncJournal::read(const std::string& p
     Entry e;
     std::string rest;
     if (!(fields >> e.shift >> e.size >> e.seconds >> e.nanoseconds) || fields.get() != '\t' ||
-        !std::getline(fields, rest))
+        !std::getline(fields, rest) || e.shift <= -kLongestShift || e.shift >= kLongestShift)
       continue;
     if (std::optional<std::string> path_text = unescaped(rest); path_text && !path_text->empty())
       entries[*path_text] = e;
