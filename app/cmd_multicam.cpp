@@ -119,6 +119,11 @@ int sync(const MultiArgs& a, MultiCamera& m) {
     return 1;
   }
   print_table(m);
+  if (counts->folders > 0)
+    std::printf("\nThe shift is recorded in the sync journal (%s):\n"
+                "'cardwright multicam ingest' of these folders names their images by the\n"
+                "corrected times, EXIF dates included.\n",
+                default_sync_journal_path().c_str());
   return counts->complete ? 0 : 1;
 }
 
