@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
