@@ -1,7 +1,8 @@
 // `cardwright multicam`: the multi-camera shoot on the command line (control/multicam.h). The
 // folders named on the command line are the table; `list` shows it, `sync` shifts the times of
 // every folder named and writes them to the files, `order` prints the merged image order and
-// `ingest` ingests the images in that order through the Start flow.
+// `ingest` ingests the images in that order through the Start flow, with each image's capture
+// time corrected by what earlier syncs wrote (and by --shift, for the ingestion only).
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -75,6 +76,15 @@ int list(const MultiArgs& a, MultiCamera& m) {
   return 0;
 }
 
+// A whole number of seconds; none for any other text.
+std::optional<long long> seconds_of(const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const long long seconds = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE) return std::nullopt;
+  return seconds;
+}
+
 int sync(const MultiArgs& a, MultiCamera& m) {
   if (a.to.has_value() == a.shift.has_value())
     return usage_error("multicam sync", "give either --to or --shift");
@@ -88,13 +98,10 @@ int sync(const MultiArgs& a, MultiCamera& m) {
     unchanged = first.image_count > 0 && first.start == *target;
     adjusted = m.adjust(rows, *target);
   } else {
-    char* end = nullptr;
-    errno = 0;
-    const long long seconds = std::strtoll(a.shift->c_str(), &end, 10);
-    if (a.shift->empty() || *end != '\0' || errno == ERANGE)
-      return usage_error("multicam sync", "--shift expects a whole number of seconds");
-    unchanged = seconds == 0;
-    adjusted = m.shift(rows, seconds);
+    const std::optional<long long> seconds = seconds_of(*a.shift);
+    if (!seconds) return usage_error("multicam sync", "--shift expects a whole number of seconds");
+    unchanged = *seconds == 0;
+    adjusted = m.shift(rows, *seconds);
   }
   if (!adjusted) {
     if (unchanged) return 0;
@@ -111,6 +118,11 @@ int sync(const MultiArgs& a, MultiCamera& m) {
     return 1;
   }
   print_table(m);
+  if (counts->folders > 0)
+    std::printf("\nThe shift is recorded in the sync journal (%s):\n"
+                "'cardwright multicam ingest' of these folders names their images by the\n"
+                "corrected times, EXIF dates included.\n",
+                default_sync_journal_path().c_str());
   return counts->complete ? 0 : 1;
 }
 
@@ -132,7 +144,26 @@ int ingest(const Args& a, const std::vector<std::string>& folders) {
   CommandSession session(ui, kSessionIngest, options.json ? stderr : stdout);
   if (!session->ok() || !session->settings_ok()) return 1;
   MultiCamera m;
-  if (!m.add_folders(folders) || !m.reingest_request(request)) return 1;
+  if (!m.add_folders(folders)) return 1;
+  // --shift corrects the capture times of this ingestion only: as pending adjustments that
+  // are never written.
+  for (const std::string& given : a.values("shift")) {
+    const std::size_t equals = given.rfind('=');
+    const std::optional<long long> seconds =
+        seconds_of(equals == std::string::npos ? given : given.substr(equals + 1));
+    if (!seconds)
+      return bad_value(command, "shift", given, "expects [-]SECONDS or DIR=[-]SECONDS");
+    std::vector<std::size_t> rows;
+    if (equals == std::string::npos) {
+      for (std::size_t i = 0; i < m.folders().size(); ++i) rows.push_back(i);
+    } else if (const std::optional<std::size_t> row = m.row_of(given.substr(0, equals))) {
+      rows.push_back(*row);
+    } else {
+      return bad_value(command, "shift", given, "names a folder that is not one of the DIRs");
+    }
+    if (!m.shift(rows, *seconds, false) && *seconds != 0) return 1;
+  }
+  if (!m.reingest_request(request, true)) return 1;
   return run_console_ingestion(*session, ui, request, options);
 }
 
@@ -146,6 +177,8 @@ int run_multicam(const CommandSpec&, Args& a) {
   m_args.sort = a.value("sort");
   m_args.to = a.value("to");
   m_args.shift = a.value("shift");
+  if (a.values("shift").size() > 1)
+    return usage_error("multicam sync", "give --shift once (it moves every folder named)");
   m_args.json = a.has("json");
   m_args.dry_run = a.has("dry-run");
   // A dry run only shows the adjustment: its confirmation changes nothing on disk.
@@ -158,29 +191,56 @@ int run_multicam(const CommandSpec&, Args& a) {
   return order(m);
 }
 
+// The options of `ingest` that name the images, which come from the folders here.
+bool names_images(const std::string& option) {
+  return option == "card" || option == "files" || option == "all-cards" || option == "skip";
+}
+
 // The options of `multicam`: its own, then those of `ingest` for `multicam ingest`, but the
-// ones that name the images, which come from the folders here.
+// ones that name the images. An option of both (--json, --dry-run, --yes, --shift) is listed
+// once, for the subcommands of both.
 std::vector<OptionSpec> multicam_options() {
   std::vector<OptionSpec> options = {
       {"sort", "COLUMN", "the column to sort by: folder, start (default), end, adjust or images",
        false, "folder start end adjust images", "list"},
-      {"json", nullptr, "print the table as JSON", false, nullptr, "list"},
+      {"json", nullptr, "list: print the table as JSON; ingest: print the counters and the\n"
+                        "record as JSON instead of the report", false, nullptr, "list ingest"},
       {"to", "\"YYYY-MM-DD HH:MM:SS\"", "move every folder's times so that the first folder starts\n"
                                        "at this local time", false, nullptr, "sync"},
-      {"shift", "[-]SECONDS", "move every folder's times by this many seconds", false, nullptr,
-       "sync"},
-      {"dry-run", nullptr, "only show the adjusted table; no file is changed", false, nullptr,
-       "sync"},
-      {"yes", nullptr, "answer Yes to the question before the files change", false, nullptr,
-       "sync"},
+      {"shift", "[-]SECONDS|DIR=[-]SECONDS",
+       "sync: move every folder's times by this many seconds.\n"
+       "ingest: correct the capture times of every folder (or of DIR,\n"
+       "one of the folders named; repeat for several) by this many\n"
+       "seconds for this ingestion only: names and folders carry the\n"
+       "corrected times and no source file is changed. Shifts that\n"
+       "'multicam sync' wrote need no --shift: ingest reads them from\n"
+       "the sync journal kept in the user's folder (never on the card)",
+       true, nullptr, "sync ingest"},
+      {"dry-run", nullptr, "sync: only show the adjusted table; ingest: show where every image\n"
+                           "would go, under the names a real run would give it; no file is\n"
+                           "changed, copied or created and nothing is recorded",
+       false, nullptr, "sync ingest"},
+      {"yes", nullptr, "answer Yes to every question (sync: the one before the files change)",
+       false, nullptr, "sync ingest"},
   };
   for (OptionSpec o : ingest_command().options) {
     const std::string name = o.name;
-    if (name == "card" || name == "files" || name == "all-cards" || name == "skip") continue;
+    if (names_images(name) ||
+        std::any_of(options.begin(), options.end(),
+                    [&name](const OptionSpec& own) { return name == own.name; }))
+      continue;
     o.subcommands = "ingest";
     options.push_back(o);
   }
   return options;
+}
+
+// Options that exclude each other: --to and --shift, and those of `ingest` that are left.
+std::vector<std::pair<const char*, const char*>> multicam_conflicts() {
+  std::vector<std::pair<const char*, const char*>> conflicts = {{"to", "shift"}};
+  for (const auto& pair : ingest_command().conflicts)
+    if (!names_images(pair.first) && !names_images(pair.second)) conflicts.push_back(pair);
+  return conflicts;
 }
 
 }  // namespace
@@ -191,11 +251,19 @@ const CommandSpec& multicam_command() {
       "put several cameras' folders on one clock and ingest them in time order",
       {"list [--sort COLUMN] [--json] DIR...",
        "sync (--to \"YYYY-MM-DD HH:MM:SS\" | --shift [-]SECONDS) [--dry-run] [--yes] DIR...",
-       "order DIR...", "ingest [INGEST OPTIONS] DIR..."},
+       "order DIR...", "ingest [--shift [DIR=][-]SECONDS]... [INGEST OPTIONS] DIR..."},
       "Puts the folders of several cameras that photographed one event onto one clock, using\n"
       "the image files' modification times (EXIF data is never touched), and ingests all their\n"
       "images in one time order. Images are the files directly in each folder (no subfolders),\n"
-      "except hidden files and .xmp sidecars.",
+      "except hidden files and .xmp sidecars.\n"
+      "\n"
+      "A sync moves the files' times only; the EXIF dates inside them keep the camera's clock.\n"
+      "So every sync is recorded in the sync journal in the user's folder (multicam-sync.txt,\n"
+      "never beside the images), and 'multicam ingest' corrects each synchronized image's\n"
+      "capture time by what its syncs wrote, whatever the name and folder formats read (the\n"
+      "EXIF date, the file's time, a movie's header time), and says so folder by folder. An\n"
+      "image changed since its sync is named and taken as it is; no correction is ever guessed\n"
+      "from its times. 'ingest --shift' corrects the capture times without any sync.",
       {
           {"list", "DIR...", "each folder's first and last image time (local time) and its\n"
                              "image count", "dir"},
@@ -207,7 +275,7 @@ const CommandSpec& multicam_command() {
                                "and --skip", "dir"},
       },
       multicam_options(),
-      {{"to", "shift"}},
+      multicam_conflicts(),
       "0 success, 1 failure or nothing changed, 2 bad usage",
       run_multicam,
   };

@@ -5,11 +5,16 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <limits.h>
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <new>
 #include <set>
@@ -17,6 +22,7 @@
 #include <utility>
 
 #include "control/start_flow.h"
+#include "foundation/capture_shift.h"
 #include "foundation/fs.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
@@ -44,6 +50,8 @@ struct FolderImage {
   std::string path;
   std::string name;
   struct stat st;
+  std::int64_t pending = 0;  // its folder's pending adjustment, when a Re-Ingest takes it
+  std::size_t folder = 0;    // its folder's row
 };
 
 // An image is a regular file directly in the folder whose name neither begins with "." nor
@@ -85,6 +93,13 @@ void restore_times(const std::vector<const FolderImage*>& changed) {
   }
 }
 
+// The folder as the system resolves it, for the journal: one file is recorded once, whatever
+// name reached it. The path as given when it cannot be resolved.
+std::string real_folder(const std::string& folder) {
+  char resolved[PATH_MAX];
+  return ::realpath(folder.c_str(), resolved) ? std::string(resolved) : folder;
+}
+
 // The longest folder that holds every listed folder: the source of a Re-Ingest, so that
 // every image's path lies below it.
 std::string common_parent(const std::vector<ImageFolderInfo>& folders) {
@@ -101,6 +116,10 @@ std::string common_parent(const std::vector<ImageFolderInfo>& folders) {
 }
 
 }  // namespace
+
+MultiCamera::MultiCamera() : MultiCamera(default_sync_journal_path()) {}
+
+MultiCamera::MultiCamera(std::string journal_path) : journal_(std::move(journal_path)) {}
 
 // ---------------------------------------------------------------- the table
 
@@ -155,6 +174,7 @@ bool MultiCamera::scan(ImageFolderInfo& folder, bool write, SyncCounts& counts,
   const bool shifting = write && folder.adjustment != 0;
   std::optional<std::vector<FolderImage>> images;
   std::vector<const FolderImage*> changed;  // the images whose times this scan has set
+  std::vector<struct stat> after;           // and what each has now
   try {
     images = list_images(folder.path);
     if (images) changed.reserve(images->size());
@@ -187,6 +207,12 @@ bool MultiCamera::scan(ImageFolderInfo& folder, bool write, SyncCounts& counts,
         return false;
       }
       changed.push_back(&image);
+      struct stat now {};
+      if (sysio().lstat(image.path.c_str(), &now) != 0) {
+        now = image.st;
+        now.st_mtim = times[1];
+      }
+      after.push_back(now);  // as the file system keeps it (FAT rounds to two seconds)
     }
     earliest = first ? when : std::min(earliest, when);
     latest = first ? when : std::max(latest, when);
@@ -202,6 +228,9 @@ bool MultiCamera::scan(ImageFolderInfo& folder, bool write, SyncCounts& counts,
     if (folder.adjustment != 0) {
       ++counts.folders;
       counts.images += folder.image_count;
+      const std::string real = real_folder(folder.path);
+      for (std::size_t i = 0; i < changed.size(); ++i)
+        journal_.wrote(real + "/" + changed[i]->name, changed[i]->st, folder.adjustment, after[i]);
     }
     folder.adjustment = 0;
   }
@@ -300,14 +329,24 @@ bool MultiCamera::adjust(const std::vector<std::size_t>& selected, std::time_t t
   return shift(selected, static_cast<std::int64_t>(target) - f.start);
 }
 
-bool MultiCamera::shift(const std::vector<std::size_t>& selected, std::int64_t delta) {
+std::optional<std::size_t> MultiCamera::row_of(const std::string& path) const {
+  struct stat wanted, listed;
+  if (sysio().stat(path.c_str(), &wanted) != 0) return std::nullopt;
+  for (std::size_t row = 0; row < folders_.size(); ++row)
+    if (sysio().stat(folders_[row].path.c_str(), &listed) == 0 && listed.st_dev == wanted.st_dev &&
+        listed.st_ino == wanted.st_ino)
+      return row;
+  return std::nullopt;
+}
+
+bool MultiCamera::shift(const std::vector<std::size_t>& selected, std::int64_t delta, bool ask) {
   std::vector<std::size_t> rows;
   for (std::size_t row : selected)
     if (row < folders_.size() && std::find(rows.begin(), rows.end(), row) == rows.end())
       rows.push_back(row);
   if (rows.empty()) return false;
   if (delta == 0) {
-    alert_printf("No adjustment necessary. Date/time is unchanged.");
+    if (ask) alert_printf("No adjustment necessary. Date/time is unchanged.");
     return false;
   }
   constexpr std::int64_t kSpan = kLatestTime - kEarliestTime;
@@ -322,7 +361,7 @@ bool MultiCamera::shift(const std::vector<std::size_t>& selected, std::int64_t d
       return false;
     }
   }
-  if (!user_interface().ask_yes_no(adjustment_message(delta))) return false;
+  if (ask && !user_interface().ask_yes_no(adjustment_message(delta))) return false;
   for (std::size_t row : rows) {
     ImageFolderInfo& f = folders_[row];
     f.adjustment += delta;
@@ -357,6 +396,9 @@ SyncCounts MultiCamera::write_adjustments(const SyncProgress& progress) {
     }
   }
   sort_by(column_);
+  // The folders written keep their new times even when the journal cannot say so; a later
+  // ingestion then does not correct their EXIF dates, which the message names.
+  journal_.save();
   alert_printf("Synchronized %d folder(s) containing %d total images.", counts.folders,
                counts.images);
   return counts;
@@ -364,47 +406,104 @@ SyncCounts MultiCamera::write_adjustments(const SyncProgress& progress) {
 
 // ---------------------------------------------------------------- Re-Ingest
 
-std::optional<std::vector<std::string>> MultiCamera::merged_images() const {
-  if (pending_count() > 0) {
-    alert_printf(
-        "There are pending adjustments. You must Sync Files or Clear Adjustments before you "
-        "can Re-Ingest.");
-    return std::nullopt;
-  }
+namespace {
+
+// Every image of the folders, oldest first; equal times by file name, the same name in two
+// folders by the whole path. With `with_pending`, each time with its folder's pending
+// adjustment added. Nothing (after a message) when a folder cannot be listed, there are no
+// images or memory runs out.
+std::optional<std::vector<FolderImage>> merged(const std::vector<ImageFolderInfo>& folders,
+                                               bool with_pending) {
   try {
     std::vector<FolderImage> all;
-    for (const ImageFolderInfo& f : folders_) {
+    for (const ImageFolderInfo& f : folders) {
       std::optional<std::vector<FolderImage>> images = list_images(f.path);
       if (!images) {
         alert_printf("Can't access folder \"%s\". (error code %d)", f.path.c_str(), errno);
         return std::nullopt;
       }
-      all.insert(all.end(), std::make_move_iterator(images->begin()),
-                 std::make_move_iterator(images->end()));
+      for (FolderImage& image : *images) {
+        image.folder = static_cast<std::size_t>(&f - folders.data());
+        image.pending = with_pending ? f.adjustment : 0;
+        all.push_back(std::move(image));
+      }
     }
     if (all.empty()) {
       alert_printf("%s", kNoImages);
       return std::nullopt;
     }
-    // Equal times go by file name; the same name in two folders by the whole path.
     std::sort(all.begin(), all.end(), [](const FolderImage& a, const FolderImage& b) {
-      return std::tie(a.st.st_mtim.tv_sec, a.name, a.path) <
-             std::tie(b.st.st_mtim.tv_sec, b.name, b.path);
+      return std::make_tuple(a.st.st_mtim.tv_sec + a.pending, std::cref(a.name),
+                             std::cref(a.path)) <
+             std::make_tuple(b.st.st_mtim.tv_sec + b.pending, std::cref(b.name),
+                             std::cref(b.path));
     });
-    std::vector<std::string> paths;
-    paths.reserve(all.size());
-    for (FolderImage& image : all) paths.push_back(std::move(image.path));
-    return paths;
+    return all;
   } catch (const std::bad_alloc&) {
     alert_printf("Can't collect image file paths. Out of memory.");
     return std::nullopt;
   }
 }
 
-bool MultiCamera::reingest_request(StartRequest& request) const {
-  std::optional<std::vector<std::string>> images = merged_images();
-  if (!images) return false;
-  request.chosen_images = std::move(*images);
+// What a Re-Ingest corrects in one folder, for the lines that say so.
+struct FolderCorrections {
+  std::map<std::int64_t, int> synced;  // images by the shift syncs gave them
+  int changed_since = 0;
+};
+
+}  // namespace
+
+std::optional<std::vector<std::string>> MultiCamera::merged_images(bool with_pending) const {
+  if (!with_pending && pending_count() > 0) {
+    alert_printf(
+        "There are pending adjustments. You must Sync Files or Clear Adjustments before you "
+        "can Re-Ingest.");
+    return std::nullopt;
+  }
+  std::optional<std::vector<FolderImage>> all = merged(folders_, with_pending);
+  if (!all) return std::nullopt;
+  std::vector<std::string> paths;
+  paths.reserve(all->size());
+  for (FolderImage& image : *all) paths.push_back(std::move(image.path));
+  return paths;
+}
+
+bool MultiCamera::reingest_request(StartRequest& request, bool with_pending) const {
+  if (!with_pending && pending_count() > 0) return merged_images().has_value();
+  std::optional<std::vector<FolderImage>> all = merged(folders_, with_pending);
+  if (!all) return false;
+  std::vector<std::string> real(folders_.size());
+  for (std::size_t i = 0; i < folders_.size(); ++i) real[i] = real_folder(folders_[i].path);
+  std::vector<FolderCorrections> seen(folders_.size());
+  CaptureShifts shifts;
+  std::vector<std::string> paths;
+  paths.reserve(all->size());
+  for (FolderImage& image : *all) {
+    const SyncLookup synced = journal_.lookup(real[image.folder] + "/" + image.name, image.st);
+    if (synced.state == SyncState::kSynced) ++seen[image.folder].synced[synced.shift];
+    if (synced.state == SyncState::kChangedSince) ++seen[image.folder].changed_since;
+    // The file's own time already carries what the syncs wrote; the pending adjustment is in
+    // neither.
+    shifts.set(image.st.st_dev, image.st.st_ino, {synced.shift + image.pending, image.pending});
+    paths.push_back(std::move(image.path));
+  }
+  for (std::size_t i = 0; i < folders_.size(); ++i) {
+    const char* folder = folders_[i].path.c_str();
+    for (const auto& [shift, count] : seen[i].synced)
+      ui_printf("Capture times of %d image(s) in \"%s\" corrected by %lld seconds, as synchronized "
+                "earlier (their EXIF dates still show the camera's clock).\n",
+                count, folder, static_cast<long long>(shift));
+    if (with_pending && folders_[i].adjustment != 0)
+      ui_printf("Capture times of the %d image(s) in \"%s\" corrected by %lld seconds for this "
+                "ingestion only (no file is changed).\n",
+                folders_[i].image_count, folder, static_cast<long long>(folders_[i].adjustment));
+    if (seen[i].changed_since > 0)
+      ui_printf("%d image(s) in \"%s\" were synchronized earlier but have changed since: their "
+                "capture times are taken as they are.\n",
+                seen[i].changed_since, folder);
+  }
+  request.chosen_images = std::move(paths);
+  request.capture_shifts = std::move(shifts);
   request.source = common_parent(folders_);
   return true;
 }

@@ -6,6 +6,13 @@
 // never read or touched, and nothing but a confirmed Sync Files changes a file (only its
 // times).
 //
+// A sync cannot correct the times inside the files, which the ingestion's names and folders
+// may be made of ({@datetimeany} reads the EXIF date). So every sync is recorded in the sync
+// journal (control/sync_journal.h), and a Re-Ingest hands the ingestion each image's
+// correction: what syncs moved its file time by, for the times inside the file. An ingestion
+// may also take the pending adjustments as they are, for its capture times only, without any
+// file being changed.
+//
 // The desktop program's "Multi-Camera Shoot" window and `cardwright multicam` both drive one
 // MultiCamera. Every question goes through the installed user interface; messages through
 // alert_printf. The times are written through the system-call table (foundation/sysio.h), so
@@ -20,6 +27,7 @@
 #include <vector>
 
 #include "control/folder_choice.h"
+#include "control/sync_journal.h"
 
 namespace cw {
 
@@ -53,6 +61,11 @@ using SyncProgress = std::function<bool(int done, int total)>;
 
 class MultiCamera {
  public:
+  // Syncs are recorded in the user's sync journal.
+  MultiCamera();
+  // Syncs are recorded in the journal at `journal_path`; empty: in memory only.
+  explicit MultiCamera(std::string journal_path);
+
   // The folders in table order (sorted by the chosen column).
   const std::vector<ImageFolderInfo>& folders() const { return folders_; }
   // Sorts ascending by `column`; folders without images always come last, ties by path.
@@ -87,8 +100,11 @@ class MultiCamera {
   // adjustment_message(); false when nothing changed (no change needed, a folder without
   // images first, or the user said No).
   bool adjust(const std::vector<std::size_t>& selected, std::time_t target);
-  // The same with the delta given.
-  bool shift(const std::vector<std::size_t>& selected, std::int64_t delta);
+  // The same with the delta given; without `ask`, no confirmation is asked (an adjustment made
+  // only for an ingestion's capture times) and a delta of 0 changes nothing silently.
+  bool shift(const std::vector<std::size_t>& selected, std::int64_t delta, bool ask = true);
+  // The row of the listed folder that is `path` (under any name); none when it is not listed.
+  std::optional<std::size_t> row_of(const std::string& path) const;
 
   // "Sync Files": asks, then write_adjustments(). Nothing when the user said No.
   std::optional<SyncCounts> sync_files(const SyncProgress& progress = {});
@@ -101,16 +117,23 @@ class MultiCamera {
 
   // "Re-Ingest": every image of every folder, by modification time and then by file name.
   // Nothing (after a message) while adjustments are pending or when there are no images.
-  std::optional<std::vector<std::string>> merged_images() const;
-  // Completes a Start request with the merged images as the chosen-image list and the
-  // folders' common parent as its source; false (after a message) as merged_images().
-  bool reingest_request(StartRequest& request) const;
+  // With `with_pending`, pending adjustments are no reason to refuse: each image's time is
+  // taken with its folder's pending adjustment added.
+  std::optional<std::vector<std::string>> merged_images(bool with_pending = false) const;
+  // Completes a Start request with the merged images as the chosen-image list, the folders'
+  // common parent as its source and each image's capture-time correction: the shift recorded
+  // syncs gave its file time (which its contents still lack), plus, with `with_pending`, its
+  // folder's pending adjustment (for both, no file being changed). Shows what is corrected,
+  // folder by folder, and names the synchronized images changed since, which are not. False
+  // (after a message) as merged_images().
+  bool reingest_request(StartRequest& request, bool with_pending = false) const;
 
  private:
   void refresh();
   bool scan(ImageFolderInfo& folder, bool write, SyncCounts& counts,
             const std::function<bool()>& stop = {});
 
+  SyncJournal journal_;
   std::vector<ImageFolderInfo> folders_;
   MultiCamColumn column_ = MultiCamColumn::kStart;
   std::string note_;

@@ -499,6 +499,7 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   if (!r.cards_mode) session.ui().set_status("Copying images");
   if (!param.build(b)) return stop_recorded(StartStop::kPrepareFailed, "Failed to prepare for ingestion");
   override_list(param.params, r.given);
+  param.params.capture_shifts = r.capture_shifts;  // never those of an earlier request
   std::string& card_param = param.params.values[kParamCardFolder];
   if (r.cards_mode)
     card_param = "[mounted cards]";

@@ -32,6 +32,8 @@ struct StartRequest {
   // chooser's folder, a card the command line names). Empty: the preset decides.
   std::string source;
   std::optional<std::vector<std::string>> chosen_images;  // the image chooser's or multi-camera list
+  // Corrections of the chosen images' capture times (a multi-camera shoot); empty for none.
+  CaptureShifts capture_shifts;
   // Database choices by name, each added when new. Unset: the master's last choice, else the
   // "[unknown]" entry.
   std::optional<std::string> client, project, card_name;

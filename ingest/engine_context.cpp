@@ -66,7 +66,8 @@ MacroEnvironment& EngineContext::macro_environment() {
   // instance serves every run that was given none.
   static MacroEnvironment images_only;
   if (!run_macro_env)
-    run_macro_env = std::make_unique<RunMacroEnvironment>(macro_env ? *macro_env : images_only);
+    run_macro_env = std::make_unique<RunMacroEnvironment>(macro_env ? *macro_env : images_only,
+                                                          capture_shifts);
   return *run_macro_env;
 }
 

@@ -30,6 +30,7 @@
 
 namespace cw {
 
+class CaptureShifts;
 class Database;
 class MacroEnvironment;
 class SidecarWorker;
@@ -138,6 +139,8 @@ class EngineContext : public RunContext {
   std::string project;
   std::string raw_settings_path;
   const std::vector<std::string>* file_array = nullptr;  // not owned
+  // Corrections of the images' capture times (not owned); none: the times as they are.
+  const CaptureShifts* capture_shifts = nullptr;
   std::string scan_root;
   std::string card_folder;
   CardFiles card_files;

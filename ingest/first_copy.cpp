@@ -195,7 +195,7 @@ void note_target(ImageRecord& r, const std::string& target) {
 // `behind`: the sidecar may be placed while the run goes on (nothing reads it before the run
 // settles the placements).
 bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r, bool behind) {
-  const std::string date = sidecar_date_text(r.modified);
+  const std::string date = sidecar_date_text(r.capture_time());
   std::optional<PreparedSidecar> prepared;
   if (ctx.sidecar_worker && r.index >= 0)
     prepared = ctx.sidecar_worker->take(static_cast<std::size_t>(r.index));

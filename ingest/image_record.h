@@ -18,10 +18,14 @@ struct ImageRecord {
   std::string target_folder;       // relative to the first-copy root; "." for the root
   std::uint64_t size = 0;          // bytes, from the source
   std::time_t modified = 0;        // the source's modification time
+  std::int64_t file_time_shift = 0;  // correction of `modified` as a capture time (naming)
   std::string number_text;         // 4 or 6 digits, or empty
   int index = 0;                   // position in the image list
   long ledger = -1;                // its entry in the run's ledger; -1 before it has one
   bool from_earlier_run = false;   // its first copy was made by an earlier run
+
+  // The time names, folders and sidecars date the image by when its file's contents give none.
+  std::time_t capture_time() const { return modified + static_cast<std::time_t>(file_time_shift); }
 
   const std::string& relative_folder() const {
     static const std::string empty;

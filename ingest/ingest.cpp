@@ -159,6 +159,7 @@ bool take_options(const ParamList& p, EngineContext& ctx) {
   ctx.number_range_source = p.text(kParamNumberRangeSource) == "1" ? 1 : 2;
   if (ctx.number_range_source == 1) ctx.number_range_digits = 4;
   ctx.file_array = p.file_array ? &*p.file_array : nullptr;
+  ctx.capture_shifts = p.capture_shifts.empty() ? nullptr : &p.capture_shifts;
   ctx.convert_dngs = p.flag(kParamWantConvertDNGs);
   ctx.xmp_to_jpg = p.flag(kParamWantXMPtoJPG);
   ctx.extract_jpg = p.flag(kParamExtractJPG);

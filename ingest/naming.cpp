@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "foundation/capture_shift.h"
 #include "foundation/fs.h"
 #include "foundation/locks.h"
 #include "foundation/log.h"
@@ -65,7 +66,7 @@ std::string sequence_text(long sequence) {
 MacroInputs naming_inputs(EngineContext& ctx, const ImageRecord& record, long sequence) {
   MacroInputs in;
   in.cur_filename = record.base_name;
-  in.cur_datetime = date_text(record.modified);
+  in.cur_datetime = date_text(record.capture_time());
   in.cur_sequence = sequence_text(sequence);
   in.unique_id = make_unique_id();
   in.number_range = ctx.control().number_ranges().placeholder;
@@ -203,6 +204,12 @@ bool name_image(EngineContext& ctx, ImageRecord& record, std::string& message) {
     message = text_with_path("error accessing path (1)", record.source_path);
     return false;
   }
+  // A wrong camera clock is corrected here for the file's time, and by the run's macro
+  // environment for the times inside the file.
+  record.file_time_shift = 0;
+  if (ctx.capture_shifts)
+    if (const std::optional<CaptureShift> shift = ctx.capture_shifts->find(record.source_path))
+      record.file_time_shift = shift->file_time;
   number_range_choose(ctx.control().number_ranges(), ctx.number_range_digits);
   long sequence = 0;
   if (!make_file_name(ctx, record, sequence)) {

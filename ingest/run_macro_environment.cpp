@@ -1,6 +1,7 @@
 // Remembered database values and EXIF values of one run.
 #include "ingest/run_macro_environment.h"
 
+#include "foundation/capture_shift.h"
 #include "metadata/macro_exif.h"
 
 namespace cw {
@@ -16,6 +17,11 @@ const ExifPairs* RunMacroEnvironment::remembered(const std::string& path) {
   if (auto it = images_.find(path); it != images_.end()) return &it->second;
   ExifPairs pairs;
   if (!base_.image_exif(path, pairs)) return nullptr;
+  if (shifts_)
+    if (const std::optional<CaptureShift> shift = shifts_->find(path); shift && shift->recorded)
+      for (auto& [name, value] : pairs)
+        if (name == "DateTimeOriginal" || name == "DateTimeDigitized" || name == "DateTimeChanged")
+          value = shift_exif_date(value, shift->recorded);
   if (images_.size() >= kMaxImages) images_.clear();
   return &images_.emplace(path, std::move(pairs)).first->second;
 }

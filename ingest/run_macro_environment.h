@@ -3,6 +3,10 @@
 // name, its folder and its sidecar, and each database value once for the whole run, rather
 // than once for every macro that asks (a card of small images spends most of its naming time
 // there otherwise).
+//
+// An image whose camera clock was wrong gets its dates corrected here, as they are read: every
+// macro that dates the image by its contents (an EXIF date, a movie's header time, their month
+// and weekday names) then sees the corrected time, and the file itself is never changed.
 #pragma once
 
 #include <map>
@@ -14,9 +18,13 @@
 
 namespace cw {
 
+class CaptureShifts;
+
 class RunMacroEnvironment : public MacroEnvironment {
  public:
-  explicit RunMacroEnvironment(MacroEnvironment& base) : base_(base) {}
+  // `shifts` (not owned, may be null) corrects the dates recorded in the images.
+  explicit RunMacroEnvironment(MacroEnvironment& base, const CaptureShifts* shifts = nullptr)
+      : base_(base), shifts_(shifts) {}
 
   PresetValue master_property(std::string_view name) override {
     return base_.master_property(name);
@@ -43,6 +51,7 @@ class RunMacroEnvironment : public MacroEnvironment {
   static constexpr std::size_t kMaxImages = 4096;
 
   MacroEnvironment& base_;
+  const CaptureShifts* shifts_;
   std::map<std::string, std::optional<std::string>> values_;  // by query text
   std::unordered_map<std::string, ExifPairs> images_;          // by path; readable images only
 };

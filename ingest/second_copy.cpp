@@ -234,7 +234,7 @@ bool copy_unchanged(EngineContext& ctx, const std::string& file, const std::stri
                      copy, made))
     return false;
   const ImageRecord* r = image.record;
-  const std::string date = r ? sidecar_date_text(r->modified) : std::string();
+  const std::string date = r ? sidecar_date_text(r->capture_time()) : std::string();
   std::lock_guard<std::recursive_mutex> lock(databaseLock);
   return create_sidecar(ctx, file, r ? &r->base_name : nullptr, r ? &date : nullptr,
                         r ? &r->number_text : nullptr, false, target);

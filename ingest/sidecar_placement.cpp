@@ -176,7 +176,7 @@ void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
     if (model) {
       placed = place_copied_sidecar(*model, folder, target);
     } else {
-      const std::string date = sidecar_date_text(r.modified);
+      const std::string date = sidecar_date_text(r.capture_time());
       std::string text, message;
       bool built;
       {

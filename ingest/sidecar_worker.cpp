@@ -26,7 +26,7 @@ SidecarWorker::SidecarWorker(EngineContext& ctx)
       env_(ctx.macro_environment()) {
   inputs_.reserve(ctx.images.size());
   for (const ImageRecord& r : ctx.images)
-    inputs_.push_back({r.source_path, r.base_name, sidecar_date_text(r.modified), r.number_text});
+    inputs_.push_back({r.source_path, r.base_name, sidecar_date_text(r.capture_time()), r.number_text});
   ready_.resize(inputs_.size());
   try {
     thread_ = std::thread(&SidecarWorker::work, this);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/capture_shift.h"
+
 namespace cw {
 
 // Positions of the parameter list, in order.
@@ -62,6 +64,9 @@ struct ParamList {
   std::vector<std::string> values;
   // Position 24: full paths of the images the user picked, or nothing for a whole card.
   std::optional<std::vector<std::string>> file_array;
+  // Corrections of the capture times the run names and files images by (a multi-camera shoot
+  // whose clocks disagreed); empty for none. Not a position of the list.
+  CaptureShifts capture_shifts;
 
   int count() const { return static_cast<int>(values.size()); }
   // The text at a position; empty when the list is shorter.

@@ -527,6 +527,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
         "available when you press the Cards button.");
   } else {
     request.chosen_images = chosen_;
+    if (chosen_) request.capture_shifts = chosen_shifts_;
   }
   auto chosen_name = [](QComboBox* c) -> std::optional<std::string> {
     if (c->currentText().isEmpty()) return std::nullopt;
@@ -543,6 +544,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
     alert_printf("No primary folder is set: choose one under Tools > Presets, Destination.");
   if (!start.run) {
     chosen_.reset();
+    chosen_shifts_ = {};
     re_enable();
     return;
   }
@@ -588,6 +590,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
     });
   starting_number_->setText(q(starting_number()));
   chosen_.reset();
+  chosen_shifts_ = {};
   fill_clients();
   fill_cards();
   re_enable();
@@ -595,9 +598,11 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   Q_EMIT ingestion_finished(outcome.success);
 }
 
-void MainWindow::start_ingestion_of(std::vector<std::string> images, const std::string& source) {
+void MainWindow::start_ingestion_of(std::vector<std::string> images, const std::string& source,
+                                    const CaptureShifts& shifts) {
   if (busy_) return;
   chosen_ = std::move(images);
+  chosen_shifts_ = shifts;
   pending_source_.clear();
   start_ingestion(false, source);
 }
@@ -612,6 +617,7 @@ void MainWindow::re_enable() {
 void MainWindow::choose_images() {
   if (busy_) return;
   chosen_.reset();
+  chosen_shifts_ = {};
   pending_source_.clear();
   const std::string folder = chooser_folder(session_);
   if (folder.empty()) {

@@ -22,6 +22,7 @@
 #include "control/update_check.h"
 #include "control/viewer.h"
 #include "database/database.h"
+#include "foundation/capture_shift.h"
 #include "ui/drive_worker.h"
 
 class QAction;
@@ -57,7 +58,8 @@ class MainWindow : public QMainWindow {
   // Start (with the pending source), Cards... and an automatic start call this.
   void start_ingestion(bool cards_mode, const std::string& source = {});
   // Ingests these images, in this order, from `source` (a multi-camera Re-Ingest).
-  void start_ingestion_of(std::vector<std::string> images, const std::string& source);
+  void start_ingestion_of(std::vector<std::string> images, const std::string& source,
+                          const CaptureShifts& shifts = {});
   // "Thumbs...".
   void choose_images();
   // "Eject".
@@ -116,6 +118,7 @@ class MainWindow : public QMainWindow {
   std::deque<std::function<void(bool)>> eject_done_;
   std::string pending_source_;
   std::optional<std::vector<std::string>> chosen_;
+  CaptureShifts chosen_shifts_;  // corrections of the chosen images' capture times
   std::future<std::optional<AutomaticUpdateText>> update_;
   bool placed_ = false;
   int preview_generation_ = 0;

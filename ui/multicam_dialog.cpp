@@ -117,7 +117,7 @@ MultiCameraDialog::MultiCameraDialog(AppSession& session, QWidget* parent)
   connect(reingest_, &QPushButton::clicked, this, [this] {
     StartRequest request;
     if (shoot_.reingest_request(request) && request.chosen_images)
-      Q_EMIT reingest(*request.chosen_images, request.source);
+      Q_EMIT reingest(*request.chosen_images, request.source, request.capture_shifts);
   });
   connect(adjust, &QPushButton::clicked, this, &MultiCameraDialog::adjust);
   connect(reset, &QPushButton::clicked, this, &MultiCameraDialog::show_selection);

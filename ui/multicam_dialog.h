@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "control/multicam.h"
+#include "foundation/capture_shift.h"
 #include "ui/grid.h"
 
 class QDateEdit;
@@ -39,8 +40,10 @@ class MultiCameraDialog : public QDialog {
   void show_table();
 
  Q_SIGNALS:
-  // Re-Ingest: ingest these images, in this order, from `source`.
-  void reingest(const std::vector<std::string>& images, const std::string& source);
+  // Re-Ingest: ingest these images, in this order, from `source`, their capture times
+  // corrected by `shifts` (what syncs wrote into their file times only).
+  void reingest(const std::vector<std::string>& images, const std::string& source,
+                const CaptureShifts& shifts);
 
  protected:
   void reject() override;

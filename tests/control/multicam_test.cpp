@@ -1,6 +1,7 @@
 // The multi-camera shoot: what counts as an image, the table's order, adjustments and their
 // confirmation, writing the times with an injected failure, the merged order of a Re-Ingest,
-// local times against Python's, and the command line from sync to ingestion.
+// local times against Python's, the command line from sync to ingestion, and a shoot whose
+// second camera's clock was wrong named by the corrected clock.
 #include "control/multicam.h"
 
 #include <gmock/gmock.h>
@@ -9,6 +10,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 #include "control/start_flow.h"
 #include "foundation/sysio.h"
@@ -183,6 +185,98 @@ TEST_F(MultiCam, ReIngestTakesImagesByTimeThenByName) {
                                       a + "/A_1.JPG", b + "/B_5.JPG", a + "/A_2.JPG"}));
 }
 
+TEST_F(MultiCam, ReIngestCorrectsCaptureTimesByWhatSyncsWroteOrWhatIsPending) {
+  const std::string journal = dir / "user/multicam-sync.txt";
+  using Shifts = std::map<std::string, CaptureShift>;
+  auto shifts_of = [](const StartRequest& r) {
+    Shifts found;
+    for (const std::string& path : *r.chosen_images)
+      if (std::optional<CaptureShift> s = r.capture_shifts.find(path))
+        found[fs::path(path).filename().string()] = *s;
+    return found;
+  };
+  // Pending, for the ingestion only: camB an hour later in both clocks, no file touched.
+  MultiCamera m(journal);
+  ASSERT_TRUE(m.add_folders({a, b}));
+  ASSERT_TRUE(m.shift({0}, 3600, false));  // camB, the earlier folder
+  StartRequest pending;
+  EXPECT_FALSE(m.reingest_request(pending));
+  ASSERT_TRUE(m.reingest_request(pending, true));
+  EXPECT_EQ(*pending.chosen_images,
+            (std::vector<std::string>{a + "/A_0.JPG", b + "/B_0.JPG", a + "/A_1.JPG",
+                                      b + "/B_1.JPG", a + "/A_2.JPG"}));
+  EXPECT_EQ(shifts_of(pending), (Shifts{{"B_0.JPG", {3600, 3600}}, {"B_1.JPG", {3600, 3600}}}));
+  EXPECT_EQ(mtime_of(b + "/B_0.JPG"), kT + 10 - 3600);
+
+  // Synced: the file times carry the shift; the times inside the files still need it, also
+  // for the next program, which reads the journal.
+  ASSERT_TRUE(m.write_adjustments().complete);
+  MultiCamera next(journal);
+  ASSERT_TRUE(next.add_folders({a, b}));
+  StartRequest synced;
+  captured_ui().clear();
+  ASSERT_TRUE(next.reingest_request(synced));
+  EXPECT_EQ(*synced.chosen_images, *pending.chosen_images);
+  EXPECT_EQ(shifts_of(synced), (Shifts{{"B_0.JPG", {3600, 0}}, {"B_1.JPG", {3600, 0}}}));
+  EXPECT_EQ(captured_ui().pane, "Capture times of 2 image(s) in \"" + b +
+                                    "\" corrected by 3600 seconds, as synchronized earlier "
+                                    "(their EXIF dates still show the camera's clock).\n");
+
+  // A file changed since its sync is named and taken as it is; a shift for the ingestion adds
+  // to what the syncs wrote.
+  ASSERT_TRUE(fixtures::write_with_time(b + "/B_1.JPG", "x", kT + 31));
+  ASSERT_TRUE(next.shift({*next.row_of(b + "/")}, -5, false));
+  captured_ui().clear();
+  StartRequest changed;
+  ASSERT_TRUE(next.reingest_request(changed, true));
+  EXPECT_EQ(shifts_of(changed), (Shifts{{"B_0.JPG", {3595, -5}}, {"B_1.JPG", {-5, -5}}}));
+  EXPECT_THAT(captured_ui().pane, ::testing::HasSubstr("1 image(s) in \"" + b +
+                                                       "\" were synchronized earlier but have "
+                                                       "changed since"));
+}
+
+TEST(MultiCamJournal, SyncsAddUpAreMergedBetweenProgramsAndEndWhenUndone) {
+  test::TempDir dir;
+  const std::string journal = dir / "journal.txt";
+  const std::string odd = dir / "odd\nname\\x.JPG", plain = dir / "plain.JPG";
+  // The file's state, after giving it the time `when` when one is given.
+  auto state = [](const std::string& path, std::time_t when = -1) {
+    if (when >= 0) {
+      EXPECT_TRUE(fixtures::write_with_time(path, "x", when));
+    }
+    struct stat st;
+    EXPECT_EQ(::stat(path.c_str(), &st), 0);
+    return st;
+  };
+  const struct stat odd0 = state(odd, 1000), plain0 = state(plain, 1000);
+  SyncJournal first(journal), second(journal);
+  first.wrote(odd, odd0, -300, state(odd, 700));
+  const struct stat odd1 = state(odd);
+  first.wrote(odd, odd1, 20, state(odd, 720));
+  ASSERT_TRUE(first.save());
+  second.wrote(plain, plain0, 60, state(plain, 1060));  // read the journal before `first` saved
+  ASSERT_TRUE(second.save());
+  SyncJournal reread(journal);
+  EXPECT_EQ(reread.lookup(odd, state(odd)).shift, -280);
+  EXPECT_EQ(reread.lookup(plain, state(plain)).shift, 60);
+  const struct stat plain1 = state(plain);
+  reread.wrote(plain, plain1, -60, state(plain, 1000));  // back where the camera put it
+  ASSERT_TRUE(reread.save());
+  SyncJournal last(journal);
+  EXPECT_EQ(last.lookup(plain, state(plain)).state, SyncState::kNone);
+  EXPECT_EQ(last.lookup(odd, state(odd)).state, SyncState::kSynced);
+  EXPECT_EQ(last.lookup(odd, state(odd, 721)).state, SyncState::kChangedSince);
+
+  // A journal that cannot be written says so.
+  captured_ui().clear();
+  SyncJournal blocked(plain + "/journal.txt");
+  const struct stat odd2 = state(odd);
+  blocked.wrote(odd, odd2, 5, state(odd, 726));
+  EXPECT_FALSE(blocked.save());
+  EXPECT_THAT(captured_ui().alerts.back(),
+              StartsWith("Can't record the synchronized times in \"" + plain + "/journal.txt\""));
+}
+
 TEST(MultiCamTime, LocalTargetsMatchPythonAcrossSummerTimeChanges) {
   const char* saved = std::getenv("TZ");
   const std::string restore = saved ? saved : "";
@@ -261,6 +355,100 @@ TEST_F(MultiCam, TheCommandLineSyncsACameraThenIngestsInTimeOrder) {
   }
   EXPECT_EQ(numbered + "\n", expected);
   EXPECT_EQ(copied.size(), 5u);
+}
+
+// Camera A's clock is right; camera B's runs 3792 s ahead, and its true times fall just before
+// midnight, so that its wrong clock puts its images into the next day. Names and folders are
+// made of {@datetimeany}: the EXIF date, or the file's time for a file without EXIF (the WAV).
+TEST(MultiCamClock, NamesAndFoldersFollowTheCorrectedClockAndSourcesStayAsTheyWere) {
+  test::TempDir dir;
+  const std::string a = dir / "shoot/camA", b = dir / "shoot/camB", archive = dir / "archive";
+  std::tm day{};
+  day.tm_year = 2024 - 1900;
+  day.tm_mon = 4;
+  day.tm_mday = 17;
+  day.tm_hour = 23;
+  day.tm_min = 30;
+  day.tm_isdst = -1;
+  const std::time_t t = std::mktime(&day);
+  constexpr std::time_t kAhead = 3792;
+  const std::vector<std::pair<std::string, std::time_t>> shots = {  // paths and true times
+      {a + "/A_1.JPG", t}, {a + "/A_2.JPG", t + 60}, {b + "/B_1.JPG", t + 30},
+      {b + "/B_2.JPG", t + 90}, {b + "/B_3.WAV", t + 120}};
+  std::vector<std::string> expected, bytes;
+  std::vector<long> card_times, synced_times;
+  for (const auto& [path, taken] : shots) {
+    const std::time_t shown = taken + (path.rfind(b, 0) == 0 ? kAhead : 0);
+    fs::create_directories(fs::path(path).parent_path());
+    ASSERT_TRUE(fixtures::write_with_time(
+        path, path.back() == 'V' ? "sound" : fixtures::make_jpeg(fixtures::exif_date(shown)),
+        shown));
+    bytes.push_back(test::read_file(path));
+    card_times.push_back(shown);
+    synced_times.push_back(taken);
+    // The name wanted: the true time, stamped as the macro language stamps dates.
+    char stamp[32];
+    std::tm local{};
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d/%Y%m%d_%H%M%S_", localtime_r(&taken, &local));
+    expected.push_back(stamp + fs::path(path).filename().string());
+  }
+  std::sort(expected.begin(), expected.end());
+  auto sources_are = [&](const std::vector<long>& times) {
+    for (std::size_t i = 0; i < shots.size(); ++i) {
+      EXPECT_EQ(test::read_file(shots[i].first), bytes[i]) << shots[i].first;
+      EXPECT_EQ(mtime_of(shots[i].first), times[i]) << shots[i].first;
+    }
+  };
+  // The targets a dry run lists, below the archive.
+  auto planned = [&](const std::string& out) {
+    std::vector<std::string> names;
+    for (std::size_t at = out.find("    -> "); at != std::string::npos;
+         at = out.find("    -> ", at + 1)) {
+      const std::size_t from = at + 7 + archive.size() + 1;
+      names.push_back(out.substr(from, out.find('\n', at) - from));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const std::string ingest =
+      "multicam ingest --primary " + sh_quote(archive) +
+      " --no-backup --no-jpeg-verify --name-format '{@datetimeany}_{@filename}' "
+      "--folder-format '{@datetimeany,1,4}-{@datetimeany,5,2}-{@datetimeany,7,2}' ";
+  const std::string folders = " " + sh_quote(a) + " " + sh_quote(b);
+
+  // Without a sync: the correction is given for this run only, and nothing is changed.
+  std::string out;
+  ASSERT_EQ(test::run_cardwright(ingest + "--dry-run --shift " + sh_quote(b + "=-3792") + folders,
+                                 &out),
+            0)
+      << out;
+  EXPECT_EQ(planned(out), expected) << out;
+  sources_are(card_times);
+
+  // The sync moves B's file times; the ingestion takes the rest from the sync journal.
+  ASSERT_EQ(test::run_cardwright("multicam sync --shift -3792 --yes " + sh_quote(b), &out), 0)
+      << out;
+  sources_are(synced_times);
+  ASSERT_EQ(test::run_cardwright(ingest + "--dry-run" + folders, &out), 0) << out;
+  EXPECT_EQ(planned(out), expected) << out;
+  EXPECT_FALSE(fs::exists(archive));
+
+  ASSERT_EQ(test::run_cardwright(ingest + folders, &out), 0) << out;
+  std::vector<std::string> copied;
+  for (const auto& e : fs::recursive_directory_iterator(archive))
+    if (e.is_regular_file() && e.path().extension() != ".xmp" &&
+        e.path().parent_path().filename() != "Manifests")
+      copied.push_back(fs::relative(e.path(), archive).string());
+  std::sort(copied.begin(), copied.end());
+  EXPECT_EQ(copied, expected);
+  // The copies' EXIF is the camera's, byte for byte; nothing was put beside the images.
+  const auto b1 = std::find_if(expected.begin(), expected.end(), [](const std::string& name) {
+    return name.ends_with("_B_1.JPG");
+  });
+  ASSERT_NE(b1, expected.end());
+  EXPECT_EQ(test::read_file(archive + "/" + *b1), bytes[2]);
+  sources_are(synced_times);
+  EXPECT_EQ(std::distance(fs::directory_iterator(b), fs::directory_iterator()), 3);
 }
 
 }  // namespace

@@ -259,7 +259,7 @@ TEST_F(Desktop, MultiCameraShootIsAdjustedSyncedAndReingestedInTimeOrder) {
   open({}, {{"PrimaryFolder", archive},
             {"WantBackup", "0"},
             {"WantJPEGVerify", "0"},
-            {"NameFormat", "{@sequence,-4}_{@filename}"}});
+            {"NameFormat", "{@sequence,-4}_{@datetimeany,10}_{@filename}"}});
   answers.then(press("Multi-Camera Shoot", "Choose..."));
   answers.then(pick("Folder chooser", dir / "shoot/camA"));
   answers.then(select_all_folders());
@@ -285,8 +285,10 @@ TEST_F(Desktop, MultiCameraShootIsAdjustedSyncedAndReingestedInTimeOrder) {
   for (const auto& e : fs::recursive_directory_iterator(archive))
     if (e.path().extension() == ".JPG") names.push_back(e.path().stem());
   std::sort(names.begin(), names.end());
-  EXPECT_THAT(names, ::testing::ElementsAre("0001_A_0001", "0002_B_0001", "0003_A_0002",
-                                            "0004_B_0002", "0005_A_0003"));
+  // Camera B's names carry its EXIF times corrected by the hour the sync wrote.
+  EXPECT_THAT(names, ::testing::ElementsAre("0001_102030_A_0001", "0002_102040_B_0001",
+                                            "0003_102050_A_0002", "0004_102100_B_0002",
+                                            "0005_102110_A_0003"));
   EXPECT_EQ(newest("result"), "SUCCESS");
 }
 
