@@ -360,8 +360,13 @@ std::optional<Pending> begin_tagging(const GpsRunSettings& gps, TagWriter& write
     return std::nullopt;
   }
   GpsPosition where;
+  std::int64_t adjustment = gps.adjustment;
+  if (gps.image_adjustments)
+    if (const auto own = gps.image_adjustments->find(image); own != gps.image_adjustments->end())
+      adjustment += own->second;
   const GpsMatch match =
-      gps.tracks ? gps.tracks->interpolate(image, gps.adjustment, gps.video_times_local, where) : GpsMatch::kOutOfRange;
+      gps.tracks ? gps.tracks->interpolate(image, adjustment, gps.video_times_local, where)
+                 : GpsMatch::kOutOfRange;
   if (match != GpsMatch::kFound) {
     ++(match == GpsMatch::kOutOfRange ? counts.out_of_interval : counts.errors);
     return std::nullopt;

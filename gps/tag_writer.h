@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string_view>
@@ -44,6 +45,9 @@ struct GpsRunSettings {
   // Set once a missing ExifTool has been reported; shared by the copies of these settings,
   // so it is reported once while the program runs.
   std::shared_ptr<std::atomic<bool>> missing_reported = std::make_shared<std::atomic<bool>>(false);
+  // Seconds added to the times of some images besides (a camera clock corrected for them
+  // alone), by the image's path; null: none.
+  const std::map<std::string, std::int64_t>* image_adjustments = nullptr;
 };
 
 struct GpsTagCounts {

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <array>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -157,6 +158,9 @@ class EngineContext : public RunContext {
   std::string status;
   std::vector<std::string> owned_paths;
   std::vector<std::string> gps_list;  // files to be GPS-tagged
+  // Corrections of the camera clock for copies whose capture times are corrected (seconds, by
+  // the copy's path): their positions are looked up at the corrected time.
+  std::map<std::string, std::int64_t> gps_time_shifts;
   std::vector<std::string> gps_untaggable;  // files that cannot carry GPS tags (videos)
   std::shared_ptr<TagWriter> gps_writer;  // the run's one ExifTool process, once started
   ImageChecks image_checks;           // verification of the first copies, off this thread

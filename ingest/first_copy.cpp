@@ -205,11 +205,13 @@ bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r, bool behin
                         behind ? ctx.sidecar_worker.get() : nullptr);
 }
 
-// Without a backup the copy is final: it joins the run's GPS list when the run tags images.
-// With one it lies in the pre-conversion tree, whose folders are burned apart.
-void register_copy(EngineContext& ctx, const std::string& target) {
+// Without a backup the copy is final: it joins the run's GPS list when the run tags images,
+// with the correction of its camera's clock if it has one. With one it lies in the pre-conversion tree, whose folders are burned apart.
+void register_copy(EngineContext& ctx, const ImageRecord& r, const std::string& target) {
   if (!ctx.want_backup) {
-    if (gps_tagging_enabled(ctx)) register_gps_image(ctx.gps_list, target);
+    if (!gps_tagging_enabled(ctx)) return;
+    register_gps_image(ctx.gps_list, target);
+    if (r.recorded_time_shift != 0) ctx.gps_time_shifts[target] = r.recorded_time_shift;
   } else {
     ctx.control().add_burn_folder(BurnList::kPreConversion, folder_of(target));
   }
@@ -362,7 +364,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     message.clear();  // reported by the sidecar step
     return false;
   }
-  register_copy(ctx, name.path);
+  register_copy(ctx, r, name.path);
   // A final copy of a raw file gets its preview beside it; with a backup the second copy
   // does this in the primary tree.
   if (raw_preview && !extract_jpeg(ctx, nullptr, r.first_copy_path)) {

@@ -31,6 +31,13 @@ TagWriter& writer_of(EngineContext& ctx) {
   return *ctx.gps_writer;
 }
 
+// The run's GPS settings with the corrections of the camera clock some images have.
+GpsRunSettings settings_of(const EngineContext& ctx) {
+  GpsRunSettings settings = *ctx.gps;
+  if (!ctx.gps_time_shifts.empty()) settings.image_adjustments = &ctx.gps_time_shifts;
+  return settings;
+}
+
 StopSource stop_of(EngineContext& ctx) {
   return [&ctx] { return ctx.stop_requested(); };
 }
@@ -58,7 +65,7 @@ bool gps_tag_file(EngineContext& ctx, const std::string& file, std::optional<Cop
   // A missing ExifTool is reported once, by the summary; here its images count as errors.
   GpsTagCounts counts = counts_of(ctx);
   std::string results;
-  tag_image(*ctx.gps, writer_of(ctx), file, counts, results, stop_of(ctx));
+  tag_image(settings_of(ctx), writer_of(ctx), file, counts, results, stop_of(ctx));
   if (record) end_copy_change(ctx, *record);
   keep_counts(ctx, counts);
   ctx.report_append(results);
@@ -83,7 +90,7 @@ bool gps_summary(EngineContext& ctx) {
     ctx.progress_file_done(0);
   };
   if (n > 0) ctx.progress_begin(ProgressPhase::kTagging, n, 0);
-  const bool ok = tag_images(*ctx.gps, writer_of(ctx), ctx.gps_list, counts, results,
+  const bool ok = tag_images(settings_of(ctx), writer_of(ctx), ctx.gps_list, counts, results,
                              stop_of(ctx), tagged);
   ctx.gps_writer.reset();  // the run's last image is tagged: ExifTool ends now
   keep_counts(ctx, counts);

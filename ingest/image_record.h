@@ -19,6 +19,7 @@ struct ImageRecord {
   std::uint64_t size = 0;          // bytes, from the source
   std::time_t modified = 0;        // the source's modification time
   std::int64_t file_time_shift = 0;  // correction of `modified` as a capture time (naming)
+  std::int64_t recorded_time_shift = 0;  // correction of the times inside the file
   std::string number_text;         // 4 or 6 digits, or empty
   int index = 0;                   // position in the image list
   long ledger = -1;                // its entry in the run's ledger; -1 before it has one

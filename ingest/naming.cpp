@@ -206,10 +206,12 @@ bool name_image(EngineContext& ctx, ImageRecord& record, std::string& message) {
   }
   // A wrong camera clock is corrected here for the file's time, and by the run's macro
   // environment for the times inside the file.
-  record.file_time_shift = 0;
+  record.file_time_shift = record.recorded_time_shift = 0;
   if (ctx.capture_shifts)
-    if (const std::optional<CaptureShift> shift = ctx.capture_shifts->find(record.source_path))
+    if (const std::optional<CaptureShift> shift = ctx.capture_shifts->find(record.source_path)) {
       record.file_time_shift = shift->file_time;
+      record.recorded_time_shift = shift->recorded;
+    }
   number_range_choose(ctx.control().number_ranges(), ctx.number_range_digits);
   long sequence = 0;
   if (!make_file_name(ctx, record, sequence)) {

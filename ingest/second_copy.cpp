@@ -376,6 +376,8 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     if (made || found) {
       std::optional<CopyRef> tagged;
       if (p.primary) tagged = CopyRef{*p.image.entry, *p.primary};
+      if (p.image.record && p.image.record->recorded_time_shift != 0)
+        ctx.gps_time_shifts[p.target] = p.image.record->recorded_time_shift;
       if (!gps_tag_file(ctx, p.target, tagged)) return false;
     }
     bool made_post = false;

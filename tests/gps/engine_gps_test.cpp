@@ -1,6 +1,8 @@
 // GPS tagging inside whole runs: the real ExifTool in the backup flow (primary copies tagged
-// before their third copy), the stand-in and a missing ExifTool in the flow without a backup.
+// before their third copy), the stand-in and a missing ExifTool in the flow without a backup;
+// an image whose camera clock was corrected is placed at its corrected time in both.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <sstream>
@@ -49,6 +51,12 @@ struct GpsRun : ::testing::Test {
   void write(const std::string& name, const std::string& date) {
     ASSERT_TRUE(fixtures::write_with_time(folder + "/" + name, fixtures::make_jpeg(date), kCardTime));
   }
+  // The camera clock of one image corrected by `seconds` (as a multi-camera sync records it).
+  void correct_clock(const std::string& name, std::int64_t seconds) {
+    struct stat st;
+    ASSERT_EQ(::stat((folder + "/" + name).c_str(), &st), 0);
+    h.params.capture_shifts.set(st.st_dev, st.st_ino, CaptureShift{seconds, 0});
+  }
   bool run() {
     h.ctx = std::make_unique<EngineContext>(EngineJob{&h.control, 0, "GPS card"});
     h.ctx->gps = &gps;
@@ -72,12 +80,15 @@ TEST_F(GpsRun, RealExifToolTagsPrimaryCopiesBeforeTheirThirdCopy) {
   h.set(kParamBackupFolder, backup);
   h.set(kParamWantBackupPost, "1");
   h.set(kParamBackupFolderPost, post);
+  // EARLY's camera ran two minutes slow: corrected, it was taken inside the track.
+  correct_clock("EARLY.JPG", 120);
   ASSERT_TRUE(run()) << h.ctx->error << h.ctx->report;
   EXPECT_TRUE(contains(h.ctx->report,
-                       "\nGPS Tagging:\n\t2 tagged\n\t2 out of time interval\n\t1 error(s)\n"))
+                       "\nGPS Tagging:\n\t3 tagged\n\t1 out of time interval\n\t1 error(s)\n"))
       << h.ctx->report;
   for (const auto& [name, date] : {std::pair{"IN 'quote' $HOME.JPG", "2024:05:17 14:02:30"},
-                                   std::pair{"IN2.JPG", "2024:05:17 14:07:00"}}) {
+                                   std::pair{"IN2.JPG", "2024:05:17 14:07:00"},
+                                   std::pair{"EARLY.JPG", "2024:05:17 14:01:00"}}) {
     GpsPosition want;
     ASSERT_EQ(tracks.position_at(*exif_text_seconds(date), 0, want), GpsMatch::kFound);
     for (const std::string& root : {h.archive, post}) {
@@ -91,15 +102,17 @@ TEST_F(GpsRun, RealExifToolTagsPrimaryCopiesBeforeTheirThirdCopy) {
     }
     EXPECT_EQ(position_of(backup + "/" + name), "");  // the backup stays as the card had it
   }
-  for (const char* name : {"EARLY.JPG", "LATE.JPG", "NODATE.JPG"})
+  for (const char* name : {"LATE.JPG", "NODATE.JPG"})
     for (const std::string& root : {h.archive, post}) EXPECT_EQ(position_of(root + "/" + name), "");
 }
 
 TEST_F(GpsRun, WithoutBackupTheListIsTaggedAtTheEndAndAMissingExifToolFailsTheRun) {
   gps.exiftool = CW_SOURCE_DIR "/tests/fixtures/fake_exiftool";
+  correct_clock("LATE.JPG", -120);  // a clock two minutes fast, taken inside the track
   EXPECT_TRUE(run()) << h.ctx->error;
   EXPECT_TRUE(contains(h.ctx->report,
-                       "\nGPS Tagging:\n\t2 tagged\n\t2 out of time interval\n\t1 error(s)\n"));
+                       "\nGPS Tagging:\n\t3 tagged\n\t1 out of time interval\n\t1 error(s)\n"))
+      << h.ctx->report;
 
   // A missing ExifTool fails the run once every copy is made, with no counts: no image was
   // tried.
