@@ -42,28 +42,6 @@ class StdoutToStderr {
   int saved_ = -1;
 };
 
-std::string without_trailing_slash(std::string root) {
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
-  return root;
-}
-
-// The mounted cards for the monitor's slots, those named in `skip` left unticked. False when
-// the drives cannot be listed (the message was shown).
-bool fill_cards(CardMonitor& monitor, const std::vector<std::string>& skip) {
-  LinuxDriveSource drives;
-  std::optional<std::vector<DriveEntry>> entries = EnumerateCardDrives(drives);
-  if (!entries) return false;
-  std::vector<MonitorCard> cards;
-  for (const DriveEntry& e : *entries)
-    if (e.selected) cards.push_back(MonitorCard{e.root, e.volume_name, e.device_name});
-  monitor.refresh(cards);
-  for (int slot = 0; slot < static_cast<int>(std::min<std::size_t>(cards.size(), kMonitorSlots)); ++slot)
-    for (const std::string& root : skip)
-      if (without_trailing_slash(root) == without_trailing_slash(cards[slot].root))
-        monitor.set_ticked(slot, false);
-  return true;
-}
-
 // The card that holds `folder`, ejected after a successful run when "AutoEject" is on.
 void auto_eject(const std::string& folder) {
   LinuxDriveSource drives;
@@ -145,7 +123,7 @@ int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
     StdoutToStderr guard(options.json);
     if (!prepared.cards_mode) {
       outcome = run_on_console(monitor, ui, prepared.source, options.json);
-    } else if (fill_cards(monitor, options.skip_roots)) {
+    } else if (LinuxDriveSource drives; refresh_with_cards(monitor, drives, options.skip_roots)) {
       if (monitor.snapshot().card_count == 0) ui_print(std::string(kNoCardsStatus) + "\n");
       outcome = run_cards_on_console(monitor, ui, options.json);
     }

@@ -1,6 +1,7 @@
 // The card detection rules over a drive source.
 #include "control/card_detection.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "control/card_monitor.h"
@@ -156,12 +157,36 @@ std::optional<std::vector<DriveEntry>> EnumerateCardDrives(DriveSource& drives) 
   return table;
 }
 
-std::vector<MonitorCard> cards_for_monitor(DriveSource& drives) {
+namespace {
+std::optional<std::vector<MonitorCard>> mounted_cards(DriveSource& drives) {
+  std::optional<std::vector<DriveEntry>> table = EnumerateCardDrives(drives);
+  if (!table) return std::nullopt;
   std::vector<MonitorCard> cards;
-  if (std::optional<std::vector<DriveEntry>> table = EnumerateCardDrives(drives))
-    for (const DriveEntry& e : *table)
-      if (e.selected) cards.push_back(MonitorCard{e.root, e.volume_name, e.device_name});
+  for (const DriveEntry& e : *table)
+    if (e.selected) cards.push_back(MonitorCard{e.root, e.volume_name, e.device_name});
   return cards;
+}
+
+std::string without_trailing_slashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+}  // namespace
+
+std::vector<MonitorCard> cards_for_monitor(DriveSource& drives) {
+  return mounted_cards(drives).value_or(std::vector<MonitorCard>{});
+}
+
+bool refresh_with_cards(CardMonitor& monitor, DriveSource& drives,
+                        const std::vector<std::string>& unticked) {
+  const std::optional<std::vector<MonitorCard>> cards = mounted_cards(drives);
+  if (!cards) return false;
+  monitor.refresh(*cards);
+  for (std::size_t slot = 0; slot < std::min<std::size_t>(cards->size(), kMonitorSlots); ++slot)
+    for (const std::string& root : unticked)
+      if (without_trailing_slashes(root) == without_trailing_slashes((*cards)[slot].root))
+        monitor.set_ticked(static_cast<int>(slot), false);
+  return true;
 }
 
 bool on_media_notification(DriveSource& drives, CardState& state,

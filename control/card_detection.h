@@ -22,6 +22,7 @@
 
 namespace cw {
 
+class CardMonitor;
 struct MonitorCard;
 
 inline constexpr const char* kStatusInsertCard = "Insert card or connect camera";
@@ -65,6 +66,10 @@ std::optional<std::vector<DriveEntry>> EnumerateCardDrives(DriveSource& drives);
 // The cards the monitor's Refresh puts into its slots: the selected entries of the drive
 // table, in order (none when enumeration failed; the message has then been shown).
 std::vector<MonitorCard> cards_for_monitor(DriveSource& drives);
+// Refresh with the mounted cards: the monitor's slots filled as above, the cards whose root is
+// in `unticked` left unticked. False when the drives cannot be listed (the message was shown).
+bool refresh_with_cards(CardMonitor& monitor, DriveSource& drives,
+                        const std::vector<std::string>& unticked);
 
 // What the main window does with a media notification. Runs detection unless notifications
 // are suspended (the card monitor is open) or the path is empty; true when an automatic

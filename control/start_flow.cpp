@@ -454,32 +454,38 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     return stop_recorded(StartStop::kNoCamera, camera_problem.c_str());
   }
 
-  std::string backup = m.get_str("BackupFolder").value_or("");
-  if (want_backup) {
-    if (!settle_backup(session, backup, session.previous_backup_folder, "pre-conversion",
-                       "Choose backup folder")) {
+  // The two backup trees are settled alike: the folder chosen when it must be, then checked.
+  struct BackupTree {
+    bool wanted;
+    const char* key;
+    std::string& previous;
+    const char* kind;
+    const char* title;
+    StartStop missing;
+    const char* missing_text;
+    std::string folder;
+  };
+  BackupTree trees[] = {
+      {want_backup, "BackupFolder", session.previous_backup_folder, "pre-conversion",
+       "Choose backup folder", StartStop::kNoBackup, "No pre-conversion backup folder", {}},
+      {want_post, "BackupFolderPost", session.previous_backup_folder_post, "post-conversion",
+       "Choose post-conversion backup folder", StartStop::kNoPostBackup,
+       "No post-conversion backup folder", {}}};
+  for (BackupTree& t : trees) {
+    t.folder = m.get_str(t.key).value_or("");
+    if (!t.wanted) continue;
+    if (!settle_backup(session, t.folder, t.previous, t.kind, t.title)) {
       report_error("Ingestion stopped");
       return stop_recorded(StartStop::kBackupStopped, "Ingestion stopped");
     }
-    if (!is_folder(backup)) {
-      out.folder = m.get_str("BackupFolder").value_or("");
-      report_error("No pre-conversion backup folder");
-      return stop_recorded(StartStop::kNoBackup, "No pre-conversion backup folder");
+    if (!is_folder(t.folder)) {
+      out.folder = m.get_str(t.key).value_or("");
+      report_error(t.missing_text);
+      return stop_recorded(t.missing, t.missing_text);
     }
   }
-  std::string backup_post = m.get_str("BackupFolderPost").value_or("");
-  if (want_post) {
-    if (!settle_backup(session, backup_post, session.previous_backup_folder_post,
-                       "post-conversion", "Choose post-conversion backup folder")) {
-      report_error("Ingestion stopped");
-      return stop_recorded(StartStop::kBackupStopped, "Ingestion stopped");
-    }
-    if (!is_folder(backup_post)) {
-      out.folder = m.get_str("BackupFolderPost").value_or("");
-      report_error("No post-conversion backup folder");
-      return stop_recorded(StartStop::kNoPostBackup, "No post-conversion backup folder");
-    }
-  }
+  const std::string& backup = trees[0].folder;
+  const std::string& backup_post = trees[1].folder;
 
   BuildRequest b;
   b.card_folder = card;
