@@ -28,18 +28,9 @@ std::optional<CaptureShift> CaptureShifts::find(const std::string& path) const {
 }
 
 std::string shift_exif_date(const std::string& value, std::int64_t seconds) {
-  int y, mo, d, h, mi, s, used = 0;
-  if (seconds == 0 || exif_date_absent(value) ||
-      std::sscanf(value.c_str(), "%4d:%2d:%2d %2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &used) !=
-          6)
-    return value;
   std::tm fields{};
-  fields.tm_year = y - 1900;
-  fields.tm_mon = mo - 1;
-  fields.tm_mday = d;
-  fields.tm_hour = h;
-  fields.tm_min = mi;
-  fields.tm_sec = s;
+  std::size_t used = 0;
+  if (seconds == 0 || exif_time_fields(value, fields, &used) != ExifTime::kValid) return value;
   // Calendar arithmetic: the clock time read as UTC, moved, and written back as UTC.
   constexpr std::int64_t kLimit = 400LL * 366 * 86400 * 25;  // far beyond years 1 to 9999
   if (seconds <= -kLimit || seconds >= kLimit) return value;
@@ -49,7 +40,7 @@ std::string shift_exif_date(const std::string& value, std::int64_t seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%04d:%02d:%02d %02d:%02d:%02d", out.tm_year + 1900,
                 out.tm_mon + 1, out.tm_mday, out.tm_hour, out.tm_min, out.tm_sec);
-  return text + value.substr(static_cast<std::size_t>(used));
+  return text + value.substr(used);
 }
 
 }  // namespace cw

@@ -5,10 +5,11 @@
 
 namespace cw {
 
-ExifTime exif_time_fields(const std::string& value, std::tm& fields) {
-  int y, mo, d, h, mi, s;
-  if (std::sscanf(value.c_str(), "%d:%d:%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6)
+ExifTime exif_time_fields(const std::string& value, std::tm& fields, std::size_t* length) {
+  int y, mo, d, h, mi, s, used = 0;
+  if (std::sscanf(value.c_str(), "%d:%d:%d %d:%d:%d%n", &y, &mo, &d, &h, &mi, &s, &used) != 6)
     return ExifTime::kNotADate;
+  if (length) *length = static_cast<std::size_t>(used);
   // A camera whose clock was never set writes "0000:00:00 00:00:00", and junk such as
   // "-2147483648:..." occurs too: the system's conversion would roll such fields into some
   // other date (year 0 becomes 30 November of year -1), so they name no time at all.

@@ -15,8 +15,9 @@ enum class ExifTime {
 // Reads the fields of an EXIF date/time as written, checked (a real calendar day, hours 0-23,
 // minutes and seconds 0-59) and without any zone: for callers that do their own zone
 // arithmetic. The one parser of capture dates: naming, GPS matching and multi-camera work all
-// read through it.
-ExifTime exif_time_fields(const std::string& value, std::tm& fields);
+// read through it. `length`, when given, receives how many characters the date took.
+ExifTime exif_time_fields(const std::string& value, std::tm& fields,
+                          std::size_t* length = nullptr);
 // Reads an EXIF date/time as local wall-clock time, whatever the daylight-saving rule says.
 ExifTime exif_time_local(const std::string& value, std::tm& local);
 
