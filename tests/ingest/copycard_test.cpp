@@ -2,8 +2,10 @@
 // re-runs, backups and the first copy's protection of existing files.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "ingest/naming.h"
 #include "tests/fixtures/sample_files.h"
@@ -126,6 +128,20 @@ TEST(Copycard, ADifferentFileOfTheSameNameGetsASuffixAndIsNeverReplaced) {
   EXPECT_EQ(h.ctx->images[1].new_base_name, "IMG_0001_00001");  // the record follows the copy
 }
 
+// Stops the run once it asks for the order gate (which the test holds): it waits for its turn.
+struct StopAtTheGate : SingleSlotControl {
+  std::atomic<bool> reached{false};  // other threads of the run may ask for the stop
+  OrderGate& order_gate() override {
+    reached = true;
+    return SingleSlotControl::order_gate();
+  }
+  bool stop_requested(int slot) override {
+    return reached || SingleSlotControl::stop_requested(slot);
+  }
+};
+
+// Stopped before it began, or while it waited for its turn: the run ends "Stopped", red, with
+// nothing copied.
 TEST(Copycard, StopRequestEndsTheRunWithStopped) {
   Harness h;
   write_file(h.card + "/IMG_0001.JPG", "x");
@@ -133,6 +149,16 @@ TEST(Copycard, StopRequestEndsTheRunWithStopped) {
   EXPECT_FALSE(h.run());
   EXPECT_EQ(h.ctx->error, "Stopped");
   EXPECT_TRUE(h.control.error_flag());
+  EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0001.JPG"));
+
+  StopAtTheGate at_gate;
+  std::optional<OrderGate::Ticket> held = at_gate.SlotBook::order_gate().try_enter(-1, 0);
+  ASSERT_TRUE(held);
+  h.reports_to = &at_gate;
+  EXPECT_FALSE(h.run());
+  EXPECT_TRUE(at_gate.reached);
+  EXPECT_EQ(h.ctx->error, "Stopped");
+  EXPECT_TRUE(at_gate.error_flag());
   EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0001.JPG"));
 }
 
