@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
 
 #include "ingest/naming.h"
@@ -62,17 +63,29 @@ TEST(Copycard, ParameterChecks) {
   EXPECT_EQ(h.ctx->error, "Backup and primary folders must be different");
 }
 
+// The range folders of a run of three images by the images in each: a partition size of zero
+// or less means one folder. Camera file numbers as the range source keep four digits.
 TEST(Copycard, PartitionSizeZeroOrNegativeMeansNoPartitions) {
-  Harness h;
-  for (auto [text, expected] : {std::pair{"0", 1000000}, {"-5", 1000000}, {"300", 300}}) {
-    h.set(kParamPartitionSize, text);
-    ASSERT_TRUE(h.run());
-    EXPECT_EQ(h.ctx->partition_size, expected) << text;
-  }
-  h.set(kParamNumberRangeSource, "1");
-  h.set(kParamNumberRangeDigits, "6");
-  ASSERT_TRUE(h.run());
-  EXPECT_EQ(h.ctx->number_range_digits, 4);
+  using Folders = std::map<std::string, int>;
+  auto folders = [](const char* size, const char* source, const char* digits) {
+    Harness h;
+    h.write_small_card(3);
+    h.params.values[kParamFolderFormat] = "{@numberrange}";
+    h.set(kParamPartitionSize, size);
+    h.set(kParamNumberRangeSource, source);
+    h.set(kParamNumberRangeDigits, digits);
+    EXPECT_TRUE(h.run()) << h.ctx->error;
+    Folders images;
+    for (const auto& [path, bytes] : test::files_below(h.archive))
+      if (path.ends_with(".JPG")) ++images[fsys::path(path).parent_path()];
+    return images;
+  };
+  const Folders one{{"#NNN-0000", 3}};
+  EXPECT_EQ(folders("0", "2", "4"), one);
+  EXPECT_EQ(folders("-5", "2", "4"), one);
+  EXPECT_EQ(folders("2", "2", "4"), (Folders{{"#NNN-0000", 2}, {"#NNN-0001", 1}}));
+  EXPECT_EQ(folders("0", "2", "6"), (Folders{{"#NNNNN-000000", 3}}));
+  EXPECT_EQ(folders("0", "1", "6"), one);
 }
 
 TEST(Copycard, EmptyCardSucceedsWithEveryCounterZero) {
