@@ -42,6 +42,8 @@ class MonitorDialog : public QDialog {
   void refresh();
   // Shows the monitor's state now.
   void update_view();
+  // The monitor the window runs.
+  CardMonitor& monitor() { return monitor_; }
 
   static QColor colour(const Rgb& rgb, const QPalette& palette);
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "control/card_monitor.h"
 #include "database/database.h"
@@ -124,9 +125,13 @@ TEST_F(Cards, SlotsNameInTheOrderOfTheirFirstImagesAndAFailureIsRed) {
   EXPECT_THAT(m.snapshot().status_line, HasSubstr("Ingestions completed (9 images in"));
 }
 
+// The test holds the order gate from before the start to the end: no slot can get past naming
+// before the stop reaches it, however the threads are scheduled.
 TEST_F(Cards, StopEndsEveryRunningSlot) {
   CardMonitor m(setup());
-  m.refresh({card("one", "2024:05:17 10:00:00", 40), card("two", "2024:05:17 11:00:00", 40)});
+  m.refresh({card("one", "2024:05:17 10:00:00"), card("two", "2024:05:17 11:00:00")});
+  std::optional<OrderGate::Ticket> held = m.order_gate().try_enter(-1, 0);
+  ASSERT_TRUE(held);
   m.start();
   m.stop();
   run_to_end(m);

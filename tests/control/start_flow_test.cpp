@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "control/app_session.h"
@@ -227,6 +228,9 @@ TEST_F(StartFlow, EveryStopLeavesItsReasonInTheRecord) {
   StartOutcome start = prepare_ingestion(*session, request());
   ASSERT_TRUE(start.run);
   CardMonitor monitor(monitor_setup(*session, *start.run));
+  // Held until the end: the run cannot get past naming before the stop reaches it.
+  std::optional<OrderGate::Ticket> held = monitor.order_gate().try_enter(-1, 0);
+  ASSERT_TRUE(held);
   monitor.run_single(card);
   monitor.stop();
   while (monitor.running()) {

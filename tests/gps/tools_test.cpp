@@ -1,13 +1,15 @@
-// The outside GPS tools: ExifTool's command line and a tagging run's counts (with the stand-in),
-// and receivers read through the real gpsbabel.
+// The outside GPS tools: file names on ExifTool's command line, a tagging run's counts (with
+// the stand-in), the device gpsbabel reads and receivers read through the real gpsbabel.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include "gps/receiver.h"
 #include "gps/tag_writer.h"
@@ -31,17 +33,20 @@ struct ScopedEnv {
   ~ScopedEnv() { unsetenv(name.c_str()); }
 };
 
-TEST(TagWriter, ExifToolCommandLine) {
-  EXPECT_EQ(exiftool_args("/usr/bin/exiftool", {-33.5f, -70.25f, -12.5f}, "-odd.jpg",
-                          tagged_temp_path("-odd.jpg")),
-            (std::vector<std::string>{
-                "/usr/bin/exiftool", "-q", "-m", "-P", "-o", "./-odd.jpg-cwtmp",
-                "-gps:GPSLatitudeRef=S", "-gps:GPSLatitude=33.500000", "-gps:GPSLongitudeRef=W",
-                "-gps:GPSLongitude=70.250000", "-gps:GPSAltitudeRef=below",
-                "-gps:GPSAltitude=12.500000", "./-odd.jpg"}));
-  // An argument line that begins with "#" or white space would be a comment or lose it.
-  EXPECT_EQ(exiftool_args("exiftool", {}, "#a.jpg", " b.jpg").back(), "./#a.jpg");
-  EXPECT_EQ(exiftool_args("exiftool", {}, "#a.jpg", " b.jpg")[5], "./ b.jpg");
+// A file name that begins with "-" would read as an option, one that begins with "#" as a
+// comment of the argument input, white space at its start would be lost: each such image and
+// its output file still reach ExifTool as those very files.
+TEST(TagWriter, AwkwardFileNamesReachExifToolAsFiles) {
+  for (const std::string image : {"-odd.jpg", "#a.jpg", " b.jpg", "\tc.jpg"}) {
+    const std::string output = tagged_temp_path(image);
+    const std::vector<std::string> args = exiftool_args("exiftool", {}, image, output);
+    const auto o = std::find(args.begin(), args.end(), "-o");
+    ASSERT_NE(o, args.end()) << image;
+    for (const auto& [given, passed] : {std::pair{image, args.back()}, {output, *(o + 1)}}) {
+      EXPECT_EQ(std::string("-# \t").find(passed.front()), std::string::npos) << passed;
+      EXPECT_EQ(fsys::path(passed).lexically_normal(), fsys::path(given).lexically_normal());
+    }
+  }
 }
 
 // A track from 12:00 to 12:10 UTC on 2024-05-17, and `list` filled with JPEGs in `dir`.
@@ -189,13 +194,17 @@ TEST(TagWriter, RealExifToolWritesEveryPositionFromOneProcess) {
   }
 }
 
-TEST(Receiver, CommandLines) {
-  EXPECT_EQ(gpsbabel_port("/dev/ttyUSB0:"), "/dev/ttyUSB0");
-  EXPECT_EQ(gpsbabel_args("gpsbabel", GpsReceiver::kMagellan, "COM1", "t.gpx"),
-            (std::vector<std::string>{"gpsbabel", "-t", "-i", "Magellan,baud=115200", "-f",
-                                      "/dev/ttyS0", "-o", "gpx", "-F", "t.gpx"}));
-  EXPECT_EQ(gpsbabel_args("gpsbabel", GpsReceiver::kMagellan, "USB", "t.gpx")[3], "Magellan");
-  EXPECT_EQ(gpsbabel_args("gpsbabel", GpsReceiver::kGarmin, "COM12", "t.gpx")[5], "/dev/ttyS11");
+// The port as the user names it is the device gpsbabel reads.
+TEST(Receiver, PortsNameTheDeviceGpsbabelReads) {
+  auto device = [](GpsReceiver kind, const std::string& port) {
+    const std::vector<std::string> args = gpsbabel_args("gpsbabel", kind, port, "t.gpx");
+    const auto f = std::find(args.begin(), args.end(), "-f");
+    return f != args.end() && f + 1 != args.end() ? f[1] : "";
+  };
+  EXPECT_EQ(device(GpsReceiver::kMagellan, "COM1"), "/dev/ttyS0");
+  EXPECT_EQ(device(GpsReceiver::kGarmin, "COM12"), "/dev/ttyS11");
+  EXPECT_EQ(device(GpsReceiver::kGarmin, "USB"), "usb:");
+  EXPECT_EQ(device(GpsReceiver::kMagellan, "/dev/ttyUSB0:"), "/dev/ttyUSB0");
 }
 
 const char* const kMagellanLog =

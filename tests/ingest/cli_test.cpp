@@ -70,26 +70,30 @@ TEST_F(Cli, ConverterOptionsReachTheConverter) {
 }
 
 // SIGTERM and SIGHUP stop a run as Ctrl-C does: exit status 1 and "Stopped by user" in the
-// record. The converter takes 30 seconds a file: the signal comes while it runs.
+// record. The converter takes 30 seconds a file and logs its command line as it starts: the
+// signal comes once that line is there, while it runs.
 TEST_F(Cli, TermAndHangupStopTheRunAndTheRecordSaysSo) {
   const std::string converter = std::string(CW_SOURCE_DIR) + "/tests/fixtures/fake_dng_converter";
   const std::string database =
       test::test_root() / "home/.local/share/CardwrightPro/cw_main.sqlite3";
   const std::string backup = dir / "backup";
+  const std::string log = dir / "converter.log";
   const std::string ingest =
-      "FAKE_DNG_DELAY=30 " + sh_quote(test::built_program("app/cardwright")) + " ingest --card " +
-      sh_quote(card) + " --backup " + sh_quote(backup) + " --primary " + sh_quote(archive) +
-      " --converter " + sh_quote(converter) +
+      "FAKE_DNG_DELAY=30 FAKE_DNG_LOG=" + sh_quote(log) + " " +
+      sh_quote(test::built_program("app/cardwright")) + " ingest --card " + sh_quote(card) +
+      " --backup " + sh_quote(backup) + " --primary " + sh_quote(archive) + " --converter " +
+      sh_quote(converter) +
       " --no-jpeg-verify --name-format '{@filename}' --folder-format '' >/dev/null 2>&1 </dev/null";
   for (const char* signal : {"TERM", "HUP"}) {
     std::filesystem::remove_all(archive);
     std::filesystem::remove_all(backup);
+    std::filesystem::remove(log);
     std::filesystem::create_directories(backup);
     std::string status, result;
-    test::run_command(ingest + " & for i in $(seq 100); do [ -e " +
-                          sh_quote(backup + "/IMG_0002.CR2") + " ] && break; sleep 0.1; done;" +
-                          " sleep 0.5; kill -" + signal + " $!; wait $!; echo $?",
+    test::run_command(ingest + " & for i in $(seq 300); do [ -s " + sh_quote(log) +
+                          " ] && break; sleep 0.1; done; kill -" + signal + " $!; wait $!; echo $?",
                       &status);
+    EXPECT_NE(test::read_file(log).find("files=1 "), std::string::npos) << signal;  // it started
     EXPECT_EQ(status, "1\n") << signal;
     test::run_command("sqlite3 " + sh_quote(database) +
                           " 'select result from ingestion order by ingestion_sk desc limit 1'",

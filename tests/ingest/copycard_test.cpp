@@ -2,8 +2,11 @@
 // re-runs, backups and the first copy's protection of existing files.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <optional>
 
 #include "ingest/naming.h"
 #include "tests/fixtures/sample_files.h"
@@ -60,17 +63,29 @@ TEST(Copycard, ParameterChecks) {
   EXPECT_EQ(h.ctx->error, "Backup and primary folders must be different");
 }
 
+// The range folders of a run of three images by the images in each: a partition size of zero
+// or less means one folder. Camera file numbers as the range source keep four digits.
 TEST(Copycard, PartitionSizeZeroOrNegativeMeansNoPartitions) {
-  Harness h;
-  for (auto [text, expected] : {std::pair{"0", 1000000}, {"-5", 1000000}, {"300", 300}}) {
-    h.set(kParamPartitionSize, text);
-    ASSERT_TRUE(h.run());
-    EXPECT_EQ(h.ctx->partition_size, expected) << text;
-  }
-  h.set(kParamNumberRangeSource, "1");
-  h.set(kParamNumberRangeDigits, "6");
-  ASSERT_TRUE(h.run());
-  EXPECT_EQ(h.ctx->number_range_digits, 4);
+  using Folders = std::map<std::string, int>;
+  auto folders = [](const char* size, const char* source, const char* digits) {
+    Harness h;
+    h.write_small_card(3);
+    h.params.values[kParamFolderFormat] = "{@numberrange}";
+    h.set(kParamPartitionSize, size);
+    h.set(kParamNumberRangeSource, source);
+    h.set(kParamNumberRangeDigits, digits);
+    EXPECT_TRUE(h.run()) << h.ctx->error;
+    Folders images;
+    for (const auto& [path, bytes] : test::files_below(h.archive))
+      if (path.ends_with(".JPG")) ++images[fsys::path(path).parent_path()];
+    return images;
+  };
+  const Folders one{{"#NNN-0000", 3}};
+  EXPECT_EQ(folders("0", "2", "4"), one);
+  EXPECT_EQ(folders("-5", "2", "4"), one);
+  EXPECT_EQ(folders("2", "2", "4"), (Folders{{"#NNN-0000", 2}, {"#NNN-0001", 1}}));
+  EXPECT_EQ(folders("0", "2", "6"), (Folders{{"#NNNNN-000000", 3}}));
+  EXPECT_EQ(folders("0", "1", "6"), one);
 }
 
 TEST(Copycard, EmptyCardSucceedsWithEveryCounterZero) {
@@ -126,6 +141,20 @@ TEST(Copycard, ADifferentFileOfTheSameNameGetsASuffixAndIsNeverReplaced) {
   EXPECT_EQ(h.ctx->images[1].new_base_name, "IMG_0001_00001");  // the record follows the copy
 }
 
+// Stops the run once it asks for the order gate (which the test holds): it waits for its turn.
+struct StopAtTheGate : SingleSlotControl {
+  std::atomic<bool> reached{false};  // other threads of the run may ask for the stop
+  OrderGate& order_gate() override {
+    reached = true;
+    return SingleSlotControl::order_gate();
+  }
+  bool stop_requested(int slot) override {
+    return reached || SingleSlotControl::stop_requested(slot);
+  }
+};
+
+// Stopped before it began, or while it waited for its turn: the run ends "Stopped", red, with
+// nothing copied.
 TEST(Copycard, StopRequestEndsTheRunWithStopped) {
   Harness h;
   write_file(h.card + "/IMG_0001.JPG", "x");
@@ -133,6 +162,16 @@ TEST(Copycard, StopRequestEndsTheRunWithStopped) {
   EXPECT_FALSE(h.run());
   EXPECT_EQ(h.ctx->error, "Stopped");
   EXPECT_TRUE(h.control.error_flag());
+  EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0001.JPG"));
+
+  StopAtTheGate at_gate;
+  std::optional<OrderGate::Ticket> held = at_gate.SlotBook::order_gate().try_enter(-1, 0);
+  ASSERT_TRUE(held);
+  h.reports_to = &at_gate;
+  EXPECT_FALSE(h.run());
+  EXPECT_TRUE(at_gate.reached);
+  EXPECT_EQ(h.ctx->error, "Stopped");
+  EXPECT_TRUE(at_gate.error_flag());
   EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0001.JPG"));
 }
 

@@ -21,6 +21,7 @@ struct Harness {
   std::string archive = dir / "archive";
   ParamList params = default_param_list();
   SingleSlotControl control;
+  SlotControl* reports_to = &control;  // what runs report to and take stop requests from
   std::unique_ptr<EngineContext> ctx;
 
   Harness() {
@@ -36,7 +37,7 @@ struct Harness {
   void set(int pos, const std::string& value) { params.values[static_cast<std::size_t>(pos)] = value; }
   // Runs copycard on `root` (the card by default) with a fresh context.
   bool run(int count = kParamCount, const std::string& root = "") {
-    ctx = std::make_unique<EngineContext>(EngineJob{&control, 0, "Test card"});
+    ctx = std::make_unique<EngineContext>(EngineJob{reports_to, 0, "Test card"});
     return copycard(params, count, root.empty() ? card : root, *ctx);
   }
   // A card of `count` tiny JPEGs with EXIF capture times (no raws): quick to copy and hash.

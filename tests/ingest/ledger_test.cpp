@@ -3,11 +3,13 @@
 // read back as it was written, archive copies changed after they were proven, and damage on
 // the card that every run reports.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -316,7 +318,8 @@ struct ReadWatch {
   std::string flip_late;  // set before the run
   std::atomic<bool> flipped{false};
   std::atomic<int> late_fd{-1};
-  std::atomic<bool> late_read{false};
+  bool late_read = false;  // under `mutex`
+  std::condition_variable read_whole;
 };
 ReadWatch* g_watch = nullptr;
 
@@ -338,16 +341,23 @@ int open_watched(const char* path, int flags, mode_t mode) {
 
 int close_watched(int fd) {
   int late = fd;
-  if (fd >= 0 && g_watch->late_fd.compare_exchange_strong(late, -1)) g_watch->late_read = true;
+  if (fd >= 0 && g_watch->late_fd.compare_exchange_strong(late, -1)) {
+    std::lock_guard<std::mutex> lock(g_watch->mutex);
+    g_watch->late_read = true;
+    g_watch->read_whole.notify_all();
+  }
   return system_sysio().close(fd);
 }
 
 int lstat_watched(const char* path, struct stat* st) {
   if (std::this_thread::get_id() == g_watch->run_thread && path == g_watch->flip_late &&
       !g_watch->flipped) {
-    for (int i = 0; i < 1000 && !g_watch->late_read; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(g_watch->late_read) << "no reader read " << path;
+    std::unique_lock<std::mutex> lock(g_watch->mutex);
+    // Bounded only so that a run whose readers never come fails instead of hanging.
+    EXPECT_TRUE(g_watch->read_whole.wait_for(lock, std::chrono::seconds(30),
+                                             [] { return g_watch->late_read; }))
+        << "no reader read " << path;
+    lock.unlock();
     flip_a_bit(path);
     g_watch->flipped = true;
   }
@@ -366,7 +376,10 @@ TEST_F(LedgerRun, CopiesReadAheadProveOnlyWhatTheyStillAre) {
   ASSERT_EQ(names.size(), 8u);
   flip_a_bit(names[1]);
   // Changed longer ago than the file system's clock tick: its fingerprint can stand.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  struct stat changed;
+  ASSERT_EQ(::lstat(names[1].c_str(), &changed), 0);
+  std::this_thread::sleep_for(std::chrono::nanoseconds(
+      fingerprint_settle_wait_ns(fingerprint_of(changed), real_time_ns())));
 
   ReadWatch watch;
   watch.run_thread = std::this_thread::get_id();

@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
+#include <optional>
 
 #include "settings/preferences.h"
 #include "tests/ui/desktop_fixture.h"
@@ -77,18 +78,23 @@ TEST_F(Desktop, MonitorRunsTwoCardsInTheirColoursAndStops) {
         ->palette()
         .color(QPalette::WindowText);
   };
+  std::optional<OrderGate::Ticket> held;
   answers.then(press("Ingestion Monitor", "Start"));
   answers.then(on("Ingestion Monitor", [&](QWidget* w) {
     if (!find_named<QLabel>(w, "Monitor status")->text().startsWith("Ingestions completed"))
       return false;
     EXPECT_EQ(colour(w, 1), green);
     EXPECT_EQ(colour(w, 2), green);
-    // A second run of the same cards, stopped at once.
-    return click_named(w, "Start") && click_named(w, "Stop");
+    // A second run of the same cards, stopped at once: the test holds the order gate until
+    // the run has ended, so no slot gets past naming before the stop reaches it.
+    auto* dialog = qobject_cast<cw::ui::MonitorDialog*>(w);
+    held = dialog ? dialog->monitor().order_gate().try_enter(-1, 0) : std::nullopt;
+    return held && click_named(w, "Start") && click_named(w, "Stop");
   }));
-  answers.then(on("Message", [](QWidget* w) {
+  answers.then(on("Message", [&](QWidget* w) {
     EXPECT_THAT(static_cast<QMessageBox*>(w)->text().toStdString(),
                 HasSubstr("Ingestion was stopped"));
+    held.reset();
     return click_named(w, "OK") || (static_cast<QDialog*>(w)->accept(), true);
   }));
   answers.then(on("Ingestion Monitor", [](QWidget* w) {
