@@ -171,6 +171,7 @@ void CardMonitor::start_slot(int index) {
       s.code = SlotCode::kReady;
       s.participant = false;
     }
+    order_gate().withdraw(index);  // a slot that never ran holds up nobody
     alert_printf("Unable to create thread.");
     return;
   }
