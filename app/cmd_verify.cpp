@@ -81,9 +81,10 @@ int verify_disc(const CommandSpec& spec, const std::string& path) {
     if (in) std::fclose(in);
     int ignored = 0;
     std::vector<std::string> unused;
-    std::vector<std::string> failing;
+    std::vector<std::string> failing, listed;
     for (const std::string& p : folder.problems) failing.push_back(p.substr(0, p.rfind(": ")));
     for (const auto& [file, hash] : parse_disc_manifest(text, ignored, unused)) {
+      listed.push_back(file);
       bool bad = false;
       for (const std::string& f : failing) bad = bad || f == file;
       struct stat fs;
@@ -91,6 +92,8 @@ int verify_disc(const CommandSpec& spec, const std::string& path) {
         check.matched.push_back(
             DiscCheck::File{file, hash, static_cast<std::uint64_t>(fs.st_size)});
     }
+    // Files added beside the disc's own are named too, as an image's are.
+    check_unlisted_in_folder(path, listed, check);
   } else {
     // A disc in a recorder is read through the recorder, an image file as a file.
     manifest = path + ":/" + kDiscManifestName;
