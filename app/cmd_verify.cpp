@@ -172,14 +172,14 @@ const CommandSpec& verify_command() {
       "Every disc written holds MANIFEST.xxh128 at its root (cd DISC && xxh128sum -c\n"
       "MANIFEST.xxh128); --disc checks a mounted disc, a folder copied from one, a disc in a\n"
       "recorder (its device) or an image file against it, and names the files that differ,\n"
-      "are missing or are not known to the ingest ledger.",
+      "are missing, are not in the manifest or are not known to the ingest ledger.",
       {},
       {{"root", "DIR", "the folder the manifest's paths start from (default: the folder that\n"
                        "holds its Manifests folder)", false, "dir"},
        {"disc", "PATH", "check a disc, a copy of one or a disc image file", false, "file"}},
       {},
-      "0 every file matches, 1 a file differs or is missing (or nothing could be checked),\n"
-      "2 bad usage.",
+      "0 every file matches, 1 a file differs or is missing, a disc holds a file its manifest\n"
+      "does not list (or nothing could be checked), 2 bad usage.",
       run_verify,
   };
   return spec;
