@@ -2,7 +2,6 @@
 // machine's recorders, and writing the planned discs to a recorder or to image files.
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -12,8 +11,8 @@
 #include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_run.h"
+#include "control/disc_origins.h"
 #include "database/database.h"
-#include "database/ledger_store.h"
 #include "disc/burn.h"
 #include "disc/burn_progress.h"
 #include "disc/disc_image.h"
@@ -54,28 +53,6 @@ int parse(const Args& in, DiscArgs& a) {
   a.plan.root = in.words[1];
   a.plan.folders.assign(in.words.begin() + 2, in.words.end());
   return -1;
-}
-
-// What the ingest ledger knows of the planned files: each archive copy it records at the path
-// the file has once links in its folders are resolved, with the card it came from. Copies
-// whose writing or read-back failed are not taken.
-void add_ledger_origins(Database& db, DiscSet& set) {
-  for (const Disc& disc : set.discs)
-    for (const DiscFolder& folder : disc.folders)
-      for (const std::string& name : folder.files) {
-        const std::string source = disc_source_path(set, folder, name);
-        char resolved[PATH_MAX];
-        if (!realpath(source.c_str(), resolved)) continue;
-        const std::optional<RecordedOrigin> r = ledger_origin_at(db, resolved);
-        if (!r) continue;
-        FileOrigin& o = set.origins[source];
-        o.hash = r->hash;
-        o.ingestion_id = r->ingestion_id;
-        o.card_label = r->card_label;
-        o.card_uuid = r->card_uuid;
-        o.camera_serial = r->camera_serial;
-        o.captured = r->captured;
-      }
 }
 
 void print_plan(const DiscSet& set, bool json) {

@@ -81,9 +81,10 @@ int verify_disc(const CommandSpec& spec, const std::string& path) {
     if (in) std::fclose(in);
     int ignored = 0;
     std::vector<std::string> unused;
-    std::vector<std::string> failing;
+    std::vector<std::string> failing, listed;
     for (const std::string& p : folder.problems) failing.push_back(p.substr(0, p.rfind(": ")));
     for (const auto& [file, hash] : parse_disc_manifest(text, ignored, unused)) {
+      listed.push_back(file);
       bool bad = false;
       for (const std::string& f : failing) bad = bad || f == file;
       struct stat fs;
@@ -91,6 +92,8 @@ int verify_disc(const CommandSpec& spec, const std::string& path) {
         check.matched.push_back(
             DiscCheck::File{file, hash, static_cast<std::uint64_t>(fs.st_size)});
     }
+    // Files added beside the disc's own are named too, as an image's are.
+    check_unlisted_in_folder(path, listed, check);
   } else {
     // A disc in a recorder is read through the recorder, an image file as a file.
     manifest = path + ":/" + kDiscManifestName;
@@ -169,14 +172,14 @@ const CommandSpec& verify_command() {
       "Every disc written holds MANIFEST.xxh128 at its root (cd DISC && xxh128sum -c\n"
       "MANIFEST.xxh128); --disc checks a mounted disc, a folder copied from one, a disc in a\n"
       "recorder (its device) or an image file against it, and names the files that differ,\n"
-      "are missing or are not known to the ingest ledger.",
+      "are missing, are not in the manifest or are not known to the ingest ledger.",
       {},
       {{"root", "DIR", "the folder the manifest's paths start from (default: the folder that\n"
                        "holds its Manifests folder)", false, "dir"},
        {"disc", "PATH", "check a disc, a copy of one or a disc image file", false, "file"}},
       {},
-      "0 every file matches, 1 a file differs or is missing (or nothing could be checked),\n"
-      "2 bad usage.",
+      "0 every file matches, 1 a file differs or is missing, a disc holds a file its manifest\n"
+      "does not list (or nothing could be checked), 2 bad usage.",
       run_verify,
   };
   return spec;

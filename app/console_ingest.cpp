@@ -129,7 +129,8 @@ int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
     }
   }
   const FinishResult finished = finish_ingestion(session, prepared, outcome);
-  const bool burned = burn_after_run(outcome.end.burns, prepared.ingestion_key, options.assume_yes);
+  const bool burned = burn_after_run(outcome.end.burns, prepared.ingestion_key,
+                                     options.assume_yes, session.database());
   if (finished.eject) auto_eject(*finished.eject);
   if (options.json) {
     if (!prepared.cards_mode) {

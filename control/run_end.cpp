@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 
+#include "control/disc_origins.h"
 #include "database/database.h"
 #include "database/repair.h"
 #include "database/ledger_store.h"
@@ -182,12 +183,16 @@ std::unique_ptr<DiscSystem> burn_system() {
   return std::make_unique<LibburnSystem>();
 }
 
-bool burn_after_run(const std::vector<FolderBurn>& burns, int record_key, bool assume_yes) {
+bool burn_after_run(const std::vector<FolderBurn>& burns, int record_key, bool assume_yes,
+                    Database* database) {
   if (burns.empty()) return true;
   // Image files are written without questions: there is no disc to insert.
   const bool images = !pref_get_text("BurnImageFolder").empty();
   const std::unique_ptr<DiscSystem> system = burn_system();
-  return burn_folder_sets(burns, record_key, *system, std::string(), assume_yes || images);
+  OriginLookup origins;
+  if (database) origins = [database](DiscSet& set) { add_ledger_origins(*database, set); };
+  return burn_folder_sets(burns, record_key, *system, std::string(), assume_yes || images,
+                          origins);
 }
 
 RunEndResult end_run(RunEndInput& in) {

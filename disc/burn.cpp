@@ -12,10 +12,10 @@ namespace {
 
 constexpr const char* kBurnErrorText = "Error burning disc(s).";
 
-// Plans one folder list and writes it; false, logged, when either did not succeed.
+// Plans one folder list and writes it; false, logged and shown, when either did not succeed.
 bool plan_and_burn(const FolderBurn& burn, int record_key, std::uint64_t capacity,
                    DiscSystem& system, const std::string& recorder_id, bool assume_yes,
-                   const WriterViewCallback& changed) {
+                   const OriginLookup& origins, const WriterViewCallback& changed) {
   const PlanRequest plan = burn_plan_request(burn, record_key, capacity);
   DiscSet set;
   std::string message;
@@ -24,9 +24,14 @@ bool plan_and_burn(const FolderBurn& burn, int record_key, std::uint64_t capacit
     alert_printf("%s", message.c_str());
     return false;
   }
-  // The writer has shown its own failures as they happened.
+  if (origins) origins(set);
   BurnOutcome outcome = burn_discs(set, system, recorder_id, assume_yes, changed);
-  if (!outcome.ok) log_printf("Failed to burn: %s", outcome.message.c_str());
+  if (!outcome.ok) {
+    // The writer only logs why a disc failed (a read-back that names a changed file, say):
+    // nobody has seen it yet.
+    log_printf("Failed to burn: %s", outcome.message.c_str());
+    if (!outcome.message.empty()) alert_printf("%s", outcome.message.c_str());
+  }
   return outcome.ok;
 }
 
@@ -111,11 +116,14 @@ std::string plan_failure_text(const std::string& message) {
 }
 
 bool burn_folder_sets(const std::vector<FolderBurn>& sets, int record_key, DiscSystem& system,
-                      const std::string& recorder_id, bool assume_yes, std::uint64_t capacity,
+                      const std::string& recorder_id, bool assume_yes,
+                      const OriginLookup& origins, std::uint64_t capacity,
                       const WriterViewCallback& changed) {
   bool ok = true;
   for (const FolderBurn& burn : sets)
-    ok = plan_and_burn(burn, record_key, capacity, system, recorder_id, assume_yes, changed) && ok;
+    ok = plan_and_burn(burn, record_key, capacity, system, recorder_id, assume_yes, origins,
+                       changed) &&
+         ok;
   return ok;
 }
 

@@ -54,11 +54,16 @@ struct FolderBurn {
 PlanRequest burn_plan_request(const FolderBurn& burn, int record_key,
                               std::uint64_t capacity = kDiscCapacity);
 
-// Plans and writes each set in order, the discs labelled with the ingestion's record key. A
-// plan that fails logs "Failed to burn: %s" and shows the message; the next set still runs.
-// True when every set was written.
+// Fills in what is known of a planned set's files (their origins) before its discs are written.
+using OriginLookup = std::function<void(DiscSet&)>;
+
+// Plans and writes each set in order, the discs labelled with the ingestion's record key;
+// `origins`, when given, fills each planned set's origins first. A plan that fails logs
+// "Failed to burn: %s" and shows the message; the next set still runs. True when every set
+// was written.
 bool burn_folder_sets(const std::vector<FolderBurn>& sets, int record_key, DiscSystem& system,
                       const std::string& recorder_id, bool assume_yes,
+                      const OriginLookup& origins = {},
                       std::uint64_t capacity = kDiscCapacity,
                       const WriterViewCallback& changed = {});
 

@@ -25,12 +25,15 @@ using BurnSource = burn::burn_source;
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <functional>
 #include <vector>
 #include <utility>
@@ -935,6 +938,39 @@ bool check_disc_in_drive(const std::string& address, DiscCheck& check, std::stri
     return false;
   }
   return check_drive(drive.drive(), address, check, error);
+}
+
+void check_unlisted_in_folder(const std::string& folder, const std::vector<std::string>& listed,
+                              DiscCheck& check) {
+  namespace fs = std::filesystem;
+  // A manifest's "./a.jpg" names the file the walk finds as "a.jpg".
+  std::set<std::string> known;
+  for (const std::string& p : listed) known.insert(fs::path(p).lexically_normal().generic_string());
+  // Without a trailing "/" the paths the walk finds are relative to the folder's own.
+  std::string root = folder;
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  std::vector<std::string> unlisted;
+  std::error_code ec;
+  std::string where = root;  // the entry last reached: where a failed step was
+  fs::recursive_directory_iterator it(root, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    where = it->path().string();
+    std::error_code type_ec;
+    if (it->symlink_status(type_ec).type() == fs::file_type::directory) continue;
+    const std::string path = it->path().lexically_relative(root).generic_string();
+    if (path == kDiscManifestName || path == kDiscProvenanceName || known.count(path)) continue;
+    unlisted.push_back(path);
+  }
+  if (ec) {
+    ++check.missing;
+    check.problems.push_back(where + ": can't be read (" + ec.message() + ")");
+  }
+  // In the order of their names, as the manifest lists its files.
+  std::sort(unlisted.begin(), unlisted.end());
+  for (const std::string& path : unlisted) {
+    ++check.unlisted;
+    check.problems.push_back(path + ": not in the manifest");
+  }
 }
 
 std::string image_file_path(const std::string& folder, const std::string& label) {

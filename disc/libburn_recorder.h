@@ -68,6 +68,12 @@ bool check_disc_image(const std::string& iso, DiscCheck& check, std::string& err
 // The same for the disc in the recorder at `address` (a device, or "stdio:PATH").
 bool check_disc_in_drive(const std::string& address, DiscCheck& check, std::string& error);
 
+// Counts and names ("PATH: not in the manifest") every file below `folder`, a copy of a disc's
+// files, that `listed` (the manifest's paths) does not hold; the manifest and provenance at
+// the folder's root are not counted. A folder that cannot be read is named and counted missing.
+void check_unlisted_in_folder(const std::string& folder, const std::vector<std::string>& listed,
+                              DiscCheck& check);
+
 // Where ImageFolderSystem writes the disc with this label.
 std::string image_file_path(const std::string& folder, const std::string& label);
 

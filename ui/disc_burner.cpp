@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "control/disc_origins.h"
 #include "disc/burn.h"
 #include "foundation/log.h"
 #include "ui/background.h"
@@ -43,8 +44,8 @@ struct OpenResult {
 
 }  // namespace
 
-DiscBurner::DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent)
-    : QDialog(parent), plan_(std::move(plan)), system_(system) {
+DiscBurner::DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent, Database* ledger)
+    : QDialog(parent), plan_(std::move(plan)), system_(system), ledger_(ledger) {
   setWindowTitle(tr("Cardwright Disc Burner"));
   setAccessibleName(QStringLiteral("Cardwright Disc Burner"));
   auto* layout = new QVBoxLayout(this);
@@ -159,6 +160,8 @@ void DiscBurner::planned(bool ok, DiscSet set, const std::string& message) {
     Q_EMIT ready(false);
     return;
   }
+  // The ledger is read here, on the window's thread, which the database belongs to.
+  if (ledger_) add_ledger_origins(*ledger_, set);
   WriterCallbacks callbacks;
   // The writer reports from its own thread: each view is carried to this one.
   callbacks.changed = [this](const WriterView& view) {

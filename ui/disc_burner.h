@@ -22,6 +22,10 @@ class QProgressBar;
 class QPushButton;
 class QTreeWidget;
 
+namespace cw {
+class Database;
+}
+
 namespace cw::ui {
 
 class DiscBurner : public QDialog {
@@ -29,8 +33,10 @@ class DiscBurner : public QDialog {
 
  public:
   // Plans `plan` and offers its discs on the recorders of `system` (which must outlive the
-  // window).
-  DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent = nullptr);
+  // window). With a `ledger`, the discs' manifests carry the hashes its ingest ledger holds
+  // for the planned files, so that a copy changed since it was verified fails its read-back.
+  DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent = nullptr,
+             Database* ledger = nullptr);
   ~DiscBurner() override;
 
   // The writer once the plan is made and the recorders are listed; null before.
@@ -56,6 +62,7 @@ class DiscBurner : public QDialog {
 
   PlanRequest plan_;
   DiscSystem& system_;
+  Database* ledger_;
   std::unique_ptr<DiscWriter> writer_;
   bool closed_ = false;
   bool asking_ = false;  // a worker is listing the recorders or asking for disc types

@@ -578,7 +578,8 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   if (!outcome.end.burns.empty()) {
     const std::unique_ptr<DiscSystem> system = burn_system();
     for (const FolderBurn& burn : outcome.end.burns) {
-      DiscBurner burner(burn_plan_request(burn, run.ingestion_key), *system, this);
+      DiscBurner burner(burn_plan_request(burn, run.ingestion_key), *system, this,
+                        session_.database());
       burner.exec();
     }
   }
@@ -688,7 +689,7 @@ void MainWindow::burn_discs() {
       choose_folders_to_burn(start, folder_picker(this, tr("Select all folders to be burned.")));
   if (!plan) return;
   const std::unique_ptr<DiscSystem> system = burn_system();
-  DiscBurner burner(*plan, *system, this);
+  DiscBurner burner(*plan, *system, this, session_.database());
   burner.exec();
 }
 

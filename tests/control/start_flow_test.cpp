@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "control/app_session.h"
+#include "control/run_end.h"
 #include "control/start_flow.h"
 #include "database/database.h"
 #include "foundation/sysio.h"
@@ -408,6 +409,52 @@ TEST_F(StartFlow, RunsInOneProcessKeepTheirRecordsApart) {
   EXPECT_THAT(mb.context(0)->report, ::testing::Not(HasSubstr("------ " + card + " ------")));
   EXPECT_EQ(images_below(archive), 6u);
   EXPECT_EQ(images_below(archive2), 3u);
+}
+
+// The discs a run burns carry the hashes its ingest ledger verified: an archive copy that
+// changed since then fails its disc's read-back, is named, and its disc is not kept.
+TEST_F(StartFlow, DiscsBurnedAfterARunCarryTheLedgersHashes) {
+  const std::string discs = dir / "discs";
+  fs::create_directories(discs);
+  ASSERT_TRUE(pref_put_text("BurnImageFolder", discs));
+  master().put_int("BurnPrimary", 1);
+  StartOutcome start = prepare_ingestion(*session, request());
+  ASSERT_TRUE(start.run);
+  const MonitorOutcome outcome = run(*start.run);
+  master().put_int("BurnPrimary", 0);
+  ASSERT_EQ(outcome.end.burns.size(), 1u);
+  const int key = start.run->ingestion_key;
+
+  ASSERT_TRUE(burn_after_run(outcome.end.burns, key, true, session->database()))
+      << captured_ui().pane;
+  std::vector<fs::path> isos{fs::directory_iterator(discs), fs::directory_iterator()};
+  ASSERT_EQ(isos.size(), 1u);
+  // The images come with the ledger's hashes; their sidecars, which it does not hold, are
+  // hashed as the disc is written.
+  const std::string image = test::read_file(isos[0]);
+  const std::size_t files = image.find("\nFiles: ");
+  ASSERT_NE(files, std::string::npos);
+  const std::string n = std::to_string(images_below(archive));
+  EXPECT_EQ(image.substr(files + 1, image.find('\n', files + 1) - files - 1),
+            "Files: " + std::to_string(2 * images_below(archive)) + " (" + n +
+                " with hashes from the ingest ledger, " + n + " hashed while writing)");
+
+  // Same size, one bit different: only the ledger's hash tells the copy changed.
+  std::string changed;
+  for (const auto& e : fs::recursive_directory_iterator(archive))
+    if (e.path().extension() == ".JPG" && changed.empty()) changed = e.path().string();
+  ASSERT_FALSE(changed.empty());
+  std::string bytes = test::read_file(changed);
+  bytes[bytes.size() / 2] ^= 0x01;
+  test::write_file(changed, bytes);
+  fs::remove(isos[0]);
+  captured_ui().clear();
+  EXPECT_FALSE(burn_after_run(outcome.end.burns, key, true, session->database()));
+  std::string shown = captured_ui().pane;
+  for (const std::string& a : captured_ui().alerts) shown += a + "\n";
+  EXPECT_THAT(shown, HasSubstr(changed + " no longer has the hash the ingest ledger holds"));
+  EXPECT_TRUE(fs::is_empty(discs));
+  pref_put_text("BurnImageFolder", "");
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ namespace {
 using test::run_cardwright;
 using test::sh_quote;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 Hash128 hash_of(const std::string& path) {
   char buffer[4096];
@@ -124,6 +125,26 @@ TEST(DiscProof, VerifyDiscChecksAnImageItsExtractedFilesAndNamesAChangedFile) {
         << out;
   }
   EXPECT_EQ(run_cardwright("verify --disc " + sh_quote(files), &out), 0) << out;
+
+  // Files added to a copy of the disc, or to an image made of it, are named and fail the check;
+  // the manifest and provenance themselves are not counted.
+  test::write_file(files + "/day/extra.JPG", "not from the disc");
+  test::write_file(files + "/notes.txt", "added later");
+  const std::string grown = dir / "grown.iso";
+  ASSERT_EQ(test::run_command("xorriso -as mkisofs -R -o " + sh_quote(grown) + " " +
+                                  sh_quote(files) + " 2>&1",
+                              &out),
+            0)
+      << out;
+  for (const std::string& copy : {files + "/", grown}) {
+    EXPECT_EQ(run_cardwright("verify --disc " + sh_quote(copy), &out), 1) << copy;
+    EXPECT_THAT(out, HasSubstr("  day/extra.JPG: not in the manifest\n  notes.txt: not in the "
+                               "manifest\n"))
+        << copy;
+    EXPECT_THAT(out, HasSubstr("6 OK, 0 FAILED, 0 MISSING, 2 not in the manifest")) << copy;
+    EXPECT_THAT(out, Not(HasSubstr("MANIFEST.xxh128: not"))) << copy;
+    EXPECT_THAT(out, Not(HasSubstr("PROVENANCE.txt: not"))) << copy;
+  }
 
   // One flipped byte inside an image's data in the image file.
   std::string bytes = test::read_file(iso);
