@@ -126,15 +126,17 @@ TEST(Tracks, LogFiles) {
       "$GPGGA,120000,5000.0000,N,01000.0000,E,1,08,1.0,328.084,F,,,,*47\r\n"
       "$GPRMC,120000.75,A,5000.0000,N,01000.0000,W,,,170524,,,A*6C\r\n"
       "$GPRMC,120002.5,A,5030.0000,S,01030.0000,E,,,170524,,,A\r\n"
-      "$GPRMC,120003,V,5030.0000,S,01030.0000,E,,,170524,,,A\r\n", "sony.log", message));
+      "$GPRMC,120003,V,5030.0000,S,01030.0000,E,,,170524,,,A\r\n"
+      "$PMGNTRK,4415.163,N,07631.126,W,00328,F,120004,A,,170524\r\n", "sony.log", message));
   const auto& s = g.tracks.at(0).points;
-  ASSERT_EQ(s.size(), 2u);  // the invalid fix is dropped
+  ASSERT_EQ(s.size(), 2u);  // the invalid fix and the Magellan one are dropped
   EXPECT_EQ(s[0].time, kNoon + 1);  // .75 rounds up
   EXPECT_EQ(s[1].time, kNoon + 2);  // .5 does not
   EXPECT_FLOAT_EQ(s[1].lat, -50.5f);
   EXPECT_NEAR(s[1].ele, 100, 1e-3);  // feet, carried over from the $GPGGA line
 
   ASSERT_TRUE(g.load_log_text(
+      "$GPRMC,110800,A,4413.0000,N,07629.0000,W,,,030409,,,A\n"
       "$PMGNTRK,4415.163,N,07631.126,W,00328,F,110833.53,A,,030409*68\n"
       "$PMGNTRK,4415.000,N,07631.000,W,00095,M,110900,V,,030409\n"
       "$PMGNTRK,4414.000,S,07630.000,E,00095,M,110910,A,TRACK 1,030409\n"
