@@ -79,12 +79,9 @@ int parse(const Args& in, const CWPreset& master, GpsArgs& a) {
   if (times[0].has_value() != times[1].has_value())
     return usage_error(kName, "--camera-time and --true-time go together");
   if (auto v = in.value("track-date")) {
-    // The readers' "ddmmyy" has a two-digit year: 69-99 stand for 19xx, the rest for 20xx.
-    const bool shape = v->size() == 10 && (*v)[4] == '-' && (*v)[7] == '-';
-    const int year = shape ? std::atoi(v->c_str()) : 0;
-    if (!shape || year < 1969 || year > 2068 || !time_arg(*v + " 00:00:00"))
-      return bad_value(kName, "track-date", *v, "expects YYYY-MM-DD between 1969 and 2068");
-    a.track_date = v->substr(8, 2) + v->substr(5, 2) + v->substr(2, 2);
+    std::optional<std::string> date = undated_fix_date_of(*v);
+    if (!date) return bad_value(kName, "track-date", *v, kTrackDateExpected);
+    a.track_date = *date;
   }
   if (times[0]) a.clock.adjustment = clock_adjustment(*times[0], *times[1]);
   if (zone_given) {

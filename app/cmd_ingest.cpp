@@ -14,6 +14,7 @@
 #include "app/console_run.h"
 #include "control/start_flow.h"
 #include "gps/camera_clock.h"
+#include "gps/gpx.h"
 #include "ingest/sidecar_placement.h"
 #include "settings/param.h"
 
@@ -136,6 +137,12 @@ int ingest_request_from_options(const char* cmd, const Args& a, StartRequest& r,
   for (const std::string& track : a.values("gps-track")) {
     if (access(track.c_str(), R_OK) != 0) return bad_value(cmd, "gps-track", track, "can't read it");
     r.gps_tracks.push_back(track);
+  }
+  if (auto x = a.value("track-date")) {
+    if (r.gps_tracks.empty()) return usage_error(cmd, "--track-date goes with --gps-track");
+    std::optional<std::string> date = undated_fix_date_of(*x);
+    if (!date) return bad_value(cmd, "track-date", *x, kTrackDateExpected);
+    r.gps_track_date = *date;
   }
   if (!r.gps_tracks.empty()) {
     r.preset_values.emplace_back("WantGPS", "1");
@@ -269,6 +276,8 @@ const CommandSpec& ingest_command() {
                                                            "CRDefaults"), false, "file"},
           {"gps-track", "FILE", "tag the images with positions from this GPX or LOG track\n"
                                 "(repeat for several; turns GPS tagging on)", true, "file"},
+          {"track-date", "YYYY-MM-DD", "the date of --gps-track LOG files whose fixes carry none\n"
+                                       "($GPGGA only, without $GPZDA or $GPRMC lines)"},
           {"camera-zone", "ZONE",
            preset_default_help("the camera clock's zone ('cardwright gps zones'), a zone\n"
                                "name such as Europe/Berlin or hours from UTC such as +1",
@@ -299,7 +308,7 @@ const CommandSpec& ingest_command() {
        {"except", "include"}, {"except", "exclude"}, {"except", "extensions"},
        {"include", "exclude"}, {"jpeg-verify", "no-jpeg-verify"},
        {"verify-copies", "no-verify-copies"}, {"reverify", "no-verify-copies"},
-       {"gps-track", "no-gps"},
+       {"gps-track", "no-gps"}, {"track-date", "no-gps"},
        {"camera-zone", "no-gps"}, {"camera-dst", "no-gps"}, {"clock-adjust", "no-gps"},
        {"card", "all-cards"}, {"files", "all-cards"}, {"dry-run", "all-cards"},
        {"dry-run", "json"}},

@@ -55,9 +55,10 @@ Database* AppSession::database() {
 std::string AppSession::version() { return CARDWRIGHT_VERSION; }
 
 bool AppSession::load_gps(const std::vector<std::string>& files, const std::string& save_file,
-                          std::string& message, const StopSource& stop) {
-  gps_tracks_ =
-      load_gps_data(settings_->master(), files, save_file, tools_.gpsbabel, message, stop);
+                          std::string& message, const StopSource& stop,
+                          const std::string& track_date) {
+  gps_tracks_ = load_gps_data(settings_->master(), files, save_file, tools_.gpsbabel, message,
+                              stop, track_date);
   return gps_tracks_ != nullptr;
 }
 

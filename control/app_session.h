@@ -107,8 +107,10 @@ class AppSession {
   // Loads tracks as the master preset's GPS settings say: `files` (GPX or LOG), or the
   // receiver on "GPSDevice" (its track kept in `save_file` when given). On failure `message`
   // says why and nothing stays loaded. `stop` ends a receiver read early (a failure).
+  // `track_date` ("ddmmyy") dates LOG files whose fixes carry no date.
   bool load_gps(const std::vector<std::string>& files, const std::string& save_file,
-                std::string& message, const StopSource& stop = {});
+                std::string& message, const StopSource& stop = {},
+                const std::string& track_date = {});
   void discard_gps() { gps_tracks_.reset(); }
   // What the runs of an ingestion get: the tracks, the clock adjustment and ExifTool; null
   // while no tracks are loaded. Valid until the tracks change.

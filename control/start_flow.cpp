@@ -403,7 +403,7 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     session.discard_gps();
   } else {
     std::string message;
-    if (!r.gps_tracks.empty() && !session.load_gps(r.gps_tracks, "", message))
+    if (!r.gps_tracks.empty() && !session.load_gps(r.gps_tracks, "", message, {}, r.gps_track_date))
       report_error(message);
     if (!session.gps_tracks() && r.gps_window) r.gps_window(session);
     if (m.get_int("WantGPS") != 0 && !session.gps_tracks()) {

@@ -47,6 +47,8 @@ struct StartRequest {
   std::vector<std::pair<std::string, std::string>> preset_values;
   // GPS track files to load for this ingestion (the preset's "WantGPS" must be on).
   std::vector<std::string> gps_tracks;
+  // The date ("ddmmyy") of those of them that are LOG files whose fixes carry none.
+  std::string gps_track_date;
   // The front end's GPS window, offered when "WantGPS" is on and no track is loaded; it loads
   // tracks into the session (or switches "WantGPS" off). None: nothing is offered.
   std::function<void(AppSession&)> gps_window;

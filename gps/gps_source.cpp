@@ -9,11 +9,13 @@ namespace cw {
 
 std::unique_ptr<GPX> load_gps_data(const CWPreset& master, const std::vector<std::string>& files,
                                    const std::string& save_file, const std::string& gpsbabel,
-                                   std::string& message, const StopSource& stop) {
+                                   std::string& message, const StopSource& stop,
+                                   const std::string& track_date) {
   message.clear();
   CameraClock clock = camera_clock_from_preset(master, &message);
   if (!message.empty()) return nullptr;
   auto store = std::make_unique<GPX>(std::move(clock.zone));
+  store->undated_fix_date = track_date;
   const int source = master.get_int("GPSSource");
   const bool receiver = source == kGpsSourceGarmin || source == kGpsSourceMagellan;
   const bool ok =

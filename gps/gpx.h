@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +91,14 @@ class GPX {
   std::string undated_fix_date;
   std::vector<GpsTrack> tracks;  // in load order
 };
+
+// The `undated_fix_date` ("ddmmyy") of a date "YYYY-MM-DD" from 1969 to 2068, the years a
+// two-digit year stands for (69-99 for 19xx, the rest for 20xx); none for anything else.
+std::optional<std::string> undated_fix_date_of(std::string_view iso_date);
+// The load failure of a LOG file whose fixes carry no date while `undated_fix_date` is empty.
+inline constexpr const char* kUndatedFixesMessage =
+    "The track file's fixes have no date: give the date of the track";
+inline constexpr const char* kTrackDateExpected = "expects YYYY-MM-DD between 1969 and 2068";
 
 // "%Y-%m-%dT%H:%M:%S" of UTC seconds ("" for a time the calendar cannot hold).
 std::string gps_time_text(std::int64_t utc);

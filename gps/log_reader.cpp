@@ -2,9 +2,11 @@
 //
 // A file whose first line begins with "@Sonygps" holds NMEA sentences: "$GPGGA" gives the
 // elevation that later fixes carry, "$GPRMC" gives the fixes. Any other file is read for
-// Magellan "$PMGNTRK" fixes; NMEA fixes in such a file are read too, so a logger that writes
-// plain NMEA without that header line is not read as an empty track. The file may be UTF-16
-// and may end its lines with CR LF.
+// Magellan "$PMGNTRK" fixes, and its other lines are dropped; only a file without any
+// "$PMGNTRK" fix is read for NMEA fixes, so a logger that writes plain NMEA without that
+// header line is not read as an empty track, while a Magellan file that also carries NMEA
+// sentences does not get every fix twice. The file may be UTF-16 and may end its lines with
+// CR LF.
 //
 // Fields are positional: empty fields keep their place (a "$GPRMC" with empty speed and course
 // still has its date in field 9). A checksum ("*hh") is cut off before the split. A "$GPRMC"
@@ -17,9 +19,11 @@
 // store's `undated_fix_date`. A time of day that falls back more than twelve hours under one
 // date has passed midnight and moves to the next day. Fixes of quality 0 (no fix) are dropped.
 #include <cstdint>
+#include <ctime>
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gps/gpx.h"
@@ -130,12 +134,18 @@ class LogReader {
     else if (f[0] == "$PMGNTRK" && !nmea_only_) magellan(f);
   }
 
-  // Adds the "$GPGGA" fixes when the file gave no other; false (with `message`) when they need
-  // a date that neither the file nor `fallback_date` gives.
+  // Settles which fixes make the track: the "$PMGNTRK" ones, else the "$GPRMC" ones, else the
+  // "$GPGGA" ones; false (with `message`) when those need a date that neither the file nor
+  // `fallback_date` gives.
   bool finish(std::string_view fallback_date, std::string& message) {
-    if (!track_.points.empty() || undated_.empty()) return true;
+    if (!track_.points.empty()) return true;
+    if (!nmea_.empty()) {
+      track_.points = std::move(nmea_);
+      return true;
+    }
+    if (undated_.empty()) return true;
     if (first_date_.empty() && !is_date(fallback_date)) {
-      message = "The track file's fixes have no date: give the date of the track";
+      message = kUndatedFixesMessage;
       return false;
     }
     const std::string_view first = first_date_.empty() ? fallback_date : first_date_;
@@ -170,7 +180,8 @@ class LogReader {
     if (gps_text::parse_double(field(f, 9), ele))
       elevation_ = field(f, 10).substr(0, 1) == "F" ? ele * kFeetToMetres : ele;
     int quality = 0;
-    if (!track_.points.empty() || !gps_text::parse_digits(field(f, 6), quality) || quality == 0)
+    if (!track_.points.empty() || !nmea_.empty() ||
+        !gps_text::parse_digits(field(f, 6), quality) || quality == 0)
       return;  // a file with other fixes never uses these
     undated_.push_back(UndatedFix{std::string(field(f, 2)), std::string(field(f, 3)),
                                   std::string(field(f, 4)), std::string(field(f, 5)),
@@ -182,7 +193,7 @@ class LogReader {
     GpsPoint p;
     if (field(f, 2) == "A" && make_point(field(f, 3), field(f, 4), field(f, 5), field(f, 6),
                                          field(f, 9), field(f, 1), elevation_, p))
-      track_.points.push_back(p);
+      nmea_.push_back(p);
   }
 
   // Time 1, day 2, month 3, four-digit year 4.
@@ -199,13 +210,14 @@ class LogReader {
     if (first_date_.empty()) first_date_ = date;
   }
 
-  // Latitude 1-2, longitude 3-4, elevation 5-6, time 7, status 8, track name 9, date 10. Some
-  // receivers leave the name field out; the date is then field 9.
+  // Latitude 1-2, longitude 3-4, elevation 5-6, time 7, status 8, date 9, or 10 when field 9
+  // gives none: receivers that name the track put the name in field 9, and reading a name as a
+  // date would put the fix on no day at all.
   void magellan(const std::vector<std::string_view>& f) {
     double ele = 0;
     if (!gps_text::parse_double(field(f, 5), ele)) ele = 0;
     if (field(f, 6).substr(0, 1) == "F") ele *= kFeetToMetres;
-    std::string_view date = field(f, 10).empty() ? field(f, 9) : field(f, 10);
+    std::string_view date = is_date(field(f, 9)) ? field(f, 9) : field(f, 10);
     if (field(f, 8) != "A") date = kInvalidFixDate;
     GpsPoint p;
     if (make_point(field(f, 1), field(f, 2), field(f, 3), field(f, 4), date, field(f, 7), ele, p))
@@ -216,10 +228,28 @@ class LogReader {
   const bool nmea_only_;
   double elevation_ = 0;
   std::string date_, first_date_;  // "ddmmyy"
+  std::vector<GpsPoint> nmea_;  // "$GPRMC" fixes, the track when no "$PMGNTRK" fix comes
   std::vector<UndatedFix> undated_;
 };
 
 }  // namespace
+
+std::optional<std::string> undated_fix_date_of(std::string_view iso_date) {
+  if (iso_date.size() != 10 || iso_date[4] != '-' || iso_date[7] != '-') return std::nullopt;
+  const std::string digits = std::string(iso_date.substr(0, 4)) += std::string(
+                             iso_date.substr(5, 2)) += iso_date.substr(8, 2);
+  if (digits.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  const int year = std::stoi(digits.substr(0, 4)), month = std::stoi(digits.substr(4, 2)),
+            day = std::stoi(digits.substr(6, 2));
+  std::int64_t seconds = 0;
+  if (year < 1969 || year > 2068 || !gps_text::utc_seconds(year, month, day, 0, 0, 0, seconds))
+    return std::nullopt;
+  // The calendar moves 2024-02-30 on to March; such a date is no date.
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  if (!gmtime_r(&t, &tm) || tm.tm_mday != day) return std::nullopt;
+  return digits.substr(6, 2) + digits.substr(4, 2) + digits.substr(2, 2);
+}
 
 bool GPX::load_log_text(std::string_view bytes, const std::string& path, std::string& message) {
   try {

@@ -6,7 +6,9 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QDateTimeEdit>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -359,7 +361,8 @@ void GpsWindow::choose_and_load() {
   load({}, save);
 }
 
-void GpsWindow::load(const std::vector<std::string>& files, const std::string& save_file) {
+void GpsWindow::load(const std::vector<std::string>& files, const std::string& save_file,
+                     const std::string& track_date) {
   const bool receiver = source_->checkedId() != kGpsSourceFiles;
   work_->begin(tr("Loading GPS data..."), receiver);
   update_controls();
@@ -369,18 +372,55 @@ void GpsWindow::load(const std::vector<std::string>& files, const std::string& s
   std::shared_ptr<const std::atomic<bool>> stop = work_->stop_flag();
   run_in_background(
       this,
-      [session, files, save_file, stop] {
+      [session, files, save_file, track_date, stop] {
         std::string message;
-        const bool ok =
-            session->load_gps(files, save_file, message, [stop] { return stop->load(); });
+        const bool ok = session->load_gps(files, save_file, message,
+                                          [stop] { return stop->load(); }, track_date);
         return std::make_pair(ok, message);
       },
-      [this](const std::pair<bool, std::string>& done) {
+      [this, files, save_file, track_date](const std::pair<bool, std::string>& done) {
         work_->end();
-        if (!done.first) alert_printf("%s", done.second.c_str());
+        if (!done.first && done.second == kUndatedFixesMessage && !files.empty() &&
+            track_date.empty()) {
+          // A logger's file is mostly last written on the day of its track.
+          TrackDateQuestion question(
+              QFileInfo(QString::fromStdString(files.front())).lastModified().date(), this);
+          if (question.exec() == QDialog::Accepted) {
+            load(files, save_file, question.track_date());
+            return;
+          }
+        } else if (!done.first) {
+          alert_printf("%s", done.second.c_str());
+        }
         show_loaded();
         Q_EMIT load_ended(done.first);
       });
+}
+
+TrackDateQuestion::TrackDateQuestion(const QDate& suggested, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(tr("Date of the Track"));
+  setAccessibleName(QStringLiteral("Date of the Track"));
+  auto* layout = new QVBoxLayout(this);
+  auto* text = new QLabel(tr("The track file's fixes have no date: give the date of the track"),
+                          this);
+  layout->addWidget(text);
+  date_ = new QDateEdit(this);
+  date_->setAccessibleName(QStringLiteral("Track date"));
+  date_->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+  date_->setCalendarPopup(true);
+  date_->setDateRange(QDate(1969, 1, 1), QDate(2068, 12, 31));
+  date_->setDate(suggested.isValid() ? suggested : QDate::currentDate());
+  auto* row = new QFormLayout;
+  row->addRow(tr("&Date:"), date_);
+  layout->addLayout(row);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons);
+}
+
+std::string TrackDateQuestion::track_date() const {
+  return undated_fix_date_of(date_->date().toString(Qt::ISODate).toStdString()).value_or("");
 }
 
 }  // namespace cw::ui

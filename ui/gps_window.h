@@ -7,7 +7,8 @@
 // be cancelled); the summary and the analysis of the loaded tracks are shown.
 //
 // The Start flow opens it when an ingestion wants GPS data and none is loaded; its closing
-// button then reads "Continue". Loading is AppSession::load_gps, what `cardwright ingest
+// button then reads "Continue". A LOG file whose fixes carry no date (time of day only) makes
+// it ask for the date of the track and load again with it. Loading is AppSession::load_gps, what `cardwright ingest
 // --gps-track` uses; the settings are the preset keys `cardwright preset set` writes.
 #pragma once
 
@@ -16,6 +17,8 @@
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QDate;
+class QDateEdit;
 class QDateTimeEdit;
 class QLabel;
 class QLineEdit;
@@ -39,8 +42,10 @@ class GpsWindow : public QDialog {
 
   // "Load GPS Data...": asks for the track files (or the receiver's save file) and loads.
   void choose_and_load();
-  // Loads these files, or reads the receiver (`files` empty), off the window's thread.
-  void load(const std::vector<std::string>& files, const std::string& save_file);
+  // Loads these files, or reads the receiver (`files` empty), off the window's thread;
+  // `track_date` ("ddmmyy") dates LOG files whose fixes carry none.
+  void load(const std::vector<std::string>& files, const std::string& save_file,
+            const std::string& track_date = {});
 
  Q_SIGNALS:
   // A load has ended; `ok` when tracks are loaded.
@@ -69,6 +74,20 @@ class GpsWindow : public QDialog {
   QPlainTextEdit* analysis_;
   QPushButton *load_, *discard_, *close_;
   WorkPanel* work_;
+};
+
+// The question put when a track file's fixes carry no date: the day the track was recorded,
+// from 1969 to 2068 (the years the files' two-digit years stand for).
+class TrackDateQuestion : public QDialog {
+  Q_OBJECT
+
+ public:
+  TrackDateQuestion(const QDate& suggested, QWidget* parent = nullptr);
+  // The chosen date as GPX::undated_fix_date ("ddmmyy").
+  std::string track_date() const;
+
+ private:
+  QDateEdit* date_;
 };
 
 }  // namespace cw::ui

@@ -11,6 +11,7 @@
 // cameras with a pending adjustment, the folder selection and the disc burner; it grabs each
 // window.
 #include <QApplication>
+#include <QDate>
 #include <QElapsedTimer>
 #include <QLayout>
 #include <QListWidget>
@@ -332,6 +333,10 @@ int main(int argc, char** argv) {
       wait_until([&] { return done; }, 20000);
     }
     if (!save(gps, out, "gps-input.png")) status = 1;
+    // The question a LOG file of fixes without a date puts.
+    TrackDateQuestion question(QDate(2024, 5, 17), &gps);
+    question.show();
+    if (!save(question, out, "gps-track-date.png")) status = 1;
     session.discard_gps();
     put_preset_value(param, PresetKind::File, "WantGPS", "0");
   }

@@ -84,6 +84,16 @@ TEST(GpsCommand, UndatedLogFilesTakeTheDateGiven) {
   EXPECT_THAT(text, HasSubstr("Loaded 2 points from 2024-05-17T12:00:00 UTC+0 to "
                               "2024-05-17T12:00:01 UTC+0"));
   EXPECT_EQ(test::run_cardwright("gps load --track-date 17.05.2024 " + file, &text), 2);
+
+  // An ingestion takes the date with its track.
+  test::write_file(dir / "card/DCIM/100/A.JPG", fixtures::make_jpeg("2024:05:17 12:00:00"));
+  const std::string ingest = "ingest --no-backup --dry-run --card " +
+                             test::sh_quote(dir / "card") + " --primary " +
+                             test::sh_quote(dir / "archive") + " --gps-track " + file;
+  EXPECT_EQ(test::run_cardwright(ingest, &text), 1);
+  EXPECT_THAT(text, HasSubstr("The track file's fixes have no date: give the date of the track"));
+  EXPECT_EQ(test::run_cardwright(ingest + " --track-date 2024-05-17", &text), 0) << text;
+  EXPECT_THAT(text, Not(HasSubstr("ERROR")));
 }
 
 // Zones by name: listed on request, taken by ingest, and kept in a preset as typed.

@@ -127,27 +127,30 @@ TEST(Tracks, LogFiles) {
       "$GPGGA,120000,5000.0000,N,01000.0000,E,1,08,1.0,328.084,F,,,,*47\r\n"
       "$GPRMC,120000.75,A,5000.0000,N,01000.0000,W,,,170524,,,A*6C\r\n"
       "$GPRMC,120002.5,A,5030.0000,S,01030.0000,E,,,170524,,,A\r\n"
-      "$GPRMC,120003,V,5030.0000,S,01030.0000,E,,,170524,,,A\r\n", "sony.log", message));
+      "$GPRMC,120003,V,5030.0000,S,01030.0000,E,,,170524,,,A\r\n"
+      "$PMGNTRK,4415.163,N,07631.126,W,00328,F,120004,A,,170524\r\n", "sony.log", message));
   const auto& s = g.tracks.at(0).points;
-  ASSERT_EQ(s.size(), 2u);  // the invalid fix is dropped
+  ASSERT_EQ(s.size(), 2u);  // the invalid fix and the Magellan one are dropped
   EXPECT_EQ(s[0].time, kNoon + 1);  // .75 rounds up
   EXPECT_EQ(s[1].time, kNoon + 2);  // .5 does not
   EXPECT_FLOAT_EQ(s[1].lat, -50.5f);
   EXPECT_NEAR(s[1].ele, 100, 1e-3);  // feet, carried over from the $GPGGA line
 
   ASSERT_TRUE(g.load_log_text(
+      "$GPRMC,110800,A,4413.0000,N,07629.0000,W,,,030409,,,A\n"
       "$PMGNTRK,4415.163,N,07631.126,W,00328,F,110833.53,A,,030409*68\n"
       "$PMGNTRK,4415.000,N,07631.000,W,00095,M,110900,V,,030409\n"
       "$PMGNTRK,4414.000,S,07630.000,E,00095,M,110910,A,TRACK 1,030409\n"
-      "$GPRMC,110920,A,4413.0000,N,07629.0000,W,,,030409,,,A\nnot a sentence\n", "m.log", message));
+      "$PMGNTRK,4414.000,S,07630.000,E,00095,M,110920,A,040409,050409\n"
+      "$GPRMC,110930,A,4413.0000,N,07629.0000,W,,,030409,,,A\nnot a sentence\n", "m.log", message));
   const auto& m = g.tracks.at(1).points;
-  ASSERT_EQ(m.size(), 4u);
+  ASSERT_EQ(m.size(), 4u);  // beside its own fixes the file's NMEA sentences are dropped
   EXPECT_EQ(gps_time_text(m[0].time), "2009-04-03T11:08:34");
   EXPECT_NEAR(m[0].lon, -(76 + 31.126 / 60), 1e-5);
   EXPECT_NEAR(m[0].ele, 328 * 0.3048, 1e-3);
   EXPECT_EQ(gps_time_text(m[1].time), "2007-01-01T11:09:00");  // status "V": the fixed date
   EXPECT_EQ(gps_time_text(m[2].time), "2009-04-03T11:09:10");  // date after the track name
-  EXPECT_EQ(gps_time_text(m[3].time), "2009-04-03T11:09:20");
+  EXPECT_EQ(gps_time_text(m[3].time), "2009-04-04T11:09:20");  // field 9 first
 
   GpsPosition where;
   EXPECT_EQ(g.interpolate("/no/such/image.jpg", 0, false, where), GpsMatch::kError);
@@ -264,10 +267,17 @@ TEST(TrackFiles, GgaOnlyFilesTakeTheirDateFromOtherLinesOrTheUser) {
   EXPECT_FALSE(refused.load_log_text(undated, "u.log", message));
   EXPECT_EQ(message, "The track file's fixes have no date: give the date of the track");
   EXPECT_TRUE(refused.tracks.empty());
-  refused.undated_fix_date = "170524";
+  refused.undated_fix_date = undated_fix_date_of("2024-05-17").value_or("");
   ASSERT_TRUE(refused.load_log_text(undated, "u.log", message)) << message;
   ASSERT_EQ(refused.point_count(), 2u);
   EXPECT_EQ(refused.tracks[0].points[1].time, kNoon + 1);
+
+  // The user's date: two-digit years stand for 1969 to 2068, so other years are refused.
+  EXPECT_EQ(undated_fix_date_of("1969-12-31"), "311269");
+  EXPECT_EQ(undated_fix_date_of("2068-02-29"), "290268");
+  for (const char* bad : {"1968-12-31", "2069-01-01", "2023-02-29", "2024-13-01", "17.05.2024",
+                          "2024-5-17", "2024-05-1x"})
+    EXPECT_EQ(undated_fix_date_of(bad), std::nullopt) << bad;
 }
 
 TEST(Tracks, AnalysisReport) {

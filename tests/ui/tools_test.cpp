@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
+#include <QDialog>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
@@ -193,12 +195,10 @@ TEST_F(Desktop, MacroLabAndExamineShowWhatTheirCommandsPrint) {
 
 TEST_F(Desktop, StartOffersTheGpsWindowAndTheRunUsesItsTrackAndClock) {
   const std::string root = card("card", 2);
-  const std::string track = dir / "walk.gpx";
-  std::ofstream(track)
-      << ("<gpx>\n<trk>\n<name>Walk</name>\n<trkseg>\n"
-          "<trkpt lat=\"48.0\" lon=\"2.0\">\n<ele>100</ele>\n<time>2024-05-17T08:20:00Z</time>\n"
-          "</trkpt>\n<trkpt lat=\"49.0\" lon=\"3.0\">\n<ele>200</ele>\n"
-          "<time>2024-05-17T08:22:00Z</time>\n</trkpt>\n</trkseg>\n</trk>\n</gpx>\n");
+  // A logger's fixes with times of day only: the window asks for their date.
+  const std::string track = dir / "walk.log";
+  std::ofstream(track) << "$GPGGA,082000,4800.0000,N,00200.0000,E,1,08,1.0,100.0,M,,,,\r\n"
+                          "$GPGGA,082200,4900.0000,N,00300.0000,E,1,08,1.0,200.0,M,,,,\r\n";
   open({root}, {{"PrimaryFolder", archive},
                 {"WantBackup", "0"},
                 {"WantJPEGVerify", "0"},
@@ -229,6 +229,11 @@ TEST_F(Desktop, StartOffersTheGpsWindowAndTheRunUsesItsTrackAndClock) {
     return click_named(w, "Load GPS Data...");
   }));
   answers.then(pick("Track chooser", track));
+  answers.then(on("Date of the Track", [](QWidget* w) {
+    find_named<QDateEdit>(w, "Track date")->setDate(QDate(2024, 5, 17));
+    static_cast<QDialog*>(w)->accept();
+    return true;
+  }));
   answers.then(on("GPS Input", [](QWidget* w) {
     return find_named<QLabel>(w, "Summary")->text().startsWith("Loaded 2 points") &&
            click_named(w, "Continue");
