@@ -146,6 +146,36 @@ void terminate_group(pid_t pid, ErrorPipe& pipe, int& status) {
 
 }  // namespace
 
+int spawn_in_own_group(const std::string& program, std::vector<std::string> args,
+                       const std::vector<DescriptorMap>& map, pid_t& pid) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  ::posix_spawn_file_actions_init(&actions);
+  for (const DescriptorMap& m : map) ::posix_spawn_file_actions_adddup2(&actions, m.ours, m.theirs);
+  ::posix_spawnattr_init(&attr);
+  sigset_t no_signals, default_signals;
+  sigemptyset(&no_signals);
+  sigemptyset(&default_signals);
+  for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD})
+    sigaddset(&default_signals, sig);
+  ::posix_spawnattr_setsigmask(&attr, &no_signals);
+  ::posix_spawnattr_setsigdefault(&attr, &default_signals);
+  // A group of its own: a stop ends the program and anything it started.
+  ::posix_spawnattr_setpgroup(&attr, 0);
+  ::posix_spawnattr_setflags(
+      &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  // A bare name is looked up on PATH; anything with a "/" is taken as it is.
+  const int rc = program.find('/') == std::string::npos
+                     ? ::posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ)
+                     : ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::posix_spawnattr_destroy(&attr);
+  return rc;
+}
+
 bool run_program(const std::string& program, const std::vector<std::string>& args,
                  std::string& output, std::size_t output_size, const StopSource& stop) {
   output.clear();
@@ -159,34 +189,9 @@ bool run_program(const std::string& program, const std::vector<std::string>& arg
   Fd read_end(ends[0]);
   Fd write_end(ends[1]);
 
-  std::vector<std::string> argv_text = args;
-  if (argv_text.empty()) argv_text.push_back(program);
-  std::vector<char*> argv;
-  for (std::string& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawn_file_actions_adddup2(&actions, write_end.get(), STDERR_FILENO);
-  ::posix_spawnattr_init(&attr);
-  sigset_t no_signals, default_signals;
-  sigemptyset(&no_signals);
-  sigemptyset(&default_signals);
-  for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD})
-    sigaddset(&default_signals, sig);
-  ::posix_spawnattr_setsigmask(&attr, &no_signals);
-  ::posix_spawnattr_setsigdefault(&attr, &default_signals);
-  ::posix_spawnattr_setpgroup(&attr, 0);
-  ::posix_spawnattr_setflags(
-      &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = -1;
-  // A bare name is looked up on PATH; anything with a "/" is taken as it is.
-  int rc = program.find('/') == std::string::npos
-               ? ::posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ)
-               : ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
-  ::posix_spawn_file_actions_destroy(&actions);
-  ::posix_spawnattr_destroy(&attr);
+  const int rc = spawn_in_own_group(program, args.empty() ? std::vector<std::string>{program} : args,
+                                    {{write_end.get(), STDERR_FILENO}}, pid);
   write_end.reset();  // only the program writes now: its end means end of file here
   if (rc != 0) {
     set_output(output, output_size,

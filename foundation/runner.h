@@ -3,6 +3,8 @@
 // it can never block on a full pipe); the caller gets the first bytes of it and the verdict.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -25,6 +27,20 @@ bool run_program(const std::string& program, const std::vector<std::string>& arg
 bool run_program_batched(std::string& output, std::size_t output_size,
                          const std::vector<std::string>& args, std::size_t fixed_count,
                          const StopSource& stop);
+
+// One descriptor of ours given to the program as one of its own (e.g. a pipe's end as its
+// standard error).
+struct DescriptorMap {
+  int ours;
+  int theirs;
+};
+
+// Starts `program` (a bare name is looked up on PATH) with `args` (args[0] is its own name) in
+// a process group of its own, with no signal blocked and the stop and pipe signals at their
+// defaults, and the descriptors `map` gives it. 0 with `pid` set, else posix_spawn's error
+// number.
+int spawn_in_own_group(const std::string& program, std::vector<std::string> args,
+                       const std::vector<DescriptorMap>& map, pid_t& pid);
 
 // Runs a command text through /bin/sh -c, reporting a failure in the text pane.
 bool run_shell_command(const std::string& command);

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -24,8 +23,6 @@
 #include "foundation/fs.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
-
-extern char** environ;
 
 namespace cw {
 
@@ -210,32 +207,10 @@ bool TagWriter::start(std::string& why) {
     why = "can't create a pipe for ExifTool";
     return false;
   }
-  std::vector<std::string> argv_text = {exiftool_, "-stay_open", "True", "-@", "-"};
-  std::vector<char*> argv;
-  for (std::string& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawn_file_actions_adddup2(&actions, in[1], STDIN_FILENO);
-  ::posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  ::posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-  ::posix_spawnattr_init(&attr);
-  sigset_t no_signals, default_signals;
-  sigemptyset(&no_signals);
-  sigemptyset(&default_signals);
-  for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&default_signals, sig);
-  ::posix_spawnattr_setsigmask(&attr, &no_signals);
-  ::posix_spawnattr_setsigdefault(&attr, &default_signals);
-  // A group of its own: a stop ends ExifTool and anything it started.
-  ::posix_spawnattr_setpgroup(&attr, 0);
-  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                        POSIX_SPAWN_SETSIGDEF);
-  const int rc = exiftool_.find('/') == std::string::npos
-                     ? ::posix_spawnp(&pid_, exiftool_.c_str(), &actions, &attr, argv.data(), environ)
-                     : ::posix_spawn(&pid_, exiftool_.c_str(), &actions, &attr, argv.data(), environ);
-  ::posix_spawn_file_actions_destroy(&actions);
-  ::posix_spawnattr_destroy(&attr);
+  const std::vector<std::string> argv_text = {exiftool_, "-stay_open", "True", "-@", "-"};
+  const int rc = spawn_in_own_group(
+      exiftool_, argv_text, {{in[1], STDIN_FILENO}, {out[1], STDOUT_FILENO}, {out[1], STDERR_FILENO}},
+      pid_);
   ::close(in[1]);
   ::close(out[1]);
   input_ = in[0];
