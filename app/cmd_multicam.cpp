@@ -164,6 +164,7 @@ int ingest(const Args& a, const std::vector<std::string>& folders) {
     if (!m.shift(rows, *seconds, false) && *seconds != 0) return 1;
   }
   if (!m.reingest_request(request, true)) return 1;
+  request.write_exif_times = a.has("write-exif-times");
   return run_console_ingestion(*session, ui, request, options);
 }
 
@@ -222,6 +223,12 @@ std::vector<OptionSpec> multicam_options() {
        false, nullptr, "sync ingest"},
       {"yes", nullptr, "answer Yes to every question (sync: the one before the files change)",
        false, nullptr, "sync ingest"},
+      {"write-exif-times", nullptr,
+       "write the corrected capture dates (DateTimeOriginal, CreateDate,\n"
+       "ModifyDate, those the image has) into the final copies through\n"
+       "ExifTool; the source files and the pre-conversion backup keep the\n"
+       "card's dates, and videos are named in the report, not written",
+       false, nullptr, "ingest"},
   };
   for (OptionSpec o : ingest_command().options) {
     const std::string name = o.name;
@@ -251,7 +258,7 @@ const CommandSpec& multicam_command() {
       "put several cameras' folders on one clock and ingest them in time order",
       {"list [--sort COLUMN] [--json] DIR...",
        "sync (--to \"YYYY-MM-DD HH:MM:SS\" | --shift [-]SECONDS) [--dry-run] [--yes] DIR...",
-       "order DIR...", "ingest [--shift [DIR=][-]SECONDS]... [INGEST OPTIONS] DIR..."},
+       "order DIR...", "ingest [--shift [DIR=][-]SECONDS]... [--write-exif-times] [INGEST OPTIONS] DIR..."},
       "Puts the folders of several cameras that photographed one event onto one clock, using\n"
       "the image files' modification times (EXIF data is never touched), and ingests all their\n"
       "images in one time order. Images are the files directly in each folder (no subfolders),\n"

@@ -506,6 +506,7 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   if (!param.build(b)) return stop_recorded(StartStop::kPrepareFailed, "Failed to prepare for ingestion");
   override_list(param.params, r.given);
   param.params.capture_shifts = r.capture_shifts;  // never those of an earlier request
+  param.params.write_exif_times = r.write_exif_times;
   std::string& card_param = param.params.values[kParamCardFolder];
   if (r.cards_mode)
     card_param = "[mounted cards]";

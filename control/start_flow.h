@@ -34,6 +34,9 @@ struct StartRequest {
   std::optional<std::vector<std::string>> chosen_images;  // the image chooser's or multi-camera list
   // Corrections of the chosen images' capture times (a multi-camera shoot); empty for none.
   CaptureShifts capture_shifts;
+  // Write the corrected capture dates into the EXIF of the final copies (never the source or
+  // the pre-conversion backup).
+  bool write_exif_times = false;
   // Database choices by name, each added when new. Unset: the master's last choice, else the
   // "[unknown]" entry.
   std::optional<std::string> client, project, card_name;

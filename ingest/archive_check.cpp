@@ -70,7 +70,7 @@ Archived find_archived(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
   }
   const std::optional<std::size_t> entry = ctx.ledger.find(*facts.hash, r.size);
   if (!entry) return Archived::kNo;
-  if (ctx.ledger.first_look(*entry)) finish_interrupted_changes(ctx, *entry);
+  if (ctx.ledger.first_look(*entry)) finish_interrupted_changes(ctx, *entry, r.source_path);
   // A copy found changed is kept; the image is then copied again, beside it.
   const std::optional<std::size_t> copy = proven_copy_in_tree(ctx, *entry, CopyTree::kFirst);
   if (!copy) return Archived::kNo;

@@ -16,6 +16,7 @@
 #include "gps/tagging_list.h"
 #include "ingest/archive_check.h"
 #include "ingest/copy_io.h"
+#include "ingest/exif_times.h"
 #include "ingest/gps_phase.h"
 #include "ingest/run_ledger.h"
 #include "ingest/sidecar_placement.h"
@@ -120,7 +121,10 @@ void merge_sidecar_into_copy(EngineContext& ctx, const std::string& jpeg,
     ctx.report_printf("\nWARNING: can't unlink %s\n", sidecar.c_str());
 }
 
-void redo_copy_changes(EngineContext& ctx, CopyTree tree, const std::string& path, CopyRef ref) {
+void redo_copy_changes(EngineContext& ctx, CopyTree tree, const std::string& path, CopyRef ref,
+                       const std::string& source) {
+  // Without a backup the first copies get their dates with the run's others, at its end.
+  if (tree == CopyTree::kPrimary && ctx.want_backup) write_corrected_dates(ctx, path, source, ref);
   const bool gps_here = gps_tagging_enabled(ctx) &&
                         (ctx.want_backup ? tree == CopyTree::kPrimary : tree == CopyTree::kFirst);
   if (tree == CopyTree::kFirst && ctx.xmp_to_jpg && is_jpg_path(path))
@@ -133,7 +137,7 @@ void redo_copy_changes(EngineContext& ctx, CopyTree tree, const std::string& pat
   }
 }
 
-void finish_interrupted_changes(EngineContext& ctx, std::size_t entry) {
+void finish_interrupted_changes(EngineContext& ctx, std::size_t entry, const std::string& source) {
   for (std::size_t i = 0; i < ctx.ledger.at(entry).copies.size(); ++i) {
     LedgerCopy& c = ctx.ledger.at(entry).copies[i];
     // Only copies in this run's trees: a tree of another run may be on a disk not connected.
@@ -153,7 +157,7 @@ void finish_interrupted_changes(EngineContext& ctx, std::size_t entry) {
     c.hash = hash;
     c.size = size;
     c.state = settled_state(ctx);
-    redo_copy_changes(ctx, tree, run_path(ctx, tree, c.path), CopyRef{entry, i});
+    redo_copy_changes(ctx, tree, run_path(ctx, tree, c.path), CopyRef{entry, i}, source);
   }
 }
 

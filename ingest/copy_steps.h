@@ -41,13 +41,15 @@ void merge_sidecar_into_copy(EngineContext& ctx, const std::string& jpeg,
 
 // The changes this run makes to a copy in `tree` of the image at the run path `path`,
 // recorded as `ref`, made again on a copy a killed run left unchanged or half done: the merge
-// of a JPEG's sidecar, still there; GPS tags (at once in the primary tree, with the run's
-// other first copies otherwise).
-void redo_copy_changes(EngineContext& ctx, CopyTree tree, const std::string& path, CopyRef ref);
+// of a JPEG's sidecar, still there; corrected EXIF dates (read from `source`, the image on the
+// card) and GPS tags, at once in the primary tree, with the run's other first copies
+// otherwise.
+void redo_copy_changes(EngineContext& ctx, CopyTree tree, const std::string& path, CopyRef ref,
+                       const std::string& source);
 
-// The copies of `entry` in this run's trees that a killed run left "changing" are settled and
-// their changes made again (see above); a temporary file of a change left beside them is
-// removed.
-void finish_interrupted_changes(EngineContext& ctx, std::size_t entry);
+// The copies of `entry` (the image at `source`) in this run's trees that a killed run left
+// "changing" are settled and their changes made again (see above); a temporary file of a
+// change left beside them is removed.
+void finish_interrupted_changes(EngineContext& ctx, std::size_t entry, const std::string& source);
 
 }  // namespace cw

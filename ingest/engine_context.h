@@ -142,6 +142,12 @@ class EngineContext : public RunContext {
   const std::vector<std::string>* file_array = nullptr;  // not owned
   // Corrections of the images' capture times (not owned); none: the times as they are.
   const CaptureShifts* capture_shifts = nullptr;
+  // The corrected dates are written into the final copies' EXIF (on request only), and what
+  // came of it: copies written, failures, final copies that cannot carry EXIF (videos).
+  bool write_exif_times = false;
+  int exif_times_written = 0;
+  int exif_times_failed = 0;
+  std::vector<std::string> exif_times_uncarried;
   std::string scan_root;
   std::string card_folder;
   CardFiles card_files;

@@ -253,7 +253,7 @@ void changes_of_found_copy(EngineContext& ctx, const ImageRecord& r) {
   const std::optional<std::size_t> copy = copy_in_tree(e, tree_root(ctx, CopyTree::kFirst));
   if (!copy) return;
   redo_copy_changes(ctx, CopyTree::kFirst, run_path(ctx, CopyTree::kFirst, e.copies[*copy].path),
-                    CopyRef{entry, *copy});
+                    CopyRef{entry, *copy}, r.source_path);
 }
 
 // An archived JPEG whose first copy a killed run left with the card's bytes, its XMP not yet
@@ -266,7 +266,7 @@ void finish_pending_merge(EngineContext& ctx, const ImageRecord& r) {
   const std::optional<std::size_t> copy = copy_in_tree(e, tree_root(ctx, CopyTree::kFirst));
   if (!copy || !merge_pending(ctx, r, e.copies[*copy])) return;
   redo_copy_changes(ctx, CopyTree::kFirst, run_path(ctx, CopyTree::kFirst, e.copies[*copy].path),
-                    CopyRef{entry, *copy});
+                    CopyRef{entry, *copy}, r.source_path);
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "ingest/archive_check.h"
 #include "ingest/first_copy.h"
 #include "ingest/format_verdict.h"
+#include "ingest/exif_times.h"
 #include "ingest/gps_phase.h"
 #include "ingest/naming.h"
 #include "ingest/read_ahead.h"
@@ -160,6 +161,7 @@ bool take_options(const ParamList& p, EngineContext& ctx) {
   if (ctx.number_range_source == 1) ctx.number_range_digits = 4;
   ctx.file_array = p.file_array ? &*p.file_array : nullptr;
   ctx.capture_shifts = p.capture_shifts.empty() ? nullptr : &p.capture_shifts;
+  ctx.write_exif_times = p.write_exif_times;
   ctx.convert_dngs = p.flag(kParamWantConvertDNGs);
   ctx.xmp_to_jpg = p.flag(kParamWantXMPtoJPG);
   ctx.extract_jpg = p.flag(kParamExtractJPG);
@@ -270,6 +272,9 @@ bool copy_phase(EngineContext& ctx) {
 
 // Step 15: without a backup the first copies are the primary copies.
 bool finish_without_backup(EngineContext& ctx) {
+  write_corrected_dates_of_first_copies(ctx);
+  if (ctx.stop_requested()) return ctx.fail("Stopped");
+  corrected_dates_summary(ctx);
   if (!gps_summary(ctx)) return false;
   std::set<std::string> folders;
   for (const ImageRecord& r : ctx.images) {
@@ -297,6 +302,7 @@ bool finish_with_backup(EngineContext& ctx) {
     store_ingestion_result(ctx, message);
     return ctx.fail("DNG Converter error");
   }
+  corrected_dates_summary(ctx);
   return gps_summary(ctx);
 }
 

@@ -21,6 +21,7 @@
 #include "ingest/copy_io.h"
 #include "ingest/damaged_copy.h"
 #include "ingest/extract_jpeg.h"
+#include "ingest/exif_times.h"
 #include "ingest/gps_phase.h"
 #include "ingest/run_ledger.h"
 #include "ingest/sidecar_placement.h"
@@ -211,8 +212,9 @@ bool copy_recorded(EngineContext& ctx, const std::string& source, std::string& t
   if (!copy_file(ctx, source, target, count, true, tolerate_unreadable, &hash)) return false;
   if (!hash.copied || !entry) return true;
   made = true;
-  // Tagged at once, a copy is read back before the tags change it.
-  const bool tagged = tree == CopyTree::kPrimary && gps_tagging_enabled(ctx);
+  // Tagged at once (GPS tags, corrected dates), a copy is read back before the tags change it.
+  const bool tagged =
+      tree == CopyTree::kPrimary && (gps_tagging_enabled(ctx) || ctx.write_exif_times);
   if (from && !ctx.ledger.at(*entry).copies[*from].hash)
     ctx.ledger.at(*entry).copies[*from].hash = hash.written;  // read whole for the copy
   copy = record_copy(ctx, *entry, tree, real_path_of(target).value_or(target),
@@ -378,6 +380,8 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       if (p.primary) tagged = CopyRef{*p.image.entry, *p.primary};
       if (p.image.record && p.image.record->recorded_time_shift != 0)
         ctx.gps_time_shifts[p.target] = p.image.record->recorded_time_shift;
+      if (p.image.record)
+        write_corrected_dates(ctx, p.target, p.image.record->source_path, tagged);
       if (!gps_tag_file(ctx, p.target, tagged)) return false;
     }
     bool made_post = false;

@@ -67,6 +67,8 @@ struct ParamList {
   // Corrections of the capture times the run names and files images by (a multi-camera shoot
   // whose clocks disagreed); empty for none. Not a position of the list.
   CaptureShifts capture_shifts;
+  // The corrected dates are written into the EXIF of the final copies. Not a position either.
+  bool write_exif_times = false;
 
   int count() const { return static_cast<int>(values.size()); }
   // The text at a position; empty when the list is shorter.
