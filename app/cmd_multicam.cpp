@@ -270,7 +270,8 @@ const CommandSpec& multicam_command() {
       "capture time by what its syncs wrote, whatever the name and folder formats read (the\n"
       "EXIF date, the file's time, a movie's header time), and says so folder by folder. An\n"
       "image changed since its sync is named and taken as it is; no correction is ever guessed\n"
-      "from its times. 'ingest --shift' corrects the capture times without any sync.",
+      "from its times. 'ingest --shift' corrects the capture times without any sync, and\n"
+      "'ingest --write-exif-times' writes the corrected dates into the archived copies.",
       {
           {"list", "DIR...", "each folder's first and last image time (local time) and its\n"
                              "image count", "dir"},

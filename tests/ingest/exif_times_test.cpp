@@ -111,9 +111,10 @@ struct ExifTimes : ::testing::Test {
     h.set(kParamBackupFolder, backup);
   }
   // The camera clock of image `i` corrected by `seconds`.
-  void correct(int i, std::int64_t seconds) {
+  void correct(int i, std::int64_t seconds) { correct(image_name(i), seconds); }
+  void correct(const std::string& name, std::int64_t seconds) {
     struct stat st;
-    ASSERT_EQ(::stat((h.card + "/DCIM/100CWTST/" + image_name(i)).c_str(), &st), 0);
+    ASSERT_EQ(::stat((h.card + "/DCIM/100CWTST/" + name).c_str(), &st), 0);
     h.params.capture_shifts.set(st.st_dev, st.st_ino, CaptureShift{seconds, 0});
   }
   bool run() {
@@ -145,9 +146,13 @@ struct ExifTimes : ::testing::Test {
 };
 
 // One image of four corrected, with and without a backup: its final copy carries the corrected
-// dates; the others' copies, the backup and the card keep the card's bytes.
+// dates; the others' copies, the backup and the card keep the card's bytes. A corrected video
+// is named in the report and copied as it is.
 TEST_F(ExifTimes, TheFinalCopyCarriesTheCorrectedDatesAndNothingElseChanges) {
+  test::write_file(h.card + "/DCIM/100CWTST/MVI_0005.MOV", "not really a movie");
+  card = files_below(h.card);
   correct(2, kShift);
+  correct("MVI_0005.MOV", kShift);
   for (const bool backed_up : {false, true}) {
     SCOPED_TRACE(backed_up ? "with a backup" : "without a backup");
     fsys::remove_all(h.archive);
@@ -161,9 +166,12 @@ TEST_F(ExifTimes, TheFinalCopyCarriesTheCorrectedDatesAndNothingElseChanges) {
     if (backed_up) {
       EXPECT_EQ(test::image_contents(backup), test::image_contents(h.card));
     }
-    EXPECT_NE(h.ctx->report.find("Corrected EXIF dates:\n\t1 written\n\t0 error(s)\n"),
+    EXPECT_NE(h.ctx->report.find("Corrected EXIF dates:\n\t1 written\n\t0 error(s)\n"
+                                 "\t1 video(s) cannot carry EXIF dates: " +
+                                 h.archive + "/MVI_0005.MOV\n"),
               std::string::npos)
         << h.ctx->report;
+    EXPECT_EQ(read_file(h.archive + "/MVI_0005.MOV"), "not really a movie");
     // The copy keeps the card file's modification time.
     EXPECT_EQ(fixtures::mtime_of(copy(2)),
               fixtures::mtime_of(h.card + "/DCIM/100CWTST/" + image_name(2)));
