@@ -527,7 +527,10 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
         "available when you press the Cards button.");
   } else {
     request.chosen_images = chosen_;
-    if (chosen_) request.capture_shifts = chosen_shifts_;
+    if (chosen_) {
+      request.capture_shifts = chosen_shifts_;
+      request.write_exif_times = chosen_exif_times_;
+    }
   }
   auto chosen_name = [](QComboBox* c) -> std::optional<std::string> {
     if (c->currentText().isEmpty()) return std::nullopt;
@@ -545,6 +548,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   if (!start.run) {
     chosen_.reset();
     chosen_shifts_ = {};
+    chosen_exif_times_ = false;
     re_enable();
     return;
   }
@@ -592,6 +596,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   starting_number_->setText(q(starting_number()));
   chosen_.reset();
   chosen_shifts_ = {};
+  chosen_exif_times_ = false;
   fill_clients();
   fill_cards();
   re_enable();
@@ -600,10 +605,11 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
 }
 
 void MainWindow::start_ingestion_of(std::vector<std::string> images, const std::string& source,
-                                    const CaptureShifts& shifts) {
+                                    const CaptureShifts& shifts, bool write_exif_times) {
   if (busy_) return;
   chosen_ = std::move(images);
   chosen_shifts_ = shifts;
+  chosen_exif_times_ = write_exif_times;
   pending_source_.clear();
   start_ingestion(false, source);
 }
@@ -619,6 +625,7 @@ void MainWindow::choose_images() {
   if (busy_) return;
   chosen_.reset();
   chosen_shifts_ = {};
+  chosen_exif_times_ = false;
   pending_source_.clear();
   const std::string folder = chooser_folder(session_);
   if (folder.empty()) {

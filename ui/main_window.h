@@ -59,7 +59,7 @@ class MainWindow : public QMainWindow {
   void start_ingestion(bool cards_mode, const std::string& source = {});
   // Ingests these images, in this order, from `source` (a multi-camera Re-Ingest).
   void start_ingestion_of(std::vector<std::string> images, const std::string& source,
-                          const CaptureShifts& shifts = {});
+                          const CaptureShifts& shifts = {}, bool write_exif_times = false);
   // "Thumbs...".
   void choose_images();
   // "Eject".
@@ -119,6 +119,7 @@ class MainWindow : public QMainWindow {
   std::string pending_source_;
   std::optional<std::vector<std::string>> chosen_;
   CaptureShifts chosen_shifts_;  // corrections of the chosen images' capture times
+  bool chosen_exif_times_ = false;  // those corrections written into the copies' EXIF
   std::future<std::optional<AutomaticUpdateText>> update_;
   bool placed_ = false;
   int preview_generation_ = 0;

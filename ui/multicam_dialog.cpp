@@ -1,6 +1,7 @@
 // The multi-camera shoot window.
 #include "ui/multicam_dialog.h"
 
+#include <QCheckBox>
 #include <QDateEdit>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -47,6 +48,12 @@ MultiCameraDialog::MultiCameraDialog(AppSession& session, QWidget* parent)
   for (QPushButton* b : {choose_, clear_, clear_adjustments_}) commands->addWidget(b);
   commands->addStretch(1);
   commands->addWidget(sync_);
+  write_exif_times_ = new QCheckBox(tr("Write corrected dates into the copies' E&XIF"), this);
+  write_exif_times_->setAccessibleName(QStringLiteral("Write corrected dates into EXIF"));
+  write_exif_times_->setToolTip(
+      tr("Re-Ingest writes the corrected capture dates into the EXIF of the archived copies; "
+         "the image files here and the pre-conversion backup keep the camera's dates."));
+  commands->addWidget(write_exif_times_);
   commands->addWidget(reingest_);
   layout->addLayout(commands);
 
@@ -117,7 +124,8 @@ MultiCameraDialog::MultiCameraDialog(AppSession& session, QWidget* parent)
   connect(reingest_, &QPushButton::clicked, this, [this] {
     StartRequest request;
     if (shoot_.reingest_request(request) && request.chosen_images)
-      Q_EMIT reingest(*request.chosen_images, request.source, request.capture_shifts);
+      Q_EMIT reingest(*request.chosen_images, request.source, request.capture_shifts,
+                      write_exif_times_->isChecked());
   });
   connect(adjust, &QPushButton::clicked, this, &MultiCameraDialog::adjust);
   connect(reset, &QPushButton::clicked, this, &MultiCameraDialog::show_selection);

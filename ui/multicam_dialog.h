@@ -14,6 +14,7 @@
 #include "foundation/capture_shift.h"
 #include "ui/grid.h"
 
+class QCheckBox;
 class QDateEdit;
 class QGroupBox;
 class QLabel;
@@ -41,9 +42,10 @@ class MultiCameraDialog : public QDialog {
 
  Q_SIGNALS:
   // Re-Ingest: ingest these images, in this order, from `source`, their capture times
-  // corrected by `shifts` (what syncs wrote into their file times only).
+  // corrected by `shifts` (what syncs wrote into their file times only); with
+  // `write_exif_times` the corrected dates go into the EXIF of the final copies.
   void reingest(const std::vector<std::string>& images, const std::string& source,
-                const CaptureShifts& shifts);
+                const CaptureShifts& shifts, bool write_exif_times);
 
  protected:
   void reject() override;
@@ -65,6 +67,7 @@ class MultiCameraDialog : public QDialog {
   QTimeEdit* time_;
   WorkPanel* work_;
   QPushButton *choose_, *clear_, *clear_adjustments_, *sync_, *reingest_, *close_;
+  QCheckBox* write_exif_times_;
 };
 
 }  // namespace cw::ui

@@ -21,8 +21,10 @@
 #include <QTest>
 #include <QTimeEdit>
 #include <fstream>
+#include <map>
 
 #include "metadata/macro_reference.h"
+#include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_files.h"
 #include "tests/ui/desktop_fixture.h"
 #include "ui/database_window.h"
@@ -280,6 +282,10 @@ TEST_F(Desktop, MultiCameraShootIsAdjustedSyncedAndReingestedInTimeOrder) {
   answers.then(press("Multi-Camera Shoot", "Sync Files"));
   answers.then(yes());
   answers.then(message("Synchronized 1 folder(s) containing 2 total images."));
+  answers.then(on("Multi-Camera Shoot", [](QWidget* w) {
+    find_named<QCheckBox>(w, "Write corrected dates into EXIF")->setChecked(true);
+    return true;
+  }));
   answers.then(press("Multi-Camera Shoot", "Re-Ingest"));
   answers.then(press("Multi-Camera Shoot", "Close"));
   trigger(window.get(), "M&ulti-Camera...");
@@ -287,14 +293,24 @@ TEST_F(Desktop, MultiCameraShootIsAdjustedSyncedAndReingestedInTimeOrder) {
 
   EXPECT_EQ(fixtures::mtime_of(b[0]), b_before + 3600);
   std::vector<std::string> names;
+  std::map<std::string, std::string> copies;
   for (const auto& e : fs::recursive_directory_iterator(archive))
-    if (e.path().extension() == ".JPG") names.push_back(e.path().stem());
+    if (e.path().extension() == ".JPG") {
+      names.push_back(e.path().stem());
+      copies[e.path().stem().string().substr(12)] = e.path();
+    }
   std::sort(names.begin(), names.end());
   // Camera B's names carry its EXIF times corrected by the hour the sync wrote.
   EXPECT_THAT(names, ::testing::ElementsAre("0001_102030_A_0001", "0002_102040_B_0001",
                                             "0003_102050_A_0002", "0004_102100_B_0002",
                                             "0005_102110_A_0003"));
   EXPECT_EQ(newest("result"), "SUCCESS");
+  // Asked to, the run wrote camera B's corrected dates into its copies; camera A's copies and
+  // camera B's files keep theirs.
+  if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
+  EXPECT_EQ(test::exiftool("-s3 -DateTimeOriginal", copies.at("B_0001")), "2024:05:17 10:20:40\n");
+  EXPECT_EQ(test::exiftool("-s3 -DateTimeOriginal", b[0]), "2024:05:17 09:20:40\n");
+  EXPECT_EQ(test::read_file(copies.at("A_0001")), test::read_file(a[0]));
 }
 
 TEST_F(Desktop, DiscsAreBurnedAfterARunAndFromTheToolsMenu) {
