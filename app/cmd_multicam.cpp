@@ -258,7 +258,8 @@ const CommandSpec& multicam_command() {
       "put several cameras' folders on one clock and ingest them in time order",
       {"list [--sort COLUMN] [--json] DIR...",
        "sync (--to \"YYYY-MM-DD HH:MM:SS\" | --shift [-]SECONDS) [--dry-run] [--yes] DIR...",
-       "order DIR...", "ingest [--shift [DIR=][-]SECONDS]... [--write-exif-times] [INGEST OPTIONS] DIR..."},
+       "order DIR...",
+       "ingest [--shift [DIR=][-]SECONDS]... [--write-exif-times] [INGEST OPTIONS] DIR..."},
       "Puts the folders of several cameras that photographed one event onto one clock, using\n"
       "the image files' modification times (EXIF data is never touched), and ingests all their\n"
       "images in one time order. Images are the files directly in each folder (no subfolders),\n"

@@ -123,8 +123,9 @@ void merge_sidecar_into_copy(EngineContext& ctx, const std::string& jpeg,
 
 void redo_copy_changes(EngineContext& ctx, CopyTree tree, const std::string& path, CopyRef ref,
                        const std::string& source) {
-  // Without a backup the first copies get their dates with the run's others, at its end.
-  if (tree == CopyTree::kPrimary && ctx.want_backup) write_corrected_dates(ctx, path, source, ref);
+  // Dates first, GPS tags (which record their own change) after.
+  if (ctx.want_backup ? tree == CopyTree::kPrimary : tree == CopyTree::kFirst)
+    write_corrected_dates(ctx, path, source, ref, false);
   const bool gps_here = gps_tagging_enabled(ctx) &&
                         (ctx.want_backup ? tree == CopyTree::kPrimary : tree == CopyTree::kFirst);
   if (tree == CopyTree::kFirst && ctx.xmp_to_jpg && is_jpg_path(path))

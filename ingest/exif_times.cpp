@@ -17,6 +17,7 @@
 #include "gps/tag_writer.h"
 #include "ingest/archive_check.h"
 #include "ingest/card_layout.h"
+#include "ingest/gps_phase.h"
 #include "ingest/run_ledger.h"
 #include "metadata/macro_exif.h"
 
@@ -119,35 +120,43 @@ std::vector<std::string> corrected_date_args(const ExifPairs& pairs, std::int64_
   return args;
 }
 
+bool corrected_dates_due(const EngineContext& ctx, const std::string& source,
+                         const std::string& copy) {
+  if (!ctx.write_exif_times || !ctx.capture_shifts) return false;
+  const std::optional<CaptureShift> shift = ctx.capture_shifts->find(source);
+  return shift && shift->recorded != 0 && !cannot_carry_exif(copy);
+}
+
 void write_corrected_dates(EngineContext& ctx, const std::string& copy, const std::string& source,
-                           std::optional<CopyRef> record) {
+                           std::optional<CopyRef> record, bool gps_follows) {
   if (!ctx.write_exif_times || !ctx.capture_shifts) return;
   const std::optional<CaptureShift> shift = ctx.capture_shifts->find(source);
   if (!shift || shift->recorded == 0) return;
+  // Whatever comes of it, a copy recorded as due to change gets its file's hash again, unless
+  // GPS tags follow.
+  const auto settle = [&ctx, record, gps_follows] {
+    if (record && !gps_follows) end_copy_change(ctx, *record);
+  };
   if (cannot_carry_exif(copy)) {
     if (std::find(ctx.exif_times_uncarried.begin(), ctx.exif_times_uncarried.end(), copy) ==
         ctx.exif_times_uncarried.end())
       ctx.exif_times_uncarried.push_back(copy);
-    return;
+    return settle();
   }
   ExifPairs pairs;
   std::string why;
   if (!read_image_macro_pairs(source, pairs, why)) {
     ctx.report_printf("ERROR writing EXIF dates to %s: %s\n", copy.c_str(), why.c_str());
     ++ctx.exif_times_failed;
-    return;
+    return settle();
   }
   const std::string temp = tagged_temp_path(copy);
   const std::vector<std::string> args = corrected_date_args(pairs, shift->recorded, copy, temp);
-  if (args.empty()) return;  // no date of the camera's to correct
-  // A copy GPS tagging is about to change stays "changing" for it, with its new hash.
-  bool gps_follows = false;
-  if (record) {
-    gps_follows = ctx.ledger.at(record->entry).copies[record->copy].state == CopyState::kChanging;
-    if (!begin_copy_change(ctx, *record, true)) return;
-  }
-  std::size_t sep = copy.find_last_of('/');
-  ctx.status_printf("Writing EXIF dates: %s", copy.c_str() + (sep == std::string::npos ? 0 : sep + 1));
+  if (args.empty()) return settle();  // no date of the camera's to correct
+  if (record && !begin_copy_change(ctx, *record, true)) return;
+  const std::size_t sep = copy.find_last_of('/');
+  ctx.status_printf("Writing EXIF dates: %s",
+                    copy.c_str() + (sep == std::string::npos ? 0 : sep + 1));
   sysio().unlink(temp.c_str());  // what a change that never finished left
   const bool written = run_exiftool(ctx, args, why) && replace_copy(temp, copy, why);
   if (!written) {
@@ -159,6 +168,7 @@ void write_corrected_dates(EngineContext& ctx, const std::string& copy, const st
   }
   if (!record) return;
   if (!gps_follows) return end_copy_change(ctx, *record);
+  // Still "changing" for the GPS tags, with the hash of the file as it is now.
   LedgerCopy& c = ctx.ledger.at(record->entry).copies[record->copy];
   Hash128 hash;
   std::uint64_t size = 0;
@@ -181,7 +191,7 @@ void write_corrected_dates_of_first_copies(EngineContext& ctx) {
       if (const std::optional<std::size_t> copy = copy_in_tree(ctx.ledger.at(entry), root))
         ref = CopyRef{entry, *copy};
     }
-    write_corrected_dates(ctx, r.first_copy_path, r.source_path, ref);
+    write_corrected_dates(ctx, r.first_copy_path, r.source_path, ref, gps_tagging_enabled(ctx));
   }
 }
 

@@ -26,15 +26,22 @@ namespace cw {
 std::vector<std::string> corrected_date_args(const ExifPairs& pairs, std::int64_t seconds,
                                              const std::string& copy, const std::string& output);
 
+// True when the run writes corrected dates into `copy`, the final copy of `source`: it has a
+// correction and can carry EXIF.
+bool corrected_dates_due(const EngineContext& ctx, const std::string& source,
+                         const std::string& copy);
+
 // Writes the corrected dates of `source` into its final copy `copy` (recorded as `record`)
 // through the run's ExifTool process, when the run writes them and the image has a correction.
 // A file that cannot carry EXIF (a video) is only noted for the report; a failure is reported
-// and counted, and the copy stays as it was.
+// and counted, and the copy stays as it was. `gps_follows`: the copy stays "changing" (with
+// its new hash), GPS tags coming later in the run; otherwise its change ends here.
 void write_corrected_dates(EngineContext& ctx, const std::string& copy, const std::string& source,
-                           std::optional<CopyRef> record);
+                           std::optional<CopyRef> record, bool gps_follows);
 
-// Without a backup the first copies are final: each image's first copy, made by this run or an
-// earlier one, gets its corrected dates (a copy that has them already stays the same).
+// Without a backup the first copies are final: the run's first copies get their corrected
+// dates at its end (recorded as due to change since they were made, so that a run killed
+// before then leaves them to the next run).
 void write_corrected_dates_of_first_copies(EngineContext& ctx);
 
 // The report's section on the written dates; nothing when the run does not write them.

@@ -24,6 +24,7 @@
 #include "ingest/copy_io.h"
 #include "ingest/copy_steps.h"
 #include "ingest/extract_jpeg.h"
+#include "ingest/exif_times.h"
 #include "ingest/gps_phase.h"
 #include "ingest/sidecar_placement.h"
 #include "ingest/sidecar_worker.h"
@@ -342,9 +343,12 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path.c_str(), name.path.c_str());
   note_target(r, name.path);
   ctx.disk_flush.note(folder);
-  // A copy that gets the sidecar's XMP or GPS tags is read back before it changes.
+  // A copy that gets the sidecar's XMP, GPS tags or corrected dates is read back before it
+  // changes; those at the run's end are recorded as due from now on.
   const bool merged = is_jpg(r) && ctx.xmp_to_jpg;
-  const bool gps_follows = !ctx.want_backup && gps_tagging_enabled(ctx);
+  const bool gps_follows =
+      !ctx.want_backup &&
+      (gps_tagging_enabled(ctx) || corrected_dates_due(ctx, r.source_path, name.path));
   const std::size_t entry = entry_for(ctx, r, hash);
   r.ledger = static_cast<long>(entry);
   // The copy is the file this run just moved into the checked folder: its real path is that

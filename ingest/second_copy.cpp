@@ -381,7 +381,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       if (p.image.record && p.image.record->recorded_time_shift != 0)
         ctx.gps_time_shifts[p.target] = p.image.record->recorded_time_shift;
       if (p.image.record)
-        write_corrected_dates(ctx, p.target, p.image.record->source_path, tagged);
+        write_corrected_dates(ctx, p.target, p.image.record->source_path, tagged, false);
       if (!gps_tag_file(ctx, p.target, tagged)) return false;
     }
     bool made_post = false;
