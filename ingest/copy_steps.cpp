@@ -87,6 +87,17 @@ void end_copy_change(EngineContext& ctx, CopyRef ref) {
   c.stored = false;
 }
 
+void continue_copy_change(EngineContext& ctx, CopyRef ref) {
+  LedgerCopy& c = ctx.ledger.at(ref.entry).copies[ref.copy];
+  Hash128 hash;
+  std::uint64_t size = 0;
+  if (measure_file(ctx, c.path, hash, size)) {
+    c.hash = hash;
+    c.size = size;
+    c.stored = false;
+  }
+}
+
 void merge_sidecar_into_copy(EngineContext& ctx, const std::string& jpeg,
                              std::optional<CopyRef> record, bool gps_follows) {
   // The sidecar's placement and the merge share the metadata state.
@@ -106,16 +117,7 @@ void merge_sidecar_into_copy(EngineContext& ctx, const std::string& jpeg,
   // The new hash is known before the sidecar goes: a kill in between leaves the sidecar, and
   // the next run merges it again.
   if (record && !gps_follows) end_copy_change(ctx, *record);
-  if (record && gps_follows && merged) {
-    LedgerCopy& c = ctx.ledger.at(record->entry).copies[record->copy];
-    Hash128 hash;
-    std::uint64_t size = 0;
-    if (measure_file(ctx, c.path, hash, size)) {
-      c.hash = hash;
-      c.size = size;
-      c.stored = false;
-    }
-  }
+  if (record && gps_follows && merged) continue_copy_change(ctx, *record);
   // A raw of the same name keeps the sidecar they share.
   if (merged && !shares_sidecar(jpeg) && sysio().unlink(sidecar.c_str()) != 0 && errno != ENOENT)
     ctx.report_printf("\nWARNING: can't unlink %s\n", sidecar.c_str());

@@ -33,6 +33,10 @@ bool begin_copy_change(EngineContext& ctx, CopyRef ref, bool store);
 // before the change again.
 void end_copy_change(EngineContext& ctx, CopyRef ref);
 
+// One change of several is made: the copy stays "changing" (a later step changes it again),
+// with the hash and size of its file as it is now.
+void continue_copy_change(EngineContext& ctx, CopyRef ref);
+
 // Merges the sidecar beside the JPEG copy `jpeg` into it. A sidecar that cannot go in stays
 // beside the JPEG, with a warning naming both; the run goes on. `gps_follows`: the copy stays
 // "changing", GPS tags coming later in the run. Without a record the merge is made alone.

@@ -167,16 +167,9 @@ void write_corrected_dates(EngineContext& ctx, const std::string& copy, const st
     ++ctx.exif_times_written;
   }
   if (!record) return;
-  if (!gps_follows) return end_copy_change(ctx, *record);
-  // Still "changing" for the GPS tags, with the hash of the file as it is now.
-  LedgerCopy& c = ctx.ledger.at(record->entry).copies[record->copy];
-  Hash128 hash;
-  std::uint64_t size = 0;
-  if (measure_file(ctx, c.path, hash, size)) {
-    c.hash = hash;
-    c.size = size;
-    c.stored = false;
-  }
+  // Without GPS tags to come the change is over; with them the copy stays "changing".
+  if (gps_follows) continue_copy_change(ctx, *record);
+  else end_copy_change(ctx, *record);
 }
 
 void write_corrected_dates_of_first_copies(EngineContext& ctx) {
