@@ -1,5 +1,5 @@
 // The questions the records put to the user before a deletion or a purge, and what each
-// answer leaves in the database; a rename that keeps the description the row has.
+// answer leaves in the database.
 #include "control/records.h"
 
 #include "tests/database/db_fixture.h"
@@ -58,18 +58,6 @@ TEST_F(DatabaseTest, DeletionsAndPurgeAskFirstAndNoKeepsTheRows) {
             "Delete ingestion records older than 1 year?\n\nYou may want to export the records "
             "before deleting them.\n\nThis operation cannot be undone.");
   EXPECT_TRUE(ui.alerts.empty()) << ui.alerts[0];
-}
-
-TEST_F(DatabaseTest, RenameKeepsTheDescriptionUnlessANewOneIsGiven) {
-  open_db();
-  Records records(db, captured_ui());
-  ASSERT_GT(records.add(EntityKind::Card, "Red", "the red one"), 0);
-  ASSERT_TRUE(records.rename(EntityKind::Card, "Red", "Crimson", std::nullopt));
-  EXPECT_EQ(raw_values(path, "select description from card where name = 'Crimson'"),
-            "the red one");
-  ASSERT_TRUE(records.rename(EntityKind::Card, "Crimson", "Crimson", std::string()));
-  EXPECT_EQ(raw_values(path, "select description from card where name = 'Crimson'"), "");
-  EXPECT_FALSE(records.parameters(999));
 }
 
 }  // namespace
