@@ -64,7 +64,8 @@ int check_disc(const CommandSpec& spec, const std::string& path) {
   CommandSession session(ui, kSessionDatabase, stderr);
   if (session->ok())
     if (std::optional<std::vector<std::string>> unknown = files_not_in_ledger(*session, check)) {
-      for (const std::string& file : *unknown) std::printf("  %s: not in the ledger\n", file.c_str());
+      for (const std::string& file : *unknown)
+        std::printf("  %s: not in the ledger\n", file.c_str());
       recorded = static_cast<int>(check.matched.size() - unknown->size());
     }
   std::printf("  %d OK, %d FAILED, %d MISSING, %d not in the manifest, %d malformed line%s; "
