@@ -10,14 +10,10 @@
 
 #include "app/command_session.h"
 #include "app/commands.h"
-#include "database/browse.h"
-#include "database/database.h"
-#include "database/manage.h"
-#include "database/repair.h"
+#include "control/records.h"
+#include "control/settings_access.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
-#include "platform/paths.h"
-#include "settings/close_match.h"
 
 namespace cw::app {
 
@@ -56,7 +52,7 @@ void print_table(const LoadedTable& t) {
 
 // `all_ingestions`: the whole history unless --age narrows it, not only the newest 1000 (a
 // row to change may be older).
-std::optional<LoadedTable> load(Database& db, const std::string& table, const Args& a,
+std::optional<LoadedTable> load(Records& records, const std::string& table, const Args& a,
                                 bool all_ingestions = false) {
   const CatalogEntry* entry = catalog_find(table);
   if (!entry) {
@@ -75,11 +71,11 @@ std::optional<LoadedTable> load(Database& db, const std::string& table, const Ar
     usage_error(kName, "projects need --client NAME");
     return std::nullopt;
   }
-  return browse_table(db, *entry, choice);
+  return records.browse(*entry, choice);
 }
 
 // clients|projects|cards [list|add|rename|delete] ...
-int entity_command(Database& db, EntityKind kind, const Args& a) {
+int entity_command(Records& records, EntityKind kind, const Args& a) {
   std::string client = option(a, "client");
   if (kind == EntityKind::Project && client.empty())
     return usage_error(kName, "projects need --client NAME");
@@ -90,48 +86,38 @@ int entity_command(Database& db, EntityKind kind, const Args& a) {
   auto want = [&](std::size_t n) { return a.words.size() == n; };
   if (verb == "list") {
     if (!want(1) && !want(2)) return usage_error(kName, "list takes no names");
-    auto t = load(db, table, a);
+    auto t = load(records, table, a);
     if (!t) return 1;
     print_table(*t);
     return 0;
   }
   if (verb == "add") {
     if (!want(3)) return usage_error(kName, "add takes one NAME");
-    return manage_add(db, kind, a.words[2], option(a, "description"), client) >= 0 ? 0 : 1;
+    return records.add(kind, a.words[2], option(a, "description"), client) >= 0 ? 0 : 1;
   }
   if (verb == "rename") {
     if (!want(4)) return usage_error(kName, "rename takes NAME and NEW");
-    std::string description = option(a, "description");
-    if (!a.has("description")) {
-      // Keep the description the row has unless a new one is given.
-      auto list = kind == EntityKind::Client    ? db.list_clients()
-                  : kind == EntityKind::Project ? db.list_projects(client)
-                                                : db.list_cards();
-      std::size_t col = kind == EntityKind::Project ? 4 : 3;
-      if (list)
-        for (const auto& row : list->rows)
-          if (row[0] == a.words[2]) description = row[col];
-    }
-    return manage_rename(db, kind, a.words[2], a.words[3], description, client) ? 0 : 1;
+    // The description the row has is kept unless a new one is given.
+    return records.rename(kind, a.words[2], a.words[3], a.value("description"), client) ? 0 : 1;
   }
   if (verb == "delete") {
     if (!want(3)) return usage_error(kName, "delete takes one NAME");
-    return manage_delete(db, kind, a.words[2], client) ? 0 : 1;
+    return records.remove(kind, a.words[2], client) ? 0 : 1;
   }
   return usage_error(kName, "unknown action '" + verb + "'" +
                                 did_you_mean(verb, {"list", "add", "rename", "delete"}));
 }
 
-int run(Database& db, const Args& a) {
+int run(Records& records, const Args& a) {
   const std::string& cmd = a.words[0];
-  if (cmd == "clients") return entity_command(db, EntityKind::Client, a);
-  if (cmd == "projects") return entity_command(db, EntityKind::Project, a);
-  if (cmd == "cards") return entity_command(db, EntityKind::Card, a);
+  if (cmd == "clients") return entity_command(records, EntityKind::Client, a);
+  if (cmd == "projects") return entity_command(records, EntityKind::Project, a);
+  if (cmd == "cards") return entity_command(records, EntityKind::Card, a);
   if (cmd == "ingestions" || cmd == "show") {
     std::string table = cmd == "ingestions" ? "ingestion" : (a.words.size() == 2 ? a.words[1] : "");
     if (table.empty() || (cmd == "ingestions" && a.words.size() != 1))
       return usage_error(kName, cmd == "show" ? "show takes one TABLE" : "ingestions takes no names");
-    auto t = load(db, table, a);
+    auto t = load(records, table, a);
     if (!t) return 1;
     print_table(*t);
     return 0;
@@ -141,15 +127,15 @@ int run(Database& db, const Args& a) {
     if (a.words.size() != words)
       return usage_error(kName, cmd == "edit" ? "edit takes TABLE, KEY, COLUMN and TEXT"
                                               : "delete-row takes TABLE and KEY");
-    auto t = load(db, a.words[1], a, true);
+    auto t = load(records, a.words[1], a, true);
     if (!t) return 1;
     const long row = find_row(*t, a.words[2]);
     if (row < 0) return failure(kName, "no row '" + a.words[2] + "' in " + t->entry->title);
-    if (cmd == "delete-row") return delete_row(db, *t, row) ? 0 : 1;
+    if (cmd == "delete-row") return records.delete_row(*t, row) ? 0 : 1;
     const long column = find_column(*t->entry, a.words[3]);
     if (column < 0) return failure(kName, "no column '" + a.words[3] + "' in " + t->entry->title);
-    return edit_cell(db, *t, static_cast<std::size_t>(row), static_cast<std::size_t>(column),
-                     a.words[4])
+    return records.edit_cell(*t, static_cast<std::size_t>(row), static_cast<std::size_t>(column),
+                             a.words[4])
                ? 0
                : 1;
   }
@@ -157,7 +143,7 @@ int run(Database& db, const Args& a) {
     if (a.words.size() != 2) return usage_error(kName, "add-row takes one TABLE");
     const CatalogEntry* entry = catalog_find(a.words[1]);
     if (!entry) return failure(kName, "no table named '" + a.words[1] + "'");
-    const std::optional<std::string> key = add_row(db, *entry, option(a, "client"));
+    const std::optional<std::string> key = records.add_row(*entry, option(a, "client"));
     if (!key) return 1;
     std::printf("%s\n", key->c_str());
     return 0;
@@ -167,23 +153,22 @@ int run(Database& db, const Args& a) {
     char* end = nullptr;
     long id = std::strtol(a.words[1].c_str(), &end, 10);
     if (*end || id <= 0) return usage_error(kName, "the ingestion ID is a number above 0, not '" + a.words[1] + "'");
-    if (!db.ingestion_exists(static_cast<int>(id)))
-      return failure(kName, "no ingestion with ID " + std::to_string(id));
-    std::string text = db.ingestion_params(static_cast<int>(id));
+    const std::optional<std::string> text = records.parameters(static_cast<int>(id));
+    if (!text) return failure(kName, "no ingestion with ID " + std::to_string(id));
     std::printf("Ingestion Parameters\n\n%s\n",
-                text.empty() ? "No parameter details available." : text.c_str());
+                text->empty() ? "No parameter details available." : text->c_str());
     return 0;
   }
   if (cmd == "export") {
     if (a.words.size() != 3) return usage_error(kName, "export takes TABLE and FILE.csv");
-    auto t = load(db, a.words[1], a);
+    auto t = load(records, a.words[1], a);
     if (!t) return 1;
-    return export_csv(*t, a.words[2]) ? 0 : 1;
+    return records.export_csv(*t, a.words[2]) ? 0 : 1;
   }
   if (cmd == "purge") {
     if (a.words.size() != 1) return usage_error(kName, "purge takes no names");
     int deleted = 0;
-    switch (purge_ingestions(db, std::time(nullptr), &deleted)) {
+    switch (records.purge(std::time(nullptr), &deleted)) {
       case PurgeOutcome::Declined:
         std::fprintf(stderr, "Nothing deleted (confirm with --yes).\n");
         return 1;
@@ -196,14 +181,14 @@ int run(Database& db, const Args& a) {
   }
   if (cmd == "verify") {
     std::string text;
-    bool passed = db_verify(db, text);
+    bool passed = records.verify(text);
     std::fputs(text.c_str(), stdout);
     return passed ? 0 : 1;
   }
   if (cmd == "repair") {
     std::string text;
     bool repairs_made = false;
-    bool ok = db_repair(db, text, repairs_made);
+    bool ok = records.repair(text, repairs_made);
     std::fputs(text.c_str(), stdout);
     return ok ? 0 : 1;
   }
@@ -218,8 +203,9 @@ int run_db(const CommandSpec&, Args& a) {
   const bool checking = a.words[0] == "verify" || a.words[0] == "repair";
   ConsoleUserInterface ui(a.has("yes"));
   CommandSession session(ui, checking ? kStepSettings | kStepDatabase : kSessionDatabase);
-  Database* db = session->database();
-  return session->ok() && db ? run(*db, a) : 1;
+  if (!session->ok()) return 1;
+  std::optional<Records> records = Records::of(*session);
+  return records ? run(*records, a) : 1;
 }
 
 const char* db_description() {

@@ -11,12 +11,7 @@
 #include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_run.h"
-#include "control/disc_origins.h"
-#include "database/database.h"
-#include "disc/burn.h"
-#include "disc/burn_progress.h"
-#include "disc/disc_image.h"
-#include "disc/libburn_recorder.h"
+#include "control/disc_burning.h"
 
 namespace cw::app {
 
@@ -99,7 +94,7 @@ int run_disc(const CommandSpec&, Args& in) {
     CommandSession session(ui, 0);
     std::vector<RecorderInfo> drives;
     std::string message;
-    if (!list_drives(drives, message)) return failure(kName, message);
+    if (!list_recorders(drives, message)) return failure(kName, message);
     for (const RecorderInfo& d : drives) std::printf("%s\t%s\n", d.id.c_str(), d.display.c_str());
     if (drives.empty()) std::fprintf(stderr, "No recorder found.\n");
     return 0;
@@ -112,7 +107,7 @@ int run_disc(const CommandSpec&, Args& in) {
   CommandSession session(ui, verb == "burn" ? kSessionDatabase : 0);
   DiscSet set;
   std::string message;
-  if (!plan_discs(a.plan, set, message)) {
+  if (!plan_burn(a.plan, set, message)) {
     std::fprintf(stderr, "%s\n", plan_failure_text(message).c_str());
     return 1;
   }
@@ -122,7 +117,7 @@ int run_disc(const CommandSpec&, Args& in) {
   }
   // Hashes the ledger holds go into each disc's manifest as they are: the read-back then
   // proves the disc against the ingestion, not only against the files as they lie now.
-  if (session->database()) add_ledger_origins(*session->database(), set);
+  add_ledger_origins(*session, set);
   std::printf("%s\n", set.discs.empty() ? no_images_text() : plan_summary(set).c_str());
   // Progress while a disc is written: rewritten in place on a terminal, a line per tenth when
   // the output goes to a file. The writer reports from its own thread.
@@ -142,10 +137,9 @@ int run_disc(const CommandSpec&, Args& in) {
   };
   BurnOutcome outcome;
   if (!a.image_dir.empty()) {
-    outcome = burn_discs_to_images(set, a.image_dir, show_progress);
+    outcome = burn_to_images(set, a.image_dir, show_progress);
   } else {
-    LibburnSystem drives;
-    outcome = burn_discs(set, drives, a.drive, a.yes, show_progress);
+    outcome = burn_to_recorder(set, a.drive, a.yes, show_progress);
   }
   progress.end();
   if (!outcome.ok && !outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());

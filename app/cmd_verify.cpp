@@ -12,12 +12,7 @@
 
 #include "app/command_session.h"
 #include "app/commands.h"
-#include "database/database.h"
-#include "database/ledger_store.h"
-#include "disc/disc_image.h"
-#include "disc/libburn_recorder.h"
-#include "foundation/content_hash.h"
-#include "ingest/manifest.h"
+#include "control/verify_archive.h"
 
 namespace cw::app {
 
@@ -43,7 +38,7 @@ bool verify_one(const ManifestRecord& m) {
   ManifestCheck check;
   std::string error;
   std::printf("%s (files below %s)\n", m.path.c_str(), m.root.c_str());
-  if (!check_manifest(m.path, m.root, check, error)) {
+  if (!verify_manifest(m, check, error)) {
     std::printf("  can't read the manifest: %s\n", error.c_str());
     return false;
   }
@@ -56,65 +51,23 @@ bool verify_one(const ManifestRecord& m) {
 // Checks a disc, a folder copied from one or an image of one against the manifest at its
 // root, then asks the ledger whether each file that matched is content it recorded. Prints
 // every file that differs, is missing or is unknown to the ledger, and the counts.
-int verify_disc(const CommandSpec& spec, const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0)
-    return failure(spec.name, "'" + path + "' is neither a disc, a folder nor an image file");
+int check_disc(const CommandSpec& spec, const std::string& path) {
   DiscCheck check;
   std::string error;
   std::string manifest;
-  if (S_ISDIR(st.st_mode)) {
-    manifest = path + "/" + kDiscManifestName;
-    ManifestCheck folder;
-    if (!check_manifest(manifest, path, folder, error))
-      return failure(spec.name, "can't read the disc's manifest: " + error);
-    check.ok = folder.ok;
-    check.failed = folder.failed;
-    check.missing = folder.missing;
-    check.malformed = folder.malformed;
-    check.problems = folder.problems;
-    // The files that matched, for the ledger: read again from the manifest's lines.
-    FILE* in = std::fopen(manifest.c_str(), "rb");
-    std::string text;
-    char buf[65536];
-    for (std::size_t n; in && (n = std::fread(buf, 1, sizeof buf, in)) > 0;) text.append(buf, n);
-    if (in) std::fclose(in);
-    int ignored = 0;
-    std::vector<std::string> unused;
-    std::vector<std::string> failing, listed;
-    for (const std::string& p : folder.problems) failing.push_back(p.substr(0, p.rfind(": ")));
-    for (const auto& [file, hash] : parse_disc_manifest(text, ignored, unused)) {
-      listed.push_back(file);
-      bool bad = false;
-      for (const std::string& f : failing) bad = bad || f == file;
-      struct stat fs;
-      if (!bad && stat((path + "/" + file).c_str(), &fs) == 0)
-        check.matched.push_back(
-            DiscCheck::File{file, hash, static_cast<std::uint64_t>(fs.st_size)});
-    }
-    // Files added beside the disc's own are named too, as an image's are.
-    check_unlisted_in_folder(path, listed, check);
-  } else {
-    // A disc in a recorder is read through the recorder, an image file as a file.
-    manifest = path + ":/" + kDiscManifestName;
-    const bool read = S_ISBLK(st.st_mode) ? check_disc_in_drive(path, check, error)
-                                          : check_disc_image(path, check, error);
-    if (!read) return failure(spec.name, error);
-  }
+  if (!verify_disc(path, check, manifest, error)) return failure(spec.name, error);
   std::printf("%s\n", manifest.c_str());
   for (const std::string& p : check.problems) std::printf("  %s\n", p.c_str());
 
   int recorded = 0;
   ConsoleUserInterface ui;
   CommandSession session(ui, kSessionDatabase, stderr);
-  if (session->ok() && session->database()) {
-    for (const DiscCheck::File& f : check.matched) {
-      if (ledger_find(*session->database(), f.hash, f.size))
-        ++recorded;
-      else
-        std::printf("  %s: not in the ledger\n", f.path.c_str());
+  if (session->ok())
+    if (std::optional<std::vector<std::string>> unknown = files_not_in_ledger(*session, check)) {
+      for (const std::string& file : *unknown)
+        std::printf("  %s: not in the ledger\n", file.c_str());
+      recorded = static_cast<int>(check.matched.size() - unknown->size());
     }
-  }
   std::printf("  %d OK, %d FAILED, %d MISSING, %d not in the manifest, %d malformed line%s; "
               "%d of %zu in the ledger\n",
               check.ok, check.failed, check.missing, check.unlisted, check.malformed,
@@ -126,7 +79,7 @@ int run_verify(const CommandSpec& spec, Args& a) {
   if (auto disc = a.value("disc")) {
     if (!a.words.empty() || a.has("root"))
       return usage_error(spec.name, "--disc takes no manifest, ingestion ID or --root");
-    return verify_disc(spec, *disc);
+    return check_disc(spec, *disc);
   }
   if (a.words.size() != 1)
     return usage_error(spec.name, "give one manifest file or one ingestion ID");
@@ -134,16 +87,15 @@ int run_verify(const CommandSpec& spec, Args& a) {
   struct stat st;
   std::vector<ManifestRecord> manifests;
   if (stat(what.c_str(), &st) == 0) {
-    manifests.push_back({a.value("root").value_or(manifest_root(what)), what});
+    manifests.push_back({a.value("root").value_or(default_manifest_root(what)), what});
   } else if (all_digits(what)) {
     if (a.has("root")) return usage_error(spec.name, "--root goes with a manifest file");
     const std::optional<int> id = ingestion_id_of(what);
     if (!id) return failure(spec.name, "no ingestion has the ID " + what);
     ConsoleUserInterface ui;
     CommandSession session(ui, kSessionDatabase);
-    if (!session->ok() || !session->database()) return 1;
-    std::optional<std::vector<ManifestRecord>> recorded =
-        manifests_of(*session->database(), *id);
+    if (!session->ok()) return 1;
+    std::optional<std::vector<ManifestRecord>> recorded = recorded_manifests(*session, *id);
     if (!recorded) return 1;
     if (recorded->empty())
       return failure(spec.name, "no manifest is recorded for ingestion " + what +

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "control/app_session.h"
 #include "database/ledger_store.h"
 #include "disc/disc_image.h"
 
@@ -27,6 +28,10 @@ void add_ledger_origins(Database& db, DiscSet& set) {
         o.camera_serial = r->camera_serial;
         o.captured = r->captured;
       }
+}
+
+void add_ledger_origins(AppSession& session, DiscSet& set) {
+  if (Database* db = session.database()) add_ledger_origins(*db, set);
 }
 
 }  // namespace cw

@@ -5,6 +5,7 @@
 
 namespace cw {
 
+class AppSession;
 class Database;
 struct DiscSet;
 
@@ -13,5 +14,7 @@ struct DiscSet;
 // whose writing or read-back failed are not taken; files the ledger does not know are left
 // to be hashed when their disc is laid out.
 void add_ledger_origins(Database& db, DiscSet& set);
+// The same with the ledger of the session's database; nothing is added without one.
+void add_ledger_origins(AppSession& session, DiscSet& set);
 
 }  // namespace cw

@@ -9,7 +9,6 @@
 #include <memory>
 
 #include "foundation/log.h"
-#include "foundation/user_interface.h"
 
 namespace cw {
 
@@ -196,12 +195,12 @@ std::optional<std::string> add_row(Database& db, const CatalogEntry& entry,
   return value;
 }
 
-bool delete_row(Database& db, const LoadedTable& table, long row) {
+ChangeOutcome delete_row(Database& db, const LoadedTable& table, long row, bool confirmed) {
   if (row < 0 || !table.entry || static_cast<std::size_t>(row) >= table.result.rows.size()) {
     alert_printf("No data row is selected.");
-    return false;
+    return ChangeOutcome::Refused;
   }
-  if (!user_interface().ask_yes_no("OK to delete record?")) return false;
+  if (!confirmed) return ChangeOutcome::NeedsConfirmation;
   const CatalogEntry& e = *table.entry;
   const auto& cells = table.result.rows[static_cast<std::size_t>(row)];
 
@@ -238,7 +237,7 @@ bool delete_row(Database& db, const LoadedTable& table, long row) {
       reason = db.last_error();
     } else if (std::atoi(count.c_str()) > 0) {
       alert_printf("%s", use->refusal);
-      return false;
+      return ChangeOutcome::Refused;
     } else {
       sql = sql_format(use->delete_sql, static_cast<int>(key));
     }
@@ -248,10 +247,10 @@ bool delete_row(Database& db, const LoadedTable& table, long row) {
     sql =
         sql_format("delete from %s where %s = %Q", e.table, e.columns[0].column, cells[0].c_str());
   }
-  if (sql && db.exec(*sql)) return true;
+  if (sql && db.exec(*sql)) return ChangeOutcome::Done;
   if (reason.empty()) reason = sql ? db.last_error() : std::string("[Unknown reason]");
   alert_printf("Can't delete record (%s)", reason.c_str());
-  return false;
+  return ChangeOutcome::Refused;
 }
 
 std::optional<std::string> ingestion_parameters_text(Database& db, const LoadedTable& table,
@@ -304,25 +303,19 @@ bool export_csv(const LoadedTable& table, const std::string& file) {
   return true;
 }
 
-PurgeOutcome purge_ingestions(Database& db, std::time_t now, int* deleted) {
-  if (deleted) *deleted = 0;
-  if (!user_interface().ask_yes_no(
-          "Delete ingestion records older than 1 year?\n\nYou may want to export the records "
-          "before deleting them.\n\nThis operation cannot be undone."))
-    return PurgeOutcome::Declined;
+std::optional<int> purge_ingestions(Database& db, std::time_t now) {
   auto filter = age_filter("1 year", "<", now);
   auto sql = filter ? sql_format("delete from ingestion %s", filter->c_str()) : std::nullopt;
   if (!sql) {
     db.report("\nDatabase error: out of memory");
     alert_printf("Database error deleting records.");
-    return PurgeOutcome::Failed;
+    return std::nullopt;
   }
   if (!db.exec(*sql)) {
     alert_printf("Database error deleting records.");
-    return PurgeOutcome::Failed;
+    return std::nullopt;
   }
-  if (deleted) *deleted = db.changes();
-  return PurgeOutcome::Done;
+  return db.changes();
 }
 
 }  // namespace cw

@@ -2,8 +2,9 @@
 // optional age filter), editing cells, adding and deleting rows, showing an ingestion's stored
 // parameters, exporting what is loaded as CSV, and purging ingestions older than a year.
 //
-// These are the operations behind the database window; they report to the user through
-// alerts and questions (user_interface()), and take no widget.
+// These are the operations behind the database window and `cardwright db`; they report
+// refusals and failures as alerts and take no widget. They ask nothing: a deletion called
+// unconfirmed answers that it needs the user's Yes first (change_outcome.h).
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@
 #include <string_view>
 
 #include "database/catalog.h"
+#include "database/change_outcome.h"
 #include "database/database.h"
 
 namespace cw {
@@ -63,9 +65,13 @@ bool edit_cell(Database& db, LoadedTable& table, std::size_t row, std::size_t co
 std::optional<std::string> add_row(Database& db, const CatalogEntry& entry,
                                    const std::string& client);
 
-// Deletes a loaded row after asking "OK to delete record?" (row -1 means no selection).
-// Clients, projects and cards still in use are refused. True when the row was deleted.
-bool delete_row(Database& db, const LoadedTable& table, long row);
+// The question a row's deletion is confirmed with.
+inline constexpr const char* kDeleteRowQuestion = "OK to delete record?";
+
+// Deletes a loaded row (row -1 means no selection). Unconfirmed, it refuses a missing
+// selection and otherwise answers NeedsConfirmation; confirmed, clients, projects and cards
+// still in use are refused and anything else is deleted.
+ChangeOutcome delete_row(Database& db, const LoadedTable& table, long row, bool confirmed);
 
 // The stored parameter record of a loaded ingestion row, as the "Ingestion Parameters" window
 // shows it; "No parameter details available." when there is none. Nothing (after "No data
@@ -77,10 +83,14 @@ std::optional<std::string> ingestion_parameters_text(Database& db, const LoadedT
 // successfully." or "Export Error: " + the file name.
 bool export_csv(const LoadedTable& table, const std::string& file);
 
-enum class PurgeOutcome { Declined, Done, Failed };
-// Asks, then deletes the ingestion records older than one year before `now`. An ingestion
-// exactly one year old is kept. `deleted` receives the number of records removed.
-PurgeOutcome purge_ingestions(Database& db, std::time_t now = std::time(nullptr),
-                              int* deleted = nullptr);
+// The question a purge is confirmed with.
+inline constexpr const char* kPurgeQuestion =
+    "Delete ingestion records older than 1 year?\n\nYou may want to export the records before "
+    "deleting them.\n\nThis operation cannot be undone.";
+
+// Deletes the ingestion records older than one year before `now` (the user has agreed). An
+// ingestion exactly one year old is kept. The number of records removed; nothing (after
+// "Database error deleting records.") on failure.
+std::optional<int> purge_ingestions(Database& db, std::time_t now = std::time(nullptr));
 
 }  // namespace cw

@@ -8,7 +8,6 @@
 
 #include "foundation/locks.h"
 #include "foundation/log.h"
-#include "foundation/user_interface.h"
 
 namespace cw {
 
@@ -124,27 +123,31 @@ bool manage_rename(Database& db, EntityKind kind, const std::string& old_name,
   return ok;
 }
 
-bool manage_delete(Database& db, EntityKind kind, const std::string& name,
-                   const std::string& client) {
+std::string manage_delete_question(EntityKind kind, const std::string& name) {
+  char question[1100];
+  std::snprintf(question, sizeof question, "Delete %s \"%s\"?\n\nThis operation cannot be undone.",
+                texts(kind).lower, name.c_str());
+  return question;
+}
+
+ChangeOutcome manage_delete(Database& db, EntityKind kind, const std::string& name,
+                            bool confirmed, const std::string& client) {
   std::lock_guard<std::recursive_mutex> lock(databaseLock);
   KindTexts t = texts(kind);
   auto list = shown_list(db, kind, client);
   if (!list) {
     alert_printf("Database error deleting %s.", t.lower);
-    return false;
+    return ChangeOutcome::Refused;
   }
   if (list->row_count() <= 1 && find_in(*list, name) >= 0) {
     alert_printf("Can't delete last %s.", t.lower);
-    return false;
+    return ChangeOutcome::Refused;
   }
-  char question[1100];
-  std::snprintf(question, sizeof question, "Delete %s \"%s\"?\n\nThis operation cannot be undone.",
-                t.lower, name.c_str());
-  if (!user_interface().ask_yes_no(question)) return false;
+  if (!confirmed) return ChangeOutcome::NeedsConfirmation;
   int key = find_in(*list, name);
   if (key < 0) {
     alert_printf("%s name not found.", t.upper);
-    return false;
+    return ChangeOutcome::Refused;
   }
   bool ok = false;
   switch (kind) {
@@ -158,8 +161,11 @@ bool manage_delete(Database& db, EntityKind kind, const std::string& name,
       ok = db.card_hide(key);
       break;
   }
-  if (!ok) alert_printf("Database error deleting %s.", t.lower);
-  return ok;
+  if (!ok) {
+    alert_printf("Database error deleting %s.", t.lower);
+    return ChangeOutcome::Refused;
+  }
+  return ChangeOutcome::Done;
 }
 
 }  // namespace cw

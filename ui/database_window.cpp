@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "control/app_session.h"
 #include "foundation/log.h"
 #include "ui/background.h"
 #include "ui/grid.h"
@@ -51,7 +50,7 @@ void show_text(QWidget* parent, const QString& title, const QString& text) {
 }  // namespace
 
 DatabaseWindow::DatabaseWindow(AppSession& session, QWidget* parent)
-    : QDialog(parent), session_(session) {
+    : QDialog(parent), records_(Records::of(session)) {
   setWindowTitle(tr("Database"));
   setAccessibleName(QStringLiteral("Database"));
   auto* layout = new QVBoxLayout(this);
@@ -94,10 +93,9 @@ DatabaseWindow::DatabaseWindow(AppSession& session, QWidget* parent)
            catalog_column_editable(*table_->entry, static_cast<std::size_t>(column));
   };
   model.store = [this](int row, int column, const std::string& text) {
-    Database* db = session_.database();
-    return db && table_ &&
-           edit_cell(*db, *table_, static_cast<std::size_t>(row), static_cast<std::size_t>(column),
-                     text);
+    return records_ && table_ &&
+           records_->edit_cell(*table_, static_cast<std::size_t>(row),
+                               static_cast<std::size_t>(column), text);
   };
   layout->addWidget(grid_, 1);
 
@@ -120,9 +118,8 @@ DatabaseWindow::DatabaseWindow(AppSession& session, QWidget* parent)
   buttons->addWidget(close);
   layout->addLayout(buttons);
 
-  if (Database* db = session_.database())
-    if (std::optional<QueryResult> clients = db->list_clients())
-      for (const auto& row : clients->rows) clients_->addItem(q(row[0]));
+  if (records_)
+    for (const std::string& name : records_->client_names()) clients_->addItem(q(name));
   connect(tables_, &QComboBox::currentIndexChanged, this, [this] { load(); });
   connect(ages_, &QComboBox::currentIndexChanged, this, [this] { load(); });
   connect(clients_, &QComboBox::currentIndexChanged, this, [this] { load(); });
@@ -161,14 +158,13 @@ void DatabaseWindow::show_table(const QString& title, const QString& age) {
 
 void DatabaseWindow::load(const std::string& select_key) {
   const CatalogEntry* e = entry();
-  Database* db = session_.database();
   const bool projects = e && e->kind == CatalogKind::Project;
   const bool ingestions = e && e->kind == CatalogKind::Ingestion;
   client_label_->setVisible(projects);
   clients_->setVisible(projects);
   age_label_->setVisible(ingestions);
   ages_->setVisible(ingestions);
-  if (!e || !db) return;
+  if (!e || !records_) return;
   BrowseChoice choice;
   choice.client = clients_->currentText().toStdString();
   if (ingestions) choice.age = ages_->currentData().toString().toStdString();
@@ -178,7 +174,7 @@ void DatabaseWindow::load(const std::string& select_key) {
   update_buttons();
   // The query runs on a worker; a load chosen meanwhile makes this one's result stale.
   run_in_background(
-      this, [db, e, choice] { return browse_table(*db, *e, choice); },
+      this, [records = *records_, e, choice]() mutable { return records.browse(*e, choice); },
       [this, generation, select_key](std::optional<LoadedTable> loaded) {
         if (generation != generation_) return;
         show_loaded(std::move(loaded), select_key);
@@ -223,23 +219,21 @@ void DatabaseWindow::update_buttons() {
 }
 
 void DatabaseWindow::add() {
-  Database* db = session_.database();
   const CatalogEntry* e = entry();
-  if (!db || !e) return;
-  if (std::optional<std::string> key = add_row(*db, *e, clients_->currentText().toStdString()))
+  if (!records_ || !e) return;
+  if (std::optional<std::string> key =
+          records_->add_row(*e, clients_->currentText().toStdString()))
     load(*key);
 }
 
 void DatabaseWindow::remove() {
-  Database* db = session_.database();
-  if (!db || !table_) return;
-  if (delete_row(*db, *table_, selected_row())) load();
+  if (!records_ || !table_) return;
+  if (records_->delete_row(*table_, selected_row())) load();
 }
 
 void DatabaseWindow::parameters() {
-  Database* db = session_.database();
-  if (!db || !table_) return;
-  if (std::optional<std::string> text = ingestion_parameters_text(*db, *table_, selected_row()))
+  if (!records_ || !table_) return;
+  if (std::optional<std::string> text = records_->parameters(*table_, selected_row()))
     show_text(this, tr("Ingestion Parameters"), q(*text));
 }
 
@@ -252,18 +246,17 @@ void DatabaseWindow::export_table() {
   chooser.setDefaultSuffix(QStringLiteral("csv"));
   chooser.selectFile(QString::fromUtf8(table_->entry->title) + QStringLiteral(".csv"));
   if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
-  export_csv(*table_, chooser.selectedFiles().front().toStdString());
+  if (records_) records_->export_csv(*table_, chooser.selectedFiles().front().toStdString());
 }
 
 void DatabaseWindow::purge() {
-  Database* db = session_.database();
-  if (!db) return;
+  if (!records_) return;
   // The question is asked on this thread for the worker (the session's user interface carries
   // it over); the delete is one statement, so it has nothing to cancel.
   work_->begin(tr("Purging ingestion records older than 1 year..."), false);
   update_buttons();
   run_in_background(
-      this, [db] { return purge_ingestions(*db); },
+      this, [records = *records_]() mutable { return records.purge(); },
       [this](PurgeOutcome outcome) {
         work_->end();
         if (outcome == PurgeOutcome::Declined) {

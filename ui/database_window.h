@@ -3,7 +3,7 @@
 // months) and the IPTC and user metadata tables. Cells the catalogue marks editable are
 // edited in place; rows are added and deleted, an ingestion's stored parameters shown, what
 // is loaded exported as CSV, and ingestions older than a year purged. Every operation is the
-// one `cardwright db` runs (database/browse.h); loading and purging run off the window's
+// one `cardwright db` runs (control/records.h); loading and purging run off the window's
 // thread.
 #pragma once
 
@@ -11,15 +11,11 @@
 #include <optional>
 #include <string>
 
-#include "database/browse.h"
+#include "control/records.h"
 
 class QComboBox;
 class QLabel;
 class QPushButton;
-
-namespace cw {
-class AppSession;
-}
 
 namespace cw::ui {
 
@@ -56,7 +52,8 @@ class DatabaseWindow : public QDialog {
   void export_table();
   void purge();
 
-  AppSession& session_;
+  // The session's records; nothing when it has no database (the window then stays empty).
+  std::optional<Records> records_;
   std::optional<LoadedTable> table_;
   int generation_ = 0;
   QComboBox *tables_, *clients_, *ages_;

@@ -14,8 +14,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "control/disc_origins.h"
-#include "disc/burn.h"
 #include "foundation/log.h"
 #include "ui/background.h"
 
@@ -45,7 +43,16 @@ struct OpenResult {
 }  // namespace
 
 DiscBurner::DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent, Database* ledger)
-    : QDialog(parent), plan_(std::move(plan)), system_(system), ledger_(ledger) {
+    : DiscBurner(ledger ? OriginLookup([ledger](DiscSet& set) { add_ledger_origins(*ledger, set); })
+                        : OriginLookup(),
+                 std::move(plan), system, parent) {}
+
+DiscBurner::DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent, AppSession& session)
+    : DiscBurner(OriginLookup([&session](DiscSet& set) { add_ledger_origins(session, set); }),
+                 std::move(plan), system, parent) {}
+
+DiscBurner::DiscBurner(OriginLookup origins, PlanRequest plan, DiscSystem& system, QWidget* parent)
+    : QDialog(parent), plan_(std::move(plan)), system_(system), origins_(std::move(origins)) {
   setWindowTitle(tr("Cardwright Disc Burner"));
   setAccessibleName(QStringLiteral("Cardwright Disc Burner"));
   auto* layout = new QVBoxLayout(this);
@@ -137,7 +144,7 @@ DiscBurner::DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent, Da
       this,
       [plan = plan_] {
         PlanResult r;
-        r.ok = plan_discs(plan, r.set, r.message);
+        r.ok = plan_burn(plan, r.set, r.message);
         return r;
       },
       [this](PlanResult r) { planned(r.ok, std::move(r.set), r.message); });
@@ -161,7 +168,7 @@ void DiscBurner::planned(bool ok, DiscSet set, const std::string& message) {
     return;
   }
   // The ledger is read here, on the window's thread, which the database belongs to.
-  if (ledger_) add_ledger_origins(*ledger_, set);
+  if (origins_) origins_(set);
   WriterCallbacks callbacks;
   // The writer reports from its own thread: each view is carried to this one.
   callbacks.changed = [this](const WriterView& view) {

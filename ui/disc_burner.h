@@ -13,7 +13,7 @@
 #include <QDialog>
 #include <memory>
 
-#include "disc/disc_writer.h"
+#include "control/disc_burning.h"
 
 class QComboBox;
 class QLabel;
@@ -23,6 +23,7 @@ class QPushButton;
 class QTreeWidget;
 
 namespace cw {
+class AppSession;
 class Database;
 }
 
@@ -37,6 +38,8 @@ class DiscBurner : public QDialog {
   // for the planned files, so that a copy changed since it was verified fails its read-back.
   DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent = nullptr,
              Database* ledger = nullptr);
+  // The same with the ledger of the session's database, when it has one.
+  DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent, AppSession& session);
   ~DiscBurner() override;
 
   // The writer once the plan is made and the recorders are listed; null before.
@@ -52,6 +55,7 @@ class DiscBurner : public QDialog {
   void reject() override;
 
  private:
+  DiscBurner(OriginLookup origins, PlanRequest plan, DiscSystem& system, QWidget* parent);
   void planned(bool ok, DiscSet set, const std::string& message);
   void opened(bool ok, const std::vector<std::string>& types);
   void show_view(const WriterView& view);
@@ -62,7 +66,8 @@ class DiscBurner : public QDialog {
 
   PlanRequest plan_;
   DiscSystem& system_;
-  Database* ledger_;
+  // Fills a planned set's origins from the ledger; empty without one.
+  OriginLookup origins_;
   std::unique_ptr<DiscWriter> writer_;
   bool closed_ = false;
   bool asking_ = false;  // a worker is listing the recorders or asking for disc types

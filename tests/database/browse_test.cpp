@@ -83,17 +83,7 @@ TEST_F(DatabaseTest, PurgeKeepsAnIngestionExactlyOneYearOld) {
            "(1, 1, '2025-06-15 11:59:59', 'one second older'),"
            "(1, 1, '2019-01-01 00:00:00', 'ancient'),"
            "(1, 1, '2026-06-01 08:00:00', 'recent');");
-  auto& ui = captured_ui();
-  ui.yes_no_answers = {false};
-  EXPECT_EQ(purge_ingestions(db, now), PurgeOutcome::Declined);
-  EXPECT_EQ(db.ingestion_count(), 4);
-  EXPECT_EQ(ui.questions.at(0),
-            "Delete ingestion records older than 1 year?\n\nYou may want to export the records "
-            "before deleting them.\n\nThis operation cannot be undone.");
-  ui.yes_no_answers = {true};
-  int deleted = 0;
-  EXPECT_EQ(purge_ingestions(db, now, &deleted), PurgeOutcome::Done);
-  EXPECT_EQ(deleted, 2);
+  EXPECT_EQ(purge_ingestions(db, now), 2);
   EXPECT_EQ(raw_values(path, "select notes from ingestion order by ingested_dt"),
             "exactly one year|recent");
 }
@@ -167,26 +157,26 @@ TEST_F(DatabaseTest, RowAndCellOperations) {
   ASSERT_TRUE(edit_cell(db, *contacts, 1, 1, "Chief's \"title\" 100%"));
   EXPECT_EQ(raw_values(path, "select title from IPTCcontact where creator = 'Contact_0002'"),
             "Chief's \"title\" 100%");
-  ui.yes_no_answers = {true};
-  EXPECT_TRUE(delete_row(db, *contacts, 0));
+  // A deletion needs the user's Yes first; unconfirmed it changes nothing.
+  EXPECT_EQ(delete_row(db, *contacts, 0, false), ChangeOutcome::NeedsConfirmation);
+  EXPECT_EQ(raw_values(path, "select count(*) from IPTCcontact"), "2");
+  EXPECT_EQ(delete_row(db, *contacts, 0, true), ChangeOutcome::Done);
   EXPECT_EQ(raw_values(path, "select creator from IPTCcontact"), "Contact_0002");
-  EXPECT_FALSE(delete_row(db, *contacts, -1));
+  EXPECT_EQ(delete_row(db, *contacts, -1, false), ChangeOutcome::Refused);
   EXPECT_EQ(ui.alerts.back(), "No data row is selected.");
 
   // Clients, projects and cards in use cannot be deleted, even when the user agrees; unused
   // ones can.
   int key = db.ingestion_insert(1, 1, 0, 0, 0, std::nullopt);
   auto refused = [&](const LoadedTable& table, const std::string& message) {
-    ui.yes_no_answers = {true};
-    EXPECT_FALSE(delete_row(db, table, 0)) << message;
+    EXPECT_EQ(delete_row(db, table, 0, true), ChangeOutcome::Refused) << message;
     EXPECT_EQ(ui.alerts.back(), message);
   };
   refused(*browse_table(db, entry("Clients"), {}), "Projects for client exist.");
   auto cards = browse_table(db, entry("Cards"), {});
   ASSERT_EQ(cards->cell(0, 0), "#001");
   refused(*cards, "Ingestion data for card exists.");
-  ui.yes_no_answers = {true};
-  EXPECT_TRUE(delete_row(db, *cards, 1));
+  EXPECT_EQ(delete_row(db, *cards, 1, true), ChangeOutcome::Done);
   EXPECT_EQ(raw_values(path, "select name from card"), "#001");
   BrowseChoice of_client;
   of_client.client = "Client_001";
@@ -204,6 +194,7 @@ TEST_F(DatabaseTest, RowAndCellOperations) {
   EXPECT_EQ(ingestion_parameters_text(db, *history, 0), "Source: /media/card\n");
   EXPECT_FALSE(ingestion_parameters_text(db, *history, 5));
   EXPECT_TRUE(ui.pane.empty()) << ui.pane;
+  EXPECT_TRUE(ui.questions.empty());
 }
 
 }  // namespace

@@ -230,11 +230,13 @@ TEST_F(DatabaseTest, NamesWithQuotesPercentSignsAndNonAsciiSurviveEveryOperation
     ASSERT_TRUE(manage_rename(db, EntityKind::Project, name + " project", renamed, "", renamed));
     EXPECT_EQ(db.project_key(renamed, renamed), project);
 
-    captured_ui().yes_no_answers = {true, true};
-    ASSERT_TRUE(manage_delete(db, EntityKind::Client, renamed));
-    EXPECT_EQ(captured_ui().questions.back(),
+    EXPECT_EQ(manage_delete(db, EntityKind::Client, renamed, false),
+              ChangeOutcome::NeedsConfirmation);
+    EXPECT_EQ(db.client_name(client), renamed);
+    EXPECT_EQ(manage_delete_question(EntityKind::Client, renamed),
               "Delete client \"" + renamed + "\"?\n\nThis operation cannot be undone.");
-    ASSERT_TRUE(manage_delete(db, EntityKind::Card, renamed));
+    ASSERT_EQ(manage_delete(db, EntityKind::Client, renamed, true), ChangeOutcome::Done);
+    ASSERT_EQ(manage_delete(db, EntityKind::Card, renamed, true), ChangeOutcome::Done);
     EXPECT_EQ(db.client_name(client), renamed + "_(" + std::to_string(client) + ")");
     EXPECT_EQ(db.client_key(renamed), -1);
     int again = manage_add(db, EntityKind::Client, renamed, "");
@@ -251,22 +253,19 @@ TEST_F(DatabaseTest, ManagementRulesRefuseWithTheirMessages) {
   EXPECT_EQ(manage_add(db, EntityKind::Client, "", ""), -1);
   EXPECT_EQ(manage_add(db, EntityKind::Client, "Client_001", ""), -1);
   EXPECT_EQ(manage_add(db, EntityKind::Card, "#001", ""), -1);
-  EXPECT_FALSE(manage_delete(db, EntityKind::Project, "Project_001", "Client_001"));
-  EXPECT_FALSE(manage_delete(db, EntityKind::Card, "#001"));
+  EXPECT_EQ(manage_delete(db, EntityKind::Project, "Project_001", false, "Client_001"),
+            ChangeOutcome::Refused);
+  EXPECT_EQ(manage_delete(db, EntityKind::Card, "#001", false), ChangeOutcome::Refused);
   EXPECT_FALSE(manage_rename(db, EntityKind::Card, "#999", "x", ""));
   EXPECT_EQ(ui.alerts,
             (std::vector<std::string>{"Client name is required.", "Client name already exists.",
                                       "Card name already exists.", "Can't delete last project.",
                                       "Can't delete last card.", "Card name not found."}));
-  EXPECT_TRUE(ui.questions.empty());
 
-  // Answering No leaves the row; a project name may repeat under another client.
+  // A project name may repeat under another client.
   ASSERT_GT(manage_add(db, EntityKind::Client, "Smith", ""), 0);
   ASSERT_GT(manage_add(db, EntityKind::Project, "Project_001", "", "Smith"), 0);
   ui.clear();
-  ui.yes_no_answers = {false};
-  EXPECT_FALSE(manage_delete(db, EntityKind::Client, "Smith"));
-  EXPECT_GE(db.client_key("Smith"), 0);
   // Renaming to a name another row has is refused; keeping the own name is allowed.
   EXPECT_FALSE(manage_rename(db, EntityKind::Client, "Smith", "Client_001", ""));
   EXPECT_TRUE(manage_rename(db, EntityKind::Client, "Smith", "Smith", "new description"));

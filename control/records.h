@@ -1,0 +1,71 @@
+// Records: what the Database window and `cardwright db` do with clients, projects, cards,
+// ingestions and the metadata tables: browse a table, edit a cell, add and delete rows, show
+// an ingestion's stored parameters, export CSV, purge old ingestions, and check and repair the
+// links between the records. Questions before a deletion or a purge are put to the user here;
+// the database floor only says when one is needed.
+//
+// The row and table types are the database's own (database/browse.h, database/manage.h):
+// front ends show them, and change them only through these functions.
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "database/browse.h"
+#include "database/manage.h"
+
+namespace cw {
+
+class AppSession;
+class UserInterface;
+
+enum class PurgeOutcome { Declined, Done, Failed };
+
+class Records {
+ public:
+  Records(Database& db, UserInterface& ui) : db_(db), ui_(ui) {}
+  // The records of the session's database and front end; nothing without an open database.
+  static std::optional<Records> of(AppSession& session);
+
+  // A table's rows as chosen (see BrowseChoice); nothing after "Database Error: %s".
+  std::optional<LoadedTable> browse(const CatalogEntry& entry, const BrowseChoice& choice,
+                                    std::time_t now = std::time(nullptr));
+  // The names of the clients the lists show, in their order.
+  std::vector<std::string> client_names();
+
+  bool edit_cell(LoadedTable& table, std::size_t row, std::size_t column,
+                 const std::string& text);
+  std::optional<std::string> add_row(const CatalogEntry& entry, const std::string& client);
+  // Asks "OK to delete record?" when the row can be deleted, then deletes it.
+  bool delete_row(const LoadedTable& table, long row);
+  // The "Ingestion Parameters" text of a loaded row (see ingestion_parameters_text).
+  std::optional<std::string> parameters(const LoadedTable& table, long row);
+  // The stored parameters of the ingestion `id` (empty when none were stored); nothing when
+  // there is no such ingestion.
+  std::optional<std::string> parameters(int id);
+  bool export_csv(const LoadedTable& table, const std::string& file);
+  // Asks, then deletes the ingestion records older than one year before `now`; `deleted`
+  // receives the number removed.
+  PurgeOutcome purge(std::time_t now = std::time(nullptr), int* deleted = nullptr);
+
+  // Clients, projects and cards by name (see manage.h). A rename without a description keeps
+  // the one the row has; a deletion asks first.
+  int add(EntityKind kind, const std::string& name, const std::string& description,
+          const std::string& client = "");
+  bool rename(EntityKind kind, const std::string& old_name, const std::string& new_name,
+              const std::optional<std::string>& description, const std::string& client = "");
+  bool remove(EntityKind kind, const std::string& name, const std::string& client = "");
+
+  // The link check, and the repair with a backup (database/repair.h); the report is appended
+  // to `text`.
+  bool verify(std::string& text);
+  bool repair(std::string& text, bool& repairs_made);
+
+ private:
+  Database& db_;
+  UserInterface& ui_;
+};
+
+}  // namespace cw
