@@ -225,9 +225,6 @@ TEST(HeifReader, ExifAndXmpItemsInEveryLayout) {
     ASSERT_TRUE(r.open(file, "IMG_1.HEIC", true, true)) << r.r.message();
     EXPECT_EQ(r.values({"Model", "Orientation", "DateTimeOriginal"}),
               "Pixel Phone|6|2023:08:09 07:06:05");
-    EXPECT_EQ(r.r.image()->find_pair("Model")->directory, kFromIFD0);
-    EXPECT_EQ(r.r.image()->find_pair("DateTimeOriginal")->directory, kFromExif);
-    EXPECT_EQ(capture_datetime(*r.r.image()), "20230809_070605");
     ASSERT_TRUE(r.open(file, "IMG_1.HEIC")) << r.r.message();
     EXPECT_NE(r.r.image()->root->xmp.find("heif title"), std::string::npos);
     EXPECT_NE(r.dump.find("EXIF Image File Directory"), std::string::npos);
@@ -359,12 +356,9 @@ TEST(BmffCorpus, CaptureDateModelSerialAndOrientationAgreeWithExiftool) {
     ASSERT_TRUE(reader.open(f, true, true)) << reader.message();
     const auto found = expected.find(fs::canonical(f).string());
     if (found == expected.end()) continue;  // exiftool finds no EXIF values in it
-    const std::map<std::string, const char*> ours = {{"DateTimeOriginal", "DateTimeOriginal"},
-                                                     {"Model", "Model"},
-                                                     {"SerialNumber", "CameraSerialNumber"},
-                                                     {"Orientation", "Orientation"}};
     for (const auto& [tag, value] : found->second) {
-      const MacroPair* p = reader.image()->find_pair(ours.at(tag));
+      const MacroPair* p =
+          reader.image()->find_pair(tag == "SerialNumber" ? "CameraSerialNumber" : tag);
       ASSERT_NE(p, nullptr) << tag << " missing; exiftool gives " << value;
       EXPECT_EQ(p->value, value) << tag;
       ++compared;
