@@ -97,12 +97,14 @@ class FakeDevice : public CameraDevice {
   FakeCamera& c_;
 };
 
+// Two cameras on USB: a Canon (`one`) and a Nikon (`two`).
 class FakeBus : public CameraBus {
  public:
-  FakeBus(std::vector<CameraPort> ports, std::map<std::string, FakeCamera*> cameras)
-      : ports_(std::move(ports)), cameras_(std::move(cameras)) {}
+  FakeBus(FakeCamera& one, FakeCamera& two)
+      : cameras_{{"usb:001,004", &one}, {"usb:001,005", &two}} {}
   bool detect(std::vector<CameraPort>& ports, DeviceError&) override {
-    ports = ports_;
+    ports = {{"Canon EOS R5", "usb:001,004", "usb:001,004"},
+             {"Nikon Z 6", "usb:001,005", "usb:001,005"}};
     return true;
   }
   std::unique_ptr<CameraDevice> open(const CameraPort& port, DeviceError& e) override {
@@ -117,7 +119,6 @@ class FakeBus : public CameraBus {
   int opens = 0;
 
  private:
-  std::vector<CameraPort> ports_;
   std::map<std::string, FakeCamera*> cameras_;
 };
 
@@ -132,10 +133,7 @@ struct Rig {
   FakeBus* bus;
   std::unique_ptr<PtpSource> source;
   Rig() {
-    auto b = std::make_unique<FakeBus>(
-        std::vector<CameraPort>{{"Canon EOS R5", "usb:001,004", "usb:001,004"},
-                                {"Nikon Z 6", "usb:001,005", "usb:001,005"}},
-        std::map<std::string, FakeCamera*>{{"usb:001,004", &one}, {"usb:001,005", &two}});
+    auto b = std::make_unique<FakeBus>(one, two);
     bus = b.get();
     source = std::make_unique<PtpSource>(std::move(b));
     captured_ui().clear();

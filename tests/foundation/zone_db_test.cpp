@@ -17,12 +17,8 @@ namespace {
 
 std::int64_t utc(int y, int mo, int d, int h, int mi, int s = 0) {
   std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
+  tm.tm_year = y - 1900, tm.tm_mon = mo - 1, tm.tm_mday = d;
+  tm.tm_hour = h, tm.tm_min = mi, tm.tm_sec = s;
   return static_cast<std::int64_t>(timegm(&tm));
 }
 
@@ -37,21 +33,15 @@ ZoneRules zone(const char* name) {
   return z ? *z : *ZoneRules::from_posix("UTC0", error);
 }
 
-// Sets an environment variable for one test.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) saved_ = old;
+// Sets an environment variable for one test; what it was is restored after.
+struct ScopedVariable {
+  ScopedVariable(const char* n, const std::string& value) : name(n) {
+    if (const char* old = getenv(name)) saved = old;
     setenv(name, value.c_str(), 1);
   }
-  ~ScopedVariable() {
-    if (saved_) setenv(name_, saved_->c_str(), 1);
-    else unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
+  ~ScopedVariable() { saved ? setenv(name, saved->c_str(), 1) : unsetenv(name); }
+  const char* name;
+  std::optional<std::string> saved;
 };
 
 #define REQUIRE_ZONE_DATABASE() \

@@ -3,16 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <map>
-#include <sstream>
 
 #include "imagefile/identity.h"
 #include "imagefile/preview.h"
 #include "imagefile/tv_reader.h"
 #include "tests/common/test_env.h"
+#include "tests/imagefile/exiftool_agreement.h"
 
 namespace cw {
 namespace {
@@ -27,90 +24,12 @@ std::vector<fs::path> files_in(const fs::path& dir) {
   return files;
 }
 
-// exiftool's tag names, the macro names that carry the same tags, and the standard tag
-// numbers (makers reuse some names for their own tags).
-struct Compared {
-  const char* tool;
-  const char* macro;
-  int tag;
-};
-const Compared kCompared[] = {
-    {"Make", "Make", 0x10f}, {"Model", "Model", 0x110},
-    {"DateTimeOriginal", "DateTimeOriginal", 0x9003}, {"CreateDate", "DateTimeDigitized", 0x9004},
-    {"ModifyDate", "DateTimeChanged", 0x132}, {"ExposureTime", "ExposureTime", 0x829a},
-    {"FNumber", "FNumber", 0x829d}, {"ISO", "ISOSpeedRatings", 0x8827},
-    {"FocalLength", "FocalLength", 0x920a}, {"Orientation", "Orientation", 0x112},
-};
-
-// A value of ours ("n/d" for rationals) as a number; false when it is not numeric.
-bool as_number(const std::string& text, double& value) {
-  double n = 0, d = 1;
-  char slash = 0, rest = 0;
-  const int got = std::sscanf(text.c_str(), "%lf%c%lf%c", &n, &slash, &d, &rest);
-  if (got != 1 && (got != 3 || slash != '/' || d == 0)) return false;
-  value = n / d;
-  return true;
-}
-
-// file -> (our macro name -> exiftool's first value found in IFD0 or the EXIF directory)
-std::map<std::string, std::map<std::string, std::string>> exiftool_values(
-    const std::vector<fs::path>& files) {
-  std::string command = "exiftool -n -G1:3 -D -a -s -f";
-  for (const Compared& c : kCompared) command += std::string(" -") + c.tool;
-  for (const fs::path& f : files) command += " '" + f.string() + "'";
-  std::string output;
-  test::run_command(command + " 2>/dev/null", &output);
-  std::map<std::string, std::map<std::string, std::string>> result;
-  std::istringstream in(output);
-  std::string line, current = files.size() == 1 ? files[0].string() : "";
-  // "[IFD0:Main]  271 Make  : Canon": group, document (Main, not an embedded preview),
-  // tag number, name, value.
-  while (std::getline(in, line)) {
-    if (line.rfind("======== ", 0) == 0) {
-      current = line.substr(9);
-      continue;
-    }
-    const std::size_t colon = line.find(" : ");
-    if (line.rfind("[", 0) != 0 || colon == std::string::npos) continue;
-    std::istringstream fields(line.substr(0, colon));
-    std::string group, name;
-    int number = -1;
-    fields >> group >> number >> name;
-    const std::string value = line.substr(colon + 3);
-    if ((group != "[IFD0:Main]" && group != "[ExifIFD:Main]") || value == "-") continue;
-    for (const Compared& c : kCompared)
-      if (name == c.tool && number == c.tag) result[current].emplace(c.macro, value);  // first wins
-  }
-  return result;
-}
-
 TEST(ReaderCorpus, MacroValuesAgreeWithExiftool) {
   CW_REQUIRE_CORPUS(corpus);
   if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
-  const std::vector<fs::path> files = files_in(corpus / "camera");
-  auto expected = exiftool_values(files);
-  ASSERT_FALSE(expected.empty()) << "exiftool gave no values";
-  int compared = 0;
-  for (const fs::path& f : files) {
-    SCOPED_TRACE(f.filename().string());
-    TV_Reader reader;
-    const bool ok = reader.open(f.string(), true, true);
-    const auto& theirs = expected[f.string()];
-    EXPECT_TRUE(ok || theirs.empty()) << reader.message();
-    for (const auto& [macro, value] : theirs) {
-      const MacroPair* ours = reader.image()->find_pair(macro);
-      ASSERT_NE(ours, nullptr) << macro << " missing; exiftool gives " << value;
-      double a = 0, b = 0;
-      if (as_number(value, b) && macro != "Make" && macro != "Model") {
-        ASSERT_TRUE(as_number(ours->value, a)) << macro << " = " << ours->value;
-        EXPECT_NEAR(a, b, 1e-6 * std::max(1.0, std::fabs(b))) << macro << " = " << ours->value;
-      } else {
-        EXPECT_EQ(ours->value, value) << macro;
-      }
-      ++compared;
-    }
-  }
-  EXPECT_GT(compared, 200);
+  std::vector<std::string> files;
+  for (const fs::path& f : files_in(corpus / "camera")) files.push_back(f.string());
+  EXPECT_GT(test::compare_with_exiftool(files, false), 200);
 }
 
 // Reads one file in every mode and walks to its preview, as the program would.

@@ -2,9 +2,6 @@
 // program reads them, checked against exiftool on files ffmpeg and our own writer make.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,30 +23,30 @@ using test::DumpReader;
 // The computer's zone for these tests: Central European, so that UTC and local times differ.
 constexpr const char* kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
 
-// The values exiftool prints with -s ("Tag : value") for `args`; a missing tag reads "".
-class ExiftoolValues {
- public:
+// exiftool's -s output ("Tag : value" lines) for `args`; a missing tag reads "".
+struct ExiftoolValues {
   ExiftoolValues(const std::string& args, const std::string& file)
-      : out_(test::exiftool("-s " + args, file)) {}
+      : out("\n" + test::exiftool("-s " + args, file)) {}
   std::string operator[](const std::string& tag) const {
-    for (std::size_t p = 0; p < out_.size();) {
-      std::size_t end = out_.find('\n', p);
-      if (end == std::string::npos) end = out_.size();
-      const std::string line = out_.substr(p, end - p);
-      if (line.rfind(tag + " ", 0) == 0) return line.substr(line.find(": ") + 2);
-      p = end + 1;
-    }
-    return {};
+    const std::size_t at = out.find("\n" + tag + " ");
+    if (at == std::string::npos) return {};
+    const std::size_t from = out.find(": ", at) + 2;
+    return out.substr(from, out.find('\n', from) - from);
   }
-
- private:
-  std::string out_;
+  std::string out;
 };
 
 using fixtures::be32;
 using fixtures::be64;
 std::string box(const char* type, const std::string& payload) {
   return fixtures::bmff_box(type, payload);
+}
+// The movie's date with its zone offset as the reader gives them, or why it could not read it.
+std::string dated(TV_Reader& r, const std::string& path) {
+  if (!r.open(path, true, true)) return std::string("error: ").append(r.message());
+  const MacroPair* date = r.image()->find_pair("DateTimeOriginal");
+  const MacroPair* offset = r.image()->find_pair("OffsetTimeOriginal");
+  return (date ? date->value : "<none>") + (offset ? offset->value : "");
 }
 const std::string kFileType = box("ftyp", std::string("qt  ") + be32(0) + "qt  ");
 // Movie headers of version 0 (32-bit times) and 1 (64-bit) with a creation time in seconds
@@ -101,39 +98,33 @@ TEST(Movie, FfmpegMoviesAgreeWithExiftool) {
   ASSERT_EQ(test::run_command(source + texts_options + test::sh_quote(udta)), 0);
   ASSERT_EQ(test::run_command(source + texts_options + test::sh_quote(items)), 0);
   TV_Reader r;
-  auto dated = [&](const std::string& path) {
-    if (!r.open(path, true, true)) return std::string("error: ").append(r.message());
-    const MacroPair* date = r.image()->find_pair("DateTimeOriginal");
-    const MacroPair* offset = r.image()->find_pair("OffsetTimeOriginal");
-    return (date ? date->value : "<none>") + (offset ? offset->value : "");
-  };
 
   // The movie header's UTC time is shown in the computer's zone, with that zone's offset
   // (exiftool inherits the test's zone); as the camera's local time it has no offset.
   const ExiftoolValues header("", mp4), header_in_zone("-api QuickTimeUTC", mp4);
   ASSERT_EQ(header_in_zone["CreateDate"].size(), 25u) << header_in_zone["CreateDate"];
-  EXPECT_EQ(dated(mp4), header_in_zone["CreateDate"]);
+  EXPECT_EQ(dated(r, mp4), header_in_zone["CreateDate"]);
   EXPECT_NE(header_in_zone["CreateDate"].substr(0, 19), header["CreateDate"]);
   r.set_video_times_local(true);
-  EXPECT_EQ(dated(mp4), header["CreateDate"]);
+  EXPECT_EQ(dated(r, mp4), header["CreateDate"]);
   EXPECT_EQ(capture_datetime(*r.image()), exif_datetime_stamp(header["CreateDate"]));
 
   // The creation-date key (local time with its zone) is preferred to the header whatever the
   // setting; make and model come from their keys.
   const ExiftoolValues keys("", mov);
-  EXPECT_EQ(dated(mov), keys["CreationDate"]);
+  EXPECT_EQ(dated(r, mov), keys["CreationDate"]);
   r.set_video_times_local(false);
-  EXPECT_EQ(dated(mov), keys["CreationDate"]);
+  EXPECT_EQ(dated(r, mov), keys["CreationDate"]);
   EXPECT_EQ(r.image()->find_pair("Make")->value, keys["Make"]);
   EXPECT_EQ(r.image()->model, keys["Model"]);
   EXPECT_EQ(r.image()->date_time, r.image()->find_pair("DateTimeOriginal")->value);
 
   // User-data texts (©day, ©mak, ©mod).
   const ExiftoolValues texts("", udta);
-  EXPECT_EQ(dated(udta), texts["ContentCreateDate"]);
+  EXPECT_EQ(dated(r, udta), texts["ContentCreateDate"]);
   EXPECT_EQ(r.image()->find_pair("Model")->value, texts["Model"]);
   EXPECT_EQ(r.image()->make, texts["Make"]);
-  EXPECT_EQ(dated(items), ExiftoolValues("", items)["ContentCreateDate"]);
+  EXPECT_EQ(dated(r, items), ExiftoolValues("", items)["ContentCreateDate"]);
 
   // The dump says where the date came from.
   DumpReader d;
@@ -211,28 +202,23 @@ TEST(Movie, ClipCompanionDateIsPreferred) {
   test::write_file(clip, movie);
   TV_Reader r;
   r.set_video_times_local(true);
-  auto dated = [&](const std::string& path) {
-    if (!r.open(path, true, true)) return std::string("error: ").append(r.message());
-    const MacroPair* offset = r.image()->find_pair("OffsetTimeOriginal");
-    return r.image()->find_pair("DateTimeOriginal")->value + (offset ? offset->value : "");
-  };
-  EXPECT_EQ(dated(clip), "2021:05:12 10:21:21");
+  EXPECT_EQ(dated(r, clip), "2021:05:12 10:21:21");
   // The companion (any case) beside the clip gives the date and its zone.
   test::write_file(dir + "/c0001m01.xml",
                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<NonRealTimeMeta>\n"
                    "  <Duration value=\"100\"/>\n"
                    "  <Device manufacturer=\"Sony\" modelName=\"ILCE-7M4\" serialNo=\"1\"/>\n"
                    "  <CreationDate value=\"2024-03-15T10:20:30+01:00\"/>\n</NonRealTimeMeta>\n");
-  EXPECT_EQ(dated(clip), "2024:03:15 10:20:30+01:00");
+  EXPECT_EQ(dated(r, clip), "2024:03:15 10:20:30+01:00");
   EXPECT_EQ(r.image()->find_pair("Model")->value, "ILCE-7M4");
   // Another clip's companion does not count, nor do bytes without a path.
   test::write_file(dir + "/C0002.MP4", movie);
-  EXPECT_EQ(dated(dir + "/C0002.MP4"), "2021:05:12 10:21:21");
+  EXPECT_EQ(dated(r, dir + "/C0002.MP4"), "2021:05:12 10:21:21");
   ASSERT_TRUE(r.open_bytes(movie, "C0001.MP4", true, true));
   EXPECT_EQ(r.image()->find_pair("DateTimeOriginal")->value, "2021:05:12 10:21:21");
   // A companion without a readable date leaves the movie's own.
   test::write_file(dir + "/c0001m01.xml", "<CreationDate value=\"yesterday\"/>");
-  EXPECT_EQ(dated(clip), "2021:05:12 10:21:21");
+  EXPECT_EQ(dated(r, clip), "2021:05:12 10:21:21");
 }
 
 TEST(Avchd, GeneratedStreamsAgreeWithExiftool) {
@@ -244,24 +230,19 @@ TEST(Avchd, GeneratedStreamsAgreeWithExiftool) {
   fixtures::MdpmRecording summer = west;      // -03:30 on summer time: an hour ahead, -02:30
   summer.daylight_saving = true;
   DumpReader d;
-  for (const fixtures::MdpmRecording& rec : {east, west, summer}) {
+  for (const auto& [rec, expected] : std::vector<std::pair<fixtures::MdpmRecording, std::string>>{
+           {east, "2024:03:15 10:20:30+01:00"}, {west, "2009:12:01 00:00:00-03:30"},
+           {summer, "2009:12:01 00:00:00-02:30"}}) {
     const std::string stream = fixtures::avchd_stream(rec, 40);
     const std::string path = dir / "00000.MTS";
     test::write_file(path, stream);
     ASSERT_TRUE(d.open(stream, "00000.MTS", true, true)) << d.r.message();
-    const std::string ours = d.values({"DateTimeOriginal"}) + d.values({"OffsetTimeOriginal"});
-    char expected[32];
-    const int zone = rec.zone_minutes + (rec.daylight_saving ? 60 : 0);
-    std::snprintf(expected, sizeof expected, "%04d:%02d:%02d %02d:%02d:%02d%c%02d:%02d", rec.year,
-                  rec.month, rec.day, rec.hour, rec.minute, rec.second, zone < 0 ? '-' : '+',
-                  std::abs(zone) / 60, std::abs(zone) % 60);
-    EXPECT_EQ(ours, expected);
-    EXPECT_EQ(d.r.image()->date_time, std::string(expected, 19));
+    EXPECT_EQ(d.values({"DateTimeOriginal"}) + d.values({"OffsetTimeOriginal"}), expected);
+    EXPECT_EQ(d.r.image()->date_time, expected.substr(0, 19));
     // exiftool shows the zone as written with "DST" after it.
     if (test::have_program("exiftool")) {
-      const std::string theirs = ExiftoolValues("", path)["DateTimeOriginal"];
-      EXPECT_EQ(theirs, rec.daylight_saving ? std::string(expected, 19) + "-03:30 DST"
-                                            : std::string(expected));
+      EXPECT_EQ(ExiftoolValues("", path)["DateTimeOriginal"],
+                rec.daylight_saving ? expected.substr(0, 19) + "-03:30 DST" : expected);
     }
   }
 

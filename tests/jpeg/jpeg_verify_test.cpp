@@ -150,13 +150,9 @@ struct Reference {
 
 Reference run_djpeg(const std::string& path) {
   std::string out;
-  int status = test::run_command("djpeg -outfile /dev/null '" + path + "' 2>&1", &out);
-  Reference r{status, "", ""};
-  std::size_t nl = out.find('\n');
-  r.first_line = out.substr(0, nl);
+  const int status = test::run_command("djpeg -outfile /dev/null '" + path + "' 2>&1", &out);
   if (!out.empty() && out.back() == '\n') out.pop_back();
-  r.last_line = out.substr(out.rfind('\n') == std::string::npos ? 0 : out.rfind('\n') + 1);
-  return r;
+  return {status, out.substr(0, out.find('\n')), out.substr(out.rfind('\n') + 1)};  // npos + 1 is 0
 }
 
 class JpegVerify : public ::testing::Test {

@@ -41,6 +41,19 @@ std::size_t first_marker(const std::string& jpeg, unsigned char marker) {
   return std::string::npos;
 }
 
+// Writes `jpeg` to `path` with the recorded EXIF entries and the sidecar's XMP, unbuffered.
+bool write_with_metadata(const std::string& path, const std::string& jpeg,
+                         const std::vector<RecordedExifEntry>& entries,
+                         const std::string& sidecar, std::string& message) {
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (!out) return false;
+  std::setvbuf(out, nullptr, _IONBF, 0);
+  const bool ok = write_jpeg_with_metadata(out, reinterpret_cast<const unsigned char*>(jpeg.data()),
+                                           jpeg.size(), entries, message, sidecar);
+  std::fclose(out);
+  return ok;
+}
+
 class JpegXmp : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -195,19 +208,12 @@ TEST_F(JpegXmp, WriterEmbedsRecordedExifAndSidecar) {
   write_file(dir / "side.xmp", fixtures::sample_xmp_packet("From the raw"));
   const std::string out_path = dir / "out.jpg";
   std::string message;
-  auto write = [&](const char* path, const std::string& sidecar) {
-    std::FILE* out = std::fopen(path, "wb");
-    if (!out) return false;
-    std::setvbuf(out, nullptr, _IONBF, 0);
-    const bool ok = write_jpeg_with_metadata(
-        out, reinterpret_cast<const unsigned char*>(data.data()), data.size(), entries, message,
-        sidecar);
-    std::fclose(out);
-    return ok;
+  auto write = [&](const std::string& path, const std::string& sidecar) {
+    return write_with_metadata(path, data, entries, sidecar, message);
   };
   // The entries' values come from a card: nothing of them reaches the terminal.
   testing::internal::CaptureStdout();
-  const bool ok = write(out_path.c_str(), dir / "side.xmp");
+  const bool ok = write(out_path, dir / "side.xmp");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   ASSERT_TRUE(ok) << message;
   const std::string tags = exiftool("-j -n -G -EXIF:all -XMP:Title", out_path);
@@ -226,7 +232,7 @@ TEST_F(JpegXmp, WriterEmbedsRecordedExifAndSidecar) {
   EXPECT_EQ(test::run_command("djpeg -outfile /dev/null '" + out_path + "'"), 0);
 
   // Without a readable sidecar there is no XMP segment; a failing stream gives the message.
-  ASSERT_TRUE(write(out_path.c_str(), dir / "none.xmp")) << message;
+  ASSERT_TRUE(write(out_path, dir / "none.xmp")) << message;
   EXPECT_TRUE(xmp_segments(read_file(out_path)).empty());
   EXPECT_FALSE(write("/dev/full", ""));
   EXPECT_EQ(message, "Error writing JPEG file (1).");
@@ -286,16 +292,10 @@ TEST(JpegXmpExtended, LargeSidecarRoundTrips) {
 
   // The writer of extracted previews.
   write_file(dir / "big.xmp", packet);
-  const std::string preview = fixtures::make_jpeg(JpegSpec{});
-  const std::string out_path = dir / "preview.jpg";
-  std::FILE* out = std::fopen(out_path.c_str(), "wb");
-  ASSERT_TRUE(out);
   std::string message;
-  const bool ok = write_jpeg_with_metadata(out, reinterpret_cast<const unsigned char*>(preview.data()),
-                                           preview.size(), {}, message, dir / "big.xmp");
-  std::fclose(out);
-  ASSERT_TRUE(ok) << message;
-  const std::optional<JpegXmpPackets> written = read_jpeg_xmp(out_path);
+  ASSERT_TRUE(write_with_metadata(dir / "preview.jpg", fixtures::make_jpeg(JpegSpec{}), {},
+                                  dir / "big.xmp", message)) << message;
+  const std::optional<JpegXmpPackets> written = read_jpeg_xmp(dir / "preview.jpg");
   ASSERT_TRUE(written);
   EXPECT_EQ(written->extended, extended);
 }

@@ -116,7 +116,9 @@ TEST_F(ProperTest, ValueIndexesReplaceOrAppendAndLineEndsBecomeSpaces) {
   EXPECT_EQ(prop_get(set.get(), "K", 0), nullptr);
 }
 
-TEST_F(ProperTest, UnmodifiedSetIsNotRewrittenButAReadSetIs) {
+// A set read back is written again (the CRLF test sees its line ends go); one unchanged since
+// its last write is not.
+TEST_F(ProperTest, UnmodifiedSetIsNotRewritten) {
   PropSetPtr set = propset_alloc("C", std::string("s"));
   PropPutStr(set.get(), "A", 0, "1");
   ASSERT_TRUE(propset_write(set.get()));
@@ -125,13 +127,6 @@ TEST_F(ProperTest, UnmodifiedSetIsNotRewrittenButAReadSetIs) {
   write_file(path, "Version\t1\nDate\tMon Jan  1 00:00:00 1990\nA\t1\n");
   ASSERT_TRUE(propset_write(set.get()));
   EXPECT_EQ(read_file(path), "Version\t1\nDate\tMon Jan  1 00:00:00 1990\nA\t1\n");
-
-  PropSetPtr back = propset_get("C", std::string("s"));
-  ASSERT_TRUE(back);
-  ASSERT_TRUE(propset_write(back.get()));
-  std::string text = read_file(path);
-  EXPECT_THAT(text, Not(HasSubstr("1990")));
-  EXPECT_EQ(without_date(text), "Version\t1\nA\t1\n");
 }
 
 TEST_F(ProperTest, ReadsCrlfRepeatedNamesTabsAndLongLines) {
@@ -157,6 +152,7 @@ TEST_F(ProperTest, ReadsCrlfRepeatedNamesTabsAndLongLines) {
   EXPECT_THAT(text, StartsWith("Version\t"));
   EXPECT_EQ(text.find("Version", 1), std::string::npos);
   EXPECT_EQ(text.find("Date", text.find("Date") + 1), std::string::npos);
+  EXPECT_THAT(text, Not(HasSubstr("Dec  5 10:00:00 2026")));  // the write's own date
 
   // A line of nothing but tabs fails the read; a missing file fails and is logged.
   write_file(set_file("C", "bad"), "Version\t1\n\t\t\n");
