@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/command_session.h"
