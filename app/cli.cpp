@@ -6,8 +6,7 @@
 #include <cstring>
 #include <deque>
 
-#include "settings/close_match.h"
-#include "settings/preset_keys.h"
+#include "control/settings_access.h"
 
 namespace cw::app {
 

@@ -5,8 +5,7 @@
 
 #include "app/cli.h"
 #include "app/commands.h"
-#include "settings/param.h"
-#include "settings/preset_edit.h"
+#include "control/settings_access.h"
 
 namespace cw::app {
 

@@ -3,50 +3,21 @@
 // ingest --card DIR' needs nothing else. The same questions come before the first ingestion
 // on a terminal.
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_ingest.h"
-#include "foundation/log.h"
-#include "settings/param.h"
-#include "settings/preset_edit.h"
+#include "control/settings_setup.h"
 
 namespace cw::app {
 
 namespace {
 
-std::string home_folder(const char* below) {
-  const char* home = std::getenv("HOME");
-  return std::string(home ? home : ".") + "/" + below;
-}
-
-// Asks for the two folders on the terminal; false when the user gave no archive folder.
-bool ask_folders(ConsoleUserInterface& ui, std::string& archive, std::optional<std::string>& backup) {
-  auto answer = ui.ask_text("Archive folder (the root of your photo library)",
-                            archive.empty() ? home_folder("Pictures/Archive") : archive);
-  if (!answer || answer->empty()) return false;
-  archive = *answer;
-  answer = ui.ask_text("Backup folder (every image is copied there first; best on another disk;\n"
-                       "empty for no backup)",
-                       backup.value_or(""));
-  backup.reset();
-  if (!answer || answer->empty()) return true;
-  std::error_code ec;
-  if (!std::filesystem::is_directory(*answer, ec) &&
-      ui.ask_yes_no("\"" + *answer + "\" does not exist. Create it now?"))
-    std::filesystem::create_directories(*answer, ec);
-  backup = *answer;
-  return true;
-}
-
 // Saves the set-up and says what was saved; false after saying why not.
-bool save_setup(CWParam& param, const std::string& archive,
-                const std::optional<std::string>& backup) {
+bool save_setup(CWParam& param, const ArchiveFolders& folders) {
   std::string why;
-  if (!save_archive_setup(param, archive, backup, why)) {
+  if (!save_archive_folders(param, folders, why)) {
     std::fprintf(stderr, "cardwright init: %s\n", why.c_str());
     return false;
   }
@@ -65,35 +36,35 @@ bool save_setup(CWParam& param, const std::string& archive,
 
 int run_init(const CommandSpec& spec, Args& a) {
   if (!a.words.empty()) return usage_error(spec.name, "unexpected argument '" + a.words[0] + "'");
-  std::string archive = a.value("archive").value_or("");
-  std::optional<std::string> backup = a.value("backup");
+  ArchiveFolders folders{a.value("archive").value_or(""), a.value("backup")};
   ConsoleUserInterface ui;
-  if (archive.empty() && !ConsoleUserInterface::interactive())
+  if (folders.archive.empty() && !ConsoleUserInterface::interactive())
     return usage_error(spec.name, "give --archive DIR and --backup DIR (or --no-backup), or run "
                                   "it on a terminal to be asked");
-  if (!archive.empty() && !backup && !a.has("no-backup"))
+  if (!folders.archive.empty() && !folders.backup && !a.has("no-backup"))
     return usage_error(spec.name, "give --backup DIR (an existing folder), or --no-backup to "
                                   "copy without a backup");
   CommandSession session(ui, kSessionSettings);
   if (!session->settings_ok()) return 1;
-  if (archive.empty() && !ask_folders(ui, archive, backup))
-    return failure(spec.name, "nothing saved: no archive folder given");
-  return save_setup(session->settings(), archive, backup) ? 0 : 1;
+  if (folders.archive.empty()) {
+    std::optional<ArchiveFolders> asked = ask_archive_folders(ui, folders);
+    if (!asked) return failure(spec.name, "nothing saved: no archive folder given");
+    folders = *asked;
+  }
+  return save_setup(session->settings(), folders) ? 0 : 1;
 }
 
 }  // namespace
 
 SetupOffer offer_first_run_setup(AppSession& session, ConsoleUserInterface& ui) {
   CWParam& param = session.settings();
-  if (!ConsoleUserInterface::interactive() || !first_run(param) ||
-      !param.master().get_str("PrimaryFolder").value_or("").empty())
+  if (!ConsoleUserInterface::interactive() || !archive_setup_due(param))
     return SetupOffer::kNotNeeded;
   if (!ui.ask_yes_no("No archive is set up yet. Set up the archive and backup folders now?"))
     return SetupOffer::kNotNeeded;
-  std::string archive;
-  std::optional<std::string> backup;
-  if (!ask_folders(ui, archive, backup)) return SetupOffer::kNotNeeded;
-  return save_setup(param, archive, backup) ? SetupOffer::kDone : SetupOffer::kFailed;
+  const std::optional<ArchiveFolders> folders = ask_archive_folders(ui, {});
+  if (!folders) return SetupOffer::kNotNeeded;
+  return save_setup(param, *folders) ? SetupOffer::kDone : SetupOffer::kFailed;
 }
 
 const CommandSpec& init_command() {

@@ -10,7 +10,7 @@
 #include "control/log_services.h"
 #include "control/update_check.h"
 #include "control/viewer.h"
-#include "settings/preferences.h"
+#include "control/settings_access.h"
 
 namespace cw::app {
 
@@ -34,7 +34,7 @@ int run_log(const CommandSpec& spec, Args& a) {
   } else if (args[0] == "edit") {
     return view_log(path, launch_detached) ? 0 : 1;
   } else if (args[0] == "clear") {
-    return clear_log(path) ? 0 : 1;
+    return clear_log(ui, path) ? 0 : 1;
   }
   return 0;
 }

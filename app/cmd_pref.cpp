@@ -5,10 +5,8 @@
 
 #include "app/command_session.h"
 #include "app/commands.h"
-#include "control/log_services.h"
-#include "platform/paths.h"
-#include "settings/close_match.h"
-#include "settings/preferences.h"
+#include "control/settings_access.h"
+#include "control/settings_preferences.h"
 
 namespace cw::app {
 
@@ -45,11 +43,10 @@ int run_pref(const CommandSpec&, Args& a) {
     if (w.size() != 3) return usage_error(kName, "set takes KEY VALUE");
     if (!find_preference(w[1])) return unknown_preference(w[1]);
     std::string why;
-    if (!pref_set_from_text(w[1], w[2], why)) {
-      if (why.empty()) return failure(kName, "can't write " + profile_path());
+    if (!set_preference(w[1], w[2], why)) {
+      if (why.empty()) return failure(kName, "can't write " + preferences_file());
       return usage_error(kName, why + ", not '" + w[2] + "'");
     }
-    if (find_preference(w[1]) == find_preference("LogV3")) switch_logging(pref_get_int("LogV3") != 0);
     return 0;
   }
   return usage_error(kName, "unknown command '" + w[0] + "'" + did_you_mean(w[0], {"get", "set"}));

@@ -4,18 +4,12 @@
 #include <cctype>
 #include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_ui.h"
-#include "foundation/log.h"
-#include "metadata/macro_check.h"
-#include "metadata/macro_settings_env.h"
-#include "settings/close_match.h"
-#include "settings/param.h"
-#include "settings/preset_edit.h"
+#include "control/settings_presets.h"
 
 namespace cw::app {
 
@@ -25,25 +19,18 @@ constexpr const char* kName = "preset";
 constexpr const char* kKinds =
     "master destination file-handling metadata photographer content rights keywords";
 
-// The console front end, with the name and the answers given on the command line.
+// The console front end, with the answers given on the command line.
 class ScriptedUserInterface : public ConsoleUserInterface {
  public:
   ScriptedUserInterface(bool yes, bool checkmarks)
       : ConsoleUserInterface(yes), checkmarks_(checkmarks) {}
-  std::optional<std::string> ask_text(const std::string& prompt,
-                                      const std::string& initial) override {
-    if (name_) return std::exchange(name_, std::nullopt);
-    return ConsoleUserInterface::ask_text(prompt, initial);
-  }
   bool ask_yes_no(const std::string& question) override {
     if (question == "Include checkmarks in preset?") return checkmarks_;
     return ConsoleUserInterface::ask_yes_no(question);
   }
-  void answer_name(const std::string& n) { name_ = n; }
 
  private:
   bool checkmarks_;
-  std::optional<std::string> name_;
 };
 
 // The kind of a label, case, spaces, "-" and "_" ignored: "file-handling" names "File Handling".
@@ -92,13 +79,11 @@ int no_such_preset(CWPreset& p, const std::string& name) {
 }
 
 // Warns about unknown macros in a value that is a specification; false under --strict.
-bool check_macros(SettingsMacroEnvironment& env, const std::string& key, const std::string& value,
+bool check_macros(AppSession& session, const std::string& key, const std::string& value,
                   bool strict) {
-  if (value.find("{@") == std::string::npos) return true;
-  const std::vector<UnknownMacro> unknown = unknown_macros(value, env);
-  if (unknown.empty()) return true;
-  std::fprintf(stderr, "%s%s\n", strict ? "" : "Warning: ",
-               unknown_macro_warning(key + " \"" + value + "\"", unknown).c_str());
+  const std::optional<std::string> note = unknown_macro_note(session, key, value);
+  if (!note) return true;
+  std::fprintf(stderr, "%s%s\n", strict ? "" : "Warning: ", note->c_str());
   return !strict;
 }
 
@@ -106,7 +91,6 @@ int run(CommandSession& session, ScriptedUserInterface& ui, const std::string& v
         PresetKind kind, const std::vector<std::string>& args, bool strict) {
   CWParam& param = session->settings();
   CWPreset& p = param.preset(kind);
-  bool changed = false;
   if (verb == "list") {
     if (!args.empty()) return usage_error(kName, "list takes only KIND");
     const std::vector<std::string> names = p.names();
@@ -119,7 +103,7 @@ int run(CommandSession& session, ScriptedUserInterface& ui, const std::string& v
     if (args.size() > 1) return usage_error(kName, "show takes KIND [NAME]");
     if (!args.empty()) {
       if (!p.exists(args[0])) return no_such_preset(p, args[0]);
-      p.load(args[0]);
+      load_preset(param, kind, args[0]);
     }
     print_settings(param, kind);
     return 0;
@@ -128,44 +112,37 @@ int run(CommandSession& session, ScriptedUserInterface& ui, const std::string& v
     if (args.size() != 3) return usage_error(kName, "set takes KIND NAME KEY VALUE");
     std::string why;
     if (!preset_value_allowed(kind, args[1], args[2], why)) return usage_error(kName, why);
-    if (!check_macros(session->macro_environment(), args[1], args[2], strict)) return 1;
-    return set_preset_value(param, kind, args[0], args[1], args[2]) ? 0 : 1;
+    if (!check_macros(*session, args[1], args[2], strict)) return 1;
+    return save_preset_value(param, ui, kind, args[0], args[1], args[2]) ? 0 : 1;
   }
   if (verb == "save-as") {
     if (args.size() != 1) return usage_error(kName, "save-as takes KIND NAME");
-    ui.answer_name(args[0]);
-    return p.command("Save As...", changed) ? 0 : 1;
+    return save_preset_as(param, ui, kind, args[0]) ? 0 : 1;
   }
   if (verb == "rename") {
     if (args.empty() || args.size() > 2) return usage_error(kName, "rename takes KIND [OLD] NEW");
     if (args.size() == 2 && !p.exists(args[0])) return no_such_preset(p, args[0]);
-    if (args.size() == 2 && !p.command(args[0], changed)) return 1;
-    const std::string old = p.set->setname.value_or("");
-    ui.answer_name(args.back());
-    if (!p.command("Rename...", changed)) return 1;
-    return repoint_master(param, kind, old, p.name) ? 0 : 1;
+    const std::optional<std::string> old =
+        args.size() == 2 ? std::optional<std::string>(args[0]) : std::nullopt;
+    return rename_preset(param, ui, kind, old, args.back()) ? 0 : 1;
   }
   if (verb == "delete") {
     if (args.size() != 1) return usage_error(kName, "delete takes KIND NAME");
-    if (args[0] == kDefaultName) {
-      alert_printf("Can't delete Default preset.");
-      return 1;
+    if (args[0] != kDefaultName && !p.exists(args[0])) return no_such_preset(p, args[0]);
+    switch (delete_preset(param, ui, kind, args[0])) {
+      case PresetDeletion::kDeleted:
+        return 0;
+      case PresetDeletion::kDeclined:
+        return failure(kName, "\"" + args[0] + "\" not deleted (--yes deletes it)");
+      case PresetDeletion::kFailed:
+        break;
     }
-    if (!p.exists(args[0])) return no_such_preset(p, args[0]);
-    // Loaded by the preset itself, so that the master's working set stays as stored.
-    if (!p.command(args[0], changed)) return 1;
-    if (!p.command("Delete", changed)) {
-      if (!changed) return failure(kName, "\"" + args[0] + "\" not deleted (--yes deletes it)");
-      return 1;
-    }
-    return repoint_master(param, kind, args[0], kDefaultName) ? 0 : 1;
+    return 1;
   }
   if (verb == "select") {
     if (args.size() != 1) return usage_error(kName, "select takes KIND NAME");
     if (args[0] != kDefaultName && !p.exists(args[0])) return no_such_preset(p, args[0]);
-    if (!param.select(kind, args[0])) return 1;
-    if (kind != PresetKind::Master && !save_master(param)) return 1;
-    return 0;
+    return select_preset_for_master(param, ui, kind, args[0]) ? 0 : 1;
   }
   return 2;  // the verbs are checked before
 }

@@ -4,7 +4,7 @@
 
 #include "app/commands.h"
 #include "app/console_ui.h"
-#include "settings/close_match.h"
+#include "control/settings_access.h"
 
 namespace cw::app {
 

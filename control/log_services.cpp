@@ -1,4 +1,4 @@
-// Log services.
+// The run log's services.
 #include "control/log_services.h"
 
 #include <unistd.h>
@@ -6,7 +6,6 @@
 #include <cstdlib>
 
 #include "foundation/log.h"
-#include "foundation/user_interface.h"
 
 namespace cw {
 
@@ -19,8 +18,8 @@ bool view_log(const std::string& log_path, const ProgramLauncher& launch) {
   return false;
 }
 
-bool clear_log(const std::string& log_path) {
-  if (!user_interface().ask_yes_no("Clear log file?")) return false;
+bool clear_log(UserInterface& ui, const std::string& log_path) {
+  if (!ui.ask_yes_no("Clear log file?")) return false;
   log_close();
   ::unlink(log_path.c_str());
   log_set_path(log_path);

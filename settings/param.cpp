@@ -9,7 +9,6 @@
 
 #include "foundation/log.h"
 #include "foundation/text.h"
-#include "foundation/user_interface.h"
 #include "platform/paths.h"
 #include "settings/preferences.h"
 
@@ -79,13 +78,13 @@ bool CWParam::quick_fields_fit(std::string& results) const {
   return false;
 }
 
-bool CWParam::select(PresetKind kind, const std::string& name) {
+bool CWParam::select(PresetKind kind, const std::string& name, const PresetAnswers& answers) {
   CWPreset& p = preset(kind);
   if (p.unsaved && pref_get_int("PresetReminder") != 0 &&
-      !user_interface().ask_yes_no("You have one or more unsaved presets. OK to lose settings?"))
+      !answers.confirm("You have one or more unsaved presets. OK to lose settings?"))
     return false;
   bool list_changed = false;
-  bool ok = p.command(name, list_changed);
+  bool ok = p.command(name, list_changed, answers);
   PROPSET* working = working_set();
   switch (kind) {
     case PresetKind::Master:

@@ -46,11 +46,12 @@ class CWParam {
   // the alert; false when there were too many.
   bool quick_fields_fit(std::string& results) const;
 
-  // Selects a preset by name as the main window does: asks "You have one or more unsaved
-  // presets. OK to lose settings?" first when the preset has unsaved changes and the
-  // "PresetReminder" preference is on; a component's values then reach the working set and
-  // the master remembers its name. False when cancelled or the set could not be read.
-  bool select(PresetKind kind, const std::string& name);
+  // Selects a preset by name as the main window does: needs a Yes from `answers` to "You have
+  // one or more unsaved presets. OK to lose settings?" first when the preset has unsaved
+  // changes and the "PresetReminder" preference is on; a component's values then reach the
+  // working set and the master remembers its name. False when cancelled or the set could not
+  // be read.
+  bool select(PresetKind kind, const std::string& name, const PresetAnswers& answers);
   // Marks a preset edited; a component also marks the master.
   void mark_unsaved(PresetKind kind);
   // The master may be saved only when file handling, metadata and keywords are saved.

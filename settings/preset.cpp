@@ -8,7 +8,6 @@
 
 #include "foundation/log.h"
 #include "foundation/text.h"
-#include "foundation/user_interface.h"
 #include "settings/param.h"
 #include "settings/preferences.h"
 
@@ -133,9 +132,9 @@ bool CWPreset::put_str(const std::string& key, const std::string& value) {
   return PropPutStr(set.get(), key, 0, value.c_str());
 }
 
-std::optional<std::string> CWPreset::ask_name(const std::string& initial) {
-  auto answer = user_interface().ask_text(std::string("Name of the ") + label + " preset",
-                                          initial);
+std::optional<std::string> CWPreset::ask_name(const PresetAnswers& answers,
+                                             const std::string& initial) {
+  auto answer = answers.ask_name(std::string("Name of the ") + label + " preset", initial);
   if (!answer) return std::nullopt;
   std::string n = answer->substr(0, kPresetNameMax);
   if (n.empty()) return std::nullopt;
@@ -147,11 +146,13 @@ std::optional<std::string> CWPreset::ask_name(const std::string& initial) {
   return n;
 }
 
-bool CWPreset::command(const std::string& text, bool& list_changed) {
-  return base_command(text, list_changed);
+bool CWPreset::command(const std::string& text, bool& list_changed,
+                       const PresetAnswers& answers) {
+  return base_command(text, list_changed, answers);
 }
 
-bool CWPreset::base_command(const std::string& text, bool& list_changed) {
+bool CWPreset::base_command(const std::string& text, bool& list_changed,
+                            const PresetAnswers& answers) {
   list_changed = true;
   if (!set) {
     alert_printf("Preset error - not initialized (CWParam-3)");
@@ -173,7 +174,7 @@ bool CWPreset::base_command(const std::string& text, bool& list_changed) {
     return true;
   }
   if (text == "Save As...") {
-    auto n = ask_name("");
+    auto n = ask_name(answers, "");
     if (!n) {
       list_changed = false;
       return false;
@@ -187,9 +188,9 @@ bool CWPreset::base_command(const std::string& text, bool& list_changed) {
     return true;
   }
   if (text == "Rename...") {
-    if (!set->setname) return base_command("Save As...", list_changed);
+    if (!set->setname) return base_command("Save As...", list_changed, answers);
     const std::string old = *set->setname;
-    auto n = ask_name(old);
+    auto n = ask_name(answers, old);
     if (!n) {
       list_changed = false;
       return false;
@@ -208,8 +209,7 @@ bool CWPreset::base_command(const std::string& text, bool& list_changed) {
       return false;
     }
     const std::string old = *set->setname;
-    if (!user_interface().ask_yes_no(
-            format_limited(1000, "OK to delete preset \"%s\"?", old.c_str()))) {
+    if (!answers.confirm(format_limited(1000, "OK to delete preset \"%s\"?", old.c_str()))) {
       list_changed = false;
       return false;
     }
@@ -348,10 +348,11 @@ CWPreset_Group::CWPreset_Group(const char* c, const char* l, const char* mk,
                                const std::vector<PresetKey>& k, CWParam* o)
     : CWPreset(c, l, o), master_key(mk), keys(k) {}
 
-bool CWPreset_Group::command(const std::string& text, bool& list_changed) {
-  if (!is_save(text)) return base_command(text, list_changed);
+bool CWPreset_Group::command(const std::string& text, bool& list_changed,
+                             const PresetAnswers& answers) {
+  if (!is_save(text)) return base_command(text, list_changed, answers);
   copy_keys(keys, working_set(), set.get());
-  if (!base_command(text, list_changed)) return false;
+  if (!base_command(text, list_changed, answers)) return false;
   PropPutStr(working_set(), master_key, 0, name.c_str());
   apply();
   return true;
@@ -370,10 +371,11 @@ CWPreset_File::CWPreset_File(CWParam* o)
 
 CWPreset_Meta::CWPreset_Meta(CWParam* o) : CWPreset("Preset_Meta", "Metadata", o) {}
 
-bool CWPreset_Meta::command(const std::string& text, bool& list_changed) {
-  if (!is_save(text)) return base_command(text, list_changed);
+bool CWPreset_Meta::command(const std::string& text, bool& list_changed,
+                            const PresetAnswers& answers) {
+  if (!is_save(text)) return base_command(text, list_changed, answers);
   copy_keys(meta_keys(), working_set(), set.get());
-  if (!base_command(text, list_changed)) return false;
+  if (!base_command(text, list_changed, answers)) return false;
   PropPutStr(working_set(), "PresetMeta", 0, name.c_str());
   copy_keys(meta_keys(), set.get(), working_set());
   return true;
@@ -397,9 +399,10 @@ CWPreset_Rights::CWPreset_Rights(CWParam* o) : CWPreset("Preset_Rights", "Rights
 
 CWPreset_Keywords::CWPreset_Keywords(CWParam* o) : CWPreset("Preset_Keywords", "Keywords", o) {}
 
-bool CWPreset_Keywords::command(const std::string& text, bool& list_changed) {
-  if (!is_save(text)) return base_command(text, list_changed);
-  const bool marks = user_interface().ask_yes_no("Include checkmarks in preset?");
+bool CWPreset_Keywords::command(const std::string& text, bool& list_changed,
+                                const PresetAnswers& answers) {
+  if (!is_save(text)) return base_command(text, list_changed, answers);
+  const bool marks = answers.confirm("Include checkmarks in preset?");
   PROPSET* working = working_set();
   PropRemove(set.get(), kVocabularyKey);
   for (int i = 0; const PROPVAL* v = prop_get(working, kVocabularyKey, i); ++i) {
@@ -411,7 +414,7 @@ bool CWPreset_Keywords::command(const std::string& text, bool& list_changed) {
     }
     PropPutStr(set.get(), kVocabularyKey, -1, line.c_str());
   }
-  if (!base_command(text, list_changed)) return false;
+  if (!base_command(text, list_changed, answers)) return false;
   PropPutStr(working, "PresetKeywords", 0, name.c_str());
   PropRemove(working, kVocabularyKey);
   for (int i = 0; const PROPVAL* v = prop_get(set.get(), kVocabularyKey, i); ++i)

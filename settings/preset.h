@@ -5,9 +5,11 @@
 // rights, keywords) so that a group can be reused under several masters. Selecting a component
 // copies its values into the master's working set; saving one copies them back out. Every
 // other module reads settings from the master's working set through the typed accessors.
-// Questions to the user go through user_interface(); messages through alert_printf.
+// The settings never ask the user: a command that needs a name or a Yes is handed the answers
+// (PresetAnswers) by its caller; messages go through alert_printf.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +20,23 @@
 namespace cw {
 
 class CWParam;
+
+// The answers a preset command may need from the person who gave it. The caller supplies them
+// (control/ asks through the front end); a missing function means "cancelled" / No.
+struct PresetAnswers {
+  // A preset name, asked with `prompt` and `initial` ("Save As...", "Rename..."); nothing when
+  // cancelled.
+  std::function<std::optional<std::string>(const std::string& prompt, const std::string& initial)>
+      name;
+  // Yes to `question` ("OK to delete preset ...?", "Include checkmarks in preset?", the
+  // unsaved-presets reminder).
+  std::function<bool(const std::string& question)> yes;
+
+  std::optional<std::string> ask_name(const std::string& prompt, const std::string& initial) const {
+    return name ? name(prompt, initial) : std::nullopt;
+  }
+  bool confirm(const std::string& question) const { return yes && yes(question); }
+};
 
 // Longest preset name kept (the profile and the name field hold 200 characters).
 inline constexpr std::size_t kPresetNameMax = 200;
@@ -33,8 +52,9 @@ class CWPreset {
   virtual ~CWPreset();
   // Carries out a preset command ("Save", "Save As...", "Rename...", "Delete", "New...",
   // "Set...", or a preset name chosen from the list). `list_changed` tells whether the name
-  // list needs refreshing. Returns false when the command failed or was cancelled.
-  virtual bool command(const std::string& text, bool& list_changed);
+  // list needs refreshing. A name or a Yes the command needs comes from `answers`. Returns
+  // false when the command failed or was cancelled.
+  virtual bool command(const std::string& text, bool& list_changed, const PresetAnswers& answers);
   // Copies this preset's keys into the master's working set (destination, file handling).
   virtual void apply();
   // The master's extension filter: the list of extensions, `include` for an inclusion list.
@@ -79,9 +99,9 @@ class CWPreset {
 
  protected:
   // The base command, without the kind's overrides.
-  bool base_command(const std::string& text, bool& list_changed);
-  // Asks for a name; nothing when cancelled or unusable (the user was told why).
-  std::optional<std::string> ask_name(const std::string& initial);
+  bool base_command(const std::string& text, bool& list_changed, const PresetAnswers& answers);
+  // A name from `answers`; nothing when cancelled or unusable (the user was told why).
+  std::optional<std::string> ask_name(const PresetAnswers& answers, const std::string& initial);
   // Takes an empty unnamed set and runs set_defaults.
   void reset_set();
 };
@@ -98,7 +118,7 @@ class CWPreset_Group : public CWPreset {
  public:
   CWPreset_Group(const char* category, const char* label, const char* master_key,
                  const std::vector<PresetKey>& keys, CWParam* owner);
-  bool command(const std::string& text, bool& list_changed) override;
+  bool command(const std::string& text, bool& list_changed, const PresetAnswers& answers) override;
   void apply() override;
   const char* const master_key;  // "PresetDestination" or "PresetFile"
   const std::vector<PresetKey>& keys;
@@ -117,7 +137,7 @@ class CWPreset_File : public CWPreset_Group {
 class CWPreset_Meta : public CWPreset {
  public:
   explicit CWPreset_Meta(CWParam* owner);
-  bool command(const std::string& text, bool& list_changed) override;
+  bool command(const std::string& text, bool& list_changed, const PresetAnswers& answers) override;
 };
 
 class CWPreset_Photog : public CWPreset {
@@ -139,7 +159,7 @@ class CWPreset_Rights : public CWPreset {
 class CWPreset_Keywords : public CWPreset {
  public:
   explicit CWPreset_Keywords(CWParam* owner);
-  bool command(const std::string& text, bool& list_changed) override;
+  bool command(const std::string& text, bool& list_changed, const PresetAnswers& answers) override;
 };
 
 // Whether a file extension (without its dot; case ignored) passes an extension filter: an

@@ -97,7 +97,7 @@ bool persist_working_key(CWParam& param, const std::string& key) {
                                                               : "PresetMeta";
     const std::string name = param.master().get_str(master_key).value_or(kDefaultName);
     if (component.exists(name) && component.set && component.set->setname == name)
-      return component.command("Save", changed);
+      return component.command("Save", changed, {});
   }
   return save_master(param);
 }
@@ -167,10 +167,11 @@ bool put_preset_value(CWParam& param, PresetKind kind, const std::string& key,
 }
 
 bool set_preset_value(CWParam& param, PresetKind kind, const std::string& name,
-                      const std::string& key, const std::string& value) {
+                      const std::string& key, const std::string& value,
+                      const PresetAnswers& answers) {
   CWPreset& p = param.preset(kind);
   if (p.exists(name)) {
-    if (!param.select(kind, name)) return false;
+    if (!param.select(kind, name, answers)) return false;
   } else {
     propset_setname(*p.set, name);  // a new preset starts from the current values
   }
@@ -179,7 +180,7 @@ bool set_preset_value(CWParam& param, PresetKind kind, const std::string& name,
   const int keep_raw = m.get_int("KeepRaw"), post = m.get_int("WantBackupPost");
   if (!put_preset_value(param, kind, key, value)) return false;
   bool changed = false;
-  if (!p.command("Save", changed)) return false;
+  if (!p.command("Save", changed, answers)) return false;
   // A key of a group set on the master lasts only when the group's preset holds it too, and
   // so does a switch a rule changed in another group.
   std::vector<std::string> touched;
@@ -240,7 +241,7 @@ std::vector<EffectiveSetting> effective_settings(CWParam& param, PresetKind kind
 
 bool save_master(CWParam& param) {
   bool changed = false;
-  return param.master().command("Save", changed);
+  return param.master().command("Save", changed, {});
 }
 
 bool repoint_master(CWParam& param, PresetKind kind, const std::string& old,
@@ -295,7 +296,8 @@ bool save_vocabulary(CWParam& param) {
     if (!kw.exists(name) || !kw.load(name)) propset_setname(*kw.set, name);
   }
   bool changed = false;
-  return kw.command("Save", changed);
+  const PresetAnswers keep_marks{nullptr, [](const std::string&) { return true; }};
+  return kw.command("Save", changed, keep_marks);
 }
 
 bool first_run(CWParam& param) { return !param.master().exists(param.master().name); }

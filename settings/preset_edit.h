@@ -39,9 +39,11 @@ bool put_preset_value(CWParam& param, PresetKind kind, const std::string& key,
 
 // Sets KEY to VALUE in the preset NAME of this kind and saves it; a NAME that does not exist
 // yet starts from the current values. A switch rule that changed a key of another group saves
-// that group's preset too (or the master), so the change lasts.
+// that group's preset too (or the master), so the change lasts. A question the selection or
+// the save raises is answered by `answers` (none given: cancelled / No).
 bool set_preset_value(CWParam& param, PresetKind kind, const std::string& name,
-                      const std::string& key, const std::string& value);
+                      const std::string& key, const std::string& value,
+                      const PresetAnswers& answers = {});
 
 // One setting of a preset as it stands: its values in index order (the extension filters and
 // the vocabulary hold several) and whether that is the key's default.
@@ -69,7 +71,8 @@ bool repoint_master(CWParam& param, PresetKind kind, const std::string& old,
 // The master keeps its values: a new master starts from the current settings.
 void reset_preset_values(CWParam& param, PresetKind kind);
 
-// Saves the vocabulary of the working set into the keywords preset the master names.
+// Saves the vocabulary of the working set into the keywords preset the master names, with its
+// check marks: an edit of the vocabulary is about them.
 bool save_vocabulary(CWParam& param);
 
 // True when the current master preset was never saved: the program runs on built-in defaults.

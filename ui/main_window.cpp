@@ -31,6 +31,7 @@
 #include "control/log_services.h"
 #include "control/naming_preview.h"
 #include "control/run_end.h"
+#include "control/settings_presets.h"
 #include "control/start_flow.h"
 #include "control/window_placement.h"
 #include "database/database.h"
@@ -156,7 +157,7 @@ void MainWindow::build_menus() {
     view_log(session_.paths().log, options_.launch);
   });
   connect(tools->addAction(tr("&Clear Log")), &QAction::triggered, this,
-          [this] { clear_log(session_.paths().log); });
+          [this] { clear_log(session_.ui(), session_.paths().log); });
   tools->addSeparator();
   small_screen_ = tools->addAction(tr("&Small Screen"));
   small_screen_->setCheckable(true);
@@ -301,7 +302,8 @@ QWidget* MainWindow::build_body() {
     });
   }
   connect(master_, &QComboBox::activated, this, [this] {
-    if (!session_.settings().select(PresetKind::Master, master_->currentText().toStdString()))
+    if (!select_preset(session_.settings(), session_.ui(), PresetKind::Master,
+                       master_->currentText().toStdString()))
       fill_presets();
     fill_quick_fields();
     refresh_destination();
@@ -649,7 +651,7 @@ void MainWindow::choose_images() {
 // ---------------------------------------------------------------- menus
 
 void MainWindow::open_presets(const QString& tab) {
-  PresetEditor editor(session_.settings(), this);
+  PresetEditor editor(session_.settings(), session_.ui(), this);
   editor.show_tab(tab);
   connect(&editor, &PresetEditor::presets_changed, this, &MainWindow::refresh_destination);
   editor.exec();
@@ -701,7 +703,7 @@ void MainWindow::burn_discs() {
 }
 
 void MainWindow::open_preferences() {
-  PreferencesDialog dialog(this);
+  PreferencesDialog dialog(session_.ui(), this);
   if (dialog.exec() == QDialog::Accepted)
     small_screen_->setChecked(pref_get_int("SmallScreen") != 0);
 }

@@ -14,7 +14,7 @@
 #include "control/app_session.h"
 #include "control/start_flow.h"
 #include "foundation/log.h"
-#include "settings/param.h"
+#include "control/settings_access.h"
 #include "ui/background.h"
 #include "ui/folder_selection.h"
 #include "ui/work_panel.h"

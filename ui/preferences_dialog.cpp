@@ -9,9 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "control/log_services.h"
-#include "foundation/user_interface.h"
-#include "settings/preferences.h"
+#include "control/settings_access.h"
+#include "control/settings_preferences.h"
 
 namespace cw::ui {
 
@@ -44,7 +43,8 @@ QString default_text(const char* key) {
 
 }  // namespace
 
-PreferencesDialog::PreferencesDialog(QWidget* parent) : QDialog(parent) {
+PreferencesDialog::PreferencesDialog(UserInterface& ui, QWidget* parent)
+    : QDialog(parent), ui_(ui) {
   setWindowTitle(tr("Preferences"));
   setAccessibleName(QStringLiteral("Preferences"));
   auto* layout = new QVBoxLayout(this);
@@ -96,16 +96,13 @@ void PreferencesDialog::load(bool defaults) {
 }
 
 void PreferencesDialog::store() {
-  const bool logging_before = pref_get_int("LogV3") != 0;
+  std::vector<std::pair<std::string, bool>> switches;
   for (std::size_t i = 0; i < flags_.size(); ++i)
-    pref_put_int(kFlags[i].key, flags_[i]->isChecked() ? 1 : 0);
-  for (std::size_t i = 0; i < texts_.size(); ++i) {
-    std::string why;
-    if (!pref_set_from_text(kTexts[i].key, texts_[i]->text().trimmed().toStdString(), why))
-      user_interface().alert(why);
-  }
-  const bool logging_now = pref_get_int("LogV3") != 0;
-  if (logging_now != logging_before) switch_logging(logging_now);
+    switches.emplace_back(kFlags[i].key, flags_[i]->isChecked());
+  std::vector<std::pair<std::string, std::string>> texts;
+  for (std::size_t i = 0; i < texts_.size(); ++i)
+    texts.emplace_back(kTexts[i].key, texts_[i]->text().trimmed().toStdString());
+  for (const std::string& why : store_preferences(switches, texts)) ui_.alert(why);
 }
 
 }  // namespace cw::ui

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <vector>
 
+#include "foundation/user_interface.h"
+
 class QCheckBox;
 class QLineEdit;
 
@@ -15,12 +17,14 @@ class PreferencesDialog : public QDialog {
   Q_OBJECT
 
  public:
-  explicit PreferencesDialog(QWidget* parent = nullptr);
+  // Refused values are told through `ui`.
+  explicit PreferencesDialog(UserInterface& ui, QWidget* parent = nullptr);
   // Stores what the dialog shows.
   void store();
 
  private:
   void load(bool defaults);
+  UserInterface& ui_;
   std::vector<QCheckBox*> flags_;
   std::vector<QLineEdit*> texts_;
 };

@@ -15,9 +15,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "foundation/log.h"
-#include "settings/preset_edit.h"
-#include "settings/preset_keys.h"
+#include "control/settings_presets.h"
 #include "ui/vocabulary_tree.h"
 
 namespace cw::ui {
@@ -156,7 +154,8 @@ QString stored_choice(Widget w, const CWPreset& source, const std::string& key) 
 
 }  // namespace
 
-PresetEditor::PresetEditor(CWParam& param, QWidget* parent) : QDialog(parent), param_(param) {
+PresetEditor::PresetEditor(CWParam& param, UserInterface& ui, QWidget* parent)
+    : QDialog(parent), param_(param), ui_(ui) {
   setWindowTitle(tr("Presets"));
   setAccessibleName(QStringLiteral("Presets"));
   auto* layout = new QVBoxLayout(this);
@@ -322,8 +321,7 @@ QWidget* PresetEditor::group_tab(PresetKind kind, int first, int end, bool with_
         });
         auto commit = [this, mode, list] {
           if (loading_) return;
-          param_.store_extension_filter(mode->currentIndex() == 1, list->text().toStdString());
-          param_.mark_unsaved(PresetKind::File);
+          edit_extension_filter(param_, mode->currentIndex() == 1, list->text().toStdString());
           reload();
         };
         connect(mode, &QComboBox::activated, this, commit);
@@ -371,51 +369,14 @@ QWidget* PresetEditor::group_tab(PresetKind kind, int first, int end, bool with_
 
 void PresetEditor::store(PresetKind kind, const std::string& key, const std::string& value) {
   if (loading_) return;
-  bool ok = true;
-  if (key == "KeepRaw" && value == "1")
-    ok = param_.switch_keep_raw_on();
-  else if (key == "WantBackup" && value == "0")
-    ok = param_.switch_want_backup_off();
-  else
-    ok = put_preset_value(param_, kind, key, value);
-  param_.mark_unsaved(kind);
+  const bool ok = edit_preset_field(param_, kind, key, value);
   // A refused or undone switch shows the values as they now are.
   if (!ok || key == "KeepRaw" || key == "WantBackup") reload();
   Q_EMIT presets_changed();
 }
 
 void PresetEditor::command(PresetKind kind, const std::string& given) {
-  CWPreset& p = param_.preset(kind);
-  std::string text = given;
-  if (text == "New...") {
-    // A new preset starts from the defaults and is saved under the name the user gives.
-    reset_preset_values(param_, kind);
-    param_.mark_unsaved(kind);
-    text = "Save As...";
-  }
-  const std::string old = p.set && p.set->setname ? *p.set->setname : std::string();
-  bool ok = false;
-  if (text == "Save" && kind == PresetKind::Master && !param_.master_save_allowed()) {
-    ok = false;
-  } else if (text == "Save" || text == "Save As..." || text == "Rename..." || text == "Delete") {
-    bool list_changed = false;
-    ok = p.command(text, list_changed);
-    if (ok && text == "Rename...") repoint_master(param_, kind, old, p.name);
-    // The metadata presets are chosen by name in the working set: a new one is the one used.
-    if (ok && text == "Save As...") {
-      const char* chosen_by = kind == PresetKind::Photog    ? "MetaPhotog"
-                              : kind == PresetKind::Content ? "MetaContent"
-                              : kind == PresetKind::Rights  ? "MetaRights"
-                                                            : nullptr;
-      if (chosen_by) put_preset_value(param_, PresetKind::Meta, chosen_by, p.name);
-    }
-    if (ok && text == "Delete") repoint_master(param_, kind, old, kDefaultName);
-    if (ok) p.unsaved = false;
-  } else {
-    // A name chosen from the list.
-    ok = param_.select(kind, text);
-    if (ok) p.unsaved = false;
-  }
+  preset_row_command(param_, ui_, kind, given);
   reload();
   Q_EMIT presets_changed();
 }

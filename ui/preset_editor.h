@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "settings/param.h"
+#include "control/settings_access.h"
+#include "foundation/user_interface.h"
 
 class QComboBox;
 class QTabWidget;
@@ -24,7 +25,8 @@ class PresetEditor : public QDialog {
   Q_OBJECT
 
  public:
-  PresetEditor(CWParam& param, QWidget* parent = nullptr);
+  // The preset commands ask their questions through `ui`.
+  PresetEditor(CWParam& param, UserInterface& ui, QWidget* parent = nullptr);
   // Shows the tab of a group ("Destination", "Keywords", ...).
   void show_tab(const QString& name);
 
@@ -44,6 +46,7 @@ class PresetEditor : public QDialog {
   void reload();
 
   CWParam& param_;
+  UserInterface& ui_;
   QTabWidget* tabs_;
   std::vector<Row> rows_;
   std::vector<std::function<void()>> loaders_;  // each puts one field's value into its widget

@@ -259,12 +259,12 @@ int main(int argc, char** argv) {
   }
 
   {
-    PreferencesDialog prefs(&window);
+    PreferencesDialog prefs(ui, &window);
     prefs.show();
     if (!save(prefs, out, "preferences.png")) status = 1;
   }
   {
-    PresetEditor editor(param, &window);
+    PresetEditor editor(param, ui, &window);
     editor.show();
     editor.show_tab(QStringLiteral("Destination"));
     if (!save(editor, out, "presets-destination.png")) status = 1;

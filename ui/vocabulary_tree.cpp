@@ -7,53 +7,13 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "foundation/user_interface.h"
-#include "settings/param.h"
-#include "settings/preset_edit.h"
+#include "control/settings_vocabulary.h"
 
 namespace cw::ui {
 
 namespace {
 
 constexpr int kNodeRole = Qt::UserRole + 1;
-
-// Saving the keywords preset asks whether its check marks go with it; an edit in the tree is
-// about the check marks, so while the tree saves, that question is answered Yes and every other
-// call goes on to the program's front end.
-class KeepCheckmarks : public UserInterface {
- public:
-  KeepCheckmarks() : next_(user_interface()) { set_user_interface(this); }
-  ~KeepCheckmarks() override { set_user_interface(&next_); }
-  KeepCheckmarks(const KeepCheckmarks&) = delete;
-  KeepCheckmarks& operator=(const KeepCheckmarks&) = delete;
-
-  void alert(const std::string& text) override { next_.alert(text); }
-  void pane_append(const std::string& text) override { next_.pane_append(text); }
-  void set_status(const std::string& text) override { next_.set_status(text); }
-  bool ask_yes_no(const std::string& question) override {
-    return question == "Include checkmarks in preset?" || next_.ask_yes_no(question);
-  }
-  std::optional<std::string> ask_text(const std::string& prompt,
-                                      const std::string& initial) override {
-    return next_.ask_text(prompt, initial);
-  }
-  std::optional<std::string> choose_folder(const std::string& title,
-                                           const std::string& start) override {
-    return next_.choose_folder(title, start);
-  }
-  std::optional<int> choose_from_list(const std::string& title, const std::string& text,
-                                      const std::vector<std::string>& choices) override {
-    return next_.choose_from_list(title, text, choices);
-  }
-
- private:
-  UserInterface& next_;
-};
-
-void save_tree(CWParam& param) {
-  KeepCheckmarks keep;
-  save_vocabulary(param);
-}
 
 }  // namespace
 
@@ -104,7 +64,7 @@ VocabularyTree::VocabularyTree(CWParam& param, QWidget* parent) : QWidget(parent
 void VocabularyTree::set_expanded(QTreeWidgetItem* item, bool expanded) {
   // Kept in the working set with the tree; saved with the next edit.
   node_of(item)->expanded = expanded;
-  vocabulary_.save(param_.working_set());
+  keep_vocabulary_layout(param_, vocabulary_);
 }
 
 VocabItemObj* VocabularyTree::node_of(QTreeWidgetItem* item) const {
@@ -136,7 +96,7 @@ void VocabularyTree::reload() {
   const std::vector<int> current = path_of(tree_->currentItem());
   filling_ = true;
   tree_->clear();
-  vocabulary_.load(param_.working_set());
+  read_vocabulary(param_, vocabulary_);
   fill(nullptr, vocabulary_.root());
   filling_ = false;
   QTreeWidgetItem* item = item_at(current);
@@ -160,8 +120,8 @@ QTreeWidgetItem* VocabularyTree::item_at(const std::vector<int>& path) const {
 
 void VocabularyTree::add() {
   QTreeWidgetItem* item = tree_->currentItem();
-  if (!item || !vocabulary_.add_child(*node_of(item), param_.working_set())) return;
-  save_tree(param_);
+  if (!item) return;
+  add_vocabulary_entry(param_, vocabulary_, *node_of(item), "");
   reload();
   // The new entry is the last child of the entry that was current.
   if (QTreeWidgetItem* parent_item = tree_->currentItem();
@@ -177,7 +137,7 @@ void VocabularyTree::remove() {
   QTreeWidgetItem* item = tree_->currentItem();
   if (!item || node_of(item)->level < 2) return;
   tree_->setCurrentItem(item->parent());
-  if (vocabulary_.remove(*node_of(item), param_.working_set())) save_tree(param_);
+  remove_vocabulary_entry(param_, vocabulary_, *node_of(item));
   reload();
   Q_EMIT edited();
 }
@@ -185,14 +145,8 @@ void VocabularyTree::remove() {
 void VocabularyTree::on_changed(QTreeWidgetItem* item, int) {
   if (filling_) return;
   VocabItemObj* node = node_of(item);
-  PROPSET* set = param_.working_set();
-  const std::string text = item->text(0).toStdString();
-  bool ok = true;
-  if (text != node->text && !text.empty()) ok = vocabulary_.rename(*node, text, set);
-  const bool checked = item->checkState(0) == Qt::Checked;
-  if (node->level >= 2 && checked != node->checked)
-    ok = vocabulary_.set_checked(*node, checked, set) && ok;
-  if (ok) save_tree(param_);
+  const bool checked = node->level >= 2 ? item->checkState(0) == Qt::Checked : node->checked;
+  change_vocabulary_entry(param_, vocabulary_, *node, item->text(0).toStdString(), checked);
   // Rebuilding the tree here would delete the item Qt is still using: later.
   QMetaObject::invokeMethod(
       this, [this] { reload(); }, Qt::QueuedConnection);

@@ -7,15 +7,11 @@
 #include <QWidget>
 #include <vector>
 
-#include "settings/vocabulary.h"
+#include "control/settings_access.h"
 
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
-
-namespace cw {
-class CWParam;
-}
 
 namespace cw::ui {
 

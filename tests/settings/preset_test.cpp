@@ -12,6 +12,7 @@ namespace cw {
 namespace {
 
 namespace fs = std::filesystem;
+using test::asked;
 using test::captured_ui;
 using test::read_file;
 using PresetTest = test::SettingsTest;
@@ -44,7 +45,7 @@ TEST_F(PresetTest, TypedAccessConvertsAndReportsAMissingSet) {
   EXPECT_FALSE(m.put_int("A", 1));
   EXPECT_FALSE(m.put_str("A", "v"));
   bool changed = false;
-  EXPECT_FALSE(m.command("Save", changed));
+  EXPECT_FALSE(m.command("Save", changed, asked()));
   EXPECT_EQ(alerts(), (std::vector<std::string>{"Preset error - not initialized (CWParam-9)",
                                                  "Preset error - not initialized (CWParam-10)",
                                                  "Preset error - not initialized (CWParam-11)",
@@ -99,55 +100,55 @@ TEST_F(PresetTest, SaveSaveAsRenameAndDelete) {
   CWPreset& photog = param.preset(PresetKind::Photog);
   bool changed = false;
   photog.put_str("Creator", "Ann");
-  ASSERT_TRUE(photog.command("Save", changed));  // an unnamed set is stored as "Default"
+  ASSERT_TRUE(photog.command("Save", changed, asked()));  // an unnamed set is stored as "Default"
   EXPECT_TRUE(fs::exists(set_file("Preset_Photog", "Default")));
   EXPECT_EQ(pref_get_text("Preset_Photog"), "Default");
 
   captured_ui().text_answers = {std::nullopt};
-  EXPECT_FALSE(photog.command("Save As...", changed));
+  EXPECT_FALSE(photog.command("Save As...", changed, asked()));
   EXPECT_FALSE(changed);
   captured_ui().text_answers = {std::string("Studio")};
-  ASSERT_TRUE(photog.command("Save As...", changed));
+  ASSERT_TRUE(photog.command("Save As...", changed, asked()));
   EXPECT_TRUE(changed);
   EXPECT_EQ(pref_get_text("Preset_Photog"), "Studio");
   EXPECT_TRUE(fs::exists(set_file("Preset_Photog", "Default")));  // the old file stays
 
   captured_ui().text_answers = {std::string("Studio")};  // same name: the file stays
-  ASSERT_TRUE(photog.command("Rename...", changed));
+  ASSERT_TRUE(photog.command("Rename...", changed, asked()));
   EXPECT_TRUE(fs::exists(set_file("Preset_Photog", "Studio")));
   captured_ui().text_answers = {std::string(250, 'n')};  // cut to 200 characters
-  ASSERT_TRUE(photog.command("Rename...", changed));
+  ASSERT_TRUE(photog.command("Rename...", changed, asked()));
   EXPECT_FALSE(fs::exists(set_file("Preset_Photog", "Studio")));
   EXPECT_TRUE(fs::exists(set_file("Preset_Photog", std::string(200, 'n'))));
   captured_ui().text_answers = {std::string(".hidden")};
-  EXPECT_FALSE(photog.command("Rename...", changed));
+  EXPECT_FALSE(photog.command("Rename...", changed, asked()));
 
   captured_ui().clear();
   captured_ui().yes_no_answers = {false};
-  EXPECT_FALSE(photog.command("Delete", changed));
+  EXPECT_FALSE(photog.command("Delete", changed, asked()));
   EXPECT_FALSE(changed);
   EXPECT_EQ(captured_ui().questions.back(),
             "OK to delete preset \"" + std::string(200, 'n') + "\"?");
   captured_ui().yes_no_answers = {true};
-  ASSERT_TRUE(photog.command("Delete", changed));
+  ASSERT_TRUE(photog.command("Delete", changed, asked()));
   EXPECT_FALSE(fs::exists(set_file("Preset_Photog", std::string(200, 'n'))));
   EXPECT_EQ(photog.name, "Default");
   EXPECT_EQ(pref_get_text("Preset_Photog"), "Default");
   EXPECT_EQ(photog.get_str("Creator", "none"), "none");
 
-  ASSERT_TRUE(photog.command("Default", changed));  // select from the list
+  ASSERT_TRUE(photog.command("Default", changed, asked()));  // select from the list
   EXPECT_FALSE(changed);
-  EXPECT_FALSE(photog.command("Delete", changed));
+  EXPECT_FALSE(photog.command("Delete", changed, asked()));
   EXPECT_EQ(alerts().back(), "Can't delete Default preset.");
   EXPECT_EQ(photog.names(), std::vector<std::string>{"Default"});
 
   // Deleting a content preset leaves its defaults in place.
   CWPreset& content = param.preset(PresetKind::Content);
   captured_ui().text_answers = {std::string("Event")};
-  ASSERT_TRUE(content.command("Save As...", changed));
+  ASSERT_TRUE(content.command("Save As...", changed, asked()));
   content.put_str("Caption", "custom");
   captured_ui().yes_no_answers = {true};
-  ASSERT_TRUE(content.command("Delete", changed));
+  ASSERT_TRUE(content.command("Delete", changed, asked()));
   EXPECT_EQ(content.get_str("Caption", ""), "{@QF.subject}");
 }
 
@@ -160,7 +161,7 @@ TEST_F(PresetTest, ComponentSavesCopyTheirGroupOutOfTheWorkingSet) {
   m.put_str("MetaPhotog", "Ann");
   bool changed = false;
   captured_ui().text_answers = {std::string("Archive")};
-  ASSERT_TRUE(param.preset(PresetKind::Destination).command("Save As...", changed));
+  ASSERT_TRUE(param.preset(PresetKind::Destination).command("Save As...", changed, asked()));
   std::string text = read_file(set_file("Preset_Destination", "Archive"));
   EXPECT_THAT(text, HasSubstr("\nPrimaryFolder\t/archive\n"));
   EXPECT_THAT(text, HasSubstr("\nWantBackup\t0\n"));
@@ -169,7 +170,7 @@ TEST_F(PresetTest, ComponentSavesCopyTheirGroupOutOfTheWorkingSet) {
   EXPECT_THAT(text, Not(HasSubstr("ShowFolderMacros")));  // no default, absent
   EXPECT_EQ(m.get_str("PresetDestination"), "Archive");
 
-  ASSERT_TRUE(param.preset(PresetKind::Meta).command("Save", changed));
+  ASSERT_TRUE(param.preset(PresetKind::Meta).command("Save", changed, asked()));
   text = read_file(set_file("Preset_Meta", "Default"));
   EXPECT_NE(text.find("\nMetaPhotog\tAnn\nMetaContent\tDefault\nMetaRights\tDefault\n"
                       "EnableMeta\t1\n"),
@@ -183,7 +184,7 @@ TEST_F(PresetTest, ComponentSavesCopyTheirGroupOutOfTheWorkingSet) {
   captured_ui().clear();
   captured_ui().yes_no_answers = {false};
   captured_ui().text_answers = {std::string("Pets")};
-  ASSERT_TRUE(param.preset(PresetKind::Keywords).command("Save As...", changed));
+  ASSERT_TRUE(param.preset(PresetKind::Keywords).command("Save As...", changed, asked()));
   EXPECT_EQ(captured_ui().questions.front(), "Include checkmarks in preset?");
   text = read_file(set_file("Preset_Keywords", "Pets"));
   EXPECT_NE(text.find("\nVocabulary\t01  Catalog Sets\nVocabulary\t01 +Keywords\n"
@@ -196,11 +197,11 @@ TEST_F(PresetTest, ComponentSavesCopyTheirGroupOutOfTheWorkingSet) {
   // Selecting a component brings its values into the working set and names it there; its
   // switches meet the working set's as if switched by hand: no converter without a backup.
   store("Preset_File", "Raw", {{"KeepRaw", "1"}, {"ExtensionsMRU", "Include: NEF"}});
-  ASSERT_TRUE(param.select(PresetKind::File, "Raw"));
+  ASSERT_TRUE(param.select(PresetKind::File, "Raw", asked()));
   EXPECT_EQ(m.get_int("KeepRaw"), 0);
   EXPECT_EQ(alerts().back(), "DNG Converter can run only if a pre-conversion backup is created.");
   m.put_int("WantBackup", 1);
-  ASSERT_TRUE(param.select(PresetKind::File, "Raw"));
+  ASSERT_TRUE(param.select(PresetKind::File, "Raw", asked()));
   EXPECT_EQ(m.get_int("KeepRaw"), 1);
   EXPECT_EQ(m.get_str("PresetFile"), "Raw");
   EXPECT_EQ(m.get_str("ConverterApp"), "/Applications/Adobe DNG Converter.app");
@@ -220,20 +221,20 @@ TEST_F(PresetTest, SelectionAsksAboutUnsavedChangesWhileTheReminderIsOn) {
             "You must first save the File Handling, Metadata, and/or Keywords presets.");
 
   captured_ui().yes_no_answers = {false};
-  EXPECT_FALSE(param.select(PresetKind::Rights, "Mine"));
+  EXPECT_FALSE(param.select(PresetKind::Rights, "Mine", asked()));
   EXPECT_EQ(captured_ui().questions.back(),
             "You have one or more unsaved presets. OK to lose settings?");
   captured_ui().yes_no_answers = {true};
-  ASSERT_TRUE(param.select(PresetKind::Rights, "Mine"));
+  ASSERT_TRUE(param.select(PresetKind::Rights, "Mine", asked()));
   EXPECT_EQ(param.preset(PresetKind::Rights).get_str("Copyright", ""), "(c) Ann");
   EXPECT_EQ(param.master().get_str("MetaRights"), "Mine");
 
   pref_put_int("PresetReminder", 0);
   param.mark_unsaved(PresetKind::Rights);
-  std::size_t asked = captured_ui().questions.size();
-  EXPECT_TRUE(param.select(PresetKind::Rights, "Mine"));
-  EXPECT_EQ(captured_ui().questions.size(), asked);
-  EXPECT_FALSE(param.select(PresetKind::Rights, "Missing"));
+  const std::size_t questions_before = captured_ui().questions.size();
+  EXPECT_TRUE(param.select(PresetKind::Rights, "Mine", asked()));
+  EXPECT_EQ(captured_ui().questions.size(), questions_before);
+  EXPECT_FALSE(param.select(PresetKind::Rights, "Missing", asked()));
   EXPECT_EQ(pref_get_text("Preset_Rights"), "Default");
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "platform/paths.h"
+#include "settings/preset.h"
 #include "tests/common/test_env.h"
 #include "util/proper.h"
 
@@ -33,6 +34,17 @@ class SettingsTest : public ::testing::Test {
   }
   TempDir dir;
 };
+
+// The answers of a preset command, asked of the capturing front end: its scripted answers are
+// given and its questions recorded.
+inline PresetAnswers asked() {
+  return PresetAnswers{
+      [](const std::string& prompt, const std::string& initial) {
+        return captured_ui().ask_text(prompt, initial);
+      },
+      [](const std::string& question) { return captured_ui().ask_yes_no(question); },
+  };
+}
 
 }  // namespace cw::test
 

@@ -140,7 +140,7 @@ TEST_F(Desktop, TheChoosersListIsWhatTheIngestionTakes) {
 
 TEST_F(Desktop, PresetAndKeywordEditsPersist) {
   open({}, {{"PrimaryFolder", archive}});
-  ui::PresetEditor editor(session->settings(), window.get());
+  ui::PresetEditor editor(session->settings(), session->ui(), window.get());
   editor.show();
   editor.show_tab("File Handling");
   auto* prefix = find_named<QLineEdit>(&editor, "FilenamePrefix");

@@ -1,0 +1,111 @@
+// Settings as the front ends change them: the Presets window's preset row and fields, the
+// vocabulary edits, the preferences and the archive set-up, with their questions asked
+// through the front end.
+#include <filesystem>
+
+#include "control/settings_preferences.h"
+#include "control/settings_presets.h"
+#include "control/settings_setup.h"
+#include "control/settings_vocabulary.h"
+#include "foundation/log.h"
+#include "tests/settings/settings_env.h"
+
+namespace cw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::captured_ui;
+using test::read_file;
+using ControlSettingsTest = test::SettingsTest;
+
+TEST_F(ControlSettingsTest, PresetRowKeepsTheMasterNamingItsComponents) {
+  CWParam param;
+  UserInterface& ui = captured_ui();
+  ASSERT_TRUE(save_preset_as(param, ui, PresetKind::Destination, "Away"));
+  ASSERT_TRUE(preset_row_command(param, ui, PresetKind::Master, "Save"));
+
+  captured_ui().text_answers = {std::string("Far")};
+  ASSERT_TRUE(preset_row_command(param, ui, PresetKind::Destination, "Rename..."));
+  EXPECT_THAT(read_file(set_file("Preset_Master", "Default")), HasSubstr("\nPresetDestination\tFar\n"));
+
+  // A new photographer preset starts empty and is the one the metadata preset uses.
+  param.preset(PresetKind::Photog).put_str("Creator", "Ann");
+  captured_ui().text_answers = {std::string("Studio")};
+  ASSERT_TRUE(preset_row_command(param, ui, PresetKind::Photog, "New..."));
+  EXPECT_EQ(param.preset(PresetKind::Photog).get_str("Creator", "none"), "none");
+  EXPECT_EQ(param.master().get_str("MetaPhotog"), "Studio");
+  EXPECT_FALSE(param.preset(PresetKind::Photog).unsaved);
+
+  // Deleting asks first; a No deletes nothing, a Yes leaves the master naming the default.
+  captured_ui().clear();
+  EXPECT_EQ(delete_preset(param, ui, PresetKind::Destination, "Far"), PresetDeletion::kDeclined);
+  EXPECT_EQ(captured_ui().questions, std::vector<std::string>{"OK to delete preset \"Far\"?"});
+  EXPECT_TRUE(fs::exists(set_file("Preset_Destination", "Far")));
+  captured_ui().yes_no_answers = {true};
+  EXPECT_EQ(delete_preset(param, ui, PresetKind::Destination, "Far"), PresetDeletion::kDeleted);
+  EXPECT_FALSE(fs::exists(set_file("Preset_Destination", "Far")));
+  EXPECT_THAT(read_file(set_file("Preset_Master", "Default")),
+              HasSubstr("\nPresetDestination\tDefault\n"));
+  EXPECT_EQ(delete_preset(param, ui, PresetKind::Destination, kDefaultName),
+            PresetDeletion::kFailed);
+  EXPECT_EQ(captured_ui().alerts.back(), "Can't delete Default preset.");
+
+  // A field edit marks its preset unsaved, which holds back saving the master.
+  EXPECT_TRUE(edit_preset_field(param, PresetKind::File, "FilenamePrefix", "ANN"));
+  EXPECT_EQ(param.master().get_str("FilenamePrefix"), "ANN");
+  EXPECT_FALSE(preset_row_command(param, ui, PresetKind::Master, "Save"));
+}
+
+TEST_F(ControlSettingsTest, VocabularyEditsByPathKeepTheirCheckMarks) {
+  EXPECT_EQ(vocabulary_path("Keywords//Animals/"), (std::vector<std::string>{"Keywords", "Animals"}));
+  CWParam param;
+  ASSERT_EQ(add_vocabulary_entry(param, "keywords", "Dog"), VocabularyEdit::kSaved);
+  ASSERT_EQ(check_vocabulary_entry(param, "Keywords/dog", true), VocabularyEdit::kSaved);
+  EXPECT_TRUE(captured_ui().questions.empty());  // an edit of the tree is about its marks
+  EXPECT_THAT(read_file(set_file("Preset_Keywords", "Default")), HasSubstr("\nVocabulary\t02* Dog\n"));
+
+  EXPECT_EQ(check_vocabulary_entry(param, "Keywords", true), VocabularyEdit::kHeading);
+  EXPECT_EQ(remove_vocabulary_entry(param, "Keywords"), VocabularyEdit::kHeading);
+  EXPECT_EQ(check_vocabulary_entry(param, "Keywords/Cat", true), VocabularyEdit::kNoEntry);
+  EXPECT_EQ(add_vocabulary_entry(param, "", "Top"), VocabularyEdit::kNoEntry);
+  ASSERT_EQ(remove_vocabulary_entry(param, "Keywords/Dog"), VocabularyEdit::kSaved);
+  EXPECT_THAT(read_file(set_file("Preset_Keywords", "Default")), Not(HasSubstr("Dog")));
+}
+
+TEST_F(ControlSettingsTest, PreferencesApplyTheLoggingSwitch) {
+  const bool logging = log_enabled();
+  std::string why;
+  ASSERT_TRUE(set_preference("logv3", "0", why));
+  EXPECT_FALSE(log_enabled());
+  EXPECT_FALSE(set_preference("LogV3", "often", why));
+  EXPECT_FALSE(why.empty());
+  EXPECT_TRUE(store_preferences({{"LogV3", true}}, {{"ExifToolPath", "/opt/exiftool"}}).empty());
+  EXPECT_TRUE(log_enabled());
+  EXPECT_EQ(pref_get_text("ExifToolPath"), "/opt/exiftool");
+  EXPECT_EQ(store_preferences({}, {{"UpdateCheckURL", std::string(5000, 'u')}}).size(), 1u);
+  log_set_enabled(logging);
+}
+
+TEST_F(ControlSettingsTest, ArchiveFoldersAskedCreateAMissingBackupFolderOnYes) {
+  const std::string archive = dir.str() + "/archive", backup = dir.str() + "/backup";
+  captured_ui().text_answers = {archive, backup};
+  captured_ui().yes_no_answers = {true};
+  const std::optional<ArchiveFolders> folders = ask_archive_folders(captured_ui(), {});
+  ASSERT_TRUE(folders);
+  EXPECT_EQ(folders->archive, archive);
+  EXPECT_EQ(folders->backup, backup);
+  EXPECT_TRUE(fs::is_directory(backup));
+  EXPECT_EQ(captured_ui().questions.back(), "\"" + backup + "\" does not exist. Create it now?");
+
+  CWParam param;
+  EXPECT_TRUE(archive_setup_due(param));
+  std::string why;
+  ASSERT_TRUE(save_archive_folders(param, *folders, why)) << why;
+  EXPECT_FALSE(archive_setup_due(param));
+
+  captured_ui().text_answers = {std::string()};
+  EXPECT_FALSE(ask_archive_folders(captured_ui(), {}));
+}
+
+}  // namespace
+}  // namespace cw
