@@ -21,7 +21,6 @@
 #include "control/card_detection.h"
 #include "control/update_check.h"
 #include "control/viewer.h"
-#include "database/database.h"
 #include "foundation/capture_shift.h"
 #include "ui/drive_worker.h"
 
@@ -41,9 +40,8 @@ namespace cw::ui {
 
 class QtUserInterface;
 
+// The drives watched and the eject are the session's.
 struct MainWindowOptions {
-  std::unique_ptr<DriveSource> drives;  // the drives to watch; none: this system's drives
-  EjectFunction eject = eject_card;
   ProgramLauncher launch = launch_detached;  // the viewer and the log editor
   bool update_check = true;                  // the automatic update check at start-up
 };
@@ -85,7 +83,7 @@ class MainWindow : public QMainWindow {
   void show_card_state();
   void request_eject(const std::vector<std::string>& roots, std::function<void(bool)> done);
   void fill_presets();
-  void fill_choice(QComboBox* combo, const std::optional<QueryResult>& rows, const char* table);
+  void fill_choice(QComboBox* combo, const std::vector<std::string>& names, const char* table);
   void fill_quick_fields();
   void fill_clients();
   void fill_projects();
