@@ -36,12 +36,8 @@ bool IngestionRun::start(const std::vector<std::string>& unticked) {
     monitor_->run_single(start_.run->source);
     return true;
   }
-  if (hooks_.cards) {
-    monitor_->refresh(hooks_.cards());
-  } else {
-    const std::unique_ptr<DriveSource> drives = session_.open_drives();
-    if (!refresh_with_cards(*monitor_, *drives, unticked)) return false;
-  }
+  const std::unique_ptr<DriveSource> drives = session_.open_drives();
+  if (!refresh_with_cards(*monitor_, *drives, unticked)) return false;
   monitor_->start();
   return true;
 }

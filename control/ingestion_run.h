@@ -36,8 +36,6 @@ class AppSession;
 struct RunHooks {
   // After each tick's look at the monitor, before the monitor's own step: what it shows now.
   std::function<void(const MonitorView&)> progress;
-  // The cards Refresh puts into the slots (cards mode). None: the session's drives.
-  std::function<std::vector<MonitorCard>()> cards;
   // Writes the discs the run asked for under the ingestion record `record_key`; true when
   // every set was written. None: burn_after_run, asking before each disc.
   std::function<bool(const std::vector<FolderBurn>& burns, int record_key)> burn;

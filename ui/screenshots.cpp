@@ -144,7 +144,9 @@ int main(int argc, char** argv) {
   reader.device.vendor = "Generic";
   reader.device.product = "SD Reader";
   SessionServices services;
-  services.drives = [reader] { return std::make_unique<DriveSnapshot>(DriveSnapshot::of({reader})); };
+  services.drives = [reader] {
+    return std::make_unique<DriveSnapshot>(DriveSnapshot::of({reader}));
+  };
   AppSession session(ui, kSessionDesktop, std::move(services));
   if (!session.ok()) return 1;
 
