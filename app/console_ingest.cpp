@@ -1,4 +1,4 @@
-// The command line's ingestion: Start flow, monitor, end, hand-offs, JSON.
+// The command line's ingestion: the control layer's run on the terminal, its exit status and JSON.
 #include "app/console_ingest.h"
 
 #include <unistd.h>

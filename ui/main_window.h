@@ -4,9 +4,9 @@
 // "Thumbs..." and "Eject", and the text pane that receives every report. The Tools and Help
 // menus hold every command, the tool windows among them.
 //
-// Start runs the Start flow of the control layer with its questions as dialogs, the ingestion
-// monitor, and what follows a run (outcome, starting number, discs to burn, automatic eject,
-// notification).
+// Start drives the control layer's ingestion run (control/ingestion_run.h) and renders it: its
+// questions as dialogs, its monitor in a dialog, its discs in the burner, its automatic eject
+// on the drive worker, and a notification at the end.
 #pragma once
 
 #include <QMainWindow>
