@@ -10,7 +10,7 @@
 #include "app/commands.h"
 #include "app/console_run.h"
 #include "foundation/text.h"
-#include "platform/camera_source.h"
+#include "control/cameras.h"
 
 namespace cw::app {
 
@@ -26,43 +26,39 @@ int run_camera(const CommandSpec& spec, Args& a) {
     return usage_error(spec.name, "list [--json], or files NAME");
   ConsoleUserInterface ui;
   CommandSession session(ui, kStepCameras);
-  CameraSource& cameras = camera_source();
   if (args[0] == "list") {
-    const auto devices = cameras.devices();
+    const std::vector<ConnectedCamera> cameras = connected_cameras(*session);
     if (json) {
       std::printf("[");
-      for (std::size_t i = 0; i < devices.size(); ++i)
+      for (std::size_t i = 0; i < cameras.size(); ++i)
         std::printf("%s{\"name\": %s, \"port\": %s}", i ? ", " : "",
-                    json_string(devices[i].second).c_str(), json_string(devices[i].first).c_str());
+                    json_string(cameras[i].name).c_str(), json_string(cameras[i].port).c_str());
       std::printf("]\n");
     } else {
-      for (const auto& [port, name] : devices)
-        std::printf("%s\t%s\n", printable_text(name).c_str(), printable_text(port).c_str());
-      if (devices.empty()) std::fprintf(stderr, "No camera is connected.\n");
+      for (const ConnectedCamera& c : cameras)
+        std::printf("%s\t%s\n", printable_text(c.name).c_str(), printable_text(c.port).c_str());
+      if (cameras.empty()) std::fprintf(stderr, "No camera is connected.\n");
     }
     return 0;
   }
   std::string message;
-  std::vector<std::string> images;
-  if (!cameras.open_device(args[1], message) ||
-      !cameras.images_for_device(args[1], images, message)) {
+  std::vector<CameraImage> images;
+  if (!camera_images(*session, args[1], images, message)) {
     std::fprintf(stderr, "%s\n", printable_text(message).c_str());
     return 1;
   }
-  for (const std::string& image : images) {
+  for (const CameraImage& image : images) {
     // The camera names its own files: shown with their control characters escaped.
-    const std::string shown = printable_text(image);
-    CameraFileInfo info;
-    if (!cameras.stat(image, info)) {
+    const std::string shown = printable_text(image.path);
+    if (!image.known) {
       std::printf("%s\t?\t?\n", shown.c_str());
       continue;
     }
     char when[32] = "?";
     std::tm local{};
-    if (localtime_r(&info.modified, &local)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
-    std::printf("%s\t%llu\t%s\n", shown.c_str(), static_cast<unsigned long long>(info.size), when);
+    if (localtime_r(&image.modified, &local)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+    std::printf("%s\t%llu\t%s\n", shown.c_str(), static_cast<unsigned long long>(image.size), when);
   }
-  cameras.close_device();
   return 0;
 }
 

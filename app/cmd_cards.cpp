@@ -2,6 +2,7 @@
 // ingestion monitor see them, an ingestion started by each card that arrives, and ejecting.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,11 +11,8 @@
 #include "app/console_ingest.h"
 #include "app/console_run.h"
 #include "control/card_detection.h"
+#include "control/drive_snapshot.h"
 #include "foundation/text.h"
-#include "platform/drive_watcher.h"
-#include "platform/eject.h"
-#include "platform/linux_drive_source.h"
-#include "settings/param.h"
 
 namespace cw::app {
 
@@ -25,10 +23,10 @@ int run_cards(const CommandSpec& spec, Args& a) {
   const bool json = a.has("json");
   ConsoleUserInterface ui;
   CommandSession session(ui, 0);
-  LinuxDriveSource drives;
+  const std::unique_ptr<DriveSource> drives = session->open_drives();
   CardState state;
-  DetectCard(drives, state);
-  std::optional<std::vector<DriveEntry>> entries = EnumerateCardDrives(drives);
+  DetectCard(*drives, state);
+  std::optional<std::vector<DriveEntry>> entries = EnumerateCardDrives(*drives);
   if (!entries) return 1;
   if (!json) {
     // Roots, labels and device names come from the card and the reader: shown escaped.
@@ -59,16 +57,16 @@ int run_watch(const CommandSpec& spec, Args& a) {
   ConsoleUserInterface ui(yes);
   CommandSession session(ui, kSessionIngest);
   if (!session->ok() || !session->settings_ok()) return 1;
-  LinuxDriveSource drives;
-  DriveWatcher watcher(drives);
+  DriveWatch watch(session->open_drives());
+  DriveSource& drives = watch.source();
   CardState state;
   DetectCard(drives, state);
   std::fprintf(stderr, "Waiting for cards (Ctrl-C ends)...\n");
   int status = 0;
   StopSignals signals;
   while (!StopSignals::take()) {
-    if (!watcher.wait(std::chrono::seconds(1))) continue;
-    for (const MediaNotification& n : watcher.take_changes()) {
+    if (!watch.wait(std::chrono::seconds(1))) continue;
+    for (const MediaNotification& n : watch.take_changes()) {
       std::fprintf(stderr, "%s %s\n", n.event == MediaEvent::kInserted ? "Mounted:" : "Removed:",
                    printable_text(n.path).c_str());
       if (!on_media_notification(drives, state, n, false, true)) continue;
@@ -92,15 +90,15 @@ int run_eject(const CommandSpec& spec, Args& a) {
   CommandSession session(ui, 0);
   std::vector<std::string> roots;
   if (all) {
-    LinuxDriveSource drives;
-    std::optional<std::vector<DriveEntry>> entries = EnumerateCardDrives(drives);
+    const std::unique_ptr<DriveSource> drives = session->open_drives();
+    std::optional<std::vector<DriveEntry>> entries = EnumerateCardDrives(*drives);
     if (!entries) return 1;
     for (const DriveEntry& e : *entries) roots.push_back(e.root);
   } else {
     roots.push_back(a.words[0]);
   }
   bool handled = true;
-  for (const std::string& root : roots) handled = EjectCard(root).handled && handled;
+  for (const std::string& root : roots) handled = session->eject(root, stdout) && handled;
   return handled ? 0 : 1;
 }
 

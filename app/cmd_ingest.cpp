@@ -12,11 +12,8 @@
 #include "app/commands.h"
 #include "app/console_ingest.h"
 #include "app/console_run.h"
+#include "control/settings_access.h"
 #include "control/start_flow.h"
-#include "gps/camera_clock.h"
-#include "gps/gpx.h"
-#include "ingest/sidecar_placement.h"
-#include "settings/param.h"
 
 namespace cw::app {
 
@@ -126,7 +123,7 @@ int ingest_request_from_options(const char* cmd, const Args& a, StartRequest& r,
   if (a.has("xmp-to-jpeg")) put(v[kParamWantXMPtoJPG], "1");
   if (a.has("extract-jpeg")) put(v[kParamExtractJPG], "1");
   if (auto x = a.value("template")) {
-    put(v[kParamSidecarPath], metadata_template_path(*x));
+    put(v[kParamSidecarPath], metadata_template_of(*x));
     if (access(v[kParamSidecarPath].c_str(), R_OK) != 0)
       return bad_value(cmd, "template", *x, "can't read " + v[kParamSidecarPath]);
   }
@@ -140,8 +137,8 @@ int ingest_request_from_options(const char* cmd, const Args& a, StartRequest& r,
   }
   if (auto x = a.value("track-date")) {
     if (r.gps_tracks.empty()) return usage_error(cmd, "--track-date goes with --gps-track");
-    std::optional<std::string> date = undated_fix_date_of(*x);
-    if (!date) return bad_value(cmd, "track-date", *x, kTrackDateExpected);
+    std::optional<std::string> date = track_date_of(*x);
+    if (!date) return bad_value(cmd, "track-date", *x, track_date_expected());
     r.gps_track_date = *date;
   }
   if (!r.gps_tracks.empty()) {
@@ -149,7 +146,7 @@ int ingest_request_from_options(const char* cmd, const Args& a, StartRequest& r,
     r.preset_values.emplace_back("GPSSource", "0");
   }
   if (auto x = a.value("camera-zone")) {
-    std::optional<std::string> zone = camera_zone_entry(*x);
+    std::optional<std::string> zone = camera_zone_of(*x);
     if (!zone)
       return bad_value(cmd, "camera-zone", *x,
                        "expects a zone of 'cardwright gps zones', a zone name such as "

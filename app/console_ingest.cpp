@@ -1,4 +1,4 @@
-// The command line's ingestion: Start flow, monitor, end, hand-offs, JSON.
+// The command line's ingestion: the control layer's run on the terminal, its exit status and JSON.
 #include "app/console_ingest.h"
 
 #include <unistd.h>
@@ -8,12 +8,9 @@
 
 #include "app/commands.h"
 #include "app/console_run.h"
-#include "control/card_detection.h"
+#include "control/ingestion_run.h"
+#include "control/settings_access.h"
 #include "foundation/log.h"
-#include "platform/eject.h"
-#include "platform/linux_drive_source.h"
-#include "settings/close_match.h"
-#include "settings/param.h"
 
 namespace cw::app {
 
@@ -41,13 +38,6 @@ class StdoutToStderr {
  private:
   int saved_ = -1;
 };
-
-// The card that holds `folder`, ejected after a successful run when "AutoEject" is on.
-void auto_eject(const std::string& folder) {
-  LinuxDriveSource drives;
-  std::optional<std::string> root = root_containing(drives, folder);
-  if (root) EjectCard(*root);
-}
 
 constexpr const char* kNoCardUsage =
     "no card: give --card DIR (the card's image folder), --files FILE or --all-cards";
@@ -110,31 +100,33 @@ int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
       !ConsoleUserInterface::interactive() && master.get_int("AutoIngest") == 0 &&
       master.get_str("CardFolder").value_or("") == "[user choice]")
     return usage_error("ingest", kNoCardUsage);
-  const StartOutcome start = prepare_ingestion(session, request);
+  RunHooks hooks;
+  hooks.burn = [&](const std::vector<FolderBurn>& burns, int record_key) {
+    return burn_after_run(burns, record_key, options.assume_yes, session.database());
+  };
+  hooks.eject = [&](const std::string& folder) { eject_card_holding(session, folder, stdout); };
+  IngestionRun run(session, std::move(hooks));
+  const StartOutcome& start = run.prepare(request);
   if (start.stop != StartStop::kNone) return stopped(start, session, request);
   const PreparedIngestion& prepared = *start.run;
   const EntityChoice& e = prepared.entities;
   if ((e.client_carried || e.project_carried || e.card_carried) && !options.json)
     std::fprintf(stderr, "(--client, --project and --card-name record an ingestion under others.)\n");
-  if (request.dry_run) return dry_run_ingestion(session, prepared) ? 0 : 1;
-  CardMonitor monitor(monitor_setup(session, prepared));
-  MonitorOutcome outcome;
+  if (request.dry_run) return run.dry_run() ? 0 : 1;
   {
     StdoutToStderr guard(options.json);
     if (!prepared.cards_mode) {
-      outcome = run_on_console(monitor, ui, prepared.source, options.json);
-    } else if (LinuxDriveSource drives; refresh_with_cards(monitor, drives, options.skip_roots)) {
-      if (monitor.snapshot().card_count == 0) ui_print(std::string(kNoCardsStatus) + "\n");
-      outcome = run_cards_on_console(monitor, ui, options.json);
+      run_on_console(run, ui, options.json);
+    } else if (run.start(options.skip_roots)) {
+      if (run.monitor().snapshot().card_count == 0) ui_print(std::string(kNoCardsStatus) + "\n");
+      run_cards_on_console(run, ui, options.json);
     }
   }
-  const FinishResult finished = finish_ingestion(session, prepared, outcome);
-  const bool burned = burn_after_run(outcome.end.burns, prepared.ingestion_key,
-                                     options.assume_yes, session.database());
-  if (finished.eject) auto_eject(*finished.eject);
+  const RunFinish finished = run.finish();
+  const CardMonitor& monitor = run.monitor();
   if (options.json) {
     if (!prepared.cards_mode) {
-      print_json(monitor.context(0), outcome.success, record_fields(prepared));
+      print_json(monitor.context(0), finished.success, record_fields(prepared));
     } else {
       const MonitorView view = monitor.snapshot();
       std::printf("[");
@@ -151,7 +143,7 @@ int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
       std::printf("]\n");
     }
   }
-  return outcome.success && burned ? 0 : 1;
+  return finished.success && finished.burned ? 0 : 1;
 }
 
 }  // namespace cw::app

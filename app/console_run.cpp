@@ -105,25 +105,45 @@ std::string slot_line(const SlotView& slot) {
   return line.empty() ? slot.status_line : line;
 }
 
-// Ticks the monitor until its run has ended; `lines` says what to show of a snapshot.
+// Shows a look at the monitor: the running slots' lines, or nothing once the slots have
+// ended, since the end of the run prints the reports and the progress lines go first.
+void show_progress(ProgressDisplay& progress, const MonitorView& view,
+                   const std::function<std::vector<std::string>(const MonitorView&)>& lines) {
+  bool ended = true;
+  for (const SlotView& slot : view.slots)
+    if (slot.code == SlotCode::kStarting || slot.code == SlotCode::kRunning) ended = false;
+  if (!view.running || ended)
+    progress.clear();
+  else
+    progress.show(lines(view));
+}
+
+// Ticks the run until it has ended; `lines` says what to show of a snapshot.
+void tick_to_end(IngestionRun& run, ConsoleUserInterface& ui, bool json,
+                 const std::function<std::vector<std::string>(const MonitorView&)>& lines) {
+  ProgressDisplay progress(ui, json);
+  run.hooks().progress = [&](const MonitorView& view) { show_progress(progress, view, lines); };
+  while (run.running()) {
+    run.wait(kTick);
+    if (StopSignals::take()) run.stop();
+    run.tick();
+  }
+  run.hooks().progress = nullptr;
+}
+
+// The same for a monitor that runs a parameter list without a Start flow.
 void tick_to_end(CardMonitor& monitor, ConsoleUserInterface& ui, bool json,
                  const std::function<std::vector<std::string>(const MonitorView&)>& lines) {
   ProgressDisplay progress(ui, json);
   while (monitor.running()) {
     monitor.wait_for_slot_end(kTick);
     if (StopSignals::take()) monitor.stop();
-    const MonitorView view = monitor.snapshot();
-    bool ended = true;
-    for (const SlotView& slot : view.slots)
-      if (slot.code == SlotCode::kStarting || slot.code == SlotCode::kRunning) ended = false;
-    // The end of the run prints the reports: the progress lines go first.
-    if (!view.running || ended)
-      progress.clear();
-    else
-      progress.show(lines(view));
+    show_progress(progress, monitor.snapshot(), lines);
     monitor.tick();
   }
 }
+
+std::vector<std::string> single_line(const MonitorView& v) { return {slot_line(v.slots[0])}; }
 
 }  // namespace
 
@@ -144,20 +164,23 @@ std::string json_string(const std::string& s) {
   return out + "\"";
 }
 
+void run_on_console(IngestionRun& run, ConsoleUserInterface& ui, bool json) {
+  StopSignals signals;
+  run.start();
+  tick_to_end(run, ui, json, single_line);
+}
+
 MonitorOutcome run_on_console(CardMonitor& monitor, ConsoleUserInterface& ui,
                               const std::string& source, bool json) {
   StopSignals signals;
   monitor.run_single(source);
-  tick_to_end(monitor, ui, json, [](const MonitorView& v) {
-    return std::vector<std::string>{slot_line(v.slots[0])};
-  });
+  tick_to_end(monitor, ui, json, single_line);
   return monitor.outcome().value_or(MonitorOutcome{});
 }
 
-MonitorOutcome run_cards_on_console(CardMonitor& monitor, ConsoleUserInterface& ui, bool json) {
+void run_cards_on_console(IngestionRun& run, ConsoleUserInterface& ui, bool json) {
   StopSignals signals;
-  monitor.start();
-  tick_to_end(monitor, ui, json, [](const MonitorView& v) {
+  tick_to_end(run, ui, json, [](const MonitorView& v) {
     std::vector<std::string> lines;
     for (const SlotView& slot : v.slots)
       if (slot.filled && slot.ticked)
@@ -165,7 +188,6 @@ MonitorOutcome run_cards_on_console(CardMonitor& monitor, ConsoleUserInterface& 
                                        slot_line(slot).c_str()));
     return lines;
   });
-  return monitor.outcome().value_or(MonitorOutcome{});
 }
 
 std::string json_object(const EngineContext* ctx, bool success, const std::string& head,

@@ -1,4 +1,4 @@
-// An ingestion on the terminal: the monitor's single source runs while this thread ticks it,
+// An ingestion on the terminal: the run's single source runs while this thread ticks it,
 // shows its progress (one line on a terminal, a plain line now and then when standard error
 // is piped, nothing with --json) and turns Ctrl-C, SIGTERM and SIGHUP into a stop request.
 #pragma once
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/console_ui.h"
-#include "control/card_monitor.h"
+#include "control/ingestion_run.h"
 
 namespace cw::app {
 
@@ -26,12 +26,16 @@ class StopSignals {
   struct sigaction saved_[3] {};
 };
 
-// Runs `source` through `monitor` to its end and returns the outcome.
+// Starts the prepared single-source run and ticks it to its end.
+void run_on_console(IngestionRun& run, ConsoleUserInterface& ui, bool json);
+
+// Runs `source` through a monitor made for a bare parameter list (no Start flow, no record) to
+// its end and returns the outcome.
 MonitorOutcome run_on_console(CardMonitor& monitor, ConsoleUserInterface& ui,
                               const std::string& source, bool json);
 
-// Starts the monitor's ticked cards and runs them to their end, one progress line per card.
-MonitorOutcome run_cards_on_console(CardMonitor& monitor, ConsoleUserInterface& ui, bool json);
+// Ticks the started cards run to its end, one progress line per card.
+void run_cards_on_console(IngestionRun& run, ConsoleUserInterface& ui, bool json);
 
 // A JSON string literal of `s`.
 std::string json_string(const std::string& s);

@@ -13,6 +13,8 @@
 #include "gps/gps_source.h"
 #include "ingest/card_layout.h"
 #include "metadata/macro_settings_env.h"
+#include "platform/eject.h"
+#include "platform/linux_drive_source.h"
 #include "platform/paths.h"
 #include "settings/param.h"
 #include "settings/param_record.h"
@@ -34,8 +36,23 @@ void offer_to_clear_large_log(const std::string& path) {
 
 }  // namespace
 
-AppSession::AppSession(UserInterface& ui, unsigned steps)
-    : ui_(ui), previous_ui_(&user_interface()), settings_(std::make_unique<CWParam>()) {
+AppSession::AppSession(UserInterface& ui, unsigned steps, SessionServices services)
+    : ui_(ui),
+      previous_ui_(&user_interface()),
+      settings_(std::make_unique<CWParam>()),
+      drives_(std::move(services.drives)),
+      eject_(std::move(services.eject)),
+      cameras_(std::move(services.cameras)) {
+  if (!drives_) drives_ = [] { return std::make_unique<LinuxDriveSource>(); };
+  if (!eject_)
+    eject_ = [](const std::string& root, std::FILE* lines) {
+      EjectOptions options;
+      options.output = lines;
+      return EjectCard(root, options).handled;
+    };
+  if (services.sysio) sysio_.emplace(*services.sysio);
+  // Cameras given to the session are in effect from the start, whatever the steps.
+  if (cameras_) set_camera_source(cameras_.get());
   set_user_interface(&ui_);
   run_steps(steps);
 }
@@ -50,6 +67,12 @@ AppSession::~AppSession() {
 
 Database* AppSession::database() {
   return database_ && database_->is_open() ? database_.get() : nullptr;
+}
+
+std::unique_ptr<DriveSource> AppSession::open_drives() const { return drives_(); }
+
+bool AppSession::eject(const std::string& root, std::FILE* lines) const {
+  return eject_(root, lines);
 }
 
 std::string AppSession::version() { return CARDWRIGHT_VERSION; }
@@ -104,7 +127,7 @@ void AppSession::run_steps(unsigned steps) {
   if (tools_.exiftool.empty()) tools_.exiftool = exiftool_wanted.empty() ? "exiftool" : exiftool_wanted;
   tools_.gpsbabel = tool("GpsbabelPath", "gpsbabel");
   if (steps & kStepTemplates) install_metadata_templates(paths_.program_data, paths_.templates);
-  if (steps & kStepCameras) {
+  if ((steps & kStepCameras) && !cameras_) {
     cameras_ = make_camera_source();
     set_camera_source(cameras_.get());
   }

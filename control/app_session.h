@@ -7,20 +7,28 @@
 // A front end asks only for the start-up steps that apply to it (a command that shows a
 // preference does not open the database); each step runs once, in the order the program's
 // start-up gives them. While the session lives, its front end is the installed user interface.
+//
+// The session also holds the machine's services and passes them down: where the drives are
+// read from, how a card is ejected, the cameras and the system-call table. Each is chosen once,
+// here; tests give the session fakes.
 #pragma once
 
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "foundation/sysio.h"
 #include "foundation/user_interface.h"
 #include "gps/gpx.h"
 #include "gps/tag_writer.h"
+#include "platform/camera_source.h"
+#include "platform/drive_source.h"
 
 namespace cw {
 
-class CameraSource;
 class CWParam;
 class Database;
 class SettingsMacroEnvironment;
@@ -67,12 +75,28 @@ struct RecordedCard {
   std::string label;  // what the choice shows after "Card: "
 };
 
+// The machine's services a session hands to the commands and windows standing on it. Each one
+// left empty is this system's own.
+struct SessionServices {
+  // Makes a drive source. A source serves one thread at a time, so every user (the drive
+  // worker's thread, a run, a command) gets its own. None: this system's mounted drives.
+  std::function<std::unique_ptr<DriveSource>()> drives;
+  // Ejects the card mounted at a root, writing the diagnostic lines to `lines` (null: the log
+  // only); true when the request was handled. Called from any thread. None: this system's.
+  std::function<bool(const std::string& root, std::FILE* lines)> eject;
+  // The cameras; none: cameras over USB when the session's steps ask for them, else no camera.
+  std::unique_ptr<CameraSource> cameras;
+  // The system calls of the copy paths, installed while the session lives; none: the table in
+  // effect.
+  const Sysio* sysio = nullptr;
+};
+
 class AppSession {
  public:
   // Installs `ui` as the program's front end and runs the asked start-up steps. A failure that
   // ends the program (the user's data folder or the database cannot be used) was shown and
   // leaves ok() false.
-  AppSession(UserInterface& ui, unsigned steps);
+  AppSession(UserInterface& ui, unsigned steps, SessionServices services = {});
   ~AppSession();
   AppSession(const AppSession&) = delete;
   AppSession& operator=(const AppSession&) = delete;
@@ -92,6 +116,13 @@ class AppSession {
   // The macro environment of ingestions, the laboratory and the examiner: these presets, this
   // database and the notes text.
   SettingsMacroEnvironment& macro_environment() { return *macro_env_; }
+
+  // A drive source of its own for the caller's thread.
+  std::unique_ptr<DriveSource> open_drives() const;
+  // Ejects the card mounted at `root` (see SessionServices::eject); true when handled.
+  bool eject(const std::string& root, std::FILE* lines = nullptr) const;
+  // The installed cameras.
+  CameraSource& cameras() { return camera_source(); }
 
   // The program's version as the reports and the update check show it.
   static std::string version();
@@ -129,7 +160,10 @@ class AppSession {
   std::unique_ptr<CWParam> settings_;
   std::unique_ptr<Database> database_;
   std::unique_ptr<SettingsMacroEnvironment> macro_env_;
+  std::function<std::unique_ptr<DriveSource>()> drives_;
+  std::function<bool(const std::string&, std::FILE*)> eject_;
   std::unique_ptr<CameraSource> cameras_;
+  std::optional<ScopedSysio> sysio_;
   std::unique_ptr<GPX> gps_tracks_;
   GpsRunSettings gps_run_;
 };

@@ -6,9 +6,9 @@
 //  - EnumerateCardDrives, for the card monitor: every card drive, up to 26, with its volume
 //    name and the vendor and product of its device, so that the monitor can fill its slots.
 //
-// Both work on a DriveSource: the Linux one in the program, a fake list in tests. A root is a
-// mount point ("/media/ann/EOS_DIGITAL"), or a lettered root ("E:\") in a fake list; texts
-// that name a drive show its root.
+// Both work on a DriveSource: the one the session makes in the program, a fake list in tests.
+// A root is a mount point ("/media/ann/EOS_DIGITAL"), or a lettered root ("E:\") in a fake
+// list; texts that name a drive show its root.
 #pragma once
 
 #include <cstddef>
@@ -80,8 +80,9 @@ bool on_media_notification(DriveSource& drives, CardState& state,
                            bool auto_ingest);
 
 // The main window's Eject button: ejects the drive of the recorded card with `eject` (given
-// the root; EjectCard in the program). A refusal shows "Can't eject card"; a handled request
-// is followed by detection. Does nothing when no card is recorded. Returns eject's answer.
+// the root; the session's eject in the program). A refusal shows "Can't eject card"; a handled
+// request is followed by detection. Does nothing when no card is recorded. Returns eject's
+// answer.
 bool eject_recorded_card(DriveSource& drives, CardState& state,
                          const std::function<bool(const std::string& root)>& eject);
 

@@ -24,6 +24,16 @@ DriveSnapshot DriveSnapshot::take(DriveSource& live) {
   return s;
 }
 
+DriveSnapshot DriveSnapshot::of(std::vector<Drive> drives) {
+  DriveSnapshot s;
+  s.listed_ = true;
+  s.drives_ = std::move(drives);
+  return s;
+}
+
+DriveWatch::DriveWatch(std::unique_ptr<DriveSource> source)
+    : source_(std::move(source)), watcher_(*source_) {}
+
 const DriveSnapshot::Drive* DriveSnapshot::find(const std::string& root) const {
   for (const Drive& d : drives_)
     if (d.root == root) return &d;

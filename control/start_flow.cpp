@@ -12,13 +12,15 @@
 #include "device/camera_card.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
+#include "gps/camera_clock.h"
+#include "gps/gpx.h"
 #include "ingest/card_layout.h"
 #include "ingest/dry_run.h"
 #include "ingest/ingest.h"
+#include "ingest/sidecar_placement.h"
 #include "metadata/macro_check.h"
 #include "metadata/macro_settings_env.h"
 #include "platform/camera_source.h"
-#include "platform/linux_drive_source.h"
 #include "settings/param.h"
 #include "settings/param_record.h"
 #include "settings/preset_edit.h"
@@ -241,12 +243,55 @@ bool check_specifications(AppSession& session, bool strict, std::string& message
 
 }  // namespace
 
+namespace {
+
+// The first column of each row.
+std::vector<std::string> first_column(const std::optional<QueryResult>& rows) {
+  std::vector<std::string> names;
+  if (rows)
+    for (const auto& row : rows->rows)
+      if (!row.empty()) names.push_back(row[0]);
+  return names;
+}
+
+}  // namespace
+
+std::optional<std::string> track_date_of(const std::string& iso_date) {
+  return undated_fix_date_of(iso_date);
+}
+
+const char* track_date_expected() { return kTrackDateExpected; }
+
+std::optional<std::string> camera_zone_of(const std::string& text) {
+  return camera_zone_entry(text);
+}
+
+std::string metadata_template_of(const std::string& name_or_path) {
+  return metadata_template_path(name_or_path);
+}
+
+std::vector<std::string> client_names(AppSession& session) {
+  Database* db = session.database();
+  return db ? first_column(db->list_clients()) : std::vector<std::string>{};
+}
+
+std::vector<std::string> project_names(AppSession& session, const std::string& client) {
+  Database* db = session.database();
+  return db && !client.empty() ? first_column(db->list_projects(client))
+                               : std::vector<std::string>{};
+}
+
+std::vector<std::string> card_record_names(AppSession& session) {
+  Database* db = session.database();
+  return db ? first_column(db->list_cards()) : std::vector<std::string>{};
+}
+
 std::string choose_card(AppSession& session) {
   UserInterface& ui = session.ui();
   ui.set_status("Choosing card");
   std::vector<std::string> lines;
   if (session.recorded_card) lines.push_back("Card: " + session.recorded_card->label);
-  const auto devices = camera_source().devices();
+  const auto devices = session.cameras().devices();
   for (const auto& device : devices) lines.push_back("Device: " + device.second);
   lines.push_back("Other...");
   std::optional<int> picked = ui.choose_from_list("Ingest from ...", "", lines);
@@ -547,10 +592,11 @@ MonitorSetup monitor_setup(AppSession& session, const PreparedIngestion& run) {
   setup.gps = session.gps_run_settings();
   setup.verify_copies = run.verify_copies;
   setup.reverify = run.reverify;
-  setup.card_volume = [](const std::string& folder) {
+  setup.card_volume = [&session](const std::string& folder) {
     if (is_camera_path(folder)) return CardVolume{};  // the camera's serial says which it is
-    LinuxDriveSource drives;
-    return card_volume(drives, folder);
+    // Asked from the slots' threads: each asks with a drive source of its own.
+    const std::unique_ptr<DriveSource> drives = session.open_drives();
+    return card_volume(*drives, folder);
   };
   return setup;
 }
@@ -580,7 +626,7 @@ FinishResult finish_ingestion(AppSession& session, const PreparedIngestion& run,
     }
   }
   set_starting_number(std::to_string(outcome.next_number));
-  camera_source().close_device();  // a camera's USB interface is free again
+  session.cameras().close_device();  // a camera's USB interface is free again
   if (outcome.success && !run.cards_mode &&
       session.settings().master().get_int("AutoEject") != 0 && !outcome.eject_requests.empty())
     result.eject = outcome.eject_requests.front();

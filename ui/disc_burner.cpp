@@ -42,10 +42,8 @@ struct OpenResult {
 
 }  // namespace
 
-DiscBurner::DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent, Database* ledger)
-    : DiscBurner(ledger ? OriginLookup([ledger](DiscSet& set) { add_ledger_origins(*ledger, set); })
-                        : OriginLookup(),
-                 std::move(plan), system, parent) {}
+DiscBurner::DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent)
+    : DiscBurner(OriginLookup(), std::move(plan), system, parent) {}
 
 DiscBurner::DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent, AppSession& session)
     : DiscBurner(OriginLookup([&session](DiscSet& set) { add_ledger_origins(session, set); }),

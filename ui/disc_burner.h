@@ -24,7 +24,6 @@ class QTreeWidget;
 
 namespace cw {
 class AppSession;
-class Database;
 }
 
 namespace cw::ui {
@@ -34,11 +33,10 @@ class DiscBurner : public QDialog {
 
  public:
   // Plans `plan` and offers its discs on the recorders of `system` (which must outlive the
-  // window). With a `ledger`, the discs' manifests carry the hashes its ingest ledger holds
+  // window); the manifests carry the hashes of the files as they are read for the disc.
+  explicit DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent = nullptr);
+  // The same with the session's ingest ledger: the discs' manifests carry the hashes it holds
   // for the planned files, so that a copy changed since it was verified fails its read-back.
-  DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent = nullptr,
-             Database* ledger = nullptr);
-  // The same with the ledger of the session's database, when it has one.
   DiscBurner(PlanRequest plan, DiscSystem& system, QWidget* parent, AppSession& session);
   ~DiscBurner() override;
 

@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-#include "platform/eject.h"
+#include "control/app_session.h"
 
 namespace cw::ui {
 
@@ -12,14 +12,8 @@ namespace {
 constexpr std::chrono::milliseconds kWaitSlice{200};
 }  // namespace
 
-bool eject_card(const std::string& root) {
-  EjectOptions options;
-  options.output = nullptr;
-  return EjectCard(root, options).handled;
-}
-
-DriveWorker::DriveWorker(std::unique_ptr<DriveSource> source, EjectFunction eject, QObject* parent)
-    : QObject(parent), source_(std::move(source)), eject_(std::move(eject)) {}
+DriveWorker::DriveWorker(AppSession& session, QObject* parent)
+    : QObject(parent), session_(session), source_(session.open_drives()) {}
 
 DriveWorker::~DriveWorker() {
   quit_ = true;
@@ -40,8 +34,8 @@ void DriveWorker::eject(const std::vector<std::string>& roots) {
   eject_requests_.push_back(roots);
 }
 
-void DriveWorker::post_snapshot(std::vector<MediaNotification> changes) {
-  auto snapshot = std::make_shared<DriveSnapshot>(DriveSnapshot::take(*source_));
+void DriveWorker::post_snapshot(DriveWatch& watch, std::vector<MediaNotification> changes) {
+  auto snapshot = std::make_shared<DriveSnapshot>(watch.snapshot());
   QMetaObject::invokeMethod(
       this,
       [this, snapshot, changes = std::move(changes)] { Q_EMIT drives_read(snapshot, changes); },
@@ -49,10 +43,10 @@ void DriveWorker::post_snapshot(std::vector<MediaNotification> changes) {
 }
 
 void DriveWorker::run() {
-  DriveWatcher watcher(*source_);
-  post_snapshot({});
+  DriveWatch watch(std::move(source_));
+  post_snapshot(watch, {});
   while (!quit_) {
-    const bool changed = watcher.wait(kWaitSlice);
+    const bool changed = watch.wait(kWaitSlice);
     bool read = false;
     std::vector<std::vector<std::string>> ejects;
     {
@@ -62,14 +56,14 @@ void DriveWorker::run() {
     }
     for (const auto& roots : ejects) {
       bool handled = true;
-      for (const std::string& root : roots) handled = eject_(root) && handled;
+      for (const std::string& root : roots) handled = session_.eject(root, nullptr) && handled;
       QMetaObject::invokeMethod(
           this, [this, handled] { Q_EMIT ejected(handled); }, Qt::QueuedConnection);
     }
     if (quit_) break;
     std::vector<MediaNotification> changes;
-    if (changed || !ejects.empty()) changes = watcher.take_changes();
-    if (read || !ejects.empty() || !changes.empty()) post_snapshot(std::move(changes));
+    if (changed || !ejects.empty()) changes = watch.take_changes();
+    if (read || !ejects.empty() || !changes.empty()) post_snapshot(watch, std::move(changes));
   }
 }
 

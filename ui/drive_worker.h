@@ -15,23 +15,22 @@
 #include <vector>
 
 #include "control/drive_snapshot.h"
-#include "platform/drive_watcher.h"
+
+namespace cw {
+class AppSession;
+}
 
 namespace cw::ui {
 
 using SnapshotPtr = std::shared_ptr<DriveSnapshot>;
-// Ejects the card mounted at a root; true when the request was handled.
-using EjectFunction = std::function<bool(const std::string& root)>;
-
-// The program's eject: EjectCard without its diagnostic lines on standard output.
-bool eject_card(const std::string& root);
 
 class DriveWorker : public QObject {
   Q_OBJECT
 
  public:
-  // `source` is used on the worker thread only.
-  DriveWorker(std::unique_ptr<DriveSource> source, EjectFunction eject, QObject* parent = nullptr);
+  // Watches a drive source of the session's, used on the worker thread only, and ejects
+  // through the session (its diagnostic lines in the log only).
+  DriveWorker(AppSession& session, QObject* parent = nullptr);
   ~DriveWorker() override;
 
   // Starts watching; the first snapshot follows at once.
@@ -50,10 +49,10 @@ class DriveWorker : public QObject {
 
  private:
   void run();
-  void post_snapshot(std::vector<MediaNotification> changes);
+  void post_snapshot(DriveWatch& watch, std::vector<MediaNotification> changes);
 
-  std::unique_ptr<DriveSource> source_;
-  EjectFunction eject_;
+  AppSession& session_;
+  std::unique_ptr<DriveSource> source_;  // until the worker thread watches it
   std::thread thread_;
   std::atomic<bool> quit_{false};
   std::mutex mutex_;  // guards the requests below

@@ -28,18 +28,15 @@
 #include "control/app_session.h"
 #include "control/folder_choice.h"
 #include "control/image_choice.h"
+#include "control/ingestion_run.h"
 #include "control/log_services.h"
 #include "control/naming_preview.h"
 #include "control/run_end.h"
+#include "control/settings_access.h"
 #include "control/settings_presets.h"
 #include "control/start_flow.h"
 #include "control/window_placement.h"
-#include "database/database.h"
 #include "foundation/log.h"
-#include "platform/linux_drive_source.h"
-#include "settings/param.h"
-#include "settings/param_record.h"
-#include "settings/preferences.h"
 #include "ui/database_window.h"
 #include "ui/desktop_notification.h"
 #include "ui/disc_burner.h"
@@ -72,15 +69,6 @@ QLabel* value_label(QWidget* parent, const QString& name) {
   l->setTextInteractionFlags(Qt::TextSelectableByMouse);
   l->setWordWrap(true);
   return l;
-}
-
-// The first column of each row of a selection list.
-QStringList names_of(const std::optional<QueryResult>& rows) {
-  QStringList names;
-  if (rows)
-    for (const auto& row : rows->rows)
-      if (!row.empty()) names << q(row[0]);
-  return names;
 }
 
 }  // namespace
@@ -116,8 +104,7 @@ MainWindow::MainWindow(AppSession& session, QtUserInterface& ui, MainWindowOptio
   small_screen_->setChecked(pref_get_int("SmallScreen") != 0);
   apply_small_screen(small_screen_->isChecked());
 
-  if (!options_.drives) options_.drives = std::make_unique<LinuxDriveSource>();
-  worker_ = new DriveWorker(std::move(options_.drives), options_.eject, this);
+  worker_ = new DriveWorker(session_, this);
   connect(worker_, &DriveWorker::drives_read, this, &MainWindow::on_drives);
   connect(worker_, &DriveWorker::ejected, this, [this](bool handled) {
     if (eject_done_.empty()) return;
@@ -438,31 +425,24 @@ void MainWindow::fill_quick_fields() {
 }
 
 // Fills a selection with the names of a list and selects the row last chosen for `table`.
-void MainWindow::fill_choice(QComboBox* combo, const std::optional<QueryResult>& rows,
+void MainWindow::fill_choice(QComboBox* combo, const std::vector<std::string>& names,
                              const char* table) {
   combo->clear();
-  combo->addItems(names_of(rows));
+  for (const std::string& name : names) combo->addItem(q(name));
   const QString last = q(last_db_choice(session_.settings(), table).value_or(""));
   if (combo->findText(last) >= 0) combo->setCurrentText(last);
 }
 
 void MainWindow::fill_clients() {
-  Database* db = session_.database();
-  fill_choice(client_, db ? db->list_clients() : std::nullopt, "client");
+  fill_choice(client_, client_names(session_), "client");
   fill_projects();
 }
 
 void MainWindow::fill_projects() {
-  Database* db = session_.database();
-  const std::string client = client_->currentText().toStdString();
-  fill_choice(project_, db && !client.empty() ? db->list_projects(client) : std::nullopt,
-              "project");
+  fill_choice(project_, project_names(session_, client_->currentText().toStdString()), "project");
 }
 
-void MainWindow::fill_cards() {
-  Database* db = session_.database();
-  fill_choice(card_, db ? db->list_cards() : std::nullopt, "card");
-}
+void MainWindow::fill_cards() { fill_choice(card_, card_record_names(session_), "card"); }
 
 void MainWindow::refresh_destination() {
   CWPreset& m = session_.settings().master();
@@ -544,7 +524,24 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   request.notes = notes_->text().toStdString();
   request.gps_window = [this](AppSession&) { open_gps(true); };
 
-  const StartOutcome start = prepare_ingestion(session_, request);
+  RunHooks hooks;
+  hooks.launch = options_.launch;
+  hooks.burn = [this](const std::vector<FolderBurn>& burns, int record_key) {
+    const std::unique_ptr<DiscSystem> system = burn_system();
+    for (const FolderBurn& burn : burns) {
+      DiscBurner burner(burn_plan_request(burn, record_key), *system, this, session_);
+      burner.exec();
+    }
+    return true;
+  };
+  // The eject waits on the drive worker's thread; the window goes on meanwhile.
+  hooks.eject = [this](const std::string& folder) {
+    request_eject({card_root(folder)}, [](bool handled) {
+      if (!handled) alert_printf("Can't eject card");
+    });
+  };
+  IngestionRun run(session_, std::move(hooks));
+  const StartOutcome& start = run.prepare(request);
   if (start.stop == StartStop::kNoPrimaryFolder)
     alert_printf("No primary folder is set: choose one under Tools > Presets, Destination.");
   if (!start.run) {
@@ -554,47 +551,27 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
     re_enable();
     return;
   }
-  const PreparedIngestion& run = *start.run;
-  MonitorSetup setup = monitor_setup(session_, run);
-  setup.launch = options_.launch;
-  CardMonitor monitor(std::move(setup));
-  MonitorHooks hooks;
-  hooks.cards = [this] {
+  MonitorHooks monitor_hooks;
+  monitor_hooks.cards = [this] {
     return snapshot_ ? cards_for_monitor(*snapshot_) : std::vector<MonitorCard>{};
   };
-  hooks.eject = [this](const std::vector<std::string>& roots, std::function<void()> done) {
+  monitor_hooks.eject = [this](const std::vector<std::string>& roots, std::function<void()> done) {
     request_eject(roots, [done = std::move(done)](bool) { done(); });
   };
   {
-    MonitorDialog dialog(monitor, std::move(hooks), this);
+    MonitorDialog dialog(run.monitor(), std::move(monitor_hooks), this);
     if (cards_mode) {
       notifications_suspended_ = true;
       dialog.refresh();
     } else {
-      dialog.run_single(run.source);
+      dialog.run_single(start.run->source);
     }
     dialog.exec();
   }
   notifications_suspended_ = false;
-  // A cards monitor closed without a run leaves the starting number as it was.
-  MonitorOutcome unrun;
-  unrun.next_number = std::strtol(starting_number().c_str(), nullptr, 10);
-  const MonitorOutcome outcome = monitor.outcome().value_or(unrun);
-  const FinishResult finish = finish_ingestion(session_, run, outcome);
-  if (!outcome.end.burns.empty()) {
-    const std::unique_ptr<DiscSystem> system = burn_system();
-    for (const FolderBurn& burn : outcome.end.burns) {
-      DiscBurner burner(burn_plan_request(burn, run.ingestion_key), *system, this,
-                        session_.database());
-      burner.exec();
-    }
-  }
-  notify_desktop(outcome.success ? tr("Ingestion finished") : tr("Ingestion ended without success"),
+  const RunFinish finish = run.finish();
+  notify_desktop(finish.success ? tr("Ingestion finished") : tr("Ingestion ended without success"),
                  status_->text());
-  if (finish.eject)
-    request_eject({card_root(*finish.eject)}, [](bool handled) {
-      if (!handled) alert_printf("Can't eject card");
-    });
   starting_number_->setText(q(starting_number()));
   chosen_.reset();
   chosen_shifts_ = {};
@@ -603,7 +580,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   fill_cards();
   re_enable();
   worker_->read_now();
-  Q_EMIT ingestion_finished(outcome.success);
+  Q_EMIT ingestion_finished(finish.success);
 }
 
 void MainWindow::start_ingestion_of(std::vector<std::string> images, const std::string& source,
@@ -698,7 +675,7 @@ void MainWindow::burn_discs() {
       choose_folders_to_burn(start, folder_picker(this, tr("Select all folders to be burned.")));
   if (!plan) return;
   const std::unique_ptr<DiscSystem> system = burn_system();
-  DiscBurner burner(*plan, *system, this, session_.database());
+  DiscBurner burner(*plan, *system, this, session_);
   burner.exec();
 }
 

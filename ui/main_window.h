@@ -4,9 +4,9 @@
 // "Thumbs..." and "Eject", and the text pane that receives every report. The Tools and Help
 // menus hold every command, the tool windows among them.
 //
-// Start runs the Start flow of the control layer with its questions as dialogs, the ingestion
-// monitor, and what follows a run (outcome, starting number, discs to burn, automatic eject,
-// notification).
+// Start drives the control layer's ingestion run (control/ingestion_run.h) and renders it: its
+// questions as dialogs, its monitor in a dialog, its discs in the burner, its automatic eject
+// on the drive worker, and a notification at the end.
 #pragma once
 
 #include <QMainWindow>
@@ -21,7 +21,6 @@
 #include "control/card_detection.h"
 #include "control/update_check.h"
 #include "control/viewer.h"
-#include "database/database.h"
 #include "foundation/capture_shift.h"
 #include "ui/drive_worker.h"
 
@@ -41,9 +40,8 @@ namespace cw::ui {
 
 class QtUserInterface;
 
+// The drives watched and the eject are the session's.
 struct MainWindowOptions {
-  std::unique_ptr<DriveSource> drives;  // the drives to watch; none: this system's drives
-  EjectFunction eject = eject_card;
   ProgramLauncher launch = launch_detached;  // the viewer and the log editor
   bool update_check = true;                  // the automatic update check at start-up
 };
@@ -85,7 +83,7 @@ class MainWindow : public QMainWindow {
   void show_card_state();
   void request_eject(const std::vector<std::string>& roots, std::function<void(bool)> done);
   void fill_presets();
-  void fill_choice(QComboBox* combo, const std::optional<QueryResult>& rows, const char* table);
+  void fill_choice(QComboBox* combo, const std::vector<std::string>& names, const char* table);
   void fill_quick_fields();
   void fill_clients();
   void fill_projects();

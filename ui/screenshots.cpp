@@ -25,14 +25,11 @@
 #include <functional>
 
 #include "control/app_session.h"
-#include "control/card_monitor.h"
-#include "control/start_flow.h"
-#include "database/database.h"
-#include "disc/libburn_recorder.h"
-#include "platform/fake_drive_source.h"
-#include "settings/param.h"
-#include "settings/preset_edit.h"
-#include "settings/vocabulary.h"
+#include "control/demo_history.h"
+#include "control/drive_snapshot.h"
+#include "control/ingestion_run.h"
+#include "control/run_end.h"
+#include "control/settings_access.h"
 #include "ui/database_window.h"
 #include "ui/disc_burner.h"
 #include "ui/examine_dialog.h"
@@ -94,35 +91,6 @@ bool save(QWidget& w, const std::string& out, const char* name) {
   return ok;
 }
 
-// Years of use: clients, their projects and cards, and ingestions with results and notes.
-void record_history(Database& db) {
-  const char* const clients[] = {"Harper & Cole", "Riverside School", "Studio", "Mill Gallery"};
-  const char* const projects[] = {"Wedding", "Portraits 2024", "Catalogue", "Opening night"};
-  const char* const results[] = {"SUCCESS", "SUCCESS", "SUCCESS",
-                                 "SUCCESS / 2 duplicate(s) skipped", "Stopped by user"};
-  const char* const notes[] = {"Ceremony and reception", "",
-                               "Second shooter's card",  "Group photos, north lawn",
-                               "Re-shoot after rain",    ""};
-  for (int i = 0; i < 36; ++i) {
-    const std::string client = clients[i % 4];
-    if (db.client_key(client) < 0) db.client_add(client, "", false);
-    int project = db.project_key(client, projects[i % 4]);
-    if (project < 0) project = db.project_add(projects[i % 4], client, std::nullopt, "");
-    std::string card = "#";
-    card += std::to_string(1 + i % 6);
-    int card_key = db.card_key(card);
-    if (card_key < 0) card_key = db.card_add(card, "SanDisk 64 GB");
-    const int key = db.ingestion_insert(project, card_key, 1 + i * 240, (i + 1) * 240,
-                                        120 + (i * 37) % 120, std::string(notes[i % 6]));
-    db.ingestion_append_result(key, results[i % 5]);
-    // Spread over the last three years, newest last.
-    db.exec(
-        *sql_format("update ingestion set ingested_dt = datetime('now', 'localtime', "
-                    "'-%d days', '-%d minutes') where ingestion_sk = %d",
-                    (36 - i) * 29, i * 37 % 600, key));
-  }
-}
-
 // Three cameras' folders of the same event, each camera's clock off by its own amount.
 std::vector<std::string> make_shoot(const std::string& work) {
   namespace fs = std::filesystem;
@@ -168,7 +136,18 @@ int main(int argc, char** argv) {
     }
   });
   watchdog.start(2000);
-  AppSession session(ui, kSessionDesktop);
+  // One card reader with the small card in it.
+  DriveSnapshot::Drive reader;
+  reader.root = work + "/card";
+  reader.dcim = true;
+  reader.volume.name = "EOS_DIGITAL";
+  reader.device.vendor = "Generic";
+  reader.device.product = "SD Reader";
+  SessionServices services;
+  services.drives = [reader] {
+    return std::make_unique<DriveSnapshot>(DriveSnapshot::of({reader}));
+  };
+  AppSession session(ui, kSessionDesktop, std::move(services));
   if (!session.ok()) return 1;
 
   CWParam& param = session.settings();
@@ -192,10 +171,7 @@ int main(int argc, char** argv) {
   }
   save_vocabulary(param);
 
-  auto drives = std::make_unique<FakeDriveSource>();
-  drives->add_card(work + "/card", "EOS_DIGITAL", "Generic", "SD Reader");
   MainWindowOptions options;
-  options.drives = std::move(drives);
   options.update_check = false;
   options.launch = [](const std::string&, const std::vector<std::string>&) { return true; };
   MainWindow window(session, ui, std::move(options));
@@ -210,13 +186,11 @@ int main(int argc, char** argv) {
 
   // The monitor: two cards done, one broken, one unticked, one still copying.
   {
-    const StartOutcome start = [&] {
-      StartRequest r;
-      r.cards_mode = true;
-      return prepare_ingestion(session, r);
-    }();
-    if (!start.run) return 1;
-    CardMonitor monitor(monitor_setup(session, *start.run));
+    IngestionRun run(session);
+    StartRequest r;
+    r.cards_mode = true;
+    if (!run.prepare(r).run) return 1;
+    CardMonitor& monitor = run.monitor();
     MonitorHooks hooks;
     hooks.cards = [&] {
       return std::vector<MonitorCard>{{work + "/other", "NIKON D850", "SanDisk Extreme Pro"},
@@ -275,7 +249,7 @@ int main(int argc, char** argv) {
   }
 
   // The database window on the ingestion history.
-  if (Database* db = session.database()) record_history(*db);
+  record_demo_history(session);
   {
     DatabaseWindow database(session, &window);
     database.show();
@@ -369,13 +343,14 @@ int main(int argc, char** argv) {
   {
     const std::string discs = work + "/discs";
     std::filesystem::create_directories(discs);
-    ImageFolderSystem images(discs);
+    pref_put_text("BurnImageFolder", discs);  // image files instead of a recorder
+    const std::unique_ptr<DiscSystem> images = burn_system();
     PlanRequest plan;
     plan.root = work;
     plan.folders = {"Photos", "Shoot"};
     plan.title = "Selected Folders";
     plan.subfolders = true;
-    DiscBurner burner(plan, images, &window);
+    DiscBurner burner(plan, *images, &window);
     burner.show();
     bool ready = false;
     QObject::connect(&burner, &DiscBurner::ready, [&] { ready = true; });

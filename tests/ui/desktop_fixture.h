@@ -95,14 +95,15 @@ struct Desktop : ::testing::Test {
   // Starts the program on these card roots with `settings` in the master preset.
   void open(const std::vector<std::string>& roots,
             const std::vector<std::pair<const char*, std::string>>& settings) {
-    session = std::make_unique<AppSession>(qt_ui, kSessionDesktop);
+    FakeDriveSource drives;
+    for (const std::string& root : roots) drives.add_card(root, fs::path(root).filename());
+    SessionServices services;
+    services.drives = [drives] { return std::make_unique<FakeDriveSource>(drives); };
+    session = std::make_unique<AppSession>(qt_ui, kSessionDesktop, std::move(services));
     ASSERT_TRUE(session->ok());
     for (const auto& [key, value] : settings)
       ASSERT_TRUE(put_preset_value(session->settings(), PresetKind::Master, key, value));
-    auto drives = std::make_unique<FakeDriveSource>();
-    for (const std::string& root : roots) drives->add_card(root, fs::path(root).filename());
     ui::MainWindowOptions options;
-    options.drives = std::move(drives);
     options.update_check = false;
     options.launch = [](const std::string&, const std::vector<std::string>&) { return true; };
     window = std::make_unique<ui::MainWindow>(*session, qt_ui, std::move(options));
