@@ -5,13 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <mutex>
 
 #include "control/disc_origins.h"
 #include "database/database.h"
 #include "database/repair.h"
 #include "database/ledger_store.h"
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/path_guard.h"
 #include "foundation/text.h"
@@ -31,7 +29,7 @@ namespace {
 // The run's image count and its "SUCCESS" go into the record together, in one transaction (one
 // flush of the database file rather than two).
 bool record_success(Database& db, int ingestion_id, bool with_count, int images) {
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  Database::Locked lock(db);
   if (!db.exec("begin transaction")) return false;
   if ((!with_count || db.ingestion_set_count(ingestion_id, images)) &&
       db.ingestion_append_result(ingestion_id, "SUCCESS") && db.exec("commit"))

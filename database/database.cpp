@@ -14,7 +14,6 @@
 #include <mutex>
 
 #include "database/catalog.h"
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
 
@@ -59,7 +58,7 @@ Database::~Database() {
 }
 
 bool Database::open(const std::string& path) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   if (db_) close();
   // Only the first 1000 characters are kept (a longer path cannot be backed up by repair).
   path_ = path.substr(0, kMaxDatabasePath);
@@ -84,7 +83,7 @@ bool Database::open(const std::string& path) {
 }
 
 bool Database::close() {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   if (!db_) return true;
   if (sqlite3_close(db_) != SQLITE_OK) {
     report("\n\nERROR: Can't terminate SQLite database\nSQLite3 Error: " +
@@ -134,7 +133,7 @@ void Database::report_error(const std::string& message) {
 }
 
 Database::WriteTransaction::WriteTransaction(Database& db) : db_(db) {
-  Lock lock(databaseLock);
+  Lock lock(db_.mutex_);
   if (!db_.db_) return;
   if (sqlite3_get_autocommit(db_.db_) == 0) {  // the caller's transaction holds
     ok_ = true;
@@ -145,7 +144,7 @@ Database::WriteTransaction::WriteTransaction(Database& db) : db_(db) {
 
 Database::WriteTransaction::~WriteTransaction() {
   if (!began_) return;
-  Lock lock(databaseLock);
+  Lock lock(db_.mutex_);
   // A failed step may have ended the transaction already (find_or_add_unknown rolls back).
   if (sqlite3_get_autocommit(db_.db_) == 0) db_.exec_quiet("rollback transaction");
 }
@@ -153,7 +152,7 @@ Database::WriteTransaction::~WriteTransaction() {
 bool Database::WriteTransaction::commit() {
   if (!ok_) return false;
   if (!began_) return true;
-  Lock lock(databaseLock);
+  Lock lock(db_.mutex_);
   if (sqlite3_get_autocommit(db_.db_) != 0) return false;  // rolled back by a failed step
   if (!db_.exec("commit transaction")) return false;
   began_ = false;
@@ -161,7 +160,7 @@ bool Database::WriteTransaction::commit() {
 }
 
 bool Database::exec_quiet(const std::string& sql) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   if (!db_) {
     last_code_ = SQLITE_MISUSE;
     last_message_ = "database not open";
@@ -176,13 +175,13 @@ bool Database::exec_quiet(const std::string& sql) {
 }
 
 bool Database::exec(const std::string& sql) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   if (exec_quiet(sql)) return true;
   report_error(last_message_);
   return false;
 }
 
-Database::Repeated::Repeated(Database& db, const char* sql) : db_(db), lock_(databaseLock) {
+Database::Repeated::Repeated(Database& db, const char* sql) : db_(db), lock_(db.mutex_) {
   if (!db_.db_) {
     db_.last_code_ = SQLITE_MISUSE;
     db_.last_message_ = "database not open";
@@ -225,7 +224,7 @@ bool Database::Repeated::run() {
 }
 
 std::optional<QueryResult> Database::query_quiet(const std::string& sql) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   last_code_ = SQLITE_OK;
   last_message_.clear();
   if (!db_) {
@@ -271,19 +270,19 @@ std::optional<QueryResult> Database::query_quiet(const std::string& sql) {
 }
 
 std::optional<QueryResult> Database::query(const std::string& sql) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   auto r = query_quiet(sql);
   if (!r) report_error(last_message_);
   return r;
 }
 
 int Database::last_insert_key() {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   return db_ ? static_cast<int>(sqlite3_last_insert_rowid(db_)) : -1;
 }
 
 int Database::changes() {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   return db_ ? sqlite3_changes(db_) : 0;
 }
 
@@ -401,7 +400,7 @@ bool Database::run_schema_list(const char* const* statements, std::size_t n) {
 }
 
 bool Database::build_schema() {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   // The probes and what they build form one exclusive transaction: a second program opening
   // the same new file at the same moment waits (busy timeout) and then finds every table made,
   // instead of failing on tables and columns the first one added meanwhile.
@@ -431,7 +430,7 @@ bool Database::install_default_entities() {
   // two first runs at once make them once, and a run killed half-way leaves no client without
   // its project for the next start-up check to find.
   // Every start after the first finds them with a read alone.
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   std::string count;
   if (single_value("select count(*) from client", count, 32, true, false) && to_int(count) != 0)
     return true;
@@ -446,7 +445,7 @@ bool Database::install_default_entities() {
 
 int Database::client_add(const std::string& name, const std::string& description,
                          bool with_project) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   // The next number and the insert (and the client's project) in one write transaction.
   WriteTransaction transaction(*this);
   if (!transaction.ok()) return -1;
@@ -516,7 +515,7 @@ int Database::unknown_client() {
 
 int Database::find_or_add_unknown(const char* select, const std::function<int()>& add,
                                   const char* add_error) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   std::string value;
   int key = -1;
   if (single_value(select, value, 32, true, false)) key = to_int(value);
@@ -542,7 +541,7 @@ int Database::find_or_add_unknown(const char* select, const std::function<int()>
 int Database::project_add(const std::string& name, const std::string& client_name,
                           const std::optional<std::string>& checklist,
                           const std::string& description) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   WriteTransaction transaction(*this);  // the next number and the insert together
   if (!transaction.ok()) return -1;
   int client = client_key(client_name);
@@ -569,7 +568,7 @@ int Database::project_add(const std::string& name, const std::string& client_nam
 
 bool Database::project_rename(int key, const std::string& name, const std::string& description,
                               std::string* owner) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   auto sql = sql_format("update project set name = %Q, description = %Q where project_sk = %d",
                         name.c_str(), description.c_str(), key);
   if (!sql || !exec(*sql)) return false;
@@ -603,7 +602,7 @@ int Database::project_key(const std::string& client_name, const std::string& pro
 }
 
 int Database::unknown_project(int client_key) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   return unknown_project_locked(client_key);
 }
 
@@ -637,7 +636,7 @@ int Database::unknown_project_locked(int client_key) {
 // ---------------------------------------------------------------- cards
 
 int Database::card_add(const std::string& name, const std::string& description) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   WriteTransaction transaction(*this);  // the next number and the insert together
   if (!transaction.ok()) return -1;
   std::string now = db_now_text();
@@ -719,7 +718,7 @@ std::optional<QueryResult> Database::list_cards() {
 
 int Database::ingestion_insert(int project_key, int card_key, int number_start, int number_stop,
                                int image_count, const std::optional<std::string>& notes) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   if (project_key < 0) {
     report("\nERROR: Selected project does not exist in database.\n");
     return -1;
@@ -765,7 +764,7 @@ bool Database::ingestion_set_count(int key, int count) {
 }
 
 bool Database::ingestion_set_params(int key, const std::string& text) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   auto sql =
       sql_format("update ingestion set params = %Q where ingestion_sk = %d", text.c_str(), key);
   if (!sql) return false;
@@ -791,7 +790,7 @@ std::string Database::ingestion_params(int key) {
 }
 
 bool Database::ingestion_append_result(int key, const std::string& text) {
-  Lock lock(databaseLock);
+  Lock lock(mutex_);
   auto read = sql_format("select result from ingestion where ingestion_sk = %d", key);
   if (!read) return false;
   auto r = query(*read);

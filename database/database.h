@@ -3,8 +3,10 @@
 //
 // One `Database` object holds the single connection of the program. Every statement is SQL
 // text formed with SQLite's own formatting (sql_format: '%q' doubles quotes inside a quoted
-// literal, %Q gives a quoted literal or NULL), and every statement runs holding databaseLock,
-// so ingestion threads and the user-interface thread never interleave on the connection.
+// literal, %Q gives a quoted literal or NULL), and every statement runs holding the connection's
+// own lock, so ingestion threads and the user-interface thread never interleave on it. A caller
+// whose statements must run together (a check and the insert it decides, a transaction from
+// its begin to its commit) holds the connection for them with Database::Locked.
 // A failing statement appends "\nERROR: " + SQLite's message + "\n" to the text pane (or to
 // the text a caller redirected the errors to, see ErrorRedirect); when the failure is the
 // file's (full, read-only, unreadable, locked) rather than the statement's, the message names
@@ -87,7 +89,20 @@ class Database {
     std::string* saved_;
   };
 
-  // ---- statements (each holds databaseLock)
+  // Holds the connection's lock while it lives: the statements of other threads wait until the
+  // holder's statements are done. Statements of the holder's thread run as usual (the lock is
+  // recursive).
+  class Locked {
+   public:
+    explicit Locked(Database& db) : lock_(db.mutex_) {}
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+   private:
+    std::unique_lock<std::recursive_mutex> lock_;
+  };
+
+  // ---- statements (each holds the connection's lock)
   // Runs one or more statements; on failure reports "\nERROR: <message>\n" (a file error:
   // "\nERROR: <message>: \"<database file>\"\n").
   bool exec(const std::string& sql);
@@ -97,7 +112,7 @@ class Database {
   std::optional<QueryResult> query(const std::string& sql);
   std::optional<QueryResult> query_quiet(const std::string& sql);
   // One statement prepared once and run for row after row: bind the values (numbered from 1),
-  // then run. Holds databaseLock while it lives. A failure to prepare or to run is reported
+  // then run. Holds the connection's lock while it lives. A failure to prepare or to run is reported
   // like exec's; values bound stay bound until bound again.
   class Repeated {
    public:
@@ -221,6 +236,7 @@ class Database {
   int find_or_add_unknown(const char* select, const std::function<int()>& add,
                           const char* add_error);
 
+  std::recursive_mutex mutex_;
   sqlite3* db_ = nullptr;
   std::string path_;
   std::string* error_sink_ = nullptr;

@@ -6,16 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 
 #include "database/database.h"
-#include "foundation/locks.h"
 
 namespace cw {
 
 namespace {
-
-using Lock = std::lock_guard<std::recursive_mutex>;
 
 struct StateName {
   CopyState state;
@@ -335,7 +331,7 @@ std::optional<RecordedOrigin> ledger_origin_at(Database& db, const std::string& 
 bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool durable) {
   // The whole batch goes in one transaction (one flush of the database file), on a
   // connection no other thread uses meanwhile.
-  Lock lock(databaseLock);
+  Database::Locked lock(db);
   if (!db.exec("begin transaction")) return false;
   std::vector<std::pair<LedgerEntry*, long long>> keyed;  // keys to undo on a rollback
   const std::string now = db_now_text();

@@ -3,10 +3,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <optional>
 
-#include "foundation/locks.h"
 #include "foundation/log.h"
 
 namespace cw {
@@ -56,7 +54,7 @@ int find_in(const QueryResult& list, const std::string& name) {
 
 int manage_add(Database& db, EntityKind kind, const std::string& name,
                const std::string& description, const std::string& client) {
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  Database::Locked lock(db);
   KindTexts t = texts(kind);
   if (name.empty()) {
     alert_printf("%s name is required.", t.upper);
@@ -90,7 +88,7 @@ int manage_add(Database& db, EntityKind kind, const std::string& name,
 bool manage_rename(Database& db, EntityKind kind, const std::string& old_name,
                    const std::string& new_name, const std::string& description,
                    const std::string& client) {
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  Database::Locked lock(db);
   KindTexts t = texts(kind);
   if (new_name.empty()) {
     alert_printf("%s name is required.", t.upper);
@@ -132,7 +130,7 @@ std::string manage_delete_question(EntityKind kind, const std::string& name) {
 
 ChangeOutcome manage_delete(Database& db, EntityKind kind, const std::string& name,
                             bool confirmed, const std::string& client) {
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  Database::Locked lock(db);
   KindTexts t = texts(kind);
   auto list = shown_list(db, kind, client);
   if (!list) {

@@ -7,10 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <optional>
 
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
 
@@ -71,7 +69,7 @@ std::optional<std::vector<int>> keys(Database& db, const char* sql) {
 }  // namespace
 
 bool db_verify(Database& db, std::string& text) {
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  Database::Locked lock(db);
   Database::ErrorRedirect redirect(db, &text);
   bool passed = true;
   for (const LinkCheck& check : kChecks) {
@@ -106,7 +104,7 @@ std::string db_backup_path(const std::string& db_path, std::time_t now, std::str
 }
 
 bool db_repair(Database& db, std::string& text, bool& repairs_made, std::time_t now) {
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  Database::Locked lock(db);
   repairs_made = false;
   if (!db_verify(db, text)) {
     std::string error;

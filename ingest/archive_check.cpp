@@ -7,7 +7,6 @@
 #include <mutex>
 
 #include "foundation/fs.h"
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/path_guard.h"
 #include "foundation/sysio.h"
@@ -15,6 +14,7 @@
 #include "ingest/card_layout.h"
 #include "ingest/copy_io.h"
 #include "ingest/copy_steps.h"
+#include "ingest/run_metadata.h"
 #include "ingest/sidecar_placement.h"
 #include "metadata/macro_exif.h"
 #include "platform/camera_source.h"
@@ -117,7 +117,7 @@ std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& h
   e.hash = hash;
   if (!has_no_exif_by_design(r.source_path)) {
     // The run's remembered values: naming read this image already.
-    std::lock_guard<std::recursive_mutex> lock(databaseLock);
+    auto held = ctx.metadata().hold();
     MacroEnvironment& env = ctx.macro_environment();
     e.camera_serial = exif_macro_value(env, "SerialNumber", r.source_path);
     e.captured = exif_capture_datetime(env, r.source_path).value_or("");

@@ -10,7 +10,6 @@
 #include <mutex>
 
 #include "foundation/fs.h"
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
 #include "gps/tagging_list.h"
@@ -19,6 +18,7 @@
 #include "ingest/exif_times.h"
 #include "ingest/gps_phase.h"
 #include "ingest/run_ledger.h"
+#include "ingest/run_metadata.h"
 #include "ingest/sidecar_placement.h"
 #include "metadata/jpeg_xmp.h"
 
@@ -101,7 +101,7 @@ void continue_copy_change(EngineContext& ctx, CopyRef ref) {
 void merge_sidecar_into_copy(EngineContext& ctx, const std::string& jpeg,
                              std::optional<CopyRef> record, bool gps_follows) {
   // The sidecar's placement and the merge share the metadata state.
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  auto held = ctx.metadata().hold();
   const std::string sidecar = sidecar_of(jpeg);
   if (!path_exists(sidecar)) {
     if (record && gps_follows) begin_copy_change(ctx, *record, false);

@@ -5,7 +5,7 @@
 
 #include "foundation/log.h"
 #include "foundation/text.h"
-#include "ingest/run_macro_environment.h"
+#include "ingest/run_metadata.h"
 #include "ingest/sidecar_worker.h"
 #include "metadata/macro_environment.h"
 
@@ -13,7 +13,10 @@ namespace cw {
 
 EngineContext::EngineContext(EngineJob j) : job(std::move(j)) {}
 
-EngineContext::~EngineContext() = default;
+EngineContext::~EngineContext() {
+  // The sidecar thread uses the run's metadata state: it stops first.
+  sidecar_worker.reset();
+}
 
 bool EngineContext::fail(std::string_view message) {
   if (job.slot <= 7) control().set_error_flag(job.slot);
@@ -61,14 +64,11 @@ void EngineContext::progress_file_done(std::uint64_t file_size) {
   control().update_progress(job.slot, [file_size](SlotProgress& p) { p.file_done(file_size); });
 }
 
-MacroEnvironment& EngineContext::macro_environment() {
-  // The base environment (movie times in the computer's zone) is never changed: one shared
-  // instance serves every run that was given none.
-  static MacroEnvironment images_only;
-  if (!run_macro_env)
-    run_macro_env = std::make_unique<RunMacroEnvironment>(macro_env ? *macro_env : images_only,
-                                                          capture_shifts);
-  return *run_macro_env;
+RunMetadata& EngineContext::metadata() {
+  if (!metadata_) metadata_ = std::make_unique<RunMetadata>(macro_env, capture_shifts);
+  return *metadata_;
 }
+
+MacroEnvironment& EngineContext::macro_environment() { return metadata().environment(); }
 
 }  // namespace cw

@@ -34,6 +34,7 @@ namespace cw {
 class CaptureShifts;
 class Database;
 class MacroEnvironment;
+class RunMetadata;
 class SidecarWorker;
 
 // Whether every image the run took has a proven copy in every tree it was meant for.
@@ -176,14 +177,17 @@ class EngineContext : public RunContext {
   // Where the macros of names, folders and sidecars read presets, the database and notes (not
   // owned; none: nothing but the images' own values).
   MacroEnvironment* macro_env = nullptr;
-  // The environment the run's macros use: `macro_env` with the run's remembered values.
+  // The run's own metadata state (its macro environment, sidecar cache and their lock), made
+  // on first use from `macro_env` and `capture_shifts`.
+  RunMetadata& metadata();
+  // The environment the run's macros use: `macro_env` with the run's remembered values. Used
+  // holding metadata().hold().
   MacroEnvironment& macro_environment();
-  std::unique_ptr<MacroEnvironment> run_macro_env;  // made on first use
   // The first copies' sidecars prepared ahead and placed behind while the first copies are
   // made; none otherwise.
   std::unique_ptr<SidecarWorker> sidecar_worker;
   // The connection that holds the run's ingestion record (not owned; none: results are only
-  // logged). Statements on it take databaseLock.
+  // logged).
   Database* database = nullptr;
 
   // The card as the ledger records it: its volume label and file-system UUID (empty when the
@@ -204,6 +208,9 @@ class EngineContext : public RunContext {
   std::array<std::string, 3> real_roots;       // of the trees (CopyTree), once resolved
   // The line the run ends with: whether the card may be formatted, and why not.
   FormatVerdict verdict;
+
+ private:
+  std::unique_ptr<RunMetadata> metadata_;
 };
 
 }  // namespace cw

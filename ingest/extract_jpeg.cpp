@@ -1,5 +1,6 @@
 // extract_jpeg: preview choice through the camera-file reader, the new JPEG through the
-// metadata writer. Holds databaseLock throughout: the reader and writer state are shared.
+// metadata writer. Holds the run's metadata lock throughout, as the run's other readers and
+// writers of image metadata do.
 #include "ingest/extract_jpeg.h"
 
 #include <unistd.h>
@@ -10,12 +11,12 @@
 #include <vector>
 
 #include "foundation/fs.h"
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
 #include "imagefile/preview.h"
 #include "imagefile/tv_reader.h"
+#include "ingest/run_metadata.h"
 #include "ingest/staged_file.h"
 #include "metadata/jpeg_xmp.h"
 
@@ -61,7 +62,7 @@ bool find_preview(const std::string& source, std::vector<std::uint8_t>& jpeg,
 
 bool extract_jpeg(EngineContext& ctx, const std::string* raw, const std::string& target) {
   if (!ctx.extract_jpg) return true;
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  auto held = ctx.metadata().hold();
   const std::string& source = raw ? *raw : target;
   std::size_t sep = target.find_last_of("/\\");
   std::string folder = (sep == std::string::npos ? std::string(".") : target.substr(0, sep)) + "/JPEG";

@@ -13,7 +13,6 @@
 #include <mutex>
 
 #include "foundation/fs.h"
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/path_guard.h"
 #include "foundation/sysio.h"
@@ -165,7 +164,7 @@ bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
 // duplicate (`name.duplicate` set; the temporary file goes with `staged`).
 bool place_copy(EngineContext& ctx, const std::string& target, TargetName& name,
                 SourceFacts& facts, StagedFile& staged, std::string& message) {
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  std::lock_guard<std::mutex> lock(ctx.control().placement_lock());
   while (!name.duplicate) {
     if (name.exhausted) {
       ctx.report_append("\nERROR: Can't make unique name. Change file name preference.\n");

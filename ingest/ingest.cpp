@@ -15,7 +15,6 @@
 #include <thread>
 
 #include "foundation/fs.h"
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/path_guard.h"
 #include "foundation/text.h"

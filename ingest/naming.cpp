@@ -15,10 +15,10 @@
 
 #include "foundation/capture_shift.h"
 #include "foundation/fs.h"
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/path_guard.h"
 #include "foundation/text.h"
+#include "ingest/run_metadata.h"
 #include "metadata/macro.h"
 #include "metadata/macro_exif.h"
 #include "metadata/macro_environment.h"
@@ -124,7 +124,7 @@ bool make_file_name(EngineContext& ctx, ImageRecord& record, long& sequence) {
   std::string expanded;
   bool ok;
   {
-    Guard g(databaseLock);
+    auto held = ctx.metadata().hold();
     ok = macro_process_with_data(ctx.name_format, expanded,
                                  naming_inputs(ctx, record, sequence), ctx.macro_environment());
   }
@@ -148,8 +148,11 @@ bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
     ++skip;
   spec.append(format, skip);
 
+  // The batch's runs share the number ranges: the partition is counted, chosen and taken in
+  // one hold of their lock.
   NumberRangeState& ranges = ctx.control().number_ranges();
-  Guard g(databaseLock);
+  auto held = ctx.metadata().hold();
+  Guard ranges_held(ranges.mutex);
   MacroInputs in = naming_inputs(ctx, record, sequence);
   // The expansion is split into folders at both slashes (a format may be written with either);
   // a card's name holding a backslash stays one name, cleaned as its other refused characters.

@@ -5,7 +5,8 @@
 // number-range folder (ingest/number_range.h).
 //
 // Naming runs image by image in list order while the run holds the order gate's ticket. The
-// sequence number comes from the slot records, the expansions run under databaseLock.
+// sequence number comes from the slot records, the expansions run holding the run's metadata
+// lock.
 #pragma once
 
 #include <string>

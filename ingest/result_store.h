@@ -10,7 +10,7 @@ namespace cw {
 class EngineContext;
 
 // Appends `text` to the result of the run's ingestion record (joined to earlier texts by
-// " / ") and writes it to the run log; holds databaseLock for the statement.
+// " / ") and writes it to the run log.
 void store_ingestion_result(EngineContext& ctx, const std::string& text);
 
 }  // namespace cw

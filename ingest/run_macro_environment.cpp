@@ -14,16 +14,21 @@ std::optional<std::string> RunMacroEnvironment::database_value(const DatabaseLoo
 }
 
 const ExifPairs* RunMacroEnvironment::remembered(const std::string& path) {
-  if (auto it = images_.find(path); it != images_.end()) return &it->second;
+  if (auto it = images_.find(path); it != images_.end()) return it->second ? &*it->second : nullptr;
+  if (images_.size() >= kMaxImages) images_.clear();
+  // Read afresh, not through the base's own cache: the base is the session's, which other
+  // runs use too. An unreadable image is remembered as such (its failure is logged once).
   ExifPairs pairs;
-  if (!base_.image_exif(path, pairs)) return nullptr;
+  if (!base_.read_image_exif(path, pairs)) {
+    images_.emplace(path, std::nullopt);
+    return nullptr;
+  }
   if (shifts_)
     if (const std::optional<CaptureShift> shift = shifts_->find(path); shift && shift->recorded)
       for (auto& [name, value] : pairs)
         if (name == "DateTimeOriginal" || name == "DateTimeDigitized" || name == "DateTimeChanged")
           value = shift_exif_date(value, shift->recorded);
-  if (images_.size() >= kMaxImages) images_.clear();
-  return &images_.emplace(path, std::move(pairs)).first->second;
+  return &*images_.emplace(path, std::move(pairs)).first->second;
 }
 
 bool RunMacroEnvironment::image_exif(const std::string& path, ExifPairs& pairs) {

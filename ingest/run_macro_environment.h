@@ -44,6 +44,7 @@ class RunMacroEnvironment : public MacroEnvironment {
 
  private:
   // The remembered pairs of a readable image (read now if need be); null when unreadable.
+  // Images are read through the base's read_image_exif.
   const ExifPairs* remembered(const std::string& path);
 
   // Images remembered at most; a larger card starts over (its images are named in order, so
@@ -53,7 +54,8 @@ class RunMacroEnvironment : public MacroEnvironment {
   MacroEnvironment& base_;
   const CaptureShifts* shifts_;
   std::map<std::string, std::optional<std::string>> values_;  // by query text
-  std::unordered_map<std::string, ExifPairs> images_;          // by path; readable images only
+  // By path; none for an image that cannot be read.
+  std::unordered_map<std::string, std::optional<ExifPairs>> images_;
 };
 
 }  // namespace cw

@@ -8,7 +8,6 @@
 #include <mutex>
 
 #include "foundation/fs.h"
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/content_hash.h"
 #include "foundation/path_guard.h"
@@ -24,6 +23,7 @@
 #include "ingest/exif_times.h"
 #include "ingest/gps_phase.h"
 #include "ingest/run_ledger.h"
+#include "ingest/run_metadata.h"
 #include "ingest/sidecar_placement.h"
 #include "ingest/sidecar_worker.h"
 #include "ingest/unique_target.h"
@@ -237,7 +237,7 @@ bool copy_unchanged(EngineContext& ctx, const std::string& file, const std::stri
     return false;
   const ImageRecord* r = image.record;
   const std::string date = r ? sidecar_date_text(r->capture_time()) : std::string();
-  std::lock_guard<std::recursive_mutex> lock(databaseLock);
+  auto held = ctx.metadata().hold();
   return create_sidecar(ctx, file, r ? &r->base_name : nullptr, r ? &date : nullptr,
                         r ? &r->number_text : nullptr, false, target);
 }

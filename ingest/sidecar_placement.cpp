@@ -18,7 +18,6 @@
 #include <string_view>
 
 #include "foundation/fs.h"
-#include "foundation/locks.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
@@ -27,6 +26,7 @@
 #include "ingest/copy_io.h"
 #include "ingest/format_verdict.h"
 #include "ingest/run_ledger.h"
+#include "ingest/run_metadata.h"
 #include "ingest/staged_file.h"
 #include "metadata/sidecar.h"
 #include "platform/paths.h"
@@ -180,10 +180,11 @@ void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
       std::string text, message;
       bool built;
       {
-        std::lock_guard<std::recursive_mutex> lock(databaseLock);
+        RunMetadata& metadata = ctx.metadata();
+        auto held = metadata.hold();
         built = sidecar_text(ctx.sidecar_template, ctx.raw_settings_path, r.base_name, date,
-                             r.number_text, r.source_path, ctx.macro_environment(), text,
-                             message);
+                             r.number_text, r.source_path, metadata.environment(),
+                             metadata.sidecars(), text, message);
       }
       if (!built) {
         placed.target = target;
@@ -312,10 +313,12 @@ bool place_sidecar(EngineContext& ctx, const std::string& source, const std::str
     msg = std::move(prepared->message);
     built = prepared->ok;
   } else {
-    std::lock_guard<std::recursive_mutex> lock(databaseLock);
+    RunMetadata& metadata = ctx.metadata();
+    auto held = metadata.hold();
     built = sidecar_text(ctx.sidecar_template, ctx.raw_settings_path,
                          base_name ? *base_name : none, date_text ? *date_text : none,
-                         number_text ? *number_text : none, source, ctx.macro_environment(),
+                         number_text ? *number_text : none, source, metadata.environment(),
+                         metadata.sidecars(),
                          text, msg);
   }
   if (!built) return ctx.fail(text_with_path(msg, target_sidecar));

@@ -1,7 +1,7 @@
 // Sidecar placement: every copied image may get an XMP sidecar beside it (same name, extension
 // "xmp"). A sidecar the card already holds is copied with the image; otherwise one is built
-// from the metadata template and develop settings of the run (holding databaseLock while it
-// expands them), for the first copy of every image and, in copy-only mode, for every file the
+// from the metadata template and develop settings of the run (holding the run's metadata lock
+// while it expands them), for the first copy of every image and, in copy-only mode, for every file the
 // second copy copies unchanged.
 //
 // Which files have a sidecar name: those with an extension of exactly three characters, and
@@ -52,8 +52,8 @@ SidecarPlacement place_sidecar_text(const std::string& folder, const std::string
 // Logs what placing a first copy's sidecar came to, or reports its failure: false after fail.
 bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_copy);
 // Waits for the sidecars the run's SidecarWorker is placing and notes each in its order:
-// false when one failed (reported). Never called holding databaseLock: the thread may need it
-// to finish what it is preparing.
+// false when one failed (reported). Never called holding the run's metadata lock: the thread
+// may need it to finish what it is preparing.
 bool settle_sidecars(EngineContext& ctx);
 
 // True when a file named `path` has a sidecar name: its extension has three characters, or is

@@ -5,8 +5,8 @@
 #include <new>
 #include <system_error>
 
-#include "foundation/locks.h"
 #include "ingest/engine_context.h"
+#include "ingest/run_metadata.h"
 #include "ingest/sidecar_placement.h"
 #include "metadata/sidecar.h"
 
@@ -23,7 +23,7 @@ std::string sidecar_date_text(std::time_t when) {
 SidecarWorker::SidecarWorker(EngineContext& ctx)
     : template_path_(ctx.sidecar_template),
       settings_path_(ctx.raw_settings_path),
-      env_(ctx.macro_environment()) {
+      metadata_(ctx.metadata()) {
   inputs_.reserve(ctx.images.size());
   for (const ImageRecord& r : ctx.images)
     inputs_.push_back({r.source_path, r.base_name, sidecar_date_text(r.capture_time()), r.number_text});
@@ -85,10 +85,11 @@ PreparedSidecar SidecarWorker::prepare(const Input& in) const {
   p.source = in.source;
   p.source_sidecar = existing_source_sidecar(in.source);
   if (!p.source_sidecar && (!template_path_.empty() || !settings_path_.empty())) {
-    std::lock_guard<std::recursive_mutex> lock(databaseLock);
+    auto held = metadata_.hold();
     p.built = true;
     p.ok = sidecar_text(template_path_, settings_path_, in.base_name, in.date_text,
-                        in.number_text, in.source, env_, p.text, p.message);
+                        in.number_text, in.source, metadata_.environment(),
+                        metadata_.sidecars(), p.text, p.message);
   }
   return p;
 }

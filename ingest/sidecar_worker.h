@@ -21,7 +21,7 @@
 namespace cw {
 
 class EngineContext;
-class MacroEnvironment;
+class RunMetadata;
 
 // What create_sidecar needs to know of a first copy's sidecar before its copy is placed.
 struct PreparedSidecar {
@@ -44,8 +44,8 @@ struct SidecarPlacement {
 
 class SidecarWorker {
  public:
-  // Starts preparing the sidecars of `ctx.images` in their order; the run's macro environment
-  // is used holding databaseLock, as every other user does.
+  // Starts preparing the sidecars of `ctx.images` in their order; the run's metadata state is
+  // used holding its lock, as every other user does.
   explicit SidecarWorker(EngineContext& ctx);
   // Stops the thread once the sidecars queued for placing are placed (what it prepared is
   // dropped; placements not settled are not noted).
@@ -76,12 +76,12 @@ class SidecarWorker {
   PreparedSidecar prepare(const Input& in) const;
 
   // How far the thread may run ahead of the copying. Small, it bounds the texts held at once
-  // and keeps the thread from holding databaseLock through a long stretch in which the copying
-  // needs it too (the lock favours whoever holds it last).
+  // and keeps the thread from holding the run's metadata lock through a long stretch in which
+  // the copying needs it too (the lock favours whoever holds it last).
   static constexpr std::size_t kAhead = 4;
 
   const std::string template_path_, settings_path_;
-  MacroEnvironment& env_;
+  RunMetadata& metadata_;
   std::vector<Input> inputs_;
   std::mutex mutex_;
   // The copying took a sidecar or queued one to place, or the thread is to stop.

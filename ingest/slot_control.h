@@ -70,6 +70,10 @@ class SlotControl {
   virtual OrderGate& order_gate() = 0;
   // The batch's number-range data, shared by all its runs (it has its own lock).
   virtual NumberRangeState& number_ranges() = 0;
+  // Held while a run moves a copy to its unique name: the batch's runs may copy into the same
+  // folders, and on a file system that cannot refuse to replace a name there is a moment
+  // between looking at a name and taking it.
+  virtual std::mutex& placement_lock() = 0;
   // The disc-burning lists as they are now, and the rename of one entry (number ranges).
   virtual std::vector<std::string> burn_folders_snapshot(BurnList list) = 0;
   virtual void rename_burn_folder(BurnList list, const std::string& from,
@@ -104,6 +108,7 @@ class SlotBook : public SlotControl {
   void request_auto_eject(int slot) override;
   OrderGate& order_gate() override { return gate_; }
   NumberRangeState& number_ranges() override { return ranges_; }
+  std::mutex& placement_lock() override { return placing_; }
   std::vector<std::string> burn_folders_snapshot(BurnList list) override;
   void rename_burn_folder(BurnList list, const std::string& from, const std::string& to) override;
 
@@ -123,6 +128,7 @@ class SlotBook : public SlotControl {
   std::vector<std::string> pre_folders_;
   NumberRangeState ranges_;
   OrderGate gate_;
+  std::mutex placing_;
 };
 
 // One slot (index 0) and nothing else to wait for.

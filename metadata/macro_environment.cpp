@@ -84,7 +84,17 @@ bool MemoryMacroEnvironment::image_exif(const std::string& path, ExifPairs& pair
     pairs = it->second;
     return true;
   }
-  if (images_from_reader) return cached_image_exif(path, pairs, video_times_local);
+  if (images_from_reader) return MacroEnvironment::image_exif(path, pairs);
+  return false;
+}
+
+bool MemoryMacroEnvironment::read_image_exif(const std::string& path, ExifPairs& pairs) {
+  auto it = images.find(path);
+  if (it != images.end()) {
+    pairs = it->second;
+    return true;
+  }
+  if (images_from_reader) return MacroEnvironment::read_image_exif(path, pairs);
   return false;
 }
 

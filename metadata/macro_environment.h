@@ -4,11 +4,14 @@
 // The expander reaches all of these through MacroEnvironment so that it does not depend on
 // the preset, database or front-end code, and so that tests and the laboratory can hand it
 // values of their own. The base class finds nothing (no properties, IPTC presets not loaded,
-// no database rows, empty notes) except EXIF values, which it reads through the process-wide
-// cached image reader (macro_exif.h). MemoryMacroEnvironment holds its values in plain maps.
+// no database rows, empty notes) except EXIF values, which it reads from the image files and
+// keeps for the last image read (macro_exif.h). MemoryMacroEnvironment holds its values in
+// plain maps.
 #pragma once
 
+#include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,6 +51,29 @@ struct DatabaseLookup {
 // The (name, value) text pairs the image reader records for the EXIF macro tags, in file order.
 using ExifPairs = std::vector<std::pair<std::string, std::string>>;
 
+// The pairs of the last image read, kept for the many values asked of one image in a row.
+// Reading another image replaces it; an unreadable image is remembered as such, so its
+// failure is read (and logged) once however many values are asked of it. The pairs are those
+// read with the movie-time setting asked for. Thread-safe.
+class LastImageExif {
+ public:
+  using Reader = std::function<bool(const std::string& path, ExifPairs& pairs)>;
+  // The pairs of `path`: the kept ones when it is the image last read with this setting,
+  // else what `read` gives (then kept). A file that has no EXIF by design is never read.
+  bool pairs_of(const std::string& path, bool video_times_local, ExifPairs& pairs,
+                const Reader& read);
+  // Forgets the image (a changed file on disk).
+  void forget();
+
+ private:
+  std::mutex mutex_;
+  bool valid_ = false;
+  bool readable_ = false;  // with `valid_`: false when the image could not be read
+  std::string path_;
+  bool video_times_local_ = false;  // the reading setting the pairs were read with
+  ExifPairs pairs_;
+};
+
 class MacroEnvironment {
  public:
   virtual ~MacroEnvironment() = default;
@@ -65,8 +91,11 @@ class MacroEnvironment {
   // The text of the main window's notes field at this moment.
   virtual std::string notes_text();
   // The recorded EXIF pairs of the image at `path`; false when the image cannot be read.
-  // The base reads through the process-wide cached reader.
+  // The base keeps the last image read_image_exif read (each environment its own).
   virtual bool image_exif(const std::string& path, ExifPairs& pairs);
+  // The pairs read afresh, kept nowhere: the base reads the file (read_image_exif_logged).
+  // An environment that keeps images of its own reads through this one.
+  virtual bool read_image_exif(const std::string& path, ExifPairs& pairs);
   // One recorded EXIF value of the image at `path`, the name compared without regard to case:
   // empty when the image records none, nothing when the image cannot be read. The base
   // searches what image_exif gives.
@@ -77,6 +106,9 @@ class MacroEnvironment {
   // else in the computer's zone. The session sets it from the preference "VideoTimesLocal"
   // (or --video-times-local); every reader of EXIF values the environment makes takes it.
   bool video_times_local = false;
+
+ private:
+  LastImageExif last_image_;
 };
 
 // Values held in memory: the laboratory on the command line, tests and the fuzz target.
@@ -89,6 +121,7 @@ class MemoryMacroEnvironment : public MacroEnvironment {
   std::optional<std::string> database_value(const DatabaseLookup& lookup) override;
   std::string notes_text() override { return notes; }
   bool image_exif(const std::string& path, ExifPairs& pairs) override;
+  bool read_image_exif(const std::string& path, ExifPairs& pairs) override;
 
   // Keys are stored lowered (property names compare without regard to case).
   void set_master(std::string_view name, PresetValue value);
@@ -101,7 +134,7 @@ class MemoryMacroEnvironment : public MacroEnvironment {
   std::map<std::string, PresetValue> iptc[3];
   std::map<std::string, std::string> database;  // keyed by DatabaseLookup::sql()
   std::string notes;
-  // Images by path; when `images_from_reader` is set, paths not listed go to the cached reader.
+  // Images by path; when `images_from_reader` is set, paths not listed are read from the files.
   std::map<std::string, ExifPairs> images;
   bool images_from_reader = false;
 };

@@ -1,4 +1,4 @@
-// EXIF values for macros and the process-wide cached image reader.
+// EXIF values for macros and the cache of the last image read.
 #include "metadata/macro_exif.h"
 
 #include <strings.h>
@@ -69,26 +69,10 @@ bool is_exif_macro_name(std::string_view name) {
 
 namespace {
 
-// The last image read. One per process: the many EXIF macros of one name, folder and sidecar
-// all ask for the same image in a row.
-struct ImageCache {
-  std::mutex mutex;
-  bool valid = false;
-  bool readable = false;  // with `valid`: false when the image could not be read
-  std::string path;
-  bool video_times_local = false;  // the reading setting the pairs were read with
-  ExifPairs pairs;
-};
-
 // Video and sound formats of cameras and recorders the reader does not read (it reads MOV,
 // MP4, M4V, 3GP, INSV and AVCHD's MTS and M2TS).
 const char* const kNoExifExtensions[] = {"AVI", "MPG", "MPEG", "WMV", "MKV", "WAV", "MP3",
                                          "M4A", "AAC", "WMA", "OGG", "FLAC", "AIF", "AIFF"};
-
-ImageCache& image_cache() {
-  static ImageCache cache;
-  return cache;
-}
 
 }  // namespace
 
@@ -106,15 +90,6 @@ bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::stri
   return true;
 }
 
-void forget_cached_image() {
-  ImageCache& c = image_cache();
-  std::lock_guard<std::mutex> hold(c.mutex);
-  c.valid = false;
-  c.readable = false;
-  c.path.clear();
-  c.video_times_local = false;
-  c.pairs.clear();
-}
 
 bool has_no_exif_by_design(std::string_view path) {
   const std::size_t dot = path.rfind('.');
@@ -125,28 +100,49 @@ bool has_no_exif_by_design(std::string_view path) {
   return false;
 }
 
-bool cached_image_exif(const std::string& path, ExifPairs& pairs, bool video_times_local) {
+bool read_image_exif_logged(const std::string& path, ExifPairs& pairs, bool video_times_local) {
+  pairs.clear();
   if (has_no_exif_by_design(path)) return false;
-  ImageCache& c = image_cache();
-  std::lock_guard<std::mutex> hold(c.mutex);
-  if (!c.valid || c.path != path || c.video_times_local != video_times_local) {
-    c.valid = true;
-    c.path = path;
-    c.video_times_local = video_times_local;
-    c.pairs.clear();
-    std::string message;
-    c.readable = read_image_macro_pairs(path, c.pairs, message, video_times_local);
-    if (!c.readable) {
-      c.pairs.clear();
-      log_printf("Failed to open image file: %s (%s)", message.c_str(), path.c_str());
-    }
+  std::string message;
+  if (read_image_macro_pairs(path, pairs, message, video_times_local)) return true;
+  pairs.clear();
+  log_printf("Failed to open image file: %s (%s)", message.c_str(), path.c_str());
+  return false;
+}
+
+bool LastImageExif::pairs_of(const std::string& path, bool video_times_local, ExifPairs& pairs,
+                             const Reader& read) {
+  if (has_no_exif_by_design(path)) return false;
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (!valid_ || path_ != path || video_times_local_ != video_times_local) {
+    valid_ = true;
+    path_ = path;
+    video_times_local_ = video_times_local;
+    readable_ = read(path, pairs_);
+    if (!readable_) pairs_.clear();
   }
-  pairs = c.pairs;
-  return c.readable;
+  pairs = pairs_;
+  return readable_;
+}
+
+void LastImageExif::forget() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  valid_ = false;
+  readable_ = false;
+  path_.clear();
+  video_times_local_ = false;
+  pairs_.clear();
+}
+
+bool MacroEnvironment::read_image_exif(const std::string& path, ExifPairs& pairs) {
+  return read_image_exif_logged(path, pairs, video_times_local);
 }
 
 bool MacroEnvironment::image_exif(const std::string& path, ExifPairs& pairs) {
-  return cached_image_exif(path, pairs, video_times_local);
+  return last_image_.pairs_of(path, video_times_local, pairs,
+                              [this](const std::string& p, ExifPairs& out) {
+                                return read_image_exif(p, out);
+                              });
 }
 
 std::optional<std::string> exif_pair_value(const ExifPairs& pairs, std::string_view name) {

@@ -1,8 +1,8 @@
 // EXIF values for macros: the EXIF macro names, the lookup of one value of an image, the
-// capture date/time, and the process-wide cached image reader behind them.
+// capture date/time, and the cache of the last image read behind them.
 //
 // The cache keeps the pairs of the last image the reader (imagefile/) read, so that the many
-// EXIF macros of one image name parse the file once.
+// EXIF macros of one image name parse the file once. Each macro environment keeps its own.
 #pragma once
 
 #include <cstdint>
@@ -37,17 +37,14 @@ bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::stri
 // times without a word in the log for each.
 bool has_no_exif_by_design(std::string_view path);
 
-// The pairs of the image at `path` through the process-wide cache. Reading another image
-// replaces the cached one; a failure logs "Failed to open image file: %s (%s)" once for that
-// image, however many values are asked of it, and nothing for a file that has no EXIF by
-// design. The pairs are those read with the given movie-time setting. Thread-safe.
-// (`cardwright exif` shows an image's pairs.)
-bool cached_image_exif(const std::string& path, ExifPairs& pairs, bool video_times_local = false);
+// The pairs of the image at `path`, read afresh with the given movie-time setting. A failure
+// logs "Failed to open image file: %s (%s)"; a file that has no EXIF by design gives false
+// and logs nothing. (`cardwright exif` shows an image's pairs.)
+bool read_image_exif_logged(const std::string& path, ExifPairs& pairs, bool video_times_local);
+
 // The value of the pair named `name` (compared without regard to case); empty when there is
 // none.
 std::optional<std::string> exif_pair_value(const ExifPairs& pairs, std::string_view name);
-// Forgets the cached image (tests; a changed file on disk).
-void forget_cached_image();
 
 // The EXIF value named `name` of the image at `path` (none: no image; the lowered name in
 // square brackets comes back). Names: the EXIF macro names, "datetime" for DateTimeOriginal,

@@ -180,33 +180,15 @@ void walk_settings(const std::vector<std::string>& tokens, std::string& rdf) {
   }
 }
 
-// ---- Settings cache ------------------------------------------------------------------------
+// ---- Template cache ------------------------------------------------------------------------
 
-struct CrsCache {
-  std::optional<std::string> path;
-  std::string block;
-};
-
-CrsCache& crs_cache() {
-  static CrsCache cache;
-  return cache;
-}
-
-// The template as copy_template last made it: a card's images all take the same one, which is
-// read again only when the file or the settings block changes.
-struct TemplateCache {
-  std::string path, crs_block, document;
-  struct timespec modified {};
-  off_t size = -1;
-  bool matches(const std::string& p, const std::string& crs, const struct stat& st) const {
-    return size == st.st_size && modified.tv_sec == st.st_mtim.tv_sec &&
-           modified.tv_nsec == st.st_mtim.tv_nsec && path == p && crs_block == crs;
-  }
-};
-
-TemplateCache& template_cache() {
-  static TemplateCache cache;
-  return cache;
+// The kept template is the one at `path`, unchanged, made with this settings block.
+bool template_matches(const SidecarCache& cache, const std::string& path, const std::string& crs,
+                      const struct stat& st) {
+  return cache.template_size == st.st_size &&
+         cache.template_modified.tv_sec == st.st_mtim.tv_sec &&
+         cache.template_modified.tv_nsec == st.st_mtim.tv_nsec && cache.template_path == path &&
+         cache.template_settings_block == crs;
 }
 
 // ---- Template copy -------------------------------------------------------------------------
@@ -319,10 +301,12 @@ bool get_Lightroom(std::FILE* in, std::string& rdf, std::string& msg) {
   return true;
 }
 
-std::optional<std::string> get_rdf_crs(const std::string& path_CRDefaults, std::string& msg) {
-  CrsCache& cache = crs_cache();
-  if (cache.path && *cache.path == path_CRDefaults) return cache.block;
-  cache = CrsCache{};
+std::optional<std::string> get_rdf_crs(SidecarCache& cache, const std::string& path_CRDefaults,
+                                       std::string& msg) {
+  if (cache.settings_path && *cache.settings_path == path_CRDefaults)
+    return cache.settings_block;
+  cache.settings_path.reset();
+  cache.settings_block.clear();
   std::string block;
   if (!path_CRDefaults.empty()) {
     block = "<!-- Camera Raw Settings inserted by CardwrightPro from file " + path_CRDefaults +
@@ -341,12 +325,10 @@ std::optional<std::string> get_rdf_crs(const std::string& path_CRDefaults, std::
       return std::nullopt;
     }
   }
-  cache.path = path_CRDefaults;
-  cache.block = block;
+  cache.settings_path = path_CRDefaults;
+  cache.settings_block = block;
   return block;
 }
-
-void forget_rdf_crs() { crs_cache() = CrsCache{}; }
 
 bool convert_to_UTF8(std::string_view processed, std::string& processedUTF8, std::string& msg) {
   try {
@@ -370,28 +352,34 @@ bool convert_to_UTF8(std::string_view processed, std::string& processedUTF8, std
 bool sidecar_text(const std::string& path_template, const std::string& path_CRDefaults,
                   const std::string& cur_filename, const std::string& cur_datetime,
                   const std::string& cur_sequence, const std::string& cur_path,
-                  MacroEnvironment& env, std::string& utf8, std::string& msg) {
+                  MacroEnvironment& env, SidecarCache& cache, std::string& utf8,
+                  std::string& msg) {
   utf8.clear();
   if (path_template.empty() && path_CRDefaults.empty()) return true;
 
-  std::optional<std::string> crs_block = get_rdf_crs(path_CRDefaults, msg);
+  std::optional<std::string> crs_block = get_rdf_crs(cache, path_CRDefaults, msg);
   if (!crs_block) return false;
 
   std::string document;
   if (!path_template.empty()) {
-    TemplateCache& cache = template_cache();
     struct stat st {};
     const bool known = ::stat(path_template.c_str(), &st) == 0;
-    if (known && cache.matches(path_template, *crs_block, st)) {
-      document = cache.document;
+    if (known && template_matches(cache, path_template, *crs_block, st)) {
+      document = cache.template_document;
     } else {
-      cache.size = -1;
+      cache.template_size = -1;
       FilePtr in(std::fopen(path_template.c_str(), "r"));
       if (!in) return SIDECAR_FAIL(msg, "can't open metadata template");
       if (!copy_template(in.get(), *crs_block, document, msg)) return false;
       document += "<!-- XMP sidecar constructed by CardwrightPro from template: " + path_template +
                   " -->\n";
-      if (known) cache = {path_template, *crs_block, document, st.st_mtim, st.st_size};
+      if (known) {
+        cache.template_path = path_template;
+        cache.template_settings_block = *crs_block;
+        cache.template_document = document;
+        cache.template_modified = st.st_mtim;
+        cache.template_size = st.st_size;
+      }
     }
   } else {
     if (crs_block->empty()) return true;
@@ -421,12 +409,12 @@ bool sidecar_text(const std::string& path_template, const std::string& path_CRDe
 bool sidecar_from_template(const std::string& path_template, const std::string& path_CRDefaults,
                            const std::string& path_new_sidecar, const std::string& cur_filename,
                            const std::string& cur_datetime, const std::string& cur_sequence,
-                           const std::string& cur_path, MacroEnvironment& env, std::string& msg,
-                           bool& wanted) {
+                           const std::string& cur_path, MacroEnvironment& env,
+                           SidecarCache& cache, std::string& msg, bool& wanted) {
   wanted = !(path_template.empty() && path_CRDefaults.empty());
   std::string utf8;
   if (!sidecar_text(path_template, path_CRDefaults, cur_filename, cur_datetime, cur_sequence,
-                    cur_path, env, utf8, msg))
+                    cur_path, env, cache, utf8, msg))
     return false;
   // No text (nothing wanted, or a settings file whose block is empty): nothing is written.
   if (utf8.empty()) return true;

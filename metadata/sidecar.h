@@ -7,12 +7,15 @@
 // Files are read line by line: CR, LF or CRLF end a line, each line is kept with a single
 // line feed, and a line longer than kSidecarLineMax characters is an error.
 //
-// The settings block of the last develop-settings path is cached for the process, as is the
-// last template (until its file changes), and the macro expander keeps process-wide state too:
-// callers hold the database lock while they build a sidecar, so no two builds overlap.
+// The settings block of the last develop-settings path is kept in the caller's SidecarCache, as
+// is the last template (until its file changes): a run keeps one for all its images. A cache is
+// used by one build at a time; its owner says how (a run holds its metadata lock).
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
+#include <ctime>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -32,14 +35,27 @@ inline constexpr const char* kSidecarNumberRange = "[numberrange not available]"
 // Namespace of the raw-development settings.
 inline constexpr const char* kCrsNamespace = "http://ns.adobe.com/camera-raw-settings/1.0/";
 
+// What building sidecars keeps between images: the settings block of the last develop-settings
+// path, and the template as copy_template last made it (a card's images all take the same one,
+// which is read again only when the file or the settings block changes).
+struct SidecarCache {
+  std::optional<std::string> settings_path;  // none: no block kept
+  std::string settings_block;
+  std::string template_path, template_settings_block, template_document;
+  struct timespec template_modified {};
+  off_t template_size = -1;  // -1: no template kept
+};
+
 // The text of a sidecar built from the template and the develop-settings file (either may be
 // empty), in UTF-8: empty when both are empty, and when only a settings file whose block is
 // empty is given. On false, `msg` holds the failure. Macros read presets, vocabulary,
-// database and EXIF values through `env`.
+// database and EXIF values through `env`; the settings block and the template are kept in
+// `cache`.
 bool sidecar_text(const std::string& path_template, const std::string& path_CRDefaults,
                   const std::string& cur_filename, const std::string& cur_datetime,
                   const std::string& cur_sequence, const std::string& cur_path,
-                  MacroEnvironment& env, std::string& utf8, std::string& msg);
+                  MacroEnvironment& env, SidecarCache& cache, std::string& utf8,
+                  std::string& msg);
 
 // Builds the sidecar at `path_new_sidecar` from the template and the develop-settings file
 // (either may be empty). `wanted` is false when both are empty: then nothing is written and
@@ -49,15 +65,14 @@ bool sidecar_text(const std::string& path_template, const std::string& path_CRDe
 bool sidecar_from_template(const std::string& path_template, const std::string& path_CRDefaults,
                            const std::string& path_new_sidecar, const std::string& cur_filename,
                            const std::string& cur_datetime, const std::string& cur_sequence,
-                           const std::string& cur_path, MacroEnvironment& env, std::string& msg,
-                           bool& wanted);
+                           const std::string& cur_path, MacroEnvironment& env,
+                           SidecarCache& cache, std::string& msg, bool& wanted);
 
 // The settings description built from a develop-settings file, led by a comment naming the
 // file; empty for an empty path; nothing (with `msg` set) on failure. The last path's block
-// is cached: asking again for it reads nothing.
-std::optional<std::string> get_rdf_crs(const std::string& path_CRDefaults, std::string& msg);
-// Forgets the cached block (tests, and a settings file edited while the program runs).
-void forget_rdf_crs();
+// is kept in `cache`: asking again for it reads nothing.
+std::optional<std::string> get_rdf_crs(SidecarCache& cache, const std::string& path_CRDefaults,
+                                       std::string& msg);
 
 // Appends to `rdf` the crs: description of a Camera Raw defaults XMP: from the line that
 // starts "xmlns:crs=" to the first "</rdf:Description>" line, under a description head.

@@ -11,11 +11,9 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
-#include <mutex>
 #include <utility>
 
 #include "control/app_session.h"
-#include "foundation/locks.h"
 #include "metadata/examine.h"
 #include "metadata/macro_settings_env.h"
 #include "settings/preferences.h"
@@ -80,8 +78,6 @@ void ExamineDialog::examine(const QString& path) {
   run_in_background(
       this,
       [env, file = path.toStdString()] {
-        // The macro expander's state and the presets it reads are shared with ingestions.
-        std::lock_guard<std::recursive_mutex> hold(databaseLock);
         bool understood = false;
         std::string report = examination_report(file, *env, &understood);
         return std::make_pair(std::move(report), understood);

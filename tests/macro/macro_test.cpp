@@ -262,20 +262,21 @@ TEST_F(MacroTest, RetiredMacrosShowTheirMessageOnce) {
 
 TEST(MacroExifCache, ReadsEachImageOnceUntilAnotherIsAsked) {
   TempDir dir;
+  MacroEnvironment env;
   const std::string a = dir / "a.jpg", b = dir / "b.jpg";
   write_file(a, fixtures::make_jpeg("2024:05:17 10:20:30"));
   write_file(b, fixtures::make_jpeg("2023:01:02 03:04:05"));
-  EXPECT_EQ(exif_macro_value("DateTimeOriginal", a), "20240517_102030");
+  EXPECT_EQ(exif_macro_value(env, "DateTimeOriginal", a), "20240517_102030");
   // The same image again comes from the cache, even when the file changed meanwhile.
   write_file(a, fixtures::make_jpeg("2025:12:31 23:59:58"));
-  EXPECT_EQ(exif_macro_value("datetimeoriginal", a), "20240517_102030");
-  EXPECT_EQ(exif_macro_value("DateTimeOriginal", b), "20230102_030405");
-  EXPECT_EQ(exif_macro_value("DateTimeOriginal", a), "20251231_235958");
+  EXPECT_EQ(exif_macro_value(env, "datetimeoriginal", a), "20240517_102030");
+  EXPECT_EQ(exif_macro_value(env, "DateTimeOriginal", b), "20230102_030405");
+  EXPECT_EQ(exif_macro_value(env, "DateTimeOriginal", a), "20251231_235958");
   // A file the reader cannot read gives nothing and forgets the cached image.
   write_file(dir / "bad.jpg", "not an image");
-  EXPECT_EQ(exif_macro_value("DateTimeOriginal", dir / "bad.jpg"), "");
+  EXPECT_EQ(exif_macro_value(env, "DateTimeOriginal", dir / "bad.jpg"), "");
   write_file(b, fixtures::make_jpeg("2022:02:02 02:02:02"));
-  EXPECT_EQ(exif_macro_value("DateTimeOriginal", b), "20220202_020202");
+  EXPECT_EQ(exif_macro_value(env, "DateTimeOriginal", b), "20220202_020202");
 }
 
 // A movie's header time (UTC) read with the environment's setting; the cache does not give

@@ -20,7 +20,6 @@ TEST(SidecarCorpus, ShippedTemplateWithPresetsReadsBack) {
   CW_REQUIRE_CORPUS(corpus);
   if (!test::have_program("exiftool") || !test::have_program("xmllint"))
     GTEST_SKIP() << "exiftool or xmllint not installed";
-  forget_rdf_crs();
   test::TempDir dir;
   fs::create_directories(dir / "card");
   fs::create_directories(dir / "out");

@@ -20,12 +20,10 @@ using ::testing::Not;
 
 class SidecarTest : public ::testing::Test {
  protected:
-  void SetUp() override { forget_rdf_crs(); }
-
   // Builds a sidecar from the given template and settings paths; returns success.
   bool build(const std::string& tmpl, const std::string& settings, const std::string& out) {
     return sidecar_from_template(tmpl, settings, out, "IMG_0001", "20260314_091502", "0042",
-                                 dir / "IMG_0001.CR2", env, msg, wanted);
+                                 dir / "IMG_0001.CR2", env, cache, msg, wanted);
   }
   // Why building failed; "<built>" when it did not.
   std::string failure(const std::string& tmpl, const std::string& settings,
@@ -39,6 +37,7 @@ class SidecarTest : public ::testing::Test {
 
   test::TempDir dir;
   MemoryMacroEnvironment env;
+  SidecarCache cache;
   std::string msg;
   bool wanted = false;
 };
@@ -146,7 +145,7 @@ TEST_F(SidecarTest, FailuresNameTheirCause) {
 
 TEST_F(SidecarTest, DevelopPresetBecomesSettingsElements) {
   const std::string path = write("Warm Portrait.lrtemplate", test::kDevelopPreset);
-  std::optional<std::string> block = get_rdf_crs(path, msg);
+  std::optional<std::string> block = get_rdf_crs(cache, path, msg);
   ASSERT_TRUE(block) << msg;
   const std::string& b = *block;
   EXPECT_THAT(b, HasSubstr("<rdf:Description rdf:about=\"\"\n    xmlns:crs=\"" +
@@ -161,17 +160,17 @@ TEST_F(SidecarTest, DevelopPresetBecomesSettingsElements) {
 
   // The block is cached by path: a second request reads nothing.
   std::filesystem::remove(path);
-  std::optional<std::string> again = get_rdf_crs(path, msg);
+  std::optional<std::string> again = get_rdf_crs(cache, path, msg);
   ASSERT_TRUE(again);
   EXPECT_EQ(*again, b);
   // Another path replaces the cache.
-  EXPECT_TRUE(get_rdf_crs("", msg));
-  EXPECT_FALSE(get_rdf_crs(path, msg));
+  EXPECT_TRUE(get_rdf_crs(cache, "", msg));
+  EXPECT_FALSE(get_rdf_crs(cache, path, msg));
 }
 
 TEST_F(SidecarTest, RawDefaultsCopiedFromTheirDescription) {
   const std::string path = write("Studio.xmp", test::kRawDefaultsXmp);
-  std::optional<std::string> block = get_rdf_crs(path, msg);
+  std::optional<std::string> block = get_rdf_crs(cache, path, msg);
   ASSERT_TRUE(block) << msg;
   // The file's lines from the namespace to the description's end, CRs dropped, under a head.
   std::string lines = test::kRawDefaultsXmp;
