@@ -55,40 +55,40 @@ bool names_file(const std::string& arg, const std::string& name) {
 
 }  // namespace
 
-std::optional<std::string> converter_of(const EngineContext& ctx) {
-  if (!ctx.converter_path || ctx.converter_path->empty() || *ctx.converter_path == "none")
-    return std::nullopt;
-  return ctx.converter_path;
+std::optional<std::string> converter_of(const RunOptions& options) {
+  const std::optional<std::string>& path = options.converter_path;
+  if (!path || path->empty() || *path == "none") return std::nullopt;
+  return path;
 }
 
-bool is_convertible_raw(const EngineContext& ctx, const std::string& file) {
+bool is_convertible_raw(const RunOptions& options, const std::string& file) {
   std::size_t dot = file.rfind('.');
   if (dot == std::string::npos) return false;
   std::size_t sep = file.find_last_of("/\\");
   if (sep != std::string::npos && sep > dot) return false;
   const char* ext = file.c_str() + dot + 1;
-  if (strcasecmp(ext, "DNG") == 0) return ctx.convert_dngs;
+  if (strcasecmp(ext, "DNG") == 0) return options.convert_dngs;
   for (const char* raw : kRawExtensions)
     if (strcasecmp(ext, raw) == 0) return true;
   return false;
 }
 
-std::vector<std::string> converter_fixed_args(const EngineContext& ctx, const std::string& program,
+std::vector<std::string> converter_fixed_args(const RunOptions& options, const std::string& program,
                                               const std::string& output_folder) {
   std::vector<std::string> args{program};
-  const std::string options = ctx.converter_params.substr(0, kOptionTextMax);
+  const std::string extra = options.converter_params.substr(0, kOptionTextMax);
   std::size_t pos = 0;
-  for (int taken = 0; taken < kMaxExtraOptions && pos < options.size();) {
-    std::size_t end = options.find(' ', pos);
-    if (end == std::string::npos) end = options.size();
+  for (int taken = 0; taken < kMaxExtraOptions && pos < extra.size();) {
+    std::size_t end = extra.find(' ', pos);
+    if (end == std::string::npos) end = extra.size();
     if (end > pos) {
-      args.push_back(options.substr(pos, end - pos));
+      args.push_back(extra.substr(pos, end - pos));
       ++taken;
     }
     pos = end + 1;
   }
-  if (!ctx.preview.empty()) args.push_back(ctx.preview);
-  if (!ctx.embed.empty()) args.push_back(ctx.embed);
+  if (!options.preview.empty()) args.push_back(options.preview);
+  if (!options.embed.empty()) args.push_back(options.embed);
   args.push_back("-d");
   args.push_back(output_folder);
   return args;

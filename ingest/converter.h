@@ -23,14 +23,14 @@ inline constexpr std::size_t kFilesPerConverterRun = 100;
 
 // The converter the run uses: its path unless that is empty or "none" (a run without a backup
 // has none). Nothing when no converter runs.
-std::optional<std::string> converter_of(const EngineContext& ctx);
+std::optional<std::string> converter_of(const RunOptions& options);
 
 // True when the file's extension (after the last "." of its name, any case) is one the
 // converter takes; DNG only when the run converts DNGs too. A name without extension: false.
-bool is_convertible_raw(const EngineContext& ctx, const std::string& file);
+bool is_convertible_raw(const RunOptions& options, const std::string& file);
 
 // The fixed part of the command line: the program, options, "-d", the output folder.
-std::vector<std::string> converter_fixed_args(const EngineContext& ctx, const std::string& program,
+std::vector<std::string> converter_fixed_args(const RunOptions& options, const std::string& program,
                                               const std::string& output_folder);
 
 // Runs the converter over args[fixed_count ..]. A file the converter names as bad adds 1 to

@@ -14,10 +14,10 @@
 
 namespace cw {
 
-bool ensure_read_buffer(EngineContext& ctx) {
-  if (ctx.read_buffer) return true;
-  ctx.read_buffer.reset(new (std::nothrow) char[kCopyBufferSize]);
-  return ctx.read_buffer != nullptr;
+bool ensure_read_buffer(RunState& state) {
+  if (state.read_buffer) return true;
+  state.read_buffer.reset(new (std::nothrow) char[kCopyBufferSize]);
+  return state.read_buffer != nullptr;
 }
 
 CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
@@ -42,8 +42,8 @@ namespace {
 
 // Feeds `n` bytes of `in` from `at` to `hash`. They were just moved by the kernel's copy, so
 // they come from the source's page cache, not from the card again.
-bool hash_piece(EngineContext& ctx, int in, off_t at, std::size_t n, ContentHasher& hash) {
-  char* buffer = ctx.read_buffer.get();
+bool hash_piece(RunState& state, int in, off_t at, std::size_t n, ContentHasher& hash) {
+  char* buffer = state.read_buffer.get();
   while (n > 0) {
     ssize_t got;
     do got = ::pread(in, buffer, n, at);

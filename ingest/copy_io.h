@@ -13,7 +13,7 @@
 namespace cw {
 
 // Makes sure the run's copy buffer exists; false (nothing reported) when it cannot be made.
-bool ensure_read_buffer(EngineContext& ctx);
+bool ensure_read_buffer(RunState& state);
 
 enum class CopyOutcome { kOk, kStopped, kReadError, kWriteError };
 

@@ -40,8 +40,8 @@ bool is_jpg_path(const std::string& path) {
 // The state of a copy a killed run left changing, once it is measured again: what it was before
 // is not recorded, but a change begins only on a copy read back (or, without verification,
 // written).
-CopyState settled_state(const EngineContext& ctx) {
-  return ctx.verify_copies ? CopyState::kVerified : CopyState::kWritten;
+CopyState settled_state(const RunOptions& options) {
+  return options.verify_copies ? CopyState::kVerified : CopyState::kWritten;
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 
 namespace cw {
 
-EngineContext::EngineContext(EngineJob j) : job(std::move(j)) {}
+EngineContext::EngineContext(EngineJob j) { job = std::move(j); }
 
 EngineContext::~EngineContext() {
   // The sidecar thread uses the run's metadata state: it stops first.
@@ -28,7 +28,7 @@ bool EngineContext::fail(std::string_view message) {
 
 bool EngineContext::stop_requested() { return control().stop_requested(job.slot); }
 
-void EngineContext::report_printf(const char* fmt, ...) {
+void RunResult::report_printf(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   report += vformat_limited(1000, fmt, ap);

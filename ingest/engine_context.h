@@ -1,6 +1,8 @@
-// EngineContext: the working state of one ingestion run of one slot — its report and error
-// text, counters, the parameters it took, the image list and the copy buffer — and the
-// reporting operations that every step of the engine uses.
+// EngineContext: one ingestion run of one slot, in four parts — RunOptions (the parameters it
+// took), RunServices (who runs it and what it uses without owning), RunState (the image list,
+// folders, ledger, buffers) and RunResult (report, error text, counters, verdict) — and the
+// reporting operations that every step of the engine uses. A step that needs less than the
+// whole run takes only the parts it uses.
 //
 // The context outlives the run: whoever ran it reads the report, the error text and the
 // destination folder afterwards.
@@ -77,45 +79,12 @@ struct CardFiles {
   std::vector<std::string> skipped;
 };
 
-class EngineContext : public RunContext {
- public:
-  explicit EngineContext(EngineJob job);
-  ~EngineContext() override;
-
-  // RunContext
-  bool fail(std::string_view message) override;
-  void report_append(std::string_view text) override { report += text; }
-  bool stop_requested() override;
-
-  // Formats into at most 1000 bytes and appends to the report.
-  void report_printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-  // Formats the status line and shows it as the slot's status.
-  void status_printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-  void status_set(const char* text);
-  // One image that cannot be copied while the run goes on: the report names it with the
-  // reason and it counts as failed (the run then ends unsuccessfully).
-  void image_failed(const std::string& message, const std::string& path);
-  // The slot's progress (SlotProgress): a phase begins, bytes of a file are copied, a file is
-  // done.
-  void progress_begin(ProgressPhase phase, int files, std::uint64_t bytes);
-  void progress_bytes(std::uint64_t n);
-  void progress_file_done(std::uint64_t file_size);
-
-  SlotControl& control() { return *job.control; }
-
-  EngineJob job;
-  std::string report;
-  std::string folder_scratch;
-  std::optional<std::string> destination_folder;  // last primary folder that got an image
-  std::optional<std::string> first_copy_folder;   // folder of the last first copy
-  std::string error;
-
-  RunCounters counts;
-
+// What the run was asked to do: the request's parameters as copycard takes them at the start of
+// the run. Nothing changes them afterwards; a step that only reads them takes this part.
+struct RunOptions {
   // A dry run names the images and reports where they would go, creating nothing.
   bool dry_run = false;
 
-  // Parameters as taken by copycard.
   std::optional<std::string> converter_path;
   bool include = false;
   bool want_backup = false;
@@ -143,14 +112,44 @@ class EngineContext : public RunContext {
   const std::vector<std::string>* file_array = nullptr;  // not owned
   // Corrections of the images' capture times (not owned); none: the times as they are.
   const CaptureShifts* capture_shifts = nullptr;
-  // The corrected dates are written into the final copies' EXIF (on request only), and what
-  // came of it: copies written, failures, final copies that cannot carry EXIF (videos).
+  // The corrected dates are written into the final copies' EXIF (on request only).
   bool write_exif_times = false;
-  int exif_times_written = 0;
-  int exif_times_failed = 0;
-  std::vector<std::string> exif_times_uncarried;
   std::string scan_root;
   std::string card_folder;
+  std::string converter_params;
+  // The card as the ledger records it: its volume label and file-system UUID (empty when the
+  // source has none, a camera for one).
+  std::string card_label;
+  std::string card_uuid;
+  // The card keeps its file times as wall-clock time (FAT, exFAT): a file of it is recognised
+  // by its time only within the shifts of a change of zone (card_time.h).
+  bool card_local_times = false;
+  // Every copy is read back from the disk and compared with its source by hash.
+  bool verify_copies = true;
+  // Copies of earlier runs are read back again even when their fingerprints are unchanged.
+  bool reverify = false;
+};
+
+// What the run works with but does not own: who runs it (slot, slot control), the database
+// connection of its record, the session's macro environment and the GPS settings.
+struct RunServices {
+  EngineJob job;
+  // Tracks, clock adjustment and ExifTool of GPS tagging (not owned); none: tagging is off.
+  const GpsRunSettings* gps = nullptr;
+  // Where the macros of names, folders and sidecars read presets, the database and notes (not
+  // owned; none: nothing but the images' own values).
+  MacroEnvironment* macro_env = nullptr;
+  // The connection that holds the run's ingestion record (not owned; none: results are only
+  // logged).
+  Database* database = nullptr;
+
+  SlotControl& control() { return *job.control; }
+};
+
+// The run's working state: the card's files, the images and folders, the ledger, the buffers,
+// and the helpers that work beside the copying.
+struct RunState {
+  std::string folder_scratch;
   CardFiles card_files;
   std::string real_first_copy_root;  // the first-copy root as the system resolves it
   std::string checked_folder;        // the target folder last found inside its tree
@@ -168,46 +167,80 @@ class EngineContext : public RunContext {
   // Corrections of the camera clock for copies whose capture times are corrected (seconds, by
   // the copy's path): their positions are looked up at the corrected time.
   std::map<std::string, std::int64_t> gps_time_shifts;
-  std::vector<std::string> gps_untaggable;  // files that cannot carry GPS tags (videos)
   std::shared_ptr<TagWriter> gps_writer;  // the run's one ExifTool process, once started
-  ImageChecks image_checks;           // verification of the first copies, off this thread
-  // Tracks, clock adjustment and ExifTool of GPS tagging (not owned); none: tagging is off.
-  const GpsRunSettings* gps = nullptr;
-  std::string converter_params;
-  // Where the macros of names, folders and sidecars read presets, the database and notes (not
-  // owned; none: nothing but the images' own values).
-  MacroEnvironment* macro_env = nullptr;
+  ImageChecks image_checks;               // verification of the first copies, off this thread
+  // The first copies' sidecars prepared ahead and placed behind while the first copies are
+  // made; none otherwise.
+  std::unique_ptr<SidecarWorker> sidecar_worker;
+  RunLedger ledger;
+  CopyVerifier verifier;
+  std::vector<VerifyResult> verifier_results;  // read back on the run's thread, not recorded yet
+  std::unique_ptr<ReadAhead> read_ahead;       // earlier copies being read; none: not reading ahead
+  std::array<std::string, 3> real_roots;       // of the trees (CopyTree), once resolved
+};
+
+// What the run tells whoever ran it: the report, the error text, the counters, where the
+// images went and the line it ends with.
+struct RunResult {
+  std::string report;
+  std::string error;
+  RunCounters counts;
+  std::optional<std::string> destination_folder;  // last primary folder that got an image
+  std::optional<std::string> first_copy_folder;   // folder of the last first copy
+  // What came of writing corrected dates: copies written, failures, final copies that cannot
+  // carry EXIF (videos).
+  int exif_times_written = 0;
+  int exif_times_failed = 0;
+  std::vector<std::string> exif_times_uncarried;
+  std::vector<std::string> gps_untaggable;  // files that cannot carry GPS tags (videos)
+  // The line the run ends with: whether the card may be formatted, and why not.
+  FormatVerdict verdict;
+
+  // Formats into at most 1000 bytes and appends to the report.
+  void report_printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+};
+
+// One run of one slot: its options, services, state and result, and the reporting operations
+// that every step of the engine uses. A step that needs less takes only the parts it uses.
+class EngineContext : public RunContext,
+                      public RunOptions,
+                      public RunServices,
+                      public RunState,
+                      public RunResult {
+ public:
+  explicit EngineContext(EngineJob job);
+  ~EngineContext() override;
+
+  RunOptions& options() { return *this; }
+  const RunOptions& options() const { return *this; }
+  RunServices& services() { return *this; }
+  RunState& state() { return *this; }
+  RunResult& result() { return *this; }
+  const RunResult& result() const { return *this; }
+
+  // RunContext
+  bool fail(std::string_view message) override;
+  void report_append(std::string_view text) override { report += text; }
+  bool stop_requested() override;
+
+  // Formats the status line and shows it as the slot's status.
+  void status_printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  void status_set(const char* text);
+  // One image that cannot be copied while the run goes on: the report names it with the
+  // reason and it counts as failed (the run then ends unsuccessfully).
+  void image_failed(const std::string& message, const std::string& path);
+  // The slot's progress (SlotProgress): a phase begins, bytes of a file are copied, a file is
+  // done.
+  void progress_begin(ProgressPhase phase, int files, std::uint64_t bytes);
+  void progress_bytes(std::uint64_t n);
+  void progress_file_done(std::uint64_t file_size);
+
   // The run's own metadata state (its macro environment, sidecar cache and their lock), made
   // on first use from `macro_env` and `capture_shifts`.
   RunMetadata& metadata();
   // The environment the run's macros use: `macro_env` with the run's remembered values. Used
   // holding metadata().hold().
   MacroEnvironment& macro_environment();
-  // The first copies' sidecars prepared ahead and placed behind while the first copies are
-  // made; none otherwise.
-  std::unique_ptr<SidecarWorker> sidecar_worker;
-  // The connection that holds the run's ingestion record (not owned; none: results are only
-  // logged).
-  Database* database = nullptr;
-
-  // The card as the ledger records it: its volume label and file-system UUID (empty when the
-  // source has none, a camera for one).
-  std::string card_label;
-  std::string card_uuid;
-  // The card keeps its file times as wall-clock time (FAT, exFAT): a file of it is recognised
-  // by its time only within the shifts of a change of zone (card_time.h).
-  bool card_local_times = false;
-  // Every copy is read back from the disk and compared with its source by hash.
-  bool verify_copies = true;
-  // Copies of earlier runs are read back again even when their fingerprints are unchanged.
-  bool reverify = false;
-  RunLedger ledger;
-  CopyVerifier verifier;
-  std::vector<VerifyResult> verifier_results;  // read back on the run's thread, not recorded yet
-  std::unique_ptr<ReadAhead> read_ahead;       // earlier copies being read; none: not reading ahead
-  std::array<std::string, 3> real_roots;       // of the trees (CopyTree), once resolved
-  // The line the run ends with: whether the card may be formatted, and why not.
-  FormatVerdict verdict;
 
  private:
   std::unique_ptr<RunMetadata> metadata_;

@@ -120,10 +120,10 @@ std::vector<std::string> corrected_date_args(const ExifPairs& pairs, std::int64_
   return args;
 }
 
-bool corrected_dates_due(const EngineContext& ctx, const std::string& source,
+bool corrected_dates_due(const RunOptions& options, const std::string& source,
                          const std::string& copy) {
-  if (!ctx.write_exif_times || !ctx.capture_shifts) return false;
-  const std::optional<CaptureShift> shift = ctx.capture_shifts->find(source);
+  if (!options.write_exif_times || !options.capture_shifts) return false;
+  const std::optional<CaptureShift> shift = options.capture_shifts->find(source);
   return shift && shift->recorded != 0 && !cannot_carry_exif(copy);
 }
 

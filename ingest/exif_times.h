@@ -28,7 +28,7 @@ std::vector<std::string> corrected_date_args(const ExifPairs& pairs, std::int64_
 
 // True when the run writes corrected dates into `copy`, the final copy of `source`: it has a
 // correction and can carry EXIF.
-bool corrected_dates_due(const EngineContext& ctx, const std::string& source,
+bool corrected_dates_due(const RunOptions& options, const std::string& source,
                          const std::string& copy);
 
 // Writes the corrected dates of `source` into its final copy `copy` (recorded as `record`)

@@ -51,16 +51,16 @@ std::string left_files(int count, const std::vector<std::string>& names, const c
 
 }  // namespace
 
-std::vector<CopyTree> wanted_trees(const EngineContext& ctx) {
+std::vector<CopyTree> wanted_trees(const RunOptions& options) {
   std::vector<CopyTree> trees{CopyTree::kFirst};
-  if (ctx.want_backup) trees.push_back(CopyTree::kPrimary);
-  if (ctx.want_backup && ctx.want_backup_post) trees.push_back(CopyTree::kPost);
+  if (options.want_backup) trees.push_back(CopyTree::kPrimary);
+  if (options.want_backup && options.want_backup_post) trees.push_back(CopyTree::kPost);
   return trees;
 }
 
-const char* tree_name(const EngineContext& ctx, CopyTree tree) {
+const char* tree_name(const RunOptions& options, CopyTree tree) {
   switch (tree) {
-    case CopyTree::kFirst: return ctx.want_backup ? "the backup tree" : "the primary tree";
+    case CopyTree::kFirst: return options.want_backup ? "the backup tree" : "the primary tree";
     case CopyTree::kPrimary: return "the primary tree";
     case CopyTree::kPost: return "the post-conversion backup tree";
   }

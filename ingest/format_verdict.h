@@ -13,9 +13,9 @@ namespace cw {
 
 // The trees every image is meant to reach: the first-copy tree, and with a backup the primary
 // tree and, when wanted, the post-conversion backup.
-std::vector<CopyTree> wanted_trees(const EngineContext& ctx);
+std::vector<CopyTree> wanted_trees(const RunOptions& options);
 // "the primary tree", "the backup tree", "the post-conversion backup tree".
-const char* tree_name(const EngineContext& ctx, CopyTree tree);
+const char* tree_name(const RunOptions& options, CopyTree tree);
 // False for the records that are not images of their own (a sidecar in a list of chosen files).
 bool is_taken_image(const ImageRecord& r);
 

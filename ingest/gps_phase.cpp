@@ -13,9 +13,9 @@ namespace cw {
 
 namespace {
 
-GpsTagCounts counts_of(const EngineContext& ctx) {
-  return GpsTagCounts{ctx.counts.gps_tagged, ctx.counts.gps_out_of_interval, ctx.counts.gps_errors,
-                      ctx.gps_untaggable};
+GpsTagCounts counts_of(const RunResult& result) {
+  return GpsTagCounts{result.counts.gps_tagged, result.counts.gps_out_of_interval,
+                      result.counts.gps_errors, result.gps_untaggable};
 }
 
 void keep_counts(EngineContext& ctx, GpsTagCounts& counts) {
@@ -55,7 +55,9 @@ std::map<std::string, CopyRef> changing_copies(EngineContext& ctx) {
 
 }  // namespace
 
-bool gps_tagging_enabled(const EngineContext& ctx) { return ctx.gps && ctx.gps->tracks; }
+bool gps_tagging_enabled(const RunServices& services) {
+  return services.gps && services.gps->tracks;
+}
 
 bool gps_tag_file(EngineContext& ctx, const std::string& file, std::optional<CopyRef> record) {
   if (!gps_tagging_enabled(ctx)) return true;

@@ -16,7 +16,7 @@
 namespace cw {
 
 // True when the run was given GPS settings with a track store.
-bool gps_tagging_enabled(const EngineContext& ctx);
+bool gps_tagging_enabled(const RunServices& services);
 
 // Tags one file of the primary tree at once (a second copy, before its third copy is made, so
 // that the third copy carries the position too); `record`, its copy in the ledger, is

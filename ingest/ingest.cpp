@@ -168,9 +168,9 @@ bool take_options(const ParamList& p, EngineContext& ctx) {
   return true;
 }
 
-std::time_t first_image_key(const EngineContext& ctx) {
-  if (ctx.images.empty()) return 0;
-  const std::string& path = ctx.images.front().source_path;
+std::time_t first_image_key(const RunState& state) {
+  if (state.images.empty()) return 0;
+  const std::string& path = state.images.front().source_path;
   if (is_camera_path(path)) {
     CameraFileInfo info;
     return camera_source().stat(path, info) ? info.modified : 0;
@@ -196,10 +196,10 @@ std::optional<OrderGate::Ticket> wait_for_turn(EngineContext& ctx) {
 
 // Video and sound files have no EXIF date: their names take the file time. One log line per
 // run says so, rather than a failed read for each file.
-void log_files_without_exif(const EngineContext& ctx) {
+void log_files_without_exif(const RunState& state) {
   int count = 0;
   std::set<std::string> kinds;
-  for (const ImageRecord& r : ctx.images)
+  for (const ImageRecord& r : state.images)
     if (has_no_exif_by_design(r.source_path)) {
       ++count;
       kinds.insert(ascii_upper(r.extension));
@@ -333,31 +333,31 @@ bool every_tree_complete(EngineContext& ctx) {
   return complete;
 }
 
-void summary_line(EngineContext& ctx, const char* fmt, int value) {
-  ctx.report += format_limited(500, fmt, value);
+void summary_line(RunResult& result, const char* fmt, int value) {
+  result.report += format_limited(500, fmt, value);
 }
 
 // Step 17.
-void write_summary(EngineContext& ctx) {
-  const RunCounters& c = ctx.counts;
-  ctx.report += "\nCopying:\n";
-  summary_line(ctx, "    Files skipped because of extension: %d\n", c.skipped_by_extension);
-  summary_line(ctx, "    Files skipped because of duplication: %d\n", c.duplicates);
-  summary_line(ctx, "    Raws converted to DNGs: %d\n", c.raws_converted_shown());
-  summary_line(ctx, "    Files copied without conversion: %d\n", c.copied_without_conversion);
-  summary_line(ctx, "    JPEGs extracted: %d\n", c.jpegs_extracted);
-  summary_line(ctx, "    Files already in the archive: %d\n", c.already_archived);
+void write_summary(RunResult& result) {
+  const RunCounters& c = result.counts;
+  result.report += "\nCopying:\n";
+  summary_line(result, "    Files skipped because of extension: %d\n", c.skipped_by_extension);
+  summary_line(result, "    Files skipped because of duplication: %d\n", c.duplicates);
+  summary_line(result, "    Raws converted to DNGs: %d\n", c.raws_converted_shown());
+  summary_line(result, "    Files copied without conversion: %d\n", c.copied_without_conversion);
+  summary_line(result, "    JPEGs extracted: %d\n", c.jpegs_extracted);
+  summary_line(result, "    Files already in the archive: %d\n", c.already_archived);
   if (c.completed_earlier > 0)
-    summary_line(ctx, "    Files completed from an earlier run: %d\n", c.completed_earlier);
-  ctx.report += "\nVerification:\n";
-  summary_line(ctx, "    Raws verified: %d\n", c.raws_verified());
-  if (c.raws_corrupt > 0) summary_line(ctx, "    Raws corrupt: %d\n", c.raws_corrupt);
-  summary_line(ctx, "    JPEGs verified: %d\n", c.jpegs_verified);
-  if (c.jpegs_corrupt > 0) summary_line(ctx, "    JPEGs corrupt: %d\n", c.jpegs_corrupt);
+    summary_line(result, "    Files completed from an earlier run: %d\n", c.completed_earlier);
+  result.report += "\nVerification:\n";
+  summary_line(result, "    Raws verified: %d\n", c.raws_verified());
+  if (c.raws_corrupt > 0) summary_line(result, "    Raws corrupt: %d\n", c.raws_corrupt);
+  summary_line(result, "    JPEGs verified: %d\n", c.jpegs_verified);
+  if (c.jpegs_corrupt > 0) summary_line(result, "    JPEGs corrupt: %d\n", c.jpegs_corrupt);
   if (c.damaged_jpegs > 0)
-    summary_line(ctx, "    JPEGs with damaged image data: %d\n", c.damaged_jpegs);
-  summary_line(ctx, "    Files copied without error but unverified: %d\n", c.unverified());
-  summary_line(ctx, "    Files verified by checksum: %d\n", c.files_verified);
+    summary_line(result, "    JPEGs with damaged image data: %d\n", c.damaged_jpegs);
+  summary_line(result, "    Files copied without error but unverified: %d\n", c.unverified());
+  summary_line(result, "    Files verified by checksum: %d\n", c.files_verified);
 }
 
 bool build_image_list(EngineContext& ctx) {

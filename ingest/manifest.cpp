@@ -131,10 +131,10 @@ bool check_manifest(const std::string& manifest, const std::string& root, Manife
   return true;
 }
 
-void rename_run_copies(EngineContext& ctx, const std::string& from, const std::string& to) {
+void rename_run_copies(RunState& state, const std::string& from, const std::string& to) {
   const std::string prefix = from + "/";
-  for (std::size_t i = 0; i < ctx.ledger.size(); ++i)
-    for (LedgerCopy& c : ctx.ledger.at(i).copies)
+  for (std::size_t i = 0; i < state.ledger.size(); ++i)
+    for (LedgerCopy& c : state.ledger.at(i).copies)
       if (c.path.compare(0, prefix.size(), prefix) == 0) c.path = to + c.path.substr(from.size());
 }
 

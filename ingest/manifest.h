@@ -19,6 +19,7 @@
 namespace cw {
 
 class EngineContext;
+struct RunState;
 
 inline constexpr const char* kManifestFolder = "Manifests";
 
@@ -55,6 +56,6 @@ bool check_manifest(const std::string& manifest, const std::string& root, Manife
 
 // A folder of the run's trees was renamed after the run (number ranges): the run's recorded
 // copies below `from` lie below `to` (both as the system resolves them).
-void rename_run_copies(EngineContext& ctx, const std::string& from, const std::string& to);
+void rename_run_copies(RunState& state, const std::string& from, const std::string& to);
 
 }  // namespace cw

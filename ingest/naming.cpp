@@ -63,13 +63,13 @@ std::string sequence_text(long sequence) {
 }
 
 // The inputs that the name and folder expansions share.
-MacroInputs naming_inputs(EngineContext& ctx, const ImageRecord& record, long sequence) {
+MacroInputs naming_inputs(RunServices& services, const ImageRecord& record, long sequence) {
   MacroInputs in;
   in.cur_filename = record.base_name;
   in.cur_datetime = date_text(record.capture_time());
   in.cur_sequence = sequence_text(sequence);
   in.unique_id = make_unique_id();
-  in.number_range = ctx.control().number_ranges().placeholder;
+  in.number_range = services.control().number_ranges().placeholder;
   in.cur_path = record.source_path;
   in.ext = record.extension;
   in.xml = false;

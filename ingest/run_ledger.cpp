@@ -40,10 +40,10 @@ void keep_fingerprint(LedgerCopy& c, const VerifyResult& r) {
 // (`st`, none when it is gone): the read expected the hash recorded now, and the file's
 // fingerprint, settled when the read began, is unchanged since. Nothing otherwise: the copy
 // is then read now.
-std::optional<VerifyResult> read_ahead_of(EngineContext& ctx, const LedgerCopy& c,
+std::optional<VerifyResult> read_ahead_of(RunState& state, const LedgerCopy& c,
                                           const struct stat* st) {
-  if (!ctx.read_ahead || !c.hash) return std::nullopt;
-  std::optional<VerifyResult> early = ctx.read_ahead->take(c.path);
+  if (!state.read_ahead || !c.hash) return std::nullopt;
+  std::optional<VerifyResult> early = state.read_ahead->take(c.path);
   if (!early || !st || early->job.expected != *c.hash ||
       early->outcome == VerifyOutcome::kUnreadable || !early->fingerprint ||
       !fingerprint_settled(*early->fingerprint, early->fingerprint_taken_ns) ||
@@ -251,10 +251,10 @@ constexpr DamageCount kDamageCounts[] = {
 
 }  // namespace
 
-void remember_damage(EngineContext& ctx, const ImageRecord& r, Damage damage,
+void remember_damage(RunState& state, const ImageRecord& r, Damage damage,
                      const std::string& text) {
   if (r.ledger < 0) return;
-  LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
+  LedgerEntry& e = state.ledger.at(static_cast<std::size_t>(r.ledger));
   if (e.damage == damage && e.damage_text == text) return;
   e.damage = damage;
   e.damage_text = text;
@@ -286,13 +286,13 @@ std::optional<std::size_t> copy_at(const LedgerEntry& entry, const std::string& 
   return std::nullopt;
 }
 
-std::string root_text(const EngineContext& ctx, CopyTree tree) {
+std::string root_text(const RunOptions& options, CopyTree tree) {
   switch (tree) {
-    case CopyTree::kFirst: return ctx.first_copy_root;
-    case CopyTree::kPrimary: return ctx.primary_root.value_or(ctx.first_copy_root);
-    case CopyTree::kPost: return ctx.post_backup_root.value_or("");
+    case CopyTree::kFirst: return options.first_copy_root;
+    case CopyTree::kPrimary: return options.primary_root.value_or(options.first_copy_root);
+    case CopyTree::kPost: return options.post_backup_root.value_or("");
   }
-  return ctx.first_copy_root;
+  return options.first_copy_root;
 }
 
 std::string tree_root(EngineContext& ctx, CopyTree tree) {

@@ -35,6 +35,8 @@ namespace cw {
 
 class Database;
 class EngineContext;
+struct RunState;
+struct RunOptions;
 struct ImageRecord;
 
 class RunLedger {
@@ -115,7 +117,7 @@ void announce_copy_beside(EngineContext& ctx, std::size_t entry, CopyTree tree,
 
 // Damage a check found in the bytes of image `r`'s file, kept with its entry (stored with
 // the ledger), so that every later run of the same card reports it.
-void remember_damage(EngineContext& ctx, const ImageRecord& r, Damage damage,
+void remember_damage(RunState& state, const ImageRecord& r, Damage damage,
                      const std::string& text);
 // An archived image of an earlier run whose file was found damaged then: counted and named as
 // the checks count and name it, so the card's verdict is the same on every run.
@@ -130,7 +132,7 @@ std::size_t put_copy(LedgerEntry& entry, LedgerCopy copy);
 std::optional<std::size_t> copy_at(const LedgerEntry& entry, const std::string& real_path);
 
 // The root of one of the run's trees as its parameters give it.
-std::string root_text(const EngineContext& ctx, CopyTree tree);
+std::string root_text(const RunOptions& options, CopyTree tree);
 // The same root as the system resolves it (its text when it cannot be resolved).
 std::string tree_root(EngineContext& ctx, CopyTree tree);
 

@@ -77,10 +77,10 @@ void skip_entry(EngineContext& ctx, const char* why, const std::string& path) {
 
 // The path below the card, as the verdict names a file left there: below the scan root, or
 // for a video folder beside a scanned DCIM, below the card root.
-std::string below_card(const EngineContext& ctx, const std::string& path) {
-  std::string root = ctx.scan_root;
+std::string below_card(const RunOptions& options, const std::string& path) {
+  std::string root = options.scan_root;
   if (path.compare(0, root.size(), root) != 0) {
-    const std::optional<std::string> card = card_root_of_dcim(ctx.scan_root);
+    const std::optional<std::string> card = card_root_of_dcim(options.scan_root);
     if (!card || path.compare(0, card->size(), *card) != 0) return path;
     root = *card;
   }
@@ -125,11 +125,11 @@ bool is_housekeeping(const std::string& name, bool folder) {
 
 // The longest name, in bytes, that every tree of the run can hold: the smallest name limit of
 // their file systems (asked of the nearest folder that exists, as a tree may not exist yet).
-std::size_t archive_name_max(const EngineContext& ctx) {
+std::size_t archive_name_max(const RunOptions& options) {
   std::size_t limit = NAME_MAX;
-  std::vector<std::string> roots{ctx.first_copy_root};
-  if (ctx.primary_root) roots.push_back(*ctx.primary_root);
-  if (ctx.post_backup_root) roots.push_back(*ctx.post_backup_root);
+  std::vector<std::string> roots{options.first_copy_root};
+  if (options.primary_root) roots.push_back(*options.primary_root);
+  if (options.post_backup_root) roots.push_back(*options.post_backup_root);
   for (std::string folder : roots) {
     for (;;) {
       errno = 0;

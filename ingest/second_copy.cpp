@@ -67,10 +67,10 @@ void announce(EngineContext& ctx, bool converting) {
 }
 
 // The primary folder for a folder of the first-copy tree.
-std::string destination_for(const EngineContext& ctx, const std::string& first_copy,
+std::string destination_for(const RunOptions& options, const std::string& first_copy,
                             const std::string& folder) {
-  std::size_t root = ctx.first_copy_root.size();
-  std::string destination = *ctx.primary_root;
+  std::size_t root = options.first_copy_root.size();
+  std::string destination = *options.primary_root;
   if (root >= first_copy.size() || !is_separator(first_copy[root])) destination += '/';
   if (folder.size() > root) destination += folder.substr(root);
   return destination;
@@ -259,7 +259,9 @@ std::optional<std::size_t> record_converted(EngineContext& ctx, const Image& ima
 }
 
 // Each first copy gets a second copy and, with a post-conversion backup, a third.
-std::uint64_t copies_per_file(const EngineContext& ctx) { return ctx.want_backup_post ? 2 : 1; }
+std::uint64_t copies_per_file(const RunOptions& options) {
+  return options.want_backup_post ? 2 : 1;
+}
 
 // The file the missing copies of an image are made from, or nothing when there is none to
 // trust. The first copy is one while it is a copy: one that failed its read-back is none (the
@@ -283,9 +285,9 @@ const std::string* restore_source(EngineContext& ctx, const std::string& file,
 
 // True when the copy just made failed its read-back at once (it was moved aside): nothing more
 // is done with it.
-bool failed_at_once(EngineContext& ctx, const Image& image, std::optional<std::size_t> copy) {
+bool failed_at_once(RunState& state, const Image& image, std::optional<std::size_t> copy) {
   return image.entry && copy &&
-         ctx.ledger.at(*image.entry).copies[*copy].state == CopyState::kBad;
+         state.ledger.at(*image.entry).copies[*copy].state == CopyState::kBad;
 }
 
 }  // namespace

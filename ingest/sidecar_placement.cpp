@@ -131,10 +131,10 @@ std::optional<std::string> existing_source_sidecar(const std::string& source) {
   return std::nullopt;
 }
 
-bool wants_sidecar(const EngineContext& ctx, const std::string& source, const std::string& copy) {
+bool wants_sidecar(const RunOptions& options, const std::string& source, const std::string& copy) {
   if (!takes_sidecar(copy) || ends_with_xmp(copy)) return false;
-  if (ctx.xmp_to_jpg && is_jpg_name(copy)) return false;
-  return !ctx.sidecar_template.empty() || existing_source_sidecar(source).has_value();
+  if (options.xmp_to_jpg && is_jpg_name(copy)) return false;
+  return !options.sidecar_template.empty() || existing_source_sidecar(source).has_value();
 }
 
 std::string sidecar_beside(const std::string& copy) {
@@ -226,8 +226,8 @@ bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const Ledg
   return !merge_pending(ctx, r, copy) && !wants_sidecar(ctx, r.source_path, copy.path);
 }
 
-bool builds_sidecars(const EngineContext& ctx) {
-  return !ctx.sidecar_template.empty() || !ctx.raw_settings_path.empty();
+bool builds_sidecars(const RunOptions& options) {
+  return !options.sidecar_template.empty() || !options.raw_settings_path.empty();
 }
 
 namespace {

@@ -30,7 +30,7 @@
 namespace cw {
 
 // True when the run builds sidecars: it has a metadata template or develop settings.
-bool builds_sidecars(const EngineContext& ctx);
+bool builds_sidecars(const RunOptions& options);
 
 // Places the sidecar of `target`, the copy of `source`, after the companions of a clip (copied
 // beside it unless something holds their names already). The base name, date text
@@ -64,7 +64,7 @@ bool takes_sidecar(std::string_view path);
 // one for it, or the run builds them from a template. Not for a name that takes no sidecar,
 // nor for a JPEG whose XMP the run merges into it. A run with develop settings only
 // may build nothing for an image, so it wants none of its own.
-bool wants_sidecar(const EngineContext& ctx, const std::string& source, const std::string& copy);
+bool wants_sidecar(const RunOptions& options, const std::string& source, const std::string& copy);
 
 // The sidecar path beside a copy that takes one: its extension replaced by "xmp" (for a
 // three-character extension, its last three characters).

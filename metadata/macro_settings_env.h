@@ -1,7 +1,7 @@
 // The macro environment of the running program: preset properties and the keyword vocabulary
 // from the master preset's working set, IPTC fields from the photographer, content and rights
 // presets, database values from the connection it is given, and the notes text the front end
-// hands over. EXIF values come from the process-wide cached image reader.
+// hands over. EXIF values are read from the images, the last one kept (MacroEnvironment).
 #pragma once
 
 #include <string>
