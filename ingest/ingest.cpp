@@ -99,7 +99,7 @@ bool inside_card(EngineContext& ctx, const std::string& root) {
   return !ctx.fail(message);
 }
 
-// Steps 3 to 6: the roots of the trees, checked, then created when missing.
+// The roots of the trees, checked, then created when missing.
 bool take_roots(const ParamList& p, EngineContext& ctx) {
   ctx.ingestion_id = p.integer(kParamIngestionId);
   ctx.card_folder = p.text(kParamCardFolder);
@@ -129,7 +129,7 @@ bool take_roots(const ParamList& p, EngineContext& ctx) {
   return !ctx.want_backup_post || make_folders(ctx, *ctx.post_backup_root);
 }
 
-// Step 7: the remaining parameters.
+// The remaining parameters of the run.
 bool take_options(const ParamList& p, EngineContext& ctx) {
   ctx.name_format = p.text(kParamNameFormat);
   ctx.folder_format = p.text(kParamFolderFormat);
@@ -179,7 +179,7 @@ std::time_t first_image_key(const RunState& state) {
   return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
 }
 
-// Step 10: waits for this run's turn; the ticket lets the run name its images, nothing when
+// Waits for this run's turn; the ticket lets the run name its images, nothing when
 // the run was stopped while it waited.
 std::optional<OrderGate::Ticket> wait_for_turn(EngineContext& ctx) {
   OrderGate& gate = ctx.control().order_gate();
@@ -214,7 +214,7 @@ void log_files_without_exif(const RunState& state) {
              count == 1 ? "" : "s", list.c_str());
 }
 
-// Step 11: names every image, then lets the next run name its own.
+// Names every image, then lets the next run name its own.
 bool naming_phase(EngineContext& ctx, OrderGate::Ticket turn) {
   std::string message;
   bool ok = true;
@@ -225,7 +225,7 @@ bool naming_phase(EngineContext& ctx, OrderGate::Ticket turn) {
   return ok || ctx.fail(message);
 }
 
-// Step 12.
+// Copies every image into the first tree (the backup tree when there is one).
 bool copy_phase(EngineContext& ctx) {
   std::uint64_t bytes = 0;
   std::vector<std::uint64_t> sizes;
@@ -269,7 +269,7 @@ bool copy_phase(EngineContext& ctx) {
   return ctx.image_checks.report(ctx);
 }
 
-// Step 15: without a backup the first copies are the primary copies.
+// Without a backup the first copies are the primary copies.
 bool finish_without_backup(EngineContext& ctx) {
   write_corrected_dates_of_first_copies(ctx);
   if (ctx.stop_requested()) return ctx.fail("Stopped");
@@ -290,7 +290,7 @@ bool finish_without_backup(EngineContext& ctx) {
   return true;
 }
 
-// Step 16.
+// With a backup: the primary copies follow the backup copies.
 bool finish_with_backup(EngineContext& ctx) {
   std::string message;
   bool ok = copy_to_primary(ctx, message);
@@ -337,7 +337,7 @@ void summary_line(RunResult& result, const char* fmt, int value) {
   result.report += format_limited(500, fmt, value);
 }
 
-// Step 17.
+// The counts at the end of the report.
 void write_summary(RunResult& result) {
   const RunCounters& c = result.counts;
   result.report += "\nCopying:\n";
@@ -368,7 +368,8 @@ bool build_image_list(EngineContext& ctx) {
   return scanDir(ctx, ctx.scan_root, 0) && add_linked_images(ctx);
 }
 
-// Steps 1 to 8.
+// Everything before the card is read: the report's heading, the roots, the options, the read
+// buffer.
 bool prepare(const ParamList& params, int count, EngineContext& ctx) {
   ctx.report_printf("\n------ %s ------\n", ctx.job.title.c_str());
   if (count != kParamCount) {
