@@ -5,9 +5,9 @@
 
 #include "app/command_session.h"
 #include "app/commands.h"
-#include "foundation/text.h"
 #include "control/examine_image.h"
 #include "control/macro_laboratory.h"
+#include "foundation/text.h"
 
 namespace cw::app {
 

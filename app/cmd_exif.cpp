@@ -6,8 +6,8 @@
 
 #include "app/command_session.h"
 #include "app/commands.h"
-#include "foundation/text.h"
 #include "control/exif_values.h"
+#include "foundation/text.h"
 
 namespace cw::app {
 

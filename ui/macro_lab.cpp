@@ -13,8 +13,8 @@
 #include <QVBoxLayout>
 
 #include "control/app_session.h"
-#include "foundation/log.h"
 #include "control/macro_laboratory.h"
+#include "foundation/log.h"
 
 namespace cw::ui {
 
