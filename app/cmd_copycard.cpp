@@ -6,8 +6,8 @@
 #include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_run.h"
-#include "metadata/macro_settings_env.h"
-#include "settings/param.h"
+#include "control/copycard.h"
+#include "control/settings_access.h"
 
 namespace cw::app {
 
@@ -28,12 +28,7 @@ int run_copycard(const CommandSpec& spec, Args& a) {
   ConsoleUserInterface ui;
   CommandSession session(ui, kSessionIngest);
   if (!session->ok()) return 1;
-  MonitorSetup setup;
-  setup.params = params;
-  setup.database = session->database();
-  setup.macro_env = &session->macro_environment();
-  setup.master = &session->settings().master();
-  CardMonitor monitor(std::move(setup));
+  CardMonitor monitor(copycard_setup(*session, params));
   const MonitorOutcome outcome =
       run_on_console(monitor, ui, params.text(kParamCardFolder), false);
   if (params.count() != kParamCount) return 2;

@@ -5,10 +5,9 @@
 
 #include "app/command_session.h"
 #include "app/commands.h"
+#include "control/examine_image.h"
+#include "control/macro_laboratory.h"
 #include "foundation/text.h"
-#include "metadata/examine.h"
-#include "metadata/macro_settings_env.h"
-#include "settings/preferences.h"
 
 namespace cw::app {
 
@@ -23,14 +22,13 @@ int run_examine(const CommandSpec& spec, Args& a) {
   ConsoleUserInterface ui;
   CommandSession session(ui, kSessionDatabase);
   if (!session->ok()) return 1;
-  SettingsMacroEnvironment& env = session->macro_environment();
-  env.notes = pref_get_text("IngestionNotes");
-  if (a.has("video-times-local")) env.video_times_local = true;
-  bool ok = false;
-  const std::string report = examination_report(file, env, &ok);
-  std::fputs(printable_text(report).c_str(), stdout);  // it quotes the file's own strings
+  MacroEnvironment& env =
+      next_ingestion_macros(*session, std::nullopt, a.has("video-times-local"));
+  const Examination examined = examine_image(file, env);
+  // The report quotes the file's own strings.
+  std::fputs(printable_text(examined.report).c_str(), stdout);
   std::fflush(stdout);
-  return ok ? 0 : 1;
+  return examined.understood ? 0 : 1;
 }
 
 }  // namespace

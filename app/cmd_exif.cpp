@@ -6,11 +6,8 @@
 
 #include "app/command_session.h"
 #include "app/commands.h"
+#include "control/exif_values.h"
 #include "foundation/text.h"
-#include "imagefile/identity.h"
-#include "imagefile/print_sink.h"
-#include "imagefile/tv_reader.h"
-#include "metadata/macro_settings_env.h"
 
 namespace cw::app {
 
@@ -22,35 +19,32 @@ int run_exif(const CommandSpec& spec, Args& a) {
   if (files.empty()) return usage_error(spec.name, "no file given");
   ConsoleUserInterface ui;
   CommandSession session(ui, 0);
-  MacroEnvironment& env = session->macro_environment();
-  if (a.has("video-times-local")) env.video_times_local = true;
+  ExifValueReader reader(session_video_times_local(*session) || a.has("video-times-local"));
 
   int status = 0;
-  TV_Reader reader;
-  reader.set_video_times_local(env.video_times_local);
   for (std::size_t i = 0; i < files.size(); ++i) {
     const std::string& path = files[i];
     // Names and values come from the file: their control characters are shown escaped.
     const std::string shown_path = printable_text(path);
     if (files.size() > 1) std::printf("%s==> %s <==\n", i ? "\n" : "", shown_path.c_str());
-    const bool ok = reader.open(path, true, true);
-    if (!ok) {
+    const ExifReading reading = reader.read(path);
+    if (!reading.read) {
       std::fprintf(stderr, "cardwright exif: %s: %s\n", shown_path.c_str(),
-                   printable_text(reader.message()).c_str());
+                   printable_text(reading.message).c_str());
       status = 1;
     }
-    // Values read before a failure are still shown: they are what naming would use.
-    if (const TV_Image* im = reader.image())
-      for (const MacroPair& p : im->macro_pairs)
-        std::printf("%s: %s\n", p.name.c_str(), printable_text(p.value).c_str());
-    if (ok)
-      std::printf("CaptureIdentity: %s\n",
-                  printable_text(capture_identity(reader, path)).c_str());
+    for (const auto& [name, value] : reading.values)
+      std::printf("%s: %s\n", name.c_str(), printable_text(value).c_str());
+    if (reading.read)
+      std::printf("CaptureIdentity: %s\n", printable_text(reading.capture_identity).c_str());
     if (dump) {
-      reader.set_print(stdout_sink());
-      if (!reader.open(path, false, false))
-        std::printf("\nERROR: %s\n", printable_text(reader.message()).c_str());
-      reader.set_print(nullptr);
+      std::string message;
+      const auto to_stdout = [](std::string_view text) {
+        const std::string shown = printable_text(text);  // the file's own strings, escaped
+        std::fwrite(shown.data(), 1, shown.size(), stdout);
+      };
+      if (!reader.dump(path, to_stdout, message))
+        std::printf("\nERROR: %s\n", printable_text(message).c_str());
     }
   }
   return status;

@@ -4,21 +4,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/command_session.h"
 #include "app/commands.h"
 #include "app/console_run.h"
+#include "control/exif_values.h"
+#include "control/gps_tracks.h"
+#include "control/settings_access.h"
 #include "foundation/zone_db.h"
-#include "gps/camera_clock.h"
-#include "gps/gpx.h"
-#include "gps/image_time.h"
-#include "gps/receiver.h"
-#include "gps/tag_writer.h"
-#include "ingest/card_layout.h"
-#include "metadata/macro_settings_env.h"
-#include "settings/param.h"
 
 namespace cw::app {
 
@@ -38,18 +35,12 @@ struct GpsArgs {
   CameraClock clock;
 };
 
-// A time "YYYY-MM-DD HH:MM:SS" as seconds, read the way image times are.
-std::optional<std::int64_t> time_arg(std::string text) {
-  for (std::size_t i = 0; i < text.size() && i < 10; ++i)
-    if (text[i] == '-') text[i] = ':';
-  return exif_text_seconds(text);
-}
-
 // Takes the options and the words after the subcommand; the clock starts from the preset.
 // A usage error (2) or -1.
-int parse(const Args& in, const CWPreset& master, GpsArgs& a) {
+int parse(const Args& in, AppSession& session, GpsArgs& a) {
   std::string zone_error;
-  a.clock = camera_clock_from_preset(master, &zone_error);
+  a.clock = preset_camera_clock(session, &zone_error);
+  const CWPreset& master = session.settings().master();
   std::string zone = master.get_str("CameraZone").value_or("");
   bool dst = master.get_int("CameraZoneDST") != 0;
   const bool zone_given = in.has("zone") || in.has("dst");
@@ -60,7 +51,7 @@ int parse(const Args& in, const CWPreset& master, GpsArgs& a) {
   a.save = in.value("save").value_or("");
   a.json = in.has("json");
   if (auto v = in.value("zone")) {
-    std::optional<std::string> entry = camera_zone_entry(*v);
+    std::optional<std::string> entry = camera_zone_of_text(*v);
     if (!entry)
       return bad_value(kName, "zone", *v, kZoneExpected);
     zone = *entry;
@@ -74,18 +65,18 @@ int parse(const Args& in, const CWPreset& master, GpsArgs& a) {
   std::optional<std::int64_t> times[2];
   const char* const kTimes[2] = {"camera-time", "true-time"};
   for (int i = 0; i < 2; ++i)
-    if (auto v = in.value(kTimes[i]); v && !(times[i] = time_arg(*v)))
+    if (auto v = in.value(kTimes[i]); v && !(times[i] = camera_time_seconds(*v)))
       return bad_value(kName, kTimes[i], *v, "expects YYYY-MM-DD HH:MM:SS");
   if (times[0].has_value() != times[1].has_value())
     return usage_error(kName, "--camera-time and --true-time go together");
   if (auto v = in.value("track-date")) {
-    std::optional<std::string> date = undated_fix_date_of(*v);
+    std::optional<std::string> date = track_date_of(*v);
     if (!date) return bad_value(kName, "track-date", *v, kTrackDateExpected);
     a.track_date = *date;
   }
-  if (times[0]) a.clock.adjustment = clock_adjustment(*times[0], *times[1]);
+  if (times[0]) a.clock.adjustment = camera_clock_adjustment(*times[0], *times[1]);
   if (zone_given) {
-    std::optional<CameraZone> chosen = CameraZone::from_setting(zone, dst, zone_error);
+    std::optional<CameraZone> chosen = camera_zone_from_setting(zone, dst, zone_error);
     if (!chosen) return bad_value(kName, "zone", zone, zone_error);
     a.clock.zone = std::move(*chosen);
   } else if (!zone_error.empty()) {
@@ -98,35 +89,35 @@ int parse(const Args& in, const CWPreset& master, GpsArgs& a) {
   return -1;
 }
 
-// Loads the track files into `tracks`; false after saying why.
-bool load_tracks(const GpsArgs& a, GPX& tracks) {
+// The track files loaded under the clock's zone; null after saying why.
+std::unique_ptr<GPX> load_tracks(const GpsArgs& a) {
   std::string message;
-  tracks.undated_fix_date = a.track_date;
-  if (tracks.load_files(a.tracks, message)) return true;
-  std::fprintf(stderr, "%s\n", message.empty() ? "Unknown error reading GPX files" : message.c_str());
-  return false;
+  std::unique_ptr<GPX> tracks = load_track_files(a.tracks, a.clock.zone, a.track_date, message);
+  if (!tracks) std::fprintf(stderr, "%s\n", message.c_str());
+  return tracks;
 }
 
 int locate(const GpsArgs& a) {
-  GPX tracks(a.clock.zone);
-  if (!load_tracks(a, tracks)) return 1;
+  const std::unique_ptr<GPX> tracks = load_tracks(a);
+  if (!tracks) return 1;
+  const std::vector<ImagePosition> positions =
+      locate_images(*tracks, a.rest, a.clock.adjustment, a.video_times_local);
   if (a.json) std::printf("[");
-  for (std::size_t i = 0; i < a.rest.size(); ++i) {
-    const std::string& image = a.rest[i];
-    GpsPosition where;
-    const GpsMatch match = tracks.interpolate(image, a.clock.adjustment, a.video_times_local, where);
-    const char* status = match == GpsMatch::kOutOfRange ? "out of range" : "error";
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    const ImagePosition& p = positions[i];
+    const char* status = p.match == GpsMatch::kOutOfRange ? "out of range" : "error";
     if (a.json) {
-      std::printf("%s{\"image\": %s, ", i ? ", " : "", json_string(image).c_str());
-      if (match == GpsMatch::kFound)
-        std::printf("\"latitude\": %.6f, \"longitude\": %.6f, \"altitude\": %.1f}", where.lat,
-                    where.lon, where.ele);
+      std::printf("%s{\"image\": %s, ", i ? ", " : "", json_string(p.image).c_str());
+      if (p.match == GpsMatch::kFound)
+        std::printf("\"latitude\": %.6f, \"longitude\": %.6f, \"altitude\": %.1f}", p.where.lat,
+                    p.where.lon, p.where.ele);
       else
         std::printf("\"status\": \"%s\"}", status);
-    } else if (match == GpsMatch::kFound) {
-      std::printf("%s\t%.6f\t%.6f\t%.1f\n", image.c_str(), where.lat, where.lon, where.ele);
+    } else if (p.match == GpsMatch::kFound) {
+      std::printf("%s\t%.6f\t%.6f\t%.1f\n", p.image.c_str(), p.where.lat, p.where.lon,
+                  p.where.ele);
     } else {
-      std::printf("%s\t%s\n", image.c_str(), status);
+      std::printf("%s\t%s\n", p.image.c_str(), status);
     }
   }
   if (a.json) std::printf("]\n");
@@ -134,22 +125,16 @@ int locate(const GpsArgs& a) {
 }
 
 int tag(const GpsArgs& a, const std::string& exiftool) {
-  GPX tracks(a.clock.zone);
-  if (!load_tracks(a, tracks)) return 1;
-  GpsRunSettings run{&tracks, a.clock.adjustment, exiftool, a.video_times_local};
-  run.cannot_carry_tags = is_video_extension;
-  std::vector<std::string> images = a.rest;
-  GpsTagCounts counts;
-  std::string results;
-  TagWriter writer(exiftool);
-  const bool ok = tag_images(run, writer, images, counts, results);
-  std::fputs(results.c_str(), stdout);
-  if (!ok) return 1;
-  std::printf("%d tagged\n%d out of time interval\n%d error(s)\n", counts.tagged,
-              counts.out_of_interval, counts.errors);
-  const std::string untaggable = untaggable_line(counts);
-  if (!untaggable.empty()) std::printf("%s", untaggable.c_str() + 1);  // without the tab
-  return counts.errors == 0 ? 0 : 1;
+  const std::unique_ptr<GPX> tracks = load_tracks(a);
+  if (!tracks) return 1;
+  const TrackTagging done =
+      tag_images_on_track(*tracks, a.rest, a.clock.adjustment, exiftool, a.video_times_local);
+  std::fputs(done.results.c_str(), stdout);
+  if (!done.ok) return 1;
+  std::printf("%d tagged\n%d out of time interval\n%d error(s)\n", done.counts.tagged,
+              done.counts.out_of_interval, done.counts.errors);
+  std::fputs(done.untaggable.c_str(), stdout);
+  return done.counts.errors == 0 ? 0 : 1;
 }
 
 int run_gps(const CommandSpec&, Args& in) {
@@ -157,7 +142,7 @@ int run_gps(const CommandSpec&, Args& in) {
   const std::string verb = in.words[0];
   if (verb == "zones") {
     if (in.words.size() != 1) return usage_error(kName, "zones takes no arguments");
-    for (const char* zone : camera_zones()) std::printf("%s\n", camera_zone_display(zone).c_str());
+    for (const ZoneChoice& zone : listed_camera_zones()) std::printf("%s\n", zone.shown.c_str());
     if (!in.has("all")) {
       std::printf("\nZones by name such as Europe/Berlin, with their summer time, are taken too:\n"
                   "'cardwright gps zones --all' lists them.\n");
@@ -170,29 +155,29 @@ int run_gps(const CommandSpec&, Args& in) {
   ConsoleUserInterface ui;
   CommandSession session(ui, kSessionSettings);
   GpsArgs a;
-  if (int status = parse(in, session->settings().master(), a); status >= 0) return status;
-  a.video_times_local = session->macro_environment().video_times_local ||
-                        in.has("video-times-local");
+  if (int status = parse(in, *session, a); status >= 0) return status;
+  a.video_times_local = session_video_times_local(*session) || in.has("video-times-local");
   if (verb == "load") {
     if (a.rest.empty()) return usage_error(kName, "load takes FILE...");
     a.tracks = a.rest;
-    GPX tracks(a.clock.zone);
-    if (!load_tracks(a, tracks)) return 1;
-    std::printf("%s\n%s", tracks.summary().c_str(), tracks.analysis().c_str());
+    const std::unique_ptr<GPX> tracks = load_tracks(a);
+    if (!tracks) return 1;
+    std::printf("%s\n%s", tracks->summary().c_str(), tracks->analysis().c_str());
     return 0;
   }
   if (verb == "read") {
     if (a.device != "garmin" && a.device != "magellan")
       return a.device.empty() ? usage_error(kName, "read needs --device garmin or --device magellan")
                               : bad_value(kName, "device", a.device, "expects garmin or magellan");
-    GPX tracks(a.clock.zone);
     std::string message;
     const GpsReceiver kind = a.device == "garmin" ? GpsReceiver::kGarmin : GpsReceiver::kMagellan;
-    if (!read_receiver(tracks, kind, a.port, a.save, session->tools().gpsbabel, message)) {
-      std::fprintf(stderr, "%s\n", message.empty() ? "Unknown error reading Garmin device" : message.c_str());
+    const std::unique_ptr<GPX> tracks = read_track_receiver(
+        kind, a.port, a.save, session->tools().gpsbabel, a.clock.zone, message);
+    if (!tracks) {
+      std::fprintf(stderr, "%s\n", message.c_str());
       return 1;
     }
-    std::printf("%s\n", tracks.summary().c_str());
+    std::printf("%s\n", tracks->summary().c_str());
     return 0;
   }
   if (a.tracks.empty() || a.rest.empty())

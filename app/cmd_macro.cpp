@@ -9,15 +9,8 @@
 
 #include "app/command_session.h"
 #include "app/commands.h"
-#include "metadata/macro.h"
-#include "metadata/macro_check.h"
-#include "metadata/macro_reference.h"
-#include "metadata/macro_settings_env.h"
+#include "control/macro_laboratory.h"
 #include "foundation/text.h"
-#include "metadata/macro_text.h"
-#include "settings/param.h"
-#include "settings/preferences.h"
-#include "settings/vocabulary.h"
 
 namespace cw::app {
 namespace {
@@ -30,35 +23,19 @@ bool split_assignment(const char* arg, std::string& name, std::string& value) {
   return true;
 }
 
-// Checks the entry "A|B|C" under `heading` in the working set's vocabulary (nothing saved).
-void check_vocabulary_path(PROPSET* set, const char* heading, const std::string& path) {
-  std::vector<std::string> names{heading};
-  for (std::size_t from = 0; from <= path.size();) {
-    std::size_t bar = path.find('|', from);
-    if (bar == std::string::npos) bar = path.size();
-    names.push_back(path.substr(from, bar - from));
-    from = bar + 1;
-  }
-  Vocabulary vocabulary;
-  vocabulary.load(set);
-  vocabulary.check_path(names, set);
-}
-
 // The reference: each macro's text beside its value with the sample data (or the image).
 void print_reference(const MacroInputs& in, MacroEnvironment& env) {
-  for (const ReferenceRow& row : macro_reference_rows()) {
+  for (const ReferenceLine& row : macro_reference_values(in, env)) {
     if (!row.heading.empty()) {
       std::printf("%s%s\n", row.heading == "Simple Macros" ? "" : "\n", row.heading.c_str());
       continue;
     }
-    std::string value;
-    macro_process_with_data(row.specification, value, in, env);
     if (row.label.empty()) {
-      std::printf("  %s\n      = %s\n", row.specification.c_str(), value.c_str());
+      std::printf("  %s\n      = %s\n", row.specification.c_str(), row.value.c_str());
       continue;
     }
     std::string line = format_limited(4000, "  %-42s %-30s %s", row.label.c_str(),
-                                      row.specification.c_str(), value.c_str());
+                                      row.specification.c_str(), row.value.c_str());
     line.erase(line.find_last_not_of(' ') + 1);
     std::printf("%s\n", line.c_str());
   }
@@ -66,7 +43,7 @@ void print_reference(const MacroInputs& in, MacroEnvironment& env) {
 
 int run_macro(const CommandSpec& spec, Args& a) {
   const char* cmd = spec.name;
-  MacroInputs in = macro_laboratory_inputs();
+  MacroInputs in = laboratory_sample_inputs();
   const bool reference = a.has("reference");
   in.xml = a.has("xml");
   if (reference && !a.words.empty()) return usage_error(cmd, "--reference takes no TEXT");
@@ -82,19 +59,17 @@ int run_macro(const CommandSpec& spec, Args& a) {
   ConsoleUserInterface ui;
   CommandSession session(ui, kSessionDatabase);
   if (!session->ok()) return 1;
-  CWParam& param = session->settings();
-  for (const auto& [name, value] : properties) param.master().put_str(name, value);
-  for (const auto& [name, value] : iptc) param.preset(PresetKind::Photog).put_str(name, value);
+  for (const auto& [name, value] : properties) set_laboratory_property(*session, name, value);
+  for (const auto& [name, value] : iptc) set_laboratory_iptc(*session, name, value);
   for (const std::string& path : a.values("catalog-set"))
-    check_vocabulary_path(param.working_set(), "Catalog Sets", path);
+    check_laboratory_vocabulary(*session, "Catalog Sets", path);
   for (const std::string& path : a.values("keyword"))
-    check_vocabulary_path(param.working_set(), "Keywords", path);
-  SettingsMacroEnvironment& env = session->macro_environment();
-  env.notes = a.value("notes").value_or(pref_get_text("IngestionNotes"));
-  if (a.has("video-times-local")) env.video_times_local = true;
+    check_laboratory_vocabulary(*session, "Keywords", path);
+  MacroEnvironment& env =
+      next_ingestion_macros(*session, a.value("notes"), a.has("video-times-local"));
   if (auto image = a.value("image")) {
     std::string why;
-    if (!macro_inputs_from_image(*image, in, why, env.video_times_local)) {
+    if (!laboratory_image_inputs(*image, env, in, why)) {
       std::fprintf(stderr, "cardwright macro: cannot read %s: %s\n", image->c_str(), why.c_str());
       return 1;
     }
@@ -104,19 +79,16 @@ int run_macro(const CommandSpec& spec, Args& a) {
     print_reference(in, env);
     return 0;
   }
-  const std::string& text = a.words[0];
-  std::string processed;
-  if (!macro_process_with_data(text, processed, in, env)) {
+  const LabExpansion expansion = expand_in_laboratory(a.words[0], in, env);
+  if (!expansion.ok) {
     std::fprintf(stderr, "Macro processing failed.\n");
     return 1;
   }
-  std::fputs(processed.c_str(), stdout);
-  if (processed.empty() || processed.back() != '\n') std::fputc('\n', stdout);
-  const std::vector<UnknownMacro> problems = unknown_macros(text, env);
-  if (problems.empty()) return 0;
+  std::fputs(expansion.text.c_str(), stdout);
+  if (expansion.text.empty() || expansion.text.back() != '\n') std::fputc('\n', stdout);
+  if (expansion.unknown.empty()) return 0;
   std::fflush(stdout);
-  std::fprintf(stderr, "%s%s\n", a.has("strict") ? "" : "Warning: ",
-               unknown_macro_warning("text", problems).c_str());
+  std::fprintf(stderr, "%s%s\n", a.has("strict") ? "" : "Warning: ", expansion.warning.c_str());
   return a.has("strict") ? 1 : 0;
 }
 

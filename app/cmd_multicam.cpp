@@ -143,7 +143,7 @@ int ingest(const Args& a, const std::vector<std::string>& folders) {
   ConsoleUserInterface ui(options.assume_yes);
   CommandSession session(ui, kSessionIngest, options.json ? stderr : stdout);
   if (!session->ok() || !session->settings_ok()) return 1;
-  MultiCamera m;
+  MultiCamera m(ui);
   if (!m.add_folders(folders)) return 1;
   // --shift corrects the capture times of this ingestion only: as pending adjustments that
   // are never written.
@@ -185,7 +185,7 @@ int run_multicam(const CommandSpec&, Args& a) {
   // A dry run only shows the adjustment: its confirmation changes nothing on disk.
   ConsoleUserInterface ui(a.has("yes") || m_args.dry_run);
   CommandSession session(ui, 0, stdout);
-  MultiCamera m;
+  MultiCamera m(ui);
   if (!m.add_folders(m_args.folders)) return 1;
   if (command == "list") return list(m_args, m);
   if (command == "sync") return sync(m_args, m);

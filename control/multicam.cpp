@@ -117,9 +117,10 @@ std::string common_parent(const std::vector<ImageFolderInfo>& folders) {
 
 }  // namespace
 
-MultiCamera::MultiCamera() : MultiCamera(default_sync_journal_path()) {}
+MultiCamera::MultiCamera(UserInterface& ui) : MultiCamera(ui, default_sync_journal_path()) {}
 
-MultiCamera::MultiCamera(std::string journal_path) : journal_(std::move(journal_path)) {}
+MultiCamera::MultiCamera(UserInterface& ui, std::string journal_path)
+    : ui_(&ui), journal_(std::move(journal_path)) {}
 
 // ---------------------------------------------------------------- the table
 
@@ -240,7 +241,7 @@ bool MultiCamera::scan(ImageFolderInfo& folder, bool write, SyncCounts& counts,
 // ---------------------------------------------------------------- choosing folders
 
 bool MultiCamera::choose(const std::string& browse_start, const FolderPicker& pick) {
-  if (!folders_.empty() && !user_interface().ask_yes_no("Replace listed folders?")) return false;
+  if (!folders_.empty() && !ui_->ask_yes_no("Replace listed folders?")) return false;
   const std::optional<SiblingFolders> chosen =
       choose_sibling_folders(kChooseTitle, browse_start, pick);
   if (!chosen) return false;
@@ -361,7 +362,7 @@ bool MultiCamera::shift(const std::vector<std::size_t>& selected, std::int64_t d
       return false;
     }
   }
-  if (ask && !user_interface().ask_yes_no(adjustment_message(delta))) return false;
+  if (ask && !ui_->ask_yes_no(adjustment_message(delta))) return false;
   for (std::size_t row : rows) {
     ImageFolderInfo& f = folders_[row];
     f.adjustment += delta;
@@ -375,7 +376,7 @@ bool MultiCamera::shift(const std::vector<std::size_t>& selected, std::int64_t d
 // ---------------------------------------------------------------- writing the times
 
 std::optional<SyncCounts> MultiCamera::sync_files(const SyncProgress& progress) {
-  if (!user_interface().ask_yes_no(
+  if (!ui_->ask_yes_no(
           "Permanently synchronize file date/times to match adjustments?\n\n(EXIF data will not "
           "be affected.)"))
     return std::nullopt;

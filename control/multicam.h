@@ -14,8 +14,8 @@
 // file being changed.
 //
 // The desktop program's "Multi-Camera Shoot" window and `cardwright multicam` both drive one
-// MultiCamera. Every question goes through the installed user interface; messages through
-// alert_printf. The times are written through the system-call table (foundation/sysio.h), so
+// MultiCamera. Every question goes through the user interface the front end gives it;
+// messages through alert_printf. The times are written through the system-call table (foundation/sysio.h), so
 // tests inject failures.
 #pragma once
 
@@ -32,6 +32,7 @@
 namespace cw {
 
 struct StartRequest;
+class UserInterface;
 
 // One listed folder (one camera).
 struct ImageFolderInfo {
@@ -61,10 +62,11 @@ using SyncProgress = std::function<bool(int done, int total)>;
 
 class MultiCamera {
  public:
-  // Syncs are recorded in the user's sync journal.
-  MultiCamera();
+  // Questions go to `ui`, which must outlive the shoot. Syncs are recorded in the user's sync
+  // journal.
+  explicit MultiCamera(UserInterface& ui);
   // Syncs are recorded in the journal at `journal_path`; empty: in memory only.
-  explicit MultiCamera(std::string journal_path);
+  MultiCamera(UserInterface& ui, std::string journal_path);
 
   // The folders in table order (sorted by the chosen column).
   const std::vector<ImageFolderInfo>& folders() const { return folders_; }
@@ -133,6 +135,7 @@ class MultiCamera {
   bool scan(ImageFolderInfo& folder, bool write, SyncCounts& counts,
             const std::function<bool()>& stop = {});
 
+  UserInterface* ui_;  // not owned; a pointer so that a shoot can be assigned
   SyncJournal journal_;
   std::vector<ImageFolderInfo> folders_;
   MultiCamColumn column_ = MultiCamColumn::kStart;

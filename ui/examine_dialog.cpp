@@ -14,9 +14,8 @@
 #include <utility>
 
 #include "control/app_session.h"
-#include "metadata/examine.h"
-#include "metadata/macro_settings_env.h"
-#include "settings/preferences.h"
+#include "control/examine_image.h"
+#include "control/macro_laboratory.h"
 #include "ui/background.h"
 #include "ui/work_panel.h"
 
@@ -73,22 +72,16 @@ void ExamineDialog::examine(const QString& path) {
   file_->setText(path);
   choose_->setEnabled(false);
   work_->begin(tr("Reading %1...").arg(QFileInfo(path).fileName()), true);
-  SettingsMacroEnvironment* env = &session_.macro_environment();
-  env->notes = pref_get_text("IngestionNotes");
+  MacroEnvironment* env = &next_ingestion_macros(session_);
   run_in_background(
-      this,
-      [env, file = path.toStdString()] {
-        bool understood = false;
-        std::string report = examination_report(file, *env, &understood);
-        return std::make_pair(std::move(report), understood);
-      },
-      [this, generation](const std::pair<std::string, bool>& done) {
+      this, [env, file = path.toStdString()] { return examine_image(file, *env); },
+      [this, generation](const Examination& done) {
         if (generation != generation_) return;
         work_->end();
         choose_->setEnabled(true);
-        report_->setPlainText(QString::fromStdString(done.first));
+        report_->setPlainText(QString::fromStdString(done.report));
         report_->verticalScrollBar()->setValue(report_->verticalScrollBar()->maximum());
-        Q_EMIT examined(done.second);
+        Q_EMIT examined(done.understood);
       });
 }
 

@@ -22,12 +22,10 @@
 #include <QVBoxLayout>
 
 #include "control/app_session.h"
+#include "control/gps_tracks.h"
+#include "control/settings_access.h"
 #include "foundation/log.h"
 #include "foundation/zone_db.h"
-#include "gps/camera_clock.h"
-#include "gps/gps_source.h"
-#include "settings/param.h"
-#include "settings/preset_edit.h"
 #include "ui/background.h"
 #include "ui/work_panel.h"
 
@@ -79,9 +77,10 @@ GpsWindow::GpsWindow(AppSession& session, bool from_start, QWidget* parent)
   zone_->setToolTip(tr("Type part of a name to search: an entry of the list, or a zone such as "
                        "Europe/Berlin whose summer time the zone database knows"));
   zone_->addItem(tr("(not chosen: UTC)"), QStringLiteral("???"));
-  for (const char* entry : camera_zones())
-    zone_->addItem(QString::fromStdString(camera_zone_display(entry)), QString::fromUtf8(entry));
-  zone_->addItem(QString::fromStdString(camera_zone_display("-")), QStringLiteral("-"));
+  for (const ZoneChoice& zone : listed_camera_zones())
+    zone_->addItem(QString::fromStdString(zone.shown), QString::fromStdString(zone.stored));
+  const ZoneChoice separator = camera_zone_separator();
+  zone_->addItem(QString::fromStdString(separator.shown), QString::fromStdString(separator.stored));
   for (const std::string& name : zone_names())
     zone_->addItem(QString::fromStdString(name), QString::fromStdString(name));
   if (auto* items = qobject_cast<QStandardItemModel*>(zone_->model()))
@@ -238,7 +237,7 @@ void GpsWindow::reject() {
 }
 
 void GpsWindow::put(const char* key, const std::string& value) {
-  put_preset_value(session_.settings(), PresetKind::File, key, value);
+  put_gps_setting(session_, key, value);
 }
 
 // Tracks take the camera's zone when they are loaded: tracks loaded under another zone would
@@ -270,7 +269,7 @@ void GpsWindow::zone_typed() {
     zone_->setCurrentIndex(0);
     return;
   }
-  if (std::optional<std::string> entry = camera_zone_entry(typed.toStdString())) {
+  if (std::optional<std::string> entry = camera_zone_of_text(typed.toStdString())) {
     select_zone(*entry);
     return;
   }
@@ -293,7 +292,7 @@ void GpsWindow::zone_typed() {
 void GpsWindow::show_zone_note() {
   const std::string stored = zone_->currentData().toString().toStdString();
   std::string error;
-  std::optional<CameraZone> zone = CameraZone::from_setting(stored, false, error);
+  std::optional<CameraZone> zone = camera_zone_from_setting(stored, false, error);
   const CameraZone::Kind kind = zone ? zone->kind() : CameraZone::Kind::kUnset;
   dst_->setEnabled(!work_->running() && kind == CameraZone::Kind::kListed);
   if (!zone)
@@ -309,8 +308,8 @@ void GpsWindow::show_zone_note() {
 }
 
 void GpsWindow::show_clock() {
-  const CameraClock clock = camera_clock_from_preset(session_.settings().master());
-  adjustment_->setText(QString::fromStdString(adjustment_text(clock.adjustment)));
+  const CameraClock clock = preset_camera_clock(session_);
+  adjustment_->setText(QString::fromStdString(clock_adjustment_text(clock.adjustment)));
 }
 
 void GpsWindow::show_loaded() {
@@ -420,7 +419,7 @@ TrackDateQuestion::TrackDateQuestion(const QDate& suggested, QWidget* parent) : 
 }
 
 std::string TrackDateQuestion::track_date() const {
-  return undated_fix_date_of(date_->date().toString(Qt::ISODate).toStdString()).value_or("");
+  return track_date_of(date_->date().toString(Qt::ISODate).toStdString()).value_or("");
 }
 
 }  // namespace cw::ui

@@ -13,12 +13,8 @@
 #include <QVBoxLayout>
 
 #include "control/app_session.h"
+#include "control/macro_laboratory.h"
 #include "foundation/log.h"
-#include "foundation/user_interface.h"
-#include "metadata/macro_check.h"
-#include "metadata/macro_reference.h"
-#include "metadata/macro_settings_env.h"
-#include "settings/preferences.h"
 
 namespace cw::ui {
 
@@ -48,7 +44,10 @@ QWidget* titled(QWidget* parent, const QString& title, QWidget* box) {
 }  // namespace
 
 MacroLab::MacroLab(AppSession& session, QWidget* parent)
-    : QDialog(parent), session_(session), inputs_(macro_laboratory_inputs()) {
+    : QDialog(parent),
+      session_(session),
+      macros_(next_ingestion_macros(session)),
+      inputs_(laboratory_sample_inputs()) {
   setWindowTitle(tr("Macro Lab"));
   setAccessibleName(QStringLiteral("Macro Lab"));
   auto* layout = new QVBoxLayout(this);
@@ -109,17 +108,15 @@ MacroLab::MacroLab(AppSession& session, QWidget* parent)
       use_image(chooser.selectedFiles().front());
   });
 
-  // The notes of the next ingestion, as the expansion at its start would see them.
-  session_.macro_environment().notes = pref_get_text("IngestionNotes");
   use_image(QString());
   resize(900, 640);
 }
 
 bool MacroLab::use_image(const QString& path) {
-  MacroInputs in = macro_laboratory_inputs();
+  MacroInputs in = laboratory_sample_inputs();
   std::string why;
-  if (!path.isEmpty() && !macro_inputs_from_image(path.toStdString(), in, why,
-                                                  session_.macro_environment().video_times_local)) {
+  if (!path.isEmpty() &&
+      !laboratory_image_inputs(path.toStdString(), macros_, in, why)) {
     alert_printf("Can't read %s: %s", path.toUtf8().constData(), why.c_str());
     return false;
   }
@@ -137,9 +134,9 @@ bool MacroLab::use_image(const QString& path) {
 
 void MacroLab::insert_reference() {
   if (!specification_->toPlainText().isEmpty() &&
-      !user_interface().ask_yes_no("OK to overwrite text?"))
+      !session_.ui().ask_yes_no("OK to overwrite text?"))
     return;
-  const std::string text = macro_reference_text();
+  const std::string text = laboratory_reference_text();
   specification_->setPlainText(text.empty() ? QStringLiteral("[No macros available.]")
                                             : QString::fromStdString(text));
 }
@@ -148,17 +145,14 @@ void MacroLab::expand() {
   const std::string text = specification_->toPlainText().toStdString();
   MacroInputs in = inputs_;
   in.xml = xml_->isChecked();
-  SettingsMacroEnvironment& env = session_.macro_environment();
-  std::string processed;
-  if (!macro_process_with_data(text, processed, in, env)) {
+  const LabExpansion expansion = expand_in_laboratory(text, in, macros_);
+  if (!expansion.ok) {
     result_->setPlainText(tr("Macro processing failed."));
     return;
   }
-  result_->setPlainText(QString::fromStdString(processed));
-  const std::vector<UnknownMacro> unknown = unknown_macros(text, env);
-  warning_->setText(
-      unknown.empty() ? QString() : QString::fromStdString(unknown_macro_warning("text", unknown)));
-  warning_->setVisible(!unknown.empty());
+  result_->setPlainText(QString::fromStdString(expansion.text));
+  warning_->setText(QString::fromStdString(expansion.warning));
+  warning_->setVisible(!expansion.warning.empty());
 }
 
 }  // namespace cw::ui

@@ -8,7 +8,7 @@
 
 #include <QDialog>
 
-#include "metadata/macro.h"
+#include "control/macro_laboratory.h"
 
 class QCheckBox;
 class QLabel;
@@ -36,6 +36,7 @@ class MacroLab : public QDialog {
   void expand();
 
   AppSession& session_;
+  MacroEnvironment& macros_;  // the session's, with the notes of the next ingestion
   MacroInputs inputs_;
   QPlainTextEdit *specification_, *result_;
   QLabel *sample_, *warning_;

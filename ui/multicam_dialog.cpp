@@ -33,7 +33,7 @@ QPushButton* named_button(const QString& text, const QString& name, QWidget* par
 }  // namespace
 
 MultiCameraDialog::MultiCameraDialog(AppSession& session, QWidget* parent)
-    : QDialog(parent), session_(session) {
+    : QDialog(parent), session_(session), shoot_(session.ui()) {
   setWindowTitle(tr("Multi-Camera Shoot"));
   setAccessibleName(QStringLiteral("Multi-Camera Shoot"));
   auto* layout = new QVBoxLayout(this);

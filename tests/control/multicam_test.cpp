@@ -56,7 +56,7 @@ struct MultiCam : ::testing::Test {
 };
 
 TEST_F(MultiCam, TheTableCountsOnlyImagesAndListsEmptyFoldersLast) {
-  MultiCamera m;
+  MultiCamera m(test::captured_ui());
   ASSERT_TRUE(m.add_folders({sidecars, a, b + "/", a + "/../camA"}));  // camA only once
   const auto& f = m.folders();
   ASSERT_EQ(f.size(), 3u);
@@ -96,7 +96,7 @@ TEST_F(MultiCam, AdjustMovesTheSelectedRowsByTheFirstOnesDelta) {
   EXPECT_THAT(adjustment_message(-90061),
               StartsWith("1 day(s), 1 hour(s), 1 minute(s), 1 second(s) will be subtracted"));
 
-  MultiCamera m;
+  MultiCamera m(test::captured_ui());
   ASSERT_TRUE(m.add_folders({a, b}));
   auto& ui = captured_ui();
   const std::time_t target = kT + 10 - 3600 + 3630;  // for camB, the first row
@@ -129,7 +129,7 @@ TEST_F(MultiCam, SyncWritesTheTimesAndAFailureLeavesItsFolderPending) {
     return system_sysio().lutimens(path, times);
   };
   ScopedSysio faults(table);
-  MultiCamera m;
+  MultiCamera m(test::captured_ui());
   ASSERT_TRUE(m.add_folders({a, b}));
   auto& ui = captured_ui();
   ui.yes_no_answers = {true};
@@ -175,7 +175,7 @@ TEST_F(MultiCam, SyncWritesTheTimesAndAFailureLeavesItsFolderPending) {
 
 TEST_F(MultiCam, ReIngestTakesImagesByTimeThenByName) {
   file(b + "/B_5.JPG", kT + 20);  // the time of camA's A_1, whose folder comes second
-  MultiCamera m;
+  MultiCamera m(test::captured_ui());
   ASSERT_TRUE(m.add_folders({a, b}));
   StartRequest r;
   ASSERT_TRUE(m.reingest_request(r));
@@ -196,7 +196,7 @@ TEST_F(MultiCam, ReIngestCorrectsCaptureTimesByWhatSyncsWroteOrWhatIsPending) {
     return found;
   };
   // Pending, for the ingestion only: camB an hour later in both clocks, no file touched.
-  MultiCamera m(journal);
+  MultiCamera m(test::captured_ui(), journal);
   ASSERT_TRUE(m.add_folders({a, b}));
   ASSERT_TRUE(m.shift({0}, 3600, false));  // camB, the earlier folder
   StartRequest pending;
@@ -211,7 +211,7 @@ TEST_F(MultiCam, ReIngestCorrectsCaptureTimesByWhatSyncsWroteOrWhatIsPending) {
   // Synced: the file times carry the shift; the times inside the files still need it, also
   // for the next program, which reads the journal.
   ASSERT_TRUE(m.write_adjustments().complete);
-  MultiCamera next(journal);
+  MultiCamera next(test::captured_ui(), journal);
   ASSERT_TRUE(next.add_folders({a, b}));
   StartRequest synced;
   captured_ui().clear();
