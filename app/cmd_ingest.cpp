@@ -12,6 +12,7 @@
 #include "app/commands.h"
 #include "app/console_ingest.h"
 #include "app/console_run.h"
+#include "control/gps_tracks.h"
 #include "control/settings_access.h"
 #include "control/start_flow.h"
 
@@ -138,7 +139,7 @@ int ingest_request_from_options(const char* cmd, const Args& a, StartRequest& r,
   if (auto x = a.value("track-date")) {
     if (r.gps_tracks.empty()) return usage_error(cmd, "--track-date goes with --gps-track");
     std::optional<std::string> date = track_date_of(*x);
-    if (!date) return bad_value(cmd, "track-date", *x, track_date_expected());
+    if (!date) return bad_value(cmd, "track-date", *x, kTrackDateExpected);
     r.gps_track_date = *date;
   }
   if (!r.gps_tracks.empty()) {
@@ -146,7 +147,7 @@ int ingest_request_from_options(const char* cmd, const Args& a, StartRequest& r,
     r.preset_values.emplace_back("GPSSource", "0");
   }
   if (auto x = a.value("camera-zone")) {
-    std::optional<std::string> zone = camera_zone_of(*x);
+    std::optional<std::string> zone = camera_zone_of_text(*x);
     if (!zone)
       return bad_value(cmd, "camera-zone", *x,
                        "expects a zone of 'cardwright gps zones', a zone name such as "

@@ -256,16 +256,6 @@ std::vector<std::string> first_column(const std::optional<QueryResult>& rows) {
 
 }  // namespace
 
-std::optional<std::string> track_date_of(const std::string& iso_date) {
-  return undated_fix_date_of(iso_date);
-}
-
-const char* track_date_expected() { return kTrackDateExpected; }
-
-std::optional<std::string> camera_zone_of(const std::string& text) {
-  return camera_zone_entry(text);
-}
-
 std::string metadata_template_of(const std::string& name_or_path) {
   return metadata_template_path(name_or_path);
 }

@@ -140,14 +140,6 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& request)
 // created, copied or recorded. False when the scan or the naming failed (the report says why).
 bool dry_run_ingestion(AppSession& session, const PreparedIngestion& run);
 
-// Values a front end takes for a request, in the form the request holds them.
-// The date ("ddmmyy") of LOG-track fixes that carry none, from "YYYY-MM-DD" between 1969 and
-// 2068; nothing for anything else, which track_date_expected() describes.
-std::optional<std::string> track_date_of(const std::string& iso_date);
-const char* track_date_expected();
-// The camera clock's zone for what a user typed (a zone of the list, a zone name such as
-// Europe/Berlin, hours from UTC such as +1); nothing when it is none of these.
-std::optional<std::string> camera_zone_of(const std::string& text);
 // A metadata template named on the command line: a path as given, else a file of the program's
 // data folder.
 std::string metadata_template_of(const std::string& name_or_path);
