@@ -34,12 +34,26 @@ std::optional<LoadedTable> Records::browse(const CatalogEntry& entry, const Brow
   return browse_table(db_, entry, choice, now);
 }
 
-std::vector<std::string> Records::client_names() {
+namespace {
+
+// The first column of each row.
+std::vector<std::string> first_column(const std::optional<QueryResult>& rows) {
   std::vector<std::string> names;
-  if (std::optional<QueryResult> clients = db_.list_clients())
-    for (const auto& row : clients->rows) names.push_back(row[0]);
+  if (rows)
+    for (const auto& row : rows->rows)
+      if (!row.empty()) names.push_back(row[0]);
   return names;
 }
+
+}  // namespace
+
+std::vector<std::string> Records::client_names() { return first_column(db_.list_clients()); }
+
+std::vector<std::string> Records::project_names(const std::string& client) {
+  return client.empty() ? std::vector<std::string>{} : first_column(db_.list_projects(client));
+}
+
+std::vector<std::string> Records::card_names() { return first_column(db_.list_cards()); }
 
 bool Records::edit_cell(LoadedTable& table, std::size_t row, std::size_t column,
                         const std::string& text) {

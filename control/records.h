@@ -32,8 +32,11 @@ class Records {
   // A table's rows as chosen (see BrowseChoice); nothing after "Database Error: %s".
   std::optional<LoadedTable> browse(const CatalogEntry& entry, const BrowseChoice& choice,
                                     std::time_t now = std::time(nullptr));
-  // The names of the clients the lists show, in their order.
+  // The names the record lists show, in their order: the clients, the projects of `client`
+  // (none for no client), the card records.
   std::vector<std::string> client_names();
+  std::vector<std::string> project_names(const std::string& client);
+  std::vector<std::string> card_names();
 
   bool edit_cell(LoadedTable& table, std::size_t row, std::size_t column,
                  const std::string& text);

@@ -7,13 +7,12 @@
 #include <filesystem>
 
 #include "control/app_session.h"
+#include "control/records.h"
 #include "database/database.h"
 #include "foundation/fs.h"
 #include "device/camera_card.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
-#include "gps/camera_clock.h"
-#include "gps/gpx.h"
 #include "ingest/card_layout.h"
 #include "ingest/dry_run.h"
 #include "ingest/ingest.h"
@@ -243,37 +242,23 @@ bool check_specifications(AppSession& session, bool strict, std::string& message
 
 }  // namespace
 
-namespace {
-
-// The first column of each row.
-std::vector<std::string> first_column(const std::optional<QueryResult>& rows) {
-  std::vector<std::string> names;
-  if (rows)
-    for (const auto& row : rows->rows)
-      if (!row.empty()) names.push_back(row[0]);
-  return names;
-}
-
-}  // namespace
-
 std::string metadata_template_of(const std::string& name_or_path) {
   return metadata_template_path(name_or_path);
 }
 
 std::vector<std::string> client_names(AppSession& session) {
-  Database* db = session.database();
-  return db ? first_column(db->list_clients()) : std::vector<std::string>{};
+  std::optional<Records> records = Records::of(session);
+  return records ? records->client_names() : std::vector<std::string>{};
 }
 
 std::vector<std::string> project_names(AppSession& session, const std::string& client) {
-  Database* db = session.database();
-  return db && !client.empty() ? first_column(db->list_projects(client))
-                               : std::vector<std::string>{};
+  std::optional<Records> records = Records::of(session);
+  return records ? records->project_names(client) : std::vector<std::string>{};
 }
 
 std::vector<std::string> card_record_names(AppSession& session) {
-  Database* db = session.database();
-  return db ? first_column(db->list_cards()) : std::vector<std::string>{};
+  std::optional<Records> records = Records::of(session);
+  return records ? records->card_names() : std::vector<std::string>{};
 }
 
 std::string choose_card(AppSession& session) {

@@ -1,5 +1,5 @@
 // Where the reader's structural dump goes: by default nowhere (reading for names and dates
-// formats nothing), for the examination report into a text, for the command line to stdout.
+// formats nothing), for the examination report into a text; the command line prints its own.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,5 @@ inline constexpr std::size_t kPrintPieceLimit = 10000;
 
 // A sink that appends every piece to `out` (which must outlive the sink's use).
 PrintSink string_sink(std::string& out);
-// A sink that writes every piece to standard output.
-PrintSink stdout_sink();
 
 }  // namespace cw

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <memory>
-#include <mutex>
 
 #include "foundation/fs.h"
 #include "foundation/log.h"

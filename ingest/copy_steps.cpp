@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
 
 #include "foundation/fs.h"
 #include "foundation/log.h"

@@ -104,7 +104,13 @@ bool extract_jpeg(EngineContext& ctx, const std::string* raw, const std::string&
     ctx.report_printf("\n%s %s\n", message.c_str(), jpeg_path.c_str());
     return true;
   }
-  if (staged.close(jpeg.size()) != 0 || !staged.commit(jpeg_path, false)) {
+  bool placed = staged.close(jpeg.size()) == 0;
+  if (placed) {
+    // Another run of the batch may be naming a JPEG into the same folder.
+    std::lock_guard<std::mutex> lock(ctx.control().placement_lock());
+    placed = staged.commit(jpeg_path, false);
+  }
+  if (!placed) {
     ctx.report_printf("\nCan't write %s\n", jpeg_path.c_str());
     ctx.fail(text_with_path("Can't write extracted JPEG file", jpeg_path));
     return true;

@@ -200,8 +200,8 @@ bool number_range_rename(NumberRangeState& s, SlotControl& control,
     }
   }
   const long lowest = s.lowest, highest = s.highest;
-  // The database lock is never taken while the ranges' lock is held (the engine takes them the
-  // other way round).
+  // The range is stored after the ranges' lock is released: the engine takes the ranges' lock
+  // before the database's, never the other way round.
   g.unlock();
   ui_printf("\nNumber range: %d through %d\n", static_cast<int>(lowest), static_cast<int>(highest));
   if (store && !store(lowest, highest)) {

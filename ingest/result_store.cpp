@@ -1,7 +1,6 @@
 // Ingestion results: appended to the ingestion record, and logged.
 #include "ingest/result_store.h"
 
-
 #include "database/database.h"
 #include "foundation/log.h"
 #include "ingest/engine_context.h"

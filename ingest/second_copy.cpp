@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <mutex>
 
 #include "foundation/fs.h"
 #include "foundation/log.h"

@@ -64,8 +64,8 @@ bool is_jpg_name(const std::string& path) {
 // A sidecar that exists (the card's, or one beside another copy of the image) placed beside an
 // archived copy as a built one is: under a temporary name, never over anything, with the time
 // of the sidecar it copies.
-SidecarPlacement place_copied_sidecar(const std::string& from, const std::string& folder,
-                                      const std::string& target) {
+SidecarPlacement place_copied_sidecar(std::mutex& placement, const std::string& from,
+                                      const std::string& folder, const std::string& target) {
   SidecarPlacement p;
   p.target = target;
   std::ifstream in(from, std::ios::binary);
@@ -77,7 +77,7 @@ SidecarPlacement place_copied_sidecar(const std::string& from, const std::string
     p.failure = "can't read sidecar";
     return p;
   }
-  p = place_sidecar_text(folder, target, text.str());
+  p = place_sidecar_text(placement, folder, target, text.str());
   if (p.outcome == SidecarOutcome::kCreated) set_file_times(target, st.st_mtime);
   return p;
 }
@@ -97,7 +97,8 @@ void complete_archived_companions(EngineContext& ctx, const ImageRecord& r,
       if (path_exists(target)) continue;
       const std::size_t sep = target.find_last_of('/');
       const std::string folder = sep == std::string::npos ? "." : target.substr(0, sep);
-      const SidecarPlacement placed = place_copied_sidecar(c.path, folder, target);
+      const SidecarPlacement placed =
+          place_copied_sidecar(ctx.control().placement_lock(), c.path, folder, target);
       if (placed.outcome == SidecarOutcome::kFailed) {
         ctx.image_failed(placed.failure, placed.target);
         return;
@@ -174,7 +175,7 @@ void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
     if (!model) model = existing_source_sidecar(r.source_path);
     SidecarPlacement placed;
     if (model) {
-      placed = place_copied_sidecar(*model, folder, target);
+      placed = place_copied_sidecar(ctx.control().placement_lock(), *model, folder, target);
     } else {
       const std::string date = sidecar_date_text(r.capture_time());
       std::string text, message;
@@ -192,7 +193,7 @@ void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
       } else if (text.empty()) {
         return;  // the settings hold nothing for this image
       } else {
-        placed = place_sidecar_text(folder, target, text);
+        placed = place_sidecar_text(ctx.control().placement_lock(), folder, target, text);
       }
     }
     switch (placed.outcome) {
@@ -331,7 +332,9 @@ bool place_sidecar(EngineContext& ctx, const std::string& source, const std::str
     writer->write_behind(folder, target_sidecar, std::move(text));
     return true;
   }
-  return note_placement(ctx, place_sidecar_text(folder, target_sidecar, text), first_copy);
+  return note_placement(
+      ctx, place_sidecar_text(ctx.control().placement_lock(), folder, target_sidecar, text),
+      first_copy);
 }
 
 }  // namespace
@@ -345,8 +348,8 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
                        prepared, writer);
 }
 
-SidecarPlacement place_sidecar_text(const std::string& folder, const std::string& target,
-                                    const std::string& text) {
+SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& folder,
+                                    const std::string& target, const std::string& text) {
   SidecarPlacement p;
   p.target = target;
   StagedFile staged;
@@ -359,6 +362,7 @@ SidecarPlacement place_sidecar_text(const std::string& folder, const std::string
     p.failure = "error writing sidecar";
     return p;
   }
+  std::lock_guard<std::mutex> lock(placement);
   if (staged.commit(target, false))
     p.outcome = SidecarOutcome::kCreated;
   else if (errno == EEXIST)

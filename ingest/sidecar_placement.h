@@ -18,6 +18,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,9 +47,9 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
                     PreparedSidecar* prepared = nullptr, SidecarWorker* writer = nullptr);
 
 // Writes a built sidecar under a temporary name in `folder` and moves it to `target` without
-// replacing anything.
-SidecarPlacement place_sidecar_text(const std::string& folder, const std::string& target,
-                                    const std::string& text);
+// replacing anything, holding `placement` (the batch's placement lock) for the move.
+SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& folder,
+                                    const std::string& target, const std::string& text);
 // Logs what placing a first copy's sidecar came to, or reports its failure: false after fail.
 bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_copy);
 // Waits for the sidecars the run's SidecarWorker is placing and notes each in its order:

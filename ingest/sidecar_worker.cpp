@@ -23,7 +23,8 @@ std::string sidecar_date_text(std::time_t when) {
 SidecarWorker::SidecarWorker(EngineContext& ctx)
     : template_path_(ctx.sidecar_template),
       settings_path_(ctx.raw_settings_path),
-      metadata_(ctx.metadata()) {
+      metadata_(ctx.metadata()),
+      placement_(ctx.control().placement_lock()) {
   inputs_.reserve(ctx.images.size());
   for (const ImageRecord& r : ctx.images)
     inputs_.push_back({r.source_path, r.base_name, sidecar_date_text(r.capture_time()), r.number_text});
@@ -60,7 +61,7 @@ std::optional<PreparedSidecar> SidecarWorker::take(std::size_t index) {
 
 void SidecarWorker::write_behind(std::string folder, std::string target, std::string text) {
   if (!thread_.joinable()) {
-    const SidecarPlacement placed = place_sidecar_text(folder, target, text);
+    const SidecarPlacement placed = place_sidecar_text(placement_, folder, target, text);
     std::lock_guard<std::mutex> lock(mutex_);
     placements_.push_back(placed);
     return;
@@ -109,7 +110,7 @@ void SidecarWorker::work() {
       writes_.pop_front();
       ++writing_;
       lock.unlock();
-      SidecarPlacement placed = place_sidecar_text(w.folder, w.target, w.text);
+      SidecarPlacement placed = place_sidecar_text(placement_, w.folder, w.target, w.text);
       lock.lock();
       --writing_;
       placements_.push_back(std::move(placed));

@@ -82,6 +82,7 @@ class SidecarWorker {
 
   const std::string template_path_, settings_path_;
   RunMetadata& metadata_;
+  std::mutex& placement_;  // the batch's placement lock, held while a sidecar takes its name
   std::vector<Input> inputs_;
   std::mutex mutex_;
   // The copying took a sidecar or queued one to place, or the thread is to stop.

@@ -70,9 +70,9 @@ class SlotControl {
   virtual OrderGate& order_gate() = 0;
   // The batch's number-range data, shared by all its runs (it has its own lock).
   virtual NumberRangeState& number_ranges() = 0;
-  // Held while a run moves a copy to its unique name: the batch's runs may copy into the same
-  // folders, and on a file system that cannot refuse to replace a name there is a moment
-  // between looking at a name and taking it.
+  // Held while a run moves a file it made (a copy, a sidecar, an extracted JPEG) to its name:
+  // the batch's runs may write into the same folders, and on a file system that cannot refuse
+  // to replace a name there is a moment between looking at a name and taking it.
   virtual std::mutex& placement_lock() = 0;
   // The disc-burning lists as they are now, and the rename of one entry (number ranges).
   virtual std::vector<std::string> burn_folders_snapshot(BurnList list) = 0;

@@ -10,7 +10,7 @@
 //
 // Everything outside the expander's own inputs comes through a MacroEnvironment
 // (macro_environment.h). The expander takes no lock: callers that run in several threads
-// hold the database lock while they expand.
+// hold their run's metadata lock (RunMetadata::hold) while they expand.
 #pragma once
 
 #include <optional>

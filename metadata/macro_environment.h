@@ -62,8 +62,6 @@ class LastImageExif {
   // else what `read` gives (then kept). A file that has no EXIF by design is never read.
   bool pairs_of(const std::string& path, bool video_times_local, ExifPairs& pairs,
                 const Reader& read);
-  // Forgets the image (a changed file on disk).
-  void forget();
 
  private:
   std::mutex mutex_;

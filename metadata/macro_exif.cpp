@@ -125,14 +125,6 @@ bool LastImageExif::pairs_of(const std::string& path, bool video_times_local, Ex
   return readable_;
 }
 
-void LastImageExif::forget() {
-  std::lock_guard<std::mutex> hold(mutex_);
-  valid_ = false;
-  readable_ = false;
-  path_.clear();
-  video_times_local_ = false;
-  pairs_.clear();
-}
 
 bool MacroEnvironment::read_image_exif(const std::string& path, ExifPairs& pairs) {
   return read_image_exif_logged(path, pairs, video_times_local);

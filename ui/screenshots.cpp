@@ -30,6 +30,7 @@
 #include "control/ingestion_run.h"
 #include "control/run_end.h"
 #include "control/settings_access.h"
+#include "control/settings_presets.h"
 #include "ui/database_window.h"
 #include "ui/disc_burner.h"
 #include "ui/examine_dialog.h"
@@ -158,8 +159,8 @@ int main(int argc, char** argv) {
   put_preset_value(param, PresetKind::Master, "qf_Event", "Garden wedding");
   put_preset_value(param, PresetKind::Master, "qf_Venue", "Old Mill, Hallstead");
   save_master(param);
-  set_preset_value(param, PresetKind::Content, kDefaultName, "Headline", "{@qf.Event}");
-  set_preset_value(param, PresetKind::Content, kDefaultName, "Location", "{@qf.Venue}");
+  save_preset_value(param, ui, PresetKind::Content, kDefaultName, "Headline", "{@qf.Event}");
+  save_preset_value(param, ui, PresetKind::Content, kDefaultName, "Location", "{@qf.Venue}");
   Vocabulary vocabulary;
   for (const char* path : {"Keywords|Wedding|Ceremony", "Keywords|Wedding|Reception",
                            "Keywords|Family", "Catalog Sets|Portfolio"}) {
