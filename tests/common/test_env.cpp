@@ -126,6 +126,17 @@ std::string read_file(const fs::path& p) {
   return ss.str();
 }
 
+std::size_t images_below(const fs::path& dir) {
+  std::size_t n = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); it != fs::recursive_directory_iterator();
+       ++it)
+    if (it->is_regular_file() && it->path().extension() != ".xmp" &&
+        it->path().extension() != ".xxh128")
+      ++n;
+  return n;
+}
+
 void write_file(const fs::path& p, const std::string& bytes) {
   if (p.has_parent_path()) fs::create_directories(p.parent_path());
   std::ofstream out(p, std::ios::binary | std::ios::trunc);

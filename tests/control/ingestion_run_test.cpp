@@ -21,20 +21,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::captured_ui;
+using test::images_below;
 using test::TempDir;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-std::size_t images_below(const std::string& dir) {
-  std::size_t n = 0;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec); it != fs::recursive_directory_iterator();
-       ++it)
-    if (it->is_regular_file() && it->path().extension() != ".xmp" &&
-        it->path().extension() != ".xxh128")
-      ++n;
-  return n;
-}
 
 struct Run : ::testing::Test {
   TempDir dir;

@@ -31,17 +31,6 @@ namespace cw::test {
 
 namespace fs = std::filesystem;
 
-inline std::size_t images_below(const std::string& dir) {
-  std::size_t n = 0;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec);
-       it != fs::recursive_directory_iterator(); ++it)
-    if (it->is_regular_file() && it->path().extension() != ".xmp" &&
-        it->path().extension() != ".xxh128")
-      ++n;
-  return n;
-}
-
 // Runs the command-line program with `args`; its exit status, its output in `out`.
 inline int cardwright(const std::string& args, std::string& out) {
   std::string command = test::built_program("app/cardwright");
