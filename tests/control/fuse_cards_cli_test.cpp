@@ -1,8 +1,7 @@
 // Cards on the file systems cameras use, from the command line (root and FUSE only): an exFAT
 // and a FAT32 card are listed, ingested with their files' times kept, recognised again after
 // the computer's zone changed, and ejected; an archive on a file system that ignores the case
-// of names never has an image replaced by another of the same name in another case; a hybrid
-// camera's card (JPEG, CR3, HEIC, a clip with its XML) is named from its files' own dates.
+// of names never has an image replaced by another of the same name in another case.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,13 +9,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <set>
 #include <sstream>
 
 #include "tests/common/test_env.h"
-#include "tests/fixtures/bmff_builder.h"
 #include "tests/fixtures/fuse_card.h"
-#include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_card.h"
 
@@ -203,76 +199,6 @@ TEST(FuseCardsCommand, NamesDifferingOnlyInCaseNeverReplaceEachOtherInAnExfatArc
   ASSERT_EQ(images.size(), 2u);
   EXPECT_EQ(fs::path(images[test::read_file(a)]).filename(), "IMG_0001.JPG");
   EXPECT_EQ(fs::path(images[test::read_file(b)]).filename(), "img_0001_00001.jpg");
-}
-
-TEST(FuseCardsCommand, TodaysCameraFilesOnAnExfatCardAreNamedFromTheirOwnDatesAndModels) {
-  if (std::string why = FuseCard::unavailable(CardFs::kExfat); !why.empty()) GTEST_SKIP() << why;
-  if (!test::have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
-  test::TempDir dir;
-  // A hybrid camera's card: a JPEG, a CR3 and a HEIC in DCIM, and a clip with its XML
-  // companion where the camera keeps video. Every file's own date differs from its file time.
-  const std::string dcim = dir / "card/DCIM/100CANON", clips = dir / "card/PRIVATE/M4ROOT/CLIP";
-  fs::create_directories(dcim);
-  fs::create_directories(clips);
-  fixtures::CameraInfo r6;
-  r6.make = "Canon";
-  r6.model = "Canon EOS R6";
-  r6.date_time_original = r6.date_time_digitized = r6.date_time = "2021:05:12 12:21:21";
-  fixtures::JpegSpec jpeg;
-  jpeg.width = jpeg.height = 32;
-  jpeg.exif = r6;
-  ASSERT_TRUE(fixtures::write_bytes(dcim + "/IMG_0001.JPG", fixtures::make_jpeg(jpeg)));
-  fixtures::Cr3Spec raw;
-  raw.info = r6;
-  raw.info.date_time_original = "2021:05:12 12:21:22";
-  raw.thumbnail_jpeg = fixtures::make_jpeg(jpeg);
-  ASSERT_TRUE(fixtures::write_bytes(dcim + "/IMG_0002.CR3", fixtures::build_cr3(raw)));
-  fixtures::CameraInfo phone;
-  phone.make = "Apple";
-  phone.model = "iPhone 15";
-  phone.date_time_original = "2023:08:01 09:30:00";
-  fixtures::HeifSpec heif;
-  heif.exif_tiff = fixtures::build_exif_tiff(phone);
-  ASSERT_TRUE(fixtures::write_bytes(dcim + "/IMG_0003.HEIC", fixtures::build_heif(heif)));
-  ASSERT_EQ(test::run_command("ffmpeg -v error -y -f lavfi -i testsrc=duration=1:size=64x48:"
-                              "rate=5 -metadata creation_time=2020-01-01T00:00:00Z " +
-                              sh_quote(clips + "/C0001.MP4")),
-            0);
-  test::write_file(clips + "/C0001M01.XML",
-                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<NonRealTimeMeta>\n"
-                   "  <Device manufacturer=\"Sony\" modelName=\"ILCE-7M4\"/>\n"
-                   "  <CreationDate value=\"2024-03-15T10:20:30+01:00\"/>\n</NonRealTimeMeta>\n");
-
-  FuseCard card(dir, CardFs::kExfat, "HYBRID", dir / "card");
-  ASSERT_TRUE(card.ok()) << "FUSE card could not be made";
-  CardCommands cw(dir);
-  cw.limit_to({&card});
-  std::string out;
-  ASSERT_EQ(cw.run("cards --json", &out), 0) << out << cw.errors();
-  EXPECT_THAT(out, HasSubstr("{\"root\": \"" + card.root() + "\", \"volume\": \"HYBRID\""));
-
-  const std::string archive = dir / "archive";
-  ASSERT_EQ(cw.run("ingest --all-cards --json --no-backup --folder-format '' --name-format "
-                   "'{@datetimeany}_{@exif.Model}_{@filename}' --primary " + sh_quote(archive),
-                   &out),
-            0)
-      << out << cw.errors();
-  const std::string result = card_result(out, card.root());
-  EXPECT_EQ(field(result, "safe_to_format"), "true") << out;
-  EXPECT_THAT(field(result, "verdict"), HasSubstr("Card safe to format: all 4 images have"));
-  std::set<std::string> names;
-  for (const auto& e : fs::recursive_directory_iterator(archive))
-    if (e.is_regular_file()) names.insert(fs::relative(e.path(), archive).string());
-  for (const char* name :
-       {"20210512_122121_Canon EOS R6_IMG_0001.JPG", "20210512_122122_Canon EOS R6_IMG_0002.CR3",
-        "20230801_093000_iPhone 15_IMG_0003.HEIC", "20240315_102030_ILCE-7M4_C0001.MP4",
-        "20240315_102030_ILCE-7M4_C0001M01.XML"})
-    EXPECT_EQ(names.count(name), 1u) << name << " not in " << ::testing::PrintToString(names);
-
-  ASSERT_EQ(cw.run("eject --all-cards", &out), 0) << out << cw.errors();
-  EXPECT_THAT(out, HasSubstr("Media in Drive " + card.root() + " has been ejected safely."));
-  EXPECT_FALSE(test::mounted(card.root()));
-  EXPECT_FALSE(card.attached());
 }
 
 }  // namespace
