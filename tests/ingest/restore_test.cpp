@@ -150,7 +150,16 @@ TEST_F(Restores, CopyFailingItsReadBackNeverBlocksItsName) {
       EXPECT_FALSE(run());
     }
     ASSERT_FALSE(g_flip_armed) << "the copy was never read back";
+    EXPECT_TRUE(contains(h.ctx->report, "ERROR: copy differs from its source (checksum): \"" +
+                                            final_name + "\"\n"))
+        << report();
+    if (c == Case::kPlain) {
+      EXPECT_EQ(h.ctx->counts.files_verified, 2);
+    }
     EXPECT_FALSE(h.ctx->verdict.safe);
+    EXPECT_TRUE(contains(h.ctx->verdict.line, "1 of 3 images lack a verified copy in every tree "
+                                              "(IMG_0002.JPG)"))
+        << h.ctx->verdict.line;
     const std::string aside =
         c == Case::kNotMovable ? final_name : h.archive + "/IMG_0002_00001.JPG.damaged";
     const std::string line =
