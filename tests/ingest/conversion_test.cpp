@@ -453,11 +453,7 @@ std::string g_full_folder;
 std::atomic<int> g_temp_writes{0};
 
 ssize_t write_until_full(int fd, const void* buf, std::size_t count) {
-  char link[PATH_MAX];
-  const ssize_t n =
-      ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link - 1);
-  const std::string path(link, n > 0 ? static_cast<std::size_t>(n) : 0);
-  if (path.starts_with(g_full_folder + "/.cw-") &&
+  if (test::fd_path(fd).starts_with(g_full_folder + "/.cw-") &&
       std::string_view(static_cast<const char*>(buf), count).starts_with("<x:xmpmeta") &&
       ++g_temp_writes == 2) {
     errno = ENOSPC;

@@ -72,15 +72,8 @@ enum class KillAt { kSecondRecorded, kThirdSynced };
 KillAt g_kill_at = KillAt::kSecondRecorded;
 bool g_second_written = false;
 
-std::string path_of(int fd) {
-  char path[4096];
-  const ssize_t n =
-      ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1);
-  return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
-}
-
 int fsync_or_die(int fd) {
-  const std::string path = path_of(fd);
+  const std::string path = test::fd_path(fd);
   if (path.ends_with("archive/IMG_0002.JPG-cwtmp")) g_second_written = true;
   if (g_kill_at == KillAt::kThirdSynced && path.ends_with("IMG_0003.JPG-cwtmp"))
     ::kill(::getpid(), SIGKILL);
@@ -128,19 +121,14 @@ struct ExifTimes : ::testing::Test {
     return ok;
   }
   bool run_killed(KillAt at) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    return test::killed_in_child([&] {
       g_kill_at = at;
       Sysio table = system_sysio();
       table.open = open_or_die;
       table.fsync = fsync_or_die;
       set_sysio(table);
       run();
-      ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    });
   }
   std::string copy(int i) const { return h.archive + "/" + image_name(i); }
 };

@@ -44,11 +44,7 @@ int rename_or_die(const char* from, const char* to) {
 }
 
 int fsync_or_die(int fd) {
-  char path[4096];
-  const ssize_t n =
-      ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1);
-  if (g_kill_at == KillAt::kSecondMerge && n > 0 &&
-      std::string(path, static_cast<std::size_t>(n)).ends_with("IMG_0002.JPG-cwtmp"))
+  if (g_kill_at == KillAt::kSecondMerge && test::fd_path(fd).ends_with("IMG_0002.JPG-cwtmp"))
     ::kill(::getpid(), SIGKILL);
   return system_sysio().fsync(fd);
 }
@@ -78,15 +74,10 @@ struct InPlaceChange : ::testing::Test {
   }
   // One run in a child process that `arm` has set up to be killed; true when it was.
   bool run_killed(const std::function<void()>& arm) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    return test::killed_in_child([&] {
       arm();
       run();
-      ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    });
   }
   // Every card image in the archive once under its own name, with nothing else but sidecars
   // and manifests.

@@ -2,7 +2,12 @@
 // temporary folder, and the run's context and control to inspect afterwards.
 #pragma once
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -84,6 +89,27 @@ inline std::map<std::string, int> image_contents(const std::string& root) {
     ++out[bytes];
   }
   return out;
+}
+
+// The path an open descriptor of this process names, or "" when it cannot be read.
+inline std::string fd_path(int fd) {
+  char path[4096];
+  const ssize_t n =
+      ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1);
+  return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
+}
+
+// Runs `body` in a child process, as a run killed outright would end; true when the child
+// was killed.
+inline bool killed_in_child(const std::function<void()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    body();
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
 
 }  // namespace cw::test
