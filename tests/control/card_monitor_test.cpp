@@ -90,12 +90,9 @@ TEST_F(Cards, SlotsNameInTheOrderOfTheirFirstImagesAndAFailureIsRed) {
 
   // Sequence numbers follow the first images' times; the unticked slot took no part and
   // held up nobody, and the broken card ended before the gate without holding it either.
-  EXPECT_TRUE(fs::exists(archive + "/000001_ear_0001.JPG"));
-  EXPECT_TRUE(fs::exists(archive + "/000002_ear_0002.JPG"));
-  EXPECT_TRUE(fs::exists(archive + "/000003_mid_0001.JPG"));
-  EXPECT_TRUE(fs::exists(archive + "/000005_lat_0001.JPG"));
-  EXPECT_TRUE(fs::exists(archive + "/000006_lat_0002.JPG"));
-  EXPECT_TRUE(fs::exists(archive + "/000009_eig_0001.JPG"));
+  for (const char* name : {"000001_ear_0001.JPG", "000002_ear_0002.JPG", "000003_mid_0001.JPG",
+                           "000005_lat_0001.JPG", "000006_lat_0002.JPG", "000009_eig_0001.JPG"})
+    EXPECT_TRUE(fs::exists(archive + "/" + name)) << name;
   EXPECT_FALSE(fs::exists(archive + "/000001_nin_0001.JPG"));
 
   v = m.snapshot();
