@@ -1,7 +1,7 @@
 // The multi-camera shoot: what counts as an image, the table's order, adjustments and their
 // confirmation, writing the times with an injected failure, the merged order of a Re-Ingest,
-// local times against Python's, and a shoot whose second camera's clock was wrong named, from
-// the command line, by the corrected clock.
+// local times against Python's, the command line from sync to ingestion, and a shoot whose
+// second camera's clock was wrong named by the corrected clock.
 #include "control/multicam.h"
 
 #include <gmock/gmock.h>
@@ -307,6 +307,54 @@ TEST(MultiCamTime, LocalTargetsMatchPythonAcrossSummerTimeChanges) {
   else
     unsetenv("TZ");
   tzset();
+}
+
+TEST_F(MultiCam, TheCommandLineSyncsACameraThenIngestsInTimeOrder) {
+  std::string out;
+  ASSERT_EQ(test::run_cardwright("multicam sync --shift 3600 --yes " + sh_quote(b), &out), 0)
+      << out;
+  struct stat st;
+  ASSERT_EQ(::stat((b + "/B_1.JPG").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, kT + 30);
+
+  // The order an independent reader of the files' times and names gives.
+  test::write_file(dir / "order.py",
+                   "import os, sys\n"
+                   "images = []\n"
+                   "for d in sys.argv[1:]:\n"
+                   "    for n in os.listdir(d):\n"
+                   "        p = os.path.join(d, n)\n"
+                   "        if n.startswith('.') or n.lower().endswith('.xmp'): continue\n"
+                   "        if os.path.islink(p) or not os.path.isfile(p): continue\n"
+                   "        images.append((os.lstat(p).st_mtime_ns // 10**9, n))\n"
+                   "print(' '.join(n for t, n in sorted(images)))\n");
+  std::string expected;
+  ASSERT_EQ(test::run_command("/usr/bin/python3 " + sh_quote(dir / "order.py") + " " + sh_quote(a) +
+                                  " " + sh_quote(b),
+                              &expected),
+            0);
+  const std::string archive = dir / "archive";
+  ASSERT_EQ(test::run_cardwright("multicam ingest --primary " + sh_quote(archive) +
+                                     " --no-backup --no-jpeg-verify --folder-format '' "
+                                     "--name-format '{@sequence,-3}_{@filename}' " +
+                                     sh_quote(a) + " " + sh_quote(b),
+                                 &out),
+            0)
+      << out;
+  EXPECT_THAT(out,
+              ::testing::HasSubstr("Card Folder: [multi-camera or user-chosen image files]\n"));
+  std::vector<std::string> copied;
+  for (const auto& e : fs::directory_iterator(archive))
+    if (e.is_regular_file() && e.path().extension() != ".xmp")
+      copied.push_back(e.path().filename().string());
+  std::sort(copied.begin(), copied.end());
+  std::string numbered;
+  for (const std::string& name : copied) {
+    if (!numbered.empty()) numbered += ' ';
+    numbered.append(name, 4);
+  }
+  EXPECT_EQ(numbered + "\n", expected);
+  EXPECT_EQ(copied.size(), 5u);
 }
 
 // Camera A's clock is right; camera B's runs 3792 s ahead, and its true times fall just before
