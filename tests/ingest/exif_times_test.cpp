@@ -110,16 +110,7 @@ struct ExifTimes : ::testing::Test {
     ASSERT_EQ(::stat((h.card + "/DCIM/100CWTST/" + name).c_str(), &st), 0);
     h.params.capture_shifts.set(st.st_dev, st.st_ino, CaptureShift{seconds, 0});
   }
-  bool run() {
-    Database db;
-    if (!db.open(db_path)) return false;
-    SingleSlotControl control;
-    h.ctx = std::make_unique<EngineContext>(EngineJob{&control, 0, "Test card"});
-    h.ctx->database = &db;
-    const bool ok = run_slot(h.params, h.card, *h.ctx);
-    h.ctx->database = nullptr;
-    return ok;
-  }
+  bool run() { return h.run_slot_with(db_path); }
   bool run_killed(KillAt at) {
     return test::killed_in_child([&] {
       g_kill_at = at;

@@ -61,17 +61,7 @@ struct InPlaceChange : ::testing::Test {
     h.set(kParamSidecarPath, h.dir / "title.xmp");
     test::write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("merged"));
   }
-  bool run() {
-    Database db;
-    if (!db.open(db_path)) return false;
-    SingleSlotControl control;
-    h.ctx = std::make_unique<EngineContext>(EngineJob{&control, 0, "Test card"});
-    h.ctx->database = &db;
-    if (tagging) h.ctx->gps = &gps;
-    const bool ok = run_slot(h.params, h.card, *h.ctx);
-    h.ctx->database = nullptr;
-    return ok;
-  }
+  bool run() { return h.run_slot_with(db_path, tagging ? &gps : nullptr); }
   // One run in a child process that `arm` has set up to be killed; true when it was.
   bool run_killed(const std::function<void()>& arm) {
     return test::killed_in_child([&] {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "database/database.h"
 #include "ingest/engine_context.h"
 #include "ingest/ingest.h"
 #include "settings/param_list.h"
@@ -44,6 +45,19 @@ struct Harness {
   bool run(int count = kParamCount, const std::string& root = "") {
     ctx = std::make_unique<EngineContext>(EngineJob{reports_to, 0, "Test card"});
     return copycard(params, count, root.empty() ? card : root, *ctx);
+  }
+  // Runs the card as one slot of a batch with its ledger in the database at `db_path` (opened
+  // for this run only) and, when given, GPS tagging; false when the database cannot be opened.
+  bool run_slot_with(const std::string& db_path, const GpsRunSettings* gps = nullptr) {
+    Database db;
+    if (!db.open(db_path)) return false;
+    SingleSlotControl slot;
+    ctx = std::make_unique<EngineContext>(EngineJob{&slot, 0, "Test card"});
+    ctx->database = &db;
+    ctx->gps = gps;
+    const bool ok = run_slot(params, card, *ctx);
+    ctx->database = nullptr;
+    return ok;
   }
   // A card of `count` tiny JPEGs with EXIF capture times (no raws): quick to copy and hash.
   void write_small_card(int count) {
