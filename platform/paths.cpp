@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "foundation/fs.h"
 #include "foundation/log.h"
@@ -54,6 +56,14 @@ std::string profile_path() {
 
 std::string program_data_folder() {
   if (const char* v = std::getenv("CARDWRIGHT_DATA_DIR"); v && *v) return v;
+  // An installed program finds its data beside it (bin/../share/cardwright), whatever prefix
+  // it was installed under: a package installs into /usr what was configured for /usr/local.
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    const std::string beside = (exe.parent_path().parent_path() / "share/cardwright").string();
+    if (is_folder(beside)) return beside;
+  }
   if (is_folder(CARDWRIGHT_INSTALL_DATA_DIR)) return CARDWRIGHT_INSTALL_DATA_DIR;
   return CARDWRIGHT_SOURCE_DATA_DIR;
 }

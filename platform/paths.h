@@ -22,7 +22,9 @@ std::string user_folder();
 std::string ensure_user_folder();
 // $XDG_CONFIG_HOME/CardwrightPro/CardwrightPro.conf.
 std::string profile_path();
-// The folder of the program's own data files (templates, icons).
+// The folder of the program's own data files (templates, icons): $CARDWRIGHT_DATA_DIR, else
+// share/cardwright beside the program's bin folder, else the configured install folder, else
+// the source tree's data folder (a program run from its build tree).
 std::string program_data_folder();
 
 }  // namespace cw
