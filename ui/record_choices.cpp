@@ -36,10 +36,14 @@ QString listed(const std::vector<std::string>& names, const std::string& wanted)
   return names.empty() ? QString() : q(names.front());
 }
 
+// The name a selection shows, trimmed. A name typed that the list holds only in another case
+// is the listed record, so that "smith" does not become a second client beside "Smith".
 std::optional<std::string> shown_name(const QComboBox* combo) {
   const QString name = combo->currentText().trimmed();
   if (name.isEmpty()) return std::nullopt;
-  return name.toStdString();
+  int listed = combo->findText(name);
+  if (listed < 0) listed = combo->findText(name, Qt::MatchFixedString);
+  return (listed >= 0 ? combo->itemText(listed) : name).toStdString();
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The main window's client, project and card-record selections. Each takes a name typed as
-// well as one chosen from its list: an existing name typed selects that record, a new one is
-// added on Start once the user has agreed (the Start flow asks). The projects offered are
+// well as one chosen from its list: an existing name typed (in any case) selects that record,
+// a new one is added on Start once the user has agreed (the Start flow asks). The projects offered are
 // those of the client shown. The lists follow the database: after a run, after the database
 // window, and when another process changes it (records_watch.h); a name being typed stays.
 #pragma once

@@ -248,6 +248,20 @@ TEST_F(Desktop, AClientTypedIsAddedOnStartRenamedInTheDatabaseAndOthersChangesSh
   EXPECT_TRUE(test::wait_for([&] { return client->findText("Okafor") >= 0; }, 10000));
   EXPECT_TRUE(test::wait_for([&] { return find_row(*records.table(), "Okafor") >= 0; }, 10000));
   EXPECT_EQ(client->currentText(), "Nguyen-Tran");  // the choice followed the rename
+
+  // A listed name typed in another case, with spaces around it, is that record: nothing asked.
+  ASSERT_TRUE(put_preset_value(session->settings(), PresetKind::Master, "CardFolder",
+                               card("second", 1) + "/DCIM"));
+  records.close();
+  window->activateWindow();
+  ASSERT_TRUE(test::wait_for([&] { return window->isActiveWindow(); }));
+  client->lineEdit()->selectAll();
+  QTest::keyClicks(client->lineEdit(), " okafor ");
+  ASSERT_TRUE(start_and_finish()) << pane().toStdString();
+  EXPECT_EQ(newest("(select client.name from project join client on client_sk = client_id "
+                   "where project_sk = project_id)"),
+            "Okafor");
+  EXPECT_EQ(session->database()->client_key("okafor"), -1);
 }
 
 }  // namespace
