@@ -54,6 +54,8 @@ int run_cards(const CommandSpec& spec, Args& a) {
 int run_watch(const CommandSpec& spec, Args& a) {
   if (!a.words.empty()) return usage_error(spec.name, "unexpected argument '" + a.words[0] + "'");
   const bool once = a.has("once"), yes = a.has("yes");
+  StartRequest names;
+  if (int status = record_names_from_options(spec.name, a, names); status >= 0) return status;
   ConsoleUserInterface ui(yes);
   CommandSession session(ui, kSessionIngest);
   if (!session->ok() || !session->settings_ok()) return 1;
@@ -71,6 +73,9 @@ int run_watch(const CommandSpec& spec, Args& a) {
                    printable_text(n.path).c_str());
       if (!on_media_notification(drives, state, n, false, true)) continue;
       StartRequest request;
+      request.client = names.client;
+      request.project = names.project;
+      request.card_name = names.card_name;
       request.source = state.card_path;
       ConsoleIngestOptions options;
       options.assume_yes = yes;
@@ -127,14 +132,17 @@ const CommandSpec& watch_command() {
   static const CommandSpec spec{
       "watch",
       "ingest each card as it is mounted",
-      {"[--once] [--yes]"},
+      {"[--once] [--yes] [--client NAME] [--project NAME] [--card-name NAME]"},
       "Waits for cards: each card that arrives is ingested with the master preset's\n"
       "settings, as the main window does with AutoIngest, and ejected afterwards when the\n"
-      "preset's AutoEject is on. Ctrl-C ends the watch (during an ingestion it stops that\n"
-      "ingestion first).",
+      "preset's AutoEject is on. Before copying, each ingestion prints the client, project\n"
+      "and card record it is recorded under. Ctrl-C ends the watch (during an ingestion it\n"
+      "stops that ingestion first).",
       {},
-      {{"once", nullptr, "end after the first ingestion (default: watch until Ctrl-C)"},
-       {"yes", nullptr, "answer Yes to every question"}},
+      with_record_name_options(
+          {{"once", nullptr, "end after the first ingestion (default: watch until Ctrl-C)"},
+           {"yes", nullptr, "answer Yes to every question"}},
+          ""),
       {},
       "that of the last ingestion, 0 when none ran; 2 bad usage.",
       run_watch,

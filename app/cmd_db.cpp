@@ -232,9 +232,11 @@ const CommandSpec& db_command() {
           {"show", "TABLE", "any table: Clients, Projects, Cards, Ingestions, IPTCcontact,\n"
                             "IPTCcontent, IPTCimage, IPTCstatus, UserData",
            "Clients Projects Cards Ingestions IPTCcontact IPTCcontent IPTCimage IPTCstatus UserData"},
-          {"edit", "TABLE KEY COLUMN TEXT", "stores TEXT in a cell: ingestion notes, any column of\n"
-                                           "the IPTC and user tables (the row by its first column)",
-           "Ingestions IPTCcontact IPTCcontent IPTCimage IPTCstatus UserData"},
+          {"edit", "TABLE KEY COLUMN TEXT", "stores TEXT in a cell: the name or description of a\n"
+                                           "client, project or card (a rename), ingestion notes,\n"
+                                           "any column of the IPTC and user tables (the row by its\n"
+                                           "first column)",
+           "Clients Projects Cards Ingestions IPTCcontact IPTCcontent IPTCimage IPTCstatus UserData"},
           {"add-row", "TABLE", "adds a row with a default name or id, and prints it",
            "Clients Projects Cards IPTCcontact IPTCcontent IPTCimage IPTCstatus UserData"},
           {"delete-row", "TABLE KEY", "deletes a row (asks first); rows still in use are kept",

@@ -55,9 +55,7 @@ int ingest_request_from_options(const char* cmd, const Args& a, StartRequest& r,
                                 ConsoleIngestOptions& options) {
   auto& v = r.given.values;
   if (auto x = a.value("preset")) r.preset = *x;
-  if (auto x = a.value("client")) r.client = *x;
-  if (auto x = a.value("project")) r.project = *x;
-  if (auto x = a.value("card-name")) r.card_name = *x;
+  if (int status = record_names_from_options(cmd, a, r); status >= 0) return status;
   if (auto x = a.value("notes")) r.notes = *x;
   if (auto x = a.value("card")) r.source = *x;
   r.cards_mode = a.has("all-cards");
@@ -199,11 +197,11 @@ const CommandSpec& ingest_command() {
        "--all-cards [--skip ROOT]... [OPTIONS]", "--files FILE [OPTIONS]"},
       "Copies the images of a card (or any folder) into the archive, records the ingestion in\n"
       "the database and prints the report, which names the ingestion's ID, client, project and\n"
-      "card record. Settings come from the master preset ('cardwright preset show master';\n"
+      "card record before anything is copied. Settings come from the master preset ('cardwright preset show master';\n"
       "'cardwright init' sets up the archive); the options below override them for this run.\n"
       "Nothing is asked unless standard input is a terminal.",
       {},
-      {
+      with_record_name_options({
           {"card", "DIR", preset_default_help("the card's image folder, or ptp/CAMERA for a camera\n"
                                               "('cardwright camera list')", "CardFolder"),
            false, "dir"},
@@ -288,10 +286,6 @@ const CommandSpec& ingest_command() {
           {"no-gps", nullptr, "no GPS tagging, whatever the preset says"},
           {"preset", "NAME", "the master preset to use (default: the current one;\n"
                              "'cardwright preset list master')"},
-          {"client", "NAME", "client of the ingestion, added when new (default: the last\n"
-                             "ingestion's, which the report says)"},
-          {"project", "NAME", "project of that client, added when new (default: as --client)"},
-          {"card-name", "NAME", "card record of the ingestion, added when new (default: as --client)"},
           {"notes", "TEXT", "notes of the ingestion, also {@notes} in specifications\n"
                             "(default: the preference IngestionNotes)"},
           {"dry-run", nullptr, "show where every image would go in every tree; copy, create and\n"
@@ -300,7 +294,7 @@ const CommandSpec& ingest_command() {
                               "(default: warn and go on)"},
           {"json", nullptr, "print the counters and the record as JSON instead of the report"},
           {"yes", nullptr, "answer Yes to every question"},
-      },
+      }, "preset"),
       {{"backup", "no-backup"}, {"post-backup", "no-backup"}, {"converter", "no-backup"},
        {"only", "except"}, {"only", "include"}, {"only", "exclude"}, {"only", "extensions"},
        {"except", "include"}, {"except", "exclude"}, {"except", "extensions"},

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "app/commands.h"
 #include "app/console_run.h"
@@ -90,6 +91,44 @@ std::string record_fields(const PreparedIngestion& p) {
 }
 
 }  // namespace
+
+namespace {
+
+const std::vector<OptionSpec>& record_name_options() {
+  static const std::vector<OptionSpec> options{
+      {"client", "NAME", "client of the ingestion, added when new (default: the last\n"
+                         "ingestion's); the report's \"Client:\" line says which, and \"(new)\""},
+      {"project", "NAME", "project of that client, added when new (default: the last\n"
+                          "ingestion's while it belongs to the client, else \"[unknown]\")"},
+      {"card-name", "NAME", "card record of the ingestion, added when new (default: the last\n"
+                            "ingestion's)"},
+  };
+  return options;
+}
+
+}  // namespace
+
+std::vector<OptionSpec> with_record_name_options(std::vector<OptionSpec> options,
+                                                 std::string_view after) {
+  auto at = std::find_if(options.begin(), options.end(),
+                         [&](const OptionSpec& o) { return o.name == after; });
+  if (at != options.end()) ++at;
+  options.insert(at, record_name_options().begin(), record_name_options().end());
+  return options;
+}
+
+int record_names_from_options(const char* command, const Args& args, StartRequest& request) {
+  std::optional<std::string>* targets[] = {&request.client, &request.project, &request.card_name};
+  for (std::size_t i = 0; i < std::size(targets); ++i) {
+    const char* option = record_name_options()[i].name;
+    std::optional<std::string> name = args.value(option);
+    if (!name) continue;
+    if (name->find_first_not_of(" \t") == std::string::npos)
+      return bad_value(command, option, *name, "expects a name");
+    *targets[i] = std::move(name);
+  }
+  return -1;
+}
 
 int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
                           const StartRequest& request, const ConsoleIngestOptions& options) {

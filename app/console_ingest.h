@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/cli.h"
@@ -19,6 +20,14 @@ struct ConsoleIngestOptions {
   bool assume_yes = false;  // answer Yes to every question
   std::vector<std::string> skip_roots;  // cards mode: card roots left unticked
 };
+
+// --client, --project and --card-name: the record an ingestion goes under, each added when new.
+// `ingest` and `watch` share them.
+// `options` with those three inserted after the option `after` (at the end when it is absent).
+std::vector<OptionSpec> with_record_name_options(std::vector<OptionSpec> options,
+                                                 std::string_view after);
+// Puts those options into the request: -1 to go on, 2 after a usage message for an empty name.
+int record_names_from_options(const char* command, const Args& args, StartRequest& request);
 
 // Turns the parsed options of `cardwright ingest` (those of ingest_command(), which commands
 // that bring their own images share) into a request. -1 to go on, else the exit status (2,

@@ -1,8 +1,12 @@
 // Records for the Database window and `cardwright db` (see records.h).
 #include "control/records.h"
 
+#include <cstdlib>
+#include <string_view>
+
 #include "control/app_session.h"
 #include "database/repair.h"
+#include "foundation/log.h"
 #include "foundation/user_interface.h"
 
 namespace cw {
@@ -55,9 +59,60 @@ std::vector<std::string> Records::project_names(const std::string& client) {
 
 std::vector<std::string> Records::card_names() { return first_column(db_.list_cards()); }
 
+namespace {
+
+// The kind of record a catalogue entry lists, for the tables whose names are managed.
+std::optional<EntityKind> entity_kind(const CatalogEntry& entry) {
+  switch (entry.kind) {
+    case CatalogKind::Client:
+      return EntityKind::Client;
+    case CatalogKind::Project:
+      return EntityKind::Project;
+    case CatalogKind::Card:
+      return EntityKind::Card;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool is_column(const CatalogEntry& entry, std::size_t column, std::string_view title) {
+  return column < entry.columns.size() && entry.columns[column].title == title;
+}
+
+}  // namespace
+
+bool Records::editable(const CatalogEntry& entry, std::size_t column) {
+  if (entity_kind(entry))
+    return is_column(entry, column, "Name") || is_column(entry, column, "Description");
+  return catalog_column_editable(entry, column);
+}
+
 bool Records::edit_cell(LoadedTable& table, std::size_t row, std::size_t column,
                         const std::string& text) {
-  return cw::edit_cell(db_, table, row, column, text);
+  if (!table.entry || row >= table.result.rows.size() || !entity_kind(*table.entry))
+    return cw::edit_cell(db_, table, row, column, text);
+  if (!edit_row(*table.entry, table.result.rows[row], column, text)) return false;
+  table.result.rows[row][column] = text;
+  return true;
+}
+
+bool Records::edit_row(const CatalogEntry& entry, const std::vector<std::string>& row,
+                       std::size_t column, const std::string& text) {
+  const std::optional<EntityKind> kind = entity_kind(entry);
+  if (!kind) {
+    LoadedTable one{&entry, {{}, {row}}};
+    return cw::edit_cell(db_, one, 0, column, text);
+  }
+  // A name or a description is a rename of the row: the name is looked up in its list (a
+  // project in its client's), and a clash or an empty name is refused there.
+  const std::size_t description = entry.columns.size() - 1;
+  if (row.size() != entry.columns.size() || !editable(entry, column)) {
+    alert_printf("Can't store column value");
+    return false;
+  }
+  const std::string client = *kind == EntityKind::Project ? row[2] : std::string();
+  if (column == 0) return rename(*kind, row[0], text, row[description], client);
+  return rename(*kind, row[0], row[0], text, client);
 }
 
 std::optional<std::string> Records::add_row(const CatalogEntry& entry, const std::string& client) {
@@ -116,6 +171,12 @@ bool Records::remove(EntityKind kind, const std::string& name, const std::string
   return confirmed_change(ui_, manage_delete_question(kind, name), [&](bool confirmed) {
     return manage_delete(db_, kind, name, confirmed, client);
   });
+}
+
+std::optional<long long> Records::change_count() {
+  const std::optional<QueryResult> result = db_.query_quiet("PRAGMA data_version");
+  if (!result || result->rows.empty() || result->rows[0].empty()) return std::nullopt;
+  return std::atoll(result->rows[0][0].c_str());
 }
 
 bool Records::verify(std::string& text) { return db_verify(db_, text); }

@@ -38,8 +38,18 @@ class Records {
   std::vector<std::string> project_names(const std::string& client);
   std::vector<std::string> card_names();
 
+  // Whether the user may edit a column of the entry in the grid: the names and descriptions
+  // of clients, projects and card records (a rename, with the rules of a rename), the
+  // ingestion notes and every column of the IPTC and user tables.
+  static bool editable(const CatalogEntry& entry, std::size_t column);
+  // Stores a new text in an editable cell of a loaded row and updates the loaded copy. A name
+  // that is empty or already taken in its list is refused with a message, and the row keeps
+  // its old name.
   bool edit_cell(LoadedTable& table, std::size_t row, std::size_t column,
                  const std::string& text);
+  // The same for a copy of one loaded row (the window's edits run on a worker with it).
+  bool edit_row(const CatalogEntry& entry, const std::vector<std::string>& row,
+                std::size_t column, const std::string& text);
   std::optional<std::string> add_row(const CatalogEntry& entry, const std::string& client);
   // Asks "OK to delete record?" when the row can be deleted, then deletes it.
   bool delete_row(const LoadedTable& table, long row);
@@ -60,6 +70,11 @@ class Records {
   bool rename(EntityKind kind, const std::string& old_name, const std::string& new_name,
               const std::optional<std::string>& description, const std::string& client = "");
   bool remove(EntityKind kind, const std::string& name, const std::string& client = "");
+
+  // A number that changes whenever another connection (another process, the command line)
+  // has committed a change to the database; nothing when it cannot be read. Cheap enough to
+  // ask every few seconds: it reads no table.
+  std::optional<long long> change_count();
 
   // The link check, and the repair with a backup (database/repair.h); the report is appended
   // to `text`.

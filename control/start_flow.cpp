@@ -121,6 +121,7 @@ bool choose_entities(Database& db, CWParam& param, const StartRequest& r, Entity
   auto remembered = [&](const char* table) { return last_db_choice(param, table).value_or(""); };
   if (r.client) {
     c.client = db.client_key(*r.client);
+    c.client_new = c.client < 0;
     if (c.client < 0 && !r.dry_run) c.client = db.client_add(*r.client, "", true);
   } else if (int k = db.client_key(remembered("client")); k > 0) {
     c.client = k;
@@ -138,6 +139,7 @@ bool choose_entities(Database& db, CWParam& param, const StartRequest& r, Entity
 
   if (r.project) {
     c.project = db.project_key(c.client_name, *r.project);
+    c.project_new = c.project < 0;
     if (c.project < 0 && !r.dry_run)
       c.project = db.project_add(*r.project, c.client_name, std::nullopt, "");
     c.project_name = *r.project;
@@ -154,6 +156,7 @@ bool choose_entities(Database& db, CWParam& param, const StartRequest& r, Entity
 
   if (r.card_name) {
     c.card = db.card_key(*r.card_name);
+    c.card_new = c.card < 0;
     if (c.card < 0 && !r.dry_run) c.card = db.card_add(*r.card_name, "");
   } else if (int k = db.card_key(remembered("card")); k > 0 && db.visible_card_name(k)) {
     c.card = k;
@@ -167,24 +170,42 @@ bool choose_entities(Database& db, CWParam& param, const StartRequest& r, Entity
   return r.dry_run || (c.project >= 0 && c.card >= 0);
 }
 
-// What the text pane says about the record: its key and choices, and which were carried over
-// from the last ingestion (the user may not have meant to keep them).
+// What the text pane says about the record before anything is copied: its key, then one line
+// for each choice, marked when it is new or was carried over from the last ingestion (the user
+// may not have meant to keep it).
 void report_entities(const EntityChoice& c, int ingestion_key, bool dry_run) {
   if (dry_run)
-    ui_printf("Dry run for client \"%s\", project \"%s\", card \"%s\" (no ingestion is recorded)\n",
-              c.client_name.c_str(), c.project_name.c_str(), c.card_name.c_str());
+    ui_print("Dry run (no ingestion is recorded)\n");
   else
-    ui_printf("Ingestion %d: client \"%s\", project \"%s\", card \"%s\"\n", ingestion_key,
-              c.client_name.c_str(), c.project_name.c_str(), c.card_name.c_str());
-  std::string carried;
-  for (const auto& [was_carried, what] : {std::pair{c.client_carried, "client"},
-                                          std::pair{c.project_carried, "project"},
-                                          std::pair{c.card_carried, "card"}}) {
-    if (!was_carried) continue;
-    if (!carried.empty()) carried += ", ";
-    carried += what;
+    ui_printf("Ingestion %d\n", ingestion_key);
+  const struct {
+    const char* title;
+    const std::string& name;
+    bool is_new, carried;
+  } lines[] = {{"Client", c.client_name, c.client_new, c.client_carried},
+               {"Project", c.project_name, c.project_new, c.project_carried},
+               {"Card record", c.card_name, c.card_new, c.card_carried}};
+  for (const auto& line : lines)
+    ui_printf("%s: %s%s\n", line.title, line.name.c_str(),
+              line.is_new    ? " (new)"
+              : line.carried ? " (carried over from the last ingestion)"
+                             : "");
+}
+
+// The new names of a choice as one question ("Add client "Smith" and project "Wedding"?");
+// empty when every name exists.
+std::string new_names_question(const EntityChoice& c) {
+  std::vector<std::string> parts;
+  if (c.client_new) parts.push_back("client \"" + c.client_name + "\"");
+  if (c.project_new) parts.push_back("project \"" + c.project_name + "\"");
+  if (c.card_new) parts.push_back("card record \"" + c.card_name + "\"");
+  if (parts.empty()) return {};
+  std::string question = "Add ";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) question += i + 1 == parts.size() ? " and " : ", ";
+    question += parts[i];
   }
-  if (!carried.empty()) ui_printf("Carried over from the last ingestion: %s.\n", carried.c_str());
+  return question + "?";
 }
 
 // The choices as the master preset keeps them: "LastDB_" + table and the row's key.
@@ -417,6 +438,20 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     return true;
   };
   if (!card_to_choose && card_problem()) return stop(StartStop::kBadCard);
+  // New names are confirmed before anything is added: the choice is made once as a dry run
+  // would make it, which adds nothing and marks what is new.
+  if (Database* db = session.database(); db && r.confirm_new_names && !r.dry_run) {
+    StartRequest probe;
+    probe.client = r.client;
+    probe.project = r.project;
+    probe.card_name = r.card_name;
+    probe.dry_run = true;
+    EntityChoice planned;
+    const std::string question =
+        choose_entities(*db, param, probe, planned) ? new_names_question(planned) : "";
+    if (!question.empty() && !session.ui().ask_yes_no(question))
+      return stop(StartStop::kNameDeclined);
+  }
 
   ui_print("Starting\n\n");
   if (m.get_int("WantGPS") == 0) {

@@ -40,6 +40,10 @@ struct StartRequest {
   // Database choices by name, each added when new. Unset: the master's last choice, else the
   // "[unknown]" entry.
   std::optional<std::string> client, project, card_name;
+  // Ask before adding a client, project or card record named above that the database does
+  // not hold yet ("Add client "NAME"?"): the window, where a name is typed, asks; the command
+  // line adds them and says "new".
+  bool confirm_new_names = false;
   std::optional<std::string> notes;  // the preference "IngestionNotes" when unset
   // Settings given with the request: positions of the parameter list that stand for preset
   // values go into the master's working set, like edits in the main window that were not
@@ -91,14 +95,17 @@ enum class StartStop {
   kNoBackup,        // "No pre-conversion backup folder"
   kNoPostBackup,    // "No post-conversion backup folder"
   kPrepareFailed,   // "Failed to prepare for ingestion"
+  kNameDeclined,    // the user did not want a new client, project or card record (no record)
 };
 
 // The record's choices, by key and name. A choice the request did not name is the one of the
-// last ingestion, carried over (said so in the text pane).
+// last ingestion, carried over; one it named that did not exist is new (added by a real run).
+// The text pane says which.
 struct EntityChoice {
   int client = -1, project = -1, card = -1;
   std::string client_name, project_name, card_name;
   bool client_carried = false, project_carried = false, card_carried = false;
+  bool client_new = false, project_new = false, card_new = false;
 };
 
 // An ingestion ready to run: its record, its parameters and its source.

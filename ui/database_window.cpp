@@ -9,10 +9,15 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <utility>
 
+#include "control/app_session.h"
+#include "control/settings_access.h"
 #include "foundation/log.h"
 #include "ui/background.h"
+#include "ui/records_watch.h"
 #include "ui/grid.h"
 #include "ui/work_panel.h"
 
@@ -50,7 +55,7 @@ void show_text(QWidget* parent, const QString& title, const QString& text) {
 }  // namespace
 
 DatabaseWindow::DatabaseWindow(AppSession& session, QWidget* parent)
-    : QDialog(parent), records_(Records::of(session)) {
+    : QDialog(parent), session_(session), records_(Records::of(session)) {
   setWindowTitle(tr("Database"));
   setAccessibleName(QStringLiteral("Database"));
   auto* layout = new QVBoxLayout(this);
@@ -89,13 +94,11 @@ DatabaseWindow::DatabaseWindow(AppSession& session, QWidget* parent)
   grid_->setAccessibleName(QStringLiteral("Records"));
   GridModel& model = grid_->grid();
   model.editable = [this](int column) {
-    return table_ && table_->entry &&
-           catalog_column_editable(*table_->entry, static_cast<std::size_t>(column));
+    return table_ && table_->entry && !storing_ &&
+           Records::editable(*table_->entry, static_cast<std::size_t>(column));
   };
   model.store = [this](int row, int column, const std::string& text) {
-    return records_ && table_ &&
-           records_->edit_cell(*table_, static_cast<std::size_t>(row),
-                               static_cast<std::size_t>(column), text);
+    return store(static_cast<std::size_t>(row), static_cast<std::size_t>(column), text);
   };
   layout->addWidget(grid_, 1);
 
@@ -118,8 +121,7 @@ DatabaseWindow::DatabaseWindow(AppSession& session, QWidget* parent)
   buttons->addWidget(close);
   layout->addLayout(buttons);
 
-  if (records_)
-    for (const std::string& name : records_->client_names()) clients_->addItem(q(name));
+  fill_clients();
   connect(tables_, &QComboBox::currentIndexChanged, this, [this] { load(); });
   connect(ages_, &QComboBox::currentIndexChanged, this, [this] { load(); });
   connect(clients_, &QComboBox::currentIndexChanged, this, [this] { load(); });
@@ -140,6 +142,56 @@ DatabaseWindow::DatabaseWindow(AppSession& session, QWidget* parent)
 
   resize(1280, 680);
   tables_->setCurrentText(QStringLiteral("Ingestions"));
+  // Changes made elsewhere (the command line, another copy of the program) are shown when
+  // the window is activated and within seconds; never under an edit or a load.
+  new RecordsWatch(session, this, [this] {
+    if (storing_ || work_->running() || grid_->editing())
+      return false;
+    fill_clients();
+    const long row = selected_row();
+    load(table_ && row >= 0 ? table_->cell(static_cast<std::size_t>(row), 0) : std::string());
+    return true;
+  });
+}
+
+void DatabaseWindow::fill_clients() {
+  if (!records_) return;
+  const QSignalBlocker quiet(clients_);
+  const QString shown = clients_->currentText();
+  clients_->clear();
+  for (const std::string& name : records_->client_names()) clients_->addItem(q(name));
+  if (clients_->findText(shown) >= 0) clients_->setCurrentText(shown);
+}
+
+// An edit is shown at once and stored on a worker. One that is refused (an empty name, a name
+// the list already has, a database error: the records say which) puts the old text back.
+bool DatabaseWindow::store(std::size_t row, std::size_t column, const std::string& text) {
+  if (!records_ || !table_ || !table_->entry || row >= table_->result.rows.size() ||
+      column >= table_->result.rows[row].size())
+    return false;
+  const std::vector<std::string> before = table_->result.rows[row];
+  table_->result.rows[row][column] = text;
+  storing_ = true;
+  run_in_background(
+      this,
+      [records = *records_, entry = table_->entry, before, column, text]() mutable {
+        return records.edit_row(*entry, before, column, text);
+      },
+      [this, entry = table_->entry, generation = generation_, row, column, old = before[column],
+       text](bool stored) {
+        storing_ = false;
+        // A renamed client, project or card record stays the main window's choice when it was.
+        if (stored && column == 0 && entry->kind != CatalogKind::Free &&
+            entry->kind != CatalogKind::Ingestion &&
+            last_db_choice(session_.settings(), entry->table) == old)
+          remember_db_choice(session_.settings(), entry->table, text);
+        if (!stored && generation == generation_ && table_ && row < table_->result.rows.size()) {
+          table_->result.rows[row][column] = old;
+          grid_->viewport()->update();
+        }
+        Q_EMIT edited(stored);
+      });
+  return true;
 }
 
 const CatalogEntry* DatabaseWindow::entry() const {
@@ -193,6 +245,10 @@ void DatabaseWindow::show_loaded(std::optional<LoadedTable> table, const std::st
                          : tr("Database Error"));
   if (table_ && !select_key.empty())
     grid_->select_row(static_cast<int>(find_row(*table_, select_key)));
+  // A client, project or card record just added has a made-up name: its name is open for
+  // typing at once.
+  if (std::exchange(name_added_, false) && table_ && !grid_->selected_rows().empty())
+    grid_->edit(grid_->model()->index(grid_->grid().view_row(grid_->selected_rows().front()), 0));
   update_buttons();
   Q_EMIT loaded();
 }
@@ -222,8 +278,10 @@ void DatabaseWindow::add() {
   const CatalogEntry* e = entry();
   if (!records_ || !e) return;
   if (std::optional<std::string> key =
-          records_->add_row(*e, clients_->currentText().toStdString()))
+          records_->add_row(*e, clients_->currentText().toStdString())) {
+    name_added_ = e->kind != CatalogKind::Free;
     load(*key);
+  }
 }
 
 void DatabaseWindow::remove() {

@@ -77,6 +77,8 @@ class GridView : public QTableView {
   std::vector<int> selected_rows() const;
   // Selects the owner's row and scrolls it into view.
   void select_row(int source);
+  // A cell's editor is open.
+  bool editing() const { return state() == QAbstractItemView::EditingState; }
 
  private:
   GridModel* model_;

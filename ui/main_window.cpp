@@ -38,6 +38,7 @@
 #include "control/window_placement.h"
 #include "foundation/log.h"
 #include "ui/database_window.h"
+#include "ui/record_choices.h"
 #include "ui/desktop_notification.h"
 #include "ui/disc_burner.h"
 #include "ui/examine_dialog.h"
@@ -87,8 +88,7 @@ MainWindow::MainWindow(AppSession& session, QtUserInterface& ui, MainWindowOptio
   append_pane(ui_.take_early_pane());
   fill_presets();
   fill_quick_fields();
-  fill_clients();
-  fill_cards();
+  choices_ = new RecordChoices(session_, client_, project_, card_, this);
   notes_->setText(q(pref_get_text("IngestionNotes")));
   starting_number_->setText(q(starting_number()));
   refresh_destination();
@@ -295,16 +295,6 @@ QWidget* MainWindow::build_body() {
     fill_quick_fields();
     refresh_destination();
   });
-  connect(client_, &QComboBox::activated, this, [this] {
-    remember_db_choice(session_.settings(), "client", client_->currentText().toStdString());
-    fill_projects();
-  });
-  connect(project_, &QComboBox::activated, this, [this] {
-    remember_db_choice(session_.settings(), "project", project_->currentText().toStdString());
-  });
-  connect(card_, &QComboBox::activated, this, [this] {
-    remember_db_choice(session_.settings(), "card", card_->currentText().toStdString());
-  });
   connect(starting_number_, &QLineEdit::editingFinished, this, [this] {
     if (!starting_number_->text().isEmpty())
       set_starting_number(starting_number_->text().toStdString());
@@ -424,26 +414,6 @@ void MainWindow::fill_quick_fields() {
   quick_->setVisible(shown > 0);
 }
 
-// Fills a selection with the names of a list and selects the row last chosen for `table`.
-void MainWindow::fill_choice(QComboBox* combo, const std::vector<std::string>& names,
-                             const char* table) {
-  combo->clear();
-  for (const std::string& name : names) combo->addItem(q(name));
-  const QString last = q(last_db_choice(session_.settings(), table).value_or(""));
-  if (combo->findText(last) >= 0) combo->setCurrentText(last);
-}
-
-void MainWindow::fill_clients() {
-  fill_choice(client_, client_names(session_), "client");
-  fill_projects();
-}
-
-void MainWindow::fill_projects() {
-  fill_choice(project_, project_names(session_, client_->currentText().toStdString()), "project");
-}
-
-void MainWindow::fill_cards() { fill_choice(card_, card_record_names(session_), "card"); }
-
 void MainWindow::refresh_destination() {
   CWPreset& m = session_.settings().master();
   auto folder = [&](const char* key, const char* wanted) {
@@ -514,13 +484,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
       request.write_exif_times = chosen_exif_times_;
     }
   }
-  auto chosen_name = [](QComboBox* c) -> std::optional<std::string> {
-    if (c->currentText().isEmpty()) return std::nullopt;
-    return c->currentText().toStdString();
-  };
-  request.client = chosen_name(client_);
-  request.project = request.client ? chosen_name(project_) : std::nullopt;
-  request.card_name = chosen_name(card_);
+  choices_->put_into(request);
   request.notes = notes_->text().toStdString();
   request.gps_window = [this](AppSession&) { open_gps(true); };
 
@@ -576,8 +540,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   chosen_.reset();
   chosen_shifts_ = {};
   chosen_exif_times_ = false;
-  fill_clients();
-  fill_cards();
+  choices_->reload();
   re_enable();
   worker_->read_now();
   Q_EMIT ingestion_finished(finish.success);
@@ -640,8 +603,7 @@ void MainWindow::open_presets(const QString& tab) {
 void MainWindow::open_database() {
   DatabaseWindow window(session_, this);
   window.exec();
-  fill_clients();
-  fill_cards();
+  choices_->refresh();
 }
 
 void MainWindow::open_macro_lab() {

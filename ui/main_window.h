@@ -39,6 +39,7 @@ class AppSession;
 namespace cw::ui {
 
 class QtUserInterface;
+class RecordChoices;
 
 // The drives watched and the eject are the session's.
 struct MainWindowOptions {
@@ -83,11 +84,7 @@ class MainWindow : public QMainWindow {
   void show_card_state();
   void request_eject(const std::vector<std::string>& roots, std::function<void(bool)> done);
   void fill_presets();
-  void fill_choice(QComboBox* combo, const std::vector<std::string>& names, const char* table);
   void fill_quick_fields();
-  void fill_clients();
-  void fill_projects();
-  void fill_cards();
   void refresh_destination();
   void re_enable();
   void store_choices();
@@ -124,6 +121,7 @@ class MainWindow : public QMainWindow {
 
   QLabel *status_ = nullptr, *card_text_ = nullptr;
   QComboBox *master_ = nullptr, *client_ = nullptr, *project_ = nullptr, *card_ = nullptr;
+  RecordChoices* choices_ = nullptr;  // the client, project and card-record selections
   QLineEdit *notes_ = nullptr, *starting_number_ = nullptr;
   QGroupBox* destination_ = nullptr;
   QGroupBox* quick_ = nullptr;

@@ -105,11 +105,12 @@ fail_unless test "$(tr -cd '\r' <<<"$out" | wc -c)" = 0
 
 # 'init' saves the archive; a dry run lists what the real run then writes, in every tree.
 check 0 'Saved in the master preset "Default"' init --archive archive --backup backup
-check 0 'Dry run for client "Smith"' ingest --card card/DCIM --client Smith --dry-run
+check 0 '^Client: Smith \(new\)$' ingest --card card/DCIM --client Smith --dry-run
 fail_unless test "$(records)" = "$before"
 fail_unless test ! -e archive -a -z "$(ls backup)"
 planned=$(grep -oE -- '-> .*' <<<"$out" | cut -c4- | sort)
-check 0 "^Ingestion $((before + 1)): client \"Smith\"" ingest --card card/DCIM --client Smith
+check 0 "^Ingestion $((before + 1))$" ingest --card card/DCIM --client Smith
+fail_unless grep -q '^Client: Smith (new)$' <<<"$out"
 written=$(find "$work/archive" "$work/backup" -type f ! -name '*.xmp' ! -path '*/Manifests/*' | sort)
 fail_unless test "$planned" = "$written"
 fail_unless test "$(wc -l <<<"$written")" = 20
@@ -125,7 +126,20 @@ fail_unless test "$(grep -c 'Failed to open image file.*\.\(AVI\|WAV\)' <<<"$log
 # The next run says what carried over; --json names the record too.
 check 0 '"ingestion_id": [0-9]+, "client": "Smith", "project": "\[unknown\]"' \
   ingest --card card/DCIM --json
-fail_unless grep -q 'Carried over from the last ingestion: client.' <<<"$out"
+fail_unless grep -q '^Client: Smith (carried over from the last ingestion)$' <<<"$out"
+
+# The record's names: each new one is added and said to be new, before anything is copied;
+# an empty name is refused, by `watch` too.
+check 0 '^Project: Wedding \(new\)$' ingest --card card/DCIM --client Smith --project Wedding \
+  --card-name 'Card A' --no-backup
+fail_unless grep -q '^Client: Smith$' <<<"$out"
+fail_unless grep -q '^Card record: Card A (new)$' <<<"$out"
+fail_unless test "$(grep -n -m1 '^Card record:' <<<"$out" | cut -d: -f1)" -lt \
+  "$(grep -n -m1 'SUCCESSFUL INGESTION' <<<"$out" | cut -d: -f1)"
+check 0 '^Card A' db cards
+check 0 "^Wedding" db projects --client Smith
+check 2 "--client ' ': expects a name" ingest --card card/DCIM --client ' '
+check 2 "--card-name '': expects a name" watch --card-name ''
 
 # Completion and man page come from the command table and install with the program.
 source <("$cw" completion bash)

@@ -1,5 +1,6 @@
 // The questions the records put to the user before a deletion or a purge, and what each
-// answer leaves in the database.
+// answer leaves in the database; names edited in the grid, and the counter of changes made
+// by other connections.
 #include "control/records.h"
 
 #include "tests/database/db_fixture.h"
@@ -60,6 +61,56 @@ TEST_F(DatabaseTest, DeletionsAndPurgeAskFirstAndNoKeepsTheRows) {
             "Delete ingestion records older than 1 year?\n\nYou may want to export the records "
             "before deleting them.\n\nThis operation cannot be undone.");
   EXPECT_TRUE(ui.alerts.empty()) << ui.alerts[0];
+}
+
+TEST_F(DatabaseTest, GridNameEditsAreRenamesThatRefuseClashesAndOthersMoveTheCounter) {
+  open_db();
+  auto& ui = captured_ui();
+  Records records(db, ui);
+  ASSERT_GT(records.add(EntityKind::Client, "Smith", "June"), 0);
+  ASSERT_GT(records.add(EntityKind::Client, "Jones", ""), 0);
+  for (const char* client : {"Smith", "Jones"})
+    ASSERT_GT(records.add(EntityKind::Project, "Wedding", "", client), 0);
+  ASSERT_GT(records.add(EntityKind::Project, "Reception", "", "Smith"), 0);
+  const CatalogEntry& clients_entry = *catalog_find("Clients");
+  EXPECT_FALSE(Records::editable(clients_entry, 1));  // the key
+  EXPECT_TRUE(Records::editable(clients_entry, 3));   // the description
+  auto clients = records.browse(clients_entry, {});
+  ASSERT_TRUE(clients);
+  const auto smith = static_cast<std::size_t>(find_row(*clients, "Smith"));
+
+  // A taken or empty name is refused and the row keeps its name; a rename keeps the
+  // description and a description edit keeps the name.
+  EXPECT_FALSE(records.edit_cell(*clients, smith, 0, "Jones"));
+  EXPECT_FALSE(records.edit_cell(*clients, smith, 0, ""));
+  EXPECT_EQ(clients->cell(smith, 0), "Smith");
+  EXPECT_TRUE(records.edit_cell(*clients, smith, 0, "Smyth"));
+  EXPECT_TRUE(records.edit_cell(*clients, smith, 3, "June 2024"));
+  EXPECT_EQ(raw_values(path, "select description from client where name = 'Smyth'"), "June 2024");
+  EXPECT_EQ(db.client_key("Smith"), -1);
+
+  // A project's name is unique among its client's only.
+  BrowseChoice smyth;
+  smyth.client = "Smyth";
+  auto projects = records.browse(*catalog_find("Projects"), smyth);
+  ASSERT_TRUE(projects);
+  const auto reception = static_cast<std::size_t>(find_row(*projects, "Reception"));
+  EXPECT_FALSE(records.edit_row(*projects->entry, projects->result.rows[reception], 0, "Wedding"));
+  EXPECT_TRUE(records.edit_row(*projects->entry, projects->result.rows[reception], 0, "Party"));
+  EXPECT_GE(db.project_key("Smyth", "Party"), 0);
+  EXPECT_GE(db.project_key("Jones", "Wedding"), 0);
+  EXPECT_EQ(ui.alerts, (std::vector<std::string>{"Client name already exists.",
+                                                 "Client name is required.",
+                                                 "Project name already exists."}));
+
+  // Only another connection's commit moves the counter.
+  const std::optional<long long> before = records.change_count();
+  ASSERT_TRUE(before);
+  ASSERT_GT(records.add(EntityKind::Card, "#9", ""), 0);
+  EXPECT_EQ(records.change_count(), before);
+  raw_exec(path, "insert into client (name, created_dt) values('Lee', '2024-06-01 10:00:00')");
+  EXPECT_NE(records.change_count(), before);
+  EXPECT_EQ(records.client_names(), (std::vector<std::string>{"Client_001", "Jones", "Lee", "Smyth"}));
 }
 
 }  // namespace

@@ -88,14 +88,24 @@ struct StartFlow : ::testing::Test {
   CWPreset& master() { return session->settings().master(); }
 };
 
-TEST_F(StartFlow, ARunLeavesACompleteRecordAndTheChoicesCarryOver) {
+TEST_F(StartFlow, ARunLeavesACompleteRecordNewNamesAskedAndTheChoicesCarryOver) {
   StartRequest r = request();
   r.client = "O'Brien";
   r.project = "50% Reception";
   r.card_name = "#7";
   r.notes = "Hall B";
   r.given.values[kParamStartingNumber] = "1";
+  // Names typed in the window are added only after a Yes; a No records nothing.
+  r.confirm_new_names = true;
+  captured_ui().yes_no_answers = {false, true};
+  const int before = records();
+  EXPECT_EQ(ingest(r), StartStop::kNameDeclined);
+  EXPECT_EQ(records(), before);
+  EXPECT_EQ(session->database()->client_key("O'Brien"), -1);
   ASSERT_EQ(ingest(r), StartStop::kNone) << captured_ui().pane;
+  EXPECT_EQ(captured_ui().questions,
+            std::vector<std::string>(
+                2, "Add client \"O'Brien\", project \"50% Reception\" and card record \"#7\"?"));
   EXPECT_EQ(images_below(archive), 6u);
   EXPECT_EQ(record("result"), "SUCCESS");
   EXPECT_EQ(record("image_count"), "6");
@@ -106,6 +116,9 @@ TEST_F(StartFlow, ARunLeavesACompleteRecordAndTheChoicesCarryOver) {
   const std::string params = record("params");
   EXPECT_THAT(params, ::testing::StartsWith("Source: " + card + "\n"));
   EXPECT_THAT(params, HasSubstr("\nClient: O'Brien\nProject: 50% Reception\n"));
+  EXPECT_THAT(captured_ui().pane,
+              HasSubstr("\nClient: O'Brien (new)\nProject: 50% Reception (new)\n"
+                        "Card record: #7 (new)\n"));
   EXPECT_THAT(captured_ui().pane, HasSubstr("SUCCESSFUL INGESTION - no errors detected"));
   EXPECT_THAT(captured_ui().pane, HasSubstr("\nFinished\n"));
   EXPECT_EQ(captured_ui().status, "Successful ingestion");
@@ -123,10 +136,10 @@ TEST_F(StartFlow, ARunLeavesACompleteRecordAndTheChoicesCarryOver) {
   ASSERT_EQ(ingest(r), StartStop::kNone);
   EXPECT_EQ(record("client.name") + "|" + record("project.name") + "|" + record("card.name"),
             "O'Brien|50% Reception|#7");
-  EXPECT_THAT(captured_ui().pane, HasSubstr("\nIngestion " + record("ingestion_sk") +
-                                            ": client \"O'Brien\", project \"50% Reception\", "
-                                            "card \"#7\"\nCarried over from the last ingestion: "
-                                            "client, project, card.\n"));
+  const std::string carried = " (carried over from the last ingestion)\n";
+  EXPECT_THAT(captured_ui().pane,
+              HasSubstr("\nIngestion " + record("ingestion_sk") + "\nClient: O'Brien" + carried +
+                        "Project: 50% Reception" + carried + "Card record: #7" + carried));
   EXPECT_EQ(images_below(archive + "/O'Brien/50% Reception/#7"), 6u);
   EXPECT_THAT(record("params"), HasSubstr("\nStartNum: 7\n"));
 }

@@ -1,12 +1,14 @@
 // The desktop program driven as a user drives it: Start through every question of the Start
-// flow, the monitor on two cards with Stop, the image chooser's list taken by the ingestion, and
-// preset and keyword edits that the command-line program reads back. Results are checked in the
-// database, the archive and the stored presets.
+// flow, a client named where it is chosen and renamed in the database window, the monitor on
+// two cards with Stop, the image chooser's list taken by the ingestion, and preset and keyword
+// edits that the command-line program reads back. Results are checked in the database, the
+// archive and the stored presets.
 #include "ui/main_window.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
@@ -22,6 +24,8 @@
 
 #include "settings/preferences.h"
 #include "tests/ui/desktop_fixture.h"
+#include "ui/database_window.h"
+#include "ui/grid.h"
 #include "ui/image_chooser.h"
 #include "ui/monitor_dialog.h"
 #include "ui/preset_editor.h"
@@ -172,6 +176,92 @@ TEST_F(Desktop, PresetAndKeywordEditsPersist) {
   EXPECT_THAT(shown, HasSubstr("PrimaryFolder\t\t(default)\n"));  // New... starts from defaults
   ASSERT_EQ(cardwright("vocab show", shown), 0);
   EXPECT_THAT(shown, HasSubstr("NewItem"));
+}
+
+TEST_F(Desktop, AClientTypedIsAddedOnStartRenamedInTheDatabaseAndOthersChangesShow) {
+  const std::string root = card("card", 2);
+  open({root}, {{"PrimaryFolder", archive},
+                {"WantBackup", "0"},
+                {"CardFolder", root + "/DCIM"},
+                {"WantJPEGVerify", "0"}});
+  auto* client = find_named<QComboBox>(window.get(), "Client");
+  ASSERT_TRUE(client->isEditable());
+  client->lineEdit()->selectAll();
+  QTest::keyClicks(client->lineEdit(), "Nguyen");
+  QString asked;
+  answers.then(on("Question", [&](QWidget* w) {
+    asked = static_cast<QMessageBox*>(w)->text();
+    static_cast<QMessageBox*>(w)->button(QMessageBox::Yes)->click();
+    return true;
+  }));
+  ASSERT_TRUE(start_and_finish()) << pane().toStdString();
+  EXPECT_EQ(asked, "Add client \"Nguyen\"?");
+  EXPECT_EQ(session->database()->client_name(session->database()->client_key("Nguyen")),
+            "Nguyen");
+  EXPECT_THAT(pane().toStdString(), HasSubstr("\nClient: Nguyen (new)\n"));
+  EXPECT_EQ(client->currentIndex(), client->findText("Nguyen"));
+
+  // The name edited in the database window is a rename; a name already taken is refused with
+  // a message and the cell shows the old name again.
+  ui::DatabaseWindow records(*session);
+  std::optional<bool> stored;
+  QObject::connect(&records, &ui::DatabaseWindow::edited, [&](bool ok) { stored = ok; });
+  records.show();
+  records.show_table("Clients");
+  ASSERT_TRUE(test::wait_for([&] { return records.table() && records.table()->entry &&
+                                          records.table()->entry->title == std::string("Clients"); }));
+  ui::GridView& grid = records.grid();
+  auto edit_name = [&](const std::string& from, const char* to) {
+    stored.reset();
+    const int row = grid.grid().view_row(static_cast<int>(find_row(*records.table(), from)));
+    grid.edit(grid.model()->index(row, 0));
+    QLineEdit* editor = nullptr;
+    for (QLineEdit* e : grid.findChildren<QLineEdit*>())
+      if (e->isVisible()) editor = e;
+    if (!editor) return false;
+    editor->selectAll();
+    QTest::keyClicks(editor, to);
+    QTest::keyClick(editor, Qt::Key_Return);
+    return test::wait_for([&] { return stored.has_value(); });
+  };
+  ASSERT_TRUE(edit_name("Nguyen", "Nguyen-Tran"));
+  EXPECT_TRUE(*stored);
+  EXPECT_GT(session->database()->client_key("Nguyen-Tran"), 0);
+  answers.then(on("Message", [](QWidget* w) {
+    EXPECT_EQ(static_cast<QMessageBox*>(w)->text(), "Client name already exists.");
+    static_cast<QDialog*>(w)->accept();
+    return true;
+  }));
+  ASSERT_TRUE(edit_name("Nguyen-Tran", "Client_001"));
+  EXPECT_FALSE(*stored);
+  EXPECT_TRUE(test::wait_for([&] { return answers.done(); }));
+  EXPECT_EQ(grid.model()->index(grid.grid().view_row(static_cast<int>(
+                                    find_row(*records.table(), "Nguyen-Tran"))),
+                                0)
+                .data()
+                .toString(),
+            "Nguyen-Tran");
+
+  // A client the command line adds shows in both windows within seconds.
+  std::string out;
+  ASSERT_EQ(cardwright("db clients add Okafor", out), 0) << out;
+  EXPECT_TRUE(test::wait_for([&] { return client->findText("Okafor") >= 0; }, 10000));
+  EXPECT_TRUE(test::wait_for([&] { return find_row(*records.table(), "Okafor") >= 0; }, 10000));
+  EXPECT_EQ(client->currentText(), "Nguyen-Tran");  // the choice followed the rename
+
+  // A listed name typed in another case, with spaces around it, is that record: nothing asked.
+  ASSERT_TRUE(put_preset_value(session->settings(), PresetKind::Master, "CardFolder",
+                               card("second", 1) + "/DCIM"));
+  records.close();
+  window->activateWindow();
+  ASSERT_TRUE(test::wait_for([&] { return window->isActiveWindow(); }));
+  client->lineEdit()->selectAll();
+  QTest::keyClicks(client->lineEdit(), " okafor ");
+  ASSERT_TRUE(start_and_finish()) << pane().toStdString();
+  EXPECT_EQ(newest("(select client.name from project join client on client_sk = client_id "
+                   "where project_sk = project_id)"),
+            "Okafor");
+  EXPECT_EQ(session->database()->client_key("okafor"), -1);
 }
 
 }  // namespace
