@@ -292,17 +292,17 @@ bool read_ycbcr_jpeg_strip(TV_Reader& reader, bool large, Thumbnail& t) {
   TV_IFD* best = nullptr;
   auto consider = [&](TV_IFD* d) {
     if (!d || d->compression != 7 || d->photometric != 6 || d->strip_offsets.size() != 1 ||
-        d->strip_size(0) < 4)
+        d->strip_byte_counts < 4)
       return;
-    if (!best || (large ? d->strip_size(0) > best->strip_size(0)
-                        : d->strip_size(0) < best->strip_size(0)))
+    if (!best || (large ? d->strip_byte_counts > best->strip_byte_counts
+                        : d->strip_byte_counts < best->strip_byte_counts))
       best = d;
   };
   for (TV_IFD* d = im->root.get(); d; d = d->next.get()) {
     consider(d);
     for (int i = 0; i < d->sub_ifd_count; ++i) consider(d->sub_ifds[i].get());
   }
-  if (!best || !best->read_strip(0, t.bytes) || t.bytes.size() < 4 || t.bytes[0] != 0xFF ||
+  if (!best || !read_jpeg(reader, best, t.bytes) || t.bytes.size() < 4 || t.bytes[0] != 0xFF ||
       t.bytes[1] != 0xD8) {
     t.bytes.clear();
     return false;

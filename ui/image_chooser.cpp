@@ -114,6 +114,12 @@ class ThumbnailDelegate : public QStyledItemDelegate {
       painter->setRenderHint(QPainter::SmoothPixmapTransform);
       if (archived) painter->setOpacity(0.4);  // as peers grey out what is safe already
       painter->drawPixmap(target, pixmap);
+      // A frame, so that a white or empty picture still shows where it is.
+      if (index.data(ImageListModel::kPictureRole).toBool()) {
+        painter->setPen(QPen(option.palette.color(QPalette::Mid), 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(target.adjusted(0, 0, -1, -1));
+      }
       painter->restore();
     }
     if (archived)
@@ -177,6 +183,7 @@ ImageListModel::ImageListModel(int edge, QObject* parent)
             cache_.insert(row, image.isNull()
                                    ? placeholder(images_[static_cast<std::size_t>(row)].type)
                                    : QPixmap::fromImage(image));
+            if (!image.isNull()) pictures_.insert(row);
             captured_.insert(row, captured);
             if (video) durations_.insert(row, duration_text(duration));
             const QModelIndex i = index(row);
@@ -195,6 +202,7 @@ void ImageListModel::set_images(std::vector<ChoiceImage> images) {
   archived_.assign(images_.size(), false);
   user_ticked_ = false;
   cache_.clear();
+  pictures_.clear();
   captured_.clear();
   durations_.clear();
   requested_.clear();
@@ -271,6 +279,8 @@ QVariant ImageListModel::data(const QModelIndex& index, int role) const {
       return captured_.value(row);
     case kArchivedRole:
       return archived(row);
+    case kPictureRole:
+      return pictures_.contains(row);
     case kVideoRole:
       return image.video ? QVariant(durations_.value(row)) : QVariant();
     case Qt::AccessibleTextRole:

@@ -61,6 +61,7 @@ class ImageListModel : public QAbstractListModel {
   static constexpr int kCapturedRole = Qt::UserRole + 1;
   static constexpr int kArchivedRole = Qt::UserRole + 2;
   static constexpr int kVideoRole = Qt::UserRole + 3;  // a movie's length as text, "" unknown
+  static constexpr int kPictureRole = Qt::UserRole + 4;  // the tile shows a real picture
 
   int rowCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
@@ -79,6 +80,7 @@ class ImageListModel : public QAbstractListModel {
   bool user_ticked_ = false;  // the user changed a tick: the defaults no longer apply
   ThumbnailLoader* loader_;
   QHash<int, QPixmap> cache_;
+  QSet<int> pictures_;  // rows whose cached pixmap is a picture, not a placeholder
   QHash<int, QString> captured_;
   QHash<int, QString> durations_;  // movies: their length, or "" when unknown
   mutable QSet<int> requested_;

@@ -5,7 +5,8 @@
 // WORK_DIR holds the cards scripts/screenshots made: "card" (a small card), "big" (a card that
 // takes a few seconds) and "other" (a second small card). The program runs in the private HOME
 // the script gives it: it ingests "card" through the main window, runs the monitor on three
-// cards and a broken one, opens the image chooser on the corpus (or on "card"), the preferences
+// cards and a broken one, opens the image chooser on the corpus (or on "card") and on "mixed"
+// (archived images beside new raws with previews), the preferences
 // and the preset editor, then the tool windows: the database on a history of ingestions, the
 // macro laboratory, the examiner, GPS input with a loaded track, a multi-camera shoot of three
 // cameras with a pending adjustment, the folder selection and the disc burner; it grabs each
@@ -231,6 +232,15 @@ int main(int argc, char** argv) {
     std::vector<int> rows = {0, 2, 3, 7};
     chooser.model().set_ticked(rows, true);
     if (!save(chooser, out, "image-chooser.png")) status = 1;
+  }
+  // The chooser on a card with images the main window's run archived and new JPEG and raw
+  // pictures, the ledger's marks shown.
+  if (std::filesystem::is_directory(work + "/mixed/DCIM")) {
+    ImageChooser chooser(work + "/mixed/DCIM", false, "", &window, &session);
+    chooser.resize(980, 700);
+    chooser.show();
+    wait_until([&] { return chooser.marks_known() && chooser.screen_complete(); }, 10000);
+    if (!save(chooser, out, "chooser-previews.png")) status = 1;
   }
 
   {
