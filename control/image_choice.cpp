@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
 
@@ -53,6 +54,16 @@ std::string extension_upper(const std::string& name) {
   return dot == std::string::npos ? std::string() : ascii_upper(name.substr(dot + 1));
 }
 
+// "._NAME" holding the AppleDouble header: another system's companion of NAME.
+bool is_apple_double(const std::string& path, const std::string& name) {
+  static constexpr unsigned char kMagic[4] = {0x00, 0x05, 0x16, 0x07};
+  if (name.size() < 3 || name.compare(0, 2, "._") != 0) return false;
+  const std::unique_ptr<ByteSource> source = open_file_source(path);
+  unsigned char head[sizeof kMagic];
+  return source && source->read(head, sizeof head) == sizeof head &&
+         std::memcmp(head, kMagic, sizeof head) == 0;
+}
+
 // `skip`: folders below the root (relative paths) that are not walked; `shown` names the
 // folder in the images' `folder` field when it differs from `relative`.
 void list_folder(const std::string& root, const std::string& relative, int depth,
@@ -62,12 +73,17 @@ void list_folder(const std::string& root, const std::string& relative, int depth
   DIR* d = opendir(dir.c_str());
   if (!d) return;
   std::vector<std::string> files, folders;
+  // Hidden files are images like any other, as the scan takes them; another system's
+  // housekeeping and its "._NAME" companions are not.
   while (dirent* e = readdir(d)) {
     const std::string name = e->d_name;
-    if (name == "." || name == ".." || name.empty() || name[0] == '.') continue;
+    if (name == "." || name == ".." || name.empty()) continue;
     struct stat st {};
-    if (stat((dir + "/" + name).c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode))
+    const std::string path = dir + "/" + name;
+    if (stat(path.c_str(), &st) != 0) continue;
+    const bool folder = S_ISDIR(st.st_mode);
+    if (is_housekeeping(name, folder) || (!folder && is_apple_double(path, name))) continue;
+    if (folder)
       folders.push_back(name);
     else if (S_ISREG(st.st_mode))
       files.push_back(name);

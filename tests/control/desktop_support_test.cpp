@@ -100,17 +100,23 @@ TEST(ImageChoice, CardClipsPostersAndPhoneDngPreviewsAreFound) {
   test::write_file(card + "/PRIVATE/M4ROOT/THMBNL/C0001T01.JPG", jpeg);
   test::write_file(card + "/DCIM/100CANON/MVI_0001.MOV", "no movie boxes");
   test::write_file(card + "/DCIM/100CANON/MVI_0001.THM", jpeg);
+  // Hidden files are taken as the scan takes them; another system's housekeeping is not.
+  test::write_file(card + "/DCIM/100CANON/.IMG_0002.JPG", jpeg);
+  test::write_file(card + "/DCIM/100CANON/._MVI_0001.MOV", std::string("\0\x05\x16\x07", 4));
+  std::filesystem::create_directories(card + "/DCIM/.Trashes");
+  test::write_file(card + "/DCIM/.Trashes/IMG_0003.JPG", jpeg);
   auto listed = [](const std::vector<ChoiceImage>& images) {
     std::vector<std::string> names;
     for (const ChoiceImage& i : images) names.push_back(i.folder + "/" + i.name);
     return names;
   };
   EXPECT_THAT(listed(list_choice_images(card + "/DCIM", false, "THM")),
-              ElementsAre("100CANON/MVI_0001.MOV", "CLIP/C0001.MP4"));
+              ElementsAre("100CANON/.IMG_0002.JPG", "100CANON/MVI_0001.MOV", "CLIP/C0001.MP4"));
   const std::vector<ChoiceImage> from_root = list_choice_images(card, false, "THM");
   EXPECT_THAT(listed(from_root),
-              ElementsAre("DCIM/100CANON/MVI_0001.MOV", "PRIVATE/M4ROOT/CLIP/C0001.MP4"));
-  EXPECT_TRUE(from_root[1].video);
+              ElementsAre("DCIM/100CANON/.IMG_0002.JPG", "DCIM/100CANON/MVI_0001.MOV",
+                          "PRIVATE/M4ROOT/CLIP/C0001.MP4"));
+  EXPECT_TRUE(from_root[2].video);
 
   const Thumbnail clip = read_thumbnail(card + "/PRIVATE/M4ROOT/CLIP/C0001.MP4");
   EXPECT_TRUE(clip.video);
