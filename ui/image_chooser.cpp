@@ -506,6 +506,7 @@ QDialog* ImageChooser::preview_current() {
   auto* layout = new QVBoxLayout(window);
   auto* picture = new QLabel(tr("Loading..."), window);
   picture->setAccessibleName(QStringLiteral("Picture"));
+  picture->setObjectName(QStringLiteral("Picture"));
   picture->setAlignment(Qt::AlignCenter);
   picture->setMinimumSize(480, 360);
   layout->addWidget(picture, 1);
