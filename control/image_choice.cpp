@@ -1,4 +1,4 @@
-// The image chooser's listing, filters and thumbnails.
+// The image chooser's listing, filters, previews, capture times and archive marks.
 #include "control/image_choice.h"
 
 #include <dirent.h>

@@ -112,7 +112,7 @@ class ThumbnailDelegate : public QStyledItemDelegate {
       target.moveCenter(box.center());
       painter->save();
       painter->setRenderHint(QPainter::SmoothPixmapTransform);
-      if (archived) painter->setOpacity(0.4);  // as peers grey out what is safe already
+      if (archived) painter->setOpacity(0.4);  // faded: safe already, nothing to do
       painter->drawPixmap(target, pixmap);
       // A frame, so that a white or empty picture still shows where it is.
       if (index.data(ImageListModel::kPictureRole).toBool()) {
@@ -162,9 +162,8 @@ class ThumbnailDelegate : public QStyledItemDelegate {
     // Keys are the window's (Space views, T ticks); a click on the tick box ticks.
     if (event->type() != QEvent::MouseButtonRelease) return false;
     const auto* me = static_cast<QMouseEvent*>(event);
-    if (me->button() != Qt::LeftButton ||
-        !check_box(option.rect, option.widget).adjusted(-4, -4, 4, 4).contains(me->position().toPoint()))
-      return false;
+    const QRect target = check_box(option.rect, option.widget).adjusted(-4, -4, 4, 4);
+    if (me->button() != Qt::LeftButton || !target.contains(me->position().toPoint())) return false;
     const bool on = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
     return model->setData(index, on ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
   }
@@ -449,8 +448,9 @@ void ImageChooser::show_listing(std::vector<ChoiceImage> images) {
       watcher->deleteLater();
     });
     AppSession* session = session_;
-    marks_ = QtConcurrent::run(
-        [session, for_ledger = std::move(for_ledger)] { return archived_images(*session, for_ledger); });
+    marks_ = QtConcurrent::run([session, for_ledger = std::move(for_ledger)] {
+      return archived_images(*session, for_ledger);
+    });
     watcher->setFuture(marks_);
   }
   update_count();

@@ -90,11 +90,11 @@ TEST(ImageChoice, CardClipsPostersAndPhoneDngPreviewsAreFound) {
   std::filesystem::create_directories(card + "/PRIVATE/M4ROOT/CLIP");
   std::filesystem::create_directories(card + "/PRIVATE/M4ROOT/THMBNL");
   const std::string data = bmff_box("data", std::string(8, '\0') + jpeg);
+  const std::string cover = bmff_full_box("meta", 0, bmff_box("ilst", bmff_box("covr", data)));
   const std::string movie =
       bmff_box("ftyp", "mp42" + be32(0) + "mp42") +
       bmff_box("moov", bmff_full_box("mvhd", 0, be32(0) + be32(0) + be32(1000) + be32(75400)) +
-                           bmff_box("udta", bmff_full_box("meta", 0,
-                                                          bmff_box("ilst", bmff_box("covr", data)))));
+                           bmff_box("udta", cover));
   test::write_file(card + "/PRIVATE/M4ROOT/CLIP/C0001.MP4", movie);
   test::write_file(card + "/PRIVATE/M4ROOT/CLIP/C0001M01.XML", "<NonRealTimeMeta/>");
   test::write_file(card + "/PRIVATE/M4ROOT/THMBNL/C0001T01.JPG", jpeg);
@@ -129,7 +129,8 @@ TEST(ImageChoice, CardClipsPostersAndPhoneDngPreviewsAreFound) {
 
   // A phone's DNG: its preview is a YCbCr JPEG strip, the raw data a one-sample strip.
   TiffBuilder t(false);
-  const std::uint32_t at = 8, jpeg_at = 400, raw_at = jpeg_at + static_cast<std::uint32_t>(jpeg.size());
+  const std::uint32_t at = 8, jpeg_at = 400;
+  const std::uint32_t raw_at = jpeg_at + static_cast<std::uint32_t>(jpeg.size());
   t.ifd(at, {t.longs(0xfe, {1}), t.longs(0x100, {64}), t.longs(0x101, {48}), t.shorts(0x103, {7}),
              t.shorts(0x106, {6}), t.longs(0x111, {jpeg_at}), t.shorts(0x115, {3}),
              t.longs(0x117, {static_cast<std::uint32_t>(jpeg.size())}), t.longs(0x14a, {200})},

@@ -52,12 +52,14 @@ TEST_F(Desktop, ChooserShowsEveryFileWithItsPreviewTimeAndArchiveMark) {
   raw.preview_jpeg = fixtures::make_jpeg(preview);
   fixtures::CameraInfo camera;
   camera.date_time_original = "2024:05:18 07:08:09";
-  ASSERT_TRUE(fixtures::write_bytes(folder + "/car_0002.CR2", fixtures::build_raw_tiff(camera, raw)));
+  ASSERT_TRUE(
+      fixtures::write_bytes(folder + "/car_0002.CR2", fixtures::build_raw_tiff(camera, raw)));
   QImage blue(64, 48, QImage::Format_RGB32);
   blue.fill(QColor(20, 40, 230));
   ASSERT_TRUE(blue.save(QString::fromStdString(dir / "blue.png")));
-  ASSERT_EQ(test::run_command("heif-enc -q 80 -o " + folder + "/car_0003.HEIC " + (dir / "blue.png")),
-            0);
+  ASSERT_EQ(
+      test::run_command("heif-enc -q 80 -o " + folder + "/car_0003.HEIC " + (dir / "blue.png")),
+      0);
   ASSERT_EQ(test::run_command("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10 -t 2 "
                               "-pix_fmt yuv420p " + folder + "/car_0004.MP4"),
             0);
@@ -71,7 +73,9 @@ TEST_F(Desktop, ChooserShowsEveryFileWithItsPreviewTimeAndArchiveMark) {
     ASSERT_EQ(model.rowCount(), 4);
     EXPECT_EQ(test::find_named<QLabel>(&chooser, "Chosen count")->text().toStdString(),
               "3 of 4 images chosen  (1 already in the archive)");
-    auto tile = [&](int row) { return model.data(model.index(row), Qt::DecorationRole).value<QPixmap>(); };
+    auto tile = [&](int row) {
+      return model.data(model.index(row), Qt::DecorationRole).value<QPixmap>();
+    };
     auto ticked = [&](int row) {
       return model.data(model.index(row), Qt::CheckStateRole).toInt() == Qt::Checked;
     };
