@@ -608,12 +608,19 @@ void MainWindow::choose_images() {
   const CaptureShifts shifts_before = chosen_shifts_;
   const bool exif_times_before = chosen_exif_times_;
   const std::string pending_before = pending_source_;
+  auto restore = [&] {
+    chosen_ = std::move(chosen_before);
+    chosen_shifts_ = shifts_before;
+    chosen_exif_times_ = exif_times_before;
+    pending_source_ = pending_before;
+  };
   chosen_.reset();
   chosen_shifts_ = {};
   chosen_exif_times_ = false;
   pending_source_.clear();
   const std::string folder = chooser_folder(session_);
-  if (folder.empty()) {
+  if (folder.empty()) {  // no card chosen: the earlier choice stands
+    restore();
     re_enable();
     return;
   }
@@ -622,10 +629,7 @@ void MainWindow::choose_images() {
   ImageChooser chooser(folder, include, extensions, this, &session_);
   const bool now = chooser.exec() == QDialog::Accepted;
   if (chooser.left_unchanged()) {
-    chosen_ = std::move(chosen_before);
-    chosen_shifts_ = shifts_before;
-    chosen_exif_times_ = exif_times_before;
-    pending_source_ = pending_before;
+    restore();
     re_enable();
     set_status(status_before);
     return;
