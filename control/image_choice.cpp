@@ -1,18 +1,30 @@
-// The image chooser's listing, filters and thumbnails.
+// The image chooser's listing, filters, previews, capture times and archive marks.
 #include "control/image_choice.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <libheif/heif.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <set>
 
 #include "control/app_session.h"
 #include "control/start_flow.h"
+#include "database/ledger_store.h"
+#include "foundation/content_hash.h"
 #include "foundation/text.h"
+#include "imagefile/bmff.h"
+#include "imagefile/byte_source.h"
 #include "imagefile/preview.h"
 #include "imagefile/tv_reader.h"
+#include "ingest/card_layout.h"
+#include "ingest/card_time.h"
 #include "ingest/scan.h"
+#include "metadata/macro_exif.h"
 #include "settings/param.h"
 
 namespace cw {
@@ -32,18 +44,46 @@ std::string local_day(std::time_t t) {
   return buf;
 }
 
+// A poster or cover picture is read up to this size.
+constexpr std::uint64_t kMaxPosterBytes = 8u << 20;
+// HEIF images wider or higher than this are not decoded.
+constexpr int kMaxHeifSide = 32768;
+
+std::string extension_upper(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : ascii_upper(name.substr(dot + 1));
+}
+
+// "._NAME" holding the AppleDouble header: another system's companion of NAME.
+bool is_apple_double(const std::string& path, const std::string& name) {
+  static constexpr unsigned char kMagic[4] = {0x00, 0x05, 0x16, 0x07};
+  if (name.size() < 3 || name.compare(0, 2, "._") != 0) return false;
+  const std::unique_ptr<ByteSource> source = open_file_source(path);
+  unsigned char head[sizeof kMagic];
+  return source && source->read(head, sizeof head) == sizeof head &&
+         std::memcmp(head, kMagic, sizeof head) == 0;
+}
+
+// `skip`: folders below the root (relative paths) that are not walked; `shown` names the
+// folder in the images' `folder` field when it differs from `relative`.
 void list_folder(const std::string& root, const std::string& relative, int depth,
-                 const std::string& filter_list, bool include, std::vector<ChoiceImage>& out) {
+                 const std::string& filter_list, bool include, std::vector<ChoiceImage>& out,
+                 const std::set<std::string>& skip = {}, const std::string* shown = nullptr) {
   const std::string dir = relative.empty() ? root : root + "/" + relative;
   DIR* d = opendir(dir.c_str());
   if (!d) return;
   std::vector<std::string> files, folders;
+  // Hidden files are images like any other, as the scan takes them; another system's
+  // housekeeping and its "._NAME" companions are not.
   while (dirent* e = readdir(d)) {
     const std::string name = e->d_name;
-    if (name == "." || name == ".." || name.empty() || name[0] == '.') continue;
+    if (name == "." || name == ".." || name.empty()) continue;
     struct stat st {};
-    if (stat((dir + "/" + name).c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode))
+    const std::string path = dir + "/" + name;
+    if (stat(path.c_str(), &st) != 0) continue;
+    const bool folder = S_ISDIR(st.st_mode);
+    if (is_housekeeping(name, folder) || (!folder && is_apple_double(path, name))) continue;
+    if (folder)
       folders.push_back(name);
     else if (S_ISREG(st.st_mode))
       files.push_back(name);
@@ -51,24 +91,46 @@ void list_folder(const std::string& root, const std::string& relative, int depth
   closedir(d);
   std::sort(files.begin(), files.end(), path_less_nocase);
   std::sort(folders.begin(), folders.end(), path_less_nocase);
+  // A clip's companion (C0001M01.XML beside C0001.MP4) goes with its clip: no tile of its own.
+  std::set<std::string> clip_stems;
+  for (const std::string& name : files)
+    if (is_video_extension(extension_upper(name)))
+      clip_stems.insert(ascii_upper(name.substr(0, name.rfind('.'))));
   for (const std::string& name : files) {
     int skipped = 0;
     if (skip_by_extension(name, include, filter_list, skipped)) continue;
+    if (const std::optional<std::string> stem = companion_stem(name);
+        stem && clip_stems.count(ascii_upper(*stem)))
+      continue;
     ChoiceImage image;
     image.path = dir + "/" + name;
-    image.folder = relative;
+    image.folder = shown ? *shown : relative;
     image.name = name;
-    const std::size_t dot = name.rfind('.');
-    if (dot != std::string::npos) image.type = ascii_upper(name.substr(dot + 1));
+    image.type = extension_upper(name);
+    image.video = is_video_extension(image.type);
     struct stat st {};
-    if (stat(image.path.c_str(), &st) == 0) image.mtime = st.st_mtime;
+    if (stat(image.path.c_str(), &st) == 0) {
+      image.mtime = st.st_mtime;
+      image.size = static_cast<std::uint64_t>(st.st_size);
+    }
     image.day = local_day(image.mtime);
     out.push_back(std::move(image));
   }
-  if (depth >= kMaxFolderDepth) return;
-  for (const std::string& name : folders)
-    list_folder(root, relative.empty() ? name : relative + "/" + name, depth + 1, filter_list,
-                include, out);
+  if (depth >= kMaxFolderDepth || shown) return;
+  for (const std::string& name : folders) {
+    const std::string sub = relative.empty() ? name : relative + "/" + name;
+    if (!skip.count(ascii_upper(sub)))
+      list_folder(root, sub, depth + 1, filter_list, include, out, skip);
+  }
+}
+
+// The card root of a listing's folder: the folder itself when it holds DCIM, its parent when
+// it is a DCIM folder; none otherwise.
+std::optional<std::string> card_root_of(const std::string& folder) {
+  if (std::optional<std::string> root = card_root_of_dcim(folder)) return root;
+  struct stat st {};
+  if (stat((folder + "/DCIM").c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return folder;
+  return std::nullopt;
 }
 
 // Reads the pixels of an uncompressed RGB thumbnail; false when it is not plain 8-bit RGB.
@@ -91,9 +153,218 @@ bool read_rgb(TV_IFD& d, Thumbnail& t) {
   return true;
 }
 
+// "YYYYMMDD_hhmmss" as "YYYY-MM-DD hh:mm:ss"; a file without one gives its modification time.
+std::string capture_text(const std::string& path) {
+  if (const std::optional<std::string> t = exif_capture_datetime(path);
+      t && t->size() == 15 && (*t)[8] == '_')
+    return t->substr(0, 4) + "-" + t->substr(4, 2) + "-" + t->substr(6, 2) + " " +
+           t->substr(9, 2) + ":" + t->substr(11, 2) + ":" + t->substr(13, 2);
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return {};
+  std::tm tm{};
+  if (!localtime_r(&st.st_mtime, &tm)) return {};
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  return buf;
+}
+
+// A HEIF image (HEIC, AVIF) decoded upright to RGB, scaled to fit `edge`. For a grid the
+// thumbnail the file carries is taken when it is large enough, which spares the full decode.
+bool decode_heif(const std::string& path, int edge, bool large, Thumbnail& t) {
+  struct Free {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+    void operator()(heif_image* i) const { heif_image_release(i); }
+  };
+  std::unique_ptr<heif_context, Free> context(heif_context_alloc());
+  if (!context) return false;
+  heif_context_set_maximum_image_size_limit(context.get(), kMaxHeifSide);
+  if (heif_context_read_from_file(context.get(), path.c_str(), nullptr).code != heif_error_Ok)
+    return false;
+  heif_image_handle* raw_handle = nullptr;
+  if (heif_context_get_primary_image_handle(context.get(), &raw_handle).code != heif_error_Ok)
+    return false;
+  std::unique_ptr<heif_image_handle, Free> handle(raw_handle);
+  if (!large && heif_image_handle_get_number_of_thumbnails(handle.get()) > 0) {
+    heif_item_id id = 0;
+    heif_image_handle* thumb = nullptr;
+    if (heif_image_handle_get_list_of_thumbnail_IDs(handle.get(), &id, 1) == 1 &&
+        heif_image_handle_get_thumbnail(handle.get(), id, &thumb).code == heif_error_Ok) {
+      std::unique_ptr<heif_image_handle, Free> small(thumb);
+      if (heif_image_handle_get_width(thumb) >= edge / 2 ||
+          heif_image_handle_get_height(thumb) >= edge / 2)
+        handle = std::move(small);
+    }
+  }
+  heif_image* raw_image = nullptr;
+  if (heif_decode_image(handle.get(), &raw_image, heif_colorspace_RGB,
+                        heif_chroma_interleaved_RGB, nullptr)
+          .code != heif_error_Ok)
+    return false;
+  std::unique_ptr<heif_image, Free> image(raw_image);
+  int w = heif_image_get_width(image.get(), heif_channel_interleaved);
+  int h = heif_image_get_height(image.get(), heif_channel_interleaved);
+  if (w <= 0 || h <= 0) return false;
+  if (w > edge || h > edge) {
+    const double f = static_cast<double>(edge) / std::max(w, h);
+    const int sw = std::max(1, static_cast<int>(w * f)), sh = std::max(1, static_cast<int>(h * f));
+    heif_image* scaled = nullptr;
+    if (heif_image_scale_image(image.get(), &scaled, sw, sh, nullptr).code == heif_error_Ok) {
+      image.reset(scaled);
+      w = sw;
+      h = sh;
+    }
+  }
+  int stride = 0;
+  const std::uint8_t* plane =
+      heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+  if (!plane || stride < w * 3) return false;
+  t.bytes.resize(static_cast<std::size_t>(w) * h * 3);
+  for (int y = 0; y < h; ++y)
+    std::copy_n(plane + static_cast<std::ptrdiff_t>(y) * stride, w * 3,
+                t.bytes.begin() + static_cast<std::ptrdiff_t>(y) * w * 3);
+  t.width = w;
+  t.height = h;
+  t.kind = Thumbnail::Kind::kRgb;
+  t.orientation = 1;  // the decoder applies the image's rotation and mirroring
+  return true;
+}
+
+// The payload of the first box of each type along `chain`, below [begin, end); a meta box's
+// children start after its version and flags.
+bool find_path(BoxWalker& w, std::uint64_t begin, std::uint64_t end,
+               std::initializer_list<const char*> chain, Box& found) {
+  for (const char* type : chain) {
+    const char t[5] = {type[0], type[1], type[2], type[3], 0};
+    if (!w.find(begin, end, t, found)) return false;
+    begin = found.payload + (found.is("meta") ? 4 : 0);
+    end = found.end;
+  }
+  return true;
+}
+
+// A movie's duration from its movie header, and its cover picture (the item list's covr,
+// as media tools write it) when it has one.
+void read_movie(const std::string& path, Thumbnail& t) {
+  const std::unique_ptr<ByteSource> source = open_file_source(path);
+  if (!source) return;
+  BoxWalker w(*source);
+  std::string brand, compatible;
+  if (!w.file_type(brand, compatible)) return;
+  Box moov, mvhd;
+  if (!w.find(0, w.size(), "moov", moov) || !w.find(moov.payload, moov.end, "mvhd", mvhd)) return;
+  std::uint8_t version = 0;
+  std::uint32_t scale = 0;
+  std::uint64_t length = 0;
+  if (w.u8(mvhd.payload, version) && w.u32(mvhd.payload + (version == 1 ? 20 : 12), scale) &&
+      scale > 0) {
+    std::uint32_t short_length = 0;
+    if (version == 1 ? w.u64(mvhd.payload + 24, length)
+                     : (w.u32(mvhd.payload + 16, short_length) && (length = short_length, true)))
+      t.duration = static_cast<double>(length) / scale;
+  }
+  Box data;
+  if (!find_path(w, moov.payload, moov.end, {"udta", "meta", "ilst", "covr", "data"}, data) ||
+      data.payload_size() <= 8 || data.payload_size() > kMaxPosterBytes)
+    return;
+  std::string bytes;
+  if (!w.read_at(data.payload + 8, data.payload_size() - 8, bytes)) return;
+  t.bytes.assign(bytes.begin(), bytes.end());
+  t.kind = Thumbnail::Kind::kJpeg;
+}
+
+// The camera's poster beside a clip: a JPEG named as the clip with the extension THM.
+void read_clip_poster(const std::string& path, Thumbnail& t) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos) return;
+  for (const char* ext : {".THM", ".thm"}) {
+    const std::unique_ptr<ByteSource> source = open_file_source(path.substr(0, dot) + ext);
+    if (!source || source->size() < 4 || source->size() > kMaxPosterBytes) continue;
+    t.bytes.resize(static_cast<std::size_t>(source->size()));
+    if (source->read(t.bytes.data(), t.bytes.size()) == t.bytes.size() && t.bytes[0] == 0xFF &&
+        t.bytes[1] == 0xD8) {
+      t.kind = Thumbnail::Kind::kJpeg;
+      return;
+    }
+    t.bytes.clear();
+  }
+}
+
+bool is_heif_type(const std::string& type) {
+  return type == "HEIC" || type == "HEIF" || type == "HIF" || type == "AVIF";
+}
+
 bool is_jpeg_name(const std::string& path) {
   const std::string ext = reader_extension(path);
   return ext == "jpg" || ext == "jpe" || ext == "jpeg";
+}
+
+// The preview of a DNG written by a phone or a converter: a directory of reduced resolution
+// whose single strip is a JPEG in YCbCr (Compression 7). The smallest for a grid, the largest
+// for a large view.
+bool read_ycbcr_jpeg_strip(TV_Reader& reader, bool large, Thumbnail& t) {
+  TV_Image* im = reader.image();
+  if (!im || !im->root) return false;
+  TV_IFD* best = nullptr;
+  auto consider = [&](TV_IFD* d) {
+    if (!d || d->compression != 7 || d->photometric != 6 || d->strip_offsets.size() != 1 ||
+        d->strip_byte_counts < 4)
+      return;
+    if (!best || (large ? d->strip_byte_counts > best->strip_byte_counts
+                        : d->strip_byte_counts < best->strip_byte_counts))
+      best = d;
+  };
+  for (TV_IFD* d = im->root.get(); d; d = d->next.get()) {
+    consider(d);
+    for (int i = 0; i < d->sub_ifd_count; ++i) consider(d->sub_ifds[i].get());
+  }
+  if (!best || !read_jpeg(reader, best, t.bytes) || t.bytes.size() < 4 || t.bytes[0] != 0xFF ||
+      t.bytes[1] != 0xD8) {
+    t.bytes.clear();
+    return false;
+  }
+  t.kind = Thumbnail::Kind::kJpeg;
+  return true;
+}
+
+Thumbnail read_preview(const std::string& path, int edge, bool large) {
+  Thumbnail t;
+  t.captured = capture_text(path);
+  const std::string type = extension_upper(path.substr(path.rfind('/') + 1));
+  t.file_is_jpeg = is_jpeg_name(path);
+  if (is_video_extension(type)) {
+    t.video = true;
+    read_movie(path, t);
+    if (t.kind == Thumbnail::Kind::kNone) read_clip_poster(path, t);
+    return t;
+  }
+  if (is_heif_type(type) && decode_heif(path, edge, large, t)) return t;
+  TV_Reader reader(large);
+  if (!reader.open(path, false, false)) {
+    // A JPEG without a readable EXIF segment is still a picture.
+    if (t.file_is_jpeg) t.kind = Thumbnail::Kind::kJpegFile;
+    return t;
+  }
+  if (const TV_Image* im = reader.image()) {
+    t.orientation = im->orientation ? im->orientation : 1;
+    t.file_is_jpeg = t.file_is_jpeg || im->jpeg;
+  }
+  // A large view of a JPEG is the file itself, never its embedded thumbnail.
+  if (large && t.file_is_jpeg) {
+    t.kind = Thumbnail::Kind::kJpegFile;
+    return t;
+  }
+  const PreviewChoice choice = choose_preview(reader);
+  if (choice.directory && !choice.jpeg && read_rgb(*choice.directory, t)) return t;
+  if (choice.directory && choice.jpeg && read_jpeg(reader, choice.directory, t.bytes) &&
+      t.bytes.size() > 2 && t.bytes[0] == 0xFF && t.bytes[1] == 0xD8) {
+    t.kind = Thumbnail::Kind::kJpeg;
+    return t;
+  }
+  t.bytes.clear();
+  if (read_ycbcr_jpeg_strip(reader, large, t)) return t;
+  if (t.file_is_jpeg) t.kind = Thumbnail::Kind::kJpegFile;
+  return t;
 }
 
 }  // namespace
@@ -103,7 +374,24 @@ std::vector<ChoiceImage> list_choice_images(const std::string& folder, bool incl
   std::vector<ChoiceImage> out;
   std::string root = folder;
   while (root.size() > 1 && root.back() == '/') root.pop_back();
-  list_folder(root, "", 0, ascii_upper(" " + extensions + " "), include, out);
+  const std::string filter = ascii_upper(" " + extensions + " ");
+  const std::optional<std::string> card = card_root_of(root);
+  // From the card root the video trees are housekeeping apart from their clip folders, which
+  // come last, as the scan takes them.
+  std::set<std::string> skip;
+  if (card && *card == root)
+    for (const VideoTree& t : video_trees()) skip.insert(ascii_upper(t.tree));
+  list_folder(root, "", 0, filter, include, out, skip);
+  if (!card) return out;
+  for (const VideoTree& t : video_trees()) {
+    const std::string below = std::string(t.tree) + "/" + t.clips;
+    const std::string clips = *card + (card->back() == '/' ? "" : "/") + below;
+    // Beside a DCIM the clip folder shows by its own name, from the card root by its path.
+    const std::string name = *card == root ? below : below.substr(below.rfind('/') + 1);
+    std::vector<ChoiceImage> found;
+    list_folder(clips, "", 0, filter, include, found, {}, &name);
+    for (ChoiceImage& i : found) out.push_back(std::move(i));
+  }
   return out;
 }
 
@@ -137,25 +425,51 @@ std::vector<std::string> chosen_paths(const std::vector<ChoiceImage>& images,
   return paths;
 }
 
-Thumbnail read_thumbnail(const std::string& path) {
-  Thumbnail t;
-  TV_Reader reader(false);
-  if (!reader.open(path, false, false)) {
-    // A JPEG without a readable EXIF segment is still a picture.
-    if (is_jpeg_name(path)) t.kind = Thumbnail::Kind::kJpegFile;
-    return t;
+Thumbnail read_thumbnail(const std::string& path, int edge) {
+  return read_preview(path, edge, false);
+}
+
+Thumbnail read_large_preview(const std::string& path, int edge) {
+  return read_preview(path, edge, true);
+}
+
+std::vector<bool> archived_images(AppSession& session, const std::vector<ChoiceImage>& images) {
+  std::vector<bool> archived(images.size(), false);
+  Database* db = session.database();
+  if (!db || images.empty()) return archived;
+  std::vector<std::uint64_t> sizes;
+  for (const ChoiceImage& i : images) sizes.push_back(i.size);
+  std::sort(sizes.begin(), sizes.end());
+  sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
+  const auto known = ledger_sizes_and_times(*db, sizes);
+  if (!known || known->empty()) return archived;
+  const std::set<std::pair<std::uint64_t, std::int64_t>> recorded(known->begin(), known->end());
+  constexpr std::size_t kBuffer = 1u << 20;
+  const std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kBuffer);
+  for (std::size_t n = 0; n < images.size(); ++n) {
+    const ChoiceImage& image = images[n];
+    const std::int64_t t = image.mtime;
+    // Card times may read shifted by a change of zone; the hash decides.
+    auto it = recorded.lower_bound({image.size, earliest_card_time(t, true)});
+    bool candidate = false;
+    for (; it != recorded.end() && it->first == image.size &&
+           it->second <= latest_card_time(t, true);
+         ++it)
+      candidate = candidate || same_card_time(it->second, t, true);
+    Hash128 hash;
+    if (!candidate || !hash_file(image.path, hash, buffer.get(), kBuffer)) continue;
+    const std::optional<LedgerEntry> entry = ledger_find(*db, hash, image.size);
+    if (!entry) continue;
+    for (const LedgerCopy& c : entry->copies) {
+      struct stat st {};
+      if (copy_counts(c.state) && stat(c.path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+          static_cast<std::uint64_t>(st.st_size) == c.size) {
+        archived[n] = true;
+        break;
+      }
+    }
   }
-  if (const TV_Image* im = reader.image()) t.orientation = im->orientation ? im->orientation : 1;
-  const PreviewChoice choice = choose_preview(reader);
-  if (choice.directory && !choice.jpeg && read_rgb(*choice.directory, t)) return t;
-  if (choice.directory && choice.jpeg && read_jpeg(reader, choice.directory, t.bytes) &&
-      t.bytes.size() > 2 && t.bytes[0] == 0xFF && t.bytes[1] == 0xD8) {
-    t.kind = Thumbnail::Kind::kJpeg;
-    return t;
-  }
-  t.bytes.clear();
-  if (reader.image() && reader.image()->jpeg) t.kind = Thumbnail::Kind::kJpegFile;
-  return t;
+  return archived;
 }
 
 std::string chooser_folder(AppSession& session) {

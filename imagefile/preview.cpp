@@ -26,7 +26,9 @@ void consider(TV_IFD& d, bool prefer_largest, Candidates& c) {
     c.jpeg = &d;
     c.jpeg_length = length;
   }
-  if (d.compression == 1 && !d.strip_offsets.empty() &&
+  // An uncompressed directory is a preview only when it holds RGB pixels: the sensor data of
+  // a raw (one sample per pixel) is uncompressed too.
+  if (d.compression == 1 && !d.strip_offsets.empty() && d.samples_per_pixel == 3 &&
       (!c.rgb || (prefer_largest && d.image_width > c.rgb->image_width &&
                   d.image_length > c.rgb->image_length)))
     c.rgb = &d;

@@ -3,7 +3,9 @@
 // length, capture time).
 #include "imagefile/tv_ifd_crw.h"
 
+#include <algorithm>
 #include <ctime>
+#include <memory>
 #include <span>
 
 #include "imagefile/tag_tables.h"
@@ -92,6 +94,21 @@ bool TV_IFD_CRW::read_all(std::uint32_t offset, const char* kind, bool quick, bo
         return false;
       if (!src.seek(bookmark)) return fail("Seek error (returning) - file may be short");
       continue;
+    }
+
+    // The camera's thumbnail (0x2008) and its large JPEG (0x2007) are the file's previews,
+    // kept smallest first as the preview choice expects.
+    std::uint64_t value_end = 0;
+    if (location == kLocationHeap && (id == 0x2007 || id == 0x2008) && in_file && size > 2 &&
+        add_within(value_start, size, src.size(), value_end)) {
+      auto preview = std::make_unique<TV_IFD>(reader_, depth_ + 1);
+      preview->embedded_jpeg_position = value_start;
+      preview->embedded_jpeg_length = size;
+      auto& previews = image().previews;
+      const auto at = std::find_if(previews.begin(), previews.end(), [&](const auto& d) {
+        return d->embedded_jpeg_length > size;
+      });
+      previews.insert(at, std::move(preview));
     }
 
     std::vector<std::uint8_t> value;

@@ -110,18 +110,6 @@ bool is_resource_fork(int dir, const std::string& name) {
          std::memcmp(head, kAppleDoubleMagic, sizeof head) == 0;
 }
 
-// An entry another system keeps for itself on any volume it mounts: the view settings of a
-// folder, a search index, file-system events, the trash of files deleted there, a Windows
-// volume's system folder. None is the camera's; the trash holds only what a person deleted.
-bool is_housekeeping(const std::string& name, bool folder) {
-  static constexpr const char* kFolders[] = {".Spotlight-V100", ".fseventsd", ".Trashes",
-                                             ".TemporaryItems", ".DocumentRevisions-V100",
-                                             "System Volume Information", "$RECYCLE.BIN"};
-  if (!folder) return name == ".DS_Store";
-  for (const char* f : kFolders)
-    if (name == f) return true;
-  return false;
-}
 
 // The longest name, in bytes, that every tree of the run can hold: the smallest name limit of
 // their file systems (asked of the nearest folder that exists, as a tree may not exist yet).
@@ -526,6 +514,16 @@ bool scan_disk(EngineContext& ctx, const std::string& path, int level) {
 }
 
 }  // namespace
+
+bool is_housekeeping(const std::string& name, bool folder) {
+  static constexpr const char* kFolders[] = {".Spotlight-V100", ".fseventsd", ".Trashes",
+                                             ".TemporaryItems", ".DocumentRevisions-V100",
+                                             "System Volume Information", "$RECYCLE.BIN"};
+  if (!folder) return name == ".DS_Store";
+  for (const char* f : kFolders)
+    if (name == f) return true;
+  return false;
+}
 
 bool path_less_nocase(const std::string& a, const std::string& b) {
   int c = strcasecmp(a.c_str(), b.c_str());

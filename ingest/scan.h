@@ -61,6 +61,11 @@ const char* too_long_for_archive(std::string_view name, std::size_t path_size,
 bool make_image_record(FolderTable& folders, ImageRecord& record, const std::string& root,
                        const std::string& path, std::string& message);
 
+// An entry another system keeps for itself on any volume it mounts: the view settings of a
+// folder, a search index, file-system events, the trash of files deleted there, a Windows
+// volume's system folder. None is the camera's; the trash holds only what a person deleted.
+bool is_housekeeping(const std::string& name, bool folder);
+
 // Case-insensitive byte order of paths, as the scan sorts them.
 bool path_less_nocase(const std::string& a, const std::string& b);
 

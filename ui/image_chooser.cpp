@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFuture>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -12,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
@@ -24,18 +26,55 @@ namespace {
 
 constexpr int kThumbnailEdge = 160;
 constexpr int kCellPadding = 8;
+// The longest side of the large view.
+constexpr int kLargeEdge = 1200;
+// Large views kept for showing again.
+constexpr int kLargeCached = 12;
 const QString kAll = QStringLiteral("All");
 
+// A movie's length as a camera shows it: "0:07", "12:30", "1:02:03".
+QString duration_text(double seconds) {
+  if (seconds < 0) return QString();
+  const long long s = static_cast<long long>(seconds + 0.5);
+  if (s >= 3600)
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600)
+        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
+  return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+// A label on a dark rounded plate, at `corner` of `box` (Qt::TopRightCorner or
+// Qt::BottomLeftCorner).
+void draw_badge(QPainter* painter, const QRect& box, const QString& text, Qt::Corner corner,
+                const QColor& plate) {
+  const QFontMetrics fm = painter->fontMetrics();
+  const QSize size(fm.horizontalAdvance(text) + 10, fm.height() + 4);
+  const QPoint at = corner == Qt::TopRightCorner
+                        ? QPoint(box.right() - size.width() - 3, box.top() + 3)
+                        : QPoint(box.left() + 3, box.bottom() - size.height() - 3);
+  const QRect plate_rect(at, size);
+  painter->save();
+  painter->setRenderHint(QPainter::Antialiasing);
+  painter->setPen(Qt::NoPen);
+  painter->setBrush(plate);
+  painter->drawRoundedRect(plate_rect, 4, 4);
+  painter->setPen(Qt::white);
+  painter->drawText(plate_rect, Qt::AlignCenter, text);
+  painter->restore();
+}
+
 // One cell of the grid: the thumbnail centred in a fixed box, its tick box over the box's
-// top-left corner, the file name below. Drawn here rather than by the standard icon layout, so
-// that every cell has the same place for each part whatever the thumbnail's shape.
+// top-left corner, the file name and the capture time below; an archived image faded with an
+// "In archive" badge, a movie with its length. Drawn here rather than by the standard icon
+// layout, so that every cell has the same place for each part whatever the thumbnail's shape.
 class ThumbnailDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
 
   static QSize cell(const QFontMetrics& fm) {
     return QSize(kThumbnailEdge + 2 * kCellPadding,
-                 kThumbnailEdge + 3 * kCellPadding + fm.height());
+                 kThumbnailEdge + 3 * kCellPadding + 2 * fm.height());
   }
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
     return cell(option.fontMetrics);
@@ -65,14 +104,33 @@ class ThumbnailDelegate : public QStyledItemDelegate {
 
     const QRect box = image_box(option.rect);
     const QPixmap pixmap = index.data(Qt::DecorationRole).value<QPixmap>();
+    const bool archived = index.data(ImageListModel::kArchivedRole).toBool();
+    QRect target = box;
     if (!pixmap.isNull()) {
       const QSize fitted = pixmap.size().scaled(box.size(), Qt::KeepAspectRatio);
-      QRect target(QPoint(0, 0), fitted);
+      target = QRect(QPoint(0, 0), fitted);
       target.moveCenter(box.center());
       painter->save();
       painter->setRenderHint(QPainter::SmoothPixmapTransform);
+      if (archived) painter->setOpacity(0.4);  // faded: safe already, nothing to do
       painter->drawPixmap(target, pixmap);
+      // A frame, so that a white or empty picture still shows where it is.
+      if (index.data(ImageListModel::kPictureRole).toBool()) {
+        painter->setPen(QPen(option.palette.color(QPalette::Mid), 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(target.adjusted(0, 0, -1, -1));
+      }
       painter->restore();
+    }
+    if (archived)
+      draw_badge(painter, target, QObject::tr("In archive"), Qt::TopRightCorner,
+                 QColor(0, 110, 60, 220));
+    const QVariant video = index.data(ImageListModel::kVideoRole);
+    if (video.isValid()) {
+      const QString length = video.toString();
+      draw_badge(painter, target,
+                 length.isEmpty() ? QStringLiteral("\u25B6") : QStringLiteral("\u25B6 ") + length,
+                 Qt::BottomLeftCorner, QColor(0, 0, 0, 180));
     }
 
     QStyleOptionButton check;
@@ -90,22 +148,22 @@ class ThumbnailDelegate : public QStyledItemDelegate {
     painter->setPen(option.palette.color(
         option.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
     painter->drawText(text_rect, Qt::AlignHCenter | Qt::AlignVCenter, name);
+    const QRect time_rect = text_rect.translated(0, option.fontMetrics.height());
+    painter->setPen(option.palette.color(option.state & QStyle::State_Selected
+                                             ? QPalette::HighlightedText
+                                             : QPalette::PlaceholderText));
+    painter->drawText(time_rect, Qt::AlignHCenter | Qt::AlignVCenter,
+                      index.data(ImageListModel::kCapturedRole).toString());
     painter->restore();
   }
 
   bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override {
-    bool toggle = false;
-    if (event->type() == QEvent::MouseButtonRelease) {
-      const auto* me = static_cast<QMouseEvent*>(event);
-      toggle = me->button() == Qt::LeftButton && check_box(option.rect, option.widget)
-                                                     .adjusted(-4, -4, 4, 4)
-                                                     .contains(me->position().toPoint());
-    } else if (event->type() == QEvent::KeyPress) {
-      const int key = static_cast<QKeyEvent*>(event)->key();
-      toggle = key == Qt::Key_Space || key == Qt::Key_Select;
-    }
-    if (!toggle) return false;
+    // Keys are the window's (Space views, T ticks); a click on the tick box ticks.
+    if (event->type() != QEvent::MouseButtonRelease) return false;
+    const auto* me = static_cast<QMouseEvent*>(event);
+    const QRect target = check_box(option.rect, option.widget).adjusted(-4, -4, 4, 4);
+    if (me->button() != Qt::LeftButton || !target.contains(me->position().toPoint())) return false;
     const bool on = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
     return model->setData(index, on ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
   }
@@ -117,13 +175,19 @@ class ThumbnailDelegate : public QStyledItemDelegate {
 
 ImageListModel::ImageListModel(int edge, QObject* parent)
     : QAbstractListModel(parent), loader_(new ThumbnailLoader(edge, this)) {
-  connect(loader_, &ThumbnailLoader::loaded, this, [this](int row, const QImage& image) {
-    if (row < 0 || row >= static_cast<int>(images_.size())) return;
-    cache_.insert(row, image.isNull() ? placeholder(images_[static_cast<std::size_t>(row)].type)
-                                      : QPixmap::fromImage(image));
-    const QModelIndex i = index(row);
-    Q_EMIT dataChanged(i, i, {Qt::DecorationRole});
-  });
+  connect(loader_, &ThumbnailLoader::loaded, this,
+          [this](int row, const QImage& image, const QString& captured, bool video,
+                 double duration) {
+            if (row < 0 || row >= static_cast<int>(images_.size())) return;
+            cache_.insert(row, image.isNull()
+                                   ? placeholder(images_[static_cast<std::size_t>(row)].type)
+                                   : QPixmap::fromImage(image));
+            if (!image.isNull()) pictures_.insert(row);
+            captured_.insert(row, captured);
+            if (video) durations_.insert(row, duration_text(duration));
+            const QModelIndex i = index(row);
+            Q_EMIT dataChanged(i, i);
+          });
   connect(loader_, &ThumbnailLoader::dropped, this, [this](int row) { requested_.remove(row); });
 }
 
@@ -134,7 +198,12 @@ void ImageListModel::set_images(std::vector<ChoiceImage> images) {
   beginResetModel();
   images_ = std::move(images);
   ticked_.assign(images_.size(), false);
+  archived_.assign(images_.size(), false);
+  user_ticked_ = false;
   cache_.clear();
+  pictures_.clear();
+  captured_.clear();
+  durations_.clear();
   requested_.clear();
   endResetModel();
   Q_EMIT ticks_changed();
@@ -144,7 +213,22 @@ int ImageListModel::chosen_count() const {
   return static_cast<int>(std::count(ticked_.begin(), ticked_.end(), true));
 }
 
+void ImageListModel::set_archived(const std::vector<bool>& archived) {
+  archived_ = archived;
+  archived_.resize(images_.size(), false);
+  if (!user_ticked_)
+    for (std::size_t i = 0; i < ticked_.size(); ++i) ticked_[i] = !archived_[i];
+  if (!images_.empty()) Q_EMIT dataChanged(index(0), index(rowCount() - 1));
+  Q_EMIT ticks_changed();
+}
+
+bool ImageListModel::archived(int row) const {
+  return row >= 0 && row < static_cast<int>(archived_.size()) &&
+         archived_[static_cast<std::size_t>(row)];
+}
+
 void ImageListModel::set_ticked(const std::vector<int>& rows, bool ticked) {
+  user_ticked_ = true;
   for (int r : rows) {
     if (r < 0 || r >= static_cast<int>(ticked_.size())) continue;
     ticked_[static_cast<std::size_t>(r)] = ticked;
@@ -183,8 +267,21 @@ QVariant ImageListModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       return QString::fromStdString(image.name);
-    case Qt::ToolTipRole:
-      return QString::fromStdString(image.path + "\n" + image.day);
+    case Qt::ToolTipRole: {
+      QString tip = QString::fromStdString(image.path);
+      const QString when = captured_.value(row);
+      if (!when.isEmpty()) tip += QStringLiteral("\n") + when;
+      if (archived(row)) tip += QStringLiteral("\n") + tr("Already in the archive");
+      return tip;
+    }
+    case kCapturedRole:
+      return captured_.value(row);
+    case kArchivedRole:
+      return archived(row);
+    case kPictureRole:
+      return pictures_.contains(row);
+    case kVideoRole:
+      return image.video ? QVariant(durations_.value(row)) : QVariant();
     case Qt::AccessibleTextRole:
       return QString::fromStdString(image.name);
     case Qt::CheckStateRole:
@@ -205,6 +302,7 @@ QVariant ImageListModel::data(const QModelIndex& index, int role) const {
 
 bool ImageListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (role != Qt::CheckStateRole || !index.isValid()) return false;
+  user_ticked_ = true;
   ticked_[static_cast<std::size_t>(index.row())] =
       static_cast<Qt::CheckState>(value.toInt()) == Qt::Checked;
   Q_EMIT dataChanged(index, index, {Qt::CheckStateRole});
@@ -232,8 +330,8 @@ bool ChoiceFilterModel::filterAcceptsRow(int row, const QModelIndex&) const {
 // ---------------------------------------------------------------- the window
 
 ImageChooser::ImageChooser(const std::string& folder, bool include, const std::string& extensions,
-                           QWidget* parent)
-    : QDialog(parent), folder_(folder) {
+                           QWidget* parent, AppSession* session)
+    : QDialog(parent), folder_(folder), session_(session) {
   setWindowTitle(tr("Choose Images - %1").arg(QString::fromStdString(folder)));
   setAccessibleName(QStringLiteral("Image chooser"));
   auto* layout = new QVBoxLayout(this);
@@ -280,7 +378,17 @@ ImageChooser::ImageChooser(const std::string& folder, bool include, const std::s
   view_->setWordWrap(false);
   view_->setTextElideMode(Qt::ElideMiddle);
   view_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+  view_->installEventFilter(this);
   layout->addWidget(view_, 1);
+  connect(view_, &QListView::doubleClicked, this, [this] { preview_current(); });
+
+  auto* hint = new QLabel(
+      tr("Space or double-click: view large    T: tick or untick the selected images    "
+         "Esc: leave without changes"),
+      this);
+  hint->setAccessibleName(QStringLiteral("Hint"));
+  hint->setForegroundRole(QPalette::PlaceholderText);
+  layout->addWidget(hint);
 
   auto* bottom = new QHBoxLayout;
   count_ = new QLabel(tr("Reading the folder..."), this);
@@ -290,13 +398,15 @@ ImageChooser::ImageChooser(const std::string& folder, bool include, const std::s
   ingest_ = buttons->addButton(tr("&Ingest Chosen"), QDialogButtonBox::AcceptRole);
   ingest_->setAccessibleName(QStringLiteral("Ingest Chosen"));
   ingest_->setEnabled(false);
-  QPushButton* close = buttons->addButton(QDialogButtonBox::Close);
+  // Close keeps the ticks for the next Start; Escape leaves everything as it was.
+  QPushButton* close = buttons->addButton(tr("Close"), QDialogButtonBox::ActionRole);
   close->setAccessibleName(QStringLiteral("Close"));
+  close->setAutoDefault(false);
   bottom->addWidget(buttons);
   layout->addLayout(bottom);
 
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(close, &QPushButton::clicked, this, [this] { done(kKeepChoice); });
   connect(check_all, &QPushButton::clicked, this, [this] { tick_visible(true); });
   connect(uncheck_all, &QPushButton::clicked, this, [this] { tick_visible(false); });
   connect(model_, &ImageListModel::ticks_changed, this, &ImageChooser::update_count);
@@ -323,10 +433,115 @@ void ImageChooser::show_listing(std::vector<ChoiceImage> images) {
   fill(folders_, facets.folders, tr("(top folder)"));
   fill(days_, facets.days, QString());
   fill(types_, facets.types, tr("(none)"));
+  std::vector<ChoiceImage> for_ledger = session_ ? images : std::vector<ChoiceImage>{};
   model_->set_images(std::move(images));
   listed_ = true;
+  if (!session_) {
+    model_->set_archived({});
+    marks_known_ = true;
+  } else {
+    auto* watcher = new QFutureWatcher<std::vector<bool>>(this);
+    connect(watcher, &QFutureWatcher<std::vector<bool>>::finished, this, [this, watcher] {
+      model_->set_archived(watcher->result());
+      marks_known_ = true;
+      update_count();
+      watcher->deleteLater();
+    });
+    AppSession* session = session_;
+    marks_ = QtConcurrent::run([session, for_ledger = std::move(for_ledger)] {
+      return archived_images(*session, for_ledger);
+    });
+    watcher->setFuture(marks_);
+  }
   update_count();
   Q_EMIT listed();
+}
+
+// The ledger's question may still run: it uses the session, which outlives no window's wait.
+ImageChooser::~ImageChooser() { marks_.waitForFinished(); }
+
+bool ImageChooser::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == view_ && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+      preview_current();
+      return true;
+    }
+    if (key->key() == Qt::Key_T && key->modifiers() == Qt::NoModifier) {
+      toggle_selected();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void ImageChooser::toggle_selected() {
+  std::vector<int> rows;
+  for (const QModelIndex& i : view_->selectionModel()->selectedIndexes())
+    rows.push_back(filter_->mapToSource(i).row());
+  if (rows.empty() && view_->currentIndex().isValid())
+    rows.push_back(filter_->mapToSource(view_->currentIndex()).row());
+  if (rows.empty()) return;
+  // Ticks them all unless all are ticked already.
+  bool all = true;
+  for (int r : rows)
+    all = all && model_->data(model_->index(r), Qt::CheckStateRole).toInt() == Qt::Checked;
+  model_->set_ticked(rows, !all);
+}
+
+QDialog* ImageChooser::preview_current() {
+  const QModelIndex current = view_->currentIndex();
+  if (!current.isValid()) return nullptr;
+  const int row = filter_->mapToSource(current).row();
+  const ChoiceImage& image = model_->images()[static_cast<std::size_t>(row)];
+  const QString path = QString::fromStdString(image.path);
+
+  auto* window = new QDialog(this);
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  window->setAccessibleName(QStringLiteral("Large view"));
+  const QString when = model_->captured(row);
+  window->setWindowTitle(when.isEmpty() ? QString::fromStdString(image.name)
+                                        : QString::fromStdString(image.name) +
+                                              QStringLiteral("  ") + when);
+  auto* layout = new QVBoxLayout(window);
+  auto* picture = new QLabel(tr("Loading..."), window);
+  picture->setAccessibleName(QStringLiteral("Picture"));
+  picture->setObjectName(QStringLiteral("Picture"));
+  picture->setAlignment(Qt::AlignCenter);
+  picture->setMinimumSize(480, 360);
+  layout->addWidget(picture, 1);
+  auto* hint = new QLabel(tr("Space or Esc: back to the images"), window);
+  hint->setForegroundRole(QPalette::PlaceholderText);
+  layout->addWidget(hint);
+  auto* back = new QShortcut(QKeySequence(Qt::Key_Space), window);
+  connect(back, &QShortcut::activated, window, &QDialog::close);
+
+  auto show = [window, picture, path, name = image.name, this](const QPixmap& pixmap) {
+    if (pixmap.isNull()) {
+      picture->setText(tr("No picture to show for %1").arg(QString::fromStdString(name)));
+      return;
+    }
+    picture->setPixmap(pixmap);
+    window->adjustSize();
+  };
+  const auto cached = large_.find(path);
+  if (cached != large_.end()) {
+    show(*cached);
+  } else {
+    auto* watcher = new QFutureWatcher<QImage>(window);
+    connect(watcher, &QFutureWatcher<QImage>::finished, window, [this, watcher, path, show] {
+      const QPixmap pixmap = QPixmap::fromImage(watcher->result());
+      if (!pixmap.isNull()) {
+        if (large_.size() >= kLargeCached) large_.clear();
+        large_.insert(path, pixmap);
+      }
+      show(pixmap);
+    });
+    watcher->setFuture(
+        QtConcurrent::run([path] { return ThumbnailLoader::load_large(path, kLargeEdge); }));
+  }
+  window->show();
+  return window;
 }
 
 void ImageChooser::apply_filter() {
@@ -347,7 +562,14 @@ void ImageChooser::tick_visible(bool ticked) {
 void ImageChooser::update_count() {
   if (!listed_) return;
   const int chosen = model_->chosen_count();
-  count_->setText(tr("%1 of %2 images chosen").arg(chosen).arg(model_->rowCount()));
+  QString text = tr("%1 of %2 images chosen").arg(chosen).arg(model_->rowCount());
+  int archived = 0;
+  for (int r = 0; r < model_->rowCount(); ++r) archived += model_->archived(r) ? 1 : 0;
+  if (!marks_known_)
+    text += tr("  (looking for images already in the archive...)");
+  else if (archived > 0)
+    text += tr("  (%1 already in the archive)").arg(archived);
+  count_->setText(text);
   ingest_->setEnabled(chosen > 0);
   ingest_->setDefault(chosen > 0);
 }

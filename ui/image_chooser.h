@@ -1,11 +1,17 @@
 // The image chooser ("Thumbs..."): a grid of the thumbnails of a folder's images, filtered by
-// folder, day and type, with tick boxes and Check All / Uncheck All. It ends with the chosen
-// images (full paths, in the folder's order) and whether the user asked to ingest them now.
-// The folder is listed and the thumbnails decoded on worker threads; the grid only shows.
+// folder, day and type, with tick boxes and Check All / Uncheck All. Each tile shows the file
+// name and capture time; a movie its length; an image the ingest ledger knows as archived is
+// marked and starts unticked, every other image ticked. Space or a double-click shows the
+// image large, T ticks or unticks the selected tiles. It ends with the chosen images (full
+// paths, in the folder's order) and whether the user asked to ingest them now, kept them for
+// the next Start (Close), or left with Escape, which leaves everything as it was.
+// The folder is listed, the ledger asked and the pictures decoded on worker threads; the grid
+// only shows.
 #pragma once
 
 #include <QAbstractListModel>
 #include <QDialog>
+#include <QFuture>
 #include <QHash>
 #include <QPixmap>
 #include <QSet>
@@ -14,6 +20,10 @@
 #include <vector>
 
 #include "control/image_choice.h"
+
+namespace cw {
+class AppSession;
+}
 
 class QComboBox;
 class QLabel;
@@ -39,6 +49,19 @@ class ImageListModel : public QAbstractListModel {
   // Ticks or clears the given source rows.
   void set_ticked(const std::vector<int>& rows, bool ticked);
   bool has_thumbnail(int row) const { return cache_.contains(row); }
+  // Marks the images the ledger knows as archived; unless the user changed a tick already,
+  // every other image is ticked and the archived ones are not.
+  void set_archived(const std::vector<bool>& archived);
+  bool archived(int row) const;
+  // The capture time under a tile ("" until its thumbnail is read).
+  QString captured(int row) const { return captured_.value(row); }
+  bool user_ticked() const { return user_ticked_; }
+
+  // Roles of the facts drawn on a tile.
+  static constexpr int kCapturedRole = Qt::UserRole + 1;
+  static constexpr int kArchivedRole = Qt::UserRole + 2;
+  static constexpr int kVideoRole = Qt::UserRole + 3;  // a movie's length as text, "" unknown
+  static constexpr int kPictureRole = Qt::UserRole + 4;  // the tile shows a real picture
 
   int rowCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
@@ -53,8 +76,13 @@ class ImageListModel : public QAbstractListModel {
 
   std::vector<ChoiceImage> images_;
   std::vector<bool> ticked_;
+  std::vector<bool> archived_;
+  bool user_ticked_ = false;  // the user changed a tick: the defaults no longer apply
   ThumbnailLoader* loader_;
   QHash<int, QPixmap> cache_;
+  QSet<int> pictures_;  // rows whose cached pixmap is a picture, not a placeholder
+  QHash<int, QString> captured_;
+  QHash<int, QString> durations_;  // movies: their length, or "" when unknown
   mutable QSet<int> requested_;
   mutable QHash<QString, QPixmap> placeholders_;
 };
@@ -78,13 +106,25 @@ class ImageChooser : public QDialog {
   Q_OBJECT
 
  public:
-  // Lists `folder` (with the extension filter given) on a worker thread and shows it.
+  // What ended the chooser besides "Ingest Chosen" (QDialog::Accepted) and Escape
+  // (QDialog::Rejected): Close, which keeps the choice for the next Start.
+  static constexpr int kKeepChoice = 2;
+
+  // Lists `folder` (with the extension filter given) on a worker thread and shows it; with a
+  // session, the ledger marks the images archived already.
   ImageChooser(const std::string& folder, bool include, const std::string& extensions,
-               QWidget* parent = nullptr);
+               QWidget* parent = nullptr, AppSession* session = nullptr);
+  ~ImageChooser() override;
 
   std::vector<std::string> chosen() const { return model_->chosen(); }
   // True when the user pressed "Ingest Chosen".
   bool ingest_now() const { return result() == QDialog::Accepted; }
+  // True when the user left with Escape (or the window's close button): nothing changes.
+  bool left_unchanged() const { return result() == QDialog::Rejected; }
+  // True once the ledger's marks are shown (at once without a session).
+  bool marks_known() const { return marks_known_; }
+  // Shows the image of the view's current tile large; the window that shows it, or null.
+  QDialog* preview_current();
   // True once the listing is shown and every thumbnail in view has been decoded.
   bool screen_complete() const;
   ImageListModel& model() { return *model_; }
@@ -92,13 +132,18 @@ class ImageChooser : public QDialog {
  Q_SIGNALS:
   void listed();
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void show_listing(std::vector<ChoiceImage> images);
+  void toggle_selected();
   void apply_filter();
   void tick_visible(bool ticked);
   void update_count();
 
   std::string folder_;
+  AppSession* session_;
   ImageListModel* model_;
   ChoiceFilterModel* filter_;
   QListView* view_;
@@ -106,6 +151,9 @@ class ImageChooser : public QDialog {
   QLabel* count_;
   QPushButton* ingest_;
   bool listed_ = false;
+  bool marks_known_ = false;
+  QHash<QString, QPixmap> large_;  // large views shown in this window, by path
+  QFuture<std::vector<bool>> marks_;  // the ledger's marks while they are asked for
 };
 
 }  // namespace cw::ui

@@ -565,19 +565,38 @@ void MainWindow::re_enable() {
 
 void MainWindow::choose_images() {
   if (busy_) return;
+  // What Escape in the chooser gives back: the choice and the status line as they were.
+  const QString status_before = status_->text();
+  auto chosen_before = std::move(chosen_);
+  const CaptureShifts shifts_before = chosen_shifts_;
+  const bool exif_times_before = chosen_exif_times_;
+  const std::string pending_before = pending_source_;
+  auto restore = [&] {
+    chosen_ = std::move(chosen_before);
+    chosen_shifts_ = shifts_before;
+    chosen_exif_times_ = exif_times_before;
+    pending_source_ = pending_before;
+  };
   chosen_.reset();
   chosen_shifts_ = {};
   chosen_exif_times_ = false;
   pending_source_.clear();
   const std::string folder = chooser_folder(session_);
-  if (folder.empty()) {
+  if (folder.empty()) {  // no card chosen: the earlier choice stands
+    restore();
     re_enable();
     return;
   }
   bool include = false;
   const std::string extensions = session_.settings().master().extensions(include);
-  ImageChooser chooser(folder, include, extensions, this);
+  ImageChooser chooser(folder, include, extensions, this, &session_);
   const bool now = chooser.exec() == QDialog::Accepted;
+  if (chooser.left_unchanged()) {
+    restore();
+    re_enable();
+    set_status(status_before);
+    return;
+  }
   std::vector<std::string> chosen = chooser.chosen();
   if (!chosen.empty()) chosen_ = std::move(chosen);
   if (chosen_ && now) {

@@ -5,7 +5,8 @@
 // WORK_DIR holds the cards scripts/screenshots made: "card" (a small card), "big" (a card that
 // takes a few seconds) and "other" (a second small card). The program runs in the private HOME
 // the script gives it: it ingests "card" through the main window, runs the monitor on three
-// cards and a broken one, opens the image chooser on the corpus (or on "card"), the preferences
+// cards and a broken one, opens the image chooser on the corpus (or on "card") and on "mixed"
+// (archived images beside new raws with previews, and one raw large), the preferences
 // and the preset editor, then the tool windows: the database on a history of ingestions, the
 // macro laboratory, the examiner, GPS input with a loaded track, a multi-camera shoot of three
 // cameras with a pending adjustment, the folder selection and the disc burner; it grabs each
@@ -14,6 +15,8 @@
 #include <QDate>
 #include <QElapsedTimer>
 #include <QLayout>
+#include <QLabel>
+#include <QListView>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -228,9 +231,31 @@ int main(int argc, char** argv) {
     chooser.resize(980, 700);
     chooser.show();
     wait_until([&] { return chooser.screen_complete(); }, 10000);
-    std::vector<int> rows = {0, 2, 3, 7};
-    chooser.model().set_ticked(rows, true);
+    // Every image starts ticked; a few are left out.
+    chooser.model().set_ticked({1, 4, 8}, false);
     if (!save(chooser, out, "image-chooser.png")) status = 1;
+  }
+  // The chooser on a card with images the main window's run archived and new JPEG and raw
+  // pictures, the ledger's marks shown.
+  if (std::filesystem::is_directory(work + "/mixed/DCIM")) {
+    ImageChooser chooser(work + "/mixed/DCIM", false, "", &window, &session);
+    chooser.resize(980, 700);
+    chooser.show();
+    wait_until([&] { return chooser.marks_known() && chooser.screen_complete(); }, 10000);
+    if (!save(chooser, out, "chooser-previews.png")) status = 1;
+    // The large view of the first raw, as Space shows it.
+    auto* view = chooser.findChild<QListView*>();
+    for (int r = 0; view && r < view->model()->rowCount(); ++r)
+      if (view->model()->index(r, 0).data().toString().endsWith(QStringLiteral(".CR2"))) {
+        view->setCurrentIndex(view->model()->index(r, 0));
+        break;
+      }
+    if (QDialog* large = chooser.preview_current()) {
+      auto* picture = large->findChild<QLabel*>(QStringLiteral("Picture"));
+      wait_until([&] { return picture && !picture->pixmap().isNull(); }, 10000);
+      if (!save(*large, out, "chooser-large-view.png")) status = 1;
+      large->close();
+    }
   }
 
   {

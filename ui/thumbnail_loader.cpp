@@ -58,9 +58,14 @@ void ThumbnailLoader::work() {
     job = std::move(pending_.back());
     pending_.pop_back();
   }
-  const Thumbnail t = read_thumbnail(job.second.toStdString());
+  const Thumbnail t = read_thumbnail(job.second.toStdString(), edge_);
   QImage image = decode(t, job.second, edge_);
-  if (!quit_) Q_EMIT loaded(job.first, image);
+  if (!quit_)
+    Q_EMIT loaded(job.first, image, QString::fromStdString(t.captured), t.video, t.duration);
+}
+
+QImage ThumbnailLoader::load_large(const QString& path, int edge) {
+  return decode(read_large_preview(path.toStdString(), edge), path, edge);
 }
 
 QImage ThumbnailLoader::decode(const Thumbnail& t, const QString& path, int edge) {
@@ -72,8 +77,12 @@ QImage ThumbnailLoader::decode(const Thumbnail& t, const QString& path, int edge
       QByteArray bytes(reinterpret_cast<const char*>(t.bytes.data()),
                        static_cast<qsizetype>(t.bytes.size()));
       QBuffer buffer(&bytes);
-      QImageReader reader(&buffer, "jpeg");
+      QImageReader reader(&buffer);  // a JPEG preview, or a movie's cover (JPEG or PNG)
       image = read_scaled(reader, edge);
+      if (!image.isNull() || !t.file_is_jpeg) break;
+      // A thumbnail cut short or damaged: the picture itself is still there.
+      QImageReader file(path, "jpeg");
+      image = read_scaled(file, edge);
       break;
     }
     case Thumbnail::Kind::kJpegFile: {
@@ -85,6 +94,14 @@ QImage ThumbnailLoader::decode(const Thumbnail& t, const QString& path, int edge
       image = QImage(t.bytes.data(), t.width, t.height, t.width * 3, QImage::Format_RGB888)
                   .scaled(edge, edge, Qt::KeepAspectRatio, Qt::SmoothTransformation);
       break;
+  }
+  // A JPEG whose embedded thumbnail is far smaller than the tile (some writers keep a token
+  // one) is shown from its own pixels, scaled down, rather than blown up from a few.
+  if (t.kind != Thumbnail::Kind::kJpegFile && t.file_is_jpeg && !image.isNull() &&
+      std::max(image.width(), image.height()) < edge / 2) {
+    QImageReader file(path, "jpeg");
+    const QImage own = read_scaled(file, edge);
+    if (!own.isNull()) image = own;
   }
   if (image.isNull()) return image;
   int degrees = 0;

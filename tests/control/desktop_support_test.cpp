@@ -18,6 +18,8 @@
 #include "settings/param.h"
 #include "settings/preferences.h"
 #include "tests/common/test_env.h"
+#include "tests/fixtures/bmff_builder.h"
+#include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_files.h"
 
 namespace cw {
@@ -61,7 +63,8 @@ TEST(ImageChoice, ListsInScanOrderThroughTheFilterAndFiltersByFolderDayAndType) 
 
 TEST(ImageChoice, ThumbnailsComeFromEmbeddedPreviews) {
   CW_REQUIRE_CORPUS(corpus);
-  for (const char* raw_file : {"camera/Panasonic.rw2", "camera/FujiFilm.raf"}) {
+  for (const char* raw_file :
+       {"camera/Panasonic.rw2", "camera/FujiFilm.raf", "camera/exiv2-canon-powershot-s40.crw"}) {
     const Thumbnail raw = read_thumbnail((corpus / raw_file).string());
     ASSERT_EQ(raw.kind, Thumbnail::Kind::kJpeg) << raw_file;
     EXPECT_EQ(raw.bytes.at(1), 0xD8);
@@ -75,6 +78,73 @@ TEST(ImageChoice, ThumbnailsComeFromEmbeddedPreviews) {
   test::write_file(dir / "notes.txt", "not an image");
   EXPECT_EQ(read_thumbnail(dir / "plain.jpg").kind, Thumbnail::Kind::kJpegFile);
   EXPECT_EQ(read_thumbnail(dir / "notes.txt").kind, Thumbnail::Kind::kNone);
+}
+
+TEST(ImageChoice, CardClipsPostersAndPhoneDngPreviewsAreFound) {
+  using namespace fixtures;
+  TempDir dir;
+  const std::string card = dir / "card";
+  const std::string jpeg = make_jpeg(JpegSpec{});
+  // A clip with its companion beside it, the camera's own thumbnail folder, a THM poster.
+  std::filesystem::create_directories(card + "/DCIM/100CANON");
+  std::filesystem::create_directories(card + "/PRIVATE/M4ROOT/CLIP");
+  std::filesystem::create_directories(card + "/PRIVATE/M4ROOT/THMBNL");
+  const std::string data = bmff_box("data", std::string(8, '\0') + jpeg);
+  const std::string cover = bmff_full_box("meta", 0, bmff_box("ilst", bmff_box("covr", data)));
+  const std::string movie =
+      bmff_box("ftyp", "mp42" + be32(0) + "mp42") +
+      bmff_box("moov", bmff_full_box("mvhd", 0, be32(0) + be32(0) + be32(1000) + be32(75400)) +
+                           bmff_box("udta", cover));
+  test::write_file(card + "/PRIVATE/M4ROOT/CLIP/C0001.MP4", movie);
+  test::write_file(card + "/PRIVATE/M4ROOT/CLIP/C0001M01.XML", "<NonRealTimeMeta/>");
+  test::write_file(card + "/PRIVATE/M4ROOT/THMBNL/C0001T01.JPG", jpeg);
+  test::write_file(card + "/DCIM/100CANON/MVI_0001.MOV", "no movie boxes");
+  test::write_file(card + "/DCIM/100CANON/MVI_0001.THM", jpeg);
+  // Hidden files are taken as the scan takes them; another system's housekeeping is not.
+  test::write_file(card + "/DCIM/100CANON/.IMG_0002.JPG", jpeg);
+  test::write_file(card + "/DCIM/100CANON/._MVI_0001.MOV", std::string("\0\x05\x16\x07", 4));
+  std::filesystem::create_directories(card + "/DCIM/.Trashes");
+  test::write_file(card + "/DCIM/.Trashes/IMG_0003.JPG", jpeg);
+  auto listed = [](const std::vector<ChoiceImage>& images) {
+    std::vector<std::string> names;
+    for (const ChoiceImage& i : images) names.push_back(i.folder + "/" + i.name);
+    return names;
+  };
+  EXPECT_THAT(listed(list_choice_images(card + "/DCIM", false, "THM")),
+              ElementsAre("100CANON/.IMG_0002.JPG", "100CANON/MVI_0001.MOV", "CLIP/C0001.MP4"));
+  const std::vector<ChoiceImage> from_root = list_choice_images(card, false, "THM");
+  EXPECT_THAT(listed(from_root),
+              ElementsAre("DCIM/100CANON/.IMG_0002.JPG", "DCIM/100CANON/MVI_0001.MOV",
+                          "PRIVATE/M4ROOT/CLIP/C0001.MP4"));
+  EXPECT_TRUE(from_root[2].video);
+
+  const Thumbnail clip = read_thumbnail(card + "/PRIVATE/M4ROOT/CLIP/C0001.MP4");
+  EXPECT_TRUE(clip.video);
+  EXPECT_DOUBLE_EQ(clip.duration, 75.4);
+  EXPECT_EQ(clip.kind, Thumbnail::Kind::kJpeg);
+  EXPECT_EQ(std::string(clip.bytes.begin(), clip.bytes.end()), jpeg);
+  const Thumbnail mov = read_thumbnail(card + "/DCIM/100CANON/MVI_0001.MOV");
+  EXPECT_EQ(mov.kind, Thumbnail::Kind::kJpeg);  // the THM poster
+  EXPECT_LT(mov.duration, 0);
+
+  // A phone's DNG: its preview is a YCbCr JPEG strip, the raw data a one-sample strip.
+  TiffBuilder t(false);
+  const std::uint32_t at = 8, jpeg_at = 400;
+  const std::uint32_t raw_at = jpeg_at + static_cast<std::uint32_t>(jpeg.size());
+  t.ifd(at, {t.longs(0xfe, {1}), t.longs(0x100, {64}), t.longs(0x101, {48}), t.shorts(0x103, {7}),
+             t.shorts(0x106, {6}), t.longs(0x111, {jpeg_at}), t.shorts(0x115, {3}),
+             t.longs(0x117, {static_cast<std::uint32_t>(jpeg.size())}), t.longs(0x14a, {200})},
+        0, 160);
+  t.ifd(200, {t.longs(0xfe, {0}), t.longs(0x100, {4}), t.longs(0x101, {2}), t.shorts(0x103, {1}),
+              t.shorts(0x106, {32803}), t.longs(0x111, {raw_at}), t.shorts(0x115, {1}),
+              t.longs(0x117, {16})},
+        0, 330);
+  t.put(jpeg_at, jpeg);
+  t.put(raw_at, std::string(16, '\x7f'));
+  test::write_file(dir / "phone.dng", t.bytes());
+  const Thumbnail dng = read_thumbnail(dir / "phone.dng");
+  ASSERT_EQ(dng.kind, Thumbnail::Kind::kJpeg);
+  EXPECT_EQ(std::string(dng.bytes.begin(), dng.bytes.end()), jpeg);
 }
 
 TEST(NamingPreview, ExpandsTheMastersSpecificationsForTheFirstImage) {

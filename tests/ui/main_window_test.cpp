@@ -120,8 +120,10 @@ TEST_F(Desktop, TheChoosersListIsWhatTheIngestionTakes) {
                 {"CardFolder", root + "/DCIM"},
                 {"WantJPEGVerify", "0"}});
   answers.then(on("Image chooser", [](QWidget* w) {
-    auto& model = static_cast<ui::ImageChooser*>(w)->model();
-    if (model.rowCount() != 6) return false;
+    auto* chooser = static_cast<ui::ImageChooser*>(w);
+    auto& model = chooser->model();
+    if (model.rowCount() != 6 || !chooser->marks_known()) return false;
+    click_named(w, "Uncheck All");  // new images start ticked
     model.setData(model.index(1), Qt::Checked, Qt::CheckStateRole);
     model.setData(model.index(4), Qt::Checked, Qt::CheckStateRole);
     return click_named(w, "Ingest Chosen");
