@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 #include <filesystem>
+#include <tuple>
 
 #include "control/app_session.h"
 #include "control/image_choice.h"
@@ -131,8 +132,14 @@ QWizardPage* FirstRunAssistant::folders_page() {
     row->addWidget(browse_button);
     return row;
   };
-  form->addRow(tr("&Archive folder:"), folder_row(archive_, "Archive folder", "Choose the archive folder"));
-  form->addRow(tr("&Backup folder:"), folder_row(backup_, "Backup folder", "Choose the backup folder"));
+  for (auto [edit, label, name, title] :
+       {std::tuple{&archive_, tr("&Archive folder:"), "Archive folder", "Choose the archive folder"},
+        std::tuple{&backup_, tr("&Backup folder:"), "Backup folder", "Choose the backup folder"}}) {
+    QHBoxLayout* row = folder_row(*edit, name, title);
+    auto* l = new QLabel(label, page);
+    l->setBuddy(*edit);
+    form->addRow(l, row);
+  }
   backup_->setPlaceholderText(tr("optional, on another disk"));
   layout->addLayout(form);
   layout->addStretch(1);
