@@ -1,5 +1,6 @@
 // The first start of the desktop program: the assistant on a fresh home, whose settings must
-// be the ones `cardwright init` saves for the same answers.
+// be the ones `cardwright init` saves for the same answers; and the sizes and dividers a
+// window is given back at the next start.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,12 +8,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSplitter>
 #include <map>
 
 #include "control/settings_access.h"
 #include "control/settings_setup.h"
 #include "tests/ui/desktop_fixture.h"
 #include "ui/first_run_assistant.h"
+#include "ui/macro_lab.h"
+#include "ui/window_fit.h"
 
 namespace cw {
 namespace {
@@ -73,6 +77,36 @@ TEST_F(Desktop, TheAssistantOnAFreshHomeSavesWhatInitSaves) {
             0)
       << out;
   EXPECT_EQ(stored_setup(), from_window);
+}
+
+TEST_F(Desktop, DialogsComeBackWithTheSizeAndDividersTheyWereLeftWith) {
+  open({}, {{"PrimaryFolder", archive}});
+  auto divider = [](QWidget& w) { return w.findChild<QSplitter*>()->sizes().front(); };
+  ui::MacroLab fresh(*session, window.get());
+  fresh.show();
+  const QSize first_size = fresh.size();
+  const int first_divider = divider(fresh);
+  fresh.hide();
+
+  ui::WindowMemory memory;
+  qApp->installEventFilter(&memory);
+  QSize left_size;
+  int left_divider = 0;
+  {
+    ui::MacroLab lab(*session, window.get());
+    lab.show();
+    lab.resize(first_size - QSize(100, 80));
+    lab.findChild<QSplitter*>()->setSizes({60, 400});
+    left_size = lab.size();
+    left_divider = divider(lab);
+    lab.hide();
+  }
+  ASSERT_NE(left_size, first_size);
+  ASSERT_NE(left_divider, first_divider);
+  ui::MacroLab again(*session, window.get());
+  again.show();
+  EXPECT_EQ(again.size(), left_size);
+  EXPECT_EQ(divider(again), left_divider);
 }
 
 }  // namespace
