@@ -134,6 +134,7 @@ void AppSession::run_steps(unsigned steps) {
   if (steps & kStepSettings) {
     settings_ok_ = open_settings_store(paths_.user_folder);
     if (settings_ok_) settings_->load_presets();
+    if (settings_ok_ && settings_->master().names().empty()) settle_incompatibility_warning();
   }
   macro_env_ = std::make_unique<SettingsMacroEnvironment>(*settings_, database());
   macro_env_->video_times_local = pref_get_int("VideoTimesLocal") != 0;

@@ -4,6 +4,7 @@
 // sees where the card will go before pressing Start.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace cw {
@@ -13,5 +14,11 @@ class AppSession;
 // "FOLDER/NAME.EXT" relative to the primary folder, for the image at `path`; empty when the
 // specifications give nothing.
 std::string naming_preview(AppSession& session, const std::string& path);
+
+// "NAME.EXT": what `name_format`, in place of the master preset's name format, would call the
+// image at `path`, or, without one, a sample camera file (IMG_0042.JPG, taken on 1 June 2024
+// at 14:30:00). Empty when the format gives nothing.
+std::string name_format_example(AppSession& session, const std::string& name_format,
+                                const std::optional<std::string>& path);
 
 }  // namespace cw

@@ -285,9 +285,11 @@ std::vector<std::string> card_record_names(AppSession& session) {
 std::string choose_card(AppSession& session) {
   UserInterface& ui = session.ui();
   ui.set_status("Choosing card");
+  const auto devices = session.cameras().devices();
+  // One card in the reader and no camera: there is nothing to choose between.
+  if (session.recorded_card && devices.empty()) return session.recorded_card->path;
   std::vector<std::string> lines;
   if (session.recorded_card) lines.push_back("Card: " + session.recorded_card->label);
-  const auto devices = session.cameras().devices();
   for (const auto& device : devices) lines.push_back("Device: " + device.second);
   lines.push_back("Other...");
   std::optional<int> picked = ui.choose_from_list("Ingest from ...", "", lines);

@@ -159,6 +159,7 @@ std::vector<std::string> card_record_names(AppSession& session);
 
 // The "Choose Card" question ("Ingest from ..."): the recorded card, each connected camera,
 // or another folder the user picks. The source chosen; empty when the user made no choice.
+// A recorded card with no camera connected is taken without asking.
 std::string choose_card(AppSession& session);
 
 // The monitor for a prepared ingestion: the parameter list, the record and the session's

@@ -1,6 +1,8 @@
 // The placement record and its preference.
 #include "control/window_placement.h"
 
+#include <algorithm>
+
 #include "platform/profile.h"
 
 namespace cw {
@@ -8,6 +10,7 @@ namespace cw {
 namespace {
 
 constexpr const char* kPlacementKey = "DlgMainPlacement3";
+constexpr const char* kWindowsSection = "Windows";
 constexpr std::int32_t kShowNormal = 1;
 constexpr std::int32_t kShowMaximized = 3;
 
@@ -62,6 +65,34 @@ std::optional<WindowPlacement> load_window_placement() {
 
 bool save_window_placement(const WindowPlacement& p) {
   return profile_put_binary(kProfileSection, kPlacementKey, encode_placement(p));
+}
+
+WindowPlacement fit_window_placement(const std::optional<WindowPlacement>& stored,
+                                     const ScreenArea& area, int min_width, int min_height) {
+  WindowPlacement p;
+  if (stored) {
+    p = *stored;
+  } else {
+    p.width = static_cast<int>(area.width * kDefaultWidthShare);
+    p.height = static_cast<int>(area.height * kDefaultHeightShare);
+  }
+  p.width = std::min(std::max(p.width, min_width), area.width);
+  p.height = std::min(std::max(p.height, min_height), area.height);
+  if (!stored) {
+    p.x = area.x + (area.width - p.width) / 2;
+    p.y = area.y + (area.height - p.height) / 2;
+  }
+  p.x = std::clamp(p.x, area.x, area.x + area.width - p.width);
+  p.y = std::clamp(p.y, area.y, area.y + area.height - p.height);
+  return p;
+}
+
+std::optional<std::vector<std::uint8_t>> load_window_state(const std::string& window) {
+  return profile_get_binary(kWindowsSection, window);
+}
+
+bool save_window_state(const std::string& window, const std::vector<std::uint8_t>& state) {
+  return profile_put_binary(kWindowsSection, window, state);
 }
 
 }  // namespace cw

@@ -156,4 +156,9 @@ std::optional<std::string> incompatibility_countdown() {
   return std::string(kIncompatibilityWarning);
 }
 
+void settle_incompatibility_warning() {
+  const int count = pref_get_int("IncompatibilityWarning");
+  if (count == 1 || count > 7) pref_put_int("IncompatibilityWarning", 7);
+}
+
 }  // namespace cw

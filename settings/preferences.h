@@ -44,6 +44,10 @@ bool set_starting_number(const std::string& number);
 // The start-up countdown of "IncompatibilityWarning": returns the warning text when it is to
 // be shown (and stores the decreased count), else nothing.
 std::optional<std::string> incompatibility_countdown();
+// Ends the countdown before it starts: called when the presets load and no master preset is
+// saved, so that a home that never had presets of an earlier version is never warned about
+// them, not even after its first presets are saved.
+void settle_incompatibility_warning();
 inline constexpr const char* kIncompatibilityWarning =
     "WARNING: Master presets saved in earlier versions will not be converted to Version "
     "3.2.\r\n\r\nDestination, File Handling, Metadata, and Keywords presets will be set to "

@@ -85,8 +85,8 @@ PresetKind group_of(const std::string& key) {
   return PresetKind::Master;
 }
 
-// Makes a change of the working set last: the component preset that holds the key is saved
-// when the master names one that exists, otherwise the master itself.
+}  // namespace
+
 bool persist_working_key(CWParam& param, const std::string& key) {
   const PresetKind group = group_of(key);
   bool changed = false;
@@ -101,6 +101,8 @@ bool persist_working_key(CWParam& param, const std::string& key) {
   }
   return save_master(param);
 }
+
+namespace {
 
 std::string int_text(const CWPreset& p, const PresetKey& k) {
   return std::to_string(p.get_int(k.key, k.int_default));

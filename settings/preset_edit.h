@@ -56,6 +56,10 @@ struct EffectiveSetting {
 // none), then the other values the preset holds.
 std::vector<EffectiveSetting> effective_settings(CWParam& param, PresetKind kind);
 
+// Makes a change of the master's working set last: the component preset that holds the key
+// is saved when the master names one that exists, otherwise the master itself.
+bool persist_working_key(CWParam& param, const std::string& key);
+
 // Saves the master's working set under its own name, so that a component choice lasts.
 bool save_master(CWParam& param);
 

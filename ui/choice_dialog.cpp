@@ -5,12 +5,17 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace cw::ui {
 
 namespace {
 constexpr const char* kOther = "Other...";
+// A list line longer than this (in pixels) scrolls sideways instead of widening the dialog
+// past a small screen.
+constexpr int kWidestList = 1100;
 }
 
 ChoiceDialog::ChoiceDialog(const QString& title, const QString& text,
@@ -18,6 +23,8 @@ ChoiceDialog::ChoiceDialog(const QString& title, const QString& text,
     : QDialog(parent) {
   setWindowTitle(title);
   setAccessibleName(title);
+  // Wide enough for its title in the window frame, which a short list would cut.
+  setMinimumWidth(fontMetrics().horizontalAdvance(title) + 160);
   auto* layout = new QVBoxLayout(this);
   if (!text.isEmpty()) {
     auto* label = new QLabel(text, this);
@@ -33,6 +40,11 @@ ChoiceDialog::ChoiceDialog(const QString& title, const QString& text,
     for (std::size_t i = 0; i + 1 < choices.size(); ++i)
       list_->addItem(QString::fromStdString(choices[i]));
     list_->setCurrentRow(0);
+    // Every line whole: a card's label and its folder are what tells two cards apart.
+    const int widest = list_->sizeHintForColumn(0) + 2 * list_->frameWidth() +
+                       list_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    list_->setMinimumWidth(std::min(widest, kWidestList));
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     layout->addWidget(list_);
     QPushButton* other = buttons->addButton(tr("&Other..."), QDialogButtonBox::ActionRole);
     other->setAccessibleName(QString::fromStdString(kOther));

@@ -15,6 +15,7 @@
 #include "control/app_session.h"
 #include "ui/main_window.h"
 #include "ui/qt_user_interface.h"
+#include "ui/window_fit.h"
 
 namespace {
 
@@ -64,7 +65,12 @@ int main(int argc, char** argv) {
   cw::ui::QtUserInterface ui;
   cw::AppSession session(ui, cw::kSessionDesktop);
   if (!session.ok()) return 1;
-  cw::ui::MainWindow window(session, ui);
+  cw::ui::WindowMemory memory;
+  app.installEventFilter(&memory);
+  cw::ui::MainWindowOptions options;
+  // A timed start-up measures the window, not a user answering the assistant.
+  options.first_run_assistant = !quit_when_shown;
+  cw::ui::MainWindow window(session, ui, std::move(options));
   FirstPaint probe;
   if (quit_when_shown) window.installEventFilter(&probe);
   window.show();

@@ -34,14 +34,15 @@
 #include "control/run_end.h"
 #include "control/settings_access.h"
 #include "control/settings_presets.h"
+#include "control/settings_setup.h"
 #include "control/start_flow.h"
-#include "control/window_placement.h"
 #include "foundation/log.h"
 #include "ui/database_window.h"
 #include "ui/record_choices.h"
 #include "ui/desktop_notification.h"
 #include "ui/disc_burner.h"
 #include "ui/examine_dialog.h"
+#include "ui/first_run_assistant.h"
 #include "ui/folder_selection.h"
 #include "ui/gps_window.h"
 #include "ui/image_chooser.h"
@@ -51,6 +52,7 @@
 #include "ui/preferences_dialog.h"
 #include "ui/preset_editor.h"
 #include "ui/qt_user_interface.h"
+#include "ui/window_fit.h"
 
 namespace cw::ui {
 
@@ -272,7 +274,7 @@ QWidget* MainWindow::build_body() {
   pane_->setAccessibleName(QStringLiteral("Report"));
   pane_->setReadOnly(true);
   pane_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  pane_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  pane_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   pane_->setMinimumHeight(160);
   layout->addWidget(pane_, 1);
 
@@ -343,6 +345,9 @@ void MainWindow::on_drives(const SnapshotPtr& snapshot,
     session_.recorded_card = RecordedCard{card_state_.card_path, card_state_.card_label};
   show_card_state();
   refresh_destination();
+  // A first start: the assistant, once the card in the reader (if any) is known.
+  if (first && options_.first_run_assistant && archive_setup_due(session_.settings()))
+    QTimer::singleShot(0, this, [this] { open_first_run(false); });
   if (auto_start && !busy_) QTimer::singleShot(0, this, [this] { start_ingestion(false); });
 }
 
@@ -507,7 +512,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   IngestionRun run(session_, std::move(hooks));
   const StartOutcome& start = run.prepare(request);
   if (start.stop == StartStop::kNoPrimaryFolder)
-    alert_printf("No primary folder is set: choose one under Tools > Presets, Destination.");
+    QTimer::singleShot(0, this, [this] { open_first_run(true); });
   if (!start.run) {
     chosen_.reset();
     chosen_shifts_ = {};
@@ -534,6 +539,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   }
   notifications_suspended_ = false;
   const RunFinish finish = run.finish();
+  show_verdict(pane_);
   notify_desktop(finish.success ? tr("Ingestion finished") : tr("Ingestion ended without success"),
                  status_->text());
   starting_number_->setText(q(starting_number()));
@@ -666,6 +672,14 @@ void MainWindow::open_preferences() {
     small_screen_->setChecked(pref_get_int("SmallScreen") != 0);
 }
 
+void MainWindow::open_first_run(bool then_start) {
+  if (busy_ || !run_first_run_assistant(session_, card_state_.card_path, this)) return;
+  fill_presets();
+  fill_quick_fields();
+  refresh_destination();
+  if (then_start) start_ingestion(false);
+}
+
 void MainWindow::apply_small_screen(bool on) {
   destination_->setVisible(!on);
   pane_->setMinimumHeight(on ? 80 : 160);
@@ -712,12 +726,7 @@ void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (placed_) return;
   placed_ = true;
-  if (std::optional<WindowPlacement> p = load_window_placement()) {
-    setGeometry(p->x, p->y, p->width, p->height);
-    if (p->maximized) setWindowState(windowState() | Qt::WindowMaximized);
-  } else {
-    move(100, 100);
-  }
+  place_main_window(*this);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -734,8 +743,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   store_choices();
-  const QRect g = normalGeometry();
-  save_window_placement({g.x(), g.y(), g.width(), g.height(), isMaximized()});
+  store_main_window_placement(*this);
   event->accept();
 }
 

@@ -45,6 +45,7 @@ class RecordChoices;
 struct MainWindowOptions {
   ProgramLauncher launch = launch_detached;  // the viewer and the log editor
   bool update_check = true;                  // the automatic update check at start-up
+  bool first_run_assistant = true;  // offered when the program starts without an archive
 };
 
 class MainWindow : public QMainWindow {
@@ -91,6 +92,8 @@ class MainWindow : public QMainWindow {
   void apply_small_screen(bool on);
   void open_presets(const QString& tab);
   void open_preferences();
+  // The first-run assistant; `then_start` when Start found no archive, to go on once it is set.
+  void open_first_run(bool then_start);
   void open_database();
   void open_macro_lab();
   void open_examine();

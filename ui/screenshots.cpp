@@ -4,18 +4,21 @@
 //
 // WORK_DIR holds the cards scripts/screenshots made: "card" (a small card), "big" (a card that
 // takes a few seconds) and "other" (a second small card). The program runs in the private HOME
-// the script gives it: it ingests "card" through the main window, runs the monitor on three
-// cards and a broken one, opens the image chooser on the corpus (or on "card") and on "mixed"
+// the script gives it: it ingests "card" through the main window (grabbed again at 1366x768),
+// shows the first-run assistant's pages and the card choice, runs the monitor on three cards
+// and a broken one, opens the image chooser on the corpus (or on "card") and on "mixed"
 // (archived images beside new raws with previews, and one raw large), the preferences
 // and the preset editor, then the tool windows: the database on a history of ingestions, the
 // macro laboratory, the examiner, GPS input with a loaded track, a multi-camera shoot of three
 // cameras with a pending adjustment, the folder selection and the disc burner; it grabs each
 // window.
 #include <QApplication>
+#include <QComboBox>
 #include <QDate>
 #include <QElapsedTimer>
 #include <QLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -34,9 +37,11 @@
 #include "control/run_end.h"
 #include "control/settings_access.h"
 #include "control/settings_presets.h"
+#include "ui/choice_dialog.h"
 #include "ui/database_window.h"
 #include "ui/disc_burner.h"
 #include "ui/examine_dialog.h"
+#include "ui/first_run_assistant.h"
 #include "ui/folder_selection.h"
 #include "ui/gps_window.h"
 #include "ui/grid.h"
@@ -179,14 +184,52 @@ int main(int argc, char** argv) {
   options.update_check = false;
   options.launch = [](const std::string&, const std::vector<std::string>&) { return true; };
   MainWindow window(session, ui, std::move(options));
-  window.resize(1000, 780);
   window.show();
+  // After the first show, which places the window on the (small) offscreen screen.
+  window.resize(1000, 780);
   wait_until([&] { return window.drives_known(); }, 5000);
   int status = 0;
 
-  // The main window after an ingestion, with its report.
+  // The main window after an ingestion, with its report; then on a 1366x768 screen.
   window.start_ingestion(false);
   if (!save(window, out, "main-window.png")) status = 1;
+  {
+    const QSize before = window.size();
+    window.resize(1366, 768);
+    if (!save(window, out, "main-window-1366x768.png")) status = 1;
+    window.resize(before);
+  }
+
+  // The first-run assistant's pages, filled in as a new user would, with the card in the
+  // reader for the name example. Closed without saving.
+  {
+    FirstRunAssistant assistant(session, window.card_state().card_path, &window);
+    bool ready = false;
+    QObject::connect(&assistant, &FirstRunAssistant::example_ready, [&] { ready = true; });
+    assistant.show();
+    wait_until([&] { return ready; }, 10000);
+    named<QLineEdit>(assistant, "Backup folder")->setText(QString::fromStdString(work + "/Backup"));
+    if (!save(assistant, out, "first-run-1-folders.png")) status = 1;
+    assistant.next();
+    named<QComboBox>(assistant, "Name format")
+        ->setCurrentText(QStringLiteral("{@datetimeany,1,8}_{@filename}"));
+    if (!save(assistant, out, "first-run-2-names.png")) status = 1;
+    assistant.next();
+    named<QLineEdit>(assistant, "Creator")->setText(QStringLiteral("Ann Lee"));
+    named<QLineEdit>(assistant, "Copyright")->setText(QStringLiteral("\u00a9 2026 Ann Lee"));
+    if (!save(assistant, out, "first-run-3-creator.png")) status = 1;
+    assistant.reject();
+  }
+
+  // The card choice with a card and a camera: every line whole.
+  {
+    ChoiceDialog choice(QStringLiteral("Ingest from ..."), QString(),
+                        {"Card: " + work + "/card (EOS_DIGITAL, Generic SD Reader)",
+                         "Device: Z 8 (USB camera, 2 storage cards)", "Other..."},
+                        &window);
+    choice.show();
+    if (!save(choice, out, "card-choice.png")) status = 1;
+  }
 
   // The monitor: two cards done, one broken, one unticked, one still copying.
   {

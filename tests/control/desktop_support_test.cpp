@@ -157,6 +157,11 @@ TEST(NamingPreview, ExpandsTheMastersSpecificationsForTheFirstImage) {
   m.put_str("FolderFormat", "{@datetimeany,1,4}");
   set_starting_number("7");
   EXPECT_EQ(naming_preview(session, dir / "IMG_0001.JPG"), "2023/000007_IMG_0001.JPG");
+  // A format being typed, in place of the master's: for the card's image, or for the sample.
+  EXPECT_EQ(name_format_example(session, "{@datetimeany,1,6}-{@filename}", dir / "IMG_0001.JPG"),
+            "202312-IMG_0001.JPG");
+  EXPECT_EQ(name_format_example(session, "{@datetimeany}_{@filename,-4}", std::nullopt),
+            "20240601_143000_0042.JPG");
 }
 
 TEST(Viewer, GetsAFolderWithSpacesAsOneUnquotedArgumentWhateverTheQuoteSwitch) {
@@ -195,6 +200,26 @@ TEST(WindowPlacement, RoundTripsAndRefusesWhatIsNotAPlacement) {
   EXPECT_FALSE(decode_placement(bytes));
   EXPECT_TRUE(save_window_placement(p));
   EXPECT_EQ(load_window_placement()->width, 900);
+}
+
+TEST(WindowPlacement, FitsTheScreenItOpensOn) {
+  // The first start: a share of the screen, centred, that grows with the screen.
+  const ScreenArea laptop{0, 0, 1366, 728}, desk{0, 32, 2560, 1400};
+  const WindowPlacement small = fit_window_placement(std::nullopt, laptop, 900, 640);
+  const WindowPlacement large = fit_window_placement(std::nullopt, desk, 900, 640);
+  EXPECT_GE(small.x, 0);
+  EXPECT_LE(small.x + small.width, laptop.width);
+  EXPECT_GE(small.height, 640);  // the least the window needs, though above its share
+  EXPECT_LE(small.y + small.height, laptop.height);
+  EXPECT_GT(large.width, small.width * 3 / 2);
+  EXPECT_GT(large.height, small.height * 3 / 2);
+  EXPECT_EQ(large.x, (2560 - large.width) / 2);
+  EXPECT_EQ(large.y, 32 + (1400 - large.height) / 2);
+  // A window closed on the large screen opens within the small one, keeping what fits.
+  const WindowPlacement back =
+      fit_window_placement(WindowPlacement{1500, 900, 1000, 700, true}, laptop, 900, 640);
+  EXPECT_EQ(std::tie(back.x, back.y, back.width, back.height, back.maximized),
+            std::make_tuple(366, 28, 1000, 700, true));
 }
 
 TEST(DriveSnapshot, AnswersDetectionAndTheMonitorAsTheLiveDrivesDo) {

@@ -3,6 +3,7 @@
 // through the front end.
 #include <filesystem>
 
+#include "control/app_session.h"
 #include "control/settings_preferences.h"
 #include "control/settings_presets.h"
 #include "control/settings_setup.h"
@@ -17,6 +18,7 @@ namespace fs = std::filesystem;
 using test::captured_ui;
 using test::read_file;
 using ControlSettingsTest = test::SettingsTest;
+using ::testing::Contains;
 
 TEST_F(ControlSettingsTest, PresetRowKeepsTheMasterNamingItsComponents) {
   CWParam param;
@@ -80,25 +82,62 @@ TEST_F(ControlSettingsTest, PreferencesApplyTheLoggingSwitch) {
   log_set_enabled(logging);
 }
 
-TEST_F(ControlSettingsTest, ArchiveFoldersAskedCreateAMissingBackupFolderOnYes) {
+TEST_F(ControlSettingsTest, ArchiveSetupAskedCreatesAMissingBackupFolderOnYes) {
   const std::string archive = dir.str() + "/archive", backup = dir.str() + "/backup";
-  captured_ui().text_answers = {archive, backup};
+  captured_ui().text_answers = {archive, backup, std::string("{@filename}"), std::string("Ann Lee"),
+                                std::string()};
   captured_ui().yes_no_answers = {true};
-  const std::optional<ArchiveFolders> folders = ask_archive_folders(captured_ui(), {});
-  ASSERT_TRUE(folders);
-  EXPECT_EQ(folders->archive, archive);
-  EXPECT_EQ(folders->backup, backup);
+  const std::optional<ArchiveSetup> setup = ask_archive_setup(captured_ui(), {});
+  ASSERT_TRUE(setup);
+  EXPECT_EQ(setup->archive, archive);
+  EXPECT_EQ(setup->backup, backup);
   EXPECT_TRUE(fs::is_directory(backup));
-  EXPECT_EQ(captured_ui().questions.back(), "\"" + backup + "\" does not exist. Create it now?");
+  EXPECT_THAT(captured_ui().questions,
+              Contains("\"" + backup + "\" does not exist. Create it now?"));
+  EXPECT_EQ(setup->copyright, std::nullopt);  // no answer: left as it is
 
   CWParam param;
   EXPECT_TRUE(archive_setup_due(param));
   std::string why;
-  ASSERT_TRUE(save_archive_folders(param, *folders, why)) << why;
+  ASSERT_TRUE(save_archive_setup(param, *setup, why)) << why;
   EXPECT_FALSE(archive_setup_due(param));
+  // What the next start reads: the folders, the name format and the photographer preset.
+  CWParam next;
+  next.load_presets();
+  const ArchiveSetup saved = current_archive_setup(next);
+  EXPECT_EQ(saved.archive, archive);
+  EXPECT_EQ(saved.backup, backup);
+  EXPECT_EQ(saved.name_format, "{@filename}");
+  EXPECT_EQ(saved.creator, "Ann Lee");
+  EXPECT_EQ(saved.copyright, std::nullopt);
+
+  // A folder that will not do saves nothing, not even the names.
+  ArchiveSetup bad = *setup;
+  bad.backup = dir.str() + "/gone";
+  bad.creator = "Bob";
+  EXPECT_FALSE(save_archive_setup(param, bad, why));
+  EXPECT_THAT(why, HasSubstr("does not exist"));
+  CWParam after;
+  after.load_presets();
+  EXPECT_EQ(current_archive_setup(after).creator, "Ann Lee");
 
   captured_ui().text_answers = {std::string()};
-  EXPECT_FALSE(ask_archive_folders(captured_ui(), {}));
+  EXPECT_FALSE(ask_archive_setup(captured_ui(), {}));
+}
+
+TEST_F(ControlSettingsTest, PresetWarningOnlyForAHomeWithEarlierPresets) {
+  fs::remove_all(fs::path(std::getenv("XDG_DATA_HOME")) / "CardwrightPro");
+  // A fresh home: no warning, and none once its first presets are saved.
+  for (int start = 0; start < 2; ++start) {
+    AppSession session(captured_ui(), kStepSettings | kStepNotices);
+    save_master(session.settings());
+  }
+  EXPECT_TRUE(captured_ui().alerts.empty());
+  // Presets from before the countdown began: warned about.
+  pref_put_int("IncompatibilityWarning", 1);
+  { AppSession session(captured_ui(), kStepSettings | kStepNotices); }
+  ASSERT_EQ(captured_ui().alerts.size(), 1u);
+  EXPECT_EQ(captured_ui().alerts[0], kIncompatibilityWarning);
 }
 
 }  // namespace

@@ -61,7 +61,6 @@ struct Desktop : ::testing::Test {
     // Every test starts as a first run: no presets, database or preferences of earlier tests.
     for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"})
       fs::remove_all(fs::path(std::getenv(var)) / "CardwrightPro");
-    pref_put_int("IncompatibilityWarning", 7);
   }
   void TearDown() override {
     EXPECT_TRUE(answers.unexpected.isEmpty()) << answers.unexpected.join("\n").toStdString();

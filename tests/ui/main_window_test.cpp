@@ -49,12 +49,8 @@ TEST_F(Desktop, StartAnswersEveryQuestionOfTheStartFlow) {
   EXPECT_THAT(find_named<QLabel>(window.get(), "Card")->text().toStdString(),
               HasSubstr("Image card mounted: " + root));
 
-  // "[user choice]": the card choice offers the mounted card first; the configured backup
-  // folder is missing, so the user picks another.
-  answers.then(on("Ingest from ...", [](QWidget* w) {
-    auto* list = find_named<QListWidget>(w, "Choices");
-    return list && list->item(0)->text().startsWith("Card: ") && click_named(w, "OK");
-  }));
+  // "[user choice]" with one card in the reader: Start takes it without asking (any other
+  // dialog fails the test); the configured backup folder is missing, so the user picks another.
   answers.then(press("Choose Backup Folder", "Choose Folder..."));
   answers.then(on("Choose backup folder", [&](QWidget* w) {
     auto* browser = qobject_cast<QFileDialog*>(w);
