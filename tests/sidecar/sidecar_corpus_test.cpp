@@ -64,7 +64,7 @@ TEST(SidecarCorpus, ShippedTemplateWithPresetsReadsBack) {
   EXPECT_EQ(exif_tag("XMP-iptcCore:CreatorCity", sidecar), "Malmö");
   EXPECT_EQ(exif_tag("XMP-iptcCore:CreatorWorkEmail", sidecar), "zoe@example.org");
   // The dates come from the date text the copy hands in (no EXIF reader in this test).
-  EXPECT_EQ(exif_tag("XMP-photoshop:DateCreated", sidecar), "2026:03:14");
+  EXPECT_EQ(exif_tag("XMP-photoshop:DateCreated", sidecar), "2026:03:14 09:15:02");
   EXPECT_EQ(exif_tag("XMP-xmp:CreateDate", sidecar), "2026:03:14 09:15:02");
   EXPECT_EQ(exif_tag("XMP-xmp:MetadataDate", sidecar).size(), 19u);
   EXPECT_EQ(exif_tag("XMP-crs:Exposure2012", sidecar), "0.35");  // the develop settings ride along
