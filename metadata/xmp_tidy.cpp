@@ -21,6 +21,7 @@ constexpr std::string_view kDcNs = "http://purl.org/dc/elements/1.1/";
 constexpr std::string_view kRightsNs = "http://ns.adobe.com/xap/1.0/rights/";
 constexpr std::string_view kPhotoshopNs = "http://ns.adobe.com/photoshop/1.0/";
 constexpr std::string_view kXmpNs = "http://ns.adobe.com/xap/1.0/";
+constexpr std::string_view kLightroomNs = "http://ns.adobe.com/lightroom/1.0/";
 
 // A name resolved against the declarations in scope.
 struct Expanded {
@@ -71,7 +72,8 @@ bool is_structure_attribute(const XmlAttribute& a, const Namespaces& ns) {
 
 // Takes out children[i] with the white space before it, and a comment that stood right
 // before it (with its own white space): a comment before a block describes that block.
-void remove_child(std::vector<XmlNode>& children, std::size_t i) {
+// Returns the index of the node that followed it.
+std::size_t remove_child(std::vector<XmlNode>& children, std::size_t i) {
   auto drop_blank_before = [&](std::size_t& at) {
     while (at > 0 && children[at - 1].kind == XmlNode::Kind::kText && children[at - 1].is_blank()) {
       children.erase(children.begin() + static_cast<long>(at - 1));
@@ -85,6 +87,7 @@ void remove_child(std::vector<XmlNode>& children, std::size_t i) {
     --i;
     drop_blank_before(i);
   }
+  return i;
 }
 
 // Leaves out what is empty below `el`; true when `el` itself holds nothing any more.
@@ -106,7 +109,7 @@ bool prune(XmlNode& el, Namespaces& ns) {
     XmlNode& child = el.children[i];
     if (child.is_element()) {
       if (prune(child, ns)) {
-        remove_child(el.children, i);
+        i = remove_child(el.children, i);
         continue;
       }
       has_value = true;
@@ -133,22 +136,6 @@ void walk(std::vector<XmlNode>& nodes, Namespaces& ns, Visit& visit) {
   }
 }
 
-// Prunes the descriptions of every rdf:RDF; the rdf:RDF and what holds it stay.
-void prune_packet(XmlDocument& doc) {
-  Namespaces ns;
-  auto visit = [](std::vector<XmlNode>& nodes, std::size_t i, Namespaces& scope) {
-    XmlNode& el = nodes[i];
-    if (!scope.resolve(el.name, false).is(kRdfNs, "RDF")) return;
-    for (std::size_t k = 0; k < el.children.size();) {
-      if (el.children[k].is_element() && prune(el.children[k], scope))
-        remove_child(el.children, k);
-      else
-        ++k;
-    }
-  };
-  walk(doc.nodes, ns, visit);
-}
-
 // The element's value when it holds character data only.
 std::optional<std::string> simple_value(const XmlNode& el) {
   std::string value;
@@ -166,6 +153,61 @@ XmlNode text_node(std::string raw) {
   n.kind = XmlNode::Kind::kText;
   n.raw = std::move(raw);
   return n;
+}
+
+// A hierarchical subject is a path of names joined by "|": a name that came out empty (no
+// client or project chosen) is dropped from it, so a path of empty names is empty.
+std::string hierarchy_path(const std::string& value) {
+  std::string path;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t bar = value.find('|', from);
+    std::string name = value.substr(from, bar == std::string::npos ? std::string::npos : bar - from);
+    const std::size_t first = name.find_first_not_of(" \t\r\n");
+    if (first != std::string::npos) {
+      if (!path.empty()) path += '|';
+      path += name.substr(first, name.find_last_not_of(" \t\r\n") + 1 - first);
+    }
+    if (bar == std::string::npos) return path;
+    from = bar + 1;
+  }
+}
+
+// The items of every lr:hierarchicalSubject list with their empty names dropped.
+void tidy_hierarchies(XmlDocument& doc) {
+  Namespaces ns;
+  auto visit = [](std::vector<XmlNode>& nodes, std::size_t i, Namespaces& scope) {
+    if (!scope.resolve(nodes[i].name, false).is(kLightroomNs, "hierarchicalSubject")) return;
+    for (XmlNode& list : nodes[i].children) {
+      if (!list.is_element()) continue;
+      for (XmlNode& item : list.children) {
+        if (!item.is_element()) continue;
+        const std::optional<std::string> value = simple_value(item);
+        if (!value) continue;
+        const std::string path = hierarchy_path(*value);
+        if (path == *value) continue;
+        item.children.clear();
+        if (!path.empty()) item.children.push_back(text_node(xml_escape(path)));
+      }
+    }
+  };
+  walk(doc.nodes, ns, visit);
+}
+
+// Prunes the descriptions of every rdf:RDF; the rdf:RDF and what holds it stay.
+void prune_packet(XmlDocument& doc) {
+  Namespaces ns;
+  auto visit = [](std::vector<XmlNode>& nodes, std::size_t i, Namespaces& scope) {
+    XmlNode& el = nodes[i];
+    if (!scope.resolve(el.name, false).is(kRdfNs, "RDF")) return;
+    for (std::size_t k = 0; k < el.children.size();) {
+      if (el.children[k].is_element() && prune(el.children[k], scope))
+        k = remove_child(el.children, k);
+      else
+        ++k;
+    }
+  };
+  walk(doc.nodes, ns, visit);
 }
 
 // The date as the capture time gives it: a day that is the capture day, or the capture time
@@ -235,6 +277,7 @@ void mark_copyrighted(std::vector<XmlNode>& nodes, std::size_t rights) {
 bool tidy_sidecar_xmp(std::string& xml, const SidecarCapture& capture, std::string& why) {
   std::optional<XmlDocument> doc = parse_xml(xml, why);
   if (!doc) return false;
+  tidy_hierarchies(*doc);
   prune_packet(*doc);
   Completion completion{capture};
   Namespaces ns;
