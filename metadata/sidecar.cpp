@@ -1,4 +1,5 @@
-// XMP sidecar generation: template copy rules, develop-settings blocks, expansion, writing.
+// XMP sidecar generation: template copy rules, develop-settings blocks, expansion, tidying,
+// writing.
 //
 // Sections: line reading and failure reporting; the settings block (Camera Raw defaults XMP,
 // develop preset token walk, cache); the template copy; building and writing the sidecar.
