@@ -21,7 +21,7 @@ constexpr std::string_view kDcNs = "http://purl.org/dc/elements/1.1/";
 constexpr std::string_view kRightsNs = "http://ns.adobe.com/xap/1.0/rights/";
 constexpr std::string_view kPhotoshopNs = "http://ns.adobe.com/photoshop/1.0/";
 constexpr std::string_view kXmpNs = "http://ns.adobe.com/xap/1.0/";
-constexpr std::string_view kLightroomNs = "http://ns.adobe.com/lightroom/1.0/";
+constexpr std::string_view kHierarchyNs = "http://ns.adobe.com/lightroom/1.0/";
 
 // A name resolved against the declarations in scope.
 struct Expanded {
@@ -177,7 +177,7 @@ std::string hierarchy_path(const std::string& value) {
 void tidy_hierarchies(XmlDocument& doc) {
   Namespaces ns;
   auto visit = [](std::vector<XmlNode>& nodes, std::size_t i, Namespaces& scope) {
-    if (!scope.resolve(nodes[i].name, false).is(kLightroomNs, "hierarchicalSubject")) return;
+    if (!scope.resolve(nodes[i].name, false).is(kHierarchyNs, "hierarchicalSubject")) return;
     for (XmlNode& list : nodes[i].children) {
       if (!list.is_element()) continue;
       for (XmlNode& item : list.children) {
