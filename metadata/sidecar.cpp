@@ -424,7 +424,7 @@ bool sidecar_text(const std::string& path_template, const std::string& path_CRDe
   if (!convert_to_UTF8(processed, utf8, msg)) return false;
   std::string why;
   if (!tidy_sidecar_xmp(utf8, capture_of(inputs, env), why)) {
-    const std::string text = "sidecar is not well-formed XML: " + why;
+    const std::string text = "template and settings do not expand to well-formed XML: " + why;
     errstack_push("sidecar", "sidecar", __LINE__, text.c_str(), 0, 0);
     log_printf("%s\n", text.c_str());
     msg = text;

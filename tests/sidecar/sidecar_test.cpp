@@ -134,8 +134,8 @@ TEST_F(SidecarTest, FailuresNameTheirCause) {
             "can't open sidecar for writing");
   // A template that does not expand to well-formed XML writes nothing and says where.
   EXPECT_EQ(failure(write("open.xmp", head + "<dc:title>{@filename}\n" + tail), "", out),
-            "sidecar is not well-formed XML: an end tag that does not match its start tag "
-            "(line 4)");
+            "template and settings do not expand to well-formed XML: an end tag that does not "
+            "match its start tag (line 4)");
   EXPECT_FALSE(std::filesystem::exists(out));
 
   // Nothing asked for: nothing written, success.
