@@ -70,23 +70,31 @@ bool is_structure_attribute(const XmlAttribute& a, const Namespaces& ns) {
                             e.local == "nodeID" || e.local == "datatype");
 }
 
-// Takes out children[i] with the white space before it, and a comment that stood right
-// before it (with its own white space): a comment before a block describes that block.
-// Returns the index of the node that followed it.
+// Takes out children[i], and a comment that stood right before it (a comment before a block
+// describes that block), with the white space on one side so that the layout stays as it
+// was: the white space before it when something stands before that, else the white space
+// after it. Returns the index of the node that followed it.
 std::size_t remove_child(std::vector<XmlNode>& children, std::size_t i) {
-  auto drop_blank_before = [&](std::size_t& at) {
-    while (at > 0 && children[at - 1].kind == XmlNode::Kind::kText && children[at - 1].is_blank()) {
-      children.erase(children.begin() + static_cast<long>(at - 1));
-      --at;
-    }
+  auto blank = [&](std::size_t k) {
+    return children[k].kind == XmlNode::Kind::kText && children[k].is_blank();
   };
-  children.erase(children.begin() + static_cast<long>(i));
-  drop_blank_before(i);
-  if (i > 0 && children[i - 1].kind == XmlNode::Kind::kComment) {
-    children.erase(children.begin() + static_cast<long>(i - 1));
-    --i;
-    drop_blank_before(i);
+  auto first = [&](std::size_t k) { return children.begin() + static_cast<long>(k); };
+  children.erase(first(i));
+  std::size_t start = i;
+  while (start > 0 && blank(start - 1)) --start;
+  if (start > 0 && children[start - 1].kind == XmlNode::Kind::kComment) {
+    children.erase(first(start - 1), first(i));
+    i = start - 1;
+    start = i;
+    while (start > 0 && blank(start - 1)) --start;
   }
+  if (start > 0) {
+    children.erase(first(start), first(i));
+    return start;
+  }
+  std::size_t end = i;
+  while (end < children.size() && blank(end)) ++end;
+  children.erase(first(i), first(end));
   return i;
 }
 

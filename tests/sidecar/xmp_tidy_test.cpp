@@ -82,7 +82,7 @@ TEST(XmpTidy, LeavesOutEmptyValuesAndCompletesFlagAndDates) {
             "  <!-- names -->\n"
             "  <r:Description r:about=\"\" xmlns:d=\"http://purl.org/dc/elements/1.1/\"\n"
             "    xmlns:m=\"http://ns.adobe.com/xap/1.0/\" m:Label=\"Red\">\n"
-            "   <d:subject>\n    <r:Bag><r:li>boat</r:li>\n    </r:Bag>\n"
+            "   <d:subject>\n    <r:Bag>\n     <r:li>boat</r:li>\n    </r:Bag>\n"
             "   </d:subject>\n"
             "   <d:rights><r:Alt><r:li xml:lang=\"x-default\">(c) Ada</r:li></r:Alt></d:rights>\n"
             "   <xmpRights:Marked xmlns:xmpRights=\"http://ns.adobe.com/xap/1.0/rights/\">True"
@@ -109,7 +109,7 @@ TEST(XmpTidy, LeavesOutEmptyValuesAndCompletesFlagAndDates) {
   std::string empty = "<r:RDF xmlns:r=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
                       " <r:Description><r:li/></r:Description>\n</r:RDF>";
   ASSERT_TRUE(tidy_sidecar_xmp(empty, {}, why)) << why;
-  EXPECT_EQ(empty, "<r:RDF xmlns:r=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n</r:RDF>");
+  EXPECT_EQ(empty, "<r:RDF xmlns:r=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n </r:RDF>");
 
   // Catalog-set paths lose the names that came out empty (no client, no project chosen).
   std::string sets = "<r:RDF xmlns:r=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
