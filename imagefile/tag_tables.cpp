@@ -270,6 +270,9 @@ constexpr TagRow kTagDefExif[] = {
     {0xa408, "Contrast"},           {0x8298, "Copyright"},
     {0xa401, "CustomRendered"},     {0x132, "DateTimeChanged"},
     {0x9003, "DateTimeOriginal"},   {0x9004, "DateTimeDigitized"},
+    // The zone of the original date ("+02:00"), recorded for sidecars' creation dates; no
+    // macro names it.
+    {0x9011, "OffsetTimeOriginal"},
     {0xa404, "DigitalZoomRatio"},   {0x9204, "ExposureBiasValue"},
     {0xa402, "ExposureMode"},       {0x8822, "ExposureProgram"},
     {0x829a, "ExposureTime"},       {0x9209, "Flash"},

@@ -1,4 +1,5 @@
-// XMP sidecar generation: template copy rules, develop-settings blocks, expansion, writing.
+// XMP sidecar generation: template copy rules, develop-settings blocks, expansion, tidying,
+// writing.
 //
 // Sections: line reading and failure reporting; the settings block (Camera Raw defaults XMP,
 // develop preset token walk, cache); the template copy; building and writing the sidecar.
@@ -14,6 +15,8 @@
 #include "foundation/fs.h"
 #include "foundation/log.h"
 #include "metadata/macro.h"
+#include "metadata/macro_exif.h"
+#include "metadata/xmp_tidy.h"
 
 namespace cw {
 
@@ -254,6 +257,21 @@ bool copy_template(std::FILE* in, const std::string& crs_block, std::string& doc
   return true;
 }
 
+// The image's capture time as the template's date macros give it, and the zone the camera
+// recorded for it. The zone belongs to the original date only: a date taken from the file's
+// time has none.
+SidecarCapture capture_of(const MacroInputs& inputs, MacroEnvironment& env) {
+  SidecarCapture capture;
+  MacroInputs plain = inputs;
+  plain.xml = false;
+  if (!macro_process_with_data("{@datetimeany}", capture.datetime, plain, env)) return {};
+  if (inputs.cur_path && !capture.datetime.empty() &&
+      exif_macro_value(env, "datetimeoriginal", inputs.cur_path) == capture.datetime)
+    capture.zone = exif_zone_offset(
+        env.image_exif_value(*inputs.cur_path, "OffsetTimeOriginal").value_or(std::string()));
+  return capture;
+}
+
 std::string extension_of(const std::string& path) {
   std::size_t dot = path.rfind('.');
   return dot == std::string::npos ? std::string() : path.substr(dot + 1);
@@ -403,7 +421,17 @@ bool sidecar_text(const std::string& path_template, const std::string& path_CRDe
   std::string processed;
   if (!macro_process_with_data(document, processed, inputs, env))
     return SIDECAR_FAIL(msg, "macro translation error");
-  return convert_to_UTF8(processed, utf8, msg);
+  if (!convert_to_UTF8(processed, utf8, msg)) return false;
+  std::string why;
+  if (!tidy_sidecar_xmp(utf8, capture_of(inputs, env), why)) {
+    const std::string text = "template and settings do not expand to well-formed XML: " + why;
+    errstack_push("sidecar", "sidecar", __LINE__, text.c_str(), 0, 0);
+    log_printf("%s\n", text.c_str());
+    msg = text;
+    utf8.clear();
+    return false;
+  }
+  return true;
 }
 
 bool sidecar_from_template(const std::string& path_template, const std::string& path_CRDefaults,

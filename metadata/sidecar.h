@@ -1,8 +1,10 @@
 // XMP sidecars: a metadata template (an XMP packet holding macros that pull in the IPTC
 // presets, keywords, catalog sets and EXIF values) plus an optional develop-settings file
 // (a Camera Raw defaults XMP or a ".lrtemplate" develop preset, turned into one crs: settings
-// description) are combined, expanded with XML escaping, converted to UTF-8 and written as the
-// sidecar of one image.
+// description) are combined, expanded with XML escaping, converted to UTF-8, tidied (what came
+// out empty left out, the copyright flag and the capture dates completed: xmp_tidy.h) and
+// written as the sidecar of one image. A template that does not expand to well-formed XML
+// fails the sidecar: nothing is written that other programs could not read.
 //
 // Files are read line by line: CR, LF or CRLF end a line, each line is kept with a single
 // line feed, and a line longer than kSidecarLineMax characters is an error.

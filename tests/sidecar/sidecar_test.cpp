@@ -102,10 +102,11 @@ TEST_F(SidecarTest, TemplateCopyRules) {
 
 TEST_F(SidecarTest, FailuresNameTheirCause) {
   const std::string head = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n<rdf:RDF>\n";
+  const std::string tail = "</rdf:RDF>\n</x:xmpmeta>\n";
   const std::string out = dir / "out.xmp";
 
   // 998 characters fit on a line, 999 do not.
-  ASSERT_TRUE(build(write("ok.xmp", head + std::string(998, 'a') + "\n</rdf:RDF>\n"), "", out))
+  ASSERT_TRUE(build(write("ok.xmp", head + std::string(998, 'a') + "\n" + tail), "", out))
       << msg;
   std::filesystem::remove(out);
   EXPECT_EQ(failure(write("long.xmp", head + std::string(999, 'a') + "\n"), "", out),
@@ -127,10 +128,15 @@ TEST_F(SidecarTest, FailuresNameTheirCause) {
   EXPECT_EQ(failure("", write("long-defaults.xmp", "x\n" + std::string(1200, 'x')), out),
             "error reading Camera Raw defaults XMP file -- line too long");
   // A failed settings file fails the sidecar even with a good template.
-  EXPECT_EQ(failure(write("good.xmp", head), dir / "missing.xmp", out),
+  EXPECT_EQ(failure(write("good.xmp", head + tail), dir / "missing.xmp", out),
             "can't open Camera Raw/Develop settings file");
-  EXPECT_EQ(failure(write("good2.xmp", head), "", dir / "no-such-folder/out.xmp"),
+  EXPECT_EQ(failure(write("good2.xmp", head + tail), "", dir / "no-such-folder/out.xmp"),
             "can't open sidecar for writing");
+  // A template that does not expand to well-formed XML writes nothing and says where.
+  EXPECT_EQ(failure(write("open.xmp", head + "<dc:title>{@filename}\n" + tail), "", out),
+            "template and settings do not expand to well-formed XML: an end tag that does not "
+            "match its start tag (line 4)");
+  EXPECT_FALSE(std::filesystem::exists(out));
 
   // Nothing asked for: nothing written, success.
   msg.clear();
