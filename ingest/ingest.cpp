@@ -336,18 +336,22 @@ void summary_line(RunResult& result, const char* fmt, int value) {
   result.report += format_limited(500, fmt, value);
 }
 
-// The counts at the end of the report.
+// The counts at the end of the report. Each file is counted once: a card file found in the
+// archive is not also a duplicate, and the images whose missing copies this run made are a part
+// of those found in the archive, so that the files copied from the card and those completed add
+// up to the copies the run made. Decoding an image and reading a copy back by checksum are
+// different checks, and their lines say which is which.
 void write_summary(RunResult& result) {
   const RunCounters& c = result.counts;
   result.report += "\nCopying:\n";
   summary_line(result, "    Files skipped because of extension: %d\n", c.skipped_by_extension);
-  summary_line(result, "    Files skipped because of duplication: %d\n", c.duplicates);
+  summary_line(result, "    Files skipped because of duplication: %d\n", c.duplicates_on_card());
+  summary_line(result, "    Files already in the archive: %d\n", c.already_archived);
+  if (c.completed_earlier > 0)
+    summary_line(result, "        of them completed by this run: %d\n", c.completed_earlier);
   summary_line(result, "    Raws converted to DNGs: %d\n", c.raws_converted_shown());
   summary_line(result, "    Files copied without conversion: %d\n", c.copied_without_conversion);
   summary_line(result, "    JPEGs extracted: %d\n", c.jpegs_extracted);
-  summary_line(result, "    Files already in the archive: %d\n", c.already_archived);
-  if (c.completed_earlier > 0)
-    summary_line(result, "    Files completed from an earlier run: %d\n", c.completed_earlier);
   result.report += "\nVerification:\n";
   summary_line(result, "    Raws verified: %d\n", c.raws_verified());
   if (c.raws_corrupt > 0) summary_line(result, "    Raws corrupt: %d\n", c.raws_corrupt);
@@ -355,8 +359,9 @@ void write_summary(RunResult& result) {
   if (c.jpegs_corrupt > 0) summary_line(result, "    JPEGs corrupt: %d\n", c.jpegs_corrupt);
   if (c.damaged_jpegs > 0)
     summary_line(result, "    JPEGs with damaged image data: %d\n", c.damaged_jpegs);
-  summary_line(result, "    Files copied without error but unverified: %d\n", c.unverified());
-  summary_line(result, "    Files verified by checksum: %d\n", c.files_verified);
+  summary_line(result, "    Files copied without error but not checked by decoding: %d\n",
+               c.unverified());
+  summary_line(result, "    Copies read back and matched by checksum: %d\n", c.files_verified);
 }
 
 bool build_image_list(EngineContext& ctx) {
