@@ -117,7 +117,7 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   for (const char* line : {"Running Adobe DNG Converter\n\n", "    Raws converted to DNGs: 2\n",
                            "    Files copied without conversion: 5\n", "    Raws verified: 2\n",
                            "    JPEGs verified: 4\n",
-                           "    Files copied without error but unverified: 1\n"})
+                           "    Files copied without error but not checked by decoding: 1\n"})
     EXPECT_TRUE(contains(h.ctx->report, line)) << line;
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
@@ -347,12 +347,14 @@ TEST(FirstCopyChecks, VerdictsAreCountedAndReportedInListOrderAfterTheCopies) {
         std::string("\nVerification:\n    Raws verified: 1\n    Raws corrupt: 1\n"
                     "    JPEGs verified: 2\n    JPEGs corrupt: 1\n"
                     "    JPEGs with damaged image data: 2\n"
-                    "    Files copied without error but unverified: 1\n")}) {
+                    "    Files copied without error but not checked by decoding: 1\n")}) {
     const std::size_t found = report.find(line, at);
     ASSERT_NE(found, std::string::npos) << line << " missing after " << at << ":\n" << report;
     at = found + line.size();
   }
   EXPECT_FALSE(contains(report, "SUCCESSFUL INGESTION"));
+  // The run's first error is the first bad file, not the run's closing message.
+  EXPECT_EQ(h.ctx->first_error, "Corrupt JPEG: \"" + h.archive + "/IMG_0002.JPG\"");
   EXPECT_EQ(h.ctx->counts.damaged_jpegs, 2);
   for (const auto& [name, bytes] : card) EXPECT_EQ(read_file(h.archive + "/" + name), bytes);
 
