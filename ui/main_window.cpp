@@ -50,6 +50,7 @@
 #include "ui/preferences_dialog.h"
 #include "ui/preset_editor.h"
 #include "ui/qt_user_interface.h"
+#include "ui/verdict_banner.h"
 
 namespace cw::ui {
 
@@ -268,6 +269,8 @@ QWidget* MainWindow::build_body() {
   }
   layout->addLayout(buttons);
 
+  verdict_ = new VerdictBanner(body);
+  layout->addWidget(verdict_);
   pane_ = new QPlainTextEdit(body);
   pane_->setAccessibleName(QStringLiteral("Report"));
   pane_->setReadOnly(true);
@@ -499,6 +502,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   start_->setEnabled(false);
   eject_->setEnabled(false);
   pane_->clear();
+  verdict_->clear();
 
   StartRequest request;
   request.cards_mode = cards_mode;
@@ -570,6 +574,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   }
   notifications_suspended_ = false;
   const RunFinish finish = run.finish();
+  verdict_->show_verdict(finish.outcome.end.verdict);
   notify_desktop(finish.success ? tr("Ingestion finished") : tr("Ingestion ended without success"),
                  status_->text());
   starting_number_->setText(q(starting_number()));
