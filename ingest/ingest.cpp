@@ -298,6 +298,9 @@ bool finish_with_backup(EngineContext& ctx) {
     if (message.empty()) return false;
     ctx.report_printf("\nERROR: %s\n", message.c_str());
     store_ingestion_result(ctx, message);
+    // The converter's message ends with a line break; the first error is one line.
+    ctx.note_first_error("DNG Converter error: " +
+                         message.substr(0, message.find_last_not_of("\r\n") + 1));
     return ctx.fail("DNG Converter error");
   }
   corrected_dates_summary(ctx);
@@ -321,12 +324,18 @@ bool every_tree_complete(EngineContext& ctx) {
           ctx.report_printf("ERROR: no %s in %s: \"%s\"\n",
                             sidecar ? "clip companion" : "sidecar", tree_name(ctx, tree),
                             (sidecar ? copy : sidecar_beside(copy)).c_str());
+          ctx.note_first_error(text_with_path(
+              std::string("no ") + (sidecar ? "clip companion" : "sidecar") + " in " +
+                  tree_name(ctx, tree),
+              sidecar ? copy : sidecar_beside(copy)));
           complete = false;
           continue;
         }
       }
       ctx.report_printf("ERROR: no copy in %s: \"%s\"\n", tree_name(ctx, tree),
                         r.source_path.c_str());
+      ctx.note_first_error(
+          text_with_path(std::string("no copy in ") + tree_name(ctx, tree), r.source_path));
       complete = false;
     }
   return complete;

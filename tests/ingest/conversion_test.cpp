@@ -203,6 +203,8 @@ TEST_F(Conversion, ConverterRunsHold100FilesInCommandLinesOf50AndRestartAfterABa
                                           "conversion error.\n"));
   EXPECT_TRUE(contains(h.ctx->report,
                        "ERROR: no copy in the primary tree: \"" + card_folder + "/RAW_0007.NEF\""));
+  EXPECT_EQ(h.ctx->first_error,
+            "no copy in the primary tree: \"" + card_folder + "/RAW_0007.NEF\"");
 }
 
 TEST_F(Conversion, ConverterFailuresThatCannotRestartEndTheRun) {
@@ -211,6 +213,7 @@ TEST_F(Conversion, ConverterFailuresThatCannotRestartEndTheRun) {
     ScopedEnv fail("FAKE_DNG_FAIL", "license expired");
     EXPECT_FALSE(h.run());
     EXPECT_EQ(h.ctx->error, "DNG Converter error");
+    EXPECT_EQ(h.ctx->first_error, "DNG Converter error: license expired");
     EXPECT_TRUE(contains(h.ctx->report, "\nERROR: license expired\n"));
   }
   fsys::remove_all(backup);
