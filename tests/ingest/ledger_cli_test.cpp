@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 #include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_card.h"
@@ -85,6 +86,19 @@ TEST_F(LedgerCli, KilledRunIsCompletedByTheNext) {
   const std::string report = test::read_file(dir / "report");
   EXPECT_TRUE(contains(report, "        of them completed by this run: 1\n")) << report;
   EXPECT_TRUE(contains(out, "\"completed_from_earlier_run\": 1")) << out;
+  // The record counts the image whose copy the run completed, though none came from the card.
+  const std::size_t id_at = out.find("\"ingestion_id\": ");
+  ASSERT_NE(id_at, std::string::npos) << out;
+  std::string records;
+  ASSERT_EQ(test::run_cardwright("db ingestions", &records, dir / "stderr"), 0);
+  const std::string id = std::to_string(std::stoi(out.substr(id_at + 16)));
+  const std::size_t row = records.find("\n" + id + "\t");
+  ASSERT_NE(row, std::string::npos) << records;
+  std::vector<std::string> cells;
+  std::istringstream line(records.substr(row + 1, records.find('\n', row + 1) - row - 1));
+  for (std::string cell; std::getline(line, cell, '\t');) cells.push_back(cell);
+  ASSERT_GE(cells.size(), 8u) << records;
+  EXPECT_EQ(cells[7], "1") << records;  // Images
   EXPECT_TRUE(contains(out, "\"safe_to_format\": true, \"verdict\": \"Card safe to format: all 7 "
                             "images have verified copies in 2 trees\""))
       << out;
