@@ -195,23 +195,26 @@ std::string json_object(const EngineContext* ctx, bool success, const std::strin
   static const EngineContext empty(EngineJob{});
   const EngineContext& c = ctx ? *ctx : empty;
   const RunCounters& n = c.counts;
+  // Room for two whole paths and the error texts: a cut object would not parse.
   return "{" + head + format_limited(
-      2000,
+      20000,
       "\"success\": %s, \"error\": %s, \"files_found\": %d, \"first_copies\": %d, "
-      "\"skipped_by_extension\": %d, \"duplicates\": %d, \"raws_converted\": %d, "
+      "\"skipped_by_extension\": %d, \"duplicates\": %d, \"duplicates_on_card\": %d, "
+      "\"raws_converted\": %d, "
       "\"copied_without_conversion\": %d, \"jpegs_extracted\": %d, \"raws_verified\": %d, "
       "\"raws_corrupt\": %d, \"jpegs_verified\": %d, \"jpegs_corrupt\": %d, "
       "\"damaged_jpegs\": %d, "
       "\"unverified\": %d, \"gps_tagged\": %d, \"gps_out_of_interval\": %d, "
       "\"gps_errors\": %d, \"already_archived\": %d, \"completed_from_earlier_run\": %d, "
       "\"files_verified\": %d, \"safe_to_format\": %s, \"verdict\": %s, "
-      "\"destination_folder\": %s",
+      "\"first_error\": %s, \"destination_folder\": %s",
       success ? "true" : "false", json_string(c.error).c_str(), n.files_found, n.first_copies,
-      n.skipped_by_extension, n.duplicates, n.raws_converted_shown(),
+      n.skipped_by_extension, n.duplicates, n.duplicates_on_card(), n.raws_converted_shown(),
       n.copied_without_conversion, n.jpegs_extracted, n.raws_verified(), n.raws_corrupt,
       n.jpegs_verified, n.jpegs_corrupt, n.damaged_jpegs, n.unverified(), n.gps_tagged,
       n.gps_out_of_interval, n.gps_errors, n.already_archived, n.completed_earlier,
       n.files_verified, c.verdict.safe ? "true" : "false", json_string(c.verdict.line).c_str(),
+      json_string(c.first_error).c_str(),
       c.destination_folder ? json_string(*c.destination_folder).c_str() : "null") + tail + "}";
 }
 

@@ -126,7 +126,7 @@ std::optional<std::vector<DriveEntry>> EnumerateCardDrives(DriveSource& drives) 
       alert_printf(
           "GetVolumeInformation failed.\r\rTry ejecting and mounting cards and card readers "
           "again.\r\rIf that does not help, please send an email to %s describing the problem, "
-          "with the log file (Tools-View Log) attached.",
+          "with the log file (Tools > View Log) attached.",
           kSupportAddress);
       return std::nullopt;
     }

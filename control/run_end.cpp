@@ -1,6 +1,7 @@
 // The end of a run: reports, number ranges, the record, the viewer, the burn hand-offs.
 #include "control/run_end.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,18 @@ bool record_success(Database& db, int ingestion_id, bool with_count, int images)
     return true;
   db.exec_quiet("rollback transaction");
   return false;
+}
+
+// The images a slot's run put into the archive: those it copied from the card, and those
+// whose missing copies it made for an earlier run (a resumed run copies little from the card).
+// A slot that failed counts the copies it began, less those found archived and those that
+// failed.
+int images_of(const EndedSlot& s) {
+  if (!s.ctx) return s.image_count;
+  const RunCounters& c = s.ctx->counts;
+  const int from_card =
+      s.error ? std::max(0, c.first_copies - c.duplicates - c.images_failed) : s.image_count;
+  return from_card + c.completed_earlier;
 }
 
 // The roots the runs used: every slot runs with the same parameters, so the last one that
@@ -92,10 +105,13 @@ bool store_image_numbers(const RunEndInput& in) {
 }
 
 // A run whose record or log could not be written is no success, whatever its copies did: the
-// pane says which.
-bool recorded(bool stored, const char* what) {
-  if (!stored)
-    ui_printf("\nERROR: Can't write %s; the ingestion does not count as successful.\n", what);
+// pane says which, and the run's verdict names the first such failure.
+bool recorded(bool stored, const std::string& what, std::string& end_error) {
+  if (!stored) {
+    ui_printf("\nERROR: Can't write %s; the ingestion does not count as successful.\n",
+              what.c_str());
+    if (end_error.empty()) end_error = "Can't write " + what;
+  }
   return stored;
 }
 
@@ -129,7 +145,7 @@ void follow_renames(RunEndInput& in, const FolderRenames& renames) {
 
 // Every tree the runs filled gets its manifest, named in the pane and in the database. False
 // when one could not be written.
-bool write_manifests(const RunEndInput& in) {
+bool write_manifests(const RunEndInput& in, std::string& end_error) {
   std::map<std::string, ManifestLines> trees;
   std::vector<std::string> skipped;
   for (const EndedSlot& s : in.slots)
@@ -143,6 +159,7 @@ bool write_manifests(const RunEndInput& in) {
     std::string path, error;
     if (!write_manifest(root, lines, in.ingestion_id, now, path, error)) {
       ui_printf("\nERROR: Can't write the manifest of %s: %s\n", root.c_str(), error.c_str());
+      if (end_error.empty()) end_error = "Can't write the manifest of " + root + ": " + error;
       ok = false;
       continue;
     }
@@ -154,8 +171,10 @@ bool write_manifests(const RunEndInput& in) {
   // The manifests reach the disk before any verdict is shown, as the images did.
   std::string folder;
   if (!flush.flush(folder)) {
+    const std::string why = std::strerror(errno);
     ui_printf("\nERROR: Can't write the manifest in %s to the disk: %s\n", folder.c_str(),
-              std::strerror(errno));
+              why.c_str());
+    if (end_error.empty()) end_error = "Can't write the manifest in " + folder + ": " + why;
     ok = false;
   }
   return ok;
@@ -202,38 +221,56 @@ RunEndResult end_run(RunEndInput& in) {
     ++filled;
     if (in.cards_mode && !s.counted) continue;
     if (s.error) error = true;
-    out.images += s.image_count;
+    out.images += images_of(s);
   }
 
   const EngineContext* roots = roots_of(in);
   FolderRenames renames;
+  std::string end_error;  // the first failure after the slots ended
   if (filled > 0 && !in.stopped_by_user && roots) {
     if (in.control->number_ranges().folders.empty()) {
-      if (!recorded(store_image_numbers(in), "the ingestion record")) error = true;
+      if (!recorded(store_image_numbers(in), "the ingestion record", end_error)) error = true;
     } else if (!rename_number_ranges(in, *roots, renames)) {
       alert_printf("Error occurred renaming number-range folder");
+      end_error = "Error occurred renaming number-range folder";
       error = true;
     }
   }
   follow_renames(in, renames);
-  if (filled > 0 && !write_manifests(in)) error = true;
+  if (filled > 0 && !write_manifests(in, end_error)) error = true;
   // The reports end with their verdicts: shown once the manifests are on the disk too.
   for (const EndedSlot& s : in.slots)
     if (s.filled && (!in.cards_mode || s.counted))
       ui_print(s.ctx ? s.ctx->report : std::string("\n[no log]\n"));
-  if (!recorded(log_write_failures() == in.log_failures, ("the run log " + log_path()).c_str()))
+  if (!recorded(log_write_failures() == in.log_failures, "the run log " + log_path(), end_error))
     error = true;
   const bool record = in.database && in.ingestion_id >= 0;
 
   if (!error && !in.stopped_by_user && record &&
       !recorded(record_success(*in.database, in.ingestion_id, filled > 0, out.images),
-                "the ingestion record"))
+                "the ingestion record", end_error))
     error = true;
 
+  // A run that failed or was stopped put images into the archive all the same: its record
+  // counts them.
+  if ((error || in.stopped_by_user) && record && filled > 0) {
+    Database::Locked lock(*in.database);
+    if (!in.database->ingestion_set_count(in.ingestion_id, out.images))
+      ui_printf("\nERROR: Can't write the image count into the ingestion record.\n");
+  }
+
+  std::vector<VerdictSlot> counted;
+  for (const EndedSlot& s : in.slots)
+    if (s.filled && (!in.cards_mode || s.counted)) counted.push_back({s.ctx, s.error});
+  out.verdict = run_verdict(counted, in.stopped_by_user, end_error);
   if (filled == 0) out.status_line = kNoCardsStatus;
   if (error) {
     out.status_line = "Error(s) occurred";
-    if (!in.stopped_by_user) alert_printf(kIngestionErrorMessage, kSupportAddress);
+    if (!in.stopped_by_user)
+      alert_printf(kIngestionErrorMessage,
+                   out.verdict.level == VerdictLevel::kError ? out.verdict.detail.c_str()
+                                                             : "The report says what failed.",
+                   kSupportAddress);
   } else if (!in.stopped_by_user) {
     if (filled > 0) {
       const long seconds = static_cast<long>(std::time(nullptr) - in.started);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "control/run_verdict.h"
 #include "control/viewer.h"
 #include "disc/burn.h"
 #include "ingest/slot_control.h"
@@ -48,15 +49,17 @@ struct RunEndResult {
   std::string status_line;  // the monitor's status line after the run
   int images = 0;           // the sum of the slots' image counts
   std::vector<FolderBurn> burns;  // the discs the master preset's burn switches ask for
+  RunVerdict verdict;             // what the window shows above the report
 };
 
 // Texts the end of a run shows.
 inline constexpr const char* kNoCardsStatus = "Mount up to 8 cards and then press Refresh.";
+// The first %s is what failed first (with its path), the second the support address.
 inline constexpr const char* kIngestionErrorMessage =
-    "Ingestion Error!\r\rDo not delete images from card until they have been successfully "
-    "ingested.\r\rFor Technical Support, send an email to %s that includes a description of the "
-    "problem, the platform (Win or Mac), the version number, a copy of the main-window output, "
-    "and the log file (Tools-View Log).";
+    "Ingestion Error!\r\r%s\r\rDo not delete images from card until they have been "
+    "successfully ingested.\r\rFor Technical Support, send an email to %s that includes a "
+    "description of the problem, the version number, a copy of the main-window output, and the "
+    "log file (Tools > View Log, or cardwright log path).";
 
 // Everything after the slots ended, on the front end's thread.
 RunEndResult end_run(RunEndInput& in);

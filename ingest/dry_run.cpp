@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 
@@ -33,12 +34,16 @@ class Planner {
     bool duplicate = false;
     if (!unique_name(target, r.source_path, duplicate)) {
       ctx_.report_printf("    -> no free name for %s\n", target.c_str());
+      ++totals_.no_name;
       return;
     }
     if (duplicate) {
       ctx_.report_printf("    -> already in %s (skipped)\n", target.c_str());
+      ++totals_.archived;
       return;
     }
+    ++totals_.copies;
+    totals_.bytes += r.size;
     ctx_.report_printf("    -> %s\n", target.c_str());
     if (!ctx_.primary_root) return;
     // The second copy keeps the first copy's path below its root; a converted raw becomes a DNG.
@@ -52,6 +57,20 @@ class Planner {
     ctx_.report_printf("    -> %s\n", joined(*ctx_.primary_root, relative).c_str());
     if (ctx_.want_backup_post && ctx_.post_backup_root)
       ctx_.report_printf("    -> %s\n", joined(*ctx_.post_backup_root, relative).c_str());
+  }
+
+  // What the run would do in all, after the list of files.
+  void report_totals() {
+    const int trees = 1 + (ctx_.primary_root ? 1 : 0) +
+                      (ctx_.primary_root && ctx_.want_backup_post && ctx_.post_backup_root ? 1 : 0);
+    ctx_.report_append("\nDry run totals:\n");
+    ctx_.report_printf("    Files to copy: %d (%.1f MB), into %d tree%s\n", totals_.copies,
+                       static_cast<double>(totals_.bytes) / 1e6, trees, trees == 1 ? "" : "s");
+    ctx_.report_printf("    Files already in the archive: %d\n", totals_.archived);
+    if (totals_.no_name > 0)
+      ctx_.report_printf("    Files without a free name: %d\n", totals_.no_name);
+    ctx_.report_printf("    Files skipped because of extension: %d\n",
+                       ctx_.counts.skipped_by_extension);
   }
 
  private:
@@ -95,8 +114,14 @@ class Planner {
     return false;
   }
 
+  struct Totals {
+    int copies = 0, archived = 0, no_name = 0;
+    std::uint64_t bytes = 0;  // of the files to copy, once each
+  };
+
   EngineContext& ctx_;
   std::map<std::string, std::string> planned_;  // target → the source planned there
+  Totals totals_;
 };
 
 }  // namespace
@@ -105,6 +130,7 @@ void report_planned_copies(EngineContext& ctx) {
   ctx.report_append(kDryRunHeading);
   Planner planner(ctx);
   for (const ImageRecord& r : ctx.images) planner.plan(r);
+  planner.report_totals();
 }
 
 }  // namespace cw

@@ -20,10 +20,15 @@ EngineContext::~EngineContext() {
 
 bool EngineContext::fail(std::string_view message) {
   if (job.slot <= 7) control().set_error_flag(job.slot);
+  note_first_error(message);
   if (!error.empty()) error += " / ";
   error += message;
   truncate_to(error, kErrorTextMax);
   return false;
+}
+
+void RunResult::note_first_error(std::string_view message) {
+  if (first_error.empty()) first_error = message;
 }
 
 bool EngineContext::stop_requested() { return control().stop_requested(job.slot); }
@@ -49,6 +54,7 @@ void EngineContext::image_failed(const std::string& message, const std::string& 
   const std::string line = "ERROR: " + text_with_path(message, path);
   log_printf("%s", line.c_str());
   report += line + "\n";
+  note_first_error(text_with_path(message, path));
   ++counts.images_failed;
 }
 

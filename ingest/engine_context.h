@@ -184,6 +184,9 @@ struct RunState {
 struct RunResult {
   std::string report;
   std::string error;
+  // What failed first, with the file it failed on where there is one: the line a window shows
+  // when the run ends with an error (the error text may name only the run's last failure).
+  std::string first_error;
   RunCounters counts;
   std::optional<std::string> destination_folder;  // last primary folder that got an image
   std::optional<std::string> first_copy_folder;   // folder of the last first copy
@@ -198,6 +201,8 @@ struct RunResult {
 
   // Formats into at most 1000 bytes and appends to the report.
   void report_printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  // Keeps `message` as the first error unless one was kept already.
+  void note_first_error(std::string_view message);
 };
 
 // One run of one slot: its options, services, state and result, and the reporting operations

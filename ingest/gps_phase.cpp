@@ -77,7 +77,9 @@ bool gps_tag_file(EngineContext& ctx, const std::string& file, std::optional<Cop
 bool gps_summary(EngineContext& ctx) {
   ctx.report_append("\nGPS Tagging:\n");
   if (!gps_tagging_enabled(ctx)) {
-    ctx.report_append("\tDisabled (choose Tools-GPS to enable)\n\n");
+    // The window's menu and the command line's option, whichever program ran the ingestion.
+    ctx.report_append(
+        "\tDisabled (choose Tools > GPS Input..., or give --gps-track, to enable)\n\n");
     return true;
   }
   int n = static_cast<int>(ctx.gps_list.size());

@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "foundation/text.h"
 #include "ingest/engine_context.h"
 
 namespace cw {
@@ -98,6 +99,7 @@ void ImageChecks::report_one(EngineContext& ctx, const Check& c) {
       ++n.raws_corrupt;
       note_damage(ctx, c.index, Damage::kCorruptRaw, c.raw_check.message);
       ctx.report_printf("Corrupt raw: \"%s\": %s\n", path, c.raw_check.message.c_str());
+      ctx.note_first_error(text_with_path("Corrupt raw", c.path));
     }
     return;
   }
@@ -110,12 +112,14 @@ void ImageChecks::report_one(EngineContext& ctx, const Check& c) {
       ++n.damaged_jpegs;
       note_damage(ctx, c.index, Damage::kDamagedJpeg, c.jpeg.damage);
       ctx.report_printf("Damaged JPEG data: \"%s\": %s\n", path, c.jpeg.damage.c_str());
+      ctx.note_first_error(text_with_path("Damaged JPEG data", c.path));
       break;
     case JpegVerdict::kCorrupt:
     case JpegVerdict::kUnreadable:
       ++n.jpegs_corrupt;
       note_damage(ctx, c.index, Damage::kCorruptJpeg, "");
       ctx.report_printf("Corrupt JPEG: \"%s\"\n", path);
+      ctx.note_first_error(text_with_path("Corrupt JPEG", c.path));
       break;
   }
 }

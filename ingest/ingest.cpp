@@ -298,6 +298,9 @@ bool finish_with_backup(EngineContext& ctx) {
     if (message.empty()) return false;
     ctx.report_printf("\nERROR: %s\n", message.c_str());
     store_ingestion_result(ctx, message);
+    // The converter's message ends with a line break; the first error is one line.
+    ctx.note_first_error("DNG Converter error: " +
+                         message.substr(0, message.find_last_not_of("\r\n") + 1));
     return ctx.fail("DNG Converter error");
   }
   corrected_dates_summary(ctx);
@@ -321,12 +324,18 @@ bool every_tree_complete(EngineContext& ctx) {
           ctx.report_printf("ERROR: no %s in %s: \"%s\"\n",
                             sidecar ? "clip companion" : "sidecar", tree_name(ctx, tree),
                             (sidecar ? copy : sidecar_beside(copy)).c_str());
+          ctx.note_first_error(text_with_path(
+              std::string("no ") + (sidecar ? "clip companion" : "sidecar") + " in " +
+                  tree_name(ctx, tree),
+              sidecar ? copy : sidecar_beside(copy)));
           complete = false;
           continue;
         }
       }
       ctx.report_printf("ERROR: no copy in %s: \"%s\"\n", tree_name(ctx, tree),
                         r.source_path.c_str());
+      ctx.note_first_error(
+          text_with_path(std::string("no copy in ") + tree_name(ctx, tree), r.source_path));
       complete = false;
     }
   return complete;
@@ -336,18 +345,22 @@ void summary_line(RunResult& result, const char* fmt, int value) {
   result.report += format_limited(500, fmt, value);
 }
 
-// The counts at the end of the report.
+// The counts at the end of the report. Each file is counted once: a card file found in the
+// archive is not also a duplicate, and the images whose missing copies this run made are a part
+// of those found in the archive, so that the files copied from the card and those completed add
+// up to the copies the run made. Decoding an image and reading a copy back by checksum are
+// different checks, and their lines say which is which.
 void write_summary(RunResult& result) {
   const RunCounters& c = result.counts;
   result.report += "\nCopying:\n";
   summary_line(result, "    Files skipped because of extension: %d\n", c.skipped_by_extension);
-  summary_line(result, "    Files skipped because of duplication: %d\n", c.duplicates);
+  summary_line(result, "    Files skipped because of duplication: %d\n", c.duplicates_on_card());
+  summary_line(result, "    Files already in the archive: %d\n", c.already_archived);
+  if (c.completed_earlier > 0)
+    summary_line(result, "        of them completed by this run: %d\n", c.completed_earlier);
   summary_line(result, "    Raws converted to DNGs: %d\n", c.raws_converted_shown());
   summary_line(result, "    Files copied without conversion: %d\n", c.copied_without_conversion);
   summary_line(result, "    JPEGs extracted: %d\n", c.jpegs_extracted);
-  summary_line(result, "    Files already in the archive: %d\n", c.already_archived);
-  if (c.completed_earlier > 0)
-    summary_line(result, "    Files completed from an earlier run: %d\n", c.completed_earlier);
   result.report += "\nVerification:\n";
   summary_line(result, "    Raws verified: %d\n", c.raws_verified());
   if (c.raws_corrupt > 0) summary_line(result, "    Raws corrupt: %d\n", c.raws_corrupt);
@@ -355,8 +368,9 @@ void write_summary(RunResult& result) {
   if (c.jpegs_corrupt > 0) summary_line(result, "    JPEGs corrupt: %d\n", c.jpegs_corrupt);
   if (c.damaged_jpegs > 0)
     summary_line(result, "    JPEGs with damaged image data: %d\n", c.damaged_jpegs);
-  summary_line(result, "    Files copied without error but unverified: %d\n", c.unverified());
-  summary_line(result, "    Files verified by checksum: %d\n", c.files_verified);
+  summary_line(result, "    Files copied without error but not checked by decoding: %d\n",
+               c.unverified());
+  summary_line(result, "    Copies read back and matched by checksum: %d\n", c.files_verified);
 }
 
 bool build_image_list(EngineContext& ctx) {

@@ -7,6 +7,8 @@ namespace cw {
 struct RunCounters {
   int files_found = 0;
   int raws_converted = 0;
+  // Card files whose content the archive holds already or the card held before them: not
+  // copied. Those found in the archive are also counted in already_archived.
   int duplicates = 0;
   int copied_without_conversion = 0;
   int jpegs_verified = 0;
@@ -36,7 +38,7 @@ struct RunCounters {
   int gps_tagged = 0;
   int gps_out_of_interval = 0;
   int images_failed = 0;  // images the run could not copy while it went on
-  int files_verified = 0;     // copies read back with their source's hash
+  int files_verified = 0;     // copies (one per tree) read back with their source's hash
   int already_archived = 0;   // images an earlier run had copied already
   int completed_earlier = 0;  // of those, images whose missing copies this run made
   // The converter only verified the raws (nothing counts as converted).
@@ -46,7 +48,10 @@ struct RunCounters {
   int raws_converted_shown() const { return verify_only ? 0 : raws_converted; }
   // Raws found sound: by the converter, or without one by the raw decoder.
   int raws_verified() const { return raws_converted + raws_decoded; }
-  // Files copied without error that nothing checked beyond their size.
+  // Duplicates of another file of the same card (the rest were found in the archive).
+  int duplicates_on_card() const { return duplicates - already_archived; }
+  // Files copied without error whose image data no decoder checked: videos, sound, and JPEGs
+  // when their check is off. Their copies may still have been read back by checksum.
   int unverified() const {
     return files_found - raws_corrupt - raws_verified() - jpegs_verified - jpegs_corrupt -
            damaged_jpegs;

@@ -168,7 +168,7 @@ const char* const kExampleNames[] = {
 std::string macro_reference_text() {
   std::string text = "Simple Macros\n";
   for (const char* line : kSimpleLines) text += line;
-  text += "\nEXIF Macros (choose Tools-Examine to see values)\n";
+  text += "\nEXIF Macros (choose Tools > Examine... to see values)\n";
   for (const ReferenceExif& e : kExifLines) {
     text += '\t';
     text += e.name;

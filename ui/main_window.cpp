@@ -52,6 +52,7 @@
 #include "ui/preferences_dialog.h"
 #include "ui/preset_editor.h"
 #include "ui/qt_user_interface.h"
+#include "ui/verdict_banner.h"
 #include "ui/window_fit.h"
 
 namespace cw::ui {
@@ -270,6 +271,8 @@ QWidget* MainWindow::build_body() {
   }
   layout->addLayout(buttons);
 
+  verdict_ = new VerdictBanner(body);
+  layout->addWidget(verdict_);
   pane_ = new QPlainTextEdit(body);
   pane_->setAccessibleName(QStringLiteral("Report"));
   pane_->setReadOnly(true);
@@ -474,6 +477,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   start_->setEnabled(false);
   eject_->setEnabled(false);
   pane_->clear();
+  verdict_->clear();
 
   StartRequest request;
   request.cards_mode = cards_mode;
@@ -539,6 +543,7 @@ void MainWindow::start_ingestion(bool cards_mode, const std::string& source) {
   }
   notifications_suspended_ = false;
   const RunFinish finish = run.finish();
+  verdict_->show_verdict(finish.outcome.end.verdict);
   show_verdict(pane_);
   notify_desktop(finish.success ? tr("Ingestion finished") : tr("Ingestion ended without success"),
                  status_->text());

@@ -40,6 +40,7 @@ namespace cw::ui {
 
 class QtUserInterface;
 class RecordChoices;
+class VerdictBanner;
 
 // The drives watched and the eject are the session's.
 struct MainWindowOptions {
@@ -131,6 +132,7 @@ class MainWindow : public QMainWindow {
   QLabel *primary_ = nullptr, *backup_ = nullptr, *backup_post_ = nullptr, *first_name_ = nullptr;
   QPushButton *start_ = nullptr, *cards_ = nullptr, *thumbs_ = nullptr, *eject_ = nullptr;
   QPlainTextEdit* pane_ = nullptr;
+  VerdictBanner* verdict_ = nullptr;  // above the pane: the last run's verdict
   QAction* small_screen_ = nullptr;
 };
 

@@ -4,9 +4,10 @@
 //
 // WORK_DIR holds the cards scripts/screenshots made: "card" (a small card), "big" (a card that
 // takes a few seconds) and "other" (a second small card). The program runs in the private HOME
-// the script gives it: it ingests "card" through the main window (grabbed again at 1366x768),
-// shows the first-run assistant's pages and the card choice, runs the monitor on three cards
-// and a broken one, opens the image chooser on the corpus (or on "card") and on "mixed"
+// the script gives it: it ingests "card" through the main window (grabbed again at 1366x768,
+// and again with a file left on the card and with a broken JPEG, for the verdict's three
+// states), shows the first-run assistant's pages and the card choice, runs the monitor on three
+// cards and a broken one, opens the image chooser on the corpus (or on "card") and on "mixed"
 // (archived images beside new raws with previews, and one raw large), the preferences
 // and the preset editor, then the tool windows: the database on a history of ingestions, the
 // macro laboratory, the examiner, GPS input with a loaded track, a multi-camera shoot of three
@@ -190,9 +191,11 @@ int main(int argc, char** argv) {
   wait_until([&] { return window.drives_known(); }, 5000);
   int status = 0;
 
-  // The main window after an ingestion, with its report; then on a 1366x768 screen.
+  // The main window after an ingestion, with its report and the verdict above it; then on a
+  // 1366x768 screen.
   window.start_ingestion(false);
   if (!save(window, out, "main-window.png")) status = 1;
+  if (!save(window, out, "banner-safe.png")) status = 1;
   {
     const QSize before = window.size();
     window.resize(1366, 768);
@@ -229,6 +232,29 @@ int main(int argc, char** argv) {
                         &window);
     choice.show();
     if (!save(choice, out, "card-choice.png")) status = 1;
+  }
+
+  // The same card again with a file the extension filter leaves on it, then with a JPEG that
+  // does not decode: the verdict not yet safe, then the run's error. The card is put back after.
+  {
+    namespace fs = std::filesystem;
+    const std::string folder = work + "/card/DCIM/100CWRGT";
+    const std::string voice = folder + "/VOICE_0001.MP3", broken = folder + "/IMG_0099.JPG";
+    std::FILE* f = std::fopen(voice.c_str(), "wb");
+    if (f) std::fclose(f);
+    window.start_ingestion(false);
+    if (!save(window, out, "banner-not-yet.png")) status = 1;
+    f = std::fopen(broken.c_str(), "wb");
+    if (f) {
+      std::fputs("\xff\xd8 not a picture", f);
+      std::fclose(f);
+    }
+    put_preset_value(param, PresetKind::Master, "WantJPEGVerify", "1");
+    window.start_ingestion(false);
+    if (!save(window, out, "banner-error.png")) status = 1;
+    put_preset_value(param, PresetKind::Master, "WantJPEGVerify", "0");
+    fs::remove(voice);
+    fs::remove(broken);
   }
 
   // The monitor: two cards done, one broken, one unticked, one still copying.

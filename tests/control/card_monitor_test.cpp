@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 
@@ -105,9 +106,20 @@ TEST_F(Cards, SlotsNameInTheOrderOfTheirFirstImagesAndAFailureIsRed) {
   EXPECT_TRUE(v.start_enabled);  // cards mode can start again
   EXPECT_FALSE(m.outcome()->success);
   EXPECT_EQ(m.outcome()->next_number, 10);
-  EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("Ingestion Error!"));
+  // The verdict and the error message name the card that failed and what failed there; the
+  // record counts the images the other cards gave all the same.
+  const RunVerdict& failed = m.outcome()->end.verdict;
+  EXPECT_EQ(failed.level, VerdictLevel::kError);
+  EXPECT_EQ(failed.detail,
+            v.slots[4].title + ": error opening path: \"" + (dir / "no-card/DCIM") + "\"");
+  EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("Ingestion Error!\r\r" + failed.detail));
   EXPECT_THAT(result(), HasSubstr("error opening path"));
   EXPECT_THAT(result(), ::testing::Not(HasSubstr("SUCCESS")));
+  auto count = [&] {
+    return db.query("select image_count from ingestion where ingestion_sk = " +
+                    std::to_string(key))->rows[0][0];
+  };
+  EXPECT_EQ(count(), "9");
 
   // Without the broken card the same monitor succeeds, summing the slots' counts.
   m.set_ticked(4, false);
@@ -116,9 +128,13 @@ TEST_F(Cards, SlotsNameInTheOrderOfTheirFirstImagesAndAFailureIsRed) {
   run_to_end(m);
   EXPECT_TRUE(m.outcome()->success);
   EXPECT_THAT(result(), HasSubstr("SUCCESS"));
-  auto count = db.query("select image_count from ingestion where ingestion_sk = " +
-                        std::to_string(key));
-  EXPECT_EQ(count->rows[0][0], "9");
+  EXPECT_EQ(count(), "9");
+  // Each card ingested has its line under one headline.
+  const RunVerdict& done = m.outcome()->end.verdict;
+  EXPECT_EQ(done.headline, "Cards safe to format");
+  EXPECT_EQ(std::count(done.detail.begin(), done.detail.end(), '\n'), 5);
+  EXPECT_THAT(done.detail, HasSubstr(v.slots[0].title + ": all 2 images have verified copies in 1 "
+                                                        "tree\n"));
   EXPECT_THAT(m.snapshot().status_line, HasSubstr("Ingestions completed (9 images in"));
 }
 

@@ -117,7 +117,7 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   for (const char* line : {"Running Adobe DNG Converter\n\n", "    Raws converted to DNGs: 2\n",
                            "    Files copied without conversion: 5\n", "    Raws verified: 2\n",
                            "    JPEGs verified: 4\n",
-                           "    Files copied without error but unverified: 1\n"})
+                           "    Files copied without error but not checked by decoding: 1\n"})
     EXPECT_TRUE(contains(h.ctx->report, line)) << line;
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
@@ -203,6 +203,8 @@ TEST_F(Conversion, ConverterRunsHold100FilesInCommandLinesOf50AndRestartAfterABa
                                           "conversion error.\n"));
   EXPECT_TRUE(contains(h.ctx->report,
                        "ERROR: no copy in the primary tree: \"" + card_folder + "/RAW_0007.NEF\""));
+  EXPECT_EQ(h.ctx->first_error,
+            "no copy in the primary tree: \"" + card_folder + "/RAW_0007.NEF\"");
 }
 
 TEST_F(Conversion, ConverterFailuresThatCannotRestartEndTheRun) {
@@ -211,6 +213,7 @@ TEST_F(Conversion, ConverterFailuresThatCannotRestartEndTheRun) {
     ScopedEnv fail("FAKE_DNG_FAIL", "license expired");
     EXPECT_FALSE(h.run());
     EXPECT_EQ(h.ctx->error, "DNG Converter error");
+    EXPECT_EQ(h.ctx->first_error, "DNG Converter error: license expired");
     EXPECT_TRUE(contains(h.ctx->report, "\nERROR: license expired\n"));
   }
   fsys::remove_all(backup);
@@ -347,12 +350,14 @@ TEST(FirstCopyChecks, VerdictsAreCountedAndReportedInListOrderAfterTheCopies) {
         std::string("\nVerification:\n    Raws verified: 1\n    Raws corrupt: 1\n"
                     "    JPEGs verified: 2\n    JPEGs corrupt: 1\n"
                     "    JPEGs with damaged image data: 2\n"
-                    "    Files copied without error but unverified: 1\n")}) {
+                    "    Files copied without error but not checked by decoding: 1\n")}) {
     const std::size_t found = report.find(line, at);
     ASSERT_NE(found, std::string::npos) << line << " missing after " << at << ":\n" << report;
     at = found + line.size();
   }
   EXPECT_FALSE(contains(report, "SUCCESSFUL INGESTION"));
+  // The run's first error is the first bad file, not the run's closing message.
+  EXPECT_EQ(h.ctx->first_error, "Corrupt JPEG: \"" + h.archive + "/IMG_0002.JPG\"");
   EXPECT_EQ(h.ctx->counts.damaged_jpegs, 2);
   for (const auto& [name, bytes] : card) EXPECT_EQ(read_file(h.archive + "/" + name), bytes);
 

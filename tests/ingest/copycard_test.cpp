@@ -26,15 +26,15 @@ const char* const kEmptySummary =
     "\nCopying:\n"
     "    Files skipped because of extension: 0\n"
     "    Files skipped because of duplication: 0\n"
+    "    Files already in the archive: 0\n"
     "    Raws converted to DNGs: 0\n"
     "    Files copied without conversion: 0\n"
     "    JPEGs extracted: 0\n"
-    "    Files already in the archive: 0\n"
     "\nVerification:\n"
     "    Raws verified: 0\n"
     "    JPEGs verified: 0\n"
-    "    Files copied without error but unverified: 0\n"
-    "    Files verified by checksum: 0\n"
+    "    Files copied without error but not checked by decoding: 0\n"
+    "    Copies read back and matched by checksum: 0\n"
     "\nSUCCESSFUL INGESTION - no errors detected\n";
 
 TEST(Copycard, ParameterChecks) {
@@ -93,7 +93,8 @@ TEST(Copycard, EmptyCardSucceedsWithEveryCounterZero) {
   ASSERT_TRUE(h.run()) << h.ctx->error;
   const std::string& report = h.ctx->report;
   EXPECT_TRUE(contains(report, "0 files copied from card took 0 min."));
-  EXPECT_TRUE(contains(report, "\nGPS Tagging:\n\tDisabled (choose Tools-GPS to enable)\n\n"));
+  EXPECT_TRUE(contains(report, "\nGPS Tagging:\n\tDisabled (choose Tools > GPS Input..., or "
+                               "give --gps-track, to enable)\n\n"));
   ASSERT_GE(report.size(), std::strlen(kEmptySummary));
   EXPECT_EQ(report.substr(report.size() - std::strlen(kEmptySummary)), kEmptySummary);
   EXPECT_EQ(h.control.status(), "Successful ingestion (0 images)");
@@ -121,9 +122,11 @@ TEST(Copycard, CopiesKeepTimeAndSizeAndReRunsAreDuplicates) {
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
 
-  // The files are recognised again by their content, the empty one too.
+  // The files are recognised again by their content, the empty one too: as files of the
+  // archive, not also as duplicates.
   ASSERT_TRUE(h.run()) << h.ctx->error;
-  EXPECT_TRUE(contains(h.ctx->report, "    Files skipped because of duplication: 3\n"));
+  EXPECT_TRUE(contains(h.ctx->report, "    Files skipped because of duplication: 0\n"
+                                      "    Files already in the archive: 3\n"));
 }
 
 TEST(Copycard, ADifferentFileOfTheSameNameGetsASuffixAndIsNeverReplaced) {
@@ -224,8 +227,9 @@ TEST(Copycard, CorpusJpegsAreCopiedWholeWithTheirTimes) {
     EXPECT_EQ(mtime_of(r.first_copy_path), mtime_of(r.source_path)) << r.source_path;
     EXPECT_EQ(r.size, fsys::file_size(r.source_path));
   }
-  EXPECT_TRUE(contains(h.ctx->report, "    Files copied without error but unverified: " +
-                                          std::to_string(count) + "\n"));
+  EXPECT_TRUE(contains(h.ctx->report,
+                       "    Files copied without error but not checked by decoding: " +
+                           std::to_string(count) + "\n"));
 }
 
 TEST(Copycard, SequenceNumbersComeFromTheSlotAndAdvance) {
@@ -238,6 +242,28 @@ TEST(Copycard, SequenceNumbersComeFromTheSlotAndAdvance) {
   EXPECT_EQ(h.ctx->images[0].number_text, "000500");
   EXPECT_EQ(h.ctx->images[1].number_text, "000501");
   EXPECT_EQ(control.take_sequence_number(), 502);
+}
+
+// A dry run ends with what the run would do in all: the bytes to copy once each, the files
+// whose content is at their names already, and those the extension filter leaves.
+TEST(Copycard, DryRunEndsWithItsTotals) {
+  Harness h;
+  write_file(h.card + "/big.jpg", std::string(1500000, 'b'));
+  write_file(h.card + "/new.jpg", std::string(1000000, 'n'));
+  write_file(h.card + "/old.jpg", "archived");
+  write_file(h.card + "/voice.mp3", "note");
+  write_file(h.archive + "/old.jpg", "archived");
+  h.set(kParamIncludeExtensions, "1");
+  h.set(kParamExtensions, "JPG");
+  h.ctx = std::make_unique<EngineContext>(EngineJob{&h.control, 0, "Test card"});
+  h.ctx->dry_run = true;
+  ASSERT_TRUE(copycard(h.params, kParamCount, h.card, *h.ctx)) << h.ctx->error;
+  EXPECT_TRUE(contains(h.ctx->report, "\nDry run totals:\n"
+                                      "    Files to copy: 2 (2.5 MB), into 1 tree\n"
+                                      "    Files already in the archive: 1\n"
+                                      "    Files skipped because of extension: 1\n"))
+      << h.ctx->report;
+  EXPECT_FALSE(fsys::exists(h.archive + "/new.jpg"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 #include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_card.h"
@@ -83,8 +84,21 @@ TEST_F(LedgerCli, KilledRunIsCompletedByTheNext) {
   std::string out;
   ASSERT_EQ(test::run_command(ingest + " --json 2>" + sh_quote(dir / "report"), &out), 0) << out;
   const std::string report = test::read_file(dir / "report");
-  EXPECT_TRUE(contains(report, "    Files completed from an earlier run: 1\n")) << report;
+  EXPECT_TRUE(contains(report, "        of them completed by this run: 1\n")) << report;
   EXPECT_TRUE(contains(out, "\"completed_from_earlier_run\": 1")) << out;
+  // The record counts the image whose copy the run completed, though none came from the card.
+  const std::size_t id_at = out.find("\"ingestion_id\": ");
+  ASSERT_NE(id_at, std::string::npos) << out;
+  std::string records;
+  ASSERT_EQ(test::run_cardwright("db ingestions", &records, dir / "stderr"), 0);
+  const std::string id = std::to_string(std::stoi(out.substr(id_at + 16)));
+  const std::size_t row = records.find("\n" + id + "\t");
+  ASSERT_NE(row, std::string::npos) << records;
+  std::vector<std::string> cells;
+  std::istringstream line(records.substr(row + 1, records.find('\n', row + 1) - row - 1));
+  for (std::string cell; std::getline(line, cell, '\t');) cells.push_back(cell);
+  ASSERT_GE(cells.size(), 8u) << records;
+  EXPECT_EQ(cells[7], "1") << records;  // Images
   EXPECT_TRUE(contains(out, "\"safe_to_format\": true, \"verdict\": \"Card safe to format: all 7 "
                             "images have verified copies in 2 trees\""))
       << out;
@@ -158,14 +172,15 @@ TEST_F(LedgerCli, ReverifyReadsEveryEarlierCopy) {
   };
   for (const Case& c : {Case{"", 0}, Case{" --reverify", 8}}) {
     ASSERT_EQ(test::run_cardwright(ingest + c.options, &out, dir / "stderr"), 0) << out;
-    EXPECT_TRUE(contains(out, "    Files verified by checksum: " + std::to_string(c.read) + "\n"))
+    EXPECT_TRUE(contains(out, "    Copies read back and matched by checksum: " +
+                                  std::to_string(c.read) + "\n"))
         << c.options << out;
     EXPECT_TRUE(contains(out, "    Files already in the archive: 8\n")) << out;
     EXPECT_TRUE(contains(out, "Card safe to format: all 8 images")) << out;
   }
   ASSERT_EQ(test::run_cardwright("pref set ReverifyCopies 1", &out), 0) << out;
   ASSERT_EQ(test::run_cardwright(ingest, &out, dir / "stderr"), 0) << out;
-  EXPECT_TRUE(contains(out, "    Files verified by checksum: 8\n")) << out;
+  EXPECT_TRUE(contains(out, "    Copies read back and matched by checksum: 8\n")) << out;
   EXPECT_EQ(test::run_cardwright(ingest + " --reverify --no-verify-copies", &out), 2) << out;
 }
 

@@ -108,18 +108,28 @@ TEST_F(LedgerRun, StoppedRunIsCompletedWithoutCopyingTwice) {
     EXPECT_EQ(h.ctx->error, "Stopped");
     EXPECT_FALSE(h.ctx->verdict.safe);
     // The images with a first copy that still lack a copy in another tree.
-    int unfinished = 0;
+    int unfinished = 0, without_primary = 0;
     const auto in_backup = image_contents(backup), in_primary = image_contents(h.archive),
                in_post = image_contents(post);
-    for (const auto& [bytes, n] : in_backup)
+    for (const auto& [bytes, n] : in_backup) {
       if (!in_primary.count(bytes) || !in_post.count(bytes)) ++unfinished;
+      if (!in_primary.count(bytes)) ++without_primary;
+    }
     ASSERT_GT(unfinished, 0);
 
     ASSERT_TRUE(run()) << h.ctx->error;
     for (const std::string& tree : {backup, h.archive, post})
       EXPECT_EQ(image_contents(tree), images) << tree;
-    EXPECT_TRUE(contains(h.ctx->report, "    Files completed from an earlier run: " +
-                                            std::to_string(unfinished) + "\n"))
+    // Every card file is counted once, and the primary copies are those of the files copied
+    // from the card now and those an earlier run had left without one.
+    const RunCounters& c = h.ctx->counts;
+    EXPECT_EQ(c.files_found + c.duplicates_on_card() + c.already_archived, 12);
+    EXPECT_EQ(c.already_archived, static_cast<int>(in_backup.size()));
+    EXPECT_EQ(c.copied_without_conversion, c.files_found + without_primary);
+    EXPECT_TRUE(contains(h.ctx->report,
+                         "    Files already in the archive: " + std::to_string(in_backup.size()) +
+                             "\n        of them completed by this run: " +
+                             std::to_string(unfinished) + "\n"))
         << h.ctx->report;
     EXPECT_TRUE(contains(h.ctx->report, "SUCCESSFUL INGESTION"));
     EXPECT_EQ(h.ctx->verdict.line,
@@ -167,7 +177,9 @@ TEST_F(LedgerRun, ReIngestTakesNothingNew) {
     ASSERT_TRUE(run()) << h.ctx->error;
     EXPECT_EQ(files_below(h.archive), archived) << name_format;
     EXPECT_EQ(h.ctx->counts.already_archived, 6) << name_format;
-    EXPECT_TRUE(contains(h.ctx->report, "    Files already in the archive: 6\n"));
+    // A file found in the archive is not a duplicate too.
+    EXPECT_TRUE(contains(h.ctx->report, "    Files skipped because of duplication: 0\n"
+                                        "    Files already in the archive: 6\n"));
     EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
   }
   EXPECT_EQ(files_below(h.card), card);

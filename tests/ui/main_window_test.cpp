@@ -1,8 +1,8 @@
 // The desktop program driven as a user drives it: Start through every question of the Start
-// flow, a client named where it is chosen and renamed in the database window, the monitor on
-// two cards with Stop, the image chooser's list taken by the ingestion, and preset and keyword
-// edits that the command-line program reads back. Results are checked in the database, the
-// archive and the stored presets.
+// flow, a client named where it is chosen and renamed in the database window, the verdict
+// shown after a run, the monitor on two cards with Stop, the image chooser's list taken by the
+// ingestion, and preset and keyword edits that the command-line program reads back. Results
+// are checked in the database, the archive and the stored presets.
 #include "ui/main_window.h"
 
 #include <gmock/gmock.h>
@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QFileDialog>
+#include <QImage>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -67,6 +68,61 @@ TEST_F(Desktop, StartAnswersEveryQuestionOfTheStartFlow) {
   EXPECT_THAT(newest("params"), HasSubstr("Source: " + root + "/DCIM\n"));
   EXPECT_THAT(pane().toStdString(), HasSubstr("SUCCESSFUL INGESTION"));
   EXPECT_EQ(starting_number(), "5");
+}
+
+// The verdict above the report after each run of one card: green when safe, amber with the
+// file the extension filter left, red with the first bad file and its path (also named in the
+// error message).
+TEST_F(Desktop, VerdictBannerSaysWhetherTheCardIsSafeToFormat) {
+  const std::string root = card("card", 3);
+  open({root}, {{"PrimaryFolder", archive},
+                {"WantBackup", "0"},
+                {"CardFolder", root + "/DCIM"},
+                {"NameFormat", "{@filename}"},
+                {"FolderFormat", ""},
+                {"WantJPEGVerify", "1"}});
+  auto* banner = find_named<QWidget>(window.get(), "Verdict");
+  ASSERT_NE(banner, nullptr);
+  EXPECT_FALSE(banner->isVisible());
+  auto text = [&](const char* part) {
+    return find_named<QLabel>(banner, part)->text().remove(QChar(0x200b)).toStdString();
+  };
+  // The colour the banner paints, beside its text.
+  auto colour = [&] {
+    const QImage image = banner->grab().toImage();
+    return image.pixelColor(4, image.height() / 2);
+  };
+  // Start, as the button does; it returns once the run has ended.
+  auto run = [&] { window->start_ingestion(false); };
+
+  run();
+  EXPECT_TRUE(banner->isVisible());
+  EXPECT_EQ(text("Verdict headline"), "Card safe to format");
+  EXPECT_EQ(text("Verdict detail"), "all 3 images have verified copies in 1 tree");
+  EXPECT_EQ(colour(), QColor("#2e7d32"));
+
+  test::write_file(root + "/DCIM/100CWTST/VOICE.MP3", "spoken note");
+  run();
+  EXPECT_EQ(text("Verdict headline"), "Card not yet safe to format");
+  EXPECT_EQ(text("Verdict detail"),
+            "1 file left on the card by the extension filter (100CWTST/VOICE.MP3)");
+  EXPECT_EQ(colour(), QColor("#f4b400"));
+
+  test::write_file(root + "/DCIM/100CWTST/IMG_0099.JPG", "\xff\xd8 no picture");
+  const std::string bad = archive + "/IMG_0099.JPG";
+  answers.then(on("Message", [&](QWidget* w) {
+    const std::string message = static_cast<QMessageBox*>(w)->text().toStdString();
+    EXPECT_THAT(message, HasSubstr("Ingestion Error!"));
+    EXPECT_THAT(message, HasSubstr("Corrupt JPEG: \"" + bad + "\""));
+    EXPECT_THAT(message, ::testing::Not(HasSubstr("Win or Mac")));
+    static_cast<QDialog*>(w)->accept();
+    return true;
+  }));
+  run();
+  EXPECT_TRUE(answers.done());
+  EXPECT_EQ(text("Verdict headline"), "Ingestion error: do not format the card");
+  EXPECT_EQ(text("Verdict detail"), "Corrupt JPEG: \"" + bad + "\"");
+  EXPECT_EQ(colour(), QColor("#c62828"));
 }
 
 TEST_F(Desktop, MonitorRunsTwoCardsInTheirColoursAndStops) {
