@@ -139,7 +139,7 @@ int run_disc(const CommandSpec&, Args& in) {
   if (!a.image_dir.empty()) {
     outcome = burn_to_images(set, a.image_dir, show_progress);
   } else {
-    outcome = burn_to_recorder(set, a.drive, a.yes, show_progress);
+    outcome = burn_to_recorder(set, a.drive, burn_questions(ui, a.yes), show_progress);
   }
   progress.end();
   if (!outcome.ok && !outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());

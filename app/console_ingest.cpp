@@ -9,6 +9,7 @@
 
 #include "app/commands.h"
 #include "app/console_run.h"
+#include "control/disc_burning.h"
 #include "control/ingestion_run.h"
 #include "control/settings_access.h"
 #include "foundation/log.h"
@@ -141,7 +142,8 @@ int run_console_ingestion(AppSession& session, ConsoleUserInterface& ui,
     return usage_error("ingest", kNoCardUsage);
   RunHooks hooks;
   hooks.burn = [&](const std::vector<FolderBurn>& burns, int record_key) {
-    return burn_after_run(burns, record_key, options.assume_yes, session.database());
+    return burn_after_run(burns, record_key, burn_questions(session.ui(), options.assume_yes),
+                          session.database());
   };
   hooks.eject = [&](const std::string& folder) { eject_card_holding(session, folder, stdout); };
   IngestionRun run(session, std::move(hooks));

@@ -28,17 +28,16 @@ constexpr const char* kLogFileName = "cw_log.txt";
 // A log of more than this many bytes is offered for clearing at start-up.
 constexpr off_t kLogSizeLimit = 2000000;
 
-void offer_to_clear_large_log(const std::string& path) {
+void offer_to_clear_large_log(UserInterface& ui, const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || st.st_size <= kLogSizeLimit) return;
-  if (user_interface().ask_yes_no("Clear log file?\r\r(It's over 2MB.)")) ::unlink(path.c_str());
+  if (ui.ask_yes_no("Clear log file?\r\r(It's over 2MB.)")) ::unlink(path.c_str());
 }
 
 }  // namespace
 
 AppSession::AppSession(UserInterface& ui, unsigned steps, SessionServices services)
     : ui_(ui),
-      previous_ui_(&user_interface()),
       settings_(std::make_unique<CWParam>()),
       drives_(std::move(services.drives)),
       eject_(std::move(services.eject)),
@@ -53,7 +52,7 @@ AppSession::AppSession(UserInterface& ui, unsigned steps, SessionServices servic
   if (services.sysio) sysio_.emplace(*services.sysio);
   // Cameras given to the session are in effect from the start, whatever the steps.
   if (cameras_) set_camera_source(cameras_.get());
-  set_user_interface(&ui_);
+  previous_ui_ = set_log_front_end(&ui_);
   run_steps(steps);
 }
 
@@ -62,7 +61,7 @@ AppSession::~AppSession() {
   macro_env_.reset();
   if (cameras_) set_camera_source(nullptr);
   if (database_) database_->close();
-  set_user_interface(previous_ui_);
+  set_log_front_end(previous_ui_);
 }
 
 Database* AppSession::database() {
@@ -105,7 +104,7 @@ void AppSession::run_steps(unsigned steps) {
   paths_.program_data = program_data_folder();
 
   // The log opens first, so that whatever the later steps report is in it.
-  if (steps & kStepLogSizeQuestion) offer_to_clear_large_log(paths_.log);
+  if (steps & kStepLogSizeQuestion) offer_to_clear_large_log(ui_, paths_.log);
   log_set_enabled(pref_get_int("LogV3") != 0);
   log_set_path(paths_.log);
   if (steps & kStepDatabase) ok_ = open_database();

@@ -6,7 +6,8 @@
 //
 // A front end asks only for the start-up steps that apply to it (a command that shows a
 // preference does not open the database); each step runs once, in the order the program's
-// start-up gives them. While the session lives, its front end is the installed user interface.
+// start-up gives them. While the session lives, its front end shows the log's alerts and text-pane
+// lines, and every question of control/ is put to it.
 //
 // The session also holds the machine's services and passes them down: where the drives are
 // read from, how a card is ejected, the cameras and the system-call table. Each is chosen once,
@@ -93,9 +94,9 @@ struct SessionServices {
 
 class AppSession {
  public:
-  // Installs `ui` as the program's front end and runs the asked start-up steps. A failure that
-  // ends the program (the user's data folder or the database cannot be used) was shown and
-  // leaves ok() false.
+  // Makes `ui` the front end of the log and of the session's questions, and runs the asked
+  // start-up steps. A failure that ends the program (the user's data folder or the database
+  // cannot be used) was shown and leaves ok() false.
   AppSession(UserInterface& ui, unsigned steps, SessionServices services = {});
   ~AppSession();
   AppSession(const AppSession&) = delete;
@@ -152,7 +153,7 @@ class AppSession {
   bool open_database();
 
   UserInterface& ui_;
-  UserInterface* previous_ui_;
+  UserInterface* previous_ui_ = nullptr;
   bool ok_ = true;
   bool settings_ok_ = false;
   SessionPaths paths_;

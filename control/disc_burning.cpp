@@ -13,10 +13,15 @@ bool list_recorders(std::vector<RecorderInfo>& recorders, std::string& message) 
   return list_drives(recorders, message);
 }
 
-BurnOutcome burn_to_recorder(const DiscSet& set, const std::string& recorder_id, bool assume_yes,
-                             const WriterViewCallback& changed) {
+BurnQuestion burn_questions(UserInterface& ui, bool assume_yes) {
+  if (assume_yes) return {};
+  return [&ui](const std::string& question) { return ui.ask_yes_no(question); };
+}
+
+BurnOutcome burn_to_recorder(const DiscSet& set, const std::string& recorder_id,
+                             const BurnQuestion& ask, const WriterViewCallback& changed) {
   LibburnSystem drives;
-  return burn_discs(set, drives, recorder_id, assume_yes, changed);
+  return burn_discs(set, drives, recorder_id, ask, changed);
 }
 
 BurnOutcome burn_to_images(const DiscSet& set, const std::string& folder,

@@ -15,6 +15,7 @@
 #include "control/disc_origins.h"
 #include "disc/burn.h"
 #include "disc/burn_progress.h"
+#include "foundation/user_interface.h"
 
 namespace cw {
 
@@ -25,11 +26,14 @@ bool plan_burn(const PlanRequest& request, DiscSet& set, std::string& message);
 // The optical recorders of this machine ("/dev/sr0 [VENDOR PRODUCT]").
 bool list_recorders(std::vector<RecorderInfo>& recorders, std::string& message);
 
+// The questions between discs, put to `ui`; with `assume_yes` none is asked.
+BurnQuestion burn_questions(UserInterface& ui, bool assume_yes);
+
 // Writes every disc of `set` through the recorder `recorder_id`, asking before each disc and
-// after a failure unless `assume_yes` (see burn_discs). `changed` receives the writer's view,
+// after a failure when `ask` is given (see burn_discs). `changed` receives the writer's view,
 // possibly from the writing thread.
-BurnOutcome burn_to_recorder(const DiscSet& set, const std::string& recorder_id, bool assume_yes,
-                             const WriterViewCallback& changed = {});
+BurnOutcome burn_to_recorder(const DiscSet& set, const std::string& recorder_id,
+                             const BurnQuestion& ask, const WriterViewCallback& changed = {});
 
 // Writes each disc of `set` to its own image file, FOLDER/<disc label>.iso, without questions.
 BurnOutcome burn_to_images(const DiscSet& set, const std::string& folder,

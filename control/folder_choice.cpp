@@ -11,7 +11,6 @@
 #include "foundation/fs.h"
 #include "foundation/log.h"
 #include "foundation/sysio.h"
-#include "foundation/user_interface.h"
 
 namespace cw {
 
@@ -43,10 +42,10 @@ std::optional<std::vector<std::string>> subfolder_names(const std::string& paren
 
 }  // namespace
 
-std::optional<SiblingFolders> choose_sibling_folders(const std::string& title,
+std::optional<SiblingFolders> choose_sibling_folders(UserInterface& ui, const std::string& title,
                                                      const std::string& browse_start,
                                                      const FolderPicker& pick) {
-  const std::optional<std::string> first = user_interface().choose_folder(title, browse_start);
+  const std::optional<std::string> first = ui.choose_folder(title, browse_start);
   if (!first || first->empty()) return std::nullopt;
   fs::path chosen = fs::path(*first).lexically_normal();
   if (!chosen.has_filename()) chosen = chosen.parent_path();  // a trailing "/"
@@ -68,9 +67,10 @@ std::optional<SiblingFolders> choose_sibling_folders(const std::string& title,
   return out;
 }
 
-std::optional<PlanRequest> choose_folders_to_burn(const std::string& browse_start,
+std::optional<PlanRequest> choose_folders_to_burn(UserInterface& ui,
+                                                  const std::string& browse_start,
                                                   const FolderPicker& pick) {
-  std::optional<SiblingFolders> chosen = choose_sibling_folders(kBurnTitle, browse_start, pick);
+  std::optional<SiblingFolders> chosen = choose_sibling_folders(ui, kBurnTitle, browse_start, pick);
   if (!chosen) return std::nullopt;
   PlanRequest plan;
   plan.root = chosen->parent;

@@ -5,6 +5,7 @@
 
 #include "control/app_session.h"
 #include "control/card_detection.h"
+#include "control/disc_burning.h"
 #include "settings/preferences.h"
 
 namespace cw {
@@ -71,7 +72,8 @@ RunFinish IngestionRun::finish() {
   const std::vector<FolderBurn>& burns = done.outcome.end.burns;
   if (!burns.empty())
     done.burned = hooks_.burn ? hooks_.burn(burns, run.ingestion_key)
-                              : burn_after_run(burns, run.ingestion_key, false,
+                              : burn_after_run(burns, run.ingestion_key,
+                                               burn_questions(session_.ui(), false),
                                                session_.database());
   if (finished.eject) {
     if (hooks_.eject)

@@ -243,7 +243,7 @@ bool MultiCamera::scan(ImageFolderInfo& folder, bool write, SyncCounts& counts,
 bool MultiCamera::choose(const std::string& browse_start, const FolderPicker& pick) {
   if (!folders_.empty() && !ui_->ask_yes_no("Replace listed folders?")) return false;
   const std::optional<SiblingFolders> chosen =
-      choose_sibling_folders(kChooseTitle, browse_start, pick);
+      choose_sibling_folders(*ui_, kChooseTitle, browse_start, pick);
   if (!chosen) return false;
   folders_.clear();
   for (const std::string& name : chosen->names)

@@ -200,7 +200,7 @@ std::unique_ptr<DiscSystem> burn_system() {
   return std::make_unique<LibburnSystem>();
 }
 
-bool burn_after_run(const std::vector<FolderBurn>& burns, int record_key, bool assume_yes,
+bool burn_after_run(const std::vector<FolderBurn>& burns, int record_key, const BurnQuestion& ask,
                     Database* database) {
   if (burns.empty()) return true;
   // Image files are written without questions: there is no disc to insert.
@@ -208,8 +208,8 @@ bool burn_after_run(const std::vector<FolderBurn>& burns, int record_key, bool a
   const std::unique_ptr<DiscSystem> system = burn_system();
   OriginLookup origins;
   if (database) origins = [database](DiscSet& set) { add_ledger_origins(*database, set); };
-  return burn_folder_sets(burns, record_key, *system, std::string(), assume_yes || images,
-                          origins);
+  return burn_folder_sets(burns, record_key, *system, std::string(),
+                          images ? BurnQuestion() : ask, origins);
 }
 
 RunEndResult end_run(RunEndInput& in) {

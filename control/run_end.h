@@ -69,11 +69,11 @@ RunEndResult end_run(RunEndInput& in);
 std::unique_ptr<DiscSystem> burn_system();
 
 // Writes the discs a run asked for: to the first recorder, or, when the preference
-// "BurnImageFolder" names a folder, to one image file per disc there. Unless `assume_yes`
-// the user is asked before each disc. The manifests carry the hashes `database`'s ingest
+// "BurnImageFolder" names a folder, to one image file per disc there. With `ask` the user is
+// asked before each disc (never for image files: there is no disc to insert). The manifests carry the hashes `database`'s ingest
 // ledger holds for the files (when there is a database), so a copy that changed since it was
 // verified fails its disc's read-back and is named. True when every set was written.
-bool burn_after_run(const std::vector<FolderBurn>& burns, int record_key, bool assume_yes,
+bool burn_after_run(const std::vector<FolderBurn>& burns, int record_key, const BurnQuestion& ask,
                     Database* database);
 
 }  // namespace cw

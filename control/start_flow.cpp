@@ -36,9 +36,9 @@ ParamList unset_param_list() {
 namespace {
 
 // "ERROR: " + text in the text pane, and "Error" as the main window's status.
-void report_error(const std::string& text) {
+void report_error(UserInterface& ui, const std::string& text) {
   ui_print("ERROR: " + text + "\n");
-  user_interface().set_status("Error");
+  ui.set_status("Error");
 }
 
 // Puts the request's values that stand for preset settings into the master's working set, so
@@ -294,7 +294,7 @@ std::string choose_card(AppSession& session) {
   lines.push_back("Other...");
   std::optional<int> picked = ui.choose_from_list("Ingest from ...", "", lines);
   if (!picked || *picked < 0 || *picked >= static_cast<int>(lines.size())) {
-    report_error("No card chosen.");
+    report_error(session.ui(), "No card chosen.");
     return {};
   }
   const std::string& line = lines[static_cast<std::size_t>(*picked)];
@@ -461,10 +461,10 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   } else {
     std::string message;
     if (!r.gps_tracks.empty() && !session.load_gps(r.gps_tracks, "", message, {}, r.gps_track_date))
-      report_error(message);
+      report_error(session.ui(), message);
     if (!session.gps_tracks() && r.gps_window) r.gps_window(session);
     if (m.get_int("WantGPS") != 0 && !session.gps_tracks()) {
-      report_error("Ingestion requires GPS data.");
+      report_error(session.ui(), "Ingestion requires GPS data.");
       return stop(StartStop::kNoGpsData);
     }
   }
@@ -476,7 +476,7 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   if (chosen && !r.dry_run)
     run.ingestion_key = db->ingestion_insert(run.entities.project, run.entities.card, 0, 0, 0, notes);
   if (!chosen || (run.ingestion_key < 0 && !r.dry_run)) {
-    report_error(text_with_path("Can't insert ingestion record into database",
+    report_error(session.ui(), text_with_path("Can't insert ingestion record into database",
                                 session.paths().database));
     alert_printf("Can't insert ingestion record into database.");
     return stop(StartStop::kRecordFailed);
@@ -500,14 +500,14 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     if (card_problem()) return stop_recorded(StartStop::kBadCard, out.message.c_str());
   }
   if (!r.chosen_images && card.empty() && !r.cards_mode) {
-    report_error("No card chosen.");
+    report_error(session.ui(), "No card chosen.");
     return stop_recorded(StartStop::kNoCard, "No card chosen");
   }
   // A camera must be there before anything is copied: an empty source is a successful run
   // only for a card.
   std::string camera_problem;
   if (!r.cards_mode && !check_camera_card(card, camera_problem)) {
-    report_error(camera_problem);
+    report_error(session.ui(), camera_problem);
     return stop_recorded(StartStop::kNoCamera, camera_problem.c_str());
   }
 
@@ -532,12 +532,12 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     t.folder = m.get_str(t.key).value_or("");
     if (!t.wanted) continue;
     if (!settle_backup(session, t.folder, t.previous, t.kind, t.title)) {
-      report_error("Ingestion stopped");
+      report_error(session.ui(), "Ingestion stopped");
       return stop_recorded(StartStop::kBackupStopped, "Ingestion stopped");
     }
     if (!is_folder(t.folder)) {
       out.folder = m.get_str(t.key).value_or("");
-      report_error(t.missing_text);
+      report_error(session.ui(), t.missing_text);
       return stop_recorded(t.missing, t.missing_text);
     }
   }

@@ -4,7 +4,6 @@
 #include "disc/libburn_recorder.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
-#include "foundation/user_interface.h"
 
 namespace cw {
 
@@ -14,7 +13,7 @@ constexpr const char* kBurnErrorText = "Error burning disc(s).";
 
 // Plans one folder list and writes it; false, logged and shown, when either did not succeed.
 bool plan_and_burn(const FolderBurn& burn, int record_key, std::uint64_t capacity,
-                   DiscSystem& system, const std::string& recorder_id, bool assume_yes,
+                   DiscSystem& system, const std::string& recorder_id, const BurnQuestion& ask,
                    const OriginLookup& origins, const WriterViewCallback& changed) {
   const PlanRequest plan = burn_plan_request(burn, record_key, capacity);
   DiscSet set;
@@ -25,7 +24,7 @@ bool plan_and_burn(const FolderBurn& burn, int record_key, std::uint64_t capacit
     return false;
   }
   if (origins) origins(set);
-  BurnOutcome outcome = burn_discs(set, system, recorder_id, assume_yes, changed);
+  BurnOutcome outcome = burn_discs(set, system, recorder_id, ask, changed);
   if (!outcome.ok) {
     // The writer only logs why a disc failed (a read-back that names a changed file, say):
     // nobody has seen it yet.
@@ -53,7 +52,7 @@ bool list_drives(std::vector<RecorderInfo>& drives, std::string& message) {
 }
 
 BurnOutcome burn_discs(const DiscSet& set, DiscSystem& system, const std::string& recorder_id,
-                       bool assume_yes, const WriterViewCallback& changed) {
+                       const BurnQuestion& ask, const WriterViewCallback& changed) {
   BurnOutcome outcome;
   outcome.discs = set.discs.size();
   if (set.discs.empty()) {
@@ -78,22 +77,22 @@ BurnOutcome burn_discs(const DiscSet& set, DiscSystem& system, const std::string
     }
   }
 
-  bool ask_first = !assume_yes;
+  bool ask_first = static_cast<bool>(ask);
   while (!writer.all_written()) {
     WriterView view = writer.view();
     if (ask_first) {
       std::string question =
           view.status + "\n\n" + format_limited(1000, "Burn disc %s now?", view.disc_label.c_str());
-      if (!user_interface().ask_yes_no(question)) break;
+      if (!ask(question)) break;
     }
     writer.burn();
     if (writer.wait()) {
-      ask_first = !assume_yes;
+      ask_first = static_cast<bool>(ask);
       continue;
     }
     view = writer.view();
     outcome.message = view.status;
-    if (assume_yes || !user_interface().ask_yes_no(view.retry_prompt)) break;
+    if (!ask || !ask(view.retry_prompt)) break;
     ask_first = false;  // the answer to the retry question was the go-ahead
   }
   outcome.discs_burned = writer.close();
@@ -108,7 +107,7 @@ BurnOutcome burn_discs(const DiscSet& set, DiscSystem& system, const std::string
 BurnOutcome burn_discs_to_images(const DiscSet& set, const std::string& folder,
                                  const WriterViewCallback& changed) {
   ImageFolderSystem system(folder);
-  return burn_discs(set, system, std::string(), true, changed);
+  return burn_discs(set, system, std::string(), {}, changed);
 }
 
 std::string plan_failure_text(const std::string& message) {
@@ -116,12 +115,12 @@ std::string plan_failure_text(const std::string& message) {
 }
 
 bool burn_folder_sets(const std::vector<FolderBurn>& sets, int record_key, DiscSystem& system,
-                      const std::string& recorder_id, bool assume_yes,
+                      const std::string& recorder_id, const BurnQuestion& ask,
                       const OriginLookup& origins, std::uint64_t capacity,
                       const WriterViewCallback& changed) {
   bool ok = true;
   for (const FolderBurn& burn : sets)
-    ok = plan_and_burn(burn, record_key, capacity, system, recorder_id, assume_yes, origins,
+    ok = plan_and_burn(burn, record_key, capacity, system, recorder_id, ask, origins,
                        changed) &&
          ok;
   return ok;

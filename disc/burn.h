@@ -1,6 +1,6 @@
 // Burning as the command line and the end of an ingestion use it: plan folders onto discs,
 // list the machine's recorders, and write a planned set to a recorder or to image files, with
-// the questions between discs asked through user_interface().
+// the questions between discs asked through the caller's BurnQuestion.
 #pragma once
 
 #include <cstdint>
@@ -24,16 +24,20 @@ struct BurnOutcome {
 
 using WriterViewCallback = std::function<void(const WriterView&)>;
 
+// Puts a Yes/No question to the user between discs. An empty one answers without asking:
+// every disc is written and a failure ends the run.
+using BurnQuestion = std::function<bool(const std::string& question)>;
+
 // The optical recorders of this machine ("/dev/sr0 [VENDOR PRODUCT]").
 bool list_drives(std::vector<RecorderInfo>& drives, std::string& message);
 
 // Writes every disc of `set` through the recorder `recorder_id` of `system` (empty: the first
-// one listed), one after the other. Unless `assume_yes`, the user is asked before each disc
-// whether to burn it, and after a failure whether to retry the same disc; with `assume_yes` a
+// one listed), one after the other. When `ask` is given, the user is asked before each disc
+// whether to burn it, and after a failure whether to retry the same disc; without it a
 // failure ends the run. A set without discs shows "No images to burn." and succeeds.
 // `changed` receives the writer's view as it changes, possibly from the writing thread.
 BurnOutcome burn_discs(const DiscSet& set, DiscSystem& system, const std::string& recorder_id,
-                       bool assume_yes, const WriterViewCallback& changed = {});
+                       const BurnQuestion& ask, const WriterViewCallback& changed = {});
 
 // Writes each disc of `set` to its own image file, FOLDER/<disc label>.iso, without questions.
 BurnOutcome burn_discs_to_images(const DiscSet& set, const std::string& folder,
@@ -62,7 +66,7 @@ using OriginLookup = std::function<void(DiscSet&)>;
 // "Failed to burn: %s" and shows the message; the next set still runs. True when every set
 // was written.
 bool burn_folder_sets(const std::vector<FolderBurn>& sets, int record_key, DiscSystem& system,
-                      const std::string& recorder_id, bool assume_yes,
+                      const std::string& recorder_id, const BurnQuestion& ask,
                       const OriginLookup& origins = {},
                       std::uint64_t capacity = kDiscCapacity,
                       const WriterViewCallback& changed = {});

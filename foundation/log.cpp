@@ -4,6 +4,7 @@
 // trace with its static reserves; the errno name table.
 #include "foundation/log.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -156,13 +157,27 @@ void log_printf(const char* fmt, ...) {
 
 // ---------------------------------------------------------------- alerts and the pane
 
+namespace {
+
+std::atomic<UserInterface*> installed_front_end{nullptr};
+
+UserInterface& front_end() {
+  static HeadlessUserInterface headless;
+  UserInterface* ui = installed_front_end.load();
+  return ui ? *ui : headless;
+}
+
+}  // namespace
+
+UserInterface* set_log_front_end(UserInterface* ui) { return installed_front_end.exchange(ui); }
+
 void alert_printf(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   std::string text = printable_text(vformat_limited(1000, fmt, ap));
   va_end(ap);
   log_text(text);
-  user_interface().alert(text);
+  front_end().alert(text);
 }
 
 void ui_print(const std::string& raw) {
@@ -174,7 +189,7 @@ void ui_print(const std::string& raw) {
     std::size_t first = line.find_first_not_of('\n');
     log_text(first == std::string::npos ? std::string() : line.substr(first));
   }
-  user_interface().pane_append(text);
+  front_end().pane_append(text);
 }
 
 void ui_printf(const char* fmt, ...) {

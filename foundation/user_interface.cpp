@@ -1,15 +1,9 @@
-// Default (headless) front end and the installed-front-end pointer.
+// The headless front end.
 #include "foundation/user_interface.h"
 
-#include <atomic>
 #include <cstdio>
 
 namespace cw {
-
-namespace {
-HeadlessUserInterface headless;
-std::atomic<UserInterface*> installed{nullptr};
-}  // namespace
 
 // One stdio call each, so that lines of threads writing at once do not interleave.
 void HeadlessUserInterface::alert(const std::string& text) {
@@ -36,13 +30,6 @@ std::optional<std::string> HeadlessUserInterface::choose_folder(const std::strin
 std::optional<int> HeadlessUserInterface::choose_from_list(const std::string&, const std::string&,
                                                            const std::vector<std::string>&) {
   return std::nullopt;
-}
-
-void set_user_interface(UserInterface* ui) { installed.store(ui); }
-
-UserInterface& user_interface() {
-  UserInterface* ui = installed.load();
-  return ui ? *ui : headless;
 }
 
 }  // namespace cw

@@ -1,10 +1,11 @@
 // The front end's side of reporting: where alerts, the text pane, the status text and
 // questions go.
 //
-// The engine never shows anything itself. It calls alert_printf / ui_print (log.h) and asks
-// questions through user_interface(); the program that hosts the engine installs the
-// implementation: the command-line program prints and prompts on the terminal, the desktop
-// program shows message boxes and its text pane, tests install a capturing fake.
+// The engine never shows anything itself: it calls alert_printf / ui_print (log.h), which the
+// log hands to the front end its program installed (set_log_front_end), and it asks nothing.
+// Questions are put by control/ to the user interface its session was given: the command-line
+// program prints and prompts on the terminal, the desktop program shows message boxes and its
+// text pane, tests give a capturing fake.
 //
 // Threads. alert, pane_append and set_status may be called from any thread, ingestion
 // threads included, and from several at once: an implementation either does the work
@@ -59,8 +60,10 @@ class HeadlessUserInterface : public UserInterface {
                                       const std::vector<std::string>& choices) override;
 };
 
-// Installs the front end's implementation (not owned; nullptr restores the headless one).
-void set_user_interface(UserInterface* ui);
-UserInterface& user_interface();
+// Makes `ui` the front end that shows the log's alerts and text-pane lines (log.h; not owned;
+// nullptr: the headless behaviour) and returns the one it replaces. The program's session
+// installs its front end for as long as it lives. Nothing else reaches a front end except
+// through the session that was given it.
+UserInterface* set_log_front_end(UserInterface* ui);
 
 }  // namespace cw

@@ -54,7 +54,7 @@ const fs::path& work_folder() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2 || size > kMaxInput) return 0;
   static QuietUi ui;
-  cw::set_user_interface(&ui);
+  cw::set_log_front_end(&ui);
   // The first two bytes give the sidecar's length (taken from the end of the input).
   const std::string input(reinterpret_cast<const char*>(data) + 2, size - 2);
   const std::size_t packet_size = ((data[0] << 8) | data[1]) % (input.size() + 1);

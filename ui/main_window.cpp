@@ -664,7 +664,7 @@ void MainWindow::open_multicam() {
 void MainWindow::burn_discs() {
   const std::string start = session_.settings().master().get_str("PrimaryFolder").value_or("");
   const std::optional<PlanRequest> plan =
-      choose_folders_to_burn(start, folder_picker(this, tr("Select all folders to be burned.")));
+      choose_folders_to_burn(session_.ui(), start, folder_picker(this, tr("Select all folders to be burned.")));
   if (!plan) return;
   const std::unique_ptr<DiscSystem> system = burn_system();
   DiscBurner burner(*plan, *system, this, session_);

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "foundation/fs.h"
 #include "foundation/log.h"
 
 namespace cw {
@@ -50,8 +51,7 @@ const PROP* find_prop(const PROPSET* set, const std::string& name) {
 bool make_dir(const std::string& path) {
   if (::mkdir(path.c_str(), 0700) == 0) return true;
   if (errno != EEXIST) return false;
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  if (is_folder(path)) return true;
   errno = ENOTDIR;
   return false;
 }

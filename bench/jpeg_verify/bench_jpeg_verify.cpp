@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     return argc > 2 ? 2 : 0;
   }
   QuietUi ui;
-  cw::set_user_interface(&ui);
+  cw::set_log_front_end(&ui);
   const fs::path folder = argc == 2 ? fs::path(argv[1]) : fs::temp_directory_path() / "cw_bench_jpeg";
   fs::create_directories(folder);
 

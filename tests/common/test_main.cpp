@@ -44,12 +44,12 @@ int main(int argc, char** argv) {
   fs::create_directories(root / "no-port-drivers");
   setenv("IOLIBS", (root / "no-port-drivers").c_str(), 1);
   cw::log_set_path((root / "cw_log.txt").string());
-  cw::set_user_interface(&cw::test::captured_ui());
+  cw::set_log_front_end(&cw::test::captured_ui());
 
   testing::InitGoogleTest(&argc, argv);
   int rc = RUN_ALL_TESTS();
 
-  cw::set_user_interface(nullptr);
+  cw::set_log_front_end(nullptr);
   if (!std::getenv("CW_KEEP_TEST_ROOT")) {
     std::error_code ec;
     fs::remove_all(root, ec);

@@ -427,7 +427,7 @@ TEST_F(StartFlow, DiscsBurnedAfterARunCarryTheLedgersHashes) {
   ASSERT_EQ(outcome.end.burns.size(), 1u);
   const int key = start.run->ingestion_key;
 
-  ASSERT_TRUE(burn_after_run(outcome.end.burns, key, true, session->database()))
+  ASSERT_TRUE(burn_after_run(outcome.end.burns, key, {}, session->database()))
       << captured_ui().pane;
   std::vector<fs::path> isos{fs::directory_iterator(discs), fs::directory_iterator()};
   ASSERT_EQ(isos.size(), 1u);
@@ -451,7 +451,7 @@ TEST_F(StartFlow, DiscsBurnedAfterARunCarryTheLedgersHashes) {
   test::write_file(changed, bytes);
   fs::remove(isos[0]);
   captured_ui().clear();
-  EXPECT_FALSE(burn_after_run(outcome.end.burns, key, true, session->database()));
+  EXPECT_FALSE(burn_after_run(outcome.end.burns, key, {}, session->database()));
   std::string shown = captured_ui().pane;
   for (const std::string& a : captured_ui().alerts) shown += a + "\n";
   EXPECT_THAT(shown, HasSubstr(changed + " no longer has the hash the ingest ledger holds"));

@@ -148,7 +148,9 @@ TEST(WriterTest, CancelStopsTheWriteAndKeepsTheDisc) {
   fake.until_cancel = false;
   test::captured_ui().clear();
   test::captured_ui().yes_no_answers = {true, false};
-  BurnOutcome outcome = burn_discs(set_of({100, 100}), fake, "", false);
+  BurnOutcome outcome = burn_discs(set_of({100, 100}), fake, "", [](const std::string& question) {
+    return test::captured_ui().ask_yes_no(question);
+  });
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(outcome.discs_burned, 1);
   EXPECT_EQ(test::captured_ui().questions.size(), 2u);
