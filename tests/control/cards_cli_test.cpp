@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <sstream>
 
 #include "tests/common/test_env.h"
 #include "tests/database/db_fixture.h"
@@ -42,20 +41,11 @@ TEST(CardsCommand, TwoMountedCardsAreListedIngestedTogetherAndEjected) {
   ASSERT_EQ(fixtures::write_sample_card(b.root(), spec).size(), 2u);
   ASSERT_EQ(fixtures::write_sample_card(other.root(), spec).size(), 2u);
 
-  // The kernel's lines for the two cards, as they are, and nothing else.
-  std::string table;
-  std::istringstream kernel(test::read_file("/proc/self/mountinfo"));
-  for (std::string line; std::getline(kernel, line);)
-    for (const auto* card : {&a, &b})
-      if (line.find(" " + card->root() + " ") != std::string::npos) table += line + "\n";
-  test::write_file(dir / "mountinfo", table);
+  test::write_file(dir / "mountinfo", test::mount_lines_of({a.root(), b.root()}));
   const auto run_cardwright = [&dir](const std::string& args, std::string* out,
                                      const std::string& errors = "") {
-    return test::run_command("CARDWRIGHT_MOUNTINFO=" + sh_quote(dir / "mountinfo") + " " +
-                                 sh_quote(test::built_program("app/cardwright")) + " " + args +
-                                 " </dev/null " +
-                                 (errors.empty() ? "2>&1" : "2>" + sh_quote(errors)),
-                             out);
+    return test::run_cardwright(args, out, errors,
+                                "CARDWRIGHT_MOUNTINFO=" + sh_quote(dir / "mountinfo"));
   };
 
   std::string out;

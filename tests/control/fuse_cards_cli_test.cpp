@@ -1,34 +1,29 @@
 // Cards on the file systems cameras use, from the command line (root and FUSE only): an exFAT
-// and a FAT32 card are listed, ingested with their files' times kept, recognised again after
+// and a FAT32 card are ingested with their files' times kept, recognised again after
 // the computer's zone changed, and ejected; an archive on a file system that ignores the case
 // of names never has an image replaced by another of the same name in another case.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <sstream>
 
 #include "tests/common/test_env.h"
 #include "tests/fixtures/fuse_card.h"
 #include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_card.h"
+#include "tests/fixtures/sample_files.h"
 
 namespace cw {
 namespace {
 
 namespace fs = std::filesystem;
 using test::CardFs;
+using fixtures::mtime_of;
 using test::FuseCard;
 using test::sh_quote;
 using ::testing::HasSubstr;
-
-std::int64_t mtime_of(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
-}
 
 // Every regular file below `root` that holds something, by its content (the FAT program
 // shows the volume label as an empty file).
@@ -59,20 +54,15 @@ class CardCommands {
  public:
   explicit CardCommands(const test::TempDir& dir) : dir_(dir) {}
   void limit_to(const std::vector<const FuseCard*>& cards) {
-    std::string table;
-    std::istringstream kernel(test::read_file("/proc/self/mountinfo"));
-    for (std::string line; std::getline(kernel, line);)
-      for (const FuseCard* card : cards)
-        if (line.find(" " + card->root() + " ") != std::string::npos) table += line + "\n";
-    test::write_file(dir_ / "mountinfo", table);
+    std::vector<std::string> roots;
+    for (const FuseCard* card : cards) roots.push_back(card->root());
+    test::write_file(dir_ / "mountinfo", test::mount_lines_of(roots));
   }
   int run(const std::string& args, std::string* out, const std::string& zone = "UTC") const {
     // A FUSE program that stopped answering must not hold the test up for ever.
-    return test::run_command("TZ=" + zone + " timeout 120 env CARDWRIGHT_MOUNTINFO=" +
-                                 sh_quote(dir_ / "mountinfo") + " " +
-                                 sh_quote(test::built_program("app/cardwright")) + " " + args +
-                                 " </dev/null 2>" + sh_quote(dir_ / "errors"),
-                             out);
+    return test::run_cardwright(args, out, dir_ / "errors",
+                                "TZ=" + zone + " timeout 120 env CARDWRIGHT_MOUNTINFO=" +
+                                    sh_quote(dir_ / "mountinfo"));
   }
   std::string errors() const { return test::read_file(dir_ / "errors"); }
 
@@ -110,10 +100,6 @@ TEST(FuseCardsCommand, ExfatAndFat32CardsAreIngestedRecognisedAfterAZoneChangeAn
   cw.limit_to({&ex, &fat});
 
   std::string out;
-  ASSERT_EQ(cw.run("cards --json", &out), 0) << out << cw.errors();
-  EXPECT_THAT(out, HasSubstr("{\"root\": \"" + ex.root() + "\", \"volume\": \"EOS_EXFAT\""));
-  EXPECT_THAT(out, HasSubstr("{\"root\": \"" + fat.root() + "\", \"volume\": \"NIKON_FAT\""));
-
   const std::string archive = dir / "archive";
   const std::string ingest =
       "ingest --all-cards --json --no-backup --folder-format '' --primary " + sh_quote(archive);

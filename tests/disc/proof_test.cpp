@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "disc/burn.h"
 #include "disc/libburn_recorder.h"
@@ -100,10 +99,8 @@ TEST(DiscProof, VerifyDiscChecksAnImageItsExtractedFilesAndNamesAChangedFile) {
       << out;
   // A relative root, as typed in the archive's parent folder.
   std::filesystem::create_directories(dir / "iso");
-  ASSERT_EQ(test::run_command("cd " + sh_quote(dir.str()) + " && " +
-                                  sh_quote(test::built_program("app/cardwright")) +
-                                  " disc burn archive day --image-dir iso --yes </dev/null 2>&1",
-                              &out),
+  ASSERT_EQ(run_cardwright("disc burn archive day --image-dir iso --yes", &out, "",
+                           "cd " + sh_quote(dir.str()) + " &&"),
             0)
       << out;
   EXPECT_THAT(out, HasSubstr("1 of 1 disc(s) written"));

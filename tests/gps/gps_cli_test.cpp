@@ -122,16 +122,12 @@ TEST(GpsCommand, ZonesByName) {
   EXPECT_EQ(test::run_cardwright(ingest + "Europe/Berlin", &text), 0) << text;
 
   // The preference keeps the name as it is.
-  const std::string home = dir / "home";
-  const std::string cardwright = "HOME=" + test::sh_quote(home) + " XDG_CONFIG_HOME=" +
-                                 test::sh_quote(home + "/.config") + " XDG_DATA_HOME=" +
-                                 test::sh_quote(home + "/.local/share") + " " +
-                                 test::sh_quote(test::built_program("app/cardwright")) + " ";
-  ASSERT_EQ(test::run_command(cardwright + "preset set 'file handling' Trip CameraZone "
-                                           "Europe/Berlin 2>&1 && " + cardwright +
-                                           "preset select 'file handling' Trip 2>&1", &text), 0)
-      << text;
-  ASSERT_EQ(test::run_command(cardwright + "preset show master 2>&1", &text), 0);
+  const std::string home = "XDG_CONFIG_HOME=" + test::sh_quote(dir / "config") +
+                           " XDG_DATA_HOME=" + test::sh_quote(dir / "data");
+  ASSERT_EQ(test::run_cardwright("preset set 'file handling' Trip CameraZone Europe/Berlin",
+                                 &text, "", home), 0) << text;
+  ASSERT_EQ(test::run_cardwright("preset select 'file handling' Trip", &text, "", home), 0);
+  ASSERT_EQ(test::run_cardwright("preset show master", &text, "", home), 0);
   EXPECT_THAT(text, HasSubstr("CameraZone\tEurope/Berlin\n"));
 }
 

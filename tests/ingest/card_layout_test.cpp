@@ -46,20 +46,15 @@ struct HybridCard {
         {dcim + "/100CANON/IMG_0003.HEIC", "heic"},
         {clips + "/C0001.MP4", "clip"},
         {h.card + "/PRIVATE/AVCHD/BDMV/STREAM/00000.MTS", "stream"}};
-    for (std::size_t i = 0; i < std::size(dated); ++i)
-      EXPECT_TRUE(fsys::create_directories(fsys::path(dated[i].first).parent_path()) ||
-                  fsys::is_directory(fsys::path(dated[i].first).parent_path()));
-    for (std::size_t i = 0; i < std::size(dated); ++i)
+    for (std::size_t i = 0; i < std::size(dated); ++i) {
+      fsys::create_directories(fsys::path(dated[i].first).parent_path());
       EXPECT_TRUE(fixtures::write_with_time(dated[i].first, dated[i].second,
                                             t + static_cast<std::time_t>(i)));
+    }
     write_file(clips + "/C0001M01.XML", "<NonRealTimeMeta/>");
     for (const char* f : {"PRIVATE/M4ROOT/THMBNL/C0001T01.JPG", "PRIVATE/M4ROOT/MEDIAPRO.XML",
                           "PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI", "PRIVATE/AVCHD/BDMV/INDEX.BDM"})
       write_file(h.card + "/" + f, f);
-  }
-  bool run(const std::string& root) {
-    h.ctx = std::make_unique<EngineContext>(EngineJob{&h.control, 0, "Test card"});
-    return run_slot(h.params, root, *h.ctx);
   }
   std::vector<std::string> folders() const {
     std::vector<std::string> out;
@@ -82,7 +77,7 @@ TEST(CardLayout, VideoFoldersBesideDcimAreTakenWithSidecarsAndCompanionsInEveryT
   h.set(kParamBackupFolderPost, h.dir / "post");
   const auto card = files_below(h.card);
 
-  ASSERT_TRUE(c.run(c.dcim)) << h.ctx->error << h.ctx->report;
+  ASSERT_TRUE(h.run_as_slot(c.dcim)) << h.ctx->error << h.ctx->report;
   // The clip folders show by their own names, as DCIM's folders do; the companion is no
   // image, and nothing of the housekeeping is taken.
   EXPECT_EQ(c.folders(),
@@ -127,7 +122,7 @@ TEST(CardLayout, VideoFoldersBesideDcimAreTakenWithSidecarsAndCompanionsInEveryT
   const std::string companion = "CLIP/20240315_120003_C0001M01.XML";
   for (const char* tree : {"backup", "archive", "post"})
     fsys::remove(h.dir.path() / tree / companion);
-  ASSERT_TRUE(c.run(c.dcim)) << h.ctx->error << h.ctx->report;
+  ASSERT_TRUE(h.run_as_slot(c.dcim)) << h.ctx->error << h.ctx->report;
   for (const char* tree : {"backup", "archive", "post"})
     EXPECT_EQ(read_file(h.dir.path() / tree / companion), "<NonRealTimeMeta/>") << tree;
   EXPECT_EQ(h.ctx->counts.already_archived, 5);
@@ -138,7 +133,7 @@ TEST(CardLayout, ACardRootShowsItsFoldersWholeAndAnUntakenClipKeepsTheCardUnsafe
   HybridCard c;
   Harness& h = c.h;
   // From the card root the walk reaches PRIVATE itself: only the clip folders are taken.
-  ASSERT_TRUE(c.run(h.card)) << h.ctx->error;
+  ASSERT_TRUE(h.run_as_slot(h.card)) << h.ctx->error;
   EXPECT_EQ(c.folders(), (std::vector<std::string>{"DCIM/100CANON", "DCIM/100CANON",
                                                    "DCIM/100CANON", "PRIVATE/M4ROOT/CLIP",
                                                    "PRIVATE/AVCHD/BDMV/STREAM"}));
@@ -149,7 +144,7 @@ TEST(CardLayout, ACardRootShowsItsFoldersWholeAndAnUntakenClipKeepsTheCardUnsafe
   fsys::remove_all(h.archive);
   h.set(kParamIncludeExtensions, "1");
   h.set(kParamExtensions, "JPG HEIC MTS");
-  ASSERT_TRUE(c.run(c.dcim)) << h.ctx->error;
+  ASSERT_TRUE(h.run_as_slot(c.dcim)) << h.ctx->error;
   EXPECT_EQ(h.ctx->verdict.images, 4);
   EXPECT_EQ(h.ctx->verdict.line,
             "Card not yet safe to format: 2 files left on the card by the extension filter "
@@ -161,7 +156,7 @@ TEST(CardLayout, ACardRootShowsItsFoldersWholeAndAnUntakenClipKeepsTheCardUnsafe
   const std::string streams = h.card + "/PRIVATE/AVCHD/BDMV/STREAM";
   fsys::rename(streams, h.dir / "streams");
   fsys::create_directory_symlink(h.dir / "streams", streams);
-  ASSERT_TRUE(c.run(c.dcim)) << h.ctx->error;
+  ASSERT_TRUE(h.run_as_slot(c.dcim)) << h.ctx->error;
   EXPECT_EQ(h.ctx->verdict.line,
             "Card not yet safe to format: 1 file skipped by the scan (PRIVATE/AVCHD/BDMV/STREAM)");
 }

@@ -93,12 +93,6 @@ TEST(HostileCard, LinksAndSpecialFilesAreSkippedWithOneLineEach) {
   }
 }
 
-// A run as a slot makes it: its report ends with the verdict.
-bool run_with_verdict(Harness& h) {
-  h.ctx = std::make_unique<EngineContext>(EngineJob{&h.control, 0, "Test card"});
-  return run_slot(h.params, h.card, *h.ctx);
-}
-
 TEST(HostileCard, HiddenFilesAreTakenAndOtherSystemsFilesAreCountedApart) {
   Harness h;
   const std::string folder = h.card + "/DCIM/100";
@@ -112,7 +106,7 @@ TEST(HostileCard, HiddenFilesAreTakenAndOtherSystemsFilesAreCountedApart) {
   write_file(folder + "/.DS_Store", "view settings");
   write_file(h.card + "/.Spotlight-V100/Store-V2/index.JPG", "an index");
   write_file(h.card + "/.Trashes/501/IMG_0009.JPG", "deleted on that system");
-  ASSERT_TRUE(run_with_verdict(h)) << h.ctx->error;
+  ASSERT_TRUE(h.run_as_slot()) << h.ctx->error;
   EXPECT_EQ(files_below(h.archive), (std::vector<std::string>{".IMG_0002.JPG", "._IMG_0004.JPG",
                                                               "IMG_0001.JPG", "IMG_0003.JPG"}));
   EXPECT_EQ(read_file(h.archive + "/IMG_0003.JPG"), "in a hidden folder");
@@ -124,7 +118,7 @@ TEST(HostileCard, HiddenFilesAreTakenAndOtherSystemsFilesAreCountedApart) {
   EXPECT_EQ(h.ctx->verdict.line,
             "Card safe to format: all 4 images have verified copies in 1 tree");
   // Inserted again, the card's hidden images are found in the archive like any other.
-  ASSERT_TRUE(run_with_verdict(h)) << h.ctx->error;
+  ASSERT_TRUE(h.run_as_slot()) << h.ctx->error;
   EXPECT_EQ(files_below(h.archive).size(), 4u);
   EXPECT_EQ(h.ctx->verdict.line,
             "Card safe to format: all 4 images have verified copies in 1 tree");
@@ -137,7 +131,7 @@ TEST(HostileCard, ABackslashIsPartOfANameOnTheCard) {
   write_file(h.card + "/c\\d.JPG", "no folder c");
   write_file(h.card + "/x\\y/e.JPG", "in folder x\\y");
   h.set(kParamFolderFormat, "{@sourcepath}");
-  ASSERT_TRUE(run_with_verdict(h)) << h.ctx->error << h.ctx->report;
+  ASSERT_TRUE(h.run_as_slot()) << h.ctx->error << h.ctx->report;
   EXPECT_EQ(h.listed(),
             (std::vector<std::string>{"a\\b.JPG", "c\\d.JPG", "a/b.JPG", "x\\y/e.JPG"}));
   EXPECT_EQ(files_below(h.archive),
@@ -196,7 +190,7 @@ TEST(HostileCard, LongNamesAndPathsNeverStopTheCard) {
   const DeepFile deep(h.card + "/deep", 20, "IMG_0002.JPG");
   ASSERT_GT(deep.path().size(), static_cast<std::size_t>(PATH_MAX));
   const int traces = errstack_depth();
-  ASSERT_TRUE(run_with_verdict(h)) << h.ctx->error << h.ctx->report;
+  ASSERT_TRUE(h.run_as_slot()) << h.ctx->error << h.ctx->report;
   // Archive names are cut to 200 bytes.
   EXPECT_EQ(files_below(h.archive),
             (std::vector<std::string>{"IMG_0001.JPG", std::string(200, 'n') + ".JPG"}));
@@ -218,7 +212,7 @@ TEST(HostileCard, LongNamesAndPathsNeverStopTheCard) {
   for (int i = 0; i < 11; ++i) tree += "/" + std::string(199, 'a');
   k.set(kParamPrimaryFolder, tree);
   k.set(kParamFolderFormat, "{@sourcepath}");
-  EXPECT_FALSE(run_with_verdict(k));
+  EXPECT_FALSE(k.run_as_slot());
   EXPECT_EQ(k.ctx->error, "One or more image files could not be copied.");
   EXPECT_EQ(read_file(tree + "/IMG_0002.JPG"), "flat");
   const std::size_t line = k.ctx->report.find("ERROR: path too long: \"" + tree + "/d");

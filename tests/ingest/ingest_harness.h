@@ -46,6 +46,12 @@ struct Harness {
     ctx = std::make_unique<EngineContext>(EngineJob{reports_to, 0, "Test card"});
     return copycard(params, count, root.empty() ? card : root, *ctx);
   }
+  // Runs `root` (the card by default) as one slot of a batch makes it: its report ends with the
+  // verdict.
+  bool run_as_slot(const std::string& root = "") {
+    ctx = std::make_unique<EngineContext>(EngineJob{reports_to, 0, "Test card"});
+    return run_slot(params, root.empty() ? card : root, *ctx);
+  }
   // Runs the card as one slot of a batch with its ledger in the database at `db_path` (opened
   // for this run only) and, when given, GPS tagging; false when the database cannot be opened.
   bool run_slot_with(const std::string& db_path, const GpsRunSettings* gps = nullptr) {

@@ -37,13 +37,11 @@ TEST(MovieIngest, MoviesAreNamedFromTheirOwnDatesAndModels) {
   // The computer is on Central European summer time (UTC+2) in May.
   auto ingest = [&](const std::string& archive, const std::string& options) {
     std::string out;
-    const int status = test::run_command(
-        "TZ='CET-1CEST,M3.5.0,M10.5.0/3' " + sh_quote(test::built_program("app/cardwright")) +
-            " ingest --card " + sh_quote(card) + " --primary " + sh_quote(archive) +
+    const int status = test::run_cardwright(
+        "ingest --card " + sh_quote(card) + " --primary " + sh_quote(archive) +
             " --no-backup --folder-format '' --name-format "
-            "'{@datetimeany}_{@exif.Model}_{@filename}'" +
-            options + " </dev/null 2>&1",
-        &out);
+            "'{@datetimeany}_{@exif.Model}_{@filename}'" + options,
+        &out, "", "TZ='CET-1CEST,M3.5.0,M10.5.0/3'");
     EXPECT_EQ(status, 0) << out;
     return movies_below(archive);
   };

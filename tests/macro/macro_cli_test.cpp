@@ -2,14 +2,14 @@
 // text, options and exits.
 #include <gtest/gtest.h>
 
-#include "tests/common/test_env.h"
+#include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_files.h"
 
 namespace cw {
 namespace {
 
 int run(const std::string& args, std::string* out) {
-  return test::run_command(test::built_program("app/cardwright") + " macro " + args + " 2>&1", out);
+  return test::run_cardwright("macro " + args, out);
 }
 
 TEST(MacroCommand, ExpandsWithSampleDataAndOptions) {
@@ -34,15 +34,10 @@ TEST(MacroCommand, ExpandsWithSampleDataAndOptions) {
 TEST(MacroCommand, TheLaboratoryAndTheExaminerSeeTheUsersSettings) {
   // A private home: the presets, vocabulary and database of this test alone.
   test::TempDir home;
-  const std::string env = "XDG_DATA_HOME='" + home.str() + "/data' XDG_CONFIG_HOME='" +
-                          home.str() + "/config' ";
+  const std::string env = "XDG_DATA_HOME=" + test::sh_quote(home / "data") +
+                          " XDG_CONFIG_HOME=" + test::sh_quote(home / "config");
   auto cw = [&](const std::string& args, std::string* out = nullptr) {
-    std::string text;
-    const int rc = test::run_command(env + test::built_program("app/cardwright") + " " + args +
-                                         " 2>/dev/null",
-                                     &text);
-    if (out) *out = text;
-    return rc;
+    return test::run_cardwright(args, out, "/dev/null", env);
   };
   ASSERT_EQ(cw("preset set Master Default FilenamePrefix KTP"), 0);
   ASSERT_EQ(cw("vocab add Keywords Dog"), 0);

@@ -1,15 +1,11 @@
 // Property store: file format, value semantics, set listing and crash-safe replacement.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <random>
-#include <thread>
 
 #include "foundation/log.h"
 #include "tests/common/test_env.h"
@@ -265,34 +261,6 @@ TEST_F(ProperTest, CrashAtEveryStepOfAWriteLeavesOldOrNewSet) {
   }
   EXPECT_TRUE(saw_new);
   EXPECT_EQ(propset_count("Crash"), 1);  // left-over "." files are never sets
-}
-
-TEST_F(ProperTest, KilledWriterAlwaysLeavesACompleteSet) {
-  PropSetPtr a = make_version("K", 0, 400);
-  PropSetPtr b = make_version("K", 1, 400);
-  ASSERT_TRUE(propset_write(b.get()));
-  const std::string b_text = body("Crash", "K");
-  ASSERT_TRUE(propset_write(a.get()));
-  const std::string a_text = body("Crash", "K");
-  ASSERT_NE(a_text, b_text);
-  std::mt19937 rng(42);
-  for (int round = 0; round < 40; ++round) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      for (int i = 0;; ++i) {
-        PROPSET& s = i % 2 ? *a : *b;
-        s.modified = true;
-        propset_write(&s);
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(200 + rng() % 20000));
-    kill(pid, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    const std::string now = body("Crash", "K");
-    EXPECT_TRUE(now == a_text || now == b_text) << "round " << round;
-  }
 }
 
 TEST_F(ProperTest, InjectedFailureAtEachStepKeepsOldSetAndModifiedMark) {
