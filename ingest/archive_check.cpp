@@ -47,7 +47,7 @@ void take_archived(EngineContext& ctx, ImageRecord& r, std::size_t entry, std::s
 }  // namespace
 
 std::string run_path(EngineContext& ctx, CopyTree tree, const std::string& real_path) {
-  const std::string real_root = tree_root(ctx, tree);
+  const std::string real_root = tree_root(ctx.options(), ctx.state(), tree);
   if (real_path.size() <= real_root.size() || !path_is_inside(real_root, real_path))
     return real_path;
   std::string root = root_text(ctx, tree);
@@ -82,7 +82,7 @@ void take_archived_name(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
   const std::size_t entry = entry_for(ctx, r, *facts.hash);
   LedgerCopy copy;
   copy.tree = CopyTree::kFirst;
-  copy.root = tree_root(ctx, CopyTree::kFirst);
+  copy.root = tree_root(ctx.options(), ctx.state(), CopyTree::kFirst);
   copy.path = real_path_of(path).value_or(path);
   copy.size = facts.size;
   copy.hash = facts.hash;
@@ -124,12 +124,12 @@ std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& h
   return ctx.ledger.add(std::move(e));
 }
 
-bool measure_file(EngineContext& ctx, const std::string& path, Hash128& hash,
-                  std::uint64_t& size, std::optional<Fingerprint>* fingerprint) {
+bool measure_file(RunState& state, const std::string& path, Hash128& hash, std::uint64_t& size,
+                  std::optional<Fingerprint>* fingerprint) {
   const std::int64_t now = real_time_ns();
   struct stat st;
-  if (!ensure_read_buffer(ctx) || sysio().stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      !hash_file(path, hash, ctx.read_buffer.get(), kCopyBufferSize))
+  if (!ensure_read_buffer(state) || sysio().stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      !hash_file(path, hash, state.read_buffer.get(), kCopyBufferSize))
     return false;
   size = static_cast<std::uint64_t>(st.st_size);
   if (fingerprint) {

@@ -38,8 +38,8 @@ std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& h
 // The hash and size of the file at `path`; false when it is no regular file or cannot be read.
 // With `fingerprint`, also the file's fingerprint, taken before the read as a read-back takes
 // it (none when taken too soon after the file's last change to stand for it later).
-bool measure_file(EngineContext& ctx, const std::string& path, Hash128& hash,
-                  std::uint64_t& size, std::optional<Fingerprint>* fingerprint = nullptr);
+bool measure_file(RunState& state, const std::string& path, Hash128& hash, std::uint64_t& size,
+                  std::optional<Fingerprint>* fingerprint = nullptr);
 
 // The hash of every copy the run changed or the converter made, made now, so that the ledger
 // and the manifests hold what the files really are.

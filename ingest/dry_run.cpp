@@ -3,10 +3,12 @@
 
 #include <sys/stat.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <map>
 
 #include "foundation/fs.h"
+#include "foundation/text.h"
 #include "ingest/converter.h"
 #include "ingest/unique_target.h"
 
@@ -25,36 +27,45 @@ std::string final_path(const NumberRangeState& ranges, const std::string& path) 
 
 class Planner {
  public:
-  explicit Planner(EngineContext& ctx) : ctx_(ctx) {}
+  Planner(const RunOptions& options, const NumberRangeState& ranges, RunResult& result)
+      : options_(options), ranges_(ranges), result_(result) {}
 
   void plan(const ImageRecord& r) {
-    ctx_.report_printf("%s\n", r.source_path.c_str());
+    line("%s\n", r.source_path.c_str());
     std::string target = first_copy_target(r);
     bool duplicate = false;
     if (!unique_name(target, r.source_path, duplicate)) {
-      ctx_.report_printf("    -> no free name for %s\n", target.c_str());
+      line("    -> no free name for %s\n", target.c_str());
       return;
     }
     if (duplicate) {
-      ctx_.report_printf("    -> already in %s (skipped)\n", target.c_str());
+      line("    -> already in %s (skipped)\n", target.c_str());
       return;
     }
-    ctx_.report_printf("    -> %s\n", target.c_str());
-    if (!ctx_.primary_root) return;
+    line("    -> %s\n", target.c_str());
+    if (!options_.primary_root) return;
     // The second copy keeps the first copy's path below its root; a converted raw becomes a DNG.
-    std::string relative = target.substr(ctx_.first_copy_root.size());
+    std::string relative = target.substr(options_.first_copy_root.size());
     const std::size_t dot = relative.rfind('.');
-    const bool converted = ctx_.converter_path && *ctx_.converter_path != "none" &&
-                           !ctx_.converter_path->empty() && !ctx_.counts.verify_only &&
-                           is_convertible_raw(ctx_, relative) && dot != std::string::npos &&
+    const bool converted = options_.converter_path && *options_.converter_path != "none" &&
+                           !options_.converter_path->empty() && !result_.counts.verify_only &&
+                           is_convertible_raw(options_, relative) && dot != std::string::npos &&
                            relative.size() - dot - 1 >= 3;
     if (converted) relative.replace(dot, std::string::npos, ".dng");
-    ctx_.report_printf("    -> %s\n", joined(*ctx_.primary_root, relative).c_str());
-    if (ctx_.want_backup_post && ctx_.post_backup_root)
-      ctx_.report_printf("    -> %s\n", joined(*ctx_.post_backup_root, relative).c_str());
+    line("    -> %s\n", joined(*options_.primary_root, relative).c_str());
+    if (options_.want_backup_post && options_.post_backup_root)
+      line("    -> %s\n", joined(*options_.post_backup_root, relative).c_str());
   }
 
  private:
+  // One line of the plan, formatted into at most 1000 bytes like the rest of the report.
+  void line(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
+    va_list ap;
+    va_start(ap, fmt);
+    result_.report += vformat_limited(1000, fmt, ap);
+    va_end(ap);
+  }
+
   static std::string joined(const std::string& root, const std::string& relative) {
     if (!root.empty() && !relative.empty() && is_separator(root.back()) && is_separator(relative[0]))
       return root + relative.substr(1);
@@ -64,9 +75,9 @@ class Planner {
   }
 
   std::string first_copy_target(const ImageRecord& r) const {
-    std::string folder = ctx_.first_copy_root;
+    std::string folder = options_.first_copy_root;
     if (r.target_folder != ".") folder = joined(folder, r.target_folder);
-    std::string target = joined(final_path(ctx_.control().number_ranges(), folder), r.new_base_name);
+    std::string target = joined(final_path(ranges_, folder), r.new_base_name);
     if (!r.extension.empty()) target += "." + r.extension;
     return target;
   }
@@ -95,16 +106,19 @@ class Planner {
     return false;
   }
 
-  EngineContext& ctx_;
+  const RunOptions& options_;
+  const NumberRangeState& ranges_;
+  RunResult& result_;
   std::map<std::string, std::string> planned_;  // target → the source planned there
 };
 
 }  // namespace
 
-void report_planned_copies(EngineContext& ctx) {
-  ctx.report_append(kDryRunHeading);
-  Planner planner(ctx);
-  for (const ImageRecord& r : ctx.images) planner.plan(r);
+void report_planned_copies(const RunOptions& options, const std::vector<ImageRecord>& images,
+                           const NumberRangeState& ranges, RunResult& result) {
+  result.report += kDryRunHeading;
+  Planner planner(options, ranges, result);
+  for (const ImageRecord& r : images) planner.plan(r);
 }
 
 }  // namespace cw

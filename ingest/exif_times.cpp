@@ -135,7 +135,7 @@ void write_corrected_dates(EngineContext& ctx, const std::string& copy, const st
   // Whatever comes of it, a copy recorded as due to change gets its file's hash again, unless
   // GPS tags follow.
   const auto settle = [&ctx, record, gps_follows] {
-    if (record && !gps_follows) end_copy_change(ctx, *record);
+    if (record && !gps_follows) end_copy_change(ctx.state(), ctx, *record);
   };
   if (cannot_carry_exif(copy)) {
     if (std::find(ctx.exif_times_uncarried.begin(), ctx.exif_times_uncarried.end(), copy) ==
@@ -153,7 +153,7 @@ void write_corrected_dates(EngineContext& ctx, const std::string& copy, const st
   const std::string temp = tagged_temp_path(copy);
   const std::vector<std::string> args = corrected_date_args(pairs, shift->recorded, copy, temp);
   if (args.empty()) return settle();  // no date of the camera's to correct
-  if (record && !begin_copy_change(ctx, *record, true)) return;
+  if (record && !begin_copy_change(ctx.state(), ctx, *record, true)) return;
   const std::size_t sep = copy.find_last_of('/');
   ctx.status_printf("Writing EXIF dates: %s",
                     copy.c_str() + (sep == std::string::npos ? 0 : sep + 1));
@@ -168,13 +168,13 @@ void write_corrected_dates(EngineContext& ctx, const std::string& copy, const st
   }
   if (!record) return;
   // Without GPS tags to come the change is over; with them the copy stays "changing".
-  if (gps_follows) continue_copy_change(ctx, *record);
-  else end_copy_change(ctx, *record);
+  if (gps_follows) continue_copy_change(ctx.state(), *record);
+  else end_copy_change(ctx.state(), ctx, *record);
 }
 
 void write_corrected_dates_of_first_copies(EngineContext& ctx) {
   if (!ctx.write_exif_times || !ctx.capture_shifts) return;
-  const std::string root = tree_root(ctx, CopyTree::kFirst);
+  const std::string root = tree_root(ctx.options(), ctx.state(), CopyTree::kFirst);
   for (const ImageRecord& r : ctx.images) {
     if (ctx.stop_requested()) return;
     if (r.first_copy_path.empty()) continue;

@@ -42,9 +42,9 @@ namespace {
 constexpr auto kGatePoll = std::chrono::milliseconds(250);
 constexpr int kDefaultPartitionSize = 1000000;
 
-bool same_folder_failure(EngineContext& ctx) {
-  ctx.report_append("\nERROR: Backup and primary folders must be different.\n");
-  return ctx.fail("Backup and primary folders must be different");
+bool same_folder_failure(RunReporter& reporter) {
+  reporter.report_append("\nERROR: Backup and primary folders must be different.\n");
+  return reporter.fail("Backup and primary folders must be different");
 }
 
 // Two roots are one tree when the system resolves them to one folder ("./p" and "p", a link
@@ -58,18 +58,19 @@ bool same_tree(const std::string& a, const std::string& b) {
 // would count as two trees and a verdict would rest on one copy. Each pair is compared as the
 // system resolves it (links, "..", the part not made yet), either way round; one tree given
 // twice keeps its own message.
-bool trees_apart(EngineContext& ctx) {
+bool trees_apart(const RunOptions& options, RunReporter& reporter) {
   struct Tree {
     const char* name;
     std::string root;
   };
-  std::vector<Tree> trees{{ctx.want_backup ? "backup" : "primary", ctx.first_copy_root}};
-  if (ctx.want_backup && ctx.primary_root) trees.push_back({"primary", *ctx.primary_root});
-  if (ctx.want_backup_post && ctx.post_backup_root)
-    trees.push_back({"post-conversion backup", *ctx.post_backup_root});
+  std::vector<Tree> trees{{options.want_backup ? "backup" : "primary", options.first_copy_root}};
+  if (options.want_backup && options.primary_root)
+    trees.push_back({"primary", *options.primary_root});
+  if (options.want_backup_post && options.post_backup_root)
+    trees.push_back({"post-conversion backup", *options.post_backup_root});
   for (std::size_t i = 0; i < trees.size(); ++i) {
     for (std::size_t k = i + 1; k < trees.size(); ++k) {
-      if (same_tree(trees[i].root, trees[k].root)) return same_folder_failure(ctx);
+      if (same_tree(trees[i].root, trees[k].root)) return same_folder_failure(reporter);
       const std::optional<std::string> ri = real_path_of(trees[i].root),
                                        rk = real_path_of(trees[k].root);
       if (!ri || !rk) continue;
@@ -81,89 +82,90 @@ bool trees_apart(EngineContext& ctx) {
       const std::string message = std::string("The ") + inner->name + " folder \"" +
                                   inner->root + "\" is inside the " + outer->name +
                                   " folder \"" + outer->root + "\"";
-      ctx.report_append("\nERROR: " + message + "\n");
-      return ctx.fail(message);
+      reporter.report_append("\nERROR: " + message + "\n");
+      return reporter.fail(message);
     }
   }
   return true;
 }
 
 // A destination inside the card would be copied again by every later run of that card.
-bool inside_card(EngineContext& ctx, const std::string& root) {
-  if (is_camera_path(ctx.scan_root)) return false;
-  const std::optional<std::string> card = real_path_of(ctx.scan_root), real = real_path_of(root);
+bool inside_card(const RunOptions& options, RunReporter& reporter, const std::string& root) {
+  if (is_camera_path(options.scan_root)) return false;
+  const std::optional<std::string> card = real_path_of(options.scan_root),
+                                   real = real_path_of(root);
   if (!card || !real || !path_is_inside(*card, *real)) return false;
   const std::string message = text_with_path("Destination folder is inside the card", root);
-  ctx.report_printf("\nERROR: %s\n", message.c_str());
-  return !ctx.fail(message);
+  reporter.report_printf("\nERROR: %s\n", message.c_str());
+  return !reporter.fail(message);
 }
 
 // The roots of the trees, checked, then created when missing.
-bool take_roots(const ParamList& p, EngineContext& ctx) {
-  ctx.ingestion_id = p.integer(kParamIngestionId);
-  ctx.card_folder = p.text(kParamCardFolder);
-  ctx.converter_path = p.text(kParamConverterPath);
-  ctx.want_backup = p.flag(kParamWantBackup);
-  if (ctx.want_backup) {
-    ctx.first_copy_root = p.text(kParamBackupFolder);
-    ctx.primary_root = p.text(kParamPrimaryFolder);
+bool take_roots(const ParamList& p, RunOptions& options, RunState& state, RunReporter& reporter) {
+  options.ingestion_id = p.integer(kParamIngestionId);
+  options.card_folder = p.text(kParamCardFolder);
+  options.converter_path = p.text(kParamConverterPath);
+  options.want_backup = p.flag(kParamWantBackup);
+  if (options.want_backup) {
+    options.first_copy_root = p.text(kParamBackupFolder);
+    options.primary_root = p.text(kParamPrimaryFolder);
   } else {
-    ctx.first_copy_root = p.text(kParamPrimaryFolder);
-    ctx.primary_root.reset();
-    ctx.converter_path.reset();
+    options.first_copy_root = p.text(kParamPrimaryFolder);
+    options.primary_root.reset();
+    options.converter_path.reset();
   }
-  ctx.want_backup_post = p.flag(kParamWantBackupPost);
-  if (ctx.want_backup_post) {
-    ctx.post_backup_root = p.text(kParamBackupFolderPost);
+  options.want_backup_post = p.flag(kParamWantBackupPost);
+  if (options.want_backup_post) {
+    options.post_backup_root = p.text(kParamBackupFolderPost);
   }
-  if (!trees_apart(ctx)) return false;
+  if (!trees_apart(options, reporter)) return false;
   for (const std::optional<std::string>& root :
-       {std::optional<std::string>(ctx.first_copy_root), ctx.primary_root, ctx.post_backup_root})
-    if (root && inside_card(ctx, *root)) return false;
-  if (ctx.dry_run) return true;  // a dry run creates nothing
-  if (!make_folders(ctx, ctx.first_copy_root)) return false;
-  ctx.real_first_copy_root = real_path_of(ctx.first_copy_root).value_or("");
-  ctx.checked_folder.clear();
-  ctx.checked_folder_real.clear();
-  return !ctx.want_backup_post || make_folders(ctx, *ctx.post_backup_root);
+       {std::optional<std::string>(options.first_copy_root), options.primary_root,
+        options.post_backup_root})
+    if (root && inside_card(options, reporter, *root)) return false;
+  if (options.dry_run) return true;  // a dry run creates nothing
+  if (!make_folders(reporter, options.first_copy_root)) return false;
+  state.real_first_copy_root = real_path_of(options.first_copy_root).value_or("");
+  state.checked_folder.clear();
+  state.checked_folder_real.clear();
+  return !options.want_backup_post || make_folders(reporter, *options.post_backup_root);
 }
 
 // The remaining parameters of the run.
-bool take_options(const ParamList& p, EngineContext& ctx) {
-  ctx.name_format = p.text(kParamNameFormat);
-  ctx.folder_format = p.text(kParamFolderFormat);
-  ctx.partition_size = p.integer(kParamPartitionSize);
-  if (ctx.partition_size <= 0) ctx.partition_size = kDefaultPartitionSize;
-  ctx.include = p.flag(kParamIncludeExtensions);
+bool take_options(const ParamList& p, RunOptions& options, RunReporter& reporter) {
+  options.name_format = p.text(kParamNameFormat);
+  options.folder_format = p.text(kParamFolderFormat);
+  options.partition_size = p.integer(kParamPartitionSize);
+  if (options.partition_size <= 0) options.partition_size = kDefaultPartitionSize;
+  options.include = p.flag(kParamIncludeExtensions);
   try {
     // Upper case like the file extensions the scan compares with it, whatever case the
     // preset holds.
     std::string list = " ";
     list += p.text(kParamExtensions);
     list += ' ';
-    ctx.extension_list = ascii_upper(std::move(list));
+    options.extension_list = ascii_upper(std::move(list));
   } catch (const std::bad_alloc&) {
-    ctx.report_append("\nERROR: Out of memory allocating extensions buffer.\n");
-    return ctx.fail("Out of memory allocating extensions buffer");
+    reporter.report_append("\nERROR: Out of memory allocating extensions buffer.\n");
+    return reporter.fail("Out of memory allocating extensions buffer");
   }
-  ctx.preview = p.text(kParamPreview);
-  ctx.embed = p.text(kParamEmbed);
-  ctx.counts.verify_only = p.text(kParamVerifyOnly) == "verifyOnly";
-  ctx.sidecar_template = p.text(kParamSidecarPath);
-  ctx.jpeg_verify = p.flag(kParamWantJpegVerify);
-  ctx.number_range_digits = p.integer(kParamNumberRangeDigits);
-  ctx.client = p.text(kParamClientName);
-  ctx.project = p.text(kParamProjectName);
-  ctx.raw_settings_path = p.text(kParamCRDefaults);
-  ctx.number_range_source = p.text(kParamNumberRangeSource) == "1" ? 1 : 2;
-  if (ctx.number_range_source == 1) ctx.number_range_digits = 4;
-  ctx.file_array = p.file_array ? &*p.file_array : nullptr;
-  ctx.capture_shifts = p.capture_shifts.empty() ? nullptr : &p.capture_shifts;
-  ctx.write_exif_times = p.write_exif_times;
-  ctx.convert_dngs = p.flag(kParamWantConvertDNGs);
-  ctx.xmp_to_jpg = p.flag(kParamWantXMPtoJPG);
-  ctx.extract_jpg = p.flag(kParamExtractJPG);
-  ctx.converter_params = p.text(kParamConverterParams);
+  options.preview = p.text(kParamPreview);
+  options.embed = p.text(kParamEmbed);
+  options.sidecar_template = p.text(kParamSidecarPath);
+  options.jpeg_verify = p.flag(kParamWantJpegVerify);
+  options.number_range_digits = p.integer(kParamNumberRangeDigits);
+  options.client = p.text(kParamClientName);
+  options.project = p.text(kParamProjectName);
+  options.raw_settings_path = p.text(kParamCRDefaults);
+  options.number_range_source = p.text(kParamNumberRangeSource) == "1" ? 1 : 2;
+  if (options.number_range_source == 1) options.number_range_digits = 4;
+  options.file_array = p.file_array ? &*p.file_array : nullptr;
+  options.capture_shifts = p.capture_shifts.empty() ? nullptr : &p.capture_shifts;
+  options.write_exif_times = p.write_exif_times;
+  options.convert_dngs = p.flag(kParamWantConvertDNGs);
+  options.xmp_to_jpg = p.flag(kParamWantXMPtoJPG);
+  options.extract_jpg = p.flag(kParamExtractJPG);
+  options.converter_params = p.text(kParamConverterParams);
   return true;
 }
 
@@ -180,16 +182,18 @@ std::time_t first_image_key(const RunState& state) {
 
 // Waits for this run's turn; the ticket lets the run name its images, nothing when
 // the run was stopped while it waited.
-std::optional<OrderGate::Ticket> wait_for_turn(EngineContext& ctx) {
-  OrderGate& gate = ctx.control().order_gate();
-  const std::time_t key = first_image_key(ctx);
+std::optional<OrderGate::Ticket> wait_for_turn(RunServices& services, const RunState& state,
+                                               RunReporter& reporter) {
+  OrderGate& gate = services.control().order_gate();
+  const std::time_t key = first_image_key(state);
   for (;;) {
-    if (std::optional<OrderGate::Ticket> ticket = gate.try_enter(ctx.job.slot, key)) return ticket;
-    if (ctx.stop_requested()) {
-      ctx.fail("Stopped");
+    if (std::optional<OrderGate::Ticket> ticket = gate.try_enter(services.job.slot, key))
+      return ticket;
+    if (reporter.stop_requested()) {
+      reporter.fail("Stopped");
       return std::nullopt;
     }
-    gate.wait(ctx.job.slot, kGatePoll);
+    gate.wait(services.job.slot, kGatePoll);
   }
 }
 
@@ -297,7 +301,7 @@ bool finish_with_backup(EngineContext& ctx) {
   if (!ok) {
     if (message.empty()) return false;
     ctx.report_printf("\nERROR: %s\n", message.c_str());
-    store_ingestion_result(ctx, message);
+    store_ingestion_result(ctx.options(), ctx.services(), message);
     return ctx.fail("DNG Converter error");
   }
   corrected_dates_summary(ctx);
@@ -306,27 +310,27 @@ bool finish_with_backup(EngineContext& ctx) {
 
 // Every image the run took has a copy in every tree it was meant for; the report names those
 // that lack one.
-bool every_tree_complete(EngineContext& ctx) {
+bool every_tree_complete(const RunOptions& options, RunState& state, RunReporter& reporter) {
   bool complete = true;
-  for (const ImageRecord& r : ctx.images)
-    for (const CopyTree tree : wanted_trees(ctx)) {
+  for (const ImageRecord& r : state.images)
+    for (const CopyTree tree : wanted_trees(options)) {
       if (!is_taken_image(r)) break;
       if (r.ledger >= 0) {
-        const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
-        if (const std::optional<std::size_t> c = copy_in_tree(e, tree_root(ctx, tree))) {
-          const bool sidecar = sidecar_in_place(ctx, r, e.copies[*c]);
+        const LedgerEntry& e = state.ledger.at(static_cast<std::size_t>(r.ledger));
+        if (const std::optional<std::size_t> c = copy_in_tree(e, tree_root(options, state, tree))) {
+          const bool sidecar = sidecar_in_place(options, state.ledger, r, e.copies[*c]);
           if (sidecar && companions_in_place(r, e.copies[*c])) continue;
           // The companion is named by its clip's copy, beside which it is missing.
           const std::string& copy = e.copies[*c].path;
-          ctx.report_printf("ERROR: no %s in %s: \"%s\"\n",
-                            sidecar ? "clip companion" : "sidecar", tree_name(ctx, tree),
-                            (sidecar ? copy : sidecar_beside(copy)).c_str());
+          reporter.report_printf("ERROR: no %s in %s: \"%s\"\n",
+                                 sidecar ? "clip companion" : "sidecar", tree_name(options, tree),
+                                 (sidecar ? copy : sidecar_beside(copy)).c_str());
           complete = false;
           continue;
         }
       }
-      ctx.report_printf("ERROR: no copy in %s: \"%s\"\n", tree_name(ctx, tree),
-                        r.source_path.c_str());
+      reporter.report_printf("ERROR: no copy in %s: \"%s\"\n", tree_name(options, tree),
+                             r.source_path.c_str());
       complete = false;
     }
   return complete;
@@ -363,8 +367,9 @@ bool build_image_list(EngineContext& ctx) {
   ctx.card_files = CardFiles{};
   if (!is_camera_path(ctx.scan_root))
     ctx.card_files.real_root = real_path_of(ctx.scan_root).value_or(ctx.scan_root);
-  if (ctx.file_array) return image_from_list(ctx);
-  return scanDir(ctx, ctx.scan_root, 0) && add_linked_images(ctx);
+  if (ctx.file_array) return image_from_list(ctx.options(), ctx.state(), ctx.counts, ctx);
+  return scanDir(ctx.options(), ctx.state(), ctx.counts, ctx, ctx.scan_root, 0) &&
+         add_linked_images(ctx.options(), ctx.state(), ctx.counts, ctx);
 }
 
 // Everything before the card is read: the report's heading, the roots, the options, the read
@@ -375,7 +380,10 @@ bool prepare(const ParamList& params, int count, EngineContext& ctx) {
     ctx.report_append(kCopycardUsage);
     return ctx.fail("arg count");
   }
-  if (!take_roots(params, ctx) || !take_options(params, ctx)) return false;
+  if (!take_roots(params, ctx.options(), ctx.state(), ctx) ||
+      !take_options(params, ctx.options(), ctx))
+    return false;
+  ctx.counts.verify_only = params.text(kParamVerifyOnly) == "verifyOnly";
   ctx.ledger.attach(ctx.dry_run ? nullptr : ctx.database);
   ctx.report_append("\n");
   if (!ensure_read_buffer(ctx)) return ctx.fail("can't alloc read buffer");
@@ -389,10 +397,10 @@ bool copy_card_steps(const ParamList& params, int count, const std::string& scan
   if (!prepare(params, count, ctx)) return false;
   const std::time_t start = std::time(nullptr);
   if (!build_image_list(ctx)) return false;
-  std::optional<OrderGate::Ticket> turn = wait_for_turn(ctx);
+  std::optional<OrderGate::Ticket> turn = wait_for_turn(ctx.services(), ctx.state(), ctx);
   if (!turn || !naming_phase(ctx, std::move(*turn))) return false;
   if (ctx.dry_run) {
-    report_planned_copies(ctx);
+    report_planned_copies(ctx.options(), ctx.images, ctx.control().number_ranges(), ctx.result());
     return true;
   }
   if (!copy_phase(ctx) || !ledger_checkpoint(ctx, true)) return false;
@@ -411,7 +419,8 @@ bool copy_card_steps(const ParamList& params, int count, const std::string& scan
   if (ctx.counts.damaged_jpegs > 0)
     return ctx.fail("One or more JPEG files have damaged image data.");
   if (ctx.counts.images_failed > 0) return ctx.fail("One or more image files could not be copied.");
-  if (!every_tree_complete(ctx)) return ctx.fail("One or more images lack a copy in a tree.");
+  if (!every_tree_complete(ctx.options(), ctx.state(), ctx))
+    return ctx.fail("One or more images lack a copy in a tree.");
   ctx.report_append("\nSUCCESSFUL INGESTION - no errors detected\n");
   ctx.status_printf("Successful ingestion (%d images)", ctx.counts.files_found);
   ctx.control().set_image_count(ctx.job.slot, ctx.counts.files_found);
@@ -440,12 +449,12 @@ bool run_slot(const ParamList& params, const std::string& scan_root, EngineConte
   if (!ctx.error.empty()) {
     ctx.report_printf("ERROR: %s\n", ctx.error.c_str());
     ctx.status_printf("ERROR: %s\n", ctx.error.c_str());
-    store_ingestion_result(ctx, ctx.error);
+    store_ingestion_result(ctx.options(), ctx.services(), ctx.error);
   }
   // Some failures are recorded while the run goes on (a preview that could not be written);
   // the run then did not succeed even though the copy finished.
   ok = ok && ctx.error.empty();
-  if (!ctx.dry_run) make_verdict(ctx, ok);
+  if (!ctx.dry_run) make_verdict(ctx.options(), ctx.state(), ctx.result(), ok);
   return ok;
 }
 

@@ -114,9 +114,10 @@ void read_ahead_from(EngineContext& ctx, std::size_t image) {
   ReadAhead* ahead = ctx.read_ahead.get();
   if (!ahead) return;
   // The trees in the order the run checks them (archive_check.cpp).
-  std::vector<std::string> roots{tree_root(ctx, CopyTree::kFirst)};
-  if (ctx.want_backup) roots.push_back(tree_root(ctx, CopyTree::kPrimary));
-  if (ctx.want_backup && ctx.want_backup_post) roots.push_back(tree_root(ctx, CopyTree::kPost));
+  std::vector<std::string> roots{tree_root(ctx.options(), ctx.state(), CopyTree::kFirst)};
+  if (ctx.want_backup) roots.push_back(tree_root(ctx.options(), ctx.state(), CopyTree::kPrimary));
+  if (ctx.want_backup && ctx.want_backup_post)
+    roots.push_back(tree_root(ctx.options(), ctx.state(), CopyTree::kPost));
   const std::size_t end = std::min(ctx.images.size(), image + kImagesAhead);
   for (; ahead->next_image < end; ++ahead->next_image) {
     const ImageRecord& r = ctx.images[ahead->next_image];

@@ -200,7 +200,7 @@ std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::str
 
 std::optional<std::size_t> proven_copy_in_tree(EngineContext& ctx, std::size_t entry,
                                                CopyTree tree) {
-  const std::string root = tree_root(ctx, tree);
+  const std::string root = tree_root(ctx.options(), ctx.state(), tree);
   for (;;) {
     const std::optional<std::size_t> copy = copy_in_tree(ctx.ledger.at(entry), root);
     if (!copy || check_earlier_copy(ctx, entry, *copy)) return copy;
@@ -295,10 +295,10 @@ std::string root_text(const RunOptions& options, CopyTree tree) {
   return options.first_copy_root;
 }
 
-std::string tree_root(EngineContext& ctx, CopyTree tree) {
-  std::string& known = ctx.real_roots[static_cast<std::size_t>(tree)];
+std::string tree_root(const RunOptions& options, RunState& state, CopyTree tree) {
+  std::string& known = state.real_roots[static_cast<std::size_t>(tree)];
   if (!known.empty()) return known;
-  const std::string root = root_text(ctx, tree);
+  const std::string root = root_text(options, tree);
   std::optional<std::string> real = real_path_of(root);
   if (!real) return root;  // not made yet: asked again later
   known = *real;
@@ -311,7 +311,7 @@ std::size_t record_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
   LedgerEntry& e = ctx.ledger.at(entry);
   LedgerCopy copy;
   copy.tree = tree;
-  copy.root = tree_root(ctx, tree);
+  copy.root = tree_root(ctx.options(), ctx.state(), tree);
   copy.path = path;
   copy.size = size;
   copy.hash = expected;

@@ -134,7 +134,7 @@ std::optional<std::size_t> copy_at(const LedgerEntry& entry, const std::string& 
 // The root of one of the run's trees as its parameters give it.
 std::string root_text(const RunOptions& options, CopyTree tree);
 // The same root as the system resolves it (its text when it cannot be resolved).
-std::string tree_root(EngineContext& ctx, CopyTree tree);
+std::string tree_root(const RunOptions& options, RunState& state, CopyTree tree);
 
 // A copy has been placed: records it in the entry and, with verification on, has it read
 // back, at once when `now` (the run is about to change the file) or on the verifier's thread;

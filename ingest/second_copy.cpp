@@ -87,11 +87,11 @@ bool convert_folder(EngineContext& ctx, std::string& message, const std::string&
     args.push_back(*file);
     ++given;
     if (args.size() - fixed == kFilesPerConverterRun) {
-      if (!run_converter(ctx, program, args, fixed, message)) return false;
+      if (!run_converter(ctx, ctx.counts, program, args, fixed, message)) return false;
       args.resize(fixed);
     }
   }
-  if (!run_converter(ctx, program, args, fixed, message)) return false;
+  if (!run_converter(ctx, ctx.counts, program, args, fixed, message)) return false;
   ctx.counts.raws_converted += given - (ctx.counts.raws_corrupt - corrupt_before);
   return true;
 }
@@ -152,7 +152,7 @@ std::size_t keep_found_copy(EngineContext& ctx, std::size_t entry, CopyTree tree
   LedgerEntry& e = ctx.ledger.at(entry);
   LedgerCopy c;
   c.tree = tree;
-  c.root = tree_root(ctx, tree);
+  c.root = tree_root(ctx.options(), ctx.state(), tree);
   c.path = real_path_of(path).value_or(path);
   c.size = file_size(path);
   c.hash = hash;
@@ -208,7 +208,9 @@ bool copy_recorded(EngineContext& ctx, const std::string& source, std::string& t
       }
     }
   }
-  if (!copy_file(ctx, source, target, count, true, tolerate_unreadable, &hash)) return false;
+  if (!copy_file(ctx.state(), ctx.counts, ctx, source, target, count, true, tolerate_unreadable,
+                 &hash))
+    return false;
   if (!hash.copied || !entry) return true;
   made = true;
   // Tagged at once (GPS tags, corrected dates), a copy is read back before the tags change it.
@@ -249,7 +251,7 @@ std::optional<std::size_t> record_converted(EngineContext& ctx, const Image& ima
   LedgerEntry& e = ctx.ledger.at(*image.entry);
   LedgerCopy c;
   c.tree = CopyTree::kPrimary;
-  c.root = tree_root(ctx, CopyTree::kPrimary);
+  c.root = tree_root(ctx.options(), ctx.state(), CopyTree::kPrimary);
   c.path = real_path_of(dng).value_or(dng);
   c.size = static_cast<std::uint64_t>(st.st_size);
   c.state = CopyState::kConverted;  // its hash is made at the end of the run
@@ -271,8 +273,8 @@ std::uint64_t copies_per_file(const RunOptions& options) {
 const std::string* restore_source(EngineContext& ctx, const std::string& file,
                                   const Image& image, bool convert) {
   if (!image.entry) return &file;
-  const std::optional<std::size_t> first =
-      copy_in_tree(ctx.ledger.at(*image.entry), tree_root(ctx, CopyTree::kFirst));
+  const std::optional<std::size_t> first = copy_in_tree(
+      ctx.ledger.at(*image.entry), tree_root(ctx.options(), ctx.state(), CopyTree::kFirst));
   if (!first) return nullptr;
   if (!image.record->from_earlier_run || prove_restore_source(ctx, *image.entry, *first))
     return &file;
@@ -299,7 +301,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
   ctx.disk_flush.note(destination);  // the converter's DNGs are flushed with the copies
   const std::optional<std::string> program = converter_of(ctx);
   const bool copy_everything = ctx.counts.verify_only || !program;
-  const std::string primary_root = tree_root(ctx, CopyTree::kPrimary);
+  const std::string primary_root = tree_root(ctx.options(), ctx.state(), CopyTree::kPrimary);
   // Each file's result in the primary tree. An image whose copy an earlier run put there (or
   // whose DNG is there already) is neither copied nor converted again.
   struct Planned {
@@ -455,7 +457,7 @@ bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
   for (const ClipCompanion& c : clip_companions(primary_file)) {
     const std::string beside = companion_beside(post, c.suffix);
     if (sysio().lstat(beside.c_str(), &st) != 0 &&
-        !copy_file(ctx, c.path, beside, false, true, true))
+        !copy_file(ctx.state(), ctx.counts, ctx, c.path, beside, false, true, true))
       return false;
   }
   std::size_t dot = long_extension_dot(primary_file);
@@ -463,7 +465,7 @@ bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
   std::string sidecar = primary_file.substr(0, dot) + ".xmp";
   if (sysio().stat(sidecar.c_str(), &st) != 0) return true;
   std::string post_sidecar = post.substr(0, long_extension_dot(post)) + ".xmp";
-  return copy_file(ctx, sidecar, post_sidecar, false, false, true);
+  return copy_file(ctx.state(), ctx.counts, ctx, sidecar, post_sidecar, false, false, true);
 }
 
 }  // namespace cw
