@@ -38,7 +38,7 @@ void take_archived(EngineContext& ctx, ImageRecord& r, std::size_t entry, std::s
   r.ledger = static_cast<long>(entry);
   if (!earlier) return;  // a second file of one content on this card
   ++ctx.counts.already_archived;
-  recall_damage(ctx, e, e.copies[copy].path);
+  recall_damage(ctx.counts, ctx, e, e.copies[copy].path);
   if (!lacks_copies(ctx, entry)) return;
   r.first_copy_path = run_path(ctx, CopyTree::kFirst, ctx.ledger.at(entry).copies[copy].path);
   r.from_earlier_run = true;
@@ -88,7 +88,7 @@ void take_archived_name(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
   copy.hash = facts.hash;
   copy.state = CopyState::kVerified;  // its content was just read and hashed
   copy.checked = true;
-  announce_copy_beside(ctx, entry, CopyTree::kFirst, copy.path);
+  announce_copy_beside(ctx.state(), ctx, entry, CopyTree::kFirst, copy.path);
   const std::size_t index = put_copy(ctx.ledger.at(entry), std::move(copy));
   take_archived(ctx, r, entry, index, true);
 }

@@ -188,16 +188,16 @@ void write_corrected_dates_of_first_copies(EngineContext& ctx) {
   }
 }
 
-void corrected_dates_summary(EngineContext& ctx) {
-  if (!ctx.write_exif_times) return;
-  ctx.report_printf("\nCorrected EXIF dates:\n\t%d written\n\t%d error(s)\n",
-                    ctx.exif_times_written, ctx.exif_times_failed);
-  if (!ctx.exif_times_uncarried.empty()) {
+void corrected_dates_summary(const RunOptions& options, RunResult& result) {
+  if (!options.write_exif_times) return;
+  result.report += format_limited(1000, "\nCorrected EXIF dates:\n\t%d written\n\t%d error(s)\n",
+                                  result.exif_times_written, result.exif_times_failed);
+  if (!result.exif_times_uncarried.empty()) {
     std::string line = format_limited(100, "\t%d video(s) cannot carry EXIF dates:",
-                                      static_cast<int>(ctx.exif_times_uncarried.size()));
-    for (std::size_t i = 0; i < ctx.exif_times_uncarried.size(); ++i)
-      line += (i ? ", " : " ") + ctx.exif_times_uncarried[i];
-    ctx.report_append(line + "\n");
+                                      static_cast<int>(result.exif_times_uncarried.size()));
+    for (std::size_t i = 0; i < result.exif_times_uncarried.size(); ++i)
+      line += (i ? ", " : " ") + result.exif_times_uncarried[i];
+    result.report += line + "\n";
   }
 }
 

@@ -238,7 +238,7 @@ bool copy_phase(EngineContext& ctx) {
     sizes.push_back(r.size);
   }
   ctx.ledger.learn_sizes(sizes);
-  start_read_ahead(ctx);
+  start_read_ahead(ctx.options(), ctx.state());
   // The first store comes a second into the copying, as every later one: a card copied
   // within that second is stored once, at the end of the phase.
   ctx.ledger.last_store = std::chrono::steady_clock::now();
@@ -247,7 +247,7 @@ bool copy_phase(EngineContext& ctx) {
   std::string message;
   for (std::size_t i = 0; i < ctx.images.size(); ++i) {
     ImageRecord& r = ctx.images[i];
-    read_ahead_from(ctx, i);
+    read_ahead_from(ctx.options(), ctx.state(), i);
     if (!copy_image(ctx, r, message)) {
       ctx.read_ahead.reset();
       ctx.sidecar_worker.reset();
@@ -255,7 +255,7 @@ bool copy_phase(EngineContext& ctx) {
       return message.empty() ? false : ctx.fail(message);
     }
     ctx.progress_file_done(r.size);
-    if (!ledger_checkpoint(ctx, false)) {
+    if (!ledger_checkpoint(ctx.state(), ctx.counts, ctx, false)) {
       ctx.read_ahead.reset();
       ctx.sidecar_worker.reset();
       return false;
@@ -276,7 +276,7 @@ bool copy_phase(EngineContext& ctx) {
 bool finish_without_backup(EngineContext& ctx) {
   write_corrected_dates_of_first_copies(ctx);
   if (ctx.stop_requested()) return ctx.fail("Stopped");
-  corrected_dates_summary(ctx);
+  corrected_dates_summary(ctx.options(), ctx.result());
   if (!gps_summary(ctx)) return false;
   std::set<std::string> folders;
   for (const ImageRecord& r : ctx.images) {
@@ -304,7 +304,7 @@ bool finish_with_backup(EngineContext& ctx) {
     store_ingestion_result(ctx.options(), ctx.services(), message);
     return ctx.fail("DNG Converter error");
   }
-  corrected_dates_summary(ctx);
+  corrected_dates_summary(ctx.options(), ctx.result());
   return gps_summary(ctx);
 }
 
@@ -403,7 +403,7 @@ bool copy_card_steps(const ParamList& params, int count, const std::string& scan
     report_planned_copies(ctx.options(), ctx.images, ctx.control().number_ranges(), ctx.result());
     return true;
   }
-  if (!copy_phase(ctx) || !ledger_checkpoint(ctx, true)) return false;
+  if (!copy_phase(ctx) || !ledger_checkpoint(ctx.state(), ctx.counts, ctx, true)) return false;
   ctx.counts.files_found -= ctx.counts.duplicates + ctx.counts.images_failed;
   long elapsed = static_cast<long>(std::time(nullptr) - start);
   ctx.report_printf("%d files copied from card took %d min. %d sec.\n", ctx.counts.files_found,
@@ -411,7 +411,7 @@ bool copy_card_steps(const ParamList& params, int count, const std::string& scan
   if (!ctx.control().cards_mode()) ctx.control().request_auto_eject(ctx.job.slot);
   if (!(ctx.want_backup ? finish_with_backup(ctx) : finish_without_backup(ctx))) return false;
   hash_changed_copies(ctx);
-  if (!ledger_checkpoint(ctx, true)) return false;
+  if (!ledger_checkpoint(ctx.state(), ctx.counts, ctx, true)) return false;
   write_summary(ctx);
   if (ctx.counts.jpegs_corrupt > 0 || ctx.counts.raws_corrupt > 0)
     return ctx.fail("One or more image files were corrupt.");
@@ -436,7 +436,7 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
   // card completes it instead of copying it again. Copies that cannot be flushed to the disk
   // are not recorded. Either way no read-back is still under way when the run returns.
   if (!ok && !ctx.dry_run) {
-    settle_read_backs(ctx, true);
+    settle_read_backs(ctx.state(), ctx.counts, ctx, true);
     std::string folder;
     if (ctx.disk_flush.flush(folder)) ctx.ledger.store(true);
   }

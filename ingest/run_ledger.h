@@ -35,6 +35,8 @@ namespace cw {
 
 class Database;
 class EngineContext;
+class RunReporter;
+struct RunCounters;
 struct RunState;
 struct RunOptions;
 struct ImageRecord;
@@ -112,7 +114,7 @@ std::string target_beside_changed(EngineContext& ctx, std::size_t entry, CopyTre
                                   const std::string& target, const std::string& source);
 // A copy of the card's file was placed (or found) at `new_path` in `tree`: the report names
 // each copy of that tree found changed since it was proven beside it, on a line of its own.
-void announce_copy_beside(EngineContext& ctx, std::size_t entry, CopyTree tree,
+void announce_copy_beside(RunState& state, RunReporter& reporter, std::size_t entry, CopyTree tree,
                           const std::string& new_path);
 
 // Damage a check found in the bytes of image `r`'s file, kept with its entry (stored with
@@ -121,7 +123,8 @@ void remember_damage(RunState& state, const ImageRecord& r, Damage damage,
                      const std::string& text);
 // An archived image of an earlier run whose file was found damaged then: counted and named as
 // the checks count and name it, so the card's verdict is the same on every run.
-void recall_damage(EngineContext& ctx, const LedgerEntry& e, const std::string& path);
+void recall_damage(RunCounters& counts, RunReporter& reporter, const LedgerEntry& e,
+                   const std::string& path);
 
 // Records `copy` in `entry`: in place of an earlier record of the same path (a file deleted
 // and made again is one copy, which the database keeps by its path), else as a new one. Its
@@ -146,14 +149,14 @@ std::size_t record_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
 
 // Records the read-backs that have finished (all of them when `wait`): a copy whose hash
 // differs, or that cannot be read, is named in the report and counts as failed.
-void settle_read_backs(EngineContext& ctx, bool wait);
+void settle_read_backs(RunState& state, RunCounters& counts, RunReporter& reporter, bool wait);
 
 // Every file this phase wrote is on the disk before the run goes on (and before anything can
 // report it done). False after reporting which file system failed.
-bool flush_copies(EngineContext& ctx);
+bool flush_copies(RunState& state, RunReporter& reporter);
 
 // Stores what is settled, once a second while copying, or now with `final` (after waiting for
 // every read-back). False when the flush or the database failed (reported).
-bool ledger_checkpoint(EngineContext& ctx, bool final);
+bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& reporter, bool final);
 
 }  // namespace cw

@@ -158,7 +158,7 @@ std::size_t keep_found_copy(EngineContext& ctx, std::size_t entry, CopyTree tree
   c.hash = hash;
   c.state = CopyState::kVerified;  // its content was just read and hashed
   c.checked = true;
-  announce_copy_beside(ctx, entry, tree, c.path);
+  announce_copy_beside(ctx.state(), ctx, entry, tree, c.path);
   log_printf("Copy made before, kept: %s", path.c_str());
   return put_copy(e, std::move(c));
 }
@@ -276,7 +276,8 @@ const std::string* restore_source(EngineContext& ctx, const std::string& file,
   const std::optional<std::size_t> first = copy_in_tree(
       ctx.ledger.at(*image.entry), tree_root(ctx.options(), ctx.state(), CopyTree::kFirst));
   if (!first) return nullptr;
-  if (!image.record->from_earlier_run || prove_restore_source(ctx, *image.entry, *first))
+  if (!image.record->from_earlier_run ||
+      prove_restore_source(ctx.state(), ctx, *image.entry, *first))
     return &file;
   const std::string& card = image.record->source_path;
   if (!convert && !is_camera_path(card)) return &card;
@@ -393,7 +394,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     if ((made || made_post) && p.image.record && p.image.record->from_earlier_run)
       ++ctx.counts.completed_earlier;
     ctx.progress_file_done(copies_per_file(ctx) * file_size(*p.file));
-    if (!ledger_checkpoint(ctx, false)) return false;
+    if (!ledger_checkpoint(ctx.state(), ctx.counts, ctx, false)) return false;
   }
   return true;
 }
@@ -441,7 +442,8 @@ bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
   if (entry && proven_copy_in_tree(ctx, *entry, CopyTree::kPost)) return true;
   // A primary copy an earlier run made is the source of the third only while it still holds
   // what the ledger recorded of it (it was named when it did not).
-  if (entry && primary && !primary_made && !prove_restore_source(ctx, *entry, *primary))
+  if (entry && primary && !primary_made &&
+      !prove_restore_source(ctx.state(), ctx, *entry, *primary))
     return true;
   std::string post = *ctx.post_backup_root + primary_file.substr(ctx.primary_root->size());
   if (entry) post = target_beside_changed(ctx, *entry, CopyTree::kPost, post, primary_file);
