@@ -1,8 +1,8 @@
 // EngineContext: one ingestion run of one slot, in four parts — RunOptions (the parameters it
 // took), RunServices (who runs it and what it uses without owning), RunState (the image list,
 // folders, ledger, buffers) and RunResult (report, error text, counters, verdict) — and the
-// reporting operations that every step of the engine uses. A step that needs less than the
-// whole run takes only the parts it uses.
+// reporting operations that every step of the engine uses (RunReporter). A step that needs
+// less than the whole run takes only the parts it uses.
 //
 // The context outlives the run: whoever ran it reads the report, the error text and the
 // destination folder afterwards.
@@ -211,7 +211,6 @@ class EngineContext : public RunReporter,
   RunState& state() { return *this; }
   RunResult& result() { return *this; }
   const RunResult& result() const { return *this; }
-  RunReporter& reporter() { return *this; }
 
   // RunReporter: the slot's status and progress go to its control, text to the report.
   bool fail(std::string_view message) override;
