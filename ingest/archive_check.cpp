@@ -40,17 +40,19 @@ void take_archived(EngineContext& ctx, ImageRecord& r, std::size_t entry, std::s
   ++ctx.counts.already_archived;
   recall_damage(ctx.counts, ctx, e, e.copies[copy].path);
   if (!lacks_copies(ctx, entry)) return;
-  r.first_copy_path = run_path(ctx, CopyTree::kFirst, ctx.ledger.at(entry).copies[copy].path);
+  r.first_copy_path = run_path(ctx.options(), ctx.state(), CopyTree::kFirst,
+                               ctx.ledger.at(entry).copies[copy].path);
   r.from_earlier_run = true;
 }
 
 }  // namespace
 
-std::string run_path(EngineContext& ctx, CopyTree tree, const std::string& real_path) {
-  const std::string real_root = tree_root(ctx.options(), ctx.state(), tree);
+std::string run_path(const RunOptions& options, RunState& state, CopyTree tree,
+                     const std::string& real_path) {
+  const std::string real_root = tree_root(options, state, tree);
   if (real_path.size() <= real_root.size() || !path_is_inside(real_root, real_path))
     return real_path;
-  std::string root = root_text(ctx, tree);
+  std::string root = root_text(options, tree);
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   return root + real_path.substr(real_root.size());
 }
@@ -59,7 +61,7 @@ Archived find_archived(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
                        std::string& message) {
   if (!ctx.ledger.may_hold(r.size, r.modified, ctx.card_local_times)) return Archived::kNo;
   // The previous image's sidecar is noted before the lines a duplicate logs.
-  if (!settle_sidecars(ctx)) {
+  if (!settle_sidecars(ctx.state(), ctx)) {
     message.clear();  // reported by the sidecar step
     return Archived::kFailed;
   }

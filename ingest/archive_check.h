@@ -46,6 +46,7 @@ bool measure_file(RunState& state, const std::string& path, Hash128& hash, std::
 void hash_changed_copies(EngineContext& ctx);
 
 // A copy's path as the run names it: below the tree's root as the run's parameters give it.
-std::string run_path(EngineContext& ctx, CopyTree tree, const std::string& real_path);
+std::string run_path(const RunOptions& options, RunState& state, CopyTree tree,
+                     const std::string& real_path);
 
 }  // namespace cw

@@ -160,7 +160,8 @@ void finish_interrupted_changes(EngineContext& ctx, std::size_t entry, const std
     c.hash = hash;
     c.size = size;
     c.state = settled_state(ctx);
-    redo_copy_changes(ctx, tree, run_path(ctx, tree, c.path), CopyRef{entry, i}, source);
+    redo_copy_changes(ctx, tree, run_path(ctx.options(), ctx.state(), tree, c.path),
+                      CopyRef{entry, i}, source);
   }
 }
 

@@ -254,7 +254,8 @@ void changes_of_found_copy(EngineContext& ctx, const ImageRecord& r) {
   const std::optional<std::size_t> copy =
       copy_in_tree(e, tree_root(ctx.options(), ctx.state(), CopyTree::kFirst));
   if (!copy) return;
-  redo_copy_changes(ctx, CopyTree::kFirst, run_path(ctx, CopyTree::kFirst, e.copies[*copy].path),
+  redo_copy_changes(ctx, CopyTree::kFirst,
+                    run_path(ctx.options(), ctx.state(), CopyTree::kFirst, e.copies[*copy].path),
                     CopyRef{entry, *copy}, r.source_path);
 }
 
@@ -268,7 +269,8 @@ void finish_pending_merge(EngineContext& ctx, const ImageRecord& r) {
   const std::optional<std::size_t> copy =
       copy_in_tree(e, tree_root(ctx.options(), ctx.state(), CopyTree::kFirst));
   if (!copy || !merge_pending(ctx.options(), ctx.ledger, r, e.copies[*copy])) return;
-  redo_copy_changes(ctx, CopyTree::kFirst, run_path(ctx, CopyTree::kFirst, e.copies[*copy].path),
+  redo_copy_changes(ctx, CopyTree::kFirst,
+                    run_path(ctx.options(), ctx.state(), CopyTree::kFirst, e.copies[*copy].path),
                     CopyRef{entry, *copy}, r.source_path);
 }
 
@@ -332,7 +334,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     if (!place_copy(ctx, target, name, facts, staged, message)) return false;
   }
   // The previous image's sidecar is noted before this image's lines.
-  if (!settle_sidecars(ctx)) {
+  if (!settle_sidecars(ctx.state(), ctx)) {
     message.clear();  // reported by the sidecar step
     return false;
   }

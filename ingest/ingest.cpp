@@ -262,7 +262,7 @@ bool copy_phase(EngineContext& ctx) {
     }
   }
   ctx.read_ahead.reset();
-  const bool placed = settle_sidecars(ctx);
+  const bool placed = settle_sidecars(ctx.state(), ctx);
   ctx.sidecar_worker.reset();
   if (!placed) {
     ctx.image_checks.cancel();

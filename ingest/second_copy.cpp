@@ -339,7 +339,8 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     if (!p.primary && p.convert && sysio().stat(p.target.c_str(), &st) == 0)
       p.primary = record_converted(ctx, p.image, p.target);
     if (p.primary) {
-      p.target = run_path(ctx, CopyTree::kPrimary, ctx.ledger.at(*p.image.entry).copies[*p.primary].path);
+      p.target = run_path(ctx.options(), ctx.state(), CopyTree::kPrimary,
+                          ctx.ledger.at(*p.image.entry).copies[*p.primary].path);
       p.source = file;
     } else {
       p.source = restore_source(ctx, *file, p.image, p.convert);

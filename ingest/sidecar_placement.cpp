@@ -377,7 +377,7 @@ SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& fo
   return p;
 }
 
-bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_copy) {
+bool note_placement(RunReporter& reporter, const SidecarPlacement& p, bool first_copy) {
   switch (p.outcome) {
     case SidecarOutcome::kCreated:
       if (first_copy) log_printf("\tCreated sidecar from template.");
@@ -387,14 +387,14 @@ bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_co
       return true;
     case SidecarOutcome::kFailed: break;
   }
-  return ctx.fail(text_with_path(p.failure, p.target));
+  return reporter.fail(text_with_path(p.failure, p.target));
 }
 
-bool settle_sidecars(EngineContext& ctx) {
-  if (!ctx.sidecar_worker) return true;
+bool settle_sidecars(RunState& state, RunReporter& reporter) {
+  if (!state.sidecar_worker) return true;
   bool ok = true;
-  for (const SidecarPlacement& p : ctx.sidecar_worker->settle())
-    ok = note_placement(ctx, p, true) && ok;
+  for (const SidecarPlacement& p : state.sidecar_worker->settle())
+    ok = note_placement(reporter, p, true) && ok;
   return ok;
 }
 

@@ -51,11 +51,11 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
 SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& folder,
                                     const std::string& target, const std::string& text);
 // Logs what placing a first copy's sidecar came to, or reports its failure: false after fail.
-bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_copy);
+bool note_placement(RunReporter& reporter, const SidecarPlacement& p, bool first_copy);
 // Waits for the sidecars the run's SidecarWorker is placing and notes each in its order:
 // false when one failed (reported). Never called holding the run's metadata lock: the thread
 // may need it to finish what it is preparing.
-bool settle_sidecars(EngineContext& ctx);
+bool settle_sidecars(RunState& state, RunReporter& reporter);
 
 // True when a file named `path` has a sidecar name: its extension has three characters, or is
 // one of the longer ones of today's stills and videos.
