@@ -141,13 +141,13 @@ bool measure_file(RunState& state, const std::string& path, Hash128& hash, std::
   return true;
 }
 
-void hash_changed_copies(EngineContext& ctx) {
-  for (std::size_t i = 0; i < ctx.ledger.size(); ++i)
-    for (LedgerCopy& c : ctx.ledger.at(i).copies) {
+void hash_changed_copies(RunState& state) {
+  for (std::size_t i = 0; i < state.ledger.size(); ++i)
+    for (LedgerCopy& c : state.ledger.at(i).copies) {
       if (c.hash || !copy_counts(c.state)) continue;
       Hash128 h;
       std::uint64_t size = 0;
-      if (!measure_file(ctx, c.path, h, size, &c.fingerprint)) continue;
+      if (!measure_file(state, c.path, h, size, &c.fingerprint)) continue;
       c.hash = h;
       c.size = size;
       c.stored = false;

@@ -43,7 +43,7 @@ bool measure_file(RunState& state, const std::string& path, Hash128& hash, std::
 
 // The hash of every copy the run changed or the converter made, made now, so that the ledger
 // and the manifests hold what the files really are.
-void hash_changed_copies(EngineContext& ctx);
+void hash_changed_copies(RunState& state);
 
 // A copy's path as the run names it: below the tree's root as the run's parameters give it.
 std::string run_path(const RunOptions& options, RunState& state, CopyTree tree,

@@ -410,7 +410,7 @@ bool copy_card_steps(const ParamList& params, int count, const std::string& scan
                     static_cast<int>(elapsed / 60), static_cast<int>(elapsed % 60));
   if (!ctx.control().cards_mode()) ctx.control().request_auto_eject(ctx.job.slot);
   if (!(ctx.want_backup ? finish_with_backup(ctx) : finish_without_backup(ctx))) return false;
-  hash_changed_copies(ctx);
+  hash_changed_copies(ctx.state());
   if (!ledger_checkpoint(ctx.state(), ctx.counts, ctx, true)) return false;
   write_summary(ctx);
   if (ctx.counts.jpegs_corrupt > 0 || ctx.counts.raws_corrupt > 0)

@@ -213,12 +213,13 @@ bool has_changed_copy(const LedgerEntry& entry, CopyTree tree) {
   return false;
 }
 
-std::string target_beside_changed(EngineContext& ctx, std::size_t entry, CopyTree tree,
-                                  const std::string& target, const std::string& source) {
-  if (!has_changed_copy(ctx.ledger.at(entry), tree)) return target;
+std::string target_beside_changed(const RunOptions& options, const RunState& state,
+                                  std::size_t entry, CopyTree tree, const std::string& target,
+                                  const std::string& source) {
+  if (!has_changed_copy(state.ledger.at(entry), tree)) return target;
   SourceFacts facts;
   if (!source_facts(source, facts)) return target;
-  facts.local_times = ctx.card_local_times;
+  facts.local_times = options.card_local_times;
   const TargetName name = find_target_name(target, facts, 0);
   if (name.exhausted) return target;  // the copy then refuses to replace it
   return name.duplicate.value_or(name.path);

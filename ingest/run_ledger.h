@@ -110,8 +110,9 @@ bool has_changed_copy(const LedgerEntry& entry, CopyTree tree);
 // Where a copy of `source` into `tree` goes when it was wanted at `target`: `target` itself,
 // unless a copy of the entry in that tree was found changed; then the first name with the
 // unique-name suffix that is free or holds the same content, so the changed file stays.
-std::string target_beside_changed(EngineContext& ctx, std::size_t entry, CopyTree tree,
-                                  const std::string& target, const std::string& source);
+std::string target_beside_changed(const RunOptions& options, const RunState& state,
+                                  std::size_t entry, CopyTree tree, const std::string& target,
+                                  const std::string& source);
 // A copy of the card's file was placed (or found) at `new_path` in `tree`: the report names
 // each copy of that tree found changed since it was proven beside it, on a line of its own.
 void announce_copy_beside(RunState& state, RunReporter& reporter, std::size_t entry, CopyTree tree,

@@ -329,7 +329,8 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     const bool changed = p.image.entry && !p.primary &&
                          has_changed_copy(ctx.ledger.at(*p.image.entry), CopyTree::kPrimary);
     if (changed && !p.convert)
-      p.target = target_beside_changed(ctx, *p.image.entry, CopyTree::kPrimary, p.target, *file);
+      p.target = target_beside_changed(ctx.options(), ctx.state(), *p.image.entry,
+                                       CopyTree::kPrimary, p.target, *file);
     struct stat st;
     if (changed && p.convert && sysio().stat(p.target.c_str(), &st) == 0) {
       ctx.report_printf("WARNING: %s is not converted again over its changed DNG %s.\n",
@@ -447,7 +448,9 @@ bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
       !prove_restore_source(ctx.state(), ctx, *entry, *primary))
     return true;
   std::string post = *ctx.post_backup_root + primary_file.substr(ctx.primary_root->size());
-  if (entry) post = target_beside_changed(ctx, *entry, CopyTree::kPost, post, primary_file);
+  if (entry)
+    post = target_beside_changed(ctx.options(), ctx.state(), *entry, CopyTree::kPost, post,
+                                 primary_file);
   std::size_t sep = last_separator(post);
   if (!make_folder_in_tree(ctx, post.substr(0, sep), *ctx.post_backup_root)) return false;
   ctx.status_printf("3rd copy: %s", post.c_str() + sep + 1);
