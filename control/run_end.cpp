@@ -149,7 +149,8 @@ bool write_manifests(const RunEndInput& in, std::string& end_error) {
   std::map<std::string, ManifestLines> trees;
   std::vector<std::string> skipped;
   for (const EndedSlot& s : in.slots)
-    if (s.ctx && s.filled && (!in.cards_mode || s.counted)) add_manifest_lines(*s.ctx, trees, skipped);
+    if (s.ctx && s.filled && (!in.cards_mode || s.counted))
+      add_manifest_lines(s.ctx->options(), s.ctx->state(), trees, skipped);
   for (const std::string& path : skipped)
     ui_printf("WARNING: %s is not in the manifest: its name holds a line break.\n", path.c_str());
   bool ok = true;

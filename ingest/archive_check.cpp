@@ -38,19 +38,21 @@ void take_archived(EngineContext& ctx, ImageRecord& r, std::size_t entry, std::s
   r.ledger = static_cast<long>(entry);
   if (!earlier) return;  // a second file of one content on this card
   ++ctx.counts.already_archived;
-  recall_damage(ctx, e, e.copies[copy].path);
+  recall_damage(ctx.counts, ctx, e, e.copies[copy].path);
   if (!lacks_copies(ctx, entry)) return;
-  r.first_copy_path = run_path(ctx, CopyTree::kFirst, ctx.ledger.at(entry).copies[copy].path);
+  r.first_copy_path = run_path(ctx.options(), ctx.state(), CopyTree::kFirst,
+                               ctx.ledger.at(entry).copies[copy].path);
   r.from_earlier_run = true;
 }
 
 }  // namespace
 
-std::string run_path(EngineContext& ctx, CopyTree tree, const std::string& real_path) {
-  const std::string real_root = tree_root(ctx, tree);
+std::string run_path(const RunOptions& options, RunState& state, CopyTree tree,
+                     const std::string& real_path) {
+  const std::string real_root = tree_root(options, state, tree);
   if (real_path.size() <= real_root.size() || !path_is_inside(real_root, real_path))
     return real_path;
-  std::string root = root_text(ctx, tree);
+  std::string root = root_text(options, tree);
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   return root + real_path.substr(real_root.size());
 }
@@ -59,7 +61,7 @@ Archived find_archived(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
                        std::string& message) {
   if (!ctx.ledger.may_hold(r.size, r.modified, ctx.card_local_times)) return Archived::kNo;
   // The previous image's sidecar is noted before the lines a duplicate logs.
-  if (!settle_sidecars(ctx)) {
+  if (!settle_sidecars(ctx.state(), ctx)) {
     message.clear();  // reported by the sidecar step
     return Archived::kFailed;
   }
@@ -82,13 +84,13 @@ void take_archived_name(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
   const std::size_t entry = entry_for(ctx, r, *facts.hash);
   LedgerCopy copy;
   copy.tree = CopyTree::kFirst;
-  copy.root = tree_root(ctx, CopyTree::kFirst);
+  copy.root = tree_root(ctx.options(), ctx.state(), CopyTree::kFirst);
   copy.path = real_path_of(path).value_or(path);
   copy.size = facts.size;
   copy.hash = facts.hash;
   copy.state = CopyState::kVerified;  // its content was just read and hashed
   copy.checked = true;
-  announce_copy_beside(ctx, entry, CopyTree::kFirst, copy.path);
+  announce_copy_beside(ctx.state(), ctx, entry, CopyTree::kFirst, copy.path);
   const std::size_t index = put_copy(ctx.ledger.at(entry), std::move(copy));
   take_archived(ctx, r, entry, index, true);
 }
@@ -124,12 +126,12 @@ std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& h
   return ctx.ledger.add(std::move(e));
 }
 
-bool measure_file(EngineContext& ctx, const std::string& path, Hash128& hash,
-                  std::uint64_t& size, std::optional<Fingerprint>* fingerprint) {
+bool measure_file(RunState& state, const std::string& path, Hash128& hash, std::uint64_t& size,
+                  std::optional<Fingerprint>* fingerprint) {
   const std::int64_t now = real_time_ns();
   struct stat st;
-  if (!ensure_read_buffer(ctx) || sysio().stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      !hash_file(path, hash, ctx.read_buffer.get(), kCopyBufferSize))
+  if (!ensure_read_buffer(state) || sysio().stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      !hash_file(path, hash, state.read_buffer.get(), kCopyBufferSize))
     return false;
   size = static_cast<std::uint64_t>(st.st_size);
   if (fingerprint) {
@@ -139,13 +141,13 @@ bool measure_file(EngineContext& ctx, const std::string& path, Hash128& hash,
   return true;
 }
 
-void hash_changed_copies(EngineContext& ctx) {
-  for (std::size_t i = 0; i < ctx.ledger.size(); ++i)
-    for (LedgerCopy& c : ctx.ledger.at(i).copies) {
+void hash_changed_copies(RunState& state) {
+  for (std::size_t i = 0; i < state.ledger.size(); ++i)
+    for (LedgerCopy& c : state.ledger.at(i).copies) {
       if (c.hash || !copy_counts(c.state)) continue;
       Hash128 h;
       std::uint64_t size = 0;
-      if (!measure_file(ctx, c.path, h, size, &c.fingerprint)) continue;
+      if (!measure_file(state, c.path, h, size, &c.fingerprint)) continue;
       c.hash = h;
       c.size = size;
       c.stored = false;

@@ -38,14 +38,15 @@ std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& h
 // The hash and size of the file at `path`; false when it is no regular file or cannot be read.
 // With `fingerprint`, also the file's fingerprint, taken before the read as a read-back takes
 // it (none when taken too soon after the file's last change to stand for it later).
-bool measure_file(EngineContext& ctx, const std::string& path, Hash128& hash,
-                  std::uint64_t& size, std::optional<Fingerprint>* fingerprint = nullptr);
+bool measure_file(RunState& state, const std::string& path, Hash128& hash, std::uint64_t& size,
+                  std::optional<Fingerprint>* fingerprint = nullptr);
 
 // The hash of every copy the run changed or the converter made, made now, so that the ledger
 // and the manifests hold what the files really are.
-void hash_changed_copies(EngineContext& ctx);
+void hash_changed_copies(RunState& state);
 
 // A copy's path as the run names it: below the tree's root as the run's parameters give it.
-std::string run_path(EngineContext& ctx, CopyTree tree, const std::string& real_path);
+std::string run_path(const RunOptions& options, RunState& state, CopyTree tree,
+                     const std::string& real_path);
 
 }  // namespace cw

@@ -94,9 +94,9 @@ std::vector<std::string> converter_fixed_args(const RunOptions& options, const s
   return args;
 }
 
-bool run_converter(EngineContext& ctx, const std::string& program, std::vector<std::string> args,
-                   std::size_t fixed_count, std::string& message) {
-  const StopSource stop = [&ctx] { return ctx.stop_requested(); };
+bool run_converter(RunReporter& reporter, RunCounters& counts, const std::string& program,
+                   std::vector<std::string> args, std::size_t fixed_count, std::string& message) {
+  const StopSource stop = [&reporter] { return reporter.stop_requested(); };
   for (;;) {
     if (args.size() <= fixed_count) {
       message.clear();
@@ -104,7 +104,7 @@ bool run_converter(EngineContext& ctx, const std::string& program, std::vector<s
     }
     struct stat st;
     if (::stat(system_path(program).c_str(), &st) != 0) {
-      ctx.fail("can't execute DNG Converter");
+      reporter.fail("can't execute DNG Converter");
       message.clear();
       return false;
     }
@@ -112,11 +112,11 @@ bool run_converter(EngineContext& ctx, const std::string& program, std::vector<s
       message.clear();
       return true;
     }
-    if (ctx.stop_requested()) {
+    if (reporter.stop_requested()) {
       message.clear();
-      return ctx.fail("Stopped");
+      return reporter.fail("Stopped");
     }
-    ctx.report_append(message);
+    reporter.report_append(message);
     std::string name;
     if (!bad_file_named(message, name)) {
       log_printf("DNG Converter message indicates not restartable.");
@@ -129,9 +129,9 @@ bool run_converter(EngineContext& ctx, const std::string& program, std::vector<s
       message.clear();
       // The files after the named one were never converted: the run must end as failed,
       // not merely stop (the converter's text is in the report already).
-      return ctx.fail("DNG Converter error");
+      return reporter.fail("DNG Converter error");
     }
-    ++ctx.counts.raws_corrupt;
+    ++counts.raws_corrupt;
     // The files before the bad one were handled by the failed run; the bad one is dropped.
     args.erase(args.begin() + static_cast<long>(fixed_count),
                args.begin() + static_cast<long>(bad) + 1);

@@ -34,9 +34,10 @@ std::vector<std::string> converter_fixed_args(const RunOptions& options, const s
                                               const std::string& output_folder);
 
 // Runs the converter over args[fixed_count ..]. A file the converter names as bad adds 1 to
-// the raws corrupt and the run goes on after it. On false, `message` holds the converter's
-// message for the driver to report, or is empty when the failure was reported already.
-bool run_converter(EngineContext& ctx, const std::string& program, std::vector<std::string> args,
-                   std::size_t fixed_count, std::string& message);
+// `counts.raws_corrupt` and the run goes on after it. On false, `message` holds the
+// converter's message for the driver to report, or is empty when the failure was reported
+// already.
+bool run_converter(RunReporter& reporter, RunCounters& counts, const std::string& program,
+                   std::vector<std::string> args, std::size_t fixed_count, std::string& message);
 
 }  // namespace cw

@@ -22,28 +22,30 @@ std::string folder_of(const std::string& path) {
   return sep == std::string::npos ? std::string(".") : path.substr(0, sep);
 }
 
-bool refuse(EngineContext& ctx, const std::string& target) {
-  ctx.report_printf("\nAttempt to overwrite file %s\n", target.c_str());
-  return ctx.fail(text_with_path("will not overwrite file", target));
+bool refuse(RunReporter& reporter, const std::string& target) {
+  reporter.report_printf("\nAttempt to overwrite file %s\n", target.c_str());
+  return reporter.fail(text_with_path("will not overwrite file", target));
 }
 
-bool move_bytes(EngineContext& ctx, UniqueFd& in, StagedFile& out, const std::string& source,
-                const std::string& target, ContentHasher* hasher) {
-  switch (copy_fd(ctx, in.get(), out.fd(), target, hasher)) {
+bool move_bytes(RunState& state, RunReporter& reporter, UniqueFd& in, StagedFile& out,
+                const std::string& source, const std::string& target, ContentHasher* hasher) {
+  switch (copy_fd(state, reporter, in.get(), out.fd(), target, hasher)) {
     case CopyOutcome::kOk: break;
-    case CopyOutcome::kStopped: return ctx.fail("Stopped");
+    case CopyOutcome::kStopped: return reporter.fail("Stopped");
     case CopyOutcome::kReadError:
-      return ctx.fail(text_with_path("read error copying file", source));
+      return reporter.fail(text_with_path("read error copying file", source));
     case CopyOutcome::kWriteError:
-      return ctx.fail(text_with_path("write error -- check drives for sufficient space", target));
+      return reporter.fail(
+          text_with_path("write error -- check drives for sufficient space", target));
   }
   return true;
 }
 
 }  // namespace
 
-bool copy_file(EngineContext& ctx, const std::string& source, const std::string& target,
-               bool count, bool refuse_overwrite, bool tolerate_unreadable, CopyHash* hash) {
+bool copy_file(RunState& state, RunCounters& counts, RunReporter& reporter,
+               const std::string& source, const std::string& target, bool count,
+               bool refuse_overwrite, bool tolerate_unreadable, CopyHash* hash) {
   struct stat src;
   if (sysio().stat(source.c_str(), &src) != 0) {
     if (tolerate_unreadable) {
@@ -51,54 +53,56 @@ bool copy_file(EngineContext& ctx, const std::string& source, const std::string&
                  source.c_str());
       return true;
     }
-    ctx.report_printf("Can't get stat info for path: \"%s\" (probably an unreadable file)",
-                      source.c_str());
-    return ctx.fail("error accessing path (see message above)");
+    reporter.report_printf("Can't get stat info for path: \"%s\" (probably an unreadable file)",
+                           source.c_str());
+    return reporter.fail("error accessing path (see message above)");
   }
-  if (!ensure_read_buffer(ctx)) return ctx.fail("can't alloc read buffer");
+  if (!ensure_read_buffer(state)) return reporter.fail("can't alloc read buffer");
   struct stat existing;
-  if (refuse_overwrite && sysio().lstat(target.c_str(), &existing) == 0) return refuse(ctx, target);
+  if (refuse_overwrite && sysio().lstat(target.c_str(), &existing) == 0)
+    return refuse(reporter, target);
   bool regular = false;
   UniqueFd in(open_regular_file(source, regular));
   if (!in.valid()) {
-    ctx.report_printf("From path: %s; errno = %d", source.c_str(), regular ? errno : 0);
-    return ctx.fail(text_with_path(regular ? "can't open file for reading" : "not a regular file",
-                                   source));
+    reporter.report_printf("From path: %s; errno = %d", source.c_str(), regular ? errno : 0);
+    return reporter.fail(
+        text_with_path(regular ? "can't open file for reading" : "not a regular file", source));
   }
   StagedFile out;
   if (!out.create(folder_of(target))) {
-    ctx.report_append(target);
-    return ctx.fail(text_with_path("can't open file for writing", target));
+    reporter.report_append(target);
+    return reporter.fail(text_with_path("can't open file for writing", target));
   }
   ContentHasher hasher;
   const bool hashing = hash && !hash->known;
-  if (!move_bytes(ctx, in, out, source, target, hashing ? &hasher : nullptr)) return false;
+  if (!move_bytes(state, reporter, in, out, source, target, hashing ? &hasher : nullptr))
+    return false;
   struct stat written;
   if (sysio().fstat(out.fd(), &written) != 0) {
-    ctx.report_printf("%s\n", target.c_str());
-    return ctx.fail(text_with_path("stat unconverted target", target));
+    reporter.report_printf("%s\n", target.c_str());
+    return reporter.fail(text_with_path("stat unconverted target", target));
   }
   if (written.st_size != src.st_size) {
-    ctx.report_printf("%s\n", target.c_str());
-    return ctx.fail(text_with_path("Written file is wrong size.", target));
+    reporter.report_printf("%s\n", target.c_str());
+    return reporter.fail(text_with_path("Written file is wrong size.", target));
   }
   if (!set_fd_times(out.fd(), src.st_mtime))
-    ctx.report_printf("Not setting access and modification times for:\n%s\n", target.c_str());
+    reporter.report_printf("Not setting access and modification times for:\n%s\n", target.c_str());
   if (in.close() != 0 || out.close(static_cast<std::uint64_t>(written.st_size)) != 0)
-    return ctx.fail(text_with_path("close error copying file", target));
+    return reporter.fail(text_with_path("close error copying file", target));
   // Refusing to overwrite, the move fails on a file that appeared meanwhile.
   if (!out.commit(target, !refuse_overwrite)) {
-    if (errno == EEXIST) return refuse(ctx, target);
-    ctx.report_printf("\nCan't move %s to %s: errno = %d\n", out.temp_path().c_str(),
-                      target.c_str(), errno);
-    return ctx.fail(text_with_path("can't open file for writing", target));
+    if (errno == EEXIST) return refuse(reporter, target);
+    reporter.report_printf("\nCan't move %s to %s: errno = %d\n", out.temp_path().c_str(),
+                           target.c_str(), errno);
+    return reporter.fail(text_with_path("can't open file for writing", target));
   }
-  ctx.disk_flush.note(folder_of(target));
+  state.disk_flush.note(folder_of(target));
   if (hash) {
     hash->written = hashing ? hasher.digest() : *hash->known;
     hash->copied = true;
   }
-  if (count) ++ctx.counts.copied_without_conversion;
+  if (count) ++counts.copied_without_conversion;
   return true;
 }
 

@@ -22,9 +22,10 @@ struct CopyHash {
 // `refuse_overwrite` fails with "will not overwrite file" when the target exists (or appears
 // while the copy is made; otherwise a finished copy replaces the target in one step);
 // `tolerate_unreadable` treats a source that cannot be examined as nothing to copy.
-// With `hash`, the copy's hash is given back in it. On false, `fail` has been called.
-bool copy_file(EngineContext& ctx, const std::string& source, const std::string& target,
-               bool count, bool refuse_overwrite, bool tolerate_unreadable,
-               CopyHash* hash = nullptr);
+// With `hash`, the copy's hash is given back in it. On false, `fail` has been called. The
+// bytes go through the state's buffer, and the state notes the target's folder to be flushed.
+bool copy_file(RunState& state, RunCounters& counts, RunReporter& reporter,
+               const std::string& source, const std::string& target, bool count,
+               bool refuse_overwrite, bool tolerate_unreadable, CopyHash* hash = nullptr);
 
 }  // namespace cw

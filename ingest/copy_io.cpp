@@ -20,12 +20,12 @@ bool ensure_read_buffer(RunState& state) {
   return state.read_buffer != nullptr;
 }
 
-CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
+CopyOutcome copy_chunks(RunState& state, RunReporter& reporter, const ChunkReader& read, int out,
                         const std::string& target, ContentHasher* hash) {
-  if (!ensure_read_buffer(ctx)) return CopyOutcome::kReadError;
-  char* buffer = ctx.read_buffer.get();
+  if (!ensure_read_buffer(state)) return CopyOutcome::kReadError;
+  char* buffer = state.read_buffer.get();
   for (;;) {
-    if (ctx.stop_requested()) return CopyOutcome::kStopped;
+    if (reporter.stop_requested()) return CopyOutcome::kStopped;
     long long n = read(buffer, kCopyBufferSize);
     if (n < 0) return CopyOutcome::kReadError;
     if (n == 0) return CopyOutcome::kOk;
@@ -34,7 +34,7 @@ CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
       log_printf("copy: write to %s failed: %s", target.c_str(), std::strerror(errno));
       return CopyOutcome::kWriteError;
     }
-    ctx.progress_bytes(static_cast<std::uint64_t>(n));
+    reporter.progress_bytes(static_cast<std::uint64_t>(n));
   }
 }
 
@@ -58,28 +58,28 @@ bool hash_piece(RunState& state, int in, off_t at, std::size_t n, ContentHasher&
 
 }  // namespace
 
-CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& target,
-                    ContentHasher* hash) {
-  if (!ensure_read_buffer(ctx)) return CopyOutcome::kReadError;
+CopyOutcome copy_fd(RunState& state, RunReporter& reporter, int in, int out,
+                    const std::string& target, ContentHasher* hash) {
+  if (!ensure_read_buffer(state)) return CopyOutcome::kReadError;
   off_t at = copy_range_usable() && hash ? ::lseek(in, 0, SEEK_CUR) : 0;
   if (copy_range_usable() && at >= 0) {
     for (;;) {
-      if (ctx.stop_requested()) return CopyOutcome::kStopped;
+      if (reporter.stop_requested()) return CopyOutcome::kStopped;
       ssize_t n = sysio().copy_range(in, out, kCopyBufferSize);
       if (n == 0) return CopyOutcome::kOk;
       // On any failure (file systems that cannot, a full disk, a read error) the buffered
       // loop carries on from the current positions and names the failure itself.
       if (n < 0) break;
-      if (hash && !hash_piece(ctx, in, at, static_cast<std::size_t>(n), *hash))
+      if (hash && !hash_piece(state, in, at, static_cast<std::size_t>(n), *hash))
         return CopyOutcome::kReadError;
       at += n;
-      ctx.progress_bytes(static_cast<std::uint64_t>(n));
+      reporter.progress_bytes(static_cast<std::uint64_t>(n));
     }
   }
   ChunkReader reader = [in](void* buf, std::size_t n) -> long long {
     return read_some(in, buf, n);
   };
-  return copy_chunks(ctx, reader, out, target, hash);
+  return copy_chunks(state, reporter, reader, out, target, hash);
 }
 
 bool set_file_times(const std::string& path, std::time_t when) {

@@ -22,8 +22,9 @@ using ChunkReader = std::function<long long(void* buffer, std::size_t n)>;
 
 // Copies everything `read` yields into `out`, one buffer at a time, looking at the stop
 // request before each chunk; every chunk read is fed to `hash` when there is one. A write
-// error is logged with `target`.
-CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
+// error is logged with `target`. The bytes go through the state's buffer; the reporter is
+// asked about the stop and told the progress.
+CopyOutcome copy_chunks(RunState& state, RunReporter& reporter, const ChunkReader& read, int out,
                         const std::string& target, ContentHasher* hash = nullptr);
 
 // Copies the rest of the open file `in` into `out`. Between two files the kernel's in-place
@@ -32,8 +33,8 @@ CopyOutcome copy_chunks(EngineContext& ctx, const ChunkReader& read, int out,
 // of the card; the copy is read back from the disk later anyway); otherwise, or when that
 // call fails (between file systems that cannot), the pieces go through the run's buffer with
 // copy_chunks, from where the copy stands.
-CopyOutcome copy_fd(EngineContext& ctx, int in, int out, const std::string& target,
-                    ContentHasher* hash = nullptr);
+CopyOutcome copy_fd(RunState& state, RunReporter& reporter, int in, int out,
+                    const std::string& target, ContentHasher* hash = nullptr);
 
 // Sets a path's access and modification times to `when`: true on success.
 bool set_file_times(const std::string& path, std::time_t when);

@@ -45,13 +45,13 @@ CopyState settled_state(const RunOptions& options) {
 
 }  // namespace
 
-bool begin_copy_change(EngineContext& ctx, CopyRef ref, bool store) {
-  LedgerCopy& c = ctx.ledger.at(ref.entry).copies[ref.copy];
+bool begin_copy_change(RunState& state, RunReporter& reporter, CopyRef ref, bool store) {
+  LedgerCopy& c = state.ledger.at(ref.entry).copies[ref.copy];
   if (c.state != CopyState::kChanging && !copy_counts(c.state)) return false;
   if (!c.hash) {
     Hash128 hash;
     std::uint64_t size = 0;
-    if (!measure_file(ctx, c.path, hash, size)) return false;
+    if (!measure_file(state, c.path, hash, size)) return false;
     c.hash = hash;
     c.size = size;
   }
@@ -63,34 +63,34 @@ bool begin_copy_change(EngineContext& ctx, CopyRef ref, bool store) {
   if (!store) return true;
   // Stored only when all its copies are settled: without that record the change could leave a
   // copy the next run takes for another image's.
-  if (ctx.ledger.store(false) && (c.stored || !ctx.ledger.database())) return true;
-  ctx.report_printf("\nWARNING: Can't write the ingest ledger; %s is left unchanged.\n",
-                    c.path.c_str());
+  if (state.ledger.store(false) && (c.stored || !state.ledger.database())) return true;
+  reporter.report_printf("\nWARNING: Can't write the ingest ledger; %s is left unchanged.\n",
+                         c.path.c_str());
   c.state = before;
   return false;
 }
 
-void end_copy_change(EngineContext& ctx, CopyRef ref) {
-  LedgerCopy& c = ctx.ledger.at(ref.entry).copies[ref.copy];
+void end_copy_change(RunState& state, RunReporter& reporter, CopyRef ref) {
+  LedgerCopy& c = state.ledger.at(ref.entry).copies[ref.copy];
   if (c.state != CopyState::kChanging) return;
   Hash128 hash;
   std::uint64_t size = 0;
-  if (measure_file(ctx, c.path, hash, size, &c.fingerprint)) {
+  if (measure_file(state, c.path, hash, size, &c.fingerprint)) {
     c.hash = hash;
     c.size = size;
     c.state = c.before_change;
   } else {
     c.state = CopyState::kBad;
-    ctx.image_failed("copy cannot be read after its change", c.path);
+    reporter.image_failed("copy cannot be read after its change", c.path);
   }
   c.stored = false;
 }
 
-void continue_copy_change(EngineContext& ctx, CopyRef ref) {
-  LedgerCopy& c = ctx.ledger.at(ref.entry).copies[ref.copy];
+void continue_copy_change(RunState& state, CopyRef ref) {
+  LedgerCopy& c = state.ledger.at(ref.entry).copies[ref.copy];
   Hash128 hash;
   std::uint64_t size = 0;
-  if (measure_file(ctx, c.path, hash, size)) {
+  if (measure_file(state, c.path, hash, size)) {
     c.hash = hash;
     c.size = size;
     c.stored = false;
@@ -103,10 +103,10 @@ void merge_sidecar_into_copy(EngineContext& ctx, const std::string& jpeg,
   auto held = ctx.metadata().hold();
   const std::string sidecar = sidecar_of(jpeg);
   if (!path_exists(sidecar)) {
-    if (record && gps_follows) begin_copy_change(ctx, *record, false);
+    if (record && gps_follows) begin_copy_change(ctx.state(), ctx, *record, false);
     return;
   }
-  if (record && !begin_copy_change(ctx, *record, true)) return;
+  if (record && !begin_copy_change(ctx.state(), ctx, *record, true)) return;
   const bool merged = merge_xmp_into_jpeg(jpeg, SidecarAfterMerge::kKeep);
   if (!merged) {
     ctx.report_printf("\nWARNING: can't write XMP to JPEG: %s; its sidecar %s stays beside it.\n",
@@ -115,8 +115,8 @@ void merge_sidecar_into_copy(EngineContext& ctx, const std::string& jpeg,
   }
   // The new hash is known before the sidecar goes: a kill in between leaves the sidecar, and
   // the next run merges it again.
-  if (record && !gps_follows) end_copy_change(ctx, *record);
-  if (record && gps_follows && merged) continue_copy_change(ctx, *record);
+  if (record && !gps_follows) end_copy_change(ctx.state(), ctx, *record);
+  if (record && gps_follows && merged) continue_copy_change(ctx.state(), *record);
   // A raw of the same name keeps the sidecar they share.
   if (merged && !shares_sidecar(jpeg) && sysio().unlink(sidecar.c_str()) != 0 && errno != ENOENT)
     ctx.report_printf("\nWARNING: can't unlink %s\n", sidecar.c_str());
@@ -134,7 +134,7 @@ void redo_copy_changes(EngineContext& ctx, CopyTree tree, const std::string& pat
   if (!gps_here) return;
   if (tree == CopyTree::kPrimary) {
     gps_tag_file(ctx, path, ref);
-  } else if (begin_copy_change(ctx, ref, false)) {
+  } else if (begin_copy_change(ctx.state(), ctx, ref, false)) {
     register_gps_image(ctx.gps_list, path);
   }
 }
@@ -143,7 +143,8 @@ void finish_interrupted_changes(EngineContext& ctx, std::size_t entry, const std
   for (std::size_t i = 0; i < ctx.ledger.at(entry).copies.size(); ++i) {
     LedgerCopy& c = ctx.ledger.at(entry).copies[i];
     // Only copies in this run's trees: a tree of another run may be on a disk not connected.
-    if (c.state != CopyState::kChanging || c.root != tree_root(ctx, c.tree)) continue;
+    if (c.state != CopyState::kChanging || c.root != tree_root(ctx.options(), ctx.state(), c.tree))
+      continue;
     sysio().unlink(change_temp_path(c.path).c_str());
     const CopyTree tree = c.tree;
     log_printf("Settling the interrupted change of %s", c.path.c_str());
@@ -159,7 +160,8 @@ void finish_interrupted_changes(EngineContext& ctx, std::size_t entry, const std
     c.hash = hash;
     c.size = size;
     c.state = settled_state(ctx);
-    redo_copy_changes(ctx, tree, run_path(ctx, tree, c.path), CopyRef{entry, i}, source);
+    redo_copy_changes(ctx, tree, run_path(ctx.options(), ctx.state(), tree, c.path),
+                      CopyRef{entry, i}, source);
   }
 }
 

@@ -27,15 +27,15 @@ struct CopyRef {
 // The copy is due to change: recorded as "changing" with the hash and size of its file now
 // (hashed when unknown); with `store`, stored at once, the change following at once. False
 // when it is no copy to change (failed its read-back, gone) or the record cannot be stored.
-bool begin_copy_change(EngineContext& ctx, CopyRef ref, bool store);
+bool begin_copy_change(RunState& state, RunReporter& reporter, CopyRef ref, bool store);
 
 // The change is over, made or not: the copy gets its file's hash and size and its state from
-// before the change again.
-void end_copy_change(EngineContext& ctx, CopyRef ref);
+// before the change again. A copy that cannot be read then is bad and counts as failed.
+void end_copy_change(RunState& state, RunReporter& reporter, CopyRef ref);
 
 // One change of several is made: the copy stays "changing" (a later step changes it again),
 // with the hash and size of its file as it is now.
-void continue_copy_change(EngineContext& ctx, CopyRef ref);
+void continue_copy_change(RunState& state, CopyRef ref);
 
 // Merges the sidecar beside the JPEG copy `jpeg` into it. A sidecar that cannot go in stays
 // beside the JPEG, with a warning naming both; the run goes on. `gps_follows`: the copy stays

@@ -17,13 +17,14 @@ std::string damaged_name(const std::string& path, int n) {
   return suffixed_name(path, n) + ".damaged";
 }
 
-void set_damaged_copy_aside(EngineContext& ctx, std::size_t entry, std::size_t copy) {
-  LedgerCopy& c = ctx.ledger.at(entry).copies[copy];
+void set_damaged_copy_aside(RunState& state, RunReporter& reporter, std::size_t entry,
+                            std::size_t copy) {
+  LedgerCopy& c = state.ledger.at(entry).copies[copy];
   for (int n = 0; n <= kMaxUniqueSuffix; ++n) {
     const std::string aside = damaged_name(c.path, n);
     if (sysio().rename(c.path.c_str(), aside.c_str()) == 0) {
       log_printf("Damaged copy moved aside: %s --> %s", c.path.c_str(), aside.c_str());
-      ctx.report += text_with_path("The damaged copy is now", aside) + "\n";
+      reporter.report_append(text_with_path("The damaged copy is now", aside) + "\n");
       c.path = aside;
       c.stored = false;
       return;
@@ -36,11 +37,12 @@ void set_damaged_copy_aside(EngineContext& ctx, std::size_t entry, std::size_t c
                          std::strerror(errno) + "); it blocks its name",
                      c.path);
   log_printf("%s", line.c_str());
-  ctx.report += "WARNING: " + line + "\n";
+  reporter.report_append("WARNING: " + line + "\n");
 }
 
-bool prove_restore_source(EngineContext& ctx, std::size_t entry, std::size_t copy) {
-  LedgerCopy& c = ctx.ledger.at(entry).copies[copy];
+bool prove_restore_source(RunState& state, RunReporter& reporter, std::size_t entry,
+                          std::size_t copy) {
+  LedgerCopy& c = state.ledger.at(entry).copies[copy];
   // A converter's DNG found in place has no hash before the end of the run: the converter
   // checked what it wrote, and nothing recorded says otherwise.
   if (!c.hash && c.state == CopyState::kConverted) return true;
@@ -53,15 +55,15 @@ bool prove_restore_source(EngineContext& ctx, std::size_t entry, std::size_t cop
     return false;
   }
   Hash128 now;
-  if (ensure_read_buffer(ctx) &&
-      hash_file(c.path, now, ctx.read_buffer.get(), kCopyBufferSize) && now == *c.hash)
+  if (ensure_read_buffer(state) &&
+      hash_file(c.path, now, state.read_buffer.get(), kCopyBufferSize) && now == *c.hash)
     return true;
   c.state = CopyState::kBad;
   c.stored = false;
   const std::string line =
       text_with_path("The archived copy differs from the ledger; no copy is made from it", c.path);
   log_printf("%s", line.c_str());
-  ctx.report += "WARNING: " + line + "\n";
+  reporter.report_append("WARNING: " + line + "\n");
   return false;
 }
 

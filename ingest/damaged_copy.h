@@ -22,12 +22,14 @@ std::string damaged_name(const std::string& path, int n);
 // Copy `copy` of ledger entry `entry` failed its read-back: its file is renamed to a free
 // damaged_name (never replacing anything) and the report names it on a line of its own; the
 // ledger then records it there. A file that cannot be renamed stays, and the report says so.
-void set_damaged_copy_aside(EngineContext& ctx, std::size_t entry, std::size_t copy);
+void set_damaged_copy_aside(RunState& state, RunReporter& reporter, std::size_t entry,
+                            std::size_t copy);
 
 // True when copy `copy` of `entry`, made by an earlier run, may be the source of a missing
 // copy: its bytes hash now to the hash the ledger recorded of it (a converter's DNG not hashed
 // yet is taken as the converter left it). A copy without a recorded hash is not; one that
 // hashes otherwise, or cannot be read, is marked bad and named in the report.
-bool prove_restore_source(EngineContext& ctx, std::size_t entry, std::size_t copy);
+bool prove_restore_source(RunState& state, RunReporter& reporter, std::size_t entry,
+                          std::size_t copy);
 
 }  // namespace cw

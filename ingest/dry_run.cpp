@@ -3,11 +3,13 @@
 
 #include <sys/stat.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <map>
 
 #include "foundation/fs.h"
+#include "foundation/text.h"
 #include "ingest/converter.h"
 #include "ingest/unique_target.h"
 
@@ -26,54 +28,62 @@ std::string final_path(const NumberRangeState& ranges, const std::string& path) 
 
 class Planner {
  public:
-  explicit Planner(EngineContext& ctx) : ctx_(ctx) {}
+  Planner(const RunOptions& options, const NumberRangeState& ranges, RunResult& result)
+      : options_(options), ranges_(ranges), result_(result) {}
 
   void plan(const ImageRecord& r) {
-    ctx_.report_printf("%s\n", r.source_path.c_str());
+    line("%s\n", r.source_path.c_str());
     std::string target = first_copy_target(r);
     bool duplicate = false;
     if (!unique_name(target, r.source_path, duplicate)) {
-      ctx_.report_printf("    -> no free name for %s\n", target.c_str());
+      line("    -> no free name for %s\n", target.c_str());
       ++totals_.no_name;
       return;
     }
     if (duplicate) {
-      ctx_.report_printf("    -> already in %s (skipped)\n", target.c_str());
+      line("    -> already in %s (skipped)\n", target.c_str());
       ++totals_.archived;
       return;
     }
     ++totals_.copies;
     totals_.bytes += r.size;
-    ctx_.report_printf("    -> %s\n", target.c_str());
-    if (!ctx_.primary_root) return;
+    line("    -> %s\n", target.c_str());
+    if (!options_.primary_root) return;
     // The second copy keeps the first copy's path below its root; a converted raw becomes a DNG.
-    std::string relative = target.substr(ctx_.first_copy_root.size());
+    std::string relative = target.substr(options_.first_copy_root.size());
     const std::size_t dot = relative.rfind('.');
-    const bool converted = ctx_.converter_path && *ctx_.converter_path != "none" &&
-                           !ctx_.converter_path->empty() && !ctx_.counts.verify_only &&
-                           is_convertible_raw(ctx_, relative) && dot != std::string::npos &&
+    const bool converted = options_.converter_path && *options_.converter_path != "none" &&
+                           !options_.converter_path->empty() && !result_.counts.verify_only &&
+                           is_convertible_raw(options_, relative) && dot != std::string::npos &&
                            relative.size() - dot - 1 >= 3;
     if (converted) relative.replace(dot, std::string::npos, ".dng");
-    ctx_.report_printf("    -> %s\n", joined(*ctx_.primary_root, relative).c_str());
-    if (ctx_.want_backup_post && ctx_.post_backup_root)
-      ctx_.report_printf("    -> %s\n", joined(*ctx_.post_backup_root, relative).c_str());
+    line("    -> %s\n", joined(*options_.primary_root, relative).c_str());
+    if (options_.want_backup_post && options_.post_backup_root)
+      line("    -> %s\n", joined(*options_.post_backup_root, relative).c_str());
   }
 
   // What the run would do in all, after the list of files.
   void report_totals() {
-    const int trees = 1 + (ctx_.primary_root ? 1 : 0) +
-                      (ctx_.primary_root && ctx_.want_backup_post && ctx_.post_backup_root ? 1 : 0);
-    ctx_.report_append("\nDry run totals:\n");
-    ctx_.report_printf("    Files to copy: %d (%.1f MB), into %d tree%s\n", totals_.copies,
-                       static_cast<double>(totals_.bytes) / 1e6, trees, trees == 1 ? "" : "s");
-    ctx_.report_printf("    Files already in the archive: %d\n", totals_.archived);
-    if (totals_.no_name > 0)
-      ctx_.report_printf("    Files without a free name: %d\n", totals_.no_name);
-    ctx_.report_printf("    Files skipped because of extension: %d\n",
-                       ctx_.counts.skipped_by_extension);
+    const int trees =
+        1 + (options_.primary_root ? 1 : 0) +
+        (options_.primary_root && options_.want_backup_post && options_.post_backup_root ? 1 : 0);
+    result_.report += "\nDry run totals:\n";
+    line("    Files to copy: %d (%.1f MB), into %d tree%s\n", totals_.copies,
+         static_cast<double>(totals_.bytes) / 1e6, trees, trees == 1 ? "" : "s");
+    line("    Files already in the archive: %d\n", totals_.archived);
+    if (totals_.no_name > 0) line("    Files without a free name: %d\n", totals_.no_name);
+    line("    Files skipped because of extension: %d\n", result_.counts.skipped_by_extension);
   }
 
  private:
+  // One line of the plan, formatted into at most 1000 bytes like the rest of the report.
+  void line(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
+    va_list ap;
+    va_start(ap, fmt);
+    result_.report += vformat_limited(1000, fmt, ap);
+    va_end(ap);
+  }
+
   static std::string joined(const std::string& root, const std::string& relative) {
     if (!root.empty() && !relative.empty() && is_separator(root.back()) && is_separator(relative[0]))
       return root + relative.substr(1);
@@ -83,9 +93,9 @@ class Planner {
   }
 
   std::string first_copy_target(const ImageRecord& r) const {
-    std::string folder = ctx_.first_copy_root;
+    std::string folder = options_.first_copy_root;
     if (r.target_folder != ".") folder = joined(folder, r.target_folder);
-    std::string target = joined(final_path(ctx_.control().number_ranges(), folder), r.new_base_name);
+    std::string target = joined(final_path(ranges_, folder), r.new_base_name);
     if (!r.extension.empty()) target += "." + r.extension;
     return target;
   }
@@ -119,17 +129,20 @@ class Planner {
     std::uint64_t bytes = 0;  // of the files to copy, once each
   };
 
-  EngineContext& ctx_;
+  const RunOptions& options_;
+  const NumberRangeState& ranges_;
+  RunResult& result_;
   std::map<std::string, std::string> planned_;  // target → the source planned there
   Totals totals_;
 };
 
 }  // namespace
 
-void report_planned_copies(EngineContext& ctx) {
-  ctx.report_append(kDryRunHeading);
-  Planner planner(ctx);
-  for (const ImageRecord& r : ctx.images) planner.plan(r);
+void report_planned_copies(const RunOptions& options, const std::vector<ImageRecord>& images,
+                           const NumberRangeState& ranges, RunResult& result) {
+  result.report += kDryRunHeading;
+  Planner planner(options, ranges, result);
+  for (const ImageRecord& r : images) planner.plan(r);
   planner.report_totals();
 }
 

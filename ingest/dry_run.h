@@ -11,8 +11,10 @@ namespace cw {
 // with a pre-conversion backup, the primary and post-conversion copies (raws the converter
 // turns into DNGs under their DNG names); a name already taken by a different file gets the
 // suffix a real run would give it, and an image the first-copy tree already holds is shown as
-// a duplicate that would be skipped. Number-range folders appear under their final names.
-void report_planned_copies(EngineContext& ctx);
+// a duplicate that would be skipped. Number-range folders appear under their final names
+// (`ranges`, the batch's number ranges as the naming left them).
+void report_planned_copies(const RunOptions& options, const std::vector<ImageRecord>& images,
+                           const NumberRangeState& ranges, RunResult& result);
 
 // The line that heads a dry run's plan.
 inline constexpr const char* kDryRunHeading = "Dry run: nothing is copied, created or recorded.\n";

@@ -1,8 +1,6 @@
 // Reporting operations of an ingestion run.
 #include "ingest/engine_context.h"
 
-#include <cstdarg>
-
 #include "foundation/log.h"
 #include "foundation/text.h"
 #include "ingest/run_metadata.h"
@@ -33,22 +31,9 @@ void RunResult::note_first_error(std::string_view message) {
 
 bool EngineContext::stop_requested() { return control().stop_requested(job.slot); }
 
-void RunResult::report_printf(const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  report += vformat_limited(1000, fmt, ap);
-  va_end(ap);
+void EngineContext::status_set(std::string_view text) {
+  control().set_status(job.slot, std::string(text));
 }
-
-void EngineContext::status_printf(const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  status = vformat_limited(kStatusSize, fmt, ap);
-  va_end(ap);
-  control().set_status(job.slot, status);
-}
-
-void EngineContext::status_set(const char* text) { control().set_status(job.slot, text); }
 
 void EngineContext::image_failed(const std::string& message, const std::string& path) {
   const std::string line = "ERROR: " + text_with_path(message, path);

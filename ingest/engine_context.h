@@ -1,8 +1,8 @@
 // EngineContext: one ingestion run of one slot, in four parts — RunOptions (the parameters it
 // took), RunServices (who runs it and what it uses without owning), RunState (the image list,
 // folders, ledger, buffers) and RunResult (report, error text, counters, verdict) — and the
-// reporting operations that every step of the engine uses. A step that needs less than the
-// whole run takes only the parts it uses.
+// reporting operations that every step of the engine uses (RunReporter). A step that needs
+// less than the whole run takes only the parts it uses.
 //
 // The context outlives the run: whoever ran it reads the report, the error text and the
 // destination folder afterwards.
@@ -20,7 +20,6 @@
 #include <thread>
 #include <vector>
 
-#include "foundation/run_context.h"
 #include "ingest/copy_verifier.h"
 #include "ingest/folder_table.h"
 #include "ingest/image_checks.h"
@@ -28,6 +27,7 @@
 #include "ingest/read_ahead.h"
 #include "ingest/run_counters.h"
 #include "ingest/run_ledger.h"
+#include "ingest/run_reporter.h"
 #include "ingest/slot_control.h"
 #include "ingest/staged_file.h"
 
@@ -54,8 +54,6 @@ class TagWriter;
 inline constexpr std::size_t kCopyBufferSize = 1048576;
 // Longest error text kept (messages joined by " / ").
 inline constexpr std::size_t kErrorTextMax = 499;
-// Status lines are formatted into this many bytes (one less of text).
-inline constexpr std::size_t kStatusSize = 500;
 
 // Who runs the ingestion: the slot, its title for the report, and its control.
 struct EngineJob {
@@ -161,7 +159,6 @@ struct RunState {
   std::string extension_scratch;
   std::vector<const std::string*> sorted_first_copies;
   std::unique_ptr<char[]> read_buffer;  // kCopyBufferSize bytes once allocated
-  std::string status;
   std::vector<std::string> owned_paths;
   std::vector<std::string> gps_list;  // files to be GPS-tagged
   // Corrections of the camera clock for copies whose capture times are corrected (seconds, by
@@ -199,15 +196,13 @@ struct RunResult {
   // The line the run ends with: whether the card may be formatted, and why not.
   FormatVerdict verdict;
 
-  // Formats into at most 1000 bytes and appends to the report.
-  void report_printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   // Keeps `message` as the first error unless one was kept already.
   void note_first_error(std::string_view message);
 };
 
 // One run of one slot: its options, services, state and result, and the reporting operations
 // that every step of the engine uses. A step that needs less takes only the parts it uses.
-class EngineContext : public RunContext,
+class EngineContext : public RunReporter,
                       public RunOptions,
                       public RunServices,
                       public RunState,
@@ -223,22 +218,15 @@ class EngineContext : public RunContext,
   RunResult& result() { return *this; }
   const RunResult& result() const { return *this; }
 
-  // RunContext
+  // RunReporter: the slot's status and progress go to its control, text to the report.
   bool fail(std::string_view message) override;
   void report_append(std::string_view text) override { report += text; }
   bool stop_requested() override;
-
-  // Formats the status line and shows it as the slot's status.
-  void status_printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-  void status_set(const char* text);
-  // One image that cannot be copied while the run goes on: the report names it with the
-  // reason and it counts as failed (the run then ends unsuccessfully).
-  void image_failed(const std::string& message, const std::string& path);
-  // The slot's progress (SlotProgress): a phase begins, bytes of a file are copied, a file is
-  // done.
-  void progress_begin(ProgressPhase phase, int files, std::uint64_t bytes);
-  void progress_bytes(std::uint64_t n);
-  void progress_file_done(std::uint64_t file_size);
+  void status_set(std::string_view text) override;
+  void image_failed(const std::string& message, const std::string& path) override;
+  void progress_begin(ProgressPhase phase, int files, std::uint64_t bytes) override;
+  void progress_bytes(std::uint64_t n) override;
+  void progress_file_done(std::uint64_t file_size) override;
 
   // The run's own metadata state (its macro environment, sidecar cache and their lock), made
   // on first use from `macro_env` and `capture_shifts`.

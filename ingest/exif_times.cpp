@@ -135,7 +135,7 @@ void write_corrected_dates(EngineContext& ctx, const std::string& copy, const st
   // Whatever comes of it, a copy recorded as due to change gets its file's hash again, unless
   // GPS tags follow.
   const auto settle = [&ctx, record, gps_follows] {
-    if (record && !gps_follows) end_copy_change(ctx, *record);
+    if (record && !gps_follows) end_copy_change(ctx.state(), ctx, *record);
   };
   if (cannot_carry_exif(copy)) {
     if (std::find(ctx.exif_times_uncarried.begin(), ctx.exif_times_uncarried.end(), copy) ==
@@ -153,7 +153,7 @@ void write_corrected_dates(EngineContext& ctx, const std::string& copy, const st
   const std::string temp = tagged_temp_path(copy);
   const std::vector<std::string> args = corrected_date_args(pairs, shift->recorded, copy, temp);
   if (args.empty()) return settle();  // no date of the camera's to correct
-  if (record && !begin_copy_change(ctx, *record, true)) return;
+  if (record && !begin_copy_change(ctx.state(), ctx, *record, true)) return;
   const std::size_t sep = copy.find_last_of('/');
   ctx.status_printf("Writing EXIF dates: %s",
                     copy.c_str() + (sep == std::string::npos ? 0 : sep + 1));
@@ -168,13 +168,13 @@ void write_corrected_dates(EngineContext& ctx, const std::string& copy, const st
   }
   if (!record) return;
   // Without GPS tags to come the change is over; with them the copy stays "changing".
-  if (gps_follows) continue_copy_change(ctx, *record);
-  else end_copy_change(ctx, *record);
+  if (gps_follows) continue_copy_change(ctx.state(), *record);
+  else end_copy_change(ctx.state(), ctx, *record);
 }
 
 void write_corrected_dates_of_first_copies(EngineContext& ctx) {
   if (!ctx.write_exif_times || !ctx.capture_shifts) return;
-  const std::string root = tree_root(ctx, CopyTree::kFirst);
+  const std::string root = tree_root(ctx.options(), ctx.state(), CopyTree::kFirst);
   for (const ImageRecord& r : ctx.images) {
     if (ctx.stop_requested()) return;
     if (r.first_copy_path.empty()) continue;
@@ -188,16 +188,16 @@ void write_corrected_dates_of_first_copies(EngineContext& ctx) {
   }
 }
 
-void corrected_dates_summary(EngineContext& ctx) {
-  if (!ctx.write_exif_times) return;
-  ctx.report_printf("\nCorrected EXIF dates:\n\t%d written\n\t%d error(s)\n",
-                    ctx.exif_times_written, ctx.exif_times_failed);
-  if (!ctx.exif_times_uncarried.empty()) {
+void corrected_dates_summary(const RunOptions& options, RunResult& result) {
+  if (!options.write_exif_times) return;
+  result.report += format_limited(1000, "\nCorrected EXIF dates:\n\t%d written\n\t%d error(s)\n",
+                                  result.exif_times_written, result.exif_times_failed);
+  if (!result.exif_times_uncarried.empty()) {
     std::string line = format_limited(100, "\t%d video(s) cannot carry EXIF dates:",
-                                      static_cast<int>(ctx.exif_times_uncarried.size()));
-    for (std::size_t i = 0; i < ctx.exif_times_uncarried.size(); ++i)
-      line += (i ? ", " : " ") + ctx.exif_times_uncarried[i];
-    ctx.report_append(line + "\n");
+                                      static_cast<int>(result.exif_times_uncarried.size()));
+    for (std::size_t i = 0; i < result.exif_times_uncarried.size(); ++i)
+      line += (i ? ", " : " ") + result.exif_times_uncarried[i];
+    result.report += line + "\n";
   }
 }
 

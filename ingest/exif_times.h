@@ -45,6 +45,6 @@ void write_corrected_dates(EngineContext& ctx, const std::string& copy, const st
 void write_corrected_dates_of_first_copies(EngineContext& ctx);
 
 // The report's section on the written dates; nothing when the run does not write them.
-void corrected_dates_summary(EngineContext& ctx);
+void corrected_dates_summary(const RunOptions& options, RunResult& result);
 
 }  // namespace cw

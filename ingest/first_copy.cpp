@@ -91,10 +91,11 @@ bool is_sidecar_path(const std::string& p) {
 CopyOutcome copy_source(EngineContext& ctx, const ImageRecord& r, UniqueFd& in, int out,
                         std::unique_ptr<CameraStream>& stream, const std::string& target,
                         ContentHasher& hash) {
-  if (!is_camera_path(r.source_path)) return copy_fd(ctx, in.get(), out, target, &hash);
+  if (!is_camera_path(r.source_path))
+    return copy_fd(ctx.state(), ctx, in.get(), out, target, &hash);
   CameraStream* s = stream.get();
   ChunkReader reader = [s](void* buf, std::size_t n) { return s->read(buf, n); };
-  return copy_chunks(ctx, reader, out, target, &hash);
+  return copy_chunks(ctx.state(), ctx, reader, out, target, &hash);
 }
 
 enum class Opened { kOk, kFailed, kNotAFile };
@@ -228,7 +229,7 @@ void jpeg_steps(EngineContext& ctx, const ImageRecord& r, CopyRef ref, bool gps_
                       r.extension.c_str(), r.index + 1);
     merge_sidecar_into_copy(ctx, r.first_copy_path, ref, gps_follows);
   } else if (gps_follows) {
-    begin_copy_change(ctx, ref, false);
+    begin_copy_change(ctx.state(), ctx, ref, false);
   }
   if (ctx.jpeg_verify) ctx.image_checks.add_jpeg(r);
 }
@@ -238,7 +239,7 @@ void jpeg_steps(EngineContext& ctx, const ImageRecord& r, CopyRef ref, bool gps_
 // change.
 void verification_steps(EngineContext& ctx, const ImageRecord& r, CopyRef ref, bool gps_follows) {
   if (is_jpg(r)) return jpeg_steps(ctx, r, ref, gps_follows);
-  if (gps_follows) begin_copy_change(ctx, ref, false);
+  if (gps_follows) begin_copy_change(ctx.state(), ctx, ref, false);
   if (!converter_of(ctx) && is_convertible_raw(ctx, r.first_copy_path))
     ctx.image_checks.add_raw(r);
 }
@@ -250,9 +251,11 @@ void changes_of_found_copy(EngineContext& ctx, const ImageRecord& r) {
   if (r.ledger < 0) return;
   const std::size_t entry = static_cast<std::size_t>(r.ledger);
   const LedgerEntry& e = ctx.ledger.at(entry);
-  const std::optional<std::size_t> copy = copy_in_tree(e, tree_root(ctx, CopyTree::kFirst));
+  const std::optional<std::size_t> copy =
+      copy_in_tree(e, tree_root(ctx.options(), ctx.state(), CopyTree::kFirst));
   if (!copy) return;
-  redo_copy_changes(ctx, CopyTree::kFirst, run_path(ctx, CopyTree::kFirst, e.copies[*copy].path),
+  redo_copy_changes(ctx, CopyTree::kFirst,
+                    run_path(ctx.options(), ctx.state(), CopyTree::kFirst, e.copies[*copy].path),
                     CopyRef{entry, *copy}, r.source_path);
 }
 
@@ -263,9 +266,11 @@ void finish_pending_merge(EngineContext& ctx, const ImageRecord& r) {
   if (r.ledger < 0) return;
   const std::size_t entry = static_cast<std::size_t>(r.ledger);
   const LedgerEntry& e = ctx.ledger.at(entry);
-  const std::optional<std::size_t> copy = copy_in_tree(e, tree_root(ctx, CopyTree::kFirst));
-  if (!copy || !merge_pending(ctx, r, e.copies[*copy])) return;
-  redo_copy_changes(ctx, CopyTree::kFirst, run_path(ctx, CopyTree::kFirst, e.copies[*copy].path),
+  const std::optional<std::size_t> copy =
+      copy_in_tree(e, tree_root(ctx.options(), ctx.state(), CopyTree::kFirst));
+  if (!copy || !merge_pending(ctx.options(), ctx.ledger, r, e.copies[*copy])) return;
+  redo_copy_changes(ctx, CopyTree::kFirst,
+                    run_path(ctx.options(), ctx.state(), CopyTree::kFirst, e.copies[*copy].path),
                     CopyRef{entry, *copy}, r.source_path);
 }
 
@@ -329,7 +334,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     if (!place_copy(ctx, target, name, facts, staged, message)) return false;
   }
   // The previous image's sidecar is noted before this image's lines.
-  if (!settle_sidecars(ctx)) {
+  if (!settle_sidecars(ctx.state(), ctx)) {
     message.clear();  // reported by the sidecar step
     return false;
   }

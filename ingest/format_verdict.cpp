@@ -14,14 +14,15 @@ namespace {
 // Names shown in the line before "and N more".
 constexpr std::size_t kNamesShown = 5;
 
-bool proven_everywhere(EngineContext& ctx, const ImageRecord& r) {
+bool proven_everywhere(const RunOptions& options, RunState& state, const ImageRecord& r) {
   if (r.ledger < 0) return false;
-  const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
-  for (const CopyTree tree : wanted_trees(ctx)) {
-    const std::optional<std::size_t> c = copy_in_tree(e, tree_root(ctx, tree));
+  const LedgerEntry& e = state.ledger.at(static_cast<std::size_t>(r.ledger));
+  for (const CopyTree tree : wanted_trees(options)) {
+    const std::optional<std::size_t> c = copy_in_tree(e, tree_root(options, state, tree));
     // A copy of an earlier run counts only once this run checked it (run_ledger.h).
     if (!c || !copy_proven(e.copies[*c].state) || !e.copies[*c].checked) return false;
-    if (!sidecar_in_place(ctx, r, e.copies[*c]) || !companions_in_place(r, e.copies[*c]))
+    if (!sidecar_in_place(options, state.ledger, r, e.copies[*c]) ||
+        !companions_in_place(r, e.copies[*c]))
       return false;
   }
   return true;
@@ -71,19 +72,19 @@ bool is_taken_image(const ImageRecord& r) {
   return strcasecmp(r.extension.c_str(), "xmp") != 0;
 }
 
-void make_verdict(EngineContext& ctx, bool run_ok) {
-  FormatVerdict& v = ctx.verdict;
+void make_verdict(const RunOptions& options, RunState& state, RunResult& result, bool run_ok) {
+  FormatVerdict& v = result.verdict;
   v = FormatVerdict{};
   v.made = true;
-  v.trees = static_cast<int>(wanted_trees(ctx).size());
+  v.trees = static_cast<int>(wanted_trees(options).size());
   std::vector<std::string> unsafe;
-  for (const ImageRecord& r : ctx.images) {
+  for (const ImageRecord& r : state.images) {
     if (!is_taken_image(r)) continue;
     ++v.images;
-    if (!proven_everywhere(ctx, r))
+    if (!proven_everywhere(options, state, r))
       unsafe.push_back(r.base_name + (r.extension.empty() ? "" : ".") + r.extension);
   }
-  const RunCounters& c = ctx.counts;
+  const RunCounters& c = result.counts;
   std::vector<std::string> reasons;
   if (!unsafe.empty()) {
     std::string names;
@@ -94,7 +95,7 @@ void make_verdict(EngineContext& ctx, bool run_ok) {
     std::string reason = std::to_string(unsafe.size()) + " of " +
                          plural(v.images, "image", "images") +
                          " lack a verified copy in every tree (" + names + ")";
-    if (!ctx.verify_copies) reason += "; copies are read back only with --verify-copies";
+    if (!options.verify_copies) reason += "; copies are read back only with --verify-copies";
     reasons.push_back(reason);
   }
   if (c.damaged_jpegs > 0)
@@ -104,12 +105,12 @@ void make_verdict(EngineContext& ctx, bool run_ok) {
   if (c.raws_corrupt > 0)
     reasons.push_back(plural(c.raws_corrupt, "corrupt raw file", "corrupt raw files"));
   if (c.skipped_by_extension > 0)
-    reasons.push_back(left_files(c.skipped_by_extension, ctx.card_files.left_by_filter,
+    reasons.push_back(left_files(c.skipped_by_extension, state.card_files.left_by_filter,
                                  " left on the card by the extension filter"));
   if (c.skipped_by_scan > 0)
-    reasons.push_back(left_files(c.skipped_by_scan, ctx.card_files.skipped,
+    reasons.push_back(left_files(c.skipped_by_scan, state.card_files.skipped,
                                  " skipped by the scan"));
-  if (ctx.file_array) reasons.push_back("only chosen images were taken from the card");
+  if (options.file_array) reasons.push_back("only chosen images were taken from the card");
   if (!run_ok) reasons.push_back("the ingestion ended with an error");
   v.safe = reasons.empty();
   if (v.safe) {
@@ -119,7 +120,7 @@ void make_verdict(EngineContext& ctx, bool run_ok) {
     v.line = "Card not yet safe to format: ";
     for (std::size_t i = 0; i < reasons.size(); ++i) v.line += (i ? "; " : "") + reasons[i];
   }
-  ctx.report += "\n" + v.line + "\n";
+  result.report += "\n" + v.line + "\n";
 }
 
 }  // namespace cw

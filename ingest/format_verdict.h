@@ -20,7 +20,8 @@ const char* tree_name(const RunOptions& options, CopyTree tree);
 bool is_taken_image(const ImageRecord& r);
 
 // Works out the verdict of a run that ended (`run_ok`: without an error), keeps it in
-// ctx.verdict and ends the report with its line.
-void make_verdict(EngineContext& ctx, bool run_ok);
+// result.verdict and ends the report with its line. `state` only caches the trees' resolved
+// roots.
+void make_verdict(const RunOptions& options, RunState& state, RunResult& result, bool run_ok);
 
 }  // namespace cw

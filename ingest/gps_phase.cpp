@@ -61,14 +61,14 @@ bool gps_tagging_enabled(const RunServices& services) {
 
 bool gps_tag_file(EngineContext& ctx, const std::string& file, std::optional<CopyRef> record) {
   if (!gps_tagging_enabled(ctx)) return true;
-  if (record && !begin_copy_change(ctx, *record, true)) return true;
+  if (record && !begin_copy_change(ctx.state(), ctx, *record, true)) return true;
   std::size_t sep = file.find_last_of("/\\");
   ctx.status_printf("GPS tagging: %s", file.c_str() + (sep == std::string::npos ? 0 : sep + 1));
   // A missing ExifTool is reported once, by the summary; here its images count as errors.
   GpsTagCounts counts = counts_of(ctx);
   std::string results;
   tag_image(settings_of(ctx), writer_of(ctx), file, counts, results, stop_of(ctx));
-  if (record) end_copy_change(ctx, *record);
+  if (record) end_copy_change(ctx.state(), ctx, *record);
   keep_counts(ctx, counts);
   ctx.report_append(results);
   return !ctx.stop_requested() || ctx.fail("Stopped");
@@ -89,7 +89,7 @@ bool gps_summary(EngineContext& ctx) {
   const std::map<std::string, CopyRef> changing = changing_copies(ctx);
   const auto tagged = [&ctx, &changing](const std::string& file, int done, int total) {
     const auto found = changing.find(real_path_of(file).value_or(file));
-    if (found != changing.end()) end_copy_change(ctx, found->second);
+    if (found != changing.end()) end_copy_change(ctx.state(), ctx, found->second);
     (void)done, (void)total;
     ctx.progress_file_done(0);
   };

@@ -42,9 +42,9 @@ namespace {
 constexpr auto kGatePoll = std::chrono::milliseconds(250);
 constexpr int kDefaultPartitionSize = 1000000;
 
-bool same_folder_failure(EngineContext& ctx) {
-  ctx.report_append("\nERROR: Backup and primary folders must be different.\n");
-  return ctx.fail("Backup and primary folders must be different");
+bool same_folder_failure(RunReporter& reporter) {
+  reporter.report_append("\nERROR: Backup and primary folders must be different.\n");
+  return reporter.fail("Backup and primary folders must be different");
 }
 
 // Two roots are one tree when the system resolves them to one folder ("./p" and "p", a link
@@ -58,18 +58,19 @@ bool same_tree(const std::string& a, const std::string& b) {
 // would count as two trees and a verdict would rest on one copy. Each pair is compared as the
 // system resolves it (links, "..", the part not made yet), either way round; one tree given
 // twice keeps its own message.
-bool trees_apart(EngineContext& ctx) {
+bool trees_apart(const RunOptions& options, RunReporter& reporter) {
   struct Tree {
     const char* name;
     std::string root;
   };
-  std::vector<Tree> trees{{ctx.want_backup ? "backup" : "primary", ctx.first_copy_root}};
-  if (ctx.want_backup && ctx.primary_root) trees.push_back({"primary", *ctx.primary_root});
-  if (ctx.want_backup_post && ctx.post_backup_root)
-    trees.push_back({"post-conversion backup", *ctx.post_backup_root});
+  std::vector<Tree> trees{{options.want_backup ? "backup" : "primary", options.first_copy_root}};
+  if (options.want_backup && options.primary_root)
+    trees.push_back({"primary", *options.primary_root});
+  if (options.want_backup_post && options.post_backup_root)
+    trees.push_back({"post-conversion backup", *options.post_backup_root});
   for (std::size_t i = 0; i < trees.size(); ++i) {
     for (std::size_t k = i + 1; k < trees.size(); ++k) {
-      if (same_tree(trees[i].root, trees[k].root)) return same_folder_failure(ctx);
+      if (same_tree(trees[i].root, trees[k].root)) return same_folder_failure(reporter);
       const std::optional<std::string> ri = real_path_of(trees[i].root),
                                        rk = real_path_of(trees[k].root);
       if (!ri || !rk) continue;
@@ -81,89 +82,90 @@ bool trees_apart(EngineContext& ctx) {
       const std::string message = std::string("The ") + inner->name + " folder \"" +
                                   inner->root + "\" is inside the " + outer->name +
                                   " folder \"" + outer->root + "\"";
-      ctx.report_append("\nERROR: " + message + "\n");
-      return ctx.fail(message);
+      reporter.report_append("\nERROR: " + message + "\n");
+      return reporter.fail(message);
     }
   }
   return true;
 }
 
 // A destination inside the card would be copied again by every later run of that card.
-bool inside_card(EngineContext& ctx, const std::string& root) {
-  if (is_camera_path(ctx.scan_root)) return false;
-  const std::optional<std::string> card = real_path_of(ctx.scan_root), real = real_path_of(root);
+bool inside_card(const RunOptions& options, RunReporter& reporter, const std::string& root) {
+  if (is_camera_path(options.scan_root)) return false;
+  const std::optional<std::string> card = real_path_of(options.scan_root),
+                                   real = real_path_of(root);
   if (!card || !real || !path_is_inside(*card, *real)) return false;
   const std::string message = text_with_path("Destination folder is inside the card", root);
-  ctx.report_printf("\nERROR: %s\n", message.c_str());
-  return !ctx.fail(message);
+  reporter.report_printf("\nERROR: %s\n", message.c_str());
+  return !reporter.fail(message);
 }
 
 // The roots of the trees, checked, then created when missing.
-bool take_roots(const ParamList& p, EngineContext& ctx) {
-  ctx.ingestion_id = p.integer(kParamIngestionId);
-  ctx.card_folder = p.text(kParamCardFolder);
-  ctx.converter_path = p.text(kParamConverterPath);
-  ctx.want_backup = p.flag(kParamWantBackup);
-  if (ctx.want_backup) {
-    ctx.first_copy_root = p.text(kParamBackupFolder);
-    ctx.primary_root = p.text(kParamPrimaryFolder);
+bool take_roots(const ParamList& p, RunOptions& options, RunState& state, RunReporter& reporter) {
+  options.ingestion_id = p.integer(kParamIngestionId);
+  options.card_folder = p.text(kParamCardFolder);
+  options.converter_path = p.text(kParamConverterPath);
+  options.want_backup = p.flag(kParamWantBackup);
+  if (options.want_backup) {
+    options.first_copy_root = p.text(kParamBackupFolder);
+    options.primary_root = p.text(kParamPrimaryFolder);
   } else {
-    ctx.first_copy_root = p.text(kParamPrimaryFolder);
-    ctx.primary_root.reset();
-    ctx.converter_path.reset();
+    options.first_copy_root = p.text(kParamPrimaryFolder);
+    options.primary_root.reset();
+    options.converter_path.reset();
   }
-  ctx.want_backup_post = p.flag(kParamWantBackupPost);
-  if (ctx.want_backup_post) {
-    ctx.post_backup_root = p.text(kParamBackupFolderPost);
+  options.want_backup_post = p.flag(kParamWantBackupPost);
+  if (options.want_backup_post) {
+    options.post_backup_root = p.text(kParamBackupFolderPost);
   }
-  if (!trees_apart(ctx)) return false;
+  if (!trees_apart(options, reporter)) return false;
   for (const std::optional<std::string>& root :
-       {std::optional<std::string>(ctx.first_copy_root), ctx.primary_root, ctx.post_backup_root})
-    if (root && inside_card(ctx, *root)) return false;
-  if (ctx.dry_run) return true;  // a dry run creates nothing
-  if (!make_folders(ctx, ctx.first_copy_root)) return false;
-  ctx.real_first_copy_root = real_path_of(ctx.first_copy_root).value_or("");
-  ctx.checked_folder.clear();
-  ctx.checked_folder_real.clear();
-  return !ctx.want_backup_post || make_folders(ctx, *ctx.post_backup_root);
+       {std::optional<std::string>(options.first_copy_root), options.primary_root,
+        options.post_backup_root})
+    if (root && inside_card(options, reporter, *root)) return false;
+  if (options.dry_run) return true;  // a dry run creates nothing
+  if (!make_folders(reporter, options.first_copy_root)) return false;
+  state.real_first_copy_root = real_path_of(options.first_copy_root).value_or("");
+  state.checked_folder.clear();
+  state.checked_folder_real.clear();
+  return !options.want_backup_post || make_folders(reporter, *options.post_backup_root);
 }
 
 // The remaining parameters of the run.
-bool take_options(const ParamList& p, EngineContext& ctx) {
-  ctx.name_format = p.text(kParamNameFormat);
-  ctx.folder_format = p.text(kParamFolderFormat);
-  ctx.partition_size = p.integer(kParamPartitionSize);
-  if (ctx.partition_size <= 0) ctx.partition_size = kDefaultPartitionSize;
-  ctx.include = p.flag(kParamIncludeExtensions);
+bool take_options(const ParamList& p, RunOptions& options, RunReporter& reporter) {
+  options.name_format = p.text(kParamNameFormat);
+  options.folder_format = p.text(kParamFolderFormat);
+  options.partition_size = p.integer(kParamPartitionSize);
+  if (options.partition_size <= 0) options.partition_size = kDefaultPartitionSize;
+  options.include = p.flag(kParamIncludeExtensions);
   try {
     // Upper case like the file extensions the scan compares with it, whatever case the
     // preset holds.
     std::string list = " ";
     list += p.text(kParamExtensions);
     list += ' ';
-    ctx.extension_list = ascii_upper(std::move(list));
+    options.extension_list = ascii_upper(std::move(list));
   } catch (const std::bad_alloc&) {
-    ctx.report_append("\nERROR: Out of memory allocating extensions buffer.\n");
-    return ctx.fail("Out of memory allocating extensions buffer");
+    reporter.report_append("\nERROR: Out of memory allocating extensions buffer.\n");
+    return reporter.fail("Out of memory allocating extensions buffer");
   }
-  ctx.preview = p.text(kParamPreview);
-  ctx.embed = p.text(kParamEmbed);
-  ctx.counts.verify_only = p.text(kParamVerifyOnly) == "verifyOnly";
-  ctx.sidecar_template = p.text(kParamSidecarPath);
-  ctx.jpeg_verify = p.flag(kParamWantJpegVerify);
-  ctx.number_range_digits = p.integer(kParamNumberRangeDigits);
-  ctx.client = p.text(kParamClientName);
-  ctx.project = p.text(kParamProjectName);
-  ctx.raw_settings_path = p.text(kParamCRDefaults);
-  ctx.number_range_source = p.text(kParamNumberRangeSource) == "1" ? 1 : 2;
-  if (ctx.number_range_source == 1) ctx.number_range_digits = 4;
-  ctx.file_array = p.file_array ? &*p.file_array : nullptr;
-  ctx.capture_shifts = p.capture_shifts.empty() ? nullptr : &p.capture_shifts;
-  ctx.write_exif_times = p.write_exif_times;
-  ctx.convert_dngs = p.flag(kParamWantConvertDNGs);
-  ctx.xmp_to_jpg = p.flag(kParamWantXMPtoJPG);
-  ctx.extract_jpg = p.flag(kParamExtractJPG);
-  ctx.converter_params = p.text(kParamConverterParams);
+  options.preview = p.text(kParamPreview);
+  options.embed = p.text(kParamEmbed);
+  options.sidecar_template = p.text(kParamSidecarPath);
+  options.jpeg_verify = p.flag(kParamWantJpegVerify);
+  options.number_range_digits = p.integer(kParamNumberRangeDigits);
+  options.client = p.text(kParamClientName);
+  options.project = p.text(kParamProjectName);
+  options.raw_settings_path = p.text(kParamCRDefaults);
+  options.number_range_source = p.text(kParamNumberRangeSource) == "1" ? 1 : 2;
+  if (options.number_range_source == 1) options.number_range_digits = 4;
+  options.file_array = p.file_array ? &*p.file_array : nullptr;
+  options.capture_shifts = p.capture_shifts.empty() ? nullptr : &p.capture_shifts;
+  options.write_exif_times = p.write_exif_times;
+  options.convert_dngs = p.flag(kParamWantConvertDNGs);
+  options.xmp_to_jpg = p.flag(kParamWantXMPtoJPG);
+  options.extract_jpg = p.flag(kParamExtractJPG);
+  options.converter_params = p.text(kParamConverterParams);
   return true;
 }
 
@@ -180,16 +182,18 @@ std::time_t first_image_key(const RunState& state) {
 
 // Waits for this run's turn; the ticket lets the run name its images, nothing when
 // the run was stopped while it waited.
-std::optional<OrderGate::Ticket> wait_for_turn(EngineContext& ctx) {
-  OrderGate& gate = ctx.control().order_gate();
-  const std::time_t key = first_image_key(ctx);
+std::optional<OrderGate::Ticket> wait_for_turn(RunServices& services, const RunState& state,
+                                               RunReporter& reporter) {
+  OrderGate& gate = services.control().order_gate();
+  const std::time_t key = first_image_key(state);
   for (;;) {
-    if (std::optional<OrderGate::Ticket> ticket = gate.try_enter(ctx.job.slot, key)) return ticket;
-    if (ctx.stop_requested()) {
-      ctx.fail("Stopped");
+    if (std::optional<OrderGate::Ticket> ticket = gate.try_enter(services.job.slot, key))
+      return ticket;
+    if (reporter.stop_requested()) {
+      reporter.fail("Stopped");
       return std::nullopt;
     }
-    gate.wait(ctx.job.slot, kGatePoll);
+    gate.wait(services.job.slot, kGatePoll);
   }
 }
 
@@ -234,7 +238,7 @@ bool copy_phase(EngineContext& ctx) {
     sizes.push_back(r.size);
   }
   ctx.ledger.learn_sizes(sizes);
-  start_read_ahead(ctx);
+  start_read_ahead(ctx.options(), ctx.state());
   // The first store comes a second into the copying, as every later one: a card copied
   // within that second is stored once, at the end of the phase.
   ctx.ledger.last_store = std::chrono::steady_clock::now();
@@ -243,7 +247,7 @@ bool copy_phase(EngineContext& ctx) {
   std::string message;
   for (std::size_t i = 0; i < ctx.images.size(); ++i) {
     ImageRecord& r = ctx.images[i];
-    read_ahead_from(ctx, i);
+    read_ahead_from(ctx.options(), ctx.state(), i);
     if (!copy_image(ctx, r, message)) {
       ctx.read_ahead.reset();
       ctx.sidecar_worker.reset();
@@ -251,14 +255,14 @@ bool copy_phase(EngineContext& ctx) {
       return message.empty() ? false : ctx.fail(message);
     }
     ctx.progress_file_done(r.size);
-    if (!ledger_checkpoint(ctx, false)) {
+    if (!ledger_checkpoint(ctx.state(), ctx.counts, ctx, false)) {
       ctx.read_ahead.reset();
       ctx.sidecar_worker.reset();
       return false;
     }
   }
   ctx.read_ahead.reset();
-  const bool placed = settle_sidecars(ctx);
+  const bool placed = settle_sidecars(ctx.state(), ctx);
   ctx.sidecar_worker.reset();
   if (!placed) {
     ctx.image_checks.cancel();
@@ -272,7 +276,7 @@ bool copy_phase(EngineContext& ctx) {
 bool finish_without_backup(EngineContext& ctx) {
   write_corrected_dates_of_first_copies(ctx);
   if (ctx.stop_requested()) return ctx.fail("Stopped");
-  corrected_dates_summary(ctx);
+  corrected_dates_summary(ctx.options(), ctx.result());
   if (!gps_summary(ctx)) return false;
   std::set<std::string> folders;
   for (const ImageRecord& r : ctx.images) {
@@ -297,45 +301,46 @@ bool finish_with_backup(EngineContext& ctx) {
   if (!ok) {
     if (message.empty()) return false;
     ctx.report_printf("\nERROR: %s\n", message.c_str());
-    store_ingestion_result(ctx, message);
+    store_ingestion_result(ctx.options(), ctx.services(), message);
     // The converter's message ends with a line break; the first error is one line.
     ctx.note_first_error("DNG Converter error: " +
                          message.substr(0, message.find_last_not_of("\r\n") + 1));
     return ctx.fail("DNG Converter error");
   }
-  corrected_dates_summary(ctx);
+  corrected_dates_summary(ctx.options(), ctx.result());
   return gps_summary(ctx);
 }
 
 // Every image the run took has a copy in every tree it was meant for; the report names those
 // that lack one.
-bool every_tree_complete(EngineContext& ctx) {
+bool every_tree_complete(const RunOptions& options, RunState& state, RunResult& result,
+                         RunReporter& reporter) {
   bool complete = true;
-  for (const ImageRecord& r : ctx.images)
-    for (const CopyTree tree : wanted_trees(ctx)) {
+  for (const ImageRecord& r : state.images)
+    for (const CopyTree tree : wanted_trees(options)) {
       if (!is_taken_image(r)) break;
       if (r.ledger >= 0) {
-        const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
-        if (const std::optional<std::size_t> c = copy_in_tree(e, tree_root(ctx, tree))) {
-          const bool sidecar = sidecar_in_place(ctx, r, e.copies[*c]);
+        const LedgerEntry& e = state.ledger.at(static_cast<std::size_t>(r.ledger));
+        if (const std::optional<std::size_t> c = copy_in_tree(e, tree_root(options, state, tree))) {
+          const bool sidecar = sidecar_in_place(options, state.ledger, r, e.copies[*c]);
           if (sidecar && companions_in_place(r, e.copies[*c])) continue;
           // The companion is named by its clip's copy, beside which it is missing.
           const std::string& copy = e.copies[*c].path;
-          ctx.report_printf("ERROR: no %s in %s: \"%s\"\n",
-                            sidecar ? "clip companion" : "sidecar", tree_name(ctx, tree),
-                            (sidecar ? copy : sidecar_beside(copy)).c_str());
-          ctx.note_first_error(text_with_path(
+          reporter.report_printf("ERROR: no %s in %s: \"%s\"\n",
+                                 sidecar ? "clip companion" : "sidecar", tree_name(options, tree),
+                                 (sidecar ? copy : sidecar_beside(copy)).c_str());
+          result.note_first_error(text_with_path(
               std::string("no ") + (sidecar ? "clip companion" : "sidecar") + " in " +
-                  tree_name(ctx, tree),
+                  tree_name(options, tree),
               sidecar ? copy : sidecar_beside(copy)));
           complete = false;
           continue;
         }
       }
-      ctx.report_printf("ERROR: no copy in %s: \"%s\"\n", tree_name(ctx, tree),
-                        r.source_path.c_str());
-      ctx.note_first_error(
-          text_with_path(std::string("no copy in ") + tree_name(ctx, tree), r.source_path));
+      reporter.report_printf("ERROR: no copy in %s: \"%s\"\n", tree_name(options, tree),
+                             r.source_path.c_str());
+      result.note_first_error(
+          text_with_path(std::string("no copy in ") + tree_name(options, tree), r.source_path));
       complete = false;
     }
   return complete;
@@ -377,8 +382,9 @@ bool build_image_list(EngineContext& ctx) {
   ctx.card_files = CardFiles{};
   if (!is_camera_path(ctx.scan_root))
     ctx.card_files.real_root = real_path_of(ctx.scan_root).value_or(ctx.scan_root);
-  if (ctx.file_array) return image_from_list(ctx);
-  return scanDir(ctx, ctx.scan_root, 0) && add_linked_images(ctx);
+  if (ctx.file_array) return image_from_list(ctx.options(), ctx.state(), ctx.counts, ctx);
+  return scanDir(ctx.options(), ctx.state(), ctx.counts, ctx, ctx.scan_root, 0) &&
+         add_linked_images(ctx.options(), ctx.state(), ctx.counts, ctx);
 }
 
 // Everything before the card is read: the report's heading, the roots, the options, the read
@@ -389,7 +395,10 @@ bool prepare(const ParamList& params, int count, EngineContext& ctx) {
     ctx.report_append(kCopycardUsage);
     return ctx.fail("arg count");
   }
-  if (!take_roots(params, ctx) || !take_options(params, ctx)) return false;
+  if (!take_roots(params, ctx.options(), ctx.state(), ctx) ||
+      !take_options(params, ctx.options(), ctx))
+    return false;
+  ctx.counts.verify_only = params.text(kParamVerifyOnly) == "verifyOnly";
   ctx.ledger.attach(ctx.dry_run ? nullptr : ctx.database);
   ctx.report_append("\n");
   if (!ensure_read_buffer(ctx)) return ctx.fail("can't alloc read buffer");
@@ -403,21 +412,21 @@ bool copy_card_steps(const ParamList& params, int count, const std::string& scan
   if (!prepare(params, count, ctx)) return false;
   const std::time_t start = std::time(nullptr);
   if (!build_image_list(ctx)) return false;
-  std::optional<OrderGate::Ticket> turn = wait_for_turn(ctx);
+  std::optional<OrderGate::Ticket> turn = wait_for_turn(ctx.services(), ctx.state(), ctx);
   if (!turn || !naming_phase(ctx, std::move(*turn))) return false;
   if (ctx.dry_run) {
-    report_planned_copies(ctx);
+    report_planned_copies(ctx.options(), ctx.images, ctx.control().number_ranges(), ctx.result());
     return true;
   }
-  if (!copy_phase(ctx) || !ledger_checkpoint(ctx, true)) return false;
+  if (!copy_phase(ctx) || !ledger_checkpoint(ctx.state(), ctx.counts, ctx, true)) return false;
   ctx.counts.files_found -= ctx.counts.duplicates + ctx.counts.images_failed;
   long elapsed = static_cast<long>(std::time(nullptr) - start);
   ctx.report_printf("%d files copied from card took %d min. %d sec.\n", ctx.counts.files_found,
                     static_cast<int>(elapsed / 60), static_cast<int>(elapsed % 60));
   if (!ctx.control().cards_mode()) ctx.control().request_auto_eject(ctx.job.slot);
   if (!(ctx.want_backup ? finish_with_backup(ctx) : finish_without_backup(ctx))) return false;
-  hash_changed_copies(ctx);
-  if (!ledger_checkpoint(ctx, true)) return false;
+  hash_changed_copies(ctx.state());
+  if (!ledger_checkpoint(ctx.state(), ctx.counts, ctx, true)) return false;
   write_summary(ctx);
   if (ctx.counts.jpegs_corrupt > 0 || ctx.counts.raws_corrupt > 0)
     return ctx.fail("One or more image files were corrupt.");
@@ -425,7 +434,8 @@ bool copy_card_steps(const ParamList& params, int count, const std::string& scan
   if (ctx.counts.damaged_jpegs > 0)
     return ctx.fail("One or more JPEG files have damaged image data.");
   if (ctx.counts.images_failed > 0) return ctx.fail("One or more image files could not be copied.");
-  if (!every_tree_complete(ctx)) return ctx.fail("One or more images lack a copy in a tree.");
+  if (!every_tree_complete(ctx.options(), ctx.state(), ctx.result(), ctx))
+    return ctx.fail("One or more images lack a copy in a tree.");
   ctx.report_append("\nSUCCESSFUL INGESTION - no errors detected\n");
   ctx.status_printf("Successful ingestion (%d images)", ctx.counts.files_found);
   ctx.control().set_image_count(ctx.job.slot, ctx.counts.files_found);
@@ -441,7 +451,7 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
   // card completes it instead of copying it again. Copies that cannot be flushed to the disk
   // are not recorded. Either way no read-back is still under way when the run returns.
   if (!ok && !ctx.dry_run) {
-    settle_read_backs(ctx, true);
+    settle_read_backs(ctx.state(), ctx.counts, ctx, true);
     std::string folder;
     if (ctx.disk_flush.flush(folder)) ctx.ledger.store(true);
   }
@@ -454,12 +464,12 @@ bool run_slot(const ParamList& params, const std::string& scan_root, EngineConte
   if (!ctx.error.empty()) {
     ctx.report_printf("ERROR: %s\n", ctx.error.c_str());
     ctx.status_printf("ERROR: %s\n", ctx.error.c_str());
-    store_ingestion_result(ctx, ctx.error);
+    store_ingestion_result(ctx.options(), ctx.services(), ctx.error);
   }
   // Some failures are recorded while the run goes on (a preview that could not be written);
   // the run then did not succeed even though the copy finished.
   ok = ok && ctx.error.empty();
-  if (!ctx.dry_run) make_verdict(ctx, ok);
+  if (!ctx.dry_run) make_verdict(ctx.options(), ctx.state(), ctx.result(), ok);
   return ok;
 }
 

@@ -41,13 +41,14 @@ bool write_text(int fd, const std::string& text) {
 
 }  // namespace
 
-void add_manifest_lines(EngineContext& ctx, std::map<std::string, ManifestLines>& trees,
+void add_manifest_lines(const RunOptions& options, RunState& state,
+                        std::map<std::string, ManifestLines>& trees,
                         std::vector<std::string>& skipped) {
-  for (const ImageRecord& r : ctx.images) {
+  for (const ImageRecord& r : state.images) {
     if (r.ledger < 0 || !is_taken_image(r)) continue;
-    const LedgerEntry& e = ctx.ledger.at(static_cast<std::size_t>(r.ledger));
-    for (const CopyTree tree : wanted_trees(ctx)) {
-      const std::string root = tree_root(ctx, tree);
+    const LedgerEntry& e = state.ledger.at(static_cast<std::size_t>(r.ledger));
+    for (const CopyTree tree : wanted_trees(options)) {
+      const std::string root = tree_root(options, state, tree);
       const std::optional<std::size_t> c = copy_in_tree(e, root);
       if (!c || !e.copies[*c].hash) continue;
       const std::string& path = e.copies[*c].path;

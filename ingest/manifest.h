@@ -18,7 +18,7 @@
 
 namespace cw {
 
-class EngineContext;
+struct RunOptions;
 struct RunState;
 
 inline constexpr const char* kManifestFolder = "Manifests";
@@ -29,7 +29,9 @@ using ManifestLines = std::map<std::string, Hash128>;
 // Adds the files of a run to the lines of each of its trees (keyed by the tree's real root):
 // each image's copy in every tree it was meant for, when its hash is known. A path that the
 // manifest form cannot hold (a line break in it) is left out and named in `skipped`.
-void add_manifest_lines(EngineContext& ctx, std::map<std::string, ManifestLines>& trees,
+// `state` only caches the trees' resolved roots.
+void add_manifest_lines(const RunOptions& options, RunState& state,
+                        std::map<std::string, ManifestLines>& trees,
                         std::vector<std::string>& skipped);
 
 // Writes the manifest of one tree under a name of its own in ROOT/Manifests

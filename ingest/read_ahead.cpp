@@ -93,33 +93,34 @@ void ReadAhead::work() {
   }
 }
 
-void start_read_ahead(EngineContext& ctx) {
-  ctx.read_ahead.reset();
-  Database* db = ctx.ledger.database();
-  if (!ctx.reverify || !ctx.verify_copies || !db) return;
+void start_read_ahead(const RunOptions& options, RunState& state) {
+  state.read_ahead.reset();
+  Database* db = state.ledger.database();
+  if (!options.reverify || !options.verify_copies || !db) return;
   std::vector<std::uint64_t> sizes;
-  sizes.reserve(ctx.images.size());
-  for (const ImageRecord& r : ctx.images) sizes.push_back(r.size);
+  sizes.reserve(state.images.size());
+  for (const ImageRecord& r : state.images) sizes.push_back(r.size);
   std::sort(sizes.begin(), sizes.end());
   sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
   std::optional<std::vector<RecordedCopy>> copies = ledger_copies_of_sizes(*db, sizes);
   if (!copies) return;  // each copy is then read when it is checked
-  ctx.read_ahead = std::make_unique<ReadAhead>();
+  state.read_ahead = std::make_unique<ReadAhead>();
   for (RecordedCopy& c : *copies)
     if (c.hash && copy_counts(c.state))
-      ctx.read_ahead->recorded.emplace(std::pair(c.size, c.modified), std::move(c));
+      state.read_ahead->recorded.emplace(std::pair(c.size, c.modified), std::move(c));
 }
 
-void read_ahead_from(EngineContext& ctx, std::size_t image) {
-  ReadAhead* ahead = ctx.read_ahead.get();
+void read_ahead_from(const RunOptions& options, RunState& state, std::size_t image) {
+  ReadAhead* ahead = state.read_ahead.get();
   if (!ahead) return;
   // The trees in the order the run checks them (archive_check.cpp).
-  std::vector<std::string> roots{tree_root(ctx, CopyTree::kFirst)};
-  if (ctx.want_backup) roots.push_back(tree_root(ctx, CopyTree::kPrimary));
-  if (ctx.want_backup && ctx.want_backup_post) roots.push_back(tree_root(ctx, CopyTree::kPost));
-  const std::size_t end = std::min(ctx.images.size(), image + kImagesAhead);
+  std::vector<std::string> roots{tree_root(options, state, CopyTree::kFirst)};
+  if (options.want_backup) roots.push_back(tree_root(options, state, CopyTree::kPrimary));
+  if (options.want_backup && options.want_backup_post)
+    roots.push_back(tree_root(options, state, CopyTree::kPost));
+  const std::size_t end = std::min(state.images.size(), image + kImagesAhead);
   for (; ahead->next_image < end; ++ahead->next_image) {
-    const ImageRecord& r = ctx.images[ahead->next_image];
+    const ImageRecord& r = state.images[ahead->next_image];
     const auto [from, to] = ahead->recorded.equal_range(std::pair(r.size, r.modified));
     if (std::distance(from, to) > kMostCandidates) continue;
     for (const std::string& root : roots)

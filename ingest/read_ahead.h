@@ -25,7 +25,8 @@
 
 namespace cw {
 
-class EngineContext;
+struct RunOptions;
+struct RunState;
 
 class ReadAhead {
  public:
@@ -65,9 +66,9 @@ class ReadAhead {
 
 // With `reverify` (and read-backs, and a ledger in a database), sets up the run's reads ahead
 // for its images; otherwise none.
-void start_read_ahead(EngineContext& ctx);
+void start_read_ahead(const RunOptions& options, RunState& state);
 // Queues the reads of the earlier copies of the run's images from `image` on, a few images
 // ahead of it, in the trees the run checks.
-void read_ahead_from(EngineContext& ctx, std::size_t image);
+void read_ahead_from(const RunOptions& options, RunState& state, std::size_t image);
 
 }  // namespace cw

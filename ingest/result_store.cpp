@@ -7,11 +7,12 @@
 
 namespace cw {
 
-void store_ingestion_result(EngineContext& ctx, const std::string& text) {
-  log_printf("Ingestion %d result: %s", ctx.ingestion_id, text.c_str());
-  if (ctx.ingestion_id < 0) return;
-  if (ctx.database && ctx.database->is_open())
-    ctx.database->ingestion_append_result(ctx.ingestion_id, text);
+void store_ingestion_result(const RunOptions& options, const RunServices& services,
+                            const std::string& text) {
+  log_printf("Ingestion %d result: %s", options.ingestion_id, text.c_str());
+  if (options.ingestion_id < 0) return;
+  if (services.database && services.database->is_open())
+    services.database->ingestion_append_result(options.ingestion_id, text);
 }
 
 }  // namespace cw

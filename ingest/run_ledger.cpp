@@ -200,7 +200,7 @@ std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::str
 
 std::optional<std::size_t> proven_copy_in_tree(EngineContext& ctx, std::size_t entry,
                                                CopyTree tree) {
-  const std::string root = tree_root(ctx, tree);
+  const std::string root = tree_root(ctx.options(), ctx.state(), tree);
   for (;;) {
     const std::optional<std::size_t> copy = copy_in_tree(ctx.ledger.at(entry), root);
     if (!copy || check_earlier_copy(ctx, entry, *copy)) return copy;
@@ -213,24 +213,25 @@ bool has_changed_copy(const LedgerEntry& entry, CopyTree tree) {
   return false;
 }
 
-std::string target_beside_changed(EngineContext& ctx, std::size_t entry, CopyTree tree,
-                                  const std::string& target, const std::string& source) {
-  if (!has_changed_copy(ctx.ledger.at(entry), tree)) return target;
+std::string target_beside_changed(const RunOptions& options, const RunState& state,
+                                  std::size_t entry, CopyTree tree, const std::string& target,
+                                  const std::string& source) {
+  if (!has_changed_copy(state.ledger.at(entry), tree)) return target;
   SourceFacts facts;
   if (!source_facts(source, facts)) return target;
-  facts.local_times = ctx.card_local_times;
+  facts.local_times = options.card_local_times;
   const TargetName name = find_target_name(target, facts, 0);
   if (name.exhausted) return target;  // the copy then refuses to replace it
   return name.duplicate.value_or(name.path);
 }
 
-void announce_copy_beside(EngineContext& ctx, std::size_t entry, CopyTree tree,
+void announce_copy_beside(RunState& state, RunReporter& reporter, std::size_t entry, CopyTree tree,
                           const std::string& new_path) {
-  for (LedgerCopy& c : ctx.ledger.at(entry).copies) {
+  for (LedgerCopy& c : state.ledger.at(entry).copies) {
     if (c.tree != tree || !c.changed_since_proven || c.path == new_path) continue;
-    ctx.report_printf(
+    reporter.report_printf(
         "Changed archive copy kept: \"%s\" -- the card's file is copied beside it: \"%s\"\n",
-                      c.path.c_str(), new_path.c_str());
+        c.path.c_str(), new_path.c_str());
     c.changed_since_proven = false;
   }
 }
@@ -261,13 +262,14 @@ void remember_damage(RunState& state, const ImageRecord& r, Damage damage,
   e.damage_stored = false;
 }
 
-void recall_damage(EngineContext& ctx, const LedgerEntry& e, const std::string& path) {
+void recall_damage(RunCounters& counts, RunReporter& reporter, const LedgerEntry& e,
+                   const std::string& path) {
   for (const DamageCount& d : kDamageCounts) {
     if (d.damage != e.damage) continue;
-    ++(ctx.counts.*d.counter);
-    ctx.report_append(std::string(d.name) + ": \"" + path + "\"" +
-                      (e.damage_text.empty() ? "" : ": " + e.damage_text) +
-                      " (found when it was first ingested)\n");
+    ++(counts.*d.counter);
+    reporter.report_append(std::string(d.name) + ": \"" + path + "\"" +
+                           (e.damage_text.empty() ? "" : ": " + e.damage_text) +
+                           " (found when it was first ingested)\n");
   }
 }
 
@@ -295,10 +297,10 @@ std::string root_text(const RunOptions& options, CopyTree tree) {
   return options.first_copy_root;
 }
 
-std::string tree_root(EngineContext& ctx, CopyTree tree) {
-  std::string& known = ctx.real_roots[static_cast<std::size_t>(tree)];
+std::string tree_root(const RunOptions& options, RunState& state, CopyTree tree) {
+  std::string& known = state.real_roots[static_cast<std::size_t>(tree)];
   if (!known.empty()) return known;
-  const std::string root = root_text(ctx, tree);
+  const std::string root = root_text(options, tree);
   std::optional<std::string> real = real_path_of(root);
   if (!real) return root;  // not made yet: asked again later
   known = *real;
@@ -311,74 +313,76 @@ std::size_t record_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
   LedgerEntry& e = ctx.ledger.at(entry);
   LedgerCopy copy;
   copy.tree = tree;
-  copy.root = tree_root(ctx, tree);
+  copy.root = tree_root(ctx.options(), ctx.state(), tree);
   copy.path = path;
   copy.size = size;
   copy.hash = expected;
   copy.state = ctx.verify_copies ? CopyState::kPending : CopyState::kWritten;
   copy.checked = true;
   const std::size_t index = put_copy(e, std::move(copy));
-  announce_copy_beside(ctx, entry, tree, path);
+  announce_copy_beside(ctx.state(), ctx, entry, tree, path);
   if (!ctx.verify_copies) return index;
   VerifyJob job{path, expected, entry, index};
   if (now) {
     ctx.verifier_results.push_back(ctx.verifier.verify_now(job));
-    settle_read_backs(ctx, false);
+    settle_read_backs(ctx.state(), ctx.counts, ctx, false);
   } else {
     ctx.verifier.submit(std::move(job));
   }
   return index;
 }
 
-void settle_read_backs(EngineContext& ctx, bool wait) {
-  std::vector<VerifyResult> results = wait ? ctx.verifier.finish() : ctx.verifier.take_results();
-  results.insert(results.begin(), ctx.verifier_results.begin(), ctx.verifier_results.end());
-  ctx.verifier_results.clear();
+void settle_read_backs(RunState& state, RunCounters& counts, RunReporter& reporter, bool wait) {
+  std::vector<VerifyResult> results =
+      wait ? state.verifier.finish() : state.verifier.take_results();
+  results.insert(results.begin(), state.verifier_results.begin(), state.verifier_results.end());
+  state.verifier_results.clear();
   // The readers finish in any order; the report names failures in the order of the copies.
   std::sort(results.begin(), results.end(), [](const VerifyResult& a, const VerifyResult& b) {
     return std::tie(a.job.entry, a.job.copy) < std::tie(b.job.entry, b.job.copy);
   });
   for (const VerifyResult& r : results) {
-    LedgerCopy& c = ctx.ledger.at(r.job.entry).copies[r.job.copy];
+    LedgerCopy& c = state.ledger.at(r.job.entry).copies[r.job.copy];
     switch (r.outcome) {
       case VerifyOutcome::kMatch:
         c.state = CopyState::kVerified;
         keep_fingerprint(c, r);
-        ++ctx.counts.files_verified;
+        ++counts.files_verified;
         break;
       case VerifyOutcome::kMismatch:
         c.state = CopyState::kBad;
-        ctx.image_failed("copy differs from its source (checksum)", c.path);
+        reporter.image_failed("copy differs from its source (checksum)", c.path);
         break;
       case VerifyOutcome::kUnreadable:
         c.state = CopyState::kBad;
-        ctx.image_failed(std::string("copy cannot be read back (") + std::strerror(r.error) + ")",
-                         c.path);
+        reporter.image_failed(
+            std::string("copy cannot be read back (") + std::strerror(r.error) + ")", c.path);
         break;
     }
-    if (c.state == CopyState::kBad) set_damaged_copy_aside(ctx, r.job.entry, r.job.copy);
+    if (c.state == CopyState::kBad)
+      set_damaged_copy_aside(state, reporter, r.job.entry, r.job.copy);
   }
 }
 
-bool flush_copies(EngineContext& ctx) {
+bool flush_copies(RunState& state, RunReporter& reporter) {
   std::string folder;
-  if (ctx.disk_flush.flush(folder)) return true;
-  ctx.report_printf("\nERROR: copies in %s may not be on the disk: %s\n", folder.c_str(),
-                    std::strerror(errno));
-  return ctx.fail(text_with_path("write error -- check drives for sufficient space", folder));
+  if (state.disk_flush.flush(folder)) return true;
+  reporter.report_printf("\nERROR: copies in %s may not be on the disk: %s\n", folder.c_str(),
+                         std::strerror(errno));
+  return reporter.fail(text_with_path("write error -- check drives for sufficient space", folder));
 }
 
-bool ledger_checkpoint(EngineContext& ctx, bool final) {
+bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& reporter, bool final) {
   const auto now = std::chrono::steady_clock::now();
-  if (!final && now - ctx.ledger.last_store < kStoreInterval) return true;
-  settle_read_backs(ctx, final);
-  ctx.ledger.last_store = now;
+  if (!final && now - state.ledger.last_store < kStoreInterval) return true;
+  settle_read_backs(state, counts, reporter, final);
+  state.ledger.last_store = now;
   // Only the end of a phase waits for the disk: a flush every second would stop the copying
   // until the disk caught up, where the system otherwise writes while the run reads on.
-  if (final && !flush_copies(ctx)) return false;
-  if (ctx.ledger.store(final)) return true;
-  ctx.report_append("\nERROR: Can't write the ingest ledger to the database.\n");
-  return ctx.fail("Can't write the ingest ledger");
+  if (final && !flush_copies(state, reporter)) return false;
+  if (state.ledger.store(final)) return true;
+  reporter.report_append("\nERROR: Can't write the ingest ledger to the database.\n");
+  return reporter.fail("Can't write the ingest ledger");
 }
 
 }  // namespace cw

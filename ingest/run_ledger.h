@@ -35,6 +35,8 @@ namespace cw {
 
 class Database;
 class EngineContext;
+class RunReporter;
+struct RunCounters;
 struct RunState;
 struct RunOptions;
 struct ImageRecord;
@@ -108,11 +110,12 @@ bool has_changed_copy(const LedgerEntry& entry, CopyTree tree);
 // Where a copy of `source` into `tree` goes when it was wanted at `target`: `target` itself,
 // unless a copy of the entry in that tree was found changed; then the first name with the
 // unique-name suffix that is free or holds the same content, so the changed file stays.
-std::string target_beside_changed(EngineContext& ctx, std::size_t entry, CopyTree tree,
-                                  const std::string& target, const std::string& source);
+std::string target_beside_changed(const RunOptions& options, const RunState& state,
+                                  std::size_t entry, CopyTree tree, const std::string& target,
+                                  const std::string& source);
 // A copy of the card's file was placed (or found) at `new_path` in `tree`: the report names
 // each copy of that tree found changed since it was proven beside it, on a line of its own.
-void announce_copy_beside(EngineContext& ctx, std::size_t entry, CopyTree tree,
+void announce_copy_beside(RunState& state, RunReporter& reporter, std::size_t entry, CopyTree tree,
                           const std::string& new_path);
 
 // Damage a check found in the bytes of image `r`'s file, kept with its entry (stored with
@@ -121,7 +124,8 @@ void remember_damage(RunState& state, const ImageRecord& r, Damage damage,
                      const std::string& text);
 // An archived image of an earlier run whose file was found damaged then: counted and named as
 // the checks count and name it, so the card's verdict is the same on every run.
-void recall_damage(EngineContext& ctx, const LedgerEntry& e, const std::string& path);
+void recall_damage(RunCounters& counts, RunReporter& reporter, const LedgerEntry& e,
+                   const std::string& path);
 
 // Records `copy` in `entry`: in place of an earlier record of the same path (a file deleted
 // and made again is one copy, which the database keeps by its path), else as a new one. Its
@@ -134,7 +138,7 @@ std::optional<std::size_t> copy_at(const LedgerEntry& entry, const std::string& 
 // The root of one of the run's trees as its parameters give it.
 std::string root_text(const RunOptions& options, CopyTree tree);
 // The same root as the system resolves it (its text when it cannot be resolved).
-std::string tree_root(EngineContext& ctx, CopyTree tree);
+std::string tree_root(const RunOptions& options, RunState& state, CopyTree tree);
 
 // A copy has been placed: records it in the entry and, with verification on, has it read
 // back, at once when `now` (the run is about to change the file) or on the verifier's thread;
@@ -146,14 +150,14 @@ std::size_t record_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
 
 // Records the read-backs that have finished (all of them when `wait`): a copy whose hash
 // differs, or that cannot be read, is named in the report and counts as failed.
-void settle_read_backs(EngineContext& ctx, bool wait);
+void settle_read_backs(RunState& state, RunCounters& counts, RunReporter& reporter, bool wait);
 
 // Every file this phase wrote is on the disk before the run goes on (and before anything can
 // report it done). False after reporting which file system failed.
-bool flush_copies(EngineContext& ctx);
+bool flush_copies(RunState& state, RunReporter& reporter);
 
 // Stores what is settled, once a second while copying, or now with `final` (after waiting for
 // every read-back). False when the flush or the database failed (reported).
-bool ledger_checkpoint(EngineContext& ctx, bool final);
+bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& reporter, bool final);
 
 }  // namespace cw

@@ -37,6 +37,15 @@ bool ends_with_separator(const std::string& s) { return !s.empty() && s.back() =
 // descriptor open per level.
 constexpr int kMaxFolderDepth = 256;
 
+// The parts of the run a scan works with: the options it reads, the image list and card files
+// it fills, its counters and where it reports.
+struct Scan {
+  const RunOptions& options;
+  RunState& state;
+  RunCounters& counts;
+  RunReporter& reporter;
+};
+
 // The first bytes of an AppleDouble file: the resource fork and attributes that another
 // operating system keeps beside a file as "._NAME" on file systems without a place for them.
 constexpr unsigned char kAppleDoubleMagic[4] = {0x00, 0x05, 0x16, 0x07};
@@ -54,24 +63,24 @@ bool grow_and_push(std::vector<T>& list, T&& item, std::size_t step) {
 
 // Counts one found file, makes its record (from `path`, below the scan root) and appends it to
 // the image list. The bytes are read from `source` (a linked file's real path) when given.
-bool add_image(EngineContext& ctx, const std::string& path, const std::string* source = nullptr) {
-  ++ctx.counts.files_found;
+bool add_image(Scan& s, const std::string& path, const std::string* source = nullptr) {
+  ++s.counts.files_found;
   ImageRecord record;
   std::string message;
-  if (!make_image_record(ctx.folders, record, ctx.scan_root, path, message))
-    return ctx.fail(text_with_path(message, path));
+  if (!make_image_record(s.state.folders, record, s.options.scan_root, path, message))
+    return s.reporter.fail(text_with_path(message, path));
   if (source) record.source_path = *source;
-  record.index = static_cast<int>(ctx.images.size());
-  if (!grow_and_push(ctx.images, std::move(record), kImageListStep))
-    return ctx.fail("out of memory");
+  record.index = static_cast<int>(s.state.images.size());
+  if (!grow_and_push(s.state.images, std::move(record), kImageListStep))
+    return s.reporter.fail("out of memory");
   return true;
 }
 
 // One report line for each entry of a card that is not taken as an image.
 // (Built whole: a path may be longer than a formatted line takes.)
-void skip_entry(EngineContext& ctx, const char* why, const std::string& path) {
+void skip_entry(Scan& s, const char* why, const std::string& path) {
   const std::string line = std::string("Skipped ") + why + ": \"" + path + "\"";
-  ctx.report_append(line + "\n");
+  s.reporter.report_append(line + "\n");
   log_printf("%s", line.c_str());
 }
 
@@ -91,11 +100,11 @@ std::string below_card(const RunOptions& options, const std::string& path) {
 
 // An entry the run would lose if it passed over it quietly: named on a line of the report and
 // kept for the verdict. The scan goes on with the next entry.
-void leave_on_card(EngineContext& ctx, const char* why, const std::string& path) {
-  skip_entry(ctx, why, path);
-  ++ctx.counts.skipped_by_scan;
+void leave_on_card(Scan& s, const char* why, const std::string& path) {
+  skip_entry(s, why, path);
+  ++s.counts.skipped_by_scan;
   try {
-    ctx.card_files.skipped.push_back(below_card(ctx, path));
+    s.state.card_files.skipped.push_back(below_card(s.options, path));
   } catch (const std::bad_alloc&) {
     // The counter still keeps the card from being called safe.
   }
@@ -142,8 +151,8 @@ enum class EntryKind { kFile, kFolder, kLink, kSkipped, kError };
 
 // `st` receives the entry's own status (that of a link's file for kLink); kError leaves errno.
 // The entry is looked at through its folder's descriptor; only a link is resolved by its path.
-EntryKind classify_entry(EngineContext& ctx, int dir, const std::string& name,
-                         const std::string& path, struct stat& st, std::string& real) {
+EntryKind classify_entry(Scan& s, int dir, const std::string& name, const std::string& path,
+                         struct stat& st, std::string& real) {
   if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::kError;
   if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
   if (S_ISREG(st.st_mode)) return EntryKind::kFile;
@@ -152,18 +161,18 @@ EntryKind classify_entry(EngineContext& ctx, int dir, const std::string& name,
   if (!S_ISLNK(st.st_mode)) {
     skipped = "special file (not a regular file)";
   } else if (path.size() >= PATH_MAX) {
-    leave_on_card(ctx, "symbolic link whose path is too long", path);
+    leave_on_card(s, "symbolic link whose path is too long", path);
     return EntryKind::kSkipped;
   } else if (!::realpath(path.c_str(), resolved)) {
     skipped = "symbolic link that leads nowhere";
-  } else if (real = resolved; !path_is_inside(ctx.card_files.real_root, real)) {
+  } else if (real = resolved; !path_is_inside(s.state.card_files.real_root, real)) {
     skipped = "symbolic link that leads out of the card";
   } else if (sysio().stat(real.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     return EntryKind::kLink;
   } else {
     skipped = S_ISDIR(st.st_mode) ? "symbolic link to a folder" : "symbolic link to a special file";
   }
-  skip_entry(ctx, skipped, path);
+  skip_entry(s, skipped, path);
   return EntryKind::kSkipped;
 }
 
@@ -195,28 +204,28 @@ bool folder_names(int dir, const std::string& path, std::vector<std::string>& na
   return true;
 }
 
-bool scan_camera(EngineContext& ctx, const std::string& path) {
+bool scan_camera(Scan& s, const std::string& path) {
   std::string device;
-  if (ctx.card_folder.rfind("Device: ", 0) == 0)
-    device = ctx.card_folder.substr(8);
+  if (s.options.card_folder.rfind("Device: ", 0) == 0)
+    device = s.options.card_folder.substr(8);
   else if (path.rfind("ptp/", 0) == 0)
     device = path.substr(4);
   // A camera that cannot be opened or walked ends the run with the source's reason: an
   // empty list would pass for a successful ingestion of nothing.
   std::vector<std::string> images;
   std::string message;
-  if (!camera_source().images_for_device(device, images, message)) return ctx.fail(message);
-  const std::size_t name_max = archive_name_max(ctx);
+  if (!camera_source().images_for_device(device, images, message)) return s.reporter.fail(message);
+  const std::size_t name_max = archive_name_max(s.options);
   for (const std::string& image : images) {
     const std::string name = image.rfind("ptp/", 0) == 0 ? image.substr(4) : image;
     if (const char* why = too_long_for_archive(name, image.size(), name_max)) {
-      leave_on_card(ctx, why, image);
+      leave_on_card(s, why, image);
       continue;
     }
-    if (!add_image(ctx, image)) return false;
+    if (!add_image(s, image)) return false;
   }
   for (const std::string& file : camera_source().left_out())
-    leave_on_card(ctx, "camera file with the name of another", file);
+    leave_on_card(s, "camera file with the name of another", file);
   return true;
 }
 
@@ -255,12 +264,12 @@ bool clip_taken(const std::vector<std::string>& taken, const std::string& stem) 
 // Lists the folder open as `dir` into its files (names, after the extension filter) and
 // subfolders, each in case-insensitive name order. A clip's companion beside its taken clip
 // is no file of its own: it goes with the clip.
-bool list_folder(EngineContext& ctx, int dir, const std::string& path, const ScanWalk& walk,
+bool list_folder(Scan& s, int dir, const std::string& path, const ScanWalk& walk,
                  std::vector<std::string>& files, std::vector<FolderEntry>& subfolders) {
   std::vector<std::string> names;
   if (!folder_names(dir, path, names)) {
     log_printf("Folder %s cannot be listed: %s", path.c_str(), std::strerror(errno));
-    leave_on_card(ctx, "folder that cannot be read", path);
+    leave_on_card(s, "folder that cannot be read", path);
     return true;
   }
   // In name order, so that the lines and names of what is left on the card come in one order.
@@ -268,11 +277,11 @@ bool list_folder(EngineContext& ctx, int dir, const std::string& path, const Sca
   // A file the scan takes, or leaves with its reason.
   auto take_file = [&](const std::string& name, std::string full, EntryKind kind,
                        const struct stat& st, std::string real) {
-    const int filtered = ctx.counts.skipped_by_extension;
-    if (skip_by_extension(name, ctx, ctx.counts.skipped_by_extension)) {
-      if (ctx.counts.skipped_by_extension != filtered) {
+    const int filtered = s.counts.skipped_by_extension;
+    if (skip_by_extension(name, s.options, s.reporter, s.counts.skipped_by_extension)) {
+      if (s.counts.skipped_by_extension != filtered) {
         try {
-          ctx.card_files.left_by_filter.push_back(below_card(ctx, full));
+          s.state.card_files.left_by_filter.push_back(below_card(s.options, full));
         } catch (const std::bad_alloc&) {
           // Counted all the same.
         }
@@ -280,16 +289,17 @@ bool list_folder(EngineContext& ctx, int dir, const std::string& path, const Sca
       return true;
     }
     if (const char* why = too_long_for_archive(name, full.size(), walk.name_max)) {
-      leave_on_card(ctx, why, full);
+      leave_on_card(s, why, full);
       return true;
     }
     if (kind == EntryKind::kLink) {
-      ctx.card_files.links.emplace_back(std::move(full), std::move(real));
+      s.state.card_files.links.emplace_back(std::move(full), std::move(real));
       return true;
     }
-    ctx.card_files.taken.emplace(st.st_dev, st.st_ino);
+    s.state.card_files.taken.emplace(st.st_dev, st.st_ino);
     std::string taken = name;
-    return grow_and_push(files, std::move(taken), kPathListStep) || ctx.fail("out of memory");
+    return grow_and_push(files, std::move(taken), kPathListStep) ||
+           s.reporter.fail("out of memory");
   };
   struct Companion {
     std::string name, full, stem;
@@ -301,25 +311,25 @@ bool list_folder(EngineContext& ctx, int dir, const std::string& path, const Sca
     const std::size_t name_at = full.size() - name.size();
     std::string real;
     struct stat st;
-    const EntryKind kind = classify_entry(ctx, dir, name, full, st, real);
+    const EntryKind kind = classify_entry(s, dir, name, full, st, real);
     if (kind == EntryKind::kSkipped) continue;
     if (kind == EntryKind::kError) {
       log_printf("Entry %s cannot be examined: %s", full.c_str(), std::strerror(errno));
-      leave_on_card(ctx, "entry that cannot be read", full);
+      leave_on_card(s, "entry that cannot be read", full);
       continue;
     }
     const bool folder = kind == EntryKind::kFolder;
     if ((folder || kind == EntryKind::kFile) && is_housekeeping(name, folder)) {
-      ++ctx.counts.housekeeping;
+      ++s.counts.housekeeping;
       continue;
     }
     if (folder) {
       if (!grow_and_push(subfolders, FolderEntry{std::move(full), name_at}, kPathListStep))
-        return ctx.fail("out of memory");
+        return s.reporter.fail("out of memory");
       continue;
     }
     if (kind == EntryKind::kFile && is_resource_fork(dir, name)) {
-      ++ctx.counts.resource_forks;
+      ++s.counts.resource_forks;
       continue;
     }
     // Whether it goes with its clip is known once the clip is taken.
@@ -358,36 +368,36 @@ bool is_video_tree(const ScanWalk& walk, const std::string& folder) {
 // system takes are still walked and what lies there is named. Records are made from `shown`,
 // the folder's path below the scan root as names and macros show it (`path` itself, except
 // for a video folder outside a scanned DCIM).
-bool scan_folder(EngineContext& ctx, int dir, const std::string& path, const std::string& shown,
-                 int level, const ScanWalk& walk) {
-  ctx.status_printf("Reading folder %s", path.c_str());
+bool scan_folder(Scan& s, int dir, const std::string& path, const std::string& shown, int level,
+                 const ScanWalk& walk) {
+  s.reporter.status_printf("Reading folder %s", path.c_str());
   std::vector<std::string> files;
   std::vector<FolderEntry> subfolders;
-  if (!list_folder(ctx, dir, path, walk, files, subfolders)) return false;
+  if (!list_folder(s, dir, path, walk, files, subfolders)) return false;
   for (const std::string& file : files) {
     const std::string real = joined(path, file);
     if (shown == path) {
-      if (!add_image(ctx, real)) return false;
-    } else if (!add_image(ctx, joined(shown, file), &real)) {
+      if (!add_image(s, real)) return false;
+    } else if (!add_image(s, joined(shown, file), &real)) {
       return false;
     }
   }
   for (const FolderEntry& folder : subfolders) {
     if (is_video_tree(walk, folder.path)) continue;
     if (level + 1 > kMaxFolderDepth) {
-      leave_on_card(ctx, "folder nested too deep", folder.path);
+      leave_on_card(s, "folder nested too deep", folder.path);
       continue;
     }
     UniqueFd sub(::openat(dir, folder.path.c_str() + folder.name_at,
                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!sub.valid()) {
       log_printf("Folder %s cannot be opened: %s", folder.path.c_str(), std::strerror(errno));
-      leave_on_card(ctx, "folder that cannot be read", folder.path);
+      leave_on_card(s, "folder that cannot be read", folder.path);
       continue;
     }
     const std::string sub_shown =
         shown == path ? folder.path : joined(shown, folder.path.substr(folder.name_at));
-    if (!scan_folder(ctx, sub.get(), folder.path, sub_shown, level + 1, walk)) return false;
+    if (!scan_folder(s, sub.get(), folder.path, sub_shown, level + 1, walk)) return false;
   }
   return true;
 }
@@ -418,11 +428,11 @@ bool open_below(int dir, std::string_view below, UniqueFd& out) {
 // The part of a video tree open as `dir` (at `path`, `inside` below the tree): the clip folder
 // `clips` is scanned like a DCIM folder; everything else is the camera's housekeeping (its
 // thumbnails, clip information, playlists and indexes, which it rebuilds), counted and left.
-bool walk_video_tree(EngineContext& ctx, int dir, const std::string& path,
-                     const std::string& inside, const VideoTree& tree, const ScanWalk& walk) {
+bool walk_video_tree(Scan& s, int dir, const std::string& path, const std::string& inside,
+                     const VideoTree& tree, const ScanWalk& walk) {
   std::vector<std::string> names;
   if (!folder_names(dir, path, names)) {
-    leave_on_card(ctx, "folder that cannot be read", path);
+    leave_on_card(s, "folder that cannot be read", path);
     return true;
   }
   std::sort(names.begin(), names.end(), path_less_nocase);
@@ -435,33 +445,33 @@ bool walk_video_tree(EngineContext& ctx, int dir, const std::string& path,
                         S_ISDIR(st.st_mode);
     const bool on_the_way = below == clips || clips.compare(0, below.size() + 1, below + "/") == 0;
     if (!on_the_way) {
-      ++ctx.counts.camera_housekeeping;
+      ++s.counts.camera_housekeeping;
       continue;
     }
     // A link, or a file, where the clips should be is not followed; the card is not safe.
     if (!folder) {
-      leave_on_card(ctx, "video folder that is not a folder", full);
+      leave_on_card(s, "video folder that is not a folder", full);
       continue;
     }
     const bool clip_folder = below == clips;
     UniqueFd sub(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!sub.valid()) {
-      leave_on_card(ctx, "folder that cannot be read", full);
+      leave_on_card(s, "folder that cannot be read", full);
       continue;
     }
     if (!clip_folder) {
-      if (!walk_video_tree(ctx, sub.get(), full, below, tree, walk)) return false;
+      if (!walk_video_tree(s, sub.get(), full, below, tree, walk)) return false;
       continue;
     }
     // Beside a scanned DCIM, the clip folder shows by its own name, as DCIM's folders do.
-    const std::string shown = walk.root_is_card ? full : joined(ctx.scan_root, name);
-    if (!scan_folder(ctx, sub.get(), full, shown, 1, walk)) return false;
+    const std::string shown = walk.root_is_card ? full : joined(s.options.scan_root, name);
+    if (!scan_folder(s, sub.get(), full, shown, 1, walk)) return false;
   }
   return true;
 }
 
 // The card's video trees, after the rest of the scan.
-bool walk_video_trees(EngineContext& ctx, const ScanWalk& walk) {
+bool walk_video_trees(Scan& s, const ScanWalk& walk) {
   if (!walk.card_root) return true;
   const std::string& card = *walk.card_root;
   UniqueFd root(::open(card.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -470,24 +480,24 @@ bool walk_video_trees(EngineContext& ctx, const ScanWalk& walk) {
     const std::string path = joined(card, tree.tree);
     UniqueFd dir;
     if (!open_below(root.get(), tree.tree, dir)) {
-      if (errno != ENOENT && errno != ENOTDIR)
-        leave_on_card(ctx, "folder that cannot be read", path);
+      if (errno != ENOENT && errno != ENOTDIR) leave_on_card(s, "folder that cannot be read", path);
       continue;
     }
-    if (!walk_video_tree(ctx, dir.get(), path, "", tree, walk)) return false;
+    if (!walk_video_tree(s, dir.get(), path, "", tree, walk)) return false;
   }
   return true;
 }
 
-bool scan_disk(EngineContext& ctx, const std::string& path, int level) {
+bool scan_disk(Scan& s, const std::string& path, int level) {
   UniqueFd root(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!root.valid()) {
     const int e = errno;
     log_printf("Card folder %s cannot be opened: %s", path.c_str(), std::strerror(e));
-    return ctx.fail(text_with_path(e == EACCES ? "Permission denied" : "error opening path", path));
+    return s.reporter.fail(
+        text_with_path(e == EACCES ? "Permission denied" : "error opening path", path));
   }
   ScanWalk walk;
-  walk.name_max = archive_name_max(ctx);
+  walk.name_max = archive_name_max(s.options);
   // A card's DCIM, or a card's root (a folder holding DCIM), has the card's video trees.
   walk.card_root = card_root_of_dcim(path);
   struct stat st;
@@ -495,21 +505,22 @@ bool scan_disk(EngineContext& ctx, const std::string& path, int level) {
     walk.card_root = path;
     walk.root_is_card = true;
   }
-  if (!scan_folder(ctx, root.get(), path, path, level, walk) || !walk_video_trees(ctx, walk))
+  if (!scan_folder(s, root.get(), path, path, level, walk) || !walk_video_trees(s, walk))
     return false;
-  if (ctx.counts.resource_forks > 0)
-    ctx.report_printf("Resource-fork files of another system (._NAME) left on the card: %d\n",
-                      ctx.counts.resource_forks);
-  if (ctx.counts.housekeeping > 0)
-    ctx.report_printf(
+  if (s.counts.resource_forks > 0)
+    s.reporter.report_printf(
+        "Resource-fork files of another system (._NAME) left on the card: %d\n",
+        s.counts.resource_forks);
+  if (s.counts.housekeeping > 0)
+    s.reporter.report_printf(
         "Files and folders other systems keep for themselves (.DS_Store, .Spotlight-V100, "
         ".Trashes...) left on the card: %d\n",
-        ctx.counts.housekeeping);
-  if (ctx.counts.camera_housekeeping > 0)
-    ctx.report_printf(
+        s.counts.housekeeping);
+  if (s.counts.camera_housekeeping > 0)
+    s.reporter.report_printf(
         "Files and folders the camera keeps beside its video clips (thumbnails, clip "
         "information, playlists) left on the card: %d\n",
-        ctx.counts.camera_housekeeping);
+        s.counts.camera_housekeeping);
   return true;
 }
 
@@ -531,9 +542,11 @@ bool path_less_nocase(const std::string& a, const std::string& b) {
   return c != 0 ? c < 0 : a < b;
 }
 
-bool scanDir(EngineContext& ctx, const std::string& path, int level) {
-  if (is_camera_path(path)) return scan_camera(ctx, path);
-  return scan_disk(ctx, path, level);
+bool scanDir(const RunOptions& options, RunState& state, RunCounters& counts, RunReporter& reporter,
+             const std::string& path, int level) {
+  Scan s{options, state, counts, reporter};
+  if (is_camera_path(path)) return scan_camera(s, path);
+  return scan_disk(s, path, level);
 }
 
 const char* too_long_for_archive(std::string_view name, std::size_t path_size,
@@ -543,12 +556,14 @@ const char* too_long_for_archive(std::string_view name, std::size_t path_size,
   return nullptr;
 }
 
-bool image_from_list(EngineContext& ctx) {
-  if (!ctx.file_array) return true;
-  const std::size_t name_max = archive_name_max(ctx);
-  for (const std::string& path : *ctx.file_array) {
+bool image_from_list(const RunOptions& options, RunState& state, RunCounters& counts,
+                     RunReporter& reporter) {
+  Scan s{options, state, counts, reporter};
+  if (!s.options.file_array) return true;
+  const std::size_t name_max = archive_name_max(s.options);
+  for (const std::string& path : *s.options.file_array) {
     if (is_camera_path(path)) {
-      if (!add_image(ctx, path)) return false;
+      if (!add_image(s, path)) return false;
       continue;
     }
     // A picked file is judged by where it really is: "..", or a link, must not lead out of
@@ -558,39 +573,41 @@ bool image_from_list(EngineContext& ctx) {
         path.size() < PATH_MAX && ::realpath(path.c_str(), resolved)
             ? std::optional<std::string>(resolved)
             : real_path_of(path);
-    if (!real || !path_is_inside(ctx.card_files.real_root, *real)) {
-      ++ctx.counts.files_found;
-      return ctx.fail(text_with_path("path outside root", path));
+    if (!real || !path_is_inside(s.state.card_files.real_root, *real)) {
+      ++s.counts.files_found;
+      return s.reporter.fail(text_with_path("path outside root", path));
     }
     struct stat st;
     if (sysio().lstat(real->c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-      skip_entry(ctx, "special file (not a regular file)", path);
+      skip_entry(s, "special file (not a regular file)", path);
       continue;
     }
-    std::string below = ctx.scan_root;
-    std::size_t relative = ctx.card_files.real_root.size();
+    std::string below = s.options.scan_root;
+    std::size_t relative = s.state.card_files.real_root.size();
     while (relative < real->size() && (*real)[relative] == '/') ++relative;
     if (!ends_with_separator(below)) below += '/';
     below += real->substr(relative);
     if (const char* why = too_long_for_archive(below.substr(below.find_last_of('/') + 1),
                                                below.size(), name_max)) {
-      leave_on_card(ctx, why, path);
+      leave_on_card(s, why, path);
       continue;
     }
-    if (!add_image(ctx, below, &*real)) return false;
+    if (!add_image(s, below, &*real)) return false;
   }
   return true;
 }
 
-bool add_linked_images(EngineContext& ctx) {
-  for (const auto& [link, real] : ctx.card_files.links) {
+bool add_linked_images(const RunOptions& options, RunState& state, RunCounters& counts,
+                       RunReporter& reporter) {
+  Scan s{options, state, counts, reporter};
+  for (const auto& [link, real] : s.state.card_files.links) {
     struct stat st;
     if (sysio().stat(real.c_str(), &st) != 0 ||
-        !ctx.card_files.taken.emplace(st.st_dev, st.st_ino).second) {
-      skip_entry(ctx, "symbolic link to a file taken already", link);
+        !s.state.card_files.taken.emplace(st.st_dev, st.st_ino).second) {
+      skip_entry(s, "symbolic link to a file taken already", link);
       continue;
     }
-    if (!add_image(ctx, link, &real)) return false;
+    if (!add_image(s, link, &real)) return false;
   }
   return true;
 }
@@ -614,11 +631,12 @@ bool skip_by_extension(std::string_view name, bool include, std::string_view ext
   return skip;
 }
 
-bool skip_by_extension(std::string_view name, EngineContext& ctx, int& counter) {
+bool skip_by_extension(std::string_view name, const RunOptions& options, RunReporter& reporter,
+                       int& counter) {
   try {
-    return skip_by_extension(name, ctx.include, ctx.extension_list, counter);
+    return skip_by_extension(name, options.include, options.extension_list, counter);
   } catch (const std::bad_alloc&) {
-    ctx.report_append("\nERROR: allocating extension memory\n");
+    reporter.report_append("\nERROR: allocating extension memory\n");
     return false;
   }
 }

@@ -30,15 +30,18 @@ namespace cw {
 // from the card root by its path there ("PRIVATE/M4ROOT/CLIP"). The rest of those trees is
 // the camera's housekeeping, counted and left without a warning. A clip's companion beside
 // its taken clip is no image: it goes with the clip.
-bool scanDir(EngineContext& ctx, const std::string& path, int level);
+bool scanDir(const RunOptions& options, RunState& state, RunCounters& counts, RunReporter& reporter,
+             const std::string& path, int level);
 
-// Adds one image per path of the context's file array, in order, with no extension filter.
+// Adds one image per path of the options' file array, in order, with no extension filter.
 // Every path must really lie below the scan root; files that are not regular are skipped.
-bool image_from_list(EngineContext& ctx);
+bool image_from_list(const RunOptions& options, RunState& state, RunCounters& counts,
+                     RunReporter& reporter);
 
 // After the scan: the files that symbolic links inside the card lead to, each unless it was
 // taken already (by its own name or through another link), named after the link.
-bool add_linked_images(EngineContext& ctx);
+bool add_linked_images(const RunOptions& options, RunState& state, RunCounters& counts,
+                       RunReporter& reporter);
 
 // True when a file of this name is to be left out. `extension_list` is " EXT1 EXT2 ";
 // `include` says whether it lists the extensions to take or those to skip. Files left out
@@ -46,8 +49,9 @@ bool add_linked_images(EngineContext& ctx);
 // sidecars (".xmp") are always left out, uncounted.
 bool skip_by_extension(std::string_view name, bool include, std::string_view extension_list,
                        int& counter);
-// The same with the run's list and include flag; a scratch failure keeps the file.
-bool skip_by_extension(std::string_view name, EngineContext& ctx, int& counter);
+// The same with the run's list and include flag; a scratch failure keeps the file (reported).
+bool skip_by_extension(std::string_view name, const RunOptions& options, RunReporter& reporter,
+                       int& counter);
 
 // Why a file named `name`, at a path of `path_size` bytes, cannot be taken into an archive
 // whose file systems hold names of at most `name_max` bytes: its name or its path is too long.

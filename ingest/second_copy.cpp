@@ -87,11 +87,11 @@ bool convert_folder(EngineContext& ctx, std::string& message, const std::string&
     args.push_back(*file);
     ++given;
     if (args.size() - fixed == kFilesPerConverterRun) {
-      if (!run_converter(ctx, program, args, fixed, message)) return false;
+      if (!run_converter(ctx, ctx.counts, program, args, fixed, message)) return false;
       args.resize(fixed);
     }
   }
-  if (!run_converter(ctx, program, args, fixed, message)) return false;
+  if (!run_converter(ctx, ctx.counts, program, args, fixed, message)) return false;
   ctx.counts.raws_converted += given - (ctx.counts.raws_corrupt - corrupt_before);
   return true;
 }
@@ -152,13 +152,13 @@ std::size_t keep_found_copy(EngineContext& ctx, std::size_t entry, CopyTree tree
   LedgerEntry& e = ctx.ledger.at(entry);
   LedgerCopy c;
   c.tree = tree;
-  c.root = tree_root(ctx, tree);
+  c.root = tree_root(ctx.options(), ctx.state(), tree);
   c.path = real_path_of(path).value_or(path);
   c.size = file_size(path);
   c.hash = hash;
   c.state = CopyState::kVerified;  // its content was just read and hashed
   c.checked = true;
-  announce_copy_beside(ctx, entry, tree, c.path);
+  announce_copy_beside(ctx.state(), ctx, entry, tree, c.path);
   log_printf("Copy made before, kept: %s", path.c_str());
   return put_copy(e, std::move(c));
 }
@@ -208,7 +208,9 @@ bool copy_recorded(EngineContext& ctx, const std::string& source, std::string& t
       }
     }
   }
-  if (!copy_file(ctx, source, target, count, true, tolerate_unreadable, &hash)) return false;
+  if (!copy_file(ctx.state(), ctx.counts, ctx, source, target, count, true, tolerate_unreadable,
+                 &hash))
+    return false;
   if (!hash.copied || !entry) return true;
   made = true;
   // Tagged at once (GPS tags, corrected dates), a copy is read back before the tags change it.
@@ -249,7 +251,7 @@ std::optional<std::size_t> record_converted(EngineContext& ctx, const Image& ima
   LedgerEntry& e = ctx.ledger.at(*image.entry);
   LedgerCopy c;
   c.tree = CopyTree::kPrimary;
-  c.root = tree_root(ctx, CopyTree::kPrimary);
+  c.root = tree_root(ctx.options(), ctx.state(), CopyTree::kPrimary);
   c.path = real_path_of(dng).value_or(dng);
   c.size = static_cast<std::uint64_t>(st.st_size);
   c.state = CopyState::kConverted;  // its hash is made at the end of the run
@@ -271,10 +273,11 @@ std::uint64_t copies_per_file(const RunOptions& options) {
 const std::string* restore_source(EngineContext& ctx, const std::string& file,
                                   const Image& image, bool convert) {
   if (!image.entry) return &file;
-  const std::optional<std::size_t> first =
-      copy_in_tree(ctx.ledger.at(*image.entry), tree_root(ctx, CopyTree::kFirst));
+  const std::optional<std::size_t> first = copy_in_tree(
+      ctx.ledger.at(*image.entry), tree_root(ctx.options(), ctx.state(), CopyTree::kFirst));
   if (!first) return nullptr;
-  if (!image.record->from_earlier_run || prove_restore_source(ctx, *image.entry, *first))
+  if (!image.record->from_earlier_run ||
+      prove_restore_source(ctx.state(), ctx, *image.entry, *first))
     return &file;
   const std::string& card = image.record->source_path;
   if (!convert && !is_camera_path(card)) return &card;
@@ -299,7 +302,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
   ctx.disk_flush.note(destination);  // the converter's DNGs are flushed with the copies
   const std::optional<std::string> program = converter_of(ctx);
   const bool copy_everything = ctx.counts.verify_only || !program;
-  const std::string primary_root = tree_root(ctx, CopyTree::kPrimary);
+  const std::string primary_root = tree_root(ctx.options(), ctx.state(), CopyTree::kPrimary);
   // Each file's result in the primary tree. An image whose copy an earlier run put there (or
   // whose DNG is there already) is neither copied nor converted again.
   struct Planned {
@@ -326,7 +329,8 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     const bool changed = p.image.entry && !p.primary &&
                          has_changed_copy(ctx.ledger.at(*p.image.entry), CopyTree::kPrimary);
     if (changed && !p.convert)
-      p.target = target_beside_changed(ctx, *p.image.entry, CopyTree::kPrimary, p.target, *file);
+      p.target = target_beside_changed(ctx.options(), ctx.state(), *p.image.entry,
+                                       CopyTree::kPrimary, p.target, *file);
     struct stat st;
     if (changed && p.convert && sysio().stat(p.target.c_str(), &st) == 0) {
       ctx.report_printf("WARNING: %s is not converted again over its changed DNG %s.\n",
@@ -336,7 +340,8 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     if (!p.primary && p.convert && sysio().stat(p.target.c_str(), &st) == 0)
       p.primary = record_converted(ctx, p.image, p.target);
     if (p.primary) {
-      p.target = run_path(ctx, CopyTree::kPrimary, ctx.ledger.at(*p.image.entry).copies[*p.primary].path);
+      p.target = run_path(ctx.options(), ctx.state(), CopyTree::kPrimary,
+                          ctx.ledger.at(*p.image.entry).copies[*p.primary].path);
       p.source = file;
     } else {
       p.source = restore_source(ctx, *file, p.image, p.convert);
@@ -391,7 +396,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     if ((made || made_post) && p.image.record && p.image.record->from_earlier_run)
       ++ctx.counts.completed_earlier;
     ctx.progress_file_done(copies_per_file(ctx) * file_size(*p.file));
-    if (!ledger_checkpoint(ctx, false)) return false;
+    if (!ledger_checkpoint(ctx.state(), ctx.counts, ctx, false)) return false;
   }
   return true;
 }
@@ -439,10 +444,13 @@ bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
   if (entry && proven_copy_in_tree(ctx, *entry, CopyTree::kPost)) return true;
   // A primary copy an earlier run made is the source of the third only while it still holds
   // what the ledger recorded of it (it was named when it did not).
-  if (entry && primary && !primary_made && !prove_restore_source(ctx, *entry, *primary))
+  if (entry && primary && !primary_made &&
+      !prove_restore_source(ctx.state(), ctx, *entry, *primary))
     return true;
   std::string post = *ctx.post_backup_root + primary_file.substr(ctx.primary_root->size());
-  if (entry) post = target_beside_changed(ctx, *entry, CopyTree::kPost, post, primary_file);
+  if (entry)
+    post = target_beside_changed(ctx.options(), ctx.state(), *entry, CopyTree::kPost, post,
+                                 primary_file);
   std::size_t sep = last_separator(post);
   if (!make_folder_in_tree(ctx, post.substr(0, sep), *ctx.post_backup_root)) return false;
   ctx.status_printf("3rd copy: %s", post.c_str() + sep + 1);
@@ -455,7 +463,7 @@ bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
   for (const ClipCompanion& c : clip_companions(primary_file)) {
     const std::string beside = companion_beside(post, c.suffix);
     if (sysio().lstat(beside.c_str(), &st) != 0 &&
-        !copy_file(ctx, c.path, beside, false, true, true))
+        !copy_file(ctx.state(), ctx.counts, ctx, c.path, beside, false, true, true))
       return false;
   }
   std::size_t dot = long_extension_dot(primary_file);
@@ -463,7 +471,7 @@ bool copy_to_post_backup(EngineContext& ctx, const std::string& primary_file,
   std::string sidecar = primary_file.substr(0, dot) + ".xmp";
   if (sysio().stat(sidecar.c_str(), &st) != 0) return true;
   std::string post_sidecar = post.substr(0, long_extension_dot(post)) + ".xmp";
-  return copy_file(ctx, sidecar, post_sidecar, false, false, true);
+  return copy_file(ctx.state(), ctx.counts, ctx, sidecar, post_sidecar, false, false, true);
 }
 
 }  // namespace cw

@@ -159,7 +159,8 @@ void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
   std::vector<const LedgerCopy*> copies;
   std::optional<std::string> model;
   for (const CopyTree tree : wanted_trees(ctx)) {
-    const std::optional<std::size_t> c = copy_in_tree(e, tree_root(ctx, tree));
+    const std::optional<std::size_t> c =
+        copy_in_tree(e, tree_root(ctx.options(), ctx.state(), tree));
     if (!c) continue;
     copies.push_back(&e.copies[*c]);
     const std::string beside = sidecar_beside(e.copies[*c].path);
@@ -167,7 +168,7 @@ void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
   }
   complete_archived_companions(ctx, r, copies);
   for (const LedgerCopy* copy : copies) {
-    if (sidecar_in_place(ctx, r, *copy)) continue;
+    if (sidecar_in_place(ctx.options(), ctx.ledger, r, *copy)) continue;
     const std::string target = sidecar_beside(copy->path);
     if (path_exists(target)) continue;  // something else holds its name: the verdict says so
     const std::size_t sep = target.find_last_of('/');
@@ -208,15 +209,17 @@ void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
   }
 }
 
-bool merge_pending(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy) {
-  if (!ctx.xmp_to_jpg || copy.tree != CopyTree::kFirst || !is_jpg_name(copy.path) ||
+bool merge_pending(const RunOptions& options, const RunLedger& ledger, const ImageRecord& r,
+                   const LedgerCopy& copy) {
+  if (!options.xmp_to_jpg || copy.tree != CopyTree::kFirst || !is_jpg_name(copy.path) ||
       r.ledger < 0 || !copy.hash)
     return false;
-  if (*copy.hash != ctx.ledger.at(static_cast<std::size_t>(r.ledger)).hash) return false;
-  return !ctx.sidecar_template.empty() || existing_source_sidecar(r.source_path).has_value();
+  if (*copy.hash != ledger.at(static_cast<std::size_t>(r.ledger)).hash) return false;
+  return !options.sidecar_template.empty() || existing_source_sidecar(r.source_path).has_value();
 }
 
-bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy) {
+bool sidecar_in_place(const RunOptions& options, const RunLedger& ledger, const ImageRecord& r,
+                      const LedgerCopy& copy) {
   // A DNG made from a raw (and its third copy) is the converter's: it has no sidecar of its own.
   const std::size_t dot = copy.path.rfind('.');
   if (copy.state == CopyState::kConverted || dot == std::string::npos ||
@@ -224,7 +227,8 @@ bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const Ledg
     return true;
   // The archive is asked first: the card only when the sidecar is not there.
   if (is_file(sidecar_beside(copy.path))) return true;
-  return !merge_pending(ctx, r, copy) && !wants_sidecar(ctx, r.source_path, copy.path);
+  return !merge_pending(options, ledger, r, copy) &&
+         !wants_sidecar(options, r.source_path, copy.path);
 }
 
 bool builds_sidecars(const RunOptions& options) {
@@ -244,7 +248,7 @@ bool carry_companions(EngineContext& ctx, const std::string& source, const std::
       if (first_copy) log_printf("\tDestination companion %s already exists.", beside.c_str());
       continue;
     }
-    if (!copy_file(ctx, c.path, beside, false, true, false))
+    if (!copy_file(ctx.state(), ctx.counts, ctx, c.path, beside, false, true, false))
       return ctx.fail(text_with_path("Can't copy clip companion", beside));
     if (first_copy) log_printf("\tCopied clip companion %s from source.", c.path.c_str());
   }
@@ -286,7 +290,8 @@ bool place_sidecar(EngineContext& ctx, const std::string& source, const std::str
   }
 
   if (source_sidecar) {
-    if (!copy_file(ctx, *source_sidecar, target_sidecar, false, true, false))
+    if (!copy_file(ctx.state(), ctx.counts, ctx, *source_sidecar, target_sidecar, false, true,
+                   false))
       return ctx.fail(text_with_path("Can't copy existing sidecar", target_sidecar));
     if (first_copy) log_printf("\tCopied existing sidecar from source.");
     return true;
@@ -372,7 +377,7 @@ SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& fo
   return p;
 }
 
-bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_copy) {
+bool note_placement(RunReporter& reporter, const SidecarPlacement& p, bool first_copy) {
   switch (p.outcome) {
     case SidecarOutcome::kCreated:
       if (first_copy) log_printf("\tCreated sidecar from template.");
@@ -382,14 +387,14 @@ bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_co
       return true;
     case SidecarOutcome::kFailed: break;
   }
-  return ctx.fail(text_with_path(p.failure, p.target));
+  return reporter.fail(text_with_path(p.failure, p.target));
 }
 
-bool settle_sidecars(EngineContext& ctx) {
-  if (!ctx.sidecar_worker) return true;
+bool settle_sidecars(RunState& state, RunReporter& reporter) {
+  if (!state.sidecar_worker) return true;
   bool ok = true;
-  for (const SidecarPlacement& p : ctx.sidecar_worker->settle())
-    ok = note_placement(ctx, p, true) && ok;
+  for (const SidecarPlacement& p : state.sidecar_worker->settle())
+    ok = note_placement(reporter, p, true) && ok;
   return ok;
 }
 

@@ -51,11 +51,11 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
 SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& folder,
                                     const std::string& target, const std::string& text);
 // Logs what placing a first copy's sidecar came to, or reports its failure: false after fail.
-bool note_placement(EngineContext& ctx, const SidecarPlacement& p, bool first_copy);
+bool note_placement(RunReporter& reporter, const SidecarPlacement& p, bool first_copy);
 // Waits for the sidecars the run's SidecarWorker is placing and notes each in its order:
 // false when one failed (reported). Never called holding the run's metadata lock: the thread
 // may need it to finish what it is preparing.
-bool settle_sidecars(EngineContext& ctx);
+bool settle_sidecars(RunState& state, RunReporter& reporter);
 
 // True when a file named `path` has a sidecar name: its extension has three characters, or is
 // one of the longer ones of today's stills and videos.
@@ -82,11 +82,13 @@ void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r);
 // True for a JPEG copy of `r` in the first tree that still holds the card's bytes where the
 // run merges XMP into its JPEGs and has a sidecar to merge: a run killed between the copy and
 // its merge left it so. Until the merge is made its sidecar is wanted beside it.
-bool merge_pending(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy);
+bool merge_pending(const RunOptions& options, const RunLedger& ledger, const ImageRecord& r,
+                   const LedgerCopy& copy);
 
 // True unless the run wants a sidecar beside `copy` of the image `r` and it has none. A DNG the
 // converter made of a raw, and its third copy, have none of their own.
-bool sidecar_in_place(const EngineContext& ctx, const ImageRecord& r, const LedgerCopy& copy);
+bool sidecar_in_place(const RunOptions& options, const RunLedger& ledger, const ImageRecord& r,
+                      const LedgerCopy& copy);
 
 // The sidecar a source that takes one already has: the source path with its extension
 // replaced by "xmp" (or "XMP"), when that file exists; nothing otherwise.

@@ -39,7 +39,7 @@ TEST(Scan, ExtensionFilterInBothModesAndItsCounter) {
   EXPECT_EQ(h.listed(), (std::vector<std::string>{"IMG_1.JPG", "img_2.jpg"}));
   EXPECT_EQ(h.ctx->counts.skipped_by_extension, 3);
   EXPECT_NE(h.ctx->report.find("    Files skipped because of extension: 3\n"), std::string::npos);
-  make_verdict(*h.ctx, true);
+  make_verdict(h.ctx->options(), h.ctx->state(), h.ctx->result(), true);
   EXPECT_EQ(h.ctx->verdict.line,
             "Card not yet safe to format: 3 files left on the card by the extension filter "
             "(IMG.JP, IMG_3.CR2, README)");
@@ -127,17 +127,19 @@ TEST(Scan, CameraPathsListTheDeviceImagesUnfiltered) {
   h.ctx->scan_root = "ptp";
   h.ctx->include = true;
   h.ctx->extension_list = " NEF ";
-  EXPECT_TRUE(scanDir(*h.ctx, "ptp", 0));
+  EXPECT_TRUE(scanDir(h.ctx->options(), h.ctx->state(), h.ctx->counts, *h.ctx, "ptp", 0));
   EXPECT_EQ(camera.asked, "Camera One");
   ASSERT_EQ(h.ctx->images.size(), 2u);
   EXPECT_EQ(h.ctx->images[0].source_path, "ptp/IMG_0002.JPG");
 
   h.ctx->card_folder = "ptp";
-  EXPECT_TRUE(scanDir(*h.ctx, "ptp/Camera Two", 0));
+  EXPECT_TRUE(
+      scanDir(h.ctx->options(), h.ctx->state(), h.ctx->counts, *h.ctx, "ptp/Camera Two", 0));
   EXPECT_EQ(camera.asked, "Camera Two");
   set_camera_source(nullptr);
   // A camera that is gone ends the run instead of passing for an empty card.
-  EXPECT_FALSE(scanDir(*h.ctx, "ptp/Camera Two", 0));
+  EXPECT_FALSE(
+      scanDir(h.ctx->options(), h.ctx->state(), h.ctx->counts, *h.ctx, "ptp/Camera Two", 0));
   EXPECT_EQ(h.ctx->error, "No camera named Camera Two is connected.");
 }
 
