@@ -34,6 +34,9 @@ inline std::string ascii_upper(std::string text) {
   return text;
 }
 
+// Appends the UTF-8 encoding of the code point `c` (at most U+10FFFF).
+void append_utf8(std::string& out, char32_t c);
+
 // `text` as it may be shown on a terminal or written to the log. Valid UTF-8 stays as it is, and
 // so do newlines, tabs and carriage returns (the texts' own line breaks). Every other control
 // character (C0, DEL, and C1 written as UTF-8) and every byte that is not part of valid UTF-8

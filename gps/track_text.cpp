@@ -6,6 +6,8 @@
 #include <cmath>
 #include <ctime>
 
+#include "foundation/text.h"
+
 namespace cw::gps_text {
 
 std::string_view trim(std::string_view s) {
@@ -55,24 +57,6 @@ Utf16 guess_utf16(std::string_view bytes) {
   if (odd_zeros * 2 >= pairs && even_zeros * 8 < pairs) return Utf16::kLittle;
   if (even_zeros * 2 >= pairs && odd_zeros * 8 < pairs) return Utf16::kBig;
   return Utf16::kNo;
-}
-
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 // Unpaired surrogates become U+FFFD; an odd last byte is dropped.
