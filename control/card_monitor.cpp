@@ -241,7 +241,6 @@ void CardMonitor::tick() {
   bool complete = false;
   {
     Guard g(mutex_);
-    ++loop_count_;
     complete = running_ && all_ended();
   }
   if (complete) finish_run();
@@ -376,7 +375,6 @@ MonitorView CardMonitor::snapshot() const {
   v.running = running_;
   v.single_source = single_source_;
   v.indicator_visible = running_;
-  v.indicator_position = static_cast<int>(loop_count_ % 2);
   v.card_count = card_count_;
   const bool idle = !running_ && !single_source_;
   v.start_enabled = idle && card_count_ > 0;

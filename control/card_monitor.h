@@ -79,8 +79,7 @@ struct SlotView {
 struct MonitorView {
   std::string status_line;
   bool running = false;
-  bool indicator_visible = false;
-  int indicator_position = 0;  // 0 or 1: the activity indicator blinks
+  bool indicator_visible = false;  // the activity indicator: shown while cards are copied
   bool start_enabled = false, stop_enabled = false, eject_enabled = false;
   bool refresh_enabled = false, close_enabled = false;
   bool single_source = false;
@@ -186,7 +185,6 @@ class CardMonitor : public SlotBook {
   bool stopping_ = false;
   std::chrono::steady_clock::time_point stop_requested_at_;
   int card_count_ = 0;
-  long loop_count_ = 0;
   std::time_t started_ = 0;
   int log_failures_ = 0;  // the log's write failures when the run started
   std::string status_line_;

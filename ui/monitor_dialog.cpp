@@ -55,13 +55,16 @@ MonitorDialog::MonitorDialog(CardMonitor& monitor, MonitorHooks hooks, QWidget* 
   status_->setFont(big);
   indicator_ = new QProgressBar(this);
   indicator_->setAccessibleName(QStringLiteral("Activity"));
-  indicator_->setRange(0, 1);
+  // A thin busy bar that moves while cards are copied: a button-sized bar that only blinks
+  // full and empty reads as a blank button.
+  indicator_->setRange(0, 0);
   indicator_->setTextVisible(false);
-  indicator_->setFixedWidth(40);
+  indicator_->setFixedSize(90, 8);
+  indicator_->setToolTip(tr("Copying"));
   stop_ = button(tr("S&top"), QStringLiteral("Stop"), this);
   start_ = button(tr("&Start"), QStringLiteral("Start"), this);
   top->addWidget(status_, 1);
-  top->addWidget(indicator_);
+  top->addWidget(indicator_, 0, Qt::AlignVCenter);
   top->addWidget(stop_);
   top->addWidget(start_);
   layout->addLayout(top);
@@ -215,7 +218,6 @@ void MonitorDialog::update_view() {
   const MonitorView v = monitor_.snapshot();
   status_->setText(QString::fromStdString(v.status_line).trimmed());
   indicator_->setVisible(v.indicator_visible);
-  indicator_->setValue(v.indicator_position);
   stop_->setEnabled(v.stop_enabled);
   start_->setEnabled(v.start_enabled && !ejecting_);
   eject_->setEnabled(v.eject_enabled && !ejecting_);
