@@ -18,6 +18,15 @@ namespace cw::app {
 
 namespace {
 
+// The main window's status line as a command-line user acts on it: the window's Start button
+// is `cardwright ingest` here.
+std::string console_status(const std::string& status) {
+  if (status == kStatusPressStart) return "Ready: `cardwright ingest` copies the card";
+  if (status == kStatusChooseCard)
+    return "Several sources: `cardwright ingest --card DIR` takes one, `--all-cards` every card";
+  return status;
+}
+
 int run_cards(const CommandSpec& spec, Args& a) {
   if (!a.words.empty()) return usage_error(spec.name, "unexpected argument '" + a.words[0] + "'");
   const bool json = a.has("json");
@@ -30,11 +39,12 @@ int run_cards(const CommandSpec& spec, Args& a) {
   if (!entries) return 1;
   if (!json) {
     // Roots, labels and device names come from the card and the reader: shown escaped.
-    std::printf("%s\n%s\n", printable_text(state.status_text).c_str(),
+    std::printf("%s\n%s\n", printable_text(console_status(state.status_text)).c_str(),
                 printable_text(state.card_text).c_str());
     for (const DriveEntry& e : *entries)
       std::printf("%s\t%s\t%s%s\n", printable_text(e.root).c_str(),
-                  printable_text(e.volume_name).c_str(), printable_text(e.device_name).c_str(),
+                  printable_text(e.volume_name).c_str(),
+                  e.device_name.empty() ? "(reader unknown)" : printable_text(e.device_name).c_str(),
                   e.selected ? "" : "\t(not selected)");
     return 0;
   }
@@ -114,9 +124,10 @@ const CommandSpec& cards_command() {
       "cards",
       "show the mounted cards",
       {"[--json]"},
-      "Shows what the main window shows about cards (its status and source lines), then\n"
-      "the card drives the ingestion monitor would fill its slots with: root, volume and\n"
-      "device. A card is a mounted file system with a DCIM folder at its root; a FUSE\n"
+      "Shows what the main window shows about cards (its status, worded for the command\n"
+      "line, and its source line), then the card drives the ingestion monitor would fill\n"
+      "its slots with: root, volume and device. A card is a mounted file system with a\n"
+      "DCIM folder at its root; a FUSE\n"
       "mount counts when a block device is behind it (exFAT's fuseblk, or a FAT driver\n"
       "mounted with -o fsname=DEVICE), never a network or program gateway (sshfs, gvfs).",
       {},

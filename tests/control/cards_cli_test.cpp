@@ -18,6 +18,7 @@ namespace cw {
 namespace {
 
 using test::sh_quote;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -49,6 +50,9 @@ TEST(CardsCommand, TwoMountedCardsAreListedIngestedTogetherAndEjected) {
   };
 
   std::string out;
+  // The listing says what to run here, not which button to press.
+  ASSERT_EQ(run_cardwright("cards", &out), 0) << out;
+  EXPECT_THAT(out, AllOf(HasSubstr("cardwright ingest"), Not(HasSubstr("Press Start"))));
   ASSERT_EQ(run_cardwright("cards --json", &out), 0) << out;
   // Exactly the two cards: none of the machine's other mounts.
   EXPECT_THAT(out, Not(HasSubstr(other.root())));
