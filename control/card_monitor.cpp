@@ -119,7 +119,9 @@ void CardMonitor::refresh(const std::vector<MonitorCard>& cards) {
     s.volume_name = card.volume_name.substr(0, kVolumeNameMax);
     s.device_name = card.device_name;
     s.root = card.root;
-    s.title = s.volume_name + " (" + card.root + ", " + card.device_name + ")";
+    // A reader that gives no name leaves it out rather than an empty ", )".
+    s.title = s.volume_name + " (" + card.root +
+              (card.device_name.empty() ? "" : ", " + card.device_name) + ")";
     s.card_folder = card_folder(card.root);
   }
   status_line_ = card_count_ > 0 ? kNoIngestionsStatus : kNoCardsStatus;

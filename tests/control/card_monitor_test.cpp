@@ -79,12 +79,13 @@ TEST_F(Cards, SlotsNameInTheOrderOfTheirFirstImagesAndAFailureIsRed) {
   // more; a ninth card finds no slot.
   m.refresh({card("late", "2024:05:17 10:05:00"), card("early", "2024:05:17 09:00:00"),
              card("middle", "2024:05:17 09:30:00"), card("unticked", "2024:05:17 08:00:00"),
-             MonitorCard{dir / "no-card", "BROKEN", "Reader"}, card("six", "2024:05:17 11:00:00", 1),
+             MonitorCard{dir / "no-card", "BROKEN", ""}, card("six", "2024:05:17 11:00:00", 1),
              card("seven", "2024:05:17 11:01:00", 1), card("eight", "2024:05:17 11:02:00", 1),
              card("nine", "2024:05:17 07:00:00", 1)});
   MonitorView v = m.snapshot();
   EXPECT_EQ(v.card_count, 8);
   EXPECT_EQ(v.slots[1].title, "early (" + (dir / "early") + ", Reader)");
+  EXPECT_EQ(v.slots[4].title, "BROKEN (" + (dir / "no-card") + ")");  // a reader without a name
   m.set_ticked(3, false);
   m.start();
   run_to_end(m);
