@@ -52,8 +52,7 @@ class Planner {
     // The second copy keeps the first copy's path below its root; a converted raw becomes a DNG.
     std::string relative = target.substr(options_.first_copy_root.size());
     const std::size_t dot = relative.rfind('.');
-    const bool converted = options_.converter_path && *options_.converter_path != "none" &&
-                           !options_.converter_path->empty() && !result_.counts.verify_only &&
+    const bool converted = converter_of(options_) && !result_.counts.verify_only &&
                            is_convertible_raw(options_, relative) && dot != std::string::npos &&
                            relative.size() - dot - 1 >= 3;
     if (converted) relative.replace(dot, std::string::npos, ".dng");
