@@ -32,6 +32,10 @@ struct LogState {
   std::FILE* file = nullptr;
   bool enabled = true;
   int failures = 0;  // lines that could not be written, since the process started
+  // Whether the "opened" line was written since the file was opened. It is written before the
+  // first line of the session, so that a command that logs nothing (a preference read, a
+  // listing) leaves the log as it was, and each session that does log starts with it.
+  bool announced = false;
 };
 
 LogState& state() {
@@ -66,8 +70,18 @@ void open_locked(LogState& s) {
     return;
   }
   std::setvbuf(s.file, nullptr, _IONBF, 0);
-  std::fputs("\n", s.file);
-  write_line_locked(s, format_limited(4096, "Log file %s opened", s.path.c_str()));
+  s.announced = false;
+}
+
+// Writes one line of the session: the first one after an empty line and the "opened" line.
+// The caller holds the log mutex and the file is open.
+void write_entry_locked(LogState& s, const std::string& text) {
+  if (!s.announced) {
+    if (std::fputs("\n", s.file) == EOF) ++s.failures;
+    write_line_locked(s, format_limited(4096, "Log file %s opened", s.path.c_str()));
+    s.announced = true;
+  }
+  write_line_locked(s, text);
 }
 
 void log_text(const std::string& text) {
@@ -75,7 +89,7 @@ void log_text(const std::string& text) {
   std::lock_guard<std::mutex> lock(s.mutex);
   if (!s.enabled) return;
   open_locked(s);
-  if (s.file) write_line_locked(s, text);
+  if (s.file) write_entry_locked(s, text);
 }
 
 }  // namespace
@@ -215,7 +229,7 @@ std::optional<std::string> log_capture_for_disc() {
   if (!s.file || s.last_path.empty()) return std::nullopt;
   std::FILE* out = std::fopen(s.last_path.c_str(), "w");
   if (!out) return std::nullopt;
-  if (s.enabled) write_line_locked(s, "Capturing log for writing to disc.");
+  if (s.enabled) write_entry_locked(s, "Capturing log for writing to disc.");
   std::fflush(s.file);
   std::rewind(s.file);
   char piece[2000];

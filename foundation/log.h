@@ -22,7 +22,8 @@ void log_set_path(const std::string& path);
 // Current log path and capture ("…Last.txt") path (empty when it could not be derived).
 std::string log_path();
 std::string log_last_path();
-// Opens the log when it is not open yet; writes an empty line and "Log file %s opened".
+// Opens the log when it is not open yet. Nothing is written until the first line: that one
+// comes after an empty line and "Log file %s opened", once per opening.
 void log_open();
 // Closes the log file (the user's Clear Log command closes, deletes, then sets the path again).
 void log_close();
