@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "control/card_monitor.h"
 #include "database/repair.h"
@@ -121,13 +122,16 @@ std::optional<std::vector<DriveEntry>> EnumerateCardDrives(DriveSource& drives) 
     VolumeInfo volume = drives.volume_info(root);
     if (volume.status == VolumeStatus::kNotReady) continue;
     if (volume.status == VolumeStatus::kFailed) {
+      // Names the mount point and what the system answered: a card reader that stopped
+      // answering reads differently from a mount the user may not enter.
+      const std::string what = "Reading the file system mounted at " + root;
       errno = volume.error;
-      report_system_error("GetVolumeInformation");
+      report_system_error(what.c_str());
       alert_printf(
-          "GetVolumeInformation failed.\r\rTry ejecting and mounting cards and card readers "
-          "again.\r\rIf that does not help, please send an email to %s describing the problem, "
-          "with the log file (Tools > View Log) attached.",
-          kSupportAddress);
+          "Can't read the file system mounted at %s: %s.\r\rTry ejecting and mounting cards "
+          "and card readers again.\r\rIf that does not help, please send an email to %s "
+          "describing the problem, with the log file (Tools > View Log) attached.",
+          root.c_str(), std::strerror(volume.error), kSupportAddress);
       return std::nullopt;
     }
 

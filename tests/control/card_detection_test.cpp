@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/fake_drive_source.h"
 #include "tests/common/test_env.h"
@@ -90,10 +91,15 @@ TEST(EnumerateCardDrives, RealFailuresShowTheirMessageAndGiveNoTable) {
   EXPECT_EQ(alert_for(drives), "GetLogicalDriveStrings failed");
   drives = {};
   drives.add_drive("/mnt/share").volume = {VolumeStatus::kFailed, "", EACCES};  // not a card
-  EXPECT_EQ(alert_for(drives).rfind("GetVolumeInformation failed.\r\rTry ejecting and mounting "
-                                    "cards and card readers again.\r\r", 0),
+  // The message says what failed on which mount point, in the system's own words.
+  EXPECT_EQ(alert_for(drives).rfind("Can't read the file system mounted at /mnt/share: " +
+                                        std::string(std::strerror(EACCES)) +
+                                        ".\r\rTry ejecting and mounting cards and card readers "
+                                        "again.\r\r",
+                                    0),
             0u);
-  EXPECT_NE(captured_ui().pane.find("ERROR: GetVolumeInformation failed with error 13"),
+  EXPECT_NE(captured_ui().pane.find(
+                "ERROR: Reading the file system mounted at /mnt/share failed with error 13"),
             std::string::npos);
   drives = {};
   drives.add_card("/media/a").device.status = DeviceStatus::kTableFailed;
