@@ -73,6 +73,9 @@ int stopped(const StartOutcome& start, AppSession& session, const StartRequest& 
     case StartStop::kPresetConflict:
     case StartStop::kBadSetting:
       return usage_error(cmd, "the settings above exclude each other");
+    case StartStop::kNoConverter:
+      return usage_error(cmd, "give the converter with --converter PATH, or --converter none "
+                              "to copy raw files as they are");
     case StartStop::kNoCard:
       return ConsoleUserInterface::interactive() ? 1 : usage_error(cmd, kNoCardUsage);
     case StartStop::kNoBackup:

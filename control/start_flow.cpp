@@ -417,6 +417,12 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
         "Destination or File Handling settings.");
     return stop(StartStop::kPresetConflict);
   }
+  // An empty converter would let the run copy the raws unconverted without a word.
+  if (m.get_int("KeepRaw") != 0 &&
+      m.get_str("ConverterApp").value_or("").find_first_not_of(" \t") == std::string::npos) {
+    alert_printf("%s", kNoConverterMessage);
+    return stop(StartStop::kNoConverter);
+  }
   if (!check_specifications(session, r.strict_macros, out.message))
     return stop(StartStop::kUnknownMacro);
   // The card, when it is known before the record: a folder that will not do stops the Start

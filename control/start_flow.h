@@ -82,6 +82,7 @@ enum class StartStop {
   kNoPrimaryFolder, // the settings name no primary folder (no record)
   kPresetConflict,  // converter or post-conversion backup wanted without a pre-conversion
                     // backup (no record)
+  kNoConverter,     // the converter is wanted and no converter program is set (no record)
   kUnknownMacro,    // a specification holds an unknown macro, with strict_macros (no record)
   kBadCard,         // the card folder is missing or unreadable, holds nothing to ingest, or
                     // holds a destination folder (no record when the card was known before
@@ -133,6 +134,11 @@ struct StartOutcome {
 std::string card_folder_problem(const std::string& card, bool include,
                                 const std::string& extensions,
                                 const std::vector<std::string>& destinations);
+
+// Shown when the converter is switched on and no converter program is set.
+inline constexpr const char* kNoConverterMessage =
+    "No DNG converter is set: set ConverterApp in the File Handling preset to the converter "
+    "program, or switch KeepRaw off to copy raw files as they are.";
 
 // The choices of the "Choose Backup Folder" question, in the order offered.
 inline constexpr const char* kBackupChoices[] = {"Stop Ingestion", "Use Previous Folder",

@@ -172,6 +172,13 @@ TEST_F(StartFlow, EveryStopLeavesItsReasonInTheRecord) {
   r = request();
   r.given.values[kParamConverterPath] = "/bin/true";
   EXPECT_EQ(ingest(r), StartStop::kPresetConflict);
+  // The converter switched on while none is set: the message names the key that sets it.
+  master().put_int("KeepRaw", 1);
+  r = request();
+  r.given.values[kParamWantBackup] = "1";
+  r.given.values[kParamBackupFolder] = dir / "backup";
+  EXPECT_EQ(ingest(r), StartStop::kNoConverter);
+  EXPECT_EQ(captured_ui().alerts.back().rfind("No DNG converter is set: set ConverterApp", 0), 0u);
   master().put_int("KeepRaw", 0);
   master().put_int("WantGPS", 1);
   EXPECT_EQ(ingest(request()), StartStop::kNoGpsData);
