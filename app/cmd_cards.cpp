@@ -12,6 +12,7 @@
 #include "app/console_run.h"
 #include "control/card_detection.h"
 #include "control/drive_snapshot.h"
+#include "control/settings_access.h"
 #include "foundation/text.h"
 
 namespace cw::app {
@@ -81,12 +82,17 @@ int run_watch(const CommandSpec& spec, Args& a) {
     for (const MediaNotification& n : watch.take_changes()) {
       std::fprintf(stderr, "%s %s\n", n.event == MediaEvent::kInserted ? "Mounted:" : "Removed:",
                    printable_text(n.path).c_str());
-      if (!on_media_notification(drives, state, n, false, true)) continue;
+      const bool auto_ingest = session->settings().master().get_int("AutoIngest") != 0;
+      const WatchStep step = on_watched_notification(drives, state, n, auto_ingest);
+      if (step.action == WatchAction::kNothing) continue;
+      if (const std::string why = watch_arrival_text(step); !why.empty())
+        std::fprintf(stderr, "%s\n", printable_text(why).c_str());
+      if (step.action != WatchAction::kIngest) continue;
       StartRequest request;
       request.client = names.client;
       request.project = names.project;
       request.card_name = names.card_name;
-      request.source = state.card_path;
+      request.source = step.card_path;
       ConsoleIngestOptions options;
       options.assume_yes = yes;
       status = run_console_ingestion(*session, ui, request, options);
@@ -146,8 +152,11 @@ const CommandSpec& watch_command() {
       {"[--once] [--yes] [--client NAME] [--project NAME] [--card-name NAME]"},
       "Waits for cards: each card that arrives is ingested with the master preset's\n"
       "settings, as the main window does with AutoIngest, and ejected afterwards when the\n"
-      "preset's AutoEject is on. Before copying, each ingestion prints the client, project\n"
-      "and card record it is recorded under. Ctrl-C ends the watch (during an ingestion it\n"
+      "preset's AutoEject is on. A card that arrives while other cards are mounted is\n"
+      "ingested on its own, one run per card, when the preset's AutoIngest is on; otherwise\n"
+      "watch says so and prints the command that ingests it. Cards mounted before the watch\n"
+      "began are left alone. Before copying, each ingestion prints the client, project and\n"
+      "card record it is recorded under. Ctrl-C ends the watch (during an ingestion it\n"
       "stops that ingestion first).",
       {},
       with_record_name_options(

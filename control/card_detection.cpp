@@ -202,6 +202,52 @@ bool on_media_notification(DriveSource& drives, CardState& state,
          !state.card_label.empty();
 }
 
+WatchStep on_watched_notification(DriveSource& drives, CardState& state,
+                                  const MediaNotification& notification, bool auto_ingest) {
+  WatchStep step;
+  if (on_media_notification(drives, state, notification, false, true)) {
+    step.action = WatchAction::kIngest;
+    step.card_path = state.card_path;
+    step.cards_mounted = 1;
+    return step;
+  }
+  if (notification.event != MediaEvent::kInserted || notification.path.empty() ||
+      !drives.has_dcim(notification.path))
+    return step;
+  const std::optional<std::vector<std::string>> roots = drives.roots();
+  if (!roots) return step;
+  for (const std::string& root : *roots)
+    if (drives.has_dcim(root)) ++step.cards_mounted;
+  // Alone, it was recorded above unless it was already the recorded card: nothing new.
+  if (step.cards_mounted < 2) return step;
+  step.card_path = card_folder(notification.path);
+  step.action = auto_ingest ? WatchAction::kIngest : WatchAction::kTellHowTo;
+  return step;
+}
+
+namespace {
+// A path as the shell takes it back: single-quoted unless every character is plain.
+std::string shell_word(const std::string& path) {
+  if (!path.empty() && path.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                              "0123456789_/.,:+@%-") == std::string::npos)
+    return path;
+  std::string word = "'";
+  for (char c : path) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return word + "'";
+}
+}  // namespace
+
+std::string watch_arrival_text(const WatchStep& step) {
+  if (step.cards_mounted < 2 || step.action == WatchAction::kNothing) return {};
+  const std::string mounted = std::to_string(step.cards_mounted) + " cards are mounted";
+  if (step.action == WatchAction::kIngest)
+    return mounted + ": the card that arrived is ingested on its own, as the master preset's "
+                     "AutoIngest asks; the others are left as they are.";
+  return mounted + ", so the card that arrived is not ingested: beside other cards, watch "
+                   "ingests a card only while the master preset's AutoIngest is on.\n"
+                   "To ingest it: cardwright ingest --card " + shell_word(step.card_path);
+}
+
 bool eject_recorded_card(DriveSource& drives, CardState& state,
                          const std::function<bool(const std::string& root)>& eject) {
   if (state.card_path.size() < 2) return false;

@@ -79,6 +79,29 @@ bool on_media_notification(DriveSource& drives, CardState& state,
                            const MediaNotification& notification, bool notifications_suspended,
                            bool auto_ingest);
 
+// What `cardwright watch` does with a media notification.
+enum class WatchAction {
+  kNothing,    // a removal, a drive without a DCIM folder, or nothing new
+  kIngest,     // ingest `card_path`: the card that arrived
+  kTellHowTo,  // several cards are mounted and AutoIngest is off: say how to ingest it
+};
+struct WatchStep {
+  WatchAction action = WatchAction::kNothing;
+  std::string card_path;  // the arrived card's DCIM folder
+  int cards_mounted = 0;  // the drives with a DCIM folder mounted now
+};
+
+// Runs detection on a notification as the main window does (the watch is asked for, so a card
+// that arrives alone is always ingested). A card that arrives while other cards are mounted,
+// which the main window leaves to the user's choice, is taken on its own when `auto_ingest`
+// (the AutoIngest preference) is on; otherwise the step says to tell the user how.
+WatchStep on_watched_notification(DriveSource& drives, CardState& state,
+                                  const MediaNotification& notification, bool auto_ingest);
+
+// What the watch says about a card that arrived beside others: that it is ingested on its own,
+// or why not and the command that ingests it. Empty for a card that arrived alone.
+std::string watch_arrival_text(const WatchStep& step);
+
 // The main window's Eject button: ejects the drive of the recorded card with `eject` (given
 // the root; the session's eject in the program). A refusal shows "Can't eject card"; a handled
 // request is followed by detection. Does nothing when no card is recorded. Returns eject's

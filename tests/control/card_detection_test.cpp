@@ -131,6 +131,49 @@ TEST(MediaNotification, ANewSingleCardStartsAutomaticIngestionOnce) {
   EXPECT_EQ(state.card_path, "/media/ann/OTHER/DCIM");  // detection ran on removal
 }
 
+TEST(WatchedNotification, CardsArrivingBesideAMountedCardAreIngestedOrExplained) {
+  FakeDriveSource drives;
+  drives.add_card("/media/ann/OM_SYSTEM");  // mounted before the watch began
+  CardState state;
+  DetectCard(drives, state);
+  DriveWatcher watcher(drives);
+  auto arrival = [&](const std::string& root, bool auto_ingest) {
+    drives.add_card(root);
+    const std::vector<MediaNotification> changes = watcher.take_changes();
+    EXPECT_EQ(changes.size(), 1u);
+    return on_watched_notification(drives, state, changes.at(0), auto_ingest);
+  };
+  // With AutoIngest, each card that arrives beside others is ingested on its own.
+  WatchStep step = arrival("/media/ann/EOS_R5", true);
+  EXPECT_TRUE(step.action == WatchAction::kIngest && step.cards_mounted == 2);
+  EXPECT_EQ(step.card_path, "/media/ann/EOS_R5/DCIM");
+  EXPECT_EQ(watch_arrival_text(step).rfind("2 cards are mounted: the card that arrived is "
+                                           "ingested on its own",
+                                           0),
+            0u);
+  step = arrival("/media/ann/NIKON_Z6", true);
+  EXPECT_TRUE(step.action == WatchAction::kIngest && step.cards_mounted == 3);
+  EXPECT_EQ(step.card_path, "/media/ann/NIKON_Z6/DCIM");
+
+  // Without it, the user is told why and what to run, the path quoted for the shell.
+  step = arrival("/media/ann/Ann's card", false);
+  EXPECT_TRUE(step.action == WatchAction::kTellHowTo && step.cards_mounted == 4);
+  EXPECT_EQ(watch_arrival_text(step),
+            "4 cards are mounted, so the card that arrived is not ingested: beside other cards, "
+            "watch ingests a card only while the master preset's AutoIngest is on.\n"
+            "To ingest it: cardwright ingest --card '/media/ann/Ann'\\''s card/DCIM'");
+
+  // A drive without a DCIM folder is no card; a card alone is ingested, the watch asked for it.
+  drives.add_drive("/media/ann/BACKUP");
+  EXPECT_EQ(on_watched_notification(drives, state, watcher.take_changes().at(0), true).action,
+            WatchAction::kNothing);
+  drives = {};
+  watcher.take_changes();
+  step = arrival("/media/ann/OM_SYSTEM", false);
+  EXPECT_TRUE(step.action == WatchAction::kIngest && step.cards_mounted == 1);
+  EXPECT_EQ(watch_arrival_text(step), "");
+}
+
 TEST(EjectRecordedCard, RefusalAlertsAndSuccessDetectsAgain) {
   FakeDriveSource drives;
   drives.add_card("/media/ann/CARD");
