@@ -6,9 +6,12 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 #include "ingest/naming.h"
+#include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_files.h"
 #include "tests/ingest/ingest_harness.h"
 
@@ -242,6 +245,72 @@ TEST(Copycard, SequenceNumbersComeFromTheSlotAndAdvance) {
   EXPECT_EQ(h.ctx->images[0].number_text, "000500");
   EXPECT_EQ(h.ctx->images[1].number_text, "000501");
   EXPECT_EQ(control.take_sequence_number(), 502);
+}
+
+// The slot's status lines in the order the run set them.
+class StatusRecorder : public SingleSlotControl {
+ public:
+  void set_status(int slot, const std::string& text) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      lines_.push_back(text);
+    }
+    SingleSlotControl::set_status(slot, text);
+  }
+  // Whether a line starting with `start` was shown since the last call, then forgets them.
+  bool shown(const std::string& start) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bool found = false;
+    for (const std::string& line : lines_) found = found || line.starts_with(start);
+    return found;
+  }
+  void clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+// The monitor's line says what is done to an image: a copy only when one is made, an image
+// found in the archive as such, the XMP merge only when a sidecar goes into the JPEG.
+TEST(Copycard, StatusLinesSayOnlyWhatIsDone) {
+  StatusRecorder status;
+  Harness h;
+  h.reports_to = &status;
+  write_file(h.card + "/IMG_0001.JPG", fixtures::make_jpeg("2024:05:17 10:20:30", 5000));
+  write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("merged"));
+  const std::string copy = "1st copy: IMG_0001.JPG (image 1)";
+  const std::string merge = "Writing XMP to JPEG: IMG_0001.JPG (image 1)";
+
+  // Merging switched off, a sidecar made: copied, nothing merged.
+  h.set(kParamWantXMPtoJPG, "0");
+  h.set(kParamSidecarPath, h.dir / "title.xmp");
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_TRUE(status.shown(copy));
+  EXPECT_FALSE(status.shown("Writing XMP"));
+  status.clear();
+
+  // The same card again: nothing copied.
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_FALSE(status.shown("1st copy"));
+  EXPECT_TRUE(status.shown("Already in the archive: IMG_0001.JPG (image 1)"));
+  status.clear();
+
+  // Merging on but no sidecar to merge, then with one.
+  h.set(kParamWantXMPtoJPG, "1");
+  h.set(kParamSidecarPath, "");
+  h.params.values[kParamPrimaryFolder] = h.dir / "archive2";
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_TRUE(status.shown(copy));
+  EXPECT_FALSE(status.shown("Writing XMP"));
+  status.clear();
+  h.set(kParamSidecarPath, h.dir / "title.xmp");
+  h.params.values[kParamPrimaryFolder] = h.dir / "archive3";
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_TRUE(status.shown(merge));
 }
 
 // A dry run ends with what the run would do in all: the bytes to copy once each, the files
