@@ -10,9 +10,9 @@
 // cards and a broken one, opens the image chooser on the corpus (or on "card") and on "mixed"
 // (archived images beside new raws with previews, and one raw large), the preferences
 // and the preset editor, then the tool windows: the database on a history of ingestions, the
-// macro laboratory, the examiner, GPS input with a loaded track, a multi-camera shoot of three
-// cameras with a pending adjustment, the folder selection and the disc burner; it grabs each
-// window.
+// macro laboratory, the log, the examiner, GPS input with a loaded track, a multi-camera shoot
+// of three cameras with a pending adjustment, the folder selection and the disc burner; it
+// grabs each window.
 #include <QApplication>
 #include <QComboBox>
 #include <QDate>
@@ -47,6 +47,7 @@
 #include "ui/gps_window.h"
 #include "ui/grid.h"
 #include "ui/image_chooser.h"
+#include "ui/log_viewer.h"
 #include "ui/macro_lab.h"
 #include "ui/main_window.h"
 #include "ui/monitor_dialog.h"
@@ -369,6 +370,20 @@ int main(int argc, char** argv) {
                            "Headline: {@iptc.Headline} at {@qf.Venue}\n"
                            "Taken on a {@datetimeanyweekday} with {@model}"));
     if (!save(lab, out, "macro-lab.png")) status = 1;
+  }
+
+  // The log window on this session's log, at its end, a word found in it.
+  {
+    LogViewer log(session.paths().log, [](const std::string&, const std::vector<std::string>&) {
+      return false;
+    }, &window);
+    log.show();
+    bool loaded = false;
+    QObject::connect(&log, &LogViewer::loaded, [&] { loaded = true; });
+    wait_until([&] { return loaded; }, 20000);
+    named<QLineEdit>(log, "Find")->setText(QStringLiteral("Copy"));
+    log.find(QStringLiteral("Copy"), true);
+    if (!save(log, out, "log-viewer.png")) status = 1;
   }
 
   // The examiner on a camera file.
