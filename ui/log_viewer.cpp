@@ -18,6 +18,7 @@
 
 #include "control/log_services.h"
 #include "ui/background.h"
+#include "ui/window_fit.h"
 
 namespace cw::ui {
 
@@ -106,6 +107,7 @@ LogViewer::LogViewer(const std::string& log_path, ProgramLauncher launch, QWidge
           [this] { view_log(follower_->path(), launch_); });
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
   resize(900, 600);
+  fit_to_screen(*this);
 
   timer_ = new QTimer(this);
   timer_->setInterval(kFollowMs);
