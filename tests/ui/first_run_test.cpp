@@ -129,8 +129,7 @@ TEST(WindowFit, AWindowLargerThanItsScreenShrinksToShowItsTitleBar) {
   dialog.resize(400, 300);
   ui::fit_to_screen(dialog);
   EXPECT_EQ(dialog.size(), QSize(400, 300));
-
-  contents->setMinimumSize(free.width() + 50, 200);
+  contents->setMinimumWidth(free.width() + 50);
   dialog.resize(free.size() + QSize(400, 400));
   ui::fit_to_screen(dialog);
   EXPECT_GE(dialog.width(), free.width() + 50);
