@@ -678,6 +678,7 @@ void MainWindow::open_preferences() {
 void MainWindow::open_log() {
   store_choices();
   if (log_viewer_) {
+    log_viewer_->show();
     log_viewer_->raise();
     log_viewer_->activateWindow();
     return;
