@@ -51,6 +51,9 @@ LogViewer::LogViewer(const std::string& log_path, ProgramLauncher launch, QWidge
   log_->setReadOnly(true);
   log_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   log_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // Log lines are long: a scroll bar that came and went would change the height of the view
+  // after it was scrolled to its end, and hide the last line.
+  log_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   log_->setMaximumBlockCount(kMaxLines);
   log_->setPlaceholderText(tr("Reading the log..."));
   layout->addWidget(log_, 1);
