@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,25 +26,35 @@ namespace cw::test {
 
 namespace {
 
-// A session bus of the test process's own: dbus-daemon started with its address written to a
-// pipe, stopped when the tests end.
+// A session bus of the test process's own: dbus-daemon started by a shell that writes its
+// address to a pipe and ends it once this process closes the lifeline, its standard input
+// (which also happens when the tests crash, so no daemon is left behind).
 class PrivateBus {
  public:
   ~PrivateBus() { stop(); }
   // The bus's address; empty when dbus-daemon is missing or did not start.
   std::string start() {
     if (!test::have_program("dbus-daemon")) return {};
-    int out[2];
+    int out[2], life[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return {};
+    if (::pipe2(life, O_CLOEXEC) != 0) {
+      ::close(out[0]);
+      ::close(out[1]);
+      return {};
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, life[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    char program[] = "dbus-daemon", session[] = "--session", nofork[] = "--nofork",
-         print[] = "--print-address";
-    char* argv[] = {program, session, nofork, print, nullptr};
-    const bool spawned = ::posix_spawnp(&pid_, program, &actions, nullptr, argv, environ) == 0;
+    char shell[] = "sh", c_flag[] = "-c",
+         script[] = "dbus-daemon --session --nofork --print-address </dev/null & "
+                    "read _; kill $!; wait";
+    char* argv[] = {shell, c_flag, script, nullptr};
+    const bool spawned = ::posix_spawn(&pid_, "/bin/sh", &actions, nullptr, argv, environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
+    ::close(life[0]);
+    lifeline_ = life[1];
     if (!spawned) pid_ = -1;
     std::string address;
     // One line, written at once when the bus is ready.
@@ -58,14 +67,15 @@ class PrivateBus {
     return address;
   }
   void stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
+    if (lifeline_ >= 0) ::close(lifeline_);
+    lifeline_ = -1;
+    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
 
  private:
   pid_t pid_ = -1;
+  int lifeline_ = -1;
 };
 
 // The application lives for the whole test process, and so does its session bus.
