@@ -115,59 +115,70 @@ void override_list(ParamList& params, const ParamList& given) {
     if (given.text(pos) != kUnsetParam) params.values[static_cast<std::size_t>(pos)] = given.text(pos);
 }
 
-// The client, project and card of the record: by name (added when new; a dry run adds
-// nothing and keeps the name), else the master's last choice, else the "[unknown]" entry.
-bool choose_entities(Database& db, CWParam& param, const StartRequest& r, EntityChoice& c) {
+// The client, project and card of the record, looked up: by name (new when the database has
+// none), else the master's last choice, else the "[unknown]" entry. Nothing is added here: a
+// key of -1 is a row add_entities adds (a new name, or an "[unknown]" entry the database does
+// not hold yet), so a dry run and a Start the user stops at the question leave no trace. False
+// when a row found cannot be read.
+bool plan_entities(Database& db, CWParam& param, const StartRequest& r, EntityChoice& c) {
   auto remembered = [&](const char* table) { return last_db_choice(param, table).value_or(""); };
+  c.client_name = kUnknownEntity;
   if (r.client) {
     c.client = db.client_key(*r.client);
     c.client_new = c.client < 0;
-    if (c.client < 0 && !r.dry_run) c.client = db.client_add(*r.client, "", true);
+    c.client_name = *r.client;
   } else if (int k = db.client_key(remembered("client")); k > 0) {
     c.client = k;
     c.client_carried = remembered("client") != kUnknownEntity;
   } else {
-    c.client = db.unknown_client();
+    c.client = db.client_key(kUnknownEntity);
   }
-  if (r.dry_run && r.client && c.client < 0) {
-    c.client_name = *r.client;
-  } else {
+  if (c.client >= 0) {
     std::optional<std::string> client_name = db.client_name(c.client);
-    if (c.client < 0 || !client_name) return false;
+    if (!client_name) return false;
     c.client_name = *client_name;
   }
 
+  // The last project is kept only while it belongs to the chosen client (a hidden one has been
+  // renamed, so its old name finds nothing); else the client's "[unknown]" project.
+  c.project_name = kUnknownEntity;
   if (r.project) {
     c.project = db.project_key(c.client_name, *r.project);
     c.project_new = c.project < 0;
-    if (c.project < 0 && !r.dry_run)
-      c.project = db.project_add(*r.project, c.client_name, std::nullopt, "");
     c.project_name = *r.project;
   } else if (int k = db.project_key(c.client_name, remembered("project")); k > 0) {
-    // The last project is kept only while it belongs to the chosen client (a hidden one has
-    // been renamed, so its old name finds nothing).
     c.project = k;
     c.project_name = remembered("project");
     c.project_carried = c.project_name != kUnknownEntity;
-  } else {
-    c.project = c.client < 0 ? -1 : db.unknown_project(c.client);
-    c.project_name = kUnknownEntity;
   }
 
   if (r.card_name) {
     c.card = db.card_key(*r.card_name);
     c.card_new = c.card < 0;
-    if (c.card < 0 && !r.dry_run) c.card = db.card_add(*r.card_name, "");
   } else if (int k = db.card_key(remembered("card")); k > 0 && db.visible_card_name(k)) {
     c.card = k;
     c.card_carried = remembered("card") != kUnknownEntity;
-  } else {
-    c.card = db.unknown_card();
   }
-  c.card_name = r.dry_run && r.card_name && c.card < 0
-                    ? *r.card_name
-                    : db.visible_card_name(c.card).value_or(kUnknownEntity);
-  return r.dry_run || (c.project >= 0 && c.card >= 0);
+  c.card_name = c.card < 0 ? r.card_name.value_or(kUnknownEntity)
+                           : db.visible_card_name(c.card).value_or(kUnknownEntity);
+  return true;
+}
+
+// Adds the rows a planned choice lacks: its new names, and the "[unknown]" entries it falls
+// back on. A name another program added meanwhile is taken, not added twice. False when a row
+// cannot be added.
+bool add_entities(Database& db, EntityChoice& c) {
+  if (c.client < 0 && c.client_new) c.client = db.client_key(c.client_name);
+  if (c.client < 0)
+    c.client = c.client_new ? db.client_add(c.client_name, "", true) : db.unknown_client();
+  if (c.client < 0) return false;
+  if (c.project < 0 && c.project_new) c.project = db.project_key(c.client_name, c.project_name);
+  if (c.project < 0)
+    c.project = c.project_new ? db.project_add(c.project_name, c.client_name, std::nullopt, "")
+                              : db.unknown_project(c.client);
+  if (c.card < 0 && c.card_new) c.card = db.card_key(c.card_name);
+  if (c.card < 0) c.card = c.card_new ? db.card_add(c.card_name, "") : db.unknown_card();
+  return c.project >= 0 && c.card >= 0;
 }
 
 // What the text pane says about the record before anything is copied: its key, then one line
@@ -446,17 +457,13 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     return true;
   };
   if (!card_to_choose && card_problem()) return stop(StartStop::kBadCard);
-  // New names are confirmed before anything is added: the choice is made once as a dry run
-  // would make it, which adds nothing and marks what is new.
-  if (Database* db = session.database(); db && r.confirm_new_names && !r.dry_run) {
-    StartRequest probe;
-    probe.client = r.client;
-    probe.project = r.project;
-    probe.card_name = r.card_name;
-    probe.dry_run = true;
-    EntityChoice planned;
-    const std::string question =
-        choose_entities(*db, param, probe, planned) ? new_names_question(planned) : "";
+  // The record's choice is made once. New names are confirmed before anything is added; a No
+  // leaves the database as it was.
+  Database* db = session.database();
+  PreparedIngestion run;
+  const bool planned = db && plan_entities(*db, param, r, run.entities);
+  if (planned && r.confirm_new_names && !r.dry_run) {
+    const std::string question = new_names_question(run.entities);
     if (!question.empty() && !session.ui().ask_yes_no(question))
       return stop(StartStop::kNameDeclined);
   }
@@ -475,10 +482,8 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
     }
   }
 
-  Database* db = session.database();
-  PreparedIngestion run;
   const std::string notes = r.notes.value_or(pref_get_text("IngestionNotes"));
-  const bool chosen = db && choose_entities(*db, param, r, run.entities);
+  const bool chosen = planned && (r.dry_run || add_entities(*db, run.entities));
   if (chosen && !r.dry_run)
     run.ingestion_key = db->ingestion_insert(run.entities.project, run.entities.card, 0, 0, 0, notes);
   if (!chosen || (run.ingestion_key < 0 && !r.dry_run)) {

@@ -225,8 +225,11 @@ bool is_jpg(const ImageRecord& r) { return strcasecmp(r.extension.c_str(), "JPG"
 // copy stays). A sidecar that cannot go in stays beside the JPEG; the card goes on.
 void jpeg_steps(EngineContext& ctx, const ImageRecord& r, CopyRef ref, bool gps_follows) {
   if (ctx.xmp_to_jpg) {
-    ctx.status_printf("Writing XMP to JPEG: %s.%s (image %d)", r.base_name.c_str(),
-                      r.extension.c_str(), r.index + 1);
+    // Said only when there is a sidecar to merge (placed by now): without one the copy stays
+    // as it is.
+    if (path_exists(sidecar_beside(r.first_copy_path)))
+      ctx.status_printf("Writing XMP to JPEG: %s.%s (image %d)", r.base_name.c_str(),
+                        r.extension.c_str(), r.index + 1);
     merge_sidecar_into_copy(ctx, r.first_copy_path, ref, gps_follows);
   } else if (gps_follows) {
     begin_copy_change(ctx.state(), ctx, ref, false);
@@ -281,8 +284,6 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     message = "Stopped";
     return false;
   }
-  ctx.status_printf("1st copy: %s.%s (image %d)", r.base_name.c_str(), r.extension.c_str(),
-                    r.index + 1);
   std::string folder, target;
   switch (form_target(ctx, r, folder, target, message)) {
     case Formed::kOk: break;
@@ -315,6 +316,8 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   switch (find_archived(ctx, r, facts, message)) {
     case Archived::kNo: break;
     case Archived::kYes:
+      ctx.status_printf("Already in the archive: %s.%s (image %d)", r.base_name.c_str(),
+                        r.extension.c_str(), r.index + 1);
       complete_archived_sidecars(ctx, r);
       finish_pending_merge(ctx, r);
       return true;
@@ -324,6 +327,8 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   Hash128 hash;
   StagedFile staged;
   if (!name.duplicate) {
+    ctx.status_printf("1st copy: %s.%s (image %d)", r.base_name.c_str(), r.extension.c_str(),
+                      r.index + 1);
     if (!staged.create(folder)) {
       ctx.report_printf("\nerror creating file; code = %d [%s]", errno, target.c_str());
       message = text_with_path("File create error", folder);
@@ -339,6 +344,8 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     return false;
   }
   if (name.duplicate) {
+    ctx.status_printf("Already in the archive: %s.%s (image %d)", r.base_name.c_str(),
+                      r.extension.c_str(), r.index + 1);
     take_archived_name(ctx, r, facts, *name.duplicate);
     complete_archived_sidecars(ctx, r);
     changes_of_found_copy(ctx, r);

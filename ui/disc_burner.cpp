@@ -16,6 +16,7 @@
 
 #include "foundation/log.h"
 #include "ui/background.h"
+#include "ui/window_fit.h"
 
 namespace cw::ui {
 
@@ -136,6 +137,9 @@ DiscBurner::DiscBurner(OriginLookup origins, PlanRequest plan, DiscSystem& syste
     if (writer_ && writer_->select_recorder(static_cast<std::size_t>(index))) show_types();
   });
   resize(620, 560);
+  // On a small or scaled screen the plan list gives up height, so that the title bar stays on
+  // the screen.
+  fit_to_screen(*this);
 
   // Planning lists every file of the folders: it runs on a worker.
   run_in_background(

@@ -46,6 +46,7 @@
 #include "ui/folder_selection.h"
 #include "ui/gps_window.h"
 #include "ui/image_chooser.h"
+#include "ui/log_viewer.h"
 #include "ui/macro_lab.h"
 #include "ui/monitor_dialog.h"
 #include "ui/multicam_dialog.h"
@@ -142,10 +143,7 @@ void MainWindow::build_menus() {
   connect(tools->addAction(tr("&Keywords...")), &QAction::triggered, this,
           [this] { open_presets(tr("Keywords")); });
   tools->addSeparator();
-  connect(tools->addAction(tr("&View Log")), &QAction::triggered, this, [this] {
-    store_choices();
-    view_log(session_.paths().log, options_.launch);
-  });
+  connect(tools->addAction(tr("&View Log")), &QAction::triggered, this, &MainWindow::open_log);
   connect(tools->addAction(tr("&Clear Log")), &QAction::triggered, this,
           [this] { clear_log(session_.ui(), session_.paths().log); });
   tools->addSeparator();
@@ -675,6 +673,20 @@ void MainWindow::open_preferences() {
   PreferencesDialog dialog(session_.ui(), this);
   if (dialog.exec() == QDialog::Accepted)
     small_screen_->setChecked(pref_get_int("SmallScreen") != 0);
+}
+
+void MainWindow::open_log() {
+  store_choices();
+  if (log_viewer_) {
+    log_viewer_->show();
+    log_viewer_->raise();
+    log_viewer_->activateWindow();
+    return;
+  }
+  // Not modal: the log follows a run that goes on in the main window.
+  log_viewer_ = new LogViewer(session_.paths().log, options_.launch, this);
+  log_viewer_->setAttribute(Qt::WA_DeleteOnClose);
+  log_viewer_->show();
 }
 
 void MainWindow::open_first_run(bool then_start) {

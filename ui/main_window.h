@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <deque>
 #include <functional>
 #include <future>
@@ -38,6 +39,7 @@ class AppSession;
 
 namespace cw::ui {
 
+class LogViewer;
 class QtUserInterface;
 class RecordChoices;
 class VerdictBanner;
@@ -95,6 +97,8 @@ class MainWindow : public QMainWindow {
   void open_preferences();
   // The first-run assistant; `then_start` when Start found no archive, to go on once it is set.
   void open_first_run(bool then_start);
+  // "View Log": the log window, one at a time.
+  void open_log();
   void open_database();
   void open_macro_lab();
   void open_examine();
@@ -123,6 +127,7 @@ class MainWindow : public QMainWindow {
   bool placed_ = false;
   int preview_generation_ = 0;
 
+  QPointer<LogViewer> log_viewer_;
   QLabel *status_ = nullptr, *card_text_ = nullptr;
   QComboBox *master_ = nullptr, *client_ = nullptr, *project_ = nullptr, *card_ = nullptr;
   RecordChoices* choices_ = nullptr;  // the client, project and card-record selections

@@ -10,12 +10,13 @@
 // cards and a broken one, opens the image chooser on the corpus (or on "card") and on "mixed"
 // (archived images beside new raws with previews, and one raw large), the preferences
 // and the preset editor, then the tool windows: the database on a history of ingestions, the
-// macro laboratory, the examiner, GPS input with a loaded track, a multi-camera shoot of three
-// cameras with a pending adjustment, the folder selection and the disc burner; it grabs each
-// window.
+// macro laboratory, the log, the examiner, GPS input with a loaded track, a multi-camera shoot
+// of three cameras with a pending adjustment, the folder selection and the disc burner; it
+// grabs each window.
 #include <QApplication>
 #include <QComboBox>
 #include <QDate>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLayout>
 #include <QLabel>
@@ -47,6 +48,7 @@
 #include "ui/gps_window.h"
 #include "ui/grid.h"
 #include "ui/image_chooser.h"
+#include "ui/log_viewer.h"
 #include "ui/macro_lab.h"
 #include "ui/main_window.h"
 #include "ui/monitor_dialog.h"
@@ -371,6 +373,18 @@ int main(int argc, char** argv) {
     if (!save(lab, out, "macro-lab.png")) status = 1;
   }
 
+  // The log window on this session's log, at its end.
+  {
+    LogViewer log(session.paths().log, [](const std::string&, const std::vector<std::string>&) {
+      return false;
+    }, &window);
+    log.show();
+    bool loaded = false;
+    QObject::connect(&log, &LogViewer::loaded, [&] { loaded = true; });
+    wait_until([&] { return loaded; }, 20000);
+    if (!save(log, out, "log-viewer.png")) status = 1;
+  }
+
   // The examiner on a camera file.
   {
     ExamineDialog examine(session, &window);
@@ -436,7 +450,8 @@ int main(int argc, char** argv) {
 
   // The disc burner on the archive's folders, writing image files.
   {
-    const std::string discs = work + "/discs";
+    // In this run's own home: the run at another scale writes its own disc image.
+    const std::string discs = QDir::homePath().toStdString() + "/Discs";
     std::filesystem::create_directories(discs);
     pref_put_text("BurnImageFolder", discs);  // image files instead of a recorder
     const std::unique_ptr<DiscSystem> images = burn_system();

@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSplitter>
+#include <QStyle>
 #include <QTextBlock>
 #include <QWidget>
 
@@ -69,6 +70,17 @@ void place_main_window(QWidget& window) {
       stored, {free.x(), free.y(), free.width(), free.height()}, least.width(), least.height());
   window.setGeometry(p.x, p.y, p.width, p.height);
   if (p.maximized) window.setWindowState(window.windowState() | Qt::WindowMaximized);
+}
+
+void fit_to_screen(QWidget& window) {
+  const QScreen* screen = window.screen();
+  if (!screen) return;
+  const QRect free = screen->availableGeometry();
+  const int border = window.style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+  const int title_bar = window.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+  const QSize room(free.width() - 2 * border, free.height() - title_bar - 2 * border);
+  const QSize least = window.minimumSizeHint().expandedTo(window.minimumSize());
+  window.resize(window.size().boundedTo(room).expandedTo(least));
 }
 
 void store_main_window_placement(const QWidget& window) {

@@ -16,6 +16,11 @@ namespace cw::ui {
 void place_main_window(QWidget& window);
 void store_main_window_placement(const QWidget& window);
 
+// Shrinks a window about to open larger than the free part of its screen, less the title bar
+// and borders the window manager adds, so that it shows whole, title bar included, on a small
+// or scaled screen; never below the size its contents need.
+void fit_to_screen(QWidget& window);
+
 // Installed once on the application: restores the size and splitter positions of each of the
 // program's dialogs (known by its class) when it is first shown, and stores them when it is
 // hidden.

@@ -1,16 +1,20 @@
 // What the desktop program's windows stand on: the image chooser's listing, filters and
-// thumbnails, the main window's naming preview and placement record, and drive snapshots that
-// answer card detection and the monitor as the live drives would.
+// thumbnails, the main window's naming preview and placement record, the log as its window
+// reads it, and drive snapshots that answer card detection and the monitor as the live drives
+// would.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "control/app_session.h"
 #include "control/card_detection.h"
 #include "control/card_monitor.h"
 #include "control/drive_snapshot.h"
 #include "control/image_choice.h"
+#include "control/log_services.h"
 #include "control/naming_preview.h"
 #include "control/viewer.h"
 #include "control/window_placement.h"
@@ -162,6 +166,55 @@ TEST(NamingPreview, ExpandsTheMastersSpecificationsForTheFirstImage) {
             "202312-IMG_0001.JPG");
   EXPECT_EQ(name_format_example(session, "{@datetimeany}_{@filename,-4}", std::nullopt),
             "20240601_143000_0042.JPG");
+}
+
+// The log as the log window reads it: its end at first, then whole lines as they are written,
+// from its start again once it was cleared.
+TEST(LogServices, TheLogIsFollowedByWholeLinesAndFromItsStartAfterAClear) {
+  TempDir dir;
+  const std::string log = dir / "log.txt";
+  LogFollower follower(log);
+  EXPECT_EQ(follower.read().text, "");  // no log yet
+  test::write_file(log, "one\ntwo\npar");
+  EXPECT_EQ(follower.read().text, "one\ntwo\n");
+  std::ofstream(log, std::ios::app) << "tly\nthree\n";
+  EXPECT_EQ(follower.read().text, "partly\nthree\n");
+  EXPECT_EQ(follower.read().text, "");
+  std::filesystem::remove(log);  // as Clear Log clears it
+  test::write_file(log, "Cleared by user\n");
+  const LogFollower::Lines again = follower.read();
+  EXPECT_TRUE(again.restarted);
+  EXPECT_EQ(again.text, "Cleared by user\n");
+
+  // A long log is shown from its end, starting at a whole line.
+  test::write_file(log, "line one\nline two\nline three\n");
+  const LogFollower::Lines end = LogFollower(log, 15).read();
+  EXPECT_TRUE(end.cut);
+  EXPECT_EQ(end.text, "line three\n");
+}
+
+// Without an editor or the desktop's opener nothing is started and the user is told where the
+// log is; with the opener, it opens the log.
+TEST(LogServices, TheLogOpensOnlyWithAProgramThatIsThere) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "bin");
+  const std::string saved_path = std::getenv("PATH");
+  ::setenv("PATH", (dir / "bin").c_str(), 1);
+  ::unsetenv("VISUAL");
+  ::unsetenv("EDITOR");
+  std::vector<std::string> started;
+  auto launch = [&](const std::string& program, const std::vector<std::string>&) {
+    started.push_back(program);
+    return true;
+  };
+  test::captured_ui().clear();
+  EXPECT_FALSE(view_log("/home/ann/log.txt", launch));
+  EXPECT_THAT(test::captured_ui().alerts, ElementsAre(::testing::HasSubstr("/home/ann/log.txt")));
+  test::write_file(dir / "bin/xdg-open", "#!/bin/sh\n");
+  std::filesystem::permissions(dir / "bin/xdg-open", std::filesystem::perms::owner_all);
+  EXPECT_TRUE(view_log("/home/ann/log.txt", launch));
+  ::setenv("PATH", saved_path.c_str(), 1);
+  EXPECT_THAT(started, ElementsAre("xdg-open"));
 }
 
 TEST(Viewer, GetsAFolderWithSpacesAsOneUnquotedArgumentWhateverTheQuoteSwitch) {

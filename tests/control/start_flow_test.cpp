@@ -144,6 +144,36 @@ TEST_F(StartFlow, ARunLeavesACompleteRecordNewNamesAskedAndTheChoicesCarryOver) 
   EXPECT_THAT(record("params"), HasSubstr("\nStartNum: 7\n"));
 }
 
+// Neither a No to new names nor a dry run leaves a row behind: not the names, not the
+// "[unknown]" project the record of a client without one would need.
+TEST_F(StartFlow, DecliningNewNamesOrADryRunAddsNothingToTheDatabase) {
+  Database& db = *session->database();
+  ASSERT_GT(db.client_add("Smith", "", false), 0);
+  auto rows = [&] {
+    auto r = db.query("select (select count(*) from client) || '/' || (select count(*) from "
+                      "project) || '/' || (select count(*) from card)");
+    return r && !r->rows.empty() ? r->rows[0][0] : "";
+  };
+  const std::string before = rows();
+  StartRequest r = request();
+  r.client = "Smith";
+  r.card_name = "#9";
+  r.confirm_new_names = true;
+  captured_ui().yes_no_answers = {false};
+  EXPECT_EQ(prepare_ingestion(*session, r).stop, StartStop::kNameDeclined);
+  EXPECT_EQ(captured_ui().questions, std::vector<std::string>{"Add card record \"#9\"?"});
+  EXPECT_EQ(rows(), before);
+
+  r.confirm_new_names = false;
+  r.dry_run = true;
+  const StartOutcome dry = prepare_ingestion(*session, r);
+  ASSERT_TRUE(dry.run);
+  EXPECT_EQ(dry.run->entities.client_name + "|" + dry.run->entities.project_name + "|" +
+                dry.run->entities.card_name,
+            "Smith|[unknown]|#9");
+  EXPECT_EQ(rows(), before);
+}
+
 TEST_F(StartFlow, PresetValuesReachTheListAndTheRequestOverridesThem) {
   master().put_str("ExtensionsMRU", "Include: JPG");
   master().put_str("PrimaryFolder", archive);

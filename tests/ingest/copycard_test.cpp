@@ -6,9 +6,12 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <utility>
 
 #include "ingest/naming.h"
+#include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_files.h"
 #include "tests/ingest/ingest_harness.h"
 
@@ -242,6 +245,60 @@ TEST(Copycard, SequenceNumbersComeFromTheSlotAndAdvance) {
   EXPECT_EQ(h.ctx->images[0].number_text, "000500");
   EXPECT_EQ(h.ctx->images[1].number_text, "000501");
   EXPECT_EQ(control.take_sequence_number(), 502);
+}
+
+// The slot's status lines, each ending in "\n", as the run set them.
+struct StatusRecorder : SingleSlotControl {
+  std::mutex mutex;
+  std::string lines;
+  void set_status(int slot, const std::string& text) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      lines += text + "\n";
+    }
+    SingleSlotControl::set_status(slot, text);
+  }
+  std::string take() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return std::exchange(lines, {});
+  }
+};
+
+// The monitor's line says what is done to an image: a copy only when one is made, an image
+// found in the archive as such, the XMP merge only when a sidecar goes into the JPEG.
+TEST(Copycard, StatusLinesSayOnlyWhatIsDone) {
+  StatusRecorder status;
+  Harness h;
+  h.reports_to = &status;
+  write_file(h.card + "/IMG_0001.JPG", fixtures::make_jpeg("2024:05:17 10:20:30", 5000));
+  write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("merged"));
+  const std::string copy = "1st copy: IMG_0001.JPG (image 1)";
+  const std::string merge = "Writing XMP to JPEG: IMG_0001.JPG (image 1)";
+
+  // Merging switched off, a sidecar made: copied, nothing merged.
+  h.set(kParamWantXMPtoJPG, "0");
+  h.set(kParamSidecarPath, h.dir / "title.xmp");
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  std::string shown = status.take();
+  EXPECT_TRUE(contains(shown, copy)) << shown;
+  EXPECT_FALSE(contains(shown, "Writing XMP")) << shown;
+
+  // The same card again: nothing copied.
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  shown = status.take();
+  EXPECT_FALSE(contains(shown, "1st copy")) << shown;
+  EXPECT_TRUE(contains(shown, "Already in the archive: IMG_0001.JPG (image 1)")) << shown;
+
+  // Merging on but no sidecar to merge, then with one.
+  h.set(kParamWantXMPtoJPG, "1");
+  h.set(kParamSidecarPath, "");
+  h.params.values[kParamPrimaryFolder] = h.dir / "archive2";
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_FALSE(contains(status.take(), "Writing XMP"));
+  h.set(kParamSidecarPath, h.dir / "title.xmp");
+  h.params.values[kParamPrimaryFolder] = h.dir / "archive3";
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_TRUE(contains(status.take(), merge));
 }
 
 // A dry run ends with what the run would do in all: the bytes to copy once each, the files

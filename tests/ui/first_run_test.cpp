@@ -1,10 +1,13 @@
 // The first start of the desktop program: the assistant on a fresh home, whose settings must
-// be the ones `cardwright init` saves for the same answers; and the sizes and dividers a
-// window is given back at the next start.
+// be the ones `cardwright init` saves for the same answers; the sizes and dividers a window is
+// given back at the next start; and a window larger than its screen made to fit it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDialog>
+#include <QScreen>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -107,6 +110,29 @@ TEST_F(Desktop, DialogsComeBackWithTheSizeAndDividersTheyWereLeftWith) {
   again.show();
   EXPECT_EQ(again.size(), left_size);
   EXPECT_EQ(divider(again), left_divider);
+}
+
+// A window that would open larger than its screen is made to fit it with room for its title
+// bar, and a small one is left as it is; neither is made smaller than its contents need.
+TEST(WindowFit, AWindowLargerThanItsScreenShrinksToShowItsTitleBar) {
+  QDialog dialog;
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* contents = new QWidget(&dialog);
+  contents->setMinimumSize(300, 200);
+  layout->addWidget(contents);
+  const QRect free = dialog.screen()->availableGeometry();
+  dialog.resize(free.size() + QSize(400, 400));
+  ui::fit_to_screen(dialog);
+  EXPECT_LE(dialog.width(), free.width());
+  EXPECT_LT(dialog.height(), free.height());
+  EXPECT_GT(dialog.height(), free.height() / 2);
+  dialog.resize(400, 300);
+  ui::fit_to_screen(dialog);
+  EXPECT_EQ(dialog.size(), QSize(400, 300));
+  contents->setMinimumWidth(free.width() + 50);
+  dialog.resize(free.size() + QSize(400, 400));
+  ui::fit_to_screen(dialog);
+  EXPECT_GE(dialog.width(), free.width() + 50);
 }
 
 }  // namespace

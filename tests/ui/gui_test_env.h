@@ -1,5 +1,5 @@
-// GUI test helpers: one QApplication for the test process (offscreen), controls found by their
-// accessible names, and a dialog answerer that deals with the modal dialogs a window opens
+// GUI test helpers: one QApplication for the test process (offscreen) with a private session
+// bus, controls found by their accessible names, and a dialog answerer that deals with the modal dialogs a window opens
 // while the test waits in a click, one after another, as a user would.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <deque>
 #include <functional>
+#include <string>
 
 namespace cw::test {
 
@@ -44,5 +45,11 @@ class DialogAnswerer {
 
 // Runs the event loop until `done` holds or `ms` have passed.
 bool wait_for(const std::function<bool()>& done, int ms = 20000);
+
+// The address of the test process's own session bus: a dbus-daemon started for the GUI tests,
+// so that what the program sends to the desktop (its notifications) reaches this bus and never
+// the desktop of whoever runs the tests. Empty when dbus-daemon is not installed; the process
+// then has no session bus at all.
+const std::string& session_bus_address();
 
 }  // namespace cw::test

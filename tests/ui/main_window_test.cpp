@@ -1,6 +1,6 @@
 // The desktop program driven as a user drives it: Start through every question of the Start
 // flow, a client named where it is chosen and renamed in the database window, the verdict
-// shown after a run, the monitor on two cards with Stop, the image chooser's list taken by the
+// shown after a run and announced to the desktop, the monitor on two cards with Stop, the image chooser's list taken by the
 // ingestion, and preset and keyword edits that the command-line program reads back. Results
 // are checked in the database, the archive and the stored presets.
 #include "ui/main_window.h"
@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QFileDialog>
 #include <QImage>
 #include <QInputDialog>
@@ -21,6 +24,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 
 #include "settings/preferences.h"
@@ -123,6 +127,63 @@ TEST_F(Desktop, VerdictBannerSaysWhetherTheCardIsSafeToFormat) {
   EXPECT_EQ(text("Verdict headline"), "Ingestion error: do not format the card");
   EXPECT_EQ(text("Verdict detail"), "Corrupt JPEG: \"" + bad + "\"");
   EXPECT_EQ(colour(), QColor("#c62828"));
+}
+
+// A stand-in for the desktop's notification service on the tests' session bus: it records the
+// summary and body of each notification it is sent.
+class FakeNotifications : public QDBusVirtualObject {
+ public:
+  static constexpr const char* kService = "org.freedesktop.Notifications";
+
+  QString introspect(const QString&) const override { return {}; }
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+    if (message.interface() != QLatin1String(kService) ||
+        message.member() != QLatin1String("Notify"))
+      return false;
+    const QList<QVariant> args = message.arguments();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (args.size() == 8) received_.push_back({args[3].toString(), args[4].toString()});
+    }
+    connection.send(message.createReply(QVariant::fromValue(1u)));
+    return true;
+  }
+  std::vector<std::pair<QString, QString>> received() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+  }
+
+ private:
+  std::mutex mutex_;  // messages may arrive on the bus's own thread
+  std::vector<std::pair<QString, QString>> received_;
+};
+
+// A finished run tells the desktop's notification service how it ended.
+TEST_F(Desktop, AFinishedRunIsAnnouncedByTheNotificationService) {
+  if (test::session_bus_address().empty()) GTEST_SKIP() << "needs dbus-daemon";
+  FakeNotifications service;
+  // Its connection ends before the service object does, however the test ends.
+  struct Connection {
+    QString name = QStringLiteral("fake notification service");
+    ~Connection() { QDBusConnection::disconnectFromBus(name); }
+  } connection;
+  const QString& name = connection.name;
+  {
+    QDBusConnection bus =
+        QDBusConnection::connectToBus(QString::fromStdString(test::session_bus_address()), name);
+    ASSERT_TRUE(bus.isConnected());
+    ASSERT_TRUE(bus.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"),
+                                          &service));
+    ASSERT_TRUE(bus.registerService(QLatin1String(FakeNotifications::kService)));
+  }
+  open({card("card", 2)}, {{"PrimaryFolder", archive}, {"WantBackup", "0"}});
+  const bool finished = start_and_finish();
+  ASSERT_TRUE(finished) << pane().toStdString();
+  ASSERT_TRUE(test::wait_for([&] { return !service.received().empty(); }, 10000));
+  const auto received = service.received();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].first.toStdString(), "Ingestion finished");
+  EXPECT_EQ(received[0].second.toStdString(), "Successful ingestion");  // the status it ended with
 }
 
 TEST_F(Desktop, MonitorRunsTwoCardsInTheirColoursAndStops) {

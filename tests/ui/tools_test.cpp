@@ -1,6 +1,6 @@
 // The tool windows driven as a user drives them: the database window's edit, sort, export,
 // purge and row operations; the macro laboratory and the examiner showing what their commands
-// print; GPS data loaded in the window the Start flow offers and used by the run; a
+// print; the log window following the log; GPS data loaded in the window the Start flow offers and used by the run; a
 // multi-camera shoot chosen, adjusted, synced and re-ingested; discs burned after a run and
 // from the Tools menu. Results are checked in the database, the files' times, the archive and
 // the disc images written.
@@ -18,17 +18,20 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimeEdit>
 #include <fstream>
 #include <map>
 
+#include "foundation/log.h"
 #include "metadata/macro_reference.h"
 #include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_files.h"
 #include "tests/ui/desktop_fixture.h"
 #include "ui/database_window.h"
 #include "ui/grid.h"
+#include "ui/log_viewer.h"
 #include "ui/macro_lab.h"
 
 namespace cw {
@@ -193,6 +196,39 @@ TEST_F(Desktop, MacroLabAndExamineShowWhatTheirCommandsPrint) {
   EXPECT_THAT(report, HasSubstr("INTERNAL IMAGE FILE STRUCTURE"));
   EXPECT_THAT(printed, EndsWith(report));
   EXPECT_TRUE(answers.done());
+}
+
+// View Log shows the log inside the program, at its end, following what is written while it
+// is open; Find looks through it; a log cleared meanwhile is shown as it is now.
+TEST_F(Desktop, TheLogWindowFollowsTheLogFindsInItAndShowsItCleared) {
+  open({}, {{"PrimaryFolder", archive}});
+  for (int i = 0; i < 300; ++i) log_printf("Filler line %d", i);
+  trigger(window.get(), "&View Log");
+  ui::LogViewer* viewer = nullptr;
+  ASSERT_TRUE(test::wait_for([&] {
+    viewer = window->findChild<ui::LogViewer*>();
+    return viewer && viewer->isVisible() && viewer->text().contains("Filler line 299");
+  }));
+  QScrollBar* bar = find_named<QPlainTextEdit>(viewer, "Log")->verticalScrollBar();
+  EXPECT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), bar->maximum());
+  log_printf("Written while the window is open");
+  ASSERT_TRUE(test::wait_for(
+      [&] { return viewer->text().endsWith("Written while the window is open"); }));
+  EXPECT_EQ(bar->value(), bar->maximum());
+
+  auto* find = find_named<QLineEdit>(viewer, "Find");
+  QTest::keyClicks(find, "Filler line 12");
+  QTest::keyClick(find, Qt::Key_Return);
+  EXPECT_EQ(find_named<QPlainTextEdit>(viewer, "Log")->textCursor().selectedText(),
+            "Filler line 12");
+  EXPECT_FALSE(viewer->find(QStringLiteral("Words the log does not hold")));
+  EXPECT_EQ(find_named<QLabel>(viewer, "Find result")->text(), "Not found.");
+
+  answers.then(yes());  // "Clear log file?"
+  trigger(window.get(), "&Clear Log");
+  ASSERT_TRUE(test::wait_for([&] { return !viewer->text().contains("Filler"); }));
+  EXPECT_THAT(viewer->text().toStdString(), HasSubstr("Cleared by user"));
 }
 
 TEST_F(Desktop, StartOffersTheGpsWindowAndTheRunUsesItsTrackAndClock) {
