@@ -63,7 +63,7 @@ void write_line_locked(LogState& s, const std::string& text) {
 
 void open_locked(LogState& s) {
   if (s.file) return;
-  s.file = std::fopen(s.path.c_str(), "a+");
+  s.file = std::fopen(s.path.c_str(), "a+e");  // not inherited by programs we start
   if (!s.file) {
     ++s.failures;
     std::fprintf(stderr, "Can't open logfile \"%s\"\n", s.path.c_str());
