@@ -2,7 +2,6 @@
 #include "database/repair.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -35,24 +34,14 @@ const LinkCheck kChecks[] = {
      "Client records with no projects: %d\n"},
 };
 
-// Copies the open database into a new file beside it through SQLite's backup interface, which
-// reads a consistent image of the file under SQLite's own locking. The target is created
-// exclusively so that an existing file is never overwritten.
+// Copies the open database into a new file beside it (for the file, through SQLite's backup
+// interface, which reads a consistent image of the file under SQLite's own locking). The
+// target is created exclusively so that an existing file is never overwritten.
 bool backup_database(Database& db, const std::string& target) {
   int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
   if (fd < 0) return false;
   ::close(fd);
-  sqlite3* out = nullptr;
-  bool ok = sqlite3_open(target.c_str(), &out) == SQLITE_OK;
-  if (ok) {
-    sqlite3_backup* b = sqlite3_backup_init(out, "main", db.handle(), "main");
-    ok = b != nullptr;
-    if (b) {
-      ok = sqlite3_backup_step(b, -1) == SQLITE_DONE;
-      ok = sqlite3_backup_finish(b) == SQLITE_OK && ok;
-    }
-  }
-  ok = sqlite3_close(out) == SQLITE_OK && ok;
+  const bool ok = db.backup_to(target);
   if (!ok) ::unlink(target.c_str());
   return ok;
 }

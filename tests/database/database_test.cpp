@@ -30,7 +30,7 @@ TEST_F(DatabaseTest, NewFileGetsEveryTableAndTheDefaultRowsOnce) {
   EXPECT_EQ(raw_values(path, "select lower(name) from sqlite_master where type = 'table' and "
                              "name != 'sqlite_sequence' order by 1"),
             "card|client|ingestion|iptccontact|iptccontent|iptcimage|iptcstatus|ledger|"
-            "ledger_copy|manifest|project|step|userdata");
+            "ledger_copy|manifest|project|schema_version|step|userdata");
   EXPECT_EQ(raw_values(path, "select name from client"), "Client_001");
   EXPECT_EQ(raw_values(path, "select name || '/' || client_id from project"), "Project_001/1");
   EXPECT_EQ(raw_values(path, "select name from card"), "#001");
