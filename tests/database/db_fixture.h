@@ -1,6 +1,6 @@
-// Shared set-up for the database tests: a fresh database file in a temporary folder, and
-// direct access to a file through SQLite alone (to build old files and to damage them the way
-// lost rows would).
+// Shared set-up for the database tests: a fresh catalogue, a file in a temporary folder or a
+// database on a private server, and direct access to it through a connection of its own (to
+// build old catalogues and to damage them the way lost rows would).
 #pragma once
 
 #include <gmock/gmock.h>
@@ -8,41 +8,40 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "database/database.h"
+#include "database/engine.h"
 #include "tests/common/test_env.h"
+#include "tests/database/pg_server.h"
 
 namespace cw::test {
 
-// Runs statements on a file through a connection of its own.
-inline void raw_exec(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  char* err = nullptr;
-  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
-  std::string message = err ? err : "";
-  sqlite3_free(err);
-  sqlite3_close(db);
-  ASSERT_EQ(rc, SQLITE_OK) << message << "\n" << sql;
+// Runs statements on a catalogue (a file path or a server URL) through a connection of its
+// own. Table definitions are written as for the file; a server gets them in its own words.
+inline void raw_exec(const std::string& target, const std::string& sql) {
+  std::string error;
+  std::unique_ptr<Engine> engine = open_engine(target, error);
+  ASSERT_TRUE(engine) << error;
+  ASSERT_TRUE(engine->exec(engine->dialect().table_definition(sql.c_str())))
+      << engine->error_message() << "\n" << sql;
 }
 
-// The first column of every row, joined by "|".
-inline std::string raw_values(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return "?open";
+// The first column of every row, joined by "|"; "?" and the message when the query fails.
+inline std::string raw_values(const std::string& target, const std::string& sql) {
+  std::string error;
+  std::unique_ptr<Engine> engine = open_engine(target, error);
+  if (!engine) return "?open " + error;
+  std::optional<QueryResult> r = engine->query(sql);
+  if (!r) return "?" + engine->error_message();
   std::string out;
-  auto cb = [](void* p, int, char** v, char**) {
-    auto* s = static_cast<std::string*>(p);
-    if (!s->empty()) *s += "|";
-    *s += v[0] ? v[0] : "NULL";
-    return 0;
-  };
-  char* err = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), cb, &out, &err) != SQLITE_OK) out = std::string("?") + err;
-  sqlite3_free(err);
-  sqlite3_close(db);
+  for (const std::vector<std::string>& row : r->rows) {
+    if (!out.empty()) out += "|";
+    out += row.empty() ? "" : row[0];
+  }
   return out;
 }
 
@@ -55,11 +54,35 @@ inline std::vector<std::string> backups_in(const std::string& folder) {
   return out;
 }
 
-class DatabaseTest : public ::testing::Test {
+// Where a database test keeps its catalogue: the embedded file or a private server.
+enum class Store { kFile, kServer };
+
+inline std::string store_name(const ::testing::TestParamInfo<Store>& info) {
+  return info.param == Store::kFile ? "File" : "Server";
+}
+
+// Runs each test once on a file and once on a database of its own on the private server
+// (skipped, saying why, when the server cannot run here). `path` is the file's path or the
+// server URL.
+class DatabaseTest : public ::testing::TestWithParam<Store> {
  protected:
   void SetUp() override {
     captured_ui().clear();
     path = dir / "cw_main.sqlite3";
+    if (server()) fresh_store();
+  }
+  bool server() const { return GetParam() == Store::kServer; }
+  // An empty catalogue at `path`: the file removed, or a new database on the server.
+  void fresh_store() {
+    if (!server()) {
+      std::filesystem::remove(path);
+      return;
+    }
+    std::string why;
+    PrivateServer* s = PrivateServer::get(why);
+    if (!s) GTEST_SKIP() << "no private PostgreSQL server: " << why;
+    path = s->new_database(why);
+    ASSERT_FALSE(path.empty()) << why;
   }
   // Opens `path` and installs the default entities, as start-up does.
   void open_db() {
