@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -490,6 +491,45 @@ TEST_P(DatabaseTest, LedgerAnswersForAWholeCardsSizes) {
   const std::vector<std::pair<std::uint64_t, std::int64_t>> expected = {
       {1001, 1717236001}, {1002, 1717236002}};
   EXPECT_EQ(*known, expected);
+}
+
+// Two cards' images copied to one path: the copy written last tells where the file there came
+// from, also after an older one is written again; a renamed folder moves its copies and only
+// those whose path begins with it byte for byte.
+TEST_P(DatabaseTest, LedgerFollowsTheNewestCopyAtAPathAndRenamedFolders) {
+  open_db();
+  const std::string folder = "/archive/50%_\u00c6r\u00f8";
+  auto entry_of = [&](const char* card, const std::string& copy_path) {
+    LedgerEntry e;
+    ContentHasher hasher;
+    hasher.update(card, std::strlen(card));
+    e.hash = hasher.digest();
+    e.size = 7;
+    e.card_label = card;
+    LedgerCopy c;
+    c.path = copy_path;
+    c.size = 7;
+    c.hash = e.hash;
+    c.state = CopyState::kVerified;
+    e.copies.push_back(c);
+    return e;
+  };
+  LedgerEntry a = entry_of("A", folder + "/IMG.JPG");
+  LedgerEntry b = entry_of("B", folder + "/IMG.JPG");
+  LedgerEntry look_alike = entry_of("C", "/archive/50%X\u00c6r\u00f8/IMG.JPG");
+  ASSERT_TRUE(ledger_store(db, {&a}, true));
+  ASSERT_TRUE(ledger_store(db, {&b, &look_alike}, true));
+  EXPECT_EQ(ledger_origin_at(db, folder + "/IMG.JPG")->card_label, "B");
+  a.copies[0].stored = false;
+  ASSERT_TRUE(ledger_store(db, {&a}, true));
+  EXPECT_EQ(ledger_origin_at(db, folder + "/IMG.JPG")->card_label, "A");
+  EXPECT_EQ(ledger_find(db, a.hash, 7)->copies.size(), 1u);
+
+  ASSERT_TRUE(ledger_rename_folder(db, folder, "/archive/renamed"));
+  EXPECT_FALSE(ledger_origin_at(db, folder + "/IMG.JPG"));
+  EXPECT_EQ(ledger_origin_at(db, "/archive/renamed/IMG.JPG")->card_label, "A");
+  EXPECT_EQ(ledger_origin_at(db, "/archive/50%X\u00c6r\u00f8/IMG.JPG")->card_label, "C");
+  EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
 }
 
 }  // namespace
