@@ -381,14 +381,14 @@ std::unique_ptr<Engine> open_postgres_engine(const std::string& url, std::string
     error = "out of memory connecting to " + catalogue_display_name(url);
     return nullptr;
   }
-  const std::string name = connection_name(c.get());
   if (PQstatus(c.get()) != CONNECTION_OK) {
     std::string message = PQerrorMessage(c.get());
     while (!message.empty() && std::isspace(static_cast<unsigned char>(message.back())))
       message.pop_back();
-    error = without("Can't connect to " + name + ": " + message, url_password(url));
+    error = without(message, url_password(url));
     return nullptr;
   }
+  const std::string name = connection_name(c.get());
   return std::make_unique<PostgresEngine>(std::move(c), name);
 }
 

@@ -47,6 +47,9 @@ const std::vector<PrefKey>& preference_keys() {
       {"VideoTimesLocal", PrefType::Integer, "0", 0},
       // Where the update check asks; no check is ever made while it is empty.
       {"UpdateCheckURL", PrefType::Text, "", 1000},
+      // The catalogue of ingestions: empty for the embedded file in the user folder, else a
+      // shared server's "postgresql://user@host:port/dbname".
+      {"Catalogue", PrefType::Text, "", 1000},
   };
   return keys;
 }
