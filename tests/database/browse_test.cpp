@@ -10,7 +10,7 @@ namespace cw {
 namespace {
 
 using test::captured_ui;
-using test::DatabaseTest;
+using test::CatalogueTest;
 using test::raw_exec;
 using test::raw_values;
 
@@ -40,7 +40,7 @@ TEST(AgeFilter, MonthsBackFromNow) {
   EXPECT_EQ(catalog_find("nothing"), nullptr);
 }
 
-TEST_P(DatabaseTest, HistoryShowsTheNewestThousandUnlessFilteredByAge) {
+TEST_P(CatalogueTest, HistoryShowsTheNewestThousandUnlessFilteredByAge) {
   open_db();
   // Local times i hours and 400 days ago, in each engine's words.
   const std::string hours_ago =
@@ -82,7 +82,7 @@ TEST_P(DatabaseTest, HistoryShowsTheNewestThousandUnlessFilteredByAge) {
   EXPECT_EQ(browse_table(db, entry("Ingestions"), by_result)->result.row_count(), 1005u);
 }
 
-TEST_P(DatabaseTest, PurgeKeepsAnIngestionExactlyOneYearOld) {
+TEST_P(CatalogueTest, PurgeKeepsAnIngestionExactlyOneYearOld) {
   open_db();
   std::time_t now = local_time(2026, 6, 15, 12, 0, 0);
   raw_exec(path,
@@ -96,7 +96,7 @@ TEST_P(DatabaseTest, PurgeKeepsAnIngestionExactlyOneYearOld) {
             "exactly one year|recent");
 }
 
-TEST_P(DatabaseTest, CsvExportReadsBackIdentically) {
+TEST_P(CatalogueTest, CsvExportReadsBackIdentically) {
   if (!test::have_program("python3")) GTEST_SKIP() << "python3 not installed";
   open_db();
   const std::string chr = server() ? "chr" : "char";  // a character by its code
@@ -148,7 +148,7 @@ TEST_P(DatabaseTest, CsvExportReadsBackIdentically) {
   EXPECT_EQ(captured_ui().alerts.back(), "Export Error: " + (dir / "missing/folder/x.csv"));
 }
 
-TEST_P(DatabaseTest, RowAndCellOperations) {
+TEST_P(CatalogueTest, RowAndCellOperations) {
   open_db();
   auto& ui = captured_ui();
   // New rows of free tables are named after the table and its sequence.

@@ -22,15 +22,15 @@ namespace cw {
 namespace {
 
 using test::captured_ui;
-using test::DatabaseTest;
+using test::CatalogueTest;
 using test::raw_exec;
 using test::raw_values;
 using test::Store;
 
-INSTANTIATE_TEST_SUITE_P(Stores, DatabaseTest, ::testing::Values(Store::kFile, Store::kServer),
+INSTANTIATE_TEST_SUITE_P(Stores, CatalogueTest, ::testing::Values(Store::kFile, Store::kServer),
                          test::store_name);
 
-TEST_P(DatabaseTest, NewFileGetsEveryTableAndTheDefaultRowsOnce) {
+TEST_P(CatalogueTest, NewFileGetsEveryTableAndTheDefaultRowsOnce) {
   open_db();
   EXPECT_EQ(raw_values(path, server() ? "select table_name from information_schema.tables "
                                         "where table_schema = 'public' order by 1"
@@ -50,7 +50,7 @@ TEST_P(DatabaseTest, NewFileGetsEveryTableAndTheDefaultRowsOnce) {
 // Programs started at the same moment on a fresh user folder all build or find the schema
 // and the default rows, and ask for the "[unknown]" rows as a run without choices does: every
 // one succeeds and each row is made once. Each round starts six of them together.
-TEST_P(DatabaseTest, SimultaneousFirstOpensAllSucceed) {
+TEST_P(CatalogueTest, SimultaneousFirstOpensAllSucceed) {
   for (int round = 0; round < 12; ++round) {
     ASSERT_NO_FATAL_FAILURE(fresh_store());
     int go[2];
@@ -89,7 +89,7 @@ TEST_P(DatabaseTest, SimultaneousFirstOpensAllSucceed) {
 // Set-up and the first run's "[unknown]" rows killed at each statement in turn (the process
 // ends there, as a kill would end it): the next start-up opens the file cleanly, finds every
 // table and default row once, and its check has nothing to repair.
-TEST_P(DatabaseTest, SetUpKilledAtAnyStatementLeavesNothingToRepair) {
+TEST_P(CatalogueTest, SetUpKilledAtAnyStatementLeavesNothingToRepair) {
   if (server()) GTEST_SKIP() << "counts the statements through the file engine's trace hook";
   static int kill_at = 0;  // the child's statement count at which it ends
   bool finished = false;
@@ -138,7 +138,7 @@ TEST_P(DatabaseTest, SetUpKilledAtAnyStatementLeavesNothingToRepair) {
   EXPECT_TRUE(finished) << "the set-up never ran to its end";
 }
 
-TEST_P(DatabaseTest, OldFilesAreUpgradedInPlaceWithoutLosingRows) {
+TEST_P(CatalogueTest, OldFilesAreUpgradedInPlaceWithoutLosingRows) {
   // A file written before clients, projects and cards could be hidden, and before the
   // parameter record existed.
   raw_exec(path,
@@ -188,7 +188,7 @@ TEST_P(DatabaseTest, OldFilesAreUpgradedInPlaceWithoutLosingRows) {
   EXPECT_EQ(db.ingestion_params(99), "");
 }
 
-TEST_P(DatabaseTest, DefaultNamesFollowTheSequenceNotTheCount) {
+TEST_P(CatalogueTest, DefaultNamesFollowTheSequenceNotTheCount) {
   open_db();
   EXPECT_EQ(db.next_number("client"), 1);
   int c2 = db.client_add("", "", true);
@@ -205,7 +205,7 @@ TEST_P(DatabaseTest, DefaultNamesFollowTheSequenceNotTheCount) {
   EXPECT_EQ(db.next_number("no such table"), 0);
 }
 
-TEST_P(DatabaseTest, NamesWithQuotesPercentSignsAndNonAsciiSurviveEveryOperation) {
+TEST_P(CatalogueTest, NamesWithQuotesPercentSignsAndNonAsciiSurviveEveryOperation) {
   open_db();
   const std::vector<std::string> names = {"O'Brien", "100% \"Pure\" %s %d %q", "Ærøskøbing Café",
                                           "'; drop table client; --", "x'y'z"};
@@ -257,7 +257,7 @@ TEST_P(DatabaseTest, NamesWithQuotesPercentSignsAndNonAsciiSurviveEveryOperation
   EXPECT_EQ(raw_values(path, "select count(*) from client"), std::to_string(1 + 2 * names.size()));
 }
 
-TEST_P(DatabaseTest, ManagementRulesRefuseWithTheirMessages) {
+TEST_P(CatalogueTest, ManagementRulesRefuseWithTheirMessages) {
   open_db();
   auto& ui = captured_ui();
   EXPECT_EQ(manage_add(db, EntityKind::Client, "", ""), -1);
@@ -282,7 +282,7 @@ TEST_P(DatabaseTest, ManagementRulesRefuseWithTheirMessages) {
   EXPECT_EQ(ui.alerts, std::vector<std::string>{"Client name already exists."});
 }
 
-TEST_P(DatabaseTest, IngestionRecordsAndUnknownEntities) {
+TEST_P(CatalogueTest, IngestionRecordsAndUnknownEntities) {
   open_db();
   auto& ui = captured_ui();
   EXPECT_EQ(db.ingestion_insert(-1, 1, 0, 0, 0, std::nullopt), -1);
@@ -338,7 +338,7 @@ TEST_P(DatabaseTest, IngestionRecordsAndUnknownEntities) {
   EXPECT_EQ(ui.pane, "\nERROR: database or disk is full: \"" + path + "\"\n");
 }
 
-TEST_P(DatabaseTest, ResultsAppendedFromManyThreadsAreAllKept) {
+TEST_P(CatalogueTest, ResultsAppendedFromManyThreadsAreAllKept) {
   open_db();
   int key = db.ingestion_insert(1, 1, 0, 0, 0, std::nullopt);
   // Each append reads the old text and writes it back longer: without the database lock
@@ -356,7 +356,7 @@ TEST_P(DatabaseTest, ResultsAppendedFromManyThreadsAreAllKept) {
     EXPECT_THAT(result, HasSubstr(last)) << last;
 }
 
-TEST_P(DatabaseTest, MacroValuesReadTheRowLastChosen) {
+TEST_P(CatalogueTest, MacroValuesReadTheRowLastChosen) {
   open_db();
   db.exec("update client set description = 'Weddings' where name = 'Client_001'");
   db.exec("insert into IPTCcontent (id, keywords) values('Content_0001', 'sea; sky')");
@@ -379,7 +379,7 @@ TEST_P(DatabaseTest, MacroValuesReadTheRowLastChosen) {
 
 // Between two flushes a verified copy may still be lost with the power: it is stored as only
 // written until a store after a flush.
-TEST_P(DatabaseTest, LedgerCallsACopyVerifiedOnlyOnceItIsOnTheDisk) {
+TEST_P(CatalogueTest, LedgerCallsACopyVerifiedOnlyOnceItIsOnTheDisk) {
   open_db();
   ContentHasher hasher;
   hasher.update("image", 5);
@@ -405,7 +405,7 @@ TEST_P(DatabaseTest, LedgerCallsACopyVerifiedOnlyOnceItIsOnTheDisk) {
 // copy's fingerprint and an entry's damage found after it was stored are stored and found
 // again. A fingerprint stands for a file only once a tick of the
 // file system's clock passed since its change: 50 ms, or 2 s for times in whole seconds.
-TEST_P(DatabaseTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
+TEST_P(CatalogueTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
   raw_exec(path,
            "create table ledger (ledger_sk integer not null primary key autoincrement, "
            "ingestion_id integer, card_label text, card_uuid text, camera_serial text, "
@@ -456,7 +456,7 @@ TEST_P(DatabaseTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
 
 // A card's sizes are asked about at once (more than one statement's worth here); values with
 // quotes and non-ASCII text are stored as they are.
-TEST_P(DatabaseTest, LedgerAnswersForAWholeCardsSizes) {
+TEST_P(CatalogueTest, LedgerAnswersForAWholeCardsSizes) {
   open_db();
   std::vector<LedgerEntry> entries(3);
   std::vector<LedgerEntry*> batch;
@@ -496,7 +496,7 @@ TEST_P(DatabaseTest, LedgerAnswersForAWholeCardsSizes) {
 // Two cards' images copied to one path: the copy written last tells where the file there came
 // from, also after an older one is written again; a renamed folder moves its copies and only
 // those whose path begins with it byte for byte.
-TEST_P(DatabaseTest, LedgerFollowsTheNewestCopyAtAPathAndRenamedFolders) {
+TEST_P(CatalogueTest, LedgerFollowsTheNewestCopyAtAPathAndRenamedFolders) {
   open_db();
   const std::string folder = "/archive/50%_\u00c6r\u00f8";
   auto entry_of = [&](const char* card, const std::string& copy_path) {

@@ -54,7 +54,24 @@ inline std::vector<std::string> backups_in(const std::string& folder) {
   return out;
 }
 
-// Where a database test keeps its catalogue: the embedded file or a private server.
+// A fresh database file in a temporary folder, opened by open_db.
+class DatabaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    captured_ui().clear();
+    path = dir / "cw_main.sqlite3";
+  }
+  // Opens `path` and installs the default entities, as start-up does.
+  void open_db() {
+    ASSERT_TRUE(db.open(path)) << captured_ui().pane;
+    ASSERT_TRUE(db.install_default_entities()) << captured_ui().pane;
+  }
+  TempDir dir;
+  std::string path;
+  Database db;
+};
+
+// Where a catalogue test keeps its catalogue: the embedded file or a private server.
 enum class Store { kFile, kServer };
 
 inline std::string store_name(const ::testing::TestParamInfo<Store>& info) {
@@ -64,11 +81,10 @@ inline std::string store_name(const ::testing::TestParamInfo<Store>& info) {
 // Runs each test once on a file and once on a database of its own on the private server
 // (skipped, saying why, when the server cannot run here). `path` is the file's path or the
 // server URL.
-class DatabaseTest : public ::testing::TestWithParam<Store> {
+class CatalogueTest : public DatabaseTest, public ::testing::WithParamInterface<Store> {
  protected:
   void SetUp() override {
-    captured_ui().clear();
-    path = dir / "cw_main.sqlite3";
+    DatabaseTest::SetUp();
     if (server()) fresh_store();
   }
   bool server() const { return GetParam() == Store::kServer; }
@@ -84,14 +100,6 @@ class DatabaseTest : public ::testing::TestWithParam<Store> {
     path = s->new_database(why);
     ASSERT_FALSE(path.empty()) << why;
   }
-  // Opens `path` and installs the default entities, as start-up does.
-  void open_db() {
-    ASSERT_TRUE(db.open(path)) << captured_ui().pane;
-    ASSERT_TRUE(db.install_default_entities()) << captured_ui().pane;
-  }
-  TempDir dir;
-  std::string path;
-  Database db;
 };
 
 }  // namespace cw::test

@@ -11,7 +11,7 @@ namespace {
 
 using test::backups_in;
 using test::captured_ui;
-using test::DatabaseTest;
+using test::CatalogueTest;
 using test::raw_exec;
 using test::raw_values;
 namespace fs = std::filesystem;
@@ -22,7 +22,7 @@ std::string card_of(const std::string& file, int key) {
                               std::to_string(key));
 }
 
-TEST_P(DatabaseTest, CleanFileIsVerifiedWithoutBackupOrChange) {
+TEST_P(CatalogueTest, CleanFileIsVerifiedWithoutBackupOrChange) {
   open_db();
   std::string text;
   bool repairs = true;
@@ -43,7 +43,7 @@ TEST_P(DatabaseTest, CleanFileIsVerifiedWithoutBackupOrChange) {
   EXPECT_TRUE(captured_ui().alerts.empty());
 }
 
-TEST_P(DatabaseTest, LostRowsAreRepairedAfterABackup) {
+TEST_P(CatalogueTest, LostRowsAreRepairedAfterABackup) {
   if (server()) GTEST_SKIP() << "the repair's backup is a file beside the file";
   open_db();
   ASSERT_GT(db.client_add("Acme", "", false), 0);
@@ -114,7 +114,7 @@ TEST_P(DatabaseTest, LostRowsAreRepairedAfterABackup) {
   EXPECT_EQ(backups_in(dir.str()).size(), 1u);
 }
 
-TEST_P(DatabaseTest, FileThatCannotBeBackedUpIsNotRepaired) {
+TEST_P(CatalogueTest, FileThatCannotBeBackedUpIsNotRepaired) {
   if (server()) GTEST_SKIP() << "about the file's name";
   path = dir / "cw_main.db";
   open_db();
@@ -137,7 +137,7 @@ TEST_P(DatabaseTest, FileThatCannotBeBackedUpIsNotRepaired) {
                                                   "were made."));
 }
 
-TEST_P(DatabaseTest, FailingRepairStatementUndoesTheWholeRepair) {
+TEST_P(CatalogueTest, FailingRepairStatementUndoesTheWholeRepair) {
   if (server()) GTEST_SKIP() << "the repair's backup is a file beside the file";
   open_db();
   int card = db.card_add("CF-1", "");
