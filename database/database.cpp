@@ -764,17 +764,14 @@ std::string Database::ingestion_params(int key) {
 }
 
 bool Database::ingestion_append_result(int key, const std::string& text) {
-  Lock lock(mutex_);
-  auto read = sql_format("select result from ingestion where ingestion_sk = %d", key);
-  if (!read) return false;
-  auto r = query(*read);
-  if (!r) return false;
-  std::string old = r->rows.empty() ? std::string() : r->rows[0][0];
   std::string added = text;
   while (!added.empty() && std::isspace(static_cast<unsigned char>(added.back()))) added.pop_back();
-  const char* separator = old.empty() ? "" : " / ";
-  auto sql = sql_format("update ingestion set result = '%q%s%q' where ingestion_sk = %d",
-                        old.c_str(), separator, added.c_str(), key);
+  // One statement reads the old text and writes the longer one: appends of other threads or
+  // stations never overwrite each other.
+  auto sql = sql_format(
+      "update ingestion set result = case when coalesce(result, '') = '' then '%q' else "
+      "result || ' / ' || '%q' end where ingestion_sk = %d",
+      added.c_str(), added.c_str(), key);
   return sql && exec(*sql);
 }
 

@@ -110,7 +110,9 @@ bool db_repair(Database& db, std::string& text, bool& repairs_made, std::time_t 
   }
 
   Database::ErrorRedirect redirect(db, &text);
-  if (!db.exec("begin transaction")) return false;
+  // Taken for writing at once: a repair on another station waits, then finds the
+  // "[unknown]" rows this one made instead of making them twice.
+  if (!db.exec(db.dialect().begin_write())) return false;
   auto fail = [&] {
     db.exec_quiet("rollback transaction");
     repairs_made = false;

@@ -86,6 +86,44 @@ TEST_P(CatalogueTest, SimultaneousFirstOpensAllSucceed) {
   }
 }
 
+// Stations adding default-named clients (each with its project) and cards at the same moment:
+// every one succeeds and every name is given once, so no two read the same next number.
+TEST_P(CatalogueTest, StationsNumberingAtOnceGetANumberEach) {
+  open_db();
+  db.close();
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  std::vector<pid_t> children;
+  for (int i = 0; i < 4; ++i) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      char c;
+      close(go[1]);
+      if (read(go[0], &c, 1) < 0) _exit(2);
+      Database station;
+      bool ok = station.open(path);
+      for (int n = 0; ok && n < 10; ++n)
+        ok = station.client_add("", "", true) > 0 && station.card_add("", "") > 0;
+      if (!ok) std::fputs(captured_ui().pane.c_str(), stderr);
+      _exit(ok ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  close(go[0]);
+  close(go[1]);
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (const char* table : {"client", "project", "card"})
+    EXPECT_EQ(raw_values(path, std::string("select count(*) || ' ' || count(distinct name) from ") +
+                                   table),
+              "41 41")
+        << table;
+  EXPECT_EQ(raw_values(path, "select max(name) from client"), "Client_041");
+}
+
 // Set-up and the first run's "[unknown]" rows killed at each statement in turn (the process
 // ends there, as a kill would end it): the next start-up opens the file cleanly, finds every
 // table and default row once, and its check has nothing to repair.
