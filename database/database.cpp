@@ -20,6 +20,11 @@ namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
+std::string lower_ascii(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // Keys and counts travel as C ints, as the statements format them with %d.
 int to_int(const std::string& text) {
   return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
@@ -82,7 +87,65 @@ bool Database::close() {
 
 bool Database::backup_to(const std::string& target) {
   Lock lock(mutex_);
-  return engine_ && took(engine_->backup_to(target));
+  if (!engine_) return false;
+  if (!server_) {
+    if (took(engine_->backup_to(target))) return true;
+    report_error(last_message_);
+    return false;
+  }
+  return copy_into_file(target);
+}
+
+bool Database::copy_into_file(const std::string& target) {
+  Database file;
+  file.error_sink_ = error_sink_;
+  if (!file.open(target)) return false;
+  const bool own = !engine_->in_transaction();
+  if (own && !exec(dialect().begin_snapshot())) return false;
+  bool ok = file.exec("begin transaction");
+  auto tables = ok ? query(dialect().tables()) : std::nullopt;
+  ok = tables.has_value();
+  for (std::size_t i = 0; ok && i < tables->rows.size(); ++i)
+    // The file keeps its own schema version.
+    if (tables->rows[i][0] != "schema_version") ok = copy_table(file, tables->rows[i][0]);
+  ok = ok && file.exec("commit transaction");
+  if (own) exec_quiet("rollback transaction");  // it only read
+  return ok;
+}
+
+bool Database::copy_table(Database& file, const std::string& table) {
+  auto server_columns = query("select * from " + table + " where 1 = 0");
+  auto file_columns = file.query_quiet("select * from " + table + " where 1 = 0");
+  if (!server_columns) return false;
+  std::string names, marks, select;
+  for (std::size_t i = 0; i < server_columns->columns.size(); ++i) {
+    const std::string& c = server_columns->columns[i];
+    bool known = false;
+    if (file_columns)
+      for (const std::string& f : file_columns->columns) known = known || lower_ascii(f) == c;
+    if (!known && file_columns && !file.exec("alter table " + table + " add column " + c))
+      return false;
+    names += (i ? ", " : "") + c;
+    marks += (i ? ", ?" : "?") + std::to_string(i + 1);
+    // Each value with whether it is null: the text of a null is empty, like an empty text's.
+    select += (i ? ", " : "") + c + " is null, " + c;
+  }
+  if (!file_columns && !file.exec("create table " + table + " (" + names + ")")) return false;
+  auto rows = query("select " + select + " from " + table);
+  if (!rows) return false;
+  Repeated insert(file, ("insert into " + table + " (" + names + ") values(" + marks + ")").c_str());
+  if (!insert.ready()) return false;
+  for (const std::vector<std::string>& row : rows->rows) {
+    for (std::size_t i = 0; i + 1 < row.size(); i += 2) {
+      const int at = static_cast<int>(i / 2 + 1);
+      if (row[i] == "t" || row[i] == "1")
+        insert.bind_null(at);
+      else
+        insert.bind(at, row[i + 1]);
+    }
+    if (!insert.run()) return false;
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------- statements

@@ -70,7 +70,9 @@ class Database {
   bool is_server() const { return server_; }
   // The SQL pieces that differ between the engines (the embedded file's while closed).
   const SqlDialect& dialect() const { return engine_ ? engine_->dialect() : sqlite_dialect(); }
-  // Copies the open catalogue into a new SQLite file (the repair's backup).
+  // Copies the open catalogue into a new SQLite file (the repair's backup): the file's own
+  // copy for a file, a server's tables row by row as one snapshot of them. False after a
+  // failure was reported.
   bool backup_to(const std::string& target);
 
   // Sends the error reports of this connection into `target` instead of the text pane while
@@ -230,6 +232,8 @@ class Database {
 
   bool build_schema();
   bool upgrade_schema();
+  bool copy_into_file(const std::string& target);
+  bool copy_table(Database& file, const std::string& table);
   bool run_schema_list(const char* const* statements, std::size_t n);
   // Counts from a probe of the catalogue's tables and columns; -1 when it fails.
   int count_of(const std::string& sql);

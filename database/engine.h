@@ -53,6 +53,10 @@ class SqlDialect {
   virtual std::string write_order(const std::string& alias) const = 0;
   // One row, one column: a number that changes when another connection commits a change.
   virtual const char* change_counter() const = 0;
+  // One column: the names of the catalogue's own tables.
+  virtual const char* tables() const = 0;
+  // Starts a transaction whose reads all see the catalogue as it was at its start.
+  virtual const char* begin_snapshot() const = 0;
 };
 
 // A statement prepared once and run with value after value. Parameters are written "?1",
@@ -89,7 +93,8 @@ class Engine {
   virtual const SqlDialect& dialect() const = 0;
   // What messages name: the file's path, or user@host:port/db for a server (never a password).
   virtual const std::string& location() const = 0;
-  // Copies the whole store into a new SQLite file at `target`; false with the error set.
+  // Copies the whole store into a new SQLite file at `target` by the engine's own means;
+  // false with the error set when it has none (Database then copies it row by row).
   virtual bool backup_to(const std::string& target) = 0;
 };
 

@@ -120,6 +120,13 @@ class PostgresDialect final : public SqlDialect {
     // The transaction that wrote the row version, then its place in the table.
     return alias + ".xmin::text::bigint desc, " + alias + ".ctid";
   }
+  const char* tables() const override {
+    return "select table_name from information_schema.tables where table_schema = "
+           "current_schema() and table_type = 'BASE TABLE'";
+  }
+  const char* begin_snapshot() const override {
+    return "begin transaction isolation level repeatable read";
+  }
   const char* change_counter() const override {
     return "select coalesce(sum(n_tup_ins + n_tup_upd + n_tup_del), 0) from "
            "pg_stat_user_tables";

@@ -10,6 +10,7 @@
 
 #include "foundation/log.h"
 #include "foundation/text.h"
+#include "platform/paths.h"
 
 namespace cw {
 
@@ -97,7 +98,10 @@ bool db_repair(Database& db, std::string& text, bool& repairs_made, std::time_t 
   repairs_made = false;
   if (!db_verify(db, text)) {
     std::string error;
-    std::string target = db_backup_path(db.path(), now, error);
+    // A server's catalogue is backed up into a file in the user folder.
+    std::string target =
+        db_backup_path(db.is_server() ? ensure_user_folder() + "/" + kServerBackupName : db.path(),
+                       now, error);
     if (target.empty()) {
       text += error + "\n";
       return false;

@@ -47,6 +47,10 @@ class SqliteDialect final : public SqlDialect {
   std::string text_of(const std::string& e) const override { return "cast(" + e + " as text)"; }
   std::string write_order(const std::string& alias) const override { return alias + ".rowid"; }
   const char* change_counter() const override { return "PRAGMA data_version"; }
+  const char* tables() const override {
+    return "select name from sqlite_master where type = 'table' and name not like 'sqlite%'";
+  }
+  const char* begin_snapshot() const override { return "begin transaction"; }
 
  private:
   static std::string quoted(const std::string& text) {

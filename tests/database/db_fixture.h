@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -48,6 +49,7 @@ inline std::string raw_values(const std::string& target, const std::string& sql)
 // The backups of "cw_main.sqlite3" beside it in `folder`.
 inline std::vector<std::string> backups_in(const std::string& folder) {
   std::vector<std::string> out;
+  if (!std::filesystem::is_directory(folder)) return out;
   for (const auto& e : std::filesystem::directory_iterator(folder))
     if (e.path().filename() != "cw_main.sqlite3" && e.path().extension() == ".sqlite3")
       out.push_back(e.path().string());
@@ -85,9 +87,23 @@ class CatalogueTest : public DatabaseTest, public ::testing::WithParamInterface<
  protected:
   void SetUp() override {
     DatabaseTest::SetUp();
-    if (server()) fresh_store();
+    if (!server()) return;
+    // The user folder (where a server catalogue's backups go) is the test's own.
+    if (const char* data = std::getenv("XDG_DATA_HOME")) saved_data_home_ = data;
+    ::setenv("XDG_DATA_HOME", dir.str().c_str(), 1);
+    fresh_store();
+  }
+  void TearDown() override {
+    if (!server()) return;
+    if (saved_data_home_)
+      ::setenv("XDG_DATA_HOME", saved_data_home_->c_str(), 1);
+    else
+      ::unsetenv("XDG_DATA_HOME");
   }
   bool server() const { return GetParam() == Store::kServer; }
+  // Where the repair's backups go, and the name they start with.
+  std::string backup_folder() const { return server() ? dir / "CardwrightPro" : dir.str(); }
+  std::string backup_stem() const { return server() ? "cw_catalogue_" : "cw_main_"; }
   // An empty catalogue at `path`: the file removed, or a new database on the server.
   void fresh_store() {
     if (!server()) {
@@ -100,6 +116,9 @@ class CatalogueTest : public DatabaseTest, public ::testing::WithParamInterface<
     path = s->new_database(why);
     ASSERT_FALSE(path.empty()) << why;
   }
+
+ private:
+  std::optional<std::string> saved_data_home_;
 };
 
 }  // namespace cw::test
