@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <regex>
+#include <vector>
 
 #include "tests/database/db_fixture.h"
 #include "tests/fixtures/programs.h"
@@ -185,6 +187,62 @@ TEST_F(DbCommand, InitMakesAServerTheStationsCatalogue) {
   EXPECT_EQ(raw_values(with_password, "select name from client order by client_sk"),
             "Client_001|Harbour");
   EXPECT_FALSE(std::filesystem::exists(file()));
+}
+
+// Two stations (two homes) take copies of one card into one archive through one server at the
+// same moment: every image is copied once, what one station copied the other counts as
+// already in the archive, and both ingestions are seen from either station.
+TEST_F(DbCommand, TwoStationsTakingOneCardAtOnceCopyEachImageOnce) {
+  std::string why;
+  test::PrivateServer* server = test::PrivateServer::get(why);
+  if (!server) GTEST_SKIP() << "no private PostgreSQL server: " << why;
+  const std::string url = server->new_database(why);
+  ASSERT_FALSE(url.empty()) << why;
+  const std::string card = home / "card/DCIM/100TEST";
+  std::filesystem::create_directories(card);
+  for (char i : {'0', '1', '2'})
+    test::write_file(card + "/IMG_000" + i + ".JPG", std::string("\xff\xd8\xff\xe0") + i + "\xff\xd9");
+  const std::string archive = home / "archive";
+  std::string both;
+  for (const char* station : {"a", "b"}) {
+    const std::string h = home / station;
+    both += "HOME=" + test::sh_quote(h) + " XDG_DATA_HOME=" + test::sh_quote(h) +
+            " XDG_CONFIG_HOME=" + test::sh_quote(h) + " " +
+            test::sh_quote(test::built_program("app/cardwright")) + " ingest --card " +
+            test::sh_quote(home / "card") + " --primary " + test::sh_quote(archive) +
+            " --no-backup --no-jpeg-verify --name-format '{@filename}' --folder-format '' "
+            "--catalogue " + test::sh_quote(url) + " </dev/null >" +
+            test::sh_quote(home / station) + ".out 2>&1 & " + station + "=$!; ";
+  }
+  ASSERT_EQ(test::run_command("mkdir -p " + test::sh_quote(home / "a") + " " +
+                              test::sh_quote(home / "b") + "; " + both +
+                              "wait $a && wait $b"),
+            0);
+  int copied = 0, already = 0;
+  for (const char* station : {"a", "b"}) {
+    const std::string out = test::read_file(home / station + std::string(".out"));
+    SCOPED_TRACE(out);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, std::regex("(\\d+) files copied from card")));
+    copied += std::stoi(m[1]);
+    ASSERT_TRUE(std::regex_search(out, m, std::regex("Files already in the archive: (\\d+)")));
+    already += std::stoi(m[1]);
+  }
+  EXPECT_EQ(copied, 3);
+  EXPECT_EQ(already, 3);
+  std::vector<std::string> copies;
+  for (const auto& e : std::filesystem::directory_iterator(archive))
+    if (e.path().extension() == ".JPG") copies.push_back(e.path().filename());
+  EXPECT_EQ(copies.size(), 3u);
+  std::string listed;
+  ASSERT_EQ(test::run_cardwright("db ingestions", &listed, "",
+                                 "HOME=" + test::sh_quote(home / "a") + " XDG_DATA_HOME=" +
+                                     test::sh_quote(home / "a") + " XDG_CONFIG_HOME=" +
+                                     test::sh_quote(home / "a") + " CARDWRIGHT_CATALOGUE=" +
+                                     test::sh_quote(url)),
+            0)
+      << listed;
+  EXPECT_THAT(listed, HasSubstr("2 records shown"));
 }
 
 }  // namespace
