@@ -88,11 +88,7 @@ bool Database::close() {
 bool Database::backup_to(const std::string& target) {
   Lock lock(mutex_);
   if (!engine_) return false;
-  if (!server_) {
-    if (took(engine_->backup_to(target))) return true;
-    report_error(last_message_);
-    return false;
-  }
+  if (!server_) return took(engine_->backup_to(target));
   return copy_into_file(target);
 }
 
