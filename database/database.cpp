@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <utility>
 
 #include "database/catalog.h"
 #include "foundation/log.h"
@@ -394,6 +395,21 @@ const SchemaStep kSchemaSteps[] = {
 
 constexpr int kSchemaVersion = static_cast<int>(std::size(kSchemaSteps));
 
+// The tables whose rows are numbered by a key sequence, and their key columns.
+constexpr std::pair<const char*, const char*> kKeyedTables[] = {
+    {"card", "card_sk"},
+    {"client", "client_sk"},
+    {"project", "project_sk"},
+    {"ingestion", "ingestion_sk"},
+    {"IPTCcontact", "IPTCcontact_sk"},
+    {"IPTCcontent", "IPTCcontent_sk"},
+    {"IPTCimage", "IPTCimage_sk"},
+    {"IPTCstatus", "IPTCstatus_sk"},
+    {"UserData", "UserData_sk"},
+    {"ledger", "ledger_sk"},
+    {"manifest", "manifest_sk"},
+};
+
 }  // namespace
 
 bool Database::run_schema_list(const char* const* statements, std::size_t n) {
@@ -433,6 +449,15 @@ bool Database::upgrade_schema() {
                                                       : dialect.table_exists(s.table));
     if (present < 0) return false;
     if (present == 0 && !run_schema_list(s.statements, s.count)) return false;
+  }
+  // Rows that came with their keys (an older catalogue's, a copied one's) must not be met
+  // again by the next key handed out.
+  for (const auto& [table, key] : kKeyedTables) {
+    const std::string align = dialect.align_key_sequence(table, key);
+    if (!align.empty() && !exec_quiet(align)) {
+      report("\n\nERROR: Can't build database schema; " + last_message_);
+      return false;
+    }
   }
   if (version == kSchemaVersion) return true;
   auto record = sql_format("delete from schema_version; insert into schema_version values(%d)",

@@ -41,6 +41,10 @@ class SqlDialect {
   virtual std::string table_definition(const char* sql) const = 0;
   // Statements the engine needs before the first table (collations, functions).
   virtual std::vector<std::string> preliminaries() const = 0;
+  // A statement that moves the table's key sequence past the largest key in it (rows written
+  // with their keys, as an older catalogue's, do not move it); empty when keys never lag.
+  virtual std::string align_key_sequence(const std::string& table,
+                                         const std::string& key) const = 0;
   // "insert" that replaces the row with the same `key_columns` (comma separated).
   virtual std::string insert_or_replace(const std::string& table, const std::string& columns,
                                         const std::string& values,

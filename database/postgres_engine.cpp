@@ -95,6 +95,15 @@ class PostgresDialect final : public SqlDialect {
     return {"create collation if not exists nocase (provider = icu, locale = "
             "'und-u-ks-level2', deterministic = false)"};
   }
+  std::string align_key_sequence(const std::string& table,
+                                 const std::string& key) const override {
+    const std::string sequence = "pg_get_serial_sequence(" + quoted(lower(table)) + ", " +
+                                 quoted(lower(key)) + ")";
+    return "select setval(" + sequence + ", max(" + key + ")) from " + table + " having max(" +
+           key + ") > coalesce((select last_value from pg_sequences where schemaname = "
+           "current_schema() and sequencename = " +
+           quoted(lower(table) + "_" + lower(key) + "_seq") + "), 0)";
+  }
   std::string insert_or_replace(const std::string& table, const std::string& columns,
                                 const std::string& values,
                                 const std::string& key_columns) const override {

@@ -39,6 +39,9 @@ class SqliteDialect final : public SqlDialect {
   }
   std::string table_definition(const char* sql) const override { return sql; }
   std::vector<std::string> preliminaries() const override { return {}; }
+  std::string align_key_sequence(const std::string&, const std::string&) const override {
+    return {};  // the file's sequence follows every key written
+  }
   std::string insert_or_replace(const std::string& table, const std::string& columns,
                                 const std::string& values, const std::string&) const override {
     return "insert or replace into " + table + " (" + columns + ") values(" + values + ")";

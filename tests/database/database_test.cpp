@@ -224,6 +224,10 @@ TEST_P(CatalogueTest, OldFilesAreUpgradedInPlaceWithoutLosingRows) {
             "10n2019-02-03 04:05:06SUCCESS");
   EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
   EXPECT_EQ(db.ingestion_params(99), "");
+  // New rows are numbered after the old ones.
+  EXPECT_EQ(db.client_add("Later", "", true), 3);
+  EXPECT_EQ(db.card_add("", ""), 3);
+  EXPECT_EQ(db.visible_card_name(3), "#003");
 }
 
 TEST_P(CatalogueTest, DefaultNamesFollowTheSequenceNotTheCount) {
