@@ -141,6 +141,16 @@ int parse_command_line(const CommandSpec& spec, int argc, char** argv, Args& arg
     } else if (!split_option(arg, name, value)) {
       return usage_error(cmd, "unknown option '" + arg + "'");
     }
+    if (name == kCatalogueOption && !find_option(spec, name)) {
+      // Every command takes it: the catalogue its session opens.
+      if (!value) {
+        if (i + 1 >= argc) return usage_error(cmd, "option '--catalogue' needs a value (URL)");
+        value = argv[++i];
+      }
+      if (args.has(name)) return usage_error(cmd, "option '--catalogue' given twice; give it once");
+      args.given.emplace_back(name, *value);
+      continue;
+    }
     const OptionSpec* o = find_option(spec, name);
     if (!o) {
       std::vector<std::string> names;
@@ -174,7 +184,7 @@ int parse_command_line(const CommandSpec& spec, int argc, char** argv, Args& arg
   if (!spec.subcommands.empty() && !args.words.empty())
     for (const auto& [name, unused] : args.given) {
       const OptionSpec* o = find_option(spec, name);
-      if (!listed(o->subcommands, args.words[0]))
+      if (o && !listed(o->subcommands, args.words[0]))
         return usage_error(cmd, "option '" + dashed(name) + "' does not go with '" + args.words[0] +
                                     "' (only with: " + o->subcommands + ")");
     }
@@ -205,6 +215,10 @@ void print_command_help(const CommandSpec& spec) {
       std::printf("  %-22s ", head.c_str());
     print_indented(o.help, 25);
   }
+  std::printf("  %-22s the catalogue for this run: a \"postgresql://user@host:port/dbname\"\n"
+              "  %-22s server or a database file (default: the preference Catalogue, else\n"
+              "  %-22s the embedded file)\n",
+              "--catalogue URL", "", "");
   std::printf("  %-22s show this help\n", "--help");
   std::printf("\nExit status: %s\n",
               spec.exit_status ? spec.exit_status : "0 success, 1 failure, 2 bad usage.");

@@ -13,6 +13,9 @@
 
 namespace cw::app {
 
+// The option every command takes: the catalogue its session opens.
+inline constexpr const char* kCatalogueOption = "catalogue";
+
 struct OptionSpec {
   const char* name;          // without the leading "--"
   const char* value;         // placeholder of the value ("DIR"); null for a switch

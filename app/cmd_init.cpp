@@ -39,11 +39,26 @@ bool save_setup(CWParam& param, const ArchiveSetup& setup) {
   return true;
 }
 
+// Opens the catalogue (building its tables and default rows) and makes it this station's
+// preference "Catalogue"; an empty one goes back to the embedded file. False after the
+// opening said why.
+bool save_catalogue(const std::string& catalogue) {
+  std::string shown;
+  if (!choose_catalogue(catalogue, shown)) return false;
+  std::printf("Catalogue      %s\n",
+              catalogue.empty() ? "the embedded file in the user folder" : shown.c_str());
+  return true;
+}
+
 int run_init(const CommandSpec& spec, Args& a) {
   if (!a.words.empty()) return usage_error(spec.name, "unexpected argument '" + a.words[0] + "'");
   ArchiveSetup setup{a.value("archive").value_or(""), a.value("backup"), a.value("name-format"),
                      a.value("creator"), a.value("copyright")};
   ConsoleUserInterface ui;
+  if (const std::optional<std::string> catalogue = a.value(kCatalogueOption)) {
+    if (!save_catalogue(*catalogue)) return 1;
+    if (a.given.size() == 1) return 0;  // the catalogue alone was set up
+  }
   if (setup.archive.empty() && !ConsoleUserInterface::interactive())
     return usage_error(spec.name, "give --archive DIR and --backup DIR (or --no-backup), or run "
                                   "it on a terminal to be asked");
@@ -85,7 +100,7 @@ const CommandSpec& init_command() {
       "init",
       "set up the archive: its folders, the names of the copies, creator and copyright",
       {"[--archive DIR (--backup DIR | --no-backup) [--name-format SPEC] [--creator NAME] "
-       "[--copyright TEXT]]"},
+       "[--copyright TEXT]] [--catalogue URL]"},
       "Saves the archive folder (PrimaryFolder) and the pre-conversion backup folder\n"
       "(BackupFolder, with WantBackup on) into the current master preset, which every\n"
       "ingestion starts from; a name format into NameFormat; a creator into the photographer\n"
@@ -93,7 +108,10 @@ const CommandSpec& init_command() {
       "names. Without options it asks on the terminal. The backup folder must exist: a missing\n"
       "disk must not get a backup folder on the wrong one. The same questions come before the\n"
       "first 'cardwright ingest' on a terminal; the desktop program's first-run assistant\n"
-      "saves the same settings.",
+      "saves the same settings. With --catalogue, the station records its ingestions in that\n"
+      "catalogue from now on (preference Catalogue; its tables are made when new): a\n"
+      "\"postgresql://user@host:port/dbname\" server that several stations share, its password\n"
+      "in PGPASSFILE or ~/.pgpass; an empty URL goes back to the embedded file.",
       {},
       {
           {"archive", "DIR", "root folder of the archive (created by the first ingestion)", false,

@@ -1,9 +1,13 @@
 // `cardwright`: the command-line program. Parses the subcommand and hands over to it.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "app/commands.h"
 #include "app/console_ui.h"
+#include "control/app_session.h"
 #include "control/settings_access.h"
 
 namespace cw::app {
@@ -75,5 +79,8 @@ int main(int argc, char** argv) {
   Args args;
   if (int status = parse_command_line(*command, argc - 2, argv + 2, args); status >= 0)
     return status;
+  // The command's session reads it where it opens the database.
+  if (const std::optional<std::string> catalogue = args.value(kCatalogueOption))
+    ::setenv(cw::kCatalogueVariable, catalogue->c_str(), 1);
   return command->run(*command, args);
 }

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "control/templates.h"
 #include "database/database.h"
 #include "database/repair.h"
@@ -100,6 +102,13 @@ void AppSession::run_steps(unsigned steps) {
   paths_.user_folder = ensure_user_folder();
   paths_.log = paths_.user_folder + "/" + kLogFileName;
   paths_.database = paths_.user_folder + "/" + kDatabaseFileName;
+  paths_.catalogue = chosen_catalogue();
+  if (paths_.catalogue.empty())
+    paths_.catalogue = paths_.database;
+  else if (is_server_catalogue(paths_.catalogue))
+    paths_.database = catalogue_display_name(paths_.catalogue);
+  else
+    paths_.database = paths_.catalogue;
   paths_.templates = default_develop_folders().templates;
   paths_.program_data = program_data_folder();
 
@@ -144,13 +153,30 @@ void AppSession::run_steps(unsigned steps) {
   }
 }
 
+std::string chosen_catalogue() {
+  const char* given = std::getenv(kCatalogueVariable);
+  return given && *given ? std::string(given) : pref_get_text("Catalogue");
+}
+
+bool choose_catalogue(const std::string& catalogue, std::string& shown) {
+  shown = catalogue;
+  if (!catalogue.empty()) {
+    Database db;
+    if (!db.open(catalogue) || !db.install_default_entities()) return false;
+    shown = db.path();
+  }
+  if (pref_put_text("Catalogue", catalogue)) return true;
+  alert_printf("The preference Catalogue could not be saved.");
+  return false;
+}
+
 bool AppSession::open_database() {
   if (paths_.database.empty()) {
     alert_printf("Can't access database (empty name).");
     return false;
   }
   database_ = std::make_unique<Database>();
-  if (!database_->open(paths_.database)) {
+  if (!database_->open(paths_.catalogue)) {
     alert_printf("Can't initialize database %s\r\r(Application exiting)", paths_.database.c_str());
     database_.reset();
     return false;

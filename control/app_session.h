@@ -39,10 +39,22 @@ struct SessionPaths {
   std::string data_location;  // the user's data folder ($XDG_DATA_HOME)
   std::string user_folder;    // data location + "/CardwrightPro"
   std::string log;            // user folder + "/cw_log.txt"
-  std::string database;       // user folder + "/cw_main.sqlite3"
+  std::string database;       // user folder + "/cw_main.sqlite3", or user@host:port/db
+  std::string catalogue;      // what opens it: that file, or the server's URL (may hold a
+                              // password: never shown)
   std::string templates;      // the metadata-template folder sidecars are made from
   std::string program_data;   // the program's own data files (shipped templates)
 };
+
+// The environment variable through which `--catalogue URL` reaches the session of a command.
+inline constexpr const char* kCatalogueVariable = "CARDWRIGHT_CATALOGUE";
+// The catalogue this run uses: the command's `--catalogue`, else the preference "Catalogue";
+// empty for the embedded file.
+std::string chosen_catalogue();
+// Opens `catalogue` (making its tables and default rows when new) and makes it the preference
+// "Catalogue"; an empty one goes back to the embedded file. `shown` receives what messages
+// call it (never with a password). False after saying why.
+bool choose_catalogue(const std::string& catalogue, std::string& shown);
 
 // Outside programs, from the preferences or else found on PATH; empty when not found.
 struct ToolPaths {

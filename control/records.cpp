@@ -174,7 +174,7 @@ bool Records::remove(EntityKind kind, const std::string& name, const std::string
 }
 
 std::optional<long long> Records::change_count() {
-  const std::optional<QueryResult> result = db_.query_quiet("PRAGMA data_version");
+  const std::optional<QueryResult> result = db_.query_quiet(db_.dialect().change_counter());
   if (!result || result->rows.empty() || result->rows[0].empty()) return std::nullopt;
   return std::atoll(result->rows[0][0].c_str());
 }

@@ -5,13 +5,11 @@
 // projects; cards; selection lists; ingestions; macro values.
 #include "database/database.h"
 
-#include <sqlite3.h>
-
 #include <cctype>
-#include <cstdarg>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <utility>
 
 #include "database/catalog.h"
 #include "foundation/log.h"
@@ -23,6 +21,11 @@ namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
+std::string lower_ascii(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // Keys and counts travel as C ints, as the statements format them with %d.
 int to_int(const std::string& text) {
   return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
@@ -31,17 +34,6 @@ int to_int(const std::string& text) {
 }  // namespace
 
 // ---------------------------------------------------------------- formatting and connection
-
-std::optional<std::string> sql_format(const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  char* p = sqlite3_vmprintf(fmt, ap);
-  va_end(ap);
-  if (!p) return std::nullopt;
-  std::string s(p);
-  sqlite3_free(p);
-  return s;
-}
 
 std::string db_time_text(std::time_t t) {
   struct tm tm;
@@ -54,27 +46,33 @@ std::string db_time_text(std::time_t t) {
 std::string db_now_text() { return db_time_text(std::time(nullptr)); }
 
 Database::~Database() {
-  if (db_) close();
+  if (engine_) close();
 }
 
-bool Database::open(const std::string& path) {
+bool Database::open(const std::string& catalogue) {
   Lock lock(mutex_);
-  if (db_) close();
-  // Only the first 1000 characters are kept (a longer path cannot be backed up by repair).
-  path_ = path.substr(0, kMaxDatabasePath);
-  int rc = sqlite3_open(path.c_str(), &db_);
-  if (rc != SQLITE_OK) {
-    std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-    sqlite3_close(db_);
-    db_ = nullptr;
-    alert_printf("Can't initialize SQLite database:\n%s\n%s", path.c_str(), message.c_str());
-    return false;
+  if (engine_) close();
+  server_ = is_server_catalogue(catalogue);
+  std::string error;
+  if (server_) {
+    // The URL may hold a password: only user@host:port/db is kept and shown.
+    path_ = catalogue_display_name(catalogue);
+    engine_ = open_postgres_engine(catalogue, error);
+    if (!engine_) {
+      alert_printf("Can't open the catalogue %s:\n%s", path_.c_str(), error.c_str());
+      return false;
+    }
+  } else {
+    // Only the first 1000 characters are kept (a longer path cannot be backed up by repair).
+    path_ = catalogue.substr(0, kMaxDatabasePath);
+    engine_ = open_sqlite_engine(catalogue, error);
+    if (!engine_) {
+      alert_printf("Can't initialize SQLite database:\n%s\n%s", catalogue.c_str(), error.c_str());
+      return false;
+    }
   }
-  // Concurrent tools (a second program instance, the sqlite3 shell) may hold the file briefly.
-  sqlite3_busy_timeout(db_, 5000);
   if (!build_schema()) {
-    sqlite3_close(db_);
-    db_ = nullptr;
+    engine_.reset();
     return false;
   }
   exec("update card set hidden = 1 where name = '[unknown]'");
@@ -84,13 +82,66 @@ bool Database::open(const std::string& path) {
 
 bool Database::close() {
   Lock lock(mutex_);
-  if (!db_) return true;
-  if (sqlite3_close(db_) != SQLITE_OK) {
-    report("\n\nERROR: Can't terminate SQLite database\nSQLite3 Error: " +
-           std::string(sqlite3_errmsg(db_)));
-    return false;
+  engine_.reset();
+  return true;
+}
+
+bool Database::backup_to(const std::string& target) {
+  Lock lock(mutex_);
+  if (!engine_) return false;
+  if (!server_) return took(engine_->backup_to(target));
+  return copy_into_file(target);
+}
+
+bool Database::copy_into_file(const std::string& target) {
+  Database file;
+  file.error_sink_ = error_sink_;
+  if (!file.open(target)) return false;
+  const bool own = !engine_->in_transaction();
+  if (own && !exec(dialect().begin_snapshot())) return false;
+  bool ok = file.exec("begin transaction");
+  auto tables = ok ? query(dialect().tables()) : std::nullopt;
+  ok = tables.has_value();
+  for (std::size_t i = 0; ok && i < tables->rows.size(); ++i)
+    // The file keeps its own schema version.
+    if (tables->rows[i][0] != "schema_version") ok = copy_table(file, tables->rows[i][0]);
+  ok = ok && file.exec("commit transaction");
+  if (own) exec_quiet("rollback transaction");  // it only read
+  return ok;
+}
+
+bool Database::copy_table(Database& file, const std::string& table) {
+  auto server_columns = query("select * from " + table + " where 1 = 0");
+  auto file_columns = file.query_quiet("select * from " + table + " where 1 = 0");
+  if (!server_columns) return false;
+  std::string names, marks, select;
+  for (std::size_t i = 0; i < server_columns->columns.size(); ++i) {
+    const std::string& c = server_columns->columns[i];
+    bool known = false;
+    if (file_columns)
+      for (const std::string& f : file_columns->columns) known = known || lower_ascii(f) == c;
+    if (!known && file_columns && !file.exec("alter table " + table + " add column " + c))
+      return false;
+    names += (i ? ", " : "") + c;
+    marks += (i ? ", ?" : "?") + std::to_string(i + 1);
+    // Each value with whether it is null: the text of a null is empty, like an empty text's.
+    select += (i ? ", " : "") + c + " is null, " + c;
   }
-  db_ = nullptr;
+  if (!file_columns && !file.exec("create table " + table + " (" + names + ")")) return false;
+  auto rows = query("select " + select + " from " + table);
+  if (!rows) return false;
+  Repeated insert(file, ("insert into " + table + " (" + names + ") values(" + marks + ")").c_str());
+  if (!insert.ready()) return false;
+  for (const std::vector<std::string>& row : rows->rows) {
+    for (std::size_t i = 0; i + 1 < row.size(); i += 2) {
+      const int at = static_cast<int>(i / 2 + 1);
+      if (row[i] == "t" || row[i] == "1")
+        insert.bind_null(at);
+      else
+        insert.bind(at, row[i + 1]);
+    }
+    if (!insert.run()) return false;
+  }
   return true;
 }
 
@@ -103,57 +154,44 @@ void Database::report(const std::string& text) {
     ui_print(text);
 }
 
+void Database::report_error(const std::string& message) {
+  report("\nERROR: " + (store_failure_ ? text_with_path(message, path_) : message) + "\n");
+}
+
+bool Database::took(bool ok) {
+  last_message_ = ok ? std::string() : engine_->error_message();
+  store_failure_ = !ok && engine_->store_failure();
+  return ok;
+}
+
 namespace {
 
-// Result codes that are about the database file rather than the statement: the message alone
-// ("database or disk is full") would not say which file.
-bool file_error(int code) {
-  switch (code) {
-    case SQLITE_FULL:
-    case SQLITE_IOERR:
-    case SQLITE_READONLY:
-    case SQLITE_CANTOPEN:
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-    case SQLITE_PERM:
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-    case SQLITE_NOLFS:
-      return true;
-    default:
-      return false;
-  }
-}
+constexpr const char* kNotOpen = "database not open";
 
 }  // namespace
 
-void Database::report_error(const std::string& message) {
-  report("\nERROR: " + (file_error(last_code_) ? text_with_path(message, path_) : message) +
-         "\n");
-}
-
 Database::WriteTransaction::WriteTransaction(Database& db) : db_(db) {
   Lock lock(db_.mutex_);
-  if (!db_.db_) return;
-  if (sqlite3_get_autocommit(db_.db_) == 0) {  // the caller's transaction holds
+  if (!db_.engine_) return;
+  if (db_.engine_->in_transaction()) {  // the caller's transaction holds
     ok_ = true;
     return;
   }
-  ok_ = began_ = db_.exec("begin immediate transaction");
+  ok_ = began_ = db_.exec(db_.engine_->dialect().begin_write());
 }
 
 Database::WriteTransaction::~WriteTransaction() {
   if (!began_) return;
   Lock lock(db_.mutex_);
   // A failed step may have ended the transaction already (find_or_add_unknown rolls back).
-  if (sqlite3_get_autocommit(db_.db_) == 0) db_.exec_quiet("rollback transaction");
+  if (db_.engine_ && db_.engine_->in_transaction()) db_.exec_quiet("rollback transaction");
 }
 
 bool Database::WriteTransaction::commit() {
   if (!ok_) return false;
   if (!began_) return true;
   Lock lock(db_.mutex_);
-  if (sqlite3_get_autocommit(db_.db_) != 0) return false;  // rolled back by a failed step
+  if (!db_.engine_->in_transaction()) return false;  // rolled back by a failed step
   if (!db_.exec("commit transaction")) return false;
   began_ = false;
   return true;
@@ -161,17 +199,12 @@ bool Database::WriteTransaction::commit() {
 
 bool Database::exec_quiet(const std::string& sql) {
   Lock lock(mutex_);
-  if (!db_) {
-    last_code_ = SQLITE_MISUSE;
-    last_message_ = "database not open";
+  if (!engine_) {
+    last_message_ = kNotOpen;
+    store_failure_ = false;
     return false;
   }
-  char* err = nullptr;
-  int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
-  last_code_ = rc & 0xff;
-  last_message_ = err ? err : (rc == SQLITE_OK ? "" : sqlite3_errmsg(db_));
-  sqlite3_free(err);
-  return rc == SQLITE_OK;
+  return took(engine_->exec(sql));
 }
 
 bool Database::exec(const std::string& sql) {
@@ -182,91 +215,47 @@ bool Database::exec(const std::string& sql) {
 }
 
 Database::Repeated::Repeated(Database& db, const char* sql) : db_(db), lock_(db.mutex_) {
-  if (!db_.db_) {
-    db_.last_code_ = SQLITE_MISUSE;
-    db_.last_message_ = "database not open";
+  if (!db_.engine_) {
+    db_.last_message_ = kNotOpen;
+    db_.store_failure_ = false;
     db_.report_error(db_.last_message_);
     return;
   }
-  const int rc = sqlite3_prepare_v2(db_.db_, sql, -1, &statement_, nullptr);
-  if (rc == SQLITE_OK && statement_) return;
-  db_.last_code_ = rc & 0xff;
-  db_.last_message_ = sqlite3_errmsg(db_.db_);
-  db_.report_error(db_.last_message_);
-  sqlite3_finalize(statement_);
-  statement_ = nullptr;
+  statement_ = db_.engine_->prepare(sql);
+  if (!db_.took(statement_ != nullptr)) db_.report_error(db_.last_message_);
 }
 
-Database::Repeated::~Repeated() { sqlite3_finalize(statement_); }
+Database::Repeated::~Repeated() = default;
 
 void Database::Repeated::bind(int index, long long value) {
-  sqlite3_bind_int64(statement_, index, value);
+  if (statement_) statement_->bind(index, value);
 }
 
 void Database::Repeated::bind(int index, const std::string& text) {
-  sqlite3_bind_text(statement_, index, text.c_str(), static_cast<int>(text.size()),
-                    SQLITE_TRANSIENT);
+  if (statement_) statement_->bind(index, text);
 }
 
-void Database::Repeated::bind_null(int index) { sqlite3_bind_null(statement_, index); }
+void Database::Repeated::bind_null(int index) {
+  if (statement_) statement_->bind_null(index);
+}
 
 bool Database::Repeated::run() {
   if (!statement_) return false;
-  int rc;
-  while ((rc = sqlite3_step(statement_)) == SQLITE_ROW) {
-  }
-  const bool done = rc == SQLITE_DONE;
-  db_.last_code_ = done ? SQLITE_OK : rc & 0xff;
-  db_.last_message_ = done ? "" : sqlite3_errmsg(db_.db_);
-  sqlite3_reset(statement_);
-  if (!done) db_.report_error(db_.last_message_);
-  return done;
+  if (db_.took(statement_->run())) return true;
+  db_.report_error(db_.last_message_);
+  return false;
 }
 
 std::optional<QueryResult> Database::query_quiet(const std::string& sql) {
   Lock lock(mutex_);
-  last_code_ = SQLITE_OK;
-  last_message_.clear();
-  if (!db_) {
-    last_code_ = SQLITE_MISUSE;
-    last_message_ = "database not open";
+  if (!engine_) {
+    last_message_ = kNotOpen;
+    store_failure_ = false;
     return std::nullopt;
   }
-  sqlite3_stmt* st = nullptr;
-  int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr);
-  if (rc != SQLITE_OK) {
-    last_code_ = rc & 0xff;
-    last_message_ = sqlite3_errmsg(db_);
-    sqlite3_finalize(st);
-    return std::nullopt;
-  }
-  QueryResult result;
-  if (!st) return result;  // empty statement
-  int n = sqlite3_column_count(st);
-  for (int i = 0; i < n; ++i) {
-    const char* name = sqlite3_column_name(st, i);
-    result.columns.emplace_back(name ? name : "");
-  }
-  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    std::vector<std::string> row;
-    row.reserve(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) {
-      const unsigned char* text = sqlite3_column_text(st, i);
-      int bytes = sqlite3_column_bytes(st, i);
-      row.emplace_back(
-          text ? std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes))
-               : std::string());
-    }
-    result.rows.push_back(std::move(row));
-  }
-  if (rc != SQLITE_DONE) {
-    last_code_ = rc & 0xff;
-    last_message_ = sqlite3_errmsg(db_);
-    sqlite3_finalize(st);
-    return std::nullopt;
-  }
-  sqlite3_finalize(st);
-  return result;
+  auto r = engine_->query(sql);
+  took(r.has_value());
+  return r;
 }
 
 std::optional<QueryResult> Database::query(const std::string& sql) {
@@ -278,12 +267,12 @@ std::optional<QueryResult> Database::query(const std::string& sql) {
 
 int Database::last_insert_key() {
   Lock lock(mutex_);
-  return db_ ? static_cast<int>(sqlite3_last_insert_rowid(db_)) : -1;
+  return engine_ ? static_cast<int>(engine_->last_insert_key()) : -1;
 }
 
 int Database::changes() {
   Lock lock(mutex_);
-  return db_ ? sqlite3_changes(db_) : 0;
+  return engine_ ? engine_->changes() : 0;
 }
 
 bool Database::single_value(const std::string& sql, std::string& value, std::size_t size,
@@ -310,9 +299,9 @@ bool Database::single_value(const std::string& sql, std::string& value, std::siz
 }
 
 int Database::next_number(const std::string& table) {
-  auto sql = sql_format("select seq from sqlite_sequence where name = %Q", table.c_str());
-  if (!sql) return -1;
-  auto r = query(*sql);
+  Lock lock(mutex_);
+  if (!engine_) return -1;
+  auto r = query(engine_->dialect().next_number(table));
   if (!r) return -1;
   if (r->rows.empty()) return 0;
   return to_int(r->rows[0][0]);
@@ -387,38 +376,107 @@ const char* const kHiddenColumns[] = {
     "alter table project add column hidden integer",
 };
 
+// The steps that build the schema, in order. A catalogue records the last step it has in
+// schema_version; a file from before that table is probed for each step's mark instead.
+struct SchemaStep {
+  const char* const* statements;
+  std::size_t count;
+  const char* table;   // the step made this table...
+  const char* column;  // ...or, when set, this column of it
+};
+
+const SchemaStep kSchemaSteps[] = {
+    {kCoreTables, std::size(kCoreTables), "card", nullptr},
+    {kIptcTables, std::size(kIptcTables), "IPTCcontact", nullptr},
+    {kHiddenColumns, std::size(kHiddenColumns), "card", "hidden"},
+    {kLedgerTables, std::size(kLedgerTables), "ledger", nullptr},
+    {kLedgerProofColumns, std::size(kLedgerProofColumns), "ledger", "damage_note"},
+};
+
+constexpr int kSchemaVersion = static_cast<int>(std::size(kSchemaSteps));
+
+// The tables whose rows are numbered by a key sequence, and their key columns.
+constexpr std::pair<const char*, const char*> kKeyedTables[] = {
+    {"card", "card_sk"},
+    {"client", "client_sk"},
+    {"project", "project_sk"},
+    {"ingestion", "ingestion_sk"},
+    {"IPTCcontact", "IPTCcontact_sk"},
+    {"IPTCcontent", "IPTCcontent_sk"},
+    {"IPTCimage", "IPTCimage_sk"},
+    {"IPTCstatus", "IPTCstatus_sk"},
+    {"UserData", "UserData_sk"},
+    {"ledger", "ledger_sk"},
+    {"manifest", "manifest_sk"},
+};
+
 }  // namespace
 
 bool Database::run_schema_list(const char* const* statements, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
-    if (exec_quiet(statements[i])) continue;
-    report("\n\nERROR: Can't build database schema; " + last_message_ +
-           "\nSQLite3 Error: " + std::string(sqlite3_errmsg(db_)));
+    if (exec_quiet(engine_->dialect().table_definition(statements[i]))) continue;
+    report("\n\nERROR: Can't build database schema; " + last_message_);
     return false;
   }
   return true;
 }
 
+int Database::count_of(const std::string& sql) {
+  auto r = query_quiet(sql);
+  if (!r || r->rows.empty() || r->rows[0].empty()) return -1;
+  return to_int(r->rows[0][0]);
+}
+
+bool Database::upgrade_schema() {
+  const SqlDialect& dialect = engine_->dialect();
+  for (const std::string& statement : dialect.preliminaries())
+    if (!exec_quiet(statement)) {
+      report("\n\nERROR: Can't build database schema; " + last_message_);
+      return false;
+    }
+  const int versioned = count_of(dialect.table_exists("schema_version"));
+  if (versioned < 0) return false;
+  int version = 0;
+  if (versioned > 0) {
+    version = count_of("select coalesce(max(version), 0) from schema_version");
+    if (version < 0) return false;
+  }
+  for (int step = version; step < kSchemaVersion; ++step) {
+    const SchemaStep& s = kSchemaSteps[step];
+    // Without a recorded version, a step whose mark is there was made before versions were.
+    const int present = versioned ? 0
+                                  : count_of(s.column ? dialect.column_exists(s.table, s.column)
+                                                      : dialect.table_exists(s.table));
+    if (present < 0) return false;
+    if (present == 0 && !run_schema_list(s.statements, s.count)) return false;
+  }
+  // Rows that came with their keys (an older catalogue's, a copied one's) must not be met
+  // again by the next key handed out.
+  for (const auto& [table, key] : kKeyedTables) {
+    const std::string align = dialect.align_key_sequence(table, key);
+    if (!align.empty() && !exec_quiet(align)) {
+      report("\n\nERROR: Can't build database schema; " + last_message_);
+      return false;
+    }
+  }
+  if (version == kSchemaVersion) return true;
+  auto record = sql_format("delete from schema_version; insert into schema_version values(%d)",
+                           kSchemaVersion);
+  return (versioned || exec_quiet(dialect.table_definition(
+                           "create table schema_version (version integer not null)"))) &&
+         record && exec_quiet(*record);
+}
+
 bool Database::build_schema() {
   Lock lock(mutex_);
   // The probes and what they build form one exclusive transaction: a second program opening
-  // the same new file at the same moment waits (busy timeout) and then finds every table made,
+  // the same new catalogue at the same moment waits and then finds every table made,
   // instead of failing on tables and columns the first one added meanwhile.
-  if (!exec_quiet("begin exclusive transaction")) {
-    report("\n\nERROR: Can't build database schema; " + last_message_);
+  if (!exec_quiet(engine_->dialect().begin_schema())) {
+    report_error("Can't build database schema; " + last_message_);
     return false;
   }
-  const bool built =
-      (query_quiet("select count(*) from card") ||
-       run_schema_list(kCoreTables, std::size(kCoreTables))) &&
-      (query_quiet("select count(*) from IPTCcontact") ||
-       run_schema_list(kIptcTables, std::size(kIptcTables))) &&
-      (query_quiet("select count(*) from card where hidden = 1") ||
-       run_schema_list(kHiddenColumns, std::size(kHiddenColumns))) &&
-      (query_quiet("select count(*) from ledger") ||
-       run_schema_list(kLedgerTables, std::size(kLedgerTables))) &&
-      (query_quiet("select count(*) from ledger where damage_note is null") ||
-       run_schema_list(kLedgerProofColumns, std::size(kLedgerProofColumns)));
+  const bool built = upgrade_schema();
   if (built && exec_quiet("commit")) return true;
   if (built) report("\n\nERROR: Can't build database schema; " + last_message_);
   exec_quiet("rollback transaction");
@@ -769,9 +827,9 @@ bool Database::ingestion_set_params(int key, const std::string& text) {
       sql_format("update ingestion set params = %Q where ingestion_sk = %d", text.c_str(), key);
   if (!sql) return false;
   if (exec_quiet(*sql)) return true;
-  // A file from before the parameter record lacks the column; the update then fails with
-  // the generic error code and the column is added on the spot.
-  if (last_code_ != SQLITE_ERROR) {
+  // A file from before the parameter record lacks the column; the update then fails naming
+  // it and the column is added on the spot.
+  if (!engine_ || !engine_->unknown_name_failure()) {
     report_error(last_message_);
     return false;
   }
@@ -790,17 +848,14 @@ std::string Database::ingestion_params(int key) {
 }
 
 bool Database::ingestion_append_result(int key, const std::string& text) {
-  Lock lock(mutex_);
-  auto read = sql_format("select result from ingestion where ingestion_sk = %d", key);
-  if (!read) return false;
-  auto r = query(*read);
-  if (!r) return false;
-  std::string old = r->rows.empty() ? std::string() : r->rows[0][0];
   std::string added = text;
   while (!added.empty() && std::isspace(static_cast<unsigned char>(added.back()))) added.pop_back();
-  const char* separator = old.empty() ? "" : " / ";
-  auto sql = sql_format("update ingestion set result = '%q%s%q' where ingestion_sk = %d",
-                        old.c_str(), separator, added.c_str(), key);
+  // One statement reads the old text and writes the longer one: appends of other threads or
+  // stations never overwrite each other.
+  auto sql = sql_format(
+      "update ingestion set result = case when coalesce(result, '') = '' then '%q' else "
+      "result || ' / ' || '%q' end where ingestion_sk = %d",
+      added.c_str(), added.c_str(), key);
   return sql && exec(*sql);
 }
 

@@ -1,16 +1,17 @@
-// The ingestion database: one SQLite file per user that records every ingestion together with
-// its client, project and card, plus reusable IPTC values and free user data.
+// The ingestion database: one SQLite file per user, or a catalogue on a PostgreSQL server that
+// several stations share, recording every ingestion together with its client, project and
+// card, plus reusable IPTC values and free user data.
 //
-// One `Database` object holds the single connection of the program. Every statement is SQL
-// text formed with SQLite's own formatting (sql_format: '%q' doubles quotes inside a quoted
-// literal, %Q gives a quoted literal or NULL), and every statement runs holding the connection's
-// own lock, so ingestion threads and the user-interface thread never interleave on it. A caller
+// One `Database` object holds the single connection of the program (an Engine, see engine.h).
+// Every statement is SQL text formed with SQLite's own formatting (sql_format: '%q' doubles
+// quotes inside a quoted literal, %Q gives a quoted literal or NULL; standard SQL quoting that
+// both engines read), and every statement runs holding the connection's own lock, so ingestion threads and the user-interface thread never interleave on it. A caller
 // whose statements must run together (a check and the insert it decides, a transaction from
 // its begin to its commit) holds the connection for them with Database::Locked.
-// A failing statement appends "\nERROR: " + SQLite's message + "\n" to the text pane (or to
+// A failing statement appends "\nERROR: " + the engine's message + "\n" to the text pane (or to
 // the text a caller redirected the errors to, see ErrorRedirect); when the failure is the
-// file's (full, read-only, unreadable, locked) rather than the statement's, the message names
-// the database file.
+// store's (a file full, read-only, unreadable or locked; a server lost) rather than the
+// statement's, the message names the database file or the server.
 //
 // A statement run for many rows in a row (the ledger's inserts) is prepared once and given
 // each row's values (Database::Repeated) instead of being formed and parsed per row.
@@ -22,14 +23,14 @@
 #include <cstddef>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-struct sqlite3;
-struct sqlite3_stmt;
+#include "database/engine.h"
 
 namespace cw {
 
@@ -49,14 +50,6 @@ std::optional<std::string> sql_format(const char* fmt, ...);
 std::string db_time_text(std::time_t t);
 std::string db_now_text();
 
-// The rows of one query, every cell as text (an SQL null becomes the empty text).
-struct QueryResult {
-  std::vector<std::string> columns;
-  std::vector<std::vector<std::string>> rows;
-  std::size_t row_count() const { return rows.size(); }
-  std::size_t column_count() const { return columns.size(); }
-};
-
 class Database {
  public:
   Database() = default;
@@ -65,13 +58,22 @@ class Database {
   Database& operator=(const Database&) = delete;
 
   // ---- connection
-  // Opens the file (creating it), keeps the path, builds or upgrades the schema and hides the
-  // "[unknown]" entities. False after "Can't initialize SQLite database:" or a schema error.
-  bool open(const std::string& path);
+  // Opens the catalogue (a file path, created when missing, or a "postgresql://" URL), keeps
+  // the path, builds or upgrades the schema and hides the "[unknown]" entities. False after
+  // "Can't initialize SQLite database:" (a file) or "Can't open the catalogue" (a server,
+  // naming user@host:port/db and never the password), or a schema error.
+  bool open(const std::string& catalogue);
   bool close();
-  bool is_open() const { return db_ != nullptr; }
+  bool is_open() const { return engine_ != nullptr; }
+  // The file's path, or user@host:port/db of a server.
   const std::string& path() const { return path_; }
-  sqlite3* handle() { return db_; }
+  bool is_server() const { return server_; }
+  // The SQL pieces that differ between the engines (the embedded file's while closed).
+  const SqlDialect& dialect() const { return engine_ ? engine_->dialect() : sqlite_dialect(); }
+  // Copies the open catalogue into a new SQLite file (the repair's backup): the file's own
+  // copy for a file, a server's tables row by row as one snapshot of them. False after a
+  // failure was reported.
+  bool backup_to(const std::string& target);
 
   // Sends the error reports of this connection into `target` instead of the text pane while
   // the guard lives (verification and repair collect theirs into the repair text).
@@ -131,13 +133,12 @@ class Database {
    private:
     Database& db_;
     std::unique_lock<std::recursive_mutex> lock_;
-    sqlite3_stmt* statement_ = nullptr;
+    std::unique_ptr<EngineStatement> statement_;
   };
 
   // Appends text to the pane (or the redirect target).
   void report(const std::string& text);
-  // SQLite's primary result code and message of the last failed statement.
-  int last_error_code() const { return last_code_; }
+  // The message of the last failed statement.
   const std::string& last_error() const { return last_message_; }
   // Key of the row the last insert made; rows changed by the last statement.
   int last_insert_key();
@@ -148,7 +149,7 @@ class Database {
   // has one column and every row holds the same text.
   bool single_value(const std::string& sql, std::string& value, std::size_t size, bool zero_allowed,
                     bool same_allowed);
-  // The table's autoincrement sequence value: 0 before its first row, -1 on failure.
+  // The table's key sequence value: 0 before its first row, -1 on failure.
   int next_number(const std::string& table);
 
   // When there are no clients yet: a default client with its default project, and a default
@@ -230,17 +231,25 @@ class Database {
   };
 
   bool build_schema();
+  bool upgrade_schema();
+  bool copy_into_file(const std::string& target);
+  bool copy_table(Database& file, const std::string& table);
   bool run_schema_list(const char* const* statements, std::size_t n);
+  // Counts from a probe of the catalogue's tables and columns; -1 when it fails.
+  int count_of(const std::string& sql);
+  // Keeps the engine's outcome of the last statement.
+  bool took(bool ok);
   void report_error(const std::string& message);
   int unknown_project_locked(int client_key);
   int find_or_add_unknown(const char* select, const std::function<int()>& add,
                           const char* add_error);
 
   std::recursive_mutex mutex_;
-  sqlite3* db_ = nullptr;
+  std::unique_ptr<Engine> engine_;
   std::string path_;
+  bool server_ = false;
   std::string* error_sink_ = nullptr;
-  int last_code_ = 0;
+  bool store_failure_ = false;
   std::string last_message_;
 };
 

@@ -78,9 +78,12 @@ struct LedgerInserts {
               "insert into ledger (ingestion_id, card_label, card_uuid, camera_serial, "
               "source_path, size, modified, captured, hash, taken_dt, damage, damage_note) "
               "values(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"),
-        copy(db,
-             "insert or replace into ledger_copy (ledger_id, path, tree, root, size, hash, "
-             "state, fingerprint) values(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"),
+        copy(db, db.dialect()
+                     .insert_or_replace("ledger_copy",
+                                        "ledger_id, path, tree, root, size, hash, state, "
+                                        "fingerprint",
+                                        "?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8", "ledger_id, path")
+                     .c_str()),
         damage(db, "update ledger set damage = ?1, damage_note = ?2 where ledger_sk = ?3") {}
   bool ready() const { return entry.ready() && copy.ready() && damage.ready(); }
 
@@ -313,12 +316,13 @@ std::optional<std::vector<RecordedCopy>> ledger_copies_of_sizes(
 }
 
 std::optional<RecordedOrigin> ledger_origin_at(Database& db, const std::string& path) {
+  const std::string newest_first = db.dialect().write_order("c");
   auto sql = sql_format(
       "select c.hash, l.ingestion_id, l.card_label, l.card_uuid, l.camera_serial, l.captured "
       "from ledger_copy c join ledger l on l.ledger_sk = c.ledger_id where c.path = %Q and "
-      "c.hash is not null and c.state in ('%s', '%s', '%s') order by c.rowid desc limit 1",
+      "c.hash is not null and c.state in ('%s', '%s', '%s') order by %s desc limit 1",
       path.c_str(), state_text(CopyState::kWritten), state_text(CopyState::kVerified),
-      state_text(CopyState::kConverted));
+      state_text(CopyState::kConverted), newest_first.c_str());
   if (!sql) return std::nullopt;
   auto rows = db.query(*sql);
   if (!rows || rows->rows.empty()) return std::nullopt;
@@ -373,11 +377,12 @@ bool ledger_rename_folder(Database& db, const std::string& from, const std::stri
   // Compared byte for byte, not with LIKE (folder names may hold "%" and "_") and not by
   // characters (lengths here count bytes).
   const std::string prefix = from + "/";
-  auto sql = sql_format(
-      "update ledger_copy set path = %Q || cast(substr(cast(path as blob), %d) as text) "
-      "where substr(cast(path as blob), 1, %d) = cast(%Q as blob)",
-      to.c_str(), static_cast<int>(from.size()) + 1, static_cast<int>(prefix.size()),
-      prefix.c_str());
+  const SqlDialect& d = db.dialect();
+  const std::string rest = d.text_of("substr(" + d.bytes_of("path") + ", %d)");
+  const std::string head = "substr(" + d.bytes_of("path") + ", 1, %d) = " + d.bytes_of("%Q");
+  const std::string statement = "update ledger_copy set path = %Q || " + rest + " where " + head;
+  auto sql = sql_format(statement.c_str(), to.c_str(), static_cast<int>(from.size()) + 1,
+                        static_cast<int>(prefix.size()), prefix.c_str());
   return sql && db.exec(*sql);
 }
 

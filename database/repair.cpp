@@ -2,7 +2,6 @@
 #include "database/repair.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,6 +10,7 @@
 
 #include "foundation/log.h"
 #include "foundation/text.h"
+#include "platform/paths.h"
 
 namespace cw {
 
@@ -35,24 +35,14 @@ const LinkCheck kChecks[] = {
      "Client records with no projects: %d\n"},
 };
 
-// Copies the open database into a new file beside it through SQLite's backup interface, which
-// reads a consistent image of the file under SQLite's own locking. The target is created
-// exclusively so that an existing file is never overwritten.
+// Copies the open database into a new file beside it (for the file, through SQLite's backup
+// interface, which reads a consistent image of the file under SQLite's own locking). The
+// target is created exclusively so that an existing file is never overwritten.
 bool backup_database(Database& db, const std::string& target) {
   int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
   if (fd < 0) return false;
   ::close(fd);
-  sqlite3* out = nullptr;
-  bool ok = sqlite3_open(target.c_str(), &out) == SQLITE_OK;
-  if (ok) {
-    sqlite3_backup* b = sqlite3_backup_init(out, "main", db.handle(), "main");
-    ok = b != nullptr;
-    if (b) {
-      ok = sqlite3_backup_step(b, -1) == SQLITE_DONE;
-      ok = sqlite3_backup_finish(b) == SQLITE_OK && ok;
-    }
-  }
-  ok = sqlite3_close(out) == SQLITE_OK && ok;
+  const bool ok = db.backup_to(target);
   if (!ok) ::unlink(target.c_str());
   return ok;
 }
@@ -108,7 +98,10 @@ bool db_repair(Database& db, std::string& text, bool& repairs_made, std::time_t 
   repairs_made = false;
   if (!db_verify(db, text)) {
     std::string error;
-    std::string target = db_backup_path(db.path(), now, error);
+    // A server's catalogue is backed up into a file in the user folder.
+    std::string target =
+        db_backup_path(db.is_server() ? ensure_user_folder() + "/" + kServerBackupName : db.path(),
+                       now, error);
     if (target.empty()) {
       text += error + "\n";
       return false;
@@ -121,7 +114,9 @@ bool db_repair(Database& db, std::string& text, bool& repairs_made, std::time_t 
   }
 
   Database::ErrorRedirect redirect(db, &text);
-  if (!db.exec("begin transaction")) return false;
+  // Taken for writing at once: a repair on another station waits, then finds the
+  // "[unknown]" rows this one made instead of making them twice.
+  if (!db.exec(db.dialect().begin_write())) return false;
   auto fail = [&] {
     db.exec_quiet("rollback transaction");
     repairs_made = false;

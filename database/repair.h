@@ -1,7 +1,8 @@
 // Verification and repair of the links between ingestions, cards, projects and clients.
 //
 // SQLite does not enforce these links and rows can get lost, so at every start-up the program
-// counts the orphans and, when there are any, backs the file up beside itself and points every
+// counts the orphans and, when there are any, backs the file up beside itself (a server's
+// catalogue into a file in the user folder, "cw_catalogue_<time>.sqlite3") and points every
 // orphan at an "[unknown]" card, client or project inside one transaction: the database ends
 // up either fully repaired or unchanged. Messages are collected in a repair text.
 #pragma once
@@ -12,6 +13,9 @@
 #include "database/database.h"
 
 namespace cw {
+
+// The name a server catalogue's backups are made from, in the user folder.
+inline constexpr const char* kServerBackupName = "cw_catalogue.sqlite3";
 
 // Where users are asked to report inconsistencies the start-up check found.
 inline constexpr const char* kSupportAddress = "support@cardwright.app";

@@ -30,8 +30,9 @@ std::string pref_get_text(const std::string& key);
 bool pref_put_int(const std::string& key, int value);
 bool pref_put_text(const std::string& key, const std::string& value);
 
-// The value as text for display: integers in decimal, texts as stored, byte blocks in hex;
-// nothing for a key that has neither a stored value nor a default.
+// The value as text for display: integers in decimal, texts as stored (a catalogue URL's
+// password as "****"), byte blocks in hex; nothing for a key that has neither a stored value
+// nor a default.
 std::optional<std::string> pref_show(const std::string& key);
 // Stores a value given as text; integers must be decimal numbers and texts respect their
 // length limit. On refusal `why` says why.

@@ -1,5 +1,11 @@
 // `cardwright db` end to end: the program run as a user runs it, against a database in a
 // private data folder.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+#include <vector>
+
 #include "tests/database/db_fixture.h"
 #include "tests/fixtures/programs.h"
 
@@ -12,9 +18,12 @@ using test::raw_values;
 class DbCommand : public ::testing::Test {
  protected:
   // Runs `cardwright db ARGS` with the data folder below `home`; stdout and stderr together.
-  int db(const std::string& args, std::string* out = nullptr) {
-    return test::run_cardwright("db " + args, out, "",
-                                "XDG_DATA_HOME=" + test::sh_quote(home.str()));
+  int db(const std::string& args, std::string* out = nullptr) { return run("db " + args, out); }
+  // Runs `cardwright ARGS` with the data and preference folders below `home`.
+  int run(const std::string& args, std::string* out = nullptr) {
+    return test::run_cardwright(args, out, "",
+                                "XDG_DATA_HOME=" + test::sh_quote(home.str()) +
+                                    " XDG_CONFIG_HOME=" + test::sh_quote(home / "config"));
   }
   std::string file() const { return home / "CardwrightPro/cw_main.sqlite3"; }
   test::TempDir home;
@@ -110,6 +119,130 @@ TEST_F(DbCommand, BrokenLinksAreRepairedBeforeACommandActs) {
   EXPECT_EQ(test::backups_in(home / "CardwrightPro").size(), 1u);
   ASSERT_EQ(db("export ingestions '" + (home / "all.csv") + "'", &out), 0) << out;
   EXPECT_THAT(test::read_file(home / "all.csv"), HasSubstr("\"lost\""));
+}
+
+// A catalogue server that does not answer: the command says so naming user@host:port/db,
+// never the password, exits non-zero, copies nothing and does not fall back to the file.
+TEST_F(DbCommand, AServerThatIsAwayIsNamedWithoutItsPassword) {
+  const std::string password = "pw-Never-Shown";
+  const std::string where = "cw@127.0.0.1:" + std::to_string(test::free_loopback_port()) + "/studio";
+  const std::string url = "postgresql://cw:" + password + "@" + where.substr(3);
+  std::string out;
+  EXPECT_EQ(db("clients --catalogue " + test::sh_quote(url), &out), 1);
+  EXPECT_THAT(out, HasSubstr("Can't open the catalogue " + where + ":\n"));
+  EXPECT_THAT(out, HasSubstr("\"127.0.0.1\""));  // the server's own words name the host
+
+  const std::string card = home / "card";
+  const std::string archive = home / "archive";
+  std::filesystem::create_directories(card + "/DCIM/100TEST");
+  test::write_file(card + "/DCIM/100TEST/IMG_0001.JPG", "not really a JPEG");
+  std::string ingested;
+  EXPECT_NE(run("ingest --card " + test::sh_quote(card) + " --primary " + test::sh_quote(archive) +
+                    " --no-backup --no-jpeg-verify --name-format '{@filename}' --folder-format '' "
+                    "--catalogue " + test::sh_quote(url) + " </dev/null",
+                &ingested),
+            0);
+  EXPECT_THAT(ingested, HasSubstr(where));
+  EXPECT_EQ(test::images_below(archive), 0u);
+
+  // Made the station's catalogue, it is refused and not saved.
+  EXPECT_EQ(run("init --catalogue " + test::sh_quote(url), &out), 1);
+  EXPECT_THAT(out, HasSubstr(where));
+  ASSERT_EQ(run("pref get Catalogue", &out), 0) << out;
+  EXPECT_THAT(out, Not(HasSubstr("postgresql")));
+
+  for (const std::string& text : {out, ingested, test::read_file(home / "CardwrightPro/cw_log.txt")})
+    EXPECT_THAT(text, Not(HasSubstr(password)));
+  EXPECT_FALSE(std::filesystem::exists(file()));
+}
+
+// A station set up with a server catalogue keeps its records there: later commands need no
+// option, and the password comes from the password file.
+TEST_F(DbCommand, InitMakesAServerTheStationsCatalogue) {
+  std::string why;
+  test::PrivateServer* server = test::PrivateServer::get(why);
+  if (!server) GTEST_SKIP() << "no private PostgreSQL server: " << why;
+  const std::string with_password = server->new_database(why);
+  ASSERT_FALSE(with_password.empty()) << why;
+  // The same URL without the password, which ~/.pgpass supplies.
+  const std::string secret = std::string(":") + test::PrivateServer::kPassword + "@";
+  const std::string url =
+      with_password.substr(0, with_password.find(secret)) + "@" +
+      with_password.substr(with_password.find(secret) + secret.size());
+  test::write_file(home / ".pgpass", "127.0.0.1:" + std::to_string(server->port()) + ":*:cw:" +
+                                         test::PrivateServer::kPassword + "\n");
+  ASSERT_EQ(::chmod((home / ".pgpass").c_str(), 0600), 0);
+  auto station = [&](const std::string& args, std::string* out) {
+    return test::run_cardwright(args, out, "",
+                                "HOME=" + test::sh_quote(home.str()) + " XDG_DATA_HOME=" +
+                                    test::sh_quote(home.str()) + " XDG_CONFIG_HOME=" +
+                                    test::sh_quote(home / "config"));
+  };
+  std::string out;
+  ASSERT_EQ(station("init --catalogue " + test::sh_quote(url), &out), 0) << out;
+  const std::string database = url.substr(url.rfind('/') + 1);
+  EXPECT_EQ(out, "Catalogue      cw@127.0.0.1:" + std::to_string(server->port()) + "/" +
+                     database + "\n");
+  ASSERT_EQ(station("db clients add Harbour", &out), 0) << out;
+  EXPECT_EQ(raw_values(with_password, "select name from client order by client_sk"),
+            "Client_001|Harbour");
+  EXPECT_FALSE(std::filesystem::exists(file()));
+}
+
+// Two stations (two homes) take copies of one card into one archive through one server at the
+// same moment: every image is copied once, what one station copied the other counts as
+// already in the archive, and both ingestions are seen from either station.
+TEST_F(DbCommand, TwoStationsTakingOneCardAtOnceCopyEachImageOnce) {
+  std::string why;
+  test::PrivateServer* server = test::PrivateServer::get(why);
+  if (!server) GTEST_SKIP() << "no private PostgreSQL server: " << why;
+  const std::string url = server->new_database(why);
+  ASSERT_FALSE(url.empty()) << why;
+  const std::string card = home / "card/DCIM/100TEST";
+  std::filesystem::create_directories(card);
+  for (char i : {'0', '1', '2'})
+    test::write_file(card + "/IMG_000" + i + ".JPG", std::string("\xff\xd8\xff\xe0") + i + "\xff\xd9");
+  const std::string archive = home / "archive";
+  std::string both;
+  for (const char* station : {"a", "b"}) {
+    const std::string h = home / station;
+    both += "HOME=" + test::sh_quote(h) + " XDG_DATA_HOME=" + test::sh_quote(h) +
+            " XDG_CONFIG_HOME=" + test::sh_quote(h) + " " +
+            test::sh_quote(test::built_program("app/cardwright")) + " ingest --card " +
+            test::sh_quote(home / "card") + " --primary " + test::sh_quote(archive) +
+            " --no-backup --no-jpeg-verify --name-format '{@filename}' --folder-format '' "
+            "--catalogue " + test::sh_quote(url) + " </dev/null >" +
+            test::sh_quote(home / station) + ".out 2>&1 & " + station + "=$!; ";
+  }
+  ASSERT_EQ(test::run_command("mkdir -p " + test::sh_quote(home / "a") + " " +
+                              test::sh_quote(home / "b") + "; " + both +
+                              "wait $a && wait $b"),
+            0);
+  int copied = 0, already = 0;
+  for (const char* station : {"a", "b"}) {
+    const std::string out = test::read_file(home / station + std::string(".out"));
+    SCOPED_TRACE(out);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, std::regex("(\\d+) files copied from card")));
+    copied += std::stoi(m[1]);
+    ASSERT_TRUE(std::regex_search(out, m, std::regex("Files already in the archive: (\\d+)")));
+    already += std::stoi(m[1]);
+  }
+  EXPECT_EQ(copied, 3);
+  EXPECT_EQ(already, 3);
+  std::vector<std::string> copies;
+  for (const auto& e : std::filesystem::directory_iterator(archive))
+    if (e.path().extension() == ".JPG") copies.push_back(e.path().filename());
+  EXPECT_EQ(copies.size(), 3u);
+  std::string listed;
+  ASSERT_EQ(test::run_cardwright("db ingestions", &listed, "",
+                                 "HOME=" + test::sh_quote(home / "a") + " XDG_DATA_HOME=" +
+                                     test::sh_quote(home / "a") + " XDG_CONFIG_HOME=" +
+                                     test::sh_quote(home / "a") + " CARDWRIGHT_CATALOGUE=" +
+                                     test::sh_quote(url)),
+            0)
+      << listed;
+  EXPECT_THAT(listed, HasSubstr("2 records shown"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -21,16 +22,22 @@ namespace cw {
 namespace {
 
 using test::captured_ui;
-using test::DatabaseTest;
+using test::CatalogueTest;
 using test::raw_exec;
 using test::raw_values;
+using test::Store;
 
-TEST_F(DatabaseTest, NewFileGetsEveryTableAndTheDefaultRowsOnce) {
+INSTANTIATE_TEST_SUITE_P(Stores, CatalogueTest, ::testing::Values(Store::kFile, Store::kServer),
+                         test::store_name);
+
+TEST_P(CatalogueTest, NewFileGetsEveryTableAndTheDefaultRowsOnce) {
   open_db();
-  EXPECT_EQ(raw_values(path, "select lower(name) from sqlite_master where type = 'table' and "
-                             "name != 'sqlite_sequence' order by 1"),
+  EXPECT_EQ(raw_values(path, server() ? "select table_name from information_schema.tables "
+                                        "where table_schema = 'public' order by 1"
+                                      : "select lower(name) from sqlite_master where type = "
+                                        "'table' and name != 'sqlite_sequence' order by 1"),
             "card|client|ingestion|iptccontact|iptccontent|iptcimage|iptcstatus|ledger|"
-            "ledger_copy|manifest|project|step|userdata");
+            "ledger_copy|manifest|project|schema_version|step|userdata");
   EXPECT_EQ(raw_values(path, "select name from client"), "Client_001");
   EXPECT_EQ(raw_values(path, "select name || '/' || client_id from project"), "Project_001/1");
   EXPECT_EQ(raw_values(path, "select name from card"), "#001");
@@ -43,9 +50,9 @@ TEST_F(DatabaseTest, NewFileGetsEveryTableAndTheDefaultRowsOnce) {
 // Programs started at the same moment on a fresh user folder all build or find the schema
 // and the default rows, and ask for the "[unknown]" rows as a run without choices does: every
 // one succeeds and each row is made once. Each round starts six of them together.
-TEST_F(DatabaseTest, SimultaneousFirstOpensAllSucceed) {
+TEST_P(CatalogueTest, SimultaneousFirstOpensAllSucceed) {
   for (int round = 0; round < 12; ++round) {
-    std::filesystem::remove(path);
+    ASSERT_NO_FATAL_FAILURE(fresh_store());
     int go[2];
     ASSERT_EQ(pipe(go), 0);
     std::vector<pid_t> children;
@@ -79,10 +86,49 @@ TEST_F(DatabaseTest, SimultaneousFirstOpensAllSucceed) {
   }
 }
 
+// Stations adding default-named clients (each with its project) and cards at the same moment:
+// every one succeeds and every name is given once, so no two read the same next number.
+TEST_P(CatalogueTest, StationsNumberingAtOnceGetANumberEach) {
+  open_db();
+  db.close();
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  std::vector<pid_t> children;
+  for (int i = 0; i < 4; ++i) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      char c;
+      close(go[1]);
+      if (read(go[0], &c, 1) < 0) _exit(2);
+      Database station;
+      bool ok = station.open(path);
+      for (int n = 0; ok && n < 10; ++n)
+        ok = station.client_add("", "", true) > 0 && station.card_add("", "") > 0;
+      if (!ok) std::fputs(captured_ui().pane.c_str(), stderr);
+      _exit(ok ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  close(go[0]);
+  close(go[1]);
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (const char* table : {"client", "project", "card"})
+    EXPECT_EQ(raw_values(path, std::string("select count(*) || ' ' || count(distinct name) from ") +
+                                   table),
+              "41 41")
+        << table;
+  EXPECT_EQ(raw_values(path, "select max(name) from client"), "Client_041");
+}
+
 // Set-up and the first run's "[unknown]" rows killed at each statement in turn (the process
 // ends there, as a kill would end it): the next start-up opens the file cleanly, finds every
 // table and default row once, and its check has nothing to repair.
-TEST_F(DatabaseTest, SetUpKilledAtAnyStatementLeavesNothingToRepair) {
+TEST_P(CatalogueTest, SetUpKilledAtAnyStatementLeavesNothingToRepair) {
+  if (server()) GTEST_SKIP() << "counts the statements through the file engine's trace hook";
   static int kill_at = 0;  // the child's statement count at which it ends
   bool finished = false;
   for (int step = 1; step < 200 && !finished; ++step) {
@@ -130,7 +176,7 @@ TEST_F(DatabaseTest, SetUpKilledAtAnyStatementLeavesNothingToRepair) {
   EXPECT_TRUE(finished) << "the set-up never ran to its end";
 }
 
-TEST_F(DatabaseTest, OldFilesAreUpgradedInPlaceWithoutLosingRows) {
+TEST_P(CatalogueTest, OldFilesAreUpgradedInPlaceWithoutLosingRows) {
   // A file written before clients, projects and cards could be hidden, and before the
   // parameter record existed.
   raw_exec(path,
@@ -153,9 +199,11 @@ TEST_F(DatabaseTest, OldFilesAreUpgradedInPlaceWithoutLosingRows) {
            "insert into ingestion values(1, 1, 1, 10, 19, 10, 'n', '2019-02-03 04:05:06', "
            "'SUCCESS');");
   open_db();
-  EXPECT_EQ(raw_values(path, "select name || ',' || ifnull(hidden, '-') from client order by 1"),
+  EXPECT_EQ(raw_values(path, "select name || ',' || coalesce(cast(hidden as text), '-') from "
+                             "client order by 1"),
             "Acme,-|[unknown],1");
-  EXPECT_EQ(raw_values(path, "select name || ',' || ifnull(hidden, '-') from card order by 1"),
+  EXPECT_EQ(raw_values(path, "select name || ',' || coalesce(cast(hidden as text), '-') from "
+                             "card order by 1"),
             "CF-8GB,-|[unknown],1");
   EXPECT_EQ(raw_values(path, "select count(*) from project where hidden is null"), "2");
   EXPECT_EQ(raw_values(path, "select count(*) from IPTCcontact"), "0");
@@ -170,15 +218,19 @@ TEST_F(DatabaseTest, OldFilesAreUpgradedInPlaceWithoutLosingRows) {
   ASSERT_TRUE(db.ingestion_set_params(1, "Source: /media/card\nClient: O'Brien\n"));
   EXPECT_EQ(db.ingestion_params(1), "Source: /media/card\nClient: O'Brien\n");
   EXPECT_EQ(raw_values(path,
-                       "select card_id || project_id || number_start || number_stop || "
+                       "select '' || card_id || project_id || number_start || number_stop || "
                        "image_count || notes || ingested_dt || result from ingestion"),
             "111019"
             "10n2019-02-03 04:05:06SUCCESS");
   EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
   EXPECT_EQ(db.ingestion_params(99), "");
+  // New rows are numbered after the old ones.
+  EXPECT_EQ(db.client_add("Later", "", true), 3);
+  EXPECT_EQ(db.card_add("", ""), 3);
+  EXPECT_EQ(db.visible_card_name(3), "#003");
 }
 
-TEST_F(DatabaseTest, DefaultNamesFollowTheSequenceNotTheCount) {
+TEST_P(CatalogueTest, DefaultNamesFollowTheSequenceNotTheCount) {
   open_db();
   EXPECT_EQ(db.next_number("client"), 1);
   int c2 = db.client_add("", "", true);
@@ -195,7 +247,7 @@ TEST_F(DatabaseTest, DefaultNamesFollowTheSequenceNotTheCount) {
   EXPECT_EQ(db.next_number("no such table"), 0);
 }
 
-TEST_F(DatabaseTest, NamesWithQuotesPercentSignsAndNonAsciiSurviveEveryOperation) {
+TEST_P(CatalogueTest, NamesWithQuotesPercentSignsAndNonAsciiSurviveEveryOperation) {
   open_db();
   const std::vector<std::string> names = {"O'Brien", "100% \"Pure\" %s %d %q", "Ærøskøbing Café",
                                           "'; drop table client; --", "x'y'z"};
@@ -247,7 +299,7 @@ TEST_F(DatabaseTest, NamesWithQuotesPercentSignsAndNonAsciiSurviveEveryOperation
   EXPECT_EQ(raw_values(path, "select count(*) from client"), std::to_string(1 + 2 * names.size()));
 }
 
-TEST_F(DatabaseTest, ManagementRulesRefuseWithTheirMessages) {
+TEST_P(CatalogueTest, ManagementRulesRefuseWithTheirMessages) {
   open_db();
   auto& ui = captured_ui();
   EXPECT_EQ(manage_add(db, EntityKind::Client, "", ""), -1);
@@ -272,7 +324,7 @@ TEST_F(DatabaseTest, ManagementRulesRefuseWithTheirMessages) {
   EXPECT_EQ(ui.alerts, std::vector<std::string>{"Client name already exists."});
 }
 
-TEST_F(DatabaseTest, IngestionRecordsAndUnknownEntities) {
+TEST_P(CatalogueTest, IngestionRecordsAndUnknownEntities) {
   open_db();
   auto& ui = captured_ui();
   EXPECT_EQ(db.ingestion_insert(-1, 1, 0, 0, 0, std::nullopt), -1);
@@ -307,11 +359,20 @@ TEST_F(DatabaseTest, IngestionRecordsAndUnknownEntities) {
             "120-131:12:notes 'quoted'");
   EXPECT_TRUE(ui.pane.empty()) << ui.pane;
 
-  // A failing statement reports SQLite's message in the pane.
+  // A failing statement reports the engine's message in the pane.
   EXPECT_FALSE(db.exec("update nowhere set x = 1"));
-  EXPECT_EQ(ui.pane, "\nERROR: no such table: nowhere\n");
-  // A failure of the file itself names the file.
+  EXPECT_EQ(ui.pane, server() ? "\nERROR: relation \"nowhere\" does not exist\n"
+                              : "\nERROR: no such table: nowhere\n");
   ui.clear();
+  if (server()) {
+    // A server lost is named, user@host:port/db, never with the password.
+    EXPECT_FALSE(db.exec("select pg_terminate_backend(pg_backend_pid())"));
+    EXPECT_THAT(ui.pane, HasSubstr(": \"cw@127.0.0.1:"));
+    EXPECT_THAT(ui.pane, Not(HasSubstr(test::PrivateServer::kPassword)));
+    EXPECT_FALSE(db.ingestion_set_count(key, 13));
+    return;
+  }
+  // A failure of the file itself names the file.
   auto pages = db.query("pragma page_count");
   ASSERT_TRUE(pages && db.exec("pragma max_page_count = " + pages->rows[0][0]));
   EXPECT_FALSE(db.exec("insert into ingestion (notes, ingested_dt) values (hex(zeroblob(100000)), "
@@ -319,7 +380,7 @@ TEST_F(DatabaseTest, IngestionRecordsAndUnknownEntities) {
   EXPECT_EQ(ui.pane, "\nERROR: database or disk is full: \"" + path + "\"\n");
 }
 
-TEST_F(DatabaseTest, ResultsAppendedFromManyThreadsAreAllKept) {
+TEST_P(CatalogueTest, ResultsAppendedFromManyThreadsAreAllKept) {
   open_db();
   int key = db.ingestion_insert(1, 1, 0, 0, 0, std::nullopt);
   // Each append reads the old text and writes it back longer: without the database lock
@@ -337,7 +398,7 @@ TEST_F(DatabaseTest, ResultsAppendedFromManyThreadsAreAllKept) {
     EXPECT_THAT(result, HasSubstr(last)) << last;
 }
 
-TEST_F(DatabaseTest, MacroValuesReadTheRowLastChosen) {
+TEST_P(CatalogueTest, MacroValuesReadTheRowLastChosen) {
   open_db();
   db.exec("update client set description = 'Weddings' where name = 'Client_001'");
   db.exec("insert into IPTCcontent (id, keywords) values('Content_0001', 'sea; sky')");
@@ -360,7 +421,7 @@ TEST_F(DatabaseTest, MacroValuesReadTheRowLastChosen) {
 
 // Between two flushes a verified copy may still be lost with the power: it is stored as only
 // written until a store after a flush.
-TEST_F(DatabaseTest, LedgerCallsACopyVerifiedOnlyOnceItIsOnTheDisk) {
+TEST_P(CatalogueTest, LedgerCallsACopyVerifiedOnlyOnceItIsOnTheDisk) {
   open_db();
   ContentHasher hasher;
   hasher.update("image", 5);
@@ -386,7 +447,7 @@ TEST_F(DatabaseTest, LedgerCallsACopyVerifiedOnlyOnceItIsOnTheDisk) {
 // copy's fingerprint and an entry's damage found after it was stored are stored and found
 // again. A fingerprint stands for a file only once a tick of the
 // file system's clock passed since its change: 50 ms, or 2 s for times in whole seconds.
-TEST_F(DatabaseTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
+TEST_P(CatalogueTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
   raw_exec(path,
            "create table ledger (ledger_sk integer not null primary key autoincrement, "
            "ingestion_id integer, card_label text, card_uuid text, camera_serial text, "
@@ -437,7 +498,7 @@ TEST_F(DatabaseTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
 
 // A card's sizes are asked about at once (more than one statement's worth here); values with
 // quotes and non-ASCII text are stored as they are.
-TEST_F(DatabaseTest, LedgerAnswersForAWholeCardsSizes) {
+TEST_P(CatalogueTest, LedgerAnswersForAWholeCardsSizes) {
   open_db();
   std::vector<LedgerEntry> entries(3);
   std::vector<LedgerEntry*> batch;
@@ -472,6 +533,45 @@ TEST_F(DatabaseTest, LedgerAnswersForAWholeCardsSizes) {
   const std::vector<std::pair<std::uint64_t, std::int64_t>> expected = {
       {1001, 1717236001}, {1002, 1717236002}};
   EXPECT_EQ(*known, expected);
+}
+
+// Two cards' images copied to one path: the copy written last tells where the file there came
+// from, also after an older one is written again; a renamed folder moves its copies and only
+// those whose path begins with it byte for byte.
+TEST_P(CatalogueTest, LedgerFollowsTheNewestCopyAtAPathAndRenamedFolders) {
+  open_db();
+  const std::string folder = "/archive/50%_\u00c6r\u00f8";
+  auto entry_of = [&](const char* card, const std::string& copy_path) {
+    LedgerEntry e;
+    ContentHasher hasher;
+    hasher.update(card, std::strlen(card));
+    e.hash = hasher.digest();
+    e.size = 7;
+    e.card_label = card;
+    LedgerCopy c;
+    c.path = copy_path;
+    c.size = 7;
+    c.hash = e.hash;
+    c.state = CopyState::kVerified;
+    e.copies.push_back(c);
+    return e;
+  };
+  LedgerEntry a = entry_of("A", folder + "/IMG.JPG");
+  LedgerEntry b = entry_of("B", folder + "/IMG.JPG");
+  LedgerEntry look_alike = entry_of("C", "/archive/50%X\u00c6r\u00f8/IMG.JPG");
+  ASSERT_TRUE(ledger_store(db, {&a}, true));
+  ASSERT_TRUE(ledger_store(db, {&b, &look_alike}, true));
+  EXPECT_EQ(ledger_origin_at(db, folder + "/IMG.JPG")->card_label, "B");
+  a.copies[0].stored = false;
+  ASSERT_TRUE(ledger_store(db, {&a}, true));
+  EXPECT_EQ(ledger_origin_at(db, folder + "/IMG.JPG")->card_label, "A");
+  EXPECT_EQ(ledger_find(db, a.hash, 7)->copies.size(), 1u);
+
+  ASSERT_TRUE(ledger_rename_folder(db, folder, "/archive/renamed"));
+  EXPECT_FALSE(ledger_origin_at(db, folder + "/IMG.JPG"));
+  EXPECT_EQ(ledger_origin_at(db, "/archive/renamed/IMG.JPG")->card_label, "A");
+  EXPECT_EQ(ledger_origin_at(db, "/archive/50%X\u00c6r\u00f8/IMG.JPG")->card_label, "C");
+  EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
 }
 
 }  // namespace

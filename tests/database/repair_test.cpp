@@ -11,7 +11,7 @@ namespace {
 
 using test::backups_in;
 using test::captured_ui;
-using test::DatabaseTest;
+using test::CatalogueTest;
 using test::raw_exec;
 using test::raw_values;
 namespace fs = std::filesystem;
@@ -22,7 +22,7 @@ std::string card_of(const std::string& file, int key) {
                               std::to_string(key));
 }
 
-TEST_F(DatabaseTest, CleanFileIsVerifiedWithoutBackupOrChange) {
+TEST_P(CatalogueTest, CleanFileIsVerifiedWithoutBackupOrChange) {
   open_db();
   std::string text;
   bool repairs = true;
@@ -35,7 +35,7 @@ TEST_F(DatabaseTest, CleanFileIsVerifiedWithoutBackupOrChange) {
             "Client records with no projects: 0\n"
             "\nVerified - No errors detected.\n"
             "Verified - No errors detected or repaired.\n");
-  EXPECT_TRUE(backups_in(dir.str()).empty());
+  EXPECT_TRUE(backups_in(backup_folder()).empty());
   EXPECT_EQ(raw_values(path, "select count(*) from client"), "1");
   // The start-up check says nothing about a clean file.
   EXPECT_TRUE(db_startup_check(db));
@@ -43,7 +43,7 @@ TEST_F(DatabaseTest, CleanFileIsVerifiedWithoutBackupOrChange) {
   EXPECT_TRUE(captured_ui().alerts.empty());
 }
 
-TEST_F(DatabaseTest, LostRowsAreRepairedAfterABackup) {
+TEST_P(CatalogueTest, LostRowsAreRepairedAfterABackup) {
   open_db();
   ASSERT_GT(db.client_add("Acme", "", false), 0);
   int solo = db.client_add("Solo", "", true);
@@ -74,21 +74,23 @@ TEST_F(DatabaseTest, LostRowsAreRepairedAfterABackup) {
   ASSERT_TRUE(db_startup_check(db)) << captured_ui().pane;
   const std::string& pane = captured_ui().pane;
   EXPECT_THAT(pane, StartsWith("\nDatabase repair message(s):\n"));
-  EXPECT_THAT(pane,
-              HasSubstr("Existing (unrepaired) database backed up to " + dir.str() + "/cw_main_"));
+  EXPECT_THAT(pane, HasSubstr("Existing (unrepaired) database backed up to " + backup_folder() +
+                              "/" + backup_stem()));
   EXPECT_THAT(pane, HasSubstr("Verification errors repaired OK.\n"));
   ASSERT_EQ(captured_ui().alerts.size(), 1u);
   EXPECT_THAT(captured_ui().alerts[0], StartsWith("Database inconsistencies were repaired with "
                                                   "no data loss.\n\nPlease send email to "));
 
-  // The backup, named after the time, holds the unrepaired file.
-  const std::vector<std::string> backups = backups_in(dir.str());
+  // The backup, named after the time, holds the unrepaired catalogue, nulls kept.
+  const std::vector<std::string> backups = backups_in(backup_folder());
   ASSERT_EQ(backups.size(), 1u);
   const std::string& backup = backups[0];
   EXPECT_THAT(fs::path(backup).filename().string(),
-              MatchesRegex("cw_main_[0-9]{8}_[0-9]{6}\\.sqlite3"));
+              MatchesRegex(backup_stem() + "[0-9]{8}_[0-9]{6}\\.sqlite3"));
   EXPECT_EQ(raw_values(backup, "select count(*) from card"), "1");
   EXPECT_EQ(card_of(backup, i1), std::to_string(card));
+  EXPECT_EQ(raw_values(backup, "select count(*) from client where hidden is null"), "3");
+  EXPECT_EQ(raw_values(backup, "select name from project where client_id = 77"), "Stray");
 
   // Every orphan now points at a hidden "[unknown]" row.
   int unknown_card = db.unknown_card();
@@ -110,10 +112,11 @@ TEST_F(DatabaseTest, LostRowsAreRepairedAfterABackup) {
   bool repairs = true;
   ASSERT_TRUE(db_repair(db, again, repairs));
   EXPECT_FALSE(repairs);
-  EXPECT_EQ(backups_in(dir.str()).size(), 1u);
+  EXPECT_EQ(backups_in(backup_folder()).size(), 1u);
 }
 
-TEST_F(DatabaseTest, FileThatCannotBeBackedUpIsNotRepaired) {
+TEST_P(CatalogueTest, FileThatCannotBeBackedUpIsNotRepaired) {
+  if (server()) GTEST_SKIP() << "about the file's name";
   path = dir / "cw_main.db";
   open_db();
   raw_exec(path, "delete from project");
@@ -135,14 +138,20 @@ TEST_F(DatabaseTest, FileThatCannotBeBackedUpIsNotRepaired) {
                                                   "were made."));
 }
 
-TEST_F(DatabaseTest, FailingRepairStatementUndoesTheWholeRepair) {
+TEST_P(CatalogueTest, FailingRepairStatementUndoesTheWholeRepair) {
   open_db();
   int card = db.card_add("CF-1", "");
   int key = db.ingestion_insert(1, card, 1, 2, 2, std::nullopt);
+  const std::string refusal =
+      server() ? "create function refuse() returns trigger language plpgsql as $$ begin "
+                 "raise exception 'project updates refused'; end $$;"
+                 "create trigger refuse before update on project for each row execute "
+                 "function refuse();"
+               : "create trigger refuse before update on project begin "
+                 "select raise(abort, 'project updates refused'); end;";
   raw_exec(path, "delete from card where card_sk = " + std::to_string(card) +
-                     "; insert into project (client_id, name, created_dt) values(77, 'Stray', 'x');"
-                     "create trigger refuse before update on project begin "
-                     "select raise(abort, 'project updates refused'); end;");
+                     "; insert into project (client_id, name, created_dt) values(77, 'Stray', 'x');" +
+                     refusal);
   std::string text;
   bool repairs = true;
   EXPECT_FALSE(db_repair(db, text, repairs));
@@ -151,7 +160,7 @@ TEST_F(DatabaseTest, FailingRepairStatementUndoesTheWholeRepair) {
   // The card fix made before the failure is gone, and so is the "[unknown]" card.
   EXPECT_EQ(card_of(path, key), std::to_string(card));
   EXPECT_EQ(raw_values(path, "select count(*) from card where name = '[unknown]'"), "0");
-  EXPECT_EQ(backups_in(dir.str()).size(), 1u);
+  EXPECT_EQ(backups_in(backup_folder()).size(), 1u);
 }
 
 }  // namespace

@@ -1,0 +1,250 @@
+// The embedded engine: one SQLite file.
+#include <sqlite3.h>
+
+#include <cstdarg>
+#include <cstring>
+
+#include "database/database.h"
+#include "database/engine.h"
+
+namespace cw {
+
+std::optional<std::string> sql_format(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  char* p = sqlite3_vmprintf(fmt, ap);
+  va_end(ap);
+  if (!p) return std::nullopt;
+  std::string s(p);
+  sqlite3_free(p);
+  return s;
+}
+
+namespace {
+
+class SqliteDialect final : public SqlDialect {
+ public:
+  const char* begin_write() const override { return "begin immediate transaction"; }
+  const char* begin_schema() const override { return "begin exclusive transaction"; }
+  std::string next_number(const std::string& table) const override {
+    return "select seq from sqlite_sequence where name = " + quoted(table);
+  }
+  std::string table_exists(const std::string& table) const override {
+    return "select count(*) from sqlite_master where type = 'table' and lower(name) = lower(" +
+           quoted(table) + ")";
+  }
+  std::string column_exists(const std::string& table, const std::string& column) const override {
+    return "select count(*) from pragma_table_info(" + quoted(table) +
+           ") where lower(name) = lower(" + quoted(column) + ")";
+  }
+  std::string table_definition(const char* sql) const override { return sql; }
+  std::vector<std::string> preliminaries() const override { return {}; }
+  std::string align_key_sequence(const std::string&, const std::string&) const override {
+    return {};  // the file's sequence follows every key written
+  }
+  std::string insert_or_replace(const std::string& table, const std::string& columns,
+                                const std::string& values, const std::string&) const override {
+    return "insert or replace into " + table + " (" + columns + ") values(" + values + ")";
+  }
+  std::string bytes_of(const std::string& e) const override { return "cast(" + e + " as blob)"; }
+  std::string text_of(const std::string& e) const override { return "cast(" + e + " as text)"; }
+  std::string write_order(const std::string& alias) const override { return alias + ".rowid"; }
+  const char* change_counter() const override { return "PRAGMA data_version"; }
+  const char* tables() const override {
+    return "select name from sqlite_master where type = 'table' and name not like 'sqlite%'";
+  }
+  const char* begin_snapshot() const override { return "begin transaction"; }
+
+ private:
+  static std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+  }
+};
+
+// Result codes that are about the database file rather than the statement.
+bool file_code(int code) {
+  switch (code) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_PERM:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_NOLFS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+class SqliteEngine;
+
+class SqliteStatement final : public EngineStatement {
+ public:
+  SqliteStatement(SqliteEngine& engine, sqlite3_stmt* statement)
+      : engine_(engine), statement_(statement) {}
+  ~SqliteStatement() override { sqlite3_finalize(statement_); }
+  SqliteStatement(const SqliteStatement&) = delete;
+  SqliteStatement& operator=(const SqliteStatement&) = delete;
+
+  void bind(int index, long long value) override { sqlite3_bind_int64(statement_, index, value); }
+  void bind(int index, const std::string& text) override {
+    sqlite3_bind_text(statement_, index, text.c_str(), static_cast<int>(text.size()),
+                      SQLITE_TRANSIENT);
+  }
+  void bind_null(int index) override { sqlite3_bind_null(statement_, index); }
+  bool run() override;
+
+ private:
+  SqliteEngine& engine_;
+  sqlite3_stmt* statement_;
+};
+
+class SqliteEngine final : public Engine {
+ public:
+  SqliteEngine(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {
+    // Concurrent tools (a second program instance, the sqlite3 shell) may hold the file briefly.
+    sqlite3_busy_timeout(db_, 5000);
+  }
+  ~SqliteEngine() override { sqlite3_close(db_); }
+  SqliteEngine(const SqliteEngine&) = delete;
+  SqliteEngine& operator=(const SqliteEngine&) = delete;
+
+  bool exec(const std::string& sql) override {
+    char* err = nullptr;
+    const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
+    set_result(rc, err);
+    sqlite3_free(err);
+    return rc == SQLITE_OK;
+  }
+
+  std::optional<QueryResult> query(const std::string& sql) override {
+    set_result(SQLITE_OK, nullptr);
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr);
+    if (rc != SQLITE_OK) {
+      set_result(rc, nullptr);
+      sqlite3_finalize(st);
+      return std::nullopt;
+    }
+    QueryResult result;
+    if (!st) return result;  // empty statement
+    const int n = sqlite3_column_count(st);
+    for (int i = 0; i < n; ++i) {
+      const char* name = sqlite3_column_name(st, i);
+      result.columns.emplace_back(name ? name : "");
+    }
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      std::vector<std::string> row;
+      row.reserve(static_cast<std::size_t>(n));
+      for (int i = 0; i < n; ++i) {
+        const unsigned char* text = sqlite3_column_text(st, i);
+        const int bytes = sqlite3_column_bytes(st, i);
+        row.emplace_back(text ? std::string(reinterpret_cast<const char*>(text),
+                                            static_cast<std::size_t>(bytes))
+                              : std::string());
+      }
+      result.rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) {
+      set_result(rc, nullptr);
+      sqlite3_finalize(st);
+      return std::nullopt;
+    }
+    sqlite3_finalize(st);
+    return result;
+  }
+
+  std::unique_ptr<EngineStatement> prepare(const std::string& sql) override {
+    sqlite3_stmt* st = nullptr;
+    const int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr);
+    set_result(rc, nullptr);
+    if (rc == SQLITE_OK && st) return std::make_unique<SqliteStatement>(*this, st);
+    sqlite3_finalize(st);
+    return nullptr;
+  }
+
+  long long last_insert_key() override { return sqlite3_last_insert_rowid(db_); }
+  int changes() override { return sqlite3_changes(db_); }
+  bool in_transaction() override { return sqlite3_get_autocommit(db_) == 0; }
+  const std::string& error_message() const override { return message_; }
+  bool store_failure() const override { return file_code(code_); }
+  bool unknown_name_failure() const override { return code_ == SQLITE_ERROR; }
+  const SqlDialect& dialect() const override { return dialect_; }
+  const std::string& location() const override { return path_; }
+
+  bool backup_to(const std::string& target) override {
+    sqlite3* out = nullptr;
+    int rc = sqlite3_open(target.c_str(), &out);
+    if (rc == SQLITE_OK) {
+      sqlite3_backup* b = sqlite3_backup_init(out, "main", db_, "main");
+      rc = SQLITE_ERROR;
+      if (b) {
+        rc = sqlite3_backup_step(b, -1);
+        const int finish = sqlite3_backup_finish(b);
+        rc = rc == SQLITE_DONE ? finish : rc;
+      }
+    }
+    message_ = rc == SQLITE_OK ? "" : (out ? sqlite3_errmsg(out) : sqlite3_errstr(rc));
+    code_ = rc & 0xff;
+    if (sqlite3_close(out) != SQLITE_OK && rc == SQLITE_OK) rc = SQLITE_ERROR;
+    return rc == SQLITE_OK;
+  }
+
+  // Keeps a step's outcome: the code and, on failure, the engine's message.
+  void set_result(int rc, const char* err) {
+    code_ = rc & 0xff;
+    message_ = err ? err : (rc == SQLITE_OK || rc == SQLITE_DONE ? "" : sqlite3_errmsg(db_));
+    if (rc == SQLITE_DONE) code_ = SQLITE_OK;
+  }
+
+ private:
+  sqlite3* db_;
+  std::string path_;
+  SqliteDialect dialect_;
+  int code_ = SQLITE_OK;
+  std::string message_;
+};
+
+bool SqliteStatement::run() {
+  int rc;
+  while ((rc = sqlite3_step(statement_)) == SQLITE_ROW) {
+  }
+  engine_.set_result(rc, nullptr);
+  sqlite3_reset(statement_);
+  return rc == SQLITE_DONE;
+}
+
+}  // namespace
+
+std::unique_ptr<Engine> open_sqlite_engine(const std::string& path, std::string& error) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open(path.c_str(), &db);
+  if (rc != SQLITE_OK) {
+    error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close(db);
+    return nullptr;
+  }
+  return std::make_unique<SqliteEngine>(db, path);
+}
+
+const SqlDialect& sqlite_dialect() {
+  static const SqliteDialect dialect;
+  return dialect;
+}
+
+bool is_server_catalogue(const std::string& catalogue) {
+  return catalogue.rfind("postgresql://", 0) == 0 || catalogue.rfind("postgres://", 0) == 0;
+}
+
+std::unique_ptr<Engine> open_engine(const std::string& catalogue, std::string& error) {
+  return is_server_catalogue(catalogue) ? open_postgres_engine(catalogue, error)
+                                        : open_sqlite_engine(catalogue, error);
+}
+
+}  // namespace cw
