@@ -159,6 +159,24 @@ bool Database::WriteTransaction::commit() {
   return true;
 }
 
+Database::Batch::Batch(Database& db) : db_(db), lock_(db) {
+  began_ = db_.db_ && sqlite3_get_autocommit(db_.db_) != 0 &&
+           db_.exec_quiet("begin immediate transaction");
+}
+
+Database::Batch::~Batch() {
+  if (began_ && sqlite3_get_autocommit(db_.db_) == 0) db_.exec_quiet("rollback transaction");
+}
+
+bool Database::Batch::commit() {
+  if (!began_) return true;
+  began_ = false;
+  if (sqlite3_get_autocommit(db_.db_) != 0) return false;  // ended by a failed statement
+  if (db_.exec("commit transaction")) return true;
+  db_.exec_quiet("rollback transaction");
+  return false;
+}
+
 bool Database::exec_quiet(const std::string& sql) {
   Lock lock(mutex_);
   if (!db_) {
