@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 
 #include "control/disc_origins.h"
 #include "database/database.h"
@@ -27,15 +28,15 @@ namespace cw {
 
 namespace {
 
-// The run's image count and its "SUCCESS" go into the record together, in one transaction (one
-// flush of the database file rather than two).
+// The run's image count and its "SUCCESS" go into the record together or not at all (a
+// savepoint: inside the end's batch, or a transaction of its own without one).
 bool record_success(Database& db, int ingestion_id, bool with_count, int images) {
   Database::Locked lock(db);
-  if (!db.exec("begin transaction")) return false;
+  if (!db.exec("savepoint record_success")) return false;
   if ((!with_count || db.ingestion_set_count(ingestion_id, images)) &&
-      db.ingestion_append_result(ingestion_id, "SUCCESS") && db.exec("commit"))
+      db.ingestion_append_result(ingestion_id, "SUCCESS") && db.exec("release record_success"))
     return true;
-  db.exec_quiet("rollback transaction");
+  db.exec_quiet("rollback to record_success; release record_success");
   return false;
 }
 
@@ -228,6 +229,11 @@ RunEndResult end_run(RunEndInput& in) {
   const EngineContext* roots = roots_of(in);
   FolderRenames renames;
   std::string end_error;  // the first failure after the slots ended
+  // What the end records (the numbers, renamed folders, manifests, the result) is one
+  // transaction: one flush of the database file rather than one per write. The manifests are
+  // on the disk before it commits, so no record names a manifest a power cut could take back.
+  std::optional<Database::Batch> batch;
+  if (in.database) batch.emplace(*in.database);
   if (filled > 0 && !in.stopped_by_user && roots) {
     if (in.control->number_ranges().folders.empty()) {
       if (!recorded(store_image_numbers(in), "the ingestion record", end_error)) error = true;
@@ -259,6 +265,8 @@ RunEndResult end_run(RunEndInput& in) {
     if (!in.database->ingestion_set_count(in.ingestion_id, out.images))
       ui_printf("\nERROR: Can't write the image count into the ingestion record.\n");
   }
+  if (batch && !recorded(batch->commit(), "the ingestion record", end_error)) error = true;
+  batch.reset();
 
   std::vector<VerdictSlot> counted;
   for (const EndedSlot& s : in.slots)

@@ -197,6 +197,25 @@ bool Database::WriteTransaction::commit() {
   return true;
 }
 
+Database::Batch::Batch(Database& db) : db_(db), lock_(db) {
+  began_ = db_.engine_ && !db_.engine_->in_transaction() &&
+           db_.exec_quiet(db_.engine_->dialect().begin_write());
+}
+
+Database::Batch::~Batch() {
+  if (began_ && db_.engine_ && db_.engine_->in_transaction())
+    db_.exec_quiet("rollback transaction");
+}
+
+bool Database::Batch::commit() {
+  if (!began_) return true;
+  began_ = false;
+  if (!db_.engine_ || !db_.engine_->in_transaction()) return false;  // ended by a failed statement
+  if (db_.exec("commit transaction")) return true;
+  db_.exec_quiet("rollback transaction");
+  return false;
+}
+
 bool Database::exec_quiet(const std::string& sql) {
   Lock lock(mutex_);
   if (!engine_) {

@@ -104,6 +104,28 @@ class Database {
     std::unique_lock<std::recursive_mutex> lock_;
   };
 
+  // The statements of its holder's thread, from its creation to commit(), as one transaction:
+  // one flush of the file for a run of writes. Holds the connection meanwhile. A statement
+  // that fails inside it fails alone, and its caller reports it as ever, unless the engine ends
+  // the transaction for it (a server always does); commit() then fails. When it cannot begin (a transaction is open
+  // already, or another program holds the file) the statements run one by one, as without it.
+  // Destroyed without commit(), it rolls back what it began.
+  class Batch {
+   public:
+    explicit Batch(Database& db);
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+    // Commits what it began (reporting a failure): false when that failed or the transaction
+    // was ended by a failed statement.
+    bool commit();
+
+   private:
+    Database& db_;
+    Locked lock_;
+    bool began_ = false;
+  };
+
   // ---- statements (each holds the connection's lock)
   // Runs one or more statements; on failure reports "\nERROR: <message>\n" (a file error:
   // "\nERROR: <message>: \"<database file>\"\n").

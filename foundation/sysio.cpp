@@ -26,16 +26,18 @@ int sys_lutimens(const char* path, const struct timespec times[2]) {
 // A rename never replaces: an image that is already there must not vanish under another's
 // name. File systems without the no-replace flag (EINVAL) get a check before the rename,
 // which leaves only the short window between the check and the rename.
-int sys_rename(const char* from, const char* to) {
-  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+int rename_no_replace(int folder, const char* from, const char* to) {
+  if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return -1;
   struct stat st;
-  if (::lstat(to, &st) == 0) {
+  if (::fstatat(folder, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
     errno = EEXIST;
     return -1;
   }
-  return ::rename(from, to);
+  return ::renameat(folder, from, folder, to);
 }
+
+int sys_rename(const char* from, const char* to) { return rename_no_replace(AT_FDCWD, from, to); }
 
 ssize_t sys_copy_range(int in, int out, std::size_t count) {
   return ::copy_file_range(in, nullptr, out, nullptr, count, 0);
@@ -89,6 +91,21 @@ IoStatus write_all(int fd, const void* data, std::size_t count) {
   }
   return IoStatus::kOk;
 }
+
+bool folder_calls_usable() {
+  return current.open == kSystemSysio.open && current.rename == kSystemSysio.rename &&
+         current.unlink == kSystemSysio.unlink;
+}
+
+int open_in(int folder, const char* name, int flags, mode_t mode) {
+  return ::openat(folder, name, flags, mode);
+}
+
+int rename_in(int folder, const char* from, const char* to) {
+  return rename_no_replace(folder, from, to);
+}
+
+int unlink_in(int folder, const char* name) { return ::unlinkat(folder, name, 0); }
 
 ssize_t read_some(int fd, void* buf, std::size_t count) {
   for (;;) {

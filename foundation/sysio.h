@@ -98,6 +98,17 @@ IoStatus write_all(int fd, const void* data, std::size_t count);
 // every byte pass through them.
 bool copy_range_usable();
 
+// Folder-relative forms of open, rename and unlink, for the copy paths that keep a target
+// folder open for the run (no path walk per file, and the names stay in the folder that was
+// checked even if a link is put in its way). They call the system directly, so they are usable
+// only while the table's open, rename and unlink are the system's own: a table that replaces
+// one of them (to inject faults) must see every path, and callers then use the path forms.
+bool folder_calls_usable();
+int open_in(int folder, const char* name, int flags, mode_t mode);
+// Never replaces an existing `to` (EEXIST), as the table's rename.
+int rename_in(int folder, const char* from, const char* to);
+int unlink_in(int folder, const char* name);
+
 // Reads up to `count` bytes through the table, repeating on EINTR: the byte count, 0 at the
 // end of the file, -1 on error (errno set).
 ssize_t read_some(int fd, void* buf, std::size_t count);

@@ -60,11 +60,6 @@ std::string run_path(const RunOptions& options, RunState& state, CopyTree tree,
 Archived find_archived(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
                        std::string& message) {
   if (!ctx.ledger.may_hold(r.size, r.modified, ctx.card_local_times)) return Archived::kNo;
-  // The previous image's sidecar is noted before the lines a duplicate logs.
-  if (!settle_sidecars(ctx.state(), ctx)) {
-    message.clear();  // reported by the sidecar step
-    return Archived::kFailed;
-  }
   if (!source_hash(facts)) {
     message = text_with_path("read error", r.source_path);
     return Archived::kFailed;

@@ -153,6 +153,7 @@ struct RunState {
   std::string checked_folder;        // the target folder last found inside its tree
   std::string checked_folder_real;   // and that folder as the system resolves it
   DiskFlush disk_flush;              // the file systems this phase wrote to
+  FolderHandles target_folders;      // the folders the run writes into, kept open
 
   FolderTable folders;
   std::vector<ImageRecord> images;  // in scan order
@@ -166,8 +167,8 @@ struct RunState {
   std::map<std::string, std::int64_t> gps_time_shifts;
   std::shared_ptr<TagWriter> gps_writer;  // the run's one ExifTool process, once started
   ImageChecks image_checks;               // verification of the first copies, off this thread
-  // The first copies' sidecars prepared ahead and placed behind while the first copies are
-  // made; none otherwise.
+  // The first copies' sidecars prepared ahead while the first copies are made; none
+  // otherwise.
   std::unique_ptr<SidecarWorker> sidecar_worker;
   RunLedger ledger;
   CopyVerifier verifier;

@@ -193,17 +193,14 @@ void note_target(ImageRecord& r, const std::string& target) {
   r.new_base_name = has_ext ? name.substr(0, name.size() - ext.size()) : name;
 }
 
-// `behind`: the sidecar may be placed while the run goes on (nothing reads it before the run
-// settles the placements).
-bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r, bool behind) {
+bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r) {
   const std::string date = sidecar_date_text(r.capture_time());
   std::optional<PreparedSidecar> prepared;
   if (ctx.sidecar_worker && r.index >= 0)
     prepared = ctx.sidecar_worker->take(static_cast<std::size_t>(r.index));
   if (prepared && prepared->source != r.source_path) prepared.reset();
   return create_sidecar(ctx, r.source_path, &r.base_name, &date, &r.number_text, true,
-                        r.first_copy_path, prepared ? &*prepared : nullptr,
-                        behind ? ctx.sidecar_worker.get() : nullptr);
+                        r.first_copy_path, prepared ? &*prepared : nullptr);
 }
 
 // Without a backup the copy is final: it joins the run's GPS list when the run tags images,
@@ -329,7 +326,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   if (!name.duplicate) {
     ctx.status_printf("1st copy: %s.%s (image %d)", r.base_name.c_str(), r.extension.c_str(),
                       r.index + 1);
-    if (!staged.create(folder)) {
+    if (!staged.create(folder, ctx.target_folders.get(folder))) {
       ctx.report_printf("\nerror creating file; code = %d [%s]", errno, target.c_str());
       message = text_with_path("File create error", folder);
       return false;
@@ -337,11 +334,6 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     if (!copy_bytes(ctx, r, in, stream, staged, target, hash, message)) return false;
     facts.hash = hash;
     if (!place_copy(ctx, target, name, facts, staged, message)) return false;
-  }
-  // The previous image's sidecar is noted before this image's lines.
-  if (!settle_sidecars(ctx.state(), ctx)) {
-    message.clear();  // reported by the sidecar step
-    return false;
   }
   if (name.duplicate) {
     ctx.status_printf("Already in the archive: %s.%s (image %d)", r.base_name.c_str(),
@@ -372,10 +364,8 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
                                        merged || gps_follows);
   // Read back at once and found damaged, the copy was moved aside (and named): no more steps.
   if (ctx.ledger.at(entry).copies[copy].state == CopyState::kBad) return true;
-  // The steps below that read the sidecar (the XMP merge, the preview of a raw) need it
-  // placed first.
   const bool raw_preview = !ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path);
-  if (!sidecar_for_first_copy(ctx, r, !merged && !raw_preview)) {
+  if (!sidecar_for_first_copy(ctx, r)) {
     message.clear();  // reported by the sidecar step
     return false;
   }

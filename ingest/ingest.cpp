@@ -262,12 +262,7 @@ bool copy_phase(EngineContext& ctx) {
     }
   }
   ctx.read_ahead.reset();
-  const bool placed = settle_sidecars(ctx.state(), ctx);
   ctx.sidecar_worker.reset();
-  if (!placed) {
-    ctx.image_checks.cancel();
-    return false;
-  }
   // The copies were verified while the run went on copying; their results come in list order.
   return ctx.image_checks.report(ctx);
 }
@@ -447,6 +442,9 @@ bool copy_card_steps(const ParamList& params, int count, const std::string& scan
 bool copycard(const ParamList& params, int count, const std::string& scan_root,
               EngineContext& ctx) {
   const bool ok = copy_card_steps(params, count, scan_root, ctx);
+  // The folders may be renamed once the run ends (number ranges): no file is made through
+  // them any more.
+  ctx.target_folders.clear();
   // What a failed or stopped run copied is recorded all the same, so that the next run of the
   // card completes it instead of copying it again. Copies that cannot be flushed to the disk
   // are not recorded. Either way no read-back is still under way when the run returns.

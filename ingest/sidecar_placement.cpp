@@ -257,8 +257,7 @@ bool carry_companions(EngineContext& ctx, const std::string& source, const std::
 
 bool place_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                    const std::string* date_text, const std::string* number_text,
-                   bool first_copy, const std::string& target, PreparedSidecar* prepared,
-                   SidecarWorker* writer) {
+                   bool first_copy, const std::string& target, PreparedSidecar* prepared) {
   std::optional<std::string> source_sidecar;
   try {
     source_sidecar = prepared ? prepared->source_sidecar : existing_source_sidecar(source);
@@ -333,13 +332,10 @@ bool place_sidecar(EngineContext& ctx, const std::string& source, const std::str
   const std::size_t sep = target_sidecar.find_last_of('/');
   const std::string folder = sep == std::string::npos ? "." : target_sidecar.substr(0, sep);
   ctx.disk_flush.note(folder);
-  if (writer) {
-    writer->write_behind(folder, target_sidecar, std::move(text));
-    return true;
-  }
-  return note_placement(
-      ctx, place_sidecar_text(ctx.control().placement_lock(), folder, target_sidecar, text),
-      first_copy);
+  return note_placement(ctx,
+                        place_sidecar_text(ctx.control().placement_lock(), folder, target_sidecar,
+                                           text, ctx.target_folders.get(folder)),
+                        first_copy);
 }
 
 }  // namespace
@@ -347,18 +343,19 @@ bool place_sidecar(EngineContext& ctx, const std::string& source, const std::str
 bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                     const std::string* date_text, const std::string* number_text,
                     bool first_copy, const std::string& target,
-                    PreparedSidecar* prepared, SidecarWorker* writer) {
+                    PreparedSidecar* prepared) {
   return carry_companions(ctx, source, target, first_copy) &&
          place_sidecar(ctx, source, base_name, date_text, number_text, first_copy, target,
-                       prepared, writer);
+                       prepared);
 }
 
 SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& folder,
-                                    const std::string& target, const std::string& text) {
+                                    const std::string& target, const std::string& text,
+                                    int folder_fd) {
   SidecarPlacement p;
   p.target = target;
   StagedFile staged;
-  if (!staged.create(folder)) {
+  if (!staged.create(folder, folder_fd)) {
     p.failure = "can't open sidecar for writing";
     return p;
   }
@@ -388,14 +385,6 @@ bool note_placement(RunReporter& reporter, const SidecarPlacement& p, bool first
     case SidecarOutcome::kFailed: break;
   }
   return reporter.fail(text_with_path(p.failure, p.target));
-}
-
-bool settle_sidecars(RunState& state, RunReporter& reporter) {
-  if (!state.sidecar_worker) return true;
-  bool ok = true;
-  for (const SidecarPlacement& p : state.sidecar_worker->settle())
-    ok = note_placement(reporter, p, true) && ok;
-  return ok;
 }
 
 bool shares_sidecar(const std::string& image) {

@@ -38,24 +38,21 @@ bool builds_sidecars(const RunOptions& options);
 // ("%Y%m%d_%H%M%S") and number text are given for a first copy and are null in copy-only
 // mode. A target sidecar that exists is never replaced. On false `fail` has been called.
 // `prepared`: what SidecarWorker prepared of it, used (its text taken) instead of preparing it
-// again.
-// `writer`: a sidecar built from the template is placed by its thread (write_behind), while
-// the run goes on; settle_sidecars then logs or reports how that went.
+// again. A sidecar built from the template is written through the run's descriptor of its
+// folder (RunState::target_folders).
 bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                     const std::string* date_text, const std::string* number_text,
                     bool first_copy, const std::string& target,
-                    PreparedSidecar* prepared = nullptr, SidecarWorker* writer = nullptr);
+                    PreparedSidecar* prepared = nullptr);
 
 // Writes a built sidecar under a temporary name in `folder` and moves it to `target` without
-// replacing anything, holding `placement` (the batch's placement lock) for the move.
+// replacing anything, holding `placement` (the batch's placement lock) for the move. With
+// `folder_fd` (an open descriptor of `folder`) the file is made and named relative to it.
 SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& folder,
-                                    const std::string& target, const std::string& text);
+                                    const std::string& target, const std::string& text,
+                                    int folder_fd = -1);
 // Logs what placing a first copy's sidecar came to, or reports its failure: false after fail.
 bool note_placement(RunReporter& reporter, const SidecarPlacement& p, bool first_copy);
-// Waits for the sidecars the run's SidecarWorker is placing and notes each in its order:
-// false when one failed (reported). Never called holding the run's metadata lock: the thread
-// may need it to finish what it is preparing.
-bool settle_sidecars(RunState& state, RunReporter& reporter);
 
 // True when a file named `path` has a sidecar name: its extension has three characters, or is
 // one of the longer ones of today's stills and videos.

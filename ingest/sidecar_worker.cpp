@@ -1,4 +1,4 @@
-// The thread that prepares first-copy sidecars ahead of the copying and places them behind it.
+// The thread that prepares first-copy sidecars ahead of the copying.
 #include "ingest/sidecar_worker.h"
 
 #include <algorithm>
@@ -23,8 +23,7 @@ std::string sidecar_date_text(std::time_t when) {
 SidecarWorker::SidecarWorker(EngineContext& ctx)
     : template_path_(ctx.sidecar_template),
       settings_path_(ctx.raw_settings_path),
-      metadata_(ctx.metadata()),
-      placement_(ctx.control().placement_lock()) {
+      metadata_(ctx.metadata()) {
   inputs_.reserve(ctx.images.size());
   for (const ImageRecord& r : ctx.images)
     inputs_.push_back({r.source_path, r.base_name, sidecar_date_text(r.capture_time()), r.number_text});
@@ -59,28 +58,6 @@ std::optional<PreparedSidecar> SidecarWorker::take(std::size_t index) {
   return out;
 }
 
-void SidecarWorker::write_behind(std::string folder, std::string target, std::string text) {
-  if (!thread_.joinable()) {
-    const SidecarPlacement placed = place_sidecar_text(placement_, folder, target, text);
-    std::lock_guard<std::mutex> lock(mutex_);
-    placements_.push_back(placed);
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    writes_.push_back({std::move(folder), std::move(target), std::move(text)});
-  }
-  moved_.notify_all();
-}
-
-std::vector<SidecarPlacement> SidecarWorker::settle() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  placed_.wait(lock, [this] { return writes_.empty() && writing_ == 0; });
-  std::vector<SidecarPlacement> out;
-  out.swap(placements_);
-  return out;
-}
-
 PreparedSidecar SidecarWorker::prepare(const Input& in) const {
   PreparedSidecar p;
   p.source = in.source;
@@ -101,22 +78,8 @@ void SidecarWorker::work() {
   for (;;) {
     moved_.wait(lock, [&] {
       const std::size_t n = std::max(next, asked_);  // the copying may be past some already
-      return quit_ || !writes_.empty() || (n < inputs_.size() && n < asked_ + kAhead);
+      return quit_ || (n < inputs_.size() && n < asked_ + kAhead);
     });
-    // Queued sidecars are placed before anything else, even when stopping: their images are
-    // in place already.
-    if (!writes_.empty()) {
-      Write w = std::move(writes_.front());
-      writes_.pop_front();
-      ++writing_;
-      lock.unlock();
-      SidecarPlacement placed = place_sidecar_text(placement_, w.folder, w.target, w.text);
-      lock.lock();
-      --writing_;
-      placements_.push_back(std::move(placed));
-      placed_.notify_all();
-      continue;
-    }
     if (quit_) return;
     next = std::max(next, asked_);
     const std::size_t i = next++;

@@ -1,17 +1,17 @@
-// The sidecars of a run's first copies prepared ahead and placed behind on a thread of their
-// own while the run copies. What a generated sidecar says depends only on the image and the
-// run (its EXIF values, its name parts, the presets and the template), not on where its copy
-// lands, and expanding the template is most of the work a small image's sidecar costs; writing
-// it is most of the rest. Done beside the copying, neither holds the copying up. The copying
-// thread still decides each sidecar (one on the card, one in the archive already, none wanted)
-// and settles the placements, in order, before it logs the next image, ends the phase or
-// changes the image, so that the log and the report read as they would without this.
+// The sidecars of a run's first copies prepared ahead on a thread of their own while the run
+// copies. What a generated sidecar says depends only on the image and the run (its EXIF
+// values, its name parts, the presets and the template), not on where its copy lands, and
+// expanding the template is most of the work a small image's sidecar costs; done beside the
+// copying, it does not hold the copying up. The copying thread decides each sidecar (one on
+// the card, one in the archive already, none wanted) and places it itself, through the
+// descriptor of its folder: a write of a few hundred bytes costs less than handing it to
+// another thread and waiting for that thread to be scheduled, on a machine whose cores are
+// busy.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
 #include <ctime>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -47,8 +47,7 @@ class SidecarWorker {
   // Starts preparing the sidecars of `ctx.images` in their order; the run's metadata state is
   // used holding its lock, as every other user does.
   explicit SidecarWorker(EngineContext& ctx);
-  // Stops the thread once the sidecars queued for placing are placed (what it prepared is
-  // dropped; placements not settled are not noted).
+  // Stops the thread (what it prepared and was not taken is dropped).
   ~SidecarWorker();
   SidecarWorker(const SidecarWorker&) = delete;
   SidecarWorker& operator=(const SidecarWorker&) = delete;
@@ -58,20 +57,10 @@ class SidecarWorker {
   // before `index` are not asked for any more.
   std::optional<PreparedSidecar> take(std::size_t index);
 
-  // Queues the placing of a built sidecar (place_sidecar_text) on the thread, ahead of any
-  // preparing; without a thread it is placed at once.
-  void write_behind(std::string folder, std::string target, std::string text);
-  // Waits until every queued sidecar is placed; their placements in the order queued.
-  std::vector<SidecarPlacement> settle();
-
  private:
   struct Input {
     std::string source, base_name, date_text, number_text;
   };
-  struct Write {
-    std::string folder, target, text;
-  };
-
   void work();
   PreparedSidecar prepare(const Input& in) const;
 
@@ -82,16 +71,11 @@ class SidecarWorker {
 
   const std::string template_path_, settings_path_;
   RunMetadata& metadata_;
-  std::mutex& placement_;  // the batch's placement lock, held while a sidecar takes its name
   std::vector<Input> inputs_;
   std::mutex mutex_;
-  // The copying took a sidecar or queued one to place, or the thread is to stop.
+  // The copying took a sidecar, or the thread is to stop.
   std::condition_variable moved_;
-  std::condition_variable placed_;  // the thread placed a queued sidecar
   std::vector<std::optional<PreparedSidecar>> ready_;
-  std::deque<Write> writes_;                // queued, oldest first
-  std::size_t writing_ = 0;                 // being placed
-  std::vector<SidecarPlacement> placements_;  // placed, not settled yet
   std::size_t asked_ = 0;  // images before this one are not asked for any more
   bool quit_ = false;
   std::thread thread_;

@@ -73,16 +73,33 @@ void remove_stale_staged_files(const std::string& folder) {
 
 StagedFile::~StagedFile() {
   fd_.close();
-  if (!temp_.empty() && !committed_) sysio().unlink(temp_.c_str());
+  if (temp_.empty() || committed_) return;
+  if (folder_fd_ >= 0)
+    unlink_in(folder_fd_, name_in_folder(temp_));
+  else
+    sysio().unlink(temp_.c_str());
 }
 
-bool StagedFile::create(const std::string& folder) {
+const char* StagedFile::name_in_folder(const std::string& path) const {
+  if (path.size() <= folder_.size() + 1 || path.compare(0, folder_.size(), folder_) != 0 ||
+      path[folder_.size()] != '/' || path.find('/', folder_.size() + 1) != std::string::npos)
+    return nullptr;
+  return path.c_str() + folder_.size() + 1;
+}
+
+bool StagedFile::create(const std::string& folder, int folder_fd) {
   // The machine, the process and a counter make the name unique among every run writing into
   // the folder, and tell a later run whether the writer is gone.
+  folder_ = folder;
   temp_ = folder + "/" + std::string(kStagedPrefix) + host_name() + "-" +
           std::to_string(::getpid()) + "-" + std::to_string(++staged_count) +
           std::string(kStagedSuffix);
-  fd_.reset(sysio().open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+  folder_fd_ = folder_fd >= 0 && folder_calls_usable() ? folder_fd : -1;
+  if (folder_fd_ >= 0)
+    fd_.reset(open_in(folder_fd_, name_in_folder(temp_), kFlags, 0666));
+  else
+    fd_.reset(sysio().open(temp_.c_str(), kFlags, 0666));
   if (!fd_.valid()) temp_.clear();
   return fd_.valid();
 }
@@ -95,10 +112,28 @@ int StagedFile::close(std::uint64_t written) {
 }
 
 bool StagedFile::commit(const std::string& target, bool replace) {
-  const int rc = replace ? ::rename(temp_.c_str(), target.c_str())
-                         : sysio().rename(temp_.c_str(), target.c_str());
+  const char* name = folder_fd_ >= 0 ? name_in_folder(target) : nullptr;
+  int rc;
+  if (name && replace)
+    rc = ::renameat(folder_fd_, name_in_folder(temp_), folder_fd_, name);
+  else if (name)
+    rc = rename_in(folder_fd_, name_in_folder(temp_), name);
+  else
+    rc = replace ? ::rename(temp_.c_str(), target.c_str())
+                 : sysio().rename(temp_.c_str(), target.c_str());
   committed_ = rc == 0;
   return committed_;
+}
+
+int FolderHandles::get(const std::string& folder) {
+  if (!folder_calls_usable()) return -1;
+  if (auto it = held_.find(folder); it != held_.end()) return it->second.get();
+  if (held_.size() >= kMaxHeld) held_.clear();
+  const auto it = held_.try_emplace(folder).first;
+  it->second.reset(sysio().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (it->second.valid()) return it->second.get();
+  held_.erase(it);
+  return -1;
 }
 
 void DiskFlush::note(const std::string& folder) {

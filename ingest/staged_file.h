@@ -33,8 +33,10 @@ class StagedFile {
   StagedFile& operator=(const StagedFile&) = delete;
 
   // Creates the temporary file in `folder` (a name beginning with ".", which scans pass
-  // over): false with errno set.
-  bool create(const std::string& folder);
+  // over): false with errno set. With `folder_fd`, an open descriptor of that folder (see
+  // FolderHandles; it must stay open until the file is committed or dropped), the file is
+  // made, moved and removed relative to it.
+  bool create(const std::string& folder, int folder_fd = -1);
   int fd() const { return fd_.get(); }
   const std::string& temp_path() const { return temp_; }
   // Closes the descriptor: 0, or -1 with errno set. A file of at least kEarlyWriteback bytes
@@ -47,9 +49,33 @@ class StagedFile {
   bool commit(const std::string& target, bool replace);
 
  private:
+  // The name within the folder (after its last "/") when `path` lies directly in it.
+  const char* name_in_folder(const std::string& path) const;
+
   UniqueFd fd_;
   std::string temp_;
+  std::string folder_;
+  int folder_fd_ = -1;  // not owned
   bool committed_ = false;
+};
+
+// Descriptors of the folders a run writes its copies and sidecars into, opened once and kept
+// for the run, so that each file there is made and named relative to its folder instead of
+// through its whole path. A bounded number is held: the folders of a card are visited mostly
+// in turn, so reaching the bound simply closes them all.
+class FolderHandles {
+ public:
+  // A descriptor of `folder`, opened now unless held: -1 when it cannot be opened, or when
+  // the folder-relative calls are not usable (sysio.h). It stays valid until a call for
+  // another folder, or clear().
+  int get(const std::string& folder);
+  void clear() { held_.clear(); }
+  std::size_t held() const { return held_.size(); }
+
+  static constexpr std::size_t kMaxHeld = 16;
+
+ private:
+  std::map<std::string, UniqueFd> held_;
 };
 
 // The file systems a run has written to, each flushed to the disk once per phase.

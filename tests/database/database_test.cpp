@@ -380,6 +380,42 @@ TEST_P(CatalogueTest, IngestionRecordsAndUnknownEntities) {
   EXPECT_EQ(ui.pane, "\nERROR: database or disk is full: \"" + path + "\"\n");
 }
 
+// A batch groups writes into one transaction: nothing is in the file for another connection
+// until it commits; a statement that fails inside it fails alone and the others are kept;
+// one dropped without commit leaves nothing; inside a transaction already open it adds none
+// of its own.
+TEST_F(DatabaseTest, BatchStoresItsWritesAtCommitOnly) {
+  open_db();
+  const int key = db.ingestion_insert(db.unknown_project(-1), db.unknown_card(), 0, 0, 0,
+                                      std::nullopt);
+  ASSERT_GT(key, 0);
+  {
+    Database::Batch batch(db);
+    ASSERT_TRUE(db.ingestion_set_numbers(key, 7, 9));
+    EXPECT_FALSE(db.exec("update nowhere set x = 1"));
+    ASSERT_TRUE(db.ingestion_set_count(key, 3));
+    EXPECT_EQ(raw_values(path, "select image_count from ingestion"), "0");
+    EXPECT_TRUE(batch.commit());
+  }
+  EXPECT_EQ(raw_values(path, "select number_start || '-' || number_stop || ':' || image_count "
+                             "from ingestion"),
+            "7-9:3");
+  {
+    Database::Batch dropped(db);
+    ASSERT_TRUE(db.ingestion_set_count(key, 99));
+  }
+  EXPECT_EQ(raw_values(path, "select image_count from ingestion"), "3");
+  ASSERT_TRUE(db.exec("begin transaction"));
+  {
+    Database::Batch inner(db);
+    ASSERT_TRUE(db.ingestion_set_count(key, 4));
+    EXPECT_TRUE(inner.commit());
+  }
+  EXPECT_EQ(raw_values(path, "select image_count from ingestion"), "3");
+  ASSERT_TRUE(db.exec("commit"));
+  EXPECT_EQ(raw_values(path, "select image_count from ingestion"), "4");
+}
+
 TEST_P(CatalogueTest, ResultsAppendedFromManyThreadsAreAllKept) {
   open_db();
   int key = db.ingestion_insert(1, 1, 0, 0, 0, std::nullopt);

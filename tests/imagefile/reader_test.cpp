@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
+#include "imagefile/byte_source.h"
 #include "imagefile/identity.h"
 #include "imagefile/tag_tables.h"
 #include "imagefile/tv_reader.h"
 #include "platform/camera_source.h"
 #include "tests/fixtures/tiff_builder.h"
+#include "tests/common/test_env.h"
 #include "tests/imagefile/dump_reader.h"
 
 namespace cw {
@@ -36,6 +39,32 @@ std::string camera_tiff(bool big) {
          t.ascii(0x9292, "42")},
         0, 300);
   return t.bytes();
+}
+
+TEST(Reader, FileSourceGivesTheFileBytesAcrossItsWindowAtAnyPosition) {
+  test::TempDir tmp;
+  std::string bytes(200000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+  const std::string path = tmp / "IMG_0001.JPG";
+  std::ofstream(path, std::ios::binary) << bytes;
+  const auto source = open_file_source(path);
+  ASSERT_TRUE(source);
+  EXPECT_EQ(source->size(), bytes.size());
+  // Each read as {position, count}: in the first window, across its end, back before it, one
+  // larger than a window, and one that runs past the end of the file.
+  const std::pair<std::uint64_t, std::size_t> reads[] = {
+      {0, 10}, {65530, 20}, {5, 3}, {1000, 150000}, {199995, 10}};
+  for (const auto& [at, n] : reads) {
+    ASSERT_TRUE(source->seek(at));
+    std::string got(n, '\0');
+    const std::size_t count = source->read(got.data(), n);
+    got.resize(count);
+    EXPECT_EQ(got, bytes.substr(at, n)) << at;
+    EXPECT_EQ(source->tell(), at + count);
+  }
+  char rest;
+  EXPECT_EQ(source->read(&rest, 1), 0u);
+  EXPECT_FALSE(open_file_source(tmp.str()));  // a folder is no file
 }
 
 TEST(Reader, BothByteOrdersGiveTheSameValues) {

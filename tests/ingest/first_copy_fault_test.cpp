@@ -21,6 +21,8 @@ namespace {
 
 namespace fsys = std::filesystem;
 using test::contains;
+using test::fd_path;
+using test::files_below;
 using test::Harness;
 using test::read_file;
 using test::write_file;
@@ -176,6 +178,56 @@ TEST(StaleCopies, OnlyThoseOfAGoneWriterOnThisMachineAreRemoved) {
   for (const auto& e : fsys::directory_iterator(folder)) left.insert(e.path().filename());
   EXPECT_EQ(left, (std::set<std::string>{fsys::path(live.temp_path()).filename(), elsewhere,
                                          "IMG_0001.JPG"}));
+}
+
+// A copy made through its folder's descriptor: it never replaces what holds its name, leaves
+// nothing when dropped, and lands in the folder that was opened even when a link takes that
+// folder's path meanwhile. A table that injects faults into open sees every file again.
+TEST(FolderHandles, CopiesStayInTheOpenedFolderAndFaultTablesSeeEveryPath) {
+  test::TempDir tmp;
+  const std::string folder = tmp / "day", moved = tmp / "day.moved", other = tmp / "other";
+  fsys::create_directories(folder);
+  fsys::create_directories(other);
+  write_file(folder + "/IMG_0001.JPG", "earlier");
+  FolderHandles handles;
+  const int fd = handles.get(folder);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(handles.get(folder), fd);  // kept, not opened again
+  EXPECT_EQ(fd_path(fd), fsys::canonical(folder).string());
+  {
+    StagedFile taken;
+    ASSERT_TRUE(taken.create(folder, fd));
+    ASSERT_EQ(write_all(taken.fd(), "copy", 4), IoStatus::kOk);
+    ASSERT_EQ(taken.close(), 0);
+    EXPECT_FALSE(taken.commit(folder + "/IMG_0001.JPG", false));
+    EXPECT_EQ(errno, EEXIST);
+    StagedFile dropped;
+    ASSERT_TRUE(dropped.create(folder, fd));
+  }
+  EXPECT_EQ(files_below(folder), (std::map<std::string, std::string>{{"IMG_0001.JPG", "earlier"}}));
+
+  fsys::rename(folder, moved);
+  fsys::create_directory_symlink(other, folder);
+  StagedFile copy;
+  ASSERT_TRUE(copy.create(folder, handles.get(folder)));
+  ASSERT_EQ(copy.close(), 0);
+  ASSERT_TRUE(copy.commit(folder + "/IMG_0002.JPG", false));
+  EXPECT_TRUE(fsys::exists(moved + "/IMG_0002.JPG"));
+  EXPECT_TRUE(fsys::is_empty(other));
+
+  static std::vector<std::string> opened;
+  Sysio table = system_sysio();
+  table.open = [](const char* path, int flags, mode_t mode) {
+    opened.emplace_back(path);
+    return system_sysio().open(path, flags, mode);
+  };
+  ScopedSysio watched(table);
+  FolderHandles under_faults;
+  EXPECT_EQ(under_faults.get(moved), -1);
+  StagedFile seen;
+  ASSERT_TRUE(seen.create(moved, fd));
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0], seen.temp_path());
 }
 
 }  // namespace
