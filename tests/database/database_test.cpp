@@ -23,6 +23,7 @@ namespace {
 
 using test::captured_ui;
 using test::CatalogueTest;
+using test::DatabaseTest;
 using test::raw_exec;
 using test::raw_values;
 using test::Store;
