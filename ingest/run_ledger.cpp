@@ -217,8 +217,9 @@ std::string target_beside_changed(const RunOptions& options, const RunState& sta
                                   std::size_t entry, CopyTree tree, const std::string& target,
                                   const std::string& source) {
   if (!has_changed_copy(state.ledger.at(entry), tree)) return target;
+  // The sources of the primary and post-conversion copies are files on disk, never a camera's.
   SourceFacts facts;
-  if (!source_facts(source, facts)) return target;
+  if (!source_facts(source, facts, nullptr)) return target;
   facts.local_times = options.card_local_times;
   const TargetName name = find_target_name(target, facts, 0);
   if (name.exhausted) return target;  // the copy then refuses to replace it
