@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "control/app_session.h"
+#include "control/image_choice.h"
 #include "database/database.h"
 #include "platform/fake_drive_source.h"
 #include "settings/param.h"
@@ -142,6 +143,39 @@ TEST_F(Run, CardsModeTakesTheTickedCardsAndAnUnrunMonitorKeepsTheNumber) {
   EXPECT_EQ(images_below(archive), 2u);
   EXPECT_THAT(newest("result"), HasSubstr("SUCCESS"));
   EXPECT_TRUE(ejected.empty());  // cards are ejected from the monitor, never automatically
+}
+
+// The image chooser greys out what the next run would skip: an image whose archived copy has
+// since changed (same size, same place) is copied again, so it is not shown as archived.
+TEST_F(Run, TheChooserMarksArchivedExactlyWhatTheNextRunSkips) {
+  const std::string root = card("card", 2);
+  open_session();
+  const auto ingest = [this, &root] {
+    IngestionRun run(*session);
+    StartRequest r = request();
+    r.source = root + "/DCIM";
+    if (run.prepare(r).stop != StartStop::kNone || !run.start()) return false;
+    while (run.tick()) run.wait(std::chrono::milliseconds(50));
+    return run.finish().success;
+  };
+  ASSERT_TRUE(ingest()) << captured_ui().pane;
+  const std::vector<ChoiceImage> images = list_choice_images(*session, root + "/DCIM");
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_THAT(archived_images(*session, images), ElementsAre(true, true));
+
+  // The second image's copy is rewritten with other bytes of the same size.
+  std::string bytes = test::read_file(images[1].path);
+  std::string copy;
+  for (const auto& e : fs::recursive_directory_iterator(archive))
+    if (e.is_regular_file() && test::read_file(e.path()) == bytes) copy = e.path();
+  ASSERT_FALSE(copy.empty());
+  bytes[bytes.size() / 2] ^= 0x55;
+  test::write_file(copy, bytes);
+  EXPECT_THAT(archived_images(*session, images), ElementsAre(true, false));
+
+  // And the run agrees: only that image is copied again, beside the changed copy.
+  ASSERT_TRUE(ingest()) << captured_ui().pane;
+  EXPECT_EQ(images_below(archive), 3u);
 }
 
 // A camera named "Test Camera" whose images are the files of a card written to disk.
