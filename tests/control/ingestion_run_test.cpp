@@ -182,13 +182,9 @@ TEST_F(Run, TheChooserMarksArchivedExactlyWhatTheNextRunSkips) {
 class FileCamera : public NoCameraSource {
  public:
   explicit FileCamera(std::vector<std::string> files) : files_(std::move(files)) {}
-  std::vector<std::pair<std::string, std::string>> devices() override {
-    return {{"usb:001,004", kName}};
-  }
   bool open_device(const std::string& name, std::string& message) override {
-    opened_ = name == kName;
-    if (!opened_) message = camera_not_connected_message(name);
-    return opened_;
+    if (name != kName) message = camera_not_connected_message(name);
+    return name == kName;
   }
   bool images_for_device(const std::string& name, std::vector<std::string>& images,
                          std::string& message) override {
@@ -198,10 +194,8 @@ class FileCamera : public NoCameraSource {
   }
   bool stat(const std::string& path, CameraFileInfo& info) override {
     const std::string* file = file_of(path);
-    if (!file) return false;
-    info.size = fs::file_size(*file);
-    info.modified = fixtures::mtime_of(*file);
-    return true;
+    if (file) info = {fs::file_size(*file), fixtures::mtime_of(*file)};
+    return file;
   }
   std::unique_ptr<CameraStream> open(const std::string& path) override {
     const std::string* file = file_of(path);
@@ -223,13 +217,11 @@ class FileCamera : public NoCameraSource {
     std::size_t pos = 0;
   };
   const std::string* file_of(const std::string& path) const {
-    if (!opened_) return nullptr;
     for (const std::string& f : files_)
       if ("ptp/" + fs::path(f).filename().string() == path) return &f;
     return nullptr;
   }
   std::vector<std::string> files_;
-  bool opened_ = false;
 };
 
 // The camera a session is given is the one its Start checks, its run lists and copies, and its
