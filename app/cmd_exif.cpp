@@ -19,7 +19,8 @@ int run_exif(const CommandSpec& spec, Args& a) {
   if (files.empty()) return usage_error(spec.name, "no file given");
   ConsoleUserInterface ui;
   CommandSession session(ui, 0);
-  ExifValueReader reader(session_video_times_local(*session) || a.has("video-times-local"));
+  ExifValueReader reader(session_video_times_local(*session) || a.has("video-times-local"),
+                         &session->cameras());
 
   int status = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {

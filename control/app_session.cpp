@@ -52,16 +52,17 @@ AppSession::AppSession(UserInterface& ui, unsigned steps, SessionServices servic
       return EjectCard(root, options).handled;
     };
   if (services.sysio) sysio_.emplace(*services.sysio);
-  // Cameras given to the session are in effect from the start, whatever the steps.
-  if (cameras_) set_camera_source(cameras_.get());
   previous_ui_ = set_log_front_end(&ui_);
   run_steps(steps);
+  // Cameras given to the session serve whatever the steps; without them and without the step
+  // that makes them, the session has none.
+  if (!cameras_) cameras_ = std::make_unique<NoCameraSource>();
+  macro_env_->cameras = cameras_.get();
 }
 
 AppSession::~AppSession() {
   // The macro environment reads the presets and the database: it goes first.
   macro_env_.reset();
-  if (cameras_) set_camera_source(nullptr);
   if (database_) database_->close();
   set_log_front_end(previous_ui_);
 }
@@ -135,10 +136,7 @@ void AppSession::run_steps(unsigned steps) {
   if (tools_.exiftool.empty()) tools_.exiftool = exiftool_wanted.empty() ? "exiftool" : exiftool_wanted;
   tools_.gpsbabel = tool("GpsbabelPath", "gpsbabel");
   if (steps & kStepTemplates) install_metadata_templates(paths_.program_data, paths_.templates);
-  if ((steps & kStepCameras) && !cameras_) {
-    cameras_ = make_camera_source();
-    set_camera_source(cameras_.get());
-  }
+  if ((steps & kStepCameras) && !cameras_) cameras_ = make_camera_source();
   if (steps & kStepSettings) {
     settings_ok_ = open_settings_store(paths_.user_folder);
     if (settings_ok_) settings_->load_presets();

@@ -70,7 +70,7 @@ enum SessionStep : unsigned {
   kStepTemplates = 1u << 3,      // install the shipped metadata templates
   kStepLogSizeQuestion = 1u << 4,  // offer to clear a log of more than 2 MB
   kStepNotices = 1u << 5,        // the start-up notices of the main window (preset warning)
-  kStepCameras = 1u << 6,        // install the camera source (cameras over USB)
+  kStepCameras = 1u << 6,        // make the camera source (cameras over USB)
 };
 // What a command that reads the user's settings needs.
 inline constexpr unsigned kSessionSettings = kStepSettings;
@@ -98,6 +98,7 @@ struct SessionServices {
   // only); true when the request was handled. Called from any thread. None: this system's.
   std::function<bool(const std::string& root, std::FILE* lines)> eject;
   // The cameras; none: cameras over USB when the session's steps ask for them, else no camera.
+  // The session hands them to its runs, its macro environment and its tools.
   std::unique_ptr<CameraSource> cameras;
   // The system calls of the copy paths, installed while the session lives; none: the table in
   // effect.
@@ -134,8 +135,8 @@ class AppSession {
   std::unique_ptr<DriveSource> open_drives() const;
   // Ejects the card mounted at `root` (see SessionServices::eject); true when handled.
   bool eject(const std::string& root, std::FILE* lines = nullptr) const;
-  // The installed cameras.
-  CameraSource& cameras() { return camera_source(); }
+  // The session's cameras (no camera when none were given or asked for).
+  CameraSource& cameras() { return *cameras_; }
 
   // The program's version as the reports and the update check show it.
   static std::string version();

@@ -194,6 +194,7 @@ void CardMonitor::slot_body(int index) {
   ctx->macro_env = setup_.macro_env;
   ctx->database = setup_.database;
   ctx->gps = setup_.gps;
+  ctx->cameras = setup_.cameras;
   ctx->verify_copies = setup_.verify_copies;
   ctx->reverify = setup_.reverify;
   if (setup_.card_volume) {

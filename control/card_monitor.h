@@ -95,6 +95,7 @@ struct MonitorSetup {
   MacroEnvironment* macro_env = nullptr;  // names, folders and sidecars (not owned)
   const CWPreset* master = nullptr;       // viewer and burn switches (not owned)
   const GpsRunSettings* gps = nullptr;    // GPS tagging; none: off (not owned)
+  CameraSource* cameras = nullptr;        // camera cards are read on it; none: no camera
   ProgramLauncher launch = launch_detached;
   bool verify_copies = true;  // every copy read back and compared with its source
   bool reverify = false;       // copies of earlier runs read back even when unchanged

@@ -14,6 +14,7 @@ MonitorSetup copycard_setup(AppSession& session, ParamList params) {
   setup.params = std::move(params);
   setup.database = session.database();
   setup.macro_env = &session.macro_environment();
+  setup.cameras = &session.cameras();
   setup.master = &session.settings().master();
   return setup;
 }

@@ -12,8 +12,10 @@ bool session_video_times_local(AppSession& session) {
   return session.macro_environment().video_times_local;
 }
 
-ExifValueReader::ExifValueReader(bool video_times_local) : reader_(std::make_unique<TV_Reader>()) {
+ExifValueReader::ExifValueReader(bool video_times_local, CameraSource* cameras)
+    : reader_(std::make_unique<TV_Reader>()) {
   reader_->set_video_times_local(video_times_local);
+  reader_->set_cameras(cameras);
 }
 
 ExifValueReader::~ExifValueReader() = default;

@@ -14,6 +14,7 @@
 namespace cw {
 
 class AppSession;
+class CameraSource;
 class TV_Reader;
 
 // Whether the session reads movie header times kept in UTC as the camera's local time.
@@ -35,7 +36,8 @@ using StructureSink = std::function<void(std::string_view text)>;
 class ExifValueReader {
  public:
   // `video_times_local`: movie header times kept in UTC are the camera's local time.
-  explicit ExifValueReader(bool video_times_local);
+  // "ptp/" paths are read on `cameras` (not owned; null: no camera).
+  ExifValueReader(bool video_times_local, CameraSource* cameras);
   ~ExifValueReader();
   ExifValueReader(const ExifValueReader&) = delete;
   ExifValueReader& operator=(const ExifValueReader&) = delete;

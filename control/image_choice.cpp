@@ -9,23 +9,27 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <set>
 
 #include "control/app_session.h"
+#include "control/card_detection.h"
 #include "control/start_flow.h"
 #include "database/ledger_store.h"
 #include "foundation/content_hash.h"
+#include "foundation/path_guard.h"
 #include "foundation/text.h"
 #include "imagefile/bmff.h"
 #include "imagefile/byte_source.h"
 #include "imagefile/preview.h"
 #include "imagefile/tv_reader.h"
 #include "ingest/card_layout.h"
-#include "ingest/card_time.h"
+#include "ingest/run_ledger.h"
 #include "ingest/scan.h"
 #include "metadata/macro_exif.h"
 #include "settings/param.h"
+#include "settings/preferences.h"
 
 namespace cw {
 
@@ -437,37 +441,45 @@ std::vector<bool> archived_images(AppSession& session, const std::vector<ChoiceI
   std::vector<bool> archived(images.size(), false);
   Database* db = session.database();
   if (!db || images.empty()) return archived;
+  // The run's first-copy tree, and its proof of copies of earlier runs, as a Start would take
+  // them: an image counts as archived only by a copy there that the run would let stand.
+  const ParamList& params = session.settings().params;
+  const std::optional<std::string> first_copy_root = real_path_of(
+      params.text(params.flag(kParamWantBackup) ? kParamBackupFolder : kParamPrimaryFolder));
+  if (!first_copy_root) return archived;  // no such tree yet: nothing is in it
+  const CopyProof proof{pref_get_int("VerifyCopies") != 0, pref_get_int("ReverifyCopies") != 0};
+  // The ledger asked as a run asks it; nothing of it is stored.
+  RunLedger ledger;
+  ledger.attach(db);
   std::vector<std::uint64_t> sizes;
   for (const ChoiceImage& i : images) sizes.push_back(i.size);
-  std::sort(sizes.begin(), sizes.end());
-  sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
-  const auto known = ledger_sizes_and_times(*db, sizes);
-  if (!known || known->empty()) return archived;
-  const std::set<std::pair<std::uint64_t, std::int64_t>> recorded(known->begin(), known->end());
+  ledger.learn_sizes(sizes);
+  const std::unique_ptr<DriveSource> drives = session.open_drives();
+  std::map<std::string, bool> local_times;  // by folder: whether its card keeps wall-clock times
   constexpr std::size_t kBuffer = 1u << 20;
   const std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kBuffer);
   for (std::size_t n = 0; n < images.size(); ++n) {
     const ChoiceImage& image = images[n];
-    const std::int64_t t = image.mtime;
-    // Card times may read shifted by a change of zone; the hash decides.
-    auto it = recorded.lower_bound({image.size, earliest_card_time(t, true)});
-    bool candidate = false;
-    for (; it != recorded.end() && it->first == image.size &&
-           it->second <= latest_card_time(t, true);
-         ++it)
-      candidate = candidate || same_card_time(it->second, t, true);
+    const std::string folder = image.path.substr(0, image.path.find_last_of('/') + 1);
+    auto zone = local_times.find(folder);
+    if (zone == local_times.end())
+      zone = local_times.emplace(folder, card_volume(*drives, folder).local_times).first;
     Hash128 hash;
-    if (!candidate || !hash_file(image.path, hash, buffer.get(), kBuffer)) continue;
-    const std::optional<LedgerEntry> entry = ledger_find(*db, hash, image.size);
+    if (!ledger.may_hold(image.size, image.mtime, zone->second) ||
+        !hash_file(image.path, hash, buffer.get(), kBuffer))
+      continue;
+    const std::optional<std::size_t> entry = ledger.find(hash, image.size);
     if (!entry) continue;
-    for (const LedgerCopy& c : entry->copies) {
-      struct stat st {};
-      if (copy_counts(c.state) && stat(c.path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-          static_cast<std::uint64_t>(st.st_size) == c.size) {
-        archived[n] = true;
-        break;
-      }
-    }
+    LedgerEntry& e = ledger.at(*entry);
+    // A copy that must be read back stands when it still holds what was recorded of it (a
+    // converted one without a hash yet is hashed now, as the run hashes it).
+    const auto read_back = [&e, &buffer](std::size_t copy) {
+      const LedgerCopy& c = e.copies[copy];
+      Hash128 there;
+      if (!hash_file(c.path, there, buffer.get(), kBuffer)) return false;
+      return c.hash ? there == *c.hash : c.state == CopyState::kConverted;
+    };
+    archived[n] = standing_copy_in_tree(e, *first_copy_root, proof, read_back).has_value();
   }
   return archived;
 }

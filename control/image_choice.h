@@ -85,11 +85,12 @@ Thumbnail read_thumbnail(const std::string& path, int edge = 256);
 // The same for a large view: the largest embedded preview, a HEIF image at up to `edge`.
 Thumbnail read_large_preview(const std::string& path, int edge = 2048);
 
-// For each image, whether the ingest ledger knows it as archived: a file of its size and
-// modification time was taken before (a shift of zone on a FAT or exFAT card allowed), its
-// content hash is the ledger's, and a copy recorded of it still lies where it was written with
-// its size. These are the facts an ingestion uses to skip a file as already in the archive.
-// All false without a database. Reads the candidates' bytes: run it off the window's thread.
+// For each image, whether an ingestion with the current settings would skip it as already in
+// the archive: a file of its size and modification time was taken before (a shift of zone
+// allowed on a card that keeps wall-clock times), its content hash is the ledger's, and a copy
+// recorded of it in the first-copy tree still stands as the run proves copies of earlier runs
+// (run_ledger.h: its fingerprint unchanged, or read back with its recorded hash). All false
+// without a database. Reads the candidates' bytes: run it off the window's thread.
 std::vector<bool> archived_images(AppSession& session, const std::vector<ChoiceImage>& images);
 
 // The folder the chooser opens: the master's "CardFolder", or the card the user picks when

@@ -517,7 +517,7 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   // A camera must be there before anything is copied: an empty source is a successful run
   // only for a card.
   std::string camera_problem;
-  if (!r.cards_mode && !check_camera_card(card, camera_problem)) {
+  if (!r.cards_mode && !check_camera_card(session.cameras(), card, camera_problem)) {
     report_error(session.ui(), camera_problem);
     return stop_recorded(StartStop::kNoCamera, camera_problem.c_str());
   }
@@ -598,6 +598,7 @@ bool dry_run_ingestion(AppSession& session, const PreparedIngestion& run) {
   const std::string title = params.file_array ? "List rooted at " + run.source : run.source;
   EngineContext ctx(EngineJob{&control, 0, title});
   ctx.macro_env = &session.macro_environment();
+  ctx.cameras = &session.cameras();
   ctx.dry_run = true;
   const bool ok = !run.cards_mode && copycard(params, params.count(), run.source, ctx);
   ui_print(ctx.report);
@@ -613,6 +614,7 @@ MonitorSetup monitor_setup(AppSession& session, const PreparedIngestion& run) {
   setup.macro_env = &session.macro_environment();
   setup.master = &session.settings().master();
   setup.gps = session.gps_run_settings();
+  setup.cameras = &session.cameras();
   setup.verify_copies = run.verify_copies;
   setup.reverify = run.reverify;
   setup.card_volume = [&session](const std::string& folder) {

@@ -1,4 +1,4 @@
-// The installed camera source's factory and the camera check before an ingestion.
+// The program's camera source's factory and the camera check before an ingestion.
 #include "device/camera_card.h"
 
 #include "device/gphoto_bus.h"
@@ -17,9 +17,9 @@ std::optional<std::string> camera_card_name(const std::string& card) {
   return std::nullopt;
 }
 
-bool check_camera_card(const std::string& card, std::string& message) {
+bool check_camera_card(CameraSource& cameras, const std::string& card, std::string& message) {
   std::optional<std::string> name = camera_card_name(card);
-  return !name || camera_source().open_device(*name, message);
+  return !name || cameras.open_device(*name, message);
 }
 
 }  // namespace cw

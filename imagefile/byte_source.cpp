@@ -161,8 +161,9 @@ std::unique_ptr<ByteSource> open_file_source(const std::string& path) {
   return std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size));
 }
 
-std::unique_ptr<ByteSource> open_camera_byte_source(const std::string& path) {
-  std::unique_ptr<CameraStream> stream = camera_source().open(path);
+std::unique_ptr<ByteSource> open_camera_byte_source(CameraSource* cameras,
+                                                    const std::string& path) {
+  std::unique_ptr<CameraStream> stream = open_camera_path(cameras, path);
   if (!stream) return nullptr;
   return std::make_unique<CameraByteSource>(std::move(stream));
 }
@@ -171,8 +172,8 @@ std::unique_ptr<ByteSource> make_buffer_source(std::string bytes) {
   return std::make_unique<MemorySource>(std::move(bytes));
 }
 
-std::unique_ptr<ByteSource> open_byte_source(const std::string& path) {
-  if (path.rfind("ptp/", 0) == 0) return open_camera_byte_source(path);
+std::unique_ptr<ByteSource> open_byte_source(const std::string& path, CameraSource* cameras) {
+  if (path.rfind("ptp/", 0) == 0) return open_camera_byte_source(cameras, path);
   return open_file_source(path);
 }
 

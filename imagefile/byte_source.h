@@ -10,6 +10,8 @@
 
 namespace cw {
 
+class CameraSource;
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
@@ -24,13 +26,15 @@ class ByteSource {
 
 // A file opened for binary reading; null when it cannot be opened.
 std::unique_ptr<ByteSource> open_file_source(const std::string& path);
-// An image of the installed camera source (path beginning with "ptp/"); null when the camera
-// cannot open it.
-std::unique_ptr<ByteSource> open_camera_byte_source(const std::string& path);
+// An image of the camera `cameras` has open (path beginning with "ptp/"); null when the camera
+// cannot open it or there is no camera (null).
+std::unique_ptr<ByteSource> open_camera_byte_source(CameraSource* cameras,
+                                                    const std::string& path);
 // A source over bytes the creator hands in (the source keeps its own copy).
 std::unique_ptr<ByteSource> make_buffer_source(std::string bytes);
 
-// Picks the kind by the path: camera paths go to the camera source, others to the file.
-std::unique_ptr<ByteSource> open_byte_source(const std::string& path);
+// Picks the kind by the path: camera paths go to `cameras` (null: no camera), others to the
+// file.
+std::unique_ptr<ByteSource> open_byte_source(const std::string& path, CameraSource* cameras);
 
 }  // namespace cw

@@ -32,7 +32,7 @@ std::string image_identity_text(TV_Reader& reader, const std::string& path) {
   bool have_time = false;
   if (is_camera_path(path)) {
     CameraFileInfo info;
-    if (camera_source().stat(path, info)) {
+    if (stat_camera_path(reader.cameras(), path, info)) {
       size = static_cast<long long>(info.size);
       modified = info.modified;
       have_time = true;

@@ -17,8 +17,8 @@ inline constexpr std::size_t kImageIdentityLimit = 299;
 std::string capture_identity_text(const TV_Image& image);
 // Opens `path` in quick mode and gives its capture identity ("" when it cannot be read).
 std::string capture_identity(TV_Reader& reader, const std::string& path);
-// "/size/modification time/capture identity", at most 299 characters; a camera source is
-// closed afterwards.
+// "/size/modification time/capture identity", at most 299 characters; a camera path is
+// examined and read on the reader's camera, and its stream closed afterwards.
 std::string image_identity_text(TV_Reader& reader, const std::string& path);
 
 // An EXIF date/time ("YYYY:MM:DD hh:mm:ss") as "YYYYMMDD_hhmmss", read as local time;

@@ -66,7 +66,7 @@ bool TV_Reader::start(std::unique_ptr<ByteSource> source, const std::string& pat
 
 bool TV_Reader::open(const std::string& path, bool quick, bool macros, bool record_all) {
   close_source();
-  if (!start(open_byte_source(path), path, record_all)) return false;
+  if (!start(open_byte_source(path, cameras_), path, record_all)) return false;
   if (!is_camera_path(path)) clip_path_ = path;
   return read_file(quick, macros);
 }

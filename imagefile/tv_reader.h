@@ -180,7 +180,7 @@ class TV_Reader {
   TV_Reader(const TV_Reader&) = delete;
   TV_Reader& operator=(const TV_Reader&) = delete;
 
-  // Closes what was open, opens the path ("ptp/…" paths through the camera source) and reads
+  // Closes what was open, opens the path ("ptp/…" paths on the reader's camera) and reads
   // the file. Modes: quick and macros for EXIF macro values; quick alone for the capture
   // identity; none for the examination dump; macros and record_all for raw/JPEG handling.
   bool open(const std::string& path, bool quick, bool macros, bool record_all = false);
@@ -203,6 +203,10 @@ class TV_Reader {
   // than shown in the computer's zone: many cameras write their local time there.
   void set_video_times_local(bool on) { video_times_local_ = on; }
   bool video_times_local() const { return video_times_local_; }
+  // The camera "ptp/" paths are opened on (not owned; null, the default: no camera, and such a
+  // path cannot be opened).
+  void set_cameras(CameraSource* cameras) { cameras_ = cameras; }
+  CameraSource* cameras() const { return cameras_; }
 
   // For the directory readers.
   ByteSource* source() { return source_.get(); }
@@ -241,6 +245,7 @@ class TV_Reader {
   // prints it in the dump (tv_movie.cpp).
   void record_movie_facts(const MovieFacts& facts, bool macros);
   bool video_times_local_ = false;
+  CameraSource* cameras_ = nullptr;
   std::string clip_path_;  // the movie's path on disk; "" for bytes and camera files
 
   bool prefer_largest_;

@@ -28,8 +28,9 @@ std::string final_path(const NumberRangeState& ranges, const std::string& path) 
 
 class Planner {
  public:
-  Planner(const RunOptions& options, const NumberRangeState& ranges, RunResult& result)
-      : options_(options), ranges_(ranges), result_(result) {}
+  Planner(const RunOptions& options, const NumberRangeState& ranges, CameraSource* cameras,
+          RunResult& result)
+      : options_(options), ranges_(ranges), cameras_(cameras), result_(result) {}
 
   void plan(const ImageRecord& r) {
     line("%s\n", r.source_path.c_str());
@@ -104,7 +105,7 @@ class Planner {
   // image.
   bool unique_name(std::string& target, const std::string& source, bool& duplicate) {
     SourceFacts facts;
-    const bool known = source_facts(source, facts);
+    const bool known = source_facts(source, facts, cameras_);
     for (int n = 0; n <= kMaxUniqueSuffix; ++n) {
       const std::string candidate = suffixed_name(target, n);
       const auto planned = planned_.find(candidate);
@@ -130,6 +131,7 @@ class Planner {
 
   const RunOptions& options_;
   const NumberRangeState& ranges_;
+  CameraSource* cameras_;
   RunResult& result_;
   std::map<std::string, std::string> planned_;  // target → the source planned there
   Totals totals_;
@@ -138,9 +140,10 @@ class Planner {
 }  // namespace
 
 void report_planned_copies(const RunOptions& options, const std::vector<ImageRecord>& images,
-                           const NumberRangeState& ranges, RunResult& result) {
+                           const NumberRangeState& ranges, CameraSource* cameras,
+                           RunResult& result) {
   result.report += kDryRunHeading;
-  Planner planner(options, ranges, result);
+  Planner planner(options, ranges, cameras, result);
   for (const ImageRecord& r : images) planner.plan(r);
   planner.report_totals();
 }

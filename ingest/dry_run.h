@@ -12,9 +12,11 @@ namespace cw {
 // turns into DNGs under their DNG names); a name already taken by a different file gets the
 // suffix a real run would give it, and an image the first-copy tree already holds is shown as
 // a duplicate that would be skipped. Number-range folders appear under their final names
-// (`ranges`, the batch's number ranges as the naming left them).
+// (`ranges`, the batch's number ranges as the naming left them). Camera images are read on
+// `cameras` to compare them.
 void report_planned_copies(const RunOptions& options, const std::vector<ImageRecord>& images,
-                           const NumberRangeState& ranges, RunResult& result);
+                           const NumberRangeState& ranges, CameraSource* cameras,
+                           RunResult& result);
 
 // The line that heads a dry run's plan.
 inline constexpr const char* kDryRunHeading = "Dry run: nothing is copied, created or recorded.\n";

@@ -56,7 +56,7 @@ void EngineContext::progress_file_done(std::uint64_t file_size) {
 }
 
 RunMetadata& EngineContext::metadata() {
-  if (!metadata_) metadata_ = std::make_unique<RunMetadata>(macro_env, capture_shifts);
+  if (!metadata_) metadata_ = std::make_unique<RunMetadata>(macro_env, capture_shifts, cameras);
   return *metadata_;
 }
 

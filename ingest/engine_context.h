@@ -33,6 +33,7 @@
 
 namespace cw {
 
+class CameraSource;
 class CaptureShifts;
 class Database;
 class MacroEnvironment;
@@ -129,7 +130,7 @@ struct RunOptions {
 };
 
 // What the run works with but does not own: who runs it (slot, slot control), the database
-// connection of its record, the session's macro environment and the GPS settings.
+// connection of its record, the session's macro environment, the GPS settings and the camera.
 struct RunServices {
   EngineJob job;
   // Tracks, clock adjustment and ExifTool of GPS tagging (not owned); none: tagging is off.
@@ -140,6 +141,9 @@ struct RunServices {
   // The connection that holds the run's ingestion record (not owned; none: results are only
   // logged).
   Database* database = nullptr;
+  // The camera "ptp/" paths are listed, examined and read on (not owned; none: no camera,
+  // and a camera card ends the run as not connected).
+  CameraSource* cameras = nullptr;
 
   SlotControl& control() { return *job.control; }
 };

@@ -145,7 +145,7 @@ void write_corrected_dates(EngineContext& ctx, const std::string& copy, const st
   }
   ExifPairs pairs;
   std::string why;
-  if (!read_image_macro_pairs(source, pairs, why)) {
+  if (!read_image_macro_pairs(source, pairs, why, false, ctx.cameras)) {
     ctx.report_printf("ERROR writing EXIF dates to %s: %s\n", copy.c_str(), why.c_str());
     ++ctx.exif_times_failed;
     return settle();

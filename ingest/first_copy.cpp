@@ -100,10 +100,10 @@ CopyOutcome copy_source(EngineContext& ctx, const ImageRecord& r, UniqueFd& in, 
 
 enum class Opened { kOk, kFailed, kNotAFile };
 
-Opened open_source(const ImageRecord& r, UniqueFd& fd, std::unique_ptr<CameraStream>& stream,
-                   std::string& message) {
+Opened open_source(CameraSource* cameras, const ImageRecord& r, UniqueFd& fd,
+                   std::unique_ptr<CameraStream>& stream, std::string& message) {
   if (is_camera_path(r.source_path)) {
-    stream = camera_source().open(r.source_path);
+    stream = open_camera_path(cameras, r.source_path);
     if (stream) return Opened::kOk;
     log_printf("Starting ingestion from PTP; can't open\"%s\"", r.source_path.c_str());
     message = text_with_path("can't open PTP image", r.source_path);
@@ -298,7 +298,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   // The source is opened before anything is created for it.
   UniqueFd in;
   std::unique_ptr<CameraStream> stream;
-  switch (open_source(r, in, stream, message)) {
+  switch (open_source(ctx.cameras, r, in, stream, message)) {
     case Opened::kOk: break;
     case Opened::kFailed: return false;
     case Opened::kNotAFile:
@@ -310,6 +310,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   facts.size = r.size;
   facts.modified = r.modified;
   facts.local_times = ctx.card_local_times;
+  facts.cameras = ctx.cameras;
   switch (find_archived(ctx, r, facts, message)) {
     case Archived::kNo: break;
     case Archived::kYes:

@@ -169,12 +169,12 @@ bool take_options(const ParamList& p, RunOptions& options, RunReporter& reporter
   return true;
 }
 
-std::time_t first_image_key(const RunState& state) {
+std::time_t first_image_key(const RunServices& services, const RunState& state) {
   if (state.images.empty()) return 0;
   const std::string& path = state.images.front().source_path;
   if (is_camera_path(path)) {
     CameraFileInfo info;
-    return camera_source().stat(path, info) ? info.modified : 0;
+    return stat_camera_path(services.cameras, path, info) ? info.modified : 0;
   }
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
@@ -185,7 +185,7 @@ std::time_t first_image_key(const RunState& state) {
 std::optional<OrderGate::Ticket> wait_for_turn(RunServices& services, const RunState& state,
                                                RunReporter& reporter) {
   OrderGate& gate = services.control().order_gate();
-  const std::time_t key = first_image_key(state);
+  const std::time_t key = first_image_key(services, state);
   for (;;) {
     if (std::optional<OrderGate::Ticket> ticket = gate.try_enter(services.job.slot, key))
       return ticket;
@@ -378,7 +378,7 @@ bool build_image_list(EngineContext& ctx) {
   if (!is_camera_path(ctx.scan_root))
     ctx.card_files.real_root = real_path_of(ctx.scan_root).value_or(ctx.scan_root);
   if (ctx.file_array) return image_from_list(ctx.options(), ctx.state(), ctx.counts, ctx);
-  return scanDir(ctx.options(), ctx.state(), ctx.counts, ctx, ctx.scan_root, 0) &&
+  return scanDir(ctx.options(), ctx.state(), ctx.counts, ctx, ctx.scan_root, 0, ctx.cameras) &&
          add_linked_images(ctx.options(), ctx.state(), ctx.counts, ctx);
 }
 
@@ -410,7 +410,8 @@ bool copy_card_steps(const ParamList& params, int count, const std::string& scan
   std::optional<OrderGate::Ticket> turn = wait_for_turn(ctx.services(), ctx.state(), ctx);
   if (!turn || !naming_phase(ctx, std::move(*turn))) return false;
   if (ctx.dry_run) {
-    report_planned_copies(ctx.options(), ctx.images, ctx.control().number_ranges(), ctx.result());
+    report_planned_copies(ctx.options(), ctx.images, ctx.control().number_ranges(), ctx.cameras,
+                          ctx.result());
     return true;
   }
   if (!copy_phase(ctx) || !ledger_checkpoint(ctx.state(), ctx.counts, ctx, true)) return false;

@@ -30,12 +30,13 @@ namespace {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 
-// Examines a source on disk or on the camera: its size and modification time.
-bool examine_source(const std::string& path, std::uint64_t& size, std::time_t& modified) {
+// Examines a source on disk or on the run's camera: its size and modification time.
+bool examine_source(CameraSource* cameras, const std::string& path, std::uint64_t& size,
+                    std::time_t& modified) {
   errno = 0;
   if (is_camera_path(path)) {
     CameraFileInfo info;
-    if (!camera_source().stat(path, info)) return false;
+    if (!stat_camera_path(cameras, path, info)) return false;
     size = info.size;
     modified = info.modified;
     return true;
@@ -201,7 +202,7 @@ bool name_image(EngineContext& ctx, ImageRecord& record, std::string& message) {
     message = "path too long";
     return false;
   }
-  if (!examine_source(record.source_path, record.size, record.modified)) {
+  if (!examine_source(ctx.cameras, record.source_path, record.size, record.modified)) {
     log_printf("Error accessing path %s %s", record.source_path.c_str(),
                errno ? std::strerror(errno) : "");
     message = text_with_path("error accessing path (1)", record.source_path);

@@ -52,19 +52,12 @@ std::optional<VerifyResult> read_ahead_of(RunState& state, const LedgerCopy& c,
   return early;
 }
 
-// A copy of an earlier run in the tree: true when it may count in this run (see the header),
-// false after it was marked bad.
-bool check_earlier_copy(EngineContext& ctx, std::size_t entry, std::size_t copy) {
+// A copy of an earlier run in the tree that does not count as recorded, read back: true when it
+// matches and counts in this run (see the header), false after it was marked bad.
+bool read_back_earlier_copy(EngineContext& ctx, std::size_t entry, std::size_t copy) {
   LedgerCopy& c = ctx.ledger.at(entry).copies[copy];
-  // Without read-backs copies are taken by their size, as when they are made.
-  if (c.checked || c.state == CopyState::kPending || !ctx.verify_copies) return true;
   struct stat st;
   const bool there = sysio().lstat(c.path.c_str(), &st) == 0;
-  if (!ctx.reverify && copy_proven(c.state) && c.fingerprint && there &&
-      fingerprint_of(st) == *c.fingerprint) {
-    c.checked = true;
-    return true;
-  }
   VerifyResult result;
   if (std::optional<VerifyResult> early = read_ahead_of(ctx, c, there ? &st : nullptr)) {
     result = std::move(*early);
@@ -198,13 +191,32 @@ std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::str
   return std::nullopt;
 }
 
+std::optional<std::size_t> standing_copy_in_tree(LedgerEntry& entry, const std::string& root,
+                                                 const CopyProof& proof,
+                                                 const CopyReadBack& read_back) {
+  for (;;) {
+    const std::optional<std::size_t> copy = copy_in_tree(entry, root);
+    if (!copy) return std::nullopt;
+    LedgerCopy& c = entry.copies[*copy];
+    // Without read-backs copies are taken by their size, as when they are made.
+    if (c.checked || c.state == CopyState::kPending || !proof.verify_copies) return copy;
+    struct stat st;
+    if (!proof.reverify && copy_proven(c.state) && c.fingerprint &&
+        sysio().lstat(c.path.c_str(), &st) == 0 && fingerprint_of(st) == *c.fingerprint) {
+      c.checked = true;
+      return copy;
+    }
+    if (read_back(*copy)) return copy;
+    entry.copies[*copy].state = CopyState::kBad;  // refused: the next copy there is tried
+  }
+}
+
 std::optional<std::size_t> proven_copy_in_tree(EngineContext& ctx, std::size_t entry,
                                                CopyTree tree) {
   const std::string root = tree_root(ctx.options(), ctx.state(), tree);
-  for (;;) {
-    const std::optional<std::size_t> copy = copy_in_tree(ctx.ledger.at(entry), root);
-    if (!copy || check_earlier_copy(ctx, entry, *copy)) return copy;
-  }
+  return standing_copy_in_tree(
+      ctx.ledger.at(entry), root, CopyProof{ctx.verify_copies, ctx.reverify},
+      [&ctx, entry](std::size_t copy) { return read_back_earlier_copy(ctx, entry, copy); });
 }
 
 bool has_changed_copy(const LedgerEntry& entry, CopyTree tree) {
@@ -217,8 +229,9 @@ std::string target_beside_changed(const RunOptions& options, const RunState& sta
                                   std::size_t entry, CopyTree tree, const std::string& target,
                                   const std::string& source) {
   if (!has_changed_copy(state.ledger.at(entry), tree)) return target;
+  // The sources of the primary and post-conversion copies are files on disk, never a camera's.
   SourceFacts facts;
-  if (!source_facts(source, facts)) return target;
+  if (!source_facts(source, facts, nullptr)) return target;
   facts.local_times = options.card_local_times;
   const TargetName name = find_target_name(target, facts, 0);
   if (name.exhausted) return target;  // the copy then refuses to replace it

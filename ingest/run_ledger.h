@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -97,6 +98,27 @@ class RunLedger {
 // is still there with its size: written, verified, converted, being read back or due to change.
 // Nothing when the tree has none.
 std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::string& root);
+
+// How copies of earlier runs are proven before they stand for an image: without read-backs
+// they are taken by their size, as when they are made; with `reverify` they are read back even
+// when their fingerprints are unchanged.
+struct CopyProof {
+  bool verify_copies = true;
+  bool reverify = false;
+};
+
+// Reads copy `copy` back and compares it with its recorded hash: true when it matches.
+using CopyReadBack = std::function<bool(std::size_t copy)>;
+
+// The copy of `entry` in the tree rooted at `root` (as the system resolves it) that stands for
+// the image, as a run decides it and the image chooser shows it: the first one there
+// (copy_in_tree) that counts as recorded (checked already, still pending, taken by its size
+// without read-backs, or proven and its fingerprint unchanged since; then it is marked
+// checked), else the first one `read_back` proves. A copy `read_back` refuses is marked bad in
+// `entry` and the next one is tried. Nothing when no copy there stands.
+std::optional<std::size_t> standing_copy_in_tree(LedgerEntry& entry, const std::string& root,
+                                                 const CopyProof& proof,
+                                                 const CopyReadBack& read_back);
 
 // The copy of entry `entry` in `tree` that is proven for this run: a copy made by this run, or
 // one of an earlier run that is checked now (see above). A copy that fails its check is marked

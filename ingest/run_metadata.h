@@ -20,10 +20,12 @@ class CaptureShifts;
 
 class RunMetadata {
  public:
-  // `session` (not owned, may be null: then only the images' own values are found) and
-  // `shifts` (not owned, may be null) must outlive the run.
-  RunMetadata(MacroEnvironment* session, const CaptureShifts* shifts)
-      : env_(session ? *session : images_only_, shifts) {}
+  // `session` (not owned, may be null: then only the images' own values are found, camera
+  // images on `cameras`), `shifts` and `cameras` (not owned, may be null) must outlive the run.
+  RunMetadata(MacroEnvironment* session, const CaptureShifts* shifts, CameraSource* cameras)
+      : env_(session ? *session : images_only_, shifts) {
+    images_only_.cameras = cameras;
+  }
   RunMetadata(const RunMetadata&) = delete;
   RunMetadata& operator=(const RunMetadata&) = delete;
 

@@ -44,6 +44,7 @@ struct Scan {
   RunState& state;
   RunCounters& counts;
   RunReporter& reporter;
+  CameraSource* cameras;  // none: a camera card is not connected
 };
 
 // The first bytes of an AppleDouble file: the resource fork and attributes that another
@@ -214,7 +215,8 @@ bool scan_camera(Scan& s, const std::string& path) {
   // empty list would pass for a successful ingestion of nothing.
   std::vector<std::string> images;
   std::string message;
-  if (!camera_source().images_for_device(device, images, message)) return s.reporter.fail(message);
+  if (!s.cameras) return s.reporter.fail(camera_not_connected_message(device));
+  if (!s.cameras->images_for_device(device, images, message)) return s.reporter.fail(message);
   const std::size_t name_max = archive_name_max(s.options);
   for (const std::string& image : images) {
     const std::string name = image.rfind("ptp/", 0) == 0 ? image.substr(4) : image;
@@ -224,7 +226,7 @@ bool scan_camera(Scan& s, const std::string& path) {
     }
     if (!add_image(s, image)) return false;
   }
-  for (const std::string& file : camera_source().left_out())
+  for (const std::string& file : s.cameras->left_out())
     leave_on_card(s, "camera file with the name of another", file);
   return true;
 }
@@ -543,8 +545,8 @@ bool path_less_nocase(const std::string& a, const std::string& b) {
 }
 
 bool scanDir(const RunOptions& options, RunState& state, RunCounters& counts, RunReporter& reporter,
-             const std::string& path, int level) {
-  Scan s{options, state, counts, reporter};
+             const std::string& path, int level, CameraSource* cameras) {
+  Scan s{options, state, counts, reporter, cameras};
   if (is_camera_path(path)) return scan_camera(s, path);
   return scan_disk(s, path, level);
 }
@@ -558,7 +560,7 @@ const char* too_long_for_archive(std::string_view name, std::size_t path_size,
 
 bool image_from_list(const RunOptions& options, RunState& state, RunCounters& counts,
                      RunReporter& reporter) {
-  Scan s{options, state, counts, reporter};
+  Scan s{options, state, counts, reporter, nullptr};  // picked paths are taken as they are
   if (!s.options.file_array) return true;
   const std::size_t name_max = archive_name_max(s.options);
   for (const std::string& path : *s.options.file_array) {
@@ -599,7 +601,7 @@ bool image_from_list(const RunOptions& options, RunState& state, RunCounters& co
 
 bool add_linked_images(const RunOptions& options, RunState& state, RunCounters& counts,
                        RunReporter& reporter) {
-  Scan s{options, state, counts, reporter};
+  Scan s{options, state, counts, reporter, nullptr};  // links are files on disk
   for (const auto& [link, real] : s.state.card_files.links) {
     struct stat st;
     if (sysio().stat(real.c_str(), &st) != 0 ||

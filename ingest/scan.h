@@ -14,7 +14,8 @@ namespace cw {
 
 // Adds the images of the folder at `path` and, depth first, of its subfolders: per folder its
 // files in case-insensitive name order, then its subfolders in the same order. A path that
-// begins with "ptp" lists the camera's images instead. `level` is 0 for the scan root.
+// begins with "ptp" lists the images of the camera `cameras` finds by the card's name instead
+// (null: no camera, the run ends as for a camera not connected). `level` is 0 for the scan root.
 //
 // Names are bytes: hidden files and folders are taken like any other, and no character of a
 // name is translated. One entry never ends the scan: an AppleDouble companion ("._NAME" with
@@ -31,7 +32,7 @@ namespace cw {
 // the camera's housekeeping, counted and left without a warning. A clip's companion beside
 // its taken clip is no image: it goes with the clip.
 bool scanDir(const RunOptions& options, RunState& state, RunCounters& counts, RunReporter& reporter,
-             const std::string& path, int level);
+             const std::string& path, int level, CameraSource* cameras);
 
 // Adds one image per path of the options' file array, in order, with no extension filter.
 // Every path must really lie below the scan root; files that are not regular are skipped.

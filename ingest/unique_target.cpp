@@ -42,8 +42,9 @@ bool taken(const std::string& path) {
   return sysio().lstat(path.c_str(), &st) == 0;
 }
 
-bool hash_camera_image(const std::string& path, Hash128& out, char* buffer) {
-  std::unique_ptr<CameraStream> stream = camera_source().open(path);
+bool hash_camera_image(CameraSource* cameras, const std::string& path, Hash128& out,
+                       char* buffer) {
+  std::unique_ptr<CameraStream> stream = open_camera_path(cameras, path);
   if (!stream) return false;
   ContentHasher hasher;
   for (;;) {
@@ -56,20 +57,28 @@ bool hash_camera_image(const std::string& path, Hash128& out, char* buffer) {
   return true;
 }
 
-bool hash_any(const std::string& path, Hash128& out) {
+// Hashes a file on disk.
+bool hash_disk_file(const std::string& path, Hash128& out) {
   auto buffer = std::make_unique_for_overwrite<char[]>(kHashBuffer);
-  if (is_camera_path(path)) return hash_camera_image(path, out, buffer.get());
   return hash_file(path, out, buffer.get(), kFileHashPiece);
+}
+
+// Hashes a file, or a camera image on `cameras`.
+bool hash_any(CameraSource* cameras, const std::string& path, Hash128& out) {
+  if (!is_camera_path(path)) return hash_disk_file(path, out);
+  auto buffer = std::make_unique_for_overwrite<char[]>(kHashBuffer);
+  return hash_camera_image(cameras, path, out, buffer.get());
 }
 
 }  // namespace
 
-bool source_facts(const std::string& path, SourceFacts& facts) {
+bool source_facts(const std::string& path, SourceFacts& facts, CameraSource* cameras) {
   facts = SourceFacts{};
   facts.path = path;
+  facts.cameras = cameras;
   if (is_camera_path(path)) {
     CameraFileInfo info;
-    if (!camera_source().stat(path, info)) return false;
+    if (!stat_camera_path(cameras, path, info)) return false;
     facts.size = info.size;
     facts.modified = info.modified;
     return true;
@@ -85,7 +94,7 @@ bool source_hash(SourceFacts& source) {
   if (source.hash) return true;
   if (source.unreadable) return false;
   Hash128 h;
-  if (!hash_any(source.path, h)) {
+  if (!hash_any(source.cameras, source.path, h)) {
     source.unreadable = true;
     return false;
   }
@@ -100,7 +109,7 @@ bool holds_same_content(const std::string& path, SourceFacts& source, Hash128* f
       !same_card_time(st.st_mtime, source.modified, source.local_times))
     return false;
   Hash128 h;
-  if (!source_hash(source) || !hash_any(path, h)) return false;
+  if (!source_hash(source) || !hash_disk_file(path, h)) return false;
   if (found) *found = h;
   return h == *source.hash;
 }

@@ -18,6 +18,8 @@
 
 namespace cw {
 
+class CameraSource;
+
 // Highest numeric suffix tried before giving up.
 inline constexpr int kMaxUniqueSuffix = 99999;
 
@@ -32,10 +34,13 @@ struct SourceFacts {
   // It lies on a FAT or exFAT card: a copy whose time differs by a change of zone is looked
   // at as well (card_time.h).
   bool local_times = false;
+  // The camera a "ptp/" path is read on (not owned; none: such a path cannot be read).
+  CameraSource* cameras = nullptr;
 };
 
-// The facts of a file or camera image: size and time; false when it cannot be examined.
-bool source_facts(const std::string& path, SourceFacts& facts);
+// The facts of a file, or of a camera image on `cameras` (kept in the facts for the hash):
+// size and time; false when it cannot be examined.
+bool source_facts(const std::string& path, SourceFacts& facts, CameraSource* cameras);
 // Reads the source once and keeps its hash; false when it cannot be read (errno set).
 bool source_hash(SourceFacts& source);
 // True when the file at `path` holds the same content as `source`: a regular file of the same

@@ -133,6 +133,7 @@ std::string examination_report(const std::string& path, MacroEnvironment& env, b
   report += "\nINTERNAL IMAGE FILE STRUCTURE\n\n";
   TV_Reader reader;
   reader.set_video_times_local(env.video_times_local);
+  reader.set_cameras(env.cameras);
   reader.set_print(string_sink(report));
   const bool ok = reader.open(path, false, false, false);
   reader.set_print(nullptr);

@@ -20,6 +20,8 @@
 
 namespace cw {
 
+class CameraSource;
+
 // One property value as a preset holds it: absent, text, or another kind (a number, say),
 // which text lookups treat as empty.
 struct PresetValue {
@@ -104,6 +106,10 @@ class MacroEnvironment {
   // else in the computer's zone. The session sets it from the preference "VideoTimesLocal"
   // (or --video-times-local); every reader of EXIF values the environment makes takes it.
   bool video_times_local = false;
+  // The camera whose "ptp/" images the environment reads (not owned; null: no camera, such an
+  // image cannot be read). The session sets its own; a run's environment without a session
+  // takes the run's.
+  CameraSource* cameras = nullptr;
 
  private:
   LastImageExif last_image_;

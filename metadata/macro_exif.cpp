@@ -77,9 +77,10 @@ const char* const kNoExifExtensions[] = {"AVI", "MPG", "MPEG", "WMV", "MKV", "WA
 }  // namespace
 
 bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::string& message,
-                            bool video_times_local) {
+                            bool video_times_local, CameraSource* cameras) {
   TV_Reader reader;
   reader.set_video_times_local(video_times_local);
+  reader.set_cameras(cameras);
   pairs.clear();
   if (!reader.open(path, true, true)) {
     message = reader.message();
@@ -100,11 +101,12 @@ bool has_no_exif_by_design(std::string_view path) {
   return false;
 }
 
-bool read_image_exif_logged(const std::string& path, ExifPairs& pairs, bool video_times_local) {
+bool read_image_exif_logged(const std::string& path, ExifPairs& pairs, bool video_times_local,
+                            CameraSource* cameras) {
   pairs.clear();
   if (has_no_exif_by_design(path)) return false;
   std::string message;
-  if (read_image_macro_pairs(path, pairs, message, video_times_local)) return true;
+  if (read_image_macro_pairs(path, pairs, message, video_times_local, cameras)) return true;
   pairs.clear();
   log_printf("Failed to open image file: %s (%s)", message.c_str(), path.c_str());
   return false;
@@ -127,7 +129,7 @@ bool LastImageExif::pairs_of(const std::string& path, bool video_times_local, Ex
 
 
 bool MacroEnvironment::read_image_exif(const std::string& path, ExifPairs& pairs) {
-  return read_image_exif_logged(path, pairs, video_times_local);
+  return read_image_exif_logged(path, pairs, video_times_local, cameras);
 }
 
 bool MacroEnvironment::image_exif(const std::string& path, ExifPairs& pairs) {

@@ -27,9 +27,10 @@ bool is_exif_macro_name(std::string_view name);
 
 // Reads the image at `path` in the reader's quick mode and records its EXIF macro pairs;
 // false with the reader's message when the image cannot be read. `video_times_local` is the
-// reader's setting for movie times kept in UTC.
+// reader's setting for movie times kept in UTC; "ptp/" paths are read on `cameras` (null: no
+// camera).
 bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::string& message,
-                            bool video_times_local = false);
+                            bool video_times_local, CameraSource* cameras);
 
 // True for the video and sound files cards hold beside the images that the reader does not
 // read (AVI, MPG, WAV, ...; it reads the movies of today's cameras): the reader cannot read
@@ -37,10 +38,11 @@ bool read_image_macro_pairs(const std::string& path, ExifPairs& pairs, std::stri
 // times without a word in the log for each.
 bool has_no_exif_by_design(std::string_view path);
 
-// The pairs of the image at `path`, read afresh with the given movie-time setting. A failure
-// logs "Failed to open image file: %s (%s)"; a file that has no EXIF by design gives false
-// and logs nothing. (`cardwright exif` shows an image's pairs.)
-bool read_image_exif_logged(const std::string& path, ExifPairs& pairs, bool video_times_local);
+// The pairs of the image at `path`, read afresh with the given movie-time setting and camera
+// (null: none). A failure logs "Failed to open image file: %s (%s)"; a file that has no EXIF
+// by design gives false and logs nothing. (`cardwright exif` shows an image's pairs.)
+bool read_image_exif_logged(const std::string& path, ExifPairs& pairs, bool video_times_local,
+                            CameraSource* cameras);
 
 // The value of the pair named `name` (compared without regard to case); empty when there is
 // none.

@@ -1,6 +1,8 @@
 // A camera reached over the picture-transfer protocol, seen the way the engine sees a card:
 // a list of image paths beginning with "ptp/", examination of such a path, and a readable
-// stream per image. The real implementation sits on libgphoto2 (device/); tests install fakes.
+// stream per image. The real implementation sits on libgphoto2 (device/); the session owns
+// the one the program uses and hands it to the runs and tools that read "ptp/" paths, and tests
+// hand them fakes. Whoever takes a source as a pointer reads null as "no camera".
 //
 // One camera is open at a time: the paths carry only the file name, so they mean something
 // only for the camera that was walked last.
@@ -59,7 +61,8 @@ inline std::string camera_not_connected_message(const std::string& name) {
   return "No camera named " + name + " is connected.";
 }
 
-// No camera: empty lists, nothing can be opened. In effect until a real source is installed.
+// No camera: empty lists, nothing can be opened. A session that was not asked for cameras
+// holds one.
 class NoCameraSource : public CameraSource {
  public:
   std::vector<std::pair<std::string, std::string>> devices() override { return {}; }
@@ -76,9 +79,18 @@ class NoCameraSource : public CameraSource {
   void close_device() override {}
 };
 
-// The installed camera source (not owned; nullptr restores NoCameraSource).
-void set_camera_source(CameraSource* source);
-CameraSource& camera_source();
+// Size and time of a "ptp/" path of the camera `cameras` has open; false when unknown or
+// without a camera (null).
+inline bool stat_camera_path(CameraSource* cameras, const std::string& path,
+                             CameraFileInfo& info) {
+  return cameras && cameras->stat(path, info);
+}
+
+// The stream of a "ptp/" path; null when it cannot be opened or without a camera (null).
+inline std::unique_ptr<CameraStream> open_camera_path(CameraSource* cameras,
+                                                      const std::string& path) {
+  return cameras ? cameras->open(path) : nullptr;
+}
 
 // True for paths that name a camera image ("ptp/…" or "ptp").
 inline bool is_camera_path(const std::string& path) { return path.rfind("ptp", 0) == 0; }

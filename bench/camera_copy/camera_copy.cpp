@@ -25,9 +25,8 @@ int main(int argc, char** argv) {
   const std::string card = std::string("ptp/") + argv[1];
   log_set_path(ensure_user_folder() + "/cw_log.txt");
   std::unique_ptr<CameraSource> source = make_camera_source();
-  set_camera_source(source.get());
   std::string message;
-  if (!check_camera_card(card, message)) {
+  if (!check_camera_card(*source, card, message)) {
     std::fprintf(stderr, "camera_copy: %s\n", message.c_str());
     return 1;
   }
@@ -38,8 +37,8 @@ int main(int argc, char** argv) {
   SingleSlotControl control;
   EngineContext ctx(EngineJob{&control, 0, card});
   ctx.verify_copies = false;
+  ctx.cameras = source.get();
   const bool ok = copycard(params, kParamCount, card, ctx);
   if (!ok) std::fprintf(stderr, "%s\nERROR: %s\n", ctx.report.c_str(), ctx.error.c_str());
-  set_camera_source(nullptr);
   return ok ? 0 : 1;
 }

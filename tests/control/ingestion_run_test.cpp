@@ -5,16 +5,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 
 #include "control/app_session.h"
+#include "control/image_choice.h"
 #include "database/database.h"
 #include "platform/fake_drive_source.h"
 #include "settings/param.h"
 #include "settings/preferences.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/sample_card.h"
+#include "tests/fixtures/sample_files.h"
 
 namespace cw {
 namespace {
@@ -139,6 +143,120 @@ TEST_F(Run, CardsModeTakesTheTickedCardsAndAnUnrunMonitorKeepsTheNumber) {
   EXPECT_EQ(images_below(archive), 2u);
   EXPECT_THAT(newest("result"), HasSubstr("SUCCESS"));
   EXPECT_TRUE(ejected.empty());  // cards are ejected from the monitor, never automatically
+}
+
+// The image chooser greys out what the next run would skip: an image whose archived copy has
+// since changed (same size, same place) is copied again, so it is not shown as archived.
+TEST_F(Run, TheChooserMarksArchivedExactlyWhatTheNextRunSkips) {
+  const std::string root = card("card", 2);
+  open_session();
+  const auto ingest = [this, &root] {
+    IngestionRun run(*session);
+    StartRequest r = request();
+    r.source = root + "/DCIM";
+    if (run.prepare(r).stop != StartStop::kNone || !run.start()) return false;
+    while (run.tick()) run.wait(std::chrono::milliseconds(50));
+    return run.finish().success;
+  };
+  ASSERT_TRUE(ingest()) << captured_ui().pane;
+  const std::vector<ChoiceImage> images = list_choice_images(*session, root + "/DCIM");
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_THAT(archived_images(*session, images), ElementsAre(true, true));
+
+  // The second image's copy is rewritten with other bytes of the same size.
+  std::string bytes = test::read_file(images[1].path);
+  std::string copy;
+  for (const auto& e : fs::recursive_directory_iterator(archive))
+    if (e.is_regular_file() && test::read_file(e.path()) == bytes) copy = e.path();
+  ASSERT_FALSE(copy.empty());
+  bytes[bytes.size() / 2] ^= 0x55;
+  test::write_file(copy, bytes);
+  EXPECT_THAT(archived_images(*session, images), ElementsAre(true, false));
+
+  // And the run agrees: only that image is copied again, beside the changed copy.
+  ASSERT_TRUE(ingest()) << captured_ui().pane;
+  EXPECT_EQ(images_below(archive), 3u);
+}
+
+// A camera named "Test Camera" whose images are the files of a card written to disk.
+class FileCamera : public NoCameraSource {
+ public:
+  explicit FileCamera(std::vector<std::string> files) : files_(std::move(files)) {}
+  bool open_device(const std::string& name, std::string& message) override {
+    if (name != kName) message = camera_not_connected_message(name);
+    return name == kName;
+  }
+  bool images_for_device(const std::string& name, std::vector<std::string>& images,
+                         std::string& message) override {
+    if (!open_device(name, message)) return false;
+    for (const std::string& f : files_) images.push_back("ptp/" + fs::path(f).filename().string());
+    return true;
+  }
+  bool stat(const std::string& path, CameraFileInfo& info) override {
+    const std::string* file = file_of(path);
+    if (file) info = {fs::file_size(*file), fixtures::mtime_of(*file)};
+    return file;
+  }
+  std::unique_ptr<CameraStream> open(const std::string& path) override {
+    const std::string* file = file_of(path);
+    return file ? std::make_unique<Stream>(test::read_file(*file)) : nullptr;
+  }
+  static constexpr const char* kName = "Test Camera";
+
+ private:
+  struct Stream : CameraStream {
+    explicit Stream(std::string b) : bytes(std::move(b)) {}
+    long long read(void* buffer, std::size_t n) override {
+      n = std::min(n, bytes.size() - pos);
+      std::memcpy(buffer, bytes.data() + pos, n);
+      pos += n;
+      return static_cast<long long>(n);
+    }
+    std::uint64_t size() const override { return bytes.size(); }
+    std::string bytes;
+    std::size_t pos = 0;
+  };
+  const std::string* file_of(const std::string& path) const {
+    for (const std::string& f : files_)
+      if ("ptp/" + fs::path(f).filename().string() == path) return &f;
+    return nullptr;
+  }
+  std::vector<std::string> files_;
+};
+
+// The camera a session is given is the one its Start checks, its run lists and copies, and its
+// naming reads EXIF dates from.
+TEST_F(Run, ACameraGivenToTheSessionIsCheckedListedCopiedAndNamedFrom) {
+  fixtures::CardSpec spec;
+  spec.count = 2;
+  spec.raw_every = 0;
+  spec.jpeg_width = spec.jpeg_height = 16;
+  const std::vector<std::string> files = fixtures::write_sample_card(dir / "camera", spec);
+  ASSERT_EQ(files.size(), 2u);
+  for (const std::string& f : files) fs::last_write_time(f, fs::file_time_type{});
+  SessionServices services;
+  services.cameras = std::make_unique<FileCamera>(files);
+  session = std::make_unique<AppSession>(captured_ui(), kSessionIngest, std::move(services));
+  ASSERT_TRUE(session->ok());
+
+  IngestionRun absent(*session);
+  StartRequest r = request();
+  r.source = "ptp/Another Camera";
+  EXPECT_EQ(absent.prepare(r).stop, StartStop::kNoCamera);
+  EXPECT_THAT(captured_ui().pane, HasSubstr("No camera named Another Camera is connected."));
+
+  IngestionRun run(*session);
+  r.source = std::string("ptp/") + FileCamera::kName;
+  r.given.values[kParamNameFormat] = "{@datetimeany}_{@filename}";
+  ASSERT_EQ(run.prepare(r).stop, StartStop::kNone) << captured_ui().pane;
+  ASSERT_TRUE(run.start());
+  while (run.tick()) run.wait(std::chrono::milliseconds(50));
+  EXPECT_TRUE(run.finish().success) << captured_ui().pane;
+  // Seven seconds apart from the card's first EXIF date, not at the files' times: the names
+  // come from the images read on the camera.
+  const std::string folder = archive + "/2024/05/2024-05-17/";
+  EXPECT_EQ(test::read_file(folder + "20240517_102030_IMG_0001.JPG"), test::read_file(files[0]));
+  EXPECT_EQ(test::read_file(folder + "20240517_102037_IMG_0002.JPG"), test::read_file(files[1]));
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ TEST(ExifValues, ReadsValuesAndIdentityAndWalksTheStructureIntoTheSink) {
   TempDir dir;
   test::write_file(dir / "a.jpg", fixtures::make_jpeg("2024:05:17 12:01:00"));
   test::write_file(dir / "b.jpg", "not an image");
-  ExifValueReader reader(false);
+  ExifValueReader reader(false, nullptr);
 
   const ExifReading a = reader.read(dir / "a.jpg");
   EXPECT_TRUE(a.read);

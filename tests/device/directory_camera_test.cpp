@@ -23,7 +23,7 @@ using test::Harness;
 using fixtures::mtime_of;
 using test::read_file;
 
-// Serves `folders` as cameras and installs the program's camera source, for one test. The
+// Serves `folders` as cameras through the program's camera source, for one test. The
 // library loads its disk port driver alone: there is no USB camera here, and the USB driver
 // leaks its device list each time it looks at a bus without devices, which the sanitizer build
 // would report against these tests.
@@ -36,11 +36,9 @@ struct FolderCameras {
     setenv("IOLIBS", port_drivers.str().c_str(), 1);
     setenv(kCameraFoldersVariable, folders.c_str(), 1);
     source = make_camera_source();
-    set_camera_source(source.get());
     captured_ui().clear();
   }
   ~FolderCameras() {
-    set_camera_source(nullptr);
     unsetenv(kCameraFoldersVariable);
     setenv("IOLIBS", (test::test_root() / "no-port-drivers").c_str(), 1);
   }
@@ -61,9 +59,9 @@ TEST(DirectoryCamera, FoldersAreListedAsCameras) {
   ASSERT_EQ(devices.size(), 2u);
   EXPECT_EQ(devices[1].second, "Directory Browse (" + dir / "b" + ")");
   std::string message;
-  EXPECT_TRUE(check_camera_card("ptp/" + devices[1].second, message)) << message;
-  EXPECT_TRUE(check_camera_card(dir / "b", message));  // a folder is no camera
-  EXPECT_FALSE(check_camera_card("ptp/Directory Browse", message));
+  EXPECT_TRUE(check_camera_card(*cameras.source, "ptp/" + devices[1].second, message)) << message;
+  EXPECT_TRUE(check_camera_card(*cameras.source, dir / "b", message));  // a folder is no camera
+  EXPECT_FALSE(check_camera_card(*cameras.source, "ptp/Directory Browse", message));
   EXPECT_EQ(message, "No camera named Directory Browse is connected.");
 }
 
@@ -80,7 +78,8 @@ TEST(DirectoryCamera, AnIngestionCopiesEveryImageWithItsTimeAndItsExifName) {
   }
   FolderCameras cameras(h.card);
   std::string message;
-  ASSERT_TRUE(check_camera_card("ptp/Directory Browse", message)) << message;
+  ASSERT_TRUE(check_camera_card(*cameras.source, "ptp/Directory Browse", message)) << message;
+  h.cameras = cameras.source.get();
   h.set(kParamCardFolder, "ptp");
   h.set(kParamNameFormat, "{@datetimeany}_{@filename}");
   ASSERT_TRUE(h.run(kParamCount, "ptp/Directory Browse")) << h.ctx->error << h.ctx->report;

@@ -223,11 +223,10 @@ TEST(PtpSource, CameraFileNamesAreBytesAndAFileLeftOutIsNamed) {
   r.one.add("/DCIM/100", "a\\b.JPG", "a backslash in the name");
   r.one.add("/DCIM/100", "b.JPG", "plain");
   r.one.add("/DCIM/101", "b.JPG", "the same name");
-  set_camera_source(r.source.get());
   test::Harness h;
+  h.cameras = r.source.get();
   h.set(kParamCardFolder, "ptp");
   const bool ok = h.run_as_slot("ptp/Canon EOS R5");
-  set_camera_source(nullptr);
   ASSERT_TRUE(ok) << h.ctx->error << h.ctx->report;
   ASSERT_EQ(h.ctx->images.size(), 2u);
   EXPECT_EQ(h.ctx->images[0].source_path, "ptp/a\\b.JPG");

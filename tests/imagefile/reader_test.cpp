@@ -300,8 +300,11 @@ struct TrickleCamera : NoCameraSource {
 
 TEST(Reader, CameraImagesAreReadThroughTheCameraSource) {
   TrickleCamera camera;
-  set_camera_source(&camera);
   TV_Reader r;
+  // A reader given no camera cannot open a camera path.
+  EXPECT_FALSE(r.open(TrickleCamera::kPath, true, true));
+  EXPECT_STREQ(r.message(), "Can't open file");
+  r.set_cameras(&camera);
   EXPECT_TRUE(r.open(TrickleCamera::kPath, true, true)) << r.message();
   EXPECT_EQ(r.image()->find_pair("FNumber")->value, "28/10");
   EXPECT_EQ(r.extension(), "jpg");
@@ -312,7 +315,6 @@ TEST(Reader, CameraImagesAreReadThroughTheCameraSource) {
   EXPECT_FALSE(r.is_open());  // the camera stream is closed after the identity
   EXPECT_FALSE(r.open("ptp/missing.jpg", true, true));
   EXPECT_STREQ(r.message(), "Can't open file");
-  set_camera_source(nullptr);
 }
 
 TEST(Reader, TagNamesAndDateStamps) {

@@ -28,6 +28,7 @@ struct Harness {
   ParamList params = default_param_list();
   SingleSlotControl control;
   SlotControl* reports_to = &control;  // what runs report to and take stop requests from
+  CameraSource* cameras = nullptr;     // what the runs read "ptp/" cards on (not owned)
   std::unique_ptr<EngineContext> ctx;
 
   Harness() {
@@ -43,13 +44,13 @@ struct Harness {
   void set(int pos, const std::string& value) { params.values[static_cast<std::size_t>(pos)] = value; }
   // Runs copycard on `root` (the card by default) with a fresh context.
   bool run(int count = kParamCount, const std::string& root = "") {
-    ctx = std::make_unique<EngineContext>(EngineJob{reports_to, 0, "Test card"});
+    new_context(reports_to);
     return copycard(params, count, root.empty() ? card : root, *ctx);
   }
   // Runs `root` (the card by default) as one slot of a batch makes it: its report ends with the
   // verdict.
   bool run_as_slot(const std::string& root = "") {
-    ctx = std::make_unique<EngineContext>(EngineJob{reports_to, 0, "Test card"});
+    new_context(reports_to);
     return run_slot(params, root.empty() ? card : root, *ctx);
   }
   // Runs the card as one slot of a batch with its ledger in the database at `db_path` (opened
@@ -58,12 +59,17 @@ struct Harness {
     Database db;
     if (!db.open(db_path)) return false;
     SingleSlotControl slot;
-    ctx = std::make_unique<EngineContext>(EngineJob{&slot, 0, "Test card"});
+    new_context(&slot);
     ctx->database = &db;
     ctx->gps = gps;
     const bool ok = run_slot(params, card, *ctx);
     ctx->database = nullptr;
     return ok;
+  }
+  // A fresh context for a run reporting to `slot`, with the harness's cameras.
+  void new_context(SlotControl* slot) {
+    ctx = std::make_unique<EngineContext>(EngineJob{slot, 0, "Test card"});
+    ctx->cameras = cameras;
   }
   // A card of `count` tiny JPEGs with EXIF capture times (no raws): quick to copy and hash.
   void write_small_card(int count) {

@@ -34,7 +34,7 @@ TEST(RunMetadata, TwoRunsShareNoCache) {
   write_file(image, fixtures::make_jpeg("2024:05:17 10:20:30"));
   write_file(settings, develop_settings("+0.50"));
 
-  RunMetadata first(&session, nullptr);
+  RunMetadata first(&session, nullptr, nullptr);
   std::string msg;
   EXPECT_EQ(exif_macro_value(first.environment(), "DateTimeOriginal", image), "20240517_102030");
   const std::optional<std::string> first_block = get_rdf_crs(first.sidecars(), settings, msg);
@@ -44,7 +44,7 @@ TEST(RunMetadata, TwoRunsShareNoCache) {
   // The files change between the runs: the second run reads them anew.
   write_file(image, fixtures::make_jpeg("2025:12:31 23:59:58"));
   write_file(settings, develop_settings("-1.00"));
-  RunMetadata second(&session, nullptr);
+  RunMetadata second(&session, nullptr, nullptr);
   EXPECT_EQ(exif_macro_value(second.environment(), "DateTimeOriginal", image), "20251231_235958");
   const std::optional<std::string> second_block = get_rdf_crs(second.sidecars(), settings, msg);
   ASSERT_TRUE(second_block) << msg;

@@ -120,26 +120,30 @@ class TwoImageCamera : public NoCameraSource {
 
 TEST(Scan, CameraPathsListTheDeviceImagesUnfiltered) {
   TwoImageCamera camera;
-  set_camera_source(&camera);
   Harness h;
   h.ctx = std::make_unique<EngineContext>(EngineJob{&h.control, 0, "cam"});
   h.ctx->card_folder = "Device: Camera One";
   h.ctx->scan_root = "ptp";
   h.ctx->include = true;
   h.ctx->extension_list = " NEF ";
-  EXPECT_TRUE(scanDir(h.ctx->options(), h.ctx->state(), h.ctx->counts, *h.ctx, "ptp", 0));
+  const auto scan = [&h](const std::string& root, CameraSource* cameras) {
+    return scanDir(h.ctx->options(), h.ctx->state(), h.ctx->counts, *h.ctx, root, 0, cameras);
+  };
+  EXPECT_TRUE(scan("ptp", &camera));
   EXPECT_EQ(camera.asked, "Camera One");
   ASSERT_EQ(h.ctx->images.size(), 2u);
   EXPECT_EQ(h.ctx->images[0].source_path, "ptp/IMG_0002.JPG");
 
   h.ctx->card_folder = "ptp";
-  EXPECT_TRUE(
-      scanDir(h.ctx->options(), h.ctx->state(), h.ctx->counts, *h.ctx, "ptp/Camera Two", 0));
+  EXPECT_TRUE(scan("ptp/Camera Two", &camera));
   EXPECT_EQ(camera.asked, "Camera Two");
-  set_camera_source(nullptr);
-  // A camera that is gone ends the run instead of passing for an empty card.
-  EXPECT_FALSE(
-      scanDir(h.ctx->options(), h.ctx->state(), h.ctx->counts, *h.ctx, "ptp/Camera Two", 0));
+  // A camera that is gone ends the run instead of passing for an empty card, and so does a
+  // run given no camera at all.
+  NoCameraSource gone;
+  EXPECT_FALSE(scan("ptp/Camera Two", &gone));
+  EXPECT_EQ(h.ctx->error, "No camera named Camera Two is connected.");
+  h.ctx->error.clear();
+  EXPECT_FALSE(scan("ptp/Camera Two", nullptr));
   EXPECT_EQ(h.ctx->error, "No camera named Camera Two is connected.");
 }
 

@@ -20,7 +20,7 @@ constexpr std::time_t kWhen = 1715941230;  // a fixed modification time
 // name that holds the same content.
 std::string name_for(const std::string& target, const std::string& source) {
   SourceFacts facts;
-  EXPECT_TRUE(source_facts(source, facts)) << source;
+  EXPECT_TRUE(source_facts(source, facts, nullptr)) << source;
   TargetName name = find_target_name(target, facts, 0);
   return name.duplicate ? "DUPLICATE " + *name.duplicate : name.path;
 }
