@@ -389,6 +389,14 @@ const char* const kLedgerProofColumns[] = {
     "alter table ledger add column damage_note text",
 };
 
+// Indexes for the lookups a run makes once per file or copy: the copy recorded at a path
+// (what a disc's files came from) and the manifests of an ingestion. Made on every open, so
+// that a database from before them gains them too.
+const char* const kLedgerIndexes[] = {
+    "create index if not exists ledger_copy_path on ledger_copy (path)",
+    "create index if not exists manifest_ingestion on manifest (ingestion_id)",
+};
+
 const char* const kHiddenColumns[] = {
     "alter table card add column hidden integer",
     "alter table client add column hidden integer",
@@ -495,7 +503,8 @@ bool Database::build_schema() {
     report_error("Can't build database schema; " + last_message_);
     return false;
   }
-  const bool built = upgrade_schema();
+  // The ledger's indexes are made on every open, so catalogues made before them gain them.
+  const bool built = upgrade_schema() && run_schema_list(kLedgerIndexes, std::size(kLedgerIndexes));
   if (built && exec_quiet("commit")) return true;
   if (built) report("\n\nERROR: Can't build database schema; " + last_message_);
   exec_quiet("rollback transaction");

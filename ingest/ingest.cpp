@@ -377,9 +377,15 @@ bool build_image_list(EngineContext& ctx) {
   ctx.card_files = CardFiles{};
   if (!is_camera_path(ctx.scan_root))
     ctx.card_files.real_root = real_path_of(ctx.scan_root).value_or(ctx.scan_root);
-  if (ctx.file_array) return image_from_list(ctx.options(), ctx.state(), ctx.counts, ctx);
-  return scanDir(ctx.options(), ctx.state(), ctx.counts, ctx, ctx.scan_root, 0, ctx.cameras) &&
-         add_linked_images(ctx.options(), ctx.state(), ctx.counts, ctx);
+  const bool listed =
+      ctx.file_array
+          ? image_from_list(ctx.options(), ctx.state(), ctx.counts, ctx)
+          : scanDir(ctx.options(), ctx.state(), ctx.counts, ctx, ctx.scan_root, 0, ctx.cameras) &&
+                add_linked_images(ctx.options(), ctx.state(), ctx.counts, ctx);
+  // The list grew by doubling; it stays as it is for the rest of the run, so its spare room
+  // (up to half of it on a large card) is given back.
+  ctx.images.shrink_to_fit();
+  return listed;
 }
 
 // Everything before the card is read: the report's heading, the roots, the options, the read

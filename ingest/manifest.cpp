@@ -19,6 +19,7 @@ namespace {
 
 constexpr std::size_t kHashBuffer = 1048576;
 constexpr int kMaxManifestSuffix = 999;
+constexpr std::size_t kManifestPiece = 256 * 1024;
 
 std::string manifest_name(int ingestion_id, std::time_t when, int suffix) {
   struct tm local;
@@ -70,10 +71,18 @@ bool write_manifest(const std::string& root, const ManifestLines& lines, int ing
     error = text_with_path(std::strerror(errno), folder);
     return false;
   }
-  std::string text;
-  for (const auto& [relative, hash] : lines) text += hash.hex() + "  " + relative + "\n";
+  // Written a piece at a time: the text of a card of many files is never held whole.
   StagedFile out;
-  if (!out.create(folder) || !write_text(out.fd(), text) || out.close() != 0) {
+  bool written = out.create(folder);
+  std::string text;
+  for (auto it = lines.begin(); written && it != lines.end();) {
+    text += it->second.hex() + "  " + it->first + "\n";
+    if (++it == lines.end() || text.size() >= kManifestPiece) {
+      written = write_text(out.fd(), text);
+      text.clear();
+    }
+  }
+  if (!written || out.close() != 0) {
     error = text_with_path(std::strerror(errno), folder);
     return false;
   }

@@ -26,6 +26,8 @@ namespace cw {
 namespace {
 
 constexpr auto kStoreInterval = std::chrono::seconds(1);
+// Entries stored only as written that make a store flush the file systems first.
+constexpr std::size_t kMaxWaitingForFlush = 2000;
 
 // Keeps the fingerprint a read-back took, unless it was taken too soon after the file's last
 // change to stand for the file later.
@@ -122,6 +124,8 @@ std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t si
   if (!stored) return std::nullopt;
   const std::size_t index = entries_.size();
   entries_.push_back(std::move(*stored));
+  created_.push_back(false);
+  looked_.push_back(false);
   by_content_.emplace(key, index);
   return index;
 }
@@ -159,7 +163,8 @@ std::size_t RunLedger::add(LedgerEntry entry) {
   by_content_.emplace(Key{entry.hash.high, entry.hash.low, entry.size}, index);
   sizes_and_times_.emplace(entry.size, entry.modified);
   entries_.push_back(std::move(entry));
-  created_.insert(index);
+  created_.push_back(true);
+  looked_.push_back(false);
   return index;
 }
 
@@ -174,7 +179,13 @@ bool RunLedger::store(bool durable) {
     }
     if (settled && changed && !e.copies.empty()) ready.push_back(&e);
   }
-  return ready.empty() || ledger_store(*db_, ready, durable);
+  if (ready.empty()) return true;
+  if (!ledger_store(*db_, ready, durable)) return false;
+  waiting_for_flush_ = 0;
+  for (const LedgerEntry* e : ready)
+    waiting_for_flush_ += std::any_of(e->copies.begin(), e->copies.end(),
+                                      [](const LedgerCopy& c) { return !c.stored; });
+  return true;
 }
 
 std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::string& root) {
@@ -391,9 +402,13 @@ bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& report
   settle_read_backs(state, counts, reporter, final);
   state.ledger.last_store = now;
   // Only the end of a phase waits for the disk: a flush every second would stop the copying
-  // until the disk caught up, where the system otherwise writes while the run reads on.
-  if (final && !flush_copies(state, reporter)) return false;
-  if (state.ledger.store(final)) return true;
+  // until the disk caught up, where the system otherwise writes while the run reads on. A
+  // copy proven since the last flush is stored again by every store until the next one, so
+  // a phase of many files also flushes whenever that many wait: each store then has a
+  // bounded number of rows to write, and a card of any size is recorded in linear time.
+  const bool flush = final || state.ledger.waiting_for_flush() >= kMaxWaitingForFlush;
+  if (flush && !flush_copies(state, reporter)) return false;
+  if (state.ledger.store(flush)) return true;
   reporter.report_append("\nERROR: Can't write the ingest ledger to the database.\n");
   return reporter.fail("Can't write the ingest ledger");
 }

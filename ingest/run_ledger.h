@@ -66,15 +66,24 @@ class RunLedger {
   const LedgerEntry& at(std::size_t index) const { return entries_[index]; }
   std::size_t size() const { return entries_.size(); }
   // True for the entries this run created (not found in the database).
-  bool created_here(std::size_t index) const { return created_.count(index) != 0; }
+  bool created_here(std::size_t index) const {
+    return index < created_.size() && created_[index];
+  }
   // True the first time it is asked about an entry taken from the database: the run settles
   // once what an earlier run left unfinished in it.
-  bool first_look(std::size_t index) { return !created_here(index) && looked_.insert(index).second; }
+  bool first_look(std::size_t index) {
+    if (index >= looked_.size() || created_here(index) || looked_[index]) return false;
+    looked_[index] = true;
+    return true;
+  }
 
   // Stores every entry whose copies are settled and not stored yet; `durable` when the file
   // systems were flushed since the copies were written (see ledger_store). False when the
   // database refused (reported).
   bool store(bool durable);
+  // Entries whose copies were stored only as written: each store stores them again until
+  // the file systems are flushed.
+  std::size_t waiting_for_flush() const { return waiting_for_flush_; }
 
   std::chrono::steady_clock::time_point last_store{};
 
@@ -84,11 +93,13 @@ class RunLedger {
   static bool holds_time(const std::set<std::pair<std::uint64_t, std::int64_t>>& known,
                          std::uint64_t size, std::int64_t modified, bool local_times);
   Database* db_ = nullptr;
+  std::size_t waiting_for_flush_ = 0;
   std::deque<LedgerEntry> entries_;  // stable: records keep indexes
   std::map<Key, std::size_t> by_content_;
   std::set<std::pair<std::uint64_t, std::int64_t>> sizes_and_times_;
-  std::set<std::size_t> created_;
-  std::set<std::size_t> looked_;
+  // By entry index, a bit each (a card's worth of entries): made by this run; looked at.
+  std::vector<bool> created_;
+  std::vector<bool> looked_;
   // What learn_sizes found: the sizes asked about, and the sizes and times recorded of them.
   std::unordered_set<std::uint64_t> asked_sizes_;
   std::set<std::pair<std::uint64_t, std::int64_t>> stored_sizes_and_times_;

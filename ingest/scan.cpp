@@ -27,10 +27,6 @@ namespace cw {
 
 namespace {
 
-// The image list and the per-folder path lists grow by these steps.
-constexpr std::size_t kImageListStep = 200;
-constexpr std::size_t kPathListStep = 100;
-
 bool ends_with_separator(const std::string& s) { return !s.empty() && s.back() == '/'; }
 
 // Folders nested deeper than this below the card are not walked: the walk keeps one
@@ -51,10 +47,11 @@ struct Scan {
 // operating system keeps beside a file as "._NAME" on file systems without a place for them.
 constexpr unsigned char kAppleDoubleMagic[4] = {0x00, 0x05, 0x16, 0x07};
 
+// Appends to the image list or a folder's path list; false when memory runs out. The lists
+// grow by doubling, so a card of any size is listed in time linear in its files.
 template <typename T>
-bool grow_and_push(std::vector<T>& list, T&& item, std::size_t step) {
+bool grow_and_push(std::vector<T>& list, T&& item) {
   try {
-    if (list.size() == list.capacity()) list.reserve(list.size() + step);
     list.push_back(std::move(item));
     return true;
   } catch (const std::bad_alloc&) {
@@ -72,7 +69,7 @@ bool add_image(Scan& s, const std::string& path, const std::string* source = nul
     return s.reporter.fail(text_with_path(message, path));
   if (source) record.source_path = *source;
   record.index = static_cast<int>(s.state.images.size());
-  if (!grow_and_push(s.state.images, std::move(record), kImageListStep))
+  if (!grow_and_push(s.state.images, std::move(record)))
     return s.reporter.fail("out of memory");
   return true;
 }
@@ -300,7 +297,7 @@ bool list_folder(Scan& s, int dir, const std::string& path, const ScanWalk& walk
     }
     s.state.card_files.taken.emplace(st.st_dev, st.st_ino);
     std::string taken = name;
-    return grow_and_push(files, std::move(taken), kPathListStep) ||
+    return grow_and_push(files, std::move(taken)) ||
            s.reporter.fail("out of memory");
   };
   struct Companion {
@@ -326,7 +323,7 @@ bool list_folder(Scan& s, int dir, const std::string& path, const ScanWalk& walk
       continue;
     }
     if (folder) {
-      if (!grow_and_push(subfolders, FolderEntry{std::move(full), name_at}, kPathListStep))
+      if (!grow_and_push(subfolders, FolderEntry{std::move(full), name_at}))
         return s.reporter.fail("out of memory");
       continue;
     }

@@ -417,6 +417,7 @@ bool copy_to_primary(EngineContext& ctx, std::string& message) {
   ctx.progress_begin(ProgressPhase::kSecondCopies, static_cast<int>(sorted.size()),
                      copies_per_file(ctx) * bytes);
   FirstCopies images;
+  images.reserve(sorted.size());
   for (ImageRecord& r : ctx.images)
     if (!r.first_copy_path.empty()) images.emplace(r.first_copy_path, &r);
   for (std::size_t i = 0; i < sorted.size();) {

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -20,8 +21,9 @@ namespace cw {
 // called (empty `message`) or `message` holds a converter message for the driver to report.
 bool copy_to_primary(EngineContext& ctx, std::string& message);
 
-// The images of the run by the path of their first copy.
-using FirstCopies = std::unordered_map<std::string, ImageRecord*>;
+// The images of the run by the path of their first copy (the images' own texts, which stay
+// as they are while the second copies are made).
+using FirstCopies = std::unordered_map<std::string_view, ImageRecord*>;
 
 // Converts or copies the files of one first-copy folder into `destination`; an image whose
 // copy the primary tree (or the post-conversion tree) holds already is not copied there again.

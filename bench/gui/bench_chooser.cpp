@@ -1,4 +1,4 @@
-// bench_chooser [COUNT] [CORPUS_DIR]: the image chooser on a folder of COUNT (2,000) images
+// bench_chooser [COUNT] [CORPUS_DIR]: the image chooser on a folder of COUNT (5,000) images
 // copied from the corpus's camera files under numbered names. Prints the time from opening the
 // chooser to its first screen of thumbnails (listed, and every thumbnail in view decoded) next
 // to the time `cardwright exif` takes to read the same files, then how long the grid takes to
@@ -23,7 +23,7 @@
 namespace fs = std::filesystem;
 
 int main(int argc, char** argv) {
-  const int count = argc > 1 ? std::atoi(argv[1]) : 2000;
+  const int count = argc > 1 ? std::atoi(argv[1]) : 5000;
   const fs::path corpus = argc > 2 ? argv[2] : CW_DEFAULT_CORPUS;
   std::vector<fs::path> sources;
   std::error_code ec;
@@ -38,25 +38,19 @@ int main(int argc, char** argv) {
       fs::temp_directory_path() / ("cardwright-chooser-" + std::to_string(getpid()));
   const fs::path folder = work / "DCIM/100BENCH";
   fs::create_directories(folder);
-  std::vector<std::string> files;
   for (int i = 0; i < count; ++i) {
     const fs::path& from = sources[static_cast<std::size_t>(i) % sources.size()];
     char name[64];
     std::snprintf(name, sizeof name, "IMG_%04d", i + 1);
     const fs::path to = folder / (name + from.extension().string());
     fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-    files.push_back(to.string());
   }
 
-  // The reference: the command-line program reading every file's EXIF values.
-  std::string command = CW_CARDWRIGHT;
-  command += " exif";
-  for (const std::string& f : files) {
-    command += " '";
-    command += f;
-    command += '\'';
-  }
-  command += " >/dev/null 2>&1";
+  // The reference: the command-line program reading every file's EXIF values. The shell
+  // lists the folder: thousands of full paths would make one command text longer than the
+  // system passes to a program.
+  const std::string command =
+      "cd '" + folder.string() + "' && " + CW_CARDWRIGHT + " exif * >/dev/null 2>&1";
   const auto exif_start = std::chrono::steady_clock::now();
   const int exif_status = std::system(command.c_str());
   const double exif_ms =
@@ -79,7 +73,7 @@ int main(int argc, char** argv) {
   }
   const double first_screen_ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
   std::printf("images: %d (corpus-derived, %zu distinct files)\n", count, sources.size());
-  std::printf("chooser first screen of thumbnails: %.0f ms (target: under 1000 ms)\n",
+  std::printf("chooser first screen of thumbnails: %.0f ms (target: under 500 ms)\n",
               first_screen_ms);
   std::printf(
       "cardwright exif over the same files: %.0f ms (exit status %d; some corpus files are cut "

@@ -480,10 +480,10 @@ TEST_P(CatalogueTest, LedgerCallsACopyVerifiedOnlyOnceItIsOnTheDisk) {
   EXPECT_TRUE(e.copies[0].stored);
 }
 
-// A ledger from before fingerprints and damage gains their columns and keeps its rows; a
-// copy's fingerprint and an entry's damage found after it was stored are stored and found
-// again. A fingerprint stands for a file only once a tick of the
-// file system's clock passed since its change: 50 ms, or 2 s for times in whole seconds.
+// A ledger from before fingerprints and damage gains their columns and indexes and keeps its
+// rows; a copy's fingerprint and an entry's damage found after it was stored are stored and
+// found again. A fingerprint stands for a file only once a tick of the file system's clock
+// passed since its change: 50 ms, or 2 s for times in whole seconds.
 TEST_P(CatalogueTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
   raw_exec(path,
            "create table ledger (ledger_sk integer not null primary key autoincrement, "
@@ -508,6 +508,20 @@ TEST_P(CatalogueTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
   ASSERT_EQ(old->copies.size(), 1u);
   EXPECT_FALSE(old->copies[0].fingerprint);
   EXPECT_EQ(old->damage, Damage::kNone);
+  // Its per-copy lookups gain their indexes: none walks the whole table. (A server plans a
+  // table this small as a walk whatever its indexes, so there the indexes themselves are asked.)
+  if (server())
+    EXPECT_EQ(raw_values(path, "select count(*) from pg_indexes where indexname in "
+                               "('ledger_copy_path', 'manifest_ingestion')"),
+              "2");
+  else
+    for (const char* lookup : {"select 1 from ledger_copy where path = '/archive/IMG_1.JPG'",
+                               "select 1 from manifest where ingestion_id = 1"}) {
+      auto plan = db.query(std::string("explain query plan ") + lookup);
+      ASSERT_TRUE(plan);
+      ASSERT_FALSE(plan->rows.empty());
+      EXPECT_NE(plan->rows[0].back().find("USING"), std::string::npos) << lookup;
+    }
 
   // Found damaged after it was stored.
   old->damage = Damage::kCorruptRaw;

@@ -1,6 +1,7 @@
 // The ingest ledger over whole runs with a database: a stopped run completed by the next one,
 // a card ingested again after its copies changed and its names did, archive copies changed
-// after they were proven, and damage on the card that every run reports.
+// after they were proven, damage on the card that every run reports, and the run's own
+// bookkeeping of what it stored.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <gtest/gtest.h>
@@ -24,6 +25,7 @@
 #include "foundation/sysio.h"
 #include "ingest/card_time.h"
 #include "ingest/copy_verifier.h"
+#include "ingest/run_ledger.h"
 #include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_card.h"
 #include "tests/fixtures/sample_files.h"
@@ -414,6 +416,57 @@ TEST_F(LedgerRun, DamageFoundOnTheCardIsReportedOnEveryRun) {
         << h.ctx->report;
   }
   EXPECT_EQ(files_below(h.archive), archived);
+}
+
+// The run's ledger tells its own entries from those an earlier run stored, and a copy proven
+// before the disk was flushed waits, stored as only written, until a durable store: the
+// count of such entries is what makes a long phase flush, and it falls to none after one.
+TEST(RunLedgerStore, ProofsWaitForTheFlushAndEarlierEntriesAreLookedAtOnce) {
+  test::Harness h;
+  Database db;
+  ASSERT_TRUE(db.open(h.dir / "ledger.sqlite3"));
+  RunLedger ledger;
+  ledger.attach(&db);
+  auto entry = [](std::uint64_t n) {
+    LedgerEntry e;
+    e.source = "DCIM/IMG_" + std::to_string(n) + ".JPG";
+    e.size = 100 + n;
+    e.hash = Hash128{n, n * 7};
+    LedgerCopy c;
+    c.root = "/archive";
+    c.path = "/archive/IMG_" + std::to_string(n) + ".JPG";
+    c.size = e.size;
+    c.hash = e.hash;
+    c.state = CopyState::kVerified;
+    e.copies.push_back(c);
+    return e;
+  };
+  constexpr std::uint64_t kEntries = 3;
+  for (std::uint64_t n = 1; n <= kEntries; ++n) {
+    const std::size_t index = ledger.add(entry(n));
+    EXPECT_TRUE(ledger.created_here(index));
+    EXPECT_FALSE(ledger.first_look(index));
+  }
+  auto state_stored = [&db](std::uint64_t n) {
+    return ledger_find(db, Hash128{n, n * 7}, 100 + n)->copies.at(0).state;
+  };
+  ASSERT_TRUE(ledger.store(false));
+  EXPECT_EQ(ledger.waiting_for_flush(), kEntries);
+  EXPECT_EQ(state_stored(2), CopyState::kWritten);
+  ASSERT_TRUE(ledger.store(false));
+  EXPECT_EQ(ledger.waiting_for_flush(), kEntries);
+  ASSERT_TRUE(ledger.store(true));
+  EXPECT_EQ(ledger.waiting_for_flush(), 0u);
+  EXPECT_EQ(state_stored(2), CopyState::kVerified);
+
+  RunLedger next;
+  next.attach(&db);
+  const std::optional<std::size_t> found = next.find(Hash128{2, 14}, 102);
+  ASSERT_TRUE(found);
+  EXPECT_FALSE(next.created_here(*found));
+  EXPECT_TRUE(next.first_look(*found));
+  EXPECT_FALSE(next.first_look(*found));
+  EXPECT_FALSE(next.find(Hash128{9, 63}, 109));
 }
 
 // A copy is read back through direct reads where the buffer allows them and through the
