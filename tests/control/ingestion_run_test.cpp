@@ -74,6 +74,13 @@ struct Run : ::testing::Test {
     r.given.values[kParamStartingNumber] = "1";
     return r;
   }
+  // Runs `r` from Start to its end; whether it succeeded.
+  bool run_to_end(const StartRequest& r) {
+    IngestionRun run(*session);
+    if (run.prepare(r).stop != StartStop::kNone || !run.start()) return false;
+    while (run.tick()) run.wait(std::chrono::milliseconds(50));
+    return run.finish().success;
+  }
   std::string newest(const std::string& column) {
     auto r = session->database()->query("select ifnull(" + column +
                                         ", '') from ingestion order by ingestion_sk desc limit 1");
@@ -148,15 +155,9 @@ TEST_F(Run, CardsModeTakesTheTickedCardsAndAnUnrunMonitorKeepsTheNumber) {
 TEST_F(Run, TheChooserMarksArchivedExactlyWhatTheNextRunSkips) {
   const std::string root = card("card", 2);
   open_session();
-  const auto ingest = [this, &root] {
-    IngestionRun run(*session);
-    StartRequest r = request();
-    r.source = root + "/DCIM";
-    if (run.prepare(r).stop != StartStop::kNone || !run.start()) return false;
-    while (run.tick()) run.wait(std::chrono::milliseconds(50));
-    return run.finish().success;
-  };
-  ASSERT_TRUE(ingest()) << captured_ui().pane;
+  StartRequest r = request();
+  r.source = root + "/DCIM";
+  ASSERT_TRUE(run_to_end(r)) << captured_ui().pane;
   const std::vector<ChoiceImage> images = list_choice_images(*session, root + "/DCIM");
   ASSERT_EQ(images.size(), 2u);
   EXPECT_THAT(archived_images(*session, images), ElementsAre(true, true));
@@ -172,7 +173,7 @@ TEST_F(Run, TheChooserMarksArchivedExactlyWhatTheNextRunSkips) {
   EXPECT_THAT(archived_images(*session, images), ElementsAre(true, false));
 
   // And the run agrees: only that image is copied again, beside the changed copy.
-  ASSERT_TRUE(ingest()) << captured_ui().pane;
+  ASSERT_TRUE(run_to_end(r)) << captured_ui().pane;
   EXPECT_EQ(images_below(archive), 3u);
 }
 
@@ -202,12 +203,8 @@ TEST_F(Run, ACameraGivenToTheSessionIsCheckedAndListed) {
   EXPECT_THAT(captured_ui().pane, HasSubstr("No camera named Another Camera is connected."));
 
   captured_ui().clear();
-  IngestionRun run(*session);
   r.source = std::string("ptp/") + EmptyCamera::kName;
-  ASSERT_EQ(run.prepare(r).stop, StartStop::kNone) << captured_ui().pane;
-  ASSERT_TRUE(run.start());
-  while (run.tick()) run.wait(std::chrono::milliseconds(50));
-  EXPECT_TRUE(run.finish().success) << captured_ui().pane;
+  EXPECT_TRUE(run_to_end(r)) << captured_ui().pane;
   EXPECT_THAT(captured_ui().pane, Not(HasSubstr("No camera named")));
 }
 
