@@ -166,19 +166,15 @@ TEST_F(DbCommand, InitMakesAServerTheStationsCatalogue) {
   if (!server) GTEST_SKIP() << "no private PostgreSQL server: " << why;
   const std::string with_password = server->new_database(why);
   ASSERT_FALSE(with_password.empty()) << why;
-  // The same URL without the password, which ~/.pgpass supplies.
-  const std::string secret = std::string(":") + test::PrivateServer::kPassword + "@";
-  const std::string url =
-      with_password.substr(0, with_password.find(secret)) + "@" +
-      with_password.substr(with_password.find(secret) + secret.size());
+  // The same database named without the password, which ~/.pgpass supplies.
+  const std::string where = "cw@127.0.0.1:" + std::to_string(server->port()) +
+                            with_password.substr(with_password.rfind('/'));
   test::write_file(home / ".pgpass", "127.0.0.1:" + std::to_string(server->port()) + ":*:cw:" +
                                          test::PrivateServer::kPassword + "\n");
   ASSERT_EQ(::chmod((home / ".pgpass").c_str(), 0600), 0);
   std::string out;
-  ASSERT_EQ(run("init --catalogue " + test::sh_quote(url), &out), 0) << out;
-  const std::string database = url.substr(url.rfind('/') + 1);
-  EXPECT_EQ(out, "Catalogue      cw@127.0.0.1:" + std::to_string(server->port()) + "/" +
-                     database + "\n");
+  ASSERT_EQ(run("init --catalogue postgresql://" + where, &out), 0) << out;
+  EXPECT_EQ(out, "Catalogue      " + where + "\n");
   ASSERT_EQ(db("clients add Harbour", &out), 0) << out;
   EXPECT_EQ(raw_values(with_password, "select name from client order by client_sk"),
             "Client_001|Harbour");

@@ -44,10 +44,7 @@ PrivateServer* PrivateServer::get(std::string& why) {
   static std::string failure;
   if (!server && failure.empty()) {
     std::unique_ptr<PrivateServer> s(new PrivateServer);
-    if (s->start(failure))
-      server = std::move(s);
-    else if (failure.empty())
-      failure = "the private server did not start";
+    if (s->start(failure)) server = std::move(s);
   }
   why = failure;
   return server.get();
