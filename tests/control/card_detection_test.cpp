@@ -151,15 +151,12 @@ TEST(WatchedNotification, CardsArrivingBesideAMountedCardAreIngestedOrExplained)
                                            "ingested on its own",
                                            0),
             0u);
-  step = arrival("/media/ann/NIKON_Z6", true);
-  EXPECT_TRUE(step.action == WatchAction::kIngest && step.cards_mounted == 3);
-  EXPECT_EQ(step.card_path, "/media/ann/NIKON_Z6/DCIM");
 
   // Without it, the user is told why and what to run, the path quoted for the shell.
   step = arrival("/media/ann/Ann's card", false);
-  EXPECT_TRUE(step.action == WatchAction::kTellHowTo && step.cards_mounted == 4);
+  EXPECT_TRUE(step.action == WatchAction::kTellHowTo && step.cards_mounted == 3);
   EXPECT_EQ(watch_arrival_text(step),
-            "4 cards are mounted, so the card that arrived is not ingested: beside other cards, "
+            "3 cards are mounted, so the card that arrived is not ingested: beside other cards, "
             "watch ingests a card only while the master preset's AutoIngest is on.\n"
             "To ingest it: cardwright ingest --card '/media/ann/Ann'\\''s card/DCIM'");
 

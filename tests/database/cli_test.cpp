@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <regex>
-#include <vector>
 
 #include "tests/database/db_fixture.h"
 #include "tests/fixtures/programs.h"
@@ -19,11 +18,14 @@ class DbCommand : public ::testing::Test {
  protected:
   // Runs `cardwright db ARGS` with the data folder below `home`; stdout and stderr together.
   int db(const std::string& args, std::string* out = nullptr) { return run("db " + args, out); }
-  // Runs `cardwright ARGS` with the data and preference folders below `home`.
+  // Runs `cardwright ARGS` as a station whose home, data and preference folders are below `home`.
   int run(const std::string& args, std::string* out = nullptr) {
-    return test::run_cardwright(args, out, "",
-                                "XDG_DATA_HOME=" + test::sh_quote(home.str()) +
-                                    " XDG_CONFIG_HOME=" + test::sh_quote(home / "config"));
+    return test::run_cardwright(args, out, "", station_env(home.str()));
+  }
+  // The environment of a station at home `h`.
+  static std::string station_env(const std::string& h) {
+    return "HOME=" + test::sh_quote(h) + " XDG_DATA_HOME=" + test::sh_quote(h) +
+           " XDG_CONFIG_HOME=" + test::sh_quote(h + "/config");
   }
   std::string file() const { return home / "CardwrightPro/cw_main.sqlite3"; }
   test::TempDir home;
@@ -164,26 +166,16 @@ TEST_F(DbCommand, InitMakesAServerTheStationsCatalogue) {
   if (!server) GTEST_SKIP() << "no private PostgreSQL server: " << why;
   const std::string with_password = server->new_database(why);
   ASSERT_FALSE(with_password.empty()) << why;
-  // The same URL without the password, which ~/.pgpass supplies.
-  const std::string secret = std::string(":") + test::PrivateServer::kPassword + "@";
-  const std::string url =
-      with_password.substr(0, with_password.find(secret)) + "@" +
-      with_password.substr(with_password.find(secret) + secret.size());
+  // The same database named without the password, which ~/.pgpass supplies.
+  const std::string where = "cw@127.0.0.1:" + std::to_string(server->port()) +
+                            with_password.substr(with_password.rfind('/'));
   test::write_file(home / ".pgpass", "127.0.0.1:" + std::to_string(server->port()) + ":*:cw:" +
                                          test::PrivateServer::kPassword + "\n");
   ASSERT_EQ(::chmod((home / ".pgpass").c_str(), 0600), 0);
-  auto station = [&](const std::string& args, std::string* out) {
-    return test::run_cardwright(args, out, "",
-                                "HOME=" + test::sh_quote(home.str()) + " XDG_DATA_HOME=" +
-                                    test::sh_quote(home.str()) + " XDG_CONFIG_HOME=" +
-                                    test::sh_quote(home / "config"));
-  };
   std::string out;
-  ASSERT_EQ(station("init --catalogue " + test::sh_quote(url), &out), 0) << out;
-  const std::string database = url.substr(url.rfind('/') + 1);
-  EXPECT_EQ(out, "Catalogue      cw@127.0.0.1:" + std::to_string(server->port()) + "/" +
-                     database + "\n");
-  ASSERT_EQ(station("db clients add Harbour", &out), 0) << out;
+  ASSERT_EQ(run("init --catalogue postgresql://" + where, &out), 0) << out;
+  EXPECT_EQ(out, "Catalogue      " + where + "\n");
+  ASSERT_EQ(db("clients add Harbour", &out), 0) << out;
   EXPECT_EQ(raw_values(with_password, "select name from client order by client_sk"),
             "Client_001|Harbour");
   EXPECT_FALSE(std::filesystem::exists(file()));
@@ -206,10 +198,9 @@ TEST_F(DbCommand, TwoStationsTakingOneCardAtOnceCopyEachImageOnce) {
   std::string both;
   for (const char* station : {"a", "b"}) {
     const std::string h = home / station;
-    both += "HOME=" + test::sh_quote(h) + " XDG_DATA_HOME=" + test::sh_quote(h) +
-            " XDG_CONFIG_HOME=" + test::sh_quote(h) + " " +
-            test::sh_quote(test::built_program("app/cardwright")) + " ingest --card " +
-            test::sh_quote(home / "card") + " --primary " + test::sh_quote(archive) +
+    both += station_env(h) + " " + test::sh_quote(test::built_program("app/cardwright")) +
+            " ingest --card " + test::sh_quote(home / "card") + " --primary " +
+            test::sh_quote(archive) +
             " --no-backup --no-jpeg-verify --name-format '{@filename}' --folder-format '' "
             "--catalogue " + test::sh_quote(url) + " </dev/null >" +
             test::sh_quote(home / station) + ".out 2>&1 & " + station + "=$!; ";
@@ -230,16 +221,11 @@ TEST_F(DbCommand, TwoStationsTakingOneCardAtOnceCopyEachImageOnce) {
   }
   EXPECT_EQ(copied, 3);
   EXPECT_EQ(already, 3);
-  std::vector<std::string> copies;
-  for (const auto& e : std::filesystem::directory_iterator(archive))
-    if (e.path().extension() == ".JPG") copies.push_back(e.path().filename());
-  EXPECT_EQ(copies.size(), 3u);
+  EXPECT_EQ(test::images_below(archive), 3u);
   std::string listed;
   ASSERT_EQ(test::run_cardwright("db ingestions", &listed, "",
-                                 "HOME=" + test::sh_quote(home / "a") + " XDG_DATA_HOME=" +
-                                     test::sh_quote(home / "a") + " XDG_CONFIG_HOME=" +
-                                     test::sh_quote(home / "a") + " CARDWRIGHT_CATALOGUE=" +
-                                     test::sh_quote(url)),
+                                 station_env(home / "a") +
+                                     " CARDWRIGHT_CATALOGUE=" + test::sh_quote(url)),
             0)
       << listed;
   EXPECT_THAT(listed, HasSubstr("2 records shown"));

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -76,10 +75,6 @@ class DatabaseTest : public ::testing::Test {
 
 // Where a catalogue test keeps its catalogue: the embedded file or a private server.
 enum class Store { kFile, kServer };
-
-inline void PrintTo(Store store, std::ostream* os) {
-  *os << (store == Store::kFile ? "the file" : "the server");
-}
 
 inline std::string store_name(const ::testing::TestParamInfo<Store>& info) {
   return info.param == Store::kFile ? "File" : "Server";

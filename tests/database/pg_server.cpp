@@ -13,22 +13,13 @@
 
 #include "database/engine.h"
 #include "tests/common/test_env.h"
+#include "tests/fixtures/programs.h"
 
 namespace cw::test {
 
 namespace {
 
 constexpr const char* kBin = "/usr/lib/postgresql/15/bin/";
-
-std::string quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') out.append("'\\'");
-    out.push_back(c);
-  }
-  out.push_back('\'');
-  return out;
-}
 
 }  // namespace
 
@@ -53,10 +44,7 @@ PrivateServer* PrivateServer::get(std::string& why) {
   static std::string failure;
   if (!server && failure.empty()) {
     std::unique_ptr<PrivateServer> s(new PrivateServer);
-    if (s->start(failure))
-      server = std::move(s);
-    else if (failure.empty())
-      failure = "the private server did not start";
+    if (s->start(failure)) server = std::move(s);
   }
   why = failure;
   return server.get();
@@ -77,30 +65,21 @@ bool PrivateServer::start(std::string& why) {
     return false;
   }
   folder_ = pattern;
+  std::ofstream(folder_ + "/pw") << kPassword << "\n";
   if (::geteuid() == 0) {
     const passwd* nobody = ::getpwnam("nobody");
     if (!nobody || ::chown(folder_.c_str(), nobody->pw_uid, nobody->pw_gid) != 0 ||
+        ::chown((folder_ + "/pw").c_str(), nobody->pw_uid, nobody->pw_gid) != 0 ||
         !have_program("runuser")) {
       why = "running as root without an unprivileged user to run the server";
       return false;
     }
     as_user_ = "runuser -u nobody -- ";
   }
-  {
-    std::ofstream pw(folder_ + "/pw");
-    pw << kPassword << "\n";
-  }
-  if (::geteuid() == 0) {
-    const passwd* nobody = ::getpwnam("nobody");
-    if (::chown((folder_ + "/pw").c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
-      why = "cannot hand the password file to the server's user";
-      return false;
-    }
-  }
   std::string out;
   if (run(std::string(kBin) + "initdb --no-sync -E UTF8 --locale=C -U " + kUser +
               " --auth-local=trust --auth-host=scram-sha-256 --pwfile=" +
-              quote(folder_ + "/pw") + " -D " + quote(folder_ + "/data"),
+              sh_quote(folder_ + "/pw") + " -D " + sh_quote(folder_ + "/data"),
           &out) != 0) {
     why = "initdb failed: " + out;
     return false;
@@ -108,11 +87,11 @@ bool PrivateServer::start(std::string& why) {
   // A port free a moment ago may be taken meanwhile: a few tries.
   for (int attempt = 0; attempt < 5 && !started_; ++attempt) {
     port_ = free_loopback_port();
-    const std::string options = "-p " + std::to_string(port_) + " -k " + quote(folder_) +
+    const std::string options = "-p " + std::to_string(port_) + " -k " + sh_quote(folder_) +
                                 " -c listen_addresses=127.0.0.1 -c fsync=off "
                                 "-c synchronous_commit=off -c full_page_writes=off";
-    started_ = run(std::string(kBin) + "pg_ctl -w -t 60 -D " + quote(folder_ + "/data") +
-                       " -l " + quote(folder_ + "/log") + " -o " + quote(options) + " start",
+    started_ = run(std::string(kBin) + "pg_ctl -w -t 60 -D " + sh_quote(folder_ + "/data") +
+                       " -l " + sh_quote(folder_ + "/log") + " -o " + sh_quote(options) + " start",
                    &out) == 0;
   }
   if (!started_) why = "pg_ctl could not start the server: " + out;
@@ -121,7 +100,7 @@ bool PrivateServer::start(std::string& why) {
 
 PrivateServer::~PrivateServer() {
   if (started_)
-    run(std::string(kBin) + "pg_ctl -w -D " + quote(folder_ + "/data") + " -m immediate stop");
+    run(std::string(kBin) + "pg_ctl -w -D " + sh_quote(folder_ + "/data") + " -m immediate stop");
   if (!folder_.empty()) {
     std::error_code ec;
     std::filesystem::remove_all(folder_, ec);

@@ -1,11 +1,7 @@
 // GUI test helpers.
 #include "tests/ui/gui_test_env.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -16,66 +12,47 @@
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 
 #include "tests/common/test_env.h"
-
-extern char** environ;
+#include "tests/fixtures/programs.h"
 
 namespace cw::test {
 
 namespace {
 
-// A session bus of the test process's own: dbus-daemon started by a shell that writes its
-// address to a pipe and ends it once this process closes the lifeline, its standard input
-// (which also happens when the tests crash, so no daemon is left behind).
+// A session bus of the test process's own: dbus-daemon started by a shell that ends it once
+// this process closes the lifeline, the shell's standard input (which also happens when the
+// tests crash, so no daemon is left behind).
 class PrivateBus {
  public:
   ~PrivateBus() { stop(); }
   // The bus's address; empty when dbus-daemon is missing or did not start.
   std::string start() {
     if (!test::have_program("dbus-daemon")) return {};
-    int out[2], life[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return {};
-    if (::pipe2(life, O_CLOEXEC) != 0) {
-      ::close(out[0]);
-      ::close(out[1]);
-      return {};
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, life[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    char shell[] = "sh", c_flag[] = "-c",
-         script[] = "dbus-daemon --session --nofork --print-address </dev/null & "
-                    "read _; kill $!; wait";
-    char* argv[] = {shell, c_flag, script, nullptr};
-    const bool spawned = ::posix_spawn(&pid_, "/bin/sh", &actions, nullptr, argv, environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    ::close(life[0]);
-    lifeline_ = life[1];
-    if (!spawned) pid_ = -1;
-    std::string address;
+    const test::TempDir dir;
+    const std::string file = dir / "address";
+    shell_ = ::popen(("dbus-daemon --session --nofork --print-address=3 3>" + sh_quote(file) +
+                      " </dev/null & read _; kill $!; wait")
+                         .c_str(),
+                     "we");
     // One line, written at once when the bus is ready.
-    pollfd ready{out[0], POLLIN, 0};
-    char c = 0;
-    while (spawned && ::poll(&ready, 1, 10000) == 1 && ::read(out[0], &c, 1) == 1 && c != '\n')
-      address += c;
-    ::close(out[0]);
-    if (address.empty()) stop();
-    return address;
+    for (int i = 0; shell_ && i < 200; ++i) {
+      const std::string address = test::read_file(file);
+      if (!address.empty() && address.back() == '\n') return address.substr(0, address.size() - 1);
+      ::usleep(50 * 1000);
+    }
+    stop();
+    return {};
   }
   void stop() {
-    if (lifeline_ >= 0) ::close(lifeline_);
-    lifeline_ = -1;
-    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+    if (shell_) ::pclose(shell_);
+    shell_ = nullptr;
   }
 
  private:
-  pid_t pid_ = -1;
-  int lifeline_ = -1;
+  FILE* shell_ = nullptr;
 };
 
 // The application lives for the whole test process, and so does its session bus.

@@ -1,6 +1,7 @@
 // GUI test helpers: one QApplication for the test process (offscreen) with a private session
-// bus, controls found by their accessible names, and a dialog answerer that deals with the modal dialogs a window opens
-// while the test waits in a click, one after another, as a user would.
+// bus, controls found by their accessible names, and a dialog answerer that deals with the
+// modal dialogs a window opens while the test waits in a click, one after another, as a user
+// would.
 #pragma once
 
 #include <QApplication>

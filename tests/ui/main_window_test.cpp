@@ -1,8 +1,9 @@
 // The desktop program driven as a user drives it: Start through every question of the Start
 // flow, a client named where it is chosen and renamed in the database window, the verdict
-// shown after a run and announced to the desktop, the monitor on two cards with Stop, the image chooser's list taken by the
-// ingestion, and preset and keyword edits that the command-line program reads back. Results
-// are checked in the database, the archive and the stored presets.
+// shown after a run and announced to the desktop, the monitor on two cards with Stop, the
+// image chooser's list taken by the ingestion, and preset and keyword edits that the
+// command-line program reads back. Results are checked in the database, the archive and the
+// stored presets.
 #include "ui/main_window.h"
 
 #include <gmock/gmock.h>

@@ -1,9 +1,9 @@
 // The tool windows driven as a user drives them: the database window's edit, sort, export,
 // purge and row operations; the macro laboratory and the examiner showing what their commands
-// print; the log window following the log; GPS data loaded in the window the Start flow offers and used by the run; a
-// multi-camera shoot chosen, adjusted, synced and re-ingested; discs burned after a run and
-// from the Tools menu. Results are checked in the database, the files' times, the archive and
-// the disc images written.
+// print; the log window following the log; GPS data loaded in the window the Start flow
+// offers and used by the run; a multi-camera shoot chosen, adjusted, synced and re-ingested;
+// discs burned after a run and from the Tools menu. Results are checked in the database, the
+// files' times, the archive and the disc images written.
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
