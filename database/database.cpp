@@ -170,14 +170,20 @@ constexpr const char* kNotOpen = "database not open";
 
 }  // namespace
 
-Database::WriteTransaction::WriteTransaction(Database& db) : db_(db) {
+Database::WriteTransaction::WriteTransaction(Database& db, Begin begin) : db_(db) {
   Lock lock(db_.mutex_);
-  if (!db_.engine_) return;
+  const bool alone_allowed = begin == Begin::kOrRunAlone;
+  if (!db_.engine_) {
+    ok_ = alone_allowed;
+    return;
+  }
   if (db_.engine_->in_transaction()) {  // the caller's transaction holds
     ok_ = true;
     return;
   }
-  ok_ = began_ = db_.exec(db_.engine_->dialect().begin_write());
+  const char* sql = db_.engine_->dialect().begin_write();
+  began_ = alone_allowed ? db_.exec_quiet(sql) : db_.exec(sql);
+  ok_ = began_ || alone_allowed;
 }
 
 Database::WriteTransaction::~WriteTransaction() {
@@ -190,29 +196,11 @@ Database::WriteTransaction::~WriteTransaction() {
 bool Database::WriteTransaction::commit() {
   if (!ok_) return false;
   if (!began_) return true;
+  began_ = false;
   Lock lock(db_.mutex_);
   if (!db_.engine_->in_transaction()) return false;  // rolled back by a failed step
-  if (!db_.exec("commit transaction")) return false;
-  began_ = false;
-  return true;
-}
-
-Database::Batch::Batch(Database& db) : db_(db), lock_(db) {
-  began_ = db_.engine_ && !db_.engine_->in_transaction() &&
-           db_.exec_quiet(db_.engine_->dialect().begin_write());
-}
-
-Database::Batch::~Batch() {
-  if (began_ && db_.engine_ && db_.engine_->in_transaction())
-    db_.exec_quiet("rollback transaction");
-}
-
-bool Database::Batch::commit() {
-  if (!began_) return true;
-  began_ = false;
-  if (!db_.engine_ || !db_.engine_->in_transaction()) return false;  // ended by a failed statement
   if (db_.exec("commit transaction")) return true;
-  db_.exec_quiet("rollback transaction");
+  db_.exec_quiet("rollback transaction");  // nothing stays open after a failed commit
   return false;
 }
 

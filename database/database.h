@@ -104,26 +104,50 @@ class Database {
     std::unique_lock<std::recursive_mutex> lock_;
   };
 
-  // The statements of its holder's thread, from its creation to commit(), as one transaction:
-  // one flush of the file for a run of writes. Holds the connection meanwhile. A statement
-  // that fails inside it fails alone, and its caller reports it as ever, unless the engine ends
-  // the transaction for it (a server always does); commit() then fails. When it cannot begin (a transaction is open
-  // already, or another program holds the file) the statements run one by one, as without it.
+ private:
+  // A write transaction taken at once ("begin immediate") when none is open, so that what it
+  // reads (is a row there? the next number) cannot change before it writes, whatever another
+  // program does with the file: that one waits for the commit (busy timeout). Inside a
+  // caller's transaction it does nothing, and the caller's commit or rollback decides.
   // Destroyed without commit(), it rolls back what it began.
-  class Batch {
+  class WriteTransaction {
    public:
-    explicit Batch(Database& db);
-    ~Batch();
-    Batch(const Batch&) = delete;
-    Batch& operator=(const Batch&) = delete;
-    // Commits what it began (reporting a failure): false when that failed or the transaction
-    // was ended by a failed statement.
+    enum class Begin { kOrFail, kOrRunAlone };
+    // kOrFail: a transaction that cannot begin is reported and ok() is false, so nothing is
+    // written. kOrRunAlone: it is not reported and the statements run one by one.
+    explicit WriteTransaction(Database& db, Begin begin = Begin::kOrFail);
+    ~WriteTransaction();
+    WriteTransaction(const WriteTransaction&) = delete;
+    WriteTransaction& operator=(const WriteTransaction&) = delete;
+    bool ok() const { return ok_; }
+    // Commits what it began (reporting a failure, and rolling back what a failed commit left
+    // open); true at once inside a caller's or when it ran alone.
     bool commit();
 
    private:
     Database& db_;
-    Locked lock_;
     bool began_ = false;
+    bool ok_ = false;
+  };
+
+ public:
+  // The statements of its holder's thread, from its creation to commit(), as one transaction:
+  // one flush of the file for a run of writes. Holds the connection meanwhile. A statement
+  // that fails inside it fails alone, and its caller reports it as ever, unless the engine ends
+  // the transaction for it (a server always does); commit() then fails. When it cannot begin
+  // (another program holds the file) the statements run one by one, as without it; inside a
+  // transaction already open it adds none of its own. Destroyed without commit(), it rolls
+  // back what it began.
+  class Batch {
+   public:
+    explicit Batch(Database& db)
+        : lock_(db), transaction_(db, WriteTransaction::Begin::kOrRunAlone) {}
+    // False when the commit failed or the transaction was ended by a failed statement.
+    bool commit() { return transaction_.commit(); }
+
+   private:
+    Locked lock_;
+    WriteTransaction transaction_;
   };
 
   // ---- statements (each holds the connection's lock)
@@ -231,27 +255,6 @@ class Database {
   bool ingestion_append_result(int key, const std::string& text);
 
  private:
-  // A write transaction taken at once ("begin immediate") when none is open, so that what it
-  // reads (is a row there? the next number) cannot change before it writes, whatever another
-  // program does with the file: that one waits for the commit (busy timeout). Inside a
-  // caller's transaction it does nothing, and the caller's commit or rollback decides.
-  // Destroyed without commit(), it rolls back what it began.
-  class WriteTransaction {
-   public:
-    explicit WriteTransaction(Database& db);
-    ~WriteTransaction();
-    WriteTransaction(const WriteTransaction&) = delete;
-    WriteTransaction& operator=(const WriteTransaction&) = delete;
-    bool ok() const { return ok_; }
-    // Commits what it began (reporting a failure); true at once inside a caller's.
-    bool commit();
-
-   private:
-    Database& db_;
-    bool began_ = false;
-    bool ok_ = false;
-  };
-
   bool build_schema();
   bool upgrade_schema();
   bool copy_into_file(const std::string& target);
