@@ -1,7 +1,8 @@
 // Whole runs on synthetic cards with a pre-conversion backup: raws through the stand-in DNG
 // converter into the primary tree, everything else copied unchanged, third copies; verify-only
 // mode; converter runs of 100 files in command lines of 50 and the restart after a bad file;
-// re-ingests; corrupt JPEGs and XMP merged into copied JPEGs.
+// re-ingests; corrupt JPEGs, reported again on every run of their card, and XMP merged into
+// copied JPEGs.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -336,7 +337,8 @@ TEST(FirstCopyChecks, VerdictsAreCountedAndReportedInListOrderAfterTheCopies) {
       {"IMG_0007.JPG", jpeg.substr(0, jpeg.size() * 3 / 4)},
       {"IMG_0008.JPG", other_jpeg}};
   for (const auto& [name, bytes] : card) write_file(h.card + "/" + name, bytes);
-  EXPECT_FALSE(h.run());
+  const std::string ledger = h.dir / "ledger.sqlite3";
+  EXPECT_FALSE(h.run_slot_with(ledger));
   EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
   const std::string& report = h.ctx->report;
   const std::string damaged = "\": Premature end of JPEG file\n";
@@ -360,6 +362,25 @@ TEST(FirstCopyChecks, VerdictsAreCountedAndReportedInListOrderAfterTheCopies) {
   EXPECT_EQ(h.ctx->first_error, "Corrupt JPEG: \"" + h.archive + "/IMG_0002.JPG\"");
   EXPECT_EQ(h.ctx->counts.damaged_jpegs, 2);
   for (const auto& [name, bytes] : card) EXPECT_EQ(read_file(h.archive + "/" + name), bytes);
+
+  // The damage keeps the card unsafe on every later run, with the same reasons, though its
+  // files are archived already.
+  const std::string verdict = h.ctx->verdict.line;
+  EXPECT_TRUE(verdict.starts_with("Card not yet safe to format: 2 damaged JPEGs; 1 corrupt "
+                                  "JPEG; 1 corrupt raw file"))
+      << verdict;
+  const auto archived = test::files_below(h.archive);
+  for (int again = 0; again < 2; ++again) {
+    EXPECT_FALSE(h.run_slot_with(ledger));
+    EXPECT_EQ(h.ctx->counts.already_archived, 8);
+    EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
+    EXPECT_EQ(h.ctx->verdict.line, verdict);
+    EXPECT_TRUE(contains(h.ctx->report, "Corrupt raw: \"" + h.archive +
+                                            "/IMG_0005.DNG\": unexpected end of the image data "
+                                            "(found when it was first ingested)\n"))
+        << h.ctx->report;
+  }
+  EXPECT_EQ(test::files_below(h.archive), archived);
 
   // Damaged image data alone is no success either, and says so.
   for (const char* name : {"IMG_0002.JPG", "IMG_0005.DNG"}) fsys::remove(h.card + "/" + name);

@@ -1,7 +1,6 @@
 // The ingest ledger over whole runs with a database: a stopped run completed by the next one,
 // a card ingested again after its copies changed and its names did, archive copies changed
-// after they were proven, damage on the card that every run reports, and the run's own
-// bookkeeping of what it stored.
+// after they were proven, and the run's own bookkeeping of what it stored.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <gtest/gtest.h>
@@ -29,7 +28,6 @@
 #include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_card.h"
 #include "tests/fixtures/sample_files.h"
-#include "tests/fixtures/tiff_builder.h"
 #include "tests/ingest/ingest_harness.h"
 
 namespace cw {
@@ -377,45 +375,6 @@ TEST_F(LedgerRun, CopiesReadAheadProveOnlyWhatTheyStillAre) {
   for (const std::size_t i : {0u, 2u, 4u, 5u, 6u, 7u})
     EXPECT_EQ(watch.reads[names[i]].first + watch.reads[names[i]].second, 1) << names[i];
   EXPECT_GE(watch.reads[names[3]].first, 1) << "the changed copy was not read again";
-}
-
-// Damage on the card (a damaged JPEG, a file that is no JPEG, a raw cut short) keeps the card
-// unsafe on every run of it, with the same reasons, though the files are archived already.
-TEST_F(LedgerRun, DamageFoundOnTheCardIsReportedOnEveryRun) {
-  h.set(kParamWantJpegVerify, "1");
-  fixtures::JpegSpec spec;
-  spec.width = 320;
-  spec.height = 240;
-  const std::string jpeg = fixtures::make_jpeg(spec);
-  fixtures::RawLayout layout;
-  layout.width = 64;
-  layout.height = 48;
-  layout.dng = true;
-  const std::string dng = fixtures::build_raw_tiff(fixtures::CameraInfo{}, layout);
-  const std::pair<const char*, std::string> card[] = {
-      {"IMG_0001.JPG", jpeg},
-      {"IMG_0002.JPG", "definitely not a JPEG"},
-      {"IMG_0003.JPG", jpeg.substr(0, jpeg.size() / 2)},
-      {"IMG_0004.DNG", dng},
-      {"IMG_0005.DNG", dng.substr(0, dng.size() - 1000)}};
-  for (const auto& [name, bytes] : card) test::write_file(h.card + "/" + name, bytes);
-  EXPECT_FALSE(run());
-  const std::string verdict = h.ctx->verdict.line;
-  EXPECT_TRUE(verdict.starts_with(
-      "Card not yet safe to format: 1 damaged JPEG; 1 corrupt JPEG; 1 corrupt raw file"))
-      << verdict;
-  const auto archived = files_below(h.archive);
-  for (int again = 0; again < 2; ++again) {
-    EXPECT_FALSE(run());
-    EXPECT_EQ(h.ctx->counts.already_archived, 5);
-    EXPECT_EQ(h.ctx->error, "One or more image files were corrupt.");
-    EXPECT_EQ(h.ctx->verdict.line, verdict);
-    EXPECT_TRUE(contains(h.ctx->report, "Corrupt raw: \"" + h.archive +
-                                            "/IMG_0005.DNG\": unexpected end of the image data "
-                                            "(found when it was first ingested)\n"))
-        << h.ctx->report;
-  }
-  EXPECT_EQ(files_below(h.archive), archived);
 }
 
 // The run's ledger tells its own entries from those an earlier run stored, and a copy proven
