@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
+#include <utility>
 
 #include "foundation/sysio.h"
 #include "ingest/staged_file.h"
@@ -45,6 +47,14 @@ ssize_t read_then_stop(int fd, void* buf, std::size_t n) {
   return system_sysio().read(fd, buf, n);
 }
 
+int open_failing_on_card(const char* path, int flags, mode_t mode) {
+  if (std::strstr(path, "/card/")) {
+    errno = EIO;
+    return -1;
+  }
+  return system_sysio().open(path, flags, mode);
+}
+
 int g_range_calls = 0;
 
 // Copies at most 300000 bytes per call in the kernel, then gives up as a file system that
@@ -64,46 +74,38 @@ struct FaultTest : ::testing::Test {
   Sysio table = system_sysio();
 };
 
-TEST_F(FaultTest, FullDiskEndsTheRunAndLeavesNoPartialCopy) {
-  table.write = full_disk_write;
-  g_room = 1048576 + 5;
-  ScopedSysio faults(table);
-  EXPECT_FALSE(h.run());
-  EXPECT_EQ(h.ctx->error, "write error -- check drives for sufficient space: \"" + h.archive +
-                              "/IMG_0001.JPG\"");
-  EXPECT_TRUE(fsys::is_empty(h.archive));
-  EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), image);
-}
-
-TEST_F(FaultTest, CardReadErrorEndsTheRunNamingTheImage) {
-  table.read = [](int, void*, std::size_t) -> ssize_t { errno = EIO; return -1; };
-  ScopedSysio faults(table);
-  EXPECT_FALSE(h.run());
-  EXPECT_EQ(h.ctx->error, "read error: \"" + h.card + "/IMG_0001.JPG\"");
-}
-
-TEST_F(FaultTest, StopIsSeenBetweenChunksAndLeavesNothing) {
-  table.read = read_then_stop;
-  g_stop_after_read = &h.control;
-  ScopedSysio faults(table);
-  EXPECT_FALSE(h.run());
-  g_stop_after_read = nullptr;
-  EXPECT_EQ(h.ctx->error, "Stopped");
-  EXPECT_TRUE(fsys::is_empty(h.archive));
-}
-
-TEST_F(FaultTest, SourceThatCannotBeOpenedIsNamedAndGetsNoTarget) {
-  table.open = [](const char* path, int flags, mode_t mode) {
-    if (std::strstr(path, "/card/")) {
-      errno = EIO;
-      return -1;
+// A full disk, a card that cannot be read or opened, a stop between two chunks: the run ends
+// naming what failed, and the copy it began leaves nothing in the archive.
+TEST_F(FaultTest, AnUnfinishedFirstCopyEndsTheRunAndLeavesNothing) {
+  const std::string on_card = "\"" + h.card + "/IMG_0001.JPG\"";
+  const std::pair<std::function<void(Sysio&)>, std::string> cases[] = {
+      {[](Sysio& t) {
+         t.write = full_disk_write;
+         g_room = 1048576 + 5;
+       },
+       "write error -- check drives for sufficient space: \"" + h.archive + "/IMG_0001.JPG\""},
+      {[](Sysio& t) { t.read = [](int, void*, std::size_t) -> ssize_t { errno = EIO; return -1; }; },
+       "read error: " + on_card},
+      {[](Sysio& t) { t.open = open_failing_on_card; }, "can't open: " + on_card},
+      // Last: the stop request stays with the slot.
+      {[this](Sysio& t) {
+         t.read = read_then_stop;
+         g_stop_after_read = &h.control;
+       },
+       "Stopped"}};
+  for (const auto& [arm, error] : cases) {
+    SCOPED_TRACE(error);
+    arm(table);
+    {
+      ScopedSysio faults(table);
+      EXPECT_FALSE(h.run());
     }
-    return system_sysio().open(path, flags, mode);
-  };
-  ScopedSysio faults(table);
-  EXPECT_FALSE(h.run());
-  EXPECT_EQ(h.ctx->error, "can't open: \"" + h.card + "/IMG_0001.JPG\"");
-  EXPECT_TRUE(fsys::is_empty(h.archive));
+    table = system_sysio();
+    g_stop_after_read = nullptr;
+    EXPECT_EQ(h.ctx->error, error);
+    EXPECT_TRUE(fsys::is_empty(h.archive));
+    EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), image);
+  }
 }
 
 TEST_F(FaultTest, FailedFlushOfTheArchiveFailsTheRun) {
