@@ -84,7 +84,22 @@ struct InPlaceChange : ::testing::Test {
     EXPECT_EQ(jpegs, expected);
     EXPECT_TRUE(others.empty()) << *others.begin();
   }
-  void killed_while_tagging(bool with_backup);
+  // Every archived JPEG holds the sidecar's XMP, and no sidecar is left beside it.
+  void expect_each_image_merged() {
+    for (int i = 1; i <= kImages; ++i) {
+      const std::string name = h.archive + "/IMG_000" + std::to_string(i);
+      const std::optional<JpegXmpPackets> xmp = read_jpeg_xmp(name + ".JPG");
+      ASSERT_TRUE(xmp) << i;
+      EXPECT_NE(xmp->main.find(">merged<"), std::string::npos) << i;
+      EXPECT_FALSE(fsys::exists(name + ".xmp")) << i;
+    }
+  }
+  // Once a run has completed what a killed one left, the next finds everything in place.
+  void expect_a_third_run_to_change_nothing() {
+    const auto archived = files_below(h.archive);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(files_below(h.archive), archived);
+  }
   // GPS tags from a track around the card's capture times, written by the stand-in tagger.
   void use_tagger();
   void expect_each_image_tagged();
@@ -113,16 +128,8 @@ TEST_F(InPlaceChange, KilledAroundAMergeTheNextRunKnowsTheMergedCopy) {
 
     ASSERT_TRUE(run()) << h.ctx->error << h.ctx->report;
     expect_each_image_once();
-    for (int i = 1; i <= kImages; ++i) {
-      const std::optional<JpegXmpPackets> xmp =
-          read_jpeg_xmp(h.archive + "/IMG_000" + std::to_string(i) + ".JPG");
-      ASSERT_TRUE(xmp) << i;
-      EXPECT_NE(xmp->main.find(">merged<"), std::string::npos) << i;
-    }
-    // A third run finds everything in place.
-    const auto archived = files_below(h.archive);
-    ASSERT_TRUE(run());
-    EXPECT_EQ(files_below(h.archive), archived);
+    expect_each_image_merged();
+    expect_a_third_run_to_change_nothing();
   }
 }
 
@@ -134,13 +141,7 @@ TEST_F(InPlaceChange, CopiesRecordedBeforeTheirMergeAreMergedByTheNextRun) {
   h.set(kParamWantXMPtoJPG, "1");
   ASSERT_TRUE(run()) << h.ctx->error << h.ctx->report;
   expect_each_image_once();
-  for (int i = 1; i <= kImages; ++i) {
-    const std::string jpeg = h.archive + "/IMG_000" + std::to_string(i) + ".JPG";
-    const std::optional<JpegXmpPackets> xmp = read_jpeg_xmp(jpeg);
-    ASSERT_TRUE(xmp) << i;
-    EXPECT_NE(xmp->main.find(">merged<"), std::string::npos) << i;
-    EXPECT_FALSE(fsys::exists(h.archive + "/IMG_000" + std::to_string(i) + ".xmp")) << i;
-  }
+  expect_each_image_merged();
   EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
 }
 
@@ -163,33 +164,6 @@ const char* const kTagger =
     "  False) exit 0 ;; *) set -- \"$@\" \"$l\" ;; esac; done; exit 0; fi\n"
     "tag \"$@\"\n";
 
-// Killed while tagging the third image (the first is tagged by then, in place or still in its
-// temporary file), without a backup (the first copies are tagged at the end of the run) and with one (the primary copies are tagged as they are made; the backup
-// keeps the card's bytes).
-void InPlaceChange::killed_while_tagging(bool with_backup) {
-  const std::string backup = h.dir / "backup";
-  if (with_backup) {
-    h.set(kParamWantBackup, "1");
-    h.set(kParamBackupFolder, backup);
-  }
-  use_tagger();
-  test::write_file(h.dir / "kill", "");
-  ASSERT_TRUE(run_killed([] {}));
-  fsys::remove(h.dir / "kill");
-  const std::string first = h.archive + "/IMG_0001.JPG";
-  ASSERT_TRUE(read_file(first).ends_with("GPS") || fsys::exists(tagged_temp_path(first)));
-
-  ASSERT_TRUE(run()) << h.ctx->error << h.ctx->report;
-  expect_each_image_once();
-  expect_each_image_tagged();
-  if (with_backup) {
-    EXPECT_EQ(test::image_contents(backup), test::image_contents(h.card));
-  }
-  const auto archived = files_below(h.archive);
-  ASSERT_TRUE(run());
-  EXPECT_EQ(files_below(h.archive), archived);
-}
-
 void InPlaceChange::use_tagger() {
   std::string message;
   ASSERT_TRUE(tracks.load_gpx_text(
@@ -210,12 +184,34 @@ void InPlaceChange::expect_each_image_tagged() {
   }
 }
 
+// Killed while tagging the third image (the first is tagged by then, in place or still in its
+// temporary file), without a backup (the first copies are tagged at the end of the run) and
+// with one (the primary copies are tagged as they are made; the backup keeps the card's bytes).
 TEST_F(InPlaceChange, KilledWhileTaggingTheNextRunTagsEveryImageOnce) {
-  killed_while_tagging(false);
-}
+  const std::string backup = h.dir / "backup";
+  use_tagger();
+  for (const bool with_backup : {false, true}) {
+    SCOPED_TRACE(with_backup ? "with a backup" : "without a backup");
+    fsys::remove_all(h.archive);
+    fsys::remove(db_path);
+    if (with_backup) {
+      h.set(kParamWantBackup, "1");
+      h.set(kParamBackupFolder, backup);
+    }
+    test::write_file(h.dir / "kill", "");
+    ASSERT_TRUE(run_killed([] {}));
+    fsys::remove(h.dir / "kill");
+    const std::string first = h.archive + "/IMG_0001.JPG";
+    ASSERT_TRUE(read_file(first).ends_with("GPS") || fsys::exists(tagged_temp_path(first)));
 
-TEST_F(InPlaceChange, KilledWhileTaggingPrimaryCopiesTheNextRunTagsEveryImageOnce) {
-  killed_while_tagging(true);
+    ASSERT_TRUE(run()) << h.ctx->error << h.ctx->report;
+    expect_each_image_once();
+    expect_each_image_tagged();
+    if (with_backup) {
+      EXPECT_EQ(test::image_contents(backup), test::image_contents(h.card));
+    }
+    expect_a_third_run_to_change_nothing();
+  }
 }
 
 // Primary copies in place with the first copies' bytes but never recorded nor tagged, as a run
