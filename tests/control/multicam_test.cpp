@@ -307,22 +307,6 @@ TEST_F(MultiCam, TheCommandLineSyncsACameraThenIngestsInTimeOrder) {
       << out;
   EXPECT_EQ(mtime_of(b + "/B_1.JPG"), kT + 30);
 
-  // The order an independent reader of the files' times and names gives.
-  test::write_file(dir / "order.py",
-                   "import os, sys\n"
-                   "images = []\n"
-                   "for d in sys.argv[1:]:\n"
-                   "    for n in os.listdir(d):\n"
-                   "        p = os.path.join(d, n)\n"
-                   "        if n.startswith('.') or n.lower().endswith('.xmp'): continue\n"
-                   "        if os.path.islink(p) or not os.path.isfile(p): continue\n"
-                   "        images.append((os.lstat(p).st_mtime_ns // 10**9, n))\n"
-                   "print(' '.join(n for t, n in sorted(images)))\n");
-  std::string expected;
-  ASSERT_EQ(test::run_command("/usr/bin/python3 " + sh_quote(dir / "order.py") + " " + sh_quote(a) +
-                                  " " + sh_quote(b),
-                              &expected),
-            0);
   const std::string archive = dir / "archive";
   ASSERT_EQ(test::run_cardwright("multicam ingest --primary " + sh_quote(archive) +
                                      " --no-backup --no-jpeg-verify --folder-format '' "
@@ -343,8 +327,8 @@ TEST_F(MultiCam, TheCommandLineSyncsACameraThenIngestsInTimeOrder) {
     if (!numbered.empty()) numbered += ' ';
     numbered.append(name, 4);
   }
-  EXPECT_EQ(numbered + "\n", expected);
-  EXPECT_EQ(copied.size(), 5u);
+  // camB's images, an hour later now, fall between camA's.
+  EXPECT_EQ(numbered, "A_0.JPG B_0.JPG A_1.JPG B_1.JPG A_2.JPG");
 }
 
 // Camera A's clock is right; camera B's runs 3792 s ahead, and its true times fall just before
