@@ -2,6 +2,8 @@
 // temporary folder, and the run's context and control to inspect afterwards.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,6 +117,24 @@ inline std::map<std::string, int> image_contents(const std::string& root) {
     ++out[bytes];
   }
   return out;
+}
+
+// Flips one bit of a file in place, its size kept; with `keep_time`, its times too, as damage
+// on the disk would leave them.
+inline void flip_a_bit(const std::string& path, bool keep_time = false) {
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << path;
+  char byte = 0;
+  EXPECT_EQ(::pread(fd, &byte, 1, 100), 1);
+  byte ^= 0x01;
+  EXPECT_EQ(::pwrite(fd, &byte, 1, 100), 1);
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  if (keep_time) {
+    EXPECT_EQ(::futimens(fd, times), 0);
+  }
+  ::close(fd);
 }
 
 // The path an open descriptor of this process names, or "" when it cannot be read.

@@ -11,7 +11,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,6 +34,7 @@ namespace {
 
 namespace fsys = std::filesystem;
 using test::contains;
+using test::flip_a_bit;
 using test::files_below;
 using test::image_contents;
 using test::read_file;
@@ -183,17 +183,6 @@ TEST_F(LedgerRun, ReIngestTakesNothingNew) {
     EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
   }
   EXPECT_EQ(files_below(h.card), card);
-}
-
-// Flips one bit of a file in place: its size stays.
-void flip_a_bit(const std::string& path) {
-  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-  ASSERT_TRUE(f);
-  f.seekg(100);
-  const char byte = static_cast<char>(f.get() ^ 0x01);
-  f.seekp(100);
-  f.put(byte);
-  ASSERT_TRUE(f);
 }
 
 // The images of a tree by name, sidecars and manifests left out, in name order.

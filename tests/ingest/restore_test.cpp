@@ -9,9 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
-#include <memory>
 
-#include "database/database.h"
 #include "foundation/sysio.h"
 #include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_card.h"
@@ -26,21 +24,6 @@ using test::image_contents;
 using test::read_file;
 using test::write_file;
 
-// One byte of the file changed in place, its size and modification time kept.
-void damage(const std::string& path) {
-  struct stat st;
-  ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_GE(fd, 0) << path;
-  char byte = 0;
-  EXPECT_EQ(::pread(fd, &byte, 1, 200), 1);
-  byte ^= 0x10;
-  EXPECT_EQ(::pwrite(fd, &byte, 1, 200), 1);
-  const struct timespec times[2] = {st.st_atim, st.st_mtim};
-  EXPECT_EQ(::futimens(fd, times), 0);
-  ::close(fd);
-}
-
 // The primary copy that gets one byte changed on the disk when it is next opened for reading
 // (after it was written, before its read-back), once armed; on the verifier's thread.
 const char* const kFlipped = "/archive/IMG_0002.JPG";
@@ -49,7 +32,7 @@ std::atomic<bool> g_flip_armed{false};
 int open_flipping(const char* path, int flags, mode_t mode) {
   if ((flags & O_ACCMODE) == O_RDONLY && std::string(path).ends_with(kFlipped) &&
       g_flip_armed.exchange(false))
-    damage(path);
+    test::flip_a_bit(path, true);
   return system_sysio().open(path, flags, mode);
 }
 
@@ -64,27 +47,18 @@ int rename_never_aside(const char* from, const char* to) {
 
 struct Restores : ::testing::Test {
   test::Harness h;
-  Database db;
-  std::unique_ptr<SingleSlotControl> control;
   std::string backup = h.dir / "backup";
+  std::string db_path;
   int databases = 0;
 
   void SetUp() override { fresh_database(); }
   // A database that knows nothing: the ledger of a run killed before it stored anything.
-  void fresh_database() {
-    db.close();
-    ASSERT_TRUE(db.open(h.dir / ("ledger-" + std::to_string(++databases) + ".sqlite3")));
-  }
+  void fresh_database() { db_path = h.dir / ("ledger-" + std::to_string(++databases) + ".sqlite3"); }
   void with_backup() {
     h.set(kParamWantBackup, "1");
     h.set(kParamBackupFolder, backup);
   }
-  bool run() {
-    control = std::make_unique<SingleSlotControl>();
-    h.ctx = std::make_unique<EngineContext>(EngineJob{control.get(), 0, "Test card"});
-    h.ctx->database = &db;
-    return run_slot(h.params, h.card, *h.ctx);
-  }
+  bool run() { return h.run_slot_with(db_path); }
   std::string report() const { return h.ctx->error + "\n" + h.ctx->report; }
 };
 
@@ -101,7 +75,7 @@ TEST_F(Restores, DamagedBackupIsNeverTheSourceOfAMissingCopy) {
   const std::string primary = h.archive + "/IMG_0002.JPG", copy = backup + "/IMG_0002.JPG";
   const std::string card_bytes = read_file(primary);
   fsys::remove(primary);
-  damage(copy);
+  test::flip_a_bit(copy, true);
   const std::string damaged = read_file(copy);
   ASSERT_NE(damaged, card_bytes);
 
