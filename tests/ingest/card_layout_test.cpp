@@ -6,6 +6,7 @@
 #include <set>
 
 #include "ingest/format_verdict.h"
+#include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_card.h"
 #include "tests/fixtures/sample_files.h"
 #include "tests/ingest/ingest_harness.h"
@@ -19,16 +20,6 @@ using test::files_below;
 using test::Harness;
 using test::read_file;
 using test::write_file;
-
-constexpr const char* kTemplate =
-    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
-    "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
-    "<rdf:Description rdf:about=\"\"\n"
-    "  xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
-    "<dc:identifier>{@filename}</dc:identifier>\n"
-    "</rdf:Description>\n"
-    "</rdf:RDF>\n"
-    "</x:xmpmeta>\n";
 
 // A card of a hybrid body: JPEGs and a HEIC in DCIM, an MP4 clip with its companion and an
 // AVCHD stream in the video folders, and what the camera keeps beside them. Files are dated
@@ -67,7 +58,7 @@ TEST(CardLayout, VideoFoldersBesideDcimAreTakenWithSidecarsAndCompanionsInEveryT
   HybridCard c;
   Harness& h = c.h;
   const std::string template_path = h.dir / "template.xmp";
-  write_file(template_path, kTemplate);
+  write_file(template_path, fixtures::sample_xmp_packet("{@filename}"));
   h.set(kParamSidecarPath, template_path);
   h.set(kParamNameFormat, "{@datetime}_{@filename}");
   h.set(kParamFolderFormat, "{@sourcepath}");
@@ -111,7 +102,7 @@ TEST(CardLayout, VideoFoldersBesideDcimAreTakenWithSidecarsAndCompanionsInEveryT
           "CLIP/20240315_120003_C0001.xmp", "STREAM/20240315_120004_00000.xmp"})
       EXPECT_TRUE(fsys::is_regular_file(root / sidecar)) << tree << " " << sidecar;
     EXPECT_TRUE(contains(read_file(root / "100CANON/20240315_120002_IMG_0003.xmp"),
-                         "<dc:identifier>IMG_0003</dc:identifier>"));
+                         ">IMG_0003</rdf:li>"));
     EXPECT_EQ(std::distance(fsys::directory_iterator(root / "CLIP"), fsys::directory_iterator()),
               3)
         << tree;
