@@ -320,45 +320,6 @@ TEST_F(StartFlow, ManifestsReachTheDiskBeforeTheVerdictIsShown) {
   EXPECT_LT(manifest, verdict) << pane;
 }
 
-// Trees inside one another, either way round and through a link, are refused before any
-// copy, and the message names both folders.
-TEST_F(StartFlow, NestedTreesAreRefusedNamingBothFolders) {
-  fs::create_directories(dir / "outer/post");
-  fs::create_directories(dir / "b");
-  fs::create_symlink(dir / "outer", dir / "link");
-  struct Case {
-    std::string backup, primary, post, inner, outer;
-  };
-  const std::string outer = dir / "outer", in_outer = dir / "outer/in",
-                    post = dir / "outer/post", b = dir / "b", apart = dir / "apart",
-                    through_link = dir / "link/p";
-  const Case cases[] = {
-      {outer, in_outer, "", "primary folder \"" + in_outer, "backup folder \"" + outer},
-      {post, outer, "", "backup folder \"" + post, "primary folder \"" + outer},
-      {b, outer, post, "post-conversion backup folder \"" + post, "primary folder \"" + outer},
-      {b, post, outer, "primary folder \"" + post, "post-conversion backup folder \"" + outer},
-      {outer, apart, post, "post-conversion backup folder \"" + post, "backup folder \"" + outer},
-      {outer, through_link, "", "primary folder \"" + through_link, "backup folder \"" + outer},
-  };
-  for (const Case& c : cases) {
-    captured_ui().clear();
-    StartRequest r = request();
-    r.given.values[kParamPrimaryFolder] = c.primary;
-    r.given.values[kParamWantBackup] = c.backup.empty() ? "0" : "1";
-    if (!c.backup.empty()) r.given.values[kParamBackupFolder] = c.backup;
-    r.given.values[kParamWantBackupPost] = c.post.empty() ? "0" : "1";
-    if (!c.post.empty()) r.given.values[kParamBackupFolderPost] = c.post;
-    EXPECT_EQ(ingest(r), StartStop::kNone);
-    EXPECT_THAT(captured_ui().pane, HasSubstr("ERROR: The " + c.inner + "\" is inside the " +
-                                              c.outer + "\"\n"))
-        << captured_ui().pane;
-    EXPECT_NE(record("result"), "SUCCESS");
-    EXPECT_EQ(images_below(outer) + images_below(b) + images_below(apart), 0u) << c.primary;
-  }
-  master().put_int("WantBackup", 0);
-  master().put_int("WantBackupPost", 0);
-}
-
 TEST_F(StartFlow, AMissingBackupFolderIsNeverCreatedTheUserDecides) {
   const std::string backup = dir / "backup", elsewhere = dir / "elsewhere";
   fs::create_directories(elsewhere);

@@ -76,6 +76,43 @@ TEST(Copycard, ParameterChecks) {
   EXPECT_FALSE(fsys::exists(h.card + "/Archive"));
 }
 
+// Trees inside one another, either way round and through a link, are refused before any
+// copy, and the message names both folders.
+TEST(Copycard, NestedTreesAreRefusedNamingBothFolders) {
+  Harness h;
+  write_file(h.card + "/IMG_0001.JPG", "x");
+  const std::string outer = h.dir / "outer", in_outer = h.dir / "outer/in",
+                    post = h.dir / "outer/post", b = h.dir / "b", apart = h.dir / "apart",
+                    through_link = h.dir / "link/p";
+  fsys::create_directories(post);
+  fsys::create_directories(b);
+  fsys::create_symlink(outer, h.dir / "link");
+  struct Case {
+    std::string backup, primary, post, inner, outer;
+  };
+  const Case cases[] = {
+      {outer, in_outer, "", "primary folder \"" + in_outer, "backup folder \"" + outer},
+      {post, outer, "", "backup folder \"" + post, "primary folder \"" + outer},
+      {b, outer, post, "post-conversion backup folder \"" + post, "primary folder \"" + outer},
+      {b, post, outer, "primary folder \"" + post, "post-conversion backup folder \"" + outer},
+      {outer, apart, post, "post-conversion backup folder \"" + post, "backup folder \"" + outer},
+      {outer, through_link, "", "primary folder \"" + through_link, "backup folder \"" + outer},
+  };
+  for (const Case& c : cases) {
+    h.set(kParamPrimaryFolder, c.primary);
+    h.set(kParamWantBackup, "1");
+    h.set(kParamBackupFolder, c.backup);
+    h.set(kParamWantBackupPost, c.post.empty() ? "0" : "1");
+    h.set(kParamBackupFolderPost, c.post);
+    EXPECT_FALSE(h.run()) << c.primary;
+    EXPECT_TRUE(contains(h.ctx->report,
+                         "ERROR: The " + c.inner + "\" is inside the " + c.outer + "\"\n"))
+        << h.ctx->report;
+    EXPECT_EQ(test::images_below(outer) + test::images_below(b) + test::images_below(apart), 0u)
+        << c.primary;
+  }
+}
+
 // The range folders of a run of three images by the images in each: a partition size of zero
 // or less means one folder. Camera file numbers as the range source keep four digits.
 TEST(Copycard, PartitionSizeZeroOrNegativeMeansNoPartitions) {
