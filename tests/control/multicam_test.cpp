@@ -398,14 +398,12 @@ TEST(MultiCamClock, NamesAndFoldersFollowTheCorrectedClockAndSourcesStayAsTheyWe
       << out;
   EXPECT_EQ(planned(out), expected) << out;
   sources_are(card_times);
+  EXPECT_FALSE(fs::exists(archive));
 
   // The sync moves B's file times; the ingestion takes the rest from the sync journal.
   ASSERT_EQ(test::run_cardwright("multicam sync --shift -3792 --yes " + sh_quote(b), &out), 0)
       << out;
   sources_are(synced_times);
-  ASSERT_EQ(test::run_cardwright(ingest + "--dry-run" + folders, &out), 0) << out;
-  EXPECT_EQ(planned(out), expected) << out;
-  EXPECT_FALSE(fs::exists(archive));
 
   ASSERT_EQ(test::run_cardwright(ingest + folders, &out), 0) << out;
   std::vector<std::string> copied;
