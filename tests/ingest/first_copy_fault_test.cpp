@@ -84,7 +84,9 @@ TEST_F(FaultTest, AnUnfinishedFirstCopyEndsTheRunAndLeavesNothing) {
          g_room = 1048576 + 5;
        },
        "write error -- check drives for sufficient space: \"" + h.archive + "/IMG_0001.JPG\""},
-      {[](Sysio& t) { t.read = [](int, void*, std::size_t) -> ssize_t { errno = EIO; return -1; }; },
+      {[](Sysio& t) {
+         t.read = [](int, void*, std::size_t) -> ssize_t { return errno = EIO, -1; };
+       },
        "read error: " + on_card},
       {[](Sysio& t) { t.open = open_failing_on_card; }, "can't open: " + on_card},
       // Last: the stop request stays with the slot.

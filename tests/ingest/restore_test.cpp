@@ -53,7 +53,9 @@ struct Restores : ::testing::Test {
 
   void SetUp() override { fresh_database(); }
   // A database that knows nothing: the ledger of a run killed before it stored anything.
-  void fresh_database() { db_path = h.dir / ("ledger-" + std::to_string(++databases) + ".sqlite3"); }
+  void fresh_database() {
+    db_path = h.dir / ("ledger-" + std::to_string(++databases) + ".sqlite3");
+  }
   void with_backup() {
     h.set(kParamWantBackup, "1");
     h.set(kParamBackupFolder, backup);
