@@ -556,6 +556,12 @@ std::vector<bool> archived_images(AppSession& session, const std::vector<ChoiceI
 std::string chooser_folder(AppSession& session) {
   std::string folder = session.settings().master().get_str("CardFolder").value_or("");
   if (folder == "[user choice]") folder = choose_card(session);
+  if (folder.rfind("ptp/", 0) == 0) {
+    // A camera's images come one by one over its cable: a grid of them would read each one
+    // whole before a tile could show, so a camera is taken by Start as a whole instead.
+    session.ui().alert(kCameraNotChosenMessage);
+    return {};
+  }
   return folder;
 }
 
