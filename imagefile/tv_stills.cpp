@@ -72,9 +72,11 @@ bool full_size_jpeg_track(BoxWalker& w, const Box& moov, std::uint64_t& position
     return false;
   length = common ? common : first;
   Box offsets;
-  if (w.find(stbl.payload, stbl.end, "co64", offsets)) return length && w.u64(offsets.payload + 8, position);
+  if (w.find(stbl.payload, stbl.end, "co64", offsets))
+    return length && w.u64(offsets.payload + 8, position);
   std::uint32_t short_position = 0;
-  if (!w.find(stbl.payload, stbl.end, "stco", offsets) || !w.u32(offsets.payload + 8, short_position))
+  if (!w.find(stbl.payload, stbl.end, "stco", offsets) ||
+      !w.u32(offsets.payload + 8, short_position))
     return false;
   position = short_position;
   return length > 0;
@@ -242,8 +244,8 @@ bool TV_Reader::read_cr3(BoxWalker& walker, bool quick, bool macros) {
   // is large, so it is read only when nothing smaller is there.
   std::uint64_t track_position = 0, track_length = 0;
   std::uint16_t track_width = 0, track_height = 0;
-  if (im.previews.empty() && full_size_jpeg_track(walker, moov, track_position, track_length,
-                                                  track_width, track_height)) {
+  if (im.previews.empty() &&
+      full_size_jpeg_track(walker, moov, track_position, track_length, track_width, track_height)) {
     std::uint64_t end = 0;
     print("\nCanon full-size JPEG: %ux%u, %llu bytes at offset %llu\n", track_width, track_height,
           static_cast<unsigned long long>(track_length),

@@ -1,6 +1,6 @@
-// The pictures the chooser shows for movies and CR3 raws: a movie's cover, the camera's
-// thumbnail inside it, or nothing but its length; a CR3's thumbnail for a tile and its largest
-// preview for the large view, whichever of them the file still holds.
+// The pictures the chooser shows for movies, CR3 raws and AVIF images: a movie's cover, the
+// camera's thumbnail inside it, or nothing but its length; a CR3's thumbnail for a tile and its
+// largest preview for the large view, whichever of them the file still holds; an AVIF decoded.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -69,22 +69,19 @@ TEST(MoviePoster, CamerasThumbnailsInsideTheMovieAndTheTracksLength) {
     return bmff_box("trak", bmff_box("mdia", header("mdhd", scale, length)));
   };
   const std::string unset_length = header("mvhd", 600, 0) + track(600, 4200) + track(48000, 5000);
-  test::write_file(
-      dir / "MVI_0001.MOV",
-      bmff_box("wide", "") +
-          bmff_box("moov", unset_length +
-                               bmff_box("udta", bmff_box("\xa9" "fmt", "x") +
-                                                    bmff_box("CNTH", bmff_box("CNDA", jpeg)))) +
-          bmff_box("mdat", std::string(32, '\0')));
+  const std::string user_data =
+      bmff_box("udta", bmff_box("\xa9" "fmt", "x") + bmff_box("CNTH", bmff_box("CNDA", jpeg)));
+  test::write_file(dir / "MVI_0001.MOV", bmff_box("wide", "") +
+                                             bmff_box("moov", unset_length + user_data) +
+                                             bmff_box("mdat", std::string(32, '\0')));
   // The maker's metadata box: a TIFF structure (which may hold any bytes) before the THMB box.
   const std::string tiff_with_marker = std::string("II*\0\x08\0\0\0\xFF\xD8\xFF\xE0", 12);
+  const std::string maker_box = bmff_uuid_box(
+      cr3_metadata_uuid(), bmff_box("CMT1", tiff_with_marker) +
+                               bmff_box("THMB", std::string(16, '\0') + jpeg + "pad"));
   test::write_file(dir / "MVI_0002.MP4",
                    bmff_box("ftyp", "mp42" + be32(0) + "mp42") +
-                       bmff_box("moov", header("mvhd", 1000, 12500) +
-                                            bmff_uuid_box(cr3_metadata_uuid(),
-                                                          bmff_box("CMT1", tiff_with_marker) +
-                                                              bmff_box("THMB", std::string(16, '\0') +
-                                                                                   jpeg + "pad"))));
+                       bmff_box("moov", header("mvhd", 1000, 12500) + maker_box));
   const Thumbnail from_user_data = read_thumbnail(dir / "MVI_0001.MOV");
   ASSERT_EQ(from_user_data.kind, Thumbnail::Kind::kJpeg);
   EXPECT_EQ(bytes_of(from_user_data), jpeg);
@@ -124,6 +121,26 @@ TEST(RawPreview, ACr3GivesItsThumbnailItsPreviewOrItsFullSizeJpeg) {
     const Thumbnail none = read_thumbnail((*corpus / "modern/CanonRaw.cr3").string());
     EXPECT_EQ(none.kind, Thumbnail::Kind::kNone);
   }
+}
+
+TEST(HeifPreview, AnAvifImageIsDecodedToFitTheTile) {
+  if (!test::have_program("heif-enc") || !test::have_program("ffmpeg"))
+    GTEST_SKIP() << "heif-enc and ffmpeg make the AVIF";
+  TempDir dir;
+  ASSERT_EQ(test::run_command("ffmpeg -v error -y -f lavfi -i color=0x1428E6:size=640x480 "
+                              "-frames:v 1 " + test::sh_quote(dir / "blue.png")),
+            0);
+  ASSERT_EQ(test::run_command("heif-enc -A -q 80 -o " + test::sh_quote(dir / "IMG_0001.AVIF") +
+                              " " + test::sh_quote(dir / "blue.png") + " >/dev/null"),
+            0);
+  const Thumbnail t = read_thumbnail(dir / "IMG_0001.AVIF", 160);
+  ASSERT_EQ(t.kind, Thumbnail::Kind::kRgb);
+  EXPECT_EQ(t.width, 160);
+  EXPECT_EQ(t.height, 120);
+  // The middle pixel is the picture's blue.
+  const std::size_t middle = (static_cast<std::size_t>(t.height / 2) * t.width + t.width / 2) * 3;
+  EXPECT_LT(t.bytes.at(middle), 60);
+  EXPECT_GT(t.bytes.at(middle + 2), 180);
 }
 
 }  // namespace
