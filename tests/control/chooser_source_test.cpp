@@ -1,5 +1,4 @@
-// Where the image chooser opens: the master's card folder, or the card the user picks, but
-// never a camera on its cable, whose images are taken whole by Start.
+// The image chooser never opens on a camera on its cable: Start takes its images whole.
 #include <gtest/gtest.h>
 
 #include "control/app_session.h"
@@ -19,7 +18,7 @@ struct OneCamera : NoCameraSource {
   }
 };
 
-TEST(ChooserSource, ACameraPickedIsRefusedWithTheReasonAndAFolderIsOpened) {
+TEST(ChooserSource, ACameraPickedIsRefusedWithTheReason) {
   captured_ui().clear();
   SessionServices services;
   services.drives = [] { return std::make_unique<FakeDriveSource>(); };
@@ -32,11 +31,6 @@ TEST(ChooserSource, ACameraPickedIsRefusedWithTheReasonAndAFolderIsOpened) {
   EXPECT_EQ(chooser_folder(session), "");
   ASSERT_EQ(captured_ui().alerts.size(), 1u);
   EXPECT_EQ(captured_ui().alerts[0], kCameraNotChosenMessage);
-
-  captured_ui().clear();
-  session.settings().master().put_str("CardFolder", "/media/card/DCIM");
-  EXPECT_EQ(chooser_folder(session), "/media/card/DCIM");
-  EXPECT_TRUE(captured_ui().alerts.empty());
   captured_ui().clear();
 }
 
