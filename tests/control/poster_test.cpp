@@ -1,11 +1,16 @@
 // The pictures the chooser shows for movies and CR3 raws: a movie's cover or the camera's
 // thumbnail inside it, with its length; a CR3's thumbnail for a tile and its largest preview for
-// the large view, whichever of them the file still holds.
+// the large view, whichever of them the file still holds. And the one source it does not open:
+// a camera on its cable, whose images Start takes whole.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "control/app_session.h"
 #include "control/image_choice.h"
+#include "platform/fake_drive_source.h"
+#include "settings/param.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/bmff_builder.h"
 #include "tests/fixtures/jpeg_maker.h"
@@ -109,6 +114,26 @@ TEST(RawPreview, ACr3GivesItsThumbnailItsPreviewOrItsFullSizeJpeg) {
     const Thumbnail none = read_thumbnail((*corpus / "modern/CanonRaw.cr3").string());
     EXPECT_EQ(none.kind, Thumbnail::Kind::kNone);
   }
+}
+
+struct OneCamera : NoCameraSource {
+  std::vector<std::pair<std::string, std::string>> devices() override {
+    return {{"usb:001,004", "Z 8"}};
+  }
+};
+
+TEST(ChooserSource, ACameraPickedIsRefusedWithTheReason) {
+  test::captured_ui().clear();
+  SessionServices services;
+  services.drives = [] { return std::make_unique<FakeDriveSource>(); };
+  services.cameras = std::make_unique<OneCamera>();
+  AppSession session(test::captured_ui(), kSessionIngest, std::move(services));
+  ASSERT_TRUE(session.ok());
+  session.settings().master().put_str("CardFolder", "[user choice]");
+  test::captured_ui().list_answers = {0};  // "Device: Z 8"
+  EXPECT_EQ(chooser_folder(session), "");
+  EXPECT_THAT(test::captured_ui().alerts, ::testing::ElementsAre(kCameraNotChosenMessage));
+  test::captured_ui().clear();
 }
 
 }  // namespace
