@@ -247,34 +247,103 @@ bool find_path(BoxWalker& w, std::uint64_t begin, std::uint64_t end,
   return true;
 }
 
-// A movie's duration from its movie header, and its cover picture (the item list's covr,
-// as media tools write it) when it has one.
+// A length in seconds from a movie or media header (mvhd, mdhd share their first fields):
+// negative when the header gives no scale or no length.
+double header_duration(BoxWalker& w, const Box& header) {
+  std::uint8_t version = 0;
+  std::uint32_t scale = 0;
+  if (!w.u8(header.payload, version) || !w.u32(header.payload + (version == 1 ? 20 : 12), scale) ||
+      scale == 0)
+    return -1;
+  std::uint64_t length = 0;
+  std::uint32_t short_length = 0;
+  if (version == 1 ? !w.u64(header.payload + 24, length)
+                   : !(w.u32(header.payload + 16, short_length) && (length = short_length, true)))
+    return -1;
+  // All ones is "unknown", as is nothing.
+  if (length == 0 || length == (version == 1 ? ~std::uint64_t{0} : 0xffffffffu)) return -1;
+  return static_cast<double>(length) / scale;
+}
+
+// A movie's length: its movie header's, or when that gives none (a movie written as it was
+// recorded leaves it unset) its longest track's.
+double movie_duration(BoxWalker& w, const Box& moov) {
+  Box mvhd;
+  if (w.find(moov.payload, moov.end, "mvhd", mvhd))
+    if (const double d = header_duration(w, mvhd); d > 0) return d;
+  double longest = -1;
+  w.for_each(moov.payload, moov.end, [&](const Box& trak) {
+    Box mdia, mdhd;
+    if (trak.is("trak") && w.find(trak.payload, trak.end, "mdia", mdia) &&
+        w.find(mdia.payload, mdia.end, "mdhd", mdhd))
+      longest = std::max(longest, header_duration(w, mdhd));
+    return true;
+  });
+  return longest;
+}
+
+// The JPEG inside `bytes`: from its start marker to its last end marker (to the end when it
+// has none). False when there is no JPEG start in it.
+bool take_jpeg(const std::string& bytes, Thumbnail& t) {
+  const std::size_t soi = bytes.find("\xFF\xD8\xFF");
+  if (soi == std::string::npos) return false;
+  const std::size_t eoi = bytes.rfind("\xFF\xD9");
+  const std::size_t end = eoi == std::string::npos || eoi < soi ? bytes.size() : eoi + 2;
+  t.bytes.assign(bytes.begin() + static_cast<std::ptrdiff_t>(soi),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(end));
+  t.kind = Thumbnail::Kind::kJpeg;
+  return true;
+}
+
+// A camera's own thumbnail inside the movie: a JPEG kept in a box of the user data (a
+// thumbnail box, or a maker's box with the JPEG among its fields) or in a maker's uuid box of
+// the movie box (where a THMB box holds it, as in the maker's raws).
+bool read_camera_thumbnail(BoxWalker& w, const Box& moov, Thumbnail& t) {
+  // In a maker's box the search starts at its THMB box, so that the metadata before it is not
+  // taken for a picture.
+  auto from = [&](const Box& box) {
+    std::string bytes;
+    if (box.payload_size() <= 4 || box.payload_size() > kMaxPosterBytes ||
+        !w.read_at(box.payload, box.payload_size(), bytes))
+      return false;
+    const std::size_t thumbnail_box = bytes.find("THMB");
+    return take_jpeg(thumbnail_box == std::string::npos ? bytes : bytes.substr(thumbnail_box), t);
+  };
+  bool found = false;
+  w.for_each(moov.payload, moov.end, [&](const Box& box) {
+    if (box.is("uuid")) {
+      found = from(box);
+    } else if (box.is("udta")) {
+      w.for_each(box.payload, box.end, [&](const Box& item) {
+        found = !item.is("meta") && from(item);  // the item list's cover is read before
+        return !found;
+      });
+    }
+    return !found;
+  });
+  return found;
+}
+
+// A movie's duration from its headers, and its poster: the cover picture of its item list (as
+// media tools write it) or the camera's thumbnail inside it. QuickTime movies of older cameras
+// start without a file type box; they are read all the same.
 void read_movie(const std::string& path, Thumbnail& t) {
   const std::unique_ptr<ByteSource> source = open_file_source(path);
   if (!source) return;
   BoxWalker w(*source);
-  std::string brand, compatible;
-  if (!w.file_type(brand, compatible)) return;
-  Box moov, mvhd;
-  if (!w.find(0, w.size(), "moov", moov) || !w.find(moov.payload, moov.end, "mvhd", mvhd)) return;
-  std::uint8_t version = 0;
-  std::uint32_t scale = 0;
-  std::uint64_t length = 0;
-  if (w.u8(mvhd.payload, version) && w.u32(mvhd.payload + (version == 1 ? 20 : 12), scale) &&
-      scale > 0) {
-    std::uint32_t short_length = 0;
-    if (version == 1 ? w.u64(mvhd.payload + 24, length)
-                     : (w.u32(mvhd.payload + 16, short_length) && (length = short_length, true)))
-      t.duration = static_cast<double>(length) / scale;
-  }
+  Box moov;
+  if (!w.find(0, w.size(), "moov", moov)) return;
+  t.duration = movie_duration(w, moov);
   Box data;
-  if (!find_path(w, moov.payload, moov.end, {"udta", "meta", "ilst", "covr", "data"}, data) ||
-      data.payload_size() <= 8 || data.payload_size() > kMaxPosterBytes)
-    return;
   std::string bytes;
-  if (!w.read_at(data.payload + 8, data.payload_size() - 8, bytes)) return;
-  t.bytes.assign(bytes.begin(), bytes.end());
-  t.kind = Thumbnail::Kind::kJpeg;
+  if (find_path(w, moov.payload, moov.end, {"udta", "meta", "ilst", "covr", "data"}, data) &&
+      data.payload_size() > 8 && data.payload_size() <= kMaxPosterBytes &&
+      w.read_at(data.payload + 8, data.payload_size() - 8, bytes)) {
+    t.bytes.assign(bytes.begin(), bytes.end());
+    t.kind = Thumbnail::Kind::kJpeg;
+    return;
+  }
+  read_camera_thumbnail(w, moov, t);
 }
 
 // The camera's poster beside a clip: a JPEG named as the clip with the extension THM.
@@ -487,6 +556,12 @@ std::vector<bool> archived_images(AppSession& session, const std::vector<ChoiceI
 std::string chooser_folder(AppSession& session) {
   std::string folder = session.settings().master().get_str("CardFolder").value_or("");
   if (folder == "[user choice]") folder = choose_card(session);
+  if (folder.rfind("ptp/", 0) == 0) {
+    // A camera's images come one by one over its cable: a grid of them would read each one
+    // whole before a tile could show, so a camera is taken by Start as a whole instead.
+    session.ui().alert(kCameraNotChosenMessage);
+    return {};
+  }
   return folder;
 }
 

@@ -95,7 +95,11 @@ std::vector<bool> archived_images(AppSession& session, const std::vector<ChoiceI
 
 // The folder the chooser opens: the master's "CardFolder", or the card the user picks when
 // that is "[user choice]" (the recorded card, a camera or another folder). Empty when the
-// user made no choice.
+// user made no choice, and when a camera was picked: its images are not listed one by one, and
+// the user is told so.
 std::string chooser_folder(AppSession& session);
+inline constexpr const char* kCameraNotChosenMessage =
+    "The images of a camera connected by cable cannot be chosen one by one. Press Start to "
+    "ingest all of them, or choose them on its card in a card reader.";
 
 }  // namespace cw

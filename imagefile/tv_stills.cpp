@@ -51,6 +51,37 @@ std::size_t exif_tiff_start(const std::string& bytes) {
   return std::string::npos;
 }
 
+// The first track of a CR3 holds the camera's full-size JPEG as its one sample: the sample
+// entry "CRAW" gives its size in pixels, the sample size table and chunk offsets where its
+// bytes are. False when the track is not laid out so.
+bool full_size_jpeg_track(BoxWalker& w, const Box& moov, std::uint64_t& position,
+                          std::uint64_t& length, std::uint16_t& width, std::uint16_t& height) {
+  Box trak, mdia, minf, stbl, stsd, entry, stsz;
+  if (!w.find(moov.payload, moov.end, "trak", trak) ||
+      !w.find(trak.payload, trak.end, "mdia", mdia) ||
+      !w.find(mdia.payload, mdia.end, "minf", minf) ||
+      !w.find(minf.payload, minf.end, "stbl", stbl) ||
+      !w.find(stbl.payload, stbl.end, "stsd", stsd) || stsd.payload_size() <= 8 ||
+      !w.read_header(stsd.payload + 8, stsd.end, entry) || !entry.is("CRAW") ||
+      !w.u16(entry.payload + 24, width) || !w.u16(entry.payload + 26, height) ||
+      !w.find(stbl.payload, stbl.end, "stsz", stsz))
+    return false;
+  // A size for every sample, or else one size per sample.
+  std::uint32_t common = 0, first = 0;
+  if (!w.u32(stsz.payload + 4, common) || (common == 0 && !w.u32(stsz.payload + 12, first)))
+    return false;
+  length = common ? common : first;
+  Box offsets;
+  if (w.find(stbl.payload, stbl.end, "co64", offsets))
+    return length && w.u64(offsets.payload + 8, position);
+  std::uint32_t short_position = 0;
+  if (!w.find(stbl.payload, stbl.end, "stco", offsets) ||
+      !w.u32(offsets.payload + 8, short_position))
+    return false;
+  position = short_position;
+  return length > 0;
+}
+
 // Drops the preview fields of a directory tree read from memory: its offsets are not the
 // file's.
 void drop_previews(TV_IFD* d) {
@@ -201,11 +232,34 @@ bool TV_Reader::read_cr3(BoxWalker& walker, bool quick, bool macros) {
       offer_preview("preview", prvw, width, height, length);
   }
   // Previews whose bytes are not a JPEG stream are not offered.
-  std::erase_if(im.previews, [&](const std::unique_ptr<TV_IFD>& d) {
-    std::uint8_t soi[2];
-    return d->embedded_jpeg_length < 2 || !walker.read_at(d->embedded_jpeg_position, soi, 2) ||
-           soi[0] != 0xFF || soi[1] != 0xD8;
-  });
+  auto drop_non_jpeg = [&] {
+    std::erase_if(im.previews, [&](const std::unique_ptr<TV_IFD>& d) {
+      std::uint8_t soi[2];
+      return d->embedded_jpeg_length < 2 || !walker.read_at(d->embedded_jpeg_position, soi, 2) ||
+             soi[0] != 0xFF || soi[1] != 0xD8;
+    });
+  };
+  drop_non_jpeg();
+  // Without a thumbnail or preview, the full-size JPEG of the first track stands for both: it
+  // is large, so it is read only when nothing smaller is there.
+  std::uint64_t track_position = 0, track_length = 0;
+  std::uint16_t track_width = 0, track_height = 0;
+  if (im.previews.empty() &&
+      full_size_jpeg_track(walker, moov, track_position, track_length, track_width, track_height)) {
+    std::uint64_t end = 0;
+    print("\nCanon full-size JPEG: %ux%u, %llu bytes at offset %llu\n", track_width, track_height,
+          static_cast<unsigned long long>(track_length),
+          static_cast<unsigned long long>(track_position));
+    if (add_within(track_position, track_length, walker.size(), end)) {
+      auto d = std::make_unique<TV_IFD>(*this, 0);
+      d->embedded_jpeg_position = track_position;
+      d->embedded_jpeg_length = track_length;
+      d->image_width = track_width;
+      d->image_length = track_height;
+      im.previews.push_back(std::move(d));
+      drop_non_jpeg();
+    }
+  }
 
   // The directories hang where a TIFF file's would: IFD0 first, its EXIF and GPS children.
   im.root = ifd0 ? std::move(ifd0) : std::make_unique<TV_IFD>(*this, 0);

@@ -12,6 +12,7 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPolygonF>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStyledItemDelegate>
@@ -179,9 +180,9 @@ ImageListModel::ImageListModel(int edge, QObject* parent)
           [this](int row, const QImage& image, const QString& captured, bool video,
                  double duration) {
             if (row < 0 || row >= static_cast<int>(images_.size())) return;
-            cache_.insert(row, image.isNull()
-                                   ? placeholder(images_[static_cast<std::size_t>(row)].type)
-                                   : QPixmap::fromImage(image));
+            const ChoiceImage& listed = images_[static_cast<std::size_t>(row)];
+            cache_.insert(row, image.isNull() ? placeholder(listed.type, listed.video, true)
+                                              : QPixmap::fromImage(image));
             if (!image.isNull()) pictures_.insert(row);
             captured_.insert(row, captured);
             if (video) durations_.insert(row, duration_text(duration));
@@ -241,20 +242,50 @@ int ImageListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(images_.size());
 }
 
-QPixmap ImageListModel::placeholder(const std::string& type) const {
-  const QString key = QString::fromStdString(type);
+QPixmap ImageListModel::placeholder(const std::string& type, bool video, bool read) const {
+  const QString name = type.empty() ? QStringLiteral("?") : QString::fromStdString(type);
+  const QString key = name + (read ? (video ? QStringLiteral("/movie") : QStringLiteral("/none"))
+                                   : QString());
   auto found = placeholders_.find(key);
   if (found != placeholders_.end()) return *found;
-  QPixmap p(kThumbnailEdge, kThumbnailEdge * 3 / 4);
+  QPixmap p(kThumbnailEdge, kThumbnailEdge * (read && video ? 9 : 12) / 16);
   p.fill(Qt::transparent);
   QPainter painter(&p);
-  painter.setPen(QPen(QColor(128, 128, 128), 2));
-  painter.drawRoundedRect(p.rect().adjusted(8, 8, -8, -8), 6, 6);
+  painter.setRenderHint(QPainter::Antialiasing);
   QFont f = painter.font();
-  f.setPointSizeF(f.pointSizeF() * 1.4);
-  f.setBold(true);
-  painter.setFont(f);
-  painter.drawText(p.rect(), Qt::AlignCenter, key.isEmpty() ? QStringLiteral("?") : key);
+  if (read && video) {
+    // A movie without a poster: a dark frame, a play sign and its type; the length is drawn
+    // over it as on every movie's tile.
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(40, 40, 46));
+    painter.drawRoundedRect(p.rect().adjusted(2, 2, -2, -2), 6, 6);
+    const QPointF c = QRectF(p.rect()).center();
+    const double r = p.height() / 5.0;
+    painter.setBrush(QColor(235, 235, 235));
+    painter.drawPolygon(QPolygonF({c + QPointF(-r * 0.6, -r), c + QPointF(-r * 0.6, r),
+                                   c + QPointF(r, 0)}));
+    painter.setPen(QColor(200, 200, 200));
+    f.setBold(true);
+    painter.setFont(f);
+    painter.drawText(p.rect().adjusted(10, 6, -10, -6), Qt::AlignTop | Qt::AlignRight, name);
+  } else {
+    painter.setPen(QPen(QColor(128, 128, 128), 2));
+    painter.drawRoundedRect(p.rect().adjusted(8, 8, -8, -8), 6, 6);
+    QFont big = f;
+    big.setPointSizeF(f.pointSizeF() * 1.4);
+    big.setBold(true);
+    painter.setFont(big);
+    if (!read) {
+      painter.drawText(p.rect(), Qt::AlignCenter, name);
+    } else {
+      // Read, and no picture in it: said, so that the tile is not taken for one still loading.
+      const int middle = p.height() / 2;
+      painter.drawText(QRect(0, 0, p.width(), middle), Qt::AlignHCenter | Qt::AlignBottom, name);
+      painter.setFont(f);
+      painter.drawText(QRect(0, middle + 4, p.width(), p.height() - middle - 4),
+                       Qt::AlignHCenter | Qt::AlignTop, tr("no preview"));
+    }
+  }
   painter.end();
   placeholders_.insert(key, p);
   return p;

@@ -72,7 +72,9 @@ class ImageListModel : public QAbstractListModel {
   void ticks_changed();
 
  private:
-  QPixmap placeholder(const std::string& type) const;
+  // The tile of an image without a picture: its type while its preview is read; once read,
+  // a movie's dark frame with a play sign, or a still's type over "no preview".
+  QPixmap placeholder(const std::string& type, bool video = false, bool read = false) const;
 
   std::vector<ChoiceImage> images_;
   std::vector<bool> ticked_;
