@@ -323,8 +323,6 @@ TEST_F(PresetTest, CrossFieldRulesUndoImpossibleCombinations) {
             "DNG Converter can be run only if there's a pre-conversion backup. Change either the "
             "Destination or File Handling settings.");
   EXPECT_THAT(alerts()[1], StartsWith("Warning: XMP template was set with Cardwright Version 2"));
-  EXPECT_STREQ(CWParam::default_backup_folder(false), "CardwrightBackupPre");
-  EXPECT_STREQ(CWParam::default_backup_folder(true), "CardwrightBackupPost");
 }
 
 }  // namespace
