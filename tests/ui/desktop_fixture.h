@@ -117,6 +117,14 @@ struct Desktop : ::testing::Test {
     window->show();
     ASSERT_TRUE(test::wait_for([&] { return window->drives_known(); }));
   }
+  // Starts the program on the card at `root`, its DCIM folder the card folder, copying into the
+  // archive alone without verifying JPEGs; `settings` go on top.
+  void open_card(const std::string& root,
+                 std::vector<std::pair<const char*, std::string>> settings = {}) {
+    settings.insert(settings.begin(), {{"PrimaryFolder", archive}, {"WantBackup", "0"},
+                                       {"CardFolder", root + "/DCIM"}, {"WantJPEGVerify", "0"}});
+    open({root}, settings);
+  }
   std::string newest(const std::string& column) {
     auto r = session->database()->query("select ifnull(" + column +
                                         ", '') from ingestion order by ingestion_sk desc limit 1");

@@ -76,12 +76,7 @@ TEST_F(Desktop, StartAnswersEveryQuestionOfTheStartFlow) {
 // error message).
 TEST_F(Desktop, VerdictBannerSaysWhetherTheCardIsSafeToFormat) {
   const std::string root = card("card", 3);
-  open({root}, {{"PrimaryFolder", archive},
-                {"WantBackup", "0"},
-                {"CardFolder", root + "/DCIM"},
-                {"NameFormat", "{@filename}"},
-                {"FolderFormat", ""},
-                {"WantJPEGVerify", "1"}});
+  open_card(root, {{"NameFormat", "{@filename}"}, {"FolderFormat", ""}, {"WantJPEGVerify", "1"}});
   auto* banner = find_named<QWidget>(window.get(), "Verdict");
   ASSERT_NE(banner, nullptr);
   EXPECT_FALSE(banner->isVisible());
@@ -225,10 +220,7 @@ TEST_F(Desktop, MonitorRunsTwoCardsInTheirColoursAndStops) {
 
 TEST_F(Desktop, TheChoosersListIsWhatTheIngestionTakes) {
   const std::string root = card("card", 6);
-  open({root}, {{"PrimaryFolder", archive},
-                {"WantBackup", "0"},
-                {"CardFolder", root + "/DCIM"},
-                {"WantJPEGVerify", "0"}});
+  open_card(root);
   answers.then(on("Image chooser", [](QWidget* w) {
     auto* chooser = static_cast<ui::ImageChooser*>(w);
     auto& model = chooser->model();
@@ -284,10 +276,7 @@ TEST_F(Desktop, PresetAndKeywordEditsPersist) {
 
 TEST_F(Desktop, AClientTypedIsAddedOnStartRenamedInTheDatabaseAndOthersChangesShow) {
   const std::string root = card("card", 2);
-  open({root}, {{"PrimaryFolder", archive},
-                {"WantBackup", "0"},
-                {"CardFolder", root + "/DCIM"},
-                {"WantJPEGVerify", "0"}});
+  open_card(root);
   auto* client = find_named<QComboBox>(window.get(), "Client");
   ASSERT_TRUE(client->isEditable());
   client->lineEdit()->selectAll();

@@ -223,11 +223,7 @@ TEST_F(Desktop, StartOffersTheGpsWindowAndTheRunUsesItsTrackAndClock) {
   const std::string track = dir / "walk.log";
   std::ofstream(track) << "$GPGGA,082000,4800.0000,N,00200.0000,E,1,08,1.0,100.0,M,,,,\r\n"
                           "$GPGGA,082200,4900.0000,N,00300.0000,E,1,08,1.0,200.0,M,,,,\r\n";
-  open({root}, {{"PrimaryFolder", archive},
-                {"WantBackup", "0"},
-                {"WantJPEGVerify", "0"},
-                {"CardFolder", root + "/DCIM"},
-                {"WantGPS", "1"}});
+  open_card(root, {{"WantGPS", "1"}});
   // The camera was in Paris on summer time: its 10:20:30 is 08:20:30 UTC.
   answers.then(on("GPS Input", [this](QWidget* w) {
     auto* zone = find_named<QComboBox>(w, "CameraZone");
@@ -337,11 +333,7 @@ TEST_F(Desktop, DiscsAreBurnedAfterARunAndFromTheToolsMenu) {
   const std::string discs = dir / "discs";
   fs::create_directories(discs);
   pref_put_text("BurnImageFolder", discs);
-  open({root}, {{"PrimaryFolder", archive},
-                {"WantBackup", "0"},
-                {"WantJPEGVerify", "0"},
-                {"CardFolder", root + "/DCIM"},
-                {"BurnPrimary", "1"}});
+  open_card(root, {{"BurnPrimary", "1"}});
   answers.then(burn_and_close());
   ASSERT_TRUE(start_and_finish()) << pane().toStdString();
   const std::string after_run = discs + "/" + newest("ingestion_sk") + "A_001.iso";
