@@ -1,8 +1,8 @@
 // The command-line program: images and folders named by the shipped formats from real
 // camera files' capture dates, formats and notes given on the command line with number-range
-// folders renamed after the run, and `examine` of a file it cannot read. (Every corpus file
-// is read in every mode by the reader's corpus tests, and the report built from the reads is
-// tested on its own.)
+// folders renamed after the run, and `examine` of a file it cannot read. (The corpus's image
+// files are read whole in every mode by the reader's corpus tests, and the report built from
+// the reads is tested on its own.)
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
