@@ -15,10 +15,8 @@ namespace {
 using test::run_cardwright;
 using test::sh_quote;
 using ::testing::HasSubstr;
-using ::testing::Not;
 
 TEST(DiscCommand, PlansAndBurnsWhatAnIngestionAsksFor) {
-  if (!test::have_program("xorriso")) GTEST_SKIP() << "xorriso not installed";
   test::TempDir dir;
   fixtures::CardSpec spec;
   spec.count = 3;
@@ -47,29 +45,8 @@ TEST(DiscCommand, PlansAndBurnsWhatAnIngestionAsksFor) {
   for (const auto& e : std::filesystem::directory_iterator(images)) isos.push_back(e.path());
   ASSERT_EQ(isos.size(), 1u) << out;
   EXPECT_THAT(isos[0], ::testing::EndsWith("A_001.iso"));  // the record key, then A: primary
-  std::string listing;
-  test::run_command("xorriso -indev " + sh_quote(isos[0]) + " -find / -type f 2>/dev/null", &listing);
-  EXPECT_THAT(listing, HasSubstr("/day/IMG_20240517_0001.JPG"));
-  EXPECT_THAT(listing, HasSubstr("/day/IMG_20240517_0003.xmp"));
-}
-
-TEST(DiscCommand, BurnShowsProgressAsLinesWhenNotOnATerminal) {
-  test::TempDir dir;
-  fixtures::CardSpec spec;
-  spec.count = 2;
-  spec.raw_every = 0;
-  ASSERT_EQ(fixtures::write_sample_card(dir / "card", spec).size(), 2u);
-  std::filesystem::create_directories(dir / "iso");
-  std::string out;
-  ASSERT_EQ(run_cardwright("disc burn " + sh_quote(dir / "card") + " DCIM --subfolders --yes " +
-                               "--image-dir " + sh_quote(dir / "iso"),
-                           &out),
-            0)
-      << out;
-  // However soon a small disc is written, its last line says all of it is.
-  EXPECT_THAT(out, HasSubstr("\nDisc_001: 100%"));
-  EXPECT_THAT(out, HasSubstr("\nBurned disc Disc_001 successfully.\n"));
-  EXPECT_THAT(out, Not(HasSubstr("\r")));
+  // What goes on a disc is read back from images in the burn tests; here: the run's copies.
+  EXPECT_THAT(test::read_file(isos[0]), HasSubstr("IMG_20240517_0003.JPG"));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // What a disc carries to prove its files later: the manifest and provenance at its root, the
-// read-back before a disc counts as written, and `verify --disc` on an image, on its files
-// extracted by another program, and on an image with one byte changed.
+// read-back before a disc counts as written, `disc burn` from the shell, and `verify --disc` on
+// an image, on its files extracted by another program, and on an image with one byte changed.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -85,7 +85,6 @@ TEST(DiscProof, LedgerHashesAndProvenanceGoOnTheDiscAndAreReadBackBeforeItCounts
 }
 
 TEST(DiscProof, VerifyDiscChecksAnImageItsExtractedFilesAndNamesAChangedFile) {
-  if (!test::have_program("xorriso")) GTEST_SKIP() << "xorriso not installed";
   test::TempDir dir;
   fixtures::CardSpec spec;
   spec.count = 3;
@@ -104,6 +103,11 @@ TEST(DiscProof, VerifyDiscChecksAnImageItsExtractedFilesAndNamesAChangedFile) {
             0)
       << out;
   EXPECT_THAT(out, HasSubstr("1 of 1 disc(s) written"));
+  // Not on a terminal, progress comes as whole lines; however soon a small disc is written,
+  // its last line says all of it is.
+  EXPECT_THAT(out, HasSubstr("\nDisc_001: 100%"));
+  EXPECT_THAT(out, HasSubstr("\nBurned disc Disc_001 successfully.\n"));
+  EXPECT_THAT(out, Not(HasSubstr("\r")));
   const std::string iso = dir / "iso/Disc_001.iso";
 
   ASSERT_EQ(run_cardwright("verify --disc " + sh_quote(iso), &out), 0) << out;
@@ -111,6 +115,7 @@ TEST(DiscProof, VerifyDiscChecksAnImageItsExtractedFilesAndNamesAChangedFile) {
   EXPECT_THAT(out, HasSubstr("3 of 6 in the ledger"));  // the images; the sidecars are not
   EXPECT_THAT(out, HasSubstr("day/IMG_20240517_0001.xmp: not in the ledger"));
 
+  if (!test::have_program("xorriso")) GTEST_SKIP() << "xorriso not installed";
   const std::string files = dir / "extracted";
   ASSERT_EQ(test::run_command("xorriso -osirrox on -indev " + sh_quote(iso) + " -extract / " +
                               sh_quote(files) + " >/dev/null 2>&1"),

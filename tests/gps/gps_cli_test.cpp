@@ -1,6 +1,6 @@
 // `cardwright gps` on the command line: the zone list, positions of images on a track (as the
 // library computes them, in text and JSON), the usage errors, and zones by name on the command
-// line and in presets.
+// line. (A preset keeps a zone's name as any text setting: the preset tests show that.)
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -96,7 +96,7 @@ TEST(GpsCommand, UndatedLogFilesTakeTheDateGiven) {
   EXPECT_THAT(text, Not(HasSubstr("ERROR")));
 }
 
-// Zones by name: listed on request, taken by ingest, and kept in a preset as typed.
+// Zones by name: listed on request and taken by ingest.
 TEST(GpsCommand, ZonesByName) {
   CW_REQUIRE_CORPUS(corpus);
   if (!std::filesystem::exists(zone_database_folder() + "/Europe/Berlin"))
@@ -120,15 +120,6 @@ TEST(GpsCommand, ZonesByName) {
   EXPECT_EQ(test::run_cardwright(ingest + "Mars/Olympus_Mons", &text), 2);
   EXPECT_THAT(text, HasSubstr("a zone name such as Europe/Berlin"));
   EXPECT_EQ(test::run_cardwright(ingest + "Europe/Berlin", &text), 0) << text;
-
-  // The preference keeps the name as it is.
-  const std::string home = "XDG_CONFIG_HOME=" + test::sh_quote(dir / "config") +
-                           " XDG_DATA_HOME=" + test::sh_quote(dir / "data");
-  ASSERT_EQ(test::run_cardwright("preset set 'file handling' Trip CameraZone Europe/Berlin",
-                                 &text, "", home), 0) << text;
-  ASSERT_EQ(test::run_cardwright("preset select 'file handling' Trip", &text, "", home), 0);
-  ASSERT_EQ(test::run_cardwright("preset show master", &text, "", home), 0);
-  EXPECT_THAT(text, HasSubstr("CameraZone\tEurope/Berlin\n"));
 }
 
 }  // namespace

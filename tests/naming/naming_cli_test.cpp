@@ -1,6 +1,8 @@
 // The command-line program: images and folders named by the shipped formats from real
 // camera files' capture dates, formats and notes given on the command line with number-range
-// folders renamed after the run, and `examine` on every corpus file.
+// folders renamed after the run, and `examine` of a file it cannot read. (The corpus's image
+// files are read whole in every mode by the reader's corpus tests, and the report built from
+// the reads is tested on its own.)
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -78,7 +80,7 @@ TEST_F(NamingCli, FormatsAndNotesFromTheCommandLineAndRangeFolders) {
   EXPECT_THAT(out, ::testing::EndsWith("}\n"));
 }
 
-TEST_F(NamingCli, ExamineEveryCorpusFileAndAJfifOnlyJpeg) {
+TEST_F(NamingCli, ExamineOfAJfifOnlyJpegFails) {
   fixtures::JpegSpec spec;
   spec.jfif = true;
   const std::string jfif = dir / "plain.jpg";
@@ -88,20 +90,6 @@ TEST_F(NamingCli, ExamineEveryCorpusFileAndAJfifOnlyJpeg) {
   EXPECT_THAT(out, HasSubstr("\texif.Model: \n"));
   EXPECT_THAT(out, HasSubstr("\nERROR: Bad header - invalid byte-order designation\n"));
   EXPECT_EQ(run("examine", &out), 2);
-
-  CW_REQUIRE_CORPUS(corpus);
-  int files = 0;
-  for (const auto& e : fsys::recursive_directory_iterator(corpus)) {
-    if (!e.is_regular_file() || e.path().extension() == ".md") continue;
-    ++files;
-    int status = run("examine " + sh_quote(e.path().string()), &out);
-    EXPECT_TRUE(status == 0 || status == 1) << e.path() << " exit " << status;
-    EXPECT_THAT(out, HasSubstr("VALUES OF EXIF MACROS\n\n\texif.ApertureValue:")) << e.path();
-    EXPECT_THAT(out, HasSubstr("\nINTERNAL IMAGE FILE STRUCTURE\n\n")) << e.path();
-    EXPECT_THAT(out, HasSubstr(status == 0 ? "[This examination did not verify actual image data.]"
-                                           : "\nERROR: ")) << e.path();
-  }
-  EXPECT_GT(files, 30);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "ingest/slot_control.h"
 #include "metadata/sidecar.h"
 #include "tests/common/test_env.h"
+#include "tests/sidecar/sidecar_fixtures.h"
 
 namespace cw {
 namespace {
@@ -57,12 +58,15 @@ class PlacementTest : public ::testing::Test {
 
 TEST_F(PlacementTest, GeneratedFromTemplateOnceAndNeverReplaced) {
   ctx.sidecar_template = template_path;
+  ctx.raw_settings_path = dir / "Warm Portrait.lrtemplate";
+  write_file(ctx.raw_settings_path, test::kDevelopPreset);
   const std::string target = out + "/Trip_0042.CR2";
   ASSERT_TRUE(first_copy(target)) << ctx.error;
   const std::string made = read_file(out + "/Trip_0042.xmp");
   EXPECT_NE(made.find("<dc:identifier>IMG_0001-0042-20260314_091502</dc:identifier>"),
             std::string::npos)
       << made;
+  EXPECT_NE(made.find("<crs:Exposure2012>0.35</crs:Exposure2012>"), std::string::npos) << made;
 
   // An existing target sidecar stays as it is, in the first copy and in copy-only mode.
   write_file(out + "/Trip_0042.xmp", "edited by the photographer");

@@ -1,5 +1,6 @@
 // Sidecars from the shipped template read back by outside programs: only what is set is
-// there, the copyright flag follows the notice, and the creation date carries the time.
+// there, values with markup and non-ASCII text come back as set, the develop settings ride
+// along, and the creation date carries the time.
 #include <gtest/gtest.h>
 
 #include "ingest/sidecar_placement.h"
@@ -19,15 +20,17 @@ struct Image {
   ExifPairs exif;
 };
 
-// The sidecar of `image` from the shipped template with the presets in `env`, as its path.
-std::string sidecar_for(const test::TempDir& dir, MemoryMacroEnvironment& env, const Image& image) {
+// The sidecar of `image` from the shipped template with the presets in `env` and the develop
+// settings file `settings`, as its path.
+std::string sidecar_for(const test::TempDir& dir, MemoryMacroEnvironment& env, const Image& image,
+                        const std::string& settings = "") {
   const std::string path = dir / image.name;
   env.images[path] = image.exif;
   SidecarCache cache;
   std::string msg;
   bool wanted = false;
   const std::string out = path.substr(0, path.rfind('.')) + ".xmp";
-  EXPECT_TRUE(sidecar_from_template(metadata_template_path("Cardwright-IPTC.3.4"), "", out,
+  EXPECT_TRUE(sidecar_from_template(metadata_template_path("Cardwright-IPTC.3.4"), settings, out,
                                     "IMG_0001", "20240601_000000", "0001", path, env, cache,
                                     msg, wanted))
       << msg;
@@ -44,18 +47,25 @@ TEST(SidecarReadBack, OnlyWhatIsSetWithTheCaptureTime) {
   const std::string bare =
       sidecar_for(dir, env, {"bare.CR2", {{"DateTimeOriginal", "2024:06:01 14:03:22"}}});
 
-  env.set_iptc(P::Content, "Keywords", PresetValue::of("harbour; night market"));
+  env.set_iptc(P::Content, "Keywords", PresetValue::of("harbour; night market, café ;Zürich"));
   env.set_iptc(P::Content, "CatalogSets", PresetValue::of("Weddings|Smith"));
-  env.set_iptc(P::Photographer, "Creator", PresetValue::of("Ada Lens"));
-  env.set_iptc(P::Rights, "Copyright", PresetValue::of("© 2024 Ada Lens"));
+  env.set_iptc(P::Content, "Headline", PresetValue::of("Boats <at> dusk"));
+  env.set_iptc(P::Photographer, "Creator", PresetValue::of("Zoë Ångström & Søn <Studio>"));
+  env.set_iptc(P::Photographer, "City", PresetValue::of("Malmö"));
+  env.set_iptc(P::Photographer, "EMail", PresetValue::of("zoe@example.org"));
+  env.set_iptc(P::Rights, "Copyright", PresetValue::of("© 2024 Zoë Ångström, all rights reserved"));
+  env.set_iptc(P::Rights, "RightsUsageTerms", PresetValue::of("Editorial use only"));
+  test::write_file(dir / "Warm Portrait.lrtemplate", test::kDevelopPreset);
   const std::string full = sidecar_for(
       dir, env,
-      {"full.CR2", {{"DateTimeOriginal", "2024:06:01 14:03:22"}, {"OffsetTimeOriginal", "+02:00"}}});
+      {"full.CR2", {{"DateTimeOriginal", "2024:06:01 14:03:22"}, {"OffsetTimeOriginal", "+02:00"}}},
+      dir / "Warm Portrait.lrtemplate");
 
   for (const std::string& file : {bare, full}) {
     if (test::have_program("xmllint")) {
       EXPECT_EQ(test::run_command("xmllint --noout '" + file + "'"), 0) << test::read_file(file);
     }
+    EXPECT_EQ(test::read_file(file).find("{@"), std::string::npos) << "macro left in " << file;
     // Every field exiftool finds has a value: no "" as a value or a list item.
     const std::string json = test::exiftool("-j -G1 -struct", file);
     EXPECT_EQ(json.find("\"\""), std::string::npos) << json;
@@ -71,11 +81,19 @@ TEST(SidecarReadBack, OnlyWhatIsSetWithTheCaptureTime) {
   EXPECT_EQ(tags.find("XMP-dc"), std::string::npos) << tags;
   EXPECT_EQ(tags.find("XMP-iptcCore"), std::string::npos) << tags;
 
-  EXPECT_EQ(exif_tag("XMP-dc:Subject", full), "harbour|night market");
+  EXPECT_EQ(exif_tag("XMP-dc:Subject", full), "harbour|night market|café|Zürich");
   EXPECT_EQ(exif_tag("XMP-lr:HierarchicalSubject", full), "Weddings|Smith");
-  EXPECT_EQ(exif_tag("XMP-dc:Rights", full), "© 2024 Ada Lens");
-  EXPECT_EQ(exif_tag("XMP-xmpRights:Marked", full), "True");
+  EXPECT_EQ(exif_tag("XMP-photoshop:Headline", full), "Boats <at> dusk");
+  EXPECT_EQ(exif_tag("XMP-dc:Creator", full), "Zoë Ångström & Søn <Studio>");
+  EXPECT_EQ(exif_tag("XMP-iptcCore:CreatorCity", full), "Malmö");
+  EXPECT_EQ(exif_tag("XMP-iptcCore:CreatorWorkEmail", full), "zoe@example.org");
+  EXPECT_EQ(exif_tag("XMP-dc:Rights", full), "© 2024 Zoë Ångström, all rights reserved");
+  EXPECT_EQ(exif_tag("XMP-xmpRights:Marked", full), "True");  // completed from the notice
+  EXPECT_EQ(exif_tag("XMP-xmpRights:UsageTerms", full), "Editorial use only");
   EXPECT_EQ(exif_tag("XMP-photoshop:DateCreated", full), "2024:06:01 14:03:22+02:00");
+  EXPECT_EQ(exif_tag("XMP-xmp:CreateDate", full), "2024:06:01 14:03:22+02:00");
+  EXPECT_EQ(exif_tag("XMP-xmp:MetadataDate", full).size(), 19u);
+  EXPECT_EQ(exif_tag("XMP-crs:Exposure2012", full), "0.35");  // the develop settings
 
   // A second reader takes the capture time as the original date: a zoned one in the
   // reader's own zone, here the camera's.

@@ -1,11 +1,14 @@
 // The desktop program's test fixture: a first-run session in the test's private HOME, the
 // main window over fake drives, the dialog answerer, sample cards, and helpers that answer a
-// modal dialog by its name and run the command-line program, shared by the GUI tests.
+// modal dialog by its name, shared by the GUI tests.
 #pragma once
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QInputDialog>
+#include <QMessageBox>
 #include <QString>
 #include <QTest>
 #include <QWidget>
@@ -22,6 +25,7 @@
 #include "settings/preferences.h"
 #include "settings/preset_edit.h"
 #include "tests/common/test_env.h"
+#include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_card.h"
 #include "tests/ui/gui_test_env.h"
 #include "ui/main_window.h"
@@ -31,14 +35,6 @@ namespace cw::test {
 
 namespace fs = std::filesystem;
 
-// Runs the command-line program with `args`; its exit status, its output in `out`.
-inline int cardwright(const std::string& args, std::string& out) {
-  std::string command = test::built_program("app/cardwright");
-  command += ' ';
-  command += args;
-  return test::run_command(command, &out);
-}
-
 // A modal dialog with this accessible name (or window title), answered by `act`.
 inline std::function<bool(QWidget*)> on(const QString& name, std::function<bool(QWidget*)> act) {
   return [name, act](QWidget* modal) {
@@ -47,6 +43,29 @@ inline std::function<bool(QWidget*)> on(const QString& name, std::function<bool(
 }
 inline std::function<bool(QWidget*)> press(const QString& dialog, const QString& button) {
   return on(dialog, [button](QWidget* w) { return click_named(w, button); });
+}
+// Answers a Yes/No question with Yes.
+inline std::function<bool(QWidget*)> yes() {
+  return on("Question", [](QWidget* w) {
+    static_cast<QMessageBox*>(w)->button(QMessageBox::Yes)->click();
+    return true;
+  });
+}
+// Closes a message that says `text`.
+inline std::function<bool(QWidget*)> message(const std::string& text) {
+  return on("Message", [text](QWidget* w) {
+    EXPECT_THAT(static_cast<QMessageBox*>(w)->text().toStdString(), ::testing::HasSubstr(text));
+    static_cast<QDialog*>(w)->accept();
+    return true;
+  });
+}
+// Types `text` into a text question and accepts it.
+inline std::function<bool(QWidget*)> type_answer(const QString& text) {
+  return on("Text question", [text](QWidget* w) {
+    static_cast<QInputDialog*>(w)->setTextValue(text);
+    static_cast<QDialog*>(w)->accept();
+    return true;
+  });
 }
 
 struct Desktop : ::testing::Test {
@@ -98,6 +117,14 @@ struct Desktop : ::testing::Test {
     window->show();
     ASSERT_TRUE(test::wait_for([&] { return window->drives_known(); }));
   }
+  // Starts the program on the card at `root`, its DCIM folder the card folder, copying into the
+  // archive alone without verifying JPEGs; `settings` go on top.
+  void open_card(const std::string& root,
+                 std::vector<std::pair<const char*, std::string>> settings = {}) {
+    settings.insert(settings.begin(), {{"PrimaryFolder", archive}, {"WantBackup", "0"},
+                                       {"CardFolder", root + "/DCIM"}, {"WantJPEGVerify", "0"}});
+    open({root}, settings);
+  }
   std::string newest(const std::string& column) {
     auto r = session->database()->query("select ifnull(" + column +
                                         ", '') from ingestion order by ingestion_sk desc limit 1");
@@ -119,10 +146,13 @@ struct Desktop : ::testing::Test {
 }  // namespace cw::test
 
 namespace cw {
-using test::cardwright;
+using test::run_cardwright;
 using test::Desktop;
 using test::images_below;
+using test::message;
 using test::on;
 using test::press;
+using test::type_answer;
+using test::yes;
 namespace fs = std::filesystem;
 }  // namespace cw

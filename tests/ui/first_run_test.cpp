@@ -73,10 +73,10 @@ TEST_F(Desktop, TheAssistantOnAFreshHomeSavesWhatInitSaves) {
   for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"})
     fs::remove_all(fs::path(std::getenv(var)) / "CardwrightPro");
   std::string out;
-  ASSERT_EQ(cardwright("init --archive '" + archive + "' --backup '" + backup +
-                           "' --name-format '" + format +
-                           "' --creator 'Ann Lee' --copyright '\u00a9 2026 Ann Lee'",
-                       out),
+  ASSERT_EQ(run_cardwright("init --archive '" + archive + "' --backup '" + backup +
+                               "' --name-format '" + format +
+                               "' --creator 'Ann Lee' --copyright '\u00a9 2026 Ann Lee'",
+                           &out),
             0)
       << out;
   EXPECT_EQ(stored_setup(), from_window);

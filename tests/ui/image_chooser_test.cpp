@@ -39,10 +39,7 @@ TEST_F(Desktop, ChooserShowsEveryFileWithItsPreviewTimeAndArchiveMark) {
     GTEST_SKIP() << "heif-enc and ffmpeg make the HEIC and the movie";
   const std::string root = card("card", 1);
   const std::string folder = root + "/DCIM/100CWTST";
-  open({root}, {{"PrimaryFolder", archive},
-                {"WantBackup", "0"},
-                {"CardFolder", root + "/DCIM"},
-                {"WantJPEGVerify", "0"}});
+  open_card(root);
   ASSERT_TRUE(start_and_finish()) << pane().toStdString();  // car_0001.JPG is archived now
 
   fixtures::JpegSpec preview;
