@@ -122,6 +122,8 @@ std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t si
   }
   std::optional<LedgerEntry> stored = ledger_find(*db_, hash, size);
   if (!stored) return std::nullopt;
+  for (const LedgerCopy& c : stored->copies)
+    if (!c.unmapped_root.empty()) unmapped_roots_.insert(c.unmapped_root);
   const std::size_t index = entries_.size();
   entries_.push_back(std::move(*stored));
   created_.push_back(false);
@@ -186,6 +188,29 @@ bool RunLedger::store(bool durable) {
     waiting_for_flush_ += std::any_of(e->copies.begin(), e->copies.end(),
                                       [](const LedgerCopy& c) { return !c.stored; });
   return true;
+}
+
+namespace {
+// "\"a\", \"b\"" for the names given.
+std::string quoted_names(const std::set<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) out += (out.empty() ? "\"" : ", \"") + n + "\"";
+  return out;
+}
+}  // namespace
+
+bool has_unmapped_copy(const LedgerEntry& entry) {
+  return std::any_of(entry.copies.begin(), entry.copies.end(),
+                     [](const LedgerCopy& c) { return !c.unmapped_root.empty(); });
+}
+
+std::string unmapped_roots_note(const RunLedger& ledger) {
+  const std::set<std::string>& names = ledger.unmapped_roots();
+  if (names.empty()) return {};
+  const bool one = names.size() == 1;
+  return std::string("Copies recorded below the archive root") + (one ? " " : "s ") +
+         quoted_names(names) + " were not taken as proof: this station does not map " +
+         (one ? "it" : "them") + " (preference ArchiveRoots).\n";
 }
 
 std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::string& root) {
