@@ -434,8 +434,16 @@ bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& report
   const bool flush = final || state.ledger.waiting_for_flush() >= kMaxWaitingForFlush;
   if (flush && !flush_copies(state, reporter)) return false;
   if (state.ledger.store(flush)) return true;
-  reporter.report_append("\nERROR: Can't write the ingest ledger to the database.\n");
-  return reporter.fail("Can't write the ingest ledger");
+  // As when a disk is full: the run ends here, and its copies stay where they are. The ledger
+  // keeps what it stored before, whole (each store is one transaction), so the next run of
+  // the card finds those copies and completes the rest.
+  const Database* db = state.ledger.database();
+  const std::string where = db ? db->path() : std::string();
+  reporter.report_printf(
+      "\nERROR: Can't write the ingest ledger to the catalogue %s. The copies made so far stay "
+      "in place; the next run of the card completes the ingestion.\n",
+      where.c_str());
+  return reporter.fail(text_with_path("Can't write the ingest ledger", where));
 }
 
 }  // namespace cw

@@ -27,9 +27,9 @@ class PrivateServer {
   // says why it could not be made.
   std::string new_database(std::string& why);
   int port() const { return port_; }
-  // Stops the server at once, as a crash or a lost network would (no client is told), and
-  // starts it again on the same port. False after `why` says why.
-  bool stop_at_once(std::string& why);
+  // The shell command that stops the server at once, as a crash or a lost network would (no
+  // client is told); start_again starts it on the same port, false after `why` says why.
+  std::string stop_command() const;
   bool start_again(std::string& why);
   static constexpr const char* kPassword = "s3cret-Catalogue";
   static constexpr const char* kUser = "cw";

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "tests/database/pg_server.h"
 #include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_card.h"
 #include "tests/fixtures/sample_files.h"
@@ -57,31 +58,83 @@ struct LedgerCli : ::testing::Test {
   }
 };
 
+// The same, with the catalogue on the private server (CARDWRIGHT_CATALOGUE reaches every
+// command the tests run) or in the station's own file.
+struct LedgerCliStores : LedgerCli, ::testing::WithParamInterface<test::Store> {
+  void SetUp() override {
+    if (GetParam() == test::Store::kFile) return;
+    std::string why;
+    server = test::PrivateServer::get(why);
+    if (!server) GTEST_SKIP() << "no private PostgreSQL server: " << why;
+    url = server->new_database(why);
+    ASSERT_FALSE(url.empty()) << why;
+    ::setenv(kCatalogue, url.c_str(), 1);
+  }
+  void TearDown() override { ::unsetenv(kCatalogue); }
+  // The ingest command of the card into the primary and backup trees through the converter.
+  std::string ingest_command() const {
+    return sh_quote(test::built_program("app/cardwright")) + " ingest --card " + sh_quote(card) +
+           " --primary " + sh_quote(archive) + " --backup " + sh_quote(backup) + " --converter " +
+           sh_quote(fixtures::fake_dng_converter_path()) +
+           " --no-jpeg-verify --name-format '{@filename}' --folder-format '{@filename,1,1}'";
+  }
+  // Runs the ingestion in a session of its own, the converter taking `delay` seconds over
+  // folder B's raw; once folder A's six JPEGs are in the primary tree, runs the shell command
+  // `then` ($! is the session). The run's exit status; its output goes to `out_file`.
+  std::string run_until_converting(const std::string& then, const std::string& out_file,
+                                   int delay) {
+    std::string status;
+    test::run_command("FAKE_DNG_DELAY=" + std::to_string(delay) + " setsid " + ingest_command() +
+                          " >" + sh_quote(out_file) + " 2>&1 </dev/null & for i in $(seq 200); "
+                          "do [ $(ls " + sh_quote(archive + "/A") + " 2>/dev/null | grep -c "
+                          "'JPG$') = 6 ] && break; sleep 0.05; done; sleep 0.3; " + then +
+                          "; wait $!; echo $?",
+                      &status);
+    return status;
+  }
+  static constexpr const char* kCatalogue = "CARDWRIGHT_CATALOGUE";
+  test::PrivateServer* server = nullptr;
+  std::string url;
+};
+
+INSTANTIATE_TEST_SUITE_P(Stores, LedgerCliStores,
+                         ::testing::Values(test::Store::kFile, test::Store::kServer),
+                         test::store_name);
+
 // Killed with its converter (the whole session) while the converter works on folder B, folder
 // A's copies into the primary tree made but perhaps not yet recorded, a run with a backup is
 // completed by the next: every tree complete, nothing copied twice, the report counts what it
 // completed, the card untouched. The manifests of the second run list every file of their trees.
-TEST_F(LedgerCli, KilledRunIsCompletedByTheNext) {
+// On a server, another station ingests meanwhile: nothing the killed one left blocks it, and
+// it sees both stations' ingestions.
+TEST_P(LedgerCliStores, KilledRunIsCompletedByTheNext) {
   if (!test::have_program("setsid") || !test::have_program("pkill"))
     GTEST_SKIP() << "setsid or pkill not installed";
   write_card(6, 1);
   fsys::create_directories(backup);
   const auto before = files_below(card);
-  const std::string ingest =
-      sh_quote(test::built_program("app/cardwright")) + " ingest --card " + sh_quote(card) +
-      " --primary " + sh_quote(archive) + " --backup " + sh_quote(backup) + " --converter " +
-      sh_quote(fixtures::fake_dng_converter_path()) +
-      " --no-jpeg-verify --name-format '{@filename}' --folder-format '{@filename,1,1}'";
-  std::string status;
-  test::run_command("FAKE_DNG_DELAY=30 setsid " + ingest + " >/dev/null 2>&1 </dev/null & " +
-                        "for i in $(seq 200); do [ $(ls " + sh_quote(archive + "/A") +
-                        " 2>/dev/null | grep -c 'JPG$') = 6 ] && break; sleep 0.05; done; " +
-                        "sleep 0.3; pkill -KILL -s $!; wait $!; echo $?",
-                    &status);
-  ASSERT_EQ(status, "137\n");
+  ASSERT_EQ(run_until_converting("pkill -KILL -s $!", dir / "killed", 30), "137\n");
   ASSERT_FALSE(fsys::exists(archive + "/B/B_0007.dng"));
 
-  std::string out;
+  std::string out, other_id;
+  const std::string station_b = "HOME=" + sh_quote(dir / "b") + " XDG_DATA_HOME=" +
+                                sh_quote(dir / "b") + " XDG_CONFIG_HOME=" + sh_quote(dir / "b");
+  if (server) {
+    fsys::create_directories(dir / "card-b/DCIM/100CAM");
+    test::write_file(dir / "card-b/DCIM/100CAM/C_0001.JPG",
+                     fixtures::make_jpeg("2024:06:01 09:00:00", 900, 77));
+    ASSERT_EQ(test::run_cardwright("ingest --json --no-backup --no-jpeg-verify --card " +
+                                       sh_quote(dir / "card-b") + " --primary " +
+                                       sh_quote(dir / "archive-b") + " --folder-format ''",
+                                   &out, dir / "stderr-b", station_b),
+              0)
+        << test::read_file(dir / "stderr-b");
+    const std::size_t at = out.find("\"ingestion_id\": ");
+    ASSERT_NE(at, std::string::npos) << out;
+    other_id = std::to_string(std::stoi(out.substr(at + 16)));
+  }
+
+  const std::string ingest = ingest_command();
   ASSERT_EQ(test::run_command(ingest + " --json 2>" + sh_quote(dir / "report"), &out), 0) << out;
   const std::string report = test::read_file(dir / "report");
   EXPECT_TRUE(contains(report, "        of them completed by this run: 1\n")) << report;
@@ -90,10 +143,15 @@ TEST_F(LedgerCli, KilledRunIsCompletedByTheNext) {
   const std::size_t id_at = out.find("\"ingestion_id\": ");
   ASSERT_NE(id_at, std::string::npos) << out;
   std::string records;
-  ASSERT_EQ(test::run_cardwright("db ingestions", &records, dir / "stderr"), 0);
+  ASSERT_EQ(test::run_cardwright("db ingestions", &records, dir / "stderr",
+                                 server ? station_b : ""),
+            0);
   const std::string id = std::to_string(std::stoi(out.substr(id_at + 16)));
   const std::size_t row = records.find("\n" + id + "\t");
   ASSERT_NE(row, std::string::npos) << records;
+  if (server) {
+    EXPECT_TRUE(contains(records, "\n" + other_id + "\t")) << records;
+  }
   std::vector<std::string> cells;
   std::istringstream line(records.substr(row + 1, records.find('\n', row + 1) - row - 1));
   for (std::string cell; std::getline(line, cell, '\t');) cells.push_back(cell);
@@ -116,6 +174,39 @@ TEST_F(LedgerCli, KilledRunIsCompletedByTheNext) {
   if (!test::have_program("xxhsum")) GTEST_SKIP() << "xxhsum not installed (Debian: xxhash)";
   EXPECT_EQ(check_manifests(archive), 7);
   EXPECT_EQ(check_manifests(backup), 7);
+}
+
+// The server stops while the run converts: the run ends as on a full disk, naming the server
+// (never its password) and saying that what it copied stays; nothing it left is half
+// recorded, and the next run, the server back, completes it without copying anything twice.
+TEST_P(LedgerCliStores, ServerLostMidRunStopsItAndTheNextRunCompletesIt) {
+  if (!server) GTEST_SKIP() << "only a server can be lost";
+  write_card(6, 1);
+  fsys::create_directories(backup);
+  ASSERT_NE(run_until_converting(server->stop_command(), dir / "lost", 4), "0\n");
+  std::string why;
+  ASSERT_TRUE(server->start_again(why)) << why;
+  const std::string lost = test::read_file(dir / "lost");
+  const std::string where = url.substr(url.find("://") + 3);
+  const std::string named = std::string(test::PrivateServer::kUser) + where.substr(where.find('@'));
+  EXPECT_TRUE(contains(lost, named)) << lost;
+  EXPECT_FALSE(contains(lost, test::PrivateServer::kPassword)) << lost;
+  EXPECT_TRUE(contains(lost, "Can't write the ingest ledger to the catalogue " + named +
+                                 ". The copies made so far stay in place"))
+      << lost;
+  EXPECT_TRUE(contains(lost, "Card not yet safe to format")) << lost;
+
+  std::string out;
+  ASSERT_EQ(test::run_command(ingest_command() + " --json 2>" + sh_quote(dir / "report"), &out), 0)
+      << test::read_file(dir / "report");
+  EXPECT_TRUE(contains(out, "\"safe_to_format\": true")) << out;
+  EXPECT_EQ(image_contents(backup), image_contents(card));
+  int files = 0;
+  for (const auto& [bytes, n] : image_contents(archive)) {
+    files += n;
+    EXPECT_EQ(n, 1);
+  }
+  EXPECT_EQ(files, 7);
 }
 
 // Without read-back the run succeeds but the card is not called safe, in the report and in
