@@ -189,12 +189,10 @@ TEST_P(LedgerCliStores, ServerLostMidRunStopsItAndTheNextRunCompletesIt) {
   const std::string lost = test::read_file(dir / "lost");
   const std::string where = url.substr(url.find("://") + 3);
   const std::string named = std::string(test::PrivateServer::kUser) + where.substr(where.find('@'));
-  EXPECT_TRUE(contains(lost, named)) << lost;
   EXPECT_FALSE(contains(lost, test::PrivateServer::kPassword)) << lost;
   EXPECT_TRUE(contains(lost, "Can't write the ingest ledger to the catalogue " + named +
                                  ". The copies made so far stay in place"))
       << lost;
-  EXPECT_TRUE(contains(lost, "Card not yet safe to format")) << lost;
 
   std::string out;
   ASSERT_EQ(test::run_command(ingest_command() + " --json 2>" + sh_quote(dir / "report"), &out), 0)
