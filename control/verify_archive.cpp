@@ -59,7 +59,8 @@ std::string default_manifest_root(const std::string& manifest) { return manifest
 bool verify_manifest(const ManifestRecord& manifest, ManifestCheck& check, std::string& error) {
   if (!manifest.unmapped_root.empty()) {
     error = "the manifest \"" + manifest.path + "\" lies below the archive root \"" +
-            manifest.unmapped_root + "\", which this station does not map (preference ArchiveRoots)";
+            manifest.unmapped_root +
+            "\", which this station does not map (preference ArchiveRoots)";
     return false;
   }
   return check_manifest(manifest.path, manifest.root, check, error);

@@ -1,3 +1,4 @@
+// Archive roots known by name, and where this station mounts them.
 #include "database/archive_roots.h"
 
 #include <algorithm>
@@ -36,7 +37,8 @@ std::optional<ArchiveRoots> ArchiveRoots::parse(const std::string& text, std::st
     const std::string name = trimmed(item.substr(0, eq));
     const std::string mount = eq == std::string::npos ? "" : trimmed(item.substr(eq + 1));
     if (!valid_name(name)) {
-      why = "\"" + item + "\" does not start with a root name (letters, digits, '-', '_', '.') and '='";
+      why = "\"" + item +
+            "\" does not start with a root name (letters, digits, '-', '_', '.') and '='";
       return std::nullopt;
     }
     if (mount.empty() || mount.front() != '/') {

@@ -84,7 +84,8 @@ void make_verdict(const RunOptions& options, RunState& state, RunResult& result,
     ++v.images;
     if (proven_everywhere(options, state, r)) continue;
     unsafe.push_back(r.base_name + (r.extension.empty() ? "" : ".") + r.extension);
-    unmapped += r.ledger >= 0 && has_unmapped_copy(state.ledger.at(static_cast<std::size_t>(r.ledger)));
+    unmapped += r.ledger >= 0 &&
+                has_unmapped_copy(state.ledger.at(static_cast<std::size_t>(r.ledger)));
   }
   const RunCounters& c = result.counts;
   std::vector<std::string> reasons;
