@@ -58,11 +58,14 @@ struct LedgerCli : ::testing::Test {
   }
 };
 
-// The same, with the catalogue on the private server (CARDWRIGHT_CATALOGUE reaches every
-// command the tests run) or in the station's own file.
+// The same, with the catalogue (which CARDWRIGHT_CATALOGUE gives every command the tests run)
+// in a file or on the private server, shared by every station.
 struct LedgerCliStores : LedgerCli, ::testing::WithParamInterface<test::Store> {
   void SetUp() override {
-    if (GetParam() == test::Store::kFile) return;
+    if (GetParam() == test::Store::kFile) {
+      ::setenv(kCatalogue, (dir / "shared.sqlite3").c_str(), 1);
+      return;
+    }
     std::string why;
     server = test::PrivateServer::get(why);
     if (!server) GTEST_SKIP() << "no private PostgreSQL server: " << why;
@@ -71,6 +74,12 @@ struct LedgerCliStores : LedgerCli, ::testing::WithParamInterface<test::Store> {
     ::setenv(kCatalogue, url.c_str(), 1);
   }
   void TearDown() override { ::unsetenv(kCatalogue); }
+  // The environment of the station whose home is `name` below the test's folder.
+  std::string station(const std::string& name) const {
+    const std::string h = dir / name;
+    return "HOME=" + sh_quote(h) + " XDG_DATA_HOME=" + sh_quote(h) + " XDG_CONFIG_HOME=" +
+           sh_quote(h);
+  }
   // The ingest command of the card into the primary and backup trees through the converter.
   std::string ingest_command() const {
     return sh_quote(test::built_program("app/cardwright")) + " ingest --card " + sh_quote(card) +
@@ -105,8 +114,8 @@ INSTANTIATE_TEST_SUITE_P(Stores, LedgerCliStores,
 // A's copies into the primary tree made but perhaps not yet recorded, a run with a backup is
 // completed by the next: every tree complete, nothing copied twice, the report counts what it
 // completed, the card untouched. The manifests of the second run list every file of their trees.
-// On a server, another station ingests meanwhile: nothing the killed one left blocks it, and
-// it sees both stations' ingestions.
+// Another station ingests meanwhile: nothing the killed one left blocks it, and it sees both
+// stations' ingestions.
 TEST_P(LedgerCliStores, KilledRunIsCompletedByTheNext) {
   if (!test::have_program("setsid") || !test::have_program("pkill"))
     GTEST_SKIP() << "setsid or pkill not installed";
@@ -117,16 +126,14 @@ TEST_P(LedgerCliStores, KilledRunIsCompletedByTheNext) {
   ASSERT_FALSE(fsys::exists(archive + "/B/B_0007.dng"));
 
   std::string out, other_id;
-  const std::string station_b = "HOME=" + sh_quote(dir / "b") + " XDG_DATA_HOME=" +
-                                sh_quote(dir / "b") + " XDG_CONFIG_HOME=" + sh_quote(dir / "b");
-  if (server) {
+  {
     fsys::create_directories(dir / "card-b/DCIM/100CAM");
     test::write_file(dir / "card-b/DCIM/100CAM/C_0001.JPG",
                      fixtures::make_jpeg("2024:06:01 09:00:00", 900, 77));
     ASSERT_EQ(test::run_cardwright("ingest --json --no-backup --no-jpeg-verify --card " +
                                        sh_quote(dir / "card-b") + " --primary " +
                                        sh_quote(dir / "archive-b") + " --folder-format ''",
-                                   &out, dir / "stderr-b", station_b),
+                                   &out, dir / "stderr-b", station("b")),
               0)
         << test::read_file(dir / "stderr-b");
     const std::size_t at = out.find("\"ingestion_id\": ");
@@ -144,14 +151,12 @@ TEST_P(LedgerCliStores, KilledRunIsCompletedByTheNext) {
   ASSERT_NE(id_at, std::string::npos) << out;
   std::string records;
   ASSERT_EQ(test::run_cardwright("db ingestions", &records, dir / "stderr",
-                                 server ? station_b : ""),
+                                 station("b")),
             0);
   const std::string id = std::to_string(std::stoi(out.substr(id_at + 16)));
   const std::size_t row = records.find("\n" + id + "\t");
   ASSERT_NE(row, std::string::npos) << records;
-  if (server) {
-    EXPECT_TRUE(contains(records, "\n" + other_id + "\t")) << records;
-  }
+  EXPECT_TRUE(contains(records, "\n" + other_id + "\t")) << records;
   std::vector<std::string> cells;
   std::istringstream line(records.substr(row + 1, records.find('\n', row + 1) - row - 1));
   for (std::string cell; std::getline(line, cell, '\t');) cells.push_back(cell);
@@ -205,6 +210,48 @@ TEST_P(LedgerCliStores, ServerLostMidRunStopsItAndTheNextRunCompletesIt) {
     EXPECT_EQ(n, 1);
   }
   EXPECT_EQ(files, 7);
+}
+
+// Station A mounts the studio's share at one path, station B at another (the folder moved
+// between the runs stands for it): B finds every image A took already in the archive, by the
+// ledger alone (it names its copies otherwise). Not mapping "studio", B copies them again and
+// says why.
+TEST_P(LedgerCliStores, OneArchiveAtDifferentMountPointsIsOneArchive) {
+  write_card(3, 0);
+  const std::string a = dir / "mnt-a", b = dir / "mnt-b";
+  const std::string ingest = "ingest --no-backup --no-jpeg-verify --folder-format '' --card " +
+                             sh_quote(card) + " --primary ";
+  std::string out;
+  ASSERT_EQ(test::run_cardwright("pref set ArchiveRoots " + sh_quote("studio=" + a), &out, "",
+                                 station("a")),
+            0)
+      << out;
+  ASSERT_EQ(test::run_cardwright(ingest + sh_quote(a + "/photos") + " --name-format '{@filename}'",
+                                 &out, "", station("a")),
+            0)
+      << out;
+  fsys::rename(a, b);
+  for (const char* roots : {"studio=", "other="}) {
+    ASSERT_EQ(test::run_cardwright("pref set ArchiveRoots " + sh_quote(roots + b), &out, "",
+                                   station("b")),
+              0)
+        << out;
+    ASSERT_EQ(test::run_cardwright(ingest + sh_quote(b + "/photos") +
+                                       " --name-format '{@sequence,-3}_{@filename}'",
+                                   &out, "", station("b")),
+              0)
+        << out;
+    const bool mapped = roots == std::string("studio=");
+    EXPECT_TRUE(contains(out, mapped ? "Files already in the archive: 3"
+                                     : "Files already in the archive: 0")) << out;
+    EXPECT_TRUE(contains(out, "Card safe to format: all 3 images have verified copies")) << out;
+    EXPECT_EQ(test::images_below(b), mapped ? 3u : 6u);
+  }
+  EXPECT_TRUE(contains(out, "Copies recorded below the archive root \"studio\" were not taken "
+                            "as proof: this station does not map it (preference ArchiveRoots)."))
+      << out;
+  EXPECT_NE(test::run_cardwright("pref set ArchiveRoots 'studio=photos'", &out), 0);
+  EXPECT_TRUE(contains(out, "the mount point of \"studio\" is not an absolute path")) << out;
 }
 
 // Without read-back the run succeeds but the card is not called safe, in the report and in
