@@ -87,7 +87,7 @@ int run_verify(const CommandSpec& spec, Args& a) {
   struct stat st;
   std::vector<ManifestRecord> manifests;
   if (stat(what.c_str(), &st) == 0) {
-    manifests.push_back({a.value("root").value_or(default_manifest_root(what)), what});
+    manifests.push_back({a.value("root").value_or(default_manifest_root(what)), what, ""});
   } else if (all_digits(what)) {
     if (a.has("root")) return usage_error(spec.name, "--root goes with a manifest file");
     const std::optional<int> id = ingestion_id_of(what);

@@ -179,6 +179,14 @@ bool AppSession::open_database() {
     database_.reset();
     return false;
   }
+  std::string why;
+  const std::optional<ArchiveRoots> roots = ArchiveRoots::parse(pref_get_text("ArchiveRoots"), why);
+  if (!roots) {
+    alert_printf("The preference ArchiveRoots cannot be used: %s.", why.c_str());
+    database_.reset();
+    return false;
+  }
+  database_->set_archive_roots(*roots);
   if (!database_->install_default_entities()) alert_printf("Can't install default entities.");
   return true;
 }

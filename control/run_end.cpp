@@ -167,7 +167,8 @@ bool write_manifests(const RunEndInput& in, std::string& end_error) {
     }
     ui_printf("Manifest of %s: %s\n", root.c_str(), path.c_str());
     flush.note(manifest_root(path) + "/" + kManifestFolder);
-    if (in.database && in.ingestion_id >= 0 && !manifest_add(*in.database, in.ingestion_id, {root, path}))
+    if (in.database && in.ingestion_id >= 0 &&
+        !manifest_add(*in.database, in.ingestion_id, {root, path, ""}))
       ok = false;
   }
   // The manifests reach the disk before any verdict is shown, as the images did.

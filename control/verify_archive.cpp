@@ -57,6 +57,12 @@ bool verify_disc_folder(const std::string& path, DiscCheck& check, const std::st
 std::string default_manifest_root(const std::string& manifest) { return manifest_root(manifest); }
 
 bool verify_manifest(const ManifestRecord& manifest, ManifestCheck& check, std::string& error) {
+  if (!manifest.unmapped_root.empty()) {
+    error = "the manifest \"" + manifest.path + "\" lies below the archive root \"" +
+            manifest.unmapped_root +
+            "\", which this station does not map (preference ArchiveRoots)";
+    return false;
+  }
   return check_manifest(manifest.path, manifest.root, check, error);
 }
 

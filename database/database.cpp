@@ -385,6 +385,23 @@ const char* const kLedgerIndexes[] = {
     "create index if not exists manifest_ingestion on manifest (ingestion_id)",
 };
 
+// Copies and manifests below an archive root that stations share by name keep the root's name
+// and their paths inside it; root_name is empty for a path kept whole. A copy is known by its
+// root's name and path together (two shares may hold the same path inside them), so the
+// copies' table is made again with that key.
+const char* const kNamedRootColumns[] = {
+    "create table ledger_copy_named (ledger_id integer not null, "
+    "root_name text not null default '', path text not null, tree integer not null, "
+    "root text not null, size integer not null, hash text, state text not null, "
+    "fingerprint text, primary key (ledger_id, root_name, path))",
+    "insert into ledger_copy_named (ledger_id, root_name, path, tree, root, size, hash, state, "
+    "fingerprint) select ledger_id, '', path, tree, root, size, hash, state, fingerprint "
+    "from ledger_copy",
+    "drop table ledger_copy",
+    "alter table ledger_copy_named rename to ledger_copy",
+    "alter table manifest add column root_name text not null default ''",
+};
+
 const char* const kHiddenColumns[] = {
     "alter table card add column hidden integer",
     "alter table client add column hidden integer",
@@ -406,6 +423,7 @@ const SchemaStep kSchemaSteps[] = {
     {kHiddenColumns, std::size(kHiddenColumns), "card", "hidden"},
     {kLedgerTables, std::size(kLedgerTables), "ledger", nullptr},
     {kLedgerProofColumns, std::size(kLedgerProofColumns), "ledger", "damage_note"},
+    {kNamedRootColumns, std::size(kNamedRootColumns), "manifest", "root_name"},
 };
 
 constexpr int kSchemaVersion = static_cast<int>(std::size(kSchemaSteps));

@@ -28,8 +28,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "database/archive_roots.h"
 #include "database/engine.h"
 
 namespace cw {
@@ -74,6 +76,11 @@ class Database {
   // copy for a file, a server's tables row by row as one snapshot of them. False after a
   // failure was reported.
   bool backup_to(const std::string& target);
+  // Where this station mounts the archive roots that stations share by name: the ledger's
+  // copies and manifests below them are recorded by name and read back below this station's
+  // mount points (ledger_store.h). None: every path is recorded as it is.
+  void set_archive_roots(ArchiveRoots roots) { archive_roots_ = std::move(roots); }
+  const ArchiveRoots& archive_roots() const { return archive_roots_; }
 
   // Sends the error reports of this connection into `target` instead of the text pane while
   // the guard lives (verification and repair collect theirs into the repair text).
@@ -273,6 +280,7 @@ class Database {
   std::unique_ptr<Engine> engine_;
   std::string path_;
   bool server_ = false;
+  ArchiveRoots archive_roots_;
   std::string* error_sink_ = nullptr;
   bool store_failure_ = false;
   std::string last_message_;

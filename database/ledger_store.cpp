@@ -38,6 +38,35 @@ CopyState state_of(const std::string& text) {
 
 long long to_ll(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
 
+// A tree root and a path below it as the ledger records them: below a named archive root, its
+// name and both paths inside it; else an empty name and both paths whole.
+struct StoredPlace {
+  std::string name, root, path;
+};
+
+StoredPlace stored_place(const ArchiveRoots& roots, const std::string& root,
+                         const std::string& path, const std::string& unmapped_root) {
+  if (!unmapped_root.empty()) return {unmapped_root, root, path};
+  const std::optional<ArchiveRoots::Place> place = roots.place_of(path);
+  if (!place) return {"", root, path};
+  const std::optional<ArchiveRoots::Place> root_place = roots.place_of(root);
+  const bool same_root = root_place && root_place->name == place->name;
+  return {place->name, same_root ? root_place->inside : "", place->inside};
+}
+
+// The inverse, for this station: false when it does not map the root `name`, whose paths are
+// then left as the paths inside it.
+bool local_place(const ArchiveRoots& roots, const std::string& name, std::string& root,
+                 std::string& path) {
+  if (name.empty()) return true;
+  const std::optional<std::string> local_root = roots.path_of(name, root);
+  const std::optional<std::string> local_path = roots.path_of(name, path);
+  if (!local_root || !local_path) return false;
+  root = *local_root;
+  path = *local_path;
+  return true;
+}
+
 struct DamageName {
   Damage damage;
   const char* text;
@@ -81,8 +110,9 @@ struct LedgerInserts {
         copy(db, db.dialect()
                      .insert_or_replace("ledger_copy",
                                         "ledger_id, path, tree, root, size, hash, state, "
-                                        "fingerprint",
-                                        "?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8", "ledger_id, path")
+                                        "fingerprint, root_name",
+                                        "?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9",
+                                        "ledger_id, root_name, path")
                      .c_str()),
         damage(db, "update ledger set damage = ?1, damage_note = ?2 where ledger_sk = ?3") {}
   bool ready() const { return entry.ready() && copy.ready() && damage.ready(); }
@@ -108,15 +138,17 @@ bool insert_entry(Database& db, LedgerInserts& inserts, LedgerEntry& e, const st
   return true;
 }
 
-bool store_copy(LedgerInserts& inserts, long long key, const LedgerCopy& c, bool durable) {
+bool store_copy(const ArchiveRoots& roots, LedgerInserts& inserts, long long key,
+                const LedgerCopy& c, bool durable) {
   // Only a proof waits for the flush; "bad" and "changing" claim none.
   const bool claims_nothing = c.state == CopyState::kBad || c.state == CopyState::kChanging;
   const CopyState state = durable || claims_nothing ? c.state : CopyState::kWritten;
+  const StoredPlace place = stored_place(roots, c.root, c.path, c.unmapped_root);
   Database::Repeated& st = inserts.copy;
   st.bind(1, key);
-  st.bind(2, c.path);
+  st.bind(2, place.path);
   st.bind(3, static_cast<long long>(c.tree));
-  st.bind(4, c.root);
+  st.bind(4, place.root);
   st.bind(5, static_cast<long long>(c.size));
   if (c.hash)
     st.bind(6, c.hash->hex());
@@ -127,6 +159,7 @@ bool store_copy(LedgerInserts& inserts, long long key, const LedgerCopy& c, bool
     st.bind(8, c.fingerprint->text());
   else
     st.bind_null(8);
+  st.bind(9, place.name);
   return st.run();
 }
 
@@ -227,7 +260,8 @@ std::optional<LedgerEntry> ledger_find(Database& db, const Hash128& hash, std::u
       break;
     }
   auto copies_sql = sql_format(
-      "select tree, root, path, size, hash, state, fingerprint from ledger_copy where "
+      "select tree, root, path, size, hash, state, fingerprint, root_name from ledger_copy "
+      "where "
       "ledger_id in "
       "(select ledger_sk from ledger where hash = %Q and size = %lld)",
       hex.c_str(), static_cast<long long>(size));
@@ -239,6 +273,7 @@ std::optional<LedgerEntry> ledger_find(Database& db, const Hash128& hash, std::u
     copy.tree = static_cast<CopyTree>(to_ll(c[0]));
     copy.root = c[1];
     copy.path = c[2];
+    if (!local_place(db.archive_roots(), c[7], copy.root, copy.path)) copy.unmapped_root = c[7];
     copy.size = static_cast<std::uint64_t>(to_ll(c[3]));
     copy.hash = Hash128::from_hex(c[4]);
     copy.state = state_of(c[5]);
@@ -298,15 +333,18 @@ std::optional<std::vector<RecordedCopy>> ledger_copies_of_sizes(
     Database& db, const std::vector<std::uint64_t>& sizes) {
   std::vector<RecordedCopy> out;
   if (!query_by_sizes(db, sizes,
-                      "select l.size, l.modified, c.tree, c.root, c.path, c.hash, c.state from "
-                      "ledger l join ledger_copy c on c.ledger_id = l.ledger_sk where l.size",
-                      [&out](const std::vector<std::string>& r) {
+                      "select l.size, l.modified, c.tree, c.root, c.path, c.hash, c.state, "
+                      "c.root_name from ledger l join ledger_copy c on c.ledger_id = "
+                      "l.ledger_sk where l.size",
+                      [&out, &db](const std::vector<std::string>& r) {
                         RecordedCopy c;
                         c.size = static_cast<std::uint64_t>(to_ll(r[0]));
                         c.modified = to_ll(r[1]);
                         c.tree = static_cast<CopyTree>(to_ll(r[2]));
                         c.root = r[3];
                         c.path = r[4];
+                        // A copy this station cannot reach is no copy here.
+                        if (!local_place(db.archive_roots(), r[7], c.root, c.path)) return;
                         c.hash = Hash128::from_hex(r[5]);
                         c.state = state_of(r[6]);
                         out.push_back(std::move(c));
@@ -317,11 +355,14 @@ std::optional<std::vector<RecordedCopy>> ledger_copies_of_sizes(
 
 std::optional<RecordedOrigin> ledger_origin_at(Database& db, const std::string& path) {
   const std::string newest_first = db.dialect().write_order("c");
+  const StoredPlace place = stored_place(db.archive_roots(), path, path, "");
   auto sql = sql_format(
       "select c.hash, l.ingestion_id, l.card_label, l.card_uuid, l.camera_serial, l.captured "
       "from ledger_copy c join ledger l on l.ledger_sk = c.ledger_id where c.path = %Q and "
-      "c.hash is not null and c.state in ('%s', '%s', '%s') order by %s desc limit 1",
-      path.c_str(), state_text(CopyState::kWritten), state_text(CopyState::kVerified),
+      "c.root_name = %Q and c.hash is not null and c.state in ('%s', '%s', '%s') order by %s "
+      "desc limit 1",
+      place.path.c_str(), place.name.c_str(), state_text(CopyState::kWritten),
+      state_text(CopyState::kVerified),
       state_text(CopyState::kConverted), newest_first.c_str());
   if (!sql) return std::nullopt;
   auto rows = db.query(*sql);
@@ -353,7 +394,7 @@ bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool d
       }
       for (const LedgerCopy& c : e->copies)
         if (!c.stored && c.state != CopyState::kPending &&
-            !(ok = store_copy(inserts, e->key, c, durable)))
+            !(ok = store_copy(db.archive_roots(), inserts, e->key, c, durable)))
           break;
     }
   }  // the statements are finished before the transaction ends
@@ -376,33 +417,50 @@ bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool d
 bool ledger_rename_folder(Database& db, const std::string& from, const std::string& to) {
   // Compared byte for byte, not with LIKE (folder names may hold "%" and "_") and not by
   // characters (lengths here count bytes).
-  const std::string prefix = from + "/";
+  // Below a named archive root the paths inside it are renamed, and a folder moved into or
+  // out of one takes its copies along. The root's name is compared as an expression, not
+  // through the key's index: the rows are then updated in the order they lie in the table, so
+  // a server, which orders rows written by one statement by their place, keeps the newest
+  // copy at a path the newest (ledger_origin_at).
+  const StoredPlace old_place = stored_place(db.archive_roots(), from, from, "");
+  const StoredPlace new_place = stored_place(db.archive_roots(), to, to, "");
+  const std::string prefix = old_place.path + "/";
   const SqlDialect& d = db.dialect();
   const std::string rest = d.text_of("substr(" + d.bytes_of("path") + ", %d)");
   const std::string head = "substr(" + d.bytes_of("path") + ", 1, %d) = " + d.bytes_of("%Q");
-  const std::string statement = "update ledger_copy set path = %Q || " + rest + " where " + head;
-  auto sql = sql_format(statement.c_str(), to.c_str(), static_cast<int>(from.size()) + 1,
+  const std::string statement =
+      "update ledger_copy set root_name = %Q, path = %Q || " + rest + " where root_name || '' = "
+      "%Q and " + head;
+  auto sql = sql_format(statement.c_str(), new_place.name.c_str(), new_place.path.c_str(),
+                        static_cast<int>(old_place.path.size()) + 1, old_place.name.c_str(),
                         static_cast<int>(prefix.size()), prefix.c_str());
   return sql && db.exec(*sql);
 }
 
 bool manifest_add(Database& db, int ingestion_id, const ManifestRecord& m) {
   const std::string now = db_now_text();
+  const StoredPlace place = stored_place(db.archive_roots(), m.root, m.path, m.unmapped_root);
   auto sql = sql_format(
-      "insert into manifest (ingestion_id, root, path, written_dt) values(%d, %Q, %Q, %Q)",
-      ingestion_id, m.root.c_str(), m.path.c_str(), now.c_str());
+      "insert into manifest (ingestion_id, root, path, written_dt, root_name) "
+      "values(%d, %Q, %Q, %Q, %Q)",
+      ingestion_id, place.root.c_str(), place.path.c_str(), now.c_str(), place.name.c_str());
   return sql && db.exec(*sql);
 }
 
 std::optional<std::vector<ManifestRecord>> manifests_of(Database& db, int ingestion_id) {
   auto sql = sql_format(
-      "select root, path from manifest where ingestion_id = %d order by manifest_sk",
+      "select root, path, root_name from manifest where ingestion_id = %d order by "
+      "manifest_sk",
       ingestion_id);
   if (!sql) return std::nullopt;
   auto rows = db.query(*sql);
   if (!rows) return std::nullopt;
   std::vector<ManifestRecord> out;
-  for (const std::vector<std::string>& r : rows->rows) out.push_back({r[0], r[1]});
+  for (const std::vector<std::string>& r : rows->rows) {
+    ManifestRecord m{r[0], r[1], ""};
+    if (!local_place(db.archive_roots(), r[2], m.root, m.path)) m.unmapped_root = r[2];
+    out.push_back(std::move(m));
+  }
   return out;
 }
 

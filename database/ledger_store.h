@@ -12,6 +12,10 @@
 //
 // Damage that the checks found in a file's own bytes (a corrupt raw, a damaged JPEG) is kept
 // with the file's entry, by content, so that every later run of the same card reports it.
+//
+// Paths below an archive root shared by name (Database::archive_roots) are recorded as the
+// root's name and the path inside it, and come back as this station's paths; a copy recorded
+// below a root this station does not map comes back marked so (LedgerCopy::unmapped_root).
 #pragma once
 
 #include <sys/stat.h>
@@ -107,6 +111,10 @@ struct LedgerCopy {
   bool checked = false;
   // Found changed since it was proven: kept as it is, and the card's file is copied beside it.
   bool changed_since_proven = false;
+  // Recorded below an archive root that this station does not map (database/archive_roots.h):
+  // its name. `root` and `path` are then the paths inside that root and name no file here, so
+  // the copy is never found in a tree nor taken as proof.
+  std::string unmapped_root;
 };
 
 struct LedgerEntry {
@@ -171,6 +179,8 @@ bool ledger_rename_folder(Database& db, const std::string& from, const std::stri
 struct ManifestRecord {
   std::string root;  // the tree whose files it lists (its paths are relative to it)
   std::string path;
+  // As LedgerCopy's: the archive root it lies below when this station does not map it.
+  std::string unmapped_root;
 };
 bool manifest_add(Database& db, int ingestion_id, const ManifestRecord& manifest);
 // The manifests written for an ingestion, oldest first; nothing when the query failed.

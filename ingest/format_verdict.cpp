@@ -78,11 +78,14 @@ void make_verdict(const RunOptions& options, RunState& state, RunResult& result,
   v.made = true;
   v.trees = static_cast<int>(wanted_trees(options).size());
   std::vector<std::string> unsafe;
+  int unmapped = 0;  // unsafe images with copies below archive roots this station does not map
   for (const ImageRecord& r : state.images) {
     if (!is_taken_image(r)) continue;
     ++v.images;
-    if (!proven_everywhere(options, state, r))
-      unsafe.push_back(r.base_name + (r.extension.empty() ? "" : ".") + r.extension);
+    if (proven_everywhere(options, state, r)) continue;
+    unsafe.push_back(r.base_name + (r.extension.empty() ? "" : ".") + r.extension);
+    unmapped += r.ledger >= 0 &&
+                has_unmapped_copy(state.ledger.at(static_cast<std::size_t>(r.ledger)));
   }
   const RunCounters& c = result.counts;
   std::vector<std::string> reasons;
@@ -96,6 +99,9 @@ void make_verdict(const RunOptions& options, RunState& state, RunResult& result,
                          plural(v.images, "image", "images") +
                          " lack a verified copy in every tree (" + names + ")";
     if (!options.verify_copies) reason += "; copies are read back only with --verify-copies";
+    if (unmapped > 0)
+      reason += "; " + std::to_string(unmapped) +
+                " of them have copies below archive roots this station does not map";
     reasons.push_back(reason);
   }
   if (c.damaged_jpegs > 0)
@@ -120,7 +126,7 @@ void make_verdict(const RunOptions& options, RunState& state, RunResult& result,
     v.line = "Card not yet safe to format: ";
     for (std::size_t i = 0; i < reasons.size(); ++i) v.line += (i ? "; " : "") + reasons[i];
   }
-  result.report += "\n" + v.line + "\n";
+  result.report += "\n" + unmapped_roots_note(state.ledger) + v.line + "\n";
 }
 
 }  // namespace cw

@@ -122,6 +122,8 @@ std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t si
   }
   std::optional<LedgerEntry> stored = ledger_find(*db_, hash, size);
   if (!stored) return std::nullopt;
+  for (const LedgerCopy& c : stored->copies)
+    if (!c.unmapped_root.empty()) unmapped_roots_.insert(c.unmapped_root);
   const std::size_t index = entries_.size();
   entries_.push_back(std::move(*stored));
   created_.push_back(false);
@@ -186,6 +188,29 @@ bool RunLedger::store(bool durable) {
     waiting_for_flush_ += std::any_of(e->copies.begin(), e->copies.end(),
                                       [](const LedgerCopy& c) { return !c.stored; });
   return true;
+}
+
+namespace {
+// "\"a\", \"b\"" for the names given.
+std::string quoted_names(const std::set<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) out += (out.empty() ? "\"" : ", \"") + n + "\"";
+  return out;
+}
+}  // namespace
+
+bool has_unmapped_copy(const LedgerEntry& entry) {
+  return std::any_of(entry.copies.begin(), entry.copies.end(),
+                     [](const LedgerCopy& c) { return !c.unmapped_root.empty(); });
+}
+
+std::string unmapped_roots_note(const RunLedger& ledger) {
+  const std::set<std::string>& names = ledger.unmapped_roots();
+  if (names.empty()) return {};
+  const bool one = names.size() == 1;
+  return std::string("Copies recorded below the archive root") + (one ? " " : "s ") +
+         quoted_names(names) + " were not taken as proof: this station does not map " +
+         (one ? "it" : "them") + " (preference ArchiveRoots).\n";
 }
 
 std::optional<std::size_t> copy_in_tree(const LedgerEntry& entry, const std::string& root) {
@@ -409,8 +434,16 @@ bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& report
   const bool flush = final || state.ledger.waiting_for_flush() >= kMaxWaitingForFlush;
   if (flush && !flush_copies(state, reporter)) return false;
   if (state.ledger.store(flush)) return true;
-  reporter.report_append("\nERROR: Can't write the ingest ledger to the database.\n");
-  return reporter.fail("Can't write the ingest ledger");
+  // As when a disk is full: the run ends here, and its copies stay where they are. The ledger
+  // keeps what it stored before, whole (each store is one transaction), so the next run of
+  // the card finds those copies and completes the rest.
+  const Database* db = state.ledger.database();
+  const std::string where = db ? db->path() : std::string();
+  reporter.report_printf(
+      "\nERROR: Can't write the ingest ledger to the catalogue %s. The copies made so far stay "
+      "in place; the next run of the card completes the ingestion.\n",
+      where.c_str());
+  return reporter.fail(text_with_path("Can't write the ingest ledger", where));
 }
 
 }  // namespace cw

@@ -87,6 +87,10 @@ class RunLedger {
 
   std::chrono::steady_clock::time_point last_store{};
 
+  // The archive roots, not mapped on this station, that copies of the entries taken from the
+  // database lie below: those copies stood for nothing in this run.
+  const std::set<std::string>& unmapped_roots() const { return unmapped_roots_; }
+
  private:
   using Key = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>;
   // True when `known` holds a time of this size that same_card_time takes for `modified`.
@@ -103,7 +107,13 @@ class RunLedger {
   // What learn_sizes found: the sizes asked about, and the sizes and times recorded of them.
   std::unordered_set<std::uint64_t> asked_sizes_;
   std::set<std::pair<std::uint64_t, std::int64_t>> stored_sizes_and_times_;
+  std::set<std::string> unmapped_roots_;
 };
+
+// True when a copy of `entry` lies below an archive root this station does not map.
+bool has_unmapped_copy(const LedgerEntry& entry);
+// The report's line on the archive roots of `ledger.unmapped_roots()`; empty when there are none.
+std::string unmapped_roots_note(const RunLedger& ledger);
 
 // The copy of `entry` that lies in the tree rooted at `root` (as the system resolves it) and
 // is still there with its size: written, verified, converted, being read back or due to change.

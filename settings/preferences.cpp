@@ -50,6 +50,10 @@ const std::vector<PrefKey>& preference_keys() {
       // The catalogue of ingestions: empty for the embedded file in the user folder, else a
       // shared server's "postgresql://user@host:port/dbname".
       {"Catalogue", PrefType::Text, "", 1000},
+      // Where this station mounts the archive roots that stations sharing a catalogue know by
+      // name: "name=/mount/point;name=/other/point". Copies below them are recorded by name,
+      // so every station finds them below its own mount point.
+      {"ArchiveRoots", PrefType::Text, "", 1000},
   };
   return keys;
 }

@@ -73,12 +73,6 @@ class DatabaseTest : public ::testing::Test {
   Database db;
 };
 
-// Where a catalogue test keeps its catalogue: the embedded file or a private server.
-enum class Store { kFile, kServer };
-
-inline std::string store_name(const ::testing::TestParamInfo<Store>& info) {
-  return info.param == Store::kFile ? "File" : "Server";
-}
 
 // Runs each test once on a file and once on a database of its own on the private server
 // (skipped, saying why, when the server cannot run here). `path` is the file's path or the

@@ -87,20 +87,34 @@ bool PrivateServer::start(std::string& why) {
   // A port free a moment ago may be taken meanwhile: a few tries.
   for (int attempt = 0; attempt < 5 && !started_; ++attempt) {
     port_ = free_loopback_port();
-    const std::string options = "-p " + std::to_string(port_) + " -k " + sh_quote(folder_) +
-                                " -c listen_addresses=127.0.0.1 -c fsync=off "
-                                "-c synchronous_commit=off -c full_page_writes=off";
-    started_ = run(std::string(kBin) + "pg_ctl -w -t 60 -D " + sh_quote(folder_ + "/data") +
-                       " -l " + sh_quote(folder_ + "/log") + " -o " + sh_quote(options) + " start",
-                   &out) == 0;
+    started_ = pg_ctl_start(out) == 0;
   }
   if (!started_) why = "pg_ctl could not start the server: " + out;
   return started_;
 }
 
+int PrivateServer::pg_ctl_start(std::string& out) const {
+  const std::string options = "-p " + std::to_string(port_) + " -k " + sh_quote(folder_) +
+                              " -c listen_addresses=127.0.0.1 -c fsync=off "
+                              "-c synchronous_commit=off -c full_page_writes=off";
+  return run(std::string(kBin) + "pg_ctl -w -t 60 -D " + sh_quote(folder_ + "/data") + " -l " +
+                 sh_quote(folder_ + "/log") + " -o " + sh_quote(options) + " start",
+             &out);
+}
+
+std::string PrivateServer::stop_command() const {
+  return as_user_ + kBin + "pg_ctl -w -D " + sh_quote(folder_ + "/data") + " -m immediate stop";
+}
+
+bool PrivateServer::start_again(std::string& why) {
+  std::string out;
+  if (pg_ctl_start(out) == 0) return true;
+  why = "pg_ctl could not start the server again: " + out;
+  return false;
+}
+
 PrivateServer::~PrivateServer() {
-  if (started_)
-    run(std::string(kBin) + "pg_ctl -w -D " + sh_quote(folder_ + "/data") + " -m immediate stop");
+  if (started_) run_command(stop_command() + " >/dev/null 2>&1");
   if (!folder_.empty()) {
     std::error_code ec;
     std::filesystem::remove_all(folder_, ec);

@@ -7,6 +7,8 @@
 // own.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 namespace cw::test {
@@ -25,6 +27,10 @@ class PrivateServer {
   // says why it could not be made.
   std::string new_database(std::string& why);
   int port() const { return port_; }
+  // The shell command that stops the server at once, as a crash or a lost network would (no
+  // client is told); start_again starts it on the same port, false after `why` says why.
+  std::string stop_command() const;
+  bool start_again(std::string& why);
   static constexpr const char* kPassword = "s3cret-Catalogue";
   static constexpr const char* kUser = "cw";
 
@@ -35,11 +41,21 @@ class PrivateServer {
   int run(const std::string& command, std::string* out = nullptr) const;
 
   std::string folder_;
+  // Starts the server on port_ with the test settings; its exit status, output into `out`.
+  int pg_ctl_start(std::string& out) const;
+
   std::string as_user_;  // "runuser -u nobody -- " when run as root
   int port_ = 0;
   int databases_ = 0;
   bool started_ = false;
 };
+
+// Where a catalogue test keeps its catalogue: the embedded file or a private server.
+enum class Store { kFile, kServer };
+
+inline std::string store_name(const ::testing::TestParamInfo<Store>& info) {
+  return info.param == Store::kFile ? "File" : "Server";
+}
 
 // A port on the loopback interface that nothing listens on.
 int free_loopback_port();

@@ -6,8 +6,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
-#include "tests/database/db_fixture.h"
+#include "tests/database/pg_server.h"
 #include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_card.h"
 #include "tests/fixtures/sample_files.h"
@@ -62,31 +63,89 @@ struct LedgerCli : ::testing::Test {
   }
 };
 
+// The same, with the catalogue (which CARDWRIGHT_CATALOGUE gives every command the tests run)
+// in a file or on the private server, shared by every station.
+struct LedgerCliStores : LedgerCli, ::testing::WithParamInterface<test::Store> {
+  void SetUp() override {
+    if (GetParam() == test::Store::kFile) {
+      ::setenv(kCatalogue, (dir / "shared.sqlite3").c_str(), 1);
+      return;
+    }
+    std::string why;
+    server = test::PrivateServer::get(why);
+    if (!server) GTEST_SKIP() << "no private PostgreSQL server: " << why;
+    url = server->new_database(why);
+    ASSERT_FALSE(url.empty()) << why;
+    ::setenv(kCatalogue, url.c_str(), 1);
+  }
+  void TearDown() override { ::unsetenv(kCatalogue); }
+  // The environment of the station whose home is `name` below the test's folder.
+  std::string station(const std::string& name) const {
+    const std::string h = dir / name;
+    return "HOME=" + sh_quote(h) + " XDG_DATA_HOME=" + sh_quote(h) + " XDG_CONFIG_HOME=" +
+           sh_quote(h);
+  }
+  // The ingest command of the card into the primary and backup trees through the converter.
+  std::string ingest_command() const {
+    return sh_quote(test::built_program("app/cardwright")) + " ingest --card " + sh_quote(card) +
+           " --primary " + sh_quote(archive) + " --backup " + sh_quote(backup) + " --converter " +
+           sh_quote(fixtures::fake_dng_converter_path()) +
+           " --no-jpeg-verify --name-format '{@filename}' --folder-format '{@filename,1,1}'";
+  }
+  // Runs the ingestion in a session of its own, the converter taking `delay` seconds over
+  // folder B's raw; once folder A's six JPEGs are in the primary tree, runs the shell command
+  // `then` ($! is the session). The run's exit status; its output goes to `out_file`.
+  std::string run_until_converting(const std::string& then, const std::string& out_file,
+                                   int delay) {
+    std::string status;
+    test::run_command("FAKE_DNG_DELAY=" + std::to_string(delay) + " setsid " + ingest_command() +
+                          " >" + sh_quote(out_file) + " 2>&1 </dev/null & for i in $(seq 200); "
+                          "do [ $(ls " + sh_quote(archive + "/A") + " 2>/dev/null | grep -c "
+                          "'JPG$') = 6 ] && break; sleep 0.05; done; sleep 0.3; " + then +
+                          "; wait $!; echo $?",
+                      &status);
+    return status;
+  }
+  static constexpr const char* kCatalogue = "CARDWRIGHT_CATALOGUE";
+  test::PrivateServer* server = nullptr;
+  std::string url;
+};
+
+INSTANTIATE_TEST_SUITE_P(Stores, LedgerCliStores,
+                         ::testing::Values(test::Store::kFile, test::Store::kServer),
+                         test::store_name);
+
 // Killed with its converter (the whole session) while the converter works on folder B, folder
 // A's copies into the primary tree made but perhaps not yet recorded, a run with a backup is
 // completed by the next: every tree complete, nothing copied twice, the report counts what it
 // completed, the card untouched. The manifests of the second run list every file of their trees.
-TEST_F(LedgerCli, KilledRunIsCompletedByTheNext) {
+// Another station ingests meanwhile: nothing the killed one left blocks it, and it sees both
+// stations' ingestions.
+TEST_P(LedgerCliStores, KilledRunIsCompletedByTheNext) {
   if (!test::have_program("setsid") || !test::have_program("pkill"))
     GTEST_SKIP() << "setsid or pkill not installed";
   write_card(6, 1);
   fsys::create_directories(backup);
   const auto before = files_below(card);
-  const std::string ingest =
-      sh_quote(test::built_program("app/cardwright")) + " ingest --card " + sh_quote(card) +
-      " --primary " + sh_quote(archive) + " --backup " + sh_quote(backup) + " --converter " +
-      sh_quote(fixtures::fake_dng_converter_path()) +
-      " --no-jpeg-verify --name-format '{@filename}' --folder-format '{@filename,1,1}'";
-  std::string status;
-  test::run_command("FAKE_DNG_DELAY=30 setsid " + ingest + " >/dev/null 2>&1 </dev/null & " +
-                        "for i in $(seq 200); do [ $(ls " + sh_quote(archive + "/A") +
-                        " 2>/dev/null | grep -c 'JPG$') = 6 ] && break; sleep 0.05; done; " +
-                        "sleep 0.3; pkill -KILL -s $!; wait $!; echo $?",
-                    &status);
-  ASSERT_EQ(status, "137\n");
+  ASSERT_EQ(run_until_converting("pkill -KILL -s $!", dir / "killed", 30), "137\n");
   ASSERT_FALSE(fsys::exists(archive + "/B/B_0007.dng"));
 
-  std::string out;
+  std::string out, other_id;
+  {
+    fsys::create_directories(dir / "card-b/DCIM/100CAM");
+    test::write_file(dir / "card-b/DCIM/100CAM/C_0001.JPG",
+                     fixtures::make_jpeg("2024:06:01 09:00:00", 900, 77));
+    ASSERT_EQ(test::run_cardwright("ingest --json --no-backup --no-jpeg-verify --card " +
+                                       sh_quote(dir / "card-b") + " --primary " +
+                                       sh_quote(dir / "archive-b") + " --folder-format ''",
+                                   &out, dir / "stderr-b", station("b")),
+              0)
+        << test::read_file(dir / "stderr-b");
+    other_id = ingestion_id(out);
+    ASSERT_FALSE(other_id.empty()) << out;
+  }
+
+  const std::string ingest = ingest_command();
   ASSERT_EQ(test::run_command(ingest + " --json 2>" + sh_quote(dir / "report"), &out), 0) << out;
   const std::string report = test::read_file(dir / "report");
   EXPECT_TRUE(contains(report, "        of them completed by this run: 1\n")) << report;
@@ -94,9 +153,16 @@ TEST_F(LedgerCli, KilledRunIsCompletedByTheNext) {
   // The record counts the image whose copy the run completed, though none came from the card.
   const std::string id = ingestion_id(out);
   ASSERT_FALSE(id.empty()) << out;
-  const std::string db = test::test_root() / "home/.local/share/CardwrightPro/cw_main.sqlite3";
-  EXPECT_EQ(test::raw_values(db, "select image_count from ingestion where ingestion_sk = " + id),
-            "1");
+  std::string records;
+  ASSERT_EQ(test::run_cardwright("db ingestions", &records, dir / "stderr", station("b")), 0);
+  const std::size_t row = records.find("\n" + id + "\t");
+  ASSERT_NE(row, std::string::npos) << records;
+  EXPECT_TRUE(contains(records, "\n" + other_id + "\t")) << records;
+  std::vector<std::string> cells;
+  std::istringstream line(records.substr(row + 1, records.find('\n', row + 1) - row - 1));
+  for (std::string cell; std::getline(line, cell, '\t');) cells.push_back(cell);
+  ASSERT_GE(cells.size(), 8u) << records;
+  EXPECT_EQ(cells[7], "1") << records;  // Images
   EXPECT_TRUE(contains(out, "\"safe_to_format\": true, \"verdict\": \"Card safe to format: all 7 "
                             "images have verified copies in 2 trees\""))
       << out;
@@ -114,6 +180,79 @@ TEST_F(LedgerCli, KilledRunIsCompletedByTheNext) {
   if (!test::have_program("xxhsum")) GTEST_SKIP() << "xxhsum not installed (Debian: xxhash)";
   EXPECT_EQ(check_manifests(archive), 7);
   EXPECT_EQ(check_manifests(backup), 7);
+}
+
+// The server stops while the run converts: the run ends as on a full disk, naming the server
+// (never its password) and saying that what it copied stays; nothing it left is half
+// recorded, and the next run, the server back, completes it without copying anything twice.
+TEST_P(LedgerCliStores, ServerLostMidRunStopsItAndTheNextRunCompletesIt) {
+  if (!server) GTEST_SKIP() << "only a server can be lost";
+  write_card(6, 1);
+  fsys::create_directories(backup);
+  ASSERT_NE(run_until_converting(server->stop_command(), dir / "lost", 4), "0\n");
+  std::string why;
+  ASSERT_TRUE(server->start_again(why)) << why;
+  const std::string lost = test::read_file(dir / "lost");
+  const std::string where = url.substr(url.find("://") + 3);
+  const std::string named = std::string(test::PrivateServer::kUser) + where.substr(where.find('@'));
+  EXPECT_FALSE(contains(lost, test::PrivateServer::kPassword)) << lost;
+  EXPECT_TRUE(contains(lost, "Can't write the ingest ledger to the catalogue " + named +
+                                 ". The copies made so far stay in place"))
+      << lost;
+
+  std::string out;
+  ASSERT_EQ(test::run_command(ingest_command() + " --json 2>" + sh_quote(dir / "report"), &out), 0)
+      << test::read_file(dir / "report");
+  EXPECT_TRUE(contains(out, "\"safe_to_format\": true")) << out;
+  EXPECT_EQ(image_contents(backup), image_contents(card));
+  int files = 0;
+  for (const auto& [bytes, n] : image_contents(archive)) {
+    files += n;
+    EXPECT_EQ(n, 1);
+  }
+  EXPECT_EQ(files, 7);
+}
+
+// Station A mounts the studio's share at one path, station B at another (the folder moved
+// between the runs stands for it): B finds every image A took already in the archive, by the
+// ledger alone (it names its copies otherwise). Not mapping "studio", B copies them again and
+// says why.
+TEST_P(LedgerCliStores, OneArchiveAtDifferentMountPointsIsOneArchive) {
+  write_card(3, 0);
+  const std::string a = dir / "mnt-a", b = dir / "mnt-b";
+  const std::string ingest = "ingest --no-backup --no-jpeg-verify --folder-format '' --card " +
+                             sh_quote(card) + " --primary ";
+  std::string out;
+  ASSERT_EQ(test::run_cardwright("pref set ArchiveRoots " + sh_quote("studio=" + a), &out, "",
+                                 station("a")),
+            0)
+      << out;
+  ASSERT_EQ(test::run_cardwright(ingest + sh_quote(a + "/photos") + " --name-format '{@filename}'",
+                                 &out, "", station("a")),
+            0)
+      << out;
+  fsys::rename(a, b);
+  for (const char* roots : {"studio=", "other="}) {
+    ASSERT_EQ(test::run_cardwright("pref set ArchiveRoots " + sh_quote(roots + b), &out, "",
+                                   station("b")),
+              0)
+        << out;
+    ASSERT_EQ(test::run_cardwright(ingest + sh_quote(b + "/photos") +
+                                       " --name-format '{@sequence,-3}_{@filename}'",
+                                   &out, "", station("b")),
+              0)
+        << out;
+    const bool mapped = roots == std::string("studio=");
+    EXPECT_TRUE(contains(out, mapped ? "Files already in the archive: 3"
+                                     : "Files already in the archive: 0")) << out;
+    EXPECT_TRUE(contains(out, "Card safe to format: all 3 images have verified copies")) << out;
+    EXPECT_EQ(test::images_below(b), mapped ? 3u : 6u);
+  }
+  EXPECT_TRUE(contains(out, "Copies recorded below the archive root \"studio\" were not taken "
+                            "as proof: this station does not map it (preference ArchiveRoots)."))
+      << out;
+  EXPECT_NE(test::run_cardwright("pref set ArchiveRoots 'studio=photos'", &out), 0);
+  EXPECT_TRUE(contains(out, "the mount point of \"studio\" is not an absolute path")) << out;
 }
 
 // Without read-back the run succeeds but the card is not called safe, in the report and in
