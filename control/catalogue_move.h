@@ -1,0 +1,24 @@
+// The catalogue as a whole: moving this station's catalogue into another one (the studio's
+// shared catalogue, `cardwright db migrate --to URL`), and the line that names the catalogue
+// in use in the desktop program.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace cw {
+
+class AppSession;
+
+// Copies the session's catalogue into `target` (a "postgresql://" URL or a file path): clients,
+// projects and cards merged with the target's by name, every ingestion with its ledger and
+// manifests added unless the target holds it already (database/migrate.h). The summary to show;
+// nothing after the failure was shown, the target then holding nothing of the move.
+std::optional<std::string> migrate_catalogue_to(AppSession& session, const std::string& target);
+
+// "Catalogue: photo@studio-db:5432/studio" for a server (never a password), "Catalogue: PATH"
+// for a file chosen by the preference or --catalogue, and "Catalogue: embedded file PATH" for
+// the station's own file.
+std::string catalogue_caption(const AppSession& session);
+
+}  // namespace cw
