@@ -8,6 +8,7 @@
 #include "database/database.h"
 #include "database/migrate.h"
 #include "foundation/log.h"
+#include "settings/preferences.h"
 
 namespace cw {
 
@@ -51,6 +52,24 @@ std::string catalogue_caption(const AppSession& session) {
   const SessionPaths& paths = session.paths();
   const bool own_file = paths.catalogue == paths.user_folder + "/" + kDatabaseFileName;
   return std::string("Catalogue: ") + (own_file ? "embedded file " : "") + paths.database;
+}
+
+std::string catalogue_preference_shown() { return pref_show("Catalogue").value_or(""); }
+
+bool change_catalogue_preference(const std::string& text) {
+  const std::string stored = pref_get_text("Catalogue");
+  const std::string shown = catalogue_preference_shown();
+  std::string wanted = text;
+  const std::size_t mask = shown.find("****");
+  if (shown != stored && mask != std::string::npos) {
+    // The stored password goes back where the mask stands, wherever the edit moved it.
+    const std::string password = stored.substr(mask, stored.size() - (shown.size() - 4));
+    const std::size_t at = wanted.find("****");
+    if (at != std::string::npos) wanted.replace(at, 4, password);
+  }
+  if (wanted == stored) return true;
+  std::string opened;
+  return choose_catalogue(wanted, opened);
 }
 
 }  // namespace cw

@@ -21,4 +21,13 @@ std::optional<std::string> migrate_catalogue_to(AppSession& session, const std::
 // the station's own file.
 std::string catalogue_caption(const AppSession& session);
 
+// The preference "Catalogue" as Preferences shows it: a URL's password as "****".
+std::string catalogue_preference_shown();
+// Stores `text`, edited from what catalogue_preference_shown() gave, as the preference
+// "Catalogue" when it changed ("****" standing for the stored password). A new catalogue is
+// opened first (its tables and default rows made when new), so that a catalogue that cannot
+// be opened is refused now rather than at the next start. False after saying why; the
+// preference is then unchanged. The program in use keeps its catalogue until it starts again.
+bool change_catalogue_preference(const std::string& text);
+
 }  // namespace cw
