@@ -56,17 +56,19 @@ std::string catalogue_caption(const AppSession& session) {
 
 std::string catalogue_preference_shown() { return pref_show("Catalogue").value_or(""); }
 
-bool change_catalogue_preference(const std::string& text) {
-  const std::string stored = pref_get_text("Catalogue");
-  const std::string shown = catalogue_preference_shown();
+std::string catalogue_from_shown(const std::string& text, const std::string& shown,
+                                 const std::string& stored) {
   std::string wanted = text;
   const std::size_t mask = shown.find("****");
-  if (shown != stored && mask != std::string::npos) {
-    // The stored password goes back where the mask stands, wherever the edit moved it.
-    const std::string password = stored.substr(mask, stored.size() - (shown.size() - 4));
-    const std::size_t at = wanted.find("****");
-    if (at != std::string::npos) wanted.replace(at, 4, password);
-  }
+  const std::size_t at = wanted.find("****");
+  if (shown == stored || mask == std::string::npos || at == std::string::npos) return wanted;
+  // Shown and stored differ only where the password stands.
+  return wanted.replace(at, 4, stored.substr(mask, stored.size() - (shown.size() - 4)));
+}
+
+bool change_catalogue_preference(const std::string& text) {
+  const std::string stored = pref_get_text("Catalogue");
+  const std::string wanted = catalogue_from_shown(text, catalogue_preference_shown(), stored);
   if (wanted == stored) return true;
   std::string opened;
   return choose_catalogue(wanted, opened);

@@ -23,6 +23,10 @@ std::string catalogue_caption(const AppSession& session);
 
 // The preference "Catalogue" as Preferences shows it: a URL's password as "****".
 std::string catalogue_preference_shown();
+// The catalogue meant by `text`, edited from `shown` (the `stored` catalogue with its password
+// masked): "****" stands for the stored password, wherever the edit left it.
+std::string catalogue_from_shown(const std::string& text, const std::string& shown,
+                                 const std::string& stored);
 // Stores `text`, edited from what catalogue_preference_shown() gave, as the preference
 // "Catalogue" when it changed ("****" standing for the stored password). A new catalogue is
 // opened first (its tables and default rows made when new), so that a catalogue that cannot
