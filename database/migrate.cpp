@@ -85,9 +85,13 @@ std::string identity(const std::vector<Cell>& cells) {
 // One table's rows inserted into the target with the source's columns, all but the key (the
 // target numbers its rows itself). A column the target lacks (a column older files gain on
 // demand) is added first.
+//
+// On an engine that pays a round trip per statement (a server), the rows are held back and
+// written many to a statement, with keys reserved ahead; finish() writes the last of them.
 class Inserter {
  public:
-  Inserter(Database& target, const Table& from, const char* key) : target_(target), key_(key) {
+  Inserter(Database& target, const Table& from, const char* key)
+      : target_(target), table_(from.name), key_(key) {
     std::optional<std::vector<std::string>> have = column_names(target, from.name);
     if (!have) return;
     std::string names, marks;
@@ -103,12 +107,18 @@ class Inserter {
       marks += (marks.empty() ? "?" : ", ?") + std::to_string(++mark);
       bound_.push_back(i);
     }
+    if (!target.dialect().reserve_keys(from.name, key ? key : "", 1).empty()) {
+      head_ = "insert into " + from.name + " (" + (key ? std::string(key) + ", " : "") + names +
+              ") values";
+      return;
+    }
     statement_.emplace(target, ("insert into " + from.name + " (" + names + ") values(" + marks + ")").c_str());
   }
-  bool ready() const { return statement_ && statement_->ready(); }
+  bool ready() const { return !head_.empty() || (statement_ && statement_->ready()); }
 
   // The new row's key (empty for a table without one); nothing after a reported failure.
   std::optional<std::string> insert(const Row& row) {
+    if (!head_.empty()) return hold(row);
     if (!ready()) return std::nullopt;
     for (std::size_t i = 0; i < bound_.size(); ++i) {
       const Cell& c = row[bound_[i]];
@@ -122,11 +132,52 @@ class Inserter {
     return std::to_string(target_.last_insert_key());
   }
 
+  // Writes the rows held back; false after a reported failure.
+  bool finish() {
+    if (held_.empty()) return true;
+    const bool ok = target_.exec(head_ + held_);
+    held_.clear();
+    held_rows_ = 0;
+    return ok;
+  }
+
  private:
+  static constexpr std::size_t kRowsPerStatement = 500;
+
+  std::optional<std::string> hold(const Row& row) {
+    std::string values;
+    if (key_) {
+      if (next_key_ == keys_.size()) {
+        std::optional<QueryResult> r =
+            target_.query(target_.dialect().reserve_keys(table_, key_, kRowsPerStatement));
+        if (!r || r->rows.empty()) return std::nullopt;
+        keys_.clear();
+        for (const std::vector<std::string>& k : r->rows) keys_.push_back(k.at(0));
+        next_key_ = 0;
+      }
+      values = keys_[next_key_++];
+    }
+    for (std::size_t i : bound_) {
+      std::optional<std::string> value = sql_format("%Q", row[i] ? row[i]->c_str() : nullptr);
+      if (!value) return std::nullopt;
+      values += (values.empty() ? "" : ", ") + *value;
+    }
+    held_ += (held_.empty() ? "(" : ", (") + values + ")";
+    if (++held_rows_ == kRowsPerStatement && !finish()) return std::nullopt;
+    return key_ ? keys_[next_key_ - 1] : std::string();
+  }
+
   Database& target_;
+  std::string table_;
   const char* key_;
-  std::vector<std::size_t> bound_;  // the source columns bound, in order
+  std::vector<std::size_t> bound_;  // the source columns written, in order
   std::optional<Database::Repeated> statement_;
+  // Many rows to a statement: the statement's head, the rows held back, the keys reserved.
+  std::string head_;
+  std::string held_;
+  std::size_t held_rows_ = 0;
+  std::vector<std::string> keys_;
+  std::size_t next_key_ = 0;
 };
 
 // The reference in `column` of a copy of `row` rewritten through `map`; a reference the map
@@ -208,7 +259,7 @@ class Migration {
       if (!added) return false;
       map[source_key] = *added;
     }
-    return true;
+    return inserter.finish();
   }
 
   // Projects: one target row per client and name.
@@ -232,7 +283,7 @@ class Migration {
       if (!added) return false;
       projects_[source_key] = *added;
     }
-    return true;
+    return inserter.finish();
   }
 
   static std::vector<Cell> ingestion_identity(const Table& t, const Row& row) {
@@ -265,7 +316,7 @@ class Migration {
       ingestions_[source_key] = *added;
       ++counts_.ingestions;
     }
-    return true;
+    return inserter.finish();
   }
 
   // What a row of an ingestion's own belongs to: an ingestion added now, one the target held
@@ -288,7 +339,7 @@ class Migration {
       if (!inserter.insert(row)) return false;
       ++counts_.steps;
     }
-    return true;
+    return inserter.finish();
   }
 
   // Whether the target holds a row of `table` of no ingestion whose `columns` equal the row's.
@@ -327,7 +378,7 @@ class Migration {
       ledger_[source_key] = *added;
       ++counts_.ledger_entries;
     }
-    return true;
+    return inserter.finish();
   }
 
   bool add_ledger_copies() {
@@ -341,7 +392,7 @@ class Migration {
       if (!inserter.insert(row)) return false;
       ++counts_.ledger_copies;
     }
-    return true;
+    return inserter.finish();
   }
 
   bool add_manifests() {
@@ -360,7 +411,7 @@ class Migration {
       if (!inserter.insert(row)) return false;
       ++counts_.manifests;
     }
-    return true;
+    return inserter.finish();
   }
 
   // The IPTC values and user data: a row is added unless the target holds an equal one.
@@ -386,6 +437,7 @@ class Migration {
         if (!inserter.insert(row)) return false;
         ++counts_.metadata_rows;
       }
+      if (!inserter.finish()) return false;
     }
     return true;
   }
