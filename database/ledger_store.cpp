@@ -177,8 +177,8 @@ bool store_many(Database& db, const std::vector<LedgerEntry*>& entries, bool dur
     if (e->key < 0) {
       const std::string& key = keys->rows[next++][0];
       const std::optional<std::string> row = sql_format(
-          "(%s, %d, %Q, %Q, %Q, %Q, %lld, %lld, %Q, %Q, %Q, %Q, %Q)", key.c_str(), e->ingestion_id, e->card_label.c_str(),
-          e->card_uuid.c_str(), e->camera_serial.c_str(), e->source.c_str(),
+          "(%s, %d, %Q, %Q, %Q, %Q, %lld, %lld, %Q, %Q, %Q, %Q, %Q)", key.c_str(),
+          e->ingestion_id, e->card_label.c_str(), e->card_uuid.c_str(), e->camera_serial.c_str(), e->source.c_str(),
           static_cast<long long>(e->size), static_cast<long long>(e->modified),
           e->captured.c_str(), e->hash.hex().c_str(), now.c_str(), damage_text(e->damage),
           damage_text(e->damage) ? e->damage_text.c_str() : nullptr);

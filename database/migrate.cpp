@@ -56,7 +56,8 @@ std::optional<Table> read_table(Database& db, const std::string& table) {
   out.columns = std::move(*names);
   // Each value with whether it is null: a null and an empty text read alike.
   std::string select;
-  for (const std::string& c : out.columns) select += (select.empty() ? "" : ", ") + c + " is null, " + c;
+  for (const std::string& c : out.columns)
+    select += (select.empty() ? "" : ", ") + c + " is null, " + c;
   if (select.empty()) return out;
   std::optional<QueryResult> r = db.query("select " + select + " from " + table);
   if (!r) return std::nullopt;
@@ -101,8 +102,7 @@ class Inserter {
       if (key && c == lower(key)) continue;
       bool known = false;
       for (const std::string& h : *have) known = known || h == c;
-      if (!known && !target.exec("alter table " + from.name + " add column " + c + " text"))
-        return;
+      if (!known && !target.exec("alter table " + from.name + " add column " + c + " text")) return;
       names += (names.empty() ? "" : ", ") + c;
       marks += (marks.empty() ? "?" : ", ?") + std::to_string(++mark);
       bound_.push_back(i);
@@ -112,7 +112,8 @@ class Inserter {
               ") values";
       return;
     }
-    statement_.emplace(target, ("insert into " + from.name + " (" + names + ") values(" + marks + ")").c_str());
+    statement_.emplace(
+        target, ("insert into " + from.name + " (" + names + ") values(" + marks + ")").c_str());
   }
   bool ready() const { return !head_.empty() || (statement_ && statement_->ready()); }
 
@@ -197,7 +198,8 @@ std::optional<std::unordered_map<std::string, std::string>> target_index(
   std::unordered_map<std::string, std::string> out;
   for (const Row& row : rows->rows) {
     std::vector<Cell> cells;
-    for (std::size_t i = 0; i + 1 < columns.size(); ++i) cells.push_back(rows->cell(row, columns[i]));
+    for (std::size_t i = 0; i + 1 < columns.size(); ++i)
+      cells.push_back(rows->cell(row, columns[i]));
     out.emplace(identity(cells), rows->cell(row, columns.back()).value_or(""));
   }
   return out;
@@ -215,8 +217,8 @@ class Migration {
       : source_(source), target_(target), counts_(counts) {}
 
   bool read_source() {
-    for (const char* name : {"client", "card", "project", "ingestion", "step", "ledger",
-                             "ledger_copy", "manifest"}) {
+    for (const char* name :
+         {"client", "card", "project", "ingestion", "step", "ledger", "ledger_copy", "manifest"}) {
       std::optional<Table> t = read_table(source_, name);
       if (!t) return false;
       tables_.emplace(name, std::move(*t));
@@ -230,7 +232,8 @@ class Migration {
   }
 
   bool write() {
-    return merge_by_name("client", "client_sk", clients_, counts_.clients, counts_.clients_merged) &&
+    return merge_by_name("client", "client_sk", clients_, counts_.clients,
+                         counts_.clients_merged) &&
            merge_by_name("card", "card_sk", cards_, counts_.cards, counts_.cards_merged) &&
            merge_projects() && add_ingestions() && add_steps() && add_ledger() &&
            add_ledger_copies() && add_manifests() && add_metadata();
@@ -296,9 +299,9 @@ class Migration {
   // are both added.
   bool add_ingestions() {
     const Table& from = table("ingestion");
-    auto index = target_index(target_, "ingestion",
-                              {"ingested_dt", "card_id", "project_id", "number_start",
-                               "number_stop", "ingestion_sk"});
+    auto index = target_index(
+        target_, "ingestion",
+        {"ingested_dt", "card_id", "project_id", "number_start", "number_stop", "ingestion_sk"});
     if (!index) return false;
     Inserter inserter(target_, from, "ingestion_sk");
     if (!inserter.ready()) return false;
@@ -353,7 +356,8 @@ class Migration {
       if (!test) return std::nullopt;
       where += *test;
     }
-    std::optional<QueryResult> r = target_.query("select count(*) from " + t.name + " where " + where);
+    std::optional<QueryResult> r =
+        target_.query("select count(*) from " + t.name + " where " + where);
     if (!r || r->rows.empty()) return std::nullopt;
     return r->rows[0][0] != "0";
   }
@@ -477,9 +481,8 @@ std::string migration_summary(const MigrationCounts& c) {
   return "Migrated " + counted(c.clients, "client", "clients") + " (" +
          std::to_string(c.clients_merged) + " merged by name), " +
          counted(c.projects, "project", "projects") + " (" + std::to_string(c.projects_merged) +
-         " merged), " + counted(c.cards, "card", "cards") + " (" +
-         std::to_string(c.cards_merged) + " merged).\nAdded " +
-         counted(c.ingestions, "ingestion", "ingestions") + " (" +
+         " merged), " + counted(c.cards, "card", "cards") + " (" + std::to_string(c.cards_merged) +
+         " merged).\nAdded " + counted(c.ingestions, "ingestion", "ingestions") + " (" +
          std::to_string(c.ingestions_present) + " already there), " +
          counted(c.ledger_entries, "ledger entry", "ledger entries") + ", " +
          counted(c.ledger_copies, "ledger copy", "ledger copies") + ", " +

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "tests/common/test_env.h"
-#include "tests/fixtures/programs.h"
 #include "tests/database/pg_server.h"
+#include "tests/fixtures/programs.h"
 
 namespace fs = std::filesystem;
 
@@ -53,8 +53,8 @@ double ingest(const fs::path& work, const fs::path& card, const std::string& cat
                               " XDG_CONFIG_HOME=" + cw::test::sh_quote(home / "config") + " " +
                               cw::test::sh_quote(CW_CARDWRIGHT);
   const std::string options =
-      (catalogue.empty() ? "" : " --catalogue " + cw::test::sh_quote(catalogue)) + " >/dev/null 2>" +
-      cw::test::sh_quote(work / "ingest.log");
+      (catalogue.empty() ? "" : " --catalogue " + cw::test::sh_quote(catalogue)) +
+      " >/dev/null 2>" + cw::test::sh_quote(work / "ingest.log");
   int status = cw::test::run_command(program + " db clients" + options);
   ::sync();
   const Clock::time_point start = Clock::now();
@@ -67,7 +67,8 @@ double ingest(const fs::path& work, const fs::path& card, const std::string& cat
   fs::remove_all(archive, ignored);
   fs::remove_all(home, ignored);
   if (status != 0) {
-    std::fprintf(stderr, "ingestion failed:\n%s\n", cw::test::read_file(work / "ingest.log").c_str());
+    std::fprintf(stderr, "ingestion failed:\n%s\n",
+                 cw::test::read_file(work / "ingest.log").c_str());
     return -1;
   }
   return seconds;
@@ -80,8 +81,10 @@ int main(int argc, char** argv) {
   int pairs = 5;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
-    if (option == "--count") count = std::atoi(argv[i + 1]);
-    else if (option == "--pairs") pairs = std::atoi(argv[i + 1]);
+    if (option == "--count")
+      count = std::atoi(argv[i + 1]);
+    else if (option == "--pairs")
+      pairs = std::atoi(argv[i + 1]);
   }
   if (count <= 0 || pairs <= 0 || argc % 2 == 0) {
     std::fprintf(stderr, "Usage: bench_catalogue [--count N] [--pairs N]\n");
@@ -96,7 +99,8 @@ int main(int argc, char** argv) {
   const fs::path& work = cw::test::test_root();
   const fs::path card = work / "card";
   if (cw::test::run_command(cw::test::sh_quote(CW_MAKE_SAMPLE_CARD) + " --small " +
-                            std::to_string(count) + " " + cw::test::sh_quote(card) + " >/dev/null") != 0) {
+                            std::to_string(count) + " " + cw::test::sh_quote(card) +
+                            " >/dev/null") != 0) {
     std::fprintf(stderr, "bench_catalogue: the card could not be made\n");
     return 1;
   }

@@ -1,8 +1,8 @@
 // The catalogue field of Preferences: a masked password is put back, never lost or stored as
 // the mask.
-#include <gtest/gtest.h>
-
 #include "control/catalogue_move.h"
+
+#include <gtest/gtest.h>
 
 namespace cw {
 namespace {

@@ -2,6 +2,7 @@
 // merged, every ingestion with its ledger kept under the target's keys, a repeat adding
 // nothing, and a failure leaving the target as it was.
 #include "database/migrate.h"
+
 #include "tests/database/db_fixture.h"
 
 namespace cw {
@@ -28,9 +29,11 @@ int record_ingestion(Database& station, const std::string& client, const std::st
                                            station.card_key(card), first, first + 1, 2, tag);
   for (int i = 0; i < 2; ++i) {
     const std::string file = tag + "_" + std::to_string(i) + ".jpg";
-    station.exec("insert into ledger (ingestion_id, source_path, size, modified, hash, taken_dt) "
-                 "values(" + std::to_string(key) + ", '/card/" + file + "', 100, 5, 'h" + file +
-                 "', '2026-01-02 10:00:00')");
+    station.exec(
+        "insert into ledger (ingestion_id, source_path, size, modified, hash, taken_dt) "
+        "values(" +
+        std::to_string(key) + ", '/card/" + file + "', 100, 5, 'h" + file +
+        "', '2026-01-02 10:00:00')");
     station.exec("insert into ledger_copy (ledger_id, path, tree, root, size, state) values(" +
                  std::to_string(station.last_insert_key()) + ", '/archive/" + file +
                  "', 0, '/archive', 100, 'verified')");
@@ -63,11 +66,12 @@ TEST_P(CatalogueTest, MigrateMergesNamesKeepsEveryIngestionAndAddsNothingTwice) 
   station.card_add("CF-1", "");
   station.card_add("SD-2", "");
   const int jones = record_ingestion(station, "Jones", "Wedding", "SD-2", 10, "jones");
-  station.exec("insert into step (ingestion_id, name, is_checked) values(" +
-               std::to_string(jones) + ", 'Culled', 1)");
+  station.exec("insert into step (ingestion_id, name, is_checked) values(" + std::to_string(jones) +
+               ", 'Culled', 1)");
   record_ingestion(station, "Smith", "Wedding", "CF-1", 20, "smith");
-  station.exec("insert into ledger (source_path, size, modified, hash, taken_dt) "
-               "values('/card/loose.jpg', 7, 5, 'hloose', '2026-01-03 09:00:00')");
+  station.exec(
+      "insert into ledger (source_path, size, modified, hash, taken_dt) "
+      "values('/card/loose.jpg', 7, 5, 'hloose', '2026-01-03 09:00:00')");
   station.exec("insert into IPTCcontact (creator, city) values('Ann', 'Bergen')");
   ASSERT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
 
@@ -77,7 +81,8 @@ TEST_P(CatalogueTest, MigrateMergesNamesKeepsEveryIngestionAndAddsNothingTwice) 
               StartsWith("Migrated 3 clients (2 merged by name), 4 projects (2 merged), 3 cards "
                          "(2 merged).\nAdded 2 ingestions (0 already there), 5 ledger entries, "
                          "4 ledger copies, 2 manifests, 1 checklist step and 1 metadata row."));
-  EXPECT_EQ(raw_values(path, "select name from client order by name"), "Adams|Client_001|Jones|Smith");
+  EXPECT_EQ(raw_values(path, "select name from client order by name"),
+            "Adams|Client_001|Jones|Smith");
   // Each run hangs under its own client, project and card in the target's keys, and so do its
   // files, their copies, its manifest and its step.
   const std::string owners =
@@ -102,8 +107,9 @@ TEST_P(CatalogueTest, MigrateMergesNamesKeepsEveryIngestionAndAddsNothingTwice) 
   // A run that fails late (a manifest the target refuses) leaves the target as it was.
   record_ingestion(station, "Jones", "Wedding", "SD-2", 30, "late");
   raw_exec(path, "create unique index one_manifest_path on manifest (path)");
-  raw_exec(path, "insert into manifest (ingestion_id, root, path, written_dt) "
-                 "values(1, '/archive', '/archive/late.txt', 'now')");
+  raw_exec(path,
+           "insert into manifest (ingestion_id, root, path, written_dt) "
+           "values(1, '/archive', '/archive/late.txt', 'now')");
   const std::string refused = row_counts(path);
   captured_ui().clear();
   EXPECT_FALSE(migrate_catalogue(station, db, counts));
