@@ -10,6 +10,7 @@
 
 #include "app/command_session.h"
 #include "app/commands.h"
+#include "control/catalogue_move.h"
 #include "control/records.h"
 #include "control/settings_access.h"
 #include "foundation/log.h"
@@ -195,6 +196,17 @@ int run(Records& records, const Args& a) {
   return 2;  // the commands are checked before
 }
 
+// migrate --to URL: this station's catalogue into another one.
+int migrate(AppSession& session, const Args& a) {
+  if (a.words.size() != 1) return usage_error(kName, "migrate takes no names");
+  const std::string target = option(a, "to");
+  if (target.empty()) return usage_error(kName, "migrate needs --to URL");
+  const std::optional<std::string> summary = migrate_catalogue_to(session, target);
+  if (!summary) return 1;
+  std::fputs(summary->c_str(), stdout);
+  return 0;
+}
+
 int run_db(const CommandSpec&, Args& a) {
   if (a.words.empty()) return usage_error(kName, "missing command");
 
@@ -204,6 +216,7 @@ int run_db(const CommandSpec&, Args& a) {
   ConsoleUserInterface ui(a.has("yes"));
   CommandSession session(ui, checking ? kStepSettings | kStepDatabase : kSessionDatabase);
   if (!session->ok()) return 1;
+  if (a.words[0] == "migrate") return migrate(*session, a);
   std::optional<Records> records = Records::of(*session);
   return records ? run(*records, a) : 1;
 }
@@ -247,6 +260,10 @@ const CommandSpec& db_command() {
           {"purge", "", "delete ingestion records older than 1 year (asks first)"},
           {"verify", "", "check the links between the records"},
           {"repair", "", "back up and repair broken links"},
+          {"migrate", "--to URL", "copies this station's catalogue into the catalogue at URL\n"
+                                  "(normally the studio's server): clients, projects and cards\n"
+                                  "are merged by name, every ingestion is added with its ledger\n"
+                                  "and manifests; a second run adds nothing; all or nothing"},
       },
       {
           {"client", "NAME", "the client of the projects (or of the rows shown)", false, nullptr,
@@ -257,6 +274,8 @@ const CommandSpec& db_command() {
            nullptr, "ingestions show export edit delete-row"},
           {"yes", nullptr, "answer Yes to the confirmation question", false, nullptr,
            "clients projects cards purge delete-row"},
+          {"to", "URL", "the catalogue to migrate into: \"postgresql://user@host:port/dbname\"\n"
+                        "or a database file", false, nullptr, "migrate"},
       },
       {},
       nullptr,

@@ -61,6 +61,13 @@ class SqlDialect {
   virtual const char* tables() const = 0;
   // Starts a transaction whose reads all see the catalogue as it was at its start.
   virtual const char* begin_snapshot() const = 0;
+  // A query whose `count` rows each hold a new key of the table's key sequence, for rows
+  // written many to a statement with their keys; empty when the engine writes rows one by one
+  // as cheaply (no round trip per statement).
+  virtual std::string reserve_keys(const std::string& /*table*/, const std::string& /*key*/,
+                                   std::size_t /*count*/) const {
+    return {};
+  }
 };
 
 // A statement prepared once and run with value after value. Parameters are written "?1",

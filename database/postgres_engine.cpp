@@ -136,6 +136,12 @@ class PostgresDialect final : public SqlDialect {
   const char* begin_snapshot() const override {
     return "begin transaction isolation level repeatable read";
   }
+  std::string reserve_keys(const std::string& table, const std::string& key,
+                           std::size_t count) const override {
+    // Every statement is a round trip to the server: a run's ledger rows go many to one.
+    return "select nextval(pg_get_serial_sequence(" + quoted(lower(table)) + ", " +
+           quoted(lower(key)) + ")) from generate_series(1, " + std::to_string(count) + ")";
+  }
   const char* change_counter() const override {
     return "select coalesce(sum(n_tup_ins + n_tup_upd + n_tup_del), 0) from "
            "pg_stat_user_tables";

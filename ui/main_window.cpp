@@ -21,11 +21,13 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "control/app_session.h"
+#include "control/catalogue_move.h"
 #include "control/folder_choice.h"
 #include "control/image_choice.h"
 #include "control/ingestion_run.h"
@@ -88,6 +90,12 @@ MainWindow::MainWindow(AppSession& session, QtUserInterface& ui, MainWindowOptio
   connect(&ui_, &QtUserInterface::status_text, this, &MainWindow::set_status);
   build_menus();
   setCentralWidget(build_body());
+  // Which catalogue this station records in, on the status line for as long as the program
+  // runs (a changed preference takes effect at the next start).
+  auto* catalogue = value_label(this, QStringLiteral("Catalogue"));
+  catalogue->setWordWrap(false);
+  catalogue->setText(q(catalogue_caption(session_)));
+  statusBar()->addWidget(catalogue, 1);
 
   append_pane(ui_.take_early_pane());
   fill_presets();

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "control/catalogue_move.h"
 #include "control/settings_access.h"
 #include "control/settings_preferences.h"
 
@@ -65,6 +66,17 @@ PreferencesDialog::PreferencesDialog(UserInterface& ui, QWidget* parent)
     form->addRow(tr(s.label) + QLatin1Char(':'), edit);
     texts_.push_back(edit);
   }
+  // The catalogue: its password is shown masked and kept unless retyped.
+  catalogue_ = new QLineEdit(this);
+  catalogue_->setAccessibleName(QStringLiteral("Catalogue"));
+  catalogue_->setPlaceholderText(tr("(the embedded file in the user folder)"));
+  form->addRow(tr("Catalogue:"), catalogue_);
+  auto* catalogue_note = new QLabel(
+      tr("A file path or postgresql://user@host:port/dbname. A changed catalogue is used from "
+         "the next start of the program."),
+      this);
+  catalogue_note->setWordWrap(true);
+  form->addRow(QString(), catalogue_note);
   layout->addLayout(form);
   auto* buttons = new QDialogButtonBox(
       QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::RestoreDefaults, this);
@@ -93,6 +105,8 @@ void PreferencesDialog::load(bool defaults) {
     const char* key = kTexts[i].key;
     texts_[i]->setText(defaults ? default_text(key) : QString::fromStdString(pref_get_text(key)));
   }
+  if (!defaults) loaded_catalogue_ = QString::fromStdString(catalogue_preference_shown());
+  catalogue_->setText(defaults ? QString() : loaded_catalogue_);
 }
 
 void PreferencesDialog::store() {
@@ -103,6 +117,9 @@ void PreferencesDialog::store() {
   for (std::size_t i = 0; i < texts_.size(); ++i)
     texts.emplace_back(kTexts[i].key, texts_[i]->text().trimmed().toStdString());
   for (const std::string& why : store_preferences(switches, texts)) ui_.alert(why);
+  // A catalogue that cannot be opened was said so and the preference kept.
+  const QString catalogue = catalogue_->text().trimmed();
+  if (catalogue != loaded_catalogue_) change_catalogue_preference(catalogue.toStdString());
 }
 
 }  // namespace cw::ui

@@ -1,6 +1,6 @@
 // "Preferences": the program's global preferences, each shown with its default, with a button
 // that puts every default back. OK stores them; a change of the logging switch is applied and
-// noted in the run log.
+// noted in the run log, a changed catalogue is opened first and used from the next start.
 #pragma once
 
 #include <QDialog>
@@ -27,6 +27,8 @@ class PreferencesDialog : public QDialog {
   UserInterface& ui_;
   std::vector<QCheckBox*> flags_;
   std::vector<QLineEdit*> texts_;
+  QLineEdit* catalogue_ = nullptr;
+  QString loaded_catalogue_;  // as shown when the dialog opened (password masked)
 };
 
 }  // namespace cw::ui

@@ -38,12 +38,13 @@ int free_loopback_port() {
   return port;
 }
 
-PrivateServer* PrivateServer::get(std::string& why) {
+PrivateServer* PrivateServer::get(std::string& why, bool durable) {
   // One per test program; its destructor stops the server when the program ends.
   static std::unique_ptr<PrivateServer> server;
   static std::string failure;
   if (!server && failure.empty()) {
     std::unique_ptr<PrivateServer> s(new PrivateServer);
+    s->durable_ = durable;
     if (s->start(failure)) server = std::move(s);
   }
   why = failure;
@@ -94,9 +95,9 @@ bool PrivateServer::start(std::string& why) {
 }
 
 int PrivateServer::pg_ctl_start(std::string& out) const {
-  const std::string options = "-p " + std::to_string(port_) + " -k " + sh_quote(folder_) +
-                              " -c listen_addresses=127.0.0.1 -c fsync=off "
-                              "-c synchronous_commit=off -c full_page_writes=off";
+  std::string options = "-p " + std::to_string(port_) + " -k " + sh_quote(folder_) +
+                        " -c listen_addresses=127.0.0.1";
+  if (!durable_) options += " -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
   return run(std::string(kBin) + "pg_ctl -w -t 60 -D " + sh_quote(folder_ + "/data") + " -l " +
                  sh_quote(folder_ + "/log") + " -o " + sh_quote(options) + " start",
              &out);

@@ -16,8 +16,10 @@ namespace cw::test {
 class PrivateServer {
  public:
   // The server of this test program, started on first use. Null after `why` says why it
-  // cannot run here (no server programs, no unprivileged user, it did not start).
-  static PrivateServer* get(std::string& why);
+  // cannot run here (no server programs, no unprivileged user, it did not start). The tests'
+  // server skips flushing to disk; a `durable` one (the first call decides) flushes every
+  // commit as a studio's server would, for benchmarks.
+  static PrivateServer* get(std::string& why, bool durable = false);
 
   ~PrivateServer();
   PrivateServer(const PrivateServer&) = delete;
@@ -48,6 +50,7 @@ class PrivateServer {
   int port_ = 0;
   int databases_ = 0;
   bool started_ = false;
+  bool durable_ = false;
 };
 
 // Where a catalogue test keeps its catalogue: the embedded file or a private server.
