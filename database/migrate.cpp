@@ -407,7 +407,8 @@ class Migration {
       const Owner o = owner(from, row);
       if (o == Owner::kPresent) continue;
       if (o == Owner::kNone) {
-        std::optional<bool> there = orphan_present(from, row, {"root_name", "root", "path", "written_dt"});
+        std::optional<bool> there =
+            orphan_present(from, row, {"root_name", "root", "path", "written_dt"});
         if (!there) return false;
         if (*there) continue;
       }
