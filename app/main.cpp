@@ -9,6 +9,7 @@
 #include "app/console_ui.h"
 #include "control/app_session.h"
 #include "control/settings_access.h"
+#include "foundation/exif_time.h"
 
 namespace cw::app {
 
@@ -54,6 +55,7 @@ void print_help() {
 
 int main(int argc, char** argv) {
   using namespace cw::app;
+  cw::keep_system_zone();
   if (argc < 2) {
     print_help();
     return 2;

@@ -2,6 +2,7 @@
 #include "foundation/exif_time.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace cw {
 
@@ -59,6 +60,11 @@ std::string exif_time_stamp(const std::string& value) {
   char out[32];
   if (std::strftime(out, sizeof out, "%Y%m%d_%H%M%S", &local) == 0) return "00000000_000000";
   return out;
+}
+
+void keep_system_zone() {
+  if (std::getenv("TZ") == nullptr) ::setenv("TZ", ":/etc/localtime", 0);
+  ::tzset();
 }
 
 }  // namespace cw

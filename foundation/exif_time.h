@@ -30,4 +30,10 @@ bool exif_date_absent(const std::string& value);
 // "00000000_000000" when it names no real time.
 std::string exif_time_stamp(const std::string& value);
 
+// Makes the process read the system's time zone once: without TZ, the C library looks at
+// /etc/localtime again on every mktime (a file status per conversion, several per image);
+// naming that file in TZ lets it keep what it read. A TZ already set is left as it is. To be
+// called at start-up, before any thread runs.
+void keep_system_zone();
+
 }  // namespace cw

@@ -28,6 +28,7 @@
 #include "ingest/run_counters.h"
 #include "ingest/run_ledger.h"
 #include "ingest/run_reporter.h"
+#include "ingest/settled_copies.h"
 #include "ingest/slot_control.h"
 #include "ingest/staged_file.h"
 
@@ -179,6 +180,7 @@ struct RunState {
   std::vector<VerifyResult> verifier_results;  // read back on the run's thread, not recorded yet
   std::unique_ptr<ReadAhead> read_ahead;       // earlier copies being read; none: not reading ahead
   std::array<std::string, 3> real_roots;       // of the trees (CopyTree), once resolved
+  SettledCopies settled_copies;                // the end of the run's look at the copies
 };
 
 // What the run tells whoever ran it: the report, the error text, the counters, where the

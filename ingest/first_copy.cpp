@@ -88,9 +88,20 @@ bool is_sidecar_path(const std::string& p) {
 }
 
 // Copies the image's bytes from a camera stream or a file on disk, hashing them on the way.
+// A file that fits the run's buffer is read whole into it, and that one buffer is both hashed
+// and written: the card is read once, and the hash the read-back compares the copy with is of
+// exactly the bytes the copy was given, even should the card's file change meanwhile. Larger
+// files are moved by the kernel where it can, piece by piece.
 CopyOutcome copy_source(EngineContext& ctx, const ImageRecord& r, UniqueFd& in, int out,
                         std::unique_ptr<CameraStream>& stream, const std::string& target,
                         ContentHasher& hash) {
+  if (!is_camera_path(r.source_path) && r.size < kCopyBufferSize) {
+    const int fd = in.get();
+    ChunkReader reader = [fd](void* buf, std::size_t n) -> long long {
+      return read_some(fd, buf, n);
+    };
+    return copy_chunks(ctx.state(), ctx, reader, out, target, &hash);
+  }
   if (!is_camera_path(r.source_path))
     return copy_fd(ctx.state(), ctx, in.get(), out, target, &hash);
   CameraStream* s = stream.get();

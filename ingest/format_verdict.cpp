@@ -18,12 +18,11 @@ bool proven_everywhere(const RunOptions& options, RunState& state, const ImageRe
   if (r.ledger < 0) return false;
   const LedgerEntry& e = state.ledger.at(static_cast<std::size_t>(r.ledger));
   for (const CopyTree tree : wanted_trees(options)) {
-    const std::optional<std::size_t> c = copy_in_tree(e, tree_root(options, state, tree));
+    const SettledCopy settled = state.settled_copies.look(options, state, r, tree);
+    const std::optional<std::size_t> c = settled.copy;
     // A copy of an earlier run counts only once this run checked it (run_ledger.h).
     if (!c || !copy_proven(e.copies[*c].state) || !e.copies[*c].checked) return false;
-    if (!sidecar_in_place(options, state.ledger, r, e.copies[*c]) ||
-        !companions_in_place(r, e.copies[*c]))
-      return false;
+    if (!settled.sidecar || !settled.companions) return false;
   }
   return true;
 }

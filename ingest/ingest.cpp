@@ -316,9 +316,10 @@ bool every_tree_complete(const RunOptions& options, RunState& state, RunResult& 
       if (!is_taken_image(r)) break;
       if (r.ledger >= 0) {
         const LedgerEntry& e = state.ledger.at(static_cast<std::size_t>(r.ledger));
-        if (const std::optional<std::size_t> c = copy_in_tree(e, tree_root(options, state, tree))) {
-          const bool sidecar = sidecar_in_place(options, state.ledger, r, e.copies[*c]);
-          if (sidecar && companions_in_place(r, e.copies[*c])) continue;
+        const SettledCopy settled = state.settled_copies.look(options, state, r, tree);
+        if (const std::optional<std::size_t> c = settled.copy) {
+          const bool sidecar = settled.sidecar;
+          if (sidecar && settled.companions) continue;
           // The companion is named by its clip's copy, beside which it is missing.
           const std::string& copy = e.copies[*c].path;
           reporter.report_printf("ERROR: no %s in %s: \"%s\"\n",

@@ -50,7 +50,7 @@ void add_manifest_lines(const RunOptions& options, RunState& state,
     const LedgerEntry& e = state.ledger.at(static_cast<std::size_t>(r.ledger));
     for (const CopyTree tree : wanted_trees(options)) {
       const std::string root = tree_root(options, state, tree);
-      const std::optional<std::size_t> c = copy_in_tree(e, root);
+      const std::optional<std::size_t> c = state.settled_copies.look(options, state, r, tree).copy;
       if (!c || !e.copies[*c].hash) continue;
       const std::string& path = e.copies[*c].path;
       if (path.size() <= root.size() + 1) continue;
