@@ -309,10 +309,9 @@ void ReadBackScheduler::Disk::run_ring() {
       }
       if (open.empty()) continue;
     } else {
-      io_uring_submit(&ring);
-      io_uring_cqe* cqe = nullptr;
+      // One system call hands the new pieces over and waits for the first to come back.
       int waited;
-      do waited = io_uring_wait_cqe(&ring, &cqe);
+      do waited = io_uring_submit_and_wait(&ring, 1);
       while (waited == -EINTR);
       if (waited < 0) {
         // The ring itself failed: the pieces in flight are lost, and so are their copies.
