@@ -76,9 +76,9 @@ class ReadBackScheduler {
   // How the disk `device` is read, once a copy on it was submitted.
   std::optional<Method> method_of(dev_t device);
 
+ private:
   struct Disk;
 
- private:
   Settings settings_;
   std::mutex mutex_;
   std::map<dev_t, std::unique_ptr<Disk>> disks_;
