@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -24,6 +26,10 @@ namespace {
 // One read of a ring, and the buffer of a reading thread: large enough that the disk sees long
 // requests, small enough that a disk's pieces in flight cost a few megabytes.
 constexpr std::size_t kPiece = 1048576;
+// Rings of a disk, each with its share of the disk's pieces on a thread of its own: the hashing
+// of what comes back is spread over two processors, and while one ring's thread waits for a
+// processor the other's reads are still in front of the disk.
+constexpr std::size_t kRingsPerDisk = 2;
 
 struct FreeBuffer {
   void operator()(char* p) const { std::free(p); }
@@ -79,11 +85,12 @@ struct ReadBackScheduler::Disk {
   // when the disk is closing (or, not blocking, when no copy is ready).
   std::optional<Queued> next(bool block);
   void run_threads();
-  void run_ring();
+  void run_ring(io_uring* ring, std::size_t pieces);
 
   std::size_t depth;
   Method method = Method::kThreads;
-  io_uring ring{};
+  std::array<io_uring, kRingsPerDisk> rings{};
+  std::size_t ring_count = 0;
   std::mutex mutex;
   std::condition_variable wake;
   std::deque<Queued> queue;
@@ -92,12 +99,21 @@ struct ReadBackScheduler::Disk {
 };
 
 ReadBackScheduler::Disk::Disk(const Settings& settings) : depth(settings.depth ? settings.depth : 1) {
-  if (settings.allow_ring && io_uring_queue_init(static_cast<unsigned>(depth), &ring, 0) == 0) {
-    method = Method::kRing;
-    threads.emplace_back(&Disk::run_ring, this);
-  } else {
-    for (std::size_t i = 0; i < depth; ++i) threads.emplace_back(&Disk::run_threads, this);
+  const std::size_t n = std::min(kRingsPerDisk, depth);
+  const auto share = [&](std::size_t i) { return depth / n + (i < depth % n ? 1 : 0); };
+  if (settings.allow_ring) {
+    while (ring_count < n &&
+           io_uring_queue_init(static_cast<unsigned>(share(ring_count)), &rings[ring_count], 0) == 0)
+      ++ring_count;
+    if (ring_count == n) {
+      method = Method::kRing;
+      for (std::size_t i = 0; i < n; ++i) threads.emplace_back(&Disk::run_ring, this, &rings[i], share(i));
+      return;
+    }
+    for (std::size_t i = 0; i < ring_count; ++i) io_uring_queue_exit(&rings[i]);
+    ring_count = 0;
   }
+  for (std::size_t i = 0; i < depth; ++i) threads.emplace_back(&Disk::run_threads, this);
 }
 
 ReadBackScheduler::Disk::~Disk() {
@@ -107,7 +123,7 @@ ReadBackScheduler::Disk::~Disk() {
   }
   wake.notify_all();
   for (std::thread& t : threads) t.join();
-  if (method == Method::kRing) io_uring_queue_exit(&ring);
+  for (std::size_t i = 0; i < ring_count; ++i) io_uring_queue_exit(&rings[i]);
   for (Queued& q : queue) q.sink->deliver(std::nullopt);
 }
 
@@ -250,8 +266,8 @@ bool settled(const CopyRead& c) {
 
 }  // namespace
 
-void ReadBackScheduler::Disk::run_ring() {
-  std::vector<Piece> pieces(depth);
+void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
+  std::vector<Piece> pieces(count);
   std::vector<Piece*> free;
   for (Piece& p : pieces)
     if (p.buffer) free.push_back(&p);
@@ -290,7 +306,7 @@ void ReadBackScheduler::Disk::run_ring() {
         }
         c = &added;
       }
-      io_uring_sqe* sqe = io_uring_get_sqe(&ring);
+      io_uring_sqe* sqe = io_uring_get_sqe(ring);
       if (!sqe) break;
       Piece* p = free.back();
       free.pop_back();
@@ -311,7 +327,7 @@ void ReadBackScheduler::Disk::run_ring() {
     } else {
       // One system call hands the new pieces over and waits for the first to come back.
       int waited;
-      do waited = io_uring_submit_and_wait(&ring, 1);
+      do waited = io_uring_submit_and_wait(ring, 1);
       while (waited == -EINTR);
       if (waited < 0) {
         // The ring itself failed: the pieces in flight are lost, and so are their copies.
@@ -326,7 +342,7 @@ void ReadBackScheduler::Disk::run_ring() {
     io_uring_cqe* cqe = nullptr;
     unsigned head;
     unsigned seen = 0;
-    io_uring_for_each_cqe(&ring, head, cqe) {
+    io_uring_for_each_cqe(ring, head, cqe) {
       Piece* p = static_cast<Piece*>(io_uring_cqe_get_data(cqe));
       p->result = cqe->res;
       p->done = true;
@@ -334,7 +350,7 @@ void ReadBackScheduler::Disk::run_ring() {
       --in_flight;
       ++seen;
     }
-    io_uring_cq_advance(&ring, seen);
+    io_uring_cq_advance(ring, seen);
     for (auto it = open.begin(); it != open.end();) {
       CopyRead& c = *it;
       hash_done_pieces(c, free);

@@ -5,9 +5,10 @@
 // to one disk thus share one queue of a fixed depth instead of each keeping its own readers
 // and thrashing the disk between them; two disks are read side by side.
 //
-// A disk's reads are made by one thread of its own through io_uring where the system offers
-// it: the copies are read with direct I/O (past the page cache, so the bytes hashed come from
-// the disk) in 1 MiB pieces, several pieces of several copies in flight at once, and each copy
+// A disk's reads are made through io_uring where the system offers it, by two threads that
+// share the disk's pieces (so that hashing what comes back does not wait for one processor):
+// the copies are read with direct I/O (past the page cache, so the bytes hashed come from the
+// disk) in 1 MiB pieces, several pieces of several copies in flight at once, and each copy
 // hashed in order as its pieces arrive. Where io_uring cannot be set up (a kernel without it,
 // a container's system-call filter), or is switched off, the disk gets as many threads as it
 // would have reads in flight, each reading one copy after another with read_back().
@@ -55,7 +56,7 @@ class ReadBackScheduler {
   // How a disk's reads are made, and how many it has in flight.
   enum class Method { kRing, kThreads };
   struct Settings {
-    // Reads in flight per disk: pieces of 1 MiB on a ring, copies with threads.
+    // Reads in flight per disk: pieces of 1 MiB on the rings, copies with threads.
     std::size_t depth = 8;
     // False: threads only, as where io_uring cannot be set up.
     bool allow_ring = true;
