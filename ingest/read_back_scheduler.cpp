@@ -278,7 +278,7 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
   bool closing = false;
   for (;;) {
     // Ask for pieces of the copies open, oldest first, then of new copies, while there are
-    // free pieces: the disk always has `depth` reads in front of it while there is work.
+    // free pieces: the ring keeps all its pieces in front of the disk while there is work.
     while (!closing && !free.empty()) {
       CopyRead* c = nullptr;
       for (CopyRead& o : open)
@@ -325,18 +325,13 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
       }
       if (open.empty()) continue;
     } else {
-      // One system call hands the new pieces over and waits for the first to come back.
-      int waited;
-      do waited = io_uring_submit_and_wait(ring, 1);
-      while (waited == -EINTR);
-      if (waited < 0) {
-        // The ring itself failed: the pieces in flight are lost, and so are their copies.
-        for (Piece& p : pieces)
-          if (p.copy && !p.done) {
-            p.result = waited;
-            p.done = true;
-          }
-        in_flight = 0;
+      // One system call hands the new pieces over and waits for the first to come back. A
+      // ring that cannot take the call now (short of memory) is asked again a moment later:
+      // its pieces are still in flight, and their buffers stay theirs until they come back.
+      for (;;) {
+        const int rc = io_uring_submit_and_wait(ring, 1);
+        if (rc >= 0 || io_uring_cq_ready(ring) > 0) break;
+        if (rc != -EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     }
     io_uring_cqe* cqe = nullptr;
