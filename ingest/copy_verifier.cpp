@@ -1,4 +1,4 @@
-// The read-back of copies and its thread.
+// The read-back of one copy, and a run's queue of copies to read back.
 #include "ingest/copy_verifier.h"
 
 #include <fcntl.h>
@@ -7,21 +7,16 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <chrono>
 #include <cstdlib>
 
 #include "foundation/sysio.h"
+#include "ingest/read_back_scheduler.h"
 
 namespace cw {
 
 namespace {
 
 constexpr std::size_t kReadBackBuffer = 1048576;
-// Largest copy read back with direct reads (in one read of the buffer).
-constexpr std::uint64_t kDirectReadMax = kReadBackBuffer;
-// Two copies read back at once keep a disk's queue fuller than one: the read-back then keeps
-// up with the copying.
-constexpr std::size_t kReaders = 2;
 
 bool aligned(const char* buffer, std::size_t size) {
   return reinterpret_cast<std::uintptr_t>(buffer) % kReadBackAlignment == 0 &&
@@ -58,15 +53,10 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
   // then changes the file's times from those recorded.
   const std::int64_t now = real_time_ns();
   struct stat st;
-  const bool have_stat = sysio().fstat(fd.get(), &st) == 0;
-  if (have_stat) {
+  if (sysio().fstat(fd.get(), &st) == 0) {
     result.fingerprint = fingerprint_of(st);
     result.fingerprint_taken_ns = now;
   }
-  // A large copy is read through the cache all the same: the system's read-ahead keeps the
-  // disk busier than one direct read after another.
-  if (direct && (!have_stat || static_cast<std::uint64_t>(st.st_size) > kDirectReadMax))
-    direct = !read_through_cache();
   ContentHasher hasher;
   if (direct && !hash_fd(fd.get(), hasher, buffer, size)) {
     if (errno != EINVAL || !read_through_cache()) {
@@ -96,25 +86,20 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
   return result;
 }
 
+CopyVerifier::CopyVerifier() : sink_(std::make_shared<ReadBackSink>()) {}
+
 CopyVerifier::~CopyVerifier() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    quit_ = true;
-    jobs_.clear();
-  }
-  wake_.notify_all();
-  settle_.notify_all();
-  for (std::thread& t : threads_) t.join();
+  if (scheduler_) scheduler_->cancel(sink_.get());
+  sink_->take(true);
+}
+
+void CopyVerifier::use(std::shared_ptr<ReadBackScheduler> scheduler) {
+  scheduler_ = std::move(scheduler);
 }
 
 void CopyVerifier::submit(VerifyJob job) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    jobs_.push_back(std::move(job));
-    if (threads_.empty())
-      for (std::size_t i = 0; i < kReaders; ++i) threads_.emplace_back(&CopyVerifier::work, this);
-  }
-  wake_.notify_one();
+  if (!scheduler_) scheduler_ = std::make_shared<ReadBackScheduler>();
+  scheduler_->submit(std::move(job), sink_);
 }
 
 void CopyVerifier::FreeBuffer::operator()(char* p) const { std::free(p); }
@@ -131,54 +116,10 @@ VerifyResult CopyVerifier::verify_now(const VerifyJob& job) {
   return read_back(job, own_buffer_.get(), kReadBackBuffer);
 }
 
-std::vector<VerifyResult> CopyVerifier::take_results() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<VerifyResult> out;
-  out.swap(results_);
-  return out;
-}
+std::vector<VerifyResult> CopyVerifier::take_results() { return sink_->take(false); }
 
-std::vector<VerifyResult> CopyVerifier::finish() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  idle_.wait(lock, [this] { return jobs_.empty() && working_ == 0; });
-  std::vector<VerifyResult> out;
-  out.swap(results_);
-  return out;
-}
+std::vector<VerifyResult> CopyVerifier::finish() { return sink_->take(true); }
 
-bool CopyVerifier::busy() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return !jobs_.empty() || working_ > 0;
-}
-
-void CopyVerifier::work() {
-  const std::unique_ptr<char[], FreeBuffer> buffer(
-      static_cast<char*>(std::aligned_alloc(kReadBackAlignment, kReadBackBuffer)));
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
-    if (quit_) break;
-    VerifyJob job = std::move(jobs_.front());
-    jobs_.pop_front();
-    ++working_;
-    // A copy written a moment ago is read once a tick of the file system's clock has passed
-    // since, so that the fingerprint the read-back takes can stand for it later (ledger_store.h):
-    // the readers lag the copying by that much at most, and the copying never waits for them.
-    lock.unlock();
-    struct stat st;
-    if (sysio().lstat(job.path.c_str(), &st) == 0)
-      if (const std::int64_t wait = fingerprint_settle_wait_ns(fingerprint_of(st), real_time_ns())) {
-        lock.lock();
-        settle_.wait_for(lock, std::chrono::nanoseconds(wait), [this] { return quit_; });
-        lock.unlock();
-      }
-    VerifyResult result = read_back(job, buffer.get(), kReadBackBuffer);
-    lock.lock();
-    --working_;
-    results_.push_back(std::move(result));
-    if (jobs_.empty() && working_ == 0) idle_.notify_all();
-  }
-  idle_.notify_all();
-}
+bool CopyVerifier::busy() { return sink_->busy(); }
 
 }  // namespace cw

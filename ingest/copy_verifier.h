@@ -1,24 +1,20 @@
 // Read-back verification of finished copies. A copy is read back from the disk, not from the
-// page cache that still holds what was written: a copy of up to a megabyte is read with
-// direct I/O where the file system allows it (the system writes what is still cached first,
-// then reads the disk itself, with no round trip through the cache); a larger one, or one on a
-// file system without direct reads, is first written out (a page that is still dirty cannot be
-// dropped) and its cached pages dropped before it is read with the system's read-ahead.
+// page cache that still holds what was written: with direct I/O where the file system allows
+// it (the system writes what is still cached first, then reads the disk itself, with no round
+// trip through the cache); on a file system without direct reads it is first written out (a
+// page that is still dirty cannot be dropped) and its cached pages dropped before it is read.
 // Either way it is hashed and the hash compared with the one of the bytes that went into it,
 // and its pages are dropped from the cache afterwards.
 //
-// A run's copies are read back on two threads of their own while the run copies the next files,
-// so that reading back costs little more than the time the disk needs for it; a copy that the
-// run is about to change (XMP merged into a JPEG, GPS tags written) is read back at once. The
-// results are handed back to the run's own thread, which records them.
+// A run's copies are read back by its batch's read-back scheduler (read_back_scheduler.h) while
+// the run copies the next files, so that reading back costs little more than the time the disk
+// needs for it; a copy that the run is about to change (XMP merged into a JPEG, GPS tags
+// written) is read back at once. The results are handed back to the run's own thread, which
+// records them.
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "database/ledger_store.h"
@@ -50,15 +46,21 @@ struct VerifyResult {
 inline constexpr std::size_t kReadBackAlignment = 4096;
 VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size);
 
+class ReadBackScheduler;
+class ReadBackSink;
+
 class CopyVerifier {
  public:
-  CopyVerifier() = default;
-  // Drops the jobs not started and waits for the one under way.
+  CopyVerifier();
+  // Drops the jobs not started and waits for those under way.
   ~CopyVerifier();
   CopyVerifier(const CopyVerifier&) = delete;
   CopyVerifier& operator=(const CopyVerifier&) = delete;
 
-  // Queues a copy; the threads start with the first one.
+  // Reads the copies back through `scheduler`, shared with the other runs of the batch; set
+  // before the first copy is queued. Without one, the verifier makes its own.
+  void use(std::shared_ptr<ReadBackScheduler> scheduler);
+  // Queues a copy.
   void submit(VerifyJob job);
   // Reads one copy back now, on the calling thread.
   VerifyResult verify_now(const VerifyJob& job);
@@ -70,16 +72,8 @@ class CopyVerifier {
   bool busy();
 
  private:
-  void work();
-
-  std::mutex mutex_;
-  std::condition_variable wake_, idle_;
-  std::condition_variable settle_;  // a reader waiting for a copy's times to settle; quit
-  std::deque<VerifyJob> jobs_;
-  std::vector<VerifyResult> results_;
-  int working_ = 0;  // copies being read back
-  bool quit_ = false;
-  std::vector<std::thread> threads_;
+  std::shared_ptr<ReadBackScheduler> scheduler_;
+  std::shared_ptr<ReadBackSink> sink_;
   struct FreeBuffer {
     void operator()(char* p) const;
   };

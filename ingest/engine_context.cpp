@@ -9,7 +9,11 @@
 
 namespace cw {
 
-EngineContext::EngineContext(EngineJob j) { job = std::move(j); }
+EngineContext::EngineContext(EngineJob j) {
+  job = std::move(j);
+  // The batch's runs share its read-back queues, one per destination disk.
+  if (job.control) verifier.use(job.control->read_backs());
+}
 
 EngineContext::~EngineContext() {
   // The sidecar thread uses the run's metadata state: it stops first.

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "ingest/read_back_scheduler.h"
+
 namespace cw {
 
 namespace {
@@ -127,6 +129,12 @@ void SlotBook::begin_batch(const std::vector<bool>& participants) {
 }
 
 // The only slot is no participant of an ordered batch: the gate opens whenever it is free.
+std::shared_ptr<ReadBackScheduler> SlotBook::read_backs() {
+  Guard g(mutex_);
+  if (!read_backs_) read_backs_ = std::make_shared<ReadBackScheduler>();
+  return read_backs_;
+}
+
 SingleSlotControl::SingleSlotControl(long starting_number) : SlotBook(1, starting_number) {}
 
 }  // namespace cw

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -21,6 +22,8 @@
 #include "ingest/order_gate.h"
 
 namespace cw {
+
+class ReadBackScheduler;
 
 // Which disc-burning folder list a folder goes to.
 enum class BurnList { kPrimary, kPreConversion };
@@ -78,6 +81,8 @@ class SlotControl {
   virtual std::vector<std::string> burn_folders_snapshot(BurnList list) = 0;
   virtual void rename_burn_folder(BurnList list, const std::string& from,
                                   const std::string& to) = 0;
+  // The batch's read-backs of its copies, one queue per destination disk for all its runs.
+  virtual std::shared_ptr<ReadBackScheduler> read_backs() = 0;
 };
 
 // What the engine reported for one slot.
@@ -111,6 +116,7 @@ class SlotBook : public SlotControl {
   std::mutex& placement_lock() override { return placing_; }
   std::vector<std::string> burn_folders_snapshot(BurnList list) override;
   void rename_burn_folder(BurnList list, const std::string& from, const std::string& to) override;
+  std::shared_ptr<ReadBackScheduler> read_backs() override;
 
   // The front end's side.
   SlotRecord record(int slot) const;
@@ -129,6 +135,7 @@ class SlotBook : public SlotControl {
   NumberRangeState ranges_;
   OrderGate gate_;
   std::mutex placing_;
+  std::shared_ptr<ReadBackScheduler> read_backs_;  // made with the first copy to read back
 };
 
 // One slot (index 0) and nothing else to wait for.

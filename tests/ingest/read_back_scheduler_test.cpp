@@ -1,0 +1,103 @@
+// The batch's read-back queues: copies of every size proven or caught, on the ring and on the
+// threads that stand in for it.
+#include "ingest/read_back_scheduler.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <liburing.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+
+#include "tests/common/test_env.h"
+#include "tests/fixtures/jpeg_maker.h"
+
+namespace cw {
+namespace {
+
+constexpr std::size_t kMiB = 1048576;
+
+std::string pattern(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed) % 251);
+  return bytes;
+}
+
+Hash128 hash_of(const std::string& bytes) {
+  ContentHasher h;
+  h.update(bytes.data(), bytes.size());
+  return h.digest();
+}
+
+// Sizes around the pieces the ring reads (empty, smaller than a block, exactly one piece,
+// several pieces and a tail); one copy changed on the disk past its first piece, one gone, and
+// two runs sharing the disk. Each way of reading gives the same verdicts.
+TEST(ReadBackScheduler, RingAndThreadsProveEverySizeAndCatchChanges) {
+  test::TempDir dir;
+  struct Copy {
+    std::size_t size;
+    VerifyOutcome outcome;
+  };
+  const std::map<std::string, Copy> copies{
+      {"empty", {0, VerifyOutcome::kMatch}},
+      {"small", {1000, VerifyOutcome::kMatch}},
+      {"one_piece", {kMiB, VerifyOutcome::kMatch}},
+      {"large", {3 * kMiB + 4097, VerifyOutcome::kMatch}},
+      {"changed", {2 * kMiB + 5, VerifyOutcome::kMismatch}},
+      {"gone", {10, VerifyOutcome::kUnreadable}},
+  };
+  std::map<std::string, Hash128> expected;
+  unsigned seed = 0;
+  for (const auto& [name, c] : copies) {
+    const std::string bytes = pattern(c.size, ++seed);
+    expected[name] = hash_of(bytes);
+    if (name != "gone") {
+      ASSERT_TRUE(fixtures::write_bytes(dir / name, bytes));
+    }
+  }
+  const int fd = ::open((dir / "changed").c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::pwrite(fd, "?", 1, static_cast<off_t>(kMiB + 3)), 1);
+  ::close(fd);
+  struct stat st;
+  ASSERT_EQ(::stat(dir.str().c_str(), &st), 0);
+  io_uring probe;
+  const bool ring_available = io_uring_queue_init(1, &probe, 0) == 0;
+  if (ring_available) io_uring_queue_exit(&probe);
+
+  for (const bool ring : {true, false}) {
+    SCOPED_TRACE(ring ? "ring allowed" : "threads only");
+    ReadBackScheduler scheduler({.depth = 3, .allow_ring = ring});
+    auto first = std::make_shared<ReadBackSink>(), second = std::make_shared<ReadBackSink>();
+    std::size_t entry = 0;
+    for (const auto& [name, c] : copies) {
+      scheduler.submit(VerifyJob{dir / name, expected[name], entry, 0},
+                       entry % 2 ? first : second);
+      ++entry;
+    }
+    std::vector<VerifyResult> results = first->take(true), more = second->take(true);
+    results.insert(results.end(), more.begin(), more.end());
+    ASSERT_EQ(results.size(), copies.size());
+    for (const VerifyResult& r : results) {
+      const std::string name = r.job.path.substr(dir.str().size() + 1);
+      EXPECT_EQ(r.outcome, copies.at(name).outcome) << name;
+      if (r.outcome == VerifyOutcome::kMatch) {
+        EXPECT_TRUE(r.fingerprint) << name;
+      }
+      if (name == "gone") {
+        EXPECT_EQ(r.error, ENOENT);
+      }
+    }
+    EXPECT_FALSE(first->busy() || second->busy());
+    // Both runs' copies went to one queue for the disk, read through the ring where allowed
+    // and the system has one.
+    EXPECT_EQ(scheduler.method_of(st.st_dev),
+              ring && ring_available ? ReadBackScheduler::Method::kRing
+                                     : ReadBackScheduler::Method::kThreads);
+  }
+}
+
+}  // namespace
+}  // namespace cw
