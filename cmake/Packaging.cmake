@@ -29,10 +29,11 @@ positions from a track log.
 
 The package holds the desktop program (cardwright-gui) and the command-line
 program (cardwright).")
-# Libraries come from the programs' links (dpkg-shlibdeps). Qt loads the rest at run time: the
-# platform plugins that open a window, and the SVG reader that draws the icon.
+# Libraries come from the programs' links (dpkg-shlibdeps). The rest are opened at run time: Qt's
+# platform plugins that open a window and SVG reader that draws the icon, and the PostgreSQL
+# client library a server catalogue is reached through.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, libpq5")
 # ExifTool writes camera-clock corrections and GPS positions into images; gpsbabel reads GPS
 # receivers; xdg-open shows folders and files in the desktop's own programs.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libimage-exiftool-perl")
