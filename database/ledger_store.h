@@ -107,6 +107,7 @@ struct LedgerCopy {
   bool checked = false;
   // Found changed since it was proven: kept as it is, and the card's file is copied beside it.
   bool changed_since_proven = false;
+  bool operator==(const LedgerCopy&) const = default;
 };
 
 struct LedgerEntry {
@@ -124,6 +125,7 @@ struct LedgerEntry {
   std::string damage_text;     // what the check said
   bool damage_stored = true;   // false while new damage waits to be stored
   std::vector<LedgerCopy> copies;
+  bool operator==(const LedgerEntry&) const = default;
 };
 
 // The entry of this content with every copy recorded of it (several entries of one content,

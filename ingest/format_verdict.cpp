@@ -83,6 +83,7 @@ void make_verdict(const RunOptions& options, RunState& state, RunResult& result,
     ++v.images;
     if (!proven_everywhere(options, state, r))
       unsafe.push_back(r.base_name + (r.extension.empty() ? "" : ".") + r.extension);
+    if (r.ledger >= 0) state.ledger.release(static_cast<std::size_t>(r.ledger));
   }
   const RunCounters& c = result.counts;
   std::vector<std::string> reasons;

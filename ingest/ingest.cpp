@@ -311,7 +311,7 @@ bool finish_with_backup(EngineContext& ctx) {
 bool every_tree_complete(const RunOptions& options, RunState& state, RunResult& result,
                          RunReporter& reporter) {
   bool complete = true;
-  for (const ImageRecord& r : state.images)
+  for (const ImageRecord& r : state.images) {
     for (const CopyTree tree : wanted_trees(options)) {
       if (!is_taken_image(r)) break;
       if (r.ledger >= 0) {
@@ -338,6 +338,8 @@ bool every_tree_complete(const RunOptions& options, RunState& state, RunResult& 
           text_with_path(std::string("no copy in ") + tree_name(options, tree), r.source_path));
       complete = false;
     }
+    if (r.ledger >= 0) state.ledger.release(static_cast<std::size_t>(r.ledger));
+  }
   return complete;
 }
 

@@ -61,6 +61,7 @@ void add_manifest_lines(const RunOptions& options, RunState& state,
       }
       trees[root][relative] = *e.copies[*c].hash;
     }
+    state.ledger.release(static_cast<std::size_t>(r.ledger));
   }
 }
 
@@ -143,9 +144,11 @@ bool check_manifest(const std::string& manifest, const std::string& root, Manife
 
 void rename_run_copies(RunState& state, const std::string& from, const std::string& to) {
   const std::string prefix = from + "/";
-  for (std::size_t i = 0; i < state.ledger.size(); ++i)
+  for (std::size_t i = 0; i < state.ledger.size(); ++i) {
     for (LedgerCopy& c : state.ledger.at(i).copies)
       if (c.path.compare(0, prefix.size(), prefix) == 0) c.path = to + c.path.substr(from.size());
+    state.ledger.release(i);
+  }
 }
 
 }  // namespace cw

@@ -75,6 +75,9 @@ std::string destination_for(const RunOptions& options, const std::string& first_
   return destination;
 }
 
+// Files of one folder planned and copied together when no converter runs.
+constexpr std::size_t kFilesPlannedTogether = 1000;
+
 // Hands the folder's raw files to the converter, 100 at a time.
 bool convert_folder(EngineContext& ctx, std::string& message, const std::string& program,
                     const std::vector<const std::string*>& files, const std::string& output) {
@@ -347,6 +350,8 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       p.source = restore_source(ctx, *file, p.image, p.convert);
       if (p.source == file && is_convertible_raw(ctx, *file)) to_convert.push_back(file);
     }
+    // A folder may hold a whole card: its entries are asked for again as they are copied.
+    if (p.image.entry) ctx.ledger.release(*p.image.entry);
     plan.push_back(std::move(p));
   }
   if (program) {
@@ -420,13 +425,18 @@ bool copy_to_primary(EngineContext& ctx, std::string& message) {
   images.reserve(sorted.size());
   for (ImageRecord& r : ctx.images)
     if (!r.first_copy_path.empty()) images.emplace(r.first_copy_path, &r);
+  // A folder's files are planned and copied together, so that its raws go to the converter
+  // in one batch; without a converter a folder of a whole card goes in pieces, and its plan
+  // (a target name for each file) never holds the card at once.
+  const std::size_t piece =
+      converter_of(ctx) ? sorted.size() : kFilesPlannedTogether;
   for (std::size_t i = 0; i < sorted.size();) {
     std::size_t sep = last_separator(*sorted[i]);
     if (sep == std::string::npos) return ctx.fail("copy_to_primary - can't locate last slash");
     std::string folder = sorted[i]->substr(0, sep);
     std::vector<const std::string*> run;
     // Byte order keeps the files of one folder together.
-    for (; i < sorted.size() && last_separator(*sorted[i]) == sep &&
+    for (; i < sorted.size() && run.size() < piece && last_separator(*sorted[i]) == sep &&
            sorted[i]->compare(0, sep, folder) == 0;
          ++i)
       run.push_back(sorted[i]);
