@@ -385,8 +385,10 @@ bool build_image_list(EngineContext& ctx) {
           : scanDir(ctx.options(), ctx.state(), ctx.counts, ctx, ctx.scan_root, 0, ctx.cameras) &&
                 add_linked_images(ctx.options(), ctx.state(), ctx.counts, ctx);
   // The list grew by doubling; it stays as it is for the rest of the run, so its spare room
-  // (up to half of it on a large card) is given back.
+  // (up to half of it on a large card) is given back, as is what only the scan needed.
   ctx.images.shrink_to_fit();
+  ctx.card_files.taken = {};
+  ctx.card_files.links = {};
   return listed;
 }
 

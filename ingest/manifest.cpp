@@ -1,6 +1,7 @@
 // Manifest lines, files and checks.
 #include "ingest/manifest.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -42,26 +43,33 @@ bool write_text(int fd, const std::string& text) {
 
 }  // namespace
 
-void add_manifest_lines(const RunOptions& options, RunState& state,
-                        std::map<std::string, ManifestLines>& trees,
-                        std::vector<std::string>& skipped) {
+std::vector<std::string> manifest_roots(const RunOptions& options, RunState& state) {
+  std::vector<std::string> roots;
+  for (const CopyTree tree : wanted_trees(options)) {
+    std::string root = tree_root(options, state, tree);
+    if (std::find(roots.begin(), roots.end(), root) == roots.end()) roots.push_back(std::move(root));
+  }
+  return roots;
+}
+
+void add_manifest_lines(const RunOptions& options, RunState& state, const std::string& root,
+                        ManifestLines& lines, std::vector<std::string>& skipped) {
+  const std::vector<std::string> roots = manifest_roots(options, state);
+  if (std::find(roots.begin(), roots.end(), root) == roots.end()) return;
   for (const ImageRecord& r : state.images) {
     if (r.ledger < 0 || !is_taken_image(r)) continue;
-    const LedgerEntry& e = state.ledger.at(static_cast<std::size_t>(r.ledger));
-    for (const CopyTree tree : wanted_trees(options)) {
-      const std::string root = tree_root(options, state, tree);
-      const std::optional<std::size_t> c = copy_in_tree(e, root);
-      if (!c || !e.copies[*c].hash) continue;
+    const std::size_t entry = static_cast<std::size_t>(r.ledger);
+    const LedgerEntry& e = state.ledger.at(entry);
+    const std::optional<std::size_t> c = copy_in_tree(e, root);
+    if (c && e.copies[*c].hash && e.copies[*c].path.size() > root.size() + 1) {
       const std::string& path = e.copies[*c].path;
-      if (path.size() <= root.size() + 1) continue;
-      const std::string relative = path.substr(root.size() + 1);
-      if (relative.find_first_of("\r\n") != std::string::npos) {
+      std::string relative = path.substr(root.size() + 1);
+      if (relative.find_first_of("\r\n") != std::string::npos)
         skipped.push_back(path);
-        continue;
-      }
-      trees[root][relative] = *e.copies[*c].hash;
+      else
+        lines[std::move(relative)] = *e.copies[*c].hash;
     }
-    state.ledger.release(static_cast<std::size_t>(r.ledger));
+    state.ledger.release(entry);
   }
 }
 
