@@ -464,6 +464,7 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
     std::string folder;
     if (ctx.disk_flush.flush(folder)) ctx.ledger.store(true);
   }
+  ctx.ledger.end_lookups();
   return ok;
 }
 

@@ -206,6 +206,13 @@ bool RunLedger::settled_and_stored(const LedgerEntry& e) const {
   return true;
 }
 
+void RunLedger::end_lookups() {
+  by_content_ = {};
+  sizes_and_times_ = {};
+  asked_sizes_ = {};
+  stored_sizes_and_times_ = {};
+}
+
 void RunLedger::release(std::size_t index) {
   Slot& slot = slots_[index];
   if (!slot.live || !settled_and_stored(*slot.live)) return;

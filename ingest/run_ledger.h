@@ -102,6 +102,10 @@ class RunLedger {
   void release_stored();
   // Entries held unpacked.
   std::size_t unpacked() const { return unpacked_; }
+  // The run has ended: only its entries are asked for from now on (the report, the manifests,
+  // renamed folders), never looked up by content, size or time, so the indexes for those
+  // lookups are given back. find, may_hold and add no longer see the run's entries.
+  void end_lookups();
 
   std::chrono::steady_clock::time_point last_store{};
 

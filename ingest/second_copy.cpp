@@ -130,9 +130,11 @@ struct Image {
 
 Image image_of(const FirstCopies& images, const std::string& file) {
   Image image;
-  auto it = images.find(file);
-  if (it == images.end()) return image;
-  image.record = it->second;
+  auto it = std::lower_bound(
+      images.begin(), images.end(), file,
+      [](const ImageRecord* r, const std::string& path) { return r->first_copy_path < path; });
+  if (it == images.end() || (*it)->first_copy_path != file) return image;
+  image.record = *it;
   if (image.record->ledger >= 0) image.entry = static_cast<std::size_t>(image.record->ledger);
   return image;
 }
@@ -410,21 +412,21 @@ bool copy_to_primary(EngineContext& ctx, std::string& message) {
   message.clear();
   ctx.counts.raws_converted = 0;
   announce(ctx, converter_of(ctx).has_value());
+  FirstCopies images;
+  for (ImageRecord& r : ctx.images)
+    if (!r.first_copy_path.empty()) images.push_back(&r);
+  std::stable_sort(images.begin(), images.end(), [](const ImageRecord* a, const ImageRecord* b) {
+    return a->first_copy_path < b->first_copy_path;
+  });
   ctx.sorted_first_copies.clear();
-  for (const ImageRecord& r : ctx.images)
-    if (!r.first_copy_path.empty()) ctx.sorted_first_copies.push_back(&r.first_copy_path);
-  std::sort(ctx.sorted_first_copies.begin(), ctx.sorted_first_copies.end(),
-            [](const std::string* a, const std::string* b) { return *a < *b; });
+  ctx.sorted_first_copies.reserve(images.size());
+  for (const ImageRecord* r : images) ctx.sorted_first_copies.push_back(&r->first_copy_path);
   const auto& sorted = ctx.sorted_first_copies;
   std::uint64_t bytes = 0;
   for (const ImageRecord& r : ctx.images)
     if (!r.first_copy_path.empty()) bytes += r.size;
   ctx.progress_begin(ProgressPhase::kSecondCopies, static_cast<int>(sorted.size()),
                      copies_per_file(ctx) * bytes);
-  FirstCopies images;
-  images.reserve(sorted.size());
-  for (ImageRecord& r : ctx.images)
-    if (!r.first_copy_path.empty()) images.emplace(r.first_copy_path, &r);
   // A folder's files are planned and copied together, so that its raws go to the converter
   // in one batch; without a converter a folder of a whole card goes in pieces, and its plan
   // (a target name for each file) never holds the card at once.
