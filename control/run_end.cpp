@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "control/disc_origins.h"
 #include "database/database.h"
@@ -147,17 +148,26 @@ void follow_renames(RunEndInput& in, const FolderRenames& renames) {
 // Every tree the runs filled gets its manifest, named in the pane and in the database. False
 // when one could not be written.
 bool write_manifests(const RunEndInput& in, std::string& end_error) {
-  std::map<std::string, ManifestLines> trees;
-  std::vector<std::string> skipped;
+  std::vector<EngineContext*> runs;
+  std::set<std::string> roots;
   for (const EndedSlot& s : in.slots)
-    if (s.ctx && s.filled && (!in.cards_mode || s.counted))
-      add_manifest_lines(s.ctx->options(), s.ctx->state(), trees, skipped);
-  for (const std::string& path : skipped)
-    ui_printf("WARNING: %s is not in the manifest: its name holds a line break.\n", path.c_str());
+    if (s.ctx && s.filled && (!in.cards_mode || s.counted)) {
+      runs.push_back(s.ctx);
+      for (std::string& root : manifest_roots(s.ctx->options(), s.ctx->state()))
+        roots.insert(std::move(root));
+    }
   bool ok = true;
   const std::time_t now = std::time(nullptr);
   DiskFlush flush;
-  for (const auto& [root, lines] : trees) {
+  // One tree at a time: the lines of a large card are held for one tree only.
+  for (const std::string& root : roots) {
+    ManifestLines lines;
+    std::vector<std::string> skipped;
+    for (EngineContext* run : runs)
+      add_manifest_lines(run->options(), run->state(), root, lines, skipped);
+    for (const std::string& path : skipped)
+      ui_printf("WARNING: %s is not in the manifest: its name holds a line break.\n", path.c_str());
+    if (lines.empty()) continue;
     std::string path, error;
     if (!write_manifest(root, lines, in.ingestion_id, now, path, error)) {
       ui_printf("\nERROR: Can't write the manifest of %s: %s\n", root.c_str(), error.c_str());

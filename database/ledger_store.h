@@ -115,6 +115,7 @@ struct LedgerCopy {
   // its name. `root` and `path` are then the paths inside that root and name no file here, so
   // the copy is never found in a tree nor taken as proof.
   std::string unmapped_root;
+  bool operator==(const LedgerCopy&) const = default;
 };
 
 struct LedgerEntry {
@@ -132,6 +133,7 @@ struct LedgerEntry {
   std::string damage_text;     // what the check said
   bool damage_stored = true;   // false while new damage waits to be stored
   std::vector<LedgerCopy> copies;
+  bool operator==(const LedgerEntry&) const = default;
 };
 
 // The entry of this content with every copy recorded of it (several entries of one content,

@@ -137,7 +137,7 @@ bool measure_file(RunState& state, const std::string& path, Hash128& hash, std::
 }
 
 void hash_changed_copies(RunState& state) {
-  for (std::size_t i = 0; i < state.ledger.size(); ++i)
+  for (std::size_t i = 0; i < state.ledger.size(); ++i) {
     for (LedgerCopy& c : state.ledger.at(i).copies) {
       if (c.hash || !copy_counts(c.state)) continue;
       Hash128 h;
@@ -147,6 +147,8 @@ void hash_changed_copies(RunState& state) {
       c.size = size;
       c.stored = false;
     }
+    state.ledger.release(i);
+  }
 }
 
 }  // namespace cw

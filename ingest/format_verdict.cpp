@@ -81,10 +81,12 @@ void make_verdict(const RunOptions& options, RunState& state, RunResult& result,
   for (const ImageRecord& r : state.images) {
     if (!is_taken_image(r)) continue;
     ++v.images;
-    if (proven_everywhere(options, state, r)) continue;
-    unsafe.push_back(r.base_name + (r.extension.empty() ? "" : ".") + r.extension);
-    unmapped += r.ledger >= 0 &&
-                has_unmapped_copy(state.ledger.at(static_cast<std::size_t>(r.ledger)));
+    if (!proven_everywhere(options, state, r)) {
+      unsafe.push_back(r.base_name + (r.extension.empty() ? "" : ".") + r.extension);
+      unmapped += r.ledger >= 0 &&
+                  has_unmapped_copy(state.ledger.at(static_cast<std::size_t>(r.ledger)));
+    }
+    if (r.ledger >= 0) state.ledger.release(static_cast<std::size_t>(r.ledger));
   }
   const RunCounters& c = result.counts;
   std::vector<std::string> reasons;

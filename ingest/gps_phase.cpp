@@ -49,6 +49,7 @@ std::map<std::string, CopyRef> changing_copies(EngineContext& ctx) {
     const LedgerEntry& e = ctx.ledger.at(i);
     for (std::size_t k = 0; k < e.copies.size(); ++k)
       if (e.copies[k].state == CopyState::kChanging) found.emplace(e.copies[k].path, CopyRef{i, k});
+    ctx.ledger.release(i);
   }
   return found;
 }

@@ -311,7 +311,7 @@ bool finish_with_backup(EngineContext& ctx) {
 bool every_tree_complete(const RunOptions& options, RunState& state, RunResult& result,
                          RunReporter& reporter) {
   bool complete = true;
-  for (const ImageRecord& r : state.images)
+  for (const ImageRecord& r : state.images) {
     for (const CopyTree tree : wanted_trees(options)) {
       if (!is_taken_image(r)) break;
       if (r.ledger >= 0) {
@@ -339,6 +339,8 @@ bool every_tree_complete(const RunOptions& options, RunState& state, RunResult& 
           text_with_path(std::string("no copy in ") + tree_name(options, tree), r.source_path));
       complete = false;
     }
+    if (r.ledger >= 0) state.ledger.release(static_cast<std::size_t>(r.ledger));
+  }
   return complete;
 }
 
@@ -384,8 +386,10 @@ bool build_image_list(EngineContext& ctx) {
           : scanDir(ctx.options(), ctx.state(), ctx.counts, ctx, ctx.scan_root, 0, ctx.cameras) &&
                 add_linked_images(ctx.options(), ctx.state(), ctx.counts, ctx);
   // The list grew by doubling; it stays as it is for the rest of the run, so its spare room
-  // (up to half of it on a large card) is given back.
+  // (up to half of it on a large card) is given back, as is what only the scan needed.
   ctx.images.shrink_to_fit();
+  ctx.card_files.taken = {};
+  ctx.card_files.links = {};
   return listed;
 }
 
@@ -461,6 +465,7 @@ bool copycard(const ParamList& params, int count, const std::string& scan_root,
     std::string folder;
     if (ctx.disk_flush.flush(folder)) ctx.ledger.store(true);
   }
+  ctx.ledger.end_lookups();
   return ok;
 }
 

@@ -1,6 +1,7 @@
 // Manifest lines, files and checks.
 #include "ingest/manifest.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -42,25 +43,39 @@ bool write_text(int fd, const std::string& text) {
 
 }  // namespace
 
-void add_manifest_lines(const RunOptions& options, RunState& state,
-                        std::map<std::string, ManifestLines>& trees,
-                        std::vector<std::string>& skipped) {
+std::vector<std::string> manifest_roots(const RunOptions& options, RunState& state) {
+  std::vector<std::string> roots;
+  for (const CopyTree tree : wanted_trees(options)) {
+    std::string root = tree_root(options, state, tree);
+    if (std::find(roots.begin(), roots.end(), root) == roots.end()) roots.push_back(std::move(root));
+  }
+  return roots;
+}
+
+void add_manifest_lines(const RunOptions& options, RunState& state, const std::string& root,
+                        ManifestLines& lines, std::vector<std::string>& skipped) {
+  // The trees kept below this root.
+  std::vector<CopyTree> trees;
+  for (const CopyTree tree : wanted_trees(options))
+    if (tree_root(options, state, tree) == root) trees.push_back(tree);
+  if (trees.empty()) return;
   for (const ImageRecord& r : state.images) {
     if (r.ledger < 0 || !is_taken_image(r)) continue;
-    const LedgerEntry& e = state.ledger.at(static_cast<std::size_t>(r.ledger));
-    for (const CopyTree tree : wanted_trees(options)) {
-      const std::string root = tree_root(options, state, tree);
+    const std::size_t entry = static_cast<std::size_t>(r.ledger);
+    const LedgerEntry& e = state.ledger.at(entry);
+    // The first of those trees that holds a proven copy of the image.
+    for (const CopyTree tree : trees) {
       const std::optional<std::size_t> c = state.settled_copies.look(options, state, r, tree).copy;
-      if (!c || !e.copies[*c].hash) continue;
+      if (!c || !e.copies[*c].hash || e.copies[*c].path.size() <= root.size() + 1) continue;
       const std::string& path = e.copies[*c].path;
-      if (path.size() <= root.size() + 1) continue;
-      const std::string relative = path.substr(root.size() + 1);
-      if (relative.find_first_of("\r\n") != std::string::npos) {
+      std::string relative = path.substr(root.size() + 1);
+      if (relative.find_first_of("\r\n") != std::string::npos)
         skipped.push_back(path);
-        continue;
-      }
-      trees[root][relative] = *e.copies[*c].hash;
+      else
+        lines[std::move(relative)] = *e.copies[*c].hash;
+      break;
     }
+    state.ledger.release(entry);
   }
 }
 
@@ -143,9 +158,11 @@ bool check_manifest(const std::string& manifest, const std::string& root, Manife
 
 void rename_run_copies(RunState& state, const std::string& from, const std::string& to) {
   const std::string prefix = from + "/";
-  for (std::size_t i = 0; i < state.ledger.size(); ++i)
+  for (std::size_t i = 0; i < state.ledger.size(); ++i) {
     for (LedgerCopy& c : state.ledger.at(i).copies)
       if (c.path.compare(0, prefix.size(), prefix) == 0) c.path = to + c.path.substr(from.size());
+    state.ledger.release(i);
+  }
 }
 
 }  // namespace cw

@@ -26,13 +26,14 @@ inline constexpr const char* kManifestFolder = "Manifests";
 // The lines of one tree: path relative to its root → hash.
 using ManifestLines = std::map<std::string, Hash128>;
 
-// Adds the files of a run to the lines of each of its trees (keyed by the tree's real root):
-// each image's copy in every tree it was meant for, when its hash is known. A path that the
-// manifest form cannot hold (a line break in it) is left out and named in `skipped`.
-// `state` only caches the trees' resolved roots.
-void add_manifest_lines(const RunOptions& options, RunState& state,
-                        std::map<std::string, ManifestLines>& trees,
-                        std::vector<std::string>& skipped);
+// The real roots of the trees a run meant its images for, each once.
+std::vector<std::string> manifest_roots(const RunOptions& options, RunState& state);
+// Adds the files of a run in the tree whose real root is `root` to its lines: each image's
+// copy there, when the image was meant for that tree and its hash is known. A path that the
+// manifest form cannot hold (a line break in it) is left out and named in `skipped`. One tree
+// is gathered at a time, so that a large card's lines are held for one tree only.
+void add_manifest_lines(const RunOptions& options, RunState& state, const std::string& root,
+                        ManifestLines& lines, std::vector<std::string>& skipped);
 
 // Writes the manifest of one tree under a name of its own in ROOT/Manifests
 // ("%Y%m%d_%H%M%S_ingestion_ID.xxh128", a suffix added when taken). False with `error`.

@@ -124,8 +124,10 @@ std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t si
   if (!stored) return std::nullopt;
   for (const LedgerCopy& c : stored->copies)
     if (!c.unmapped_root.empty()) unmapped_roots_.insert(c.unmapped_root);
-  const std::size_t index = entries_.size();
-  entries_.push_back(std::move(*stored));
+  const std::size_t index = slots_.size();
+  slots_.push_back(Slot{std::make_unique<LedgerEntry>(std::move(*stored)), nullptr});
+  ++unpacked_;
+  mark(index);
   created_.push_back(false);
   looked_.push_back(false);
   by_content_.emplace(key, index);
@@ -161,19 +163,87 @@ void RunLedger::learn_sizes(const std::vector<std::uint64_t>& sizes) {
 }
 
 std::size_t RunLedger::add(LedgerEntry entry) {
-  const std::size_t index = entries_.size();
+  const std::size_t index = slots_.size();
   by_content_.emplace(Key{entry.hash.high, entry.hash.low, entry.size}, index);
   sizes_and_times_.emplace(entry.size, entry.modified);
-  entries_.push_back(std::move(entry));
+  slots_.push_back(Slot{std::make_unique<LedgerEntry>(std::move(entry)), nullptr});
+  ++unpacked_;
+  mark(index);
   created_.push_back(true);
   looked_.push_back(false);
   return index;
 }
 
+LedgerEntry& RunLedger::live(std::size_t index) const {
+  Slot& slot = slots_[index];
+  if (!slot.live) {
+    slot.live = std::make_unique<LedgerEntry>(unpack_entry(slot.packed.get(), texts_));
+    slot.packed.reset();
+    ++unpacked_;
+    mark(index);  // packed again once released
+  }
+  return *slot.live;
+}
+
+LedgerEntry& RunLedger::at(std::size_t index) {
+  LedgerEntry& e = live(index);
+  mark(index);
+  return e;
+}
+
+const LedgerEntry& RunLedger::at(std::size_t index) const { return live(index); }
+
+void RunLedger::mark(std::size_t index) const {
+  if (is_marked_.size() <= index) is_marked_.resize(slots_.size());
+  if (is_marked_[index]) return;
+  is_marked_[index] = true;
+  marked_.push_back(index);
+}
+
+bool RunLedger::settled_and_stored(const LedgerEntry& e) const {
+  if (!db_) return true;
+  if (e.key < 0 || !e.damage_stored) return false;
+  for (const LedgerCopy& c : e.copies)
+    if (!c.stored || c.state == CopyState::kPending) return false;
+  return true;
+}
+
+void RunLedger::end_lookups() {
+  by_content_ = {};
+  sizes_and_times_ = {};
+  asked_sizes_ = {};
+  stored_sizes_and_times_ = {};
+}
+
+void RunLedger::release(std::size_t index) {
+  Slot& slot = slots_[index];
+  if (!slot.live || !settled_and_stored(*slot.live)) return;
+  slot.packed = pack_entry(*slot.live, texts_);
+  slot.live.reset();
+  --unpacked_;
+}
+
+void RunLedger::release_stored() {
+  std::size_t kept = 0;
+  for (const std::size_t index : marked_) {
+    release(index);
+    if (slots_[index].live)
+      marked_[kept++] = index;
+    else
+      is_marked_[index] = false;
+  }
+  marked_.resize(kept);
+}
+
 bool RunLedger::store(bool durable) {
   if (!db_) return true;
+  // In the order of their indexes, as a walk of them all would store them.
+  std::sort(marked_.begin(), marked_.end());
   std::vector<LedgerEntry*> ready;
-  for (LedgerEntry& e : entries_) {
+  for (const std::size_t index : marked_) {
+    // An entry released since it was asked for has nothing to store.
+    if (!slots_[index].live) continue;
+    LedgerEntry& e = *slots_[index].live;
     bool settled = true, changed = e.key < 0 || !e.damage_stored;
     for (const LedgerCopy& c : e.copies) {
       if (c.state == CopyState::kPending) settled = false;
@@ -433,7 +503,10 @@ bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& report
   // bounded number of rows to write, and a card of any size is recorded in linear time.
   const bool flush = final || state.ledger.waiting_for_flush() >= kMaxWaitingForFlush;
   if (flush && !flush_copies(state, reporter)) return false;
-  if (state.ledger.store(flush)) return true;
+  if (state.ledger.store(flush)) {
+    state.ledger.release_stored();
+    return true;
+  }
   // As when a disk is full: the run ends here, and its copies stay where they are. The ledger
   // keeps what it stored before, whole (each store is one transaction), so the next run of
   // the card finds those copies and completes the rest.

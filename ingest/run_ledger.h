@@ -11,6 +11,10 @@
 // Without a database the entries only serve the run itself (duplicates within the card, the
 // completion of missing copies).
 //
+// Once stored, an entry is kept packed (ledger_packing.h) until the run asks for it again, so
+// that a card of a hundred thousand files fits in a bounded share of memory; a store looks
+// only at the entries asked for since they were last stored.
+//
 // A copy an earlier run proved counts in this run only once it is checked again: its stat
 // fingerprint unchanged since it was read back, or (fingerprint changed or missing, or every
 // copy wanted again with `reverify`) read back now with its recorded hash. One that no longer
@@ -20,9 +24,9 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -31,6 +35,7 @@
 #include <vector>
 
 #include "database/ledger_store.h"
+#include "ingest/ledger_packing.h"
 
 namespace cw {
 
@@ -62,9 +67,12 @@ class RunLedger {
   void learn_sizes(const std::vector<std::uint64_t>& sizes);
   // A new entry; its index.
   std::size_t add(LedgerEntry entry);
-  LedgerEntry& at(std::size_t index) { return entries_[index]; }
-  const LedgerEntry& at(std::size_t index) const { return entries_[index]; }
-  std::size_t size() const { return entries_.size(); }
+  // The entry at `index`. A reference stays valid until the entry is released (below); an
+  // entry held packed is unpacked first. Every entry asked for through the non-const form is
+  // looked at by the next store.
+  LedgerEntry& at(std::size_t index);
+  const LedgerEntry& at(std::size_t index) const;
+  std::size_t size() const { return slots_.size(); }
   // True for the entries this run created (not found in the database).
   bool created_here(std::size_t index) const {
     return index < created_.size() && created_[index];
@@ -79,11 +87,25 @@ class RunLedger {
 
   // Stores every entry whose copies are settled and not stored yet; `durable` when the file
   // systems were flushed since the copies were written (see ledger_store). False when the
-  // database refused (reported).
+  // database refused (reported). Only the entries asked for since they were last found
+  // stored are looked at, so a store costs what changed, not what the run holds.
   bool store(bool durable);
   // Entries whose copies were stored only as written: each store stores them again until
   // the file systems are flushed.
   std::size_t waiting_for_flush() const { return waiting_for_flush_; }
+
+  // Packs entry `index` when nothing of it waits to be stored; the caller holds no reference
+  // into it. A card of many files keeps its entries in about a quarter of the memory.
+  void release(std::size_t index);
+  // Releases every entry the store has nothing left to do for; no reference into any entry
+  // may be held.
+  void release_stored();
+  // Entries held unpacked.
+  std::size_t unpacked() const { return unpacked_; }
+  // The run has ended: only its entries are asked for from now on (the report, the manifests,
+  // renamed folders), never looked up by content, size or time, so the indexes for those
+  // lookups are given back. find, may_hold and add no longer see the run's entries.
+  void end_lookups();
 
   std::chrono::steady_clock::time_point last_store{};
 
@@ -96,9 +118,25 @@ class RunLedger {
   // True when `known` holds a time of this size that same_card_time takes for `modified`.
   static bool holds_time(const std::set<std::pair<std::uint64_t, std::int64_t>>& known,
                          std::uint64_t size, std::int64_t modified, bool local_times);
+  // An entry is held unpacked while the run works on it and packed once released.
+  struct Slot {
+    std::unique_ptr<LedgerEntry> live;
+    std::unique_ptr<std::uint8_t[]> packed;
+  };
+  LedgerEntry& live(std::size_t index) const;
+  // The entry is asked for: the next store looks at it.
+  void mark(std::size_t index) const;
+  // Nothing of the entry waits to be stored (always so without a database).
+  bool settled_and_stored(const LedgerEntry& e) const;
   Database* db_ = nullptr;
   std::size_t waiting_for_flush_ = 0;
-  std::deque<LedgerEntry> entries_;  // stable: records keep indexes
+  // Unpacking for a const caller changes only how the entry is held, never what it is.
+  mutable std::vector<Slot> slots_;  // stable: records keep indexes; live entries do not move
+  mutable PackedTexts texts_;
+  mutable std::size_t unpacked_ = 0;
+  // Entries asked for since they were last found stored, each once (a bit by index).
+  mutable std::vector<std::size_t> marked_;
+  mutable std::vector<bool> is_marked_;
   std::map<Key, std::size_t> by_content_;
   std::set<std::pair<std::uint64_t, std::int64_t>> sizes_and_times_;
   // By entry index, a bit each (a card's worth of entries): made by this run; looked at.
@@ -200,7 +238,8 @@ void settle_read_backs(RunState& state, RunCounters& counts, RunReporter& report
 bool flush_copies(RunState& state, RunReporter& reporter);
 
 // Stores what is settled, once a second while copying, or now with `final` (after waiting for
-// every read-back). False when the flush or the database failed (reported).
+// every read-back), and releases the entries stored: the caller holds no reference into any
+// entry. False when the flush or the database failed (reported).
 bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& reporter, bool final);
 
 }  // namespace cw

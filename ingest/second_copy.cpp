@@ -75,6 +75,9 @@ std::string destination_for(const RunOptions& options, const std::string& first_
   return destination;
 }
 
+// Files of one folder planned and copied together when no converter runs.
+constexpr std::size_t kFilesPlannedTogether = 1000;
+
 // Hands the folder's raw files to the converter, 100 at a time.
 bool convert_folder(EngineContext& ctx, std::string& message, const std::string& program,
                     const std::vector<const std::string*>& files, const std::string& output) {
@@ -127,9 +130,11 @@ struct Image {
 
 Image image_of(const FirstCopies& images, const std::string& file) {
   Image image;
-  auto it = images.find(file);
-  if (it == images.end()) return image;
-  image.record = it->second;
+  auto it = std::lower_bound(
+      images.begin(), images.end(), file,
+      [](const ImageRecord* r, const std::string& path) { return r->first_copy_path < path; });
+  if (it == images.end() || (*it)->first_copy_path != file) return image;
+  image.record = *it;
   if (image.record->ledger >= 0) image.entry = static_cast<std::size_t>(image.record->ledger);
   return image;
 }
@@ -347,6 +352,8 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       p.source = restore_source(ctx, *file, p.image, p.convert);
       if (p.source == file && is_convertible_raw(ctx, *file)) to_convert.push_back(file);
     }
+    // A folder may hold a whole card: its entries are asked for again as they are copied.
+    if (p.image.entry) ctx.ledger.release(*p.image.entry);
     plan.push_back(std::move(p));
   }
   if (program) {
@@ -405,28 +412,33 @@ bool copy_to_primary(EngineContext& ctx, std::string& message) {
   message.clear();
   ctx.counts.raws_converted = 0;
   announce(ctx, converter_of(ctx).has_value());
+  FirstCopies images;
+  for (ImageRecord& r : ctx.images)
+    if (!r.first_copy_path.empty()) images.push_back(&r);
+  std::stable_sort(images.begin(), images.end(), [](const ImageRecord* a, const ImageRecord* b) {
+    return a->first_copy_path < b->first_copy_path;
+  });
   ctx.sorted_first_copies.clear();
-  for (const ImageRecord& r : ctx.images)
-    if (!r.first_copy_path.empty()) ctx.sorted_first_copies.push_back(&r.first_copy_path);
-  std::sort(ctx.sorted_first_copies.begin(), ctx.sorted_first_copies.end(),
-            [](const std::string* a, const std::string* b) { return *a < *b; });
+  ctx.sorted_first_copies.reserve(images.size());
+  for (const ImageRecord* r : images) ctx.sorted_first_copies.push_back(&r->first_copy_path);
   const auto& sorted = ctx.sorted_first_copies;
   std::uint64_t bytes = 0;
   for (const ImageRecord& r : ctx.images)
     if (!r.first_copy_path.empty()) bytes += r.size;
   ctx.progress_begin(ProgressPhase::kSecondCopies, static_cast<int>(sorted.size()),
                      copies_per_file(ctx) * bytes);
-  FirstCopies images;
-  images.reserve(sorted.size());
-  for (ImageRecord& r : ctx.images)
-    if (!r.first_copy_path.empty()) images.emplace(r.first_copy_path, &r);
+  // A folder's files are planned and copied together, so that its raws go to the converter
+  // in one batch; without a converter a folder of a whole card goes in pieces, and its plan
+  // (a target name for each file) never holds the card at once.
+  const std::size_t piece =
+      converter_of(ctx) ? sorted.size() : kFilesPlannedTogether;
   for (std::size_t i = 0; i < sorted.size();) {
     std::size_t sep = last_separator(*sorted[i]);
     if (sep == std::string::npos) return ctx.fail("copy_to_primary - can't locate last slash");
     std::string folder = sorted[i]->substr(0, sep);
     std::vector<const std::string*> run;
     // Byte order keeps the files of one folder together.
-    for (; i < sorted.size() && last_separator(*sorted[i]) == sep &&
+    for (; i < sorted.size() && run.size() < piece && last_separator(*sorted[i]) == sep &&
            sorted[i]->compare(0, sep, folder) == 0;
          ++i)
       run.push_back(sorted[i]);

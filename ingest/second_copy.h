@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 #include <vector>
 
 #include "ingest/engine_context.h"
@@ -21,9 +21,10 @@ namespace cw {
 // called (empty `message`) or `message` holds a converter message for the driver to report.
 bool copy_to_primary(EngineContext& ctx, std::string& message);
 
-// The images of the run by the path of their first copy (the images' own texts, which stay
-// as they are while the second copies are made).
-using FirstCopies = std::unordered_map<std::string_view, ImageRecord*>;
+// The images of the run that have a first copy, in the byte order of its path (the images'
+// own texts, which stay as they are while the second copies are made), images of one path in
+// list order; looked up by binary search.
+using FirstCopies = std::vector<ImageRecord*>;
 
 // Converts or copies the files of one first-copy folder into `destination`; an image whose
 // copy the primary tree (or the post-conversion tree) holds already is not copied there again.

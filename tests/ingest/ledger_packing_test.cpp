@@ -1,0 +1,103 @@
+// Ledger entries kept packed by a run: the packed form gives back every field, and the run's
+// ledger packs only what is stored while still storing what changes after an unpacking.
+#include <gtest/gtest.h>
+
+#include "database/database.h"
+#include "ingest/ledger_packing.h"
+#include "ingest/run_ledger.h"
+#include "tests/ingest/ingest_harness.h"
+
+namespace cw {
+namespace {
+
+LedgerCopy copy_of(const LedgerEntry& e, std::string root, std::string path) {
+  LedgerCopy c;
+  c.root = std::move(root);
+  c.path = std::move(path);
+  c.size = e.size;
+  c.hash = e.hash;
+  c.state = CopyState::kVerified;
+  return c;
+}
+
+LedgerEntry entry(std::uint64_t n) {
+  LedgerEntry e;
+  e.source = "DCIM/100CARD/IMG_" + std::to_string(n) + ".JPG";
+  e.size = 1000 + n;
+  e.modified = 1717236000 + static_cast<std::int64_t>(n);
+  e.hash = Hash128{n, n * 7};
+  e.copies.push_back(copy_of(e, "/archive", "/archive/2024/IMG_" + std::to_string(n) + ".JPG"));
+  return e;
+}
+
+TEST(LedgerPacking, EveryFieldComesBack) {
+  PackedTexts texts;
+  LedgerEntry e = entry(1);
+  e.key = 1234567890123;
+  e.ingestion_id = 42;
+  e.card_label = "EOS_DIGITAL";
+  e.card_uuid = "1A2B-3C4D";
+  e.camera_serial = "0123456789";
+  e.modified = -86400;  // before the epoch
+  e.captured = "20240601_101500";
+  e.hash = Hash128{~0ull, 1};
+  e.damage = Damage::kDamagedJpeg;
+  e.damage_text = "premature end of data";
+  e.damage_stored = false;
+  e.copies[0].fingerprint = Fingerprint{64769, 1u << 31, e.size, 1717236000123456789, 5};
+  e.copies[0].checked = true;
+  e.copies[0].stored = true;
+  // Another tree, a path outside its root, a hash of its own, a change under way.
+  LedgerCopy other = copy_of(e, "/backup", "/elsewhere/IMG_1.JPG");
+  other.tree = CopyTree::kPost;
+  other.hash = Hash128{5, 6};
+  other.state = CopyState::kChanging;
+  other.before_change = CopyState::kConverted;
+  other.changed_since_proven = true;
+  other.fingerprint = Fingerprint{1, 2, 3, INT64_MIN, INT64_MAX};
+  e.copies.push_back(other);
+  // No hash yet, and a root that is the whole path.
+  LedgerCopy bare = copy_of(e, "/archive", "/archive");
+  bare.hash.reset();
+  bare.state = CopyState::kBad;
+  e.copies.push_back(bare);
+
+  const auto packed = pack_entry(e, texts);
+  EXPECT_EQ(unpack_entry(packed.get(), texts), e);
+  // The texts every entry repeats are kept once.
+  const std::size_t known = texts.size();
+  const auto again = pack_entry(e, texts);
+  EXPECT_EQ(texts.size(), known);
+  EXPECT_EQ(unpack_entry(again.get(), texts), e);
+}
+
+TEST(RunLedgerRelease, OnlyStoredEntriesArePackedAndLaterChangesAreStored) {
+  test::Harness h;
+  Database db;
+  ASSERT_TRUE(db.open(h.dir / "ledger.sqlite3"));
+  RunLedger ledger;
+  ledger.attach(&db);
+  const std::size_t done = ledger.add(entry(1));
+  const std::size_t reading = ledger.add(entry(2));
+  ledger.at(done).copies[0].checked = true;
+  ledger.at(reading).copies[0].state = CopyState::kPending;
+  ASSERT_TRUE(ledger.store(true));
+  ledger.release_stored();
+  EXPECT_EQ(ledger.unpacked(), 1u);  // the entry still being read back stays as it is
+  EXPECT_TRUE(ledger.at(done).copies[0].checked);
+
+  // Changes made after an unpacking are stored, and only then is the entry packed again.
+  ledger.at(done).copies.push_back(copy_of(entry(1), "/backup", "/backup/IMG_1.JPG"));
+  ledger.at(reading).copies[0].state = CopyState::kVerified;
+  ledger.release_stored();
+  EXPECT_EQ(ledger.unpacked(), 2u);
+  ASSERT_TRUE(ledger.store(true));
+  ledger.release_stored();
+  EXPECT_EQ(ledger.unpacked(), 0u);
+  EXPECT_EQ(ledger_find(db, Hash128{1, 7}, 1001)->copies.size(), 2u);
+  EXPECT_EQ(ledger_find(db, Hash128{2, 14}, 1002)->copies.at(0).state, CopyState::kVerified);
+  EXPECT_EQ(ledger.at(done).copies.size(), 2u);
+}
+
+}  // namespace
+}  // namespace cw
