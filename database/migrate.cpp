@@ -362,19 +362,24 @@ class Migration {
     return r->rows[0][0] != "0";
   }
 
+  // Whether the target holds `row` already: its ingestion was there, or it belongs to no
+  // ingestion and the target holds a row equal to it in `identity`.
+  std::optional<bool> already_there(const Table& t, const Row& row,
+                                    const std::vector<const char*>& identity) {
+    const Owner o = owner(t, row);
+    if (o == Owner::kNone) return orphan_present(t, row, identity);
+    return o == Owner::kPresent;
+  }
+
   bool add_ledger() {
     const Table& from = table("ledger");
     Inserter inserter(target_, from, "ledger_sk");
     if (!inserter.ready()) return false;
     for (Row row : from.rows) {
-      const Owner o = owner(from, row);
-      if (o == Owner::kPresent) continue;
-      if (o == Owner::kNone) {
-        std::optional<bool> there =
-            orphan_present(from, row, {"source_path", "size", "hash", "taken_dt"});
-        if (!there) return false;
-        if (*there) continue;
-      }
+      const std::optional<bool> there =
+          already_there(from, row, {"source_path", "size", "hash", "taken_dt"});
+      if (!there) return false;
+      if (*there) continue;
       const std::string source_key = from.cell(row, "ledger_sk").value_or("");
       remap(from, row, "ingestion_id", ingestions_);
       std::optional<std::string> added = inserter.insert(row);
@@ -404,14 +409,10 @@ class Migration {
     Inserter inserter(target_, from, "manifest_sk");
     if (!inserter.ready()) return false;
     for (Row row : from.rows) {
-      const Owner o = owner(from, row);
-      if (o == Owner::kPresent) continue;
-      if (o == Owner::kNone) {
-        std::optional<bool> there =
-            orphan_present(from, row, {"root_name", "root", "path", "written_dt"});
-        if (!there) return false;
-        if (*there) continue;
-      }
+      const std::optional<bool> there =
+          already_there(from, row, {"root_name", "root", "path", "written_dt"});
+      if (!there) return false;
+      if (*there) continue;
       remap(from, row, "ingestion_id", ingestions_);
       if (!inserter.insert(row)) return false;
       ++counts_.manifests;
