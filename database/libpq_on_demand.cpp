@@ -37,7 +37,9 @@ char* no_library() {
     return function ? function arguments : fallback;                                         \
   }
 
-CW_CLIENT_CALL(PGconn*, PQconnectdb, (const char* conninfo), (conninfo), nullptr)
+CW_CLIENT_CALL(PGconn*, PQconnectdbParams,
+               (const char* const* keywords, const char* const* values, int expand_dbname),
+               (keywords, values, expand_dbname), nullptr)
 CW_CLIENT_CALL(void, PQfinish, (PGconn * conn), (conn), void())
 CW_CLIENT_CALL(ConnStatusType, PQstatus, (const PGconn* conn), (conn), CONNECTION_BAD)
 CW_CLIENT_CALL(PGTransactionStatusType, PQtransactionStatus, (const PGconn* conn), (conn),

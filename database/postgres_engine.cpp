@@ -398,7 +398,15 @@ std::string catalogue_display_name(const std::string& url) {
 }
 
 std::unique_ptr<Engine> open_postgres_engine(const std::string& url, std::string& error) {
-  Connection c(PQconnectdb(url.c_str()));
+  // A server that is switched off or cut off answers nothing, and without a limit a command
+  // (or the Preferences window checking a new catalogue) would wait for the network to give
+  // up, minutes later. The URL's own connect_timeout, or PGCONNECT_TIMEOUT, wins over ours.
+  const char* env_timeout = std::getenv("PGCONNECT_TIMEOUT");
+  const bool own_timeout = !env_timeout || !*env_timeout;
+  const char* keywords[] = {"connect_timeout", "dbname", nullptr};
+  const char* values[] = {"10", url.c_str(), nullptr};
+  const int first = own_timeout ? 0 : 1;
+  Connection c(PQconnectdbParams(keywords + first, values + first, 1));
   if (!c) {
     error = "out of memory connecting to " + catalogue_display_name(url);
     return nullptr;
