@@ -300,6 +300,7 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
         CopyRead& added = open.emplace_back();
         added.queued = std::move(*q);
         if (!open_copy(added)) {
+          added.fd.close();
           added.queued.sink->deliver(std::move(added.result));
           open.pop_back();
           continue;
@@ -320,7 +321,10 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
     }
     if (in_flight == 0) {
       if (closing) {
-        for (CopyRead& c : open) c.queued.sink->deliver(std::nullopt);
+        for (CopyRead& c : open) {
+          c.fd.close();
+          c.queued.sink->deliver(std::nullopt);
+        }
         break;
       }
       if (open.empty()) continue;
@@ -375,6 +379,10 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
         c.result.outcome = c.hasher.digest() == c.queued.job.expected ? VerifyOutcome::kMatch
                                                                       : VerifyOutcome::kMismatch;
       }
+      // The copy is closed before its result goes out: a run that has all its results has
+      // no file of its own left open here, and nothing of this copy touches the run's file
+      // calls after it.
+      c.fd.close();
       if (closing)
         c.queued.sink->deliver(std::nullopt);
       else
