@@ -55,7 +55,9 @@ void print_help() {
 
 int main(int argc, char** argv) {
   using namespace cw::app;
-  cw::keep_system_zone();
+  // A command reads the system's time zone once. `watch` runs for days, across a laptop's
+  // change of zone on a journey, so it keeps looking at the system's zone as it changes.
+  if (argc < 2 || std::strcmp(argv[1], "watch") != 0) cw::keep_system_zone();
   if (argc < 2) {
     print_help();
     return 2;
