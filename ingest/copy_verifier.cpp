@@ -25,6 +25,35 @@ bool aligned(const char* buffer, std::size_t size) {
 
 }  // namespace
 
+int open_for_read_back(VerifyResult& result, bool direct, std::uint64_t* size) {
+  const char* path = result.job.path.c_str();
+  UniqueFd fd(sysio().open(path, O_RDONLY | O_CLOEXEC | (direct ? O_DIRECT : 0), 0));
+  // A file system that refuses direct reads at the open is read through the cache.
+  if (!fd.valid() && direct && errno == EINVAL)
+    fd.reset(sysio().open(path, O_RDONLY | O_CLOEXEC, 0));
+  if (!fd.valid()) {
+    result.error = errno;
+    return -1;
+  }
+  const std::int64_t now = real_time_ns();
+  struct stat st;
+  if (sysio().fstat(fd.get(), &st) == 0) {
+    result.fingerprint = fingerprint_of(st);
+    result.fingerprint_taken_ns = now;
+    if (size) *size = static_cast<std::uint64_t>(st.st_size);
+  }
+  const int opened = fd.get();
+  fd.release();
+  return opened;
+}
+
+void drop_cached_pages(int fd) {
+  ::sync_file_range(fd, 0, 0,
+                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                        SYNC_FILE_RANGE_WAIT_AFTER);
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+}
+
 VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
   VerifyResult result;
   result.job = job;
@@ -32,31 +61,16 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
     result.error = ENOMEM;
     return result;
   }
-  const bool may_go_direct = aligned(buffer, size);
-  UniqueFd fd(sysio().open(job.path.c_str(), O_RDONLY | O_CLOEXEC | (may_go_direct ? O_DIRECT : 0),
-                           0));
-  // A file system that refuses direct reads, at the open or at the first read, is read
+  UniqueFd fd(open_for_read_back(result, aligned(buffer, size)));
+  if (!fd.valid()) return result;
+  // A file system that takes the flag but refuses direct reads at the first read is read
   // through the cache.
-  if (!fd.valid() && may_go_direct && errno == EINVAL)
-    fd.reset(sysio().open(job.path.c_str(), O_RDONLY | O_CLOEXEC, 0));
-  if (!fd.valid()) {
-    result.error = errno;
-    return result;
-  }
   const auto read_through_cache = [&fd] {
     const int flags = ::fcntl(fd.get(), F_GETFL);
     return flags >= 0 && ::fcntl(fd.get(), F_SETFL, flags & ~O_DIRECT) == 0 &&
            ::lseek(fd.get(), 0, SEEK_SET) == 0;
   };
   bool direct = (::fcntl(fd.get(), F_GETFL) & O_DIRECT) != 0;
-  // The fingerprint is taken before the first byte is read: a write during or after the read
-  // then changes the file's times from those recorded.
-  const std::int64_t now = real_time_ns();
-  struct stat st;
-  if (sysio().fstat(fd.get(), &st) == 0) {
-    result.fingerprint = fingerprint_of(st);
-    result.fingerprint_taken_ns = now;
-  }
   ContentHasher hasher;
   if (direct && !hash_fd(fd.get(), hasher, buffer, size)) {
     if (errno != EINVAL || !read_through_cache()) {
@@ -67,12 +81,7 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
     hasher.reset();
   }
   if (!direct) {
-    // Both calls are requests the system may decline (a file system without a page cache of
-    // its own); the read then comes from wherever the system keeps the bytes.
-    ::sync_file_range(
-        fd.get(), 0, 0,
-        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    drop_cached_pages(fd.get());
     if (!hash_fd(fd.get(), hasher, buffer, size)) {
       result.error = errno;
       return result;

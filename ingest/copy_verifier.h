@@ -46,6 +46,17 @@ struct VerifyResult {
 inline constexpr std::size_t kReadBackAlignment = 4096;
 VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size);
 
+// Opens `result.job`'s copy to be read back: with direct reads when `direct` asks for them and
+// the file system allows them, else through the cache. The fingerprint (and the size, when
+// `size` is given) is taken before the first byte is read, so that a write during or after
+// the read changes the file's times from those recorded. -1 with `result.error` set when the
+// copy cannot be opened.
+int open_for_read_back(VerifyResult& result, bool direct, std::uint64_t* size = nullptr);
+// Writes out what of the copy is still cached and drops its pages, so that a read through the
+// cache reaches the disk. Both are requests the system may decline (a file system without a
+// page cache of its own); the read then comes from wherever the system keeps the bytes.
+void drop_cached_pages(int fd);
+
 class ReadBackScheduler;
 class ReadBackSink;
 

@@ -181,37 +181,13 @@ struct CopyRead {
   bool through_cache = false;  // direct reads were refused: read again through the cache
 };
 
-// Writes out what of the copy is still cached and drops its pages, so that a read through
-// the cache reaches the disk. Both are requests the system may decline (a file system without
-// a page cache of its own); the read then comes from wherever the system keeps the bytes.
-void drop_cached_pages(int fd) {
-  ::sync_file_range(fd, 0, 0,
-                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                        SYNC_FILE_RANGE_WAIT_AFTER);
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-}
-
 // Opens a copy for the ring, directly where the file system allows it; false with the
 // result's error set when it cannot be opened.
 bool open_copy(CopyRead& c) {
-  const char* path = c.queued.job.path.c_str();
   c.result.job = c.queued.job;
-  c.fd.reset(sysio().open(path, O_RDONLY | O_CLOEXEC | O_DIRECT, 0));
-  if (!c.fd.valid() && errno == EINVAL) c.fd.reset(sysio().open(path, O_RDONLY | O_CLOEXEC, 0));
-  if (!c.fd.valid()) {
-    c.result.error = errno;
-    return false;
-  }
+  c.fd.reset(open_for_read_back(c.result, true, &c.size));
+  if (!c.fd.valid()) return false;
   c.direct = (::fcntl(c.fd.get(), F_GETFL) & O_DIRECT) != 0;
-  // The fingerprint is taken before the first byte is read: a write during or after the read
-  // then changes the file's times from those recorded.
-  const std::int64_t now = real_time_ns();
-  struct stat st;
-  if (sysio().fstat(c.fd.get(), &st) == 0) {
-    c.result.fingerprint = fingerprint_of(st);
-    c.result.fingerprint_taken_ns = now;
-    c.size = static_cast<std::uint64_t>(st.st_size);
-  }
   if (!c.direct) drop_cached_pages(c.fd.get());
   return true;
 }
