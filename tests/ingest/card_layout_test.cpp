@@ -1,11 +1,9 @@
-// Cards as cameras of today leave them: stills in DCIM, clips in the video folders beside it
-// with their XML companions, the camera's housekeeping around them.
+// Cards of hybrid cameras: stills in DCIM, clips with companions in video folders beside it.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <set>
 
-#include "ingest/format_verdict.h"
 #include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_card.h"
 #include "tests/fixtures/sample_files.h"
@@ -21,9 +19,8 @@ using test::Harness;
 using test::read_file;
 using test::write_file;
 
-// A card of a hybrid body: JPEGs and a HEIC in DCIM, an MP4 clip with its companion and an
-// AVCHD stream in the video folders, and what the camera keeps beside them. Files are dated
-// from 2024-03-15 12:00:00 on, one second apart.
+// JPEGs and a HEIC in DCIM, an MP4 clip with its companion and an AVCHD stream, and the
+// camera's housekeeping; dated from 2024-03-15 12:00:00 on, one second apart.
 struct HybridCard {
   Harness h;
   const std::string dcim = h.card + "/DCIM";
@@ -62,20 +59,15 @@ TEST(CardLayout, VideoFoldersBesideDcimAreTakenWithSidecarsAndCompanionsInEveryT
   h.set(kParamSidecarPath, template_path);
   h.set(kParamNameFormat, "{@datetime}_{@filename}");
   h.set(kParamFolderFormat, "{@sourcepath}");
-  h.set(kParamWantBackup, "1");
-  h.set(kParamBackupFolder, h.dir / "backup");
-  h.set(kParamWantBackupPost, "1");
-  h.set(kParamBackupFolderPost, h.dir / "post");
+  h.with_backup(true);
   const auto card = files_below(h.card);
 
   ASSERT_TRUE(h.run_as_slot(c.dcim)) << h.ctx->error << h.ctx->report;
-  // The clip folders show by their own names, as DCIM's folders do; the companion is no
-  // image, and nothing of the housekeeping is taken.
+  // Clip folders show by their own names; the companion and the housekeeping are no images.
   EXPECT_EQ(c.folders(),
             (std::vector<std::string>{"100CANON", "100CANON", "100CANON", "CLIP", "STREAM"}));
   EXPECT_EQ(h.ctx->images[3].source_path, c.clips + "/C0001.MP4");
-  // The ledger keeps each source below the card as the verdict names it: a DCIM file below
-  // DCIM, a clip below the card's root.
+  // The ledger keeps a DCIM file's source below DCIM, a clip's below the card's root.
   std::set<std::string> sources;
   for (std::size_t i = 0; i < h.ctx->ledger.size(); ++i)
     sources.insert(h.ctx->ledger.at(i).source);
@@ -95,8 +87,7 @@ TEST(CardLayout, VideoFoldersBesideDcimAreTakenWithSidecarsAndCompanionsInEveryT
     EXPECT_EQ(read_file(root / "CLIP/20240315_120003_C0001M01.XML"), "<NonRealTimeMeta/>")
         << tree;
     EXPECT_EQ(read_file(root / "STREAM/20240315_120004_00000.MTS"), "stream") << tree;
-    // Sidecars with the extension replaced, for the HEIC and the videos as for the JPEGs;
-    // none for the companion.
+    // Sidecars for the HEIC and the videos as for the JPEGs; none for the companion.
     for (const char* sidecar :
          {"100CANON/20240315_120000_IMG_0001.xmp", "100CANON/20240315_120002_IMG_0003.xmp",
           "CLIP/20240315_120003_C0001.xmp", "STREAM/20240315_120004_00000.xmp"})

@@ -1,14 +1,10 @@
-// Whole runs on synthetic cards with a pre-conversion backup: raws through the stand-in DNG
-// converter into the primary tree, everything else copied unchanged, third copies; verify-only
-// mode; converter runs of 100 files in command lines of 50 and the restart after a bad file;
-// re-ingests; corrupt JPEGs, reported again on every run of their card, and XMP merged into
-// copied JPEGs.
+// Whole runs through the stand-in DNG converter with a pre-conversion backup, and what the
+// first copies are checked and given: decoding, extracted previews, merged and placed sidecars.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <climits>
 #include <cstdlib>
 #include <filesystem>
 
@@ -49,11 +45,10 @@ struct ScopedEnv {
 
 struct Conversion : ::testing::Test {
   Harness h;
-  std::string backup = h.dir / "backup", post = h.dir / "post";
+  const std::string &backup = h.backup, &post = h.post;
   std::string card_folder = h.card + "/DCIM/100CWTST";
   void SetUp() override {
-    h.set(kParamWantBackup, std::string("1"));
-    h.set(kParamBackupFolder, backup);
+    h.with_backup();
     h.set(kParamConverterPath, fixtures::fake_dng_converter_path());
     h.set(kParamWantJpegVerify, std::string("1"));
   }
@@ -75,8 +70,7 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
   spec.count = 6;  // JPEGs 1, 2, 4, 5; raws 3 and 6
   ASSERT_EQ(fixtures::write_sample_card(h.card, spec).size(), 6u);
   write_file(card_folder + "/NOTES", "a raw-sounding file without extension is copied");
-  h.set(kParamWantBackupPost, std::string("1"));
-  h.set(kParamBackupFolderPost, post);
+  h.with_backup(true);
   h.set(kParamPreview, std::string("-p1"));
   h.set(kParamEmbed, std::string("-e"));
   h.set(kParamConverterParams, std::string("-c  -fl"));
@@ -120,11 +114,9 @@ TEST_F(Conversion, RawsBecomeDngsEverythingElseIsCopiedAndEachResultGetsAThirdCo
                            "    JPEGs verified: 4\n",
                            "    Files copied without error but not checked by decoding: 1\n"})
     EXPECT_TRUE(contains(h.ctx->report, line)) << line;
-  EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
 
-  // The same card again: every file is a duplicate (NOTES too, though it has no capture time)
-  // and nothing is touched.
+  // The same card again: every file is a duplicate, NOTES too though it has no capture time.
   ASSERT_TRUE(h.run()) << h.ctx->error;
   EXPECT_EQ(h.ctx->counts.duplicates, 7);
   EXPECT_EQ(h.ctx->counts.files_found, 0);
@@ -251,8 +243,7 @@ TEST(ExtractJpeg, RawPreviewIsSavedWithTheRawsExifAndTheSidecarsXmp) {
   write_file(h.archive + "/IMG_0003.xmp", packet);
   write_file(h.archive + "/JPEG/IMG_0006.jpg", "someone's own file");
   // The failure is recorded and the run goes on; the slot's result is a failure.
-  h.ctx = std::make_unique<EngineContext>(EngineJob{&h.control, 0, "Test card"});
-  EXPECT_FALSE(run_slot(h.params, h.card, *h.ctx));
+  EXPECT_FALSE(h.run_as_slot());
   const std::string error =
       "Can't write extracted JPEG file: \"" + h.archive + "/JPEG/IMG_0006.jpg\"";
   EXPECT_EQ(h.ctx->error, error);
@@ -442,9 +433,8 @@ TEST(FirstCopyJpeg, ARawKeepsTheSidecarItSharesWithItsJpeg) {
         << name;
 }
 
-// The sidecars are prepared ahead of the copying: each still carries its own image's values,
-// an image with a sidecar on the card keeps that one, and a sidecar already in the archive
-// stays as it is.
+// The sidecars are prepared ahead of the copying: each must still carry its own image's values,
+// and a sidecar on the card or already in the archive is kept.
 TEST(FirstCopySidecar, EachImageGetsItsOwnValues) {
   Harness h;
   const std::string template_path = h.dir / "values.xmp";
@@ -473,8 +463,7 @@ TEST(FirstCopySidecar, EachImageGetsItsOwnValues) {
   }
 }
 
-// Fails the second sidecar written into a temporary file in `g_full_folder` as a full disk
-// would.
+// Fails the second sidecar written into a temporary file in `g_full_folder`, as a full disk.
 std::string g_full_folder;
 std::atomic<int> g_temp_writes{0};
 
@@ -488,9 +477,8 @@ ssize_t write_until_full(int fd, const void* buf, std::size_t count) {
   return system_sysio().write(fd, buf, count);
 }
 
-// A sidecar placed while the run goes on that cannot be written stops the run with a message
-// naming it, before the next image is logged; the images copied so far stay, with no
-// temporary file beside them.
+// A sidecar that cannot be written stops the run, named, before the next image; the copies
+// made so far stay, with no temporary file beside them.
 TEST(FirstCopySidecar, AFailedSidecarStopsTheRunAndIsNamed) {
   Harness h;
   const std::string template_path = h.dir / "values.xmp";

@@ -1,5 +1,4 @@
-// The ingestion driver: parameter checks, roots, the report and its summary, stop requests,
-// re-runs, backups and the first copy's protection of existing files.
+// The ingestion driver: parameter checks, the report, stop requests, re-runs and backups.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +9,6 @@
 #include <optional>
 #include <utility>
 
-#include "ingest/naming.h"
 #include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_files.h"
 #include "tests/ingest/ingest_harness.h"
@@ -76,8 +74,7 @@ TEST(Copycard, ParameterChecks) {
   EXPECT_FALSE(fsys::exists(h.card + "/Archive"));
 }
 
-// Trees inside one another, either way round and through a link, are refused before any
-// copy, and the message names both folders.
+// Trees inside one another, either way round or through a link, are refused before any copy.
 TEST(Copycard, NestedTreesAreRefusedNamingBothFolders) {
   Harness h;
   write_file(h.card + "/IMG_0001.JPG", "x");
@@ -113,8 +110,7 @@ TEST(Copycard, NestedTreesAreRefusedNamingBothFolders) {
   }
 }
 
-// The range folders of a run of three images by the images in each: a partition size of zero
-// or less means one folder. Camera file numbers as the range source keep four digits.
+// A partition size of zero or less means one range folder; camera file numbers keep four digits.
 TEST(Copycard, PartitionSizeZeroOrNegativeMeansNoPartitions) {
   using Folders = std::map<std::string, int>;
   auto folders = [](const char* size, const char* source, const char* digits) {
@@ -172,8 +168,7 @@ TEST(Copycard, CopiesKeepTimeAndSizeAndReRunsAreDuplicates) {
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPrimary), std::vector<std::string>{h.archive});
 
-  // The files are recognised again by their content, the empty one too: as files of the
-  // archive, not also as duplicates.
+  // Recognised again by their content, the empty one too: as archived, not also as duplicates.
   ASSERT_TRUE(h.run()) << h.ctx->error;
   EXPECT_TRUE(contains(h.ctx->report, "    Files skipped because of duplication: 0\n"
                                       "    Files already in the archive: 3\n"));
@@ -225,10 +220,7 @@ TEST(Copycard, BackupRunCopiesIntoBackupThenPrimaryThenPostBackup) {
   Harness h;
   write_file(h.card + "/IMG_0001.JPG", "jpeg");
   write_file(h.card + "/IMG_0002.NEF", "raw");
-  h.set(kParamWantBackup, "1");
-  h.set(kParamBackupFolder, h.dir / "backup");
-  h.set(kParamWantBackupPost, "1");
-  h.set(kParamBackupFolderPost, h.dir / "post");
+  h.with_backup(true);
   ASSERT_TRUE(h.run()) << h.ctx->error;
   for (const char* tree : {"backup", "archive", "post"}) {
     EXPECT_EQ(read_file(h.dir.path() / tree / "IMG_0001.JPG"), "jpeg") << tree;
@@ -238,10 +230,9 @@ TEST(Copycard, BackupRunCopiesIntoBackupThenPrimaryThenPostBackup) {
   EXPECT_TRUE(contains(h.ctx->report, "Skipping Adobe DNG Converter\n"));
   EXPECT_EQ(*h.ctx->destination_folder, h.archive);
   EXPECT_EQ(h.control.burn_folders(BurnList::kPreConversion),
-            std::vector<std::string>{h.dir / "backup"});
+            std::vector<std::string>{h.backup});
 
-  // The second copy never overwrites: a re-run finds duplicates in the backup tree only,
-  // and an image already in the primary tree stops the run.
+  // The second copy never overwrites: a file already at its name in the primary tree stops it.
   write_file(h.card + "/IMG_0003.JPG", "new");
   write_file(h.archive + "/IMG_0003.JPG", "someone else's");
   EXPECT_FALSE(h.run());
@@ -278,8 +269,7 @@ struct StatusRecorder : SingleSlotControl {
   }
 };
 
-// The monitor's line says what is done to an image: a copy only when one is made, an image
-// found in the archive as such, the XMP merge only when a sidecar goes into the JPEG.
+// The monitor's line says only what is done to an image: copied, found archived, XMP merged.
 TEST(Copycard, StatusLinesSayOnlyWhatIsDone) {
   StatusRecorder status;
   Harness h;
@@ -315,8 +305,7 @@ TEST(Copycard, StatusLinesSayOnlyWhatIsDone) {
   EXPECT_TRUE(contains(status.take(), merge));
 }
 
-// A dry run ends with what the run would do in all: the bytes to copy once each, the files
-// whose content is at their names already, and those the extension filter leaves.
+// A dry run ends with its totals: what it would copy, what is archived, what the filter leaves.
 TEST(Copycard, DryRunEndsWithItsTotals) {
   Harness h;
   write_file(h.card + "/big.jpg", std::string(1500000, 'b'));
@@ -328,7 +317,7 @@ TEST(Copycard, DryRunEndsWithItsTotals) {
   fsys::last_write_time(h.archive + "/old.jpg", fsys::last_write_time(h.card + "/old.jpg"));
   h.set(kParamIncludeExtensions, "1");
   h.set(kParamExtensions, "JPG");
-  h.ctx = std::make_unique<EngineContext>(EngineJob{&h.control, 0, "Test card"});
+  h.new_context(&h.control);
   h.ctx->dry_run = true;
   ASSERT_TRUE(copycard(h.params, kParamCount, h.card, *h.ctx)) << h.ctx->error;
   EXPECT_TRUE(contains(h.ctx->report, "\nDry run totals:\n"

@@ -1,8 +1,4 @@
-// Copies under faults: a full disk (injected, and a real small file system when one can be
-// mounted), a failing card read, a stop request in the middle of a large file, an in-kernel
-// copy that gives up halfway, a flush that fails. A copy that did not complete leaves nothing
-// behind, under its name or any other (and what a killed run left is cleared by the next);
-// the source is never touched.
+// Copies under faults leave nothing behind, under their names or any other; sources untouched.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -121,8 +117,7 @@ TEST_F(FaultTest, FailedFlushOfTheArchiveFailsTheRun) {
 
 // The first copy hashes the bytes as they pass; the second copies from it in the kernel.
 TEST_F(FaultTest, InKernelCopyThatGivesUpIsFinishedThroughTheBuffer) {
-  h.set(kParamWantBackup, std::string("1"));
-  h.set(kParamBackupFolder, h.dir / "backup");
+  h.with_backup();
   table.copy_range = range_then_exdev;
   g_range_calls = 0;
   ScopedSysio faults(table);
@@ -135,13 +130,12 @@ TEST_F(FaultTest, InKernelCopyThatGivesUpIsFinishedThroughTheBuffer) {
 }
 
 TEST_F(FaultTest, SecondCopyOnAFullDiskEndsTheRunAndKeepsTheBackup) {
-  h.set(kParamWantBackup, std::string("1"));
-  h.set(kParamBackupFolder, h.dir / "backup");
+  h.with_backup();
   table.write = full_disk_write;
   g_room = image.size() + 1000;  // the backup copy fits, the primary copy does not
   ScopedSysio faults(table);
   EXPECT_FALSE(h.run());
-  EXPECT_EQ(read_file(h.dir / "backup/IMG_0001.JPG"), image);
+  EXPECT_EQ(read_file(h.backup + "/IMG_0001.JPG"), image);
   EXPECT_TRUE(fsys::is_empty(h.archive));
   EXPECT_EQ(read_file(h.card + "/IMG_0001.JPG"), image);
 }
@@ -184,9 +178,8 @@ TEST(StaleCopies, OnlyThoseOfAGoneWriterOnThisMachineAreRemoved) {
                                          "IMG_0001.JPG"}));
 }
 
-// A copy made through its folder's descriptor: it never replaces what holds its name, leaves
-// nothing when dropped, and lands in the folder that was opened even when a link takes that
-// folder's path meanwhile. A table that injects faults into open sees every file again.
+// A copy made through its folder's descriptor never replaces what holds its name, leaves nothing
+// when dropped, and lands in the folder opened even when a link takes that folder's path.
 TEST(FolderHandles, CopiesStayInTheOpenedFolderAndFaultTablesSeeEveryPath) {
   test::TempDir tmp;
   const std::string folder = tmp / "day", moved = tmp / "day.moved", other = tmp / "other";

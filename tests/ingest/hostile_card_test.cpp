@@ -1,7 +1,4 @@
-// Cards and settings that try to make a run write outside its archive, read outside its card,
-// hang, lose files or pile up copies: camera values with "..", links in the archive, links and
-// special files on the card, hidden files and other systems' companions, names with a
-// backslash, long names and paths, the same card ingested twice at once.
+// Cards and settings that would make a run write or read outside its trees, hang or lose files.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>

@@ -1,5 +1,4 @@
-// A one-slot ingestion run for tests: a parameter list with a card and an archive below a
-// temporary folder, and the run's context and control to inspect afterwards.
+// A one-slot ingestion run for tests, with a card and trees below a temporary folder.
 #pragma once
 
 #include <fcntl.h>
@@ -13,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "database/database.h"
 #include "ingest/engine_context.h"
@@ -27,6 +27,8 @@ struct Harness {
   TempDir dir;
   std::string card = dir / "card";
   std::string archive = dir / "archive";
+  std::string backup = dir / "backup";
+  std::string post = dir / "post";
   ParamList params = default_param_list();
   SingleSlotControl control;
   SlotControl* reports_to = &control;  // what runs report to and take stop requests from
@@ -44,13 +46,20 @@ struct Harness {
     std::filesystem::create_directories(card);
   }
   void set(int pos, const std::string& value) { params.values[static_cast<std::size_t>(pos)] = value; }
+  // First copies into the backup tree; with `and_post`, third copies into the post tree.
+  void with_backup(bool and_post = false) {
+    set(kParamWantBackup, "1");
+    set(kParamBackupFolder, backup);
+    if (!and_post) return;
+    set(kParamWantBackupPost, "1");
+    set(kParamBackupFolderPost, post);
+  }
   // Runs copycard on `root` (the card by default) with a fresh context.
   bool run(int count = kParamCount, const std::string& root = "") {
     new_context(reports_to);
     return copycard(params, count, root.empty() ? card : root, *ctx);
   }
-  // Runs `root` (the card by default) as one slot of a batch makes it: its report ends with the
-  // verdict.
+  // Runs `root` (the card by default) as one slot of a batch: its report ends with the verdict.
   bool run_as_slot(const std::string& root = "") {
     new_context(reports_to);
     return run_slot(params, root.empty() ? card : root, *ctx);
@@ -93,8 +102,7 @@ inline bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// Every file below `root` by its path there, with its bytes: what a test compares before and
-// after a run to see that a card was left as it was.
+// Every file below `root` by its path there, with its bytes.
 inline std::map<std::string, std::string> files_below(const std::string& root) {
   std::map<std::string, std::string> out;
   if (!std::filesystem::exists(root)) return out;
@@ -104,9 +112,17 @@ inline std::map<std::string, std::string> files_below(const std::string& root) {
   return out;
 }
 
+// The paths of a tree's files, sidecars and manifests left out, in name order.
+inline std::vector<std::string> image_files(const std::string& root) {
+  std::vector<std::string> out;
+  for (const auto& [path, bytes] : files_below(root))
+    if (!path.ends_with(".xmp") && !path.starts_with("Manifests/"))
+      out.push_back(root + "/" + path);
+  return out;
+}
+
 // The images of a tree by content, with how many files hold each: sidecars, manifests and the
-// hidden temporary files of copies left out. A tree that holds every image of a card once
-// gives the card's own contents.
+// hidden temporary files of copies left out.
 inline std::map<std::string, int> image_contents(const std::string& root) {
   std::map<std::string, int> out;
   for (const auto& [path, bytes] : files_below(root)) {
@@ -145,8 +161,7 @@ inline std::string fd_path(int fd) {
   return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
 }
 
-// Runs `body` in a child process, as a run killed outright would end; true when the child
-// was killed.
+// Runs `body` in a child process; true when the child was killed outright.
 inline bool killed_in_child(const std::function<void()>& body) {
   const pid_t pid = ::fork();
   if (pid == 0) {

@@ -1,5 +1,4 @@
-// Ledger entries kept packed by a run: the packed form gives back every field, and the run's
-// ledger packs only what is stored while still storing what changes after an unpacking.
+// The run's ledger: its packed entries, what it stores and when, and whose entries they are.
 #include <gtest/gtest.h>
 
 #include "database/database.h"
@@ -97,6 +96,43 @@ TEST(RunLedgerRelease, OnlyStoredEntriesArePackedAndLaterChangesAreStored) {
   EXPECT_EQ(ledger_find(db, Hash128{1, 7}, 1001)->copies.size(), 2u);
   EXPECT_EQ(ledger_find(db, Hash128{2, 14}, 1002)->copies.at(0).state, CopyState::kVerified);
   EXPECT_EQ(ledger.at(done).copies.size(), 2u);
+}
+
+// A copy proven before the disk was flushed is stored as only written until a durable store:
+// the count of such entries is what makes a long phase flush. An entry an earlier run stored
+// is looked at once.
+TEST(RunLedgerStore, ProofsWaitForTheFlushAndEarlierEntriesAreLookedAtOnce) {
+  test::Harness h;
+  Database db;
+  ASSERT_TRUE(db.open(h.dir / "ledger.sqlite3"));
+  RunLedger ledger;
+  ledger.attach(&db);
+  constexpr std::uint64_t kEntries = 3;
+  for (std::uint64_t n = 1; n <= kEntries; ++n) {
+    const std::size_t index = ledger.add(entry(n));
+    EXPECT_TRUE(ledger.created_here(index));
+    EXPECT_FALSE(ledger.first_look(index));
+  }
+  auto state_stored = [&db](std::uint64_t n) {
+    return ledger_find(db, Hash128{n, n * 7}, 1000 + n)->copies.at(0).state;
+  };
+  ASSERT_TRUE(ledger.store(false));
+  EXPECT_EQ(ledger.waiting_for_flush(), kEntries);
+  EXPECT_EQ(state_stored(2), CopyState::kWritten);
+  ASSERT_TRUE(ledger.store(false));
+  EXPECT_EQ(ledger.waiting_for_flush(), kEntries);
+  ASSERT_TRUE(ledger.store(true));
+  EXPECT_EQ(ledger.waiting_for_flush(), 0u);
+  EXPECT_EQ(state_stored(2), CopyState::kVerified);
+
+  RunLedger next;
+  next.attach(&db);
+  const std::optional<std::size_t> found = next.find(Hash128{2, 14}, 1002);
+  ASSERT_TRUE(found);
+  EXPECT_FALSE(next.created_here(*found));
+  EXPECT_TRUE(next.first_look(*found));
+  EXPECT_FALSE(next.first_look(*found));
+  EXPECT_FALSE(next.find(Hash128{9, 63}, 1009));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The ingest ledger over whole runs with a database: a stopped run completed by the next one,
-// a card ingested again after its copies changed and its names did, archive copies changed
-// after they were proven, and the run's own bookkeeping of what it stored.
+// The ingest ledger over whole runs with a database: stopped runs completed, cards ingested
+// again, archive copies changed after they were proven.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <gtest/gtest.h>
@@ -9,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -19,11 +17,9 @@
 #include <vector>
 
 #include "database/database.h"
-#include "foundation/content_hash.h"
+#include "database/ledger_store.h"
 #include "foundation/sysio.h"
 #include "ingest/card_time.h"
-#include "ingest/copy_verifier.h"
-#include "ingest/run_ledger.h"
 #include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/sample_card.h"
 #include "tests/fixtures/sample_files.h"
@@ -37,6 +33,7 @@ using test::contains;
 using test::flip_a_bit;
 using test::files_below;
 using test::image_contents;
+using test::image_files;
 using test::read_file;
 
 // Asks `control` to stop once `copies` more files have been moved into place below `tree`.
@@ -58,17 +55,9 @@ struct LedgerRun : ::testing::Test {
   test::Harness h;
   Database db;
   std::unique_ptr<SingleSlotControl> control;
-  std::string backup = h.dir / "backup", post = h.dir / "post";
 
   void SetUp() override { ASSERT_TRUE(db.open(h.dir / "ledger.sqlite3")); }
-  void with_backups() {
-    h.set(kParamWantBackup, "1");
-    h.set(kParamBackupFolder, backup);
-    h.set(kParamWantBackupPost, "1");
-    h.set(kParamBackupFolderPost, post);
-  }
-  // One run as a slot makes it, its ledger kept in the database when `recorded`; with
-  // `reverify`, every earlier copy is read back again.
+  // One run as a slot, its ledger kept in the database when `recorded`.
   bool run(bool recorded = true, bool reverify = false) {
     control = std::make_unique<SingleSlotControl>();
     h.ctx = std::make_unique<EngineContext>(EngineJob{control.get(), 0, "Test card"});
@@ -76,14 +65,18 @@ struct LedgerRun : ::testing::Test {
     h.ctx->reverify = reverify;
     return run_slot(h.params, h.card, *h.ctx);
   }
+  // A recorded run that must succeed and call the card safe; the copies it read back.
+  int safe_run(bool reverify = false) {
+    EXPECT_TRUE(run(true, reverify)) << h.ctx->error;
+    EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+    return h.ctx->counts.files_verified;
+  }
 };
 
-// Stopped after five first copies, or after five copies into the primary tree, a run is
-// completed by the next run of the card, also when the stopped run's record was lost (killed
-// before it was stored): every tree then holds each image exactly once, the report counts the
-// images completed, and the card is never touched.
+// Stopped after five copies into the first or the primary tree, its record kept or lost (as
+// when killed before storing it), a run is completed by the next without copying twice.
 TEST_F(LedgerRun, StoppedRunIsCompletedWithoutCopyingTwice) {
-  with_backups();
+  h.with_backup(true);
   h.write_small_card(12);
   const auto card = files_below(h.card);
   const auto images = image_contents(h.card);
@@ -92,9 +85,9 @@ TEST_F(LedgerRun, StoppedRunIsCompletedWithoutCopyingTwice) {
     bool recorded;
   };
   for (const auto [stop_in, recorded] :
-       {Stop{&backup, true}, {&h.archive, true}, {&backup, false}, {&h.archive, false}}) {
+       {Stop{&h.backup, true}, {&h.archive, true}, {&h.backup, false}, {&h.archive, false}}) {
     SCOPED_TRACE("stopped in " + *stop_in + (recorded ? "" : ", not recorded"));
-    for (const std::string& tree : {backup, h.archive, post}) fsys::remove_all(tree);
+    for (const std::string& tree : {h.backup, h.archive, h.post}) fsys::remove_all(tree);
     db.close();
     ASSERT_TRUE(db.open(h.dir / ("ledger-" + std::to_string(recorded) +
                                  fsys::path(*stop_in).filename().string())));
@@ -109,8 +102,8 @@ TEST_F(LedgerRun, StoppedRunIsCompletedWithoutCopyingTwice) {
     EXPECT_FALSE(h.ctx->verdict.safe);
     // The images with a first copy that still lack a copy in another tree.
     int unfinished = 0, without_primary = 0;
-    const auto in_backup = image_contents(backup), in_primary = image_contents(h.archive),
-               in_post = image_contents(post);
+    const auto in_backup = image_contents(h.backup), in_primary = image_contents(h.archive),
+               in_post = image_contents(h.post);
     for (const auto& [bytes, n] : in_backup) {
       if (!in_primary.count(bytes) || !in_post.count(bytes)) ++unfinished;
       if (!in_primary.count(bytes)) ++without_primary;
@@ -118,7 +111,7 @@ TEST_F(LedgerRun, StoppedRunIsCompletedWithoutCopyingTwice) {
     ASSERT_GT(unfinished, 0);
 
     ASSERT_TRUE(run()) << h.ctx->error;
-    for (const std::string& tree : {backup, h.archive, post})
+    for (const std::string& tree : {h.backup, h.archive, h.post})
       EXPECT_EQ(image_contents(tree), images) << tree;
     // Every card file is counted once, and the primary copies are those of the files copied
     // from the card now and those an earlier run had left without one.
@@ -138,9 +131,8 @@ TEST_F(LedgerRun, StoppedRunIsCompletedWithoutCopyingTwice) {
   EXPECT_EQ(files_below(h.card), card);
 }
 
-// A card ingested again takes nothing new: not after XMP was merged into its JPEG copies, not
-// for video and sound files, not after the name and folder formats changed. Two different
-// images of one name, size and time in two folders both reach the archive.
+// A card ingested again takes nothing new, though XMP was merged into its copies and the formats
+// changed; two images of one name, size and time in two folders both reach the archive.
 TEST_F(LedgerRun, ReIngestTakesNothingNew) {
   h.set(kParamWantXMPtoJPG, "1");
   h.set(kParamSidecarPath, h.dir / "title.xmp");
@@ -174,55 +166,41 @@ TEST_F(LedgerRun, ReIngestTakesNothingNew) {
   for (const char* name_format : {"{@filename}", "NEW_{@filename}"}) {
     h.set(kParamNameFormat, name_format);
     h.set(kParamFolderFormat, "{@filename,1,3}");
-    ASSERT_TRUE(run()) << h.ctx->error;
+    safe_run();
     EXPECT_EQ(files_below(h.archive), archived) << name_format;
     EXPECT_EQ(h.ctx->counts.already_archived, 6) << name_format;
     // A file found in the archive is not a duplicate too.
     EXPECT_TRUE(contains(h.ctx->report, "    Files skipped because of duplication: 0\n"
                                         "    Files already in the archive: 6\n"));
-    EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
   }
   EXPECT_EQ(files_below(h.card), card);
 }
 
-// The images of a tree by name, sidecars and manifests left out, in name order.
-std::vector<std::string> images_in(const std::string& tree) {
-  std::vector<std::string> out;
-  for (const auto& [path, bytes] : files_below(tree))
-    if (!path.ends_with(".xmp") && !path.starts_with("Manifests/")) out.push_back(tree + "/" + path);
-  return out;
-}
-
-// After a card was archived in three trees, one copy in each tree gets a bit flipped (same
-// size) and another is only touched. The next run finds them by their stat fingerprints and
-// reads them again: the touched one still counts, each changed one is kept as it is and the
-// card's file is copied beside it under the next suffix, on a line naming both. Copies left
-// alone are never read again, unless every copy is to be read again.
+// One copy in each tree gets a bit flipped (same size), another is only touched: the next run
+// reads them again by their stat fingerprints; the touched one still counts, a changed one is
+// kept and the card's file copied beside it. Copies left alone are read again only on request.
 TEST_F(LedgerRun, ArchiveCopiesChangedSinceTheyWereProvenAreReadAgainAndKept) {
-  with_backups();
+  h.with_backup(true);
   h.write_small_card(8);
   const auto images = image_contents(h.card);
-  ASSERT_TRUE(run()) << h.ctx->error;
-  ASSERT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
-  ASSERT_EQ(h.ctx->counts.files_verified, 24);
-  ASSERT_TRUE(run()) << h.ctx->error;
-  EXPECT_EQ(h.ctx->counts.files_verified, 0);
-  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
+  ASSERT_EQ(safe_run(), 24);
+  EXPECT_EQ(safe_run(), 0);
 
   std::vector<std::string> changed;
   std::vector<std::string> changed_bytes;
   std::size_t image = 0;
-  for (const std::string& tree : {backup, h.archive, post}) {
-    const std::vector<std::string> names = images_in(tree);
+  for (const std::string& tree : {h.backup, h.archive, h.post}) {
+    const std::vector<std::string> names = image_files(tree);
     ASSERT_EQ(names.size(), 8u) << tree;
     changed.push_back(names[image++]);
     flip_a_bit(changed.back());
     changed_bytes.push_back(read_file(changed.back()));
   }
-  const std::string touched = images_in(backup)[5];
+  const std::string touched = image_files(h.backup)[5];
   fsys::last_write_time(touched, fsys::last_write_time(touched));
 
-  ASSERT_TRUE(run()) << h.ctx->error;
+  // The touched copy read again, and the three new copies read back.
+  EXPECT_EQ(safe_run(), 4);
   const std::string& report = h.ctx->report;
   for (std::size_t i = 0; i < changed.size(); ++i) {
     const std::string& path = changed[i];
@@ -234,29 +212,21 @@ TEST_F(LedgerRun, ArchiveCopiesChangedSinceTheyWereProvenAreReadAgainAndKept) {
         << report;
     EXPECT_EQ(read_file(path), changed_bytes[i]);
   }
-  for (const std::string& tree : {backup, h.archive, post}) {
+  for (const std::string& tree : {h.backup, h.archive, h.post}) {
     auto contents = image_contents(tree);
     EXPECT_EQ(contents.size(), 9u) << tree;  // each image once, and the changed copy
     for (const auto& [bytes, n] : images) EXPECT_EQ(contents[bytes], 1) << tree;
   }
   EXPECT_EQ(h.ctx->counts.already_archived, 7);
-  // The touched copy read again, and the three new copies read back.
-  EXPECT_EQ(h.ctx->counts.files_verified, 4);
-  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
 
-  ASSERT_TRUE(run()) << h.ctx->error;
-  EXPECT_EQ(h.ctx->counts.files_verified, 0);
-  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
-  ASSERT_TRUE(run(true, true)) << h.ctx->error;
-  EXPECT_EQ(h.ctx->counts.files_verified, 24);
-  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
-  for (const std::string& tree : {backup, h.archive, post})
+  EXPECT_EQ(safe_run(), 0);
+  EXPECT_EQ(safe_run(true), 24);
+  for (const std::string& tree : {h.backup, h.archive, h.post})
     EXPECT_EQ(image_contents(tree).size(), 9u) << tree;
 }
 
-// What the readers ahead of a run did, seen through the system-call table: the reads of each
-// copy by the run's own thread and by others, and one copy that gets a bit flipped once a
-// reader has read it whole, when the run first looks at it.
+// The reads of each copy by the run's own thread and by readers ahead of it; one copy gets a bit
+// flipped once a reader has read it whole, when the run first looks at it.
 struct ReadWatch {
   std::mutex mutex;
   std::map<std::string, std::pair<int, int>> reads;  // path: (run's thread, other threads)
@@ -311,15 +281,13 @@ int lstat_watched(const char* path, struct stat* st) {
   return system_sysio().lstat(path, st);
 }
 
-// Every copy is to be read again: the copies are read on threads of their own while the run
-// hashes the card, each once. A copy read there with a bit flipped is kept as it is and the card's
-// file copied beside it, as when the run reads it itself; so is one that changes after it was
-// read there (the read no longer stands for it: it is read again).
+// Copies read again ahead of the run, each once: one found flipped there is kept as when the
+// run reads it itself, and so is one that changes after it was read there (it is read again).
 TEST_F(LedgerRun, CopiesReadAheadProveOnlyWhatTheyStillAre) {
   h.write_small_card(8);
   const auto images = image_contents(h.card);
   ASSERT_TRUE(run()) << h.ctx->error;
-  const std::vector<std::string> names = images_in(h.archive);
+  const std::vector<std::string> names = image_files(h.archive);
   ASSERT_EQ(names.size(), 8u);
   flip_a_bit(names[1]);
   // Changed longer ago than the file system's clock tick: its fingerprint can stand.
@@ -339,7 +307,8 @@ TEST_F(LedgerRun, CopiesReadAheadProveOnlyWhatTheyStillAre) {
     table.close = close_watched;
     table.lstat = lstat_watched;
     ScopedSysio watched(table);
-    ASSERT_TRUE(run(true, true)) << h.ctx->error;
+    // Six copies proven again, two made beside the changed ones and read back.
+    EXPECT_EQ(safe_run(true), 8);
   }
   g_watch = nullptr;
   EXPECT_TRUE(watch.flipped) << "the run never looked at " << names[3];
@@ -354,9 +323,6 @@ TEST_F(LedgerRun, CopiesReadAheadProveOnlyWhatTheyStillAre) {
                                      path.substr(0, path.size() - 4) + "_00001.JPG\"\n"))
         << report;
   }
-  // Six copies proven again, two made beside the changed ones and read back.
-  EXPECT_EQ(h.ctx->counts.files_verified, 8);
-  EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
   auto archived = image_contents(h.archive);
   EXPECT_EQ(archived.size(), 10u);
   for (const auto& [bytes, n] : images) EXPECT_EQ(archived[bytes], 1);
@@ -364,92 +330,6 @@ TEST_F(LedgerRun, CopiesReadAheadProveOnlyWhatTheyStillAre) {
   for (const std::size_t i : {0u, 2u, 4u, 5u, 6u, 7u})
     EXPECT_EQ(watch.reads[names[i]].first + watch.reads[names[i]].second, 1) << names[i];
   EXPECT_GE(watch.reads[names[3]].first, 1) << "the changed copy was not read again";
-}
-
-// The run's ledger tells its own entries from those an earlier run stored, and a copy proven
-// before the disk was flushed waits, stored as only written, until a durable store: the
-// count of such entries is what makes a long phase flush, and it falls to none after one.
-TEST(RunLedgerStore, ProofsWaitForTheFlushAndEarlierEntriesAreLookedAtOnce) {
-  test::Harness h;
-  Database db;
-  ASSERT_TRUE(db.open(h.dir / "ledger.sqlite3"));
-  RunLedger ledger;
-  ledger.attach(&db);
-  auto entry = [](std::uint64_t n) {
-    LedgerEntry e;
-    e.source = "DCIM/IMG_" + std::to_string(n) + ".JPG";
-    e.size = 100 + n;
-    e.hash = Hash128{n, n * 7};
-    LedgerCopy c;
-    c.root = "/archive";
-    c.path = "/archive/IMG_" + std::to_string(n) + ".JPG";
-    c.size = e.size;
-    c.hash = e.hash;
-    c.state = CopyState::kVerified;
-    e.copies.push_back(c);
-    return e;
-  };
-  constexpr std::uint64_t kEntries = 3;
-  for (std::uint64_t n = 1; n <= kEntries; ++n) {
-    const std::size_t index = ledger.add(entry(n));
-    EXPECT_TRUE(ledger.created_here(index));
-    EXPECT_FALSE(ledger.first_look(index));
-  }
-  auto state_stored = [&db](std::uint64_t n) {
-    return ledger_find(db, Hash128{n, n * 7}, 100 + n)->copies.at(0).state;
-  };
-  ASSERT_TRUE(ledger.store(false));
-  EXPECT_EQ(ledger.waiting_for_flush(), kEntries);
-  EXPECT_EQ(state_stored(2), CopyState::kWritten);
-  ASSERT_TRUE(ledger.store(false));
-  EXPECT_EQ(ledger.waiting_for_flush(), kEntries);
-  ASSERT_TRUE(ledger.store(true));
-  EXPECT_EQ(ledger.waiting_for_flush(), 0u);
-  EXPECT_EQ(state_stored(2), CopyState::kVerified);
-
-  RunLedger next;
-  next.attach(&db);
-  const std::optional<std::size_t> found = next.find(Hash128{2, 14}, 102);
-  ASSERT_TRUE(found);
-  EXPECT_FALSE(next.created_here(*found));
-  EXPECT_TRUE(next.first_look(*found));
-  EXPECT_FALSE(next.first_look(*found));
-  EXPECT_FALSE(next.find(Hash128{9, 63}, 109));
-}
-
-// A copy is read back through direct reads where the buffer allows them and through the
-// cache otherwise (the path file systems without direct reads take): both give its hash, and
-// a copy on the disk that changed after it was written shows as a mismatch either way.
-TEST(ReadBack, DirectAndCachedReadsAgree) {
-  test::Harness h;
-  const std::string path = h.dir / "copy.bin";
-  std::string bytes(300000, '\0');
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 % 251);
-  ASSERT_TRUE(fixtures::write_bytes(path, bytes));
-  ContentHasher hasher;
-  hasher.update(bytes.data(), bytes.size());
-  const VerifyJob job{path, hasher.digest(), 0, 0};
-  constexpr std::size_t kSize = 64 * 1024;
-  const std::unique_ptr<char, decltype(&std::free)> buffer(
-      static_cast<char*>(std::aligned_alloc(kReadBackAlignment, kSize + kReadBackAlignment)),
-      &std::free);
-  ASSERT_TRUE(buffer);
-  char* const direct = buffer.get();
-  char* const cached = buffer.get() + 1;  // not aligned: read through the cache
-  EXPECT_EQ(read_back(job, direct, kSize).outcome, VerifyOutcome::kMatch);
-  EXPECT_EQ(read_back(job, cached, kSize - 1).outcome, VerifyOutcome::kMatch);
-
-  const int fd = ::open(path.c_str(), O_WRONLY);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::pwrite(fd, "x", 1, 123456), 1);
-  ::close(fd);
-  EXPECT_EQ(read_back(job, direct, kSize).outcome, VerifyOutcome::kMismatch);
-  EXPECT_EQ(read_back(job, cached, kSize - 1).outcome, VerifyOutcome::kMismatch);
-
-  const VerifyResult gone = read_back(VerifyJob{h.dir / "none.bin", job.expected, 0, 0},
-                                      direct, kSize);
-  EXPECT_EQ(gone.outcome, VerifyOutcome::kUnreadable);
-  EXPECT_EQ(gone.error, ENOENT);
 }
 
 // A FAT card's file read in another zone keeps its identity; nothing else does.

@@ -12,8 +12,7 @@ namespace {
 
 using test::read_file;
 
-// Enough lines for several pieces, with paths of varied lengths so that a piece may end
-// anywhere in a line; every line arrives whole and in order, and a check reads each one.
+// Enough lines for several pieces, of varied lengths so that a piece may end anywhere in one.
 TEST(Manifest, ManyLinesAreWrittenWholeAcrossPieces) {
   test::Harness h;
   ManifestLines lines;

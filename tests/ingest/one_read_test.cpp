@@ -1,6 +1,5 @@
-// A small image is read once: its copy and the hash its read-back is checked with come from
-// that one read, even when the card's file changes under the copy (a growth is caught by the
-// size check). The end of a run then examines each copy once.
+// A small image is read once: its copy and its read-back's hash come from that one read, even
+// when the card's file changes under it. The end of a run examines each copy once.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -36,10 +36,7 @@ TEST(OrderGate, OpensInKeyOrderOnceEveryRunningParticipantHasEnrolled) {
   // A new batch starts from nothing.
   gate.begin_batch({false, true});
   EXPECT_TRUE(gate.try_enter(1, 5));
-}
 
-TEST(OrderGate, AParticipantStoppedWhileWaitingHoldsUpNobody) {
-  OrderGate gate(2);
   gate.begin_batch({true, true});
   EXPECT_FALSE(gate.try_enter(0, 100));
   EXPECT_FALSE(gate.try_enter(1, 200));

@@ -1,5 +1,4 @@
-// Raw verification with the raw decoder: whole raws pass, raws it knows but cannot unpack
-// whole are corrupt, and files it does not know are left alone.
+// Raw verification with the raw decoder: whole, cut short and unknown raws.
 #include "ingest/raw_verify.h"
 
 #include <gtest/gtest.h>

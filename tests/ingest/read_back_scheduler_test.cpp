@@ -1,5 +1,4 @@
-// The batch's read-back queues: copies of every size proven or caught, on the ring and on the
-// threads that stand in for it.
+// Reading copies back: through direct reads and the cache, on the ring and on threads.
 #include "ingest/read_back_scheduler.h"
 
 #include <fcntl.h>
@@ -8,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "tests/common/test_env.h"
@@ -31,9 +32,34 @@ Hash128 hash_of(const std::string& bytes) {
   return h.digest();
 }
 
-// Sizes around the pieces the ring reads (empty, smaller than a block, exactly one piece,
-// several pieces and a tail); one copy changed on the disk past its first piece, one gone, and
-// two runs sharing the disk. Each way of reading gives the same verdicts.
+// Direct reads where the buffer allows them, the cache otherwise (as on file systems without
+// direct reads): both give a copy's hash, and both show a change on the disk as a mismatch.
+TEST(ReadBack, DirectAndCachedReadsAgree) {
+  test::TempDir dir;
+  const std::string path = dir / "copy.bin";
+  const std::string bytes = pattern(300000, 0);
+  ASSERT_TRUE(fixtures::write_bytes(path, bytes));
+  const VerifyJob job{path, hash_of(bytes), 0, 0};
+  constexpr std::size_t kSize = 64 * 1024;
+  const std::unique_ptr<char, decltype(&std::free)> buffer(
+      static_cast<char*>(std::aligned_alloc(kReadBackAlignment, kSize + kReadBackAlignment)),
+      &std::free);
+  ASSERT_TRUE(buffer);
+  char* const direct = buffer.get();
+  char* const cached = buffer.get() + 1;  // not aligned: read through the cache
+  EXPECT_EQ(read_back(job, direct, kSize).outcome, VerifyOutcome::kMatch);
+  EXPECT_EQ(read_back(job, cached, kSize - 1).outcome, VerifyOutcome::kMatch);
+
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::pwrite(fd, "x", 1, 123456), 1);
+  ::close(fd);
+  EXPECT_EQ(read_back(job, direct, kSize).outcome, VerifyOutcome::kMismatch);
+  EXPECT_EQ(read_back(job, cached, kSize - 1).outcome, VerifyOutcome::kMismatch);
+}
+
+// Sizes around the pieces the ring reads, a copy changed past its first piece, one gone, and
+// two runs sharing the disk: each way of reading gives the same verdicts.
 TEST(ReadBackScheduler, RingAndThreadsProveEverySizeAndCatchChanges) {
   test::TempDir dir;
   struct Copy {

@@ -1,6 +1,4 @@
-// Restores and sidecars over whole runs with a database: a missing copy is never made from a
-// damaged one, a copy that fails its read-back never blocks its name for the next run, and an
-// image archived without its sidecar (a run killed between the two) gets it from the next run.
+// Copies and sidecars a run finds missing or damaged, over whole runs with a database.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,7 +10,6 @@
 
 #include "foundation/sysio.h"
 #include "tests/fixtures/jpeg_maker.h"
-#include "tests/fixtures/sample_card.h"
 #include "tests/ingest/ingest_harness.h"
 
 namespace cw {
@@ -47,7 +44,6 @@ int rename_never_aside(const char* from, const char* to) {
 
 struct Restores : ::testing::Test {
   test::Harness h;
-  std::string backup = h.dir / "backup";
   std::string db_path;
   int databases = 0;
 
@@ -56,25 +52,19 @@ struct Restores : ::testing::Test {
   void fresh_database() {
     db_path = h.dir / ("ledger-" + std::to_string(++databases) + ".sqlite3");
   }
-  void with_backup() {
-    h.set(kParamWantBackup, "1");
-    h.set(kParamBackupFolder, backup);
-  }
   bool run() { return h.run_slot_with(db_path); }
   std::string report() const { return h.ctx->error + "\n" + h.ctx->report; }
 };
 
-// The primary copy is deleted and the backup copy damaged in place: the next run makes the
-// primary copy from the card's bytes, never from the damaged backup, names that backup copy and
-// leaves it as it is; the run after completes the backup tree beside it and calls the card
-// safe. No run stops on a name the damage took.
+// The primary copy deleted and the backup copy damaged in place: the missing copy is made from
+// the card's bytes, never from the damaged one, which stays; no run stops on a name it took.
 TEST_F(Restores, DamagedBackupIsNeverTheSourceOfAMissingCopy) {
-  with_backup();
+  h.with_backup();
   h.write_small_card(3);
   const auto images = image_contents(h.card);
   ASSERT_TRUE(run()) << report();
   ASSERT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
-  const std::string primary = h.archive + "/IMG_0002.JPG", copy = backup + "/IMG_0002.JPG";
+  const std::string primary = h.archive + "/IMG_0002.JPG", copy = h.backup + "/IMG_0002.JPG";
   const std::string card_bytes = read_file(primary);
   fsys::remove(primary);
   test::flip_a_bit(copy, true);
@@ -92,17 +82,15 @@ TEST_F(Restores, DamagedBackupIsNeverTheSourceOfAMissingCopy) {
   ASSERT_TRUE(run()) << report();
   EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
   EXPECT_EQ(image_contents(h.archive), images);
-  auto in_backup = image_contents(backup);
+  auto in_backup = image_contents(h.backup);
   EXPECT_EQ(in_backup.size(), images.size() + 1);
   for (const auto& [bytes, n] : images) EXPECT_EQ(in_backup[bytes], 1);
   EXPECT_TRUE(read_file(copy) == damaged);
 }
 
-// A copy that does not read back as it was written leaves its final name at once, also when it
-// was read back at once for its XMP merge: it becomes NAME.damaged, or a suffixed variant when
-// that is taken, and the report names it. When it cannot be moved, the report says so, and the
-// next run copies the image beside it and names both. Either way the next run calls the card
-// safe, and nothing damaged is ever replaced.
+// A copy that fails its read-back (also the one for its XMP merge) moves aside to a free
+// ".damaged" name, or, when it cannot move, the next run copies beside it; nothing damaged is
+// ever replaced, and the next run calls the card safe.
 TEST_F(Restores, CopyFailingItsReadBackNeverBlocksItsName) {
   write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("a title"));
   h.write_small_card(3);
@@ -115,7 +103,7 @@ TEST_F(Restores, CopyFailingItsReadBackNeverBlocksItsName) {
     fresh_database();
     h.set(kParamWantXMPtoJPG, c == Case::kMerged ? "1" : "0");
     h.set(kParamSidecarPath, c == Case::kMerged ? h.dir / "title.xmp" : "");
-    if (c == Case::kNotMovable) with_backup();
+    if (c == Case::kNotMovable) h.with_backup();
     write_file(final_name + ".damaged", "an earlier damaged copy");
     {
       Sysio table = system_sysio();
@@ -166,11 +154,8 @@ TEST_F(Restores, CopyFailingItsReadBackNeverBlocksItsName) {
   }
 }
 
-// A run killed after an image took its final name and before its sidecar did leaves the image
-// without its sidecar: in the first tree before the second copy, or in the primary tree
-// during it; and a ledger that knows the copy or (killed before it stored anything) does not.
-// The next run makes the sidecar beside every copy, as the first run would have, and only
-// then calls the card safe.
+// An image left without its sidecar by a kill (before or during the second copy, its record
+// kept or lost) gets it beside every copy from the next run, which only then calls it safe.
 TEST_F(Restores, ImageArchivedWithoutItsSidecarIsCompleted) {
   write_file(h.dir / "title.xmp", fixtures::sample_xmp_packet("a title"));
   h.set(kParamSidecarPath, h.dir / "title.xmp");
@@ -180,12 +165,12 @@ TEST_F(Restores, ImageArchivedWithoutItsSidecarIsCompleted) {
     for (const bool recorded : {true, false}) {
       SCOPED_TRACE("case " + std::to_string(static_cast<int>(killed)) + ", ledger " +
                    (recorded ? "kept" : "lost"));
-      for (const std::string& tree : {h.archive, backup}) fsys::remove_all(tree);
+      for (const std::string& tree : {h.archive, h.backup}) fsys::remove_all(tree);
       fresh_database();
-      if (killed != Killed::kNoBackup) with_backup();
+      if (killed != Killed::kNoBackup) h.with_backup();
       ASSERT_TRUE(run()) << report();
       std::vector<std::string> trees{h.archive};
-      if (killed != Killed::kNoBackup) trees.push_back(backup);
+      if (killed != Killed::kNoBackup) trees.push_back(h.backup);
       const std::string sidecar = read_file(trees.back() + "/IMG_0002.xmp");
       ASSERT_TRUE(contains(sidecar, "a title"));
       // As the kill leaves it: the image in place without its sidecar, nothing further.

@@ -1,5 +1,4 @@
-// Each run keeps its own metadata state: what one run has read stays its own, and another run
-// in the same process reads the files as they are now.
+// Each run keeps its own metadata state; another run in the process reads the files anew.
 #include "ingest/run_metadata.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// Card scan: order of the image list, the extension filter, records and name-length limits,
-// picked-file lists and camera sources.
+// Card scan: the image list, its filter and records, picked files and camera sources.
 #include <gtest/gtest.h>
 #include <limits.h>
 
@@ -30,9 +29,8 @@ TEST(Scan, ExtensionFilterInBothModesAndItsCounter) {
   Harness h;
   for (const char* f : {"IMG_1.JPG", "img_2.jpg", "IMG_3.CR2", "README", "IMG_1.XMP", "IMG.JP"})
     write_file(h.card + "/" + f, "x");
-  // Include mode: only listed extensions, matched whole and in any case (a preset may hold
-  // them in lower case); a file without one is left out too; sidecars are never taken and
-  // never counted. The verdict names the files left.
+  // Include mode: listed extensions only, matched whole in any case (a preset may hold them in
+  // lower case); sidecars are never taken nor counted. The verdict names the files left.
   h.set(kParamIncludeExtensions, "1");
   h.set(kParamExtensions, "jpg");
   ASSERT_TRUE(h.run());
@@ -137,8 +135,7 @@ TEST(Scan, CameraPathsListTheDeviceImagesUnfiltered) {
   h.ctx->card_folder = "ptp";
   EXPECT_TRUE(scan("ptp/Camera Two", &camera));
   EXPECT_EQ(camera.asked, "Camera Two");
-  // A camera that is gone ends the run instead of passing for an empty card, and so does a
-  // run given no camera at all.
+  // A camera that is gone, or none given, ends the run instead of passing for an empty card.
   NoCameraSource gone;
   EXPECT_FALSE(scan("ptp/Camera Two", &gone));
   EXPECT_EQ(h.ctx->error, "No camera named Camera Two is connected.");
