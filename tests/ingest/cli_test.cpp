@@ -1,5 +1,4 @@
-// The command-line program: exit codes, the report on standard output, JSON counters and
-// the raw parameter list of `copycard`.
+// The command-line program: exit codes, the report, JSON and the raw list of `copycard`.
 #include <gtest/gtest.h>
 
 #include "settings/param_list.h"
@@ -69,9 +68,8 @@ TEST_F(Cli, ConverterOptionsReachTheConverter) {
   EXPECT_EQ(run("ingest" + common + " --preview 3"), 2);
 }
 
-// SIGTERM and SIGHUP stop a run as Ctrl-C does: exit status 1 and "Stopped by user" in the
-// record. The converter takes 30 seconds a file and logs its command line as it starts: the
-// signal comes once that line is there, while it runs.
+// SIGTERM and SIGHUP stop a run as Ctrl-C does. The slow converter logs its command line as it
+// starts: the signal comes once that line is there, while it runs.
 TEST_F(Cli, TermAndHangupStopTheRunAndTheRecordSaysSo) {
   const std::string converter = std::string(CW_SOURCE_DIR) + "/tests/fixtures/fake_dng_converter";
   const std::string database =

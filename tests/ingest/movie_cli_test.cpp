@@ -1,6 +1,5 @@
-// Movies on a card are named from their own dates and camera models, the movie header's UTC
-// time shown in the computer's zone or, with --video-times-local or the preference, taken
-// as the camera's local time.
+// Movies named from their own dates and models: the header's UTC time in the computer's zone,
+// or as the camera's local time with --video-times-local or the preference.
 #include <gtest/gtest.h>
 
 #include <filesystem>
