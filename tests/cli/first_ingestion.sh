@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
 # Runs the README's "First ingestion" block as a person would copy it into a shell, on a
-# generated card, with a fresh home and a temporary backup folder, and checks what it left:
-# copies in the archive and the backup named by capture date and camera model, and sidecars
-# that carry the creator and the copyright.
+# generated card from a fresh home, and checks the copies and sidecars it left.
 #
 # Usage: first_ingestion.sh README.md BIN_DIR MAKE_SAMPLE_CARD
 set -u

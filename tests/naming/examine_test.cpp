@@ -1,5 +1,4 @@
-// The examination report: macro section, structure dump and the notes for unreadable files
-// (a JFIF-only JPEG is examined through the command in naming_cli_test).
+// The examination report: macro section, structure dump and notes for unreadable files.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -1,5 +1,4 @@
-// Naming of images: number texts, forbidden characters, number-range partitions, the text
-// after the number-range macro, and the rename of range folders after a batch.
+// Naming of images: number texts, forbidden characters, number ranges and their folders.
 #include <gtest/gtest.h>
 
 #include <filesystem>

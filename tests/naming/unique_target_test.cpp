@@ -16,8 +16,7 @@ using test::TempDir;
 
 constexpr std::time_t kWhen = 1715941230;  // a fixed modification time
 
-// Where a copy of `source` wanted at `target` goes: the free name, or "DUPLICATE " and the
-// name that holds the same content.
+// Where a copy of `source` wanted at `target` goes: a free name, or "DUPLICATE " and its copy.
 std::string name_for(const std::string& target, const std::string& source) {
   SourceFacts facts;
   EXPECT_TRUE(source_facts(source, facts, nullptr)) << source;
@@ -53,8 +52,7 @@ TEST(UniqueTarget, EveryTakenNameIsComparedByContentThenTheFirstFreeSuffixTaken)
   const std::string video = dir / "archive/C.MOV";
   ASSERT_TRUE(fixtures::write_with_time(video, "no EXIF in here", kWhen));
   EXPECT_EQ(name_for(video, mov), "DUPLICATE " + video);
-  // Only a three-character extension, or one of the longer ones that take sidecars, is kept
-  // behind the suffix (so the copy's sidecar name stays its own).
+  // Only a three-character extension, or a longer one that takes sidecars, follows the suffix.
   test::write_file(dir / "archive/IMG.JPEG", "x");
   EXPECT_EQ(name_for(dir / "archive/IMG.JPEG", b), dir / "archive/IMG.JPEG_00001");
   test::write_file(dir / "archive/IMG.HEIC", "x");
