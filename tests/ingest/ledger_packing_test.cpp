@@ -4,7 +4,7 @@
 #include "database/database.h"
 #include "ingest/ledger_packing.h"
 #include "ingest/run_ledger.h"
-#include "tests/ingest/ingest_harness.h"
+#include "tests/common/test_env.h"
 
 namespace cw {
 namespace {
@@ -70,12 +70,18 @@ TEST(LedgerPacking, EveryFieldComesBack) {
   EXPECT_EQ(unpack_entry(again.get(), texts), e);
 }
 
-TEST(RunLedgerRelease, OnlyStoredEntriesArePackedAndLaterChangesAreStored) {
-  test::Harness h;
+// A run's ledger over a database of its own.
+struct RunLedgerStore : ::testing::Test {
+  test::TempDir dir;
   Database db;
-  ASSERT_TRUE(db.open(h.dir / "ledger.sqlite3"));
   RunLedger ledger;
-  ledger.attach(&db);
+  void SetUp() override {
+    ASSERT_TRUE(db.open(dir / "ledger.sqlite3"));
+    ledger.attach(&db);
+  }
+};
+
+TEST_F(RunLedgerStore, OnlyStoredEntriesArePackedAndLaterChangesAreStored) {
   const std::size_t done = ledger.add(entry(1));
   const std::size_t reading = ledger.add(entry(2));
   ledger.at(done).copies[0].checked = true;
@@ -101,19 +107,14 @@ TEST(RunLedgerRelease, OnlyStoredEntriesArePackedAndLaterChangesAreStored) {
 // A copy proven before the disk was flushed is stored as only written until a durable store:
 // the count of such entries is what makes a long phase flush. An entry an earlier run stored
 // is looked at once.
-TEST(RunLedgerStore, ProofsWaitForTheFlushAndEarlierEntriesAreLookedAtOnce) {
-  test::Harness h;
-  Database db;
-  ASSERT_TRUE(db.open(h.dir / "ledger.sqlite3"));
-  RunLedger ledger;
-  ledger.attach(&db);
+TEST_F(RunLedgerStore, ProofsWaitForTheFlushAndEarlierEntriesAreLookedAtOnce) {
   constexpr std::uint64_t kEntries = 3;
   for (std::uint64_t n = 1; n <= kEntries; ++n) {
     const std::size_t index = ledger.add(entry(n));
     EXPECT_TRUE(ledger.created_here(index));
     EXPECT_FALSE(ledger.first_look(index));
   }
-  auto state_stored = [&db](std::uint64_t n) {
+  auto state_stored = [this](std::uint64_t n) {
     return ledger_find(db, Hash128{n, n * 7}, 1000 + n)->copies.at(0).state;
   };
   ASSERT_TRUE(ledger.store(false));

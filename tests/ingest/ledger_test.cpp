@@ -117,7 +117,6 @@ TEST_F(LedgerRun, StoppedRunIsCompletedWithoutCopyingTwice) {
     // from the card now and those an earlier run had left without one.
     const RunCounters& c = h.ctx->counts;
     EXPECT_EQ(c.files_found + c.duplicates_on_card() + c.already_archived, 12);
-    EXPECT_EQ(c.already_archived, static_cast<int>(in_backup.size()));
     EXPECT_EQ(c.copied_without_conversion, c.files_found + without_primary);
     EXPECT_TRUE(contains(h.ctx->report,
                          "    Files already in the archive: " + std::to_string(in_backup.size()) +
@@ -168,7 +167,6 @@ TEST_F(LedgerRun, ReIngestTakesNothingNew) {
     h.set(kParamFolderFormat, "{@filename,1,3}");
     safe_run();
     EXPECT_EQ(files_below(h.archive), archived) << name_format;
-    EXPECT_EQ(h.ctx->counts.already_archived, 6) << name_format;
     // A file found in the archive is not a duplicate too.
     EXPECT_TRUE(contains(h.ctx->report, "    Files skipped because of duplication: 0\n"
                                         "    Files already in the archive: 6\n"));

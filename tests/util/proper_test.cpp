@@ -169,13 +169,12 @@ TEST_F(ProperTest, MostRecentlyUsedListKeepsTenNewestFirst) {
   EXPECT_FALSE(set->modified);
   EXPECT_EQ(values(set.get(), "ExtensionsMRU"), mru);
 
-  PropPutMRU(set.get(), "Exclude: E5");  // moved to the front, nothing lost
-  mru = values(set.get(), "ExtensionsMRU");
+  std::vector<std::string> moved{"Exclude: E5"};  // moved to the front, nothing lost
+  for (const std::string& e : mru)
+    if (e != "Exclude: E5") moved.push_back(e);
+  PropPutMRU(set.get(), "Exclude: E5");
   EXPECT_TRUE(set->modified);
-  EXPECT_EQ(mru.size(), 10u);
-  EXPECT_EQ(mru[0], "Exclude: E5");
-  EXPECT_EQ(mru[1], "Exclude: E10");
-  EXPECT_EQ(std::count(mru.begin(), mru.end(), "Exclude: E5"), 1);
+  EXPECT_EQ(values(set.get(), "ExtensionsMRU"), moved);
 }
 
 TEST_F(ProperTest, ListsOnlyRegularFilesNotStartingWithDot) {
