@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -56,6 +57,12 @@ TEST(ReadBack, DirectAndCachedReadsAgree) {
   ::close(fd);
   EXPECT_EQ(read_back(job, direct, kSize).outcome, VerifyOutcome::kMismatch);
   EXPECT_EQ(read_back(job, cached, kSize - 1).outcome, VerifyOutcome::kMismatch);
+
+  // The batch's queues never open a copy that is gone; this read does.
+  const VerifyResult gone = read_back(VerifyJob{dir / "none.bin", job.expected, 0, 0}, direct,
+                                      kSize);
+  EXPECT_EQ(gone.outcome, VerifyOutcome::kUnreadable);
+  EXPECT_EQ(gone.error, ENOENT);
 }
 
 // Sizes around the pieces the ring reads, a copy changed past its first piece, one gone, and
