@@ -66,7 +66,6 @@ TEST(CardLayout, VideoFoldersBesideDcimAreTakenWithSidecarsAndCompanionsInEveryT
   // Clip folders show by their own names; the companion and the housekeeping are no images.
   EXPECT_EQ(c.folders(),
             (std::vector<std::string>{"100CANON", "100CANON", "100CANON", "CLIP", "STREAM"}));
-  EXPECT_EQ(h.ctx->images[3].source_path, c.clips + "/C0001.MP4");
   // The ledger keeps a DCIM file's source below DCIM, a clip's below the card's root.
   std::set<std::string> sources;
   for (std::size_t i = 0; i < h.ctx->ledger.size(); ++i)
@@ -76,7 +75,6 @@ TEST(CardLayout, VideoFoldersBesideDcimAreTakenWithSidecarsAndCompanionsInEveryT
       << ::testing::PrintToString(sources);
   EXPECT_TRUE(h.ctx->verdict.safe) << h.ctx->verdict.line;
   EXPECT_EQ(h.ctx->verdict.images, 5);
-  EXPECT_EQ(h.ctx->counts.camera_housekeeping, 4);
   EXPECT_TRUE(contains(h.ctx->report,
                        "Files and folders the camera keeps beside its video clips (thumbnails, "
                        "clip information, playlists) left on the card: 4\n"));
