@@ -1,5 +1,5 @@
-// Folders served as cameras by libgphoto2's Directory Browse driver: the real library path
-// from listing to an ingestion through the engine.
+// Folders served as cameras by libgphoto2's Directory Browse driver.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -19,6 +19,7 @@ namespace {
 
 namespace fsys = std::filesystem;
 using test::captured_ui;
+using ::testing::HasSubstr;
 using test::Harness;
 using fixtures::mtime_of;
 using test::read_file;
@@ -123,12 +124,9 @@ TEST(DirectoryCamera, AFileThatVanishesAfterTheListingIsAnErrorNamingIt) {
   char byte;
   EXPECT_EQ(stream->read(&byte, 1), -1);
   const std::string& pane = captured_ui().pane;
-  EXPECT_NE(pane.find("ERROR: examining IMG_0001.JPG on the camera (folder /DCIM/100CWTST)"),
-            std::string::npos)
-      << pane;
-  EXPECT_NE(pane.find("ERROR: reading IMG_0002.JPG on the camera (folder /DCIM/100CWTST)"),
-            std::string::npos)
-      << pane;
+  EXPECT_THAT(pane,
+              HasSubstr("ERROR: examining IMG_0001.JPG on the camera (folder /DCIM/100CWTST)"));
+  EXPECT_THAT(pane, HasSubstr("ERROR: reading IMG_0002.JPG on the camera (folder /DCIM/100CWTST)"));
 }
 
 }  // namespace

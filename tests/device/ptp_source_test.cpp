@@ -1,5 +1,5 @@
-// The camera source over a camera made of strings: the walk below "DCIM", names (into an
-// ingestion), opening failures, and the chunked and whole-file streams.
+// The camera source over a camera made of strings.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -12,6 +12,7 @@ namespace cw {
 namespace {
 
 using test::captured_ui;
+using ::testing::HasSubstr;
 
 struct FakeCamera {
   std::map<std::string, std::vector<std::string>> folders, files;
@@ -160,11 +161,9 @@ TEST(PtpSource, WalkKeepsImagesBelowDcimInCameraOrderAndTheFirstOfTwoNames) {
   ASSERT_TRUE(r.source->stat("ptp/IMG_0001.JPG", info));
   EXPECT_EQ(info.size, 5u);
   EXPECT_EQ(info.modified, 1700000000);
-  EXPECT_NE(captured_ui().pane.find("two images named IMG_0001.JPG; the one in "
-                                    "/store_1/DCIM/101B is ingested, the one in "
-                                    "/store_1/DCIM/100A is left out"),
-            std::string::npos)
-      << captured_ui().pane;
+  EXPECT_THAT(captured_ui().pane, HasSubstr("two images named IMG_0001.JPG; the one in "
+                                            "/store_1/DCIM/101B is ingested, the one in "
+                                            "/store_1/DCIM/100A is left out"));
   EXPECT_FALSE(r.source->stat("ptp/OUT.JPG", info));
 
   // A camera with nothing below DCIM has no images; a name shorter than five characters
@@ -284,10 +283,9 @@ TEST(PtpStream, PartialReadsAreWindowedForSmallReadsAndDirectForLargeOnes) {
   copy.clear();
   EXPECT_EQ(drain(*s, 1048576, copy), -1);
   EXPECT_EQ(s->read(copy.data(), 1), -1);
-  EXPECT_NE(captured_ui().pane.find("ERROR: reading IMG_0001.CR2 on the camera (folder /DCIM) "
-                                    "failed: File not found"),
-            std::string::npos)
-      << captured_ui().pane;
+  EXPECT_THAT(captured_ui().pane,
+              HasSubstr("ERROR: reading IMG_0001.CR2 on the camera (folder /DCIM) "
+                        "failed: File not found"));
 }
 
 TEST(PtpStream, ACameraWithoutPartialReadsHasFilesFetchedInOneTransfer) {
@@ -321,9 +319,9 @@ TEST(PtpStream, ACameraWithoutPartialReadsHasFilesFetchedInOneTransfer) {
   r.one.short_fetch = true;
   s = r.source->open("ptp/A_0001.JPG");
   EXPECT_EQ(s->read(copy.data(), 10), -1);
-  EXPECT_NE(captured_ui().pane.find("reading A_0001.JPG on the camera (folder /DCIM) failed: "
-                                    "the camera gave 999 bytes of 1000"),
-            std::string::npos);
+  EXPECT_THAT(captured_ui().pane,
+              HasSubstr("reading A_0001.JPG on the camera (folder /DCIM) failed: "
+                        "the camera gave 999 bytes of 1000"));
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Planned discs against the images really written (libburn's stdio: pseudo-drive): on random
-// folder trees every image fits the capacity its plan used; links are never burned.
+// Planned discs against the images really written, on random folder trees.
 #include <gtest/gtest.h>
 
 #include <algorithm>

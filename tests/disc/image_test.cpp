@@ -1,5 +1,4 @@
-// Discs written for real through libburn's stdio: pseudo-drive into image files, read back
-// with xorriso.
+// Discs written through libburn's stdio: pseudo-drive into image files, read back by xorriso.
 #include <gtest/gtest.h>
 
 #include <algorithm>

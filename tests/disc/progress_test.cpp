@@ -1,5 +1,4 @@
-// Write progress as a person reads it: the figures a meter makes of byte counts and times, and
-// how the console shows them on a terminal and in a log.
+// Write progress as a meter computes it and as the console shows it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

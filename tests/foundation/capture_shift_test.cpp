@@ -1,11 +1,9 @@
-// Capture-time corrections: EXIF dates moved on the calendar, and corrections found by file
-// whatever name reaches it.
+// Capture-time corrections by calendar and by file.
 #include "foundation/capture_shift.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 

@@ -1,5 +1,4 @@
-// The stand-alone file copy: contents and time kept, no overwrite when refused, and disk-full,
-// read-error and short-write faults injected through the system-call table.
+// The stand-alone file copy, with faults injected through the system-call table.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,4 @@
-// Folder creation, removal, renames with retries, tree walks and listings, folder collection,
-// UTF-8 conversion and the path guard; failures injected through the system-call table where
-// a real file system cannot produce them on demand.
+// File-system helpers; failures a real file system cannot give on demand are injected.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>

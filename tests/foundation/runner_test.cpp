@@ -1,5 +1,4 @@
-// The outside-program runner: error output limits, exit status, stop requests, start failures,
-// batching of file arguments and the shell command's messages.
+// The outside-program runner.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,6 +1,4 @@
-// Zones by name: both changes of a northern and a southern zone (skipped and repeated local
-// times), rules past the zone file's last listed change, zones off the hour, the POSIX rule
-// forms, and names that are not zones.
+// Zones by name: changes in both hemispheres, rules past the listed changes, POSIX rules.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>

@@ -1,6 +1,4 @@
-// GPS tagging inside whole runs: the real ExifTool in the backup flow (primary copies tagged
-// before their third copy), the stand-in and a missing ExifTool in the flow without a backup;
-// an image whose camera clock was corrected is placed at its corrected time in both.
+// GPS tagging inside whole runs, with the real ExifTool, the stand-in and none at all.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

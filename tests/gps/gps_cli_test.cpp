@@ -1,6 +1,4 @@
-// `cardwright gps` on the command line: the zone list, positions of images on a track (as the
-// library computes them, in text and JSON), the usage errors, and zones by name on the command
-// line. (A preset keeps a zone's name as any text setting: the preset tests show that.)
+// `cardwright gps` and the ingest options that take a track, from the shell.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

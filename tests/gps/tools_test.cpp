@@ -1,5 +1,4 @@
-// The outside GPS tools: file names on ExifTool's command line, a tagging run's counts (with
-// the stand-in), the device gpsbabel reads and receivers read through the real gpsbabel.
+// The outside GPS tools: ExifTool's command line and tagging runs, and gpsbabel.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -112,9 +111,8 @@ TEST(TagWriter, CountsEveryImageThroughOneExifToolAndNamesVideos) {
     EXPECT_EQ(entry.path().string().find("-cwtmp"), std::string::npos) << entry.path();
 }
 
-// A stop request while ExifTool works on an image ends ExifTool there, without waiting for it
-// to finish the image: the image counts as an error and ExifTool's process is gone when the
-// call returns. The image tagged before stays tagged; a list met by the stop is not begun.
+// A stop ends ExifTool in the middle of an image, which counts as an error; the one before stays
+// tagged, and a list met by the stop is not begun.
 TEST(TagWriter, StopEndsExifToolAtOnce) {
   TagFixture f;
   f.add("1.jpg", "12:01");

@@ -1,6 +1,4 @@
-// The track store: reading, interpolation, report texts, loading as the preset says, camera
-// zones (list entries, zones by name, none), the corpus, independence of the machine's time
-// zone, and agreement with an independent computation.
+// The track store: reading, interpolation, reports, camera zones and the corpus.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -84,9 +82,7 @@ TEST(Tracks, GpxReadingAndInterpolation) {
   EXPECT_EQ(GPX().summary(), "No data loaded.");
 }
 
-// Images and movies are matched by their own capture time (the reader tests show every format
-// giving it); a zero date of a camera whose clock was never set counts as no date, so the
-// digitized time is taken.
+// A zero date (a camera clock never set) counts as no date, so the digitized time is taken.
 TEST(Tracks, RawsAndMoviesAreMatchedByTheirCaptureTime) {
   test::TempDir tmp;
   fixtures::Cr3Spec cr3;
@@ -293,8 +289,7 @@ TEST(Tracks, AnalysisReport) {
 
 using GpsSettings = test::SettingsTest;
 
-// The list the user picks the camera's zone from: cities, one separator, then countries and
-// regions; every entry ends in its offset and is found by its name.
+// The list the user picks the camera's zone from: cities, one separator, countries and regions.
 TEST(CameraZones, EveryEntryEndsInItsOffsetAndIsFoundByName) {
   const auto zones = camera_zones();
   EXPECT_EQ(std::count(zones.begin(), zones.end(), std::string("-")), 1);
@@ -501,8 +496,7 @@ TEST(TracksCorpus, AgreesWithIndependentComputation) {
   EXPECT_GT(found, 25);
 }
 
-// GPS matching reads capture dates as naming does: a day the calendar does not have, or a
-// second 60, is no date to either.
+// A day the calendar does not have, or a second 60, is no date to GPS matching nor to naming.
 TEST(CaptureDates, GpsAndNamingAgreeOnWhatIsADate) {
   EXPECT_EQ(exif_text_seconds("2024:02:29 10:00:00"), std::optional<std::int64_t>(1709200800));
   for (const char* junk : {"2024:02:31 10:00:00", "2023:02:29 10:00:00", "2024:05:17 10:00:60",

@@ -1,6 +1,4 @@
-// ISO base media still images: the box walker's guards, CR3 raws (the four TIFF structures,
-// previews, XMP) and HEIF images (Exif and XMP items in every layout), and agreement with
-// exiftool on real and generated files.
+// ISO base media still images (CR3, HEIF): the box walker, the readers, exiftool's agreement.
 #include "imagefile/bmff.h"
 
 #include <gtest/gtest.h>
@@ -24,21 +22,14 @@ namespace {
 namespace fs = std::filesystem;
 using namespace fixtures;
 
-std::string small_jpeg(int width, int height) {
-  JpegSpec spec;
-  spec.width = width;
-  spec.height = height;
-  return make_jpeg(spec);
-}
-
 Cr3Spec sample_cr3() {
   Cr3Spec spec;
   spec.info.make = "Canon";
   spec.info.model = "Canon EOS R6";
   spec.info.orientation = 8;
   spec.info.date_time_original = "2021:05:12 12:21:21";
-  spec.thumbnail_jpeg = small_jpeg(16, 16);
-  spec.preview_jpeg = small_jpeg(96, 64);
+  spec.thumbnail_jpeg = make_jpeg({.width = 16, .height = 16});
+  spec.preview_jpeg = make_jpeg({.width = 96, .height = 64});
   spec.xmp = sample_xmp_packet("cr3 title");
   return spec;
 }
@@ -191,10 +182,8 @@ TEST(Cr3Reader, FourDirectoriesPreviewsAndXmp) {
 }
 
 TEST(HeifReader, ExifAndXmpItemsInEveryLayout) {
-  CameraInfo info;
-  info.model = "Pixel Phone";
-  info.orientation = 6;
-  info.date_time_original = "2023:08:09 07:06:05";
+  const CameraInfo info{
+      .model = "Pixel Phone", .date_time_original = "2023:08:09 07:06:05", .orientation = 6};
   struct Layout {
     int extents;
     bool prefix, item_data;
@@ -210,16 +199,14 @@ TEST(HeifReader, ExifAndXmpItemsInEveryLayout) {
   for (const Layout& l : layouts) {
     SCOPED_TRACE(std::string(l.brand) + " extents " + std::to_string(l.extents) +
                  (l.item_data ? " idat" : "") + " iloc v" + std::to_string(l.location_version));
-    HeifSpec spec;
-    spec.brand = l.brand;
-    spec.exif_tiff = build_exif_tiff(info);
-    spec.exif_prefix = l.prefix;
-    spec.exif_extents = l.extents;
-    spec.in_item_data = l.item_data;
-    spec.location_version = l.location_version;
-    spec.entry_version = l.entry_version;
-    spec.xmp = sample_xmp_packet("heif title");
-    const std::string file = build_heif(spec);
+    const std::string file = build_heif({.brand = l.brand,
+                                         .exif_tiff = build_exif_tiff(info),
+                                         .exif_prefix = l.prefix,
+                                         .exif_extents = l.extents,
+                                         .in_item_data = l.item_data,
+                                         .location_version = l.location_version,
+                                         .entry_version = l.entry_version,
+                                         .xmp = sample_xmp_packet("heif title")});
     test::DumpReader r;
     ASSERT_TRUE(r.open(file, "IMG_1.HEIC", true, true)) << r.r.message();
     EXPECT_EQ(r.values({"Model", "Orientation", "DateTimeOriginal"}),
@@ -272,9 +259,8 @@ TEST(HeifReader, ExifAndXmpItemsInEveryLayout) {
   }
 }
 
-// Today's files agree with exiftool: the corpus's modern files, a CR3 of our own writer, HEIC
-// files (ours, and one encoded by heif-enc with EXIF written by exiftool), and TIFF-based raws
-// of today's cameras (ORF and RW2 change the TIFF magic number, the others keep it).
+// The corpus's modern files, our CR3 and HEIC, one of heif-enc, and TIFF-based raws of today's
+// cameras (ORF and RW2 change the TIFF magic number, the others keep it).
 TEST(BmffCorpus, MacroValuesAgreeWithExiftool) {
   if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
   test::TempDir dir;
@@ -287,7 +273,7 @@ TEST(BmffCorpus, MacroValuesAgreeWithExiftool) {
   ASSERT_TRUE(write_bytes(dir / "written.heic", build_heif(heif)));
   files.push_back(dir / "written.heic");
   if (test::have_program("heif-enc")) {
-    ASSERT_TRUE(write_bytes(dir / "in.jpg", small_jpeg(64, 48)));
+    ASSERT_TRUE(write_bytes(dir / "in.jpg", make_jpeg(JpegSpec{})));
     ASSERT_EQ(test::run_command("heif-enc -q 40 " + test::sh_quote(dir / "in.jpg") + " -o " +
                                 test::sh_quote(dir / "IMG_2000.HEIC") + " >/dev/null 2>&1"),
               0);
@@ -311,12 +297,11 @@ TEST(BmffCorpus, MacroValuesAgreeWithExiftool) {
                       {"MOS", true, 42},      {"GPR", false, 42}};
   for (const Raw& raw : raws) {
     const int n = static_cast<int>(&raw - raws);
-    CameraInfo info;
-    info.big_endian = raw.big;
-    info.model = std::string("Model ") + raw.extension;
-    info.orientation = 1 + n % 8;
-    info.date_time_original = "2020:0" + std::to_string(1 + n % 9) + ":15 08:09:10";
-    std::string file = build_raw_tiff(info);
+    std::string file = build_raw_tiff(
+        {.big_endian = raw.big,
+         .model = std::string("Model ") + raw.extension,
+         .date_time_original = "2020:0" + std::to_string(1 + n % 9) + ":15 08:09:10",
+         .orientation = 1 + n % 8});
     file.replace(2, 2, raw.big ? be16(raw.magic) : le16(raw.magic));
     files.push_back(dir / ("IMG_" + std::to_string(n) + "." + raw.extension));
     ASSERT_TRUE(write_bytes(files.back(), file));

@@ -1,10 +1,8 @@
-// The TIFF/EXIF reader on synthetic files: byte orders, header locations, directory rules,
-// value formatting and the guards against loops.
+// The TIFF/EXIF reader on synthetic files.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "imagefile/byte_source.h"
 #include "imagefile/identity.h"
@@ -46,7 +44,7 @@ TEST(Reader, FileSourceGivesTheFileBytesAcrossItsWindowAtAnyPosition) {
   std::string bytes(200000, '\0');
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
   const std::string path = tmp / "IMG_0001.JPG";
-  std::ofstream(path, std::ios::binary) << bytes;
+  test::write_file(path, bytes);
   const auto source = open_file_source(path);
   ASSERT_TRUE(source);
   EXPECT_EQ(source->size(), bytes.size());

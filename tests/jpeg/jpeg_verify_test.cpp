@@ -127,10 +127,7 @@ void add_damage(std::vector<Damaged>& out, const std::string& tag, const std::st
 std::vector<Damaged> damaged_set() {
   std::vector<Damaged> set;
   const auto variant = [&set](const char* tag, const std::function<void(fixtures::JpegSpec&)>& f) {
-    fixtures::JpegSpec spec;
-    spec.width = 200;
-    spec.height = 150;
-    spec.exif = fixtures::CameraInfo{};
+    fixtures::JpegSpec spec{.width = 200, .height = 150, .exif = fixtures::CameraInfo{}};
     f(spec);
     add_damage(set, tag, fixtures::make_jpeg(spec));
   };
@@ -210,10 +207,7 @@ TEST_F(JpegVerify, DamagedFilesGetTheReferenceDecodersVerdict) {
 }
 
 TEST_F(JpegVerify, DamagedImageDataIsToldFromHarmlessWarnings) {
-  fixtures::JpegSpec spec;
-  spec.width = 320;
-  spec.height = 240;
-  const std::string good = fixtures::make_jpeg(spec);
+  const std::string good = fixtures::make_jpeg({.width = 320, .height = 240});
   const auto segs = fixtures::jpeg_head_segments(good);
   const std::size_t data = segs.back().pos + segs.back().size;
   std::string zeroed = good;
@@ -243,9 +237,7 @@ TEST_F(JpegVerify, DamagedImageDataIsToldFromHarmlessWarnings) {
 TEST_F(JpegVerify, ImpossibleSizeAndMissingFile) {
   // A progressive frame header damaged to claim 65000 x 65000 pixels would need 12 GB of
   // coefficients; the verifier refuses at once instead of filling them.
-  fixtures::JpegSpec spec;
-  spec.progressive = true;
-  std::string huge = fixtures::make_jpeg(spec);
+  std::string huge = fixtures::make_jpeg({.progressive = true});
   const std::vector<Segment> segments = fixtures::jpeg_head_segments(huge);
   const Segment* sof = find_segment(segments, 0xC2);
   ASSERT_NE(sof, nullptr);

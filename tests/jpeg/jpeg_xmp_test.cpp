@@ -1,6 +1,4 @@
-// XMP merged into JPEG files and JPEGs written with EXIF and XMP, checked with exiftool as an
-// outside reader: one XMP packet holding the sidecar's text, EXIF untouched, the original left
-// alone on every failure.
+// XMP merged into JPEGs, and JPEGs written with EXIF and XMP, read back by exiftool.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -60,15 +58,12 @@ class JpegXmp : public ::testing::Test {
     if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
     captured_ui().clear();
   }
-  // A camera JPEG with JFIF, EXIF (in the given byte order), a comment and maybe old XMP,
-  // its modification time set well in the past.
+  // A camera JPEG (JFIF, EXIF, a comment, maybe old XMP) modified well in the past.
   std::string make(const std::string& name, bool big_endian, const std::string& old_xmp = "") {
-    JpegSpec spec;
-    spec.jfif = true;
-    spec.exif = fixtures::CameraInfo{};
-    spec.exif->big_endian = big_endian;
-    spec.xmp = old_xmp;
-    spec.comment = "written by a test";
+    const JpegSpec spec{.jfif = true,
+                        .exif = fixtures::CameraInfo{.big_endian = big_endian},
+                        .xmp = old_xmp,
+                        .comment = "written by a test"};
     const std::string path = dir / name;
     EXPECT_TRUE(fixtures::write_with_time(path, fixtures::make_jpeg(spec), 1600000000));
     return path;
@@ -185,10 +180,7 @@ TEST_F(JpegXmp, FullDiskLeavesTheOriginalUntouched) {
 }
 
 TEST_F(JpegXmp, WriterEmbedsRecordedExifAndSidecar) {
-  JpegSpec preview;
-  preview.width = 160;
-  preview.height = 120;
-  const std::string data = fixtures::make_jpeg(preview);
+  const std::string data = fixtures::make_jpeg(JpegSpec{.width = 160, .height = 120});
   const std::vector<RecordedExifEntry> entries = {
       {"Make", "Cardwright", 0x10F, 2, 11, 0, 1},
       {"Model", "Test Camera 1", 0x110, 2, 14, 0, 1},
@@ -238,16 +230,13 @@ TEST_F(JpegXmp, WriterEmbedsRecordedExifAndSidecar) {
   EXPECT_EQ(message, "Error writing JPEG file (1).");
 }
 
-// A sidecar larger than one segment goes in as an extended packet: read back whole by our
-// reader (the GUID the MD5 of the extended part) and by exiftool when it is installed; a later
-// merge of a small sidecar leaves no piece of it behind. The extracted-preview writer uses the
-// same form.
+// A sidecar larger than one segment goes in as an extended packet, in merges and in extracted
+// previews; a later merge of a small sidecar leaves no piece of it behind.
 TEST(JpegXmpExtended, LargeSidecarRoundTrips) {
   TempDir dir;
-  JpegSpec spec;
-  spec.exif = fixtures::CameraInfo{};
   const std::string jpg = dir / "IMG_0002.JPG";
-  ASSERT_TRUE(fixtures::write_with_time(jpg, fixtures::make_jpeg(spec), 1600000000));
+  ASSERT_TRUE(fixtures::write_with_time(
+      jpg, fixtures::make_jpeg(JpegSpec{.exif = fixtures::CameraInfo{}}), 1600000000));
   std::string title;
   for (int i = 0; title.size() < 100 * 1024; ++i) title += "keyword " + std::to_string(i) + "; ";
   title += "end";

@@ -1,5 +1,4 @@
-// `cardwright macro`: the laboratory's sample data, a real image's values, the reference
-// text, options and exits.
+// `cardwright macro` and `examine` from the shell.
 #include <gtest/gtest.h>
 
 #include "tests/fixtures/programs.h"

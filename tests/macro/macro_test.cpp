@@ -1,16 +1,12 @@
-// The macro expander against an in-memory environment: substring arithmetic, what stays
-// verbatim, empty values, nesting depth, XML escaping and lists, the vocabulary, dates.
+// The macro expander against an in-memory environment.
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <ctime>
-#include <filesystem>
 
 #include "metadata/macro.h"
 #include "metadata/macro_exif.h"
 #include "metadata/macro_reference.h"
 #include "settings/param_list.h"
 #include "tests/common/test_env.h"
+#include "tests/fixtures/bmff_builder.h"
 #include "tests/fixtures/sample_files.h"
 
 namespace cw {
@@ -279,16 +275,11 @@ TEST(MacroExifCache, ReadsEachImageOnceUntilAnotherIsAsked) {
   EXPECT_EQ(exif_macro_value(env, "DateTimeOriginal", b), "20220202_020202");
 }
 
-// A movie's header time (UTC) read with the environment's setting; the cache does not give
-// the values read with the other setting.
+// A movie's header time (UTC) read with either setting; the cache keeps the two apart.
 TEST(MacroExifCache, MovieTimesFollowTheEnvironmentsSetting) {
   TempDir dir;
   const std::string movie = dir / "M.MOV";
-  auto box = [](const char* type, const std::string& payload) {
-    const std::uint32_t n = static_cast<std::uint32_t>(8 + payload.size());
-    return std::string{char(n >> 24), char(n >> 16 & 0xff), char(n >> 8 & 0xff), char(n & 0xff)} +
-           type + payload;
-  };
+  const auto box = &fixtures::bmff_box;
   // 2021-05-12 10:21:21 UTC: 3703659681 seconds since 1904 (0xdcc15ca1).
   write_file(movie, box("ftyp", "qt  " + std::string(4, '\0')) +
                         box("moov", box("mvhd", std::string(4, '\0') + "\xdc\xc1\x5c\xa1" +

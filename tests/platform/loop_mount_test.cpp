@@ -1,8 +1,4 @@
-// Real mounts (root only): loop-mounted ext2 images with a DCIM folder are seen as drives with
-// their labels, their arrival shows on the kernel's mount table, eject takes one away and a
-// busy one stays mounted after the retries; FAT32 and exFAT cards mounted through FUSE are
-// cards like any other, and FUSE mounts without a block device are not drives. Every loop
-// device and mount made here is undone.
+// Real loop and FUSE mounts (root only): detection, labels, eject and busy cards; all undone.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/mount.h>

@@ -1,6 +1,4 @@
-// The Linux drive source over a replaced mount table, with udisks2 as a fake service on a
-// private system bus: names and devices of drives, roots that are not ready, and what eject
-// asks of the service for each kind of drive and each reply.
+// The Linux drive source with udisks2 as a fake service on a private system bus.
 #include "platform/udisks.h"
 
 #include <gtest/gtest.h>

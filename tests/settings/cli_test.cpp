@@ -1,5 +1,4 @@
-// The `cardwright preset`, `pref` and `vocab` commands, run as a person would from the shell,
-// with the files they leave under the per-user folder.
+// The `cardwright preset`, `pref` and `vocab` commands and the files they leave.
 #include <filesystem>
 
 #include "platform/paths.h"

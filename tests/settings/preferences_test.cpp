@@ -1,5 +1,4 @@
-// Global preferences in the profile: defaults, typed round trips, the file's form and the
-// start-up countdown.
+// Global preferences in the profile.
 #include "settings/preferences.h"
 
 #include "platform/profile.h"
@@ -8,7 +7,6 @@
 namespace cw {
 namespace {
 
-using test::captured_ui;
 using test::read_file;
 using test::write_file;
 using PreferencesTest = test::SettingsTest;

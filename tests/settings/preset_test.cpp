@@ -1,5 +1,4 @@
-// Presets: defaults, typed access, the master's merge, commands and the kinds' overrides,
-// quick fields, extension filters and the main window's cross-field rules.
+// Presets: defaults, the master's merge, commands, quick fields and cross-field rules.
 #include "settings/preset.h"
 
 #include <filesystem>
@@ -172,10 +171,8 @@ TEST_F(PresetTest, ComponentSavesCopyTheirGroupOutOfTheWorkingSet) {
 
   ASSERT_TRUE(param.preset(PresetKind::Meta).command("Save", changed, asked()));
   text = read_file(set_file("Preset_Meta", "Default"));
-  EXPECT_NE(text.find("\nMetaPhotog\tAnn\nMetaContent\tDefault\nMetaRights\tDefault\n"
-                      "EnableMeta\t1\n"),
-            std::string::npos)
-      << text;
+  EXPECT_THAT(text, HasSubstr("\nMetaPhotog\tAnn\nMetaContent\tDefault\nMetaRights\tDefault\n"
+                              "EnableMeta\t1\n"));
   EXPECT_EQ(m.get_str("PresetMeta"), "Default");
 
   // Keywords saved without check marks: the third character of every line is a space.
@@ -187,10 +184,8 @@ TEST_F(PresetTest, ComponentSavesCopyTheirGroupOutOfTheWorkingSet) {
   ASSERT_TRUE(param.preset(PresetKind::Keywords).command("Save As...", changed, asked()));
   EXPECT_EQ(captured_ui().questions.front(), "Include checkmarks in preset?");
   text = read_file(set_file("Preset_Keywords", "Pets"));
-  EXPECT_NE(text.find("\nVocabulary\t01  Catalog Sets\nVocabulary\t01 +Keywords\n"
-                      "Vocabulary\t02 +Animals\nVocabulary\t03  Dog\n"),
-            std::string::npos)
-      << text;
+  EXPECT_THAT(text, HasSubstr("\nVocabulary\t01  Catalog Sets\nVocabulary\t01 +Keywords\n"
+                              "Vocabulary\t02 +Animals\nVocabulary\t03  Dog\n"));
   EXPECT_EQ(PropGetStr(m.set.get(), "Vocabulary", 3, ""), "03  Dog");
   EXPECT_EQ(m.get_str("PresetKeywords"), "Pets");
 

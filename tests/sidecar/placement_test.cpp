@@ -1,6 +1,7 @@
 // Sidecar placement beside copied images: copied, generated, or left alone.
 #include "ingest/sidecar_placement.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -16,6 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::read_file;
+using ::testing::HasSubstr;
 using test::write_file;
 
 constexpr const char* kTemplate =
@@ -63,9 +65,7 @@ TEST_F(PlacementTest, GeneratedFromTemplateOnceAndNeverReplaced) {
   const std::string target = out + "/Trip_0042.CR2";
   ASSERT_TRUE(first_copy(target)) << ctx.error;
   const std::string made = read_file(out + "/Trip_0042.xmp");
-  EXPECT_NE(made.find("<dc:identifier>IMG_0001-0042-20260314_091502</dc:identifier>"),
-            std::string::npos)
-      << made;
+  EXPECT_THAT(made, HasSubstr("<dc:identifier>IMG_0001-0042-20260314_091502</dc:identifier>"));
   EXPECT_NE(made.find("<crs:Exposure2012>0.35</crs:Exposure2012>"), std::string::npos) << made;
 
   // An existing target sidecar stays as it is, in the first copy and in copy-only mode.
@@ -115,10 +115,9 @@ TEST_F(PlacementTest, CopyOnlyModeHasNoImageData) {
   ctx.xmp_to_jpg = false;
   EXPECT_TRUE(copy_only(card + "/IMG_0002.JPG", out + "/IMG_0002.JPG"));
   EXPECT_EQ(ctx.error, "");
-  EXPECT_NE(ctx.report.find("WARNING: sidecar_copy has no access to per-image metadata: \"" +
-                            out + "/IMG_0002.xmp\"\n"),
-            std::string::npos)
-      << ctx.report;
+  EXPECT_THAT(ctx.report,
+              HasSubstr("WARNING: sidecar_copy has no access to per-image metadata: \"" + out +
+                        "/IMG_0002.xmp\"\n"));
   EXPECT_FALSE(fs::exists(out + "/IMG_0002.xmp"));
 
   // A backup copy that already has its sidecar is fine either way.

@@ -1,6 +1,4 @@
-// Sidecars from the shipped template read back by outside programs: only what is set is
-// there, values with markup and non-ASCII text come back as set, the develop settings ride
-// along, and the creation date carries the time.
+// Sidecars from the shipped template as outside programs read them back.
 #include <gtest/gtest.h>
 
 #include "ingest/sidecar_placement.h"
@@ -20,8 +18,7 @@ struct Image {
   ExifPairs exif;
 };
 
-// The sidecar of `image` from the shipped template with the presets in `env` and the develop
-// settings file `settings`, as its path.
+// The path of `image`'s sidecar from the shipped template, the presets in `env` and `settings`.
 std::string sidecar_for(const test::TempDir& dir, MemoryMacroEnvironment& env, const Image& image,
                         const std::string& settings = "") {
   const std::string path = dir / image.name;

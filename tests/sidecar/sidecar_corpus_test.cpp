@@ -1,5 +1,4 @@
-// A sidecar for a real camera file from the shipped template: the creation date carries the
-// zone the camera recorded.
+// A real camera file's sidecar: the creation date carries the camera's zone.
 #include <gtest/gtest.h>
 
 #include "ingest/sidecar_placement.h"
@@ -14,7 +13,6 @@ namespace {
 
 using test::exif_tag;
 
-// The zone a camera recorded with the original date goes into the creation date.
 TEST(SidecarCorpus, CreationDateCarriesTheCameraZone) {
   CW_REQUIRE_CORPUS(corpus);
   if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";

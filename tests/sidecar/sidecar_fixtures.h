@@ -1,6 +1,4 @@
-// Develop-settings fixtures for the sidecar tests: a develop preset with a tone curve and a
-// dozen settings, a raw-defaults XMP with its settings as elements, and exiftool's reading
-// of one tag.
+// Develop-settings files for the sidecar tests, and exiftool's reading of one tag.
 #pragma once
 
 #include <string>
