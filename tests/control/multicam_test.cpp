@@ -265,7 +265,6 @@ TEST(MultiCamJournal, SyncsAddUpAreMergedBetweenProgramsAndEndWhenUndone) {
   EXPECT_EQ(last.lookup(odd, state(odd)).state, SyncState::kSynced);
   EXPECT_EQ(last.lookup(odd, state(odd, 721)).state, SyncState::kChangedSince);
 
-  // A journal that cannot be written says so.
   captured_ui().clear();
   SyncJournal blocked(plain + "/journal.txt");
   const struct stat odd2 = state(odd);

@@ -347,7 +347,6 @@ TEST_F(StartFlow, NumberRangeFoldersAreRenamedAndTheViewerOpensTheLast) {
 }
 
 TEST_F(StartFlow, RunsInOneProcessKeepTheirRecordsApart) {
-  // One after the other: each record has its own count and result.
   ASSERT_EQ(ingest(request()), StartStop::kNone);
   const int first = session->database()->ingestion_count();
   ASSERT_EQ(ingest(request()), StartStop::kNone);

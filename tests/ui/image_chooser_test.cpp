@@ -85,7 +85,6 @@ TEST_F(Desktop, ChooserShowsEveryFileWithItsPreviewTimeAndArchiveMark) {
               "0:02");
     EXPECT_FALSE(model.data(model.index(1), ImageListModel::kVideoRole).isValid());
 
-    // Space shows the raw large; T unticks it.
     auto* view = test::find_named<QListView>(&chooser, "Images");
     view->setCurrentIndex(view->model()->index(1, 0));
     QTest::keyClick(view, Qt::Key_Space);
@@ -101,7 +100,6 @@ TEST_F(Desktop, ChooserShowsEveryFileWithItsPreviewTimeAndArchiveMark) {
     EXPECT_FALSE(ticked(1));
   }
 
-  // Escape: the status line and the (empty) choice stay as they were.
   const QString status = test::find_named<QLabel>(window.get(), "Status")->text();
   answers.then(on("Image chooser", [](QWidget* w) {
     auto* chooser = static_cast<ui::ImageChooser*>(w);

@@ -304,7 +304,6 @@ TEST_F(Desktop, AClientTypedIsAddedOnStartRenamedInTheDatabaseAndOthersChangesSh
   EXPECT_TRUE(test::wait_for([&] { return answers.done(); }));
   EXPECT_EQ(name_cell("Nguyen-Tran").data().toString(), "Nguyen-Tran");
 
-  // A client the command line adds shows in both windows within seconds.
   std::string out;
   ASSERT_EQ(run_cardwright("db clients add Okafor", &out), 0) << out;
   EXPECT_TRUE(test::wait_for([&] { return client->findText("Okafor") >= 0; }, 10000));
