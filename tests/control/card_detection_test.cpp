@@ -1,5 +1,4 @@
-// Card detection rules on made-up drive lists: the main window's recorded card and texts, the
-// card monitor's drive table, media notifications and the main window's Eject button.
+// Card detection rules on made-up drive lists.
 #include "control/card_detection.h"
 
 #include <gtest/gtest.h>

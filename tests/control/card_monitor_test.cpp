@@ -1,6 +1,4 @@
-// The ingestion monitor in cards mode: slots run at once and name their images in the order of
-// their cards' first images; an unticked slot is skipped, a failing one turns red and keeps the
-// record from "SUCCESS"; Stop ends every running slot.
+// The ingestion monitor in cards mode, its slots running at once.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -36,8 +34,7 @@ struct Cards : ::testing::Test {
   }
   void TearDown() override { captured_ui().clear(); }
 
-  // A card root with `count` images from `first_capture` on; its DCIM folder is what a slot
-  // ingests.
+  // A card root with `count` images from `first_capture` on.
   MonitorCard card(const std::string& name, const std::string& first_capture, int count = 2) {
     fixtures::CardSpec spec;
     spec.count = count;
@@ -107,8 +104,7 @@ TEST_F(Cards, SlotsNameInTheOrderOfTheirFirstImagesAndAFailureIsRed) {
   EXPECT_TRUE(v.start_enabled);  // cards mode can start again
   EXPECT_FALSE(m.outcome()->success);
   EXPECT_EQ(m.outcome()->next_number, 10);
-  // The verdict and the error message name the card that failed and what failed there; the
-  // record counts the images the other cards gave all the same.
+  // The record counts the images the other cards gave all the same.
   const RunVerdict& failed = m.outcome()->end.verdict;
   EXPECT_EQ(failed.level, VerdictLevel::kError);
   EXPECT_EQ(failed.detail,
@@ -162,8 +158,7 @@ TEST_F(Cards, StopEndsEveryRunningSlot) {
 }
 
 // The user folder (database and log) on a small file system that is full when the copies are
-// done: the copies succeed, but neither the record nor the log can be written, so the run
-// does not count as a success and says why.
+// done: neither the record nor the log can be written.
 TEST_F(Cards, RunWhoseRecordAndLogCannotBeWrittenFails) {
   test::SmallFileSystem data(dir / "data", "512k");
   if (!data.mounted) GTEST_SKIP() << "cannot mount a tmpfs here";

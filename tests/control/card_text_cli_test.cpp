@@ -1,5 +1,4 @@
-// What the program prints of a card's own text: a camera's tag values and its file names may
-// hold terminal escape sequences, and none of them reaches the terminal as itself.
+// A camera's tag values and its file names may hold terminal escape sequences.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -1,7 +1,5 @@
-// Cards from the command line on real mounts (root only): two loop-mounted cards are listed,
-// ingested at once in two slots into one record, and one is ejected. The program reads a mount
-// table of the test's own holding those two mounts alone, so that whatever else is mounted on
-// the machine (another card in its reader) cannot change what is listed or ingested.
+// Cards from the command line on real mounts (root only). The program reads a mount table of
+// the test's own, so that whatever else is mounted on the machine cannot change what it lists.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,7 +1,4 @@
-// What the desktop program's windows stand on: the image chooser's listing, filters and
-// thumbnails, the main window's naming preview and placement record, the log as its window
-// reads it, and drive snapshots that answer card detection and the monitor as the live drives
-// would.
+// What the desktop program's windows stand on.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -168,8 +165,6 @@ TEST(NamingPreview, ExpandsTheMastersSpecificationsForTheFirstImage) {
             "20240601_143000_0042.JPG");
 }
 
-// The log as the log window reads it: its end at first, then whole lines as they are written,
-// from its start again once it was cleared.
 TEST(LogServices, TheLogIsFollowedByWholeLinesAndFromItsStartAfterAClear) {
   TempDir dir;
   const std::string log = dir / "log.txt";
@@ -193,8 +188,7 @@ TEST(LogServices, TheLogIsFollowedByWholeLinesAndFromItsStartAfterAClear) {
   EXPECT_EQ(end.text, "line three\n");
 }
 
-// Without an editor or the desktop's opener nothing is started and the user is told where the
-// log is; with the opener, it opens the log.
+// Without an editor or the desktop's opener the user is told where the log is.
 TEST(LogServices, TheLogOpensOnlyWithAProgramThatIsThere) {
   TempDir dir;
   std::filesystem::create_directories(dir / "bin");

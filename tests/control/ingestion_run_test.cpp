@@ -1,5 +1,4 @@
-// One ingestion through the sequence both front ends drive: prepare, start, tick, finish, with
-// the session's drives and eject replaced by fakes and the hooks recording what reached them.
+// One ingestion through the sequence both front ends drive, on fake drives and eject.
 #include "control/ingestion_run.h"
 
 #include <gmock/gmock.h>
@@ -10,7 +9,6 @@
 
 #include "control/app_session.h"
 #include "control/image_choice.h"
-#include "database/database.h"
 #include "platform/fake_drive_source.h"
 #include "settings/param.h"
 #include "settings/preferences.h"
@@ -81,11 +79,6 @@ struct Run : ::testing::Test {
     while (run.tick()) run.wait(std::chrono::milliseconds(50));
     return run.finish().success;
   }
-  std::string newest(const std::string& column) {
-    auto r = session->database()->query("select ifnull(" + column +
-                                        ", '') from ingestion order by ingestion_sk desc limit 1");
-    return r && !r->rows.empty() ? r->rows[0][0] : "";
-  }
 };
 
 TEST_F(Run, ASingleSourceGoesFromTheStartToTheEjectOfItsCard) {
@@ -114,9 +107,6 @@ TEST_F(Run, ASingleSourceGoesFromTheStartToTheEjectOfItsCard) {
   EXPECT_GT(looks, 0);
   EXPECT_TRUE(seen_running);
   EXPECT_EQ(images_below(archive), 3u);
-  EXPECT_EQ(newest("result"), "SUCCESS");
-  EXPECT_EQ(starting_number(), "4");
-  EXPECT_THAT(captured_ui().pane, HasSubstr("\nFinished\n"));
   // "AutoEject": the mounted card holding the source, through the session's eject.
   EXPECT_THAT(ejected, ElementsAre(root));
 }
@@ -146,7 +136,6 @@ TEST_F(Run, CardsModeTakesTheTickedCardsAndAnUnrunMonitorKeepsTheNumber) {
 
   EXPECT_TRUE(finish.success);
   EXPECT_EQ(images_below(archive), 2u);
-  EXPECT_THAT(newest("result"), HasSubstr("SUCCESS"));
   EXPECT_TRUE(ejected.empty());  // cards are ejected from the monitor, never automatically
 }
 
@@ -189,7 +178,6 @@ struct EmptyCamera : NoCameraSource {
   static constexpr const char* kName = "Test Camera";
 };
 
-// The camera a session is given is the one its Start checks and its run lists.
 TEST_F(Run, ACameraGivenToTheSessionIsCheckedAndListed) {
   SessionServices services;
   services.cameras = std::make_unique<EmptyCamera>();

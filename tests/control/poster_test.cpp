@@ -1,11 +1,7 @@
-// The pictures the chooser shows for movies and CR3 raws: a movie's cover or the camera's
-// thumbnail inside it, with its length; a CR3's thumbnail for a tile and its largest preview for
-// the large view, whichever of them the file still holds. And the one source it does not open:
+// The pictures the chooser shows for movies and CR3 raws, and the one source it does not open:
 // a camera on its cable, whose images Start takes whole.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 #include "control/app_session.h"
 #include "control/image_choice.h"

@@ -1,6 +1,4 @@
-// The questions the records put to the user before a deletion or a purge, and what each
-// answer leaves in the database; names edited in the grid, and the counter of changes made
-// by other connections.
+// The records as the database window changes them, asking the user first.
 #include "control/records.h"
 
 #include "tests/database/db_fixture.h"

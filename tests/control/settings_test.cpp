@@ -1,6 +1,4 @@
-// Settings as the front ends change them: the Presets window's preset row and fields, the
-// vocabulary edits, the preferences and the archive set-up, with their questions asked
-// through the front end.
+// Settings as the front ends change them, with their questions asked through the front end.
 #include <filesystem>
 
 #include "control/app_session.h"

@@ -1,5 +1,4 @@
-// What the tool windows and their commands stand on: the macro laboratory's expansion over the
-// session's settings, the EXIF values of a file, and images placed on a track.
+// What the tool windows and their commands stand on.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,5 +1,4 @@
-// The ledger's copies and manifests below archive roots shared by name, recorded by one station
-// and read back by stations that mount the root elsewhere or not at all.
+// Ledger copies and manifests below archive roots shared between stations by name.
 #include <algorithm>
 
 #include "database/ledger_store.h"

@@ -1,8 +1,5 @@
-// Browsing with the age filter, CSV export read back by an independent CSV reader, purge at
-// the one-year boundary, and the row and cell operations of the database window.
+// Browsing, CSV export, purge and the row and cell operations of the database window.
 #include "database/browse.h"
-
-#include <sstream>
 
 #include "tests/database/db_fixture.h"
 

@@ -1,5 +1,4 @@
-// `cardwright db` end to end: the program run as a user runs it, against a database in a
-// private data folder.
+// `cardwright db` run as a user runs it, against a database in a private data folder.
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -119,8 +118,7 @@ TEST_F(DbCommand, BrokenLinksAreRepairedBeforeACommandActs) {
   EXPECT_THAT(out, HasSubstr("2 records shown"));
 }
 
-// A catalogue server that does not answer: the command says so naming user@host:port/db,
-// never the password, exits non-zero, copies nothing and does not fall back to the file.
+// Nothing falls back to the station's file when its catalogue server does not answer.
 TEST_F(DbCommand, AServerThatIsAwayIsNamedWithoutItsPassword) {
   const std::string password = "pw-Never-Shown";
   const std::string where = "cw@127.0.0.1:" + std::to_string(test::free_loopback_port()) + "/studio";
@@ -154,8 +152,7 @@ TEST_F(DbCommand, AServerThatIsAwayIsNamedWithoutItsPassword) {
   EXPECT_FALSE(std::filesystem::exists(file()));
 }
 
-// A station set up with a server catalogue keeps its records there: later commands need no
-// option, and the password comes from the password file.
+// Later commands need no option, and the password comes from the password file.
 TEST_F(DbCommand, InitMakesAServerTheStationsCatalogue) {
   std::string why;
   test::PrivateServer* server = test::PrivateServer::get(why);
@@ -177,9 +174,7 @@ TEST_F(DbCommand, InitMakesAServerTheStationsCatalogue) {
   EXPECT_FALSE(std::filesystem::exists(file()));
 }
 
-// Two stations (two homes) take copies of one card into one archive through one server at the
-// same moment: every image is copied once, what one station copied the other counts as
-// already in the archive, and both ingestions are seen from either station.
+// Two stations (two homes) take one card into one archive through one server at once.
 TEST_F(DbCommand, TwoStationsTakingOneCardAtOnceCopyEachImageOnce) {
   std::string why;
   test::PrivateServer* server = test::PrivateServer::get(why);

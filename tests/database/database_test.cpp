@@ -1,12 +1,9 @@
-// Tables and default rows of a new file, upgrades of old files, default and "[unknown]"
-// entities, names that would break hand-built SQL, ingestion records, TABLE.COLUMN values,
-// the ingest ledger's copy states, fingerprints and damage.
+// The catalogue's tables, entities and ingestion records, its macro values and the ingest ledger.
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -31,6 +28,53 @@ using test::Store;
 INSTANTIATE_TEST_SUITE_P(Stores, CatalogueTest, ::testing::Values(Store::kFile, Store::kServer),
                          test::store_name);
 
+// Runs `body` in `count` child processes let go at one moment (each waits until the parent
+// closes its end of a pipe); true when every child's body returned true.
+template <typename Body>
+bool all_succeed_at_once(int count, Body body) {
+  int go[2];
+  if (pipe(go) != 0) return false;
+  std::vector<pid_t> children;
+  for (int i = 0; i < count; ++i) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      char c;
+      close(go[1]);
+      if (read(go[0], &c, 1) < 0) _exit(2);
+      const bool ok = body();
+      if (!ok) std::fputs(captured_ui().pane.c_str(), stderr);
+      _exit(ok ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  close(go[0]);
+  close(go[1]);
+  bool all = true;
+  for (pid_t pid : children) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      all = false;
+  }
+  return all;
+}
+
+// An entry of `size` bytes hashed from `seed`, with one copy of it at `copy_path`.
+LedgerEntry entry_with_copy(const std::string& seed, std::uint64_t size,
+                            const std::string& copy_path) {
+  LedgerEntry e;
+  ContentHasher hasher;
+  hasher.update(seed.data(), seed.size());
+  e.hash = hasher.digest();
+  e.size = size;
+  LedgerCopy copy;
+  copy.path = copy_path;
+  copy.size = size;
+  copy.hash = e.hash;
+  copy.state = CopyState::kVerified;
+  e.copies.push_back(copy);
+  return e;
+}
+
 TEST_P(CatalogueTest, NewFileGetsEveryTableAndTheDefaultRowsOnce) {
   open_db();
   EXPECT_EQ(raw_values(path, server() ? "select table_name from information_schema.tables "
@@ -45,36 +89,15 @@ TEST_P(CatalogueTest, NewFileGetsEveryTableAndTheDefaultRowsOnce) {
   EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
 }
 
-// Programs started at the same moment on a fresh user folder all build or find the schema
-// and the default rows, and ask for the "[unknown]" rows as a run without choices does: every
-// one succeeds and each row is made once. Each round starts six of them together.
+// Six programs at once on a fresh user folder, each asking for the "[unknown]" rows as a run
+// without choices does: every one succeeds and each row is made once.
 TEST_P(CatalogueTest, SimultaneousFirstOpensAllSucceed) {
   for (int round = 0; round < 12; ++round) {
     ASSERT_NO_FATAL_FAILURE(fresh_store());
-    int go[2];
-    ASSERT_EQ(pipe(go), 0);
-    std::vector<pid_t> children;
-    for (int i = 0; i < 6; ++i) {
-      const pid_t pid = fork();
-      if (pid == 0) {
-        char c;
-        close(go[1]);
-        if (read(go[0], &c, 1) < 0) _exit(2);  // returns when the parent closes its end
-        const bool ok = db.open(path) && db.install_default_entities() &&
-                        db.unknown_card() > 0 && db.unknown_project(-1) > 0 &&
-                        db.card_add("", "") > 0;
-        if (!ok) std::fputs(captured_ui().pane.c_str(), stderr);
-        _exit(ok ? 0 : 1);
-      }
-      children.push_back(pid);
-    }
-    close(go[0]);
-    close(go[1]);
-    for (pid_t pid : children) {
-      int status = 0;
-      waitpid(pid, &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
-    }
+    EXPECT_TRUE(all_succeed_at_once(6, [&] {
+      return db.open(path) && db.install_default_entities() && db.unknown_card() > 0 &&
+             db.unknown_project(-1) > 0 && db.card_add("", "") > 0;
+    })) << "round " << round;
     EXPECT_EQ(raw_values(path, "select count(*) from client where name = 'Client_001'") + " " +
                   raw_values(path, "select count(*) from card where name = '#001'") + " " +
                   raw_values(path, "select count(*) from card where name = '[unknown]'") + " " +
@@ -84,36 +107,17 @@ TEST_P(CatalogueTest, SimultaneousFirstOpensAllSucceed) {
   }
 }
 
-// Stations adding default-named clients (each with its project) and cards at the same moment:
-// every one succeeds and every name is given once, so no two read the same next number.
+// No two stations adding default-named rows at once read the same next number.
 TEST_P(CatalogueTest, StationsNumberingAtOnceGetANumberEach) {
   open_db();
   db.close();
-  int go[2];
-  ASSERT_EQ(pipe(go), 0);
-  std::vector<pid_t> children;
-  for (int i = 0; i < 4; ++i) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      char c;
-      close(go[1]);
-      if (read(go[0], &c, 1) < 0) _exit(2);
-      Database station;
-      bool ok = station.open(path);
-      for (int n = 0; ok && n < 10; ++n)
-        ok = station.client_add("", "", true) > 0 && station.card_add("", "") > 0;
-      if (!ok) std::fputs(captured_ui().pane.c_str(), stderr);
-      _exit(ok ? 0 : 1);
-    }
-    children.push_back(pid);
-  }
-  close(go[0]);
-  close(go[1]);
-  for (pid_t pid : children) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  EXPECT_TRUE(all_succeed_at_once(4, [&] {
+    Database station;
+    bool ok = station.open(path);
+    for (int n = 0; ok && n < 10; ++n)
+      ok = station.client_add("", "", true) > 0 && station.card_add("", "") > 0;
+    return ok;
+  }));
   for (const char* table : {"client", "project", "card"})
     EXPECT_EQ(raw_values(path, std::string("select count(*) || ' ' || count(distinct name) from ") +
                                    table),
@@ -122,9 +126,8 @@ TEST_P(CatalogueTest, StationsNumberingAtOnceGetANumberEach) {
   EXPECT_EQ(raw_values(path, "select max(name) from client"), "Client_041");
 }
 
-// Set-up and the first run's "[unknown]" rows killed at each statement in turn (the process
-// ends there, as a kill would end it): the next start-up opens the file cleanly, finds every
-// table and default row once, and its check has nothing to repair.
+// Set-up and the first run's "[unknown]" rows ended at each statement in turn, as a kill would
+// end them: the next start-up finds every row once and nothing to repair.
 TEST_P(CatalogueTest, SetUpKilledAtAnyStatementLeavesNothingToRepair) {
   if (server()) GTEST_SKIP() << "counts the statements through the file engine's trace hook";
   static int kill_at = 0;  // the child's statement count at which it ends
@@ -378,10 +381,7 @@ TEST_P(CatalogueTest, IngestionRecordsAndUnknownEntities) {
   EXPECT_EQ(ui.pane, "\nERROR: database or disk is full: \"" + path + "\"\n");
 }
 
-// A batch groups writes into one transaction: nothing is in the file for another connection
-// until it commits; a statement that fails inside it fails alone and the others are kept;
-// one dropped without commit leaves nothing; inside a transaction already open it adds none
-// of its own.
+// Inside a transaction already open a batch adds none of its own.
 TEST_F(DatabaseTest, BatchStoresItsWritesAtCommitOnly) {
   open_db();
   const int key = db.ingestion_insert(db.unknown_project(-1), db.unknown_card(), 0, 0, 0,
@@ -457,17 +457,7 @@ TEST_P(CatalogueTest, MacroValuesReadTheRowLastChosen) {
 // written until a store after a flush.
 TEST_P(CatalogueTest, LedgerCallsACopyVerifiedOnlyOnceItIsOnTheDisk) {
   open_db();
-  ContentHasher hasher;
-  hasher.update("image", 5);
-  LedgerEntry e;
-  e.hash = hasher.digest();
-  e.size = 5;
-  LedgerCopy copy;
-  copy.path = "/archive/IMG_0001.JPG";
-  copy.size = 5;
-  copy.hash = e.hash;
-  copy.state = CopyState::kVerified;
-  e.copies.push_back(copy);
+  LedgerEntry e = entry_with_copy("image", 5, "/archive/IMG_0001.JPG");
   auto state_found = [&] { return ledger_find(db, e.hash, 5)->copies.at(0).state; };
   ASSERT_TRUE(ledger_store(db, {&e}, false));
   EXPECT_EQ(state_found(), CopyState::kWritten);
@@ -477,10 +467,8 @@ TEST_P(CatalogueTest, LedgerCallsACopyVerifiedOnlyOnceItIsOnTheDisk) {
   EXPECT_TRUE(e.copies[0].stored);
 }
 
-// A ledger from before fingerprints and damage gains their columns and indexes and keeps its
-// rows; a copy's fingerprint and an entry's damage found after it was stored are stored and
-// found again. A fingerprint stands for a file only once a tick of the file system's clock
-// passed since its change: 50 ms, or 2 s for times in whole seconds.
+// A fingerprint stands for a file only once a tick of the file system's clock passed since
+// its change: 50 ms, or 2 s for times in whole seconds.
 TEST_P(CatalogueTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
   raw_exec(path,
            "create table ledger (ledger_sk integer not null primary key autoincrement, "
@@ -544,25 +532,18 @@ TEST_P(CatalogueTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
   EXPECT_TRUE(fingerprint_settled(fp, fp.changed_ns + 2'000'000'000));
 }
 
-// A card's sizes are asked about at once (more than one statement's worth here); values with
-// quotes and non-ASCII text are stored as they are.
+// The sizes asked about are more than one statement's worth.
 TEST_P(CatalogueTest, LedgerAnswersForAWholeCardsSizes) {
   open_db();
   std::vector<LedgerEntry> entries(3);
   std::vector<LedgerEntry*> batch;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    LedgerEntry& e = entries[i];
-    ContentHasher hasher;
-    hasher.update(&i, sizeof i);
-    e.hash = hasher.digest();
-    e.size = 1000 + i;
+    const std::string n = std::to_string(i);
+    LedgerEntry& e = entries[i] = entry_with_copy(n, 1000 + i, "/archive/it's/IMG_" + n + ".JPG");
     e.modified = 1717236000 + static_cast<std::int64_t>(i);
-    e.source = "DCIM/100'CANON/IMG_\u00e9" + std::to_string(i) + ".JPG";
-    LedgerCopy copy;
-    copy.path = "/archive/it's/IMG_" + std::to_string(i) + ".JPG";
-    copy.size = e.size;
-    copy.state = CopyState::kWritten;
-    e.copies.push_back(copy);
+    e.source = "DCIM/100'CANON/IMG_\u00e9" + n + ".JPG";
+    e.copies[0].hash.reset();
+    e.copies[0].state = CopyState::kWritten;
     batch.push_back(&e);
   }
   ASSERT_TRUE(ledger_store(db, batch, true));
@@ -583,25 +564,13 @@ TEST_P(CatalogueTest, LedgerAnswersForAWholeCardsSizes) {
   EXPECT_EQ(*known, expected);
 }
 
-// Two cards' images copied to one path: the copy written last tells where the file there came
-// from, also after an older one is written again; a renamed folder moves its copies and only
-// those whose path begins with it byte for byte.
+// The copy written last at a path tells where the file there came from.
 TEST_P(CatalogueTest, LedgerFollowsTheNewestCopyAtAPathAndRenamedFolders) {
   open_db();
   const std::string folder = "/archive/50%_\u00c6r\u00f8";
-  auto entry_of = [&](const char* card, const std::string& copy_path) {
-    LedgerEntry e;
-    ContentHasher hasher;
-    hasher.update(card, std::strlen(card));
-    e.hash = hasher.digest();
-    e.size = 7;
+  auto entry_of = [](const char* card, const std::string& copy_path) {
+    LedgerEntry e = entry_with_copy(card, 7, copy_path);
     e.card_label = card;
-    LedgerCopy c;
-    c.path = copy_path;
-    c.size = 7;
-    c.hash = e.hash;
-    c.state = CopyState::kVerified;
-    e.copies.push_back(c);
     return e;
   };
   LedgerEntry a = entry_of("A", folder + "/IMG.JPG");

@@ -73,7 +73,6 @@ class DatabaseTest : public ::testing::Test {
   Database db;
 };
 
-
 // Runs each test once on a file and once on a database of its own on the private server
 // (skipped, saying why, when the server cannot run here). `path` is the file's path or the
 // server URL.
@@ -118,7 +117,6 @@ class CatalogueTest : public DatabaseTest, public ::testing::WithParamInterface<
 }  // namespace cw::test
 
 namespace cw {
-using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::Not;

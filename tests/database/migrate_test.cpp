@@ -1,6 +1,4 @@
-// Moving a station's file into a catalogue that another station already records in: names
-// merged, every ingestion with its ledger kept under the target's keys, a repeat adding
-// nothing, and a failure leaving the target as it was.
+// Moving a station's file into a catalogue that another station already records in.
 #include "database/migrate.h"
 
 #include "tests/database/db_fixture.h"

@@ -17,11 +17,7 @@
 
 namespace cw::test {
 
-namespace {
-
 constexpr const char* kBin = "/usr/lib/postgresql/15/bin/";
-
-}  // namespace
 
 int free_loopback_port() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

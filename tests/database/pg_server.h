@@ -1,10 +1,6 @@
-// A private PostgreSQL server for the tests: made in a temporary folder with initdb, listening
-// on a free loopback port (its socket folder inside the temporary folder), stopped and removed
-// at the end of the test program. The server refuses to run as root, so a test program run
-// as root runs it as the unprivileged user "nobody".
-//
-// Connections over TCP need the password of the user "cw"; each test takes a database of its
-// own.
+// A private PostgreSQL server for the tests, made with initdb in a temporary folder and removed
+// at the end of the test program. It refuses to run as root, so a test program run as root runs
+// it as the unprivileged user "nobody".
 #pragma once
 
 #include <gtest/gtest.h>

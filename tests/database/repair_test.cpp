@@ -1,5 +1,4 @@
-// Verification and repair: orphans are pointed at "[unknown]" rows after a backup beside the
-// file, a clean file is left alone, and a file that cannot be backed up is not touched.
+// Verification and repair of rows whose client, project or card was lost.
 #include "database/repair.h"
 
 #include <filesystem>

@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QString>
 #include <QTest>
 #include <QWidget>
@@ -44,9 +45,12 @@ inline std::function<bool(QWidget*)> on(const QString& name, std::function<bool(
 inline std::function<bool(QWidget*)> press(const QString& dialog, const QString& button) {
   return on(dialog, [button](QWidget* w) { return click_named(w, button); });
 }
-// Answers a Yes/No question with Yes.
-inline std::function<bool(QWidget*)> yes() {
-  return on("Question", [](QWidget* w) {
+// Answers a Yes/No question (this one, when given) with Yes.
+inline std::function<bool(QWidget*)> yes(const std::string& question = "") {
+  return on("Question", [question](QWidget* w) {
+    if (!question.empty()) {
+      EXPECT_EQ(static_cast<QMessageBox*>(w)->text().toStdString(), question);
+    }
     static_cast<QMessageBox*>(w)->button(QMessageBox::Yes)->click();
     return true;
   });
@@ -125,17 +129,25 @@ struct Desktop : ::testing::Test {
                                        {"CardFolder", root + "/DCIM"}, {"WantJPEGVerify", "0"}});
     open({root}, settings);
   }
-  std::string newest(const std::string& column) {
-    auto r = session->database()->query("select ifnull(" + column +
-                                        ", '') from ingestion order by ingestion_sk desc limit 1");
+  // The first value the query finds; empty when it finds none.
+  std::string value(const std::string& sql) {
+    const std::optional<QueryResult> r = session->database()->query(sql);
     return r && !r->rows.empty() ? r->rows[0][0] : "";
   }
-  // Presses Return (Start) in the main window; true once the ingestion ended successfully.
-  bool start_and_finish() {
+  std::string newest(const std::string& column) {
+    return value("select ifnull(" + column +
+                 ", '') from ingestion order by ingestion_sk desc limit 1");
+  }
+  // Does `act`, by default Return (Start) in the main window; true once the ingestion it began
+  // ended successfully.
+  bool start_and_finish(const std::function<void()>& act = {}) {
     bool finished = false;
     const auto hook = QObject::connect(window.get(), &ui::MainWindow::ingestion_finished,
                                        [&](bool ok) { finished = ok; });
-    QTest::keyClick(window.get(), Qt::Key_Return);
+    if (act)
+      act();
+    else
+      QTest::keyClick(window.get(), Qt::Key_Return);
     const bool ok = test::wait_for([&] { return finished; });
     QObject::disconnect(hook);
     return ok;

@@ -1,6 +1,4 @@
-// The first start of the desktop program: the assistant on a fresh home, whose settings must
-// be the ones `cardwright init` saves for the same answers; the sizes and dividers a window is
-// given back at the next start; and a window larger than its screen made to fit it.
+// The first start of the desktop program, and the sizes its windows are given.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,12 +8,9 @@
 #include <QVBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QSplitter>
 #include <map>
 
-#include "control/settings_access.h"
-#include "control/settings_setup.h"
 #include "tests/ui/desktop_fixture.h"
 #include "ui/first_run_assistant.h"
 #include "ui/macro_lab.h"
@@ -112,8 +107,6 @@ TEST_F(Desktop, DialogsComeBackWithTheSizeAndDividersTheyWereLeftWith) {
   EXPECT_EQ(divider(again), left_divider);
 }
 
-// A window that would open larger than its screen is made to fit it with room for its title
-// bar, and a small one is left as it is; neither is made smaller than its contents need.
 TEST(WindowFit, AWindowLargerThanItsScreenShrinksToShowItsTitleBar) {
   QDialog dialog;
   auto* layout = new QVBoxLayout(&dialog);

@@ -7,7 +7,6 @@
 #include <QAbstractButton>
 #include <QDialog>
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTest>

