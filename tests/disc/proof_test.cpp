@@ -96,23 +96,11 @@ TEST(DiscProof, VerifyDiscChecksAnImageItsExtractedFilesAndNamesAChangedFile) {
               HasSubstr("\"summary\": \"Burning Selected Folders will require 1 CD or DVD.\""));
   EXPECT_THAT(out, HasSubstr("{\"name\": \"DCIM/100CWTST\", \"files\": 3,"));
 
-  // The ingestion burns its primary copies to the image folder of the preferences.
-  const std::string burned = dir / "burned";
-  std::filesystem::create_directories(burned);
-  ASSERT_EQ(run_cardwright("pref set BurnImageFolder " + sh_quote(burned)), 0);
-  ASSERT_EQ(run_cardwright("preset set Master Default BurnPrimary 1"), 0);
   ASSERT_EQ(run_cardwright("ingest --no-backup --folder-format 'day' --card " +
                                sh_quote(dir / "card") + " --primary " + sh_quote(dir / "archive"),
                            &out),
             0)
       << out;
-  run_cardwright("preset set Master Default BurnPrimary 0");
-  run_cardwright("pref set BurnImageFolder ''");
-  std::vector<std::string> isos;
-  for (const auto& e : std::filesystem::directory_iterator(burned)) isos.push_back(e.path());
-  ASSERT_EQ(isos.size(), 1u) << out;
-  EXPECT_THAT(isos[0], ::testing::EndsWith("A_001.iso"));  // the record key, then A: primary
-  EXPECT_THAT(test::read_file(isos[0]), HasSubstr("IMG_20240517_0003.JPG"));
   // A relative root, as typed in the archive's parent folder.
   std::filesystem::create_directories(dir / "iso");
   ASSERT_EQ(run_cardwright("disc burn archive day --image-dir iso --yes", &out, "",
