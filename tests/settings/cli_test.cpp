@@ -2,7 +2,6 @@
 #include <filesystem>
 
 #include "platform/paths.h"
-#include "platform/profile.h"
 #include "tests/fixtures/programs.h"
 #include "tests/settings/settings_env.h"
 
@@ -50,8 +49,6 @@ TEST_F(CliTest, PresetRoundTripFromTheShellLeavesTheDocumentedFiles) {
   EXPECT_EQ(run("preset save-as 'file handling' Copy"), 0);
   EXPECT_EQ(files(), (std::vector<std::string>{"Preset_File/Converted", "Preset_File/Copy",
                                                "Preset_Master/Default", "cw_log.txt"}));
-  EXPECT_EQ(profile_get_string(kProfileSection, "Preset_File", ""), "Copy");
-  EXPECT_EQ(profile_get_string(kProfileSection, "Preset_Master", ""), "Default");
 
   // Deleting asks first; without a terminal or --yes nothing is deleted.
   EXPECT_EQ(run("preset delete 'file handling' Converted", &out), 1);
