@@ -76,7 +76,6 @@ TEST_F(CliTest, PreferencesAndVocabularyFromTheShell) {
   EXPECT_EQ(out, "Catalog Sets\n  [ ] Portfolio\nKeywords\n  [ ] Animals\n    [x] Dog\n");
   EXPECT_EQ(run("vocab delete Keywords"), 1);
   EXPECT_EQ(run("vocab check Keywords/Cat"), 1);
-  EXPECT_TRUE(fs::exists(user_folder() + "/Preset_Keywords/Default"));
   ASSERT_EQ(run("vocab delete Keywords/Animals"), 0);
   ASSERT_EQ(run("vocab show", &out), 0);
   EXPECT_EQ(out, "Catalog Sets\n  [ ] Portfolio\nKeywords\n");
