@@ -75,8 +75,10 @@ bool Database::open(const std::string& catalogue) {
     engine_.reset();
     return false;
   }
-  exec("update card set hidden = 1 where name = '[unknown]'");
-  exec("update client set hidden = 1 where name = '[unknown]'");
+  // Only a row not hidden yet is written: a write that changes nothing would still cost the
+  // file a commit, on every start.
+  exec("update card set hidden = 1 where name = '[unknown]' and coalesce(hidden, 0) != 1");
+  exec("update client set hidden = 1 where name = '[unknown]' and coalesce(hidden, 0) != 1");
   return true;
 }
 

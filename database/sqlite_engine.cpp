@@ -1,8 +1,12 @@
 // The embedded engine: one SQLite file.
 #include <sqlite3.h>
+#include <sys/vfs.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "database/database.h"
 #include "database/engine.h"
@@ -21,6 +25,9 @@ std::optional<std::string> sql_format(const char* fmt, ...) {
 }
 
 namespace {
+
+// Concurrent tools (a second program instance, the sqlite3 shell) may hold the file briefly.
+constexpr int kBusyMilliseconds = 5000;
 
 class SqliteDialect final : public SqlDialect {
  public:
@@ -107,10 +114,7 @@ class SqliteStatement final : public EngineStatement {
 
 class SqliteEngine final : public Engine {
  public:
-  SqliteEngine(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {
-    // Concurrent tools (a second program instance, the sqlite3 shell) may hold the file briefly.
-    sqlite3_busy_timeout(db_, 5000);
-  }
+  SqliteEngine(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
   ~SqliteEngine() override { sqlite3_close(db_); }
   SqliteEngine(const SqliteEngine&) = delete;
   SqliteEngine& operator=(const SqliteEngine&) = delete;
@@ -222,6 +226,55 @@ bool SqliteStatement::run() {
 
 }  // namespace
 
+namespace {
+
+// True when the file system holding `path` is a network or user-space one, whose programs on
+// other machines (or whose own implementation) may not share the memory map and locks that a
+// write-ahead log relies on: such a catalogue keeps its rollback journal.
+bool shared_file_system(const std::string& path) {
+  struct statfs fs;
+  if (::statfs(path.c_str(), &fs) != 0) return true;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969UL:      // NFS
+    case 0x517BUL:      // SMB
+    case 0xFF534D42UL:  // CIFS
+    case 0xFE534D42UL:  // SMB2
+    case 0x65735546UL:  // FUSE
+    case 0x01021997UL:  // 9P
+    case 0x00C36400UL:  // Ceph
+    case 0x5346414FUL:  // AFS
+      return true;
+    default:
+      return false;
+  }
+}
+
+// `path` as an SQLite file URI with `query`: characters that end or escape a URI's path are
+// escaped.
+std::string file_uri(const std::string& path, const char* query) {
+  std::error_code error;
+  std::string absolute = std::filesystem::absolute(path, error).string();
+  if (error) absolute = path;
+  std::string uri = "file:";
+  for (char c : absolute) {
+    if (c == '%' || c == '?' || c == '#') {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+      uri += escaped;
+    } else {
+      uri += c;
+    }
+  }
+  return uri + "?" + query;
+}
+
+// The outcome of a first read of the catalogue's schema.
+int first_read(sqlite3* db) {
+  return sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr) & 0xff;
+}
+
+}  // namespace
+
 std::unique_ptr<Engine> open_sqlite_engine(const std::string& path, std::string& error) {
   sqlite3* db = nullptr;
   const int rc = sqlite3_open(path.c_str(), &db);
@@ -229,6 +282,31 @@ std::unique_ptr<Engine> open_sqlite_engine(const std::string& path, std::string&
     error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close(db);
     return nullptr;
+  }
+  sqlite3_busy_timeout(db, kBusyMilliseconds);
+  // A commit in write-ahead-log mode syncs the log once, where a rollback journal costs four
+  // syncs and the journal's creation and removal; `synchronous=FULL` keeps every commit on the
+  // disk when it returns. The mode stays with the file: once set, every later program opening
+  // it uses the log too. Neither pragma is an error when it cannot be had (a read-only
+  // catalogue, another program holding it): the catalogue then keeps the journal it has.
+  if (!shared_file_system(path))
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+  const int read = first_read(db);
+  if (read == SQLITE_READONLY || read == SQLITE_CANTOPEN) {
+    // A catalogue in log mode cannot be read through the log where this user may not make the
+    // log's files (a read-only folder or file system) and no program that may has them open.
+    // The last program to close the catalogue moved the log into the file and removed it, so
+    // the file alone is the whole catalogue then: it is read as it lies.
+    sqlite3* file = nullptr;
+    if (sqlite3_open_v2(file_uri(path, "immutable=1").c_str(), &file,
+                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) == SQLITE_OK &&
+        first_read(file) == SQLITE_OK) {
+      sqlite3_close(db);
+      db = file;
+    } else {
+      sqlite3_close(file);
+    }
   }
   return std::make_unique<SqliteEngine>(db, path);
 }

@@ -226,6 +226,9 @@ class Parser {
   }
 
   bool content(XmlNode& el, int depth) {
+    // An element's content is mostly white space, a child and white space: room for that from
+    // the start spares the list's first regrowths, each of which moves every node in it.
+    el.children.reserve(4);
     for (;;) {
       const std::size_t lt = t_.find('<', pos_);
       if (lt == std::string_view::npos) {
@@ -287,6 +290,8 @@ void write_node(const XmlNode& n, std::string& out) {
 
 bool XmlNode::is_blank() const {
   if (kind == Kind::kText) {
+    // Most text is plain white space or a value: only one with references needs resolving.
+    if (raw.find('&') == std::string::npos) return std::all_of(raw.begin(), raw.end(), is_space);
     const std::string text = xml_unescape(raw);
     return std::all_of(text.begin(), text.end(), is_space);
   }

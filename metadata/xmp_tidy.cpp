@@ -78,24 +78,24 @@ std::size_t remove_child(std::vector<XmlNode>& children, std::size_t i) {
   auto blank = [&](std::size_t k) {
     return children[k].kind == XmlNode::Kind::kText && children[k].is_blank();
   };
-  auto first = [&](std::size_t k) { return children.begin() + static_cast<long>(k); };
-  children.erase(first(i));
+  // What goes is one run [from, to) of the list, taken out at once: every node after it
+  // moves once.
+  std::size_t from = i, to = i + 1;
   std::size_t start = i;
   while (start > 0 && blank(start - 1)) --start;
   if (start > 0 && children[start - 1].kind == XmlNode::Kind::kComment) {
-    children.erase(first(start - 1), first(i));
-    i = start - 1;
-    start = i;
+    from = start - 1;
+    start = from;
     while (start > 0 && blank(start - 1)) --start;
   }
   if (start > 0) {
-    children.erase(first(start), first(i));
-    return start;
+    from = start;
+  } else {
+    while (to < children.size() && blank(to)) ++to;
   }
-  std::size_t end = i;
-  while (end < children.size() && blank(end)) ++end;
-  children.erase(first(i), first(end));
-  return i;
+  children.erase(children.begin() + static_cast<long>(from),
+                 children.begin() + static_cast<long>(to));
+  return from;
 }
 
 // Leaves out what is empty below `el`; true when `el` itself holds nothing any more.

@@ -1,4 +1,5 @@
 // The catalogue's tables, entities and ingestion records, its macro values and the ingest ledger.
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -412,6 +413,22 @@ TEST_F(DatabaseTest, BatchStoresItsWritesAtCommitOnly) {
   EXPECT_EQ(raw_values(path, "select image_count from ingestion"), "3");
   ASSERT_TRUE(db.exec("commit"));
   EXPECT_EQ(raw_values(path, "select image_count from ingestion"), "4");
+}
+
+// A catalogue on a file system mounted read-only (a write-protected disk, a read-only share)
+// still answers with what the last program to write it left, whatever journal that program
+// kept; the name holds the characters that a URI would take for its own.
+TEST_F(DatabaseTest, CatalogueOnAReadOnlyFileSystemStillAnswers) {
+  test::SmallFileSystem disk(dir / "disk", "4m");
+  if (!disk.mounted) GTEST_SKIP() << "needs the right to mount";
+  path = disk.mount_point + "/cw 100%#?.sqlite3";
+  open_db();
+  ASSERT_GT(db.client_add("Harbour", "", false), 0);
+  db.close();
+  ASSERT_EQ(::mount(nullptr, disk.mount_point.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
+            0)
+      << std::strerror(errno);
+  EXPECT_EQ(raw_values(path, "select name from client order by 1"), "Client_001|Harbour");
 }
 
 TEST_P(CatalogueTest, ResultsAppendedFromManyThreadsAreAllKept) {
