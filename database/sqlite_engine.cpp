@@ -287,10 +287,12 @@ std::unique_ptr<Engine> open_sqlite_engine(const std::string& path, std::string&
   // A commit in write-ahead-log mode syncs the log once, where a rollback journal costs four
   // syncs and the journal's creation and removal; `synchronous=FULL` keeps every commit on the
   // disk when it returns. The mode stays with the file: once set, every later program opening
-  // it uses the log too. Neither pragma is an error when it cannot be had (a read-only
+  // it uses the log too, so a catalogue moved onto a shared file system is put back to the
+  // rollback journal there. Neither pragma is an error when it cannot be had (a read-only
   // catalogue, another program holding it): the catalogue then keeps the journal it has.
-  if (!shared_file_system(path))
-    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  sqlite3_exec(db, shared_file_system(path) ? "PRAGMA journal_mode=DELETE"
+                                            : "PRAGMA journal_mode=WAL",
+               nullptr, nullptr, nullptr);
   sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
   const int read = first_read(db);
   if (read == SQLITE_READONLY || read == SQLITE_CANTOPEN) {
