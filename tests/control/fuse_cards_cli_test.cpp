@@ -1,12 +1,15 @@
 // Cards and archives on the file systems cameras use, from the command line (root and FUSE
-// only).
+// only): listed, ingested, recognised and ejected. The program reads a mount table of the
+// test's own, so that whatever else is mounted on the machine cannot change what it lists.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
 #include "tests/common/test_env.h"
+#include "tests/database/db_fixture.h"
 #include "tests/fixtures/fuse_card.h"
 #include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_card.h"
@@ -20,7 +23,9 @@ using test::CardFs;
 using fixtures::mtime_of;
 using test::FuseCard;
 using test::sh_quote;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Every regular file below `root` that holds something, by its content (the FAT program
 // shows the volume label as an empty file).
@@ -97,10 +102,22 @@ TEST(FuseCardsCommand, ExfatAndFat32CardsAreIngestedRecognisedAfterAZoneChangeAn
   cw.limit_to({&ex, &fat});
 
   std::string out;
+  // The listing says what to run here, not which button to press, and holds just the two cards.
+  ASSERT_EQ(cw.run("cards", &out), 0) << out << cw.errors();
+  EXPECT_THAT(out, AllOf(HasSubstr("cardwright ingest"), Not(HasSubstr("Press Start"))));
+  ASSERT_EQ(cw.run("cards --json", &out), 0) << out << cw.errors();
+  EXPECT_EQ(std::count(out.begin(), out.end(), '{'), 3) << out;
+  for (const FuseCard* card : {&ex, &fat})
+    EXPECT_THAT(out, HasSubstr("{\"root\": \"" + card->root() + "\""));
+
   const std::string archive = dir / "archive";
   const std::string ingest =
       "ingest --all-cards --json --no-backup --folder-format '' --primary " + sh_quote(archive);
   ASSERT_EQ(cw.run(ingest, &out), 0) << out << cw.errors();
+  const std::string db = test::test_root() / "home/.local/share/CardwrightPro/cw_main.sqlite3";
+  EXPECT_EQ(test::raw_values(db, "select image_count || ' ' || result from ingestion order by "
+                                 "ingestion_sk desc limit 1"),
+            "6 SUCCESS");
   for (const auto& [card, count] : {std::pair{&ex, "4"}, std::pair{&fat, "2"}}) {
     const std::string result = card_result(out, card->root());
     EXPECT_EQ(field(result, "success"), "true") << out;
@@ -141,9 +158,12 @@ TEST(FuseCardsCommand, ExfatAndFat32CardsAreIngestedRecognisedAfterAZoneChangeAn
   }
   EXPECT_EQ(files_by_content(archive).size(), copies.size());
 
+  ASSERT_EQ(cw.run("eject " + sh_quote(ex.root()), &out), 0) << out << cw.errors();
+  EXPECT_THAT(out, HasSubstr("Media in Drive " + ex.root() + " has been ejected safely."));
+  EXPECT_FALSE(test::mounted(ex.root()));
+  EXPECT_TRUE(test::mounted(fat.root()));
   ASSERT_EQ(cw.run("eject --all-cards", &out), 0) << out << cw.errors();
-  for (const FuseCard* card : {&ex, &fat})
-    EXPECT_THAT(out, HasSubstr("Media in Drive " + card->root() + " has been ejected safely."));
+  EXPECT_THAT(out, HasSubstr("Media in Drive " + fat.root() + " has been ejected safely."));
 }
 
 TEST(FuseCardsCommand, NamesDifferingOnlyInCaseNeverReplaceEachOtherInAnExfatArchive) {

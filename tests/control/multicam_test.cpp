@@ -298,33 +298,6 @@ TEST(MultiCamTime, LocalTargetsMatchPythonAcrossSummerTimeChanges) {
     EXPECT_FALSE(parse_local_time(bad)) << bad;
 }
 
-TEST_F(MultiCam, TheCommandLineIngestsAShiftedCameraInTimeOrder) {
-  std::string out;
-  const std::string archive = dir / "archive";
-  ASSERT_EQ(test::run_cardwright("multicam ingest --shift " + sh_quote(b + "=3600") +
-                                     " --primary " + sh_quote(archive) +
-                                     " --no-backup --no-jpeg-verify --folder-format '' "
-                                     "--name-format '{@sequence,-3}_{@filename}' " +
-                                     sh_quote(a) + " " + sh_quote(b),
-                                 &out),
-            0)
-      << out;
-  EXPECT_THAT(out,
-              ::testing::HasSubstr("Card Folder: [multi-camera or user-chosen image files]\n"));
-  std::vector<std::string> copied;
-  for (const auto& e : fs::directory_iterator(archive))
-    if (e.is_regular_file() && e.path().extension() != ".xmp")
-      copied.push_back(e.path().filename().string());
-  std::sort(copied.begin(), copied.end());
-  std::string numbered;
-  for (const std::string& name : copied) {
-    if (!numbered.empty()) numbered += ' ';
-    numbered.append(name, 4);
-  }
-  // camB's images, an hour later for this run, fall between camA's.
-  EXPECT_EQ(numbered, "A_0.JPG B_0.JPG A_1.JPG B_1.JPG A_2.JPG");
-}
-
 // Camera A's clock is right; camera B's runs 3792 s ahead, and its true times fall just before
 // midnight, so that its wrong clock puts its images into the next day. Names and folders are
 // made of {@datetimeany}: the EXIF date, or the file's time for a file without EXIF (the WAV).

@@ -228,7 +228,6 @@ TEST_F(Desktop, TheChoosersListIsWhatTheIngestionTakes) {
   std::sort(names.begin(), names.end());
   EXPECT_THAT(names,
               ::testing::ElementsAre(::testing::EndsWith("_0002"), ::testing::EndsWith("_0005")));
-  EXPECT_THAT(newest("params"), HasSubstr("ImgList: [image list]"));
 }
 
 TEST_F(Desktop, PresetAndKeywordEditsPersist) {
