@@ -14,6 +14,28 @@
 
 namespace cw {
 
+namespace {
+
+// Bytes a copy puts in the cache between two requests to start writing them to the disk.
+constexpr std::uint64_t kWritebackStep = 8 * 1048576;
+
+// Starts the disk writing a copy every kWritebackStep bytes as the copy goes, without waiting
+// for it: the disk works from the first pieces on instead of from the copy's close, and the
+// read-back, which can only read what has reached the disk, finds the copy written instead of
+// waiting for its writeback. Only a hint: the phase's flush writes whatever it did not start.
+struct WriteBehind {
+  int fd;
+  std::uint64_t unsent = 0;
+  void wrote(std::uint64_t n) {
+    unsent += n;
+    if (unsent < kWritebackStep) return;
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    unsent = 0;
+  }
+};
+
+}  // namespace
+
 bool ensure_read_buffer(RunState& state) {
   if (state.read_buffer) return true;
   state.read_buffer.reset(new (std::nothrow) char[kCopyBufferSize]);
@@ -24,6 +46,7 @@ CopyOutcome copy_chunks(RunState& state, RunReporter& reporter, const ChunkReade
                         const std::string& target, ContentHasher* hash) {
   if (!ensure_read_buffer(state)) return CopyOutcome::kReadError;
   char* buffer = state.read_buffer.get();
+  WriteBehind behind{out};
   for (;;) {
     if (reporter.stop_requested()) return CopyOutcome::kStopped;
     long long n = read(buffer, kCopyBufferSize);
@@ -34,6 +57,7 @@ CopyOutcome copy_chunks(RunState& state, RunReporter& reporter, const ChunkReade
       log_printf("copy: write to %s failed: %s", target.c_str(), std::strerror(errno));
       return CopyOutcome::kWriteError;
     }
+    behind.wrote(static_cast<std::uint64_t>(n));
     reporter.progress_bytes(static_cast<std::uint64_t>(n));
   }
 }
@@ -63,6 +87,7 @@ CopyOutcome copy_fd(RunState& state, RunReporter& reporter, int in, int out,
   if (!ensure_read_buffer(state)) return CopyOutcome::kReadError;
   off_t at = copy_range_usable() && hash ? ::lseek(in, 0, SEEK_CUR) : 0;
   if (copy_range_usable() && at >= 0) {
+    WriteBehind behind{out};
     for (;;) {
       if (reporter.stop_requested()) return CopyOutcome::kStopped;
       ssize_t n = sysio().copy_range(in, out, kCopyBufferSize);
@@ -73,6 +98,7 @@ CopyOutcome copy_fd(RunState& state, RunReporter& reporter, int in, int out,
       if (hash && !hash_piece(state, in, at, static_cast<std::size_t>(n), *hash))
         return CopyOutcome::kReadError;
       at += n;
+      behind.wrote(static_cast<std::uint64_t>(n));
       reporter.progress_bytes(static_cast<std::uint64_t>(n));
     }
   }

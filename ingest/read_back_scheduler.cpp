@@ -240,6 +240,24 @@ bool settled(const CopyRead& c) {
   return c.pieces.empty() && (c.failed || c.end_seen || c.through_cache);
 }
 
+// Hands a copy's result to its run (nothing when the disk is closing), the copy closed first:
+// a run that has all its results has no file of its own left open here, and nothing of this
+// copy touches the run's file calls after it.
+void finish_copy(CopyRead& c, bool closing) {
+  if (!c.failed && !closing) {
+    // The copy's pages leave the cache too: the copies of a large card would otherwise push
+    // the card's own pages out.
+    ::posix_fadvise(c.fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    c.result.outcome = c.hasher.digest() == c.queued.job.expected ? VerifyOutcome::kMatch
+                                                                  : VerifyOutcome::kMismatch;
+  }
+  c.fd.close();
+  if (closing)
+    c.queued.sink->deliver(std::nullopt);
+  else
+    c.queued.sink->deliver(std::move(c.result));
+}
+
 }  // namespace
 
 void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
@@ -250,6 +268,7 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
   if (free.empty()) return run_threads();  // no memory for a single piece
   const Buffer scratch = aligned_buffer();  // for reads through the system-call table
   std::list<CopyRead> open;
+  std::list<CopyRead> read;  // read whole, to be finished once the ring has its next pieces
   std::size_t in_flight = 0;
   bool closing = false;
   for (;;) {
@@ -263,7 +282,7 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
           break;
         }
       if (!c) {
-        std::optional<Queued> q = next(in_flight == 0 && open.empty());
+        std::optional<Queued> q = next(in_flight == 0 && open.empty() && read.empty());
         if (!q) {
           std::lock_guard<std::mutex> lock(mutex);
           closing = quit;
@@ -294,6 +313,14 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
       io_uring_prep_read(sqe, c->fd.get(), p->buffer.get(), kPiece, p->offset);
       io_uring_sqe_set_data(sqe, p);
       ++in_flight;
+    }
+    // The copies read whole are finished once the next pieces are in front of the disk:
+    // dropping a copy's pages from the cache takes as long as a read or two, which the disk
+    // would otherwise spend idle.
+    if (!read.empty()) {
+      if (in_flight > 0) io_uring_submit(ring);
+      for (CopyRead& c : read) finish_copy(c, closing);
+      read.clear();
     }
     if (in_flight == 0) {
       if (closing) {
@@ -348,22 +375,9 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
         c.failed = true;
         c.result.error = errno;
       }
-      if (!c.failed && !closing) {
-        // The copy's pages leave the cache too: the copies of a large card would otherwise
-        // push the card's own pages out.
-        ::posix_fadvise(c.fd.get(), 0, 0, POSIX_FADV_DONTNEED);
-        c.result.outcome = c.hasher.digest() == c.queued.job.expected ? VerifyOutcome::kMatch
-                                                                      : VerifyOutcome::kMismatch;
-      }
-      // The copy is closed before its result goes out: a run that has all its results has
-      // no file of its own left open here, and nothing of this copy touches the run's file
-      // calls after it.
-      c.fd.close();
-      if (closing)
-        c.queued.sink->deliver(std::nullopt);
-      else
-        c.queued.sink->deliver(std::move(c.result));
-      it = open.erase(it);
+      const auto next_it = std::next(it);
+      read.splice(read.end(), open, it);
+      it = next_it;
     }
   }
 }
