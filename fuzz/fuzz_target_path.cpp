@@ -76,11 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!cw::make_folder_path(ctx, record, sequence)) return 0;  // text after {@numberrange}
 
   check_component(record.new_base_name);
-  if (record.target_folder != ".") {
+  if (record.target_folder() != ".") {
     std::size_t from = 0;
     for (;;) {
-      const std::size_t sep = record.target_folder.find('/', from);
-      check_component(record.target_folder.substr(from, sep - from));
+      const std::size_t sep = record.target_folder().find('/', from);
+      check_component(record.target_folder().substr(from, sep - from));
       if (sep == std::string::npos) break;
       from = sep + 1;
     }

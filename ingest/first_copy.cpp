@@ -53,14 +53,14 @@ enum class Formed { kOk, kFailed, kOutside, kTooLong };
 // lead elsewhere), so a folder that is not really inside the tree is not used.
 Formed form_target(EngineContext& ctx, const ImageRecord& r, std::string& folder,
                    std::string& target, std::string& message) {
-  if (ctx.first_copy_root.empty() || r.target_folder.empty() || r.new_base_name.empty()) {
+  if (ctx.first_copy_root.empty() || r.target_folder().empty() || r.new_base_name.empty()) {
     message = "unable to form full path";
     return Formed::kFailed;
   }
   folder = ctx.first_copy_root;
-  if (r.target_folder != ".") {
+  if (r.target_folder() != ".") {
     if (!ends_with_separator(folder)) folder += '/';
-    folder += r.target_folder;
+    folder += r.target_folder();
   }
   target = folder;
   if (!ends_with_separator(target)) target += '/';

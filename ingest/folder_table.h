@@ -1,5 +1,6 @@
-// The folder table of a run: every distinct relative folder text of its images, stored once,
-// so that the images of one folder share one text.
+// The folder table of a run: every distinct relative folder text of its images (below the
+// card, and below the first-copy root), stored once, so that the images of one folder share
+// one text.
 #pragma once
 
 #include <string>

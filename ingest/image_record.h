@@ -15,7 +15,9 @@ struct ImageRecord {
   std::string source_path;         // full path; only "/" separates, as the system reads it
   std::string first_copy_path;     // set by the first copy
   std::string new_base_name;       // set by naming, final after the first copy's suffix
-  std::string target_folder;       // relative to the first-copy root; "." for the root
+  // The first copy's folder relative to its root, "." for the root (folder table); set by
+  // naming. The images of one day or one subject share their folder's text.
+  const std::string* target = nullptr;
   std::uint64_t size = 0;          // bytes, from the source
   std::time_t modified = 0;        // the source's modification time
   std::int64_t file_time_shift = 0;  // correction of `modified` as a capture time (naming)
@@ -28,9 +30,12 @@ struct ImageRecord {
   // The time names, folders and sidecars date the image by when its file's contents give none.
   std::time_t capture_time() const { return modified + static_cast<std::time_t>(file_time_shift); }
 
-  const std::string& relative_folder() const {
+  const std::string& relative_folder() const { return folder ? *folder : no_folder(); }
+  const std::string& target_folder() const { return target ? *target : no_folder(); }
+
+  static const std::string& no_folder() {
     static const std::string empty;
-    return folder ? *folder : empty;
+    return empty;
   }
 };
 

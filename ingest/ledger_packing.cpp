@@ -6,7 +6,9 @@
 // states, the number of its root, its path (the part after the root when it begins with it),
 // the number of the name of the archive root it lies below when this station does not map it,
 // size, hash when it is neither absent nor the entry's, and fingerprint when present.
-// Integers are LEB128, signed ones zigzagged first; texts are a length and their bytes.
+// Integers are LEB128, signed ones zigzagged first; texts are a length and their bytes. The
+// source and the copies' paths are a path: the number of its folder (everything up to its
+// last "/", which the images of one folder share) and its name as a text.
 #include "ingest/ledger_packing.h"
 
 #include <cstring>
@@ -49,6 +51,11 @@ class Writer {
     unsigned_int(t.size());
     out_.append(t);
   }
+  void path(std::string_view p, PackedTexts& texts) {
+    const std::size_t name = p.find_last_of('/') + 1;  // 0 without a folder
+    unsigned_int(texts.number_of(p.substr(0, name)));
+    text(p.substr(name));
+  }
   void hash(const Hash128& h) {
     unsigned_int_fixed(h.high);
     unsigned_int_fixed(h.low);
@@ -88,6 +95,14 @@ class Reader {
     at_ += n;
     return t;
   }
+  // A path written by Writer::path, after `prefix`.
+  std::string path(const PackedTexts& texts, std::string prefix = {}) {
+    prefix += texts.text(static_cast<std::uint32_t>(unsigned_int()));
+    const std::size_t n = unsigned_int();
+    prefix.append(reinterpret_cast<const char*>(at_), n);
+    at_ += n;
+    return prefix;
+  }
   Hash128 hash() {
     Hash128 h;
     h.high = unsigned_int_fixed();
@@ -118,7 +133,8 @@ void pack_copy(Writer& w, const LedgerCopy& c, const Hash128& entry_hash, Packed
                                    static_cast<unsigned>(c.before_change) << 4 |
                                    (below_root ? kPathBelowRoot : 0)));
   w.unsigned_int(texts.number_of(c.root));
-  w.text(below_root ? std::string_view(c.path).substr(c.root.size()) : std::string_view(c.path));
+  w.path(below_root ? std::string_view(c.path).substr(c.root.size()) : std::string_view(c.path),
+         texts);
   w.unsigned_int(texts.number_of(c.unmapped_root));
   w.unsigned_int(c.size);
   if (flags & kHashOwn) w.hash(*c.hash);
@@ -143,7 +159,7 @@ LedgerCopy unpack_copy(Reader& r, const Hash128& entry_hash, const PackedTexts& 
   c.state = static_cast<CopyState>(states & 0x0f);
   c.before_change = static_cast<CopyState>((states >> 4) & 0x07);
   c.root = texts.text(static_cast<std::uint32_t>(r.unsigned_int()));
-  c.path = (states & kPathBelowRoot) ? c.root + r.text() : r.text();
+  c.path = r.path(texts, (states & kPathBelowRoot) ? c.root : std::string());
   c.unmapped_root = texts.text(static_cast<std::uint32_t>(r.unsigned_int()));
   c.size = r.unsigned_int();
   if (flags & kHashSame) c.hash = entry_hash;
@@ -181,7 +197,7 @@ std::unique_ptr<std::uint8_t[]> pack_entry(const LedgerEntry& e, PackedTexts& te
   w.unsigned_int(texts.number_of(e.card_label));
   w.unsigned_int(texts.number_of(e.card_uuid));
   w.unsigned_int(texts.number_of(e.camera_serial));
-  w.text(e.source);
+  w.path(e.source, texts);
   w.unsigned_int(e.size);
   w.signed_int(e.modified);
   w.text(e.captured);
@@ -201,7 +217,7 @@ LedgerEntry unpack_entry(const std::uint8_t* packed, const PackedTexts& texts) {
   e.card_label = texts.text(static_cast<std::uint32_t>(r.unsigned_int()));
   e.card_uuid = texts.text(static_cast<std::uint32_t>(r.unsigned_int()));
   e.camera_serial = texts.text(static_cast<std::uint32_t>(r.unsigned_int()));
-  e.source = r.text();
+  e.source = r.path(texts);
   e.size = r.unsigned_int();
   e.modified = r.signed_int();
   e.captured = r.text();

@@ -3,7 +3,8 @@
 // the same roots and card texts, and padding; packed, the same entry takes about 200: numbers
 // as variable-length integers, each copy's path relative to its root, its hash omitted when it
 // is the entry's, and the texts every entry repeats (the roots, the card's label and UUID, the
-// camera serial) kept once in a table and named by number.
+// camera serial, the folders of the source and of the copies) kept once in a table and named
+// by number.
 //
 // The form is exact: unpacking gives back every field, the run's own flags included, so an
 // entry can be packed whenever nobody holds a reference into it.

@@ -162,7 +162,7 @@ bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
   in.cur_relPath = one_name(record.relative_folder());
   std::string path;
   if (!macro_process_with_data(spec, path, in, ctx.macro_environment()) || path.empty()) {
-    record.target_folder.assign(1, '.');
+    record.target = &ctx.folders.intern(".");
     return true;
   }
   while (!path.empty() && std::isspace(static_cast<unsigned char>(path.back()))) path.pop_back();
@@ -193,7 +193,8 @@ bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
     number_range_add(ranges, path, record.number_text);
     path += rest;
   }
-  record.target_folder = path.size() > prefix_length ? path.substr(prefix_length) : ".";
+  record.target = &ctx.folders.intern(
+      path.size() > prefix_length ? std::string_view(path).substr(prefix_length) : ".");
   return true;
 }
 

@@ -102,24 +102,21 @@ bool read_back_earlier_copy(EngineContext& ctx, std::size_t entry, std::size_t c
 
 }  // namespace
 
-bool RunLedger::holds_time(const std::set<std::pair<std::uint64_t, std::int64_t>>& known,
-                           std::uint64_t size, std::int64_t modified, bool local_times) {
-  const std::int64_t last = latest_card_time(modified, local_times);
-  for (auto it = known.lower_bound({size, earliest_card_time(modified, local_times)});
-       it != known.end() && it->first == size && it->second <= last; ++it)
-    if (same_card_time(it->second, modified, local_times)) return true;
-  return false;
+bool RunLedger::holds_time(const SizeTimes& known, std::uint64_t size, std::int64_t modified,
+                           bool local_times) {
+  return known.any(size, earliest_card_time(modified, local_times),
+                   latest_card_time(modified, local_times), [&](std::int64_t time) {
+                     return same_card_time(time, modified, local_times);
+                   });
 }
 
 std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t size) {
-  const Key key{hash.high, hash.low, size};
-  if (auto it = by_content_.find(key); it != by_content_.end()) return it->second;
+  if (const std::optional<std::size_t> held = by_content_.find(hash, size)) return held;
   if (!db_) return std::nullopt;
-  if (asked_sizes_.count(size) != 0) {
-    // Known to hold no file of this size: nothing to ask.
-    const auto stored = stored_sizes_and_times_.lower_bound({size, INT64_MIN});
-    if (stored == stored_sizes_and_times_.end() || stored->first != size) return std::nullopt;
-  }
+  // Known to hold no file of this size: nothing to ask.
+  if (asked_sizes_.count(size) != 0 &&
+      !stored_sizes_and_times_.any(size, INT64_MIN, INT64_MAX, [](std::int64_t) { return true; }))
+    return std::nullopt;
   std::optional<LedgerEntry> stored = ledger_find(*db_, hash, size);
   if (!stored) return std::nullopt;
   for (const LedgerCopy& c : stored->copies)
@@ -130,7 +127,7 @@ std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t si
   mark(index);
   created_.push_back(false);
   looked_.push_back(false);
-  by_content_.emplace(key, index);
+  by_content_.insert(hash, size, index);
   return index;
 }
 
@@ -159,13 +156,13 @@ void RunLedger::learn_sizes(const std::vector<std::uint64_t>& sizes) {
   const auto known = ledger_sizes_and_times(*db_, asking);
   if (!known) return;
   asked_sizes_.insert(asking.begin(), asking.end());
-  stored_sizes_and_times_.insert(known->begin(), known->end());
+  stored_sizes_and_times_.insert(*known);
 }
 
 std::size_t RunLedger::add(LedgerEntry entry) {
   const std::size_t index = slots_.size();
-  by_content_.emplace(Key{entry.hash.high, entry.hash.low, entry.size}, index);
-  sizes_and_times_.emplace(entry.size, entry.modified);
+  by_content_.insert(entry.hash, entry.size, index);
+  sizes_and_times_.insert(entry.size, entry.modified);
   slots_.push_back(Slot{std::make_unique<LedgerEntry>(std::move(entry)), nullptr});
   ++unpacked_;
   mark(index);
@@ -209,10 +206,10 @@ bool RunLedger::settled_and_stored(const LedgerEntry& e) const {
 }
 
 void RunLedger::end_lookups() {
-  by_content_ = {};
-  sizes_and_times_ = {};
+  by_content_.clear();
+  sizes_and_times_.clear();
   asked_sizes_ = {};
-  stored_sizes_and_times_ = {};
+  stored_sizes_and_times_.clear();
 }
 
 void RunLedger::release(std::size_t index) {

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "database/ledger_store.h"
+#include "ingest/ledger_index.h"
 #include "ingest/ledger_packing.h"
 
 namespace cw {
@@ -114,10 +115,9 @@ class RunLedger {
   const std::set<std::string>& unmapped_roots() const { return unmapped_roots_; }
 
  private:
-  using Key = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>;
   // True when `known` holds a time of this size that same_card_time takes for `modified`.
-  static bool holds_time(const std::set<std::pair<std::uint64_t, std::int64_t>>& known,
-                         std::uint64_t size, std::int64_t modified, bool local_times);
+  static bool holds_time(const SizeTimes& known, std::uint64_t size, std::int64_t modified,
+                         bool local_times);
   // An entry is held unpacked while the run works on it and packed once released.
   struct Slot {
     std::unique_ptr<LedgerEntry> live;
@@ -137,14 +137,14 @@ class RunLedger {
   // Entries asked for since they were last found stored, each once (a bit by index).
   mutable std::vector<std::size_t> marked_;
   mutable std::vector<bool> is_marked_;
-  std::map<Key, std::size_t> by_content_;
-  std::set<std::pair<std::uint64_t, std::int64_t>> sizes_and_times_;
+  ContentIndex by_content_;
+  SizeTimes sizes_and_times_;
   // By entry index, a bit each (a card's worth of entries): made by this run; looked at.
   std::vector<bool> created_;
   std::vector<bool> looked_;
   // What learn_sizes found: the sizes asked about, and the sizes and times recorded of them.
   std::unordered_set<std::uint64_t> asked_sizes_;
-  std::set<std::pair<std::uint64_t, std::int64_t>> stored_sizes_and_times_;
+  SizeTimes stored_sizes_and_times_;
   std::set<std::string> unmapped_roots_;
 };
 

@@ -23,16 +23,13 @@ std::string sidecar_date_text(std::time_t when) {
 SidecarWorker::SidecarWorker(EngineContext& ctx)
     : template_path_(ctx.sidecar_template),
       settings_path_(ctx.raw_settings_path),
-      metadata_(ctx.metadata()) {
-  inputs_.reserve(ctx.images.size());
-  for (const ImageRecord& r : ctx.images)
-    inputs_.push_back({r.source_path, r.base_name, sidecar_date_text(r.capture_time()), r.number_text});
-  ready_.resize(inputs_.size());
+      metadata_(ctx.metadata()),
+      images_(ctx.images) {
   try {
     thread_ = std::thread(&SidecarWorker::work, this);
+    running_ = true;
   } catch (const std::system_error&) {
     // No thread to spare: every sidecar is prepared by the copying, as take() then says.
-    ready_.clear();
   }
 }
 
@@ -49,25 +46,29 @@ std::optional<PreparedSidecar> SidecarWorker::take(std::size_t index) {
   std::optional<PreparedSidecar> out;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (index >= ready_.size()) return std::nullopt;
-    out.swap(ready_[index]);
-    for (std::size_t i = asked_; i < index; ++i) ready_[i].reset();
+    if (!running_ || index >= images_.size()) return std::nullopt;
+    Ready& slot = ready_[index % kAhead];
+    if (slot.index == index) out.swap(slot.sidecar);
+    // What waits for images before this one is not asked for any more.
+    for (Ready& r : ready_)
+      if (r.index <= index) r.sidecar.reset();
     asked_ = index + 1;
   }
   moved_.notify_all();
   return out;
 }
 
-PreparedSidecar SidecarWorker::prepare(const Input& in) const {
+PreparedSidecar SidecarWorker::prepare(const ImageRecord& r) const {
   PreparedSidecar p;
-  p.source = in.source;
-  p.source_sidecar = existing_source_sidecar(in.source);
+  p.source = r.source_path;
+  p.source_sidecar = existing_source_sidecar(r.source_path);
   if (!p.source_sidecar && (!template_path_.empty() || !settings_path_.empty())) {
+    const std::string date_text = sidecar_date_text(r.capture_time());
     auto held = metadata_.hold();
     p.built = true;
-    p.ok = sidecar_text(template_path_, settings_path_, in.base_name, in.date_text,
-                        in.number_text, in.source, metadata_.environment(),
-                        metadata_.sidecars(), p.text, p.message);
+    p.ok = sidecar_text(template_path_, settings_path_, r.base_name, date_text, r.number_text,
+                        r.source_path, metadata_.environment(), metadata_.sidecars(), p.text,
+                        p.message);
   }
   return p;
 }
@@ -78,7 +79,7 @@ void SidecarWorker::work() {
   for (;;) {
     moved_.wait(lock, [&] {
       const std::size_t n = std::max(next, asked_);  // the copying may be past some already
-      return quit_ || (n < inputs_.size() && n < asked_ + kAhead);
+      return quit_ || (n < images_.size() && n < asked_ + kAhead);
     });
     if (quit_) return;
     next = std::max(next, asked_);
@@ -86,12 +87,12 @@ void SidecarWorker::work() {
     lock.unlock();
     std::optional<PreparedSidecar> p;
     try {
-      p = prepare(inputs_[i]);
+      p = prepare(images_[i]);
     } catch (const std::bad_alloc&) {
       // Left to the copying, which reports the shortage.
     }
     lock.lock();
-    if (p && i >= asked_) ready_[i] = std::move(p);
+    if (p && i >= asked_) ready_[i % kAhead] = Ready{i, std::move(p)};
   }
 }
 

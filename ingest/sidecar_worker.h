@@ -9,6 +9,7 @@
 // busy.
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstddef>
 #include <ctime>
@@ -22,6 +23,7 @@ namespace cw {
 
 class EngineContext;
 class RunMetadata;
+struct ImageRecord;
 
 // What create_sidecar needs to know of a first copy's sidecar before its copy is placed.
 struct PreparedSidecar {
@@ -45,7 +47,10 @@ struct SidecarPlacement {
 class SidecarWorker {
  public:
   // Starts preparing the sidecars of `ctx.images` in their order; the run's metadata state is
-  // used holding its lock, as every other user does.
+  // used holding its lock, as every other user does. The thread reads what it needs of each
+  // image from the list itself (the fields the scan and naming set, which the copying no
+  // longer changes), so nothing is copied per image ahead of the copying; the list must
+  // neither grow nor shrink while the worker lives.
   explicit SidecarWorker(EngineContext& ctx);
   // Stops the thread (what it prepared and was not taken is dropped).
   ~SidecarWorker();
@@ -58,24 +63,30 @@ class SidecarWorker {
   std::optional<PreparedSidecar> take(std::size_t index);
 
  private:
-  struct Input {
-    std::string source, base_name, date_text, number_text;
-  };
   void work();
-  PreparedSidecar prepare(const Input& in) const;
+  PreparedSidecar prepare(const ImageRecord& r) const;
 
   // How far the thread may run ahead of the copying. Small, it bounds the texts held at once
   // and keeps the thread from holding the run's metadata lock through a long stretch in which
   // the copying needs it too (the lock favours whoever holds it last).
   static constexpr std::size_t kAhead = 4;
 
+  // A prepared sidecar waiting to be taken, with the image it belongs to.
+  struct Ready {
+    std::size_t index = 0;
+    std::optional<PreparedSidecar> sidecar;
+  };
+
   const std::string template_path_, settings_path_;
   RunMetadata& metadata_;
-  std::vector<Input> inputs_;
+  const std::vector<ImageRecord>& images_;
   std::mutex mutex_;
   // The copying took a sidecar, or the thread is to stop.
   std::condition_variable moved_;
-  std::vector<std::optional<PreparedSidecar>> ready_;
+  // Image i's sidecar waits in slot i % kAhead: the thread prepares only images in
+  // [asked_, asked_ + kAhead), which never share a slot.
+  std::array<Ready, kAhead> ready_;
+  bool running_ = false;  // the thread was started; without it take() has nothing
   std::size_t asked_ = 0;  // images before this one are not asked for any more
   bool quit_ = false;
   std::thread thread_;

@@ -1,7 +1,11 @@
 // The run's ledger: its packed entries, what it stores and when, and whose entries they are.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 #include "database/database.h"
+#include "ingest/ledger_index.h"
 #include "ingest/ledger_packing.h"
 #include "ingest/run_ledger.h"
 #include "tests/common/test_env.h"
@@ -68,6 +72,55 @@ TEST(LedgerPacking, EveryFieldComesBack) {
   const auto again = pack_entry(e, texts);
   EXPECT_EQ(texts.size(), known);
   EXPECT_EQ(unpack_entry(again.get(), texts), e);
+}
+
+// The flat lookups answer as ordered maps do, through the table's growth and collisions (many
+// keys share the part of the hash the table probes by) and the merges of recent pairs.
+TEST(LedgerIndex, AnswersAsOrderedMapsDo) {
+  ContentIndex index;
+  std::map<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>, std::size_t> by_content;
+  for (std::uint64_t n = 0; n < 3000; ++n) {
+    const Hash128 hash{n / 3, n % 5};  // n, n+5, ... share the low half
+    const std::uint64_t size = n % 7;
+    index.insert(hash, size, n);
+    by_content.emplace(std::make_tuple(hash.high, hash.low, size), n);  // keeps the first
+  }
+  for (std::uint64_t high = 0; high < 1010; ++high)
+    for (std::uint64_t low = 0; low < 6; ++low)
+      for (std::uint64_t size = 0; size < 8; ++size) {
+        const auto it = by_content.find({high, low, size});
+        const std::optional<std::size_t> want =
+            it == by_content.end() ? std::nullopt : std::optional<std::size_t>(it->second);
+        ASSERT_EQ(index.find(Hash128{high, low}, size), want) << high << " " << low << " " << size;
+      }
+
+  SizeTimes times;
+  std::set<std::pair<std::uint64_t, std::int64_t>> known;
+  std::vector<std::pair<std::uint64_t, std::int64_t>> bulk;
+  for (std::int64_t n = 0; n < 1500; ++n) {
+    const std::pair<std::uint64_t, std::int64_t> p{static_cast<std::uint64_t>(n % 37),
+                                                   n * 13 % 700};
+    known.insert(p);
+    if (n % 3 == 0) {
+      bulk.push_back(p);
+    } else {
+      times.insert(p.first, p.second);
+    }
+    if (n % 500 == 499) times.insert(std::exchange(bulk, {}));
+  }
+  for (std::uint64_t size = 0; size < 38; ++size)
+    for (std::int64_t from = -5; from < 720; from += 9) {
+      std::vector<std::int64_t> seen, want;
+      times.any(size, from, from + 20, [&](std::int64_t t) {
+        seen.push_back(t);
+        return false;
+      });
+      for (auto it = known.lower_bound({size, from});
+           it != known.end() && it->first == size && it->second <= from + 20; ++it)
+        want.push_back(it->second);
+      std::sort(seen.begin(), seen.end());
+      ASSERT_EQ(seen, want) << size << " " << from;
+    }
 }
 
 // A run's ledger over a database of its own.

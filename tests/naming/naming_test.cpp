@@ -45,7 +45,7 @@ struct Naming {
   std::string folder_of() {
     ImageRecord r = record();
     std::string message;
-    return name_image(ctx, r, message) ? r.target_folder : "FAILED: " + message;
+    return name_image(ctx, r, message) ? r.target_folder() : "FAILED: " + message;
   }
 };
 
