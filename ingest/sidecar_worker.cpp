@@ -27,7 +27,6 @@ SidecarWorker::SidecarWorker(EngineContext& ctx)
       images_(ctx.images) {
   try {
     thread_ = std::thread(&SidecarWorker::work, this);
-    running_ = true;
   } catch (const std::system_error&) {
     // No thread to spare: every sidecar is prepared by the copying, as take() then says.
   }
@@ -46,7 +45,7 @@ std::optional<PreparedSidecar> SidecarWorker::take(std::size_t index) {
   std::optional<PreparedSidecar> out;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!running_ || index >= images_.size()) return std::nullopt;
+    if (index >= images_.size()) return std::nullopt;
     Ready& slot = ready_[index % kAhead];
     if (slot.index == index) out.swap(slot.sidecar);
     // What waits for images before this one is not asked for any more.

@@ -86,7 +86,6 @@ class SidecarWorker {
   // Image i's sidecar waits in slot i % kAhead: the thread prepares only images in
   // [asked_, asked_ + kAhead), which never share a slot.
   std::array<Ready, kAhead> ready_;
-  bool running_ = false;  // the thread was started; without it take() has nothing
   std::size_t asked_ = 0;  // images before this one are not asked for any more
   bool quit_ = false;
   std::thread thread_;
