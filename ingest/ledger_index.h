@@ -51,6 +51,10 @@ class SizeTimes {
     return any_in(merged_, size, earliest, latest, accept) ||
            any_in(recent_, size, earliest, latest, accept);
   }
+  // True when a time of `size` is held at all.
+  bool holds_size(std::uint64_t size) const {
+    return any(size, INT64_MIN, INT64_MAX, [](std::int64_t) { return true; });
+  }
   void clear() { *this = SizeTimes{}; }
 
  private:

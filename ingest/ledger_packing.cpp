@@ -89,18 +89,17 @@ class Reader {
     const std::uint64_t u = unsigned_int();
     return static_cast<std::int64_t>((u >> 1) ^ (~(u & 1) + 1));
   }
-  std::string text() {
+  std::string_view text_view() {
     const std::size_t n = unsigned_int();
-    std::string t(reinterpret_cast<const char*>(at_), n);
+    const std::string_view t(reinterpret_cast<const char*>(at_), n);
     at_ += n;
     return t;
   }
+  std::string text() { return std::string(text_view()); }
   // A path written by Writer::path, after `prefix`.
   std::string path(const PackedTexts& texts, std::string prefix = {}) {
     prefix += texts.text(static_cast<std::uint32_t>(unsigned_int()));
-    const std::size_t n = unsigned_int();
-    prefix.append(reinterpret_cast<const char*>(at_), n);
-    at_ += n;
+    prefix += text_view();
     return prefix;
   }
   Hash128 hash() {

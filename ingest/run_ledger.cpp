@@ -114,8 +114,7 @@ std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t si
   if (const std::optional<std::size_t> held = by_content_.find(hash, size)) return held;
   if (!db_) return std::nullopt;
   // Known to hold no file of this size: nothing to ask.
-  if (asked_sizes_.count(size) != 0 &&
-      !stored_sizes_and_times_.any(size, INT64_MIN, INT64_MAX, [](std::int64_t) { return true; }))
+  if (asked_sizes_.count(size) != 0 && !stored_sizes_and_times_.holds_size(size))
     return std::nullopt;
   std::optional<LedgerEntry> stored = ledger_find(*db_, hash, size);
   if (!stored) return std::nullopt;
