@@ -1,13 +1,11 @@
 // Zones by name: changes in both hemispheres, rules past the listed changes, POSIX rules.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <ctime>
-#include <filesystem>
 
 #include "foundation/zone_db.h"
+#include "tests/common/scoped_env.h"
 #include "tests/common/test_env.h"
 
 namespace cw {
@@ -20,10 +18,6 @@ std::int64_t utc(int y, int mo, int d, int h, int mi, int s = 0) {
   return static_cast<std::int64_t>(timegm(&tm));
 }
 
-bool have_database() {
-  return std::filesystem::exists(zone_database_folder() + "/Europe/Berlin");
-}
-
 ZoneRules zone(const char* name) {
   std::string error;
   std::optional<ZoneRules> z = ZoneRules::load(name, error);
@@ -31,22 +25,8 @@ ZoneRules zone(const char* name) {
   return z ? *z : *ZoneRules::from_posix("UTC0", error);
 }
 
-// Sets an environment variable for one test; what it was is restored after.
-struct ScopedVariable {
-  ScopedVariable(const char* n, const std::string& value) : name(n) {
-    if (const char* old = getenv(name)) saved = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() { saved ? setenv(name, saved->c_str(), 1) : unsetenv(name); }
-  const char* name;
-  std::optional<std::string> saved;
-};
-
-#define REQUIRE_ZONE_DATABASE() \
-  if (!have_database()) GTEST_SKIP() << "no zone database (tzdata; scripts/install-deps)"
-
 TEST(ZoneDatabase, BerlinAcrossBothChanges) {
-  REQUIRE_ZONE_DATABASE();
+  CW_REQUIRE_ZONE_DATABASE();
   const ZoneRules berlin = zone("Europe/Berlin");
   // Clocks went from 02:00 CET to 03:00 CEST at 01:00 UTC on 2024-03-31.
   const std::int64_t spring = utc(2024, 3, 31, 1, 0);
@@ -71,7 +51,7 @@ TEST(ZoneDatabase, BerlinAcrossBothChanges) {
 }
 
 TEST(ZoneDatabase, SouthernHemisphereAndRulesPastTheListedChanges) {
-  REQUIRE_ZONE_DATABASE();
+  CW_REQUIRE_ZONE_DATABASE();
   const ZoneRules sydney = zone("Australia/Sydney");
   EXPECT_EQ(sydney.at_utc(utc(2024, 1, 10, 0, 0)).abbreviation, "AEDT");  // summer in January
   EXPECT_EQ(sydney.at_utc(utc(2024, 7, 10, 0, 0)).abbreviation, "AEST");
@@ -132,7 +112,7 @@ TEST(ZoneDatabase, RuleForms) {
 }
 
 TEST(ZoneDatabase, NamesThatAreNotZones) {
-  REQUIRE_ZONE_DATABASE();
+  CW_REQUIRE_ZONE_DATABASE();
   std::string error;
   for (const char* name : {"Mars/Olympus_Mons", "../../etc/passwd", "/etc/localtime",
                            "Europe/../Europe/Berlin", "Europe", "zone.tab", "Europe/Berlin "}) {
@@ -162,7 +142,7 @@ TEST(ZoneDatabase, NamesThatAreNotZones) {
   test::write_file(tmp / "Here/There", berlin);
   test::write_file(tmp / "right/Here/There", berlin);
   test::write_file(tmp / "notes.txt", "not a zone");
-  ScopedVariable tzdir("TZDIR", tmp.path().string());
+  test::ScopedEnv tzdir("TZDIR", tmp.path().string());
   EXPECT_EQ(zone_names(), std::vector<std::string>{"Here/There"});
   EXPECT_EQ(zone("Here/There").at_utc(utc(2024, 7, 1, 0, 0)).abbreviation, "CEST");
 }

@@ -2,10 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "gps/camera_clock.h"
 #include "gps/gpx.h"
+#include "tests/common/scoped_env.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_files.h"
@@ -96,8 +95,7 @@ TEST(GpsCommand, UndatedLogFilesTakeTheDateGiven) {
 // Zones by name: listed on request and taken by ingest.
 TEST(GpsCommand, ZonesByName) {
   CW_REQUIRE_CORPUS(corpus);
-  if (!std::filesystem::exists(zone_database_folder() + "/Europe/Berlin"))
-    GTEST_SKIP() << "no zone database (tzdata; scripts/install-deps)";
+  CW_REQUIRE_ZONE_DATABASE();
   std::string text;
   ASSERT_EQ(test::run_cardwright("gps zones", &text), 0);
   EXPECT_THAT(text, HasSubstr("'cardwright gps zones --all' lists them"));

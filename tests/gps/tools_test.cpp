@@ -12,6 +12,7 @@
 #include "gps/receiver.h"
 #include "gps/tag_writer.h"
 #include "ingest/card_layout.h"
+#include "tests/common/scoped_env.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_files.h"
@@ -20,16 +21,9 @@ namespace cw {
 namespace {
 
 namespace fsys = std::filesystem;
+using test::ScopedEnv;
 
 const std::string kStandIn = CW_SOURCE_DIR "/tests/fixtures/fake_exiftool";
-
-struct ScopedEnv {
-  std::string name;
-  ScopedEnv(std::string n, const std::string& value) : name(std::move(n)) {
-    setenv(name.c_str(), value.c_str(), 1);
-  }
-  ~ScopedEnv() { unsetenv(name.c_str()); }
-};
 
 // A file name that begins with "-" would read as an option, one that begins with "#" as a
 // comment of the argument input, white space at its start would be lost: each such image and

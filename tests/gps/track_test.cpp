@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <ctime>
 #include <sstream>
 
@@ -13,6 +12,7 @@
 #include "gps/image_time.h"
 #include "gps/track_text.h"
 #include "settings/param.h"
+#include "tests/common/scoped_env.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/bmff_builder.h"
 #include "tests/fixtures/jpeg_maker.h"
@@ -308,13 +308,6 @@ TEST(CameraZones, EveryEntryEndsInItsOffsetAndIsFoundByName) {
   EXPECT_EQ(adjustment_text(clock_adjustment(100, 70)), "Adjustment: -30 seconds");
 }
 
-bool have_zone_database() {
-  return std::filesystem::exists(zone_database_folder() + "/Europe/Berlin");
-}
-
-#define REQUIRE_ZONE_DATABASE() \
-  if (!have_zone_database()) GTEST_SKIP() << "no zone database (tzdata; scripts/install-deps)"
-
 TEST_F(GpsSettings, LoadingAsThePresetSays) {
   const std::string track = dir / "walk.gpx";
   test::write_file(track, "<trk>\n<trkpt lat='1' lon='1'>\n<time>2024-07-15T09:00:00Z</time>\n"
@@ -333,7 +326,7 @@ TEST_F(GpsSettings, LoadingAsThePresetSays) {
                               "2024-07-15T06:30:00 UTC-2:30 (times local to camera)");
   EXPECT_EQ(gps_run_settings(store.get(), master, "et").adjustment, 30);
   // A zone by name, on which the summer-time switch has no say.
-  if (have_zone_database()) {
+  if (test::have_zone_database()) {
     master.put_str("CameraZone", "Europe/Berlin");
     store = load_gps_data(master, {track}, "", "", message);
     ASSERT_TRUE(store) << message;
@@ -351,7 +344,7 @@ TEST_F(GpsSettings, LoadingAsThePresetSays) {
 }
 
 TEST(CameraZones, ListEntriesZonesByNameAndNone) {
-  REQUIRE_ZONE_DATABASE();
+  CW_REQUIRE_ZONE_DATABASE();
   EXPECT_EQ(camera_zone_entry("Europe/Berlin"), "Europe/Berlin");
   EXPECT_EQ(camera_zone_entry("europe/berlin"), "Europe/Berlin");
   EXPECT_EQ(camera_zone_entry("paris"), "Paris +1");  // any case
@@ -377,7 +370,7 @@ TEST(CameraZones, ListEntriesZonesByNameAndNone) {
 }
 
 TEST(CameraZones, TheSameCameraTimeIsAnotherUtcTimeInSummer) {
-  REQUIRE_ZONE_DATABASE();
+  CW_REQUIRE_ZONE_DATABASE();
   std::string error;
   GPX g(*CameraZone::from_setting("Europe/Berlin", true, error));  // the switch plays no part
   std::string message;

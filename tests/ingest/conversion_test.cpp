@@ -10,6 +10,7 @@
 
 #include "foundation/sysio.h"
 #include "ingest/converter.h"
+#include "tests/common/scoped_env.h"
 #include "tests/fixtures/jpeg_maker.h"
 #include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_card.h"
@@ -24,6 +25,7 @@ using test::Harness;
 using fixtures::mtime_of;
 using test::read_file;
 using test::contains;
+using test::ScopedEnv;
 using test::write_file;
 
 std::vector<std::string> names_in(const std::string& folder) {
@@ -33,15 +35,6 @@ std::vector<std::string> names_in(const std::string& folder) {
   std::sort(out.begin(), out.end());
   return out;
 }
-
-// Sets an environment variable of the stand-in converter for one test.
-struct ScopedEnv {
-  std::string name;
-  ScopedEnv(std::string n, const std::string& value) : name(std::move(n)) {
-    setenv(name.c_str(), value.c_str(), 1);
-  }
-  ~ScopedEnv() { unsetenv(name.c_str()); }
-};
 
 struct Conversion : ::testing::Test {
   Harness h;
