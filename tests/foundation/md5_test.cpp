@@ -1,4 +1,4 @@
-// MD5 against the test suite of RFC 1321, and fed in pieces that cross block boundaries.
+// MD5 against RFC 1321 vectors of each length class, and fed in pieces that cross block edges.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,9 +15,7 @@ TEST(Md5, MatchesTheRfcVectorsWholeAndInPieces) {
   const std::pair<std::string, std::string> vectors[] = {
       {"", "D41D8CD98F00B204E9800998ECF8427E"},
       {"a", "0CC175B9C0F1B6A831C399E269772661"},
-      {"abc", "900150983CD24FB0D6963F7D28E17F72"},
-      {"message digest", "F96B697D7CB7938D525A2F31AAF161D0"},
-      {"abcdefghijklmnopqrstuvwxyz", "C3FCD3D76192E4007DFB496CCA67E13B"},
+      // 62 bytes: the length no longer fits the block, the padding takes a second one.
       {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
        "D174AB98D277D9F5A5611C2C9F419D9F"},
       {eighty_digits, "57EDF4A22BE3C955AC49DA2E2107B67A"},
@@ -37,8 +35,6 @@ TEST(Md5, MatchesTheRfcVectorsWholeAndInPieces) {
       EXPECT_EQ(hex, digest) << text << " in pieces of " << piece;
     }
   }
-  // A million "a": many blocks.
-  EXPECT_EQ(md5_hex_upper(std::string(1000000, 'a')), "7707D6AE4E027C70EEA2A935C2296F21");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "settings/param_list.h"
 #include "tests/fixtures/programs.h"
+#include "tests/fixtures/sample_card.h"
 #include "tests/fixtures/sample_files.h"
 
 namespace cw {
@@ -48,9 +49,9 @@ TEST_F(Cli, IngestPrintsTheReportAndExitsZero) {
 }
 
 TEST_F(Cli, ConverterOptionsReachTheConverter) {
-  const std::string converter = std::string(CW_SOURCE_DIR) + "/tests/fixtures/fake_dng_converter";
   const std::string common = " --card " + sh_quote(card) + " --backup " + sh_quote(dir / "backup") +
-                             " --primary " + sh_quote(archive) + " --converter " + sh_quote(converter) +
+                             " --primary " + sh_quote(archive) + " --converter " +
+                             sh_quote(fixtures::fake_dng_converter_path()) +
                              " --no-jpeg-verify --name-format '{@filename}' --folder-format ''";
   // A missing backup folder is never created silently: the user has to provide it.
   std::filesystem::create_directories(dir / "backup");
@@ -71,7 +72,6 @@ TEST_F(Cli, ConverterOptionsReachTheConverter) {
 // SIGTERM and SIGHUP stop a run as Ctrl-C does. The slow converter logs its command line as it
 // starts: the signal comes once that line is there, while it runs.
 TEST_F(Cli, TermAndHangupStopTheRunAndTheRecordSaysSo) {
-  const std::string converter = std::string(CW_SOURCE_DIR) + "/tests/fixtures/fake_dng_converter";
   const std::string database =
       test::test_root() / "home/.local/share/CardwrightPro/cw_main.sqlite3";
   const std::string backup = dir / "backup";
@@ -80,7 +80,7 @@ TEST_F(Cli, TermAndHangupStopTheRunAndTheRecordSaysSo) {
       "FAKE_DNG_DELAY=30 FAKE_DNG_LOG=" + sh_quote(log) + " " +
       sh_quote(test::built_program("app/cardwright")) + " ingest --card " + sh_quote(card) +
       " --backup " + sh_quote(backup) + " --primary " + sh_quote(archive) + " --converter " +
-      sh_quote(converter) +
+      sh_quote(fixtures::fake_dng_converter_path()) +
       " --no-jpeg-verify --name-format '{@filename}' --folder-format '' >/dev/null 2>&1 </dev/null";
   for (const char* signal : {"TERM", "HUP"}) {
     std::filesystem::remove_all(archive);
