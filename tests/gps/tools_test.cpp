@@ -41,11 +41,14 @@ TEST(TagWriter, AwkwardFileNamesReachExifToolAsFiles) {
   }
 }
 
-// A track from 12:00 to 12:10 UTC on 2024-05-17, and `list` filled with JPEGs in `dir`.
+// A track from 12:00 to 12:10 UTC on 2024-05-17, `list` filled with JPEGs in `dir`, and what
+// tagging them counts and reports.
 struct TagFixture {
   test::TempDir dir;
   GPX tracks;
   std::vector<std::string> list;
+  GpsTagCounts counts;
+  std::string results;
   TagFixture() {
     std::string message;
     EXPECT_TRUE(tracks.load_gpx_text("<trk><trkpt lat='50' lon='10'><time>2024-05-17T12:00:00Z"
@@ -80,24 +83,23 @@ TEST(TagWriter, CountsEveryImageThroughOneExifToolAndNamesVideos) {
   ScopedEnv starts("FAKE_EXIFTOOL_STARTS", f.dir / "starts");
   GpsRunSettings gps{&f.tracks, 0, kStandIn};
   gps.cannot_carry_tags = is_video_extension;
-  GpsTagCounts counts;
-  std::string results;
   std::vector<int> done;
   TagWriter writer(kStandIn);
-  EXPECT_TRUE(tag_images(gps, writer, f.list, counts, results, {},
+  EXPECT_TRUE(tag_images(gps, writer, f.list, f.counts, f.results, {},
                          [&done](const std::string&, int n, int total) {
                            if (total == 213) done.push_back(n);
                          }));
   EXPECT_TRUE(f.list.empty());
   EXPECT_EQ(done.size(), 213u);
   EXPECT_EQ(done.back(), 213);
-  EXPECT_EQ(counts.tagged, 207);  // the line break goes through a run of its own
-  EXPECT_EQ(counts.out_of_interval, 2);
-  EXPECT_EQ(counts.errors, 3);  // ExifTool failed, ExifTool warned, no date
-  EXPECT_EQ(untaggable_line(counts), "\t1 video(s) cannot carry GPS tags: " + f.dir / "clip.MOV" + "\n");
-  EXPECT_EQ(results, "ERROR processing " + f.dir / "fail.jpg" + ": Error: Stand-in failure - " +
-                         f.dir / "fail.jpg" + "\nERROR processing " + f.dir / "warn.jpg" +
-                         ": Warning: [minor] Stand-in warning - " + f.dir / "warn.jpg" + "\n");
+  EXPECT_EQ(f.counts.tagged, 207);  // the line break goes through a run of its own
+  EXPECT_EQ(f.counts.out_of_interval, 2);
+  EXPECT_EQ(f.counts.errors, 3);  // ExifTool failed, ExifTool warned, no date
+  EXPECT_EQ(untaggable_line(f.counts),
+            "\t1 video(s) cannot carry GPS tags: " + f.dir / "clip.MOV" + "\n");
+  EXPECT_EQ(f.results, "ERROR processing " + f.dir / "fail.jpg" + ": Error: Stand-in failure - " +
+                           f.dir / "fail.jpg" + "\nERROR processing " + f.dir / "warn.jpg" +
+                           ": Warning: [minor] Stand-in warning - " + f.dir / "warn.jpg" + "\n");
   EXPECT_EQ(writer.processes_started(), 1);
   EXPECT_EQ(test::read_file(f.dir / "starts").size(),
             test::read_file(f.dir / "starts").find('\n') + 1);  // one start logged
@@ -116,25 +118,23 @@ TEST(TagWriter, StopEndsExifToolAtOnce) {
   ScopedEnv hang("FAKE_EXIFTOOL_HANG", "hang.jpg"), marker("FAKE_EXIFTOOL_HANGING", hanging),
       starts("FAKE_EXIFTOOL_STARTS", f.dir / "starts");
   GpsRunSettings gps{&f.tracks, 0, kStandIn};
-  GpsTagCounts counts;
-  std::string results;
   // The request comes once ExifTool has begun the image it would take a minute over.
   const StopSource stop = [&hanging] { return test::read_file(hanging) == "begun\n"; };
   TagWriter writer(kStandIn);
-  EXPECT_TRUE(tag_image(gps, writer, f.list[0], counts, results, stop));
-  EXPECT_FALSE(tag_image(gps, writer, f.list[1], counts, results, stop));
+  EXPECT_TRUE(tag_image(gps, writer, f.list[0], f.counts, f.results, stop));
+  EXPECT_FALSE(tag_image(gps, writer, f.list[1], f.counts, f.results, stop));
   const pid_t pid = std::stoi(test::read_file(f.dir / "starts"));
   EXPECT_NE(::kill(pid, 0), 0);  // ended and reaped
   EXPECT_EQ(test::read_file(hanging), "begun\n");  // it never got to the end of the image
-  EXPECT_EQ(counts.tagged, 1);
-  EXPECT_EQ(counts.errors, 1);
-  EXPECT_EQ(results, "ERROR processing " + f.list[1] + ": Stopped\n");
+  EXPECT_EQ(f.counts.tagged, 1);
+  EXPECT_EQ(f.counts.errors, 1);
+  EXPECT_EQ(f.results, "ERROR processing " + f.list[1] + ": Stopped\n");
   EXPECT_FALSE(fsys::exists(tagged_temp_path(f.list[1])));
 
   std::vector<std::string> rest{f.list[2]};
-  EXPECT_TRUE(tag_images(gps, writer, rest, counts, results, stop));
+  EXPECT_TRUE(tag_images(gps, writer, rest, f.counts, f.results, stop));
   EXPECT_TRUE(rest.empty());
-  EXPECT_EQ(counts.tagged + counts.out_of_interval + counts.errors, 2);
+  EXPECT_EQ(f.counts.tagged + f.counts.out_of_interval + f.counts.errors, 2);
   EXPECT_EQ(writer.processes_started(), 1);
 }
 
@@ -143,13 +143,11 @@ TEST(TagWriter, MissingExifToolEmptiesTheListOnceThenCountsErrors) {
   f.add("in.jpg", "12:01");
   f.add("early.jpg", "11:00");
   GpsRunSettings gps{&f.tracks, 0, f.dir / "no-exiftool"};
-  GpsTagCounts counts;
-  std::string results;
   TagWriter writer(gps.exiftool);
-  EXPECT_FALSE(tag_images(gps, writer, f.list, counts, results));
+  EXPECT_FALSE(tag_images(gps, writer, f.list, f.counts, f.results));
   EXPECT_TRUE(f.list.empty());
-  EXPECT_EQ(results, exiftool_missing_message(gps.exiftool));
-  EXPECT_EQ(counts.tagged + counts.out_of_interval + counts.errors, 0);
+  EXPECT_EQ(f.results, exiftool_missing_message(gps.exiftool));
+  EXPECT_EQ(f.counts.tagged + f.counts.out_of_interval + f.counts.errors, 0);
   EXPECT_EQ(writer.processes_started(), 0);
   EXPECT_EQ(exiftool_searched(gps.exiftool), gps.exiftool);
   EXPECT_EQ(exiftool_searched("").rfind("exiftool in PATH (", 0), 0u);
@@ -158,11 +156,11 @@ TEST(TagWriter, MissingExifToolEmptiesTheListOnceThenCountsErrors) {
   GpsRunSettings again = gps;
   f.add("in.jpg", "12:01");
   f.add("early.jpg", "11:00");
-  results.clear();
-  EXPECT_TRUE(tag_images(again, writer, f.list, counts, results));
-  EXPECT_EQ(results, "");
-  EXPECT_EQ(counts.errors, 1);
-  EXPECT_EQ(counts.out_of_interval, 1);
+  f.results.clear();
+  EXPECT_TRUE(tag_images(again, writer, f.list, f.counts, f.results));
+  EXPECT_EQ(f.results, "");
+  EXPECT_EQ(f.counts.errors, 1);
+  EXPECT_EQ(f.counts.out_of_interval, 1);
 }
 
 TEST(TagWriter, RealExifToolWritesEveryPositionFromOneProcess) {
@@ -171,11 +169,9 @@ TEST(TagWriter, RealExifToolWritesEveryPositionFromOneProcess) {
   f.add_many();
   const std::vector<std::string> images = f.list;
   GpsRunSettings gps{&f.tracks, 0, find_executable(kExifToolName)};
-  GpsTagCounts counts;
-  std::string results;
   TagWriter writer(gps.exiftool);
-  EXPECT_TRUE(tag_images(gps, writer, f.list, counts, results));
-  EXPECT_EQ(counts.tagged, 200) << results;
+  EXPECT_TRUE(tag_images(gps, writer, f.list, f.counts, f.results));
+  EXPECT_EQ(f.counts.tagged, 200) << f.results;
   EXPECT_EQ(writer.processes_started(), 1);
   for (std::size_t i : {0u, 1u, 2u, 3u, 199u}) {
     GpsPosition want;

@@ -157,8 +157,8 @@ TEST_F(RunLedgerStore, OnlyStoredEntriesArePackedAndLaterChangesAreStored) {
   EXPECT_EQ(ledger.at(done).copies.size(), 2u);
 }
 
-// A copy proven before the disk was flushed is stored as only written until a durable store:
-// the count of such entries is what makes a long phase flush. An entry an earlier run stored
+// A copy proven before the disk was flushed waits for a durable store (what the catalogue then
+// holds is its own test's): the count of such entries is what makes a long phase flush. An entry an earlier run stored
 // is looked at once.
 TEST_F(RunLedgerStore, ProofsWaitForTheFlushAndEarlierEntriesAreLookedAtOnce) {
   constexpr std::uint64_t kEntries = 3;
@@ -167,17 +167,12 @@ TEST_F(RunLedgerStore, ProofsWaitForTheFlushAndEarlierEntriesAreLookedAtOnce) {
     EXPECT_TRUE(ledger.created_here(index));
     EXPECT_FALSE(ledger.first_look(index));
   }
-  auto state_stored = [this](std::uint64_t n) {
-    return ledger_find(db, Hash128{n, n * 7}, 1000 + n)->copies.at(0).state;
-  };
   ASSERT_TRUE(ledger.store(false));
   EXPECT_EQ(ledger.waiting_for_flush(), kEntries);
-  EXPECT_EQ(state_stored(2), CopyState::kWritten);
   ASSERT_TRUE(ledger.store(false));
   EXPECT_EQ(ledger.waiting_for_flush(), kEntries);
   ASSERT_TRUE(ledger.store(true));
   EXPECT_EQ(ledger.waiting_for_flush(), 0u);
-  EXPECT_EQ(state_stored(2), CopyState::kVerified);
 
   RunLedger next;
   next.attach(&db);

@@ -75,11 +75,10 @@ TEST_F(NamingCli, FormatsAndNotesFromTheCommandLineAndRangeFolders) {
   EXPECT_THAT(out, ::testing::EndsWith("}\n"));
 }
 
-// The report's failure becomes the exit status.
+// The report's failure (its text is the examination test's) becomes the exit status.
 TEST_F(NamingCli, ExamineOfAFileItCannotReadFails) {
   std::string out;
   EXPECT_EQ(run("examine " + sh_quote(dir / "missing.jpg"), &out), 1);
-  EXPECT_THAT(out, HasSubstr("\nERROR: Can't open file\n"));
   EXPECT_EQ(run("examine", &out), 2);
 }
 
