@@ -6,20 +6,12 @@
 #include <set>
 
 #include "tests/fixtures/programs.h"
+#include "tests/ingest/ingest_harness.h"
 
 namespace cw {
 namespace {
 
 using test::sh_quote;
-
-std::set<std::string> movies_below(const std::string& root) {
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
-    const std::string ext = e.path().extension().string();
-    if (ext == ".MP4" || ext == ".MOV") names.insert(e.path().filename().string());
-  }
-  return names;
-}
 
 TEST(MovieIngest, MoviesAreNamedFromTheirOwnDatesAndModels) {
   if (!test::have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
@@ -42,7 +34,10 @@ TEST(MovieIngest, MoviesAreNamedFromTheirOwnDatesAndModels) {
             "'{@datetimeany}_{@exif.Model}_{@filename}'" + options,
         &out, "", "TZ='CET-1CEST,M3.5.0,M10.5.0/3'");
     EXPECT_EQ(status, 0) << out;
-    return movies_below(archive);
+    std::set<std::string> names;
+    for (const std::string& file : test::image_files(archive))
+      names.insert(std::filesystem::path(file).filename());
+    return names;
   };
   const std::set<std::string> in_zone = {"20210512_122121_ILCE-7M4_C0001.MP4"};
   const std::set<std::string> as_local = {"20210512_102121_ILCE-7M4_C0001.MP4"};
