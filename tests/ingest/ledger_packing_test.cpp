@@ -158,8 +158,8 @@ TEST_F(RunLedgerStore, OnlyStoredEntriesArePackedAndLaterChangesAreStored) {
 }
 
 // A copy proven before the disk was flushed waits for a durable store (what the catalogue then
-// holds is its own test's): the count of such entries is what makes a long phase flush. An entry an earlier run stored
-// is looked at once.
+// holds is its own test's): the count of such entries is what makes a long phase flush. An
+// entry an earlier run stored is looked at once.
 TEST_F(RunLedgerStore, ProofsWaitForTheFlushAndEarlierEntriesAreLookedAtOnce) {
   constexpr std::uint64_t kEntries = 3;
   for (std::uint64_t n = 1; n <= kEntries; ++n) {
