@@ -136,7 +136,7 @@ std::optional<std::string> CardSidecars::find(const std::string& source) {
   if (!takes_sidecar(source)) return std::nullopt;
   const std::size_t slash = source.rfind('/');
   if (slash == std::string::npos) return existing_source_sidecar(source);
-  if (source.compare(0, slash + 1, folder_) != 0 || folder_.size() != slash + 1) {
+  if (source.compare(0, slash + 1, folder_) != 0) {
     folder_ = source.substr(0, slash + 1);
     names_.clear();
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder_.c_str()), ::closedir);
