@@ -810,6 +810,25 @@ std::optional<QueryResult> Database::list_cards() {
 
 // ---------------------------------------------------------------- ingestions
 
+template <typename Write>
+auto Database::unflushed(Write&& write) {
+  Lock lock(mutex_);  // no other commit runs meanwhile
+  std::optional<QueryResult> mode;
+  const bool relaxed = engine_ && !server_ && !engine_->in_transaction() &&
+                       (mode = query_quiet("pragma journal_mode")) && !mode->rows.empty() &&
+                       mode->rows[0][0] == "wal" && exec_quiet("pragma synchronous = NORMAL");
+  auto result = write();
+  if (relaxed) {
+    // What the write's last statement said stays the catalogue's last word.
+    const std::string message = last_message_;
+    const bool store_failure = store_failure_;
+    if (!exec_quiet("pragma synchronous = FULL")) report_error(last_message_);
+    last_message_ = message;
+    store_failure_ = store_failure;
+  }
+  return result;
+}
+
 int Database::ingestion_insert(int project_key, int card_key, int number_start, int number_stop,
                                int image_count, const std::optional<std::string>& notes) {
   Lock lock(mutex_);
@@ -827,8 +846,8 @@ int Database::ingestion_insert(int project_key, int card_key, int number_start, 
       "notes, ingested_dt) values(%d, %d, %d, %d, %d, %Q, '%q')",
       project_key, card_key, number_start, number_stop, image_count,
       notes ? notes->c_str() : nullptr, now.c_str());
-  if (!sql || !exec(*sql)) return -1;
-  return last_insert_key();
+  if (!sql) return -1;
+  return unflushed([&] { return exec(*sql) ? last_insert_key() : -1; });
 }
 
 int Database::ingestion_count() {
@@ -862,16 +881,18 @@ bool Database::ingestion_set_params(int key, const std::string& text) {
   auto sql =
       sql_format("update ingestion set params = %Q where ingestion_sk = %d", text.c_str(), key);
   if (!sql) return false;
-  if (exec_quiet(*sql)) return true;
-  // A file from before the parameter record lacks the column; the update then fails naming
-  // it and the column is added on the spot.
-  if (!engine_ || !engine_->unknown_name_failure()) {
-    report_error(last_message_);
-    return false;
-  }
-  // Another program may have added it a moment ago: the update then simply works.
-  exec_quiet("alter table ingestion add column params text");
-  return exec(*sql);
+  return unflushed([&] {
+    if (exec_quiet(*sql)) return true;
+    // A file from before the parameter record lacks the column; the update then fails naming
+    // it and the column is added on the spot.
+    if (!engine_ || !engine_->unknown_name_failure()) {
+      report_error(last_message_);
+      return false;
+    }
+    // Another program may have added it a moment ago: the update then simply works.
+    exec_quiet("alter table ingestion add column params text");
+    return exec(*sql);
+  });
 }
 
 std::string Database::ingestion_params(int key) {

@@ -275,6 +275,13 @@ class Database {
   int unknown_project_locked(int client_key);
   int find_or_add_unknown(const char* select, const std::function<int()>& add,
                           const char* add_error);
+  // Runs `write`, whose commits then do not wait for the disk when the catalogue is an SQLite
+  // file in write-ahead-log mode and no transaction is open: the log is written in order, so
+  // the next commit that waits (every other one) or the fold at closing takes them to the disk
+  // with its own. For the rows an ingestion starts with: a power cut before the run's first
+  // ledger store loses them with nothing a card could be called safe by.
+  template <typename Write>
+  auto unflushed(Write&& write);
 
   std::recursive_mutex mutex_;
   std::unique_ptr<Engine> engine_;

@@ -205,11 +205,13 @@ void note_target(ImageRecord& r, const std::string& target) {
 }
 
 bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r) {
-  const std::string date = sidecar_date_text(r.capture_time());
   std::optional<PreparedSidecar> prepared;
   if (ctx.sidecar_worker && r.index >= 0)
     prepared = ctx.sidecar_worker->take(static_cast<std::size_t>(r.index));
   if (prepared && prepared->source != r.source_path) prepared.reset();
+  // The date goes into a text built here: a prepared one has it already.
+  const std::string date =
+      prepared && prepared->built ? std::string() : sidecar_date_text(r.capture_time());
   return create_sidecar(ctx, r.source_path, &r.base_name, &date, &r.number_text, true,
                         r.first_copy_path, prepared ? &*prepared : nullptr);
 }

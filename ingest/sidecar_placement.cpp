@@ -132,6 +132,35 @@ std::optional<std::string> existing_source_sidecar(const std::string& source) {
   return std::nullopt;
 }
 
+std::optional<std::string> CardSidecars::find(const std::string& source) {
+  if (!takes_sidecar(source)) return std::nullopt;
+  const std::size_t slash = source.rfind('/');
+  if (slash == std::string::npos) return existing_source_sidecar(source);
+  if (source.compare(0, slash + 1, folder_) != 0) {
+    folder_ = source.substr(0, slash + 1);
+    names_.clear();
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder_.c_str()), ::closedir);
+    listed_ = dir != nullptr;
+    if (listed_) {
+      while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name = entry->d_name;
+        if (name.ends_with(".xmp") || name.ends_with(".XMP")) names_.emplace_back(name);
+      }
+      std::sort(names_.begin(), names_.end());
+    }
+  }
+  if (!listed_) return existing_source_sidecar(source);
+  const std::string stem = source.substr(slash + 1, source.rfind('.') - slash - 1);
+  // Cameras write the extension in capitals; the file system tells the cases apart.
+  for (const char* ext : {".xmp", ".XMP"}) {
+    const std::string name = stem + ext;
+    if (!std::binary_search(names_.begin(), names_.end(), name)) continue;
+    std::string candidate = folder_ + name;
+    if (is_file(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
 bool wants_sidecar(const RunOptions& options, const std::string& source, const std::string& copy) {
   if (!takes_sidecar(copy) || ends_with_xmp(copy)) return false;
   if (options.xmp_to_jpg && is_jpg_name(copy)) return false;

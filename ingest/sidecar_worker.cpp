@@ -57,10 +57,10 @@ std::optional<PreparedSidecar> SidecarWorker::take(std::size_t index) {
   return out;
 }
 
-PreparedSidecar SidecarWorker::prepare(const ImageRecord& r) const {
+PreparedSidecar SidecarWorker::prepare(const ImageRecord& r) {
   PreparedSidecar p;
   p.source = r.source_path;
-  p.source_sidecar = existing_source_sidecar(r.source_path);
+  p.source_sidecar = card_sidecars_.find(r.source_path);
   if (!p.source_sidecar && (!template_path_.empty() || !settings_path_.empty())) {
     const std::string date_text = sidecar_date_text(r.capture_time());
     auto held = metadata_.hold();

@@ -37,6 +37,21 @@ struct PreparedSidecar {
 
 enum class SidecarOutcome { kFailed, kCreated, kExisted };
 
+// The sidecars a card holds, found as existing_source_sidecar finds them but from one listing
+// of each folder instead of a look for two names per image: a card's images come folder by
+// folder, and most folders hold no sidecar at all. Only a name the listing holds is looked at
+// on its own (it must still be a file). A folder that cannot be listed is asked name by name.
+// For one thread.
+class CardSidecars {
+ public:
+  std::optional<std::string> find(const std::string& source);
+
+ private:
+  std::string folder_;  // the folder listed last, with its "/"
+  bool listed_ = false;
+  std::vector<std::string> names_;  // its entries that end in ".xmp" or ".XMP", sorted
+};
+
 // How placing a built sidecar went.
 struct SidecarPlacement {
   std::string target;
@@ -64,7 +79,7 @@ class SidecarWorker {
 
  private:
   void work();
-  PreparedSidecar prepare(const ImageRecord& r) const;
+  PreparedSidecar prepare(const ImageRecord& r);
 
   // How far the thread may run ahead of the copying. Small, it bounds the texts held at once
   // and keeps the thread from holding the run's metadata lock through a long stretch in which
@@ -80,6 +95,7 @@ class SidecarWorker {
   const std::string template_path_, settings_path_;
   RunMetadata& metadata_;
   const std::vector<ImageRecord>& images_;
+  CardSidecars card_sidecars_;  // used by the thread alone
   std::mutex mutex_;
   // The copying took a sidecar, or the thread is to stop.
   std::condition_variable moved_;

@@ -220,6 +220,10 @@ TEST_P(CatalogueTest, OldFilesAreUpgradedInPlaceWithoutLosingRows) {
   EXPECT_TRUE(raw_values(path, "select params from ingestion").rfind("?", 0) == 0);
   ASSERT_TRUE(db.ingestion_set_params(1, "Source: /media/card\nClient: O'Brien\n"));
   EXPECT_EQ(db.ingestion_params(1), "Source: /media/card\nClient: O'Brien\n");
+  // Stored without waiting for the disk; every later commit waits again.
+  if (!server()) {
+    EXPECT_EQ(db.query("pragma synchronous")->rows.at(0).at(0), "2");
+  }
   EXPECT_EQ(raw_values(path,
                        "select '' || card_id || project_id || number_start || number_stop || "
                        "image_count || notes || ingested_dt || result from ingestion"),

@@ -137,6 +137,12 @@ TEST_F(PlacementTest, TodaysLongExtensionsTakeSidecarsNamedWithTheExtensionRepla
   write_file(card + "/IMG_0005.HEIC", "heic");
   write_file(card + "/IMG_0005.XMP", "card's sidecar");
   EXPECT_EQ(existing_source_sidecar(card + "/IMG_0005.HEIC"), card + "/IMG_0005.XMP");
+  // Found alike from the folder's listing: a name there that is no file is no sidecar.
+  fs::create_directories(card + "/IMG_0007.xmp");
+  CardSidecars listed;
+  EXPECT_EQ(listed.find(card + "/IMG_0005.HEIC"), card + "/IMG_0005.XMP");
+  EXPECT_EQ(listed.find(card + "/IMG_0007.HEIC"), std::nullopt);
+  EXPECT_EQ(listed.find(dir / "gone/IMG_0005.HEIC"), std::nullopt);
 
   // A HEIC and its JPEG share one sidecar as a raw and its JPEG do: built for the first,
   // found in place by the second, kept when the JPEG takes its XMP.
