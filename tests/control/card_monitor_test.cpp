@@ -36,13 +36,8 @@ struct Cards : ::testing::Test {
 
   // A card root with `count` images from `first_capture` on.
   MonitorCard card(const std::string& name, const std::string& first_capture, int count = 2) {
-    fixtures::CardSpec spec;
-    spec.count = count;
-    spec.raw_every = 0;
-    spec.jpeg_width = spec.jpeg_height = 16;
-    spec.first_capture = first_capture;
-    spec.prefix = name.substr(0, 3) + "_";
-    EXPECT_EQ(fixtures::write_sample_card(dir / name, spec).size(), static_cast<std::size_t>(count));
+    const auto spec = fixtures::jpeg_card(count, name.substr(0, 3) + "_", first_capture);
+    EXPECT_EQ(fixtures::write_sample_card(dir / name, spec).size(), std::size_t(count));
     return MonitorCard{dir / name, name, "Reader"};
   }
   MonitorSetup setup() {

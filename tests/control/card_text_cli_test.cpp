@@ -18,9 +18,7 @@ using ::testing::HasSubstr;
 TEST(CardText, EscapeSequencesFromACardAreShownEscaped) {
   test::TempDir dir;
   const std::string card = dir / "card";
-  fixtures::CardSpec spec;
-  spec.count = 2;
-  spec.raw_every = 0;
+  fixtures::CardSpec spec = fixtures::jpeg_card(2);
   spec.camera.model = "EOS\x1b]2;owned\x07 R5";  // retitles a terminal, then rings it
   const std::vector<std::string> images = fixtures::write_sample_card(card, spec);
   ASSERT_EQ(images.size(), 2u);

@@ -68,13 +68,8 @@ struct StartFlow : ::testing::Test {
   }
   // A mounted card of `count` images; its root.
   std::string mounted_card(const std::string& name, int count) {
-    fixtures::CardSpec spec;
-    spec.count = count;
-    spec.raw_every = 0;
-    spec.jpeg_width = spec.jpeg_height = 16;
-    spec.prefix = name.substr(0, 3) + "_";
-    EXPECT_EQ(fixtures::write_sample_card(dir / name, spec).size(),
-              static_cast<std::size_t>(count));
+    const auto spec = fixtures::jpeg_card(count, name.substr(0, 3) + "_");
+    EXPECT_EQ(fixtures::write_sample_card(dir / name, spec).size(), std::size_t(count));
     drives.add_card(dir / name, name, "Reader", "SD");
     return dir / name;
   }
@@ -110,8 +105,8 @@ struct StartFlow : ::testing::Test {
   RunFinish finished;
   // A column of the newest ingestion, or of ingestion `key`.
   std::string record(const std::string& column, int key = -1) {
-    const std::string where =
-        key < 0 ? "order by ingestion_sk desc limit 1" : "where ingestion_sk = " + std::to_string(key);
+    const std::string where = key < 0 ? "order by ingestion_sk desc limit 1"
+                                      : "where ingestion_sk = " + std::to_string(key);
     auto r = session->database()->query(
         "select ifnull(" + column + ", 'NULL') from ingestion join project on project_sk = "
         "project_id join client on client_sk = client_id join card on card_sk = card_id " + where);
@@ -322,7 +317,8 @@ TEST_F(StartFlow, ManifestsReachTheDiskBeforeTheVerdictIsShown) {
   ASSERT_EQ(ingest(request()), StartStop::kNone);
   EXPECT_TRUE(flushed_with_manifest);
   const std::string& pane = captured_ui().pane;
-  const std::size_t manifest = pane.find("Manifest of "), verdict = pane.find("Card safe to format");
+  const std::size_t manifest = pane.find("Manifest of ");
+  const std::size_t verdict = pane.find("Card safe to format");
   ASSERT_NE(verdict, std::string::npos) << pane;
   EXPECT_LT(manifest, verdict) << pane;
 }
@@ -381,10 +377,7 @@ TEST_F(StartFlow, RunsInOneProcessKeepTheirRecordsApart) {
 
   // At once, with a monitor each: a second card into another archive.
   const std::string card2 = dir / "card2", archive2 = dir / "archive2";
-  fixtures::CardSpec spec;
-  spec.count = 3;
-  spec.raw_every = 0;
-  ASSERT_EQ(fixtures::write_sample_card(card2, spec).size(), 3u);
+  ASSERT_EQ(fixtures::write_sample_card(card2, fixtures::jpeg_card(3)).size(), 3u);
   IngestionRun a(*session), b(*session);
   ASSERT_EQ(a.prepare(request()).stop, StartStop::kNone);
   ASSERT_EQ(b.prepare(request({{kParamPrimaryFolder, archive2}}, card2)).stop, StartStop::kNone);

@@ -104,10 +104,8 @@ TEST(DirectoryCamera, AnIngestionCopiesEveryImageWithItsTimeAndItsExifName) {
 
 TEST(DirectoryCamera, AFileThatVanishesAfterTheListingIsAnErrorNamingIt) {
   test::TempDir dir;
-  fixtures::CardSpec spec;
-  spec.count = 2;
-  spec.raw_every = 0;
-  const std::vector<std::string> card = fixtures::write_sample_card(dir.str(), spec);
+  const std::vector<std::string> card =
+      fixtures::write_sample_card(dir.str(), fixtures::jpeg_card(2));
   ASSERT_EQ(card.size(), 2u);
   FolderCameras cameras(dir.str());
   std::vector<std::string> images;
