@@ -39,8 +39,6 @@ constexpr std::time_t kMay18 = kMay17 + 86400;
 TEST(ImageChoice, ListsInScanOrderThroughTheFilterAndFiltersByFolderDayAndType) {
   TempDir dir;
   const std::string jpeg = fixtures::make_jpeg("2024:05:17 10:00:00");
-  std::filesystem::create_directories(dir / "100");
-  std::filesystem::create_directories(dir / "101");
   ASSERT_TRUE(fixtures::write_with_time(dir / "100/b.JPG", jpeg, kMay17));
   ASSERT_TRUE(fixtures::write_with_time(dir / "100/A.cr2", "raw", kMay17));
   ASSERT_TRUE(fixtures::write_with_time(dir / "100/A.xmp", "<x/>", kMay17));
@@ -91,9 +89,6 @@ TEST(ImageChoice, CardClipsPostersAndPhoneDngPreviewsAreFound) {
   const std::string card = dir / "card";
   const std::string jpeg = make_jpeg(JpegSpec{});
   // A clip with its companion beside it, the camera's own thumbnail folder, a THM poster.
-  std::filesystem::create_directories(card + "/DCIM/100CANON");
-  std::filesystem::create_directories(card + "/PRIVATE/M4ROOT/CLIP");
-  std::filesystem::create_directories(card + "/PRIVATE/M4ROOT/THMBNL");
   const std::string data = bmff_box("data", std::string(8, '\0') + jpeg);
   const std::string cover = bmff_full_box("meta", 0, bmff_box("ilst", bmff_box("covr", data)));
   const std::string movie =
@@ -108,7 +103,6 @@ TEST(ImageChoice, CardClipsPostersAndPhoneDngPreviewsAreFound) {
   // Hidden files are taken as the scan takes them; another system's housekeeping is not.
   test::write_file(card + "/DCIM/100CANON/.IMG_0002.JPG", jpeg);
   test::write_file(card + "/DCIM/100CANON/._MVI_0001.MOV", std::string("\0\x05\x16\x07", 4));
-  std::filesystem::create_directories(card + "/DCIM/.Trashes");
   test::write_file(card + "/DCIM/.Trashes/IMG_0003.JPG", jpeg);
   auto listed = [](const std::vector<ChoiceImage>& images) {
     std::vector<std::string> names;
