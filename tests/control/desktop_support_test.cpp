@@ -1,7 +1,9 @@
-// What the desktop program's windows stand on.
+// What the desktop program's windows and its tool windows stand on: among them the pictures
+// the image chooser shows for movies and CR3 raws.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,8 +12,11 @@
 #include "control/card_detection.h"
 #include "control/card_monitor.h"
 #include "control/drive_snapshot.h"
+#include "control/exif_values.h"
+#include "control/gps_tracks.h"
 #include "control/image_choice.h"
 #include "control/log_services.h"
+#include "control/macro_laboratory.h"
 #include "control/naming_preview.h"
 #include "control/viewer.h"
 #include "control/window_placement.h"
@@ -21,22 +26,24 @@
 #include "tests/common/test_env.h"
 #include "tests/fixtures/bmff_builder.h"
 #include "tests/fixtures/jpeg_maker.h"
+#include "tests/fixtures/programs.h"
 #include "tests/fixtures/sample_files.h"
 
 namespace cw {
 namespace {
 
+using namespace fixtures;
 using test::TempDir;
 using ::testing::ElementsAre;
 
 constexpr std::time_t kMay17 = 1715940000;  // 2024-05-17, mid-day in any zone
 constexpr std::time_t kMay18 = kMay17 + 86400;
 
+std::string bytes_of(const Thumbnail& t) { return std::string(t.bytes.begin(), t.bytes.end()); }
+
 TEST(ImageChoice, ListsInScanOrderThroughTheFilterAndFiltersByFolderDayAndType) {
   TempDir dir;
   const std::string jpeg = fixtures::make_jpeg("2024:05:17 10:00:00");
-  std::filesystem::create_directories(dir / "100");
-  std::filesystem::create_directories(dir / "101");
   ASSERT_TRUE(fixtures::write_with_time(dir / "100/b.JPG", jpeg, kMay17));
   ASSERT_TRUE(fixtures::write_with_time(dir / "100/A.cr2", "raw", kMay17));
   ASSERT_TRUE(fixtures::write_with_time(dir / "100/A.xmp", "<x/>", kMay17));
@@ -82,14 +89,10 @@ TEST(ImageChoice, ThumbnailsComeFromEmbeddedPreviews) {
 }
 
 TEST(ImageChoice, CardClipsPostersAndPhoneDngPreviewsAreFound) {
-  using namespace fixtures;
   TempDir dir;
   const std::string card = dir / "card";
   const std::string jpeg = make_jpeg(JpegSpec{});
   // A clip with its companion beside it, the camera's own thumbnail folder, a THM poster.
-  std::filesystem::create_directories(card + "/DCIM/100CANON");
-  std::filesystem::create_directories(card + "/PRIVATE/M4ROOT/CLIP");
-  std::filesystem::create_directories(card + "/PRIVATE/M4ROOT/THMBNL");
   const std::string data = bmff_box("data", std::string(8, '\0') + jpeg);
   const std::string cover = bmff_full_box("meta", 0, bmff_box("ilst", bmff_box("covr", data)));
   const std::string movie =
@@ -104,7 +107,6 @@ TEST(ImageChoice, CardClipsPostersAndPhoneDngPreviewsAreFound) {
   // Hidden files are taken as the scan takes them; another system's housekeeping is not.
   test::write_file(card + "/DCIM/100CANON/.IMG_0002.JPG", jpeg);
   test::write_file(card + "/DCIM/100CANON/._MVI_0001.MOV", std::string("\0\x05\x16\x07", 4));
-  std::filesystem::create_directories(card + "/DCIM/.Trashes");
   test::write_file(card + "/DCIM/.Trashes/IMG_0003.JPG", jpeg);
   auto listed = [](const std::vector<ChoiceImage>& images) {
     std::vector<std::string> names;
@@ -123,7 +125,7 @@ TEST(ImageChoice, CardClipsPostersAndPhoneDngPreviewsAreFound) {
   EXPECT_TRUE(clip.video);
   EXPECT_DOUBLE_EQ(clip.duration, 75.4);
   EXPECT_EQ(clip.kind, Thumbnail::Kind::kJpeg);
-  EXPECT_EQ(std::string(clip.bytes.begin(), clip.bytes.end()), jpeg);
+  EXPECT_EQ(bytes_of(clip), jpeg);
   const Thumbnail mov = read_thumbnail(card + "/DCIM/100CANON/MVI_0001.MOV");
   EXPECT_EQ(mov.kind, Thumbnail::Kind::kJpeg);  // the THM poster
   EXPECT_LT(mov.duration, 0);
@@ -145,7 +147,112 @@ TEST(ImageChoice, CardClipsPostersAndPhoneDngPreviewsAreFound) {
   test::write_file(dir / "phone.dng", t.bytes());
   const Thumbnail dng = read_thumbnail(dir / "phone.dng");
   ASSERT_EQ(dng.kind, Thumbnail::Kind::kJpeg);
-  EXPECT_EQ(std::string(dng.bytes.begin(), dng.bytes.end()), jpeg);
+  EXPECT_EQ(bytes_of(dng), jpeg);
+}
+
+TEST(MoviePoster, AMovieMadeByFfmpegShowsItsCover) {
+  if (!test::have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+  TempDir dir;
+  const std::string cover = make_jpeg(JpegSpec{.width = 32, .height = 24});
+  const std::string movie = dir / "covered.mp4";
+  test::write_file(dir / "cover.jpg", cover);
+  ASSERT_EQ(test::run_command("ffmpeg -v error -f lavfi -i testsrc=duration=3:size=64x48:rate=5 "
+                              "-i " + test::sh_quote(dir / "cover.jpg") +
+                              " -map 0 -map 1 -c:v:1 copy -disposition:v:1 attached_pic " +
+                              test::sh_quote(movie)),
+            0);
+  const Thumbnail t = read_thumbnail(movie);
+  ASSERT_EQ(t.kind, Thumbnail::Kind::kJpeg);
+  EXPECT_EQ(bytes_of(t), cover);
+  EXPECT_NEAR(t.duration, 3.0, 0.05);
+}
+
+// Cameras keep their thumbnail in the movie itself: in a box of the user data, or in their
+// metadata box as in their raws. An older QuickTime movie starts without a file type box, and
+// one whose movie header leaves the length unset has it in its tracks' media headers.
+TEST(MoviePoster, CamerasThumbnailsInsideTheMovieAndTheTracksLength) {
+  TempDir dir;
+  const std::string jpeg = make_jpeg(JpegSpec{.width = 160, .height = 120});
+  // Version 0 headers: times, then time scale and length.
+  auto header = [](const char* type, std::uint32_t scale, std::uint32_t length) {
+    return bmff_full_box(type, 0, be32(0) + be32(0) + be32(scale) + be32(length));
+  };
+  auto track = [&](std::uint32_t scale, std::uint32_t length) {
+    return bmff_box("trak", bmff_box("mdia", header("mdhd", scale, length)));
+  };
+  const std::string unset_length = header("mvhd", 600, 0) + track(600, 4200) + track(48000, 5000);
+  const std::string user_data =
+      bmff_box("udta", bmff_box("\xa9" "fmt", "x") + bmff_box("CNTH", bmff_box("CNDA", jpeg)));
+  test::write_file(dir / "MVI_0001.MOV", bmff_box("wide", "") +
+                                             bmff_box("moov", unset_length + user_data) +
+                                             bmff_box("mdat", std::string(32, '\0')));
+  // The maker's metadata box: a TIFF structure (which may hold any bytes) before the THMB box.
+  const std::string tiff_with_marker = std::string("II*\0\x08\0\0\0\xFF\xD8\xFF\xE0", 12);
+  const std::string maker_box = bmff_uuid_box(
+      cr3_metadata_uuid(), bmff_box("CMT1", tiff_with_marker) +
+                               bmff_box("THMB", std::string(16, '\0') + jpeg + "pad"));
+  test::write_file(dir / "MVI_0002.MP4",
+                   bmff_box("ftyp", "mp42" + be32(0) + "mp42") +
+                       bmff_box("moov", header("mvhd", 1000, 12500) + maker_box));
+  const Thumbnail from_user_data = read_thumbnail(dir / "MVI_0001.MOV");
+  ASSERT_EQ(from_user_data.kind, Thumbnail::Kind::kJpeg);
+  EXPECT_EQ(bytes_of(from_user_data), jpeg);
+  EXPECT_DOUBLE_EQ(from_user_data.duration, 7.0);
+  const Thumbnail from_maker_box = read_thumbnail(dir / "MVI_0002.MP4");
+  ASSERT_EQ(from_maker_box.kind, Thumbnail::Kind::kJpeg);
+  EXPECT_EQ(bytes_of(from_maker_box), jpeg);
+  EXPECT_DOUBLE_EQ(from_maker_box.duration, 12.5);
+}
+
+TEST(RawPreview, ACr3GivesItsThumbnailItsPreviewOrItsFullSizeJpeg) {
+  TempDir dir;
+  Cr3Spec spec;
+  spec.thumbnail_jpeg = make_jpeg(JpegSpec{.width = 160, .height = 120});
+  spec.preview_jpeg = make_jpeg(JpegSpec{.width = 400, .height = 266, .seed = 2});
+  const std::string cr3 = build_cr3(spec);
+  test::write_file(dir / "IMG_0001.CR3", cr3);
+  const Thumbnail tile = read_thumbnail(dir / "IMG_0001.CR3");
+  ASSERT_EQ(tile.kind, Thumbnail::Kind::kJpeg);
+  EXPECT_EQ(bytes_of(tile), spec.thumbnail_jpeg);
+  EXPECT_FALSE(tile.video);
+  EXPECT_EQ(bytes_of(read_large_preview(dir / "IMG_0001.CR3")), spec.preview_jpeg);
+
+  // Cut in the middle of its preview: the thumbnail before it is still whole.
+  test::write_file(dir / "IMG_0002.CR3", cr3.substr(0, cr3.find(spec.preview_jpeg) + 100));
+  EXPECT_EQ(bytes_of(read_thumbnail(dir / "IMG_0002.CR3")), spec.thumbnail_jpeg);
+
+  // Neither thumbnail nor preview: the full-size JPEG of the first track, for both.
+  Cr3Spec bare;
+  bare.full_jpeg = make_jpeg(JpegSpec{.width = 600, .height = 400, .seed = 3});
+  test::write_file(dir / "IMG_0003.CR3", build_cr3(bare));
+  EXPECT_EQ(bytes_of(read_thumbnail(dir / "IMG_0003.CR3")), bare.full_jpeg);
+  EXPECT_EQ(bytes_of(read_large_preview(dir / "IMG_0003.CR3")), bare.full_jpeg);
+
+  // The corpus's CR3 holds stand-in texts where its pictures would be: no picture, no crash.
+  if (const auto corpus = test::corpus_dir()) {
+    const Thumbnail none = read_thumbnail((*corpus / "modern/CanonRaw.cr3").string());
+    EXPECT_EQ(none.kind, Thumbnail::Kind::kNone);
+  }
+}
+
+struct OneCamera : NoCameraSource {
+  std::vector<std::pair<std::string, std::string>> devices() override {
+    return {{"usb:001,004", "Z 8"}};
+  }
+};
+
+TEST(ChooserSource, ACameraPickedIsRefusedWithTheReason) {
+  test::captured_ui().clear();
+  SessionServices services;
+  services.drives = [] { return std::make_unique<FakeDriveSource>(); };
+  services.cameras = std::make_unique<OneCamera>();
+  AppSession session(test::captured_ui(), kSessionIngest, std::move(services));
+  ASSERT_TRUE(session.ok());
+  session.settings().master().put_str("CardFolder", "[user choice]");
+  test::captured_ui().list_answers = {0};  // "Device: Z 8"
+  EXPECT_EQ(chooser_folder(session), "");
+  EXPECT_THAT(test::captured_ui().alerts, ::testing::ElementsAre(kCameraNotChosenMessage));
+  test::captured_ui().clear();
 }
 
 TEST(NamingPreview, ExpandsTheMastersSpecificationsForTheFirstImage) {
@@ -286,6 +393,82 @@ TEST(DriveSnapshot, AnswersDetectionAndTheMonitorAsTheLiveDrivesDo) {
 
   live.list_error = EIO;
   EXPECT_FALSE(DriveSnapshot::take(live).roots());
+}
+
+TEST(MacroLaboratory, ExpandsWithTheNotesGivenNamesUnknownMacrosAndValuesTheReference) {
+  AppSession session(test::captured_ui(), kSessionSettings);
+  set_laboratory_property(session, "FilenamePrefix", "KTP");
+  MacroEnvironment& env = next_ingestion_macros(session, std::string("wedding"));
+  const MacroInputs sample = laboratory_sample_inputs();
+
+  const LabExpansion known = expand_in_laboratory("{@prefix}-{@notes}-{@filename}", sample, env);
+  EXPECT_TRUE(known.ok);
+  EXPECT_EQ(known.text, "KTP-wedding-ABCD0001");
+  EXPECT_TRUE(known.warning.empty());
+
+  const LabExpansion unknown = expand_in_laboratory("{@model}", sample, env);
+  EXPECT_EQ(unknown.text, "{@model}");  // kept as written
+  ASSERT_EQ(unknown.unknown.size(), 1u);
+  EXPECT_NE(unknown.warning.find("{@exif.model}"), std::string::npos) << unknown.warning;
+
+  const std::vector<ReferenceLine> lines = macro_reference_values(sample, env);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_FALSE(lines.front().heading.empty());
+  const auto filename = std::find_if(lines.begin(), lines.end(), [](const ReferenceLine& l) {
+    return l.specification == "{@filename}";
+  });
+  ASSERT_NE(filename, lines.end());
+  EXPECT_EQ(filename->value, "ABCD0001");  // the name without its extension
+}
+
+TEST(ExifValues, ReadsValuesAndIdentityAndWalksTheStructureIntoTheSink) {
+  TempDir dir;
+  test::write_file(dir / "a.jpg", fixtures::make_jpeg("2024:05:17 12:01:00"));
+  test::write_file(dir / "b.jpg", "not an image");
+  ExifValueReader reader(false, nullptr);
+
+  const ExifReading a = reader.read(dir / "a.jpg");
+  EXPECT_TRUE(a.read);
+  const std::pair<std::string, std::string> taken("DateTimeOriginal", "2024:05:17 12:01:00");
+  EXPECT_NE(std::find(a.values.begin(), a.values.end(), taken), a.values.end());
+  EXPECT_NE(a.capture_identity.find("2024:05:17 12:01:00"), std::string::npos);
+  std::string structure, message;
+  EXPECT_TRUE(reader.dump(dir / "a.jpg", [&](std::string_view t) { structure += t; }, message));
+  EXPECT_FALSE(structure.empty());
+
+  const ExifReading b = reader.read(dir / "b.jpg");
+  EXPECT_FALSE(b.read);
+  EXPECT_FALSE(b.message.empty());
+  EXPECT_TRUE(b.capture_identity.empty());
+}
+
+TEST(GpsTracks, PlacesImagesOnTheLoadedTrackUnderTheClock) {
+  TempDir dir;
+  std::string message;
+  EXPECT_EQ(load_track_files({dir / "none.gpx"}, CameraZone(), "", message), nullptr);
+  EXPECT_FALSE(message.empty());
+
+  test::write_file(dir / "t.gpx", "<trk><trkpt lat='50' lon='10'><time>2024-05-17T12:00:00Z</time>"
+                                  "</trkpt><trkpt lat='51' lon='11'><time>2024-05-17T12:10:00Z"
+                                  "</time></trkpt></trk>");
+  const std::unique_ptr<GPX> tracks = load_track_files({dir / "t.gpx"}, CameraZone(), "", message);
+  ASSERT_NE(tracks, nullptr) << message;
+  for (const auto& [name, when] : {std::pair{"in.jpg", "2024:05:17 11:05:00"},
+                                   {"late.jpg", "2024:05:17 13:05:00"}, {"none.jpg", ""}})
+    test::write_file(dir / name, fixtures::make_jpeg(when));
+  // The camera ran an hour slow: 11:05 on its clock is 12:05 on the track.
+  const std::optional<std::int64_t> showed = camera_time_seconds("2024-05-17 11:00:00");
+  ASSERT_TRUE(showed);
+  EXPECT_EQ(showed, camera_time_seconds("2024:05:17 11:00:00"));
+  EXPECT_FALSE(camera_time_seconds("2024-05-17"));
+  const std::int64_t adjustment = camera_clock_adjustment(*showed, *showed + 3600);
+  const std::vector<ImagePosition> at = locate_images(
+      *tracks, {dir / "in.jpg", dir / "late.jpg", dir / "none.jpg"}, adjustment, false);
+  ASSERT_EQ(at.size(), 3u);
+  EXPECT_EQ(at[0].match, GpsMatch::kFound);
+  EXPECT_NEAR(at[0].where.lat, 50.5, 0.01);
+  EXPECT_EQ(at[1].match, GpsMatch::kOutOfRange);
+  EXPECT_EQ(at[2].match, GpsMatch::kError);
 }
 
 }  // namespace

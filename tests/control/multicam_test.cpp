@@ -48,7 +48,6 @@ struct MultiCam : ::testing::Test {
   }
   void TearDown() override { captured_ui().clear(); }
   static void file(const std::string& path, std::time_t t) {
-    fs::create_directories(fs::path(path).parent_path());
     ASSERT_TRUE(fixtures::write_with_time(path, "x", t));
   }
 };

@@ -1,15 +1,23 @@
-// The Start flow and the end of a run without a front end.
+// The ingestion monitor in cards mode, its slots running at once; the Start flow, the run both
+// front ends drive (on fake drives and eject), and the end of a run without a front end.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 
 #include "control/app_session.h"
+#include "control/card_monitor.h"
+#include "control/image_choice.h"
+#include "control/ingestion_run.h"
 #include "control/run_end.h"
 #include "control/start_flow.h"
 #include "database/database.h"
+#include "foundation/log.h"
 #include "foundation/sysio.h"
+#include "platform/fake_drive_source.h"
 #include "settings/param.h"
 #include "settings/preferences.h"
 #include "tests/common/test_env.h"
@@ -22,13 +30,174 @@ namespace fs = std::filesystem;
 using test::captured_ui;
 using test::images_below;
 using test::TempDir;
+using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
+struct Cards : ::testing::Test {
+  TempDir dir;
+  std::string archive = dir / "archive";
+  Database db;
+  int key = -1;
+
+  void SetUp() override {
+    captured_ui().clear();
+    ASSERT_TRUE(db.open(dir / "cards.sqlite3"));
+    ASSERT_TRUE(db.install_default_entities());
+    key = db.ingestion_insert(db.unknown_project(-1), db.unknown_card(), 0, 0, 0, std::nullopt);
+  }
+  void TearDown() override { captured_ui().clear(); }
+
+  // A card root with `count` images from `first_capture` on.
+  MonitorCard card(const std::string& name, const std::string& first_capture, int count = 2) {
+    const auto spec = fixtures::jpeg_card(count, name.substr(0, 3) + "_", first_capture);
+    EXPECT_EQ(fixtures::write_sample_card(dir / name, spec).size(), std::size_t(count));
+    return MonitorCard{dir / name, name, "Reader"};
+  }
+  MonitorSetup setup() {
+    MonitorSetup s;
+    s.params = default_param_list();
+    s.params.values[kParamCardFolder] = "[mounted cards]";
+    s.params.values[kParamPrimaryFolder] = archive;
+    s.params.values[kParamNameFormat] = "{@sequence}_{@filename}";
+    s.params.values[kParamFolderFormat].clear();
+    s.params.values[kParamWantJpegVerify] = "0";
+    s.params.values[kParamIngestionId] = std::to_string(key);
+    s.cards_mode = true;
+    s.database = &db;
+    return s;
+  }
+  static void run_to_end(CardMonitor& m) {
+    while (m.running()) {
+      m.wait_for_slot_end(std::chrono::milliseconds(50));
+      m.tick();
+    }
+  }
+  std::string result() {
+    auto r = db.query("select result from ingestion where ingestion_sk = " + std::to_string(key));
+    return r && !r->rows.empty() ? r->rows[0][0] : "";
+  }
+};
+
+TEST_F(Cards, SlotsNameInTheOrderOfTheirFirstImagesAndAFailureIsRed) {
+  CardMonitor m(setup());
+  // Eight slots: three timed cards, one left unticked, one that cannot be read and three
+  // more; a ninth card finds no slot.
+  m.refresh({card("late", "2024:05:17 10:05:00"), card("early", "2024:05:17 09:00:00"),
+             card("middle", "2024:05:17 09:30:00"), card("unticked", "2024:05:17 08:00:00"),
+             MonitorCard{dir / "no-card", "BROKEN", ""}, card("six", "2024:05:17 11:00:00", 1),
+             card("seven", "2024:05:17 11:01:00", 1), card("eight", "2024:05:17 11:02:00", 1),
+             card("nine", "2024:05:17 07:00:00", 1)});
+  MonitorView v = m.snapshot();
+  EXPECT_EQ(v.card_count, 8);
+  EXPECT_EQ(v.slots[1].title, "early (" + (dir / "early") + ", Reader)");
+  EXPECT_EQ(v.slots[4].title, "BROKEN (" + (dir / "no-card") + ")");  // a reader without a name
+  m.set_ticked(3, false);
+  m.start();
+  run_to_end(m);
+
+  // Sequence numbers follow the first images' times; the unticked slot took no part and
+  // held up nobody, and the broken card ended before the gate without holding it either.
+  for (const char* name : {"000001_ear_0001.JPG", "000002_ear_0002.JPG", "000003_mid_0001.JPG",
+                           "000005_lat_0001.JPG", "000006_lat_0002.JPG", "000009_eig_0001.JPG"})
+    EXPECT_TRUE(fs::exists(archive + "/" + name)) << name;
+  EXPECT_FALSE(fs::exists(archive + "/000001_nin_0001.JPG"));
+
+  v = m.snapshot();
+  EXPECT_EQ(v.slots[3].status_line, "Skipped");
+  EXPECT_EQ(v.slots[3].status_colour, kSlotGrey);
+  EXPECT_EQ(v.slots[0].status_colour, kSlotGreen);
+  EXPECT_EQ(v.slots[4].status_colour, kSlotRed);
+  EXPECT_THAT(v.slots[4].status_line, HasSubstr("error opening path"));
+  EXPECT_EQ(v.status_line, "Error(s) occurred");
+  EXPECT_TRUE(v.start_enabled);  // cards mode can start again
+  EXPECT_FALSE(m.outcome()->success);
+  EXPECT_EQ(m.outcome()->next_number, 10);
+  // The record counts the images the other cards gave all the same.
+  const RunVerdict& failed = m.outcome()->end.verdict;
+  EXPECT_EQ(failed.level, VerdictLevel::kError);
+  EXPECT_EQ(failed.detail,
+            v.slots[4].title + ": error opening path: \"" + (dir / "no-card/DCIM") + "\"");
+  EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("Ingestion Error!\r\r" + failed.detail));
+  EXPECT_THAT(result(), HasSubstr("error opening path"));
+  EXPECT_THAT(result(), Not(HasSubstr("SUCCESS")));
+  auto count = [&] {
+    return db.query("select image_count from ingestion where ingestion_sk = " +
+                    std::to_string(key))->rows[0][0];
+  };
+  EXPECT_EQ(count(), "9");
+
+  // Without the broken card the same monitor succeeds, summing the slots' counts.
+  m.set_ticked(4, false);
+  fs::remove_all(archive);
+  m.start();
+  run_to_end(m);
+  EXPECT_TRUE(m.outcome()->success);
+  EXPECT_THAT(result(), HasSubstr("SUCCESS"));
+  EXPECT_EQ(count(), "9");
+  // Each card ingested has its line under one headline.
+  const RunVerdict& done = m.outcome()->end.verdict;
+  EXPECT_EQ(done.headline, "Cards safe to format");
+  EXPECT_EQ(std::count(done.detail.begin(), done.detail.end(), '\n'), 5);
+  EXPECT_THAT(done.detail, HasSubstr(v.slots[0].title + ": all 2 images have verified copies in 1 "
+                                                        "tree\n"));
+  EXPECT_THAT(m.snapshot().status_line, HasSubstr("Ingestions completed (9 images in"));
+}
+
+// The test holds the order gate from before the start to the end: no slot can get past naming
+// before the stop reaches it, however the threads are scheduled.
+TEST_F(Cards, StopEndsEveryRunningSlot) {
+  CardMonitor m(setup());
+  m.refresh({card("one", "2024:05:17 10:00:00"), card("two", "2024:05:17 11:00:00")});
+  std::optional<OrderGate::Ticket> held = m.order_gate().try_enter(-1, 0);
+  ASSERT_TRUE(held);
+  m.start();
+  m.stop();
+  run_to_end(m);
+  const MonitorView v = m.snapshot();
+  for (int slot : {0, 1}) {
+    EXPECT_EQ(v.slots[slot].status_colour, kSlotOrange) << v.slots[slot].status_line;
+    EXPECT_THAT(v.slots[slot].status_line, HasSubstr("Stopped"));
+  }
+  EXPECT_EQ(v.status_line, "Stopped by user");
+  EXPECT_TRUE(m.outcome()->stopped_by_user);
+  EXPECT_THAT(result(), EndsWith("Stopped by user"));
+  EXPECT_THAT(captured_ui().pane, HasSubstr("\nStopped by user\n"));
+  EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("Ingestion was stopped"));
+}
+
+// The user folder (database and log) on a small file system that is full when the copies are
+// done: neither the record nor the log can be written.
+TEST_F(Cards, RunWhoseRecordAndLogCannotBeWrittenFails) {
+  test::SmallFileSystem data(dir / "data", "512k");
+  if (!data.mounted) GTEST_SKIP() << "cannot mount a tmpfs here";
+  ASSERT_TRUE(db.open(data.mount_point + "/cw_main.sqlite3"));
+  ASSERT_TRUE(db.install_default_entities());
+  key = db.ingestion_insert(db.unknown_project(-1), db.unknown_card(), 0, 0, 0, std::nullopt);
+  log_set_path(data.mount_point + "/cw_log.txt");
+  data.fill();
+  // The log's last page still has room: use it up.
+  for (int before = log_write_failures(), i = 0; log_write_failures() == before && i < 100; ++i)
+    log_printf("%s", std::string(200, 'x').c_str());
+  CardMonitor m(setup());
+  m.refresh({card("full", "2024:05:17 10:00:00")});
+  m.start();
+  run_to_end(m);
+  log_set_path((test::test_root() / "cw_log.txt").string());
+  db.close();
+  EXPECT_TRUE(fs::exists(archive + "/000001_ful_0001.JPG"));
+  EXPECT_FALSE(m.outcome()->success);
+  EXPECT_THAT(captured_ui().pane, HasSubstr("ERROR: Can't write the ingestion record"));
+  EXPECT_THAT(captured_ui().pane, HasSubstr("ERROR: Can't write the run log"));
+}
+
 struct StartFlow : ::testing::Test {
   TempDir dir;
   std::string card = dir / "card", archive = dir / "archive";
+  FakeDriveSource drives;
+  std::mutex ejected_mutex;
+  std::vector<std::string> ejected;
   std::unique_ptr<AppSession> session;
 
   void SetUp() override {
@@ -36,11 +205,34 @@ struct StartFlow : ::testing::Test {
     fixtures::CardSpec spec;
     spec.count = 6;  // images 3 and 6 are raws
     ASSERT_EQ(fixtures::write_sample_card(card, spec).size(), 6u);
-    session = std::make_unique<AppSession>(captured_ui(), kSessionIngest);
+    ASSERT_NO_FATAL_FAILURE(open_session());
+  }
+  void TearDown() override {
+    session.reset();
+    captured_ui().clear();
+  }
+
+  // A session over the fake drives, whose ejects are recorded, and `cameras` when given.
+  void open_session(std::unique_ptr<CameraSource> cameras = nullptr) {
+    session.reset();
+    SessionServices services;
+    services.drives = [this] { return std::make_unique<FakeDriveSource>(drives); };
+    services.eject = [this](const std::string& root, std::FILE*) {
+      std::lock_guard<std::mutex> hold(ejected_mutex);
+      ejected.push_back(root);
+      return true;
+    };
+    services.cameras = std::move(cameras);
+    session = std::make_unique<AppSession>(captured_ui(), kSessionIngest, std::move(services));
     ASSERT_TRUE(session->ok());
   }
-  void TearDown() override { captured_ui().clear(); }
-
+  // A mounted card of `count` images; its root.
+  std::string mounted_card(const std::string& name, int count) {
+    const auto spec = fixtures::jpeg_card(count, name.substr(0, 3) + "_");
+    EXPECT_EQ(fixtures::write_sample_card(dir / name, spec).size(), std::size_t(count));
+    drives.add_card(dir / name, name, "Reader", "SD");
+    return dir / name;
+  }
   // A request for the sample card (or `source`) into the archive without a backup, the values
   // `given` on top.
   StartRequest request(const std::vector<std::pair<ParamPos, std::string>>& given = {},
@@ -52,33 +244,29 @@ struct StartFlow : ::testing::Test {
     for (const auto& [pos, value] : given) r.given.values[pos] = value;
     return r;
   }
-  // Runs a prepared ingestion to its end the way a front end does.
-  MonitorOutcome run(const PreparedIngestion& p, std::vector<std::string>* launched = nullptr) {
-    MonitorSetup setup = monitor_setup(*session, p);
-    setup.launch = [launched](const std::string& program, const std::vector<std::string>& args) {
+  // Runs a started ingestion to its end and hands it off, the way a front end does.
+  static RunFinish finish_run(IngestionRun& run) {
+    while (run.tick()) run.wait(std::chrono::milliseconds(50));
+    return run.finish();
+  }
+  // Prepares and runs, the viewer's launches into `launched`; the stop reason when the Start
+  // flow stopped. How the run ended is in `finished`.
+  StartStop ingest(const StartRequest& r, std::vector<std::string>* launched = nullptr) {
+    RunHooks hooks;
+    hooks.launch = [launched](const std::string& program, const std::vector<std::string>& args) {
       if (launched) launched->push_back(program + (args.empty() ? "" : " " + args[0]));
       return true;
     };
-    CardMonitor monitor(std::move(setup));
-    monitor.run_single(p.source);
-    while (monitor.running()) {
-      monitor.wait_for_slot_end(std::chrono::milliseconds(100));
-      monitor.tick();
-    }
-    MonitorOutcome outcome = *monitor.outcome();
-    finish_ingestion(*session, p, outcome);
-    return outcome;
+    IngestionRun run(*session, std::move(hooks));
+    const StartStop stop = run.prepare(r).stop;
+    finished = run.start() ? finish_run(run) : RunFinish{};
+    return stop;
   }
-  // Prepares and runs; the stop reason when the Start flow stopped.
-  StartStop ingest(const StartRequest& r, std::vector<std::string>* launched = nullptr) {
-    StartOutcome start = prepare_ingestion(*session, r);
-    if (start.run) run(*start.run, launched);
-    return start.stop;
-  }
+  RunFinish finished;
   // A column of the newest ingestion, or of ingestion `key`.
   std::string record(const std::string& column, int key = -1) {
-    const std::string where =
-        key < 0 ? "order by ingestion_sk desc limit 1" : "where ingestion_sk = " + std::to_string(key);
+    const std::string where = key < 0 ? "order by ingestion_sk desc limit 1"
+                                      : "where ingestion_sk = " + std::to_string(key);
     auto r = session->database()->query(
         "select ifnull(" + column + ", 'NULL') from ingestion join project on project_sk = "
         "project_id join client on client_sk = client_id join card on card_sk = card_id " + where);
@@ -120,8 +308,7 @@ TEST_F(StartFlow, ARunLeavesACompleteRecordNewNamesAskedAndTheChoicesCarryOver) 
 
   // The next program start takes the same names, though no master preset was ever saved.
   // (Another archive: in this one every image is archived already.)
-  session.reset();
-  session = std::make_unique<AppSession>(captured_ui(), kSessionIngest);
+  ASSERT_NO_FATAL_FAILURE(open_session());
   archive = dir / "archive2";
   r = request({{kParamFolderFormat, "{@client.name}/{@project.name}/{@card.name}"}});
   ASSERT_EQ(ingest(r), StartStop::kNone);
@@ -248,19 +435,13 @@ TEST_F(StartFlow, EveryStopLeavesItsReasonInTheRecord) {
   EXPECT_THAT(record("result"), EndsWith(" / Terminated with error"));
   EXPECT_EQ(captured_ui().status, "Error");
 
-  StartOutcome start = prepare_ingestion(*session, request());
-  ASSERT_TRUE(start.run);
-  CardMonitor monitor(monitor_setup(*session, *start.run));
+  IngestionRun stopped(*session);
+  ASSERT_EQ(stopped.prepare(request()).stop, StartStop::kNone);
   // Held until the end: the run cannot get past naming before the stop reaches it.
-  std::optional<OrderGate::Ticket> held = monitor.order_gate().try_enter(-1, 0);
-  ASSERT_TRUE(held);
-  monitor.run_single(card);
-  monitor.stop();
-  while (monitor.running()) {
-    monitor.wait_for_slot_end(std::chrono::milliseconds(100));
-    monitor.tick();
-  }
-  finish_ingestion(*session, *start.run, *monitor.outcome());
+  std::optional<OrderGate::Ticket> held = stopped.monitor().order_gate().try_enter(-1, 0);
+  ASSERT_TRUE(held && stopped.start());
+  stopped.stop();
+  finish_run(stopped);
   EXPECT_THAT(record("result"), EndsWith("Stopped by user"));
   EXPECT_THAT(captured_ui().alerts.back(), HasSubstr("Ingested images may be invalid!"));
 }
@@ -296,7 +477,8 @@ TEST_F(StartFlow, ManifestsReachTheDiskBeforeTheVerdictIsShown) {
   ASSERT_EQ(ingest(request()), StartStop::kNone);
   EXPECT_TRUE(flushed_with_manifest);
   const std::string& pane = captured_ui().pane;
-  const std::size_t manifest = pane.find("Manifest of "), verdict = pane.find("Card safe to format");
+  const std::size_t manifest = pane.find("Manifest of ");
+  const std::size_t verdict = pane.find("Card safe to format");
   ASSERT_NE(verdict, std::string::npos) << pane;
   EXPECT_LT(manifest, verdict) << pane;
 }
@@ -355,29 +537,23 @@ TEST_F(StartFlow, RunsInOneProcessKeepTheirRecordsApart) {
 
   // At once, with a monitor each: a second card into another archive.
   const std::string card2 = dir / "card2", archive2 = dir / "archive2";
-  fixtures::CardSpec spec;
-  spec.count = 3;
-  spec.raw_every = 0;
-  ASSERT_EQ(fixtures::write_sample_card(card2, spec).size(), 3u);
-  StartOutcome a = prepare_ingestion(*session, request());
-  ASSERT_TRUE(a.run);
-  CardMonitor ma(monitor_setup(*session, *a.run));
-  StartOutcome b = prepare_ingestion(*session, request({{kParamPrimaryFolder, archive2}}, card2));
-  ASSERT_TRUE(b.run);
-  CardMonitor mb(monitor_setup(*session, *b.run));
+  ASSERT_EQ(fixtures::write_sample_card(card2, fixtures::jpeg_card(3)).size(), 3u);
+  IngestionRun a(*session), b(*session);
+  ASSERT_EQ(a.prepare(request()).stop, StartStop::kNone);
+  ASSERT_EQ(b.prepare(request({{kParamPrimaryFolder, archive2}}, card2)).stop, StartStop::kNone);
   fs::remove_all(archive);
-  ma.run_single(card);
-  mb.run_single(card2);
-  while (ma.running() || mb.running()) {
-    ma.wait_for_slot_end(std::chrono::milliseconds(50));
-    ma.tick();
-    mb.tick();
+  ASSERT_TRUE(a.start() && b.start());
+  while (a.running() || b.running()) {
+    a.wait(std::chrono::milliseconds(50));
+    a.tick();
+    b.tick();
   }
+  const CardMonitor &ma = a.monitor(), &mb = b.monitor();
   EXPECT_TRUE(ma.outcome()->success && mb.outcome()->success);
-  EXPECT_EQ(record("image_count", a.run->ingestion_key), "6");
-  EXPECT_EQ(record("image_count", b.run->ingestion_key), "3");
-  EXPECT_EQ(record("result", a.run->ingestion_key), "SUCCESS");
-  EXPECT_EQ(record("result", b.run->ingestion_key), "SUCCESS");
+  EXPECT_EQ(record("image_count", a.prepared()->ingestion_key), "6");
+  EXPECT_EQ(record("image_count", b.prepared()->ingestion_key), "3");
+  EXPECT_EQ(record("result", a.prepared()->ingestion_key), "SUCCESS");
+  EXPECT_EQ(record("result", b.prepared()->ingestion_key), "SUCCESS");
   EXPECT_EQ(ma.context(0)->counts.files_found, 6);
   EXPECT_EQ(mb.context(0)->counts.files_found, 3);
   EXPECT_THAT(mb.context(0)->report, HasSubstr("------ " + card2 + " ------"));
@@ -392,15 +568,11 @@ TEST_F(StartFlow, DiscsBurnedAfterARunCarryTheLedgersHashes) {
   fs::create_directories(discs);
   ASSERT_TRUE(pref_put_text("BurnImageFolder", discs));
   master().put_int("BurnPrimary", 1);
-  StartOutcome start = prepare_ingestion(*session, request());
-  ASSERT_TRUE(start.run);
-  const MonitorOutcome outcome = run(*start.run);
+  ASSERT_EQ(ingest(request()), StartStop::kNone);
   master().put_int("BurnPrimary", 0);
-  ASSERT_EQ(outcome.end.burns.size(), 1u);
-  const int key = start.run->ingestion_key;
-
-  ASSERT_TRUE(burn_after_run(outcome.end.burns, key, {}, session->database()))
-      << captured_ui().pane;
+  ASSERT_TRUE(finished.success && finished.burned) << captured_ui().pane;
+  const std::vector<FolderBurn>& burns = finished.outcome.end.burns;
+  ASSERT_EQ(burns.size(), 1u);
   std::vector<fs::path> isos{fs::directory_iterator(discs), fs::directory_iterator()};
   ASSERT_EQ(isos.size(), 1u);
   // The images come with the ledger's hashes; their sidecars, which it does not hold, are
@@ -423,7 +595,7 @@ TEST_F(StartFlow, DiscsBurnedAfterARunCarryTheLedgersHashes) {
   test::write_file(changed, bytes);
   fs::remove(isos[0]);
   captured_ui().clear();
-  EXPECT_FALSE(burn_after_run(outcome.end.burns, key, {}, session->database()));
+  EXPECT_FALSE(burn_after_run(burns, std::stoi(record("ingestion_sk")), {}, session->database()));
   std::string shown = captured_ui().pane;
   for (const std::string& a : captured_ui().alerts) shown += a + "\n";
   EXPECT_THAT(shown, HasSubstr(changed + " no longer has the hash the ingest ledger holds"));
@@ -431,5 +603,100 @@ TEST_F(StartFlow, DiscsBurnedAfterARunCarryTheLedgersHashes) {
   pref_put_text("BurnImageFolder", "");
 }
 
+TEST_F(StartFlow, ASingleSourceGoesFromTheStartToTheEjectOfItsCard) {
+  const std::string root = mounted_card("reader", 3);
+  master().put_int("AutoEject", 1);
+  int looks = 0;
+  bool seen_running = false;
+  RunHooks hooks;
+  hooks.progress = [&](const MonitorView& view) {
+    ++looks;
+    seen_running = seen_running || view.running;
+  };
+  IngestionRun run(*session, std::move(hooks));
+  ASSERT_EQ(run.prepare(request({}, root + "/DCIM")).stop, StartStop::kNone) << captured_ui().pane;
+  ASSERT_TRUE(run.start());
+  const RunFinish finish = finish_run(run);
+
+  EXPECT_TRUE(finish.success);
+  EXPECT_TRUE(finish.burned);
+  EXPECT_GT(looks, 0);
+  EXPECT_TRUE(seen_running);
+  EXPECT_EQ(images_below(archive), 3u);
+  // "AutoEject": the mounted card holding the source, through the session's eject.
+  EXPECT_THAT(ejected, ElementsAre(root));
+}
+
+TEST_F(StartFlow, CardsModeTakesTheTickedCardsAndAnUnrunMonitorKeepsTheNumber) {
+  mounted_card("one", 2);
+  const std::string left_out = mounted_card("two", 3);
+  master().put_int("AutoEject", 1);
+  ASSERT_TRUE(set_starting_number("40"));
+  StartRequest r = request();
+  r.source.clear();
+  r.cards_mode = true;
+  {
+    // Closed without a run (a window's monitor closed before Start).
+    IngestionRun unrun(*session);
+    ASSERT_EQ(unrun.prepare(r).stop, StartStop::kNone) << captured_ui().pane;
+    EXPECT_FALSE(unrun.finish().success);
+    EXPECT_EQ(starting_number(), "40");
+  }
+  IngestionRun run(*session);
+  ASSERT_EQ(run.prepare(r).stop, StartStop::kNone) << captured_ui().pane;
+  ASSERT_TRUE(run.start({left_out}));
+  EXPECT_TRUE(finish_run(run).success);
+  EXPECT_EQ(images_below(archive), 2u);
+  EXPECT_TRUE(ejected.empty());  // cards are ejected from the monitor, never automatically
+}
+
+// The image chooser greys out what the next run would skip: an image whose archived copy has
+// since changed (same size, same place) is copied again, so it is not shown as archived.
+TEST_F(StartFlow, TheChooserMarksArchivedExactlyWhatTheNextRunSkips) {
+  const std::string folder = mounted_card("chosen", 2) + "/DCIM";
+  ASSERT_EQ(ingest(request({}, folder)), StartStop::kNone);
+  ASSERT_TRUE(finished.success) << captured_ui().pane;
+  const std::vector<ChoiceImage> images = list_choice_images(*session, folder);
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_THAT(archived_images(*session, images), ElementsAre(true, true));
+
+  // The second image's copy is rewritten with other bytes of the same size.
+  std::string bytes = test::read_file(images[1].path);
+  std::string copy;
+  for (const auto& e : fs::recursive_directory_iterator(archive))
+    if (e.is_regular_file() && test::read_file(e.path()) == bytes) copy = e.path();
+  ASSERT_FALSE(copy.empty());
+  bytes[bytes.size() / 2] ^= 0x55;
+  test::write_file(copy, bytes);
+  EXPECT_THAT(archived_images(*session, images), ElementsAre(true, false));
+
+  // And the run agrees: only that image is copied again, beside the changed copy.
+  ASSERT_EQ(ingest(request({}, folder)), StartStop::kNone);
+  ASSERT_TRUE(finished.success) << captured_ui().pane;
+  EXPECT_EQ(images_below(archive), 3u);
+}
+
+// A camera named "Test Camera" that holds no images.
+struct EmptyCamera : NoCameraSource {
+  bool open_device(const std::string& name, std::string& message) override {
+    return name == kName || NoCameraSource::open_device(name, message);
+  }
+  bool images_for_device(const std::string& name, std::vector<std::string>&,
+                         std::string& message) override {
+    return open_device(name, message);
+  }
+  static constexpr const char* kName = "Test Camera";
+};
+
+TEST_F(StartFlow, ACameraGivenToTheSessionIsCheckedAndListed) {
+  ASSERT_NO_FATAL_FAILURE(open_session(std::make_unique<EmptyCamera>()));
+  EXPECT_EQ(ingest(request({}, "ptp/Another Camera")), StartStop::kNoCamera);
+  EXPECT_THAT(captured_ui().pane, HasSubstr("No camera named Another Camera is connected."));
+
+  captured_ui().clear();
+  EXPECT_EQ(ingest(request({}, std::string("ptp/") + EmptyCamera::kName)), StartStop::kNone);
+  EXPECT_TRUE(finished.success) << captured_ui().pane;
+  EXPECT_THAT(captured_ui().pane, Not(HasSubstr("No camera named")));
+}
 }  // namespace
 }  // namespace cw

@@ -119,7 +119,6 @@ TEST_F(DbCommand, AServerThatIsAwayIsNamedWithoutItsPassword) {
 
   const std::string card = home / "card";
   const std::string archive = home / "archive";
-  std::filesystem::create_directories(card + "/DCIM/100TEST");
   test::write_file(card + "/DCIM/100TEST/IMG_0001.JPG", "not really a JPEG");
   std::string ingested;
   EXPECT_NE(run("ingest --card " + test::sh_quote(card) + " --primary " + test::sh_quote(archive) +
@@ -171,7 +170,6 @@ TEST_F(DbCommand, TwoStationsTakingOneCardAtOnceCopyEachImageOnce) {
   const std::string url = server->new_database(why);
   ASSERT_FALSE(url.empty()) << why;
   const std::string card = home / "card/DCIM/100TEST";
-  std::filesystem::create_directories(card);
   for (char i : {'0', '1', '2'})
     test::write_file(card + "/IMG_000" + i + ".JPG", std::string("\xff\xd8\xff\xe0") + i + "\xff\xd9");
   const std::string archive = home / "archive";

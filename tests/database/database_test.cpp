@@ -1,4 +1,5 @@
-// The catalogue's tables, entities and ingestion records, its macro values and the ingest ledger.
+// The catalogue's tables, entities and ingestion records, its macro values and the ingest
+// ledger, whose copies and manifests below archive roots are shared between stations by name.
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include "database/manage.h"
 #include "database/repair.h"
 #include "foundation/content_hash.h"
+#include "foundation/path_guard.h"
 #include "foundation/text.h"
 #include "tests/database/db_fixture.h"
 
@@ -610,6 +612,62 @@ TEST_P(CatalogueTest, LedgerFollowsTheNewestCopyAtAPathAndRenamedFolders) {
   EXPECT_FALSE(ledger_origin_at(db, folder + "/IMG.JPG"));
   EXPECT_EQ(ledger_origin_at(db, "/archive/renamed/IMG.JPG")->card_label, "A");
   EXPECT_EQ(ledger_origin_at(db, "/archive/50%X\u00c6r\u00f8/IMG.JPG")->card_label, "C");
+  EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
+}
+
+ArchiveRoots roots_of(const std::string& text) {
+  std::string why;
+  return ArchiveRoots::parse(text, why).value_or(ArchiveRoots{});
+}
+
+// Station A mounts the root "studio" at one folder (and "backup" inside it: the deeper mount
+// holds its copies), station B mounts "studio" elsewhere and not "backup": B reads A's copies
+// below its own mount point, and those it cannot reach as unreachable, never as its own.
+TEST_P(CatalogueTest, CopiesBelowANamedRootAreFoundAtEachStationsMountPoint) {
+  open_db();
+  const std::string a = *real_path_of(dir / "a"), b = *real_path_of(dir / "b");
+  db.set_archive_roots(roots_of("studio=" + a + "; backup=" + a + "/backup"));
+  const std::string inside = "photos/IMG_0001.JPG";  // the same path inside both roots
+  LedgerEntry e = entry_with_copy("image", 9, "");
+  e.ingestion_id = 1;
+  const LedgerCopy copy = e.copies[0];
+  e.copies.clear();
+  for (const std::string& root : {a + "/backup", a, std::string("/elsewhere")}) {
+    e.copies.push_back(copy);
+    e.copies.back().tree = static_cast<CopyTree>(e.copies.size() - 1);
+    e.copies.back().root = root;
+    e.copies.back().path = root + "/" + inside;
+  }
+  ASSERT_TRUE(ledger_store(db, {&e}, true));
+  ASSERT_TRUE(manifest_add(db, 1, {a, a + "/Manifests/m.xxh128", ""}));
+  const std::string stored = "select root_name || ':' || root || ':' || path from ledger_copy "
+                             "order by tree";
+  EXPECT_EQ(raw_values(path, stored), "backup::" + inside + "|studio::" + inside +
+                                          "|:/elsewhere:/elsewhere/" + inside);
+
+  db.set_archive_roots(roots_of("studio=" + b));
+  std::optional<LedgerEntry> found = ledger_find(db, e.hash, 9);
+  ASSERT_TRUE(found && found->copies.size() == 3u);
+  std::sort(found->copies.begin(), found->copies.end(),
+            [](const LedgerCopy& x, const LedgerCopy& y) { return x.tree < y.tree; });
+  EXPECT_EQ(found->copies[0].unmapped_root + ":" + found->copies[0].path, "backup:" + inside);
+  EXPECT_EQ(found->copies[1].root + "|" + found->copies[1].path, b + "|" + b + "/" + inside);
+  EXPECT_EQ(found->copies[2].path, "/elsewhere/" + inside);
+  EXPECT_EQ(ledger_origin_at(db, b + "/" + inside)->ingestion_id, 1);
+  EXPECT_EQ(manifests_of(db, 1)->at(0).path, b + "/Manifests/m.xxh128");
+  EXPECT_EQ(ledger_copies_of_sizes(db, {9})->size(), 2u);  // the unreachable one left out
+
+  // Stored again at B, the unreachable copy keeps its root; a rename at B's mount point
+  // moves the copies below it.
+  for (LedgerCopy& c : found->copies) c.stored = false;
+  ASSERT_TRUE(ledger_store(db, {&*found}, true));
+  ASSERT_TRUE(ledger_rename_folder(db, b + "/photos", b + "/2026"));
+  EXPECT_EQ(raw_values(path, stored), "backup::" + inside + "|studio::2026/IMG_0001.JPG" +
+                                          "|:/elsewhere:/elsewhere/" + inside);
+
+  db.set_archive_roots(ArchiveRoots{});
+  EXPECT_EQ(manifests_of(db, 1)->at(0).unmapped_root, "studio");
+  EXPECT_FALSE(ledger_origin_at(db, b + "/2026/IMG_0001.JPG"));
   EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
 }
 

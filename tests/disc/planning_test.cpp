@@ -17,7 +17,6 @@ using test::TempDir;
 constexpr std::uint64_t GB = 1'000'000'000ULL;
 
 void sparse(const std::string& path, std::uint64_t size) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   test::write_file(path, "");
   ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(size)), 0);
 }
@@ -70,7 +69,6 @@ TEST(PlanTest, SubfoldersCdSetsAndNothingToBurn) {
   TempDir root;
   test::write_file(root / "shoot/a.jpg", std::string(1000, 'a'));
   test::write_file(root / "shoot/day 2/b.jpg", std::string(500, 'b'));
-  std::filesystem::create_directories(root / "shoot/.Trashes/x");
   test::write_file(root / "shoot/.Trashes/x/gone.jpg", "x");
   DiscSet set;
   std::string message;

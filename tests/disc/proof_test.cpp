@@ -84,10 +84,7 @@ TEST(DiscProof, LedgerHashesAndProvenanceGoOnTheDiscAndAreReadBackBeforeItCounts
 
 TEST(DiscProof, VerifyDiscChecksAnImageItsExtractedFilesAndNamesAChangedFile) {
   test::TempDir dir;
-  fixtures::CardSpec spec;
-  spec.count = 3;
-  spec.raw_every = 0;
-  ASSERT_EQ(fixtures::write_sample_card(dir / "card", spec).size(), 3u);
+  ASSERT_EQ(fixtures::write_sample_card(dir / "card", fixtures::jpeg_card(3)).size(), 3u);
   std::string out;
   ASSERT_EQ(
       run_cardwright("disc plan " + sh_quote(dir / "card") + " DCIM --subfolders --json", &out), 0)

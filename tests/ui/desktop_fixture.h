@@ -93,14 +93,8 @@ struct Desktop : ::testing::Test {
 
   std::string card(const std::string& name, int count,
                    const std::string& first_capture = "2024:05:17 10:20:30") {
-    fixtures::CardSpec spec;
-    spec.first_capture = first_capture;
-    spec.count = count;
-    spec.raw_every = 0;
-    spec.jpeg_width = spec.jpeg_height = 16;
-    spec.prefix = name.substr(0, 3) + "_";
-    EXPECT_EQ(fixtures::write_sample_card(dir / name, spec).size(),
-              static_cast<std::size_t>(count));
+    const auto spec = fixtures::jpeg_card(count, name.substr(0, 3) + "_", first_capture);
+    EXPECT_EQ(fixtures::write_sample_card(dir / name, spec).size(), std::size_t(count));
     return dir / name;
   }
   // Starts the program on these card roots with `settings` in the master preset.

@@ -1,11 +1,14 @@
-// The main window driven as a user drives it, its results checked in the database, the archive
-// and the stored presets.
+// The first start of the desktop program and the sizes its windows are given; the main window
+// driven as a user drives it, its results checked in the database, the archive and the stored
+// presets; its image chooser over a card as a photographer brings it.
 #include "ui/main_window.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
@@ -13,27 +16,143 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
 #include <QTest>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 
+#include "tests/fixtures/jpeg_maker.h"
 #include "tests/ui/desktop_fixture.h"
 #include "ui/database_window.h"
+#include "ui/first_run_assistant.h"
 #include "ui/grid.h"
 #include "ui/image_chooser.h"
+#include "ui/macro_lab.h"
 #include "ui/monitor_dialog.h"
 #include "ui/preset_editor.h"
+#include "ui/window_fit.h"
 
 namespace cw {
 namespace {
 
 using test::click_named;
 using test::find_named;
+using ui::ImageListModel;
 using ::testing::HasSubstr;
+
+// Every setting of the presets the set-up touches, as a new session reads them.
+std::map<std::string, std::vector<std::string>> stored_setup() {
+  CWParam param;
+  param.load_presets();
+  std::map<std::string, std::vector<std::string>> out;
+  for (PresetKind kind : {PresetKind::Master, PresetKind::Photog, PresetKind::Rights})
+    for (const EffectiveSetting& s : effective_settings(param, kind))
+      out[preset_kind_word(kind) + "." + s.key] = s.values;
+  return out;
+}
+
+TEST_F(Desktop, TheAssistantOnAFreshHomeSavesWhatInitSaves) {
+  const std::string root = card("card", 2);
+  const std::string backup = dir / "backup";
+  fs::create_directories(backup);
+  const std::string format = "{@datetimeany,1,8}_{@filename}";
+  QString example;
+  std::string first_image;
+  answers.then(on("First-run assistant", [&](QWidget* w) {
+    auto* assistant = qobject_cast<ui::FirstRunAssistant*>(w);
+    if (!assistant || !assistant->example_image()) return false;  // the card is being read
+    find_named<QLineEdit>(w, "Archive folder")->setText(QString::fromStdString(archive));
+    find_named<QLineEdit>(w, "Backup folder")->setText(QString::fromStdString(backup));
+    if (!click_named(w, "Next")) return false;
+    find_named<QComboBox>(w, "Name format")->setCurrentText(QString::fromStdString(format));
+    example = find_named<QLabel>(w, "Name example")->text();
+    first_image = fs::path(*assistant->example_image()).filename();
+    if (!click_named(w, "Next")) return false;
+    find_named<QLineEdit>(w, "Creator")->setText(QStringLiteral("Ann Lee"));
+    find_named<QLineEdit>(w, "Copyright")->setText(QStringLiteral("\u00a9 2026 Ann Lee"));
+    return click_named(w, "Finish");
+  }));
+  open({root}, {});  // no archive: the assistant opens by itself
+  ASSERT_TRUE(test::wait_for([&] { return answers.done(); }));
+  // The live example named the card's first image, taken on 17 May 2024.
+  EXPECT_EQ(example.toStdString(), "20240517_" + first_image);
+  EXPECT_EQ(find_named<QLabel>(window.get(), "Primary folder")->text().toStdString(), archive);
+  const auto from_window = stored_setup();
+  EXPECT_EQ(from_window.at("master.NameFormat"), std::vector<std::string>{format});
+  EXPECT_EQ(from_window.at("photographer.Creator"), std::vector<std::string>{"Ann Lee"});
+
+  window.reset();
+  session.reset();
+  for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+    fs::remove_all(fs::path(std::getenv(var)) / "CardwrightPro");
+  std::string out;
+  ASSERT_EQ(run_cardwright("init --archive '" + archive + "' --backup '" + backup +
+                               "' --name-format '" + format +
+                               "' --creator 'Ann Lee' --copyright '\u00a9 2026 Ann Lee'",
+                           &out),
+            0)
+      << out;
+  EXPECT_EQ(stored_setup(), from_window);
+}
+
+TEST_F(Desktop, DialogsComeBackWithTheSizeAndDividersTheyWereLeftWith) {
+  open({}, {{"PrimaryFolder", archive}});
+  auto divider = [](QWidget& w) { return w.findChild<QSplitter*>()->sizes().front(); };
+  ui::MacroLab fresh(*session, window.get());
+  fresh.show();
+  const QSize first_size = fresh.size();
+  const int first_divider = divider(fresh);
+  fresh.hide();
+
+  ui::WindowMemory memory;
+  qApp->installEventFilter(&memory);
+  QSize left_size;
+  int left_divider = 0;
+  {
+    ui::MacroLab lab(*session, window.get());
+    lab.show();
+    lab.resize(first_size - QSize(100, 80));
+    lab.findChild<QSplitter*>()->setSizes({60, 400});
+    left_size = lab.size();
+    left_divider = divider(lab);
+    lab.hide();
+  }
+  ASSERT_NE(left_size, first_size);
+  ASSERT_NE(left_divider, first_divider);
+  ui::MacroLab again(*session, window.get());
+  again.show();
+  EXPECT_EQ(again.size(), left_size);
+  EXPECT_EQ(divider(again), left_divider);
+}
+
+TEST(WindowFit, AWindowLargerThanItsScreenShrinksToShowItsTitleBar) {
+  QDialog dialog;
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* contents = new QWidget(&dialog);
+  contents->setMinimumSize(300, 200);
+  layout->addWidget(contents);
+  const QRect free = dialog.screen()->availableGeometry();
+  dialog.resize(free.size() + QSize(400, 400));
+  ui::fit_to_screen(dialog);
+  EXPECT_LE(dialog.width(), free.width());
+  EXPECT_LT(dialog.height(), free.height());
+  EXPECT_GT(dialog.height(), free.height() / 2);
+  dialog.resize(400, 300);
+  ui::fit_to_screen(dialog);
+  EXPECT_EQ(dialog.size(), QSize(400, 300));
+  contents->setMinimumWidth(free.width() + 50);
+  dialog.resize(free.size() + QSize(400, 400));
+  ui::fit_to_screen(dialog);
+  EXPECT_GE(dialog.width(), free.width() + 50);
+}
 
 TEST_F(Desktop, StartAnswersEveryQuestionOfTheStartFlow) {
   const std::string root = card("card", 4);
@@ -228,6 +347,100 @@ TEST_F(Desktop, TheChoosersListIsWhatTheIngestionTakes) {
   std::sort(names.begin(), names.end());
   EXPECT_THAT(names,
               ::testing::ElementsAre(::testing::EndsWith("_0002"), ::testing::EndsWith("_0005")));
+}
+
+// True when the picture has colour: the placeholder of a file without a preview is grey.
+bool colourful(const QPixmap& pixmap) {
+  const QImage image = pixmap.toImage().convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 60)
+        return true;
+    }
+  return false;
+}
+
+TEST_F(Desktop, ChooserShowsEveryFileWithItsPreviewTimeAndArchiveMark) {
+  if (!test::have_program("heif-enc") || !test::have_program("ffmpeg"))
+    GTEST_SKIP() << "heif-enc and ffmpeg make the HEIC and the movie";
+  const std::string root = card("card", 1);
+  const std::string folder = root + "/DCIM/100CWTST";
+  open_card(root);
+  ASSERT_TRUE(start_and_finish()) << pane().toStdString();  // car_0001.JPG is archived now
+
+  fixtures::JpegSpec preview;
+  preview.width = 160;
+  preview.height = 120;
+  fixtures::RawLayout raw;
+  raw.preview_jpeg = fixtures::make_jpeg(preview);
+  fixtures::CameraInfo camera;
+  camera.date_time_original = "2024:05:18 07:08:09";
+  ASSERT_TRUE(
+      fixtures::write_bytes(folder + "/car_0002.CR2", fixtures::build_raw_tiff(camera, raw)));
+  QImage blue(64, 48, QImage::Format_RGB32);
+  blue.fill(QColor(20, 40, 230));
+  ASSERT_TRUE(blue.save(QString::fromStdString(dir / "blue.png")));
+  ASSERT_EQ(
+      test::run_command("heif-enc -q 80 -o " + folder + "/car_0003.HEIC " + (dir / "blue.png")),
+      0);
+  ASSERT_EQ(test::run_command("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10 -t 2 "
+                              "-pix_fmt yuv420p " + folder + "/car_0004.MP4"),
+            0);
+
+  {
+    ui::ImageChooser chooser(root + "/DCIM", false, "", window.get(), session.get());
+    chooser.resize(980, 700);
+    chooser.show();
+    ASSERT_TRUE(test::wait_for([&] { return chooser.marks_known() && chooser.screen_complete(); }));
+    ImageListModel& model = chooser.model();
+    ASSERT_EQ(model.rowCount(), 4);
+    EXPECT_EQ(test::find_named<QLabel>(&chooser, "Chosen count")->text().toStdString(),
+              "3 of 4 images chosen  (1 already in the archive)");
+    auto tile = [&](int row) {
+      return model.data(model.index(row), Qt::DecorationRole).value<QPixmap>();
+    };
+    auto ticked = [&](int row) {
+      return model.data(model.index(row), Qt::CheckStateRole).toInt() == Qt::Checked;
+    };
+    EXPECT_TRUE(model.archived(0));  // the count says the other three are new and ticked
+    EXPECT_FALSE(ticked(0));
+    EXPECT_EQ(model.captured(0).toStdString(), "2024-05-17 10:20:30");
+    EXPECT_EQ(model.captured(1).toStdString(), "2024-05-18 07:08:09");
+    EXPECT_TRUE(colourful(tile(1)));  // the raw's own preview, not a grey box
+    const QColor heic = tile(2).toImage().pixelColor(tile(2).rect().center());
+    EXPECT_GT(heic.blue(), 180);
+    EXPECT_LT(heic.red(), 80);
+    EXPECT_EQ(model.data(model.index(3), ImageListModel::kVideoRole).toString().toStdString(),
+              "0:02");
+    EXPECT_FALSE(model.data(model.index(1), ImageListModel::kVideoRole).isValid());
+
+    auto* view = test::find_named<QListView>(&chooser, "Images");
+    view->setCurrentIndex(view->model()->index(1, 0));
+    QTest::keyClick(view, Qt::Key_Space);
+    QWidget* large = nullptr;
+    ASSERT_TRUE(test::wait_for([&] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->accessibleName() == "Large view") large = w;
+      auto* picture = large ? test::find_named<QLabel>(large, "Picture") : nullptr;
+      return picture && !picture->pixmap().isNull();
+    }));
+    large->close();
+    QTest::keyClick(view, Qt::Key_T);
+    EXPECT_FALSE(ticked(1));
+  }
+
+  const QString status = test::find_named<QLabel>(window.get(), "Status")->text();
+  answers.then(on("Image chooser", [](QWidget* w) {
+    auto* chooser = static_cast<ui::ImageChooser*>(w);
+    if (!chooser->marks_known() || chooser->model().chosen_count() == 0) return false;
+    QTest::keyClick(w, Qt::Key_Escape);
+    return true;
+  }));
+  QTest::mouseClick(test::find_named<QPushButton>(window.get(), "Thumbs..."), Qt::LeftButton);
+  ASSERT_TRUE(test::wait_for([&] { return answers.done() && !QApplication::activeModalWidget(); }));
+  EXPECT_EQ(test::find_named<QLabel>(window.get(), "Status")->text(), status);
+  EXPECT_NE(status.toStdString(), "Press Start to ingest chosen images");
 }
 
 TEST_F(Desktop, PresetAndKeywordEditsPersist) {
