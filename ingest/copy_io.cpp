@@ -227,6 +227,13 @@ CopyOutcome copy_direct(RunState& state, RunReporter& reporter, int in, int out,
     log_printf("copy: write to %s failed: %s", target.c_str(), std::strerror(errno));
     return CopyOutcome::kWriteError;
   };
+  // The copy's room is taken at once, as the source's size: direct writes would otherwise
+  // take it a piece at a time, wherever each piece finds room, and the copy would go to the
+  // disk (and be read back) in as many pieces. Only a hint: the file keeps its size as
+  // written, so a source that changes size still fails the size check after the copy.
+  struct stat st;
+  if (sysio().fstat(in, &st) == 0 && st.st_size > 0)
+    ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, st.st_size);
   // The buffer's two pieces take turns: one is read and hashed while the other is written.
   char* const pieces[2] = {state.read_buffer.get(), state.read_buffer.get() + kCopyBufferSize};
   DirectWrites writes(out);
