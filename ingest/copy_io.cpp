@@ -37,7 +37,7 @@ struct WriteBehind {
 }  // namespace
 
 bool ensure_read_buffer(RunState& state) {
-  if (!state.read_buffer) state.read_buffer = read_back_memory(2 * kCopyBufferSize);
+  if (!state.read_buffer) state.read_buffer = direct_io_memory(2 * kCopyBufferSize);
   return static_cast<bool>(state.read_buffer);
 }
 
