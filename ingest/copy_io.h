@@ -1,4 +1,4 @@
-// The byte-moving core shared by every copy of a run: the run's buffer, the chunk loops
+// The byte-moving core shared by every copy of a run: the run's 1 MiB buffer, the chunk loops
 // that check the stop request before each chunk of at most 1 MiB, and the opening of sources.
 // All system calls go through the replaceable table of foundation/sysio.h.
 #pragma once
@@ -12,8 +12,7 @@
 
 namespace cw {
 
-// Makes sure the run's copy buffer exists (two pieces of kCopyBufferSize, aligned for direct
-// I/O); false (nothing reported) when it cannot be made.
+// Makes sure the run's copy buffer exists; false (nothing reported) when it cannot be made.
 bool ensure_read_buffer(RunState& state);
 
 enum class CopyOutcome { kOk, kStopped, kReadError, kWriteError };
@@ -36,17 +35,6 @@ CopyOutcome copy_chunks(RunState& state, RunReporter& reporter, const ChunkReade
 // copy_chunks, from where the copy stands.
 CopyOutcome copy_fd(RunState& state, RunReporter& reporter, int in, int out,
                     const std::string& target, ContentHasher* hash = nullptr);
-
-// Copies the rest of the open file `in` into the new file `out` as copy_fd does, but with
-// direct writes from the run's buffer where the target's file system takes them: the bytes
-// read are hashed and go to the disk from that one buffer, with no copy in the page cache to
-// be written back or dropped later, one piece on its way to the disk while the next is read
-// and hashed. The copy is on the disk (in its write cache; the phase's flush makes it
-// durable) as the call returns, and its read-back finds nothing to wait for. A file system
-// that refuses direct writes gets copy_fd's copy instead, or the rest of the copy through
-// the cache when it refuses them only at the first write.
-CopyOutcome copy_direct(RunState& state, RunReporter& reporter, int in, int out,
-                        const std::string& target, ContentHasher& hash);
 
 // Sets a path's access and modification times to `when`: true on success.
 bool set_file_times(const std::string& path, std::time_t when);

@@ -97,9 +97,9 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
   return result;
 }
 
-void DirectIoUnmap::operator()(char* p) const { ::munmap(p, length); }
+void ReadBackUnmap::operator()(char* p) const { ::munmap(p, length); }
 
-DirectIoMemory direct_io_memory(std::size_t size) {
+ReadBackMemory read_back_memory(std::size_t size) {
   // Whole huge pages at a huge page's boundary: the mapping is made one page larger and the
   // parts outside the aligned stretch are given back.
   const std::size_t length = (size + kHugePage - 1) / kHugePage * kHugePage;
@@ -114,8 +114,8 @@ DirectIoMemory direct_io_memory(std::size_t size) {
     ::munmap(end, static_cast<std::size_t>(raw + length + kHugePage - end));
   // Only advice: without huge pages the memory is small pages, read as before.
   ::madvise(start, length, MADV_HUGEPAGE);
-  DirectIoMemory memory;
-  memory.bytes = std::unique_ptr<char[], DirectIoUnmap>(start, DirectIoUnmap{length});
+  ReadBackMemory memory;
+  memory.bytes = std::unique_ptr<char[], ReadBackUnmap>(start, ReadBackUnmap{length});
   return memory;
 }
 
@@ -136,7 +136,7 @@ void CopyVerifier::submit(VerifyJob job) {
 }
 
 VerifyResult CopyVerifier::verify_now(const VerifyJob& job) {
-  if (!own_buffer_) own_buffer_ = direct_io_memory(kReadBackBuffer);
+  if (!own_buffer_) own_buffer_ = read_back_memory(kReadBackBuffer);
   if (!own_buffer_) {
     VerifyResult result;
     result.job = job;

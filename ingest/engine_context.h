@@ -164,7 +164,7 @@ struct RunState {
   std::vector<ImageRecord> images;  // in scan order
   std::string extension_scratch;
   std::vector<const std::string*> sorted_first_copies;
-  DirectIoMemory read_buffer;  // twice kCopyBufferSize bytes once allocated, aligned for direct I/O
+  std::unique_ptr<char[]> read_buffer;  // kCopyBufferSize bytes once allocated
   std::vector<std::string> owned_paths;
   std::vector<std::string> gps_list;  // files to be GPS-tagged
   // Corrections of the camera clock for copies whose capture times are corrected (seconds, by

@@ -91,10 +91,7 @@ bool is_sidecar_path(const std::string& p) {
 // A file that fits the run's buffer is read whole into it, and that one buffer is both hashed
 // and written: the card is read once, and the hash the read-back compares the copy with is of
 // exactly the bytes the copy was given, even should the card's file change meanwhile. Larger
-// files to be read back are read piece by piece into that buffer, hashed there and written
-// straight to the disk from it, so the read-back has no cached copy to wait for and drop;
-// without a read-back they are moved by the kernel into the cache, which the system writes
-// out in the background however busy the processors are.
+// files are moved by the kernel where it can, piece by piece.
 CopyOutcome copy_source(EngineContext& ctx, const ImageRecord& r, UniqueFd& in, int out,
                         std::unique_ptr<CameraStream>& stream, const std::string& target,
                         ContentHasher& hash) {
@@ -105,8 +102,6 @@ CopyOutcome copy_source(EngineContext& ctx, const ImageRecord& r, UniqueFd& in, 
     };
     return copy_chunks(ctx.state(), ctx, reader, out, target, &hash);
   }
-  if (!is_camera_path(r.source_path) && ctx.verify_copies)
-    return copy_direct(ctx.state(), ctx, in.get(), out, target, hash);
   if (!is_camera_path(r.source_path))
     return copy_fd(ctx.state(), ctx, in.get(), out, target, &hash);
   CameraStream* s = stream.get();

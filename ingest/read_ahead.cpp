@@ -69,7 +69,7 @@ std::optional<VerifyResult> ReadAhead::take(const std::string& path) {
 }
 
 void ReadAhead::work() {
-  const DirectIoMemory buffer = direct_io_memory(kReadBuffer);
+  const ReadBackMemory buffer = read_back_memory(kReadBuffer);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });

@@ -139,7 +139,7 @@ std::optional<Queued> ReadBackScheduler::Disk::next(bool block) {
 }
 
 void ReadBackScheduler::Disk::run_threads() {
-  const DirectIoMemory buffer = direct_io_memory(kPiece);
+  const ReadBackMemory buffer = read_back_memory(kPiece);
   while (std::optional<Queued> q = next(true))
     q->sink->deliver(read_back(q->job, buffer.get(), buffer ? kPiece : 0));
 }
@@ -252,7 +252,7 @@ void finish_copy(CopyRead& c, bool closing) {
 }  // namespace
 
 void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
-  const DirectIoMemory memory = direct_io_memory(count * kPiece);
+  const ReadBackMemory memory = read_back_memory(count * kPiece);
   if (!memory) return run_threads();  // the thread's own piece may still fit
   std::vector<Piece> pieces(count);
   std::vector<Piece*> free;
@@ -260,7 +260,7 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
     pieces[i].buffer = memory.get() + i * kPiece;
     free.push_back(&pieces[i]);
   }
-  const DirectIoMemory scratch = direct_io_memory(kPiece);  // reads through the system-call table
+  const ReadBackMemory scratch = read_back_memory(kPiece);  // reads through the system-call table
   std::list<CopyRead> open;
   std::list<CopyRead> read;  // read whole, to be finished once the ring has its next pieces
   std::size_t in_flight = 0;
