@@ -2,6 +2,7 @@
 #include "ingest/copy_verifier.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@ namespace cw {
 namespace {
 
 constexpr std::size_t kReadBackBuffer = 1048576;
+constexpr std::size_t kHugePage = 2097152;
 
 bool aligned(const char* buffer, std::size_t size) {
   return reinterpret_cast<std::uintptr_t>(buffer) % kReadBackAlignment == 0 &&
@@ -95,6 +97,28 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
   return result;
 }
 
+void ReadBackUnmap::operator()(char* p) const { ::munmap(p, length); }
+
+ReadBackMemory read_back_memory(std::size_t size) {
+  // Whole huge pages at a huge page's boundary: the mapping is made one page larger and the
+  // parts outside the aligned stretch are given back.
+  const std::size_t length = (size + kHugePage - 1) / kHugePage * kHugePage;
+  void* mapped = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return {};
+  char* const raw = static_cast<char*>(mapped);
+  const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(raw);
+  char* const start = raw + ((kHugePage - at % kHugePage) % kHugePage);
+  if (start > raw) ::munmap(raw, static_cast<std::size_t>(start - raw));
+  if (char* end = start + length; end < raw + length + kHugePage)
+    ::munmap(end, static_cast<std::size_t>(raw + length + kHugePage - end));
+  // Only advice: without huge pages the memory is small pages, read as before.
+  ::madvise(start, length, MADV_HUGEPAGE);
+  ReadBackMemory memory;
+  memory.bytes = std::unique_ptr<char[], ReadBackUnmap>(start, ReadBackUnmap{length});
+  return memory;
+}
+
 CopyVerifier::CopyVerifier() : sink_(std::make_shared<ReadBackSink>()) {}
 
 CopyVerifier::~CopyVerifier() {
@@ -111,11 +135,8 @@ void CopyVerifier::submit(VerifyJob job) {
   scheduler_->submit(std::move(job), sink_);
 }
 
-void CopyVerifier::FreeBuffer::operator()(char* p) const { std::free(p); }
-
 VerifyResult CopyVerifier::verify_now(const VerifyJob& job) {
-  if (!own_buffer_)
-    own_buffer_.reset(static_cast<char*>(std::aligned_alloc(kReadBackAlignment, kReadBackBuffer)));
+  if (!own_buffer_) own_buffer_ = read_back_memory(kReadBackBuffer);
   if (!own_buffer_) {
     VerifyResult result;
     result.job = job;

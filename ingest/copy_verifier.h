@@ -46,6 +46,23 @@ struct VerifyResult {
 inline constexpr std::size_t kReadBackAlignment = 4096;
 VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size);
 
+// Memory for direct reads: at least `size` bytes, aligned for them, on huge pages where the
+// system grants them. A direct read goes to the disk as one request per stretch of contiguous
+// memory the device takes at once; a megabyte on scattered small pages is one page too many
+// for a common device and goes as a long request plus a tiny one, which costs the disk
+// nearly as much again, while a megabyte within a huge page is one request. Empty when no
+// memory is left.
+struct ReadBackUnmap {
+  std::size_t length = 0;
+  void operator()(char* p) const;
+};
+struct ReadBackMemory {
+  std::unique_ptr<char[], ReadBackUnmap> bytes;
+  char* get() const { return bytes.get(); }
+  explicit operator bool() const { return bytes != nullptr; }
+};
+ReadBackMemory read_back_memory(std::size_t size);
+
 // Opens `result.job`'s copy to be read back: with direct reads when `direct` asks for them and
 // the file system allows them, else through the cache. The fingerprint (and the size, when
 // `size` is given) is taken before the first byte is read, so that a write during or after
@@ -85,10 +102,7 @@ class CopyVerifier {
  private:
   std::shared_ptr<ReadBackScheduler> scheduler_;
   std::shared_ptr<ReadBackSink> sink_;
-  struct FreeBuffer {
-    void operator()(char* p) const;
-  };
-  std::unique_ptr<char[], FreeBuffer> own_buffer_;  // the caller's, for verify_now
+  ReadBackMemory own_buffer_;  // the caller's, for verify_now
 };
 
 }  // namespace cw

@@ -2,7 +2,6 @@
 #include "ingest/read_ahead.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <iterator>
 #include <memory>
 
@@ -13,9 +12,9 @@ namespace cw {
 
 namespace {
 
-// Read in pieces that stay in the processor's cache from the read to the hash; the system's
-// read-ahead keeps the disk busy whatever the piece.
-constexpr std::size_t kReadBuffer = 262144;
+// Read in pieces as long as a read-back's: a direct read asks the disk for exactly what it
+// reads, so each reader's pieces are the requests its disk sees one after the other.
+constexpr std::size_t kReadBuffer = 1048576;
 // Two files read at once keep the disk busy while the run's thread hashes the card.
 constexpr std::size_t kReaders = 2;
 // Images whose copies are queued ahead of the one the run copies: enough that the readers
@@ -25,10 +24,6 @@ constexpr std::size_t kImagesAhead = 8;
 // are no photographer's archive: they are left to the run, which reads only those of the
 // content that matches.
 constexpr std::ptrdiff_t kMostCandidates = 12;
-
-struct FreeBuffer {
-  void operator()(char* p) const { std::free(p); }
-};
 
 }  // namespace
 
@@ -74,8 +69,7 @@ std::optional<VerifyResult> ReadAhead::take(const std::string& path) {
 }
 
 void ReadAhead::work() {
-  const std::unique_ptr<char[], FreeBuffer> buffer(
-      static_cast<char*>(std::aligned_alloc(kReadBackAlignment, kReadBuffer)));
+  const ReadBackMemory buffer = read_back_memory(kReadBuffer);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });

@@ -31,15 +31,6 @@ constexpr std::size_t kPiece = 1048576;
 // processor the other's reads are still in front of the disk.
 constexpr std::size_t kRingsPerDisk = 2;
 
-struct FreeBuffer {
-  void operator()(char* p) const { std::free(p); }
-};
-using Buffer = std::unique_ptr<char[], FreeBuffer>;
-
-Buffer aligned_buffer() {
-  return Buffer(static_cast<char*>(std::aligned_alloc(kReadBackAlignment, kPiece)));
-}
-
 struct Queued {
   VerifyJob job;
   std::shared_ptr<ReadBackSink> sink;
@@ -148,7 +139,7 @@ std::optional<Queued> ReadBackScheduler::Disk::next(bool block) {
 }
 
 void ReadBackScheduler::Disk::run_threads() {
-  const Buffer buffer = aligned_buffer();
+  const ReadBackMemory buffer = read_back_memory(kPiece);
   while (std::optional<Queued> q = next(true))
     q->sink->deliver(read_back(q->job, buffer.get(), buffer ? kPiece : 0));
 }
@@ -157,9 +148,9 @@ namespace {
 
 struct CopyRead;
 
-// A piece of a copy in flight on the ring, or free.
+// A piece of a copy in flight on the ring, or free; its buffer is a part of the ring's memory.
 struct Piece {
-  Buffer buffer = aligned_buffer();
+  char* buffer = nullptr;
   CopyRead* copy = nullptr;
   std::uint64_t offset = 0;
   int result = 0;
@@ -203,7 +194,7 @@ void complete_short_piece(CopyRead& c, Piece& p) {
   while (p.result >= 0 && static_cast<std::size_t>(p.result) < kPiece &&
          p.offset + static_cast<std::uint64_t>(p.result) < c.size) {
     ssize_t n;
-    do n = ::pread(c.fd.get(), p.buffer.get() + p.result, kPiece - static_cast<std::size_t>(p.result),
+    do n = ::pread(c.fd.get(), p.buffer + p.result, kPiece - static_cast<std::size_t>(p.result),
                    static_cast<off_t>(p.offset + static_cast<std::uint64_t>(p.result)));
     while (n < 0 && errno == EINTR);
     if (n < 0) p.result = -errno;
@@ -224,7 +215,7 @@ void hash_done_pieces(CopyRead& c, std::vector<Piece*>& free) {
         c.failed = true;
         c.result.error = -p->result;
       } else {
-        c.hasher.update(p->buffer.get(), static_cast<std::size_t>(p->result));
+        c.hasher.update(p->buffer, static_cast<std::size_t>(p->result));
         if (static_cast<std::size_t>(p->result) < kPiece) c.end_seen = true;
       }
     }
@@ -261,12 +252,15 @@ void finish_copy(CopyRead& c, bool closing) {
 }  // namespace
 
 void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
+  const ReadBackMemory memory = read_back_memory(count * kPiece);
+  if (!memory) return run_threads();  // the thread's own piece may still fit
   std::vector<Piece> pieces(count);
   std::vector<Piece*> free;
-  for (Piece& p : pieces)
-    if (p.buffer) free.push_back(&p);
-  if (free.empty()) return run_threads();  // no memory for a single piece
-  const Buffer scratch = aligned_buffer();  // for reads through the system-call table
+  for (std::size_t i = 0; i < count; ++i) {
+    pieces[i].buffer = memory.get() + i * kPiece;
+    free.push_back(&pieces[i]);
+  }
+  const ReadBackMemory scratch = read_back_memory(kPiece);  // reads through the system-call table
   std::list<CopyRead> open;
   std::list<CopyRead> read;  // read whole, to be finished once the ring has its next pieces
   std::size_t in_flight = 0;
@@ -310,7 +304,7 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
       p->offset = c->issued;
       c->issued += kPiece;
       c->pieces.push_back(p);
-      io_uring_prep_read(sqe, c->fd.get(), p->buffer.get(), kPiece, p->offset);
+      io_uring_prep_read(sqe, c->fd.get(), p->buffer, kPiece, p->offset);
       io_uring_sqe_set_data(sqe, p);
       ++in_flight;
     }
