@@ -184,7 +184,7 @@ void write_corrected_dates_of_first_copies(EngineContext& ctx) {
       if (const std::optional<std::size_t> copy = copy_in_tree(ctx.ledger.at(entry), root))
         ref = CopyRef{entry, *copy};
     }
-    write_corrected_dates(ctx, r.first_copy_path, r.source_path, ref, gps_tagging_enabled(ctx));
+    write_corrected_dates(ctx, r.first_copy_path, r.source_path(), ref, gps_tagging_enabled(ctx));
   }
 }
 

@@ -95,14 +95,14 @@ bool is_sidecar_path(const std::string& p) {
 CopyOutcome copy_source(EngineContext& ctx, const ImageRecord& r, UniqueFd& in, int out,
                         std::unique_ptr<CameraStream>& stream, const std::string& target,
                         ContentHasher& hash) {
-  if (!is_camera_path(r.source_path) && r.size < kCopyBufferSize) {
+  if (!is_camera_path(r.source_path()) && r.size < kCopyBufferSize) {
     const int fd = in.get();
     ChunkReader reader = [fd](void* buf, std::size_t n) -> long long {
       return read_some(fd, buf, n);
     };
     return copy_chunks(ctx.state(), ctx, reader, out, target, &hash);
   }
-  if (!is_camera_path(r.source_path))
+  if (!is_camera_path(r.source_path()))
     return copy_fd(ctx.state(), ctx, in.get(), out, target, &hash);
   CameraStream* s = stream.get();
   ChunkReader reader = [s](void* buf, std::size_t n) { return s->read(buf, n); };
@@ -113,18 +113,18 @@ enum class Opened { kOk, kFailed, kNotAFile };
 
 Opened open_source(CameraSource* cameras, const ImageRecord& r, UniqueFd& fd,
                    std::unique_ptr<CameraStream>& stream, std::string& message) {
-  if (is_camera_path(r.source_path)) {
-    stream = open_camera_path(cameras, r.source_path);
+  if (is_camera_path(r.source_path())) {
+    stream = open_camera_path(cameras, r.source_path());
     if (stream) return Opened::kOk;
-    log_printf("Starting ingestion from PTP; can't open\"%s\"", r.source_path.c_str());
-    message = text_with_path("can't open PTP image", r.source_path);
+    log_printf("Starting ingestion from PTP; can't open\"%s\"", r.source_path().c_str());
+    message = text_with_path("can't open PTP image", r.source_path());
     return Opened::kFailed;
   }
   bool regular = false;
-  fd.reset(open_regular_file(r.source_path, regular));
+  fd.reset(open_regular_file(r.source_path(), regular));
   if (fd.valid()) return Opened::kOk;
   if (!regular) return Opened::kNotAFile;
-  message = text_with_path("can't open", r.source_path);
+  message = text_with_path("can't open", r.source_path());
   return Opened::kFailed;
 }
 
@@ -138,7 +138,7 @@ bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
     case CopyOutcome::kOk: break;
     case CopyOutcome::kStopped: message = "Stopped"; return false;
     case CopyOutcome::kReadError:
-      message = text_with_path("read error", r.source_path);
+      message = text_with_path("read error", r.source_path());
       return false;
     case CopyOutcome::kWriteError:
       message = text_with_path("write error -- check drives for sufficient space", target);
@@ -147,7 +147,7 @@ bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
   hash = hasher.digest();
   stream.reset();
   if (in.close() != 0) {
-    message = text_with_path("close", r.source_path);
+    message = text_with_path("close", r.source_path());
     return false;
   }
   struct stat st;
@@ -156,14 +156,14 @@ bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
     return false;
   }
   if (static_cast<std::uint64_t>(st.st_size) != r.size) {
-    ctx.report_printf("\n%s: %llu bytes copied of %llu\n", r.source_path.c_str(),
+    ctx.report_printf("\n%s: %llu bytes copied of %llu\n", r.source_path().c_str(),
                       static_cast<unsigned long long>(st.st_size),
                       static_cast<unsigned long long>(r.size));
-    message = text_with_path("initial copy size error", r.source_path);
+    message = text_with_path("initial copy size error", r.source_path());
     return false;
   }
   if (!set_fd_times(out.fd(), r.modified))
-    ctx.report_printf("\nWARNING: Failed to set modification time for %s\n", r.source_path.c_str());
+    ctx.report_printf("\nWARNING: Failed to set modification time for %s\n", r.source_path().c_str());
   if (out.close(static_cast<std::uint64_t>(st.st_size)) != 0) {
     message = text_with_path("close", target);
     return false;
@@ -209,8 +209,8 @@ bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r) {
   std::optional<PreparedSidecar> prepared;
   if (ctx.sidecar_worker && r.index >= 0)
     prepared = ctx.sidecar_worker->take(static_cast<std::size_t>(r.index));
-  if (prepared && prepared->source != r.source_path) prepared.reset();
-  return create_sidecar(ctx, r.source_path, &r.base_name, &date, &r.number_text, true,
+  if (prepared && prepared->source != r.source_path()) prepared.reset();
+  return create_sidecar(ctx, r.source_path(), &r.base_name, &date, &r.number_text, true,
                         r.first_copy_path, prepared ? &*prepared : nullptr);
 }
 
@@ -267,7 +267,7 @@ void changes_of_found_copy(EngineContext& ctx, const ImageRecord& r) {
   if (!copy) return;
   redo_copy_changes(ctx, CopyTree::kFirst,
                     run_path(ctx.options(), ctx.state(), CopyTree::kFirst, e.copies[*copy].path),
-                    CopyRef{entry, *copy}, r.source_path);
+                    CopyRef{entry, *copy}, r.source_path());
 }
 
 // An archived JPEG whose first copy a killed run left with the card's bytes, its XMP not yet
@@ -282,7 +282,7 @@ void finish_pending_merge(EngineContext& ctx, const ImageRecord& r) {
   if (!copy || !merge_pending(ctx.options(), ctx.ledger, r, e.copies[*copy])) return;
   redo_copy_changes(ctx, CopyTree::kFirst,
                     run_path(ctx.options(), ctx.state(), CopyTree::kFirst, e.copies[*copy].path),
-                    CopyRef{entry, *copy}, r.source_path);
+                    CopyRef{entry, *copy}, r.source_path());
 }
 
 }  // namespace
@@ -313,11 +313,11 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     case Opened::kOk: break;
     case Opened::kFailed: return false;
     case Opened::kNotAFile:
-      ctx.image_failed("not a regular file", r.source_path);
+      ctx.image_failed("not a regular file", r.source_path());
       return true;
   }
   SourceFacts facts;
-  facts.path = r.source_path;
+  facts.path = r.source_path();
   facts.size = r.size;
   facts.modified = r.modified;
   facts.local_times = ctx.card_local_times;
@@ -355,7 +355,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     changes_of_found_copy(ctx, r);
     return true;
   }
-  log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path.c_str(), name.path.c_str());
+  log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path().c_str(), name.path.c_str());
   note_target(r, name.path);
   ctx.disk_flush.note(folder);
   // A copy that gets the sidecar's XMP, GPS tags or corrected dates is read back before it
@@ -363,7 +363,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   const bool merged = is_jpg(r) && ctx.xmp_to_jpg;
   const bool gps_follows =
       !ctx.want_backup &&
-      (gps_tagging_enabled(ctx) || corrected_dates_due(ctx, r.source_path, name.path));
+      (gps_tagging_enabled(ctx) || corrected_dates_due(ctx, r.source_path(), name.path));
   const std::size_t entry = entry_for(ctx, r, hash);
   r.ledger = static_cast<long>(entry);
   // The copy is the file this run just moved into the checked folder: its real path is that

@@ -171,7 +171,7 @@ bool take_options(const ParamList& p, RunOptions& options, RunReporter& reporter
 
 std::time_t first_image_key(const RunServices& services, const RunState& state) {
   if (state.images.empty()) return 0;
-  const std::string& path = state.images.front().source_path;
+  const std::string path = state.images.front().source_path();
   if (is_camera_path(path)) {
     CameraFileInfo info;
     return stat_camera_path(services.cameras, path, info) ? info.modified : 0;
@@ -203,7 +203,7 @@ void log_files_without_exif(const RunState& state) {
   int count = 0;
   std::set<std::string> kinds;
   for (const ImageRecord& r : state.images)
-    if (has_no_exif_by_design(r.source_path)) {
+    if (has_no_exif_by_design(r.source_path())) {
       ++count;
       kinds.insert(ascii_upper(r.extension));
     }
@@ -334,9 +334,9 @@ bool every_tree_complete(const RunOptions& options, RunState& state, RunResult& 
         }
       }
       reporter.report_printf("ERROR: no copy in %s: \"%s\"\n", tree_name(options, tree),
-                             r.source_path.c_str());
+                             r.source_path().c_str());
       result.note_first_error(
-          text_with_path(std::string("no copy in ") + tree_name(options, tree), r.source_path));
+          text_with_path(std::string("no copy in ") + tree_name(options, tree), r.source_path()));
       complete = false;
     }
     if (r.ledger >= 0) state.ledger.release(static_cast<std::size_t>(r.ledger));

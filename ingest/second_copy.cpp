@@ -269,25 +269,26 @@ std::uint64_t copies_per_file(const RunOptions& options) {
   return options.want_backup_post ? 2 : 1;
 }
 
-// The file the missing copies of an image are made from, or nothing when there is none to
-// trust. The first copy is one while it is a copy: one that failed its read-back is none (the
+// The file the missing copies of an image are made from.
+enum class Source { kNone, kFirstCopy, kCard };
+
+// The file the missing copies of an image are made from: none when there is none to trust. The first copy is one while it is a copy: one that failed its read-back is none (the
 // image was reported), and one an earlier run made must still hash to what the ledger recorded
 // of it; otherwise the card's file is, whose content the run matched with the ledger when it
 // found the image archived, as long as it is copied unchanged (a converter names its output
 // after the first copy).
-const std::string* restore_source(EngineContext& ctx, const std::string& file,
-                                  const Image& image, bool convert) {
-  if (!image.entry) return &file;
+Source restore_source(EngineContext& ctx, const std::string& file, const Image& image,
+                      bool convert) {
+  if (!image.entry) return Source::kFirstCopy;
   const std::optional<std::size_t> first = copy_in_tree(
       ctx.ledger.at(*image.entry), tree_root(ctx.options(), ctx.state(), CopyTree::kFirst));
-  if (!first) return nullptr;
+  if (!first) return Source::kNone;
   if (!image.record->from_earlier_run ||
       prove_restore_source(ctx.state(), ctx, *image.entry, *first))
-    return &file;
-  const std::string& card = image.record->source_path;
-  if (!convert && !is_camera_path(card)) return &card;
+    return Source::kFirstCopy;
+  if (!convert && !is_camera_path(image.record->source_path())) return Source::kCard;
   ctx.image_failed("no proven copy to make the missing copies from", file);
-  return nullptr;
+  return Source::kNone;
 }
 
 // True when the copy just made failed its read-back at once (it was moved aside): nothing more
@@ -312,7 +313,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
   // whose DNG is there already) is neither copied nor converted again.
   struct Planned {
     const std::string* file = nullptr;
-    const std::string* source = nullptr;  // none: no copy is made (the report says why)
+    Source source = Source::kNone;  // none: no copy is made (the report says why)
     Image image;
     std::string target;
     bool convert = false;
@@ -347,10 +348,11 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     if (p.primary) {
       p.target = run_path(ctx.options(), ctx.state(), CopyTree::kPrimary,
                           ctx.ledger.at(*p.image.entry).copies[*p.primary].path);
-      p.source = file;
+      p.source = Source::kFirstCopy;
     } else {
       p.source = restore_source(ctx, *file, p.image, p.convert);
-      if (p.source == file && is_convertible_raw(ctx, *file)) to_convert.push_back(file);
+      if (p.source == Source::kFirstCopy && is_convertible_raw(ctx, *file))
+        to_convert.push_back(file);
     }
     // A folder may hold a whole card: its entries are asked for again as they are copied.
     if (p.image.entry) ctx.ledger.release(*p.image.entry);
@@ -368,7 +370,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
   for (Planned& p : plan) {
     bool made = false;
     const bool recorded_before = p.primary.has_value();
-    if (!p.source) {
+    if (p.source == Source::kNone) {
       ctx.progress_file_done(copies_per_file(ctx) * file_size(*p.file));
       continue;
     } else if (p.primary) {
@@ -377,7 +379,9 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       if (!date_dng(ctx, *p.file, p.target)) return false;
       p.primary = record_converted(ctx, p.image, p.target);
       made = p.primary.has_value();
-    } else if (!copy_unchanged(ctx, *p.file, *p.source, p.target, p.image, p.primary, made)) {
+    } else if (!copy_unchanged(ctx, *p.file,
+                               p.source == Source::kCard ? p.image.record->source_path() : *p.file,
+                               p.target, p.image, p.primary, made)) {
       return false;
     }
     if (failed_at_once(ctx, p.image, p.primary)) {
@@ -394,7 +398,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       if (p.image.record && p.image.record->recorded_time_shift != 0)
         ctx.gps_time_shifts[p.target] = p.image.record->recorded_time_shift;
       if (p.image.record)
-        write_corrected_dates(ctx, p.target, p.image.record->source_path, tagged, false);
+        write_corrected_dates(ctx, p.target, p.image.record->source_path(), tagged, false);
       if (!gps_tag_file(ctx, p.target, tagged)) return false;
     }
     bool made_post = false;
