@@ -40,8 +40,8 @@ void take_archived(EngineContext& ctx, ImageRecord& r, std::size_t entry, std::s
   ++ctx.counts.already_archived;
   recall_damage(ctx.counts, ctx, e, e.copies[copy].path);
   if (!lacks_copies(ctx, entry)) return;
-  r.first_copy_path = run_path(ctx.options(), ctx.state(), CopyTree::kFirst,
-                               ctx.ledger.at(entry).copies[copy].path);
+  r.set_first_copy(ctx.folders, run_path(ctx.options(), ctx.state(), CopyTree::kFirst,
+                                         ctx.ledger.at(entry).copies[copy].path));
   r.from_earlier_run = true;
 }
 

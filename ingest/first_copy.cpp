@@ -194,14 +194,14 @@ bool place_copy(EngineContext& ctx, const std::string& target, TargetName& name,
   return true;
 }
 
-void note_target(ImageRecord& r, const std::string& target) {
-  r.first_copy_path = target;
+void note_target(FolderTable& folders, ImageRecord& r, const std::string& target) {
   std::size_t sep = target.find_last_of("/\\");
   std::string name = target.substr(sep == std::string::npos ? 0 : sep + 1);
   // A suffix sits before a three-character extension, or after a longer one.
   const std::string ext = r.extension.empty() ? "" : "." + r.extension;
   bool has_ext = !ext.empty() && name.size() > ext.size() && name.ends_with(ext);
   r.new_base_name = has_ext ? name.substr(0, name.size() - ext.size()) : name;
+  r.set_first_copy(folders, target);
 }
 
 bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r) {
@@ -211,7 +211,7 @@ bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r) {
     prepared = ctx.sidecar_worker->take(static_cast<std::size_t>(r.index));
   if (prepared && prepared->source != r.source_path()) prepared.reset();
   return create_sidecar(ctx, r.source_path(), &r.base_name, &date, &r.number_text, true,
-                        r.first_copy_path, prepared ? &*prepared : nullptr);
+                        r.first_copy_path(), prepared ? &*prepared : nullptr);
 }
 
 // Without a backup the copy is final: it joins the run's GPS list when the run tags images,
@@ -235,10 +235,10 @@ void jpeg_steps(EngineContext& ctx, const ImageRecord& r, CopyRef ref, bool gps_
   if (ctx.xmp_to_jpg) {
     // Said only when there is a sidecar to merge (placed by now): without one the copy stays
     // as it is.
-    if (path_exists(sidecar_beside(r.first_copy_path)))
+    if (path_exists(sidecar_beside(r.first_copy_path())))
       ctx.status_printf("Writing XMP to JPEG: %s.%s (image %d)", r.base_name.c_str(),
                         r.extension.c_str(), r.index + 1);
-    merge_sidecar_into_copy(ctx, r.first_copy_path, ref, gps_follows);
+    merge_sidecar_into_copy(ctx, r.first_copy_path(), ref, gps_follows);
   } else if (gps_follows) {
     begin_copy_change(ctx.state(), ctx, ref, false);
   }
@@ -251,7 +251,7 @@ void jpeg_steps(EngineContext& ctx, const ImageRecord& r, CopyRef ref, bool gps_
 void verification_steps(EngineContext& ctx, const ImageRecord& r, CopyRef ref, bool gps_follows) {
   if (is_jpg(r)) return jpeg_steps(ctx, r, ref, gps_follows);
   if (gps_follows) begin_copy_change(ctx.state(), ctx, ref, false);
-  if (!converter_of(ctx) && is_convertible_raw(ctx, r.first_copy_path))
+  if (!converter_of(ctx) && is_convertible_raw(ctx, r.first_copy_path()))
     ctx.image_checks.add_raw(r);
 }
 
@@ -356,7 +356,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     return true;
   }
   log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path().c_str(), name.path.c_str());
-  note_target(r, name.path);
+  note_target(ctx.folders, r, name.path);
   ctx.disk_flush.note(folder);
   // A copy that gets the sidecar's XMP, GPS tags or corrected dates is read back before it
   // changes; those at the run's end are recorded as due from now on.
@@ -376,7 +376,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
                                        merged || gps_follows);
   // Read back at once and found damaged, the copy was moved aside (and named): no more steps.
   if (ctx.ledger.at(entry).copies[copy].state == CopyState::kBad) return true;
-  const bool raw_preview = !ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path);
+  const bool raw_preview = !ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path());
   if (!sidecar_for_first_copy(ctx, r)) {
     message.clear();  // reported by the sidecar step
     return false;
@@ -384,7 +384,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   register_copy(ctx, r, name.path);
   // A final copy of a raw file gets its preview beside it; with a backup the second copy
   // does this in the primary tree.
-  if (raw_preview && !extract_jpeg(ctx, nullptr, r.first_copy_path)) {
+  if (raw_preview && !extract_jpeg(ctx, nullptr, r.first_copy_path())) {
     message.clear();  // reported by the extraction
     return false;
   }

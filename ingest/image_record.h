@@ -21,7 +21,10 @@ struct ImageRecord {
   // joins them, so a card of many files keeps no full path of each.
   const std::string* source_folder = nullptr;
   const std::string* source_name = nullptr;
-  std::string first_copy_path;     // set by the first copy
+  // The first copy once it is made (or found): as the source, its folder's path and its name
+  // when that is not new_base_name and extension joined by a dot. No folder before.
+  const std::string* first_copy_folder = nullptr;
+  const std::string* first_copy_name = nullptr;
   std::string new_base_name;       // set by naming, final after the first copy's suffix
   // The first copy's folder relative to its root, "." for the root (folder table); set by
   // naming. The images of one day or one subject share their folder's text.
@@ -40,6 +43,12 @@ struct ImageRecord {
   std::string source_path() const;
   // Sets the path source_path() gives, its texts kept in `folders`.
   void set_source(FolderTable& folders, std::string_view path);
+  bool has_first_copy() const { return first_copy_folder != nullptr; }
+  // The first copy's full path; empty before it is made.
+  std::string first_copy_path() const;
+  void append_first_copy_path(std::string& out) const;
+  // Sets the path first_copy_path() gives, once new_base_name is final.
+  void set_first_copy(FolderTable& folders, std::string_view path);
 
   std::time_t capture_time() const { return modified + static_cast<std::time_t>(file_time_shift); }
 

@@ -275,9 +275,9 @@ bool finish_without_backup(EngineContext& ctx) {
   if (!gps_summary(ctx)) return false;
   std::set<std::string> folders;
   for (const ImageRecord& r : ctx.images) {
-    if (r.first_copy_path.empty()) continue;
-    std::size_t sep = r.first_copy_path.find_last_of("/\\");
-    folders.insert(r.first_copy_path.substr(0, sep));
+    if (!r.has_first_copy()) continue;
+    const std::string path = r.first_copy_path();
+    folders.insert(path.substr(0, path.find_last_of("/\\")));
   }
   for (const std::string& f : folders) {
     ctx.control().add_burn_folder(BurnList::kPrimary, f);
@@ -292,7 +292,6 @@ bool finish_without_backup(EngineContext& ctx) {
 bool finish_with_backup(EngineContext& ctx) {
   std::string message;
   bool ok = copy_to_primary(ctx, message);
-  ctx.sorted_first_copies.clear();
   if (!ok) {
     if (message.empty()) return false;
     ctx.report_printf("\nERROR: %s\n", message.c_str());

@@ -130,10 +130,16 @@ struct Image {
 
 Image image_of(const FirstCopies& images, const std::string& file) {
   Image image;
+  std::string path;  // each record's, built in one buffer
+  const auto path_of = [&path](const ImageRecord* r) -> const std::string& {
+    path.clear();
+    r->append_first_copy_path(path);
+    return path;
+  };
   auto it = std::lower_bound(
       images.begin(), images.end(), file,
-      [](const ImageRecord* r, const std::string& path) { return r->first_copy_path < path; });
-  if (it == images.end() || (*it)->first_copy_path != file) return image;
+      [&](const ImageRecord* r, const std::string& wanted) { return path_of(r) < wanted; });
+  if (it == images.end() || path_of(*it) != file) return image;
   image.record = *it;
   if (image.record->ledger >= 0) image.entry = static_cast<std::size_t>(image.record->ledger);
   return image;
@@ -418,35 +424,43 @@ bool copy_to_primary(EngineContext& ctx, std::string& message) {
   announce(ctx, converter_of(ctx).has_value());
   FirstCopies images;
   for (ImageRecord& r : ctx.images)
-    if (!r.first_copy_path.empty()) images.push_back(&r);
-  std::stable_sort(images.begin(), images.end(), [](const ImageRecord* a, const ImageRecord* b) {
-    return a->first_copy_path < b->first_copy_path;
+    if (r.has_first_copy()) images.push_back(&r);
+  // The records keep no whole path: two buffers hold the pair compared.
+  std::string a_path, b_path;
+  std::stable_sort(images.begin(), images.end(), [&](const ImageRecord* a, const ImageRecord* b) {
+    a_path.clear();
+    b_path.clear();
+    a->append_first_copy_path(a_path);
+    b->append_first_copy_path(b_path);
+    return a_path < b_path;
   });
-  ctx.sorted_first_copies.clear();
-  ctx.sorted_first_copies.reserve(images.size());
-  for (const ImageRecord* r : images) ctx.sorted_first_copies.push_back(&r->first_copy_path);
-  const auto& sorted = ctx.sorted_first_copies;
   std::uint64_t bytes = 0;
-  for (const ImageRecord& r : ctx.images)
-    if (!r.first_copy_path.empty()) bytes += r.size;
-  ctx.progress_begin(ProgressPhase::kSecondCopies, static_cast<int>(sorted.size()),
+  for (const ImageRecord* r : images) bytes += r->size;
+  ctx.progress_begin(ProgressPhase::kSecondCopies, static_cast<int>(images.size()),
                      copies_per_file(ctx) * bytes);
   // A folder's files are planned and copied together, so that its raws go to the converter
   // in one batch; without a converter a folder of a whole card goes in pieces, and its plan
   // (a target name for each file) never holds the card at once.
   const std::size_t piece =
-      converter_of(ctx) ? sorted.size() : kFilesPlannedTogether;
-  for (std::size_t i = 0; i < sorted.size();) {
-    std::size_t sep = last_separator(*sorted[i]);
+      converter_of(ctx) ? images.size() : kFilesPlannedTogether;
+  std::vector<std::string> paths;  // of one piece
+  for (std::size_t i = 0; i < images.size();) {
+    std::string first = images[i]->first_copy_path();
+    std::size_t sep = last_separator(first);
     if (sep == std::string::npos) return ctx.fail("copy_to_primary - can't locate last slash");
-    std::string folder = sorted[i]->substr(0, sep);
-    std::vector<const std::string*> run;
+    std::string folder = first.substr(0, sep);
+    paths.clear();
+    paths.push_back(std::move(first));
     // Byte order keeps the files of one folder together.
-    for (; i < sorted.size() && run.size() < piece && last_separator(*sorted[i]) == sep &&
-           sorted[i]->compare(0, sep, folder) == 0;
-         ++i)
-      run.push_back(sorted[i]);
-    std::string destination = destination_for(ctx, *run.front(), folder);
+    for (++i; i < images.size() && paths.size() < piece; ++i) {
+      std::string next = images[i]->first_copy_path();
+      if (last_separator(next) != sep || next.compare(0, sep, folder) != 0) break;
+      paths.push_back(std::move(next));
+    }
+    std::vector<const std::string*> run;
+    run.reserve(paths.size());
+    for (const std::string& path : paths) run.push_back(&path);
+    std::string destination = destination_for(ctx, paths.front(), folder);
     if (!convert_or_copy_folder(ctx, message, run, destination, images)) return false;
     ctx.destination_folder = destination;
   }

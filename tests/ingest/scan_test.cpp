@@ -98,6 +98,9 @@ TEST(Scan, RecordFromPathLimits) {
   for (const char* path : {"/card/b", "/card/a/b.", "/card/a/.b", "/card/a/b..c", "/card/."}) {
     ASSERT_TRUE(make_image_record(folders, r, "/card", path, message));
     EXPECT_EQ(r.source_path(), path);
+    r.new_base_name = r.base_name;  // a first copy's path is kept in the same way
+    r.set_first_copy(folders, path);
+    EXPECT_EQ(r.first_copy_path(), path);
   }
   r.set_source(folders, "/real/IMG_2.JPG");
   EXPECT_EQ(r.source_path(), "/real/IMG_2.JPG");
