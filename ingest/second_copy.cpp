@@ -278,9 +278,10 @@ std::uint64_t copies_per_file(const RunOptions& options) {
 // The file the missing copies of an image are made from.
 enum class Source { kNone, kFirstCopy, kCard };
 
-// The file the missing copies of an image are made from: none when there is none to trust. The first copy is one while it is a copy: one that failed its read-back is none (the
-// image was reported), and one an earlier run made must still hash to what the ledger recorded
-// of it; otherwise the card's file is, whose content the run matched with the ledger when it
+// The file the missing copies of an image are made from: none when there is none to trust.
+// The first copy is one while it is a copy: one that failed its read-back is none (the image
+// was reported), and one an earlier run made must still hash to what the ledger recorded of
+// it; otherwise the card's file is, whose content the run matched with the ledger when it
 // found the image archived, as long as it is copied unchanged (a converter names its output
 // after the first copy).
 Source restore_source(EngineContext& ctx, const std::string& file, const Image& image,
