@@ -97,7 +97,7 @@ bool store_image_numbers(const RunEndInput& in) {
   for (const EndedSlot& s : in.slots) {
     if (!s.ctx) continue;
     for (const ImageRecord& r : s.ctx->images) {
-      if (r.first_copy_path.empty() || r.number_text.empty() || r.from_earlier_run) continue;
+      if (!r.has_first_copy() || r.number_text.empty() || r.from_earlier_run) continue;
       const int n = std::atoi(r.number_text.c_str());
       if (lowest < 0 || n < lowest) lowest = n;
       if (n > highest) highest = n;

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   cw::ImageRecord record;
   record.base_name = "IMG_0001";
   record.extension = "JPG";
-  record.source_path = kSource;
+  record.set_source(ctx.folders, kSource);
   record.modified = 1715941230;
   long sequence = 0;
   cw::make_file_name(ctx, record, sequence);

@@ -32,7 +32,7 @@ bool lacks_copies(EngineContext& ctx, std::size_t entry) {
 void take_archived(EngineContext& ctx, ImageRecord& r, std::size_t entry, std::size_t copy,
                    bool earlier) {
   const LedgerEntry& e = ctx.ledger.at(entry);
-  log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path.c_str(), e.copies[copy].path.c_str());
+  log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path().c_str(), e.copies[copy].path.c_str());
   log_printf("\tDuplicate skipped.");
   ++ctx.counts.duplicates;
   r.ledger = static_cast<long>(entry);
@@ -40,8 +40,8 @@ void take_archived(EngineContext& ctx, ImageRecord& r, std::size_t entry, std::s
   ++ctx.counts.already_archived;
   recall_damage(ctx.counts, ctx, e, e.copies[copy].path);
   if (!lacks_copies(ctx, entry)) return;
-  r.first_copy_path = run_path(ctx.options(), ctx.state(), CopyTree::kFirst,
-                               ctx.ledger.at(entry).copies[copy].path);
+  r.set_first_copy(ctx.folders, run_path(ctx.options(), ctx.state(), CopyTree::kFirst,
+                                         ctx.ledger.at(entry).copies[copy].path));
   r.from_earlier_run = true;
 }
 
@@ -61,12 +61,12 @@ Archived find_archived(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
                        std::string& message) {
   if (!ctx.ledger.may_hold(r.size, r.modified, ctx.card_local_times)) return Archived::kNo;
   if (!source_hash(facts)) {
-    message = text_with_path("read error", r.source_path);
+    message = text_with_path("read error", r.source_path());
     return Archived::kFailed;
   }
   const std::optional<std::size_t> entry = ctx.ledger.find(*facts.hash, r.size);
   if (!entry) return Archived::kNo;
-  if (ctx.ledger.first_look(*entry)) finish_interrupted_changes(ctx, *entry, r.source_path);
+  if (ctx.ledger.first_look(*entry)) finish_interrupted_changes(ctx, *entry, r.source_path());
   // A copy found changed is kept; the image is then copied again, beside it.
   const std::optional<std::size_t> copy = proven_copy_in_tree(ctx, *entry, CopyTree::kFirst);
   if (!copy) return Archived::kNo;
@@ -98,7 +98,7 @@ std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& h
   e.card_uuid = ctx.card_uuid;
   // The source as a path below the scan root; a clip a DCIM scan took from the card's video
   // folders as its path below the card (PRIVATE/M4ROOT/CLIP/C0001.MP4), as the verdict names it.
-  e.source = r.source_path;
+  e.source = r.source_path();
   auto strip = [&e](const std::string& root) {
     if (e.source.size() <= root.size() + 1 || e.source.compare(0, root.size(), root) != 0 ||
         !(is_separator(e.source[root.size()]) || is_separator(root.back())))
@@ -111,12 +111,12 @@ std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& h
   e.size = r.size;
   e.modified = r.modified;
   e.hash = hash;
-  if (!has_no_exif_by_design(r.source_path)) {
+  if (!has_no_exif_by_design(r.source_path())) {
     // The run's remembered values: naming read this image already.
     auto held = ctx.metadata().hold();
     MacroEnvironment& env = ctx.macro_environment();
-    e.camera_serial = exif_macro_value(env, "SerialNumber", r.source_path);
-    e.captured = exif_capture_datetime(env, r.source_path).value_or("");
+    e.camera_serial = exif_macro_value(env, "SerialNumber", r.source_path());
+    e.captured = exif_capture_datetime(env, r.source_path()).value_or("");
   }
   return ctx.ledger.add(std::move(e));
 }

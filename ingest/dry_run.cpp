@@ -33,10 +33,10 @@ class Planner {
       : options_(options), ranges_(ranges), cameras_(cameras), result_(result) {}
 
   void plan(const ImageRecord& r) {
-    line("%s\n", r.source_path.c_str());
+    line("%s\n", r.source_path().c_str());
     std::string target = first_copy_target(r);
     bool duplicate = false;
-    if (!unique_name(target, r.source_path, duplicate)) {
+    if (!unique_name(target, r.source_path(), duplicate)) {
       line("    -> no free name for %s\n", target.c_str());
       ++totals_.no_name;
       return;

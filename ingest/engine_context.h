@@ -163,7 +163,6 @@ struct RunState {
   FolderTable folders;
   std::vector<ImageRecord> images;  // in scan order
   std::string extension_scratch;
-  std::vector<const std::string*> sorted_first_copies;
   std::unique_ptr<char[]> read_buffer;  // kCopyBufferSize bytes once allocated
   std::vector<std::string> owned_paths;
   std::vector<std::string> gps_list;  // files to be GPS-tagged

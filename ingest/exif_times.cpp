@@ -177,14 +177,15 @@ void write_corrected_dates_of_first_copies(EngineContext& ctx) {
   const std::string root = tree_root(ctx.options(), ctx.state(), CopyTree::kFirst);
   for (const ImageRecord& r : ctx.images) {
     if (ctx.stop_requested()) return;
-    if (r.first_copy_path.empty()) continue;
+    if (!r.has_first_copy()) continue;
     std::optional<CopyRef> ref;
     if (r.ledger >= 0) {
       const std::size_t entry = static_cast<std::size_t>(r.ledger);
       if (const std::optional<std::size_t> copy = copy_in_tree(ctx.ledger.at(entry), root))
         ref = CopyRef{entry, *copy};
     }
-    write_corrected_dates(ctx, r.first_copy_path, r.source_path, ref, gps_tagging_enabled(ctx));
+    write_corrected_dates(ctx, r.first_copy_path(), r.source_path(), ref,
+                          gps_tagging_enabled(ctx));
   }
 }
 

@@ -95,14 +95,14 @@ bool is_sidecar_path(const std::string& p) {
 CopyOutcome copy_source(EngineContext& ctx, const ImageRecord& r, UniqueFd& in, int out,
                         std::unique_ptr<CameraStream>& stream, const std::string& target,
                         ContentHasher& hash) {
-  if (!is_camera_path(r.source_path) && r.size < kCopyBufferSize) {
+  if (!is_camera_path(r.source_path()) && r.size < kCopyBufferSize) {
     const int fd = in.get();
     ChunkReader reader = [fd](void* buf, std::size_t n) -> long long {
       return read_some(fd, buf, n);
     };
     return copy_chunks(ctx.state(), ctx, reader, out, target, &hash);
   }
-  if (!is_camera_path(r.source_path))
+  if (!is_camera_path(r.source_path()))
     return copy_fd(ctx.state(), ctx, in.get(), out, target, &hash);
   CameraStream* s = stream.get();
   ChunkReader reader = [s](void* buf, std::size_t n) { return s->read(buf, n); };
@@ -113,18 +113,18 @@ enum class Opened { kOk, kFailed, kNotAFile };
 
 Opened open_source(CameraSource* cameras, const ImageRecord& r, UniqueFd& fd,
                    std::unique_ptr<CameraStream>& stream, std::string& message) {
-  if (is_camera_path(r.source_path)) {
-    stream = open_camera_path(cameras, r.source_path);
+  if (is_camera_path(r.source_path())) {
+    stream = open_camera_path(cameras, r.source_path());
     if (stream) return Opened::kOk;
-    log_printf("Starting ingestion from PTP; can't open\"%s\"", r.source_path.c_str());
-    message = text_with_path("can't open PTP image", r.source_path);
+    log_printf("Starting ingestion from PTP; can't open\"%s\"", r.source_path().c_str());
+    message = text_with_path("can't open PTP image", r.source_path());
     return Opened::kFailed;
   }
   bool regular = false;
-  fd.reset(open_regular_file(r.source_path, regular));
+  fd.reset(open_regular_file(r.source_path(), regular));
   if (fd.valid()) return Opened::kOk;
   if (!regular) return Opened::kNotAFile;
-  message = text_with_path("can't open", r.source_path);
+  message = text_with_path("can't open", r.source_path());
   return Opened::kFailed;
 }
 
@@ -138,7 +138,7 @@ bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
     case CopyOutcome::kOk: break;
     case CopyOutcome::kStopped: message = "Stopped"; return false;
     case CopyOutcome::kReadError:
-      message = text_with_path("read error", r.source_path);
+      message = text_with_path("read error", r.source_path());
       return false;
     case CopyOutcome::kWriteError:
       message = text_with_path("write error -- check drives for sufficient space", target);
@@ -147,7 +147,7 @@ bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
   hash = hasher.digest();
   stream.reset();
   if (in.close() != 0) {
-    message = text_with_path("close", r.source_path);
+    message = text_with_path("close", r.source_path());
     return false;
   }
   struct stat st;
@@ -156,14 +156,14 @@ bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
     return false;
   }
   if (static_cast<std::uint64_t>(st.st_size) != r.size) {
-    ctx.report_printf("\n%s: %llu bytes copied of %llu\n", r.source_path.c_str(),
+    ctx.report_printf("\n%s: %llu bytes copied of %llu\n", r.source_path().c_str(),
                       static_cast<unsigned long long>(st.st_size),
                       static_cast<unsigned long long>(r.size));
-    message = text_with_path("initial copy size error", r.source_path);
+    message = text_with_path("initial copy size error", r.source_path());
     return false;
   }
   if (!set_fd_times(out.fd(), r.modified))
-    ctx.report_printf("\nWARNING: Failed to set modification time for %s\n", r.source_path.c_str());
+    ctx.report_printf("\nWARNING: Failed to set modification time for %s\n", r.source_path().c_str());
   if (out.close(static_cast<std::uint64_t>(st.st_size)) != 0) {
     message = text_with_path("close", target);
     return false;
@@ -194,26 +194,26 @@ bool place_copy(EngineContext& ctx, const std::string& target, TargetName& name,
   return true;
 }
 
-void note_target(ImageRecord& r, const std::string& target) {
-  r.first_copy_path = target;
+void note_target(FolderTable& folders, ImageRecord& r, const std::string& target) {
   std::size_t sep = target.find_last_of("/\\");
   std::string name = target.substr(sep == std::string::npos ? 0 : sep + 1);
   // A suffix sits before a three-character extension, or after a longer one.
   const std::string ext = r.extension.empty() ? "" : "." + r.extension;
   bool has_ext = !ext.empty() && name.size() > ext.size() && name.ends_with(ext);
   r.new_base_name = has_ext ? name.substr(0, name.size() - ext.size()) : name;
+  r.set_first_copy(folders, target);
 }
 
 bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r) {
   std::optional<PreparedSidecar> prepared;
   if (ctx.sidecar_worker && r.index >= 0)
     prepared = ctx.sidecar_worker->take(static_cast<std::size_t>(r.index));
-  if (prepared && prepared->source != r.source_path) prepared.reset();
+  if (prepared && prepared->source != r.source_path()) prepared.reset();
   // The date goes into a text built here: a prepared one has it already.
   const std::string date =
       prepared && prepared->built ? std::string() : sidecar_date_text(r.capture_time());
-  return create_sidecar(ctx, r.source_path, &r.base_name, &date, &r.number_text, true,
-                        r.first_copy_path, prepared ? &*prepared : nullptr);
+  return create_sidecar(ctx, r.source_path(), &r.base_name, &date, &r.number_text, true,
+                        r.first_copy_path(), prepared ? &*prepared : nullptr);
 }
 
 // Without a backup the copy is final: it joins the run's GPS list when the run tags images,
@@ -237,10 +237,10 @@ void jpeg_steps(EngineContext& ctx, const ImageRecord& r, CopyRef ref, bool gps_
   if (ctx.xmp_to_jpg) {
     // Said only when there is a sidecar to merge (placed by now): without one the copy stays
     // as it is.
-    if (path_exists(sidecar_beside(r.first_copy_path)))
+    if (path_exists(sidecar_beside(r.first_copy_path())))
       ctx.status_printf("Writing XMP to JPEG: %s.%s (image %d)", r.base_name.c_str(),
                         r.extension.c_str(), r.index + 1);
-    merge_sidecar_into_copy(ctx, r.first_copy_path, ref, gps_follows);
+    merge_sidecar_into_copy(ctx, r.first_copy_path(), ref, gps_follows);
   } else if (gps_follows) {
     begin_copy_change(ctx.state(), ctx, ref, false);
   }
@@ -253,7 +253,7 @@ void jpeg_steps(EngineContext& ctx, const ImageRecord& r, CopyRef ref, bool gps_
 void verification_steps(EngineContext& ctx, const ImageRecord& r, CopyRef ref, bool gps_follows) {
   if (is_jpg(r)) return jpeg_steps(ctx, r, ref, gps_follows);
   if (gps_follows) begin_copy_change(ctx.state(), ctx, ref, false);
-  if (!converter_of(ctx) && is_convertible_raw(ctx, r.first_copy_path))
+  if (!converter_of(ctx) && is_convertible_raw(ctx, r.first_copy_path()))
     ctx.image_checks.add_raw(r);
 }
 
@@ -269,7 +269,7 @@ void changes_of_found_copy(EngineContext& ctx, const ImageRecord& r) {
   if (!copy) return;
   redo_copy_changes(ctx, CopyTree::kFirst,
                     run_path(ctx.options(), ctx.state(), CopyTree::kFirst, e.copies[*copy].path),
-                    CopyRef{entry, *copy}, r.source_path);
+                    CopyRef{entry, *copy}, r.source_path());
 }
 
 // An archived JPEG whose first copy a killed run left with the card's bytes, its XMP not yet
@@ -284,7 +284,7 @@ void finish_pending_merge(EngineContext& ctx, const ImageRecord& r) {
   if (!copy || !merge_pending(ctx.options(), ctx.ledger, r, e.copies[*copy])) return;
   redo_copy_changes(ctx, CopyTree::kFirst,
                     run_path(ctx.options(), ctx.state(), CopyTree::kFirst, e.copies[*copy].path),
-                    CopyRef{entry, *copy}, r.source_path);
+                    CopyRef{entry, *copy}, r.source_path());
 }
 
 }  // namespace
@@ -315,11 +315,11 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     case Opened::kOk: break;
     case Opened::kFailed: return false;
     case Opened::kNotAFile:
-      ctx.image_failed("not a regular file", r.source_path);
+      ctx.image_failed("not a regular file", r.source_path());
       return true;
   }
   SourceFacts facts;
-  facts.path = r.source_path;
+  facts.path = r.source_path();
   facts.size = r.size;
   facts.modified = r.modified;
   facts.local_times = ctx.card_local_times;
@@ -357,15 +357,15 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     changes_of_found_copy(ctx, r);
     return true;
   }
-  log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path.c_str(), name.path.c_str());
-  note_target(r, name.path);
+  log_printf("Copy %s\n\t\t\t\t--> %s", r.source_path().c_str(), name.path.c_str());
+  note_target(ctx.folders, r, name.path);
   ctx.disk_flush.note(folder);
   // A copy that gets the sidecar's XMP, GPS tags or corrected dates is read back before it
   // changes; those at the run's end are recorded as due from now on.
   const bool merged = is_jpg(r) && ctx.xmp_to_jpg;
   const bool gps_follows =
       !ctx.want_backup &&
-      (gps_tagging_enabled(ctx) || corrected_dates_due(ctx, r.source_path, name.path));
+      (gps_tagging_enabled(ctx) || corrected_dates_due(ctx, r.source_path(), name.path));
   const std::size_t entry = entry_for(ctx, r, hash);
   r.ledger = static_cast<long>(entry);
   // The copy is the file this run just moved into the checked folder: its real path is that
@@ -378,7 +378,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
                                        merged || gps_follows);
   // Read back at once and found damaged, the copy was moved aside (and named): no more steps.
   if (ctx.ledger.at(entry).copies[copy].state == CopyState::kBad) return true;
-  const bool raw_preview = !ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path);
+  const bool raw_preview = !ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path());
   if (!sidecar_for_first_copy(ctx, r)) {
     message.clear();  // reported by the sidecar step
     return false;
@@ -386,7 +386,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   register_copy(ctx, r, name.path);
   // A final copy of a raw file gets its preview beside it; with a backup the second copy
   // does this in the primary tree.
-  if (raw_preview && !extract_jpeg(ctx, nullptr, r.first_copy_path)) {
+  if (raw_preview && !extract_jpeg(ctx, nullptr, r.first_copy_path())) {
     message.clear();  // reported by the extraction
     return false;
   }

@@ -1,6 +1,7 @@
-// The folder table of a run: every distinct relative folder text of its images (below the
-// card, and below the first-copy root), stored once, so that the images of one folder share
-// one text.
+// The folder table of a run: every distinct folder text of its images (relative below the
+// card and below the first-copy root, and the full folders of their sources and first copies),
+// and the few file names their paths cannot give otherwise, stored once, so that the images of
+// one folder share one text.
 #pragma once
 
 #include <string>

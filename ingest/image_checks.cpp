@@ -43,7 +43,7 @@ void ImageChecks::add_raw(const ImageRecord& record) { add(record, true); }
 void ImageChecks::add(const ImageRecord& record, bool raw) {
   auto check = std::make_unique<Check>();
   check->raw = raw;
-  check->path = record.first_copy_path;
+  check->path = record.first_copy_path();
   check->base_name = record.base_name;
   check->extension = record.extension;
   check->index = record.index;

@@ -5,15 +5,26 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 namespace cw {
+
+class FolderTable;
 
 struct ImageRecord {
   std::string base_name;           // source file name without its extension
   std::string extension;           // without the dot; empty when the name has none
   const std::string* folder = nullptr;  // relative folder below the scan root (folder table)
-  std::string source_path;         // full path; only "/" separates, as the system reads it
-  std::string first_copy_path;     // set by the first copy
+  // Where the file lies on the card: its folder's path up to and with its last "/", and its
+  // name only when that is not base_name and extension joined by a dot (a linked file's real
+  // name, a name ending in a dot); both texts in the run's folder table. source_path()
+  // joins them, so a card of many files keeps no full path of each.
+  const std::string* source_folder = nullptr;
+  const std::string* source_name = nullptr;
+  // The first copy once it is made (or found): as the source, its folder's path and its name
+  // when that is not new_base_name and extension joined by a dot. No folder before.
+  const std::string* first_copy_folder = nullptr;
+  const std::string* first_copy_name = nullptr;
   std::string new_base_name;       // set by naming, final after the first copy's suffix
   // The first copy's folder relative to its root, "." for the root (folder table); set by
   // naming. The images of one day or one subject share their folder's text.
@@ -28,6 +39,17 @@ struct ImageRecord {
   bool from_earlier_run = false;   // its first copy was made by an earlier run
 
   // The time names, folders and sidecars date the image by when its file's contents give none.
+  // The full path; only "/" separates, as the system reads it.
+  std::string source_path() const;
+  // Sets the path source_path() gives, its texts kept in `folders`.
+  void set_source(FolderTable& folders, std::string_view path);
+  bool has_first_copy() const { return first_copy_folder != nullptr; }
+  // The first copy's full path; empty before it is made.
+  std::string first_copy_path() const;
+  void append_first_copy_path(std::string& out) const;
+  // Sets the path first_copy_path() gives, once new_base_name is final.
+  void set_first_copy(FolderTable& folders, std::string_view path);
+
   std::time_t capture_time() const { return modified + static_cast<std::time_t>(file_time_shift); }
 
   const std::string& relative_folder() const { return folder ? *folder : no_folder(); }

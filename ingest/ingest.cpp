@@ -171,7 +171,7 @@ bool take_options(const ParamList& p, RunOptions& options, RunReporter& reporter
 
 std::time_t first_image_key(const RunServices& services, const RunState& state) {
   if (state.images.empty()) return 0;
-  const std::string& path = state.images.front().source_path;
+  const std::string path = state.images.front().source_path();
   if (is_camera_path(path)) {
     CameraFileInfo info;
     return stat_camera_path(services.cameras, path, info) ? info.modified : 0;
@@ -203,7 +203,7 @@ void log_files_without_exif(const RunState& state) {
   int count = 0;
   std::set<std::string> kinds;
   for (const ImageRecord& r : state.images)
-    if (has_no_exif_by_design(r.source_path)) {
+    if (has_no_exif_by_design(r.source_path())) {
       ++count;
       kinds.insert(ascii_upper(r.extension));
     }
@@ -275,9 +275,9 @@ bool finish_without_backup(EngineContext& ctx) {
   if (!gps_summary(ctx)) return false;
   std::set<std::string> folders;
   for (const ImageRecord& r : ctx.images) {
-    if (r.first_copy_path.empty()) continue;
-    std::size_t sep = r.first_copy_path.find_last_of("/\\");
-    folders.insert(r.first_copy_path.substr(0, sep));
+    if (!r.has_first_copy()) continue;
+    const std::string path = r.first_copy_path();
+    folders.insert(path.substr(0, path.find_last_of("/\\")));
   }
   for (const std::string& f : folders) {
     ctx.control().add_burn_folder(BurnList::kPrimary, f);
@@ -292,7 +292,6 @@ bool finish_without_backup(EngineContext& ctx) {
 bool finish_with_backup(EngineContext& ctx) {
   std::string message;
   bool ok = copy_to_primary(ctx, message);
-  ctx.sorted_first_copies.clear();
   if (!ok) {
     if (message.empty()) return false;
     ctx.report_printf("\nERROR: %s\n", message.c_str());
@@ -334,9 +333,9 @@ bool every_tree_complete(const RunOptions& options, RunState& state, RunResult& 
         }
       }
       reporter.report_printf("ERROR: no copy in %s: \"%s\"\n", tree_name(options, tree),
-                             r.source_path.c_str());
+                             r.source_path().c_str());
       result.note_first_error(
-          text_with_path(std::string("no copy in ") + tree_name(options, tree), r.source_path));
+          text_with_path(std::string("no copy in ") + tree_name(options, tree), r.source_path()));
       complete = false;
     }
     if (r.ledger >= 0) state.ledger.release(static_cast<std::size_t>(r.ledger));

@@ -43,6 +43,31 @@ bool write_text(int fd, const std::string& text) {
 
 }  // namespace
 
+void ManifestLines::add(std::string_view relative, const Hash128& hash) {
+  lines_.push_back(Line{text_.size(), relative.size(), hash});
+  text_ += relative;
+  sorted_ = false;
+}
+
+void ManifestLines::sort() {
+  if (sorted_) return;
+  const std::string_view text = text_;
+  // A later line lies further on in the text: of equal paths, the last one added comes last.
+  std::sort(lines_.begin(), lines_.end(), [text](const Line& a, const Line& b) {
+    const int order = text.substr(a.at, a.size).compare(text.substr(b.at, b.size));
+    return order != 0 ? order < 0 : a.at < b.at;
+  });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    const bool superseded = i + 1 < lines_.size() &&
+                            text.substr(lines_[i].at, lines_[i].size) ==
+                                text.substr(lines_[i + 1].at, lines_[i + 1].size);
+    if (!superseded) lines_[kept++] = lines_[i];
+  }
+  lines_.resize(kept);
+  sorted_ = true;
+}
+
 std::vector<std::string> manifest_roots(const RunOptions& options, RunState& state) {
   std::vector<std::string> roots;
   for (const CopyTree tree : wanted_trees(options)) {
@@ -59,6 +84,7 @@ void add_manifest_lines(const RunOptions& options, RunState& state, const std::s
   for (const CopyTree tree : wanted_trees(options))
     if (tree_root(options, state, tree) == root) trees.push_back(tree);
   if (trees.empty()) return;
+  lines.reserve(state.images.size());
   for (const ImageRecord& r : state.images) {
     if (r.ledger < 0 || !is_taken_image(r)) continue;
     const std::size_t entry = static_cast<std::size_t>(r.ledger);
@@ -68,18 +94,18 @@ void add_manifest_lines(const RunOptions& options, RunState& state, const std::s
       const std::optional<std::size_t> c = state.settled_copies.look(options, state, r, tree).copy;
       if (!c || !e.copies[*c].hash || e.copies[*c].path.size() <= root.size() + 1) continue;
       const std::string& path = e.copies[*c].path;
-      std::string relative = path.substr(root.size() + 1);
-      if (relative.find_first_of("\r\n") != std::string::npos)
+      const std::string_view relative = std::string_view(path).substr(root.size() + 1);
+      if (relative.find_first_of("\r\n") != std::string_view::npos)
         skipped.push_back(path);
       else
-        lines[std::move(relative)] = *e.copies[*c].hash;
+        lines.add(relative, *e.copies[*c].hash);
       break;
     }
     state.ledger.release(entry);
   }
 }
 
-bool write_manifest(const std::string& root, const ManifestLines& lines, int ingestion_id,
+bool write_manifest(const std::string& root, ManifestLines& lines, int ingestion_id,
                     std::time_t when, std::string& path, std::string& error) {
   const std::string folder = root + "/" + kManifestFolder;
   if (sysio().mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
@@ -90,13 +116,16 @@ bool write_manifest(const std::string& root, const ManifestLines& lines, int ing
   StagedFile out;
   bool written = out.create(folder);
   std::string text;
-  for (auto it = lines.begin(); written && it != lines.end();) {
-    text += it->second.hex() + "  " + it->first + "\n";
-    if (++it == lines.end() || text.size() >= kManifestPiece) {
+  lines.for_each([&](std::string_view relative, const Hash128& hash) {
+    if (!written) return;
+    ((text += hash.hex()) += "  ") += relative;
+    text += '\n';
+    if (text.size() >= kManifestPiece) {
       written = write_text(out.fd(), text);
       text.clear();
     }
-  }
+  });
+  if (written && !text.empty()) written = write_text(out.fd(), text);
   if (!written || out.close() != 0) {
     error = text_with_path(std::strerror(errno), folder);
     return false;

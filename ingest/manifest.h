@@ -10,8 +10,8 @@
 #pragma once
 
 #include <ctime>
-#include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/content_hash.h"
@@ -23,8 +23,35 @@ struct RunState;
 
 inline constexpr const char* kManifestFolder = "Manifests";
 
-// The lines of one tree: path relative to its root → hash.
-using ManifestLines = std::map<std::string, Hash128>;
+// The lines of one tree: paths relative to its root, each with its hash, in path order; a
+// path added again keeps its last hash. The paths lie end to end in one text, so that the
+// lines of a card of many files take little more than their bytes.
+class ManifestLines {
+ public:
+  void add(std::string_view relative, const Hash128& hash);
+  // Room for `more` lines beyond those held.
+  void reserve(std::size_t more) { lines_.reserve(lines_.size() + more); }
+  bool empty() const { return lines_.empty(); }
+  // Calls each(path, hash) for every path once, in byte order.
+  template <typename Each>
+  void for_each(Each&& each) {
+    sort();
+    for (const Line& line : lines_)
+      each(std::string_view(text_).substr(line.at, line.size), line.hash);
+  }
+
+ private:
+  struct Line {
+    std::size_t at = 0;  // in text_
+    std::size_t size = 0;
+    Hash128 hash;
+  };
+  // Puts the lines in path order and drops each path's earlier lines.
+  void sort();
+  std::string text_;
+  std::vector<Line> lines_;
+  bool sorted_ = true;
+};
 
 // The real roots of the trees a run meant its images for, each once.
 std::vector<std::string> manifest_roots(const RunOptions& options, RunState& state);
@@ -37,7 +64,7 @@ void add_manifest_lines(const RunOptions& options, RunState& state, const std::s
 
 // Writes the manifest of one tree under a name of its own in ROOT/Manifests
 // ("%Y%m%d_%H%M%S_ingestion_ID.xxh128", a suffix added when taken). False with `error`.
-bool write_manifest(const std::string& root, const ManifestLines& lines, int ingestion_id,
+bool write_manifest(const std::string& root, ManifestLines& lines, int ingestion_id,
                     std::time_t when, std::string& path, std::string& error);
 
 // The folder a manifest's paths are relative to: the one holding its "Manifests" folder

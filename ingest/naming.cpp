@@ -71,7 +71,7 @@ MacroInputs naming_inputs(RunServices& services, const ImageRecord& record, long
   in.cur_sequence = sequence_text(sequence);
   in.unique_id = make_unique_id();
   in.number_range = services.control().number_ranges().placeholder;
-  in.cur_path = record.source_path;
+  in.cur_path = record.source_path();
   in.ext = record.extension;
   in.xml = false;
   return in;
@@ -199,21 +199,21 @@ bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
 }
 
 bool name_image(EngineContext& ctx, ImageRecord& record, std::string& message) {
-  if (record.source_path.size() >= PATH_MAX) {
+  if (record.source_path().size() >= PATH_MAX) {
     message = "path too long";
     return false;
   }
-  if (!examine_source(ctx.cameras, record.source_path, record.size, record.modified)) {
-    log_printf("Error accessing path %s %s", record.source_path.c_str(),
+  if (!examine_source(ctx.cameras, record.source_path(), record.size, record.modified)) {
+    log_printf("Error accessing path %s %s", record.source_path().c_str(),
                errno ? std::strerror(errno) : "");
-    message = text_with_path("error accessing path (1)", record.source_path);
+    message = text_with_path("error accessing path (1)", record.source_path());
     return false;
   }
   // A wrong camera clock is corrected here for the file's time, and by the run's macro
   // environment for the times inside the file.
   record.file_time_shift = record.recorded_time_shift = 0;
   if (ctx.capture_shifts)
-    if (const std::optional<CaptureShift> shift = ctx.capture_shifts->find(record.source_path)) {
+    if (const std::optional<CaptureShift> shift = ctx.capture_shifts->find(record.source_path())) {
       record.file_time_shift = shift->file_time;
       record.recorded_time_shift = shift->recorded;
     }

@@ -67,7 +67,7 @@ bool add_image(Scan& s, const std::string& path, const std::string* source = nul
   std::string message;
   if (!make_image_record(s.state.folders, record, s.options.scan_root, path, message))
     return s.reporter.fail(text_with_path(message, path));
-  if (source) record.source_path = *source;
+  if (source) record.set_source(s.state.folders, *source);
   record.index = static_cast<int>(s.state.images.size());
   if (!grow_and_push(s.state.images, std::move(record)))
     return s.reporter.fail("out of memory");
@@ -666,7 +666,7 @@ bool make_image_record(FolderTable& folders, ImageRecord& record, const std::str
     std::size_t dot = name.rfind('.');
     record.base_name = std::string(name.substr(0, dot));
     record.extension = dot == std::string_view::npos ? "" : std::string(name.substr(dot + 1));
-    record.source_path = path;
+    record.set_source(folders, path);
   } catch (const std::bad_alloc&) {
     message = "out of memory";
     return false;

@@ -130,10 +130,16 @@ struct Image {
 
 Image image_of(const FirstCopies& images, const std::string& file) {
   Image image;
+  std::string path;  // each record's, built in one buffer
+  const auto path_of = [&path](const ImageRecord* r) -> const std::string& {
+    path.clear();
+    r->append_first_copy_path(path);
+    return path;
+  };
   auto it = std::lower_bound(
       images.begin(), images.end(), file,
-      [](const ImageRecord* r, const std::string& path) { return r->first_copy_path < path; });
-  if (it == images.end() || (*it)->first_copy_path != file) return image;
+      [&](const ImageRecord* r, const std::string& wanted) { return path_of(r) < wanted; });
+  if (it == images.end() || path_of(*it) != file) return image;
   image.record = *it;
   if (image.record->ledger >= 0) image.entry = static_cast<std::size_t>(image.record->ledger);
   return image;
@@ -269,25 +275,27 @@ std::uint64_t copies_per_file(const RunOptions& options) {
   return options.want_backup_post ? 2 : 1;
 }
 
-// The file the missing copies of an image are made from, or nothing when there is none to
-// trust. The first copy is one while it is a copy: one that failed its read-back is none (the
-// image was reported), and one an earlier run made must still hash to what the ledger recorded
-// of it; otherwise the card's file is, whose content the run matched with the ledger when it
+// The file the missing copies of an image are made from.
+enum class Source { kNone, kFirstCopy, kCard };
+
+// The file the missing copies of an image are made from: none when there is none to trust.
+// The first copy is one while it is a copy: one that failed its read-back is none (the image
+// was reported), and one an earlier run made must still hash to what the ledger recorded of
+// it; otherwise the card's file is, whose content the run matched with the ledger when it
 // found the image archived, as long as it is copied unchanged (a converter names its output
 // after the first copy).
-const std::string* restore_source(EngineContext& ctx, const std::string& file,
-                                  const Image& image, bool convert) {
-  if (!image.entry) return &file;
+Source restore_source(EngineContext& ctx, const std::string& file, const Image& image,
+                      bool convert) {
+  if (!image.entry) return Source::kFirstCopy;
   const std::optional<std::size_t> first = copy_in_tree(
       ctx.ledger.at(*image.entry), tree_root(ctx.options(), ctx.state(), CopyTree::kFirst));
-  if (!first) return nullptr;
+  if (!first) return Source::kNone;
   if (!image.record->from_earlier_run ||
       prove_restore_source(ctx.state(), ctx, *image.entry, *first))
-    return &file;
-  const std::string& card = image.record->source_path;
-  if (!convert && !is_camera_path(card)) return &card;
+    return Source::kFirstCopy;
+  if (!convert && !is_camera_path(image.record->source_path())) return Source::kCard;
   ctx.image_failed("no proven copy to make the missing copies from", file);
-  return nullptr;
+  return Source::kNone;
 }
 
 // True when the copy just made failed its read-back at once (it was moved aside): nothing more
@@ -312,7 +320,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
   // whose DNG is there already) is neither copied nor converted again.
   struct Planned {
     const std::string* file = nullptr;
-    const std::string* source = nullptr;  // none: no copy is made (the report says why)
+    Source source = Source::kNone;  // none: no copy is made (the report says why)
     Image image;
     std::string target;
     bool convert = false;
@@ -347,10 +355,11 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     if (p.primary) {
       p.target = run_path(ctx.options(), ctx.state(), CopyTree::kPrimary,
                           ctx.ledger.at(*p.image.entry).copies[*p.primary].path);
-      p.source = file;
+      p.source = Source::kFirstCopy;
     } else {
       p.source = restore_source(ctx, *file, p.image, p.convert);
-      if (p.source == file && is_convertible_raw(ctx, *file)) to_convert.push_back(file);
+      if (p.source == Source::kFirstCopy && is_convertible_raw(ctx, *file))
+        to_convert.push_back(file);
     }
     // A folder may hold a whole card: its entries are asked for again as they are copied.
     if (p.image.entry) ctx.ledger.release(*p.image.entry);
@@ -368,7 +377,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
   for (Planned& p : plan) {
     bool made = false;
     const bool recorded_before = p.primary.has_value();
-    if (!p.source) {
+    if (p.source == Source::kNone) {
       ctx.progress_file_done(copies_per_file(ctx) * file_size(*p.file));
       continue;
     } else if (p.primary) {
@@ -377,7 +386,9 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       if (!date_dng(ctx, *p.file, p.target)) return false;
       p.primary = record_converted(ctx, p.image, p.target);
       made = p.primary.has_value();
-    } else if (!copy_unchanged(ctx, *p.file, *p.source, p.target, p.image, p.primary, made)) {
+    } else if (!copy_unchanged(ctx, *p.file,
+                               p.source == Source::kCard ? p.image.record->source_path() : *p.file,
+                               p.target, p.image, p.primary, made)) {
       return false;
     }
     if (failed_at_once(ctx, p.image, p.primary)) {
@@ -394,7 +405,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       if (p.image.record && p.image.record->recorded_time_shift != 0)
         ctx.gps_time_shifts[p.target] = p.image.record->recorded_time_shift;
       if (p.image.record)
-        write_corrected_dates(ctx, p.target, p.image.record->source_path, tagged, false);
+        write_corrected_dates(ctx, p.target, p.image.record->source_path(), tagged, false);
       if (!gps_tag_file(ctx, p.target, tagged)) return false;
     }
     bool made_post = false;
@@ -414,35 +425,43 @@ bool copy_to_primary(EngineContext& ctx, std::string& message) {
   announce(ctx, converter_of(ctx).has_value());
   FirstCopies images;
   for (ImageRecord& r : ctx.images)
-    if (!r.first_copy_path.empty()) images.push_back(&r);
-  std::stable_sort(images.begin(), images.end(), [](const ImageRecord* a, const ImageRecord* b) {
-    return a->first_copy_path < b->first_copy_path;
+    if (r.has_first_copy()) images.push_back(&r);
+  // The records keep no whole path: two buffers hold the pair compared.
+  std::string a_path, b_path;
+  std::stable_sort(images.begin(), images.end(), [&](const ImageRecord* a, const ImageRecord* b) {
+    a_path.clear();
+    b_path.clear();
+    a->append_first_copy_path(a_path);
+    b->append_first_copy_path(b_path);
+    return a_path < b_path;
   });
-  ctx.sorted_first_copies.clear();
-  ctx.sorted_first_copies.reserve(images.size());
-  for (const ImageRecord* r : images) ctx.sorted_first_copies.push_back(&r->first_copy_path);
-  const auto& sorted = ctx.sorted_first_copies;
   std::uint64_t bytes = 0;
-  for (const ImageRecord& r : ctx.images)
-    if (!r.first_copy_path.empty()) bytes += r.size;
-  ctx.progress_begin(ProgressPhase::kSecondCopies, static_cast<int>(sorted.size()),
+  for (const ImageRecord* r : images) bytes += r->size;
+  ctx.progress_begin(ProgressPhase::kSecondCopies, static_cast<int>(images.size()),
                      copies_per_file(ctx) * bytes);
   // A folder's files are planned and copied together, so that its raws go to the converter
   // in one batch; without a converter a folder of a whole card goes in pieces, and its plan
   // (a target name for each file) never holds the card at once.
   const std::size_t piece =
-      converter_of(ctx) ? sorted.size() : kFilesPlannedTogether;
-  for (std::size_t i = 0; i < sorted.size();) {
-    std::size_t sep = last_separator(*sorted[i]);
+      converter_of(ctx) ? images.size() : kFilesPlannedTogether;
+  std::vector<std::string> paths;  // of one piece
+  for (std::size_t i = 0; i < images.size();) {
+    std::string first = images[i]->first_copy_path();
+    std::size_t sep = last_separator(first);
     if (sep == std::string::npos) return ctx.fail("copy_to_primary - can't locate last slash");
-    std::string folder = sorted[i]->substr(0, sep);
-    std::vector<const std::string*> run;
+    std::string folder = first.substr(0, sep);
+    paths.clear();
+    paths.push_back(std::move(first));
     // Byte order keeps the files of one folder together.
-    for (; i < sorted.size() && run.size() < piece && last_separator(*sorted[i]) == sep &&
-           sorted[i]->compare(0, sep, folder) == 0;
-         ++i)
-      run.push_back(sorted[i]);
-    std::string destination = destination_for(ctx, *run.front(), folder);
+    for (++i; i < images.size() && paths.size() < piece; ++i) {
+      std::string next = images[i]->first_copy_path();
+      if (last_separator(next) != sep || next.compare(0, sep, folder) != 0) break;
+      paths.push_back(std::move(next));
+    }
+    std::vector<const std::string*> run;
+    run.reserve(paths.size());
+    for (const std::string& path : paths) run.push_back(&path);
+    std::string destination = destination_for(ctx, paths.front(), folder);
     if (!convert_or_copy_folder(ctx, message, run, destination, images)) return false;
     ctx.destination_folder = destination;
   }

@@ -89,7 +89,7 @@ struct DirCloser {
 // The companions of an archived clip that its copies lack, copied from the card's.
 void complete_archived_companions(EngineContext& ctx, const ImageRecord& r,
                                   const std::vector<const LedgerCopy*>& copies) {
-  const std::vector<ClipCompanion> companions = clip_companions(r.source_path);
+  const std::vector<ClipCompanion> companions = clip_companions(r.source_path());
   for (const LedgerCopy* copy : copies) {
     if (copy->state == CopyState::kConverted) continue;
     for (const ClipCompanion& c : companions) {
@@ -175,7 +175,7 @@ std::string sidecar_beside(const std::string& copy) {
 
 bool companions_in_place(const ImageRecord& r, const LedgerCopy& copy) {
   if (copy.state == CopyState::kConverted) return true;
-  for (const ClipCompanion& c : clip_companions(r.source_path))
+  for (const ClipCompanion& c : clip_companions(r.source_path()))
     if (!is_file(companion_beside(copy.path, c.suffix))) return false;
   return true;
 }
@@ -202,7 +202,7 @@ void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
     if (path_exists(target)) continue;  // something else holds its name: the verdict says so
     const std::size_t sep = target.find_last_of('/');
     const std::string folder = sep == std::string::npos ? "." : target.substr(0, sep);
-    if (!model) model = existing_source_sidecar(r.source_path);
+    if (!model) model = existing_source_sidecar(r.source_path());
     SidecarPlacement placed;
     if (model) {
       placed = place_copied_sidecar(ctx.control().placement_lock(), *model, folder, target);
@@ -214,7 +214,7 @@ void complete_archived_sidecars(EngineContext& ctx, const ImageRecord& r) {
         RunMetadata& metadata = ctx.metadata();
         auto held = metadata.hold();
         built = sidecar_text(ctx.sidecar_template, ctx.raw_settings_path, r.base_name, date,
-                             r.number_text, r.source_path, metadata.environment(),
+                             r.number_text, r.source_path(), metadata.environment(),
                              metadata.sidecars(), text, message);
       }
       if (!built) {
@@ -244,7 +244,7 @@ bool merge_pending(const RunOptions& options, const RunLedger& ledger, const Ima
       r.ledger < 0 || !copy.hash)
     return false;
   if (*copy.hash != ledger.at(static_cast<std::size_t>(r.ledger)).hash) return false;
-  return !options.sidecar_template.empty() || existing_source_sidecar(r.source_path).has_value();
+  return !options.sidecar_template.empty() || existing_source_sidecar(r.source_path()).has_value();
 }
 
 bool sidecar_in_place(const RunOptions& options, const RunLedger& ledger, const ImageRecord& r,
@@ -257,7 +257,7 @@ bool sidecar_in_place(const RunOptions& options, const RunLedger& ledger, const 
   // The archive is asked first: the card only when the sidecar is not there.
   if (is_file(sidecar_beside(copy.path))) return true;
   return !merge_pending(options, ledger, r, copy) &&
-         !wants_sidecar(options, r.source_path, copy.path);
+         !wants_sidecar(options, r.source_path(), copy.path);
 }
 
 bool builds_sidecars(const RunOptions& options) {

@@ -59,14 +59,14 @@ std::optional<PreparedSidecar> SidecarWorker::take(std::size_t index) {
 
 PreparedSidecar SidecarWorker::prepare(const ImageRecord& r) {
   PreparedSidecar p;
-  p.source = r.source_path;
-  p.source_sidecar = card_sidecars_.find(r.source_path);
+  p.source = r.source_path();
+  p.source_sidecar = card_sidecars_.find(p.source);
   if (!p.source_sidecar && (!template_path_.empty() || !settings_path_.empty())) {
     const std::string date_text = sidecar_date_text(r.capture_time());
     auto held = metadata_.hold();
     p.built = true;
     p.ok = sidecar_text(template_path_, settings_path_, r.base_name, date_text, r.number_text,
-                        r.source_path, metadata_.environment(), metadata_.sidecars(), p.text,
+                        r.source_path(), metadata_.environment(), metadata_.sidecars(), p.text,
                         p.message);
   }
   return p;

@@ -242,7 +242,7 @@ TEST(PtpSource, CameraFileNamesAreBytesAndAFileLeftOutIsNamed) {
   const bool ok = h.run_as_slot("ptp/Canon EOS R5");
   ASSERT_TRUE(ok) << h.ctx->error << h.ctx->report;
   ASSERT_EQ(h.ctx->images.size(), 2u);
-  EXPECT_EQ(h.ctx->images[0].source_path, "ptp/a\\b.JPG");
+  EXPECT_EQ(h.ctx->images[0].source_path(), "ptp/a\\b.JPG");
   EXPECT_EQ(h.ctx->images[0].relative_folder(), "");
   EXPECT_EQ(test::read_file(h.archive + "/a-b.JPG"), "a backslash in the name");
   EXPECT_EQ(test::read_file(h.archive + "/b.JPG"), "plain");

@@ -93,7 +93,7 @@ struct Harness {
   // Source paths of the image list, relative to the card.
   std::vector<std::string> listed() const {
     std::vector<std::string> out;
-    for (const ImageRecord& r : ctx->images) out.push_back(r.source_path.substr(card.size() + 1));
+    for (const ImageRecord& r : ctx->images) out.push_back(r.source_path().substr(card.size() + 1));
     return out;
   }
 };

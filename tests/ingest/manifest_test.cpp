@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "ingest/manifest.h"
@@ -12,19 +13,26 @@ namespace {
 
 using test::read_file;
 
-// Enough lines for several pieces, of varied lengths so that a piece may end anywhere in one.
+// Enough lines for several pieces, of varied lengths so that a piece may end anywhere in one,
+// added out of order and some twice.
 TEST(Manifest, ManyLinesAreWrittenWholeAcrossPieces) {
   test::Harness h;
   ManifestLines lines;
+  std::map<std::string, Hash128> added;
   constexpr int kLines = 15000;
-  for (int i = 0; i < kLines; ++i) {
+  const auto add = [&](int i, const Hash128& hash) {
     const std::string name = "2024/06/" + std::to_string(i % 31 + 1) + "/IMG_" +
                              std::to_string(i) + ".JPG";
-    lines[name] = Hash128{static_cast<std::uint64_t>(i) * 0x9E3779B97F4A7C15ull,
-                          static_cast<std::uint64_t>(i)};
-  }
+    lines.add(name, hash);
+    added[name] = hash;
+  };
+  for (int i = 0; i < kLines; ++i)
+    add(i, Hash128{static_cast<std::uint64_t>(i) * 0x9E3779B97F4A7C15ull,
+                   static_cast<std::uint64_t>(i)});
+  // A path added again is listed once, with its last hash.
+  for (int i = 0; i < kLines; i += 7) add(i, Hash128{1, static_cast<std::uint64_t>(i)});
   std::string expected;
-  for (const auto& [relative, hash] : lines) expected += hash.hex() + "  " + relative + "\n";
+  for (const auto& [relative, hash] : added) expected += hash.hex() + "  " + relative + "\n";
   ASSERT_GT(expected.size(), 2u * 256 * 1024);  // three pieces at least
 
   std::filesystem::create_directories(h.archive);

@@ -93,7 +93,17 @@ TEST(Scan, RecordFromPathLimits) {
   ASSERT_TRUE(make_image_record(folders, r, "/card", "/card/a\\b/c\\d.JPG", message));
   EXPECT_EQ(r.relative_folder(), "a\\b");
   EXPECT_EQ(r.base_name, "c\\d");
-  EXPECT_EQ(r.source_path, "/card/a\\b/c\\d.JPG");
+  EXPECT_EQ(r.source_path(), "/card/a\\b/c\\d.JPG");
+  // The path comes back whole whatever the name, and when a link's file has a name of its own.
+  for (const char* path : {"/card/b", "/card/a/b.", "/card/a/.b", "/card/a/b..c", "/card/."}) {
+    ASSERT_TRUE(make_image_record(folders, r, "/card", path, message));
+    EXPECT_EQ(r.source_path(), path);
+    r.new_base_name = r.base_name;  // a first copy's path is kept in the same way
+    r.set_first_copy(folders, path);
+    EXPECT_EQ(r.first_copy_path(), path);
+  }
+  r.set_source(folders, "/real/IMG_2.JPG");
+  EXPECT_EQ(r.source_path(), "/real/IMG_2.JPG");
   std::string deep = "/card/" + std::string(PATH_MAX, 'd') + "/x.jpg";
   EXPECT_FALSE(make_image_record(folders, r, "/card", deep, message));
   EXPECT_EQ(message, "path too long");
@@ -130,7 +140,7 @@ TEST(Scan, CameraPathsListTheDeviceImagesUnfiltered) {
   EXPECT_TRUE(scan("ptp", &camera));
   EXPECT_EQ(camera.asked, "Camera One");
   ASSERT_EQ(h.ctx->images.size(), 2u);
-  EXPECT_EQ(h.ctx->images[0].source_path, "ptp/IMG_0002.JPG");
+  EXPECT_EQ(h.ctx->images[0].source_path(), "ptp/IMG_0002.JPG");
 
   h.ctx->card_folder = "ptp";
   EXPECT_TRUE(scan("ptp/Camera Two", &camera));

@@ -31,7 +31,7 @@ struct Naming {
     ImageRecord r;
     r.base_name = base;
     r.extension = "JPG";
-    r.source_path = source;
+    r.set_source(ctx.folders, source);
     return r;
   }
   // Names one image, which must succeed.
