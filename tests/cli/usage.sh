@@ -70,7 +70,6 @@ check 2 "unknown preference 'LogV' \(did you mean LogV3\?\)" pref get LogV
 check 2 'LogV3 takes a whole number' pref set LogV3 often
 check 2 "option '--json' does not go with 'drives'" disc drives --json
 check 2 "unknown command 'ingestion' \(did you mean ingestions\?\)" db ingestion
-check 2 "unknown command 'lst' \(did you mean list\?\)" camera lst
 check 2 "unknown command 'ingets' \(did you mean ingest\?\)" ingets
 check 2 "give the shell" completion zsh
 
@@ -92,7 +91,6 @@ check 1 'DNG Converter can run only if a pre-conversion backup is created' \
   preset set master Default KeepRaw 1
 check 1 'Post-conversion backup allowed only if pre-conversion backup created' \
   preset set master Default WantBackupPost 1
-check 2 'exclude each other' ingest --card card/DCIM --post-backup backup --no-backup
 # A message's "\r\r" line breaks come out as new lines.
 "$cw" preset set master Default Template Old >/dev/null 2>&1
 check 0 '^Save the Master Preset' preset select master Default

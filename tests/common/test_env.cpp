@@ -4,6 +4,7 @@
 #include <sys/mount.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -135,6 +136,14 @@ std::size_t images_below(const fs::path& dir) {
         it->path().extension() != ".xxh128")
       ++n;
   return n;
+}
+
+std::vector<std::string> paths_below(const fs::path& root) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (!e.is_directory()) out.push_back(fs::relative(e.path(), root).string());
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 void write_file(const fs::path& p, const std::string& bytes) {

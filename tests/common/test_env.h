@@ -87,6 +87,9 @@ std::string read_file(const std::filesystem::path& p);
 void write_file(const std::filesystem::path& p, const std::string& bytes);
 // How many image files are below `dir` (sidecars and manifests not counted; 0 when absent).
 std::size_t images_below(const std::filesystem::path& dir);
+// Everything below `root` but folders (temporary files and links included), by path relative
+// to it, in name order.
+std::vector<std::string> paths_below(const std::filesystem::path& root);
 
 // Runs a shell command, returns its exit status and (optionally) its standard output.
 int run_command(const std::string& command, std::string* output = nullptr);

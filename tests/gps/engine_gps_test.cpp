@@ -38,7 +38,6 @@ struct GpsRun : ::testing::Test {
     std::string message;
     ASSERT_TRUE(tracks.load_gpx_text(kTrack, "paris.gpx", message));
     gps.tracks = &tracks;
-    fsys::create_directories(folder);
     // Two inside the track (one named with a quote, "$" and spaces), two outside, one undated.
     write("IN 'quote' $HOME.JPG", "2024:05:17 14:02:30");
     write("IN2.JPG", "2024:05:17 14:07:00");
@@ -64,10 +63,7 @@ struct GpsRun : ::testing::Test {
 
 // exiftool's numeric GPS position of a file: "lat lon alt", or "" when it has none.
 std::string position_of(const std::string& file) {
-  std::string out;
-  test::run_command(
-      "exiftool -n -s3 -GPSLatitude -GPSLongitude -GPSAltitude " + test::sh_quote(file), &out);
-  return out;
+  return test::exiftool("-n -s3 -GPSLatitude -GPSLongitude -GPSAltitude", file);
 }
 
 TEST_F(GpsRun, RealExifToolTagsPrimaryCopiesBeforeTheirThirdCopy) {

@@ -11,9 +11,7 @@ namespace cw::test {
 struct DumpReader {
   TV_Reader r;
   std::string dump;
-  explicit DumpReader(bool prefer_largest = false) : r(prefer_largest) {
-    r.set_print(string_sink(dump));
-  }
+  DumpReader() { r.set_print(string_sink(dump)); }
   bool open(const std::string& bytes, const char* name, bool quick = false, bool macros = false) {
     dump.clear();
     return r.open_bytes(bytes, name, quick, macros);

@@ -37,9 +37,7 @@ struct ExiftoolValues {
 
 using fixtures::be32;
 using fixtures::be64;
-std::string box(const char* type, const std::string& payload) {
-  return fixtures::bmff_box(type, payload);
-}
+const auto box = &fixtures::bmff_box;
 // The movie's date with its zone offset as the reader gives them, or why it could not read it.
 std::string dated(TV_Reader& r, const std::string& path) {
   if (!r.open(path, true, true)) return std::string("error: ").append(r.message());
@@ -192,7 +190,6 @@ TEST(Movie, HeaderTimesKeysAndBadBoxes) {
 TEST(Movie, ClipCompanionDateIsPreferred) {
   test::TempDir root;
   const std::string dir = root / "PRIVATE/M4ROOT/CLIP", clip = dir + "/C0001.MP4";
-  std::filesystem::create_directories(dir);
   const std::string movie = kFileType + box("moov", mvhd0(kMay2021));
   test::write_file(clip, movie);
   TV_Reader r;

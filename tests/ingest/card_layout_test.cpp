@@ -34,11 +34,9 @@ struct HybridCard {
         {dcim + "/100CANON/IMG_0003.HEIC", "heic"},
         {clips + "/C0001.MP4", "clip"},
         {h.card + "/PRIVATE/AVCHD/BDMV/STREAM/00000.MTS", "stream"}};
-    for (std::size_t i = 0; i < std::size(dated); ++i) {
-      fsys::create_directories(fsys::path(dated[i].first).parent_path());
+    for (std::size_t i = 0; i < std::size(dated); ++i)
       EXPECT_TRUE(fixtures::write_with_time(dated[i].first, dated[i].second,
                                             t + static_cast<std::time_t>(i)));
-    }
     write_file(clips + "/C0001M01.XML", "<NonRealTimeMeta/>");
     for (const char* f : {"PRIVATE/M4ROOT/THMBNL/C0001T01.JPG", "PRIVATE/M4ROOT/MEDIAPRO.XML",
                           "PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI", "PRIVATE/AVCHD/BDMV/INDEX.BDM"})

@@ -47,7 +47,6 @@ struct Conversion : ::testing::Test {
   }
   // `count` raw-like files RAW_0001.NEF ... in the card folder.
   void write_raws(int count) {
-    fsys::create_directories(card_folder);
     for (int i = 1; i <= count; ++i) {
       char name[32];
       std::snprintf(name, sizeof name, "/RAW_%04d.NEF", i);
@@ -218,11 +217,6 @@ TEST_F(Conversion, ConverterFailuresThatCannotRestartEndTheRun) {
   EXPECT_TRUE(fsys::exists(backup + "/RAW_0001.NEF"));  // first copies stay
 }
 
-// What exiftool reads from a file: one "Tag: value" line per tag asked for.
-std::string exiftool_tags(const std::string& file, const std::string& tags) {
-  return test::exiftool("-s -s " + tags, file);
-}
-
 TEST(ExtractJpeg, RawPreviewIsSavedWithTheRawsExifAndTheSidecarsXmp) {
   Harness h;
   h.set(kParamExtractJPG, std::string("1"));
@@ -249,13 +243,15 @@ TEST(ExtractJpeg, RawPreviewIsSavedWithTheRawsExifAndTheSidecarsXmp) {
   EXPECT_TRUE(contains(bytes, packet));
   if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
   const std::string raw = h.card + "/DCIM/100CWTST/IMG_0003.CR2";
-  const std::string exif = "-Make -Model -DateTimeOriginal -ExposureTime -FNumber -ISO";
-  const std::string from_raw = exiftool_tags(raw, exif);
+  // One "Tag: value" line per tag asked for.
+  const std::string exif = "-s -s -Make -Model -DateTimeOriginal -ExposureTime -FNumber -ISO";
+  const std::string from_raw = test::exiftool(exif, raw);
   EXPECT_TRUE(contains(from_raw, "Model: Extract Model\n")) << from_raw;
   EXPECT_TRUE(contains(from_raw, "ISO: 200\n")) << from_raw;
-  EXPECT_EQ(exiftool_tags(jpeg, exif), from_raw);
+  EXPECT_EQ(test::exiftool(exif, jpeg), from_raw);
   // The picture is the preview itself, and the sidecar's title is its XMP.
-  EXPECT_EQ(exiftool_tags(jpeg, "-Title -ImageWidth"), "Title: raw three\nImageWidth: 160\n");
+  EXPECT_EQ(test::exiftool("-s -s -Title -ImageWidth", jpeg),
+            "Title: raw three\nImageWidth: 160\n");
 }
 
 // Asks for the stop once the converter has started: it logs its command line first.
@@ -418,8 +414,8 @@ TEST(FirstCopyJpeg, ARawKeepsTheSidecarItSharesWithItsJpeg) {
   if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
   for (const char* name : {"IMG_0001.xmp", "IMG_0002.xmp", "IMG_0001.JPG", "IMG_0002.JPG",
                            "IMG_0003.JPG"})
-    EXPECT_EQ(exiftool_tags(h.archive + "/" + name, "-XMP-dc:Creator"), "Creator: Ann Example\n")
-        << name;
+    EXPECT_EQ(test::exiftool("-s -s -XMP-dc:Creator", h.archive + "/" + name),
+              "Creator: Ann Example\n") << name;
 }
 
 // The sidecars are prepared ahead of the copying: each must still carry its own image's values,
@@ -437,7 +433,6 @@ TEST(FirstCopySidecar, EachImageGetsItsOwnValues) {
     write_file(h.card + "/" + name + ".JPG", fixtures::make_jpeg(date, 2000, i));
   }
   write_file(h.card + "/IMG_0005.xmp", "the card's own\n");
-  fsys::create_directories(h.archive);
   write_file(h.archive + "/IMG_0007.xmp", "the archive's own\n");
   ASSERT_TRUE(h.run()) << h.ctx->error;
   EXPECT_EQ(names_in(h.archive).size(), 18u);  // no temporary file left beside them

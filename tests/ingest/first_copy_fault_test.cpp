@@ -183,7 +183,6 @@ TEST(StaleCopies, OnlyThoseOfAGoneWriterOnThisMachineAreRemoved) {
 TEST(FolderHandles, CopiesStayInTheOpenedFolderAndFaultTablesSeeEveryPath) {
   test::TempDir tmp;
   const std::string folder = tmp / "day", moved = tmp / "day.moved", other = tmp / "other";
-  fsys::create_directories(folder);
   fsys::create_directories(other);
   write_file(folder + "/IMG_0001.JPG", "earlier");
   FolderHandles handles;

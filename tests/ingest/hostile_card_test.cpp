@@ -20,17 +20,9 @@ namespace {
 namespace fsys = std::filesystem;
 using test::contains;
 using test::Harness;
+using test::paths_below;
 using test::read_file;
 using test::write_file;
-
-// The archive's files (relative paths), temporary ones included.
-std::vector<std::string> files_below(const std::string& root) {
-  std::vector<std::string> out;
-  for (const auto& e : fsys::recursive_directory_iterator(root))
-    if (!e.is_directory()) out.push_back(fsys::relative(e.path(), root).string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
 
 TEST(HostileCard, CameraValuesAndArchiveLinksNeverLeadOutOfTheArchive) {
   Harness h;
@@ -41,7 +33,7 @@ TEST(HostileCard, CameraValuesAndArchiveLinksNeverLeadOutOfTheArchive) {
   h.set(kParamFolderFormat, "{@exif.model}/..");
   h.set(kParamNameFormat, "{@exif.model}");
   ASSERT_TRUE(h.run()) << h.ctx->error;
-  EXPECT_EQ(files_below(h.archive), std::vector<std::string>{"PWNED/..-..-..-..-PWNED.JPG"});
+  EXPECT_EQ(paths_below(h.archive), std::vector<std::string>{"PWNED/..-..-..-..-PWNED.JPG"});
 
   // A link inside the archive leads elsewhere: that image fails, named, and the run goes on.
   write_file(h.card + "/IMG_0002.JPG", "second");
@@ -72,7 +64,7 @@ TEST(HostileCard, LinksAndSpecialFilesAreSkippedWithOneLineEach) {
   ASSERT_EQ(mkfifo((dcim + "/IMG_0007.JPG").c_str(), 0644), 0);
   const bool device = mknod((dcim + "/IMG_0008.JPG").c_str(), S_IFCHR | 0644, makedev(1, 5)) == 0;
   ASSERT_TRUE(h.run()) << h.ctx->error;
-  EXPECT_EQ(files_below(h.archive), (std::vector<std::string>{"IMG_0001.JPG", "IMG_0005.JPG"}));
+  EXPECT_EQ(paths_below(h.archive), (std::vector<std::string>{"IMG_0001.JPG", "IMG_0005.JPG"}));
   EXPECT_EQ(read_file(h.archive + "/IMG_0005.JPG"), "five");
   for (const char* line :
        {"symbolic link that leads out of the card: \"%/IMG_0002.JPG\"",
@@ -103,7 +95,7 @@ TEST(HostileCard, HiddenFilesAreTakenAndOtherSystemsFilesAreCountedApart) {
   write_file(h.card + "/.Spotlight-V100/Store-V2/index.JPG", "an index");
   write_file(h.card + "/.Trashes/501/IMG_0009.JPG", "deleted on that system");
   ASSERT_TRUE(h.run_as_slot()) << h.ctx->error;
-  EXPECT_EQ(files_below(h.archive), (std::vector<std::string>{".IMG_0002.JPG", "._IMG_0004.JPG",
+  EXPECT_EQ(paths_below(h.archive), (std::vector<std::string>{".IMG_0002.JPG", "._IMG_0004.JPG",
                                                               "IMG_0001.JPG", "IMG_0003.JPG"}));
   EXPECT_EQ(read_file(h.archive + "/IMG_0003.JPG"), "in a hidden folder");
   EXPECT_TRUE(contains(h.ctx->report,
@@ -115,7 +107,7 @@ TEST(HostileCard, HiddenFilesAreTakenAndOtherSystemsFilesAreCountedApart) {
             "Card safe to format: all 4 images have verified copies in 1 tree");
   // Inserted again, the card's hidden images are found in the archive like any other.
   ASSERT_TRUE(h.run_as_slot()) << h.ctx->error;
-  EXPECT_EQ(files_below(h.archive).size(), 4u);
+  EXPECT_EQ(paths_below(h.archive).size(), 4u);
   EXPECT_EQ(h.ctx->verdict.line,
             "Card safe to format: all 4 images have verified copies in 1 tree");
 }
@@ -130,7 +122,7 @@ TEST(HostileCard, ABackslashIsPartOfANameOnTheCard) {
   ASSERT_TRUE(h.run_as_slot()) << h.ctx->error << h.ctx->report;
   EXPECT_EQ(h.listed(),
             (std::vector<std::string>{"a\\b.JPG", "c\\d.JPG", "a/b.JPG", "x\\y/e.JPG"}));
-  EXPECT_EQ(files_below(h.archive),
+  EXPECT_EQ(paths_below(h.archive),
             (std::vector<std::string>{"a-b.JPG", "a/b.JPG", "c-d.JPG", "x-y/e.JPG"}));
   EXPECT_EQ(read_file(h.archive + "/a-b.JPG"), "a backslash in the name");
   EXPECT_EQ(read_file(h.archive + "/a/b.JPG"), "in folder a");
@@ -188,7 +180,7 @@ TEST(HostileCard, LongNamesAndPathsNeverStopTheCard) {
   const int traces = errstack_depth();
   ASSERT_TRUE(h.run_as_slot()) << h.ctx->error << h.ctx->report;
   // Archive names are cut to 200 bytes.
-  EXPECT_EQ(files_below(h.archive),
+  EXPECT_EQ(paths_below(h.archive),
             (std::vector<std::string>{"IMG_0001.JPG", std::string(200, 'n') + ".JPG"}));
   EXPECT_TRUE(
       contains(h.ctx->report, "Skipped file whose path is too long: \"" + deep.path() + "\"\n"));
@@ -231,7 +223,7 @@ TEST(HostileCard, TheSameCardTwiceAtOnceIntoOneTreeGivesOneCopyPerImage) {
   std::thread other([&] { EXPECT_TRUE(b.run()) << b.ctx->error << b.ctx->report; });
   EXPECT_TRUE(a.run()) << a.ctx->error;
   other.join();
-  EXPECT_EQ(files_below(a.archive).size(), 30u);
+  EXPECT_EQ(paths_below(a.archive).size(), 30u);
   EXPECT_EQ(a.ctx->counts.duplicates + b.ctx->counts.duplicates, 30);
 }
 

@@ -212,7 +212,6 @@ TEST(MergeOnACard, CardSidecarGoesInAndABadJpegOnlyWarns) {
   test::Harness h;
   h.set(kParamWantXMPtoJPG, "1");
   const std::string folder = h.card + "/DCIM/100CAM";
-  fsys::create_directories(folder);
   ASSERT_TRUE(fixtures::write_with_time(folder + "/IMG_0001.JPG",
                                         fixtures::make_jpeg("2024:05:17 10:20:30"), 1700000000));
   test::write_file(folder + "/IMG_0001.xmp", fixtures::sample_xmp_packet("from the card"));

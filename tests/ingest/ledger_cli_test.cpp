@@ -28,7 +28,6 @@ struct LedgerCli : ::testing::Test {
 
   // Writes the card's JPEGs A_0001.JPG… and raws B_0001.CR2…, each with its own bytes.
   void write_card(int jpegs, int raws) {
-    fsys::create_directories(card + "/DCIM/100CAM");
     for (int i = 1; i <= jpegs + raws; ++i) {
       const std::string date = fixtures::exif_date_plus("2024:05:17 10:20:30", i);
       const std::string name = (i <= jpegs ? "A_000" : "B_000") + std::to_string(i) +

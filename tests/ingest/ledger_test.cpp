@@ -147,10 +147,8 @@ TEST_F(LedgerRun, ReIngestTakesNothingNew) {
   const std::pair<const char*, const std::string*> files[] = {
       {"100CAM/IMG_0001.JPG", &jpeg_a}, {"101CAM/IMG_0001.JPG", &jpeg_b},
       {"100CAM/IMG_0002.CR2", &raw_a},  {"101CAM/IMG_0002.CR2", &raw_b}};
-  for (const auto& [path, bytes] : files) {
-    fsys::create_directories(fsys::path(h.card + "/DCIM/" + path).parent_path());
+  for (const auto& [path, bytes] : files)
     ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/" + path, *bytes, when));
-  }
   ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/100CAM/MVI_0003.MOV", "movie", when + 5));
   ASSERT_TRUE(fixtures::write_with_time(h.card + "/DCIM/101CAM/SND_0004.WAV", "sound", when + 9));
   const auto card = files_below(h.card);

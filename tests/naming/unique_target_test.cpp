@@ -2,8 +2,6 @@
 // the content hash decides.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "ingest/unique_target.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/sample_files.h"
@@ -11,7 +9,6 @@
 namespace cw {
 namespace {
 
-namespace fsys = std::filesystem;
 using test::TempDir;
 
 constexpr std::time_t kWhen = 1715941230;  // a fixed modification time
@@ -26,8 +23,6 @@ std::string name_for(const std::string& target, const std::string& source) {
 
 TEST(UniqueTarget, EveryTakenNameIsComparedByContentThenTheFirstFreeSuffixTaken) {
   TempDir dir;
-  fsys::create_directories(dir / "card");
-  fsys::create_directories(dir / "archive");
   const std::string a = dir / "card/A.JPG", b = dir / "card/B.JPG", mov = dir / "card/C.MOV";
   // One size, one time, one capture time, two different images (a folder rollover).
   const std::string image = fixtures::make_jpeg("2024:05:17 10:20:30", 4000);

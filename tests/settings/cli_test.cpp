@@ -19,14 +19,6 @@ class CliTest : public ::testing::Test {
   int run(const std::string& args, std::string* out = nullptr) {
     return test::run_cardwright(args, out);
   }
-  // Every file below the per-user folder, relative to it.
-  static std::vector<std::string> files() {
-    std::vector<std::string> out;
-    for (const auto& e : fs::recursive_directory_iterator(user_folder()))
-      if (e.is_regular_file()) out.push_back(fs::relative(e.path(), user_folder()).string());
-    std::sort(out.begin(), out.end());
-    return out;
-  }
 };
 
 TEST_F(CliTest, PresetRoundTripFromTheShellLeavesTheDocumentedFiles) {
@@ -47,8 +39,9 @@ TEST_F(CliTest, PresetRoundTripFromTheShellLeavesTheDocumentedFiles) {
   EXPECT_THAT(out, HasSubstr("PresetFile\tConverted\n"));  // not the default
   EXPECT_THAT(out, HasSubstr("KeepRaw\t1\n"));
   EXPECT_EQ(run("preset save-as 'file handling' Copy"), 0);
-  EXPECT_EQ(files(), (std::vector<std::string>{"Preset_File/Converted", "Preset_File/Copy",
-                                               "Preset_Master/Default", "cw_log.txt"}));
+  EXPECT_EQ(test::paths_below(user_folder()),
+            (std::vector<std::string>{"Preset_File/Converted", "Preset_File/Copy",
+                                      "Preset_Master/Default", "cw_log.txt"}));
 
   // Deleting asks first; without a terminal or --yes nothing is deleted.
   EXPECT_EQ(run("preset delete 'file handling' Converted", &out), 1);

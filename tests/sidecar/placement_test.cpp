@@ -33,7 +33,6 @@ constexpr const char* kTemplate =
 class PlacementTest : public ::testing::Test {
  protected:
   PlacementTest() : ctx(EngineJob{&control, 0, "test", {}}) {
-    fs::create_directories(card);
     fs::create_directories(out);
     write_file(card + "/IMG_0001.CR2", "raw bytes");
     template_path = dir / "template.xmp";
