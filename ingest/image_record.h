@@ -38,7 +38,6 @@ struct ImageRecord {
   long ledger = -1;                // its entry in the run's ledger; -1 before it has one
   bool from_earlier_run = false;   // its first copy was made by an earlier run
 
-  // The time names, folders and sidecars date the image by when its file's contents give none.
   // The full path; only "/" separates, as the system reads it.
   std::string source_path() const;
   // Sets the path source_path() gives, its texts kept in `folders`.
@@ -50,6 +49,7 @@ struct ImageRecord {
   // Sets the path first_copy_path() gives, once new_base_name is final.
   void set_first_copy(FolderTable& folders, std::string_view path);
 
+  // The time names, folders and sidecars date the image by when its file's contents give none.
   std::time_t capture_time() const { return modified + static_cast<std::time_t>(file_time_shift); }
 
   const std::string& relative_folder() const { return folder ? *folder : no_folder(); }
