@@ -99,6 +99,10 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size) {
 
 void ReadBackUnmap::operator()(char* p) const { ::munmap(p, length); }
 
+void ReadBackMemory::release_pages() const {
+  if (bytes) ::madvise(bytes.get(), bytes.get_deleter().length, MADV_DONTNEED);
+}
+
 ReadBackMemory read_back_memory(std::size_t size) {
   // Whole huge pages at a huge page's boundary: the mapping is made one page larger and the
   // parts outside the aligned stretch are given back.

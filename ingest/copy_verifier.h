@@ -59,6 +59,8 @@ struct ReadBackUnmap {
 struct ReadBackMemory {
   std::unique_ptr<char[], ReadBackUnmap> bytes;
   char* get() const { return bytes.get(); }
+  // Gives the pages back to the system; they come back zeroed when next written.
+  void release_pages() const;
   explicit operator bool() const { return bytes != nullptr; }
 };
 ReadBackMemory read_back_memory(std::size_t size);

@@ -30,6 +30,8 @@ constexpr std::size_t kPiece = 1048576;
 // of what comes back is spread over two processors, and while one ring's thread waits for a
 // processor the other's reads are still in front of the disk.
 constexpr std::size_t kRingsPerDisk = 2;
+// How long a disk's readers wait with nothing queued before giving their buffers' pages back.
+constexpr std::chrono::milliseconds kIdleRelease{200};
 
 struct Queued {
   VerifyJob job;
@@ -73,8 +75,11 @@ struct ReadBackScheduler::Disk {
   ~Disk();
 
   // The first queued copy once it may be read; waits for it unless `block` is false. Nothing
-  // when the disk is closing (or, not blocking, when no copy is ready).
-  std::optional<Queued> next(bool block);
+  // when the disk is closing (or, not blocking, when no copy is ready). A reader waiting with
+  // nothing queued gives the pages of `idle` back once it has waited kIdleRelease: the run
+  // that read back its last copy goes on to write its records and lists without them, and
+  // they come back on the next read.
+  std::optional<Queued> next(bool block, const ReadBackMemory* idle = nullptr);
   void run_threads();
   void run_ring(io_uring* ring, std::size_t pieces);
 
@@ -118,7 +123,7 @@ ReadBackScheduler::Disk::~Disk() {
   for (Queued& q : queue) q.sink->deliver(std::nullopt);
 }
 
-std::optional<Queued> ReadBackScheduler::Disk::next(bool block) {
+std::optional<Queued> ReadBackScheduler::Disk::next(bool block, const ReadBackMemory* idle) {
   std::unique_lock<std::mutex> lock(mutex);
   for (;;) {
     if (quit) return std::nullopt;
@@ -133,14 +138,20 @@ std::optional<Queued> ReadBackScheduler::Disk::next(bool block) {
       wake.wait_for(lock, std::chrono::nanoseconds(wait));
     } else {
       if (!block) return std::nullopt;
-      wake.wait(lock);
+      if (!idle) {
+        wake.wait(lock);
+      } else if (wake.wait_for(lock, kIdleRelease) == std::cv_status::timeout &&
+                 queue.empty() && !quit) {
+        idle->release_pages();
+        idle = nullptr;
+      }
     }
   }
 }
 
 void ReadBackScheduler::Disk::run_threads() {
   const ReadBackMemory buffer = read_back_memory(kPiece);
-  while (std::optional<Queued> q = next(true))
+  while (std::optional<Queued> q = next(true, &buffer))
     q->sink->deliver(read_back(q->job, buffer.get(), buffer ? kPiece : 0));
 }
 
@@ -276,7 +287,8 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
           break;
         }
       if (!c) {
-        std::optional<Queued> q = next(in_flight == 0 && open.empty() && read.empty());
+        // Waiting is only for a ring with nothing in flight: its pieces are all free then.
+        std::optional<Queued> q = next(in_flight == 0 && open.empty() && read.empty(), &memory);
         if (!q) {
           std::lock_guard<std::mutex> lock(mutex);
           closing = quit;
