@@ -113,9 +113,9 @@ ReadBackMemory read_back_memory(std::size_t size) {
   char* const raw = static_cast<char*>(mapped);
   const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(raw);
   char* const start = raw + ((kHugePage - at % kHugePage) % kHugePage);
-  if (start > raw) ::munmap(raw, static_cast<std::size_t>(start - raw));
-  if (char* end = start + length; end < raw + length + kHugePage)
-    ::munmap(end, static_cast<std::size_t>(raw + length + kHugePage - end));
+  const std::size_t before = static_cast<std::size_t>(start - raw);
+  if (before > 0) ::munmap(raw, before);
+  ::munmap(start + length, kHugePage - before);  // the rest of the page more: never empty
   // Only advice: without huge pages the memory is small pages, read as before.
   ::madvise(start, length, MADV_HUGEPAGE);
   ReadBackMemory memory;

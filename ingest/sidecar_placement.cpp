@@ -121,23 +121,37 @@ bool takes_sidecar(std::string_view path) {
   return extension.size() == 3 || is_long_sidecar_extension(extension);
 }
 
-std::optional<std::string> existing_source_sidecar(const std::string& source) {
+namespace {
+
+// The card's sidecar of `source`: its stem with ".xmp" or ".XMP", the first that `may_be`
+// admits and that is a file.
+template <typename MayBe>
+std::optional<std::string> source_sidecar(const std::string& source, MayBe&& may_be) {
   if (!takes_sidecar(source)) return std::nullopt;
   const std::string stem = source.substr(0, source.rfind('.'));
   // Cameras write the extension in capitals; the file system tells the cases apart.
   for (const char* ext : {".xmp", ".XMP"}) {
     std::string candidate = stem + ext;
-    if (is_file(candidate)) return candidate;
+    if (may_be(candidate) && is_file(candidate)) return candidate;
   }
   return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<std::string> existing_source_sidecar(const std::string& source) {
+  return source_sidecar(source, [](const std::string&) { return true; });
+}
+
 std::optional<std::string> CardSidecars::find(const std::string& source) {
-  if (!takes_sidecar(source)) return std::nullopt;
-  const std::size_t slash = source.rfind('/');
-  if (slash == std::string::npos) return existing_source_sidecar(source);
-  if (source.compare(0, slash + 1, folder_) != 0) {
-    folder_ = source.substr(0, slash + 1);
+  return source_sidecar(source, [this](const std::string& candidate) { return listed(candidate); });
+}
+
+bool CardSidecars::listed(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return true;
+  if (path.compare(0, slash + 1, folder_) != 0) {
+    folder_ = path.substr(0, slash + 1);
     names_.clear();
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder_.c_str()), ::closedir);
     listed_ = dir != nullptr;
@@ -149,16 +163,8 @@ std::optional<std::string> CardSidecars::find(const std::string& source) {
       std::sort(names_.begin(), names_.end());
     }
   }
-  if (!listed_) return existing_source_sidecar(source);
-  const std::string stem = source.substr(slash + 1, source.rfind('.') - slash - 1);
-  // Cameras write the extension in capitals; the file system tells the cases apart.
-  for (const char* ext : {".xmp", ".XMP"}) {
-    const std::string name = stem + ext;
-    if (!std::binary_search(names_.begin(), names_.end(), name)) continue;
-    std::string candidate = folder_ + name;
-    if (is_file(candidate)) return candidate;
-  }
-  return std::nullopt;
+  return !listed_ ||
+         std::binary_search(names_.begin(), names_.end(), std::string_view(path).substr(slash + 1));
 }
 
 bool wants_sidecar(const RunOptions& options, const std::string& source, const std::string& copy) {

@@ -47,6 +47,10 @@ class CardSidecars {
   std::optional<std::string> find(const std::string& source);
 
  private:
+  // Whether the listing of `path`'s folder holds its name (listing the folder when it is not
+  // the one listed last); true when the folder cannot be listed.
+  bool listed(const std::string& path);
+
   std::string folder_;  // the folder listed last, with its "/"
   bool listed_ = false;
   std::vector<std::string> names_;  // its entries that end in ".xmp" or ".XMP", sorted
