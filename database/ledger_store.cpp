@@ -1,6 +1,8 @@
 // Statements on the ledger, ledger_copy and manifest tables.
 #include "database/ledger_store.h"
 
+#include <sys/vfs.h>
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -297,10 +299,42 @@ Fingerprint fingerprint_of(const struct stat& st) {
   return fp;
 }
 
-std::int64_t fingerprint_settle_wait_ns(const Fingerprint& fp, std::int64_t now_ns) {
+namespace {
+
+std::int64_t tick_of(int got, const struct statfs& fs) {
+  if (got != 0) return kFingerprintSettleNs;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53UL:      // ext2, ext3, ext4
+    case 0x58465342UL:  // XFS
+    case 0x9123683EUL:  // Btrfs
+    case 0xF2F52010UL:  // F2FS
+    case 0x01021994UL:  // tmpfs
+      break;
+    default:
+      return kFingerprintSettleNs;
+  }
+  timespec res{};
+  if (::clock_getres(CLOCK_REALTIME_COARSE, &res) != 0) return kFingerprintSettleNs;
+  const std::int64_t tick = static_cast<std::int64_t>(res.tv_sec) * 1'000'000'000 + res.tv_nsec;
+  return std::min(kFingerprintSettleNs, 2 * tick + 1'000'000);
+}
+
+}  // namespace
+
+std::int64_t change_time_tick_ns(int fd) {
+  struct statfs fs;
+  return tick_of(::fstatfs(fd, &fs), fs);
+}
+
+std::int64_t change_time_tick_ns(const std::string& path) {
+  struct statfs fs;
+  return tick_of(::statfs(path.c_str(), &fs), fs);
+}
+
+std::int64_t fingerprint_settle_wait_ns(const Fingerprint& fp, std::int64_t now_ns,
+                                        std::int64_t tick_ns) {
   constexpr std::int64_t kNs = 1'000'000'000;
-  const std::int64_t tick =
-      fp.changed_ns % kNs == 0 ? kCoarseFingerprintSettleNs : kFingerprintSettleNs;
+  const std::int64_t tick = fp.changed_ns % kNs == 0 ? kCoarseFingerprintSettleNs : tick_ns;
   // A change time ahead of the clock (a file server's clock, a clock set back) is waited for
   // a tick, no longer.
   std::int64_t age;

@@ -78,16 +78,29 @@ Fingerprint fingerprint_of(const struct stat& st);
 // A write within one tick of the file system's clock after a fingerprint was taken may leave
 // the times as they were. A fingerprint taken that soon after the file's last change is
 // therefore not kept: the next run reads the copy again, as a version-control tool does with
-// its "racily clean" entries. The tick is taken as 50 ms where the change time has a fraction
-// of a second, and as 2 s where it has none (FAT keeps times to 2 s).
+// its "racily clean" entries. Where the change time has no fraction of a second the tick is
+// taken as 2 s (FAT keeps times to 2 s); otherwise it is the file system's own (see
+// change_time_tick_ns), 50 ms where that is not known.
 inline constexpr std::int64_t kFingerprintSettleNs = 50'000'000;
 inline constexpr std::int64_t kCoarseFingerprintSettleNs = 2'000'000'000;
+// The tick of the clock that stamps the change times of the file system holding the open file
+// `fd` (or `path`). The local file systems that stamp files from the kernel's coarse clock in
+// nanoseconds (ext2-4, XFS, Btrfs, F2FS, tmpfs) get two of that clock's ticks and a
+// millisecond, a few milliseconds in all: once that has passed since a change, the coarse clock
+// has moved past the change time, so any later write stamps a later one. Every other file
+// system (a file server's clock, a user-space file system's, one that keeps coarser times)
+// gets kFingerprintSettleNs.
+std::int64_t change_time_tick_ns(int fd);
+std::int64_t change_time_tick_ns(const std::string& path);
 // How long after `now_ns` (real time) a fingerprint of the file may be taken to stand for it
-// later: 0 once a tick has passed since its last change.
-std::int64_t fingerprint_settle_wait_ns(const Fingerprint& fp, std::int64_t now_ns);
+// later, on a file system whose tick is `tick_ns`: 0 once a tick has passed since its last
+// change.
+std::int64_t fingerprint_settle_wait_ns(const Fingerprint& fp, std::int64_t now_ns,
+                                        std::int64_t tick_ns);
 // True when the fingerprint, taken at `taken_ns` (real time), may stand for the file later.
-inline bool fingerprint_settled(const Fingerprint& fp, std::int64_t taken_ns) {
-  return fingerprint_settle_wait_ns(fp, taken_ns) == 0;
+inline bool fingerprint_settled(const Fingerprint& fp, std::int64_t taken_ns,
+                                std::int64_t tick_ns) {
+  return fingerprint_settle_wait_ns(fp, taken_ns, tick_ns) == 0;
 }
 // The real time in nanoseconds, as file times count it.
 std::int64_t real_time_ns();

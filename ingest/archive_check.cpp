@@ -131,7 +131,9 @@ bool measure_file(RunState& state, const std::string& path, Hash128& hash, std::
   size = static_cast<std::uint64_t>(st.st_size);
   if (fingerprint) {
     const Fingerprint fp = fingerprint_of(st);
-    *fingerprint = fingerprint_settled(fp, now) ? std::optional<Fingerprint>(fp) : std::nullopt;
+    *fingerprint = fingerprint_settled(fp, now, change_time_tick_ns(path))
+                       ? std::optional<Fingerprint>(fp)
+                       : std::nullopt;
   }
   return true;
 }

@@ -42,6 +42,7 @@ int open_for_read_back(VerifyResult& result, bool direct, std::uint64_t* size) {
   if (sysio().fstat(fd.get(), &st) == 0) {
     result.fingerprint = fingerprint_of(st);
     result.fingerprint_taken_ns = now;
+    result.fingerprint_tick_ns = change_time_tick_ns(fd.get());
     if (size) *size = static_cast<std::uint64_t>(st.st_size);
   }
   const int opened = fd.get();

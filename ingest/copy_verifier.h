@@ -38,6 +38,8 @@ struct VerifyResult {
   // The file's fingerprint as the read began, and the real time just before it was taken.
   std::optional<Fingerprint> fingerprint;
   std::int64_t fingerprint_taken_ns = 0;
+  // The tick of its file system's clock (change_time_tick_ns).
+  std::int64_t fingerprint_tick_ns = kFingerprintSettleNs;
 };
 
 // Reads one copy back from the disk (through the system-call table) and compares its hash.

@@ -84,6 +84,8 @@ struct ReadBackScheduler::Disk {
   void run_ring(io_uring* ring, std::size_t pieces);
 
   std::size_t depth;
+  // The tick of the clock that stamps this disk's change times (change_time_tick_ns).
+  std::int64_t tick_ns = kFingerprintSettleNs;
   Method method = Method::kThreads;
   std::array<io_uring, kRingsPerDisk> rings{};
   std::size_t ring_count = 0;
@@ -410,15 +412,18 @@ void ReadBackScheduler::submit(VerifyJob job, const std::shared_ptr<ReadBackSink
   Queued q;
   q.job = std::move(job);
   q.sink = sink;
-  const std::int64_t now = real_time_ns();
-  q.ready_ns = now + fingerprint_settle_wait_ns(fingerprint_of(st), now);
   Disk* disk;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     std::unique_ptr<Disk>& d = disks_[st.st_dev];
-    if (!d) d = std::make_unique<Disk>(settings_);
+    if (!d) {
+      d = std::make_unique<Disk>(settings_);
+      d->tick_ns = change_time_tick_ns(q.job.path);
+    }
     disk = d.get();
   }
+  const std::int64_t now = real_time_ns();
+  q.ready_ns = now + fingerprint_settle_wait_ns(fingerprint_of(st), now, disk->tick_ns);
   {
     std::lock_guard<std::mutex> lock(disk->mutex);
     disk->queue.push_back(std::move(q));

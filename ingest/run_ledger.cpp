@@ -32,7 +32,8 @@ constexpr std::size_t kMaxWaitingForFlush = 2000;
 // Keeps the fingerprint a read-back took, unless it was taken too soon after the file's last
 // change to stand for the file later.
 void keep_fingerprint(LedgerCopy& c, const VerifyResult& r) {
-  if (r.fingerprint && fingerprint_settled(*r.fingerprint, r.fingerprint_taken_ns))
+  if (r.fingerprint &&
+      fingerprint_settled(*r.fingerprint, r.fingerprint_taken_ns, r.fingerprint_tick_ns))
     c.fingerprint = r.fingerprint;
   else
     c.fingerprint.reset();
@@ -48,7 +49,8 @@ std::optional<VerifyResult> read_ahead_of(RunState& state, const LedgerCopy& c,
   std::optional<VerifyResult> early = state.read_ahead->take(c.path);
   if (!early || !st || early->job.expected != *c.hash ||
       early->outcome == VerifyOutcome::kUnreadable || !early->fingerprint ||
-      !fingerprint_settled(*early->fingerprint, early->fingerprint_taken_ns) ||
+      !fingerprint_settled(*early->fingerprint, early->fingerprint_taken_ns,
+                           early->fingerprint_tick_ns) ||
       fingerprint_of(*st) != *early->fingerprint)
     return std::nullopt;
   return early;
@@ -66,7 +68,8 @@ bool read_back_earlier_copy(EngineContext& ctx, std::size_t entry, std::size_t c
   } else {
     // Changed a moment ago: read once its times have settled, so the new fingerprint can stand.
     if (there)
-      if (const std::int64_t wait = fingerprint_settle_wait_ns(fingerprint_of(st), real_time_ns()))
+      if (const std::int64_t wait = fingerprint_settle_wait_ns(fingerprint_of(st), real_time_ns(),
+                                                               change_time_tick_ns(c.path)))
         std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
     // A DNG whose run ended before it was hashed has only the converter's word, as one found
     // at its name has (second_copy.cpp): its hash is made now.

@@ -1,5 +1,6 @@
 // The catalogue's tables, entities and ingestion records, its macro values and the ingest
 // ledger, whose copies and manifests below archive roots are shared between stations by name.
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "database/repair.h"
 #include "foundation/content_hash.h"
 #include "foundation/path_guard.h"
+#include "foundation/sysio.h"
 #include "foundation/text.h"
 #include "tests/database/db_fixture.h"
 
@@ -549,11 +551,29 @@ TEST_P(CatalogueTest, LedgerKeepsFingerprintsAndDamageAndUpgradesAnOldLedger) {
   EXPECT_EQ(found->copies[0].fingerprint, fp);
 
   const std::int64_t changed = fp.changed_ns;
-  EXPECT_FALSE(fingerprint_settled(fp, changed + 49'000'000));
-  EXPECT_TRUE(fingerprint_settled(fp, changed + 50'000'000));
+  EXPECT_FALSE(fingerprint_settled(fp, changed + 49'000'000, kFingerprintSettleNs));
+  EXPECT_TRUE(fingerprint_settled(fp, changed + 50'000'000, kFingerprintSettleNs));
   fp.changed_ns = 1'717'236'000'000'000'000;  // whole seconds: a coarse clock
-  EXPECT_EQ(fingerprint_settle_wait_ns(fp, fp.changed_ns + 500'000'000), 1'500'000'000);
-  EXPECT_TRUE(fingerprint_settled(fp, fp.changed_ns + 2'000'000'000));
+  EXPECT_EQ(fingerprint_settle_wait_ns(fp, fp.changed_ns + 500'000'000, 5'000'000), 1'500'000'000);
+  EXPECT_TRUE(fingerprint_settled(fp, fp.changed_ns + 2'000'000'000, 5'000'000));
+
+  // Here, on the test's file system: once its tick has passed since a change, a write of the
+  // same size stamps a new fingerprint.
+  UniqueFd file(::open((dir / "stamped").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  ASSERT_TRUE(file.valid());
+  const std::int64_t tick = change_time_tick_ns(file.get());
+  struct stat st;
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(::pwrite(file.get(), &i, sizeof i, 0), static_cast<ssize_t>(sizeof i));
+    ASSERT_EQ(::fstat(file.get(), &st), 0);
+    const Fingerprint before = fingerprint_of(st);
+    std::this_thread::sleep_for(
+        std::chrono::nanoseconds(fingerprint_settle_wait_ns(before, real_time_ns(), tick)));
+    const int other = i + 100;
+    ASSERT_EQ(::pwrite(file.get(), &other, sizeof i, 0), static_cast<ssize_t>(sizeof i));
+    ASSERT_EQ(::fstat(file.get(), &st), 0);
+    EXPECT_NE(fingerprint_of(st), before) << i;
+  }
 }
 
 // The sizes asked about are more than one statement's worth.

@@ -290,7 +290,8 @@ TEST_F(LedgerRun, CopiesReadAheadProveOnlyWhatTheyStillAre) {
   struct stat changed;
   ASSERT_EQ(::lstat(names[1].c_str(), &changed), 0);
   std::this_thread::sleep_for(std::chrono::nanoseconds(
-      fingerprint_settle_wait_ns(fingerprint_of(changed), real_time_ns())));
+      fingerprint_settle_wait_ns(fingerprint_of(changed), real_time_ns(),
+                                 change_time_tick_ns(names[1]))));
 
   ReadWatch watch;
   watch.run_thread = std::this_thread::get_id();
