@@ -16,7 +16,6 @@
 #include "control/gps_tracks.h"
 #include "control/image_choice.h"
 #include "control/log_services.h"
-#include "control/macro_laboratory.h"
 #include "control/naming_preview.h"
 #include "control/viewer.h"
 #include "control/window_placement.h"
@@ -393,32 +392,6 @@ TEST(DriveSnapshot, AnswersDetectionAndTheMonitorAsTheLiveDrivesDo) {
 
   live.list_error = EIO;
   EXPECT_FALSE(DriveSnapshot::take(live).roots());
-}
-
-TEST(MacroLaboratory, ExpandsWithTheNotesGivenNamesUnknownMacrosAndValuesTheReference) {
-  AppSession session(test::captured_ui(), kSessionSettings);
-  set_laboratory_property(session, "FilenamePrefix", "KTP");
-  MacroEnvironment& env = next_ingestion_macros(session, std::string("wedding"));
-  const MacroInputs sample = laboratory_sample_inputs();
-
-  const LabExpansion known = expand_in_laboratory("{@prefix}-{@notes}-{@filename}", sample, env);
-  EXPECT_TRUE(known.ok);
-  EXPECT_EQ(known.text, "KTP-wedding-ABCD0001");
-  EXPECT_TRUE(known.warning.empty());
-
-  const LabExpansion unknown = expand_in_laboratory("{@model}", sample, env);
-  EXPECT_EQ(unknown.text, "{@model}");  // kept as written
-  ASSERT_EQ(unknown.unknown.size(), 1u);
-  EXPECT_NE(unknown.warning.find("{@exif.model}"), std::string::npos) << unknown.warning;
-
-  const std::vector<ReferenceLine> lines = macro_reference_values(sample, env);
-  ASSERT_FALSE(lines.empty());
-  EXPECT_FALSE(lines.front().heading.empty());
-  const auto filename = std::find_if(lines.begin(), lines.end(), [](const ReferenceLine& l) {
-    return l.specification == "{@filename}";
-  });
-  ASSERT_NE(filename, lines.end());
-  EXPECT_EQ(filename->value, "ABCD0001");  // the name without its extension
 }
 
 TEST(ExifValues, ReadsValuesAndIdentityAndWalksTheStructureIntoTheSink) {
