@@ -233,6 +233,7 @@ class NamingAhead {
  public:
   NamingAhead(EngineContext& ctx, OrderGate::Ticket turn, bool beside_copying)
       : ctx_(ctx), turn_(std::move(turn)) {
+    ctx_.metadata();  // made here, before two threads use it
     examine();
     if (beside_copying) {
       try {
@@ -286,17 +287,23 @@ class NamingAhead {
   }
 
   // The last image is said to be named only once the ticket is given back: the last copy
-  // never starts before the next card's run may name.
+  // never starts before the next card's run may name. When naming the first image read its
+  // EXIF values, each later image's are read before naming takes the metadata lock, which the
+  // copying and the sidecar thread then wait less for.
   void work() {
     std::string message, report;
     std::size_t named = 0;
     bool failed = false;
+    bool exif_ahead = false;  // the names read the images' EXIF values
     while (named < limit_) {
       if (std::lock_guard<std::mutex> lock(mutex_); quit_) break;
-      if (!name_examined_image(ctx_, ctx_.images[named], message, report)) {
+      ImageRecord& r = ctx_.images[named];
+      if (exif_ahead) read_exif_ahead(ctx_, r);
+      if (!name_examined_image(ctx_, r, message, report)) {
         failed = true;
         break;
       }
+      if (named == 0) exif_ahead = exif_remembered(ctx_, r);
       if (++named == limit_) break;
       {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -119,6 +119,24 @@ std::string make_unique_id() {
   return text;
 }
 
+void read_exif_ahead(EngineContext& ctx, const ImageRecord& record) {
+  RunMetadata& metadata = ctx.metadata();
+  const std::string path = record.source_path();
+  {
+    auto held = metadata.hold();
+    if (metadata.environment().remembers(path)) return;
+  }
+  ExifPairs pairs;
+  const bool read = metadata.environment().read_exif(path, pairs);
+  auto held = metadata.hold();
+  metadata.environment().remember(path, read ? std::optional(std::move(pairs)) : std::nullopt);
+}
+
+bool exif_remembered(EngineContext& ctx, const ImageRecord& record) {
+  auto held = ctx.metadata().hold();
+  return ctx.metadata().environment().remembers(record.source_path());
+}
+
 bool make_file_name(EngineContext& ctx, ImageRecord& record, long& sequence) {
   sequence = ctx.control().take_sequence_number();
   record.number_text = number_text_for(ctx.number_range_source, record.base_name, sequence);

@@ -29,6 +29,13 @@ bool examine_image(EngineContext& ctx, ImageRecord& record, std::string& message
 bool name_examined_image(EngineContext& ctx, ImageRecord& record, std::string& message,
                          std::string& report);
 
+// Reads the image's EXIF values into the run's environment, when not there yet, without
+// holding the run's metadata lock through the reading of the file: naming the image then finds
+// them there, and the copying and the sidecar thread, which need the lock too, wait less.
+void read_exif_ahead(EngineContext& ctx, const ImageRecord& record);
+// Whether the run's environment holds the image's EXIF values (naming it read them).
+bool exif_remembered(EngineContext& ctx, const ImageRecord& record);
+
 // Takes the next sequence number (returned in `sequence`), makes the number text and expands
 // the name format into the record's new base name (the source's base name when the
 // expansion gives nothing).
