@@ -387,11 +387,11 @@ bool copy_phase(EngineContext& ctx, NamingAhead& naming) {
 }
 
 // Whether the run's images may be named beside its copying: not a camera's, which serves one
-// request at a time.
+// request at a time (a scanned folder holds none; a list may name one).
 bool names_beside_copying(const EngineContext& ctx) {
   if (ctx.dry_run || is_camera_path(ctx.scan_root)) return false;
-  return std::none_of(ctx.images.begin(), ctx.images.end(),
-                      [](const ImageRecord& r) { return is_camera_path(r.source_path()); });
+  return !ctx.file_array || std::none_of(ctx.file_array->begin(), ctx.file_array->end(),
+                                         [](const std::string& p) { return is_camera_path(p); });
 }
 
 // Without a backup the first copies are the primary copies.
