@@ -1,5 +1,6 @@
-// copycard, step by step: parameter checks and roots, the image list, the order gate and
-// naming, the first copies, the second copy or primary bookkeeping, and the summary.
+// copycard, step by step: parameter checks and roots, the image list, the order gate, the
+// naming and beside it the first copies, the second copy or primary bookkeeping, and the
+// summary.
 #include "ingest/ingest.h"
 
 #include <sys/stat.h>
