@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   record.modified = 1715941230;
   long sequence = 0;
   cw::make_file_name(ctx, record, sequence);
-  if (!cw::make_folder_path(ctx, record, sequence)) return 0;  // text after {@numberrange}
+  std::string report;
+  if (!cw::make_folder_path(ctx, record, sequence, report)) return 0;  // text after {@numberrange}
 
   check_component(record.new_base_name);
   if (record.target_folder() != ".") {

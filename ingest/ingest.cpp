@@ -1,5 +1,6 @@
-// copycard, step by step: parameter checks and roots, the image list, the order gate and
-// naming, the first copies, the second copy or primary bookkeeping, and the summary.
+// copycard, step by step: parameter checks and roots, the image list, the order gate, the
+// naming and beside it the first copies, the second copy or primary bookkeeping, and the
+// summary.
 #include "ingest/ingest.h"
 
 #include <sys/stat.h>
@@ -7,10 +8,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "foundation/fs.h"
@@ -217,19 +221,123 @@ void log_files_without_exif(const RunState& state) {
              count == 1 ? "" : "s", list.c_str());
 }
 
-// Names every image, then lets the next run name its own.
-bool naming_phase(EngineContext& ctx, OrderGate::Ticket turn) {
-  std::string message;
-  bool ok = true;
-  for (ImageRecord& r : ctx.images)
-    if (!(ok = name_image(ctx, r, message))) break;
-  turn.release();
-  if (ok) log_files_without_exif(ctx);
-  return ok || ctx.fail(message);
-}
+// The images named in list order while the run holds its ticket of the order gate, on a
+// thread of their own while the run copies those named already; the ticket is given back as
+// soon as the last image is named (or naming failed or was called off), so that the next card's
+// run names its images while this one still copies. Whatever a copy reads of a later image's
+// naming is shared under a lock of its own (sequence numbers, number ranges, the folder table,
+// the metadata lock); an image is copied only once it is named, and only once the images the
+// sidecar worker reads ahead of it are named too. A number-range folder holds its placeholder
+// name until the batch ends, so a copy never waits for its partition to close.
+// Without a thread (a dry run, a camera, none to spare) the images are all named at once.
+class NamingAhead {
+ public:
+  NamingAhead(EngineContext& ctx, OrderGate::Ticket turn, bool beside_copying)
+      : ctx_(ctx), turn_(std::move(turn)) {
+    ctx_.metadata();  // made here, before two threads use it
+    examine();
+    if (beside_copying) {
+      try {
+        thread_ = std::thread(&NamingAhead::work, this);
+        return;
+      } catch (const std::system_error&) {
+        // No thread to spare: named here, before the copying.
+      }
+    }
+    work();
+  }
+  ~NamingAhead() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+    }
+    if (thread_.joinable()) thread_.join();
+  }
+  NamingAhead(const NamingAhead&) = delete;
+  NamingAhead& operator=(const NamingAhead&) = delete;
 
-// Copies every image into the first tree (the backup tree when there is one).
-bool copy_phase(EngineContext& ctx) {
+  // Waits until the first `count` images (at most all of them) are named; false when naming
+  // ended before them.
+  bool wait_for(std::size_t count) {
+    count = std::min(count, ctx_.images.size());
+    std::unique_lock<std::mutex> lock(mutex_);
+    named_changed_.wait(lock, [&] { return named_ >= count || ended_; });
+    return named_ >= count;
+  }
+
+  // Waits for the end of naming; on a failure the report and the error say why.
+  bool finish() {
+    if (thread_.joinable()) thread_.join();
+    if (finished_) return ok_;
+    finished_ = true;
+    ok_ = named_ == ctx_.images.size();
+    if (ok_) log_files_without_exif(ctx_);
+    ctx_.report_append(report_);
+    return ok_ || ctx_.fail(message_);
+  }
+
+ private:
+  // Every image's size, time and capture-time correction, up to the first that cannot be
+  // examined: what the copying learns of all of them at its start. Naming stops there.
+  void examine() {
+    limit_ = 0;
+    for (ImageRecord& r : ctx_.images) {
+      if (!examine_image(ctx_, r, message_)) return;
+      ++limit_;
+    }
+  }
+
+  // The last image is said to be named only once the ticket is given back: the last copy
+  // never starts before the next card's run may name. When naming the first image read its
+  // EXIF values, each later image's are read before naming takes the metadata lock, which the
+  // copying and the sidecar thread then wait less for.
+  void work() {
+    std::string message, report;
+    std::size_t named = 0;
+    bool failed = false;
+    bool exif_ahead = false;  // the names read the images' EXIF values
+    while (named < limit_) {
+      if (std::lock_guard<std::mutex> lock(mutex_); quit_) break;
+      ImageRecord& r = ctx_.images[named];
+      if (exif_ahead) read_exif_ahead(ctx_, r);
+      if (!name_examined_image(ctx_, r, message, report)) {
+        failed = true;
+        break;
+      }
+      if (named == 0) exif_ahead = exif_remembered(ctx_, r);
+      if (++named == limit_) break;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        named_ = named;
+      }
+      named_changed_.notify_all();
+    }
+    turn_.release();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      named_ = named;
+      if (failed) message_ = std::move(message);
+      report_ = std::move(report);
+      ended_ = true;
+    }
+    named_changed_.notify_all();
+  }
+
+  EngineContext& ctx_;
+  OrderGate::Ticket turn_;
+  std::size_t limit_ = 0;  // the images examined: naming ends there
+  std::mutex mutex_;
+  std::condition_variable named_changed_;
+  std::size_t named_ = 0;
+  bool ended_ = false, quit_ = false;
+  std::string message_, report_;  // why naming ended early, and the report's lines
+  bool finished_ = false, ok_ = false;
+  std::thread thread_;
+};
+
+// Copies every image into the first tree (the backup tree when there is one), each once it is
+// named.
+bool copy_phase(EngineContext& ctx, NamingAhead& naming) {
   std::uint64_t bytes = 0;
   std::vector<std::uint64_t> sizes;
   sizes.reserve(ctx.images.size());
@@ -243,28 +351,48 @@ bool copy_phase(EngineContext& ctx) {
   // within that second is stored once, at the end of the phase.
   ctx.ledger.last_store = std::chrono::steady_clock::now();
   ctx.progress_begin(ProgressPhase::kFirstCopies, static_cast<int>(ctx.images.size()), bytes);
+  // The sidecar worker reads the images it prepares, up to kAhead past the last one taken.
+  constexpr std::size_t kAhead = SidecarWorker::kAhead;
+  const auto abandon = [&ctx] {
+    ctx.read_ahead.reset();
+    ctx.sidecar_worker.reset();
+  };
+  if (!naming.wait_for(kAhead)) {
+    abandon();
+    return naming.finish();
+  }
   if (builds_sidecars(ctx)) ctx.sidecar_worker = std::make_unique<SidecarWorker>(ctx);
   std::string message;
   for (std::size_t i = 0; i < ctx.images.size(); ++i) {
     ImageRecord& r = ctx.images[i];
+    if (!naming.wait_for(i + 1 + kAhead)) {
+      abandon();
+      ctx.image_checks.cancel();
+      return naming.finish();
+    }
     read_ahead_from(ctx.options(), ctx.state(), i);
     if (!copy_image(ctx, r, message)) {
-      ctx.read_ahead.reset();
-      ctx.sidecar_worker.reset();
+      abandon();
       ctx.image_checks.cancel();
       return message.empty() ? false : ctx.fail(message);
     }
     ctx.progress_file_done(r.size);
     if (!ledger_checkpoint(ctx.state(), ctx.counts, ctx, false)) {
-      ctx.read_ahead.reset();
-      ctx.sidecar_worker.reset();
+      abandon();
       return false;
     }
   }
-  ctx.read_ahead.reset();
-  ctx.sidecar_worker.reset();
+  abandon();
   // The copies were verified while the run went on copying; their results come in list order.
-  return ctx.image_checks.report(ctx);
+  return naming.finish() && ctx.image_checks.report(ctx);
+}
+
+// Whether the run's images may be named beside its copying: not a camera's, which serves one
+// request at a time (a scanned folder holds none; a list may name one).
+bool names_beside_copying(const EngineContext& ctx) {
+  if (ctx.dry_run || is_camera_path(ctx.scan_root)) return false;
+  return !ctx.file_array || std::none_of(ctx.file_array->begin(), ctx.file_array->end(),
+                                         [](const std::string& p) { return is_camera_path(p); });
 }
 
 // Without a backup the first copies are the primary copies.
@@ -418,13 +546,16 @@ bool copy_card_steps(const ParamList& params, int count, const std::string& scan
   const std::time_t start = std::time(nullptr);
   if (!build_image_list(ctx)) return false;
   std::optional<OrderGate::Ticket> turn = wait_for_turn(ctx.services(), ctx.state(), ctx);
-  if (!turn || !naming_phase(ctx, std::move(*turn))) return false;
+  if (!turn) return false;
+  NamingAhead naming(ctx, std::move(*turn), names_beside_copying(ctx));
   if (ctx.dry_run) {
+    if (!naming.finish()) return false;
     report_planned_copies(ctx.options(), ctx.images, ctx.control().number_ranges(), ctx.cameras,
                           ctx.result());
     return true;
   }
-  if (!copy_phase(ctx) || !ledger_checkpoint(ctx.state(), ctx.counts, ctx, true)) return false;
+  if (!copy_phase(ctx, naming) || !ledger_checkpoint(ctx.state(), ctx.counts, ctx, true))
+    return false;
   ctx.counts.files_found -= ctx.counts.duplicates + ctx.counts.images_failed;
   long elapsed = static_cast<long>(std::time(nullptr) - start);
   ctx.report_printf("%d files copied from card took %d min. %d sec.\n", ctx.counts.files_found,

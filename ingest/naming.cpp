@@ -119,6 +119,24 @@ std::string make_unique_id() {
   return text;
 }
 
+void read_exif_ahead(EngineContext& ctx, const ImageRecord& record) {
+  RunMetadata& metadata = ctx.metadata();
+  const std::string path = record.source_path();
+  {
+    auto held = metadata.hold();
+    if (metadata.environment().remembers(path)) return;
+  }
+  ExifPairs pairs;
+  const bool read = metadata.environment().read_exif(path, pairs);
+  auto held = metadata.hold();
+  metadata.environment().remember(path, read ? std::optional(std::move(pairs)) : std::nullopt);
+}
+
+bool exif_remembered(EngineContext& ctx, const ImageRecord& record) {
+  auto held = ctx.metadata().hold();
+  return ctx.metadata().environment().remembers(record.source_path());
+}
+
 bool make_file_name(EngineContext& ctx, ImageRecord& record, long& sequence) {
   sequence = ctx.control().take_sequence_number();
   record.number_text = number_text_for(ctx.number_range_source, record.base_name, sequence);
@@ -137,7 +155,8 @@ bool make_file_name(EngineContext& ctx, ImageRecord& record, long& sequence) {
   return true;
 }
 
-bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
+bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence,
+                      std::string& report) {
   std::string spec = ctx.first_copy_root;
   if (spec.empty() || !is_separator(spec.back())) spec += '/';
   const std::size_t prefix_length = spec.size();
@@ -177,7 +196,7 @@ bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
   if (at != std::string::npos) {
     const std::size_t end = at + ranges.placeholder.size();
     if (end < path.size() && !is_separator(path[end])) {
-      ctx.report_append("\nERROR: Text appears after {@numberrange} macro.\n");
+      report += "\nERROR: Text appears after {@numberrange} macro.\n";
       return false;
     }
     std::string rest = path.substr(end);
@@ -198,7 +217,7 @@ bool make_folder_path(EngineContext& ctx, ImageRecord& record, long sequence) {
   return true;
 }
 
-bool name_image(EngineContext& ctx, ImageRecord& record, std::string& message) {
+bool examine_image(EngineContext& ctx, ImageRecord& record, std::string& message) {
   if (record.source_path().size() >= PATH_MAX) {
     message = "path too long";
     return false;
@@ -217,17 +236,30 @@ bool name_image(EngineContext& ctx, ImageRecord& record, std::string& message) {
       record.file_time_shift = shift->file_time;
       record.recorded_time_shift = shift->recorded;
     }
+  return true;
+}
+
+bool name_examined_image(EngineContext& ctx, ImageRecord& record, std::string& message,
+                         std::string& report) {
   number_range_choose(ctx.control().number_ranges(), ctx.number_range_digits);
   long sequence = 0;
   if (!make_file_name(ctx, record, sequence)) {
     message = "can't make image file name";
     return false;
   }
-  if (!make_folder_path(ctx, record, sequence)) {
+  if (!make_folder_path(ctx, record, sequence, report)) {
     message = "can't make image folder path";
     return false;
   }
   return true;
+}
+
+bool name_image(EngineContext& ctx, ImageRecord& record, std::string& message) {
+  std::string report;
+  const bool ok =
+      examine_image(ctx, record, message) && name_examined_image(ctx, record, message, report);
+  ctx.report_append(report);
+  return ok;
 }
 
 }  // namespace cw

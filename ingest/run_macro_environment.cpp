@@ -13,22 +13,34 @@ std::optional<std::string> RunMacroEnvironment::database_value(const DatabaseLoo
   return it->second;
 }
 
-const ExifPairs* RunMacroEnvironment::remembered(const std::string& path) {
-  if (auto it = images_.find(path); it != images_.end()) return it->second ? &*it->second : nullptr;
-  if (images_.size() >= kMaxImages) images_.clear();
+bool RunMacroEnvironment::read_exif(const std::string& path, ExifPairs& pairs) {
   // Read afresh, not through the base's own cache: the base is the session's, which other
-  // runs use too. An unreadable image is remembered as such (its failure is logged once).
-  ExifPairs pairs;
-  if (!base_.read_image_exif(path, pairs)) {
-    images_.emplace(path, std::nullopt);
-    return nullptr;
-  }
+  // runs use too.
+  if (!base_.read_image_exif(path, pairs)) return false;
   if (shifts_)
     if (const std::optional<CaptureShift> shift = shifts_->find(path); shift && shift->recorded)
       for (auto& [name, value] : pairs)
         if (name == "DateTimeOriginal" || name == "DateTimeDigitized" || name == "DateTimeChanged")
           value = shift_exif_date(value, shift->recorded);
-  return &*images_.emplace(path, std::move(pairs)).first->second;
+  return true;
+}
+
+const std::optional<ExifPairs>& RunMacroEnvironment::remember(const std::string& path,
+                                                             std::optional<ExifPairs> pairs) {
+  if (images_.size() >= kMaxImages) images_.clear();
+  return images_.insert_or_assign(path, std::move(pairs)).first->second;
+}
+
+const ExifPairs* RunMacroEnvironment::remembered(const std::string& path) {
+  const auto it = images_.find(path);
+  const std::optional<ExifPairs>* known = it != images_.end() ? &it->second : nullptr;
+  if (!known) {
+    // An unreadable image is remembered as such (its failure is logged once).
+    ExifPairs pairs;
+    const bool read = read_exif(path, pairs);
+    known = &remember(path, read ? std::optional(std::move(pairs)) : std::nullopt);
+  }
+  return *known ? &**known : nullptr;
 }
 
 bool RunMacroEnvironment::image_exif(const std::string& path, ExifPairs& pairs) {

@@ -42,6 +42,16 @@ class RunMacroEnvironment : public MacroEnvironment {
   std::optional<std::string> image_exif_value(const std::string& path,
                                               std::string_view name) override;
 
+  // An image's values read now and corrected as remembered ones are, without remembering
+  // them: the read touches nothing of this environment, so it needs no lock. A thread that
+  // names images reads them so, and hands them over with remember() holding the lock, so that
+  // the lock is not held through the reading of the file.
+  bool read_exif(const std::string& path, ExifPairs& pairs);
+  // Remembers an image's values read with read_exif (none: the image is unreadable).
+  const std::optional<ExifPairs>& remember(const std::string& path,
+                                           std::optional<ExifPairs> pairs);
+  bool remembers(const std::string& path) const { return images_.count(path) != 0; }
+
  private:
   // The remembered pairs of a readable image (read now if need be); null when unreadable.
   // Images are read through the base's read_image_exif.

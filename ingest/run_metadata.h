@@ -29,7 +29,7 @@ class RunMetadata {
   RunMetadata(const RunMetadata&) = delete;
   RunMetadata& operator=(const RunMetadata&) = delete;
 
-  MacroEnvironment& environment() { return env_; }
+  RunMacroEnvironment& environment() { return env_; }
   SidecarCache& sidecars() { return sidecars_; }
 
   // Held around every use of the environment or the sidecar cache. Recursive: a step that

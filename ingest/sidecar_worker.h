@@ -81,14 +81,16 @@ class SidecarWorker {
   // before `index` are not asked for any more.
   std::optional<PreparedSidecar> take(std::size_t index);
 
+  // How far the thread may run ahead of the copying: once image i was taken, it reads images
+  // up to i + kAhead. Small, it bounds the texts held at once and keeps the thread from
+  // holding the run's metadata lock through a long stretch in which the copying needs it too
+  // (the lock favours whoever holds it last).
+  static constexpr std::size_t kAhead = 4;
+
  private:
   void work();
   PreparedSidecar prepare(const ImageRecord& r);
 
-  // How far the thread may run ahead of the copying. Small, it bounds the texts held at once
-  // and keeps the thread from holding the run's metadata lock through a long stretch in which
-  // the copying needs it too (the lock favours whoever holds it last).
-  static constexpr std::size_t kAhead = 4;
 
   // A prepared sidecar waiting to be taken, with the image it belongs to.
   struct Ready {

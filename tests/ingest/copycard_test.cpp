@@ -211,6 +211,35 @@ TEST(Copycard, StopRequestEndsTheRunWithStopped) {
   EXPECT_FALSE(fsys::exists(h.archive + "/IMG_0001.JPG"));
 }
 
+// The images are named on a thread of their own ahead of the copying: an image is copied only
+// once its naming has begun (its sequence number taken), and the next card's run may name once
+// this one has named its last image, before that image is copied.
+TEST(Copycard, CopiesFollowNamingAndTheGateOpensOnceNamingEnds) {
+  static constexpr int kImages = 8;
+  struct Watcher : SingleSlotControl {
+    std::atomic<int> named{0}, copied_before_named{0};
+    std::atomic<bool> gate_open_at_last_copy{false};
+    long take_sequence_number() override {
+      ++named;
+      return SingleSlotControl::take_sequence_number();
+    }
+    void set_status(int slot, const std::string& text) override {
+      if (text.starts_with("1st copy: ")) {
+        const int image = std::atoi(text.c_str() + text.rfind("(image ") + 7);
+        if (image > named) ++copied_before_named;
+        if (image == kImages) gate_open_at_last_copy = order_gate().try_enter(-1, 0).has_value();
+      }
+      SingleSlotControl::set_status(slot, text);
+    }
+  } watcher;
+  Harness h;
+  h.reports_to = &watcher;
+  h.write_small_card(kImages);
+  ASSERT_TRUE(h.run()) << h.ctx->error;
+  EXPECT_EQ(watcher.copied_before_named, 0);
+  EXPECT_TRUE(watcher.gate_open_at_last_copy);
+}
+
 TEST(Copycard, BackupRunCopiesIntoBackupThenPrimaryThenPostBackup) {
   Harness h;
   write_file(h.card + "/IMG_0001.JPG", "jpeg");
