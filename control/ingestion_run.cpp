@@ -13,7 +13,9 @@ namespace cw {
 IngestionRun::IngestionRun(AppSession& session, RunHooks hooks)
     : session_(session), hooks_(std::move(hooks)) {}
 
-IngestionRun::~IngestionRun() = default;
+IngestionRun::~IngestionRun() {
+  if (start_.run) save_deferred_choices(*start_.run);
+}
 
 const StartOutcome& IngestionRun::prepare(const StartRequest& request) {
   monitor_.reset();
@@ -35,11 +37,13 @@ bool IngestionRun::start(const std::vector<std::string>& unticked) {
   if (!monitor_) return false;
   if (!start_.run->cards_mode) {
     monitor_->run_single(start_.run->source);
-    return true;
+  } else {
+    const std::unique_ptr<DriveSource> drives = session_.open_drives();
+    if (!refresh_with_cards(*monitor_, *drives, unticked)) return false;
+    monitor_->start();
   }
-  const std::unique_ptr<DriveSource> drives = session_.open_drives();
-  if (!refresh_with_cards(*monitor_, *drives, unticked)) return false;
-  monitor_->start();
+  // The copies have begun: what the preset keeps for this run alone is written meanwhile.
+  save_deferred_choices(*start_.run);
   return true;
 }
 
@@ -63,7 +67,8 @@ bool IngestionRun::running() const { return monitor_ && monitor_->running(); }
 RunFinish IngestionRun::finish() {
   RunFinish done;
   if (!monitor_) return done;
-  const PreparedIngestion& run = *start_.run;
+  PreparedIngestion& run = *start_.run;
+  save_deferred_choices(run);
   MonitorOutcome unrun;
   unrun.next_number = std::strtol(starting_number().c_str(), nullptr, 10);
   done.outcome = monitor_->outcome().value_or(unrun);

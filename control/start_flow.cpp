@@ -235,19 +235,37 @@ void remember_choices(CWParam& param, const EntityChoice& c, int ingestion_key) 
     remember_db_choice(param, table, key);
 }
 
+void write_choices(PROPSET& stored) {
+  if (!propset_write(&stored))
+    log_printf("Can't remember the database choices in master preset \"%s\"",
+               stored.setname.value_or("").c_str());
+}
+
 // Stores the choices in the master's working set and in the stored master preset, so that the
 // next ingestion and the TABLE.COLUMN macros find them. A user who never saved a master gets
-// one holding only these choices (every other setting keeps its default).
-void save_choices(CWParam& param, const EntityChoice& c, int ingestion_key) {
+// one holding only these choices (every other setting keeps its default). The stored preset is
+// written only when a choice changed; when the run's key is the only change, it is returned
+// unwritten for the caller to write once the copies have begun, since a later run starts by
+// storing its own key and a run killed meanwhile loses nothing a later one reads.
+std::shared_ptr<PROPSET> save_choices(CWParam& param, const EntityChoice& c, int ingestion_key) {
   remember_choices(param, c, ingestion_key);
   const CWPreset& m = param.master();
-  PropSetPtr stored = propset_exists(m.category, m.name) ? propset_get(m.category, m.name)
-                                                         : propset_alloc(m.category, m.name);
-  if (!stored) return;
-  for (const auto& [table, key] : choice_keys(c, ingestion_key))
-    PropPutStr(stored.get(), kLastDbPrefix + table, 0, key.c_str());
-  if (!propset_write(stored.get()))
-    log_printf("Can't remember the database choices in master preset \"%s\"", m.name.c_str());
+  const bool existed = propset_exists(m.category, m.name);
+  std::shared_ptr<PROPSET> stored =
+      existed ? propset_get(m.category, m.name) : propset_alloc(m.category, m.name);
+  if (!stored) return nullptr;
+  bool changed = !existed, choice_changed = !existed;
+  for (const auto& [table, key] : choice_keys(c, ingestion_key)) {
+    const std::string name = kLastDbPrefix + table;
+    if (PropGetStr(stored.get(), name, 0, std::nullopt) == key) continue;
+    PropPutStr(stored.get(), name, 0, key.c_str());
+    changed = true;
+    if (table != "Ingestion") choice_changed = true;
+  }
+  if (!changed) return nullptr;
+  if (!choice_changed) return stored;
+  write_choices(*stored);
+  return nullptr;
 }
 
 
@@ -495,13 +513,14 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   if (r.dry_run)
     remember_choices(param, run.entities, run.ingestion_key);
   else
-    save_choices(param, run.entities, run.ingestion_key);
+    run.deferred_choices = save_choices(param, run.entities, run.ingestion_key);
   report_entities(run.entities, run.ingestion_key, r.dry_run);
   session.macro_environment().notes = notes;
   session.macro_environment().video_times_local =
       r.video_times_local.value_or(pref_get_int("VideoTimesLocal") != 0);
   auto stop_recorded = [&](StartStop why, const char* reason) {
     if (!r.dry_run) db->ingestion_append_result(run.ingestion_key, reason);
+    save_deferred_choices(run);
     return stop(why);
   };
 
@@ -590,6 +609,11 @@ StartOutcome prepare_ingestion(AppSession& session, const StartRequest& r) {
   run.reverify = r.reverify.value_or(pref_get_int("ReverifyCopies") != 0);
   out.run = run;
   return out;
+}
+
+void save_deferred_choices(PreparedIngestion& run) {
+  const std::shared_ptr<PROPSET> stored = std::move(run.deferred_choices);
+  if (stored) write_choices(*stored);
 }
 
 bool dry_run_ingestion(AppSession& session, const PreparedIngestion& run) {

@@ -9,6 +9,7 @@
 
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@
 #include "settings/param_list.h"
 
 namespace cw {
+
+struct PROPSET;
 
 class AppSession;
 
@@ -118,7 +121,14 @@ struct PreparedIngestion {
   std::time_t started = 0;
   bool verify_copies = true;  // every copy read back and compared with its source
   bool reverify = false;       // copies of earlier runs read back even when unchanged
+  // The stored master preset when the run's key is all that changed in it: no later run reads
+  // that key before storing its own, so it is written once the copies have begun
+  // (save_deferred_choices) rather than ahead of them. Null when nothing waits.
+  std::shared_ptr<PROPSET> deferred_choices;
 };
+
+// Writes what waits in `run.deferred_choices` (once; nothing when nothing waits).
+void save_deferred_choices(PreparedIngestion& run);
 
 struct StartOutcome {
   StartStop stop = StartStop::kNone;

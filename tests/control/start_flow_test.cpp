@@ -320,6 +320,9 @@ TEST_F(StartFlow, ARunLeavesACompleteRecordNewNamesAskedAndTheChoicesCarryOver) 
                         "Project: 50% Reception" + carried + "Card record: #7" + carried));
   EXPECT_EQ(images_below(archive + "/O'Brien/50% Reception/#7"), 6u);
   EXPECT_THAT(record("params"), HasSubstr("\nStartNum: 7\n"));
+  // The run's key, all that changed in the stored preset, was stored while it copied.
+  ASSERT_NO_FATAL_FAILURE(open_session());
+  EXPECT_EQ(master().get_str("LastDB_Ingestion"), record("ingestion_sk"));
 }
 
 // Not even the "[unknown]" project the record of a client without one would need.
