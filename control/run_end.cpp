@@ -1,6 +1,8 @@
 // The end of a run: reports, number ranges, the record, the viewer, the burn hand-offs.
 #include "control/run_end.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -145,9 +147,25 @@ void follow_renames(RunEndInput& in, const FolderRenames& renames) {
   }
 }
 
+// Makes a manifest just written durable: its bytes, its name in its folder and that folder's
+// name in the tree (made for it, maybe). False with errno set and `folder` naming what failed.
+bool flush_manifest(const std::string& path, std::string& folder) {
+  const std::string root = manifest_root(path);
+  folder = root + "/" + kManifestFolder;
+  // The file's flush takes the rename and the new folder with it; the folders' find nothing
+  // left to write then.
+  const std::string* items[] = {&path, &folder, &root};
+  for (const std::string* item : items) {
+    UniqueFd fd(sysio().open(item->c_str(), O_RDONLY | O_CLOEXEC, 0));
+    if (!fd.valid() || sysio().fsync(fd.get()) != 0) return false;
+  }
+  return true;
+}
+
 // Every tree the runs filled gets its manifest, named in the pane and in the database. False
-// when one could not be written.
-bool write_manifests(const RunEndInput& in, std::string& end_error) {
+// when one could not be written. `renamed`: folders of the trees were renamed since the
+// images were flushed.
+bool write_manifests(const RunEndInput& in, bool renamed, std::string& end_error) {
   std::vector<EngineContext*> runs;
   std::set<std::string> roots;
   for (const EndedSlot& s : in.slots)
@@ -159,6 +177,7 @@ bool write_manifests(const RunEndInput& in, std::string& end_error) {
   bool ok = true;
   const std::time_t now = std::time(nullptr);
   DiskFlush flush;
+  std::vector<std::string> written;
   // One tree at a time: the lines of a large card are held for one tree only.
   for (const std::string& root : roots) {
     ManifestLines lines;
@@ -177,13 +196,20 @@ bool write_manifests(const RunEndInput& in, std::string& end_error) {
     }
     ui_printf("Manifest of %s: %s\n", root.c_str(), path.c_str());
     flush.note(manifest_root(path) + "/" + kManifestFolder);
+    written.push_back(path);
     if (in.database && in.ingestion_id >= 0 &&
         !manifest_add(*in.database, in.ingestion_id, {root, path, ""}))
       ok = false;
   }
-  // The manifests reach the disk before any verdict is shown, as the images did.
+  // The manifests reach the disk before any verdict is shown, as the images did: each with
+  // its folders, or, after renamed folders, whole file systems, which take the renames too
+  // (a manifest's own flush does not wait for what other programs wrote meanwhile).
   std::string folder;
-  if (!flush.flush(folder)) {
+  const bool flushed =
+      renamed ? flush.flush(folder)
+              : std::all_of(written.begin(), written.end(),
+                            [&](const std::string& path) { return flush_manifest(path, folder); });
+  if (!flushed) {
     const std::string why = std::strerror(errno);
     ui_printf("\nERROR: Can't write the manifest in %s to the disk: %s\n", folder.c_str(),
               why.c_str());
@@ -239,6 +265,7 @@ RunEndResult end_run(RunEndInput& in) {
 
   const EngineContext* roots = roots_of(in);
   FolderRenames renames;
+  bool folders_renamed = false;
   std::string end_error;  // the first failure after the slots ended
   // What the end records (the numbers, renamed folders, manifests, the result) is one
   // transaction: one flush of the database file rather than one per write. The manifests are
@@ -248,14 +275,17 @@ RunEndResult end_run(RunEndInput& in) {
   if (filled > 0 && !in.stopped_by_user && roots) {
     if (in.control->number_ranges().folders.empty()) {
       if (!recorded(store_image_numbers(in), "the ingestion record", end_error)) error = true;
-    } else if (!rename_number_ranges(in, *roots, renames)) {
-      alert_printf("Error occurred renaming number-range folder");
-      end_error = "Error occurred renaming number-range folder";
-      error = true;
+    } else {
+      folders_renamed = true;  // some, at least, when it fails
+      if (!rename_number_ranges(in, *roots, renames)) {
+        alert_printf("Error occurred renaming number-range folder");
+        end_error = "Error occurred renaming number-range folder";
+        error = true;
+      }
     }
   }
   follow_renames(in, renames);
-  if (filled > 0 && !write_manifests(in, end_error)) error = true;
+  if (filled > 0 && !write_manifests(in, folders_renamed, end_error)) error = true;
   // The reports end with their verdicts: shown once the manifests are on the disk too.
   for (const EndedSlot& s : in.slots)
     if (s.filled && (!in.cards_mode || s.counted))

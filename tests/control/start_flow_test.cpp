@@ -468,12 +468,12 @@ TEST_F(StartFlow, ManifestsReachTheDiskBeforeTheVerdictIsShown) {
   manifests = archive + "/Manifests";
   flushed_with_manifest = false;
   Sysio table = system_sysio();
-  table.syncfs = [](int fd) {
+  table.fsync = [](int fd) {
     std::error_code ec;
     for (auto it = fs::directory_iterator(manifests, ec); !ec && it != fs::directory_iterator();
          it.increment(ec))
       if (it->path().extension() == ".xxh128") flushed_with_manifest = true;
-    return system_sysio().syncfs(fd);
+    return system_sysio().fsync(fd);
   };
   ScopedSysio scoped(table);
   ASSERT_EQ(ingest(request()), StartStop::kNone);
