@@ -96,6 +96,7 @@ void CardMonitor::run_single(const std::string& source) {
     begin_batch(participants());
   }
   start_slot(0);
+  if (setup_.started) setup_.started();
 }
 
 void CardMonitor::refresh(const std::vector<MonitorCard>& cards) {
@@ -156,6 +157,7 @@ void CardMonitor::start() {
   }
   for (int i = 0; i < kMonitorSlots; ++i)
     if (slots_[static_cast<std::size_t>(i)].participant) start_slot(i);
+  if (setup_.started) setup_.started();
 }
 
 void CardMonitor::start_slot(int index) {

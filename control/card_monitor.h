@@ -102,6 +102,9 @@ struct MonitorSetup {
   // The volume label and file-system UUID of a slot's card folder, for the ingest ledger;
   // none: not recorded.
   std::function<CardVolume(const std::string& folder)> card_volume;
+  // Called on the front end's thread once the slots have started: what can wait for the
+  // copies to begin is done meanwhile.
+  std::function<void()> started;
 };
 
 // How a run ended.

@@ -23,6 +23,8 @@ const StartOutcome& IngestionRun::prepare(const StartRequest& request) {
   if (!start_.run || request.dry_run) return start_;
   MonitorSetup setup = monitor_setup(session_, *start_.run);
   if (hooks_.launch) setup.launch = hooks_.launch;
+  // What the preset keeps for this run alone is written once the copies have begun.
+  setup.started = [this] { save_deferred_choices(*start_.run); };
   monitor_ = std::make_unique<CardMonitor>(std::move(setup));
   return start_;
 }
@@ -37,13 +39,11 @@ bool IngestionRun::start(const std::vector<std::string>& unticked) {
   if (!monitor_) return false;
   if (!start_.run->cards_mode) {
     monitor_->run_single(start_.run->source);
-  } else {
-    const std::unique_ptr<DriveSource> drives = session_.open_drives();
-    if (!refresh_with_cards(*monitor_, *drives, unticked)) return false;
-    monitor_->start();
+    return true;
   }
-  // The copies have begun: what the preset keeps for this run alone is written meanwhile.
-  save_deferred_choices(*start_.run);
+  const std::unique_ptr<DriveSource> drives = session_.open_drives();
+  if (!refresh_with_cards(*monitor_, *drives, unticked)) return false;
+  monitor_->start();
   return true;
 }
 
