@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 
 #include "foundation/log.h"
@@ -35,9 +34,9 @@ std::string trim(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
-std::vector<Line> parse_lines(const std::string& path) {
+std::vector<Line> load_lines() {
   std::vector<Line> lines;
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(profile_path(), std::ios::binary);
   std::string text, section;
   while (std::getline(in, text)) {
     if (!text.empty() && text.back() == '\r') text.pop_back();
@@ -53,41 +52,6 @@ std::vector<Line> parse_lines(const std::string& path) {
     lines.push_back(std::move(line));
   }
   return lines;
-}
-
-// The lines last read and the file's identity and times when they were: a read while the
-// file is unchanged finds them without reading it again. Every change to the file (a save,
-// which renames a new file over it, another program's, a hand edit in place) changes its
-// inode, size or change time, so a change made between two reads is always seen.
-struct ReadLines {
-  std::string path;
-  struct stat st {};
-  std::vector<Line> lines;
-};
-std::mutex read_mutex;
-ReadLines last_read;
-
-bool same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
-std::vector<Line> load_lines() {
-  const std::string path = profile_path();
-  struct stat st;
-  std::lock_guard<std::mutex> lock(read_mutex);
-  if (::stat(path.c_str(), &st) != 0) {
-    last_read.path.clear();
-    return {};
-  }
-  if (last_read.path != path || !same_file(last_read.st, st)) {
-    // Taken with the times seen before the read: a change while it reads is read next time.
-    last_read.lines = parse_lines(path);
-    last_read.path = path;
-    last_read.st = st;
-  }
-  return last_read.lines;
 }
 
 std::string escape(const std::string& v) {

@@ -1,10 +1,9 @@
 // The per-user profile: small typed values kept in an INI file (profile_path()), grouped in
 // sections. The program keeps its global preferences in section "App".
 //
-// Every call sees the file as it is now (one that finds it unchanged since the last read takes
-// what that read parsed) and every put rewrites it through a temporary file that is flushed and
-// renamed over it, so two programs (the desktop program and `cardwright pref`) see each
-// other's changes and a crash never leaves half a profile. Text values are stored
+// Every call reads the file afresh and every put rewrites it through a temporary file that is
+// flushed and renamed over it, so two programs (the desktop program and `cardwright pref`)
+// see each other's changes and a crash never leaves half a profile. Text values are stored
 // with backslash escapes for line ends and backslashes; byte blocks as hexadecimal.
 #pragma once
 
