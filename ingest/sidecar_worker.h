@@ -91,7 +91,6 @@ class SidecarWorker {
   void work();
   PreparedSidecar prepare(const ImageRecord& r);
 
-
   // A prepared sidecar waiting to be taken, with the image it belongs to.
   struct Ready {
     std::size_t index = 0;
