@@ -315,8 +315,7 @@ std::int64_t tick_of(int got, const struct statfs& fs) {
   }
   timespec res{};
   if (::clock_getres(CLOCK_REALTIME_COARSE, &res) != 0) return kFingerprintSettleNs;
-  const std::int64_t tick = static_cast<std::int64_t>(res.tv_sec) * 1'000'000'000 + res.tv_nsec;
-  return std::min(kFingerprintSettleNs, 2 * tick + 1'000'000);
+  return std::min(kFingerprintSettleNs, 2 * time_ns(res) + 1'000'000);
 }
 
 }  // namespace
