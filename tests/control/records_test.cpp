@@ -30,11 +30,9 @@ TEST_F(DatabaseTest, DeletionsAndPurgeAskFirstAndNoKeepsTheRows) {
   EXPECT_EQ(raw_values(path, "select count(*) from IPTCcontact"), "0");
   EXPECT_EQ(ui.questions,
             (std::vector<std::string>{"OK to delete record?", "OK to delete record?"}));
-  // Nothing selected and the last card: refused before anything is asked.
-  EXPECT_FALSE(records.delete_row(*contacts, -1));
+  // The last card: refused before anything is asked.
   EXPECT_FALSE(records.remove(EntityKind::Card, "#001"));
-  EXPECT_EQ(ui.alerts,
-            (std::vector<std::string>{"No data row is selected.", "Can't delete last card."}));
+  EXPECT_EQ(ui.alerts, std::vector<std::string>{"Can't delete last card."});
   EXPECT_EQ(ui.questions.size(), 2u);
 
   ASSERT_GT(records.add(EntityKind::Client, "O'Brien", ""), 0);

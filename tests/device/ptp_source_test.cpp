@@ -12,7 +12,6 @@
 #include "device/camera_card.h"
 #include "device/gphoto_bus.h"
 #include "device/ptp_source.h"
-#include "metadata/macro_exif.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/sample_card.h"
 #include "tests/fixtures/sample_files.h"
