@@ -159,7 +159,6 @@ TEST_P(CatalogueTest, SetUpKilledAtAnyStatementLeavesNothingToRepair) {
     ASSERT_TRUE(db.open(path)) << "step " << step << captured_ui().pane;
     ASSERT_TRUE(db.install_default_entities()) << "step " << step << captured_ui().pane;
     EXPECT_TRUE(db_startup_check(db)) << "step " << step;
-    EXPECT_THAT(captured_ui().pane, Not(HasSubstr("Verification errors"))) << "step " << step;
     EXPECT_TRUE(captured_ui().alerts.empty()) << "step " << step << captured_ui().alerts[0];
     const std::string named = " where name != '[unknown]'";
     EXPECT_EQ(raw_values(path, "select name from client" + named) + " " +

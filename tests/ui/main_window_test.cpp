@@ -337,13 +337,10 @@ TEST_F(Desktop, TheChoosersListIsWhatTheIngestionTakes) {
     QTest::mouseClick(find_named<QPushButton>(window.get(), "Thumbs..."), Qt::LeftButton);
   })) << pane().toStdString();
 
-  std::vector<std::string> names;
-  for (const auto& e : fs::recursive_directory_iterator(archive))
-    if (e.is_regular_file() && e.path().extension() != ".xmp" && e.path().extension() != ".xxh128")
-      names.push_back(e.path().stem());
-  std::sort(names.begin(), names.end());
-  EXPECT_THAT(names,
-              ::testing::ElementsAre(::testing::EndsWith("_0002"), ::testing::EndsWith("_0005")));
+  std::vector<std::string> names = test::paths_below(archive);
+  std::erase_if(names, [](const std::string& p) { return !p.ends_with(".JPG"); });
+  EXPECT_THAT(names, ::testing::ElementsAre(::testing::EndsWith("_0002.JPG"),
+                                            ::testing::EndsWith("_0005.JPG")));
 }
 
 // True when the picture has colour: the placeholder of a file without a preview is grey.
