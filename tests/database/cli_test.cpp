@@ -1,6 +1,6 @@
-// The program run as a user runs it with a catalogue server: one that does not answer, one made
-// the station's catalogue, and one two stations ingest through at once. (`cardwright db` on the
-// station's own file is tried in tests/cli/usage.sh.)
+// The program run as a user runs it with a private catalogue server: made the station's
+// catalogue, and two stations ingesting through it at once. (`cardwright db` on the station's
+// own file, and a server that does not answer, are tried in tests/cli/usage.sh.)
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -30,39 +30,6 @@ class DbCommand : public ::testing::Test {
   std::string file() const { return home / "CardwrightPro/cw_main.sqlite3"; }
   test::TempDir home;
 };
-
-// Nothing falls back to the station's file when its catalogue server does not answer.
-TEST_F(DbCommand, AServerThatIsAwayIsNamedWithoutItsPassword) {
-  const std::string password = "pw-Never-Shown";
-  const std::string where = "cw@127.0.0.1:" + std::to_string(test::free_loopback_port()) + "/studio";
-  const std::string url = "postgresql://cw:" + password + "@" + where.substr(3);
-  std::string out;
-  EXPECT_EQ(db("clients --catalogue " + test::sh_quote(url), &out), 1);
-  EXPECT_THAT(out, HasSubstr("Can't open the catalogue " + where + ":\n"));
-  EXPECT_THAT(out, HasSubstr("\"127.0.0.1\""));  // the server's own words name the host
-
-  const std::string card = home / "card";
-  const std::string archive = home / "archive";
-  test::write_file(card + "/DCIM/100TEST/IMG_0001.JPG", "not really a JPEG");
-  std::string ingested;
-  EXPECT_NE(run("ingest --card " + test::sh_quote(card) + " --primary " + test::sh_quote(archive) +
-                    " --no-backup --no-jpeg-verify --name-format '{@filename}' --folder-format '' "
-                    "--catalogue " + test::sh_quote(url) + " </dev/null",
-                &ingested),
-            0);
-  EXPECT_THAT(ingested, HasSubstr(where));
-  EXPECT_EQ(test::images_below(archive), 0u);
-
-  // Made the station's catalogue, it is refused and not saved.
-  EXPECT_EQ(run("init --catalogue " + test::sh_quote(url), &out), 1);
-  EXPECT_THAT(out, HasSubstr(where));
-  ASSERT_EQ(run("pref get Catalogue", &out), 0) << out;
-  EXPECT_THAT(out, Not(HasSubstr("postgresql")));
-
-  for (const std::string& text : {out, ingested, test::read_file(home / "CardwrightPro/cw_log.txt")})
-    EXPECT_THAT(text, Not(HasSubstr(password)));
-  EXPECT_FALSE(std::filesystem::exists(file()));
-}
 
 // Later commands need no option, and the password comes from the password file.
 TEST_F(DbCommand, InitMakesAServerTheStationsCatalogue) {
