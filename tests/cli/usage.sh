@@ -283,6 +283,53 @@ fail_unless test "$(grep -c postgresql <<<"$out")" = 0
 shown+=$out$(cat "$XDG_DATA_HOME/CardwrightPro/cw_log.txt")
 fail_unless test "$(grep -c -- "$password" <<<"$shown")" = 0
 fail_unless test ! -e "$XDG_DATA_HOME/CardwrightPro/cw_main.sqlite3"
+
+# Discs: planned, burned into an image file (the archive named relative to its parent folder,
+# as typed there) with progress in whole lines, and checked by `verify --disc`: the image, the
+# files extracted from it, and a copy or an image of them with files added, which are named
+# and fail the check; then one flipped byte inside an image's data in the image file.
+in_home "$work/discs"
+"$make_card" --many 3 "$HOME/card" >/dev/null
+check 0 '' disc plan "$HOME/card" DCIM --subfolders --json
+has '{"name": "DCIM/100CWRGT", "files": 3,'
+check 0 '' ingest --no-backup --folder-format day --card "$HOME/card" --primary "$HOME/archive"
+mkdir -p "$HOME/iso" && cd "$HOME" || exit 1
+check 0 '1 of 1 disc\(s\) written' disc burn archive day --image-dir iso --yes
+cd "$work" || exit 1
+has $'\nDisc_001: 100%'  # however soon a small disc is written
+has $'\nBurned disc Disc_001 successfully.\n'
+fail_unless test "$(tr -cd '\r' <<<"$out" | wc -c)" = 0
+iso=$HOME/iso/Disc_001.iso
+check 0 '6 OK, 0 FAILED, 0 MISSING' verify --disc "$iso"
+has '3 of 6 in the ledger'  # the images; the sidecars are not
+has 'day/IMG_20240601_0001.xmp: not in the ledger'
+if command -v xorriso >/dev/null; then
+  files=$HOME/extracted
+  quiet() { "$@" >/dev/null 2>&1; }
+  fail_unless quiet xorriso -osirrox on -indev "$iso" -extract / "$files"
+  fail_unless grep -q 'Ingestions: ' "$files/PROVENANCE.txt"
+  if command -v xxh128sum >/dev/null; then
+    fail_unless sh -c 'cd "$1" && xxh128sum --quiet -c MANIFEST.xxh128' sh "$files"
+  fi
+  check 0 '' verify --disc "$files"
+  printf 'not from the disc' >"$files/day/extra.JPG"
+  printf 'added later' >"$files/notes.txt"
+  fail_unless quiet xorriso -as mkisofs -R -o "$HOME/grown.iso" "$files"
+  for copy in "$files/" "$HOME/grown.iso"; do
+    check 1 '6 OK, 0 FAILED, 0 MISSING, 2 not in the manifest' verify --disc "$copy"
+    has $'  day/extra.JPG: not in the manifest\n  notes.txt: not in the manifest\n'
+    fail_unless test "$(grep -cE '(MANIFEST.xxh128|PROVENANCE.txt): not' <<<"$out")" = 0
+  done
+  # The byte in the middle of the image's data: its first block (from the image's own
+  # directory), plus half its size.
+  lba=$(xorriso -indev "$iso" -find /day/IMG_20240601_0002.JPG -exec report_lba -- 2>/dev/null |
+    awk -F' *, *' '/^File data lba/ {print $2}')
+  at=$((lba * 2048 + $(stat -c %s "$HOME/archive/day/IMG_20240601_0002.JPG") / 2))
+  byte=$(od -An -tu1 -j "$at" -N 1 "$iso")
+  printf "\\$(printf %03o $((byte ^ 1)))" | dd of="$iso" bs=1 seek="$at" conv=notrunc 2>/dev/null
+  check 1 'day/IMG_20240601_0002.JPG: FAILED' verify --disc "$iso"
+  has '5 OK, 1 FAILED'
+fi
 in_home "$work/home"
 
 # On a terminal, the first ingestion offers to set up the archive.
