@@ -54,7 +54,7 @@ TEST_F(ControlSettingsTest, PresetRowKeepsTheMasterNamingItsComponents) {
 }
 
 // Adding, checking and deleting by path, and the refusals, are tried through `cardwright vocab`
-// (tests/settings/cli_test.cpp); here the paths that command test does not give.
+// (tests/cli/usage.sh); here the paths that script does not give.
 TEST_F(ControlSettingsTest, VocabularyPathsSkipEmptyNamesAndAHeadingHasNoMark) {
   EXPECT_EQ(vocabulary_path("Keywords//Animals/"), (std::vector<std::string>{"Keywords", "Animals"}));
   CWParam param;

@@ -1,4 +1,6 @@
-// `cardwright db` run as a user runs it, against a database in a private data folder.
+// The program run as a user runs it with a private catalogue server: made the station's
+// catalogue, and two stations ingesting through it at once. (`cardwright db` on the station's
+// own file, and a server that does not answer, are tried in tests/cli/usage.sh.)
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -10,7 +12,6 @@
 namespace cw {
 namespace {
 
-using test::raw_exec;
 using test::raw_values;
 
 class DbCommand : public ::testing::Test {
@@ -29,116 +30,6 @@ class DbCommand : public ::testing::Test {
   std::string file() const { return home / "CardwrightPro/cw_main.sqlite3"; }
   test::TempDir home;
 };
-
-TEST_F(DbCommand, ManagesClientsAndCardsWithTheirRules) {
-  std::string out;
-  ASSERT_EQ(db("clients", &out), 0) << out;
-  EXPECT_THAT(out, HasSubstr("Name\tID\tTime Record Created\tDescription\nClient_001\t1\t"));
-  ASSERT_EQ(db("clients add \"O'Brien 100%\" --description 'Ærø \"x\"'", &out), 0) << out;
-  EXPECT_EQ(db("clients add \"O'Brien 100%\"", &out), 1);
-  ASSERT_EQ(db("clients rename \"O'Brien 100%\" \"O'Brien & Sons\"", &out), 0) << out;
-  EXPECT_EQ(raw_values(file(), "select description from client where name = 'O''Brien & Sons'"),
-            "Ærø \"x\"");
-
-  // Deleting asks; without a terminal or --yes the answer is No.
-  EXPECT_EQ(db("clients delete \"O'Brien & Sons\"", &out), 1);
-  ASSERT_EQ(db("clients delete \"O'Brien & Sons\" --yes", &out), 0) << out;
-  EXPECT_EQ(raw_values(file(), "select name from client where hidden = 1"), "O'Brien & Sons_(2)");
-  EXPECT_EQ(db("clients frobnicate", &out), 2);
-  EXPECT_EQ(db("show Nothing", &out), 1);
-  EXPECT_EQ(db("--bogus", &out), 2);
-  EXPECT_EQ(db("--help", &out), 0);
-  EXPECT_THAT(out, HasSubstr("Usage: cardwright db"));
-}
-
-TEST_F(DbCommand, VerifyRepairParamsExportAndPurge) {
-  std::string out;
-  ASSERT_EQ(db("verify", &out), 0) << out;
-  EXPECT_THAT(out, HasSubstr("Verified - No errors detected.\n"));
-
-  ASSERT_NO_FATAL_FAILURE(
-      raw_exec(file(),
-               "alter table ingestion add column params text;"
-               "insert into ingestion (card_id, project_id, ingested_dt, result, params) values"
-               "(1, 1, datetime('now', 'localtime'), 'SUCCESS', 'Source: /media/card'),"
-               "(9, 1, '2001-01-01 00:00:00', 'old', null);"
-               "delete from project;"));
-  EXPECT_EQ(db("verify", &out), 1);
-  EXPECT_THAT(out, HasSubstr("WARNING: Verification errors detected."));
-  // Any other command repairs the links before it acts: unrepaired, the rows whose card or
-  // project is gone would not be listed.
-  ASSERT_EQ(db("ingestions", &out), 0) << out;
-  EXPECT_THAT(out, HasSubstr("Database repair message(s):"));
-  EXPECT_THAT(out, HasSubstr("\told\t"));
-  EXPECT_THAT(out, HasSubstr("2 records shown"));
-  ASSERT_EQ(db("repair", &out), 0) << out;
-  EXPECT_THAT(out, HasSubstr("Verified - No errors detected or repaired.\n"));
-
-  ASSERT_EQ(db("params 1", &out), 0);
-  EXPECT_EQ(out, "Ingestion Parameters\n\nSource: /media/card\n");
-  EXPECT_EQ(db("params 77", &out), 1);
-  EXPECT_EQ(db("params x", &out), 2);
-
-  ASSERT_EQ(db("ingestions --age '1 year'", &out), 0) << out;
-  EXPECT_THAT(out, HasSubstr("1 records shown"));
-  EXPECT_EQ(db("ingestions --age lately", &out), 1);
-  std::string csv = home / "history.csv";
-  ASSERT_EQ(db("export ingestions '" + csv + "'", &out), 0) << out;
-  std::string text = test::read_file(csv);
-  EXPECT_EQ(text.substr(0, text.find('\n')),
-            "\"ID\", \"Time Ingested\", \"Client\", \"Project\", \"Card\", \"Start\", \"Stop\", "
-            "\"Images\", \"Result\", \"Notes\"");
-
-  EXPECT_EQ(db("purge", &out), 1);
-  ASSERT_EQ(db("purge --yes", &out), 0) << out;
-  EXPECT_THAT(out, HasSubstr("1 ingestion record deleted."));
-}
-
-TEST_F(DbCommand, RowsOfAnyTableAreAddedEditedAndDeleted) {
-  std::string out;
-  ASSERT_EQ(db("add-row IPTCcontact", &out), 0) << out;
-  EXPECT_EQ(out, "Contact_0001\n");
-  ASSERT_EQ(db("edit IPTCcontact Contact_0001 City 'Old \"Mill\"'", &out), 0) << out;
-  EXPECT_EQ(raw_values(file(), "select city from IPTCcontact"), "Old \"Mill\"");
-  EXPECT_EQ(db("edit IPTCcontact Contact_0009 city x", &out), 1);
-  EXPECT_EQ(db("edit Clients Client_001 ID 7", &out), 1);  // a key stays
-  EXPECT_EQ(db("delete-row IPTCcontact Contact_0001", &out), 1);  // asked, answered No
-  ASSERT_EQ(db("delete-row IPTCcontact Contact_0001 --yes", &out), 0) << out;
-  EXPECT_EQ(raw_values(file(), "select count(*) from IPTCcontact"), "0");
-}
-
-// Nothing falls back to the station's file when its catalogue server does not answer.
-TEST_F(DbCommand, AServerThatIsAwayIsNamedWithoutItsPassword) {
-  const std::string password = "pw-Never-Shown";
-  const std::string where = "cw@127.0.0.1:" + std::to_string(test::free_loopback_port()) + "/studio";
-  const std::string url = "postgresql://cw:" + password + "@" + where.substr(3);
-  std::string out;
-  EXPECT_EQ(db("clients --catalogue " + test::sh_quote(url), &out), 1);
-  EXPECT_THAT(out, HasSubstr("Can't open the catalogue " + where + ":\n"));
-  EXPECT_THAT(out, HasSubstr("\"127.0.0.1\""));  // the server's own words name the host
-
-  const std::string card = home / "card";
-  const std::string archive = home / "archive";
-  test::write_file(card + "/DCIM/100TEST/IMG_0001.JPG", "not really a JPEG");
-  std::string ingested;
-  EXPECT_NE(run("ingest --card " + test::sh_quote(card) + " --primary " + test::sh_quote(archive) +
-                    " --no-backup --no-jpeg-verify --name-format '{@filename}' --folder-format '' "
-                    "--catalogue " + test::sh_quote(url) + " </dev/null",
-                &ingested),
-            0);
-  EXPECT_THAT(ingested, HasSubstr(where));
-  EXPECT_EQ(test::images_below(archive), 0u);
-
-  // Made the station's catalogue, it is refused and not saved.
-  EXPECT_EQ(run("init --catalogue " + test::sh_quote(url), &out), 1);
-  EXPECT_THAT(out, HasSubstr(where));
-  ASSERT_EQ(run("pref get Catalogue", &out), 0) << out;
-  EXPECT_THAT(out, Not(HasSubstr("postgresql")));
-
-  for (const std::string& text : {out, ingested, test::read_file(home / "CardwrightPro/cw_log.txt")})
-    EXPECT_THAT(text, Not(HasSubstr(password)));
-  EXPECT_FALSE(std::filesystem::exists(file()));
-}
 
 // Later commands need no option, and the password comes from the password file.
 TEST_F(DbCommand, InitMakesAServerTheStationsCatalogue) {

@@ -25,7 +25,6 @@ TEST_F(PresetTest, NothingStoredLoadsTheDefaultsQuietly) {
   param.load_presets();
   EXPECT_TRUE(alerts().empty());
   for (int k = 0; k < kPresetKinds; ++k) EXPECT_EQ(param.presets[k]->name, "Default");
-  EXPECT_EQ(param.master().get_int("NumberRangeDigits"), 4);
   EXPECT_EQ(param.master().get_int("WantBackup"), 1);  // a pre-conversion backup unless told
   EXPECT_EQ(param.find_by_label("file handling"), &param.preset(PresetKind::File));
   EXPECT_EQ(param.find_by_label("Files"), nullptr);
