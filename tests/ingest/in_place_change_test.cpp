@@ -82,7 +82,7 @@ struct InPlaceChange : ::testing::Test {
       run();
     });
   }
-  // One run in a child process killed `at` that point.
+  // One run in a child process, killed at the point `at` names.
   bool run_killed(KillAt at) {
     return run_killed([at] {
       g_kill_at = at;
