@@ -17,7 +17,16 @@ namespace fs = std::filesystem;
 
 namespace {
 std::atomic<int> temp_counter{0};
+
+// The first of the answers a test queued, taken off the queue; `none` when it is empty.
+template <typename T>
+T take_answer(std::vector<T>& answers, T none) {
+  if (answers.empty()) return none;
+  T first = answers.front();
+  answers.erase(answers.begin());
+  return first;
 }
+}  // namespace
 
 TempDir::TempDir() {
   path_ = test_root() / ("tmp" + std::to_string(temp_counter.fetch_add(1)));
@@ -68,19 +77,13 @@ void CaptureUserInterface::set_status(const std::string& text) {
 
 bool CaptureUserInterface::ask_yes_no(const std::string& question) {
   questions.push_back(question);
-  if (yes_no_answers.empty()) return false;
-  bool a = yes_no_answers.front();
-  yes_no_answers.erase(yes_no_answers.begin());
-  return a;
+  return take_answer(yes_no_answers, false);
 }
 
 std::optional<std::string> CaptureUserInterface::ask_text(const std::string& prompt,
                                                           const std::string&) {
   questions.push_back(prompt);
-  if (text_answers.empty()) return std::nullopt;
-  auto a = text_answers.front();
-  text_answers.erase(text_answers.begin());
-  return a;
+  return take_answer(text_answers, std::optional<std::string>());
 }
 
 std::optional<std::string> CaptureUserInterface::choose_folder(const std::string& title,
@@ -92,10 +95,7 @@ std::optional<int> CaptureUserInterface::choose_from_list(const std::string& tit
                                                           const std::string&,
                                                           const std::vector<std::string>&) {
   questions.push_back(title);
-  if (list_answers.empty()) return std::nullopt;
-  auto a = list_answers.front();
-  list_answers.erase(list_answers.begin());
-  return a;
+  return take_answer(list_answers, std::optional<int>());
 }
 
 void CaptureUserInterface::clear() {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 
 #include "imagefile/identity.h"
 #include "imagefile/preview.h"
@@ -21,18 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace fixtures;
-
-Cr3Spec sample_cr3() {
-  Cr3Spec spec;
-  spec.info.make = "Canon";
-  spec.info.model = "Canon EOS R6";
-  spec.info.orientation = 8;
-  spec.info.date_time_original = "2021:05:12 12:21:21";
-  spec.thumbnail_jpeg = make_jpeg({.width = 16, .height = 16});
-  spec.preview_jpeg = make_jpeg({.width = 96, .height = 64});
-  spec.xmp = sample_xmp_packet("cr3 title");
-  return spec;
-}
 
 std::string preview_of(TV_Reader& reader) {
   const PreviewChoice choice = choose_preview(reader);
@@ -63,9 +50,7 @@ TEST(BoxWalker, SizesAreCheckedAgainstTheParentAndTheFile) {
   EXPECT_EQ(last.payload_size(), 10u);
   Box outer, inner, leaf;
   ASSERT_TRUE(w.read_header(20, file.size(), outer));
-  EXPECT_TRUE(outer.uuid ==
-              (std::array<std::uint8_t, 16>{0xbe, 0x7a, 0xcf, 0xcb, 0x97, 0xa9, 0x42, 0xe8, 0x9c,
-                                            0x71, 0x99, 0x94, 0x91, 0xe3, 0xaf, 0xac}));
+  EXPECT_EQ(std::string(outer.uuid.begin(), outer.uuid.end()), cr3_xmp_uuid());
   ASSERT_TRUE(w.find(outer.payload, outer.end, "uuid", inner));
   ASSERT_TRUE(w.find(inner.payload, inner.end, "free", leaf));
   EXPECT_EQ(leaf.payload_size(), 4u);
@@ -110,26 +95,17 @@ TEST(BoxWalker, SizesAreCheckedAgainstTheParentAndTheFile) {
 TEST(Cr3Reader, FourDirectoriesPreviewsAndXmp) {
   const Cr3Spec spec = sample_cr3();
   const std::string file = build_cr3(spec);
-  TV_Reader macros;
-  ASSERT_TRUE(macros.open_bytes(file, "IMG_0001.CR3", true, true)) << macros.message();
-  const TV_Image& im = *macros.image();
-  // Pairs named and placed as a TIFF file's: IFD0 values, then the EXIF directory's.
-  const std::map<std::string, std::pair<std::string, int>> expected = {
-      {"Make", {"Canon", kFromIFD0}},
-      {"Model", {"Canon EOS R6", kFromIFD0}},
-      {"Orientation", {"8", kFromIFD0}},
-      {"DateTimeChanged", {"2024:05:17 10:20:30", kFromIFD0}},
-      {"DateTimeOriginal", {"2021:05:12 12:21:21", kFromExif}},
-      {"DateTimeDigitized", {"2024:05:17 10:20:30", kFromExif}},
-      {"CameraSerialNumber", {"083021001234", kFromExif}},
-      {"ExposureTime", {"1/250", kFromExif}},
-  };
-  for (const auto& [name, value] : expected) {
-    const MacroPair* p = im.find_pair(name);
-    ASSERT_NE(p, nullptr) << name;
-    EXPECT_EQ(p->value, value.first) << name;
-    EXPECT_EQ(p->directory, value.second) << name;
-  }
+  test::DumpReader macros;
+  ASSERT_TRUE(macros.open(file, "IMG_0001.CR3", true, true)) << macros.r.message();
+  const TV_Image& im = *macros.r.image();
+  // Pairs named and placed as a TIFF file's: CMT1's as IFD0 values, CMT2's as the EXIF
+  // directory's.
+  EXPECT_EQ(macros.values({"Make", "Model", "Orientation", "DateTimeChanged", "DateTimeOriginal",
+                           "DateTimeDigitized", "CameraSerialNumber", "ExposureTime"}),
+            "Canon|Canon EOS R6|8|2024:05:17 10:20:30|2021:05:12 12:21:21|2024:05:17 10:20:30|"
+            "083021001234|1/250");
+  EXPECT_EQ(im.find_pair("DateTimeChanged")->directory, kFromIFD0);
+  EXPECT_EQ(im.find_pair("DateTimeDigitized")->directory, kFromExif);
   // Maker notes and GPS give no macro values (their tags are not the EXIF directory's).
   for (const MacroPair& p : im.macro_pairs) EXPECT_NE(p.value, "Firmware Version 1.0.0");
   EXPECT_EQ(capture_datetime(im), "20210512_122121");

@@ -22,18 +22,12 @@ using test::DumpReader;
 // The computer's zone for these tests: Central European, so that UTC and local times differ.
 constexpr const char* kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
 
-// exiftool's -s output ("Tag : value" lines) for `args`; a missing tag reads "".
-struct ExiftoolValues {
-  ExiftoolValues(const std::string& args, const std::string& file)
-      : out("\n" + test::exiftool("-s " + args, file)) {}
-  std::string operator[](const std::string& tag) const {
-    const std::size_t at = out.find("\n" + tag + " ");
-    if (at == std::string::npos) return {};
-    const std::size_t from = out.find(": ", at) + 2;
-    return out.substr(from, out.find('\n', from) - from);
-  }
-  std::string out;
-};
+// exiftool's value of `tag` in `file`, read with `options`; "" when the file has none.
+std::string tool_value(const std::string& file, const std::string& tag,
+                       const std::string& options = "") {
+  const std::string out = test::exiftool(options + " -s3 -" + tag, file);
+  return out.substr(0, out.find('\n'));
+}
 
 using fixtures::be32;
 using fixtures::be64;
@@ -96,30 +90,30 @@ TEST(Movie, FfmpegMoviesAgreeWithExiftool) {
 
   // The movie header's UTC time is shown in the computer's zone, with that zone's offset
   // (exiftool inherits the test's zone); as the camera's local time it has no offset.
-  const ExiftoolValues header("", mp4), header_in_zone("-api QuickTimeUTC", mp4);
-  ASSERT_EQ(header_in_zone["CreateDate"].size(), 25u) << header_in_zone["CreateDate"];
-  EXPECT_EQ(dated(r, mp4), header_in_zone["CreateDate"]);
-  EXPECT_NE(header_in_zone["CreateDate"].substr(0, 19), header["CreateDate"]);
+  const std::string header = tool_value(mp4, "CreateDate");
+  const std::string in_zone = tool_value(mp4, "CreateDate", "-api QuickTimeUTC");
+  ASSERT_EQ(in_zone.size(), 25u) << in_zone;
+  EXPECT_EQ(dated(r, mp4), in_zone);
+  EXPECT_NE(in_zone.substr(0, 19), header);
   r.set_video_times_local(true);
-  EXPECT_EQ(dated(r, mp4), header["CreateDate"]);
-  EXPECT_EQ(capture_datetime(*r.image()), exif_datetime_stamp(header["CreateDate"]));
+  EXPECT_EQ(dated(r, mp4), header);
+  EXPECT_EQ(capture_datetime(*r.image()), exif_datetime_stamp(header));
 
   // The creation-date key (local time with its zone) is preferred to the header whatever the
   // setting; make and model come from their keys.
-  const ExiftoolValues keys("", mov);
-  EXPECT_EQ(dated(r, mov), keys["CreationDate"]);
+  const std::string created = tool_value(mov, "CreationDate");
+  EXPECT_EQ(dated(r, mov), created);
   r.set_video_times_local(false);
-  EXPECT_EQ(dated(r, mov), keys["CreationDate"]);
-  EXPECT_EQ(r.image()->find_pair("Make")->value, keys["Make"]);
-  EXPECT_EQ(r.image()->model, keys["Model"]);
+  EXPECT_EQ(dated(r, mov), created);
+  EXPECT_EQ(r.image()->find_pair("Make")->value, tool_value(mov, "Make"));
+  EXPECT_EQ(r.image()->model, tool_value(mov, "Model"));
   EXPECT_EQ(r.image()->date_time, r.image()->find_pair("DateTimeOriginal")->value);
 
   // User-data texts (©day, ©mak, ©mod).
-  const ExiftoolValues texts("", udta);
-  EXPECT_EQ(dated(r, udta), texts["ContentCreateDate"]);
-  EXPECT_EQ(r.image()->find_pair("Model")->value, texts["Model"]);
-  EXPECT_EQ(r.image()->make, texts["Make"]);
-  EXPECT_EQ(dated(r, items), ExiftoolValues("", items)["ContentCreateDate"]);
+  EXPECT_EQ(dated(r, udta), tool_value(udta, "ContentCreateDate"));
+  EXPECT_EQ(r.image()->find_pair("Model")->value, tool_value(udta, "Model"));
+  EXPECT_EQ(r.image()->make, tool_value(udta, "Make"));
+  EXPECT_EQ(dated(r, items), tool_value(items, "ContentCreateDate"));
 
   // The dump says where the date came from.
   DumpReader d;
@@ -154,9 +148,7 @@ TEST(Movie, HeaderTimesKeysAndBadBoxes) {
 
   // XMP in its uuid box, and EXIF in another: the EXIF date before the XMP's, the movie
   // header's last; XMP gives what the EXIF lacks.
-  const std::string xmp_uuid("\xbe\x7a\xcf\xcb\x97\xa9\x42\xe8\x9c\x71\x99\x94\x91\xe3\xaf\xac",
-                             16);
-  const std::string xmp = box("uuid", xmp_uuid +
+  const std::string xmp = box("uuid", fixtures::cr3_xmp_uuid() +
                                           "<rdf:Description xmp:CreateDate=\"2020-01-02T03:04:05"
                                           "+01:00\"><tiff:Model>XMP Cam</tiff:Model>");
   EXPECT_EQ(read(kFileType + xmp + box("moov", mvhd0(kMay2021))), "2020:01:02 03:04:05|XMP Cam");
@@ -233,7 +225,7 @@ TEST(Avchd, GeneratedStreamsAgreeWithExiftool) {
     EXPECT_EQ(d.r.image()->date_time, expected.substr(0, 19));
     // exiftool shows the zone as written with "DST" after it.
     if (test::have_program("exiftool")) {
-      EXPECT_EQ(ExiftoolValues("", path)["DateTimeOriginal"],
+      EXPECT_EQ(tool_value(path, "DateTimeOriginal"),
                 rec.daylight_saving ? expected.substr(0, 19) + "-03:30 DST" : expected);
     }
   }

@@ -305,7 +305,6 @@ TEST(Reader, CameraImagesAreReadThroughTheCameraSource) {
   r.set_cameras(&camera);
   EXPECT_TRUE(r.open(TrickleCamera::kPath, true, true)) << r.message();
   EXPECT_EQ(r.image()->find_pair("FNumber")->value, "28/10");
-  EXPECT_EQ(r.extension(), "jpg");
   const std::string id = image_identity_text(r, TrickleCamera::kPath);
   ASSERT_EQ(id[0], '/');
   EXPECT_EQ(id.substr(1, id.find('/', 1) - 1), std::to_string(camera.bytes.size())) << id;

@@ -120,8 +120,6 @@ TEST(HostileCard, ABackslashIsPartOfANameOnTheCard) {
   write_file(h.card + "/x\\y/e.JPG", "in folder x\\y");
   h.set(kParamFolderFormat, "{@sourcepath}");
   ASSERT_TRUE(h.run_as_slot()) << h.ctx->error << h.ctx->report;
-  EXPECT_EQ(h.listed(),
-            (std::vector<std::string>{"a\\b.JPG", "c\\d.JPG", "a/b.JPG", "x\\y/e.JPG"}));
   EXPECT_EQ(paths_below(h.archive),
             (std::vector<std::string>{"a-b.JPG", "a/b.JPG", "c-d.JPG", "x-y/e.JPG"}));
   EXPECT_EQ(read_file(h.archive + "/a-b.JPG"), "a backslash in the name");
@@ -213,10 +211,7 @@ TEST(HostileCard, LongNamesAndPathsNeverStopTheCard) {
 
 TEST(HostileCard, TheSameCardTwiceAtOnceIntoOneTreeGivesOneCopyPerImage) {
   Harness a, b;
-  fixtures::CardSpec spec;
-  spec.count = 30;
-  spec.raw_every = 0;
-  ASSERT_EQ(fixtures::write_sample_card(a.card, spec).size(), 30u);
+  ASSERT_EQ(fixtures::write_sample_card(a.card, fixtures::jpeg_card(30)).size(), 30u);
   for (Harness* h : {&a, &b}) h->set(kParamFolderFormat, "{@filename,1,7}");
   b.set(kParamPrimaryFolder, a.archive);
   b.card = a.card;

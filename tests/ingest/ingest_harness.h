@@ -84,11 +84,15 @@ struct Harness {
   }
   // A card of `count` tiny JPEGs with EXIF capture times (no raws): quick to copy and hash.
   void write_small_card(int count) {
-    fixtures::CardSpec spec;
-    spec.count = count;
-    spec.raw_every = 0;
-    spec.jpeg_width = spec.jpeg_height = 16;
-    ASSERT_EQ(fixtures::write_sample_card(card, spec).size(), static_cast<std::size_t>(count));
+    ASSERT_EQ(fixtures::write_sample_card(card, fixtures::jpeg_card(count)).size(),
+              static_cast<std::size_t>(count));
+  }
+  // The camera clock of the card's file `path` corrected by `seconds`, as a multi-camera sync
+  // records it.
+  void correct_clock(const std::string& path, std::int64_t seconds) {
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+    params.capture_shifts.set(st.st_dev, st.st_ino, CaptureShift{seconds, 0});
   }
   // Source paths of the image list, relative to the card.
   std::vector<std::string> listed() const {

@@ -64,6 +64,17 @@ struct LedgerCli : ::testing::Test {
     }
     return lines;
   }
+  // The backup holds the card's images; the primary tree its six JPEGs and the raw's DNG, each
+  // once.
+  void expect_every_image_once_in_each_tree() const {
+    EXPECT_EQ(image_contents(backup), image_contents(card));
+    const auto primary = image_contents(archive);
+    EXPECT_EQ(primary.size(), 7u);
+    for (const auto& [bytes, n] : primary) EXPECT_EQ(n, 1);
+    EXPECT_TRUE(fsys::exists(archive + "/B/B_0007.dng"));
+    for (const auto& [path, bytes] : files_below(card))
+      EXPECT_TRUE(!path.ends_with(".JPG") || primary.count(bytes)) << path;
+  }
 };
 
 // The same, with the catalogue (which CARDWRIGHT_CATALOGUE gives every command the tests run)
@@ -158,16 +169,7 @@ TEST_P(LedgerCliStores, KilledRunIsCompletedByTheNext) {
   EXPECT_TRUE(contains(out, "\"safe_to_format\": true, \"verdict\": \"Card safe to format: all 7 "
                             "images have verified copies in 2 trees\""))
       << out;
-  EXPECT_EQ(image_contents(backup), image_contents(card));
-  // The primary tree: the six JPEGs and the raw's DNG, each once.
-  int files = 0;
-  for (const auto& [bytes, n] : image_contents(archive)) files += n;
-  EXPECT_EQ(files, 7);
-  for (const auto& [path, bytes] : before)
-    if (path.ends_with(".JPG")) {
-      EXPECT_EQ(image_contents(archive)[bytes], 1) << path;
-    }
-  EXPECT_TRUE(fsys::exists(archive + "/B/B_0007.dng"));
+  expect_every_image_once_in_each_tree();
   EXPECT_EQ(files_below(card), before);
   if (!test::have_program("xxhsum")) GTEST_SKIP() << "xxhsum not installed (Debian: xxhash)";
   EXPECT_EQ(check_manifests(archive), 7);
@@ -195,13 +197,7 @@ TEST_P(LedgerCliStores, ServerLostMidRunStopsItAndTheNextRunCompletesIt) {
   ASSERT_EQ(test::run_command(ingest_command() + " --json 2>" + sh_quote(dir / "report"), &out), 0)
       << test::read_file(dir / "report");
   EXPECT_TRUE(contains(out, "\"safe_to_format\": true")) << out;
-  EXPECT_EQ(image_contents(backup), image_contents(card));
-  int files = 0;
-  for (const auto& [bytes, n] : image_contents(archive)) {
-    files += n;
-    EXPECT_EQ(n, 1);
-  }
-  EXPECT_EQ(files, 7);
+  expect_every_image_once_in_each_tree();
 }
 
 // Stations A and B mount the studio's share at different paths (the folder moved between the

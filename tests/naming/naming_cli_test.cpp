@@ -50,10 +50,7 @@ TEST_F(NamingCli, ShippedFormatsNameRealCameraFilesByCaptureDate) {
 }
 
 TEST_F(NamingCli, FormatsAndNotesFromTheCommandLineAndRangeFolders) {
-  fixtures::CardSpec spec;
-  spec.count = 5;
-  spec.raw_every = 0;
-  ASSERT_EQ(fixtures::write_sample_card(card, spec).size(), 5u);
+  ASSERT_EQ(fixtures::write_sample_card(card, fixtures::jpeg_card(5)).size(), 5u);
   std::string out;
   ASSERT_EQ(ingest(archive, " --folder-format 'Shoot/{@numberrange}' --partition-size 2"
                             " --name-format '{@notes,1,-1,_}{@exif.Model}:{@sequence}'"
