@@ -39,11 +39,16 @@ bool builds_sidecars(const RunOptions& options);
 // mode. A target sidecar that exists is never replaced. On false `fail` has been called.
 // `prepared`: what SidecarWorker prepared of it, used (its text taken) instead of preparing it
 // again. A sidecar built from the template is written through the run's descriptor of its
-// folder (RunState::target_folders).
+// folder (RunState::target_folders), or with `placer` handed to that thread to be placed
+// (SidecarWorker::hand_over; settle_sidecar then reports how that went).
 bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                     const std::string* date_text, const std::string* number_text,
                     bool first_copy, const std::string& target,
-                    PreparedSidecar* prepared = nullptr);
+                    PreparedSidecar* prepared = nullptr, SidecarWorker* placer = nullptr);
+
+// Waits until the sidecar handed to the run's sidecar thread, if any, is placed, and notes
+// it as create_sidecar would have: false after fail.
+bool settle_sidecar(EngineContext& ctx);
 
 // Writes a built sidecar under a temporary name in `folder` and moves it to `target` without
 // replacing anything, holding `placement` (the batch's placement lock) for the move. With
