@@ -215,9 +215,12 @@ bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r, bool read_
   // The date goes into a text built here: a prepared one has it already.
   const std::string date =
       prepared && prepared->built ? std::string() : sidecar_date_text(r.capture_time());
-  return create_sidecar(ctx, r.source_path(), &r.base_name, &date, &r.number_text, true,
-                        r.first_copy_path(), prepared ? &*prepared : nullptr,
-                        read_now ? nullptr : ctx.sidecar_worker.get());
+  const bool placed =
+      create_sidecar(ctx, r.source_path(), &r.base_name, &date, &r.number_text, true,
+                     r.first_copy_path(), prepared ? &*prepared : nullptr,
+                     read_now ? nullptr : ctx.sidecar_worker.get());
+  if (ctx.sidecar_worker) ctx.sidecar_worker->go_on();
+  return placed;
 }
 
 // Without a backup the copy is final: it joins the run's GPS list when the run tags images,

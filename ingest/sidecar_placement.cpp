@@ -389,7 +389,8 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
 bool settle_sidecar(EngineContext& ctx) {
   if (!ctx.sidecar_worker) return true;
   const std::optional<SidecarPlacement> placed = ctx.sidecar_worker->settle(ctx.target_folders);
-  return !placed || note_placement(ctx, *placed, true);
+  // Logged where it was placed: a failure alone is left to say.
+  return !placed || placed->outcome != SidecarOutcome::kFailed || note_placement(ctx, *placed, true);
 }
 
 SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& folder,
@@ -417,15 +418,15 @@ SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& fo
   return p;
 }
 
+void log_placement(const SidecarPlacement& p) {
+  if (p.outcome == SidecarOutcome::kCreated) log_printf("\tCreated sidecar from template.");
+  if (p.outcome == SidecarOutcome::kExisted) log_printf("\tDestination sidecar already exists.");
+}
+
 bool note_placement(RunReporter& reporter, const SidecarPlacement& p, bool first_copy) {
-  switch (p.outcome) {
-    case SidecarOutcome::kCreated:
-      if (first_copy) log_printf("\tCreated sidecar from template.");
-      return true;
-    case SidecarOutcome::kExisted:
-      if (first_copy) log_printf("\tDestination sidecar already exists.");
-      return true;
-    case SidecarOutcome::kFailed: break;
+  if (p.outcome != SidecarOutcome::kFailed) {
+    if (first_copy) log_placement(p);
+    return true;
   }
   return reporter.fail(text_with_path(p.failure, p.target));
 }

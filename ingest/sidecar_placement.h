@@ -58,6 +58,8 @@ SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& fo
                                     int folder_fd = -1);
 // Logs what placing a first copy's sidecar came to, or reports its failure: false after fail.
 bool note_placement(RunReporter& reporter, const SidecarPlacement& p, bool first_copy);
+// Logs a first copy's sidecar placed, or found in place (nothing for a failure).
+void log_placement(const SidecarPlacement& p);
 
 // True when a file named `path` has a sidecar name: its extension has three characters, or is
 // one of the longer ones of today's stills and videos.

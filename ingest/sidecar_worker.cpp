@@ -54,7 +54,6 @@ std::optional<PreparedSidecar> SidecarWorker::take(std::size_t index) {
       if (r.index <= index) r.sidecar.reset();
     asked_ = index + 1;
   }
-  moved_.notify_all();
   return out;
 }
 
@@ -82,7 +81,10 @@ std::optional<SidecarPlacement> SidecarWorker::settle(FolderHandles& folders) {
       const std::string folder = std::move(handed_.folder), target = std::move(handed_.target);
       const std::string text = std::move(handed_.text);
       lock.unlock();
-      return place_sidecar_text(placement_, folder, target, text, folders.get(folder));
+      SidecarPlacement outcome =
+          place_sidecar_text(placement_, folder, target, text, folders.get(folder));
+      log_placement(outcome);
+      return outcome;
     }
     case Handed::State::kPlacing:
     case Handed::State::kPlaced: break;
@@ -100,6 +102,8 @@ void SidecarWorker::place(std::unique_lock<std::mutex>& lock) {
   // The copying leaves the fields alone until the state says kPlaced.
   SidecarPlacement outcome = place_sidecar_text(placement_, handed_.folder, handed_.target,
                                                 handed_.text, folders_.get(handed_.folder));
+  // Logged before the copying may go on to its next copy, whose lines follow.
+  log_placement(outcome);
   lock.lock();
   handed_.outcome = std::move(outcome);
   handed_.state = Handed::State::kPlaced;

@@ -83,16 +83,20 @@ class SidecarWorker {
 
   // The prepared sidecar of image `index`, when it is ready; nothing otherwise (the caller
   // prepares it itself: this never waits, so it may be called holding any lock). Images
-  // before `index` are not asked for any more.
+  // before `index` are not asked for any more. The thread prepares further only once woken by
+  // hand_over or go_on: a sidecar handed over right after is placed before the next is
+  // prepared.
   std::optional<PreparedSidecar> take(std::size_t index);
+  // Wakes the thread to prepare past the image taken last.
+  void go_on() { moved_.notify_all(); }
 
   // Hands the built sidecar `text` over, to be placed at `target` in `folder` (as
   // place_sidecar_text does) on the thread: false, with nothing taken, when there is no thread
   // or the sidecar handed over before is not settled. Never waits.
   bool hand_over(const std::string& folder, const std::string& target, std::string& text);
-  // How placing the sidecar handed over last went, once it is placed; nothing when none waits.
-  // One the thread has not begun is placed here, through `folders` (the caller's); one it is
-  // placing is waited for.
+  // How placing the sidecar handed over last went, once it is placed (and logged, as
+  // log_placement does); nothing when none waits. One the thread has not begun is placed here,
+  // through `folders` (the caller's); one it is placing is waited for.
   std::optional<SidecarPlacement> settle(FolderHandles& folders);
 
   // How far the thread may run ahead of the copying: once image i was taken, it reads images
