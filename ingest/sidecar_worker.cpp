@@ -100,8 +100,14 @@ void SidecarWorker::place(std::unique_lock<std::mutex>& lock) {
   handed_.state = Handed::State::kPlacing;
   lock.unlock();
   // The copying leaves the fields alone until the state says kPlaced.
-  SidecarPlacement outcome = place_sidecar_text(placement_, handed_.folder, handed_.target,
-                                                handed_.text, folders_.get(handed_.folder));
+  SidecarPlacement outcome;
+  try {
+    outcome = place_sidecar_text(placement_, handed_.folder, handed_.target, handed_.text,
+                                 folders_.get(handed_.folder));
+  } catch (const std::bad_alloc&) {
+    outcome.target = handed_.target;
+    outcome.failure = "out of memory";
+  }
   // Logged before the copying may go on to its next copy, whose lines follow.
   log_placement(outcome);
   lock.lock();
