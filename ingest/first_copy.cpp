@@ -204,7 +204,10 @@ void note_target(FolderTable& folders, ImageRecord& r, const std::string& target
   r.set_first_copy(folders, target);
 }
 
-bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r) {
+// The sidecar of a copy just placed. Unless the image's later steps read it (`read_now`), a
+// built one is placed by the sidecar thread while the next copy is made.
+bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r, bool read_now) {
+  if (!settle_sidecar(ctx)) return false;
   std::optional<PreparedSidecar> prepared;
   if (ctx.sidecar_worker && r.index >= 0)
     prepared = ctx.sidecar_worker->take(static_cast<std::size_t>(r.index));
@@ -212,8 +215,12 @@ bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r) {
   // The date goes into a text built here: a prepared one has it already.
   const std::string date =
       prepared && prepared->built ? std::string() : sidecar_date_text(r.capture_time());
-  return create_sidecar(ctx, r.source_path(), &r.base_name, &date, &r.number_text, true,
-                        r.first_copy_path(), prepared ? &*prepared : nullptr);
+  const bool placed =
+      create_sidecar(ctx, r.source_path(), &r.base_name, &date, &r.number_text, true,
+                     r.first_copy_path(), prepared ? &*prepared : nullptr,
+                     read_now ? nullptr : ctx.sidecar_worker.get());
+  if (ctx.sidecar_worker) ctx.sidecar_worker->go_on();
+  return placed;
 }
 
 // Without a backup the copy is final: it joins the run's GPS list when the run tags images,
@@ -329,6 +336,11 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     case Archived::kYes:
       ctx.status_printf("Already in the archive: %s.%s (image %d)", r.base_name.c_str(),
                         r.extension.c_str(), r.index + 1);
+      // The archive's sidecars are looked at once the one handed over is in place.
+      if (!settle_sidecar(ctx)) {
+        message.clear();  // reported by the sidecar step
+        return false;
+      }
       complete_archived_sidecars(ctx, r);
       finish_pending_merge(ctx, r);
       return true;
@@ -347,8 +359,14 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     }
     if (!copy_bytes(ctx, r, in, stream, staged, target, hash, message)) return false;
     facts.hash = hash;
-    if (!place_copy(ctx, target, name, facts, staged, message)) return false;
   }
+  // The sidecar of the copy before is in place before this copy is, or the run stops here
+  // (the temporary copy goes with `staged`); the archive's sidecars are looked at after it.
+  if (!settle_sidecar(ctx)) {
+    message.clear();  // reported by the sidecar step
+    return false;
+  }
+  if (!name.duplicate && !place_copy(ctx, target, name, facts, staged, message)) return false;
   if (name.duplicate) {
     ctx.status_printf("Already in the archive: %s.%s (image %d)", r.base_name.c_str(),
                       r.extension.c_str(), r.index + 1);
@@ -379,7 +397,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   // Read back at once and found damaged, the copy was moved aside (and named): no more steps.
   if (ctx.ledger.at(entry).copies[copy].state == CopyState::kBad) return true;
   const bool raw_preview = !ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path());
-  if (!sidecar_for_first_copy(ctx, r)) {
+  if (!sidecar_for_first_copy(ctx, r, raw_preview || merged)) {
     message.clear();  // reported by the sidecar step
     return false;
   }

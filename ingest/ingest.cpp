@@ -354,6 +354,7 @@ bool copy_phase(EngineContext& ctx, NamingAhead& naming) {
   // The sidecar worker reads the images it prepares, up to kAhead past the last one taken.
   constexpr std::size_t kAhead = SidecarWorker::kAhead;
   const auto abandon = [&ctx] {
+    settle_sidecar(ctx);  // the copy before stays, and gets its sidecar
     ctx.read_ahead.reset();
     ctx.sidecar_worker.reset();
   };
@@ -381,6 +382,10 @@ bool copy_phase(EngineContext& ctx, NamingAhead& naming) {
       abandon();
       return false;
     }
+  }
+  if (!settle_sidecar(ctx)) {
+    abandon();
+    return false;
   }
   abandon();
   // The copies were verified while the run went on copying; their results come in list order.

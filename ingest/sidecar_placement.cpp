@@ -292,7 +292,8 @@ bool carry_companions(EngineContext& ctx, const std::string& source, const std::
 
 bool place_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                    const std::string* date_text, const std::string* number_text,
-                   bool first_copy, const std::string& target, PreparedSidecar* prepared) {
+                   bool first_copy, const std::string& target, PreparedSidecar* prepared,
+                   SidecarWorker* placer) {
   std::optional<std::string> source_sidecar;
   try {
     source_sidecar = prepared ? prepared->source_sidecar : existing_source_sidecar(source);
@@ -367,6 +368,7 @@ bool place_sidecar(EngineContext& ctx, const std::string& source, const std::str
   const std::size_t sep = target_sidecar.find_last_of('/');
   const std::string folder = sep == std::string::npos ? "." : target_sidecar.substr(0, sep);
   ctx.disk_flush.note(folder);
+  if (placer && placer->hand_over(folder, target_sidecar, text)) return true;
   return note_placement(ctx,
                         place_sidecar_text(ctx.control().placement_lock(), folder, target_sidecar,
                                            text, ctx.target_folders.get(folder)),
@@ -378,10 +380,17 @@ bool place_sidecar(EngineContext& ctx, const std::string& source, const std::str
 bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                     const std::string* date_text, const std::string* number_text,
                     bool first_copy, const std::string& target,
-                    PreparedSidecar* prepared) {
+                    PreparedSidecar* prepared, SidecarWorker* placer) {
   return carry_companions(ctx, source, target, first_copy) &&
          place_sidecar(ctx, source, base_name, date_text, number_text, first_copy, target,
-                       prepared);
+                       prepared, placer);
+}
+
+bool settle_sidecar(EngineContext& ctx) {
+  if (!ctx.sidecar_worker) return true;
+  const std::optional<SidecarPlacement> placed = ctx.sidecar_worker->settle(ctx.target_folders);
+  // Logged where it was placed: a failure alone is left to say.
+  return !placed || placed->outcome != SidecarOutcome::kFailed || note_placement(ctx, *placed, true);
 }
 
 SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& folder,
@@ -409,15 +418,15 @@ SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& fo
   return p;
 }
 
+void log_placement(const SidecarPlacement& p) {
+  if (p.outcome == SidecarOutcome::kCreated) log_printf("\tCreated sidecar from template.");
+  if (p.outcome == SidecarOutcome::kExisted) log_printf("\tDestination sidecar already exists.");
+}
+
 bool note_placement(RunReporter& reporter, const SidecarPlacement& p, bool first_copy) {
-  switch (p.outcome) {
-    case SidecarOutcome::kCreated:
-      if (first_copy) log_printf("\tCreated sidecar from template.");
-      return true;
-    case SidecarOutcome::kExisted:
-      if (first_copy) log_printf("\tDestination sidecar already exists.");
-      return true;
-    case SidecarOutcome::kFailed: break;
+  if (p.outcome != SidecarOutcome::kFailed) {
+    if (first_copy) log_placement(p);
+    return true;
   }
   return reporter.fail(text_with_path(p.failure, p.target));
 }

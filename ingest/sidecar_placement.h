@@ -39,11 +39,16 @@ bool builds_sidecars(const RunOptions& options);
 // mode. A target sidecar that exists is never replaced. On false `fail` has been called.
 // `prepared`: what SidecarWorker prepared of it, used (its text taken) instead of preparing it
 // again. A sidecar built from the template is written through the run's descriptor of its
-// folder (RunState::target_folders).
+// folder (RunState::target_folders), or with `placer` handed to that thread to be placed
+// (SidecarWorker::hand_over; settle_sidecar then reports how that went).
 bool create_sidecar(EngineContext& ctx, const std::string& source, const std::string* base_name,
                     const std::string* date_text, const std::string* number_text,
                     bool first_copy, const std::string& target,
-                    PreparedSidecar* prepared = nullptr);
+                    PreparedSidecar* prepared = nullptr, SidecarWorker* placer = nullptr);
+
+// Waits until the sidecar handed to the run's sidecar thread, if any, is placed, and notes
+// it as create_sidecar would have: false after fail.
+bool settle_sidecar(EngineContext& ctx);
 
 // Writes a built sidecar under a temporary name in `folder` and moves it to `target` without
 // replacing anything, holding `placement` (the batch's placement lock) for the move. With
@@ -53,6 +58,8 @@ SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& fo
                                     int folder_fd = -1);
 // Logs what placing a first copy's sidecar came to, or reports its failure: false after fail.
 bool note_placement(RunReporter& reporter, const SidecarPlacement& p, bool first_copy);
+// Logs a first copy's sidecar placed, or found in place (nothing for a failure).
+void log_placement(const SidecarPlacement& p);
 
 // True when a file named `path` has a sidecar name: its extension has three characters, or is
 // one of the longer ones of today's stills and videos.

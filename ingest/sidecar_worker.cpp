@@ -24,7 +24,8 @@ SidecarWorker::SidecarWorker(EngineContext& ctx)
     : template_path_(ctx.sidecar_template),
       settings_path_(ctx.raw_settings_path),
       metadata_(ctx.metadata()),
-      images_(ctx.images) {
+      images_(ctx.images),
+      placement_(ctx.control().placement_lock()) {
   try {
     thread_ = std::thread(&SidecarWorker::work, this);
   } catch (const std::system_error&) {
@@ -53,8 +54,66 @@ std::optional<PreparedSidecar> SidecarWorker::take(std::size_t index) {
       if (r.index <= index) r.sidecar.reset();
     asked_ = index + 1;
   }
-  moved_.notify_all();
   return out;
+}
+
+bool SidecarWorker::hand_over(const std::string& folder, const std::string& target,
+                              std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!thread_.joinable() || handed_.state != Handed::State::kNone) return false;
+    handed_.state = Handed::State::kWaiting;
+    handed_.folder = folder;
+    handed_.target = target;
+    handed_.text = std::move(text);
+  }
+  moved_.notify_all();
+  return true;
+}
+
+std::optional<SidecarPlacement> SidecarWorker::settle(FolderHandles& folders) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  switch (handed_.state) {
+    case Handed::State::kNone: return std::nullopt;
+    case Handed::State::kWaiting: {
+      // Not begun by the thread: placed here, sooner than the thread would be scheduled.
+      handed_.state = Handed::State::kNone;
+      const std::string folder = std::move(handed_.folder), target = std::move(handed_.target);
+      const std::string text = std::move(handed_.text);
+      lock.unlock();
+      SidecarPlacement outcome =
+          place_sidecar_text(placement_, folder, target, text, folders.get(folder));
+      log_placement(outcome);
+      return outcome;
+    }
+    case Handed::State::kPlacing:
+    case Handed::State::kPlaced: break;
+  }
+  settling_ = true;
+  placed_.wait(lock, [&] { return handed_.state == Handed::State::kPlaced; });
+  settling_ = false;
+  handed_.state = Handed::State::kNone;
+  return std::move(handed_.outcome);
+}
+
+void SidecarWorker::place(std::unique_lock<std::mutex>& lock) {
+  handed_.state = Handed::State::kPlacing;
+  lock.unlock();
+  // The copying leaves the fields alone until the state says kPlaced.
+  SidecarPlacement outcome;
+  try {
+    outcome = place_sidecar_text(placement_, handed_.folder, handed_.target, handed_.text,
+                                 folders_.get(handed_.folder));
+  } catch (const std::bad_alloc&) {
+    outcome.target = handed_.target;
+    outcome.failure = "out of memory";
+  }
+  // Logged before the copying may go on to its next copy, whose lines follow.
+  log_placement(outcome);
+  lock.lock();
+  handed_.outcome = std::move(outcome);
+  handed_.state = Handed::State::kPlaced;
+  if (settling_) placed_.notify_all();
 }
 
 PreparedSidecar SidecarWorker::prepare(const ImageRecord& r) {
@@ -78,8 +137,14 @@ void SidecarWorker::work() {
   for (;;) {
     moved_.wait(lock, [&] {
       const std::size_t n = std::max(next, asked_);  // the copying may be past some already
-      return quit_ || (n < images_.size() && n < asked_ + kAhead);
+      return quit_ || handed_.state == Handed::State::kWaiting ||
+             (n < images_.size() && n < asked_ + kAhead);
     });
+    // A sidecar handed over comes first, and is placed even when the thread is to stop.
+    if (handed_.state == Handed::State::kWaiting) {
+      place(lock);
+      continue;
+    }
     if (quit_) return;
     next = std::max(next, asked_);
     const std::size_t i = next++;

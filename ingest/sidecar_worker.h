@@ -3,10 +3,13 @@
 // values, its name parts, the presets and the template), not on where its copy lands, and
 // expanding the template is most of the work a small image's sidecar costs; done beside the
 // copying, it does not hold the copying up. The copying thread decides each sidecar (one on
-// the card, one in the archive already, none wanted) and places it itself, through the
-// descriptor of its folder: a write of a few hundred bytes costs less than handing it to
-// another thread and waiting for that thread to be scheduled, on a machine whose cores are
-// busy.
+// the card, one in the archive already, none wanted). A built sidecar that nothing of its
+// image's later steps reads is handed back to the thread to be placed while the copying
+// makes the next copy: creating a file is most of what placing a small one costs. The
+// copying settles it before it places the next copy, and places it itself when the thread
+// has not begun it by then (rather than waiting for the thread to be scheduled on a machine
+// whose cores are busy): a sidecar that cannot be placed stops the run before another copy
+// is placed, as one placed by the copying itself would.
 #pragma once
 
 #include <array>
@@ -18,6 +21,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "ingest/staged_file.h"
 
 namespace cw {
 
@@ -78,8 +83,21 @@ class SidecarWorker {
 
   // The prepared sidecar of image `index`, when it is ready; nothing otherwise (the caller
   // prepares it itself: this never waits, so it may be called holding any lock). Images
-  // before `index` are not asked for any more.
+  // before `index` are not asked for any more. The thread prepares further only once woken by
+  // hand_over or go_on: a sidecar handed over right after is placed before the next is
+  // prepared.
   std::optional<PreparedSidecar> take(std::size_t index);
+  // Wakes the thread to prepare past the image taken last.
+  void go_on() { moved_.notify_all(); }
+
+  // Hands the built sidecar `text` over, to be placed at `target` in `folder` (as
+  // place_sidecar_text does) on the thread: false, with nothing taken, when there is no thread
+  // or the sidecar handed over before is not settled. Never waits.
+  bool hand_over(const std::string& folder, const std::string& target, std::string& text);
+  // How placing the sidecar handed over last went, once it is placed (and logged, as
+  // log_placement does); nothing when none waits. One the thread has not begun is placed here,
+  // through `folders` (the caller's); one it is placing is waited for.
+  std::optional<SidecarPlacement> settle(FolderHandles& folders);
 
   // How far the thread may run ahead of the copying: once image i was taken, it reads images
   // up to i + kAhead. Small, it bounds the texts held at once and keeps the thread from
@@ -91,16 +109,29 @@ class SidecarWorker {
   void work();
   PreparedSidecar prepare(const ImageRecord& r);
 
+  // Places the sidecar handed over, holding `lock` (released meanwhile).
+  void place(std::unique_lock<std::mutex>& lock);
+
   // A prepared sidecar waiting to be taken, with the image it belongs to.
   struct Ready {
     std::size_t index = 0;
     std::optional<PreparedSidecar> sidecar;
   };
 
+  // The sidecar handed over to be placed, from hand_over to settle.
+  struct Handed {
+    enum class State { kNone, kWaiting, kPlacing, kPlaced };
+    State state = State::kNone;
+    std::string folder, target, text;
+    SidecarPlacement outcome;  // with kPlaced
+  };
+
   const std::string template_path_, settings_path_;
   RunMetadata& metadata_;
   const std::vector<ImageRecord>& images_;
+  std::mutex& placement_;       // the batch's placement lock
   CardSidecars card_sidecars_;  // used by the thread alone
+  FolderHandles folders_;       // used by the thread alone
   std::mutex mutex_;
   // The copying took a sidecar, or the thread is to stop.
   std::condition_variable moved_;
@@ -108,6 +139,10 @@ class SidecarWorker {
   // [asked_, asked_ + kAhead), which never share a slot.
   std::array<Ready, kAhead> ready_;
   std::size_t asked_ = 0;  // images before this one are not asked for any more
+  Handed handed_;
+  // The thread placed the sidecar handed over, and the copying waits for it in settle().
+  std::condition_variable placed_;
+  bool settling_ = false;
   bool quit_ = false;
   std::thread thread_;
 };

@@ -63,29 +63,25 @@ std::size_t reference(std::string_view text, std::string* out) {
 
 class Parser {
  public:
-  explicit Parser(std::string_view text) : t_(text) {}
+  Parser(std::string_view text, XmlDocument& doc) : t_(text), doc_(doc) {}
 
-  bool document(XmlDocument& doc) {
+  bool document() {
     bool have_root = false;
     while (pos_ < t_.size()) {
       if (is_space(t_[pos_])) {
         const std::size_t start = pos_;
         while (pos_ < t_.size() && is_space(t_[pos_])) ++pos_;
-        doc.nodes.push_back(text_node(t_.substr(start, pos_ - start)));
+        doc_.nodes.push_back(text_node(t_.substr(start, pos_ - start)));
         continue;
       }
       if (t_[pos_] != '<') return fail("text outside the root element");
       if (at("<!DOCTYPE")) return fail("document type declarations are not read");
       if (at("<!--") || at("<?")) {
-        XmlNode node;
-        if (!markup(node)) return false;
-        doc.nodes.push_back(std::move(node));
+        if (!markup(doc_.nodes.emplace_back())) return false;
         continue;
       }
       if (have_root) return fail("a second root element");
-      XmlNode root;
-      if (!element(root, 1)) return false;
-      doc.nodes.push_back(std::move(root));
+      if (!element(doc_.nodes.emplace_back(), 1)) return false;
       have_root = true;
     }
     return have_root || fail("no root element");
@@ -129,7 +125,7 @@ class Parser {
         pos_ += i;
         return fail("\"<\" in an attribute value");
       }
-      if (!attribute && text.substr(i, 3) == "]]>") {
+      if (!attribute && c == ']' && text.substr(i, 3) == "]]>") {
         pos_ += i;
         return fail("\"]]>\" in character data");
       }
@@ -168,7 +164,7 @@ class Parser {
     return fail("markup that is not an element, comment or instruction");
   }
 
-  bool name(std::string& out) {
+  bool name(std::string_view& out) {
     const std::size_t start = pos_;
     if (pos_ >= t_.size() || !is_name_start(t_[pos_])) return fail("a missing or bad name");
     while (pos_ < t_.size() && is_name_char(t_[pos_])) ++pos_;
@@ -194,7 +190,9 @@ class Parser {
     if (end == std::string_view::npos) return fail("an attribute value without its end");
     const std::string_view raw_value = t_.substr(pos_, end - pos_);
     if (!check_text(raw_value, true)) return false;
-    a.value = xml_unescape(raw_value);
+    // Only a value with references differs from the text as written.
+    a.value = raw_value.find('&') == std::string_view::npos ? raw_value
+                                                            : doc_.keep(xml_unescape(raw_value));
     pos_ = end + 1;
     a.raw = t_.substr(raw_start, pos_ - raw_start);
     for (const XmlAttribute& other : el.attributes)
@@ -244,7 +242,7 @@ class Parser {
       if (at("</")) {
         const std::size_t start = pos_;
         pos_ += 2;
-        std::string closing;
+        std::string_view closing;
         if (!name(closing)) return false;
         if (closing != el.name) return fail("an end tag that does not match its start tag");
         skip_space();
@@ -253,17 +251,18 @@ class Parser {
         el.end_tag = t_.substr(start, pos_ - start);
         return true;
       }
-      XmlNode child;
+      // Parsed in its place: what is parsed into it never changes `el.children` itself.
+      XmlNode& child = el.children.emplace_back();
       if (at("<!--") || at("<![CDATA[") || at("<?") || at("<!")) {
         if (!markup(child)) return false;
       } else if (!element(child, depth + 1)) {
         return false;
       }
-      el.children.push_back(std::move(child));
     }
   }
 
   std::string_view t_;
+  XmlDocument& doc_;
   std::size_t pos_ = 0;
   std::string why_;
 };
@@ -303,9 +302,9 @@ bool XmlNode::is_blank() const {
 }
 
 std::optional<XmlDocument> parse_xml(std::string_view text, std::string& why) {
-  Parser parser(text);
   XmlDocument doc;
-  if (!parser.document(doc)) {
+  Parser parser(text, doc);
+  if (!parser.document()) {
     why = parser.why();
     return std::nullopt;
   }

@@ -3,6 +3,10 @@
 // byte for byte, so that a caller can take nodes out or put new ones in and leave everything
 // else as it was (layout, quoting, comments, attribute order).
 //
+// The nodes hold views: into the parsed text, which must outlive the document, and into the
+// texts the document keeps (XmlDocument::keep) for what is resolved or put in later. Parsing
+// a sidecar thus copies none of its names, values and white space.
+//
 // Not a validating parser: a document type declaration is refused, and only the five
 // predefined entities and character references are known. Names are checked only for their
 // first character and the characters that cannot be part of one. Nesting is bounded by
@@ -10,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,9 +26,9 @@ namespace cw {
 inline constexpr int kXmlMaxDepth = 256;
 
 struct XmlAttribute {
-  std::string name;
-  std::string value;  // with its references resolved
-  std::string raw;    // as written: the white space before it, the name, "=" and the quoted value
+  std::string_view name;
+  std::string_view value;  // with its references resolved
+  std::string_view raw;  // as written: the white space before it, the name, "=" and the quoted value
 };
 
 struct XmlNode {
@@ -31,14 +36,14 @@ struct XmlNode {
   Kind kind = Kind::kText;
   // Everything but an element: its text as written ("<!--...-->", "<?...?>", character data
   // with its references unresolved).
-  std::string raw;
+  std::string_view raw;
   // An element: "<" name attributes tail (">" or "/>"), then children and end_tag.
-  std::string name;
+  std::string_view name;
   std::vector<XmlAttribute> attributes;
-  std::string tag_tail;  // the white space after the last attribute
+  std::string_view tag_tail;  // the white space after the last attribute
   bool self_closing = false;
   std::vector<XmlNode> children;
-  std::string end_tag;  // "</name>" as written, white space included
+  std::string_view end_tag;  // "</name>" as written, white space included
 
   bool is_element() const { return kind == Kind::kElement; }
   // Character data or a CDATA section holding only white space (after references).
@@ -47,11 +52,22 @@ struct XmlNode {
 
 // A document's top-level nodes: the prolog, one root element and what follows it.
 struct XmlDocument {
+  XmlDocument() = default;
+  XmlDocument(XmlDocument&&) = default;
+  XmlDocument& operator=(XmlDocument&&) = default;
+  // A copy's nodes would still view the original's kept texts.
+  XmlDocument(const XmlDocument&) = delete;
+  XmlDocument& operator=(const XmlDocument&) = delete;
+
+  // Keeps `text` as long as the document: a node may view it.
+  std::string_view keep(std::string text) { return kept.emplace_back(std::move(text)); }
+
   std::vector<XmlNode> nodes;
+  std::deque<std::string> kept;  // a deque never moves what it holds
 };
 
-// The document in `text`; nothing, with `why` naming the fault and its line, when the text
-// is not well-formed.
+// The document in `text` (viewed by its nodes); nothing, with `why` naming the fault and its
+// line, when the text is not well-formed.
 std::optional<XmlDocument> parse_xml(std::string_view text, std::string& why);
 
 // The document as text: the parsed text itself when nothing was changed.

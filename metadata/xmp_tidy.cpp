@@ -36,7 +36,7 @@ class Namespaces {
   std::size_t enter(const XmlNode& el) {
     const std::size_t mark = bindings_.size();
     for (const XmlAttribute& a : el.attributes) {
-      if (a.name == "xmlns") bindings_.emplace_back("", a.value);
+      if (a.name == "xmlns") bindings_.emplace_back(std::string_view(), a.value);
       else if (a.name.starts_with("xmlns:")) bindings_.emplace_back(a.name.substr(6), a.value);
     }
     return mark;
@@ -44,12 +44,11 @@ class Namespaces {
   void leave(std::size_t mark) { bindings_.resize(mark); }
 
   // An element name takes the default namespace when it has no prefix; an attribute none.
-  Expanded resolve(const std::string& qname, bool attribute) const {
+  Expanded resolve(std::string_view qname, bool attribute) const {
     const std::size_t colon = qname.find(':');
     const std::string_view prefix =
-        colon == std::string::npos ? std::string_view() : std::string_view(qname).substr(0, colon);
-    const std::string_view local =
-        colon == std::string::npos ? std::string_view(qname) : std::string_view(qname).substr(colon + 1);
+        colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
+    const std::string_view local = colon == std::string_view::npos ? qname : qname.substr(colon + 1);
     if (prefix == "xml") return {kXmlNs, local};
     if (prefix.empty() && attribute) return {{}, local};
     for (auto it = bindings_.rbegin(); it != bindings_.rend(); ++it)
@@ -58,7 +57,7 @@ class Namespaces {
   }
 
  private:
-  std::vector<std::pair<std::string, std::string>> bindings_;
+  std::vector<std::pair<std::string_view, std::string_view>> bindings_;  // views of the tree
 };
 
 // Attributes that give an element its shape, not a value.
@@ -156,10 +155,11 @@ std::optional<std::string> simple_value(const XmlNode& el) {
   return value.substr(first, value.find_last_not_of(" \t\r\n") + 1 - first);
 }
 
-XmlNode text_node(std::string raw) {
+// A text node of `raw`, kept by `doc`.
+XmlNode text_node(XmlDocument& doc, std::string raw) {
   XmlNode n;
   n.kind = XmlNode::Kind::kText;
-  n.raw = std::move(raw);
+  n.raw = doc.keep(std::move(raw));
   return n;
 }
 
@@ -184,7 +184,7 @@ std::string hierarchy_path(const std::string& value) {
 // The items of every lr:hierarchicalSubject list with their empty names dropped.
 void tidy_hierarchies(XmlDocument& doc) {
   Namespaces ns;
-  auto visit = [](std::vector<XmlNode>& nodes, std::size_t i, Namespaces& scope) {
+  auto visit = [&doc](std::vector<XmlNode>& nodes, std::size_t i, Namespaces& scope) {
     if (!scope.resolve(nodes[i].name, false).is(kHierarchyNs, "hierarchicalSubject")) return;
     for (XmlNode& list : nodes[i].children) {
       if (!list.is_element()) continue;
@@ -195,7 +195,7 @@ void tidy_hierarchies(XmlDocument& doc) {
         const std::string path = hierarchy_path(*value);
         if (path == *value) continue;
         item.children.clear();
-        if (!path.empty()) item.children.push_back(text_node(xml_escape(path)));
+        if (!path.empty()) item.children.push_back(text_node(doc, xml_escape(path)));
       }
     }
   };
@@ -235,6 +235,7 @@ std::string completed_date(const std::string& value, const SidecarCapture& captu
 // Sets the creation dates to the capture time; notes whether the packet has a copyright
 // notice and a copyright flag, and where the notice is.
 struct Completion {
+  XmlDocument& doc;
   const SidecarCapture& capture;
   std::vector<XmlNode>* rights_list = nullptr;
   std::size_t rights_index = 0;
@@ -256,22 +257,22 @@ struct Completion {
       const std::string date = completed_date(*value, capture);
       if (date == *value) return;
       el.children.clear();
-      el.children.push_back(text_node(xml_escape(date)));
+      el.children.push_back(text_node(doc, xml_escape(date)));
     }
   }
 };
 
 // xmpRights:Marked "True" right after the copyright notice, in the notice's layout.
-void mark_copyrighted(std::vector<XmlNode>& nodes, std::size_t rights) {
+void mark_copyrighted(XmlDocument& doc, std::vector<XmlNode>& nodes, std::size_t rights) {
   XmlNode marked;
   marked.kind = XmlNode::Kind::kElement;
   marked.name = "xmpRights:Marked";
   XmlAttribute declaration;
   declaration.name = "xmlns:xmpRights";
   declaration.value = kRightsNs;
-  declaration.raw = " xmlns:xmpRights=\"" + std::string(kRightsNs) + "\"";
-  marked.attributes.push_back(std::move(declaration));
-  marked.children.push_back(text_node("True"));
+  declaration.raw = doc.keep(" xmlns:xmpRights=\"" + std::string(kRightsNs) + "\"");
+  marked.attributes.push_back(declaration);
+  marked.children.push_back(text_node(doc, "True"));
   marked.end_tag = "</xmpRights:Marked>";
   std::vector<XmlNode> added;
   if (rights > 0 && nodes[rights - 1].kind == XmlNode::Kind::kText && nodes[rights - 1].is_blank())
@@ -287,11 +288,11 @@ bool tidy_sidecar_xmp(std::string& xml, const SidecarCapture& capture, std::stri
   if (!doc) return false;
   tidy_hierarchies(*doc);
   prune_packet(*doc);
-  Completion completion{capture};
+  Completion completion{*doc, capture};
   Namespaces ns;
   walk(doc->nodes, ns, completion);
   if (completion.rights_list && !completion.marked)
-    mark_copyrighted(*completion.rights_list, completion.rights_index);
+    mark_copyrighted(*doc, *completion.rights_list, completion.rights_index);
   xml = write_xml(*doc);
   return true;
 }
