@@ -157,6 +157,8 @@ struct RunState {
   std::string real_first_copy_root;  // the first-copy root as the system resolves it
   std::string checked_folder;        // the target folder last found inside its tree
   std::string checked_folder_real;   // and that folder as the system resolves it
+  std::string copied_folder;         // the folder a later tree's copy was last recorded in
+  std::string copied_folder_real;    // and that folder as the system resolves it
   DiskFlush disk_flush;              // the file systems this phase wrote to
   FolderHandles target_folders;      // the folders the run writes into, kept open
 

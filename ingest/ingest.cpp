@@ -132,6 +132,8 @@ bool take_roots(const ParamList& p, RunOptions& options, RunState& state, RunRep
   state.real_first_copy_root = real_path_of(options.first_copy_root).value_or("");
   state.checked_folder.clear();
   state.checked_folder_real.clear();
+  state.copied_folder.clear();
+  state.copied_folder_real.clear();
   return !options.want_backup_post || make_folders(reporter, *options.post_backup_root);
 }
 

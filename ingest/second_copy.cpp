@@ -56,6 +56,23 @@ bool make_folder_in_tree(EngineContext& ctx, const std::string& folder, const st
   return make_folders(ctx, folder);
 }
 
+// The real path of a copy just made at `target`: its folder as the system resolves it (looked
+// up once for the files of one folder in a row) and its name. The copy is a file this run has
+// just created, never a link, so only the folders on the way can lead elsewhere.
+std::string real_copy_path(RunState& state, const std::string& target) {
+  const std::size_t sep = last_separator(target);
+  if (sep == std::string::npos || sep == 0) return real_path_of(target).value_or(target);
+  if (target.compare(0, sep, state.copied_folder) != 0 || state.copied_folder.size() != sep) {
+    const std::optional<std::string> real = real_path_of(target.substr(0, sep));
+    if (!real) return real_path_of(target).value_or(target);
+    state.copied_folder = target.substr(0, sep);
+    state.copied_folder_real = *real;
+  }
+  std::string path = state.copied_folder_real;
+  if (!path.ends_with('/')) path += '/';
+  return path.append(target, sep + 1);
+}
+
 void announce(EngineContext& ctx, bool converting) {
   const char* text = !converting      ? "Skipping Adobe DNG Converter"
                      : ctx.counts.verify_only ? "Running Adobe DNG Converter for verification only"
@@ -229,8 +246,8 @@ bool copy_recorded(EngineContext& ctx, const std::string& source, std::string& t
       tree == CopyTree::kPrimary && (gps_tagging_enabled(ctx) || ctx.write_exif_times);
   if (from && !ctx.ledger.at(*entry).copies[*from].hash)
     ctx.ledger.at(*entry).copies[*from].hash = hash.written;  // read whole for the copy
-  copy = record_copy(ctx, *entry, tree, real_path_of(target).value_or(target),
-                     file_size(target), hash.written, tagged);
+  copy = record_copy(ctx, *entry, tree, real_copy_path(ctx.state(), target), file_size(target),
+                     hash.written, tagged);
   return true;
 }
 

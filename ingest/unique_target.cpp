@@ -36,12 +36,6 @@ std::size_t suffix_position(const std::string& target) {
   return dot;
 }
 
-// A name is taken by anything, a link that leads nowhere included.
-bool taken(const std::string& path) {
-  struct stat st;
-  return sysio().lstat(path.c_str(), &st) == 0;
-}
-
 bool hash_camera_image(CameraSource* cameras, const std::string& path, Hash128& out,
                        char* buffer) {
   std::unique_ptr<CameraStream> stream = open_camera_path(cameras, path);
@@ -102,16 +96,25 @@ bool source_hash(SourceFacts& source) {
   return true;
 }
 
-bool holds_same_content(const std::string& path, SourceFacts& source, Hash128* found) {
-  struct stat st;
-  if (sysio().lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<std::uint64_t>(st.st_size) != source.size ||
+namespace {
+
+// holds_same_content for the file at `path` whose lstat gave `st`.
+bool same_content(const std::string& path, const struct stat& st, SourceFacts& source,
+                  Hash128* found) {
+  if (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) != source.size ||
       !same_card_time(st.st_mtime, source.modified, source.local_times))
     return false;
   Hash128 h;
   if (!source_hash(source) || !hash_disk_file(path, h)) return false;
   if (found) *found = h;
   return h == *source.hash;
+}
+
+}  // namespace
+
+bool holds_same_content(const std::string& path, SourceFacts& source, Hash128* found) {
+  struct stat st;
+  return sysio().lstat(path.c_str(), &st) == 0 && same_content(path, st, source, found);
 }
 
 std::string suffixed_name(const std::string& target, int n) {
@@ -126,12 +129,16 @@ TargetName find_target_name(const std::string& target, SourceFacts& source, int 
   TargetName name;
   for (int n = from; n <= kMaxUniqueSuffix; ++n) {
     std::string candidate = suffixed_name(target, n);
-    if (!taken(candidate)) {
+    // A name is taken by anything, a link that leads nowhere included; one look tells that
+    // and the size and time the content check starts from (a large card's folders hold many
+    // images of one number, each looked at on the way to the next free suffix).
+    struct stat st;
+    if (sysio().lstat(candidate.c_str(), &st) != 0) {
       name.path = std::move(candidate);
       name.suffix = n;
       return name;
     }
-    if (holds_same_content(candidate, source)) {
+    if (same_content(candidate, st, source, nullptr)) {
       name.duplicate = std::move(candidate);
       return name;
     }
