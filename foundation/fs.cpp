@@ -32,17 +32,17 @@ std::string system_path(std::string_view path) {
   return p;
 }
 
+std::string join_path(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && is_separator(folder.back())) return folder + name;
+  return folder + "/" + name;
+}
+
 namespace {
 
 std::size_t name_offset(const std::string& path) {
   for (std::size_t i = path.size(); i > 0; --i)
     if (is_separator(path[i - 1])) return i;
   return 0;
-}
-
-std::string join_path(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && is_separator(folder.back())) return folder + name;
-  return folder + "/" + name;
 }
 
 bool ends_with(const std::string& text, std::string_view tail) {

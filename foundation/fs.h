@@ -78,6 +78,9 @@ void to_utf8_release();
 // The path as the system takes it: every "\" turned into "/".
 std::string system_path(std::string_view path);
 
+// `name` in `folder`: one separator between them, whether or not the folder ends with one.
+std::string join_path(const std::string& folder, const std::string& name);
+
 // Copies one file outside an ingestion run, reporting through alerts. Refuses to overwrite
 // an existing target when `refuse_overwrite`; keeps the source's modification time.
 bool copy_file_standalone(const std::string& source, const std::string& target,

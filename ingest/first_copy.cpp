@@ -390,8 +390,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   // folder's with the name the copy took.
   std::string leaf = name.path.substr(folder.size());
   if (!leaf.empty() && is_separator(leaf.front())) leaf.erase(0, 1);
-  const std::string& real_folder = ctx.checked_folder_real;
-  const std::string real_copy = real_folder + (real_folder.ends_with('/') ? "" : "/") + leaf;
+  const std::string real_copy = join_path(ctx.checked_folder_real, leaf);
   const std::size_t copy = record_copy(ctx, entry, CopyTree::kFirst, real_copy, r.size, hash,
                                        merged || gps_follows);
   // Read back at once and found damaged, the copy was moved aside (and named): no more steps.

@@ -68,9 +68,7 @@ std::string real_copy_path(RunState& state, const std::string& target) {
     state.copied_folder = target.substr(0, sep);
     state.copied_folder_real = *real;
   }
-  std::string path = state.copied_folder_real;
-  if (!path.ends_with('/')) path += '/';
-  return path.append(target, sep + 1);
+  return join_path(state.copied_folder_real, target.substr(sep + 1));
 }
 
 void announce(EngineContext& ctx, bool converting) {
