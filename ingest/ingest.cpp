@@ -385,13 +385,10 @@ bool copy_phase(EngineContext& ctx, NamingAhead& naming) {
       return false;
     }
   }
-  if (!settle_sidecar(ctx)) {
-    abandon();
-    return false;
-  }
+  const bool placed = settle_sidecar(ctx);  // the last copy's sidecar, or its failure said
   abandon();
   // The copies were verified while the run went on copying; their results come in list order.
-  return naming.finish() && ctx.image_checks.report(ctx);
+  return placed && naming.finish() && ctx.image_checks.report(ctx);
 }
 
 // Whether the run's images may be named beside its copying: not a camera's, which serves one
