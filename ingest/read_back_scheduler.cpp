@@ -26,6 +26,8 @@ namespace {
 // One read of a ring, and the buffer of a reading thread: large enough that the disk sees long
 // requests, small enough that a disk's pieces in flight cost a few megabytes.
 constexpr std::size_t kPiece = 1048576;
+// The unit in which a piece shorter than kPiece is asked for (direct reads take whole pages).
+constexpr std::size_t kPage = 4096;
 // Rings of a disk, each with its share of the disk's pieces on a thread of its own: the hashing
 // of what comes back is spread over two processors, and while one ring's thread waits for a
 // processor the other's reads are still in front of the disk.
@@ -166,6 +168,7 @@ struct Piece {
   char* buffer = nullptr;
   CopyRead* copy = nullptr;
   std::uint64_t offset = 0;
+  std::size_t length = 0;  // asked for
   int result = 0;
   bool done = false;
 };
@@ -204,10 +207,10 @@ bool wants_piece(const CopyRead& c) {
 
 // Fills what a short read left of a piece that does not reach the copy's end, with plain reads.
 void complete_short_piece(CopyRead& c, Piece& p) {
-  while (p.result >= 0 && static_cast<std::size_t>(p.result) < kPiece &&
+  while (p.result >= 0 && static_cast<std::size_t>(p.result) < p.length &&
          p.offset + static_cast<std::uint64_t>(p.result) < c.size) {
     ssize_t n;
-    do n = ::pread(c.fd.get(), p.buffer + p.result, kPiece - static_cast<std::size_t>(p.result),
+    do n = ::pread(c.fd.get(), p.buffer + p.result, p.length - static_cast<std::size_t>(p.result),
                    static_cast<off_t>(p.offset + static_cast<std::uint64_t>(p.result)));
     while (n < 0 && errno == EINTR);
     if (n < 0) p.result = -errno;
@@ -229,7 +232,7 @@ void hash_done_pieces(CopyRead& c, std::vector<Piece*>& free) {
         c.result.error = -p->result;
       } else {
         c.hasher.update(p->buffer, static_cast<std::size_t>(p->result));
-        if (static_cast<std::size_t>(p->result) < kPiece) c.end_seen = true;
+        if (static_cast<std::size_t>(p->result) < p->length) c.end_seen = true;
       }
     }
     p->copy = nullptr;
@@ -316,9 +319,16 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
       free.pop_back();
       p->copy = c;
       p->offset = c->issued;
-      c->issued += kPiece;
+      // The piece holding the copy's end asks for its rest and one byte more, in whole pages,
+      // so that it comes back short at the end: a direct read asked past the end has the kernel
+      // fill the rest of the buffer with zeros, most of a megabyte for a small copy.
+      const std::uint64_t rest = c->size - c->issued;
+      p->length = rest == 0 ? kPiece
+                            : std::min<std::uint64_t>(kPiece, (rest + kPage) / kPage * kPage);
+      c->issued += p->length;
       c->pieces.push_back(p);
-      io_uring_prep_read(sqe, c->fd.get(), p->buffer, kPiece, p->offset);
+      io_uring_prep_read(sqe, c->fd.get(), p->buffer, static_cast<unsigned>(p->length),
+                         p->offset);
       io_uring_sqe_set_data(sqe, p);
       ++in_flight;
     }
@@ -424,11 +434,16 @@ void ReadBackScheduler::submit(VerifyJob job, const std::shared_ptr<ReadBackSink
   }
   const std::int64_t now = real_time_ns();
   q.ready_ns = now + fingerprint_settle_wait_ns(fingerprint_of(st), now, disk->tick_ns);
+  bool was_empty;
   {
     std::lock_guard<std::mutex> lock(disk->mutex);
+    was_empty = disk->queue.empty();
     disk->queue.push_back(std::move(q));
   }
-  disk->wake.notify_all();
+  // A reader waiting for a queue's first copy wakes when that copy is ready, and takes the
+  // copies behind it in turn: only readers of an empty queue have nothing to wake them. Waking
+  // them for every copy would take the processor from the copying for nothing.
+  if (was_empty) disk->wake.notify_all();
 }
 
 void ReadBackScheduler::cancel(const ReadBackSink* sink) {

@@ -78,6 +78,7 @@ TEST(ReadBackScheduler, RingAndThreadsProveEverySizeAndCatchChanges) {
   const std::map<std::string, Copy> copies{
       {"empty", {0, VerifyOutcome::kMatch}},
       {"small", {1000, VerifyOutcome::kMatch}},
+      {"whole_pages", {8192, VerifyOutcome::kMatch}},
       {"one_piece", {kMiB, VerifyOutcome::kMatch}},
       {"large", {3 * kMiB + 4097, VerifyOutcome::kMatch}},
       {"changed", {2 * kMiB + 5, VerifyOutcome::kMismatch}},
