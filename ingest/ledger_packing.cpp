@@ -33,8 +33,11 @@ constexpr std::uint8_t kChangedSinceProven = 0x80;
 // In the byte of states: state in the low nibble, the state before a change in bits 4-6.
 constexpr std::uint8_t kPathBelowRoot = 0x80;
 
+// Writes into a buffer made at once large enough for most entries: an entry is packed several
+// times in a run, and a buffer grown from nothing reallocated about five times an entry.
 class Writer {
  public:
+  Writer() { out_.reserve(512); }
   void byte(std::uint8_t b) { out_.push_back(static_cast<char>(b)); }
   void unsigned_int(std::uint64_t v) {
     while (v >= 0x80) {
@@ -96,11 +99,14 @@ class Reader {
     return t;
   }
   std::string text() { return std::string(text_view()); }
-  // A path written by Writer::path, after `prefix`.
-  std::string path(const PackedTexts& texts, std::string prefix = {}) {
-    prefix += texts.text(static_cast<std::uint32_t>(unsigned_int()));
-    prefix += text_view();
-    return prefix;
+  // A path written by Writer::path, after `prefix`: made in one allocation.
+  std::string path(const PackedTexts& texts, std::string_view prefix = {}) {
+    const std::string& folder = texts.text(static_cast<std::uint32_t>(unsigned_int()));
+    const std::string_view name = text_view();
+    std::string out;
+    out.reserve(prefix.size() + folder.size() + name.size());
+    out.append(prefix).append(folder).append(name);
+    return out;
   }
   Hash128 hash() {
     Hash128 h;
@@ -158,7 +164,7 @@ LedgerCopy unpack_copy(Reader& r, const Hash128& entry_hash, const PackedTexts& 
   c.state = static_cast<CopyState>(states & 0x0f);
   c.before_change = static_cast<CopyState>((states >> 4) & 0x07);
   c.root = texts.text(static_cast<std::uint32_t>(r.unsigned_int()));
-  c.path = r.path(texts, (states & kPathBelowRoot) ? c.root : std::string());
+  c.path = r.path(texts, (states & kPathBelowRoot) ? std::string_view(c.root) : "");
   c.unmapped_root = texts.text(static_cast<std::uint32_t>(r.unsigned_int()));
   c.size = r.unsigned_int();
   if (flags & kHashSame) c.hash = entry_hash;
