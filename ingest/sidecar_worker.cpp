@@ -1,6 +1,9 @@
 // The thread that prepares first-copy sidecars ahead of the copying.
 #include "ingest/sidecar_worker.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <new>
 #include <system_error>
@@ -132,6 +135,13 @@ PreparedSidecar SidecarWorker::prepare(const ImageRecord& r) {
 }
 
 void SidecarWorker::work() {
+  // Woken by the copying (a sidecar handed over, a sidecar taken), the thread waits for a
+  // free processor instead of taking the copying's: the copying places a handed-over sidecar
+  // itself when the thread has not begun it, and builds one the thread has not prepared, so
+  // the thread only ever takes work off the copying, never holds it up. Where the policy
+  // cannot be set the thread simply runs as any other.
+  const sched_param batch{};
+  pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
   std::size_t next = 0;  // the next image to prepare
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
