@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <system_error>
 #include <thread>
 #include <tuple>
 
@@ -450,7 +451,8 @@ std::size_t record_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
   return index;
 }
 
-void settle_read_backs(RunState& state, RunCounters& counts, RunReporter& reporter, bool wait) {
+std::size_t settle_read_backs(RunState& state, RunCounters& counts, RunReporter& reporter,
+                              bool wait) {
   std::vector<VerifyResult> results =
       wait ? state.verifier.finish() : state.verifier.take_results();
   results.insert(results.begin(), state.verifier_results.begin(), state.verifier_results.end());
@@ -459,6 +461,7 @@ void settle_read_backs(RunState& state, RunCounters& counts, RunReporter& report
   std::sort(results.begin(), results.end(), [](const VerifyResult& a, const VerifyResult& b) {
     return std::tie(a.job.entry, a.job.copy) < std::tie(b.job.entry, b.job.copy);
   });
+  std::size_t aside = 0;
   for (const VerifyResult& r : results) {
     LedgerCopy& c = state.ledger.at(r.job.entry).copies[r.job.copy];
     switch (r.outcome) {
@@ -477,23 +480,66 @@ void settle_read_backs(RunState& state, RunCounters& counts, RunReporter& report
             std::string("copy cannot be read back (") + std::strerror(r.error) + ")", c.path);
         break;
     }
-    if (c.state == CopyState::kBad)
+    if (c.state == CopyState::kBad) {
       set_damaged_copy_aside(state, reporter, r.job.entry, r.job.copy);
+      ++aside;
+    }
   }
+  return aside;
 }
+
+namespace {
+
+bool flush_failed(RunReporter& reporter, const std::string& folder, int error) {
+  reporter.report_printf("\nERROR: copies in %s may not be on the disk: %s\n", folder.c_str(),
+                         std::strerror(error));
+  return reporter.fail(text_with_path("write error -- check drives for sufficient space", folder));
+}
+
+// The end of a phase: the copies' file systems are flushed on a thread of their own while the
+// run waits for its last read-backs (each of which waits for its copy's times to settle), as
+// both wait for the disk and neither needs the other. A copy a read-back found damaged was
+// renamed meanwhile, maybe after the flush passed it: the file systems are flushed once more
+// then, so that the ledger never records a name the disk does not hold yet.
+bool settle_and_flush(RunState& state, RunCounters& counts, RunReporter& reporter) {
+  if (state.disk_flush.empty()) {
+    settle_read_backs(state, counts, reporter, true);
+    return true;
+  }
+  DiskFlush again = state.disk_flush;
+  std::string folder;
+  int error = 0;
+  bool flushed = false;
+  std::jthread flusher;
+  try {
+    flusher = std::jthread([&] {
+      flushed = state.disk_flush.flush(folder);
+      error = errno;
+    });
+  } catch (const std::system_error&) {
+    settle_read_backs(state, counts, reporter, true);
+    return flush_copies(state, reporter);
+  }
+  const std::size_t aside = settle_read_backs(state, counts, reporter, true);
+  flusher.join();
+  if (flushed && aside > 0) {
+    flushed = again.flush(folder);
+    error = errno;
+  }
+  return flushed || flush_failed(reporter, folder, error);
+}
+
+}  // namespace
 
 bool flush_copies(RunState& state, RunReporter& reporter) {
   std::string folder;
-  if (state.disk_flush.flush(folder)) return true;
-  reporter.report_printf("\nERROR: copies in %s may not be on the disk: %s\n", folder.c_str(),
-                         std::strerror(errno));
-  return reporter.fail(text_with_path("write error -- check drives for sufficient space", folder));
+  return state.disk_flush.flush(folder) || flush_failed(reporter, folder, errno);
 }
 
 bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& reporter, bool final) {
   const auto now = std::chrono::steady_clock::now();
   if (!final && now - state.ledger.last_store < kStoreInterval) return true;
-  settle_read_backs(state, counts, reporter, final);
+  if (!final) settle_read_backs(state, counts, reporter, false);
   state.ledger.last_store = now;
   // Only the end of a phase waits for the disk: a flush every second would stop the copying
   // until the disk caught up, where the system otherwise writes while the run reads on. A
@@ -501,7 +547,9 @@ bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& report
   // a phase of many files also flushes whenever that many wait: each store then has a
   // bounded number of rows to write, and a card of any size is recorded in linear time.
   const bool flush = final || state.ledger.waiting_for_flush() >= kMaxWaitingForFlush;
-  if (flush && !flush_copies(state, reporter)) return false;
+  if (final ? !settle_and_flush(state, counts, reporter)
+            : flush && !flush_copies(state, reporter))
+    return false;
   if (state.ledger.store(flush)) {
     state.ledger.release_stored();
     return true;

@@ -230,16 +230,19 @@ std::size_t record_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
                         bool now);
 
 // Records the read-backs that have finished (all of them when `wait`): a copy whose hash
-// differs, or that cannot be read, is named in the report and counts as failed.
-void settle_read_backs(RunState& state, RunCounters& counts, RunReporter& reporter, bool wait);
+// differs, or that cannot be read, is named in the report and counts as failed, and is moved
+// aside. The number of copies moved aside.
+std::size_t settle_read_backs(RunState& state, RunCounters& counts, RunReporter& reporter,
+                              bool wait);
 
 // Every file this phase wrote is on the disk before the run goes on (and before anything can
 // report it done). False after reporting which file system failed.
 bool flush_copies(RunState& state, RunReporter& reporter);
 
 // Stores what is settled, once a second while copying, or now with `final` (after waiting for
-// every read-back), and releases the entries stored: the caller holds no reference into any
-// entry. False when the flush or the database failed (reported).
+// every read-back, the copies' file systems being flushed meanwhile), and releases the entries
+// stored: the caller holds no reference into any entry. False when the flush or the database
+// failed (reported).
 bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& reporter, bool final);
 
 }  // namespace cw

@@ -92,6 +92,8 @@ class DiskFlush {
   // Flushes every noted file system and forgets them: false with errno set and `folder`
   // naming a folder of the file system that failed.
   bool flush(std::string& folder);
+  // True when nothing was noted since the last flush.
+  bool empty() const { return noted_.empty(); }
 
  private:
   std::string last_;                     // the folder noted last (most notes repeat it)

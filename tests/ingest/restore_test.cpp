@@ -42,6 +42,20 @@ int rename_never_aside(const char* from, const char* to) {
   return system_sysio().rename(from, to);
 }
 
+// A copy moved to a ".damaged" name that no flush of its file system followed yet.
+std::atomic<bool> g_aside_unflushed{false};
+
+int rename_noting_aside(const char* from, const char* to) {
+  const int rc = system_sysio().rename(from, to);
+  if (rc == 0 && std::string(to).ends_with(".damaged")) g_aside_unflushed = true;
+  return rc;
+}
+
+int syncfs_noting(int fd) {
+  g_aside_unflushed = false;
+  return system_sysio().syncfs(fd);
+}
+
 struct Restores : ::testing::Test {
   test::Harness h;
   std::string db_path;
@@ -107,12 +121,14 @@ TEST_F(Restores, CopyFailingItsReadBackNeverBlocksItsName) {
     {
       Sysio table = system_sysio();
       table.open = open_flipping;
-      if (c == Case::kNotMovable) table.rename = rename_never_aside;
+      table.rename = c == Case::kNotMovable ? rename_never_aside : rename_noting_aside;
+      table.syncfs = syncfs_noting;
       ScopedSysio faults(table);
       g_flip_armed = true;
       EXPECT_FALSE(run());
     }
     ASSERT_FALSE(g_flip_armed) << "the copy was never read back";
+    EXPECT_FALSE(g_aside_unflushed) << "the new name may not be on the disk";
     EXPECT_TRUE(contains(h.ctx->report, "ERROR: copy differs from its source (checksum): \"" +
                                             final_name + "\"\n"))
         << report();
