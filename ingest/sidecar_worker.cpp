@@ -8,6 +8,7 @@
 #include <new>
 #include <system_error>
 
+#include "ingest/archive_check.h"
 #include "ingest/engine_context.h"
 #include "ingest/run_metadata.h"
 #include "ingest/sidecar_placement.h"
@@ -48,8 +49,13 @@ SidecarWorker::~SidecarWorker() {
 std::optional<PreparedSidecar> SidecarWorker::take(std::size_t index) {
   std::optional<PreparedSidecar> out;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (index >= images_.size()) return std::nullopt;
+    if (preparing_ == index) {
+      taking_ = true;
+      ready_cv_.wait(lock, [&] { return preparing_ != index; });
+      taking_ = false;
+    }
     Ready& slot = ready_[index % kAhead];
     if (slot.index == index) out.swap(slot.sidecar);
     // What waits for images before this one is not asked for any more.
@@ -123,9 +129,11 @@ PreparedSidecar SidecarWorker::prepare(const ImageRecord& r) {
   PreparedSidecar p;
   p.source = r.source_path();
   p.source_sidecar = card_sidecars_.find(p.source);
-  if (!p.source_sidecar && (!template_path_.empty() || !settings_path_.empty())) {
-    const std::string date_text = sidecar_date_text(r.capture_time());
-    auto held = metadata_.hold();
+  const bool build = !p.source_sidecar && (!template_path_.empty() || !settings_path_.empty());
+  const std::string date_text = build ? sidecar_date_text(r.capture_time()) : std::string();
+  auto held = metadata_.hold();
+  p.exif = entry_exif(metadata_.environment(), p.source);
+  if (build) {
     p.built = true;
     p.ok = sidecar_text(template_path_, settings_path_, r.base_name, date_text, r.number_text,
                         r.source_path(), metadata_.environment(), metadata_.sidecars(), p.text,
@@ -158,6 +166,7 @@ void SidecarWorker::work() {
     if (quit_) return;
     next = std::max(next, asked_);
     const std::size_t i = next++;
+    preparing_ = i;
     lock.unlock();
     std::optional<PreparedSidecar> p;
     try {
@@ -166,7 +175,9 @@ void SidecarWorker::work() {
       // Left to the copying, which reports the shortage.
     }
     lock.lock();
+    preparing_ = kNone;
     if (p && i >= asked_) ready_[i % kAhead] = Ready{i, std::move(p)};
+    if (taking_) ready_cv_.notify_all();
   }
 }
 

@@ -30,7 +30,15 @@ class EngineContext;
 class RunMetadata;
 struct ImageRecord;
 
-// What create_sidecar needs to know of a first copy's sidecar before its copy is placed.
+// The EXIF values a new ledger entry records of its image (empty when it has none).
+struct EntryExif {
+  std::string camera_serial;
+  std::string captured;  // the capture date-time as naming forms it
+};
+
+// What create_sidecar needs to know of a first copy's sidecar before its copy is placed, and
+// the EXIF values of the image's ledger entry: read while the thread holds the metadata lock
+// anyway, so that the copying does not wait for that lock to record the copy.
 struct PreparedSidecar {
   std::string source;                         // the image it was prepared for
   std::optional<std::string> source_sidecar;  // the sidecar the card holds for the image
@@ -38,6 +46,7 @@ struct PreparedSidecar {
   bool ok = true;      // with `built`: false when building failed (`message` says why)
   std::string text;    // with `built`: empty when there is nothing to write
   std::string message;
+  EntryExif exif;
 };
 
 enum class SidecarOutcome { kFailed, kCreated, kExisted };
@@ -82,8 +91,10 @@ class SidecarWorker {
   SidecarWorker& operator=(const SidecarWorker&) = delete;
 
   // The prepared sidecar of image `index`, when it is ready; nothing otherwise (the caller
-  // prepares it itself: this never waits, so it may be called holding any lock). Images
-  // before `index` are not asked for any more. The thread prepares further only once woken by
+  // prepares it itself). When the thread is preparing that very image now, this waits for it
+  // rather than do the same work again beside it, holding the metadata lock the thread holds
+  // meanwhile: never call it holding that lock. Images before `index` are not asked for any
+  // more. The thread prepares further only once woken by
   // hand_over or go_on: a sidecar handed over right after is placed before the next is
   // prepared.
   std::optional<PreparedSidecar> take(std::size_t index);
@@ -100,10 +111,11 @@ class SidecarWorker {
   std::optional<SidecarPlacement> settle(FolderHandles& folders);
 
   // How far the thread may run ahead of the copying: once image i was taken, it reads images
-  // up to i + kAhead. Small, it bounds the texts held at once and keeps the thread from
-  // holding the run's metadata lock through a long stretch in which the copying needs it too
-  // (the lock favours whoever holds it last).
-  static constexpr std::size_t kAhead = 4;
+  // up to i + kAhead. Enough for the thread to get ahead again after it was kept off the
+  // processors a while (it runs as a batch thread), while bounding the texts held at once.
+  // Running ahead holds nothing up: the copying takes the run's metadata lock only for an
+  // image the thread has not prepared.
+  static constexpr std::size_t kAhead = 16;
 
  private:
   void work();
@@ -139,6 +151,12 @@ class SidecarWorker {
   // [asked_, asked_ + kAhead), which never share a slot.
   std::array<Ready, kAhead> ready_;
   std::size_t asked_ = 0;  // images before this one are not asked for any more
+  // The image the thread is preparing now (kNone: none), and the copying waiting in take()
+  // for it to be ready.
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t preparing_ = kNone;
+  std::condition_variable ready_cv_;
+  bool taking_ = false;
   Handed handed_;
   // The thread placed the sidecar handed over, and the copying waits for it in settle().
   std::condition_variable placed_;
