@@ -80,6 +80,7 @@ Formed form_target(EngineContext& ctx, const ImageRecord& r, std::string& folder
     return Formed::kOutside;
   ctx.checked_folder = folder;
   ctx.checked_folder_real = *real;
+  if (ctx.sidecar_worker) ctx.sidecar_worker->folder_checked(folder, r.target_folder());
   return Formed::kOk;
 }
 

@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -47,6 +48,11 @@ struct PreparedSidecar {
   std::string text;    // with `built`: empty when there is nothing to write
   std::string message;
   EntryExif exif;
+  // With `built` and a text: the text already written under a temporary name in the folder
+  // its copy goes to (`staged_folder`), when that folder was made and checked by then; the
+  // sidecar is then only moved into place.
+  std::unique_ptr<StagedFile> staged;
+  std::string staged_folder;
 };
 
 enum class SidecarOutcome { kFailed, kCreated, kExisted };
@@ -100,11 +106,16 @@ class SidecarWorker {
   std::optional<PreparedSidecar> take(std::size_t index);
   // Wakes the thread to prepare past the image taken last.
   void go_on() { moved_.notify_all(); }
+  // The copying made and checked `folder`, where the copies of images whose target folder
+  // reads `target_folder` go: the thread writes their sidecars there ahead.
+  void folder_checked(const std::string& folder, const std::string& target_folder);
 
   // Hands the built sidecar `text` over, to be placed at `target` in `folder` (as
-  // place_sidecar_text does) on the thread: false, with nothing taken, when there is no thread
-  // or the sidecar handed over before is not settled. Never waits.
-  bool hand_over(const std::string& folder, const std::string& target, std::string& text);
+  // place_sidecar_text does, with `staged` when it was written ahead) on the thread: false,
+  // with nothing taken, when there is no thread or the sidecar handed over before is not
+  // settled. Never waits.
+  bool hand_over(const std::string& folder, const std::string& target, std::string& text,
+                 std::unique_ptr<StagedFile>& staged);
   // How placing the sidecar handed over last went, once it is placed (and logged, as
   // log_placement does); nothing when none waits. One the thread has not begun is placed here,
   // through `folders` (the caller's); one it is placing is waited for.
@@ -120,6 +131,9 @@ class SidecarWorker {
  private:
   void work();
   PreparedSidecar prepare(const ImageRecord& r);
+  // Writes the built text of `p` under a temporary name in `folder`; when that fails, `p`
+  // says so as a sidecar that could not be built.
+  static void stage(PreparedSidecar& p, const std::string& folder);
 
   // Places the sidecar handed over, holding `lock` (released meanwhile).
   void place(std::unique_lock<std::mutex>& lock);
@@ -135,6 +149,7 @@ class SidecarWorker {
     enum class State { kNone, kWaiting, kPlacing, kPlaced };
     State state = State::kNone;
     std::string folder, target, text;
+    std::unique_ptr<StagedFile> staged;
     SidecarPlacement outcome;  // with kPlaced
   };
 
@@ -157,6 +172,8 @@ class SidecarWorker {
   std::size_t preparing_ = kNone;
   std::condition_variable ready_cv_;
   bool taking_ = false;
+  // The folder the copying checked last, and the target folder text of the images going there.
+  std::string checked_folder_, checked_target_folder_;
   Handed handed_;
   // The thread placed the sidecar handed over, and the copying waits for it in settle().
   std::condition_variable placed_;
