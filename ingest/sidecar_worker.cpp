@@ -8,9 +8,9 @@
 #include <new>
 #include <system_error>
 
+#include "foundation/sysio.h"
 #include "ingest/archive_check.h"
 #include "ingest/engine_context.h"
-#include "foundation/sysio.h"
 #include "ingest/run_metadata.h"
 #include "ingest/sidecar_placement.h"
 #include "metadata/sidecar.h"
@@ -136,9 +136,9 @@ void SidecarWorker::place(std::unique_lock<std::mutex>& lock) {
 }
 
 void SidecarWorker::stage(PreparedSidecar& p, const std::string& folder) {
-  // Through the folder's path, not a descriptor: the file may be dropped on another thread
-  // after this one closed its descriptors.
-  // A failure is the sidecar's, reported when it is placed, as writing it then would be.
+  // Made through the folder's path, not a descriptor: the file may be dropped on another
+  // thread after this one closed its descriptors. A failure is the sidecar's, reported when
+  // it is placed, as a failure to write it then would be.
   auto staged = std::make_unique<StagedFile>();
   if (!staged->create(folder)) {
     p.ok = false;
