@@ -90,7 +90,16 @@ void take_archived_name(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
   take_archived(ctx, r, entry, index, true);
 }
 
-std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& hash) {
+EntryExif entry_exif(MacroEnvironment& env, const std::string& source) {
+  EntryExif exif;
+  if (has_no_exif_by_design(source)) return exif;
+  exif.camera_serial = exif_macro_value(env, "SerialNumber", source);
+  exif.captured = exif_capture_datetime(env, source).value_or("");
+  return exif;
+}
+
+std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& hash,
+                      const EntryExif* exif) {
   if (std::optional<std::size_t> known = ctx.ledger.find(hash, r.size)) return *known;
   LedgerEntry e;
   e.ingestion_id = ctx.ingestion_id;
@@ -111,13 +120,15 @@ std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& h
   e.size = r.size;
   e.modified = r.modified;
   e.hash = hash;
-  if (!has_no_exif_by_design(r.source_path())) {
+  EntryExif read;
+  if (!exif) {
     // The run's remembered values: naming read this image already.
     auto held = ctx.metadata().hold();
-    MacroEnvironment& env = ctx.macro_environment();
-    e.camera_serial = exif_macro_value(env, "SerialNumber", r.source_path());
-    e.captured = exif_capture_datetime(env, r.source_path()).value_or("");
+    read = entry_exif(ctx.macro_environment(), r.source_path());
+    exif = &read;
   }
+  e.camera_serial = exif->camera_serial;
+  e.captured = exif->captured;
   return ctx.ledger.add(std::move(e));
 }
 

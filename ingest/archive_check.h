@@ -13,6 +13,7 @@
 
 #include "database/ledger_store.h"
 #include "ingest/engine_context.h"
+#include "ingest/sidecar_worker.h"
 #include "ingest/unique_target.h"
 
 namespace cw {
@@ -32,8 +33,14 @@ void take_archived_name(EngineContext& ctx, ImageRecord& r, SourceFacts& facts,
                         const std::string& path);
 
 // The ledger entry for a file just copied with this hash: the entry of that content when the
-// ledger has one (its copies in other trees), else a new one describing the card and the file.
-std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& hash);
+// ledger has one (its copies in other trees), else a new one describing the card and the file,
+// with `exif` when given (read ahead by the sidecar thread), else the values read here.
+std::size_t entry_for(EngineContext& ctx, const ImageRecord& r, const Hash128& hash,
+                      const EntryExif* exif = nullptr);
+
+// The EXIF values a new ledger entry records of the image at `source`, from the run's
+// remembered values (the caller holds the run's metadata lock).
+EntryExif entry_exif(MacroEnvironment& env, const std::string& source);
 
 // The hash and size of the file at `path`; false when it is no regular file or cannot be read.
 // With `fingerprint`, also the file's fingerprint, taken before the read as a read-back takes

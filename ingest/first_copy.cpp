@@ -80,6 +80,7 @@ Formed form_target(EngineContext& ctx, const ImageRecord& r, std::string& folder
     return Formed::kOutside;
   ctx.checked_folder = folder;
   ctx.checked_folder_real = *real;
+  if (ctx.sidecar_worker) ctx.sidecar_worker->folder_checked(folder, r.target_folder());
   return Formed::kOk;
 }
 
@@ -204,14 +205,21 @@ void note_target(FolderTable& folders, ImageRecord& r, const std::string& target
   r.set_first_copy(folders, target);
 }
 
-// The sidecar of a copy just placed. Unless the image's later steps read it (`read_now`), a
-// built one is placed by the sidecar thread while the next copy is made.
-bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r, bool read_now) {
-  if (!settle_sidecar(ctx)) return false;
+// What the sidecar thread prepared for the image, when it is ready.
+std::optional<PreparedSidecar> take_prepared(EngineContext& ctx, const ImageRecord& r) {
   std::optional<PreparedSidecar> prepared;
   if (ctx.sidecar_worker && r.index >= 0)
     prepared = ctx.sidecar_worker->take(static_cast<std::size_t>(r.index));
   if (prepared && prepared->source != r.source_path()) prepared.reset();
+  return prepared;
+}
+
+// The sidecar of a copy just placed, with what the sidecar thread prepared for it. Unless the
+// image's later steps read it (`read_now`), a built one is placed by the sidecar thread while
+// the next copy is made.
+bool sidecar_for_first_copy(EngineContext& ctx, const ImageRecord& r,
+                            std::optional<PreparedSidecar>& prepared, bool read_now) {
+  if (!settle_sidecar(ctx)) return false;
   // The date goes into a text built here: a prepared one has it already.
   const std::string date =
       prepared && prepared->built ? std::string() : sidecar_date_text(r.capture_time());
@@ -384,7 +392,10 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   const bool gps_follows =
       !ctx.want_backup &&
       (gps_tagging_enabled(ctx) || corrected_dates_due(ctx, r.source_path(), name.path));
-  const std::size_t entry = entry_for(ctx, r, hash);
+  // Taken now (the sidecar handed over before is settled): its EXIF values spare the ledger
+  // entry the metadata lock, which the sidecar thread may hold meanwhile.
+  std::optional<PreparedSidecar> prepared = take_prepared(ctx, r);
+  const std::size_t entry = entry_for(ctx, r, hash, prepared ? &prepared->exif : nullptr);
   r.ledger = static_cast<long>(entry);
   // The copy is the file this run just moved into the checked folder: its real path is that
   // folder's with the name the copy took.
@@ -396,7 +407,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   // Read back at once and found damaged, the copy was moved aside (and named): no more steps.
   if (ctx.ledger.at(entry).copies[copy].state == CopyState::kBad) return true;
   const bool raw_preview = !ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path());
-  if (!sidecar_for_first_copy(ctx, r, raw_preview || merged)) {
+  if (!sidecar_for_first_copy(ctx, r, prepared, raw_preview || merged)) {
     message.clear();  // reported by the sidecar step
     return false;
   }

@@ -368,10 +368,14 @@ bool place_sidecar(EngineContext& ctx, const std::string& source, const std::str
   const std::size_t sep = target_sidecar.find_last_of('/');
   const std::string folder = sep == std::string::npos ? "." : target_sidecar.substr(0, sep);
   ctx.disk_flush.note(folder);
-  if (placer && placer->hand_over(folder, target_sidecar, text)) return true;
+  // Written ahead into this very folder, it is only moved into place.
+  std::unique_ptr<StagedFile> staged;
+  if (prepared && prepared->built && prepared->staged && prepared->staged_folder == folder)
+    staged = std::move(prepared->staged);
+  if (placer && placer->hand_over(folder, target_sidecar, text, staged)) return true;
   return note_placement(ctx,
                         place_sidecar_text(ctx.control().placement_lock(), folder, target_sidecar,
-                                           text, ctx.target_folders.get(folder)),
+                                           text, ctx.target_folders.get(folder), staged.get()),
                         first_copy);
 }
 
@@ -395,21 +399,23 @@ bool settle_sidecar(EngineContext& ctx) {
 
 SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& folder,
                                     const std::string& target, const std::string& text,
-                                    int folder_fd) {
+                                    int folder_fd, StagedFile* staged) {
   SidecarPlacement p;
   p.target = target;
-  StagedFile staged;
-  if (!staged.create(folder, folder_fd)) {
-    p.failure = "can't open sidecar for writing";
-    return p;
-  }
-  if (write_all(staged.fd(), text.data(), text.size()) != IoStatus::kOk ||
-      staged.close() != 0) {
-    p.failure = "error writing sidecar";
-    return p;
+  StagedFile own;
+  if (!staged) {
+    staged = &own;
+    if (!own.create(folder, folder_fd)) {
+      p.failure = "can't open sidecar for writing";
+      return p;
+    }
+    if (write_all(own.fd(), text.data(), text.size()) != IoStatus::kOk || own.close() != 0) {
+      p.failure = "error writing sidecar";
+      return p;
+    }
   }
   std::lock_guard<std::mutex> lock(placement);
-  if (staged.commit(target, false))
+  if (staged->commit(target, false))
     p.outcome = SidecarOutcome::kCreated;
   else if (errno == EEXIST)
     p.outcome = SidecarOutcome::kExisted;

@@ -53,9 +53,11 @@ bool settle_sidecar(EngineContext& ctx);
 // Writes a built sidecar under a temporary name in `folder` and moves it to `target` without
 // replacing anything, holding `placement` (the batch's placement lock) for the move. With
 // `folder_fd` (an open descriptor of `folder`) the file is made and named relative to it.
+// With `staged`, the text was written under its temporary name in `folder` already: it is
+// only moved.
 SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& folder,
                                     const std::string& target, const std::string& text,
-                                    int folder_fd = -1);
+                                    int folder_fd = -1, StagedFile* staged = nullptr);
 // Logs what placing a first copy's sidecar came to, or reports its failure: false after fail.
 bool note_placement(RunReporter& reporter, const SidecarPlacement& p, bool first_copy);
 // Logs a first copy's sidecar placed, or found in place (nothing for a failure).

@@ -8,6 +8,8 @@
 #include <new>
 #include <system_error>
 
+#include "foundation/sysio.h"
+#include "ingest/archive_check.h"
 #include "ingest/engine_context.h"
 #include "ingest/run_metadata.h"
 #include "ingest/sidecar_placement.h"
@@ -48,8 +50,13 @@ SidecarWorker::~SidecarWorker() {
 std::optional<PreparedSidecar> SidecarWorker::take(std::size_t index) {
   std::optional<PreparedSidecar> out;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (index >= images_.size()) return std::nullopt;
+    if (preparing_ == index) {
+      taking_ = true;
+      ready_cv_.wait(lock, [&] { return preparing_ != index; });
+      taking_ = false;
+    }
     Ready& slot = ready_[index % kAhead];
     if (slot.index == index) out.swap(slot.sidecar);
     // What waits for images before this one is not asked for any more.
@@ -60,8 +67,14 @@ std::optional<PreparedSidecar> SidecarWorker::take(std::size_t index) {
   return out;
 }
 
+void SidecarWorker::folder_checked(const std::string& folder, const std::string& target_folder) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  checked_folder_ = folder;
+  checked_target_folder_ = target_folder;
+}
+
 bool SidecarWorker::hand_over(const std::string& folder, const std::string& target,
-                              std::string& text) {
+                              std::string& text, std::unique_ptr<StagedFile>& staged) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!thread_.joinable() || handed_.state != Handed::State::kNone) return false;
@@ -69,6 +82,7 @@ bool SidecarWorker::hand_over(const std::string& folder, const std::string& targ
     handed_.folder = folder;
     handed_.target = target;
     handed_.text = std::move(text);
+    handed_.staged = std::move(staged);
   }
   moved_.notify_all();
   return true;
@@ -83,9 +97,10 @@ std::optional<SidecarPlacement> SidecarWorker::settle(FolderHandles& folders) {
       handed_.state = Handed::State::kNone;
       const std::string folder = std::move(handed_.folder), target = std::move(handed_.target);
       const std::string text = std::move(handed_.text);
+      const std::unique_ptr<StagedFile> staged = std::move(handed_.staged);
       lock.unlock();
-      SidecarPlacement outcome =
-          place_sidecar_text(placement_, folder, target, text, folders.get(folder));
+      SidecarPlacement outcome = place_sidecar_text(placement_, folder, target, text,
+                                                    folders.get(folder), staged.get());
       log_placement(outcome);
       return outcome;
     }
@@ -106,11 +121,12 @@ void SidecarWorker::place(std::unique_lock<std::mutex>& lock) {
   SidecarPlacement outcome;
   try {
     outcome = place_sidecar_text(placement_, handed_.folder, handed_.target, handed_.text,
-                                 folders_.get(handed_.folder));
+                                 folders_.get(handed_.folder), handed_.staged.get());
   } catch (const std::bad_alloc&) {
     outcome.target = handed_.target;
     outcome.failure = "out of memory";
   }
+  handed_.staged.reset();
   // Logged before the copying may go on to its next copy, whose lines follow.
   log_placement(outcome);
   lock.lock();
@@ -119,13 +135,35 @@ void SidecarWorker::place(std::unique_lock<std::mutex>& lock) {
   if (settling_) placed_.notify_all();
 }
 
+void SidecarWorker::stage(PreparedSidecar& p, const std::string& folder) {
+  // Made through the folder's path, not a descriptor: the file may be dropped on another
+  // thread after this one closed its descriptors. A failure is the sidecar's, reported when
+  // it is placed, as a failure to write it then would be.
+  auto staged = std::make_unique<StagedFile>();
+  if (!staged->create(folder)) {
+    p.ok = false;
+    p.message = "can't open sidecar for writing";
+    return;
+  }
+  if (write_all(staged->fd(), p.text.data(), p.text.size()) != IoStatus::kOk ||
+      staged->close() != 0) {
+    p.ok = false;
+    p.message = "error writing sidecar";
+    return;  // the temporary file is removed with `staged`
+  }
+  p.staged = std::move(staged);
+  p.staged_folder = folder;
+}
+
 PreparedSidecar SidecarWorker::prepare(const ImageRecord& r) {
   PreparedSidecar p;
   p.source = r.source_path();
   p.source_sidecar = card_sidecars_.find(p.source);
-  if (!p.source_sidecar && (!template_path_.empty() || !settings_path_.empty())) {
-    const std::string date_text = sidecar_date_text(r.capture_time());
-    auto held = metadata_.hold();
+  const bool build = !p.source_sidecar && (!template_path_.empty() || !settings_path_.empty());
+  const std::string date_text = build ? sidecar_date_text(r.capture_time()) : std::string();
+  auto held = metadata_.hold();
+  p.exif = entry_exif(metadata_.environment(), p.source);
+  if (build) {
     p.built = true;
     p.ok = sidecar_text(template_path_, settings_path_, r.base_name, date_text, r.number_text,
                         r.source_path(), metadata_.environment(), metadata_.sidecars(), p.text,
@@ -158,15 +196,23 @@ void SidecarWorker::work() {
     if (quit_) return;
     next = std::max(next, asked_);
     const std::size_t i = next++;
+    preparing_ = i;
+    // Written ahead only into the folder the copying checked, for images going there.
+    const bool known_folder = !checked_folder_.empty() &&
+                              images_[i].target_folder() == checked_target_folder_;
+    const std::string folder = known_folder ? checked_folder_ : std::string();
     lock.unlock();
     std::optional<PreparedSidecar> p;
     try {
       p = prepare(images_[i]);
+      if (known_folder && p->built && p->ok && !p->text.empty()) stage(*p, folder);
     } catch (const std::bad_alloc&) {
       // Left to the copying, which reports the shortage.
     }
     lock.lock();
+    preparing_ = kNone;
     if (p && i >= asked_) ready_[i % kAhead] = Ready{i, std::move(p)};
+    if (taking_) ready_cv_.notify_all();
   }
 }
 

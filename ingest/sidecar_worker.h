@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -30,7 +31,15 @@ class EngineContext;
 class RunMetadata;
 struct ImageRecord;
 
-// What create_sidecar needs to know of a first copy's sidecar before its copy is placed.
+// The EXIF values a new ledger entry records of its image (empty when it has none).
+struct EntryExif {
+  std::string camera_serial;
+  std::string captured;  // the capture date-time as naming forms it
+};
+
+// What create_sidecar needs to know of a first copy's sidecar before its copy is placed, and
+// the EXIF values of the image's ledger entry: read while the thread holds the metadata lock
+// anyway, so that the copying does not wait for that lock to record the copy.
 struct PreparedSidecar {
   std::string source;                         // the image it was prepared for
   std::optional<std::string> source_sidecar;  // the sidecar the card holds for the image
@@ -38,6 +47,12 @@ struct PreparedSidecar {
   bool ok = true;      // with `built`: false when building failed (`message` says why)
   std::string text;    // with `built`: empty when there is nothing to write
   std::string message;
+  EntryExif exif;
+  // With `built` and a text: the text already written under a temporary name in the folder
+  // its copy goes to (`staged_folder`), when that folder was made and checked by then; the
+  // sidecar is then only moved into place.
+  std::unique_ptr<StagedFile> staged;
+  std::string staged_folder;
 };
 
 enum class SidecarOutcome { kFailed, kCreated, kExisted };
@@ -82,32 +97,43 @@ class SidecarWorker {
   SidecarWorker& operator=(const SidecarWorker&) = delete;
 
   // The prepared sidecar of image `index`, when it is ready; nothing otherwise (the caller
-  // prepares it itself: this never waits, so it may be called holding any lock). Images
-  // before `index` are not asked for any more. The thread prepares further only once woken by
+  // prepares it itself). When the thread is preparing that very image now, this waits for it
+  // rather than do the same work again beside it, holding the metadata lock the thread holds
+  // meanwhile: never call it holding that lock. Images before `index` are not asked for any
+  // more. The thread prepares further only once woken by
   // hand_over or go_on: a sidecar handed over right after is placed before the next is
   // prepared.
   std::optional<PreparedSidecar> take(std::size_t index);
   // Wakes the thread to prepare past the image taken last.
   void go_on() { moved_.notify_all(); }
+  // The copying made and checked `folder`, where the copies of images whose target folder
+  // reads `target_folder` go: the thread writes their sidecars there ahead.
+  void folder_checked(const std::string& folder, const std::string& target_folder);
 
   // Hands the built sidecar `text` over, to be placed at `target` in `folder` (as
-  // place_sidecar_text does) on the thread: false, with nothing taken, when there is no thread
-  // or the sidecar handed over before is not settled. Never waits.
-  bool hand_over(const std::string& folder, const std::string& target, std::string& text);
+  // place_sidecar_text does, with `staged` when it was written ahead) on the thread: false,
+  // with nothing taken, when there is no thread or the sidecar handed over before is not
+  // settled. Never waits.
+  bool hand_over(const std::string& folder, const std::string& target, std::string& text,
+                 std::unique_ptr<StagedFile>& staged);
   // How placing the sidecar handed over last went, once it is placed (and logged, as
   // log_placement does); nothing when none waits. One the thread has not begun is placed here,
   // through `folders` (the caller's); one it is placing is waited for.
   std::optional<SidecarPlacement> settle(FolderHandles& folders);
 
   // How far the thread may run ahead of the copying: once image i was taken, it reads images
-  // up to i + kAhead. Small, it bounds the texts held at once and keeps the thread from
-  // holding the run's metadata lock through a long stretch in which the copying needs it too
-  // (the lock favours whoever holds it last).
-  static constexpr std::size_t kAhead = 4;
+  // up to i + kAhead. Enough for the thread to get ahead again after it was kept off the
+  // processors a while (it runs as a batch thread), while bounding the texts held at once.
+  // Running ahead holds nothing up: the copying takes the run's metadata lock only for an
+  // image the thread has not prepared.
+  static constexpr std::size_t kAhead = 16;
 
  private:
   void work();
   PreparedSidecar prepare(const ImageRecord& r);
+  // Writes the built text of `p` under a temporary name in `folder`; when that fails, `p`
+  // says so as a sidecar that could not be built.
+  static void stage(PreparedSidecar& p, const std::string& folder);
 
   // Places the sidecar handed over, holding `lock` (released meanwhile).
   void place(std::unique_lock<std::mutex>& lock);
@@ -123,6 +149,7 @@ class SidecarWorker {
     enum class State { kNone, kWaiting, kPlacing, kPlaced };
     State state = State::kNone;
     std::string folder, target, text;
+    std::unique_ptr<StagedFile> staged;
     SidecarPlacement outcome;  // with kPlaced
   };
 
@@ -139,6 +166,14 @@ class SidecarWorker {
   // [asked_, asked_ + kAhead), which never share a slot.
   std::array<Ready, kAhead> ready_;
   std::size_t asked_ = 0;  // images before this one are not asked for any more
+  // The image the thread is preparing now (kNone: none), and the copying waiting in take()
+  // for it to be ready.
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t preparing_ = kNone;
+  std::condition_variable ready_cv_;
+  bool taking_ = false;
+  // The folder the copying checked last, and the target folder text of the images going there.
+  std::string checked_folder_, checked_target_folder_;
   Handed handed_;
   // The thread placed the sidecar handed over, and the copying waits for it in settle().
   std::condition_variable placed_;

@@ -106,24 +106,29 @@ bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 // any other text, which is then counted in bytes.
 std::vector<std::size_t> utf8_char_starts(const std::string& s) {
   std::vector<std::size_t> starts;
+  // Most values (dates, names, numbers) are plain ASCII: no list to make for them.
   bool non_ascii = false;
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      non_ascii = true;
+      break;
+    }
+  if (!non_ascii) return starts;
   for (std::size_t i = 0; i < s.size();) {
     unsigned char c = static_cast<unsigned char>(s[i]);
     std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
     if (len == 0 || i + len > s.size()) return {};
     for (std::size_t k = 1; k < len; ++k)
       if (!is_continuation(static_cast<unsigned char>(s[i + k]))) return {};
-    if (len > 1) non_ascii = true;
     starts.push_back(i);
     i += len;
   }
-  if (!non_ascii) return {};
   return starts;
 }
 
-// Start 1 is the first character; a negative start counts from the end; a negative length,
-// or one past the end, takes the rest.
-std::string substring(const std::string& value, int start, int length) {
+// Cuts `value` to its substring: start 1 is the first character; a negative start counts
+// from the end; a negative length, or one past the end, takes the rest.
+void take_substring(std::string& value, int start, int length) {
   std::vector<std::size_t> starts = utf8_char_starts(value);
   const long long n = starts.empty() ? static_cast<long long>(value.size())
                                      : static_cast<long long>(starts.size());
@@ -136,8 +141,9 @@ std::string substring(const std::string& value, int start, int length) {
     if (starts.empty()) return static_cast<std::size_t>(k);
     return k >= n ? value.size() : starts[static_cast<std::size_t>(k)];
   };
-  std::size_t from = offset(index), to = offset(index + count);
-  return value.substr(from, to - from);
+  const std::size_t from = offset(index), to = offset(index + count);
+  value.erase(to);
+  value.erase(0, from);
 }
 
 // Cuts a value to at most `max` bytes without splitting a UTF-8 character.
@@ -279,7 +285,7 @@ bool Expander::resolve(std::string_view macro_text, std::string& output) {
   if (!found) return false;
   limit_value(value, f.name == "notes" || f.name == "prefix" ? kMacroShortValueMax : kMacroValueMax);
   trim_spaces(value);
-  value = substring(value, f.start, f.length);
+  take_substring(value, f.start, f.length);
   if (value.empty()) {
     output.clear();
     return true;
@@ -296,36 +302,43 @@ void Expander::produce(const std::string& value, const std::string& suffix,
     return s.find_first_of(";,") != std::string::npos;
   };
   const bool split = list_flag_ && (has_separator(value) || has_separator(suffix));
-  std::vector<std::string> items(1);
+  // Unsplit, the one item goes straight into `output`: it has nothing to trim.
+  output.clear();
+  std::vector<std::string> items;
+  if (split)
+    items.emplace_back();
+  else
+    output.reserve(value.size() + suffix.size());
+  auto current = [&]() -> std::string& { return split ? items.back() : output; };
   auto put = [&](char c) {
     if (split && (c == ';' || c == ','))
       items.emplace_back();
     else
-      items.back() += c;
+      current() += c;
   };
   for (std::size_t i = 0; i < value.size(); ++i) {
     char c = value[i];
     if (in_.xml && c == '<') {
       if (value.compare(i, 8, "<rdf:li>") == 0) {
-        items.back() += "<rdf:li>";
+        current() += "<rdf:li>";
         i += 7;
       } else if (value.compare(i, 9, "</rdf:li>") == 0) {
-        items.back() += "</rdf:li>";
+        current() += "</rdf:li>";
         i += 8;
       } else {
-        items.back() += "&lt;";
+        current() += "&lt;";
       }
     } else if (in_.xml && c == '>') {
-      items.back() += "&gt;";
+      current() += "&gt;";
     } else if (in_.xml && c == '&') {
-      items.back() += "&amp;";
+      current() += "&amp;";
     } else {
       put(c);
     }
   }
   for (char c : suffix) put(c);
+  if (!split) return;
 
-  output.clear();
   for (std::size_t k = 0; k < items.size(); ++k) {
     std::string& item = items[k];
     if (k + 1 < items.size())

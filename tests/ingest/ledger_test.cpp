@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -18,6 +19,7 @@
 
 #include "database/database.h"
 #include "database/ledger_store.h"
+#include "foundation/content_hash.h"
 #include "foundation/sysio.h"
 #include "ingest/card_time.h"
 #include "tests/fixtures/jpeg_maker.h"
@@ -167,6 +169,28 @@ TEST_F(LedgerRun, ReIngestTakesNothingNew) {
                                         "    Files already in the archive: 6\n"));
   }
   EXPECT_EQ(files_below(h.card), card);
+}
+
+// Every new entry records its own image's capture date, whichever thread read it: with a
+// template, the sidecar thread reads the images' values ahead of the copying.
+TEST_F(LedgerRun, EntriesRecordTheirOwnImagesCaptureDates) {
+  const fixtures::CardSpec spec = fixtures::jpeg_card(24);
+  const std::vector<std::string> images = fixtures::write_sample_card(h.card, spec);
+  ASSERT_EQ(images.size(), 24u);
+  h.set(kParamSidecarPath, std::string(CW_SOURCE_DIR) + "/data/Cardwright-IPTC.3.4.xmp");
+  safe_run();
+  std::vector<char> buffer(1 << 16);
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    Hash128 hash;
+    ASSERT_TRUE(hash_file(images[i], hash, buffer.data(), buffer.size()));
+    const std::optional<LedgerEntry> e = ledger_find(db, hash, fsys::file_size(images[i]));
+    ASSERT_TRUE(e) << images[i];
+    std::string date = fixtures::exif_date_plus(spec.first_capture,
+                                                static_cast<long>(i) * spec.seconds_apart);
+    std::erase(date, ':');
+    std::replace(date.begin(), date.end(), ' ', '_');
+    EXPECT_EQ(e->captured, date) << images[i];
+  }
 }
 
 // One copy in each tree gets a bit flipped (same size), another is only touched: the next run
