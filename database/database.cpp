@@ -829,6 +829,8 @@ auto Database::unflushed(Write&& write) {
   return result;
 }
 
+bool Database::write_unflushed(const std::function<bool()>& write) { return unflushed(write); }
+
 int Database::ingestion_insert(int project_key, int card_key, int number_start, int number_stop,
                                int image_count, const std::optional<std::string>& notes) {
   Lock lock(mutex_);

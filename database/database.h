@@ -189,6 +189,11 @@ class Database {
     std::unique_ptr<EngineStatement> statement_;
   };
 
+  // Runs `write` (which opens and commits its own transaction) with commits that do not wait
+  // for the disk, as unflushed below: for rows whose loss in a power cut is no loss, as the
+  // ledger's rows of copies not yet flushed, which a later run proves before it trusts them.
+  bool write_unflushed(const std::function<bool()>& write);
+
   // Appends text to the pane (or the redirect target).
   void report(const std::string& text);
   // The message of the last failed statement.

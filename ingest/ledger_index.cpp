@@ -65,12 +65,18 @@ void SizeTimes::insert(const std::vector<Pair>& pairs) {
 }
 
 void SizeTimes::merge() {
+  if (recent_.empty()) return;
+  // Only the held pairs from the first new one on take part: files of one size come in the
+  // order of their times, so where a card's files share sizes that stretch is short and a
+  // merge costs what was added rather than everything held.
+  const auto from = std::lower_bound(merged_.begin(), merged_.end(), recent_.front()) -
+                    merged_.begin();
   const std::size_t middle = merged_.size();
   merged_.insert(merged_.end(), recent_.begin(), recent_.end());
   recent_.clear();
-  std::inplace_merge(merged_.begin(), merged_.begin() + static_cast<std::ptrdiff_t>(middle),
+  std::inplace_merge(merged_.begin() + from, merged_.begin() + static_cast<std::ptrdiff_t>(middle),
                      merged_.end());
-  merged_.erase(std::unique(merged_.begin(), merged_.end()), merged_.end());
+  merged_.erase(std::unique(merged_.begin() + from, merged_.end()), merged_.end());
 }
 
 }  // namespace cw

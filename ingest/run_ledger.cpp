@@ -550,14 +550,21 @@ bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& report
   if (final ? !settle_and_flush(state, counts, reporter)
             : flush && !flush_copies(state, reporter))
     return false;
-  if (state.ledger.store(flush)) {
+  // A store between flushes records copies only as written, which a later run proves before
+  // it trusts them: its commit need not wait for the disk either (the next store after a
+  // flush takes it there with its own). That wait would grow with the card, as a commit's
+  // sync also writes the journal of everything the file system did since the last one.
+  Database* const db = state.ledger.database();
+  const bool stored = flush || !db
+                          ? state.ledger.store(flush)
+                          : db->write_unflushed([&state] { return state.ledger.store(false); });
+  if (stored) {
     state.ledger.release_stored();
     return true;
   }
   // As when a disk is full: the run ends here, and its copies stay where they are. The ledger
   // keeps what it stored before, whole (each store is one transaction), so the next run of
   // the card finds those copies and completes the rest.
-  const Database* db = state.ledger.database();
   const std::string where = db ? db->path() : std::string();
   reporter.report_printf(
       "\nERROR: Can't write the ingest ledger to the catalogue %s. The copies made so far stay "

@@ -3,11 +3,13 @@
 //
 // Entries live in the run until they are stored: every second of copying the run takes the
 // read-backs that have finished and stores in one transaction every entry whose copies are
-// all settled, without waiting for the disk; at the end of each phase it waits for the
-// read-backs, flushes the file systems it wrote to and stores again. A run that is killed
-// therefore loses at most the last second of its record, and the record never calls a copy
-// verified before it is on the disk: copies stored between flushes are only "written", and a
-// later run proves them (reads them back, or at least finds them whole) before it trusts them.
+// all settled, without waiting for the disk (neither for the copies nor for the database's
+// own commit, which the next store after a flush takes to the disk); at the end of each
+// phase it waits for the read-backs, flushes the file systems it wrote to and stores again.
+// A run that is killed therefore loses at most the last second of its record, and the record
+// never calls a copy verified before it is on the disk: copies stored between flushes are
+// only "written", and a later run proves them (reads them back, or at least finds them whole)
+// before it trusts them.
 // Without a database the entries only serve the run itself (duplicates within the card, the
 // completion of missing copies).
 //
