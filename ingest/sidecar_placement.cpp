@@ -397,6 +397,14 @@ bool settle_sidecar(EngineContext& ctx) {
   return !placed || placed->outcome != SidecarOutcome::kFailed || note_placement(ctx, *placed, true);
 }
 
+const char* write_staged_sidecar(StagedFile& staged, const std::string& folder,
+                                 const std::string& text, int folder_fd) {
+  if (!staged.create(folder, folder_fd)) return "can't open sidecar for writing";
+  if (write_all(staged.fd(), text.data(), text.size()) != IoStatus::kOk || staged.close() != 0)
+    return "error writing sidecar";
+  return nullptr;
+}
+
 SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& folder,
                                     const std::string& target, const std::string& text,
                                     int folder_fd, StagedFile* staged) {
@@ -405,12 +413,8 @@ SidecarPlacement place_sidecar_text(std::mutex& placement, const std::string& fo
   StagedFile own;
   if (!staged) {
     staged = &own;
-    if (!own.create(folder, folder_fd)) {
-      p.failure = "can't open sidecar for writing";
-      return p;
-    }
-    if (write_all(own.fd(), text.data(), text.size()) != IoStatus::kOk || own.close() != 0) {
-      p.failure = "error writing sidecar";
+    if (const char* failure = write_staged_sidecar(own, folder, text, folder_fd)) {
+      p.failure = failure;
       return p;
     }
   }

@@ -50,6 +50,10 @@ bool create_sidecar(EngineContext& ctx, const std::string& source, const std::st
 // it as create_sidecar would have: false after fail.
 bool settle_sidecar(EngineContext& ctx);
 
+// Writes a built sidecar's `text` into `staged`, made as a temporary file in `folder` (relative
+// to `folder_fd` when given): nothing, or the failure as the run reports it.
+const char* write_staged_sidecar(StagedFile& staged, const std::string& folder,
+                                 const std::string& text, int folder_fd = -1);
 // Writes a built sidecar under a temporary name in `folder` and moves it to `target` without
 // replacing anything, holding `placement` (the batch's placement lock) for the move. With
 // `folder_fd` (an open descriptor of `folder`) the file is made and named relative to it.

@@ -8,7 +8,6 @@
 #include <new>
 #include <system_error>
 
-#include "foundation/sysio.h"
 #include "ingest/archive_check.h"
 #include "ingest/engine_context.h"
 #include "ingest/run_metadata.h"
@@ -140,15 +139,9 @@ void SidecarWorker::stage(PreparedSidecar& p, const std::string& folder) {
   // thread after this one closed its descriptors. A failure is the sidecar's, reported when
   // it is placed, as a failure to write it then would be.
   auto staged = std::make_unique<StagedFile>();
-  if (!staged->create(folder)) {
+  if (const char* failure = write_staged_sidecar(*staged, folder, p.text)) {
     p.ok = false;
-    p.message = "can't open sidecar for writing";
-    return;
-  }
-  if (write_all(staged->fd(), p.text.data(), p.text.size()) != IoStatus::kOk ||
-      staged->close() != 0) {
-    p.ok = false;
-    p.message = "error writing sidecar";
+    p.message = failure;
     return;  // the temporary file is removed with `staged`
   }
   p.staged = std::move(staged);
