@@ -168,9 +168,10 @@ PreparedSidecar SidecarWorker::prepare(const ImageRecord& r) {
 void SidecarWorker::work() {
   // Woken by the copying (a sidecar handed over, a sidecar taken), the thread waits for a
   // free processor instead of taking the copying's: the copying places a handed-over sidecar
-  // itself when the thread has not begun it, and builds one the thread has not prepared, so
-  // the thread only ever takes work off the copying, never holds it up. Where the policy
-  // cannot be set the thread simply runs as any other.
+  // itself when the thread has not begun it, and builds one the thread has not begun, so the
+  // copying waits for the thread only while it prepares the very image the copying needs,
+  // and then it has the processor the waiting copying left. Where the policy cannot be set
+  // the thread simply runs as any other.
   const sched_param batch{};
   pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
   std::size_t next = 0;  // the next image to prepare
