@@ -104,7 +104,12 @@ void ReadBackMemory::release_pages() const {
   if (bytes) ::madvise(bytes.get(), bytes.get_deleter().length, MADV_DONTNEED);
 }
 
-ReadBackMemory read_back_memory(std::size_t size) {
+void ReadBackMemory::use_huge_pages() const {
+  // Only advice: without huge pages the memory is small pages, read as before.
+  if (bytes) ::madvise(bytes.get(), bytes.get_deleter().length, MADV_HUGEPAGE);
+}
+
+ReadBackMemory read_back_memory(std::size_t size, bool huge) {
   // Whole huge pages at a huge page's boundary: the mapping is made one page larger and the
   // parts outside the aligned stretch are given back.
   const std::size_t length = (size + kHugePage - 1) / kHugePage * kHugePage;
@@ -117,10 +122,9 @@ ReadBackMemory read_back_memory(std::size_t size) {
   const std::size_t before = static_cast<std::size_t>(start - raw);
   if (before > 0) ::munmap(raw, before);
   ::munmap(start + length, kHugePage - before);  // the rest of the page more: never empty
-  // Only advice: without huge pages the memory is small pages, read as before.
-  ::madvise(start, length, MADV_HUGEPAGE);
   ReadBackMemory memory;
   memory.bytes = std::unique_ptr<char[], ReadBackUnmap>(start, ReadBackUnmap{length});
+  if (huge) memory.use_huge_pages();
   return memory;
 }
 

@@ -53,7 +53,9 @@ VerifyResult read_back(const VerifyJob& job, char* buffer, std::size_t size);
 // memory the device takes at once; a megabyte on scattered small pages is one page too many
 // for a common device and goes as a long request plus a tiny one, which costs the disk
 // nearly as much again, while a megabyte within a huge page is one request. Empty when no
-// memory is left.
+// memory is left. With `huge` false the memory is asked for on huge pages only later
+// (use_huge_pages): a huge page is cleared whole when it is first touched, which costs
+// more than reading a small copy into it.
 struct ReadBackUnmap {
   std::size_t length = 0;
   void operator()(char* p) const;
@@ -63,9 +65,11 @@ struct ReadBackMemory {
   char* get() const { return bytes.get(); }
   // Gives the pages back to the system; they come back zeroed when next written.
   void release_pages() const;
+  // Asks for huge pages from now on; the stretches already touched keep their small pages.
+  void use_huge_pages() const;
   explicit operator bool() const { return bytes != nullptr; }
 };
-ReadBackMemory read_back_memory(std::size_t size);
+ReadBackMemory read_back_memory(std::size_t size, bool huge = true);
 
 // Opens `result.job`'s copy to be read back: with direct reads when `direct` asks for them and
 // the file system allows them, else through the cache. The fingerprint (and the size, when

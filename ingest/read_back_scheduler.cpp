@@ -268,8 +268,11 @@ void finish_copy(CopyRead& c, bool closing) {
 }  // namespace
 
 void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
-  const ReadBackMemory memory = read_back_memory(count * kPiece);
+  // On small pages until a copy of a piece or more comes: a card of small images touches only
+  // the first few pages of each piece, where a huge page would be cleared whole.
+  const ReadBackMemory memory = read_back_memory(count * kPiece, false);
   if (!memory) return run_threads();  // the thread's own piece may still fit
+  bool huge = false;
   std::vector<Piece> pieces(count);
   std::vector<Piece*> free;
   for (std::size_t i = 0; i < count; ++i) {
@@ -310,6 +313,10 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
           added.queued.sink->deliver(std::move(added.result));
           open.pop_back();
           continue;
+        }
+        if (!huge && added.size >= kPiece) {
+          memory.use_huge_pages();
+          huge = true;
         }
         c = &added;
       }
