@@ -287,6 +287,26 @@ void write_node(const XmlNode& n, std::string& out) {
 
 }  // namespace
 
+XmlNode::XmlNode(const XmlNode& other, const allocator_type& memory)
+    : kind(other.kind),
+      raw(other.raw),
+      name(other.name),
+      attributes(other.attributes, memory),
+      tag_tail(other.tag_tail),
+      self_closing(other.self_closing),
+      children(other.children, memory),
+      end_tag(other.end_tag) {}
+
+XmlNode::XmlNode(XmlNode&& other, const allocator_type& memory)
+    : kind(other.kind),
+      raw(other.raw),
+      name(other.name),
+      attributes(std::move(other.attributes), memory),
+      tag_tail(other.tag_tail),
+      self_closing(other.self_closing),
+      children(std::move(other.children), memory),
+      end_tag(other.end_tag) {}
+
 bool XmlNode::is_blank() const {
   if (kind == Kind::kText) {
     // Most text is plain white space or a value: only one with references needs resolving.

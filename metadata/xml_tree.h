@@ -15,6 +15,8 @@
 
 #include <cstddef>
 #include <deque>
+#include <memory>
+#include <memory_resource>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,7 +33,25 @@ struct XmlAttribute {
   std::string_view raw;  // as written: the white space before it, the name, "=" and the quoted value
 };
 
+struct XmlNode;
+// A document's lists of nodes and attributes take their memory from the document (see
+// XmlDocument), so parsing and editing one makes a few large allocations instead of two or
+// three for every element.
+using XmlNodes = std::pmr::vector<XmlNode>;
+using XmlAttributes = std::pmr::vector<XmlAttribute>;
+
 struct XmlNode {
+  // A node put into a list builds its own lists from the list's memory.
+  using allocator_type = std::pmr::polymorphic_allocator<>;
+  XmlNode() = default;
+  explicit XmlNode(const allocator_type& memory) : attributes(memory), children(memory) {}
+  XmlNode(const XmlNode& other, const allocator_type& memory);
+  XmlNode(XmlNode&& other, const allocator_type& memory);
+  XmlNode(const XmlNode&) = default;
+  XmlNode(XmlNode&&) = default;
+  XmlNode& operator=(const XmlNode&) = default;
+  XmlNode& operator=(XmlNode&&) = default;
+
   enum class Kind { kElement, kText, kComment, kCData, kInstruction };
   Kind kind = Kind::kText;
   // Everything but an element: its text as written ("<!--...-->", "<?...?>", character data
@@ -39,10 +59,10 @@ struct XmlNode {
   std::string_view raw;
   // An element: "<" name attributes tail (">" or "/>"), then children and end_tag.
   std::string_view name;
-  std::vector<XmlAttribute> attributes;
+  XmlAttributes attributes;
   std::string_view tag_tail;  // the white space after the last attribute
   bool self_closing = false;
-  std::vector<XmlNode> children;
+  XmlNodes children;
   std::string_view end_tag;  // "</name>" as written, white space included
 
   bool is_element() const { return kind == Kind::kElement; }
@@ -52,9 +72,11 @@ struct XmlNode {
 
 // A document's top-level nodes: the prolog, one root element and what follows it.
 struct XmlDocument {
-  XmlDocument() = default;
+  XmlDocument()
+      : memory(std::make_unique<std::pmr::monotonic_buffer_resource>()), nodes(memory.get()) {}
   XmlDocument(XmlDocument&&) = default;
-  XmlDocument& operator=(XmlDocument&&) = default;
+  // Assigned to, the document would give its memory back before its own nodes were gone.
+  XmlDocument& operator=(XmlDocument&&) = delete;
   // A copy's nodes would still view the original's kept texts.
   XmlDocument(const XmlDocument&) = delete;
   XmlDocument& operator=(const XmlDocument&) = delete;
@@ -62,7 +84,10 @@ struct XmlDocument {
   // Keeps `text` as long as the document: a node may view it.
   std::string_view keep(std::string text) { return kept.emplace_back(std::move(text)); }
 
-  std::vector<XmlNode> nodes;
+  // Where the nodes' lists are kept, released all at once with the document (a node taken
+  // out leaves its lists' memory until then). It stays in place when the document moves.
+  std::unique_ptr<std::pmr::monotonic_buffer_resource> memory;
+  XmlNodes nodes;
   std::deque<std::string> kept;  // a deque never moves what it holds
 };
 

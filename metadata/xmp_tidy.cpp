@@ -73,7 +73,7 @@ bool is_structure_attribute(const XmlAttribute& a, const Namespaces& ns) {
 // describes that block), with the white space on one side so that the layout stays as it
 // was: the white space before it when something stands before that, else the white space
 // after it. Returns the index of the node that followed it.
-std::size_t remove_child(std::vector<XmlNode>& children, std::size_t i) {
+std::size_t remove_child(XmlNodes& children, std::size_t i) {
   auto blank = [&](std::size_t k) {
     return children[k].kind == XmlNode::Kind::kText && children[k].is_blank();
   };
@@ -133,7 +133,7 @@ bool prune(XmlNode& el, Namespaces& ns) {
 // Visits every element below the nodes with the namespaces in scope; `visit` is called with
 // the list holding the element and its index.
 template <typename Visit>
-void walk(std::vector<XmlNode>& nodes, Namespaces& ns, Visit& visit) {
+void walk(XmlNodes& nodes, Namespaces& ns, Visit& visit) {
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     if (!nodes[i].is_element()) continue;
     const std::size_t mark = ns.enter(nodes[i]);
@@ -184,7 +184,7 @@ std::string hierarchy_path(const std::string& value) {
 // The items of every lr:hierarchicalSubject list with their empty names dropped.
 void tidy_hierarchies(XmlDocument& doc) {
   Namespaces ns;
-  auto visit = [&doc](std::vector<XmlNode>& nodes, std::size_t i, Namespaces& scope) {
+  auto visit = [&doc](XmlNodes& nodes, std::size_t i, Namespaces& scope) {
     if (!scope.resolve(nodes[i].name, false).is(kHierarchyNs, "hierarchicalSubject")) return;
     for (XmlNode& list : nodes[i].children) {
       if (!list.is_element()) continue;
@@ -205,7 +205,7 @@ void tidy_hierarchies(XmlDocument& doc) {
 // Prunes the descriptions of every rdf:RDF; the rdf:RDF and what holds it stay.
 void prune_packet(XmlDocument& doc) {
   Namespaces ns;
-  auto visit = [](std::vector<XmlNode>& nodes, std::size_t i, Namespaces& scope) {
+  auto visit = [](XmlNodes& nodes, std::size_t i, Namespaces& scope) {
     XmlNode& el = nodes[i];
     if (!scope.resolve(el.name, false).is(kRdfNs, "RDF")) return;
     for (std::size_t k = 0; k < el.children.size();) {
@@ -237,11 +237,11 @@ std::string completed_date(const std::string& value, const SidecarCapture& captu
 struct Completion {
   XmlDocument& doc;
   const SidecarCapture& capture;
-  std::vector<XmlNode>* rights_list = nullptr;
+  XmlNodes* rights_list = nullptr;
   std::size_t rights_index = 0;
   bool marked = false;
 
-  void operator()(std::vector<XmlNode>& nodes, std::size_t i, Namespaces& ns) {
+  void operator()(XmlNodes& nodes, std::size_t i, Namespaces& ns) {
     XmlNode& el = nodes[i];
     for (const XmlAttribute& a : el.attributes)
       if (ns.resolve(a.name, true).is(kRightsNs, "Marked")) marked = true;
@@ -263,8 +263,8 @@ struct Completion {
 };
 
 // xmpRights:Marked "True" right after the copyright notice, in the notice's layout.
-void mark_copyrighted(XmlDocument& doc, std::vector<XmlNode>& nodes, std::size_t rights) {
-  XmlNode marked;
+void mark_copyrighted(XmlDocument& doc, XmlNodes& nodes, std::size_t rights) {
+  XmlNode marked(doc.memory.get());
   marked.kind = XmlNode::Kind::kElement;
   marked.name = "xmpRights:Marked";
   XmlAttribute declaration;
@@ -274,7 +274,7 @@ void mark_copyrighted(XmlDocument& doc, std::vector<XmlNode>& nodes, std::size_t
   marked.attributes.push_back(declaration);
   marked.children.push_back(text_node(doc, "True"));
   marked.end_tag = "</xmpRights:Marked>";
-  std::vector<XmlNode> added;
+  XmlNodes added(doc.memory.get());
   if (rights > 0 && nodes[rights - 1].kind == XmlNode::Kind::kText && nodes[rights - 1].is_blank())
     added.push_back(nodes[rights - 1]);
   added.push_back(std::move(marked));
