@@ -2,15 +2,19 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -165,8 +169,33 @@ inline std::string fd_path(int fd) {
   return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
 }
 
-// Runs `body` in a child process; true when the child was killed outright.
+// The processes whose parent is this one.
+inline std::set<pid_t> own_children() {
+  std::set<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    // "pid (command) state ppid ...": the command may hold spaces and parentheses.
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    long parent = 0;
+    if (std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &parent) == 2 &&
+        parent == ::getpid())
+      children.insert(static_cast<pid_t>(std::stol(name)));
+  }
+  return children;
+}
+
+// Runs `body` in a child process; true when the child was killed outright. What the child
+// started and left running (a stay-open ExifTool waits for more input for ever once its
+// program is gone) comes to this process, which ends it.
 inline bool killed_in_child(const std::function<void()>& body) {
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  const std::set<pid_t> before = own_children();
   const pid_t pid = ::fork();
   if (pid == 0) {
     body();
@@ -174,6 +203,11 @@ inline bool killed_in_child(const std::function<void()>& body) {
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
+  for (const pid_t left : own_children()) {
+    if (before.count(left)) continue;
+    ::kill(left, SIGKILL);
+    ::waitpid(left, nullptr, 0);
+  }
   return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
 
