@@ -30,13 +30,16 @@ positions from a track log.
 The package holds the desktop program (cardwright-gui) and the command-line
 program (cardwright).")
 # Libraries come from the programs' links (dpkg-shlibdeps). The rest are opened at run time: Qt's
-# platform plugins that open a window and SVG reader that draws the icon, and the PostgreSQL
-# client library a server catalogue is reached through.
+# platform plugins that open a window and SVG reader that draws the icon, the PostgreSQL
+# client library a server catalogue is reached through, and the system bus library that asks
+# the desktop's disk manager for names and ejects.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, libpq5")
-# ExifTool writes camera-clock corrections and GPS positions into images; gpsbabel reads GPS
-# receivers; xdg-open shows folders and files in the desktop's own programs.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libimage-exiftool-perl")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, libpq5, libsystemd0")
+# ExifTool writes camera-clock corrections and GPS positions into images; the camera and disc
+# libraries are opened when a camera or a disc is first used (without them the rest works and
+# those say what is missing); gpsbabel reads GPS receivers; xdg-open shows folders and files in
+# the desktop's own programs.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libimage-exiftool-perl, libgphoto2-6, libburn4, libisofs6")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gpsbabel, xdg-utils")
 
 include(CPack)

@@ -2,15 +2,14 @@
 #include "control/update_check.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <type_traits>
 
 #include "database/database.h"
 #include "foundation/log.h"
+#include "platform/shared_library.h"
 #include "settings/preferences.h"
 
 namespace cw {
@@ -31,59 +30,39 @@ std::size_t keep_reply(char* data, std::size_t size, std::size_t count, void* ta
 // The libcurl functions the check calls. The library is loaded when a check first runs, not
 // linked: most runs never check, and linking it would load its thirty-odd libraries into every
 // start of the program (a third of a command-line ingestion's start-up time).
+#define CW_CURL_FUNCTIONS(X)                                                                      \
+  X(curl_global_init) X(curl_easy_init) X(curl_easy_escape) X(curl_free) X(curl_slist_append)     \
+  X(curl_slist_free_all) X(curl_easy_setopt) X(curl_easy_perform) X(curl_easy_strerror)           \
+  X(curl_easy_cleanup)
+
 struct CurlApi {
-  decltype(&curl_global_init) global_init;
-  decltype(&curl_easy_init) easy_init;
-  decltype(&curl_easy_escape) easy_escape;
-  decltype(&curl_free) free;
-  decltype(&curl_slist_append) slist_append;
-  decltype(&curl_slist_free_all) slist_free_all;
-  decltype(&curl_easy_setopt) easy_setopt;
-  decltype(&curl_easy_perform) easy_perform;
-  decltype(&curl_easy_strerror) easy_strerror;
-  decltype(&curl_easy_cleanup) easy_cleanup;
+  CW_CURL_FUNCTIONS(CW_LIBRARY_FUNCTION)
+  bool take_all(SharedLibrary& library) { return true CW_CURL_FUNCTIONS(CW_LIBRARY_TAKE); }
 };
 
-std::optional<CurlApi> load_curl() {
-  void* lib = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-  if (!lib) {
-    log_printf("Update check: can't load libcurl (%s)", ::dlerror());
-    return std::nullopt;
-  }
-  CurlApi api{};
-  bool found = true;
-  auto take = [&](auto& fn, const char* name) {
-    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(::dlsym(lib, name));
-    found = found && fn != nullptr;
-  };
-  take(api.global_init, "curl_global_init");
-  take(api.easy_init, "curl_easy_init");
-  take(api.easy_escape, "curl_easy_escape");
-  take(api.free, "curl_free");
-  take(api.slist_append, "curl_slist_append");
-  take(api.slist_free_all, "curl_slist_free_all");
-  take(api.easy_setopt, "curl_easy_setopt");
-  take(api.easy_perform, "curl_easy_perform");
-  take(api.easy_strerror, "curl_easy_strerror");
-  take(api.easy_cleanup, "curl_easy_cleanup");
-  if (!found || api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-    log_printf("Update check: libcurl lacks a function or does not start");
-    return std::nullopt;
-  }
-  return api;  // the library stays loaded for the life of the process
-}
-
-// Loaded once; nothing when it cannot be.
+// Loaded and started once; null when it cannot be.
 const CurlApi* curl_api() {
-  static const std::optional<CurlApi> api = load_curl();
-  return api ? &*api : nullptr;
+  static const CurlApi* const api = [] {
+    std::string error;
+    const CurlApi* loaded = library_functions<CurlApi>(CW_LIBCURL_SONAME, error);
+    if (!loaded) {
+      log_printf("Update check: %s", error.c_str());
+      return static_cast<const CurlApi*>(nullptr);
+    }
+    if (loaded->curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      log_printf("Update check: libcurl does not start");
+      return static_cast<const CurlApi*>(nullptr);
+    }
+    return loaded;
+  }();
+  return api;
 }
 
 struct CurlDeleter {
-  void operator()(CURL* c) const { curl_api()->easy_cleanup(c); }
+  void operator()(CURL* c) const { curl_api()->curl_easy_cleanup(c); }
 };
 struct HeaderListDeleter {
-  void operator()(curl_slist* l) const { curl_api()->slist_free_all(l); }
+  void operator()(curl_slist* l) const { curl_api()->curl_slist_free_all(l); }
 };
 
 // The time text the preference holds, as a time; nothing when it cannot be read.
@@ -119,31 +98,31 @@ UpdateCheckResult check_for_update(const std::string& url, const std::string& ve
   result.reply = UpdateReply::kFailed;
   const CurlApi* api = curl_api();
   if (!api) return result;
-  std::unique_ptr<CURL, CurlDeleter> curl(api->easy_init());
+  std::unique_ptr<CURL, CurlDeleter> curl(api->curl_easy_init());
   if (!curl) return result;
-  char* escaped = api->easy_escape(curl.get(), update_check_version(version).c_str(), 0);
+  char* escaped = api->curl_easy_escape(curl.get(), update_check_version(version).c_str(), 0);
   if (!escaped) return result;
   const std::string full = url + (url.find('?') == std::string::npos ? "?" : "&") +
                            "product=cwpro3&platform=linux&version=" + escaped;
-  api->free(escaped);
+  api->curl_free(escaped);
   std::unique_ptr<curl_slist, HeaderListDeleter> headers(
-      api->slist_append(nullptr, "Cache-Control: no-cache"));
-  headers.reset(api->slist_append(headers.release(), "Pragma: no-cache"));
+      api->curl_slist_append(nullptr, "Cache-Control: no-cache"));
+  headers.reset(api->curl_slist_append(headers.release(), "Pragma: no-cache"));
   std::string reply;
   CURL* c = curl.get();
-  api->easy_setopt(c, CURLOPT_URL, full.c_str());
-  api->easy_setopt(c, CURLOPT_USERAGENT, "Cardwright");
-  api->easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
-  api->easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
-  api->easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout.count()));
-  api->easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-  api->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  api->easy_setopt(c, CURLOPT_FAILONERROR, 1L);
-  api->easy_setopt(c, CURLOPT_WRITEFUNCTION, keep_reply);
-  api->easy_setopt(c, CURLOPT_WRITEDATA, &reply);
-  const CURLcode code = api->easy_perform(c);
+  api->curl_easy_setopt(c, CURLOPT_URL, full.c_str());
+  api->curl_easy_setopt(c, CURLOPT_USERAGENT, "Cardwright");
+  api->curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+  api->curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
+  api->curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout.count()));
+  api->curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  api->curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+  api->curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
+  api->curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, keep_reply);
+  api->curl_easy_setopt(c, CURLOPT_WRITEDATA, &reply);
+  const CURLcode code = api->curl_easy_perform(c);
   if (code != CURLE_OK) {
-    log_printf("Update check of %s failed: %s", url.c_str(), api->easy_strerror(code));
+    log_printf("Update check of %s failed: %s", url.c_str(), api->curl_easy_strerror(code));
     return result;
   }
   std::string line = reply.substr(0, reply.find_first_of("\r\n"));

@@ -14,22 +14,54 @@
 #include <mutex>
 
 #include "foundation/log.h"
+#include "platform/shared_library.h"
 
 namespace cw {
 
 namespace {
 
+// The camera library (with the port library it loads), opened when cameras are first looked
+// for: most runs of the program never talk to a camera. Its port functions are found through it.
+#define CW_GPHOTO2_FUNCTIONS(X)                                                                   \
+  X(gp_abilities_list_count) X(gp_abilities_list_detect) X(gp_abilities_list_free)                \
+  X(gp_abilities_list_get_abilities) X(gp_abilities_list_load)                                    \
+  X(gp_abilities_list_lookup_model) X(gp_abilities_list_new) X(gp_camera_exit)                    \
+  X(gp_camera_file_get) X(gp_camera_file_get_info) X(gp_camera_file_read) X(gp_camera_init)       \
+  X(gp_camera_folder_list_files) X(gp_camera_folder_list_folders)                                 \
+  X(gp_camera_new) X(gp_camera_set_abilities) X(gp_camera_set_port_info) X(gp_camera_unref)       \
+  X(gp_context_new) X(gp_context_set_cancel_func) X(gp_context_set_error_func)                    \
+  X(gp_context_unref) X(gp_file_new_from_fd) X(gp_file_new_from_handler) X(gp_file_unref)         \
+  X(gp_list_count) X(gp_list_free) X(gp_list_get_name) X(gp_list_get_value) X(gp_list_new)        \
+  X(gp_port_info_get_path) X(gp_port_info_get_type) X(gp_port_info_list_count)                    \
+  X(gp_port_info_list_free) X(gp_port_info_list_get_info) X(gp_port_info_list_load)               \
+  X(gp_port_info_list_lookup_path) X(gp_port_info_list_new) X(gp_result_as_string)
+
+struct Gphoto2 {
+  CW_GPHOTO2_FUNCTIONS(CW_LIBRARY_FUNCTION)
+  bool take_all(SharedLibrary& library) { return true CW_GPHOTO2_FUNCTIONS(CW_LIBRARY_TAKE); }
+};
+
+const Gphoto2* load_gphoto2(std::string& error) {
+  return library_functions<Gphoto2>(CW_LIBGPHOTO2_SONAME, error);
+}
+
+// The library's functions once the drivers were loaded: everything below is reached after that.
+const Gphoto2& gp() {
+  std::string error;
+  return *load_gphoto2(error);
+}
+
 struct ContextUnref {
-  void operator()(GPContext* c) const { gp_context_unref(c); }
+  void operator()(GPContext* c) const { gp().gp_context_unref(c); }
 };
 struct ListFree {
-  void operator()(CameraList* l) const { gp_list_free(l); }
+  void operator()(CameraList* l) const { gp().gp_list_free(l); }
 };
 struct PortListFree {
-  void operator()(GPPortInfoList* l) const { gp_port_info_list_free(l); }
+  void operator()(GPPortInfoList* l) const { gp().gp_port_info_list_free(l); }
 };
 struct FileUnref {
-  void operator()(CameraFile* f) const { gp_file_unref(f); }
+  void operator()(CameraFile* f) const { gp().gp_file_unref(f); }
 };
 using ContextPtr = std::unique_ptr<GPContext, ContextUnref>;
 using ListPtr = std::unique_ptr<CameraList, ListFree>;
@@ -38,15 +70,15 @@ using FilePtr = std::unique_ptr<CameraFile, FileUnref>;
 
 ListPtr new_list() {
   CameraList* list = nullptr;
-  return ListPtr(gp_list_new(&list) >= GP_OK ? list : nullptr);
+  return ListPtr(gp().gp_list_new(&list) >= GP_OK ? list : nullptr);
 }
 
 // A context whose error messages (the drivers' own words, often naming the file and the
 // system's reason) are kept in `sink`.
 ContextPtr new_context(std::string* sink) {
-  ContextPtr context(gp_context_new());
+  ContextPtr context(gp().gp_context_new());
   if (context)
-    gp_context_set_error_func(
+    gp().gp_context_set_error_func(
         context.get(),
         [](GPContext*, const char* text, void* data) {
           *static_cast<std::string*>(data) = text ? text : "";
@@ -60,16 +92,16 @@ void set_error(DeviceError& error, int code, const std::string& driver_message) 
   if (code == GP_ERROR_NOT_SUPPORTED) kind = DeviceError::Kind::kUnsupported;
   if (code == GP_ERROR_IO_USB_CLAIM || code == GP_ERROR_IO_LOCK || code == GP_ERROR_CAMERA_BUSY)
     kind = DeviceError::Kind::kBusy;
-  std::string text = gp_result_as_string(code);
+  std::string text = gp().gp_result_as_string(code);
   if (!driver_message.empty()) text += " - " + driver_message;
   error.set(kind, code, std::move(text));
 }
 
 PortListPtr load_ports(DeviceError& error) {
   GPPortInfoList* list = nullptr;
-  int r = gp_port_info_list_new(&list);
+  int r = gp().gp_port_info_list_new(&list);
   PortListPtr ports(r >= GP_OK ? list : nullptr);
-  if (r >= GP_OK) r = gp_port_info_list_load(list);
+  if (r >= GP_OK) r = gp().gp_port_info_list_load(list);
   if (r < GP_OK) {
     set_error(error, r, "the port drivers cannot be loaded (IOLIBS=" +
                             std::string(std::getenv("IOLIBS") ? std::getenv("IOLIBS") : "") +
@@ -158,13 +190,13 @@ int receive(void* data, unsigned char* piece, std::uint64_t* length) {
 // every camera driver about every USB device, so it is skipped when there is none: on such a
 // machine the USB driver would search the bus again for each of some 2,500 camera models.
 bool has_usb_devices(GPPortInfoList* ports) {
-  const int count = gp_port_info_list_count(ports);
+  const int count = gp().gp_port_info_list_count(ports);
   for (int i = 0; i < count; ++i) {
     GPPortInfo info;
     GPPortType type;
     char* path = nullptr;
-    if (gp_port_info_list_get_info(ports, i, &info) < GP_OK ||
-        gp_port_info_get_type(info, &type) < GP_OK || gp_port_info_get_path(info, &path) < GP_OK)
+    if (gp().gp_port_info_list_get_info(ports, i, &info) < GP_OK ||
+        gp().gp_port_info_get_type(info, &type) < GP_OK || gp().gp_port_info_get_path(info, &path) < GP_OK)
       continue;
     if ((type == GP_PORT_USB || type == GP_PORT_USB_DISK_DIRECT || type == GP_PORT_USB_SCSI) &&
         path && std::strcmp(path, "usb:") != 0)
@@ -188,9 +220,9 @@ int open_spool_file() {
 class GphotoDevice : public CameraDevice {
  public:
   GphotoDevice() : context_(new_context(&message_)) {
-    if (gp_camera_new(&camera_) < GP_OK) camera_ = nullptr;
+    if (gp().gp_camera_new(&camera_) < GP_OK) camera_ = nullptr;
     if (context_)
-      gp_context_set_cancel_func(
+      gp().gp_context_set_cancel_func(
           context_.get(),
           [](GPContext*, void* data) {
             bool* enough = *static_cast<bool**>(data);
@@ -200,8 +232,8 @@ class GphotoDevice : public CameraDevice {
   }
   ~GphotoDevice() override {
     if (!camera_) return;
-    if (initialised_) gp_camera_exit(camera_, context_.get());
-    gp_camera_unref(camera_);
+    if (initialised_) gp().gp_camera_exit(camera_, context_.get());
+    gp().gp_camera_unref(camera_);
   }
   GphotoDevice(const GphotoDevice&) = delete;
   GphotoDevice& operator=(const GphotoDevice&) = delete;
@@ -213,20 +245,20 @@ class GphotoDevice : public CameraDevice {
       return false;
     }
     message_.clear();
-    const int model = gp_abilities_list_lookup_model(drivers, port.model.c_str());
+    const int model = gp().gp_abilities_list_lookup_model(drivers, port.model.c_str());
     if (model < GP_OK) {
       set_error(error, model, "no driver for the model " + port.model);
       return false;
     }
     CameraAbilities abilities;
-    if (!check(gp_abilities_list_get_abilities(drivers, model, &abilities), error) ||
-        !check(gp_camera_set_abilities(camera_, abilities), error))
+    if (!check(gp().gp_abilities_list_get_abilities(drivers, model, &abilities), error) ||
+        !check(gp().gp_camera_set_abilities(camera_, abilities), error))
       return false;
-    const int index = gp_port_info_list_lookup_path(ports, port.port.c_str());
+    const int index = gp().gp_port_info_list_lookup_path(ports, port.port.c_str());
     GPPortInfo info;
-    if (!check(index, error) || !check(gp_port_info_list_get_info(ports, index, &info), error) ||
-        !check(gp_camera_set_port_info(camera_, info), error) ||
-        !check(gp_camera_init(camera_, context_.get()), error))
+    if (!check(index, error) || !check(gp().gp_port_info_list_get_info(ports, index, &info), error) ||
+        !check(gp().gp_camera_set_port_info(camera_, info), error) ||
+        !check(gp().gp_camera_init(camera_, context_.get()), error))
       return false;
     initialised_ = true;
     return true;
@@ -234,12 +266,12 @@ class GphotoDevice : public CameraDevice {
 
   bool list_folders(const std::string& folder, std::vector<std::string>& names,
                     DeviceError& error) override {
-    return listing(gp_camera_folder_list_folders, folder, names, error);
+    return listing(gp().gp_camera_folder_list_folders, folder, names, error);
   }
 
   bool list_files(const std::string& folder, std::vector<std::string>& names,
                   DeviceError& error) override {
-    return listing(gp_camera_folder_list_files, folder, names, error);
+    return listing(gp().gp_camera_folder_list_files, folder, names, error);
   }
 
   bool file_info(const std::string& folder, const std::string& name, CameraFileInfo& info,
@@ -247,7 +279,7 @@ class GphotoDevice : public CameraDevice {
     ::CameraFileInfo found;
     std::memset(&found, 0, sizeof found);
     message_.clear();
-    if (!check(gp_camera_file_get_info(camera_, folder.c_str(), name.c_str(), &found,
+    if (!check(gp().gp_camera_file_get_info(camera_, folder.c_str(), name.c_str(), &found,
                                        context_.get()),
                error))
       return false;
@@ -261,7 +293,7 @@ class GphotoDevice : public CameraDevice {
                       void* buffer, std::size_t n, DeviceError& error) override {
     std::uint64_t size = n;
     message_.clear();
-    if (!check(gp_camera_file_read(camera_, folder.c_str(), name.c_str(), GP_FILE_TYPE_NORMAL,
+    if (!check(gp().gp_camera_file_read(camera_, folder.c_str(), name.c_str(), GP_FILE_TYPE_NORMAL,
                                    offset, static_cast<char*>(buffer), &size, context_.get()),
                error))
       return -1;
@@ -307,11 +339,11 @@ class GphotoDevice : public CameraDevice {
       return false;
     }
     if (!check(call(camera_, folder.c_str(), list.get(), context_.get()), error)) return false;
-    const int count = gp_list_count(list.get());
+    const int count = gp().gp_list_count(list.get());
     if (!check(count, error)) return false;
     for (int i = 0; i < count; ++i) {
       const char* name = nullptr;
-      if (!check(gp_list_get_name(list.get(), i, &name), error)) return false;
+      if (!check(gp().gp_list_get_name(list.get(), i, &name), error)) return false;
       names.emplace_back(name ? name : "");
     }
     return true;
@@ -333,10 +365,10 @@ class GphotoDevice : public CameraDevice {
     Receiver receiver{&bytes, limit, &enough};
     CameraFileHandler handler{nullptr, nullptr, receive};
     CameraFile* raw = nullptr;
-    if (!check(gp_file_new_from_handler(&raw, &handler, &receiver), error)) return nullptr;
+    if (!check(gp().gp_file_new_from_handler(&raw, &handler, &receiver), error)) return nullptr;
     FilePtr file(raw);
     cancel_ = &enough;
-    const int r = gp_camera_file_get(camera_, folder.c_str(), name.c_str(), GP_FILE_TYPE_NORMAL,
+    const int r = gp().gp_camera_file_get(camera_, folder.c_str(), name.c_str(), GP_FILE_TYPE_NORMAL,
                                      raw, context_.get());
     cancel_ = nullptr;
     if (!(enough && r == GP_ERROR_CANCEL) && !check(r, error)) return nullptr;
@@ -355,13 +387,13 @@ class GphotoDevice : public CameraDevice {
     // The library closes the descriptor it is given, so it writes to a duplicate.
     CameraFile* raw = nullptr;
     const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0 || gp_file_new_from_fd(&raw, copy) < GP_OK) {
+    if (copy < 0 || gp().gp_file_new_from_fd(&raw, copy) < GP_OK) {
       if (copy >= 0) ::close(copy);
       error.set(DeviceError::Kind::kOther, errno, "no temporary file for a large camera file");
       return nullptr;
     }
     FilePtr file(raw);
-    if (!check(gp_camera_file_get(camera_, folder.c_str(), name.c_str(), GP_FILE_TYPE_NORMAL,
+    if (!check(gp().gp_camera_file_get(camera_, folder.c_str(), name.c_str(), GP_FILE_TYPE_NORMAL,
                                   raw, context_.get()),
                error))
       return nullptr;
@@ -385,7 +417,7 @@ class GphotoDevice : public CameraDevice {
 
 struct GphotoBus::Drivers {
   ~Drivers() {
-    if (list) gp_abilities_list_free(list);
+    if (list) gp().gp_abilities_list_free(list);
   }
   CameraAbilitiesList* list = nullptr;
   // The ports of the last detection; opening a camera found there looks its port up here
@@ -398,13 +430,17 @@ GphotoBus::~GphotoBus() = default;
 
 bool GphotoBus::load_drivers(DeviceError& error) {
   if (drivers_) return true;
+  if (std::string why; !load_gphoto2(why)) {
+    error.set(DeviceError::Kind::kOther, GP_ERROR, "no camera library: " + why);
+    return false;
+  }
   std::string message;
   ContextPtr context = new_context(&message);
   auto drivers = std::make_unique<Drivers>();
-  int r = gp_abilities_list_new(&drivers->list);
-  if (r >= GP_OK) r = gp_abilities_list_load(drivers->list, context.get());
+  int r = gp().gp_abilities_list_new(&drivers->list);
+  if (r >= GP_OK) r = gp().gp_abilities_list_load(drivers->list, context.get());
   const char* camlibs = std::getenv("CAMLIBS");
-  if (r >= GP_OK && gp_abilities_list_count(drivers->list) <= 0) r = GP_ERROR_MODEL_NOT_FOUND;
+  if (r >= GP_OK && gp().gp_abilities_list_count(drivers->list) <= 0) r = GP_ERROR_MODEL_NOT_FOUND;
   if (r < GP_OK) {
     set_error(error, r,
               "libgphoto2 found no camera drivers (CAMLIBS=" + std::string(camlibs ? camlibs : "") +
@@ -434,17 +470,17 @@ bool GphotoBus::detect_usb(std::vector<CameraPort>& ports, DeviceError& error) {
     set_error(error, GP_ERROR_NO_MEMORY, "");
     return false;
   }
-  const int r = gp_abilities_list_detect(drivers_->list, drivers_->ports.get(), found.get(),
+  const int r = gp().gp_abilities_list_detect(drivers_->list, drivers_->ports.get(), found.get(),
                                          context.get());
   if (r < GP_OK) {
     set_error(error, r, message);
     return false;
   }
-  for (int i = 0; i < gp_list_count(found.get()); ++i) {
+  for (int i = 0; i < gp().gp_list_count(found.get()); ++i) {
     const char* model = nullptr;
     const char* port = nullptr;
-    gp_list_get_name(found.get(), i, &model);
-    gp_list_get_value(found.get(), i, &port);
+    gp().gp_list_get_name(found.get(), i, &model);
+    gp().gp_list_get_value(found.get(), i, &port);
     if (!model || !port) continue;
     const std::string where = port;
     // "usb:" alone is the generic entry, not a camera; mounted cards that the library offers

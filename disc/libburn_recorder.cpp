@@ -46,10 +46,70 @@ using BurnSource = burn::burn_source;
 #include "foundation/log.h"
 #include "foundation/sysio.h"
 #include "foundation/text.h"
+#include "platform/shared_library.h"
 
 namespace cw {
 
 namespace {
+
+// ---------------------------------------------------------------- the libraries
+
+// Both libraries are opened when a disc is first written, listed or read back: most runs of
+// the program never touch a disc.
+#define CW_LIBBURN_FUNCTIONS(X)                                                                   \
+  X(burn_disc_add_session) X(burn_disc_create) X(burn_disc_free) X(burn_disc_get_profile)         \
+  X(burn_disc_get_status) X(burn_disc_write) X(burn_drive_cancel) X(burn_drive_d_get_adr)         \
+  X(burn_drive_get_all_profiles) X(burn_drive_get_drive_role) X(burn_drive_get_status)            \
+  X(burn_drive_info_free) X(burn_drive_re_assess) X(burn_drive_release) X(burn_drive_scan)        \
+  X(burn_drive_scan_and_grab) X(burn_drive_set_speed) X(burn_drive_wrote_well) X(burn_finish)     \
+  X(burn_initialize) X(burn_msgs_obtain) X(burn_msgs_set_severities) X(burn_read_data)            \
+  X(burn_session_add_track) X(burn_session_create) X(burn_session_free) X(burn_source_free)       \
+  X(burn_track_create) X(burn_track_define_data) X(burn_track_free) X(burn_track_set_source)      \
+  X(burn_write_opts_auto_write_type) X(burn_write_opts_free) X(burn_write_opts_new)               \
+  X(burn_write_opts_set_multi) X(burn_write_opts_set_perform_opc)                                 \
+  X(burn_write_opts_set_simulate) X(burn_write_opts_set_stdio_fsync)                              \
+  X(burn_write_opts_set_underrun_proof)
+
+#define CW_LIBISOFS_FUNCTIONS(X)                                                                  \
+  X(iso_data_source_new_from_file) X(iso_data_source_unref) X(iso_dir_get_children)               \
+  X(iso_dir_iter_free) X(iso_dir_iter_next) X(iso_file_get_stream) X(iso_finish)                  \
+  X(iso_image_add_new_file) X(iso_image_create_burn_source) X(iso_image_get_root)                 \
+  X(iso_image_import) X(iso_image_new) X(iso_image_set_application_id)                            \
+  X(iso_image_set_volume_id) X(iso_image_unref) X(iso_init_with_flag) X(iso_memory_stream_new)    \
+  X(iso_node_get_name) X(iso_node_get_type) X(iso_obtain_msgs) X(iso_read_opts_free)              \
+  X(iso_read_opts_new) X(iso_ring_buffer_get_status) X(iso_set_local_charset)                     \
+  X(iso_set_msgs_severities) X(iso_stream_close) X(iso_stream_open) X(iso_stream_read)            \
+  X(iso_stream_unref) X(iso_tree_add_new_dir) X(iso_tree_add_new_node)                            \
+  X(iso_tree_set_follow_symlinks) X(iso_write_opts_free) X(iso_write_opts_new)                    \
+  X(iso_write_opts_set_fifo_size) X(iso_write_opts_set_iso_level) X(iso_write_opts_set_joliet)    \
+  X(iso_write_opts_set_joliet_long_names) X(iso_write_opts_set_rockridge)
+
+struct Libburn {
+  CW_LIBBURN_FUNCTIONS(CW_LIBRARY_FUNCTION)
+  bool take_all(SharedLibrary& library) { return true CW_LIBBURN_FUNCTIONS(CW_LIBRARY_TAKE); }
+};
+
+struct Libisofs {
+  CW_LIBISOFS_FUNCTIONS(CW_LIBRARY_FUNCTION)
+  bool take_all(SharedLibrary& library) { return true CW_LIBISOFS_FUNCTIONS(CW_LIBRARY_TAKE); }
+};
+
+// Both libraries' functions; false with `error` saying which could not be loaded.
+bool load_libraries(std::string& error) {
+  return library_functions<Libburn>(CW_LIBBURN_SONAME, error) &&
+         library_functions<Libisofs>(CW_LIBISOFS_SONAME, error);
+}
+
+// The functions, once a LibraryUse has loaded them: everything below is reached through one.
+const Libburn& libburn() {
+  std::string error;
+  return *library_functions<Libburn>(CW_LIBBURN_SONAME, error);
+}
+
+const Libisofs& isofs() {
+  std::string error;
+  return *library_functions<Libisofs>(CW_LIBISOFS_SONAME, error);
+}
 
 // ---------------------------------------------------------------- library use and messages
 
@@ -59,18 +119,22 @@ class LibraryUse {
   LibraryUse() {
     std::lock_guard<std::mutex> lock(mutex());
     if (users() == 0) {
-      if (burn_initialize() == 0) return;
-      if (iso_init_with_flag(1) < 0) {
-        burn_finish();
+      if (std::string why; !load_libraries(why)) {
+        log_printf("Disc writing: %s", why.c_str());
+        return;
+      }
+      if (libburn().burn_initialize() == 0) return;
+      if (isofs().iso_init_with_flag(1) < 0) {
+        libburn().burn_finish();
         return;
       }
       // Messages are queued for the run log, never printed by the libraries themselves.
-      burn_msgs_set_severities(const_cast<char*>("NOTE"), const_cast<char*>("NEVER"),
+      libburn().burn_msgs_set_severities(const_cast<char*>("NOTE"), const_cast<char*>("NEVER"),
                                const_cast<char*>("cardwright: "));
-      iso_set_msgs_severities(const_cast<char*>("NOTE"), const_cast<char*>("NEVER"),
+      isofs().iso_set_msgs_severities(const_cast<char*>("NOTE"), const_cast<char*>("NEVER"),
                               const_cast<char*>("cardwright: "));
       // File names are UTF-8 whatever the process's locale says.
-      iso_set_local_charset(const_cast<char*>("UTF-8"), 0);
+      isofs().iso_set_local_charset(const_cast<char*>("UTF-8"), 0);
     }
     ++users();
     ok_ = true;
@@ -79,8 +143,8 @@ class LibraryUse {
     if (!ok_) return;
     std::lock_guard<std::mutex> lock(mutex());
     if (--users() == 0) {
-      iso_finish();
-      burn_finish();
+      isofs().iso_finish();
+      libburn().burn_finish();
     }
   }
   LibraryUse(const LibraryUse&) = delete;
@@ -115,7 +179,7 @@ void drain_messages(WriteError* error, unsigned* last_code = nullptr) {
                                                          : ISO_MSGS_MESSAGE_LEN];
   char severity[80];
   int code = 0, os_errno = 0, image_id = 0;
-  while (burn_msgs_obtain(const_cast<char*>("ALL"), &code, text, &os_errno, severity) > 0) {
+  while (libburn().burn_msgs_obtain(const_cast<char*>("ALL"), &code, text, &os_errno, severity) > 0) {
     log_printf("libburn %s: %s", severity, text);
     if (last_code) *last_code = static_cast<unsigned>(code);
     if (error && serious(severity)) {
@@ -123,7 +187,7 @@ void drain_messages(WriteError* error, unsigned* last_code = nullptr) {
       error->code = static_cast<unsigned>(code);
     }
   }
-  while (iso_obtain_msgs(const_cast<char*>("ALL"), &code, &image_id, text, severity) > 0) {
+  while (isofs().iso_obtain_msgs(const_cast<char*>("ALL"), &code, &image_id, text, severity) > 0) {
     log_printf("libisofs %s: %s", severity, text);
     if (last_code) *last_code = static_cast<unsigned>(code);
     if (error && serious(severity)) {
@@ -193,7 +257,7 @@ int media_type_of_profile(int profile) {
 // ---------------------------------------------------------------- handles
 
 struct ImageUnref {
-  void operator()(IsoImage* image) const { iso_image_unref(image); }
+  void operator()(IsoImage* image) const { isofs().iso_image_unref(image); }
 };
 using ImagePtr = std::unique_ptr<IsoImage, ImageUnref>;
 
@@ -207,7 +271,7 @@ class GrabbedDrive {
 
   bool grab(const std::string& address) {
     std::string adr = address;
-    if (burn_drive_scan_and_grab(&info_, adr.data(), 1) <= 0) {
+    if (libburn().burn_drive_scan_and_grab(&info_, adr.data(), 1) <= 0) {
       info_ = nullptr;
       drain_messages(nullptr);
       return false;
@@ -216,8 +280,8 @@ class GrabbedDrive {
   }
   void release(bool eject) {
     if (!info_) return;
-    burn_drive_release(info_[0].drive, eject ? 1 : 0);
-    burn_drive_info_free(info_);
+    libburn().burn_drive_release(info_[0].drive, eject ? 1 : 0);
+    libburn().burn_drive_info_free(info_);
     info_ = nullptr;
   }
   burn_drive* drive() const { return info_ ? info_[0].drive : nullptr; }
@@ -236,10 +300,10 @@ struct BurnRun {
   ~BurnRun() {
     // An image generator that was not read to its end is still at work: stop it.
     if (image_source && !consumed && image_source->cancel) image_source->cancel(image_source);
-    if (image_source) burn_source_free(image_source);
-    if (track) burn_track_free(track);
-    if (session) burn_session_free(session);
-    if (disc) burn_disc_free(disc);
+    if (image_source) libburn().burn_source_free(image_source);
+    if (track) libburn().burn_track_free(track);
+    if (session) libburn().burn_session_free(session);
+    if (disc) libburn().burn_disc_free(disc);
   }
 };
 
@@ -262,13 +326,13 @@ bool add_text_file(IsoImage* image, IsoDir* dir, const char* name, const std::st
   if (!buf) return false;
   std::memcpy(buf, text.data(), text.size());
   IsoStream* stream = nullptr;
-  if (iso_memory_stream_new(buf, text.size(), &stream) < 0) {
+  if (isofs().iso_memory_stream_new(buf, text.size(), &stream) < 0) {
     std::free(buf);
     return false;
   }
   IsoFile* file = nullptr;
-  if (iso_image_add_new_file(image, dir, name, stream, &file) < 0) {
-    iso_stream_unref(stream);
+  if (isofs().iso_image_add_new_file(image, dir, name, stream, &file) < 0) {
+    isofs().iso_stream_unref(stream);
     return false;
   }
   return true;
@@ -280,22 +344,22 @@ ImagePtr build_image(const DiscImage& content, const WriteEvents& events, WriteE
   // file names as they are.
   std::string volume_id = ascii_upper(content.volume_id);
   IsoImage* raw = nullptr;
-  if (iso_image_new(volume_id.c_str(), &raw) < 0 || !raw) {
+  if (isofs().iso_image_new(volume_id.c_str(), &raw) < 0 || !raw) {
     fail(error, "Failed to create the file system image");
     return nullptr;
   }
   ImagePtr image(raw);
-  iso_image_set_volume_id(image.get(), volume_id.c_str());
-  iso_image_set_application_id(image.get(), "CARDWRIGHT");
+  isofs().iso_image_set_volume_id(image.get(), volume_id.c_str());
+  isofs().iso_image_set_application_id(image.get(), "CARDWRIGHT");
   // Links are never followed: a source is taken as the entry itself, never what it points to.
-  iso_tree_set_follow_symlinks(image.get(), 0);
+  isofs().iso_tree_set_follow_symlinks(image.get(), 0);
 
-  std::map<std::string, IsoDir*> folders{{std::string(), iso_image_get_root(image.get())}};
+  std::map<std::string, IsoDir*> folders{{std::string(), isofs().iso_image_get_root(image.get())}};
   for (const std::string& path : content.folders) {
     auto parent = folders.find(parent_of(path));
     IsoDir* dir = nullptr;
     if (parent == folders.end() ||
-        iso_tree_add_new_dir(parent->second, leaf_of(path).c_str(), &dir) < 0) {
+        isofs().iso_tree_add_new_dir(parent->second, leaf_of(path).c_str(), &dir) < 0) {
       fail(error, format_limited(1000, "Failed to add folder %s", path.c_str()));
       return nullptr;
     }
@@ -311,7 +375,7 @@ ImagePtr build_image(const DiscImage& content, const WriteEvents& events, WriteE
       events.status(format_limited(1000, "Adding \"%s\" to file system...", leaf.c_str()));
     auto parent = folders.find(parent_of(f.path));
     IsoNode* node = nullptr;
-    if (parent == folders.end() || iso_tree_add_new_node(image.get(), parent->second, leaf.c_str(),
+    if (parent == folders.end() || isofs().iso_tree_add_new_node(image.get(), parent->second, leaf.c_str(),
                                                          f.source.c_str(), &node) < 0) {
       log_printf("Error while adding file %s to file system", f.source.c_str());
       fail(error, format_limited(1000, "Failed to add file %s", f.source.c_str()));
@@ -319,14 +383,14 @@ ImagePtr build_image(const DiscImage& content, const WriteEvents& events, WriteE
     }
     // The layout checked each source; one that has become a link since then stops this disc
     // rather than carrying a link (or what it points to) onto it.
-    if (iso_node_get_type(node) != LIBISO_FILE) {
+    if (isofs().iso_node_get_type(node) != LIBISO_FILE) {
       fail(error, format_limited(1000, "%s is no longer a file; it was not burned.",
                                  f.source.c_str()));
       return nullptr;
     }
     log_printf("Added file %s to file system", f.source.c_str());
   }
-  IsoDir* root = iso_image_get_root(image.get());
+  IsoDir* root = isofs().iso_image_get_root(image.get());
   for (const auto& [name, text] : {std::pair{kDiscManifestName, &content.manifest},
                                    std::pair{kDiscProvenanceName, &content.provenance}}) {
     if (text->empty() && content.files.empty()) continue;
@@ -379,48 +443,48 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
   drain_messages(nullptr);  // what is queued now belongs to earlier work
   ImagePtr image = build_image(content, events, error);
   if (!image) return false;
-  const bool optical = burn_drive_get_drive_role(drive) == 1;
+  const bool optical = libburn().burn_drive_get_drive_role(drive) == 1;
 
   IsoWriteOpts* iso_opts = nullptr;
-  if (iso_write_opts_new(&iso_opts, 1) < 0) return fail(error, "Failed to create the image writer");
-  iso_write_opts_set_iso_level(iso_opts, 3);
-  iso_write_opts_set_rockridge(iso_opts, 1);
-  iso_write_opts_set_joliet(iso_opts, 1);
-  iso_write_opts_set_joliet_long_names(iso_opts, 1);
-  iso_write_opts_set_fifo_size(iso_opts, kRingBlocks);
+  if (isofs().iso_write_opts_new(&iso_opts, 1) < 0) return fail(error, "Failed to create the image writer");
+  isofs().iso_write_opts_set_iso_level(iso_opts, 3);
+  isofs().iso_write_opts_set_rockridge(iso_opts, 1);
+  isofs().iso_write_opts_set_joliet(iso_opts, 1);
+  isofs().iso_write_opts_set_joliet_long_names(iso_opts, 1);
+  isofs().iso_write_opts_set_fifo_size(iso_opts, kRingBlocks);
   BurnRun run;
   ::burn_source* generator = nullptr;
-  int rc = iso_image_create_burn_source(image.get(), iso_opts, &generator);
+  int rc = isofs().iso_image_create_burn_source(image.get(), iso_opts, &generator);
   run.image_source = reinterpret_cast<BurnSource*>(generator);
-  iso_write_opts_free(iso_opts);
+  isofs().iso_write_opts_free(iso_opts);
   if (rc < 0 || !run.image_source) {
     run.image_source = nullptr;
     return fail(error, "Failed to create the image stream", static_cast<unsigned>(rc));
   }
 
-  run.disc = burn_disc_create();
-  run.session = burn_session_create();
-  run.track = burn_track_create();
+  run.disc = libburn().burn_disc_create();
+  run.session = libburn().burn_session_create();
+  run.track = libburn().burn_track_create();
   if (!run.disc || !run.session || !run.track)
     return fail(error, "Out of memory preparing the disc");
-  burn_disc_add_session(run.disc, run.session, BURN_POS_END);
-  burn_track_define_data(run.track, 0, optical ? kCdTailPadding : 0, 1, BURN_MODE1);
-  if (burn_track_set_source(run.track, run.image_source) != BURN_SOURCE_OK)
+  libburn().burn_disc_add_session(run.disc, run.session, BURN_POS_END);
+  libburn().burn_track_define_data(run.track, 0, optical ? kCdTailPadding : 0, 1, BURN_MODE1);
+  if (libburn().burn_track_set_source(run.track, run.image_source) != BURN_SOURCE_OK)
     return fail(error, "Failed to attach the image stream to the disc");
-  burn_session_add_track(run.session, run.track, BURN_POS_END);
+  libburn().burn_session_add_track(run.session, run.track, BURN_POS_END);
 
-  burn_write_opts* opts = burn_write_opts_new(drive);
+  burn_write_opts* opts = libburn().burn_write_opts_new(drive);
   if (!opts) return fail(error, "Failed to prepare the recorder");
-  burn_write_opts_set_perform_opc(opts, optical ? 1 : 0);
-  burn_write_opts_set_multi(opts, 0);
-  burn_write_opts_set_simulate(opts, 0);
-  burn_write_opts_set_underrun_proof(opts, 1);
+  libburn().burn_write_opts_set_perform_opc(opts, optical ? 1 : 0);
+  libburn().burn_write_opts_set_multi(opts, 0);
+  libburn().burn_write_opts_set_simulate(opts, 0);
+  libburn().burn_write_opts_set_underrun_proof(opts, 1);
   // An image file is forced to the disk once, at its end.
-  burn_write_opts_set_stdio_fsync(opts, 1);
-  burn_drive_set_speed(drive, 0, 0);
+  libburn().burn_write_opts_set_stdio_fsync(opts, 1);
+  libburn().burn_drive_set_speed(drive, 0, 0);
   char reasons[BURN_REASONS_LEN] = "";
-  if (burn_write_opts_auto_write_type(opts, run.disc, reasons, 0) == BURN_WRITE_NONE) {
-    burn_write_opts_free(opts);
+  if (libburn().burn_write_opts_auto_write_type(opts, run.disc, reasons, 0) == BURN_WRITE_NONE) {
+    libburn().burn_write_opts_free(opts);
     WriteError detail;
     drain_messages(&detail);
     return fail(error, format_limited(1000, "Recorder not supported: %s", reasons), detail.code);
@@ -428,12 +492,12 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
 
   const auto start = std::chrono::steady_clock::now();
   std::uint64_t total_bytes = 0;  // the image's size once the drive has told it
-  burn_disc_write(opts, run.disc);
-  burn_write_opts_free(opts);
+  libburn().burn_disc_write(opts, run.disc);
+  libburn().burn_write_opts_free(opts);
   bool cancel_sent = false;
   for (;;) {
     burn_progress p{};
-    burn_drive_status status = burn_drive_get_status(drive, &p);
+    burn_drive_status status = libburn().burn_drive_get_status(drive, &p);
     if (status == BURN_DRIVE_IDLE) break;
     WriteProgress progress;
     progress.action = action_of(status);
@@ -450,18 +514,18 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
       progress.buffer_percent = percent(p.buffer_capacity - p.buffer_available, p.buffer_capacity);
     } else {
       std::size_t size = 0, free_bytes = 0;
-      if (iso_ring_buffer_get_status(generator, &size, &free_bytes) > 0)
+      if (isofs().iso_ring_buffer_get_status(generator, &size, &free_bytes) > 0)
         progress.buffer_percent =
             percent(static_cast<double>(size - free_bytes), static_cast<double>(size));
     }
     // A cancel is repeated until the drive takes it: it is ignored before writing starts.
     if (events.progress && events.progress(progress)) {
-      burn_drive_cancel(drive);
+      libburn().burn_drive_cancel(drive);
       cancel_sent = true;
     }
     std::this_thread::sleep_for(kPollInterval);
   }
-  const bool wrote = burn_drive_wrote_well(drive) == 1;
+  const bool wrote = libburn().burn_drive_wrote_well(drive) == 1;
   run.consumed = wrote;
   WriteError detail;
   unsigned last_code = 0;
@@ -495,38 +559,38 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
 struct ImportedImage {
   IsoImage* image = nullptr;
   ~ImportedImage() {
-    if (image) iso_image_unref(image);
+    if (image) isofs().iso_image_unref(image);
   }
 };
 
 // Every file below `dir`, by its path without a leading "/".
 void collect_files(IsoDir* dir, const std::string& prefix, std::map<std::string, IsoFile*>& files) {
   IsoDirIter* iter = nullptr;
-  if (iso_dir_get_children(dir, &iter) < 0) return;
+  if (isofs().iso_dir_get_children(dir, &iter) < 0) return;
   IsoNode* node = nullptr;
-  while (iso_dir_iter_next(iter, &node) == 1) {
-    const std::string path = prefix + iso_node_get_name(node);
-    if (iso_node_get_type(node) == LIBISO_DIR)
+  while (isofs().iso_dir_iter_next(iter, &node) == 1) {
+    const std::string path = prefix + isofs().iso_node_get_name(node);
+    if (isofs().iso_node_get_type(node) == LIBISO_DIR)
       collect_files(reinterpret_cast<IsoDir*>(node), path + "/", files);
-    else if (iso_node_get_type(node) == LIBISO_FILE)
+    else if (isofs().iso_node_get_type(node) == LIBISO_FILE)
       files[path] = reinterpret_cast<IsoFile*>(node);
   }
-  iso_dir_iter_free(iter);
+  isofs().iso_dir_iter_free(iter);
 }
 
 // Reads a file of the image whole through `each`; false when it cannot be read to its end.
 bool read_image_file(IsoFile* file, std::vector<char>& buffer,
                      const std::function<void(const char*, std::size_t)>& each) {
-  IsoStream* stream = iso_file_get_stream(file);
-  if (!stream || iso_stream_open(stream) < 0) return false;
+  IsoStream* stream = isofs().iso_file_get_stream(file);
+  if (!stream || isofs().iso_stream_open(stream) < 0) return false;
   bool ok = true;
   for (;;) {
-    const int n = iso_stream_read(stream, buffer.data(), buffer.size());
+    const int n = isofs().iso_stream_read(stream, buffer.data(), buffer.size());
     if (n < 0) ok = false;
     if (n <= 0) break;
     each(buffer.data(), static_cast<std::size_t>(n));
   }
-  iso_stream_close(stream);
+  isofs().iso_stream_close(stream);
   return ok;
 }
 
@@ -536,7 +600,7 @@ int drive_close(IsoDataSource*) { return 1; }
 void drive_free(IsoDataSource*) {}
 int drive_read_block(IsoDataSource* src, uint32_t lba, uint8_t* buffer) {
   off_t count = 0;
-  const int rc = burn_read_data(static_cast<burn_drive*>(src->data),
+  const int rc = libburn().burn_read_data(static_cast<burn_drive*>(src->data),
                                 static_cast<off_t>(lba) * 2048, reinterpret_cast<char*>(buffer),
                                 2048, &count, 1);
   return rc > 0 && count == 2048 ? 1 : ISO_DATA_SOURCE_FAILURE;
@@ -620,7 +684,7 @@ class DriveRecorder : public Recorder {
     char current[64];
     std::vector<int> types;
     if (!drive_.drive() ||
-        burn_drive_get_all_profiles(drive_.drive(), &count, profiles, current) <= 0)
+        libburn().burn_drive_get_all_profiles(drive_.drive(), &count, profiles, current) <= 0)
       return types;
     for (int i = 0; i < count && i < 64; ++i) {
       int t = media_type_of_profile(profiles[i]);
@@ -634,7 +698,7 @@ class DriveRecorder : public Recorder {
   MediaInfo media() override {
     MediaInfo info;
     if (!drive_.drive()) return info;
-    burn_disc_status status = burn_disc_get_status(drive_.drive());
+    burn_disc_status status = libburn().burn_disc_get_status(drive_.drive());
     if (status == BURN_DISC_EMPTY) return info;
     if (status == BURN_DISC_UNREADY || status == BURN_DISC_UNSUITABLE ||
         status == BURN_DISC_UNGRABBED) {
@@ -647,7 +711,7 @@ class DriveRecorder : public Recorder {
     }
     int profile = 0;
     char name[80];
-    burn_disc_get_profile(drive_.drive(), &profile, name);
+    libburn().burn_disc_get_profile(drive_.drive(), &profile, name);
     info.state = MediaInfo::kReady;
     info.type = media_type_of_profile(profile);
     info.blank = status == BURN_DISC_BLANK;
@@ -658,7 +722,7 @@ class DriveRecorder : public Recorder {
     if (!drive_.drive()) return fail(error, "Error: No Device Selected");
     if (!write_image(drive_.drive(), image, events, error)) return false;
     // The medium is taken in again as written, then read back against its manifest.
-    burn_drive_re_assess(drive_.drive(), 0);
+    libburn().burn_drive_re_assess(drive_.drive(), 0);
     DiscCheck check;
     std::string message;
     const bool read = check_drive(drive_.drive(), image.volume_id, check, message);
@@ -762,7 +826,7 @@ bool LibburnSystem::recorders(std::vector<RecorderInfo>& list, std::string& mess
   burn_drive_info* drives = nullptr;
   unsigned count = 0;
   int rc;
-  while ((rc = burn_drive_scan(&drives, &count)) == 0) std::this_thread::sleep_for(kPollInterval);
+  while ((rc = libburn().burn_drive_scan(&drives, &count)) == 0) std::this_thread::sleep_for(kPollInterval);
   drain_messages(nullptr);
   if (rc < 0) {
     message = "There were no writable devices detected!";
@@ -770,12 +834,12 @@ bool LibburnSystem::recorders(std::vector<RecorderInfo>& list, std::string& mess
   }
   for (unsigned i = 0; i < count; ++i) {
     char adr[BURN_DRIVE_ADR_LEN];
-    if (burn_drive_d_get_adr(drives[i].drive, adr) <= 0) continue;
+    if (libburn().burn_drive_d_get_adr(drives[i].drive, adr) <= 0) continue;
     std::string product = trimmed(drives[i].vendor, sizeof drives[i].vendor) + " " +
                           trimmed(drives[i].product, sizeof drives[i].product);
     list.push_back(RecorderInfo{adr, format_limited(1000, "%s [%s]", adr, product.c_str())});
   }
-  if (drives) burn_drive_info_free(drives);
+  if (drives) libburn().burn_drive_info_free(drives);
   if (list.empty()) {
     message = "There were no writable devices detected!";
     return false;
@@ -858,18 +922,18 @@ bool check_disc_source(IsoDataSource* source, const std::string& where, DiscChec
   check = DiscCheck{};
   ImportedImage imported;
   IsoReadOpts* opts = nullptr;
-  int rc = iso_image_new("", &imported.image);
-  if (rc >= 0) rc = iso_read_opts_new(&opts, 0);
-  if (rc >= 0) rc = iso_image_import(imported.image, source, opts, nullptr);
-  if (opts) iso_read_opts_free(opts);
-  iso_data_source_unref(source);
+  int rc = isofs().iso_image_new("", &imported.image);
+  if (rc >= 0) rc = isofs().iso_read_opts_new(&opts, 0);
+  if (rc >= 0) rc = isofs().iso_image_import(imported.image, source, opts, nullptr);
+  if (opts) isofs().iso_read_opts_free(opts);
+  isofs().iso_data_source_unref(source);
   drain_messages(nullptr);
   if (rc < 0) {
     error = text_with_path("Can't read the image's file system", where);
     return false;
   }
   std::map<std::string, IsoFile*> files;
-  collect_files(iso_image_get_root(imported.image), "", files);
+  collect_files(isofs().iso_image_get_root(imported.image), "", files);
   std::vector<char> buffer(1 << 20);
   auto manifest = files.find(kDiscManifestName);
   if (manifest == files.end() ||
@@ -918,7 +982,7 @@ bool check_disc_image(const std::string& iso, DiscCheck& check, std::string& err
     return false;
   }
   IsoDataSource* source = nullptr;
-  if (iso_data_source_new_from_file(iso.c_str(), &source) < 0) {
+  if (isofs().iso_data_source_new_from_file(iso.c_str(), &source) < 0) {
     error = text_with_path("Can't open the image", iso);
     return false;
   }

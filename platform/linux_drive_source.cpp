@@ -27,7 +27,7 @@ bool is_not_ready_error(int error) {
   }
 }
 
-LinuxDriveSource::LinuxDriveSource() : udisks_(Udisks::connect()) {
+LinuxDriveSource::LinuxDriveSource() {
   if (!mountinfo_replaced()) change_fd_ = open(mountinfo_path().c_str(), O_RDONLY | O_CLOEXEC);
 }
 
@@ -40,6 +40,12 @@ std::optional<std::vector<std::string>> LinuxDriveSource::roots() {
   if (!table) return std::nullopt;
   mounts_ = drive_mounts(*table);
   objects_.reset();
+  // Connected when the drives are first listed: a run that is given its card's folder never
+  // lists them, and so never opens the bus library.
+  if (!udisks_tried_) {
+    udisks_ = Udisks::connect();
+    udisks_tried_ = true;
+  }
   if (udisks_) objects_ = udisks_->objects();
   std::vector<std::string> list;
   list.reserve(mounts_.size());

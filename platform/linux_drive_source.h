@@ -41,6 +41,7 @@ class LinuxDriveSource : public DriveSource {
 
   std::vector<MountEntry> mounts_;
   std::unique_ptr<Udisks> udisks_;
+  bool udisks_tried_ = false;
   std::optional<UdisksObjects> objects_;
   int change_fd_ = -1;
 };

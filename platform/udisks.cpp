@@ -2,16 +2,43 @@
 // decoded into plain structures; the requests are single method calls.
 #include "platform/udisks.h"
 
+#include <sys/stat.h>
 #include <systemd/sd-bus.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
 #include "foundation/log.h"
+#include "platform/shared_library.h"
 
 namespace cw {
 
 namespace {
+
+// The bus library, loaded by the first connect(): most runs of the program never reach the bus.
+#define CW_SD_BUS_FUNCTIONS(X)                                                                \
+  X(sd_bus_open_system) X(sd_bus_flush_close_unref) X(sd_bus_message_new_method_call)         \
+  X(sd_bus_message_append) X(sd_bus_call) X(sd_bus_message_unref) X(sd_bus_error_free)        \
+  X(sd_bus_error_has_name) X(sd_bus_error_has_names_sentinel) X(sd_bus_message_read_array)    \
+  X(sd_bus_message_read_basic) X(sd_bus_message_enter_container)                              \
+  X(sd_bus_message_exit_container) X(sd_bus_message_at_end) X(sd_bus_message_peek_type)       \
+  X(sd_bus_message_skip)
+
+struct SdBus {
+  CW_SD_BUS_FUNCTIONS(CW_LIBRARY_FUNCTION)
+  bool take_all(SharedLibrary& library) { return true CW_SD_BUS_FUNCTIONS(CW_LIBRARY_TAKE); }
+};
+
+const SdBus* load_sd_bus(std::string& error) {
+  return library_functions<SdBus>(CW_LIBSYSTEMD_SONAME, error);
+}
+
+// The library's functions once a connection was made: everything below is reached through one.
+const SdBus& sd() {
+  std::string error;
+  return *load_sd_bus(error);
+}
 
 constexpr const char* kService = "org.freedesktop.UDisks2";
 constexpr const char* kRootPath = "/org/freedesktop/UDisks2";
@@ -28,44 +55,44 @@ constexpr std::uint64_t kRequestTimeoutUsec = 120'000'000;
 
 struct MessageRef {
   sd_bus_message* m = nullptr;
-  ~MessageRef() { sd_bus_message_unref(m); }
+  ~MessageRef() { sd().sd_bus_message_unref(m); }
 };
 
 struct ErrorRef {
   sd_bus_error e = SD_BUS_ERROR_NULL;
-  ~ErrorRef() { sd_bus_error_free(&e); }
+  ~ErrorRef() { sd().sd_bus_error_free(&e); }
 };
 
 // Byte-array texts of the service end with a NUL that is not part of the text.
 bool read_byte_text(sd_bus_message* m, std::string& out) {
   const void* data = nullptr;
   std::size_t size = 0;
-  if (sd_bus_message_read_array(m, 'y', &data, &size) < 0) return false;
+  if (sd().sd_bus_message_read_array(m, 'y', &data, &size) < 0) return false;
   const char* text = static_cast<const char*>(data);
   out.assign(text ? text : "", text ? strnlen(text, size) : 0);
   return true;
 }
 
 bool read_byte_texts(sd_bus_message* m, std::vector<std::string>& out) {
-  if (sd_bus_message_enter_container(m, 'a', "ay") < 0) return false;
-  while (sd_bus_message_at_end(m, 0) == 0) {
+  if (sd().sd_bus_message_enter_container(m, 'a', "ay") < 0) return false;
+  while (sd().sd_bus_message_at_end(m, 0) == 0) {
     std::string text;
     if (!read_byte_text(m, text)) return false;
     out.push_back(std::move(text));
   }
-  return sd_bus_message_exit_container(m) >= 0;
+  return sd().sd_bus_message_exit_container(m) >= 0;
 }
 
 bool read_text(sd_bus_message* m, char type, std::string& out) {
   const char* text = nullptr;
-  if (sd_bus_message_read_basic(m, type, &text) < 0) return false;
+  if (sd().sd_bus_message_read_basic(m, type, &text) < 0) return false;
   out = text ? text : "";
   return true;
 }
 
 bool read_flag(sd_bus_message* m, bool& out) {
   int value = 0;
-  if (sd_bus_message_read_basic(m, 'b', &value) < 0) return false;
+  if (sd().sd_bus_message_read_basic(m, 'b', &value) < 0) return false;
   out = value != 0;
   return true;
 }
@@ -80,29 +107,29 @@ struct PropertyReader {
 // Reads one a{sv} property dictionary, decoding the properties named in `readers` and
 // skipping everything else (including values of an unexpected type).
 bool read_properties(sd_bus_message* m, const std::vector<PropertyReader>& readers) {
-  if (sd_bus_message_enter_container(m, 'a', "{sv}") < 0) return false;
+  if (sd().sd_bus_message_enter_container(m, 'a', "{sv}") < 0) return false;
   int r;
-  while ((r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
+  while ((r = sd().sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
     const char* name = nullptr;
-    if (sd_bus_message_read_basic(m, 's', &name) < 0) return false;
+    if (sd().sd_bus_message_read_basic(m, 's', &name) < 0) return false;
     char type = 0;
     const char* contents = nullptr;
-    if (sd_bus_message_peek_type(m, &type, &contents) < 0) return false;
+    if (sd().sd_bus_message_peek_type(m, &type, &contents) < 0) return false;
     const PropertyReader* reader = nullptr;
     for (const PropertyReader& pr : readers)
       if (name && std::strcmp(pr.name, name) == 0 && contents &&
           std::strcmp(pr.signature, contents) == 0)
         reader = &pr;
     if (reader) {
-      if (sd_bus_message_enter_container(m, 'v', contents) < 0 || !reader->read(m) ||
-          sd_bus_message_exit_container(m) < 0)
+      if (sd().sd_bus_message_enter_container(m, 'v', contents) < 0 || !reader->read(m) ||
+          sd().sd_bus_message_exit_container(m) < 0)
         return false;
-    } else if (sd_bus_message_skip(m, "v") < 0) {
+    } else if (sd().sd_bus_message_skip(m, "v") < 0) {
       return false;
     }
-    if (sd_bus_message_exit_container(m) < 0) return false;
+    if (sd().sd_bus_message_exit_container(m) < 0) return false;
   }
-  return r >= 0 && sd_bus_message_exit_container(m) >= 0;
+  return r >= 0 && sd().sd_bus_message_exit_container(m) >= 0;
 }
 
 // Reads the interfaces of one object into a block or a drive.
@@ -117,7 +144,7 @@ bool read_object(sd_bus_message* m, const std::string& path, UdisksObjects& out)
       {"Symlinks", "aay", [&](sd_bus_message* v) { return read_byte_texts(v, block.symlinks); }},
       {"DeviceNumber", "t",
        [&](sd_bus_message* v) {
-         return sd_bus_message_read_basic(v, 't', &block.device_number) >= 0;
+         return sd().sd_bus_message_read_basic(v, 't', &block.device_number) >= 0;
        }},
       {"IdLabel", "s", [&](sd_bus_message* v) { return read_text(v, 's', block.label); }},
       {"IdUUID", "s", [&](sd_bus_message* v) { return read_text(v, 's', block.uuid); }},
@@ -143,11 +170,11 @@ bool read_object(sd_bus_message* m, const std::string& path, UdisksObjects& out)
   };
   const std::vector<PropertyReader> none;
 
-  if (sd_bus_message_enter_container(m, 'a', "{sa{sv}}") < 0) return false;
+  if (sd().sd_bus_message_enter_container(m, 'a', "{sa{sv}}") < 0) return false;
   int r;
-  while ((r = sd_bus_message_enter_container(m, 'e', "sa{sv}")) > 0) {
+  while ((r = sd().sd_bus_message_enter_container(m, 'e', "sa{sv}")) > 0) {
     const char* iface = nullptr;
-    if (sd_bus_message_read_basic(m, 's', &iface) < 0) return false;
+    if (sd().sd_bus_message_read_basic(m, 's', &iface) < 0) return false;
     std::string name = iface ? iface : "";
     const std::vector<PropertyReader>* readers = &none;
     if (name == kBlockIface) {
@@ -164,22 +191,22 @@ bool read_object(sd_bus_message* m, const std::string& path, UdisksObjects& out)
       is_drive = true;
       readers = &drive_props;
     }
-    if (!read_properties(m, *readers) || sd_bus_message_exit_container(m) < 0) return false;
+    if (!read_properties(m, *readers) || sd().sd_bus_message_exit_container(m) < 0) return false;
   }
-  if (r < 0 || sd_bus_message_exit_container(m) < 0) return false;
+  if (r < 0 || sd().sd_bus_message_exit_container(m) < 0) return false;
   if (is_block) out.blocks.push_back(std::move(block));
   if (is_drive) out.drives.push_back(std::move(drive));
   return true;
 }
 
 UdisksReply reply_for(const sd_bus_error& error) {
-  if (sd_bus_error_has_name(&error, "org.freedesktop.UDisks2.Error.DeviceBusy"))
+  if (sd().sd_bus_error_has_name(&error, "org.freedesktop.UDisks2.Error.DeviceBusy"))
     return UdisksReply::kBusy;
-  if (sd_bus_error_has_names(&error, "org.freedesktop.UDisks2.Error.NotAuthorized",
+  if (sd().sd_bus_error_has_names(&error, "org.freedesktop.UDisks2.Error.NotAuthorized",
                              "org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain",
                              "org.freedesktop.UDisks2.Error.NotAuthorizedDismissed"))
     return UdisksReply::kNotAuthorized;
-  if (sd_bus_error_has_name(&error, "org.freedesktop.UDisks2.Error.NotMounted"))
+  if (sd().sd_bus_error_has_name(&error, "org.freedesktop.UDisks2.Error.NotMounted"))
     return UdisksReply::kNotMounted;
   return UdisksReply::kFailed;
 }
@@ -212,30 +239,41 @@ const UdisksDrive* UdisksObjects::drive_at(const std::string& object_path) const
 }
 
 std::unique_ptr<Udisks> Udisks::connect() {
+  // Where the bus library would connect; without a bus there (a server, a container) the
+  // library is not even loaded.
+  struct stat socket;
+  if (!std::getenv("DBUS_SYSTEM_BUS_ADDRESS") &&
+      ::stat("/run/dbus/system_bus_socket", &socket) != 0)
+    return nullptr;
+  std::string error;
+  if (!load_sd_bus(error)) {
+    log_printf("udisks2: %s", error.c_str());
+    return nullptr;
+  }
   sd_bus* bus = nullptr;
-  if (sd_bus_open_system(&bus) < 0) return nullptr;
+  if (sd().sd_bus_open_system(&bus) < 0) return nullptr;
   return std::make_unique<Udisks>(Key{}, bus);
 }
 
-Udisks::~Udisks() { sd_bus_flush_close_unref(bus_); }
+Udisks::~Udisks() { sd().sd_bus_flush_close_unref(bus_); }
 
 std::optional<UdisksObjects> Udisks::objects() {
   MessageRef call;
   MessageRef reply;
   ErrorRef error;
-  if (sd_bus_message_new_method_call(bus_, &call.m, kService, kRootPath,
+  if (sd().sd_bus_message_new_method_call(bus_, &call.m, kService, kRootPath,
                                      "org.freedesktop.DBus.ObjectManager",
                                      "GetManagedObjects") < 0 ||
-      sd_bus_call(bus_, call.m, kListTimeoutUsec, &error.e, &reply.m) < 0)
+      sd().sd_bus_call(bus_, call.m, kListTimeoutUsec, &error.e, &reply.m) < 0)
     return std::nullopt;
   UdisksObjects objects;
   sd_bus_message* m = reply.m;
-  if (sd_bus_message_enter_container(m, 'a', "{oa{sa{sv}}}") < 0) return std::nullopt;
+  if (sd().sd_bus_message_enter_container(m, 'a', "{oa{sa{sv}}}") < 0) return std::nullopt;
   int r;
-  while ((r = sd_bus_message_enter_container(m, 'e', "oa{sa{sv}}")) > 0) {
+  while ((r = sd().sd_bus_message_enter_container(m, 'e', "oa{sa{sv}}")) > 0) {
     const char* path = nullptr;
-    if (sd_bus_message_read_basic(m, 'o', &path) < 0 ||
-        !read_object(m, path ? path : "", objects) || sd_bus_message_exit_container(m) < 0) {
+    if (sd().sd_bus_message_read_basic(m, 'o', &path) < 0 ||
+        !read_object(m, path ? path : "", objects) || sd().sd_bus_message_exit_container(m) < 0) {
       log_printf("udisks2: object list could not be decoded");
       return std::nullopt;
     }
@@ -249,15 +287,15 @@ UdisksReply Udisks::call(const std::string& path, const char* interface, const c
   MessageRef call;
   MessageRef reply;
   ErrorRef error;
-  int r = sd_bus_message_new_method_call(bus_, &call.m, kService, path.c_str(), interface,
+  int r = sd().sd_bus_message_new_method_call(bus_, &call.m, kService, path.c_str(), interface,
                                          member);
   if (r >= 0)
-    r = sd_bus_message_append(call.m, "a{sv}", 1, "auth.no_user_interaction", "b", 1);
+    r = sd().sd_bus_message_append(call.m, "a{sv}", 1, "auth.no_user_interaction", "b", 1);
   if (r < 0) {
     message = std::strerror(-r);
     return UdisksReply::kFailed;
   }
-  if (sd_bus_call(bus_, call.m, kRequestTimeoutUsec, &error.e, &reply.m) >= 0)
+  if (sd().sd_bus_call(bus_, call.m, kRequestTimeoutUsec, &error.e, &reply.m) >= 0)
     return UdisksReply::kOk;
   message = error.e.message ? error.e.message : (error.e.name ? error.e.name : "no reply");
   return reply_for(error.e);
