@@ -37,6 +37,7 @@ struct ImageRecord {
   int index = 0;                   // position in the image list
   long ledger = -1;                // its entry in the run's ledger; -1 before it has one
   bool from_earlier_run = false;   // its first copy was made by an earlier run
+  bool listed = false;             // `size` and `modified` are from the card's listing
 
   // The full path; only "/" separates, as the system reads it.
   std::string source_path() const;

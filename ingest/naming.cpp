@@ -222,7 +222,9 @@ bool examine_image(EngineContext& ctx, ImageRecord& record, std::string& message
     message = "path too long";
     return false;
   }
-  if (!examine_source(ctx.cameras, record.source_path(), record.size, record.modified)) {
+  // A file the card's listing took was looked at then, moments ago.
+  if (!record.listed &&
+      !examine_source(ctx.cameras, record.source_path(), record.size, record.modified)) {
     log_printf("Error accessing path %s %s", record.source_path().c_str(),
                errno ? std::strerror(errno) : "");
     message = text_with_path("error accessing path (1)", record.source_path());

@@ -59,15 +59,29 @@ bool grow_and_push(std::vector<T>& list, T&& item) {
   }
 }
 
+// A regular file the listing of its folder took, with the size and time it was listed with.
+struct ListedFile {
+  std::string name;
+  std::uint64_t size = 0;
+  std::time_t modified = 0;
+};
+
 // Counts one found file, makes its record (from `path`, below the scan root) and appends it to
 // the image list. The bytes are read from `source` (a linked file's real path) when given.
-bool add_image(Scan& s, const std::string& path, const std::string* source = nullptr) {
+// A file `listed` has its size and time from the listing; others are examined later.
+bool add_image(Scan& s, const std::string& path, const std::string* source = nullptr,
+               const ListedFile* listed = nullptr) {
   ++s.counts.files_found;
   ImageRecord record;
   std::string message;
   if (!make_image_record(s.state.folders, record, s.options.scan_root, path, message))
     return s.reporter.fail(text_with_path(message, path));
   if (source) record.set_source(s.state.folders, *source);
+  if (listed) {
+    record.size = listed->size;
+    record.modified = listed->modified;
+    record.listed = true;
+  }
   record.index = static_cast<int>(s.state.images.size());
   if (!grow_and_push(s.state.images, std::move(record)))
     return s.reporter.fail("out of memory");
@@ -249,9 +263,10 @@ std::string joined(const std::string& folder, std::string_view name) {
   return path;
 }
 
-// True when a video file named STEM.EXT among `taken` (names) has `stem`.
-bool clip_taken(const std::vector<std::string>& taken, const std::string& stem) {
-  for (const std::string& name : taken) {
+// True when a video file named STEM.EXT among `taken` has `stem`.
+bool clip_taken(const std::vector<ListedFile>& taken, const std::string& stem) {
+  for (const ListedFile& file : taken) {
+    const std::string& name = file.name;
     const std::size_t dot = name.rfind('.');
     if (dot == stem.size() && name.compare(0, dot, stem) == 0 &&
         is_video_extension(std::string_view(name).substr(dot + 1)))
@@ -264,7 +279,7 @@ bool clip_taken(const std::vector<std::string>& taken, const std::string& stem) 
 // subfolders, each in case-insensitive name order. A clip's companion beside its taken clip
 // is no file of its own: it goes with the clip.
 bool list_folder(Scan& s, int dir, const std::string& path, const ScanWalk& walk,
-                 std::vector<std::string>& files, std::vector<FolderEntry>& subfolders) {
+                 std::vector<ListedFile>& files, std::vector<FolderEntry>& subfolders) {
   std::vector<std::string> names;
   if (!folder_names(dir, path, names)) {
     log_printf("Folder %s cannot be listed: %s", path.c_str(), std::strerror(errno));
@@ -296,7 +311,7 @@ bool list_folder(Scan& s, int dir, const std::string& path, const ScanWalk& walk
       return true;
     }
     s.state.card_files.taken.emplace(st.st_dev, st.st_ino);
-    std::string taken = name;
+    ListedFile taken{name, static_cast<std::uint64_t>(st.st_size), st.st_mtime};
     return grow_and_push(files, std::move(taken)) ||
            s.reporter.fail("out of memory");
   };
@@ -345,7 +360,9 @@ bool list_folder(Scan& s, int dir, const std::string& path, const ScanWalk& walk
     if (!clip_taken(files, c.stem) &&
         !take_file(c.name, std::move(c.full), EntryKind::kFile, c.st, std::string()))
       return false;
-  std::sort(files.begin(), files.end(), path_less_nocase);
+  std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) {
+    return path_less_nocase(a.name, b.name);
+  });
   return true;
 }
 
@@ -370,14 +387,14 @@ bool is_video_tree(const ScanWalk& walk, const std::string& folder) {
 bool scan_folder(Scan& s, int dir, const std::string& path, const std::string& shown, int level,
                  const ScanWalk& walk) {
   s.reporter.status_printf("Reading folder %s", path.c_str());
-  std::vector<std::string> files;
+  std::vector<ListedFile> files;
   std::vector<FolderEntry> subfolders;
   if (!list_folder(s, dir, path, walk, files, subfolders)) return false;
-  for (const std::string& file : files) {
-    const std::string real = joined(path, file);
+  for (const ListedFile& file : files) {
+    const std::string real = joined(path, file.name);
     if (shown == path) {
-      if (!add_image(s, real)) return false;
-    } else if (!add_image(s, joined(shown, file), &real)) {
+      if (!add_image(s, real, nullptr, &file)) return false;
+    } else if (!add_image(s, joined(shown, file.name), &real, &file)) {
       return false;
     }
   }
