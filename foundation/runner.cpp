@@ -176,6 +176,98 @@ int spawn_in_own_group(const std::string& program, std::vector<std::string> args
   return rc;
 }
 
+namespace {
+
+// The watcher's descriptor of the lifeline's reading end.
+constexpr int kLifelineFd = 3;
+// How often the watcher looks whether the program has ended, and how long the program has to
+// end on SIGTERM before SIGKILL once this process is gone.
+constexpr int kWatchMilliseconds = 100;
+constexpr int kWatchGraceRounds = 20;
+
+// The watcher, in the forked copy of this process: only calls a signal handler may make (the
+// other threads of this process do not exist here, and whatever lock they held stays held).
+[[noreturn]] void watch(const char* path, char* const argv[], const std::vector<DescriptorMap>& map,
+                        int lifeline) {
+  ::setpgid(0, 0);
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD})
+    ::sigaction(sig, &default_action, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  // Out of the way of the descriptors the program gets.
+  lifeline = ::fcntl(lifeline, F_DUPFD, kLifelineFd + 1);
+  if (lifeline < 0) ::_exit(127);
+  for (const DescriptorMap& m : map) ::dup2(m.ours, m.theirs);
+  if (::dup2(lifeline, kLifelineFd) < 0) ::_exit(127);
+  // Nothing else of this process stays open here: not a copy's file (which would keep its
+  // disk from being unmounted), nor another helper's pipe (which would never see its end).
+  ::syscall(SYS_close_range, kLifelineFd + 1, ~0U, 0);
+  const pid_t child = ::fork();
+  if (child < 0) ::_exit(127);
+  if (child == 0) {
+    ::close(kLifelineFd);
+    ::execve(path, argv, environ);
+    ::_exit(127);
+  }
+  // The program's descriptors are its own now: its ends are seen where they were given.
+  for (int fd = 0; fd < kLifelineFd; ++fd) ::close(fd);
+  // A SIGTERM to the group ends the program; the watcher stays to reap it, and ends with it.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGTERM, &ignore, nullptr);
+  int status = 0;
+  int rounds_left = -1;  // counting down once the program was asked to end
+  for (;;) {
+    // Until this process is gone, the wait is for the lifeline; after, for the program only.
+    struct pollfd life = {rounds_left < 0 ? kLifelineFd : -1, POLLIN, 0};
+    const int ready = ::poll(&life, 1, kWatchMilliseconds);
+    if (::waitpid(child, &status, WNOHANG) == child)
+      ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    if (rounds_left < 0 && ready > 0) {
+      ::kill(child, SIGTERM);  // this process is gone: its end of the lifeline was closed
+      rounds_left = kWatchGraceRounds;
+    } else if (rounds_left == 0) {
+      ::kill(child, SIGKILL);
+    } else if (rounds_left > 0) {
+      --rounds_left;
+    }
+  }
+}
+
+}  // namespace
+
+int spawn_bound_to_us(const std::string& program, std::vector<std::string> args,
+                      const std::vector<DescriptorMap>& map, pid_t& pid, int& lifeline) {
+  // Everything the watcher uses is made before the fork: it may not allocate.
+  const std::string path = find_executable(program);
+  if (path.empty()) return ENOENT;
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return errno;
+  const pid_t watcher = ::fork();
+  if (watcher < 0) {
+    const int error = errno;
+    ::close(ends[0]);
+    ::close(ends[1]);
+    return error;
+  }
+  if (watcher == 0) {
+    ::close(ends[1]);
+    watch(path.c_str(), argv.data(), map, ends[0]);
+  }
+  // Set here too: whichever of the two comes first, the group exists before it is signalled.
+  ::setpgid(watcher, watcher);
+  ::close(ends[0]);
+  pid = watcher;
+  lifeline = ends[1];
+  return 0;
+}
+
 bool run_program(const std::string& program, const std::vector<std::string>& args,
                  std::string& output, std::size_t output_size, const StopSource& stop) {
   output.clear();

@@ -42,6 +42,17 @@ struct DescriptorMap {
 int spawn_in_own_group(const std::string& program, std::vector<std::string> args,
                        const std::vector<DescriptorMap>& map, pid_t& pid);
 
+// Starts `program` as spawn_in_own_group does, for a helper that stays running while this
+// process uses it (ExifTool kept open): the helper must not outlive this process, however this
+// process ends (killed, crashed). `pid` is a small watcher of ours, the leader of the group it
+// shares with the program: it waits for the program and ends with it, and ends the program
+// once `lifeline` closes. The caller holds `lifeline` while it uses the program and closes it
+// once the program has ended; if this process ends first, the system closes it. A signal to
+// the group reaches both. 0, or an error number (the program could not be found or started:
+// ENOENT, or the watcher exits with 127).
+int spawn_bound_to_us(const std::string& program, std::vector<std::string> args,
+                      const std::vector<DescriptorMap>& map, pid_t& pid, int& lifeline);
+
 // Runs a command text through /bin/sh -c, reporting a failure in the text pane.
 bool run_shell_command(const std::string& command);
 bool run_shell_command(const std::string& command, const StopSource& stop);

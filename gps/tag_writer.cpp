@@ -208,9 +208,11 @@ bool TagWriter::start(std::string& why) {
     return false;
   }
   const std::vector<std::string> argv_text = {exiftool_, "-stay_open", "True", "-@", "-"};
-  const int rc = spawn_in_own_group(
+  // Bound to this process: a run that is killed does not leave ExifTool waiting for
+  // commands that never come (it reads on at the end of its input).
+  const int rc = spawn_bound_to_us(
       exiftool_, argv_text, {{in[1], STDIN_FILENO}, {out[1], STDOUT_FILENO}, {out[1], STDERR_FILENO}},
-      pid_);
+      pid_, lifeline_);
   ::close(in[1]);
   ::close(out[1]);
   input_ = in[0];
@@ -247,6 +249,8 @@ void TagWriter::end(bool force) {
     ::kill(-pid_, SIGKILL);  // whatever it left behind in its group
   }
   pid_ = -1;
+  if (lifeline_ >= 0) ::close(lifeline_);
+  lifeline_ = -1;
   if (output_ >= 0) ::close(output_);
   output_ = -1;
   pending_.clear();

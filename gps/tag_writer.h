@@ -90,9 +90,10 @@ class TagWriter {
   void end(bool force);
 
   std::string exiftool_;
-  pid_t pid_ = -1;
-  int input_ = -1;   // ExifTool's standard input
-  int output_ = -1;  // its standard output and error, together
+  pid_t pid_ = -1;     // ExifTool's watcher, the leader of their group
+  int lifeline_ = -1;  // held while ExifTool runs: its watcher ends it once this closes
+  int input_ = -1;     // ExifTool's standard input
+  int output_ = -1;    // its standard output and error, together
   std::string pending_;  // read beyond the last answer
   int started_ = 0;
   int executed_ = 0;

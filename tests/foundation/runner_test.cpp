@@ -1,7 +1,9 @@
 // The outside-program runner.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -108,6 +110,58 @@ TEST(RunShellCommandTest, FailureIsShownInThePane) {
   EXPECT_FALSE(run_shell_command("echo 'A required privilege is not held' >&2; exit 1"));
   EXPECT_THAT(captured_ui().pane, HasSubstr("you must run CardwrightPro as an Administrator"));
   EXPECT_THAT(captured_ui().pane, Not(HasSubstr("A required privilege")));
+}
+
+// Whether a process runs a command line holding `marker` (other than a zombie).
+bool running(const std::string& marker) {
+  return std::system(("pgrep -f 'slee[p] " + marker + "' >/dev/null").c_str()) == 0;
+}
+
+TEST(SpawnBoundToUsTest, TheProgramServesItsOwnerAndEndsWhenTheOwnerIsKilled) {
+  // In use: the program reads and writes through the descriptors it was given, and its end
+  // ends its watcher with its status.
+  int in[2], out[2];
+  ASSERT_EQ(::pipe(in), 0);
+  ASSERT_EQ(::pipe(out), 0);
+  pid_t pid = -1;
+  int lifeline = -1;
+  ASSERT_EQ(spawn_bound_to_us("cat", {"cat"}, {{in[0], 0}, {out[1], 1}}, pid, lifeline), 0);
+  ::close(in[0]);
+  ::close(out[1]);
+  ASSERT_EQ(::write(in[1], "card\n", 5), 5);
+  ::close(in[1]);
+  char echoed[16] = {};
+  EXPECT_EQ(::read(out[0], echoed, sizeof echoed), 5);
+  EXPECT_STREQ(echoed, "card\n");
+  ::close(out[0]);
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ::close(lifeline);
+  EXPECT_EQ(spawn_bound_to_us("cardwright-no-such-program", {"x"}, {}, pid, lifeline), ENOENT);
+
+  // Its owner killed: the program goes too, though it would have slept for minutes.
+  const std::string marker = "97." + std::to_string(::getpid());
+  const pid_t owner = ::fork();
+  ASSERT_GE(owner, 0);
+  if (owner == 0) {
+    pid_t watcher = -1;
+    int line = -1;
+    if (spawn_bound_to_us("sleep", {"sleep", marker}, {}, watcher, line) != 0) ::_exit(1);
+    ::pause();
+    ::_exit(0);
+  }
+  for (int i = 0; i < 100 && !running(marker); ++i) ::usleep(20000);
+  ASSERT_TRUE(running(marker));
+  ::kill(owner, SIGKILL);
+  ASSERT_EQ(::waitpid(owner, &status, 0), owner);
+  bool ended = false;
+  for (int i = 0; i < 150 && !ended; ++i) {
+    ended = !running(marker);
+    if (!ended) ::usleep(20000);
+  }
+  EXPECT_TRUE(ended);
+  if (!ended) std::system(("pkill -f 'slee[p] " + marker + "'").c_str());
 }
 
 }  // namespace

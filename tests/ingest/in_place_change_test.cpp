@@ -78,6 +78,7 @@ struct InPlaceChange : ::testing::Test {
   // One run in a child process that `arm` has set up to be killed; true when it was.
   bool run_killed(const std::function<void()>& arm) {
     return test::killed_in_child([&] {
+      ::setenv("CW_KILLED_RUN", std::to_string(::getpid()).c_str(), 1);
       arm();
       run();
     });
@@ -160,8 +161,8 @@ TEST_F(InPlaceChange, CopiesRecordedBeforeTheirMergeAreMergedByTheNextRun) {
 
 // A stand-in tagger: ExifTool's -o writes a copy of the image with "GPS" at its end, without
 // it the image gets that in place (as ExifTool's in-place options do); an image tagged already
-// stays as it is. While the folder holds "kill", the image IMG_0002 is tagged and then the run
-// is killed before it can take the result.
+// stays as it is. While the folder holds "kill", the image IMG_0003 is tagged and then the run
+// (CW_KILLED_RUN) is killed before it can take the result.
 const char* const kTagger =
     "#!/bin/sh\n"
     "tag() {\n"
@@ -170,7 +171,7 @@ const char* const kTagger =
     "target=${out:-$image}\n"
     "[ -z \"$out\" ] || cp -p -- \"$image\" \"$out\" || return 1\n"
     "[ \"$(tail -c 3 \"$target\")\" = GPS ] || printf GPS >> \"$target\"\n"
-    "case $image in *IMG_0003.JPG) [ -e \"${0%/*}/kill\" ] && kill -9 $PPID;; esac\n"
+    "case $image in *IMG_0003.JPG) [ -e \"${0%/*}/kill\" ] && kill -9 \"$CW_KILLED_RUN\";; esac\n"
     "}\n"
     "if [ \"$1\" = -stay_open ]; then set --; while IFS= read -r l; do case $l in\n"
     "  -execute*) tag \"$@\"; echo \"{ready${l#-execute}}\"; set -- ;;\n"

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -191,8 +192,8 @@ inline std::set<pid_t> own_children() {
 }
 
 // Runs `body` in a child process; true when the child was killed outright. What the child
-// started and left running (a stay-open ExifTool waits for more input for ever once its
-// program is gone) comes to this process, which ends it.
+// started comes to this process once the child is gone: it must end by itself (a stay-open
+// ExifTool is ended by its watcher), or it is ended here and the test fails.
 inline bool killed_in_child(const std::function<void()>& body) {
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   const std::set<pid_t> before = own_children();
@@ -203,10 +204,19 @@ inline bool killed_in_child(const std::function<void()>& body) {
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
-  for (const pid_t left : own_children()) {
-    if (before.count(left)) continue;
-    ::kill(left, SIGKILL);
-    ::waitpid(left, nullptr, 0);
+  std::set<pid_t> left;
+  for (int round = 0; round < 300; ++round) {
+    left.clear();
+    for (const pid_t p : own_children())
+      if (!before.count(p) && ::waitpid(p, nullptr, WNOHANG) == 0) left.insert(p);
+    if (left.empty()) break;
+    ::usleep(10000);
+  }
+  for (const pid_t p : left) {
+    ADD_FAILURE() << "the killed run left process " << p << " running";
+    ::kill(-p, SIGKILL);  // its group, when it leads one
+    ::kill(p, SIGKILL);
+    ::waitpid(p, nullptr, 0);
   }
   return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
