@@ -1,8 +1,10 @@
-// Outside programs: start with posix_spawn, collect the error output through a pipe while the
-// program runs, poll the stop request every 250 milliseconds, and hand back the verdict.
+// Outside programs: start them, collect the error output through a pipe while the program
+// runs, poll the stop request every 250 milliseconds, and hand back the verdict.
 //
 // The program gets a process group of its own, so that a stop ends everything it started (a
 // converter run through a wrapper script is several processes) and not only the first one.
+// A program this process waits for, or keeps open, is started under a watcher that ends it
+// should this process end first (spawn_bound_to_us).
 #include "foundation/runner.h"
 
 #include <fcntl.h>
@@ -281,9 +283,13 @@ bool run_program(const std::string& program, const std::vector<std::string>& arg
   Fd read_end(ends[0]);
   Fd write_end(ends[1]);
 
+  // Bound to this process: a converter whose run was killed does not go on writing into the
+  // archive behind the next run's back.
   pid_t pid = -1;
-  const int rc = spawn_in_own_group(program, args.empty() ? std::vector<std::string>{program} : args,
-                                    {{write_end.get(), STDERR_FILENO}}, pid);
+  int lifeline_end = -1;
+  const int rc = spawn_bound_to_us(program, args.empty() ? std::vector<std::string>{program} : args,
+                                   {{write_end.get(), STDERR_FILENO}}, pid, lifeline_end);
+  Fd lifeline(lifeline_end);  // closed once the program has ended and been reaped
   write_end.reset();  // only the program writes now: its end means end of file here
   if (rc != 0) {
     set_output(output, output_size,
