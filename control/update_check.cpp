@@ -35,10 +35,7 @@ std::size_t keep_reply(char* data, std::size_t size, std::size_t count, void* ta
   X(curl_slist_free_all) X(curl_easy_setopt) X(curl_easy_perform) X(curl_easy_strerror)           \
   X(curl_easy_cleanup)
 
-struct CurlApi {
-  CW_CURL_FUNCTIONS(CW_LIBRARY_FUNCTION)
-  bool take_all(SharedLibrary& library) { return true CW_CURL_FUNCTIONS(CW_LIBRARY_TAKE); }
-};
+CW_LIBRARY_TABLE(CurlApi, CW_CURL_FUNCTIONS);
 
 // Loaded and started once; null when it cannot be.
 const CurlApi* curl_api() {

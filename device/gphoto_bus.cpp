@@ -36,20 +36,14 @@ namespace {
   X(gp_port_info_list_free) X(gp_port_info_list_get_info) X(gp_port_info_list_load)               \
   X(gp_port_info_list_lookup_path) X(gp_port_info_list_new) X(gp_result_as_string)
 
-struct Gphoto2 {
-  CW_GPHOTO2_FUNCTIONS(CW_LIBRARY_FUNCTION)
-  bool take_all(SharedLibrary& library) { return true CW_GPHOTO2_FUNCTIONS(CW_LIBRARY_TAKE); }
-};
+CW_LIBRARY_TABLE(Gphoto2, CW_GPHOTO2_FUNCTIONS);
 
 const Gphoto2* load_gphoto2(std::string& error) {
   return library_functions<Gphoto2>(CW_LIBGPHOTO2_SONAME, error);
 }
 
 // The library's functions once the drivers were loaded: everything below is reached after that.
-const Gphoto2& gp() {
-  std::string error;
-  return *load_gphoto2(error);
-}
+const Gphoto2& gp() { return loaded_functions<Gphoto2>(CW_LIBGPHOTO2_SONAME); }
 
 struct ContextUnref {
   void operator()(GPContext* c) const { gp().gp_context_unref(c); }

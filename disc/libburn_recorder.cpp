@@ -84,15 +84,8 @@ namespace {
   X(iso_write_opts_set_fifo_size) X(iso_write_opts_set_iso_level) X(iso_write_opts_set_joliet)    \
   X(iso_write_opts_set_joliet_long_names) X(iso_write_opts_set_rockridge)
 
-struct Libburn {
-  CW_LIBBURN_FUNCTIONS(CW_LIBRARY_FUNCTION)
-  bool take_all(SharedLibrary& library) { return true CW_LIBBURN_FUNCTIONS(CW_LIBRARY_TAKE); }
-};
-
-struct Libisofs {
-  CW_LIBISOFS_FUNCTIONS(CW_LIBRARY_FUNCTION)
-  bool take_all(SharedLibrary& library) { return true CW_LIBISOFS_FUNCTIONS(CW_LIBRARY_TAKE); }
-};
+CW_LIBRARY_TABLE(Libburn, CW_LIBBURN_FUNCTIONS);
+CW_LIBRARY_TABLE(Libisofs, CW_LIBISOFS_FUNCTIONS);
 
 // Both libraries' functions; false with `error` saying which could not be loaded.
 bool load_libraries(std::string& error) {
@@ -101,15 +94,8 @@ bool load_libraries(std::string& error) {
 }
 
 // The functions, once a LibraryUse has loaded them: everything below is reached through one.
-const Libburn& libburn() {
-  std::string error;
-  return *library_functions<Libburn>(CW_LIBBURN_SONAME, error);
-}
-
-const Libisofs& isofs() {
-  std::string error;
-  return *library_functions<Libisofs>(CW_LIBISOFS_SONAME, error);
-}
+const Libburn& libburn() { return loaded_functions<Libburn>(CW_LIBBURN_SONAME); }
+const Libisofs& isofs() { return loaded_functions<Libisofs>(CW_LIBISOFS_SONAME); }
 
 // ---------------------------------------------------------------- library use and messages
 

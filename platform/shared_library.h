@@ -8,10 +8,7 @@
 // library's own header:
 //
 //   #define MY_FUNCTIONS(X) X(lib_open) X(lib_close)
-//   struct MyLibrary {
-//     MY_FUNCTIONS(CW_LIBRARY_FUNCTION)
-//     bool take_all(SharedLibrary& library) { return true MY_FUNCTIONS(CW_LIBRARY_TAKE); }
-//   };
+//   CW_LIBRARY_TABLE(MyLibrary, MY_FUNCTIONS);
 //   const MyLibrary* my = library_functions<MyLibrary>("libmy.so.1", error);
 //   my->lib_open(...);
 #pragma once
@@ -49,6 +46,12 @@ class SharedLibrary {
 
 #define CW_LIBRARY_FUNCTION(name) decltype(&::name) name = nullptr;
 #define CW_LIBRARY_TAKE(name) &&library.take(#name, name)
+// A struct `Table` holding the functions FUNCTIONS lists, able to take them all from a library.
+#define CW_LIBRARY_TABLE(Table, FUNCTIONS)                                                     \
+  struct Table {                                                                             \
+    FUNCTIONS(CW_LIBRARY_FUNCTION)                                                           \
+    bool take_all(SharedLibrary& library) { return true FUNCTIONS(CW_LIBRARY_TAKE); }        \
+  }
 
 // Opens `soname` and takes every function of `Table` from it (its take_all) the first time a
 // table of that type is asked for; the same table after that, from any thread. Null when the
@@ -71,6 +74,13 @@ const Table* library_functions(const char* soname, std::string& error) {
   }();
   error = loaded.error;
   return loaded.table.get();
+}
+
+// The table of a library that library_functions has loaded already, as its caller knows.
+template <class Table>
+const Table& loaded_functions(const char* soname) {
+  std::string error;
+  return *library_functions<Table>(soname, error);
 }
 
 }  // namespace cw

@@ -25,20 +25,14 @@ namespace {
   X(sd_bus_message_exit_container) X(sd_bus_message_at_end) X(sd_bus_message_peek_type)       \
   X(sd_bus_message_skip)
 
-struct SdBus {
-  CW_SD_BUS_FUNCTIONS(CW_LIBRARY_FUNCTION)
-  bool take_all(SharedLibrary& library) { return true CW_SD_BUS_FUNCTIONS(CW_LIBRARY_TAKE); }
-};
+CW_LIBRARY_TABLE(SdBus, CW_SD_BUS_FUNCTIONS);
 
 const SdBus* load_sd_bus(std::string& error) {
   return library_functions<SdBus>(CW_LIBSYSTEMD_SONAME, error);
 }
 
 // The library's functions once a connection was made: everything below is reached through one.
-const SdBus& sd() {
-  std::string error;
-  return *load_sd_bus(error);
-}
+const SdBus& sd() { return loaded_functions<SdBus>(CW_LIBSYSTEMD_SONAME); }
 
 constexpr const char* kService = "org.freedesktop.UDisks2";
 constexpr const char* kRootPath = "/org/freedesktop/UDisks2";

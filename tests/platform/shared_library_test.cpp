@@ -10,16 +10,10 @@ namespace {
 
 #define TEST_C_FUNCTIONS(X) X(strlen) X(atoi)
 
-struct CFunctions {
-  TEST_C_FUNCTIONS(CW_LIBRARY_FUNCTION)
-  bool take_all(SharedLibrary& library) { return true TEST_C_FUNCTIONS(CW_LIBRARY_TAKE); }
-};
+CW_LIBRARY_TABLE(CFunctions, TEST_C_FUNCTIONS);
 
 // The same functions, asked of a library no system has.
-struct MissingFunctions {
-  TEST_C_FUNCTIONS(CW_LIBRARY_FUNCTION)
-  bool take_all(SharedLibrary& library) { return true TEST_C_FUNCTIONS(CW_LIBRARY_TAKE); }
-};
+CW_LIBRARY_TABLE(MissingFunctions, TEST_C_FUNCTIONS);
 
 TEST(SharedLibrary, FunctionsAreTakenOnceAndWhatIsMissingIsNamed) {
   std::string error;
