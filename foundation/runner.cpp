@@ -146,40 +146,6 @@ void terminate_group(pid_t pid, ErrorPipe& pipe, int& status) {
   }
 }
 
-}  // namespace
-
-int spawn_in_own_group(const std::string& program, std::vector<std::string> args,
-                       const std::vector<DescriptorMap>& map, pid_t& pid) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  ::posix_spawn_file_actions_init(&actions);
-  for (const DescriptorMap& m : map) ::posix_spawn_file_actions_adddup2(&actions, m.ours, m.theirs);
-  ::posix_spawnattr_init(&attr);
-  sigset_t no_signals, default_signals;
-  sigemptyset(&no_signals);
-  sigemptyset(&default_signals);
-  for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD})
-    sigaddset(&default_signals, sig);
-  ::posix_spawnattr_setsigmask(&attr, &no_signals);
-  ::posix_spawnattr_setsigdefault(&attr, &default_signals);
-  // A group of its own: a stop ends the program and anything it started.
-  ::posix_spawnattr_setpgroup(&attr, 0);
-  ::posix_spawnattr_setflags(
-      &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  // A bare name is looked up on PATH; anything with a "/" is taken as it is.
-  const int rc = program.find('/') == std::string::npos
-                     ? ::posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ)
-                     : ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
-  ::posix_spawn_file_actions_destroy(&actions);
-  ::posix_spawnattr_destroy(&attr);
-  return rc;
-}
-
-namespace {
-
 // The watcher's descriptor of the lifeline's reading end.
 constexpr int kLifelineFd = 3;
 // How often the watcher looks whether the program has ended, and how long the program has to
@@ -206,7 +172,8 @@ constexpr int kWatchGraceRounds = 20;
   if (::dup2(lifeline, kLifelineFd) < 0) ::_exit(127);
   // Nothing else of this process stays open here: not a copy's file (which would keep its
   // disk from being unmounted), nor another helper's pipe (which would never see its end).
-  ::syscall(SYS_close_range, kLifelineFd + 1, ~0U, 0);
+  if (::syscall(SYS_close_range, kLifelineFd + 1, ~0U, 0) != 0)
+    for (int fd = kLifelineFd + 1; fd < 4096; ++fd) ::close(fd);  // a kernel without the call
   const pid_t child = ::fork();
   if (child < 0) ::_exit(127);
   if (child == 0) {

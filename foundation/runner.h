@@ -37,19 +37,13 @@ struct DescriptorMap {
 
 // Starts `program` (a bare name is looked up on PATH) with `args` (args[0] is its own name) in
 // a process group of its own, with no signal blocked and the stop and pipe signals at their
-// defaults, and the descriptors `map` gives it. 0 with `pid` set, else posix_spawn's error
-// number.
-int spawn_in_own_group(const std::string& program, std::vector<std::string> args,
-                       const std::vector<DescriptorMap>& map, pid_t& pid);
-
-// Starts `program` as spawn_in_own_group does, for a helper that stays running while this
-// process uses it (ExifTool kept open): the helper must not outlive this process, however this
-// process ends (killed, crashed). `pid` is a small watcher of ours, the leader of the group it
-// shares with the program: it waits for the program and ends with it, and ends the program
-// once `lifeline` closes. The caller holds `lifeline` while it uses the program and closes it
-// once the program has ended; if this process ends first, the system closes it. A signal to
-// the group reaches both. 0, or an error number (the program could not be found or started:
-// ENOENT, or the watcher exits with 127).
+// defaults, and the descriptors `map` gives it. The program does not outlive this process,
+// however this process ends (killed, crashed): `pid` is a small watcher of ours, the leader of
+// the group it shares with the program, which waits for the program and ends with it (with
+// its exit status), and ends it once `lifeline` closes. The caller holds `lifeline` while the
+// program runs and closes it once the program has ended; should this process end first, the
+// system closes it. A signal to the group reaches both. 0, or an error number (ENOENT: no such
+// program); a program that cannot be executed ends its watcher with status 127.
 int spawn_bound_to_us(const std::string& program, std::vector<std::string> args,
                       const std::vector<DescriptorMap>& map, pid_t& pid, int& lifeline);
 
