@@ -190,7 +190,8 @@ bool has_usb_devices(GPPortInfoList* ports) {
     GPPortType type;
     char* path = nullptr;
     if (gp().gp_port_info_list_get_info(ports, i, &info) < GP_OK ||
-        gp().gp_port_info_get_type(info, &type) < GP_OK || gp().gp_port_info_get_path(info, &path) < GP_OK)
+        gp().gp_port_info_get_type(info, &type) < GP_OK ||
+        gp().gp_port_info_get_path(info, &path) < GP_OK)
       continue;
     if ((type == GP_PORT_USB || type == GP_PORT_USB_DISK_DIRECT || type == GP_PORT_USB_SCSI) &&
         path && std::strcmp(path, "usb:") != 0)
@@ -250,7 +251,8 @@ class GphotoDevice : public CameraDevice {
       return false;
     const int index = gp().gp_port_info_list_lookup_path(ports, port.port.c_str());
     GPPortInfo info;
-    if (!check(index, error) || !check(gp().gp_port_info_list_get_info(ports, index, &info), error) ||
+    if (!check(index, error) ||
+        !check(gp().gp_port_info_list_get_info(ports, index, &info), error) ||
         !check(gp().gp_camera_set_port_info(camera_, info), error) ||
         !check(gp().gp_camera_init(camera_, context_.get()), error))
       return false;
@@ -274,7 +276,7 @@ class GphotoDevice : public CameraDevice {
     std::memset(&found, 0, sizeof found);
     message_.clear();
     if (!check(gp().gp_camera_file_get_info(camera_, folder.c_str(), name.c_str(), &found,
-                                       context_.get()),
+                                            context_.get()),
                error))
       return false;
     has_size = (found.file.fields & GP_FILE_INFO_SIZE) != 0;
@@ -288,7 +290,7 @@ class GphotoDevice : public CameraDevice {
     std::uint64_t size = n;
     message_.clear();
     if (!check(gp().gp_camera_file_read(camera_, folder.c_str(), name.c_str(), GP_FILE_TYPE_NORMAL,
-                                   offset, static_cast<char*>(buffer), &size, context_.get()),
+                                        offset, static_cast<char*>(buffer), &size, context_.get()),
                error))
       return -1;
     return static_cast<long long>(std::min<std::uint64_t>(size, n));
@@ -362,8 +364,8 @@ class GphotoDevice : public CameraDevice {
     if (!check(gp().gp_file_new_from_handler(&raw, &handler, &receiver), error)) return nullptr;
     FilePtr file(raw);
     cancel_ = &enough;
-    const int r = gp().gp_camera_file_get(camera_, folder.c_str(), name.c_str(), GP_FILE_TYPE_NORMAL,
-                                     raw, context_.get());
+    const int r = gp().gp_camera_file_get(camera_, folder.c_str(), name.c_str(),
+                                          GP_FILE_TYPE_NORMAL, raw, context_.get());
     cancel_ = nullptr;
     if (!(enough && r == GP_ERROR_CANCEL) && !check(r, error)) return nullptr;
     return std::make_unique<FetchedMemory>(std::move(bytes), spare_);
@@ -388,7 +390,7 @@ class GphotoDevice : public CameraDevice {
     }
     FilePtr file(raw);
     if (!check(gp().gp_camera_file_get(camera_, folder.c_str(), name.c_str(), GP_FILE_TYPE_NORMAL,
-                                  raw, context_.get()),
+                                       raw, context_.get()),
                error))
       return nullptr;
     file.reset();
@@ -465,7 +467,7 @@ bool GphotoBus::detect_usb(std::vector<CameraPort>& ports, DeviceError& error) {
     return false;
   }
   const int r = gp().gp_abilities_list_detect(drivers_->list, drivers_->ports.get(), found.get(),
-                                         context.get());
+                                              context.get());
   if (r < GP_OK) {
     set_error(error, r, message);
     return false;

@@ -116,9 +116,9 @@ class LibraryUse {
       }
       // Messages are queued for the run log, never printed by the libraries themselves.
       libburn().burn_msgs_set_severities(const_cast<char*>("NOTE"), const_cast<char*>("NEVER"),
-                               const_cast<char*>("cardwright: "));
+                                         const_cast<char*>("cardwright: "));
       isofs().iso_set_msgs_severities(const_cast<char*>("NOTE"), const_cast<char*>("NEVER"),
-                              const_cast<char*>("cardwright: "));
+                                      const_cast<char*>("cardwright: "));
       // File names are UTF-8 whatever the process's locale says.
       isofs().iso_set_local_charset(const_cast<char*>("UTF-8"), 0);
     }
@@ -165,7 +165,8 @@ void drain_messages(WriteError* error, unsigned* last_code = nullptr) {
                                                          : ISO_MSGS_MESSAGE_LEN];
   char severity[80];
   int code = 0, os_errno = 0, image_id = 0;
-  while (libburn().burn_msgs_obtain(const_cast<char*>("ALL"), &code, text, &os_errno, severity) > 0) {
+  while (libburn().burn_msgs_obtain(const_cast<char*>("ALL"), &code, text, &os_errno,
+                                    severity) > 0) {
     log_printf("libburn %s: %s", severity, text);
     if (last_code) *last_code = static_cast<unsigned>(code);
     if (error && serious(severity)) {
@@ -361,8 +362,9 @@ ImagePtr build_image(const DiscImage& content, const WriteEvents& events, WriteE
       events.status(format_limited(1000, "Adding \"%s\" to file system...", leaf.c_str()));
     auto parent = folders.find(parent_of(f.path));
     IsoNode* node = nullptr;
-    if (parent == folders.end() || isofs().iso_tree_add_new_node(image.get(), parent->second, leaf.c_str(),
-                                                         f.source.c_str(), &node) < 0) {
+    if (parent == folders.end() ||
+        isofs().iso_tree_add_new_node(image.get(), parent->second, leaf.c_str(), f.source.c_str(),
+                                      &node) < 0) {
       log_printf("Error while adding file %s to file system", f.source.c_str());
       fail(error, format_limited(1000, "Failed to add file %s", f.source.c_str()));
       return nullptr;
@@ -432,7 +434,8 @@ bool write_image(burn_drive* drive, const DiscImage& content, const WriteEvents&
   const bool optical = libburn().burn_drive_get_drive_role(drive) == 1;
 
   IsoWriteOpts* iso_opts = nullptr;
-  if (isofs().iso_write_opts_new(&iso_opts, 1) < 0) return fail(error, "Failed to create the image writer");
+  if (isofs().iso_write_opts_new(&iso_opts, 1) < 0)
+    return fail(error, "Failed to create the image writer");
   isofs().iso_write_opts_set_iso_level(iso_opts, 3);
   isofs().iso_write_opts_set_rockridge(iso_opts, 1);
   isofs().iso_write_opts_set_joliet(iso_opts, 1);
@@ -586,9 +589,9 @@ int drive_close(IsoDataSource*) { return 1; }
 void drive_free(IsoDataSource*) {}
 int drive_read_block(IsoDataSource* src, uint32_t lba, uint8_t* buffer) {
   off_t count = 0;
-  const int rc = libburn().burn_read_data(static_cast<burn_drive*>(src->data),
-                                static_cast<off_t>(lba) * 2048, reinterpret_cast<char*>(buffer),
-                                2048, &count, 1);
+  const int rc =
+      libburn().burn_read_data(static_cast<burn_drive*>(src->data), static_cast<off_t>(lba) * 2048,
+                               reinterpret_cast<char*>(buffer), 2048, &count, 1);
   return rc > 0 && count == 2048 ? 1 : ISO_DATA_SOURCE_FAILURE;
 }
 
@@ -812,7 +815,8 @@ bool LibburnSystem::recorders(std::vector<RecorderInfo>& list, std::string& mess
   burn_drive_info* drives = nullptr;
   unsigned count = 0;
   int rc;
-  while ((rc = libburn().burn_drive_scan(&drives, &count)) == 0) std::this_thread::sleep_for(kPollInterval);
+  while ((rc = libburn().burn_drive_scan(&drives, &count)) == 0)
+    std::this_thread::sleep_for(kPollInterval);
   drain_messages(nullptr);
   if (rc < 0) {
     message = "There were no writable devices detected!";

@@ -197,8 +197,8 @@ UdisksReply reply_for(const sd_bus_error& error) {
   if (sd().sd_bus_error_has_name(&error, "org.freedesktop.UDisks2.Error.DeviceBusy"))
     return UdisksReply::kBusy;
   if (sd().sd_bus_error_has_names(&error, "org.freedesktop.UDisks2.Error.NotAuthorized",
-                             "org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain",
-                             "org.freedesktop.UDisks2.Error.NotAuthorizedDismissed"))
+                                  "org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain",
+                                  "org.freedesktop.UDisks2.Error.NotAuthorizedDismissed"))
     return UdisksReply::kNotAuthorized;
   if (sd().sd_bus_error_has_name(&error, "org.freedesktop.UDisks2.Error.NotMounted"))
     return UdisksReply::kNotMounted;
@@ -256,8 +256,8 @@ std::optional<UdisksObjects> Udisks::objects() {
   MessageRef reply;
   ErrorRef error;
   if (sd().sd_bus_message_new_method_call(bus_, &call.m, kService, kRootPath,
-                                     "org.freedesktop.DBus.ObjectManager",
-                                     "GetManagedObjects") < 0 ||
+                                          "org.freedesktop.DBus.ObjectManager",
+                                          "GetManagedObjects") < 0 ||
       sd().sd_bus_call(bus_, call.m, kListTimeoutUsec, &error.e, &reply.m) < 0)
     return std::nullopt;
   UdisksObjects objects;
@@ -281,8 +281,8 @@ UdisksReply Udisks::call(const std::string& path, const char* interface, const c
   MessageRef call;
   MessageRef reply;
   ErrorRef error;
-  int r = sd().sd_bus_message_new_method_call(bus_, &call.m, kService, path.c_str(), interface,
-                                         member);
+  int r =
+      sd().sd_bus_message_new_method_call(bus_, &call.m, kService, path.c_str(), interface, member);
   if (r >= 0)
     r = sd().sd_bus_message_append(call.m, "a{sv}", 1, "auth.no_user_interaction", "b", 1);
   if (r < 0) {
