@@ -26,6 +26,22 @@ using test::write_file;
 
 std::vector<std::string> sh(const std::string& script) { return {"sh", "-c", script}; }
 
+// Whether a `sleep MARKER` process runs (not counting a zombie). The marker holds this
+// process's id, so that concurrent test runs never see each other's.
+bool sleep_running(const std::string& marker) {
+  return std::system(("pgrep -f 'slee[p] " + marker + "' >/dev/null").c_str()) == 0;
+}
+
+// Whether it has ended within `rounds` looks 20 ms apart: a killed process ends when it is
+// next scheduled, on a busy machine a moment later.
+bool sleep_ends(const std::string& marker, int rounds) {
+  for (int i = 0; i < rounds; ++i) {
+    if (!sleep_running(marker)) return true;
+    ::usleep(20000);
+  }
+  return false;
+}
+
 TEST(RunProgramTest, ErrorOutputIsCutWithoutBlockingAndExitStatusDecides) {
   std::string out;
   EXPECT_TRUE(run_program("/bin/sh", sh("echo fine >&2"), out, 2000, {}));
@@ -52,16 +68,12 @@ TEST(RunProgramTest, StopEndsTheProgramAndEverythingItStarted) {
   StopSource stop = [start] {
     return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300);
   };
-  // The shell waits for its own child, which holds the error pipe open too. The sleep's
-  // argument carries this process's id so that concurrent test runs never see each other's.
+  // The shell waits for its own child, which holds the error pipe open too.
   const std::string seconds = "31." + std::to_string(getpid());
   EXPECT_FALSE(run_program("/bin/sh", sh("sleep " + seconds + "; echo late >&2"), out, 2000, stop));
   EXPECT_EQ(out, "Stopped");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  // A killed child ends when it is next scheduled: on a busy machine, a moment later.
-  const std::string gone = "for i in $(seq 100); do pgrep -f 'slee[p] " + seconds +
-                           "' >/dev/null || exit 0; sleep 0.02; done; exit 1";
-  EXPECT_EQ(test::run_command(gone), 0) << "child left running";
+  EXPECT_TRUE(sleep_ends(seconds, 100)) << "child left running";
 }
 
 TEST(RunProgramBatchedTest, FiftyFilesPerCommandLineAfterTheFixedPart) {
@@ -112,11 +124,6 @@ TEST(RunShellCommandTest, FailureIsShownInThePane) {
   EXPECT_THAT(captured_ui().pane, Not(HasSubstr("A required privilege")));
 }
 
-// Whether a process runs a command line holding `marker` (other than a zombie).
-bool running(const std::string& marker) {
-  return std::system(("pgrep -f 'slee[p] " + marker + "' >/dev/null").c_str()) == 0;
-}
-
 TEST(SpawnBoundToUsTest, TheProgramServesItsOwnerAndEndsWhenTheOwnerIsKilled) {
   // In use: the program reads and writes through the descriptors it was given, and its end
   // ends its watcher with its status.
@@ -151,15 +158,11 @@ TEST(SpawnBoundToUsTest, TheProgramServesItsOwnerAndEndsWhenTheOwnerIsKilled) {
     ::pause();
     ::_exit(0);
   }
-  for (int i = 0; i < 100 && !running(marker); ++i) ::usleep(20000);
-  ASSERT_TRUE(running(marker));
+  for (int i = 0; i < 100 && !sleep_running(marker); ++i) ::usleep(20000);
+  ASSERT_TRUE(sleep_running(marker));
   ::kill(owner, SIGKILL);
   ASSERT_EQ(::waitpid(owner, &status, 0), owner);
-  bool ended = false;
-  for (int i = 0; i < 150 && !ended; ++i) {
-    ended = !running(marker);
-    if (!ended) ::usleep(20000);
-  }
+  const bool ended = sleep_ends(marker, 150);
   EXPECT_TRUE(ended);
   if (!ended) std::system(("pkill -f 'slee[p] " + marker + "'").c_str());
 }
