@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <set>
 
 #include "database/database.h"
 
@@ -470,24 +471,58 @@ std::optional<std::vector<RecordedCopy>> ledger_copies_of_sizes(
   return out;
 }
 
-std::optional<RecordedOrigin> ledger_origin_at(Database& db, const std::string& path) {
+std::map<std::string, RecordedOrigin> ledger_origins_at(Database& db,
+                                                        const std::vector<std::string>& paths) {
+  // The paths as they are stored, by the root they are stored under: one query asks for many
+  // paths of one root at once (a disc of thousands of files is a few queries, which a server
+  // catalogue answers in a few round trips instead of thousands).
+  std::map<std::string, std::map<std::string, std::vector<const std::string*>>> by_root;
+  for (const std::string& p : paths) {
+    const StoredPlace place = stored_place(db.archive_roots(), p, p, "");
+    by_root[place.name][place.path].push_back(&p);
+  }
+  constexpr std::size_t kPathsPerQuery = 500;
   const std::string newest_first = db.dialect().write_order("c");
-  const StoredPlace place = stored_place(db.archive_roots(), path, path, "");
-  auto sql = sql_format(
-      "select c.hash, l.ingestion_id, l.card_label, l.card_uuid, l.camera_serial, l.captured "
-      "from ledger_copy c join ledger l on l.ledger_sk = c.ledger_id where c.path = %Q and "
-      "c.root_name = %Q and c.hash is not null and c.state in ('%s', '%s', '%s') order by %s "
-      "desc limit 1",
-      place.path.c_str(), place.name.c_str(), state_text(CopyState::kWritten),
-      state_text(CopyState::kVerified),
-      state_text(CopyState::kConverted), newest_first.c_str());
-  if (!sql) return std::nullopt;
-  auto rows = db.query(*sql);
-  if (!rows || rows->rows.empty()) return std::nullopt;
-  const std::vector<std::string>& r = rows->rows.front();
-  const std::optional<Hash128> hash = Hash128::from_hex(r[0]);
-  if (!hash) return std::nullopt;
-  return RecordedOrigin{*hash, static_cast<int>(to_ll(r[1])), r[2], r[3], r[4], r[5]};
+  std::map<std::string, RecordedOrigin> found;
+  for (const auto& [root, stored] : by_root) {
+    for (auto next = stored.begin(); next != stored.end();) {
+      std::string listed;
+      for (std::size_t n = 0; n < kPathsPerQuery && next != stored.end(); ++n, ++next) {
+        const std::optional<std::string> quoted = sql_format("%Q", next->first.c_str());
+        if (!quoted) return found;
+        if (n > 0) listed += ", ";
+        listed += *quoted;
+      }
+      // Each path's rows come newest first: its first row is its origin.
+      auto sql = sql_format(
+          "select c.path, c.hash, l.ingestion_id, l.card_label, l.card_uuid, l.camera_serial, "
+          "l.captured from ledger_copy c join ledger l on l.ledger_sk = c.ledger_id where "
+          "c.path in (%s) and c.root_name = %Q and c.hash is not null and c.state in ('%s', "
+          "'%s', '%s') order by c.path, %s desc",
+          listed.c_str(), root.c_str(), state_text(CopyState::kWritten),
+          state_text(CopyState::kVerified), state_text(CopyState::kConverted),
+          newest_first.c_str());
+      if (!sql) return found;
+      auto rows = db.query(*sql);
+      if (!rows) return found;
+      std::set<std::string> answered;
+      for (const std::vector<std::string>& r : rows->rows) {
+        if (!answered.insert(r[0]).second) continue;
+        const auto asked = stored.find(r[0]);
+        const std::optional<Hash128> hash = Hash128::from_hex(r[1]);
+        if (asked == stored.end() || !hash) continue;
+        const RecordedOrigin origin{*hash, static_cast<int>(to_ll(r[2])), r[3], r[4], r[5], r[6]};
+        for (const std::string* p : asked->second) found[*p] = origin;
+      }
+    }
+  }
+  return found;
+}
+
+std::optional<RecordedOrigin> ledger_origin_at(Database& db, const std::string& path) {
+  std::map<std::string, RecordedOrigin> found = ledger_origins_at(db, {path});
+  if (found.empty()) return std::nullopt;
+  return std::move(found.begin()->second);
 }
 
 bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool durable) {

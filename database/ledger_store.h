@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -182,6 +183,9 @@ struct RecordedOrigin {
   std::string card_label, card_uuid, camera_serial, captured;
 };
 std::optional<RecordedOrigin> ledger_origin_at(Database& db, const std::string& path);
+// The same for many paths at once, in a few queries: the origin of each path that has one.
+std::map<std::string, RecordedOrigin> ledger_origins_at(Database& db,
+                                                        const std::vector<std::string>& paths);
 // Inserts the entries without a key and every copy not stored yet, in one transaction;
 // keys and flags are set on success. False after a failure (reported; nothing stored).
 // Unless the copies are `durable` (their file systems flushed since they were written), a

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -624,6 +625,29 @@ TEST_P(CatalogueTest, LedgerFollowsTheNewestCopyAtAPathAndRenamedFolders) {
   EXPECT_FALSE(ledger_origin_at(db, folder + "/IMG.JPG"));
   EXPECT_EQ(ledger_origin_at(db, "/archive/renamed/IMG.JPG")->card_label, "A");
   EXPECT_EQ(ledger_origin_at(db, "/archive/50%X\u00c6r\u00f8/IMG.JPG")->card_label, "C");
+
+  // Asked all at once (more paths than one query takes), each path gets its own newest copy;
+  // a path asked twice is answered twice, one without a copy not at all.
+  std::vector<LedgerEntry> many;
+  auto many_path = [](int i) { return "/archive/many/IMG_" + std::to_string(i) + ".JPG"; };
+  for (int i = 0; i < 600; ++i) {
+    std::string card = "D";
+    card += std::to_string(i);
+    many.push_back(entry_of(card.c_str(), many_path(i)));
+  }
+  std::vector<LedgerEntry*> stored;
+  for (LedgerEntry& e : many) stored.push_back(&e);
+  ASSERT_TRUE(ledger_store(db, stored, true));
+  std::vector<std::string> asked = {"/archive/renamed/IMG.JPG", folder + "/IMG.JPG",
+                                    "/archive/50%X\u00c6r\u00f8/IMG.JPG"};
+  for (int i = 599; i >= 0; --i) asked.push_back(many_path(i));
+  asked.push_back("/archive/renamed/IMG.JPG");
+  const std::map<std::string, RecordedOrigin> found = ledger_origins_at(db, asked);
+  EXPECT_EQ(found.size(), 602u);
+  EXPECT_EQ(found.at("/archive/renamed/IMG.JPG").card_label, "A");
+  EXPECT_EQ(found.at("/archive/50%X\u00c6r\u00f8/IMG.JPG").card_label, "C");
+  EXPECT_EQ(found.at(many_path(0)).card_label, "D0");
+  EXPECT_EQ(found.at(many_path(599)).hash, many[599].hash);
   EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
 }
 
