@@ -93,9 +93,14 @@ std::optional<std::vector<std::string>> files_not_in_ledger(AppSession& session,
                                                             const DiscCheck& check) {
   Database* db = session.database();
   if (!db) return std::nullopt;
+  std::vector<std::pair<Hash128, std::uint64_t>> contents;
+  contents.reserve(check.matched.size());
+  for (const DiscCheck::File& f : check.matched) contents.emplace_back(f.hash, f.size);
+  const std::optional<std::vector<bool>> held = ledger_holds(*db, contents);
+  if (!held) return std::nullopt;
   std::vector<std::string> unknown;
-  for (const DiscCheck::File& f : check.matched)
-    if (!ledger_find(*db, f.hash, f.size)) unknown.push_back(f.path);
+  for (std::size_t i = 0; i < check.matched.size(); ++i)
+    if (!(*held)[i]) unknown.push_back(check.matched[i].path);
   return unknown;
 }
 

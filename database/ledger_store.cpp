@@ -471,6 +471,35 @@ std::optional<std::vector<RecordedCopy>> ledger_copies_of_sizes(
   return out;
 }
 
+std::optional<std::vector<bool>> ledger_holds(
+    Database& db, const std::vector<std::pair<Hash128, std::uint64_t>>& contents) {
+  // Asked a few hundred hashes at a time (the index on hash and size answers each): checking a
+  // disc of thousands of files against the ledger is then a few queries, not a query per file.
+  constexpr std::size_t kHashesPerQuery = 500;
+  std::set<std::pair<std::string, long long>> held;
+  for (std::size_t first = 0; first < contents.size(); first += kHashesPerQuery) {
+    const std::size_t end = std::min(contents.size(), first + kHashesPerQuery);
+    std::string listed;
+    for (std::size_t i = first; i < end; ++i) {
+      if (i > first) listed += ", ";
+      listed += '\'';
+      listed += contents[i].first.hex();
+      listed += '\'';
+    }
+    auto sql =
+        sql_format("select distinct hash, size from ledger where hash in (%s)", listed.c_str());
+    if (!sql) return std::nullopt;
+    auto rows = db.query(*sql);
+    if (!rows) return std::nullopt;
+    for (const std::vector<std::string>& r : rows->rows) held.emplace(r[0], to_ll(r[1]));
+  }
+  std::vector<bool> out;
+  out.reserve(contents.size());
+  for (const auto& [hash, size] : contents)
+    out.push_back(held.count({hash.hex(), static_cast<long long>(size)}) != 0);
+  return out;
+}
+
 std::map<std::string, RecordedOrigin> ledger_origins_at(Database& db,
                                                         const std::vector<std::string>& paths) {
   // The paths as they are stored, by the root they are stored under: one query asks for many

@@ -154,6 +154,10 @@ struct LedgerEntry {
 // from runs that met it at the same moment, come back as one). Nothing when there is none
 // or the query failed (reported).
 std::optional<LedgerEntry> ledger_find(Database& db, const Hash128& hash, std::uint64_t size);
+// For each content (hash and size), whether the ledger holds an entry of it; nothing when the
+// database could not be asked.
+std::optional<std::vector<bool>> ledger_holds(
+    Database& db, const std::vector<std::pair<Hash128, std::uint64_t>>& contents);
 // True when some recorded file has this size and modification time: only then can a file be
 // already archived, and only then is it worth hashing before it is copied.
 bool ledger_knows_size_and_time(Database& db, std::uint64_t size, std::int64_t modified);

@@ -599,6 +599,17 @@ TEST_P(CatalogueTest, LedgerAnswersForAWholeCardsSizes) {
   const std::vector<std::pair<std::uint64_t, std::int64_t>> expected = {
       {1001, 1717236001}, {1002, 1717236002}};
   EXPECT_EQ(*known, expected);
+
+  // Whether it holds each of a disc's contents, asked for more than one query takes: only the
+  // right hash with the right size counts.
+  std::vector<std::pair<Hash128, std::uint64_t>> contents(700, {entries[0].hash, 999});
+  contents[0] = {entries[0].hash, 1000};
+  contents[650] = {entries[2].hash, 1002};
+  contents[651] = {entry_with_copy("unknown", 1002, "").hash, 1002};
+  const std::optional<std::vector<bool>> held = ledger_holds(db, contents);
+  ASSERT_TRUE(held && held->size() == 700u);
+  EXPECT_EQ(std::count(held->begin(), held->end(), true), 2);
+  EXPECT_TRUE((*held)[0] && (*held)[650]);
 }
 
 // The copy written last at a path tells where the file there came from.
