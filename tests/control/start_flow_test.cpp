@@ -200,6 +200,9 @@ struct StartFlow : ::testing::Test {
 
   void SetUp() override {
     captured_ui().clear();
+    // Every test starts as a first run: no presets, database or preferences of earlier tests.
+    for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+      fs::remove_all(fs::path(std::getenv(var)) / "CardwrightPro");
     fixtures::CardSpec spec;
     spec.count = 6;  // images 3 and 6 are raws
     ASSERT_EQ(fixtures::write_sample_card(card, spec).size(), 6u);
