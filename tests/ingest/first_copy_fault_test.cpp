@@ -210,6 +210,7 @@ TEST(FolderHandles, CopiesStayInTheOpenedFolderAndFaultTablesSeeEveryPath) {
   EXPECT_TRUE(fsys::is_empty(other));
 
   static std::vector<std::string> opened;
+  opened.clear();
   Sysio table = system_sysio();
   table.open = [](const char* path, int flags, mode_t mode) {
     opened.emplace_back(path);

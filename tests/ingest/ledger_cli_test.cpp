@@ -269,6 +269,7 @@ TEST_F(LedgerCli, ReverifyReadsEveryEarlierCopy) {
   write_card(8, 0);
   const std::string ingest = "ingest --no-backup --card " + sh_quote(card) + " --primary " +
                              sh_quote(archive) + " --name-format '{@filename}' --folder-format ''";
+  ok("pref set ReverifyCopies 0");  // as a user who never set it (the preferences outlive tests)
   ok(ingest);
   // Plain, with the option, and with the preference set before the run.
   const std::tuple<const char*, const char*, int> runs[] = {
