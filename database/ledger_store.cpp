@@ -412,26 +412,37 @@ bool ledger_knows_size_and_time(Database& db, std::uint64_t size, std::int64_t m
 
 namespace {
 
-// Runs `select` followed by " in (SIZES)" over `sizes`, a few hundred to a statement (the text
-// stays short and each lookup stays on the index), and hands every row to `row`. False when a
-// query failed.
+// Runs `head` + " in (LITERALS)" + `tail` over `literals` (SQL literal texts), a few hundred to a
+// statement (the text stays short and each lookup stays on the index), and hands every row to
+// `row`. False when a query failed.
 template <typename Row>
-bool query_by_sizes(Database& db, const std::vector<std::uint64_t>& sizes, const char* select,
-                    Row&& row) {
+bool query_listed(Database& db, const std::string& head, const std::vector<std::string>& literals,
+                  const std::string& tail, Row&& row) {
   constexpr std::size_t kPerQuery = 500;
-  for (std::size_t at = 0; at < sizes.size(); at += kPerQuery) {
-    std::string sql = std::string(select) + " in (";
-    const std::size_t end = std::min(sizes.size(), at + kPerQuery);
+  for (std::size_t at = 0; at < literals.size(); at += kPerQuery) {
+    std::string sql = head + " in (";
+    const std::size_t end = std::min(literals.size(), at + kPerQuery);
     for (std::size_t i = at; i < end; ++i) {
       if (i > at) sql += ',';
-      sql += std::to_string(sizes[i]);
+      sql += literals[i];
     }
     sql += ')';
+    sql += tail;
     auto rows = db.query(sql);
     if (!rows) return false;
     for (const std::vector<std::string>& r : rows->rows) row(r);
   }
   return true;
+}
+
+// query_listed over sizes, `select` ending in the size column.
+template <typename Row>
+bool query_by_sizes(Database& db, const std::vector<std::uint64_t>& sizes, const char* select,
+                    Row&& row) {
+  std::vector<std::string> literals;
+  literals.reserve(sizes.size());
+  for (std::uint64_t size : sizes) literals.push_back(std::to_string(size));
+  return query_listed(db, select, literals, "", std::forward<Row>(row));
 }
 
 }  // namespace
@@ -475,24 +486,18 @@ std::optional<std::vector<bool>> ledger_holds(
     Database& db, const std::vector<std::pair<Hash128, std::uint64_t>>& contents) {
   // Asked a few hundred hashes at a time (the index on hash and size answers each): checking a
   // disc of thousands of files against the ledger is then a few queries, not a query per file.
-  constexpr std::size_t kHashesPerQuery = 500;
-  std::set<std::pair<std::string, long long>> held;
-  for (std::size_t first = 0; first < contents.size(); first += kHashesPerQuery) {
-    const std::size_t end = std::min(contents.size(), first + kHashesPerQuery);
-    std::string listed;
-    for (std::size_t i = first; i < end; ++i) {
-      if (i > first) listed += ", ";
-      listed += '\'';
-      listed += contents[i].first.hex();
-      listed += '\'';
-    }
-    auto sql =
-        sql_format("select distinct hash, size from ledger where hash in (%s)", listed.c_str());
-    if (!sql) return std::nullopt;
-    auto rows = db.query(*sql);
-    if (!rows) return std::nullopt;
-    for (const std::vector<std::string>& r : rows->rows) held.emplace(r[0], to_ll(r[1]));
+  std::vector<std::string> literals;
+  literals.reserve(contents.size());
+  for (const auto& content : contents) {
+    std::string& quoted = literals.emplace_back(1, '\'');
+    quoted += content.first.hex();
+    quoted += '\'';
   }
+  std::set<std::pair<std::string, long long>> held;
+  if (!query_listed(
+          db, "select distinct hash, size from ledger where hash", literals, "",
+          [&held](const std::vector<std::string>& r) { held.emplace(r[0], to_ll(r[1])); }))
+    return std::nullopt;
   std::vector<bool> out;
   out.reserve(contents.size());
   for (const auto& [hash, size] : contents)
@@ -510,40 +515,34 @@ std::map<std::string, RecordedOrigin> ledger_origins_at(Database& db,
     const StoredPlace place = stored_place(db.archive_roots(), p, p, "");
     by_root[place.name][place.path].push_back(&p);
   }
-  constexpr std::size_t kPathsPerQuery = 500;
   const std::string newest_first = db.dialect().write_order("c");
   std::map<std::string, RecordedOrigin> found;
   for (const auto& [root, stored] : by_root) {
-    for (auto next = stored.begin(); next != stored.end();) {
-      std::string listed;
-      for (std::size_t n = 0; n < kPathsPerQuery && next != stored.end(); ++n, ++next) {
-        const std::optional<std::string> quoted = sql_format("%Q", next->first.c_str());
-        if (!quoted) return found;
-        if (n > 0) listed += ", ";
-        listed += *quoted;
-      }
-      // Each path's rows come newest first: its first row is its origin.
-      auto sql = sql_format(
-          "select c.path, c.hash, l.ingestion_id, l.card_label, l.card_uuid, l.camera_serial, "
-          "l.captured from ledger_copy c join ledger l on l.ledger_sk = c.ledger_id where "
-          "c.path in (%s) and c.root_name = %Q and c.hash is not null and c.state in ('%s', "
-          "'%s', '%s') order by c.path, %s desc",
-          listed.c_str(), root.c_str(), state_text(CopyState::kWritten),
-          state_text(CopyState::kVerified), state_text(CopyState::kConverted),
-          newest_first.c_str());
-      if (!sql) return found;
-      auto rows = db.query(*sql);
-      if (!rows) return found;
-      std::set<std::string> answered;
-      for (const std::vector<std::string>& r : rows->rows) {
-        if (!answered.insert(r[0]).second) continue;
-        const auto asked = stored.find(r[0]);
-        const std::optional<Hash128> hash = Hash128::from_hex(r[1]);
-        if (asked == stored.end() || !hash) continue;
-        const RecordedOrigin origin{*hash, static_cast<int>(to_ll(r[2])), r[3], r[4], r[5], r[6]};
-        for (const std::string* p : asked->second) found[*p] = origin;
-      }
+    std::vector<std::string> literals;
+    for (const auto& [path, asked] : stored) {
+      const std::optional<std::string> quoted = sql_format("%Q", path.c_str());
+      if (!quoted) return found;
+      literals.push_back(*quoted);
     }
+    const std::optional<std::string> head = sql_format(
+        "select c.path, c.hash, l.ingestion_id, l.card_label, l.card_uuid, l.camera_serial, "
+        "l.captured from ledger_copy c join ledger l on l.ledger_sk = c.ledger_id where "
+        "c.root_name = %Q and c.hash is not null and c.state in ('%s', '%s', '%s') and c.path",
+        root.c_str(), state_text(CopyState::kWritten), state_text(CopyState::kVerified),
+        state_text(CopyState::kConverted));
+    if (!head) return found;
+    // Each path's rows come newest first: its first row is its origin.
+    std::set<std::string> answered;
+    query_listed(db, *head, literals, " order by c.path, " + newest_first + " desc",
+                 [&](const std::vector<std::string>& r) {
+                   if (!answered.insert(r[0]).second) return;
+                   const auto asked = stored.find(r[0]);
+                   const std::optional<Hash128> hash = Hash128::from_hex(r[1]);
+                   if (asked == stored.end() || !hash) return;
+                   const RecordedOrigin origin{
+                       *hash, static_cast<int>(to_ll(r[2])), r[3], r[4], r[5], r[6]};
+                   for (const std::string* p : asked->second) found[*p] = origin;
+                 });
   }
   return found;
 }
