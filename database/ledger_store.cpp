@@ -348,57 +348,79 @@ std::int64_t real_time_ns() {
   return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
+namespace {
+
+// The columns of an entry's rows, and of its copies' (kCopyColumns, all from the ledger_copy
+// table `c`), as entry_row and copy_row read them; copies in the order of their key.
+constexpr const char* kEntryColumns =
+    "ledger_sk, ingestion_id, card_label, card_uuid, camera_serial, source_path, modified, "
+    "captured, damage, damage_note";
+constexpr const char* kCopyColumns =
+    "c.tree, c.root, c.path, c.size, c.hash, c.state, c.fingerprint, c.root_name";
+constexpr const char* kCopyOrder = " order by c.ledger_id, c.root_name, c.path";
+
+// Folds one row of an entry (kEntryColumns, rows of one content in key order) into `e`: the
+// first row gives the entry; damage any row records stays with the content.
+void entry_row(const std::vector<std::string>& r, LedgerEntry& e, bool first) {
+  if (first) {
+    e.key = to_ll(r[0]);
+    e.ingestion_id = static_cast<int>(to_ll(r[1]));
+    e.card_label = r[2];
+    e.card_uuid = r[3];
+    e.camera_serial = r[4];
+    e.source = r[5];
+    e.modified = to_ll(r[6]);
+    e.captured = r[7];
+  }
+  if (e.damage != Damage::kNone) return;
+  if (const Damage d = damage_of(r[8]); d != Damage::kNone) {
+    e.damage = d;
+    e.damage_text = r[9];
+  }
+}
+
+// A copy from its row (kCopyColumns from column `at` on).
+LedgerCopy copy_row(Database& db, const std::vector<std::string>& r, std::size_t at) {
+  const std::string* c = r.data() + at;
+  LedgerCopy copy;
+  copy.tree = static_cast<CopyTree>(to_ll(c[0]));
+  copy.root = c[1];
+  copy.path = c[2];
+  if (!local_place(db.archive_roots(), c[7], copy.root, copy.path)) copy.unmapped_root = c[7];
+  copy.size = static_cast<std::uint64_t>(to_ll(c[3]));
+  copy.hash = Hash128::from_hex(c[4]);
+  copy.state = state_of(c[5]);
+  copy.fingerprint = Fingerprint::from_text(c[6]);
+  copy.stored = true;
+  return copy;
+}
+
+}  // namespace
+
 std::optional<LedgerEntry> ledger_find(Database& db, const Hash128& hash, std::uint64_t size) {
   const std::string hex = hash.hex();
-  auto sql = sql_format(
-      "select ledger_sk, ingestion_id, card_label, card_uuid, camera_serial, source_path, "
-      "modified, captured, damage, damage_note from ledger where hash = %Q and size = %lld "
-      "order by ledger_sk",
-      hex.c_str(), static_cast<long long>(size));
+  std::string select = "select ";
+  select += kEntryColumns;
+  select += " from ledger where hash = %Q and size = %lld order by ledger_sk";
+  auto sql = sql_format(select.c_str(), hex.c_str(), static_cast<long long>(size));
   if (!sql) return std::nullopt;
   auto rows = db.query(*sql);
   if (!rows || rows->rows.empty()) return std::nullopt;
-  const std::vector<std::string>& r = rows->rows.front();
   LedgerEntry e;
-  e.key = to_ll(r[0]);
-  e.ingestion_id = static_cast<int>(to_ll(r[1]));
-  e.card_label = r[2];
-  e.card_uuid = r[3];
-  e.camera_serial = r[4];
-  e.source = r[5];
   e.size = size;
-  e.modified = to_ll(r[6]);
-  e.captured = r[7];
   e.hash = hash;
-  // Damage any run found in this content stays with it.
-  for (const std::vector<std::string>& row : rows->rows)
-    if (const Damage d = damage_of(row[8]); d != Damage::kNone) {
-      e.damage = d;
-      e.damage_text = row[9];
-      break;
-    }
-  auto copies_sql = sql_format(
-      "select tree, root, path, size, hash, state, fingerprint, root_name from ledger_copy "
-      "where "
-      "ledger_id in "
-      "(select ledger_sk from ledger where hash = %Q and size = %lld)",
-      hex.c_str(), static_cast<long long>(size));
+  for (std::size_t i = 0; i < rows->rows.size(); ++i) entry_row(rows->rows[i], e, i == 0);
+  std::string copies_select = "select ";
+  copies_select += kCopyColumns;
+  copies_select +=
+      " from ledger_copy c where c.ledger_id in "
+      "(select ledger_sk from ledger where hash = %Q and size = %lld)";
+  copies_select += kCopyOrder;
+  auto copies_sql = sql_format(copies_select.c_str(), hex.c_str(), static_cast<long long>(size));
   if (!copies_sql) return std::nullopt;
   auto copies = db.query(*copies_sql);
   if (!copies) return std::nullopt;
-  for (const std::vector<std::string>& c : copies->rows) {
-    LedgerCopy copy;
-    copy.tree = static_cast<CopyTree>(to_ll(c[0]));
-    copy.root = c[1];
-    copy.path = c[2];
-    if (!local_place(db.archive_roots(), c[7], copy.root, copy.path)) copy.unmapped_root = c[7];
-    copy.size = static_cast<std::uint64_t>(to_ll(c[3]));
-    copy.hash = Hash128::from_hex(c[4]);
-    copy.state = state_of(c[5]);
-    copy.fingerprint = Fingerprint::from_text(c[6]);
-    copy.stored = true;
-    e.copies.push_back(std::move(copy));
-  }
+  for (const std::vector<std::string>& c : copies->rows) e.copies.push_back(copy_row(db, c, 0));
   return e;
 }
 
@@ -455,6 +477,43 @@ std::optional<std::vector<std::pair<std::uint64_t, std::int64_t>>> ledger_sizes_
                         out.emplace_back(static_cast<std::uint64_t>(to_ll(r[0])), to_ll(r[1]));
                       }))
     return std::nullopt;
+  return out;
+}
+
+std::optional<std::vector<LedgerEntry>> ledger_entries_of_sizes(
+    Database& db, const std::vector<std::uint64_t>& sizes) {
+  std::vector<LedgerEntry> out;
+  // By content, the entry in `out`. A content's rows all have its size, so they come in one
+  // statement of query_listed, in key order.
+  std::map<std::pair<std::string, std::uint64_t>, std::size_t> at;
+  std::vector<std::string> literals;
+  literals.reserve(sizes.size());
+  for (std::uint64_t size : sizes) literals.push_back(std::to_string(size));
+  std::string select = "select ";
+  select += kEntryColumns;
+  select += ", hash, size from ledger where size";
+  const auto entry_rows = [&](const std::vector<std::string>& r) {
+    const std::optional<Hash128> hash = Hash128::from_hex(r[10]);
+    if (!hash) return;  // a row without a readable hash records no content
+    const auto [it, added] =
+        at.try_emplace({r[10], static_cast<std::uint64_t>(to_ll(r[11]))}, out.size());
+    if (added) {
+      out.emplace_back();
+      out.back().hash = *hash;
+      out.back().size = it->first.second;
+    }
+    entry_row(r, out[it->second], added);
+  };
+  if (!query_listed(db, select, literals, " order by ledger_sk", entry_rows)) return std::nullopt;
+  if (out.empty()) return out;
+  std::string copies = "select l.hash, l.size, ";
+  copies += kCopyColumns;
+  copies += " from ledger l join ledger_copy c on c.ledger_id = l.ledger_sk where l.size";
+  const auto copy_rows = [&](const std::vector<std::string>& r) {
+    const auto it = at.find({r[0], static_cast<std::uint64_t>(to_ll(r[1]))});
+    if (it != at.end()) out[it->second].copies.push_back(copy_row(db, r, 2));
+  };
+  if (!query_listed(db, copies, literals, kCopyOrder, copy_rows)) return std::nullopt;
   return out;
 }
 

@@ -154,6 +154,10 @@ struct LedgerEntry {
 // from runs that met it at the same moment, come back as one). Nothing when there is none
 // or the query failed (reported).
 std::optional<LedgerEntry> ledger_find(Database& db, const Hash128& hash, std::uint64_t size);
+// ledger_find for every content of one of `sizes` (a stretch of a card's), in a few queries
+// instead of two per content: each entry as ledger_find gives it. Nothing when a query failed.
+std::optional<std::vector<LedgerEntry>> ledger_entries_of_sizes(
+    Database& db, const std::vector<std::uint64_t>& sizes);
 // For each content (hash and size), whether the ledger holds an entry of it; nothing when the
 // database could not be asked.
 std::optional<std::vector<bool>> ledger_holds(

@@ -120,12 +120,45 @@ std::optional<std::size_t> RunLedger::find(const Hash128& hash, std::uint64_t si
   // Known to hold no file of this size: nothing to ask.
   if (asked_sizes_.count(size) != 0 && !stored_sizes_and_times_.holds_size(size))
     return std::nullopt;
+  if (found_ahead_sizes_.count(size) == 0) find_ahead(size);
+  if (found_ahead_sizes_.count(size) != 0) {
+    const auto it = found_ahead_.find({hash.high, hash.low, size});
+    if (it == found_ahead_.end()) return std::nullopt;
+    LedgerEntry stored = std::move(it->second);
+    found_ahead_.erase(it);
+    return take_stored(std::move(stored));
+  }
+  // The entries could not be asked for ahead: this one is asked for on its own.
   std::optional<LedgerEntry> stored = ledger_find(*db_, hash, size);
   if (!stored) return std::nullopt;
-  for (const LedgerCopy& c : stored->copies)
+  return take_stored(std::move(*stored));
+}
+
+void RunLedger::find_ahead(std::uint64_t size) {
+  std::vector<std::uint64_t> sizes{size};
+  if (const auto at = recorded_at_.find(size); at != recorded_at_.end())
+    for (std::size_t i = at->second + 1; i < recorded_order_.size() && sizes.size() < kFindAhead;
+         ++i)
+      sizes.push_back(recorded_order_[i]);
+  std::optional<std::vector<LedgerEntry>> found = ledger_entries_of_sizes(*db_, sizes);
+  if (!found) return;
+  // The entries asked for before and not taken belong to files the run has passed.
+  found_ahead_.clear();
+  found_ahead_sizes_.clear();
+  found_ahead_sizes_.insert(sizes.begin(), sizes.end());
+  for (LedgerEntry& e : *found) {
+    const auto key = std::make_tuple(e.hash.high, e.hash.low, e.size);
+    found_ahead_.emplace(key, std::move(e));
+  }
+}
+
+std::size_t RunLedger::take_stored(LedgerEntry stored) {
+  for (const LedgerCopy& c : stored.copies)
     if (!c.unmapped_root.empty()) unmapped_roots_.insert(c.unmapped_root);
   const std::size_t index = slots_.size();
-  slots_.push_back(Slot{std::make_unique<LedgerEntry>(std::move(*stored)), nullptr});
+  const Hash128 hash = stored.hash;
+  const std::uint64_t size = stored.size;
+  slots_.push_back(Slot{std::make_unique<LedgerEntry>(std::move(stored)), nullptr});
   ++unpacked_;
   mark(index);
   created_.push_back(false);
@@ -160,6 +193,10 @@ void RunLedger::learn_sizes(const std::vector<std::uint64_t>& sizes) {
   if (!known) return;
   asked_sizes_.insert(asking.begin(), asking.end());
   stored_sizes_and_times_.insert(*known);
+  for (std::uint64_t size : sizes)
+    if (stored_sizes_and_times_.holds_size(size) &&
+        recorded_at_.try_emplace(size, recorded_order_.size()).second)
+      recorded_order_.push_back(size);
 }
 
 std::size_t RunLedger::add(LedgerEntry entry) {
@@ -213,6 +250,10 @@ void RunLedger::end_lookups() {
   sizes_and_times_.clear();
   asked_sizes_ = {};
   stored_sizes_and_times_.clear();
+  recorded_order_ = {};
+  recorded_at_ = {};
+  found_ahead_sizes_ = {};
+  found_ahead_.clear();
 }
 
 void RunLedger::release(std::size_t index) {

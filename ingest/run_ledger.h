@@ -33,6 +33,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -63,11 +64,15 @@ class RunLedger {
   // earlier one: only such a file can be in the archive already. With `local_times` (a FAT or
   // exFAT card) a time shifted by a change of zone counts as the same (card_time.h).
   bool may_hold(std::uint64_t size, std::int64_t modified, bool local_times = false);
-  // Asks the database at once what it records of files of these sizes (a card's), so that
-  // may_hold and find need no question of their own for those files. Later entries of other
-  // runs are then not seen, as they would not have been a moment earlier: a run writing the
-  // same images at the same time is met by its copies instead (the names compared).
+  // Asks the database at once what it records of files of these sizes (a card's, in the order
+  // the run takes them), so that may_hold needs no question of its own for those files, and
+  // find asks for the entries of the next kFindAhead recorded sizes of the card at once
+  // rather than for each file on its own (two round trips per file to a catalogue on a
+  // server). Later entries of other runs are then not seen, as they would not have been a
+  // moment earlier: a run writing the same images at the same time is met by its copies
+  // instead (the names compared).
   void learn_sizes(const std::vector<std::uint64_t>& sizes);
+  static constexpr std::size_t kFindAhead = 256;
   // A new entry; its index.
   std::size_t add(LedgerEntry entry);
   // The entry at `index`. A reference stays valid until the entry is released (below); an
@@ -147,6 +152,16 @@ class RunLedger {
   // What learn_sizes found: the sizes asked about, and the sizes and times recorded of them.
   std::unordered_set<std::uint64_t> asked_sizes_;
   SizeTimes stored_sizes_and_times_;
+  // The recorded sizes learn_sizes was given, each once in the order given, with its place.
+  std::vector<std::uint64_t> recorded_order_;
+  std::unordered_map<std::uint64_t, std::size_t> recorded_at_;
+  // The entries of the sizes find asked for last (from one size of recorded_order_ on), not
+  // taken into the run yet, by content; find asks the database again for no size of these.
+  void find_ahead(std::uint64_t size);
+  std::unordered_set<std::uint64_t> found_ahead_sizes_;
+  std::map<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>, LedgerEntry> found_ahead_;
+  // Takes an entry from the database into the run: its index.
+  std::size_t take_stored(LedgerEntry stored);
   std::set<std::string> unmapped_roots_;
 };
 

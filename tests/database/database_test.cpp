@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <numeric>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -599,6 +600,27 @@ TEST_P(CatalogueTest, LedgerAnswersForAWholeCardsSizes) {
   const std::vector<std::pair<std::uint64_t, std::int64_t>> expected = {
       {1001, 1717236001}, {1002, 1717236002}};
   EXPECT_EQ(*known, expected);
+
+  // The entries of a stretch of a card's sizes, asked for at once, are the entries ledger_find
+  // gives one by one, also for a content two runs recorded (its copies joined, its damage
+  // kept). A size the ledger does not hold brings nothing.
+  LedgerEntry again = entry_with_copy("1", 1001, "/backup/IMG_1.JPG");
+  again.copies[0].tree = CopyTree::kPrimary;
+  again.damage = Damage::kDamagedJpeg;
+  again.damage_text = "premature end";
+  ASSERT_TRUE(ledger_store(db, {&again}, true));
+  std::vector<std::uint64_t> stretch(1200);
+  std::iota(stretch.begin(), stretch.end(), 1);
+  const std::optional<std::vector<LedgerEntry>> ahead = ledger_entries_of_sizes(db, stretch);
+  ASSERT_TRUE(ahead);
+  ASSERT_EQ(ahead->size(), 3u);
+  for (const LedgerEntry& e : *ahead) EXPECT_EQ(e, *ledger_find(db, e.hash, e.size)) << e.size;
+  const auto joined = std::find_if(ahead->begin(), ahead->end(),
+                                   [](const LedgerEntry& e) { return e.size == 1001; });
+  ASSERT_NE(joined, ahead->end());
+  EXPECT_EQ(joined->copies.size(), 2u);
+  EXPECT_EQ(joined->damage, Damage::kDamagedJpeg);
+  EXPECT_EQ(joined->source, entries[1].source);
 
   // Whether it holds each of a disc's contents, asked for more than one query takes: only the
   // right hash with the right size counts.

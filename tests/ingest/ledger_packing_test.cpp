@@ -3,6 +3,7 @@
 
 #include <map>
 #include <set>
+#include <vector>
 
 #include "database/database.h"
 #include "ingest/ledger_index.h"
@@ -181,6 +182,36 @@ TEST_F(RunLedgerStore, ProofsWaitForTheFlushAndEarlierEntriesAreLookedAtOnce) {
   EXPECT_TRUE(next.first_look(*found));
   EXPECT_FALSE(next.first_look(*found));
   EXPECT_FALSE(next.find(Hash128{9, 63}, 1009));
+}
+
+// A run that learned its card's sizes finds the entries of earlier runs a stretch of sizes at a
+// time: every one of a card longer than two stretches, in the card's order and one taken only
+// after the run has passed it, each with its copies; a recorded size brings nothing for a
+// content never taken.
+TEST_F(RunLedgerStore, EntriesOfACardsSizesAreFoundAStretchAtATime) {
+  const std::uint64_t count = 2 * RunLedger::kFindAhead + 10;
+  std::vector<std::uint64_t> sizes;
+  for (std::uint64_t n = 1; n <= count; ++n) {
+    ledger.add(entry(n));
+    sizes.push_back(1000 + n);
+  }
+  ASSERT_TRUE(ledger.store(true));
+
+  RunLedger next;
+  next.attach(&db);
+  next.learn_sizes(sizes);
+  std::vector<std::uint64_t> order;
+  for (std::uint64_t n = 1; n <= count; ++n)
+    if (n != 7) order.push_back(n);
+  order.push_back(7);
+  for (std::uint64_t n : order) {
+    const std::optional<std::size_t> found = next.find(Hash128{n, n * 7}, 1000 + n);
+    ASSERT_TRUE(found) << n;
+    EXPECT_FALSE(next.created_here(*found));
+    EXPECT_EQ(next.at(*found).source, entry(n).source);
+    EXPECT_EQ(next.at(*found).copies.size(), 1u);
+  }
+  EXPECT_FALSE(next.find(Hash128{99, 1}, 1003));
 }
 
 }  // namespace
