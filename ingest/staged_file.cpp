@@ -87,15 +87,28 @@ const char* StagedFile::name_in_folder(const std::string& path) const {
   return path.c_str() + folder_.size() + 1;
 }
 
+namespace {
+
+// A temporary name in `folder`: the machine, the process and a counter make it unique among
+// every run writing into the folder, and tell a later run whether the writer is gone.
+std::string temporary_name(const std::string& folder) {
+  return folder + "/" + std::string(kStagedPrefix) + host_name() + "-" +
+         std::to_string(::getpid()) + "-" + std::to_string(++staged_count) +
+         std::string(kStagedSuffix);
+}
+
+}  // namespace
+
 bool StagedFile::create(const std::string& folder, int folder_fd) {
-  // The machine, the process and a counter make the name unique among every run writing into
-  // the folder, and tell a later run whether the writer is gone.
   folder_ = folder;
-  temp_ = folder + "/" + std::string(kStagedPrefix) + host_name() + "-" +
-          std::to_string(::getpid()) + "-" + std::to_string(++staged_count) +
-          std::string(kStagedSuffix);
-  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
   folder_fd_ = folder_fd >= 0 && folder_calls_usable() ? folder_fd : -1;
+  if (folder_fd_ >= 0) {
+    fd_.reset(open_unnamed_in(folder_fd_, O_WRONLY | O_CLOEXEC, 0666));
+    unnamed_ = fd_.valid();
+    if (unnamed_) return true;
+  }
+  temp_ = temporary_name(folder);
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
   if (folder_fd_ >= 0)
     fd_.reset(open_in(folder_fd_, name_in_folder(temp_), kFlags, 0666));
   else
@@ -108,11 +121,27 @@ int StagedFile::close(std::uint64_t written) {
   // Only a hint: a file system that cannot start the writeback early writes it at the flush.
   if (written >= kEarlyWriteback && fd_.valid())
     ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-  return fd_.close();
+  return unnamed_ ? 0 : fd_.close();
 }
 
 bool StagedFile::commit(const std::string& target, bool replace) {
   const char* name = folder_fd_ >= 0 ? name_in_folder(target) : nullptr;
+  if (unnamed_ && !replace) {
+    committed_ =
+        link_in(fd_.get(), name ? folder_fd_ : AT_FDCWD, name ? name : target.c_str()) == 0;
+    // Named, the file is what the folder holds: the flush of the phase reports what the disk
+    // makes of its bytes, as for any other copy.
+    if (committed_) fd_.close();
+    return committed_;
+  }
+  if (unnamed_) {
+    // Replacing takes a rename: the file is named first, under a temporary name.
+    const std::string temporary = temporary_name(folder_);
+    if (link_in(fd_.get(), folder_fd_, name_in_folder(temporary)) != 0) return false;
+    temp_ = temporary;
+    unnamed_ = false;
+    fd_.close();
+  }
   int rc;
   if (name && replace)
     rc = ::renameat(folder_fd_, name_in_folder(temp_), folder_fd_, name);

@@ -1,12 +1,14 @@
-// How a copy lands in an archive tree. Every copy (image, sidecar, backup copy) is written
-// under a temporary name in its target folder and moved to its final name only once it is
+// How a copy lands in an archive tree. Every copy (image, sidecar, backup copy) is written in
+// its target folder, under a temporary name or, made through the folder's descriptor where the
+// file system allows, as a file without a name, and given its final name only once it is
 // complete, never replacing what is there: a stopped, failed or killed copy leaves no partial
 // file under an image's name, and two runs writing into one tree never see each other's
-// partial copies. The bytes reach the disk once per phase: the run notes the file systems it
-// wrote to and flushes each with one syncfs before anything is reported as done (one flush
-// per file system is several times faster than an fsync per file on a card of small images,
-// see bench/durability, and gives the same guarantee: the copies are on the disk before the
-// record says SUCCESS).
+// partial copies. A file without a name costs its folder one entry instead of a temporary one
+// made and removed, and a killed run leaves nothing of it. The bytes reach the disk once per
+// phase: the run notes the file systems it wrote to and flushes each with one syncfs before
+// anything is reported as done (one flush per file system is several times faster than an
+// fsync per file on a card of small images, see bench/durability, and gives the same
+// guarantee: the copies are on the disk before the record says SUCCESS).
 #pragma once
 
 #include <sys/types.h>
@@ -35,14 +37,17 @@ class StagedFile {
   // Creates the temporary file in `folder` (a name beginning with ".", which scans pass
   // over): false with errno set. With `folder_fd`, an open descriptor of that folder (see
   // FolderHandles; it must stay open until the file is committed or dropped), the file is
-  // made, moved and removed relative to it.
+  // made, moved and removed relative to it, and made without a name where the file system
+  // can (open_unnamed_in).
   bool create(const std::string& folder, int folder_fd = -1);
   int fd() const { return fd_.get(); }
+  // The temporary file's path; empty for a file without a name.
   const std::string& temp_path() const { return temp_; }
   // Closes the descriptor: 0, or -1 with errno set. A file of at least kEarlyWriteback bytes
   // (`written`: its size) is handed to the disk first, without waiting, so that the disk
   // writes it while the run goes on and the phase's flush finds little left to write. A
   // smaller one is left to its read-back or the flush, which write it off the copying thread.
+  // A file without a name stays open until it is named (its descriptor names it).
   int close(std::uint64_t written = 0);
   // Moves the file to `target`, replacing an existing file only when `replace`: false with
   // errno set (EEXIST when the name is taken).
@@ -57,6 +62,7 @@ class StagedFile {
   std::string folder_;
   int folder_fd_ = -1;  // not owned
   bool committed_ = false;
+  bool unnamed_ = false;  // made by open_unnamed_in: named by commit, or gone when dropped
 };
 
 // Descriptors of the folders a run writes its copies and sidecars into, opened once and kept

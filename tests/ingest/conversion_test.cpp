@@ -410,13 +410,13 @@ TEST(FirstCopySidecar, EachImageGetsItsOwnValues) {
   }
 }
 
-// Fails the sidecar of IMG_0002 written into a temporary file in `g_full_folder`, as a full
-// disk (whichever thread writes it, and when).
+// Fails the sidecar of IMG_0002 written into a file in `g_full_folder` (one without a name yet,
+// or under a temporary name), as a full disk (whichever thread writes it, and when).
 std::string g_full_folder;
 
 ssize_t write_until_full(int fd, const void* buf, std::size_t count) {
   const std::string_view text(static_cast<const char*>(buf), count);
-  if (test::fd_path(fd).starts_with(g_full_folder + "/.cw-") && text.starts_with("<x:xmpmeta") &&
+  if (test::fd_path(fd).starts_with(g_full_folder + "/") && text.starts_with("<x:xmpmeta") &&
       text.find(">IMG_0002<") != std::string_view::npos) {
     errno = ENOSPC;
     return -1;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -223,6 +224,45 @@ TEST(FolderHandles, CopiesStayInTheOpenedFolderAndFaultTablesSeeEveryPath) {
   ASSERT_TRUE(seen.create(moved, fd));
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], seen.temp_path());
+}
+
+// Made through its folder's descriptor, a copy has no name until it is complete: the folder
+// shows nothing of it while it is written, nothing after its writer is killed, and a copy that
+// may replace a file does so whole.
+TEST(StagedFile, ACopyWithoutANameShowsNothingUntilNamed) {
+  test::TempDir tmp;
+  const std::string folder = tmp / "day";
+  write_file(folder + "/IMG_0001.JPG", "earlier");
+  FolderHandles handles;
+  const int fd = handles.get(folder);
+  ASSERT_GE(fd, 0);
+  const std::map<std::string, std::string> before{{"IMG_0001.JPG", "earlier"}};
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    StagedFile killed;
+    ::_exit(killed.create(folder, fd) && ::write(killed.fd(), "x", 1) == 1 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(files_below(folder), before);
+
+  StagedFile copy;
+  ASSERT_TRUE(copy.create(folder, fd));
+  EXPECT_TRUE(copy.temp_path().empty());
+  ASSERT_EQ(write_all(copy.fd(), "copy", 4), IoStatus::kOk);
+  ASSERT_EQ(copy.close(), 0);
+  EXPECT_EQ(files_below(folder), before);
+  ASSERT_TRUE(copy.commit(folder + "/IMG_0002.JPG", false));
+
+  StagedFile replacing;
+  ASSERT_TRUE(replacing.create(folder, fd));
+  ASSERT_EQ(write_all(replacing.fd(), "later", 5), IoStatus::kOk);
+  ASSERT_EQ(replacing.close(), 0);
+  ASSERT_TRUE(replacing.commit(folder + "/IMG_0001.JPG", true));
+  EXPECT_EQ(files_below(folder), (std::map<std::string, std::string>{{"IMG_0001.JPG", "later"},
+                                                                     {"IMG_0002.JPG", "copy"}}));
 }
 
 }  // namespace
