@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <numeric>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <numeric>
 #include <thread>
 #include <vector>
 
