@@ -457,14 +457,19 @@ bool query_listed(Database& db, const std::string& head, const std::vector<std::
   return true;
 }
 
+// Sizes as the SQL literals query_listed takes.
+std::vector<std::string> size_literals(const std::vector<std::uint64_t>& sizes) {
+  std::vector<std::string> literals;
+  literals.reserve(sizes.size());
+  for (std::uint64_t size : sizes) literals.push_back(std::to_string(size));
+  return literals;
+}
+
 // query_listed over sizes, `select` ending in the size column.
 template <typename Row>
 bool query_by_sizes(Database& db, const std::vector<std::uint64_t>& sizes, const char* select,
                     Row&& row) {
-  std::vector<std::string> literals;
-  literals.reserve(sizes.size());
-  for (std::uint64_t size : sizes) literals.push_back(std::to_string(size));
-  return query_listed(db, select, literals, "", std::forward<Row>(row));
+  return query_listed(db, select, size_literals(sizes), "", std::forward<Row>(row));
 }
 
 }  // namespace
@@ -486,9 +491,7 @@ std::optional<std::vector<LedgerEntry>> ledger_entries_of_sizes(
   // By content, the entry in `out`. A content's rows all have its size, so they come in one
   // statement of query_listed, in key order.
   std::map<std::pair<std::string, std::uint64_t>, std::size_t> at;
-  std::vector<std::string> literals;
-  literals.reserve(sizes.size());
-  for (std::uint64_t size : sizes) literals.push_back(std::to_string(size));
+  const std::vector<std::string> literals = size_literals(sizes);
   std::string select = "select ";
   select += kEntryColumns;
   select += ", hash, size from ledger where size";
