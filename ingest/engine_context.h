@@ -173,6 +173,9 @@ struct RunState {
   std::map<std::string, std::int64_t> gps_time_shifts;
   std::shared_ptr<TagWriter> gps_writer;  // the run's one ExifTool process, once started
   ImageChecks image_checks;               // verification of the first copies, off this thread
+  // What the threads that name images and prepare sidecars ahead of the copying join while
+  // the copying runs on a processor of its own (ProcessorSplit); nothing to join otherwise.
+  ProcessorSplit::Helpers copying_helpers;
   // The first copies' sidecars prepared ahead while the first copies are made; none
   // otherwise.
   std::unique_ptr<SidecarWorker> sidecar_worker;

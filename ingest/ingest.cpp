@@ -240,7 +240,10 @@ class NamingAhead {
     examine();
     if (beside_copying) {
       try {
-        thread_ = std::thread(&NamingAhead::work, this);
+        thread_ = std::thread([this, helpers = ctx_.copying_helpers] {
+          const ProcessorSplit::Helper helper = helpers.join();
+          work();
+        });
         return;
       } catch (const std::system_error&) {
         // No thread to spare: named here, before the copying.
@@ -551,6 +554,11 @@ bool copy_card_steps(const ParamList& params, int count, const std::string& scan
   if (!build_image_list(ctx)) return false;
   std::optional<OrderGate::Ticket> turn = wait_for_turn(ctx.services(), ctx.state(), ctx);
   if (!turn) return false;
+  // While this run copies alone, its copying and the threads that name and prepare its
+  // images ahead run on processors of their own, given back once the copies are made.
+  ProcessorSplit::Copying copying;
+  if (!ctx.dry_run) copying = ctx.control().processor_split().begin_copying();
+  ctx.copying_helpers = copying.helpers();
   NamingAhead naming(ctx, std::move(*turn), names_beside_copying(ctx));
   if (ctx.dry_run) {
     if (!naming.finish()) return false;
@@ -558,8 +566,10 @@ bool copy_card_steps(const ParamList& params, int count, const std::string& scan
                           ctx.result());
     return true;
   }
-  if (!copy_phase(ctx, naming) || !ledger_checkpoint(ctx.state(), ctx.counts, ctx, true))
-    return false;
+  const bool copied = copy_phase(ctx, naming);
+  ctx.copying_helpers = {};
+  copying = {};
+  if (!copied || !ledger_checkpoint(ctx.state(), ctx.counts, ctx, true)) return false;
   ctx.counts.files_found -= ctx.counts.duplicates + ctx.counts.images_failed;
   long elapsed = static_cast<long>(std::time(nullptr) - start);
   ctx.report_printf("%d files copied from card took %d min. %d sec.\n", ctx.counts.files_found,

@@ -18,6 +18,7 @@
 
 #include "database/ledger_store.h"
 #include "foundation/sysio.h"
+#include "platform/processors.h"
 
 namespace cw {
 
@@ -86,6 +87,7 @@ struct ReadBackScheduler::Disk {
   void run_ring(io_uring* ring, std::size_t pieces);
 
   std::size_t depth;
+  std::vector<int> processors;  // the readers' (Settings::processors)
   // The tick of the clock that stamps this disk's change times (change_time_tick_ns).
   std::int64_t tick_ns = kFingerprintSettleNs;
   Method method = Method::kThreads;
@@ -98,7 +100,8 @@ struct ReadBackScheduler::Disk {
   std::vector<std::thread> threads;
 };
 
-ReadBackScheduler::Disk::Disk(const Settings& settings) : depth(settings.depth ? settings.depth : 1) {
+ReadBackScheduler::Disk::Disk(const Settings& settings)
+    : depth(settings.depth ? settings.depth : 1), processors(settings.processors) {
   const std::size_t n = std::min(kRingsPerDisk, depth);
   const auto share = [&](std::size_t i) { return depth / n + (i < depth % n ? 1 : 0); };
   if (settings.allow_ring) {
@@ -154,6 +157,7 @@ std::optional<Queued> ReadBackScheduler::Disk::next(bool block, const ReadBackMe
 }
 
 void ReadBackScheduler::Disk::run_threads() {
+  if (!processors.empty()) confine_thread(0, processors);
   const ReadBackMemory buffer = read_back_memory(kPiece);
   while (std::optional<Queued> q = next(true, &buffer))
     q->sink->deliver(read_back(q->job, buffer.get(), buffer ? kPiece : 0));
@@ -268,6 +272,7 @@ void finish_copy(CopyRead& c, bool closing) {
 }  // namespace
 
 void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
+  if (!processors.empty()) confine_thread(0, processors);
   // On small pages until a copy of a piece or more comes: a card of small images touches only
   // the first few pages of each piece, where a huge page would be cleared whole.
   const ReadBackMemory memory = read_back_memory(count * kPiece, false);

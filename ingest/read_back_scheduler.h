@@ -60,6 +60,9 @@ class ReadBackScheduler {
     std::size_t depth = 8;
     // False: threads only, as where io_uring cannot be set up.
     bool allow_ring = true;
+    // The processors the readers run on; empty: those of the thread that makes a disk's
+    // readers.
+    std::vector<int> processors;
   };
 
   ReadBackScheduler();

@@ -31,7 +31,10 @@ SidecarWorker::SidecarWorker(EngineContext& ctx)
       images_(ctx.images),
       placement_(ctx.control().placement_lock()) {
   try {
-    thread_ = std::thread(&SidecarWorker::work, this);
+    thread_ = std::thread([this, helpers = ctx.copying_helpers] {
+      const ProcessorSplit::Helper helper = helpers.join();
+      work();
+    });
   } catch (const std::system_error&) {
     // No thread to spare: every sidecar is prepared by the copying, as take() then says.
   }

@@ -131,7 +131,12 @@ void SlotBook::begin_batch(const std::vector<bool>& participants) {
 // The only slot is no participant of an ordered batch: the gate opens whenever it is free.
 std::shared_ptr<ReadBackScheduler> SlotBook::read_backs() {
   Guard g(mutex_);
-  if (!read_backs_) read_backs_ = std::make_shared<ReadBackScheduler>();
+  // Its readers run on all the batch's processors, whichever copying thread makes them.
+  if (!read_backs_) {
+    ReadBackScheduler::Settings settings;
+    settings.processors = split_.processors();
+    read_backs_ = std::make_shared<ReadBackScheduler>(std::move(settings));
+  }
   return read_backs_;
 }
 

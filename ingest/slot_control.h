@@ -20,6 +20,7 @@
 
 #include "ingest/number_range.h"
 #include "ingest/order_gate.h"
+#include "ingest/processor_split.h"
 
 namespace cw {
 
@@ -83,6 +84,8 @@ class SlotControl {
                                   const std::string& to) = 0;
   // The batch's read-backs of its copies, one queue per destination disk for all its runs.
   virtual std::shared_ptr<ReadBackScheduler> read_backs() = 0;
+  // Which processors the batch's copying threads and their helpers run on.
+  virtual ProcessorSplit& processor_split() = 0;
 };
 
 // What the engine reported for one slot.
@@ -117,6 +120,7 @@ class SlotBook : public SlotControl {
   std::vector<std::string> burn_folders_snapshot(BurnList list) override;
   void rename_burn_folder(BurnList list, const std::string& from, const std::string& to) override;
   std::shared_ptr<ReadBackScheduler> read_backs() override;
+  ProcessorSplit& processor_split() override { return split_; }
 
   // The front end's side.
   SlotRecord record(int slot) const;
@@ -135,6 +139,7 @@ class SlotBook : public SlotControl {
   NumberRangeState ranges_;
   OrderGate gate_;
   std::mutex placing_;
+  ProcessorSplit split_;  // the processors of the thread that made the book
   std::shared_ptr<ReadBackScheduler> read_backs_;  // made with the first copy to read back
 };
 

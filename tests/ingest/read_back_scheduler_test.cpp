@@ -105,7 +105,7 @@ TEST(ReadBackScheduler, RingAndThreadsProveEverySizeAndCatchChanges) {
 
   for (const bool ring : {true, false}) {
     SCOPED_TRACE(ring ? "ring allowed" : "threads only");
-    ReadBackScheduler scheduler({.depth = 3, .allow_ring = ring});
+    ReadBackScheduler scheduler({.depth = 3, .allow_ring = ring, .processors = {}});
     auto first = std::make_shared<ReadBackSink>(), second = std::make_shared<ReadBackSink>();
     std::size_t entry = 0;
     for (const auto& [name, c] : copies) {
