@@ -1,7 +1,10 @@
 // Statements on the ledger, ledger_copy and manifest tables.
 #include "database/ledger_store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cinttypes>
@@ -329,6 +332,28 @@ std::int64_t change_time_tick_ns(int fd) {
 std::int64_t change_time_tick_ns(const std::string& path) {
   struct statfs fs;
   return tick_of(::statfs(path.c_str(), &fs), fs);
+}
+
+std::int64_t proven_change_time_tick_ns(const std::string& folder) {
+  const std::int64_t tick = change_time_tick_ns(folder);
+  if (tick == kFingerprintSettleNs) return tick;  // no local file system's clock
+  const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) return tick;
+  bool proven = true;
+  for (int i = 0; i < 4 && proven; ++i) {
+    timespec start{}, end{};
+    struct stat before, after;
+    const char byte = static_cast<char>(i);
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    proven = ::pwrite(fd, &byte, 1, 0) == 1 && ::fstat(fd, &before) == 0 &&
+             ::pwrite(fd, &byte, 1, 1) == 1 && ::fstat(fd, &after) == 0;
+    ::clock_gettime(CLOCK_MONOTONIC, &end);
+    // A coarse clock may tick between the two writes, but not each time within so little.
+    proven = proven && time_ns(end) - time_ns(start) < 1'000'000 &&
+             time_ns(after.st_ctim) != time_ns(before.st_ctim);
+  }
+  ::close(fd);
+  return proven ? 0 : tick;
 }
 
 std::int64_t fingerprint_settle_wait_ns(const Fingerprint& fp, std::int64_t now_ns,

@@ -93,6 +93,13 @@ inline constexpr std::int64_t kCoarseFingerprintSettleNs = 2'000'000'000;
 // gets kFingerprintSettleNs.
 std::int64_t change_time_tick_ns(int fd);
 std::int64_t change_time_tick_ns(const std::string& path);
+// The tick of the file system holding `folder`, proven there: 0 when a file written, looked
+// at and written again at once gets new times, four times over, each within a millisecond
+// (multigrain times, as ext4, XFS, Btrfs and tmpfs stamp them from Linux 6.13: a change made
+// after the times were looked at always stamps later ones, so a fingerprint stands as soon as
+// it is taken); else change_time_tick_ns(folder). It writes a file without a name in `folder`,
+// which nothing else sees and which is gone when it is closed.
+std::int64_t proven_change_time_tick_ns(const std::string& folder);
 // How long after `now_ns` (real time) a fingerprint of the file may be taken to stand for it
 // later, on a file system whose tick is `tick_ns`: 0 once a tick has passed since its last
 // change.

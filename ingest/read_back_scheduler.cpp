@@ -40,7 +40,16 @@ struct Queued {
   VerifyJob job;
   std::shared_ptr<ReadBackSink> sink;
   std::int64_t ready_ns = 0;  // real time from which the copy may be read
+  // The tick of its disk's clock, as proven there.
+  std::int64_t tick_ns = kFingerprintSettleNs;
 };
+
+// The result of reading `q`'s copy, its fingerprint judged by the tick proven for its disk
+// (the file's own file system says no less than that).
+VerifyResult with_disk_tick(VerifyResult result, const Queued& q) {
+  result.fingerprint_tick_ns = std::min(result.fingerprint_tick_ns, q.tick_ns);
+  return result;
+}
 
 // Reads made past the system-call table would hide from a table that injects read faults:
 // with such a table the copy is read with read_back(), through it.
@@ -88,7 +97,7 @@ struct ReadBackScheduler::Disk {
 
   std::size_t depth;
   std::vector<int> processors;  // the readers' (Settings::processors)
-  // The tick of the clock that stamps this disk's change times (change_time_tick_ns).
+  // The tick of the clock that stamps this disk's change times (proven_change_time_tick_ns).
   std::int64_t tick_ns = kFingerprintSettleNs;
   Method method = Method::kThreads;
   std::array<io_uring, kRingsPerDisk> rings{};
@@ -160,7 +169,7 @@ void ReadBackScheduler::Disk::run_threads() {
   if (!processors.empty()) confine_thread(0, processors);
   const ReadBackMemory buffer = read_back_memory(kPiece);
   while (std::optional<Queued> q = next(true, &buffer))
-    q->sink->deliver(read_back(q->job, buffer.get(), buffer ? kPiece : 0));
+    q->sink->deliver(with_disk_tick(read_back(q->job, buffer.get(), buffer ? kPiece : 0), *q));
 }
 
 namespace {
@@ -308,7 +317,8 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
           break;
         }
         if (!ring_reads_usable()) {
-          q->sink->deliver(read_back(q->job, scratch.get(), scratch ? kPiece : 0));
+          q->sink->deliver(
+              with_disk_tick(read_back(q->job, scratch.get(), scratch ? kPiece : 0), *q));
           continue;
         }
         CopyRead& added = open.emplace_back();
@@ -319,6 +329,7 @@ void ReadBackScheduler::Disk::run_ring(io_uring* ring, std::size_t count) {
           open.pop_back();
           continue;
         }
+        added.result = with_disk_tick(std::move(added.result), added.queued);
         if (!huge && added.size >= kPiece) {
           memory.use_huge_pages();
           huge = true;
@@ -440,12 +451,16 @@ void ReadBackScheduler::submit(VerifyJob job, const std::shared_ptr<ReadBackSink
     std::unique_ptr<Disk>& d = disks_[st.st_dev];
     if (!d) {
       d = std::make_unique<Disk>(settings_);
-      d->tick_ns = change_time_tick_ns(q.job.path);
+      const std::size_t slash = q.job.path.find_last_of('/');
+      d->tick_ns = slash == std::string::npos
+                       ? change_time_tick_ns(q.job.path)
+                       : proven_change_time_tick_ns(q.job.path.substr(0, slash ? slash : 1));
     }
     disk = d.get();
   }
   const std::int64_t now = real_time_ns();
-  q.ready_ns = now + fingerprint_settle_wait_ns(fingerprint_of(st), now, disk->tick_ns);
+  q.tick_ns = disk->tick_ns;
+  q.ready_ns = now + fingerprint_settle_wait_ns(fingerprint_of(st), now, q.tick_ns);
   bool was_empty;
   {
     std::lock_guard<std::mutex> lock(disk->mutex);
