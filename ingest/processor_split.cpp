@@ -60,7 +60,7 @@ ProcessorSplit::Helper ProcessorSplit::join(std::uint64_t split) {
   const pid_t thread = current_thread_id();
   if (!confine_thread(thread, helpers)) return {};
   confined_.push_back(thread);
-  return Helper(this, thread);
+  return Helper(this, Leave{thread});
 }
 
 void ProcessorSplit::leave(pid_t thread) {
@@ -77,46 +77,15 @@ void ProcessorSplit::give_back_locked() {
   standing_ = 0;
 }
 
-ProcessorSplit::Copying::Copying(Copying&& other) noexcept
-    : owner_(std::exchange(other.owner_, nullptr)), split_(std::exchange(other.split_, 0)) {}
-
-ProcessorSplit::Copying& ProcessorSplit::Copying::operator=(Copying&& other) noexcept {
-  if (this != &other) {
-    if (owner_) owner_->end_copying(split_);
-    owner_ = std::exchange(other.owner_, nullptr);
-    split_ = std::exchange(other.split_, 0);
-  }
-  return *this;
-}
-
-ProcessorSplit::Copying::~Copying() {
-  if (owner_) owner_->end_copying(split_);
-}
-
 ProcessorSplit::Helper ProcessorSplit::Helpers::join() const {
   return owner ? owner->join(split) : Helper();
 }
 
 bool ProcessorSplit::Copying::split() const {
-  if (!owner_ || split_ == 0) return false;
-  std::lock_guard<std::mutex> lock(owner_->mutex_);
-  return split_ == owner_->standing_;
-}
-
-ProcessorSplit::Helper::Helper(Helper&& other) noexcept
-    : owner_(std::exchange(other.owner_, nullptr)), thread_(std::exchange(other.thread_, 0)) {}
-
-ProcessorSplit::Helper& ProcessorSplit::Helper::operator=(Helper&& other) noexcept {
-  if (this != &other) {
-    if (owner_) owner_->leave(thread_);
-    owner_ = std::exchange(other.owner_, nullptr);
-    thread_ = std::exchange(other.thread_, 0);
-  }
-  return *this;
-}
-
-ProcessorSplit::Helper::~Helper() {
-  if (owner_) owner_->leave(thread_);
+  const std::uint64_t id = lease_.get_deleter().split;
+  if (!lease_ || id == 0) return false;
+  std::lock_guard<std::mutex> lock(lease_->mutex_);
+  return id == lease_->standing_;
 }
 
 }  // namespace cw

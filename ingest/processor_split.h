@@ -15,6 +15,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -35,7 +36,13 @@ class ProcessorSplit {
   ProcessorSplit(const ProcessorSplit&) = delete;
   ProcessorSplit& operator=(const ProcessorSplit&) = delete;
 
-  class Helper;
+  // Gives a helper thread all the processors back when destroyed (on that thread).
+  struct Leave {
+    pid_t thread;
+    void operator()(ProcessorSplit* owner) const { owner->leave(thread); }
+  };
+  // A helper thread's place in the split; null when the thread was not confined.
+  using Helper = std::unique_ptr<ProcessorSplit, Leave>;
 
   // What a run's helper threads need to join its split: a value, taken by each helper thread
   // when it is made.
@@ -51,32 +58,18 @@ class ProcessorSplit {
   class Copying {
    public:
     Copying() = default;
-    Copying(Copying&& other) noexcept;
-    Copying& operator=(Copying&& other) noexcept;
-    ~Copying();
-    Helpers helpers() const { return {owner_, split_}; }
+    Helpers helpers() const { return {lease_.get(), lease_.get_deleter().split}; }
     // Whether this run's copying has a processor of its own now.
     bool split() const;
 
    private:
     friend class ProcessorSplit;
-    Copying(ProcessorSplit* owner, std::uint64_t split) : owner_(owner), split_(split) {}
-    ProcessorSplit* owner_ = nullptr;  // null: nothing counted
-    std::uint64_t split_ = 0;          // 0: the run copies beside others, nothing confined
-  };
-
-  class Helper {
-   public:
-    Helper() = default;
-    Helper(Helper&& other) noexcept;
-    Helper& operator=(Helper&& other) noexcept;
-    ~Helper();
-
-   private:
-    friend class ProcessorSplit;
-    Helper(ProcessorSplit* owner, pid_t thread) : owner_(owner), thread_(thread) {}
-    ProcessorSplit* owner_ = nullptr;  // null: the thread was not confined
-    pid_t thread_ = 0;
+    struct End {
+      std::uint64_t split;  // 0: the run copies beside others, nothing confined
+      void operator()(ProcessorSplit* owner) const { owner->end_copying(split); }
+    };
+    Copying(ProcessorSplit* owner, std::uint64_t split) : lease_(owner, End{split}) {}
+    std::unique_ptr<ProcessorSplit, End> lease_;  // null: nothing counted
   };
 
   // Called on a run's copying thread as its copying begins.
