@@ -15,6 +15,7 @@
 #include <set>
 
 #include "database/database.h"
+#include "foundation/sysio.h"
 
 namespace cw {
 
@@ -337,8 +338,9 @@ std::int64_t change_time_tick_ns(const std::string& path) {
 std::int64_t proven_change_time_tick_ns(const std::string& folder) {
   const std::int64_t tick = change_time_tick_ns(folder);
   if (tick == kFingerprintSettleNs) return tick;  // no local file system's clock
-  const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) return tick;
+  const UniqueFd file(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (!file.valid()) return tick;
+  const int fd = file.get();
   bool proven = true;
   for (int i = 0; i < 4 && proven; ++i) {
     timespec start{}, end{};
@@ -352,7 +354,6 @@ std::int64_t proven_change_time_tick_ns(const std::string& folder) {
     proven = proven && time_ns(end) - time_ns(start) < 1'000'000 &&
              time_ns(after.st_ctim) != time_ns(before.st_ctim);
   }
-  ::close(fd);
   return proven ? 0 : tick;
 }
 
