@@ -157,7 +157,10 @@ VerifyResult CopyVerifier::verify_now(const VerifyJob& job) {
 
 std::vector<VerifyResult> CopyVerifier::take_results() { return sink_->take(false); }
 
-std::vector<VerifyResult> CopyVerifier::finish() { return sink_->take(true); }
+std::vector<VerifyResult> CopyVerifier::finish() {
+  if (scheduler_) scheduler_->hurry(*sink_);
+  return sink_->take(true);
+}
 
 bool CopyVerifier::busy() { return sink_->busy(); }
 

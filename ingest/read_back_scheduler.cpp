@@ -40,6 +40,9 @@ struct Queued {
   VerifyJob job;
   std::shared_ptr<ReadBackSink> sink;
   std::int64_t ready_ns = 0;  // real time from which the copy may be read
+  // And from which it is read without waiting for company; 0 once the queue held the disk's
+  // depth of copies with it, or its run waits for it.
+  std::int64_t gathered_ns = 0;
   // The tick of its disk's clock, as proven there.
   std::int64_t tick_ns = kFingerprintSettleNs;
 };
@@ -96,6 +99,7 @@ struct ReadBackScheduler::Disk {
   void run_ring(io_uring* ring, std::size_t pieces);
 
   std::size_t depth;
+  std::int64_t gather_ns;       // Settings::gather
   std::vector<int> processors;  // the readers' (Settings::processors)
   // The tick of the clock that stamps this disk's change times (proven_change_time_tick_ns).
   std::int64_t tick_ns = kFingerprintSettleNs;
@@ -110,7 +114,9 @@ struct ReadBackScheduler::Disk {
 };
 
 ReadBackScheduler::Disk::Disk(const Settings& settings)
-    : depth(settings.depth ? settings.depth : 1), processors(settings.processors) {
+    : depth(settings.depth ? settings.depth : 1),
+      gather_ns(std::chrono::nanoseconds(settings.gather).count()),
+      processors(settings.processors) {
   const std::size_t n = std::min(kRingsPerDisk, depth);
   const auto share = [&](std::size_t i) { return depth / n + (i < depth % n ? 1 : 0); };
   if (settings.allow_ring) {
@@ -144,7 +150,8 @@ std::optional<Queued> ReadBackScheduler::Disk::next(bool block, const ReadBackMe
   for (;;) {
     if (quit) return std::nullopt;
     if (!queue.empty()) {
-      const std::int64_t wait = queue.front().ready_ns - real_time_ns();
+      const std::int64_t wait =
+          std::max(queue.front().ready_ns, queue.front().gathered_ns) - real_time_ns();
       if (wait <= 0) {
         Queued q = std::move(queue.front());
         queue.pop_front();
@@ -461,16 +468,24 @@ void ReadBackScheduler::submit(VerifyJob job, const std::shared_ptr<ReadBackSink
   const std::int64_t now = real_time_ns();
   q.tick_ns = disk->tick_ns;
   q.ready_ns = now + fingerprint_settle_wait_ns(fingerprint_of(st), now, q.tick_ns);
-  bool was_empty;
+  q.gathered_ns = now + disk->gather_ns;
+  bool wake;
   {
     std::lock_guard<std::mutex> lock(disk->mutex);
-    was_empty = disk->queue.empty();
-    disk->queue.push_back(std::move(q));
+    std::deque<Queued>& queue = disk->queue;
+    queue.push_back(std::move(q));
+    // A queue holding the disk's depth is read without more waiting: the copies not yet
+    // released are the last ones, each released once.
+    if (queue.size() >= disk->depth)
+      for (auto it = queue.rbegin(); it != queue.rend() && it->gathered_ns != 0; ++it)
+        it->gathered_ns = 0;
+    wake = queue.size() == 1 || queue.size() == disk->depth;
   }
-  // A reader waiting for a queue's first copy wakes when that copy is ready, and takes the
-  // copies behind it in turn: only readers of an empty queue have nothing to wake them. Waking
-  // them for every copy would take the processor from the copying for nothing.
-  if (was_empty) disk->wake.notify_all();
+  // A reader waiting for a queue's first copy wakes when that copy is due, and takes the
+  // copies behind it in turn: only readers of an empty queue have nothing to wake them, and
+  // readers waiting for company are woken once the queue holds enough. Waking them for every
+  // copy would take the processor from the copying for nothing.
+  if (wake) disk->wake.notify_all();
 }
 
 void ReadBackScheduler::cancel(const ReadBackSink* sink) {
@@ -486,6 +501,20 @@ void ReadBackScheduler::cancel(const ReadBackSink* sink) {
       });
     }
     for (const std::shared_ptr<ReadBackSink>& s : dropped) s->deliver(std::nullopt);
+  }
+}
+
+void ReadBackScheduler::hurry(const ReadBackSink& sink) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& [device, disk] : disks_) {
+    {
+      // The sink's copies and those queued before them (read first in any case).
+      std::lock_guard<std::mutex> disk_lock(disk->mutex);
+      const auto last = std::find_if(disk->queue.rbegin(), disk->queue.rend(),
+                                     [&](const Queued& q) { return q.sink.get() == &sink; });
+      for (auto it = last; it != disk->queue.rend(); ++it) it->gathered_ns = 0;
+    }
+    disk->wake.notify_all();
   }
 }
 

@@ -14,12 +14,14 @@
 // would have reads in flight, each reading one copy after another with read_back().
 //
 // A copy is read once a tick of the file system's clock has passed since it was written (its
-// fingerprint can then stand for it later, ledger_store.h); the copying never waits for the
-// reads. Results go to the submitting run's ReadBackSink, taken on the run's own thread.
+// fingerprint can then stand for it later, ledger_store.h), and a moment later still unless
+// its run waits for it (Settings::gather); the copying never waits for the reads. Results go
+// to the submitting run's ReadBackSink, taken on the run's own thread.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -60,6 +62,12 @@ class ReadBackScheduler {
     std::size_t depth = 8;
     // False: threads only, as where io_uring cannot be set up.
     bool allow_ring = true;
+    // How long a copy waits in its disk's queue for others to join it before it is read,
+    // unless its run waits for its results or the queue holds the disk's depth of copies.
+    // Taken one by one as they are written, the readers would be woken for every copy, each
+    // time taking a processor from the copying for a moment; gathered, they are woken once
+    // for several.
+    std::chrono::milliseconds gather{2};
     // The processors the readers run on; empty: those of the thread that makes a disk's
     // readers.
     std::vector<int> processors;
@@ -75,6 +83,9 @@ class ReadBackScheduler {
   // Queues the read-back of `job` on the disk that holds it; its result goes to `sink`. A copy
   // that cannot even be looked at is reported unreadable at once.
   void submit(VerifyJob job, const std::shared_ptr<ReadBackSink>& sink);
+  // Has the queued reads of `sink` made as soon as they may be, without waiting for others to
+  // join them (its run now waits for their results).
+  void hurry(const ReadBackSink& sink);
   // Drops the queued reads of `sink` (their results never come; the sink is told).
   void cancel(const ReadBackSink* sink);
   // How the disk `device` is read, once a copy on it was submitted.

@@ -141,5 +141,43 @@ TEST(ReadBackScheduler, RingAndThreadsProveEverySizeAndCatchChanges) {
   }
 }
 
+// Copies wait in the queue for company, so that readers are not woken for each one; a queue
+// holding the disk's depth of copies is read at once, and so are the copies of a run that
+// waits for them. The gather here is far longer than the test may take.
+TEST(ReadBackScheduler, GathersCopiesUnlessTheQueueIsFullOrTheRunWaits) {
+  test::TempDir dir;
+  const std::string bytes = pattern(5000, 7);
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(fixtures::write_bytes(dir / std::to_string(i), bytes));
+  const auto read_soon = [](ReadBackSink& sink) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (sink.busy() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return !sink.busy();
+  };
+  for (const bool ring : {true, false}) {
+    SCOPED_TRACE(ring ? "ring allowed" : "threads only");
+    ReadBackScheduler scheduler(
+        {.depth = 3, .allow_ring = ring, .gather = std::chrono::hours(1), .processors = {}});
+    auto gathering = std::make_shared<ReadBackSink>(), waiting = std::make_shared<ReadBackSink>();
+    const auto submit = [&](int i, const std::shared_ptr<ReadBackSink>& sink) {
+      scheduler.submit(VerifyJob{dir / std::to_string(i), hash_of(bytes), 0, 0}, sink);
+    };
+    submit(0, gathering);
+    submit(1, gathering);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(gathering->take(false).empty());
+    submit(2, gathering);  // the depth: all three are read
+    EXPECT_TRUE(read_soon(*gathering));
+    EXPECT_EQ(gathering->take(false).size(), 3u);
+
+    submit(3, waiting);
+    scheduler.hurry(*waiting);
+    EXPECT_TRUE(read_soon(*waiting));
+    const std::vector<VerifyResult> results = waiting->take(false);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].outcome, VerifyOutcome::kMatch);
+  }
+}
+
 }  // namespace
 }  // namespace cw
