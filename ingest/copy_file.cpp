@@ -1,5 +1,6 @@
-// copy_file: examine, open the source, copy in chunks under a temporary name, keep the time,
-// check the size, move into place.
+// copy_file: examine, open the source, copy in chunks into a file without a name (or under a
+// temporary name where the folder cannot hold such files), keep the time, check the size,
+// name it (move it into place).
 #include "ingest/copy_file.h"
 
 #include <fcntl.h>
@@ -68,8 +69,12 @@ bool copy_file(RunState& state, RunCounters& counts, RunReporter& reporter,
     return reporter.fail(
         text_with_path(regular ? "can't open file for reading" : "not a regular file", source));
   }
+  // Through the run's descriptor of the target's folder: the copy is written without a name
+  // and linked under its own once whole, so the folder gains one entry instead of a temporary
+  // one made and removed, which costs the most in the large folders of a large card.
   StagedFile out;
-  if (!out.create(folder_of(target))) {
+  const std::string folder = folder_of(target);
+  if (!out.create(folder, state.target_folders.get(folder))) {
     reporter.report_append(target);
     return reporter.fail(text_with_path("can't open file for writing", target));
   }
