@@ -109,6 +109,10 @@ int rename_in(int folder, const char* from, const char* to) {
 int unlink_in(int folder, const char* name) { return ::unlinkat(folder, name, 0); }
 
 int open_unnamed_in(int folder, int flags, mode_t mode) {
+  return open_unnamed_at(folder, ".", flags, mode);
+}
+
+int open_unnamed_at(int at, const char* folder, int flags, mode_t mode) {
   // An unnamed file is named through its entry in /proc (linking by descriptor alone takes a
   // privilege a photographer's account lacks).
   static const bool nameable = ::access("/proc/self/fd", X_OK) == 0;
@@ -116,7 +120,7 @@ int open_unnamed_in(int folder, int flags, mode_t mode) {
     errno = EOPNOTSUPP;
     return -1;
   }
-  return ::openat(folder, ".", O_TMPFILE | flags, mode);
+  return ::openat(at, folder, O_TMPFILE | flags, mode);
 }
 
 int link_in(int fd, int folder, const char* name) {

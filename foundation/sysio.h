@@ -112,6 +112,8 @@ int unlink_in(int folder, const char* name);
 // a temporary name, and a process killed before naming it leaves nothing behind. -1 with errno
 // set where the file system (or the system) cannot make one, or could not name it later.
 int open_unnamed_in(int folder, int flags, mode_t mode);
+// The same in the folder at the path `folder` (relative to `at`, or AT_FDCWD).
+int open_unnamed_at(int at, const char* folder, int flags, mode_t mode);
 // Names the file `fd` made by open_unnamed_in: `name` in `folder` (or a path, with AT_FDCWD).
 // Never replaces an existing file (EEXIST).
 int link_in(int fd, int folder, const char* name);

@@ -81,8 +81,8 @@ bool extract_jpeg(EngineContext& ctx, const std::string* raw, const std::string&
     log_printf("JPEG not found (may be normal)\n");
     return true;
   }
-  // Written under a temporary name and moved into place only when complete; an extracted
-  // JPEG already there (or any other file) stays as it is.
+  // Written without a name (or under a temporary one) and named only when complete; an
+  // extracted JPEG already there (or any other file) stays as it is.
   StagedFile staged;
   const int fd = staged.create(folder) ? ::dup(staged.fd()) : -1;
   std::unique_ptr<std::FILE, FileCloser> out(fd >= 0 ? fdopen(fd, "wb") : nullptr);

@@ -101,9 +101,14 @@ std::string temporary_name(const std::string& folder) {
 
 bool StagedFile::create(const std::string& folder, int folder_fd) {
   folder_ = folder;
-  folder_fd_ = folder_fd >= 0 && folder_calls_usable() ? folder_fd : -1;
-  if (folder_fd_ >= 0) {
-    fd_.reset(open_unnamed_in(folder_fd_, O_WRONLY | O_CLOEXEC, 0666));
+  const bool usable = folder_calls_usable();
+  folder_fd_ = folder_fd >= 0 && usable ? folder_fd : -1;
+  if (usable) {
+    // Without a descriptor of the folder the file is made through the folder's path, and
+    // named through the target's: it depends on no descriptor that may be closed meanwhile.
+    fd_.reset(folder_fd_ >= 0
+                  ? open_unnamed_in(folder_fd_, O_WRONLY | O_CLOEXEC, 0666)
+                  : open_unnamed_at(AT_FDCWD, folder.c_str(), O_WRONLY | O_CLOEXEC, 0666));
     unnamed_ = fd_.valid();
     if (unnamed_) return true;
   }
@@ -137,7 +142,9 @@ bool StagedFile::commit(const std::string& target, bool replace) {
   if (unnamed_) {
     // Replacing takes a rename: the file is named first, under a temporary name.
     const std::string temporary = temporary_name(folder_);
-    if (link_in(fd_.get(), folder_fd_, name_in_folder(temporary)) != 0) return false;
+    const int linked = folder_fd_ >= 0 ? link_in(fd_.get(), folder_fd_, name_in_folder(temporary))
+                                       : link_in(fd_.get(), AT_FDCWD, temporary.c_str());
+    if (linked != 0) return false;
     temp_ = temporary;
     unnamed_ = false;
     fd_.close();

@@ -34,11 +34,11 @@ class StagedFile {
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
 
-  // Creates the temporary file in `folder` (a name beginning with ".", which scans pass
-  // over): false with errno set. With `folder_fd`, an open descriptor of that folder (see
+  // Creates the temporary file in `folder`: without a name where the file system can make
+  // one (open_unnamed_in), else under a name beginning with "." (which scans pass over);
+  // false with errno set. With `folder_fd`, an open descriptor of that folder (see
   // FolderHandles; it must stay open until the file is committed or dropped), the file is
-  // made, moved and removed relative to it, and made without a name where the file system
-  // can (open_unnamed_in).
+  // made, named and removed relative to it; without, through the paths.
   bool create(const std::string& folder, int folder_fd = -1);
   int fd() const { return fd_.get(); }
   // The temporary file's path; empty for a file without a name.
