@@ -293,9 +293,10 @@ constexpr std::uint64_t kPrefetchBytes = 32ull << 20;
 // Has the system start reading `path` into the cache, without waiting for it. The first
 // copies were dropped from the cache by their read-backs: read only as each is copied, every
 // small one would keep the copying waiting for the disk, where read ahead many are under way
-// at once. Only advice: a file that cannot be opened is left to its copy to report.
+// at once. Only advice: a file that cannot be opened is left to its copy to report (opened
+// without waiting, as a copy's source is: a pipe put in a file's place must not hold the run).
 void prefetch(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW));
   if (fd.valid()) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_WILLNEED);
 }
 
