@@ -108,10 +108,6 @@ int rename_in(int folder, const char* from, const char* to) {
 
 int unlink_in(int folder, const char* name) { return ::unlinkat(folder, name, 0); }
 
-int open_unnamed_in(int folder, int flags, mode_t mode) {
-  return open_unnamed_at(folder, ".", flags, mode);
-}
-
 int open_unnamed_at(int at, const char* folder, int flags, mode_t mode) {
   // An unnamed file is named through its entry in /proc (linking by descriptor alone takes a
   // privilege a photographer's account lacks).

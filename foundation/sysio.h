@@ -108,13 +108,13 @@ int open_in(int folder, const char* name, int flags, mode_t mode);
 // Never replaces an existing `to` (EEXIST), as the table's rename.
 int rename_in(int folder, const char* from, const char* to);
 int unlink_in(int folder, const char* name);
-// A file without a name in `folder`, named later with link_in (O_TMPFILE): it never shows under
-// a temporary name, and a process killed before naming it leaves nothing behind. -1 with errno
-// set where the file system (or the system) cannot make one, or could not name it later.
-int open_unnamed_in(int folder, int flags, mode_t mode);
-// The same in the folder at the path `folder` (relative to `at`, or AT_FDCWD).
+// A file without a name in the folder `folder` (a path relative to the folder descriptor `at`:
+// "." for that folder itself; or AT_FDCWD), named later with link_in (O_TMPFILE): it never
+// shows under a temporary name, and a process killed before naming it leaves nothing behind.
+// -1 with errno set where the file system (or the system) cannot make one, or could not name
+// it later.
 int open_unnamed_at(int at, const char* folder, int flags, mode_t mode);
-// Names the file `fd` made by open_unnamed_in: `name` in `folder` (or a path, with AT_FDCWD).
+// Names the file `fd` made by open_unnamed_at: `name` in `folder` (or a path, with AT_FDCWD).
 // Never replaces an existing file (EEXIST).
 int link_in(int fd, int folder, const char* name);
 

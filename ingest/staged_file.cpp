@@ -106,9 +106,8 @@ bool StagedFile::create(const std::string& folder, int folder_fd) {
   if (usable) {
     // Without a descriptor of the folder the file is made through the folder's path, and
     // named through the target's: it depends on no descriptor that may be closed meanwhile.
-    fd_.reset(folder_fd_ >= 0
-                  ? open_unnamed_in(folder_fd_, O_WRONLY | O_CLOEXEC, 0666)
-                  : open_unnamed_at(AT_FDCWD, folder.c_str(), O_WRONLY | O_CLOEXEC, 0666));
+    fd_.reset(open_unnamed_at(folder_fd_ >= 0 ? folder_fd_ : AT_FDCWD,
+                              folder_fd_ >= 0 ? "." : folder.c_str(), O_WRONLY | O_CLOEXEC, 0666));
     unnamed_ = fd_.valid();
     if (unnamed_) return true;
   }
@@ -129,11 +128,15 @@ int StagedFile::close(std::uint64_t written) {
   return unnamed_ ? 0 : fd_.close();
 }
 
+int StagedFile::link_unnamed(const std::string& path) const {
+  const char* name = folder_fd_ >= 0 ? name_in_folder(path) : nullptr;
+  return link_in(fd_.get(), name ? folder_fd_ : AT_FDCWD, name ? name : path.c_str());
+}
+
 bool StagedFile::commit(const std::string& target, bool replace) {
   const char* name = folder_fd_ >= 0 ? name_in_folder(target) : nullptr;
   if (unnamed_ && !replace) {
-    committed_ =
-        link_in(fd_.get(), name ? folder_fd_ : AT_FDCWD, name ? name : target.c_str()) == 0;
+    committed_ = link_unnamed(target) == 0;
     // Named, the file is what the folder holds: the flush of the phase reports what the disk
     // makes of its bytes, as for any other copy.
     if (committed_) fd_.close();
@@ -142,9 +145,7 @@ bool StagedFile::commit(const std::string& target, bool replace) {
   if (unnamed_) {
     // Replacing takes a rename: the file is named first, under a temporary name.
     const std::string temporary = temporary_name(folder_);
-    const int linked = folder_fd_ >= 0 ? link_in(fd_.get(), folder_fd_, name_in_folder(temporary))
-                                       : link_in(fd_.get(), AT_FDCWD, temporary.c_str());
-    if (linked != 0) return false;
+    if (link_unnamed(temporary) != 0) return false;
     temp_ = temporary;
     unnamed_ = false;
     fd_.close();

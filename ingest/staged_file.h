@@ -35,7 +35,7 @@ class StagedFile {
   StagedFile& operator=(const StagedFile&) = delete;
 
   // Creates the temporary file in `folder`: without a name where the file system can make
-  // one (open_unnamed_in), else under a name beginning with "." (which scans pass over);
+  // one (open_unnamed_at), else under a name beginning with "." (which scans pass over);
   // false with errno set. With `folder_fd`, an open descriptor of that folder (see
   // FolderHandles; it must stay open until the file is committed or dropped), the file is
   // made, named and removed relative to it; without, through the paths.
@@ -56,13 +56,16 @@ class StagedFile {
  private:
   // The name within the folder (after its last "/") when `path` lies directly in it.
   const char* name_in_folder(const std::string& path) const;
+  // Names the file without a name at `path`: relative to the folder's descriptor when it is
+  // held and `path` lies directly in the folder, else through the whole path.
+  int link_unnamed(const std::string& path) const;
 
   UniqueFd fd_;
   std::string temp_;
   std::string folder_;
   int folder_fd_ = -1;  // not owned
   bool committed_ = false;
-  bool unnamed_ = false;  // made by open_unnamed_in: named by commit, or gone when dropped
+  bool unnamed_ = false;  // made by open_unnamed_at: named by commit, or gone when dropped
 };
 
 // Descriptors of the folders a run writes its copies and sidecars into, opened once and kept
