@@ -404,22 +404,22 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     if (!convert_folder(ctx, message, *program, to_convert, output)) return false;
     if (ctx.counts.verify_only && !rmdir_all(ctx, output)) return false;
   }
-  // The files copied from the sources below, read ahead (prefetch).
-  const auto copied_from = [&](const Planned& p) -> std::optional<std::string> {
-    if (p.source == Source::kNone || p.primary || p.convert) return std::nullopt;
+  // The plans copied below from their source's bytes, and those sources (read ahead).
+  const auto copied = [](const Planned& p) {
+    return p.source != Source::kNone && !p.primary && !p.convert;
+  };
+  const auto source_of = [](const Planned& p) {
     return p.source == Source::kCard ? p.image.record->source_path() : *p.file;
   };
   std::size_t ahead = 0;          // the next plan to read ahead
   std::uint64_t ahead_bytes = 0;  // read ahead of the copy being made
   for (Planned& p : plan) {
     for (; ahead < plan.size() && ahead_bytes < kPrefetchBytes; ++ahead) {
-      if (const std::optional<std::string> source = copied_from(plan[ahead])) {
-        prefetch(*source);
-        if (plan[ahead].image.record) ahead_bytes += plan[ahead].image.record->size;
-      }
+      if (!copied(plan[ahead])) continue;
+      prefetch(source_of(plan[ahead]));
+      if (plan[ahead].image.record) ahead_bytes += plan[ahead].image.record->size;
     }
-    if (copied_from(p) && p.image.record)
-      ahead_bytes -= std::min(ahead_bytes, p.image.record->size);
+    if (copied(p) && p.image.record) ahead_bytes -= std::min(ahead_bytes, p.image.record->size);
     bool made = false;
     const bool recorded_before = p.primary.has_value();
     if (p.source == Source::kNone) {
@@ -431,9 +431,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       if (!date_dng(ctx, *p.file, p.target)) return false;
       p.primary = record_converted(ctx, p.image, p.target);
       made = p.primary.has_value();
-    } else if (!copy_unchanged(ctx, *p.file,
-                               p.source == Source::kCard ? p.image.record->source_path() : *p.file,
-                               p.target, p.image, p.primary, made)) {
+    } else if (!copy_unchanged(ctx, *p.file, source_of(p), p.target, p.image, p.primary, made)) {
       return false;
     }
     if (failed_at_once(ctx, p.image, p.primary)) {
