@@ -47,8 +47,13 @@ bool move_bytes(RunState& state, RunReporter& reporter, UniqueFd& in, StagedFile
 bool copy_file(RunState& state, RunCounters& counts, RunReporter& reporter,
                const std::string& source, const std::string& target, bool count,
                bool refuse_overwrite, bool tolerate_unreadable, CopyHash* hash) {
+  // The source is examined through its descriptor; its path is looked at again only to say
+  // why it could not be opened.
+  bool regular = false;
   struct stat src;
-  if (sysio().stat(source.c_str(), &src) != 0) {
+  UniqueFd in(open_regular_file(source, regular, &src));
+  const int open_error = errno;
+  if (!in.valid() && sysio().stat(source.c_str(), &src) != 0) {
     if (tolerate_unreadable) {
       log_printf("Can't get stat info for path: \"%s\" (probably an unreadable file)",
                  source.c_str());
@@ -59,13 +64,8 @@ bool copy_file(RunState& state, RunCounters& counts, RunReporter& reporter,
     return reporter.fail("error accessing path (see message above)");
   }
   if (!ensure_read_buffer(state)) return reporter.fail("can't alloc read buffer");
-  struct stat existing;
-  if (refuse_overwrite && sysio().lstat(target.c_str(), &existing) == 0)
-    return refuse(reporter, target);
-  bool regular = false;
-  UniqueFd in(open_regular_file(source, regular));
   if (!in.valid()) {
-    reporter.report_printf("From path: %s; errno = %d", source.c_str(), regular ? errno : 0);
+    reporter.report_printf("From path: %s; errno = %d", source.c_str(), regular ? open_error : 0);
     return reporter.fail(
         text_with_path(regular ? "can't open file for reading" : "not a regular file", source));
   }
@@ -82,6 +82,12 @@ bool copy_file(RunState& state, RunCounters& counts, RunReporter& reporter,
   const bool hashing = hash && !hash->known;
   if (!move_bytes(state, reporter, in, out, source, target, hashing ? &hasher : nullptr))
     return false;
+  // A source whose hash is known is a copy made before (by now mostly read back, so on the
+  // disk): read into the cache again for this copy and not read after it, its pages leave the
+  // cache, or the first copies of a large card would fill the memory. Other sources (sidecars
+  // written moments ago) may still wait to be written, which dropping their pages would start
+  // here, on the copying thread, one small write at a time.
+  if (hash && hash->known) ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_DONTNEED);
   struct stat written;
   if (sysio().fstat(out.fd(), &written) != 0) {
     reporter.report_printf("%s\n", target.c_str());
@@ -95,7 +101,8 @@ bool copy_file(RunState& state, RunCounters& counts, RunReporter& reporter,
     reporter.report_printf("Not setting access and modification times for:\n%s\n", target.c_str());
   if (in.close() != 0 || out.close(static_cast<std::uint64_t>(written.st_size)) != 0)
     return reporter.fail(text_with_path("close error copying file", target));
-  // Refusing to overwrite, the move fails on a file that appeared meanwhile.
+  // Refusing to overwrite, the move fails on a file that is there (it is not looked for
+  // before the copy: that would cost every copy one more lookup of its path).
   if (!out.commit(target, !refuse_overwrite)) {
     if (errno == EEXIST) return refuse(reporter, target);
     reporter.report_printf("\nCan't move %s to %s: errno = %d\n", out.temp_path().c_str(),
@@ -105,6 +112,7 @@ bool copy_file(RunState& state, RunCounters& counts, RunReporter& reporter,
   state.disk_flush.note(folder_of(target));
   if (hash) {
     hash->written = hashing ? hasher.digest() : *hash->known;
+    hash->size = static_cast<std::uint64_t>(written.st_size);
     hash->copied = true;
   }
   if (count) ++counts.copied_without_conversion;

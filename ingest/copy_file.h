@@ -15,6 +15,7 @@ namespace cw {
 struct CopyHash {
   std::optional<Hash128> known;
   Hash128 written;       // the hash of what went into the copy
+  std::uint64_t size = 0;  // the copy's size in bytes
   bool copied = false;   // false: nothing was copied (a tolerated unreadable source)
 };
 

@@ -126,7 +126,7 @@ bool set_fd_times(int fd, std::time_t when) {
   return sysio().futimens(fd, times) == 0;
 }
 
-int open_regular_file(const std::string& path, bool& regular) {
+int open_regular_file(const std::string& path, bool& regular, struct stat* info) {
   UniqueFd fd(sysio().open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
   struct stat st;
   if (!fd.valid()) {
@@ -138,6 +138,7 @@ int open_regular_file(const std::string& path, bool& regular) {
   }
   regular = sysio().fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
   if (!regular) return -1;
+  if (info) *info = st;
   const int out = fd.get();
   fd.release();
   return out;

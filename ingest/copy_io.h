@@ -3,6 +3,8 @@
 // All system calls go through the replaceable table of foundation/sysio.h.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <functional>
 #include <string>
@@ -45,7 +47,7 @@ bool set_fd_times(int fd, std::time_t when);
 // (a card's link could lead anywhere), never waiting on a FIFO, and checked on the open
 // descriptor so nothing can be swapped in between. The descriptor, or -1: `regular` then says
 // whether the path was a regular file that could not be opened (errno set) or no regular
-// file at all.
-int open_regular_file(const std::string& path, bool& regular);
+// file at all. With `info`, the open file's status is given back in it.
+int open_regular_file(const std::string& path, bool& regular, struct stat* info = nullptr);
 
 }  // namespace cw

@@ -245,7 +245,7 @@ bool copy_recorded(EngineContext& ctx, const std::string& source, std::string& t
       tree == CopyTree::kPrimary && (gps_tagging_enabled(ctx) || ctx.write_exif_times);
   if (from && !ctx.ledger.at(*entry).copies[*from].hash)
     ctx.ledger.at(*entry).copies[*from].hash = hash.written;  // read whole for the copy
-  copy = record_copy(ctx, *entry, tree, real_copy_path(ctx.state(), target), file_size(target),
+  copy = record_copy(ctx, *entry, tree, real_copy_path(ctx.state(), target), hash.size,
                      hash.written, tagged);
   return true;
 }
@@ -411,6 +411,11 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
   const auto source_of = [](const Planned& p) {
     return p.source == Source::kCard ? p.image.record->source_path() : *p.file;
   };
+  // What a plan's copies count for in the progress: its image's size as the card listed it
+  // (the first copy holds the same bytes), the file looked at only when it has no image.
+  const auto progress_bytes = [&ctx](const Planned& p) {
+    return copies_per_file(ctx) * (p.image.record ? p.image.record->size : file_size(*p.file));
+  };
   std::size_t ahead = 0;          // the next plan to read ahead
   std::uint64_t ahead_bytes = 0;  // read ahead of the copy being made
   for (Planned& p : plan) {
@@ -423,7 +428,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     bool made = false;
     const bool recorded_before = p.primary.has_value();
     if (p.source == Source::kNone) {
-      ctx.progress_file_done(copies_per_file(ctx) * file_size(*p.file));
+      ctx.progress_file_done(progress_bytes(p));
       continue;
     } else if (p.primary) {
       // there already
@@ -435,7 +440,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       return false;
     }
     if (failed_at_once(ctx, p.image, p.primary)) {
-      ctx.progress_file_done(copies_per_file(ctx) * file_size(*p.file));
+      ctx.progress_file_done(progress_bytes(p));
       continue;
     }
     if (made && !extract_jpeg(ctx, p.file, p.target)) return false;
@@ -456,7 +461,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
       return false;
     if ((made || made_post) && p.image.record && p.image.record->from_earlier_run)
       ++ctx.counts.completed_earlier;
-    ctx.progress_file_done(copies_per_file(ctx) * file_size(*p.file));
+    ctx.progress_file_done(progress_bytes(p));
     if (!ledger_checkpoint(ctx.state(), ctx.counts, ctx, false)) return false;
   }
   return true;
