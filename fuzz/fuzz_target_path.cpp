@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   cw::number_range_choose(control.number_ranges(), 4);
   cw::ImageRecord record;
   record.base_name = "IMG_0001";
-  record.extension = "JPG";
+  record.extension_text = &ctx.folders.intern("JPG");
   record.set_source(ctx.folders, kSource);
   record.modified = 1715941230;
   long sequence = 0;

@@ -96,7 +96,7 @@ class Planner {
     std::string folder = options_.first_copy_root;
     if (r.target_folder() != ".") folder = joined(folder, r.target_folder());
     std::string target = joined(final_path(ranges_, folder), r.new_base_name);
-    if (!r.extension.empty()) target += "." + r.extension;
+    if (!r.extension().empty()) target += "." + r.extension();
     return target;
   }
 

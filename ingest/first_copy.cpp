@@ -65,7 +65,7 @@ Formed form_target(EngineContext& ctx, const ImageRecord& r, std::string& folder
   target = folder;
   if (!ends_with_separator(target)) target += '/';
   target += r.new_base_name;
-  if (!r.extension.empty()) target += "." + r.extension;
+  if (!r.extension().empty()) target += "." + r.extension();
   if (target.size() + kUniqueSuffixRoom >= PATH_MAX) return Formed::kTooLong;
   if (folder == ctx.checked_folder) return Formed::kOk;
   if (!lands_inside(ctx.real_first_copy_root, folder)) return Formed::kOutside;
@@ -199,7 +199,7 @@ void note_target(FolderTable& folders, ImageRecord& r, const std::string& target
   std::size_t sep = target.find_last_of("/\\");
   std::string name = target.substr(sep == std::string::npos ? 0 : sep + 1);
   // A suffix sits before a three-character extension, or after a longer one.
-  const std::string ext = r.extension.empty() ? "" : "." + r.extension;
+  const std::string ext = r.extension().empty() ? "" : "." + r.extension();
   bool has_ext = !ext.empty() && name.size() > ext.size() && name.ends_with(ext);
   r.new_base_name = has_ext ? name.substr(0, name.size() - ext.size()) : name;
   r.set_first_copy(folders, target);
@@ -243,7 +243,7 @@ void register_copy(EngineContext& ctx, const ImageRecord& r, const std::string& 
   }
 }
 
-bool is_jpg(const ImageRecord& r) { return strcasecmp(r.extension.c_str(), "JPG") == 0; }
+bool is_jpg(const ImageRecord& r) { return strcasecmp(r.extension().c_str(), "JPG") == 0; }
 
 // Merges the sidecar's XMP into a copied JPEG (recorded as `ref`) and queues its decoding (the
 // run reports the result once its copies are done; a JPEG that does not decode is counted, the
@@ -254,7 +254,7 @@ void jpeg_steps(EngineContext& ctx, const ImageRecord& r, CopyRef ref, bool gps_
     // as it is.
     if (path_exists(sidecar_beside(r.first_copy_path())))
       ctx.status_printf("Writing XMP to JPEG: %s.%s (image %d)", r.base_name.c_str(),
-                        r.extension.c_str(), r.index + 1);
+                        r.extension().c_str(), r.index + 1);
     merge_sidecar_into_copy(ctx, r.first_copy_path(), ref, gps_follows);
   } else if (gps_follows) {
     begin_copy_change(ctx.state(), ctx, ref, false);
@@ -343,7 +343,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     case Archived::kNo: break;
     case Archived::kYes:
       ctx.status_printf("Already in the archive: %s.%s (image %d)", r.base_name.c_str(),
-                        r.extension.c_str(), r.index + 1);
+                        r.extension().c_str(), r.index + 1);
       // The archive's sidecars are looked at once the one handed over is in place.
       if (!settle_sidecar(ctx)) {
         message.clear();  // reported by the sidecar step
@@ -358,7 +358,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   Hash128 hash;
   StagedFile staged;
   if (!name.duplicate) {
-    ctx.status_printf("1st copy: %s.%s (image %d)", r.base_name.c_str(), r.extension.c_str(),
+    ctx.status_printf("1st copy: %s.%s (image %d)", r.base_name.c_str(), r.extension().c_str(),
                       r.index + 1);
     if (!staged.create(folder, ctx.target_folders.get(folder))) {
       ctx.report_printf("\nerror creating file; code = %d [%s]", errno, target.c_str());
@@ -377,7 +377,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   if (!name.duplicate && !place_copy(ctx, target, name, facts, staged, message)) return false;
   if (name.duplicate) {
     ctx.status_printf("Already in the archive: %s.%s (image %d)", r.base_name.c_str(),
-                      r.extension.c_str(), r.index + 1);
+                      r.extension().c_str(), r.index + 1);
     take_archived_name(ctx, r, facts, *name.duplicate);
     complete_archived_sidecars(ctx, r);
     changes_of_found_copy(ctx, r);

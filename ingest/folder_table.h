@@ -1,8 +1,8 @@
 // The folder table of a run: every distinct folder text of its images (relative below the
 // card and below the first-copy root, and the full folders of their sources and first copies),
-// and the few file names their paths cannot give otherwise, stored once, so that the images of
-// one folder share one text. The run's naming and its copying add texts from two threads: each
-// addition holds the table's lock.
+// their extensions, and the few file names their paths cannot give otherwise, stored once, so
+// that the images of one folder or one kind share one text. The run's naming and its copying
+// add texts from two threads: each addition holds the table's lock.
 #pragma once
 
 #include <mutex>

@@ -68,7 +68,7 @@ const char* tree_name(const RunOptions& options, CopyTree tree) {
 }
 
 bool is_taken_image(const ImageRecord& r) {
-  return strcasecmp(r.extension.c_str(), "xmp") != 0;
+  return strcasecmp(r.extension().c_str(), "xmp") != 0;
 }
 
 void make_verdict(const RunOptions& options, RunState& state, RunResult& result, bool run_ok) {
@@ -82,7 +82,7 @@ void make_verdict(const RunOptions& options, RunState& state, RunResult& result,
     if (!is_taken_image(r)) continue;
     ++v.images;
     if (!proven_everywhere(options, state, r)) {
-      unsafe.push_back(r.base_name + (r.extension.empty() ? "" : ".") + r.extension);
+      unsafe.push_back(r.base_name + (r.extension().empty() ? "" : ".") + r.extension());
       unmapped += r.ledger >= 0 &&
                   has_unmapped_copy(state.ledger.at(static_cast<std::size_t>(r.ledger)));
     }

@@ -45,7 +45,7 @@ void ImageChecks::add(const ImageRecord& record, bool raw) {
   check->raw = raw;
   check->path = record.first_copy_path();
   check->base_name = record.base_name;
-  check->extension = record.extension;
+  check->extension = record.extension();
   check->index = record.index;
   Check* c = check.get();
   checks_.push_back(std::move(check));

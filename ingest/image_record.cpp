@@ -39,12 +39,12 @@ void append_path(const std::string* folder, const std::string* name, const std::
 
 std::string ImageRecord::source_path() const {
   std::string path;
-  append_path(source_folder, source_name, base_name, extension, path);
+  append_path(source_folder, source_name, base_name, extension(), path);
   return path;
 }
 
 void ImageRecord::set_source(FolderTable& folders, std::string_view path) {
-  keep_path(folders, path, base_name, extension, source_folder, source_name);
+  keep_path(folders, path, base_name, extension(), source_folder, source_name);
 }
 
 std::string ImageRecord::first_copy_path() const {
@@ -55,7 +55,7 @@ std::string ImageRecord::first_copy_path() const {
 
 void ImageRecord::append_first_copy_path(std::string& out) const {
   if (has_first_copy())
-    append_path(first_copy_folder, first_copy_name, new_base_name, extension, out);
+    append_path(first_copy_folder, first_copy_name, new_base_name, extension(), out);
 }
 
 void ImageRecord::set_first_copy(FolderTable& folders, std::string_view path) {
@@ -63,7 +63,7 @@ void ImageRecord::set_first_copy(FolderTable& folders, std::string_view path) {
     first_copy_folder = first_copy_name = nullptr;
     return;
   }
-  keep_path(folders, path, new_base_name, extension, first_copy_folder, first_copy_name);
+  keep_path(folders, path, new_base_name, extension(), first_copy_folder, first_copy_name);
 }
 
 }  // namespace cw

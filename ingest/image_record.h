@@ -13,7 +13,8 @@ class FolderTable;
 
 struct ImageRecord {
   std::string base_name;           // source file name without its extension
-  std::string extension;           // without the dot; empty when the name has none
+  // Without the dot; none when the name has none (folder table: a card holds few of them).
+  const std::string* extension_text = nullptr;
   const std::string* folder = nullptr;  // relative folder below the scan root (folder table)
   // Where the file lies on the card: its folder's path up to and with its last "/", and its
   // name only when that is not base_name and extension joined by a dot (a linked file's real
@@ -53,6 +54,7 @@ struct ImageRecord {
   // The time names, folders and sidecars date the image by when its file's contents give none.
   std::time_t capture_time() const { return modified + static_cast<std::time_t>(file_time_shift); }
 
+  const std::string& extension() const { return extension_text ? *extension_text : no_folder(); }
   const std::string& relative_folder() const { return folder ? *folder : no_folder(); }
   const std::string& target_folder() const { return target ? *target : no_folder(); }
 

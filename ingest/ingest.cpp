@@ -211,7 +211,7 @@ void log_files_without_exif(const RunState& state) {
   for (const ImageRecord& r : state.images)
     if (has_no_exif_by_design(r.source_path())) {
       ++count;
-      kinds.insert(ascii_upper(r.extension));
+      kinds.insert(ascii_upper(r.extension()));
     }
   if (count == 0) return;
   std::string list;

@@ -72,7 +72,7 @@ MacroInputs naming_inputs(RunServices& services, const ImageRecord& record, long
   in.unique_id = make_unique_id();
   in.number_range = services.control().number_ranges().placeholder;
   in.cur_path = record.source_path();
-  in.ext = record.extension;
+  in.ext = record.extension();
   in.xml = false;
   return in;
 }

@@ -682,7 +682,8 @@ bool make_image_record(FolderTable& folders, ImageRecord& record, const std::str
     record.folder = &folders.intern(sep == std::string_view::npos ? "" : relative.substr(0, sep));
     std::size_t dot = name.rfind('.');
     record.base_name = std::string(name.substr(0, dot));
-    record.extension = dot == std::string_view::npos ? "" : std::string(name.substr(dot + 1));
+    record.extension_text =
+        dot == std::string_view::npos ? nullptr : &folders.intern(name.substr(dot + 1));
     record.set_source(folders, path);
   } catch (const std::bad_alloc&) {
     message = "out of memory";

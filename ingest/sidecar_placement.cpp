@@ -258,7 +258,7 @@ bool sidecar_in_place(const RunOptions& options, const RunLedger& ledger, const 
   // A DNG made from a raw (and its third copy) is the converter's: it has no sidecar of its own.
   const std::size_t dot = copy.path.rfind('.');
   if (copy.state == CopyState::kConverted || dot == std::string::npos ||
-      strcasecmp(copy.path.c_str() + dot + 1, r.extension.c_str()) != 0)
+      strcasecmp(copy.path.c_str() + dot + 1, r.extension().c_str()) != 0)
     return true;
   // The archive is asked first: the card only when the sidecar is not there.
   if (is_file(sidecar_beside(copy.path))) return true;

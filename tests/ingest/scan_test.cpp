@@ -84,7 +84,7 @@ TEST(Scan, RecordFromPathLimits) {
   ASSERT_TRUE(make_image_record(folders, r, "/card/", "/card/a/b.tar.gz", message));
   EXPECT_EQ(r.relative_folder(), "a");
   EXPECT_EQ(r.base_name, "b.tar");
-  EXPECT_EQ(r.extension, "gz");
+  EXPECT_EQ(r.extension(), "gz");
   ASSERT_TRUE(make_image_record(folders, r, "ptp/Camera One", "ptp/IMG_1.JPG", message));
   EXPECT_EQ(r.relative_folder(), "");
   EXPECT_EQ(r.base_name, "IMG_1");

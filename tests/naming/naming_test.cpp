@@ -30,7 +30,7 @@ struct Naming {
   ImageRecord record(const std::string& base = "IMG_0001") {
     ImageRecord r;
     r.base_name = base;
-    r.extension = "JPG";
+    r.extension_text = &ctx.folders.intern("JPG");
     r.set_source(ctx.folders, source);
     return r;
   }
