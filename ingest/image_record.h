@@ -54,11 +54,11 @@ struct ImageRecord {
   // The time names, folders and sidecars date the image by when its file's contents give none.
   std::time_t capture_time() const { return modified + static_cast<std::time_t>(file_time_shift); }
 
-  const std::string& extension() const { return extension_text ? *extension_text : no_folder(); }
-  const std::string& relative_folder() const { return folder ? *folder : no_folder(); }
-  const std::string& target_folder() const { return target ? *target : no_folder(); }
+  const std::string& extension() const { return extension_text ? *extension_text : no_text(); }
+  const std::string& relative_folder() const { return folder ? *folder : no_text(); }
+  const std::string& target_folder() const { return target ? *target : no_text(); }
 
-  static const std::string& no_folder() {
+  static const std::string& no_text() {
     static const std::string empty;
     return empty;
   }
