@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "foundation/fs.h"
@@ -150,9 +151,13 @@ bool measure_file(RunState& state, const std::string& path, Hash128& hash, std::
 }
 
 void hash_changed_copies(RunState& state) {
+  const auto unhashed = [](const LedgerCopy& c) { return !c.hash && copy_counts(c.state); };
+  LedgerEntry scratch;
   for (std::size_t i = 0; i < state.ledger.size(); ++i) {
+    const std::vector<LedgerCopy>& copies = state.ledger.read(i, scratch).copies;
+    if (std::none_of(copies.begin(), copies.end(), unhashed)) continue;
     for (LedgerCopy& c : state.ledger.at(i).copies) {
-      if (c.hash || !copy_counts(c.state)) continue;
+      if (!unhashed(c)) continue;
       Hash128 h;
       std::uint64_t size = 0;
       if (!measure_file(state, c.path, h, size, &c.fingerprint)) continue;

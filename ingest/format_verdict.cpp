@@ -14,9 +14,10 @@ namespace {
 // Names shown in the line before "and N more".
 constexpr std::size_t kNamesShown = 5;
 
-bool proven_everywhere(const RunOptions& options, RunState& state, const ImageRecord& r) {
+bool proven_everywhere(const RunOptions& options, RunState& state, const ImageRecord& r,
+                       LedgerEntry& scratch) {
   if (r.ledger < 0) return false;
-  const LedgerEntry& e = state.ledger.at(static_cast<std::size_t>(r.ledger));
+  const LedgerEntry& e = state.ledger.read(static_cast<std::size_t>(r.ledger), scratch);
   for (const CopyTree tree : wanted_trees(options)) {
     const SettledCopy settled = state.settled_copies.look(options, state, r, tree);
     const std::optional<std::size_t> c = settled.copy;
@@ -78,15 +79,15 @@ void make_verdict(const RunOptions& options, RunState& state, RunResult& result,
   v.trees = static_cast<int>(wanted_trees(options).size());
   std::vector<std::string> unsafe;
   int unmapped = 0;  // unsafe images with copies below archive roots this station does not map
+  LedgerEntry scratch;
   for (const ImageRecord& r : state.images) {
     if (!is_taken_image(r)) continue;
     ++v.images;
-    if (!proven_everywhere(options, state, r)) {
+    if (!proven_everywhere(options, state, r, scratch)) {
       unsafe.push_back(r.base_name + (r.extension().empty() ? "" : ".") + r.extension());
       unmapped += r.ledger >= 0 &&
-                  has_unmapped_copy(state.ledger.at(static_cast<std::size_t>(r.ledger)));
+                  has_unmapped_copy(state.ledger.read(static_cast<std::size_t>(r.ledger), scratch));
     }
-    if (r.ledger >= 0) state.ledger.release(static_cast<std::size_t>(r.ledger));
   }
   const RunCounters& c = result.counts;
   std::vector<std::string> reasons;

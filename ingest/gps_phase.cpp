@@ -45,11 +45,11 @@ StopSource stop_of(EngineContext& ctx) {
 // The copies due to change, by the path the system resolves.
 std::map<std::string, CopyRef> changing_copies(EngineContext& ctx) {
   std::map<std::string, CopyRef> found;
+  LedgerEntry scratch;
   for (std::size_t i = 0; i < ctx.ledger.size(); ++i) {
-    const LedgerEntry& e = ctx.ledger.at(i);
+    const LedgerEntry& e = ctx.ledger.read(i, scratch);
     for (std::size_t k = 0; k < e.copies.size(); ++k)
       if (e.copies[k].state == CopyState::kChanging) found.emplace(e.copies[k].path, CopyRef{i, k});
-    ctx.ledger.release(i);
   }
   return found;
 }

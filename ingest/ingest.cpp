@@ -445,11 +445,12 @@ bool finish_with_backup(EngineContext& ctx) {
 bool every_tree_complete(const RunOptions& options, RunState& state, RunResult& result,
                          RunReporter& reporter) {
   bool complete = true;
+  LedgerEntry scratch;
   for (const ImageRecord& r : state.images) {
     for (const CopyTree tree : wanted_trees(options)) {
       if (!is_taken_image(r)) break;
       if (r.ledger >= 0) {
-        const LedgerEntry& e = state.ledger.at(static_cast<std::size_t>(r.ledger));
+        const LedgerEntry& e = state.ledger.read(static_cast<std::size_t>(r.ledger), scratch);
         const SettledCopy settled = state.settled_copies.look(options, state, r, tree);
         if (const std::optional<std::size_t> c = settled.copy) {
           const bool sidecar = settled.sidecar;
@@ -473,7 +474,6 @@ bool every_tree_complete(const RunOptions& options, RunState& state, RunResult& 
           text_with_path(std::string("no copy in ") + tree_name(options, tree), r.source_path()));
       complete = false;
     }
-    if (r.ledger >= 0) state.ledger.release(static_cast<std::size_t>(r.ledger));
   }
   return complete;
 }

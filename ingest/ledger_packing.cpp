@@ -98,15 +98,15 @@ class Reader {
     at_ += n;
     return t;
   }
-  std::string text() { return std::string(text_view()); }
-  // A path written by Writer::path, after `prefix`: made in one allocation.
-  std::string path(const PackedTexts& texts, std::string_view prefix = {}) {
+  void text(std::string& out) { out.assign(text_view()); }
+  // A path written by Writer::path, after `prefix`, into `out` (its storage reused, else made
+  // in one allocation).
+  void path(const PackedTexts& texts, std::string_view prefix, std::string& out) {
     const std::string& folder = texts.text(static_cast<std::uint32_t>(unsigned_int()));
     const std::string_view name = text_view();
-    std::string out;
+    out.clear();
     out.reserve(prefix.size() + folder.size() + name.size());
     out.append(prefix).append(folder).append(name);
-    return out;
   }
   Hash128 hash() {
     Hash128 h;
@@ -156,19 +156,21 @@ void pack_copy(Writer& w, const LedgerCopy& c, const Hash128& entry_hash, Packed
   }
 }
 
-LedgerCopy unpack_copy(Reader& r, const Hash128& entry_hash, const PackedTexts& texts) {
-  LedgerCopy c;
+// Sets every field of `c`.
+void unpack_copy(Reader& r, const Hash128& entry_hash, const PackedTexts& texts, LedgerCopy& c) {
   const std::uint8_t flags = r.byte();
   const std::uint8_t states = r.byte();
   c.tree = static_cast<CopyTree>(flags & kTreeMask);
   c.state = static_cast<CopyState>(states & 0x0f);
   c.before_change = static_cast<CopyState>((states >> 4) & 0x07);
   c.root = texts.text(static_cast<std::uint32_t>(r.unsigned_int()));
-  c.path = r.path(texts, (states & kPathBelowRoot) ? std::string_view(c.root) : "");
+  r.path(texts, (states & kPathBelowRoot) ? std::string_view(c.root) : "", c.path);
   c.unmapped_root = texts.text(static_cast<std::uint32_t>(r.unsigned_int()));
   c.size = r.unsigned_int();
+  c.hash.reset();
   if (flags & kHashSame) c.hash = entry_hash;
   if (flags & kHashOwn) c.hash = r.hash();
+  c.fingerprint.reset();
   if (flags & kFingerprint) {
     Fingerprint f;
     f.device = r.unsigned_int();
@@ -182,7 +184,6 @@ LedgerCopy unpack_copy(Reader& r, const Hash128& entry_hash, const PackedTexts& 
   c.stored = flags & kStored;
   c.checked = flags & kChecked;
   c.changed_since_proven = flags & kChangedSinceProven;
-  return c;
 }
 
 }  // namespace
@@ -215,26 +216,29 @@ std::unique_ptr<std::uint8_t[]> pack_entry(const LedgerEntry& e, PackedTexts& te
 }
 
 LedgerEntry unpack_entry(const std::uint8_t* packed, const PackedTexts& texts) {
-  Reader r(packed);
   LedgerEntry e;
+  unpack_entry_into(packed, texts, e);
+  return e;
+}
+
+void unpack_entry_into(const std::uint8_t* packed, const PackedTexts& texts, LedgerEntry& e) {
+  Reader r(packed);
   e.key = r.signed_int();
   e.ingestion_id = static_cast<int>(r.signed_int());
   e.card_label = texts.text(static_cast<std::uint32_t>(r.unsigned_int()));
   e.card_uuid = texts.text(static_cast<std::uint32_t>(r.unsigned_int()));
   e.camera_serial = texts.text(static_cast<std::uint32_t>(r.unsigned_int()));
-  e.source = r.path(texts);
+  r.path(texts, {}, e.source);
   e.size = r.unsigned_int();
   e.modified = r.signed_int();
-  e.captured = r.text();
+  r.text(e.captured);
   e.hash = r.hash();
   const std::uint8_t damage = r.byte();
   e.damage = static_cast<Damage>(damage & 0x7f);
   e.damage_stored = damage & 0x80;
-  e.damage_text = r.text();
-  const std::size_t copies = r.unsigned_int();
-  e.copies.reserve(copies);
-  for (std::size_t i = 0; i < copies; ++i) e.copies.push_back(unpack_copy(r, e.hash, texts));
-  return e;
+  r.text(e.damage_text);
+  e.copies.resize(r.unsigned_int());
+  for (LedgerCopy& c : e.copies) unpack_copy(r, e.hash, texts, c);
 }
 
 }  // namespace cw

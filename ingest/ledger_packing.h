@@ -38,5 +38,8 @@ class PackedTexts {
 std::unique_ptr<std::uint8_t[]> pack_entry(const LedgerEntry& entry, PackedTexts& texts);
 // The entry `packed` holds (made by pack_entry with the same `texts`).
 LedgerEntry unpack_entry(const std::uint8_t* packed, const PackedTexts& texts);
+// The same into `entry`, every field set and the storage of its texts and copies reused: a walk
+// that unpacks many entries into one allocates almost nothing.
+void unpack_entry_into(const std::uint8_t* packed, const PackedTexts& texts, LedgerEntry& entry);
 
 }  // namespace cw

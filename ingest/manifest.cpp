@@ -85,10 +85,10 @@ void add_manifest_lines(const RunOptions& options, RunState& state, const std::s
     if (tree_root(options, state, tree) == root) trees.push_back(tree);
   if (trees.empty()) return;
   lines.reserve(state.images.size());
+  LedgerEntry scratch;
   for (const ImageRecord& r : state.images) {
     if (r.ledger < 0 || !is_taken_image(r)) continue;
-    const std::size_t entry = static_cast<std::size_t>(r.ledger);
-    const LedgerEntry& e = state.ledger.at(entry);
+    const LedgerEntry& e = state.ledger.read(static_cast<std::size_t>(r.ledger), scratch);
     // The first of those trees that holds a proven copy of the image.
     for (const CopyTree tree : trees) {
       const std::optional<std::size_t> c = state.settled_copies.look(options, state, r, tree).copy;
@@ -101,7 +101,6 @@ void add_manifest_lines(const RunOptions& options, RunState& state, const std::s
         lines.add(relative, *e.copies[*c].hash);
       break;
     }
-    state.ledger.release(entry);
   }
 }
 
@@ -187,9 +186,15 @@ bool check_manifest(const std::string& manifest, const std::string& root, Manife
 
 void rename_run_copies(RunState& state, const std::string& from, const std::string& to) {
   const std::string prefix = from + "/";
+  const auto below = [&prefix](const LedgerCopy& c) {
+    return c.path.compare(0, prefix.size(), prefix) == 0;
+  };
+  LedgerEntry scratch;
   for (std::size_t i = 0; i < state.ledger.size(); ++i) {
+    const std::vector<LedgerCopy>& copies = state.ledger.read(i, scratch).copies;
+    if (std::none_of(copies.begin(), copies.end(), below)) continue;
     for (LedgerCopy& c : state.ledger.at(i).copies)
-      if (c.path.compare(0, prefix.size(), prefix) == 0) c.path = to + c.path.substr(from.size());
+      if (below(c)) c.path = to + c.path.substr(from.size());
     state.ledger.release(i);
   }
 }

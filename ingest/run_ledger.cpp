@@ -222,6 +222,13 @@ LedgerEntry& RunLedger::live(std::size_t index) const {
   return *slot.live;
 }
 
+const LedgerEntry& RunLedger::read(std::size_t index, LedgerEntry& scratch) const {
+  const Slot& slot = slots_[index];
+  if (slot.live) return *slot.live;
+  unpack_entry_into(slot.packed.get(), texts_, scratch);
+  return scratch;
+}
+
 LedgerEntry& RunLedger::at(std::size_t index) {
   LedgerEntry& e = live(index);
   mark(index);

@@ -80,6 +80,12 @@ class RunLedger {
   // looked at by the next store.
   LedgerEntry& at(std::size_t index);
   const LedgerEntry& at(std::size_t index) const;
+  // The entry at `index` for reading only: the entry itself when it is held unpacked, else
+  // `scratch` with the entry unpacked into it. The entry is neither taken into the run nor
+  // looked at by the next store, so a walk over a large card's entries (the end of a run)
+  // neither unpacks them for good nor packs them again, and one scratch entry serves it all.
+  // The reference is valid until `scratch` is used again or the entry changes.
+  const LedgerEntry& read(std::size_t index, LedgerEntry& scratch) const;
   std::size_t size() const { return slots_.size(); }
   // True for the entries this run created (not found in the database).
   bool created_here(std::size_t index) const {

@@ -36,6 +36,7 @@ class SettledCopies {
   // Per image and tree: 0 not looked at yet; else bit 0 set, bit 1 the sidecar, bit 2 the
   // companions, and the copy's index + 1 above them (0: no copy).
   std::vector<std::uint32_t> looks_;
+  LedgerEntry scratch_;  // the entries read for the looks (RunLedger::read)
 };
 
 }  // namespace cw

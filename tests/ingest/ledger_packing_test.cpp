@@ -73,6 +73,11 @@ TEST(LedgerPacking, EveryFieldComesBack) {
   const auto again = pack_entry(e, texts);
   EXPECT_EQ(texts.size(), known);
   EXPECT_EQ(unpack_entry(again.get(), texts), e);
+  // Unpacked into an entry that held another, nothing of that one is left.
+  const LedgerEntry plain = entry(2);
+  LedgerEntry scratch = e;
+  unpack_entry_into(pack_entry(plain, texts).get(), texts, scratch);
+  EXPECT_EQ(scratch, plain);
 }
 
 // The flat lookups answer as ordered maps do, through the table's growth and collisions (many
@@ -154,6 +159,10 @@ TEST_F(RunLedgerStore, OnlyStoredEntriesArePackedAndLaterChangesAreStored) {
   EXPECT_EQ(ledger.unpacked(), 0u);
   EXPECT_EQ(ledger_find(db, Hash128{1, 7}, 1001)->copies.size(), 2u);
   EXPECT_EQ(ledger_find(db, Hash128{2, 14}, 1002)->copies.at(0).state, CopyState::kVerified);
+  // Reading a packed entry leaves it packed.
+  LedgerEntry scratch;
+  EXPECT_EQ(ledger.read(done, scratch).copies.size(), 2u);
+  EXPECT_EQ(ledger.unpacked(), 0u);
   EXPECT_EQ(ledger.at(done).copies.size(), 2u);
 }
 
