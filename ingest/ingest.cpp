@@ -231,6 +231,11 @@ void log_files_without_exif(const RunState& state) {
 // the metadata lock); an image is copied only once it is named, and only once the images the
 // sidecar worker reads ahead of it are named too. A number-range folder holds its placeholder
 // name until the batch ends, so a copy never waits for its partition to close.
+// Beside the copying, naming keeps at most kLead images ahead of the copy while no other run
+// waits for the ticket: the EXIF values naming reads are then still remembered when the
+// copy's ledger entry and its sidecar ask for them, and no image is read twice. Once another
+// run asks for the ticket, naming goes on to the end at once, so that the next card names
+// while this one copies.
 // Without a thread (a dry run, a camera, none to spare) the images are all named at once.
 class NamingAhead {
  public:
@@ -240,6 +245,7 @@ class NamingAhead {
     examine();
     if (beside_copying) {
       try {
+        held_back_ = true;
         thread_ = std::thread([this, helpers = ctx_.copying_helpers] {
           const ProcessorSplit::Helper helper = helpers.join();
           work();
@@ -247,6 +253,7 @@ class NamingAhead {
         return;
       } catch (const std::system_error&) {
         // No thread to spare: named here, before the copying.
+        held_back_ = false;
       }
     }
     work();
@@ -256,6 +263,7 @@ class NamingAhead {
       std::lock_guard<std::mutex> lock(mutex_);
       quit_ = true;
     }
+    copied_changed_.notify_all();
     if (thread_.joinable()) thread_.join();
   }
   NamingAhead(const NamingAhead&) = delete;
@@ -266,12 +274,21 @@ class NamingAhead {
   bool wait_for(std::size_t count) {
     count = std::min(count, ctx_.images.size());
     std::unique_lock<std::mutex> lock(mutex_);
+    if (count > wanted_) {
+      wanted_ = count;
+      copied_changed_.notify_all();
+    }
     named_changed_.wait(lock, [&] { return named_ >= count || ended_; });
     return named_ >= count;
   }
 
   // Waits for the end of naming; on a failure the report and the error say why.
   bool finish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      held_back_ = false;
+    }
+    copied_changed_.notify_all();
     if (thread_.joinable()) thread_.join();
     if (finished_) return ok_;
     finished_ = true;
@@ -302,7 +319,7 @@ class NamingAhead {
     bool failed = false;
     bool exif_ahead = false;  // the names read the images' EXIF values
     while (named < limit_) {
-      if (std::lock_guard<std::mutex> lock(mutex_); quit_) break;
+      if (!keep_lead(named)) break;
       ImageRecord& r = ctx_.images[named];
       if (exif_ahead) read_exif_ahead(ctx_, r);
       if (!name_examined_image(ctx_, r, message, report)) {
@@ -328,12 +345,32 @@ class NamingAhead {
     named_changed_.notify_all();
   }
 
+  // Waits, while naming is held back, until the copy has asked for images up to kLead before
+  // image `next`; false when naming is called off.
+  bool keep_lead(std::size_t next) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!quit_ && held_back_ && next >= wanted_ + kLead) {
+      if (turn_.awaited()) {
+        held_back_ = false;
+        break;
+      }
+      copied_changed_.wait_for(lock, kGateLook);
+    }
+    return !quit_;
+  }
+
+  static constexpr std::size_t kLead = 256;
+  // How often naming held back looks whether another run waits for the ticket.
+  static constexpr std::chrono::milliseconds kGateLook{20};
+
   EngineContext& ctx_;
   OrderGate::Ticket turn_;
   std::size_t limit_ = 0;  // the images examined: naming ends there
   std::mutex mutex_;
-  std::condition_variable named_changed_;
+  std::condition_variable named_changed_, copied_changed_;
   std::size_t named_ = 0;
+  std::size_t wanted_ = 0;  // the images the copy waited for
+  bool held_back_ = false;  // naming keeps at most kLead images ahead of wanted_
   bool ended_ = false, quit_ = false;
   std::string message_, report_;  // why naming ended early, and the report's lines
   bool finished_ = false, ok_ = false;

@@ -17,6 +17,13 @@ void OrderGate::Ticket::release() {
   gate_ = nullptr;
 }
 
+bool OrderGate::Ticket::awaited() const { return gate_ && gate_->awaited(); }
+
+bool OrderGate::awaited() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return refused_while_held_;
+}
+
 void OrderGate::begin_batch(const std::vector<bool>& participants) {
   std::lock_guard<std::mutex> hold(mutex_);
   for (std::size_t i = 0; i < slots_.size(); ++i) {
@@ -63,9 +70,11 @@ std::optional<OrderGate::Ticket> OrderGate::try_enter(int slot, std::time_t key)
   }
   if (held_ || !turn_of(slot)) {
     (self ? self->refused_at : outsider_refused_at_) = generation_;
+    refused_while_held_ = refused_while_held_ || held_;
     return std::nullopt;
   }
   held_ = true;
+  refused_while_held_ = false;
   if (self) self->named = true;
   return Ticket(this);
 }

@@ -31,6 +31,9 @@ class OrderGate {
     ~Ticket() { release(); }
     // Gives the gate back before the ticket's end.
     void release();
+    // True once another run has asked for the gate since this ticket was granted: the holder
+    // should finish naming without waiting for anything else.
+    bool awaited() const;
 
    private:
     friend class OrderGate;
@@ -61,12 +64,14 @@ class OrderGate {
     unsigned long refused_at = 0;  // the generation its last refusal saw
   };
   void leave();
+  bool awaited();
   bool turn_of(int slot) const;  // with mutex_ held
 
   std::mutex mutex_;
   std::condition_variable changed_;
   unsigned long generation_ = 0;
   bool held_ = false;
+  bool refused_while_held_ = false;  // a run was refused because the gate was held
   unsigned long outsider_refused_at_ = 0;
   std::vector<Seat> slots_;
 };

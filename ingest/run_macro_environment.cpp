@@ -27,13 +27,21 @@ bool RunMacroEnvironment::read_exif(const std::string& path, ExifPairs& pairs) {
 
 const std::optional<ExifPairs>& RunMacroEnvironment::remember(const std::string& path,
                                                              std::optional<ExifPairs> pairs) {
-  if (images_.size() >= kMaxImages) images_.clear();
+  if (images_.size() >= kGeneration) {
+    older_images_ = std::move(images_);
+    images_.clear();
+  }
   return images_.insert_or_assign(path, std::move(pairs)).first->second;
 }
 
+const std::optional<ExifPairs>* RunMacroEnvironment::find(const std::string& path) const {
+  if (const auto it = images_.find(path); it != images_.end()) return &it->second;
+  if (const auto it = older_images_.find(path); it != older_images_.end()) return &it->second;
+  return nullptr;
+}
+
 const ExifPairs* RunMacroEnvironment::remembered(const std::string& path) {
-  const auto it = images_.find(path);
-  const std::optional<ExifPairs>* known = it != images_.end() ? &it->second : nullptr;
+  const std::optional<ExifPairs>* known = find(path);
   if (!known) {
     // An unreadable image is remembered as such (its failure is logged once).
     ExifPairs pairs;

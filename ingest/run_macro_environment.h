@@ -50,22 +50,27 @@ class RunMacroEnvironment : public MacroEnvironment {
   // Remembers an image's values read with read_exif (none: the image is unreadable).
   const std::optional<ExifPairs>& remember(const std::string& path,
                                            std::optional<ExifPairs> pairs);
-  bool remembers(const std::string& path) const { return images_.count(path) != 0; }
+  bool remembers(const std::string& path) const { return find(path) != nullptr; }
 
  private:
   // The remembered pairs of a readable image (read now if need be); null when unreadable.
   // Images are read through the base's read_image_exif.
   const ExifPairs* remembered(const std::string& path);
 
-  // Images remembered at most; a larger card starts over (its images are named in order, so
-  // only the sidecars of the first ones read again).
-  static constexpr std::size_t kMaxImages = 4096;
+  // The remembered values of `path`, or null.
+  const std::optional<ExifPairs>* find(const std::string& path) const;
+
+  // Images are remembered in two generations of kGeneration each: once the newer is full it
+  // becomes the older, and the older is forgotten. The run asks for an image's values shortly
+  // after its naming read them (its ledger entry, its sidecar), so every image remembered is
+  // still there when asked for, while a card of any size holds at most 2 x kGeneration.
+  static constexpr std::size_t kGeneration = 1024;
 
   MacroEnvironment& base_;
   const CaptureShifts* shifts_;
   std::map<std::string, std::optional<std::string>> values_;  // by query text
   // By path; none for an image that cannot be read.
-  std::unordered_map<std::string, std::optional<ExifPairs>> images_;
+  std::unordered_map<std::string, std::optional<ExifPairs>> images_, older_images_;
 };
 
 }  // namespace cw

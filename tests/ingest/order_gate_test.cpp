@@ -20,13 +20,16 @@ TEST(OrderGate, OpensInKeyOrderOnceEveryRunningParticipantHasEnrolled) {
   EXPECT_FALSE(gate.try_enter(0, 300));  // the earlier card's turn
   std::optional<OrderGate::Ticket> first = gate.try_enter(1, 100);
   ASSERT_TRUE(first);
+  EXPECT_FALSE(first->awaited());
   // While the earliest card names its images, nobody else gets in, not even a run outside
-  // the batch.
+  // the batch; the holder learns that it is waited for.
   EXPECT_FALSE(gate.try_enter(0, 300));
+  EXPECT_TRUE(first->awaited());
   EXPECT_FALSE(gate.try_enter(3, 0));
   first->release();
   std::optional<OrderGate::Ticket> second = gate.try_enter(0, 300);
   ASSERT_TRUE(second);
+  EXPECT_FALSE(second->awaited());
   // The slot that named already is not let in again in this batch; the ticket's end frees
   // the gate for outsiders.
   second.reset();

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "ingest/run_macro_environment.h"
 #include "metadata/macro_exif.h"
 #include "tests/common/test_env.h"
 #include "tests/fixtures/sample_files.h"
@@ -52,6 +53,21 @@ TEST(RunMetadata, TwoRunsShareNoCache) {
   // The first run keeps what it read, whatever the second one did.
   EXPECT_EQ(exif_macro_value(first.environment(), "DateTimeOriginal", image), "20240517_102030");
   EXPECT_EQ(get_rdf_crs(first.sidecars(), settings, msg), first_block);
+}
+
+// Naming reads an image's values and its ledger entry and sidecar ask for them soon after: the
+// last thousand images remembered are all still there however many came before, and a large
+// card's values are not all kept.
+TEST(RunMetadata, RecentImagesStayRememberedAndOldOnesGo) {
+  MemoryMacroEnvironment session;
+  RunMacroEnvironment run(session);
+  constexpr int kImages = 5000, kRecent = 1000;
+  for (int i = 0; i < kImages; ++i)
+    run.remember("IMG_" + std::to_string(i), ExifPairs{{"Model", std::to_string(i)}});
+  for (int i = kImages - kRecent; i < kImages; ++i)
+    ASSERT_TRUE(run.remembers("IMG_" + std::to_string(i))) << i;
+  EXPECT_FALSE(run.remembers("IMG_0"));
+  EXPECT_EQ(run.image_exif_value("IMG_4000", "Model"), "4000");
 }
 
 }  // namespace
