@@ -27,7 +27,8 @@ namespace cw {
 namespace {
 
 constexpr auto kStoreInterval = std::chrono::seconds(1);
-// Entries stored only as written that make a store flush the file systems first.
+// Entries stored only as written, with those about to be stored, that make a store flush the
+// file systems first.
 constexpr std::size_t kMaxWaitingForFlush = 2000;
 
 // Keeps the fingerprint a read-back took, unless it was taken too soon after the file's last
@@ -592,9 +593,11 @@ bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& report
   // Only the end of a phase waits for the disk: a flush every second would stop the copying
   // until the disk caught up, where the system otherwise writes while the run reads on. A
   // copy proven since the last flush is stored again by every store until the next one, so
-  // a phase of many files also flushes whenever that many wait: each store then has a
-  // bounded number of rows to write, and a card of any size is recorded in linear time.
-  const bool flush = final || state.ledger.waiting_for_flush() >= kMaxWaitingForFlush;
+  // a store that would leave that many waiting flushes first: each store then has a bounded
+  // number of rows to write, a card of any size is recorded in linear time, and a phase of
+  // many small files stores each entry once, as proven, instead of as written first.
+  const std::size_t waiting = state.ledger.waiting_for_flush() + state.ledger.asked_since_store();
+  const bool flush = final || waiting >= kMaxWaitingForFlush;
   if (final ? !settle_and_flush(state, counts, reporter)
             : flush && !flush_copies(state, reporter))
     return false;

@@ -107,6 +107,8 @@ class RunLedger {
   // Entries whose copies were stored only as written: each store stores them again until
   // the file systems are flushed.
   std::size_t waiting_for_flush() const { return waiting_for_flush_; }
+  // Entries asked for and not released since: at most what the next store writes.
+  std::size_t asked_since_store() const { return marked_.size(); }
 
   // Packs entry `index` when nothing of it waits to be stored; the caller holds no reference
   // into it. A card of many files keeps its entries in about a quarter of the memory.

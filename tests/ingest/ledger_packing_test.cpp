@@ -167,8 +167,8 @@ TEST_F(RunLedgerStore, OnlyStoredEntriesArePackedAndLaterChangesAreStored) {
 }
 
 // A copy proven before the disk was flushed waits for a durable store (what the catalogue then
-// holds is its own test's): the count of such entries is what makes a long phase flush. An
-// entry an earlier run stored is looked at once.
+// holds is its own test's): the count of such entries, with those asked for since, is what
+// makes a long phase flush. An entry an earlier run stored is looked at once.
 TEST_F(RunLedgerStore, ProofsWaitForTheFlushAndEarlierEntriesAreLookedAtOnce) {
   constexpr std::uint64_t kEntries = 3;
   for (std::uint64_t n = 1; n <= kEntries; ++n) {
@@ -176,12 +176,17 @@ TEST_F(RunLedgerStore, ProofsWaitForTheFlushAndEarlierEntriesAreLookedAtOnce) {
     EXPECT_TRUE(ledger.created_here(index));
     EXPECT_FALSE(ledger.first_look(index));
   }
+  EXPECT_EQ(ledger.asked_since_store(), kEntries);
   ASSERT_TRUE(ledger.store(false));
   EXPECT_EQ(ledger.waiting_for_flush(), kEntries);
   ASSERT_TRUE(ledger.store(false));
+  ledger.release_stored();
   EXPECT_EQ(ledger.waiting_for_flush(), kEntries);
+  EXPECT_EQ(ledger.asked_since_store(), kEntries);
   ASSERT_TRUE(ledger.store(true));
+  ledger.release_stored();
   EXPECT_EQ(ledger.waiting_for_flush(), 0u);
+  EXPECT_EQ(ledger.asked_since_store(), 0u);
 
   RunLedger next;
   next.attach(&db);
