@@ -14,12 +14,11 @@ namespace {
 // Names shown in the line before "and N more".
 constexpr std::size_t kNamesShown = 5;
 
+// `e`: r's ledger entry.
 bool proven_everywhere(const RunOptions& options, RunState& state, const ImageRecord& r,
-                       LedgerEntry& scratch) {
-  if (r.ledger < 0) return false;
-  const LedgerEntry& e = state.ledger.read(static_cast<std::size_t>(r.ledger), scratch);
-  for (const CopyTree tree : wanted_trees(options)) {
-    const SettledCopy settled = state.settled_copies.look(options, state, r, tree);
+                       const LedgerEntry& e, const std::vector<CopyTree>& trees) {
+  for (const CopyTree tree : trees) {
+    const SettledCopy settled = state.settled_copies.look(options, state, r, e, tree);
     const std::optional<std::size_t> c = settled.copy;
     // A copy of an earlier run counts only once this run checked it (run_ledger.h).
     if (!c || !copy_proven(e.copies[*c].state) || !e.copies[*c].checked) return false;
@@ -76,17 +75,19 @@ void make_verdict(const RunOptions& options, RunState& state, RunResult& result,
   FormatVerdict& v = result.verdict;
   v = FormatVerdict{};
   v.made = true;
-  v.trees = static_cast<int>(wanted_trees(options).size());
+  const std::vector<CopyTree> trees = wanted_trees(options);
+  v.trees = static_cast<int>(trees.size());
   std::vector<std::string> unsafe;
   int unmapped = 0;  // unsafe images with copies below archive roots this station does not map
   LedgerEntry scratch;
   for (const ImageRecord& r : state.images) {
     if (!is_taken_image(r)) continue;
     ++v.images;
-    if (!proven_everywhere(options, state, r, scratch)) {
+    const LedgerEntry* e =
+        r.ledger >= 0 ? &state.ledger.read(static_cast<std::size_t>(r.ledger), scratch) : nullptr;
+    if (!e || !proven_everywhere(options, state, r, *e, trees)) {
       unsafe.push_back(r.base_name + (r.extension().empty() ? "" : ".") + r.extension());
-      unmapped += r.ledger >= 0 &&
-                  has_unmapped_copy(state.ledger.read(static_cast<std::size_t>(r.ledger), scratch));
+      unmapped += e && has_unmapped_copy(*e);
     }
   }
   const RunCounters& c = result.counts;

@@ -482,18 +482,20 @@ bool finish_with_backup(EngineContext& ctx) {
 bool every_tree_complete(const RunOptions& options, RunState& state, RunResult& result,
                          RunReporter& reporter) {
   bool complete = true;
+  const std::vector<CopyTree> trees = wanted_trees(options);
   LedgerEntry scratch;
   for (const ImageRecord& r : state.images) {
-    for (const CopyTree tree : wanted_trees(options)) {
-      if (!is_taken_image(r)) break;
-      if (r.ledger >= 0) {
-        const LedgerEntry& e = state.ledger.read(static_cast<std::size_t>(r.ledger), scratch);
-        const SettledCopy settled = state.settled_copies.look(options, state, r, tree);
+    if (!is_taken_image(r)) continue;
+    const LedgerEntry* e =
+        r.ledger >= 0 ? &state.ledger.read(static_cast<std::size_t>(r.ledger), scratch) : nullptr;
+    for (const CopyTree tree : trees) {
+      if (e) {
+        const SettledCopy settled = state.settled_copies.look(options, state, r, *e, tree);
         if (const std::optional<std::size_t> c = settled.copy) {
           const bool sidecar = settled.sidecar;
           if (sidecar && settled.companions) continue;
           // The companion is named by its clip's copy, beside which it is missing.
-          const std::string& copy = e.copies[*c].path;
+          const std::string& copy = e->copies[*c].path;
           reporter.report_printf("ERROR: no %s in %s: \"%s\"\n",
                                  sidecar ? "clip companion" : "sidecar", tree_name(options, tree),
                                  (sidecar ? copy : sidecar_beside(copy)).c_str());

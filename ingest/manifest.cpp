@@ -91,7 +91,8 @@ void add_manifest_lines(const RunOptions& options, RunState& state, const std::s
     const LedgerEntry& e = state.ledger.read(static_cast<std::size_t>(r.ledger), scratch);
     // The first of those trees that holds a proven copy of the image.
     for (const CopyTree tree : trees) {
-      const std::optional<std::size_t> c = state.settled_copies.look(options, state, r, tree).copy;
+      const std::optional<std::size_t> c =
+          state.settled_copies.look(options, state, r, e, tree).copy;
       if (!c || !e.copies[*c].hash || e.copies[*c].path.size() <= root.size() + 1) continue;
       const std::string& path = e.copies[*c].path;
       const std::string_view relative = std::string_view(path).substr(root.size() + 1);

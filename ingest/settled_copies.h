@@ -28,15 +28,15 @@ struct SettledCopy {
 class SettledCopies {
  public:
   // The copy of `r` in `tree`: looked at on the first call for that image and tree, the same
-  // answer afterwards. Only for the steps after the copies are done.
+  // answer afterwards. `entry` is r's ledger entry as the ledger holds it now (the caller has
+  // read it already). Only for the steps after the copies are done.
   SettledCopy look(const RunOptions& options, RunState& state, const ImageRecord& r,
-                   CopyTree tree);
+                   const LedgerEntry& entry, CopyTree tree);
 
  private:
   // Per image and tree: 0 not looked at yet; else bit 0 set, bit 1 the sidecar, bit 2 the
   // companions, and the copy's index + 1 above them (0: no copy).
   std::vector<std::uint32_t> looks_;
-  LedgerEntry scratch_;  // the entries read for the looks (RunLedger::read)
 };
 
 }  // namespace cw

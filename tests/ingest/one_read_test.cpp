@@ -62,10 +62,12 @@ TEST(SettledCopies, TheFirstLookStandsUntilTheLedgerGivesTheCopyUp) {
   RunState& state = h.ctx->state();
   const ImageRecord& r = state.images.at(0);
   fsys::remove(h.archive + "/IMG_0001.JPG");
-  const SettledCopy seen = state.settled_copies.look(h.ctx->options(), state, r, CopyTree::kFirst);
+  LedgerEntry& e = state.ledger.at(static_cast<std::size_t>(r.ledger));
+  const SettledCopy seen =
+      state.settled_copies.look(h.ctx->options(), state, r, e, CopyTree::kFirst);
   ASSERT_TRUE(seen.copy && seen.sidecar && seen.companions);
-  state.ledger.at(static_cast<std::size_t>(r.ledger)).copies[*seen.copy].state = CopyState::kBad;
-  EXPECT_FALSE(state.settled_copies.look(h.ctx->options(), state, r, CopyTree::kFirst).copy);
+  e.copies[*seen.copy].state = CopyState::kBad;
+  EXPECT_FALSE(state.settled_copies.look(h.ctx->options(), state, r, e, CopyTree::kFirst).copy);
 }
 
 }  // namespace
