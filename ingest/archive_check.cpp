@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <memory>
 
 #include "foundation/fs.h"
@@ -151,22 +150,15 @@ bool measure_file(RunState& state, const std::string& path, Hash128& hash, std::
 }
 
 void hash_changed_copies(RunState& state) {
-  const auto unhashed = [](const LedgerCopy& c) { return !c.hash && copy_counts(c.state); };
-  LedgerEntry scratch;
-  for (std::size_t i = 0; i < state.ledger.size(); ++i) {
-    const std::vector<LedgerCopy>& copies = state.ledger.read(i, scratch).copies;
-    if (std::none_of(copies.begin(), copies.end(), unhashed)) continue;
-    for (LedgerCopy& c : state.ledger.at(i).copies) {
-      if (!unhashed(c)) continue;
-      Hash128 h;
-      std::uint64_t size = 0;
-      if (!measure_file(state, c.path, h, size, &c.fingerprint)) continue;
-      c.hash = h;
-      c.size = size;
-      c.stored = false;
-    }
-    state.ledger.release(i);
-  }
+  state.ledger.change_copies([](const LedgerCopy& c) { return !c.hash && copy_counts(c.state); },
+                             [&state](LedgerCopy& c) {
+                               Hash128 h;
+                               std::uint64_t size = 0;
+                               if (!measure_file(state, c.path, h, size, &c.fingerprint)) return;
+                               c.hash = h;
+                               c.size = size;
+                               c.stored = false;
+                             });
 }
 
 }  // namespace cw

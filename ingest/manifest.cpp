@@ -187,17 +187,9 @@ bool check_manifest(const std::string& manifest, const std::string& root, Manife
 
 void rename_run_copies(RunState& state, const std::string& from, const std::string& to) {
   const std::string prefix = from + "/";
-  const auto below = [&prefix](const LedgerCopy& c) {
-    return c.path.compare(0, prefix.size(), prefix) == 0;
-  };
-  LedgerEntry scratch;
-  for (std::size_t i = 0; i < state.ledger.size(); ++i) {
-    const std::vector<LedgerCopy>& copies = state.ledger.read(i, scratch).copies;
-    if (std::none_of(copies.begin(), copies.end(), below)) continue;
-    for (LedgerCopy& c : state.ledger.at(i).copies)
-      if (below(c)) c.path = to + c.path.substr(from.size());
-    state.ledger.release(i);
-  }
+  state.ledger.change_copies(
+      [&prefix](const LedgerCopy& c) { return c.path.compare(0, prefix.size(), prefix) == 0; },
+      [&from, &to](LedgerCopy& c) { c.path = to + c.path.substr(from.size()); });
 }
 
 }  // namespace cw

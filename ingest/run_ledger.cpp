@@ -230,6 +230,18 @@ const LedgerEntry& RunLedger::read(std::size_t index, LedgerEntry& scratch) cons
   return scratch;
 }
 
+void RunLedger::change_copies(const std::function<bool(const LedgerCopy&)>& wanted,
+                              const std::function<void(LedgerCopy&)>& change) {
+  LedgerEntry scratch;
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    const std::vector<LedgerCopy>& copies = read(i, scratch).copies;
+    if (std::none_of(copies.begin(), copies.end(), wanted)) continue;
+    for (LedgerCopy& c : at(i).copies)
+      if (wanted(c)) change(c);
+    release(i);
+  }
+}
+
 LedgerEntry& RunLedger::at(std::size_t index) {
   LedgerEntry& e = live(index);
   mark(index);

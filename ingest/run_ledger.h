@@ -86,6 +86,10 @@ class RunLedger {
   // neither unpacks them for good nor packs them again, and one scratch entry serves it all.
   // The reference is valid until `scratch` is used again or the entry changes.
   const LedgerEntry& read(std::size_t index, LedgerEntry& scratch) const;
+  // Calls `change` on every copy of the run's entries for which `wanted` holds. Each entry is
+  // read first, and only one holding such a copy is taken into the run (and released after).
+  void change_copies(const std::function<bool(const LedgerCopy&)>& wanted,
+                     const std::function<void(LedgerCopy&)>& change);
   std::size_t size() const { return slots_.size(); }
   // True for the entries this run created (not found in the database).
   bool created_here(std::size_t index) const {
