@@ -13,6 +13,8 @@ EngineContext::EngineContext(EngineJob j) {
   job = std::move(j);
   // The batch's runs share its read-back queues, one per destination disk.
   if (job.control) verifier.use(job.control->read_backs());
+  // And flush ahead each destination file system one at a time.
+  if (job.control) state().flush_ahead.share(job.control->flushes_ahead());
 }
 
 EngineContext::~EngineContext() {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "ingest/copy_verifier.h"
+#include "ingest/flush_ahead.h"
 #include "ingest/folder_table.h"
 #include "ingest/image_checks.h"
 #include "ingest/image_record.h"
@@ -160,6 +161,7 @@ struct RunState {
   std::string copied_folder;         // the folder a later tree's copy was last recorded in
   std::string copied_folder_real;    // and that folder as the system resolves it
   DiskFlush disk_flush;              // the file systems this phase wrote to
+  FlushAhead flush_ahead;            // and their syncs while the phase goes on
   FolderHandles target_folders;      // the folders the run writes into, kept open
 
   FolderTable folders;

@@ -420,6 +420,7 @@ bool copy_phase(EngineContext& ctx, NamingAhead& naming) {
       return message.empty() ? false : ctx.fail(message);
     }
     ctx.progress_file_done(r.size);
+    ctx.state().flush_ahead.wrote(r.size, ctx.state().disk_flush);
     if (!ledger_checkpoint(ctx.state(), ctx.counts, ctx, false)) {
       abandon();
       return false;

@@ -462,6 +462,7 @@ bool convert_or_copy_folder(EngineContext& ctx, std::string& message,
     if ((made || made_post) && p.image.record && p.image.record->from_earlier_run)
       ++ctx.counts.completed_earlier;
     ctx.progress_file_done(progress_bytes(p));
+    ctx.state().flush_ahead.wrote(progress_bytes(p), ctx.state().disk_flush);
     if (!ledger_checkpoint(ctx.state(), ctx.counts, ctx, false)) return false;
   }
   return true;

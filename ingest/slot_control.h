@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ingest/flush_ahead.h"
 #include "ingest/number_range.h"
 #include "ingest/order_gate.h"
 #include "ingest/processor_split.h"
@@ -86,6 +87,8 @@ class SlotControl {
   virtual std::shared_ptr<ReadBackScheduler> read_backs() = 0;
   // Which processors the batch's copying threads and their helpers run on.
   virtual ProcessorSplit& processor_split() = 0;
+  // The file systems the batch's runs are flushing ahead (one flush ahead on each at a time).
+  virtual FlushAheadGate& flushes_ahead() = 0;
 };
 
 // What the engine reported for one slot.
@@ -121,6 +124,7 @@ class SlotBook : public SlotControl {
   void rename_burn_folder(BurnList list, const std::string& from, const std::string& to) override;
   std::shared_ptr<ReadBackScheduler> read_backs() override;
   ProcessorSplit& processor_split() override { return split_; }
+  FlushAheadGate& flushes_ahead() override { return flushes_ahead_; }
 
   // The front end's side.
   SlotRecord record(int slot) const;
@@ -141,6 +145,7 @@ class SlotBook : public SlotControl {
   std::mutex placing_;
   ProcessorSplit split_;  // the processors of the thread that made the book
   std::shared_ptr<ReadBackScheduler> read_backs_;  // made with the first copy to read back
+  FlushAheadGate flushes_ahead_;
 };
 
 // One slot (index 0) and nothing else to wait for.

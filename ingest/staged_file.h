@@ -103,6 +103,8 @@ class DiskFlush {
   bool flush(std::string& folder);
   // True when nothing was noted since the last flush.
   bool empty() const { return noted_.empty(); }
+  // A folder of each file system noted since the last flush, by its device.
+  const std::map<dev_t, std::string>& noted() const { return noted_; }
 
  private:
   std::string last_;                     // the folder noted last (most notes repeat it)
