@@ -72,8 +72,12 @@ struct XmlNode {
 
 // A document's top-level nodes: the prolog, one root element and what follows it.
 struct XmlDocument {
-  XmlDocument()
-      : memory(std::make_unique<std::pmr::monotonic_buffer_resource>()), nodes(memory.get()) {}
+  // `reserve`: the bytes its nodes' lists are expected to take, had in one piece at first;
+  // none: the lists' memory starts small and grows as they do.
+  explicit XmlDocument(std::size_t reserve = 0)
+      : memory(reserve > 0 ? std::make_unique<std::pmr::monotonic_buffer_resource>(reserve)
+                           : std::make_unique<std::pmr::monotonic_buffer_resource>()),
+        nodes(memory.get()) {}
   XmlDocument(XmlDocument&&) = default;
   // Assigned to, the document would give its memory back before its own nodes were gone.
   XmlDocument& operator=(XmlDocument&&) = delete;
