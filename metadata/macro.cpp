@@ -232,6 +232,9 @@ class Expander {
   // The image's date as {@datetimeany} gives it, made once per call: folder formats and
   // templates name it several times over.
   std::optional<std::string> datetime_any_;
+  // The time of the expansion, taken once: every {@datetimecurrent} of a text names the same
+  // second.
+  std::optional<std::string> now_;
 };
 
 void Expander::expand(std::string_view text, int depth, std::string& out) {
@@ -493,7 +496,8 @@ bool Expander::lookup(const std::string& name, std::string& value) {
                             "datetimechangedweekday");
     if (value.empty()) value = month_or_weekday(in_.cur_datetime, false);
   } else if (starts_with(name, "datetimecurrent")) {
-    value = convert_datetime_value(name, now_text());
+    if (!now_) now_ = now_text();
+    value = convert_datetime_value(name, *now_);
   } else if (name == "datetime" || name == "datetimemonth" || name == "datetimeweekday") {
     value = convert_datetime_value(name, in_.cur_datetime);
   } else if (starts_with(name, "datetime")) {
