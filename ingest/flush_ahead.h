@@ -17,6 +17,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace cw {
 
@@ -50,7 +51,7 @@ class FlushAhead {
       : sync_(std::move(sync)), step_(step) {}
   FlushAhead(const FlushAhead&) = delete;
   FlushAhead& operator=(const FlushAhead&) = delete;
-  // The flush under way, if any, is waited for (the thread's end).
+  // Its end waits for the flush under way, if any.
 
   // Flushes ahead only the file systems `gate` gives it (it must outlive this object).
   void share(FlushAheadGate& gate) { gate_ = &gate; }
