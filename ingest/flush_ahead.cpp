@@ -8,16 +8,18 @@
 #include <utility>
 #include <vector>
 
-#include "foundation/sysio.h"
 #include "ingest/staged_file.h"
 
 namespace cw {
 
 void sync_file_system(const std::string& folder) {
-  // Straight system calls rather than the run's I/O layer: nothing this sync meets is
-  // reported or relied upon.
-  UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.valid()) ::syncfs(fd.get());
+  // Straight system calls, the descriptor's close included, rather than the run's I/O layer:
+  // nothing this sync meets is reported or relied upon, and the thread that makes it must
+  // not use what the run's thread may replace meanwhile.
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::syncfs(fd);
+  ::close(fd);
 }
 
 bool FlushAheadGate::take(dev_t device) {
