@@ -300,6 +300,12 @@ std::unique_ptr<Engine> open_sqlite_engine(const std::string& path, std::string&
   // checkpoint writes such a page into the file once for several commits, at a fraction of
   // the syncs. A reader looks pages up in the log's index, which stays small.
   sqlite3_exec(db, "PRAGMA wal_autocheckpoint=4000", nullptr, nullptr, nullptr);
+  // The indexes by content hash and by size take their rows all over their pages, so once a
+  // catalogue holds some 100,000 files an ingestion's store of a second's files touches most of
+  // them. With the engine's usual 2 MB of cache those pages were read again and spilled into
+  // the log in every store; 8 MB keeps them (an ingestion of 100,000 files wrote the log 30%
+  // fewer times), and a small catalogue never fills it.
+  sqlite3_exec(db, "PRAGMA cache_size=-8192", nullptr, nullptr, nullptr);
   const int read = first_read(db);
   if (read == SQLITE_READONLY || read == SQLITE_CANTOPEN) {
     // A catalogue in log mode cannot be read through the log where this user may not make the
