@@ -10,6 +10,7 @@
 
 #include "database/database.h"
 #include "database/engine.h"
+#include "database/wal_checkpointer.h"
 
 namespace cw {
 
@@ -28,6 +29,26 @@ namespace {
 
 // Concurrent tools (a second program instance, the sqlite3 shell) may hold the file briefly.
 constexpr int kBusyMilliseconds = 5000;
+
+// A checkpoint copies the log's pages into the file and syncs both. An ingestion of a large
+// card changes the same pages (those of the indexes by content hash, whose rows land all over
+// them) in commit after commit: a log of four times the usual length before each checkpoint
+// writes such a page into the file once for several commits, at a fraction of the syncs. A
+// reader looks pages up in the log's index, which stays small.
+constexpr int kCheckpointPages = 4000;
+
+// True when the connection keeps a write-ahead log.
+bool in_wal_mode(sqlite3* db) {
+  bool wal = false;
+  sqlite3_exec(
+      db, "PRAGMA journal_mode",
+      [](void* out, int columns, char** values, char**) {
+        *static_cast<bool*>(out) = columns == 1 && values[0] && std::strcmp(values[0], "wal") == 0;
+        return 0;
+      },
+      &wal, nullptr);
+  return wal;
+}
 
 class SqliteDialect final : public SqlDialect {
  public:
@@ -114,8 +135,15 @@ class SqliteStatement final : public EngineStatement {
 
 class SqliteEngine final : public Engine {
  public:
-  SqliteEngine(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
-  ~SqliteEngine() override { sqlite3_close(db_); }
+  SqliteEngine(sqlite3* db, std::string path, bool checkpoint_aside)
+      : db_(db), path_(std::move(path)) {
+    if (checkpoint_aside)
+      checkpointer_ = std::make_unique<WalCheckpointer>(db_, path_, kCheckpointPages);
+  }
+  ~SqliteEngine() override {
+    checkpointer_.reset();
+    sqlite3_close(db_);
+  }
   SqliteEngine(const SqliteEngine&) = delete;
   SqliteEngine& operator=(const SqliteEngine&) = delete;
 
@@ -210,6 +238,7 @@ class SqliteEngine final : public Engine {
  private:
   sqlite3* db_;
   std::string path_;
+  std::unique_ptr<WalCheckpointer> checkpointer_;  // none: SQLite checkpoints as it commits
   SqliteDialect dialect_;
   int code_ = SQLITE_OK;
   std::string message_;
@@ -294,12 +323,6 @@ std::unique_ptr<Engine> open_sqlite_engine(const std::string& path, std::string&
                                             : "PRAGMA journal_mode=WAL",
                nullptr, nullptr, nullptr);
   sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
-  // A checkpoint copies the log's pages into the file and syncs both. An ingestion of a large
-  // card changes the same pages (those of the indexes by content hash, whose rows land all
-  // over them) in commit after commit: a log of four times the usual length before each
-  // checkpoint writes such a page into the file once for several commits, at a fraction of
-  // the syncs. A reader looks pages up in the log's index, which stays small.
-  sqlite3_exec(db, "PRAGMA wal_autocheckpoint=4000", nullptr, nullptr, nullptr);
   // The indexes by content hash and by size take their rows all over their pages, so once a
   // catalogue holds some 100,000 files an ingestion's store of a second's files touches most of
   // them. With the engine's usual 2 MB of cache those pages were read again and spilled into
@@ -318,11 +341,11 @@ std::unique_ptr<Engine> open_sqlite_engine(const std::string& path, std::string&
         first_read(file) == SQLITE_OK) {
       sqlite3_close(db);
       db = file;
-    } else {
-      sqlite3_close(file);
+      return std::make_unique<SqliteEngine>(db, path, false);
     }
+    sqlite3_close(file);
   }
-  return std::make_unique<SqliteEngine>(db, path);
+  return std::make_unique<SqliteEngine>(db, path, in_wal_mode(db));
 }
 
 const SqlDialect& sqlite_dialect() {
