@@ -21,7 +21,10 @@ namespace {
 // from memory, and moving the position costs no call to the system.
 class FileSource : public ByteSource {
  public:
-  FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+  // The window is no larger than the file (as it was when opened): a small image's source asks
+  // for a few kilobytes, not the whole window.
+  FileSource(int fd, std::uint64_t size)
+      : fd_(fd), size_(size), window_size_(std::clamp<std::uint64_t>(size, 4096, kWindow)) {}
   ~FileSource() override { ::close(fd_); }
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
@@ -32,7 +35,7 @@ class FileSource : public ByteSource {
     while (done < n) {
       if (pos_ < start_ || pos_ >= start_ + held_) {
         // A read larger than the window goes straight to the caller.
-        if (n - done >= kWindow) {
+        if (n - done >= window_size_) {
           const ssize_t got = pread_all(out + done, n - done, pos_);
           if (got <= 0) break;
           done += static_cast<std::size_t>(got);
@@ -75,8 +78,8 @@ class FileSource : public ByteSource {
   }
   // Loads the window that starts at the current position: false at the end or on an error.
   bool fill() {
-    if (!window_) window_ = std::make_unique<char[]>(kWindow);
-    const ssize_t got = pread_all(window_.get(), kWindow, pos_);
+    if (!window_) window_ = std::make_unique_for_overwrite<char[]>(window_size_);
+    const ssize_t got = pread_all(window_.get(), window_size_, pos_);
     start_ = pos_;
     held_ = got > 0 ? static_cast<std::size_t>(got) : 0;
     return held_ > 0;
@@ -84,6 +87,7 @@ class FileSource : public ByteSource {
 
   int fd_;
   std::uint64_t size_;
+  std::size_t window_size_;
   std::uint64_t pos_ = 0;
   std::unique_ptr<char[]> window_;
   std::uint64_t start_ = 0;  // the file offset of the window's first byte
