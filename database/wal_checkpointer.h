@@ -9,6 +9,10 @@
 // the passive way: it copies what no reader still needs and never waits for, nor blocks, the
 // writer; the log is written from its start again once it has all been copied.
 //
+// The thread and its connection are made at the first such commit, not with the checkpointer:
+// most runs never fill the log that far, and a connection's opening (the log's files mapped,
+// the schema read) would otherwise cost every start of the program a millisecond.
+//
 // Where the thread or its connection cannot be had, or commits follow each other so closely that
 // the log reaches twice the threshold, the committing connection checkpoints itself.
 // The last connection to close still moves the whole log into the file.
@@ -32,22 +36,28 @@ class WalCheckpointer {
   WalCheckpointer(const WalCheckpointer&) = delete;
   WalCheckpointer& operator=(const WalCheckpointer&) = delete;
 
-  // Whether checkpoints are made on the thread (false: by the committing connection).
-  bool on_own_thread() const { return own_ != nullptr; }
+  // Whether the thread checkpoints with a connection of its own (false: it was not needed yet,
+  // or it could not be had and the committing connection checkpoints).
+  bool on_own_thread();
 
  private:
   static int committed(void* self, sqlite3* db, const char* schema, int pages);
+  // Asks the thread for a checkpoint, making it the first time: false when there is none.
+  bool wake();
   void work();
 
-  sqlite3* db_;
-  sqlite3* own_ = nullptr;  // the thread's connection; null: no thread
-  int threshold_;
-  std::mutex mutex_;  // guards due_ and quit_
+  enum class Thread { kNone, kOpening, kRunning, kFailed };
+
+  sqlite3* const db_;
+  const std::string path_;
+  const int threshold_;
+  std::mutex mutex_;  // guards the members up to checkpointing_
   std::condition_variable wake_;
-  std::mutex checkpointing_;  // held through a checkpoint
+  Thread thread_state_ = Thread::kNone;
   bool due_ = false;
   bool quit_ = false;
-  std::thread thread_;  // last: started once the members above are set
+  std::mutex checkpointing_;  // held through a checkpoint
+  std::thread thread_;
 };
 
 }  // namespace cw
