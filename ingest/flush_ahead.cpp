@@ -32,31 +32,58 @@ void FlushAheadGate::give_back(dev_t device) {
   busy_.erase(device);
 }
 
+FlushAhead::~FlushAhead() {
+  {
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+  }
+  asked_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
+
+void FlushAhead::give_back(const Systems& systems) {
+  if (gate_)
+    for (const auto& system : systems) gate_->give_back(system.first);
+}
+
+void FlushAhead::work() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    // A flush asked for before the end is still made: the end waits for it.
+    asked_.wait(lock, [this] { return quit_ || !asked_systems_.empty(); });
+    if (asked_systems_.empty()) return;
+    const Systems systems = std::move(asked_systems_);
+    asked_systems_.clear();
+    lock.unlock();
+    for (const auto& system : systems) sync_(system.second);
+    give_back(systems);
+    running_.store(false, std::memory_order_release);
+    lock.lock();
+  }
+}
+
 void FlushAhead::wrote(std::uint64_t bytes, const DiskFlush& noted) {
   unflushed_ += bytes;
   if (unflushed_ < step_ || running_.load(std::memory_order_acquire)) return;
-  std::vector<std::pair<dev_t, std::string>> taken;
+  Systems taken;
   for (const auto& [device, folder] : noted.noted())
     if (!gate_ || gate_->take(device)) taken.emplace_back(device, folder);
   if (taken.empty()) return;
-  auto give_back = [this](const std::vector<std::pair<dev_t, std::string>>& systems) {
-    if (gate_)
-      for (const auto& system : systems) gate_->give_back(system.first);
-  };
-  if (thread_.joinable()) thread_.join();  // ended already: it said so last
-  running_.store(true, std::memory_order_relaxed);
-  try {
-    thread_ = std::jthread([this, give_back, taken] {
-      for (const auto& system : taken) sync_(system.second);
+  if (!thread_.joinable()) {
+    try {
+      thread_ = std::thread([this] { work(); });
+    } catch (const std::system_error&) {
+      // No thread: the phase's own flush writes it all.
       give_back(taken);
-      running_.store(false, std::memory_order_release);
-    });
-  } catch (const std::system_error&) {
-    // No thread: the phase's own flush writes it all.
-    give_back(taken);
-    running_.store(false, std::memory_order_relaxed);
-    return;
+      return;
+    }
   }
+  running_.store(true, std::memory_order_relaxed);
+  {
+    std::lock_guard lock(mutex_);
+    asked_systems_ = std::move(taken);
+  }
+  asked_.notify_one();
   unflushed_ = 0;
 }
 

@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -18,6 +19,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace cw {
 
@@ -51,7 +53,8 @@ class FlushAhead {
       : sync_(std::move(sync)), step_(step) {}
   FlushAhead(const FlushAhead&) = delete;
   FlushAhead& operator=(const FlushAhead&) = delete;
-  // Its end waits for the flush under way, if any.
+  // Waits for the flush under way, if any.
+  ~FlushAhead();
 
   // Flushes ahead only the file systems `gate` gives it (it must outlive this object).
   void share(FlushAheadGate& gate) { gate_ = &gate; }
@@ -59,15 +62,26 @@ class FlushAhead {
   // Counts `bytes` more written to the file systems `noted` holds. Once a step's worth has
   // been written since the last flush ahead began, begins another, unless that one still
   // runs or others flush them all: the bytes then wait for the next call after that.
+  // The flushes run one after another on one thread, made at the first: a card of small
+  // files begins one every few dozen files, and a thread made for each would cost the
+  // copying more than the call does.
   void wrote(std::uint64_t bytes, const DiskFlush& noted);
 
  private:
+  using Systems = std::vector<std::pair<dev_t, std::string>>;
+  void work();
+  void give_back(const Systems& systems);
+
   Sync sync_;
   std::uint64_t step_;
   FlushAheadGate* gate_ = nullptr;
   std::uint64_t unflushed_ = 0;
   std::atomic<bool> running_{false};
-  std::jthread thread_;  // last: it ends, and is joined, before the members it uses go
+  std::mutex mutex_;
+  std::condition_variable asked_;
+  Systems asked_systems_;  // the flush asked for and not yet begun
+  bool quit_ = false;
+  std::thread thread_;  // last: made once the members it uses are
 };
 
 }  // namespace cw
