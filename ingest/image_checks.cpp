@@ -100,6 +100,10 @@ void ImageChecks::report_one(EngineContext& ctx, const Check& c) {
       note_damage(ctx, c.index, Damage::kCorruptRaw, c.raw_check.message);
       ctx.report_printf("Corrupt raw: \"%s\": %s\n", path, c.raw_check.message.c_str());
       ctx.note_first_error(text_with_path("Corrupt raw", c.path));
+    } else if (c.raw_check.no_decoder && !no_decoder_said_) {
+      no_decoder_said_ = true;
+      ctx.report_printf("WARNING: raws are not decoded to verify them: %s\n",
+                        c.raw_check.message.c_str());
     }
     return;
   }

@@ -7,8 +7,10 @@
 // JPEGs and the line "Damaged JPEG data: \"%s\": %s\n" (path, the decoder's warning) to the
 // report; a corrupt or unreadable one 1 to the JPEGs corrupt and "Corrupt JPEG: \"%s\"\n". A
 // sound raw adds 1 to the raws the decoder verified, a corrupt one 1 to the raws corrupt and
-// "Corrupt raw: \"%s\": %s\n"; a raw of a format the decoder does not read adds nothing. The
-// decoder's messages go to the text pane as the JPEG verifier words them.
+// "Corrupt raw: \"%s\": %s\n"; a raw of a format the decoder does not read adds nothing. When
+// the raw decoder cannot be loaded, the first raw says so in the report (the raws then count
+// as not checked by decoding). The decoder's messages go to the text pane as the JPEG verifier
+// words them.
 #pragma once
 
 #include <condition_variable>
@@ -55,6 +57,7 @@ class ImageChecks {
   std::vector<std::unique_ptr<Check>> checks_;
   // Last: destroyed first, so no worker outlives the checks it writes to.
   std::unique_ptr<WorkerPool> pool_;
+  bool no_decoder_said_ = false;
 };
 
 }  // namespace cw

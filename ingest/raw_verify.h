@@ -15,6 +15,7 @@ enum class RawVerdict { kSound, kCorrupt, kUnknown };
 struct RawCheck {
   RawVerdict verdict = RawVerdict::kUnknown;
   std::string message;  // why it is corrupt (or unknown)
+  bool no_decoder = false;  // unknown because the decoder could not be loaded (`message` says why)
 };
 
 // Unpacks the file's image data. Prints nothing, and may run on any thread (every call has a

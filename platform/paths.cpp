@@ -68,4 +68,16 @@ std::string program_data_folder() {
   return CARDWRIGHT_SOURCE_DATA_DIR;
 }
 
+std::string program_module_path(const std::string& name) {
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    const std::filesystem::path beside = exe.parent_path().parent_path() / "lib/cardwright" / name;
+    if (std::filesystem::exists(beside, ec)) return beside.string();
+  }
+  const std::string built = std::string(CARDWRIGHT_BUILD_MODULE_DIR) + "/" + name;
+  if (std::filesystem::exists(built, ec)) return built;
+  return std::string(CARDWRIGHT_INSTALL_MODULE_DIR) + "/" + name;
+}
+
 }  // namespace cw

@@ -27,4 +27,10 @@ std::string profile_path();
 // the source tree's data folder (a program run from its build tree).
 std::string program_data_folder();
 
+// The path of the program's module `name` (a library of ours it loads when first needed):
+// in lib/cardwright beside the program's bin folder, else in the build tree's module folder
+// (a program run from its build tree: before an installed copy, which may be older), else in
+// the configured install folder.
+std::string program_module_path(const std::string& name);
+
 }  // namespace cw
