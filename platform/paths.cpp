@@ -27,6 +27,16 @@ std::string xdg(const char* variable, const char* fallback_below_home) {
   return home() + "/" + fallback_below_home;
 }
 
+// `relative` below the folder the program's bin folder is in (bin/../relative): where an
+// installed program finds what was installed with it, whatever prefix it was installed under
+// (a package installs into /usr what was configured for /usr/local). Empty when the program's
+// own path cannot be read.
+std::string beside_program(const char* relative) {
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : (exe.parent_path().parent_path() / relative).string();
+}
+
 }  // namespace
 
 std::string user_data_location() { return xdg("XDG_DATA_HOME", ".local/share"); }
@@ -56,24 +66,17 @@ std::string profile_path() {
 
 std::string program_data_folder() {
   if (const char* v = std::getenv("CARDWRIGHT_DATA_DIR"); v && *v) return v;
-  // An installed program finds its data beside it (bin/../share/cardwright), whatever prefix
-  // it was installed under: a package installs into /usr what was configured for /usr/local.
-  std::error_code ec;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    const std::string beside = (exe.parent_path().parent_path() / "share/cardwright").string();
-    if (is_folder(beside)) return beside;
-  }
+  if (const std::string beside = beside_program("share/cardwright"); is_folder(beside))
+    return beside;
   if (is_folder(CARDWRIGHT_INSTALL_DATA_DIR)) return CARDWRIGHT_INSTALL_DATA_DIR;
   return CARDWRIGHT_SOURCE_DATA_DIR;
 }
 
 std::string program_module_path(const std::string& name) {
   std::error_code ec;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    const std::filesystem::path beside = exe.parent_path().parent_path() / "lib/cardwright" / name;
-    if (std::filesystem::exists(beside, ec)) return beside.string();
+  if (const std::string folder = beside_program("lib/cardwright"); !folder.empty()) {
+    const std::string beside = folder + "/" + name;
+    if (std::filesystem::exists(beside, ec)) return beside;
   }
   const std::string built = std::string(CARDWRIGHT_BUILD_MODULE_DIR) + "/" + name;
   if (std::filesystem::exists(built, ec)) return built;
