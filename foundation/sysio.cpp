@@ -109,8 +109,8 @@ int rename_in(int folder, const char* from, const char* to) {
 int unlink_in(int folder, const char* name) { return ::unlinkat(folder, name, 0); }
 
 int open_unnamed_at(int at, const char* folder, int flags, mode_t mode) {
-  // An unnamed file is named through its entry in /proc (linking by descriptor alone takes a
-  // privilege a photographer's account lacks).
+  // An unnamed file is named through its entry in /proc where linking by descriptor alone
+  // takes a privilege a photographer's account lacks (kernels before 6.10).
   static const bool nameable = ::access("/proc/self/fd", X_OK) == 0;
   if (!nameable) {
     errno = EOPNOTSUPP;
@@ -120,6 +120,12 @@ int open_unnamed_at(int at, const char* folder, int flags, mode_t mode) {
 }
 
 int link_in(int fd, int folder, const char* name) {
+  // By its descriptor alone where the system lets this process (a kernel from 6.10 on lets
+  // the opener of the file), which spares a walk through /proc; else through its entry
+  // there. A kernel that refuses says ENOENT, as it does for a folder that is gone: the walk
+  // through /proc then tells them apart.
+  if (::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return 0;
+  if (errno != ENOENT) return -1;
   char entry[32];
   std::snprintf(entry, sizeof entry, "/proc/self/fd/%d", fd);
   return ::linkat(AT_FDCWD, entry, folder, name, AT_SYMLINK_FOLLOW);
