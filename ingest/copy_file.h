@@ -3,8 +3,10 @@
 // the source's modification time kept, the size checked, then the move into place.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "database/ledger_store.h"
 #include "foundation/content_hash.h"
 #include "ingest/engine_context.h"
 
@@ -17,6 +19,7 @@ struct CopyHash {
   Hash128 written;       // the hash of what went into the copy
   std::uint64_t size = 0;  // the copy's size in bytes
   bool copied = false;   // false: nothing was copied (a tolerated unreadable source)
+  std::optional<Fingerprint> named;  // the copy's as it was named, when it was read then
 };
 
 // Copies `source` to `target`. `count` adds 1 to the files copied without conversion;

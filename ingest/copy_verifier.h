@@ -27,6 +27,9 @@ struct VerifyJob {
   Hash128 expected;
   std::size_t entry = 0;  // which copy of the run it is (see RunLedger)
   std::size_t copy = 0;
+  // The copy's fingerprint as it was named, when the copying read it then: the read-back is
+  // scheduled from it instead of from a lookup of the path.
+  std::optional<Fingerprint> named;
 };
 
 enum class VerifyOutcome { kMatch, kMismatch, kUnreadable };

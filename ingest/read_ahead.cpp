@@ -41,7 +41,7 @@ void ReadAhead::queue(const std::string& path, const Hash128& expected) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!reads_.emplace(path, Read{}).second) return;
-    jobs_.push_back(VerifyJob{path, expected, 0, 0});
+    jobs_.push_back(VerifyJob{path, expected, 0, 0, {}});
     if (threads_.empty())
       for (std::size_t i = 0; i < kReaders; ++i) threads_.emplace_back(&ReadAhead::work, this);
   }

@@ -441,8 +441,13 @@ ReadBackScheduler::~ReadBackScheduler() {
 
 void ReadBackScheduler::submit(VerifyJob job, const std::shared_ptr<ReadBackSink>& sink) {
   sink->expect();
-  struct stat st;
-  if (sysio().lstat(job.path.c_str(), &st) != 0) {
+  // The copy's disk and its status time as the copying saw them name it, else as they are now.
+  Fingerprint fingerprint;
+  if (job.named) {
+    fingerprint = *job.named;
+  } else if (struct stat st; sysio().lstat(job.path.c_str(), &st) == 0) {
+    fingerprint = fingerprint_of(st);
+  } else {
     VerifyResult result;
     result.job = std::move(job);
     result.error = errno;
@@ -455,7 +460,7 @@ void ReadBackScheduler::submit(VerifyJob job, const std::shared_ptr<ReadBackSink
   Disk* disk;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::unique_ptr<Disk>& d = disks_[st.st_dev];
+    std::unique_ptr<Disk>& d = disks_[static_cast<dev_t>(fingerprint.device)];
     if (!d) {
       d = std::make_unique<Disk>(settings_);
       const std::size_t slash = q.job.path.find_last_of('/');
@@ -467,7 +472,7 @@ void ReadBackScheduler::submit(VerifyJob job, const std::shared_ptr<ReadBackSink
   }
   const std::int64_t now = real_time_ns();
   q.tick_ns = disk->tick_ns;
-  q.ready_ns = now + fingerprint_settle_wait_ns(fingerprint_of(st), now, q.tick_ns);
+  q.ready_ns = now + fingerprint_settle_wait_ns(fingerprint, now, q.tick_ns);
   q.gathered_ns = now + disk->gather_ns;
   bool wake;
   {

@@ -79,7 +79,7 @@ bool read_back_earlier_copy(EngineContext& ctx, std::size_t entry, std::size_t c
     if (!c.hash && c.state == CopyState::kConverted && there && ensure_read_buffer(ctx) &&
         hash_file(c.path, made, ctx.read_buffer.get(), kCopyBufferSize))
       c.hash = made;
-    if (c.hash) result = ctx.verifier.verify_now(VerifyJob{c.path, *c.hash, entry, copy});
+    if (c.hash) result = ctx.verifier.verify_now(VerifyJob{c.path, *c.hash, entry, copy, {}});
   }
   c.stored = false;
   if (c.hash && result.outcome == VerifyOutcome::kMatch) {
@@ -489,7 +489,7 @@ std::string tree_root(const RunOptions& options, RunState& state, CopyTree tree)
 
 std::size_t record_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
                         const std::string& path, std::uint64_t size, const Hash128& expected,
-                        bool now) {
+                        bool now, const std::optional<Fingerprint>& named) {
   LedgerEntry& e = ctx.ledger.at(entry);
   LedgerCopy copy;
   copy.tree = tree;
@@ -502,7 +502,7 @@ std::size_t record_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
   const std::size_t index = put_copy(e, std::move(copy));
   announce_copy_beside(ctx.state(), ctx, entry, tree, path);
   if (!ctx.verify_copies) return index;
-  VerifyJob job{path, expected, entry, index};
+  VerifyJob job{path, expected, entry, index, named};
   if (now) {
     ctx.verifier_results.push_back(ctx.verifier.verify_now(job));
     settle_read_backs(ctx.state(), ctx.counts, ctx, false);

@@ -253,10 +253,11 @@ std::string tree_root(const RunOptions& options, RunState& state, CopyTree tree)
 // A copy has been placed: records it in the entry and, with verification on, has it read
 // back, at once when `now` (the run is about to change the file) or on the verifier's thread;
 // without verification it counts as written. `expected` is the hash of the bytes that went
-// into it. The index of the copy in the entry.
+// into it; `named` the copy's fingerprint as it was named, when it was read then. The index of
+// the copy in the entry.
 std::size_t record_copy(EngineContext& ctx, std::size_t entry, CopyTree tree,
                         const std::string& path, std::uint64_t size, const Hash128& expected,
-                        bool now);
+                        bool now, const std::optional<Fingerprint>& named = std::nullopt);
 
 // Records the read-backs that have finished (all of them when `wait`): a copy whose hash
 // differs, or that cannot be read, is named in the report and counts as failed, and is moved

@@ -246,7 +246,7 @@ bool copy_recorded(EngineContext& ctx, const std::string& source, std::string& t
   if (from && !ctx.ledger.at(*entry).copies[*from].hash)
     ctx.ledger.at(*entry).copies[*from].hash = hash.written;  // read whole for the copy
   copy = record_copy(ctx, *entry, tree, real_copy_path(ctx.state(), target), hash.size,
-                     hash.written, tagged);
+                     hash.written, tagged, hash.named);
   return true;
 }
 

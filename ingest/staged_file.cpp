@@ -133,14 +133,20 @@ int StagedFile::link_unnamed(const std::string& path) const {
   return link_in(fd_.get(), name ? folder_fd_ : AT_FDCWD, name ? name : path.c_str());
 }
 
-bool StagedFile::commit(const std::string& target, bool replace) {
+bool StagedFile::commit(const std::string& target, bool replace,
+                        std::optional<struct stat>* named) {
   const char* name = folder_fd_ >= 0 ? name_in_folder(target) : nullptr;
+  if (named) named->reset();
   if (unnamed_ && !replace) {
     committed_ = link_unnamed(target) == 0;
+    if (!committed_) return false;
+    // Taken after the naming, which changed the file's status time.
+    struct stat st;
+    if (named && sysio().fstat(fd_.get(), &st) == 0) *named = st;
     // Named, the file is what the folder holds: the flush of the phase reports what the disk
     // makes of its bytes, as for any other copy.
-    if (committed_) fd_.close();
-    return committed_;
+    fd_.close();
+    return true;
   }
   if (unnamed_) {
     // Replacing takes a rename: the file is named first, under a temporary name.

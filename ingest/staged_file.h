@@ -11,11 +11,13 @@
 // guarantee: the copies are on the disk before the record says SUCCESS).
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -50,8 +52,10 @@ class StagedFile {
   // A file without a name stays open until it is named (its descriptor names it).
   int close(std::uint64_t written = 0);
   // Moves the file to `target`, replacing an existing file only when `replace`: false with
-  // errno set (EEXIST when the name is taken).
-  bool commit(const std::string& target, bool replace);
+  // errno set (EEXIST when the name is taken). With `named`, a file without a name that is
+  // named in place also gives its status as it lies there, read through its descriptor (which
+  // spares the caller a lookup of its path); otherwise `named` is left empty.
+  bool commit(const std::string& target, bool replace, std::optional<struct stat>* named = nullptr);
 
  private:
   // The name within the folder (after its last "/") when `path` lies directly in it.

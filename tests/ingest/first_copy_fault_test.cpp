@@ -1,5 +1,6 @@
 // Copies under faults leave nothing behind, under their names or any other; sources untouched.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -199,8 +201,10 @@ TEST(FolderHandles, CopiesStayInTheOpenedFolderAndFaultTablesSeeEveryPath) {
     ASSERT_TRUE(taken.create(folder, fd));
     ASSERT_EQ(write_all(taken.fd(), "copy", 4), IoStatus::kOk);
     ASSERT_EQ(taken.close(), 0);
-    EXPECT_FALSE(taken.commit(folder + "/IMG_0001.JPG", false));
+    std::optional<struct stat> not_named(std::in_place);
+    EXPECT_FALSE(taken.commit(folder + "/IMG_0001.JPG", false, &not_named));
     EXPECT_EQ(errno, EEXIST);
+    EXPECT_FALSE(not_named);
     StagedFile dropped;
     ASSERT_TRUE(dropped.create(folder, fd));
   }
@@ -211,8 +215,17 @@ TEST(FolderHandles, CopiesStayInTheOpenedFolderAndFaultTablesSeeEveryPath) {
   StagedFile copy;
   ASSERT_TRUE(copy.create(folder, handles.get(folder)));
   ASSERT_EQ(copy.close(), 0);
-  ASSERT_TRUE(copy.commit(folder + "/IMG_0002.JPG", false));
-  EXPECT_TRUE(fsys::exists(moved + "/IMG_0002.JPG"));
+  std::optional<struct stat> named;
+  ASSERT_TRUE(copy.commit(folder + "/IMG_0002.JPG", false, &named));
+  struct stat there;
+  ASSERT_EQ(::lstat((moved + "/IMG_0002.JPG").c_str(), &there), 0);
+  if (copy.temp_path().empty()) {  // named through its descriptor, which gave its status
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->st_ino, there.st_ino);
+    // As named: the naming changed the status time.
+    EXPECT_EQ(named->st_ctim.tv_sec, there.st_ctim.tv_sec);
+    EXPECT_EQ(named->st_ctim.tv_nsec, there.st_ctim.tv_nsec);
+  }
   EXPECT_TRUE(fsys::is_empty(other));
 
   static std::vector<std::string> opened;

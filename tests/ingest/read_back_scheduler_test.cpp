@@ -42,7 +42,7 @@ TEST(ReadBack, DirectAndCachedReadsAgree) {
   const std::string path = dir / "copy.bin";
   const std::string bytes = pattern(300000, 0);
   ASSERT_TRUE(fixtures::write_bytes(path, bytes));
-  const VerifyJob job{path, hash_of(bytes), 0, 0};
+  const VerifyJob job{path, hash_of(bytes), 0, 0, {}};
   constexpr std::size_t kSize = 64 * 1024;
   const std::unique_ptr<char, decltype(&std::free)> buffer(
       static_cast<char*>(std::aligned_alloc(kReadBackAlignment, kSize + kReadBackAlignment)),
@@ -61,8 +61,8 @@ TEST(ReadBack, DirectAndCachedReadsAgree) {
   EXPECT_EQ(read_back(job, cached, kSize - 1).outcome, VerifyOutcome::kMismatch);
 
   // The batch's queues never open a copy that is gone; this read does.
-  const VerifyResult gone = read_back(VerifyJob{dir / "none.bin", job.expected, 0, 0}, direct,
-                                      kSize);
+  const VerifyResult gone =
+      read_back(VerifyJob{dir / "none.bin", job.expected, 0, 0, {}}, direct, kSize);
   EXPECT_EQ(gone.outcome, VerifyOutcome::kUnreadable);
   EXPECT_EQ(gone.error, ENOENT);
 }
@@ -109,7 +109,7 @@ TEST(ReadBackScheduler, RingAndThreadsProveEverySizeAndCatchChanges) {
     auto first = std::make_shared<ReadBackSink>(), second = std::make_shared<ReadBackSink>();
     std::size_t entry = 0;
     for (const auto& [name, c] : copies) {
-      scheduler.submit(VerifyJob{dir / name, expected[name], entry, 0},
+      scheduler.submit(VerifyJob{dir / name, expected[name], entry, 0, {}},
                        entry % 2 ? first : second);
       ++entry;
     }
@@ -129,7 +129,7 @@ TEST(ReadBackScheduler, RingAndThreadsProveEverySizeAndCatchChanges) {
     EXPECT_FALSE(first->busy() || second->busy());
     // A disk left idle gives its buffers' pages back; its next read still proves the copy.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    scheduler.submit(VerifyJob{dir / "large", expected["large"], 0, 0}, first);
+    scheduler.submit(VerifyJob{dir / "large", expected["large"], 0, 0, {}}, first);
     const std::vector<VerifyResult> later = first->take(true);
     ASSERT_EQ(later.size(), 1u);
     EXPECT_EQ(later[0].outcome, VerifyOutcome::kMatch);
@@ -160,7 +160,7 @@ TEST(ReadBackScheduler, GathersCopiesUnlessTheQueueIsFullOrTheRunWaits) {
         {.depth = 3, .allow_ring = ring, .gather = std::chrono::hours(1), .processors = {}});
     auto gathering = std::make_shared<ReadBackSink>(), waiting = std::make_shared<ReadBackSink>();
     const auto submit = [&](int i, const std::shared_ptr<ReadBackSink>& sink) {
-      scheduler.submit(VerifyJob{dir / std::to_string(i), hash_of(bytes), 0, 0}, sink);
+      scheduler.submit(VerifyJob{dir / std::to_string(i), hash_of(bytes), 0, 0, {}}, sink);
     };
     submit(0, gathering);
     submit(1, gathering);
