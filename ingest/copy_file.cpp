@@ -103,8 +103,7 @@ bool copy_file(RunState& state, RunCounters& counts, RunReporter& reporter,
     return reporter.fail(text_with_path("close error copying file", target));
   // Refusing to overwrite, the move fails on a file that is there (it is not looked for
   // before the copy: that would cost every copy one more lookup of its path).
-  std::optional<struct stat> named;
-  if (!out.commit(target, !refuse_overwrite, hash ? &named : nullptr)) {
+  if (!out.commit(target, !refuse_overwrite, hash ? &hash->named : nullptr)) {
     if (errno == EEXIST) return refuse(reporter, target);
     reporter.report_printf("\nCan't move %s to %s: errno = %d\n", out.temp_path().c_str(),
                            target.c_str(), errno);
@@ -115,7 +114,6 @@ bool copy_file(RunState& state, RunCounters& counts, RunReporter& reporter,
     hash->written = hashing ? hasher.digest() : *hash->known;
     hash->size = static_cast<std::uint64_t>(written.st_size);
     hash->copied = true;
-    if (named) hash->named = fingerprint_of(*named);
   }
   if (count) ++counts.copied_without_conversion;
   return true;

@@ -175,9 +175,9 @@ bool copy_bytes(EngineContext& ctx, const ImageRecord& r, UniqueFd& in,
 // Moves the finished copy to the first free name from `name` on. A name that another run took
 // meanwhile is compared like any other: holding the same image, it makes this copy a
 // duplicate (`name.duplicate` set; the temporary file goes with `staged`). `named` receives
-// the copy's status as it was named, when it was read then (StagedFile::commit).
+// the copy's fingerprint as it was named, when it was read then (StagedFile::commit).
 bool place_copy(EngineContext& ctx, const std::string& target, TargetName& name, SourceFacts& facts,
-                StagedFile& staged, std::optional<struct stat>& named, std::string& message) {
+                StagedFile& staged, std::optional<Fingerprint>& named, std::string& message) {
   std::lock_guard<std::mutex> lock(ctx.control().placement_lock());
   while (!name.duplicate) {
     if (name.exhausted) {
@@ -375,7 +375,7 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
     message.clear();  // reported by the sidecar step
     return false;
   }
-  std::optional<struct stat> named;
+  std::optional<Fingerprint> named;
   if (!name.duplicate && !place_copy(ctx, target, name, facts, staged, named, message))
     return false;
   if (name.duplicate) {
@@ -405,9 +405,8 @@ bool copy_image(EngineContext& ctx, ImageRecord& r, std::string& message) {
   std::string leaf = name.path.substr(folder.size());
   if (!leaf.empty() && is_separator(leaf.front())) leaf.erase(0, 1);
   const std::string real_copy = join_path(ctx.checked_folder_real, leaf);
-  const std::size_t copy =
-      record_copy(ctx, entry, CopyTree::kFirst, real_copy, r.size, hash, merged || gps_follows,
-                  named ? std::optional<Fingerprint>(fingerprint_of(*named)) : std::nullopt);
+  const std::size_t copy = record_copy(ctx, entry, CopyTree::kFirst, real_copy, r.size, hash,
+                                       merged || gps_follows, named);
   // Read back at once and found damaged, the copy was moved aside (and named): no more steps.
   if (ctx.ledger.at(entry).copies[copy].state == CopyState::kBad) return true;
   const bool raw_preview = !ctx.want_backup && is_convertible_raw(ctx, r.first_copy_path());

@@ -134,7 +134,7 @@ int StagedFile::link_unnamed(const std::string& path) const {
 }
 
 bool StagedFile::commit(const std::string& target, bool replace,
-                        std::optional<struct stat>* named) {
+                        std::optional<Fingerprint>* named) {
   const char* name = folder_fd_ >= 0 ? name_in_folder(target) : nullptr;
   if (named) named->reset();
   if (unnamed_ && !replace) {
@@ -142,7 +142,7 @@ bool StagedFile::commit(const std::string& target, bool replace,
     if (!committed_) return false;
     // Taken after the naming, which changed the file's status time.
     struct stat st;
-    if (named && sysio().fstat(fd_.get(), &st) == 0) *named = st;
+    if (named && sysio().fstat(fd_.get(), &st) == 0) *named = fingerprint_of(st);
     // Named, the file is what the folder holds: the flush of the phase reports what the disk
     // makes of its bytes, as for any other copy.
     fd_.close();

@@ -11,7 +11,6 @@
 // guarantee: the copies are on the disk before the record says SUCCESS).
 #pragma once
 
-#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -21,6 +20,7 @@
 #include <set>
 #include <string>
 
+#include "database/ledger_store.h"
 #include "foundation/sysio.h"
 
 namespace cw {
@@ -53,9 +53,9 @@ class StagedFile {
   int close(std::uint64_t written = 0);
   // Moves the file to `target`, replacing an existing file only when `replace`: false with
   // errno set (EEXIST when the name is taken). With `named`, a file without a name that is
-  // named in place also gives its status as it lies there, read through its descriptor (which
-  // spares the caller a lookup of its path); otherwise `named` is left empty.
-  bool commit(const std::string& target, bool replace, std::optional<struct stat>* named = nullptr);
+  // named in place also gives its fingerprint as it lies there, read through its descriptor
+  // (which spares the caller a lookup of its path); otherwise `named` is left empty.
+  bool commit(const std::string& target, bool replace, std::optional<Fingerprint>* named = nullptr);
 
  private:
   // The name within the folder (after its last "/") when `path` lies directly in it.
