@@ -113,8 +113,8 @@ struct LedgerInserts {
   explicit LedgerInserts(Database& db)
       : entry(db,
               "insert into ledger (ingestion_id, card_label, card_uuid, camera_serial, "
-              "source_path, size, modified, captured, hash, taken_dt, damage, damage_note) "
-              "values(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"),
+              "source_path, size, modified, captured, hash, taken_dt, damage, damage_note, "
+              "recent) values(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, 1)"),
         copy(db, db.dialect()
                      .insert_or_replace("ledger_copy",
                                         "ledger_id, path, tree, root, size, hash, state, "
@@ -217,9 +217,9 @@ bool store_many(Database& db, const std::vector<LedgerEntry*>& entries, bool dur
     if (e->key < 0) {
       const std::string& key = keys->rows[next++][0];
       const std::optional<std::string> row = sql_format(
-          "(%s, %d, %Q, %Q, %Q, %Q, %lld, %lld, %Q, %Q, %Q, %Q, %Q)", key.c_str(),
-          e->ingestion_id, e->card_label.c_str(), e->card_uuid.c_str(), e->camera_serial.c_str(), e->source.c_str(),
-          static_cast<long long>(e->size), static_cast<long long>(e->modified),
+          "(%s, %d, %Q, %Q, %Q, %Q, %lld, %lld, %Q, %Q, %Q, %Q, %Q, 1)", key.c_str(),
+          e->ingestion_id, e->card_label.c_str(), e->card_uuid.c_str(), e->camera_serial.c_str(),
+          e->source.c_str(), static_cast<long long>(e->size), static_cast<long long>(e->modified),
           e->captured.c_str(), e->hash.hex().c_str(), now.c_str(), damage_text(e->damage),
           damage_text(e->damage) ? e->damage_text.c_str() : nullptr);
       if (!row) return false;
@@ -250,7 +250,7 @@ bool store_many(Database& db, const std::vector<LedgerEntry*>& entries, bool dur
   return insert_rows(db,
                      "insert into ledger (ledger_sk, ingestion_id, card_label, card_uuid, "
                      "camera_serial, source_path, size, modified, captured, hash, taken_dt, "
-                     "damage, damage_note) values",
+                     "damage, damage_note, recent) values",
                      entry_rows, nullptr) &&
          insert_rows(db, "", copy_rows, [&db, copy_columns](const std::string& values) {
            // The rows as one "values(...)" list: the first's "(" and the last's ")" are the
@@ -425,26 +425,27 @@ LedgerCopy copy_row(Database& db, const std::vector<std::string>& r, std::size_t
 
 std::optional<LedgerEntry> ledger_find(Database& db, const Hash128& hash, std::uint64_t size) {
   const std::string hex = hash.hex();
-  std::string select = "select ";
-  select += kEntryColumns;
-  select += " from ledger where hash = %Q and size = %lld order by ledger_sk";
-  auto sql = sql_format(select.c_str(), hex.c_str(), static_cast<long long>(size));
-  if (!sql) return std::nullopt;
-  auto rows = db.query(*sql);
+  // The keys of the entries of this content: in the index of contents, or stored since it was
+  // last brought up to date (ledger_index_recent).
+  const std::optional<std::string> keys = sql_format(
+      "select ledger_sk from ledger where recent is null and hash = %Q and size = %lld "
+      "union all select ledger_sk from ledger where recent = 1 and hash = %Q and size = %lld",
+      hex.c_str(), static_cast<long long>(size), hex.c_str(), static_cast<long long>(size));
+  if (!keys) return std::nullopt;
+  std::string sql = "select ";
+  sql += kEntryColumns;
+  sql += " from ledger where ledger_sk in (" + *keys + ") order by ledger_sk";
+  auto rows = db.query(sql);
   if (!rows || rows->rows.empty()) return std::nullopt;
   LedgerEntry e;
   e.size = size;
   e.hash = hash;
   for (std::size_t i = 0; i < rows->rows.size(); ++i) entry_row(rows->rows[i], e, i == 0);
-  std::string copies_select = "select ";
-  copies_select += kCopyColumns;
-  copies_select +=
-      " from ledger_copy c where c.ledger_id in "
-      "(select ledger_sk from ledger where hash = %Q and size = %lld)";
-  copies_select += kCopyOrder;
-  auto copies_sql = sql_format(copies_select.c_str(), hex.c_str(), static_cast<long long>(size));
-  if (!copies_sql) return std::nullopt;
-  auto copies = db.query(*copies_sql);
+  std::string copies_sql = "select ";
+  copies_sql += kCopyColumns;
+  copies_sql += " from ledger_copy c where c.ledger_id in (" + *keys + ")";
+  copies_sql += kCopyOrder;
+  auto copies = db.query(copies_sql);
   if (!copies) return std::nullopt;
   for (const std::vector<std::string>& c : copies->rows) e.copies.push_back(copy_row(db, c, 0));
   return e;
@@ -582,10 +583,13 @@ std::optional<std::vector<bool>> ledger_holds(
     quoted += '\'';
   }
   std::set<std::pair<std::string, long long>> held;
-  if (!query_listed(
-          db, "select distinct hash, size from ledger where hash", literals, "",
-          [&held](const std::vector<std::string>& r) { held.emplace(r[0], to_ll(r[1])); }))
-    return std::nullopt;
+  // The index of contents first, then the entries stored since it was last brought up to date.
+  for (const char* head : {"select distinct hash, size from ledger where recent is null and hash",
+                           "select distinct hash, size from ledger where recent = 1 and hash"})
+    if (!query_listed(db, head, literals, "", [&held](const std::vector<std::string>& r) {
+          held.emplace(r[0], to_ll(r[1]));
+        }))
+      return std::nullopt;
   std::vector<bool> out;
   out.reserve(contents.size());
   for (const auto& [hash, size] : contents)
@@ -682,6 +686,10 @@ bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool d
   db.exec_quiet("rollback transaction");
   for (auto& [e, key] : keyed) e->key = key;
   return false;
+}
+
+bool ledger_index_recent(Database& db) {
+  return db.exec("update ledger set recent = null where recent = 1");
 }
 
 bool ledger_rename_folder(Database& db, const std::string& from, const std::string& to) {

@@ -207,6 +207,11 @@ std::map<std::string, RecordedOrigin> ledger_origins_at(Database& db,
 // verified or converted copy is stored as only written and stays to be stored again: a run
 // that is killed before its next flush leaves copies a later run proves before it trusts them.
 bool ledger_store(Database& db, const std::vector<LedgerEntry*>& entries, bool durable);
+// Brings the index of contents up to date with the entries stored since (ledger_store adds
+// them apart from it, where its rows end, so that a store costs the rows it writes and not
+// pages all over that index): one statement, best made once a run's phase has stored its last.
+// Lookups find those entries before and after. False after a failure (reported).
+bool ledger_index_recent(Database& db);
 // A folder was renamed: every recorded copy below `from` now lies below `to`.
 bool ledger_rename_folder(Database& db, const std::string& from, const std::string& to);
 

@@ -623,6 +623,10 @@ bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& report
                           : db->write_unflushed([&state] { return state.ledger.store(false); });
   if (stored) {
     state.ledger.release_stored();
+    // The phase's entries join the index of contents in one statement, now that no store of
+    // the phase follows. Lookups find them without it: a failure (reported) costs nothing
+    // but speed, and the next run's phase folds them in.
+    if (final && db) ledger_index_recent(*db);
     return true;
   }
   // As when a disk is full: the run ends here, and its copies stay where they are. The ledger

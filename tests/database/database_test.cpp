@@ -95,6 +95,12 @@ TEST_P(CatalogueTest, NewFileGetsEveryTableAndTheDefaultRowsOnce) {
   EXPECT_EQ(raw_values(path, "select name || '/' || client_id from project"), "Project_001/1");
   EXPECT_EQ(raw_values(path, "select name from card"), "#001");
   EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
+  // A catalogue a newer program has built further is opened as it is and keeps its version,
+  // so that the newer program does not make its steps again.
+  raw_exec(path, "update schema_version set version = 99");
+  Database older;
+  ASSERT_TRUE(older.open(path)) << captured_ui().pane;
+  EXPECT_EQ(raw_values(path, "select version from schema_version"), "99");
 }
 
 // Six programs at once on a fresh user folder, each asking for the "[unknown]" rows as a run
@@ -606,17 +612,20 @@ TEST_P(CatalogueTest, LedgerAnswersForAWholeCardsSizes) {
 
   // The entries of a stretch of a card's sizes, asked for at once, are the entries ledger_find
   // gives one by one, also for a content two runs recorded (its copies joined, its damage
-  // kept). A size the ledger does not hold brings nothing.
+  // kept), the first run's entry in the index of contents and the second's not yet. A size
+  // the ledger does not hold brings nothing.
+  ASSERT_TRUE(ledger_index_recent(db));
   LedgerEntry again = entry_with_copy("1", 1001, "/backup/IMG_1.JPG");
   again.copies[0].tree = CopyTree::kPrimary;
   again.damage = Damage::kDamagedJpeg;
   again.damage_text = "premature end";
-  ASSERT_TRUE(ledger_store(db, {&again}, true));
+  LedgerEntry later = entry_with_copy("later", 1003, "/archive/IMG_3.JPG");
+  ASSERT_TRUE(ledger_store(db, {&again, &later}, true));
   std::vector<std::uint64_t> stretch(1200);
   std::iota(stretch.begin(), stretch.end(), 1);
   const std::optional<std::vector<LedgerEntry>> ahead = ledger_entries_of_sizes(db, stretch);
   ASSERT_TRUE(ahead);
-  ASSERT_EQ(ahead->size(), 3u);
+  ASSERT_EQ(ahead->size(), 4u);
   for (const LedgerEntry& e : *ahead) EXPECT_EQ(e, *ledger_find(db, e.hash, e.size)) << e.size;
   const auto joined = std::find_if(ahead->begin(), ahead->end(),
                                    [](const LedgerEntry& e) { return e.size == 1001; });
@@ -626,15 +635,25 @@ TEST_P(CatalogueTest, LedgerAnswersForAWholeCardsSizes) {
   EXPECT_EQ(joined->source, entries[1].source);
 
   // Whether it holds each of a disc's contents, asked for more than one query takes: only the
-  // right hash with the right size counts.
+  // right hash with the right size counts, whether its entry is indexed yet or not, and so
+  // again once every entry is.
   std::vector<std::pair<Hash128, std::uint64_t>> contents(700, {entries[0].hash, 999});
   contents[0] = {entries[0].hash, 1000};
   contents[650] = {entries[2].hash, 1002};
   contents[651] = {entry_with_copy("unknown", 1002, "").hash, 1002};
-  const std::optional<std::vector<bool>> held = ledger_holds(db, contents);
-  ASSERT_TRUE(held && held->size() == 700u);
-  EXPECT_EQ(std::count(held->begin(), held->end(), true), 2);
-  EXPECT_TRUE((*held)[0] && (*held)[650]);
+  contents[652] = {later.hash, 1003};
+  for (int indexed = 0; indexed < 2; ++indexed) {
+    if (indexed) {
+      ASSERT_TRUE(ledger_index_recent(db));
+    }
+    const std::optional<std::vector<bool>> held = ledger_holds(db, contents);
+    ASSERT_TRUE(held && held->size() == 700u);
+    EXPECT_EQ(std::count(held->begin(), held->end(), true), 3);
+    EXPECT_TRUE((*held)[0] && (*held)[650] && (*held)[652]);
+    const std::optional<LedgerEntry> both = ledger_find(db, again.hash, 1001);
+    ASSERT_TRUE(both);
+    EXPECT_EQ(both->copies.size(), 2u);
+  }
 }
 
 // The copy written last at a path tells where the file there came from.
