@@ -624,9 +624,10 @@ bool ledger_checkpoint(RunState& state, RunCounters& counts, RunReporter& report
   if (stored) {
     state.ledger.release_stored();
     // The phase's entries join the index of contents in one statement, now that no store of
-    // the phase follows. Lookups find them without it: a failure (reported) costs nothing
-    // but speed, and the next run's phase folds them in.
-    if (final && db) ledger_index_recent(*db);
+    // the phase follows. Lookups find them without it, so the statement need not wait for the
+    // disk: lost to a power cut or failed (reported), it costs nothing but speed, and the
+    // next run's phase folds them in.
+    if (final && db) db->write_unflushed([db] { return ledger_index_recent(*db); });
     return true;
   }
   // As when a disk is full: the run ends here, and its copies stay where they are. The ledger
