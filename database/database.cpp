@@ -425,7 +425,8 @@ const char* const kHiddenColumns[] = {
 };
 
 // The steps that build the schema, in order. A catalogue records the last step it has in
-// schema_version; a file from before that table is probed for each step's mark instead.
+// schema_version; each step past it (every step, in a file from before that table) is made
+// unless its mark is there.
 struct SchemaStep {
   const char* const* statements;
   std::size_t count;
@@ -493,10 +494,10 @@ bool Database::upgrade_schema() {
   }
   for (int step = version; step < kSchemaVersion; ++step) {
     const SchemaStep& s = kSchemaSteps[step];
-    // Without a recorded version, a step whose mark is there was made before versions were.
-    const int present = versioned ? 0
-                                  : count_of(s.column ? dialect.column_exists(s.table, s.column)
-                                                      : dialect.table_exists(s.table));
+    // A step whose mark is there was made before versions were recorded, or by a newer
+    // program whose version an older one wrote down to its own.
+    const int present = count_of(s.column ? dialect.column_exists(s.table, s.column)
+                                          : dialect.table_exists(s.table));
     if (present < 0) return false;
     if (present == 0 && !run_schema_list(s.statements, s.count)) return false;
   }

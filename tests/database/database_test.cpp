@@ -96,11 +96,17 @@ TEST_P(CatalogueTest, NewFileGetsEveryTableAndTheDefaultRowsOnce) {
   EXPECT_EQ(raw_values(path, "select name from card"), "#001");
   EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
   // A catalogue a newer program has built further is opened as it is and keeps its version,
-  // so that the newer program does not make its steps again.
+  // and one whose version an older program lowered is opened without making its steps again.
+  const std::string version = raw_values(path, "select version from schema_version");
   raw_exec(path, "update schema_version set version = 99");
   Database older;
   ASSERT_TRUE(older.open(path)) << captured_ui().pane;
   EXPECT_EQ(raw_values(path, "select version from schema_version"), "99");
+  raw_exec(path, "update schema_version set version = 1");
+  Database newer;
+  ASSERT_TRUE(newer.open(path)) << captured_ui().pane;
+  EXPECT_EQ(raw_values(path, "select version from schema_version"), version);
+  EXPECT_TRUE(captured_ui().pane.empty()) << captured_ui().pane;
 }
 
 // Six programs at once on a fresh user folder, each asking for the "[unknown]" rows as a run
