@@ -57,9 +57,11 @@ void print_help() {
 
 int main(int argc, char** argv) {
   using namespace cw::app;
-  // One heap for every thread: an ingestion's threads each allocate and free a little, and a
-  // heap of each thread's own keeps what it freed from the others, which on a card of a
-  // hundred thousand files is a sixth of the program's memory. (Set before any thread starts.)
+  // Where the program keeps the C library's allocator (a sanitizer's build, or one without
+  // jemalloc: CMakeLists.txt), one heap for every thread: an ingestion's threads each
+  // allocate and free a little, and a heap of each thread's own keeps what it freed from the
+  // others, which on a card of a hundred thousand files is a sixth of the program's memory.
+  // (Set before any thread starts; nothing to jemalloc.)
   mallopt(M_ARENA_MAX, 1);
   // A command reads the system's time zone once. `watch` runs for days, across a laptop's
   // change of zone on a journey, so it keeps looking at the system's zone as it changes.

@@ -43,9 +43,10 @@ class FirstPaint : public QObject {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // One heap for every thread, as in the command-line program: an ingestion's threads each
-  // allocate and free a little, and per-thread heaps keep what one freed from the others.
-  // (Set before the toolkit or a run starts a thread.)
+  // Where the C library's allocator is kept, one heap for every thread, as in the
+  // command-line program: an ingestion's threads each allocate and free a little, and
+  // per-thread heaps keep what one freed from the others. (Set before the toolkit or a run
+  // starts a thread; nothing to jemalloc.)
   mallopt(M_ARENA_MAX, 1);
   bool quit_when_shown = false;
   for (int i = 1; i < argc; ++i) {
